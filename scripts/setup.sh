@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Set-up, build and test on Debian 12 (run as root for the package step).
+#   scripts/setup.sh deps      install the missing Debian packages
+#   scripts/setup.sh build     configure and build (build/)
+#   scripts/setup.sh run [F…]  deps, build, start the program
+#   scripts/setup.sh test      deps, build, run the whole test suite
+#   scripts/setup.sh sanitize  build with ASan/UBSan (build-asan/) and run the suite
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(
+  build-essential cmake ninja-build ccache pkg-config
+  qt6-base-dev libgl1-mesa-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libtiff-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libraw-dev
+  libcfitsio-dev python3 python3-astropy python3-numpy
+  imagemagick libtiff-tools libraw-bin libjpeg-turbo-progs
+  xvfb xauth
+)
+
+deps() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "missing Debian packages (install as root): ${missing[*]}" >&2
+      exit 1
+    fi
+    apt-get update
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+}
+
+jobs() { nproc; }
+
+build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$(jobs)"
+}
+
+runtests() {
+  local dir=$1
+  QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" -j "$(jobs)" --output-on-failure --timeout 600
+}
+
+cmd=${1:-test}; shift || true
+case "$cmd" in
+  deps) deps ;;
+  build) build build -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
+  run) deps; build build -DCMAKE_BUILD_TYPE=RelWithDebInfo; exec ./build/astrelon "$@" ;;
+  test) deps; build build -DCMAKE_BUILD_TYPE=RelWithDebInfo; runtests build ;;
+  sanitize)
+    deps
+    build build-asan -DCMAKE_BUILD_TYPE=Debug -DASTRELON_SANITIZE=ON -DASTRELON_BENCH=OFF
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 runtests build-asan ;;
+  *) echo "unknown command: $cmd" >&2; exit 2 ;;
+esac

@@ -1,0 +1,6 @@
+#include "shell/settings.h"
+
+namespace astrelon {
+TProgramOptions Options;
+TSettingsVars Settings;
+}  // namespace astrelon

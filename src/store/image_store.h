@@ -1,0 +1,116 @@
+#pragma once
+// The program's images: slots 1..49 of parallel arrays (slot 0 is scratch space
+// for reading a file's header alone), the working rectangle, the source/destination
+// pair of the current operation and the operation flags.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "shell/display_record.h"
+#include "store/header_cards.h"
+#include "store/image_slot.h"
+
+namespace astrelon {
+
+constexpr int MaxImageSlots = 49;
+constexpr int SlotArraySize = 51;  // indices 0..50
+
+struct TRectI {
+  int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;  // inclusive
+};
+struct TPointI {
+  int32_t X = 0, Y = 0;
+};
+
+// What the engine needs of a slot's image window. The Qt image window implements it.
+class TImageWindowLink {
+public:
+  virtual ~TImageWindowLink() = default;
+  virtual int MarkCount() const = 0;
+  // Bounds of mark k (0-based) in image pixels; false when it cannot be read.
+  virtual bool MarkImageRect(int k, TRectI& r) const = 0;
+  // Marker picture n (1 = Image2, else Image3): visible, and the image point under its centre.
+  virtual bool MarkerVisible(int n) const = 0;
+  virtual TPointI MarkerImagePoint(int n) const = 0;
+  // Selection shape n (1 = Shape1, else Shape2): visible, and its bounds in image pixels.
+  virtual bool SelectionVisible(int n) const = 0;
+  virtual TRectI SelectionImageRect(int n) const = 0;
+  // Border icons while an interactive operation runs (maximise only) or not.
+  virtual void SetOperationIcons(bool running) = 0;
+  // Progress bar and its caption label.
+  virtual void ShowProgressBar(int percent, const std::string& caption) = 0;
+  virtual void HideProgressBar() = 0;
+  // Whether this is the main window's active image window.
+  virtual bool IsActiveWindow() const = 0;
+};
+
+struct TImageStore {
+  std::array<uint8_t, SlotArraySize> InUse{};
+  std::array<uint8_t, SlotArraySize> HasWindow{};
+  std::array<TImageSlot, SlotArraySize> Image;
+  std::array<TImageWindowLink*, SlotArraySize> Window{};
+  std::array<TDisplayRecord, SlotArraySize> Display;
+  std::array<THeaderCardList, SlotArraySize> Header;
+  std::array<uint8_t, SlotArraySize> NewHistoryCard{};
+  std::array<std::string, SlotArraySize> FileName;
+
+  TImageStore();
+  // Frees every slot (planes, header, window link); used at start-up and by tests.
+  void Reset();
+};
+
+extern TImageStore Store;
+
+// Working rectangle, inclusive image coordinates.
+struct TWorkRect {
+  int32_t x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+};
+extern TWorkRect WorkRect;
+
+// Source and destination of the current operation; -1 = none.
+struct TSlotPair {
+  int32_t Source = -1;
+  int32_t Destination = -1;
+};
+extern TSlotPair SlotPair;
+
+// Operation flags; atomic since worker threads poll them.
+extern std::atomic<uint8_t> OperationRunning;
+extern std::atomic<uint8_t> AbortRequested;
+extern std::atomic<uint8_t> FilterAbortRequested;
+extern std::atomic<uint8_t> ComputationDone;
+
+inline bool ValidSlot(int slot) { return slot >= 1 && slot <= MaxImageSlots; }
+inline bool SlotInUse(int slot) { return ValidSlot(slot) && Store.InUse[slot]; }
+
+int FindFreeSlot();
+int FindActiveSlot();
+void CopyPlane(int src, int p, int dst, int q);
+bool CopyImageSlot(int src, int dst);
+bool NewResultSlot();
+bool NewResultSlotRgb();
+void MakeCopyName(int src, int dst);
+
+void SetWorkRectToImage(int slot);
+void SetWorkRect(const TRectI& r);
+void SetWorkRectFromWindow(int slot, int n, bool pointOnly);
+// Clamps the working rectangle into the slot's image (a one-pixel image gives a
+// one-pixel rectangle; otherwise at least 2 x 2).
+void ClampWorkRectToImage(int slot);
+void SetOperationActive(bool active);
+
+void UpdateMinMax(int slot);
+float GetPlaneMean(int slot, int p);
+void SetAutoDisplayRange(int slot, bool keepGamma);
+void ResetDisplayRange(int slot, float white);
+
+void HideProgress(int slot);
+int GetProgressPercent(int slot, int plane, bool inRect, float pos, bool thirds, bool direct, bool asGrey);
+void ShowProgress(int ownerSlot, int windowSlot, int plane, float pos, bool inRect, bool thirds, bool direct,
+                  bool asGrey, const std::string& text);
+
+// Frees a slot's planes and clears its flags (the engine half of closing a window).
+void FreeSlot(int slot);
+
+}  // namespace astrelon

@@ -1,0 +1,56 @@
+#pragma once
+// Helpers shared by the tests: a temporary folder, float comparison and test data.
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace astrelon::test {
+
+// A fresh folder under the system's temporary folder, removed on destruction.
+class TempDir {
+public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+  std::filesystem::path path_;
+};
+
+// Path of a file in tests/data.
+std::string DataFile(const std::string& name);
+
+std::vector<unsigned char> ReadAll(const std::string& path);
+void WriteAll(const std::string& path, std::span<const unsigned char> bytes);
+void WriteText(const std::string& path, const std::string& text);
+
+// Points XDG_CONFIG_HOME at a temporary folder for the life of the object.
+class ConfigHome {
+public:
+  ConfigHome();
+  ~ConfigHome();
+  const std::filesystem::path& path() const { return dir_.path(); }
+
+private:
+  TempDir dir_;
+  std::string old_;
+  bool hadOld_ = false;
+};
+
+// Frees every slot of the image store before and after a test.
+class StoreTest : public ::testing::Test {
+protected:
+  void SetUp() override;
+  void TearDown() override;
+};
+
+}  // namespace astrelon::test
+
+// Float comparison with an absolute tolerance, for results of float arithmetic.
+#define EXPECT_CLOSE(a, b, tol) EXPECT_NEAR((a), (b), (tol))
