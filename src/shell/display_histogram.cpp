@@ -1,0 +1,198 @@
+// Display histograms of a slot and the invariants of its display range.
+#include "shell/display_histogram.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "shell/display_bounds.h"
+#include "shell/histogram_axis.h"
+#include "shell/settings.h"
+#include "store/image_store.h"
+#include "store/processor_features.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace astrelon {
+
+bool HistogramWindowVisible = false;
+
+namespace {
+
+// Curve follow-up after black or white moved: the user points keep their place
+// relative to black and white.
+void RescaleCurveToRange(TDisplayRecord& d) {
+  auto& cp = d.CurvePoints;
+  if (d.White == cp[6].X && d.Black == cp[0].X) return;
+  const double lo = cp[0].X;
+  double hi = cp[6].X;
+  if (lo + 0.0001 > hi) hi = lo + 0.0001;
+  const double scale = (double(d.White) - double(d.Black)) / (hi - lo);
+  for (int k = 1; k <= 5; ++k) cp[k].X = float((cp[k].X - lo) * scale + d.Black);
+  cp[0].X = d.Black;
+  cp[6].X = d.White;
+}
+
+// Curve x values strictly increasing from point 1 to point 6, inside the axis.
+void OrderCurvePoints(TDisplayRecord& d) {
+  auto& cp = d.CurvePoints;
+  if (cp[1].X < d.Black) cp[1].X = d.Black;
+  for (int k = 2; k <= 6; ++k)
+    if (cp[k].X <= cp[k - 1].X) cp[k].X = StepAbove(cp[k - 1].X, 0.0001f);
+  if (cp[6].X > d.RangeHigh) cp[6].X = d.RangeHigh;
+  for (int k = 5; k >= 1; --k)
+    if (cp[k].X >= cp[k + 1].X) cp[k].X = StepBelow(cp[k + 1].X, 0.0001f);
+}
+
+}  // namespace
+
+void ClampDisplayRange(int slot, bool shrinkRange) {
+  if (slot < 0 || slot >= SlotArraySize) return;
+  TDisplayRecord& d = Store.Display[slot];
+  const float mn = Store.Image[slot].MinValue;
+  const float mx = Store.Image[slot].MaxValue;
+  if (d.RangeHigh < mx) d.RangeHigh = mx;
+  if (d.RangeLow > mn) d.RangeLow = mn;
+  if (d.White > d.RangeHigh) d.White = d.RangeHigh;
+  if (d.Black < d.RangeLow) d.Black = d.RangeLow;
+  if (StepAbove(mn, 0.001f) > d.White) d.White = StepAbove(mn, 0.001f);
+  if (StepBelow(d.White, 0.001f) < d.Black) d.Black = StepBelow(d.White, 0.001f);
+  if (d.RangeHigh < d.White) d.RangeHigh = d.White;
+  if (d.RangeLow > d.Black) d.RangeLow = d.Black;
+  if (shrinkRange) {
+    if (d.RangeHigh > d.White && d.RangeHigh > mx) d.RangeHigh = std::max(mx, d.White);
+    if (d.RangeLow < d.Black && d.RangeLow < mn) {
+      d.RangeLow = std::min(mn, d.Black);
+      if (Options.BlackToZero) {
+        if (d.RangeLow > 0) d.RangeLow = 0;
+        if (d.Black > 0) d.Black = 0;
+        // Black may have passed a negative white: keep white above black.
+        if (StepAbove(d.Black, 0.001f) > d.White) d.White = StepAbove(d.Black, 0.001f);
+        if (d.RangeHigh < d.White) d.RangeHigh = d.White;
+      }
+    }
+  }
+  RescaleCurveToRange(d);
+}
+
+void CopyDisplayRecord(int src, int dst) {
+  if (src < 0 || src >= SlotArraySize || dst < 0 || dst >= SlotArraySize) return;
+  Store.Display[dst] = Store.Display[src];
+  Store.Display[dst].Changed = 1;
+}
+
+THistogramAxis HistogramAxisOf(const TDisplayRecord& d) {
+  THistogramAxis a;
+  a.SqrtScale = d.SqrtHistogram != 0;
+  a.Low = d.RangeLow;
+  double width = double(d.RangeHigh) - double(d.RangeLow);
+  a.Threshold = d.RangeLow;
+  double s0 = 0;
+  if (d.SpanBlackWhite) {
+    if (a.SqrtScale) {
+      width = double(d.White) - double(a.Low);
+      s0 = std::sqrt(std::max(0.0, double(d.Black) - double(a.Low)));
+      a.Threshold = d.Black;
+    } else {
+      a.Low = d.Black;
+      a.Threshold = d.Black;
+      width = double(d.White) - double(d.Black);
+    }
+  }
+  if (!(width >= 0.001)) width = 0.001;
+  double denom = a.SqrtScale ? std::sqrt(width) - s0 : width;
+  if (!(denom > 1e-30)) denom = 1e-30;
+  a.Factor = float(std::min(500.0 / denom, 1e30));
+  a.Sqrt0 = float(s0);
+  return a;
+}
+
+// Bin of one value, or -1 when the value is not counted.
+static inline int HistogramBinScalar(float v, const THistogramAxis& a) {
+  if (!(v > BlankLimit) || !(v >= a.Threshold)) return -1;
+  float t;
+  if (a.SqrtScale)
+    t = (std::sqrt(std::max(v - a.Low, 0.0f)) - a.Sqrt0) * a.Factor;
+  else
+    t = (v - a.Low) * a.Factor;
+  if (!(t >= -0.5f && t <= 500.5f)) return -1;
+  return int(std::nearbyint(t));
+}
+
+void CountHistogram(std::span<const float> values, const THistogramAxis& a,
+                    std::span<uint32_t, HistogramEntries> entries, bool useSse2) {
+  size_t i = 0;
+  const size_t n = values.size();
+#if defined(__SSE2__)
+  if (useSse2) {
+    const __m128 low = _mm_set1_ps(a.Low);
+    const __m128 thr = _mm_set1_ps(a.Threshold);
+    const __m128 blank = _mm_set1_ps(BlankLimit);
+    const __m128 f = _mm_set1_ps(a.Factor);
+    const __m128 s0 = _mm_set1_ps(a.Sqrt0);
+    const __m128 lower = _mm_set1_ps(-0.5f);
+    const __m128 upper = _mm_set1_ps(500.5f);
+    const __m128 zero = _mm_setzero_ps();
+    alignas(16) int32_t bins[4];
+    for (; i + 4 <= n; i += 4) {
+      const __m128 v = _mm_loadu_ps(values.data() + i);
+      __m128 t;
+      if (a.SqrtScale)
+        t = _mm_mul_ps(_mm_sub_ps(_mm_sqrt_ps(_mm_max_ps(_mm_sub_ps(v, low), zero)), s0), f);
+      else
+        t = _mm_mul_ps(_mm_sub_ps(v, low), f);
+      // Ordered compares are false for NaN, so NaN drops out like a blank.
+      __m128 ok = _mm_and_ps(_mm_cmpgt_ps(v, blank), _mm_cmpge_ps(v, thr));
+      ok = _mm_and_ps(ok, _mm_and_ps(_mm_cmpge_ps(t, lower), _mm_cmple_ps(t, upper)));
+      const int mask = _mm_movemask_ps(ok);
+      if (mask == 0) continue;
+      // Out-of-range lanes are zeroed before the conversion.
+      _mm_store_si128(reinterpret_cast<__m128i*>(bins), _mm_cvtps_epi32(_mm_and_ps(t, ok)));
+      for (int k = 0; k < 4; ++k)
+        if (mask & (1 << k)) ++entries[size_t(bins[k]) + 1];
+    }
+  }
+#else
+  (void)useSse2;
+#endif
+  for (; i < n; ++i) {
+    const int b = HistogramBinScalar(values[i], a);
+    if (b >= 0) ++entries[size_t(b) + 1];
+  }
+}
+
+void ComputeHistogram(int slot, bool resetRange, bool updateMinMax) {
+  if (slot < 0 || slot > MaxImageSlots || !Store.InUse[slot]) return;
+  if (updateMinMax) UpdateMinMax(slot);
+  ClampDisplayRange(slot, true);
+  const TImageSlot& im = Store.Image[slot];
+  TDisplayRecord& d = Store.Display[slot];
+  if (resetRange) {
+    d.RangeLow = im.MinValue;
+    d.RangeHigh = im.MaxValue;
+    if (d.Black < d.RangeLow) d.Black = d.RangeLow;
+    if (d.White > d.RangeHigh) d.White = d.RangeHigh;
+    // A black point above the image maximum would now lie above white.
+    if (StepAbove(d.Black, 0.001f) > d.White) d.White = StepAbove(d.Black, 0.001f);
+    if (d.RangeHigh < d.White) d.RangeHigh = d.White;
+    if (d.RangeLow > d.Black) d.RangeLow = d.Black;
+  }
+  if (Options.BlackToZero && d.RangeLow > 0) d.RangeLow = 0;
+  OrderCurvePoints(d);
+
+  const THistogramAxis axis = HistogramAxisOf(d);
+  uint32_t peak = 0;
+  for (int p = 0; p < 3; ++p) d.Histogram[size_t(p)].fill(0);
+  const size_t count = im.PixelCount();
+  for (int p = 1; p <= std::min(im.PlaneCount, 3); ++p) {
+    if (im.Planes[size_t(p)].size() < count) continue;
+    auto& h = d.Histogram[size_t(p - 1)];
+    CountHistogram(std::span<const float>(im.Planes[size_t(p)]).first(count), axis, h, Sse2Enabled);
+    for (int b = 1; b <= HistogramBins; ++b) peak = std::max(peak, h[size_t(b)]);
+  }
+  d.HistogramPeak = int32_t(std::min<uint32_t>(peak, uint32_t(std::numeric_limits<int32_t>::max())));
+}
+
+}  // namespace astrelon
