@@ -223,7 +223,8 @@ void SetNaxisCards(int slot) {
     const bool is1 = c.compare(0, 6, "NAXIS1") == 0;
     const bool is2 = c.compare(0, 6, "NAXIS2") == 0;
     if (!is1 && !is2) continue;
-    if (c.size() < 31) c = std::string(is1 ? "NAXIS1  =" : "NAXIS2  =") + std::string(22, ' ');
+    // A bare keyword card (as the default header has) is rebuilt.
+    if (c.find_last_not_of(' ') + 1 < 31) c = std::string(is1 ? "NAXIS1  =" : "NAXIS2  =") + std::string(22, ' ');
     const std::string n = std::string(10, ' ') + IntToStr(is1 ? Store.Image[slot].Width : Store.Image[slot].Height) + " ";
     c.replace(20, 11, n.substr(n.size() - 11));
     c = PadCard(c);
