@@ -1,0 +1,165 @@
+#include "common/atomic_file.h"
+
+#include <cerrno>
+#include <charconv>
+#include <filesystem>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace astrelon {
+namespace {
+
+// The process's umask, read without changing it (calling umask() to query it
+// would briefly affect files that other threads create).
+mode_t CurrentUmask() {
+  int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    char buf[4096];
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    ::close(fd);
+    if (n > 0) {
+      std::string_view status(buf, size_t(n));
+      size_t pos = status.find("Umask:");
+      if (pos != std::string_view::npos) {
+        pos += 6;
+        while (pos < status.size() && (status[pos] == ' ' || status[pos] == '\t'))
+          ++pos;
+        unsigned mask = 0;
+        auto r = std::from_chars(status.data() + pos, status.data() + status.size(), mask, 8);
+        if (r.ec == std::errc())
+          return mode_t(mask & 0777);
+      }
+    }
+  }
+  return 022;
+}
+
+std::string ErrorText(int err) { return std::generic_category().message(err); }
+
+}  // namespace
+
+TAtomicFile::~TAtomicFile() { Abandon(); }
+
+bool TAtomicFile::Fail(const std::string& what, int err) {
+  error_ = what + ": " + ErrorText(err);
+  Abandon();
+  return false;
+}
+
+void TAtomicFile::Abandon() {
+  if (fd_ >= 0)
+    ::close(fd_);
+  fd_ = -1;
+  if (!temp_.empty())
+    ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+bool TAtomicFile::Open(const std::string& path) {
+  Abandon();
+  error_.clear();
+  target_ = path;
+  if (path.empty())
+    return Fail("(no file name)", ENOENT);
+
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    std::error_code ec;
+    auto real = std::filesystem::canonical(path, ec);
+    if (!ec)
+      target_ = real.string();
+  }
+  std::filesystem::path target(target_);
+  if (!target.has_filename())
+    return Fail(target_, EISDIR);
+
+  mode_t mode = 0666 & ~CurrentUmask();
+  const bool exists = ::stat(target_.c_str(), &st) == 0;
+  if (exists) {
+    if (S_ISDIR(st.st_mode))
+      return Fail(target_, EISDIR);
+    mode = st.st_mode & 07777;
+  }
+
+  std::string folder = target.parent_path().string();
+  if (folder.empty())
+    folder = ".";
+  // A hidden name beside the target; cut long names so the result stays a
+  // valid file name.
+  std::string name = target.filename().string().substr(0, 200);
+  std::string pattern = folder + "/." + name + ".tmp-XXXXXX";
+  int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0)
+    return Fail(target_, errno);
+  fd_ = fd;
+  temp_ = pattern;
+  if (::fchmod(fd_, mode) != 0)
+    return Fail(target_, errno);
+  if (exists) {
+    // Keep the owner too where we may (as the super-user); failing is harmless.
+    [[maybe_unused]] int ignored = ::fchown(fd_, st.st_uid, st.st_gid);
+  }
+  return true;
+}
+
+bool TAtomicFile::Write(std::span<const std::byte> data) {
+  if (fd_ < 0) {
+    if (error_.empty())
+      error_ = target_ + ": " + ErrorText(EBADF);
+    return false;
+  }
+  const auto* p = reinterpret_cast<const char*>(data.data());
+  size_t left = data.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd_, p, left);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return Fail(target_, errno);
+    if (n == 0)
+      return Fail(target_, ENOSPC);
+    p += n;
+    left -= size_t(n);
+  }
+  return true;
+}
+
+bool TAtomicFile::Write(std::string_view data) { return Write(std::as_bytes(std::span(data.data(), data.size()))); }
+
+bool TAtomicFile::Commit() {
+  if (fd_ < 0) {
+    if (error_.empty())
+      error_ = target_ + ": " + ErrorText(EBADF);
+    return false;
+  }
+  if (::fsync(fd_) != 0)
+    return Fail(target_, errno);
+  int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0)
+    return Fail(target_, errno);
+  if (::rename(temp_.c_str(), target_.c_str()) != 0)
+    return Fail(target_, errno);
+  temp_.clear();
+  // Make the rename itself durable; a failure here no longer loses data.
+  std::string folder = std::filesystem::path(target_).parent_path().string();
+  int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+bool WriteFileAtomic(const std::string& path, std::string_view data, std::string* error) {
+  TAtomicFile file;
+  bool ok = file.Open(path) && file.Write(data) && file.Commit();
+  if (error)
+    *error = ok ? std::string() : file.Error();
+  return ok;
+}
+
+}  // namespace astrelon

@@ -1,0 +1,47 @@
+#pragma once
+// Writing a file so that it is either completely replaced or left as it was:
+// the data goes to a temporary file in the target's folder, which is synced
+// and then renamed over the target. A failed or abandoned write removes the
+// temporary file and leaves the old target untouched.
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace astrelon {
+
+class TAtomicFile {
+public:
+  TAtomicFile() = default;
+  ~TAtomicFile();  // removes the temporary file unless committed
+  TAtomicFile(const TAtomicFile&) = delete;
+  TAtomicFile& operator=(const TAtomicFile&) = delete;
+
+  // Creates the temporary file for `path`. A symbolic link as target is
+  // followed, so the file it points to is replaced. The new file gets the
+  // permissions of the existing target, else 0666 less the umask.
+  bool Open(const std::string& path);
+  bool Write(std::span<const std::byte> data);
+  bool Write(std::string_view data);
+  // Flushes the data to disk and renames the temporary file over the target.
+  bool Commit();
+  // Drops everything written; the target stays as it was.
+  void Abandon();
+
+  bool IsOpen() const { return fd_ >= 0; }
+  // What went wrong, with the file name ("" while all is well).
+  const std::string& Error() const { return error_; }
+
+private:
+  bool Fail(const std::string& what, int err);
+
+  int fd_ = -1;
+  std::string target_;
+  std::string temp_;
+  std::string error_;
+};
+
+// Replaces the file at `path` with `data` through TAtomicFile.
+bool WriteFileAtomic(const std::string& path, std::string_view data, std::string* error = nullptr);
+
+}  // namespace astrelon
