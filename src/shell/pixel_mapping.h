@@ -1,0 +1,31 @@
+#pragma once
+// Row kernels of the renderer: float values to table indices, and the luma
+// display of colour images. Each has a scalar path and an SSE2 path with the same
+// results.
+#include <cstdint>
+#include <span>
+
+namespace astrelon {
+
+// index = round((v - black) * scale), the product clamped to 0..65535 in floating
+// point first; blank values (v <= -1e9, NaN) give BlankIndex (65536).
+void ComputeLutIndices(std::span<const float> values, float black, float scale, std::span<uint32_t> out,
+                       bool vector);
+
+struct TLumaMapping {
+  float Black = 0;
+  float IndexScale = 0;  // 65535 / d
+  float Offset = 0;      // 0.01 * d, keeps the ratio finite at luma 0
+  float OutScale = 0;    // 255 / d
+  const float* Lut = nullptr;  // 65,536 luma outputs in 0..d
+  bool Yuv = false;
+};
+
+// One row of a colour image through the luma table: planes 1..3 in, blue, green,
+// red bytes out. RGB: each channel keeps its distance from the luma, scaled by
+// the luma's gain; a blank plane gives 0 in its channel. YUV: Y through the
+// table, U and V scaled by the gain and turned into RGB.
+void MapLumaRow(std::span<const float> p1, std::span<const float> p2, std::span<const float> p3,
+                std::span<uint8_t> bgr, const TLumaMapping& m, bool vector);
+
+}  // namespace astrelon
