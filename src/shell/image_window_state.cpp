@@ -1,0 +1,25 @@
+#include "shell/image_window_state.h"
+
+namespace astrelon {
+
+int32_t ToolMode = 1;
+TPointI LastClickPixel;
+std::array<TRectI, 5> SelectionRects{};
+std::array<std::array<TRectI, 5>, SlotArraySize> WindowSelectionRects{};
+int32_t CurrentWindowSlot = 0;
+int32_t CopySourceSlot = -1;
+TPointI CopySourcePoint;
+std::vector<TPointI> StampPath;
+
+void ResetImageWindowState() {
+  ToolMode = 1;
+  LastClickPixel = {};
+  SelectionRects = {};
+  WindowSelectionRects = {};
+  CurrentWindowSlot = 0;
+  CopySourceSlot = -1;
+  CopySourcePoint = {};
+  StampPath.clear();
+}
+
+}  // namespace astrelon
