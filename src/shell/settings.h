@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace astrelon {
 
@@ -11,63 +12,87 @@ namespace astrelon {
 struct TProgramOptions {
   uint8_t Preview = 1;
   uint8_t FitsFlip = 1;          // "Fits umdrehen"
-  uint8_t RawInterpolation = 0;
-  uint8_t RScaleOff = 0;
-  uint8_t Highlight = 0;
+  uint8_t RawInterpolation = 0;  // "Rawinterpolation"
+  uint8_t RScaleOff = 0;         // "RScale"
+  uint8_t Highlight = 0;         // "Highlight"
   uint8_t YuvLoad = 0;           // "YUV Laden"
-  uint8_t FitsExtFts = 0;
-  uint8_t PngInterlaced = 0;
-  uint8_t TiffScale = 0;
-  uint8_t OpInterpolation = 2;
+  uint8_t FitsExtFts = 0;        // 1 when the FITS extension is ".fts"
+  uint8_t PngInterlaced = 0;     // "PNG interlaced"
+  uint8_t TiffScale = 0;         // "TIFF skalieren"
+  uint8_t OpInterpolation = 2;   // interpolation kind of operations, 0..3
   uint8_t Scale = 1;             // "Skalieren"
-  uint8_t PsfScale = 1;
+  uint8_t PsfScale = 1;          // "PSF skalieren"
   uint8_t BlackToZero = 0;       // "Schwarzwert auf 0"
   uint8_t GammaAdjust = 1;       // "Gammaanpassung"
   uint8_t FullPath = 1;          // "Ganzer Pfad"
-  uint8_t PackedFlag23 = 0;
+  uint8_t PackedFlag23 = 0;      // position 23 of "Fparam3"
   uint8_t ArrowKeys = 1;         // "Pfeiltasten"
   uint8_t Simd = 1;              // "MMXundSSE"
-  uint8_t Multicore = 1;
+  uint8_t Multicore = 1;         // "Multicores"
   uint8_t ImageBuffer = 1;       // "Bildpuffern"
-  uint8_t ToolbarTint = 1;
+  uint8_t ToolbarTint = 1;       // position 14 of "Fparam3"
   std::array<uint8_t, 27> Spare{};  // room for further bytes, all 0 (48 in all)
 };
+static_assert(sizeof(TProgramOptions) == 48);
+
+// Number of entries of the recent-file and recent-function lists kept in the file.
+constexpr int RecentFileCount = 8;
+constexpr int StoredRecentFunctionCount = 6;
 
 struct TSettingsVars {
-  int32_t FitsSaveFormat = -32;
-  int32_t JpegQuality = 90;
-  std::array<std::string, 9> RecentFiles;  // 1..8
-  int32_t HistLeft = -1, HistTop = -1, HistWidth = -1, HistHeight = -1;
-  std::string FitsExtension = ".fit";
-  int32_t InterpolationKind = 2;
+  int32_t FitsSaveFormat = -32;                          // "Fits Speicherformat": -32, 32 or 16
+  int32_t JpegQuality = 90;                              // "JPEG Qualitaet in %", 1..100
+  std::array<std::string, RecentFileCount + 1> RecentFiles;  // 1..8, entry 1 newest
+  int32_t HistLeft = -1, HistTop = -1, HistWidth = -1, HistHeight = -1;  // histogram window
+  std::string FitsExtension = ".fit";                    // ".fit" or ".fts"
+  int32_t InterpolationKind = 2;                         // TInterpolationKind 0..4
   double HistoLowPercent = 0.2;
   double HistoHighPercent = 99.95;
-  std::string TextFont = "Arial";
-  int32_t TextStyle = 0;
-  int32_t TextOptions = 165;
-  int32_t TextColour = 16777215;
-  std::string Text;
+  std::string TextFont = "Arial";                        // font of the text tool
+  int32_t TextStyle = 0;                                 // bold 1, italic 2, underline 4, strike-out 8
+  int32_t TextOptions = 165;                             // "Foptions"; font size = TextOptions div 16
+  uint8_t TextOptionsRead = 0;                           // set when "Foptions" was read
+  int32_t TextColour = 16777215;                         // "Farbe"
+  std::string Text;                                      // text of the text tool
   int32_t PngCompression = 5;
-  uint8_t FftCurveKeep = 0;
-  std::string NetworkFolder;
-  int32_t BlinkTimeTenths = 10;
-  int32_t TextTransparency = 50;
-  std::array<std::string, 7> RecentFunctions;  // 1..6
-  int32_t DemosaicMethod = -1;
-  std::string PaletteFile;
-  uint8_t HistTransparent = 0;
-  double NetworkSetting = 1.0;
-  int32_t CutoutWidth = 640;
-  std::string CutoutAspect = "4:3";
-  double HotPixelSigma = 4.0;
-  int32_t TiffSaveFormat = 2;
-  std::string PackedParams;  // "Fparam3"
-  std::string RawWhiteBalance = "Kamera";
-  uint8_t HistogramMenuChecked = 1;
-  uint8_t FitsHeaderChecked = 0;
-  uint8_t InfoPanelVisible = 1;
-  uint8_t ZoomAuto = 1;
+  uint8_t FftCurveKeep = 0;                              // "FFTKurve beibehalten"
+  std::string NetworkFolder;                             // "NNordner"
+  int32_t BlinkTimeTenths = 10;                          // "BlinkzeitM10"
+  int32_t TextTransparency = 50;                         // "Ttrans"
+  std::array<std::string, StoredRecentFunctionCount + 1> RecentFunctions;  // 1..6 captions
+  int32_t DemosaicMethod = -1;                           // "Debayerfunktion"
+  std::string PaletteFile;                               // "Palette"
+  uint8_t HistTransparent = 0;                           // "HTransp"
+  double NetworkSetting = 1.0;                           // "Netzwerkini"
+  int32_t CutoutWidth = 640;                             // "Ausschnittbreite"
+  std::string CutoutAspect = "4:3";                      // "Ausschnitthoehe"
+  double HotPixelSigma = 4.0;                            // "Hotpixel Sigma"
+  int32_t TiffSaveFormat = 2;                            // "Tiff Speicherformat"
+  std::string PackedParams;                              // "Fparam3", at most 255 characters
+  std::string RawWhiteBalance = "Kamera";                // "RawWB" (no effect)
+
+  // Values decoded from the packed parameter string "Fparam3".
+  int32_t PsfParamA = 0;        // positions 24-25, stored + 128
+  int32_t PsfParamB = 0;        // positions 26-27, stored + 128
+  double FftNoiseParam1 = 2.0;  // positions 28-29, stored x 10
+  int32_t FftNoiseParam2 = 8;   // positions 30-31
+  int32_t ShiftMode = 0;        // position 32: shift-determination mode
+
+  // Filter parameter rows as read ("Fparam1", "Fparam2"), decoded after the file.
+  std::string FilterRows1, FilterRows2;
+
+  // Main-window state kept in the file.
+  uint8_t HistogramMenuChecked = 1;  // "Histogramm"
+  uint8_t FitsHeaderChecked = 0;     // "Fits Header"
+  uint8_t InfoPanelVisible = 1;      // "Panel"
   int32_t MainLeft = 0, MainTop = 0, MainWidth = 640, MainHeight = 480;
+  int32_t StoredZoom = 0;  // "Zoom" as read: a stored zoom number (-3..8), 0 when absent
+  int32_t ZoomEntry = 0;   // current entry of the zoom list (0 "Autozoom" .. 10 "17%")
+
+  // Lines of the file that carry no key, written back after the keys.
+  std::vector<std::string> ForeignLines;
+  // Start file name of the open dialog (first recent file whose folder exists).
+  std::string OpenDialogFileName;
 };
 
 extern TProgramOptions Options;

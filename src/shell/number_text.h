@@ -1,0 +1,14 @@
+#pragma once
+// Numbers typed by the user or stored in settings: "," and "." both count as
+// the decimal separator, whatever the locale.
+#include <optional>
+#include <string_view>
+
+namespace astrelon {
+
+// Trims the text, turns every "," into "." and converts; nullopt when the text is not a number.
+std::optional<double> TryStrToFloatDot(std::string_view text);
+// As TryStrToFloatDot; throws std::invalid_argument when the text is not a number.
+double StrToFloatDot(std::string_view text);
+
+}  // namespace astrelon
