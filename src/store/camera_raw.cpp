@@ -17,7 +17,6 @@
 #include "store/file_extension.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
-#include "store/load_messages.h"
 #include "store/processor_features.h"
 #include "store/tiff_date.h"
 
@@ -38,7 +37,13 @@ std::string Lang(int key, const char* german) {
   return t.empty() ? std::string(german) : t;
 }
 
-// "Fehler <n> beim öffnen der Datei" and the file's name.
+// "Fehler beim öffnen der Datei" and the file's name.
+std::string FileOpenErrorText(const std::string& fileName) {
+  const std::string a = LangText(LangKey(9, 65)), b = LangText(LangKey(9, 66));
+  return (a.empty() && b.empty() ? std::string("Fehler beim öffnen der Datei") : a + b) + "\n" + fileName;
+}
+
+// "Fehler <n> beim öffnen der Datei" and the file's name without its folder.
 std::string DecoderErrorText(int err, const std::string& fileName) {
   const std::string a = LangText(LangKey(9, 65)), b = LangText(LangKey(9, 66));
   const std::string n = std::to_string(err);
@@ -192,7 +197,7 @@ bool TransferRawImage(int slot, int bits, bool interpolate, bool preview, bool u
 
 bool LoadCameraRaw(int slot, const std::string& fileName, bool interpolate, bool preview, bool identifyOnly) {
   if (CountOpenWindows() >= MaxImageSlots) {
-    if (!preview && !identifyOnly) EngineUi().ShowMessage(TooManyImagesText());
+    if (!preview && !identifyOnly) EngineUi().ShowMessage(Lang(LangKey(9, 35), "Es sind zu viele Bilder geöffnet"));
     return false;
   }
   if (slot < 0 || slot >= SlotArraySize) return false;
