@@ -1,0 +1,194 @@
+#include "store/tiff_reader.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "common/engine_ui.h"
+#include "shell/display_histogram.h"
+#include "shell/settings.h"
+#include "store/header_cards.h"
+#include "store/image_store.h"
+#include "store/tiff_date.h"
+#include "store/tiff_file.h"
+
+namespace astrelon {
+
+namespace {
+
+constexpr uint64_t MaxPixels = 400'000'000;
+// Largest ratio of uncompressed to compressed size believed possible for the
+// codecs libtiff offers (Deflate stays below 1032:1, LZW and fax codes below this).
+constexpr uint64_t MaxCompressionRatio = 4096;
+
+// Refuses sizes that no file of this length can hold before anything is allocated.
+void CheckSizes(const TTiffTags& t, const std::string& fileName) {
+  if (t.Width < 1 || t.Height < 1 || uint64_t(t.Width) * t.Height > MaxPixels)
+    throw TTiffError("Not supported image size (" + std::to_string(t.Width) + " x " + std::to_string(t.Height) +
+                     "): '" + fileName + "'");
+  const int64_t fileSize = FileSizeOf(fileName);
+  const uint64_t rawBytes = (uint64_t(t.Width) * t.BitsPerSample * t.SamplesPerPixel + 7) / 8 * t.Height;
+  const uint64_t limit = uint64_t(std::max<int64_t>(fileSize, 0)) *
+                         (t.Compression == COMPRESSION_NONE ? 1 : MaxCompressionRatio);
+  if (rawBytes > limit) throw TTiffError("Failed to read '" + fileName + "'");
+}
+
+// Converts rows of file samples into the planes: pixel x takes its samples at
+// x * spp; colour uses samples 0, 1, 2, grey sample 0.
+template <typename T, typename F>
+void ConvertRows(const uint8_t* buf, int32_t rows, int32_t y0, int spp, TImageSlot& im, F convert) {
+  const size_t w = size_t(im.Width);
+  for (int32_t r = 0; r < rows; ++r) {
+    const auto* src = reinterpret_cast<const T*>(buf) + size_t(r) * w * size_t(spp);
+    const size_t o = size_t(y0 + r) * w;
+    if (im.IsColor) {
+      float* R = im.Planes[1].data() + o;
+      float* G = im.Planes[2].data() + o;
+      float* B = im.Planes[3].data() + o;
+      for (size_t x = 0; x < w; ++x, src += spp) {
+        R[x] = convert(src[0]);
+        G[x] = convert(src[1]);
+        B[x] = convert(src[2]);
+      }
+    } else {
+      float* g = im.Planes[1].data() + o;
+      if (spp == 1)
+        for (size_t x = 0; x < w; ++x) g[x] = convert(src[x]);
+      else
+        for (size_t x = 0; x < w; ++x, src += spp) g[x] = convert(src[0]);
+    }
+  }
+}
+
+void ConvertStrip(const uint8_t* buf, int32_t rows, int32_t y0, const TTiffTags& t, TImageSlot& im) {
+  const int spp = t.SamplesPerPixel;
+  if (t.BitsPerSample == 16) {
+    ConvertRows<uint16_t>(buf, rows, y0, spp, im, [](uint16_t v) { return float(v); });
+  } else if (t.BitsPerSample == 32 && t.SampleFormat == SAMPLEFORMAT_IEEEFP) {
+    ConvertRows<float>(buf, rows, y0, spp, im, [](float v) { return v * 65536.0f; });
+  } else if (t.BitsPerSample == 32) {
+    ConvertRows<uint32_t>(buf, rows, y0, spp, im, [](uint32_t v) { return float(v) * (1.0f / 65536.0f); });
+  } else {  // 64-bit float
+    ConvertRows<double>(buf, rows, y0, spp, im, [](double v) { return float(v * 65536.0); });
+  }
+}
+
+// 1..8 bits: libtiff's RGBA decoding, top row first.
+void ReadRgbaImage(TIFF* tif, const std::string& fileName, TImageSlot& im) {
+  const size_t n = im.PixelCount();
+  std::vector<uint32_t> raster(n);
+  if (!TIFFReadRGBAImageOriented(tif, uint32_t(im.Width), uint32_t(im.Height), raster.data(), ORIENTATION_TOPLEFT,
+                                 0))
+    throw TTiffError("Failed to read '" + fileName + "'");
+  if (im.IsColor) {
+    for (size_t i = 0; i < n; ++i) {
+      const uint32_t c = raster[i];
+      im.Planes[1][i] = float(TIFFGetR(c));
+      im.Planes[2][i] = float(TIFFGetG(c));
+      im.Planes[3][i] = float(TIFFGetB(c));
+    }
+  } else {
+    for (size_t i = 0; i < n; ++i) im.Planes[1][i] = float(TIFFGetR(raster[i]));
+  }
+}
+
+// 16, 32 and 64 bits: strip by strip, top row first.
+void ReadStrips(TIFF* tif, const TTiffTags& t, const std::string& fileName, TImageSlot& im) {
+  const uint64_t rowBytes = TiffRowBytes(t);
+  const int32_t height = im.Height;
+  const int32_t rowsPerRead = int32_t(std::clamp<uint32_t>(t.RowsPerStrip, 1, uint32_t(height)));
+  if (rowBytes == 0 || uint64_t(TIFFScanlineSize64(tif)) != rowBytes)
+    throw TTiffError("Failed to read '" + fileName + "'");
+  std::vector<uint8_t> buf(size_t(rowBytes) * size_t(rowsPerRead) + 16);
+  int32_t y = 0;
+  for (uint32_t s = 0; y < height; ++s) {
+    const int32_t rows = std::min(rowsPerRead, height - y);
+    const tmsize_t want = tmsize_t(rowBytes * uint64_t(rows));
+    if (TIFFReadEncodedStrip(tif, s, buf.data(), want) != want) throw TTiffError("Failed to read '" + fileName + "'");
+    ConvertStrip(buf.data(), rows, y, t, im);
+    y += rows;
+  }
+}
+
+void AppendTextCards(int slot, const TTiffTags& t) {
+  try {
+    int y, mo, d, h, mi, s;
+    if (ParseTiffDateTime(t.DateTime, y, mo, d, h, mi, s)) {
+      AppendHeaderCard(slot, "DATE-OBS= '" + FormatDateYmd(y, mo, d) + "'");
+      AppendHeaderCard(slot, "TIME-OBS= '" + FormatTimeHms(h, mi, s) + "'");
+    }
+    if (!t.Make.empty()) AppendHeaderCard(slot, "INSTRUME= '" + t.Make + " " + t.Model + "'");
+    if (!t.Artist.empty()) AppendHeaderCard(slot, "AUTHOR  = '" + t.Artist + "'");
+  } catch (...) {
+    // the image stays loaded without these cards
+  }
+}
+
+}  // namespace
+
+bool LoadTiffImage(int slot, const std::string& fileName) {
+  if (slot < 0 || slot >= SlotArraySize) return false;
+  TTiffTags tags;
+  TImageSlot im;
+  try {
+    TTiffFile file;
+    if (!file.OpenRead(fileName)) throw TTiffError("Unable to open file '" + fileName + "'");
+    tags = ReadTiffTags(file.get());
+    if (tags.SampleFormat > 3) throw TTiffError("Not supported sampleformat: '" + fileName + "'");
+    if (tags.BitsPerSample > 8) {
+      const std::string why = UnsupportedDirectLayout(tags);
+      if (!why.empty()) throw TTiffError("Not supported TIFF layout (" + why + "): '" + fileName + "'");
+    }
+    CheckSizes(tags, fileName);
+    im.Width = int32_t(tags.Width);
+    im.Height = int32_t(tags.Height);
+    im.IsColor = tags.SamplesPerPixel > 2;
+    im.PlaneCount = im.IsColor ? 3 : 1;
+    im.ColorModel = CmRgb;
+    im.AllocatePlanes(im.PlaneCount);
+    if (tags.BitsPerSample <= 8)
+      ReadRgbaImage(file.get(), fileName, im);
+    else
+      ReadStrips(file.get(), tags, fileName, im);
+    file.Close();
+  } catch (const std::bad_alloc&) {
+    EngineUi().ShowMessage("Not enough memory for '" + fileName + "'");
+    return false;
+  } catch (const std::exception& e) {
+    EngineUi().ShowMessage(e.what());
+    return false;
+  }
+
+  // The image is complete: it replaces whatever the slot held.
+  Store.Image[slot] = std::move(im);
+  Store.InUse[slot] = 1;
+  Store.FileName[slot] = fileName;
+  if (tags.BitsPerSample <= 8) {
+    ResetDisplayRange(slot, 255);
+  } else if (tags.BitsPerSample == 16) {
+    ResetDisplayRange(slot, 65535);
+  } else {
+    UpdateMinMax(slot);
+    SetAutoDisplayRange(slot, false);
+  }
+  if (tags.BitsPerSample > 8 && Options.GammaAdjust) {
+    // The estimate reads the histogram, so it must describe this image.
+    ComputeHistogram(slot, false, false);
+    TDisplayRecord& d = Store.Display[slot];
+    d.Gamma = EstimateAutoGamma(slot, d.RangeLow, d.RangeHigh);
+    d.CurveMode = 1;
+  }
+  MakeDefaultHeader(slot);
+  if (tags.SampleFormat == SAMPLEFORMAT_IEEEFP)
+    Store.Header[slot][1] = PadCard("BITPIX  =                  -32");
+  else if (tags.BitsPerSample == 32)
+    Store.Header[slot][1] = PadCard("BITPIX  =                   32");
+  AppendTextCards(slot, tags);
+  ComputeHistogram(slot, false, false);
+  return true;
+}
+
+}  // namespace astrelon
