@@ -63,13 +63,4 @@ int AutozoomPercent(int32_t width, int32_t height, int freeWidth, int freeHeight
   return ZoomSteps.front();
 }
 
-int InitialZoomPercent(int slot) {
-  if (slot < 0 || slot >= SlotArraySize) return 100;
-  const int code = CurrentZoomCode();
-  if (code != 0) return std::min(MaxZoomStepForImage(slot), ZoomCodePercent(code));
-  const TImageSlot& im = Store.Image[slot];
-  return AutozoomPercent(im.Width, im.Height, MainWindowArea.FreeWidth - MainWindowArea.FrameWidth,
-                         MainWindowArea.FreeHeight - MainWindowArea.FrameHeight);
-}
-
 }  // namespace astrelon

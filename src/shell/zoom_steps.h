@@ -48,8 +48,4 @@ struct TWindowArea {
 };
 extern TWindowArea MainWindowArea;
 
-// Zoom of a new window of the slot: automatic (fit to the free area less the
-// window frame) or the fixed code's percent within MaxZoomStepForImage.
-int InitialZoomPercent(int slot);
-
 }  // namespace astrelon
