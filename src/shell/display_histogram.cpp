@@ -7,6 +7,7 @@
 
 #include "shell/display_bounds.h"
 #include "shell/histogram_axis.h"
+#include "shell/round_even.h"
 #include "shell/settings.h"
 #include "store/image_store.h"
 #include "store/processor_features.h"
@@ -118,7 +119,7 @@ static inline int HistogramBinScalar(float v, const THistogramAxis& a) {
   else
     t = (v - a.Low) * a.Factor;
   if (!(t >= -0.5f && t <= 500.5f)) return -1;
-  return int(std::nearbyint(t));
+  return RoundEvenToInt(t);
 }
 
 void CountHistogram(std::span<const float> values, const THistogramAxis& a,

@@ -2,9 +2,12 @@
 // the same order as the scalar ones, so both give the same bytes.
 #include "shell/pixel_mapping.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "shell/display_lut.h"
+#include "shell/round_even.h"
 #include "store/image_slot.h"
 
 #if defined(__SSE2__)
@@ -27,14 +30,14 @@ inline uint32_t IndexOf(float v, float black, float scale) {
   float t = (v - black) * scale;
   t = t > 0.0f ? t : 0.0f;
   t = t < MaxIndex ? t : MaxIndex;
-  return uint32_t(std::nearbyint(t));
+  return uint32_t(RoundEvenToInt(t));
 }
 
 // Clamped to 0..255 (NaN gives 0) and rounded to nearest, ties to even.
 inline uint8_t ByteOf(float v) {
   v = v > 0.0f ? v : 0.0f;
   v = v < 255.0f ? v : 255.0f;
-  return uint8_t(std::nearbyint(v));
+  return uint8_t(RoundEvenToInt(v));
 }
 
 inline float PositivePart(float v) { return v > 0.0f ? v : 0.0f; }
@@ -44,7 +47,7 @@ void LumaPixel(float v1, float v2, float v3, uint8_t* out, const TLumaMapping& m
     const float l = PositivePart(v1 - m.Black);
     float t = l * m.IndexScale;
     t = t < MaxIndex ? t : MaxIndex;
-    const float lp = m.Lut[uint32_t(std::nearbyint(t))];
+    const float lp = m.Lut[uint32_t(RoundEvenToInt(t))];
     const float q = lp / (l + m.Offset);
     out[2] = ByteOf((YuvRedV * v3 * q + lp) * m.OutScale);
     out[1] = ByteOf(((YuvGreenV * v3 - YuvGreenU * v2) * q + lp) * m.OutScale);
@@ -57,7 +60,7 @@ void LumaPixel(float v1, float v2, float v3, uint8_t* out, const TLumaMapping& m
   const float l = LumaR * r + LumaG * g + LumaB * b;
   float t = l * m.IndexScale;
   t = t < MaxIndex ? t : MaxIndex;
-  const float lp = m.Lut[uint32_t(std::nearbyint(t))];
+  const float lp = m.Lut[uint32_t(RoundEvenToInt(t))];
   const float q = lp / (l + m.Offset);
   out[2] = v1 > BlankLimit ? ByteOf(((r - l) * q + lp) * m.OutScale) : 0;
   out[1] = v2 > BlankLimit ? ByteOf(((g - l) * q + lp) * m.OutScale) : 0;
@@ -98,6 +101,68 @@ void ComputeLutIndices(std::span<const float> values, float black, float scale, 
   (void)vector;
 #endif
   for (; i < n; ++i) out[i] = IndexOf(values[i], black, scale);
+}
+
+namespace {
+
+template <int Step>
+void MapThroughByteLutStep(std::span<const float> values, float black, float scale, const uint8_t* lut,
+                           uint8_t* out, size_t n, bool vector) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  if (vector) {
+    const __m128 vb = _mm_set1_ps(black);
+    const __m128 vs = _mm_set1_ps(scale);
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 top = _mm_set1_ps(MaxIndex);
+    const __m128 limit = _mm_set1_ps(BlankLimit);
+    // A blank value clamps to index 0 here; the lanes that are blank are set to
+    // the blank entry afterwards (rare, so tested once per eight values).
+    auto indices = [&](__m128 v) {
+      return _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(v, vb), vs), zero), top));
+    };
+    const uint8_t blankByte = lut[BlankIndex];
+    for (; i + 8 <= n; i += 8) {
+      const __m128 va = _mm_loadu_ps(values.data() + i);
+      const __m128 vc = _mm_loadu_ps(values.data() + i + 4);
+      const __m128i a = indices(va);
+      const __m128i b = indices(vc);
+      uint8_t* o = out + Step * i;
+      o[0] = lut[uint32_t(_mm_cvtsi128_si32(a))];
+      o[Step] = lut[uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(a, 0x55)))];
+      o[2 * Step] = lut[uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(a, 0xAA)))];
+      o[3 * Step] = lut[uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(a, 0xFF)))];
+      o[4 * Step] = lut[uint32_t(_mm_cvtsi128_si32(b))];
+      o[5 * Step] = lut[uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(b, 0x55)))];
+      o[6 * Step] = lut[uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(b, 0xAA)))];
+      o[7 * Step] = lut[uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(b, 0xFF)))];
+      const int valid = _mm_movemask_ps(_mm_cmpgt_ps(va, limit)) | (_mm_movemask_ps(_mm_cmpgt_ps(vc, limit)) << 4);
+      if (valid != 0xFF) [[unlikely]] {
+        for (int k = 0; k < 8; ++k)
+          if (!(valid & (1 << k))) o[k * Step] = blankByte;
+      }
+    }
+  }
+#else
+  (void)vector;
+#endif
+  for (; i < n; ++i) out[Step * i] = lut[IndexOf(values[i], black, scale)];
+}
+
+}  // namespace
+
+void MapThroughByteLut(std::span<const float> values, float black, float scale, const uint8_t* lut,
+                       std::span<uint8_t> out, int step, bool vector) {
+  if (step < 1) return;
+  size_t n = values.size();
+  if (out.empty()) return;
+  n = std::min(n, (out.size() - 1) / size_t(step) + 1);
+  if (step == 3)
+    MapThroughByteLutStep<3>(values, black, scale, lut, out.data(), n, vector);
+  else if (step == 1)
+    MapThroughByteLutStep<1>(values, black, scale, lut, out.data(), n, vector);
+  else
+    for (size_t i = 0; i < n; ++i) out[size_t(step) * i] = lut[IndexOf(values[i], black, scale)];
 }
 
 void MapLumaRow(std::span<const float> p1, std::span<const float> p2, std::span<const float> p3,

@@ -12,6 +12,11 @@ namespace astrelon {
 void ComputeLutIndices(std::span<const float> values, float black, float scale, std::span<uint32_t> out,
                        bool vector);
 
+// Values through a byte table (65,537 entries, the last for blank values) into
+// every `step`-th byte of out: out[step * i] = lut[index of values[i]].
+void MapThroughByteLut(std::span<const float> values, float black, float scale, const uint8_t* lut,
+                       std::span<uint8_t> out, int step, bool vector);
+
 struct TLumaMapping {
   float Black = 0;
   float IndexScale = 0;  // 65535 / d

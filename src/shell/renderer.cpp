@@ -42,12 +42,20 @@ std::vector<int32_t> SamplePositions(int32_t imageSide, int32_t bitmapSide, int 
   return pos;
 }
 
-// One sampled row of a plane: the image row itself at full size, else a gathered copy.
-std::span<const float> SampledRow(const TImageSlot& im, int plane, int32_t y, const std::vector<int32_t>& xs,
-                                  bool full, std::vector<float>& buffer) {
+// One sampled row of a plane: the image row itself at full size, else a gathered
+// copy. The row sampled next is prefetched meanwhile: reduced builds skip rows,
+// which the hardware prefetcher does not foresee.
+std::span<const float> SampledRow(const TImageSlot& im, int plane, int32_t y, int32_t nextY,
+                                  const std::vector<int32_t>& xs, bool full, std::vector<float>& buffer) {
   const std::span<const float> row = im.Row(plane, y);
   if (full) return row;
-  for (size_t i = 0; i < xs.size(); ++i) buffer[i] = row[size_t(xs[i])];
+  const float* next = im.Row(plane, nextY).data();
+  const size_t n = xs.size();
+  for (size_t i = 0; i < n; ++i) {
+    const size_t x = size_t(xs[i]);
+    if ((i & 3) == 0) __builtin_prefetch(next + x);
+    buffer[i] = row[x];
+  }
   return buffer;
 }
 
@@ -125,10 +133,11 @@ bool RenderSlotBitmap(int slot, int percent, TDisplayBitmap& bitmap) {
   const std::vector<int32_t> ys = SamplePositions(im.Height, plan.Height, plan.Offset);
   const size_t w = size_t(plan.Width);
   std::vector<float> s1(w), s2(w), s3(w);
-  std::vector<uint32_t> i1(w), i2(w), i3(w);
+  std::vector<uint32_t> i1(userPalette ? w : 0);
+  // The vector paths give the same bytes as the scalar ones, at every build size.
   const bool greyVector = SseEnabled;
-  const bool colourVector = SseEnabled && plan.Percent > 35;
-  const bool lumaVector = Sse2Enabled && plan.Percent > 35;
+  const bool colourVector = SseEnabled;
+  const bool lumaVector = Sse2Enabled;
   TLumaMapping lm;
   if (luma) {
     lm.Black = black;
@@ -141,10 +150,11 @@ bool RenderSlotBitmap(int slot, int percent, TDisplayBitmap& bitmap) {
 
   for (int32_t y = 0; y < plan.Height; ++y) {
     const int32_t sy = ys[size_t(y)];
+    const int32_t ny = ys[size_t(std::min(y + 1, plan.Height - 1))];
     uint8_t* out = bitmap.Row(y).data();
     if (grey) {
-      ComputeLutIndices(SampledRow(im, 1, sy, xs, full, s1), black, indexScale, i1, greyVector);
       if (userPalette) {
+        ComputeLutIndices(SampledRow(im, 1, sy, ny, xs, full, s1), black, indexScale, i1, greyVector);
         for (size_t x = 0; x < w; ++x) {
           const uint32_t c = colourLut[i1[x]];
           out[3 * x] = uint8_t(c);
@@ -152,22 +162,19 @@ bool RenderSlotBitmap(int slot, int percent, TDisplayBitmap& bitmap) {
           out[3 * x + 2] = uint8_t(c >> 16);
         }
       } else {
-        const uint8_t* lut = lut8.data();
-        for (size_t x = 0; x < w; ++x) out[x] = lut[i1[x]];
+        MapThroughByteLut(SampledRow(im, 1, sy, ny, xs, full, s1), black, indexScale, lut8.data(),
+                          std::span<uint8_t>(out, w), 1, greyVector);
       }
     } else if (luma) {
-      MapLumaRow(SampledRow(im, 1, sy, xs, full, s1), SampledRow(im, 2, sy, xs, full, s2),
-                 SampledRow(im, 3, sy, xs, full, s3), std::span<uint8_t>(out, 3 * w), lm, lumaVector);
+      MapLumaRow(SampledRow(im, 1, sy, ny, xs, full, s1), SampledRow(im, 2, sy, ny, xs, full, s2),
+                 SampledRow(im, 3, sy, ny, xs, full, s3), std::span<uint8_t>(out, 3 * w), lm, lumaVector);
     } else {
-      ComputeLutIndices(SampledRow(im, 1, sy, xs, full, s1), black, indexScale, i1, colourVector);
-      ComputeLutIndices(SampledRow(im, 2, sy, xs, full, s2), black, indexScale, i2, colourVector);
-      ComputeLutIndices(SampledRow(im, 3, sy, xs, full, s3), black, indexScale, i3, colourVector);
-      const uint8_t* lut = lut8.data();
-      for (size_t x = 0; x < w; ++x) {
-        out[3 * x] = lut[i3[x]];
-        out[3 * x + 1] = lut[i2[x]];
-        out[3 * x + 2] = lut[i1[x]];
-      }
+      const std::span<uint8_t> bgr(out, 3 * w);
+      MapThroughByteLut(SampledRow(im, 3, sy, ny, xs, full, s3), black, indexScale, lut8.data(), bgr, 3, colourVector);
+      MapThroughByteLut(SampledRow(im, 2, sy, ny, xs, full, s2), black, indexScale, lut8.data(), bgr.subspan(1), 3,
+                        colourVector);
+      MapThroughByteLut(SampledRow(im, 1, sy, ny, xs, full, s1), black, indexScale, lut8.data(), bgr.subspan(2), 3,
+                        colourVector);
     }
   }
 

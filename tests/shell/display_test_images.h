@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "shell/display_histogram.h"
+#include "store/header_cards.h"
 #include "store/image_store.h"
 
 namespace astrelon::test {
@@ -20,6 +21,7 @@ inline void MakeGreySlot(int slot, int w, int h, const std::vector<float>& value
   im.AllocatePlanes(1);
   for (size_t i = 0; i < im.Planes[1].size(); ++i) im.Planes[1][i] = i < values.size() ? values[i] : 0.0f;
   Store.InUse[slot] = 1;
+  MakeDefaultHeader(slot);
   UpdateMinMax(slot);
   TDisplayRecord& d = Store.Display[slot];
   d = TDisplayRecord{};
