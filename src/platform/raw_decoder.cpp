@@ -1,5 +1,7 @@
 #include "platform/raw_decoder.h"
 
+#include "platform/parallel_bands.h"
+
 #include <libraw/libraw.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -267,16 +269,18 @@ void TRawDecoder::BuildMosaic(bool scaled, bool half, bool unclipped) {
   auto colourAt = [&](int row, int col) { return bayer ? r.FC(row, col) : r.COLOR(row, col); };
   if (!half) {
     mosaic_ = std::make_unique_for_overwrite<uint16_t[]>(size_t(w) * size_t(h) * 4);
-    for (int y = 0; y < h; ++y) {
-      const uint16_t* src = raw + size_t(y + s.top_margin) * pitch + s.left_margin;
-      uint16_t* dst = mosaic_.get() + size_t(y) * size_t(w) * 4;
-      const int c0 = colourAt(y, 0), c1 = colourAt(y, 1);
-      for (int x = 0; x < w; ++x, dst += 4) {
-        const int colour = bayer ? ((x & 1) ? c1 : c0) : colourAt(y, x);
-        dst[0] = scaled ? convert(src[x], colour, y, x) : src[x];
-        dst[1] = dst[2] = dst[3] = 0;
+    ForEachBand(h, BandThreads(int64_t(w) * h, int64_t(1) << 19, true) , [&](int64_t first, int64_t last) {
+      for (int y = int(first); y < int(last); ++y) {
+        const uint16_t* src = raw + size_t(y + s.top_margin) * pitch + s.left_margin;
+        uint16_t* dst = mosaic_.get() + size_t(y) * size_t(w) * 4;
+        const int c0 = colourAt(y, 0), c1 = colourAt(y, 1);
+        for (int x = 0; x < w; ++x, dst += 4) {
+          const int colour = bayer ? ((x & 1) ? c1 : c0) : colourAt(y, x);
+          dst[0] = scaled ? convert(src[x], colour, y, x) : src[x];
+          dst[1] = dst[2] = dst[3] = 0;
+        }
       }
-    }
+    });
   } else {
     // Each 2 x 2 block gives one pixel holding every site in its colour's channel.
     const int hw = (w + 1) / 2, hh = (h + 1) / 2;

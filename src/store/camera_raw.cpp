@@ -9,6 +9,7 @@
 
 #include "common/engine_ui.h"
 #include "common/pascal_format.h"
+#include "platform/parallel_bands.h"
 #include "platform/raw_decoder.h"
 #include "shell/display_histogram.h"
 #include "shell/language.h"
@@ -112,6 +113,17 @@ void SamplePreview(const TRawBufferView& buf, TImageSlot& im, double step) {
   }
 }
 
+// Sizes planes 1..count (one thread per plane for large images: filling fresh
+// memory is slow) and frees the planes above.
+void AllocatePlanesInParallel(TImageSlot& im, int count) {
+  const size_t n = im.PixelCount();
+  for (int p = count + 1; p <= 3; ++p) std::vector<float>().swap(im.Planes[size_t(p)]);
+  const bool large = Options.Multicore && n >= (size_t(1) << 20);
+  ForEachBand(count, large ? count : 1, [&](int64_t first, int64_t last) {
+    for (int64_t p = first; p < last; ++p) im.Planes[size_t(p + 1)].resize(n);
+  });
+}
+
 void AppendDateCards(int slot, int64_t timeStamp) {
   // The camera's clock was read as local time into the stamp, so local time gives it back.
   const std::time_t t = std::time_t(timeStamp);
@@ -165,18 +177,21 @@ bool TransferRawImage(int slot, int bits, bool interpolate, bool preview, bool u
     im.Width = w;
     im.Height = h;
     Store.InUse[slot] = 1;
-    im.AllocatePlanes(im.PlaneCount);
+    AllocatePlanesInParallel(im, im.PlaneCount);
     if (preview) {
       SamplePreview(buf, im, step);
     } else {
       const auto transfer = Sse2Enabled ? TransferRowSse2 : TransferRowScalar;
-      for (int32_t y = 0; y < h; ++y) {
-        const uint16_t* src = buf.Pixels + (size_t(y + y0) * size_t(buf.Width) + size_t(x0)) * 4;
-        const size_t o = size_t(y) * size_t(w);
-        transfer(src, w, im.PlaneCount, bias, im.Planes[1].data() + o,
-                 im.PlaneCount == 3 ? im.Planes[2].data() + o : nullptr,
-                 im.PlaneCount == 3 ? im.Planes[3].data() + o : nullptr);
-      }
+      const int threads = BandThreads(int64_t(w) * h, int64_t(1) << 19, Options.Multicore);
+      ForEachBand(h, threads, [&](int64_t first, int64_t last) {
+        for (int32_t y = int32_t(first); y < int32_t(last); ++y) {
+          const uint16_t* src = buf.Pixels + (size_t(y + y0) * size_t(buf.Width) + size_t(x0)) * 4;
+          const size_t o = size_t(y) * size_t(w);
+          transfer(src, w, im.PlaneCount, bias, im.Planes[1].data() + o,
+                   im.PlaneCount == 3 ? im.Planes[2].data() + o : nullptr,
+                   im.PlaneCount == 3 ? im.Planes[3].data() + o : nullptr);
+        }
+      });
     }
   } catch (...) {
     im.FreePlanes();

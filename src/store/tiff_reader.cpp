@@ -3,11 +3,14 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "common/engine_ui.h"
+#include "platform/parallel_bands.h"
 #include "shell/display_histogram.h"
 #include "shell/settings.h"
 #include "store/header_cards.h"
@@ -76,6 +79,17 @@ void ConvertStrip(const uint8_t* buf, int32_t rows, int32_t y0, const TTiffTags&
   }
 }
 
+// Sizes the planes; the three planes of a large colour image on threads of their
+// own, since filling fresh memory is slow.
+void AllocatePlanes(TImageSlot& im) {
+  const size_t n = im.PixelCount();
+  for (int p = im.PlaneCount + 1; p <= 3; ++p) std::vector<float>().swap(im.Planes[size_t(p)]);
+  const bool large = Options.Multicore && n >= (size_t(1) << 20);
+  ForEachBand(im.PlaneCount, large ? im.PlaneCount : 1, [&](int64_t first, int64_t last) {
+    for (int64_t p = first; p < last; ++p) im.Planes[size_t(p + 1)].resize(n);
+  });
+}
+
 // 1..8 bits: libtiff's RGBA decoding, top row first.
 void ReadRgbaImage(TIFF* tif, const std::string& fileName, TImageSlot& im) {
   const size_t n = im.PixelCount();
@@ -95,22 +109,45 @@ void ReadRgbaImage(TIFF* tif, const std::string& fileName, TImageSlot& im) {
   }
 }
 
+// Reads and converts strips [first, last) with its own libtiff handle; false on a
+// failed or short read.
+bool ReadStripRange(TIFF* tif, const TTiffTags& t, uint32_t first, uint32_t last, int32_t rowsPerRead,
+                    TImageSlot& im) {
+  const uint64_t rowBytes = TiffRowBytes(t);
+  std::vector<uint8_t> buf(size_t(rowBytes) * size_t(rowsPerRead) + 16);
+  for (uint32_t s = first; s < last; ++s) {
+    const int32_t y = int32_t(s) * rowsPerRead;
+    const int32_t rows = std::min(rowsPerRead, im.Height - y);
+    const tmsize_t want = tmsize_t(rowBytes * uint64_t(rows));
+    if (TIFFReadEncodedStrip(tif, s, buf.data(), want) != want) return false;
+    ConvertStrip(buf.data(), rows, y, t, im);
+  }
+  return true;
+}
+
 // 16, 32 and 64 bits: strip by strip, top row first.
 void ReadStrips(TIFF* tif, const TTiffTags& t, const std::string& fileName, TImageSlot& im) {
   const uint64_t rowBytes = TiffRowBytes(t);
-  const int32_t height = im.Height;
-  const int32_t rowsPerRead = int32_t(std::clamp<uint32_t>(t.RowsPerStrip, 1, uint32_t(height)));
   if (rowBytes == 0 || uint64_t(TIFFScanlineSize64(tif)) != rowBytes)
     throw TTiffError("Failed to read '" + fileName + "'");
-  std::vector<uint8_t> buf(size_t(rowBytes) * size_t(rowsPerRead) + 16);
-  int32_t y = 0;
-  for (uint32_t s = 0; y < height; ++s) {
-    const int32_t rows = std::min(rowsPerRead, height - y);
-    const tmsize_t want = tmsize_t(rowBytes * uint64_t(rows));
-    if (TIFFReadEncodedStrip(tif, s, buf.data(), want) != want) throw TTiffError("Failed to read '" + fileName + "'");
-    ConvertStrip(buf.data(), rows, y, t, im);
-    y += rows;
-  }
+  const int32_t rowsPerRead = int32_t(std::clamp<uint32_t>(t.RowsPerStrip, 1, uint32_t(im.Height)));
+  const uint32_t strips = uint32_t((int64_t(im.Height) + rowsPerRead - 1) / rowsPerRead);
+  // Large images: bands of strips on threads, each through a libtiff handle of
+  // its own (a handle is not shared between threads).
+  const int threads = std::min<int>(BandThreads(int64_t(im.PixelCount()), int64_t(1) << 19, Options.Multicore),
+                                    int(std::min<uint32_t>(strips, 8)));
+  std::atomic<bool> failed{false};
+  ForEachBand(strips, threads, [&](int64_t first, int64_t last) {
+    if (threads == 1) {
+      if (!ReadStripRange(tif, t, uint32_t(first), uint32_t(last), rowsPerRead, im)) failed = true;
+      return;
+    }
+    TTiffFile own;
+    if (!own.OpenRead(fileName) || !ReadStripRange(own.get(), t, uint32_t(first), uint32_t(last), rowsPerRead, im))
+      failed = true;
+  });
+  const bool ok = !failed;
+  if (!ok) throw TTiffError("Failed to read '" + fileName + "'");
 }
 
 void AppendTextCards(int slot, const TTiffTags& t) {
@@ -148,7 +185,7 @@ bool LoadTiffImage(int slot, const std::string& fileName) {
     im.IsColor = tags.SamplesPerPixel > 2;
     im.PlaneCount = im.IsColor ? 3 : 1;
     im.ColorModel = CmRgb;
-    im.AllocatePlanes(im.PlaneCount);
+    AllocatePlanes(im);
     if (tags.BitsPerSample <= 8)
       ReadRgbaImage(file.get(), fileName, im);
     else
@@ -174,9 +211,11 @@ bool LoadTiffImage(int slot, const std::string& fileName) {
     UpdateMinMax(slot);
     SetAutoDisplayRange(slot, false);
   }
+  bool histogramDone = false;
   if (tags.BitsPerSample > 8 && Options.GammaAdjust) {
     // The estimate reads the histogram, so it must describe this image.
     ComputeHistogram(slot, false, false);
+    histogramDone = true;
     TDisplayRecord& d = Store.Display[slot];
     d.Gamma = EstimateAutoGamma(slot, d.RangeLow, d.RangeHigh);
     d.CurveMode = 1;
@@ -187,7 +226,7 @@ bool LoadTiffImage(int slot, const std::string& fileName) {
   else if (tags.BitsPerSample == 32)
     Store.Header[slot][1] = PadCard("BITPIX  =                   32");
   AppendTextCards(slot, tags);
-  ComputeHistogram(slot, false, false);
+  if (!histogramDone) ComputeHistogram(slot, false, false);  // else still current: the display range is unchanged
   return true;
 }
 
