@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 #include <vector>
 
 #include "common/engine_ui.h"
@@ -19,7 +18,7 @@
 #include "store/header_cards.h"
 #include "store/image_store.h"
 #include "store/processor_features.h"
-#include "store/tiff_date.h"
+#include "store/date_time.h"
 
 namespace astrelon {
 
@@ -126,11 +125,10 @@ void AllocatePlanesInParallel(TImageSlot& im, int count) {
 
 void AppendDateCards(int slot, int64_t timeStamp) {
   // The camera's clock was read as local time into the stamp, so local time gives it back.
-  const std::time_t t = std::time_t(timeStamp);
-  std::tm tm{};
-  if (!localtime_r(&t, &tm)) return;
-  AppendHeaderCard(slot, "DATE-OBS= '" + FormatDateYmd(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) + "'");
-  AppendHeaderCard(slot, "TIME-OBS= '" + FormatTimeHms(tm.tm_hour, tm.tm_min, std::min(tm.tm_sec, 59)) + "'");
+  const TDateTime when = UnixToLocalDateTime(timeStamp);
+  if (when <= 0.0) return;
+  AppendHeaderCard(slot, "DATE-OBS= '" + FormatIsoDate(when) + "'");
+  AppendHeaderCard(slot, "TIME-OBS= '" + FormatTimeOfDay(when) + "'");
 }
 
 }  // namespace

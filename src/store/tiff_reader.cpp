@@ -12,10 +12,11 @@
 #include "common/engine_ui.h"
 #include "platform/parallel_bands.h"
 #include "shell/display_histogram.h"
+#include "shell/observation_time.h"
 #include "shell/settings.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
-#include "store/tiff_date.h"
+#include "store/date_time.h"
 #include "store/tiff_file.h"
 
 namespace astrelon {
@@ -152,10 +153,10 @@ void ReadStrips(TIFF* tif, const TTiffTags& t, const std::string& fileName, TIma
 
 void AppendTextCards(int slot, const TTiffTags& t) {
   try {
-    int y, mo, d, h, mi, s;
-    if (ParseTiffDateTime(t.DateTime, y, mo, d, h, mi, s)) {
-      AppendHeaderCard(slot, "DATE-OBS= '" + FormatDateYmd(y, mo, d) + "'");
-      AppendHeaderCard(slot, "TIME-OBS= '" + FormatTimeHms(h, mi, s) + "'");
+    const TDateTime when = ParseDateTimeText(t.DateTime);
+    if (when > 0.0) {
+      AppendHeaderCard(slot, "DATE-OBS= '" + FormatIsoDate(when) + "'");
+      AppendHeaderCard(slot, "TIME-OBS= '" + FormatTimeOfDay(when) + "'");
     }
     if (!t.Make.empty()) AppendHeaderCard(slot, "INSTRUME= '" + t.Make + " " + t.Model + "'");
     if (!t.Artist.empty()) AppendHeaderCard(slot, "AUTHOR  = '" + t.Artist + "'");
