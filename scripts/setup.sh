@@ -14,7 +14,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libtiff-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libraw-dev
   libcfitsio-dev python3 python3-astropy python3-numpy
-  imagemagick libtiff-tools libraw-bin libjpeg-turbo-progs
+  imagemagick libtiff-tools libraw-bin libjpeg-turbo-progs ffmpeg
   xvfb xauth
 )
 

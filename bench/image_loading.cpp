@@ -1,0 +1,187 @@
+// Loading a 6000 x 4000 JPEG and a 16-bit PNG of the same size into a slot,
+// against libjpeg's and libpng's own decode of the same file in the same run.
+// The counter "ratio" is load time / decode time.
+#include <benchmark/benchmark.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include <jpeglib.h>
+#include <png.h>
+
+#include "shell/display_bitmap.h"
+#include "store/file_bytes.h"
+#include "store/graphic_to_slot.h"
+#include "store/image_loader.h"
+#include "store/image_store.h"
+#include "store/jpeg_reader.h"
+#include "store/jpeg_writer.h"
+#include "store/png_reader.h"
+#include "store/processor_features.h"
+
+namespace {
+
+using namespace astrelon;
+using Clock = std::chrono::steady_clock;
+
+constexpr int W = 6000, H = 4000;
+
+// A picture with smooth structure and some noise, like a photograph.
+uint8_t Sample(int x, int y, int c, uint32_t& seed) {
+  seed = seed * 1664525u + 1013904223u;
+  const int v = (x / 7 + y / 5 + c * 40) % 200 + int(seed >> 28);
+  return uint8_t(v);
+}
+
+std::string Folder() {
+  static const std::string dir = [] {
+    auto p = std::filesystem::temp_directory_path() / "astrelon-bench-loading";
+    std::filesystem::create_directories(p);
+    return p.string();
+  }();
+  return dir;
+}
+
+const std::string& JpegFile() {
+  static const std::string name = [] {
+    const std::string f = Folder() + "/big.jpg";
+    TDisplayBitmap b;
+    b.Resize(W, H, TBitmapFormat::Bgr24);
+    uint32_t seed = 1;
+    for (int y = 0; y < H; ++y) {
+      auto row = b.Row(y);
+      for (int x = 0; x < W; ++x)
+        for (int c = 0; c < 3; ++c) row[size_t(3 * x + c)] = Sample(x, y, c, seed);
+    }
+    SaveJpegFile(b, 90, false, f);
+    return f;
+  }();
+  return name;
+}
+
+const std::string& Png16File() {
+  static const std::string name = [] {
+    const std::string f = Folder() + "/big16.png";
+    FILE* fp = std::fopen(f.c_str(), "wb");
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, fp);
+    png_set_IHDR(png, info, W, H, 16, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<uint8_t> row(size_t(W) * 6);
+    uint32_t seed = 2;
+    for (int y = 0; y < H; ++y) {
+      for (int x = 0; x < W; ++x)
+        for (int c = 0; c < 3; ++c) {
+          row[size_t(6 * x + 2 * c)] = Sample(x, y, c, seed);
+          row[size_t(6 * x + 2 * c + 1)] = uint8_t(seed >> 8);
+        }
+      png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(fp);
+    return f;
+  }();
+  return name;
+}
+
+// libjpeg alone: the file into memory and decoded into one RGB buffer.
+void DecodeWithLibjpeg(const std::string& f) {
+  std::vector<uint8_t> data;
+  ReadFileBytes(f, data);
+  jpeg_decompress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&cinfo);
+  const size_t stride = size_t(cinfo.output_width) * 3;
+  std::vector<uint8_t> pixels(stride * cinfo.output_height);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW row = pixels.data() + stride * cinfo.output_scanline;
+    jpeg_read_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  benchmark::DoNotOptimize(pixels.data());
+}
+
+// libpng alone: the file decoded row by row into one buffer of 16-bit samples.
+void DecodeWithLibpng(const std::string& f) {
+  FILE* fp = std::fopen(f.c_str(), "rb");
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, fp);
+  png_read_info(png, info);
+  png_set_swap(png);
+  png_read_update_info(png, info);
+  const size_t stride = png_get_rowbytes(png, info);
+  const png_uint_32 h = png_get_image_height(png, info);
+  std::vector<uint8_t> pixels(stride * h);
+  for (png_uint_32 y = 0; y < h; ++y) png_read_row(png, pixels.data() + stride * y, nullptr);
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(fp);
+  benchmark::DoNotOptimize(pixels.data());
+}
+
+// Our decode into float planes alone (no header, display range or histogram).
+void ConvertJpeg(const std::string& f) {
+  std::vector<uint8_t> data;
+  ReadFileBytes(f, data);
+  TPictureSink sink;
+  DecodeJpeg(data, false, 1, sink);
+  sink.Stop();
+  FreeSlot(1);
+}
+void ConvertPng(const std::string& f) {
+  std::vector<uint8_t> data;
+  ReadFileBytes(f, data);
+  TPictureSink sink;
+  DecodePng(data, 1, sink);
+  sink.Stop();
+  FreeSlot(1);
+}
+
+// Counters: decode_ms (the library alone), convert_ms (our decode into float
+// planes), load_ms (LoadImageFile: also header, display range and histogram),
+// ratio = load / decode and convert_ratio = convert / decode.
+void Compare(benchmark::State& state, const std::string& file, void (*baseline)(const std::string&),
+             void (*convert)(const std::string&)) {
+  DetectCpuFeatures();  // as at start-up: the SIMD paths of the statistics
+  ApplySimdSetting();
+  double ours = 0, base = 0, conv = 0;
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    baseline(file);
+    auto t1 = Clock::now();
+    if (!LoadImageFile(1, file)) state.SkipWithError("load failed");
+    auto t2 = Clock::now();
+    FreeSlot(1);
+    auto t3 = Clock::now();
+    convert(file);
+    auto t4 = Clock::now();
+    base += std::chrono::duration<double>(t1 - t0).count();
+    ours += std::chrono::duration<double>(t2 - t1).count();
+    conv += std::chrono::duration<double>(t4 - t3).count();
+  }
+  state.counters["decode_ms"] = 1000 * base / double(state.iterations());
+  state.counters["convert_ms"] = 1000 * conv / double(state.iterations());
+  state.counters["load_ms"] = 1000 * ours / double(state.iterations());
+  state.counters["ratio"] = ours / base;
+  state.counters["convert_ratio"] = conv / base;
+}
+
+void BM_LoadJpeg6000x4000(benchmark::State& state) { Compare(state, JpegFile(), DecodeWithLibjpeg, ConvertJpeg); }
+void BM_LoadPng16_6000x4000(benchmark::State& state) { Compare(state, Png16File(), DecodeWithLibpng, ConvertPng); }
+
+BENCHMARK(BM_LoadJpeg6000x4000)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_LoadPng16_6000x4000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace

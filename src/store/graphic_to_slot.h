@@ -1,0 +1,77 @@
+#pragma once
+// Copying a decoded picture (8 or 16 bits per sample, grey or RGB, with or
+// without alpha) into a slot's float planes. Decoders feed it row by row so that
+// a large picture is converted while its rows are still in the cache.
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace astrelon {
+
+struct TPictureFormat {
+  int32_t Width = 0;
+  int32_t Height = 0;
+  int Channels = 3;          // 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA (samples per pixel, in this order)
+  int BitDepth = 8;          // 8 or 16
+  bool AlphaBlanks = false;  // an alpha sample below half makes the pixel blank (PNG colour types 4 and 6)
+};
+
+// A whole decoded picture; Samples8 or Samples16 holds Width*Height*Channels
+// samples, row 0 on top.
+struct TPicture {
+  TPictureFormat Format;
+  std::vector<uint8_t> Samples8;
+  std::vector<uint16_t> Samples16;
+};
+
+// Receives the rows of a picture for one slot, top row first. The planes are
+// filled as the rows come, so a large picture is written to memory only once.
+class TPictureSink {
+public:
+  TPictureSink();
+  ~TPictureSink();
+  TPictureSink(const TPictureSink&) = delete;
+  TPictureSink& operator=(const TPictureSink&) = delete;
+
+  // Sizes the slot and its planes and marks it in use; false (slot not in use)
+  // when the picture has no pixels. keepColour suppresses the grey detection.
+  // Throws std::bad_alloc when the planes do not fit in memory.
+  bool Begin(int slot, const TPictureFormat& format, bool keepColour);
+  // The next row (from the top) of Width*Channels samples; rows beyond Height are ignored.
+  void PutRow(const uint8_t* samples);
+  void PutRow(const uint16_t* samples);
+  // Drops the planes of a grey picture, writes the default header, the display
+  // range (0..255, or 0..65535 for 16-bit samples) and the histogram. False (slot
+  // freed) when fewer than Height rows came.
+  bool Finish();
+  // Waits until every row given so far is in the planes. Call before freeing the
+  // slot after a decoder failed.
+  void Stop();
+
+private:
+  template <typename T>
+  void Put(const T* samples);
+  void Convert(const unsigned char* rawRow);
+
+  // Large pictures are converted on a second thread while the decoder goes on:
+  // the rows are copied into batches that the thread turns into plane rows in
+  // order, so the result is the same as without it.
+  struct TPipe;
+  std::unique_ptr<TPipe> pipe_;
+  size_t rawRowBytes_ = 0;
+  std::vector<uint16_t> raw16_;  // a 16-bit row taken out of a batch
+
+  int slot_ = 0;
+  TPictureFormat format_;
+  bool keepColour_ = false;
+  bool grey_ = true;
+  int planes_ = 0;
+  int32_t rows_ = 0;
+  std::vector<float> row_;  // one row per plane
+};
+
+// The whole picture at once (clipboard, video frames, rendered bitmaps).
+bool GraphicToSlot(const TPicture& picture, int slot, bool keepColour);
+
+}  // namespace astrelon
