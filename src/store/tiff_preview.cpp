@@ -44,7 +44,7 @@ void PreviewRgba(TIFF* tif, const TTiffTags& t, TDisplayBitmap& bitmap) {
     const uint32_t sy = std::min<uint32_t>(uint32_t(uint64_t(r) * t.Height / uint64_t(bitmap.Height)), t.Height - 1);
     if (loadedStart < 0 || sy < uint64_t(loadedStart) || sy >= uint64_t(loadedStart) + loadedRows) {
       const uint32_t start = sy / rps * rps;
-      if (!TIFFReadRGBAStrip(tif, start, strip.data())) throw TTiffError("strip");
+      if (!TIFFReadRGBAStripExt(tif, start, strip.data(), 1)) throw TTiffError("strip");
       loadedStart = start;
       loadedRows = std::min(rps, t.Height - start);
     }

@@ -95,8 +95,9 @@ void AllocatePlanes(TImageSlot& im) {
 void ReadRgbaImage(TIFF* tif, const std::string& fileName, TImageSlot& im) {
   const size_t n = im.PixelCount();
   std::vector<uint32_t> raster(n);
+  // Stop at the first damaged strip instead of leaving it undecoded.
   if (!TIFFReadRGBAImageOriented(tif, uint32_t(im.Width), uint32_t(im.Height), raster.data(), ORIENTATION_TOPLEFT,
-                                 0))
+                                 1))
     throw TTiffError("Failed to read '" + fileName + "'");
   if (im.IsColor) {
     for (size_t i = 0; i < n; ++i) {

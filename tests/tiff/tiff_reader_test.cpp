@@ -261,6 +261,14 @@ TEST_F(TiffReaderTest, UnsupportedAndDamagedFilesAreRefused) {
   for (size_t i = 12; i < 400; ++i) bytes[i] = 0xA5;  // the stream starts right after the header
   WriteAll(f, bytes);
   ExpectRefused(f, "Failed to read '");
+  // The same damage in an 8-bit file: libtiff's RGBA decoding fails.
+  t.Bits = 8;
+  t.Data.resize(64 * 64);
+  ASSERT_TRUE(WriteTestTiff(f, t));
+  bytes = ReadAll(f);
+  for (size_t i = 12; i < 400; ++i) bytes[i] = 0xA5;
+  WriteAll(f, bytes);
+  ExpectRefused(f, "Failed to read '");
   WriteText(f, "II*\0 not really a TIFF");
   ExpectRefused(f, "Unable to open file '");
 }
