@@ -97,7 +97,7 @@ void ApplyCard(const std::string& card, TFitsHeaderInfo& info) {
   } else if (Keyword(card, "NAXIS2  ")) {
     info.Naxis2 = ParseCardInt(card);
   } else if (Keyword(card, "NAXIS3  ")) {
-    if (info.IsColor) info.Naxis3 = ParseCardInt(card);
+    if (info.IsColor) info.Naxis3 = ParseCardInt(card).value_or(0);
   } else if (Keyword(card, "BZERO   ")) {
     info.Bzero = ParseCardFloat(card, 0.0);
   } else if (Keyword(card, "BSCALE  ")) {
@@ -157,8 +157,9 @@ std::optional<TFitsImageLayout> CheckFitsHeader(const TFitsHeaderInfo& info, uin
   const int64_t naxis = *info.Naxis;
   if (naxis < 1) return std::nullopt;
   // The axis lengths the header's NAXIS promises must be there; a one-axis image
-  // is one row high.
-  if (!info.Naxis1 || (naxis >= 2 && !info.Naxis2) || (info.IsColor && !info.Naxis3)) return std::nullopt;
+  // is one row high. A colour image without NAXIS3 (or with it before NAXIS)
+  // reads one plane.
+  if (!info.Naxis1 || (naxis >= 2 && !info.Naxis2)) return std::nullopt;
   const int64_t w = *info.Naxis1;
   const int64_t h = info.Naxis2.value_or(1);
   if (w < 1 || h < 1 || w > MaxFitsPixels || h > MaxFitsPixels || w * h > MaxFitsPixels) return std::nullopt;
@@ -169,8 +170,9 @@ std::optional<TFitsImageLayout> CheckFitsHeader(const TFitsHeaderInfo& info, uin
   l.BytesPerPixel = int(bitpix < 0 ? -bitpix : bitpix) / 8;
   l.IsColor = info.IsColor;
   if (info.IsColor) {
-    if (*info.Naxis3 < 1) return std::nullopt;
-    l.PlanesInFile = int(std::min<int64_t>(*info.Naxis3, 3));
+    const int64_t planes = info.Naxis3.value_or(1);
+    if (planes < 1) return std::nullopt;
+    l.PlanesInFile = int(std::min<int64_t>(planes, 3));
   }
   l.DataOffset = info.DataOffset;
   l.RowBytes = uint64_t(w) * uint64_t(l.BytesPerPixel);
@@ -178,6 +180,13 @@ std::optional<TFitsImageLayout> CheckFitsHeader(const TFitsHeaderInfo& info, uin
   const uint64_t dataEnd = l.DataOffset + l.PlaneBytes * uint64_t(l.PlanesInFile);
   if (dataEnd > fileSize) return std::nullopt;
   return l;
+}
+
+bool OpenFitsFile(const std::string& fileName, TFitsFile& file) {
+  if (!file.Input.Open(fileName)) return false;
+  ReadFitsHeader(file.Input, file.Cards, file.Info);
+  file.Layout = CheckFitsHeader(file.Info, file.Input.Size());
+  return true;
 }
 
 }  // namespace astrelon

@@ -83,4 +83,15 @@ struct TFitsImageLayout {
 // MaxFitsPixels pixels, or data that would reach past the end of the file.
 std::optional<TFitsImageLayout> CheckFitsHeader(const TFitsHeaderInfo& info, uint64_t fileSize);
 
+// An opened FITS file with its header read and checked.
+struct TFitsFile {
+  TFitsInput Input;
+  std::vector<std::string> Cards;
+  TFitsHeaderInfo Info;
+  std::optional<TFitsImageLayout> Layout;  // nullopt when the header is refused
+};
+// False when the file cannot be opened; otherwise the cards are read and the
+// header checked against the file's length.
+bool OpenFitsFile(const std::string& fileName, TFitsFile& file);
+
 }  // namespace astrelon

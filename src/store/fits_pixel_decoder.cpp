@@ -5,6 +5,7 @@
 
 #include "store/fits_layout.h"
 #include "store/image_slot.h"
+#include "store/simd_support.h"
 
 namespace astrelon {
 
@@ -16,6 +17,33 @@ inline float Finish(double v) {
   if (!(v >= -1e11)) return BlankPixel;
   return float(v);
 }
+
+#if ASTRELON_HAVE_SSE2
+inline __m128i Swap32(__m128i x) {
+  x = _mm_or_si128(_mm_slli_epi16(x, 8), _mm_srli_epi16(x, 8));
+  return _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, 0xB1), 0xB1);
+}
+
+// Unscaled BITPIX -32 (floats kept within -1e11 and 1e17, NaN blank) or 32
+// (integers to float); returns the number of samples done (a multiple of 4).
+size_t DecodeIdentitySse2(const uint8_t* src, size_t n, float* dst, bool floats) {
+  const size_t n4 = n & ~size_t(3);
+  const __m128 cap = _mm_set1_ps(1e17f), floor = _mm_set1_ps(-1e11f), blank = _mm_set1_ps(BlankPixel);
+  for (size_t i = 0; i < n4; i += 4) {
+    const __m128i raw = Swap32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i)));
+    __m128 v;
+    if (floats) {
+      v = _mm_castsi128_ps(raw);
+      const __m128 keep = _mm_cmpge_ps(v, floor);  // false for NaN
+      v = _mm_or_ps(_mm_and_ps(keep, _mm_min_ps(v, cap)), _mm_andnot_ps(keep, blank));
+    } else {
+      v = _mm_cvtepi32_ps(raw);
+    }
+    _mm_storeu_ps(dst + i, v);
+  }
+  return n4;
+}
+#endif
 
 }  // namespace
 
@@ -89,7 +117,15 @@ double TFitsDecoder::RawAt(const uint8_t* p) const {
 
 float TFitsDecoder::DecodeSample(const uint8_t* src) const { return Convert(RawAt(src)); }
 
-void TFitsDecoder::DecodeRow(const uint8_t* src, size_t n, float* dst) const {
+void TFitsDecoder::DecodeRow(const uint8_t* src, size_t n, float* dst, bool vector) const {
+#if ASTRELON_HAVE_SSE2
+  if (vector && identity_ && (bitpix_ == 32 || bitpix_ == -32)) {
+    const size_t done = DecodeIdentitySse2(src, n, dst, bitpix_ == -32);
+    src += 4 * done;
+    dst += done;
+    n -= done;
+  }
+#endif
   switch (bitpix_) {
     case 8:
       for (size_t i = 0; i < n; ++i) dst[i] = table_[src[i]];

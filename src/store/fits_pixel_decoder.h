@@ -38,8 +38,9 @@ class TFitsDecoder {
 public:
   TFitsDecoder(int bitpix, const TFitsScaling& scaling);
 
-  // Converts n samples at src (n x |BITPIX|/8 bytes) into dst.
-  void DecodeRow(const uint8_t* src, size_t n, float* dst) const;
+  // Converts n samples at src (n x |BITPIX|/8 bytes) into dst; `vector` lets
+  // the unscaled 32-bit formats take an SSE2 path with the same results.
+  void DecodeRow(const uint8_t* src, size_t n, float* dst, bool vector) const;
   // One sample, always through the general per-sample path.
   float DecodeSample(const uint8_t* src) const;
   // The pixel of a raw value (an integer sample, or the float/double read).

@@ -39,17 +39,14 @@ TThumbnailSize PreviewThumbnailSize(int32_t width, int32_t height) {
 
 bool LoadFitsPreview(int slot, const std::string& fileName, int32_t& fullWidth, int32_t& fullHeight) {
   if (slot < 0 || slot >= SlotArraySize) return false;
-  TFitsInput in;
-  if (!in.Open(fileName)) return false;
-  std::vector<std::string> cards;
-  TFitsHeaderInfo info;
-  ReadFitsHeader(in, cards, info);
-  const std::optional<TFitsImageLayout> layout = CheckFitsHeader(info, in.Size());
-  if (!layout) {
+  TFitsFile file;
+  if (!OpenFitsFile(fileName, file)) return false;
+  if (!file.Layout) {
     EngineUi().ShowMessage(HeaderNotRecognisedText());
     return false;
   }
-  const TFitsImageLayout& l = *layout;
+  const TFitsImageLayout& l = *file.Layout;
+  const TFitsInput& in = file.Input;
   fullWidth = l.Width;
   fullHeight = l.Height;
 
@@ -59,7 +56,7 @@ bool LoadFitsPreview(int slot, const std::string& fileName, int32_t& fullWidth, 
   std::vector<int64_t> columns(static_cast<size_t>(tw));
   for (int32_t x = 0; x < tw; ++x) columns[size_t(x)] = std::min<int64_t>(Trunc(x * step), l.Width - 1);
 
-  const TFitsDecoder decoder(l.Bitpix, FitsScalingFor(l.Bitpix, info));
+  const TFitsDecoder decoder(l.Bitpix, FitsScalingFor(l.Bitpix, file.Info));
   const bool flip = Options.FitsFlip != 0;
   const int planeCount = l.IsColor ? 3 : 1;
   const size_t n = size_t(tw) * size_t(th);
@@ -96,7 +93,7 @@ bool LoadFitsPreview(int slot, const std::string& fileName, int32_t& fullWidth, 
   im.PlaneCount = planeCount;
   im.ColorModel = CmRgb;
   if (l.IsColor)
-    for (const std::string& c : cards)
+    for (const std::string& c : file.Cards)
       if (c.compare(0, 10, "CTYPE3  = ") == 0 && ContainsStr(c, "YUV")) im.ColorModel = CmYuv;
   for (int p = 1; p <= 3; ++p) im.Planes[size_t(p)] = std::move(planes[size_t(p)]);
   Store.InUse[slot] = 1;

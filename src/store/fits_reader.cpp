@@ -18,6 +18,7 @@
 #include "store/load_messages.h"
 #include "store/memory_probe.h"
 #include "store/plane_routines.h"
+#include "store/processor_features.h"
 
 namespace astrelon {
 
@@ -25,7 +26,7 @@ namespace {
 
 // Raw bytes read per file access, and float pixels decoded per step: small
 // enough to stay in the cache, large enough for few system calls.
-constexpr uint64_t ChunkBytes = uint64_t(1) << 20;
+constexpr uint64_t ChunkBytes = uint64_t(1) << 18;
 constexpr size_t DecodePixels = 16384;
 
 // The slot's card list becomes the cards read, ended by END and with the room
@@ -44,7 +45,7 @@ void AppendDecoded(const TFitsDecoder& dec, const uint8_t* src, size_t n, int by
                    std::vector<float>& plane) {
   for (size_t i = 0; i < n; i += DecodePixels) {
     const size_t m = std::min(DecodePixels, n - i);
-    dec.DecodeRow(src + i * size_t(bytesPerPixel), m, buf.data());
+    dec.DecodeRow(src + i * size_t(bytesPerPixel), m, buf.data(), Sse2Enabled);
     plane.insert(plane.end(), buf.data(), buf.data() + m);
   }
 }
@@ -90,6 +91,28 @@ bool ReadPlane(const TFitsInput& in, const TFitsImageLayout& l, int p, const TFi
   return true;
 }
 
+}  // namespace
+
+TFitsReadStatus ReadFitsPlanes(const TFitsFile& file, bool flip, TFitsPlanes& planes) {
+  if (!file.Layout) return TFitsReadStatus::ReadError;
+  const TFitsImageLayout& l = *file.Layout;
+  const int planeCount = l.IsColor ? 3 : 1;
+  try {
+    const TFitsDecoder decoder(l.Bitpix, FitsScalingFor(l.Bitpix, file.Info));
+    for (int p = 1; p <= l.PlanesInFile; ++p)
+      if (!ReadPlane(file.Input, l, p, decoder, flip, planes[size_t(p)])) return TFitsReadStatus::ReadError;
+    for (int p = l.PlanesInFile + 1; p <= planeCount; ++p)
+      planes[size_t(p)].assign(size_t(l.Width) * size_t(l.Height), BlankPixel);
+  } catch (const std::bad_alloc&) {
+    return TFitsReadStatus::OutOfMemory;
+  } catch (const std::length_error&) {
+    return TFitsReadStatus::OutOfMemory;
+  }
+  return TFitsReadStatus::Ok;
+}
+
+namespace {
+
 bool Refuse() {
   EngineUi().ShowMessage(HeaderNotRecognisedText());
   return false;
@@ -114,13 +137,10 @@ bool ApplyDisplayCards(int slot, const TFitsHeaderInfo& info) {
 
 bool LoadFits(int slot, const std::string& fileName, bool headerOnly) {
   if (slot < 0 || slot >= SlotArraySize) return false;
-  TFitsInput in;
-  if (!in.Open(fileName)) return false;
-
-  std::vector<std::string> cards;
-  TFitsHeaderInfo info;
-  ReadFitsHeader(in, cards, info);
-  StoreCards(slot, std::move(cards), info.HasEnd);
+  TFitsFile file;
+  if (!OpenFitsFile(fileName, file)) return false;
+  const TFitsHeaderInfo& info = file.Info;
+  StoreCards(slot, std::move(file.Cards), info.HasEnd);
 
   if (headerOnly) {
     if (!info.HasEnd) return false;
@@ -133,11 +153,9 @@ bool LoadFits(int slot, const std::string& fileName, bool headerOnly) {
     return true;
   }
 
-  const std::optional<TFitsImageLayout> layout = CheckFitsHeader(info, in.Size());
-  if (!layout || CountOpenWindows() >= MaxImageSlots) return Refuse();
-  const TFitsImageLayout& l = *layout;
+  if (!file.Layout || CountOpenWindows() >= MaxImageSlots) return Refuse();
+  const TFitsImageLayout& l = *file.Layout;
   const int planeCount = l.IsColor ? 3 : 1;
-
   const uint64_t needed = uint64_t(planeCount) * uint64_t(l.Width) * uint64_t(l.Height) * sizeof(float);
   const uint64_t available = AvailableMemory();
   if (available > 0 && needed > available) {
@@ -148,24 +166,16 @@ bool LoadFits(int slot, const std::string& fileName, bool headerOnly) {
   TImageSlot& im = Store.Image[slot];
   // A free slot's old planes go first, so that loading never holds two images.
   if (!Store.InUse[slot]) im.FreePlanes();
-  std::array<std::vector<float>, 4> planes;
-  try {
-    const TFitsDecoder decoder(l.Bitpix, FitsScalingFor(l.Bitpix, info));
-    for (int p = 1; p <= l.PlanesInFile; ++p) {
-      if (!ReadPlane(in, l, p, decoder, Options.FitsFlip != 0, planes[size_t(p)])) {
-        EngineUi().ShowMessage(FileOpenErrorText(fileName));
-        return false;
-      }
-    }
-    // A colour image with fewer planes in the file gets blank ones.
-    for (int p = l.PlanesInFile + 1; p <= planeCount; ++p)
-      planes[size_t(p)].assign(size_t(l.Width) * size_t(l.Height), BlankPixel);
-  } catch (const std::bad_alloc&) {
-    EngineUi().ShowMessage(OutOfMemoryText(fileName));
-    return false;
-  } catch (const std::length_error&) {
-    EngineUi().ShowMessage(OutOfMemoryText(fileName));
-    return false;
+  TFitsPlanes planes;
+  switch (ReadFitsPlanes(file, Options.FitsFlip != 0, planes)) {
+    case TFitsReadStatus::Ok:
+      break;
+    case TFitsReadStatus::OutOfMemory:
+      EngineUi().ShowMessage(OutOfMemoryText(fileName));
+      return false;
+    case TFitsReadStatus::ReadError:
+      EngineUi().ShowMessage(FileOpenErrorText(fileName));
+      return false;
   }
 
   im.Width = l.Width;

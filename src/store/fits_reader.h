@@ -1,9 +1,23 @@
 #pragma once
 // Reading a FITS file into a slot: header cards, pixel planes and the display
 // settings and dark-frame noise of the program's own COMMENT cards.
+#include <array>
 #include <string>
+#include <vector>
+
+#include "store/fits_header.h"
 
 namespace astrelon {
+
+using TFitsPlanes = std::array<std::vector<float>, 4>;  // planes 1..3
+
+enum class TFitsReadStatus { Ok, OutOfMemory, ReadError };
+
+// Reads the planes of an opened file whose header was accepted: image row 0 is
+// file row 0 with `flip` ("Fits umdrehen"), else the last file row. A colour
+// image gets all three planes (those missing in the file are blank). Only a few
+// megabytes are used beside the planes.
+TFitsReadStatus ReadFitsPlanes(const TFitsFile& file, bool flip, TFitsPlanes& planes);
 
 // True when the image (or, with headerOnly, the header) was read. A file that
 // cannot be opened gives false without a message. A header that is refused

@@ -15,9 +15,11 @@
 #include "store/fits_header.h"
 #include "store/fits_layout.h"
 #include "store/fits_pixel_decoder.h"
+#include "store/fits_pixel_encoder.h"
 #include "store/header_cards.h"
 #include "store/image_statistics.h"
 #include "store/image_store.h"
+#include "store/processor_features.h"
 
 namespace astrelon {
 
@@ -25,7 +27,7 @@ std::time_t (*FitsSaveClock)() = [] { return std::time(nullptr); };
 
 namespace {
 
-constexpr size_t OutputChunk = size_t(1) << 20;
+constexpr size_t OutputChunk = size_t(1) << 18;
 
 // ---- scaling ------------------------------------------------------------------
 
@@ -33,22 +35,20 @@ struct TIntRange {
   double Levels;  // raw steps spanned by the valid values
   double Top;     // raw code of the maximum
   double Bottom;  // raw code of the blank value when the data are shifted up
-  double Min, Max;
 };
 
 TIntRange RangeOf(int bitpix) {
-  if (bitpix == 16) return {65530.0, 32766.0, -32767.0, -32768.0, 32767.0};
-  return {655300000.0, 327600000.0, -327600000.0, -2147483648.0, 2147483647.0};
+  if (bitpix == 16) return {65530.0, 32766.0, -32767.0};
+  return {655300000.0, 327600000.0, -327600000.0};
 }
 
-// Round (halves to even) of a value already clamped well inside +-2^51: adding
-// and removing 1.5 * 2^52 leaves the nearest integer in the default rounding mode.
-inline double RoundHalfEven(double x) { return (x + 6755399441055744.0) - 6755399441055744.0; }
-
-// Raw code of a value: Round((v - BZERO) * s), kept within the format's range.
-inline double RawCode(double v, double bzero, double s, double lo, double hi) {
-  const double x = std::clamp((v - bzero) * s, lo, hi);
-  return RoundHalfEven(x);
+TFitsEncoding EncodingOf(const TFitsScalePlan& plan) {
+  TFitsEncoding e;
+  e.Bitpix = plan.Bitpix;
+  e.Bzero = plan.Bzero;
+  e.InvScale = plan.Bscale > 0 ? 1.0 / plan.Bscale : 1.0;
+  e.BlankBits = plan.Bitpix == -32 ? std::bit_cast<uint32_t>(plan.BlankFloat) : uint32_t(int32_t(plan.BlankCode));
+  return e;
 }
 
 // The value of a scale card as the reader parses it back from its text.
@@ -76,8 +76,7 @@ TFitsScalePlan ComputePlan(int bitpix, double maxValue, double lo, bool hasBlank
   plan.Scaled = true;
   plan.Bscale = CardValue(bscale);
   plan.Bzero = CardValue(bzero);
-  const double s = plan.Bscale > 0 ? 1.0 / plan.Bscale : 1.0;
-  plan.BlankCode = int64_t(RawCode(lo, plan.Bzero, s, r.Min, r.Max));
+  plan.BlankCode = FitsRawCode(lo, EncodingOf(plan));
   return plan;
 }
 
@@ -97,10 +96,8 @@ bool BlankReadsBack(const TFitsScalePlan& plan, double minValue, double maxValue
   const TFitsScaling scaling = FitsScalingFor(plan.Bitpix, info);
   const TFitsDecoder decoder(plan.Bitpix, scaling);
   if (IsValidPixel(decoder.Convert(double(plan.BlankCode)))) return false;
-  const TIntRange r = RangeOf(plan.Bitpix);
-  const double s = plan.Bscale > 0 ? 1.0 / plan.Bscale : 1.0;
-  const double rmin = RawCode(minValue, plan.Bzero, s, r.Min, r.Max);
-  const double rmax = RawCode(maxValue, plan.Bzero, s, r.Min, r.Max);
+  const TFitsEncoding e = EncodingOf(plan);
+  const double rmin = FitsRawCode(minValue, e), rmax = FitsRawCode(maxValue, e);
   if (scaling.Blank == TFitsBlankRule::RawEquals) return plan.BlankCode < rmin || plan.BlankCode > rmax;
   // A physical blank value: the valid codes decode to a range that must keep 0.01 away.
   const double vmin = rmin * plan.Bscale + plan.Bzero, vmax = rmax * plan.Bscale + plan.Bzero;
@@ -270,58 +267,36 @@ void WriteCards(int slot, const TFitsScalePlan& plan, bool writeDisplayCards) {
 
 class TOutput {
 public:
-  explicit TOutput(TAtomicFile& file) : file_(file) { buffer_.reserve(OutputChunk); }
-  // Room for n more bytes at the end of the buffer (flushing first when needed).
+  explicit TOutput(TAtomicFile& file) : file_(file), buffer_(OutputChunk) {}
+  // Room for n more bytes (at most OutputChunk) at the end of the buffer,
+  // flushing first when needed.
   uint8_t* Reserve(size_t n) {
-    if (buffer_.size() + n > OutputChunk && !Flush()) return nullptr;
-    const size_t at = buffer_.size();
-    buffer_.resize(at + n);
-    return buffer_.data() + at;
+    if (used_ + n > buffer_.size() && !Flush()) return nullptr;
+    uint8_t* at = buffer_.data() + used_;
+    used_ += n;
+    return at;
   }
   bool Flush() {
-    if (!buffer_.empty() && !file_.Write(std::as_bytes(std::span(buffer_)))) return false;
-    buffer_.clear();
+    if (used_ > 0 && !file_.Write(std::as_bytes(std::span(buffer_.data(), used_)))) return false;
+    used_ = 0;
     return true;
   }
 
 private:
   TAtomicFile& file_;
   std::vector<uint8_t> buffer_;
+  size_t used_ = 0;
 };
 
-void EncodeRow(std::span<const float> row, const TFitsScalePlan& plan, uint8_t* out) {
-  const size_t n = row.size();
-  if (plan.Bitpix == -32) {
-    const uint32_t blank = std::bit_cast<uint32_t>(plan.BlankFloat);
-    for (size_t i = 0; i < n; ++i) {
-      const float v = row[i];
-      StoreBe32(out + 4 * i, IsValidPixel(v) ? std::bit_cast<uint32_t>(v) : blank);
-    }
-    return;
-  }
-  const TIntRange r = RangeOf(plan.Bitpix);
-  const double bzero = plan.Bzero, s = plan.Bscale > 0 ? 1.0 / plan.Bscale : 1.0;
-  if (plan.Bitpix == 16) {
-    const auto blank = uint16_t(int16_t(plan.BlankCode));
-    for (size_t i = 0; i < n; ++i) {
-      const float v = row[i];
-      const auto raw = uint16_t(int16_t(RawCode(v, bzero, s, r.Min, r.Max)));
-      StoreBe16(out + 2 * i, IsValidPixel(v) ? raw : blank);
-    }
-  } else {
-    const auto blank = uint32_t(int32_t(plan.BlankCode));
-    for (size_t i = 0; i < n; ++i) {
-      const float v = row[i];
-      const auto raw = uint32_t(int32_t(RawCode(v, bzero, s, r.Min, r.Max)));
-      StoreBe32(out + 4 * i, IsValidPixel(v) ? raw : blank);
-    }
-  }
-}
+enum class TWriteResult { Ok, Failed, FoundBlank };
 
-bool WriteFile(int slot, const TFitsScalePlan& plan, const std::string& name) {
+// Writes the file. With `scans` (BITPIX -32 only, written as if the image had no
+// blank pixel) the planes are scanned while they are encoded, and the write stops
+// at the first blank pixel found.
+TWriteResult WriteFile(int slot, const TFitsScalePlan& plan, const std::string& name, TPlaneScan* scans) {
   const TImageSlot& im = Store.Image[slot];
   TAtomicFile file;
-  if (!file.Open(name)) return false;
+  if (!file.Open(name)) return TWriteResult::Failed;
   std::string header;
   for (const std::string& card : Store.Header[slot].ActiveCards()) {
     std::string c = card;
@@ -330,9 +305,10 @@ bool WriteFile(int slot, const TFitsScalePlan& plan, const std::string& name) {
     header += c;
   }
   header.resize(size_t(FitsBlockRoundUp(header.size())), ' ');
-  if (!file.Write(header)) return false;
+  if (!file.Write(header)) return TWriteResult::Failed;
 
   TOutput out(file);
+  const TFitsEncoding encoding = EncodingOf(plan);
   const size_t bytesPerPixel = plan.Bitpix == 16 ? 2 : 4;
   const size_t rowBytes = size_t(im.Width) * bytesPerPixel;
   // Rows longer than the buffer are written in pieces.
@@ -344,8 +320,14 @@ bool WriteFile(int slot, const TFitsScalePlan& plan, const std::string& name) {
       for (size_t x0 = 0; x0 < row.size(); x0 += piece) {
         const size_t n = std::min(piece, row.size() - x0);
         uint8_t* dst = out.Reserve(n * bytesPerPixel);
-        if (!dst) return false;
-        EncodeRow(row.subspan(x0, n), plan, dst);
+        if (!dst) return TWriteResult::Failed;
+        if (scans) {
+          TPlaneScan& scan = scans[p];
+          EncodeFloatRowScanning(row.subspan(x0, n), encoding.BlankBits, dst, scan, Sse2Enabled);
+          if (scan.HasBlank) return TWriteResult::FoundBlank;
+        } else {
+          EncodeFitsRow(row.subspan(x0, n), encoding, dst, Sse2Enabled);
+        }
       }
     }
   }
@@ -353,16 +335,51 @@ bool WriteFile(int slot, const TFitsScalePlan& plan, const std::string& name) {
   const size_t padding = size_t(FitsBlockRoundUp(dataBytes) - dataBytes);
   if (padding > 0) {
     uint8_t* dst = out.Reserve(padding);
-    if (!dst) return false;
+    if (!dst) return TWriteResult::Failed;
     std::fill_n(dst, padding, uint8_t(0));
   }
-  return out.Flush() && file.Commit();
+  return out.Flush() && file.Commit() ? TWriteResult::Ok : TWriteResult::Failed;
 }
 
 std::string FinalFileName(const std::string& fileName) {
   const std::string ext = UpperCase(ExtractFileExt(fileName));
   if (ext == ".FIT" || ext == ".FTS") return fileName;
   return ChangeFileExt(fileName, Settings.FitsExtension);
+}
+
+// Sets the slot's minimum and maximum as UpdateMinMax does from the scans of
+// planes 1..PlaneCount; values above 1e18 count as 1e18 but stay in the planes.
+void ApplyScans(int slot, const TPlaneScan* scans) {
+  TImageSlot& im = Store.Image[slot];
+  float lo = 1e18f, hi = -1e18f;
+  for (int p = 1; p <= im.PlaneCount; ++p) {
+    const TPlaneScan& s = scans[p];
+    if (s.Min < 1e18f) {
+      im.PlaneMin[size_t(p)] = s.Min;
+      im.PlaneMax[size_t(p)] = s.Max;
+      lo = std::min(lo, s.Min);
+      hi = std::max(hi, s.Max);
+    } else {
+      im.PlaneMin[size_t(p)] = 0.0f;
+      im.PlaneMax[size_t(p)] = 1.0f;
+    }
+  }
+  im.MinValue = lo < 1e18f ? lo : 0.0f;
+  im.MaxValue = lo < 1e18f ? hi : 1.0f;
+}
+
+// Minimum, maximum and blank pixels of the slot from one pass over each plane;
+// true when it has blank pixels.
+bool UpdateStatisticsForSave(int slot) {
+  const TImageSlot& im = Store.Image[slot];
+  TPlaneScan scans[4];
+  bool blank = false;
+  for (int p = 1; p <= im.PlaneCount; ++p) {
+    scans[p] = ScanPlaneForSave(im.Plane(p).first(im.PixelCount()), Sse2Enabled);
+    blank = blank || scans[p].HasBlank;
+  }
+  ApplyScans(slot, scans);
+  return blank;
 }
 
 bool PlanesComplete(const TImageSlot& im) {
@@ -377,8 +394,12 @@ bool PlanesComplete(const TImageSlot& im) {
 bool SaveFits(int slot, int bitpix, const std::string& fileName, bool writeDisplayCards, bool askDynamicRange) {
   if (!SlotInUse(slot) || !PlanesComplete(Store.Image[slot])) return false;
   const std::string name = FinalFileName(fileName);
-  UpdateMinMax(slot);
   const TImageSlot& im = Store.Image[slot];
+  const bool integer = bitpix == 16 || bitpix == 32;
+  // Integer formats scale by the minimum and maximum, so they are found first.
+  // A float file is written in one pass that finds them on the way, and written
+  // again only when that pass meets a blank pixel (whose value is then known).
+  bool hasBlank = integer ? UpdateStatisticsForSave(slot) : false;
 
   if (askDynamicRange && bitpix == 16) {
     const int p = im.IsColor && im.ColorModel == CmRgb ? 2 : 1;
@@ -391,13 +412,29 @@ bool SaveFits(int slot, int bitpix, const std::string& fileName, bool writeDispl
     }
   }
 
-  const TFitsScalePlan plan = PlanFitsScaling(bitpix, im.MinValue, im.MaxValue, HasBlankPixels(slot));
   const THeaderCardList oldCards = Store.Header[slot];
-  ReplaceFormatCards(slot, plan);
-  NormalizeAxisCards(slot, plan.Bitpix);
-  WriteCards(slot, plan, writeDisplayCards);
-
-  if (!WriteFile(slot, plan, name)) {
+  auto attempt = [&](bool scanning, TPlaneScan* scans) {
+    const TFitsScalePlan plan = PlanFitsScaling(bitpix, im.MinValue, im.MaxValue, hasBlank);
+    Store.Header[slot] = oldCards;
+    ReplaceFormatCards(slot, plan);
+    NormalizeAxisCards(slot, plan.Bitpix);
+    WriteCards(slot, plan, writeDisplayCards);
+    return WriteFile(slot, plan, name, scanning ? scans : nullptr);
+  };
+  TWriteResult result;
+  if (integer) {
+    result = attempt(false, nullptr);
+  } else {
+    TPlaneScan scans[4];
+    result = attempt(true, scans);
+    if (result == TWriteResult::FoundBlank) {
+      hasBlank = UpdateStatisticsForSave(slot);
+      result = attempt(false, nullptr);
+    } else if (result == TWriteResult::Ok) {
+      ApplyScans(slot, scans);
+    }
+  }
+  if (result != TWriteResult::Ok) {
     Store.Header[slot] = oldCards;
     if (HeaderChangedHook) HeaderChangedHook(slot);
     return false;
