@@ -22,7 +22,17 @@ namespace {
 using namespace astrelon;
 using Clock = std::chrono::steady_clock;
 
+// The files live in memory (/dev/shm): they are removed when the program ends.
+struct TBenchFolder {
+  std::string Path;
+  ~TBenchFolder() {
+    std::error_code ec;
+    if (!Path.empty()) std::filesystem::remove_all(Path, ec);
+  }
+};
+
 std::string Folder() {
+  static TBenchFolder folder;
   static const std::string dir = [] {
     std::filesystem::path base = std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
                                                                            : std::filesystem::temp_directory_path();
@@ -30,6 +40,7 @@ std::string Folder() {
     std::filesystem::create_directories(p);
     return p.string();
   }();
+  folder.Path = dir;
   return dir;
 }
 

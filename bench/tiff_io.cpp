@@ -25,7 +25,17 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int W = 6000, H = 4000;
 
+// The files live in memory (/dev/shm): they are removed when the program ends.
+struct TBenchFolder {
+  std::string Path;
+  ~TBenchFolder() {
+    std::error_code ec;
+    if (!Path.empty()) std::filesystem::remove_all(Path, ec);
+  }
+};
+
 std::string Folder() {
+  static TBenchFolder folder;
   static const std::string dir = [] {
     std::filesystem::path base = std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
                                                                            : std::filesystem::temp_directory_path();
@@ -33,6 +43,7 @@ std::string Folder() {
     std::filesystem::create_directories(p);
     return p.string();
   }();
+  folder.Path = dir;
   return dir;
 }
 
