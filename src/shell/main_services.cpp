@@ -6,6 +6,7 @@
 #include "common/pascal_format.h"
 #include "pixelops/color_models.h"
 #include "shell/language.h"
+#include "store/processor_features.h"
 
 namespace astrelon {
 
@@ -85,6 +86,15 @@ int FindOtherWindow(int slot) {
   for (int s = 1; s <= MaxImageSlots; ++s)
     if (Store.HasWindow[size_t(s)] && s != slot) return s;
   return -1;
+}
+
+std::string CpuFeaturesText() {
+  std::string text;
+  if (HasMmx) text += "mmx ";
+  if (HasSse) text += "sse ";
+  if (HasSse2) text += "sse2 ";
+  const int n = ProcessorCount;
+  return text + " " + IntToStr(n) + "core" + (n == 1 ? " detected" : "s detected");
 }
 
 void FillPlane(int slot, int plane, float value) {

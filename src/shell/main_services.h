@@ -49,6 +49,10 @@ int CountOpenWindows();
 // When exactly two image windows are open, the first other slot with a window; else -1.
 int FindOtherWindow(int slot);
 
+// Status text of the processor: the extensions found ("mmx sse sse2 "), then
+// " ", the processor count and "core detected" or "cores detected".
+std::string CpuFeaturesText();
+
 // Every pixel of a plane := value.
 void FillPlane(int slot, int plane, float value);
 // The plane's value at (x, y); 0 outside the plane.

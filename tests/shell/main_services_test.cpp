@@ -12,6 +12,7 @@
 #include "shell/window_coordinates.h"
 #include "shell/zoom_steps.h"
 #include "store/header_cards.h"
+#include "store/processor_features.h"
 #include "test_support.h"
 
 namespace astrelon {
@@ -297,6 +298,23 @@ TEST_F(MainServicesTest, WindowCountsAndPlaneHelpers) {
   EXPECT_EQ(GetPixelOrZero(1, 1, 1, 1), 9);
   EXPECT_EQ(GetPixelOrZero(1, 1, 2, 0), 0);
   EXPECT_EQ(GetPixelOrZero(1, 2, 0, 0), 0);
+}
+
+TEST(CpuText, NamesExtensionsAndCores) {
+  const bool mmx = HasMmx, sse = HasSse, sse2 = HasSse2;
+  const int32_t count = ProcessorCount;
+  HasMmx = true;
+  HasSse = true;
+  HasSse2 = false;
+  ProcessorCount = 4;
+  EXPECT_EQ(CpuFeaturesText(), "mmx sse  4cores detected");
+  HasMmx = HasSse = false;
+  ProcessorCount = 1;
+  EXPECT_EQ(CpuFeaturesText(), " 1core detected");
+  HasMmx = mmx;
+  HasSse = sse;
+  HasSse2 = sse2;
+  ProcessorCount = count;
 }
 
 // A 4 x 2 image with distinct pixels.

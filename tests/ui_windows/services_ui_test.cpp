@@ -203,6 +203,13 @@ TEST_F(WindowTest, PreviewOfASlot) {
   SetPreviewControl(nullptr);
 }
 
+TEST_F(WindowTest, ColourButtonGlyphUsesTheTextColour) {
+  Settings.TextColour = 0x0000FF;  // red: the low byte is red
+  const QImage glyph = ColourButtonGlyph(QSize(12, 10)).toImage();
+  EXPECT_EQ(glyph.pixelColor(5, 5), QColor(255, 0, 0));
+  EXPECT_EQ(glyph.pixelColor(0, 0), QColor(Qt::black));
+}
+
 // A real window with an image, a selection, a marker and marks, saved for a look.
 TEST_F(WindowTest, Screenshot) {
   TMDIChild* w = Open(1, 320, 200);

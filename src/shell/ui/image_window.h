@@ -121,6 +121,7 @@ private:
 
   bool iconsLocked_ = false;
   bool pressOnPicture_ = false;  // the left press started on the picture (not on a shape)
+  bool dragMoved_ = false;       // the pointer moved since that press
 };
 
 // The image window of a slot; nullptr when it has none.

@@ -323,6 +323,19 @@ void UpdateInfoPanel(int slot, int partnerToo) {
   if (MainLink().UpdateInfoPanelControls) MainLink().UpdateInfoPanelControls(slot, partnerToo);
 }
 
+void ShowCpuFeatures() { SetMainStatusText(0, QString::fromStdString(CpuFeaturesText())); }
+
+QPixmap ColourButtonGlyph(QSize size) {
+  QPixmap glyph(size);
+  glyph.fill(Qt::transparent);
+  const uint32_t c = uint32_t(Settings.TextColour);  // blue, green, red from the high byte down
+  QPainter p(&glyph);
+  p.setPen(Qt::black);
+  p.setBrush(QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)));
+  p.drawRect(QRect(QPoint(0, 0), size).adjusted(0, 0, -1, -1));
+  return glyph;
+}
+
 void SetWindowCaption(int slot) {
   TMDIChild* w = ImageWindow(slot);
   if (!w) return;

@@ -7,6 +7,9 @@
 #include <functional>
 #include <string>
 
+#include <QPixmap>
+#include <QSize>
+
 class QAction;
 class QLabel;
 class QMenu;
@@ -71,6 +74,12 @@ void ReleaseWindowUndo(int slot);
 // The side panel for a slot: colour images show their colour model
 // (display type 9 or 11), then the main window's controls follow.
 void UpdateInfoPanel(int slot, int partnerToo);
+
+// Panel 0 of the main status bar: the processor's extensions and core count.
+void ShowCpuFeatures();
+// Glyph of the text-colour button: a rectangle in the text colour ("Farbe"),
+// outlined in black.
+QPixmap ColourButtonGlyph(QSize size);
 
 // Caption of a slot's window: its file name (with the folder when "Ganzer Pfad"
 // is on), shortened to the window's width minus 76 pixels.

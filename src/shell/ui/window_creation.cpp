@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
+#include <QWheelEvent>
 
 #include "batch/batch_state.h"
 #include "shell/image_window_state.h"
@@ -282,11 +283,29 @@ TRectI ImageToControlRect(int slot, TRectI r) {
   return ImageToScreenRect(ValidSlot(slot) ? Store.Display[size_t(slot)].ZoomPercent : 100, {0, 0}, r);
 }
 
+namespace {
+// The wheel over the main window's image area zooms the current window.
+class TAreaWheelFilter : public QObject {
+public:
+  using QObject::QObject;
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    if (e->type() != QEvent::Wheel) return QObject::eventFilter(watched, e);
+    const int dy = static_cast<QWheelEvent*>(e)->angleDelta().y();
+    if (dy > 0) ZoomInAtCursor();
+    if (dy < 0) ZoomOutAtCursor();
+    return true;
+  }
+};
+}  // namespace
+
 void InstallImageWindows() {
   SetWindowRenderedHandler(&WindowRendered);
   ZoomRoomHook = &LoaderZoomRoom;
   InstallMainServices();
   if (QMdiArea* area = MainLink().MdiArea) {
+    area->viewport()->installEventFilter(new TAreaWheelFilter(area));
     QObject::connect(area, &QMdiArea::subWindowActivated, area, [](QMdiSubWindow* sub) {
       if (auto* w = dynamic_cast<TMDIChild*>(sub)) w->FormActivate();
     });

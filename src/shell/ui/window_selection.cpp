@@ -158,6 +158,7 @@ void TMDIChild::ViewMousePress(QMouseEvent* e) {
   }
   if (e->button() != Qt::LeftButton) return;
   pressOnPicture_ = true;
+  dragMoved_ = false;
   TWindowOverlay& o = Overlay();
   DragKind = 0;
   DragAnchor = pos;
@@ -191,7 +192,11 @@ void TMDIChild::ViewMouseMove(QMouseEvent* e) {
   if (!ComputationDone || Tag < 1) return;
   if (ToolMoveHook && ToolMoveHook(*this, e)) return;
   if (pressOnPicture_ && DragKind != 0 && (e->buttons() & Qt::LeftButton)) {
-    SelectionMouseMove(pos);
+    // A move report without movement keeps a click a click (a point marker).
+    if (pos != DragAnchor || dragMoved_) {
+      dragMoved_ = true;
+      SelectionMouseMove(pos);
+    }
     return;
   }
   ShowPixelText(pos);
