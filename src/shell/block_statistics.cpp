@@ -8,6 +8,7 @@
 #include "common/engine_ui.h"
 #include "common/pascal_format.h"
 #include "store/image_store.h"
+#include "store/value_statistics.h"
 
 namespace astrelon {
 
@@ -16,16 +17,6 @@ TQualityRange JpegQualityRange;
 namespace {
 
 int32_t LastStrength = 101;
-
-// Sorts the values and interpolates the level at fraction (0..1).
-float PercentileOf(std::vector<float>& v, double fraction) {
-  if (v.empty()) return BlankPixel;
-  if (v.size() == 1) return v[0];
-  std::sort(v.begin(), v.end());
-  const double pos = double(v.size() - 1) * fraction;
-  const size_t k = std::min(size_t(pos), v.size() - 2);
-  return float(v[k] + (v[k + 1] - v[k]) * (pos - double(k)));
-}
 
 }  // namespace
 
@@ -60,7 +51,7 @@ TBlockStatistics ComputeBlockStatistics(int slot) {
   for (int k = 0; k < 8; ++k) {
     std::vector<float> values;
     for (int r = k; r < pairs; r += 8) values.push_back(float(rowDiff[size_t(r)]));
-    phase[size_t(k)] = PercentileOf(values, 0.7);
+    phase[size_t(k)] = Percentile(values, 0.7);
   }
   const int best = int(std::max_element(phase.begin(), phase.end()) - phase.begin());
   if (best == 7) result.Flag = 0;
