@@ -6,6 +6,7 @@
 #include "shell/display_histogram.h"
 #include "shell/histogram_axis.h"
 #include "shell/histogram_range.h"
+#include "shell/histogram_value_mapping.h"
 #include "shell/settings.h"
 #include "store/processor_features.h"
 #include "test_support.h"
@@ -222,6 +223,30 @@ TEST_F(DisplayHistogramTest, AutoGammaStaysBetweenOneAndFive) {
     EXPECT_GE(h, 1.0f);
     EXPECT_LE(h, 5.0f);
   }
+}
+
+int MappingCalls = 0;
+double CountingMapping(int slot, const TFrozenHistogramAxis& a, float x) {
+  ++MappingCalls;
+  return DefaultHistogramXToValue(slot, a, x);
+}
+
+TEST_F(DisplayHistogramTest, AutoGammaAsksTheHistogramWindowForValues) {
+  MakeGreySlot(1, 1, 1, {0}, 0, 500);
+  TDisplayRecord& d = Store.Display[1];
+  d.RangeLow = 0;
+  d.RangeHigh = 500;
+  d.SpanBlackWhite = 1;
+  for (int b = 10; b <= 20; ++b) d.Histogram[0][size_t(b) + 1] = 1000;
+  const float withDefault = EstimateAutoGamma(1, 500, 0);
+  SetHistogramXToValue(CountingMapping);
+  MappingCalls = 0;
+  EXPECT_EQ(EstimateAutoGamma(1, 500, 0), withDefault);
+  EXPECT_EQ(MappingCalls, 2);
+  SetHistogramXToValue(nullptr);
+  // The default maps the 290-pixel area linearly over the frozen black..white.
+  const TFrozenHistogramAxis axis{100, 200, 0, 500};
+  EXPECT_DOUBLE_EQ(DefaultHistogramXToValue(1, axis, 145), 150.0);
 }
 
 }  // namespace
