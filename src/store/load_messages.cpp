@@ -6,24 +6,19 @@
 namespace astrelon {
 
 namespace {
-constexpr int Key(int section, int tag) { return section | tag << 8; }
-
-std::string Text(int key, const char* german) {
-  std::string t = LangText(key);
-  return t.empty() ? std::string(german) : t;
-}
+std::string Text(int key, const char* german) { return LangTextOr(key, german); }
 }  // namespace
 
-std::string HeaderNotRecognisedText() { return Text(Key(9, 53), "Der Header konnte nicht erkannt werden!"); }
+std::string HeaderNotRecognisedText() { return Text(LangKey(9, 53), "Der Header konnte nicht erkannt werden!"); }
 
 std::string HalfSizeQuestionText() {
-  return Text(Key(9, 54), "Die Datei ist sehr groß, soll sie in halber Größe geladen werden?");
+  return Text(LangKey(9, 54), "Die Datei ist sehr groß, soll sie in halber Größe geladen werden?");
 }
 
-std::string TooManyImagesText() { return Text(Key(9, 35), "Es sind zu viele Bilder geöffnet"); }
+std::string TooManyImagesText() { return Text(LangKey(9, 35), "Es sind zu viele Bilder geöffnet"); }
 
 std::string FileOpenErrorText(const std::string& fileName) {
-  const std::string a = LangText(Key(9, 65)), b = LangText(Key(9, 66));
+  const std::string a = LangText(LangKey(9, 65)), b = LangText(LangKey(9, 66));
   const std::string head = a.empty() && b.empty() ? std::string("Fehler beim öffnen der Datei") : a + b;
   return head + "\n" + FileNamePart(fileName);
 }
@@ -33,7 +28,7 @@ std::string OutOfMemoryText(const std::string& fileName) {
 }
 
 std::string ReplaceFileQuestionText(const std::string& fileName) {
-  return fileName + "\n" + Text(Key(9, 55), " ist bereits vorhanden. Vorhandene Datei ersetzen?");
+  return fileName + "\n" + Text(LangKey(9, 55), " ist bereits vorhanden. Vorhandene Datei ersetzen?");
 }
 
 std::string SaveFailedText(const std::string& fileName) {

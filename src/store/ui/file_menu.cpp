@@ -1,0 +1,165 @@
+#include "store/ui/file_menu.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QMdiArea>
+#include <QMenu>
+#include <new>
+
+#include "common/engine_ui.h"
+#include "shell/busy_cursor.h"
+#include "shell/known_extensions.h"
+#include "shell/language.h"
+#include "shell/recent_files.h"
+#include "shell/settings.h"
+#include "shell/ui/image_window.h"
+#include "shell/ui/main_services_ui.h"
+#include "shell/ui/main_window_link.h"
+#include "shell/ui/window_creation.h"
+#include "store/file_extension.h"
+#include "store/image_loader.h"
+#include "store/image_store.h"
+#include "store/load_messages.h"
+#include "store/save_as.h"
+#include "store/tiff_writer.h"
+#include "store/ui/save_dialog.h"
+
+namespace astrelon {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The folder the open dialog starts in: the one of the file opened last.
+QString& OpenFolder() {
+  static QString folder;
+  return folder;
+}
+
+}  // namespace
+
+QStringList OpenDialogFilters() {
+  // Own RAW layouts (".RAW.DAT") join the first group and the "Raw" group.
+  QString own;
+  for (const QString& e : Q(OwnRawExtensionList).split('.', Qt::SkipEmptyParts)) own += " *." + e.toLower();
+  const QString title = Q(LangTextOr(LangKey(9, 37), "Alle Formate"));
+  return {
+      (title.isEmpty() ? QString("All Formats") : title) +
+          " (*.fits *.fts *.fit *.bmp *.jpg *.jpeg *.jpe *.tif *.tiff *.ppm *.pgm *.png *.avi *.3fr *.arw *.bay "
+          "*.bmq *.cr2 *.crw *.cs1 *.dc2 *.dcr *.dng *.erf *.fff *.k25 *.kdc *.mef *.mos *.mrw *.nef *.orf *.pef "
+          "*.raf *.raw *.rdc *.srf *.x3f" +
+          own + ")",
+      "FITS (*.fits *.fts *.fit)",
+      "BITMAP (*.bmp)",
+      "JPEG (*.jpg *.jpeg *.jpe)",
+      "TIFF (*.tif *.tiff)",
+      "PPM (*.ppm *.pgm)",
+      "PNG (*.png)",
+      "AVI (*.avi)",
+      "Raw (*.3fr *.arw *.bay *.bmq *.cr2 *.crw *.cs1 *.dc2 *.dcr *.dng *.erf *.fff *.jpg *.k25 *.kdc *.mef *.mos "
+      "*.mrw *.nef *.orf *.pef *.raf *.raw *.rdc *.srf *.tif *.x3f" +
+          own + ")",
+  };
+}
+
+TOpenSteps DefaultOpenSteps() { return {LoadImageFile, ShowImageWindow}; }
+
+std::vector<std::string> OpenChosenFiles(const std::vector<std::string>& names, const TOpenSteps& steps) {
+  std::vector<std::string> failed;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
+    const int slot = FindFreeSlot();
+    if (slot < 1) continue;
+    // Video files are offered by the open dialog for its preview only.
+    if (UpperFileExt(name) == ".AVI") continue;
+    Store.FileName[slot] = name;
+    try {
+      if (!steps.Load(slot, name)) continue;
+    } catch (const std::exception&) {
+      FreeSlot(slot);
+      failed.push_back(name);
+      continue;
+    }
+    if (steps.Show) steps.Show(slot);
+    if (i == 0) AddRecentFile(name);
+  }
+  if (!failed.empty()) {
+    std::string text = FileOpenErrorText(failed.front());
+    for (size_t k = 1; k < failed.size(); ++k) text += "\n" + FileNamePart(failed[k]);
+    EngineUi().ShowMessage(text);
+  }
+  return failed;
+}
+
+void FileOpenItemClick(QWidget* parent) {
+  if (FindFreeSlot() < 1) {
+    EngineUi().ShowMessage(TooManyImagesText());
+    return;
+  }
+  QFileDialog dialog(parent);
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setNameFilters(OpenDialogFilters());
+  if (!OpenFolder().isEmpty()) dialog.setDirectory(OpenFolder());
+  if (dialog.exec() != QDialog::Accepted) return;
+  std::vector<std::string> names;
+  for (const QString& f : dialog.selectedFiles()) names.push_back(f.toStdString());
+  OpenFolder() = dialog.directory().absolutePath();
+  OpenChosenFiles(names, DefaultOpenSteps());
+}
+
+void FileCloseItemClick() {
+  const int slot = FindActiveSlot();
+  TMDIChild* window = slot > 0 ? ImageWindow(slot) : nullptr;
+  // A window taking part in a running operation shows maximise only and stays.
+  if (window && !window->BorderIconsLocked()) window->close();
+}
+
+void FileSaveItemClick(QWidget* parent) {
+  const int slot = FindActiveSlot();
+  if (slot < 1) return;
+  TJSaveDialog& dialog = JSaveDialog(parent);
+  dialog.Prepare(slot);
+  if (dialog.exec() != QDialog::Accepted) return;
+  Settings.TiffSaveFormat = TiffCodeFromDialog(dialog.TiffTypeIndex, dialog.CBcompression->isChecked());
+  const QStringList files = dialog.selectedFiles();
+  if (files.isEmpty()) return;
+  TBusyCursorScope busy;
+  std::string written;
+  const bool yuv = Store.Image[slot].IsColor && Store.Image[slot].ColorModel == CmYuv;
+  const bool saved = SaveSlotAs(slot, dialog.FilterIndex(), files.first().toStdString(), dialog.FitsTypeIndex, written);
+  // FITS and TIFF turn a YUV image into RGB first.
+  if (yuv && Store.Image[slot].ColorModel == CmRgb) UpdateInfoPanel(slot, 0);
+  if (saved) SetWindowCaption(slot);
+}
+
+void UpdateFileMenuState(const TFileMenuActions& actions) {
+  const bool enabled = FindActiveSlot() > 0 && !OperationRunning;
+  if (actions.Close) actions.Close->setEnabled(enabled);
+  if (actions.SaveAs) actions.SaveAs->setEnabled(enabled);
+}
+
+TFileMenuActions BuildFileMenu(QMenu* fileMenu, QWidget* parent) {
+  TFileMenuActions a;
+  a.Open = fileMenu->addAction("Öff&nen");
+  a.Open->setObjectName("FileOpenItem");
+  a.Open->setShortcut(QKeySequence(Qt::Key_F3));
+  a.Close = fileMenu->addAction("S&chließen");
+  a.Close->setObjectName("FileCloseItem");
+  a.SaveAs = fileMenu->addAction("Speichern &unter...");
+  a.SaveAs->setObjectName("FileSaveAsItem");
+  a.SaveAs->setShortcut(QKeySequence(Qt::Key_F2));
+  a.SaveAs->setEnabled(false);
+  a.Close->setEnabled(false);
+  QObject::connect(a.Open, &QAction::triggered, fileMenu, [parent] { FileOpenItemClick(parent); });
+  QObject::connect(a.Close, &QAction::triggered, fileMenu, [] { FileCloseItemClick(); });
+  QObject::connect(a.SaveAs, &QAction::triggered, fileMenu, [parent] { FileSaveItemClick(parent); });
+  QObject::connect(fileMenu, &QMenu::aboutToShow, fileMenu, [a] { UpdateFileMenuState(a); });
+  if (QMdiArea* area = MainLink().MdiArea)
+    QObject::connect(area, &QMdiArea::subWindowActivated, fileMenu, [a] { UpdateFileMenuState(a); });
+  return a;
+}
+
+}  // namespace astrelon
