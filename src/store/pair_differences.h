@@ -1,20 +1,27 @@
 #pragma once
-// Mean-square differences of pixel pairs, the core of the noise estimates.
+// Clipped mean squares of pixel-pair differences, the core of the noise estimates.
 #include <cstdint>
 #include <span>
 
 namespace astrelon {
 
-struct TPairSums {
-  double Sum = 0;     // sum of the squared differences
-  int64_t Count = 0;  // number of pairs summed
+// How the rounds of an estimate treat their means.
+struct TClipRule {
+  bool KeepPreviousWhenEmpty = false;  // a round without pairs keeps the previous mean (else 0)
+  bool FloorEachRound = false;         // a round's mean is raised to at least 0.0001
 };
 
-// Pairs (v[k*gap], v[k*gap + gap]) for k = 0..pairs-1 (gap 1 or 2) in which both
-// values are valid; with `clip` only those whose squared difference is below
-// `limit`. Differences and squares are formed in float, the sums in double in
-// the fixed lane order shared by the scalar and the SSE2 path.
-TPairSums SumSquaredDifferences(std::span<const float> v, int64_t pairs, int gap, bool clip, float limit,
-                                bool vector);
+struct TClipResult {
+  double Previous = 1.0;
+  double Current = 1.0;
+};
+
+// Pairs (v[k*gap], v[k*gap + gap]), k = 0..pairs-1 (gap 1 or 2), in which both
+// values are valid. First the mean square difference over all of them; then up to
+// ten rounds, each the mean square over the pairs whose square lies below 4.5
+// times the previous mean, until the previous mean is less than 1.1 times the
+// current one. Differences and squares are formed in float, sums in double.
+// The scalar and the vector path give the same figures.
+TClipResult ClippedMeanSquare(std::span<const float> v, int64_t pairs, int gap, TClipRule rule, bool vector);
 
 }  // namespace astrelon

@@ -9,6 +9,7 @@ namespace astrelon {
 bool MmxEnabled = false;
 bool SseEnabled = false;
 bool Sse2Enabled = false;
+bool Avx2Enabled = true;
 bool HasMmx = false;
 bool HasSse = false;
 bool HasSse2 = false;

@@ -7,6 +7,10 @@ extern bool MmxEnabled;
 extern bool SseEnabled;
 extern bool Sse2Enabled;
 
+// Lets the vector paths use their eight-wide AVX2 loops where the processor has
+// them (on by default; the results are the same as with the four-wide loops).
+extern bool Avx2Enabled;
+
 // What the processor offers, found by DetectCpuFeatures.
 extern bool HasMmx;
 extern bool HasSse;

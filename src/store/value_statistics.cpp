@@ -52,38 +52,30 @@ double KeptSumScalar(std::span<const float> v, double centre, double limit, int6
 }
 
 #if ASTRELON_HAVE_SSE2
-// The maxps/minps operand order keeps the accumulator when a value is NaN, as
-// the scalar comparisons do.
+// Sixteen values per step, lanes 2j and 2j+1 in register j. The maxps/minps
+// operand order keeps the accumulator when a value is NaN, as the scalar
+// comparisons do.
 TRunSums RunSumsSse2(std::span<const float> v) {
   TSumLanes s{}, q{};
-  __m128d s0 = _mm_setzero_pd(), s1 = s0, s2 = s0, s3 = s0;
-  __m128d q0 = s0, q1 = s0, q2 = s0, q3 = s0;
+  __m128d sv[8], qv[8];
+  for (int j = 0; j < 8; ++j) sv[j] = qv[j] = _mm_setzero_pd();
   __m128 hi = _mm_set1_ps(v[0]), lo = hi;
   size_t i = 0;
-  for (; i + 8 <= v.size(); i += 8) {
-    const __m128 a = _mm_loadu_ps(v.data() + i);
-    const __m128 b = _mm_loadu_ps(v.data() + i + 4);
-    const __m128d a0 = _mm_cvtps_pd(a), a1 = _mm_cvtps_pd(_mm_movehl_ps(a, a));
-    const __m128d b0 = _mm_cvtps_pd(b), b1 = _mm_cvtps_pd(_mm_movehl_ps(b, b));
-    s0 = _mm_add_pd(s0, a0);
-    s1 = _mm_add_pd(s1, a1);
-    s2 = _mm_add_pd(s2, b0);
-    s3 = _mm_add_pd(s3, b1);
-    q0 = _mm_add_pd(q0, _mm_mul_pd(a0, a0));
-    q1 = _mm_add_pd(q1, _mm_mul_pd(a1, a1));
-    q2 = _mm_add_pd(q2, _mm_mul_pd(b0, b0));
-    q3 = _mm_add_pd(q3, _mm_mul_pd(b1, b1));
-    hi = _mm_max_ps(a, _mm_max_ps(b, hi));
-    lo = _mm_min_ps(a, _mm_min_ps(b, lo));
+  for (; i + 16 <= v.size(); i += 16)
+    for (int j = 0; j < 4; ++j) {
+      const __m128 a = _mm_loadu_ps(v.data() + i + 4 * j);
+      const __m128d a0 = _mm_cvtps_pd(a), a1 = _mm_cvtps_pd(_mm_movehl_ps(a, a));
+      sv[2 * j] = _mm_add_pd(sv[2 * j], a0);
+      sv[2 * j + 1] = _mm_add_pd(sv[2 * j + 1], a1);
+      qv[2 * j] = _mm_add_pd(qv[2 * j], _mm_mul_pd(a0, a0));
+      qv[2 * j + 1] = _mm_add_pd(qv[2 * j + 1], _mm_mul_pd(a1, a1));
+      hi = _mm_max_ps(a, hi);
+      lo = _mm_min_ps(a, lo);
+    }
+  for (int j = 0; j < 8; ++j) {
+    _mm_storeu_pd(&s[size_t(2 * j)], sv[j]);
+    _mm_storeu_pd(&q[size_t(2 * j)], qv[j]);
   }
-  _mm_storeu_pd(&s[0], s0);
-  _mm_storeu_pd(&s[2], s1);
-  _mm_storeu_pd(&s[4], s2);
-  _mm_storeu_pd(&s[6], s3);
-  _mm_storeu_pd(&q[0], q0);
-  _mm_storeu_pd(&q[2], q1);
-  _mm_storeu_pd(&q[4], q2);
-  _mm_storeu_pd(&q[6], q3);
   alignas(16) float h[4], l[4];
   _mm_store_ps(h, hi);
   _mm_store_ps(l, lo);
@@ -106,26 +98,19 @@ double KeptSumSse2(std::span<const float> v, double centre, double limit, int64_
   TSumLanes s{};
   const __m128d c = _mm_set1_pd(centre), lim = _mm_set1_pd(limit);
   const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFll));
-  __m128d s0 = _mm_setzero_pd(), s1 = s0, s2 = s0, s3 = s0;
+  __m128d sv[8];
+  for (__m128d& x : sv) x = _mm_setzero_pd();
   int64_t n = 0;
   size_t i = 0;
-  auto keep = [&](__m128d x, __m128d& acc) {
-    const __m128d k = _mm_cmplt_pd(_mm_and_pd(_mm_sub_pd(x, c), absMask), lim);
-    acc = _mm_add_pd(acc, _mm_and_pd(k, x));
-    return MaskBitCount4(_mm_movemask_pd(k));
-  };
-  for (; i + 8 <= v.size(); i += 8) {
-    const __m128 a = _mm_loadu_ps(v.data() + i);
-    const __m128 b = _mm_loadu_ps(v.data() + i + 4);
-    n += keep(_mm_cvtps_pd(a), s0);
-    n += keep(_mm_cvtps_pd(_mm_movehl_ps(a, a)), s1);
-    n += keep(_mm_cvtps_pd(b), s2);
-    n += keep(_mm_cvtps_pd(_mm_movehl_ps(b, b)), s3);
-  }
-  _mm_storeu_pd(&s[0], s0);
-  _mm_storeu_pd(&s[2], s1);
-  _mm_storeu_pd(&s[4], s2);
-  _mm_storeu_pd(&s[6], s3);
+  for (; i + 16 <= v.size(); i += 16)
+    for (int j = 0; j < 8; ++j) {
+      const __m128d x = _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(v.data() + i + 2 * j))));
+      const __m128d k = _mm_cmplt_pd(_mm_and_pd(_mm_sub_pd(x, c), absMask), lim);
+      sv[j] = _mm_add_pd(sv[j], _mm_and_pd(k, x));
+      const int m = _mm_movemask_pd(k);
+      n += (m & 1) + (m >> 1);
+    }
+  for (int j = 0; j < 8; ++j) _mm_storeu_pd(&s[size_t(2 * j)], sv[j]);
   for (; i < v.size(); ++i) {
     const double d = v[i];
     const bool k = std::fabs(d - centre) < limit;

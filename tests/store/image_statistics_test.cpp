@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "simd_switch_guard.h"
+#include "simd_paths.h"
 #include "store/image_store.h"
 #include "store/plane_routines.h"
 #include "test_support.h"
@@ -15,7 +15,8 @@
 namespace astrelon {
 namespace {
 
-using test::SimdSwitchGuard;
+using test::PathGuard;
+using test::TPath;
 
 class ImageStatistics : public test::StoreTest {
 protected:
@@ -42,8 +43,8 @@ const float ShortRunNoise = float(std::sqrt(1.0 / 1.0001) / 1.1);
 TEST_F(ImageStatistics, FlatRectangleGivesItsValueForBothLevels) {
   MakeSlot(1, 20, 10, 1, 5.0f);
   UpdateMinMax(1);
-  for (bool vector : {false, true}) {
-    SimdSwitchGuard simd(vector);
+  for (TPath path : test::AvailablePaths()) {
+    PathGuard guard(path);
     TPercentileLevels l;
     GetPercentileLevels(1, 1, 0, 19, 0, 9, 0.2, 99.95, l);
     EXPECT_EQ(l.LevelA, 5.0);
@@ -68,6 +69,29 @@ TEST_F(ImageStatistics, LevelsOfARampAreItsPercentiles) {
   EXPECT_EQ(l.LevelA, l.LevelB);
 }
 
+// Levels of every path compared with the scalar histogram, over several kinds of data.
+void ExpectLevelsAgree(int slot, int x1, int x2, int y1, int y2, const char* what) {
+  for (double pctA : {0.0, 0.2, 5.0, 30.0, 50.0})
+    for (double pctB : {pctA, 60.0, 99.95, 100.0}) {
+      TPercentileLevels ref;
+      {
+        PathGuard guard(TPath::Scalar);
+        GetPercentileLevels(slot, 1, x1, x2, y1, y2, pctA, pctB, ref);
+      }
+      for (TPath path : test::VectorPaths()) {
+        PathGuard guard(path);
+        TPercentileLevels l;
+        GetPercentileLevels(slot, 1, x1, x2, y1, y2, pctA, pctB, l);
+        EXPECT_EQ(std::bit_cast<uint64_t>(l.LevelA), std::bit_cast<uint64_t>(ref.LevelA))
+            << what << " " << test::PathName(path) << " " << pctA;
+        EXPECT_EQ(std::bit_cast<uint64_t>(l.LevelB), std::bit_cast<uint64_t>(ref.LevelB))
+            << what << " " << test::PathName(path) << " " << pctB;
+        EXPECT_EQ(l.RectMin, ref.RectMin) << what;
+        EXPECT_EQ(l.RectMax, ref.RectMax) << what;
+      }
+    }
+}
+
 TEST_F(ImageStatistics, LevelPathsAgreeToTheLastBit) {
   TImageSlot& im = MakeSlot(1, 301, 257);
   FillNoise(im, 1, 800.0f, 25.0f, 11);
@@ -75,20 +99,31 @@ TEST_F(ImageStatistics, LevelPathsAgreeToTheLastBit) {
   for (size_t i = 5; i < im.Planes[1].size(); i += 1999) im.Planes[1][i] = 40000.0f;
   im.Planes[1][77] = std::numeric_limits<float>::quiet_NaN();
   UpdateMinMax(1);
-  for (double pct : {0.2, 5.0, 30.0, 50.0, 99.95}) {
-    TPercentileLevels a, b;
-    {
-      SimdSwitchGuard simd(false);
-      GetPercentileLevels(1, 1, 3, 290, 7, 250, pct, 99.0, a);
-    }
-    {
-      SimdSwitchGuard simd(true);
-      GetPercentileLevels(1, 1, 3, 290, 7, 250, pct, 99.0, b);
-    }
-    EXPECT_EQ(std::bit_cast<uint64_t>(a.LevelA), std::bit_cast<uint64_t>(b.LevelA)) << pct;
-    EXPECT_EQ(std::bit_cast<uint64_t>(a.LevelB), std::bit_cast<uint64_t>(b.LevelB)) << pct;
-    EXPECT_EQ(a.RectMin, b.RectMin);
-    EXPECT_EQ(a.RectMax, b.RectMax);
+  ExpectLevelsAgree(1, 3, 290, 7, 250, "noise");
+  ExpectLevelsAgree(1, 0, 300, 0, 256, "whole");
+  // Few distinct values: the windows hold half the pixels and the histogram takes over.
+  for (size_t i = 0; i < im.Planes[1].size(); ++i) im.Planes[1][i] = float(i % 2);
+  ExpectLevelsAgree(1, 0, 300, 0, 256, "two values");
+  // A gradient with a dark corner: the sample sees little of it.
+  for (int y = 0; y < 257; ++y)
+    for (int x = 0; x < 301; ++x) im.At(1, x, y) = (x < 20 && y < 20) ? -float(x + y) : float(x * 3 + y);
+  ExpectLevelsAgree(1, 0, 300, 0, 256, "gradient");
+}
+
+TEST_F(ImageStatistics, LevelsClampHugeValuesOnEveryPath) {
+  for (TPath path : test::AvailablePaths()) {
+    PathGuard guard(path);
+    TImageSlot& im = MakeSlot(1, 300, 300);
+    FillNoise(im, 1, 100.0f, 5.0f, 2);
+    im.At(1, 150, 150) = 7e30f;
+    UpdateMinMax(1);  // clamps as well
+    im.At(1, 151, 150) = 3e25f;
+    TPercentileLevels l;
+    GetPercentileLevels(1, 1, 0, 299, 0, 299, 1.0, 99.0, l);
+    EXPECT_EQ(im.At(1, 151, 150), 1e18f) << test::PathName(path);
+    EXPECT_EQ(l.RectMax, 1e18f);
+    // Bins 1e18 / 65000 wide: everything near 100 falls into bin 0, the minimum.
+    EXPECT_EQ(l.LevelA, double(l.RectMin));
   }
 }
 
@@ -143,20 +178,19 @@ TEST_F(ImageStatistics, EstimateNoiseWithoutValidPairsIsFinite) {
 }
 
 TEST_F(ImageStatistics, EstimateNoiseMeasuresGaussianNoiseOnBothPaths) {
-  TImageSlot& im = MakeSlot(1, 203, 200);
+  TImageSlot& im = MakeSlot(1, 703, 400);  // large enough for the buffered rounds
   FillNoise(im, 1, 300.0f, 5.0f, 3);
   for (size_t i = 0; i < im.Planes[1].size(); i += 37) im.Planes[1][i] = BlankPixel;
   for (size_t i = 2; i < im.Planes[1].size(); i += 311) im.Planes[1][i] = 9000.0f;  // hot pixels
-  float scalar, vector;
+  float scalar;
   {
-    SimdSwitchGuard simd(false);
+    PathGuard guard(TPath::Scalar);
     scalar = EstimateNoise(1, 1);
   }
-  {
-    SimdSwitchGuard simd(true);
-    vector = EstimateNoise(1, 1);
+  for (TPath path : test::VectorPaths()) {
+    PathGuard guard(path);
+    EXPECT_EQ(std::bit_cast<uint32_t>(scalar), std::bit_cast<uint32_t>(EstimateNoise(1, 1))) << test::PathName(path);
   }
-  EXPECT_EQ(std::bit_cast<uint32_t>(scalar), std::bit_cast<uint32_t>(vector));
   EXPECT_GT(scalar, 4.0f);
   EXPECT_LT(scalar, 6.5f);
 }
@@ -170,8 +204,8 @@ TEST_F(ImageStatistics, EstimatePlaneNoiseFallsBackToPlaneOne) {
 
 TEST_F(ImageStatistics, CountingValidAndBlankPixels) {
   TImageSlot& im = MakeSlot(1, 33, 3, 3, 1.0f);
-  for (bool vector : {false, true}) {
-    SimdSwitchGuard simd(vector);
+  for (TPath path : test::AvailablePaths()) {
+    PathGuard guard(path);
     EXPECT_EQ(CountValidPixels(1, 2), 99);
     EXPECT_FALSE(HasBlankPixels(1));
     im.Planes[3][98] = std::numeric_limits<float>::quiet_NaN();  // the very last pixel

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "simd_paths.h"
 #include "store/image_slot.h"
 
 namespace astrelon {
@@ -30,28 +31,37 @@ std::vector<float> NoisyPlane(int w, int h, unsigned seed) {
 void ExpectSameBits(double a, double b) { EXPECT_EQ(std::bit_cast<uint64_t>(a), std::bit_cast<uint64_t>(b)); }
 void ExpectSameBits(float a, float b) { EXPECT_EQ(std::bit_cast<uint32_t>(a), std::bit_cast<uint32_t>(b)); }
 
-class BothPaths : public ::testing::TestWithParam<bool> {};
-INSTANTIATE_TEST_SUITE_P(ScalarAndVector, BothPaths, ::testing::Bool());
+using test::PathGuard;
+using test::TPath;
 
-TEST_P(BothPaths, RectMinMaxClampsHugeValuesAndSkipsBlanks) {
+// Runs a test on every path the processor has.
+class EveryPath : public ::testing::TestWithParam<TPath> {
+protected:
+  PathGuard guard_{GetParam()};
+  bool Vector() const { return guard_.Vector(); }
+};
+INSTANTIATE_TEST_SUITE_P(Paths, EveryPath, ::testing::ValuesIn(test::AvailablePaths()),
+                         [](const auto& info) { return test::PathName(info.param); });
+
+TEST_P(EveryPath, RectMinMaxClampsHugeValuesAndSkipsBlanks) {
   std::vector<float> d{1, 3e19f, BlankPixel, -2, 5, 7};
   float mn, mx;
-  RectMinMax(d, 3, 2, 3, mn, mx, GetParam());
+  RectMinMax(d, 3, 2, 3, mn, mx, Vector());
   EXPECT_EQ(mn, -2.0f);
   EXPECT_EQ(mx, 1e18f);
   EXPECT_EQ(d[1], 1e18f);
 }
 
-TEST_P(BothPaths, RectMinMaxWithoutValidPixelsGivesZeroAndOne) {
+TEST_P(EveryPath, RectMinMaxWithoutValidPixelsGivesZeroAndOne) {
   std::vector<float> blanks(37, BlankPixel);
   blanks[5] = std::numeric_limits<float>::quiet_NaN();
   float mn = -5, mx = -5;
-  RectMinMax(blanks, 37, 1, 37, mn, mx, GetParam());
+  RectMinMax(blanks, 37, 1, 37, mn, mx, Vector());
   EXPECT_EQ(mn, 0.0f);
   EXPECT_EQ(mx, 1.0f);
   // Only values of 1e18 and above count as "nothing found" too.
   std::vector<float> huge(20, 5e30f);
-  RectMinMax(huge, 20, 1, 20, mn, mx, GetParam());
+  RectMinMax(huge, 20, 1, 20, mn, mx, Vector());
   EXPECT_EQ(mn, 0.0f);
   EXPECT_EQ(mx, 1.0f);
   EXPECT_EQ(huge[19], 1e18f);
@@ -63,46 +73,56 @@ TEST(PlaneRoutines, RectMinMaxPathsAgreeAndStayInsideTheRectangle) {
   a[5 * stride + 150] = 7e25f;   // inside: clamped
   a[6 * stride + 205] = 9e30f;   // beyond the width: untouched
   a[7 * stride + 17] = -900.0f;  // the minimum
-  std::vector<float> b = a;
-  float mn1, mx1, mn2, mx2;
+  const std::vector<float> original = a;
+  float mn1, mx1;
   RectMinMax(a, w, h, stride, mn1, mx1, false);
-  RectMinMax(b, w, h, stride, mn2, mx2, true);
-  ExpectSameBits(mn1, mn2);
-  ExpectSameBits(mx1, mx2);
   EXPECT_EQ(mn1, -900.0f);
   EXPECT_EQ(mx1, 1e18f);
   EXPECT_EQ(a[6 * stride + 205], 9e30f);
-  EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(float)), 0);
+  for (TPath path : test::VectorPaths()) {
+    PathGuard guard(path);
+    std::vector<float> b = original;
+    float mn2, mx2;
+    RectMinMax(b, w, h, stride, mn2, mx2, true);
+    ExpectSameBits(mn1, mn2);
+    ExpectSameBits(mx1, mx2);
+    EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(float)), 0) << test::PathName(path);
+  }
 }
 
-TEST_P(BothPaths, RectMinMaxReportsPositiveZero) {
+TEST_P(EveryPath, RectMinMaxReportsPositiveZero) {
   std::vector<float> d(16, 3.0f);
   d[3] = -0.0f;
   d[11] = 0.0f;
   float mn, mx;
-  RectMinMax(d, 16, 1, 16, mn, mx, GetParam());
+  RectMinMax(d, 16, 1, 16, mn, mx, Vector());
   ExpectSameBits(mn, 0.0f);
 }
 
-TEST_P(BothPaths, RectSumCountsValidPixels) {
+TEST_P(EveryPath, RectSumCountsValidPixels) {
   std::vector<float> d{1, 2, BlankPixel, 4, 100, 100};
   double sum;
   int64_t count;
-  RectSum(d, 2, 2, 3, sum, count, GetParam());
+  RectSum(d, 2, 2, 3, sum, count, Vector());
   EXPECT_EQ(sum, 1 + 2 + 4 + 100);
   EXPECT_EQ(count, 4);
 }
 
 TEST(PlaneRoutines, RectSumPathsAgreeToTheLastBit) {
-  for (int w : {1, 7, 8, 9, 203}) {
+  for (int w : {1, 7, 8, 9, 16, 17, 203}) {
     const int h = 17, stride = w + 5;
     const std::vector<float> d = NoisyPlane(stride, h, unsigned(w));
-    double s1, s2;
-    int64_t c1, c2;
+    double s1;
+    int64_t c1;
     RectSum(d, w, h, stride, s1, c1, false);
-    RectSum(d, w, h, stride, s2, c2, true);
-    ExpectSameBits(s1, s2);
-    EXPECT_EQ(c1, c2);
+    for (TPath path : test::VectorPaths()) {
+      PathGuard guard(path);
+      double s2;
+      int64_t c2;
+      RectSum(d, w, h, stride, s2, c2, true);
+      ExpectSameBits(s1, s2);
+      EXPECT_EQ(c1, c2);
+    }
     double ref = 0;
     int64_t n = 0;
     for (int y = 0; y < h; ++y)
@@ -163,8 +183,10 @@ TEST(PlaneRoutines, EstimateNoiseClippedMeasuresGaussianNoise) {
   for (float& x : d) x = noise(rng);
   for (size_t i = 0; i < d.size(); i += 50) d[i] = BlankPixel;
   const float scalar = EstimateNoiseClipped(d, false);
-  const float vector = EstimateNoiseClipped(d, true);
-  ExpectSameBits(scalar, vector);
+  for (TPath path : test::VectorPaths()) {
+    PathGuard guard(path);
+    ExpectSameBits(scalar, EstimateNoiseClipped(d, true));
+  }
   // Neighbour differences have sigma 3 * sqrt(2); the clipped estimate scales it down again.
   EXPECT_GT(scalar, 2.5f);
   EXPECT_LT(scalar, 5.0f);
@@ -172,9 +194,12 @@ TEST(PlaneRoutines, EstimateNoiseClippedMeasuresGaussianNoise) {
 
 TEST(PlaneRoutines, EstimateNoiseClippedPathsAgreeOnAllLengths) {
   const std::vector<float> d = NoisyPlane(300, 1, 3);
-  for (size_t n = 6; n < 40; ++n) {
-    const std::span<const float> run(d.data(), n);
-    ExpectSameBits(EstimateNoiseClipped(run, false), EstimateNoiseClipped(run, true));
+  for (TPath path : test::VectorPaths()) {
+    PathGuard guard(path);
+    for (size_t n = 6; n < 60; ++n) {
+      const std::span<const float> run(d.data(), n);
+      ExpectSameBits(EstimateNoiseClipped(run, false), EstimateNoiseClipped(run, true));
+    }
   }
 }
 
@@ -287,14 +312,14 @@ TEST(PlaneRoutines, CopyRect32OfALargeRectangle) {
   EXPECT_EQ(dst[1 + w], -1.0f);
 }
 
-TEST_P(BothPaths, FillDwordsAndZeroBytesCoverExactlyTheirRange) {
+TEST_P(EveryPath, FillDwordsAndZeroBytesCoverExactlyTheirRange) {
   for (size_t offset = 0; offset < 4; ++offset)
     for (size_t n : {0, 1, 3, 4, 5, 17, 64}) {
       std::vector<float> d(80, 9.0f);
-      FillDwords(std::span<float>(d).subspan(offset, n), GetParam(), BlankPixel);
+      FillDwords(std::span<float>(d).subspan(offset, n), Vector(), BlankPixel);
       for (size_t i = 0; i < d.size(); ++i) ASSERT_EQ(d[i], (i >= offset && i < offset + n) ? BlankPixel : 9.0f);
       std::vector<std::byte> b(100, std::byte{0x5A});
-      ZeroBytes(std::span<std::byte>(b).subspan(offset * 3, n + 1), GetParam());
+      ZeroBytes(std::span<std::byte>(b).subspan(offset * 3, n + 1), Vector());
       for (size_t i = 0; i < b.size(); ++i)
         ASSERT_EQ(b[i], (i >= offset * 3 && i < offset * 3 + n + 1) ? std::byte{0} : std::byte{0x5A});
     }

@@ -1,0 +1,172 @@
+// Speed of the plane routines on a 4096 x 4096 plane, each as a ratio against a
+// plain loop that reads the same plane once (measured in the same iterations).
+// The counter "ratio" is the fastest routine run divided by the fastest baseline run.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "store/image_statistics.h"
+#include "store/image_store.h"
+#include "store/plane_routines.h"
+#include "store/processor_features.h"
+
+namespace astrelon {
+namespace {
+
+constexpr int Side = 4096;
+constexpr int Slot = 1;
+
+// Sky background with noise, a few thousand stars, and blank rows at the bottom
+// (as an aligned frame has), so that a search for blanks reads nearly all of it.
+struct TBenchPlane {
+  TBenchPlane() {
+    Store.Reset();
+    Store.InUse[Slot] = 1;
+    TImageSlot& im = Store.Image[Slot];
+    im.Width = im.Height = Side;
+    im.PlaneCount = 1;
+    im.AllocatePlanes(1);
+    std::vector<float>& p = im.Planes[1];
+    std::mt19937 rng(42);
+    std::normal_distribution<float> noise(1000.0f, 10.0f);
+    for (float& v : p) v = noise(rng);
+    std::uniform_int_distribution<int> pos(8, Side - 9);
+    std::uniform_real_distribution<float> peak(200.0f, 50000.0f);
+    for (int s = 0; s < 3000; ++s) {
+      const int cx = pos(rng), cy = pos(rng);
+      const float a = peak(rng);
+      for (int dy = -4; dy <= 4; ++dy)
+        for (int dx = -4; dx <= 4; ++dx)
+          p[size_t(cy + dy) * Side + size_t(cx + dx)] += a * std::exp(-float(dx * dx + dy * dy) / 4.0f);
+    }
+    for (size_t i = size_t(Side - 8) * Side; i < p.size(); ++i) p[i] = BlankPixel;
+    copy.assign(p.size(), 0.0f);
+    UpdateMinMax(Slot);
+  }
+  std::span<float> Plane() { return Store.Image[Slot].Planes[1]; }
+  std::vector<float> copy;
+};
+
+TBenchPlane& Bench() {
+  static TBenchPlane plane;
+  return plane;
+}
+
+// The baseline: one pass reading every value, as fast as the memory delivers.
+uint32_t ReadPlaneOnce(std::span<const float> p) {
+#if defined(__SSE2__)
+  __m128i a = _mm_setzero_si128(), b = a, c = a, d = a;
+  const __m128i* q = reinterpret_cast<const __m128i*>(p.data());
+  const size_t n = p.size() / 16;
+  for (size_t i = 0; i < n; ++i) {
+    a = _mm_add_epi32(a, _mm_loadu_si128(q + 4 * i));
+    b = _mm_add_epi32(b, _mm_loadu_si128(q + 4 * i + 1));
+    c = _mm_add_epi32(c, _mm_loadu_si128(q + 4 * i + 2));
+    d = _mm_add_epi32(d, _mm_loadu_si128(q + 4 * i + 3));
+  }
+  alignas(16) uint32_t r[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(r), _mm_add_epi32(_mm_add_epi32(a, b), _mm_add_epi32(c, d)));
+  return r[0] + r[1] + r[2] + r[3];
+#else
+  uint32_t s = 0;
+  for (float v : p) s += std::bit_cast<uint32_t>(v);
+  return s;
+#endif
+}
+
+template <typename F>
+void RunAgainstBaseline(benchmark::State& state, bool vector, F routine) {
+  TBenchPlane& b = Bench();
+  const bool saved = Sse2Enabled;
+  Sse2Enabled = vector;
+  using Clock = std::chrono::steady_clock;
+  double bestBase = 1e30, bestRoutine = 1e30;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    benchmark::DoNotOptimize(ReadPlaneOnce(b.Plane()));
+    const auto t1 = Clock::now();
+    routine();
+    const auto t2 = Clock::now();
+    const double base = std::chrono::duration<double>(t1 - t0).count();
+    const double run = std::chrono::duration<double>(t2 - t1).count();
+    bestBase = std::min(bestBase, base);
+    bestRoutine = std::min(bestRoutine, run);
+    state.SetIterationTime(run);
+  }
+  Sse2Enabled = saved;
+  state.counters["ratio"] = bestRoutine / bestBase;
+  state.counters["base_ms"] = bestBase * 1e3;
+  state.counters["routine_ms"] = bestRoutine * 1e3;
+}
+
+void BM_RectMinMax(benchmark::State& state) {
+  RunAgainstBaseline(state, state.range(0) != 0, [] {
+    float mn, mx;
+    RectMinMax(Bench().Plane(), Side, Side, Side, mn, mx, Sse2Enabled);
+    benchmark::DoNotOptimize(mn + mx);
+  });
+}
+
+void BM_RectSum(benchmark::State& state) {
+  RunAgainstBaseline(state, state.range(0) != 0, [] {
+    double sum;
+    int64_t count;
+    RectSum(Bench().Plane(), Side, Side, Side, sum, count, Sse2Enabled);
+    benchmark::DoNotOptimize(sum);
+  });
+}
+
+void BM_PercentAbove(benchmark::State& state) {
+  RunAgainstBaseline(state, state.range(0) != 0,
+                     [] { benchmark::DoNotOptimize(PercentAbove(Bench().Plane(), 1020.0f)); });
+}
+
+void BM_HasBlankPixels(benchmark::State& state) {
+  RunAgainstBaseline(state, state.range(0) != 0, [] { benchmark::DoNotOptimize(HasBlankPixels(Slot)); });
+}
+
+void BM_CopyRect32(benchmark::State& state) {
+  RunAgainstBaseline(state, state.range(0) != 0, [] {
+    CopyRect32(Bench().Plane(), Bench().copy, Side, Side, Side, Side);
+    benchmark::ClobberMemory();
+  });
+}
+
+void BM_GetPercentileLevels(benchmark::State& state) {
+  RunAgainstBaseline(state, state.range(0) != 0, [] {
+    TPercentileLevels levels;
+    GetPercentileLevels(Slot, 1, 0, Side - 1, 0, Side - 1, 0.2, 99.95, levels);
+    benchmark::DoNotOptimize(levels.LevelA + levels.LevelB);
+  });
+}
+
+void BM_EstimateNoise(benchmark::State& state) {
+  RunAgainstBaseline(state, state.range(0) != 0, [] { benchmark::DoNotOptimize(EstimateNoise(Slot, 1)); });
+}
+
+void BM_EstimateNoiseClipped(benchmark::State& state) {
+  RunAgainstBaseline(state, state.range(0) != 0,
+                     [] { benchmark::DoNotOptimize(EstimateNoiseClipped(Bench().Plane(), Sse2Enabled)); });
+}
+
+// Argument: 0 scalar path, 1 SSE2 path (routines without a switch run the same code for both).
+#define PLANE_BENCH(fn) BENCHMARK(fn)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0)
+PLANE_BENCH(BM_RectMinMax);
+PLANE_BENCH(BM_RectSum);
+PLANE_BENCH(BM_PercentAbove);
+PLANE_BENCH(BM_HasBlankPixels);
+PLANE_BENCH(BM_CopyRect32);
+PLANE_BENCH(BM_GetPercentileLevels);
+PLANE_BENCH(BM_EstimateNoise);
+PLANE_BENCH(BM_EstimateNoiseClipped);
+
+}  // namespace
+}  // namespace astrelon
