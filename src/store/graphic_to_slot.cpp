@@ -28,9 +28,9 @@ constexpr T AlphaHalf = sizeof(T) == 1 ? T(128) : T(32768);
 
 // True when every pixel of an RGB(A) row has red = green = blue.
 template <typename T>
-bool GreyRow(const T* __restrict s, size_t w, int ch) {
+bool GreyRow(const T* s, size_t w, int ch) {
   unsigned diff = 0;
-  for (size_t x = 0; x < w; ++x) diff |= unsigned(s[x * size_t(ch)] ^ s[x * size_t(ch) + 1]) | unsigned(s[x * size_t(ch) + 2] ^ s[x * size_t(ch) + 1]);
+  for (size_t x = 0; x < w; ++x, s += ch) diff |= unsigned(s[0] ^ s[1]) | unsigned(s[2] ^ s[1]);
   return diff == 0;
 }
 
@@ -41,10 +41,10 @@ void ChannelToFloat(const T* __restrict s, size_t w, int ch, int c, float* __res
 }
 
 // Converts one row into the row buffers (one per plane) and tells whether every
-// pixel written had red = green = blue. A pixel whose alpha is below half is
-// blank in every plane and does not count for the grey test.
+// pixel written had red = green = blue (tested only while checkGrey). A pixel
+// whose alpha is below half is blank in every plane and does not count for it.
 template <typename T>
-bool ConvertRow(const TPictureFormat& f, int planes, const T* s, float* r, float* g, float* b) {
+bool ConvertRow(const TPictureFormat& f, int planes, const T* s, float* r, float* g, float* b, bool checkGrey) {
   const size_t w = size_t(f.Width);
   const int ch = f.Channels;
   const bool alpha = f.AlphaBlanks && (ch == 2 || ch == 4);
@@ -58,7 +58,7 @@ bool ConvertRow(const TPictureFormat& f, int planes, const T* s, float* r, float
     }
     ChannelToFloat(s, w, ch, 1, g);
     ChannelToFloat(s, w, ch, 2, b);
-    return GreyRow(s, w, ch);
+    return !checkGrey || GreyRow(s, w, ch);
   }
   bool grey = true;
   for (size_t x = 0; x < w; ++x, s += ch) {
@@ -177,7 +177,7 @@ void TPictureSink::Put(const T* samples) {
   float* r = row_.data();
   float* g = planes_ == 3 ? r + w : nullptr;
   float* b = planes_ == 3 ? r + 2 * w : nullptr;
-  if (!ConvertRow(format_, planes_, samples, r, g, b)) grey_ = false;
+  if (!ConvertRow(format_, planes_, samples, r, g, b, grey_)) grey_ = false;
   im.Planes[1].insert(im.Planes[1].end(), r, r + w);
   if (planes_ == 3) {
     im.Planes[2].insert(im.Planes[2].end(), g, g + w);
