@@ -126,7 +126,6 @@ void CollectActions(const QList<QAction*>& actions, std::vector<QAction*>& out) 
 void InstallMainServices() {
   SetCursorAccess({&QtCurrentCursor, &QtSetCursor});
   RecentFilesChangedHook = &UpdateRecentFileMenu;
-  InstallOpenByName();
 }
 
 void RegisterDialogForm(int n, std::function<QWidget*()> factory) {

@@ -5,12 +5,12 @@
 #include <QMimeData>
 #include <QObject>
 #include <QUrl>
+#include <QWidget>
 #include <new>
 
 #include "common/engine_ui.h"
 #include "shell/known_extensions.h"
 #include "shell/recent_files.h"
-#include "shell/ui/main_window.h"
 #include "shell/ui/window_creation.h"
 #include "store/image_loader.h"
 #include "store/image_store.h"
@@ -88,7 +88,5 @@ void InstallFileDrop(QWidget* window) {
   filter->setObjectName("FileDropFilter");
   window->installEventFilter(filter);
 }
-
-void InstallOpenByName() { TMainForm::ShowImageWindowHook = &ShowImageWindow; }
 
 }  // namespace astrelon

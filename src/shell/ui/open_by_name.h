@@ -16,7 +16,5 @@ bool OpenFileByName(const std::string& name);
 void HandleDroppedFiles(const QStringList& files);
 // Lets `window` accept files dropped from the desktop.
 void InstallFileDrop(QWidget* window);
-// Makes newly loaded slots open in image windows (the main window's hook).
-void InstallOpenByName();
 
 }  // namespace astrelon
