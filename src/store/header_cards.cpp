@@ -65,6 +65,15 @@ void THeaderCardList::EnsureRoomAfterEnd() {
 }
 
 void THeaderCardList::InsertAt(int index, std::string_view card) {
+  if (FindEnd() >= int(Cards.size())) {
+    // A list that was never set up has no END card: end it at its first empty entry.
+    const auto empty = std::find_if(Cards.begin() + (Cards.empty() ? 0 : 1), Cards.end(),
+                                    [](const THeaderCard& c) { return c.empty(); });
+    if (empty == Cards.end())
+      Cards.push_back(PadCard("END"));
+    else
+      *empty = PadCard("END");
+  }
   EnsureRoomAfterEnd();
   const int e = FindEnd();
   index = std::clamp(index, 0, e);

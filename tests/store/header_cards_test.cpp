@@ -118,6 +118,15 @@ TEST_F(HeaderCardsTest, ManyInsertionsGrowTheArray) {
   EXPECT_GE(Store.Header[1].size(), 107u);
 }
 
+TEST_F(HeaderCardsTest, ListWithoutEndGetsOne) {
+  Store.Header[2] = THeaderCardList{};
+  AddHistoryCard(2, "text", 1);
+  SetHeaderKeyword(2, "OBJECT", "M1", 0, false, false, false);
+  EXPECT_EQ(Store.Header[2][1], PadCard("HISTORY text"));
+  EXPECT_EQ(Store.Header[2][2], PadCard("OBJECT  = 'M1'"));
+  EXPECT_EQ(FindHeaderEnd(2), 3);
+}
+
 TEST_F(HeaderCardsTest, KeywordSearchSkipsCardZeroAndStopsAtEnd) {
   EXPECT_EQ(FindHeaderKeyword(1, "SIMPLE"), -1);
   EXPECT_EQ(FindHeaderKeyword(1, "NAXIS2"), 4);
