@@ -1,4 +1,5 @@
 // Display histograms of a slot and the invariants of its display range.
+#include <array>
 #include "shell/display_histogram.h"
 
 #include <algorithm>
@@ -126,6 +127,10 @@ void CountHistogram(std::span<const float> values, const THistogramAxis& a,
                     std::span<uint32_t, HistogramEntries> entries, bool useSse2) {
   size_t i = 0;
   const size_t n = values.size();
+  // Four partial histograms, one per lane, so that runs of equal bins do not wait
+  // on each other's increments; entry `Trash` takes the values that are not counted.
+  constexpr size_t Trash = HistogramEntries;
+  std::array<std::array<uint32_t, HistogramEntries + 1>, 4> part{};
 #if defined(__SSE2__)
   if (useSse2) {
     const __m128 low = _mm_set1_ps(a.Low);
@@ -136,7 +141,9 @@ void CountHistogram(std::span<const float> values, const THistogramAxis& a,
     const __m128 lower = _mm_set1_ps(-0.5f);
     const __m128 upper = _mm_set1_ps(500.5f);
     const __m128 zero = _mm_setzero_ps();
-    alignas(16) int32_t bins[4];
+    const __m128i one = _mm_set1_epi32(1);
+    const __m128i trash = _mm_set1_epi32(int32_t(Trash));
+    alignas(16) int32_t idx[4];
     for (; i + 4 <= n; i += 4) {
       const __m128 v = _mm_loadu_ps(values.data() + i);
       __m128 t;
@@ -147,12 +154,16 @@ void CountHistogram(std::span<const float> values, const THistogramAxis& a,
       // Ordered compares are false for NaN, so NaN drops out like a blank.
       __m128 ok = _mm_and_ps(_mm_cmpgt_ps(v, blank), _mm_cmpge_ps(v, thr));
       ok = _mm_and_ps(ok, _mm_and_ps(_mm_cmpge_ps(t, lower), _mm_cmple_ps(t, upper)));
-      const int mask = _mm_movemask_ps(ok);
-      if (mask == 0) continue;
-      // Out-of-range lanes are zeroed before the conversion.
-      _mm_store_si128(reinterpret_cast<__m128i*>(bins), _mm_cvtps_epi32(_mm_and_ps(t, ok)));
-      for (int k = 0; k < 4; ++k)
-        if (mask & (1 << k)) ++entries[size_t(bins[k]) + 1];
+      // Out-of-range lanes are zeroed before the conversion (rounding to nearest
+      // even, as the scalar path) and then sent to the trash entry.
+      const __m128i okMask = _mm_castps_si128(ok);
+      __m128i bin = _mm_add_epi32(_mm_cvtps_epi32(_mm_and_ps(t, ok)), one);
+      bin = _mm_or_si128(_mm_and_si128(okMask, bin), _mm_andnot_si128(okMask, trash));
+      _mm_store_si128(reinterpret_cast<__m128i*>(idx), bin);
+      ++part[0][size_t(idx[0])];
+      ++part[1][size_t(idx[1])];
+      ++part[2][size_t(idx[2])];
+      ++part[3][size_t(idx[3])];
     }
   }
 #else
@@ -160,8 +171,9 @@ void CountHistogram(std::span<const float> values, const THistogramAxis& a,
 #endif
   for (; i < n; ++i) {
     const int b = HistogramBinScalar(values[i], a);
-    if (b >= 0) ++entries[size_t(b) + 1];
+    ++part[i & 3][b >= 0 ? size_t(b) + 1 : Trash];
   }
+  for (size_t e = 1; e <= size_t(HistogramBins); ++e) entries[e] += part[0][e] + part[1][e] + part[2][e] + part[3][e];
 }
 
 void ComputeHistogram(int slot, bool resetRange, bool updateMinMax) {
