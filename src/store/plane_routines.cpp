@@ -1,8 +1,8 @@
 #include "store/plane_routines.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
+#include <type_traits>
 
 #include "store/image_slot.h"
 #include "store/simd_support.h"
@@ -266,8 +266,8 @@ ASTRELON_AVX2 void RectSumAvx2(const float* base, int32_t w, int32_t h, int64_t 
 constexpr uint64_t StreamingCopyBytes = uint64_t(4) << 20;
 
 #if ASTRELON_HAVE_SSE2
-void CopyRowStreaming(const float* src, float* dst, int32_t w) {
-  int32_t x = 0;
+void CopyRowStreaming(const float* src, float* dst, int64_t w) {
+  int64_t x = 0;
   while (x < w && (reinterpret_cast<uintptr_t>(dst + x) & 15) != 0) {
     dst[x] = src[x];
     ++x;
@@ -288,9 +288,9 @@ void CopyRowStreaming(const float* src, float* dst, int32_t w) {
 #endif
 
 #if ASTRELON_HAVE_AVX2
-ASTRELON_AVX2 void CopyRowStreamingAvx2(const float* src, float* dst, int32_t w) {
-  int32_t x = 0;
-  while (x < w && (reinterpret_cast<uintptr_t>(dst + x) & 31) != 0) {
+ASTRELON_AVX2 void CopyRowStreamingAvx2(const float* src, float* dst, int64_t w) {
+  int64_t x = 0;
+  while (x < w && (reinterpret_cast<uintptr_t>(dst + x) & 63) != 0) {
     dst[x] = src[x];
     ++x;
   }
@@ -402,21 +402,26 @@ void CopyRect32(std::span<const float> src, std::span<float> dst, int32_t w, int
   CheckRect(src.size(), w, h, srcStride);
   CheckRect(dst.size(), w, h, dstStride);
   const uint64_t bytes = uint64_t(w) * uint64_t(h) * sizeof(float);
+  // Rows that follow each other without gaps are copied as one run.
+  const bool contiguous = srcStride == w && dstStride == w;
+  const int32_t rows = contiguous ? 1 : h;
+  const int64_t run = contiguous ? int64_t(w) * h : w;
 #if ASTRELON_HAVE_AVX2
   if (bytes >= StreamingCopyBytes && Avx2Enabled && CpuHasAvx2()) {
-    for (int32_t y = 0; y < h; ++y) CopyRowStreamingAvx2(src.data() + y * srcStride, dst.data() + y * dstStride, w);
+    for (int32_t y = 0; y < rows; ++y)
+      CopyRowStreamingAvx2(src.data() + y * srcStride, dst.data() + y * dstStride, run);
     _mm_sfence();
     return;
   }
 #endif
 #if ASTRELON_HAVE_SSE2
   if (bytes >= StreamingCopyBytes) {
-    for (int32_t y = 0; y < h; ++y) CopyRowStreaming(src.data() + y * srcStride, dst.data() + y * dstStride, w);
+    for (int32_t y = 0; y < rows; ++y) CopyRowStreaming(src.data() + y * srcStride, dst.data() + y * dstStride, run);
     _mm_sfence();
     return;
   }
 #endif
-  if (srcStride == w && dstStride == w) {
+  if (contiguous) {
     std::memcpy(dst.data(), src.data(), bytes);
     return;
   }
@@ -424,23 +429,33 @@ void CopyRect32(std::span<const float> src, std::span<float> dst, int32_t w, int
     std::memcpy(dst.data() + y * dstStride, src.data() + y * srcStride, size_t(w) * sizeof(float));
 }
 
-void FillDwords(std::span<uint32_t> p, bool vector, uint32_t value) {
+namespace {
+
+// Single words up to the first 16-byte boundary, then aligned stores of four.
+template <typename T>
+void FillWords(std::span<T> p, bool vector, T value) {
+  static_assert(sizeof(T) == 4);
   size_t i = 0;
 #if ASTRELON_HAVE_SSE2
   if (vector) {
-    // Single words up to the first 16-byte boundary, then aligned stores.
     while (i < p.size() && (reinterpret_cast<uintptr_t>(p.data() + i) & 15) != 0) p[i++] = value;
-    const __m128i v = _mm_set1_epi32(int32_t(value));
-    for (; i + 4 <= p.size(); i += 4) _mm_store_si128(reinterpret_cast<__m128i*>(p.data() + i), v);
+    if constexpr (std::is_same_v<T, float>) {
+      const __m128 v = _mm_set1_ps(value);
+      for (; i + 4 <= p.size(); i += 4) _mm_store_ps(p.data() + i, v);
+    } else {
+      const __m128i v = _mm_set1_epi32(int32_t(value));
+      for (; i + 4 <= p.size(); i += 4) _mm_store_si128(reinterpret_cast<__m128i*>(p.data() + i), v);
+    }
   }
 #endif
   std::fill(p.begin() + std::ptrdiff_t(i), p.end(), value);
 }
 
-void FillDwords(std::span<float> p, bool vector, float value) {
-  FillDwords(std::span<uint32_t>(reinterpret_cast<uint32_t*>(p.data()), p.size()), vector,
-             std::bit_cast<uint32_t>(value));
-}
+}  // namespace
+
+void FillDwords(std::span<uint32_t> p, bool vector, uint32_t value) { FillWords(p, vector, value); }
+
+void FillDwords(std::span<float> p, bool vector, float value) { FillWords(p, vector, value); }
 
 void ZeroBytes(std::span<std::byte> p, bool vector) {
   size_t i = 0;
