@@ -1,12 +1,16 @@
 // The program: astrelon [FILE...]
-#include <QApplication>
-
 #include "shell/ui/main_window.h"
+#include "shell/ui/safe_application.h"
 
 int main(int argc, char* argv[]) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName("Astrelon");
-  astrelon::TMainForm window;
-  window.show();
-  return QApplication::exec();
+  astrelon::TSafeApplication app(argc, argv);
+  astrelon::TSafeApplication::setApplicationName("Astrelon");
+  int result = 0;
+  {
+    astrelon::TMainForm window;
+    window.show();
+    result = astrelon::TSafeApplication::exec();
+    window.FormDestroy();
+  }
+  return result;
 }

@@ -13,7 +13,7 @@ void BuildTanhTable() {
   for (int i = 0; i < TanhTableSize; ++i) {
     const double t = std::tanh(i * 0.001);
     TanhTable[size_t(i)] = float(t);
-    TanhTableFixed[size_t(i)] = int16_t(Round(t * 16384.0));  // at most 15798
+    TanhTableFixed[size_t(i)] = int16_t(Round(t * 16384.0));  // at most 15795
   }
 }
 

@@ -1,13 +1,58 @@
 #include "shell/ui/main_window.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QMdiArea>
+#include <QStatusTipEvent>
+
+#include "shell/run_state.h"
+#include "shell/ui/main_window_link.h"
 
 namespace astrelon {
 
-TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+std::function<void(int)> TMainForm::ShowImageWindowHook;
+
+namespace {
+std::vector<std::string> ProgramArguments() {
+  std::vector<std::string> files;
+  const QStringList args = QCoreApplication::arguments();
+  for (qsizetype i = 1; i < args.size(); ++i) files.push_back(args[i].toStdString());
+  return files;
+}
+}  // namespace
+
+TMainForm::TMainForm(QWidget* parent) : TMainForm(ProgramArguments(), parent) {}
+
+TMainForm::TMainForm(std::vector<std::string> commandLineFiles, QWidget* parent) : QMainWindow(parent) {
+  setObjectName("MainForm");
   setWindowTitle("Astrelon");
-  setCentralWidget(new QMdiArea(this));
+  MdiArea = new QMdiArea(this);
+  setCentralWidget(MdiArea);
   resize(1024, 768);
+  CommandLineFiles = std::move(commandLineFiles);
+  AttachMainWindow(this, MdiArea);
+  FormCreate();
+}
+
+TMainForm::~TMainForm() { FormDestroy(); }
+
+void TMainForm::closeEvent(QCloseEvent* e) {
+  FormCloseQuery();
+  e->accept();
+}
+
+void TMainForm::showEvent(QShowEvent* e) {
+  QMainWindow::showEvent(e);
+  // The first showing ends start-up.
+  if (FirstShowPending) FirstShowPending = 0;
+}
+
+bool TMainForm::event(QEvent* e) {
+  if (e->type() == QEvent::StatusTip && hintHandlerInstalled_) {
+    ApplicationHint(static_cast<QStatusTipEvent*>(e)->tip());
+    return true;
+  }
+  return QMainWindow::event(e);
 }
 
 }  // namespace astrelon
