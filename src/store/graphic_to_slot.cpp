@@ -14,6 +14,8 @@
 
 namespace astrelon {
 
+size_t PictureWorkerThreshold = 4000000;
+
 namespace {
 
 // Sizes a plane for n values without writing them: the rows are appended.
@@ -26,69 +28,48 @@ void PreparePlane(std::vector<float>& plane, size_t n) {
 template <typename T>
 constexpr T AlphaHalf = sizeof(T) == 1 ? T(128) : T(32768);
 
-// True when every pixel of an RGB(A) row has red = green = blue.
+// Channel c of a row as floats; with alpha (the last channel) below half: blank.
 template <typename T>
-bool GreyRow(const T* s, size_t w, int ch) {
-  unsigned diff = 0;
-  for (size_t x = 0; x < w; ++x, s += ch) diff |= unsigned(s[0] ^ s[1]) | unsigned(s[2] ^ s[1]);
-  return diff == 0;
-}
-
-// Channel c of a row as floats.
-template <typename T>
-void ChannelToFloat(const T* __restrict s, size_t w, int ch, int c, float* __restrict out) {
-  for (size_t x = 0; x < w; ++x) out[x] = float(s[x * size_t(ch) + size_t(c)]);
-}
-
-// Converts one row into the row buffers (one per plane) and tells whether every
-// pixel written had red = green = blue (tested only while checkGrey). A pixel
-// whose alpha is below half is blank in every plane and does not count for it.
-template <typename T>
-bool ConvertRow(const TPictureFormat& f, int planes, const T* s, float* r, float* g, float* b, bool checkGrey) {
-  const size_t w = size_t(f.Width);
-  const int ch = f.Channels;
-  const bool alpha = f.AlphaBlanks && (ch == 2 || ch == 4);
+void ChannelToFloat(const T* s, size_t w, int ch, int c, bool alpha, float* out) {
   if (!alpha) {
-    ChannelToFloat(s, w, ch, 0, r);
-    if (planes == 1) return true;
-    if (ch < 3) {  // grey source into three planes
-      std::copy_n(r, w, g);
-      std::copy_n(r, w, b);
-      return true;
-    }
-    ChannelToFloat(s, w, ch, 1, g);
-    ChannelToFloat(s, w, ch, 2, b);
-    return !checkGrey || GreyRow(s, w, ch);
+    for (size_t x = 0; x < w; ++x, s += ch) out[x] = float(s[c]);
+  } else {
+    for (size_t x = 0; x < w; ++x, s += ch) out[x] = s[ch - 1] < AlphaHalf<T> ? BlankPixel : float(s[c]);
   }
-  bool grey = true;
-  for (size_t x = 0; x < w; ++x, s += ch) {
-    const bool blank = s[ch - 1] < AlphaHalf<T>;
-    r[x] = blank ? BlankPixel : float(s[0]);
-    if (planes == 1) continue;
-    if (ch < 3) {
-      g[x] = b[x] = r[x];
-      continue;
-    }
-    g[x] = blank ? BlankPixel : float(s[1]);
-    b[x] = blank ? BlankPixel : float(s[2]);
-    if (!blank && (s[0] != s[1] || s[2] != s[1])) grey = false;
+}
+
+// True when every pixel of an RGB(A) row that is not blank has red = green = blue.
+template <typename T>
+bool GreyRow(const T* s, size_t w, int ch, bool alpha) {
+  unsigned diff = 0;
+  if (!alpha) {
+    for (size_t x = 0; x < w; ++x, s += ch) diff |= unsigned(s[0] ^ s[1]) | unsigned(s[2] ^ s[1]);
+  } else {
+    for (size_t x = 0; x < w; ++x, s += ch)
+      if (s[ch - 1] >= AlphaHalf<T>) diff |= unsigned(s[0] ^ s[1]) | unsigned(s[2] ^ s[1]);
   }
-  return grey;
+  return diff == 0;
 }
 
 }  // namespace
 
 struct TPictureSink::TPipe {
   static constexpr size_t RowsPerBatch = 32;
-  static constexpr size_t MaxBatches = 4;
-  std::thread Worker;
+  static constexpr size_t MaxBatches = 6;
+  struct TBatch {
+    std::vector<unsigned char> Bytes;
+    int Pending = 0;  // workers still to convert it
+  };
+  std::vector<std::thread> Workers;
   std::mutex Mutex;
   std::condition_variable Changed;
-  std::deque<std::vector<unsigned char>> Full;  // batches waiting for the worker, in row order
-  std::vector<std::vector<unsigned char>> Spare;
-  std::vector<unsigned char> Current;  // the batch being filled
-  size_t InFlight = 0;                 // batches handed out and not yet returned
+  std::vector<std::deque<TBatch*>> Queues;  // one per plane, batches in row order
+  std::deque<TBatch> Batches;               // owns every batch
+  std::vector<TBatch*> Spare;
+  TBatch* Current = nullptr;                // the batch being filled
+  size_t InFlight = 0;                      // batches handed out and not yet converted by all
   bool Closing = false;
+  bool Grey = true;                         // written by the worker of plane 1
 };
 
 TPictureSink::TPictureSink() = default;
@@ -96,27 +77,41 @@ TPictureSink::~TPictureSink() { Stop(); }
 
 void TPictureSink::Stop() {
   if (!pipe_) return;
+  TPipe& pipe = *pipe_;
   {
-    std::lock_guard<std::mutex> lock(pipe_->Mutex);
-    if (!pipe_->Current.empty()) {
-      pipe_->Full.push_back(std::move(pipe_->Current));
-      pipe_->Current.clear();
+    std::lock_guard<std::mutex> lock(pipe.Mutex);
+    if (pipe.Current && !pipe.Current->Bytes.empty()) {
+      pipe.Current->Pending = planes_;
+      for (auto& q : pipe.Queues) q.push_back(pipe.Current);
     }
-    pipe_->Closing = true;
+    pipe.Current = nullptr;
+    pipe.Closing = true;
   }
-  pipe_->Changed.notify_all();
-  pipe_->Worker.join();
+  pipe.Changed.notify_all();
+  for (std::thread& t : pipe.Workers) t.join();
+  if (!pipe.Grey) grey_ = false;
   pipe_.reset();
 }
 
-void TPictureSink::Convert(const unsigned char* rawRow) {
+bool TPictureSink::ConvertPlaneRow(int p, const unsigned char* raw, std::vector<float>& row,
+                                   std::vector<uint16_t>& raw16) {
+  const size_t w = size_t(format_.Width);
+  const int ch = format_.Channels;
+  const bool alpha = format_.AlphaBlanks && (ch == 2 || ch == 4);
+  // A grey source fills every plane from its one channel.
+  const int c = ch >= 3 ? p - 1 : 0;
+  bool grey = true;
   if (format_.BitDepth == 16) {
-    // The batch holds bytes; the samples are copied out as 16-bit numbers.
-    std::memcpy(raw16_.data(), rawRow, rawRowBytes_);
-    Put(raw16_.data());
+    std::memcpy(raw16.data(), raw, rawRowBytes_);
+    ChannelToFloat(raw16.data(), w, ch, c, alpha, row.data());
+    if (p == 1 && ch >= 3 && grey_) grey = GreyRow(raw16.data(), w, ch, alpha);
   } else {
-    Put(rawRow);
+    ChannelToFloat(raw, w, ch, c, alpha, row.data());
+    if (p == 1 && ch >= 3 && grey_) grey = GreyRow(raw, w, ch, alpha);
   }
+  std::vector<float>& plane = Store.Image[slot_].Planes[p];
+  plane.insert(plane.end(), row.begin(), row.begin() + std::ptrdiff_t(w));
+  return grey;
 }
 
 bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour) {
@@ -143,78 +138,81 @@ bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour
     else std::vector<float>().swap(im.Planes[p]);
   }
   im.PlaneCount = planes_;
-  row_.resize(size_t(format.Width) * size_t(planes_));
   rawRowBytes_ = size_t(format.Width) * size_t(format.Channels) * (format.BitDepth == 16 ? 2 : 1);
-  if (n >= 4000000 && std::thread::hardware_concurrency() > 1) {
-    if (format.BitDepth == 16) raw16_.resize(rawRowBytes_ / 2);
+  row_.resize(size_t(format.Width));
+  if (format.BitDepth == 16) raw16_.resize(rawRowBytes_ / 2);
+  if (n >= PictureWorkerThreshold && std::thread::hardware_concurrency() > 1) {
     pipe_ = std::make_unique<TPipe>();
     TPipe& pipe = *pipe_;
-    pipe.Worker = std::thread([this, &pipe] {
-      std::unique_lock<std::mutex> lock(pipe.Mutex);
-      for (;;) {
-        pipe.Changed.wait(lock, [&] { return !pipe.Full.empty() || pipe.Closing; });
-        if (pipe.Full.empty()) return;
-        std::vector<unsigned char> batch = std::move(pipe.Full.front());
-        pipe.Full.pop_front();
-        lock.unlock();
-        for (size_t o = 0; o + rawRowBytes_ <= batch.size(); o += rawRowBytes_) Convert(batch.data() + o);
-        batch.clear();
-        lock.lock();
-        pipe.Spare.push_back(std::move(batch));
-        --pipe.InFlight;
-        pipe.Changed.notify_all();
-      }
-    });
+    pipe.Queues.resize(size_t(planes_));
+    for (int p = 1; p <= planes_; ++p) {
+      pipe.Workers.emplace_back([this, &pipe, p] {
+        std::vector<float> row(size_t(format_.Width));
+        std::vector<uint16_t> raw16(format_.BitDepth == 16 ? rawRowBytes_ / 2 : 0);
+        bool grey = true;
+        auto& queue = pipe.Queues[size_t(p - 1)];
+        std::unique_lock<std::mutex> lock(pipe.Mutex);
+        for (;;) {
+          pipe.Changed.wait(lock, [&] { return !queue.empty() || pipe.Closing; });
+          if (queue.empty()) break;
+          TPipe::TBatch* batch = queue.front();
+          queue.pop_front();
+          lock.unlock();
+          for (size_t o = 0; o + rawRowBytes_ <= batch->Bytes.size(); o += rawRowBytes_)
+            if (!ConvertPlaneRow(p, batch->Bytes.data() + o, row, raw16)) grey = false;
+          lock.lock();
+          if (--batch->Pending == 0) {
+            batch->Bytes.clear();
+            pipe.Spare.push_back(batch);
+            --pipe.InFlight;
+            pipe.Changed.notify_all();
+          }
+        }
+        if (p == 1) pipe.Grey = grey;
+      });
+    }
   }
   return true;
 }
 
-template <typename T>
-void TPictureSink::Put(const T* samples) {
+void TPictureSink::PutRaw(const unsigned char* raw) {
   if (rows_ >= format_.Height) return;
-  TImageSlot& im = Store.Image[slot_];
-  const size_t w = size_t(format_.Width);
-  float* r = row_.data();
-  float* g = planes_ == 3 ? r + w : nullptr;
-  float* b = planes_ == 3 ? r + 2 * w : nullptr;
-  if (!ConvertRow(format_, planes_, samples, r, g, b, grey_)) grey_ = false;
-  im.Planes[1].insert(im.Planes[1].end(), r, r + w);
-  if (planes_ == 3) {
-    im.Planes[2].insert(im.Planes[2].end(), g, g + w);
-    im.Planes[3].insert(im.Planes[3].end(), b, b + w);
-  }
   ++rows_;
-}
-
-void TPictureSink::PutRow(const uint8_t* samples) {
-  if (!pipe_) return Put(samples);
+  if (!pipe_) {
+    for (int p = 1; p <= planes_; ++p)
+      if (!ConvertPlaneRow(p, raw, row_, raw16_)) grey_ = false;
+    return;
+  }
   TPipe& pipe = *pipe_;
-  if (pipe.Current.empty()) {
+  if (!pipe.Current) {
     std::unique_lock<std::mutex> lock(pipe.Mutex);
     pipe.Changed.wait(lock, [&] { return pipe.InFlight < TPipe::MaxBatches; });
     ++pipe.InFlight;
-    if (!pipe.Spare.empty()) {
-      pipe.Current = std::move(pipe.Spare.back());
+    if (pipe.Spare.empty()) {
+      pipe.Batches.emplace_back();
+      pipe.Current = &pipe.Batches.back();
+    } else {
+      pipe.Current = pipe.Spare.back();
       pipe.Spare.pop_back();
     }
     lock.unlock();
-    pipe.Current.reserve(rawRowBytes_ * TPipe::RowsPerBatch);
+    pipe.Current->Bytes.reserve(rawRowBytes_ * TPipe::RowsPerBatch);
   }
-  pipe.Current.insert(pipe.Current.end(), samples, samples + rawRowBytes_);
-  if (pipe.Current.size() >= rawRowBytes_ * TPipe::RowsPerBatch) {
+  std::vector<unsigned char>& bytes = pipe.Current->Bytes;
+  bytes.insert(bytes.end(), raw, raw + rawRowBytes_);
+  if (bytes.size() >= rawRowBytes_ * TPipe::RowsPerBatch) {
     {
       std::lock_guard<std::mutex> lock(pipe.Mutex);
-      pipe.Full.push_back(std::move(pipe.Current));
+      pipe.Current->Pending = planes_;
+      for (auto& q : pipe.Queues) q.push_back(pipe.Current);
     }
-    pipe.Current.clear();
+    pipe.Current = nullptr;
     pipe.Changed.notify_all();
   }
 }
 
-void TPictureSink::PutRow(const uint16_t* samples) {
-  if (!pipe_) return Put(samples);
-  PutRow(reinterpret_cast<const uint8_t*>(samples));
-}
+void TPictureSink::PutRow(const uint8_t* samples) { PutRaw(samples); }
+void TPictureSink::PutRow(const uint16_t* samples) { PutRaw(reinterpret_cast<const unsigned char*>(samples)); }
 
 bool TPictureSink::Finish() {
   Stop();
@@ -225,6 +223,7 @@ bool TPictureSink::Finish() {
     return false;
   }
   row_ = {};
+  raw16_ = {};
   const bool sixteen = format_.BitDepth == 16;
   // 16-bit pictures keep their colour type; 8-bit pictures are grey when every
   // pixel has red = green = blue (and the caller did not keep colour).

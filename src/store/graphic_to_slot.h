@@ -50,17 +50,17 @@ public:
   void Stop();
 
 private:
-  template <typename T>
-  void Put(const T* samples);
-  void Convert(const unsigned char* rawRow);
+  void PutRaw(const unsigned char* raw);
+  // Appends plane p's part of one row (samples of BitDepth as raw bytes) and
+  // returns whether its pixels are grey (plane 1 only; others true).
+  bool ConvertPlaneRow(int p, const unsigned char* raw, std::vector<float>& row, std::vector<uint16_t>& raw16);
 
-  // Large pictures are converted on a second thread while the decoder goes on:
-  // the rows are copied into batches that the thread turns into plane rows in
-  // order, so the result is the same as without it.
+  // Large pictures are converted on worker threads (one per plane) while the
+  // decoder goes on: the rows are copied into batches that each worker turns into
+  // its plane's rows in order, so the result is the same as without them.
   struct TPipe;
   std::unique_ptr<TPipe> pipe_;
   size_t rawRowBytes_ = 0;
-  std::vector<uint16_t> raw16_;  // a 16-bit row taken out of a batch
 
   int slot_ = 0;
   TPictureFormat format_;
@@ -68,8 +68,13 @@ private:
   bool grey_ = true;
   int planes_ = 0;
   int32_t rows_ = 0;
-  std::vector<float> row_;  // one row per plane
+  std::vector<float> row_;        // one converted row of one plane
+  std::vector<uint16_t> raw16_;   // a 16-bit row taken out of raw bytes
 };
+
+// Pictures of at least this many pixels are converted on worker threads (when the
+// processor has more than one core); tests lower it to compare both ways.
+extern size_t PictureWorkerThreshold;
 
 // The whole picture at once (clipboard, video frames, rendered bitmaps).
 bool GraphicToSlot(const TPicture& picture, int slot, bool keepColour);

@@ -247,3 +247,34 @@ TEST_F(LoaderTest, ZoomHookAndYuvOption) {
 
 }  // namespace
 }  // namespace astrelon::test
+
+namespace astrelon::test {
+namespace {
+
+// Converting on worker threads gives the same planes as converting in line.
+TEST_F(LoaderTest, WorkerThreadsGiveTheSameImage) {
+  const size_t saved = PictureWorkerThreshold;
+  const char* files[] = {"libjpeg-turbo/testorig.jpg", "pngsuite/basn6a16.png", "pngsuite/basn4a16.png",
+                         "pngsuite/basn0g08.png",      "libtiff/rgb-3c-8b.bmp", "pngsuite/basi2c08.png"};
+  for (const char* f : files) {
+    SCOPED_TRACE(f);
+    PictureWorkerThreshold = 4000000;
+    ASSERT_TRUE(LoadImageFile(1, DataFile(f)));
+    PictureWorkerThreshold = 1;
+    ASSERT_TRUE(LoadImageFile(2, DataFile(f)));
+    EXPECT_EQ(Store.Image[1].PlaneCount, Store.Image[2].PlaneCount);
+    EXPECT_EQ(Store.Image[1].IsColor, Store.Image[2].IsColor);
+    for (int p = 1; p <= 3; ++p) EXPECT_EQ(Store.Image[1].Planes[p], Store.Image[2].Planes[p]);
+    Store.Reset();
+  }
+  // A decoder that fails half-way leaves no slot in use.
+  std::vector<unsigned char> bytes = ReadAll(DataFile("pngsuite/basn2c08.png"));
+  bytes.resize(bytes.size() * 2 / 3);
+  WriteAll(dir.file("cut.png"), bytes);
+  EXPECT_FALSE(LoadImageFile(1, dir.file("cut.png")));
+  EXPECT_EQ(Store.InUse[1], 0);
+  PictureWorkerThreshold = saved;
+}
+
+}  // namespace
+}  // namespace astrelon::test
