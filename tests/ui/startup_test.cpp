@@ -20,6 +20,7 @@
 #include "shell/settings_file.h"
 #include "shell/startup.h"
 #include "shell/ui/main_window.h"
+#include "shell/ui/main_window_link.h"
 #include "store/image_store.h"
 #include "test_support.h"
 
@@ -169,6 +170,10 @@ TEST_F(StartupTest, NoSettingsFileGivesDefaultsAndAFullFileOnClose) {
     EXPECT_EQ(Settings.JpegQuality, 90);
     EXPECT_EQ(Settings.InterpolationKind, 2);
     EXPECT_EQ(Options.OpInterpolation, 2);
+    EXPECT_EQ(FirstShowPending, 1);
+    w.show();  // the first showing ends start-up and names the processor's features
+    EXPECT_EQ(FirstShowPending, 0);
+    EXPECT_TRUE(MainLink().StatusTexts[0].contains("detected"));
     w.close();
   }
   const auto lines = SplitLines(ReadIni());

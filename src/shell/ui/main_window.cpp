@@ -43,8 +43,7 @@ void TMainForm::closeEvent(QCloseEvent* e) {
 
 void TMainForm::showEvent(QShowEvent* e) {
   QMainWindow::showEvent(e);
-  // The first showing ends start-up.
-  if (FirstShowPending) FirstShowPending = 0;
+  FormShow();
 }
 
 bool TMainForm::event(QEvent* e) {

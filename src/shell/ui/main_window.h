@@ -36,6 +36,7 @@ public:
   // Start-up and shut-down steps (main_window_lifecycle.cpp).
   void FormCreate();
   void Timer1Timer();
+  void FormShow();
   void FormCloseQuery();
   void FormDestroy();
   // How long shut-down waits for a running operation before it ends the program anyway.
@@ -53,6 +54,8 @@ private:
   void ApplicationHint(const QString& hint);
 
   bool hintHandlerInstalled_ = false;
+  bool shownBefore_ = false;
+  QMetaObject::Connection activeFormHandler_;
   bool destroyed_ = false;
 };
 

@@ -5,6 +5,8 @@
 #include <random>
 
 #include <QCoreApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -16,7 +18,9 @@
 #include "shell/startup.h"
 #include "shell/ui/help_window.h"
 #include "shell/ui/list_chooser.h"
+#include "shell/ui/main_services_ui.h"
 #include "shell/ui/main_window.h"
+#include "shell/ui/main_window_link.h"
 #include "shell/ui/open_by_name.h"
 #include "shell/ui/qt_engine_ui.h"
 
@@ -31,6 +35,10 @@ void TMainForm::FormCreate() {
     ApplyWindowSettings();
   } catch (...) {
   }
+
+  InstallMainServices();
+  // The menus follow the active image window.
+  activeFormHandler_ = connect(MdiArea, &QMdiArea::subWindowActivated, this, [] { CallUpdateMenuItems(); });
 
   QtEngineUi().StatusSink = [this](const std::string& text) {
     statusBar()->showMessage(QString::fromStdString(text));
@@ -79,6 +87,23 @@ void TMainForm::Timer1Timer() {
   }
 }
 
+void TMainForm::FormShow() {
+  if (shownBefore_) return;
+  shownBefore_ = true;
+  try {
+    ShowCpuFeatures();
+  } catch (...) {
+  }
+  if (FirstShowPending) {
+    FirstShowPending = 0;
+    // The remembered recent functions, the first one ending on top.
+    try {
+      RestoreRecentFunctions(this);
+    } catch (...) {
+    }
+  }
+}
+
 void TMainForm::FormCloseQuery() {
   CloseRequested = 1;
   Closing = 1;
@@ -104,6 +129,7 @@ void TMainForm::FormDestroy() {
   }
 
   hintHandlerInstalled_ = false;
+  disconnect(activeFormHandler_);
   QtEngineUi().StatusSink = nullptr;
   SetEngineUi(nullptr);
 
