@@ -19,6 +19,7 @@
 #include "store/image_store.h"
 #include "store/processor_features.h"
 #include "store/simd_constants.h"
+#include "store/value_statistics.h"
 
 namespace astrelon {
 
@@ -84,6 +85,7 @@ void BuildStartupTables() {
   Guarded([] { KernelTables(); });
   Guarded([] { SetKernelWindow(std::clamp(Settings.InterpolationKind, 0, 4)); });
   Guarded([] { BuildMasterFileNames(); });
+  Guarded([] { Log10Table(1); });  // the logarithm table is filled on its first use
   Guarded([] { BuildTanhTable(); });
 }
 

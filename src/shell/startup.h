@@ -16,7 +16,7 @@ void ResetProgramState();
 // interpolation kind of operations and the open dialog's start file.
 void ReadSettingsAtStartup();
 // Colour tables, interpolation kernels and the current tap window, the master
-// file names and the activation tables of the neural networks.
+// file names, the logarithm table and the activation tables of the neural networks.
 void BuildStartupTables();
 // Default place of the histogram window beside the main window's lower right
 // corner, for each value the settings did not give.
