@@ -3,10 +3,12 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMdiArea>
+#include <QMenuBar>
 #include <QStatusTipEvent>
 
 #include "shell/run_state.h"
 #include "shell/ui/main_window_link.h"
+#include "store/ui/file_menu.h"
 
 namespace astrelon {
 
@@ -31,6 +33,8 @@ TMainForm::TMainForm(std::vector<std::string> commandLineFiles, QWidget* parent)
   resize(1024, 768);
   CommandLineFiles = std::move(commandLineFiles);
   AttachMainWindow(this, MdiArea);
+  // The File menu's open, close and Save As commands.
+  BuildFileMenu(menuBar()->addMenu("&Datei"), this);
   FormCreate();
 }
 
