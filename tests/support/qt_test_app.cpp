@@ -1,4 +1,5 @@
-// One application object for all tests of this program (offscreen).
+// One application object for each user-interface test program (offscreen),
+// created before the first test and deleted after the last.
 #include <gtest/gtest.h>
 
 #include <memory>
