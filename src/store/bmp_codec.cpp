@@ -241,19 +241,7 @@ bool DecodeBmp(std::span<const uint8_t> data, int slot, TPictureSink& sink, bool
   return true;
 }
 
-bool LoadBmpFile(int slot, const std::string& fileName) {
-  std::vector<uint8_t> data;
-  TPictureSink sink;
-  if (ReadFileBytes(fileName, data) && DecodeBmp(data, slot, sink)) {
-    data = {};
-    return sink.Finish();
-  }
-  sink.Stop();
-  Store.InUse[slot] = 0;
-  Store.Image[slot].FreePlanes();
-  EngineUi().ShowMessage(FileOpenErrorText(fileName));
-  return false;
-}
+bool LoadBmpFile(int slot, const std::string& fileName) { return LoadPictureFile(slot, fileName, [](std::span<const uint8_t> data, int s, TPictureSink& sink) { return DecodeBmp(data, s, sink); }); }
 
 std::vector<uint8_t> EncodeBmp(const TDisplayBitmap& bitmap) {
   const bool indexed = bitmap.Format == TBitmapFormat::Indexed8;

@@ -8,9 +8,12 @@
 #include <mutex>
 #include <thread>
 
+#include "common/engine_ui.h"
 #include "shell/display_histogram.h"
 #include "store/header_cards.h"
+#include "store/file_bytes.h"
 #include "store/image_store.h"
+#include "store/load_messages.h"
 
 namespace astrelon {
 
@@ -254,6 +257,20 @@ bool GraphicToSlot(const TPicture& picture, int slot, bool keepColour) {
     else sink.PutRow(picture.Samples8.data() + size_t(y) * rowSamples);
   }
   return sink.Finish();
+}
+
+bool LoadPictureFile(int slot, const std::string& fileName, TPictureDecoder decode) {
+  std::vector<uint8_t> data;
+  TPictureSink sink;
+  if (ReadFileBytes(fileName, data) && decode(data, slot, sink)) {
+    data = {};
+    return sink.Finish();
+  }
+  sink.Stop();
+  Store.InUse[slot] = 0;
+  Store.Image[slot].FreePlanes();
+  EngineUi().ShowMessage(FileOpenErrorText(fileName));
+  return false;
 }
 
 }  // namespace astrelon

@@ -3,6 +3,7 @@
 // without alpha) into a slot's float planes. Decoders feed it row by row so that
 // a large picture is converted while its rows are still in the cache.
 #include <cstdint>
+#include <string>
 #include <memory>
 #include <span>
 #include <vector>
@@ -78,5 +79,10 @@ extern size_t PictureWorkerThreshold;
 
 // The whole picture at once (clipboard, video frames, rendered bitmaps).
 bool GraphicToSlot(const TPicture& picture, int slot, bool keepColour);
+
+// Reads a whole picture file and decodes it through `decode` into the slot. On
+// any failure the slot is freed and a message names the file.
+using TPictureDecoder = bool (*)(std::span<const uint8_t> data, int slot, TPictureSink& sink);
+bool LoadPictureFile(int slot, const std::string& fileName, TPictureDecoder decode);
 
 }  // namespace astrelon

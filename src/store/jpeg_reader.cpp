@@ -8,6 +8,8 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "store/jpeg_error.h"
+
 #include <cmath>
 
 #include "common/engine_ui.h"
@@ -26,22 +28,13 @@ namespace astrelon {
 
 namespace {
 
-struct TJpegError {
-  jpeg_error_mgr Manager;
-  std::jmp_buf Jump;
-};
-
-[[noreturn]] void JumpOnError(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<TJpegError*>(cinfo->err)->Jump, 1);
-}
 
 // Warnings are silent, except that a file cut short counts as an error: libjpeg
 // would fill the missing rows with grey.
 void OnMessage(j_common_ptr cinfo, int level) {
-  if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) JumpOnError(cinfo);
+  if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) JpegJumpOnError(cinfo);
 }
 
-void NoOutput(j_common_ptr) {}
 
 // The largest picture a JPEG file of a given size can hold: every 8 x 8 block
 // costs at least one bit. Larger sizes in a header are damage, not pictures.
@@ -73,10 +66,8 @@ enum class TDecodeStep { Done, Aborted, Failed };
 TDecodeStep RunDecoder(std::span<const uint8_t> data, int forceHalf, int slot, TPictureSink& sink) {
   jpeg_decompress_struct cinfo;
   TJpegError err;
-  cinfo.err = jpeg_std_error(&err.Manager);
-  err.Manager.error_exit = JumpOnError;
+  cinfo.err = InstallJpegError(err);
   err.Manager.emit_message = OnMessage;
-  err.Manager.output_message = NoOutput;
   if (setjmp(err.Jump)) {
     jpeg_destroy_decompress(&cinfo);
     return TDecodeStep::Failed;

@@ -7,6 +7,8 @@
 
 #include <jpeglib.h>
 
+#include "store/jpeg_error.h"
+
 #include "common/atomic_file.h"
 #include "shell/display_bitmap.h"
 
@@ -14,15 +16,6 @@ namespace astrelon {
 
 namespace {
 
-struct TJpegError {
-  jpeg_error_mgr Manager;
-  std::jmp_buf Jump;
-};
-
-[[noreturn]] void JumpOnError(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<TJpegError*>(cinfo->err)->Jump, 1);
-}
-void NoOutput(j_common_ptr) {}
 
 uint8_t Luminance(uint32_t c) {
   const uint32_t r = c >> 16 & 255, g = c >> 8 & 255, b = c & 255;
@@ -63,9 +56,7 @@ void ConvertRow(const TDisplayBitmap& bmp, int y, bool grey, uint8_t* out) {
 bool RunEncoder(const TDisplayBitmap& bmp, int quality, bool grey, unsigned char** buffer, unsigned long* size) {
   jpeg_compress_struct cinfo;
   TJpegError err;
-  cinfo.err = jpeg_std_error(&err.Manager);
-  err.Manager.error_exit = JumpOnError;
-  err.Manager.output_message = NoOutput;
+  cinfo.err = InstallJpegError(err);
   if (setjmp(err.Jump)) {
     jpeg_destroy_compress(&cinfo);
     return false;

@@ -28,18 +28,6 @@ struct TBinning {
   double Level(int32_t bin) const { return double(bin) / Scale + double(Mn); }
 };
 
-// As the minimum/maximum search ends: nothing valid below 1e18 gives 0 and 1; the
-// added zero turns -0 into +0.
-void FinishMinMax(float lo, float hi, float& min, float& max) {
-  if (!(lo < NoMinimum)) {
-    min = 0.0f;
-    max = 1.0f;
-  } else {
-    min = lo + 0.0f;
-    max = std::min(hi, NoMinimum) + 0.0f;
-  }
-}
-
 // Round(count * pct) div 100.
 int64_t TargetCount(int64_t count, double pct) {
   double t = double(count) * pct;

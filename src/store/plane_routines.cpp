@@ -9,10 +9,6 @@
 
 namespace astrelon {
 
-namespace {
-
-constexpr float MinSearchStart = 1e20f;
-
 // Final step of both paths: no valid value below 1e18 means "nothing found". The
 // added zero turns a minimum of -0 into +0, whichever of the two zeros came first.
 void FinishMinMax(float lo, float hi, float& min, float& max) {
@@ -24,6 +20,10 @@ void FinishMinMax(float lo, float hi, float& min, float& max) {
     max = std::min(hi, NoMinimum) + 0.0f;
   }
 }
+
+namespace {
+
+constexpr float MinSearchStart = 1e20f;
 
 void ClampRow(float* row, int32_t w) {
   for (int32_t x = 0; x < w; ++x)

@@ -116,18 +116,6 @@ bool DecodePng(std::span<const uint8_t> data, int slot, TPictureSink& sink) {
   return RunDecoder(session, slot, sink);
 }
 
-bool LoadPngFile(int slot, const std::string& fileName) {
-  std::vector<uint8_t> data;
-  TPictureSink sink;
-  if (ReadFileBytes(fileName, data) && DecodePng(data, slot, sink)) {
-    data = {};
-    return sink.Finish();
-  }
-  sink.Stop();
-  Store.InUse[slot] = 0;
-  Store.Image[slot].FreePlanes();
-  EngineUi().ShowMessage(FileOpenErrorText(fileName));
-  return false;
-}
+bool LoadPngFile(int slot, const std::string& fileName) { return LoadPictureFile(slot, fileName, DecodePng); }
 
 }  // namespace astrelon

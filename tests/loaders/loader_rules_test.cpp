@@ -16,8 +16,6 @@
 namespace astrelon::test {
 namespace {
 
-std::vector<unsigned char> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
-
 TEST_F(LoaderTest, TruncatedAndGarbageFilesLeaveNoSlotInUse) {
   struct Case {
     const char* source;

@@ -192,7 +192,9 @@ TEST_F(FileMenuTest, JpegSizeEstimateAndQualitySearch) {
   const int q = dialog.JPEGcompression->text().toInt();
   EXPECT_EQ(Settings.JpegQuality, q);
   EXPECT_LE(dialog.JpegSize(q), at60);
-  if (dialog.JpegSize(q) < at60) EXPECT_GE(dialog.JpegSize(q + 1), at60);
+  if (dialog.JpegSize(q) < at60) {
+    EXPECT_GE(dialog.JpegSize(q + 1), at60);
+  }
   // Larger than the size at quality 100: quality 100 and its size.
   dialog.JPEGfilesize->setText(QString::number(dialog.JpegSize(100) + 1000));
   dialog.SizeTimerFired();
