@@ -34,15 +34,25 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int N = 4096;
 
-std::string Folder() {
-  static const std::string dir = [] {
-    std::filesystem::path base = std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                                           : std::filesystem::temp_directory_path();
-    auto p = base / "astrelon-bench-fits";
-    std::filesystem::create_directories(p);
-    return p.string();
-  }();
-  return dir;
+// The folder of the benchmark's files; removed at exit, since in /dev/shm the
+// files take memory.
+struct TBenchFolder {
+  std::string Path;
+  TBenchFolder() {
+    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                                                 : std::filesystem::temp_directory_path();
+    Path = (base / "astrelon-bench-fits").string();
+    std::filesystem::create_directories(Path);
+  }
+  ~TBenchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(Path, ec);
+  }
+};
+
+const std::string& Folder() {
+  static const TBenchFolder folder;
+  return folder.Path;
 }
 
 // A star field: background with noise, a gradient and a few bright spots.
