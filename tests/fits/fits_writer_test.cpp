@@ -28,10 +28,12 @@ protected:
     test::StoreTest::SetUp();
     Options.FitsFlip = 1;
     Settings.FitsExtension = ".fit";
+    oldClock_ = FitsSaveClock;
     FitsSaveClock = &FixedClock;
   }
   void TearDown() override {
     Options.FitsFlip = 1;
+    FitsSaveClock = oldClock_;
     test::StoreTest::TearDown();
   }
   // The header cards of a written file up to END.
@@ -51,6 +53,7 @@ protected:
   static int16_t Be16(const std::vector<unsigned char>& b, size_t at) { return int16_t(b[at] << 8 | b[at + 1]); }
   test::TempDir dir_;
   test::TRecordingUi ui_;
+  std::time_t (*oldClock_)() = nullptr;
 };
 
 TEST_F(FitsWriterTest, ByteLayoutOfA100x1Image) {
