@@ -28,8 +28,9 @@ std::string StripAccelerators(std::string_view s) {
 std::string FormatFixed3(double x) { return FloatToStrF(x, TFloatFormat::Fixed, 5, 3); }
 
 namespace {
-// Words of the pixel read-out (translation section 10).
-constexpr int KeyValueWord = LangKey(10, 20);
+// Words of the pixel read-out: "Wert" is the translation's kept word of section 9;
+// the two blank-pixel words have keys of their own in section 10.
+constexpr int KeyValueWord = LangKey(9, 7);
 constexpr int KeyTransparent = LangKey(10, 21);
 constexpr int KeyTransparentShort = LangKey(10, 22);
 }  // namespace

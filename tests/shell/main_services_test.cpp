@@ -268,6 +268,13 @@ TEST_F(MainServicesTest, PixelValueTexts) {
   EXPECT_EQ(PixelValueText(2, 0, 0), "X: 0  Y: 0  Wert: 1, Tr. , 0.5 (RGB)");
   Store.Image[2].ColorModel = CmYuv;
   EXPECT_EQ(PixelValueText(2, 0, 0), "X: 0  Y: 0  Wert: 1, Tr. , 0.5 (YUV)");
+  // A translation file gives the word "Wert" as its section 9 [7].
+  std::vector<std::string> lines;
+  for (int s = 1; s <= 8; ++s) lines.push_back("[" + std::to_string(s) + "_x");
+  lines.insert(lines.end(), {"[9_Messages", "[7]Value"});
+  LoadLanguageFile(lines);
+  EXPECT_EQ(PixelValueText(1, 0, 0), "X: 0  Y: 0  Value: 1234.57");
+  UnloadLanguageFile();
 }
 
 TEST_F(MainServicesTest, ColourModelPairing) {

@@ -6,6 +6,7 @@
 #include <QStatusBar>
 #include <QTest>
 
+#include "shell/language.h"
 #include "shell/renderer.h"
 #include "shell/window_coordinates.h"
 #include "shell/zoom_steps.h"
@@ -180,6 +181,51 @@ TEST_F(WindowTest, CloseGuardDuringARunningOperation) {
   EXPECT_TRUE(Store.Image[1].Planes[1].empty());
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(area_->subWindowList().isEmpty());
+}
+
+TEST_F(WindowTest, MouseLockLeavesAnOperationsWindowsLocked) {
+  TMDIChild* pair = Open(1, 10, 10);
+  TMDIChild* free = Open(2, 10, 10);
+  // A window of its own: locked for the mouse operation, unlocked after it.
+  LockWindowBorderIcons(2);
+  EXPECT_TRUE(free->BorderIconsLocked());
+  UnlockWindowBorderIcons(2);
+  EXPECT_FALSE(free->BorderIconsLocked());
+  UnlockWindowBorderIcons(2);  // without a lock: nothing
+  EXPECT_FALSE(free->BorderIconsLocked());
+  // The pair of a running operation has no minimise icon: the mouse lock and its
+  // unlock leave it without its close icon.
+  SlotPair = {1, -1};
+  SetOperationActive(true);
+  LockWindowBorderIcons(1);
+  UnlockWindowBorderIcons(1);
+  EXPECT_TRUE(pair->BorderIconsLocked());
+  SetOperationActive(false);
+  EXPECT_FALSE(pair->BorderIconsLocked());
+  SlotPair = {};
+}
+
+TEST_F(WindowTest, TranslatedSizeZoomAndAutozoomTexts) {
+  // Sections 1..10 in order; "Größe" is section 10 [1], "Zoom" section 10 [2],
+  // "Autozoom" section 2 [9.1].
+  std::vector<std::string> lines{"[1_Menu", "[2_Toolbar", "[9.1]Auto"};
+  for (int s = 3; s <= 9; ++s) lines.push_back("[" + std::to_string(s) + "_x");
+  lines.insert(lines.end(), {"[10_Window", "[1]Size", "[2]Scale"});
+  LoadLanguageFile(lines);
+  QString caption;
+  MainLink().SetZoomCaption = [&caption](const QString& c) { caption = c; };
+  TMDIChild* w = Open(1, 12, 7);
+  EXPECT_EQ(w->SizePanel->text(), "Size: 12 x 7");
+  EXPECT_EQ(w->ZoomPanel->text(), "Scale: 100%");
+  SetZoomCode(0);
+  EXPECT_EQ(caption, "Auto");
+  SetZoomCode(3);
+  EXPECT_EQ(caption, "200%");
+  EXPECT_EQ(w->ZoomPanel->text(), "Scale: 200%");
+  UnloadLanguageFile();
+  MainLink().SetZoomCaption = nullptr;
+  SetZoomCode(7);
+  EXPECT_EQ(w->ZoomPanel->text(), "Zoom: 50%");
 }
 
 TEST_F(WindowTest, CloseImageSlotWithAndWithoutWindow) {

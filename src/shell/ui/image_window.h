@@ -66,6 +66,8 @@ public:
   // Border icons while an interactive operation or a mouse operation runs.
   void SetBorderIconsLocked(bool locked);
   bool BorderIconsLocked() const { return iconsLocked_; }
+  // Set while LockWindowBorderIcons holds the icons for a mouse operation.
+  bool MouseOperationLock = false;
 
   // TImageWindowLink
   int MarkCount() const override;

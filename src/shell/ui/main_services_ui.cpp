@@ -14,9 +14,11 @@
 #include <vector>
 
 #include "batch/batch_state.h"
+#include "common/pascal_format.h"
 #include "pixelops/color_models.h"
 #include "shell/busy_cursor.h"
 #include "shell/image_window_state.h"
+#include "shell/language.h"
 #include "shell/main_services.h"
 #include "shell/preview_bitmap.h"
 #include "shell/renderer.h"
@@ -299,12 +301,19 @@ void CloseImageSlot(int slot) {
 }
 
 void LockWindowBorderIcons(int slot) {
-  if (TMDIChild* w = ImageWindow(slot)) w->SetBorderIconsLocked(true);
+  // A window already reduced (the pair of a running operation) is left alone, so
+  // that the matching unlock does not give it its close icon back too early.
+  TMDIChild* w = ImageWindow(slot);
+  if (!w || w->BorderIconsLocked()) return;
+  w->SetBorderIconsLocked(true);
+  w->MouseOperationLock = true;
 }
 
 void UnlockWindowBorderIcons(int slot) {
   TMDIChild* w = ImageWindow(slot);
-  if (w && w->BorderIconsLocked()) w->SetBorderIconsLocked(false);
+  if (!w || !w->MouseOperationLock) return;
+  w->MouseOperationLock = false;
+  w->SetBorderIconsLocked(false);
 }
 
 void DeleteAllWindowMarks(int slot) {
@@ -344,7 +353,13 @@ void SetWindowCaption(int slot) {
 }
 
 void ShowZoomStatus(int slot) {
-  if (TMDIChild* w = ImageWindow(slot)) w->ZoomPanel->setText(QString::fromStdString(ZoomStatusText(slot)));
+  TMDIChild* w = ImageWindow(slot);
+  if (!w) return;
+  // A translation of "Zoom" gets ": " appended.
+  const std::string word = LangText(LangKey(10, 2));
+  const std::string text = word.empty() ? ZoomStatusText(slot)
+                                        : word + ": " + IntToStr(Store.Display[size_t(slot)].ZoomPercent) + "%";
+  w->ZoomPanel->setText(QString::fromStdString(text));
 }
 
 namespace {

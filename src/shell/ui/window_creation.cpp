@@ -136,7 +136,7 @@ void CreateMDIChild(int slot) {
     d.ZoomPercent = AutozoomPercent(im.Width, im.Height, MainWindowArea.FreeWidth - MainWindowArea.FrameWidth,
                                     MainWindowArea.FreeHeight - MainWindowArea.FrameHeight);
   }
-  w->SizePanel->setText(QString::fromStdString(LangTextOr(LangKey(10, 23), "Größe")) + ": " +
+  w->SizePanel->setText(QString::fromStdString(LangTextOr(LangKey(10, 1), "Größe")) + ": " +
                         QString::number(im.Width) + " x " + QString::number(im.Height));
   ShowZoomStatus(slot);
   FitWindowToImage(slot);
@@ -202,7 +202,7 @@ void SetZoomCode(int listIndex) {
   if (listIndex < 0 || listIndex >= ZoomListCount) return;
   Settings.ZoomEntry = listIndex;
   if (MainLink().SetZoomCaption) {
-    const QString caption = listIndex == 0 ? QString::fromStdString(LangTextOr(LangKey(10, 24), "Autozoom"))
+    const QString caption = listIndex == 0 ? QString::fromStdString(LangTextOr(LangKey(2, 9, 1), "Autozoom"))
                                            : QString::number(ZoomListPercents[size_t(listIndex)]) + "%";
     MainLink().SetZoomCaption(caption);
   }
