@@ -41,9 +41,9 @@ TEqualisationInput StretchEqualisation(const TImageSlot& im, double black, doubl
       eq.Counts[size_t(std::nearbyint(t))] += weights[p];
     }
   }
+  // Each bin spans four table entries (the first bin only entry 0).
   eq.Ends.resize(eq.Counts.size());
-  for (int k = 0; k <= StretchBins; ++k) eq.Ends[size_t(k)] = double(k) * StretchSteps / (StretchBins + 1);
-  eq.Ends.back() = StretchSteps;
+  for (int k = 0; k <= StretchBins; ++k) eq.Ends[size_t(k)] = double(k) * (StretchSteps / StretchBins);
   return eq;
 }
 
@@ -65,8 +65,11 @@ void ApplyDisplayStretch(int slot, double targetMax) {
   const bool equalise = !(d.Gamma > 0) && d.Gamma != CurveModeGamma;
   TEqualisationInput eq;
   if (equalise) eq = StretchEqualisation(im, black, range);
-  const std::vector<float> table =
-      MakeFloatLut(BuildTransfer(slot, StretchSteps, 65535.0, equalise ? &eq : nullptr), 65535.0);
+  TTransferTable transfer = BuildTransfer(slot, StretchSteps, 65535.0, equalise ? &eq : nullptr);
+  // The polygon curve gives whole levels, as on the screen.
+  if (transfer.Truncate)
+    for (double& v : transfer.Values) v = std::trunc(v);
+  const std::vector<float> table = MakeFloatLut(transfer, 65535.0);
   const double factor = StretchSteps / range;
   const double out = targetMax / 65535.0;
   const bool colour = im.IsColor && planes == 3;

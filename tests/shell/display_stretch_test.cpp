@@ -2,6 +2,7 @@
 
 #include "display_test_images.h"
 #include "shell/display_stretch.h"
+#include "shell/histogram_range.h"
 #include "shell/palette_to_data.h"
 #include "shell/preview_bitmap.h"
 #include "shell/user_palette.h"
@@ -50,6 +51,26 @@ TEST_F(DisplayStretchTest, EqualisationSpreadsTheLevels) {
   ApplyDisplayStretch(1, 65535);
   // 90 % of the pixels lie below 11: that value lands near 90 % of the output.
   EXPECT_NEAR(Store.Image[1].Planes[1][899] / 65535.0, 0.9, 0.01);
+}
+
+TEST_F(DisplayStretchTest, EqualisationGivesEachBinFourEntries) {
+  // One value per bin over 0..100000: value v sits at table entry 4 v, the last of
+  // the four entries of bin v; full equalisation of two equal bins.
+  MakeGreySlot(1, 2, 1, {1, 2}, 0, 100000);
+  Store.Display[1].Gamma = -1;
+  ApplyDisplayStretch(1, 65535);
+  EXPECT_FLOAT_EQ(Store.Image[1].Planes[1][0], 0.375f * 65535);  // (0 + 3/4) / 2
+  EXPECT_FLOAT_EQ(Store.Image[1].Planes[1][1], 0.875f * 65535);  // (1 + 3/4) / 2
+}
+
+TEST_F(DisplayStretchTest, PolygonCurveGivesWholeLevels) {
+  MakeGreySlot(1, 2, 1, {16383.75f, 65535}, 0, 65535);
+  Store.Display[1].Gamma = CurveModeGamma;
+  Store.Display[1].CurveMode = 0;
+  ResetCurvePoints(1);  // the straight line: 0.25 * 65535 = 16383.75
+  ApplyDisplayStretch(1, 65535);
+  EXPECT_EQ(Store.Image[1].Planes[1][0], 16383.0f);
+  EXPECT_EQ(Store.Image[1].Planes[1][1], 65535.0f);
 }
 
 TEST_F(DisplayStretchTest, LumaStretchKeepsHueAndBlanks) {
