@@ -30,7 +30,7 @@ void MakeSlot() {
   Store.Display[1].White = 1200;
 }
 
-float PlainRead(const std::vector<float>& v) {
+float PlainRead(const TPlane& v) {
   float s0 = 0, s1 = 0, s2 = 0, s3 = 0;
   for (size_t i = 0; i + 4 <= v.size(); i += 4) {
     s0 += v[i];

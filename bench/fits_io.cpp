@@ -121,7 +121,7 @@ void CfitsioRead(const std::string& file) {
   benchmark::DoNotOptimize(plane.data());
 }
 
-void CfitsioWrite(const std::string& file, int bitpix, const TFitsScalePlan& plan, std::vector<float>& plane) {
+void CfitsioWrite(const std::string& file, int bitpix, const TFitsScalePlan& plan, TPlane& plane) {
   fitsfile* f = nullptr;
   int status = 0;
   const std::string name = "!" + file;

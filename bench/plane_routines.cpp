@@ -34,7 +34,7 @@ struct TBenchPlane {
     im.Width = im.Height = Side;
     im.PlaneCount = 1;
     im.AllocatePlanes(1);
-    std::vector<float>& p = im.Planes[1];
+    TPlane& p = im.Planes[1];
     std::mt19937 rng(42);
     std::normal_distribution<float> noise(1000.0f, 10.0f);
     for (float& v : p) v = noise(rng);

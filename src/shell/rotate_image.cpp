@@ -136,7 +136,7 @@ bool RotateImage(int src, int dst, int kind, double angle, int framing) {
 
   TImageSlot& d = Store.Image[size_t(dst)];
   const int planes = s.PlaneCount;
-  std::array<std::vector<float>, 4> out;
+  std::array<TPlane, 4> out;
   for (int p = 1; p <= planes; ++p) out[size_t(p)].assign(size_t(w) * size_t(h), BlankPixel);
   const double cx0 = (w0 - 1) / 2.0, cy0 = (h0 - 1) / 2.0;
   const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;

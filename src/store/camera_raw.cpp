@@ -116,7 +116,7 @@ void SamplePreview(const TRawBufferView& buf, TImageSlot& im, double step) {
 // memory is slow) and frees the planes above.
 void AllocatePlanesInParallel(TImageSlot& im, int count) {
   const size_t n = im.PixelCount();
-  for (int p = count + 1; p <= 3; ++p) std::vector<float>().swap(im.Planes[size_t(p)]);
+  for (int p = count + 1; p <= 3; ++p) TPlane().swap(im.Planes[size_t(p)]);
   const bool large = Options.Multicore && n >= (size_t(1) << 20);
   ForEachBand(count, large ? count : 1, [&](int64_t first, int64_t last) {
     for (int64_t p = first; p < last; ++p) im.Planes[size_t(p + 1)].resize(n);

@@ -60,10 +60,10 @@ bool LoadFitsPreview(int slot, const std::string& fileName, int32_t& fullWidth, 
   const bool flip = Options.FitsFlip != 0;
   const int planeCount = l.IsColor ? 3 : 1;
   const size_t n = size_t(tw) * size_t(th);
-  std::array<std::vector<float>, 4> planes;
+  std::array<TPlane, 4> planes;
   std::vector<uint8_t> raw(size_t(std::min(l.RowBytes, WholeRowLimit)));
   for (int p = 1; p <= planeCount; ++p) {
-    std::vector<float>& plane = planes[size_t(p)];
+    TPlane& plane = planes[size_t(p)];
     plane.assign(n, BlankPixel);
     if (p > l.PlanesInFile) continue;
     const uint64_t planeOffset = l.DataOffset + uint64_t(p - 1) * l.PlaneBytes;

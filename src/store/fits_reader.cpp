@@ -42,7 +42,7 @@ void StoreCards(int slot, std::vector<std::string>&& cards, bool hasEnd) {
 
 // Appends the decoded samples of one run of the file to the plane.
 void AppendDecoded(const TFitsDecoder& dec, const uint8_t* src, size_t n, int bytesPerPixel, std::vector<float>& buf,
-                   std::vector<float>& plane) {
+                   TPlane& plane) {
   for (size_t i = 0; i < n; i += DecodePixels) {
     const size_t m = std::min(DecodePixels, n - i);
     dec.DecodeRow(src + i * size_t(bytesPerPixel), m, buf.data(), Sse2Enabled);
@@ -53,7 +53,7 @@ void AppendDecoded(const TFitsDecoder& dec, const uint8_t* src, size_t n, int by
 // Reads plane p (1-based in the file) into `plane`, image row 0 first. The rows
 // are appended in image order, so the plane is written once and never zeroed.
 bool ReadPlane(const TFitsInput& in, const TFitsImageLayout& l, int p, const TFitsDecoder& dec, bool flip,
-               std::vector<float>& plane) {
+               TPlane& plane) {
   const int64_t w = l.Width, h = l.Height;
   const int bpp = l.BytesPerPixel;
   const uint64_t planeOffset = l.DataOffset + uint64_t(p - 1) * l.PlaneBytes;

@@ -6,10 +6,11 @@
 #include <vector>
 
 #include "store/fits_header.h"
+#include "store/image_slot.h"
 
 namespace astrelon {
 
-using TFitsPlanes = std::array<std::vector<float>, 4>;  // planes 1..3
+using TFitsPlanes = std::array<TPlane, 4>;  // planes 1..3
 
 enum class TFitsReadStatus { Ok, OutOfMemory, ReadError };
 

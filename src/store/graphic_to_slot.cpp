@@ -22,9 +22,9 @@ size_t PictureWorkerThreshold = 4000000;
 namespace {
 
 // Sizes a plane for n values without writing them: the rows are appended.
-void PreparePlane(std::vector<float>& plane, size_t n) {
+void PreparePlane(TPlane& plane, size_t n) {
   plane.clear();
-  if (plane.capacity() != n) std::vector<float>().swap(plane);
+  if (plane.capacity() != n) TPlane().swap(plane);
   plane.reserve(n);
 }
 
@@ -112,7 +112,7 @@ bool TPictureSink::ConvertPlaneRow(int p, const unsigned char* raw, std::vector<
     ChannelToFloat(raw, w, ch, c, alpha, row.data());
     if (p == 1 && ch >= 3 && grey_) grey = GreyRow(raw, w, ch, alpha);
   }
-  std::vector<float>& plane = Store.Image[slot_].Planes[p];
+  TPlane& plane = Store.Image[slot_].Planes[p];
   plane.insert(plane.end(), row.begin(), row.begin() + std::ptrdiff_t(w));
   return grey;
 }
@@ -138,7 +138,7 @@ bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour
   const size_t n = im.PixelCount();
   for (int p = 1; p <= 3; ++p) {
     if (p <= planes_) PreparePlane(im.Planes[p], n);
-    else std::vector<float>().swap(im.Planes[p]);
+    else TPlane().swap(im.Planes[p]);
   }
   im.PlaneCount = planes_;
   rawRowBytes_ = size_t(format.Width) * size_t(format.Channels) * (format.BitDepth == 16 ? 2 : 1);

@@ -3,7 +3,11 @@
 // 32-bit float planes (row-major, row 0 first).
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <span>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace astrelon {
@@ -14,6 +18,37 @@ constexpr float NoMinimum = 1e18f;     // start of a minimum search; not below i
 
 // NaN is blank too: the comparison is false for it.
 constexpr bool IsValidPixel(float v) { return v > BlankLimit; }
+
+// An allocator whose construction without a value leaves a number uninitialised,
+// so that sizing a plane that is written in full next costs no extra pass over
+// fresh memory. resize(n, 0.0f) and TPlane(n, 0.0f) still clear.
+template <typename T, typename Base = std::allocator<T>>
+class TDefaultInitAllocator : public Base {
+  using Traits = std::allocator_traits<Base>;
+
+public:
+  template <typename U>
+  struct rebind {
+    using other = TDefaultInitAllocator<U, typename Traits::template rebind_alloc<U>>;
+  };
+  using Base::Base;
+  TDefaultInitAllocator() = default;
+  template <typename U, typename B>
+  TDefaultInitAllocator(const TDefaultInitAllocator<U, B>& other) noexcept : Base(other) {}
+
+  template <typename U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    Traits::construct(static_cast<Base&>(*this), p, std::forward<Args>(args)...);
+  }
+};
+
+// One plane of float pixels. resize(n) and TPlane(n) leave new values
+// uninitialised: give 0.0f (or another value) when the plane is not overwritten.
+using TPlane = std::vector<float, TDefaultInitAllocator<float>>;
 
 enum TColorModel : int32_t { CmRgb = 0, CmYuv = 1 };
 
@@ -39,7 +74,7 @@ struct TImageSlot {
   float RawMultipliers[4] = {};
   uint32_t RawFilterPattern = 0;
   int32_t RawBlackLevel = 0;
-  std::array<std::vector<float>, 4> Planes;  // index 1..3; Planes[0] unused
+  std::array<TPlane, 4> Planes;  // index 1..3; Planes[0] unused
 
   size_t PixelCount() const { return size_t(Width) * size_t(Height); }
   std::span<float> Plane(int p) { return Planes[p]; }
@@ -50,9 +85,12 @@ struct TImageSlot {
   }
   float& At(int p, int x, int y) { return Planes[p][size_t(y) * size_t(Width) + size_t(x)]; }
   float At(int p, int x, int y) const { return Planes[p][size_t(y) * size_t(Width) + size_t(x)]; }
-  // Sizes planes 1..count to Width*Height (values are not initialised beyond what
-  // std::vector does) and frees the planes above count.
+  // Sizes planes 1..count to Width*Height (values that are new are 0) and frees
+  // the planes above count.
   void AllocatePlanes(int count);
+  // The same, leaving new values uninitialised: for a caller that writes every
+  // pixel next.
+  void AllocatePlanesForOverwrite(int count);
   void FreePlanes();
 };
 

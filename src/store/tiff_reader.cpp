@@ -84,7 +84,7 @@ void ConvertStrip(const uint8_t* buf, int32_t rows, int32_t y0, const TTiffTags&
 // own, since filling fresh memory is slow.
 void AllocatePlanes(TImageSlot& im) {
   const size_t n = im.PixelCount();
-  for (int p = im.PlaneCount + 1; p <= 3; ++p) std::vector<float>().swap(im.Planes[size_t(p)]);
+  for (int p = im.PlaneCount + 1; p <= 3; ++p) TPlane().swap(im.Planes[size_t(p)]);
   const bool large = Options.Multicore && n >= (size_t(1) << 20);
   ForEachBand(im.PlaneCount, large ? im.PlaneCount : 1, [&](int64_t first, int64_t last) {
     for (int64_t p = first; p < last; ++p) im.Planes[size_t(p + 1)].resize(n);

@@ -43,10 +43,10 @@ inline void MakeColourSlot(int slot, int w, int h, const std::vector<float>& p1,
   im.PlaneCount = 3;
   im.ColorModel = model;
   im.AllocatePlanes(3);
-  im.Planes[2] = p2;
-  im.Planes[3] = p3;
-  im.Planes[2].resize(im.PixelCount());
-  im.Planes[3].resize(im.PixelCount());
+  im.Planes[2].assign(p2.begin(), p2.end());
+  im.Planes[3].assign(p3.begin(), p3.end());
+  im.Planes[2].resize(im.PixelCount(), 0.0f);
+  im.Planes[3].resize(im.PixelCount(), 0.0f);
   UpdateMinMax(slot);
   Store.Display[slot].DisplayType = model == CmYuv ? DtColorYuv : DtColorRgb;
 }

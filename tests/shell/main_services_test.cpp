@@ -37,7 +37,7 @@ protected:
     im.Height = h;
     im.PlaneCount = int(planes.size());
     im.IsColor = planes.size() == 3;
-    for (size_t p = 0; p < planes.size(); ++p) im.Planes[p + 1] = planes[p];
+    for (size_t p = 0; p < planes.size(); ++p) im.Planes[p + 1].assign(planes[p].begin(), planes[p].end());
     Store.InUse[slot] = 1;
     Store.FileName[slot] = "/data/img.fit";
     MakeDefaultHeader(slot);

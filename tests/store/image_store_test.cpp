@@ -49,7 +49,7 @@ protected:
     im.Height = h;
     im.PlaneCount = int(planes.size());
     im.IsColor = planes.size() == 3;
-    for (size_t p = 0; p < planes.size(); ++p) im.Planes[p + 1] = planes[p];
+    for (size_t p = 0; p < planes.size(); ++p) im.Planes[p + 1].assign(planes[p].begin(), planes[p].end());
     Store.InUse[slot] = 1;
     Store.FileName[slot] = name;
     MakeDefaultHeader(slot);
@@ -163,7 +163,7 @@ TEST_F(ImageStoreTest, ColourCopyReplacesALargerImage) {
   EXPECT_EQ(d.Height, 1);
   EXPECT_EQ(d.PlaneCount, 3);
   EXPECT_EQ(d.IsColor, 1);
-  EXPECT_EQ(d.Planes[3], (std::vector<float>{5, 6}));
+  EXPECT_EQ(d.Planes[3], (TPlane{5, 6}));
   EXPECT_EQ(Store.Header[2].Cards, Store.Header[1].Cards);
   EXPECT_EQ(Store.NewHistoryCard[2], 0);
   EXPECT_EQ(Store.Display[2].Black, 17);
@@ -183,7 +183,7 @@ TEST_F(ImageStoreTest, NewResultSlotCopiesTheActiveImage) {
   ASSERT_TRUE(NewResultSlot());
   EXPECT_EQ(SlotPair.Source, 1);
   EXPECT_EQ(SlotPair.Destination, 3);
-  EXPECT_EQ(Store.Image[3].Planes[1], (std::vector<float>{1, 2}));
+  EXPECT_EQ(Store.Image[3].Planes[1], (TPlane{1, 2}));
 }
 
 TEST_F(ImageStoreTest, WorkRectFromSelectionsMarkersAndMarks) {

@@ -59,7 +59,7 @@ protected:
     im.Height = h;
     im.PlaneCount = 1;
     im.IsColor = 0;
-    im.Planes[1].resize(size_t(w) * size_t(h));
+    im.Planes[1].resize(size_t(w) * size_t(h), 0.0f);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) im.Planes[1][size_t(y) * size_t(w) + size_t(x)] = float(x + 2 * y);
     Store.InUse[size_t(slot)] = 1;

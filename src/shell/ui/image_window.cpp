@@ -196,7 +196,7 @@ void TMDIChild::closeEvent(QCloseEvent* e) {
   const int slot = Tag;
   TImageSlot& im = Store.Image[size_t(slot)];
   Store.InUse[size_t(slot)] = 0;
-  for (int p = 3; p >= 1; --p) std::vector<float>().swap(im.Planes[size_t(p)]);
+  for (int p = 3; p >= 1; --p) TPlane().swap(im.Planes[size_t(p)]);
   Overlay().Clear();
   if (ReleaseWindowUndoHook) ReleaseWindowUndoHook(slot);
   Store.HasWindow[size_t(slot)] = 0;
