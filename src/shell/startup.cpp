@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <thread>
 
@@ -91,10 +92,12 @@ void BuildStartupTables() {
 
 void ApplyHistogramWindowDefaults() {
   auto& S = Settings;
+  // Summed in 64 bits: the stored bounds may be any 32-bit numbers.
+  auto place = [](int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
   if (S.HistHeight < 0) S.HistHeight = 115;
   if (S.HistWidth < 0) S.HistWidth = 345;
-  if (S.HistLeft < 0) S.HistLeft = S.MainLeft + S.MainWidth - S.HistWidth - 6;
-  if (S.HistTop < 0) S.HistTop = S.MainTop + S.MainHeight - S.HistHeight - 25;
+  if (S.HistLeft < 0) S.HistLeft = place(int64_t(S.MainLeft) + S.MainWidth - S.HistWidth - 6);
+  if (S.HistTop < 0) S.HistTop = place(int64_t(S.MainTop) + S.MainHeight - S.HistHeight - 25);
 }
 
 void LoadLanguageAtStartup() {

@@ -1,10 +1,13 @@
 // The program's start and end: settings and language at start, the files of the
 // command line opened one per tick, the settings written after a close request.
 #include <atomic>
+#include <clocale>
 #include <cmath>
 #include <filesystem>
 #include <thread>
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -180,6 +183,25 @@ TEST_F(StartupTest, NoSettingsFileGivesDefaultsAndAFullFileOnClose) {
   ASSERT_EQ(lines.size(), 72u);
   EXPECT_EQ(lines[0], "Fits Speicherformat: -32");
   EXPECT_EQ(lines[71], " ");
+}
+
+TEST_F(StartupTest, NumbersUseThePointAndOutlandishBoundsAreTamed) {
+  // A locale with a decimal comma where the system has one, else another name.
+  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
+    EXPECT_STREQ(std::localeconv()->decimal_point, ",");
+  } else {
+    std::setlocale(LC_NUMERIC, "C.UTF-8");
+  }
+  WriteIni("Links: 2147483647\nOben: -2147483648\nBreite: 2147483647\nHoehe: 2147483647\n");
+  TMainForm w(std::vector<std::string>{});
+  EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+  EXPECT_STREQ(std::localeconv()->decimal_point, ".");
+  const QSize desktop = QGuiApplication::primaryScreen()->availableVirtualGeometry().size();
+  EXPECT_LE(w.width(), desktop.width());
+  EXPECT_LE(w.height(), desktop.height());
+  // The histogram window's default place is computed without overflow.
+  EXPECT_EQ(Settings.HistLeft, 2147483647);
+  EXPECT_EQ(Settings.HistTop, -2147483648LL + 2147483647 - 115 - 25);
 }
 
 TEST_F(StartupTest, LoadsTheTranslationFileOfTheProgramFolder) {

@@ -1,12 +1,15 @@
 // The program's start (FormCreate), the command-line timer, the close query and
 // the program's end (FormDestroy).
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -27,6 +30,9 @@
 namespace astrelon {
 
 void TMainForm::FormCreate() {
+  // Numbers are formatted and parsed with "." for the whole process; Qt has set
+  // the C library's locale from the environment.
+  std::setlocale(LC_NUMERIC, "C");
   // Settings, tables, translation, processor: each step keeps its defaults on failure.
   RunEngineStartup();
   CommandLineOpened = 0;
@@ -62,7 +68,13 @@ void TMainForm::CreateFixedForms() {
 
 void TMainForm::ApplyWindowSettings() {
   const auto& S = Settings;
-  if (S.MainWidth > 0 && S.MainHeight > 0) resize(S.MainWidth, S.MainHeight);
+  if (S.MainWidth > 0 && S.MainHeight > 0) {
+    // The window is at most as large as the desktop, whatever the file says.
+    QSize size(S.MainWidth, S.MainHeight);
+    if (const QScreen* s = QGuiApplication::primaryScreen())
+      size = size.boundedTo(s->availableVirtualGeometry().size().expandedTo(QSize(1, 1)));
+    resize(size);
+  }
   move(S.MainLeft, S.MainTop);
 }
 
