@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMdiArea>
@@ -10,6 +11,7 @@
 #include <stdexcept>
 
 #include "common/engine_ui.h"
+#include "qt_test_app.h"
 #include "shell/settings.h"
 #include "shell/ui/image_window.h"
 #include "shell/ui/main_window_link.h"
@@ -115,6 +117,25 @@ TEST_F(FileMenuTest, OpenDialogOffersEveryReader) {
   for (const char* pattern : {"*.fits", "*.jpg", "*.jpeg", "*.jpe", "*.pgm", "*.ppm", "*.png", "*.bmp", "*.tif", "*.nef"})
     EXPECT_TRUE(filters[0].contains(pattern)) << pattern;
   EXPECT_EQ(filters[1], "FITS (*.fits *.fts *.fit)");
+}
+
+TEST_F(FileMenuTest, OpenDialogStartsAtTheFileFoundAtStartup) {
+  TempDir dir;
+  const std::string name = dir.file("bild.fit");
+  WriteText(name, "x");
+  Settings.OpenDialogFileName = name;
+  QString folder;
+  QStringList selected;
+  WhenModal([&](QWidget* w) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(dialog, nullptr);
+    folder = dialog->directory().absolutePath();
+    selected = dialog->selectedFiles();
+    dialog->reject();
+  });
+  FileOpenItemClick(main_.get());
+  EXPECT_EQ(folder.toStdString(), dir.path().string());
+  EXPECT_EQ(selected, QStringList{QString::fromStdString(name)});
 }
 
 TEST_F(FileMenuTest, CloseSparesAWindowOfARunningOperation) {

@@ -103,6 +103,8 @@ void FileOpenItemClick(QWidget* parent) {
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setNameFilters(OpenDialogFilters());
   if (!OpenFolder().isEmpty()) dialog.setDirectory(OpenFolder());
+  // Until a file was opened: the first recent file whose folder exists (found at start-up).
+  else if (!Settings.OpenDialogFileName.empty()) dialog.selectFile(Q(Settings.OpenDialogFileName));
   if (dialog.exec() != QDialog::Accepted) return;
   std::vector<std::string> names;
   for (const QString& f : dialog.selectedFiles()) names.push_back(f.toStdString());
