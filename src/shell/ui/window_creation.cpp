@@ -120,10 +120,16 @@ void CreateMDIChild(int slot) {
     w->move(RememberedWindowPosition.Left, RememberedWindowPosition.Top);
   w->show();
 
+  // The frame can only be measured once the window is laid out on a shown main
+  // window; until then a negative or zero difference is not a frame size.
   if (!FramesMeasured && w->widget()) {
-    MainWindowArea.FrameWidth = w->width() - w->widget()->width();
-    MainWindowArea.FrameHeight = w->height() - w->widget()->height();
-    FramesMeasured = true;
+    const int fw = w->width() - w->widget()->width();
+    const int fh = w->height() - w->widget()->height();
+    if (fw >= 0 && fh > 0) {
+      MainWindowArea.FrameWidth = fw;
+      MainWindowArea.FrameHeight = fh;
+      FramesMeasured = true;
+    }
   }
   w->setMinimumSize(MainWindowArea.FrameWidth + 187, MainWindowArea.FrameHeight + 4 + StatusBarHeight(*w));
 
