@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <mutex>
+#include <span>
 
+#include "platform/parallel_bands.h"
 #include "shell/display_bounds.h"
 #include "shell/histogram_axis.h"
 #include "shell/round_even.h"
@@ -199,10 +202,25 @@ void ComputeHistogram(int slot, bool resetRange, bool updateMinMax) {
   uint32_t peak = 0;
   for (int p = 0; p < 3; ++p) d.Histogram[size_t(p)].fill(0);
   const size_t count = im.PixelCount();
-  for (int p = 1; p <= std::min(im.PlaneCount, 3); ++p) {
+  const int planes = std::min(im.PlaneCount, 3);
+  // Large images are counted in bands of pixels on threads; whole counts add up
+  // to the same histogram in any order.
+  const int threads = BandThreads(int64_t(count), int64_t(1) << 19, Options.Multicore != 0);
+  std::mutex merging;
+  ForEachBand(int64_t(count), threads, [&](int64_t first, int64_t last) {
+    std::array<std::array<uint32_t, HistogramEntries>, 3> part{};
+    for (int p = 1; p <= planes; ++p) {
+      if (im.Planes[size_t(p)].size() < count) continue;
+      CountHistogram(std::span<const float>(im.Planes[size_t(p)]).subspan(size_t(first), size_t(last - first)), axis,
+                     part[size_t(p - 1)], Sse2Enabled);
+    }
+    std::lock_guard<std::mutex> lock(merging);
+    for (int p = 1; p <= planes; ++p)
+      for (size_t b = 1; b <= size_t(HistogramBins); ++b) d.Histogram[size_t(p - 1)][b] += part[size_t(p - 1)][b];
+  });
+  for (int p = 1; p <= planes; ++p) {
     if (im.Planes[size_t(p)].size() < count) continue;
-    auto& h = d.Histogram[size_t(p - 1)];
-    CountHistogram(std::span<const float>(im.Planes[size_t(p)]).first(count), axis, h, Sse2Enabled);
+    const auto& h = d.Histogram[size_t(p - 1)];
     for (int b = 1; b <= HistogramBins; ++b) peak = std::max(peak, h[size_t(b)]);
   }
   d.HistogramPeak = int32_t(std::min<uint32_t>(peak, uint32_t(std::numeric_limits<int32_t>::max())));

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <mutex>
+#include <span>
 
 #include "batch/batch_state.h"
 #include "common/engine_ui.h"
 #include "common/pascal_format.h"
 #include "pixelops/color_models.h"
+#include "platform/parallel_bands.h"
 #include "shell/display_histogram.h"
 #include "shell/settings.h"
 #include "store/image_statistics.h"
@@ -254,22 +257,16 @@ void SetOperationActive(bool active) {
     if (ValidSlot(s) && Store.HasWindow[s] && Store.Window[s]) Store.Window[s]->SetOperationIcons(active);
 }
 
-void UpdateMinMax(int slot) {
+void SetMinMaxFromScans(int slot, const std::array<TMinMaxScan, 4>& scans) {
   if (!SlotInUse(slot)) return;
   TImageSlot& im = Store.Image[slot];
   float lo = 1e18f, hi = -1e18f;
-  for (int p = 1; p <= im.PlaneCount; ++p) {
-    float mn = 1e18f, mx = 1.0f;
-    if (!im.Planes[p].empty() && im.PixelCount() > 0 && im.Planes[p].size() >= im.PixelCount())
-      RectMinMax(im.Planes[p], im.Width, im.Height, im.Width, mn, mx, Sse2Enabled);
-    // RectMinMax reports min 0 / max 1 for a plane without valid pixels; tell it
-    // apart from a real minimum of 0 by counting when needed.
-    bool valid = !im.Planes[p].empty() && im.PixelCount() > 0;
-    if (valid && mn == 0.0f && mx == 1.0f) {
-      valid = std::any_of(im.Planes[p].begin(), im.Planes[p].begin() + std::ptrdiff_t(im.PixelCount()),
-                          [](float v) { return IsValidPixel(v); });
-    }
-    if (valid && mn < 1e18f) {
+  for (int p = 1; p <= std::min(im.PlaneCount, 3); ++p) {
+    // A plane without valid pixels (or without its pixels) gets min 0 / max 1
+    // and leaves the overall figures alone.
+    if (scans[size_t(p)].AnyValid()) {
+      float mn, mx;
+      scans[size_t(p)].Finish(mn, mx);
       if (mx > hi) hi = mx;
       if (mn < lo) lo = mn;
       im.PlaneMin[p] = mn;
@@ -286,6 +283,28 @@ void UpdateMinMax(int slot) {
     im.MinValue = 0;
     im.MaxValue = 1.0f;
   }
+}
+
+void UpdateMinMax(int slot) {
+  if (!SlotInUse(slot)) return;
+  TImageSlot& im = Store.Image[slot];
+  std::array<TMinMaxScan, 4> scans{};
+  const size_t n = im.PixelCount();
+  const int threads = BandThreads(int64_t(n), int64_t(1) << 19, Options.Multicore != 0);
+  for (int p = 1; p <= std::min(im.PlaneCount, 3); ++p) {
+    if (n == 0 || im.Planes[p].size() < n) continue;
+    // Bands of rows on threads: the minimum and maximum do not depend on the split.
+    std::mutex merging;
+    std::span<float> plane(im.Planes[p].data(), n);
+    ForEachBand(im.Height, threads, [&](int64_t first, int64_t last) {
+      TMinMaxScan scan;
+      ScanMinMax(plane.subspan(size_t(first) * size_t(im.Width)), im.Width, int32_t(last - first), im.Width, scan,
+                 Sse2Enabled);
+      std::lock_guard<std::mutex> lock(merging);
+      scans[size_t(p)].Merge(scan);
+    });
+  }
+  SetMinMaxFromScans(slot, scans);
 }
 
 float GetPlaneMean(int slot, int p) {
@@ -337,6 +356,11 @@ void SetAutoDisplayRange(int slot, bool keepGamma) {
 void ResetDisplayRange(int slot, float white) {
   if (!SlotInUse(slot)) return;
   UpdateMinMax(slot);
+  ResetDisplayRangeMeasured(slot, white);
+}
+
+void ResetDisplayRangeMeasured(int slot, float white) {
+  if (!SlotInUse(slot)) return;
   const TImageSlot& im = Store.Image[slot];
   TDisplayRecord& d = Store.Display[slot];
   if (white > 0) {

@@ -10,6 +10,7 @@
 #include "shell/display_record.h"
 #include "store/header_cards.h"
 #include "store/image_slot.h"
+#include "store/min_max_scan.h"
 
 namespace astrelon {
 
@@ -101,9 +102,15 @@ void ClampWorkRectToImage(int slot);
 void SetOperationActive(bool active);
 
 void UpdateMinMax(int slot);
+// UpdateMinMax from scans that a reader made while writing the planes: scans[p]
+// covers every pixel of plane p (1..PlaneCount).
+void SetMinMaxFromScans(int slot, const std::array<TMinMaxScan, 4>& scans);
 float GetPlaneMean(int slot, int p);
 void SetAutoDisplayRange(int slot, bool keepGamma);
 void ResetDisplayRange(int slot, float white);
+// ResetDisplayRange for a slot whose minimum and maximum are current, without
+// measuring its planes again.
+void ResetDisplayRangeMeasured(int slot, float white);
 
 void HideProgress(int slot);
 int GetProgressPercent(int slot, int plane, bool inRect, float pos, bool thirds, bool direct, bool asGrey);

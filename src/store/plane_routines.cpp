@@ -23,15 +23,13 @@ void FinishMinMax(float lo, float hi, float& min, float& max) {
 
 namespace {
 
-constexpr float MinSearchStart = 1e20f;
-
 void ClampRow(float* row, int32_t w) {
   for (int32_t x = 0; x < w; ++x)
     if (row[x] > NoMinimum) row[x] = NoMinimum;
 }
 
-void RectMinMaxScalar(float* base, int32_t w, int32_t h, int64_t stride, float& min, float& max) {
-  float lo = MinSearchStart, hi = -MinSearchStart;
+void RectMinMaxScalar(float* base, int32_t w, int32_t h, int64_t stride, TMinMaxScan& scan) {
+  float lo = scan.Lo, hi = scan.Hi;
   for (int32_t y = 0; y < h; ++y) {
     float* row = base + y * stride;
     for (int32_t x = 0; x < w; ++x) {
@@ -43,7 +41,8 @@ void RectMinMaxScalar(float* base, int32_t w, int32_t h, int64_t stride, float& 
       }
     }
   }
-  FinishMinMax(lo, hi, min, max);
+  scan.Lo = lo;
+  scan.Hi = hi;
 }
 
 #if ASTRELON_HAVE_SSE2
@@ -64,7 +63,7 @@ float HorizontalMax(__m128 v) {
 // sees invalid values as 1e20. Values of 1e18 and above need no clamping for the
 // minimum: they only matter when nothing smaller is valid, and then the result is
 // "nothing found" either way.
-void RectMinMaxSse2(float* base, int32_t w, int32_t h, int64_t stride, float& min, float& max) {
+void RectMinMaxSse2(float* base, int32_t w, int32_t h, int64_t stride, TMinMaxScan& scan) {
   const __m128 limit = _mm_set1_ps(BlankLimit);
   const __m128 start = _mm_set1_ps(MinSearchStart);
   const __m128 ceiling = _mm_set1_ps(NoMinimum);
@@ -97,7 +96,7 @@ void RectMinMaxSse2(float* base, int32_t w, int32_t h, int64_t stride, float& mi
   }
   const float vlo = HorizontalMin(_mm_min_ps(_mm_min_ps(lo[0], lo[1]), _mm_min_ps(lo[2], lo[3])));
   const float vhi = HorizontalMax(_mm_max_ps(_mm_max_ps(hi[0], hi[1]), _mm_max_ps(hi[2], hi[3])));
-  FinishMinMax(std::min(tlo, vlo), std::max(thi, vhi), min, max);
+  scan.Merge(TMinMaxScan{std::min(tlo, vlo), std::max(thi, vhi)});
 }
 #endif
 
@@ -116,7 +115,7 @@ ASTRELON_AVX2 float HorizontalMax8(__m256 v) {
 }
 
 // The same as the SSE2 loop, eight values at a time.
-ASTRELON_AVX2 void RectMinMaxAvx2(float* base, int32_t w, int32_t h, int64_t stride, float& min, float& max) {
+ASTRELON_AVX2 void RectMinMaxAvx2(float* base, int32_t w, int32_t h, int64_t stride, TMinMaxScan& scan) {
   const __m256 limit = _mm256_set1_ps(BlankLimit);
   const __m256 start = _mm256_set1_ps(MinSearchStart);
   const __m256 ceiling = _mm256_set1_ps(NoMinimum);
@@ -159,7 +158,7 @@ ASTRELON_AVX2 void RectMinMaxAvx2(float* base, int32_t w, int32_t h, int64_t str
   }
   const float vlo = HorizontalMin8(_mm256_min_ps(_mm256_min_ps(lo0, lo1), _mm256_min_ps(lo2, lo3)));
   const float vhi = HorizontalMax8(_mm256_max_ps(_mm256_max_ps(hi0, hi1), _mm256_max_ps(hi2, hi3)));
-  FinishMinMax(std::min(tlo, vlo), std::max(thi, vhi), min, max);
+  scan.Merge(TMinMaxScan{std::min(tlo, vlo), std::max(thi, vhi)});
 }
 #endif
 
@@ -311,25 +310,28 @@ ASTRELON_AVX2 void CopyRowStreamingAvx2(const float* src, float* dst, int64_t w)
 
 }  // namespace
 
-void RectMinMax(std::span<float> data, int32_t w, int32_t h, int64_t stride, float& min, float& max, bool vector) {
+void ScanMinMax(std::span<float> data, int32_t w, int32_t h, int64_t stride, TMinMaxScan& scan, bool vector) {
   CheckRect(data.size(), w, h, stride);
-  if (w <= 0 || h <= 0) {
-    FinishMinMax(MinSearchStart, -MinSearchStart, min, max);
-    return;
-  }
+  if (w <= 0 || h <= 0) return;
 #if ASTRELON_HAVE_AVX2
   if (UseAvx2(vector)) {
-    RectMinMaxAvx2(data.data(), w, h, stride, min, max);
+    RectMinMaxAvx2(data.data(), w, h, stride, scan);
     return;
   }
 #endif
 #if ASTRELON_HAVE_SSE2
   if (vector) {
-    RectMinMaxSse2(data.data(), w, h, stride, min, max);
+    RectMinMaxSse2(data.data(), w, h, stride, scan);
     return;
   }
 #endif
-  RectMinMaxScalar(data.data(), w, h, stride, min, max);
+  RectMinMaxScalar(data.data(), w, h, stride, scan);
+}
+
+void RectMinMax(std::span<float> data, int32_t w, int32_t h, int64_t stride, float& min, float& max, bool vector) {
+  TMinMaxScan scan;
+  ScanMinMax(data, w, h, stride, scan, vector);
+  scan.Finish(min, max);
 }
 
 void RectSum(std::span<const float> data, int32_t w, int32_t h, int64_t stride, double& sum, int64_t& count,

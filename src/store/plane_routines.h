@@ -9,15 +9,15 @@
 #include <span>
 
 #include "pixelops/interpolation_kernels.h"
+#include "store/min_max_scan.h"
 
 namespace astrelon {
 
 // Smallest and largest valid pixel; values above 1e18 are replaced by 1e18 in the
 // buffer; no valid pixel (or only values of 1e18 and above) gives min 0, max 1.0.
 void RectMinMax(std::span<float> data, int32_t w, int32_t h, int64_t stride, float& min, float& max, bool vector);
-// Last step of a minimum/maximum search from lo/hi: nothing valid below 1e18
-// gives min 0 and max 1; a minimum of -0 becomes +0.
-void FinishMinMax(float lo, float hi, float& min, float& max);
+// Adds a rectangle to the scan, clamping values above 1e18 in place as RectMinMax does.
+void ScanMinMax(std::span<float> data, int32_t w, int32_t h, int64_t stride, TMinMaxScan& scan, bool vector);
 // Sum (accumulated in double) and number of the valid pixels.
 void RectSum(std::span<const float> data, int32_t w, int32_t h, int64_t stride, double& sum, int64_t& count,
              bool vector);

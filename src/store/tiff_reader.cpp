@@ -3,8 +3,10 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <thread>
 #include <vector>
@@ -16,6 +18,8 @@
 #include "shell/settings.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
+#include "store/plane_routines.h"
+#include "store/processor_features.h"
 #include "store/date_time.h"
 #include "store/tiff_file.h"
 
@@ -38,6 +42,16 @@ void CheckSizes(const TTiffTags& t, const std::string& fileName) {
   const uint64_t limit = uint64_t(std::max<int64_t>(fileSize, 0)) *
                          (t.Compression == COMPRESSION_NONE ? 1 : MaxCompressionRatio);
   if (rawBytes > limit) throw TTiffError("Failed to read '" + fileName + "'");
+}
+
+using TPlaneScans = std::array<TMinMaxScan, 4>;
+
+// Measures the minimum and maximum of rows just written (still in the cache).
+void ScanRows(TImageSlot& im, int32_t y0, int32_t rows, TPlaneScans& scans) {
+  const size_t w = size_t(im.Width);
+  for (int p = 1; p <= im.PlaneCount; ++p)
+    ScanMinMax(std::span<float>(im.Planes[size_t(p)]).subspan(size_t(y0) * w, size_t(rows) * w), im.Width, rows,
+               im.Width, scans[size_t(p)], Sse2Enabled);
 }
 
 // Converts rows of file samples into the planes: pixel x takes its samples at
@@ -80,41 +94,35 @@ void ConvertStrip(const uint8_t* buf, int32_t rows, int32_t y0, const TTiffTags&
   }
 }
 
-// Sizes the planes; the three planes of a large colour image on threads of their
-// own, since filling fresh memory is slow.
-void AllocatePlanes(TImageSlot& im) {
-  const size_t n = im.PixelCount();
-  for (int p = im.PlaneCount + 1; p <= 3; ++p) TPlane().swap(im.Planes[size_t(p)]);
-  const bool large = Options.Multicore && n >= (size_t(1) << 20);
-  ForEachBand(im.PlaneCount, large ? im.PlaneCount : 1, [&](int64_t first, int64_t last) {
-    for (int64_t p = first; p < last; ++p) im.Planes[size_t(p + 1)].resize(n);
-  });
-}
-
 // 1..8 bits: libtiff's RGBA decoding, top row first.
-void ReadRgbaImage(TIFF* tif, const std::string& fileName, TImageSlot& im) {
+void ReadRgbaImage(TIFF* tif, const std::string& fileName, TImageSlot& im, TPlaneScans& scans) {
   const size_t n = im.PixelCount();
   std::vector<uint32_t> raster(n);
   // Stop at the first damaged strip instead of leaving it undecoded.
   if (!TIFFReadRGBAImageOriented(tif, uint32_t(im.Width), uint32_t(im.Height), raster.data(), ORIENTATION_TOPLEFT,
                                  1))
     throw TTiffError("Failed to read '" + fileName + "'");
-  if (im.IsColor) {
-    for (size_t i = 0; i < n; ++i) {
-      const uint32_t c = raster[i];
-      im.Planes[1][i] = float(TIFFGetR(c));
-      im.Planes[2][i] = float(TIFFGetG(c));
-      im.Planes[3][i] = float(TIFFGetB(c));
+  const size_t w = size_t(im.Width);
+  for (int32_t y = 0; y < im.Height; ++y) {
+    const size_t o = size_t(y) * w;
+    if (im.IsColor) {
+      for (size_t i = o; i < o + w; ++i) {
+        const uint32_t c = raster[i];
+        im.Planes[1][i] = float(TIFFGetR(c));
+        im.Planes[2][i] = float(TIFFGetG(c));
+        im.Planes[3][i] = float(TIFFGetB(c));
+      }
+    } else {
+      for (size_t i = o; i < o + w; ++i) im.Planes[1][i] = float(TIFFGetR(raster[i]));
     }
-  } else {
-    for (size_t i = 0; i < n; ++i) im.Planes[1][i] = float(TIFFGetR(raster[i]));
+    ScanRows(im, y, 1, scans);
   }
 }
 
 // Reads and converts strips [first, last) with its own libtiff handle; false on a
 // failed or short read.
 bool ReadStripRange(TIFF* tif, const TTiffTags& t, uint32_t first, uint32_t last, int32_t rowsPerRead,
-                    TImageSlot& im) {
+                    TImageSlot& im, TPlaneScans& scans) {
   const uint64_t rowBytes = TiffRowBytes(t);
   std::vector<uint8_t> buf(size_t(rowBytes) * size_t(rowsPerRead) + 16);
   for (uint32_t s = first; s < last; ++s) {
@@ -123,12 +131,14 @@ bool ReadStripRange(TIFF* tif, const TTiffTags& t, uint32_t first, uint32_t last
     const tmsize_t want = tmsize_t(rowBytes * uint64_t(rows));
     if (TIFFReadEncodedStrip(tif, s, buf.data(), want) != want) return false;
     ConvertStrip(buf.data(), rows, y, t, im);
+    ScanRows(im, y, rows, scans);
   }
   return true;
 }
 
-// 16, 32 and 64 bits: strip by strip, top row first.
-void ReadStrips(TIFF* tif, const TTiffTags& t, const std::string& fileName, TImageSlot& im) {
+// 16, 32 and 64 bits: strip by strip, top row first. The planes' first touch
+// (fresh memory) happens on the threads too.
+void ReadStrips(TIFF* tif, const TTiffTags& t, const std::string& fileName, TImageSlot& im, TPlaneScans& scans) {
   const uint64_t rowBytes = TiffRowBytes(t);
   if (rowBytes == 0 || uint64_t(TIFFScanlineSize64(tif)) != rowBytes)
     throw TTiffError("Failed to read '" + fileName + "'");
@@ -139,14 +149,20 @@ void ReadStrips(TIFF* tif, const TTiffTags& t, const std::string& fileName, TIma
   const int threads = std::min<int>(BandThreads(int64_t(im.PixelCount()), int64_t(1) << 19, Options.Multicore),
                                     int(std::min<uint32_t>(strips, 8)));
   std::atomic<bool> failed{false};
+  std::mutex merging;
   ForEachBand(strips, threads, [&](int64_t first, int64_t last) {
+    TPlaneScans band{};
     if (threads == 1) {
-      if (!ReadStripRange(tif, t, uint32_t(first), uint32_t(last), rowsPerRead, im)) failed = true;
-      return;
+      if (!ReadStripRange(tif, t, uint32_t(first), uint32_t(last), rowsPerRead, im, band)) failed = true;
+    } else {
+      TTiffFile own;
+      if (!own.OpenRead(fileName) ||
+          !ReadStripRange(own.get(), t, uint32_t(first), uint32_t(last), rowsPerRead, im, band))
+        failed = true;
     }
-    TTiffFile own;
-    if (!own.OpenRead(fileName) || !ReadStripRange(own.get(), t, uint32_t(first), uint32_t(last), rowsPerRead, im))
-      failed = true;
+    // Minimum and maximum do not depend on the order the bands are merged in.
+    std::lock_guard<std::mutex> lock(merging);
+    for (int p = 1; p <= 3; ++p) scans[size_t(p)].Merge(band[size_t(p)]);
   });
   const bool ok = !failed;
   if (!ok) throw TTiffError("Failed to read '" + fileName + "'");
@@ -172,6 +188,7 @@ bool LoadTiffImage(int slot, const std::string& fileName) {
   if (slot < 0 || slot >= SlotArraySize) return false;
   TTiffTags tags;
   TImageSlot im;
+  TPlaneScans scans{};  // every pixel's minimum and maximum, measured while converting
   try {
     TTiffFile file;
     if (!file.OpenRead(fileName)) throw TTiffError("Unable to open file '" + fileName + "'");
@@ -187,11 +204,12 @@ bool LoadTiffImage(int slot, const std::string& fileName) {
     im.IsColor = tags.SamplesPerPixel > 2;
     im.PlaneCount = im.IsColor ? 3 : 1;
     im.ColorModel = CmRgb;
-    AllocatePlanes(im);
+    // Every pixel is written next.
+    im.AllocatePlanesForOverwrite(im.PlaneCount);
     if (tags.BitsPerSample <= 8)
-      ReadRgbaImage(file.get(), fileName, im);
+      ReadRgbaImage(file.get(), fileName, im, scans);
     else
-      ReadStrips(file.get(), tags, fileName, im);
+      ReadStrips(file.get(), tags, fileName, im, scans);
     file.Close();
   } catch (const std::bad_alloc&) {
     EngineUi().ShowMessage("Not enough memory for '" + fileName + "'");
@@ -205,12 +223,12 @@ bool LoadTiffImage(int slot, const std::string& fileName) {
   Store.Image[slot] = std::move(im);
   Store.InUse[slot] = 1;
   Store.FileName[slot] = fileName;
+  SetMinMaxFromScans(slot, scans);
   if (tags.BitsPerSample <= 8) {
-    ResetDisplayRange(slot, 255);
+    ResetDisplayRangeMeasured(slot, 255);
   } else if (tags.BitsPerSample == 16) {
-    ResetDisplayRange(slot, 65535);
+    ResetDisplayRangeMeasured(slot, 65535);
   } else {
-    UpdateMinMax(slot);
     SetAutoDisplayRange(slot, false);
   }
   bool histogramDone = false;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <span>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -97,6 +98,43 @@ TEST_P(EveryPath, RectMinMaxReportsPositiveZero) {
   float mn, mx;
   RectMinMax(d, 16, 1, 16, mn, mx, Vector());
   ExpectSameBits(mn, 0.0f);
+}
+
+// Rows scanned one by one, merged bottom-up, give RectMinMax's figures and clamp
+// the same values; a scan that saw only blanks reports nothing valid.
+TEST_P(EveryPath, MinMaxScansOfRowsMergeToTheRectangleFigures) {
+  const int w = 45, h = 9;
+  std::vector<float> whole = NoisyPlane(w, h, 7);
+  whole[3 * w + 40] = std::numeric_limits<float>::infinity();
+  whole[5 * w + 2] = 4e20f;
+  whole[8 * w + 44] = -0.0f;
+  std::vector<float> rows = whole;
+  float mn1, mx1;
+  RectMinMax(whole, w, h, w, mn1, mx1, Vector());
+  std::vector<TMinMaxScan> scans(h);
+  for (int y = 0; y < h; ++y)
+    ScanMinMax(std::span<float>(rows).subspan(size_t(y) * w, w), w, 1, w, scans[size_t(y)], Vector());
+  TMinMaxScan merged;
+  for (int y = h - 1; y >= 0; --y) merged.Merge(scans[size_t(y)]);
+  float mn2, mx2;
+  merged.Finish(mn2, mx2);
+  ExpectSameBits(mn1, mn2);
+  ExpectSameBits(mx1, mx2);
+  EXPECT_TRUE(merged.AnyValid());
+  EXPECT_EQ(std::memcmp(whole.data(), rows.data(), whole.size() * sizeof(float)), 0);
+
+  std::vector<float> blanks(21, BlankPixel);
+  blanks[4] = std::numeric_limits<float>::quiet_NaN();
+  TMinMaxScan none;
+  ScanMinMax(blanks, 21, 1, 21, none, Vector());
+  EXPECT_FALSE(none.AnyValid());
+  std::vector<float> huge(21, 3e30f);
+  TMinMaxScan onlyHuge;
+  ScanMinMax(huge, 21, 1, 21, onlyHuge, Vector());
+  EXPECT_TRUE(onlyHuge.AnyValid());  // valid, though RectMinMax reports 0 and 1 for it
+  onlyHuge.Finish(mn2, mx2);
+  EXPECT_EQ(mn2, 0.0f);
+  EXPECT_EQ(mx2, 1.0f);
 }
 
 TEST_P(EveryPath, RectSumCountsValidPixels) {
