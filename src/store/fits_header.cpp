@@ -79,8 +79,10 @@ std::optional<int64_t> ParseCardInt(std::string_view card) {
 }
 
 double ParseCardFloat(std::string_view card, double def) {
-  if (auto v = ParseFitsNumber(FixedField(card))) return *v;
+  // A free-format value may run past column 30 (1.25000000000000000000E-01):
+  // the whole value counts, not the number its first 20 characters make.
   if (auto v = ParseFitsNumber(FreeField(card))) return *v;
+  if (auto v = ParseFitsNumber(FixedField(card))) return *v;
   return def;
 }
 
@@ -170,9 +172,9 @@ std::optional<TFitsImageLayout> CheckFitsHeader(const TFitsHeaderInfo& info, uin
   l.BytesPerPixel = int(bitpix < 0 ? -bitpix : bitpix) / 8;
   l.IsColor = info.IsColor;
   if (info.IsColor) {
+    // A plane count below 1 reads no plane: the colour image's planes stay blank.
     const int64_t planes = info.Naxis3.value_or(1);
-    if (planes < 1) return std::nullopt;
-    l.PlanesInFile = int(std::min<int64_t>(planes, 3));
+    l.PlanesInFile = int(std::clamp<int64_t>(planes, 0, 3));
   }
   l.DataOffset = info.DataOffset;
   l.RowBytes = uint64_t(w) * uint64_t(l.BytesPerPixel);

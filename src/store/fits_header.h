@@ -71,7 +71,7 @@ struct TFitsImageLayout {
   int32_t Height = 0;
   int Bitpix = 0;
   int BytesPerPixel = 0;  // |BITPIX| / 8
-  int PlanesInFile = 1;   // planes to read (at most 3)
+  int PlanesInFile = 1;   // planes to read (0 to 3)
   bool IsColor = false;
   uint64_t DataOffset = 0;
   uint64_t RowBytes = 0;

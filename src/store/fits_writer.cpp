@@ -122,6 +122,10 @@ TFitsScalePlan PlanFitsScaling(int bitpix, float minValue, float maxValue, bool 
     lo = std::floor(lo - std::max(1.0, std::fabs(lo) * 0x1p-20));
     plan = ComputePlan(bitpix, maxValue, lo, hasBlank);
   }
+  // Far above zero a float blank value may have no exact 14-digit card text, and
+  // the blank pixels would read back as valid; -1 lies below every valid value.
+  if (hasBlank && plan.Bitpix == -32 && minValue > 0 && !BlankReadsBack(plan, minValue, maxValue))
+    plan = ComputePlan(bitpix, maxValue, -1.0, hasBlank);
   return plan;
 }
 
@@ -298,12 +302,19 @@ TWriteResult WriteFile(int slot, const TFitsScalePlan& plan, const std::string& 
   TAtomicFile file;
   if (!file.Open(name)) return TWriteResult::Failed;
   std::string header;
-  for (const std::string& card : Store.Header[slot].ActiveCards()) {
+  const std::vector<std::string> cards = Store.Header[slot].ActiveCards();
+  for (const std::string& card : cards) {
     std::string c = card;
     for (char& ch : c)
       if (ch < 32 || ch > 126) ch = '?';
     header += c;
   }
+  // The list ends at the first card that begins with "END"; when that is another
+  // keyword (ENDTIME), the file still needs its END card.
+  if (cards.empty() || cards.back().compare(0, 8, "END     ") != 0)
+    header += PadCard("END");
+  else
+    header.replace(header.size() - CardLength, CardLength, PadCard("END"));
   header.resize(size_t(FitsBlockRoundUp(header.size())), ' ');
   if (!file.Write(header)) return TWriteResult::Failed;
 

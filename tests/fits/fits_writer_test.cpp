@@ -172,6 +172,39 @@ TEST_F(FitsWriterTest, BlanksInIntegerFilesUseTheRawCode) {
     }
 }
 
+TEST_F(FitsWriterTest, FloatBlankOfAHugeImageReadsBack) {
+  // Near 1e16 a float has no exact 14-digit card text in general; the blank
+  // pixels must still read back as blank and the valid ones unchanged.
+  for (double m = 1e10; m < 1e17; m *= 1.37) {
+    SCOPED_TRACE(m);
+    const float lo = float(m), hi = float(m * 1.05);
+    test::PutImage(1, 3, 1, 1, [&](int, int x, int) { return x == 0 ? lo : x == 1 ? BlankPixel : hi; });
+    const std::string file = dir_.file("huge.fit");
+    ASSERT_TRUE(SaveFits(1, -32, file, false, false));
+    ASSERT_TRUE(LoadFits(2, file, false));
+    EXPECT_EQ(Store.Image[2].At(1, 0, 0), lo);
+    EXPECT_FALSE(IsValidPixel(Store.Image[2].At(1, 1, 0)));
+    EXPECT_EQ(Store.Image[2].At(1, 2, 0), hi);
+  }
+}
+
+TEST_F(FitsWriterTest, HeaderEndsWithEndWhenAKeywordBeginsWithEnd) {
+  // A card such as ENDTIME ends the card list early; the file still gets END.
+  std::vector<std::string> cards = test::ImageCards(8, 2, 1);
+  cards.push_back("ENDTIME = '12:00:00'");
+  const std::string file = dir_.file("endtime.fit");
+  test::WriteAll(file, test::FitsFile(cards, {1, 2}));
+  ASSERT_TRUE(LoadFits(1, file, false));
+  ASSERT_TRUE(SaveFits(1, 16, file, false, false));
+  const std::vector<std::string> written = FileCards(test::ReadAll(file));
+  ASSERT_GE(written.size(), 2u);
+  EXPECT_EQ(written[written.size() - 2], PadCard("ENDTIME = '12:00:00'"));
+  EXPECT_EQ(written.back(), PadCard("END"));
+  EXPECT_EQ(test::ReadWithCfitsio(file).Error, "");
+  ASSERT_TRUE(LoadFits(2, file, false));
+  EXPECT_NEAR(Store.Image[2].At(1, 1, 0), 2.0f, 1e-4f);
+}
+
 TEST_F(FitsWriterTest, BlankValueIsLoweredAwayFromValidPixels) {
   // A minimum of -0.995 gives the blank value -1, within 0.01 of it: the reader
   // would take the minimum for blank. The writer lowers the blank value.
