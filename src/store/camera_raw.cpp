@@ -3,7 +3,10 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <mutex>
+#include <span>
 #include <vector>
 
 #include "common/engine_ui.h"
@@ -17,6 +20,7 @@
 #include "store/file_extension.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
+#include "store/plane_routines.h"
 #include "store/processor_features.h"
 #include "store/date_time.h"
 
@@ -112,17 +116,6 @@ void SamplePreview(const TRawBufferView& buf, TImageSlot& im, double step) {
   }
 }
 
-// Sizes planes 1..count (one thread per plane for large images: filling fresh
-// memory is slow) and frees the planes above.
-void AllocatePlanesInParallel(TImageSlot& im, int count) {
-  const size_t n = im.PixelCount();
-  for (int p = count + 1; p <= 3; ++p) TPlane().swap(im.Planes[size_t(p)]);
-  const bool large = Options.Multicore && n >= (size_t(1) << 20);
-  ForEachBand(count, large ? count : 1, [&](int64_t first, int64_t last) {
-    for (int64_t p = first; p < last; ++p) im.Planes[size_t(p + 1)].resize(n);
-  });
-}
-
 void AppendDateCards(int slot, int64_t timeStamp) {
   // The camera's clock was read as local time into the stamp, so local time gives it back.
   const TDateTime when = UnixToLocalDateTime(timeStamp);
@@ -147,6 +140,8 @@ bool TransferRawImage(int slot, int bits, bool interpolate, bool preview, bool u
     }
     im.RawBlackLevel = 0;
   }
+  std::array<TMinMaxScan, 4> scans{};  // every pixel's minimum and maximum, when measured
+  bool measured = false;
   try {
     const TRawBufferView buf = RawBuffer;
     if (!buf.Pixels || im.Width != buf.Width || im.Height != buf.Height) return false;
@@ -175,21 +170,31 @@ bool TransferRawImage(int slot, int bits, bool interpolate, bool preview, bool u
     im.Width = w;
     im.Height = h;
     Store.InUse[slot] = 1;
-    AllocatePlanesInParallel(im, im.PlaneCount);
+    // Every pixel is written next; fresh memory is first touched by the bands.
+    im.AllocatePlanesForOverwrite(im.PlaneCount);
     if (preview) {
       SamplePreview(buf, im, step);
     } else {
-      const auto transfer = Sse2Enabled ? TransferRowSse2 : TransferRowScalar;
+      const bool vector = Sse2Enabled;
+      const auto transfer = vector ? TransferRowSse2 : TransferRowScalar;
       const int threads = BandThreads(int64_t(w) * h, int64_t(1) << 19, Options.Multicore);
+      std::mutex merging;
       ForEachBand(h, threads, [&](int64_t first, int64_t last) {
+        std::array<TMinMaxScan, 4> band{};
         for (int32_t y = int32_t(first); y < int32_t(last); ++y) {
           const uint16_t* src = buf.Pixels + (size_t(y + y0) * size_t(buf.Width) + size_t(x0)) * 4;
           const size_t o = size_t(y) * size_t(w);
           transfer(src, w, im.PlaneCount, bias, im.Planes[1].data() + o,
                    im.PlaneCount == 3 ? im.Planes[2].data() + o : nullptr,
                    im.PlaneCount == 3 ? im.Planes[3].data() + o : nullptr);
+          // Minimum and maximum while the row is in the cache.
+          for (int p = 1; p <= im.PlaneCount; ++p)
+            ScanMinMax(std::span<float>(im.Planes[size_t(p)]).subspan(o, size_t(w)), w, 1, w, band[size_t(p)], vector);
         }
+        std::lock_guard<std::mutex> lock(merging);
+        for (int p = 1; p <= 3; ++p) scans[size_t(p)].Merge(band[size_t(p)]);
       });
+      measured = true;
     }
   } catch (...) {
     im.FreePlanes();
@@ -199,7 +204,12 @@ bool TransferRawImage(int slot, int bits, bool interpolate, bool preview, bool u
   (void)bits;
   im.NumberedName = 0;
   if (ValidSlot(slot)) {
-    ResetDisplayRange(slot, 0);
+    if (measured) {
+      SetMinMaxFromScans(slot, scans);
+      ResetDisplayRangeMeasured(slot, 0);
+    } else {
+      ResetDisplayRange(slot, 0);
+    }
     ComputeHistogram(slot, false, false);
     SetAutoDisplayRange(slot, false);
   } else {

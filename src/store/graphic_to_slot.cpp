@@ -14,6 +14,8 @@
 #include "store/file_bytes.h"
 #include "store/image_store.h"
 #include "store/load_messages.h"
+#include "store/plane_routines.h"
+#include "store/processor_features.h"
 
 namespace astrelon {
 
@@ -97,7 +99,7 @@ void TPictureSink::Stop() {
 }
 
 bool TPictureSink::ConvertPlaneRow(int p, const unsigned char* raw, std::vector<float>& row,
-                                   std::vector<uint16_t>& raw16) {
+                                   std::vector<uint16_t>& raw16, TMinMaxScan& scan) {
   const size_t w = size_t(format_.Width);
   const int ch = format_.Channels;
   const bool alpha = format_.AlphaBlanks && (ch == 2 || ch == 4);
@@ -113,7 +115,10 @@ bool TPictureSink::ConvertPlaneRow(int p, const unsigned char* raw, std::vector<
     if (p == 1 && ch >= 3 && grey_) grey = GreyRow(raw, w, ch, alpha);
   }
   TPlane& plane = Store.Image[slot_].Planes[p];
+  const size_t at = plane.size();
   plane.insert(plane.end(), row.begin(), row.begin() + std::ptrdiff_t(w));
+  // Minimum and maximum while the row is in the cache.
+  ScanMinMax(std::span<float>(plane).subspan(at, w), format_.Width, 1, format_.Width, scan, vector_);
   return grey;
 }
 
@@ -123,6 +128,8 @@ bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour
   keepColour_ = keepColour;
   grey_ = !keepColour;
   rows_ = 0;
+  scans_ = {};
+  vector_ = Sse2Enabled;
   TImageSlot& im = Store.Image[slot];
   if (format.Width < 1 || format.Height < 1) {
     Store.InUse[slot] = 0;
@@ -153,6 +160,7 @@ bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour
         std::vector<float> row(size_t(format_.Width));
         std::vector<uint16_t> raw16(format_.BitDepth == 16 ? rawRowBytes_ / 2 : 0);
         bool grey = true;
+        TMinMaxScan& scan = scans_[size_t(p)];  // this worker's alone until it is joined
         auto& queue = pipe.Queues[size_t(p - 1)];
         std::unique_lock<std::mutex> lock(pipe.Mutex);
         for (;;) {
@@ -162,7 +170,7 @@ bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour
           queue.pop_front();
           lock.unlock();
           for (size_t o = 0; o + rawRowBytes_ <= batch->Bytes.size(); o += rawRowBytes_)
-            if (!ConvertPlaneRow(p, batch->Bytes.data() + o, row, raw16)) grey = false;
+            if (!ConvertPlaneRow(p, batch->Bytes.data() + o, row, raw16, scan)) grey = false;
           lock.lock();
           if (--batch->Pending == 0) {
             batch->Bytes.clear();
@@ -183,7 +191,7 @@ void TPictureSink::PutRaw(const unsigned char* raw) {
   ++rows_;
   if (!pipe_) {
     for (int p = 1; p <= planes_; ++p)
-      if (!ConvertPlaneRow(p, raw, row_, raw16_)) grey_ = false;
+      if (!ConvertPlaneRow(p, raw, row_, raw16_, scans_[size_t(p)])) grey_ = false;
     return;
   }
   TPipe& pipe = *pipe_;
@@ -236,7 +244,9 @@ bool TPictureSink::Finish() {
   im.PlaneCount = colour ? 3 : 1;
   im.NumberedName = 0;
   MakeDefaultHeader(slot_);
-  ResetDisplayRange(slot_, sixteen ? 65535.0f : 255.0f);
+  // The planes were measured as they were filled: plane 1 alone for a grey picture.
+  SetMinMaxFromScans(slot_, scans_);
+  ResetDisplayRangeMeasured(slot_, sixteen ? 65535.0f : 255.0f);
   ComputeHistogram(slot_, false, false);
   return true;
 }

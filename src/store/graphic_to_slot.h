@@ -2,11 +2,14 @@
 // Copying a decoded picture (8 or 16 bits per sample, grey or RGB, with or
 // without alpha) into a slot's float planes. Decoders feed it row by row so that
 // a large picture is converted while its rows are still in the cache.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <memory>
 #include <span>
 #include <vector>
+
+#include "store/min_max_scan.h"
 
 namespace astrelon {
 
@@ -54,7 +57,9 @@ private:
   void PutRaw(const unsigned char* raw);
   // Appends plane p's part of one row (samples of BitDepth as raw bytes) and
   // returns whether its pixels are grey (plane 1 only; others true).
-  bool ConvertPlaneRow(int p, const unsigned char* raw, std::vector<float>& row, std::vector<uint16_t>& raw16);
+  // The row's minimum and maximum go into `scan`.
+  bool ConvertPlaneRow(int p, const unsigned char* raw, std::vector<float>& row, std::vector<uint16_t>& raw16,
+                       TMinMaxScan& scan);
 
   // Large pictures are converted on worker threads (one per plane) while the
   // decoder goes on: the rows are copied into batches that each worker turns into
@@ -71,6 +76,8 @@ private:
   int32_t rows_ = 0;
   std::vector<float> row_;        // one converted row of one plane
   std::vector<uint16_t> raw16_;   // a 16-bit row taken out of raw bytes
+  std::array<TMinMaxScan, 4> scans_{};  // per plane, of the rows written so far
+  bool vector_ = true;                  // the SIMD switch when the picture began
 };
 
 // Pictures of at least this many pixels are converted on worker threads (when the

@@ -4,8 +4,11 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <vector>
 
+#include "platform/parallel_bands.h"
+#include "shell/settings.h"
 #include "store/image_slot.h"
 #include "store/plane_routines.h"
 #include "store/simd_support.h"
@@ -45,11 +48,30 @@ void FillHistogramScalar(const float* base, int32_t w, int32_t h, int64_t stride
   }
 }
 
+// Threads worth starting for a pass over w x h pixels (1 for small rectangles or
+// without "Multicores").
+int PassThreads(int32_t w, int32_t h) {
+  return std::min<int>(BandThreads(int64_t(w) * int64_t(h), int64_t(1) << 19, Options.Multicore != 0), h);
+}
+
 template <typename Count>
 void LevelsFromHistogram(const float* base, int32_t w, int32_t h, int64_t stride, const TBinning& b, float mx,
                          double pctA, double pctB, TPercentileLevels& levels) {
   std::vector<Count> hist(HistogramBins, 0);
-  FillHistogramScalar(base, w, h, stride, b, hist.data());
+  // Bands of rows count into histograms of their own; whole counts add up to the
+  // same histogram in any order.
+  const int threads = PassThreads(w, h);
+  if (threads <= 1) {
+    FillHistogramScalar(base, w, h, stride, b, hist.data());
+  } else {
+    std::mutex merging;
+    ForEachBand(h, threads, [&](int64_t first, int64_t last) {
+      std::vector<Count> part(HistogramBins, 0);
+      FillHistogramScalar(base + first * stride, w, int32_t(last - first), stride, b, part.data());
+      std::lock_guard<std::mutex> lock(merging);
+      for (size_t i = 0; i < hist.size(); ++i) hist[i] += part[i];
+    });
+  }
   const int64_t count = int64_t(w) * int64_t(h) - int64_t(hist[BlankBin]);
   if (count <= 0) return;
   auto level = [&](double pct) {
@@ -299,13 +321,60 @@ void WindowPassB(const float* base, int32_t w, int32_t h, int64_t stride, TWindo
   }
 }
 
-void WindowPass(const float* base, int32_t w, int32_t h, int64_t stride, TWindow& a, TWindow& b, TGather& g,
-                TPassStats& st) {
+void WindowPassRows(const float* base, int32_t w, int32_t h, int64_t stride, TWindow& a, TWindow& b, TGather& g,
+                    TPassStats& st) {
   switch (a.Kind) {
     case TWindowKind::Lower: WindowPassB<TWindowKind::Lower>(base, w, h, stride, a, b, g, st); break;
     case TWindowKind::Middle: WindowPassB<TWindowKind::Middle>(base, w, h, stride, a, b, g, st); break;
     default: WindowPassB<TWindowKind::Upper>(base, w, h, stride, a, b, g, st); break;
   }
+}
+
+// The pass over bands of rows on threads. Every figure it yields is a count, a
+// minimum or maximum, or the set of gathered values (the selection does not
+// depend on their order), so the result is the same with any number of bands.
+void WindowPass(const float* base, int32_t w, int32_t h, int64_t stride, TWindow& a, TWindow& b, TGather& g,
+                TPassStats& st) {
+  const int threads = PassThreads(w, h);
+  if (threads <= 1) {
+    WindowPassRows(base, w, h, stride, a, b, g, st);
+    return;
+  }
+  struct TBand {
+    TWindow A, B;
+    TGather G;
+    TPassStats St;
+    explicit TBand(const TWindow& a, const TWindow& b, int64_t capacity) : A(a), B(b), G(capacity) {
+      A.Below = 0;
+      B.Below = 0;
+    }
+  };
+  std::vector<std::unique_ptr<TBand>> bands;
+  for (int k = 0; k < threads; ++k) bands.push_back(std::make_unique<TBand>(a, b, g.Capacity));
+  ForEachBand(h, threads, [&](int64_t first, int64_t last) {
+    // ForEachBand's band k starts at h * k / threads.
+    int k = 0;
+    while (k + 1 < threads && int64_t(h) * (k + 1) / threads <= first) ++k;
+    TBand& band = *bands[size_t(k)];
+    WindowPassRows(base + first * stride, w, int32_t(last - first), stride, band.A, band.B, band.G, band.St);
+  });
+  int64_t total = g.Size;
+  for (const auto& band : bands) {
+    a.Below += band->A.Below;
+    b.Below += band->B.Below;
+    st.Valid += band->St.Valid;
+    st.Min = std::min(st.Min, band->St.Min);
+    st.Max = std::max(st.Max, band->St.Max);
+    total += band->G.Size;
+  }
+  // Each band could keep up to the whole capacity, so nothing is lost unless the
+  // total overflows, which the caller sees in Size as before.
+  if (total <= g.Capacity)
+    for (const auto& band : bands) {
+      std::copy_n(band->G.Data.get(), size_t(band->G.Size), g.Data.get() + g.Size);
+      g.Size += band->G.Size;
+    }
+  g.Size = total;
 }
 
 // 512 stretches of 32 pixels spread over the rectangle, valid ones only.

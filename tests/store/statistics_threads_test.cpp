@@ -103,6 +103,29 @@ TEST_F(StatisticsThreads, MinMaxHistogramAndLevelsDoNotDependOnTheThreads) {
   }
 }
 
+// Few distinct values overflow the gathering of the vector path, which then
+// counts a histogram instead; with one thread or many the levels agree.
+TEST_F(StatisticsThreads, LevelsOfFewDistinctValues) {
+  for (TPath path : test::AvailablePaths()) {
+    PathGuard guard(path);
+    SCOPED_TRACE(test::PathName(path));
+    MakeImage(1);
+    TImageSlot& im = Store.Image[1];
+    for (size_t i = 0; i < im.PixelCount(); ++i) im.Planes[1][i] = float(i % 7 == 0 ? 3 : i % 3);
+    im.Planes[1][12345] = BlankPixel;
+    UpdateMinMax(1);
+    TPercentileLevels one, many;
+    Options.Multicore = 0;
+    GetPercentileLevels(1, 1, 0, W - 1, 0, H - 1, 10.0, 90.0, one);
+    Options.Multicore = 1;
+    GetPercentileLevels(1, 1, 0, W - 1, 0, H - 1, 10.0, 90.0, many);
+    EXPECT_EQ(one.LevelA, many.LevelA);
+    EXPECT_EQ(one.LevelB, many.LevelB);
+    EXPECT_NEAR(one.LevelA, 0.0, 1e-3);
+    EXPECT_NEAR(one.LevelB, 3.0, 1e-3);
+  }
+}
+
 TEST_F(StatisticsThreads, PlanesWithoutValidPixelsGiveZeroAndOne) {
   MakeImage(1);
   TImageSlot& im = Store.Image[1];
