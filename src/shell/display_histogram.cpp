@@ -3,6 +3,7 @@
 #include "shell/display_histogram.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <mutex>
@@ -179,7 +180,20 @@ void CountHistogram(std::span<const float> values, const THistogramAxis& a,
   for (size_t e = 1; e <= size_t(HistogramBins); ++e) entries[e] += part[0][e] + part[1][e] + part[2][e] + part[3][e];
 }
 
-void ComputeHistogram(int slot, bool resetRange, bool updateMinMax) {
+namespace {
+
+bool SameAxis(const THistogramAxis& a, const THistogramAxis& b) {
+  return a.SqrtScale == b.SqrtScale && std::bit_cast<uint32_t>(a.Low) == std::bit_cast<uint32_t>(b.Low) &&
+         std::bit_cast<uint32_t>(a.Threshold) == std::bit_cast<uint32_t>(b.Threshold) &&
+         std::bit_cast<uint32_t>(a.Sqrt0) == std::bit_cast<uint32_t>(b.Sqrt0) &&
+         std::bit_cast<uint32_t>(a.Factor) == std::bit_cast<uint32_t>(b.Factor);
+}
+
+// The display histograms of a slot on the axis of its display record; `counted`
+// (counts made on `countedAxis` while the planes were written) stands in for
+// counting the planes when the axes agree.
+void BuildHistogram(int slot, bool resetRange, bool updateMinMax, const THistogramAxis* countedAxis,
+                    const THistogramCounts* counted) {
   if (slot < 0 || slot > MaxImageSlots || !Store.InUse[slot]) return;
   if (updateMinMax) UpdateMinMax(slot);
   ClampDisplayRange(slot, true);
@@ -203,27 +217,54 @@ void ComputeHistogram(int slot, bool resetRange, bool updateMinMax) {
   for (int p = 0; p < 3; ++p) d.Histogram[size_t(p)].fill(0);
   const size_t count = im.PixelCount();
   const int planes = std::min(im.PlaneCount, 3);
-  // Large images are counted in bands of pixels on threads; whole counts add up
-  // to the same histogram in any order.
-  const int threads = BandThreads(int64_t(count), int64_t(1) << 19, Options.Multicore != 0);
-  std::mutex merging;
-  ForEachBand(int64_t(count), threads, [&](int64_t first, int64_t last) {
-    std::array<std::array<uint32_t, HistogramEntries>, 3> part{};
-    for (int p = 1; p <= planes; ++p) {
-      if (im.Planes[size_t(p)].size() < count) continue;
-      CountHistogram(std::span<const float>(im.Planes[size_t(p)]).subspan(size_t(first), size_t(last - first)), axis,
-                     part[size_t(p - 1)], Sse2Enabled);
-    }
-    std::lock_guard<std::mutex> lock(merging);
+  if (counted && countedAxis && SameAxis(axis, *countedAxis)) {
     for (int p = 1; p <= planes; ++p)
-      for (size_t b = 1; b <= size_t(HistogramBins); ++b) d.Histogram[size_t(p - 1)][b] += part[size_t(p - 1)][b];
-  });
+      if (im.Planes[size_t(p)].size() >= count)
+        for (size_t b = 1; b <= size_t(HistogramBins); ++b) d.Histogram[size_t(p - 1)][b] = (*counted)[size_t(p - 1)][b];
+  } else {
+    // Large images are counted in bands of pixels on threads; whole counts add up
+    // to the same histogram in any order.
+    const int threads = BandThreads(int64_t(count), int64_t(1) << 19, Options.Multicore != 0);
+    std::mutex merging;
+    ForEachBand(int64_t(count), threads, [&](int64_t first, int64_t last) {
+      THistogramCounts part{};
+      for (int p = 1; p <= planes; ++p) {
+        if (im.Planes[size_t(p)].size() < count) continue;
+        CountHistogram(std::span<const float>(im.Planes[size_t(p)]).subspan(size_t(first), size_t(last - first)),
+                       axis, part[size_t(p - 1)], Sse2Enabled);
+      }
+      std::lock_guard<std::mutex> lock(merging);
+      for (int p = 1; p <= planes; ++p)
+        for (size_t b = 1; b <= size_t(HistogramBins); ++b) d.Histogram[size_t(p - 1)][b] += part[size_t(p - 1)][b];
+    });
+  }
   for (int p = 1; p <= planes; ++p) {
     if (im.Planes[size_t(p)].size() < count) continue;
     const auto& h = d.Histogram[size_t(p - 1)];
     for (int b = 1; b <= HistogramBins; ++b) peak = std::max(peak, h[size_t(b)]);
   }
   d.HistogramPeak = int32_t(std::min<uint32_t>(peak, uint32_t(std::numeric_limits<int32_t>::max())));
+}
+
+}  // namespace
+
+void ComputeHistogram(int slot, bool resetRange, bool updateMinMax) {
+  BuildHistogram(slot, resetRange, updateMinMax, nullptr, nullptr);
+}
+
+THistogramAxis LoadHistogramAxis(float white) {
+  TDisplayRecord d;
+  d.SqrtHistogram = 0;
+  d.SpanBlackWhite = 0;
+  d.RangeLow = 0;
+  d.RangeHigh = white;
+  d.Black = 0;
+  d.White = white;
+  return HistogramAxisOf(d);
+}
+
+void ComputeHistogramCounted(int slot, const THistogramAxis& axis, const THistogramCounts& counts) {
+  BuildHistogram(slot, false, false, &axis, &counts);
 }
 
 }  // namespace astrelon

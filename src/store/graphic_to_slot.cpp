@@ -117,8 +117,10 @@ bool TPictureSink::ConvertPlaneRow(int p, const unsigned char* raw, std::vector<
   TPlane& plane = Store.Image[slot_].Planes[p];
   const size_t at = plane.size();
   plane.insert(plane.end(), row.begin(), row.begin() + std::ptrdiff_t(w));
-  // Minimum and maximum while the row is in the cache.
-  ScanMinMax(std::span<float>(plane).subspan(at, w), format_.Width, 1, format_.Width, scan, vector_);
+  // Minimum, maximum and histogram while the row is in the cache.
+  const std::span<float> written = std::span<float>(plane).subspan(at, w);
+  ScanMinMax(written, format_.Width, 1, format_.Width, scan, vector_);
+  CountHistogram(written, axis_, counts_[size_t(p - 1)], vector_);
   return grey;
 }
 
@@ -129,6 +131,8 @@ bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour
   grey_ = !keepColour;
   rows_ = 0;
   scans_ = {};
+  counts_ = {};
+  axis_ = LoadHistogramAxis(format.BitDepth == 16 ? 65535.0f : 255.0f);
   vector_ = Sse2Enabled;
   TImageSlot& im = Store.Image[slot];
   if (format.Width < 1 || format.Height < 1) {
@@ -247,7 +251,7 @@ bool TPictureSink::Finish() {
   // The planes were measured as they were filled: plane 1 alone for a grey picture.
   SetMinMaxFromScans(slot_, scans_);
   ResetDisplayRangeMeasured(slot_, sixteen ? 65535.0f : 255.0f);
-  ComputeHistogram(slot_, false, false);
+  ComputeHistogramCounted(slot_, axis_, counts_);
   return true;
 }
 

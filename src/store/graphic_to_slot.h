@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "shell/display_histogram.h"
 #include "store/min_max_scan.h"
 
 namespace astrelon {
@@ -57,7 +58,7 @@ private:
   void PutRaw(const unsigned char* raw);
   // Appends plane p's part of one row (samples of BitDepth as raw bytes) and
   // returns whether its pixels are grey (plane 1 only; others true).
-  // The row's minimum and maximum go into `scan`.
+  // The row's minimum and maximum go into `scan`, its histogram into counts_.
   bool ConvertPlaneRow(int p, const unsigned char* raw, std::vector<float>& row, std::vector<uint16_t>& raw16,
                        TMinMaxScan& scan);
 
@@ -77,6 +78,8 @@ private:
   std::vector<float> row_;        // one converted row of one plane
   std::vector<uint16_t> raw16_;   // a 16-bit row taken out of raw bytes
   std::array<TMinMaxScan, 4> scans_{};  // per plane, of the rows written so far
+  THistogramCounts counts_{};           // per plane, on axis_, of the rows written so far
+  THistogramAxis axis_;                 // the display histogram's axis expected after loading
   bool vector_ = true;                  // the SIMD switch when the picture began
 };
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -44,14 +45,30 @@ void CheckSizes(const TTiffTags& t, const std::string& fileName) {
   if (rawBytes > limit) throw TTiffError("Failed to read '" + fileName + "'");
 }
 
-using TPlaneScans = std::array<TMinMaxScan, 4>;
+// What the reader measures of the planes while it writes them: each plane's
+// minimum and maximum and, when the display range after loading is known in
+// advance (up to 16 bits), its display histogram on that axis.
+struct TPlaneFigures {
+  std::array<TMinMaxScan, 4> Scans{};
+  THistogramCounts Counts{};
+  std::optional<THistogramAxis> Axis;
+  // Scans and counts of another band; the result does not depend on the order.
+  void Merge(const TPlaneFigures& o) {
+    for (size_t p = 1; p <= 3; ++p) Scans[p].Merge(o.Scans[p]);
+    for (size_t p = 0; p < 3; ++p)
+      for (size_t b = 1; b <= size_t(HistogramBins); ++b) Counts[p][b] += o.Counts[p][b];
+  }
+};
 
-// Measures the minimum and maximum of rows just written (still in the cache).
-void ScanRows(TImageSlot& im, int32_t y0, int32_t rows, TPlaneScans& scans) {
+// Measures rows just written (still in the cache).
+void ScanRows(TImageSlot& im, int32_t y0, int32_t rows, TPlaneFigures& f) {
   const size_t w = size_t(im.Width);
-  for (int p = 1; p <= im.PlaneCount; ++p)
-    ScanMinMax(std::span<float>(im.Planes[size_t(p)]).subspan(size_t(y0) * w, size_t(rows) * w), im.Width, rows,
-               im.Width, scans[size_t(p)], Sse2Enabled);
+  for (int p = 1; p <= im.PlaneCount; ++p) {
+    const std::span<float> written =
+        std::span<float>(im.Planes[size_t(p)]).subspan(size_t(y0) * w, size_t(rows) * w);
+    ScanMinMax(written, im.Width, rows, im.Width, f.Scans[size_t(p)], Sse2Enabled);
+    if (f.Axis) CountHistogram(written, *f.Axis, f.Counts[size_t(p - 1)], Sse2Enabled);
+  }
 }
 
 // Converts rows of file samples into the planes: pixel x takes its samples at
@@ -95,7 +112,7 @@ void ConvertStrip(const uint8_t* buf, int32_t rows, int32_t y0, const TTiffTags&
 }
 
 // 1..8 bits: libtiff's RGBA decoding, top row first.
-void ReadRgbaImage(TIFF* tif, const std::string& fileName, TImageSlot& im, TPlaneScans& scans) {
+void ReadRgbaImage(TIFF* tif, const std::string& fileName, TImageSlot& im, TPlaneFigures& figures) {
   const size_t n = im.PixelCount();
   std::vector<uint32_t> raster(n);
   // Stop at the first damaged strip instead of leaving it undecoded.
@@ -115,14 +132,14 @@ void ReadRgbaImage(TIFF* tif, const std::string& fileName, TImageSlot& im, TPlan
     } else {
       for (size_t i = o; i < o + w; ++i) im.Planes[1][i] = float(TIFFGetR(raster[i]));
     }
-    ScanRows(im, y, 1, scans);
+    ScanRows(im, y, 1, figures);
   }
 }
 
 // Reads and converts strips [first, last) with its own libtiff handle; false on a
 // failed or short read.
 bool ReadStripRange(TIFF* tif, const TTiffTags& t, uint32_t first, uint32_t last, int32_t rowsPerRead,
-                    TImageSlot& im, TPlaneScans& scans) {
+                    TImageSlot& im, TPlaneFigures& figures) {
   const uint64_t rowBytes = TiffRowBytes(t);
   std::vector<uint8_t> buf(size_t(rowBytes) * size_t(rowsPerRead) + 16);
   for (uint32_t s = first; s < last; ++s) {
@@ -131,14 +148,15 @@ bool ReadStripRange(TIFF* tif, const TTiffTags& t, uint32_t first, uint32_t last
     const tmsize_t want = tmsize_t(rowBytes * uint64_t(rows));
     if (TIFFReadEncodedStrip(tif, s, buf.data(), want) != want) return false;
     ConvertStrip(buf.data(), rows, y, t, im);
-    ScanRows(im, y, rows, scans);
+    ScanRows(im, y, rows, figures);
   }
   return true;
 }
 
 // 16, 32 and 64 bits: strip by strip, top row first. The planes' first touch
 // (fresh memory) happens on the threads too.
-void ReadStrips(TIFF* tif, const TTiffTags& t, const std::string& fileName, TImageSlot& im, TPlaneScans& scans) {
+void ReadStrips(TIFF* tif, const TTiffTags& t, const std::string& fileName, TImageSlot& im,
+                TPlaneFigures& figures) {
   const uint64_t rowBytes = TiffRowBytes(t);
   if (rowBytes == 0 || uint64_t(TIFFScanlineSize64(tif)) != rowBytes)
     throw TTiffError("Failed to read '" + fileName + "'");
@@ -151,7 +169,8 @@ void ReadStrips(TIFF* tif, const TTiffTags& t, const std::string& fileName, TIma
   std::atomic<bool> failed{false};
   std::mutex merging;
   ForEachBand(strips, threads, [&](int64_t first, int64_t last) {
-    TPlaneScans band{};
+    TPlaneFigures band;
+    band.Axis = figures.Axis;
     if (threads == 1) {
       if (!ReadStripRange(tif, t, uint32_t(first), uint32_t(last), rowsPerRead, im, band)) failed = true;
     } else {
@@ -160,12 +179,19 @@ void ReadStrips(TIFF* tif, const TTiffTags& t, const std::string& fileName, TIma
           !ReadStripRange(own.get(), t, uint32_t(first), uint32_t(last), rowsPerRead, im, band))
         failed = true;
     }
-    // Minimum and maximum do not depend on the order the bands are merged in.
     std::lock_guard<std::mutex> lock(merging);
-    for (int p = 1; p <= 3; ++p) scans[size_t(p)].Merge(band[size_t(p)]);
+    figures.Merge(band);
   });
   const bool ok = !failed;
   if (!ok) throw TTiffError("Failed to read '" + fileName + "'");
+}
+
+// ComputeHistogram(slot, false, false), with the counts made while reading when there are any.
+void CountedHistogram(int slot, const TPlaneFigures& f) {
+  if (f.Axis)
+    ComputeHistogramCounted(slot, *f.Axis, f.Counts);
+  else
+    ComputeHistogram(slot, false, false);
 }
 
 void AppendTextCards(int slot, const TTiffTags& t) {
@@ -188,7 +214,7 @@ bool LoadTiffImage(int slot, const std::string& fileName) {
   if (slot < 0 || slot >= SlotArraySize) return false;
   TTiffTags tags;
   TImageSlot im;
-  TPlaneScans scans{};  // every pixel's minimum and maximum, measured while converting
+  TPlaneFigures figures;  // measured while converting
   try {
     TTiffFile file;
     if (!file.OpenRead(fileName)) throw TTiffError("Unable to open file '" + fileName + "'");
@@ -206,10 +232,12 @@ bool LoadTiffImage(int slot, const std::string& fileName) {
     im.ColorModel = CmRgb;
     // Every pixel is written next.
     im.AllocatePlanesForOverwrite(im.PlaneCount);
+    // Up to 16 bits the display range after loading is 0..255 or 0..65535.
+    if (tags.BitsPerSample <= 16) figures.Axis = LoadHistogramAxis(tags.BitsPerSample <= 8 ? 255.0f : 65535.0f);
     if (tags.BitsPerSample <= 8)
-      ReadRgbaImage(file.get(), fileName, im, scans);
+      ReadRgbaImage(file.get(), fileName, im, figures);
     else
-      ReadStrips(file.get(), tags, fileName, im, scans);
+      ReadStrips(file.get(), tags, fileName, im, figures);
     file.Close();
   } catch (const std::bad_alloc&) {
     EngineUi().ShowMessage("Not enough memory for '" + fileName + "'");
@@ -223,7 +251,7 @@ bool LoadTiffImage(int slot, const std::string& fileName) {
   Store.Image[slot] = std::move(im);
   Store.InUse[slot] = 1;
   Store.FileName[slot] = fileName;
-  SetMinMaxFromScans(slot, scans);
+  SetMinMaxFromScans(slot, figures.Scans);
   if (tags.BitsPerSample <= 8) {
     ResetDisplayRangeMeasured(slot, 255);
   } else if (tags.BitsPerSample == 16) {
@@ -234,7 +262,7 @@ bool LoadTiffImage(int slot, const std::string& fileName) {
   bool histogramDone = false;
   if (tags.BitsPerSample > 8 && Options.GammaAdjust) {
     // The estimate reads the histogram, so it must describe this image.
-    ComputeHistogram(slot, false, false);
+    CountedHistogram(slot, figures);
     histogramDone = true;
     TDisplayRecord& d = Store.Display[slot];
     d.Gamma = EstimateAutoGamma(slot, d.RangeLow, d.RangeHigh);
@@ -246,7 +274,7 @@ bool LoadTiffImage(int slot, const std::string& fileName) {
   else if (tags.BitsPerSample == 32)
     Store.Header[slot][1] = PadCard("BITPIX  =                   32");
   AppendTextCards(slot, tags);
-  if (!histogramDone) ComputeHistogram(slot, false, false);  // else still current: the display range is unchanged
+  if (!histogramDone) CountedHistogram(slot, figures);  // else still current: the display range is unchanged
   return true;
 }
 

@@ -48,5 +48,26 @@ TEST_F(LoaderTest, PictureLoadsMeasureWhatThePassesMeasure) {
   PictureWorkerThreshold = saved;
 }
 
+// A picture whose pixels all sit at the top of the range moves white above it:
+// the histogram is that of the final axis.
+TEST_F(LoaderTest, PictureAtTheTopOfItsRangeIsCountedOnItsOwnAxis) {
+  for (int bits : {8, 16}) {
+    SCOPED_TRACE(bits);
+    TPicture picture;
+    picture.Format.Width = 5;
+    picture.Format.Height = 4;
+    picture.Format.Channels = 1;
+    picture.Format.BitDepth = bits;
+    picture.Samples8.assign(20, 255);
+    picture.Samples16.assign(20, 65535);
+    ASSERT_TRUE(GraphicToSlot(picture, 1, false));
+    const auto loaded = Store.Display[1].Histogram;
+    EXPECT_GT(Store.Display[1].White, bits == 8 ? 255.0f : 65535.0f);
+    ComputeHistogram(1, false, false);
+    EXPECT_EQ(Store.Display[1].Histogram, loaded);
+    EXPECT_EQ(Store.Display[1].Histogram[0][501], 20u);
+  }
+}
+
 }  // namespace
 }  // namespace astrelon::test
