@@ -22,6 +22,15 @@ bool StartsWith(std::string_view card, std::string_view key) {
   return !key.empty() && card.size() >= key.size() && card.compare(0, key.size(), key) == 0;
 }
 
+// The END card: the keyword END with blank columns 4..8. A card such as
+// "ENDTIME = ..." is an ordinary keyword and does not end the header.
+bool IsEndCard(std::string_view card) {
+  if (card.size() < 3 || card.compare(0, 3, "END") != 0) return false;
+  for (size_t i = 3; i < 8 && i < card.size(); ++i)
+    if (card[i] != ' ') return false;
+  return true;
+}
+
 // Columns 1..10 of a card (padded when the card is shorter).
 std::string FirstTen(std::string_view card) {
   std::string s(card.substr(0, 10));
@@ -54,7 +63,7 @@ void NotifyChanged(int slot) {
 
 int THeaderCardList::FindEnd() const {
   for (size_t i = 1; i < Cards.size(); ++i)
-    if (Cards[i].size() >= 3 && Cards[i].compare(0, 3, "END") == 0) return int(i);
+    if (IsEndCard(Cards[i])) return int(i);
   return int(Cards.size());
 }
 
@@ -102,7 +111,7 @@ int FindHeaderKeyword(int slot, std::string_view key) {
   const int last = int(h.size()) - 2;
   for (int i = 1; i <= last; ++i) {
     const std::string& c = h[size_t(i)];
-    if (c.size() >= 3 && c.compare(0, 3, "END") == 0) break;
+    if (IsEndCard(c)) break;
     if (StartsWith(c, key)) return i;
   }
   return -1;

@@ -118,6 +118,14 @@ TEST_F(HeaderCardsTest, ManyInsertionsGrowTheArray) {
   EXPECT_GE(Store.Header[1].size(), 107u);
 }
 
+TEST_F(HeaderCardsTest, OnlyTheKeywordEndEndsTheHeader) {
+  SetHeaderKeyword(1, "ENDTIME", "03:04:05", 0, false, false, false);
+  SetHeaderKeyword(1, "OBJECT", "M42", 0, false, false, false);
+  EXPECT_EQ(FindHeaderEnd(1), 7);
+  EXPECT_EQ(FindHeaderKeyword(1, "OBJECT"), 6);
+  EXPECT_EQ(GetHeaderValue(1, "ENDTIME", false), "03:04:05");
+}
+
 TEST_F(HeaderCardsTest, ListWithoutEndGetsOne) {
   Store.Header[2] = THeaderCardList{};
   AddHistoryCard(2, "text", 1);
