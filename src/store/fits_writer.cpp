@@ -309,8 +309,7 @@ TWriteResult WriteFile(int slot, const TFitsScalePlan& plan, const std::string& 
       if (ch < 32 || ch > 126) ch = '?';
     header += c;
   }
-  // The list ends at the first card that begins with "END"; when that is another
-  // keyword (ENDTIME), the file still needs its END card.
+  // The file always ends its header with a real END card, also when the list has none.
   if (cards.empty() || cards.back().compare(0, 8, "END     ") != 0)
     header += PadCard("END");
   else
