@@ -23,24 +23,42 @@ size_t PictureWorkerThreshold = 4000000;
 
 namespace {
 
-// Sizes a plane for n values without writing them: the rows are appended.
-void PreparePlane(TPlane& plane, size_t n) {
-  plane.clear();
-  if (plane.capacity() != n) TPlane().swap(plane);
-  plane.reserve(n);
-}
-
 template <typename T>
 constexpr T AlphaHalf = sizeof(T) == 1 ? T(128) : T(32768);
 
-// Channel c of a row as floats; with alpha (the last channel) below half: blank.
+// One row of samples into the planes' rows: RGB(A) into out[1..3], a grey source
+// into out[1] (and copies in out[2], out[3] when they are given); a pixel whose
+// alpha (the last channel) is below half is blank.
 template <typename T>
-void ChannelToFloat(const T* s, size_t w, int ch, int c, bool alpha, float* out) {
-  if (!alpha) {
-    for (size_t x = 0; x < w; ++x, s += ch) out[x] = float(s[c]);
-  } else {
-    for (size_t x = 0; x < w; ++x, s += ch) out[x] = s[ch - 1] < AlphaHalf<T> ? BlankPixel : float(s[c]);
+void RowToFloat(const T* s, size_t w, int ch, bool alpha, float* const out[4]) {
+  if (ch >= 3) {
+    float* r = out[1];
+    float* g = out[2];
+    float* b = out[3];
+    if (!alpha) {
+      for (size_t x = 0; x < w; ++x, s += ch) {
+        r[x] = float(s[0]);
+        g[x] = float(s[1]);
+        b[x] = float(s[2]);
+      }
+    } else {
+      for (size_t x = 0; x < w; ++x, s += ch) {
+        const bool blank = s[ch - 1] < AlphaHalf<T>;
+        r[x] = blank ? BlankPixel : float(s[0]);
+        g[x] = blank ? BlankPixel : float(s[1]);
+        b[x] = blank ? BlankPixel : float(s[2]);
+      }
+    }
+    return;
   }
+  float* v = out[1];
+  if (!alpha) {
+    for (size_t x = 0; x < w; ++x, s += ch) v[x] = float(s[0]);
+  } else {
+    for (size_t x = 0; x < w; ++x, s += ch) v[x] = s[ch - 1] < AlphaHalf<T> ? BlankPixel : float(s[0]);
+  }
+  for (int p = 2; p <= 3; ++p)
+    if (out[p]) std::copy_n(v, w, out[p]);
 }
 
 // True when every pixel of an RGB(A) row that is not blank has red = green = blue.
@@ -58,23 +76,32 @@ bool GreyRow(const T* s, size_t w, int ch, bool alpha) {
 
 }  // namespace
 
+void TPictureSink::TFigures::Merge(const TFigures& o) {
+  for (size_t p = 1; p <= 3; ++p) Scans[p].Merge(o.Scans[p]);
+  for (size_t p = 0; p < 3; ++p)
+    for (size_t b = 1; b <= size_t(HistogramBins); ++b) Counts[p][b] += o.Counts[p][b];
+  Grey = Grey && o.Grey;
+}
+
+// Batches of whole rows go to a pool of workers; each worker converts a batch
+// into the planes at the batch's own rows, so the planes are the same whichever
+// worker takes a batch, and its figures merge in any order.
 struct TPictureSink::TPipe {
   static constexpr size_t RowsPerBatch = 32;
-  static constexpr size_t MaxBatches = 6;
   struct TBatch {
     std::vector<unsigned char> Bytes;
-    int Pending = 0;  // workers still to convert it
+    int32_t FirstRow = 0;
   };
   std::vector<std::thread> Workers;
   std::mutex Mutex;
   std::condition_variable Changed;
-  std::vector<std::deque<TBatch*>> Queues;  // one per plane, batches in row order
-  std::deque<TBatch> Batches;               // owns every batch
+  std::deque<TBatch*> Ready;  // filled batches waiting for a worker
+  std::deque<TBatch> Batches;  // owns every batch
   std::vector<TBatch*> Spare;
-  TBatch* Current = nullptr;                // the batch being filled
-  size_t InFlight = 0;                      // batches handed out and not yet converted by all
+  TBatch* Current = nullptr;  // the batch being filled
+  size_t InFlight = 0;        // batches handed out and not yet converted
+  size_t MaxBatches = 6;
   bool Closing = false;
-  bool Grey = true;                         // written by the worker of plane 1
 };
 
 TPictureSink::TPictureSink() = default;
@@ -85,43 +112,38 @@ void TPictureSink::Stop() {
   TPipe& pipe = *pipe_;
   {
     std::lock_guard<std::mutex> lock(pipe.Mutex);
-    if (pipe.Current && !pipe.Current->Bytes.empty()) {
-      pipe.Current->Pending = planes_;
-      for (auto& q : pipe.Queues) q.push_back(pipe.Current);
-    }
+    if (pipe.Current && !pipe.Current->Bytes.empty()) pipe.Ready.push_back(pipe.Current);
     pipe.Current = nullptr;
     pipe.Closing = true;
   }
   pipe.Changed.notify_all();
   for (std::thread& t : pipe.Workers) t.join();
-  if (!pipe.Grey) grey_ = false;
   pipe_.reset();
 }
 
-bool TPictureSink::ConvertPlaneRow(int p, const unsigned char* raw, std::vector<float>& row,
-                                   std::vector<uint16_t>& raw16, TMinMaxScan& scan) {
+void TPictureSink::ConvertRow(const unsigned char* raw, int32_t y, std::vector<uint16_t>& raw16, TFigures& f) {
   const size_t w = size_t(format_.Width);
   const int ch = format_.Channels;
   const bool alpha = format_.AlphaBlanks && (ch == 2 || ch == 4);
-  // A grey source fills every plane from its one channel.
-  const int c = ch >= 3 ? p - 1 : 0;
-  bool grey = true;
+  TImageSlot& im = Store.Image[slot_];
+  float* out[4] = {};
+  for (int p = 1; p <= planes_; ++p) out[p] = im.Planes[size_t(p)].data() + size_t(y) * w;
+  // The grey test stops at the first coloured row this caller sees.
+  const bool testGrey = ch >= 3 && !keepColour_ && f.Grey;
   if (format_.BitDepth == 16) {
     std::memcpy(raw16.data(), raw, rawRowBytes_);
-    ChannelToFloat(raw16.data(), w, ch, c, alpha, row.data());
-    if (p == 1 && ch >= 3 && grey_) grey = GreyRow(raw16.data(), w, ch, alpha);
+    RowToFloat(raw16.data(), w, ch, alpha, out);
+    if (testGrey) f.Grey = GreyRow(raw16.data(), w, ch, alpha);
   } else {
-    ChannelToFloat(raw, w, ch, c, alpha, row.data());
-    if (p == 1 && ch >= 3 && grey_) grey = GreyRow(raw, w, ch, alpha);
+    RowToFloat(raw, w, ch, alpha, out);
+    if (testGrey) f.Grey = GreyRow(raw, w, ch, alpha);
   }
-  TPlane& plane = Store.Image[slot_].Planes[p];
-  const size_t at = plane.size();
-  plane.insert(plane.end(), row.begin(), row.begin() + std::ptrdiff_t(w));
   // Minimum, maximum and histogram while the row is in the cache.
-  const std::span<float> written = std::span<float>(plane).subspan(at, w);
-  ScanMinMax(written, format_.Width, 1, format_.Width, scan, vector_);
-  CountHistogram(written, axis_, counts_[size_t(p - 1)], vector_);
-  return grey;
+  for (int p = 1; p <= planes_; ++p) {
+    const std::span<float> row(out[p], w);
+    ScanMinMax(row, format_.Width, 1, format_.Width, f.Scans[size_t(p)], vector_);
+    CountHistogram(row, axis_, f.Counts[size_t(p - 1)], vector_);
+  }
 }
 
 bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour) {
@@ -130,8 +152,7 @@ bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour
   keepColour_ = keepColour;
   grey_ = !keepColour;
   rows_ = 0;
-  scans_ = {};
-  counts_ = {};
+  figures_ = {};
   axis_ = LoadHistogramAxis(format.BitDepth == 16 ? 65535.0f : 255.0f);
   vector_ = Sse2Enabled;
   TImageSlot& im = Store.Image[slot];
@@ -148,42 +169,42 @@ bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour
   planes_ = (format.Channels >= 3 || keepColour) ? 3 : 1;
   const size_t n = im.PixelCount();
   for (int p = 1; p <= 3; ++p) {
-    if (p <= planes_) PreparePlane(im.Planes[p], n);
-    else TPlane().swap(im.Planes[p]);
+    TPlane& plane = im.Planes[size_t(p)];
+    // Old planes go first; the new ones are not cleared, every row is written.
+    if (p > planes_ || plane.capacity() != n) TPlane().swap(plane);
+    if (p <= planes_) plane.resize(n);
   }
   im.PlaneCount = planes_;
   rawRowBytes_ = size_t(format.Width) * size_t(format.Channels) * (format.BitDepth == 16 ? 2 : 1);
-  row_.resize(size_t(format.Width));
   if (format.BitDepth == 16) raw16_.resize(rawRowBytes_ / 2);
-  if (n >= PictureWorkerThreshold && std::thread::hardware_concurrency() > 1) {
+  const unsigned cores = std::thread::hardware_concurrency();
+  if (n >= PictureWorkerThreshold && cores > 1) {
     pipe_ = std::make_unique<TPipe>();
     TPipe& pipe = *pipe_;
-    pipe.Queues.resize(size_t(planes_));
-    for (int p = 1; p <= planes_; ++p) {
-      pipe.Workers.emplace_back([this, &pipe, p] {
-        std::vector<float> row(size_t(format_.Width));
+    // The decoder keeps one core; up to four convert.
+    const int workers = int(std::clamp<unsigned>(cores - 1, 1, 4));
+    pipe.MaxBatches = size_t(2 * workers + 2);
+    for (int k = 0; k < workers; ++k) {
+      pipe.Workers.emplace_back([this, &pipe] {
         std::vector<uint16_t> raw16(format_.BitDepth == 16 ? rawRowBytes_ / 2 : 0);
-        bool grey = true;
-        TMinMaxScan& scan = scans_[size_t(p)];  // this worker's alone until it is joined
-        auto& queue = pipe.Queues[size_t(p - 1)];
+        TFigures mine;
         std::unique_lock<std::mutex> lock(pipe.Mutex);
         for (;;) {
-          pipe.Changed.wait(lock, [&] { return !queue.empty() || pipe.Closing; });
-          if (queue.empty()) break;
-          TPipe::TBatch* batch = queue.front();
-          queue.pop_front();
+          pipe.Changed.wait(lock, [&] { return !pipe.Ready.empty() || pipe.Closing; });
+          if (pipe.Ready.empty()) break;
+          TPipe::TBatch* batch = pipe.Ready.front();
+          pipe.Ready.pop_front();
           lock.unlock();
-          for (size_t o = 0; o + rawRowBytes_ <= batch->Bytes.size(); o += rawRowBytes_)
-            if (!ConvertPlaneRow(p, batch->Bytes.data() + o, row, raw16, scan)) grey = false;
+          int32_t y = batch->FirstRow;
+          for (size_t o = 0; o + rawRowBytes_ <= batch->Bytes.size(); o += rawRowBytes_, ++y)
+            ConvertRow(batch->Bytes.data() + o, y, raw16, mine);
           lock.lock();
-          if (--batch->Pending == 0) {
-            batch->Bytes.clear();
-            pipe.Spare.push_back(batch);
-            --pipe.InFlight;
-            pipe.Changed.notify_all();
-          }
+          batch->Bytes.clear();
+          pipe.Spare.push_back(batch);
+          --pipe.InFlight;
+          pipe.Changed.notify_all();
         }
-        if (p == 1) pipe.Grey = grey;
+        figures_.Merge(mine);
       });
     }
   }
@@ -192,16 +213,15 @@ bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour
 
 void TPictureSink::PutRaw(const unsigned char* raw) {
   if (rows_ >= format_.Height) return;
-  ++rows_;
+  const int32_t y = rows_++;
   if (!pipe_) {
-    for (int p = 1; p <= planes_; ++p)
-      if (!ConvertPlaneRow(p, raw, row_, raw16_, scans_[size_t(p)])) grey_ = false;
+    ConvertRow(raw, y, raw16_, figures_);
     return;
   }
   TPipe& pipe = *pipe_;
   if (!pipe.Current) {
     std::unique_lock<std::mutex> lock(pipe.Mutex);
-    pipe.Changed.wait(lock, [&] { return pipe.InFlight < TPipe::MaxBatches; });
+    pipe.Changed.wait(lock, [&] { return pipe.InFlight < pipe.MaxBatches; });
     ++pipe.InFlight;
     if (pipe.Spare.empty()) {
       pipe.Batches.emplace_back();
@@ -211,6 +231,7 @@ void TPictureSink::PutRaw(const unsigned char* raw) {
       pipe.Spare.pop_back();
     }
     lock.unlock();
+    pipe.Current->FirstRow = y;
     pipe.Current->Bytes.reserve(rawRowBytes_ * TPipe::RowsPerBatch);
   }
   std::vector<unsigned char>& bytes = pipe.Current->Bytes;
@@ -218,11 +239,10 @@ void TPictureSink::PutRaw(const unsigned char* raw) {
   if (bytes.size() >= rawRowBytes_ * TPipe::RowsPerBatch) {
     {
       std::lock_guard<std::mutex> lock(pipe.Mutex);
-      pipe.Current->Pending = planes_;
-      for (auto& q : pipe.Queues) q.push_back(pipe.Current);
+      pipe.Ready.push_back(pipe.Current);
     }
     pipe.Current = nullptr;
-    pipe.Changed.notify_all();
+    pipe.Changed.notify_one();
   }
 }
 
@@ -237,8 +257,9 @@ bool TPictureSink::Finish() {
     im.FreePlanes();
     return false;
   }
-  row_ = {};
   raw16_ = {};
+  // Every row was tested (RGB sources without keepColour only).
+  if (format_.Channels >= 3 && !figures_.Grey) grey_ = false;
   const bool sixteen = format_.BitDepth == 16;
   // 16-bit pictures keep their colour type; 8-bit pictures are grey when every
   // pixel has red = green = blue (and the caller did not keep colour).
@@ -249,9 +270,9 @@ bool TPictureSink::Finish() {
   im.NumberedName = 0;
   MakeDefaultHeader(slot_);
   // The planes were measured as they were filled: plane 1 alone for a grey picture.
-  SetMinMaxFromScans(slot_, scans_);
+  SetMinMaxFromScans(slot_, figures_.Scans);
   ResetDisplayRangeMeasured(slot_, sixteen ? 65535.0f : 255.0f);
-  ComputeHistogramCounted(slot_, axis_, counts_);
+  ComputeHistogramCounted(slot_, axis_, figures_.Counts);
   return true;
 }
 

@@ -55,16 +55,24 @@ public:
   void Stop();
 
 private:
-  void PutRaw(const unsigned char* raw);
-  // Appends plane p's part of one row (samples of BitDepth as raw bytes) and
-  // returns whether its pixels are grey (plane 1 only; others true).
-  // The row's minimum and maximum go into `scan`, its histogram into counts_.
-  bool ConvertPlaneRow(int p, const unsigned char* raw, std::vector<float>& row, std::vector<uint16_t>& raw16,
-                       TMinMaxScan& scan);
+  // What converting rows measures: each plane's minimum and maximum and its
+  // display histogram on axis_, and whether every row tested was grey. Figures of
+  // different rows merge in any order.
+  struct TFigures {
+    std::array<TMinMaxScan, 4> Scans{};
+    THistogramCounts Counts{};
+    bool Grey = true;
+    void Merge(const TFigures& o);
+  };
 
-  // Large pictures are converted on worker threads (one per plane) while the
-  // decoder goes on: the rows are copied into batches that each worker turns into
-  // its plane's rows in order, so the result is the same as without them.
+  void PutRaw(const unsigned char* raw);
+  // Converts one row (samples of BitDepth as raw bytes) into row y of every plane
+  // and measures it into f.
+  void ConvertRow(const unsigned char* raw, int32_t y, std::vector<uint16_t>& raw16, TFigures& f);
+
+  // Large pictures are converted on worker threads while the decoder goes on:
+  // the rows are copied into batches that a pool of workers turns into rows of
+  // the planes, so the result is the same as without them.
   struct TPipe;
   std::unique_ptr<TPipe> pipe_;
   size_t rawRowBytes_ = 0;
@@ -75,12 +83,10 @@ private:
   bool grey_ = true;
   int planes_ = 0;
   int32_t rows_ = 0;
-  std::vector<float> row_;        // one converted row of one plane
-  std::vector<uint16_t> raw16_;   // a 16-bit row taken out of raw bytes
-  std::array<TMinMaxScan, 4> scans_{};  // per plane, of the rows written so far
-  THistogramCounts counts_{};           // per plane, on axis_, of the rows written so far
-  THistogramAxis axis_;                 // the display histogram's axis expected after loading
-  bool vector_ = true;                  // the SIMD switch when the picture began
+  std::vector<uint16_t> raw16_;  // a 16-bit row taken out of raw bytes
+  TFigures figures_;             // of the rows converted so far (workers' after Stop)
+  THistogramAxis axis_;          // the display histogram's axis expected after loading
+  bool vector_ = true;           // the SIMD switch when the picture began
 };
 
 // Pictures of at least this many pixels are converted on worker threads (when the
