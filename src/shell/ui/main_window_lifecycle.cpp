@@ -1,5 +1,6 @@
 // The program's start (FormCreate), the command-line timer, the close query and
 // the program's end (FormDestroy).
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -75,7 +76,15 @@ void TMainForm::ApplyWindowSettings() {
       size = size.boundedTo(s->availableVirtualGeometry().size().expandedTo(QSize(1, 1)));
     resize(size);
   }
-  move(S.MainLeft, S.MainTop);
+  // The position stays within the desktop's reach (a window can be pushed partly
+  // off screen, but a position near the integer limits overflows Qt's geometry).
+  int left = S.MainLeft, top = S.MainTop;
+  if (const QScreen* s = QGuiApplication::primaryScreen()) {
+    const QRect desk = s->availableVirtualGeometry();
+    left = int(std::clamp<int64_t>(left, int64_t(desk.left()) - width(), desk.right()));
+    top = int(std::clamp<int64_t>(top, int64_t(desk.top()) - height(), desk.bottom()));
+  }
+  move(left, top);
 }
 
 void TMainForm::CollectWindowSettings() {
