@@ -1,6 +1,7 @@
 #include "store/pair_differences.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -21,6 +22,17 @@
 namespace astrelon {
 
 namespace {
+
+// The round's limit 4.5 x previous as the smallest float at or above it, so that
+// a float square lies below the float limit exactly when it lies below the real
+// one (a limit rounded down would drop squares equal to the rounded value).
+float ClipLimit(double previous) {
+  const double limit = 4.5 * previous;
+  if (!(limit <= double(std::numeric_limits<float>::max()))) return std::numeric_limits<float>::infinity();
+  float f = float(limit);
+  if (double(f) < limit) f = std::nextafter(f, std::numeric_limits<float>::infinity());
+  return f;
+}
 
 // Runs with fewer pairs take plain passes; buffering pays off on large runs.
 constexpr int64_t BufferedMinPairs = int64_t(1) << 17;
@@ -346,7 +358,7 @@ float PredictLastLimit(std::span<const float> v, int64_t pairs, int gap, TClipRu
   float limit = 0.0f;
   for (int round = 0; round < 10; ++round) {
     previous = current;
-    limit = float(std::min(4.5 * previous, 3.0e38));
+    limit = ClipLimit(previous);
     sum = 0;
     int64_t n = 0;
     for (float x : q)
@@ -408,7 +420,7 @@ TClipResult ClippedMeanSquare(std::span<const float> v, int64_t pairs, int gap, 
 
   for (int round = 0; round < 10; ++round) {
     previous = current;
-    const float limit = float(std::min(4.5 * previous, 3.0e38));
+    const float limit = ClipLimit(previous);
     double sum;
     int64_t count;
     if (haveBuffer && limit >= bufferFrom && limit <= bufferTo) {

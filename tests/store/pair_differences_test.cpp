@@ -9,6 +9,7 @@
 
 #include "simd_paths.h"
 #include "store/image_slot.h"
+#include "store/plane_routines.h"
 
 namespace astrelon {
 namespace {
@@ -28,11 +29,11 @@ TClipResult PlainIteration(const std::vector<float>& v, int64_t pairs, int gap, 
   double current = q.empty() ? 0.0 : sum / double(q.size()), previous = current;
   for (int round = 0; round < 10; ++round) {
     previous = current;
-    const float limit = float(std::min(4.5 * previous, 3.0e38));
+    const double limit = 4.5 * previous;
     sum = 0;
     int64_t n = 0;
     for (float x : q)
-      if (x < limit) {
+      if (double(x) < limit) {
         sum += x;
         ++n;
       }
@@ -101,6 +102,31 @@ TEST(PairDifferences, SmallAndOddRuns) {
     const std::vector<float> run(v.begin(), v.begin() + std::ptrdiff_t(n));
     ExpectAllPathsMatchThePlainIteration(run, 1, ClippedRule, "small");
     if (n >= 12) ExpectAllPathsMatchThePlainIteration(run, 2, PlaneRule, "small, two apart");
+  }
+}
+
+TEST(PairDifferences, SquareJustBelowTheLimitCounts) {
+  // Ten pairs (each difference twice) whose mean square m makes 4.5 m = 16 + 9e-8,
+  // a limit that rounds to the float 16: the two squares of 16 lie below it and
+  // stay in, so the first round keeps every pair and the estimate stops at once.
+  const float x[5] = {0x1.045b8ep-1f, 0x1.98e11cp-1f, 0x1.5200cap-1f, 0x1.55c9d4p-1f, 4.0f};
+  std::vector<float> run;
+  double sum = 0;
+  for (float d : x) {
+    run.insert(run.end(), {0.0f, d});
+    sum += 2.0 * double(d * d);
+  }
+  run.push_back(0.0f);
+  const double mean = sum / 10.0;
+  ASSERT_GT(4.5 * mean, 16.0);
+  ASSERT_EQ(float(4.5 * mean), 16.0f);
+  const float expected = float(std::sqrt(mean * mean / (0.0001 + mean)) / 1.1);  // about 1.714
+  for (TPath path : test::AvailablePaths()) {
+    PathGuard guard(path);
+    const TClipResult r = ClippedMeanSquare(run, 10, 1, ClippedRule, path != TPath::Scalar);
+    EXPECT_EQ(r.Previous, mean) << test::PathName(path);
+    EXPECT_EQ(r.Current, mean) << test::PathName(path);
+    EXPECT_FLOAT_EQ(EstimateNoiseClipped(run, path != TPath::Scalar), expected) << test::PathName(path);
   }
 }
 
