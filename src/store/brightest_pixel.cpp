@@ -17,7 +17,7 @@ struct TRectView {
   int32_t R;
 
   bool WindowInside(int32_t cx, int32_t cy) const {
-    return cx - R >= 0 && cy - R >= 0 && int64_t(cx) + R < W && int64_t(cy) + R < H;
+    return int64_t(cx) - R >= 0 && int64_t(cy) - R >= 0 && int64_t(cx) + R < W && int64_t(cy) + R < H;
   }
   // Mean of the valid pixels of the window centred at (cx, cy), which lies inside;
   // false when it holds none.
