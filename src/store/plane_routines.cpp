@@ -363,7 +363,8 @@ int32_t PercentAbove(std::span<const float> data, float threshold) {
   // value lies above the threshold exactly when it lies above the larger of the
   // threshold and the blank limit (NaN lies above neither).
   const __m128 limit = _mm_set1_ps(BlankLimit);
-  const __m128 thr = _mm_set1_ps(threshold > BlankLimit ? threshold : BlankLimit);
+  // A NaN threshold stays NaN, so that no value counts as above it.
+  const __m128 thr = _mm_set1_ps(threshold > BlankLimit || threshold != threshold ? threshold : BlankLimit);
   const size_t blockEnd = data.size() & ~size_t(15);
   while (i < blockEnd) {
     // Lane counters are flushed before they could overflow.

@@ -202,6 +202,9 @@ TEST(PlaneRoutines, PercentAboveCountsStrictlyAboveAmongValid) {
   EXPECT_EQ(PercentAbove(d, 0.5f), 100);
   std::vector<float> blanks(9, BlankPixel);
   EXPECT_EQ(PercentAbove(blanks, -5e11f), 0);
+  // Nothing lies above a NaN threshold, in the blocks of 16 as in the rest.
+  std::vector<float> twenty(20, 7.0f);
+  EXPECT_EQ(PercentAbove(twenty, std::numeric_limits<float>::quiet_NaN()), 0);
   // 1 of 3 above: 33 (integer division).
   EXPECT_EQ(PercentAbove(std::vector<float>{1, 1, 5}, 1.0f), 33);
 }
