@@ -103,9 +103,13 @@ void DecodeWithLibjpeg(const std::string& f) {
   jpeg_start_decompress(&cinfo);
   const size_t stride = size_t(cinfo.output_width) * 3;
   std::vector<uint8_t> pixels(stride * cinfo.output_height);
+  // As many rows per call as the decoder produces at once, as our reader asks for.
+  const JDIMENSION rowsPerCall = JDIMENSION(cinfo.rec_outbuf_height > 0 ? cinfo.rec_outbuf_height : 1);
+  std::vector<JSAMPROW> rows(rowsPerCall);
   while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = pixels.data() + stride * cinfo.output_scanline;
-    jpeg_read_scanlines(&cinfo, &row, 1);
+    for (JDIMENSION i = 0; i < rowsPerCall; ++i)
+      rows[i] = pixels.data() + stride * std::min<size_t>(cinfo.output_scanline + i, cinfo.output_height - 1);
+    jpeg_read_scanlines(&cinfo, rows.data(), rowsPerCall);
   }
   jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
