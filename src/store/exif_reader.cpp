@@ -1,6 +1,7 @@
 #include "store/exif_reader.h"
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <vector>
 
@@ -117,7 +118,9 @@ void TExif::ExifTagsLesen(const std::string& fileName) {
     head.resize(at + len - 2);
     f.read(reinterpret_cast<char*>(head.data() + at), std::streamsize(len - 2));
     head.resize(at + size_t(f.gcount()));
-    if (m[1] == 0xE1 || size_t(f.gcount()) < len - 2) break;
+    // Another APP1 segment (XMP) may come before the EXIF one.
+    const bool exif = m[1] == 0xE1 && head.size() >= at + 5 && std::memcmp(head.data() + at, "Exif\0", 5) == 0;
+    if (exif || size_t(f.gcount()) < len - 2) break;
   }
   ReadFromBytes(head);
 }
@@ -145,81 +148,75 @@ void TExif::ReadFromBytes(std::span<const uint8_t> file) {
     if (marker == 0xE1 && data.size() >= 6 && data[0] == 'E' && data[1] == 'x' && data[2] == 'i' &&
         data[3] == 'f' && data[4] == 0) {
       HasExif = 1;
-      if (!ReadTiffBlock(data.subspan(6))) Clear();
+      ReadTiffBlock(data.subspan(6));
       return;
     }
     pos += 2 + len;
   }
 }
 
-bool TExif::ReadTiffBlock(std::span<const uint8_t> block) {
-  if (block.size() < 8) return false;
+void TExif::ReadTiffBlock(std::span<const uint8_t> block) {
+  if (block.size() < 8) return;
   Motorola = block[0] == 'M' && block[1] == 'M';
   const TBlockReader r(block, Motorola);
-  try {
-    // Reads one directory; stopAtEnd lets a directory whose count was guessed end
-    // at the block's end instead of counting as damaged.
-    auto readDirectory = [&](uint32_t at, bool zeroMeansHundred, auto&& onEntry) {
-      if (!r.Has(at, 2)) throw TBadBlock{};
-      uint32_t count = r.U16(at);
-      const bool guessed = zeroMeansHundred && count == 0;
-      if (guessed) count = 100;
-      for (uint32_t i = 0; i < count; ++i) {
-        const uint64_t e = uint64_t(at) + 2 + uint64_t(i) * 12;
-        if (!r.Has(e, 12)) {
-          if (guessed) break;
-          throw TBadBlock{};
-        }
-        const TEntry entry{r.U16(size_t(e)), r.U16(size_t(e) + 2), r.U32(size_t(e) + 4), size_t(e) + 8};
-        if (entry.Tag == 0) break;
+  // Reads one directory. Reading stops at the block's end; an entry whose value
+  // lies outside the block leaves its field empty and the others are still read.
+  auto readDirectory = [&](uint32_t at, bool zeroMeansHundred, auto&& onEntry) {
+    if (!r.Has(at, 2)) return;
+    uint32_t count = r.U16(at);
+    if (zeroMeansHundred && count == 0) count = 100;
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint64_t e = uint64_t(at) + 2 + uint64_t(i) * 12;
+      if (!r.Has(e, 12)) return;
+      const TEntry entry{r.U16(size_t(e)), r.U16(size_t(e) + 2), r.U32(size_t(e) + 4), size_t(e) + 8};
+      if (entry.Tag == 0) return;
+      try {
         onEntry(entry);
+      } catch (const TBadBlock&) {
       }
-    };
-    readDirectory(r.U32(4), true, [&](const TEntry& e) {
+    }
+  };
+  readDirectory(r.U32(4), true, [&](const TEntry& e) {
+    switch (e.Tag) {
+      case 0x010F: Make = ReadText(r, e); break;
+      case 0x0110: Model = ReadText(r, e); break;
+      case 0x0132: DateTime = ReadText(r, e); break;
+      case 0x013B: Artist = ReadText(r, e); break;
+      case 0x8769: ExifOffset = ReadNumber(r, e); break;
+      default: break;
+    }
+  });
+  if (ExifOffset != 0) {
+    readDirectory(ExifOffset, false, [&](const TEntry& e) {
       switch (e.Tag) {
-        case 0x010F: Make = ReadText(r, e); break;
-        case 0x0110: Model = ReadText(r, e); break;
-        case 0x0132: DateTime = ReadText(r, e); break;
-        case 0x013B: Artist = ReadText(r, e); break;
-        case 0x8769: ExifOffset = ReadNumber(r, e); break;
+        case 0x829A: {  // ExposureTime
+          uint32_t n, d;
+          ReadRational(r, e, n, d);
+          if (d != 0) ExposureTime = DecimalText(double(n) / double(d));
+          break;
+        }
+        case 0x8827: IsoSpeed = uint16_t(ReadNumber(r, e)); break;
+        case 0x9003: DateTimeOriginal = ReadText(r, e); break;
+        case 0x9004: DateTimeDigitized = ReadText(r, e); break;
+        case 0x9201: {  // ShutterSpeedValue, signed APEX
+          uint32_t n, d;
+          ReadRational(r, e, n, d);
+          if (d != 0) {
+            const double v = double(int32_t(n)) / double(int32_t(d));
+            ShutterSpeed = v < 65535.0 ? DecimalText(std::pow(2.0, v)) : std::string("1");
+          }
+          break;
+        }
+        case 0x9202: {  // ApertureValue, APEX
+          uint32_t n, d;
+          ReadRational(r, e, n, d);
+          if (d != 0) ApertureValue = DecimalText(double(n) / double(d));
+          break;
+        }
         default: break;
       }
     });
-    if (ExifOffset != 0) {
-      readDirectory(ExifOffset, false, [&](const TEntry& e) {
-        switch (e.Tag) {
-          case 0x829A: {  // ExposureTime
-            uint32_t n, d;
-            ReadRational(r, e, n, d);
-            if (d != 0) ExposureTime = DecimalText(double(n) / double(d));
-            break;
-          }
-          case 0x8827: IsoSpeed = uint16_t(ReadNumber(r, e)); break;
-          case 0x9003: DateTimeOriginal = ReadText(r, e); break;
-          case 0x9004: DateTimeDigitized = ReadText(r, e); break;
-          case 0x9201: {  // ShutterSpeedValue, signed APEX
-            uint32_t n, d;
-            ReadRational(r, e, n, d);
-            if (d != 0) {
-              const double v = double(int32_t(n)) / double(int32_t(d));
-              ShutterSpeed = v < 65535.0 ? DecimalText(std::pow(2.0, v)) : std::string("1");
-            }
-            break;
-          }
-          case 0x9202: {  // ApertureValue, APEX
-            uint32_t n, d;
-            ReadRational(r, e, n, d);
-            if (d != 0) ApertureValue = DecimalText(double(n) / double(d));
-            break;
-          }
-          default: break;
-        }
-      });
-    }
-  } catch (const TBadBlock&) {
-    return false;
   }
-  return true;
 }
 
 }  // namespace astrelon

@@ -20,15 +20,16 @@ public:
   uint8_t Motorola = 0;     // the TIFF structure is big-endian ("MM")
   uint32_t ExifOffset = 0;  // offset of the EXIF sub-directory; 0 = none
 
-  // Reads the EXIF block of a file. A file that does not start like a JPEG, has
-  // no EXIF segment or a damaged one leaves every field empty.
+  // Reads the EXIF block of a file. A file that does not start like a JPEG or has
+  // no EXIF segment leaves every field empty; in a damaged block each value that
+  // cannot be read leaves its own field empty.
   void ExifTagsLesen(const std::string& fileName);
   // The same on the bytes of a file.
   void ReadFromBytes(std::span<const uint8_t> file);
 
 private:
   void Clear();
-  bool ReadTiffBlock(std::span<const uint8_t> block);
+  void ReadTiffBlock(std::span<const uint8_t> block);
 };
 
 }  // namespace astrelon

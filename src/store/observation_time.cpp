@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <vector>
 
 #include "shell/observation_time.h"
@@ -66,7 +67,8 @@ void GetObservationTime(const std::string& fileName, TDateTime& obsTime, int32_t
       if (ReadObservationTime(0, obsTime)) quality = 2;
       else if (obsTime > 0.0) quality = 1;
     }
-  } else if (ext == ".JPG" || ext == ".JPE" || ext == ".TIF" || ext == ".BMP") {
+  } else if (!ext.empty() && std::string_view(".JPG.JPE.TIF.BMP").find(ext) != std::string_view::npos) {
+    // Any part of the list counts, as ".JP" or ".TI" do.
     TExif exif;
     exif.ExifTagsLesen(fileName);
     int code = 2;

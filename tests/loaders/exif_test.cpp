@@ -128,14 +128,26 @@ TEST(Exif, LittleEndianZeroCountAndNegativeShutter) {
 
 TEST(Exif, DamagedBlocksLeaveTheFieldsEmpty) {
   const TBlock ii(false);
-  std::vector<uint8_t> block = ii.Build({ii.Ascii(0x010F, "A long maker name")}, {ii.Short(0x8827, 100)});
-  // The maker text's offset points past the block.
+  // Header 8 bytes, IFD0 with four entries (54 bytes), EXIF directory at 62, data from 80.
+  std::vector<uint8_t> block = ii.Build(
+      {ii.Ascii(0x010F, "A long maker name"), ii.Ascii(0x0110, "EOS"), ii.Ascii(0x013B, "Jane Doe")},
+      {ii.Short(0x8827, 100)});
+  // The maker text's offset points past the block: only that field stays empty.
   std::vector<uint8_t> bad = block;
   bad[8 + 2 + 8] = 0xF0;
   TExif exif;
   exif.ReadFromBytes(JpegWith(App1(bad)));
   EXPECT_EQ(exif.HasExif, 1);
   EXPECT_EQ(exif.Make, "");
+  EXPECT_EQ(exif.Artist, "Jane Doe");
+  EXPECT_EQ(exif.IsoSpeed, 100);
+  // A block cut inside the EXIF directory's entry keeps what IFD0 gave.
+  bad = block;
+  bad.resize(62 + 6);
+  exif.ReadFromBytes(JpegWith(App1(bad)));
+  EXPECT_EQ(exif.Make, "");  // its text lay in the lost data area
+  EXPECT_EQ(exif.Model, "EOS");
+  EXPECT_EQ(exif.ExifOffset, 62u);
   EXPECT_EQ(exif.IsoSpeed, 0);
   // A segment length that runs past the file.
   std::vector<uint8_t> cut = JpegWith(App1(block));
@@ -162,6 +174,11 @@ TEST(Exif, SkipsOtherApp1Segments) {
   xmp.insert(xmp.end(), exifSeg.begin(), exifSeg.end());
   TExif exif;
   exif.ReadFromBytes(JpegWith(xmp));
+  EXPECT_EQ(exif.Make, "Nikon");
+  // The same from a file.
+  TempDir dir;
+  WriteAll(dir.file("xmp.jpg"), JpegWith(xmp));
+  exif.ExifTagsLesen(dir.file("xmp.jpg"));
   EXPECT_EQ(exif.Make, "Nikon");
 }
 

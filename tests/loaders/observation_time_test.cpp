@@ -46,6 +46,12 @@ TEST_F(LoaderTest, ObservationTimeOfFiles) {
   EXPECT_EQ(quality, 2);
   EXPECT_EQ(FormatIsoDate(t) + " " + FormatTimeOfDay(t), "2019-06-07 08:09:10");
 
+  // An extension that is part of ".JPG.TIF.BMP" reads the EXIF block too.
+  WriteAll(dir.file("short.jp"), JpegWithDates("2020:01:02 03:04:05", "2019:06:07 08:09:10"));
+  GetObservationTime(dir.file("short.jp"), t, quality);
+  EXPECT_EQ(quality, 2);
+  EXPECT_EQ(FormatIsoDate(t) + " " + FormatTimeOfDay(t), "2019-06-07 08:09:10");
+
   WriteAll(dir.file("changed.jpg"), JpegWithDates("2020:01:02 03:04:05", ""));
   GetObservationTime(dir.file("changed.jpg"), t, quality);
   EXPECT_EQ(quality, 1);
