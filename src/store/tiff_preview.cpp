@@ -32,6 +32,9 @@ TPreviewSize FitPreviewSize(int32_t maxWidth, int32_t maxHeight, uint32_t width,
 namespace {
 
 constexpr uint64_t MaxPreviewPixels = 400'000'000;
+// Largest ratio of uncompressed to compressed size believed possible for the
+// codecs libtiff offers.
+constexpr uint64_t MaxCompressionRatio = 4096;
 
 // 1..8 bits: RGBA strips, bottom row of each strip first.
 void PreviewRgba(TIFF* tif, const TTiffTags& t, TDisplayBitmap& bitmap) {
@@ -128,6 +131,12 @@ void LoadTiffPreview(int32_t maxWidth, int32_t maxHeight, const std::string& fil
     if (!file.OpenRead(fileName)) return;
     const TTiffTags t = ReadTiffTags(file.get());
     if (t.SampleFormat > 3 || t.Width < 1 || t.Height < 1 || uint64_t(t.Width) * t.Height > MaxPreviewPixels) return;
+    // A picture larger than any file of this length can hold is damage: refused
+    // before a strip buffer is allocated.
+    const int64_t fileSize = FileSizeOf(fileName);
+    const uint64_t rawBytes = (uint64_t(t.Width) * t.BitsPerSample * t.SamplesPerPixel + 7) / 8 * t.Height;
+    if (fileSize <= 0 || rawBytes > uint64_t(fileSize) * (t.Compression == COMPRESSION_NONE ? 1 : MaxCompressionRatio))
+      return;
     const TPreviewSize pic = FitPreviewSize(maxWidth, maxHeight, t.Width, t.Height);
     if (pic.Width < 1 || pic.Height < 1) return;
     TDisplayBitmap out;

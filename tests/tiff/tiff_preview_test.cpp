@@ -86,6 +86,41 @@ TEST(TiffPreview, FailuresGiveSizeZero) {
   LoadTiffPreview(280, 186, DataFile("libtiff/quad-tile.jpg.tiff"), size, bmp);  // tiles
   EXPECT_EQ(size.Width, 0);
   EXPECT_TRUE(bmp.Empty());
+
+  // A directory claiming a 16000 x 16000 picture in one Deflate strip of a few
+  // bytes is refused before its strip buffer is made.
+  std::vector<uint8_t> f{'I', 'I', 42, 0, 8, 0, 0, 0};
+  auto u16 = [&](uint32_t v) { f.insert(f.end(), {uint8_t(v), uint8_t(v >> 8)}); };
+  auto u32 = [&](uint32_t v) { f.insert(f.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}); };
+  auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
+    u16(tag);
+    u16(type);
+    u32(1);
+    if (type == 3) {
+      u16(value);
+      u16(0);
+    } else {
+      u32(value);
+    }
+  };
+  const uint32_t dataAt = 8 + 2 + 9 * 12 + 4;
+  u16(9);
+  entry(256, 4, 16000);   // ImageWidth
+  entry(257, 4, 16000);   // ImageLength
+  entry(258, 3, 8);       // BitsPerSample
+  entry(259, 3, 8);       // Deflate
+  entry(262, 3, 1);       // min-is-black
+  entry(273, 4, dataAt);  // StripOffsets
+  entry(277, 3, 1);       // SamplesPerPixel
+  entry(278, 4, 16000);   // RowsPerStrip
+  entry(279, 4, 8);       // StripByteCounts
+  u32(0);
+  f.insert(f.end(), 8, 0);
+  WriteAll(dir.file("huge.tif"), f);
+  size = {5, 5};
+  LoadTiffPreview(280, 186, dir.file("huge.tif"), size, bmp);
+  EXPECT_EQ(size.Width, 0);
+  EXPECT_EQ(size.Height, 0);
 }
 
 }  // namespace
