@@ -263,6 +263,8 @@ void TJSaveDialog::showEvent(QShowEvent* e) {
   TimerArmed = true;
   SizeTimer->stop();
   CBcompression->setChecked(TiffCompressed);
+  // The type list is filled afresh at every showing, in the current language.
+  CBfiletype->clear();
   UpdatePanels();
   QFileDialog::showEvent(e);
 }
