@@ -288,8 +288,7 @@ bool LoadCameraRaw(int slot, const std::string& fileName, bool interpolate, bool
       instrument = decoder.getmaker();
       if (!instrument.empty()) instrument += std::string(" ") + decoder.getmodel();
     }
-    if (instrument.size() > 68) instrument.resize(68);
-    AppendHeaderCard(slot, "INSTRUME= '" + instrument + "'");
+    AppendHeaderCard(slot, QuotedCard("INSTRUME= ", instrument));
   } catch (...) {
   }
   if (valid) {
@@ -300,7 +299,7 @@ bool LoadCameraRaw(int slot, const std::string& fileName, bool interpolate, bool
       if (meta->Aperture > 0) AppendHeaderCard(slot, "COMMENT    Aperture " + FormatFixed(meta->Aperture, 1));
       if (meta->FocalLength > 0)
         AppendHeaderCard(slot, "COMMENT    Focal Length " + FormatFixed(meta->FocalLength, 0));
-      if (*meta->Artist) AppendHeaderCard(slot, std::string("AUTHOR  = '") + meta->Artist + "'");
+      if (*meta->Artist) AppendHeaderCard(slot, QuotedCard("AUTHOR  = ", meta->Artist));
     } catch (...) {
     }
   }

@@ -148,16 +148,27 @@ void SetHeaderKeyword(int slot, std::string_view key, std::string_view text, dou
   NotifyChanged(slot);
 }
 
-void SetHeaderString(int slot, std::string_view key, std::string_view text) {
-  // FITS doubles an embedded quote; the value is cut so that the closing quote
-  // stays in column 80 at the latest (the value starts in column 12).
+namespace {
+// The text between the quotes of a string value starting in column 12.
+std::string QuotedValue(std::string_view text) {
   std::string quoted;
   for (char c : FoldToAscii(std::string(text))) {
     if (quoted.size() + (c == '\'' ? 2 : 1) > 68) break;
     quoted += c;
     if (c == '\'') quoted += '\'';
   }
-  SetHeaderKeyword(slot, key, quoted, 0, false, false, false);
+  return quoted;
+}
+}  // namespace
+
+std::string QuotedCard(std::string_view keyPrefix, std::string_view text) {
+  return std::string(keyPrefix) + "'" + QuotedValue(text) + "'";
+}
+
+void SetHeaderString(int slot, std::string_view key, std::string_view text) {
+  // FITS doubles an embedded quote; the value is cut so that the closing quote
+  // stays in column 80 at the latest (the value starts in column 12).
+  SetHeaderKeyword(slot, key, QuotedValue(text), 0, false, false, false);
 }
 
 void DeleteHeaderCard(int slot, int index) {

@@ -40,6 +40,10 @@ void SetHeaderKeyword(int slot, std::string_view key, std::string_view text, dou
 // String value: doubles embedded quotes and cuts the text so that the closing
 // quote stays inside the card.
 void SetHeaderString(int slot, std::string_view key, std::string_view text);
+// A string card "KEY     = 'text'": keyPrefix holds the ten columns up to the
+// value; the text is folded to ASCII, its quotes are doubled and it is cut so
+// that the closing quote stays in column 80 at the latest.
+std::string QuotedCard(std::string_view keyPrefix, std::string_view text);
 void DeleteHeaderCard(int slot, int index);
 void AppendHeaderCard(int slot, std::string_view card);
 void AddHistoryCard(int slot, std::string_view text, int breakAfter);

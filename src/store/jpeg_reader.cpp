@@ -139,16 +139,6 @@ TDecodeStep RunDecoder(std::span<const uint8_t> data, int forceHalf, int slot, T
 }
 
 // A card "KEY     = 'text'" with quotes doubled, cut so the closing quote stays in column 80.
-std::string QuotedCard(const char* keyPrefix, const std::string& text) {
-  std::string quoted;
-  for (char c : FoldToAscii(text)) {
-    if (quoted.size() + (c == '\'' ? 2 : 1) > 68) break;
-    quoted += c;
-    if (c == '\'') quoted += '\'';
-  }
-  return std::string(keyPrefix) + "'" + quoted + "'";
-}
-
 }  // namespace
 
 bool DecodeJpeg(std::span<const uint8_t> data, bool halfSize, int slot, TPictureSink& sink) {

@@ -201,8 +201,8 @@ void AppendTextCards(int slot, const TTiffTags& t) {
       AppendHeaderCard(slot, "DATE-OBS= '" + FormatIsoDate(when) + "'");
       AppendHeaderCard(slot, "TIME-OBS= '" + FormatTimeOfDay(when) + "'");
     }
-    if (!t.Make.empty()) AppendHeaderCard(slot, "INSTRUME= '" + t.Make + " " + t.Model + "'");
-    if (!t.Artist.empty()) AppendHeaderCard(slot, "AUTHOR  = '" + t.Artist + "'");
+    if (!t.Make.empty()) AppendHeaderCard(slot, QuotedCard("INSTRUME= ", t.Make + " " + t.Model));
+    if (!t.Artist.empty()) AppendHeaderCard(slot, QuotedCard("AUTHOR  = ", t.Artist));
   } catch (...) {
     // the image stays loaded without these cards
   }
@@ -247,8 +247,15 @@ bool LoadTiffImage(int slot, const std::string& fileName) {
     return false;
   }
 
-  // The image is complete: it replaces whatever the slot held.
-  Store.Image[slot] = std::move(im);
+  // The image is complete: its size, colour and planes replace what the slot held;
+  // the other fields keep what the loader's reset gave them.
+  TImageSlot& dst = Store.Image[slot];
+  dst.Width = im.Width;
+  dst.Height = im.Height;
+  dst.IsColor = im.IsColor;
+  dst.PlaneCount = im.PlaneCount;
+  dst.ColorModel = im.ColorModel;
+  dst.Planes = std::move(im.Planes);
   Store.InUse[slot] = 1;
   Store.FileName[slot] = fileName;
   SetMinMaxFromScans(slot, figures.Scans);

@@ -79,6 +79,13 @@ TEST_F(HeaderCardsTest, StringValueDoublesQuotesAndKeepsTheClosingQuote) {
   EXPECT_EQ(Card(7), PadCard("NOTE    = '" + std::string(67, 'y') + "'"));
 }
 
+TEST(QuotedCards, FoldDoubleAndKeepTheClosingQuote) {
+  EXPECT_EQ(QuotedCard("AUTHOR  = ", "Jürgen O'Neil"), "AUTHOR  = 'Juergen O''Neil'");
+  const std::string card = QuotedCard("INSTRUME= ", std::string(90, 'm'));
+  EXPECT_EQ(card.size(), 80u);
+  EXPECT_EQ(card.back(), '\'');
+}
+
 TEST_F(HeaderCardsTest, HistoryTextsJoinWhileTheyFit) {
   const std::string a(30, 'a'), b(30, 'b'), c(30, 'c');
   AddHistoryCard(1, a, 0);  // flag 1 after the default header: a new card before END
