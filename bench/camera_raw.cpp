@@ -48,7 +48,7 @@ const std::string& Prepared(bool jpeg) {
   static std::string files[2];
   std::string& f = files[jpeg ? 1 : 0];
   if (f.empty()) {
-    test::TDngSpec s;
+    test::TDngLayout s;
     s.Width = 6000;
     s.Height = 4000;
     s.Cfa = test::MakeTestMosaic(s.Width, s.Height, 600, 12000, 99);

@@ -50,7 +50,7 @@ protected:
 
   LocalZone zone_;
   TempDir dir_;
-  TDngSpec spec_;
+  TDngLayout spec_;
   std::string file_;
   TProgramOptions savedOptions_;
 };

@@ -141,7 +141,7 @@ bool PatchCompression(const std::string& path, uint16_t value) {
 
 }  // namespace
 
-bool WriteDng(const std::string& path, const TDngSpec& s) {
+bool WriteDng(const std::string& path, const TDngLayout& s) {
   if (s.Width < 2 || s.Height < 2 || s.Cfa.size() != size_t(s.Width) * size_t(s.Height)) return false;
   TIFF* tif = TIFFOpen(path.c_str(), "w");
   if (!tif) return false;

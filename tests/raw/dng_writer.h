@@ -10,7 +10,7 @@
 
 namespace astrelon::test {
 
-struct TDngSpec {
+struct TDngLayout {
   int Width = 0;
   int Height = 0;
   std::vector<uint16_t> Cfa;                   // Width * Height samples, row 0 first
@@ -31,7 +31,7 @@ struct TDngSpec {
 };
 
 // False when the file could not be written.
-bool WriteDng(const std::string& path, const TDngSpec& spec);
+bool WriteDng(const std::string& path, const TDngLayout& layout);
 
 // A mosaic with a different smooth gradient per colour site plus a fixed
 // pseudo-random noise (seeded), values between lo and hi.

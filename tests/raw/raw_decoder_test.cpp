@@ -25,7 +25,7 @@ protected:
 
   LocalZone zone_;
   TempDir dir_;
-  TDngSpec spec_;
+  TDngLayout spec_;
   std::string file_;
   TRawDecoder decoder_;
 };

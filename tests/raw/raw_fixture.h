@@ -31,8 +31,8 @@ private:
   bool hadOld_ = false;
 };
 
-inline TDngSpec StandardDng() {
-  TDngSpec s;
+inline TDngLayout StandardDng() {
+  TDngLayout s;
   s.Width = 64;
   s.Height = 48;
   s.Cfa = MakeTestMosaic(s.Width, s.Height, 1100, 9000, 7);

@@ -28,7 +28,7 @@ protected:
 
 TEST_F(RawLoadFigures, MosaicAndInterpolatedLoadsMeasureWhatThePassesMeasure) {
   // Over a million pixels, so that the rows are transferred on several threads.
-  TDngSpec s = StandardDng();
+  TDngLayout s = StandardDng();
   s.Width = 1032;
   s.Height = 1024;
   s.Cfa = MakeTestMosaic(s.Width, s.Height, 1100, 9000, 3);
