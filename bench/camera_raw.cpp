@@ -4,6 +4,8 @@
 // mosaic load, open_file + unpack() + dcraw_process() for the interpolated load.
 // Counters: our time, LibRaw's, and their ratio (ours / LibRaw).
 #include <benchmark/benchmark.h>
+
+#include "bench_folder.h"
 #include <libraw/libraw.h>
 
 #include <chrono>
@@ -22,26 +24,9 @@ namespace {
 using namespace astrelon;
 using Clock = std::chrono::steady_clock;
 
-// The files live in memory (/dev/shm): they are removed when the program ends.
-struct TBenchFolder {
-  std::string Path;
-  ~TBenchFolder() {
-    std::error_code ec;
-    if (!Path.empty()) std::filesystem::remove_all(Path, ec);
-  }
-};
-
 std::string Folder() {
-  static TBenchFolder folder;
-  static const std::string dir = [] {
-    std::filesystem::path base = std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                                           : std::filesystem::temp_directory_path();
-    auto p = base / "astrelon-bench-raw";
-    std::filesystem::create_directories(p);
-    return p.string();
-  }();
-  folder.Path = dir;
-  return dir;
+  static const bench::TBenchFolder folder("raw");
+  return folder.Path;
 }
 
 const std::string& Prepared(bool jpeg) {

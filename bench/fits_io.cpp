@@ -9,6 +9,8 @@
 // cfitsio writing the same plane. Ratios are ours / cfitsio.
 #include <benchmark/benchmark.h>
 
+#include "bench_folder.h"
+
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -34,24 +36,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int N = 4096;
 
-// The folder of the benchmark's files; removed at exit, since in /dev/shm the
-// files take memory.
-struct TBenchFolder {
-  std::string Path;
-  TBenchFolder() {
-    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                                                 : std::filesystem::temp_directory_path();
-    Path = (base / "astrelon-bench-fits").string();
-    std::filesystem::create_directories(Path);
-  }
-  ~TBenchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(Path, ec);
-  }
-};
-
 const std::string& Folder() {
-  static const TBenchFolder folder;
+  static const bench::TBenchFolder folder("fits");
   return folder.Path;
 }
 

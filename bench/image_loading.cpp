@@ -3,6 +3,8 @@
 // The counter "ratio" is load time / decode time.
 #include <benchmark/benchmark.h>
 
+#include "bench_folder.h"
+
 #include <csetjmp>
 #include <cstdio>
 #include <filesystem>
@@ -36,12 +38,8 @@ uint8_t Sample(int x, int y, int c, uint32_t& seed) {
 }
 
 std::string Folder() {
-  static const std::string dir = [] {
-    auto p = std::filesystem::temp_directory_path() / "astrelon-bench-loading";
-    std::filesystem::create_directories(p);
-    return p.string();
-  }();
-  return dir;
+  static const bench::TBenchFolder folder("loading");
+  return folder.Path;
 }
 
 const std::string& JpegFile() {

@@ -4,6 +4,8 @@
 // into one buffer, or encoding and writing strips of the same size. Counters: our
 // time, libtiff's, and their ratio (ours / libtiff).
 #include <benchmark/benchmark.h>
+
+#include "bench_folder.h"
 #include <tiffio.h>
 
 #include <chrono>
@@ -25,26 +27,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int W = 6000, H = 4000;
 
-// The files live in memory (/dev/shm): they are removed when the program ends.
-struct TBenchFolder {
-  std::string Path;
-  ~TBenchFolder() {
-    std::error_code ec;
-    if (!Path.empty()) std::filesystem::remove_all(Path, ec);
-  }
-};
-
 std::string Folder() {
-  static TBenchFolder folder;
-  static const std::string dir = [] {
-    std::filesystem::path base = std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                                           : std::filesystem::temp_directory_path();
-    auto p = base / "astrelon-bench-tiff";
-    std::filesystem::create_directories(p);
-    return p.string();
-  }();
-  folder.Path = dir;
-  return dir;
+  static const bench::TBenchFolder folder("tiff");
+  return folder.Path;
 }
 
 void PutTestImage(int slot, bool colour) {
