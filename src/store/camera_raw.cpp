@@ -11,6 +11,7 @@
 
 #include "common/engine_ui.h"
 #include "common/pascal_format.h"
+#include "pixelops/mosaic_repair.h"
 #include "platform/parallel_bands.h"
 #include "platform/raw_decoder.h"
 #include "shell/display_histogram.h"
@@ -308,6 +309,16 @@ bool LoadCameraRaw(int slot, const std::string& fileName, bool interpolate, bool
     RawBuffer = {pixels, LastRawDecode.Width, LastRawDecode.Height, decoder.getpedestal()};
     result = TransferRawImage(slot, 16, interpolate, preview, !interpolate && rscale);
     if (!preview && !result) EngineUi().ShowMessage(FileOpenErrorText(fileName));
+    // Clipped highlights of the mosaic are rebuilt from their neighbours; the
+    // statistics taken while loading are then out of date.
+    if (result && !preview && Options.Highlight && RepairClippedMosaic(slot, -1)) {
+      if (ValidSlot(slot)) {
+        UpdateMinMax(slot);
+        ResetDisplayRangeMeasured(slot, 0);
+        ComputeHistogram(slot, false, false);
+        SetAutoDisplayRange(slot, false);
+      }
+    }
   }
   RawBuffer = {};
   decoder.freeimage();

@@ -1,0 +1,27 @@
+#pragma once
+// Routines on a one-plane colour-mosaic image (a camera RAW frame kept as its
+// mosaic): which checkerboard class of pixels carries green (the mosaic phase),
+// and the repair of pixels clipped at the sensor's saturation level.
+//
+// Mosaic phase: 0 when green lies on the pixels with x + y even, 1 when on
+// x + y odd, -1 undecided or not a mosaic, -2 filter code not a known Bayer code.
+#include <cstdint>
+
+namespace astrelon {
+
+// a = mean of |M(x+1, y+1) - M(x, y)| over the pixels with x + y even, b the
+// same over x + y odd (plane 1; blank pixels are left out; 0 when nothing counted).
+void MeasureMosaicPhase(int slot, double& a, double& b);
+// Phase from the camera RAW filter code: 1, 0, -2 for an unknown code, -1 for a colour image.
+int FilterCodeToPhase(int slot);
+// Filter-code phase when known, else measured: 1 when a > 1.5 b, 0 when b > 1.5 a, else -1.
+int DetectMosaicPhase(int slot);
+// Always 0 or 1: the filter-code phase when known, else 1 when a > b, otherwise 0.
+int DecideMosaicPhase(int slot);
+// Repairs the clipped pixels of a one-plane mosaic in place from the smooth
+// course of their neighbours (phase -1 = decide it). Colour images and images
+// without a clipping level found for all three colour sites are left alone.
+// Returns whether any pixel value changed.
+bool RepairClippedMosaic(int slot, int phase);
+
+}  // namespace astrelon
