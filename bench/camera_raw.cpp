@@ -13,11 +13,11 @@
 #include <memory>
 #include <string>
 
+#include "core/settings.h"
 #include "dng_writer.h"
-#include "shell/settings.h"
-#include "store/camera_raw.h"
+#include "platform/processor_features.h"
 #include "store/image_store.h"
-#include "store/processor_features.h"
+#include "store/raw/camera_raw.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <random>
 
-#include "shell/display_histogram.h"
+#include "platform/processor_features.h"
+#include "store/display/display_histogram.h"
 #include "store/image_store.h"
-#include "store/processor_features.h"
 
 namespace {
 

@@ -22,12 +22,12 @@
 #include <fitsio.h>
 
 #include "common/engine_ui.h"
-#include "shell/settings.h"
-#include "store/fits_reader.h"
-#include "store/fits_writer.h"
+#include "core/settings.h"
+#include "platform/processor_features.h"
+#include "store/fits/fits_reader.h"
+#include "store/fits/fits_writer.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
-#include "store/processor_features.h"
 
 namespace {
 

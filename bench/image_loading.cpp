@@ -13,15 +13,15 @@
 #include <jpeglib.h>
 #include <png.h>
 
-#include "shell/display_bitmap.h"
-#include "store/file_bytes.h"
-#include "store/graphic_to_slot.h"
+#include "common/file_bytes.h"
+#include "platform/processor_features.h"
+#include "store/display/display_bitmap.h"
 #include "store/image_loader.h"
 #include "store/image_store.h"
-#include "store/jpeg_reader.h"
-#include "store/jpeg_writer.h"
-#include "store/png_reader.h"
-#include "store/processor_features.h"
+#include "store/pictures/graphic_to_slot.h"
+#include "store/pictures/jpeg_reader.h"
+#include "store/pictures/jpeg_writer.h"
+#include "store/pictures/png_reader.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <emmintrin.h>
 #endif
 
-#include "store/image_statistics.h"
+#include "platform/processor_features.h"
 #include "store/image_store.h"
-#include "store/plane_routines.h"
-#include "store/processor_features.h"
+#include "store/planes/image_statistics.h"
+#include "store/planes/plane_routines.h"
 
 namespace astrelon {
 namespace {

@@ -9,10 +9,10 @@
 #include <random>
 #include <vector>
 
-#include "shell/display_bitmap.h"
-#include "shell/renderer.h"
+#include "platform/processor_features.h"
+#include "shell/display/renderer.h"
+#include "store/display/display_bitmap.h"
 #include "store/image_store.h"
-#include "store/processor_features.h"
 
 namespace {
 

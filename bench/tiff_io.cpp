@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "common/engine_ui.h"
-#include "shell/settings.h"
+#include "core/settings.h"
+#include "platform/processor_features.h"
 #include "store/image_store.h"
-#include "store/processor_features.h"
-#include "store/tiff_reader.h"
-#include "store/tiff_writer.h"
+#include "store/tiff/tiff_reader.h"
+#include "store/tiff/tiff_writer.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <string>
 
 #include "common/engine_ui.h"
-#include "shell/display_bitmap.h"
-#include "store/fits_preview.h"
-#include "store/fits_reader.h"
-#include "store/fits_writer.h"
+#include "store/display/display_bitmap.h"
+#include "store/fits/fits_preview.h"
+#include "store/fits/fits_reader.h"
+#include "store/fits/fits_writer.h"
 #include "store/image_store.h"
-#include "store/pnm_preview.h"
+#include "store/pictures/pnm_preview.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The program: astrelon [FILE...]
-#include "shell/ui/main_window.h"
+#include "shell/ui/main/main_window.h"
 #include "shell/ui/safe_application.h"
 
 int main(int argc, char* argv[]) {

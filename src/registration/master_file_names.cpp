@@ -1,6 +1,6 @@
 #include "registration/master_file_names.h"
 
-#include "shell/settings.h"
+#include "core/settings.h"
 
 namespace astrelon {
 

@@ -8,7 +8,7 @@
 #include "common/engine_ui.h"
 #include "common/pascal_format.h"
 #include "store/image_store.h"
-#include "store/value_statistics.h"
+#include "store/planes/value_statistics.h"
 
 namespace astrelon {
 

@@ -1,6 +1,6 @@
 #include "shell/help_texts.h"
 
-#include "shell/language.h"
+#include "core/language.h"
 
 namespace astrelon {
 

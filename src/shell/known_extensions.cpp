@@ -1,6 +1,6 @@
 #include "shell/known_extensions.h"
 
-#include "store/file_extension.h"
+#include "common/file_extension.h"
 
 namespace astrelon {
 

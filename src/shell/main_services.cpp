@@ -4,9 +4,9 @@
 #include <stdexcept>
 
 #include "common/pascal_format.h"
-#include "pixelops/color_models.h"
-#include "shell/language.h"
-#include "store/processor_features.h"
+#include "core/language.h"
+#include "platform/processor_features.h"
+#include "store/color_models.h"
 
 namespace astrelon {
 
@@ -71,13 +71,6 @@ void ClampSelectionToImage(int slot) {
 }
 
 TRectI GetSelectionRect() { return {WorkRect.x1, WorkRect.y1, WorkRect.x2, WorkRect.y2}; }
-
-int CountOpenWindows() {
-  int n = 0;
-  for (int s = 1; s <= MaxImageSlots; ++s)
-    if (Store.InUse[size_t(s)]) ++n;
-  return n;
-}
 
 int FindOtherWindow(int slot) {
   int windows = 0;

@@ -7,14 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "common/file_extension.h"
+#include "common/number_text.h"
+#include "core/busy_cursor.h"
+#include "core/packed_params.h"
 #include "shell/block_statistics.h"
-#include "shell/busy_cursor.h"
-#include "shell/number_text.h"
-#include "shell/observation_time.h"
-#include "shell/packed_params.h"
 #include "shell/recent_files.h"
-#include "shell/rotate_image.h"
-#include "store/file_extension.h"
+#include "store/header_dates.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -44,8 +43,6 @@ void ClampSelectionToImage(int slot);
 // The working rectangle as (left, top, right, bottom).
 TRectI GetSelectionRect();
 
-// Number of slots 1..49 in use.
-int CountOpenWindows();
 // When exactly two image windows are open, the first other slot with a window; else -1.
 int FindOtherWindow(int slot);
 

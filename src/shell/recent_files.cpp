@@ -1,6 +1,6 @@
 #include "shell/recent_files.h"
 
-#include "shell/settings.h"
+#include "core/settings.h"
 
 namespace astrelon {
 

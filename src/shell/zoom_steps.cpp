@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "shell/settings.h"
+#include "core/settings.h"
 #include "store/image_store.h"
 
 namespace astrelon {

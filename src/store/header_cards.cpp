@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "common/pascal_format.h"
-#include "shell/language.h"
+#include "core/language.h"
 #include "store/image_store.h"
 
 namespace astrelon {

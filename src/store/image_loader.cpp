@@ -4,22 +4,22 @@
 #include <new>
 
 #include "common/engine_ui.h"
-#include "pixelops/color_models.h"
-#include "shell/busy_cursor.h"
-#include "shell/settings.h"
-#include "store/bmp_codec.h"
-#include "store/camera_raw.h"
-#include "store/fits_reader.h"
-#include "store/file_extension.h"
+#include "common/file_extension.h"
+#include "core/busy_cursor.h"
+#include "core/settings.h"
+#include "store/color_models.h"
+#include "store/fits/fits_reader.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 #include "store/initial_zoom.h"
-#include "store/jpeg_reader.h"
 #include "store/load_messages.h"
 #include "store/observation_time.h"
-#include "store/png_reader.h"
-#include "store/pnm_reader.h"
-#include "store/tiff_reader.h"
+#include "store/pictures/bmp_codec.h"
+#include "store/pictures/jpeg_reader.h"
+#include "store/pictures/png_reader.h"
+#include "store/pictures/pnm_reader.h"
+#include "store/raw/camera_raw.h"
+#include "store/tiff/tiff_reader.h"
 
 namespace astrelon {
 

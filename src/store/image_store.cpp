@@ -6,16 +6,17 @@
 #include <mutex>
 #include <span>
 
-#include "batch/batch_state.h"
 #include "common/engine_ui.h"
 #include "common/pascal_format.h"
-#include "pixelops/color_models.h"
+#include "core/batch_state.h"
+#include "core/settings.h"
+#include "platform/memory_probe.h"
 #include "platform/parallel_bands.h"
-#include "shell/display_histogram.h"
-#include "shell/settings.h"
-#include "store/image_statistics.h"
-#include "store/plane_routines.h"
-#include "store/processor_features.h"
+#include "platform/processor_features.h"
+#include "store/color_models.h"
+#include "store/display/display_histogram.h"
+#include "store/planes/image_statistics.h"
+#include "store/planes/plane_routines.h"
 
 namespace astrelon {
 
@@ -432,6 +433,19 @@ void ShowProgress(int ownerSlot, int windowSlot, int plane, float pos, bool inRe
   }
   win.ShowProgressBar(percent, caption);
   EngineUi().ProcessMessages();
+}
+
+bool HasMemoryForSlot(int slot) {
+  if (slot < 0 || slot >= SlotArraySize) return false;
+  const TImageSlot& im = Store.Image[slot];
+  return AvailableMemory() > MemoryNeededForPixels(im.Planes[1].size(), im.IsColor != 0);
+}
+
+int CountOpenWindows() {
+  int n = 0;
+  for (int s = 1; s <= MaxImageSlots; ++s)
+    if (Store.InUse[size_t(s)]) ++n;
+  return n;
 }
 
 }  // namespace astrelon

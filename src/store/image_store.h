@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <string>
 
-#include "shell/display_record.h"
+#include "store/display/display_record.h"
 #include "store/header_cards.h"
 #include "store/image_slot.h"
-#include "store/min_max_scan.h"
+#include "store/planes/min_max_scan.h"
 
 namespace astrelon {
 
@@ -86,12 +86,16 @@ inline bool ValidSlot(int slot) { return slot >= 1 && slot <= MaxImageSlots; }
 inline bool SlotInUse(int slot) { return ValidSlot(slot) && Store.InUse[slot]; }
 
 int FindFreeSlot();
+// Number of slots 1..49 in use.
+int CountOpenWindows();
 int FindActiveSlot();
 void CopyPlane(int src, int p, int dst, int q);
 bool CopyImageSlot(int src, int dst);
 bool NewResultSlot();
 bool NewResultSlotRgb();
 void MakeCopyName(int src, int dst);
+// True when the free memory exceeds what a memory-hungry operation on the slot needs.
+bool HasMemoryForSlot(int slot);
 
 void SetWorkRectToImage(int slot);
 void SetWorkRect(const TRectI& r);

@@ -1,7 +1,7 @@
 #include "store/load_messages.h"
 
-#include "shell/language.h"
-#include "store/file_extension.h"
+#include "common/file_extension.h"
+#include "core/language.h"
 
 namespace astrelon {
 

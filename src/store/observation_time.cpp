@@ -5,11 +5,11 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/observation_time.h"
-#include "store/exif_reader.h"
-#include "store/file_extension.h"
+#include "common/file_extension.h"
 #include "store/header_cards.h"
+#include "store/header_dates.h"
 #include "store/image_loader.h"
+#include "store/pictures/exif_reader.h"
 
 namespace astrelon {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "store/date_time.h"
+#include "common/date_time.h"
 
 namespace astrelon {
 

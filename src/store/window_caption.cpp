@@ -1,6 +1,6 @@
 #include "store/window_caption.h"
 
-#include "shell/settings.h"
+#include "core/settings.h"
 #include "store/image_store.h"
 
 namespace astrelon {

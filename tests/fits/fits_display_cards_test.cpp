@@ -1,5 +1,5 @@
 // The display parameter cards: exact texts to the column and reading them back.
-#include "store/fits_display_cards.h"
+#include "store/fits/fits_display_cards.h"
 
 #include <gtest/gtest.h>
 

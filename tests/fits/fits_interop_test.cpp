@@ -6,10 +6,10 @@
 
 #include <fitsio.h>
 
+#include "core/settings.h"
 #include "fits_test_util.h"
-#include "shell/settings.h"
-#include "store/fits_reader.h"
-#include "store/fits_writer.h"
+#include "store/fits/fits_reader.h"
+#include "store/fits/fits_writer.h"
 #include "store/image_store.h"
 #include "test_support.h"
 

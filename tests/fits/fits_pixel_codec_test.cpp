@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "common/pascal_format.h"
-#include "store/fits_pixel_decoder.h"
-#include "store/fits_pixel_encoder.h"
+#include "store/fits/fits_pixel_decoder.h"
+#include "store/fits/fits_pixel_encoder.h"
 #include "store/image_slot.h"
 
 namespace astrelon {

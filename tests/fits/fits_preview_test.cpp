@@ -1,11 +1,11 @@
 // Thumbnails of FITS and PGM/PPM files for the open dialog.
 #include <filesystem>
 
+#include "core/settings.h"
 #include "fits_test_util.h"
-#include "shell/settings.h"
-#include "store/fits_preview.h"
+#include "store/fits/fits_preview.h"
 #include "store/image_store.h"
-#include "store/pnm_preview.h"
+#include "store/pictures/pnm_preview.h"
 #include "test_support.h"
 
 namespace astrelon {

@@ -1,6 +1,6 @@
 // The FITS reader: sample formats, planes, row order, cards, blank rules, and
 // files it must refuse without touching the slot.
-#include "store/fits_reader.h"
+#include "store/fits/fits_reader.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -8,10 +8,10 @@
 #include <cmath>
 #include <filesystem>
 
+#include "core/settings.h"
 #include "fits_test_util.h"
-#include "shell/settings.h"
-#include "store/fits_header.h"
-#include "store/fits_layout.h"
+#include "store/fits/fits_header.h"
+#include "store/fits/fits_layout.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 #include "test_support.h"

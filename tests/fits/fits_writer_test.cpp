@@ -1,7 +1,7 @@
 // The FITS writer: byte layout, the cards it maintains, scaling and blank codes,
 // and what a failed write leaves behind.
 #include <algorithm>
-#include "store/fits_writer.h"
+#include "store/fits/fits_writer.h"
 
 #include <sys/resource.h>
 
@@ -10,9 +10,9 @@
 #include <filesystem>
 
 #include "common/pascal_format.h"
+#include "core/settings.h"
 #include "fits_test_util.h"
-#include "shell/settings.h"
-#include "store/fits_reader.h"
+#include "store/fits/fits_reader.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 #include "test_support.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "store/date_time.h"
-#include "store/file_extension.h"
+#include "common/date_time.h"
+#include "common/file_extension.h"
 
 namespace astrelon {
 namespace {

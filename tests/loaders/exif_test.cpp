@@ -1,8 +1,8 @@
 // The EXIF reader on blocks built here byte by byte, and the cards a JPEG with
 // an EXIF block gets.
 #include "loader_fixture.h"
-#include "store/exif_reader.h"
 #include "store/image_loader.h"
+#include "store/pictures/exif_reader.h"
 
 namespace astrelon::test {
 namespace {

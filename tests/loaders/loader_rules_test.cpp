@@ -3,15 +3,15 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include "core/settings.h"
 #include "loader_fixture.h"
-#include "shell/display_bitmap.h"
-#include "shell/settings.h"
-#include "store/bmp_codec.h"
-#include "store/graphic_to_slot.h"
+#include "store/display/display_bitmap.h"
 #include "store/image_loader.h"
 #include "store/initial_zoom.h"
-#include "store/jpeg_reader.h"
 #include "store/load_messages.h"
+#include "store/pictures/bmp_codec.h"
+#include "store/pictures/graphic_to_slot.h"
+#include "store/pictures/jpeg_reader.h"
 
 namespace astrelon::test {
 namespace {

@@ -1,6 +1,6 @@
 // Observation times of files, and FITS files through the loader.
 #include "loader_fixture.h"
-#include "store/fits_writer.h"
+#include "store/fits/fits_writer.h"
 #include "store/header_cards.h"
 #include "store/image_loader.h"
 #include "store/observation_time.h"

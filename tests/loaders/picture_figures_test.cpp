@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "loader_fixture.h"
-#include "shell/display_histogram.h"
-#include "store/graphic_to_slot.h"
+#include "store/display/display_histogram.h"
 #include "store/image_loader.h"
 #include "store/image_store.h"
+#include "store/pictures/graphic_to_slot.h"
 
 namespace astrelon::test {
 namespace {

@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "core/settings.h"
 #include "loader_fixture.h"
-#include "shell/settings.h"
+#include "shell/save/save_as.h"
 #include "store/image_loader.h"
 #include "store/load_messages.h"
-#include "store/save_as.h"
 
 namespace astrelon::test {
 namespace {

@@ -4,11 +4,11 @@
 #include <memory>
 
 #include "loader_fixture.h"
-#include "shell/colour_tables.h"
-#include "shell/display_bitmap.h"
-#include "store/bmp_codec.h"
-#include "store/jpeg_writer.h"
-#include "store/png_writer.h"
+#include "store/display/colour_tables.h"
+#include "store/display/display_bitmap.h"
+#include "store/pictures/bmp_codec.h"
+#include "store/pictures/jpeg_writer.h"
+#include "store/pictures/png_writer.h"
 
 namespace astrelon::test {
 namespace {

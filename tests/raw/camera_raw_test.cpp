@@ -1,6 +1,6 @@
 // Loading camera RAW files into slots: mosaic and interpolated, header cards,
 // thumbnails, metadata queries and damaged files.
-#include "store/camera_raw.h"
+#include "store/raw/camera_raw.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
@@ -10,11 +10,11 @@
 #include <fstream>
 
 #include "common/engine_ui.h"
+#include "core/settings.h"
+#include "platform/processor_features.h"
 #include "raw_fixture.h"
-#include "shell/settings.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
-#include "store/processor_features.h"
 
 namespace astrelon::test {
 namespace {

@@ -3,11 +3,11 @@
 // those of the separate passes, with one thread or many.
 #include <gtest/gtest.h>
 
+#include "core/settings.h"
 #include "raw_fixture.h"
-#include "shell/display_histogram.h"
-#include "shell/settings.h"
-#include "store/camera_raw.h"
+#include "store/display/display_histogram.h"
 #include "store/image_store.h"
+#include "store/raw/camera_raw.h"
 
 namespace astrelon::test {
 namespace {

@@ -1,18 +1,19 @@
 // Main-window services without windows: zoom steps, window coordinates, busy
 // cursor, recent files, observation time, selection clamp, pixel texts, colour
 // pairing, rotation and the block detector.
+#include "pixelops/rotate_image.h"
 #include "shell/main_services.h"
 
 #include <cmath>
 #include <stdexcept>
 
-#include "pixelops/color_models.h"
-#include "shell/language.h"
-#include "shell/settings.h"
+#include "core/language.h"
+#include "core/settings.h"
+#include "platform/processor_features.h"
 #include "shell/window_coordinates.h"
 #include "shell/zoom_steps.h"
+#include "store/color_models.h"
 #include "store/header_cards.h"
-#include "store/processor_features.h"
 #include "test_support.h"
 
 namespace astrelon {

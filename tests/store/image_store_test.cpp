@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "common/pascal_format.h"
-#include "shell/settings.h"
+#include "core/settings.h"
 #include "test_support.h"
 
 namespace astrelon {

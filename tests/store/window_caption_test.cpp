@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/settings.h"
+#include "core/settings.h"
 #include "store/image_store.h"
 #include "test_support.h"
 

@@ -9,10 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/display_histogram.h"
-#include "shell/settings.h"
+#include "core/settings.h"
+#include "store/display/display_histogram.h"
 #include "store/image_store.h"
-#include "store/tiff_reader.h"
+#include "store/tiff/tiff_reader.h"
 #include "test_support.h"
 #include "tiff_test_files.h"
 

@@ -1,5 +1,5 @@
 // The open dialog's TIFF preview: picture sizes, values and failures.
-#include "store/tiff_preview.h"
+#include "store/tiff/tiff_preview.h"
 
 #include <gtest/gtest.h>
 

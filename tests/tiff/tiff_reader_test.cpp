@@ -1,6 +1,6 @@
 // Reading TIFF files into slots: libtiff's own test pictures, files written by
 // ImageMagick and tiffcp, and files with chosen tags (including refused ones).
-#include "store/tiff_reader.h"
+#include "store/tiff/tiff_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "common/engine_ui.h"
-#include "shell/display_histogram.h"
-#include "shell/settings.h"
+#include "core/settings.h"
+#include "store/display/display_histogram.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 #include "test_support.h"

@@ -1,7 +1,8 @@
 // Writing slots as TIFF: sample types, value mapping, strips, compression and the
 // Software tag checked through libtiff's tools, ImageMagick and plain libtiff
 // reading; failed writes; the scaled entry point.
-#include "store/tiff_writer.h"
+#include "shell/save/save_tiff_scaled.h"
+#include "store/tiff/tiff_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -11,9 +12,9 @@
 #include <csignal>
 #include <filesystem>
 
-#include "batch/batch_state.h"
 #include "common/engine_ui.h"
-#include "shell/settings.h"
+#include "core/batch_state.h"
+#include "core/settings.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 #include "test_support.h"

@@ -16,16 +16,16 @@
 #include <QTest>
 #include <QUrlQuery>
 
+#include "core/language.h"
 #include "qt_test_app.h"
 #include "shell/help_texts.h"
-#include "shell/language.h"
-#include "shell/ui/about_box.h"
-#include "shell/ui/help_window.h"
-#include "shell/ui/hidden_menu_items.h"
-#include "shell/ui/list_chooser.h"
+#include "shell/ui/dialogs/about_box.h"
+#include "shell/ui/dialogs/help_window.h"
+#include "shell/ui/dialogs/hidden_menu_items.h"
+#include "shell/ui/dialogs/list_chooser.h"
+#include "shell/ui/dialogs/small_dialogs.h"
+#include "shell/ui/dialogs/translate_form.h"
 #include "shell/ui/qt_engine_ui.h"
-#include "shell/ui/small_dialogs.h"
-#include "shell/ui/translate_form.h"
 #include "test_support.h"
 
 namespace astrelon {

@@ -11,19 +11,19 @@
 #include <QTest>
 #include <QTimer>
 
-#include "batch/batch_state.h"
+#include "app/startup.h"
 #include "common/engine_ui.h"
 #include "common/text_codec.h"
+#include "core/batch_state.h"
+#include "core/language.h"
+#include "core/run_state.h"
+#include "core/settings.h"
+#include "core/settings_file.h"
 #include "filters/neural_tables.h"
 #include "qt_test_app.h"
 #include "registration/master_file_names.h"
-#include "shell/language.h"
-#include "shell/run_state.h"
-#include "shell/settings.h"
-#include "shell/settings_file.h"
-#include "shell/startup.h"
-#include "shell/ui/main_window.h"
-#include "shell/ui/main_window_link.h"
+#include "shell/ui/main/main_window.h"
+#include "shell/ui/main/main_window_link.h"
 #include "store/image_store.h"
 #include "test_support.h"
 

@@ -10,10 +10,10 @@
 #include <fstream>
 
 #include "common/engine_ui.h"
-#include "shell/busy_cursor.h"
+#include "core/busy_cursor.h"
 #include "shell/recent_files.h"
-#include "shell/ui/main_services_ui.h"
-#include "shell/ui/open_by_name.h"
+#include "shell/ui/main/main_services_ui.h"
+#include "shell/ui/main/open_by_name.h"
 #include "window_fixture.h"
 
 namespace astrelon::test {

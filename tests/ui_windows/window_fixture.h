@@ -7,12 +7,12 @@
 #include <memory>
 #include <vector>
 
-#include "batch/batch_state.h"
+#include "core/batch_state.h"
+#include "core/settings.h"
 #include "shell/image_window_state.h"
-#include "shell/settings.h"
-#include "shell/ui/image_window.h"
-#include "shell/ui/main_window_link.h"
-#include "shell/ui/window_creation.h"
+#include "shell/ui/main/main_window_link.h"
+#include "shell/ui/windows/image_window.h"
+#include "shell/ui/windows/window_creation.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 #include "test_support.h"

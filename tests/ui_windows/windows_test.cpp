@@ -6,11 +6,11 @@
 #include <QStatusBar>
 #include <QTest>
 
-#include "shell/language.h"
-#include "shell/renderer.h"
+#include "core/language.h"
+#include "shell/display/renderer.h"
+#include "shell/ui/main/main_services_ui.h"
 #include "shell/window_coordinates.h"
 #include "shell/zoom_steps.h"
-#include "shell/ui/main_services_ui.h"
 #include "window_fixture.h"
 
 namespace astrelon::test {

@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 
-#include "shell/ui/small_dialogs.h"
+#include "shell/ui/dialogs/small_dialogs.h"
 
 namespace astrelon {
 

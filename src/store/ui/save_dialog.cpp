@@ -12,16 +12,16 @@
 #include <algorithm>
 
 #include "common/engine_ui.h"
+#include "common/file_extension.h"
 #include "common/pascal_format.h"
-#include "shell/busy_cursor.h"
-#include "shell/language.h"
-#include "shell/renderer.h"
-#include "shell/settings.h"
-#include "store/file_extension.h"
+#include "core/busy_cursor.h"
+#include "core/language.h"
+#include "core/settings.h"
+#include "shell/display/renderer.h"
+#include "shell/save/save_as.h"
 #include "store/image_store.h"
-#include "store/jpeg_writer.h"
-#include "store/save_as.h"
-#include "store/tiff_writer.h"
+#include "store/pictures/jpeg_writer.h"
+#include "store/tiff/tiff_writer.h"
 
 namespace astrelon {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "shell/display_bitmap.h"
+#include "store/display/display_bitmap.h"
 
 class QCheckBox;
 class QComboBox;

@@ -1,0 +1,22 @@
+#include "common/number_text.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "common/pascal_format.h"
+
+namespace astrelon {
+
+std::optional<double> TryStrToFloatDot(std::string_view text) {
+  std::string s(text);
+  std::replace(s.begin(), s.end(), ',', '.');
+  return TryStrToFloat(s);
+}
+
+double StrToFloatDot(std::string_view text) {
+  if (auto v = TryStrToFloatDot(text)) return *v;
+  throw std::invalid_argument("'" + std::string(text) + "' ist kein gültiger Gleitkommawert");
+}
+
+}  // namespace astrelon

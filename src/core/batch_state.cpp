@@ -1,0 +1,8 @@
+#include "core/batch_state.h"
+
+namespace astrelon {
+std::atomic<uint8_t> BatchRunning{0};
+std::atomic<uint8_t> BatchAbort{0};
+std::atomic<uint8_t> MarksChanged{0};
+std::atomic<uint8_t> MultiMarkMode{0};
+}  // namespace astrelon

@@ -1,0 +1,6 @@
+#include "core/settings.h"
+
+namespace astrelon {
+TProgramOptions Options;
+TSettingsVars Settings;
+}  // namespace astrelon

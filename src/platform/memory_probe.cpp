@@ -1,0 +1,85 @@
+#include "platform/memory_probe.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <limits>
+#include <string>
+
+
+namespace astrelon {
+
+namespace {
+
+std::string ReadSmallFile(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::string text;
+  char buf[4096];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+    text.append(buf, size_t(in.gcount()));
+    if (text.size() > (1u << 20)) break;
+  }
+  return text;
+}
+
+// Address space the process may still map under RLIMIT_AS; nullopt without a limit.
+std::optional<uint64_t> AddressSpaceLeft() {
+  rlimit lim{};
+  if (getrlimit(RLIMIT_AS, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return std::nullopt;
+  // First field of /proc/self/statm: the mapped size in pages.
+  const std::string statm = ReadSmallFile("/proc/self/statm");
+  uint64_t pages = 0;
+  const auto res = std::from_chars(statm.data(), statm.data() + statm.size(), pages);
+  if (res.ec != std::errc()) return std::nullopt;
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  const uint64_t used = pages * uint64_t(pageSize > 0 ? pageSize : 4096);
+  const uint64_t limit = uint64_t(lim.rlim_cur);
+  return limit > used ? limit - used : 0;
+}
+
+}  // namespace
+
+std::optional<uint64_t> ParseMemAvailable(std::string_view meminfo) {
+  constexpr std::string_view key = "MemAvailable:";
+  size_t pos = 0;
+  while (pos < meminfo.size()) {
+    size_t end = meminfo.find('\n', pos);
+    if (end == std::string_view::npos) end = meminfo.size();
+    std::string_view line = meminfo.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.starts_with(key)) continue;
+    line.remove_prefix(key.size());
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    uint64_t value = 0;
+    const auto res = std::from_chars(line.data(), line.data() + line.size(), value);
+    if (res.ec != std::errc() || res.ptr == line.data()) return std::nullopt;
+    std::string_view unit(res.ptr, size_t(line.data() + line.size() - res.ptr));
+    while (!unit.empty() && (unit.front() == ' ' || unit.front() == '\t')) unit.remove_prefix(1);
+    while (!unit.empty() && (unit.back() == ' ' || unit.back() == '\r')) unit.remove_suffix(1);
+    uint64_t scale = 1;
+    if (unit == "kB") scale = 1024;
+    else if (!unit.empty()) return std::nullopt;
+    if (value > std::numeric_limits<uint64_t>::max() / scale) return std::numeric_limits<uint64_t>::max();
+    return value * scale;
+  }
+  return std::nullopt;
+}
+
+uint64_t AvailableMemory() {
+  const std::optional<uint64_t> physical = ParseMemAvailable(ReadSmallFile("/proc/meminfo"));
+  if (!physical) return 0;
+  const std::optional<uint64_t> virt = AddressSpaceLeft();
+  return virt ? std::min(*physical, *virt) : *physical;
+}
+
+uint64_t MemoryNeededForPixels(uint64_t pixels, bool colour) {
+  const uint64_t perPixel = colour ? 28 : 20;
+  if (pixels > std::numeric_limits<uint64_t>::max() / perPixel) return std::numeric_limits<uint64_t>::max();
+  return pixels * perPixel;
+}
+
+}  // namespace astrelon

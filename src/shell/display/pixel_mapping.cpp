@@ -1,0 +1,236 @@
+// Row kernels of the renderer. The vector paths do the same float operations in
+// the same order as the scalar ones, so both give the same bytes.
+#include "shell/display/pixel_mapping.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "common/round_even.h"
+#include "shell/display/display_lut.h"
+#include "store/image_slot.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace astrelon {
+
+namespace {
+
+constexpr float MaxIndex = 65535.0f;
+constexpr float LumaR = 0.299f, LumaG = 0.587f, LumaB = 0.114f;
+constexpr float YuvRedV = 1.1402508551881414f;
+constexpr float YuvGreenV = -0.58080920903f;
+constexpr float YuvGreenU = 0.39393070275f;
+constexpr float YuvBlueU = 2.028397565922921f;
+
+inline uint32_t IndexOf(float v, float black, float scale) {
+  if (!(v > BlankLimit)) return BlankIndex;
+  float t = (v - black) * scale;
+  t = t > 0.0f ? t : 0.0f;
+  t = t < MaxIndex ? t : MaxIndex;
+  return uint32_t(RoundEvenToInt(t));
+}
+
+// Clamped to 0..255 (NaN gives 0) and rounded to nearest, ties to even.
+inline uint8_t ByteOf(float v) {
+  v = v > 0.0f ? v : 0.0f;
+  v = v < 255.0f ? v : 255.0f;
+  return uint8_t(RoundEvenToInt(v));
+}
+
+inline float PositivePart(float v) { return v > 0.0f ? v : 0.0f; }
+
+void LumaPixel(float v1, float v2, float v3, uint8_t* out, const TLumaMapping& m) {
+  if (m.Yuv) {
+    const float l = PositivePart(v1 - m.Black);
+    float t = l * m.IndexScale;
+    t = t < MaxIndex ? t : MaxIndex;
+    const float lp = m.Lut[uint32_t(RoundEvenToInt(t))];
+    const float q = lp / (l + m.Offset);
+    out[2] = ByteOf((YuvRedV * v3 * q + lp) * m.OutScale);
+    out[1] = ByteOf(((YuvGreenV * v3 - YuvGreenU * v2) * q + lp) * m.OutScale);
+    out[0] = ByteOf((YuvBlueU * v2 * q + lp) * m.OutScale);
+    return;
+  }
+  const float r = PositivePart(v1 - m.Black);
+  const float g = PositivePart(v2 - m.Black);
+  const float b = PositivePart(v3 - m.Black);
+  const float l = LumaR * r + LumaG * g + LumaB * b;
+  float t = l * m.IndexScale;
+  t = t < MaxIndex ? t : MaxIndex;
+  const float lp = m.Lut[uint32_t(RoundEvenToInt(t))];
+  const float q = lp / (l + m.Offset);
+  out[2] = v1 > BlankLimit ? ByteOf(((r - l) * q + lp) * m.OutScale) : 0;
+  out[1] = v2 > BlankLimit ? ByteOf(((g - l) * q + lp) * m.OutScale) : 0;
+  out[0] = v3 > BlankLimit ? ByteOf(((b - l) * q + lp) * m.OutScale) : 0;
+}
+
+#if defined(__SSE2__)
+inline __m128i BytesOf(__m128 v, __m128 zero, __m128 top) {
+  return _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(v, zero), top));
+}
+#endif
+
+}  // namespace
+
+void ComputeLutIndices(std::span<const float> values, float black, float scale, std::span<uint32_t> out,
+                       bool vector) {
+  const size_t n = values.size() < out.size() ? values.size() : out.size();
+  size_t i = 0;
+#if defined(__SSE2__)
+  if (vector) {
+    const __m128 vb = _mm_set1_ps(black);
+    const __m128 vs = _mm_set1_ps(scale);
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 top = _mm_set1_ps(MaxIndex);
+    const __m128 limit = _mm_set1_ps(BlankLimit);
+    const __m128i blank = _mm_set1_epi32(int32_t(BlankIndex));
+    for (; i + 4 <= n; i += 4) {
+      const __m128 v = _mm_loadu_ps(values.data() + i);
+      // max(t, 0) returns 0 for a NaN product; NaN inputs are masked as blank below.
+      const __m128 t = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(v, vb), vs), zero), top);
+      const __m128i idx = _mm_cvtps_epi32(t);
+      const __m128i valid = _mm_castps_si128(_mm_cmpgt_ps(v, limit));
+      const __m128i r = _mm_or_si128(_mm_and_si128(valid, idx), _mm_andnot_si128(valid, blank));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data() + i), r);
+    }
+  }
+#else
+  (void)vector;
+#endif
+  for (; i < n; ++i) out[i] = IndexOf(values[i], black, scale);
+}
+
+namespace {
+
+template <int Step>
+void MapThroughByteLutStep(std::span<const float> values, float black, float scale, const uint8_t* lut,
+                           uint8_t* out, size_t n, bool vector) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  if (vector) {
+    const __m128 vb = _mm_set1_ps(black);
+    const __m128 vs = _mm_set1_ps(scale);
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 top = _mm_set1_ps(MaxIndex);
+    const __m128 limit = _mm_set1_ps(BlankLimit);
+    // A blank value clamps to index 0 here; the lanes that are blank are set to
+    // the blank entry afterwards (rare, so tested once per eight values).
+    auto indices = [&](__m128 v) {
+      return _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(v, vb), vs), zero), top));
+    };
+    const uint8_t blankByte = lut[BlankIndex];
+    for (; i + 8 <= n; i += 8) {
+      const __m128 va = _mm_loadu_ps(values.data() + i);
+      const __m128 vc = _mm_loadu_ps(values.data() + i + 4);
+      const __m128i a = indices(va);
+      const __m128i b = indices(vc);
+      uint8_t* o = out + Step * i;
+      o[0] = lut[uint32_t(_mm_cvtsi128_si32(a))];
+      o[Step] = lut[uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(a, 0x55)))];
+      o[2 * Step] = lut[uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(a, 0xAA)))];
+      o[3 * Step] = lut[uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(a, 0xFF)))];
+      o[4 * Step] = lut[uint32_t(_mm_cvtsi128_si32(b))];
+      o[5 * Step] = lut[uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(b, 0x55)))];
+      o[6 * Step] = lut[uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(b, 0xAA)))];
+      o[7 * Step] = lut[uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi32(b, 0xFF)))];
+      const int valid = _mm_movemask_ps(_mm_cmpgt_ps(va, limit)) | (_mm_movemask_ps(_mm_cmpgt_ps(vc, limit)) << 4);
+      if (valid != 0xFF) [[unlikely]] {
+        for (int k = 0; k < 8; ++k)
+          if (!(valid & (1 << k))) o[k * Step] = blankByte;
+      }
+    }
+  }
+#else
+  (void)vector;
+#endif
+  for (; i < n; ++i) out[Step * i] = lut[IndexOf(values[i], black, scale)];
+}
+
+}  // namespace
+
+void MapThroughByteLut(std::span<const float> values, float black, float scale, const uint8_t* lut,
+                       std::span<uint8_t> out, int step, bool vector) {
+  if (step < 1) return;
+  size_t n = values.size();
+  if (out.empty()) return;
+  n = std::min(n, (out.size() - 1) / size_t(step) + 1);
+  if (step == 3)
+    MapThroughByteLutStep<3>(values, black, scale, lut, out.data(), n, vector);
+  else if (step == 1)
+    MapThroughByteLutStep<1>(values, black, scale, lut, out.data(), n, vector);
+  else
+    for (size_t i = 0; i < n; ++i) out[size_t(step) * i] = lut[IndexOf(values[i], black, scale)];
+}
+
+void MapLumaRow(std::span<const float> p1, std::span<const float> p2, std::span<const float> p3,
+                std::span<uint8_t> bgr, const TLumaMapping& m, bool vector) {
+  size_t n = p1.size();
+  if (p2.size() < n) n = p2.size();
+  if (p3.size() < n) n = p3.size();
+  if (bgr.size() / 3 < n) n = bgr.size() / 3;
+  size_t i = 0;
+#if defined(__SSE2__)
+  if (vector) {
+    const __m128 black = _mm_set1_ps(m.Black);
+    const __m128 iscale = _mm_set1_ps(m.IndexScale);
+    const __m128 offset = _mm_set1_ps(m.Offset);
+    const __m128 oscale = _mm_set1_ps(m.OutScale);
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 top = _mm_set1_ps(255.0f);
+    const __m128 maxIndex = _mm_set1_ps(MaxIndex);
+    const __m128 limit = _mm_set1_ps(BlankLimit);
+    alignas(16) int32_t idx[4];
+    alignas(16) int32_t red[4], green[4], blue[4];
+    for (; i + 4 <= n; i += 4) {
+      const __m128 v1 = _mm_loadu_ps(p1.data() + i);
+      const __m128 v2 = _mm_loadu_ps(p2.data() + i);
+      const __m128 v3 = _mm_loadu_ps(p3.data() + i);
+      __m128 l, r = zero, g = zero, b = zero;
+      if (m.Yuv) {
+        l = _mm_max_ps(_mm_sub_ps(v1, black), zero);
+      } else {
+        r = _mm_max_ps(_mm_sub_ps(v1, black), zero);
+        g = _mm_max_ps(_mm_sub_ps(v2, black), zero);
+        b = _mm_max_ps(_mm_sub_ps(v3, black), zero);
+        l = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(LumaR), r), _mm_mul_ps(_mm_set1_ps(LumaG), g)),
+                       _mm_mul_ps(_mm_set1_ps(LumaB), b));
+      }
+      _mm_store_si128(reinterpret_cast<__m128i*>(idx), _mm_cvtps_epi32(_mm_min_ps(_mm_mul_ps(l, iscale), maxIndex)));
+      const __m128 lp = _mm_setr_ps(m.Lut[idx[0]], m.Lut[idx[1]], m.Lut[idx[2]], m.Lut[idx[3]]);
+      const __m128 q = _mm_div_ps(lp, _mm_add_ps(l, offset));
+      __m128i ri, gi, bi;
+      if (m.Yuv) {
+        ri = BytesOf(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(_mm_set1_ps(YuvRedV), v3), q), lp), oscale), zero, top);
+        const __m128 gc = _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(YuvGreenV), v3), _mm_mul_ps(_mm_set1_ps(YuvGreenU), v2));
+        gi = BytesOf(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(gc, q), lp), oscale), zero, top);
+        bi = BytesOf(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(_mm_mul_ps(_mm_set1_ps(YuvBlueU), v2), q), lp), oscale), zero, top);
+      } else {
+        auto channel = [&](__m128 c, __m128 v) {
+          const __m128i x = BytesOf(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(c, l), q), lp), oscale), zero, top);
+          return _mm_and_si128(x, _mm_castps_si128(_mm_cmpgt_ps(v, limit)));
+        };
+        ri = channel(r, v1);
+        gi = channel(g, v2);
+        bi = channel(b, v3);
+      }
+      _mm_store_si128(reinterpret_cast<__m128i*>(red), ri);
+      _mm_store_si128(reinterpret_cast<__m128i*>(green), gi);
+      _mm_store_si128(reinterpret_cast<__m128i*>(blue), bi);
+      uint8_t* o = bgr.data() + 3 * i;
+      for (int k = 0; k < 4; ++k) {
+        o[3 * k] = uint8_t(blue[k]);
+        o[3 * k + 1] = uint8_t(green[k]);
+        o[3 * k + 2] = uint8_t(red[k]);
+      }
+    }
+  }
+#else
+  (void)vector;
+#endif
+  for (; i < n; ++i) LumaPixel(p1[i], p2[i], p3[i], bgr.data() + 3 * i, m);
+}
+
+}  // namespace astrelon

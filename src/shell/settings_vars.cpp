@@ -1,6 +1,0 @@
-#include "shell/settings.h"
-
-namespace astrelon {
-TProgramOptions Options;
-TSettingsVars Settings;
-}  // namespace astrelon

@@ -1,0 +1,62 @@
+#include "store/planes/interpolation_kernels.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace astrelon {
+
+TKernelWindow KernelWindow;
+
+namespace {
+
+// Keys' cubic convolution kernel with parameter a.
+double KeysCubic(double u, double a) {
+  if (u <= 1.0) return (a + 2.0) * u * u * u - (a + 3.0) * u * u + 1.0;
+  if (u < 2.0) return a * u * u * u - 5.0 * a * u * u + 8.0 * a * u - 4.0 * a;
+  return 0.0;
+}
+
+// sinc windowed by a sinc n times wider.
+double WindowedSinc(double u, double n) {
+  if (u == 0.0) return 1.0;
+  if (u >= n) return 0.0;
+  const double px = std::numbers::pi * u;
+  return (std::sin(px) / px) * (std::sin(px / n) / (px / n));
+}
+
+}  // namespace
+
+float KernelWeight(int32_t kind, float x) {
+  const double u = std::fabs(double(x));
+  switch (kind) {
+    case IkNeuro: return float(KeysCubic(u, -0.375));
+    case IkBicubic: return float(KeysCubic(u, -0.8));
+    case IkDSinc: return float(WindowedSinc(u, 8.0));
+    default:
+      if (kind <= IkLinear) return u < 1.0 ? float(1.0 - u) : 0.0f;
+      return float(WindowedSinc(u, 3.0));
+  }
+}
+
+TKernelTable BuildKernelTables() {
+  TKernelTable table{};
+  for (int32_t kind = 0; kind < KernelKindCount; ++kind)
+    for (int32_t i = -KernelTableCentre; i < KernelTableSize - KernelTableCentre; ++i)
+      table[size_t(kind)][size_t(i + KernelTableCentre)] = KernelWeight(kind, float(i * 0.01));
+  return table;
+}
+
+const TKernelTable& KernelTables() {
+  static const TKernelTable table = BuildKernelTables();
+  return table;
+}
+
+void SetKernelWindow(int32_t kind) {
+  constexpr int32_t lo[KernelKindCount] = {0, -1, -1, -7, -2};
+  constexpr int32_t hi[KernelKindCount] = {1, 2, 2, 8, 3};
+  if (kind < 0 || kind >= KernelKindCount) return;
+  KernelWindow.Lo = lo[kind];
+  KernelWindow.Hi = hi[kind];
+}
+
+}  // namespace astrelon

@@ -1,0 +1,18 @@
+// Noise level of a run of pixels from the clipped mean square of neighbour differences.
+#include <algorithm>
+#include <cmath>
+
+#include "store/planes/pair_differences.h"
+#include "store/planes/plane_routines.h"
+
+namespace astrelon {
+
+float EstimateNoiseClipped(std::span<const float> data, bool vector) {
+  TClipResult r;  // 1.0 and 1.0 for runs of five values or fewer
+  const int64_t n = int64_t(data.size());
+  if (n > 5) r = ClippedMeanSquare(data, n - 1, 1, TClipRule{true, true}, vector);
+  const double v = std::max(r.Current * r.Current / (0.0001 + r.Previous), 0.0001);
+  return float(std::sqrt(v) / 1.1);
+}
+
+}  // namespace astrelon

@@ -1,0 +1,24 @@
+#pragma once
+// Percentile levels of a rectangle whose minimum and maximum are known.
+#include <cstdint>
+#include <span>
+
+#include "store/planes/image_statistics.h"
+
+namespace astrelon {
+
+// Levels of a rectangle at two percentages (0..100). The minimum and maximum
+// come from RectMinMax (which clamps values above 1e18 in place). Valid pixels
+// go into 65536 bins, Round((v - mn) * 65000 / range) with range =
+// max(mx - mn, 0.001); the levels are found walking the bins: below 50 upwards
+// from bin 0 until the count reaches Round(count * pct) div 100, from 50 on
+// downwards from bin 65000 until the rest is no more than that. Sets LevelA and
+// LevelB (bin / scale + mn), RectMin and RectMax when the rectangle holds valid
+// pixels; leaves `levels` alone otherwise.
+// The scalar path counts the bins; the vector path finds the same bins from the
+// order statistics of the pixels (the bin grows with the value): one pass finds
+// the minimum and maximum, counts, and gathers the few pixels near each level.
+void RectPercentileLevels(std::span<float> rect, int32_t w, int32_t h, int64_t stride, double pctA, double pctB,
+                          TPercentileLevels& levels, bool vector);
+
+}  // namespace astrelon

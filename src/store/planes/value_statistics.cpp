@@ -1,0 +1,255 @@
+#include "store/planes/value_statistics.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <stdexcept>
+
+#include "platform/processor_features.h"
+#include "platform/simd_support.h"
+#include "store/image_slot.h"
+
+namespace astrelon {
+
+namespace {
+
+// Ascending with NaN after every number (a strict weak order even with NaN present).
+bool FloatLess(float a, float b) { return a < b || (std::isnan(b) && !std::isnan(a)); }
+
+constexpr int32_t LogTableSize = 4096;
+
+// Sums of a run for RobustMean, in the shared lane order.
+struct TRunSums {
+  double Sum = 0, SumSq = 0;
+  float Largest = 0, Smallest = 0;
+};
+
+TRunSums RunSumsScalar(std::span<const float> v) {
+  TSumLanes s{}, q{};
+  float largest = v[0], smallest = v[0];
+  for (size_t i = 0; i < v.size(); ++i) {
+    const double d = v[i];
+    s[i % SumLaneCount] += d;
+    q[i % SumLaneCount] += d * d;
+    if (v[i] > largest) largest = v[i];
+    if (v[i] < smallest) smallest = v[i];
+  }
+  return {ReduceSumLanes(s), ReduceSumLanes(q), largest, smallest};
+}
+
+// Sum and number of the values within `limit` of `centre`.
+double KeptSumScalar(std::span<const float> v, double centre, double limit, int64_t& count) {
+  TSumLanes s{};
+  int64_t n = 0;
+  for (size_t i = 0; i < v.size(); ++i) {
+    const double d = v[i];
+    const bool keep = std::fabs(d - centre) < limit;
+    s[i % SumLaneCount] += keep ? d : 0.0;
+    n += keep;
+  }
+  count = n;
+  return ReduceSumLanes(s);
+}
+
+#if ASTRELON_HAVE_SSE2
+// Sixteen values per step, lanes 2j and 2j+1 in register j. The maxps/minps
+// operand order keeps the accumulator when a value is NaN, as the scalar
+// comparisons do.
+TRunSums RunSumsSse2(std::span<const float> v) {
+  TSumLanes s{}, q{};
+  __m128d sv[8], qv[8];
+  for (int j = 0; j < 8; ++j) sv[j] = qv[j] = _mm_setzero_pd();
+  __m128 hi = _mm_set1_ps(v[0]), lo = hi;
+  size_t i = 0;
+  for (; i + 16 <= v.size(); i += 16)
+    for (int j = 0; j < 4; ++j) {
+      const __m128 a = _mm_loadu_ps(v.data() + i + 4 * j);
+      const __m128d a0 = _mm_cvtps_pd(a), a1 = _mm_cvtps_pd(_mm_movehl_ps(a, a));
+      sv[2 * j] = _mm_add_pd(sv[2 * j], a0);
+      sv[2 * j + 1] = _mm_add_pd(sv[2 * j + 1], a1);
+      qv[2 * j] = _mm_add_pd(qv[2 * j], _mm_mul_pd(a0, a0));
+      qv[2 * j + 1] = _mm_add_pd(qv[2 * j + 1], _mm_mul_pd(a1, a1));
+      hi = _mm_max_ps(a, hi);
+      lo = _mm_min_ps(a, lo);
+    }
+  for (int j = 0; j < 8; ++j) {
+    _mm_storeu_pd(&s[size_t(2 * j)], sv[j]);
+    _mm_storeu_pd(&q[size_t(2 * j)], qv[j]);
+  }
+  alignas(16) float h[4], l[4];
+  _mm_store_ps(h, hi);
+  _mm_store_ps(l, lo);
+  float largest = v[0], smallest = v[0];
+  for (int j = 0; j < 4; ++j) {
+    if (h[j] > largest) largest = h[j];
+    if (l[j] < smallest) smallest = l[j];
+  }
+  for (; i < v.size(); ++i) {
+    const double d = v[i];
+    s[i % SumLaneCount] += d;
+    q[i % SumLaneCount] += d * d;
+    if (v[i] > largest) largest = v[i];
+    if (v[i] < smallest) smallest = v[i];
+  }
+  return {ReduceSumLanes(s), ReduceSumLanes(q), largest, smallest};
+}
+
+double KeptSumSse2(std::span<const float> v, double centre, double limit, int64_t& count) {
+  TSumLanes s{};
+  const __m128d c = _mm_set1_pd(centre), lim = _mm_set1_pd(limit);
+  const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFll));
+  __m128d sv[8];
+  for (__m128d& x : sv) x = _mm_setzero_pd();
+  int64_t n = 0;
+  size_t i = 0;
+  for (; i + 16 <= v.size(); i += 16)
+    for (int j = 0; j < 8; ++j) {
+      const __m128d x = _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(v.data() + i + 2 * j))));
+      const __m128d k = _mm_cmplt_pd(_mm_and_pd(_mm_sub_pd(x, c), absMask), lim);
+      sv[j] = _mm_add_pd(sv[j], _mm_and_pd(k, x));
+      const int m = _mm_movemask_pd(k);
+      n += (m & 1) + (m >> 1);
+    }
+  for (int j = 0; j < 8; ++j) _mm_storeu_pd(&s[size_t(2 * j)], sv[j]);
+  for (; i < v.size(); ++i) {
+    const double d = v[i];
+    const bool k = std::fabs(d - centre) < limit;
+    s[i % SumLaneCount] += k ? d : 0.0;
+    n += k;
+  }
+  count = n;
+  return ReduceSumLanes(s);
+}
+#endif
+
+// k of the clipping: base + log10(n) within the table, `beyond` above it.
+double ClipFactor(int64_t n, double base, double beyond) {
+  return n <= LogTableSize ? base + double(Log10Table(int32_t(n))) : beyond;
+}
+
+}  // namespace
+
+float Log10Table(int32_t n) {
+  static const std::array<float, LogTableSize + 1> table = [] {
+    std::array<float, LogTableSize + 1> t{};
+    for (int32_t i = 1; i <= LogTableSize; ++i) t[size_t(i)] = float(std::log10(double(i)));
+    return t;
+  }();
+  return n >= 1 && n <= LogTableSize ? table[size_t(n)] : float(std::log10(double(n < 1 ? 1 : n)));
+}
+
+void SortFloats(std::span<float> values, int64_t lo, int64_t hi) {
+  lo = std::max<int64_t>(lo, 0);
+  hi = std::min<int64_t>(hi, int64_t(values.size()) - 1);
+  if (hi <= lo) return;
+  std::sort(values.begin() + lo, values.begin() + hi + 1, FloatLess);
+}
+
+float Percentile(std::span<float> values, double fraction) {
+  const int64_t n = int64_t(values.size());
+  if (n == 0) return BlankPixel;
+  if (n == 1) return values[0];
+  SortFloats(values, 0, n - 1);
+  if (!(fraction > 0.0)) return values[0];  // also for a NaN fraction
+  if (fraction >= 1.0) return values[size_t(n - 1)];
+  const double pos = double(n - 1) * fraction;
+  const int64_t k = std::min<int64_t>(int64_t(pos), n - 2);
+  const double lower = values[size_t(k)], upper = values[size_t(k + 1)];
+  return float(lower + (upper - lower) * (pos - double(k)));
+}
+
+float PercentileSelect(std::span<float> values, double fraction) {
+  const int64_t n = int64_t(values.size());
+  if (n == 0) return BlankPixel;
+  if (n == 1) return values[0];
+  if (!(fraction > 0.0)) return *std::min_element(values.begin(), values.end(), FloatLess);
+  if (fraction >= 1.0) return *std::max_element(values.begin(), values.end(), FloatLess);
+  const double pos = double(n - 1) * fraction;
+  const int64_t k = std::min<int64_t>(int64_t(pos), n - 2);
+  std::nth_element(values.begin(), values.begin() + k, values.end(), FloatLess);
+  const double lower = values[size_t(k)];
+  const double upper = *std::min_element(values.begin() + k + 1, values.end(), FloatLess);
+  return float(lower + (upper - lower) * (pos - double(k)));
+}
+
+void SortIndices(std::span<const float> values, std::span<int32_t> indices) {
+  if (indices.size() <= 1) return;
+  for (int32_t i : indices)
+    if (i < 0 || size_t(i) >= values.size()) throw std::out_of_range("SortIndices: index outside the values");
+  std::stable_sort(indices.begin(), indices.end(),
+                   [&](int32_t a, int32_t b) { return FloatLess(values[size_t(a)], values[size_t(b)]); });
+}
+
+float MeanWithoutExtremes(std::span<const float> values) {
+  const size_t n = values.size();
+  if (n == 0) return BlankPixel;
+  if (n == 1) return values[0];
+  if (n == 2) return float((double(values[0]) + double(values[1])) / 2.0);
+  double sum = 0;
+  float largest = values[0], smallest = values[0];
+  for (float v : values) {
+    sum += v;
+    if (v > largest) largest = v;
+    if (v < smallest) smallest = v;
+  }
+  return float((sum - largest - smallest) / double(n - 2));
+}
+
+float RobustMean(std::span<const float> values, double* variance) {
+  return RobustMean(values, variance, Sse2Enabled);
+}
+
+float RobustMean(std::span<const float> values, double* variance, bool vector) {
+  const int64_t n = int64_t(values.size());
+  if (n == 0) return BlankPixel;
+  if (n == 1) return values[0];
+  if (n == 2) return float((double(values[0]) + double(values[1])) / 2.0);
+  bool useVector = false;
+#if ASTRELON_HAVE_SSE2
+  useVector = vector;
+#endif
+  TRunSums r;
+#if ASTRELON_HAVE_SSE2
+  if (useVector) r = RunSumsSse2(values);
+#endif
+  if (!useVector) r = RunSumsScalar(values);
+
+  auto moments = [](double sum, double sumSq, int64_t m, double& mean, double& var) {
+    mean = sum / double(m);
+    var = std::max(sumSq / double(m) - mean * mean, 0.001);
+  };
+  double k = ClipFactor(n, 0.9, 4.52);
+  double mean, var;
+  double sum = r.Sum, sumSq = r.SumSq;
+  int64_t m = n;
+  moments(sum, sumSq, m, mean, var);
+  if (double(r.Largest) <= mean + std::sqrt(var) * k) {
+    k += 0.05;
+  } else {
+    m = n - 1;
+    sum -= double(r.Largest);
+    sumSq -= double(r.Largest) * double(r.Largest);
+    moments(sum, sumSq, m, mean, var);
+    k = ClipFactor(m, 0.95, 4.57);
+  }
+  if (m < 3 || mean - std::sqrt(var) * k <= double(r.Smallest)) {
+    k += 0.05;
+  } else {
+    m -= 1;
+    sum -= double(r.Smallest);
+    sumSq -= double(r.Smallest) * double(r.Smallest);
+    moments(sum, sumSq, m, mean, var);
+    k = ClipFactor(m, 1.0, 4.62);
+  }
+  const double limit = std::sqrt(var) * k;
+  int64_t kept = 0;
+  double keptSum = 0;
+#if ASTRELON_HAVE_SSE2
+  if (useVector) keptSum = KeptSumSse2(values, mean, limit, kept);
+#endif
+  if (!useVector) keptSum = KeptSumScalar(values, mean, limit, kept);
+  if (variance) *variance = var;
+  return kept > 0 ? float(keptSum / double(kept)) : BlankPixel;
+}
+
+}  // namespace astrelon

@@ -1,0 +1,273 @@
+#include "store/raw/mosaic_repair.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <span>
+#include <vector>
+
+#include "common/pascal_format.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+
+namespace {
+
+// The slot's first plane when it holds a whole image, else an empty span.
+std::span<float> FirstPlane(int slot) {
+  if (slot < 0 || slot >= SlotArraySize) return {};
+  TImageSlot& im = Store.Image[size_t(slot)];
+  if (im.Width <= 0 || im.Height <= 0 || im.Planes[1].size() < im.PixelCount()) return {};
+  return std::span<float>(im.Planes[1].data(), im.PixelCount());
+}
+
+constexpr int MosaicBins = 20002;
+constexpr int MosaicTopBin = MosaicBins - 1;
+
+enum : uint8_t { PixelValid = 0, PixelClipped = 1, PixelBlank = 2 };
+
+}  // namespace
+
+void MeasureMosaicPhase(int slot, double& a, double& b) {
+  a = 0;
+  b = 0;
+  const std::span<const float> m = FirstPlane(slot);
+  if (m.empty()) return;
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  const size_t w = size_t(im.Width);
+  for (int p = 0; p <= 1; ++p) {
+    double sum = 0;
+    int64_t count = 0;
+    for (int32_t y = 0; y + 1 < im.Height; ++y) {
+      const float* row = m.data() + size_t(y) * w;
+      const float* next = row + w;
+      for (int32_t x = (y + p) & 1; x + 1 < im.Width; x += 2) {
+        const float v0 = row[x], v1 = next[x + 1];
+        if (IsValidPixel(v0) && IsValidPixel(v1)) {
+          sum += std::fabs(double(v1) - double(v0));
+          ++count;
+        }
+      }
+    }
+    (p == 0 ? a : b) = count > 0 ? sum / double(count) : 0.0;
+  }
+}
+
+int FilterCodeToPhase(int slot) {
+  if (slot < 0 || slot >= SlotArraySize) return -1;
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  if (im.IsColor) return -1;
+  switch (im.RawFilterPattern) {
+    case 0x94949494u:  // R G / G B
+    case 0x16161616u:  // B G / G R
+      return 1;
+    case 0x49494949u:  // G B / R G
+    case 0x61616161u:  // G R / B G
+      return 0;
+    default:
+      return -2;
+  }
+}
+
+int DetectMosaicPhase(int slot) {
+  const int phase = FilterCodeToPhase(slot);
+  if (phase != -2) return phase;
+  double a, b;
+  MeasureMosaicPhase(slot, a, b);
+  if (a > 1.5 * b) return 1;
+  if (b > 1.5 * a) return 0;
+  return -1;
+}
+
+int DecideMosaicPhase(int slot) {
+  const int phase = FilterCodeToPhase(slot);
+  if (phase == 0 || phase == 1) return phase;
+  double a, b;
+  MeasureMosaicPhase(slot, a, b);  // a colour image is measured on plane 1
+  return a > b ? 1 : 0;
+}
+
+bool RepairClippedMosaic(int slot, int phase) {
+  const std::span<float> plane = FirstPlane(slot);
+  if (plane.empty() || Store.Image[size_t(slot)].IsColor) return false;
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  const int32_t w = im.Width, h = im.Height;
+  const size_t W = size_t(w);
+  if (phase < 0) phase = DecideMosaicPhase(slot);
+  phase &= 1;
+
+  // Range of the valid pixels.
+  float lo = NoMinimum, hi = -NoMinimum;
+  for (const float v : plane)
+    if (IsValidPixel(v)) lo = std::min(lo, v), hi = std::max(hi, v);
+  if (lo > hi) return false;
+  const double minimum = lo, maximum = hi;
+  const double k = maximum > minimum ? 20000.0 / (maximum - minimum) : 1.0;
+
+  // Histograms per colour site: 0 green, 1 the other site of the even rows,
+  // 2 the other site of the odd rows.
+  std::array<std::vector<int64_t>, 3> hist;
+  for (auto& hs : hist) hs.assign(MosaicBins, 0);
+  const auto add = [&](int site, float v) {
+    if (!(v > lo)) return;  // blank pixels and the minimum itself are not counted
+    const double pos = std::clamp((double(v) - minimum) * k, 0.0, double(MosaicTopBin));
+    ++hist[size_t(site)][size_t(Round(pos))];
+  };
+  for (int32_t y = 0; y + 1 < h; y += 2) {
+    const float* row = plane.data() + size_t(y) * W;
+    const float* next = row + W;
+    for (int32_t x = (y + phase) & 1; x + 1 < w; x += 2) {
+      add(0, row[x]);
+      add(0, next[x + 1]);
+      add(1, row[x + 1]);
+      add(2, next[x]);
+    }
+  }
+
+  // Clipping level per site, scanned from the top bin down.
+  const int64_t n = int64_t(w) * int64_t(h);
+  std::array<double, 3> level{};
+  bool allFound = true;
+  for (int s = 0; s < 3; ++s) {
+    const int64_t limit = s == 0 ? n / 200 : n / 200 / 2;
+    const int64_t margin = s == 0 ? 5 : 3;
+    int64_t peak = 0, sum = 0;
+    int b95 = -1;
+    bool peakNoted = false;
+    int found = -1;
+    for (int bin = MosaicTopBin; bin >= 0 && found < 0; --bin) {
+      const int64_t c = hist[size_t(s)][size_t(bin)];
+      if (c > peak) {
+        if (!peakNoted) b95 = bin * 95 / 100, peakNoted = true;
+        peak = c;
+      } else if (c > 0) {
+        sum += c;
+        if (sum > limit || c + margin < peak || bin < b95) found = bin;
+      }
+    }
+    if (found < 0) {
+      allFound = false;
+      break;
+    }
+    // A level far below the site's top values means it was not clipped.
+    level[size_t(s)] = found < b95 ? maximum + 1.0 : 0.996 * found / k + minimum;
+  }
+  if (!allFound) return false;
+
+  // Class map.
+  std::vector<uint8_t> cls(static_cast<size_t>(n));
+  int64_t clipped = 0;
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      const size_t i = size_t(y) * W + size_t(x);
+      const float v = plane[i];
+      uint8_t c = PixelBlank;
+      if (IsValidPixel(v)) {
+        const int site = ((x + y + phase) & 1) == 0 ? 0 : ((y & 1) == 0 ? 1 : 2);
+        c = double(v) > level[size_t(site)] ? PixelClipped : PixelValid;
+      }
+      cls[i] = c;
+      clipped += c == PixelClipped;
+    }
+  if (clipped == 0) return false;
+
+  bool changed = false;
+  // Passes of repair from second differences of the neighbours; each pass reads
+  // the state at its start.
+  std::vector<float> vals;
+  std::vector<uint8_t> before;
+  for (;;) {
+    vals.assign(plane.begin(), plane.end());
+    before = cls;
+    int64_t repaired = 0, left = 0;
+    const auto V = [&](int32_t x, int32_t y) { return vals[size_t(y) * W + size_t(x)]; };
+    const auto ok = [&](int32_t x, int32_t y) { return before[size_t(y) * W + size_t(x)] == PixelValid; };
+    // Second difference of the horizontal (or vertical) triple centred at (cx, cy).
+    const auto triple = [&](int32_t cx, int32_t cy, bool vertical, double& sum, int& count) {
+      if (!ok(cx, cy)) return;
+      const int32_t dx = vertical ? 0 : 1, dy = vertical ? 1 : 0;
+      if (!ok(cx - dx, cy - dy) || !ok(cx + dx, cy + dy)) return;
+      sum += (double(V(cx - dx, cy - dy)) + double(V(cx + dx, cy + dy))) / 2.0 - double(V(cx, cy));
+      ++count;
+    };
+    static constexpr std::array<std::array<int, 2>, 8> TwoAway{
+        {{0, -2}, {0, 2}, {-2, 0}, {2, 0}, {-2, -2}, {-2, 2}, {2, -2}, {2, 2}}};
+    static constexpr std::array<std::array<int, 2>, 4> Diagonal{{{-1, -1}, {-1, 1}, {1, -1}, {1, 1}}};
+    for (int32_t y = 3; y <= h - 4; ++y)
+      for (int32_t x = 3; x <= w - 4; ++x) {
+        const size_t i = size_t(y) * W + size_t(x);
+        if (before[i] != PixelClipped) continue;
+        const bool lr = ok(x - 1, y) && ok(x + 1, y), ud = ok(x, y - 1) && ok(x, y + 1);
+        const double hMean = lr ? (double(V(x - 1, y)) + double(V(x + 1, y))) / 2.0 : 0.0;
+        const double vMean = ud ? (double(V(x, y - 1)) + double(V(x, y + 1))) / 2.0 : 0.0;
+        double estimate = 0;
+        int estimates = 0;
+        if (((x + y + phase) & 1) == 0) {  // green site
+          double sa = 0, sb = 0;
+          int na = 0, nb = 0;
+          for (const auto& c : TwoAway) {
+            triple(x + c[0], y + c[1], false, sa, na);
+            triple(x + c[0], y + c[1], true, sb, nb);
+          }
+          for (const auto& c : Diagonal) {
+            triple(x + c[0], y + c[1], true, sa, na);
+            triple(x + c[0], y + c[1], false, sb, nb);
+          }
+          if (lr && na > 0) estimate += hMean - sa / na, ++estimates;
+          if (ud && nb > 0) estimate += vMean - sb / nb, ++estimates;
+        } else {  // red or blue site
+          double s = 0;
+          int ns = 0;
+          for (const auto& c : TwoAway) {
+            triple(x + c[0], y + c[1], false, s, ns);
+            triple(x + c[0], y + c[1], true, s, ns);
+          }
+          // Without a valid neighbour pair there is nothing to lift the curvature onto.
+          const int pairs = int(lr) + int(ud);
+          if (ns > 0 && pairs > 0) estimate = (hMean + vMean) / pairs - s / ns, estimates = 1;
+        }
+        if (estimates > 0) {
+          const double e = std::clamp(estimate / estimates, -3.0e38, 3.0e38);
+          plane[i] = float(e);
+          cls[i] = PixelValid;
+          ++repaired;
+          changed = true;
+        } else {
+          ++left;
+        }
+      }
+    if (repaired == 0 || left == 0) break;
+  }
+
+  // What is still clipped takes the largest of its diagonal same-colour
+  // neighbours, first top-down, then bottom-up for the rest.
+  static constexpr std::array<std::array<int, 2>, 4> Corners{{{-2, -2}, {-2, 2}, {2, -2}, {2, 2}}};
+  const auto lift = [&](int32_t x, int32_t y, bool always) {
+    const size_t i = size_t(y) * W + size_t(x);
+    if (cls[i] != PixelClipped) return false;
+    float m = plane[i];
+    bool valid = false;
+    for (const auto& c : Corners) {
+      const size_t j = size_t(y + c[1]) * W + size_t(x + c[0]);
+      if (plane[j] > m) {
+        m = plane[j];
+        if (cls[j] == PixelValid) valid = true;
+      }
+    }
+    if (valid) cls[i] = PixelValid;
+    if (valid || always) {
+      if (plane[i] != m) changed = true;
+      plane[i] = m;
+    }
+    return cls[i] == PixelClipped;
+  };
+  bool stillClipped = false;
+  for (int32_t y = 2; y <= h - 3; ++y)
+    for (int32_t x = 2; x <= w - 3; ++x) stillClipped |= lift(x, y, false);
+  if (stillClipped)
+    for (int32_t y = h - 3; y >= 2; --y)
+      for (int32_t x = 2; x <= w - 3; ++x) lift(x, y, true);
+  return changed;
+}
+
+}  // namespace astrelon
