@@ -8,6 +8,7 @@
 
 #include "core/run_state.h"
 #include "shell/ui/main/main_window_link.h"
+#include "shell/ui/main/menu_commands.h"
 #include "store/ui/file_menu.h"
 
 namespace astrelon {
@@ -35,6 +36,7 @@ TMainForm::TMainForm(std::vector<std::string> commandLineFiles, QWidget* parent)
   AttachMainWindow(this, MdiArea);
   // The File menu's open, close and Save As commands.
   BuildFileMenu(menuBar()->addMenu("&Datei"), this);
+  ConnectMenuCommands(menuBar());
   FormCreate();
 }
 

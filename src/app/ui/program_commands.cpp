@@ -1,0 +1,8 @@
+#include "app/ui/program_commands.h"
+
+namespace astrelon {
+
+// Each subsystem's ui folder offers one Register…Commands() that this calls.
+void RegisterProgramCommands() {}
+
+}  // namespace astrelon

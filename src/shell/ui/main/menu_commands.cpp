@@ -1,0 +1,50 @@
+#include "shell/ui/main/menu_commands.h"
+
+#include <exception>
+#include <map>
+#include <new>
+#include <string>
+
+#include <QAction>
+#include <QWidget>
+
+#include "common/engine_ui.h"
+
+namespace astrelon {
+
+namespace {
+std::map<QString, TMenuHandler>& Handlers() {
+  static std::map<QString, TMenuHandler> handlers;
+  return handlers;
+}
+}  // namespace
+
+void RegisterMenuCommand(const QString& objectName, TMenuHandler handler) {
+  Handlers()[objectName] = std::move(handler);
+}
+
+bool HasMenuCommand(const QString& objectName) { return Handlers().count(objectName) != 0; }
+
+bool RunMenuCommand(const QString& objectName, QAction* sender) {
+  const auto found = Handlers().find(objectName);
+  if (found == Handlers().end() || !found->second) return false;
+  try {
+    found->second(sender);
+  } catch (const std::bad_alloc&) {
+    EngineUi().ShowMessage("Nicht genug Speicher");
+  } catch (const std::exception& e) {
+    EngineUi().ShowMessage(std::string("Fehler: ") + e.what());
+  }
+  return true;
+}
+
+void ConnectMenuCommands(QWidget* root) {
+  for (QAction* action : root->findChildren<QAction*>()) {
+    if (action->objectName().isEmpty() || action->property("astrelonCommand").toBool()) continue;
+    action->setProperty("astrelonCommand", true);
+    QObject::connect(action, &QAction::triggered, action,
+                     [action] { RunMenuCommand(action->objectName(), action); });
+  }
+}
+
+}  // namespace astrelon
