@@ -5,6 +5,7 @@
 #   scripts/setup.sh run [F…]  deps, build, start the program
 #   scripts/setup.sh test      deps, build, run the whole test suite
 #   scripts/setup.sh sanitize  build with ASan/UBSan (build-asan/) and run the suite
+#   scripts/setup.sh bench [FILTER]  deps and benchmark peers, build, run every benchmark
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,9 +19,13 @@ PACKAGES=(
   xvfb xauth
 )
 
+# Peers that only the benchmarks compare against (not needed by the tests).
+BENCH_PACKAGES=(
+)
+
 deps() {
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if ((${#missing[@]})); then
@@ -48,12 +53,20 @@ runtests() {
 
 cmd=${1:-test}; shift || true
 case "$cmd" in
-  deps) deps ;;
+  deps) deps "${PACKAGES[@]}" ;;
   build) build build -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
-  run) deps; build build -DCMAKE_BUILD_TYPE=RelWithDebInfo; exec ./build/astrelon "$@" ;;
-  test) deps; build build -DCMAKE_BUILD_TYPE=RelWithDebInfo; runtests build ;;
+  run) deps "${PACKAGES[@]}"; build build -DCMAKE_BUILD_TYPE=RelWithDebInfo; exec ./build/astrelon "$@" ;;
+  test) deps "${PACKAGES[@]}"; build build -DCMAKE_BUILD_TYPE=RelWithDebInfo; runtests build ;;
+  bench)
+    deps "${PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DASTRELON_BENCH=ON
+    for b in build/bench/bench_*; do
+      [ -x "$b" ] || continue
+      echo "== $(basename "$b")"
+      "$b" --benchmark_filter="${1:-.}" --benchmark_counters_tabular=true
+    done ;;
   sanitize)
-    deps
+    deps "${PACKAGES[@]}"
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DASTRELON_SANITIZE=ON -DASTRELON_BENCH=OFF
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 runtests build-asan ;;
   *) echo "unknown command: $cmd" >&2; exit 2 ;;
