@@ -14,6 +14,7 @@ PACKAGES=(
   qt6-base-dev libgl1-mesa-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libtiff-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libraw-dev
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libcfitsio-dev python3 python3-astropy python3-numpy
   imagemagick libtiff-tools libraw-bin libjpeg-turbo-progs ffmpeg
   xvfb xauth

@@ -9,26 +9,13 @@
 #include <span>
 #include <vector>
 
+#include "common/picture.h"
 #include "store/display/display_histogram.h"
 #include "store/planes/min_max_scan.h"
 
 namespace astrelon {
 
-struct TPictureFormat {
-  int32_t Width = 0;
-  int32_t Height = 0;
-  int Channels = 3;          // 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA (samples per pixel, in this order)
-  int BitDepth = 8;          // 8 or 16
-  bool AlphaBlanks = false;  // an alpha sample below half makes the pixel blank (PNG colour types 4 and 6)
-};
-
-// A whole decoded picture; Samples8 or Samples16 holds Width*Height*Channels
-// samples, row 0 on top.
-struct TPicture {
-  TPictureFormat Format;
-  std::vector<uint8_t> Samples8;
-  std::vector<uint16_t> Samples16;
-};
+class TPreviewSampler;
 
 // Receives the rows of a picture for one slot, top row first. The planes are
 // filled as the rows come, so a large picture is written to memory only once.
@@ -53,6 +40,8 @@ public:
   // Waits until every row given so far is in the planes. Call before freeing the
   // slot after a decoder failed.
   void Stop();
+  // Before Begin: the rows go to a preview sampler instead, and no slot is touched.
+  void SampleInto(TPreviewSampler* sampler) { sampler_ = sampler; }
 
 private:
   // What converting rows measures: each plane's minimum and maximum and its
@@ -87,6 +76,7 @@ private:
   TFigures figures_;             // of the rows converted so far (workers' after Stop)
   THistogramAxis axis_;          // the display histogram's axis expected after loading
   bool vector_ = true;           // the SIMD switch when the picture began
+  TPreviewSampler* sampler_ = nullptr;
 };
 
 // Pictures of at least this many pixels are converted on worker threads (when the
