@@ -21,6 +21,7 @@
 #include "store/image_store.h"
 #include "store/planes/interpolation_kernels.h"
 #include "store/planes/value_statistics.h"
+#include "store/raw/own_raw.h"
 
 namespace astrelon {
 
@@ -78,6 +79,7 @@ void ReadSettingsAtStartup() {
       }
     }
   });
+  Guarded([] { LoadRawDefinitions(); });
 }
 
 void BuildStartupTables() {

@@ -13,7 +13,8 @@ extern std::vector<std::string> LanguageSearchFolders;
 // Start values of the settings, the run flags and the slot flags.
 void ResetProgramState();
 // Reads the settings file and applies what needs more than a field: the
-// interpolation kind of operations and the open dialog's start file.
+// interpolation kind of operations and the open dialog's start file; then reads
+// the own RAW layouts.
 void ReadSettingsAtStartup();
 // Colour tables, interpolation kernels and the current tap window, the master
 // file names, the logarithm table and the activation tables of the neural networks.

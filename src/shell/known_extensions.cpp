@@ -7,7 +7,6 @@ namespace astrelon {
 const char* const KnownImageExtensions =
     ".3FR.ARW.AVI.BMP.JPG.FTS.FITS.PPM.PNG.BAY.BMQ.CR2.CRW.CS1.DC2.DCR.DNG.ERF.FFF.K25.KDC.MEF.MOS.MRW.NEF.ORF.PEF."
     "RAF.RAW.RDC.SRF.TIFF.X3F";
-std::string OwnRawExtensionList;
 
 bool AcceptedImageExtension(const std::string& fileName) {
   const std::string ext = UpperFileExt(fileName);

@@ -3,13 +3,12 @@
 // dialog's preview) are accepted with.
 #include <string>
 
+#include "store/raw/own_raw.h"
+
 namespace astrelon {
 
 // ".3FR.ARW.AVI.BMP.JPG.FTS.FITS.PPM.PNG.BAY.BMQ.CR2 ... .TIFF.X3F"
 extern const char* const KnownImageExtensions;
-// Extensions of the active own RAW layouts, upper case, concatenated (".RAW.DAT");
-// kept by the own RAW layouts.
-extern std::string OwnRawExtensionList;
 
 // Whether the upper-case extension of the file name occurs in the known image
 // extensions followed by the own RAW list (".FIT" occurs in ".FITS"). A name

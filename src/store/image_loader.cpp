@@ -5,6 +5,7 @@
 
 #include "common/engine_ui.h"
 #include "common/file_extension.h"
+#include "common/paths.h"
 #include "core/busy_cursor.h"
 #include "core/settings.h"
 #include "store/color_models.h"
@@ -19,6 +20,7 @@
 #include "store/pictures/png_reader.h"
 #include "store/pictures/pnm_reader.h"
 #include "store/raw/camera_raw.h"
+#include "store/raw/own_raw.h"
 #include "store/tiff/tiff_reader.h"
 
 namespace astrelon {
@@ -64,6 +66,8 @@ void ReleaseSlot(int slot) {
 }
 
 bool RunReader(int slot, const std::string& fileName, const std::string& ext, TDateTime& obsTime) {
+  // Own RAW layouts come first; a file too short for its layout goes on to the others.
+  if (ContainsStr(OwnRawExtensionList, ext) && LoadOwnRawFile(slot, fileName, false)) return true;
   if (ext == ".FTS" || ext == ".FIT") return LoadFits(slot, fileName, false);
   if (ext == ".BMP") return LoadBmpFile(slot, fileName);
   if (ext == ".JPG" || ext == ".JPE") {
