@@ -21,6 +21,7 @@
 #include "store/image_store.h"
 #include "store/pictures/graphic_to_slot.h"
 #include "store/ui/file_menu.h"
+#include "store/ui/open_dialog.h"
 #include "store/ui/save_dialog.h"
 #include "test_support.h"
 

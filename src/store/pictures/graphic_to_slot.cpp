@@ -12,6 +12,7 @@
 #include "common/file_bytes.h"
 #include "platform/processor_features.h"
 #include "store/display/display_histogram.h"
+#include "store/display/preview_sampler.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 #include "store/load_messages.h"
@@ -147,6 +148,11 @@ void TPictureSink::ConvertRow(const unsigned char* raw, int32_t y, std::vector<u
 }
 
 bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour) {
+  if (sampler_) {
+    format_ = format;
+    rows_ = 0;
+    return sampler_->Begin(format);
+  }
   slot_ = slot;
   format_ = format;
   keepColour_ = keepColour;
@@ -214,6 +220,10 @@ bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour
 void TPictureSink::PutRaw(const unsigned char* raw) {
   if (rows_ >= format_.Height) return;
   const int32_t y = rows_++;
+  if (sampler_) {
+    sampler_->PutRow(raw, y);
+    return;
+  }
   if (!pipe_) {
     ConvertRow(raw, y, raw16_, figures_);
     return;
@@ -251,6 +261,7 @@ void TPictureSink::PutRow(const uint16_t* samples) { PutRaw(reinterpret_cast<con
 
 bool TPictureSink::Finish() {
   Stop();
+  if (sampler_) return rows_ >= format_.Height;
   TImageSlot& im = Store.Image[slot_];
   if (rows_ < format_.Height) {  // a decoder stopped early
     Store.InUse[slot_] = 0;

@@ -61,9 +61,13 @@ void CmykToRgb(const JSAMPLE* in, uint8_t* out, size_t width, bool inverted) {
 
 enum class TDecodeStep { Done, Aborted, Failed };
 
+// forceHalf of RunDecoder: the open dialog's preview scale.
+constexpr int PreviewScaleMode = -2;
+
 // One libjpeg session; askHalf decides the scale for very large pictures. Only
 // plain data lives in this frame, so leaving it by longjmp destroys nothing.
-TDecodeStep RunDecoder(std::span<const uint8_t> data, int forceHalf, int slot, TPictureSink& sink) {
+TDecodeStep RunDecoder(std::span<const uint8_t> data, int forceHalf, int slot, TPictureSink& sink,
+                       uint32_t* fullSize = nullptr) {
   jpeg_decompress_struct cinfo;
   TJpegError err;
   cinfo.err = InstallJpegError(err);
@@ -79,11 +83,15 @@ TDecodeStep RunDecoder(std::span<const uint8_t> data, int forceHalf, int slot, T
     jpeg_destroy_decompress(&cinfo);
     return TDecodeStep::Failed;
   }
+  if (fullSize) {
+    fullSize[0] = cinfo.image_width;
+    fullSize[1] = cinfo.image_height;
+  }
   const bool grey = cinfo.jpeg_color_space == JCS_GRAYSCALE;
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
   cinfo.out_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
   bool half = forceHalf > 0;
-  if (forceHalf < 0) {
+  if (forceHalf == -1) {
     // About 500,000 KB of float planes or more: offer half size.
     const int64_t bytesPerPixel = grey ? 1 : 3;
     if ((bytesPerPixel * int64_t(cinfo.image_width) * 4 / 1024) * int64_t(cinfo.image_height) > 500000) {
@@ -97,7 +105,9 @@ TDecodeStep RunDecoder(std::span<const uint8_t> data, int forceHalf, int slot, T
     }
   }
   cinfo.scale_num = 1;
-  cinfo.scale_denom = half ? 2 : 1;
+  cinfo.scale_denom = forceHalf == PreviewScaleMode ? JpegPreviewScale(cinfo.image_width, cinfo.image_height)
+                     : half                         ? 2
+                                                    : 1;
   jpeg_start_decompress(&cinfo);
   TPictureFormat format;
   format.Width = int32_t(cinfo.output_width);
@@ -143,6 +153,20 @@ TDecodeStep RunDecoder(std::span<const uint8_t> data, int forceHalf, int slot, T
 
 bool DecodeJpeg(std::span<const uint8_t> data, bool halfSize, int slot, TPictureSink& sink) {
   return RunDecoder(data, halfSize ? 1 : 0, slot, sink) == TDecodeStep::Done;
+}
+
+int JpegPreviewScale(uint32_t width, uint32_t height) {
+  auto scale = [](uint32_t side, uint32_t box) { return side < 2 * box ? 1 : side < 4 * box ? 2 : side < 8 * box ? 4 : 8; };
+  // Wider than 280:186, compared without division.
+  return uint64_t(width) * 186 > uint64_t(height) * 280 ? scale(width, 280) : scale(height, 186);
+}
+
+bool DecodeJpegPreview(std::span<const uint8_t> data, TPictureSink& sink, int32_t& fullWidth, int32_t& fullHeight) {
+  uint32_t size[2] = {0, 0};
+  const bool done = RunDecoder(data, PreviewScaleMode, 0, sink, size) == TDecodeStep::Done;
+  fullWidth = int32_t(size[0]);
+  fullHeight = int32_t(size[1]);
+  return done;
 }
 
 void AppendExifCards(int slot, const std::string& fileName, TDateTime& obsTime) {

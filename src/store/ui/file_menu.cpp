@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QMdiArea>
 #include <QMenu>
 #include <new>
@@ -23,6 +22,7 @@
 #include "store/image_store.h"
 #include "store/load_messages.h"
 #include "store/tiff/tiff_writer.h"
+#include "store/ui/open_dialog.h"
 #include "store/ui/save_dialog.h"
 
 namespace astrelon {
@@ -38,30 +38,6 @@ QString& OpenFolder() {
 }
 
 }  // namespace
-
-QStringList OpenDialogFilters() {
-  // Own RAW layouts (".RAW.DAT") join the first group and the "Raw" group.
-  QString own;
-  for (const QString& e : Q(OwnRawExtensionList).split('.', Qt::SkipEmptyParts)) own += " *." + e.toLower();
-  const QString title = Q(LangTextOr(LangKey(9, 37), "Alle Formate"));
-  return {
-      (title.isEmpty() ? QString("All Formats") : title) +
-          " (*.fits *.fts *.fit *.bmp *.jpg *.jpeg *.jpe *.tif *.tiff *.ppm *.pgm *.png *.avi *.3fr *.arw *.bay "
-          "*.bmq *.cr2 *.crw *.cs1 *.dc2 *.dcr *.dng *.erf *.fff *.k25 *.kdc *.mef *.mos *.mrw *.nef *.orf *.pef "
-          "*.raf *.raw *.rdc *.srf *.x3f" +
-          own + ")",
-      "FITS (*.fits *.fts *.fit)",
-      "BITMAP (*.bmp)",
-      "JPEG (*.jpg *.jpeg *.jpe)",
-      "TIFF (*.tif *.tiff)",
-      "PPM (*.ppm *.pgm)",
-      "PNG (*.png)",
-      "AVI (*.avi)",
-      "Raw (*.3fr *.arw *.bay *.bmq *.cr2 *.crw *.cs1 *.dc2 *.dcr *.dng *.erf *.fff *.jpg *.k25 *.kdc *.mef *.mos "
-      "*.mrw *.nef *.orf *.pef *.raf *.raw *.rdc *.srf *.tif *.x3f" +
-          own + ")",
-  };
-}
 
 TOpenSteps DefaultOpenSteps() { return {LoadImageFile, ShowImageWindow}; }
 
@@ -97,15 +73,11 @@ void FileOpenItemClick(QWidget* parent) {
     EngineUi().ShowMessage(TooManyImagesText());
     return;
   }
-  QFileDialog dialog(parent);
-  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-  dialog.setFileMode(QFileDialog::ExistingFiles);
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setNameFilters(OpenDialogFilters());
+  TPicOpenDialog& dialog = PicOpenDialog(parent);
   if (!OpenFolder().isEmpty()) dialog.setDirectory(OpenFolder());
   // Until a file was opened: the first recent file whose folder exists (found at start-up).
   else if (!Settings.OpenDialogFileName.empty()) dialog.selectFile(Q(Settings.OpenDialogFileName));
-  if (dialog.exec() != QDialog::Accepted) return;
+  if (!ExecuteOpenDialog(dialog)) return;
   std::vector<std::string> names;
   for (const QString& f : dialog.selectedFiles()) names.push_back(f.toStdString());
   OpenFolder() = dialog.directory().absolutePath();
@@ -155,9 +127,6 @@ TFileMenuActions BuildFileMenu(QMenu* fileMenu, QWidget* parent) {
   a.SaveAs->setShortcut(QKeySequence(Qt::Key_F2));
   a.SaveAs->setEnabled(false);
   a.Close->setEnabled(false);
-  QObject::connect(a.Open, &QAction::triggered, fileMenu, [parent] { FileOpenItemClick(parent); });
-  QObject::connect(a.Close, &QAction::triggered, fileMenu, [] { FileCloseItemClick(); });
-  QObject::connect(a.SaveAs, &QAction::triggered, fileMenu, [parent] { FileSaveItemClick(parent); });
   QObject::connect(fileMenu, &QMenu::aboutToShow, fileMenu, [a] { UpdateFileMenuState(a); });
   if (QMdiArea* area = MainLink().MdiArea)
     QObject::connect(area, &QMdiArea::subWindowActivated, fileMenu, [a] { UpdateFileMenuState(a); });

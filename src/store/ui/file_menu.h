@@ -19,8 +19,9 @@ struct TFileMenuActions {
   QAction* SaveAs = nullptr;  // "Speichern &unter...", F2
 };
 
-// Adds the three commands to the File menu; dialogs open over `parent`. Close and
-// Save As are enabled while an image window is active.
+// Adds the three commands to the File menu (their handlers are registered by
+// item name); dialogs open over `parent`. Close and Save As are enabled while an
+// image window is active.
 TFileMenuActions BuildFileMenu(QMenu* fileMenu, QWidget* parent);
 // Enables Close and Save As when an image window is active and no operation runs.
 void UpdateFileMenuState(const TFileMenuActions& actions);
@@ -29,9 +30,6 @@ void UpdateFileMenuState(const TFileMenuActions& actions);
 void FileOpenItemClick(QWidget* parent);
 void FileCloseItemClick();
 void FileSaveItemClick(QWidget* parent);
-
-// The open dialog's filter: all formats first, then one entry per format.
-QStringList OpenDialogFilters();
 
 // How the open command loads and shows a file (replaceable by tests).
 struct TOpenSteps {
