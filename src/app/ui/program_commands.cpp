@@ -1,8 +1,12 @@
 #include "app/ui/program_commands.h"
 
+#include "store/ui/store_commands.h"
+
 namespace astrelon {
 
 // Each subsystem's ui folder offers one Register…Commands() that this calls.
-void RegisterProgramCommands() {}
+void RegisterProgramCommands() {
+  RegisterStoreCommands();
+}
 
 }  // namespace astrelon
