@@ -7,6 +7,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/processor_features.h"
+#include "platform/yuv_to_rgb.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -158,6 +161,23 @@ bool IsGreyFormat(const AVFrame& f) {
   return d->nb_components <= 2 && !(d->flags & AV_PIX_FMT_FLAG_RGB);
 }
 
+// Planar 8-bit YCbCr of the JPEG/BT.601 kind, which the own converter turns into
+// RGB; false for other formats. chromaRows: 1 when two rows share a chroma row.
+bool OwnYuvFormat(const AVFrame& f, int& chromaShift, int& chromaRows, bool& fullRange) {
+  switch (AVPixelFormat(f.format)) {
+    case AV_PIX_FMT_YUV420P: case AV_PIX_FMT_YUVJ420P: chromaShift = 1, chromaRows = 1; break;
+    case AV_PIX_FMT_YUV422P: case AV_PIX_FMT_YUVJ422P: chromaShift = 1, chromaRows = 0; break;
+    case AV_PIX_FMT_YUV444P: case AV_PIX_FMT_YUVJ444P: chromaShift = 0, chromaRows = 0; break;
+    default: return false;
+  }
+  if (f.colorspace != AVCOL_SPC_UNSPECIFIED && f.colorspace != AVCOL_SPC_BT470BG && f.colorspace != AVCOL_SPC_SMPTE170M)
+    return false;
+  const AVPixelFormat p = AVPixelFormat(f.format);
+  fullRange = f.color_range == AVCOL_RANGE_JPEG || p == AV_PIX_FMT_YUVJ420P || p == AV_PIX_FMT_YUVJ422P ||
+              p == AV_PIX_FMT_YUVJ444P;
+  return true;
+}
+
 // The decoded frame as an 8-bit grey or RGB picture.
 bool ConvertFrame(TAviStream& s, const AVFrame& f, TPicture& out) {
   if (f.width < 1 || f.height < 1) return false;
@@ -165,7 +185,10 @@ bool ConvertFrame(TAviStream& s, const AVFrame& f, TPicture& out) {
   const int channels = grey ? 1 : 3;
   const size_t rowBytes = size_t(f.width) * size_t(channels);
   const AVPixelFormat src = AVPixelFormat(f.format);
-  const bool direct = src == AV_PIX_FMT_GRAY8 || (grey && src == AV_PIX_FMT_PAL8);
+  int chromaShift = 1, chromaRows = 0;
+  bool fullRange = true;
+  const bool yuv = !grey && OwnYuvFormat(f, chromaShift, chromaRows, fullRange);
+  const bool direct = src == AV_PIX_FMT_GRAY8 || (grey && src == AV_PIX_FMT_PAL8) || yuv;
   if (!direct) {
     s.Scaler = sws_getCachedContext(s.Scaler, f.width, f.height, src, f.width, f.height,
                                     grey ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr);
@@ -186,6 +209,13 @@ bool ConvertFrame(TAviStream& s, const AVFrame& f, TPicture& out) {
       const uint8_t* in = f.data[0] + ptrdiff_t(y) * f.linesize[0];
       uint8_t* o = pic.Samples8.data() + size_t(y) * rowBytes;
       for (int x = 0; x < f.width; ++x) o[x] = level[in[x]];
+    }
+  } else if (yuv) {
+    for (int y = 0; y < f.height; ++y) {
+      const int cy = y >> chromaRows;
+      const TYuvRow row{f.data[0] + ptrdiff_t(y) * f.linesize[0], f.data[1] + ptrdiff_t(cy) * f.linesize[1],
+                        f.data[2] + ptrdiff_t(cy) * f.linesize[2], f.width, chromaShift, fullRange};
+      YuvRowToRgb(row, pic.Samples8.data() + size_t(y) * rowBytes, Sse2Enabled);
     }
   } else {
     uint8_t* planes[4] = {pic.Samples8.data(), nullptr, nullptr, nullptr};

@@ -1,0 +1,113 @@
+// Reading a 1000-frame 1280 x 960 AVI frame by frame in order through the AVI
+// reader, against FFmpeg's bare decode of the same file (demux and decode, no
+// conversion) in the same run, both on one thread. The videos are made by the
+// ffmpeg program. The counter "ratio" is reader time / bare decode time.
+#include <benchmark/benchmark.h>
+
+#include "bench_folder.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include "platform/avi_reader.h"
+#include "platform/processor_features.h"
+
+namespace {
+
+using namespace astrelon;
+using Clock = std::chrono::steady_clock;
+
+constexpr int Frames = 1000;
+
+std::string Folder() {
+  static const bench::TBenchFolder folder("avi");
+  return folder.Path;
+}
+
+std::string MakeVideo(const std::string& name, const std::string& codec) {
+  const std::string f = Folder() + "/" + name + ".avi";
+  const std::string cmd = "ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x960:rate=25 -frames:v " +
+                          std::to_string(Frames) + " " + codec + " " + f;
+  if (std::system(cmd.c_str()) != 0) return {};
+  return f;
+}
+
+// Demux and decode every frame, one decoder thread, no conversion.
+int BareDecode(const std::string& file) {
+  AVFormatContext* fmt = nullptr;
+  avformat_open_input(&fmt, file.c_str(), nullptr, nullptr);
+  const int s = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  const AVCodec* codec = avcodec_find_decoder(fmt->streams[s]->codecpar->codec_id);
+  AVCodecContext* ctx = avcodec_alloc_context3(codec);
+  avcodec_parameters_to_context(ctx, fmt->streams[s]->codecpar);
+  ctx->thread_count = 1;
+  avcodec_open2(ctx, codec, nullptr);
+  AVPacket* pkt = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  int n = 0;
+  while (av_read_frame(fmt, pkt) >= 0) {
+    if (pkt->stream_index == s && avcodec_send_packet(ctx, pkt) >= 0)
+      while (avcodec_receive_frame(ctx, frame) == 0) ++n;
+    av_packet_unref(pkt);
+  }
+  avcodec_send_packet(ctx, nullptr);
+  while (avcodec_receive_frame(ctx, frame) == 0) ++n;
+  av_frame_free(&frame);
+  av_packet_free(&pkt);
+  avcodec_free_context(&ctx);
+  avformat_close_input(&fmt);
+  return n;
+}
+
+int ReadInOrder(const std::string& file) {
+  TAviReader reader;
+  reader.Threads = 1;
+  if (!OpenAviStream(reader, file, false)) return 0;
+  int n = 1;
+  for (int k = 1; k < reader.FrameCount; ++k) n += ReadAviFrame(reader, k, false) ? 1 : 0;
+  benchmark::DoNotOptimize(reader.Frame.Samples8.data());
+  return n;
+}
+
+void Compare(benchmark::State& state, const std::string& file) {
+  if (file.empty()) {
+    state.SkipWithError("ffmpeg could not make the video");
+    return;
+  }
+  DetectCpuFeatures();  // as at start-up: the SIMD paths
+  ApplySimdSetting();
+  double ours = 0, base = 0;
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    const int a = BareDecode(file);
+    auto t1 = Clock::now();
+    const int b = ReadInOrder(file);
+    auto t2 = Clock::now();
+    if (a != Frames || b != Frames) state.SkipWithError("frames missing");
+    base += std::chrono::duration<double>(t1 - t0).count();
+    ours += std::chrono::duration<double>(t2 - t1).count();
+  }
+  state.counters["decode_ms"] = 1000 * base / double(state.iterations());
+  state.counters["read_ms"] = 1000 * ours / double(state.iterations());
+  state.counters["ratio"] = ours / base;
+}
+
+void BM_AviMjpeg1280x960(benchmark::State& state) {
+  static const std::string f = MakeVideo("mjpeg", "-c:v mjpeg -q:v 3 -pix_fmt yuvj420p");
+  Compare(state, f);
+}
+void BM_AviGreyRaw1280x960(benchmark::State& state) {
+  static const std::string f = MakeVideo("grey", "-c:v rawvideo -pix_fmt gray");
+  Compare(state, f);
+}
+
+BENCHMARK(BM_AviMjpeg1280x960)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_AviGreyRaw1280x960)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
