@@ -7,6 +7,11 @@
 #include <stdexcept>
 #include <vector>
 
+// libjpeg's headers need size_t and FILE declared first.
+#include <cstdio>
+#include <jerror.h>
+
+#include "platform/jpeg_error.h"
 #include "platform/processor_features.h"
 #include "platform/yuv_to_rgb.h"
 
@@ -24,6 +29,9 @@ std::function<void(const TPicture& frame, int32_t index)> AviFrameShowHook;
 // The open video: demuxer, decoder, converter and the frame table built from
 // the file's index. The decoder's position is the number of the last frame
 // taken out of it; a frame decoded beyond the one asked for waits in Pending.
+// Motion-JPEG packets are whole JPEG pictures: they are decoded straight into
+// RGB by libjpeg when needed, and only a packet that libjpeg refuses goes to
+// FFmpeg's decoder.
 struct TAviStream {
   AVFormatContext* Format = nullptr;
   AVCodecContext* Codec = nullptr;
@@ -32,6 +40,9 @@ struct TAviStream {
   AVFrame* Decoded = nullptr;
   AVFrame* Held = nullptr;     // the frame at Position (when HeldValid)
   AVFrame* Pending = nullptr;  // a frame after Position (when PendingValid)
+  AVPacket* HeldPacket = nullptr;  // Motion JPEG: the packet at Position (when HeldValid)
+  bool JpegPackets = false;
+  std::vector<uint8_t> Spare;  // the picture being decoded, swapped into Frame when done
   bool HeldValid = false;
   bool PendingValid = false;
   bool InputEnded = false;     // the demuxer has no more packets; the decoder was told
@@ -46,6 +57,7 @@ struct TAviStream {
     av_frame_free(&Decoded);
     av_frame_free(&Held);
     av_frame_free(&Pending);
+    av_packet_free(&HeldPacket);
     av_packet_free(&Packet);
     avcodec_free_context(&Codec);
     avformat_close_input(&Format);
@@ -109,11 +121,31 @@ bool NextDecodedFrame(TAviStream& s) {
   }
 }
 
+// Motion JPEG: the next packet of the video into HeldPacket, passing over the
+// packets before frame `index` without decoding them; false at the end.
+bool NextJpegPacket(TAviStream& s, int32_t index) {
+  while (av_read_frame(s.Format, s.Packet) >= 0) {
+    const bool video = s.Packet->stream_index == s.StreamIndex && s.Packet->size > 0;
+    const int32_t at = video ? IndexOfStamp(s, s.Packet->pts) : -1;
+    if (!video || at < index) {
+      av_packet_unref(s.Packet);
+      continue;
+    }
+    av_packet_unref(s.HeldPacket);
+    av_packet_move_ref(s.HeldPacket, s.Packet);
+    s.HeldValid = true;
+    s.Position = at;
+    return true;
+  }
+  return false;
+}
+
 void Restart(TAviStream& s, int32_t keyIndex) {
   av_seek_frame(s.Format, s.StreamIndex, s.Stamps[size_t(keyIndex)], AVSEEK_FLAG_BACKWARD);
   avcodec_flush_buffers(s.Codec);
   av_frame_unref(s.Held);
   av_frame_unref(s.Pending);
+  av_packet_unref(s.HeldPacket);
   s.HeldValid = s.PendingValid = false;
   s.InputEnded = false;
   s.Position = keyIndex - 1;
@@ -128,6 +160,7 @@ bool DecodeFrame(TAviStream& s, int32_t index) {
   int32_t next = s.Position + 1;
   while (next < index && s.Empty[size_t(next)]) ++next;
   if (!(s.Position < index && key <= next)) Restart(s, key);
+  if (s.JpegPackets) return NextJpegPacket(s, index) && s.Position == index;
   while (NextDecodedFrame(s)) {
     const int32_t at = IndexOfStamp(s, s.Decoded->best_effort_timestamp);
     if (at > index) {
@@ -229,6 +262,69 @@ bool ConvertFrame(TAviStream& s, const AVFrame& f, TPicture& out) {
   return true;
 }
 
+// A premature end of the data is an error, not a picture padded with grey.
+void JpegEndIsError(j_common_ptr cinfo, int level) {
+  if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) JpegJumpOnError(cinfo);
+}
+
+// One JPEG picture of the video's size into s.Spare as 8-bit grey or RGB, the
+// chroma replicated (not interpolated) as the converters of the other formats
+// do. Only plain data lives in this frame, so leaving it by longjmp destroys nothing.
+bool DecodeJpegPacket(TAviStream& s, const AVPacket& packet, TPictureFormat& format) {
+  const AVCodecParameters& par = *s.Format->streams[s.StreamIndex]->codecpar;
+  jpeg_decompress_struct cinfo;
+  TJpegError err;
+  cinfo.err = InstallJpegError(err);
+  err.Manager.emit_message = JpegEndIsError;
+  if (setjmp(err.Jump)) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, packet.data, static_cast<unsigned long>(packet.size));
+  jpeg_read_header(&cinfo, TRUE);
+  const bool grey = cinfo.jpeg_color_space == JCS_GRAYSCALE;
+  // Two fields in one packet, or CMYK: FFmpeg's decoder knows them.
+  if (int(cinfo.image_width) != par.width || int(cinfo.image_height) != par.height ||
+      (!grey && cinfo.jpeg_color_space != JCS_YCbCr)) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+  cinfo.do_fancy_upsampling = FALSE;
+  jpeg_start_decompress(&cinfo);
+  const int channels = grey ? 1 : 3;
+  const size_t rowBytes = size_t(cinfo.output_width) * size_t(channels);
+  s.Spare.resize(rowBytes * cinfo.output_height);
+  JSAMPROW rows[16];
+  const JDIMENSION batch = JDIMENSION(std::clamp(cinfo.rec_outbuf_height, 1, 16));
+  while (cinfo.output_scanline < cinfo.output_height) {
+    const JDIMENSION n = std::min(batch, cinfo.output_height - cinfo.output_scanline);
+    for (JDIMENSION i = 0; i < n; ++i) rows[i] = s.Spare.data() + size_t(cinfo.output_scanline + i) * rowBytes;
+    jpeg_read_scanlines(&cinfo, rows, n);
+  }
+  format = {int32_t(cinfo.output_width), int32_t(cinfo.output_height), channels, 8, false};
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return true;
+}
+
+// The frame at the stream's position as a picture: a decoded frame converted,
+// or a Motion-JPEG packet decoded (by FFmpeg when libjpeg refuses it).
+bool ConvertHeld(TAviStream& s, TPicture& out) {
+  if (!s.JpegPackets) return ConvertFrame(s, *s.Held, out);
+  TPictureFormat format;
+  if (DecodeJpegPacket(s, *s.HeldPacket, format)) {
+    out.Format = format;
+    std::swap(out.Samples8, s.Spare);
+    out.Samples16.clear();
+    return true;
+  }
+  avcodec_flush_buffers(s.Codec);
+  return avcodec_send_packet(s.Codec, s.HeldPacket) >= 0 && avcodec_receive_frame(s.Codec, s.Decoded) == 0 &&
+         ConvertFrame(s, *s.Decoded, out);
+}
+
 void Show(const TAviReader& reader, int32_t index, bool show) {
   if (show && AviFrameShowHook) AviFrameShowHook(reader.Frame, index);
 }
@@ -274,7 +370,9 @@ bool OpenAviStream(TAviReader& reader, const std::string& fileName, bool show) {
   s->Decoded = av_frame_alloc();
   s->Held = av_frame_alloc();
   s->Pending = av_frame_alloc();
-  if (!s->Packet || !s->Decoded || !s->Held || !s->Pending) return false;
+  s->HeldPacket = av_packet_alloc();
+  if (!s->Packet || !s->Decoded || !s->Held || !s->Pending || !s->HeldPacket) return false;
+  s->JpegPackets = st->codecpar->codec_id == AV_CODEC_ID_MJPEG;
   Restart(*s, 0);
 
   TAviStream& stream = *s;
@@ -286,8 +384,12 @@ bool OpenAviStream(TAviReader& reader, const std::string& fileName, bool show) {
     CloseAviStream(reader);
     return false;
   }
-  if (!ConvertFrame(stream, *stream.Held, reader.Frame)) {
+  if (!ConvertHeld(stream, reader.Frame)) {
+    // A Motion-JPEG frame that does not decode is a damaged file; any other
+    // frame decoded but could not be converted.
+    const bool damaged = stream.JpegPackets;
     CloseAviStream(reader);
+    if (damaged) return false;
     throw std::runtime_error("Error AVIBegin");
   }
   reader.CurrentFrame = 0;
@@ -301,7 +403,7 @@ bool ReadAviFrame(TAviReader& reader, int32_t index, bool show) {
   // A dropped frame shows the last stored frame before it.
   int32_t stored = index;
   while (stored >= 0 && s.Empty[size_t(stored)]) --stored;
-  if (stored < 0 || !DecodeFrame(s, stored) || !ConvertFrame(s, *s.Held, reader.Frame)) return false;
+  if (stored < 0 || !DecodeFrame(s, stored) || !ConvertHeld(s, reader.Frame)) return false;
   reader.CurrentFrame = index;
   Show(reader, index, show);
   return true;

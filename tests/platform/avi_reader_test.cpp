@@ -85,6 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Codecs, AviReaderTest,
                          ::testing::Values(TVideoKind{"gray", "-c:v rawvideo -pix_fmt gray", true, 0},
                                            TVideoKind{"bgr", "-c:v rawvideo -pix_fmt bgr24", false, 0},
                                            TVideoKind{"ffv1", "-c:v ffv1 -g 4", false, 0},
+                                           TVideoKind{"yuv", "-c:v rawvideo -pix_fmt yuv420p", false, 3},
                                            TVideoKind{"mjpeg", "-c:v mjpeg -q:v 3 -pix_fmt yuvj420p", false, 3}),
                          [](const auto& info) { return std::string(info.param.Name); });
 

@@ -8,7 +8,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "store/pictures/jpeg_error.h"
+#include "platform/jpeg_error.h"
 
 #include <cmath>
 

@@ -7,7 +7,7 @@
 
 #include <jpeglib.h>
 
-#include "store/pictures/jpeg_error.h"
+#include "platform/jpeg_error.h"
 
 #include "common/atomic_file.h"
 #include "store/display/display_bitmap.h"

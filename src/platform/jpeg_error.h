@@ -1,5 +1,5 @@
 #pragma once
-// libjpeg's error handling for our reader and writer: an error jumps back to the
+// libjpeg's error handling for our readers and writer: an error jumps back to the
 // caller's setjmp instead of ending the program, and nothing is printed.
 #include <csetjmp>
 #include <cstdio>
