@@ -1,5 +1,6 @@
 #include "app/ui/program_commands.h"
 
+#include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "store/ui/store_commands.h"
 
 namespace astrelon {
@@ -7,6 +8,7 @@ namespace astrelon {
 // Each subsystem's ui folder offers one Register…Commands() that this calls.
 void RegisterProgramCommands() {
   RegisterStoreCommands();
+  RegisterPixelArithmeticCommands();
 }
 
 }  // namespace astrelon

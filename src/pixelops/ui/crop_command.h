@@ -1,0 +1,17 @@
+#pragma once
+// "Ausschneiden": the selection of the active image cut into a new image.
+#include <cstdint>
+#include <functional>
+
+class QAction;
+
+namespace astrelon {
+
+void CropCommand(QAction* sender);
+
+// Opens the fixed-size crop dialog for a window that shows its crop-frame marker
+// (slot, the marker's image point); installed by that dialog. Without it the
+// command does nothing for such a window.
+extern std::function<void(int slot, int32_t x, int32_t y)> ShowCropChoiceHook;
+
+}  // namespace astrelon
