@@ -22,6 +22,7 @@ PACKAGES=(
 
 # Peers that only the benchmarks compare against (not needed by the tests).
 BENCH_PACKAGES=(
+  libopencv-dev
 )
 
 deps() {

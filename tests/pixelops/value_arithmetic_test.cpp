@@ -7,6 +7,7 @@
 #include <random>
 
 #include "pixelops/value_arithmetic.h"
+#include "platform/processor_features.h"
 #include "slot_images.h"
 #include "test_support.h"
 
@@ -107,32 +108,53 @@ TEST_F(ValueArithmeticTest, PlanesByWorkerChannelSelectionAndColourModel) {
   EXPECT_EQ(Plane(1, 1), (std::vector<float>{0, 9}));
 }
 
-TEST_F(ValueArithmeticTest, SameResultsOnOneAndManyThreads) {
+// Runs a block with the SIMD switch on or off.
+class VectorGuard {
+public:
+  explicit VectorGuard(bool on) : old_(Sse2Enabled) { Sse2Enabled = on; }
+  ~VectorGuard() { Sse2Enabled = old_; }
+
+private:
+  bool old_;
+};
+
+TEST_F(ValueArithmeticTest, SameResultsOnEitherPathAndAnyThreadCount) {
   const int w = 613, h = 401;
   std::mt19937 rng(7);
   std::normal_distribution<float> noise(100, 300);
+  const std::vector<float> special{0.0f,  -0.0f,       INFINITY, -INFINITY, 2.5f,  -2.5f, 8388607.5f, 1e30f,
+                                   -1e8f, -1e9f,       -0.4f,    1e-40f,    0.75f, -0.75f, 100.0f,   -100.0f,
+                                   20.0f, 200.0f,      NaN,      BlankPixel};
   std::vector<std::vector<float>> planes(3, std::vector<float>(size_t(w) * h));
   for (auto& p : planes)
-    for (float& v : p) v = rng() % 50 == 0 ? BlankPixel : noise(rng);
+    for (float& v : p) v = rng() % 8 == 0 ? special[rng() % special.size()] : noise(rng);
   const std::vector<std::function<void(int)>> workers = {
       [](int s) { AddValuesToRect(s, 0.1f, -3, 7); }, [](int s) { MultiplyRectByValues(s, 1.7, 0.3, -2); },
       [](int s) { ClampValuesBelow(s, 20); },          [](int s) { ClampValuesAbove(s, 200); },
+      [](int s) { ClampValuesBelow(s, 0); },           [](int s) { ClampValuesAbove(s, -0.0f); },
       TakeSquareRoot,                                 SquareValues,
-      RoundValues,                                    [](int s) { MoveValuesTowardZero(s, 0.75f); }};
+      RoundValues,                                    [](int s) { MoveValuesTowardZero(s, 0.75f); },
+      [](int s) { MoveValuesTowardZero(s, 0); }};
+  struct Run {
+    bool vector, multi;
+  };
   for (size_t k = 0; k < workers.size(); ++k) {
-    std::array<std::vector<float>, 2> result;
-    for (int multi = 0; multi < 2; ++multi) {
-      MulticoreGuard guard(multi == 1);
+    std::vector<std::vector<float>> result;
+    for (const Run& r : {Run{false, false}, Run{true, false}, Run{true, true}}) {
+      MulticoreGuard threads(r.multi);
+      VectorGuard path(r.vector);
       PutImage(1, w, h, {planes[0], planes[1], planes[2]});
       WorkRect = {5, w - 3, 2, h - 9};
       workers[k](1);
+      result.emplace_back();
       for (int p = 1; p <= 3; ++p) {
         const auto v = Plane(1, p);
-        result[size_t(multi)].insert(result[size_t(multi)].end(), v.begin(), v.end());
+        result.back().insert(result.back().end(), v.begin(), v.end());
       }
     }
-    ASSERT_EQ(result[0].size(), result[1].size());
-    EXPECT_EQ(std::memcmp(result[0].data(), result[1].data(), result[0].size() * sizeof(float)), 0) << "worker " << k;
+    for (size_t r = 1; r < result.size(); ++r)
+      EXPECT_EQ(std::memcmp(result[0].data(), result[r].data(), result[0].size() * sizeof(float)), 0)
+          << "worker " << k << " run " << r;
   }
 }
 
