@@ -1,69 +1,43 @@
 // The pixel-arithmetic, crop, stray-pixel and half-frame commands run from the
 // menu on real image windows, with their prompts answered from a timer.
 #include <QAction>
-#include <QApplication>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMainWindow>
-#include <QMdiArea>
-#include <QMenu>
+#include <cmath>
+#include <functional>
 #include <memory>
 #include <optional>
 
+// The main window and image-window fixture of the image-window tests.
+#include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
-#include "core/batch_state.h"
 #include "core/language.h"
-#include "core/settings.h"
-#include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "pixelops/ui/operation_frame.h"
+#include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "pixelops/ui/value_commands.h"
 #include "qt_test_app.h"
-#include "shell/image_window_state.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/main_window_link.h"
 #include "shell/ui/main/menu_commands.h"
-#include "shell/ui/windows/image_window.h"
-#include "shell/ui/windows/window_creation.h"
-#include "store/header_cards.h"
-#include "store/image_store.h"
-#include "test_support.h"
 
 namespace astrelon::test {
 namespace {
 
-class PixelCommandsTest : public ::testing::Test {
+class PixelCommandsTest : public WindowTest {
 protected:
   void SetUp() override {
-    Store.Reset();
-    ResetImageWindowState();
-    savedSettings_ = Settings;
-    Settings.ZoomEntry = 5;  // 100 %
-    BatchRunning = 0;
-    SlotPair = {};
+    WindowTest::SetUp();
     LastValues = TLastValues{};
     SetEngineUi(&ui_);
-    main_ = std::make_unique<QMainWindow>();
-    area_ = new QMdiArea;
-    main_->setCentralWidget(area_);
-    main_->resize(1000, 800);
-    AttachMainWindow(main_.get(), area_);
-    main_->show();
     RegisterPixelArithmeticCommands();
-    QApplication::processEvents();
   }
   void TearDown() override {
-    area_->closeAllSubWindows();
-    QApplication::processEvents();
-    main_.reset();
-    QApplication::processEvents();
+    WindowTest::TearDown();
     SetEngineUi(nullptr);
-    Settings = savedSettings_;
-    Store.Reset();
   }
 
   // An image in a window, made the active one: grey from one plane, RGB from three.
-  void Open(int slot, int w, int h, std::initializer_list<std::vector<float>> planes,
+  void OpenImage(int slot, int w, int h, std::initializer_list<std::vector<float>> planes,
             const std::string& name = "/d/m42.fit") {
     TImageSlot& im = Store.Image[size_t(slot)];
     im.Width = w;
@@ -131,13 +105,10 @@ protected:
   }
 
   TEngineUi ui_;
-  std::unique_ptr<QMainWindow> main_;
-  QMdiArea* area_ = nullptr;
-  TSettingsVars savedSettings_;
 };
 
 TEST_F(PixelCommandsTest, AddingAsksPerPlaneAndMovesTheDisplayOfTheWholeImage) {
-  Open(1, 2, 2, {{1, 2, 3, BlankPixel}, {1, 2, 3, 4}, {1, 2, 3, 4}});
+  OpenImage(1, 2, 2, {{1, 2, 3, BlankPixel}, {1, 2, 3, 4}, {1, 2, 3, 4}});
   const auto prompts = Run("Wertaddieren1", "Wert &addieren", {"10", "0", "-5"});
   EXPECT_EQ(prompts, (std::vector<QString>{"Rot:", "Grün:", "Blau:"}));
   EXPECT_EQ(Plane(1, 1), (std::vector<float>{11, 12, 13, BlankPixel}));
@@ -150,7 +121,7 @@ TEST_F(PixelCommandsTest, AddingAsksPerPlaneAndMovesTheDisplayOfTheWholeImage) {
 
   // A grey image gets one prompt "Wert:"; on the whole image the display moves
   // with the values, on a selection it stays.
-  Open(2, 4, 4, {std::vector<float>(16, 1.0f)});
+  OpenImage(2, 4, 4, {std::vector<float>(16, 1.0f)});
   Store.Image[2].Planes[1][15] = 9;
   ResetDisplayRange(2, 0);
   EXPECT_EQ(Run("Wertaddieren1", "Wert &addieren", {"10"}), (std::vector<QString>{"Wert:"}));
@@ -165,7 +136,7 @@ TEST_F(PixelCommandsTest, AddingAsksPerPlaneAndMovesTheDisplayOfTheWholeImage) {
 }
 
 TEST_F(PixelCommandsTest, MultiplyPromptsAndCancelClosesTheResult) {
-  Open(1, 2, 1, {{1, 2}, {3, 4}, {5, 6}});
+  OpenImage(1, 2, 1, {{1, 2}, {3, 4}, {5, 6}});
   const auto prompts = Run("Wertmultiplizieren1", "Wert &multiplizieren", {"2", std::nullopt});
   ASSERT_EQ(prompts.size(), 2u);
   EXPECT_EQ(prompts[0], "Faktor (Fließkomma):\nRot:");
@@ -185,14 +156,14 @@ TEST_F(PixelCommandsTest, MultiplyPromptsAndCancelClosesTheResult) {
   EXPECT_EQ(Store.Image[2].MinValue, -6);
 
   // Dividing a grey image: one prompt, the factor 1 / d.
-  Open(3, 2, 1, {{3, 6}});
+  OpenImage(3, 2, 1, {{3, 6}});
   EXPECT_EQ(Run("Wertdividieren1", "Wert dividieren", {"4"}), (std::vector<QString>{"Divisor (Fließkomma):"}));
   EXPECT_EQ(Plane(4, 1), (std::vector<float>{0.75f, 1.5f}));
   EXPECT_EQ(History(4), "Wert dividieren 4");
 }
 
 TEST_F(PixelCommandsTest, RefusedEntriesChangeNothing) {
-  Open(1, 2, 1, {{1, 2}});
+  OpenImage(1, 2, 1, {{1, 2}});
   for (const char* text : {"", "abc", "1e999", "nan"}) {
     ui_.Messages.clear();
     Run("Wertmultiplizieren1", "Wert &multiplizieren", {QString(text)});
@@ -222,7 +193,7 @@ TEST_F(PixelCommandsTest, ClampsKeepATypedLimitWhenNoSlotIsFree) {
   EXPECT_EQ(Run("ObereGrenzefestlegen1", "Wertebereich &oben begrenzen", {"100"}),
             (std::vector<QString>{"(größere Werte -> Wert)"}));
   EXPECT_EQ(LastValues.UpperLimit, 100);
-  Open(1, 3, 1, {{-5, 3, 70000}});
+  OpenImage(1, 3, 1, {{-5, 3, 70000}});
   for (int s = 2; s <= MaxImageSlots; ++s) Store.InUse[size_t(s)] = 1;
   EXPECT_EQ(Run("UntereGrenzefestlegen1", "Wertebereich &unten begrenzen", {"7"}),
             (std::vector<QString>{"(kleinere Werte -> Wert)"}));
@@ -245,7 +216,7 @@ TEST_F(PixelCommandsTest, FunctionsWithoutPromptMakeAResult) {
     const char *name, *caption, *history;
     std::vector<float> expect;
   };
-  Open(1, 4, 1, {{-4, 2.5f, 9, BlankPixel}});
+  OpenImage(1, 4, 1, {{-4, 2.5f, 9, BlankPixel}});
   int slot = 2;
   for (const Case& c : {Case{"Wurzelziehen1", "&Wurzel ziehen", "Wurzel ziehen", {0, std::sqrt(2.5f), 3, BlankPixel}},
                         Case{"Wertequadrieren1", "Werte &quadrieren", "Werte quadrieren", {16, 6.25f, 81, BlankPixel}},
@@ -272,7 +243,7 @@ TEST_F(PixelCommandsTest, FunctionsWithoutPromptMakeAResult) {
 TEST_F(PixelCommandsTest, CropCutsTheSelectionIntoANewWindow) {
   std::vector<float> v(30 * 20);
   for (size_t i = 0; i < v.size(); ++i) v[i] = float(i);
-  Open(1, 30, 20, {v});
+  OpenImage(1, 30, 20, {v});
   Store.Image[1].JpegQuality = 85;
   Select(1, 10, 5, 20, 15);
   Run("Ausschneiden1", "Ausschneiden", {});
@@ -299,14 +270,14 @@ TEST_F(PixelCommandsTest, CropCutsTheSelectionIntoANewWindow) {
 TEST_F(PixelCommandsTest, StrayPixelsAndHalfFramesMakeNewImages) {
   std::vector<float> v(12 * 10, 100.0f);
   v[40] = 1000;
-  Open(1, 12, 10, {v});
+  OpenImage(1, 12, 10, {v});
   Run("Strpixelausblenden1", "&Störpixel entfernen", {});
   EXPECT_EQ(Plane(2, 1), std::vector<float>(120, 100.0f));
   EXPECT_EQ(Plane(1, 1)[40], 1000);
   EXPECT_EQ(History(2), FoldToAscii("Störpixel entfernen"));
   EXPECT_EQ(RecentFunctionCaption(0), "Störpixel entfernen");
 
-  Open(3, 2, 5, {{0, 0, 1, 1, 2, 2, 3, 3, 4, 4}}, "/d/m42.fit");
+  OpenImage(3, 2, 5, {{0, 0, 1, 1, 2, 2, 3, 3, 4, 4}}, "/d/m42.fit");
   Run("i1", "In Halbbilder &aufteilen, halbe Höhe", {});
   ASSERT_TRUE(Store.HasWindow[4] && Store.HasWindow[5]);
   EXPECT_EQ(Store.FileName[4], "/d/Halbbild1_m42.fit");

@@ -135,6 +135,19 @@ void TResultSlot::Finish(const TResultSteps& steps) {
   finished_ = true;
 }
 
+void RunResultCommand(QAction* sender, const char* german, const std::function<void(int destination)>& worker,
+                      bool resetRange, bool autoDisplayRange) {
+  TResultSlot result;
+  if (!result) return;
+  result.UseSelection();
+  worker(result.Destination());
+  result.Finish({.ResetRange = resetRange,
+                 .AutoDisplayRange = autoDisplayRange,
+                 .History = OperationCaption(sender, german).toStdString(),
+                 .HistoryMode = 0});
+  AddRecentFunction(sender);
+}
+
 void FinishInPlace(int slot, const std::string& history, int mode) {
   if (!SlotInUse(slot)) return;
   ComputeHistogram(slot, false, true);

@@ -16,6 +16,7 @@
 //   AddRecentFunction(sender);
 #include <QString>
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -107,6 +108,12 @@ private:
   int source_ = -1;
   int destination_ = -1;
 };
+
+// The whole command of an operation without parameters: a result slot, the
+// working rectangle from the selection, worker(destination), the closing steps
+// with the caption as history text (mode 0), then AddRecentFunction.
+void RunResultCommand(QAction* sender, const char* german, const std::function<void(int destination)>& worker,
+                      bool resetRange, bool autoDisplayRange);
 
 // After a worker changed `slot` in place: minimum, maximum and histogram
 // recomputed (display range kept), the history card when `history` is not

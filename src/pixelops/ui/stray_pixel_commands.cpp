@@ -2,22 +2,18 @@
 
 #include "pixelops/remove_hot_pixels.h"
 #include "pixelops/ui/operation_frame.h"
-#include "shell/ui/main/main_services_ui.h"
 #include "store/image_store.h"
 
 namespace astrelon {
 
 namespace {
 void StrayPixels(QAction* sender, const char* german, float factor) {
-  TResultSlot result;
-  if (!result) return;
-  result.UseSelection();
-  RemoveHotPixels(result.Destination(), WorkRect.x1, WorkRect.x2, WorkRect.y1, WorkRect.y2, factor);
-  result.Finish({.ResetRange = false,
-                 .AutoDisplayRange = false,
-                 .History = OperationCaption(sender, german).toStdString(),
-                 .HistoryMode = 0});
-  AddRecentFunction(sender);
+  RunResultCommand(
+      sender, german,
+      [factor](int destination) {
+        RemoveHotPixels(destination, WorkRect.x1, WorkRect.x2, WorkRect.y1, WorkRect.y2, factor);
+      },
+      false, false);
 }
 }  // namespace
 

@@ -74,19 +74,6 @@ void LimitCommand(QAction* sender, const QString& caption, const QString& prompt
                  .HistoryMode = 1});
 }
 
-// A function without parameters on the working rectangle of a result slot.
-void FunctionCommand(QAction* sender, const char* german, void (*worker)(int), bool autoDisplayRange) {
-  TResultSlot result;
-  if (!result) return;
-  result.UseSelection();
-  worker(result.Destination());
-  result.Finish({.ResetRange = true,
-                 .AutoDisplayRange = autoDisplayRange,
-                 .History = OperationCaption(sender, german).toStdString(),
-                 .HistoryMode = 0});
-  AddRecentFunction(sender);
-}
-
 }  // namespace
 
 void AddValueCommand(QAction* sender) {
@@ -122,11 +109,11 @@ void UpperLimitCommand(QAction* sender) {
                Text(LangKey(9, 57), "(größere Werte -> Wert)"), LastValues.UpperLimit, true);
 }
 
-void SquareRootCommand(QAction* sender) { FunctionCommand(sender, "&Wurzel ziehen", TakeSquareRoot, true); }
+void SquareRootCommand(QAction* sender) { RunResultCommand(sender, "&Wurzel ziehen", TakeSquareRoot, true, true); }
 
-void SquareCommand(QAction* sender) { FunctionCommand(sender, "Werte &quadrieren", SquareValues, true); }
+void SquareCommand(QAction* sender) { RunResultCommand(sender, "Werte &quadrieren", SquareValues, true, true); }
 
-void RoundCommand(QAction* sender) { FunctionCommand(sender, "Werte run&den", RoundValues, false); }
+void RoundCommand(QAction* sender) { RunResultCommand(sender, "Werte run&den", RoundValues, true, false); }
 
 void MoveTowardZeroCommand(QAction* sender) {
   // Fixed German texts; the amount is not kept and Cancel means "1.0".
