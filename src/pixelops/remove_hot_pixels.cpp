@@ -43,11 +43,10 @@ float Max(float a, float b) { return b > a ? b : a; }
 
 constexpr float Sixth = 1.0f / 6.0f;
 
-// e <= spread * k + noise without a square root: e within the noise, or
-// (e - noise)^2 <= q * qk = spread^2 * k^2.
+// e <= spread * k + noise without a square root: the part of e beyond the
+// noise (0 within it), squared, at most q * qk = spread^2 * k^2.
 bool Stays(float e, float q, float noise, float qk) {
-  if (e <= noise) return true;
-  const float over = e - noise;
+  const float over = Max(e - noise, 0.0f);
   return over * over <= q * qk;
 }
 
@@ -171,8 +170,16 @@ struct TRowBuffers {
   std::vector<float> Values;    // replacement of each pixel, decided on the original row
   std::vector<uint8_t> Full;    // per block of eight: lanes whose nine values are valid
   std::vector<uint8_t> Replace; // per block: full lanes replaced when decided on the original row
+  // Validity of the rows above, at and below the scanned one, a bit per pixel
+  // and a byte per block; byte 0 holds column x1 - 1 in its bit 7, the byte after
+  // the last block the column after it in bit 0. A replaced pixel stays valid, so
+  // a row's bits hold from its first use as the row below to its last as the row
+  // above.
+  std::array<std::vector<uint8_t>, 3> ValidBits;
   explicit TRowBuffers(int32_t w)
-      : Original(size_t(w)), Values(size_t(w) + 8), Full(size_t(w) / 8 + 2), Replace(size_t(w) / 8 + 2) {}
+      : Original(size_t(w)), Values(size_t(w) + 8), Full(size_t(w) / 8 + 2), Replace(size_t(w) / 8 + 2) {
+    for (auto& b : ValidBits) b.assign(size_t(w) / 8 + 8, 0);
+  }
 };
 
 #if ASTRELON_HAVE_AVX2
@@ -222,25 +229,36 @@ ASTRELON_AVX2 inline TBlockDecision DecideBlock(__m256 a0, __m256 a1, __m256 a2,
   const __m256 d = _mm256_sub_ps(med5, med4);
   const __m256 md = _mm256_add_ps(m, d);
   const __m256 e = _mm256_and_ps(_mm256_sub_ps(c, md), _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF)));
-  const __m256 over = _mm256_sub_ps(e, s.Noise);
-  const __m256 stay = _mm256_or_ps(_mm256_cmp_ps(e, s.Noise, _CMP_LE_OQ),
-                                   _mm256_cmp_ps(_mm256_mul_ps(over, over), _mm256_mul_ps(q, s.Qk), _CMP_LE_OQ));
+  const __m256 over = Mx(_mm256_sub_ps(e, s.Noise), _mm256_setzero_ps());
+  const __m256 stay = _mm256_cmp_ps(_mm256_mul_ps(over, over), _mm256_mul_ps(q, s.Qk), _CMP_LE_OQ);
   const __m256 value = _mm256_add_ps(med5, d);
   return {_mm256_movemask_ps(_mm256_andnot_ps(stay, Valid(value))), value};
 }
 
-// Lanes whose nine values are all valid, from the loads of a block.
-ASTRELON_AVX2 inline int FullLanes(__m256 a0, __m256 a1, __m256 a2, __m256 a3, __m256 a4, __m256 a5, __m256 a6,
-                                   __m256 a7, __m256 c) {
-  // The loads at x - 1 and x + 1 of the three rows cover columns x - 1 .. x + 8.
-  const __m256 ok = _mm256_and_ps(_mm256_and_ps(_mm256_and_ps(Valid(a0), Valid(a2)), _mm256_and_ps(Valid(a3), Valid(a4))),
-                                  _mm256_and_ps(Valid(a5), Valid(a7)));
-  if (_mm256_movemask_ps(ok) == 0xFF) return 0xFF;
-  const __m256 middle = _mm256_and_ps(_mm256_and_ps(Valid(a1), Valid(a6)), Valid(c));
-  const __m256 west = _mm256_and_ps(_mm256_and_ps(Valid(a0), Valid(a3)), Valid(a5));
-  const __m256 east = _mm256_and_ps(_mm256_and_ps(Valid(a2), Valid(a4)), Valid(a7));
-  return _mm256_movemask_ps(_mm256_and_ps(_mm256_and_ps(middle, west), east));
+// Lanes of the block at x whose nine values are all valid (the rare case of a
+// block beside a blank).
+ASTRELON_AVX2 __attribute__((noinline)) int FullLanesBesideBlank(const TRows& r, int32_t x) {
+  __m256 lane = _mm256_and_ps(_mm256_and_ps(Valid(Load(r.Up + x)), Valid(Load(r.Mid + x))), Valid(Load(r.Down + x)));
+  for (const float* row : {r.Up, static_cast<const float*>(r.Mid), r.Down})
+    lane = _mm256_and_ps(lane, _mm256_and_ps(Valid(Load(row + x - 1)), Valid(Load(row + x + 1))));
+  return _mm256_movemask_ps(lane);
 }
+
+// The validity bits of a row over the blocks from x1 on (TRowBuffers::ValidBits).
+ASTRELON_AVX2 void ComputeValidBits(const float* row, int32_t x1, int32_t blocks, uint8_t* bits) {
+  bits[0] = IsValidPixel(row[x1 - 1]) ? 0x80 : 0;
+  for (int32_t k = 0; k < blocks; ++k) bits[k + 1] = uint8_t(_mm256_movemask_ps(Valid(Load(row + x1 + 8 * k))));
+  bits[blocks + 1] = IsValidPixel(row[x1 + 8 * blocks]) ? 1 : 0;
+}
+
+// Columns x - 1 .. x + 8 of block k in one row's bits: bit 7 of the byte before,
+// the block's byte and bit 0 of the byte after.
+inline uint32_t WindowBits(const uint8_t* bits, int32_t k) {
+  uint32_t v;
+  std::memcpy(&v, bits + k, sizeof v);
+  return v;
+}
+constexpr uint32_t WindowMask = 0x01FF80;
 
 // The eight-wide scan of one row in two passes. The first decides every block
 // of eight on the row as it is (each pixel's west neighbour still original). The
@@ -252,8 +270,10 @@ ASTRELON_AVX2 inline int FullLanes(__m256 a0, __m256 a1, __m256 a2, __m256 a3, _
 // replaced pixel follows a replaced one, are walked pixel by pixel.
 class TAvx2RowScan {
 public:
-  TAvx2RowScan(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TRowBuffers& b)
-      : r_(r), x1_(x1), s_(s), b_(b), blocks_((x2 - x1 + 1) / 8), end_(x1 + 8 * blocks_ - 1), x2_(x2) {}
+  // bits: the validity bits of the rows above, at and below.
+  TAvx2RowScan(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TRowBuffers& b,
+               std::array<const uint8_t*, 3> bits)
+      : r_(r), x1_(x1), s_(s), b_(b), bits_(bits), blocks_((x2 - x1 + 1) / 8), end_(x1 + 8 * blocks_ - 1), x2_(x2) {}
 
   ASTRELON_AVX2 void Run() {
     std::memcpy(b_.Original.data() + x1_ - 1, r_.Mid + x1_ - 1, size_t(x2_ - x1_ + 3) * sizeof(float));
@@ -265,18 +285,20 @@ public:
 private:
   ASTRELON_AVX2 void DecideBlocks() {
     const TBlockParams params(s_);
-    const float* up = r_.Up;
-    const float* mid = r_.Mid;
-    const float* down = r_.Down;
+    const TRows r = r_;
     float* values = b_.Values.data();
     uint8_t* fullMask = b_.Full.data();
     uint8_t* replaceMask = b_.Replace.data();
-    for (int32_t k = 0; k < blocks_; ++k) {
-      const int32_t x = x1_ + 8 * k;
-      const __m256 a0 = Load(up + x - 1), a1 = Load(up + x), a2 = Load(up + x + 1);
-      const __m256 a3 = Load(mid + x - 1), c = Load(mid + x), a4 = Load(mid + x + 1);
-      const __m256 a5 = Load(down + x - 1), a6 = Load(down + x), a7 = Load(down + x + 1);
-      const int full = FullLanes(a0, a1, a2, a3, a4, a5, a6, a7, c);
+    const uint8_t *upBits = bits_[0], *midBits = bits_[1], *downBits = bits_[2];
+    const int32_t blocks = blocks_, x1 = x1_;
+    for (int32_t k = 0; k < blocks; ++k) {
+      const int32_t x = x1 + 8 * k;
+      const __m256 a0 = Load(r.Up + x - 1), a1 = Load(r.Up + x), a2 = Load(r.Up + x + 1);
+      const __m256 a3 = Load(r.Mid + x - 1), c = Load(r.Mid + x), a4 = Load(r.Mid + x + 1);
+      const __m256 a5 = Load(r.Down + x - 1), a6 = Load(r.Down + x), a7 = Load(r.Down + x + 1);
+      const bool allValid =
+          (WindowBits(upBits, k) & WindowBits(midBits, k) & WindowBits(downBits, k) & WindowMask) == WindowMask;
+      const int full = allValid ? 0xFF : FullLanesBesideBlank(r, x);
       const TBlockDecision d = DecideBlock(a0, a1, a2, a3, a4, a5, a6, a7, c, params);
       _mm256_storeu_ps(values + 8 * k, d.Value);
       fullMask[k] = uint8_t(full);
@@ -417,6 +439,7 @@ private:
   const int32_t x1_;
   const TScanParams& s_;
   TRowBuffers& b_;
+  const std::array<const uint8_t*, 3> bits_;
   const int32_t blocks_, end_, x2_;
   int32_t lastWrite_ = -1;
   int32_t resume_ = 0;
@@ -443,9 +466,18 @@ void RemoveHotPixelsPlane(std::span<float> plane, int32_t w, int32_t h, int32_t 
 #if ASTRELON_HAVE_AVX2
   if (UseAvx2(vector)) {
     TRowBuffers buffers(w);
+    const int32_t blocks = (x2 - x1 + 1) / 8;
+    auto& bits = buffers.ValidBits;
+    ComputeValidBits(p + size_t(y1 - 1) * W, x1, blocks, bits[0].data());
+    ComputeValidBits(p + size_t(y1) * W, x1, blocks, bits[1].data());
     for (int32_t y = y1; y <= y2; ++y) {
+      // bits[(y - y1) % 3] is the row above, then the row itself, then the row below.
+      const int i = (y - y1) % 3;
+      ComputeValidBits(p + size_t(y + 1) * W, x1, blocks, bits[size_t((i + 2) % 3)].data());
       const TRows rows{p + size_t(y - 1) * W, p + size_t(y) * W, p + size_t(y + 1) * W};
-      TAvx2RowScan(rows, x1, x2, s, buffers).Run();
+      TAvx2RowScan(rows, x1, x2, s, buffers,
+                   {bits[size_t(i)].data(), bits[size_t((i + 1) % 3)].data(), bits[size_t((i + 2) % 3)].data()})
+          .Run();
     }
     return;
   }
