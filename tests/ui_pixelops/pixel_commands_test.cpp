@@ -118,6 +118,11 @@ TEST_F(PixelCommandsTest, AddingAsksPerPlaneAndMovesTheDisplayOfTheWholeImage) {
   EXPECT_EQ(Store.Image[1].MaxValue, 13);
   EXPECT_EQ(RecentFunctionCaption(0), "Wert addieren");
   EXPECT_EQ(LastValues.Added, (std::array<double, 3>{10, 0, -5}));
+  // The planes of an image in the YUV model are named Y, U and V and changed as they are.
+  Store.Image[1].ColorModel = CmYuv;
+  EXPECT_EQ(Run("Wertaddieren1", "Wert &addieren", {"1", "2", "3"}), (std::vector<QString>{"Y:", "U:", "V:"}));
+  EXPECT_EQ(Plane(1, 2), (std::vector<float>{3, 4, 5, 6}));
+  EXPECT_EQ(History(1), FoldToAscii("Wert addieren Rot:10 Grün:0 Blau:-5|Wert addieren Y:1 U:2 V:3"));
 
   // A grey image gets one prompt "Wert:"; on the whole image the display moves
   // with the values, on a selection it stays.
