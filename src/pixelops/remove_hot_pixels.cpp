@@ -196,7 +196,8 @@ ASTRELON_AVX2 inline __m256 Valid(__m256 v) { return _mm256_cmp_ps(v, _mm256_set
 // The scan parameters in every lane.
 struct TBlockParams {
   __m256 Noise, Qk;
-  ASTRELON_AVX2 explicit TBlockParams(const TScanParams& s) : Noise(_mm256_set1_ps(s.Noise)), Qk(_mm256_set1_ps(s.Qk)) {}
+  ASTRELON_AVX2 explicit TBlockParams(const TScanParams& s)
+      : Noise(_mm256_set1_ps(s.Noise)), Qk(_mm256_set1_ps(s.Qk)) {}
 };
 
 // DecideFull for eight pixels: the lanes that move (replaced when their new

@@ -82,7 +82,8 @@ TEST_F(CropAndFieldsTest, CropInPlaceKeepsTheRowsOfEveryPlane) {
     for (int p = 1; p <= 3; ++p) {
       ASSERT_EQ(im.Planes[size_t(p)].size(), size_t(w * h));
       for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) ASSERT_EQ(im.At(p, x, y), Numbered(p, x + c.x1, y + c.y1)) << c.x1 << c.y1 << c.x2 << c.y2;
+        for (int x = 0; x < w; ++x)
+          ASSERT_EQ(im.At(p, x, y), Numbered(p, x + c.x1, y + c.y1)) << c.x1 << c.y1 << c.x2 << c.y2;
     }
   }
 }

@@ -41,7 +41,8 @@ TEST_F(ValueArithmeticTest, PerPixelValues) {
       {"factor 1e9 acts as 1e8", [](int s) { MultiplyRectByValues(s, 1e9, 1, 1); }, {2, -1, BlankPixel, NaN},
        {2e8f, -1e8f, BlankPixel, NaN}},
       {"factor -1e9", [](int s) { MultiplyRectByValues(s, -1e9, 1, 1); }, {2}, {-2e8f}},
-      {"add", [](int s) { AddValuesToRect(s, 10, 0, 0); }, {1, -1e8f, BlankPixel, NaN}, {11, -1e8f + 10, BlankPixel, NaN}},
+      {"add", [](int s) { AddValuesToRect(s, 10, 0, 0); }, {1, -1e8f, BlankPixel, NaN},
+       {11, -1e8f + 10, BlankPixel, NaN}},
   };
   for (const Case& c : cases) {
     PutImage(1, int(c.in.size()), 1, {c.in});

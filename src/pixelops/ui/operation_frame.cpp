@@ -105,7 +105,8 @@ std::string PlaneNumbersHistory(const QString& caption, int slot, const TPlaneNu
 
 QString PlainInputBox(const QString& caption, const QString& prompt, const QString& value) {
   bool ok = false;
-  const QString text = QInputDialog::getText(QApplication::activeWindow(), caption, prompt, QLineEdit::Normal, value, &ok);
+  const QString text =
+      QInputDialog::getText(QApplication::activeWindow(), caption, prompt, QLineEdit::Normal, value, &ok);
   return ok ? text : value;
 }
 

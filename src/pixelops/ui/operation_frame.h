@@ -12,7 +12,7 @@
 //   auto v = AskNumber(...);             // cancel: the destructor closes the slot
 //   if (!v) return;
 //   Worker(result.Destination(), ...);
-//   result.Finish({.History = ..., .HistoryMode = 1});
+//   result.Finish({.ResetRange = true, .AutoDisplayRange = true, .History = ..., .HistoryMode = 1});
 //   AddRecentFunction(sender);
 #include <QString>
 #include <array>
