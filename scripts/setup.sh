@@ -17,7 +17,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libcfitsio-dev python3 python3-astropy python3-numpy
   imagemagick libtiff-tools libraw-bin libjpeg-turbo-progs ffmpeg
-  xvfb xauth
+  xvfb xauth qt6-translations-l10n
 )
 
 # Peers that only the benchmarks compare against (not needed by the tests).

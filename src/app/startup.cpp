@@ -17,6 +17,7 @@
 #include "platform/processor_features.h"
 #include "platform/simd_constants.h"
 #include "registration/master_file_names.h"
+#include "shell/display/user_palette.h"
 #include "store/display/colour_tables.h"
 #include "store/image_store.h"
 #include "store/planes/interpolation_kernels.h"
@@ -127,6 +128,12 @@ void DetectProcessorAtStartup() {
   if (Settings.DemosaicMethod == 5) Settings.DemosaicMethod = -1;
 }
 
+void LoadPaletteAtStartup() {
+  Guarded([] {
+    if (!Settings.PaletteFile.empty()) LoadOwnPaletteFile(Settings.PaletteFile);
+  });
+}
+
 void ApplyStoredZoom() {
   Settings.ZoomEntry = 0;
   const int n = Settings.StoredZoom;
@@ -140,6 +147,7 @@ void RunEngineStartup() {
   ApplyHistogramWindowDefaults();
   LoadLanguageAtStartup();
   DetectProcessorAtStartup();
+  LoadPaletteAtStartup();
   ApplyStoredZoom();
 }
 

@@ -26,6 +26,8 @@ void ApplyHistogramWindowDefaults();
 void LoadLanguageAtStartup();
 // Processor features, SIMD switches, processor count and the use of worker threads.
 void DetectProcessorAtStartup();
+// Loads the own display palette named by the setting "Palette"; failures are ignored.
+void LoadPaletteAtStartup();
 // Selects the zoom list entry of the stored zoom number.
 void ApplyStoredZoom();
 

@@ -1,6 +1,7 @@
 #include "app/ui/program_commands.h"
 
 #include "pixelops/ui/pixel_arithmetic_commands.h"
+#include "shell/ui/main/main_commands.h"
 #include "store/ui/store_commands.h"
 
 namespace astrelon {
@@ -8,6 +9,7 @@ namespace astrelon {
 // Each subsystem's ui folder offers one Register…Commands() that this calls.
 void RegisterProgramCommands() {
   RegisterStoreCommands();
+  RegisterMainWindowCommands();
   RegisterPixelArithmeticCommands();
 }
 

@@ -7,6 +7,7 @@
 #include <QMenuBar>
 
 #include "shell/ui/dialogs/small_dialogs.h"
+#include "shell/ui/main/menu_commands.h"
 
 namespace astrelon {
 
@@ -35,7 +36,10 @@ namespace {
 
 void UnlockIn(const QList<QAction*>& actions, const QStringList& captions) {
   for (QAction* a : actions) {
-    if (a->property("unlockable").toBool() || (!a->isSeparator() && captions.contains(a->text())))
+    // A named item whose command is not registered stays hidden.
+    const bool runnable =
+        a->isSeparator() || a->menu() || a->objectName().isEmpty() || HasMenuCommand(a->objectName());
+    if (runnable && (a->property("unlockable").toBool() || (!a->isSeparator() && captions.contains(a->text()))))
       a->setVisible(true);
     if (QMenu* m = a->menu()) UnlockIn(m->actions(), captions);
   }

@@ -23,6 +23,7 @@
 #include "shell/display/renderer.h"
 #include "shell/image_window_state.h"
 #include "shell/main_services.h"
+#include "shell/ui/main/main_menu.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/main/open_by_name.h"
 #include "shell/ui/windows/image_window.h"
@@ -263,6 +264,10 @@ void RestoreRecentFunctions(QWidget* root) {
   for (int k = StoredRecentFunctionCount; k >= 1; --k) {
     const std::string& caption = remembered[size_t(k)];
     if (caption.empty()) continue;
+    if (QAction* item = FindMenuItemByCaption(QString::fromStdString(caption))) {
+      AddRecentFunction(item);
+      continue;
+    }
     for (QAction* a : actions) {
       if (QString::fromStdString(StripAccelerators(a->text().toStdString())).compare(
               QString::fromStdString(caption), Qt::CaseInsensitive) == 0) {

@@ -4,16 +4,21 @@
 #include <vector>
 
 #include <QMainWindow>
+#include <QRect>
 
 class QMdiArea;
+class QMenu;
 class QTimer;
 
 namespace astrelon {
 
 class TForm4;
 class TForm14;
+class TMainStatusBar;
+class TMainToolBar;
+class TSidePanel;
 
-// The main window: menus, tool bar, side panels, status bar and the image windows.
+// The main window: menus, tool bar, side panel, status bar and the image windows.
 // Creating it starts the program (settings, tables, translation, processor);
 // closing it records the close request, and FormDestroy (run after the event
 // loop, or by the destructor) ends the program and writes the settings.
@@ -26,9 +31,13 @@ public:
   ~TMainForm() override;
 
   QMdiArea* MdiArea = nullptr;
-  QTimer* Timer1 = nullptr;  // opens the command-line files, every 250 ms
-  TForm4* Form4 = nullptr;    // list chooser, created at start and reused
-  TForm14* Form14 = nullptr;  // help window, created at start and reused
+  TMainToolBar* ToolBar1 = nullptr;
+  TSidePanel* Panel1 = nullptr;
+  TMainStatusBar* StatusBar = nullptr;
+  QMenu* PopupMenu2 = nullptr;  // "Bitmap aus dem Zwischenspeicher laden" on the background
+  QTimer* Timer1 = nullptr;     // opens the command-line files, every 250 ms
+  TForm4* Form4 = nullptr;      // list chooser, created at start and reused
+  TForm14* Form14 = nullptr;    // help window, created at start and reused
 
   // Shows the image window of a slot that a loader has just filled (set by the image windows).
   static std::function<void(int slot)> ShowImageWindowHook;
@@ -42,19 +51,38 @@ public:
   // How long shut-down waits for a running operation before it ends the program anyway.
   int ShutdownWaitMs = 7000;
 
+  // Main window chrome: the enable rules and the status line.
+  void UpdateMenuItems();
+  void UpdateStatusBar();
+  // Escape: both abort flags are raised.
+  void EscapeKey();
+  // The application was minimised (hides the histogram window and the filter
+  // dialog) or restored (shows them again).
+  void ApplicationMinimize();
+  void ApplicationRestore();
+
 protected:
   void closeEvent(QCloseEvent* e) override;
   void showEvent(QShowEvent* e) override;
   bool event(QEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void moveEvent(QMoveEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  void changeEvent(QEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
+  void BuildChrome();
   void CreateFixedForms();
   void ApplyWindowSettings();
   void CollectWindowSettings();
   void ApplicationHint(const QString& hint);
+  void BoundsChanged();
 
   bool hintHandlerInstalled_ = false;
   bool shownBefore_ = false;
+  bool filterHiddenByMinimise_ = false;
+  QRect lastBounds_;
   QMetaObject::Connection activeFormHandler_;
   bool destroyed_ = false;
 };

@@ -20,6 +20,15 @@
 #include "core/run_state.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
+#include "core/packed_params.h"
+#include "shell/main_texts.h"
+#include "shell/ui/qt_translations.h"
+#include "shell/ui/main/main_menu_state.h"
+#include "shell/ui/main/main_status_bar.h"
+#include "shell/ui/main/main_tool_bar.h"
+#include "shell/ui/main/main_translation.h"
+#include "shell/ui/main/side_panel.h"
+#include <QSpinBox>
 #include "shell/ui/dialogs/help_window.h"
 #include "shell/ui/dialogs/list_chooser.h"
 #include "shell/ui/main/main_services_ui.h"
@@ -37,6 +46,10 @@ void TMainForm::FormCreate() {
   // Settings, tables, translation, processor: each step keeps its defaults on failure.
   RunEngineStartup();
   CommandLineOpened = 0;
+  // Qt's own dialogs and buttons speak German unless a translation file chose a language.
+  InstallQtTranslations();
+  ResetMainTexts();
+  BuildChrome();
 
   try {
     ApplyWindowSettings();
@@ -69,6 +82,16 @@ void TMainForm::CreateFixedForms() {
 
 void TMainForm::ApplyWindowSettings() {
   const auto& S = Settings;
+  // Without stored bounds the window takes about 80 % of the screen's free area, centred.
+  if (S.MainLeft == 0 && S.MainTop == 0 && S.MainWidth == 640 && S.MainHeight == 480) {
+    if (const QScreen* s = QGuiApplication::primaryScreen()) {
+      const QRect free = s->availableGeometry();
+      const QSize size(free.width() * 4 / 5, free.height() * 4 / 5);
+      resize(size);
+      move(free.left() + (free.width() - size.width()) / 2, free.top() + (free.height() - size.height()) / 2);
+      return;
+    }
+  }
   if (S.MainWidth > 0 && S.MainHeight > 0) {
     // The window is at most as large as the desktop, whatever the file says.
     QSize size(S.MainWidth, S.MainHeight);
@@ -109,12 +132,22 @@ void TMainForm::Timer1Timer() {
 }
 
 void TMainForm::FormShow() {
-  if (shownBefore_) return;
-  shownBefore_ = true;
-  try {
-    ShowCpuFeatures();
-  } catch (...) {
+  if (!shownBefore_) {
+    shownBefore_ = true;
+    // The translation file's texts (only with one; errors end this silently).
+    TranslateMainWindow(this, ToolBar1);
+    try {
+      ToolBar1->RecolourToolbarButtons(Options.ToolbarTint == 1);
+      ToolBar1->SetShiftModeButton();
+    } catch (...) {
+    }
+    try {
+      ShowCpuFeatures();
+    } catch (...) {
+    }
+    if (const int stamp = GetParamDigits(15); stamp >= 1) Panel1->SpinEdit2->setValue(stamp);
   }
+  PadInfoLabels();
   if (FirstShowPending) {
     FirstShowPending = 0;
     // The remembered recent functions, the first one ending on top.
@@ -123,6 +156,8 @@ void TMainForm::FormShow() {
     } catch (...) {
     }
   }
+  lastBounds_ = frameGeometry();
+  UpdateMenuItems();
 }
 
 void TMainForm::FormCloseQuery() {
@@ -151,6 +186,16 @@ void TMainForm::FormDestroy() {
 
   hintHandlerInstalled_ = false;
   disconnect(activeFormHandler_);
+  // The main window's parts are going: nobody calls them any more.
+  TMainWindowLink& link = MainLink();
+  link.SetStatusText = nullptr;
+  link.UpdateStatusBar = nullptr;
+  link.UpdateMenuItems = nullptr;
+  link.SetCropButtonEnabled = nullptr;
+  link.ColourSpaceButtonEnabled = nullptr;
+  link.UpdateInfoPanelControls = nullptr;
+  link.SetZoomCaption = nullptr;
+  link.ClosingOrMinimising = true;
   QtEngineUi().StatusSink = nullptr;
   SetEngineUi(nullptr);
 

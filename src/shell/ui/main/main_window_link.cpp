@@ -1,8 +1,10 @@
 #include "shell/ui/main/main_window_link.h"
 
 #include <QMainWindow>
+#include <QWidget>
 #include <QMdiArea>
 #include <QStatusBar>
+#include <vector>
 
 #include "shell/ui/main/open_by_name.h"
 #include "shell/ui/windows/window_creation.h"
@@ -40,6 +42,43 @@ void CallUpdateStatusBar() {
 
 void CallUpdateMenuItems() {
   if (MainLink().UpdateMenuItems) MainLink().UpdateMenuItems();
+}
+
+namespace {
+struct TFollower {
+  QPointer<QWidget> Window;
+  std::function<void(QWidget*)> OnMoved;
+};
+std::vector<TFollower>& Followers() {
+  static std::vector<TFollower> list;
+  return list;
+}
+}  // namespace
+
+void RegisterFollowingWindow(QWidget* window, std::function<void(QWidget*)> onMoved) {
+  if (!window) return;
+  UnregisterFollowingWindow(window);
+  Followers().push_back({window, std::move(onMoved)});
+}
+
+void UnregisterFollowingWindow(QWidget* window) {
+  auto& list = Followers();
+  std::erase_if(list, [window](const TFollower& f) { return !f.Window || f.Window == window; });
+}
+
+void MoveFollowingWindows(const QRect& oldBounds, const QRect& newBounds) {
+  const QPoint centre = oldBounds.center();
+  for (const TFollower& f : Followers()) {
+    QWidget* w = f.Window;
+    if (!w || !w->isVisible()) continue;
+    const QRect r = w->frameGeometry();
+    // Right of (below) the main window's centre: with the right (bottom) edge.
+    const int dx = r.center().x() >= centre.x() ? newBounds.right() - oldBounds.right() : newBounds.left() - oldBounds.left();
+    const int dy = r.center().y() >= centre.y() ? newBounds.bottom() - oldBounds.bottom() : newBounds.top() - oldBounds.top();
+    if (dx == 0 && dy == 0) continue;
+    w->move(w->pos() + QPoint(dx, dy));
+    if (f.OnMoved) f.OnMoved(w);
+  }
 }
 
 }  // namespace astrelon

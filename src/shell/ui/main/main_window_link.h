@@ -4,14 +4,19 @@
 // creation; the pieces that later parts of the main window supply (status bar
 // panels, menu states, side-panel buttons) are optional callbacks.
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <array>
 #include <functional>
 
 class QMainWindow;
 class QMdiArea;
+class QWidget;
 
 namespace astrelon {
+
+class TMainToolBar;
+class TSidePanel;
 
 struct TMainWindowLink {
   QPointer<QMainWindow> Window;
@@ -31,6 +36,36 @@ struct TMainWindowLink {
   std::function<void(int slot, int partnerToo)> UpdateInfoPanelControls;
   // Caption of the tool bar's zoom button.
   std::function<void(const QString& caption)> SetZoomCaption;
+
+  // The main window's tool bar and side panel (null until the main window is built).
+  QPointer<TMainToolBar> ToolBar;
+  QPointer<TSidePanel> Panel;
+  // Set while the main window closes or is minimised: the histogram window's
+  // hiding then keeps its menu item checked.
+  bool ClosingOrMinimising = false;
+
+  // Set by the parts of the program that own these windows and tools; the main
+  // window calls them when they are set.
+  // Whether the shared filter dialog is shown (image operations are then disabled).
+  std::function<bool()> FilterDialogVisible;
+  // The histogram window shows the active slot anew; the line-profile window repaints.
+  std::function<void()> RefreshHistogramWindow;
+  std::function<void()> RepaintLineProfile;
+  // Side-panel mode 1..7 (mouse tool of all image windows) and the undo button.
+  std::function<void(int mode)> SetInfoPanelMode;
+  std::function<void()> UndoLastStep;
+  // Clears the side panel's star pictures (the pointer moved over the frame).
+  std::function<void()> ClearPsfPanelImages;
+  // Escape in the main window, after the abort flags were raised (star lock).
+  std::function<void()> EscapePressed;
+  // The stamp size changed (the stamp source picture is redrawn).
+  std::function<void()> StampSizeChanged;
+  // A click on the side panel's star frame.
+  std::function<void()> StarFrameClicked;
+  // Whether the master dark/flat dialog or the batch window is shown.
+  std::function<bool()> BatchToolShown;
+  // Fills the "Eigene NN-Filter" submenu from the network folder.
+  std::function<void()> BuildNetworkFilterMenu;
 };
 
 TMainWindowLink& MainLink();
@@ -42,5 +77,14 @@ void AttachMainWindow(QMainWindow* window, QMdiArea* area);
 void SetMainStatusText(int panel, const QString& text);
 void CallUpdateStatusBar();
 void CallUpdateMenuItems();
+
+// Tool windows that follow the main window when it moves or is resized (the
+// histogram window and the header window): a window whose centre lies right of
+// (below) the main window's centre moves with its right (bottom) edge, else with
+// its left (top) edge. `onMoved` is called with the window after it moved.
+void RegisterFollowingWindow(QWidget* window, std::function<void(QWidget*)> onMoved = {});
+void UnregisterFollowingWindow(QWidget* window);
+// Moves the registered windows that are shown by the change of the main window's bounds.
+void MoveFollowingWindows(const QRect& oldBounds, const QRect& newBounds);
 
 }  // namespace astrelon

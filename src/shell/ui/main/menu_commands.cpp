@@ -17,11 +17,18 @@ std::map<QString, TMenuHandler>& Handlers() {
   static std::map<QString, TMenuHandler> handlers;
   return handlers;
 }
+std::function<void()>& ChangedHook() {
+  static std::function<void()> hook;
+  return hook;
+}
 }  // namespace
 
 void RegisterMenuCommand(const QString& objectName, TMenuHandler handler) {
   Handlers()[objectName] = std::move(handler);
+  if (ChangedHook()) ChangedHook()();
 }
+
+void SetMenuCommandsChangedHook(std::function<void()> hook) { ChangedHook() = std::move(hook); }
 
 bool HasMenuCommand(const QString& objectName) { return Handlers().count(objectName) != 0; }
 

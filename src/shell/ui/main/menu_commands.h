@@ -24,5 +24,8 @@ bool HasMenuCommand(const QString& objectName);
 bool RunMenuCommand(const QString& objectName, QAction* sender = nullptr);
 // Connects every action below `root` whose object name is set to RunMenuCommand.
 void ConnectMenuCommands(QWidget* root);
+// Called after every RegisterMenuCommand (the main menu shows the items that
+// have a command).
+void SetMenuCommandsChangedHook(std::function<void()> hook);
 
 }  // namespace astrelon

@@ -1,0 +1,13 @@
+#pragma once
+// The rules that enable the main menu's items and the tool bar's buttons for
+// the open image windows, the active image and the running operation.
+namespace astrelon {
+
+// Enables and disables items and buttons, builds the network-filter menu when it
+// is not shown yet, closes the drop-down lists and refreshes the status line.
+void UpdateMenuState();
+// The File menu on opening: batch, master and registration tools only while none
+// of them runs; "Letzte Funktionen" with at least one entry.
+void UpdateFileMenuOnOpen();
+
+}  // namespace astrelon
