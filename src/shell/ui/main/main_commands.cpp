@@ -141,25 +141,21 @@ void ShowHelpPage(QAction* item, int page) {
 
 // ---- the picture buttons ----
 
-void MirrorActiveImage() {
+namespace {
+// Mirror and flip: in place, with the marks hidden and the undo entries dropped.
+void TurnActiveImageOver(void (*turn)(int slot)) {
   const int slot = FindActiveSlot();
   if (slot < 1) return;
   TBusyCursorScope busy;
   HideWindowMarks(slot);
-  MirrorSlotHorizontal(slot);
+  turn(slot);
   ImageChanged(slot);
   ReleaseWindowUndo(slot);
 }
+}  // namespace
 
-void FlipActiveImage() {
-  const int slot = FindActiveSlot();
-  if (slot < 1) return;
-  TBusyCursorScope busy;
-  HideWindowMarks(slot);
-  FlipSlotVertical(slot);
-  ImageChanged(slot);
-  ReleaseWindowUndo(slot);
-}
+void MirrorActiveImage() { TurnActiveImageOver(&MirrorSlotHorizontal); }
+void FlipActiveImage() { TurnActiveImageOver(&FlipSlotVertical); }
 
 void RotateActiveImage() {
   const int slot = FindActiveSlot();
