@@ -13,6 +13,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -23,6 +24,7 @@
 #include "core/packed_params.h"
 #include "core/settings.h"
 #include "qt_test_app.h"
+#include "shell/display/user_palette.h"
 #include "shell/image_window_state.h"
 #include "shell/main_texts.h"
 #include "shell/stamp_size.h"
@@ -398,6 +400,36 @@ TEST_F(MainWindowTest, TranslationFileGivesCaptionsHintsAndLetters) {
   EXPECT_EQ(main_->ToolBar1->ListBoxEx[2]->item(1)->text(), "Isophotes");
   EXPECT_EQ(main_->ToolBar1->ListBoxEx[4]->item(4)->text(), "RB");
   EXPECT_EQ(MainTexts.ChannelNames[1], "Red");
+}
+
+TEST_F(MainWindowTest, TheStoredPaletteIsLoadedAtStart) {
+  // A 256 x 256 BMP whose pixel (x, y) is red x, green y.
+  std::vector<unsigned char> bmp(54 + 256 * 256 * 3, 0);
+  auto put32 = [&bmp](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) bmp[at + size_t(i)] = (unsigned char)(v >> (8 * i));
+  };
+  bmp[0] = 'B', bmp[1] = 'M';
+  put32(2, uint32_t(bmp.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, 256);
+  put32(22, 256);
+  bmp[26] = 1, bmp[28] = 24;
+  for (int row = 0; row < 256; ++row)  // bottom row first
+    for (int x = 0; x < 256; ++x) {
+      unsigned char* px = &bmp[54 + (size_t(255 - row) * 256 + size_t(x)) * 3];
+      px[1] = (unsigned char)row, px[2] = (unsigned char)x;
+    }
+  const std::string name = languages_.file("palette.bmp");
+  test::WriteAll(name, bmp);
+  std::filesystem::create_directories(home_.path() / "astrelon");
+  test::WriteText((home_.path() / "astrelon" / "astrelon.ini").string(), "Palette: " + name + "\n");
+  SetUserPalette({});
+  Start();
+  ASSERT_TRUE(UserPaletteUsable());
+  EXPECT_EQ(UserPalette()[257], 0x010100u);
+  EXPECT_EQ(Settings.PaletteFile, name);
+  SetUserPalette({});
 }
 
 TEST_F(MainWindowTest, QtDialogsSpeakGerman) {

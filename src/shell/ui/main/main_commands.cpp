@@ -347,7 +347,7 @@ void RegisterMainWindowCommands() {
   RegisterMenuCommand("ZurBatchBearbeitung1", [](QAction* item) { ShowHelpPage(item, 2); });
   RegisterMenuCommand("Tips1", [](QAction* item) { ShowHelpPage(item, 3); });
   RegisterMenuCommand("KurzanleitungimWeb1", [](QAction*) {
-    QDesktopServices::openUrl(QUrl("https://astrelon.de/kurzanleitung.html"));
+    QDesktopServices::openUrl(QUrl("https://www.astrelon.example/kurzanleitung.html"));
   });
   RegisterMenuCommand("HelpAboutItem", [](QAction*) { ShowAboutBox(nullptr); });
 }
