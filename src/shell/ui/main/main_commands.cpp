@@ -23,6 +23,7 @@
 #include "core/settings.h"
 #include "pixelops/invert_image.h"
 #include "shell/display/user_palette.h"
+#include "shell/histogram_refresh.h"
 #include "shell/image_window_state.h"
 #include "shell/main_services.h"
 #include "shell/slot_orientation.h"
@@ -42,6 +43,7 @@
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
 #include "store/load_messages.h"
+#include "store/ui/clipboard_paste.h"
 #include "store/ui/file_menu.h"
 
 namespace astrelon {
@@ -55,10 +57,6 @@ QMdiArea* Area() { return MainLink().MdiArea.data(); }
 QList<QMdiSubWindow*> ImageSubWindows() {
   QMdiArea* area = Area();
   return area ? area->subWindowList(QMdiArea::CreationOrder) : QList<QMdiSubWindow*>();
-}
-
-void RefreshHistogramWindow() {
-  if (MainLink().RefreshHistogramWindow) MainLink().RefreshHistogramWindow();
 }
 
 // Side by side (vertical tiles) or one above the other.
@@ -311,9 +309,7 @@ void ToggleToolWindow(QAction* item, QWidget* window) {
 // ---- registration ----
 
 void RegisterMainWindowCommands() {
-  RegisterMenuCommand("FileOpenItem", [](QAction*) { FileOpenItemClick(Window()); });
-  RegisterMenuCommand("FileCloseItem", [](QAction*) { FileCloseItemClick(); });
-  RegisterMenuCommand("FileSaveAsItem", [](QAction*) { FileSaveItemClick(Window()); });
+  RegisterMenuCommand("BildausZwischenspeichereinfgen1", [](QAction*) { PasteClipboardImage(); });
   RegisterMenuCommand("FileExitItem", [](QAction*) {
     if (QWidget* w = Window()) w->close();
   });

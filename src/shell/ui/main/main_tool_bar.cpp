@@ -13,6 +13,7 @@
 #include "core/language.h"
 #include "core/settings.h"
 #include "shell/display/user_palette.h"
+#include "shell/histogram_refresh.h"
 #include "shell/main_services.h"
 #include "shell/main_texts.h"
 #include "shell/ui/controls/control_utils.h"
@@ -357,7 +358,7 @@ void TMainToolBar::RxSpeedButtonClick(QToolButton* button) {
 
 void TMainToolBar::ColourModelSwitched(int slot) {
   TMainWindowLink& link = MainLink();
-  if (link.RefreshHistogramWindow) link.RefreshHistogramWindow();
+  RefreshHistogramWindow();
   // Always re-rendered: the luma-only display shows the converted planes too.
   ImageChanged(slot);
   UpdateInfoPanel(slot, 1);

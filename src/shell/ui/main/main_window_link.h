@@ -48,8 +48,7 @@ struct TMainWindowLink {
   // window calls them when they are set.
   // Whether the shared filter dialog is shown (image operations are then disabled).
   std::function<bool()> FilterDialogVisible;
-  // The histogram window shows the active slot anew; the line-profile window repaints.
-  std::function<void()> RefreshHistogramWindow;
+  // The line-profile window repaints.
   std::function<void()> RepaintLineProfile;
   // Side-panel mode 1..7 (mouse tool of all image windows) and the undo button.
   std::function<void(int mode)> SetInfoPanelMode;
