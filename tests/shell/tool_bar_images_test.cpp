@@ -36,16 +36,8 @@ protected:
     SetUserPalette({});
     test::StoreTest::TearDown();
   }
-  // A w x h image whose planes hold the given values, row 0 first.
   static void Make(int slot, int w, int h, const std::vector<std::vector<float>>& planes) {
-    TImageSlot& im = Store.Image[slot];
-    im.Width = w;
-    im.Height = h;
-    im.PlaneCount = int(planes.size());
-    im.IsColor = planes.size() == 3;
-    for (size_t p = 0; p < planes.size(); ++p) im.Planes[p + 1].assign(planes[p].begin(), planes[p].end());
-    Store.InUse[slot] = 1;
-    MakeDefaultHeader(slot);
+    test::MakeImage(slot, w, h, planes);
   }
   static std::vector<float> Plane(int slot, int p) {
     const auto& v = Store.Image[slot].Planes[p];

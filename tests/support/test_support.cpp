@@ -4,6 +4,7 @@
 #include <fstream>
 #include <random>
 
+#include "store/header_cards.h"
 #include "store/image_store.h"
 
 namespace astrelon::test {
@@ -55,6 +56,18 @@ ConfigHome::~ConfigHome() {
     setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
   else
     unsetenv("XDG_CONFIG_HOME");
+}
+
+void MakeImage(int slot, int w, int h, const std::vector<std::vector<float>>& planes, const std::string& name) {
+  TImageSlot& im = Store.Image[size_t(slot)];
+  im.Width = w;
+  im.Height = h;
+  im.PlaneCount = int(planes.size());
+  im.IsColor = planes.size() == 3;
+  for (size_t p = 0; p < planes.size(); ++p) im.Planes[p + 1].assign(planes[p].begin(), planes[p].end());
+  Store.InUse[size_t(slot)] = 1;
+  Store.FileName[size_t(slot)] = name;
+  MakeDefaultHeader(slot);
 }
 
 void StoreTest::SetUp() { Store.Reset(); }

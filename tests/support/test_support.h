@@ -43,6 +43,11 @@ private:
   bool hadOld_ = false;
 };
 
+// Fills a slot with a w x h image whose pixels are given row by row per plane
+// (three planes make a colour image), a file name and a default header.
+void MakeImage(int slot, int w, int h, const std::vector<std::vector<float>>& planes,
+               const std::string& name = "/data/img.fit");
+
 // Frees every slot of the image store before and after a test.
 class StoreTest : public ::testing::Test {
 protected:
