@@ -1,6 +1,10 @@
 #include "core/funktion_defs.h"
 
+#include <algorithm>
+#include <cmath>
 #include <initializer_list>
+
+#include "common/pascal_format.h"
 
 namespace astrelon {
 
@@ -70,5 +74,44 @@ std::array<TFunktionDef, FunktionCount + 1> DefaultFunktionDefTable() {
 }
 
 std::array<TFunktionDef, FunktionCount + 1> FunktionDefTable = DefaultFunktionDefTable();
+
+namespace {
+
+const FTrackbar& Slider(int i, int j) {
+  static const FTrackbar none;
+  if (i < 0 || i > FunktionCount) return none;
+  return FunktionDefTable[size_t(i)].Trackbar[size_t(j == 1 || j == 2 ? j - 1 : 2)];
+}
+
+}  // namespace
+
+float FunktionParamValue(int i, int j) {
+  const FTrackbar& t = Slider(i, j);
+  const double p = t.Position;
+  const double span = double(t.Max) - double(t.Min);
+  const float value = float((t.Quadratic ? p * p : p) * span + double(t.Min));
+  if (i == 14 && j == 1) return float(MedianWindowSize(value));
+  return value;
+}
+
+std::string FunktionParamText(int i, int j) {
+  const float v = FunktionParamValue(i, j);
+  if (Slider(i, j).Integer) return IntToStr(Round(v));
+  const double a = std::fabs(double(v));
+  return FloatToStrF(v, TFloatFormat::Fixed, 3, a < 10 ? 2 : a < 100 ? 1 : 0);
+}
+
+int32_t MedianWindowSize(float v) {
+  // Clamped in floating point first, so that the conversions below stay in range.
+  const double x = std::clamp(double(v), -1000.0, 1000.0);
+  int64_t n;
+  if (x > 46)
+    n = 12 * Trunc((x + 1) / 12) + 9;
+  else if (x >= 15)
+    n = 8 * Trunc((x + 1) / 8) + 5;
+  else
+    n = 4 * Trunc((x + 1) / 4) + 1;
+  return int32_t(std::clamp<int64_t>(n, 5, 69));
+}
 
 }  // namespace astrelon

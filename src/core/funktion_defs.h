@@ -47,4 +47,20 @@ extern std::array<TFunktionDef, FunktionCount + 1> FunktionDefTable;
 // The table with its default positions and states.
 std::array<TFunktionDef, FunktionCount + 1> DefaultFunktionDefTable();
 
+// Per FunktionNr 0..21: 1 or more when a function computed on "&Berechnen" opens
+// with "&Berechnen" enabled and "&Ok" disabled; 0 when "&Berechnen" starts disabled.
+constexpr std::array<int32_t, FunktionCount + 1> FunktionStartState = {4, 0, 0, 1, 1, 1, 1, 0, 1, 1, 1, 0,
+                                                                       1, 0, 1, 0, 1, 1, 0, 1, 1, 1};
+
+// Value of slider j (1, 2 or 3; any other j means 3) of function i from its
+// position p: p^2 (Max - Min) + Min for a quadratic slider, else p (Max - Min) + Min.
+// Slider 1 of function 14 gives the snapped median window size.
+float FunktionParamValue(int i, int j);
+// The value as shown beside the slider: a whole number for an integer slider,
+// else 2 decimals below 10, 1 below 100 and none above, at most 3 significant digits.
+std::string FunktionParamText(int i, int j);
+// Snaps a requested median window pixel count to a round footprint: 5, 9, 13,
+// 21, 29, 37, 45, 57 or 69 over the slider's range; clamped to 5..69.
+int32_t MedianWindowSize(float v);
+
 }  // namespace astrelon
