@@ -1,0 +1,49 @@
+#include "filters/filter_poll.h"
+
+#include "common/engine_ui.h"
+#include "filters/filter_state.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+
+namespace {
+// Pending events run at most this often inside a kernel.
+constexpr auto EventInterval = std::chrono::milliseconds(15);
+}  // namespace
+
+void TFilterPoll::ShowProgressIn(int windowSlot, int ownerSlot, std::string caption) {
+  windowSlot_ = windowSlot;
+  ownerSlot_ = ownerSlot;
+  caption_ = std::move(caption);
+}
+
+void TFilterPoll::WatchGeneration(uint32_t generation) {
+  watchGeneration_ = true;
+  generation_ = generation;
+}
+
+bool TFilterPoll::Stopped() const {
+  if (watchAbort_ && AbortRequested) {
+    aborted_ = true;
+    return true;
+  }
+  return watchGeneration_ && PreviewGeneration.load() != generation_;
+}
+
+bool TFilterPoll::Continue(int plane, int row) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_ >= EventInterval) {
+    last_ = now;
+    if (ValidSlot(windowSlot_))
+      ShowProgress(ownerSlot_, windowSlot_, plane, float(row), true, false, false, false, caption_);
+    else
+      EngineUi().ProcessMessages();
+  }
+  return !Stopped();
+}
+
+void TFilterPoll::HideProgress() const {
+  if (ValidSlot(windowSlot_)) astrelon::HideProgress(windowSlot_);
+}
+
+}  // namespace astrelon

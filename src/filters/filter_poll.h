@@ -1,0 +1,46 @@
+#pragma once
+// How a filter kernel learns that it is to stop and shows how far it got. Between
+// bands of rows the kernel calls Continue: pending events run (at most every few
+// milliseconds, so that windows stay live without slowing the loop), the progress
+// bar of a window advances, and the abort flag and, for a preview, the preview
+// generation are checked. The dialog and the batch pass their own poll.
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace astrelon {
+
+class TFilterPoll {
+public:
+  TFilterPoll() = default;
+
+  // Progress in the window of `windowSlot` under `caption`, in percent of the
+  // rows y1..y2 of `ownerSlot`'s planes.
+  void ShowProgressIn(int windowSlot, int ownerSlot, std::string caption);
+  // Stops as soon as PreviewGeneration differs from `generation`.
+  void WatchGeneration(uint32_t generation);
+  // Whether the abort flag stops the kernel (on by default).
+  void WatchAbort(bool on) { watchAbort_ = on; }
+
+  // The rows up to `row` of `plane` are done. False when the kernel is to stop;
+  // it then returns without writing anything more.
+  bool Continue(int plane, int row);
+  // The state without running events.
+  bool Stopped() const;
+  // The kernel was stopped by the abort flag.
+  bool Aborted() const { return aborted_; }
+  // Hides the progress bar (when one was shown).
+  void HideProgress() const;
+
+private:
+  int windowSlot_ = -1;
+  int ownerSlot_ = -1;
+  std::string caption_;
+  bool watchGeneration_ = false;
+  bool watchAbort_ = true;
+  uint32_t generation_ = 0;
+  mutable bool aborted_ = false;
+  std::chrono::steady_clock::time_point last_{};
+};
+
+}  // namespace astrelon

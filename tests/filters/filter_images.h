@@ -1,0 +1,40 @@
+#pragma once
+// Small images for the filter tests: grey planes filled by a function, and a
+// result slot made as a copy of the source (as the dialog's start makes it).
+#include <functional>
+
+#include "store/display/display_histogram.h"
+#include "store/header_cards.h"
+#include "store/image_store.h"
+
+namespace astrelon::test {
+
+inline void MakeImage(int slot, int w, int h, int planes, const std::function<float(int p, int x, int y)>& value) {
+  TImageSlot& im = Store.Image[size_t(slot)];
+  im = TImageSlot{};
+  im.Width = w;
+  im.Height = h;
+  im.PlaneCount = planes;
+  im.IsColor = planes == 3;
+  im.AllocatePlanes(planes);
+  for (int p = 1; p <= planes; ++p)
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) im.At(p, x, y) = value(p, x, y);
+  Store.InUse[size_t(slot)] = 1;
+  MakeDefaultHeader(slot);
+  UpdateMinMax(slot);
+}
+
+inline void MakeGrey(int slot, int w, int h, const std::function<float(int x, int y)>& value) {
+  MakeImage(slot, w, h, 1, [&](int, int x, int y) { return value(x, y); });
+}
+
+// The destination as a copy of the source.
+inline void MakeResult(int source, int destination) { CopyImageSlot(source, destination); }
+
+inline TWorkRect WholeImage(int slot) {
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  return {0, im.Width - 1, 0, im.Height - 1};
+}
+
+}  // namespace astrelon::test
