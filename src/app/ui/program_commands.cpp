@@ -1,5 +1,6 @@
 #include "app/ui/program_commands.h"
 
+#include "filters/ui/filter_commands.h"
 #include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "shell/ui/main/main_commands.h"
 #include "store/ui/store_commands.h"
@@ -11,6 +12,7 @@ void RegisterProgramCommands() {
   RegisterStoreCommands();
   RegisterMainWindowCommands();
   RegisterPixelArithmeticCommands();
+  RegisterFilterCommands();
 }
 
 }  // namespace astrelon

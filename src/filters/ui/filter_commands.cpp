@@ -1,0 +1,76 @@
+#include "filters/ui/filter_commands.h"
+
+#include <QAction>
+#include <QApplication>
+#include <utility>
+
+#include "common/engine_ui.h"
+#include "core/funktion_defs.h"
+#include "core/language.h"
+#include "filters/filter_functions.h"
+#include "filters/filter_state.h"
+#include "filters/ui/filter_dialog.h"
+#include "shell/main_services.h"
+#include "store/load_messages.h"
+#include "shell/ui/main/main_services_ui.h"
+#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/windows/copy_marks.h"
+#include "shell/ui/windows/image_window.h"
+#include "shell/ui/windows/window_creation.h"
+
+namespace astrelon {
+
+namespace {
+
+// Menu items of the functions started through AllgemeinerFunktionsStart.
+constexpr std::pair<const char*, int> FilterMenuItems[] = {
+    {"Sternradiusverkleinern1", 8},
+    {"Zeilengleichhell1", 15},
+};
+
+}  // namespace
+
+void AllgemeinerFunktionsStart(QAction* sender, int nr) {
+  if (nr < 1 || nr > FunktionCount) return;
+  TForm1* form = FilterDialog();
+  if (!form || form->isVisible()) return;
+  if (FindActiveSlot() < 1) return;
+  if (FindFreeSlot() < 1) {
+    EngineUi().ShowMessage(TooManyImagesText());
+    return;
+  }
+  if (!NewResultSlot()) return;
+  const int src = SlotPair.Source, dst = SlotPair.Destination;
+  ShowImageWindow(dst);
+  FunktionNr = nr;
+  if (nr != 2) CopyMarksToWindow(src, dst);
+  if (nr == 3 || nr == 5 || nr == 10 || nr == 21) InvalidateFilterBlur();
+  if (const TFilterFunktion* f = FindFilterFunktion(nr); f && f->Started && !f->Started(src, dst)) {
+    CloseImageSlot(dst);
+    SlotPair = {};
+    return;
+  }
+  const QString caption =
+      sender ? QString::fromStdString(StripAccelerators(sender->text().toStdString())) : QString::fromStdString(FunktionDefTable[size_t(nr)].Name);
+  form->setWindowTitle(caption);
+  form->show();
+  form->FormShow();
+  if (sender) AddRecentFunction(sender);
+}
+
+void RegisterFilterCommands() {
+  for (const auto& [name, nr] : FilterMenuItems) {
+    const int n = nr;
+    RegisterMenuCommand(name, [n](QAction* sender) { AllgemeinerFunktionsStart(sender, n); });
+  }
+  // The image windows tell the dialog about selections drawn, moved or hidden.
+  auto previous = std::move(TMDIChild::SelectionChangedHook);
+  TMDIChild::SelectionChangedHook = [previous](TMDIChild& w, int kind) {
+    if (previous) previous(w, kind);
+    if (TForm1* form = qobject_cast<TForm1*>(DialogForm(1))) form->SelectionChanged();
+  };
+  // The dialog exists from the start (the main window's menu states read its visibility).
+  if (QApplication::instance()) FilterDialog();
+}
+
+}  // namespace astrelon
