@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "core/settings.h"
 #include "filters/filter_rows.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
@@ -141,11 +142,21 @@ bool EqualizeRowBrightness(int source, int destination, bool relative, float str
     c.First = std::max(c.First, 0);
     c.Last = std::min(c.Last, w - 1);
   }
-  const int phase = src.PlaneCount == 1 ? DetectMosaicPhase(source) : -1;
-
   std::vector<uint8_t> selected(4, 0);
   for (int p = FirstChannel(source); p >= 1 && p <= src.PlaneCount && p <= 3; NextChannel(source, p))
     selected[size_t(p)] = 1;
+
+  // The mosaic phase of a grey image and the noise of the first plane are two
+  // passes over the whole plane: they run side by side.
+  int phase = -1;
+  float firstNoise = 0;
+  const int first = FirstChannel(source);
+  ForEachBand(2, Options.Multicore ? 2 : 1, [&](int64_t a, int64_t b) {
+    for (int64_t k = a; k < b; ++k) {
+      if (k == 0 && first >= 1 && first <= std::min(src.PlaneCount, 3)) firstNoise = EstimatePlaneNoise(source, first);
+      if (k == 1 && src.PlaneCount == 1) phase = DetectMosaicPhase(source);
+    }
+  });
   for (int p = 1; p <= std::min(src.PlaneCount, 3); ++p) {
     if (src.Planes[size_t(p)].size() != n) continue;
     if (!selected[size_t(p)]) {
@@ -161,7 +172,7 @@ bool EqualizeRowBrightness(int source, int destination, bool relative, float str
       in = kept;
     }
     std::span<float> out = dst.Planes[size_t(p)];
-    const float limit = std::max(5.0f * EstimatePlaneNoise(source, p), 0.5f);
+    const float limit = std::max(5.0f * (p == first ? firstNoise : EstimatePlaneNoise(source, p)), 0.5f);
 
     for (size_t k = 0; k < passes.size(); ++k) {
       const TColumnRange c = passes[k];

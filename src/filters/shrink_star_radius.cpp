@@ -137,10 +137,8 @@ bool ShrinkStarRadius(int source, int destination, bool horizontalOnly, float ra
     const float lift = std::max(2.0f * noise * lowerThreshold, 0.001f);
 
     // The erosion radius of every pixel: the star measure mixed with the full radius.
-    std::vector<float> t;
-    if (hide == 1.0f) {
-      t.assign(size_t(cols) * size_t(rows), radius);
-    } else {
+    std::vector<float> t;  // empty: the full radius everywhere
+    if (hide != 1.0f) {
       std::vector<float> a, smooth;
       const TStarMeasure s{src.Planes[size_t(p)], w, h, rect, horizontalOnly, radius, src.MinValue, quarter, noise};
       if (!MeasureStars(s, a, poll, p)) {
@@ -154,7 +152,7 @@ bool ShrinkStarRadius(int source, int destination, bool horizontalOnly, float ra
         t[i] = v > 0 ? v : 0.0f;  // NaN too: the pixel keeps its value
       }
     }
-    const TErosionPlane plane{src.Planes[size_t(p)], dst.Planes[size_t(p)], w, rect, t, lift};
+    const TErosionPlane plane{src.Planes[size_t(p)], dst.Planes[size_t(p)], w, rect, t, radius, lift};
     if (!ErodePlane(plane, table, Sse2Enabled, &poll, p)) {
       stopped = true;
       break;

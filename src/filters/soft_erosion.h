@@ -43,6 +43,7 @@ struct TErosionPlane {
   int32_t Width = 0;
   TWorkRect Rect;                 // inclusive, inside the plane
   std::span<const float> Radius;  // t per pixel of Rect, row-major; NaN or <= 0 leaves the pixel
+  float UniformRadius = 0;        // t of every pixel when Radius is empty
   float Lift = 0;                 // e0
 };
 

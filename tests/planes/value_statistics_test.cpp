@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -29,12 +31,17 @@ TEST(ValueStatistics, PercentileInterpolatesAndLeavesTheValuesSorted) {
 TEST(ValueStatistics, SelectionGivesTheSamePercentileAsSorting) {
   std::mt19937 rng(1);
   std::uniform_real_distribution<float> u(-50, 50);
-  for (int n : {2, 3, 10, 101}) {
-    std::vector<float> a(static_cast<size_t>(n));
-    for (float& x : a) x = std::round(u(rng));  // with ties
-    for (double f : {0.0, 0.1, 0.5, 0.77, 1.0}) {
-      std::vector<float> s = a, t = a;
-      EXPECT_EQ(Percentile(s, f), PercentileSelect(t, f)) << n << " " << f;
+  for (int n : {2, 3, 10, 101, 600, 5000}) {
+    for (bool ties : {true, false}) {
+      std::vector<float> a(static_cast<size_t>(n));
+      for (float& x : a) x = ties ? std::round(u(rng)) : u(rng) * u(rng) * u(rng);  // long runs: ranks at bin ends
+      if (n == 600 && !ties) a[7] = std::numeric_limits<float>::quiet_NaN();
+      for (double f : {0.0, 0.1, 0.5, 0.77, 0.999, 1.0}) {
+        std::vector<float> s = a, t = a;
+        const float sorted = Percentile(s, f), selected = PercentileSelect(t, f);
+        EXPECT_TRUE(sorted == selected || (std::isnan(sorted) && std::isnan(selected)))
+            << n << " " << f << " " << ties << ": " << sorted << " " << selected;
+      }
     }
   }
 }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
@@ -14,7 +15,10 @@ namespace astrelon {
 namespace {
 
 // Ascending with NaN after every number (a strict weak order even with NaN present).
-bool FloatLess(float a, float b) { return a < b || (std::isnan(b) && !std::isnan(a)); }
+// A function object, so that the sorting and selection loops inline it.
+constexpr struct {
+  bool operator()(float a, float b) const { return a < b || (std::isnan(b) && !std::isnan(a)); }
+} FloatLess;
 
 constexpr int32_t LogTableSize = 4096;
 
@@ -158,6 +162,75 @@ float Percentile(std::span<float> values, double fraction) {
   return float(lower + (upper - lower) * (pos - double(k)));
 }
 
+namespace {
+
+// The k-th and (k+1)-th smallest of finite values without comparing them in
+// random order: a histogram over the value range (its bins follow the order of
+// the values) finds the bin of rank k, and only that bin's values are selected.
+// False (nothing changed) when a value is NaN or infinite.
+bool HistogramSelect(std::span<const float> values, int64_t k, float& lower, float& upper) {
+  const size_t n = values.size();
+  // Four running minima and maxima; a NaN is found by comparing a value with itself.
+  float mn[4] = {values[0], values[0], values[0], values[0]}, mx[4] = {mn[0], mn[0], mn[0], mn[0]};
+  bool nan = false;
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4)
+    for (size_t j = 0; j < 4; ++j) {
+      const float v = values[i + j];
+      mn[j] = v < mn[j] ? v : mn[j];
+      mx[j] = v > mx[j] ? v : mx[j];
+      nan |= v != v;
+    }
+  for (; i < n; ++i) {
+    const float v = values[i];
+    mn[0] = v < mn[0] ? v : mn[0];
+    mx[0] = v > mx[0] ? v : mx[0];
+    nan |= v != v;
+  }
+  const float lo = std::min(std::min(mn[0], mn[1]), std::min(mn[2], mn[3]));
+  const float hi = std::max(std::max(mx[0], mx[1]), std::max(mx[2], mx[3]));
+  if (nan || !std::isfinite(lo) || !std::isfinite(hi)) return false;
+  if (lo == hi) {
+    lower = upper = lo;
+    return true;
+  }
+  constexpr int32_t Bins = 1024;
+  const float scale = float(Bins) / (hi - lo);
+  if (!std::isfinite(scale)) return false;
+  thread_local std::vector<uint16_t> binOf;
+  binOf.resize(n);
+  std::array<int32_t, Bins + 1> count{};
+  for (size_t j = 0; j < n; ++j) {
+    // The bins follow the order of the values (every step here is monotonic).
+    const uint16_t b = uint16_t(std::min(int32_t((values[j] - lo) * scale), Bins - 1));
+    binOf[j] = b;
+    ++count[b];
+  }
+  int32_t b = 0;
+  int64_t below = 0;
+  while (below + count[size_t(b)] <= k) below += count[size_t(b++)];
+  thread_local std::vector<float> in;
+  in.clear();
+  for (size_t j = 0; j < n; ++j)
+    if (binOf[j] == b) in.push_back(values[j]);
+  const size_t local = size_t(k - below);
+  std::nth_element(in.begin(), in.begin() + ptrdiff_t(local), in.end());
+  lower = in[local];
+  if (local + 1 < in.size()) {
+    upper = *std::min_element(in.begin() + ptrdiff_t(local) + 1, in.end());
+    return true;
+  }
+  // The next value is the smallest of the next bin that holds any.
+  int32_t next = b + 1;
+  while (count[size_t(next)] == 0) ++next;
+  upper = hi;
+  for (size_t j = 0; j < n; ++j)
+    if (binOf[j] == next && values[j] < upper) upper = values[j];
+  return true;
+}
+
+}  // namespace
+
 float PercentileSelect(std::span<float> values, double fraction) {
   const int64_t n = int64_t(values.size());
   if (n == 0) return BlankPixel;
@@ -166,9 +239,14 @@ float PercentileSelect(std::span<float> values, double fraction) {
   if (fraction >= 1.0) return *std::max_element(values.begin(), values.end(), FloatLess);
   const double pos = double(n - 1) * fraction;
   const int64_t k = std::min<int64_t>(int64_t(pos), n - 2);
-  std::nth_element(values.begin(), values.begin() + k, values.end(), FloatLess);
-  const double lower = values[size_t(k)];
-  const double upper = *std::min_element(values.begin() + k + 1, values.end(), FloatLess);
+  float lo, hi;
+  // Selection by comparison is slow on long runs (its branches go either way).
+  if (n < 512 || !HistogramSelect(values, k, lo, hi)) {
+    std::nth_element(values.begin(), values.begin() + k, values.end(), FloatLess);
+    lo = values[size_t(k)];
+    hi = *std::min_element(values.begin() + k + 1, values.end(), FloatLess);
+  }
+  const double lower = lo, upper = hi;
   return float(lower + (upper - lower) * (pos - double(k)));
 }
 

@@ -11,8 +11,8 @@ namespace astrelon {
 // that value; none: -1e11.
 float Percentile(std::span<float> values, double fraction);
 
-// The same value as Percentile, found by selection: the values are reordered but
-// not sorted.
+// The same value as Percentile, found by selection (a histogram of the value
+// range for long runs of finite values): the values may be reordered, not sorted.
 float PercentileSelect(std::span<float> values, double fraction);
 
 // Sorts values[lo..hi] ascending in place (NaN last).
