@@ -24,6 +24,7 @@
 #include "filters/soft_erosion.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
+#include "star_field.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -39,23 +40,8 @@ struct TBenchField {
     im.Width = im.Height = Side;
     im.PlaneCount = 1;
     im.AllocatePlanes(1);
-    TPlane& p = im.Planes[1];
     std::mt19937 rng(42);
-    std::normal_distribution<float> noise(1000.0f, 10.0f);
-    std::normal_distribution<float> band(0.0f, 5.0f);
-    for (int y = 0; y < Side; ++y) {
-      const float offset = band(rng);
-      for (int x = 0; x < Side; ++x) p[size_t(y) * Side + size_t(x)] = noise(rng) + offset;
-    }
-    std::uniform_int_distribution<int> pos(8, Side - 9);
-    std::uniform_real_distribution<float> peak(200.0f, 50000.0f);
-    for (int s = 0; s < 3000; ++s) {
-      const int cx = pos(rng), cy = pos(rng);
-      const float a = peak(rng);
-      for (int dy = -4; dy <= 4; ++dy)
-        for (int dx = -4; dx <= 4; ++dx)
-          p[size_t(cy + dy) * Side + size_t(cx + dx)] += a * std::exp(-float(dx * dx + dy * dy) / 4.0f);
-    }
+    bench::FillStarField(im.Planes[1], Side, rng, 3000, 5.0f);
     Store.InUse[1] = 1;
     UpdateMinMax(1);
     CopyImageSlot(1, 2);
@@ -140,7 +126,9 @@ cv::Mat Disc() {
   return k;
 }
 
-void BM_ShrinkStarRadiusVsErode(benchmark::State& state) {
+// A kernel against cv::erode with the disc, OpenCV on as many threads as the kernel.
+template <typename K>
+void RunAgainstErode(benchmark::State& state, K kernel) {
   const int threads = Threads(state);
   Field();
   cv::Mat src(Side, Side, CV_32F, Store.Image[1].Planes[1].data());
@@ -148,25 +136,22 @@ void BM_ShrinkStarRadiusVsErode(benchmark::State& state) {
   const cv::Mat disc = Disc();
   const int savedThreads = cv::getNumThreads();
   cv::setNumThreads(threads);
-  RunAgainst(state, [&] { cv::erode(src, dst, disc); }, [] { ShrinkStars(100.0f); });
+  RunAgainst(state, [&] { cv::erode(src, dst, disc); }, kernel);
   cv::setNumThreads(savedThreads);
   state.counters["threads"] = threads;
 }
+
+void BM_ShrinkStarRadiusVsErode(benchmark::State& state) {
+  RunAgainstErode(state, [] { ShrinkStars(100.0f); });
+}
+
 // The erosion alone (without the noise estimate before it and the histogram after it).
 void BM_SoftErosionVsErode(benchmark::State& state) {
-  const int threads = Threads(state);
   Field();
-  cv::Mat src(Side, Side, CV_32F, Store.Image[1].Planes[1].data());
-  cv::Mat dst;
-  const cv::Mat disc = Disc();
-  const int savedThreads = cv::getNumThreads();
-  cv::setNumThreads(threads);
   const TErosionTable table = MakeErosionTable(6, 6);
   const TErosionPlane plane{Store.Image[1].Planes[1], Store.Image[2].Planes[1], Side, {0, Side - 1, 0, Side - 1},
                             {}, 5.0f, 10.0f};
-  RunAgainst(state, [&] { cv::erode(src, dst, disc); }, [&] { ErodePlane(plane, table, Sse2Enabled, nullptr, 1); });
-  cv::setNumThreads(savedThreads);
-  state.counters["threads"] = threads;
+  RunAgainstErode(state, [&] { ErodePlane(plane, table, Sse2Enabled, nullptr, 1); });
 }
 BENCHMARK(BM_SoftErosionVsErode)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ShrinkStarRadiusVsErode)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);

@@ -14,6 +14,7 @@
 #endif
 
 #include "platform/processor_features.h"
+#include "star_field.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"
 #include "store/planes/plane_routines.h"
@@ -36,17 +37,7 @@ struct TBenchPlane {
     im.AllocatePlanes(1);
     TPlane& p = im.Planes[1];
     std::mt19937 rng(42);
-    std::normal_distribution<float> noise(1000.0f, 10.0f);
-    for (float& v : p) v = noise(rng);
-    std::uniform_int_distribution<int> pos(8, Side - 9);
-    std::uniform_real_distribution<float> peak(200.0f, 50000.0f);
-    for (int s = 0; s < 3000; ++s) {
-      const int cx = pos(rng), cy = pos(rng);
-      const float a = peak(rng);
-      for (int dy = -4; dy <= 4; ++dy)
-        for (int dx = -4; dx <= 4; ++dx)
-          p[size_t(cy + dy) * Side + size_t(cx + dx)] += a * std::exp(-float(dx * dx + dy * dy) / 4.0f);
-    }
+    bench::FillStarField(p, Side, rng, 3000);
     for (size_t i = size_t(Side - 8) * Side; i < p.size(); ++i) p[i] = BlankPixel;
     copy.assign(p.size(), 0.0f);
     UpdateMinMax(Slot);

@@ -15,37 +15,20 @@ void FindPsfExtent(const TStarCutout& cutout, TRectI& extent) {
     const float v = cutout.At(p, x, y);
     return IsValidPixel(v) && std::fabs(v) >= threshold;
   };
-  auto columnHas = [&](int p, int x) {
-    for (int y = lo; y <= hi; ++y)
-      if (significant(p, x, y)) return true;
-    return false;
-  };
-  auto rowHas = [&](int p, int y) {
-    for (int x = lo; x <= hi; ++x)
-      if (significant(p, x, y)) return true;
-    return false;
+  // The first column (or row) from `from` towards the centre that holds a
+  // significant pixel in the search area; the centre when none does.
+  auto first = [&](int p, int from, bool columns) {
+    const int step = from < Centre ? 1 : -1;
+    for (int i = from; i != Centre; i += step)
+      for (int j = lo; j <= hi; ++j)
+        if (columns ? significant(p, i, j) : significant(p, j, i)) return i;
+    return Centre;
   };
   for (int p = 1; p <= std::clamp(cutout.PlaneCount, 1, 3); ++p) {
-    for (int x = lo; x < Centre; ++x)
-      if (columnHas(p, x)) {
-        extent.Left = std::min(extent.Left, x);
-        break;
-      }
-    for (int x = hi; x > Centre; --x)
-      if (columnHas(p, x)) {
-        extent.Right = std::max(extent.Right, x);
-        break;
-      }
-    for (int y = lo; y < Centre; ++y)
-      if (rowHas(p, y)) {
-        extent.Top = std::min(extent.Top, y);
-        break;
-      }
-    for (int y = hi; y > Centre; --y)
-      if (rowHas(p, y)) {
-        extent.Bottom = std::max(extent.Bottom, y);
-        break;
-      }
+    extent.Left = std::min(extent.Left, first(p, lo, true));
+    extent.Right = std::max(extent.Right, first(p, hi, true));
+    extent.Top = std::min(extent.Top, first(p, lo, false));
+    extent.Bottom = std::max(extent.Bottom, first(p, hi, false));
   }
 }
 

@@ -14,22 +14,13 @@
 namespace astrelon {
 namespace {
 
-class RowLevelling : public test::StoreTest {
+class RowLevelling : public test::KernelTest {
 protected:
-  void SetUp() override {
-    StoreTest::SetUp();
-    saved_ = Options;
-  }
-  void TearDown() override {
-    Options = saved_;
-    StoreTest::TearDown();
-  }
   bool Run(bool relative, float strength, TColumnRange columns, std::optional<TColumnRange> second = {}) {
     TFilterPoll poll;
     return EqualizeRowBrightness(1, 2, relative, strength, columns, second, poll);
   }
   static float Out(int x, int y) { return Store.Image[2].At(1, x, y); }
-  TProgramOptions saved_;
 };
 
 // A smooth field with a constant offset per row (banding).

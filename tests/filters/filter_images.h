@@ -3,11 +3,30 @@
 // result slot made as a copy of the source (as the dialog's start makes it).
 #include <functional>
 
+#include "common/engine_ui.h"
+#include "core/settings.h"
 #include "store/display/display_histogram.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
+#include "test_support.h"
 
 namespace astrelon::test {
+
+// A free store; the options, the abort flag and the engine interface as they were afterwards.
+class KernelTest : public StoreTest {
+protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    saved_ = Options;
+  }
+  void TearDown() override {
+    Options = saved_;
+    AbortRequested = 0;
+    SetEngineUi(nullptr);
+    StoreTest::TearDown();
+  }
+  TProgramOptions saved_;
+};
 
 inline void MakeImage(int slot, int w, int h, int planes, const std::function<float(int p, int x, int y)>& value) {
   TImageSlot& im = Store.Image[size_t(slot)];

@@ -21,18 +21,8 @@ namespace {
 using test::PathGuard;
 using test::TPath;
 
-class StarRadius : public test::StoreTest {
+class StarRadius : public test::KernelTest {
 protected:
-  void SetUp() override {
-    StoreTest::SetUp();
-    saved_ = Options;
-  }
-  void TearDown() override {
-    Options = saved_;
-    AbortRequested = 0;
-    SetEngineUi(nullptr);
-    StoreTest::TearDown();
-  }
   bool Shrink(bool horizontal, float radius, float lower, float hide, TWorkRect rect) {
     test::MakeResult(1, 2);
     TFilterPoll poll;
@@ -42,7 +32,6 @@ protected:
     return Shrink(horizontal, radius, lower, hide, test::WholeImage(1));
   }
   static float Out(int x, int y, int p = 1) { return Store.Image[2].At(p, x, y); }
-  TProgramOptions saved_;
 };
 
 // Background 100 with a little noise, Gaussian stars and a few blank pixels.

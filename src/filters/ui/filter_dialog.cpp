@@ -54,6 +54,8 @@ bool MainWindowMinimised() {
 
 TForm1::TForm1() : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint) {
   setObjectName("Form1");
+  // A tool window of its own: the program ends when the main window closes, whether it shows or not.
+  setAttribute(Qt::WA_QuitOnClose, false);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);

@@ -1,0 +1,31 @@
+#pragma once
+// The sky of the benchmarks: background noise and a few thousand Gaussian stars
+// on a square plane.
+#include <cmath>
+#include <random>
+
+#include "store/image_slot.h"
+
+namespace astrelon::bench {
+
+// Background 1000 with noise of 10 (plus a random offset per row of `banding`
+// spread), then `stars` stars of peaks 200..50000.
+inline void FillStarField(TPlane& p, int side, std::mt19937& rng, int stars, float banding = 0.0f) {
+  std::normal_distribution<float> noise(1000.0f, 10.0f);
+  std::normal_distribution<float> band(0.0f, banding > 0 ? banding : 1.0f);
+  for (int y = 0; y < side; ++y) {
+    const float offset = banding > 0 ? band(rng) : 0.0f;
+    for (int x = 0; x < side; ++x) p[size_t(y) * size_t(side) + size_t(x)] = noise(rng) + offset;
+  }
+  std::uniform_int_distribution<int> pos(8, side - 9);
+  std::uniform_real_distribution<float> peak(200.0f, 50000.0f);
+  for (int s = 0; s < stars; ++s) {
+    const int cx = pos(rng), cy = pos(rng);
+    const float a = peak(rng);
+    for (int dy = -4; dy <= 4; ++dy)
+      for (int dx = -4; dx <= 4; ++dx)
+        p[size_t(cy + dy) * size_t(side) + size_t(cx + dx)] += a * std::exp(-float(dx * dx + dy * dy) / 4.0f);
+  }
+}
+
+}  // namespace astrelon::bench
