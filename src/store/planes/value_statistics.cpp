@@ -199,13 +199,16 @@ bool HistogramSelect(std::span<const float> values, int64_t k, float& lower, flo
   if (!std::isfinite(scale)) return false;
   thread_local std::vector<uint16_t> binOf;
   binOf.resize(n);
-  std::array<int32_t, Bins + 1> count{};
+  // Four partial counts, so that runs of values in one bin do not wait on each other.
+  std::array<std::array<int32_t, Bins>, 4> part{};
   for (size_t j = 0; j < n; ++j) {
     // The bins follow the order of the values (every step here is monotonic).
     const uint16_t b = uint16_t(std::min(int32_t((values[j] - lo) * scale), Bins - 1));
     binOf[j] = b;
-    ++count[b];
+    ++part[j & 3][b];
   }
+  std::array<int32_t, Bins + 1> count{};
+  for (int32_t b = 0; b < Bins; ++b) count[size_t(b)] = part[0][size_t(b)] + part[1][size_t(b)] + part[2][size_t(b)] + part[3][size_t(b)];
   int32_t b = 0;
   int64_t below = 0;
   while (below + count[size_t(b)] <= k) below += count[size_t(b++)];
