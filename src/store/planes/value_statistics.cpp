@@ -164,71 +164,86 @@ float Percentile(std::span<float> values, double fraction) {
 
 namespace {
 
-// The k-th and (k+1)-th smallest of finite values without comparing them in
-// random order: a histogram over the value range (its bins follow the order of
-// the values) finds the bin of rank k, and only that bin's values are selected.
-// False (nothing changed) when a value is NaN or infinite.
-bool HistogramSelect(std::span<const float> values, int64_t k, float& lower, float& upper) {
-  const size_t n = values.size();
-  // Four running minima and maxima; a NaN is found by comparing a value with itself.
-  float mn[4] = {values[0], values[0], values[0], values[0]}, mx[4] = {mn[0], mn[0], mn[0], mn[0]};
-  bool nan = false;
-  size_t i = 0;
-  for (; i + 4 <= n; i += 4)
-    for (size_t j = 0; j < 4; ++j) {
-      const float v = values[i + j];
-      mn[j] = v < mn[j] ? v : mn[j];
-      mx[j] = v > mx[j] ? v : mx[j];
-      nan |= v != v;
-    }
-  for (; i < n; ++i) {
-    const float v = values[i];
-    mn[0] = v < mn[0] ? v : mn[0];
-    mx[0] = v > mx[0] ? v : mx[0];
-    nan |= v != v;
-  }
-  const float lo = std::min(std::min(mn[0], mn[1]), std::min(mn[2], mn[3]));
-  const float hi = std::max(std::max(mx[0], mx[1]), std::max(mx[2], mx[3]));
-  if (nan || !std::isfinite(lo) || !std::isfinite(hi)) return false;
-  if (lo == hi) {
-    lower = upper = lo;
-    return true;
-  }
+// The k-th and (k+1)-th smallest (k + 1 < n) of finite values without comparing
+// them in random order: a histogram over the value range (its bins follow the
+// order of the values) finds the bin of rank k, and only that bin's values are
+// looked at further, the same way a few times while there are many.
+void SelectPair(std::span<const float> all, int64_t k, float& lower, float& upper) {
   constexpr int32_t Bins = 1024;
-  const float scale = float(Bins) / (hi - lo);
-  if (!std::isfinite(scale)) return false;
-  thread_local std::vector<uint16_t> binOf;
-  binOf.resize(n);
-  // Four partial counts, so that runs of values in one bin do not wait on each other.
-  std::array<std::array<int32_t, Bins>, 4> part{};
-  for (size_t j = 0; j < n; ++j) {
-    // The bins follow the order of the values (every step here is monotonic).
-    const uint16_t b = uint16_t(std::min(int32_t((values[j] - lo) * scale), Bins - 1));
-    binOf[j] = b;
-    ++part[j & 3][b];
+  std::span<const float> values = all;
+  std::vector<float> kept, in;
+  std::vector<uint16_t> binOf;
+  for (int level = 0;; ++level) {
+    const size_t n = values.size();
+    if (n < 512 || level == 4) {
+      std::vector<float> v(values.begin(), values.end());
+      std::nth_element(v.begin(), v.begin() + k, v.end());
+      lower = v[size_t(k)];
+      upper = *std::min_element(v.begin() + k + 1, v.end());
+      return;
+    }
+    // Four running minima and maxima.
+    float mn[4] = {values[0], values[0], values[0], values[0]}, mx[4] = {mn[0], mn[0], mn[0], mn[0]};
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4)
+      for (size_t j = 0; j < 4; ++j) {
+        const float v = values[i + j];
+        mn[j] = v < mn[j] ? v : mn[j];
+        mx[j] = v > mx[j] ? v : mx[j];
+      }
+    for (; i < n; ++i) {
+      mn[0] = std::min(mn[0], values[i]);
+      mx[0] = std::max(mx[0], values[i]);
+    }
+    const float lo = std::min(std::min(mn[0], mn[1]), std::min(mn[2], mn[3]));
+    const float hi = std::max(std::max(mx[0], mx[1]), std::max(mx[2], mx[3]));
+    if (lo == hi) {
+      lower = upper = lo;
+      return;
+    }
+    // Halves keep a range wider than the largest float finite.
+    const float scale = float(Bins) / (hi / 2 - lo / 2);
+    binOf.resize(n);
+    // Four partial counts, so that runs of values in one bin do not wait on each other.
+    std::array<std::array<int32_t, Bins>, 4> part{};
+    for (size_t j = 0; j < n; ++j) {
+      // Every step keeps the order of the values.
+      const uint16_t b = uint16_t(std::min(int32_t((values[j] / 2 - lo / 2) * scale), Bins - 1));
+      binOf[j] = b;
+      ++part[j & 3][b];
+    }
+    std::array<int32_t, Bins + 1> count{};
+    for (size_t b = 0; b < size_t(Bins); ++b) count[b] = part[0][b] + part[1][b] + part[2][b] + part[3][b];
+    int32_t b = 0;
+    int64_t below = 0;
+    while (below + count[size_t(b)] <= k) below += count[size_t(b++)];
+    in.clear();
+    for (size_t j = 0; j < n; ++j)
+      if (binOf[j] == b) in.push_back(values[j]);
+    const int64_t local = k - below;
+    if (local + 1 < int64_t(in.size())) {
+      kept.swap(in);
+      values = kept;
+      k = local;
+      continue;
+    }
+    // Rank k is the largest of its bin; the next value is the smallest of the next bin that holds any.
+    lower = *std::max_element(in.begin(), in.end());
+    int32_t next = b + 1;
+    while (count[size_t(next)] == 0) ++next;
+    upper = hi;
+    for (size_t j = 0; j < n; ++j)
+      if (binOf[j] == next && values[j] < upper) upper = values[j];
+    return;
   }
-  std::array<int32_t, Bins + 1> count{};
-  for (int32_t b = 0; b < Bins; ++b) count[size_t(b)] = part[0][size_t(b)] + part[1][size_t(b)] + part[2][size_t(b)] + part[3][size_t(b)];
-  int32_t b = 0;
-  int64_t below = 0;
-  while (below + count[size_t(b)] <= k) below += count[size_t(b++)];
-  thread_local std::vector<float> in;
-  in.clear();
-  for (size_t j = 0; j < n; ++j)
-    if (binOf[j] == b) in.push_back(values[j]);
-  const size_t local = size_t(k - below);
-  std::nth_element(in.begin(), in.begin() + ptrdiff_t(local), in.end());
-  lower = in[local];
-  if (local + 1 < in.size()) {
-    upper = *std::min_element(in.begin() + ptrdiff_t(local) + 1, in.end());
-    return true;
-  }
-  // The next value is the smallest of the next bin that holds any.
-  int32_t next = b + 1;
-  while (count[size_t(next)] == 0) ++next;
-  upper = hi;
-  for (size_t j = 0; j < n; ++j)
-    if (binOf[j] == next && values[j] < upper) upper = values[j];
+}
+
+// SelectPair for any values; false (nothing changed) when one is NaN or infinite.
+bool HistogramSelect(std::span<const float> values, int64_t k, float& lower, float& upper) {
+  bool finite = true;
+  for (float v : values) finite &= std::isfinite(v);
+  if (!finite) return false;
+  SelectPair(values, k, lower, upper);
   return true;
 }
 
