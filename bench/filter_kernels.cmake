@@ -1,8 +1,2 @@
-# The filter kernels compare against OpenCV's erosion when it is installed
-# (scripts/setup.sh bench installs it); without it they run alone.
-find_package(OpenCV QUIET COMPONENTS core imgproc)
-if(OpenCV_FOUND)
-  target_include_directories(bench_${name} PRIVATE ${OpenCV_INCLUDE_DIRS})
-  target_link_libraries(bench_${name} PRIVATE ${OpenCV_LIBS})
-  target_compile_definitions(bench_${name} PRIVATE ASTRELON_HAVE_OPENCV=1)
-endif()
+# The filter kernels compare against OpenCV's erosion.
+include(${CMAKE_CURRENT_SOURCE_DIR}/opencv_peer.cmake)

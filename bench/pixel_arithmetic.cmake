@@ -1,8 +1,2 @@
-# The stray-pixel benchmark compares against OpenCV's 3 x 3 median when OpenCV is
-# installed (scripts/setup.sh bench installs it).
-find_package(OpenCV QUIET COMPONENTS core imgproc)
-if(OpenCV_FOUND)
-  target_include_directories(bench_${name} PRIVATE ${OpenCV_INCLUDE_DIRS})
-  target_link_libraries(bench_${name} PRIVATE ${OpenCV_LIBS})
-  target_compile_definitions(bench_${name} PRIVATE ASTRELON_HAVE_OPENCV=1)
-endif()
+# The stray-pixel benchmark compares against OpenCV's 3 x 3 median.
+include(${CMAKE_CURRENT_SOURCE_DIR}/opencv_peer.cmake)
