@@ -105,8 +105,6 @@ void ComputeFilterPreview(TFilterDialogLink& dialog) {
 
 void FunktionAusfuehren(TFilterDialogLink& dialog) {
   const uint32_t generation = PreviewGeneration.load();
-  TFilterCall call;
-  TakeSnapshot(dialog, call);
   const int nr = FunktionNr;
   const int src = FilterSession.Source, dst = FilterSession.Destination;
   if (!SlotInUse(dst) || !SlotInUse(src)) {
@@ -119,6 +117,7 @@ void FunktionAusfuehren(TFilterDialogLink& dialog) {
   const bool button3 = dialog.Button3Visible();
   if (button3) dialog.SetOkAbbruchEnabled(false);
   SetWorkRectFromDestination();
+  TFilterCall call;
   TakeSnapshot(dialog, call);
 
   if (const TFilterFunktion* f = FindFilterFunktion(nr); f && f->Run) {
