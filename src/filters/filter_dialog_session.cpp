@@ -7,7 +7,7 @@
 #include "filters/filter_functions.h"
 #include "filters/filter_state.h"
 #include "shell/main_services.h"
-#include "shell/rect_text.h"
+#include "pixelops/rect_text.h"
 #include "store/display/display_histogram.h"
 #include "store/header_cards.h"
 

@@ -2,6 +2,7 @@
 // Small images for the filter tests: grey planes filled by a function, and a
 // result slot made as a copy of the source (as the dialog's start makes it).
 #include <functional>
+#include <vector>
 
 #include "common/engine_ui.h"
 #include "core/settings.h"
@@ -28,19 +29,13 @@ protected:
   TProgramOptions saved_;
 };
 
+// A w x h image of `planes` planes whose pixels come from value(plane, x, y).
 inline void MakeImage(int slot, int w, int h, int planes, const std::function<float(int p, int x, int y)>& value) {
-  TImageSlot& im = Store.Image[size_t(slot)];
-  im = TImageSlot{};
-  im.Width = w;
-  im.Height = h;
-  im.PlaneCount = planes;
-  im.IsColor = planes == 3;
-  im.AllocatePlanes(planes);
+  std::vector<std::vector<float>> data(size_t(planes), std::vector<float>(size_t(w) * size_t(h)));
   for (int p = 1; p <= planes; ++p)
     for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) im.At(p, x, y) = value(p, x, y);
-  Store.InUse[size_t(slot)] = 1;
-  MakeDefaultHeader(slot);
+      for (int x = 0; x < w; ++x) data[size_t(p - 1)][size_t(y) * size_t(w) + size_t(x)] = value(p, x, y);
+  MakeImage(slot, w, h, data);
   UpdateMinMax(slot);
 }
 

@@ -69,6 +69,8 @@ protected:
 TEST_F(FilterDialogTest, RowLevellingPreviewsAtOnceAndOkKeepsItWithItsHistory) {
   Start("Zeilengleichhell1");
   ASSERT_TRUE(form->isVisible());
+  ASSERT_TRUE(MainLink().FilterDialogVisible);
+  EXPECT_TRUE(MainLink().FilterDialogVisible());  // the main window disables image operations
   EXPECT_EQ(form->windowTitle(), "Zeilen gleichhell");
   EXPECT_TRUE(form->Button3->isHidden());
   EXPECT_FALSE(form->Sliders[1]->isVisible());

@@ -12,9 +12,10 @@
 #include "filters/ui/filter_dialog.h"
 #include "shell/main_services.h"
 #include "store/load_messages.h"
+#include "shell/ui/main/main_menu.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/menu_commands.h"
-#include "shell/ui/windows/copy_marks.h"
+#include "shell/ui/main/main_window_marks.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/window_creation.h"
 
@@ -31,6 +32,8 @@ constexpr std::pair<const char*, int> FilterMenuItems[] = {
 }  // namespace
 
 void AllgemeinerFunktionsStart(QAction* sender, int nr) {
+  // The function is the item's tag (also on its copy in "Letzte Funktionen").
+  if (const int tag = MenuItemTag(sender); tag > 0) nr = tag;
   if (nr < 1 || nr > FunktionCount) return;
   TForm1* form = FilterDialog();
   if (!form || form->isVisible()) return;

@@ -22,9 +22,10 @@
 #include "filters/ui/filter_slider.h"
 #include "filters/ui/radio_group.h"
 #include "shell/main_services.h"
+#include "shell/ui/main/main_commands.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
-#include "shell/ui/windows/copy_marks.h"
+#include "shell/ui/main/main_window_marks.h"
 #include "shell/ui/windows/window_creation.h"
 #include "store/display/display_histogram.h"
 
@@ -44,10 +45,11 @@ QString TextOr(int key, const char* german) {
   return s.isEmpty() ? QString::fromUtf8(german) : s;
 }
 
-// The main window is minimised: the dialog hides and shows with it and keeps its state.
+// The main window is being minimised or is minimised: the dialog hides and
+// shows with it and keeps its state.
 bool MainWindowMinimised() {
   const QMainWindow* w = MainLink().Window;
-  return w && w->isMinimized();
+  return (w && w->isMinimized()) || (MainLink().ClosingOrMinimising && !Closing);
 }
 
 }  // namespace
@@ -393,7 +395,12 @@ std::string TForm1::Caption() const { return windowTitle().toStdString(); }
 void TForm1::Redraw(int slot) { ImageChanged(slot); }
 
 TForm1* FilterDialog() {
-  RegisterDialogForm(1, [] { return new TForm1; });
+  RegisterDialogForm(1, [] {
+    auto* form = new TForm1;
+    // The main window disables image operations while it shows and hides it with itself.
+    AttachToolWindow(TToolWindow::Filter, form);
+    return form;
+  });
   EnsureDialogForm(1);
   return qobject_cast<TForm1*>(DialogForm(1));
 }
