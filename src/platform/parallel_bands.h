@@ -5,10 +5,21 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <thread>
 #include <vector>
 
 namespace astrelon {
+
+// How worker threads are started. Tests install a starter that refuses chosen
+// starts by throwing std::system_error, as std::thread does when the process
+// may start no more threads; nullptr starts a plain std::thread.
+using TThreadStarter = std::thread (*)(std::function<void()> body);
+inline TThreadStarter BandThreadStarter = nullptr;
+
+inline std::thread StartBandThread(std::function<void()> body) {
+  return BandThreadStarter ? BandThreadStarter(std::move(body)) : std::thread(std::move(body));
+}
 
 // Threads worth starting for `count` items of which each thread should get at
 // least `minPerThread`: 1 .. min(processors, 8); 1 when `allowed` is false.
@@ -19,7 +30,9 @@ inline int BandThreads(int64_t count, int64_t minPerThread, bool allowed) {
 }
 
 // Calls fn(first, last) for the bands of [0, count); the calling thread takes the
-// first band. An exception in any band is rethrown after all have ended.
+// first band. A band whose thread cannot be started (the system refuses it)
+// runs on the calling thread instead, so every band runs exactly once. An
+// exception in any band is rethrown after all have ended.
 template <typename F>
 void ForEachBand(int64_t count, int threads, F&& fn) {
   threads = int(std::clamp<int64_t>(threads, 1, std::max<int64_t>(count, 1)));
@@ -28,8 +41,6 @@ void ForEachBand(int64_t count, int threads, F&& fn) {
     return;
   }
   std::vector<std::exception_ptr> errors(static_cast<size_t>(threads));
-  std::vector<std::thread> workers;
-  workers.reserve(size_t(threads - 1));
   auto band = [&](int k) {
     try {
       fn(count * k / threads, count * (k + 1) / threads);
@@ -37,8 +48,16 @@ void ForEachBand(int64_t count, int threads, F&& fn) {
       errors[size_t(k)] = std::current_exception();
     }
   };
-  for (int k = 1; k < threads; ++k) workers.emplace_back(band, k);
+  std::vector<std::thread> workers;
+  int started = 1;  // bands 1 .. started-1 have threads of their own
+  try {
+    workers.reserve(size_t(threads - 1));
+    for (; started < threads; ++started) workers.push_back(StartBandThread([&band, k = started] { band(k); }));
+  } catch (...) {
+    // No more threads: the remaining bands run here.
+  }
   band(0);
+  for (int k = started; k < threads; ++k) band(k);
   for (auto& w : workers) w.join();
   for (auto& e : errors)
     if (e) std::rethrow_exception(e);
