@@ -58,6 +58,12 @@ struct TBmpHeader {
   TMask Red, Green, Blue;
 };
 
+// The Windows info header sizes: BITMAPINFOHEADER, its V2 and V3 extensions
+// (with masks), V4 and V5.
+bool IsWindowsInfoSize(uint32_t size) {
+  return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
+}
+
 bool ReadHeader(std::span<const uint8_t> d, TBmpHeader& h) {
   if (d.size() < 26 || d[0] != 'B' || d[1] != 'M') return false;
   h.DataOffset = U32(d, 10);
@@ -70,7 +76,7 @@ bool ReadHeader(std::span<const uint8_t> d, TBmpHeader& h) {
     h.Height = U16(d, 20);
     h.Bits = U16(d, 24);
     paletteEntrySize = 3;
-  } else if (h.InfoSize >= 40 && h.InfoSize <= 124) {
+  } else if (IsWindowsInfoSize(h.InfoSize)) {
     if (d.size() < 14 + size_t(h.InfoSize)) return false;
     h.Width = int32_t(U32(d, 18));
     const int32_t height = int32_t(U32(d, 22));
@@ -80,11 +86,10 @@ bool ReadHeader(std::span<const uint8_t> d, TBmpHeader& h) {
     h.Compression = U32(d, 30);
     coloursUsed = U32(d, 46);
     if (h.Compression == BiBitfields) {
-      size_t masksAt = 54;
-      if (h.InfoSize == 40) {
-        if (d.size() < 66) return false;
-        paletteAt += 12;
-      }
+      // The three masks follow a 40-byte header and lie inside the longer ones.
+      constexpr size_t masksAt = 54;
+      if (d.size() < masksAt + 12) return false;
+      if (h.InfoSize == 40) paletteAt += 12;
       h.Red = TMask(U32(d, masksAt));
       h.Green = TMask(U32(d, masksAt + 4));
       h.Blue = TMask(U32(d, masksAt + 8));

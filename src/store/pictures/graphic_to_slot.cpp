@@ -10,6 +10,7 @@
 
 #include "common/engine_ui.h"
 #include "common/file_bytes.h"
+#include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/display/display_histogram.h"
 #include "store/display/preview_sampler.h"
@@ -21,6 +22,7 @@
 namespace astrelon {
 
 size_t PictureWorkerThreshold = 4000000;
+void (*PictureMemoryHook)(size_t bytes) = nullptr;
 
 namespace {
 
@@ -103,6 +105,7 @@ struct TPictureSink::TPipe {
   size_t InFlight = 0;        // batches handed out and not yet converted
   size_t MaxBatches = 6;
   bool Closing = false;
+  std::exception_ptr Error;  // the first failure of a worker
 };
 
 TPictureSink::TPictureSink() = default;
@@ -119,7 +122,15 @@ void TPictureSink::Stop() {
   }
   pipe.Changed.notify_all();
   for (std::thread& t : pipe.Workers) t.join();
+  if (pipe.Error && !workerError_) workerError_ = pipe.Error;
   pipe_.reset();
+}
+
+void TPictureSink::Abandon() {
+  Stop();
+  if (slot_ < 0) return;
+  Store.InUse[slot_] = 0;
+  Store.Image[slot_].FreePlanes();
 }
 
 void TPictureSink::ConvertRow(const unsigned char* raw, int32_t y, std::vector<uint16_t>& raw16, TFigures& f) {
@@ -174,6 +185,7 @@ bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour
   // the same as three equal planes of which two are dropped.
   planes_ = (format.Channels >= 3 || keepColour) ? 3 : 1;
   const size_t n = im.PixelCount();
+  if (PictureMemoryHook) PictureMemoryHook(n * sizeof(float) * size_t(planes_));
   for (int p = 1; p <= 3; ++p) {
     TPlane& plane = im.Planes[size_t(p)];
     // Old planes go first; the new ones are not cleared, every row is written.
@@ -186,35 +198,62 @@ bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour
   const unsigned cores = std::thread::hardware_concurrency();
   if (n >= PictureWorkerThreshold && cores > 1) {
     pipe_ = std::make_unique<TPipe>();
-    TPipe& pipe = *pipe_;
     // The decoder keeps one core; up to four convert.
     const int workers = int(std::clamp<unsigned>(cores - 1, 1, 4));
-    pipe.MaxBatches = size_t(2 * workers + 2);
-    for (int k = 0; k < workers; ++k) {
-      pipe.Workers.emplace_back([this, &pipe] {
-        std::vector<uint16_t> raw16(format_.BitDepth == 16 ? rawRowBytes_ / 2 : 0);
-        TFigures mine;
-        std::unique_lock<std::mutex> lock(pipe.Mutex);
-        for (;;) {
-          pipe.Changed.wait(lock, [&] { return !pipe.Ready.empty() || pipe.Closing; });
-          if (pipe.Ready.empty()) break;
-          TPipe::TBatch* batch = pipe.Ready.front();
-          pipe.Ready.pop_front();
-          lock.unlock();
-          int32_t y = batch->FirstRow;
-          for (size_t o = 0; o + rawRowBytes_ <= batch->Bytes.size(); o += rawRowBytes_, ++y)
-            ConvertRow(batch->Bytes.data() + o, y, raw16, mine);
-          lock.lock();
-          batch->Bytes.clear();
-          pipe.Spare.push_back(batch);
-          --pipe.InFlight;
-          pipe.Changed.notify_all();
-        }
-        figures_.Merge(mine);
-      });
+    pipe_->MaxBatches = size_t(2 * workers + 2);
+    try {
+      pipe_->Workers.reserve(size_t(workers));
+      for (int k = 0; k < workers; ++k) pipe_->Workers.push_back(StartBandThread([this] { RunWorker(); }));
+    } catch (...) {
+      // The system refused a thread: the workers that started do the work, or
+      // the decoder's thread when none did.
     }
+    if (pipe_->Workers.empty()) pipe_.reset();
   }
   return true;
+}
+
+void TPictureSink::RunWorker() {
+  TPipe& pipe = *pipe_;
+  TFigures mine;
+  std::vector<uint16_t> raw16;
+  // A failure is handed to the decoder's thread; the batches still coming are
+  // dropped so that the decoder never waits for a worker that stopped.
+  auto fail = [&pipe] {
+    std::lock_guard<std::mutex> lock(pipe.Mutex);
+    if (!pipe.Error) pipe.Error = std::current_exception();
+  };
+  try {
+    const size_t bytes = format_.BitDepth == 16 ? rawRowBytes_ : 0;
+    if (PictureMemoryHook) PictureMemoryHook(bytes);
+    raw16.resize(bytes / 2);
+  } catch (...) {
+    fail();
+  }
+  std::unique_lock<std::mutex> lock(pipe.Mutex);
+  for (;;) {
+    pipe.Changed.wait(lock, [&] { return !pipe.Ready.empty() || pipe.Closing; });
+    if (pipe.Ready.empty()) break;
+    TPipe::TBatch* batch = pipe.Ready.front();
+    pipe.Ready.pop_front();
+    const bool convert = !pipe.Error;
+    lock.unlock();
+    if (convert) {
+      try {
+        int32_t y = batch->FirstRow;
+        for (size_t o = 0; o + rawRowBytes_ <= batch->Bytes.size(); o += rawRowBytes_, ++y)
+          ConvertRow(batch->Bytes.data() + o, y, raw16, mine);
+      } catch (...) {
+        fail();
+      }
+    }
+    lock.lock();
+    batch->Bytes.clear();
+    pipe.Spare.push_back(batch);
+    --pipe.InFlight;
+    pipe.Changed.notify_all();
+  }
+  figures_.Merge(mine);
 }
 
 void TPictureSink::PutRaw(const unsigned char* raw) {
@@ -231,18 +270,25 @@ void TPictureSink::PutRaw(const unsigned char* raw) {
   TPipe& pipe = *pipe_;
   if (!pipe.Current) {
     std::unique_lock<std::mutex> lock(pipe.Mutex);
-    pipe.Changed.wait(lock, [&] { return pipe.InFlight < pipe.MaxBatches; });
-    ++pipe.InFlight;
+    pipe.Changed.wait(lock, [&] { return pipe.InFlight < pipe.MaxBatches || pipe.Error; });
+    if (pipe.Error) std::rethrow_exception(pipe.Error);
+    TPipe::TBatch* batch = nullptr;
     if (pipe.Spare.empty()) {
       pipe.Batches.emplace_back();
-      pipe.Current = &pipe.Batches.back();
+      batch = &pipe.Batches.back();
     } else {
-      pipe.Current = pipe.Spare.back();
+      batch = pipe.Spare.back();
       pipe.Spare.pop_back();
     }
     lock.unlock();
-    pipe.Current->FirstRow = y;
-    pipe.Current->Bytes.reserve(rawRowBytes_ * TPipe::RowsPerBatch);
+    // A batch whose memory cannot be had stays with the others, unused.
+    if (PictureMemoryHook) PictureMemoryHook(rawRowBytes_ * TPipe::RowsPerBatch);
+    batch->Bytes.reserve(rawRowBytes_ * TPipe::RowsPerBatch);
+    lock.lock();
+    ++pipe.InFlight;
+    lock.unlock();
+    pipe.Current = batch;
+    batch->FirstRow = y;
   }
   std::vector<unsigned char>& bytes = pipe.Current->Bytes;
   bytes.insert(bytes.end(), raw, raw + rawRowBytes_);
@@ -262,6 +308,10 @@ void TPictureSink::PutRow(const uint16_t* samples) { PutRaw(reinterpret_cast<con
 bool TPictureSink::Finish() {
   Stop();
   if (sampler_) return rows_ >= format_.Height;
+  if (workerError_) {
+    Abandon();
+    std::rethrow_exception(workerError_);
+  }
   TImageSlot& im = Store.Image[slot_];
   if (rows_ < format_.Height) {  // a decoder stopped early
     Store.InUse[slot_] = 0;
@@ -287,6 +337,14 @@ bool TPictureSink::Finish() {
   return true;
 }
 
+namespace {
+void FreeAfterFailure(TPictureSink& sink, int slot) {
+  sink.Stop();
+  Store.InUse[slot] = 0;
+  Store.Image[slot].FreePlanes();
+}
+}  // namespace
+
 bool GraphicToSlot(const TPicture& picture, int slot, bool keepColour) {
   const TPictureFormat& f = picture.Format;
   const size_t need = size_t(std::max(f.Width, 0)) * size_t(std::max(f.Height, 0)) * size_t(std::max(f.Channels, 0));
@@ -296,25 +354,33 @@ bool GraphicToSlot(const TPicture& picture, int slot, bool keepColour) {
     return false;
   }
   TPictureSink sink;
-  if (!sink.Begin(slot, f, keepColour)) return false;
-  const size_t rowSamples = size_t(f.Width) * size_t(f.Channels);
-  for (int32_t y = 0; y < f.Height; ++y) {
-    if (f.BitDepth == 16) sink.PutRow(picture.Samples16.data() + size_t(y) * rowSamples);
-    else sink.PutRow(picture.Samples8.data() + size_t(y) * rowSamples);
+  try {
+    if (!sink.Begin(slot, f, keepColour)) return false;
+    const size_t rowSamples = size_t(f.Width) * size_t(f.Channels);
+    for (int32_t y = 0; y < f.Height; ++y) {
+      if (f.BitDepth == 16) sink.PutRow(picture.Samples16.data() + size_t(y) * rowSamples);
+      else sink.PutRow(picture.Samples8.data() + size_t(y) * rowSamples);
+    }
+    return sink.Finish();
+  } catch (...) {
+    FreeAfterFailure(sink, slot);
+    throw;
   }
-  return sink.Finish();
 }
 
 bool LoadPictureFile(int slot, const std::string& fileName, TPictureDecoder decode) {
   std::vector<uint8_t> data;
   TPictureSink sink;
-  if (ReadFileBytes(fileName, data) && decode(data, slot, sink)) {
-    data = {};
-    return sink.Finish();
+  try {
+    if (ReadFileBytes(fileName, data) && decode(data, slot, sink)) {
+      data = {};
+      return sink.Finish();
+    }
+  } catch (...) {
+    FreeAfterFailure(sink, slot);
+    throw;
   }
-  sink.Stop();
-  Store.InUse[slot] = 0;
-  Store.Image[slot].FreePlanes();
+  FreeAfterFailure(sink, slot);
   EngineUi().ShowMessage(FileOpenErrorText(fileName));
   return false;
 }

@@ -4,6 +4,7 @@
 // a large picture is converted while its rows are still in the cache.
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <memory>
 #include <span>
@@ -30,18 +31,22 @@ public:
   // when the picture has no pixels. keepColour suppresses the grey detection.
   // Throws std::bad_alloc when the planes do not fit in memory.
   bool Begin(int slot, const TPictureFormat& format, bool keepColour);
-  // The next row (from the top) of Width*Channels samples; rows beyond Height are ignored.
+  // The next row (from the top) of Width*Channels samples; rows beyond Height are
+  // ignored. Rethrows what a conversion worker failed with (std::bad_alloc).
   void PutRow(const uint8_t* samples);
   void PutRow(const uint16_t* samples);
   // Drops the planes of a grey picture, writes the default header, the display
   // range (0..255, or 0..65535 for 16-bit samples) and the histogram. False (slot
-  // freed) when fewer than Height rows came.
+  // freed) when fewer than Height rows came; a worker's failure is rethrown (slot
+  // freed).
   bool Finish();
   // Waits until every row given so far is in the planes. Call before freeing the
   // slot after a decoder failed.
   void Stop();
   // Before Begin: the rows go to a preview sampler instead, and no slot is touched.
   void SampleInto(TPreviewSampler* sampler) { sampler_ = sampler; }
+  // Stops and frees the slot's planes (the decoder failed or gave up).
+  void Abandon();
 
 private:
   // What converting rows measures: each plane's minimum and maximum and its
@@ -55,6 +60,8 @@ private:
   };
 
   void PutRaw(const unsigned char* raw);
+  // A conversion worker: takes batches until the sink closes.
+  void RunWorker();
   // Converts one row (samples of BitDepth as raw bytes) into row y of every plane
   // and measures it into f.
   void ConvertRow(const unsigned char* raw, int32_t y, std::vector<uint16_t>& raw16, TFigures& f);
@@ -64,9 +71,10 @@ private:
   // the planes, so the result is the same as without them.
   struct TPipe;
   std::unique_ptr<TPipe> pipe_;
+  std::exception_ptr workerError_;  // the first failure of a worker, kept by Stop
   size_t rawRowBytes_ = 0;
 
-  int slot_ = 0;
+  int slot_ = -1;  // set by Begin
   TPictureFormat format_;
   bool keepColour_ = false;
   bool grey_ = true;
@@ -79,15 +87,33 @@ private:
   TPreviewSampler* sampler_ = nullptr;
 };
 
+// Runs f and returns what it threw (null when it returned). Decoders that
+// libjpeg or libpng may leave by longjmp call the sink through it, so that they
+// can release the library's state before the exception goes on.
+template <typename F>
+std::exception_ptr CaptureException(F&& f) noexcept {
+  try {
+    f();
+  } catch (...) {
+    return std::current_exception();
+  }
+  return nullptr;
+}
+
 // Pictures of at least this many pixels are converted on worker threads (when the
 // processor has more than one core); tests lower it to compare both ways.
 extern size_t PictureWorkerThreshold;
+// Test seam: called with a byte count before the sink takes memory (planes, row
+// batches, a worker's row buffer); it may throw std::bad_alloc.
+extern void (*PictureMemoryHook)(size_t bytes);
 
-// The whole picture at once (clipboard, video frames, rendered bitmaps).
+// The whole picture at once (clipboard, video frames, rendered bitmaps). Throws
+// std::bad_alloc when the planes do not fit in memory (the slot is then free).
 bool GraphicToSlot(const TPicture& picture, int slot, bool keepColour);
 
 // Reads a whole picture file and decodes it through `decode` into the slot. On
-// any failure the slot is freed and a message names the file.
+// any failure the slot is freed and a message names the file; running out of
+// memory frees the slot and throws std::bad_alloc.
 using TPictureDecoder = bool (*)(std::span<const uint8_t> data, int slot, TPictureSink& sink);
 bool LoadPictureFile(int slot, const std::string& fileName, TPictureDecoder decode);
 

@@ -115,11 +115,9 @@ TDecodeStep RunDecoder(std::span<const uint8_t> data, int forceHalf, int slot, T
   format.Channels = grey ? 1 : 3;
   format.BitDepth = 8;
   bool begun = false;
-  try {
-    begun = sink.Begin(slot, format, false);
-  } catch (...) {
+  if (std::exception_ptr e = CaptureException([&] { begun = sink.Begin(slot, format, false); })) {
     jpeg_destroy_decompress(&cinfo);
-    throw;
+    std::rethrow_exception(e);
   }
   if (!begun) {
     jpeg_destroy_decompress(&cinfo);
@@ -134,13 +132,19 @@ TDecodeStep RunDecoder(std::span<const uint8_t> data, int forceHalf, int slot, T
   const bool inverted = cmyk && cinfo.saw_Adobe_marker;
   while (cinfo.output_scanline < cinfo.output_height) {
     const JDIMENSION n = jpeg_read_scanlines(&cinfo, rows, rowsPerCall);
-    for (JDIMENSION i = 0; i < n; ++i) {
-      if (cmyk) {
-        CmykToRgb(rows[i], rgb[0], cinfo.output_width, inverted);
-        sink.PutRow(rgb[0]);
-      } else {
-        sink.PutRow(rows[i]);
-      }
+    // The sink may run out of memory: libjpeg's state goes before the exception leaves.
+    if (std::exception_ptr e = CaptureException([&] {
+          for (JDIMENSION i = 0; i < n; ++i) {
+            if (cmyk) {
+              CmykToRgb(rows[i], rgb[0], cinfo.output_width, inverted);
+              sink.PutRow(rgb[0]);
+            } else {
+              sink.PutRow(rows[i]);
+            }
+          }
+        })) {
+      jpeg_destroy_decompress(&cinfo);
+      std::rethrow_exception(e);
     }
   }
   jpeg_finish_decompress(&cinfo);

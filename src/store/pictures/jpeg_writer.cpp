@@ -2,9 +2,10 @@
 
 #include <csetjmp>
 #include <cstdio>
-#include <cstdlib>
+#include <algorithm>
 #include <string_view>
 
+#include <jerror.h>
 #include <jpeglib.h>
 
 #include "platform/jpeg_error.h"
@@ -14,7 +15,52 @@
 
 namespace astrelon {
 
+size_t JpegOutputLimit = 0;
+
 namespace {
+
+// libjpeg's destination: the encoded bytes go straight into the caller's vector,
+// which grows by doubling. When it cannot grow, the encoder ends with libjpeg's
+// out-of-memory error; the vector stays the caller's, so nothing is freed twice.
+struct TVectorDestination {
+  jpeg_destination_mgr Pub;
+  std::vector<uint8_t>* Out;
+
+  // False when the buffer cannot take `size` bytes (no memory, or the test limit).
+  bool Resize(size_t size) noexcept {
+    if (JpegOutputLimit > 0 && size > JpegOutputLimit) return false;
+    try {
+      Out->resize(size);
+    } catch (...) {
+      return false;
+    }
+    return true;
+  }
+};
+
+TVectorDestination& DestinationOf(j_compress_ptr cinfo) { return *reinterpret_cast<TVectorDestination*>(cinfo->dest); }
+
+void InitDestination(j_compress_ptr cinfo) {
+  TVectorDestination& d = DestinationOf(cinfo);
+  if (!d.Resize(std::max<size_t>(d.Out->size(), 65536))) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+  d.Pub.next_output_byte = d.Out->data();
+  d.Pub.free_in_buffer = d.Out->size();
+}
+
+boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
+  TVectorDestination& d = DestinationOf(cinfo);
+  // libjpeg calls this with the whole buffer full.
+  const size_t used = d.Out->size();
+  if (!d.Resize(used * 2)) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+  d.Pub.next_output_byte = d.Out->data() + used;
+  d.Pub.free_in_buffer = d.Out->size() - used;
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo) {
+  TVectorDestination& d = DestinationOf(cinfo);
+  d.Out->resize(d.Out->size() - d.Pub.free_in_buffer);
+}
 
 
 uint8_t Luminance(uint32_t c) {
@@ -52,17 +98,22 @@ void ConvertRow(const TDisplayBitmap& bmp, int y, bool grey, uint8_t* out) {
   }
 }
 
-// One libjpeg session into a malloc'ed buffer; only plain data lives in this frame.
-bool RunEncoder(const TDisplayBitmap& bmp, int quality, bool grey, unsigned char** buffer, unsigned long* size) {
+// One libjpeg session into `out`; only plain data lives in this frame.
+bool RunEncoder(const TDisplayBitmap& bmp, int quality, bool grey, std::vector<uint8_t>& out) {
   jpeg_compress_struct cinfo;
   TJpegError err;
+  TVectorDestination dest{};
+  dest.Pub.init_destination = InitDestination;
+  dest.Pub.empty_output_buffer = EmptyOutputBuffer;
+  dest.Pub.term_destination = TermDestination;
+  dest.Out = &out;
   cinfo.err = InstallJpegError(err);
   if (setjmp(err.Jump)) {
     jpeg_destroy_compress(&cinfo);
     return false;
   }
   jpeg_create_compress(&cinfo);
-  jpeg_mem_dest(&cinfo, buffer, size);
+  cinfo.dest = &dest.Pub;
   cinfo.image_width = JDIMENSION(bmp.Width);
   cinfo.image_height = JDIMENSION(bmp.Height);
   cinfo.input_components = grey ? 1 : 3;
@@ -91,12 +142,11 @@ bool EncodeJpeg(const TDisplayBitmap& bitmap, int quality, bool grey, std::vecto
   out.clear();
   if (bitmap.Empty() || bitmap.Width > 65500 || bitmap.Height > 65500) return false;
   quality = quality < 1 ? 1 : quality > 100 ? 100 : quality;
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  const bool ok = RunEncoder(bitmap, quality, grey, &buffer, &size);
-  if (ok && buffer) out.assign(buffer, buffer + size);
-  std::free(buffer);
-  return ok && !out.empty();
+  if (!RunEncoder(bitmap, quality, grey, out)) {
+    out = {};
+    return false;
+  }
+  return !out.empty();
 }
 
 bool SaveJpegFile(const TDisplayBitmap& bitmap, int quality, bool grey, const std::string& fileName) {

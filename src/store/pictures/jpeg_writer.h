@@ -1,6 +1,7 @@
 #pragma once
 // Encoding a rendered bitmap as a JPEG through libjpeg: sequential, at a quality,
 // greyscale for grey displays.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -8,6 +9,10 @@
 namespace astrelon {
 
 struct TDisplayBitmap;
+
+// Test seam: the encoded bytes may take at most this many bytes of memory (0 = no
+// limit); beyond it the encoder fails as when memory runs out.
+extern size_t JpegOutputLimit;
 
 // Whether a bitmap is written as a greyscale JPEG: an 8-bit bitmap of a grey or
 // isophote display (display type below 3).

@@ -73,13 +73,13 @@ bool RunDecoder(TPngSession& s, int slot, TPictureSink& sink) {
   format.AlphaBlanks = colourType == PNG_COLOR_TYPE_GRAY_ALPHA || colourType == PNG_COLOR_TYPE_RGB_ALPHA;
   const size_t keptRows = passes > 1 ? height : 1;
   bool begun = false;
-  try {
-    if (format.BitDepth == 16) s.Rows16.resize(rowBytes / 2 * keptRows);
-    else s.Rows8.resize(rowBytes * keptRows);
-    begun = sink.Begin(slot, format, false);
-  } catch (...) {
+  if (std::exception_ptr e = CaptureException([&] {
+        if (format.BitDepth == 16) s.Rows16.resize(rowBytes / 2 * keptRows);
+        else s.Rows8.resize(rowBytes * keptRows);
+        begun = sink.Begin(slot, format, false);
+      })) {
     png_destroy_read_struct(&png, &info, nullptr);
-    throw;
+    std::rethrow_exception(e);
   }
   if (!begun) {
     png_destroy_read_struct(&png, &info, nullptr);
@@ -89,18 +89,26 @@ bool RunDecoder(TPngSession& s, int slot, TPictureSink& sink) {
     return format.BitDepth == 16 ? reinterpret_cast<png_bytep>(s.Rows16.data() + y * (rowBytes / 2))
                                  : s.Rows8.data() + y * rowBytes;
   };
-  auto put = [&](size_t from) {
-    if (format.BitDepth == 16) sink.PutRow(s.Rows16.data() + from * (rowBytes / 2));
-    else sink.PutRow(s.Rows8.data() + from * rowBytes);
+  // The sink may run out of memory: libpng's state goes before the exception leaves.
+  auto put = [&](size_t from, size_t count) {
+    if (std::exception_ptr e = CaptureException([&] {
+          for (size_t y = from; y < from + count; ++y) {
+            if (format.BitDepth == 16) sink.PutRow(s.Rows16.data() + y * (rowBytes / 2));
+            else sink.PutRow(s.Rows8.data() + y * rowBytes);
+          }
+        })) {
+      png_destroy_read_struct(&png, &info, nullptr);
+      std::rethrow_exception(e);
+    }
   };
   if (passes > 1) {
     for (int pass = 0; pass < passes; ++pass)
       for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, row(y), nullptr);
-    for (png_uint_32 y = 0; y < height; ++y) put(y);
+    put(0, height);
   } else {
     for (png_uint_32 y = 0; y < height; ++y) {
       png_read_row(png, row(0), nullptr);
-      put(0);
+      put(0, 1);
     }
   }
   png_read_end(png, nullptr);

@@ -10,6 +10,8 @@
 
 namespace astrelon {
 
+size_t PngOutputLimit = 0;
+
 namespace {
 
 enum class TPngKind { Grey, Palette, Rgb };
@@ -20,13 +22,20 @@ struct TPngOutput {
   std::vector<uint8_t> Row;
 };
 
-void WriteBytes(png_structp png, png_bytep data, png_size_t length) {
-  auto* o = static_cast<TPngOutput*>(png_get_io_ptr(png));
+// Appends to the output; false when it cannot grow (no memory, or the test limit).
+bool Append(TPngOutput& o, png_bytep data, png_size_t length) noexcept {
+  if (PngOutputLimit > 0 && o.Bytes->size() + length > PngOutputLimit) return false;
   try {
-    o->Bytes->insert(o->Bytes->end(), data, data + length);
+    o.Bytes->insert(o.Bytes->end(), data, data + length);
   } catch (...) {
-    png_error(png, "out of memory");
+    return false;
   }
+  return true;
+}
+
+void WriteBytes(png_structp png, png_bytep data, png_size_t length) {
+  // libpng's error jumps away; it must not leave from inside a catch handler.
+  if (!Append(*static_cast<TPngOutput*>(png_get_io_ptr(png)), data, length)) png_error(png, "out of memory");
 }
 void Flush(png_structp) {}
 [[noreturn]] void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
