@@ -39,6 +39,27 @@ mode_t CurrentUmask() {
 
 std::string ErrorText(int err) { return std::generic_category().message(err); }
 
+// The file a path names after following symbolic links, also when the last
+// link points to a file that does not exist yet. Empty after too many links.
+std::string FollowLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::error_code ec;
+    const std::filesystem::path next = std::filesystem::read_symlink(path, ec);
+    if (ec) return path;
+    path = next.is_absolute() ? next.string() : (std::filesystem::path(path).parent_path() / next).string();
+  }
+  return {};
+}
+
+// Whether the user may replace an existing file. The super-user passes every
+// permission check, so a file with all write permissions removed still counts
+// as protected.
+bool MayReplace(const std::string& path, const struct stat& st) {
+  return ::access(path.c_str(), W_OK) == 0 && (st.st_mode & 0222) != 0;
+}
+
 }  // namespace
 
 TAtomicFile::~TAtomicFile() { Abandon(); }
@@ -65,22 +86,25 @@ bool TAtomicFile::Open(const std::string& path) {
   if (path.empty())
     return Fail("(no file name)", ENOENT);
 
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    std::error_code ec;
-    auto real = std::filesystem::canonical(path, ec);
-    if (!ec)
-      target_ = real.string();
+  // A symbolic link stays a link: the file it names is written, also when
+  // that file does not exist yet.
+  target_ = FollowLinks(path);
+  if (target_.empty()) {
+    target_ = path;
+    return Fail(target_, ELOOP);
   }
   std::filesystem::path target(target_);
   if (!target.has_filename())
     return Fail(target_, EISDIR);
 
+  struct stat st {};
   mode_t mode = 0666 & ~CurrentUmask();
   const bool exists = ::stat(target_.c_str(), &st) == 0;
   if (exists) {
     if (S_ISDIR(st.st_mode))
       return Fail(target_, EISDIR);
+    if (!MayReplace(target_, st))
+      return Fail(target_, EACCES);
     mode = st.st_mode & 07777;
   }
 

@@ -18,8 +18,11 @@ public:
   TAtomicFile& operator=(const TAtomicFile&) = delete;
 
   // Creates the temporary file for `path`. A symbolic link as target is
-  // followed, so the file it points to is replaced. The new file gets the
-  // permissions of the existing target, else 0666 less the umask.
+  // followed (also a dangling one), so the file it points to is written and the
+  // link stays. An existing target that the user may not write (no write
+  // permission, or all write bits cleared) is refused. The new file gets the
+  // permissions, owner and group of the existing target, else 0666 less the
+  // umask.
   bool Open(const std::string& path);
   bool Write(std::span<const std::byte> data);
   bool Write(std::string_view data);
@@ -29,6 +32,9 @@ public:
   void Abandon();
 
   bool IsOpen() const { return fd_ >= 0; }
+  // The temporary file's descriptor, for writers that need to seek (-1 when not
+  // open). It stays owned by this object.
+  int Descriptor() const { return fd_; }
   // What went wrong, with the file name ("" while all is well).
   const std::string& Error() const { return error_; }
 

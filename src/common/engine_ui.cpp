@@ -8,5 +8,6 @@ TEngineUi* current = &defaultUi;
 
 TEngineUi& EngineUi() { return *current; }
 void SetEngineUi(TEngineUi* ui) { current = ui ? ui : &defaultUi; }
+bool EngineUiInstalled() { return current != &defaultUi; }
 
 }  // namespace astrelon

@@ -34,5 +34,7 @@ public:
 TEngineUi& EngineUi();
 // Installs an implementation (nullptr restores the default one). The caller keeps ownership.
 void SetEngineUi(TEngineUi* ui);
+// Whether an implementation other than the default one is installed.
+bool EngineUiInstalled();
 
 }  // namespace astrelon

@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <optional>
 
 #include "common/atomic_file.h"
+#include "common/engine_ui.h"
 #include "common/number_text.h"
 #include "common/pascal_format.h"
 #include "common/paths.h"
@@ -269,8 +271,16 @@ std::string SettingsFilePath() { return (std::filesystem::path(SettingsFolder())
 bool WriteSettingsFile(const std::string& path) { return WriteFileAtomic(path, SettingsFileText()); }
 
 bool WriteSettings() {
-  if (!EnsureSettingsFolder()) return false;
-  return WriteSettingsFile(SettingsFilePath());
+  const std::string path = SettingsFilePath();
+  std::string error;
+  if (!EnsureSettingsFolder()) error = SettingsFolder();
+  else if (WriteFileAtomic(path, SettingsFileText(), &error)) return true;
+  // Shut-down writes the file after the windows are gone: then standard error
+  // is the only place left to say so.
+  const std::string text = "Die Einstellungen konnten nicht gespeichert werden:\n" + (error.empty() ? path : error);
+  if (EngineUiInstalled()) EngineUi().ShowMessage(text);
+  else std::cerr << text << std::endl;
+  return false;
 }
 
 namespace {

@@ -40,7 +40,9 @@ bool ReadSettings();
 std::string SettingsFileText();
 // Writes the file at `path` atomically; false (old file intact) on failure.
 bool WriteSettingsFile(const std::string& path);
-// Writes "astrelon.ini" into the settings folder (created when missing).
+// Writes "astrelon.ini" into the settings folder (created when missing). A
+// failure is reported: as a message while a user interface is installed, else
+// on standard error.
 bool WriteSettings();
 // Full name of the settings file that WriteSettings writes.
 std::string SettingsFilePath();

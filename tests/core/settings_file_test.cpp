@@ -1,8 +1,11 @@
 // The settings file "astrelon.ini": keys, defaults, conversions, packed strings.
 #include "core/settings_file.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
+#include "common/engine_ui.h"
 #include "common/text_codec.h"
 #include "core/funktion_defs.h"
 #include "core/packed_params.h"
@@ -381,6 +384,35 @@ TEST_F(SettingsFileTest, UnreadableFileKeepsTheDefaults) {
   EXPECT_EQ(Settings.JpegQuality, 90);
   // Writing into a folder that does not exist fails and reports it.
   EXPECT_FALSE(WriteSettingsFile(dir.file("nicht/da/astrelon.ini")));
+}
+
+// A settings file that cannot be written at shut-down is reported: as a message
+// while a user interface is up, on standard error once it is gone.
+TEST_F(SettingsFileTest, FailedWriteIsReported) {
+  test::ConfigHome home;
+  ASSERT_TRUE(WriteSettings());
+  const std::string path = SettingsFilePath();
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  Settings.JpegQuality = 42;
+
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(WriteSettings());
+  const std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_NE(printed.find("Die Einstellungen konnten nicht gespeichert werden"), std::string::npos) << printed;
+  EXPECT_NE(printed.find(path), std::string::npos) << printed;
+
+  TEngineUi ui;
+  SetEngineUi(&ui);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(WriteSettings());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  SetEngineUi(nullptr);
+  ASSERT_EQ(ui.Messages.size(), 1u);
+  EXPECT_NE(ui.Messages[0].find(path), std::string::npos);
+
+  ResetSettings();
+  ASSERT_TRUE(ReadSettings());
+  EXPECT_EQ(Settings.JpegQuality, 90);  // the protected file is unchanged
 }
 
 }  // namespace

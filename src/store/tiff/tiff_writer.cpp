@@ -1,18 +1,12 @@
 #include "store/tiff/tiff_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <tiffio.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <vector>
 
+#include "common/atomic_file.h"
 #include "common/engine_ui.h"
 #include "core/language.h"
 #include "core/settings.h"
@@ -56,56 +50,6 @@ std::string TiffSoftwareText() {
 
 namespace {
 
-// A new file beside the target, renamed over it by Commit; removed otherwise.
-class TTempBeside {
-public:
-  explicit TTempBeside(const std::string& target) : target_(target) {
-    static std::atomic<unsigned> counter{0};
-    // A symbolic link is followed, so that the file it names is replaced.
-    struct stat st {};
-    if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-      if (char* real = ::realpath(target.c_str(), nullptr)) {
-        target_ = real;
-        std::free(real);
-      }
-    }
-    const bool exists = ::stat(target_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-      temp_ = target_ + ".~" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + ".tmp";
-      fd_ = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);  // less the umask
-      if (fd_ < 0 && errno != EEXIST) break;
-    }
-    if (fd_ < 0)
-      temp_.clear();
-    else if (exists)
-      ::fchmod(fd_, st.st_mode & 07777);  // a replaced file keeps its permissions
-  }
-  ~TTempBeside() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
-  }
-  TTempBeside(const TTempBeside&) = delete;
-  TTempBeside& operator=(const TTempBeside&) = delete;
-
-  int fd() const { return fd_; }
-  bool Commit() {
-    if (fd_ < 0) return false;
-    const bool synced = ::fsync(fd_) == 0;
-    const bool closed = ::close(fd_) == 0;
-    fd_ = -1;
-    if (!synced || !closed) return false;
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) return false;
-    committed_ = true;
-    return true;
-  }
-
-private:
-  std::string target_;
-  std::string temp_;
-  int fd_ = -1;
-  bool committed_ = false;
-};
-
 template <typename T, typename F>
 void FillStrip(const TImageSlot& im, int32_t y0, int32_t rows, int samples, double low, double factor, T* out,
                F store) {
@@ -143,9 +87,10 @@ void SaveTiffImage(int slot, int writerType, bool compressed, double low, double
   const int bits = writerType == 1 ? 16 : 32;
   const int bytesPerSample = bits / 8;
 
-  TTempBeside temp(fileName);
+  // Written like every other file: beside the target, renamed over it when complete.
+  TAtomicFile temp;
   TTiffFile file;
-  if (temp.fd() < 0 || !file.OpenWrite(fileName, temp.fd()))
+  if (!temp.Open(fileName) || !file.OpenWrite(fileName, temp.Descriptor()))
     throw TTiffError("Unable to create file '" + fileName + "'");
   TIFF* tif = file.get();
   const std::string software = TiffSoftwareText();
