@@ -78,9 +78,9 @@ TEST_F(TiffLoadFigures, FloatSamplesWithHugeNegativeAndNanValues) {
   std::vector<float> v(size_t(W) * H);
   for (float& x : v) x = u(rng);
   v[17] = std::numeric_limits<float>::quiet_NaN();
-  v[size_t(W) * 900 + 3] = 1e20f;                                 // above 1e18 once scaled: clamped
+  v[size_t(W) * 900 + 3] = 1e20f;                                 // above 1e17 once scaled: clamped
   v[size_t(W) * 600 + 9] = -1e20f;                                // blank once scaled
-  v[size_t(W) * 1000 + 1] = std::numeric_limits<float>::infinity();  // clamped as well
+  v[size_t(W) * 1000 + 1] = std::numeric_limits<float>::infinity();  // blank
   v[size_t(W) * 300 + 7] = -0.001f;                               // the minimum, in a middle band
   TTestTiff t;
   t.Width = W;
@@ -92,9 +92,10 @@ TEST_F(TiffLoadFigures, FloatSamplesWithHugeNegativeAndNanValues) {
   const std::string f = dir_.file("float.tif");
   ASSERT_TRUE(WriteTestTiff(f, t));
   ExpectSameFiguresBothWays(f);
-  EXPECT_EQ(Store.Image[2].MaxValue, 1e18f);
+  EXPECT_EQ(Store.Image[2].MaxValue, 1e17f);
   EXPECT_EQ(Store.Image[2].MinValue, -0.001f * 65536.0f);
-  EXPECT_EQ(Store.Image[2].At(1, 3, 900), 1e18f);
+  EXPECT_EQ(Store.Image[2].At(1, 3, 900), 1e17f);
+  EXPECT_EQ(Store.Image[2].At(1, 1, 1000), BlankPixel);
 }
 
 TEST_F(TiffLoadFigures, SixteenBitRgb) {

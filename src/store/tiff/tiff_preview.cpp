@@ -32,6 +32,9 @@ TPreviewSize FitPreviewSize(int32_t maxWidth, int32_t maxHeight, uint32_t width,
 namespace {
 
 constexpr uint64_t MaxPreviewPixels = 400'000'000;
+// Memory the preview may take for decoded samples. A thumbnail needs a few rows;
+// a file whose smallest decodable piece is larger shows no preview.
+constexpr uint64_t PreviewBufferBudget = uint64_t(48) << 20;
 // Largest ratio of uncompressed to compressed size believed possible for the
 // codecs libtiff offers.
 constexpr uint64_t MaxCompressionRatio = 4096;
@@ -40,6 +43,9 @@ constexpr uint64_t MaxCompressionRatio = 4096;
 void PreviewRgba(TIFF* tif, const TTiffTags& t, TDisplayBitmap& bitmap) {
   if (t.Tiled) throw TTiffError("tiled");
   const uint32_t rps = std::clamp<uint32_t>(t.RowsPerStrip, 1, t.Height);
+  // libtiff decodes a whole strip into its own buffer, then into RGBA here.
+  if (uint64_t(t.Width) * rps * 4 + uint64_t(TIFFStripSize64(tif)) > PreviewBufferBudget)
+    throw TTiffError("strip too large for a preview");
   std::vector<uint32_t> strip(size_t(t.Width) * rps);
   int64_t loadedStart = -1;
   uint32_t loadedRows = 0;
@@ -86,38 +92,33 @@ void PreviewRow(const uint8_t* row, const TTiffTags& t, TDisplayBitmap& bitmap, 
   }
 }
 
-// 16, 32 and 64 bits: encoded strips; each picture row takes the first source
-// row that reaches it.
-void PreviewStrips(TIFF* tif, const TTiffTags& t, TDisplayBitmap& bitmap) {
+// 16, 32 and 64 bits: row by row (libtiff keeps only the compressed strip);
+// each picture row takes the first source row that reaches it.
+void PreviewScanlines(TIFF* tif, const TTiffTags& t, TDisplayBitmap& bitmap) {
   if (!UnsupportedDirectLayout(t).empty()) throw TTiffError("layout");
   const uint64_t rowBytes = TiffRowBytes(t);
   if (rowBytes == 0 || uint64_t(TIFFScanlineSize64(tif)) != rowBytes) throw TTiffError("row size");
-  const uint32_t rps = std::clamp<uint32_t>(t.RowsPerStrip, 1, t.Height);
-  std::vector<uint8_t> buf(size_t(rowBytes) * rps);
+  if (rowBytes > PreviewBufferBudget) throw TTiffError("row too large for a preview");
+  std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
   const bool flip = t.Orientation > 2;
   int64_t lastRow = -1;
-  uint32_t y = 0;
-  for (uint32_t s = 0; y < t.Height; ++s) {
-    const uint32_t rows = std::min(rps, t.Height - y);
-    const tmsize_t want = tmsize_t(rowBytes * rows);
-    if (TIFFReadEncodedStrip(tif, s, buf.data(), want) != want) throw TTiffError("strip");
-    for (uint32_t k = 0; k < rows; ++k) {
-      const uint32_t sy = y + k;
-      const int64_t by = int64_t(uint64_t(sy) * uint64_t(bitmap.Height) / t.Height);
-      if (by == lastRow) continue;
-      lastRow = by;
-      const int32_t target = flip ? bitmap.Height - 1 - int32_t(by) : int32_t(by);
-      const uint8_t* row = buf.data() + size_t(k) * size_t(rowBytes);
-      if (t.BitsPerSample == 16)
-        PreviewRow<uint16_t>(row, t, bitmap, target, [](uint16_t v) { return uint8_t(v >> 8); });
-      else if (t.BitsPerSample == 32 && t.SampleFormat == SAMPLEFORMAT_IEEEFP)
-        PreviewRow<float>(row, t, bitmap, target, FloatToByteSample);
-      else if (t.BitsPerSample == 32)
-        PreviewRow<uint32_t>(row, t, bitmap, target, [](uint32_t v) { return uint8_t(v >> 24); });
-      else
-        PreviewRow<double>(row, t, bitmap, target, [](double v) { return FloatToByteSample(float(v)); });
-    }
-    y += rows;
+  for (uint32_t sy = 0; sy < t.Height; ++sy) {
+    // Compressed strips are decoded in order, so every row is read.
+    if (TIFFReadScanline(tif, row.data(), sy, 0) != 1) throw TTiffError("row");
+    const int64_t by = int64_t(uint64_t(sy) * uint64_t(bitmap.Height) / t.Height);
+    if (by == lastRow) continue;
+    lastRow = by;
+    const int32_t target = flip ? bitmap.Height - 1 - int32_t(by) : int32_t(by);
+    if (t.BitsPerSample == 16)
+      PreviewRow<uint16_t>(row.data(), t, bitmap, target, [](uint16_t v) { return uint8_t(v >> 8); });
+    else if (t.BitsPerSample == 32 && t.SampleFormat == SAMPLEFORMAT_IEEEFP)
+      PreviewRow<float>(row.data(), t, bitmap, target, FloatToByteSample);
+    else if (t.BitsPerSample == 32)
+      PreviewRow<uint32_t>(row.data(), t, bitmap, target, [](uint32_t v) { return uint8_t(v >> 24); });
+    else
+      // Clamped in double first: a double beyond float range has no float value.
+      PreviewRow<double>(row.data(), t, bitmap, target,
+                         [](double v) { return FloatToByteSample(float(std::clamp(v, -1.0, 2.0))); });
   }
 }
 
@@ -147,7 +148,7 @@ void LoadTiffPreview(int32_t maxWidth, int32_t maxHeight, const std::string& fil
       const bool colour = t.SamplesPerPixel > 2;
       out.Resize(pic.Width, pic.Height, colour ? TBitmapFormat::Bgr24 : TBitmapFormat::Indexed8);
       if (!colour) out.ColourTable = ColourTableForType(1);
-      PreviewStrips(file.get(), t, out);
+      PreviewScanlines(file.get(), t, out);
     }
     bitmap = std::move(out);
     size = {int32_t(t.Width), int32_t(t.Height)};

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -18,6 +19,7 @@
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/display/display_histogram.h"
+#include "store/fits/fits_pixel_decoder.h"
 #include "store/header_cards.h"
 #include "store/header_dates.h"
 #include "store/image_store.h"
@@ -43,6 +45,12 @@ void CheckSizes(const TTiffTags& t, const std::string& fileName) {
   const uint64_t limit = uint64_t(std::max<int64_t>(fileSize, 0)) *
                          (t.Compression == COMPRESSION_NONE ? 1 : MaxCompressionRatio);
   if (rawBytes > limit) throw TTiffError("Failed to read '" + fileName + "'");
+}
+
+// Files whose display range after loading is fixed: 0..255 up to 8 bits (RGBA
+// decoding), 0..65535 for unsigned 16-bit samples; the others get an automatic range.
+bool FixedDisplayRange(const TTiffTags& t) {
+  return t.BitsPerSample <= 8 || (t.BitsPerSample == 16 && t.SampleFormat != SAMPLEFORMAT_INT);
 }
 
 // What the reader measures of the planes while it writes them: each plane's
@@ -98,16 +106,28 @@ void ConvertRows(const uint8_t* buf, int32_t rows, int32_t y0, int spp, TImageSl
   }
 }
 
+// Float samples follow the FITS reader's rule (values kept within -1e11 and
+// 1e17, NaN blank); infinities are blank too.
+float FloatSample(double v) {
+  static const TFitsDecoder rule(-64, TFitsScaling{});
+  return std::isfinite(v) ? rule.Convert(v * 65536.0) : BlankPixel;
+}
+
 void ConvertStrip(const uint8_t* buf, int32_t rows, int32_t y0, const TTiffTags& t, TImageSlot& im) {
   const int spp = t.SamplesPerPixel;
-  if (t.BitsPerSample == 16) {
+  const bool isSigned = t.SampleFormat == SAMPLEFORMAT_INT;
+  if (t.BitsPerSample == 16 && isSigned) {
+    ConvertRows<int16_t>(buf, rows, y0, spp, im, [](int16_t v) { return float(v); });
+  } else if (t.BitsPerSample == 16) {
     ConvertRows<uint16_t>(buf, rows, y0, spp, im, [](uint16_t v) { return float(v); });
   } else if (t.BitsPerSample == 32 && t.SampleFormat == SAMPLEFORMAT_IEEEFP) {
-    ConvertRows<float>(buf, rows, y0, spp, im, [](float v) { return v * 65536.0f; });
+    ConvertRows<float>(buf, rows, y0, spp, im, [](float v) { return FloatSample(v); });
+  } else if (t.BitsPerSample == 32 && isSigned) {
+    ConvertRows<int32_t>(buf, rows, y0, spp, im, [](int32_t v) { return float(v) * (1.0f / 65536.0f); });
   } else if (t.BitsPerSample == 32) {
     ConvertRows<uint32_t>(buf, rows, y0, spp, im, [](uint32_t v) { return float(v) * (1.0f / 65536.0f); });
   } else {  // 64-bit float
-    ConvertRows<double>(buf, rows, y0, spp, im, [](double v) { return float(v * 65536.0); });
+    ConvertRows<double>(buf, rows, y0, spp, im, FloatSample);
   }
 }
 
@@ -232,8 +252,8 @@ bool LoadTiffImage(int slot, const std::string& fileName) {
     im.ColorModel = CmRgb;
     // Every pixel is written next.
     im.AllocatePlanesForOverwrite(im.PlaneCount);
-    // Up to 16 bits the display range after loading is 0..255 or 0..65535.
-    if (tags.BitsPerSample <= 16) figures.Axis = LoadHistogramAxis(tags.BitsPerSample <= 8 ? 255.0f : 65535.0f);
+    // Up to 16 unsigned bits the display range after loading is 0..255 or 0..65535.
+    if (FixedDisplayRange(tags)) figures.Axis = LoadHistogramAxis(tags.BitsPerSample <= 8 ? 255.0f : 65535.0f);
     if (tags.BitsPerSample <= 8)
       ReadRgbaImage(file.get(), fileName, im, figures);
     else
@@ -261,7 +281,7 @@ bool LoadTiffImage(int slot, const std::string& fileName) {
   SetMinMaxFromScans(slot, figures.Scans);
   if (tags.BitsPerSample <= 8) {
     ResetDisplayRangeMeasured(slot, 255);
-  } else if (tags.BitsPerSample == 16) {
+  } else if (FixedDisplayRange(tags)) {
     ResetDisplayRangeMeasured(slot, 65535);
   } else {
     SetAutoDisplayRange(slot, false);
