@@ -22,6 +22,12 @@
 namespace astrelon {
 
 size_t PictureWorkerThreshold = 4000000;
+
+namespace {
+// Pixels of each plane measured at once: the histogram's fixed cost per call is
+// spread over many pixels also when rows are short.
+constexpr size_t MeasuredPixels = 16384;
+}  // namespace
 void (*PictureMemoryHook)(size_t bytes) = nullptr;
 
 namespace {
@@ -90,7 +96,6 @@ void TPictureSink::TFigures::Merge(const TFigures& o) {
 // into the planes at the batch's own rows, so the planes are the same whichever
 // worker takes a batch, and its figures merge in any order.
 struct TPictureSink::TPipe {
-  static constexpr size_t RowsPerBatch = 32;
   struct TBatch {
     std::vector<unsigned char> Bytes;
     int32_t FirstRow = 0;
@@ -150,11 +155,15 @@ void TPictureSink::ConvertRow(const unsigned char* raw, int32_t y, std::vector<u
     RowToFloat(raw, w, ch, alpha, out);
     if (testGrey) f.Grey = GreyRow(raw, w, ch, alpha);
   }
-  // Minimum, maximum and histogram while the row is in the cache.
+}
+
+void TPictureSink::MeasureRows(int32_t y0, int32_t rows, TFigures& f) {
+  const size_t w = size_t(format_.Width);
+  TImageSlot& im = Store.Image[slot_];
   for (int p = 1; p <= planes_; ++p) {
-    const std::span<float> row(out[p], w);
-    ScanMinMax(row, format_.Width, 1, format_.Width, f.Scans[size_t(p)], vector_);
-    CountHistogram(row, axis_, f.Counts[size_t(p - 1)], vector_);
+    const std::span<float> written(im.Planes[size_t(p)].data() + size_t(y0) * w, size_t(rows) * w);
+    ScanMinMax(written, format_.Width, rows, format_.Width, f.Scans[size_t(p)], vector_);
+    CountHistogram(written, axis_, f.Counts[size_t(p - 1)], vector_);
   }
 }
 
@@ -169,6 +178,7 @@ bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour
   keepColour_ = keepColour;
   grey_ = !keepColour;
   rows_ = 0;
+  measured_ = 0;
   figures_ = {};
   axis_ = LoadHistogramAxis(format.BitDepth == 16 ? 65535.0f : 255.0f);
   vector_ = Sse2Enabled;
@@ -195,6 +205,10 @@ bool TPictureSink::Begin(int slot, const TPictureFormat& format, bool keepColour
   im.PlaneCount = planes_;
   rawRowBytes_ = size_t(format.Width) * size_t(format.Channels) * (format.BitDepth == 16 ? 2 : 1);
   if (format.BitDepth == 16) raw16_.resize(rawRowBytes_ / 2);
+  // Rows are measured in groups of about MeasuredPixels, and handed to workers in
+  // batches of whole groups.
+  measureRows_ = int32_t((MeasuredPixels + size_t(format.Width) - 1) / size_t(format.Width));
+  batchRows_ = std::max<int32_t>(32, measureRows_);
   const unsigned cores = std::thread::hardware_concurrency();
   if (n >= PictureWorkerThreshold && cores > 1) {
     pipe_ = std::make_unique<TPipe>();
@@ -240,9 +254,15 @@ void TPictureSink::RunWorker() {
     lock.unlock();
     if (convert) {
       try {
-        int32_t y = batch->FirstRow;
-        for (size_t o = 0; o + rawRowBytes_ <= batch->Bytes.size(); o += rawRowBytes_, ++y)
-          ConvertRow(batch->Bytes.data() + o, y, raw16, mine);
+        const int32_t first = batch->FirstRow;
+        const int32_t rows = int32_t(batch->Bytes.size() / rawRowBytes_);
+        for (int32_t done = 0; done < rows;) {
+          const int32_t group = std::min(measureRows_, rows - done);
+          for (int32_t r = done; r < done + group; ++r)
+            ConvertRow(batch->Bytes.data() + size_t(r) * rawRowBytes_, first + r, raw16, mine);
+          MeasureRows(first + done, group, mine);
+          done += group;
+        }
       } catch (...) {
         fail();
       }
@@ -265,6 +285,11 @@ void TPictureSink::PutRaw(const unsigned char* raw) {
   }
   if (!pipe_) {
     ConvertRow(raw, y, raw16_, figures_);
+    // Measured while the rows are still in the cache.
+    if (rows_ - measured_ >= measureRows_ || rows_ == format_.Height) {
+      MeasureRows(measured_, rows_ - measured_, figures_);
+      measured_ = rows_;
+    }
     return;
   }
   TPipe& pipe = *pipe_;
@@ -282,8 +307,8 @@ void TPictureSink::PutRaw(const unsigned char* raw) {
     }
     lock.unlock();
     // A batch whose memory cannot be had stays with the others, unused.
-    if (PictureMemoryHook) PictureMemoryHook(rawRowBytes_ * TPipe::RowsPerBatch);
-    batch->Bytes.reserve(rawRowBytes_ * TPipe::RowsPerBatch);
+    if (PictureMemoryHook) PictureMemoryHook(rawRowBytes_ * size_t(batchRows_));
+    batch->Bytes.reserve(rawRowBytes_ * size_t(batchRows_));
     lock.lock();
     ++pipe.InFlight;
     lock.unlock();
@@ -292,7 +317,7 @@ void TPictureSink::PutRaw(const unsigned char* raw) {
   }
   std::vector<unsigned char>& bytes = pipe.Current->Bytes;
   bytes.insert(bytes.end(), raw, raw + rawRowBytes_);
-  if (bytes.size() >= rawRowBytes_ * TPipe::RowsPerBatch) {
+  if (bytes.size() >= rawRowBytes_ * size_t(batchRows_)) {
     {
       std::lock_guard<std::mutex> lock(pipe.Mutex);
       pipe.Ready.push_back(pipe.Current);

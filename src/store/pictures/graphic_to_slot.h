@@ -62,9 +62,11 @@ private:
   void PutRaw(const unsigned char* raw);
   // A conversion worker: takes batches until the sink closes.
   void RunWorker();
-  // Converts one row (samples of BitDepth as raw bytes) into row y of every plane
-  // and measures it into f.
+  // Converts one row (samples of BitDepth as raw bytes) into row y of every plane;
+  // f keeps whether it was grey.
   void ConvertRow(const unsigned char* raw, int32_t y, std::vector<uint16_t>& raw16, TFigures& f);
+  // Measures rows y0 .. y0 + rows - 1 of every plane into f.
+  void MeasureRows(int32_t y0, int32_t rows, TFigures& f);
 
   // Large pictures are converted on worker threads while the decoder goes on:
   // the rows are copied into batches that a pool of workers turns into rows of
@@ -80,6 +82,9 @@ private:
   bool grey_ = true;
   int planes_ = 0;
   int32_t rows_ = 0;
+  int32_t measured_ = 0;   // rows measured so far (without workers)
+  int32_t measureRows_ = 1;  // rows measured at once
+  int32_t batchRows_ = 32;   // rows of a worker's batch
   std::vector<uint16_t> raw16_;  // a 16-bit row taken out of raw bytes
   TFigures figures_;             // of the rows converted so far (workers' after Stop)
   THistogramAxis axis_;          // the display histogram's axis expected after loading

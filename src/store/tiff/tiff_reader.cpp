@@ -79,6 +79,27 @@ void ScanRows(TImageSlot& im, int32_t y0, int32_t rows, TPlaneFigures& f) {
   }
 }
 
+// Measures the rows written so far in groups of about 16384 pixels, so that
+// the histogram's fixed cost per call is spread over many pixels also when rows
+// are short.
+class TRowsMeasured {
+public:
+  TRowsMeasured(TImageSlot& im, int32_t first, TPlaneFigures& f)
+      : im_(im), first_(first), group_(int32_t(16384 / std::max<int64_t>(im.Width, 1)) + 1), f_(f) {}
+  // Rows up to (not including) `end` are written; `last` measures what is left.
+  void WrittenUpTo(int32_t end, bool last) {
+    if (end - first_ < group_ && !last) return;
+    if (end > first_) ScanRows(im_, first_, end - first_, f_);
+    first_ = end;
+  }
+
+private:
+  TImageSlot& im_;
+  int32_t first_;
+  int32_t group_;
+  TPlaneFigures& f_;
+};
+
 // Converts rows of file samples into the planes: pixel x takes its samples at
 // x * spp; colour uses samples 0, 1, 2, grey sample 0.
 template <typename T, typename F>
@@ -140,6 +161,7 @@ void ReadRgbaImage(TIFF* tif, const std::string& fileName, TImageSlot& im, TPlan
                                  1))
     throw TTiffError("Failed to read '" + fileName + "'");
   const size_t w = size_t(im.Width);
+  TRowsMeasured measured(im, 0, figures);
   for (int32_t y = 0; y < im.Height; ++y) {
     const size_t o = size_t(y) * w;
     if (im.IsColor) {
@@ -152,7 +174,7 @@ void ReadRgbaImage(TIFF* tif, const std::string& fileName, TImageSlot& im, TPlan
     } else {
       for (size_t i = o; i < o + w; ++i) im.Planes[1][i] = float(TIFFGetR(raster[i]));
     }
-    ScanRows(im, y, 1, figures);
+    measured.WrittenUpTo(y + 1, y + 1 == im.Height);
   }
 }
 
@@ -162,13 +184,14 @@ bool ReadStripRange(TIFF* tif, const TTiffTags& t, uint32_t first, uint32_t last
                     TImageSlot& im, TPlaneFigures& figures) {
   const uint64_t rowBytes = TiffRowBytes(t);
   std::vector<uint8_t> buf(size_t(rowBytes) * size_t(rowsPerRead) + 16);
+  TRowsMeasured measured(im, int32_t(first) * rowsPerRead, figures);
   for (uint32_t s = first; s < last; ++s) {
     const int32_t y = int32_t(s) * rowsPerRead;
     const int32_t rows = std::min(rowsPerRead, im.Height - y);
     const tmsize_t want = tmsize_t(rowBytes * uint64_t(rows));
     if (TIFFReadEncodedStrip(tif, s, buf.data(), want) != want) return false;
     ConvertStrip(buf.data(), rows, y, t, im);
-    ScanRows(im, y, rows, figures);
+    measured.WrittenUpTo(y + rows, s + 1 == last);
   }
   return true;
 }
