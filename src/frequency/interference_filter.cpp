@@ -1,0 +1,251 @@
+#include "frequency/interference_filter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "frequency/fft_lines.h"
+#include "frequency/fft_sizes.h"
+#include "frequency/fft_workspace.h"
+#include "frequency/pow2_lines.h"
+#include "frequency/spectrum_slots.h"
+#include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+
+namespace {
+
+constexpr double Big = 1e18;
+constexpr float NoClip = 1e18f;
+// Rows per partial sum of the mean spectrum: sums are made per block and added
+// in block order, so the result does not depend on how blocks meet workers.
+constexpr int64_t BlockRows = 64;
+
+// Unscaled spectra (bins 0 .. N/2) of up to 2·lanes consecutive rows from an
+// even row on, two rows per transform; a last row alone is transformed alone.
+class TRowSpectra {
+public:
+  TRowSpectra(const TFftPlan& plan, int lanes, int32_t width, std::span<const double> taper)
+      : lines_(plan, lanes), taper_(taper), w_(width), nb_(plan.Length / 2 + 1),
+        line_(size_t(2) * size_t(plan.Length)), re_(size_t(2 * lanes) * size_t(nb_)), im_(re_.size()) {}
+
+  int32_t Bins() const { return nb_; }
+  int RowsPerGroup() const { return 2 * lines_.Lanes(); }
+  double* Re(int q) { return re_.data() + size_t(q) * size_t(nb_); }
+  double* Im(int q) { return im_.data() + size_t(q) * size_t(nb_); }
+
+  // Spectra of rows first + q (q < count) into Re(q), Im(q).
+  void Forward(const float* plane, int64_t first, int count) {
+    const int32_t N = lines_.Length();
+    const std::span<double> a(line_.data(), size_t(N)), b(line_.data() + N, size_t(N));
+    for (int l = 0; l < lines_.Lanes(); ++l) {
+      const int q = 2 * l;
+      if (q >= count) {
+        lines_.ClearLane(l);
+        continue;
+      }
+      PreparePow2Line(plane + (first + q) * w_, 1, w_, 0, NoClip, false, taper_, a);
+      if (q + 1 < count) PreparePow2Line(plane + (first + q + 1) * w_, 1, w_, 0, NoClip, false, taper_, b);
+      lines_.LoadPair(l, a.data(), q + 1 < count ? b.data() : static_cast<const double*>(nullptr));
+    }
+    lines_.Transform();
+    for (int l = 0; l < lines_.Lanes(); ++l) {
+      const int q = 2 * l;
+      if (q >= count) continue;
+      for (int32_t k = 0; k < nb_; ++k) {
+        if (q + 1 < count) {
+          lines_.SplitBin(l, k, Re(q)[k], Im(q)[k], Re(q + 1)[k], Im(q + 1)[k]);
+        } else {
+          Re(q)[k] = lines_.Re(l, k);
+          Im(q)[k] = lines_.Im(l, k);
+        }
+      }
+    }
+  }
+
+  // Rows first + q from the (changed) spectra Re(q), Im(q), scaled by 1/N,
+  // their first `width` values into `out`.
+  void Inverse(float* out, int64_t first, int count) {
+    const int32_t N = lines_.Length();
+    for (int l = 0; l < lines_.Lanes(); ++l) {
+      const int q = 2 * l;
+      if (q >= count) {
+        lines_.ClearLane(l);
+        continue;
+      }
+      const bool pair = q + 1 < count;
+      lines_.LoadHermitianPair(l, Re(q), Im(q), pair ? Re(q + 1) : nullptr, pair ? Im(q + 1) : nullptr, true);
+    }
+    lines_.Transform();
+    const double s = 1.0 / N;
+    for (int l = 0; l < lines_.Lanes(); ++l) {
+      const int q = 2 * l;
+      if (q >= count) continue;
+      float* ra = out + (first + q) * w_;
+      for (int32_t i = 0; i < w_; ++i) ra[i] = float(lines_.Re(l, i) * s);
+      if (q + 1 < count) {
+        float* rb = ra + w_;
+        for (int32_t i = 0; i < w_; ++i) rb[i] = float(lines_.Im(l, i) * s);
+      }
+    }
+  }
+
+private:
+  TRealLinePairs lines_;
+  std::span<const double> taper_;
+  int32_t w_, nb_;
+  std::vector<double> line_, re_, im_;
+};
+
+double Amplitude(double re, double im) { return std::sqrt(re * re + im * im); }
+
+// Roughness of a spectrum: the mean ratio of the smaller to the larger of bins k
+// and k + 2 (k = k0 .. nb − 3), over nb − k0 − 1.
+template <class F>
+double Roughness(int32_t k0, int32_t nb, F&& value) {
+  double r = 0;
+  for (int32_t k = k0; k <= nb - 3; ++k) {
+    const double a = value(k), b = value(k + 2);
+    const double hi = std::max(a, b);
+    if (hi > 0) r += std::min(a, b) / hi;
+  }
+  return r / double(nb - k0 - 1);
+}
+
+// The running mean's start: m from bin max(k0 − 7, 4), then at least one step
+// to the next bin, m = (m + value)/2, until bin k0 is reached.
+template <class F>
+double RunningMeanStart(int32_t k0, F&& value) {
+  int32_t i = std::max(k0 - 7, 4);
+  double m = value(i);
+  do {
+    ++i;
+    m = (m + value(i)) * 0.5;
+  } while (i < k0);
+  return m;
+}
+
+// Gains of a plane's bins from its mean amplitude spectrum A: 5.0 marks a bin
+// that stays; below it, the share of the running mean the bin is pulled to.
+std::vector<float> InterferenceGains(const std::vector<float>& A, int32_t k0) {
+  const int32_t nb = int32_t(A.size());
+  std::vector<double> mn(size_t(nb), Big);
+  for (int32_t k = k0; k < nb; ++k) {
+    int32_t l, u;
+    InterferenceWindow(k, k0, nb, l, u);
+    double m = Big;
+    for (int32_t j = l; j <= u; ++j) m = std::min(m, double(A[size_t(k + j)]));
+    mn[size_t(k)] = m;
+  }
+  std::vector<float> G(size_t(nb), 0.0f);
+  const double r1 = Roughness(k0, nb, [&](int32_t k) { return double(A[size_t(k)]); });
+  const double q1 = std::max(0.95 * r1 * 0.95 * r1, 0.01);
+  for (int32_t k = k0; k < nb; ++k)
+    G[size_t(k)] = A[size_t(k)] * q1 <= mn[size_t(k)] ? 1.0f : float(mn[size_t(k)] / (q1 * A[size_t(k)]));
+  const double r2 = Roughness(k0, nb, [&](int32_t k) { return double(A[size_t(k)]) * double(G[size_t(k)]); });
+  const double q2 = std::max(0.96 * r2 * 0.96 * r2, 0.01);
+  double m = RunningMeanStart(k0, [&](int32_t i) { return double(A[size_t(i)]); });
+  for (int32_t k = k0; k < nb; ++k) {
+    G[size_t(k)] = A[size_t(k)] * q2 <= mn[size_t(k)] ? 5.0f : float(mn[size_t(k)] / (q2 * m));
+    m = 0.2 * (4.0 * m + A[size_t(k)]);
+  }
+  return G;
+}
+
+}  // namespace
+
+TInterferenceBins InterferenceBins(int32_t width) {
+  TInterferenceBins b;
+  b.N = NextPowerOfTwo(width);
+  b.Bins = b.N / 2 + 1;
+  b.K0 = b.Bins / 12;
+  return b;
+}
+
+void InterferenceWindow(int32_t k, int32_t k0, int32_t nb, int32_t& lower, int32_t& upper) {
+  upper = (5 * k) / nb;
+  if (k >= nb - upper) upper = nb - k - 1;
+  lower = k > k0 + 6 ? -7 : k0 - k;
+}
+
+void RemoveInterference1D(int source, int destination) {
+  if (!SlotInUse(source) || !SlotInUse(destination)) return;
+  const TImageSlot& src = Store.Image[source];
+  TImageSlot& dst = Store.Image[destination];
+  const int32_t w = src.Width, h = src.Height;
+  const size_t n = size_t(w) * size_t(h);
+  if (w < 1 || h < 1 || dst.Width != w || dst.Height != h || dst.PlaneCount < src.PlaneCount) return;
+  for (int p = 1; p <= src.PlaneCount; ++p)
+    if (src.Planes[p].size() < n || dst.Planes[p].size() < n) return;
+  if (w < 9) {
+    if (source != destination)
+      for (int p = 1; p <= src.PlaneCount; ++p) std::copy_n(src.Planes[p].begin(), n, dst.Planes[p].begin());
+    return;
+  }
+  const TInterferenceBins bins = InterferenceBins(w);
+  const int32_t N = bins.N, nb = bins.Bins, k0 = bins.K0;
+  const auto plan = FftPlanFor(N);
+  const std::vector<double> taper = TaperTable(N - w + 1);
+  const int lanes = FftLaneCount(Sse2Enabled);
+  const int64_t blocks = (h + BlockRows - 1) / BlockRows;
+  const int threads = SpectrumThreads(blocks, int64_t(N) * BlockRows);
+  // Each block of rows in groups of 2·lanes rows from the block's start.
+  auto forEachGroup = [&](int64_t block, TRowSpectra& spectra, auto&& fn) {
+    const int64_t end = std::min<int64_t>(h, (block + 1) * BlockRows);
+    for (int64_t first = block * BlockRows; first < end; first += spectra.RowsPerGroup())
+      fn(first, int(std::min<int64_t>(spectra.RowsPerGroup(), end - first)));
+  };
+  for (int p = 1; p <= src.PlaneCount; ++p) {
+    const float* in = src.Planes[p].data();
+    // 1. The mean amplitude spectrum of all rows.
+    std::vector<double> partial(size_t(blocks) * size_t(nb), 0.0);
+    ForEachBand(blocks, threads, [&](int64_t b0, int64_t b1) {
+      TRowSpectra spectra(*plan, lanes, w, taper);
+      for (int64_t block = b0; block < b1; ++block) {
+        double* sum = partial.data() + size_t(block) * size_t(nb);
+        forEachGroup(block, spectra, [&](int64_t first, int count) {
+          spectra.Forward(in, first, count);
+          for (int q = 0; q < count; ++q)
+            for (int32_t k = k0; k < nb; ++k) sum[k] += Amplitude(spectra.Re(q)[k], spectra.Im(q)[k]);
+        });
+      }
+    });
+    std::vector<float> A(size_t(nb), 0.0f);
+    for (int32_t k = k0; k < nb; ++k) {
+      double s = 0;
+      for (int64_t block = 0; block < blocks; ++block) s += partial[size_t(block) * size_t(nb) + size_t(k)];
+      A[size_t(k)] = float(s / h);
+    }
+    // 2.–6. Gains.
+    const std::vector<float> G = InterferenceGains(A, k0);
+    // 7. Every row's marked bins pulled to G times the running mean of its own amplitudes.
+    float* out = dst.Planes[p].data();
+    ForEachBand(blocks, threads, [&](int64_t b0, int64_t b1) {
+      TRowSpectra spectra(*plan, lanes, w, taper);
+      for (int64_t block = b0; block < b1; ++block)
+        forEachGroup(block, spectra, [&](int64_t first, int count) {
+          spectra.Forward(in, first, count);
+          for (int q = 0; q < count; ++q) {
+            double* re = spectra.Re(q);
+            double* im = spectra.Im(q);
+            double m = RunningMeanStart(k0, [&](int32_t i) { return Amplitude(re[i], im[i]); });
+            for (int32_t k = k0; k < nb; ++k) {
+              const double a = Amplitude(re[k], im[k]);
+              if (G[size_t(k)] < 1.5f && a > 0) {
+                const double f = G[size_t(k)] * m / a;
+                re[k] *= f;
+                im[k] *= f;
+              }
+              m = 0.2 * (4.0 * m + a);
+            }
+          }
+          spectra.Inverse(out, first, count);
+        });
+    });
+  }
+  UpdateMinMax(destination);
+}
+
+}  // namespace astrelon
