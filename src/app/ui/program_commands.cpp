@@ -1,6 +1,7 @@
 #include "app/ui/program_commands.h"
 
 #include "filters/ui/filter_commands.h"
+#include "frequency/ui/fft_commands.h"
 #include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "shell/ui/main/main_commands.h"
 #include "store/ui/store_commands.h"
@@ -13,6 +14,7 @@ void RegisterProgramCommands() {
   RegisterMainWindowCommands();
   RegisterPixelArithmeticCommands();
   RegisterFilterCommands();
+  RegisterFrequencyCommands();
 }
 
 }  // namespace astrelon
