@@ -23,6 +23,7 @@ PACKAGES=(
 # Peers that only the benchmarks compare against (not needed by the tests).
 BENCH_PACKAGES=(
   libopencv-dev
+  libfftw3-dev
 )
 
 deps() {

@@ -191,69 +191,56 @@ ASTRELON_FFT_INLINE void FixedDft(V* r, V* i) {
   else Dft10(r, i);
 }
 
-// One butterfly of a radix with its own butterfly: R points at stride P, all
-// but the first turned by the group's twiddles (group 0 has none).
-template <class V, int R>
-ASTRELON_FFT_INLINE void FixedButterfly(V* gr, V* gi, int64_t P, const double* w, bool turn) {
+// One butterfly of R points at stride P, all but the first turned by the
+// group's twiddles (group 0 has none), then the DFT of the radix.
+template <class V, int R, class Dft>
+ASTRELON_FFT_INLINE void Butterfly(V* gr, V* gi, int64_t P, int radix, const double* w, bool turn, Dft&& dft) {
   V ar[R], ai[R];
-  for (int k = 0; k < R; ++k) {
+  for (int k = 0; k < radix; ++k) {
     ar[k] = gr[k * P];
     ai[k] = gi[k * P];
   }
   if (turn)
-    for (int k = 1; k < R; ++k) Rotate(ar[k], ai[k], w[2 * (k - 1)], w[2 * (k - 1) + 1]);
-  FixedDft<V, R>(ar, ai);
-  for (int k = 0; k < R; ++k) {
+    for (int k = 1; k < radix; ++k) Rotate(ar[k], ai[k], w[2 * (k - 1)], w[2 * (k - 1) + 1]);
+  dft(ar, ai);
+  for (int k = 0; k < radix; ++k) {
     gr[k * P] = ar[k];
     gi[k * P] = ai[k];
   }
 }
 
-// One pass of a radix with its own butterfly. With many groups the groups run
-// innermost, so that each of the R points walks memory in order.
-template <class V, int R>
-ASTRELON_FFT_INLINE void FixedPass(V* re, V* im, const TFftPass& pass, const double* tw) {
-  const int64_t P = pass.P, span = P * R;
+// One pass: the butterflies of every twiddle group. With many groups the groups
+// run innermost, so that each of the points walks memory in order.
+template <class V, int R, class Dft>
+ASTRELON_FFT_INLINE void Pass(V* re, V* im, const TFftPass& pass, const double* tw, Dft&& dft) {
+  const int radix = pass.Radix;
+  const int64_t P = pass.P, span = P * radix;
+  const size_t step = size_t(2 * (radix - 1));
   if (P >= pass.Q) {
     for (int64_t q = 0; q < pass.Q; ++q) {
       V* gr = re + q * span;
       V* gi = im + q * span;
-      FixedButterfly<V, R>(gr, gi, P, tw, false);
-      for (int64_t j = 1; j < P; ++j) FixedButterfly<V, R>(gr + j, gi + j, P, tw + size_t(j) * size_t(2 * (R - 1)), true);
+      for (int64_t j = 0; j < P; ++j) Butterfly<V, R>(gr + j, gi + j, P, radix, tw + size_t(j) * step, j != 0, dft);
     }
     return;
   }
   for (int64_t j = 0; j < P; ++j) {
-    const double* w = tw + size_t(j) * size_t(2 * (R - 1));
+    const double* w = tw + size_t(j) * step;
     V* gr = re + j;
     V* gi = im + j;
-    for (int64_t q = 0; q < pass.Q; ++q, gr += span, gi += span) FixedButterfly<V, R>(gr, gi, P, w, j != 0);
+    for (int64_t q = 0; q < pass.Q; ++q, gr += span, gi += span) Butterfly<V, R>(gr, gi, P, radix, w, j != 0, dft);
   }
+}
+
+template <class V, int R>
+ASTRELON_FFT_INLINE void FixedPass(V* re, V* im, const TFftPass& pass, const double* tw) {
+  Pass<V, R>(re, im, pass, tw, [](V* r, V* i) __attribute__((always_inline)) { FixedDft<V, R>(r, i); });
 }
 
 template <class V>
 ASTRELON_FFT_INLINE void OddPass(V* re, V* im, const TFftPass& pass, const double* tw, const double* dft) {
   const int R = pass.Radix;
-  const int64_t P = pass.P, span = P * R;
-  for (int64_t j = 0; j < P; ++j) {
-    const double* w = tw + size_t(j) * size_t(2 * (R - 1));
-    V* gr = re + j;
-    V* gi = im + j;
-    for (int64_t q = 0; q < pass.Q; ++q, gr += span, gi += span) {
-      V ar[37], ai[37];
-      for (int k = 0; k < R; ++k) {
-        ar[k] = gr[k * P];
-        ai[k] = gi[k * P];
-      }
-      if (j != 0)
-        for (int k = 1; k < R; ++k) Rotate(ar[k], ai[k], w[2 * (k - 1)], w[2 * (k - 1) + 1]);
-      DftOdd(ar, ai, R, dft, dft + R);
-      for (int k = 0; k < R; ++k) {
-        gr[k * P] = ar[k];
-        gi[k * P] = ai[k];
-      }
-    }
-  }
+  Pass<V, 37>(re, im, pass, tw, [R, dft](V* r, V* i) __attribute__((always_inline)) { DftOdd(r, i, R, dft, dft + R); });
 }
 
 // Every pass of the plan over data at its permuted positions.

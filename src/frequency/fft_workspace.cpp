@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <numbers>
 #include <stdexcept>
 
@@ -11,6 +12,16 @@ namespace {
 
 void CheckLength(const TFftPlan& plan, size_t size) {
   if (size < size_t(plan.Length)) throw std::invalid_argument("transform array shorter than its length");
+}
+
+// A new length: its kept plan, and work arrays of at least N + 1 values.
+void SetLength(int32_t N, int32_t& length, std::shared_ptr<const TFftPlan>& plan,
+               std::initializer_list<std::vector<double>*> arrays) {
+  if (N == length && plan) return;
+  plan = FftPlanFor(N);
+  length = N;
+  for (auto* v : arrays)
+    if (v->size() < size_t(N) + 1) v->resize(size_t(N) + 1, 0.0);
 }
 
 }  // namespace
@@ -66,12 +77,7 @@ std::vector<double> TaperTable(int32_t m) {
 bool TFftWorkspace::Setup(int32_t n, bool even) {
   const int32_t N = NextGoodFftSize(n, even);
   if (N < 1) return false;
-  if (N != N_ || !plan_) {
-    plan_ = FftPlanFor(N);
-    N_ = N;
-    for (auto* v : {&inRe_, &inIm_, &outRe_, &outIm_})
-      if (v->size() < size_t(N) + 1) v->resize(size_t(N) + 1, 0.0);
-  }
+  SetLength(N, N_, plan_, {&inRe_, &inIm_, &outRe_, &outIm_});
   const int32_t m = N - n + 1;
   if (n != n_ || taper_.size() != size_t(m)) taper_ = TaperTable(m);
   n_ = n;
@@ -81,12 +87,7 @@ bool TFftWorkspace::Setup(int32_t n, bool even) {
 bool TPow2Workspace::Setup(int32_t n) {
   const int32_t N = NextPowerOfTwo(n);
   if (N < 1) return false;
-  if (N != N_ || !plan_) {
-    plan_ = FftPlanFor(N);
-    N_ = N;
-    for (auto* v : {&re_, &im_, &tmpRe_, &tmpIm_})
-      if (v->size() < size_t(N) + 1) v->resize(size_t(N) + 1, 0.0);
-  }
+  SetLength(N, N_, plan_, {&re_, &im_, &tmpRe_, &tmpIm_});
   const int32_t m = N - n + 1;
   if (taper_.size() != size_t(std::max(m, 0))) taper_ = TaperTable(m);
   n_ = n;

@@ -1,12 +1,14 @@
 #include "frequency/spectrum_slots.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
 
 #include "core/settings.h"
 #include "platform/memory_probe.h"
 #include "platform/parallel_bands.h"
+#include "store/display/display_histogram.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -31,6 +33,50 @@ void CopySlotRecordOnly(int src, int dst) {
   } giveBack{lent, planes};
   CopyImageSlot(src, dst);
   for (auto& plane : Store.Image[dst].Planes) TPlane().swap(plane);
+}
+
+std::array<TPlane, 4> InversePlanes(int spectrum, int64_t W, int32_t fw, int32_t fh,
+                                    const std::function<void(int plane, float* out)>& invert) {
+  const TImageSlot& spec = Store.Image[spectrum];
+  std::array<TPlane, 4> planes;
+  std::array<bool, 4> selected{};
+  for (int p = FirstChannel(spectrum); p <= spec.PlaneCount; NextChannel(spectrum, p)) selected[size_t(p)] = true;
+  for (int p = 1; p <= spec.PlaneCount; ++p) {
+    TPlane& out = planes[size_t(p)];
+    if (!selected[size_t(p)]) {
+      out = NewSpectrumPlane(uint64_t(fw) * uint64_t(fh));
+      const float* in = spec.Planes[p].data();
+      for (int32_t y = 0; y < fh; ++y) std::copy_n(in + y * W, fw, out.data() + int64_t(y) * fw);
+      continue;
+    }
+    out = NewSpectrumPlane(uint64_t(W) * uint64_t(fh));
+    invert(p, out.data());
+    // Rows to the image width, in order (each moves to a lower address).
+    for (int32_t y = 1; y < fh; ++y)
+      std::memmove(out.data() + int64_t(y) * fw, out.data() + y * W, size_t(fw) * sizeof(float));
+    out.resize(size_t(fw) * size_t(fh));
+  }
+  return planes;
+}
+
+int StoreInverse(int spectrum, int destination, std::array<TPlane, 4>& planes, int32_t fw, int32_t fh) {
+  const bool fresh = !Store.InUse[destination];
+  if (fresh) CopySlotRecordOnly(spectrum, destination);
+  const TImageSlot& spec = Store.Image[spectrum];
+  TImageSlot& im = Store.Image[destination];
+  if (!fresh) {
+    im.PlaneCount = spec.PlaneCount;
+    im.IsColor = spec.IsColor;
+    im.ColorModel = spec.ColorModel;
+  }
+  for (int p = 1; p <= 3; ++p) im.Planes[p].swap(planes[size_t(p)]);
+  im.Width = fw;
+  im.Height = fh;
+  im.FftWidth = fw;
+  im.FftHeight = fh;
+  Store.InUse[destination] = 1;
+  UpdateMinMax(destination);
+  return destination;
 }
 
 int SpectrumThreads(int64_t items, int64_t lineCost) {

@@ -1,7 +1,9 @@
 #pragma once
 // Slot handling shared by the spectrum routines: the spectrum layout of a slot,
 // copying a slot's record without its planes, and the worker count.
+#include <array>
 #include <cstdint>
+#include <functional>
 
 #include "store/image_slot.h"
 
@@ -29,6 +31,16 @@ TPlane NewSpectrumPlane(uint64_t values);
 // Copies slot src's record, header, display record and name into dst as
 // CopyImageSlot does, but none of its planes (dst's planes are emptied).
 void CopySlotRecordOnly(int src, int dst);
+
+// The planes of an inverse transform of a spectrum slot (rows of width W): each
+// plane of the channel selection by invert(p, out), which fills fh rows of
+// width W, cut to fw values a row; the other planes the spectrum's top-left
+// fw × fh corner. std::bad_alloc when they do not fit in memory.
+std::array<TPlane, 4> InversePlanes(int spectrum, int64_t W, int32_t fw, int32_t fh,
+                                    const std::function<void(int plane, float* out)>& invert);
+// Puts those planes into `destination` as an fw × fh image (a slot not in use
+// takes the spectrum's record first) and returns it.
+int StoreInverse(int spectrum, int destination, std::array<TPlane, 4>& planes, int32_t fw, int32_t fh);
 
 // Workers for `items` independent lines of `lineCost` values each: one without
 // the "Multicores" setting, else enough that each gets a fair share.

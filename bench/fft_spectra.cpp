@@ -1,0 +1,192 @@
+// Speed of the spectrum images and the 1D interference filter against FFTW on
+// the same sizes and worker counts, measured in the same iterations. Counters:
+// "ratio" the fastest run over the fastest run of FFTW's double transform
+// (planned with FFTW_MEASURE), "ratio_float" over FFTW's float transform.
+// Arguments: image side (4096 or 4000), outer margin, worker count (1 or 8).
+#include <benchmark/benchmark.h>
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <random>
+#include <tuple>
+#include <vector>
+
+#include "core/settings.h"
+#include "frequency/fft_sizes.h"
+#include "frequency/interference_filter.h"
+#include "frequency/spectrum_image.h"
+#include "platform/processor_features.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int Source = 1;
+
+double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+// A star field with noise in slot 1.
+void MakeSource(int side) {
+  static int made = 0;
+  if (made == side) return;
+  Store.Reset();
+  TImageSlot& im = Store.Image[Source];
+  im.Width = im.Height = side;
+  im.PlaneCount = 1;
+  im.AllocatePlanes(1);
+  std::mt19937 rng(5);
+  std::normal_distribution<float> noise(1000.0f, 10.0f);
+  for (float& v : im.Planes[1]) v = noise(rng);
+  std::uniform_int_distribution<int> pos(4, side - 5);
+  for (int s = 0; s < 2000; ++s) im.At(1, pos(rng), pos(rng)) += 5000.0f;
+  Store.InUse[Source] = 1;
+  UpdateMinMax(Source);
+  made = side;
+}
+
+// FFTW's 2D real transforms of an M × N plane, forward and backward, in double and float.
+struct TFftwPeer {
+  TFftwPeer(int n, int m, int threads) {
+    fftw_plan_with_nthreads(threads);
+    fftwf_plan_with_nthreads(threads);
+    const size_t real = size_t(n) * size_t(m), complex = size_t(n / 2 + 1) * size_t(m);
+    in = fftw_alloc_real(real);
+    out = fftw_alloc_complex(complex);
+    inF = fftwf_alloc_real(real);
+    outF = fftwf_alloc_complex(complex);
+    forward = fftw_plan_dft_r2c_2d(m, n, in, out, FFTW_MEASURE);
+    backward = fftw_plan_dft_c2r_2d(m, n, out, in, FFTW_MEASURE);
+    forwardF = fftwf_plan_dft_r2c_2d(m, n, inF, outF, FFTW_MEASURE);
+    backwardF = fftwf_plan_dft_c2r_2d(m, n, outF, inF, FFTW_MEASURE);
+    rows = fftw_plan_many_dft_r2c(1, &n, m, in, nullptr, 1, n, out, nullptr, 1, n / 2 + 1, FFTW_MEASURE);
+    rowsBack = fftw_plan_many_dft_c2r(1, &n, m, out, nullptr, 1, n / 2 + 1, in, nullptr, 1, n, FFTW_MEASURE);
+    for (size_t i = 0; i < real; ++i) in[i] = inF[i] = float(1000 + (i * 2654435761u) % 1000);
+    for (size_t i = 0; i < complex; ++i) out[i][0] = out[i][1] = outF[i][0] = outF[i][1] = 0.5f;
+  }
+  double* in;
+  fftw_complex* out;
+  float* inF;
+  fftwf_complex* outF;
+  fftw_plan forward, backward, rows, rowsBack;
+  fftwf_plan forwardF, backwardF;
+};
+
+TFftwPeer& Peer(int n, int m, int threads) {
+  static std::map<std::tuple<int, int, int>, std::unique_ptr<TFftwPeer>> peers;
+  auto& p = peers[{n, m, threads}];
+  if (!p) p = std::make_unique<TFftwPeer>(n, m, threads);
+  return *p;
+}
+
+// Runs routine and both baselines each iteration; `after` (untimed) cleans up.
+template <class R, class B, class BF, class A>
+void Compare(benchmark::State& state, R routine, B baseline, BF floatBaseline, A after) {
+  double best = 1e30, bestBase = 1e30, bestFloat = 1e30;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    baseline();
+    const auto t1 = Clock::now();
+    floatBaseline();
+    const auto t2 = Clock::now();
+    routine();
+    const auto t3 = Clock::now();
+    after();
+    bestBase = std::min(bestBase, Seconds(t0, t1));
+    bestFloat = std::min(bestFloat, Seconds(t1, t2));
+    best = std::min(best, Seconds(t2, t3));
+    state.SetIterationTime(Seconds(t2, t3));
+  }
+  state.counters["ratio"] = best / bestBase;
+  state.counters["ratio_float"] = best / bestFloat;
+  state.counters["ms"] = best * 1e3;
+  state.counters["fftw_ms"] = bestBase * 1e3;
+  state.counters["fftwf_ms"] = bestFloat * 1e3;
+}
+
+struct TSettingsScope {
+  explicit TSettingsScope(int threads) : multicore(Options.Multicore) {
+    Options.Multicore = threads > 1 ? 1 : 0;
+    Sse2Enabled = HasSse2 = true;
+    Avx2Enabled = true;
+  }
+  ~TSettingsScope() { Options.Multicore = multicore; }
+  uint8_t multicore;
+};
+
+void BM_ImageToFft2D(benchmark::State& state) {
+  const int side = int(state.range(0)), outer = int(state.range(1)), threads = int(state.range(2));
+  MakeSource(side);
+  TSettingsScope scope(threads);
+  const TFftImage f = MixedRadixLayout(side, side, outer);
+  TFftwPeer& peer = Peer(f.N, f.M, threads);
+  int spectrum = -1;
+  Compare(
+      state, [&] { spectrum = ImageToFft2D(Source, 0, outer); }, [&] { fftw_execute(peer.forward); },
+      [&] { fftwf_execute(peer.forwardF); }, [&] { FreeSlot(spectrum); });
+}
+
+void BM_FftToImage2D(benchmark::State& state) {
+  const int side = int(state.range(0)), outer = int(state.range(1)), threads = int(state.range(2));
+  MakeSource(side);
+  TSettingsScope scope(threads);
+  const TFftImage f = MixedRadixLayout(side, side, outer);
+  TFftwPeer& peer = Peer(f.N, f.M, threads);
+  const int spectrum = ImageToFft2D(Source, 0, outer);
+  int image = -1;
+  Compare(
+      state, [&] { image = FftToImage2D(spectrum, -1, outer); }, [&] { fftw_execute(peer.backward); },
+      [&] { fftwf_execute(peer.backwardF); }, [&] { FreeSlot(image); });
+  FreeSlot(spectrum);
+}
+
+// Against FFTW's row transforms forth and back (double and, as the second
+// baseline, the same double plans once more: the filter has no float peer).
+void BM_RemoveInterference1D(benchmark::State& state) {
+  const int side = int(state.range(0)), threads = int(state.range(2));
+  MakeSource(side);
+  TSettingsScope scope(threads);
+  TFftwPeer& peer = Peer(side, side, threads);
+  CopyImageSlot(Source, 2);
+  const auto rows = [&] {
+    fftw_execute(peer.rows);
+    fftw_execute(peer.rowsBack);
+  };
+  Compare(state, [&] { RemoveInterference1D(Source, 2); }, rows, rows, [] {});
+  FreeSlot(2);
+}
+
+#define SPECTRUM_BENCH(fn)                                                                                 \
+  BENCHMARK(fn)                                                                                            \
+      ->Args({4096, 0, 1})                                                                                 \
+      ->Args({4096, 0, 8})                                                                                 \
+      ->Args({4000, 0, 1})                                                                                 \
+      ->Args({4000, 0, 8})                                                                                 \
+      ->Args({4096, 8, 1})                                                                                 \
+      ->Args({4096, 8, 8})                                                                                 \
+      ->UseManualTime()                                                                                    \
+      ->Unit(benchmark::kMillisecond)                                                                      \
+      ->MinTime(2.0)
+SPECTRUM_BENCH(BM_ImageToFft2D);
+SPECTRUM_BENCH(BM_FftToImage2D);
+BENCHMARK(BM_RemoveInterference1D)
+    ->Args({4096, 0, 1})
+    ->Args({4096, 0, 8})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+
+struct TFftwThreads {
+  TFftwThreads() {
+    fftw_init_threads();
+    fftwf_init_threads();
+  }
+} fftwThreads;
+
+}  // namespace
+}  // namespace astrelon
