@@ -96,6 +96,18 @@ ASTRELON_FFT_INLINE void Dft5(const V* r, const V* i, int s, V* orr, V* oi, int 
   oi[3 * os] = a2i + b2r;
 }
 
+// Points k and k + H of a transform of 2H points from the transforms of its even
+// and (already turned) odd points.
+template <class V, int H>
+ASTRELON_FFT_INLINE void JoinHalves(V* r, V* i, const V* er, const V* ei, const V* orr, const V* oi) {
+  for (int k = 0; k < H; ++k) {
+    r[k] = er[k] + orr[k];
+    i[k] = ei[k] + oi[k];
+    r[k + H] = er[k] - orr[k];
+    i[k + H] = ei[k] - oi[k];
+  }
+}
+
 template <class V>
 ASTRELON_FFT_INLINE void Dft8(V* r, V* i) {
   V er[4], ei[4], orr[4], oi[4];
@@ -117,12 +129,7 @@ ASTRELON_FFT_INLINE void Dft8(V* r, V* i) {
     orr[3] = (b - a) * C8;
     oi[3] = -(a + b) * C8;
   }
-  for (int k = 0; k < 4; ++k) {
-    r[k] = er[k] + orr[k];
-    i[k] = ei[k] + oi[k];
-    r[k + 4] = er[k] - orr[k];
-    i[k + 4] = ei[k] - oi[k];
-  }
+  JoinHalves<V, 4>(r, i, er, ei, orr, oi);
 }
 
 template <class V>
@@ -134,12 +141,7 @@ ASTRELON_FFT_INLINE void Dft10(V* r, V* i) {
   Rotate(orr[2], oi[2], C10b, -S10b);
   Rotate(orr[3], oi[3], -C10b, -S10b);
   Rotate(orr[4], oi[4], -C10a, -S10a);
-  for (int k = 0; k < 5; ++k) {
-    r[k] = er[k] + orr[k];
-    i[k] = ei[k] + oi[k];
-    r[k + 5] = er[k] - orr[k];
-    i[k + 5] = ei[k] - oi[k];
-  }
+  JoinHalves<V, 5>(r, i, er, ei, orr, oi);
 }
 
 // Any odd radix R (at most 37) from its cos/sin table, pairing points r and R − r.
