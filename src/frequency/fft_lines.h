@@ -44,17 +44,20 @@ public:
     const int32_t* perm = plan_.Permutation.data();
     const int32_t half = N_ / 2;
     const double s = conjugate ? -1.0 : 1.0;
-    for (int32_t k = 0; k < N_; ++k) {
-      const int32_t j = k <= half ? k : N_ - k;
-      const double sign = k <= half ? s : -s;  // the upper half is the conjugate of the lower
-      const bool realBin = j == 0 || 2 * j == N_;
-      const double ar = double(aRe[j]), ai = realBin ? 0.0 : sign * double(aIm[j]);
-      const double br = bRe ? double(bRe[j]) : 0.0;
-      const double bi = (bRe && !realBin) ? sign * double(bIm[j]) : 0.0;
+    auto put = [&](int32_t k, double ar, double ai, double br, double bi) {
       const size_t p = size_t(perm[k]) * size_t(L_) + size_t(l);
       re[p] = ar - bi;
       im[p] = ai + br;
+    };
+    // Bins 0 and N/2 are real; bin N − k is the conjugate of bin k.
+    put(0, double(aRe[0]), 0.0, bRe ? double(bRe[0]) : 0.0, 0.0);
+    for (int32_t k = 1; k < N_ - half; ++k) {
+      const double ar = double(aRe[k]), ai = s * double(aIm[k]);
+      const double br = bRe ? double(bRe[k]) : 0.0, bi = bRe ? s * double(bIm[k]) : 0.0;
+      put(k, ar, ai, br, bi);
+      put(N_ - k, ar, -ai, br, -bi);
     }
+    if (2 * half == N_ && half > 0) put(half, double(aRe[half]), 0.0, bRe ? double(bRe[half]) : 0.0, 0.0);
   }
   void Transform() { RunFftPasses(plan_, buf_.Re(), buf_.Im(), L_); }
 
