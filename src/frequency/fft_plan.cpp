@@ -58,6 +58,8 @@ std::unique_ptr<TFftPlan> MakeFftPlan(int32_t n) {
     }
     plan->Permutation[size_t(i)] = int32_t(pos);
   }
+  plan->InputAt.resize(size_t(n));
+  for (int32_t i = 0; i < n; ++i) plan->InputAt[size_t(plan->Permutation[size_t(i)])] = i;
   int64_t P = 1;
   for (int t = 0; t < f.Count; ++t) {
     const int32_t R = f.Radix[size_t(t)];

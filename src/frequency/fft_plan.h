@@ -29,6 +29,8 @@ struct TFftPlan {
   TFftFactors Factors;
   // Permutation[i]: the position that input point i takes before the passes.
   std::vector<int32_t> Permutation;
+  // InputAt[p]: the input point that stands at position p (the inverse permutation).
+  std::vector<int32_t> InputAt;
   std::vector<TFftPass> Passes;
   std::vector<double> Twiddles;
   // For each pass of an odd radix R >= 7: cos(2πm/R) for m = 0..R−1, then sin(2πm/R).

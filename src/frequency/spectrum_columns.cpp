@@ -37,8 +37,8 @@ void GetFull(const std::array<TFftLaneBuffer, TColumnBlock::Width>& buffers, siz
 
 }  // namespace
 
-void TColumnBlock::Put(int32_t i, const float* row, int64_t half, double imSign) {
-  const size_t p = size_t(plan_.Permutation[size_t(i)]) * size_t(lanes_);
+void TColumnBlock::PutAt(int32_t position, const float* row, int64_t half, double imSign) {
+  const size_t p = size_t(position) * size_t(lanes_);
   const float* re = row + k0_;
   const float* im = row + half + k0_;
   if (used_ == Width) {
@@ -78,7 +78,7 @@ void TColumnBlock::Transform() {
   for (int b = 0; b < count; ++b) RunFftPasses(plan_, buffers_[size_t(b)].Re(), buffers_[size_t(b)].Im(), lanes_);
 }
 
-void TColumnBlock::Get(int32_t i, float* row, int64_t half, double reScale, double imScale) const {
+void TColumnBlock::GetAt(int32_t i, float* row, int64_t half, double reScale, double imScale) const {
   float* re = row + k0_;
   float* im = row + half + k0_;
   if (used_ == Width) {

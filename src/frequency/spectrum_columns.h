@@ -24,25 +24,45 @@ public:
     used_ = used;
   }
   int64_t First() const { return k0_; }
-  // Sequence point i of every column pair from a row: row[k0 + c] and
-  // row[half + k0 + c], the imaginary part times imSign.
-  void Put(int32_t i, const float* row, int64_t half, double imSign);
-  // Asks for a row's two cache lines of the block ahead of its Put or Get.
-  void Prefetch(const float* row, int64_t half) const {
-    __builtin_prefetch(row + k0_);
-    __builtin_prefetch(row + half + k0_);
-    __builtin_prefetch(row + k0_ + Width - 1);
-    __builtin_prefetch(row + half + k0_ + Width - 1);
+  // Every sequence point i whose row rowOf(i) gives (row[k0 + c] and
+  // row[half + k0 + c], the imaginary part times imSign); points without a row
+  // (nullptr) are left for PutValues. Points go in the order of their positions
+  // in the transform, rows being asked for ahead.
+  template <class RowOf>
+  void Load(RowOf&& rowOf, int64_t half, double imSign) {
+    const int32_t M = plan_.Length;
+    for (int32_t p = 0; p < M; ++p) {
+      if (p + Ahead < M) Prefetch(rowOf(plan_.InputAt[size_t(p + Ahead)]), half);
+      if (const float* row = rowOf(plan_.InputAt[size_t(p)])) PutAt(p, row, half, imSign);
+    }
   }
   // Sequence point i from values of the block's columns.
   void PutValues(int32_t i, const double* re, const double* im);
   // The values of the block's columns in a row, for blends.
   void RowValues(const float* row, int64_t half, double* re, double* im) const;
   void Transform();
-  // Transformed point i into a row, real and imaginary parts scaled.
-  void Get(int32_t i, float* row, int64_t half, double reScale, double imScale) const;
+  // Transformed points 0 .. count − 1 into the rows rowOf(i) (none for nullptr),
+  // real and imaginary parts scaled.
+  template <class RowOf>
+  void Store(int32_t count, RowOf&& rowOf, int64_t half, double reScale, double imScale) const {
+    for (int32_t i = 0; i < count; ++i) {
+      if (i + Ahead < count) Prefetch(rowOf(i + Ahead), half);
+      if (float* row = rowOf(i)) GetAt(i, row, half, reScale, imScale);
+    }
+  }
 
 private:
+  static constexpr int32_t Ahead = 64;  // rows asked for ahead
+  void Prefetch(const float* row, int64_t half) const {
+    if (!row) return;
+    __builtin_prefetch(row + k0_);
+    __builtin_prefetch(row + half + k0_);
+    __builtin_prefetch(row + k0_ + Width - 1);
+    __builtin_prefetch(row + half + k0_ + Width - 1);
+  }
+  void PutAt(int32_t position, const float* row, int64_t half, double imSign);
+  void GetAt(int32_t i, float* row, int64_t half, double reScale, double imScale) const;
+
   const TFftPlan& plan_;
   int lanes_;
   std::array<TFftLaneBuffer, Width> buffers_;  // Width / lanes of them in use

@@ -20,9 +20,6 @@ namespace astrelon {
 
 namespace {
 
-// Rows asked for ahead of the column passes.
-constexpr int32_t Ahead = 8;
-
 std::shared_ptr<const TFftPlan> PlanOrThrow(int32_t n) {
   auto plan = FftPlanFor(n);
   if (!plan) throw std::logic_error("transform length without a plan");
@@ -36,15 +33,9 @@ void ForwardColumns(float* plane, const TFftImage& f, const TFftPlan& plan, int 
   const int32_t M = plan.Length;
   const double s = 1.0 / M;
   ForEachColumnBlock(half, plan, lanes, [&](TColumnBlock& block) {
-    for (int32_t r = 0; r < M; ++r) {
-      if (r + Ahead < M) block.Prefetch(plane + (r + Ahead) * W, half);
-      block.Put(r, plane + r * W, half, 1.0);
-    }
+    block.Load([&](int32_t r) { return plane + r * W; }, half, 1.0);
     block.Transform();
-    for (int32_t b = 0; b < M; ++b) {
-      if (b + Ahead < M) block.Prefetch(plane + int64_t(f.RowOfBin(b + Ahead)) * W, half);
-      block.Get(b, plane + int64_t(f.RowOfBin(b)) * W, half, s, s);
-    }
+    block.Store(M, [&](int32_t b) { return plane + int64_t(f.RowOfBin(b)) * W; }, half, s, s);
   });
 }
 
@@ -54,17 +45,10 @@ void ForwardColumns(float* plane, const TFftImage& f, const TFftPlan& plan, int 
 void InverseColumns(const float* spectrum, float* out, const TFftImage& f, int32_t outRows, const TFftPlan& plan,
                     int lanes) {
   const int64_t W = f.Width(), half = f.Half();
-  const int32_t M = plan.Length;
   ForEachColumnBlock(half, plan, lanes, [&](TColumnBlock& block) {
-    for (int32_t b = 0; b < M; ++b) {
-      if (b + Ahead < M) block.Prefetch(spectrum + int64_t(f.RowOfBin(b + Ahead)) * W, half);
-      block.Put(b, spectrum + int64_t(f.RowOfBin(b)) * W, half, -1.0);
-    }
+    block.Load([&](int32_t b) { return spectrum + int64_t(f.RowOfBin(b)) * W; }, half, -1.0);
     block.Transform();
-    for (int32_t r = 0; r < outRows; ++r) {
-      if (r + Ahead < outRows) block.Prefetch(out + (r + Ahead) * W, half);
-      block.Get(r, out + r * W, half, 1.0, 1.0);
-    }
+    block.Store(outRows, [&](int32_t r) { return out + r * W; }, half, 1.0, 1.0);
   });
 }
 

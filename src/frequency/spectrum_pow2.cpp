@@ -37,18 +37,23 @@ void ForwardColumnsPow2(float* plane, int64_t W, int32_t h, int32_t start, const
     double firstR[B], firstI[B], lastR[B], lastI[B], vr[B], vi[B];
     block.RowValues(plane, half, firstR, firstI);
     block.RowValues(plane + int64_t(h - 1) * W, half, lastR, lastI);
-    int32_t i = 0;
-    for (int32_t r = t; r < h; ++r) block.Put(i++, plane + r * W, half, 1.0);
+    // Point i: row t + i, then the tail, then rows 0 .. t − 1.
+    block.Load(
+        [&](int32_t i) -> const float* {
+          if (i < h - t) return plane + (int64_t(t) + i) * W;
+          if (i >= M - t) return plane + (int64_t(i) - (M - t)) * W;
+          return nullptr;
+        },
+        half, 1.0);
     for (int32_t j = 0; j < M - h; ++j) {
       for (int c = 0; c < B; ++c) {
         vr[c] = firstR[c] + (lastR[c] - firstR[c]) * taper[size_t(j)];
         vi[c] = firstI[c] + (lastI[c] - firstI[c]) * taper[size_t(j)];
       }
-      block.PutValues(i++, vr, vi);
+      block.PutValues(h - t + j, vr, vi);
     }
-    for (int32_t r = 0; r < t; ++r) block.Put(i++, plane + r * W, half, 1.0);
     block.Transform();
-    for (int32_t r = 0; r < M; ++r) block.Get(r, plane + r * W, half, s, s);
+    block.Store(M, [&](int32_t r) { return plane + r * W; }, half, s, s);
   });
 }
 
@@ -58,9 +63,13 @@ void InverseColumnsPow2(const float* spectrum, float* out, int64_t W, int32_t ou
   const int32_t M = plan.Length;
   const int64_t half = (W - 2) / 2 + 1;
   ForEachColumnBlock(half, plan, lanes, [&](TColumnBlock& block) {
-    for (int32_t r = 0; r < M; ++r) block.Put(r, spectrum + r * W, half, -1.0);
+    block.Load([&](int32_t r) { return spectrum + r * W; }, half, -1.0);
     block.Transform();
-    for (int32_t j = 0; j < outRows; ++j) block.Get(int32_t((int64_t(shift) + j) % M), out + j * W, half, 1.0, -1.0);
+    // Output row j is point (shift + j) mod M: the points from `shift` on, then those before.
+    block.Store(M, [&](int32_t i) -> float* {
+      const int32_t j = i >= shift ? i - shift : i + (M - shift);
+      return j < outRows ? out + int64_t(j) * W : nullptr;
+    }, half, 1.0, -1.0);
   });
 }
 
