@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "frequency/fft_edges.h"
+#include "frequency/spectrum_conversion.h"
 #include "frequency/spectrum_image.h"
 #include "frequency/spectrum_pow2.h"
 #include "numpy_oracle.h"
@@ -220,6 +221,25 @@ TEST_F(SpectrumImage, SameBitsForEveryPathAndWorkerCount) {
       for (const int s : {spec, back, pow2, pow2Back}) FreeSlot(s);
     }
   for (size_t i = 1; i < results.size(); ++i) EXPECT_TRUE(results[i] == results[0]) << "run " << i;
+}
+
+// Centre peak and corner power of a 10 × 8 spectrum (N = 8, zero frequency in row 4).
+TEST_F(SpectrumImage, CentrePeakAndCornerPower) {
+  MakeImage(1, 10, 8, 1, [](int, int, int) { return 0.0f; });
+  TImageSlot& im = Store.Image[1];
+  const int half = 5;
+  im.At(1, 0, 4) = 10.0f;                            // bin (0, 0)
+  im.At(1, 1, 4) = 3.0f, im.At(1, half + 1, 4) = 4.0f;  // bin (1, 0): power 25
+  im.At(1, 0, 5) = 2.0f;                             // bin (0, +1)
+  im.At(1, half, 3) = 1.0f;                          // bin (0, −1)
+  EXPECT_DOUBLE_EQ(CentrePeak(1, 1, false), 25.0);
+  EXPECT_DOUBLE_EQ(CentrePeak(1, 1, true), 100.0);
+  // d = 1: rows 0 and 7 count columns 3 and 4, rows 1 and 6 column 4.
+  EXPECT_DOUBLE_EQ(CornerPower(1, 1), 0.0);
+  for (const auto& [x, y] : {std::pair{3, 0}, {4, 0}, {3, 7}, {4, 7}, {4, 1}}) im.At(1, x, y) = 1.0f;
+  im.At(1, half + 4, 6) = 2.0f;
+  im.At(1, 2, 0) = 50.0f;  // outside the triangles
+  EXPECT_DOUBLE_EQ(CornerPower(1, 1), 9.0 / 6.0);
 }
 
 }  // namespace
