@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "core/settings.h"
 #include "frequency/fft_edges.h"
 #include "frequency/fft_sizes.h"
 #include "frequency/spectrum_columns.h"
@@ -55,6 +56,8 @@ void InverseColumns(const float* spectrum, float* out, const TFftImage& f, int32
 int Lanes() { return FftLaneCount(Sse2Enabled); }
 
 }  // namespace
+
+int32_t FftOuterMarginSetting() { return std::clamp(Settings.FftNoiseParam2, 0, 99); }
 
 TFftImage MixedRadixLayout(int32_t fftWidth, int32_t fftHeight, int32_t outer) {
   const int64_t o = std::max(outer, 0);

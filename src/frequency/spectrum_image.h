@@ -22,6 +22,10 @@ int ImageToFft2D(int source, int32_t inner, int32_t outer);
 // either direction returns `destination` unchanged and writes nothing.
 int FftToImage2D(int spectrum, int destination, int32_t outer);
 
+// The setting "2D FFT äußerer Rand zur Artefaktreduzierung:" (default 8), the
+// outer margin of the frequency filter, the curve files and the spectrum mix.
+int32_t FftOuterMarginSetting();
+
 // The layout a spectrum slot must have for its recorded size and an outer margin.
 TFftImage MixedRadixLayout(int32_t fftWidth, int32_t fftHeight, int32_t outer);
 
