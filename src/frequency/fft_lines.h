@@ -2,69 +2,81 @@
 // Transforms of real lines two at a time: lane l of a lane buffer carries one
 // line as real part and a second as imaginary part. The spectra of the two are
 // separated after the forward transform; two Hermitian spectra are packed the
-// same way to give two real lines from one transform.
+// same way to give two real lines from one transform. Lines are read in the
+// order of the transform's positions, so that the buffer fills front to back.
+#include <array>
 #include <cstdint>
+#include <type_traits>
+#include <vector>
 
 #include "frequency/fft_plan.h"
 
 namespace astrelon {
 
+constexpr int MaxFftLanes = 4;
+
 class TRealLinePairs {
 public:
-  TRealLinePairs(const TFftPlan& plan, int lanes) : plan_(plan), N_(plan.Length), L_(lanes), buf_(plan.Length, lanes) {}
+  template <class T>
+  using TLines = std::array<const T*, MaxFftLanes>;
+
+  TRealLinePairs(const TFftPlan& plan, int lanes)
+      : plan_(plan), N_(plan.Length), L_(lanes), buf_(plan.Length, lanes), zerosF_(size_t(plan.Length)),
+        zerosD_(size_t(plan.Length)) {}
+  TRealLinePairs(const TRealLinePairs&) = delete;
+  TRealLinePairs& operator=(const TRealLinePairs&) = delete;
 
   int32_t Length() const { return N_; }
   int Lanes() const { return L_; }
 
-  // Lane l: line a (N values at `stride`) as real part, line b as imaginary part
-  // (b == nullptr: zeros).
+  // Lane l: line a[l] (N values) as real part, line b[l] as imaginary part; a
+  // missing line (nullptr) is zeros.
   template <class T>
-  void LoadPair(int l, const T* a, const T* b, int64_t stride = 1) {
+  void LoadPairs(TLines<T> a, TLines<T> b) {
+    Fill(a), Fill(b);
     double* re = buf_.Re();
     double* im = buf_.Im();
-    const int32_t* perm = plan_.Permutation.data();
-    for (int32_t i = 0; i < N_; ++i) {
-      const size_t p = size_t(perm[i]) * size_t(L_) + size_t(l);
-      re[p] = double(a[i * stride]);
-      im[p] = b ? double(b[i * stride]) : 0.0;
+    const int32_t* input = plan_.InputAt.data();
+    for (int32_t p = 0; p < N_; ++p, re += L_, im += L_) {
+      const int32_t i = input[p];
+      for (int l = 0; l < L_; ++l) {
+        re[l] = double(a[size_t(l)][i]);
+        im[l] = double(b[size_t(l)][i]);
+      }
     }
   }
-  // An unused lane.
-  void ClearLane(int l) {
-    for (int32_t i = 0; i < N_; ++i) buf_.Re()[size_t(i) * size_t(L_) + size_t(l)] = buf_.Im()[size_t(i) * size_t(L_) + size_t(l)] = 0.0;
-  }
-  // Lane l: the Hermitian spectra A and B (bins 0 .. N/2 as re, im arrays at
-  // stride 1; B may be null) packed as A + i·B over all N bins; the imaginary
-  // parts of bins 0 and N/2 count as 0. With `conjugate` A and B are conjugated
-  // first, so that the forward transform gives the unscaled inverse.
+  // Lane l: the Hermitian spectra A and B (bins 0 .. N/2: real parts aRe, bRe,
+  // imaginary parts aIm, bIm; missing ones zeros) packed as A + i·B over all N
+  // bins, bin N − k the conjugate of bin k; the imaginary parts of bins 0 and
+  // N/2 count as 0. With `conjugate` A and B are conjugated first, so that the
+  // forward transform gives the unscaled inverse.
   template <class T>
-  void LoadHermitianPair(int l, const T* aRe, const T* aIm, const T* bRe, const T* bIm, bool conjugate) {
+  void LoadHermitianPairs(TLines<T> aRe, TLines<T> aIm, TLines<T> bRe, TLines<T> bIm, bool conjugate) {
+    Fill(aRe), Fill(aIm), Fill(bRe), Fill(bIm);
     double* re = buf_.Re();
     double* im = buf_.Im();
-    const int32_t* perm = plan_.Permutation.data();
+    const int32_t* input = plan_.InputAt.data();
     const int32_t half = N_ / 2;
     const double s = conjugate ? -1.0 : 1.0;
-    auto put = [&](int32_t k, double ar, double ai, double br, double bi) {
-      const size_t p = size_t(perm[k]) * size_t(L_) + size_t(l);
-      re[p] = ar - bi;
-      im[p] = ai + br;
-    };
-    // Bins 0 and N/2 are real; bin N − k is the conjugate of bin k.
-    put(0, double(aRe[0]), 0.0, bRe ? double(bRe[0]) : 0.0, 0.0);
-    for (int32_t k = 1; k < N_ - half; ++k) {
-      const double ar = double(aRe[k]), ai = s * double(aIm[k]);
-      const double br = bRe ? double(bRe[k]) : 0.0, bi = bRe ? s * double(bIm[k]) : 0.0;
-      put(k, ar, ai, br, bi);
-      put(N_ - k, ar, -ai, br, -bi);
+    for (int32_t p = 0; p < N_; ++p, re += L_, im += L_) {
+      const int32_t k = input[p];
+      const bool lower = k <= half;
+      const int32_t j = lower ? k : N_ - k;
+      const double sign = (j == 0 || 2 * j == N_) ? 0.0 : (lower ? s : -s);
+      for (int l = 0; l < L_; ++l) {
+        const double ar = double(aRe[size_t(l)][j]), ai = sign * double(aIm[size_t(l)][j]);
+        const double br = double(bRe[size_t(l)][j]), bi = sign * double(bIm[size_t(l)][j]);
+        re[l] = ar - bi;
+        im[l] = ai + br;
+      }
     }
-    if (2 * half == N_ && half > 0) put(half, double(aRe[half]), 0.0, bRe ? double(bRe[half]) : 0.0, 0.0);
   }
   void Transform() { RunFftPasses(plan_, buf_.Re(), buf_.Im(), L_); }
 
   // After Transform: point i of lane l.
   double Re(int l, int32_t i) const { return buf_.Re()[size_t(i) * size_t(L_) + size_t(l)]; }
   double Im(int l, int32_t i) const { return buf_.Im()[size_t(i) * size_t(L_) + size_t(l)]; }
-  // After a LoadPair and Transform: bin k (0 .. N/2) of lines a and b, unscaled.
+  // After LoadPairs and Transform: bin k (0 .. N/2) of lines a and b, unscaled.
   void SplitBin(int l, int32_t k, double& ar, double& ai, double& br, double& bi) const {
     const int32_t nk = k == 0 ? 0 : N_ - k;
     const double xr = Re(l, k), xi = Im(l, k), yr = Re(l, nk), yi = Im(l, nk);
@@ -79,11 +91,24 @@ public:
   }
 
 private:
+  // Missing lines of the lanes in use read zeros.
+  template <class T>
+  void Fill(TLines<T>& lines) const {
+    const T* zeros;
+    if constexpr (std::is_same_v<T, float>)
+      zeros = zerosF_.data();
+    else
+      zeros = zerosD_.data();
+    for (int l = 0; l < L_; ++l)
+      if (!lines[size_t(l)]) lines[size_t(l)] = zeros;
+  }
+
   const TFftPlan& plan_;
   int32_t N_;
   int L_;
   TFftLaneBuffer buf_;
-  TRealLinePairs(const TRealLinePairs&) = delete;
+  std::vector<float> zerosF_;
+  std::vector<double> zerosD_;
 };
 
 }  // namespace astrelon

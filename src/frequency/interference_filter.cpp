@@ -29,7 +29,7 @@ class TRowSpectra {
 public:
   TRowSpectra(const TFftPlan& plan, int lanes, int32_t width, std::span<const double> taper)
       : lines_(plan, lanes), taper_(taper), w_(width), nb_(plan.Length / 2 + 1),
-        line_(size_t(2) * size_t(plan.Length)), re_(size_t(2 * lanes) * size_t(nb_)), im_(re_.size()) {}
+        line_(size_t(2 * lanes) * size_t(plan.Length)), re_(size_t(2 * lanes) * size_t(nb_)), im_(re_.size()) {}
 
   int32_t Bins() const { return nb_; }
   int RowsPerGroup() const { return 2 * lines_.Lanes(); }
@@ -39,17 +39,13 @@ public:
   // Spectra of rows first + q (q < count) into Re(q), Im(q).
   void Forward(const float* plane, int64_t first, int count) {
     const int32_t N = lines_.Length();
-    const std::span<double> a(line_.data(), size_t(N)), b(line_.data() + N, size_t(N));
-    for (int l = 0; l < lines_.Lanes(); ++l) {
-      const int q = 2 * l;
-      if (q >= count) {
-        lines_.ClearLane(l);
-        continue;
-      }
-      PreparePow2Line(plane + (first + q) * w_, 1, w_, 0, NoClip, false, taper_, a);
-      if (q + 1 < count) PreparePow2Line(plane + (first + q + 1) * w_, 1, w_, 0, NoClip, false, taper_, b);
-      lines_.LoadPair(l, a.data(), q + 1 < count ? b.data() : static_cast<const double*>(nullptr));
+    TRealLinePairs::TLines<double> la{}, lb{};
+    for (int q = 0; q < count; ++q) {
+      const std::span<double> line(line_.data() + size_t(q) * size_t(N), size_t(N));
+      PreparePow2Line(plane + (first + q) * w_, 1, w_, 0, NoClip, false, taper_, line);
+      (q % 2 == 0 ? la : lb)[size_t(q / 2)] = line.data();
     }
+    lines_.LoadPairs(la, lb);
     lines_.Transform();
     for (int l = 0; l < lines_.Lanes(); ++l) {
       const int q = 2 * l;
@@ -69,15 +65,14 @@ public:
   // their first `width` values into `out`.
   void Inverse(float* out, int64_t first, int count) {
     const int32_t N = lines_.Length();
-    for (int l = 0; l < lines_.Lanes(); ++l) {
-      const int q = 2 * l;
-      if (q >= count) {
-        lines_.ClearLane(l);
-        continue;
-      }
-      const bool pair = q + 1 < count;
-      lines_.LoadHermitianPair(l, Re(q), Im(q), pair ? Re(q + 1) : nullptr, pair ? Im(q + 1) : nullptr, true);
+    TRealLinePairs::TLines<double> aRe{}, aIm{}, bRe{}, bIm{};
+    for (int q = 0; q < count; ++q) {
+      auto& re = q % 2 == 0 ? aRe : bRe;
+      auto& im = q % 2 == 0 ? aIm : bIm;
+      re[size_t(q / 2)] = Re(q);
+      im[size_t(q / 2)] = Im(q);
     }
+    lines_.LoadHermitianPairs(aRe, aIm, bRe, bIm, true);
     lines_.Transform();
     const double s = 1.0 / N;
     for (int l = 0; l < lines_.Lanes(); ++l) {

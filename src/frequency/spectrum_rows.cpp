@@ -17,7 +17,8 @@ void ForEachRowGroup(int32_t rows, const TFftPlan& plan, int lanes, F&& fn) {
   const int64_t groups = (pairs + lanes - 1) / lanes;
   ForEachBand(groups, SpectrumThreads(groups, int64_t(plan.Length) * 2 * lanes), [&](int64_t g0, int64_t g1) {
     TRealLinePairs lines(plan, lanes);
-    std::vector<double> a(static_cast<size_t>(plan.Length)), b(a.size());
+    // Room for the two lines of every lane (lane l's at l·N in a and in b).
+    std::vector<double> a(size_t(lanes) * size_t(plan.Length)), b(a.size());
     for (int64_t g = g0; g < g1; ++g) fn(lines, 2 * g * lanes, a, b);
   });
 }
@@ -29,18 +30,23 @@ void ForwardRealRows(float* out, int64_t W, int32_t rows, double scale, const TF
   const int32_t half = plan.Length / 2 + 1;
   ForEachRowGroup(rows, plan, lanes, [&](TRealLinePairs& lines, int64_t first, std::vector<double>& a,
                                          std::vector<double>& b) {
-    for (int l = 0; l < lanes; ++l) {
-      const int64_t r = first + 2 * l;
-      const bool pair = r + 1 < rows;
-      if (r >= rows) {
-        lines.ClearLane(l);
-      } else if (fill) {
-        fill(r, a);
-        if (pair) fill(r + 1, b);
-        lines.LoadPair(l, a.data(), pair ? b.data() : static_cast<const double*>(nullptr));
-      } else {
-        lines.LoadPair(l, out + r * W, pair ? out + (r + 1) * W : static_cast<const float*>(nullptr));
+    if (fill) {
+      TRealLinePairs::TLines<double> la{}, lb{};
+      for (int l = 0; l < lanes; ++l) {
+        const int64_t r = first + 2 * l;
+        const size_t at = size_t(l) * size_t(plan.Length);
+        if (r < rows) fill(r, std::span(a).subspan(at, size_t(plan.Length))), la[size_t(l)] = a.data() + at;
+        if (r + 1 < rows) fill(r + 1, std::span(b).subspan(at, size_t(plan.Length))), lb[size_t(l)] = b.data() + at;
       }
+      lines.LoadPairs(la, lb);
+    } else {
+      TRealLinePairs::TLines<float> la{}, lb{};
+      for (int l = 0; l < lanes; ++l) {
+        const int64_t r = first + 2 * l;
+        if (r < rows) la[size_t(l)] = out + r * W;
+        if (r + 1 < rows) lb[size_t(l)] = out + (r + 1) * W;
+      }
+      lines.LoadPairs(la, lb);
     }
     lines.Transform();
     for (int l = 0; l < lanes; ++l) {
@@ -72,16 +78,13 @@ void InverseRealRows(float* plane, int64_t W, int32_t rows, int32_t outCols, int
   const int32_t N = plan.Length, half = N / 2 + 1;
   ForEachRowGroup(rows, plan, lanes, [&](TRealLinePairs& lines, int64_t first, std::vector<double>&,
                                          std::vector<double>&) {
+    TRealLinePairs::TLines<float> aRe{}, aIm{}, bRe{}, bIm{};
     for (int l = 0; l < lanes; ++l) {
       const int64_t r = first + 2 * l;
-      if (r >= rows) {
-        lines.ClearLane(l);
-        continue;
-      }
-      const float* ra = plane + r * W;
-      const float* rb = r + 1 < rows ? ra + W : nullptr;
-      lines.LoadHermitianPair(l, ra, ra + half, rb, rb ? rb + half : nullptr, conjugate);
+      if (r < rows) aRe[size_t(l)] = plane + r * W, aIm[size_t(l)] = plane + r * W + half;
+      if (r + 1 < rows) bRe[size_t(l)] = plane + (r + 1) * W, bIm[size_t(l)] = plane + (r + 1) * W + half;
     }
+    lines.LoadHermitianPairs(aRe, aIm, bRe, bIm, conjugate);
     lines.Transform();
     for (int l = 0; l < lanes; ++l) {
       const int64_t r = first + 2 * l;
