@@ -1,6 +1,7 @@
 #include "frequency/fft_edges.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
@@ -97,17 +98,42 @@ struct TMarginPass {
 
 }  // namespace
 
-void PadPlaneForFft(std::span<const float> src, int32_t w, int32_t h, std::span<float> dst, int32_t N, int32_t M,
-                    int32_t inner, int threads) {
-  const int64_t W = int64_t(N) + 2;
-  if (w < 1 || h < 1 || N < w || M < h || src.size() < size_t(w) * size_t(h) || dst.size() < size_t(W) * size_t(M))
+namespace {
+
+void CheckPadSizes(size_t dstSize, int32_t w, int32_t h, int32_t N, int32_t M) {
+  if (w < 1 || h < 1 || N < w || M < h || dstSize < size_t(int64_t(N) + 2) * size_t(M))
     throw std::invalid_argument("padding sizes do not match the planes");
+}
+
+}  // namespace
+
+bool CopyIntoPadded(std::span<const float> src, int32_t w, int32_t h, std::span<float> dst, int32_t N, int32_t M,
+                    int threads) {
+  CheckPadSizes(dst.size(), w, h, N, M);
+  if (src.size() < size_t(w) * size_t(h)) throw std::invalid_argument("padding sizes do not match the planes");
+  const int64_t W = int64_t(N) + 2;
+  std::atomic<bool> valid{true};
+  ForEachBand(h, threads, [&](int64_t y0, int64_t y1) {
+    bool ok = true;
+    for (int64_t y = y0; y < y1; ++y) {
+      const float* in = src.data() + y * w;
+      float* out = dst.data() + y * W;
+      for (int32_t x = 0; x < w; ++x) {
+        out[x] = in[x];
+        ok &= IsValidPixel(in[x]);
+      }
+    }
+    if (!ok) valid = false;
+  });
+  return valid;
+}
+
+void PadMargins(std::span<float> dst, int32_t w, int32_t h, int32_t N, int32_t M, int32_t inner, int threads) {
+  CheckPadSizes(dst.size(), w, h, N, M);
+  const int64_t W = int64_t(N) + 2;
   const int32_t m = std::clamp(inner, 0, std::min(w / 2, h / 2));
   const int32_t padX = N - w, padY = M - h;
   float* d = dst.data();
-  ForEachBand(h, threads, [&](int64_t y0, int64_t y1) {
-    for (int64_t y = y0; y < y1; ++y) std::copy_n(src.data() + y * w, w, d + y * W);
-  });
   if (padX + padY + m > 0) {
     const std::vector<double> tX = RampTable(m, padX), tY = RampTable(m, padY);
     std::vector<double> mu;
@@ -143,7 +169,8 @@ bool AdaptFftEdges(int slot, int32_t inner, int32_t outer, bool even) {
   const int threads = SpectrumThreads(M, int64_t(N) + 2);
   for (int p = 1; p <= im.PlaneCount; ++p) {
     TPlane padded = NewSpectrumPlane(uint64_t(N + 2) * uint64_t(M));
-    PadPlaneForFft(im.Planes[p], w, h, padded, N, M, inner, threads);
+    CopyIntoPadded(im.Planes[p], w, h, padded, N, M, threads);
+    PadMargins(padded, w, h, N, M, inner, threads);
     im.Planes[p].swap(padded);
   }
   im.FftWidth = w;

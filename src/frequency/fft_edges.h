@@ -8,12 +8,14 @@
 
 namespace astrelon {
 
-// Pads a w × h plane into dst ((N + 2) × M values): vertical pass over the
-// columns, horizontal pass over all M rows, an inner margin of `inner` rows and
-// columns (at most w/2 and h/2) blended towards the local mean; columns N and
-// N + 1 become 0.
-void PadPlaneForFft(std::span<const float> src, int32_t w, int32_t h, std::span<float> dst, int32_t N, int32_t M,
-                    int32_t inner, int threads);
+// Copies a w × h plane into the top-left corner of dst ((N + 2) × M values);
+// false when it holds a blank pixel (the copy is complete either way).
+bool CopyIntoPadded(std::span<const float> src, int32_t w, int32_t h, std::span<float> dst, int32_t N, int32_t M,
+                    int threads);
+// The margins of a plane copied so: vertical pass over the columns, horizontal
+// pass over all M rows, an inner margin of `inner` rows and columns (at most
+// w/2 and h/2) blended towards the local mean; columns N and N + 1 become 0.
+void PadMargins(std::span<float> dst, int32_t w, int32_t h, int32_t N, int32_t M, int32_t inner, int threads);
 
 // In place on a slot: blank pixels are filled first; FftWidth and FftHeight
 // record the size; N = NextGoodFftSize(w + outer, even), M likewise; every

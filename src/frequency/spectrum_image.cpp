@@ -77,21 +77,34 @@ int ImageToFft2D(int source, int32_t inner, int32_t outer) {
   try {
     CopySlotRecordOnly(source, dst);
     TImageSlot& im = Store.Image[dst];
-    // Blank pixels are filled in a copy of the image first; otherwise the source is padded directly.
-    const bool blanks = HasBlankPixels(source);
-    if (blanks) {
-      for (int p = 1; p <= src.PlaneCount; ++p) im.Planes[p] = src.Planes[p];
-      InterpolateBlankPixels(dst, dst, true, false);
-    }
     const auto rowPlan = PlanOrThrow(f.N), columnPlan = PlanOrThrow(f.M);
     const int lanes = Lanes();
+    const int threads = SpectrumThreads(f.M, f.Width());
+    // The source straight into the padded planes; one with blank pixels is
+    // filled in a copy first and padded from there.
+    bool valid = true;
     for (int p = 1; p <= src.PlaneCount; ++p) {
-      TPlane plane = NewSpectrumPlane(uint64_t(f.Width()) * uint64_t(f.M));
-      PadPlaneForFft(blanks ? im.Planes[p] : src.Planes[p], w, h, plane, f.N, f.M, inner,
-                     SpectrumThreads(f.M, f.Width()));
-      ForwardRealRows(plane.data(), f.Width(), f.M, 1.0 / f.N, *rowPlan, lanes);
-      ForwardColumns(plane.data(), f, *columnPlan, lanes);
-      im.Planes[p].swap(plane);
+      im.Planes[p] = NewSpectrumPlane(uint64_t(f.Width()) * uint64_t(f.M));
+      valid &= CopyIntoPadded(src.Planes[p], w, h, im.Planes[p], f.N, f.M, threads);
+    }
+    if (!valid) {
+      std::array<TPlane, 4> padded;
+      for (int p = 1; p <= src.PlaneCount; ++p) {
+        padded[size_t(p)].swap(im.Planes[p]);
+        im.Planes[p].assign(src.Planes[p].begin(), src.Planes[p].end());
+      }
+      im.Width = w, im.Height = h;
+      InterpolateBlankPixels(dst, dst, true, false);
+      for (int p = 1; p <= src.PlaneCount; ++p) {
+        CopyIntoPadded(im.Planes[p], w, h, padded[size_t(p)], f.N, f.M, threads);
+        im.Planes[p].swap(padded[size_t(p)]);
+      }
+    }
+    for (int p = 1; p <= src.PlaneCount; ++p) {
+      float* plane = im.Planes[p].data();
+      PadMargins(im.Planes[p], w, h, f.N, f.M, inner, threads);
+      ForwardRealRows(plane, f.Width(), f.M, 1.0 / f.N, *rowPlan, lanes);
+      ForwardColumns(plane, f, *columnPlan, lanes);
     }
     im.FftWidth = w;
     im.FftHeight = h;
