@@ -5,6 +5,8 @@
 #include <new>
 #include <utility>
 
+#include <sys/mman.h>
+
 #include "core/settings.h"
 #include "platform/memory_probe.h"
 #include "platform/parallel_bands.h"
@@ -13,10 +15,25 @@
 
 namespace astrelon {
 
+namespace {
+
+// Asks the system to back the whole 2 MiB pages inside a fresh, untouched
+// buffer with huge pages: far fewer page faults when the buffer is first written.
+void AdviseHugePages(void* data, size_t bytes) {
+  constexpr uintptr_t Huge = uintptr_t(2) << 20;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + Huge - 1) & ~(Huge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(Huge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+}  // namespace
+
 TPlane NewSpectrumPlane(uint64_t values) {
   const uint64_t free = AvailableMemory();
   if (values > TPlane().max_size() || (free > 0 && values > free / sizeof(float))) throw std::bad_alloc();
-  return TPlane(size_t(values));
+  TPlane plane(static_cast<size_t>(values));
+  AdviseHugePages(plane.data(), plane.size() * sizeof(float));
+  return plane;
 }
 
 void CopySlotRecordOnly(int src, int dst) {
