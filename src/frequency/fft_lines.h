@@ -90,6 +90,11 @@ public:
     bi = (yr - xr) * 0.5;
   }
 
+  // SplitBin for every bin 0 .. N/2 of lane l into four arrays.
+  void SplitBins(int l, double* ar, double* ai, double* br, double* bi) const {
+    for (int32_t k = 0; k <= N_ / 2; ++k) SplitBin(l, k, ar[k], ai[k], br[k], bi[k]);
+  }
+
 private:
   // Missing lines of the lanes in use read zeros.
   template <class T>

@@ -49,14 +49,10 @@ public:
     lines_.Transform();
     for (int l = 0; l < lines_.Lanes(); ++l) {
       const int q = 2 * l;
-      if (q >= count) continue;
-      for (int32_t k = 0; k < nb_; ++k) {
-        if (q + 1 < count) {
-          lines_.SplitBin(l, k, Re(q)[k], Im(q)[k], Re(q + 1)[k], Im(q + 1)[k]);
-        } else {
-          Re(q)[k] = lines_.Re(l, k);
-          Im(q)[k] = lines_.Im(l, k);
-        }
+      if (q + 1 < count) {
+        lines_.SplitBins(l, Re(q), Im(q), Re(q + 1), Im(q + 1));
+      } else if (q < count) {
+        for (int32_t k = 0; k < nb_; ++k) Re(q)[k] = lines_.Re(l, k), Im(q)[k] = lines_.Im(l, k);
       }
     }
   }
