@@ -1,6 +1,7 @@
 // The FFT menu commands on image windows: round trips through the spectrum
 // (also through a FITS file), refusals, conversions, padding and the filter.
 #include <QApplication>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -10,7 +11,6 @@
 #include "common/engine_ui.h"
 #include "frequency/ui/fft_commands.h"
 #include "qt_test_app.h"
-#include "shell/ui/dialogs/small_dialogs.h"
 #include "shell/ui/main/menu_commands.h"
 #include "store/fits/fits_writer.h"
 #include "store/image_loader.h"
@@ -52,12 +52,12 @@ protected:
   static void Answer(std::vector<QString> texts) {
     if (texts.empty()) return;
     test::WhenModal([texts](QWidget* w) mutable {
-      auto* box = qobject_cast<TForm30*>(w);
+      auto* box = qobject_cast<QInputDialog*>(w);
       ASSERT_NE(box, nullptr);
-      box->Edit1->setText(texts.front());
+      box->setTextValue(texts.front());
       texts.erase(texts.begin());
       Answer(texts);
-      box->Button1->click();
+      box->accept();
     });
   }
   TEngineUi ui_;

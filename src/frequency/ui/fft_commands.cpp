@@ -14,8 +14,8 @@
 #include "frequency/interference_filter.h"
 #include "frequency/spectrum_conversion.h"
 #include "frequency/spectrum_image.h"
+#include "pixelops/ui/operation_frame.h"
 #include "shell/main_services.h"
-#include "shell/ui/dialogs/small_dialogs.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/menu_commands.h"
 #include "shell/ui/windows/window_creation.h"
@@ -27,12 +27,7 @@ namespace astrelon {
 
 namespace {
 
-// The caption of the item without "&", or the built-in one when run without an item.
-std::string Caption(QAction* sender, const char* builtIn) {
-  return sender ? StripAccelerators(sender->text().toStdString()) : std::string(builtIn);
-}
-
-// Frees a slot made by the command when the command does not end normally.
+// Frees a slot made by a command when the command does not end normally.
 class TSlotGuard {
 public:
   explicit TSlotGuard(int slot) : slot_(slot) {}
@@ -47,11 +42,13 @@ private:
   int slot_;
 };
 
-// The end of every command: history, statistics and histogram, the new window.
-void ShowResult(int slot, const std::string& history, bool autoRange, QAction* sender) {
-  AddHistoryCard(slot, history, 0);
+// The closing steps of the two transforms, whose slots are not result slots of
+// the active image: statistics and histogram, the automatic display range, the
+// history card, the new window.
+void ShowTransformed(int slot, QAction* sender, const char* german) {
+  AddHistoryCard(slot, OperationCaption(sender, german).toStdString(), 0);
   ComputeHistogram(slot, false, true);
-  if (autoRange) SetAutoDisplayRange(slot, false);
+  SetAutoDisplayRange(slot, false);
   ShowImageWindow(slot);
   AddRecentFunction(sender);
 }
@@ -65,7 +62,7 @@ void ImageToSpectrum(QAction* sender) {
   TSlotGuard guard(spectrum);
   ConvertToAmplitudePhase(spectrum);
   Store.Display[spectrum].SqrtHistogram = 1;
-  ShowResult(spectrum, Caption(sender, "Bild -> 2D FFT"), true, sender);
+  ShowTransformed(spectrum, sender, "Bild -> 2D FFT");
   guard.Keep();
 }
 
@@ -95,33 +92,46 @@ void SpectrumToImage(QAction* sender) {
   }
   TSlotGuard guard(result);
   Store.Display[result].SqrtHistogram = 0;
-  ShowResult(result, Caption(sender, "2D FFT -> Bild"), true, sender);
-  guard.Keep();
-}
-
-// A result slot of the active image changed in place by work(source, result,
-// detail); false from it closes the result again. `detail` follows the caption
-// in the history text.
-template <class F>
-void OnResultSlot(QAction* sender, const char* builtIn, F&& work) {
-  if (!NewResultSlot()) return;
-  const int result = SlotPair.Destination;
-  const int source = SlotPair.Source;
-  SlotPair = {};
-  TSlotGuard guard(result);
-  TBusyCursorScope busy;
-  std::string detail;
-  if (!work(source, result, detail)) return;
-  ShowResult(result, Caption(sender, builtIn) + detail, false, sender);
+  ShowTransformed(result, sender, "2D FFT -> Bild");
   guard.Keep();
 }
 
 // A margin typed into an input box: a whole number of at least 0.
 int32_t AskMargin(const char* prompt) {
-  const QString text = LangInputBox("randanpassenRadix", prompt, "0");
+  const QString text = PlainInputBox("randanpassenRadix", prompt, "0");
   const int32_t value = StrToIntTrim(text.toStdString());
   if (value < 0) throw std::invalid_argument("Der Rand muss 0 oder größer sein.");
   return value;
+}
+
+void AdaptEdges(QAction* sender) {
+  TResultSlot result;
+  if (!result) return;
+  int32_t inner = 0, outer = 0;
+  try {
+    inner = AskMargin("Anpassen Innen");
+    outer = AskMargin("Anpassen Außen");
+  } catch (const std::invalid_argument& e) {
+    EngineUi().ShowMessage(e.what());
+    return;
+  }
+  TBusyCursorScope busy;
+  // Lengths beyond every good length are sizes beyond memory.
+  if (!AdaptFftEdges(result.Destination(), inner, outer, true)) throw std::bad_alloc();
+  result.Finish({.ResetRange = false,
+                 .History = OperationCaption(sender, "randanpassenRadix").toStdString() + " " +
+                            std::to_string(inner) + " " + std::to_string(outer)});
+  AddRecentFunction(sender);
+}
+
+void RemoveInterference(QAction* sender) {
+  TBusyCursorScope busy;
+  TResultSlot result;
+  if (!result) return;
+  RemoveInterference1D(result.Source(), result.Destination());
+  result.Finish({.ResetRange = false,
+                 .History = OperationCaption(sender, "Automatischer 1D-FFT Störfilter").toStdString()});
+  AddRecentFunction(sender);
 }
 
 }  // namespace
@@ -130,39 +140,15 @@ void RegisterFrequencyCommands() {
   RegisterMenuCommand("Bild2DFFT1", ImageToSpectrum);
   RegisterMenuCommand("N2DFFTBild1", SpectrumToImage);
   RegisterMenuCommand("N2DFFTAmplitudePhasenachkomplex1", [](QAction* sender) {
-    OnResultSlot(sender, "Amplitude+Phase -> Real+Imaginär", [](int, int result, std::string&) {
-      ConvertToRealImaginary(result);
-      return true;
-    });
+    TBusyCursorScope busy;
+    RunResultCommand(sender, "Amplitude+Phase -> Real+Imaginär", ConvertToRealImaginary, true, false);
   });
   RegisterMenuCommand("N2DFFTWirkspektrum1", [](QAction* sender) {
-    OnResultSlot(sender, "Real+Imaginär -> Amplitude+Phase", [](int, int result, std::string&) {
-      ConvertToAmplitudePhase(result);
-      return true;
-    });
+    TBusyCursorScope busy;
+    RunResultCommand(sender, "Real+Imaginär -> Amplitude+Phase", ConvertToAmplitudePhase, true, false);
   });
-  RegisterMenuCommand("Automatischer1DFFTStrfilter1", [](QAction* sender) {
-    OnResultSlot(sender, "Automatischer 1D-FFT Störfilter", [](int source, int result, std::string&) {
-      RemoveInterference1D(source, result);
-      return true;
-    });
-  });
-  RegisterMenuCommand("randanpassenRadix1", [](QAction* sender) {
-    OnResultSlot(sender, "randanpassenRadix", [](int, int result, std::string& detail) {
-      int32_t inner = 0, outer = 0;
-      try {
-        inner = AskMargin("Anpassen Innen");
-        outer = AskMargin("Anpassen Außen");
-      } catch (const std::invalid_argument& e) {
-        EngineUi().ShowMessage(e.what());
-        return false;
-      }
-      // Lengths beyond every good length are sizes beyond memory.
-      if (!AdaptFftEdges(result, inner, outer, true)) throw std::bad_alloc();
-      detail = " " + std::to_string(inner) + " " + std::to_string(outer);
-      return true;
-    });
-  });
+  RegisterMenuCommand("Automatischer1DFFTStrfilter1", RemoveInterference);
+  RegisterMenuCommand("randanpassenRadix1", AdaptEdges);
 }
 
 }  // namespace astrelon
