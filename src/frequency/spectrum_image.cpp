@@ -120,21 +120,21 @@ int ImageToFft2D(int source, int32_t inner, int32_t outer) {
 
 int FftToImage2D(int spectrum, int destination, int32_t outer) {
   if (!SlotInUse(spectrum)) return -1;
-  const TImageSlot& spec = Store.Image[spectrum];
-  const int32_t fw = spec.FftWidth, fh = spec.FftHeight;
+  const TImageSlot& sp = Store.Image[spectrum];
+  const int32_t fw = sp.FftWidth, fh = sp.FftHeight;
   if (fw <= 3 || fh <= 3) return destination;
   const TFftImage f = MixedRadixLayout(fw, fh, outer);
-  if (f.N < 1 || f.M < 1 || spec.Width != f.Width() || spec.Height != f.M) return -1;
-  const size_t specValues = size_t(f.Width()) * size_t(f.M);
-  for (int p = 1; p <= spec.PlaneCount; ++p)
-    if (spec.Planes[p].size() < specValues) return -1;
+  if (f.N < 1 || f.M < 1 || sp.Width != f.Width() || sp.Height != f.M) return -1;
+  const size_t spectrumValues = size_t(f.Width()) * size_t(f.M);
+  for (int p = 1; p <= sp.PlaneCount; ++p)
+    if (sp.Planes[p].size() < spectrumValues) return -1;
   const int dst = destination < 1 ? FindFreeSlot() : destination;
   if (dst < 1 || dst > MaxImageSlots) return -1;
   const auto rowPlan = PlanOrThrow(f.N), columnPlan = PlanOrThrow(f.M);
   const int lanes = Lanes();
   // The new planes are made first; the destination changes only when all are done.
   std::array<TPlane, 4> planes = InversePlanes(spectrum, f.Width(), fw, fh, [&](int p, float* out) {
-    InverseColumns(spec.Planes[p].data(), out, f, fh, *columnPlan, lanes);
+    InverseColumns(sp.Planes[p].data(), out, f, fh, *columnPlan, lanes);
     InverseRealRows(out, f.Width(), fh, fw, 0, false, *rowPlan, lanes);
   });
   return StoreInverse(spectrum, dst, planes, fw, fh);

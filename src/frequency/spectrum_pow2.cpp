@@ -116,21 +116,21 @@ int ImageToFft2DPow2(int source, int32_t startColumn, int32_t startRow, bool ext
 
 int FftToImage2DPow2(int spectrum, int destination, int32_t columnShift, int32_t rowShift) {
   if (!SlotInUse(spectrum)) return -1;
-  const TImageSlot& spec = Store.Image[spectrum];
-  const int32_t fw = spec.FftWidth, fh = spec.FftHeight;
+  const TImageSlot& sp = Store.Image[spectrum];
+  const int32_t fw = sp.FftWidth, fh = sp.FftHeight;
   if (fw <= 3 || fh <= 3) return destination;
   const int32_t N = NextPowerOfTwo(fw), M = NextPowerOfTwo(fh);
   const int64_t W = int64_t(N) + 2;
-  if (N < 1 || M < 1 || spec.Width != W || (spec.Height != M && spec.Height != M + 1)) return -1;
-  for (int p = 1; p <= spec.PlaneCount; ++p)
-    if (spec.Planes[p].size() < size_t(W) * size_t(M)) return -1;
+  if (N < 1 || M < 1 || sp.Width != W || (sp.Height != M && sp.Height != M + 1)) return -1;
+  for (int p = 1; p <= sp.PlaneCount; ++p)
+    if (sp.Planes[p].size() < size_t(W) * size_t(M)) return -1;
   const int dst = destination < 1 ? FindFreeSlot() : destination;
   if (dst < 1 || dst > MaxImageSlots) return -1;
   const auto rowPlan = FftPlanFor(N), columnPlan = FftPlanFor(M);
   const int lanes = Lanes();
   const int32_t cs = int32_t(((int64_t(columnShift) % N) + N) % N), rs = int32_t(((int64_t(rowShift) % M) + M) % M);
   std::array<TPlane, 4> planes = InversePlanes(spectrum, W, fw, fh, [&](int p, float* out) {
-    InverseColumnsPow2(spec.Planes[p].data(), out, W, fh, rs, *columnPlan, lanes);
+    InverseColumnsPow2(sp.Planes[p].data(), out, W, fh, rs, *columnPlan, lanes);
     InverseRealRows(out, W, fh, fw, cs, true, *rowPlan, lanes);
   });
   return StoreInverse(spectrum, dst, planes, fw, fh);

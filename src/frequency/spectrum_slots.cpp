@@ -54,15 +54,15 @@ void CopySlotRecordOnly(int src, int dst) {
 
 std::array<TPlane, 4> InversePlanes(int spectrum, int64_t W, int32_t fw, int32_t fh,
                                     const std::function<void(int plane, float* out)>& invert) {
-  const TImageSlot& spec = Store.Image[spectrum];
+  const TImageSlot& sp = Store.Image[spectrum];
   std::array<TPlane, 4> planes;
   std::array<bool, 4> selected{};
-  for (int p = FirstChannel(spectrum); p <= spec.PlaneCount; NextChannel(spectrum, p)) selected[size_t(p)] = true;
-  for (int p = 1; p <= spec.PlaneCount; ++p) {
+  for (int p = FirstChannel(spectrum); p <= sp.PlaneCount; NextChannel(spectrum, p)) selected[size_t(p)] = true;
+  for (int p = 1; p <= sp.PlaneCount; ++p) {
     TPlane& out = planes[size_t(p)];
     if (!selected[size_t(p)]) {
       out = NewSpectrumPlane(uint64_t(fw) * uint64_t(fh));
-      const float* in = spec.Planes[p].data();
+      const float* in = sp.Planes[p].data();
       for (int32_t y = 0; y < fh; ++y) std::copy_n(in + y * W, fw, out.data() + int64_t(y) * fw);
       continue;
     }
@@ -79,12 +79,12 @@ std::array<TPlane, 4> InversePlanes(int spectrum, int64_t W, int32_t fw, int32_t
 int StoreInverse(int spectrum, int destination, std::array<TPlane, 4>& planes, int32_t fw, int32_t fh) {
   const bool fresh = !Store.InUse[destination];
   if (fresh) CopySlotRecordOnly(spectrum, destination);
-  const TImageSlot& spec = Store.Image[spectrum];
+  const TImageSlot& sp = Store.Image[spectrum];
   TImageSlot& im = Store.Image[destination];
   if (!fresh) {
-    im.PlaneCount = spec.PlaneCount;
-    im.IsColor = spec.IsColor;
-    im.ColorModel = spec.ColorModel;
+    im.PlaneCount = sp.PlaneCount;
+    im.IsColor = sp.IsColor;
+    im.ColorModel = sp.ColorModel;
   }
   for (int p = 1; p <= 3; ++p) im.Planes[p].swap(planes[size_t(p)]);
   im.Width = fw;

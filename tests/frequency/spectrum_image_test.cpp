@@ -58,9 +58,9 @@ TEST_F(SpectrumImage, SizesMeanBinAndRoundTrips) {
     Store.Reset();
     MakeImage(1, c.w, c.h, c.planes, Sky);
     Store.Image[1].At(1, 2, 3) = BlankPixel;
-    const int spec = ImageToFft2D(1, 0, c.outer);
-    ASSERT_GE(spec, 1);
-    const int back = FftToImage2D(spec, -1, c.outer);
+    const int spectrum = ImageToFft2D(1, 0, c.outer);
+    ASSERT_GE(spectrum, 1);
+    const int back = FftToImage2D(spectrum, -1, c.outer);
     ASSERT_GE(back, 1) << c.w << " x " << c.h;
     const TImageSlot& im = Store.Image[size_t(back)];
     ASSERT_EQ(im.Width, c.w);
@@ -144,17 +144,17 @@ TEST_F(SpectrumImage, MixedRadixAndPowerOfTwoSpectraMatchNumpy) {
   for (const TCase c : {TCase{37, 23, 1, 0, 0}, {40, 30, 3, 2, 8}, {64, 81, 1, 0, 5}, {15, 9, 1, 2, 0}}) {
     Store.Reset();
     MakeImage(1, c.w, c.h, c.planes, Sky);
-    const int spec = ImageToFft2D(1, c.inner, c.outer);
-    ASSERT_GE(spec, 1);
+    const int spectrum = ImageToFft2D(1, c.inner, c.outer);
+    ASSERT_GE(spectrum, 1);
     ASSERT_TRUE(CopyImageSlot(1, 10));
     ASSERT_TRUE(AdaptFftEdges(10, c.inner, c.outer, true));
     const int N = Store.Image[10].Width - 2, M = Store.Image[10].Height;
-    ASSERT_EQ(Store.Image[size_t(spec)].Width, N + 2);
+    ASSERT_EQ(Store.Image[size_t(spectrum)].Width, N + 2);
     for (int p = 1; p <= c.planes; ++p) {
       std::vector<double> padded, got;
       for (int y = 0; y < M; ++y)
         for (int x = 0; x < N; ++x) padded.push_back(Store.Image[10].At(p, x, y));
-      for (float v : Store.Image[size_t(spec)].Planes[size_t(p)]) got.push_back(v);
+      for (float v : Store.Image[size_t(spectrum)].Planes[size_t(p)]) got.push_back(v);
       test::NumpyOracle np;
       np.Put("padded", padded);
       ASSERT_TRUE(np.Run("a = np.fromfile(d + 'padded.f64').reshape(" + std::to_string(M) + ", " +
@@ -169,13 +169,13 @@ TEST_F(SpectrumImage, MixedRadixAndPowerOfTwoSpectraMatchNumpy) {
   // the image is rolled to put that pixel at the origin; natural row order.
   Store.Reset();
   MakeImage(1, 32, 16, 1, Sky);
-  const int spec = ImageToFft2DPow2(1, 5, 3, true);
-  ASSERT_GE(spec, 1);
-  ASSERT_EQ(Store.Image[size_t(spec)].Width, 34);
-  ASSERT_EQ(Store.Image[size_t(spec)].Height, 17);
+  const int spectrum = ImageToFft2DPow2(1, 5, 3, true);
+  ASSERT_GE(spectrum, 1);
+  ASSERT_EQ(Store.Image[size_t(spectrum)].Width, 34);
+  ASSERT_EQ(Store.Image[size_t(spectrum)].Height, 17);
   std::vector<double> image, got;
   for (float v : Store.Image[1].Planes[1]) image.push_back(v);
-  for (float v : Store.Image[size_t(spec)].Planes[1]) got.push_back(v);
+  for (float v : Store.Image[size_t(spectrum)].Planes[1]) got.push_back(v);
   test::NumpyOracle np;
   np.Put("image", image);
   ASSERT_TRUE(np.Run("a = np.roll(np.fromfile(d + 'image.f64').reshape(16, 32), (-3, -5), axis=(0, 1))\n"
@@ -187,11 +187,11 @@ TEST_F(SpectrumImage, MixedRadixAndPowerOfTwoSpectraMatchNumpy) {
 
 TEST_F(SpectrumImage, PowerOfTwoRoundTripUndoesTheStartOffsets) {
   MakeImage(1, 45, 27, 3, Sky);
-  const int spec = ImageToFft2DPow2(1, 7, 4, false);
-  ASSERT_GE(spec, 1);
-  EXPECT_EQ(Store.Image[size_t(spec)].Width, 66);
-  EXPECT_EQ(Store.Image[size_t(spec)].Height, 32);
-  const int back = FftToImage2DPow2(spec, -1, 64 - 7, 32 - 4);
+  const int spectrum = ImageToFft2DPow2(1, 7, 4, false);
+  ASSERT_GE(spectrum, 1);
+  EXPECT_EQ(Store.Image[size_t(spectrum)].Width, 66);
+  EXPECT_EQ(Store.Image[size_t(spectrum)].Height, 32);
+  const int back = FftToImage2DPow2(spectrum, -1, 64 - 7, 32 - 4);
   ASSERT_GE(back, 1);
   const TImageSlot& im = Store.Image[size_t(back)];
   ASSERT_EQ(im.Width, 45);
@@ -208,18 +208,18 @@ TEST_F(SpectrumImage, SameBitsForEveryPathAndWorkerCount) {
   for (const bool vector : {false, true})
     for (const bool multicore : {false, true}) {
       test::PathAndThreads guard(vector, multicore);
-      const int spec = ImageToFft2D(1, 2, 8);
-      const int back = FftToImage2D(spec, -1, 8);
+      const int spectrum = ImageToFft2D(1, 2, 8);
+      const int back = FftToImage2D(spectrum, -1, 8);
       const int pow2 = ImageToFft2DPow2(1, 3, 2, true);
       const int pow2Back = FftToImage2DPow2(pow2, -1, 3, 2);
       std::vector<float> all;
-      for (const int s : {spec, back, pow2, pow2Back})
+      for (const int s : {spectrum, back, pow2, pow2Back})
         for (int p = 1; p <= 3; ++p) {
           const std::vector<float> q = test::PlaneOf(s, p);
           all.insert(all.end(), q.begin(), q.end());
         }
       results.push_back(all);
-      for (const int s : {spec, back, pow2, pow2Back}) FreeSlot(s);
+      for (const int s : {spectrum, back, pow2, pow2Back}) FreeSlot(s);
     }
   for (size_t i = 1; i < results.size(); ++i) EXPECT_TRUE(results[i] == results[0]) << "run " << i;
 }

@@ -68,12 +68,12 @@ float Scene(int x, int y) { return 100.0f + 40.0f * float((x * 7 + y * 3) % 11) 
 TEST_F(FftCommands, ImageToSpectrumAndBackAlsoThroughAFitsFile) {
   OpenImage(1, 100, 80, Scene);
   ASSERT_TRUE(RunMenuCommand("Bild2DFFT1"));
-  const TImageSlot& spec = Store.Image[2];
+  const TImageSlot& spectrum = Store.Image[2];
   ASSERT_TRUE(Store.HasWindow[2]);
-  EXPECT_EQ(spec.Width, 102);
-  EXPECT_EQ(spec.Height, 80);
+  EXPECT_EQ(spectrum.Width, 102);
+  EXPECT_EQ(spectrum.Height, 80);
   EXPECT_EQ(Store.Display[2].SqrtHistogram, 1);
-  EXPECT_GE(spec.At(1, 0, 40), 0.0f);  // amplitude of bin 0
+  EXPECT_GE(spectrum.At(1, 0, 40), 0.0f);  // amplitude of bin 0
 
   auto expectImage = [&](int slot) {
     const TImageSlot& im = Store.Image[size_t(slot)];
