@@ -4,6 +4,10 @@
 #include <cmath>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "frequency/fft_lines.h"
 #include "frequency/fft_sizes.h"
 #include "frequency/fft_workspace.h"
@@ -23,15 +27,40 @@ constexpr float NoClip = 1e18f;
 // in block order, so the result does not depend on how blocks meet workers.
 constexpr int64_t BlockRows = 64;
 
+double Amplitude(double re, double im) { return std::sqrt(re * re + im * im); }
+
+// Whether every sample of a row is one the line preparation keeps as it is.
+bool AllValid(const float* row, int32_t n) {
+  bool ok = true;
+  for (int32_t i = 0; i < n; ++i) ok &= IsValidPixel(row[i]) && !(row[i] > NoClip);
+  return ok;
+}
+
 // Unscaled spectra (bins 0 .. N/2) of up to 2·lanes consecutive rows from an
 // even row on, two rows per transform; a last row alone is transformed alone.
 class TRowSpectra {
 public:
   TRowSpectra(const TFftPlan& plan, int lanes, int32_t width, std::span<const double> taper)
       : lines_(plan, lanes), taper_(taper), w_(width), nb_(plan.Length / 2 + 1),
-        line_(size_t(2 * lanes) * size_t(plan.Length)), re_(size_t(2 * lanes) * size_t(nb_)), im_(re_.size()) {}
+        line_(size_t(2 * lanes) * size_t(plan.Length)), re_(size_t(2 * lanes) * size_t(nb_)), im_(re_.size()),
+        amp_(size_t(nb_)) {}
 
   int32_t Bins() const { return nb_; }
+  // The amplitudes of row q's bins 0 .. nb − 1 (after Forward).
+  const double* Amplitudes(int q) {
+    const double* re = Re(q);
+    const double* im = Im(q);
+    double* a = amp_.data();
+    int32_t k = 0;
+#if defined(__SSE2__)
+    for (; k + 2 <= nb_; k += 2) {
+      const __m128d r = _mm_loadu_pd(re + k), i = _mm_loadu_pd(im + k);
+      _mm_storeu_pd(a + k, _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(r, r), _mm_mul_pd(i, i))));
+    }
+#endif
+    for (; k < nb_; ++k) a[k] = Amplitude(re[k], im[k]);
+    return a;
+  }
   int RowsPerGroup() const { return 2 * lines_.Lanes(); }
   double* Re(int q) { return re_.data() + size_t(q) * size_t(nb_); }
   double* Im(int q) { return im_.data() + size_t(q) * size_t(nb_); }
@@ -39,13 +68,22 @@ public:
   // Spectra of rows first + q (q < count) into Re(q), Im(q).
   void Forward(const float* plane, int64_t first, int count) {
     const int32_t N = lines_.Length();
-    TRealLinePairs::TLines<double> la{}, lb{};
-    for (int q = 0; q < count; ++q) {
-      const std::span<double> line(line_.data() + size_t(q) * size_t(N), size_t(N));
-      PreparePow2Line(plane + (first + q) * w_, 1, w_, 0, NoClip, false, taper_, line);
-      (q % 2 == 0 ? la : lb)[size_t(q / 2)] = line.data();
+    // Rows of the full length without blank pixels are their own lines.
+    bool plain = w_ == N;
+    for (int q = 0; q < count && plain; ++q) plain = AllValid(plane + (first + q) * w_, w_);
+    if (plain) {
+      TRealLinePairs::TLines<float> la{}, lb{};
+      for (int q = 0; q < count; ++q) (q % 2 == 0 ? la : lb)[size_t(q / 2)] = plane + (first + q) * w_;
+      lines_.LoadPairs(la, lb);
+    } else {
+      TRealLinePairs::TLines<double> la{}, lb{};
+      for (int q = 0; q < count; ++q) {
+        const std::span<double> line(line_.data() + size_t(q) * size_t(N), size_t(N));
+        PreparePow2Line(plane + (first + q) * w_, 1, w_, 0, NoClip, false, taper_, line);
+        (q % 2 == 0 ? la : lb)[size_t(q / 2)] = line.data();
+      }
+      lines_.LoadPairs(la, lb);
     }
-    lines_.LoadPairs(la, lb);
     lines_.Transform();
     for (int l = 0; l < lines_.Lanes(); ++l) {
       const int q = 2 * l;
@@ -87,10 +125,8 @@ private:
   TRealLinePairs lines_;
   std::span<const double> taper_;
   int32_t w_, nb_;
-  std::vector<double> line_, re_, im_;
+  std::vector<double> line_, re_, im_, amp_;
 };
-
-double Amplitude(double re, double im) { return std::sqrt(re * re + im * im); }
 
 // Roughness of a spectrum: the mean ratio of the smaller to the larger of bins k
 // and k + 2 (k = k0 .. nb − 3), over nb − k0 − 1.
@@ -198,8 +234,10 @@ void RemoveInterference1D(int source, int destination) {
         double* sum = partial.data() + size_t(block) * size_t(nb);
         forEachGroup(block, spectra, [&](int64_t first, int count) {
           spectra.Forward(in, first, count);
-          for (int q = 0; q < count; ++q)
-            for (int32_t k = k0; k < nb; ++k) sum[k] += Amplitude(spectra.Re(q)[k], spectra.Im(q)[k]);
+          for (int q = 0; q < count; ++q) {
+            const double* a = spectra.Amplitudes(q);
+            for (int32_t k = k0; k < nb; ++k) sum[k] += a[k];
+          }
         });
       }
     });
@@ -221,9 +259,10 @@ void RemoveInterference1D(int source, int destination) {
           for (int q = 0; q < count; ++q) {
             double* re = spectra.Re(q);
             double* im = spectra.Im(q);
-            double m = RunningMeanStart(k0, [&](int32_t i) { return Amplitude(re[i], im[i]); });
+            const double* amplitude = spectra.Amplitudes(q);
+            double m = RunningMeanStart(k0, [&](int32_t i) { return amplitude[i]; });
             for (int32_t k = k0; k < nb; ++k) {
-              const double a = Amplitude(re[k], im[k]);
+              const double a = amplitude[k];
               if (G[size_t(k)] < 1.5f && a > 0) {
                 const double f = G[size_t(k)] * m / a;
                 re[k] *= f;
