@@ -34,15 +34,10 @@ public:
   template <class T>
   void LoadPairs(TLines<T> a, TLines<T> b) {
     Fill(a), Fill(b);
-    double* re = buf_.Re();
-    double* im = buf_.Im();
-    const int32_t* input = plan_.InputAt.data();
-    for (int32_t p = 0; p < N_; ++p, re += L_, im += L_) {
-      const int32_t i = input[p];
-      for (int l = 0; l < L_; ++l) {
-        re[l] = double(a[size_t(l)][i]);
-        im[l] = double(b[size_t(l)][i]);
-      }
+    switch (L_) {
+      case 4: return LoadPairsOf<4>(a, b);
+      case 2: return LoadPairsOf<2>(a, b);
+      default: return LoadPairsOf<1>(a, b);
     }
   }
   // Lane l: the Hermitian spectra A and B (bins 0 .. N/2: real parts aRe, bRe,
@@ -53,22 +48,10 @@ public:
   template <class T>
   void LoadHermitianPairs(TLines<T> aRe, TLines<T> aIm, TLines<T> bRe, TLines<T> bIm, bool conjugate) {
     Fill(aRe), Fill(aIm), Fill(bRe), Fill(bIm);
-    double* re = buf_.Re();
-    double* im = buf_.Im();
-    const int32_t* input = plan_.InputAt.data();
-    const int32_t half = N_ / 2;
-    const double s = conjugate ? -1.0 : 1.0;
-    for (int32_t p = 0; p < N_; ++p, re += L_, im += L_) {
-      const int32_t k = input[p];
-      const bool lower = k <= half;
-      const int32_t j = lower ? k : N_ - k;
-      const double sign = (j == 0 || 2 * j == N_) ? 0.0 : (lower ? s : -s);
-      for (int l = 0; l < L_; ++l) {
-        const double ar = double(aRe[size_t(l)][j]), ai = sign * double(aIm[size_t(l)][j]);
-        const double br = double(bRe[size_t(l)][j]), bi = sign * double(bIm[size_t(l)][j]);
-        re[l] = ar - bi;
-        im[l] = ai + br;
-      }
+    switch (L_) {
+      case 4: return LoadHermitianPairsOf<4>(aRe, aIm, bRe, bIm, conjugate);
+      case 2: return LoadHermitianPairsOf<2>(aRe, aIm, bRe, bIm, conjugate);
+      default: return LoadHermitianPairsOf<1>(aRe, aIm, bRe, bIm, conjugate);
     }
   }
   void Transform() { RunFftPasses(plan_, buf_.Re(), buf_.Im(), L_); }
@@ -96,6 +79,51 @@ public:
   }
 
 private:
+  // The loads for a fixed lane count, the line pointers held in locals.
+  template <int L, class T>
+  void LoadPairsOf(const TLines<T>& a, const TLines<T>& b) {
+    const T* pa[L];
+    const T* pb[L];
+    for (int l = 0; l < L; ++l) pa[l] = a[size_t(l)], pb[l] = b[size_t(l)];
+    double* re = buf_.Re();
+    double* im = buf_.Im();
+    const int32_t* input = plan_.InputAt.data();
+    for (int32_t p = 0; p < N_; ++p, re += L, im += L) {
+      const int32_t i = input[p];
+      for (int l = 0; l < L; ++l) {
+        re[l] = double(pa[l][i]);
+        im[l] = double(pb[l][i]);
+      }
+    }
+  }
+  template <int L, class T>
+  void LoadHermitianPairsOf(const TLines<T>& aRe, const TLines<T>& aIm, const TLines<T>& bRe, const TLines<T>& bIm,
+                            bool conjugate) {
+    const T* ar[L];
+    const T* ai[L];
+    const T* br[L];
+    const T* bi[L];
+    for (int l = 0; l < L; ++l)
+      ar[l] = aRe[size_t(l)], ai[l] = aIm[size_t(l)], br[l] = bRe[size_t(l)], bi[l] = bIm[size_t(l)];
+    double* re = buf_.Re();
+    double* im = buf_.Im();
+    const int32_t* input = plan_.InputAt.data();
+    const int32_t half = N_ / 2;
+    const double s = conjugate ? -1.0 : 1.0;
+    for (int32_t p = 0; p < N_; ++p, re += L, im += L) {
+      const int32_t k = input[p];
+      const bool lower = k <= half;
+      const int32_t j = lower ? k : N_ - k;
+      const double sign = (j == 0 || 2 * j == N_) ? 0.0 : (lower ? s : -s);
+      for (int l = 0; l < L; ++l) {
+        const double xr = double(ar[l][j]), xi = sign * double(ai[l][j]);
+        const double yr = double(br[l][j]), yi = sign * double(bi[l][j]);
+        re[l] = xr - yi;
+        im[l] = xi + yr;
+      }
+    }
+  }
+
   // Missing lines of the lanes in use read zeros.
   template <class T>
   void Fill(TLines<T>& lines) const {

@@ -31,9 +31,19 @@ double Amplitude(double re, double im) { return std::sqrt(re * re + im * im); }
 
 // Whether every sample of a row is one the line preparation keeps as it is.
 bool AllValid(const float* row, int32_t n) {
-  bool ok = true;
-  for (int32_t i = 0; i < n; ++i) ok &= IsValidPixel(row[i]) && !(row[i] > NoClip);
-  return ok;
+  int32_t i = 0;
+#if defined(__SSE2__)
+  const __m128 low = _mm_set1_ps(BlankLimit), high = _mm_set1_ps(NoClip);
+  __m128 ok = _mm_castsi128_ps(_mm_set1_epi32(-1));
+  for (; i + 4 <= n; i += 4) {
+    const __m128 v = _mm_loadu_ps(row + i);
+    ok = _mm_and_ps(ok, _mm_and_ps(_mm_cmpgt_ps(v, low), _mm_cmple_ps(v, high)));
+  }
+  if (_mm_movemask_ps(ok) != 15) return false;
+#endif
+  bool valid = true;
+  for (; i < n; ++i) valid &= IsValidPixel(row[i]) && !(row[i] > NoClip);
+  return valid;
 }
 
 // Unscaled spectra (bins 0 .. N/2) of up to 2·lanes consecutive rows from an
