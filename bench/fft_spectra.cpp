@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/settings.h"
+#include "star_field.h"
 #include "frequency/fft_sizes.h"
 #include "frequency/interference_filter.h"
 #include "frequency/spectrum_image.h"
@@ -41,10 +42,7 @@ void MakeSource(int side) {
   im.PlaneCount = 1;
   im.AllocatePlanes(1);
   std::mt19937 rng(5);
-  std::normal_distribution<float> noise(1000.0f, 10.0f);
-  for (float& v : im.Planes[1]) v = noise(rng);
-  std::uniform_int_distribution<int> pos(4, side - 5);
-  for (int s = 0; s < 2000; ++s) im.At(1, pos(rng), pos(rng)) += 5000.0f;
+  bench::FillStarField(im.Planes[1], side, rng, 2000);
   Store.InUse[Source] = 1;
   UpdateMinMax(Source);
   made = side;
