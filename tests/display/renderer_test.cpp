@@ -3,6 +3,7 @@
 #include <random>
 
 #include "display_test_images.h"
+#include "core/settings.h"
 #include "platform/processor_features.h"
 #include "shell/display/isophotes.h"
 #include "shell/display/renderer.h"
@@ -279,6 +280,69 @@ TEST_F(RendererTest, IsophotesMarkStepBorders) {
   std::vector<uint8_t> p = {10, 10, 40, 40, 10, 10, 40, 40, 10, 10, 40, 40};
   DrawIsophotes(p, 4, 3, 4);
   EXPECT_EQ(p, (std::vector<uint8_t>{10, 10, 40, 40, 10, 255, 40, 40, 10, 10, 40, 40}));
+}
+
+TEST_F(RendererTest, IsophotesOnBandsOfRowsEqualOnePass) {
+  // Brightness steps that rise upwards in many columns make the lines of a row
+  // depend on the rows far above it.
+  std::mt19937 rng(9);
+  std::uniform_int_distribution<int> any(0, 255), low(0, 31);
+  for (int round = 0; round < 20; ++round) {
+    const int w = 5 + round * 3, h = 3 + round * 4;
+    std::vector<uint8_t> picture(size_t(w) * h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        picture[size_t(y * w + x)] = uint8_t((x + round) % 3 ? ((h - y) % 8) * 32 + low(rng) : any(rng));
+    std::vector<uint8_t> once = picture;
+    DrawIsophotes(once, w, h, w, 1);
+    for (int threads = 2; threads <= 9; ++threads) {
+      std::vector<uint8_t> banded = picture;
+      DrawIsophotes(banded, w, h, w, threads);
+      ASSERT_EQ(banded, once) << w << " x " << h << " on " << threads << " threads";
+    }
+  }
+}
+
+TEST_F(RendererTest, ThreadsGiveTheSameBytes) {
+  // 1024 x 600 pixels: several bands at full size.
+  const int w = 1024, h = 600;
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<float> u(-20.0f, 1100.0f);
+  auto plane = [&] {
+    std::vector<float> v(size_t(w) * h);
+    for (size_t i = 0; i < v.size(); ++i) v[i] = (i % 4099 == 0) ? BlankPixel : u(rng);
+    return v;
+  };
+  auto renderBoth = [&](int percent) {
+    const TDisplayRecord saved = Store.Display[1];
+    Options.Multicore = 0;
+    const TDisplayBitmap one = Render(percent);
+    Store.Display[1] = saved;
+    Options.Multicore = 1;
+    const TDisplayBitmap many = Render(percent);
+    EXPECT_EQ(one.Pixels, many.Pixels) << "type " << saved.DisplayType << " gamma " << saved.Gamma;
+  };
+  std::vector<uint32_t> palette(65536);
+  for (size_t i = 0; i < palette.size(); ++i) palette[i] = uint32_t(i * 2654435761u) & 0xFFFFFF;
+  SetUserPalette(palette);
+  MakeGreySlot(1, w, h, plane(), 0, 1000);
+  ComputeHistogram(1, false, false);
+  for (int type = DtGrey; type <= DtOwnPalette; ++type) {
+    for (float gamma : {2.2f, -0.6f, CurveModeGamma}) {
+      Store.Display[1].DisplayType = type;
+      Store.Display[1].Gamma = gamma;
+      renderBoth(100);
+    }
+  }
+  renderBoth(50);
+  for (int model : {CmRgb, CmYuv}) {
+    for (int lumaOnly = 0; lumaOnly <= 1; ++lumaOnly) {
+      MakeColourSlot(1, w, h, plane(), plane(), plane(), model, 0, 1000);
+      Store.Display[1].LumaOnly = uint8_t(lumaOnly);
+      renderBoth(100);
+    }
+  }
+  Options.Multicore = 1;
 }
 
 class FakeWindow : public TImageWindowLink {

@@ -5,12 +5,21 @@
 #include <array>
 #include <cmath>
 
+#include "core/settings.h"
+#include "platform/parallel_bands.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
 
 namespace astrelon {
 
 namespace {
+
+// fn(first, last) over bands of the entries 0 .. n-1 on threads; each entry is
+// computed on its own, so the split does not matter.
+template <class F>
+void ForEntryBands(int64_t n, F&& fn) {
+  ForEachBand(n, BandThreads(n, 8192, Options.Multicore != 0), fn);
+}
 
 double RangeOf(const TDisplayRecord& d) { return std::max(double(d.White) - double(d.Black), 0.001); }
 
@@ -137,8 +146,10 @@ TTransferTable BuildTransfer(int slot, int steps, double scale, const TEqualisat
   if (gamma == CurveModeGamma) {
     if (d.CurveMode) {
       LoadCurvePoints(slot);
-      for (int i = 0; i <= steps; ++i)
-        t.Values[size_t(i)] = EvaluateCurve(float(double(d.Black) + double(i) * range / steps)) * scale;
+      ForEntryBands(int64_t(steps) + 1, [&](int64_t first, int64_t last) {
+        for (int64_t i = first; i < last; ++i)
+          t.Values[size_t(i)] = EvaluateCurve(float(double(d.Black) + double(i) * range / steps)) * scale;
+      });
     } else {
       t.Truncate = true;
       FillPolygonCurve(t.Values, d, steps, scale);
@@ -147,7 +158,9 @@ TTransferTable BuildTransfer(int slot, int steps, double scale, const TEqualisat
     t.EvenOnly = true;
     if (!d.CurveMode) {
       const double e = 1.0 / gamma;
-      for (int i = 0; i <= steps; i += 2) t.Values[size_t(i)] = std::pow(double(i) / steps, e) * scale;
+      ForEntryBands(steps / 2 + 1, [&](int64_t first, int64_t last) {
+        for (int64_t i = 2 * first; i < 2 * last; i += 2) t.Values[size_t(i)] = std::pow(double(i) / steps, e) * scale;
+      });
     } else {
       double e = 1.0 / gamma;
       double k = 1.1;
@@ -157,8 +170,10 @@ TTransferTable BuildTransfer(int slot, int steps, double scale, const TEqualisat
       }
       const double a = 1 - 1 / k;
       const double p0 = std::pow(a, e);
-      for (int i = 0; i <= steps; i += 2)
-        t.Values[size_t(i)] = (std::pow(a + double(i) / (steps * k), e) - p0) / (1 - p0) * scale;
+      ForEntryBands(steps / 2 + 1, [&](int64_t first, int64_t last) {
+        for (int64_t i = 2 * first; i < 2 * last; i += 2)
+          t.Values[size_t(i)] = (std::pow(a + double(i) / (steps * k), e) - p0) / (1 - p0) * scale;
+      });
     }
     t.Values[size_t(steps)] = scale;
   } else if (eq) {
@@ -175,11 +190,13 @@ template <class T, class Convert, class Middle>
 std::vector<T> MakeIntegerLut(const TTransferTable& t, Convert convert, Middle middle, T top) {
   const size_t n = t.Values.size();
   std::vector<T> lut(std::max(n, LutSize - 1) + 1, T(0));
-  for (size_t i = 0; i < n; ++i) {
-    if (t.EvenOnly && (i & 1)) continue;
-    const double v = t.Truncate ? std::trunc(t.Values[i]) : std::nearbyint(t.Values[i]);
-    lut[i] = convert(v);
-  }
+  ForEntryBands(int64_t(n), [&](int64_t first, int64_t last) {
+    for (size_t i = size_t(first); i < size_t(last); ++i) {
+      if (t.EvenOnly && (i & 1)) continue;
+      const double v = t.Truncate ? std::trunc(t.Values[i]) : std::nearbyint(t.Values[i]);
+      lut[i] = convert(v);
+    }
+  });
   if (t.EvenOnly) {
     for (size_t i = 1; i + 1 < n; i += 2) lut[i] = middle(lut[i - 1], lut[i + 1]);
     lut[n - 1] = top;

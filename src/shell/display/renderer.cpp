@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "common/pascal_format.h"
+#include "core/settings.h"
+#include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "shell/display/display_lut.h"
 #include "shell/display/isophotes.h"
@@ -28,6 +30,12 @@ int PercentOfLevel(int level) { return level == 0 ? 100 : (level == 1 ? 50 : 25)
 int32_t ScaledSide(int32_t side, int percent) {
   const int64_t s = int64_t(side > 0 ? side : 0) * percent / 100;
   return int32_t(std::max<int64_t>(s, 1));
+}
+
+// Threads for a picture of `pixels` pixels in `rows` rows: a band of fewer than
+// about 128 K pixels costs less than starting its thread.
+int RenderThreads(int64_t pixels, int32_t rows) {
+  return std::min(BandThreads(pixels, int64_t(1) << 17, Options.Multicore != 0), std::max(rows, 1));
 }
 
 enum class TLutChoice { Plain, FourGradients, UserPalette, Luma };
@@ -132,8 +140,6 @@ bool RenderSlotBitmap(int slot, int percent, TDisplayBitmap& bitmap) {
   const std::vector<int32_t> xs = SamplePositions(im.Width, plan.Width, plan.Offset);
   const std::vector<int32_t> ys = SamplePositions(im.Height, plan.Height, plan.Offset);
   const size_t w = size_t(plan.Width);
-  std::vector<float> s1(w), s2(w), s3(w);
-  std::vector<uint32_t> i1(userPalette ? w : 0);
   // The vector paths give the same bytes as the scalar ones, at every build size.
   const bool greyVector = SseEnabled;
   const bool colourVector = SseEnabled;
@@ -148,39 +154,50 @@ bool RenderSlotBitmap(int slot, int percent, TDisplayBitmap& bitmap) {
     lm.Yuv = im.ColorModel == CmYuv;
   }
 
-  for (int32_t y = 0; y < plan.Height; ++y) {
-    const int32_t sy = ys[size_t(y)];
-    const int32_t ny = ys[size_t(std::min(y + 1, plan.Height - 1))];
-    uint8_t* out = bitmap.Row(y).data();
-    if (grey) {
-      if (userPalette) {
-        ComputeLutIndices(SampledRow(im, 1, sy, ny, xs, full, s1), black, indexScale, i1, greyVector);
-        for (size_t x = 0; x < w; ++x) {
-          const uint32_t c = colourLut[i1[x]];
-          out[3 * x] = uint8_t(c);
-          out[3 * x + 1] = uint8_t(c >> 8);
-          out[3 * x + 2] = uint8_t(c >> 16);
+  // Bands of picture rows on threads, each with sample rows of its own; every
+  // picture byte comes from its own sample, so the split does not matter.
+  auto renderRows = [&](int64_t first, int64_t last) {
+    std::vector<float> s1(full ? 0 : w), s2(full ? 0 : w), s3(full ? 0 : w);
+    std::vector<uint32_t> i1(userPalette ? w : 0);
+    for (int32_t y = int32_t(first); y < int32_t(last); ++y) {
+      const int32_t sy = ys[size_t(y)];
+      const int32_t ny = ys[size_t(std::min(y + 1, plan.Height - 1))];
+      uint8_t* out = bitmap.Row(y).data();
+      if (grey) {
+        if (userPalette) {
+          ComputeLutIndices(SampledRow(im, 1, sy, ny, xs, full, s1), black, indexScale, i1, greyVector);
+          for (size_t x = 0; x < w; ++x) {
+            const uint32_t c = colourLut[i1[x]];
+            out[3 * x] = uint8_t(c);
+            out[3 * x + 1] = uint8_t(c >> 8);
+            out[3 * x + 2] = uint8_t(c >> 16);
+          }
+        } else {
+          MapThroughByteLut(SampledRow(im, 1, sy, ny, xs, full, s1), black, indexScale, lut8.data(),
+                            std::span<uint8_t>(out, w), 1, greyVector);
         }
+      } else if (luma) {
+        MapLumaRow(SampledRow(im, 1, sy, ny, xs, full, s1), SampledRow(im, 2, sy, ny, xs, full, s2),
+                   SampledRow(im, 3, sy, ny, xs, full, s3), std::span<uint8_t>(out, 3 * w), lm, lumaVector);
       } else {
-        MapThroughByteLut(SampledRow(im, 1, sy, ny, xs, full, s1), black, indexScale, lut8.data(),
-                          std::span<uint8_t>(out, w), 1, greyVector);
+        const std::span<uint8_t> bgr(out, 3 * w);
+        MapThroughByteLut(SampledRow(im, 3, sy, ny, xs, full, s3), black, indexScale, lut8.data(), bgr, 3,
+                          colourVector);
+        MapThroughByteLut(SampledRow(im, 2, sy, ny, xs, full, s2), black, indexScale, lut8.data(), bgr.subspan(1),
+                          3, colourVector);
+        MapThroughByteLut(SampledRow(im, 1, sy, ny, xs, full, s1), black, indexScale, lut8.data(), bgr.subspan(2),
+                          3, colourVector);
       }
-    } else if (luma) {
-      MapLumaRow(SampledRow(im, 1, sy, ny, xs, full, s1), SampledRow(im, 2, sy, ny, xs, full, s2),
-                 SampledRow(im, 3, sy, ny, xs, full, s3), std::span<uint8_t>(out, 3 * w), lm, lumaVector);
-    } else {
-      const std::span<uint8_t> bgr(out, 3 * w);
-      MapThroughByteLut(SampledRow(im, 3, sy, ny, xs, full, s3), black, indexScale, lut8.data(), bgr, 3, colourVector);
-      MapThroughByteLut(SampledRow(im, 2, sy, ny, xs, full, s2), black, indexScale, lut8.data(), bgr.subspan(1), 3,
-                        colourVector);
-      MapThroughByteLut(SampledRow(im, 1, sy, ny, xs, full, s1), black, indexScale, lut8.data(), bgr.subspan(2), 3,
-                        colourVector);
     }
-  }
+  };
+  const int threads = RenderThreads(int64_t(plan.Width) * plan.Height, plan.Height);
+  ForEachBand(plan.Height, threads, renderRows);
 
   if (!toBgr) {
     ReadBmpColourTable(bitmap, ColourTableForType(type == DtOwnPalette ? DtGrey : type));
-    if (type == DtIsophotes) DrawIsophotes(bitmap.Pixels, bitmap.Width, bitmap.Height, bitmap.Stride);
+    if (type == DtIsophotes)
+      DrawIsophotes(bitmap.Pixels, bitmap.Width, bitmap.Height, bitmap.Stride,
+                    RenderThreads(int64_t(bitmap.Width) * bitmap.Height, bitmap.Height));
   }
   return true;
 }
