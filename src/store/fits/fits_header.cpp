@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <vector>
+
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +44,24 @@ bool TFitsInput::ReadAt(uint64_t offset, std::span<uint8_t> buffer) const {
     done += size_t(n);
   }
   return true;
+}
+
+bool TFitsInput::Resident(uint64_t offset, uint64_t length) const {
+  if (fd_ < 0 || length == 0) return fd_ >= 0;
+  const uint64_t page = uint64_t(sysconf(_SC_PAGESIZE));
+  const uint64_t start = offset / page * page;
+  const uint64_t end = std::min(offset + length, size_);
+  if (end <= start) return false;
+  void* map = ::mmap(nullptr, size_t(end - start), PROT_READ, MAP_SHARED, fd_, off_t(start));
+  if (map == MAP_FAILED) return false;
+  std::vector<unsigned char> pages(size_t((end - start + page - 1) / page));
+  const bool known = ::mincore(map, size_t(end - start), pages.data()) == 0;
+  ::munmap(map, size_t(end - start));
+  return known && std::all_of(pages.begin(), pages.end(), [](unsigned char c) { return (c & 1) != 0; });
+}
+
+void TFitsInput::AdviseSequential(uint64_t offset, uint64_t length) const {
+  if (fd_ >= 0) ::posix_fadvise(fd_, off_t(offset), off_t(length), POSIX_FADV_SEQUENTIAL);
 }
 
 namespace {

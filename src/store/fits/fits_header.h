@@ -25,6 +25,11 @@ public:
   uint64_t Size() const { return size_; }
   // Reads exactly buffer.size() bytes at offset; false on a short read or an error.
   bool ReadAt(uint64_t offset, std::span<uint8_t> buffer) const;
+  // True when every page of the range is in the page cache (so that reading it
+  // in any order costs no seeks).
+  bool Resident(uint64_t offset, uint64_t length) const;
+  // Tells the system that the range will be read front to back.
+  void AdviseSequential(uint64_t offset, uint64_t length) const;
 
 private:
   int fd_ = -1;

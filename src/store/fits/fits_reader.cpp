@@ -1,6 +1,8 @@
 #include "store/fits/fits_reader.h"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -9,8 +11,11 @@
 #include "common/paths.h"
 #include "core/settings.h"
 #include "platform/memory_probe.h"
+#include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/display/display_histogram.h"
+#include "store/fits/fits_chunk_plan.h"
+#include "store/fits/fits_chunk_turns.h"
 #include "store/fits/fits_header.h"
 #include "store/fits/fits_layout.h"
 #include "store/fits/fits_pixel_decoder.h"
@@ -23,11 +28,6 @@ namespace astrelon {
 
 namespace {
 
-// Raw bytes read per file access, and float pixels decoded per step: small
-// enough to stay in the cache, large enough for few system calls.
-constexpr uint64_t ChunkBytes = uint64_t(1) << 18;
-constexpr size_t DecodePixels = 16384;
-
 // The slot's card list becomes the cards read, ended by END and with the room
 // after END that insertions expect.
 void StoreCards(int slot, std::vector<std::string>&& cards, bool hasEnd) {
@@ -39,69 +39,67 @@ void StoreCards(int slot, std::vector<std::string>&& cards, bool hasEnd) {
   if (HeaderChangedHook) HeaderChangedHook(slot);
 }
 
-// Appends the decoded samples of one run of the file to the plane.
-void AppendDecoded(const TFitsDecoder& dec, const uint8_t* src, size_t n, int bytesPerPixel, std::vector<float>& buf,
-                   TPlane& plane) {
-  for (size_t i = 0; i < n; i += DecodePixels) {
-    const size_t m = std::min(DecodePixels, n - i);
-    dec.DecodeRow(src + i * size_t(bytesPerPixel), m, buf.data(), Sse2Enabled);
-    plane.insert(plane.end(), buf.data(), buf.data() + m);
-  }
-}
-
-// Reads plane p (1-based in the file) into `plane`, image row 0 first. The rows
-// are appended in image order, so the plane is written once and never zeroed.
-bool ReadPlane(const TFitsInput& in, const TFitsImageLayout& l, int p, const TFitsDecoder& dec, bool flip,
-               TPlane& plane) {
-  const int64_t w = l.Width, h = l.Height;
-  const int bpp = l.BytesPerPixel;
-  const uint64_t planeOffset = l.DataOffset + uint64_t(p - 1) * l.PlaneBytes;
-  plane.clear();
-  plane.reserve(size_t(w) * size_t(h));
-  std::vector<float> decoded(DecodePixels);
-  if (l.RowBytes <= ChunkBytes) {
-    const int64_t rowsPerChunk = int64_t(ChunkBytes / l.RowBytes);
-    std::vector<uint8_t> raw(size_t(std::min<int64_t>(rowsPerChunk, h)) * size_t(l.RowBytes));
-    for (int64_t y0 = 0; y0 < h; y0 += rowsPerChunk) {
-      const int64_t y1 = std::min(h, y0 + rowsPerChunk);
-      // File row r holds image row r ("Fits umdrehen" on) or Height-1-r.
-      const int64_t firstFileRow = flip ? y0 : h - y1;
-      const size_t bytes = size_t(y1 - y0) * size_t(l.RowBytes);
-      if (!in.ReadAt(planeOffset + uint64_t(firstFileRow) * l.RowBytes, std::span(raw.data(), bytes))) return false;
-      for (int64_t y = y0; y < y1; ++y) {
-        const int64_t k = flip ? y - y0 : y1 - 1 - y;
-        AppendDecoded(dec, raw.data() + size_t(k) * size_t(l.RowBytes), size_t(w), bpp, decoded, plane);
-      }
-    }
-  } else {
-    // Rows longer than a chunk are read in pieces.
-    const int64_t piece = int64_t(ChunkBytes) / bpp;
-    std::vector<uint8_t> raw(size_t(piece) * size_t(bpp));
-    for (int64_t y = 0; y < h; ++y) {
-      const int64_t r = flip ? y : h - 1 - y;
-      for (int64_t x0 = 0; x0 < w; x0 += piece) {
-        const int64_t n = std::min(piece, w - x0);
-        const uint64_t at = planeOffset + uint64_t(r) * l.RowBytes + uint64_t(x0) * uint64_t(bpp);
-        if (!in.ReadAt(at, std::span(raw.data(), size_t(n) * size_t(bpp)))) return false;
-        AppendDecoded(dec, raw.data(), size_t(n), bpp, decoded, plane);
-      }
-    }
-  }
-  return true;
+// Decodes a chunk from raw into the plane's rows, and measures the pixels
+// while they are in the cache.
+void DecodeChunk(const TFitsChunkPlan& plan, const TFitsChunkPlan::TChunk& c, const TFitsDecoder& dec, int bpp,
+                 bool flip, const uint8_t* raw, TPlane& plane, TMinMaxScan& scan) {
+  plan.ForEachRowPiece(c, flip, [&](uint64_t pixel, uint64_t sample, uint64_t n) {
+    float* dst = plane.data() + pixel;
+    dec.DecodeRow(raw + (sample - c.First) * uint64_t(bpp), size_t(n), dst, Sse2Enabled);
+    ScanMinMax(std::span<float>(dst, size_t(n)), int32_t(n), 1, int64_t(n), scan, Sse2Enabled);
+  });
 }
 
 }  // namespace
 
-TFitsReadStatus ReadFitsPlanes(const TFitsFile& file, bool flip, TFitsPlanes& planes) {
+TFitsReadStatus ReadFitsPlanes(const TFitsFile& file, bool flip, int threads, TFitsPlanes& planes,
+                               std::array<TMinMaxScan, 4>& scans, TFitsReadOrder order) {
   if (!file.Layout) return TFitsReadStatus::ReadError;
   const TFitsImageLayout& l = *file.Layout;
   const int planeCount = l.IsColor ? 3 : 1;
+  const TFitsChunkPlan plan(l.Width, l.Height, l.BytesPerPixel, l.PlanesInFile);
+  scans = {};
   try {
     const TFitsDecoder decoder(l.Bitpix, FitsScalingFor(l.Bitpix, file.Info));
-    for (int p = 1; p <= l.PlanesInFile; ++p)
-      if (!ReadPlane(file.Input, l, p, decoder, flip, planes[size_t(p)])) return TFitsReadStatus::ReadError;
-    for (int p = l.PlanesInFile + 1; p <= planeCount; ++p)
-      planes[size_t(p)].assign(size_t(l.Width) * size_t(l.Height), BlankPixel);
+    // The planes' memory is first touched by the workers that fill it.
+    for (int p = 1; p <= planeCount; ++p) planes[size_t(p)].resize(size_t(plan.PlaneSamples));
+    const uint64_t dataBytes = l.PlaneBytes * uint64_t(l.PlanesInFile);
+    // Chunks that are in memory are read side by side; from a disk they are read
+    // front to back, each worker waiting for its chunk's turn.
+    const bool inOrder = order == TFitsReadOrder::FileOrder || !file.Input.Resident(l.DataOffset, dataBytes);
+    if (inOrder) file.Input.AdviseSequential(l.DataOffset, dataBytes);
+    TChunkTurns turns(plan.Count);
+    std::atomic<bool> readFailed{false};
+    std::mutex merging;
+    threads = int(std::clamp<int64_t>(threads, 1, std::max<int64_t>(plan.Count, 1)));
+    RunChunkWorkers(threads, turns, [&] {
+      std::vector<uint8_t> raw(size_t(std::min(plan.ChunkSamples, plan.PlaneSamples)) * size_t(l.BytesPerPixel));
+      std::array<TMinMaxScan, 4> own{};
+      for (int64_t c = turns.Claim(); c >= 0; c = turns.Claim()) {
+        const TFitsChunkPlan::TChunk chunk = plan.Chunk(c);
+        const size_t p = size_t(chunk.Plane);
+        const uint64_t at = l.DataOffset + (p - 1) * l.PlaneBytes + chunk.First * uint64_t(l.BytesPerPixel);
+        const std::span<uint8_t> bytes(raw.data(), size_t(chunk.Last - chunk.First) * size_t(l.BytesPerPixel));
+        if (inOrder && !turns.WaitTurn(c)) break;
+        const bool ok = file.Input.ReadAt(at, bytes);
+        if (inOrder) turns.PassTurn();
+        if (!ok) {
+          readFailed = true;
+          turns.Fail();
+          break;
+        }
+        DecodeChunk(plan, chunk, decoder, l.BytesPerPixel, flip, raw.data(), planes[p], own[p]);
+      }
+      std::lock_guard<std::mutex> lock(merging);
+      for (size_t p = 1; p <= 3; ++p) scans[p].Merge(own[p]);
+    });
+    if (readFailed) return TFitsReadStatus::ReadError;
+    for (int p = l.PlanesInFile + 1; p <= planeCount; ++p) {
+      TPlane& plane = planes[size_t(p)];
+      ForEachBand(int64_t(plane.size()), threads, [&](int64_t first, int64_t last) {
+        std::fill(plane.begin() + first, plane.begin() + last, BlankPixel);
+      });
+    }
   } catch (const std::bad_alloc&) {
     return TFitsReadStatus::OutOfMemory;
   } catch (const std::length_error&) {
@@ -111,6 +109,19 @@ TFitsReadStatus ReadFitsPlanes(const TFitsFile& file, bool flip, TFitsPlanes& pl
 }
 
 namespace {
+
+// CountAbove over bands of the values on threads; counts add up in any order.
+TAboveCount CountAboveInBands(std::span<const float> values, float threshold, int threads) {
+  TAboveCount total;
+  std::mutex merging;
+  ForEachBand(int64_t(values.size()), threads, [&](int64_t first, int64_t last) {
+    const TAboveCount part = CountAbove(values.subspan(size_t(first), size_t(last - first)), threshold);
+    std::lock_guard<std::mutex> lock(merging);
+    total.Valid += part.Valid;
+    total.Above += part.Above;
+  });
+  return total;
+}
 
 bool Refuse() {
   EngineUi().ShowMessage(HeaderNotRecognisedText());
@@ -166,7 +177,10 @@ bool LoadFits(int slot, const std::string& fileName, bool headerOnly) {
   // A free slot's old planes go first, so that loading never holds two images.
   if (!Store.InUse[slot]) im.FreePlanes();
   TFitsPlanes planes;
-  switch (ReadFitsPlanes(file, Options.FitsFlip != 0, planes)) {
+  std::array<TMinMaxScan, 4> scans{};
+  const int64_t samples = int64_t(l.Width) * int64_t(l.Height) * std::max(l.PlanesInFile, 1);
+  const int threads = BandThreads(samples, int64_t(1) << 19, Options.Multicore != 0);
+  switch (ReadFitsPlanes(file, Options.FitsFlip != 0, threads, planes, scans)) {
     case TFitsReadStatus::Ok:
       break;
     case TFitsReadStatus::OutOfMemory:
@@ -192,13 +206,15 @@ bool LoadFits(int slot, const std::string& fileName, bool headerOnly) {
   Store.FileName[slot] = fileName;
   im.NumberedName = 0;
 
-  ResetDisplayRange(slot, 0);
+  // The minimum and maximum were measured while the planes were read.
+  SetMinMaxFromScans(slot, scans);
+  ResetDisplayRangeMeasured(slot, 0);
   const bool displayCards = ApplyDisplayCards(slot, info);
   if (info.Hp3Card.empty()) {
     TDisplayRecord& d = Store.Display[slot];
     const int p = l.IsColor ? 2 : 1;
     const float threshold = d.Black + 0.2f * (d.White - d.Black);
-    d.SqrtHistogram = PercentAbove(im.Plane(p), threshold) < 50 ? 1 : 0;
+    d.SqrtHistogram = CountAboveInBands(im.Plane(p), threshold, threads).Percent() < 50 ? 1 : 0;
   }
   ComputeHistogram(slot, false, false);
   if (!displayCards) SetAutoDisplayRange(slot, false);

@@ -7,6 +7,7 @@
 
 #include "store/fits/fits_header.h"
 #include "store/image_slot.h"
+#include "store/planes/min_max_scan.h"
 
 namespace astrelon {
 
@@ -16,9 +17,15 @@ enum class TFitsReadStatus { Ok, OutOfMemory, ReadError };
 
 // Reads the planes of an opened file whose header was accepted: image row 0 is
 // file row 0 with `flip` ("Fits umdrehen"), else the last file row. A colour
-// image gets all three planes (those missing in the file are blank). Only a few
-// megabytes are used beside the planes.
-TFitsReadStatus ReadFitsPlanes(const TFitsFile& file, bool flip, TFitsPlanes& planes);
+// image gets all three planes (those missing in the file are blank). `threads`
+// workers decode chunks of the file side by side, with a buffer of a quarter
+// megabyte each beside the planes. scans[p] gets plane p's smallest and largest
+// valid value. A file that is in the page cache is read side by side, any other
+// front to back (each worker waits for its chunk's turn to read); FileOrder
+// always reads front to back.
+enum class TFitsReadOrder { ByCache, FileOrder };
+TFitsReadStatus ReadFitsPlanes(const TFitsFile& file, bool flip, int threads, TFitsPlanes& planes,
+                               std::array<TMinMaxScan, 4>& scans, TFitsReadOrder order = TFitsReadOrder::ByCache);
 
 // True when the image (or, with headerOnly, the header) was read. A file that
 // cannot be opened gives false without a message. A header that is refused

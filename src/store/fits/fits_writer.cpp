@@ -1,6 +1,7 @@
 #include "store/fits/fits_writer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <vector>
@@ -11,7 +12,10 @@
 #include "common/paths.h"
 #include "core/language.h"
 #include "core/settings.h"
+#include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
+#include "store/fits/fits_chunk_plan.h"
+#include "store/fits/fits_chunk_turns.h"
 #include "store/fits/fits_display_cards.h"
 #include "store/fits/fits_header.h"
 #include "store/fits/fits_layout.h"
@@ -26,8 +30,6 @@ namespace astrelon {
 std::time_t (*FitsSaveClock)() = [] { return std::time(nullptr); };
 
 namespace {
-
-constexpr size_t OutputChunk = size_t(1) << 18;
 
 // ---- scaling ------------------------------------------------------------------
 
@@ -269,34 +271,23 @@ void WriteCards(int slot, const TFitsScalePlan& plan, bool writeDisplayCards) {
 
 // ---- pixels -------------------------------------------------------------------
 
-class TOutput {
-public:
-  explicit TOutput(TAtomicFile& file) : file_(file), buffer_(OutputChunk) {}
-  // Room for n more bytes (at most OutputChunk) at the end of the buffer,
-  // flushing first when needed.
-  uint8_t* Reserve(size_t n) {
-    if (used_ + n > buffer_.size() && !Flush()) return nullptr;
-    uint8_t* at = buffer_.data() + used_;
-    used_ += n;
-    return at;
-  }
-  bool Flush() {
-    if (used_ > 0 && !file_.Write(std::as_bytes(std::span(buffer_.data(), used_)))) return false;
-    used_ = 0;
-    return true;
-  }
-
-private:
-  TAtomicFile& file_;
-  std::vector<uint8_t> buffer_;
-  size_t used_ = 0;
-};
-
 enum class TWriteResult { Ok, Failed, FoundBlank };
 
-// Writes the file. With `scans` (BITPIX -32 only, written as if the image had no
-// blank pixel) the planes are scanned while they are encoded, and the write stops
-// at the first blank pixel found.
+// Threads for writing or scanning `samples` samples ("Multicores" off: one).
+int WriteThreads(int64_t samples) { return BandThreads(samples, int64_t(1) << 19, Options.Multicore != 0); }
+
+// Scans merged in chunk order: of two equal extremes the earlier one stays, as
+// in one pass over the whole plane.
+void MergeScan(TPlaneScan& into, const TPlaneScan& next) {
+  into.Min = next.Min < into.Min ? next.Min : into.Min;
+  into.Max = next.Max > into.Max ? next.Max : into.Max;
+  into.HasBlank = into.HasBlank || next.HasBlank;
+}
+
+// Writes the file. The data are cut into chunks that workers encode side by
+// side into buffers of their own and write in file order. With `scans` (BITPIX
+// -32 only, written as if the image had no blank pixel) the planes are scanned
+// while they are encoded, and the write stops at the first blank pixel found.
 TWriteResult WriteFile(int slot, const TFitsScalePlan& plan, const std::string& name, TPlaneScan* scans) {
   const TImageSlot& im = Store.Image[slot];
   TAtomicFile file;
@@ -317,38 +308,53 @@ TWriteResult WriteFile(int slot, const TFitsScalePlan& plan, const std::string& 
   header.resize(size_t(FitsBlockRoundUp(header.size())), ' ');
   if (!file.Write(header)) return TWriteResult::Failed;
 
-  TOutput out(file);
   const TFitsEncoding encoding = EncodingOf(plan);
-  const size_t bytesPerPixel = plan.Bitpix == 16 ? 2 : 4;
-  const size_t rowBytes = size_t(im.Width) * bytesPerPixel;
-  // Rows longer than the buffer are written in pieces.
-  const size_t piece = std::max<size_t>(1, OutputChunk / bytesPerPixel);
+  const int bytesPerPixel = plan.Bitpix == 16 ? 2 : 4;
+  const TFitsChunkPlan chunks(im.Width, im.Height, bytesPerPixel, im.PlaneCount);
   const bool flip = Options.FitsFlip != 0;
-  for (int p = 1; p <= im.PlaneCount; ++p) {
-    for (int r = 0; r < im.Height; ++r) {
-      const std::span<const float> row = im.Row(p, flip ? r : im.Height - 1 - r);
-      for (size_t x0 = 0; x0 < row.size(); x0 += piece) {
-        const size_t n = std::min(piece, row.size() - x0);
-        uint8_t* dst = out.Reserve(n * bytesPerPixel);
-        if (!dst) return TWriteResult::Failed;
-        if (scans) {
-          TPlaneScan& scan = scans[p];
-          EncodeFloatRowScanning(row.subspan(x0, n), encoding.BlankBits, dst, scan, Sse2Enabled);
-          if (scan.HasBlank) return TWriteResult::FoundBlank;
-        } else {
-          EncodeFitsRow(row.subspan(x0, n), encoding, dst, Sse2Enabled);
-        }
+  std::vector<TPlaneScan> chunkScans(scans ? size_t(chunks.Count) : 0);
+  std::atomic<bool> foundBlank{false}, writeFailed{false};
+  TChunkTurns turns(chunks.Count);
+  const int threads = int(std::min<int64_t>(WriteThreads(int64_t(chunks.PlaneSamples) * im.PlaneCount),
+                                            std::max<int64_t>(chunks.Count, 1)));
+  RunChunkWorkers(threads, turns, [&] {
+    std::vector<uint8_t> buffer(size_t(std::min(chunks.ChunkSamples, chunks.PlaneSamples)) * size_t(bytesPerPixel));
+    for (int64_t c = turns.Claim(); c >= 0; c = turns.Claim()) {
+      const TFitsChunkPlan::TChunk chunk = chunks.Chunk(c);
+      const float* plane = im.Planes[size_t(chunk.Plane)].data();
+      chunks.ForEachRowPiece(chunk, flip, [&](uint64_t pixel, uint64_t sample, uint64_t n) {
+        const std::span<const float> row(plane + pixel, size_t(n));
+        uint8_t* dst = buffer.data() + (sample - chunk.First) * uint64_t(bytesPerPixel);
+        if (scans)
+          EncodeFloatRowScanning(row, encoding.BlankBits, dst, chunkScans[size_t(c)], Sse2Enabled);
+        else
+          EncodeFitsRow(row, encoding, dst, Sse2Enabled);
+      });
+      if (scans && chunkScans[size_t(c)].HasBlank) {
+        foundBlank = true;
+        turns.Fail();
+        break;
+      }
+      if (!turns.WaitTurn(c)) break;
+      const size_t bytes = size_t(chunk.Last - chunk.First) * size_t(bytesPerPixel);
+      const bool ok = file.Write(std::as_bytes(std::span(buffer.data(), bytes)));
+      turns.PassTurn();
+      if (!ok) {
+        writeFailed = true;
+        turns.Fail();
+        break;
       }
     }
-  }
-  const uint64_t dataBytes = uint64_t(rowBytes) * uint64_t(im.Height) * uint64_t(im.PlaneCount);
+  });
+  if (foundBlank) return TWriteResult::FoundBlank;
+  if (writeFailed || turns.Failed()) return TWriteResult::Failed;
+  if (scans)
+    for (int64_t c = 0; c < chunks.Count; ++c) MergeScan(scans[chunks.Chunk(c).Plane], chunkScans[size_t(c)]);
+
+  const uint64_t dataBytes = chunks.PlaneSamples * uint64_t(bytesPerPixel) * uint64_t(im.PlaneCount);
   const size_t padding = size_t(FitsBlockRoundUp(dataBytes) - dataBytes);
-  if (padding > 0) {
-    uint8_t* dst = out.Reserve(padding);
-    if (!dst) return TWriteResult::Failed;
-    std::fill_n(dst, padding, uint8_t(0));
-  }
-  return out.Flush() && file.Commit() ? TWriteResult::Ok : TWriteResult::Failed;
+  if (padding > 0 && !file.Write(std::string(padding, '\0'))) return TWriteResult::Failed;
+  return file.Commit() ? TWriteResult::Ok : TWriteResult::Failed;
 }
 
 std::string FinalFileName(const std::string& fileName) {
@@ -365,10 +371,11 @@ void ApplyScans(int slot, const TPlaneScan* scans) {
   for (int p = 1; p <= im.PlaneCount; ++p) {
     const TPlaneScan& s = scans[p];
     if (s.Min < 1e18f) {
-      im.PlaneMin[size_t(p)] = s.Min;
-      im.PlaneMax[size_t(p)] = s.Max;
-      lo = std::min(lo, s.Min);
-      hi = std::max(hi, s.Max);
+      // A zero found as an extreme is +0, whichever zero came first.
+      im.PlaneMin[size_t(p)] = s.Min + 0.0f;
+      im.PlaneMax[size_t(p)] = s.Max + 0.0f;
+      lo = std::min(lo, s.Min + 0.0f);
+      hi = std::max(hi, s.Max + 0.0f);
     } else {
       im.PlaneMin[size_t(p)] = 0.0f;
       im.PlaneMax[size_t(p)] = 1.0f;
@@ -384,8 +391,20 @@ bool UpdateStatisticsForSave(int slot) {
   const TImageSlot& im = Store.Image[slot];
   TPlaneScan scans[4];
   bool blank = false;
+  // Pieces of a fixed size scanned on threads and merged in order.
+  constexpr size_t Piece = size_t(1) << 18;
+  const size_t n = im.PixelCount();
+  const int64_t pieces = int64_t((n + Piece - 1) / Piece);
+  std::vector<TPlaneScan> parts(static_cast<size_t>(pieces));
+  const int threads = int(std::min<int64_t>(WriteThreads(int64_t(n) * im.PlaneCount), std::max<int64_t>(pieces, 1)));
   for (int p = 1; p <= im.PlaneCount; ++p) {
-    scans[p] = ScanPlaneForSave(im.Plane(p).first(im.PixelCount()), Sse2Enabled);
+    const std::span<const float> plane = im.Plane(p).first(n);
+    ForEachBand(pieces, threads, [&](int64_t first, int64_t last) {
+      for (int64_t k = first; k < last; ++k)
+        parts[size_t(k)] = ScanPlaneForSave(plane.subspan(size_t(k) * Piece, std::min(Piece, n - size_t(k) * Piece)),
+                                            Sse2Enabled);
+    });
+    for (const TPlaneScan& part : parts) MergeScan(scans[p], part);
     blank = blank || scans[p].HasBlank;
   }
   ApplyScans(slot, scans);

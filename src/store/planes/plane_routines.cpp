@@ -355,7 +355,7 @@ void RectSum(std::span<const float> data, int32_t w, int32_t h, int64_t stride, 
   RectSumScalar(data.data(), w, h, stride, sum, count);
 }
 
-int32_t PercentAbove(std::span<const float> data, float threshold) {
+TAboveCount CountAbove(std::span<const float> data, float threshold) {
   int64_t valid = 0, above = 0;
   size_t i = 0;
 #if ASTRELON_HAVE_SSE2
@@ -396,8 +396,12 @@ int32_t PercentAbove(std::span<const float> data, float threshold) {
       if (v > threshold) ++above;
     }
   }
-  return valid > 0 ? int32_t(above * 100 / valid) : 0;
+  return {valid, above};
 }
+
+int32_t TAboveCount::Percent() const { return Valid > 0 ? int32_t(Above * 100 / Valid) : 0; }
+
+int32_t PercentAbove(std::span<const float> data, float threshold) { return CountAbove(data, threshold).Percent(); }
 
 void CopyRect32(std::span<const float> src, std::span<float> dst, int32_t w, int32_t h, int64_t srcStride,
                 int64_t dstStride) {

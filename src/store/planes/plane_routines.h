@@ -30,6 +30,13 @@ void ResampleLine(std::span<const double> src, std::span<double> dst, TInterpola
 // Percentage (integer-divided) of the valid values that lie strictly above the
 // threshold; 0 without valid values.
 int32_t PercentAbove(std::span<const float> data, float threshold);
+// The counts behind it, which add up over parts of the data.
+struct TAboveCount {
+  int64_t Valid = 0;
+  int64_t Above = 0;
+  int32_t Percent() const;
+};
+TAboveCount CountAbove(std::span<const float> data, float threshold);
 
 // Noise level of a run from the clipped mean square of neighbour differences.
 float EstimateNoiseClipped(std::span<const float> data, bool vector);
