@@ -6,6 +6,7 @@
 #   scripts/setup.sh test      deps, build, run the whole test suite
 #   scripts/setup.sh sanitize  build with ASan/UBSan (build-asan/) and run the suite
 #   scripts/setup.sh bench [FILTER]  deps and benchmark peers, build, run every benchmark
+#                              (BENCH_RUNS times, default 3) and sum up each figure against its goal
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -63,11 +64,20 @@ case "$cmd" in
   bench)
     deps "${PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
     build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DASTRELON_BENCH=ON
+    # Each benchmark runs BENCH_RUNS times (default 3); the summary gives every
+    # figure's median ratio, its spread over the runs and its goal.
+    results=$(mktemp -d)
+    trap 'rm -rf "$results"' EXIT
     for b in build/bench/bench_*; do
-      [ -x "$b" ] || continue
+      [ -f "$b" ] && [ -x "$b" ] || continue
+      # Programs with no benchmark matching the filter are passed over.
+      [ -n "$("$b" --benchmark_list_tests --benchmark_filter="${1:-.}" 2>/dev/null)" ] || continue
       echo "== $(basename "$b")"
-      "$b" --benchmark_filter="${1:-.}" --benchmark_counters_tabular=true
-    done ;;
+      "$b" --benchmark_filter="${1:-.}" --benchmark_counters_tabular=true \
+        --benchmark_repetitions="${BENCH_RUNS:-3}" --benchmark_display_aggregates_only=true \
+        --benchmark_out="$results/$(basename "$b").json" --benchmark_out_format=json
+    done
+    python3 scripts/bench_summary.py "$results"/*.json ;;
   sanitize)
     deps "${PACKAGES[@]}"
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DASTRELON_SANITIZE=ON -DASTRELON_BENCH=OFF
