@@ -20,24 +20,31 @@ protected:
     StoreTest::SetUp();
     savedSse = SseEnabled;
     savedSse2 = Sse2Enabled;
+    savedAvx2 = Avx2Enabled;
   }
   void TearDown() override {
     SseEnabled = savedSse;
     Sse2Enabled = savedSse2;
+    Avx2Enabled = savedAvx2;
     SetUserPalette({});
     StoreTest::TearDown();
   }
-  // Renders slot 1 with both the scalar and the vector paths, checks that they
-  // agree byte for byte and returns the picture.
+  // Renders slot 1 with the scalar, the SSE2 and the AVX2 paths, checks that
+  // they agree byte for byte and returns the picture.
   TDisplayBitmap Render(int percent = 100, int slot = 1) {
-    TDisplayBitmap scalar, vector;
+    TDisplayBitmap scalar, sse2, vector;
     const TDisplayRecord saved = Store.Display[slot];
     SseEnabled = Sse2Enabled = false;
     EXPECT_TRUE(RenderSlotBitmap(slot, percent, scalar));
     Store.Display[slot] = saved;
     SseEnabled = Sse2Enabled = true;
+    Avx2Enabled = false;
+    EXPECT_TRUE(RenderSlotBitmap(slot, percent, sse2));
+    Store.Display[slot] = saved;
+    Avx2Enabled = true;
     EXPECT_TRUE(RenderSlotBitmap(slot, percent, vector));
     EXPECT_EQ(scalar.Pixels, vector.Pixels);
+    EXPECT_EQ(sse2.Pixels, vector.Pixels);
     return vector;
   }
   // Grey bytes of a 1 x n image of the given values over black 0, white 65535.
@@ -48,7 +55,7 @@ protected:
     const TDisplayBitmap b = Render();
     return std::vector<int>(b.Pixels.begin(), b.Pixels.begin() + b.Width);
   }
-  bool savedSse = false, savedSse2 = false;
+  bool savedSse = false, savedSse2 = false, savedAvx2 = true;
 };
 
 TEST_F(RendererTest, PowerGammaAtExactPoints) {

@@ -7,12 +7,9 @@
 #include <cstring>
 
 #include "common/round_even.h"
+#include "platform/simd_support.h"
 #include "shell/display/display_lut.h"
 #include "store/image_slot.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace astrelon {
 
@@ -105,10 +102,43 @@ void ComputeLutIndices(std::span<const float> values, float black, float scale, 
 
 namespace {
 
+#if ASTRELON_HAVE_AVX2
+// Table bytes of eight values as 32-bit lanes: the bytes are gathered as 32-bit
+// words (hence the spare bytes after the table) and masked.
+ASTRELON_AVX2 inline __m256i GreyBytesAvx2(const float* p, __m256 black, __m256 scale, const uint8_t* lut) {
+  const __m256 v = _mm256_loadu_ps(p);
+  const __m256 t = _mm256_min_ps(_mm256_max_ps(_mm256_mul_ps(_mm256_sub_ps(v, black), scale), _mm256_setzero_ps()),
+                                 _mm256_set1_ps(MaxIndex));
+  const __m256 valid = _mm256_cmp_ps(v, _mm256_set1_ps(BlankLimit), _CMP_GT_OQ);
+  const __m256i idx =
+      _mm256_blendv_epi8(_mm256_set1_epi32(int32_t(BlankIndex)), _mm256_cvtps_epi32(t), _mm256_castps_si256(valid));
+  return _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int*>(lut), idx, 1), _mm256_set1_epi32(0xFF));
+}
+
+// One byte per value, sixteen values per step. Returns the number of values done.
+ASTRELON_AVX2 size_t MapGreyAvx2(const float* values, size_t n, float black, float scale, const uint8_t* lut,
+                                 uint8_t* out) {
+  const __m256 vb = _mm256_set1_ps(black), vs = _mm256_set1_ps(scale);
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m256i a = GreyBytesAvx2(values + i, vb, vs, lut), b = GreyBytesAvx2(values + i + 8, vb, vs, lut);
+    // Per 128-bit half a0-3 b0-3 | a4-7 b4-7 as words, then as bytes in the low dwords.
+    const __m256i w = _mm256_packus_epi32(a, b);
+    const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(w, w), order);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(packed));
+  }
+  return i;
+}
+#endif
+
 template <int Step>
 void MapThroughByteLutStep(std::span<const float> values, float black, float scale, const uint8_t* lut,
                            uint8_t* out, size_t n, bool vector) {
   size_t i = 0;
+#if ASTRELON_HAVE_AVX2
+  if (Step == 1 && UseAvx2(vector)) i = MapGreyAvx2(values.data(), n, black, scale, lut, out);
+#endif
 #if defined(__SSE2__)
   if (vector) {
     const __m128 vb = _mm_set1_ps(black);

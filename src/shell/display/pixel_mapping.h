@@ -1,7 +1,8 @@
 #pragma once
 // Row kernels of the renderer: float values to table indices, and the luma
-// display of colour images. Each has a scalar path and an SSE2 path with the same
-// results.
+// display of colour images. Each has a scalar path and an SSE2 path (grey
+// pictures also an AVX2 path) with the same results.
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -12,8 +13,10 @@ namespace astrelon {
 void ComputeLutIndices(std::span<const float> values, float black, float scale, std::span<uint32_t> out,
                        bool vector);
 
-// Values through a byte table (65,537 entries, the last for blank values) into
-// every `step`-th byte of out: out[step * i] = lut[index of values[i]].
+// Values through a byte table (65,537 entries, the last for blank values, then
+// ByteLutSpare bytes that the vector path may read) into every `step`-th byte of
+// out: out[step * i] = lut[index of values[i]].
+constexpr size_t ByteLutSpare = 3;
 void MapThroughByteLut(std::span<const float> values, float black, float scale, const uint8_t* lut,
                        std::span<uint8_t> out, int step, bool vector);
 

@@ -132,6 +132,7 @@ bool RenderSlotBitmap(int slot, int percent, TDisplayBitmap& bitmap) {
     }
     case TLutChoice::Luma: lumaLut = MakeFloatLut(transfer, range); break;
   }
+  if (!lut8.empty()) lut8.resize(LutSize + ByteLutSpare, 0);
 
   const TRenderPlan plan = PlanRender(percent > 50 ? 100 : percent, false, im.Width, im.Height);
   const bool full = plan.Percent == 100;
