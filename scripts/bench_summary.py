@@ -45,9 +45,11 @@ def summarise(path):
 
 def main(paths):
     lines = [line for p in paths for line in summarise(p)]
-    if lines:
-        print("== summary: figure, median ratio (spread), goal")
-        print("\n".join(lines))
+    if not lines:
+        print("== summary: no benchmark figures (did the filter match anything?)")
+        return
+    print("== summary: figure, median ratio (spread), goal")
+    print("\n".join(lines))
 
 
 if __name__ == "__main__":

@@ -68,6 +68,7 @@ case "$cmd" in
     # figure's median ratio, its spread over the runs and its goal.
     results=$(mktemp -d)
     trap 'rm -rf "$results"' EXIT
+    failed=()
     for b in build/bench/bench_*; do
       [ -f "$b" ] && [ -x "$b" ] || continue
       # Programs with no benchmark matching the filter are passed over.
@@ -75,9 +76,11 @@ case "$cmd" in
       echo "== $(basename "$b")"
       "$b" --benchmark_filter="${1:-.}" --benchmark_counters_tabular=true \
         --benchmark_repetitions="${BENCH_RUNS:-3}" --benchmark_display_aggregates_only=true \
-        --benchmark_out="$results/$(basename "$b").json" --benchmark_out_format=json
+        --benchmark_out="$results/$(basename "$b").json" --benchmark_out_format=json || failed+=("$(basename "$b")")
     done
-    python3 scripts/bench_summary.py "$results"/*.json ;;
+    shopt -s nullglob
+    python3 scripts/bench_summary.py "$results"/*.json
+    if ((${#failed[@]})); then echo "benchmarks that failed: ${failed[*]}" >&2; exit 1; fi ;;
   sanitize)
     deps "${PACKAGES[@]}"
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DASTRELON_SANITIZE=ON -DASTRELON_BENCH=OFF
