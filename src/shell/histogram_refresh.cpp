@@ -1,11 +1,21 @@
 #include "shell/histogram_refresh.h"
 
+#include <utility>
+
 namespace astrelon {
 
-std::function<void()> RefreshHistogramHook;
+namespace {
+THistogramWindowHooks Hooks;
+}  // namespace
+
+void SetHistogramWindowHooks(THistogramWindowHooks hooks) { Hooks = std::move(hooks); }
 
 void RefreshHistogramWindow() {
-  if (RefreshHistogramHook) RefreshHistogramHook();
+  if (Hooks.Refresh) Hooks.Refresh();
+}
+
+void ClearHistogramChangePending() {
+  if (Hooks.ClearChangePending) Hooks.ClearChangePending();
 }
 
 }  // namespace astrelon

@@ -10,32 +10,6 @@
 namespace astrelon {
 
 namespace {
-THistogramXToValueFn XToValue = nullptr;
-constexpr float DefaultHistogramWidth = 290.0f;
-}  // namespace
-
-void SetHistogramXToValue(THistogramXToValueFn fn) { XToValue = fn; }
-
-double FrozenHistogramXToValue(int slot, const TFrozenHistogramAxis& axis, float x) {
-  return (XToValue ? XToValue : DefaultHistogramXToValue)(slot, axis, x);
-}
-
-double DefaultHistogramXToValue(int slot, const TFrozenHistogramAxis& a, float x) {
-  if (slot < 1 || slot > MaxImageSlots) return 0.0;
-  const TDisplayRecord& d = Store.Display[slot];
-  const double w = DefaultHistogramWidth;
-  const double xc = std::clamp(double(x), -200.0, w + 200.0);
-  const bool span = d.SpanBlackWhite != 0;
-  const double lo = span ? a.Black : a.RangeLow;
-  const double hi = span ? a.White : a.RangeHigh;
-  if (!d.SqrtHistogram) return lo + (hi - lo) * xc / w;
-  if (!span) return (xc / w) * (xc / w) * (double(a.RangeHigh) - a.RangeLow) + a.RangeLow;
-  auto s = [&](double v) { return std::sqrt(std::max(0.0, v - a.RangeLow)); };
-  const double r = (s(a.White) - s(a.Black)) * xc / w + s(a.Black);
-  return r * r + a.RangeLow;
-}
-
-namespace {
 
 // Bin index from a relative position 0..1 (outside values and NaN are clamped).
 int BinOfPosition(double r, int nanBin) {
