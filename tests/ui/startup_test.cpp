@@ -94,7 +94,7 @@ protected:
 
 TEST_F(StartupTest, StartsWithItsSettingsOpensTheCommandLineInOrderAndWritesOnClose) {
   WriteIni("JPEG Qualitaet in %: 55\nBreite: 700\nHoehe: 500\nZoom: 3\nDebayerfunktion: 5\n"
-           "Fremde Zeile: bleibt\nFits Dateiendung: .fts\n");
+           "Fremde Zeile: bleibt\nFits Dateiendung: .fts\nHistogramm: Nein\n");
   const std::string a = files.file("a.fit"), b = files.file("b.fit"), c = files.file("c.fts");
   const std::string broken = files.file("kaputt.fit");
   test::WriteText(a, FitsImage(100));
@@ -115,7 +115,9 @@ TEST_F(StartupTest, StartsWithItsSettingsOpensTheCommandLineInOrderAndWritesOnCl
     EXPECT_EQ(MasterFileNames[3], "Multifokus.fts");
     EXPECT_NEAR(TanhTable[1000], std::tanh(1.0), 1e-7);
     EXPECT_EQ(TanhTableFixed[2000], 15795);
-    EXPECT_EQ(Settings.HistWidth, 345);         // no histogram geometry stored
+    // No histogram geometry stored: the default width, which leaves out the
+    // window's button column of 56 pixels.
+    EXPECT_EQ(Settings.HistWidth, 345 + 56);
     EXPECT_EQ(Settings.HistLeft, Settings.MainLeft + Settings.MainWidth - 345 - 6);
     EXPECT_FALSE(LanguageFileLoaded);
     EXPECT_EQ(FirstShowPending, 1);
@@ -192,7 +194,7 @@ TEST_F(StartupTest, NumbersUseThePointAndOutlandishBoundsAreTamed) {
   } else {
     std::setlocale(LC_NUMERIC, "C.UTF-8");
   }
-  WriteIni("Links: 2147483647\nOben: -2147483648\nBreite: 2147483647\nHoehe: 2147483647\n");
+  WriteIni("Links: 2147483647\nOben: -2147483648\nBreite: 2147483647\nHoehe: 2147483647\nHistogramm: Nein\n");
   TMainForm w(std::vector<std::string>{});
   EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
   EXPECT_STREQ(std::localeconv()->decimal_point, ".");

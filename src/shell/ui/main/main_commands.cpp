@@ -183,6 +183,7 @@ void InvertActiveImage() {
   ComputeHistogram(slot, false, true);
   ReleaseWindowUndo(slot);
   RefreshHistogramWindow();
+  ClearHistogramChangePending();
   ImageChanged(slot);
 }
 

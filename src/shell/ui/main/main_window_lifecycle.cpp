@@ -31,6 +31,7 @@
 #include <QSpinBox>
 #include "shell/ui/dialogs/help_window.h"
 #include "shell/ui/dialogs/list_chooser.h"
+#include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window.h"
 #include "shell/ui/main/main_window_link.h"
@@ -76,6 +77,7 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::CreateFixedForms() {
+  CreateHistogramWindow(this);
   Form4 = new TForm4(this);
   Form14 = new TForm14(this);
 }
