@@ -150,6 +150,7 @@ TEST_F(StartupTest, StartsWithItsSettingsOpensTheCommandLineInOrderAndWritesOnCl
   EXPECT_NE(ini.find("Letzte Datei 1: " + c + "\n"), std::string::npos);
   EXPECT_NE(ini.find("Debayerfunktion: -1\n"), std::string::npos);
   EXPECT_NE(ini.find("\nFremde Zeile: bleibt\n \n"), std::string::npos);
+  EXPECT_NE(ini.find("Hbreite: 345\n"), std::string::npos);  // a hidden histogram window keeps its width
 }
 
 TEST_F(StartupTest, WithoutArgumentsTheFirstTickStopsTheTimer) {

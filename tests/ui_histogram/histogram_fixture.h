@@ -45,7 +45,6 @@ protected:
     form_ = CreateHistogramWindow(main_.get());
     SetEngineUi(&ui_);
     QApplication::processEvents();
-    Renders() = 0;
   }
   void TearDown() override {
     SetEngineUi(nullptr);
@@ -92,12 +91,14 @@ protected:
 
   // Counts the renders of image windows (the image windows' own handler comes
   // back with the next test's main window).
-  static int& Renders() {
-    static int n = 0;
-    return n;
+  static std::vector<int>& RenderedSlots() {
+    static std::vector<int> rendered;
+    return rendered;
   }
+  static int Renders() { return int(RenderedSlots().size()); }
   static void CountRenders() {
-    SetWindowRenderedHandler([](int, bool) { ++Renders(); });
+    RenderedSlots().clear();
+    SetWindowRenderedHandler([](int slot, bool) { RenderedSlots().push_back(slot); });
   }
 
   TDisplayRecord& Record(int slot) { return Store.Display[size_t(slot)]; }

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "common/pascal_format.h"
+#include "core/settings.h"
 #include "shell/ui/histogram/histogram_geometry.h"
 #include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_services_ui.h"
@@ -190,6 +191,7 @@ void TForm2::SpeedButton1Click() {
 }
 
 void TForm2::SpeedButton2Click() {
+  Settings.HistTransparent = SpeedButton2->isChecked() ? 1 : 0;
   update();
   Area->update();
 }

@@ -342,6 +342,9 @@ void TForm2::FormHide() {
     Settings.HistogramMenuChecked = 0;
   }
   Settings.HistTransparent = SpeedButton2->isChecked() ? 1 : 0;
+  // A change that waited for the timer is shown now rather than dropped.
+  if (ChangePending && SlotInUse(pendingSlot_) && Store.HasWindow[size_t(pendingSlot_)]) ApplyChangeTo(pendingSlot_);
+  ChangePending = false;
   Timer1->stop();
   HistogramWindowVisible = false;
 }
