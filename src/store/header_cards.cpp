@@ -315,19 +315,41 @@ void CopyHeaderCards(int src, int dst) {
   Store.Header[dst] = Store.Header[src];
 }
 
-std::string GetHeaderValue(int slot, std::string_view key, bool fixedField) {
+namespace {
+std::string_view TrimCardText(std::string_view s) {
+  const size_t a = s.find_first_not_of(' ');
+  if (a == std::string_view::npos) return {};
+  return s.substr(a, s.find_last_not_of(' ') - a + 1);
+}
+}  // namespace
+
+std::string GetHeaderValue(int slot, std::string_view key, bool raw) {
   if (!ValidListSlot(slot) || key.empty()) return {};
   const THeaderCardList& h = Store.Header[slot];
   const size_t e = size_t(h.FindEnd());
   for (size_t i = 0; i <= e && i < h.size(); ++i) {
     if (!StartsWith(h[i], key)) continue;
-    const std::string c = PadCard(h[i]);
-    std::string v = fixedField ? c.substr(10, 20) : c.substr(10, 60);
-    if (!fixedField) v.erase(std::remove(v.begin(), v.end(), '\''), v.end());
-    const size_t a = v.find_first_not_of(' ');
-    if (a == std::string::npos) return {};
-    const size_t b = v.find_last_not_of(' ');
-    return v.substr(a, b - a + 1);
+    const std::string card = PadCard(h[i]);
+    if (raw) return std::string(TrimCardText(std::string_view(card).substr(10, 20)));
+    const std::string_view v = TrimCardText(std::string_view(card).substr(10, 60));
+    if (!v.empty() && v[0] == '\'') {
+      // A string: up to the closing quote; a doubled quote stands for one.
+      std::string s;
+      for (size_t k = 1; k < v.size(); ++k) {
+        if (v[k] == '\'') {
+          if (k + 1 < v.size() && v[k + 1] == '\'') {
+            s += '\'';
+            ++k;
+            continue;
+          }
+          break;
+        }
+        s += v[k];
+      }
+      return std::string(TrimCardText(s));
+    }
+    // Any other value ends where its comment ("/") or a quote begins.
+    return std::string(TrimCardText(v.substr(0, v.find_first_of("/'"))));
   }
   return {};
 }

@@ -55,9 +55,13 @@ void SetCtype3Card(int slot);
 // Copies the cards and nothing else.
 void CopyHeaderCards(int src, int dst);
 
-// The value text of a card: with fixedField, trimmed columns 11..30; else trimmed
-// columns 11..70 without single quotes. Empty when no card starts with key.
-std::string GetHeaderValue(int slot, std::string_view key, bool fixedField);
+// The value of the first card (up to END) that starts with key; keys with
+// trailing blanks ("RA   ") keep a short keyword from matching longer ones.
+// raw: columns 11..30, trimmed. Otherwise columns 11..70 trimmed: a string value
+// is the text between its quotes (a doubled quote reads as one), trimmed; any
+// other value is the text before its "/" comment, trimmed. Empty when no card
+// matches.
+std::string GetHeaderValue(int slot, std::string_view key, bool raw);
 
 // Exponent form with 14 significant digits used for floating card values:
 // "1.5000000000000E+00", "-2.0000000000000E+00".

@@ -84,41 +84,15 @@ std::optional<TDateTime> ParseTimeText(std::string_view text) {
   return (*h * 3600.0 + *n * 60.0 + seconds) / 86400.0;
 }
 
-std::string HeaderValueText(int slot, std::string_view key) {
-  const int i = FindHeaderKeyword(slot, key);
-  if (i < 0) return {};
-  const std::string card = PadCard(Store.Header[size_t(slot)][size_t(i)]);
-  std::string_view v = std::string_view(card).substr(10);
-  const size_t q = v.find_first_not_of(' ');
-  if (q != std::string_view::npos && v[q] == '\'') {
-    // String value: up to the closing quote; a doubled quote stands for one.
-    std::string s;
-    for (size_t k = q + 1; k < v.size(); ++k) {
-      if (v[k] == '\'') {
-        if (k + 1 < v.size() && v[k + 1] == '\'') {
-          s += '\'';
-          ++k;
-          continue;
-        }
-        break;
-      }
-      s += v[k];
-    }
-    return std::string(Trim(s));
-  }
-  const size_t slash = v.find('/');
-  return std::string(Trim(v.substr(0, slash)));
-}
-
 bool ReadObservationTime(int slot, TDateTime& t) {
   if (slot < 0 || slot >= SlotArraySize) return false;
-  std::string date = HeaderValueText(slot, "DATE-OBS");
-  std::string time = HeaderValueText(slot, "TIME-OBS");
+  std::string date = GetHeaderValue(slot, "DATE-OBS", false);
+  std::string time = GetHeaderValue(slot, "TIME-OBS", false);
   if (date.empty() && time.empty()) {
-    date = HeaderValueText(slot, "DATE ");
-    time = HeaderValueText(slot, "TIME ");
+    date = GetHeaderValue(slot, "DATE ", false);
+    time = GetHeaderValue(slot, "TIME ", false);
   }
-  if (time.empty()) time = HeaderValueText(slot, "UT    ").substr(0, 8);
+  if (time.empty()) time = GetHeaderValue(slot, "UT    ", false).substr(0, 8);
   const size_t tpos = date.find('T');
   if (tpos != std::string::npos) {
     if (time.empty()) time = date.substr(tpos + 1, 8);
@@ -166,7 +140,7 @@ TDateTime ParseDateTimeText(std::string_view s) {
 
 double ReadCcdTemperature(int slot) {
   if (slot < 0 || slot >= SlotArraySize || FindHeaderKeyword(slot, "CCD-TEMP") < 0) return UnknownTemperature;
-  const auto v = TryStrToFloatDot(HeaderValueText(slot, "CCD-TEMP"));
+  const auto v = TryStrToFloatDot(GetHeaderValue(slot, "CCD-TEMP", false));
   return v && std::isfinite(*v) ? *v : UnknownTemperature;
 }
 

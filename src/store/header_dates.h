@@ -30,8 +30,4 @@ constexpr double UnknownTemperature = -999.0;
 // or holds no number.
 double ReadCcdTemperature(int slot);
 
-// The value of a header card: the text between the quotes of a string value,
-// else the text before a "/" comment, trimmed. Empty when no card starts with key.
-std::string HeaderValueText(int slot, std::string_view key);
-
 }  // namespace astrelon

@@ -187,9 +187,50 @@ TEST_F(HeaderCardsTest, AppendAndDeleteCards) {
 TEST_F(HeaderCardsTest, HeaderValueFieldsAreTrimmed) {
   SetHeaderKeyword(1, "EXPTIME", "", 30, true, false, false);
   SetHeaderKeyword(1, "DATE-OBS", "2024-01-02T03:04:05", 0, false, false, false);
+  SetHeaderString(1, "OBSERVER", "O'Brien");  // written with a doubled quote
   EXPECT_EQ(GetHeaderValue(1, "EXPTIME", true), "3.0000000000000E+01");
   EXPECT_EQ(GetHeaderValue(1, "DATE-OBS", false), "2024-01-02T03:04:05");
+  EXPECT_EQ(GetHeaderValue(1, "OBSERVER", false), "O'Brien");
   EXPECT_EQ(GetHeaderValue(1, "MISSING", false), "");
+}
+
+TEST_F(HeaderCardsTest, HeaderValuesOfHandWrittenCards) {
+  struct Case {
+    const char* card;
+    const char* key;
+    bool raw;
+    const char* value;
+  };
+  for (const Case& c : {
+           Case{"OBJECT  = 'M 42'", "OBJECT", false, "M 42"},
+           Case{"OBJECT  = 'M 42'  / target", "OBJECT", false, "M 42"},
+           Case{"OBJECT  = '  M 42    '", "OBJECT", false, "M 42"},
+           Case{"EXPTIME =  30.5", "EXPTIME", false, "30.5"},
+           Case{"CCD-TEMP=                -12.5 / degrees C", "CCD-TEMP", false, "-12.5"},
+           Case{"CCD-TEMP=                -12.5 / degrees C", "CCD-TEMP", true, "-12.5"},
+           Case{"DATE-OBS= '2021-03-04T05:06:07'", "DATE-OBS", true, "'2021-03-04T05:06:07"},
+           Case{"DATE-OBS= '2021-03-04T05:06:07'", "DATE-OBS", false, "2021-03-04T05:06:07"},
+           Case{"OBSERVER= 'O''Brien' / a doubled quote", "OBSERVER", false, "O'Brien"},
+           Case{"OBSERVER= 'no closing quote", "OBSERVER", false, "no closing quote"},
+           Case{"RADESYS = 'FK5     '", "RA   ", false, ""},
+           Case{"RA      = '05 35 17'", "RA   ", false, "05 35 17"},
+           Case{"RA      = '05 35 17'", "RA", false, "05 35 17"},
+           Case{"TELESC", "TELESC", false, ""},
+           Case{"TELESC", "TELESC", true, ""},
+       }) {
+    MakeDefaultHeader(1);
+    AppendHeaderCard(1, "");
+    Store.Header[1][size_t(FindHeaderEnd(1) - 1)] = c.card;  // as stored, unpadded
+    EXPECT_EQ(GetHeaderValue(1, c.key, c.raw), c.value) << c.card << " raw " << c.raw;
+  }
+  // The first matching card counts; cards after END do not.
+  MakeDefaultHeader(1);
+  AppendHeaderCard(1, "FILTER  = 'R'");
+  AppendHeaderCard(1, "FILTER  = 'G'");
+  EXPECT_EQ(GetHeaderValue(1, "FILTER", false), "R");
+  Store.Header[1][FindHeaderEnd(1) + 1] = PadCard("AFTEREND= 'x'");
+  EXPECT_EQ(GetHeaderValue(1, "AFTEREND", false), "");
+  EXPECT_EQ(GetHeaderValue(60, "FILTER", false), "");
 }
 
 }  // namespace
