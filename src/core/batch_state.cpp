@@ -5,4 +5,5 @@ std::atomic<uint8_t> BatchRunning{0};
 std::atomic<uint8_t> BatchAbort{0};
 std::atomic<uint8_t> MarksChanged{0};
 std::atomic<uint8_t> MultiMarkMode{0};
+std::string BatchDiscThreshold;
 }  // namespace astrelon

@@ -2,10 +2,14 @@
 // Run state of the batch processor that the store and the image windows read.
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace astrelon {
 extern std::atomic<uint8_t> BatchRunning;   // 1 while a batch runs
 extern std::atomic<uint8_t> BatchAbort;     // asks a running batch or master-frame worker to stop
 extern std::atomic<uint8_t> MarksChanged;   // set when a mark is added or a selection/mark moves
 extern std::atomic<uint8_t> MultiMarkMode;  // presses in tool modes 1 and 2 create marks
+// The batch's disc-threshold field as typed (percent of the range above the
+// background, "." as decimal separator); empty when the run gives none.
+extern std::string BatchDiscThreshold;
 }  // namespace astrelon

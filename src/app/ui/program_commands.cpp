@@ -3,6 +3,7 @@
 #include "filters/ui/filter_commands.h"
 #include "frequency/ui/fft_commands.h"
 #include "pixelops/ui/pixel_arithmetic_commands.h"
+#include "pixelops/ui/sun_surface_commands.h"
 #include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_commands.h"
 #include "store/ui/store_commands.h"
@@ -17,6 +18,7 @@ void RegisterProgramCommands() {
   RegisterFilterCommands();
   RegisterFrequencyCommands();
   RegisterHistogramCommands();
+  RegisterSunSurfaceCommands();
 }
 
 }  // namespace astrelon

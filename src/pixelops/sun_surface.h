@@ -1,0 +1,24 @@
+#pragma once
+// Removal of the limb darkening of a sun image: the mean radial brightness
+// profile of the disc divides every pixel.
+#include <array>
+#include <optional>
+
+#include "pixelops/bright_disc.h"
+
+namespace astrelon {
+
+// The smoothed radial profile S[0..205] of the disc in the slot's measuring
+// plane: S[k] for the ring at k/199 of the semi-axes (199 is the limb), from the
+// 60 % value of the ring's valid samples. A ring without valid samples takes the
+// value of the nearest inner ring with some (the innermost rings that of the
+// first ring with some). nullopt when no ring has a valid sample.
+std::optional<std::array<double, 206>> SunSurfaceProfile(int slot, const TBrightDisc& disc);
+
+// Divides every valid pixel of the slot's selected planes by the profile at its
+// relative radius, scaled to the centre's brightness; beyond the limb the sky
+// fades to 0 within five profile steps. False (the slot unchanged) when the
+// profile cannot be measured.
+bool FlattenSunSurface(int slot, const TBrightDisc& disc);
+
+}  // namespace astrelon

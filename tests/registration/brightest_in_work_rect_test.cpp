@@ -1,0 +1,51 @@
+// The brightest box of the working rectangle and the running match quality.
+#include "registration/brightest_in_work_rect.h"
+#include "registration/match_quality.h"
+#include "store/image_store.h"
+#include "test_support.h"
+
+namespace astrelon::test {
+namespace {
+
+class BrightestInWorkRectTest : public StoreTest {};
+
+TEST_F(BrightestInWorkRectTest, ClipsTheRectangleAndGivesImageCoordinates) {
+  TImageSlot& im = Store.Image[1];
+  im.Width = 8;
+  im.Height = 6;
+  im.AllocatePlanes(1);
+  Store.InUse[1] = 1;
+  im.At(1, 6, 4) = 90;  // a single hot pixel loses against a bright 3 x 3 patch
+  for (int y = 1; y <= 3; ++y)
+    for (int x = 2; x <= 4; ++x) im.At(1, x, y) = 50;
+  WorkRect = {-3, 20, -1, 9};
+  TBrightestInRect b = FindBrightestInWorkRect(1, 1, 1);
+  EXPECT_EQ(WorkRect.x1, 0);
+  EXPECT_EQ(WorkRect.x2, 7);
+  EXPECT_EQ(WorkRect.y1, 0);
+  EXPECT_EQ(WorkRect.y2, 5);
+  EXPECT_EQ(b.BrightestX, 3);
+  EXPECT_EQ(b.BrightestY, 2);
+  EXPECT_DOUBLE_EQ(b.BrightestValue, 50);
+  // Box radius 0 in a rectangle around the hot pixel.
+  WorkRect = {5, 7, 3, 5};
+  b = FindBrightestInWorkRect(1, 1, 0);
+  EXPECT_EQ(b.BrightestX, 6);
+  EXPECT_EQ(b.BrightestY, 4);
+  EXPECT_DOUBLE_EQ(b.BrightestValue, 90);
+  // A plane the image lacks: the rectangle's corner and -1e9.
+  b = FindBrightestInWorkRect(1, 2, 0);
+  EXPECT_EQ(b.BrightestX, 5);
+  EXPECT_DOUBLE_EQ(b.BrightestValue, BlankLimit);
+}
+
+TEST(MatchQuality, KeepsTheLowestQuality) {
+  MatchQuality = 99.0;
+  LowerMatchQuality(40);
+  LowerMatchQuality(70);
+  EXPECT_EQ(MatchQuality, 40);
+  MatchQuality = 99.0;
+}
+
+}  // namespace
+}  // namespace astrelon::test
