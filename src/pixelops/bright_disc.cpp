@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <vector>
 
 #include "common/number_text.h"
 #include "core/batch_state.h"
+#include "core/settings.h"
+#include "platform/parallel_bands.h"
 #include "registration/brightest_in_work_rect.h"
 #include "registration/match_quality.h"
 #include "store/display/display_histogram.h"
@@ -23,8 +26,21 @@ struct TLineCount {
 
 class TDiscLines {
 public:
-  TDiscLines(const TImageSlot& im, int plane, double threshold)
-      : im_(im), plane_(im.Plane(plane)), threshold_(threshold) {}
+  // The counts of the columns x1..x2 over rows y1..y2 are formed at once, row by
+  // row (columns of a large image are slow to walk one by one).
+  TDiscLines(const TImageSlot& im, int plane, double threshold, const TWorkRect& r)
+      : im_(im), plane_(im.Plane(plane)), threshold_(threshold), x1_(r.x1), y1_(r.y1), y2_(r.y2) {
+    if (r.x2 < r.x1 || r.y2 < r.y1 || r.x1 < 0 || r.y1 < 0 || r.x2 >= im.Width || r.y2 >= im.Height) return;
+    const int64_t width = int64_t(r.x2) - r.x1 + 1;
+    columns_.resize(size_t(width));
+    const int64_t minColumns = std::max<int64_t>(16, (int64_t(1) << 16) / (int64_t(r.y2) - r.y1 + 1));
+    ForEachBand(width, BandThreads(width, minColumns, Options.Multicore != 0), [&](int64_t first, int64_t last) {
+      for (int32_t y = r.y1; y <= r.y2; ++y) {
+        const float* row = plane_.data() + size_t(y) * size_t(im.Width) + size_t(r.x1);
+        for (int64_t i = first; i < last; ++i) Add(columns_[size_t(i)], row[i]);
+      }
+    });
+  }
 
   // Row y between columns x1 and x2; nothing for a row outside the image.
   TLineCount Row(int32_t y, int32_t x1, int32_t x2) const {
@@ -34,11 +50,12 @@ public:
     for (int32_t x = std::max(x1, 0); x <= std::min(x2, im_.Width - 1); ++x) Add(c, plane_[base + size_t(x)]);
     return c;
   }
-  // Column x between rows y1 and y2; nothing for a column outside the image.
-  TLineCount Column(int32_t x, int32_t y1, int32_t y2) const {
+  // Column x between the rectangle's rows; nothing for a column outside the image.
+  TLineCount Column(int32_t x) const {
+    if (x >= x1_ && int64_t(x) - x1_ < int64_t(columns_.size())) return columns_[size_t(x - x1_)];
     TLineCount c;
     if (x < 0 || x >= im_.Width) return c;
-    for (int32_t y = std::max(y1, 0); y <= std::min(y2, im_.Height - 1); ++y)
+    for (int32_t y = std::max(y1_, 0); y <= std::min(y2_, im_.Height - 1); ++y)
       Add(c, plane_[size_t(y) * size_t(im_.Width) + size_t(x)]);
     return c;
   }
@@ -53,6 +70,8 @@ private:
   const TImageSlot& im_;
   std::span<const float> plane_;
   double threshold_;
+  int32_t x1_, y1_, y2_;
+  std::vector<TLineCount> columns_;
 };
 
 struct TEdgeSearch {
@@ -109,9 +128,9 @@ TBrightDisc FindBrightDisc(int slot) {
   const TWorkRect r = WorkRect;
   const int64_t limit = int64_t((r.x2 - r.x1) / 100 + 2);
 
-  const TDiscLines lines(im, plane, threshold);
+  const TDiscLines lines(im, plane, threshold, r);
   auto row = [&](int32_t y) { return lines.Row(y, r.x1, r.x2); };
-  auto column = [&](int32_t x) { return lines.Column(x, r.y1, r.y2); };
+  auto column = [&](int32_t x) { return lines.Column(x); };
   // At the top a line with exactly `limit` pixels still belongs to the disc; on
   // the other three sides it ends the search.
   auto atLeast = [limit](int64_t n) { return n >= limit; };

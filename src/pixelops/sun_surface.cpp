@@ -1,12 +1,16 @@
 #include "pixelops/sun_surface.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <vector>
 
 #include "common/pascal_format.h"
+#include "core/settings.h"
 #include "pixelops/pixel_access.h"
 #include "pixelops/rect_runs.h"
+#include "platform/processor_features.h"
+#include "platform/simd_support.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
 #include "store/planes/value_statistics.h"
@@ -28,6 +32,55 @@ TSemiAxes SemiAxes(const TBrightDisc& disc) {
   return {ax >= 1.0 ? ax : 1.0, ay >= 1.0 ? ay : 1.0};
 }
 
+#if ASTRELON_HAVE_AVX2
+// Eight pixels at a time, the same operations as the scalar loop; returns the
+// number of pixels done.
+ASTRELON_AVX2 size_t SunSurfaceFactorsAvx2(std::span<const float> columnTerm, float rowTerm,
+                                           const TSunFactorTable& t, std::span<float> factor) {
+  const __m256 row = _mm256_set1_ps(rowTerm), limb = _mm256_set1_ps(float(Limb));
+  const __m256 one = _mm256_set1_ps(1.0f), floor = _mm256_set1_ps(0.001f), zero = _mm256_setzero_ps();
+  const __m256 centre = _mm256_set1_ps(t.Centre), outside = _mm256_set1_ps(t.Outside);
+  const __m256 fade = _mm256_set1_ps(float(Fade)), fifth = _mm256_set1_ps(0.2f);
+  size_t x = 0;
+  for (; x + 8 <= factor.size(); x += 8) {
+    const __m256 r = _mm256_sqrt_ps(_mm256_add_ps(_mm256_loadu_ps(columnTerm.data() + x), row));
+    const __m256 inside = _mm256_cmp_ps(r, limb, _CMP_LT_OQ);
+    // Pixels beyond the limb look up ring 0 (their result is not taken).
+    const __m256 ri = _mm256_and_ps(r, inside);
+    const __m256i k = _mm256_cvttps_epi32(ri);
+    const __m256 frac = _mm256_sub_ps(ri, _mm256_cvtepi32_ps(k));
+    const __m256 s0 = _mm256_i32gather_ps(t.Profile.data(), k, 4);
+    const __m256 s1 = _mm256_i32gather_ps(t.Profile.data() + 1, k, 4);
+    __m256 f = _mm256_add_ps(_mm256_mul_ps(s0, _mm256_sub_ps(one, frac)), _mm256_mul_ps(s1, frac));
+    f = _mm256_blendv_ps(f, floor, _mm256_cmp_ps(f, floor, _CMP_LT_OQ));
+    const __m256 in = _mm256_div_ps(centre, f);
+    __m256 w = _mm256_mul_ps(_mm256_sub_ps(fade, r), fifth);
+    w = _mm256_blendv_ps(w, zero, _mm256_cmp_ps(w, zero, _CMP_LT_OQ));
+    const __m256 out = _mm256_mul_ps(outside, w);
+    _mm256_storeu_ps(factor.data() + x, _mm256_blendv_ps(out, in, inside));
+  }
+  return x;
+}
+#endif
+
+// Multiplies each valid pixel by its factor; blank pixels stay as they are.
+void ScaleValidPixels(std::span<float> row, std::span<const float> factor, bool vector) {
+  size_t x = 0;
+#if ASTRELON_HAVE_SSE2
+  if (vector) {
+    const __m128 limit = _mm_set1_ps(BlankLimit);
+    for (; x + 4 <= row.size(); x += 4) {
+      const __m128 v = _mm_loadu_ps(row.data() + x);
+      const __m128 valid = _mm_cmpgt_ps(v, limit);
+      const __m128 scaled = _mm_mul_ps(v, _mm_loadu_ps(factor.data() + x));
+      _mm_storeu_ps(row.data() + x, _mm_or_ps(_mm_and_ps(valid, scaled), _mm_andnot_ps(valid, v)));
+    }
+  }
+#endif
+  for (; x < row.size(); ++x)
+    if (IsValidPixel(row[x])) row[x] *= factor[x];
+}
+
 }  // namespace
 
 std::optional<std::array<double, 206>> SunSurfaceProfile(int slot, const TBrightDisc& disc) {
@@ -35,23 +88,29 @@ std::optional<std::array<double, 206>> SunSurfaceProfile(int slot, const TBright
   const int plane = GetRgbCode(slot);
   const TSemiAxes axes = SemiAxes(disc);
   std::array<double, 206> raw{};
-  std::array<bool, Limb + 1> measured{};
-  std::vector<float> samples;
-  for (int k = 1; k <= Limb; ++k) {
-    const int n = std::min(k * k + 30, 300);
-    samples.clear();
-    for (int j = 0; j <= n; ++j) {
-      const double a = 2.0 * j * std::numbers::pi / n;
-      const double x = std::sin(a) * k * axes.X / Limb + disc.CentreX;
-      const double y = std::cos(a) * k * axes.Y / Limb + disc.CentreY;
-      const float v = GetPixelValue(slot, plane, Round32(x), Round32(y));
-      if (IsValidPixel(v)) samples.push_back(v);
+  std::array<uint8_t, Limb + 1> measured{};
+  // The rings are independent: they are measured on all cores (the samples lie
+  // scattered over the image, so most reads wait for memory).
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  const int threads = BandThreads(Limb, 8, Options.Multicore != 0 && im.PixelCount() >= (size_t(1) << 20));
+  ForEachBand(Limb, threads, [&](int64_t first, int64_t last) {
+    std::vector<float> samples;
+    for (int k = int(first) + 1; k <= int(last); ++k) {
+      const int n = std::min(k * k + 30, 300);
+      samples.clear();
+      for (int j = 0; j <= n; ++j) {
+        const double a = 2.0 * j * std::numbers::pi / n;
+        const double x = std::sin(a) * k * axes.X / Limb + disc.CentreX;
+        const double y = std::cos(a) * k * axes.Y / Limb + disc.CentreY;
+        const float v = GetPixelValue(slot, plane, Round32(x), Round32(y));
+        if (IsValidPixel(v)) samples.push_back(v);
+      }
+      if (!samples.empty()) {
+        raw[size_t(k)] = Percentile(samples, 0.6);
+        measured[size_t(k)] = 1;
+      }
     }
-    if (!samples.empty()) {
-      raw[size_t(k)] = Percentile(samples, 0.6);
-      measured[size_t(k)] = true;
-    }
-  }
+  });
   int first = 0;
   for (int k = 1; k <= Limb && first == 0; ++k)
     if (measured[size_t(k)]) first = k;
@@ -74,50 +133,67 @@ std::optional<std::array<double, 206>> SunSurfaceProfile(int slot, const TBright
   return s;
 }
 
+TSunFactorTable MakeSunFactorTable(const std::array<double, 206>& profile) {
+  TSunFactorTable t;
+  for (size_t i = 0; i < profile.size(); ++i) t.Profile[i] = float(profile[i]);
+  t.Centre = float(profile[0]);
+  // The limb's divisor gets the same floor as the divisors inside.
+  t.Outside = float(profile[0] / std::max(profile[Limb], 0.001));
+  return t;
+}
+
+void SunSurfaceFactors(std::span<const float> columnTerm, float rowTerm, const TSunFactorTable& t,
+                       std::span<float> factor, bool vector) {
+  size_t x = 0;
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx2(vector)) x = SunSurfaceFactorsAvx2(columnTerm, rowTerm, t, factor);
+#else
+  (void)vector;
+#endif
+  for (; x < factor.size(); ++x) {
+    const float r = std::sqrt(columnTerm[x] + rowTerm);
+    if (r < float(Limb)) {
+      const int32_t k = int32_t(r);
+      const float frac = r - float(k);
+      float f = t.Profile[size_t(k)] * (1.0f - frac) + t.Profile[size_t(k) + 1] * frac;
+      if (f < 0.001f) f = 0.001f;
+      factor[x] = t.Centre / f;
+    } else {
+      float w = (float(Fade) - r) * 0.2f;
+      if (w < 0.0f) w = 0.0f;
+      factor[x] = t.Outside * w;
+    }
+  }
+}
+
 bool FlattenSunSurface(int slot, const TBrightDisc& disc) {
+  if (!std::isfinite(disc.CentreX) || !std::isfinite(disc.CentreY)) return false;
   const auto profile = SunSurfaceProfile(slot, disc);
   if (!profile) return false;
-  const std::array<double, 206>& s = *profile;
   TImageSlot& im = Store.Image[size_t(slot)];
   std::vector<int32_t> planes;
   for (int32_t p : SelectedChannels(slot).Planes())
     if (im.Planes[size_t(p)].size() >= im.PixelCount()) planes.push_back(p);
   if (planes.empty() || im.Width < 1 || im.Height < 1) return true;
 
+  const TSunFactorTable table = MakeSunFactorTable(*profile);
   const TSemiAxes axes = SemiAxes(disc);
   // Squared relative distances along a row and down a column.
-  std::vector<double> columnTerm(size_t(im.Width));
+  std::vector<float> columnTerm(size_t(im.Width));
   for (int32_t x = 0; x < im.Width; ++x) {
     const double d = (x - double(disc.CentreX)) * Limb / axes.X;
-    columnTerm[size_t(x)] = d * d;
+    columnTerm[size_t(x)] = float(d * d);
   }
-  const double centre = s[0];
-  const double limbDivisor = std::max(s[Limb], 0.001);
-
+  const bool vector = Sse2Enabled;
   const TClippedRect whole{0, im.Width - 1, 0, im.Height - 1};
   const int threads = RectRunThreads(whole, int(planes.size()));
   ForEachBand(im.Height, threads, [&](int64_t firstRow, int64_t lastRow) {
-    std::vector<double> factor(size_t(im.Width));
+    std::vector<float> factor(size_t(im.Width));
     for (int64_t y = firstRow; y < lastRow; ++y) {
       const double dy = (double(y) - double(disc.CentreY)) * Limb / axes.Y;
-      const double rowTerm = dy * dy;
-      for (int32_t x = 0; x < im.Width; ++x) {
-        const double r = std::sqrt(columnTerm[size_t(x)] + rowTerm);
-        if (r < Limb) {
-          const int k = int(r);
-          const double frac = r - k;
-          double f = s[size_t(k)] * (1.0 - frac) + s[size_t(k) + 1] * frac;
-          if (f < 0.001) f = 0.001;
-          factor[size_t(x)] = centre / f;
-        } else {
-          const double w = std::max((Fade - r) * 0.2, 0.0);
-          factor[size_t(x)] = centre / limbDivisor * w;
-        }
-      }
+      SunSurfaceFactors(columnTerm, float(dy * dy), table, factor, vector);
       for (int32_t p : planes) {
-        std::span<float> row = im.Row(p, int(y));
-        for (int32_t x = 0; x < im.Width; ++x)
-          if (IsValidPixel(row[size_t(x)])) row[size_t(x)] = float(double(row[size_t(x)]) * factor[size_t(x)]);
+        ScaleValidPixels(im.Row(p, int(y)), factor, vector);
       }
     }
   });

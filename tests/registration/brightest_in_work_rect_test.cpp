@@ -1,4 +1,7 @@
 // The brightest box of the working rectangle and the running match quality.
+#include <random>
+
+#include "../pixelops/slot_images.h"
 #include "registration/brightest_in_work_rect.h"
 #include "registration/match_quality.h"
 #include "store/image_store.h"
@@ -37,6 +40,31 @@ TEST_F(BrightestInWorkRectTest, ClipsTheRectangleAndGivesImageCoordinates) {
   b = FindBrightestInWorkRect(1, 2, 0);
   EXPECT_EQ(b.BrightestX, 5);
   EXPECT_DOUBLE_EQ(b.BrightestValue, BlankLimit);
+}
+
+TEST_F(BrightestInWorkRectTest, BandsOnThreadsFindTheSameBox) {
+  // Small integer values give many boxes of equal mean: the first in row order wins.
+  TImageSlot& im = Store.Image[1];
+  im.Width = 1200;
+  im.Height = 1000;
+  im.AllocatePlanes(1);
+  Store.InUse[1] = 1;
+  std::mt19937 rng(9);
+  for (float& v : im.Planes[1]) v = rng() % 50 == 0 ? BlankPixel : float(rng() % 6);
+  for (int32_t radius : {0, 1, 2}) {
+    TBrightestInRect one, many;
+    {
+      test::MulticoreGuard off(false);
+      WorkRect = {3, 1190, 2, 997};
+      one = FindBrightestInWorkRect(1, 1, radius);
+    }
+    test::MulticoreGuard on(true);
+    WorkRect = {3, 1190, 2, 997};
+    many = FindBrightestInWorkRect(1, 1, radius);
+    EXPECT_EQ(one.BrightestX, many.BrightestX) << radius;
+    EXPECT_EQ(one.BrightestY, many.BrightestY) << radius;
+    EXPECT_EQ(one.BrightestValue, many.BrightestValue) << radius;
+  }
 }
 
 TEST(MatchQuality, KeepsTheLowestQuality) {
