@@ -6,6 +6,7 @@
 #include <functional>
 #include <random>
 
+#include "../planes/simd_paths.h"
 #include "core/batch_state.h"
 #include "pixelops/bright_disc.h"
 #include "pixelops/sun_surface.h"
@@ -192,6 +193,38 @@ TEST_F(BrightDiscTest, SunSurfaceIsTheSameOnAnyNumberOfThreads) {
   ASSERT_TRUE(FlattenSunSurface(1, d));
   many = Plane(1, 1);
   EXPECT_EQ(0, std::memcmp(one.data(), many.data(), one.size() * sizeof(float)));
+}
+
+TEST_F(BrightDiscTest, SunSurfaceVectorPathsGiveTheScalarBits) {
+  // Radii inside the limb, at it, in the fade and beyond; a profile that dips
+  // below the 0.001 floor.
+  std::array<double, 206> s{};
+  for (size_t i = 0; i < s.size(); ++i) s[i] = 1000.0 - 4.9 * double(i);
+  s[50] = 0.0;
+  const TSunFactorTable table = MakeSunFactorTable(s);
+  std::vector<float> column;
+  for (int i = 0; i < 203; ++i) column.push_back(float(i * i) * 1.0101f);
+  for (float rowTerm : {0.0f, 2500.5f, 39601.0f, 41616.0f}) {
+    std::vector<float> scalar(column.size()), vector(column.size());
+    SunSurfaceFactors(column, rowTerm, table, scalar, false);
+    for (TPath path : VectorPaths()) {
+      PathGuard guard(path);
+      SunSurfaceFactors(column, rowTerm, table, vector, guard.Vector());
+      EXPECT_EQ(0, std::memcmp(scalar.data(), vector.data(), scalar.size() * sizeof(float))) << PathName(path);
+    }
+  }
+  // The whole pass, blank pixels included.
+  std::vector<float> v = Disc(301, 203, 150, 100, 80, 3000, true, 10);
+  for (size_t i = 0; i < v.size(); i += 37) v[i] = BlankPixel;
+  std::vector<float> reference;
+  for (TPath path : AvailablePaths()) {
+    PathGuard guard(path);
+    PutImage(1, 301, 203, {v});
+    WholeImageRect(1);
+    ASSERT_TRUE(FlattenSunSurface(1, FindBrightDisc(1)));
+    if (reference.empty()) reference = Plane(1, 1);
+    else EXPECT_EQ(0, std::memcmp(reference.data(), Store.Image[1].Planes[1].data(), v.size() * 4)) << PathName(path);
+  }
 }
 
 }  // namespace
