@@ -7,6 +7,7 @@
 
 #include "../planes/simd_paths.h"
 #include "pixelops/blank_interpolation.h"
+#include "fake_window.h"
 #include "slot_images.h"
 #include "test_support.h"
 
@@ -21,27 +22,6 @@ protected:
     AbortRequested = 0;
     StoreTest::TearDown();
   }
-};
-
-// What the image window is told: each progress caption with its percentage, and hides.
-class TProgressWindow : public TImageWindowLink {
-public:
-  int MarkCount() const override { return 0; }
-  bool MarkImageRect(int, TRectI&) const override { return false; }
-  bool MarkerVisible(int) const override { return false; }
-  TPointI MarkerImagePoint(int) const override { return {}; }
-  bool SelectionVisible(int) const override { return false; }
-  TRectI SelectionImageRect(int) const override { return {}; }
-  void SetOperationIcons(bool) override {}
-  void ShowProgressBar(int percent, const std::string& caption) override {
-    Shown.push_back(caption + " " + std::to_string(percent));
-    if (AbortAt >= 0 && percent >= AbortAt) AbortRequested = 1;
-  }
-  void HideProgressBar() override { ++Hidden; }
-  bool IsActiveWindow() const override { return true; }
-  std::vector<std::string> Shown;
-  int Hidden = 0;
-  int AbortAt = -1;
 };
 
 TEST_F(BlankInterpolationTest, OnePixelBecomesTheMeanOfItsNeighbours) {
@@ -122,26 +102,28 @@ TEST_F(BlankInterpolationTest, HoleInARampStaysWithinTheRimAndRepeats) {
 }
 
 TEST_F(BlankInterpolationTest, ProgressAndAbort) {
-  TProgressWindow window;
+  FakeWindow window;
   const int w = 60, h = 50;
   PutImage(1, w, h, {RampWithHole(w, h, 20, 15, 20)});
   Store.HasWindow[1] = 1;
   Store.Window[1] = &window;
   InterpolateBlankPixels(1, 1, true, true);
-  ASSERT_FALSE(window.Shown.empty());
-  EXPECT_EQ(window.Shown.front(), "Interpolation 0");
-  EXPECT_EQ(window.Shown.back(), "Interpolation 100");
-  EXPECT_EQ(window.Hidden, 1);
+  ASSERT_FALSE(window.shown.empty());
+  EXPECT_EQ(window.shown.front(), "Interpolation 0");
+  EXPECT_EQ(window.shown.back(), "Interpolation 100");
+  EXPECT_EQ(window.hidden, 1);
   // Nothing to fill: no progress at all.
-  window.Shown.clear();
+  window.shown.clear();
   InterpolateBlankPixels(1, 1, true, true);
-  EXPECT_TRUE(window.Shown.empty());
+  EXPECT_TRUE(window.shown.empty());
   // An abort after a quarter ends the work after that ring; the rest stays blank.
   std::vector<float> two = RampWithHole(w, h, 5, 5, 12);
   const std::vector<float> second = RampWithHole(w, h, 40, 30, 12);
   for (size_t i = 0; i < two.size(); ++i) two[i] = std::min(two[i], second[i]);
   PutImage(1, w, h, {two});
-  window.AbortAt = 25;
+  window.onProgress = [](int percent) {
+    if (percent >= 25) AbortRequested = 1;
+  };
   InterpolateBlankPixels(1, 1, true, true);
   const std::vector<float> v = Plane(1, 1);
   EXPECT_GE(std::count(v.begin(), v.end(), B), 144);

@@ -10,14 +10,21 @@
 namespace astrelon::test {
 namespace {
 
-class BrightestInWorkRectTest : public StoreTest {};
+class BrightestInWorkRectTest : public StoreTest {
+protected:
+  // A grey w x h image of zeros in slot 1.
+  static TImageSlot& Image(int w, int h) {
+    TImageSlot& im = Store.Image[1];
+    im.Width = w;
+    im.Height = h;
+    im.AllocatePlanes(1);
+    Store.InUse[1] = 1;
+    return im;
+  }
+};
 
 TEST_F(BrightestInWorkRectTest, ClipsTheRectangleAndGivesImageCoordinates) {
-  TImageSlot& im = Store.Image[1];
-  im.Width = 8;
-  im.Height = 6;
-  im.AllocatePlanes(1);
-  Store.InUse[1] = 1;
+  TImageSlot& im = Image(8, 6);
   im.At(1, 6, 4) = 90;  // a single hot pixel loses against a bright 3 x 3 patch
   for (int y = 1; y <= 3; ++y)
     for (int x = 2; x <= 4; ++x) im.At(1, x, y) = 50;
@@ -44,11 +51,7 @@ TEST_F(BrightestInWorkRectTest, ClipsTheRectangleAndGivesImageCoordinates) {
 
 TEST_F(BrightestInWorkRectTest, BandsOnThreadsFindTheSameBox) {
   // Small integer values give many boxes of equal mean: the first in row order wins.
-  TImageSlot& im = Store.Image[1];
-  im.Width = 1200;
-  im.Height = 1000;
-  im.AllocatePlanes(1);
-  Store.InUse[1] = 1;
+  TImageSlot& im = Image(1200, 1000);
   std::mt19937 rng(9);
   for (float& v : im.Planes[1]) v = rng() % 50 == 0 ? BlankPixel : float(rng() % 6);
   for (int32_t radius : {0, 1, 2}) {

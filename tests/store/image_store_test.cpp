@@ -7,38 +7,13 @@
 
 #include "common/pascal_format.h"
 #include "core/settings.h"
+#include "fake_window.h"
 #include "test_support.h"
 
 namespace astrelon {
 namespace {
 
-// A window that only answers the questions the store asks.
-class FakeWindow : public TImageWindowLink {
-public:
-  int MarkCount() const override { return int(marks.size()); }
-  bool MarkImageRect(int k, TRectI& r) const override {
-    r = marks[size_t(k)];
-    return true;
-  }
-  bool MarkerVisible(int n) const override { return n == 1 ? marker1 : marker2; }
-  TPointI MarkerImagePoint(int) const override { return markerPoint; }
-  bool SelectionVisible(int n) const override { return n == 1 ? sel1 : sel2; }
-  TRectI SelectionImageRect(int n) const override { return n == 1 ? rect1 : rect2; }
-  void SetOperationIcons(bool running) override { iconsRunning = running; }
-  void ShowProgressBar(int percent, const std::string& caption) override {
-    lastPercent = percent;
-    lastCaption = caption;
-  }
-  void HideProgressBar() override { lastPercent = -1; }
-  bool IsActiveWindow() const override { return active; }
-
-  std::vector<TRectI> marks;
-  bool marker1 = false, marker2 = false, sel1 = false, sel2 = false, active = false, iconsRunning = false;
-  TPointI markerPoint;
-  TRectI rect1, rect2;
-  int lastPercent = -1;
-  std::string lastCaption;
-};
+using test::FakeWindow;
 
 class ImageStoreTest : public test::StoreTest {
 protected:
