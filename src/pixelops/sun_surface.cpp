@@ -126,8 +126,8 @@ std::optional<std::array<double, 206>> SunSurfaceProfile(int slot, const TBright
   std::array<double, 206> s = raw;
   for (int k = 201; k <= 205; ++k) s[size_t(k)] = s[200];
   for (int g = 1; g <= 4; ++g) {
-    const double w = 1.0 / (g + 4);
-    for (int i = 1; i <= 200 - g; ++i) s[size_t(i)] = (raw[size_t(i + g)] * w + s[size_t(i)]) / (w + 1.0);
+    const double d = g + 4;
+    for (int i = 1; i <= 200 - g; ++i) s[size_t(i)] = (raw[size_t(i + g)] / d + s[size_t(i)]) / (1.0 / d + 1.0);
     for (int i = g; i <= Limb; ++i) s[size_t(i)] = (raw[size_t(i - g)] / 7.0 + s[size_t(i)]) / 1.1428571428571428;
   }
   return s;
@@ -172,7 +172,8 @@ bool FlattenSunSurface(int slot, const TBrightDisc& disc) {
   if (!profile) return false;
   TImageSlot& im = Store.Image[size_t(slot)];
   std::vector<int32_t> planes;
-  for (int32_t p : SelectedChannels(slot).Planes())
+  const TPlaneList selected = SelectedChannels(slot);
+  for (int32_t p : selected.Planes())
     if (im.Planes[size_t(p)].size() >= im.PixelCount()) planes.push_back(p);
   if (planes.empty() || im.Width < 1 || im.Height < 1) return true;
 
