@@ -9,7 +9,7 @@
 
 #include "frequency/fft_sizes.h"
 #include "frequency/spectrum_slots.h"
-#include "pixelops/interpolate_blank_pixels.h"
+#include "pixelops/blank_interpolation.h"
 #include "platform/parallel_bands.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"

@@ -10,7 +10,7 @@
 #include "frequency/fft_sizes.h"
 #include "frequency/spectrum_columns.h"
 #include "frequency/spectrum_rows.h"
-#include "pixelops/interpolate_blank_pixels.h"
+#include "pixelops/blank_interpolation.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/display/display_histogram.h"
