@@ -2,6 +2,7 @@
 
 #include "filters/ui/filter_commands.h"
 #include "frequency/ui/fft_commands.h"
+#include "pixelops/ui/color_commands.h"
 #include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "pixelops/ui/sun_surface_commands.h"
 #include "shell/ui/histogram/histogram_window.h"
@@ -19,6 +20,7 @@ void RegisterProgramCommands() {
   RegisterFrequencyCommands();
   RegisterHistogramCommands();
   RegisterSunSurfaceCommands();
+  RegisterColorCommands();
 }
 
 }  // namespace astrelon
