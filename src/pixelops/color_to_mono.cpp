@@ -4,6 +4,8 @@
 #include <stdexcept>
 
 #include "pixelops/power_table.h"
+#include "platform/processor_features.h"
+#include "platform/simd_support.h"
 #include "shell/image_window_state.h"
 #include "store/color_models.h"
 #include "store/display/display_histogram.h"
@@ -17,7 +19,7 @@ void (*CloseImageSlotHook)(int slot) = nullptr;
 namespace {
 
 constexpr double LumaWeights[3] = {0.299, 0.587, 0.114};
-constexpr double LuminanceWeights[3] = {0.2126, 0.7152, 0.0722};
+constexpr float LuminanceWeights[3] = {0.2126f, 0.7152f, 0.0722f};
 constexpr double Gamma = 2.2;
 
 const TPowerTable& Linearise() {
@@ -41,8 +43,8 @@ bool ColourSource(int slot) {
          im.Planes[3].size() >= n;
 }
 
-// Frees whatever image the destination holds and gives it the source's plane 1
-// with a fresh record: nothing of an earlier image stays behind.
+// Frees whatever image the destination holds and gives it a fresh record of the
+// source's size with an unwritten plane 1: nothing of an earlier image stays.
 void PrepareDestination(int source, int destination) {
   if (Store.InUse[size_t(destination)]) {
     const int current = CurrentWindowSlot;
@@ -55,11 +57,14 @@ void PrepareDestination(int source, int destination) {
   const TImageSlot& s = Store.Image[size_t(source)];
   TImageSlot& d = Store.Image[size_t(destination)];
   d = TImageSlot{};
+  d.Width = s.Width;
+  d.Height = s.Height;
   d.JpegQuality = s.JpegQuality;
   d.JpegFileSize = s.JpegFileSize;
   d.DarkRms = s.DarkRms;
+  d.AllocatePlanesForOverwrite(1);
+  Store.InUse[size_t(destination)] = 1;
   Store.FileName[size_t(destination)] = Store.FileName[size_t(source)];
-  CopyPlane(source, 1, destination, 1);
 }
 
 }  // namespace
@@ -90,32 +95,119 @@ void LumaRun(std::span<const float> r, std::span<const float> g, std::span<const
   }
 }
 
-void LuminanceRun(std::span<const float> p1, std::span<const float> p2, std::span<const float> p3,
-                  std::span<float> out, const TMonoRange& range, bool yuv) {
-  CheckRuns(out.size(), p1.size(), p2.size(), p3.size());
+namespace {
+
+// Linearised components beyond 2^40 times the range would overflow the power.
+constexpr float LinearCap = 1099511627776.0f;
+
+// One component's share: w · ((v - lo) / range)^2.2, nothing for a blank component.
+inline void AddLinear(float v, float w, float lo, float scale, const TPowerTable& linear, float& sum, float& weight) {
+  const bool valid = IsValidPixel(v);
+  const float x = std::min(std::max(0.0f, (v - lo) * scale), LinearCap);
+  sum += valid ? w * linear(x) : 0.0f;
+  weight += valid ? w : 0.0f;
+}
+
+template <bool Yuv>
+void LuminanceScalar(const float* p1, const float* p2, const float* p3, float* out, size_t n, const TMonoRange& range) {
   const TPowerTable& linear = Linearise();
   const TPowerTable& gamma = Delinearise();
-  const double lo = range.Low, width = range.Range;
-  for (size_t i = 0; i < out.size(); ++i) {
-    float v[3] = {p1[i], p2[i], p3[i]};
-    if (yuv) {
-      if (!IsValidPixel(v[0]) || !IsValidPixel(v[1]) || !IsValidPixel(v[2])) {
+  const float lo = range.Low, width = range.Range, scale = 1.0f / width;
+  for (size_t i = 0; i < n; ++i) {
+    float r = p1[i], g = p2[i], b = p3[i];
+    if constexpr (Yuv) {
+      // A YUV pixel with a blank plane has no colour (as under YUVtoRGB).
+      if (!IsValidPixel(r) || !IsValidPixel(g) || !IsValidPixel(b)) {
         out[i] = BlankPixel;
         continue;
       }
-      const TRgbPixel q = YuvToRgbPixel(v[0], v[1], v[2]);
-      v[0] = q.R;
-      v[1] = q.G;
-      v[2] = q.B;
+      const TRgbPixel q = YuvToRgbPixel(r, g, b);
+      r = q.R;
+      g = q.G;
+      b = q.B;
     }
-    double sum = 0, weight = 0;
-    for (size_t c = 0; c < 3; ++c) {
-      if (!IsValidPixel(v[c])) continue;
-      sum += LuminanceWeights[c] * linear(std::max(0.0, (double(v[c]) - lo) / width));
-      weight += LuminanceWeights[c];
-    }
-    out[i] = weight > 0 ? float(gamma(sum / weight) * width + lo) : BlankPixel;
+    float sum = 0, weight = 0;
+    AddLinear(r, LuminanceWeights[0], lo, scale, linear, sum, weight);
+    AddLinear(g, LuminanceWeights[1], lo, scale, linear, sum, weight);
+    AddLinear(b, LuminanceWeights[2], lo, scale, linear, sum, weight);
+    out[i] = weight > 0 ? gamma(sum / weight) * width + lo : BlankPixel;
   }
+}
+
+#if ASTRELON_HAVE_AVX2
+// Eight pixels at a time, the scalar path's operations in its order.
+struct TLinearLanes {
+  __m256 Sum, Weight;
+};
+
+ASTRELON_AVX2 inline void AddLinear8(__m256 v, __m256 valid, float w, __m256 lo, __m256 scale,
+                                     const TPowerTable& linear, TLinearLanes& acc) {
+  const __m256 x = _mm256_min_ps(_mm256_max_ps(_mm256_mul_ps(_mm256_sub_ps(v, lo), scale), _mm256_setzero_ps()),
+                                 _mm256_set1_ps(LinearCap));
+  const __m256 wv = _mm256_set1_ps(w);
+  acc.Sum = _mm256_add_ps(acc.Sum, _mm256_and_ps(valid, _mm256_mul_ps(wv, linear.Eight(x))));
+  acc.Weight = _mm256_add_ps(acc.Weight, _mm256_and_ps(valid, wv));
+}
+
+template <bool Yuv>
+ASTRELON_AVX2 size_t LuminanceAvx2(const float* p1, const float* p2, const float* p3, float* out, size_t n,
+                                   const TMonoRange& range) {
+  const TPowerTable& linear = Linearise();
+  const TPowerTable& gamma = Delinearise();
+  const __m256 lo = _mm256_set1_ps(range.Low), width = _mm256_set1_ps(range.Range);
+  const __m256 scale = _mm256_set1_ps(1.0f / range.Range);
+  const __m256 lim = _mm256_set1_ps(BlankLimit), blank = _mm256_set1_ps(BlankPixel);
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m256 r = _mm256_loadu_ps(p1 + i), g = _mm256_loadu_ps(p2 + i), b = _mm256_loadu_ps(p3 + i);
+    __m256 keep = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
+    if constexpr (Yuv) {
+      keep = _mm256_and_ps(_mm256_and_ps(_mm256_cmp_ps(r, lim, _CMP_GT_OQ), _mm256_cmp_ps(g, lim, _CMP_GT_OQ)),
+                           _mm256_cmp_ps(b, lim, _CMP_GT_OQ));
+      const __m256 y = r, u = g, v = b;
+      r = _mm256_add_ps(y, _mm256_mul_ps(_mm256_set1_ps(YuvToR_V), v));
+      g = _mm256_sub_ps(_mm256_sub_ps(y, _mm256_mul_ps(_mm256_set1_ps(YuvToG_V), v)),
+                        _mm256_mul_ps(_mm256_set1_ps(YuvToG_U), u));
+      b = _mm256_add_ps(y, _mm256_mul_ps(_mm256_set1_ps(YuvToB_U), u));
+    }
+    const __m256 vr = _mm256_cmp_ps(r, lim, _CMP_GT_OQ), vg = _mm256_cmp_ps(g, lim, _CMP_GT_OQ),
+                 vb = _mm256_cmp_ps(b, lim, _CMP_GT_OQ);
+    TLinearLanes acc{_mm256_setzero_ps(), _mm256_setzero_ps()};
+    AddLinear8(r, vr, LuminanceWeights[0], lo, scale, linear, acc);
+    AddLinear8(g, vg, LuminanceWeights[1], lo, scale, linear, acc);
+    AddLinear8(b, vb, LuminanceWeights[2], lo, scale, linear, acc);
+    // Lanes without a valid component divide 0 by 0; their NaN finds in-range
+    // table entries and is replaced by the blank value.
+    const __m256 grey =
+        _mm256_add_ps(_mm256_mul_ps(gamma.Eight(_mm256_div_ps(acc.Sum, acc.Weight)), width), lo);
+    const __m256 ok = _mm256_and_ps(keep, _mm256_or_ps(_mm256_or_ps(vr, vg), vb));
+    _mm256_storeu_ps(out + i, _mm256_or_ps(_mm256_and_ps(ok, grey), _mm256_andnot_ps(ok, blank)));
+  }
+  return i;
+}
+#endif
+
+template <bool Yuv>
+void LuminanceLoop(const float* p1, const float* p2, const float* p3, float* out, size_t n, const TMonoRange& range,
+                   bool vector) {
+  size_t done = 0;
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx2(vector)) done = LuminanceAvx2<Yuv>(p1, p2, p3, out, n, range);
+#else
+  (void)vector;
+#endif
+  LuminanceScalar<Yuv>(p1 + done, p2 + done, p3 + done, out + done, n - done, range);
+}
+
+}  // namespace
+
+void LuminanceRun(std::span<const float> p1, std::span<const float> p2, std::span<const float> p3,
+                  std::span<float> out, const TMonoRange& range, bool yuv, bool vector) {
+  CheckRuns(out.size(), p1.size(), p2.size(), p3.size());
+  if (yuv)
+    LuminanceLoop<true>(p1.data(), p2.data(), p3.data(), out.data(), out.size(), range, vector);
+  else
+    LuminanceLoop<false>(p1.data(), p2.data(), p3.data(), out.data(), out.size(), range, vector);
 }
 
 bool ConvertColorToMono(int source, int destination, bool luminance) {
@@ -127,19 +219,20 @@ bool ConvertColorToMono(int source, int destination, bool luminance) {
   TImageSlot& d = Store.Image[size_t(destination)];
   d.IsColor = 0;
   d.PlaneCount = 1;
-  if (yuv && !luminance) {
-    UpdateMinMax(destination);
-  } else {
-    const auto scans = TransformPixelBlocks(d, 1, [&](size_t first, size_t count) {
-      const auto plane = [&](int p) { return s.Plane(p).subspan(first, count); };
-      const std::span<float> out = d.Plane(1).subspan(first, count);
-      if (luminance)
-        LuminanceRun(plane(1), plane(2), plane(3), out, range, yuv);
-      else
-        LumaRun(plane(1), plane(2), plane(3), out);
-    });
-    SetMinMaxFromScans(destination, scans);
-  }
+  const bool vector = Sse2Enabled;
+  // Written block by block on worker bands and measured as it goes; a YUV source
+  // in luma mode gives its Y plane as it is.
+  const auto scans = TransformPixelBlocks(d, 1, [&](size_t first, size_t count) {
+    const auto plane = [&](int p) { return s.Plane(p).subspan(first, count); };
+    const std::span<float> out = d.Plane(1).subspan(first, count);
+    if (luminance)
+      LuminanceRun(plane(1), plane(2), plane(3), out, range, yuv, vector);
+    else if (!yuv)
+      LumaRun(plane(1), plane(2), plane(3), out);
+    else if (destination != source)
+      std::copy(plane(1).begin(), plane(1).end(), out.begin());
+  });
+  SetMinMaxFromScans(destination, scans);
   if (destination != source) {
     CopyHeaderCards(source, destination);
     Store.NewHistoryCard[size_t(destination)] = Store.NewHistoryCard[size_t(source)];

@@ -19,10 +19,11 @@ TMonoRange MonoRangeOf(int slot);
 // over the valid planes, w = 0.299, 0.587, 0.114. Luminance: over the valid
 // components, L = Σ w·((v - lo) / range)^2.2 / Σ w with w = 0.2126, 0.7152,
 // 0.0722 and (v - lo) / range at least 0; the grey value is L^(1/2.2)·range + lo.
-// -1e11 where nothing is valid. `out` may be one of the inputs.
+// -1e11 where nothing is valid. `out` may be one of the inputs. `vector` takes
+// the four-pixel path where the processor has it, which gives the same bits.
 void LumaRun(std::span<const float> r, std::span<const float> g, std::span<const float> b, std::span<float> out);
 void LuminanceRun(std::span<const float> p1, std::span<const float> p2, std::span<const float> p3,
-                  std::span<float> out, const TMonoRange& range, bool yuv);
+                  std::span<float> out, const TMonoRange& range, bool yuv, bool vector);
 
 // The grey image of colour slot `source` in slot `destination` (>= 1), which may
 // be the source itself. Another destination is closed first and receives the

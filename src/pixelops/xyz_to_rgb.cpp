@@ -1,9 +1,12 @@
 #include "pixelops/xyz_to_rgb.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <stdexcept>
 
+#include "platform/processor_features.h"
+#include "platform/simd_support.h"
 #include "store/image_store.h"
 #include "store/planes/pixel_blocks.h"
 
@@ -11,8 +14,61 @@ namespace astrelon {
 
 namespace {
 
-// Positive components are compressed by the square root; zero and negative ones stay.
-inline double Compress(double c) { return c > 0 ? std::sqrt(c) : c; }
+// XYZ to linear sRGB (D65).
+constexpr double SrgbMatrix[3][3] = {
+    {3.240479, -1.53715, -0.498535}, {-0.969256, 1.875992, 0.041556}, {0.055648, -0.204043, 1.057311}};
+// The D65 white point the normalised X and Z are scaled to.
+constexpr double WhiteX = 0.95047, WhiteZ = 1.08883;
+
+// The sRGB matrix with the normalisation (X - b) · white / r folded into its columns.
+using TXyzMatrix = std::array<std::array<double, 3>, 3>;
+TXyzMatrix NormalisedMatrix(double r) {
+  const double k[3] = {WhiteX / r, 1.0 / r, WhiteZ / r};
+  TXyzMatrix m{};
+  for (size_t i = 0; i < 3; ++i)
+    for (size_t j = 0; j < 3; ++j) m[i][j] = SrgbMatrix[i][j] * k[j];
+  return m;
+}
+
+void XyzScalar(float* px, float* py, float* pz, size_t n, const TXyzMatrix& m, double b, double r) {
+  float* out[3] = {px, py, pz};
+  for (size_t i = 0; i < n; ++i) {
+    if (!IsValidPixel(px[i]) || !IsValidPixel(py[i]) || !IsValidPixel(pz[i])) continue;
+    const double dx = double(px[i]) - b, dy = double(py[i]) - b, dz = double(pz[i]) - b;
+    for (size_t c = 0; c < 3; ++c) {
+      const double lin = m[c][0] * dx + m[c][1] * dy + m[c][2] * dz;
+      // Positive components are compressed by the square root; the others stay.
+      out[c][i] = float((lin > 0 ? std::sqrt(lin) : lin) * r + b);
+    }
+  }
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 size_t XyzAvx2(float* px, float* py, float* pz, size_t n, const TXyzMatrix& m, double b, double r) {
+  __m256d c[3][3];
+  for (size_t i = 0; i < 3; ++i)
+    for (size_t j = 0; j < 3; ++j) c[i][j] = _mm256_set1_pd(m[i][j]);
+  const __m256d vb = _mm256_set1_pd(b), vr = _mm256_set1_pd(r), zero = _mm256_setzero_pd();
+  const __m128 lim = _mm_set1_ps(BlankLimit);
+  float* out[3] = {px, py, pz};
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128 x = _mm_loadu_ps(px + i), y = _mm_loadu_ps(py + i), z = _mm_loadu_ps(pz + i);
+    const __m128 valid = _mm_and_ps(_mm_and_ps(_mm_cmpgt_ps(x, lim), _mm_cmpgt_ps(y, lim)), _mm_cmpgt_ps(z, lim));
+    const __m256d dx = _mm256_sub_pd(_mm256_cvtps_pd(x), vb), dy = _mm256_sub_pd(_mm256_cvtps_pd(y), vb),
+                  dz = _mm256_sub_pd(_mm256_cvtps_pd(z), vb);
+    const __m128 old[3] = {x, y, z};
+    for (size_t k = 0; k < 3; ++k) {
+      const __m256d lin = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(c[k][0], dx), _mm256_mul_pd(c[k][1], dy)),
+                                        _mm256_mul_pd(c[k][2], dz));
+      const __m256d v = _mm256_blendv_pd(lin, _mm256_sqrt_pd(lin), _mm256_cmp_pd(lin, zero, _CMP_GT_OQ));
+      const __m128 f = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(v, vr), vb));
+      _mm_storeu_ps(out[k] + i, _mm_or_ps(_mm_and_ps(valid, f), _mm_andnot_ps(valid, old[k])));
+    }
+  }
+  return i;
+}
+#endif
 
 // The display point v under the same mapping; a point below b maps to b.
 float MapDisplayPoint(float v, double b, double r) {
@@ -21,21 +77,16 @@ float MapDisplayPoint(float v, double b, double r) {
 
 }  // namespace
 
-void XyzToRgbRun(std::span<float> x, std::span<float> y, std::span<float> z, double b, double r) {
+void XyzToRgbRun(std::span<float> x, std::span<float> y, std::span<float> z, double b, double r, bool vector) {
   if (y.size() != x.size() || z.size() != x.size()) throw std::invalid_argument("colour planes of different lengths");
-  for (size_t i = 0; i < x.size(); ++i) {
-    if (!IsValidPixel(x[i]) || !IsValidPixel(y[i]) || !IsValidPixel(z[i])) continue;
-    // Normalised values scaled to the D65 white point.
-    const double xn = (double(x[i]) - b) * 0.95047 / r;
-    const double yn = (double(y[i]) - b) / r;
-    const double zn = (double(z[i]) - b) * 1.08883 / r;
-    const double red = 3.240479 * xn - 1.53715 * yn - 0.498535 * zn;
-    const double green = -0.969256 * xn + 1.875992 * yn + 0.041556 * zn;
-    const double blue = 0.055648 * xn - 0.204043 * yn + 1.057311 * zn;
-    x[i] = float(Compress(red) * r + b);
-    y[i] = float(Compress(green) * r + b);
-    z[i] = float(Compress(blue) * r + b);
-  }
+  const TXyzMatrix m = NormalisedMatrix(r);
+  size_t done = 0;
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx2(vector)) done = XyzAvx2(x.data(), y.data(), z.data(), x.size(), m, b, r);
+#else
+  (void)vector;
+#endif
+  XyzScalar(x.data() + done, y.data() + done, z.data() + done, x.size() - done, m, b, r);
 }
 
 bool ConvertXyzToRgb(int slot, bool adjustDisplay) {
@@ -48,9 +99,10 @@ bool ConvertXyzToRgb(int slot, bool adjustDisplay) {
   const double b = std::min(double(im.MinValue), 0.0);
   const double r = double(im.MaxValue) - b;
   if (!(r > 0)) return false;
+  const bool vector = Sse2Enabled;
   const auto scans = TransformPixelBlocks(im, 3, [&](size_t first, size_t count) {
     XyzToRgbRun(im.Plane(1).subspan(first, count), im.Plane(2).subspan(first, count),
-                im.Plane(3).subspan(first, count), b, r);
+                im.Plane(3).subspan(first, count), b, r, vector);
   });
   SetMinMaxFromScans(slot, scans);
   TDisplayRecord& d = Store.Display[slot];

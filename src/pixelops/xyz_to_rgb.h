@@ -6,10 +6,11 @@
 
 namespace astrelon {
 
-// One run of pixels in place with offset b and range r: every pixel whose three
-// values are valid becomes sqrt-compressed sRGB scaled back by r and b; pixels
-// with a blank plane are left as they are.
-void XyzToRgbRun(std::span<float> x, std::span<float> y, std::span<float> z, double b, double r);
+// One run of pixels in place with offset b and range r > 0: every pixel whose
+// three values are valid becomes sqrt-compressed sRGB scaled back by r and b;
+// pixels with a blank plane are left as they are. `vector` takes the four-pixel
+// path where the processor has it, which gives the same bits.
+void XyzToRgbRun(std::span<float> x, std::span<float> y, std::span<float> z, double b, double r, bool vector);
 
 // The slot's three planes in place, with b = min(minimum, 0) and r = maximum - b;
 // afterwards the value range is recomputed and the model is RGB (display type 9).

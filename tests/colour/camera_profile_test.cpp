@@ -118,3 +118,18 @@ TEST_F(CameraProfile, GreyImageOrUnknownCameraChangesNothing) {
 
 }  // namespace
 }  // namespace astrelon::test
+
+namespace astrelon::test {
+namespace {
+
+TEST(XyzToRgbRuns, VectorPathGivesTheScalarBits) {
+  for (size_t n : {1u, 4u, 7u, 1001u}) {
+    auto scalar = NoisyColourRun(n, 13), vector = scalar;
+    XyzToRgbRun(scalar[0], scalar[1], scalar[2], -1000.0, 41000.0, false);
+    XyzToRgbRun(vector[0], vector[1], vector[2], -1000.0, 41000.0, true);
+    for (size_t p = 0; p < 3; ++p) ExpectSameBits(scalar[p], vector[p]);
+  }
+}
+
+}  // namespace
+}  // namespace astrelon::test

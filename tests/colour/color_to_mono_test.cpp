@@ -103,13 +103,27 @@ TEST_F(ColorToMono, ReplacesAnImageInTheDestinationAndRefusesGreyOrNoSlot) {
 
 TEST(PowerTable, MatchesThePowerFunction) {
   const TPowerTable up(2.2), down(1 / 2.2);
-  for (double x = 1e-12; x < 20; x *= 1.0173) {
-    EXPECT_NEAR(up(x) / std::pow(x, 2.2), 1.0, 1e-7) << x;
-    EXPECT_NEAR(down(x) / std::pow(x, 1 / 2.2), 1.0, 1e-8) << x;
+  for (double x = 1e-12; x < 1e6; x *= 1.0173) {
+    const float f = float(x);
+    EXPECT_NEAR(up(f) / std::pow(double(f), 2.2), 1.0, 3e-7) << x;
+    EXPECT_NEAR(down(f) / std::pow(double(f), 1 / 2.2), 1.0, 3e-7) << x;
   }
-  EXPECT_EQ(up(1.0), 1.0);
-  EXPECT_EQ(up(0.0), 0.0);
-  EXPECT_EQ(up(-1.0), 0.0);
+  EXPECT_EQ(up(1.0f), 1.0f);
+  EXPECT_EQ(up(0.0f), 0.0f);
+  EXPECT_EQ(up(1e-40f), 0.0f);  // subnormal
+}
+
+TEST(ColorToMonoRuns, VectorPathGivesTheScalarBits) {
+  for (size_t n : {1u, 8u, 13u, 1001u}) {
+    const auto in = NoisyColourRun(n, 21);
+    for (bool yuv : {false, true})
+      for (TMonoRange range : {TMonoRange{-1000, 39000}, TMonoRange{5000, 0.01f}}) {
+        std::vector<float> scalar(n), vector(n);
+        LuminanceRun(in[0], in[1], in[2], scalar, range, yuv, false);
+        LuminanceRun(in[0], in[1], in[2], vector, range, yuv, true);
+        ExpectSameBits(scalar, vector);
+      }
+  }
 }
 
 }  // namespace
