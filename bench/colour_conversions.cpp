@@ -1,0 +1,172 @@
+// Speed of the colour conversions on a 6000 x 4000 RGB image, each against a
+// plain loop over the same planes on the same worker bands (measured in the same
+// iterations): three planes read and written for the in-place conversions and
+// the camera profile, three read and one written for the grey conversions. The
+// counter "ratio" is the fastest routine run divided by the fastest baseline run.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <random>
+#include <vector>
+
+#include "core/settings.h"
+#include "pixelops/camera_profile.h"
+#include "pixelops/color_to_mono.h"
+#include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
+#include "store/color_models.h"
+#include "store/header_cards.h"
+#include "store/display/display_histogram.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+namespace {
+
+constexpr int Width = 6000, Height = 4000;
+constexpr int Source = 1, Grey = 2;
+
+// A smooth colour gradient with noise and a few blank pixels, kept as a pristine
+// copy from which every run starts.
+struct TBenchImage {
+  TBenchImage() {
+    Store.Reset();
+    TImageSlot& im = Store.Image[Source];
+    im.Width = Width;
+    im.Height = Height;
+    im.IsColor = 1;
+    im.PlaneCount = 3;
+    im.AllocatePlanes(3);
+    std::mt19937 rng(7);
+    std::normal_distribution<float> noise(0.0f, 20.0f);
+    for (int y = 0; y < Height; ++y)
+      for (int x = 0; x < Width; ++x) {
+        const size_t i = size_t(y) * Width + size_t(x);
+        im.Planes[1][i] = 1000.0f + 5.0f * float(x % 4000) + noise(rng);
+        im.Planes[2][i] = 2000.0f + 4.0f * float(y) + noise(rng);
+        im.Planes[3][i] = 800.0f + 2.0f * float((x + y) % 5000) + noise(rng);
+      }
+    for (size_t i = 17; i < im.PixelCount(); i += 100003) im.Planes[2][i] = BlankPixel;
+    Store.InUse[Source] = 1;
+    MakeDefaultHeader(Source);
+    AppendHeaderCard(Source, QuotedCard("INSTRUME= ", "Canon EOS 5D Mark II"));
+    ResetDisplayRange(Source, 0);
+    for (int p = 1; p <= 3; ++p) pristine[size_t(p)].assign(im.Planes[size_t(p)].begin(), im.Planes[size_t(p)].end());
+    header = Store.Header[Source];
+  }
+  void Restore() {
+    TImageSlot& im = Store.Image[Source];
+    for (int p = 1; p <= 3; ++p) std::copy(pristine[size_t(p)].begin(), pristine[size_t(p)].end(), im.Planes[size_t(p)].begin());
+    im.ColorModel = CmRgb;
+    Store.Header[Source] = header;
+    UpdateMinMax(Source);
+    Store.FileName[Grey].clear();
+    FreeSlot(Grey);
+  }
+  std::array<std::vector<float>, 4> pristine;
+  THeaderCardList header;
+};
+
+TBenchImage& Bench() {
+  static TBenchImage image;
+  return image;
+}
+
+// The baselines: a fixed 3 x 3 mix of the three planes in place, or a weighted sum
+// into a new plane, on the worker bands the routines use.
+void PlainMix(bool intoGrey) {
+  TImageSlot& im = Store.Image[Source];
+  float* r = im.Planes[1].data();
+  float* g = im.Planes[2].data();
+  float* b = im.Planes[3].data();
+  // A grey result is a new plane, as the routines' result is.
+  TPlane grey;
+  if (intoGrey) grey.resize(im.PixelCount());
+  float* out = grey.data();
+  const int64_t n = int64_t(im.PixelCount());
+  ForEachBand(n, BandThreads(n, 1 << 16, true), [&](int64_t first, int64_t last) {
+    for (int64_t i = first; i < last; ++i) {
+      const float x = r[i], y = g[i], z = b[i];
+      if (intoGrey) {
+        out[i] = 0.299f * x + 0.587f * y + 0.114f * z;
+      } else {
+        r[i] = 0.9f * x + 0.1f * y;
+        g[i] = 0.1f * x + 0.8f * y + 0.1f * z;
+        b[i] = 0.1f * y + 0.9f * z;
+      }
+    }
+  });
+}
+
+// `prepare` runs after the restore and before the timed routine, untimed.
+template <typename P, typename F>
+void RunAgainstBaseline(benchmark::State& state, bool intoGrey, P prepare, F routine) {
+  TBenchImage& b = Bench();
+  const bool saved = Sse2Enabled;
+  Sse2Enabled = true;
+  Options.Multicore = 1;
+  using Clock = std::chrono::steady_clock;
+  double bestBase = 1e30, bestRoutine = 1e30;
+  for (auto _ : state) {
+    b.Restore();
+    const auto t0 = Clock::now();
+    PlainMix(intoGrey);
+    benchmark::ClobberMemory();
+    const auto t1 = Clock::now();
+    b.Restore();
+    prepare();
+    const auto t2 = Clock::now();
+    routine();
+    benchmark::ClobberMemory();
+    const auto t3 = Clock::now();
+    bestBase = std::min(bestBase, std::chrono::duration<double>(t1 - t0).count());
+    const double run = std::chrono::duration<double>(t3 - t2).count();
+    bestRoutine = std::min(bestRoutine, run);
+    state.SetIterationTime(run);
+  }
+  Sse2Enabled = saved;
+  state.counters["ratio"] = bestRoutine / bestBase;
+  state.counters["base_ms"] = bestBase * 1e3;
+  state.counters["routine_ms"] = bestRoutine * 1e3;
+}
+template <typename F>
+void RunAgainstBaseline(benchmark::State& state, bool intoGrey, F routine) {
+  RunAgainstBaseline(state, intoGrey, [] {}, routine);
+}
+
+void BM_RGBtoYUV(benchmark::State& state) {
+  RunAgainstBaseline(state, false, [] { RGBtoYUV(Source); });
+}
+
+void BM_YUVtoRGB(benchmark::State& state) {
+  RunAgainstBaseline(state, false, [] { RGBtoYUV(Source); }, [] { YUVtoRGB(Source); });
+}
+
+void BM_ApplyCameraProfile(benchmark::State& state) {
+  RunAgainstBaseline(state, false, [] { ApplyCameraProfile(Source, false); });
+}
+
+void BM_ColorToMonoLuma(benchmark::State& state) {
+  RunAgainstBaseline(state, true, [] { ConvertColorToMono(Source, Grey, false); });
+}
+
+void BM_ColorToMonoLuminance(benchmark::State& state) {
+  RunAgainstBaseline(state, true, [] { ConvertColorToMono(Source, Grey, true); });
+}
+
+// For reference: the display histogram that the in-place conversions recompute
+// at their end (one more pass over the three planes).
+void BM_ComputeHistogram(benchmark::State& state) {
+  RunAgainstBaseline(state, false, [] { ComputeHistogram(Source, false, false); });
+}
+
+#define COLOUR_BENCH(fn) BENCHMARK(fn)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(12)
+COLOUR_BENCH(BM_RGBtoYUV);
+COLOUR_BENCH(BM_YUVtoRGB);
+COLOUR_BENCH(BM_ApplyCameraProfile);
+COLOUR_BENCH(BM_ColorToMonoLuma);
+COLOUR_BENCH(BM_ColorToMonoLuminance);
+COLOUR_BENCH(BM_ComputeHistogram);
+
+}  // namespace
+}  // namespace astrelon
