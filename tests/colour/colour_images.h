@@ -20,18 +20,10 @@ using TRgb = std::array<float, 3>;
 
 // A colour image of the given pixels (row-major, width w) in the RGB model.
 inline void MakeColourImage(int slot, int w, const std::vector<TRgb>& pixels) {
-  TImageSlot& im = Store.Image[size_t(slot)];
-  im.Width = w;
-  im.Height = int(pixels.size()) / w;
-  im.IsColor = 1;
-  im.PlaneCount = 3;
-  im.ColorModel = CmRgb;
-  im.AllocatePlanes(3);
-  for (size_t i = 0; i < pixels.size(); ++i)
-    for (int p = 1; p <= 3; ++p) im.Planes[size_t(p)][i] = pixels[i][size_t(p - 1)];
-  Store.InUse[size_t(slot)] = 1;
-  Store.FileName[size_t(slot)] = "/data/colour_" + std::to_string(slot) + ".fit";
-  MakeDefaultHeader(slot);
+  std::vector<std::vector<float>> planes(3);
+  for (const TRgb& p : pixels)
+    for (size_t c = 0; c < 3; ++c) planes[c].push_back(p[c]);
+  MakeImage(slot, w, int(pixels.size()) / w, planes, "/data/colour_" + std::to_string(slot) + ".fit");
   ResetDisplayRange(slot, 0);
 }
 

@@ -24,17 +24,13 @@ protected:
   }
   // A 4 x 3 colour image in a window, with the camera name in its header.
   TMDIChild* OpenColour(int slot, const std::string& camera) {
-    MakeImage(slot, 4, 3);
-    TImageSlot& im = Store.Image[size_t(slot)];
-    im.IsColor = 1;
-    im.PlaneCount = 3;
-    im.AllocatePlanes(3);
-    for (size_t i = 0; i < im.PixelCount(); ++i) {
-      im.Planes[1][i] = 1000.0f + float(i);
-      im.Planes[2][i] = 2000.0f - float(i);
-      im.Planes[3][i] = 500.0f + 3.0f * float(i);
+    std::vector<std::vector<float>> planes(3);
+    for (int i = 0; i < 12; ++i) {
+      planes[0].push_back(1000.0f + float(i));
+      planes[1].push_back(2000.0f - float(i));
+      planes[2].push_back(500.0f + 3.0f * float(i));
     }
-    MakeDefaultHeader(slot);
+    test::MakeImage(slot, 4, 3, planes, "/data/colour_" + std::to_string(slot) + ".fit");
     AppendHeaderCard(slot, QuotedCard("INSTRUME= ", camera));
     ResetDisplayRange(slot, 0);
     ShowImageWindow(slot);

@@ -5,6 +5,7 @@
 #include "core/busy_cursor.h"
 #include "pixelops/camera_profile.h"
 #include "pixelops/color_to_mono.h"
+#include "pixelops/ui/operation_frame.h"
 #include "shell/main_services.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/menu_commands.h"
@@ -15,34 +16,20 @@
 
 namespace astrelon {
 
-namespace {
-
-// The clicked item's caption without "&", or the built-in caption without an item.
-std::string Caption(QAction* sender, const char* german) {
-  return StripAccelerators(sender ? sender->text().toStdString() : std::string(german));
-}
-
-}  // namespace
-
 void KameraRAWFarbennachRGB1Click(QAction* sender) {
   const int active = FindActiveSlot();
   if (active < 1) return;
   if (!LookupCameraMatrix(GetHeaderValue(active, "INSTRUME", false))) {
     ShowUnknownCameraMessage();
-  } else if (NewResultSlot()) {
-    const int destination = SlotPair.Destination;
+  } else if (TResultSlot result; result) {
     bool done = false;
     {
       TBusyCursorScope busy;
-      done = ApplyCameraProfile(destination, true);
+      done = ApplyCameraProfile(result.Destination(), true);
     }
-    // A copy the profile could not be applied to is no result.
-    if (done)
-      ShowImageWindow(destination);
-    else
-      CloseImageSlot(destination);
+    // A copy the profile could not be applied to is no result: the frame closes it.
+    if (done) result.Finish({.ResetRange = false, .AutoDisplayRange = false, .History = {}, .HistoryMode = 0});
   }
-  SlotPair = {};
   AddRecentFunction(sender);
 }
 
@@ -55,7 +42,7 @@ void ColorToMonoCommand(QAction* sender, bool luminance) {
     if (!ConvertColorToMono(source, destination, luminance)) return;
   }
   MakeCopyName(source, destination);
-  AddHistoryCard(destination, Caption(sender, "Farb-Bild in s/w umwandeln"), 0);
+  AddHistoryCard(destination, OperationCaption(sender, luminance ? "Farb-Bild in s/w umwandeln (Luminanz)" : "Farb-Bild in s/w umwandeln").toStdString(), 0);
   ComputeHistogram(destination, false, false);
   TDisplayRecord& d = Store.Display[size_t(destination)];
   if (d.White > d.RangeHigh) d.White = d.RangeHigh;
