@@ -1,6 +1,5 @@
 #include "pixelops/camera_profile.h"
 
-#include <stdexcept>
 #include <string>
 
 #include "common/engine_ui.h"
@@ -69,19 +68,11 @@ size_t MatrixSse2(float* pr, float* pg, float* pb, size_t n, const TMatrix3& m) 
 }
 #endif
 
-bool ThreePlaneColour(int slot) {
-  if (!SlotInUse(slot)) return false;
-  const TImageSlot& im = Store.Image[slot];
-  const size_t n = im.PixelCount();
-  return im.IsColor && im.PlaneCount >= 3 && im.Planes[1].size() >= n && im.Planes[2].size() >= n &&
-         im.Planes[3].size() >= n;
-}
-
 }  // namespace
 
 void ApplyCameraMatrixRun(std::span<float> r, std::span<float> g, std::span<float> b, const TMatrix3& m,
                           bool vector) {
-  if (g.size() != r.size() || b.size() != r.size()) throw std::invalid_argument("colour planes of different lengths");
+  CheckSameLength(r.size(), g.size(), b.size());
   size_t done = 0;
 #if ASTRELON_HAVE_SSE2
   if (vector) done = MatrixSse2(r.data(), g.data(), b.data(), r.size(), m);
@@ -94,7 +85,7 @@ void ShowUnknownCameraMessage() {
 }
 
 bool ApplyCameraProfile(int slot, bool adjustDisplay) {
-  if (slot < 1 || !ThreePlaneColour(slot)) {
+  if (slot < 1 || !HasColourPlanes(slot)) {
     EngineUi().ShowMessage(LangTextOr(KeyNeedsColour, "Das Bild muss in Farbe sein."));
     return false;
   }

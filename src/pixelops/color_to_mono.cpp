@@ -1,7 +1,6 @@
 #include "pixelops/color_to_mono.h"
 
 #include <algorithm>
-#include <stdexcept>
 
 #include "pixelops/power_table.h"
 #include "platform/processor_features.h"
@@ -29,18 +28,6 @@ const TPowerTable& Linearise() {
 const TPowerTable& Delinearise() {
   static const TPowerTable table(1.0 / Gamma);
   return table;
-}
-
-void CheckRuns(size_t n, size_t a, size_t b, size_t c) {
-  if (a != n || b != n || c != n) throw std::invalid_argument("colour planes of different lengths");
-}
-
-bool ColourSource(int slot) {
-  if (!SlotInUse(slot)) return false;
-  const TImageSlot& im = Store.Image[slot];
-  const size_t n = im.PixelCount();
-  return im.IsColor && im.PlaneCount >= 3 && im.Planes[1].size() >= n && im.Planes[2].size() >= n &&
-         im.Planes[3].size() >= n;
 }
 
 // Frees whatever image the destination holds and gives it a fresh record of the
@@ -82,7 +69,8 @@ TMonoRange MonoRangeOf(int slot) {
 }
 
 void LumaRun(std::span<const float> r, std::span<const float> g, std::span<const float> b, std::span<float> out) {
-  CheckRuns(out.size(), r.size(), g.size(), b.size());
+  CheckSameLength(r.size(), g.size(), b.size());
+  CheckSameLength(out.size(), r.size(), r.size());
   for (size_t i = 0; i < out.size(); ++i) {
     const float v[3] = {r[i], g[i], b[i]};
     double sum = 0, weight = 0;
@@ -203,7 +191,8 @@ void LuminanceLoop(const float* p1, const float* p2, const float* p3, float* out
 
 void LuminanceRun(std::span<const float> p1, std::span<const float> p2, std::span<const float> p3,
                   std::span<float> out, const TMonoRange& range, bool yuv, bool vector) {
-  CheckRuns(out.size(), p1.size(), p2.size(), p3.size());
+  CheckSameLength(p1.size(), p2.size(), p3.size());
+  CheckSameLength(out.size(), p1.size(), p1.size());
   if (yuv)
     LuminanceLoop<true>(p1.data(), p2.data(), p3.data(), out.data(), out.size(), range, vector);
   else
@@ -211,7 +200,7 @@ void LuminanceRun(std::span<const float> p1, std::span<const float> p2, std::spa
 }
 
 bool ConvertColorToMono(int source, int destination, bool luminance) {
-  if (destination < 1 || destination > MaxImageSlots || !ColourSource(source)) return false;
+  if (destination < 1 || destination > MaxImageSlots || !HasColourPlanes(source)) return false;
   const bool yuv = Store.Image[size_t(source)].ColorModel == CmYuv;
   const TMonoRange range = MonoRangeOf(source);
   if (destination != source) PrepareDestination(source, destination);

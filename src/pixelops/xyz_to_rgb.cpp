@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <stdexcept>
 
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
+#include "store/color_models.h"
 #include "store/image_store.h"
 #include "store/planes/pixel_blocks.h"
 
@@ -78,7 +78,7 @@ float MapDisplayPoint(float v, double b, double r) {
 }  // namespace
 
 void XyzToRgbRun(std::span<float> x, std::span<float> y, std::span<float> z, double b, double r, bool vector) {
-  if (y.size() != x.size() || z.size() != x.size()) throw std::invalid_argument("colour planes of different lengths");
+  CheckSameLength(x.size(), y.size(), z.size());
   const TXyzMatrix m = NormalisedMatrix(r);
   size_t done = 0;
 #if ASTRELON_HAVE_AVX2
@@ -90,12 +90,8 @@ void XyzToRgbRun(std::span<float> x, std::span<float> y, std::span<float> z, dou
 }
 
 bool ConvertXyzToRgb(int slot, bool adjustDisplay) {
-  if (!SlotInUse(slot)) return false;
+  if (!HasColourPlanes(slot)) return false;
   TImageSlot& im = Store.Image[slot];
-  const size_t n = im.PixelCount();
-  if (!im.IsColor || im.PlaneCount < 3 || im.Planes[1].size() < n || im.Planes[2].size() < n ||
-      im.Planes[3].size() < n)
-    return false;
   const double b = std::min(double(im.MinValue), 0.0);
   const double r = double(im.MaxValue) - b;
   if (!(r > 0)) return false;

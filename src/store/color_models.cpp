@@ -14,13 +14,6 @@ void (*ReleaseWindowUndoHook)(int slot) = nullptr;
 
 namespace {
 
-bool ColourSlot(int slot) {
-  if (!SlotInUse(slot)) return false;
-  const TImageSlot& im = Store.Image[slot];
-  return im.IsColor && im.PlaneCount >= 3 && im.Planes[1].size() >= im.PixelCount() &&
-         im.Planes[2].size() >= im.PixelCount() && im.Planes[3].size() >= im.PixelCount();
-}
-
 template <TRgbPixel (*Pixel)(float, float, float)>
 void ConvertScalar(float* a, float* b, float* c, size_t n) {
   for (size_t i = 0; i < n; ++i) {
@@ -73,11 +66,18 @@ size_t YuvToRgbSse2(float* py, float* pu, float* pv, size_t n) {
   }
   return i;
 }
+#else
+size_t RgbToYuvSse2(float*, float*, float*, size_t) { return 0; }
+size_t YuvToRgbSse2(float*, float*, float*, size_t) { return 0; }
 #endif
 
-void CheckRun(std::span<float> p1, std::span<float> p2, std::span<float> p3) {
-  if (p2.size() != p1.size() || p3.size() != p1.size())
-    throw std::invalid_argument("colour planes of different lengths");
+// A run converted in place: the vector loop over whole groups of four, the plain
+// loop over the rest.
+template <size_t (*Vector)(float*, float*, float*, size_t), TRgbPixel (*Pixel)(float, float, float)>
+void ConvertRun(std::span<float> p1, std::span<float> p2, std::span<float> p3, bool vector) {
+  CheckSameLength(p1.size(), p2.size(), p3.size());
+  const size_t done = vector ? Vector(p1.data(), p2.data(), p3.data(), p1.size()) : 0;
+  ConvertScalar<Pixel>(p1.data() + done, p2.data() + done, p3.data() + done, p1.size() - done);
 }
 
 // The whole slot in blocks on worker bands, measured as it is written.
@@ -102,33 +102,35 @@ void AfterModelSwitch(int slot, int model, const char* history) {
 
 }  // namespace
 
+bool HasColourPlanes(int slot) {
+  if (!SlotInUse(slot)) return false;
+  const TImageSlot& im = Store.Image[slot];
+  const size_t n = im.PixelCount();
+  return im.IsColor && im.PlaneCount >= 3 && im.Planes[1].size() >= n && im.Planes[2].size() >= n &&
+         im.Planes[3].size() >= n;
+}
+
+void CheckSameLength(size_t a, size_t b, size_t c) {
+  if (b != a || c != a) throw std::invalid_argument("colour planes of different lengths");
+}
+
 void RgbToYuvRun(std::span<float> p1, std::span<float> p2, std::span<float> p3, bool vector) {
-  CheckRun(p1, p2, p3);
-  size_t done = 0;
-#if ASTRELON_HAVE_SSE2
-  if (vector) done = RgbToYuvSse2(p1.data(), p2.data(), p3.data(), p1.size());
-#endif
-  ConvertScalar<RgbToYuvPixel>(p1.data() + done, p2.data() + done, p3.data() + done, p1.size() - done);
+  ConvertRun<RgbToYuvSse2, RgbToYuvPixel>(p1, p2, p3, vector);
 }
 
 void YuvToRgbRun(std::span<float> p1, std::span<float> p2, std::span<float> p3, bool vector) {
-  CheckRun(p1, p2, p3);
-  size_t done = 0;
-#if ASTRELON_HAVE_SSE2
-  if (vector) done = YuvToRgbSse2(p1.data(), p2.data(), p3.data(), p1.size());
-#endif
-  ConvertScalar<YuvToRgbPixel>(p1.data() + done, p2.data() + done, p3.data() + done, p1.size() - done);
+  ConvertRun<YuvToRgbSse2, YuvToRgbPixel>(p1, p2, p3, vector);
 }
 
 bool RGBtoYUV(int slot) {
-  if (!ColourSlot(slot) || Store.Image[slot].ColorModel != CmRgb) return false;
+  if (!HasColourPlanes(slot) || Store.Image[slot].ColorModel != CmRgb) return false;
   ConvertSlot(slot, RgbToYuvRun);
   AfterModelSwitch(slot, CmYuv, "RGBtoYUV");
   return true;
 }
 
 bool YUVtoRGB(int slot) {
-  if (!ColourSlot(slot) || Store.Image[slot].ColorModel != CmYuv) return false;
+  if (!HasColourPlanes(slot) || Store.Image[slot].ColorModel != CmYuv) return false;
   ConvertSlot(slot, YuvToRgbRun);
   AfterModelSwitch(slot, CmRgb, "YUVtoRGB");
   return true;

@@ -2,6 +2,7 @@
 // Colour models of three-plane images: RGB and YUV
 // (Y = 0.299 R + 0.587 G + 0.114 B, U = 0.493 (B - Y), V = 0.877 (R - Y)),
 // switched in place. A pixel with any blank plane becomes blank in all three.
+#include <cstddef>
 #include <span>
 
 #include "store/image_slot.h"
@@ -29,6 +30,11 @@ inline TRgbPixel RgbToYuvPixel(float r, float g, float b) {
 inline TRgbPixel YuvToRgbPixel(float y, float u, float v) {
   return {y + YuvToR_V * v, y - YuvToG_V * v - YuvToG_U * u, y + YuvToB_U * u};
 }
+
+// A slot in use that holds a colour image with its three planes.
+bool HasColourPlanes(int slot);
+// Throws std::invalid_argument unless three runs of pixels have one length.
+void CheckSameLength(size_t a, size_t b, size_t c);
 
 // The conversions of runs of pixels in place (planes 1, 2, 3 of equal length);
 // `vector` takes the four-pixel path, which gives the same bits.
