@@ -199,18 +199,14 @@ void LuminanceRun(std::span<const float> p1, std::span<const float> p2, std::spa
     LuminanceLoop<false>(p1.data(), p2.data(), p3.data(), out.data(), out.size(), range, vector);
 }
 
-bool ConvertColorToMono(int source, int destination, bool luminance) {
-  if (destination < 1 || destination > MaxImageSlots || !HasColourPlanes(source)) return false;
-  const bool yuv = Store.Image[size_t(source)].ColorModel == CmYuv;
-  const TMonoRange range = MonoRangeOf(source);
-  if (destination != source) PrepareDestination(source, destination);
+namespace {
+
+// The grey plane 1 of the destination, written block by block on worker bands
+// and measured as it goes; a YUV source in luma mode gives its Y plane as it is.
+void WriteGreyPlane(int source, int destination, bool luminance, bool yuv, const TMonoRange& range) {
   const TImageSlot& s = Store.Image[size_t(source)];
   TImageSlot& d = Store.Image[size_t(destination)];
-  d.IsColor = 0;
-  d.PlaneCount = 1;
   const bool vector = Sse2Enabled;
-  // Written block by block on worker bands and measured as it goes; a YUV source
-  // in luma mode gives its Y plane as it is.
   const auto scans = TransformPixelBlocks(d, 1, [&](size_t first, size_t count) {
     const auto plane = [&](int p) { return s.Plane(p).subspan(first, count); };
     const std::span<float> out = d.Plane(1).subspan(first, count);
@@ -221,7 +217,26 @@ bool ConvertColorToMono(int source, int destination, bool luminance) {
     else if (destination != source)
       std::copy(plane(1).begin(), plane(1).end(), out.begin());
   });
+  d.IsColor = 0;
+  d.PlaneCount = 1;
   SetMinMaxFromScans(destination, scans);
+}
+
+}  // namespace
+
+bool ConvertColorToMono(int source, int destination, bool luminance) {
+  if (destination < 1 || destination > MaxImageSlots || !HasColourPlanes(source)) return false;
+  const bool yuv = Store.Image[size_t(source)].ColorModel == CmYuv;
+  const TMonoRange range = MonoRangeOf(source);
+  try {
+    if (destination != source) PrepareDestination(source, destination);
+    WriteGreyPlane(source, destination, luminance, yuv, range);
+  } catch (...) {
+    // A half-made grey image in another slot is no result.
+    if (destination != source) FreeSlot(destination);
+    throw;
+  }
+  TImageSlot& d = Store.Image[size_t(destination)];
   if (destination != source) {
     CopyHeaderCards(source, destination);
     Store.NewHistoryCard[size_t(destination)] = Store.NewHistoryCard[size_t(source)];

@@ -20,14 +20,15 @@ TMonoRange MonoRangeOf(int slot);
 // components, L = Σ w·((v - lo) / range)^2.2 / Σ w with w = 0.2126, 0.7152,
 // 0.0722 and (v - lo) / range at least 0; the grey value is L^(1/2.2)·range + lo.
 // -1e11 where nothing is valid. `out` may be one of the inputs. `vector` takes
-// the four-pixel path where the processor has it, which gives the same bits.
+// the eight-pixel path where the processor has it, which gives the same bits.
 void LumaRun(std::span<const float> r, std::span<const float> g, std::span<const float> b, std::span<float> out);
 void LuminanceRun(std::span<const float> p1, std::span<const float> p2, std::span<const float> p3,
                   std::span<float> out, const TMonoRange& range, bool yuv, bool vector);
 
 // The grey image of colour slot `source` in slot `destination` (>= 1), which may
 // be the source itself. Another destination is closed first and receives the
-// source's header cards and display record; the grey slot's header becomes
+// source's file name, header cards and display record (when the conversion
+// fails on the way, for want of memory, it is left free); the grey slot's header becomes
 // two-axis, its display type 1 and its camera channel multipliers 1.0. A YUV
 // source in luma mode gives its Y plane as it is. False (nothing done) unless
 // the destination is at least 1 and the source a colour image.
