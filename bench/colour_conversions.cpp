@@ -13,12 +13,14 @@
 #include "core/settings.h"
 #include "pixelops/camera_profile.h"
 #include "pixelops/color_to_mono.h"
+#include "pixelops/xyz_to_rgb.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/color_models.h"
 #include "store/header_cards.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
+#include "store/planes/pixel_blocks.h"
 
 namespace astrelon {
 namespace {
@@ -154,6 +156,41 @@ void BM_ColorToMonoLuminance(benchmark::State& state) {
   RunAgainstBaseline(state, true, [] { ConvertColorToMono(Source, Grey, true); });
 }
 
+// For reference, the pixel passes alone (worker bands, blocks measured as they
+// are written) without the closing histogram: what the conversions cost apart
+// from the display histogram they recompute.
+template <typename Run>
+void PixelPass(Run run) {
+  TImageSlot& im = Store.Image[Source];
+  const auto scans = TransformPixelBlocks(im, 3, [&](size_t first, size_t count) {
+    run(im.Plane(1).subspan(first, count), im.Plane(2).subspan(first, count), im.Plane(3).subspan(first, count));
+  });
+  benchmark::DoNotOptimize(scans);
+}
+
+void BM_RgbToYuvPass(benchmark::State& state) {
+  RunAgainstBaseline(state, false, [] {
+    PixelPass([](std::span<float> a, std::span<float> b, std::span<float> c) { RgbToYuvRun(a, b, c, true); });
+  });
+}
+
+void BM_CameraMatrixPass(benchmark::State& state) {
+  LookupCameraMatrix("Canon EOS 5D Mark II");
+  RunAgainstBaseline(state, false, [] {
+    PixelPass([](std::span<float> a, std::span<float> b, std::span<float> c) {
+      ApplyCameraMatrixRun(a, b, c, CameraProfileMatrix, true);
+    });
+  });
+}
+
+void BM_XyzToRgbPass(benchmark::State& state) {
+  RunAgainstBaseline(state, false, [] {
+    PixelPass([](std::span<float> a, std::span<float> b, std::span<float> c) {
+      XyzToRgbRun(a, b, c, 0.0, 20000.0, true);
+    });
+  });
+}
+
 // For reference: the display histogram that the in-place conversions recompute
 // at their end (one more pass over the three planes).
 void BM_ComputeHistogram(benchmark::State& state) {
@@ -166,6 +203,9 @@ COLOUR_BENCH(BM_YUVtoRGB);
 COLOUR_BENCH(BM_ApplyCameraProfile);
 COLOUR_BENCH(BM_ColorToMonoLuma);
 COLOUR_BENCH(BM_ColorToMonoLuminance);
+COLOUR_BENCH(BM_RgbToYuvPass);
+COLOUR_BENCH(BM_CameraMatrixPass);
+COLOUR_BENCH(BM_XyzToRgbPass);
 COLOUR_BENCH(BM_ComputeHistogram);
 
 }  // namespace
