@@ -2,6 +2,7 @@
 
 #include "filters/ui/filter_commands.h"
 #include "frequency/ui/fft_commands.h"
+#include "frequency/ui/frequency_filter_commands.h"
 #include "pixelops/ui/color_commands.h"
 #include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "pixelops/ui/sun_surface_commands.h"
@@ -18,6 +19,7 @@ void RegisterProgramCommands() {
   RegisterPixelArithmeticCommands();
   RegisterFilterCommands();
   RegisterFrequencyCommands();
+  RegisterFrequencyFilterCommands();
   RegisterHistogramCommands();
   RegisterSunSurfaceCommands();
   RegisterColorCommands();

@@ -34,6 +34,7 @@
 namespace astrelon {
 
 std::function<void(int)> SlotReferencesHook;
+std::function<void(int)> InfoPanelUpdatedHook;
 
 // ---- busy cursor on screen ----
 
@@ -334,6 +335,7 @@ void UpdateInfoPanel(int slot, int partnerToo) {
   const TImageSlot& im = Store.Image[size_t(slot)];
   if (im.IsColor) Store.Display[size_t(slot)].DisplayType = im.ColorModel == CmYuv ? DtColorYuv : DtColorRgb;
   if (MainLink().UpdateInfoPanelControls) MainLink().UpdateInfoPanelControls(slot, partnerToo);
+  if (InfoPanelUpdatedHook) InfoPanelUpdatedHook(slot);
 }
 
 void ShowCpuFeatures() { SetMainStatusText(0, QString::fromStdString(CpuFeaturesText())); }

@@ -74,6 +74,9 @@ void ReleaseWindowUndo(int slot);
 // The side panel for a slot: colour images show their colour model
 // (display type 9 or 11), then the main window's controls follow.
 void UpdateInfoPanel(int slot, int partnerToo);
+// Called by UpdateInfoPanel with the slot: tools that follow a slot's colour
+// model or channel selection chain themselves in.
+extern std::function<void(int slot)> InfoPanelUpdatedHook;
 
 // Panel 0 of the main status bar: the processor's extensions and core count.
 void ShowCpuFeatures();
