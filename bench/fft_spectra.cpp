@@ -33,20 +33,7 @@ constexpr int Source = 1;
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 // A star field with noise in slot 1.
-void MakeSource(int side) {
-  static int made = 0;
-  if (made == side) return;
-  Store.Reset();
-  TImageSlot& im = Store.Image[Source];
-  im.Width = im.Height = side;
-  im.PlaneCount = 1;
-  im.AllocatePlanes(1);
-  std::mt19937 rng(5);
-  bench::FillStarField(im.Planes[1], side, rng, 2000);
-  Store.InUse[Source] = 1;
-  UpdateMinMax(Source);
-  made = side;
-}
+void MakeSource(int side) { bench::StoreStarField(Source, side, 5); }
 
 // FFTW's 2D real transforms of an M × N plane, forward and backward, in double and float.
 struct TFftwPeer {

@@ -14,7 +14,6 @@
 #include <chrono>
 #include <map>
 #include <memory>
-#include <random>
 #include <tuple>
 
 #include "bench_folder.h"
@@ -35,20 +34,8 @@ constexpr int Source = 1;
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
-void MakeSource(int side) {
-  static int made = 0;
-  if (made == side) return;
-  Store.Reset();
-  TImageSlot& im = Store.Image[Source];
-  im.Width = im.Height = side;
-  im.PlaneCount = 1;
-  im.AllocatePlanes(1);
-  std::mt19937 rng(7);
-  bench::FillStarField(im.Planes[1], side, rng, 2000);
-  Store.InUse[Source] = 1;
-  UpdateMinMax(Source);
-  made = side;
-}
+// A star field with noise in slot 1.
+void MakeSource(int side) { bench::StoreStarField(Source, side, 7); }
 
 // FFTW's double transforms of an m × n plane: 2D forth and back, and 1D along
 // the rows and along the columns, forth and back.

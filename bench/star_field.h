@@ -5,6 +5,7 @@
 #include <random>
 
 #include "store/image_slot.h"
+#include "store/image_store.h"
 
 namespace astrelon::bench {
 
@@ -26,6 +27,23 @@ inline void FillStarField(TPlane& p, int side, std::mt19937& rng, int stars, flo
       for (int dx = -4; dx <= 4; ++dx)
         p[size_t(cy + dy) * size_t(side) + size_t(cx + dx)] += a * std::exp(-float(dx * dx + dy * dy) / 4.0f);
   }
+}
+
+// A fresh store holding, in `slot`, a grey star field of side × side with 2000
+// stars from the random seed; kept while the side stays the same.
+inline void StoreStarField(int slot, int side, unsigned seed) {
+  static int made = 0;
+  if (made == side) return;
+  Store.Reset();
+  TImageSlot& im = Store.Image[slot];
+  im.Width = im.Height = side;
+  im.PlaneCount = 1;
+  im.AllocatePlanes(1);
+  std::mt19937 rng(seed);
+  FillStarField(im.Planes[1], side, rng, 2000);
+  Store.InUse[slot] = 1;
+  UpdateMinMax(slot);
+  made = side;
 }
 
 }  // namespace astrelon::bench
