@@ -271,3 +271,101 @@ bool RepairClippedMosaic(int slot, int phase) {
 }
 
 }  // namespace astrelon
+
+namespace astrelon {
+
+namespace {
+
+// A copy of the row with each blank entry replaced by the mean of the entry
+// before it (already filled) and the next valid entry; false when none is valid.
+bool FilledRow(std::span<const float> row, std::vector<double>& out) {
+  const size_t n = row.size();
+  out.assign(n, 0.0);
+  // nextValid[i]: the first valid index >= i, n when none.
+  std::vector<size_t> nextValid(n + 1, n);
+  for (size_t i = n; i-- > 0;) nextValid[i] = IsValidPixel(row[i]) ? i : nextValid[i + 1];
+  if (nextValid[0] == n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    if (IsValidPixel(row[i])) {
+      out[i] = row[i];
+      continue;
+    }
+    double sum = 0;
+    int count = 0;
+    if (i > 0) sum += out[i - 1], ++count;
+    if (const size_t j = nextValid[i]; j < n) sum += row[j], ++count;
+    out[i] = sum / count;  // count >= 1: an entry before exists or a valid one follows
+  }
+  return true;
+}
+
+}  // namespace
+
+void FitQuadraticToRowDifference(std::span<const float> a, std::span<const float> b, double& c0, double& c1,
+                                 double& c2) {
+  c0 = c1 = c2 = 0;
+  const size_t n = std::min(a.size(), b.size());
+  if (n <= 2) return;
+  std::vector<double> fa, fb;
+  if (!FilledRow(a.first(n), fa) || !FilledRow(b.first(n), fb)) return;
+  std::vector<double> r2(n);
+  const double last = double(n - 1);
+  const double first = fa[0] - fb[0];
+  std::array<double, 3> c{first, (fa[n - 1] - fb[n - 1] - first) / last, 0.0};
+  // Squared residuals of coefficients k into r2; their mean.
+  const auto residuals = [&](const std::array<double, 3>& k) {
+    double sum = 0;
+    for (size_t i = 0; i < n; ++i) {
+      const double x = double(i);
+      const double r = fa[i] - (fb[i] + k[0] + k[1] * x + k[2] * x * x);
+      r2[i] = r * r;
+      sum += r2[i];
+    }
+    return sum / double(n);
+  };
+  double best = residuals(c);
+  const double rms = std::sqrt(best);
+  std::array<double, 3> step{0.2 * rms, 2.0 * rms / last, 0.0};
+  step[2] = 2.0 * step[1] / last;
+  std::array<double, 3> sign{1.0, 1.0, 1.0};
+  const double h = last / 2.0;
+  size_t j = 1;
+  for (int t = 0; t <= 7000; ++t) {
+    const double d = sign[j] * step[j];
+    std::array<double, 3> trial = c;
+    if (j == 1) {  // a tilt about the middle
+      trial[0] -= d * h;
+      trial[1] += d;
+    } else if (j == 2) {  // a bend that keeps the ends
+      trial[0] += d * 0.59 * h * h;
+      trial[1] -= last * d;
+      trial[2] += d;
+    } else {
+      trial[0] += d;
+    }
+    // The error counts the residuals below a limit that narrows from 17 to 3
+    // times the trial's rms over the trials.
+    const double limit = 0.002 * (8500 - t);
+    const double threshold = limit * limit * residuals(trial);
+    double sum = 0;
+    size_t count = 0;
+    for (const double v : r2)
+      if (v < threshold) sum += v, ++count;
+    const double error = count < 2 ? best + 1.0 : sum / double(count);
+    if (error <= best) {
+      best = error;
+      c = trial;
+    } else if (sign[j] < 0) {
+      step[j] *= 0.77;
+      sign[j] = 1.0;
+      j = (j + 1) % 3;
+    } else {
+      sign[j] = -1.0;
+    }
+  }
+  c0 = c[0];
+  c1 = c[1];
+  c2 = c[2];
+}
+
+}  // namespace astrelon

@@ -1,11 +1,13 @@
 #pragma once
 // Routines on a one-plane colour-mosaic image (a camera RAW frame kept as its
 // mosaic): which checkerboard class of pixels carries green (the mosaic phase),
-// and the repair of pixels clipped at the sensor's saturation level.
+// the repair of pixels clipped at the sensor's saturation level, and a robust
+// fit of a smooth curve to the difference of two rows.
 //
 // Mosaic phase: 0 when green lies on the pixels with x + y even, 1 when on
 // x + y odd, -1 undecided or not a mosaic, -2 filter code not a known Bayer code.
 #include <cstdint>
+#include <span>
 
 namespace astrelon {
 
@@ -23,5 +25,12 @@ int DecideMosaicPhase(int slot);
 // without a clipping level found for all three colour sites are left alone.
 // Returns whether any pixel value changed.
 bool RepairClippedMosaic(int slot, int phase);
+
+// Coefficients of c0 + c1 i + c2 i^2 fitted to A(i) - B(i), i = 0..n-1 (n = the
+// shorter row), by a search that step by step narrows the residuals it counts,
+// so that outliers drop out. A blank entry takes the mean of the entry before
+// it and the next valid one. n <= 2, or no valid entry, gives zeros.
+void FitQuadraticToRowDifference(std::span<const float> a, std::span<const float> b, double& c0, double& c1,
+                                 double& c2);
 
 }  // namespace astrelon
