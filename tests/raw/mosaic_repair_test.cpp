@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <functional>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -166,6 +167,52 @@ TEST_F(MosaicRepairTest, ColourImagesAndEmptySlotsAreLeftAlone) {
   EXPECT_TRUE(im.Planes[1] == before);
   EXPECT_FALSE(RepairClippedMosaic(2, -1));
   EXPECT_FALSE(RepairClippedMosaic(-3, 0));
+}
+
+// A - B = 5 + 0.1 i over 100 entries, a bend, blank entries, short and all-blank rows.
+TEST(FitQuadraticToRowDifference, FitsTheDifferenceOfTwoRows) {
+  std::vector<float> a(100), b(100);
+  for (int i = 0; i < 100; ++i) {
+    b[size_t(i)] = float(20 + (i * 37) % 11);
+    a[size_t(i)] = b[size_t(i)] + 5.0f + 0.1f * float(i);
+  }
+  double c0, c1, c2;
+  FitQuadraticToRowDifference(a, b, c0, c1, c2);
+  EXPECT_NEAR(c0, 5.0, 1e-4);
+  EXPECT_NEAR(c1, 0.1, 1e-6);
+  EXPECT_NEAR(c2, 0.0, 1e-8);
+
+  // On smooth rows a blank entry takes exactly its neighbours' mean.
+  for (int i = 0; i < 100; ++i) {
+    b[size_t(i)] = 20.0f + 0.5f * float(i);
+    a[size_t(i)] = b[size_t(i)] + 5.0f + 0.1f * float(i);
+  }
+  a[50] = BlankPixel;
+  b[51] = std::nanf("");
+  FitQuadraticToRowDifference(a, b, c0, c1, c2);
+  EXPECT_NEAR(c0, 5.0, 1e-4);
+  EXPECT_NEAR(c1, 0.1, 1e-6);
+  EXPECT_NEAR(c2, 0.0, 1e-8);
+
+  // A bend is found as well.
+  for (int i = 0; i < 100; ++i) a[size_t(i)] = b[size_t(i)] + float(1.0 - 0.2 * i + 0.003 * i * i);
+  FitQuadraticToRowDifference(a, b, c0, c1, c2);
+  EXPECT_NEAR(c0, 1.0, 0.05);
+  EXPECT_NEAR(c1, -0.2, 0.003);
+  EXPECT_NEAR(c2, 0.003, 3e-5);
+
+  for (const size_t n : {size_t(0), size_t(1), size_t(2)}) {
+    c0 = c1 = c2 = 9;
+    FitQuadraticToRowDifference(std::span(a).first(n), std::span(b).first(n), c0, c1, c2);
+    EXPECT_EQ(c0, 0.0);
+    EXPECT_EQ(c1, 0.0);
+    EXPECT_EQ(c2, 0.0);
+  }
+  std::fill(a.begin(), a.end(), BlankPixel);
+  FitQuadraticToRowDifference(a, b, c0, c1, c2);
+  EXPECT_EQ(c0, 0.0);
+  EXPECT_EQ(c1, 0.0);
+  EXPECT_EQ(c2, 0.0);
 }
 
 }  // namespace
