@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "store/raw/mosaic_repair.h"
+
 namespace astrelon {
 
 TMosaicSettings MosaicSettings;
@@ -86,7 +88,7 @@ void ShiftMosaicPatternRight(TMosaicSettings& s) {
 }
 
 int32_t MosaicPresetOfFilterCode(uint32_t code) {
-  switch (code) {
+  switch (ThreeColorFilterCode(code)) {
     case 0x94949494u: return 0;
     case 0x61616161u: return 1;
     case 0x49494949u: return 2;

@@ -39,7 +39,8 @@ float GreenEven(int x, int y) {
 TEST_F(MosaicRepairTest, FilterCodesGiveThePhase) {
   TImageSlot& im = Mosaic(4, 4, 0, [](int, int) { return 1.0f; });
   const std::pair<uint32_t, int> cases[] = {
-      {0x94949494u, 1}, {0x16161616u, 1}, {0x49494949u, 0}, {0x61616161u, 0}, {0x12345678u, -2}, {0u, -2}};
+      {0x94949494u, 1}, {0x16161616u, 1}, {0x49494949u, 0}, {0x61616161u, 0}, {0x12345678u, -2}, {0u, -2},
+      {0xb4b4b4b4u, 1}, {0x4b4b4b4bu, 0}};  // the second green as colour 3
   for (const auto& [code, phase] : cases) {
     im.RawFilterPattern = code;
     EXPECT_EQ(FilterCodeToPhase(1), phase) << std::hex << code;

@@ -4,6 +4,7 @@
 #include "frequency/ui/fft_commands.h"
 #include "frequency/ui/frequency_filter_commands.h"
 #include "pixelops/ui/color_commands.h"
+#include "pixelops/ui/mosaic_commands.h"
 #include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "pixelops/ui/sun_surface_commands.h"
 #include "shell/ui/histogram/histogram_window.h"
@@ -23,6 +24,7 @@ void RegisterProgramCommands() {
   RegisterHistogramCommands();
   RegisterSunSurfaceCommands();
   RegisterColorCommands();
+  RegisterMosaicCommands();
 }
 
 }  // namespace astrelon

@@ -53,11 +53,18 @@ void MeasureMosaicPhase(int slot, double& a, double& b) {
   }
 }
 
+uint32_t ThreeColorFilterCode(uint32_t code) {
+  uint32_t out = code;
+  for (int shift = 0; shift < 32; shift += 2)
+    if (((code >> shift) & 3u) == 3u) out &= ~(2u << shift);  // 3 -> 1
+  return out;
+}
+
 int FilterCodeToPhase(int slot) {
   if (slot < 0 || slot >= SlotArraySize) return -1;
   const TImageSlot& im = Store.Image[size_t(slot)];
   if (im.IsColor) return -1;
-  switch (im.RawFilterPattern) {
+  switch (ThreeColorFilterCode(im.RawFilterPattern)) {
     case 0x94949494u:  // R G / G B
     case 0x16161616u:  // B G / G R
       return 1;

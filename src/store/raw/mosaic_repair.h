@@ -16,6 +16,10 @@ namespace astrelon {
 void MeasureMosaicPhase(int slot, double& a, double& b);
 // Phase from the camera RAW filter code: 1, 0, -2 for an unknown code, -1 for a colour image.
 int FilterCodeToPhase(int slot);
+// The filter code with the second green (colour 3, as the decoder reports it
+// for some cameras) written as green (1), so that it compares with the four
+// Bayer codes.
+uint32_t ThreeColorFilterCode(uint32_t code);
 // Filter-code phase when known, else measured: 1 when a > 1.5 b, 0 when b > 1.5 a, else -1.
 int DetectMosaicPhase(int slot);
 // Always 0 or 1: the filter-code phase when known, else 1 when a > b, otherwise 0.
