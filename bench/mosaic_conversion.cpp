@@ -1,0 +1,110 @@
+// Speed of the colour-mosaic conversion's own passes on a 6000 x 4000 mosaic
+// ("Bayer, schnelle Vorschau, halbe Größe" with black level and multipliers, a
+// few blank pixels to fill): the whole conversion against a plain loop over the
+// same planes on the same worker bands (the working copy, black level and
+// multipliers, and the half-size cells). The counter "ratio" is the fastest
+// conversion divided by the fastest baseline run.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <random>
+
+#include "core/settings.h"
+#include "pixelops/mosaic_conversion.h"
+#include "pixelops/mosaic_settings.h"
+#include "platform/parallel_bands.h"
+#include "store/header_cards.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+namespace {
+
+constexpr int Width = 6000, Height = 4000;
+constexpr int Source = 1;
+
+void MakeMosaic() {
+  Store.Reset();
+  TImageSlot& im = Store.Image[Source];
+  im.Width = Width;
+  im.Height = Height;
+  im.PlaneCount = 1;
+  im.AllocatePlanes(1);
+  std::mt19937 rng(5);
+  std::normal_distribution<float> noise(0.0f, 30.0f);
+  for (int y = 0; y < Height; ++y)
+    for (int x = 0; x < Width; ++x)
+      im.Planes[1][size_t(y) * Width + size_t(x)] = 2000.0f + float((x & 1) * 500 + (y & 1) * 900) + noise(rng);
+  for (size_t i = 11; i < im.PixelCount(); i += 50021) im.Planes[1][i] = BlankPixel;
+  Store.InUse[Source] = 1;
+  Store.FileName[Source] = "/tmp/mosaic.fit";
+  MakeDefaultHeader(Source);
+  UpdateMinMax(Source);
+}
+
+// The same planes touched by a plain loop: a working copy less the black level
+// times the multipliers, then each 2 x 2 cell into three half-size planes.
+void PlainPasses() {
+  const TImageSlot& im = Store.Image[Source];
+  const float* src = im.Planes[1].data();
+  TPlane work(im.PixelCount());
+  const int hw = Width / 2, hh = Height / 2;
+  TPlane r(size_t(hw) * hh), g(size_t(hw) * hh), b(size_t(hw) * hh);
+  ForEachBand(Height, BandThreads(int64_t(Width) * Height, 1 << 18, true), [&](int64_t first, int64_t last) {
+    for (int64_t y = first; y < last; ++y)
+      for (int x = 0; x < Width; ++x) {
+        const size_t i = size_t(y) * Width + size_t(x);
+        const float mul = (x & 1) == 0 && (y & 1) == 0 ? 1.9f : (x & 1) && (y & 1) ? 1.4f : 1.0f;
+        work[i] = (src[i] - 100.0f) * mul;
+      }
+  });
+  ForEachBand(hh, BandThreads(int64_t(Width) * Height, 1 << 18, true), [&](int64_t first, int64_t last) {
+    for (int64_t j = first; j < last; ++j)
+      for (int i = 0; i < hw; ++i) {
+        const float* c = work.data() + size_t(2 * j) * Width + size_t(2 * i);
+        const size_t o = size_t(j) * hw + size_t(i);
+        r[o] = c[0];
+        g[o] = (c[1] + c[Width]) * 0.5f;
+        b[o] = c[Width + 1];
+      }
+  });
+  benchmark::DoNotOptimize(r.data());
+  benchmark::DoNotOptimize(g.data());
+  benchmark::DoNotOptimize(b.data());
+}
+
+void BM_HalfSizeConversion(benchmark::State& state) {
+  MakeMosaic();
+  Options.Multicore = 1;
+  MosaicSettings = TMosaicSettings{};
+  MosaicSettings.Method = DmHalfSize;
+  MosaicSettings.Bias = "100";
+  MosaicSettings.Rmul = "1.9";
+  MosaicSettings.Bmul = "1.4";
+  MosaicSettings.CameraProfile = false;
+  using Clock = std::chrono::steady_clock;
+  double bestBase = 1e30, bestRoutine = 1e30;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    PlainPasses();
+    const auto t1 = Clock::now();
+    const int r = GenerateRgbFromMosaic(Source);
+    benchmark::ClobberMemory();
+    const auto t2 = Clock::now();
+    if (r < 1) state.SkipWithError("no result");
+    FreeSlot(r);
+    bestBase = std::min(bestBase, std::chrono::duration<double>(t1 - t0).count());
+    const double run = std::chrono::duration<double>(t2 - t1).count();
+    bestRoutine = std::min(bestRoutine, run);
+    state.SetIterationTime(run);
+  }
+  state.counters["ratio"] = bestRoutine / bestBase;
+  state.counters["ratio_goal"] = 1.5;
+  state.counters["base_ms"] = bestBase * 1e3;
+  state.counters["routine_ms"] = bestRoutine * 1e3;
+}
+
+BENCHMARK(BM_HalfSizeConversion)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(8);
+
+}  // namespace
+}  // namespace astrelon
