@@ -25,14 +25,7 @@
 
 namespace astrelon {
 
-namespace {
-
-// The settings' numbers, read before anything is made.
-struct TMosaicNumbers {
-  double RedRatio = 1, BlueRatio = 1, G1mul = 1, Bias = 0, Rmul = 1, Bmul = 1;
-};
-
-std::optional<TMosaicNumbers> ReadNumbers(const TMosaicSettings& s) {
+std::optional<TMosaicNumbers> ReadMosaicNumbers(const TMosaicSettings& s) {
   TMosaicNumbers n;
   for (const auto& [text, value] : {std::pair{&s.RedRatio, &n.RedRatio}, std::pair{&s.BlueRatio, &n.BlueRatio},
                                     std::pair{&s.G1mul, &n.G1mul}, std::pair{&s.Bias, &n.Bias},
@@ -46,6 +39,8 @@ std::optional<TMosaicNumbers> ReadNumbers(const TMosaicSettings& s) {
   }
   return n;
 }
+
+namespace {
 
 // The folder of the file name with "RGB_" before its file part.
 std::string ResultFileName(const std::string& name) {
@@ -101,7 +96,7 @@ int32_t GenerateRgbFromMosaic(int32_t source) {
   const TMosaicSettings s = MosaicSettings;
   const int32_t method = s.Method;
   if (!MosaicMethodAvailable(method)) return -1;
-  const std::optional<TMosaicNumbers> numbers = ReadNumbers(s);
+  const std::optional<TMosaicNumbers> numbers = ReadMosaicNumbers(s);
   if (!numbers) return -1;
   const bool redFlag = std::abs(numbers->RedRatio - 1.0) > 1e-5;
   const bool blueFlag = std::abs(numbers->BlueRatio - 1.0) > 1e-5;

@@ -2,8 +2,18 @@
 // The colour-mosaic conversion: a one-plane raw colour-mosaic image becomes a
 // three-plane RGB image in a new slot, by the live settings (MosaicSettings).
 #include <cstdint>
+#include <optional>
+
+#include "pixelops/mosaic_settings.h"
 
 namespace astrelon {
+
+// The numbers of the settings' texts ("," or "." as the decimal separator).
+struct TMosaicNumbers {
+  double RedRatio = 1, BlueRatio = 1, G1mul = 1, Bias = 0, Rmul = 1, Bmul = 1;
+};
+// nullopt, with a message naming the text, when one is not a number.
+std::optional<TMosaicNumbers> ReadMosaicNumbers(const TMosaicSettings& s);
 
 // The result slot, or -1 when nothing was made: the source's plane is empty,
 // fewer than two slots are free (48 images open), the image is 5 pixels or less

@@ -240,7 +240,7 @@ void TForm13::Button1Click() {
   if (CameraProfileVisible() && MosaicSettings.CameraProfile) {
     SetAutoDisplayRange(result, false);
   } else {
-    const double bias = TryStrToFloatDot(MosaicSettings.Bias).value_or(0.0);
+    const double bias = ReadMosaicNumbers(MosaicSettings).value_or(TMosaicNumbers{}).Bias;
     TDisplayRecord& d = Store.Display[size_t(result)];
     d.Black = float(d.Black - bias);
     d.White = float(d.White - bias);
@@ -266,16 +266,9 @@ void TForm13::Button5Click() {
   if (EngineUi().AskYesNoCancel(question, false) != TDialogAnswer::Yes || !SlotInUse(source_)) return;
   TakeControls();
   StoreMosaicPattern();
-  TMosaicBalance b;
-  for (const auto& [text, value] : {std::pair{&MosaicSettings.Bias, &b.Bias}, std::pair{&MosaicSettings.Rmul, &b.Rmul},
-                                    std::pair{&MosaicSettings.Bmul, &b.Bmul}, std::pair{&MosaicSettings.G1mul, &b.G1mul}}) {
-    const std::optional<double> v = TryStrToFloatDot(*text);
-    if (!v) {
-      EngineUi().ShowMessage("'" + *text + "' ist kein gültiger Gleitkommawert");
-      return;
-    }
-    *value = *v;
-  }
+  const std::optional<TMosaicNumbers> n = ReadMosaicNumbers(MosaicSettings);
+  if (!n) return;
+  const TMosaicBalance b{.Bias = n->Bias, .Rmul = n->Rmul, .Bmul = n->Bmul, .G1mul = n->G1mul};
   TImageSlot& im = Store.Image[size_t(source_)];
   CorrectMosaicInPlace(im.Plane(1), im.Width, im.Height, MosaicPattern, b);
   for (float& m : im.RawMultipliers) m = 1.0f;
