@@ -116,9 +116,24 @@ struct TMedianJob {
   int32_t CentreWeight = 1;
   TWeightedPick Pick;
   std::vector<int64_t> Offset;  // the footprint's pixels from the centre, row by row
-  // Row y has a blank pixel (the networks take only complete footprints).
-  std::vector<uint8_t> RowHasBlank;
 };
+
+// Whether a row holds a blank pixel.
+bool RowHasBlank(const float* row, int32_t width) {
+  int32_t x = 0;
+#if ASTRELON_HAVE_SSE2
+  const __m128 limit = _mm_set1_ps(BlankLimit);
+  for (; x + 16 <= width; x += 16) {
+    const __m128 a = _mm_and_ps(_mm_cmpgt_ps(_mm_loadu_ps(row + x), limit), _mm_cmpgt_ps(_mm_loadu_ps(row + x + 4), limit));
+    const __m128 b =
+        _mm_and_ps(_mm_cmpgt_ps(_mm_loadu_ps(row + x + 8), limit), _mm_cmpgt_ps(_mm_loadu_ps(row + x + 12), limit));
+    if (_mm_movemask_ps(_mm_and_ps(a, b)) != 15) return true;
+  }
+#endif
+  for (; x < width; ++x)
+    if (!IsValidPixel(row[x])) return true;
+  return false;
+}
 
 // Pixels x .. x + lanes - 1 of row y from the network of N values; every
 // footprint pixel is inside the image and valid.
@@ -126,6 +141,7 @@ template <int N, bool Plain, class V>
 [[gnu::always_inline]] inline V NetworkPixels(const TMedianJob& j, const float* row, int32_t x) {
   const int64_t* offset = j.Offset.data();
   V v[N];
+#pragma GCC unroll 128
   for (int k = 0; k < N; ++k) v[k] = LoadV<V>(row + offset[k] + x);
   constexpr int mid = N / 2;
   // The plain median of footprints up to 21 pixels runs unrolled (in registers).
@@ -155,11 +171,65 @@ template <int N, bool Plain, class V>
   for (; x <= x1; ++x) out[x] = NetworkPixels<N, Plain, float>(j, row, x);
 }
 
+template <class V>
+[[gnu::always_inline]] inline V Median3(V a, V b, V c) {
+  return Max(Min(a, b), Min(Max(a, b), c));
+}
+
+// Column u sorted into lo, mid and hi at index i.
+template <class W>
+[[gnu::always_inline]] inline void SortColumn(const float* up, const float* row, const float* down, int32_t u,
+                                              float* lo, float* mid, float* hi, int32_t i) {
+  const W a = LoadV<W>(up + u), b = LoadV<W>(row + u), c = LoadV<W>(down + u);
+  const W l = Min(a, b), h = Max(a, b);
+  const W m = Min(h, c);
+  StoreV<W>(lo + i, Min(l, m));
+  StoreV<W>(mid + i, Max(l, m));
+  StoreV<W>(hi + i, Max(h, c));
+}
+
+// The median from the sorted columns i, i + 1, i + 2.
+template <class W>
+[[gnu::always_inline]] inline W MedianOfColumns(const float* lo, const float* mid, const float* hi, int32_t i) {
+  const W a = Max(Max(LoadV<W>(lo + i), LoadV<W>(lo + i + 1)), LoadV<W>(lo + i + 2));
+  const W c = Min(Min(LoadV<W>(hi + i), LoadV<W>(hi + i + 1)), LoadV<W>(hi + i + 2));
+  const W b = Median3(LoadV<W>(mid + i), LoadV<W>(mid + i + 1), LoadV<W>(mid + i + 2));
+  return Median3(a, b, c);
+}
+
+// The plain median of the 3 x 3 footprint from sorted columns: the largest of
+// the column minima, the median of the column medians and the smallest of the
+// column maxima have the median of the nine as their median. Each column is
+// sorted once for the three outputs that read it.
+template <class V>
+[[gnu::always_inline]] inline void Median3x3Run(const float* row, int64_t stride, float* out, int32_t x0,
+                                                int32_t x1, float* lo, float* mid, float* hi) {
+  constexpr int lanes = Lanes<V>;
+  const float* up = row - stride;
+  const float* down = row + stride;
+  // Columns x0 - 1 .. x1 + 1 at index x - x0 + 1.
+  int32_t x = x0 - 1;
+  if constexpr (lanes > 1)
+    for (; x + lanes <= x1 + 2; x += lanes) SortColumn<V>(up, row, down, x, lo, mid, hi, x - x0 + 1);
+  for (; x <= x1 + 1; ++x) SortColumn<float>(up, row, down, x, lo, mid, hi, x - x0 + 1);
+  x = x0;
+  if constexpr (lanes > 1)
+    for (; x + lanes <= x1 + 1; x += lanes) StoreV<V>(out + x, MedianOfColumns<V>(lo, mid, hi, x - x0));
+  for (; x <= x1; ++x) out[x] = MedianOfColumns<float>(lo, mid, hi, x - x0);
+}
+
 // Complete footprints of row `row` (pointer to the pixel of column 0), columns x0..x1.
 template <class V>
 [[gnu::always_inline]] inline void NetworkRow(const TMedianJob& j, const float* row, float* out, int32_t x0,
                                               int32_t x1) {
   const bool plain = j.CentreWeight <= 1;
+  if (plain && j.Footprint->Pixels == 9) {
+    thread_local std::vector<float> columns;
+    const size_t n = size_t(x1 - x0 + 3);
+    columns.resize(3 * n);
+    Median3x3Run<V>(row, j.Plane->Width, out, x0, x1, columns.data(), columns.data() + n, columns.data() + 2 * n);
+    return;
+  }
   switch (j.Footprint->Pixels) {
 #define ASTRELON_MEDIAN_CASE(n)                                       \
   case n:                                                             \
@@ -213,8 +283,9 @@ float CollectedPixel(const TMedianJob& j, int32_t x, int32_t y, float c) {
   return Weighted(s.data(), median, c, WeightedPick(m, j.CentreWeight));
 }
 
-// Row y of the rectangle.
-void FilterRow(const TMedianJob& j, int32_t y, bool vector, bool avx2) {
+// Row y of the rectangle; blank[k] tells whether image row firstRow + k holds a blank.
+void FilterRow(const TMedianJob& j, int32_t y, const std::vector<uint8_t>& blank, int32_t firstRow, bool vector,
+               bool avx2) {
   const TMedianPlane& pl = *j.Plane;
   const TMedianFootprint& f = *j.Footprint;
   const TWorkRect& r = pl.Rect;
@@ -225,7 +296,7 @@ void FilterRow(const TMedianJob& j, int32_t y, bool vector, bool avx2) {
   int32_t n0 = r.x2 + 1, n1 = r.x2;
   if (y >= f.HalfHeight && y + f.HalfHeight < pl.Height) {
     bool complete = true;
-    for (int32_t dy = -f.HalfHeight; dy <= f.HalfHeight; ++dy) complete = complete && !j.RowHasBlank[size_t(y + dy)];
+    for (int32_t dy = -f.HalfHeight; dy <= f.HalfHeight; ++dy) complete = complete && !blank[size_t(y + dy - firstRow)];
     if (complete) {
       n0 = std::max(r.x1, reach);
       n1 = std::min(r.x2, pl.Width - 1 - reach);
@@ -279,19 +350,22 @@ bool MedianFilterPlane(const TMedianPlane& plane, int32_t footprint, int32_t cen
   for (int32_t dy = -f.HalfHeight; dy <= f.HalfHeight; ++dy)
     for (int32_t dx = -f.HalfWidth[size_t(std::abs(dy))]; dx <= f.HalfWidth[size_t(std::abs(dy))]; ++dx)
       j.Offset.push_back(int64_t(dy) * plane.Width + dx);
-  // Blanks of the rows the rectangle's footprints read.
-  j.RowHasBlank.assign(size_t(plane.Height), 1);
-  const int32_t top = std::max(r.y1 - f.HalfHeight, 0), bottom = std::min(r.y2 + f.HalfHeight, plane.Height - 1);
-  for (int32_t y = top; y <= bottom; ++y) {
-    const float* row = plane.Source.data() + int64_t(y) * plane.Width;
-    j.RowHasBlank[size_t(y)] = !std::all_of(row, row + plane.Width, IsValidPixel);
-  }
   const bool avx2 = UseAvx2(vector);
-  const int64_t cols = r.x2 - r.x1 + 1;
-  return ForEachRowChunk(r.y1, int64_t(r.y2) + 1, cols * (f.Pixels / 8 + 1), poll, planeIndex,
-                         [&](int64_t a, int64_t b) {
-                           for (int64_t y = a; y < b; ++y) FilterRow(j, int32_t(y), vector, avx2);
-                         });
+  // Cost units per row: chunks of rows run some ten milliseconds on one thread.
+  const int64_t cost = std::max<int64_t>(1, int64_t(r.x2 - r.x1 + 1) * f.Pixels / 64);
+  return ForEachRowChunk(r.y1, int64_t(r.y2) + 1, cost, poll, planeIndex, [&](int64_t a, int64_t b) {
+    // Which of the band's rows and the footprint's rows around them hold
+    // blanks, found just before a row is first read (while it is in the cache).
+    const int32_t first = std::max(int32_t(a) - f.HalfHeight, 0);
+    const int32_t last = std::min(int32_t(b) - 1 + f.HalfHeight, plane.Height - 1);
+    std::vector<uint8_t> blank(size_t(last - first + 1));
+    int32_t checked = first;
+    for (int64_t y = a; y < b; ++y) {
+      for (; checked <= std::min(int32_t(y) + f.HalfHeight, last); ++checked)
+        blank[size_t(checked - first)] = RowHasBlank(plane.Source.data() + int64_t(checked) * plane.Width, plane.Width);
+      FilterRow(j, int32_t(y), blank, first, vector, avx2);
+    }
+  });
 }
 
 bool ApplyMedianFilter(int source, int destination, int32_t pixelCount, int32_t centreWeight, const TWorkRect& rectIn,

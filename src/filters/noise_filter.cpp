@@ -239,7 +239,8 @@ bool NoiseFilterPlanes(const TNoiseFilterPlanes& planes, const TNoiseFilterTable
   }
   const std::vector<TNeighbour> neighbours = Neighbours(tables);
   const bool avx2 = UseAvx2(vector);
-  const int64_t cost = int64_t(r.x2 - r.x1 + 1) * int64_t(neighbours.size() / 8 + 1) * planes.Count;
+  // Cost units per row: chunks of rows run some ten milliseconds on one thread.
+  const int64_t cost = std::max<int64_t>(1, int64_t(r.x2 - r.x1 + 1) * int64_t(neighbours.size()) * planes.Count / 64);
   return ForEachRowChunk(r.y1, int64_t(r.y2) + 1, cost, poll, 1, [&](int64_t a, int64_t b) {
     TRowJob j;
     j.Planes = &planes;

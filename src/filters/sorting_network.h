@@ -81,10 +81,12 @@ struct TNetwork {
   static constexpr int Count = Buffer.Count;
 };
 
+// Two independent comparisons (not one shared with a blend), so that the
+// compiler emits a minimum and a maximum instruction.
 template <class V>
 [[gnu::always_inline]] inline void CompareExchange(V& a, V& b) {
   const V lo = a < b ? a : b;
-  const V hi = a < b ? b : a;
+  const V hi = a > b ? a : b;
   a = lo;
   b = hi;
 }
