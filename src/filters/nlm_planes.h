@@ -1,0 +1,38 @@
+#pragma once
+// The planes the non-local-means filter compares patches on: per plane of a
+// slot a 16-bit copy of its values on a scale of 0..levels, with the scale, the
+// offset and the plane's noise level.
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace astrelon {
+
+struct TNlmPlane {
+  float Scale = 0;   // levels per image unit
+  float Offset = 0;  // level of the value 0
+  float Noise = 0;   // noise level in image units
+  std::vector<uint16_t> Levels;  // Width x Height; blank pixels are 0
+};
+
+struct TNlmPlaneSet {
+  int32_t Slot = -1;
+  int32_t Width = 0, Height = 0;
+  int32_t PlaneCount = 0;
+  std::array<TNlmPlane, 4> Plane;  // 1..PlaneCount
+};
+
+// The set the filter works from (read-only while its workers run).
+extern TNlmPlaneSet NlmPlanes;
+
+// Fills NlmPlanes for the slot after recomputing its minimum and maximum: per
+// plane the noise (the estimate from pixels two apart, at least 0.005 of the
+// overall range), scale = levels / (plane range + 0.01), offset = -minimum x
+// scale, and the copy v x scale + offset rounded and held within 0..levels
+// (at most 65535).
+// A slot not in use leaves the set empty.
+void PrepareNlmPlanes(int slot, int32_t levels);
+// Frees the copies and forgets the noise.
+void ReleaseNlmPlanes();
+
+}  // namespace astrelon

@@ -1,0 +1,280 @@
+// Non-local means: a direct numpy evaluation of the weighted means (the same
+// 16-bit copies and weight table), flat images, tiny strengths, blanks, the
+// worker count, the same bits on every path and worker count, and the
+// smooth-gradient mode with its cached blur, its abort and a full store.
+#include <cmath>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "../frequency/numpy_oracle.h"
+#include "../planes/simd_paths.h"
+#include "filter_images.h"
+#include "filters/filter_state.h"
+#include "filters/nlm_filter.h"
+#include "filters/nlm_planes.h"
+#include "store/load_messages.h"
+
+namespace astrelon {
+namespace {
+
+using test::PathGuard;
+using test::TPath;
+
+class Nlm : public test::KernelTest {
+protected:
+  void TearDown() override {
+    ReleaseFilterWorkSlots();
+    ReleaseNlmPlanes();
+    test::KernelTest::TearDown();
+  }
+  // Filters slot 1 into a fresh copy in slot 2.
+  bool Run(int r, int R, int strength, int workers = 1, bool smooth = false, TWorkRect rect = {-1, -1, -1, -1}) {
+    test::MakeResult(1, 2);
+    return RunOnly(r, R, strength, workers, smooth, rect);
+  }
+  bool RunOnly(int r, int R, int strength, int workers = 1, bool smooth = false, TWorkRect rect = {-1, -1, -1, -1}) {
+    if (rect.x1 < 0) rect = test::WholeImage(1);
+    TNLMParams p;
+    p.Source = 1;
+    p.Destination = 2;
+    p.X1 = rect.x1;
+    p.X2 = rect.x2;
+    p.Y1 = rect.y1;
+    p.Y2 = rect.y2;
+    p.PatchRadius = r;
+    p.SearchRadius = R;
+    p.Strength = strength;
+    p.SmoothGradients = smooth;
+    TNlmRun run;
+    run.Workers = workers;
+    return NLMFilterStarten(p, run);
+  }
+  static std::vector<float> Plane(int slot, int p = 1) {
+    return {Store.Image[size_t(slot)].Planes[size_t(p)].begin(), Store.Image[size_t(slot)].Planes[size_t(p)].end()};
+  }
+};
+
+void Noisy(int slot, int w, int h, int planes, unsigned seed, int blankEvery = 0, float sigma = 20) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<float> noise(0, sigma);
+  test::MakeImage(slot, w, h, planes, [&](int p, int x, int y) {
+    if (blankEvery && (x * 13 + y * 7 + p) % blankEvery == 0) return BlankPixel;
+    return 1000.0f * p + 60 * std::sin(x * 0.2f) * std::cos(y * 0.15f) + (x > w / 2 ? 80.0f : 0.0f) + noise(rng);
+  });
+}
+
+// The weighted means computed by numpy from the prepared copies and table.
+std::vector<double> NumpyNlm(int w, int h, int r, int R, int strength) {
+  const TNlmPlane& plane = NlmPlanes.Plane[1];
+  std::vector<double> levels(plane.Levels.begin(), plane.Levels.end()), values;
+  for (float v : Store.Image[1].Planes[1]) values.push_back(IsValidPixel(v) ? v : NAN);
+  test::NumpyOracle py;
+  py.Put("l", levels);
+  py.Put("v", values);
+  std::ostringstream s;
+  s.precision(17);
+  s << "W, H, r, R = " << w << ", " << h << ", " << r << ", " << R << "\n"
+    << "scale = np.float64(np.float32(" << plane.Scale << "))\n"
+    << "noise = np.float64(np.float32(" << plane.Noise << "))\n"
+    << "hh = max(0.5 * noise * noise, 1e-9) * (0.01 * " << strength << ") ** 2\n";
+  s << R"(L = np.fromfile(d + 'l.f64').reshape(H, W).astype(np.int64)
+V = np.fromfile(d + 'v.f64').reshape(H, W)
+T = np.exp(-np.arange(2042) / 81.915).astype(np.float32)
+y, x = np.mgrid[0:H, 0:W]
+rx = np.minimum(np.minimum(r, x), W - 1 - x)
+ry = np.minimum(np.minimum(r, y), H - 1 - y)
+f = (81.915 / ((2 * rx + 1) * (2 * ry + 1) * scale * scale * hh)).astype(np.float32)
+def index(D):
+    e = np.minimum(D.astype(np.float32) * f, np.float32(2041))
+    return e <= 2040, np.rint(e).astype(np.int64)
+S = np.zeros((H, W)); N = np.zeros((H, W)); Dmin = np.full((H, W), 2**62, np.int64)
+for dy in range(-R, R + 1):
+    for dx in range(-R, R + 1):
+        if dx == 0 and dy == 0:
+            continue
+        sq = np.zeros((H, W), np.int64)
+        ya, yb, xa, xb = max(0, -dy), min(H, H - dy), max(0, -dx), min(W, W - dx)
+        sq[ya:yb, xa:xb] = (L[ya:yb, xa:xb] - L[ya + dy:yb + dy, xa + dx:xb + dx]) ** 2
+        I = np.zeros((H + 1, W + 1), np.int64)
+        I[1:, 1:] = sq.cumsum(0).cumsum(1)
+        ok = (x + dx - rx >= 0) & (x + dx + rx <= W - 1) & (y + dy - ry >= 0) & (y + dy + ry <= H - 1)
+        t, b = np.clip(y - ry, 0, H), np.clip(y + ry + 1, 0, H)
+        le, ri = np.clip(x - rx, 0, W), np.clip(x + rx + 1, 0, W)
+        D = I[b, ri] - I[t, ri] - I[b, le] + I[t, le]
+        Dmin = np.where(ok, np.minimum(Dmin, D), Dmin)
+        vs = V[np.clip(y + dy, 0, H - 1), np.clip(x + dx, 0, W - 1)]
+        inside, i = index(np.where(ok, D, 0))
+        take = ok & inside & ~np.isnan(vs)
+        wgt = np.where(take, T[np.clip(i, 0, 2041)], 0).astype(np.float64)
+        S += wgt * np.where(take, vs, 0); N += wgt
+inside, i = index(np.minimum(Dmin, 2**40))
+w0 = np.where(inside, T[np.clip(i, 0, 2041)], np.float32(1.53e-11)).astype(np.float64)
+out = np.where(N > 0, (S + w0 * V) / (N + w0), V)
+out[np.isnan(V)] = np.nan
+out.tofile(d + 'o.f64')
+)";
+  if (!py.Run(s.str())) return {};
+  return py.Get("o");
+}
+
+TEST_F(Nlm, EqualsADirectEvaluationOfTheWeightedMeans) {
+  if (!test::HaveNumpy()) GTEST_SKIP() << "numpy missing";
+  const int w = 64, h = 64;
+  Noisy(1, w, h, 1, 4, 173);
+  // Patch 3 at strength 20 holds its squared differences at a cap; at 200 the sums run in 64 bits.
+  for (const auto& [r, R, strength] : {std::tuple{2, 7, 100}, std::tuple{1, 3, 60}, std::tuple{3, 4, 20},
+                                       std::tuple{3, 4, 200}, std::tuple{5, 2, 120}}) {
+    ASSERT_TRUE(Run(r, R, strength));
+    const std::vector<double> ref = NumpyNlm(w, h, r, R, strength);
+    ASSERT_EQ(ref.size(), size_t(w * h)) << "numpy failed";
+    const std::vector<float> out = Plane(2);
+    for (size_t i = 0; i < ref.size(); ++i) {
+      if (std::isnan(ref[i])) {
+        ASSERT_EQ(out[i], BlankPixel) << i;
+        continue;
+      }
+      ASSERT_NEAR(out[i], ref[i], 2e-6 * std::fabs(ref[i])) << r << " " << R << " " << strength << " at " << i;
+    }
+  }
+}
+
+TEST_F(Nlm, FlatImagesTinyStrengthsAndCorners) {
+  test::MakeGrey(1, 30, 20, [](int, int) { return 1234.5f; });
+  ASSERT_TRUE(Run(2, 7, 100));
+  EXPECT_EQ(Plane(2), Plane(1));
+  // A tiny strength leaves out every neighbour whose patch differs at all:
+  // where no identical patch is near, the pixel stays.
+  std::mt19937 rng(6);
+  test::MakeGrey(1, 40, 30, [&](int, int) { return float(rng() % 2) * 1000; });
+  ASSERT_TRUE(Run(2, 5, 1));
+  EXPECT_EQ(Plane(2), Plane(1));
+  Noisy(1, 40, 30, 1, 6);
+  // Corners get a result; strength 0 leaves the copy.
+  ASSERT_TRUE(Run(2, 5, 150));
+  EXPECT_NE(Store.Image[2].At(1, 0, 0), Store.Image[1].At(1, 0, 0));
+  EXPECT_NE(Store.Image[2].At(1, 39, 29), Store.Image[1].At(1, 39, 29));
+  EXPECT_NEAR(Store.Image[2].At(1, 0, 0), Store.Image[1].At(1, 0, 0), 60);
+  ASSERT_TRUE(Run(2, 5, 0));
+  EXPECT_EQ(Plane(2), Plane(1));
+  // Tiny images and one-column rectangles.
+  test::MakeGrey(1, 3, 2, [](int x, int y) { return float(x * 10 + y); });
+  ASSERT_TRUE(Run(2, 7, 100));
+  ASSERT_TRUE(Run(2, 7, 100, 1, false, {1, 1, 0, 1}));
+  EXPECT_EQ(Store.Image[2].At(1, 0, 0), 0.0f);
+}
+
+TEST(NlmWorkers, BandsByColumnsOnEveryCore) {
+  const TProgramOptions saved = Options;
+  Options.Multicore = 1;
+  const int32_t cores = int32_t(std::max(1u, std::thread::hardware_concurrency()));
+  EXPECT_EQ(NlmWorkerCount(10, 60), 1);   // 51 columns
+  EXPECT_EQ(NlmWorkerCount(10, 61), std::min(cores, 52));
+  Options.Multicore = 0;
+  EXPECT_EQ(NlmWorkerCount(0, 4000), 1);
+  Options = saved;
+}
+
+TEST_F(Nlm, EveryPathAndWorkerCountGivesTheSameBits) {
+  Noisy(1, 150, 70, 3, 9, 211);
+  Store.Display[1].ChannelSelection = 0;
+  for (const auto& [r, R, strength] : {std::tuple{2, 7, 100}, std::tuple{3, 5, 180}}) {
+    std::vector<std::vector<float>> first;
+    for (const TPath path : test::AvailablePaths())
+      for (int workers : {1, 4, 8}) {
+        PathGuard guard(path);
+        ASSERT_TRUE(Run(r, R, strength, workers, false, {1, 147, 2, 68}));
+        std::vector<std::vector<float>> all{Plane(2, 1), Plane(2, 2), Plane(2, 3)};
+        if (first.empty())
+          first = all;
+        else
+          ASSERT_TRUE(all == first) << test::PathName(path) << " " << workers << " " << r;
+      }
+  }
+}
+
+TEST_F(Nlm, BlankCentresStayAndBlankNeighboursAreLeftOut) {
+  Noisy(1, 40, 30, 1, 12, 7);
+  const std::vector<float> in = Plane(1);
+  ASSERT_TRUE(Run(2, 4, 150));
+  const std::vector<float> out = Plane(2);
+  for (size_t i = 0; i < in.size(); ++i) {
+    if (!IsValidPixel(in[i]))
+      ASSERT_EQ(out[i], in[i]);
+    else
+      ASSERT_NEAR(out[i], in[i], 100) << i;
+  }
+  // With the blank-filled copy as working source the blanks stay blank too.
+  FilterWorkSlot = 5;
+  test::MakeGrey(5, 40, 30, [&](int x, int y) { return IsValidPixel(in[size_t(y * 40 + x)]) ? in[size_t(y * 40 + x)] : 1000.0f; });
+  ASSERT_TRUE(Run(2, 4, 150));
+  for (size_t i = 0; i < in.size(); ++i)
+    if (!IsValidPixel(in[i])) ASSERT_EQ(Plane(2)[i], BlankPixel);
+}
+
+TEST_F(Nlm, SmoothModeBlursOnceAndAddsTheBlurBack) {
+  Noisy(1, 90, 60, 1, 14);
+  ASSERT_TRUE(Run(2, 5, 100, 2, true));
+  const int blur = FilterBlurSlot, diff = FilterDiffSlot;
+  ASSERT_TRUE(SlotInUse(blur) && SlotInUse(diff));
+  const std::vector<float> first = Plane(2);
+  for (size_t i = 0; i < first.size(); ++i) ASSERT_NEAR(first[i], Plane(1)[i], 100);
+  // The second run takes the cached images as they are.
+  Store.Image[size_t(blur)].Planes[1][0] += 500;
+  ASSERT_TRUE(Run(2, 5, 100, 2, true));
+  EXPECT_EQ(FilterBlurSlot, blur);
+  EXPECT_EQ(FilterDiffSlot, diff);
+  EXPECT_NEAR(Plane(2)[0], first[0] + 500, 1e-2);
+  EXPECT_EQ(Plane(2)[45 * 90 + 45], first[45 * 90 + 45]);
+}
+
+TEST_F(Nlm, SmoothModeWithoutFreeSlotsChangesNothing) {
+  Noisy(1, 30, 20, 1, 15);
+  test::MakeResult(1, 2);
+  for (int s = 3; s <= MaxImageSlots; ++s) test::MakeGrey(s, 2, 2, [](int, int) { return 0.0f; });
+  TEngineUi ui;
+  SetEngineUi(&ui);
+  EXPECT_FALSE(RunOnly(2, 5, 100, 1, true));
+  ASSERT_EQ(ui.Messages.size(), 1u);
+  EXPECT_EQ(ui.Messages[0], TooManyImagesText());
+  EXPECT_EQ(Plane(2), Plane(1));
+  EXPECT_EQ(FilterBlurSlot, -1);
+}
+
+// Raises the abort flag once the first block of columns has been written.
+class AbortAfterFirstBlock : public TEngineUi {
+public:
+  void ProcessMessages() override {
+    if (Store.Image[2].At(1, 0, 10) != Store.Image[1].At(1, 0, 10)) AbortRequested = 1;
+  }
+};
+
+TEST_F(Nlm, AbortInSmoothModeAddsTheBlurToFinishedColumnsOnly) {
+  // Values near 5000: a column left as the filtered difference alone would be near 0.
+  std::mt19937 rng(2);
+  std::normal_distribution<float> noise(0, 30);
+  test::MakeGrey(1, 4096, 48, [&](int x, int y) { return 5000.0f + 0.1f * x + noise(rng); });
+  AbortAfterFirstBlock ui;
+  SetEngineUi(&ui);
+  EXPECT_FALSE(Run(5, 12, 100, 1, true));
+  EXPECT_TRUE(FilterAborted);
+  const std::vector<float> in = Plane(1), out = Plane(2);
+  int finished = 0, untouched = 0;
+  for (int x = 0; x < 4096; ++x) {
+    bool same = true;
+    for (int y = 0; y < 48; ++y) {
+      const size_t i = size_t(y * 4096 + x);
+      ASSERT_NEAR(out[i], in[i], 200) << x << "," << y;
+      same = same && out[i] == in[i];
+    }
+    (same ? untouched : finished) += 1;
+    if (!same) ASSERT_EQ(untouched, 0) << "finished columns come first";
+  }
+  EXPECT_GT(finished, 0);
+  EXPECT_GT(untouched, 0);
+}
+
+}  // namespace
+}  // namespace astrelon
