@@ -1,0 +1,148 @@
+// Speed of the noise filters with one thread and with eight, each against an
+// OpenCV peer on as many threads, timed in the same iterations:
+//  - the edge-preserving noise filter at the dialog's defaults (a 13 x 13
+//    window) on a 4096 x 4096 grey star field against cv::bilateralFilter
+//    (CV_32F, d = 13, the same Gaussian sigmas in distance and value);
+//  - the median filter over 9 and 21 pixels against cv::medianBlur (CV_32F,
+//    ksize 3 and 5) on the same field;
+//  - non-local means at the dialog's defaults (patch radius 2, search radius
+//    7) on a 2048 x 2048 field of values 0..13000 against
+//    cv::fastNlMeansDenoising of the same values as CV_16U (NORM_L1, template
+//    5, search window 15).
+// The counter "ratio" is the fastest kernel run divided by the fastest peer run.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#if ASTRELON_HAVE_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/photo.hpp>
+#endif
+
+#include "core/settings.h"
+#include "filters/median_filter.h"
+#include "filters/nlm_filter.h"
+#include "filters/noise_filter.h"
+#include "paired_timing.h"
+#include "platform/processor_features.h"
+#include "star_field.h"
+#include "store/image_store.h"
+#include "store/planes/image_statistics.h"
+
+namespace astrelon {
+namespace {
+
+#if ASTRELON_HAVE_OPENCV
+
+// Slot 1 a star field of side x side (values scaled into 0..top when top > 0), slot 2 its copy.
+void MakeField(int side, float top) {
+  static int made = 0;
+  if (made == side) return;
+  made = side;
+  DetectCpuFeatures();
+  Sse2Enabled = HasSse2;
+  Store.Reset();
+  TImageSlot& im = Store.Image[1];
+  im.Width = im.Height = side;
+  im.PlaneCount = 1;
+  im.AllocatePlanes(1);
+  std::mt19937 rng(42);
+  bench::FillStarField(im.Planes[1], side, rng, side * side / 5000, 0.0f);
+  Store.InUse[1] = 1;
+  if (top > 0) {
+    // Whole numbers within 0..top, brightest stars clipped (as a 16-bit picture holds them).
+    for (float& v : im.Planes[1]) v = std::min(std::nearbyint((v - 950.0f) * 20.0f), top);
+  }
+  UpdateMinMax(1);
+  CopyImageSlot(1, 2);
+}
+
+cv::Mat Source(int side) { return cv::Mat(side, side, CV_32F, Store.Image[1].Planes[1].data()); }
+
+// Runs a kernel against a peer with `threads` threads on both sides.
+template <typename P, typename K>
+void Against(benchmark::State& state, int threads, P peer, K kernel) {
+  const TProgramOptions saved = Options;
+  Options.Multicore = threads > 1 ? 1 : 0;
+  const int savedThreads = cv::getNumThreads();
+  cv::setNumThreads(threads);
+  bench::RunPaired(state, peer, kernel);
+  cv::setNumThreads(savedThreads);
+  Options = saved;
+  state.counters["threads"] = threads;
+}
+
+constexpr int Side = 4096;
+
+void BM_NoiseFilterVsBilateral(benchmark::State& state) {
+  MakeField(Side, 0);
+  // The dialog's defaults: "Schwelle" 15 of 10 x noise / 300, "Radius" 3.25, "Gauss -> Cauchy" 25 %.
+  const float threshold = 15.0f / 300.0f * 10.0f * EstimateNoise(1, 1);
+  const float radius = 3.25f, cauchy = 0.25f;
+  const TNoiseFilterTables t = NoiseFilterTables(threshold, radius, cauchy);
+  // exp(-(d/r)^2) in distance and exp(-(0.04 k v)^2) in value as Gaussians of sigma r/sqrt2 and 1/(sqrt2 0.04 k).
+  const double sigmaSpace = radius / std::sqrt(2.0), sigmaColor = 1.0 / (std::sqrt(2.0) * 0.04 * t.RangeScale);
+  const cv::Mat src = Source(Side);
+  cv::Mat dst;
+  Against(
+      state, int(state.range(0)), [&] { cv::bilateralFilter(src, dst, 2 * t.Reach + 1, sigmaColor, sigmaSpace); },
+      [&] {
+        TFilterPoll poll;
+        ApplyNoiseFilter(1, 2, threshold, radius, cauchy, {0, Side - 1, 0, Side - 1}, poll);
+      });
+  state.counters["window"] = 2 * t.Reach + 1;
+}
+
+void BM_MedianVsMedianBlur(benchmark::State& state) {
+  MakeField(Side, 0);
+  const int count = int(state.range(1));
+  const cv::Mat src = Source(Side);
+  cv::Mat dst;
+  Against(
+      state, int(state.range(0)), [&] { cv::medianBlur(src, dst, count == 9 ? 3 : 5); },
+      [&] {
+        TFilterPoll poll;
+        ApplyMedianFilter(1, 2, count, 1, {0, Side - 1, 0, Side - 1}, poll);
+      });
+}
+
+void BM_NlmVsFastNlMeans(benchmark::State& state) {
+  constexpr int side = 2048;
+  MakeField(side, 13000);
+  const int threads = int(state.range(0));
+  cv::Mat levels;
+  Source(side).convertTo(levels, CV_16U);
+  cv::Mat dst;
+  const std::vector<float> h{30.0f};
+  TNLMParams p;
+  p.Source = 1;
+  p.Destination = 2;
+  p.X2 = p.Y2 = side - 1;
+  p.PatchRadius = 2;
+  p.SearchRadius = 7;
+  p.Strength = 100;
+  TNlmRun run;
+  run.Workers = threads;
+  Against(
+      state, threads, [&] { cv::fastNlMeansDenoising(levels, dst, h, 5, 15, cv::NORM_L1); },
+      [&] { NLMFilterStarten(p, run); });
+}
+
+BENCHMARK(BM_NoiseFilterVsBilateral)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_MedianVsMedianBlur)
+    ->Args({1, 9})
+    ->Args({8, 9})
+    ->Args({1, 21})
+    ->Args({8, 21})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+BENCHMARK(BM_NlmVsFastNlMeans)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+#endif
+
+}  // namespace
+}  // namespace astrelon
