@@ -2,6 +2,7 @@
 // function runs and how the dialog's values become its arguments.
 #include "filters/equalize_row_brightness.h"
 #include "filters/filter_functions.h"
+#include "filters/noise_filter_functions.h"
 #include "filters/shrink_star_radius.h"
 
 namespace astrelon {
@@ -32,6 +33,11 @@ void InstallFilterFunktionen() {
   };
   RegisterFilterFunktion(8, computes(RunShrinkStarRadius));
   RegisterFilterFunktion(15, computes(RunEqualizeRowBrightness));
+  // The noise filters.
+  RegisterFilterFunktion(4, NoiseFilterFunktion());
+  RegisterFilterFunktion(12, ColorNoiseFunktion());
+  RegisterFilterFunktion(14, MedianFilterFunktion());
+  RegisterFilterFunktion(20, NlmFilterFunktion());
 }
 
 }  // namespace astrelon

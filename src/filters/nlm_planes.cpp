@@ -19,6 +19,8 @@ void PrepareNlmPlanes(int slot, int32_t levels) {
   const TImageSlot& im = Store.Image[size_t(slot)];
   TNlmPlaneSet& set = NlmPlanes;
   set.Slot = slot;
+  set.ColorModel = im.ColorModel;
+  set.ChannelSelection = Store.Display[size_t(slot)].ChannelSelection;
   set.Width = im.Width;
   set.Height = im.Height;
   set.PlaneCount = std::clamp(im.PlaneCount, 0, 3);

@@ -17,6 +17,8 @@ struct TNlmPlane {
 
 struct TNlmPlaneSet {
   int32_t Slot = -1;
+  int32_t ColorModel = 0;        // the slot's colour model and channel selection when prepared
+  int32_t ChannelSelection = 0;
   int32_t Width = 0, Height = 0;
   int32_t PlaneCount = 0;
   std::array<TNlmPlane, 4> Plane;  // 1..PlaneCount

@@ -9,6 +9,7 @@
 #include "core/language.h"
 #include "filters/filter_functions.h"
 #include "filters/filter_state.h"
+#include "filters/noise_filter_functions.h"
 #include "filters/ui/filter_dialog.h"
 #include "shell/main_services.h"
 #include "store/load_messages.h"
@@ -27,6 +28,11 @@ namespace {
 constexpr std::pair<const char*, int> FilterMenuItems[] = {
     {"Sternradiusverkleinern1", 8},
     {"Zeilengleichhell1", 15},
+    // The noise filters.
+    {"MedianFilter1", 4},
+    {"Farbrauschenfiltern1", 12},
+    {"Medianfilter2", 14},
+    {"NTdenoise1", 20},
 };
 
 }  // namespace
@@ -74,6 +80,15 @@ void RegisterFilterCommands() {
   };
   // The dialog exists from the start (the main window's menu states read its visibility).
   if (QApplication::instance()) FilterDialog();
+  // A changed colour model or channel selection prepares the NLM planes anew.
+  static bool panelHooked = false;
+  if (panelHooked) return;
+  panelHooked = true;
+  auto previousPanel = std::move(InfoPanelUpdatedHook);
+  InfoPanelUpdatedHook = [previousPanel](int slot) {
+    if (previousPanel) previousPanel(slot);
+    NlmSlotChanged(slot);
+  };
 }
 
 }  // namespace astrelon
