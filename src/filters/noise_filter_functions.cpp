@@ -21,6 +21,8 @@ namespace {
 float NoiseFilterLevel = 0;
 // "Farbrauschen filtern" converted an RGB source to YUV when the dialog showed.
 bool ColorNoiseConverted = false;
+// The dialog is shown for "NLM Rauschfilter".
+bool NlmDialogShown = false;
 
 // Planes of the destination that the computation does not filter come back
 // from the source (a channel selection changed between two computations).
@@ -84,13 +86,17 @@ TFilterFunktion NlmFilterFunktion() {
   TFilterFunktion f;
   // A source with blank pixels is filtered from a copy with its blanks filled.
   f.Shown = [](int source, int) {
+    NlmDialogShown = true;
     if (!HasBlankPixels(source)) return;
     const int slot = FindFreeSlot();
     if (slot < 1 || !CopyImageSlot(source, slot)) return;
     InterpolateBlankPixels(slot, slot, true, false);
     FilterWorkSlot = slot;
   };
-  f.Hidden = [](int, int) { ReleaseNlmPlanes(); };
+  f.Hidden = [](int, int) {
+    NlmDialogShown = false;
+    ReleaseNlmPlanes();
+  };
   f.Run = [](TFilterCall& c) {
     CopyUnselectedPlanes(c);
     TNLMParams p;
@@ -115,7 +121,7 @@ TFilterFunktion NlmFilterFunktion() {
 }
 
 void NlmSlotChanged(int slot) {
-  if (FunktionNr != 20 || !SlotInUse(slot) || (slot != FilterSession.Source && slot != FilterSession.Destination))
+  if (!NlmDialogShown || FunktionNr != 20 || !SlotInUse(slot) || (slot != FilterSession.Source && slot != FilterSession.Destination))
     return;
   const TNlmPlaneSet& set = NlmPlanes;
   if (set.Slot == slot && set.ColorModel == Store.Image[size_t(slot)].ColorModel &&
