@@ -9,10 +9,11 @@
 //    7) on a 2048 x 2048 field of values 0..13000 against
 //    cv::fastNlMeansDenoising of the same values as CV_16U (NORM_L1, template
 //    5, search window 15).
-// The counter "ratio" is the fastest kernel run divided by the fastest peer run.
+// The counter "<peer>_ratio" is the fastest kernel run divided by the fastest peer run (goal: at most 1).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -26,7 +27,7 @@
 #include "filters/median_filter.h"
 #include "filters/nlm_filter.h"
 #include "filters/noise_filter.h"
-#include "paired_timing.h"
+#include "peer_measure.h"
 #include "platform/processor_features.h"
 #include "star_field.h"
 #include "store/image_store.h"
@@ -62,17 +63,13 @@ void MakeField(int side, float top) {
 
 cv::Mat Source(int side) { return cv::Mat(side, side, CV_32F, Store.Image[1].Planes[1].data()); }
 
-// Runs a kernel against a peer with `threads` threads on both sides.
-template <typename P, typename K>
-void Against(benchmark::State& state, int threads, P peer, K kernel) {
-  const TProgramOptions saved = Options;
-  Options.Multicore = threads > 1 ? 1 : 0;
+// Runs a kernel against an OpenCV peer with `threads` threads on both sides.
+void Against(benchmark::State& state, int threads, const char* peerName, const std::function<void()>& peer,
+             const std::function<void()>& kernel) {
   const int savedThreads = cv::getNumThreads();
   cv::setNumThreads(threads);
-  bench::RunPaired(state, peer, kernel);
+  bench::WithThreads(state, threads, [&] { bench::Measure(state, kernel, {{peerName, peer, 1.0}}); });
   cv::setNumThreads(savedThreads);
-  Options = saved;
-  state.counters["threads"] = threads;
 }
 
 constexpr int Side = 4096;
@@ -88,7 +85,7 @@ void BM_NoiseFilterVsBilateral(benchmark::State& state) {
   const cv::Mat src = Source(Side);
   cv::Mat dst;
   Against(
-      state, int(state.range(0)), [&] { cv::bilateralFilter(src, dst, 2 * t.Reach + 1, sigmaColor, sigmaSpace); },
+      state, int(state.range(0)), "bilateral", [&] { cv::bilateralFilter(src, dst, 2 * t.Reach + 1, sigmaColor, sigmaSpace); },
       [&] {
         TFilterPoll poll;
         ApplyNoiseFilter(1, 2, threshold, radius, cauchy, {0, Side - 1, 0, Side - 1}, poll);
@@ -102,7 +99,7 @@ void BM_MedianVsMedianBlur(benchmark::State& state) {
   const cv::Mat src = Source(Side);
   cv::Mat dst;
   Against(
-      state, int(state.range(0)), [&] { cv::medianBlur(src, dst, count == 9 ? 3 : 5); },
+      state, int(state.range(0)), "medianBlur", [&] { cv::medianBlur(src, dst, count == 9 ? 3 : 5); },
       [&] {
         TFilterPoll poll;
         ApplyMedianFilter(1, 2, count, 1, {0, Side - 1, 0, Side - 1}, poll);
@@ -127,7 +124,7 @@ void BM_NlmVsFastNlMeans(benchmark::State& state) {
   TNlmRun run;
   run.Workers = threads;
   Against(
-      state, threads, [&] { cv::fastNlMeansDenoising(levels, dst, h, 5, 15, cv::NORM_L1); },
+      state, threads, "fastNlMeans", [&] { cv::fastNlMeansDenoising(levels, dst, h, 5, 15, cv::NORM_L1); },
       [&] { NLMFilterStarten(p, run); });
 }
 

@@ -101,9 +101,7 @@ bool FilterColorNoise(int source, int destination, const TWorkRect& rectIn, floa
   }
   if (sourceRgb) YUVtoRGB(source);
   if (destinationRgb && destination != source) YUVtoRGB(destination);
-  poll.HideProgress();
-  if (!done) FilterAborted = poll.Aborted();
-  return done;
+  return EndFilterRun(poll, done);
 }
 
 }  // namespace astrelon

@@ -46,4 +46,10 @@ void TFilterPoll::HideProgress() const {
   if (ValidSlot(windowSlot_)) astrelon::HideProgress(windowSlot_);
 }
 
+bool EndFilterRun(const TFilterPoll& poll, bool finished) {
+  poll.HideProgress();
+  if (!finished) FilterAborted = poll.Aborted();
+  return finished;
+}
+
 }  // namespace astrelon

@@ -43,4 +43,8 @@ private:
   std::chrono::steady_clock::time_point last_{};
 };
 
+// The end of a kernel's run: hides the progress and, when the run did not
+// finish, sets FilterAborted when the abort flag stopped it. Returns `finished`.
+bool EndFilterRun(const TFilterPoll& poll, bool finished);
+
 }  // namespace astrelon

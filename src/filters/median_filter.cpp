@@ -9,6 +9,7 @@
 #include "filters/sorting_network.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
+#include "platform/vector_lanes.h"
 #include "store/display/display_histogram.h"
 #include "store/planes/value_statistics.h"
 
@@ -37,29 +38,13 @@ constexpr int32_t MaxFootprintPixels = 69;
 
 // GCC vector extensions: SSE2 code by default, AVX2 code when inlined into a
 // function compiled for it.
-typedef float TVec4 __attribute__((vector_size(16)));
-typedef float TVec8 __attribute__((vector_size(32)));
+using namespace simd;
+using TVec4 = TVec4f;
+using TVec8 = TVec8f;
 
 template <class V>
-constexpr int Lanes = sizeof(V) == sizeof(float) ? 1 : int(sizeof(V) / sizeof(float));
+constexpr int Lanes = LaneCount<V>;
 
-template <class V>
-[[gnu::always_inline]] inline V LoadV(const float* p) {
-  V v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-template <class V>
-[[gnu::always_inline]] inline void StoreV(float* p, V v) {
-  std::memcpy(p, &v, sizeof v);
-}
-template <class V>
-[[gnu::always_inline]] inline V Splat(float f) {
-  if constexpr (sizeof(V) == sizeof(float))
-    return f;
-  else
-    return V{} + f;
-}
 template <class V>
 [[gnu::always_inline]] inline V Min(V a, V b) {
   return a < b ? a : b;
@@ -142,7 +127,7 @@ template <int N, bool Plain, class V>
   const int64_t* offset = j.Offset.data();
   V v[N];
 #pragma GCC unroll 128
-  for (int k = 0; k < N; ++k) v[k] = LoadV<V>(row + offset[k] + x);
+  for (int k = 0; k < N; ++k) v[k] = LoadLanes<V>(row + offset[k] + x);
   constexpr int mid = N / 2;
   // The plain median of footprints up to 21 pixels runs unrolled (in registers).
   constexpr bool unrolled = Plain && N <= 21;
@@ -157,7 +142,7 @@ template <int N, bool Plain, class V>
       SortNetwork<N, -1>(v);
     else
       SortNetworkLoop<N, -1>(v);
-    return Weighted(v, v[mid], LoadV<V>(row + x), j.Pick);
+    return Weighted(v, v[mid], LoadLanes<V>(row + x), j.Pick);
   }
 }
 
@@ -167,7 +152,7 @@ template <int N, bool Plain, class V>
   constexpr int lanes = Lanes<V>;
   int32_t x = x0;
   if constexpr (lanes > 1)
-    for (; x + lanes <= x1 + 1; x += lanes) StoreV<V>(out + x, NetworkPixels<N, Plain, V>(j, row, x));
+    for (; x + lanes <= x1 + 1; x += lanes) StoreLanes<V>(out + x, NetworkPixels<N, Plain, V>(j, row, x));
   for (; x <= x1; ++x) out[x] = NetworkPixels<N, Plain, float>(j, row, x);
 }
 
@@ -180,20 +165,20 @@ template <class V>
 template <class W>
 [[gnu::always_inline]] inline void SortColumn(const float* up, const float* row, const float* down, int32_t u,
                                               float* lo, float* mid, float* hi, int32_t i) {
-  const W a = LoadV<W>(up + u), b = LoadV<W>(row + u), c = LoadV<W>(down + u);
+  const W a = LoadLanes<W>(up + u), b = LoadLanes<W>(row + u), c = LoadLanes<W>(down + u);
   const W l = Min(a, b), h = Max(a, b);
   const W m = Min(h, c);
-  StoreV<W>(lo + i, Min(l, m));
-  StoreV<W>(mid + i, Max(l, m));
-  StoreV<W>(hi + i, Max(h, c));
+  StoreLanes<W>(lo + i, Min(l, m));
+  StoreLanes<W>(mid + i, Max(l, m));
+  StoreLanes<W>(hi + i, Max(h, c));
 }
 
 // The median from the sorted columns i, i + 1, i + 2.
 template <class W>
 [[gnu::always_inline]] inline W MedianOfColumns(const float* lo, const float* mid, const float* hi, int32_t i) {
-  const W a = Max(Max(LoadV<W>(lo + i), LoadV<W>(lo + i + 1)), LoadV<W>(lo + i + 2));
-  const W c = Min(Min(LoadV<W>(hi + i), LoadV<W>(hi + i + 1)), LoadV<W>(hi + i + 2));
-  const W b = Median3(LoadV<W>(mid + i), LoadV<W>(mid + i + 1), LoadV<W>(mid + i + 2));
+  const W a = Max(Max(LoadLanes<W>(lo + i), LoadLanes<W>(lo + i + 1)), LoadLanes<W>(lo + i + 2));
+  const W c = Min(Min(LoadLanes<W>(hi + i), LoadLanes<W>(hi + i + 1)), LoadLanes<W>(hi + i + 2));
+  const W b = Median3(LoadLanes<W>(mid + i), LoadLanes<W>(mid + i + 1), LoadLanes<W>(mid + i + 2));
   return Median3(a, b, c);
 }
 
@@ -214,7 +199,7 @@ template <class V>
   for (; x <= x1 + 1; ++x) SortColumn<float>(up, row, down, x, lo, mid, hi, x - x0 + 1);
   x = x0;
   if constexpr (lanes > 1)
-    for (; x + lanes <= x1 + 1; x += lanes) StoreV<V>(out + x, MedianOfColumns<V>(lo, mid, hi, x - x0));
+    for (; x + lanes <= x1 + 1; x += lanes) StoreLanes<V>(out + x, MedianOfColumns<V>(lo, mid, hi, x - x0));
   for (; x <= x1; ++x) out[x] = MedianOfColumns<float>(lo, mid, hi, x - x0);
 }
 
@@ -394,12 +379,7 @@ bool ApplyMedianFilter(int source, int destination, int32_t pixelCount, int32_t 
       break;
     }
   }
-  poll.HideProgress();
-  if (stopped) {
-    FilterAborted = poll.Aborted();
-    return false;
-  }
-  return true;
+  return EndFilterRun(poll, !stopped);
 }
 
 }  // namespace astrelon

@@ -82,15 +82,24 @@ void InitColumns(const TSetup& s, TStrip<TDist>& b, int32_t dx, int32_t dy, int3
   }
 }
 
+// The rows of a step down: the row entering the patches (y + 1 + ry), the row
+// leaving them (y - ry), and the offset of the compared patch.
+struct TStepRows {
+  const uint16_t* In;
+  const uint16_t* Out;
+  int64_t Shift;
+};
+inline TStepRows StepRows(const TSetup& s, int32_t dx, int32_t dy, int32_t y, int32_t ry) {
+  const int64_t w = s.Job->Width;
+  const uint16_t* L = s.Job->Levels.data();
+  return {L + (y + 1 + ry) * w, L + (y - ry) * w, dy * w + dx};
+}
+
 // The column sums move down one row: row y + 1 + ry enters, row y - ry leaves.
 template <class TDist>
 void StepColumnsScalar(const TSetup& s, TDist* col, int32_t dx, int32_t dy, int32_t y, int32_t ry, int32_t ca,
                        int32_t from, int32_t cb) {
-  const TNlmPlaneJob& j = *s.Job;
-  const int64_t w = j.Width;
-  const uint16_t* in = j.Levels.data() + (y + 1 + ry) * w;
-  const uint16_t* out = j.Levels.data() + (y - ry) * w;
-  const int64_t shift = dy * w + dx;
+  const auto [in, out, shift] = StepRows(s, dx, dy, y, ry);
   for (int32_t x = from; x <= cb; ++x)
     col[x - ca] += Square<TDist>(s, in[x], in[x + shift]) - Square<TDist>(s, out[x], out[x + shift]);
 }
@@ -120,11 +129,7 @@ ASTRELON_AVX2 inline __m256i SquaresAvx2(const uint16_t* a, const uint16_t* b, b
 // StepColumnsScalar for the narrow sums, eight columns at a time; returns the first column left.
 ASTRELON_AVX2 int32_t StepColumnsAvx2(const TSetup& s, uint32_t* col, int32_t dx, int32_t dy, int32_t y, int32_t ry,
                                       int32_t ca, int32_t cb) {
-  const TNlmPlaneJob& j = *s.Job;
-  const int64_t w = j.Width;
-  const uint16_t* in = j.Levels.data() + (y + 1 + ry) * w;
-  const uint16_t* out = j.Levels.data() + (y - ry) * w;
-  const int64_t shift = dy * w + dx;
+  const auto [in, out, shift] = StepRows(s, dx, dy, y, ry);
   const __m256i cap = _mm256_set1_epi32(int32_t(s.TermCap));
   int32_t x = ca;
   for (; x + 8 <= cb + 1; x += 8) {

@@ -308,10 +308,7 @@ bool ApplyNoiseFilter(int source, int destination, float threshold, float radius
   }
   planes.Guide = guide;
   if (planes.Count == 0 || guide.size() != n) return true;
-  const bool done = NoiseFilterPlanes(planes, NoiseFilterTables(threshold, radius, cauchy), Sse2Enabled, &poll);
-  poll.HideProgress();
-  if (!done) FilterAborted = poll.Aborted();
-  return done;
+  return EndFilterRun(poll, NoiseFilterPlanes(planes, NoiseFilterTables(threshold, radius, cauchy), Sse2Enabled, &poll));
 }
 
 }  // namespace astrelon

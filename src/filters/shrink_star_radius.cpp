@@ -214,11 +214,7 @@ bool ShrinkStarRadius(int source, int destination, bool horizontalOnly, float ra
       break;
     }
   }
-  poll.HideProgress();
-  if (stopped) {
-    FilterAborted = poll.Aborted();
-    return false;
-  }
+  if (!EndFilterRun(poll, !stopped)) return false;
   ComputeHistogram(destination, false, true);
   return true;
 }

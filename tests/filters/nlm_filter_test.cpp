@@ -211,7 +211,9 @@ TEST_F(Nlm, BlankCentresStayAndBlankNeighboursAreLeftOut) {
   test::MakeGrey(5, 40, 30, [&](int x, int y) { return IsValidPixel(in[size_t(y * 40 + x)]) ? in[size_t(y * 40 + x)] : 1000.0f; });
   ASSERT_TRUE(Run(2, 4, 150));
   for (size_t i = 0; i < in.size(); ++i)
-    if (!IsValidPixel(in[i])) ASSERT_EQ(Plane(2)[i], BlankPixel);
+    if (!IsValidPixel(in[i])) {
+      ASSERT_EQ(Plane(2)[i], BlankPixel);
+    }
 }
 
 TEST_F(Nlm, SmoothModeBlursOnceAndAddsTheBlurBack) {
@@ -270,7 +272,9 @@ TEST_F(Nlm, AbortInSmoothModeAddsTheBlurToFinishedColumnsOnly) {
       same = same && out[i] == in[i];
     }
     (same ? untouched : finished) += 1;
-    if (!same) ASSERT_EQ(untouched, 0) << "finished columns come first";
+    if (!same) {
+      ASSERT_EQ(untouched, 0) << "finished columns come first";
+    }
   }
   EXPECT_GT(finished, 0);
   EXPECT_GT(untouched, 0);
