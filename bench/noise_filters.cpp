@@ -45,17 +45,10 @@ void MakeField(int side, float top) {
   made = side;
   DetectCpuFeatures();
   Sse2Enabled = HasSse2;
-  Store.Reset();
-  TImageSlot& im = Store.Image[1];
-  im.Width = im.Height = side;
-  im.PlaneCount = 1;
-  im.AllocatePlanes(1);
-  std::mt19937 rng(42);
-  bench::FillStarField(im.Planes[1], side, rng, side * side / 5000, 0.0f);
-  Store.InUse[1] = 1;
+  bench::StoreStarField(1, side, 42);
   if (top > 0) {
     // Whole numbers within 0..top, brightest stars clipped (as a 16-bit picture holds them).
-    for (float& v : im.Planes[1]) v = std::min(std::nearbyint((v - 950.0f) * 20.0f), top);
+    for (float& v : Store.Image[1].Planes[1]) v = std::min(std::nearbyint((v - 950.0f) * 20.0f), top);
   }
   UpdateMinMax(1);
   CopyImageSlot(1, 2);
