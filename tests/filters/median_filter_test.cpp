@@ -161,7 +161,7 @@ TEST_F(Median, HotPixelGoesAndBlanksStay) {
 }
 
 TEST_F(Median, EveryPathAndThreadCountGivesTheSameBits) {
-  Noise(1, 150, 90, 3, 11, 97);
+  Noise(1, 96, 48, 3, 11, 97);
   Store.Display[1].ChannelSelection = 0;
   std::map<std::pair<int, int>, std::vector<float>> first;
   for (const TPath path : test::AvailablePaths())
@@ -170,7 +170,7 @@ TEST_F(Median, EveryPathAndThreadCountGivesTheSameBits) {
         for (int weight : {1, 4}) {
           PathGuard guard(path);
           Options.Multicore = multi;
-          Run(count, weight, {3, 140, 2, 85});
+          Run(count, weight, {3, 92, 2, 45});
           std::vector<float> all;
           for (int p = 1; p <= 3; ++p) all.insert(all.end(), Store.Image[2].Planes[size_t(p)].begin(),
                                                    Store.Image[2].Planes[size_t(p)].end());
