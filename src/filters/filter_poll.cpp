@@ -30,12 +30,16 @@ bool TFilterPoll::Stopped() const {
   return watchGeneration_ && PreviewGeneration.load() != generation_;
 }
 
-bool TFilterPoll::Continue(int plane, int row) {
+bool TFilterPoll::Continue(int plane, int row) { return Report(plane, float(row), false); }
+
+bool TFilterPoll::ContinuePercent(int plane, float percent) { return Report(plane, percent, true); }
+
+bool TFilterPoll::Report(int plane, float position, bool percent) {
   const auto now = std::chrono::steady_clock::now();
   if (now - last_ >= EventInterval) {
     last_ = now;
     if (ValidSlot(windowSlot_))
-      ShowProgress(ownerSlot_, windowSlot_, plane, float(row), true, false, false, false, caption_);
+      ShowProgress(ownerSlot_, windowSlot_, plane, position, true, false, percent, false, caption_);
     else
       EngineUi().ProcessMessages();
   }

@@ -25,6 +25,8 @@ public:
   // The rows up to `row` of `plane` are done. False when the kernel is to stop;
   // it then returns without writing anything more.
   bool Continue(int plane, int row);
+  // The same with the progress of `plane` given in percent.
+  bool ContinuePercent(int plane, float percent);
   // The state without running events.
   bool Stopped() const;
   // The kernel was stopped by the abort flag.
@@ -33,6 +35,8 @@ public:
   void HideProgress() const;
 
 private:
+  bool Report(int plane, float position, bool percent);
+
   int windowSlot_ = -1;
   int ownerSlot_ = -1;
   std::string caption_;

@@ -20,19 +20,28 @@ inline int FilterThreads(int64_t pixels) {
   return BandThreads(pixels, FilterMinBandPixels, Options.Multicore != 0);
 }
 
+// Calls fn(first, last) for bands of the items (rows, columns or groups of
+// lines) [begin, end), `itemPixels` pixels each, in chunks of about a million
+// pixels, and done(last item of the chunk) after every chunk in the calling
+// thread. False when done returned false (the loop then stops).
+template <typename F, typename D>
+bool ForEachChunk(int64_t begin, int64_t end, int64_t itemPixels, F&& fn, D&& done) {
+  const int64_t chunk = std::max<int64_t>(1, FilterChunkPixels / std::max<int64_t>(itemPixels, 1));
+  for (int64_t first = begin; first < end; first += chunk) {
+    const int64_t last = std::min(end, first + chunk);
+    const int threads = FilterThreads((last - first) * itemPixels);
+    ForEachBand(last - first, threads, [&](int64_t a, int64_t b) { fn(first + a, first + b); });
+    if (!done(last - 1)) return false;
+  }
+  return true;
+}
+
 // Calls fn(first, last) for bands of the rows [begin, end), `rowPixels` pixels
 // each, and poll->Continue(plane, last row of the chunk) after every chunk.
 // False when the poll stopped the loop.
 template <typename F>
 bool ForEachRowChunk(int64_t begin, int64_t end, int64_t rowPixels, TFilterPoll* poll, int plane, F&& fn) {
-  const int64_t chunk = std::max<int64_t>(1, FilterChunkPixels / std::max<int64_t>(rowPixels, 1));
-  for (int64_t first = begin; first < end; first += chunk) {
-    const int64_t last = std::min(end, first + chunk);
-    const int threads = FilterThreads((last - first) * rowPixels);
-    ForEachBand(last - first, threads, [&](int64_t a, int64_t b) { fn(first + a, first + b); });
-    if (poll && !poll->Continue(plane, int(last - 1))) return false;
-  }
-  return true;
+  return ForEachChunk(begin, end, rowPixels, fn, [&](int64_t last) { return !poll || poll->Continue(plane, int(last)); });
 }
 
 }  // namespace astrelon

@@ -39,11 +39,6 @@ TCfitsImage ReadWithCfitsio(const std::string& path);
 
 // Whether /usr/bin/python3 can import astropy and numpy.
 bool HaveAstropy();
-// Runs a Python script with /usr/bin/python3; true when it exits with 0.
-bool RunPython(const std::string& script);
-// A file of little-endian float32 values.
-std::vector<float> ReadFloats(const std::string& path);
-void WriteFloats(const std::string& path, const std::vector<float>& values);
 
 // Installs a fresh engine interface that records messages and answers
 // questions with `answer`; restores the default on destruction.

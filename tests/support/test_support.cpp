@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -41,6 +43,40 @@ void WriteAll(const std::string& path, std::span<const unsigned char> bytes) {
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream f(path, std::ios::binary);
   f << text;
+}
+
+std::vector<float> ReadFloats(const std::string& path) {
+  const std::vector<unsigned char> bytes = ReadAll(path);
+  std::vector<float> v(bytes.size() / 4);
+  for (size_t i = 0; i < v.size(); ++i) {
+    uint32_t u = 0;
+    for (int b = 3; b >= 0; --b) u = u << 8 | bytes[i * 4 + size_t(b)];
+    v[i] = std::bit_cast<float>(u);
+  }
+  return v;
+}
+
+void WriteFloats(const std::string& path, const std::vector<float>& values) {
+  std::vector<unsigned char> bytes;
+  for (float f : values) {
+    const auto u = std::bit_cast<uint32_t>(f);
+    for (int b = 0; b < 4; ++b) bytes.push_back(uint8_t(u >> (8 * b)));
+  }
+  WriteAll(path, bytes);
+}
+
+bool RunPython(const std::string& script) {
+  TempDir dir;
+  const std::string file = dir.file("script.py");
+  WriteText(file, script);
+  const std::string cmd = "/usr/bin/python3 " + file + " >" + dir.file("out.txt") + " 2>&1";
+  const int rc = std::system(cmd.c_str());
+  if (rc != 0) {
+    std::ifstream out(dir.file("out.txt"));
+    std::string line;
+    while (std::getline(out, line)) ADD_FAILURE() << "python: " << line;
+  }
+  return rc == 0;
 }
 
 ConfigHome::ConfigHome() {

@@ -30,6 +30,14 @@ std::vector<unsigned char> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, std::span<const unsigned char> bytes);
 void WriteText(const std::string& path, const std::string& text);
 
+// A file of little-endian float32 values.
+std::vector<float> ReadFloats(const std::string& path);
+void WriteFloats(const std::string& path, const std::vector<float>& values);
+
+// Runs a Python script with /usr/bin/python3; true when it exits with 0 (its
+// output is reported as test failures otherwise).
+bool RunPython(const std::string& script);
+
 // Points XDG_CONFIG_HOME at a temporary folder for the life of the object.
 class ConfigHome {
 public:
