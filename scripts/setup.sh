@@ -25,6 +25,7 @@ PACKAGES=(
 BENCH_PACKAGES=(
   libopencv-dev
   libfftw3-dev
+  libvips-dev graphicsmagick libgraphicsmagick++1-dev
 )
 
 deps() {

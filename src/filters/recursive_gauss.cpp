@@ -2,13 +2,14 @@
 // forward and backward down every column of the rectangle, then along every
 // row of the column pass's output.
 //
-// Lines are worked sixteen side by side: a group's values lie interleaved (value
-// i of lane l at i * step + l), which the column pass finds in the plane itself
-// (sixteen neighbouring columns) and the row pass makes by gathering sixteen
-// rows. The same template runs one lane at a time in plain double arithmetic
-// (the scalar path) or four lanes per vector (SSE2, or AVX2 where allowed):
-// each lane does the same operations in the same order, so every path and
-// every split over threads gives the same bits.
+// Lines are worked side by side, one value of every line per step: the column
+// pass takes blocks of 64 neighbouring columns straight from the plane, row by
+// row; the row pass gathers 16 rows into a buffer, tile by tile. A line's
+// forward results (in double) wait in a work buffer for the backward run. The
+// same template runs a lane in plain double arithmetic (the scalar path) or
+// four lanes per vector (SSE2, or AVX2 where allowed): every lane does the same
+// operations in the same order, so every path and every split over threads
+// gives the same bits.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -42,11 +43,12 @@ TRecursiveGaussCoefficients RecursiveGaussCoefficients(float radius) {
 
 namespace {
 
-constexpr int GroupLanes = 16;
+constexpr int32_t ColumnBlock = 64;  // columns worked side by side
+constexpr int32_t RowBlock = 16;     // rows worked side by side
+constexpr int32_t Tile = 16;         // columns of a gather or scatter step
 
 typedef double TVec4d __attribute__((vector_size(32)));
 typedef float TVec4f __attribute__((vector_size(16)));
-typedef int32_t TVec4i __attribute__((vector_size(16)));
 
 template <class V>
 constexpr int LanesOf = int(sizeof(V) / sizeof(double));
@@ -62,50 +64,67 @@ TRecursion MakeRecursion(float radius) {
   return {c.B, c.B1 / c.B0, c.B2 / c.B0, c.B3 / c.B0, c.InitialCount};
 }
 
-// One group of lines: value i of lane l at In[i * InStep + l].
-struct TLineGroup {
+// Lines side by side: value i of lane l at In[i * InStep + l].
+struct TLineBlock {
   const float* In = nullptr;
   ptrdiff_t InStep = 0;
   int32_t Count = 0;
-  int32_t Lanes = GroupLanes;  // lanes that hold lines; the others are blank
-  // Per lane: the first valid value (Count when the line has none) and the mean
-  // the recursion starts from.
-  alignas(32) std::array<int32_t, GroupLanes> Start{};
-  alignas(32) std::array<double, GroupLanes> Mean{};
+  int32_t Lanes = 0;
+  // Per lane: the first valid value (Count when the line has none), as an
+  // integer and as a double, the mean the recursion starts from, and the latest
+  // valid value.
+  std::vector<int32_t> Start;
+  std::vector<double> StartAt, Mean, Last;
   int32_t MinStart = 0, MaxStart = 0;
-  // w of value i of lane l at Work[i * GroupLanes + l], i < Count + 3.
-  double* Work = nullptr;
+  // w of value i of lane l at Work[(i + 3) * Lanes + l], i = -3 .. Count + 2.
+  std::vector<double> Work;
+  // Lines read from the plane (far apart in memory): the forward run fetches
+  // rows ahead and keeps the values for the output in Kept.
+  bool FromPlane = false;
+  std::vector<float> Kept;
+
+  void Size(int32_t count, int32_t lanes) {
+    Count = count;
+    Lanes = lanes;
+    Start.resize(size_t(lanes));
+    StartAt.resize(size_t(lanes));
+    Mean.resize(size_t(lanes));
+    Last.resize(size_t(lanes));
+    Work.resize(size_t(count + 6) * size_t(lanes));
+    if (FromPlane) Kept.resize(size_t(count) * size_t(lanes));
+  }
+  double* Row(int32_t i) { return Work.data() + size_t(i + 3) * size_t(Lanes); }
 };
 
 // Start and starting mean of each lane: past leading blanks, the mean of the
 // first n + 1 values (or fewer at the end of the line), blanks taking the latest
-// valid value.
-void FindStarts(TLineGroup& g, int32_t initialCount) {
+// valid value. The history before the start holds the mean.
+void FindStarts(TLineBlock& g, int32_t initialCount) {
   g.MinStart = g.Count;
   g.MaxStart = 0;
-  for (int l = 0; l < GroupLanes; ++l) {
-    int32_t t = g.Count;
+  for (int32_t l = 0; l < g.Lanes; ++l) {
+    const float* p = g.In + l;
+    int32_t t = 0;
+    while (t < g.Count && !IsValidPixel(p[t * g.InStep])) ++t;
     double mean = 0;
-    if (l < g.Lanes) {
-      const float* p = g.In + l;
-      t = 0;
-      while (t < g.Count && !IsValidPixel(p[t * g.InStep])) ++t;
-      if (t < g.Count) {
-        double sum = 0, last = 0;
-        int32_t k = 0;
-        for (; k < initialCount && t + k < g.Count; ++k) {
-          const float v = p[(t + k) * g.InStep];
-          if (IsValidPixel(v)) last = v;
-          sum += last;
-        }
-        mean = sum / k;
+    if (t < g.Count) {
+      double sum = 0, last = 0;
+      int32_t k = 0;
+      for (; k < initialCount && t + k < g.Count; ++k) {
+        const float v = p[(t + k) * g.InStep];
+        if (IsValidPixel(v)) last = v;
+        sum += last;
       }
+      mean = sum / k;
     }
     g.Start[size_t(l)] = t;
+    g.StartAt[size_t(l)] = double(t);
     g.Mean[size_t(l)] = mean;
+    g.Last[size_t(l)] = mean;
     g.MinStart = std::min(g.MinStart, t);
     g.MaxStart = std::max(g.MaxStart, t);
   }
+  for (int32_t i = g.MinStart - 3; i < g.MinStart; ++i) std::copy(g.Mean.begin(), g.Mean.end(), g.Row(i));
 }
 
 template <class V>
@@ -126,186 +145,136 @@ template <class V>
   }
 }
 template <class V>
-[[gnu::always_inline]] inline V LoadD(const double* p) {
+[[gnu::always_inline]] inline V Load(const double* p) {
   V v;
   std::memcpy(&v, p, sizeof v);
   return v;
 }
 template <class V>
-[[gnu::always_inline]] inline void StoreD(double* p, V v) {
+[[gnu::always_inline]] inline void Store(double* p, V v) {
   std::memcpy(p, &v, sizeof v);
 }
 template <class V>
 [[gnu::always_inline]] inline V Step(const TRecursion& r, V x, V h1, V h2, V h3) {
-  const V b = Splat<V>(r.B), c1 = Splat<V>(r.C1), c2 = Splat<V>(r.C2), c3 = Splat<V>(r.C3);
-  return ((b * x + c3 * h3) + c2 * h2) + c1 * h1;
+  return ((Splat<V>(r.B) * x + Splat<V>(r.C3) * h3) + Splat<V>(r.C2) * h2) + Splat<V>(r.C1) * h1;
 }
 
-// Forward and backward recursion of the lanes lane0 .. lane0 + K * lanes(V) - 1
-// into g.Work. Before its start a lane's history is its mean; blanks take the
-// latest valid value; three values after the end continue with it.
-template <class V, int K>
-[[gnu::always_inline]] inline void Recurse(const TLineGroup& g, const TRecursion& r, int lane0) {
-  constexpr int L = LanesOf<V>;
-  const int32_t n = g.Count;
-  V h1[K], h2[K], h3[K], last[K], mean[K], start[K];
-  int32_t from = n, masked = 0;
-  for (int k = 0; k < K; ++k) {
-    for (int j = 0; j < L; ++j) {
-      const int32_t t = g.Start[size_t(lane0 + k * L + j)];
-      from = std::min(from, t);
-      masked = std::max(masked, t);
-    }
-    mean[k] = LoadD<V>(&g.Mean[size_t(lane0 + k * L)]);
-    if constexpr (L == 1)
-      start[k] = double(g.Start[size_t(lane0 + k)]);
-    else
-      for (int j = 0; j < L; ++j) start[k][j] = double(g.Start[size_t(lane0 + k * L + j)]);
-    h1[k] = h2[k] = h3[k] = last[k] = mean[k];
-  }
-  masked = std::min(masked, n);
-  const V limit = Splat<V>(double(BlankLimit));
-  double* const work = g.Work + lane0;
-  auto forward = [&](int32_t i, bool mask) {
-    const float* in = g.In + i * g.InStep + lane0;
-    for (int k = 0; k < K; ++k) {
-      const V v = LoadF<V>(in + k * L);
-      const V x = v > limit ? v : last[k];
-      last[k] = x;
-      V w = Step(r, x, h1[k], h2[k], h3[k]);
-      if (mask) w = Splat<V>(double(i)) < start[k] ? mean[k] : w;
-      StoreD(work + i * GroupLanes + k * L, w);
-      h3[k] = h2[k];
-      h2[k] = h1[k];
-      h1[k] = w;
-    }
-  };
-  int32_t i = from;
-  for (; i < masked; ++i) forward(i, true);
-  for (; i < n; ++i) forward(i, false);
-  for (int32_t e = 0; e < 3; ++e)
-    for (int k = 0; k < K; ++k) {
-      const V w = Step(r, last[k], h1[k], h2[k], h3[k]);
-      StoreD(work + (n + e) * GroupLanes + k * L, w);
-      h3[k] = h2[k];
-      h2[k] = h1[k];
-      h1[k] = w;
-    }
-  for (int k = 0; k < K; ++k) {
-    h1[k] = LoadD<V>(work + n * GroupLanes + k * L);
-    h2[k] = LoadD<V>(work + (n + 1) * GroupLanes + k * L);
-    h3[k] = LoadD<V>(work + (n + 2) * GroupLanes + k * L);
-  }
-  for (i = n - 1; i >= from; --i)
-    for (int k = 0; k < K; ++k) {
-      double* p = work + i * GroupLanes + k * L;
-      const V w = Step(r, LoadD<V>(p), h1[k], h2[k], h3[k]);
-      StoreD(p, w);
-      h3[k] = h2[k];
-      h2[k] = h1[k];
-      h1[k] = w;
-    }
+// Calls step.template operator()<V>(l) for the lanes of a row: four at a time
+// on the vector path, the rest (and every lane on the scalar path) one by one.
+template <bool Vec, class S>
+[[gnu::always_inline]] inline void ForLanes(int32_t lanes, S&& step) {
+  int32_t l = 0;
+  if constexpr (Vec)
+    for (; l + 4 <= lanes; l += 4) step.template operator()<TVec4d>(l);
+  for (; l < lanes; ++l) step.template operator()<double>(l);
 }
 
-// Column-pass output of a group: value i of lane l goes to Out[i * OutStep + l]:
-// the blur where the input is valid, -1e11 where it is blank, and before the
-// lane's start the value of Lead (the input itself, or Out left as it is).
-struct TColumnOutput {
-  float* Out = nullptr;
-  ptrdiff_t OutStep = 0;
-  bool LeadFromInput = false;
+// Rows of the plane fetched ahead of their use.
+constexpr int32_t FetchAhead = 16;
+
+// The forward run: rows MinStart .. Count - 1 and three more continuing with
+// the latest valid value. Before its start a lane keeps its mean.
+template <bool Vec>
+[[gnu::always_inline]] inline void Forward(TLineBlock& g, const TRecursion& r) {
+  const int32_t L = g.Lanes;
+  for (int32_t i = g.MinStart; i < g.Count + 3; ++i) {
+    const bool inside = i < g.Count, masked = i < g.MaxStart;
+    const float* in = g.In + i * g.InStep;
+    double* w = g.Row(i);
+    if (g.FromPlane && inside) {
+      if (i + FetchAhead < g.Count)
+        for (int32_t l = 0; l < L; l += 16) __builtin_prefetch(in + FetchAhead * g.InStep + l);
+      std::memcpy(g.Kept.data() + size_t(i) * size_t(L), in, size_t(L) * sizeof(float));
+    }
+    ForLanes<Vec>(L, [&]<class V>(int32_t l) {
+      V x = Load<V>(&g.Last[size_t(l)]);
+      if (inside) {
+        const V v = LoadF<V>(in + l);
+        x = v > Splat<V>(double(BlankLimit)) ? v : x;
+        Store(&g.Last[size_t(l)], x);
+      }
+      V out = Step(r, x, Load<V>(w + l - L), Load<V>(w + l - 2 * L), Load<V>(w + l - 3 * L));
+      if (masked) out = Splat<V>(double(i)) < Load<V>(&g.StartAt[size_t(l)]) ? Load<V>(&g.Mean[size_t(l)]) : out;
+      Store(w + l, out);
+    });
+  }
+}
+
+// The backward run over rows Count - 1 down to MinStart; after each row
+// `row(i)` may use it.
+template <bool Vec, class R>
+[[gnu::always_inline]] inline void Backward(TLineBlock& g, const TRecursion& r, R&& row) {
+  const int32_t L = g.Lanes;
+  for (int32_t i = g.Count - 1; i >= g.MinStart; --i) {
+    double* w = g.Row(i);
+    ForLanes<Vec>(L, [&]<class V>(int32_t l) {
+      Store(w + l, Step(r, Load<V>(w + l), Load<V>(w + l + L), Load<V>(w + l + 2 * L), Load<V>(w + l + 3 * L)));
+    });
+    row(i);
+  }
+}
+
+// The column pass of one block: the blur where the source is valid, -1e11 where
+// it is blank; rows above a column's start keep the destination's value, or the
+// source's when the output is a temporary plane (`lead`).
+template <bool Vec>
+[[gnu::always_inline]] inline void ColumnBlockPass(TLineBlock& g, const TRecursion& r, float* out, ptrdiff_t outStep,
+                                                   bool lead) {
+  Forward<Vec>(g, r);
+  Backward<Vec>(g, r, [&](int32_t i) {
+    const float* in = g.Kept.data() + size_t(i) * size_t(g.Lanes);
+    float* o = out + i * outStep;
+    if (i >= FetchAhead)
+      for (int32_t l = 0; l < g.Lanes; l += 16) __builtin_prefetch(o - FetchAhead * outStep + l, 1);
+    const double* w = g.Row(i);
+    const bool masked = i < g.MaxStart;
+    for (int32_t l = 0; l < g.Lanes; ++l) {
+      if (masked && i < g.Start[size_t(l)]) {
+        if (lead) o[l] = in[l];
+        continue;
+      }
+      o[l] = IsValidPixel(in[l]) ? float(w[l]) : BlankPixel;
+    }
+  });
+}
+
+// The row pass of one block: only the recursion (the caller mixes and scatters).
+template <bool Vec>
+[[gnu::always_inline]] inline void RowBlockPass(TLineBlock& g, const TRecursion& r) {
+  Forward<Vec>(g, r);
+  Backward<Vec>(g, r, [](int32_t) {});
+}
+
+using TColumnFn = void (*)(TLineBlock&, const TRecursion&, float*, ptrdiff_t, bool);
+using TRowFn = void (*)(TLineBlock&, const TRecursion&);
+
+void ColumnsScalar(TLineBlock& g, const TRecursion& r, float* o, ptrdiff_t s, bool lead) {
+  ColumnBlockPass<false>(g, r, o, s, lead);
+}
+void ColumnsSse2(TLineBlock& g, const TRecursion& r, float* o, ptrdiff_t s, bool lead) {
+  ColumnBlockPass<true>(g, r, o, s, lead);
+}
+void RowsScalar(TLineBlock& g, const TRecursion& r) { RowBlockPass<false>(g, r); }
+void RowsSse2(TLineBlock& g, const TRecursion& r) { RowBlockPass<true>(g, r); }
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 void ColumnsAvx2(TLineBlock& g, const TRecursion& r, float* o, ptrdiff_t s, bool lead) {
+  ColumnBlockPass<true>(g, r, o, s, lead);
+}
+ASTRELON_AVX2 void RowsAvx2(TLineBlock& g, const TRecursion& r) { RowBlockPass<true>(g, r); }
+#endif
+
+struct TPaths {
+  TColumnFn Columns = ColumnsScalar;
+  TRowFn Rows = RowsScalar;
 };
 
-template <int Vec>
-[[gnu::always_inline]] inline void WriteColumnOutput(const TLineGroup& g, const TColumnOutput& o) {
-  const int32_t n = g.Count;
-  if constexpr (Vec) {
-    TVec4i start[GroupLanes / 4];
-    for (int k = 0; k < GroupLanes / 4; ++k) std::memcpy(&start[k], &g.Start[size_t(4 * k)], sizeof(TVec4i));
-    const TVec4f limit = TVec4f{} + BlankLimit, blank = TVec4f{} + BlankPixel;
-    for (int32_t i = g.MinStart; i < n; ++i) {
-      const float* in = g.In + i * g.InStep;
-      float* out = o.Out + i * o.OutStep;
-      const double* w = g.Work + i * GroupLanes;
-      const TVec4i row = TVec4i{} + i;
-      for (int k = 0; k < GroupLanes / 4; ++k) {
-        TVec4f v, lead;
-        std::memcpy(&v, in + 4 * k, sizeof v);
-        if (o.LeadFromInput)
-          lead = v;
-        else
-          std::memcpy(&lead, out + 4 * k, sizeof lead);
-        const TVec4f f = __builtin_convertvector(LoadD<TVec4d>(w + 4 * k), TVec4f);
-        TVec4f r = v > limit ? f : blank;
-        r = row < start[k] ? lead : r;
-        std::memcpy(out + 4 * k, &r, sizeof r);
-      }
-    }
-  } else {
-    for (int32_t i = g.MinStart; i < n; ++i)
-      for (int l = 0; l < GroupLanes; ++l) {
-        const float v = g.In[i * g.InStep + l];
-        float& out = o.Out[i * o.OutStep + l];
-        if (i >= g.Start[size_t(l)])
-          out = IsValidPixel(v) ? float(g.Work[i * GroupLanes + l]) : BlankPixel;
-        else if (o.LeadFromInput)
-          out = v;
-      }
-  }
-}
-
-void RecurseScalar(const TLineGroup& g, const TRecursion& r) {
-  for (int l = 0; l < GroupLanes; ++l) Recurse<double, 1>(g, r, l);
-}
-void RecurseSse2(const TLineGroup& g, const TRecursion& r) { Recurse<TVec4d, GroupLanes / 4>(g, r, 0); }
-void WriteColumnsScalar(const TLineGroup& g, const TColumnOutput& o) { WriteColumnOutput<0>(g, o); }
-void WriteColumnsSse2(const TLineGroup& g, const TColumnOutput& o) { WriteColumnOutput<1>(g, o); }
+TPaths ChoosePaths(bool vector) {
+  if (!vector) return {};
 #if ASTRELON_HAVE_AVX2
-ASTRELON_AVX2 void RecurseAvx2(const TLineGroup& g, const TRecursion& r) {
-  Recurse<TVec4d, GroupLanes / 4>(g, r, 0);
-}
-ASTRELON_AVX2 void WriteColumnsAvx2(const TLineGroup& g, const TColumnOutput& o) { WriteColumnOutput<1>(g, o); }
+  if (UseAvx2(true)) return {ColumnsAvx2, RowsAvx2};
 #endif
-
-enum class TPath { Scalar, Sse2, Avx2 };
-
-TPath ChoosePath(bool vector) {
-  if (!vector) return TPath::Scalar;
-  return UseAvx2(true) ? TPath::Avx2 : TPath::Sse2;
+  return {ColumnsSse2, RowsSse2};
 }
-
-void RunRecursion(TPath path, const TLineGroup& g, const TRecursion& r) {
-  switch (path) {
-    case TPath::Scalar: RecurseScalar(g, r); break;
-    case TPath::Sse2: RecurseSse2(g, r); break;
-#if ASTRELON_HAVE_AVX2
-    case TPath::Avx2: RecurseAvx2(g, r); break;
-#else
-    case TPath::Avx2: RecurseSse2(g, r); break;
-#endif
-  }
-}
-
-void RunColumnOutput(TPath path, const TLineGroup& g, const TColumnOutput& o) {
-  switch (path) {
-    case TPath::Scalar: WriteColumnsScalar(g, o); break;
-    case TPath::Sse2: WriteColumnsSse2(g, o); break;
-#if ASTRELON_HAVE_AVX2
-    case TPath::Avx2: WriteColumnsAvx2(g, o); break;
-#else
-    case TPath::Avx2: WriteColumnsSse2(g, o); break;
-#endif
-  }
-}
-
-// Scratch of one thread: the work line and, for gathered groups, the
-// interleaved input and output.
-struct TScratch {
-  std::vector<double> Work;
-  std::vector<float> In, Out;
-  explicit TScratch(int32_t count)
-      : Work(size_t(count + 3) * GroupLanes), In(size_t(count) * GroupLanes), Out(size_t(count) * GroupLanes) {}
-};
 
 }  // namespace
 
@@ -318,7 +287,7 @@ bool RecursiveGaussPlane(const TGaussPlane& plane, float radius, int32_t strengt
   CheckRect(plane.Destination.size(), W, H, W);
   const TRecursion rec = MakeRecursion(radius);
   const double s = std::clamp(strength, 0, 100) / 100.0;
-  const TPath path = ChoosePath(run.Vector);
+  const TPaths paths = ChoosePaths(run.Vector);
   const int32_t rw = rc.x2 - rc.x1 + 1, rh = rc.y2 - rc.y1 + 1;
   const float* src = plane.Source.data();
   float* dst = plane.Destination.data();
@@ -331,7 +300,6 @@ bool RecursiveGaussPlane(const TGaussPlane& plane, float radius, int32_t strengt
   if (inPlace) temp.resize(size_t(rw) * size_t(rh));
   float* colOut = inPlace ? temp.data() : dst + size_t(rc.y1) * W + rc.x1;
   const ptrdiff_t colStep = inPlace ? rw : W;
-
   // First row of each column that the column pass wrote (rh: none); the row
   // pass reads the rows above it as blank, whatever the destination held there.
   std::vector<int32_t> colStart(size_t(rw), rh);
@@ -339,80 +307,69 @@ bool RecursiveGaussPlane(const TGaussPlane& plane, float radius, int32_t strengt
     return !run.Poll || run.Poll->ContinuePercent(run.PlaneIndex, float(done));
   };
 
-  // Column pass: groups of sixteen columns; a last narrower group is gathered
-  // into a buffer whose unused lanes are blank.
-  const int64_t groups = (rw + GroupLanes - 1) / GroupLanes;
+  const int64_t blocks = (rw + ColumnBlock - 1) / ColumnBlock;
   bool go = ForEachChunk(
-      0, groups, int64_t(rh) * GroupLanes,
+      0, blocks, int64_t(rh) * ColumnBlock,
       [&](int64_t first, int64_t last) {
-        TScratch scratch(rh);
-        for (int64_t gi = first; gi < last; ++gi) {
-          const int32_t x0 = int32_t(gi * GroupLanes);
-          const int32_t lanes = std::min(GroupLanes, rw - x0);
-          const float* in = src + size_t(rc.y1) * W + rc.x1 + x0;
-          TLineGroup g;
-          g.Count = rh;
-          g.Lanes = lanes;
-          g.Work = scratch.Work.data();
-          TColumnOutput o{colOut + x0, colStep, inPlace};
-          if (lanes == GroupLanes) {
-            g.In = in;
-            g.InStep = W;
-          } else {
-            for (int32_t i = 0; i < rh; ++i)
-              for (int l = 0; l < GroupLanes; ++l)
-                scratch.In[size_t(i) * GroupLanes + l] = l < lanes ? in[size_t(i) * W + l] : BlankPixel;
-            g.In = scratch.In.data();
-            g.InStep = GroupLanes;
-            for (int32_t i = 0; i < rh; ++i)
-              for (int l = 0; l < lanes; ++l) scratch.Out[size_t(i) * GroupLanes + l] = colOut[i * colStep + x0 + l];
-            o = {scratch.Out.data(), GroupLanes, inPlace};
-          }
+        TLineBlock g;
+        g.FromPlane = true;
+        for (int64_t b = first; b < last; ++b) {
+          const int32_t x0 = int32_t(b * ColumnBlock);
+          g.Size(rh, std::min(ColumnBlock, rw - x0));
+          g.In = src + size_t(rc.y1) * W + rc.x1 + x0;
+          g.InStep = W;
           FindStarts(g, rec.InitialCount);
-          for (int l = 0; l < lanes; ++l) colStart[size_t(x0 + l)] = g.Start[size_t(l)];
-          RunRecursion(path, g, rec);
-          RunColumnOutput(path, g, o);
-          if (lanes < GroupLanes)
-            for (int32_t i = 0; i < rh; ++i)
-              for (int l = 0; l < lanes; ++l) colOut[i * colStep + x0 + l] = scratch.Out[size_t(i) * GroupLanes + l];
+          std::copy(g.Start.begin(), g.Start.end(), colStart.begin() + x0);
+          paths.Columns(g, rec, colOut + x0, colStep, inPlace);
         }
       },
-      [&](int64_t last) { return percent(50.0 * double(last + 1) / double(groups)); });
+      [&](int64_t last) { return percent(50.0 * double(last + 1) / double(blocks)); });
   if (!go) return false;
+  const int32_t latestStart = *std::max_element(colStart.begin(), colStart.end());
 
-  // Row pass: groups of sixteen rows gathered side by side; the result, mixed
+  // Row pass: 16 rows gathered side by side, tile by tile; the result, mixed
   // with the source, goes to the pixels whose source is valid.
-  const int64_t rowGroups = (rh + GroupLanes - 1) / GroupLanes;
+  const int64_t rowBlocks = (rh + RowBlock - 1) / RowBlock;
   go = ForEachChunk(
-      0, rowGroups, int64_t(rw) * GroupLanes,
+      0, rowBlocks, int64_t(rw) * RowBlock,
       [&](int64_t first, int64_t last) {
-        TScratch scratch(rw);
-        for (int64_t gi = first; gi < last; ++gi) {
-          const int32_t r0 = int32_t(gi * GroupLanes);
-          const int32_t lanes = std::min(GroupLanes, rh - r0);
-          float* buf = scratch.In.data();
-          for (int32_t i = 0; i < rw; ++i)
-            for (int l = 0; l < GroupLanes; ++l)
-              buf[size_t(i) * GroupLanes + l] =
-                  l < lanes && r0 + l >= colStart[size_t(i)] ? colOut[(r0 + l) * colStep + i] : BlankPixel;
-          TLineGroup g;
-          g.In = buf;
-          g.InStep = GroupLanes;
-          g.Count = rw;
-          g.Lanes = lanes;
-          g.Work = scratch.Work.data();
-          FindStarts(g, rec.InitialCount);
-          RunRecursion(path, g, rec);
-          const double* w = g.Work;
-          for (int32_t i = 0; i < rw; ++i)
-            for (int l = 0; l < lanes; ++l) {
-              const size_t at = size_t(rc.y1 + r0 + l) * W + size_t(rc.x1 + i);
-              const float v = src[at];
-              if (IsValidPixel(v)) dst[at] = float(s * w[size_t(i) * GroupLanes + l] + (1.0 - s) * v);
+        TLineBlock g;
+        std::vector<float> in;
+        for (int64_t b = first; b < last; ++b) {
+          const int32_t r0 = int32_t(b * RowBlock);
+          const int32_t lanes = std::min(RowBlock, rh - r0);
+          g.Size(rw, lanes);
+          in.resize(size_t(rw) * size_t(lanes));
+          const bool early = r0 < latestStart;
+          for (int32_t i0 = 0; i0 < rw; i0 += Tile) {
+            const int32_t i1 = std::min(rw, i0 + Tile);
+            for (int32_t l = 0; l < lanes; ++l) {
+              const float* line = colOut + (r0 + l) * colStep;
+              for (int32_t i = i0; i < i1; ++i)
+                in[size_t(i) * lanes + l] = early && r0 + l < colStart[size_t(i)] ? BlankPixel : line[i];
             }
+          }
+          g.In = in.data();
+          g.InStep = lanes;
+          FindStarts(g, rec.InitialCount);
+          paths.Rows(g, rec);
+          for (int32_t i0 = 0; i0 < rw; i0 += Tile) {
+            const int32_t i1 = std::min(rw, i0 + Tile);
+            for (int32_t l = 0; l < lanes; ++l) {
+              const size_t at = size_t(rc.y1 + r0 + l) * W + size_t(rc.x1);
+              const float* sr = src + at;
+              float* dr = dst + at;
+              for (int32_t i = i0; i < i1; ++i) {
+                const float v = sr[i];
+                if (!IsValidPixel(v)) continue;
+                const double w = g.Row(i)[l];
+                dr[i] = s == 1.0 ? float(w) : float(s * w + (1.0 - s) * v);
+              }
+            }
+          }
         }
       },
-      [&](int64_t last) { return percent(50.0 + 50.0 * double(last + 1) / double(rowGroups)); });
+      [&](int64_t last) { return percent(50.0 + 50.0 * double(last + 1) / double(rowBlocks)); });
   return go;
 }
 
