@@ -3,6 +3,7 @@
 #include "filters/equalize_row_brightness.h"
 #include "filters/filter_functions.h"
 #include "filters/noise_filter_functions.h"
+#include "filters/pixel_filters.h"
 #include "filters/shrink_star_radius.h"
 
 namespace astrelon {
@@ -31,13 +32,23 @@ void InstallFilterFunktionen() {
     f.Run = run;
     return f;
   };
+  RegisterFilterFunktion(1, computes(UnsmearColumns));
+  RegisterFilterFunktion(2, computes(RemoveLinearGradient));
+  RegisterFilterFunktion(3, computes(GaussSharpen));
+  RegisterFilterFunktion(5, computes(GaussSmooth));
+  RegisterFilterFunktion(6, computes(UnsharpMaskLuminance));
+  RegisterFilterFunktion(7, computes(AdjustColorSaturation));
   RegisterFilterFunktion(8, computes(RunShrinkStarRadius));
+  RegisterFilterFunktion(13, computes(DeinterlaceRows));
   RegisterFilterFunktion(15, computes(RunEqualizeRowBrightness));
   // The noise filters.
   RegisterFilterFunktion(4, NoiseFilterFunktion());
   RegisterFilterFunktion(12, ColorNoiseFunktion());
   RegisterFilterFunktion(14, MedianFilterFunktion());
   RegisterFilterFunktion(20, NlmFilterFunktion());
+  RegisterFilterFunktion(16, computes(LarsonSekanina));
+  RegisterFilterFunktion(18, computes(ReduceColorHalos));
+  RegisterFilterFunktion(19, computes(AdjustCielab));
 }
 
 }  // namespace astrelon

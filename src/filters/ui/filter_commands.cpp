@@ -26,13 +26,21 @@ namespace {
 
 // Menu items of the functions started through AllgemeinerFunktionsStart.
 constexpr std::pair<const char*, int> FilterMenuItems[] = {
+    {"Unsmear1", 1},
+    {"Hintergrundebnen1", 2},
+    {"Gaussschrfen1", 3},
+    {"Gaussgltten1", 5},
+    {"UnscharfeMaskierung1", 6},
+    {"Farbsttingungeinstellen1", 7},
     {"Sternradiusverkleinern1", 8},
+    {"Deinterlace1", 13},
     {"Zeilengleichhell1", 15},
     // The noise filters.
     {"MedianFilter1", 4},
     {"Farbrauschenfiltern1", 12},
     {"Medianfilter2", 14},
     {"NTdenoise1", 20},
+    {"FarbhfeumSterneverringern1", 18},
 };
 
 }  // namespace
