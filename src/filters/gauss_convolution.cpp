@@ -1,9 +1,11 @@
-// Gauss and sGauss on one plane: a pass down the columns into a temporary plane,
-// then a pass along the rows into the destination, each pixel the weighted mean
-// of the valid pixels (sGauss: of those close in value to the centre) within the
-// half window. The column pass covers the rectangle widened by the half window
-// (clipped to the image), so that the row pass near the rectangle's sides reads
-// filtered values and not empty ones.
+// Gauss and sGauss on one plane: a pass down the columns, then a pass along the
+// rows of its output into the destination, each pixel the weighted mean of the
+// valid pixels (sGauss: of those close in value to the centre) within the half
+// window. The row pass of a row needs only that row of the column pass, so the
+// two run row by row through a row buffer instead of a temporary plane. The
+// column pass covers the rectangle widened by the half window (clipped to the
+// image), so that the row pass near the rectangle's sides reads filtered values
+// and not empty ones.
 //
 // Gauss sums in a fixed order: the centre, then for k = 1..n the pair at -k and
 // +k added first and weighted together (blank or outside pixels count as 0 with
@@ -18,6 +20,7 @@
 #include "filters/filter_rows.h"
 #include "filters/gauss_filters.h"
 #include "platform/simd_support.h"
+#include "store/planes/plane_routines.h"
 
 #pragma GCC diagnostic ignored "-Wpsabi"
 
@@ -83,47 +86,50 @@ TTaps MakeTaps(const TGaussWeights& w, int32_t n) {
   return {w.data(), n, ws};
 }
 
-// B x lanes(V) neighbouring outputs of one line: the centre at `centre`, the
-// window's other pixels `step` apart; `before` and `after` taps exist on each
-// side (at most n). `blankStays`: a blank centre is copied (the row pass).
-// `full`: the window has no blank and both sides reach n.
-template <class V, int B>
-[[gnu::always_inline]] inline void Convolve(const float* centre, ptrdiff_t step, int32_t before, int32_t after,
-                                            const TTaps& t, bool full, bool blankStays, float* out) {
+// B x lanes(V) neighbouring outputs of one line: at(k) points at the window's
+// pixels k taps from the centres (k = -before .. after, at most n each side).
+// `blankStays`: a blank centre is copied (the row pass). `full`: the window has
+// no blank and both sides reach n.
+template <class V, int B, class A>
+[[gnu::always_inline]] inline void Convolve(A&& at, int32_t before, int32_t after, const TTaps& t, bool full,
+                                            bool blankStays, float* out) {
   constexpr int L = LanesOf<V>;
   const V zero = Splat<V>(0.0f), one = Splat<V>(1.0f), limit = Splat<V>(BlankLimit);
   V c[B], s[B];
-  for (int b = 0; b < B; ++b) c[b] = Load<V>(centre + b * L);
+  const float* centre = at(0);
+  _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) c[b] = Load<V>(centre + b * L);
   if (full) {
-    for (int b = 0; b < B; ++b) s[b] = Splat<V>(t.W[0]) * c[b];
+    _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) s[b] = Splat<V>(t.W[0]) * c[b];
     for (int32_t k = 1; k <= t.N; ++k) {
       const V wk = Splat<V>(t.W[k]);
-      const float* lo = centre - k * step;
-      const float* hi = centre + k * step;
-      for (int b = 0; b < B; ++b) s[b] += wk * (Load<V>(lo + b * L) + Load<V>(hi + b * L));
+      const float* lo = at(-k);
+      const float* hi = at(k);
+      _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) s[b] += wk * (Load<V>(lo + b * L) + Load<V>(hi + b * L));
     }
     const V ws = Splat<V>(t.FullWeight);
-    for (int b = 0; b < B; ++b) Store(out + b * L, s[b] / ws);
+    _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) Store(out + b * L, s[b] / ws);
     return;
   }
   V ws[B];
-  for (int b = 0; b < B; ++b) {
+  _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) {
     const auto valid = c[b] > limit;
     s[b] = Splat<V>(t.W[0]) * (valid ? c[b] : zero);
     ws[b] = Splat<V>(t.W[0]) * (valid ? one : zero);
   }
   for (int32_t k = 1; k <= t.N; ++k) {
     const V wk = Splat<V>(t.W[k]);
-    for (int b = 0; b < B; ++b) {
+    const float* pl = k <= before ? at(-k) : nullptr;
+    const float* ph = k <= after ? at(k) : nullptr;
+    _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) {
       V lo = zero, mlo = zero, hi = zero, mhi = zero;
-      if (k <= before) {
-        const V v = Load<V>(centre - k * step + b * L);
+      if (pl) {
+        const V v = Load<V>(pl + b * L);
         const auto m = v > limit;
         lo = m ? v : zero;
         mlo = m ? one : zero;
       }
-      if (k <= after) {
-        const V v = Load<V>(centre + k * step + b * L);
+      if (ph) {
+        const V v = Load<V>(ph + b * L);
         const auto m = v > limit;
         hi = m ? v : zero;
         mhi = m ? one : zero;
@@ -132,112 +138,116 @@ template <class V, int B>
       ws[b] += wk * (mlo + mhi);
     }
   }
-  for (int b = 0; b < B; ++b) {
+  _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) {
     V r = ws[b] > zero ? s[b] / ws[b] : c[b];
     if (blankStays) r = c[b] > limit ? r : c[b];
     Store(out + b * L, r);
   }
 }
 
-constexpr int BlockLanes = 32;  // four vectors of eight lanes
+constexpr int BlockLanes = 64;  // eight vectors of eight lanes
 
-// Outputs of the image columns [from, to) of one line: line[x - from] is the
-// centre of column x, out[x - from] its output. `edge(x, before, after)` gives
-// the taps on each side of column x; the vector loop takes blocks inside
+// Outputs of the image columns [from, to) of one line into out[x - from]:
+// tap(x, k) points at the pixel k taps from column x's centre, edge(x, before,
+// after) gives the taps on each side. The vector loop takes blocks inside
 // [innerFrom, innerTo), where every lane of a block has the same taps.
-template <class V, int B, class E>
-[[gnu::always_inline]] inline void ConvolveRun(const float* line, ptrdiff_t step, float* out, int32_t from, int32_t to,
-                                               int32_t innerFrom, int32_t innerTo, const TTaps& t, bool noBlank,
-                                               bool blankStays, E edge) {
-  auto one = [&](int32_t x) {
+template <class V, int B, class T, class E>
+[[gnu::always_inline]] inline void ConvolveRun(T&& tap, float* out, int32_t from, int32_t to, int32_t innerFrom,
+                                               int32_t innerTo, const TTaps& t, bool noBlank, bool blankStays,
+                                               E&& edge) {
+  auto run = [&]<class U, int C>(int32_t x) __attribute__((always_inline)) {
     int32_t before = 0, after = 0;
     edge(x, before, after);
     const bool full = noBlank && before == t.N && after == t.N;
-    Convolve<float, 1>(line + (x - from), step, before, after, t, full, blankStays, out + (x - from));
+    Convolve<U, C>([&](int32_t k) __attribute__((always_inline)) { return tap(x, k); }, before, after, t, full,
+                   blankStays, out + (x - from));
   };
   int32_t x = from;
   if constexpr (B > 0) {
     const int32_t a = std::clamp(innerFrom, from, to), e = std::clamp(innerTo, a, to);
-    for (; x < a; ++x) one(x);
-    for (; x + BlockLanes <= e; x += BlockLanes) {
-      int32_t before = 0, after = 0;
-      edge(x, before, after);
-      const bool full = noBlank && before == t.N && after == t.N;
-      Convolve<V, B>(line + (x - from), step, before, after, t, full, blankStays, out + (x - from));
-    }
+    for (; x < a; ++x) run.template operator()<float, 1>(x);
+    for (; x + BlockLanes <= e; x += BlockLanes) run.template operator()<V, B>(x);
   }
-  for (; x < to; ++x) one(x);
+  for (; x < to; ++x) run.template operator()<float, 1>(x);
 }
 
-// One pass: output row y holds the image columns [From, To) at Out + (y - Y0)
-// * OutStride. Column pass: the centre of (x, y) is the source pixel. Row pass:
-// the centre of (x, y) lies at Line + (y - Y0) * LineStride + (x - LineX0), the
-// temporary row, whose taps reach as far as the image allows.
-struct TConvPass {
-  bool Columns = true;
-  const float* Line = nullptr;
-  ptrdiff_t LineStride = 0;
-  int32_t LineX0 = 0;
-  float* Out = nullptr;
-  ptrdiff_t OutStride = 0;
-  int32_t Y0 = 0;
-  int32_t Width = 0, Height = 0;  // of the image
-  int32_t From = 0, To = 0;
+// Whether any of n values is blank: the valid values are counted four at a
+// time (a true comparison counts -1).
+typedef float TVec4f __attribute__((vector_size(16)));
+typedef int32_t TVec4i __attribute__((vector_size(16)));
+
+inline bool AnyBlank(const float* p, int32_t n) {
+  int32_t i = 0;
+  TVec4i count{};
+  const TVec4f limit = TVec4f{} + BlankLimit;
+  for (; i + 4 <= n; i += 4) {
+    TVec4f v;
+    std::memcpy(&v, p + i, sizeof v);
+    count += v > limit;
+  }
+  if (count[0] + count[1] + count[2] + count[3] != -i) return true;
+  for (; i < n; ++i)
+    if (!IsValidPixel(p[i])) return true;
+  return false;
+}
+
+// The two passes of a band of rows: for each row, the column pass over the
+// rectangle's columns widened by the half window, into a row buffer, then the
+// row pass from that buffer into the destination row. Source rows are read
+// through Rows(y) (the plane, or a copy of it when filtering in place), the
+// pixel of column x at Rows(y)[x - Xa].
+struct TPasses {
+  const float* Src = nullptr;
+  ptrdiff_t SrcStride = 0;
+  int32_t SrcY0 = 0;               // row held at Src
+  int32_t Width = 0, Height = 0;   // of the image
+  int32_t Xa = 0, Xb = 0;          // columns of the column pass
+  TWorkRect Rect;                  // outputs of the row pass
+  float* Dst = nullptr;            // the destination plane, Width per row
   TTaps Taps;
 
-  const float* Centre(int64_t y) const {
-    return Columns ? Line + y * LineStride + From : Line + (y - Y0) * LineStride + (From - LineX0);
-  }
-  float* Output(int64_t y) const { return Out + (y - Y0) * OutStride; }
-  // Taps on each side of (x, y).
-  void Reach(int64_t y, int32_t x, int32_t& before, int32_t& after) const {
-    const int32_t n = Taps.N;
-    if (Columns) {
-      before = int32_t(std::min<int64_t>(n, y));
-      after = int32_t(std::min<int64_t>(n, Height - 1 - y));
-    } else {
-      before = std::min(n, x);
-      after = std::min(n, Width - 1 - x);
-    }
-  }
+  const float* Rows(int64_t y) const { return Src + (y - SrcY0) * SrcStride; }
+  int32_t Before(int64_t y) const { return int32_t(std::min<int64_t>(Taps.N, y)); }
+  int32_t After(int64_t y) const { return int32_t(std::min<int64_t>(Taps.N, Height - 1 - y)); }
 };
 
-// The rows [y0, y1) of a pass of Gauss. blankCount counts the source rows with a
-// blank (running sum); the column pass marks the temporary rows with a blank in
-// rowBlank, which the row pass reads.
+// Gauss over the rows [y0, y1). blankCount counts the source rows with a blank
+// over the columns Xa..Xb (running sum), so that a window of rows without
+// blanks is found at once.
 template <class V, int B>
-[[gnu::always_inline]] inline void ConvolveRows(const TConvPass& p, int64_t y0, int64_t y1,
-                                                const std::vector<int32_t>& blankCount, std::vector<uint8_t>& rowBlank) {
-  const int32_t n = p.Taps.N;
+[[gnu::always_inline]] inline void GaussRows(const TPasses& p, int64_t y0, int64_t y1,
+                                             const std::vector<int32_t>& blankCount) {
+  const int32_t n = p.Taps.N, tw = p.Xb - p.Xa + 1;
+  std::vector<float> line(static_cast<size_t>(tw));
+  std::vector<const float*> rows(static_cast<size_t>(2 * n + 1));
   for (int64_t y = y0; y < y1; ++y) {
-    float* out = p.Output(y);
-    auto edge = [&](int32_t x, int32_t& before, int32_t& after) { p.Reach(y, x, before, after); };
-    if (p.Columns) {
-      int32_t before = 0, after = 0;
-      p.Reach(y, 0, before, after);
-      const bool noBlank = blankCount[size_t(y + after + 1)] == blankCount[size_t(y - before)];
-      ConvolveRun<V, B>(p.Centre(y), p.LineStride, out, p.From, p.To, p.From, p.To, p.Taps, noBlank, false, edge);
-      bool blank = false;
-      for (int32_t i = 0; i < p.To - p.From; ++i) blank |= !IsValidPixel(out[i]);
-      rowBlank[size_t(y)] = blank;
-    } else {
-      ConvolveRun<V, B>(p.Centre(y), 1, out, p.From, p.To, n, p.Width - n, p.Taps, !rowBlank[size_t(y)], true, edge);
-    }
+    const int32_t before = p.Before(y), after = p.After(y);
+    for (int32_t k = -before; k <= after; ++k) rows[size_t(n + k)] = p.Rows(y + k);
+    const bool noBlank = blankCount[size_t(y + after + 1)] == blankCount[size_t(y - before)];
+    auto colTap = [&](int32_t x, int32_t k) __attribute__((always_inline)) { return rows[size_t(n + k)] + (x - p.Xa); };
+    auto colEdge = [&](int32_t, int32_t& b, int32_t& a) __attribute__((always_inline)) {
+      b = before;
+      a = after;
+    };
+    ConvolveRun<V, B>(colTap, line.data(), p.Xa, p.Xb + 1, p.Xa, p.Xb + 1, p.Taps, noBlank, false, colEdge);
+    const bool lineFull = !AnyBlank(line.data(), tw);
+    auto rowTap = [&](int32_t x, int32_t k) __attribute__((always_inline)) { return line.data() + (x - p.Xa) + k; };
+    auto rowEdge = [&](int32_t x, int32_t& b, int32_t& a) __attribute__((always_inline)) {
+      b = std::min(n, x);
+      a = std::min(n, p.Width - 1 - x);
+    };
+    ConvolveRun<V, B>(rowTap, p.Dst + y * p.Width + p.Rect.x1, p.Rect.x1, p.Rect.x2 + 1, n, p.Width - n, p.Taps,
+                      lineFull, true, rowEdge);
   }
 }
 
-using TRowsFn = void (*)(const TConvPass&, int64_t, int64_t, const std::vector<int32_t>&, std::vector<uint8_t>&);
+using TRowsFn = void (*)(const TPasses&, int64_t, int64_t, const std::vector<int32_t>&);
 
-void RowsScalar(const TConvPass& p, int64_t a, int64_t b, const std::vector<int32_t>& c, std::vector<uint8_t>& r) {
-  ConvolveRows<float, 0>(p, a, b, c, r);
-}
-void RowsSse2(const TConvPass& p, int64_t a, int64_t b, const std::vector<int32_t>& c, std::vector<uint8_t>& r) {
-  ConvolveRows<TVec8f, 4>(p, a, b, c, r);
-}
+void RowsScalar(const TPasses& p, int64_t a, int64_t b, const std::vector<int32_t>& c) { GaussRows<float, 0>(p, a, b, c); }
+void RowsSse2(const TPasses& p, int64_t a, int64_t b, const std::vector<int32_t>& c) { GaussRows<TVec8f, 8>(p, a, b, c); }
 #if ASTRELON_HAVE_AVX2
-ASTRELON_AVX2 void RowsAvx2(const TConvPass& p, int64_t a, int64_t b, const std::vector<int32_t>& c,
-                            std::vector<uint8_t>& r) {
-  ConvolveRows<TVec8f, 4>(p, a, b, c, r);
+ASTRELON_AVX2 void RowsAvx2(const TPasses& p, int64_t a, int64_t b, const std::vector<int32_t>& c) {
+  GaussRows<TVec8f, 8>(p, a, b, c);
 }
 #endif
 
@@ -267,52 +277,46 @@ float SelectivePixel(const float* centre, ptrdiff_t step, int32_t before, int32_
   return ws > 0 ? s / ws : c;
 }
 
-// The two passes with the temporary plane; `rows(pass, y0, y1)` computes the
-// outputs of the rows [y0, y1) of a pass.
+// Sets up the passes of a plane (a copy of the source rows the column pass
+// reads when filtering in place) and runs rows(passes, y0, y1) over the
+// rectangle's rows in bands, with progress by rows.
 template <class R>
-bool TwoPasses(const TGaussPlane& plane, const TTaps& taps, const TGaussPlaneRun& run, R&& rows) {
-  const int32_t n = taps.N;
+bool RunPasses(const TGaussPlane& plane, const TTaps& taps, const TGaussPlaneRun& run, R&& rows) {
   const int32_t W = plane.Width, H = plane.Height;
   const TWorkRect rc = plane.Rect;
   if (W < 1 || H < 1 || rc.x1 < 0 || rc.y1 < 0 || rc.x2 >= W || rc.y2 >= H || rc.x1 > rc.x2 || rc.y1 > rc.y2)
     return true;
   CheckRect(plane.Source.size(), W, H, W);
   CheckRect(plane.Destination.size(), W, H, W);
-  const int32_t xa = std::max(0, rc.x1 - n), xb = std::min(W - 1, rc.x2 + n);
-  const int32_t tw = xb - xa + 1, rh = rc.y2 - rc.y1 + 1;
-  std::vector<float> temp(size_t(tw) * size_t(rh));
-  auto percent = [&](double done) {
-    return !run.Poll || run.Poll->ContinuePercent(run.PlaneIndex, float(done));
-  };
-
-  TConvPass col;
-  col.Line = plane.Source.data();
-  col.LineStride = W;
-  col.Out = temp.data();
-  col.OutStride = tw;
-  col.Y0 = rc.y1;
-  col.Width = W;
-  col.Height = H;
-  col.From = xa;
-  col.To = xb + 1;
-  col.Taps = taps;
-  if (!ForEachChunk(
-          rc.y1, rc.y2 + 1, tw, [&](int64_t a, int64_t b) { rows(col, a, b); },
-          [&](int64_t last) { return percent(50.0 * double(last - rc.y1 + 1) / double(rh)); }))
-    return false;
-
-  TConvPass row = col;
-  row.Columns = false;
-  row.Line = temp.data();
-  row.LineStride = tw;
-  row.LineX0 = xa;
-  row.Out = plane.Destination.data() + size_t(rc.y1) * W + rc.x1;
-  row.OutStride = W;
-  row.From = rc.x1;
-  row.To = rc.x2 + 1;
+  const int32_t n = taps.N;
+  TPasses p;
+  p.Width = W;
+  p.Height = H;
+  p.Xa = std::max(0, rc.x1 - n);
+  p.Xb = std::min(W - 1, rc.x2 + n);
+  p.Rect = rc;
+  p.Dst = plane.Destination.data();
+  p.Taps = taps;
+  const int32_t tw = p.Xb - p.Xa + 1;
+  TPlane copy;
+  if (plane.Source.data() == plane.Destination.data()) {
+    const int32_t ya = std::max(0, rc.y1 - n), yb = std::min(H - 1, rc.y2 + n);
+    copy.resize(size_t(yb - ya + 1) * size_t(tw));
+    CopyRect32(plane.Source.subspan(size_t(ya) * W + p.Xa), copy, tw, yb - ya + 1, W, tw);
+    p.Src = copy.data();
+    p.SrcStride = tw;
+    p.SrcY0 = ya;
+  } else {
+    p.Src = plane.Source.data() + p.Xa;
+    p.SrcStride = W;
+    p.SrcY0 = 0;
+  }
+  const double rh = rc.y2 - rc.y1 + 1;
   return ForEachChunk(
-      rc.y1, rc.y2 + 1, rc.x2 - rc.x1 + 1, [&](int64_t a, int64_t b) { rows(row, a, b); },
-      [&](int64_t last) { return percent(50.0 + 50.0 * double(last - rc.y1 + 1) / double(rh)); });
+      rc.y1, int64_t(rc.y2) + 1, 2 * int64_t(tw) * (2 * n + 1), [&](int64_t a, int64_t b) { rows(p, a, b); },
+      [&](int64_t last) {
+        return !run.Poll || run.Poll->ContinuePercent(run.PlaneIndex, float(100.0 * (last - rc.y1 + 1) / rh));
+      });
 }
 
 }  // namespace
@@ -323,43 +327,37 @@ bool GaussPlane(const TGaussPlane& plane, float radius, const TGaussPlaneRun& ru
   const TTaps taps = MakeTaps(w, n);
   const int32_t W = plane.Width, H = plane.Height;
   const TWorkRect rc = plane.Rect;
-  // Blank pixels per source row over the columns the column pass reads, as a
-  // running count, so that a window of rows without blanks is found at once.
+  // Source rows with a blank over the columns the column pass reads, as a
+  // running count.
   std::vector<int32_t> blankCount(size_t(std::max(H, 0)) + 1, 0);
-  std::vector<uint8_t> rowBlank(size_t(std::max(H, 0)), 1);
-  if (W >= 1 && H >= 1 && rc.x1 >= 0 && rc.x2 < W && rc.x1 <= rc.x2) {
+  if (W >= 1 && H >= 1 && rc.x1 >= 0 && rc.x2 < W && rc.x1 <= rc.x2 && plane.Source.size() >= size_t(W) * size_t(H)) {
     const int32_t xa = std::max(0, rc.x1 - n), xb = std::min(W - 1, rc.x2 + n);
     const int32_t ya = std::max(0, rc.y1 - n), yb = std::min(H - 1, rc.y2 + n);
     std::vector<uint8_t> has(size_t(H), 0);
-    if (ya <= yb && plane.Source.size() >= size_t(W) * size_t(H))
+    if (ya <= yb)
       ForEachBand(yb - ya + 1, FilterThreads(int64_t(yb - ya + 1) * (xb - xa + 1)), [&](int64_t a, int64_t b) {
-        for (int64_t y = ya + a; y < ya + b; ++y) {
-          const float* p = plane.Source.data() + y * W;
-          bool blank = false;
-          for (int32_t x = xa; x <= xb; ++x) blank |= !IsValidPixel(p[x]);
-          has[size_t(y)] = blank;
-        }
+        for (int64_t y = ya + a; y < ya + b; ++y)
+          has[size_t(y)] = AnyBlank(plane.Source.data() + y * W + xa, xb - xa + 1);
       });
     for (int32_t y = 0; y < H; ++y) blankCount[size_t(y) + 1] = blankCount[size_t(y)] + has[size_t(y)];
   }
   const TRowsFn fn = ChooseRows(run.Vector);
-  return TwoPasses(plane, taps, run,
-                   [&](const TConvPass& p, int64_t a, int64_t b) { fn(p, a, b, blankCount, rowBlank); });
+  return RunPasses(plane, taps, run, [&](const TPasses& p, int64_t a, int64_t b) { fn(p, a, b, blankCount); });
 }
 
 bool SelectiveGaussPlane(const TGaussPlane& plane, float radius, float threshold, const TGaussPlaneRun& run) {
   const TGaussWeights w = GaussWeightTable(radius);
   const TTaps taps{w.data(), SelectiveGaussHalfWindow(w), 0};
-  return TwoPasses(plane, taps, run, [&](const TConvPass& p, int64_t a, int64_t b) {
-    for (int64_t y = a; y < b; ++y) {
-      const float* centre = p.Centre(y);
-      float* out = p.Output(y);
-      const ptrdiff_t step = p.Columns ? p.LineStride : 1;
-      for (int32_t x = p.From; x < p.To; ++x) {
-        int32_t before = 0, after = 0;
-        p.Reach(y, x, before, after);
-        out[x - p.From] = SelectivePixel(centre + (x - p.From), step, before, after, w, threshold);
-      }
+  return RunPasses(plane, taps, run, [&](const TPasses& p, int64_t y0, int64_t y1) {
+    const int32_t n = taps.N;
+    std::vector<float> line(size_t(p.Xb - p.Xa + 1));
+    for (int64_t y = y0; y < y1; ++y) {
+      const float* row = p.Rows(y);
+      for (int32_t x = p.Xa; x <= p.Xb; ++x)
+        line[size_t(x - p.Xa)] = SelectivePixel(row + (x - p.Xa), p.SrcStride, p.Before(y), p.After(y), w, threshold);
+      float* out = p.Dst + y * p.Width;
+      for (int32_t x = p.Rect.x1; x <= p.Rect.x2; ++x)
+        out[x] = SelectivePixel(line.data() + (x - p.Xa), 1, std::min(n, x), std::min(n, p.Width - 1 - x), w, threshold);
     }
   });
 }

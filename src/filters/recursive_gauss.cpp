@@ -3,7 +3,7 @@
 // row of the column pass's output.
 //
 // Lines are worked side by side, one value of every line per step: the column
-// pass takes blocks of 64 neighbouring columns straight from the plane, row by
+// pass takes blocks of 32 neighbouring columns straight from the plane, row by
 // row; the row pass gathers 16 rows into a buffer, tile by tile. A line's
 // forward results (in double) wait in a work buffer for the backward run. The
 // same template runs a lane in plain double arithmetic (the scalar path) or
@@ -43,7 +43,7 @@ TRecursiveGaussCoefficients RecursiveGaussCoefficients(float radius) {
 
 namespace {
 
-constexpr int32_t ColumnBlock = 64;  // columns worked side by side
+constexpr int32_t ColumnBlock = 32;  // columns worked side by side
 constexpr int32_t RowBlock = 16;     // rows worked side by side
 constexpr int32_t Tile = 16;         // columns of a gather or scatter step
 
@@ -78,6 +78,8 @@ struct TLineBlock {
   int32_t MinStart = 0, MaxStart = 0;
   // w of value i of lane l at Work[(i + 3) * Lanes + l], i = -3 .. Count + 2.
   std::vector<double> Work;
+  // The backward results of the last four rows.
+  std::vector<double> Ring;
   // Lines read from the plane (far apart in memory): the forward run fetches
   // rows ahead and keeps the values for the output in Kept.
   bool FromPlane = false;
@@ -91,6 +93,7 @@ struct TLineBlock {
     Mean.resize(size_t(lanes));
     Last.resize(size_t(lanes));
     Work.resize(size_t(count + 6) * size_t(lanes));
+    Ring.resize(size_t(4) * size_t(lanes));
     if (FromPlane) Kept.resize(size_t(count) * size_t(lanes));
   }
   double* Row(int32_t i) { return Work.data() + size_t(i + 3) * size_t(Lanes); }
@@ -154,10 +157,24 @@ template <class V>
 [[gnu::always_inline]] inline void Store(double* p, V v) {
   std::memcpy(p, &v, sizeof v);
 }
-template <class V>
-[[gnu::always_inline]] inline V Step(const TRecursion& r, V x, V h1, V h2, V h3) {
-  return ((Splat<V>(r.B) * x + Splat<V>(r.C3) * h3) + Splat<V>(r.C2) * h2) + Splat<V>(r.C1) * h1;
-}
+// The coefficients held in registers, as plain values and as vectors (loading
+// them from memory inside the loops would be repeated at every step, since the
+// compiler cannot tell them apart from the work line).
+struct TSteps {
+  double B, C1, C2, C3;
+  TVec4d B4, C14, C24, C34;
+  explicit TSteps(const TRecursion& r)
+      : B(r.B), C1(r.C1), C2(r.C2), C3(r.C3), B4(Splat<TVec4d>(r.B)), C14(Splat<TVec4d>(r.C1)),
+        C24(Splat<TVec4d>(r.C2)), C34(Splat<TVec4d>(r.C3)) {}
+
+  template <class V>
+  [[gnu::always_inline]] V operator()(V x, V h1, V h2, V h3) const {
+    if constexpr (LanesOf<V> == 1)
+      return ((B * x + C3 * h3) + C2 * h2) + C1 * h1;
+    else
+      return ((B4 * x + C34 * h3) + C24 * h2) + C14 * h1;
+  }
+};
 
 // Calls step.template operator()<V>(l) for the lanes of a row: four at a time
 // on the vector path, the rest (and every lane on the scalar path) one by one.
@@ -177,6 +194,8 @@ constexpr int32_t FetchAhead = 16;
 template <bool Vec>
 [[gnu::always_inline]] inline void Forward(TLineBlock& g, const TRecursion& r) {
   const int32_t L = g.Lanes;
+  const TSteps step(r);
+  const TVec4d limit4 = Splat<TVec4d>(double(BlankLimit));
   for (int32_t i = g.MinStart; i < g.Count + 3; ++i) {
     const bool inside = i < g.Count, masked = i < g.MaxStart;
     const float* in = g.In + i * g.InStep;
@@ -186,14 +205,17 @@ template <bool Vec>
         for (int32_t l = 0; l < L; l += 16) __builtin_prefetch(in + FetchAhead * g.InStep + l);
       std::memcpy(g.Kept.data() + size_t(i) * size_t(L), in, size_t(L) * sizeof(float));
     }
-    ForLanes<Vec>(L, [&]<class V>(int32_t l) {
+    ForLanes<Vec>(L, [&]<class V>(int32_t l) __attribute__((always_inline)) {
       V x = Load<V>(&g.Last[size_t(l)]);
       if (inside) {
         const V v = LoadF<V>(in + l);
-        x = v > Splat<V>(double(BlankLimit)) ? v : x;
+        if constexpr (LanesOf<V> == 1)
+          x = v > double(BlankLimit) ? v : x;
+        else
+          x = v > limit4 ? v : x;
         Store(&g.Last[size_t(l)], x);
       }
-      V out = Step(r, x, Load<V>(w + l - L), Load<V>(w + l - 2 * L), Load<V>(w + l - 3 * L));
+      V out = step(x, Load<V>(w + l - L), Load<V>(w + l - 2 * L), Load<V>(w + l - 3 * L));
       if (masked) out = Splat<V>(double(i)) < Load<V>(&g.StartAt[size_t(l)]) ? Load<V>(&g.Mean[size_t(l)]) : out;
       Store(w + l, out);
     });
@@ -201,16 +223,25 @@ template <bool Vec>
 }
 
 // The backward run over rows Count - 1 down to MinStart; after each row
-// `row(i)` may use it.
+// row(i, w) takes its results w (lane l at w[l]). The results wait for the next
+// three rows in a ring of four rows instead of going back to the work line.
 template <bool Vec, class R>
 [[gnu::always_inline]] inline void Backward(TLineBlock& g, const TRecursion& r, R&& row) {
   const int32_t L = g.Lanes;
+  const TSteps step(r);
+  double* ring = g.Ring.data();
+  auto slot = [&](int32_t i) __attribute__((always_inline)) { return ring + size_t(i & 3) * size_t(L); };
+  for (int32_t e = 0; e < 3; ++e) std::memcpy(slot(g.Count + e), g.Row(g.Count + e), size_t(L) * sizeof(double));
   for (int32_t i = g.Count - 1; i >= g.MinStart; --i) {
-    double* w = g.Row(i);
-    ForLanes<Vec>(L, [&]<class V>(int32_t l) {
-      Store(w + l, Step(r, Load<V>(w + l), Load<V>(w + l + L), Load<V>(w + l + 2 * L), Load<V>(w + l + 3 * L)));
+    const double* w = g.Row(i);
+    double* o = slot(i);
+    const double* h1 = slot(i + 1);
+    const double* h2 = slot(i + 2);
+    const double* h3 = slot(i + 3);
+    ForLanes<Vec>(L, [&]<class V>(int32_t l) __attribute__((always_inline)) {
+      Store(o + l, step(Load<V>(w + l), Load<V>(h1 + l), Load<V>(h2 + l), Load<V>(h3 + l)));
     });
-    row(i);
+    row(i, static_cast<const double*>(o));
   }
 }
 
@@ -221,15 +252,29 @@ template <bool Vec>
 [[gnu::always_inline]] inline void ColumnBlockPass(TLineBlock& g, const TRecursion& r, float* out, ptrdiff_t outStep,
                                                    bool lead) {
   Forward<Vec>(g, r);
-  Backward<Vec>(g, r, [&](int32_t i) {
+  Backward<Vec>(g, r, [&](int32_t i, const double* w) __attribute__((always_inline)) {
     const float* in = g.Kept.data() + size_t(i) * size_t(g.Lanes);
     float* o = out + i * outStep;
     if (i >= FetchAhead)
       for (int32_t l = 0; l < g.Lanes; l += 16) __builtin_prefetch(o - FetchAhead * outStep + l, 1);
-    const double* w = g.Row(i);
-    const bool masked = i < g.MaxStart;
-    for (int32_t l = 0; l < g.Lanes; ++l) {
-      if (masked && i < g.Start[size_t(l)]) {
+    int32_t l = 0;
+    if (i >= g.MaxStart) {
+      // Every lane has started: the blur where valid, else -1e11.
+      if constexpr (Vec) {
+        const TVec4f limit = TVec4f{} + BlankLimit, blank = TVec4f{} + BlankPixel;
+        for (; l + 4 <= g.Lanes; l += 4) {
+          TVec4f v;
+          std::memcpy(&v, in + l, sizeof v);
+          const TVec4f f = __builtin_convertvector(Load<TVec4d>(w + l), TVec4f);
+          const TVec4f res = v > limit ? f : blank;
+          std::memcpy(o + l, &res, sizeof res);
+        }
+      }
+      for (; l < g.Lanes; ++l) o[l] = IsValidPixel(in[l]) ? float(w[l]) : BlankPixel;
+      return;
+    }
+    for (; l < g.Lanes; ++l) {
+      if (i < g.Start[size_t(l)]) {
         if (lead) o[l] = in[l];
         continue;
       }
@@ -238,15 +283,52 @@ template <bool Vec>
   });
 }
 
-// The row pass of one block: only the recursion (the caller mixes and scatters).
+// The row pass of one block of rows, whose values (the column pass's output)
+// lie interleaved in g.In: the recursion, then into Out (interleaved too) the
+// result mixed with the source (Src, interleaved) where the source is valid,
+// elsewhere the value the destination keeps (Keep, interleaved).
+struct TRowMix {
+  const float* Src = nullptr;
+  const float* Keep = nullptr;
+  float* Out = nullptr;
+  double Strength = 1;
+};
+
 template <bool Vec>
-[[gnu::always_inline]] inline void RowBlockPass(TLineBlock& g, const TRecursion& r) {
+[[gnu::always_inline]] inline void RowBlockPass(TLineBlock& g, const TRecursion& r, const TRowMix& m) {
   Forward<Vec>(g, r);
-  Backward<Vec>(g, r, [](int32_t) {});
+  const double s = m.Strength, t = 1.0 - s;
+  const int32_t L = g.Lanes;
+  // Before the first start every source value is blank.
+  std::memcpy(m.Out, m.Keep, size_t(g.MinStart) * size_t(L) * sizeof(float));
+  Backward<Vec>(g, r, [&](int32_t i, const double* w) __attribute__((always_inline)) {
+    const size_t at = size_t(i) * size_t(L);
+    const float* src = m.Src + at;
+    const float* keep = m.Keep + at;
+    float* out = m.Out + at;
+    int32_t l = 0;
+    if constexpr (Vec) {
+      const TVec4f limit = TVec4f{} + BlankLimit;
+      for (; l + 4 <= L; l += 4) {
+        TVec4f v, kept;
+        std::memcpy(&v, src + l, sizeof v);
+        std::memcpy(&kept, keep + l, sizeof kept);
+        const TVec4d wd = Load<TVec4d>(w + l);
+        const TVec4d mixed =
+            s == 1.0 ? wd : Splat<TVec4d>(s) * wd + Splat<TVec4d>(t) * __builtin_convertvector(v, TVec4d);
+        const TVec4f res = v > limit ? __builtin_convertvector(mixed, TVec4f) : kept;
+        std::memcpy(out + l, &res, sizeof res);
+      }
+    }
+    for (; l < L; ++l) {
+      const float v = src[l];
+      out[l] = IsValidPixel(v) ? float(s == 1.0 ? w[l] : s * w[l] + t * v) : keep[l];
+    }
+  });
 }
 
 using TColumnFn = void (*)(TLineBlock&, const TRecursion&, float*, ptrdiff_t, bool);
-using TRowFn = void (*)(TLineBlock&, const TRecursion&);
+using TRowFn = void (*)(TLineBlock&, const TRecursion&, const TRowMix&);
 
 void ColumnsScalar(TLineBlock& g, const TRecursion& r, float* o, ptrdiff_t s, bool lead) {
   ColumnBlockPass<false>(g, r, o, s, lead);
@@ -254,13 +336,15 @@ void ColumnsScalar(TLineBlock& g, const TRecursion& r, float* o, ptrdiff_t s, bo
 void ColumnsSse2(TLineBlock& g, const TRecursion& r, float* o, ptrdiff_t s, bool lead) {
   ColumnBlockPass<true>(g, r, o, s, lead);
 }
-void RowsScalar(TLineBlock& g, const TRecursion& r) { RowBlockPass<false>(g, r); }
-void RowsSse2(TLineBlock& g, const TRecursion& r) { RowBlockPass<true>(g, r); }
+void RowsScalar(TLineBlock& g, const TRecursion& r, const TRowMix& m) { RowBlockPass<false>(g, r, m); }
+void RowsSse2(TLineBlock& g, const TRecursion& r, const TRowMix& m) { RowBlockPass<true>(g, r, m); }
 #if ASTRELON_HAVE_AVX2
 ASTRELON_AVX2 void ColumnsAvx2(TLineBlock& g, const TRecursion& r, float* o, ptrdiff_t s, bool lead) {
   ColumnBlockPass<true>(g, r, o, s, lead);
 }
-ASTRELON_AVX2 void RowsAvx2(TLineBlock& g, const TRecursion& r) { RowBlockPass<true>(g, r); }
+ASTRELON_AVX2 void RowsAvx2(TLineBlock& g, const TRecursion& r, const TRowMix& m) {
+  RowBlockPass<true>(g, r, m);
+}
 #endif
 
 struct TPaths {
@@ -274,6 +358,38 @@ TPaths ChoosePaths(bool vector) {
   if (UseAvx2(true)) return {ColumnsAvx2, RowsAvx2};
 #endif
   return {ColumnsSse2, RowsSse2};
+}
+
+// Copies the rows [0, rows) and columns [0, cols) of a tile at `from` (rows
+// fromStride apart) transposed to `to` (rows toStride apart): value (row k,
+// column i) goes to to[i * toStride + k]. Blocks of 4 x 4 go through vector
+// shuffles.
+void Transpose(const float* from, ptrdiff_t fromStride, int32_t rows, int32_t cols, float* to, ptrdiff_t toStride) {
+  int32_t k = 0;
+  for (; k + 4 <= rows; k += 4) {
+    int32_t i = 0;
+    for (; i + 4 <= cols; i += 4) {
+      const float* f = from + k * fromStride + i;
+      TVec4f a, b, c, d;
+      std::memcpy(&a, f, 16);
+      std::memcpy(&b, f + fromStride, 16);
+      std::memcpy(&c, f + 2 * fromStride, 16);
+      std::memcpy(&d, f + 3 * fromStride, 16);
+      const TVec4f ab0 = __builtin_shufflevector(a, b, 0, 4, 1, 5), ab1 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+      const TVec4f cd0 = __builtin_shufflevector(c, d, 0, 4, 1, 5), cd1 = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+      const TVec4f r0 = __builtin_shufflevector(ab0, cd0, 0, 1, 4, 5), r1 = __builtin_shufflevector(ab0, cd0, 2, 3, 6, 7);
+      const TVec4f r2 = __builtin_shufflevector(ab1, cd1, 0, 1, 4, 5), r3 = __builtin_shufflevector(ab1, cd1, 2, 3, 6, 7);
+      float* t = to + i * toStride + k;
+      std::memcpy(t, &r0, 16);
+      std::memcpy(t + toStride, &r1, 16);
+      std::memcpy(t + 2 * toStride, &r2, 16);
+      std::memcpy(t + 3 * toStride, &r3, 16);
+    }
+    for (; i < cols; ++i)
+      for (int32_t j = k; j < k + 4; ++j) to[i * toStride + j] = from[j * fromStride + i];
+  }
+  for (; k < rows; ++k)
+    for (int32_t i = 0; i < cols; ++i) to[i * toStride + k] = from[k * fromStride + i];
 }
 
 }  // namespace
@@ -327,46 +443,37 @@ bool RecursiveGaussPlane(const TGaussPlane& plane, float radius, int32_t strengt
   if (!go) return false;
   const int32_t latestStart = *std::max_element(colStart.begin(), colStart.end());
 
-  // Row pass: 16 rows gathered side by side, tile by tile; the result, mixed
-  // with the source, goes to the pixels whose source is valid.
+  // Row pass: 16 rows gathered side by side (the column pass's output, the
+  // source and, in place, nothing more: the source is what blank pixels keep);
+  // the result, mixed with the source where it is valid, is scattered back.
   const int64_t rowBlocks = (rh + RowBlock - 1) / RowBlock;
   go = ForEachChunk(
       0, rowBlocks, int64_t(rw) * RowBlock,
       [&](int64_t first, int64_t last) {
         TLineBlock g;
-        std::vector<float> in;
+        std::vector<float> raw, line, source, out;
         for (int64_t b = first; b < last; ++b) {
           const int32_t r0 = int32_t(b * RowBlock);
           const int32_t lanes = std::min(RowBlock, rh - r0);
+          const size_t n = size_t(rw) * size_t(lanes);
           g.Size(rw, lanes);
-          in.resize(size_t(rw) * size_t(lanes));
-          const bool early = r0 < latestStart;
-          for (int32_t i0 = 0; i0 < rw; i0 += Tile) {
-            const int32_t i1 = std::min(rw, i0 + Tile);
-            for (int32_t l = 0; l < lanes; ++l) {
-              const float* line = colOut + (r0 + l) * colStep;
-              for (int32_t i = i0; i < i1; ++i)
-                in[size_t(i) * lanes + l] = early && r0 + l < colStart[size_t(i)] ? BlankPixel : line[i];
-            }
+          raw.resize(n);
+          source.resize(n);
+          out.resize(n);
+          Transpose(colOut + r0 * colStep, colStep, lanes, rw, raw.data(), lanes);
+          Transpose(src + size_t(rc.y1 + r0) * W + rc.x1, W, lanes, rw, source.data(), lanes);
+          g.In = raw.data();
+          if (r0 < latestStart) {
+            // Rows above a column's first written row read as blank.
+            line = raw;
+            for (int32_t i = 0; i < rw; ++i)
+              for (int32_t l = 0; l < lanes && r0 + l < colStart[size_t(i)]; ++l) line[size_t(i) * lanes + l] = BlankPixel;
+            g.In = line.data();
           }
-          g.In = in.data();
           g.InStep = lanes;
           FindStarts(g, rec.InitialCount);
-          paths.Rows(g, rec);
-          for (int32_t i0 = 0; i0 < rw; i0 += Tile) {
-            const int32_t i1 = std::min(rw, i0 + Tile);
-            for (int32_t l = 0; l < lanes; ++l) {
-              const size_t at = size_t(rc.y1 + r0 + l) * W + size_t(rc.x1);
-              const float* sr = src + at;
-              float* dr = dst + at;
-              for (int32_t i = i0; i < i1; ++i) {
-                const float v = sr[i];
-                if (!IsValidPixel(v)) continue;
-                const double w = g.Row(i)[l];
-                dr[i] = s == 1.0 ? float(w) : float(s * w + (1.0 - s) * v);
-              }
-            }
-          }
+          paths.Rows(g, rec, {source.data(), inPlace ? source.data() : raw.data(), out.data(), s});
+          Transpose(out.data(), lanes, rw, lanes, dst + size_t(rc.y1 + r0) * W + rc.x1, W);
         }
       },
       [&](int64_t last) { return percent(50.0 + 50.0 * double(last + 1) / double(rowBlocks)); });
