@@ -22,6 +22,7 @@
 #include <vips/vips.h>
 
 #include "core/settings.h"
+#include "peer_measure.h"
 #include "filters/filter_rows.h"
 #include "filters/gauss_filters.h"
 #include "platform/parallel_bands.h"
@@ -70,38 +71,9 @@ void CopyPlane(int threads) {
   });
 }
 
-struct TPeer {
-  std::string Name;
-  std::function<void()> Run;
-};
-
-// The routine and its baselines once per iteration; counters as described above.
-void Measure(benchmark::State& state, const std::function<void()>& routine, const std::vector<TPeer>& peers) {
-  using Clock = std::chrono::steady_clock;
-  std::vector<double> best(peers.size(), 1e30);
-  double bestRoutine = 1e30;
-  for (auto _ : state) {
-    for (size_t k = 0; k < peers.size(); ++k) {
-      const auto t0 = Clock::now();
-      peers[k].Run();
-      best[k] = std::min(best[k], std::chrono::duration<double>(Clock::now() - t0).count());
-    }
-    const auto t0 = Clock::now();
-    routine();
-    const double r = std::chrono::duration<double>(Clock::now() - t0).count();
-    bestRoutine = std::min(bestRoutine, r);
-    state.SetIterationTime(r);
-  }
-  state.counters["ms"] = bestRoutine * 1e3;
-  for (size_t k = 0; k < peers.size(); ++k) {
-    state.counters["vs_" + peers[k].Name] = bestRoutine / best[k];
-    state.counters[peers[k].Name + "_ms"] = best[k] * 1e3;
-  }
-}
-
 // The peers at one sigma on `threads` threads.
-std::vector<TPeer> Peers(int threads, double sigma, bool magick, int taps = 0) {
-  std::vector<TPeer> peers;
+std::vector<bench::TPeer> Peers(int threads, double sigma, bool magick, int taps = 0) {
+  std::vector<bench::TPeer> peers;
   peers.push_back({"copy", [threads] { CopyPlane(threads); }});
   peers.push_back({"opencv", [threads, sigma, taps] {
                      cv::setNumThreads(threads);
@@ -153,7 +125,7 @@ void BM_fGauss(benchmark::State& state) {
   Options.Multicore = threads > 1;
   const float radius = float(state.range(1)) / 100.0f;
   const double sigma = radius / 1.49;
-  Measure(state, [&] { fGauss(1, 2, 1, 0, Side - 1, 0, Side - 1, radius, false, 0, 100, ""); },
+  bench::Measure(state, [&] { fGauss(1, 2, 1, 0, Side - 1, 0, Side - 1, radius, false, 0, 100, ""); },
           Peers(threads, sigma, state.range(2) != 0));
   Options = saved;
   state.counters["threads"] = threads;
@@ -167,7 +139,7 @@ void BM_Gauss(benchmark::State& state) {
   const float radius = 3.0f;
   const int n = GaussHalfWindow(GaussWeightTable(radius));
   // e^-(i/r)^2 is a Gaussian of sigma r / sqrt(2).
-  Measure(state, [&] { Gauss(1, 2, 1, 0, Side - 1, 0, Side - 1, radius, false, 0, ""); },
+  bench::Measure(state, [&] { Gauss(1, 2, 1, 0, Side - 1, 0, Side - 1, radius, false, 0, ""); },
           Peers(threads, radius / std::sqrt(2.0), false, 2 * n + 1));
   Options = saved;
   state.counters["threads"] = threads;
@@ -178,7 +150,7 @@ void BM_sGauss(benchmark::State& state) {
   const int threads = Threads(state);
   const TProgramOptions saved = Options;
   Options.Multicore = threads > 1;
-  Measure(state, [&] { sGauss(1, 2, 1, 0, Side - 1, 0, Side - 1, 3.0f, 40.0f, false, 0); },
+  bench::Measure(state, [&] { sGauss(1, 2, 1, 0, Side - 1, 0, Side - 1, 3.0f, 40.0f, false, 0); },
           {{"copy", [threads] { CopyPlane(threads); }}});
   Options = saved;
   state.counters["threads"] = threads;
