@@ -2,7 +2,8 @@
 // star field, with one thread and with all (up to eight): "Gauss glätten" and
 // "Gauss schärfen" once the blur is cached, against a plain pass that reads the
 // source and the blur and writes a mix of them; "Gauss schärfen" with its blur
-// against libvips' sharpen at the same sigma.
+// against libvips' sharpen at the same sigma. Goals on eight threads: within
+// 1.5x of the plain pass, ahead of libvips.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -81,7 +82,7 @@ void AfterCache(benchmark::State& state, F&& run) {
   Options.Multicore = threads > 1;
   TFilterCall first = Call(5, 50, 0);
   GaussSmooth(first);  // the cache
-  bench::Measure(state, run, {{"plain", [threads] { PlainMix(threads); }}});
+  bench::Measure(state, run, {{"plain", [threads] { PlainMix(threads); }, threads > 1 ? 1.5 : 0.0}});
   Options = saved;
   state.counters["threads"] = threads;
 }
@@ -124,7 +125,8 @@ void BM_GaussSharpenVsVips(benchmark::State& state) {
           g_free(data);
           g_object_unref(out);
           g_object_unref(in);
-        }}});
+        },
+        threads > 1 ? 1.0 : 0.0}});
   Options = saved;
   state.counters["threads"] = threads;
 }
