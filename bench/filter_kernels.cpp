@@ -35,15 +35,7 @@ constexpr int Side = 4096;
 // Sky with noise and row banding, a few thousand stars; slot 1 the source, slot 2 its copy.
 struct TBenchField {
   TBenchField() {
-    Store.Reset();
-    TImageSlot& im = Store.Image[1];
-    im.Width = im.Height = Side;
-    im.PlaneCount = 1;
-    im.AllocatePlanes(1);
-    std::mt19937 rng(42);
-    bench::FillStarField(im.Planes[1], Side, rng, 3000, 5.0f);
-    Store.InUse[1] = 1;
-    UpdateMinMax(1);
+    bench::MakeStarFieldSlot(1, Side, 42, 3000, 5.0f);
     CopyImageSlot(1, 2);
   }
 };

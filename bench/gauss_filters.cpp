@@ -39,15 +39,7 @@ constexpr int Side = 4096;
 
 struct TBenchField {
   TBenchField() {
-    Store.Reset();
-    TImageSlot& im = Store.Image[1];
-    im.Width = im.Height = Side;
-    im.PlaneCount = 1;
-    im.AllocatePlanes(1);
-    std::mt19937 rng(42);
-    bench::FillStarField(im.Planes[1], Side, rng, 3000);
-    Store.InUse[1] = 1;
-    UpdateMinMax(1);
+    bench::MakeStarFieldSlot(1, Side, 42, 3000);
     CopyImageSlot(1, 2);
     DetectCpuFeatures();
     ApplySimdSetting();
@@ -127,39 +119,33 @@ std::vector<bench::TPeer> Peers(int threads, double sigma, bool magick, int taps
 void BM_fGauss(benchmark::State& state) {
   Field();
   const int threads = Threads(state);
-  const TProgramOptions saved = Options;
-  Options.Multicore = threads > 1;
-  const float radius = float(state.range(1)) / 100.0f;
-  const double sigma = radius / 1.49;
-  bench::Measure(state, [&] { fGauss(1, 2, 1, 0, Side - 1, 0, Side - 1, radius, false, 0, 100, ""); },
-          Peers(threads, sigma, state.range(2) != 0));
-  Options = saved;
-  state.counters["threads"] = threads;
+  bench::WithThreads(state, threads, [&] {
+    const float radius = float(state.range(1)) / 100.0f;
+    const double sigma = radius / 1.49;
+    bench::Measure(state, [&] { fGauss(1, 2, 1, 0, Side - 1, 0, Side - 1, radius, false, 0, 100, ""); },
+                   Peers(threads, sigma, state.range(2) != 0));
+  });
 }
 
 void BM_Gauss(benchmark::State& state) {
   Field();
   const int threads = Threads(state);
-  const TProgramOptions saved = Options;
-  Options.Multicore = threads > 1;
-  const float radius = 3.0f;
-  const int n = GaussHalfWindow(GaussWeightTable(radius));
-  // e^-(i/r)^2 is a Gaussian of sigma r / sqrt(2).
-  bench::Measure(state, [&] { Gauss(1, 2, 1, 0, Side - 1, 0, Side - 1, radius, false, 0, ""); },
-          Peers(threads, radius / std::sqrt(2.0), false, 2 * n + 1));
-  Options = saved;
-  state.counters["threads"] = threads;
+  bench::WithThreads(state, threads, [&] {
+    const float radius = 3.0f;
+    const int n = GaussHalfWindow(GaussWeightTable(radius));
+    // e^-(i/r)^2 is a Gaussian of sigma r / sqrt(2).
+    bench::Measure(state, [&] { Gauss(1, 2, 1, 0, Side - 1, 0, Side - 1, radius, false, 0, ""); },
+                   Peers(threads, radius / std::sqrt(2.0), false, 2 * n + 1));
+  });
 }
 
 void BM_sGauss(benchmark::State& state) {
   Field();
   const int threads = Threads(state);
-  const TProgramOptions saved = Options;
-  Options.Multicore = threads > 1;
-  bench::Measure(state, [&] { sGauss(1, 2, 1, 0, Side - 1, 0, Side - 1, 3.0f, 40.0f, false, 0); },
-          {{"copy", [threads] { CopyPlane(threads); }}});
-  Options = saved;
-  state.counters["threads"] = threads;
+  bench::WithThreads(state, threads, [&] {
+    bench::Measure(state, [&] { sGauss(1, 2, 1, 0, Side - 1, 0, Side - 1, 3.0f, 40.0f, false, 0); },
+                   {{"copy", [threads] { CopyPlane(threads); }}});
+  });
 }
 
 // Threads, radius x 100, with GraphicsMagick (sigma 3 only: its blur takes seconds).

@@ -29,15 +29,7 @@ constexpr float Radius = 4.47f;  // sigma 3
 
 struct TBenchField {
   TBenchField() {
-    Store.Reset();
-    TImageSlot& im = Store.Image[1];
-    im.Width = im.Height = Side;
-    im.PlaneCount = 1;
-    im.AllocatePlanes(1);
-    std::mt19937 rng(42);
-    bench::FillStarField(im.Planes[1], Side, rng, 3000);
-    Store.InUse[1] = 1;
-    UpdateMinMax(1);
+    bench::MakeStarFieldSlot(1, Side, 42, 3000);
     CopyImageSlot(1, 2);
     DetectCpuFeatures();
     ApplySimdSetting();
@@ -78,13 +70,11 @@ template <class F>
 void AfterCache(benchmark::State& state, F&& run) {
   Field();
   const int threads = Threads(state);
-  const TProgramOptions saved = Options;
-  Options.Multicore = threads > 1;
-  TFilterCall first = Call(5, 50, 0);
-  GaussSmooth(first);  // the cache
-  bench::Measure(state, run, {{"plain", [threads] { PlainMix(threads); }, threads > 1 ? 1.5 : 0.0}});
-  Options = saved;
-  state.counters["threads"] = threads;
+  bench::WithThreads(state, threads, [&] {
+    TFilterCall first = Call(5, 50, 0);
+    GaussSmooth(first);  // the cache
+    bench::Measure(state, run, {{"plain", [threads] { PlainMix(threads); }, threads > 1 ? 1.5 : 0.0}});
+  });
 }
 
 void BM_GaussSmoothAfterCache(benchmark::State& state) {
@@ -104,31 +94,29 @@ void BM_GaussSharpenAfterCache(benchmark::State& state) {
 void BM_GaussSharpenVsVips(benchmark::State& state) {
   Field();
   const int threads = Threads(state);
-  const TProgramOptions saved = Options;
-  Options.Multicore = threads > 1;
-  bench::Measure(
-      state,
-      [] {
-        InvalidateFilterBlur();
-        TFilterCall c = Call(3, 1, 50);
-        GaussSharpen(c);
-      },
-      {{"vips", [threads] {
-          vips_concurrency_set(threads);
-          VipsImage* in = vips_image_new_from_memory(Store.Image[1].Planes[1].data(),
-                                                     size_t(Side) * Side * sizeof(float), Side, Side, 1,
-                                                     VIPS_FORMAT_FLOAT);
-          VipsImage* out = nullptr;
-          vips_sharpen(in, &out, "sigma", double(Radius / 1.49f), nullptr);
-          size_t bytes = 0;
-          void* data = vips_image_write_to_memory(out, &bytes);
-          g_free(data);
-          g_object_unref(out);
-          g_object_unref(in);
+  bench::WithThreads(state, threads, [&] {
+    bench::Measure(
+        state,
+        [] {
+          InvalidateFilterBlur();
+          TFilterCall c = Call(3, 1, 50);
+          GaussSharpen(c);
         },
-        threads > 1 ? 1.0 : 0.0}});
-  Options = saved;
-  state.counters["threads"] = threads;
+        {{"vips", [threads] {
+            vips_concurrency_set(threads);
+            VipsImage* in = vips_image_new_from_memory(Store.Image[1].Planes[1].data(),
+                                                       size_t(Side) * Side * sizeof(float), Side, Side, 1,
+                                                       VIPS_FORMAT_FLOAT);
+            VipsImage* out = nullptr;
+            vips_sharpen(in, &out, "sigma", double(Radius / 1.49f), nullptr);
+            size_t bytes = 0;
+            void* data = vips_image_write_to_memory(out, &bytes);
+            g_free(data);
+            g_object_unref(out);
+            g_object_unref(in);
+          },
+          threads > 1 ? 1.0 : 0.0}});
+  });
 }
 
 BENCHMARK(BM_GaussSmoothAfterCache)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(8);

@@ -29,20 +29,26 @@ inline void FillStarField(TPlane& p, int side, std::mt19937& rng, int stars, flo
   }
 }
 
+// Empties the image store and puts a grey side x side star field (above, with
+// generator seed `seed`) into `slot`.
+inline void MakeStarFieldSlot(int slot, int side, unsigned seed, int stars, float banding = 0.0f) {
+  Store.Reset();
+  TImageSlot& im = Store.Image[size_t(slot)];
+  im.Width = im.Height = side;
+  im.PlaneCount = 1;
+  im.AllocatePlanes(1);
+  std::mt19937 rng(seed);
+  FillStarField(im.Planes[1], side, rng, stars, banding);
+  Store.InUse[size_t(slot)] = 1;
+  UpdateMinMax(slot);
+}
+
 // A fresh store holding, in `slot`, a grey star field of side × side with 2000
 // stars from the random seed; kept while the side stays the same.
 inline void StoreStarField(int slot, int side, unsigned seed) {
   static int made = 0;
   if (made == side) return;
-  Store.Reset();
-  TImageSlot& im = Store.Image[slot];
-  im.Width = im.Height = side;
-  im.PlaneCount = 1;
-  im.AllocatePlanes(1);
-  std::mt19937 rng(seed);
-  FillStarField(im.Planes[1], side, rng, 2000);
-  Store.InUse[slot] = 1;
-  UpdateMinMax(slot);
+  MakeStarFieldSlot(slot, side, seed, 2000);
   made = side;
 }
 

@@ -61,9 +61,8 @@ struct TLabAdjust {
 }  // namespace
 
 void AdjustCielab(TFilterCall& c) {
-  if (!PrepareCall(c) || !IsColorSlot(c.Source)) return;
-  TCallPlanes planes(c);
-  if (!planes.Usable(1) || !planes.Usable(2) || !planes.Usable(3)) return;
+  TColorPlanes planes;
+  if (!PrepareColorCall(c, planes)) return;
   const TBlackWhite bw = SourceBlackWhite(c.Source);
   TLabAdjust lab;
   lab.Black = bw.Black;
@@ -72,18 +71,14 @@ void AdjustCielab(TFilterCall& c) {
   lab.Brightness = c.Value[1];
   lab.Contrast = c.Value[2];
   lab.Saturation = double(c.Value[3]) * 0.01;
-  const TWorkRect r = c.Rect;
-  const int32_t W = planes.Src.Width;
-  const float* in[3] = {planes.In(1), planes.In(2), planes.In(3)};
-  float* out[3] = {planes.Out(1), planes.Out(2), planes.Out(3)};
-  ForRectRows(c, 1, [&](int64_t y0, int64_t y1) {
-    for (int64_t y = y0; y < y1; ++y)
-      for (int64_t i = y * W + r.x1; i <= y * W + r.x2; ++i) {
-        if (!IsValidPixel(in[0][i])) continue;
-        double v[3] = {in[0][i], in[1][i], in[2][i]};
-        lab(v);
-        for (int k = 0; k < 3; ++k) out[k][i] = float(v[k]);
-      }
+  const int32_t W = planes.Width;
+  const auto& in = planes.In;
+  const auto& out = planes.Out;
+  ForRectPixels(c, 1, W, [&](int64_t i) {
+    if (!IsValidPixel(in[1][i])) return;
+    double v[3] = {in[1][i], in[2][i], in[3][i]};
+    lab(v);
+    for (int k = 0; k < 3; ++k) out[size_t(k + 1)][i] = float(v[k]);
   });
 }
 

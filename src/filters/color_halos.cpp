@@ -20,13 +20,13 @@ inline float LargerValid(float a, float b) {
 }  // namespace
 
 void ReduceColorHalos(TFilterCall& c) {
-  if (!PrepareCall(c) || !IsColorSlot(c.Source)) return;
-  TCallPlanes planes(c);
-  if (!planes.Usable(1) || !planes.Usable(2) || !planes.Usable(3)) return;
+  TColorPlanes planes;
+  if (!PrepareColorCall(c, planes)) return;
   const int choice = c.Radio[2];
   if (choice < 0 || choice > 5) return;
   const double gain = c.Value[1];
-  const double offset = double(c.Value[2]) * (double(planes.Src.MaxValue) - planes.Src.MinValue + 0.1) * 0.01;
+  const TImageSlot& src = Store.Image[size_t(c.Source)];
+  const double offset = double(c.Value[2]) * (double(src.MaxValue) - src.MinValue + 0.1) * 0.01;
   // Halo planes and the plane(s) that set the limit, per choice: red, green,
   // blue (one halo plane), yellow, magenta, cyan (two).
   struct TChoice {
@@ -34,28 +34,24 @@ void ReduceColorHalos(TFilterCall& c) {
   };
   constexpr TChoice choices[6] = {{1, 0, 2, 3}, {2, 0, 1, 3}, {3, 0, 1, 2}, {1, 2, 3, 0}, {1, 3, 2, 0}, {3, 2, 1, 0}};
   const TChoice ch = choices[choice];
-  const TWorkRect r = c.Rect;
-  const int32_t W = planes.Src.Width;
-  const float* in[4] = {nullptr, planes.In(1), planes.In(2), planes.In(3)};
-  float* out[4] = {nullptr, planes.Out(1), planes.Out(2), planes.Out(3)};
-  ForRectRows(c, 1, [&](int64_t y0, int64_t y1) {
-    for (int64_t y = y0; y < y1; ++y)
-      for (int64_t i = y * W + r.x1; i <= y * W + r.x2; ++i) {
-        for (int p = 1; p <= 3; ++p) out[p][i] = in[p][i];
-        if (ch.Halo2 == 0) {
-          const float h = in[ch.Halo1][i];
-          const float m = LargerValid(in[ch.Other1][i], in[ch.Other2][i]);
-          if (!IsValidPixel(h) || !IsValidPixel(m)) continue;
-          const double limit = m * gain + offset;
-          if (h > limit) out[ch.Halo1][i] = float(limit);
-        } else {
-          const float m = in[ch.Other1][i];
-          if (!IsValidPixel(in[ch.Halo1][i]) || !IsValidPixel(in[ch.Halo2][i]) || !IsValidPixel(m)) continue;
-          const double limit = m * gain + offset;
-          for (int h : {ch.Halo1, ch.Halo2})
-            if (in[h][i] > limit) out[h][i] = float(limit);
-        }
-      }
+  const int32_t W = planes.Width;
+  const auto& in = planes.In;
+  const auto& out = planes.Out;
+  ForRectPixels(c, 1, W, [&](int64_t i) {
+    for (int p = 1; p <= 3; ++p) out[p][i] = in[p][i];
+    if (ch.Halo2 == 0) {
+      const float h = in[ch.Halo1][i];
+      const float m = LargerValid(in[ch.Other1][i], in[ch.Other2][i]);
+      if (!IsValidPixel(h) || !IsValidPixel(m)) return;
+      const double limit = m * gain + offset;
+      if (h > limit) out[ch.Halo1][i] = float(limit);
+    } else {
+      const float m = in[ch.Other1][i];
+      if (!IsValidPixel(in[ch.Halo1][i]) || !IsValidPixel(in[ch.Halo2][i]) || !IsValidPixel(m)) return;
+      const double limit = m * gain + offset;
+      for (int h : {ch.Halo1, ch.Halo2})
+        if (in[h][i] > limit) out[h][i] = float(limit);
+    }
   });
 }
 

@@ -20,6 +20,7 @@
 #include "filters/filter_rows.h"
 #include "filters/gauss_filters.h"
 #include "platform/simd_support.h"
+#include "platform/vector_lanes.h"
 #include "store/planes/plane_routines.h"
 
 #pragma GCC diagnostic ignored "-Wpsabi"
@@ -50,28 +51,7 @@ int32_t SelectiveGaussHalfWindow(const TGaussWeights& w) {
 
 namespace {
 
-typedef float TVec8f __attribute__((vector_size(32)));
-
-template <class V>
-constexpr int LanesOf = int(sizeof(V) / sizeof(float));
-
-template <class V>
-[[gnu::always_inline]] inline V Splat(float f) {
-  if constexpr (LanesOf<V> == 1)
-    return f;
-  else
-    return V{} + f;
-}
-template <class V>
-[[gnu::always_inline]] inline V Load(const float* p) {
-  V v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-template <class V>
-[[gnu::always_inline]] inline void Store(float* p, V v) {
-  std::memcpy(p, &v, sizeof v);
-}
+using namespace simd;
 
 // The taps of a run: weights w[0..n] and their sum over a window without blanks.
 struct TTaps {
@@ -93,21 +73,21 @@ TTaps MakeTaps(const TGaussWeights& w, int32_t n) {
 template <class V, int B, class A>
 [[gnu::always_inline]] inline void Convolve(A&& at, int32_t before, int32_t after, const TTaps& t, bool full,
                                             bool blankStays, float* out) {
-  constexpr int L = LanesOf<V>;
+  constexpr int L = LaneCount<V>;
   const V zero = Splat<V>(0.0f), one = Splat<V>(1.0f), limit = Splat<V>(BlankLimit);
   V c[B], s[B];
   const float* centre = at(0);
-  _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) c[b] = Load<V>(centre + b * L);
+  _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) c[b] = LoadLanes<V>(centre + b * L);
   if (full) {
     _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) s[b] = Splat<V>(t.W[0]) * c[b];
     for (int32_t k = 1; k <= t.N; ++k) {
       const V wk = Splat<V>(t.W[k]);
       const float* lo = at(-k);
       const float* hi = at(k);
-      _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) s[b] += wk * (Load<V>(lo + b * L) + Load<V>(hi + b * L));
+      _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) s[b] += wk * (LoadLanes<V>(lo + b * L) + LoadLanes<V>(hi + b * L));
     }
     const V ws = Splat<V>(t.FullWeight);
-    _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) Store(out + b * L, s[b] / ws);
+    _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) StoreLanes(out + b * L, s[b] / ws);
     return;
   }
   V ws[B];
@@ -123,13 +103,13 @@ template <class V, int B, class A>
     _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) {
       V lo = zero, mlo = zero, hi = zero, mhi = zero;
       if (pl) {
-        const V v = Load<V>(pl + b * L);
+        const V v = LoadLanes<V>(pl + b * L);
         const auto m = v > limit;
         lo = m ? v : zero;
         mlo = m ? one : zero;
       }
       if (ph) {
-        const V v = Load<V>(ph + b * L);
+        const V v = LoadLanes<V>(ph + b * L);
         const auto m = v > limit;
         hi = m ? v : zero;
         mhi = m ? one : zero;
@@ -141,7 +121,7 @@ template <class V, int B, class A>
   _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) {
     V r = ws[b] > zero ? s[b] / ws[b] : c[b];
     if (blankStays) r = c[b] > limit ? r : c[b];
-    Store(out + b * L, r);
+    StoreLanes(out + b * L, r);
   }
 }
 
@@ -173,9 +153,6 @@ template <class V, int B, class T, class E>
 
 // Whether any of n values is blank: the valid values are counted four at a
 // time (a true comparison counts -1).
-typedef float TVec4f __attribute__((vector_size(16)));
-typedef int32_t TVec4i __attribute__((vector_size(16)));
-
 inline bool AnyBlank(const float* p, int32_t n) {
   int32_t i = 0;
   TVec4i count{};
@@ -282,12 +259,9 @@ float SelectivePixel(const float* centre, ptrdiff_t step, int32_t before, int32_
 // rectangle's rows in bands, with progress by rows.
 template <class R>
 bool RunPasses(const TGaussPlane& plane, const TTaps& taps, const TGaussPlaneRun& run, R&& rows) {
+  if (!GaussPlaneUsable(plane)) return true;
   const int32_t W = plane.Width, H = plane.Height;
   const TWorkRect rc = plane.Rect;
-  if (W < 1 || H < 1 || rc.x1 < 0 || rc.y1 < 0 || rc.x2 >= W || rc.y2 >= H || rc.x1 > rc.x2 || rc.y1 > rc.y2)
-    return true;
-  CheckRect(plane.Source.size(), W, H, W);
-  CheckRect(plane.Destination.size(), W, H, W);
   const int32_t n = taps.N;
   TPasses p;
   p.Width = W;

@@ -7,6 +7,7 @@
 #include "core/settings.h"
 #include "filters/gauss_filters.h"
 #include "platform/processor_features.h"
+#include "platform/simd_support.h"
 
 namespace astrelon {
 
@@ -46,6 +47,16 @@ void RunOnPlanes(int source, int destination, int plane, TWorkRect r, bool showP
 }
 
 }  // namespace
+
+bool GaussPlaneUsable(const TGaussPlane& plane) {
+  const int32_t W = plane.Width, H = plane.Height;
+  const TWorkRect rc = plane.Rect;
+  if (W < 1 || H < 1 || rc.x1 < 0 || rc.y1 < 0 || rc.x2 >= W || rc.y2 >= H || rc.x1 > rc.x2 || rc.y1 > rc.y2)
+    return false;
+  CheckRect(plane.Source.size(), W, H, W);
+  CheckRect(plane.Destination.size(), W, H, W);
+  return true;
+}
 
 void fGauss(int source, int destination, int plane, int32_t x1, int32_t x2, int32_t y1, int32_t y2, float radius,
             bool showProgress, int progressSlot, int32_t strength, const std::string& label, TFilterPoll* poll) {

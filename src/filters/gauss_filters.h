@@ -90,6 +90,10 @@ struct TGaussPlaneRun {
   TFilterPoll* Poll = nullptr;
   int PlaneIndex = 1;
 };
+// Whether the plane's rectangle lies inside it (throws when a span is shorter
+// than the plane).
+bool GaussPlaneUsable(const TGaussPlane& plane);
+
 bool RecursiveGaussPlane(const TGaussPlane& plane, float radius, int32_t strength, const TGaussPlaneRun& run);
 bool GaussPlane(const TGaussPlane& plane, float radius, const TGaussPlaneRun& run);
 bool SelectiveGaussPlane(const TGaussPlane& plane, float radius, float threshold, const TGaussPlaneRun& run);

@@ -10,6 +10,7 @@
 #include "filters/pixel_filters.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
+#include "platform/vector_lanes.h"
 
 // The vector helpers are always inlined, so the calling convention of
 // 32-byte vectors outside AVX code never applies.
@@ -19,8 +20,7 @@ namespace astrelon {
 
 namespace {
 
-typedef double TVec4d __attribute__((vector_size(32)));
-typedef float TVec4f __attribute__((vector_size(16)));
+using namespace simd;
 
 // out = mix(v, b) over n pixels where the source v and the blur b are valid.
 template <class M>

@@ -29,22 +29,19 @@ void UnsharpMaskLuminance(TFilterCall& c) {
   const float* in[4] = {nullptr, planes.In(1), color ? planes.In(2) : nullptr, color ? planes.In(3) : nullptr};
   float* out[4] = {nullptr, planes.Out(1), color ? planes.Out(2) : nullptr, color ? planes.Out(3) : nullptr};
   CopyUnselectedPlanes(c);
-  ForRectRows(c, 1, [&](int64_t y0, int64_t y1) {
-    for (int64_t y = y0; y < y1; ++y)
-      for (int64_t i = y * W + r.x1; i <= y * W + r.x2; ++i) {
-        const float s1 = in[1][i], bi = b[i];
-        if (!IsValidPixel(s1) || !IsValidPixel(bi)) continue;
-        const double push = k * (double(bi) - base);
-        if (color && IsValidPixel(in[2][i]) && IsValidPixel(in[3][i])) {
-          const double L = yuv ? s1 - black : 0.3 * s1 + 0.59 * in[2][i] + 0.11 * in[3][i] - black;
-          const double T = (L - push) * gain - black;
-          const double f = L > 1 ? T / L : T;
-          for (int p = 1; p <= 3; ++p)
-            if (c.Planes[size_t(p)]) out[p][i] = float((in[p][i] - L) * f + T);
-        } else {
-          out[1][i] = float((s1 - push) * gain);
-        }
-      }
+  ForRectPixels(c, 1, W, [&](int64_t i) {
+    const float s1 = in[1][i], bi = b[i];
+    if (!IsValidPixel(s1) || !IsValidPixel(bi)) return;
+    const double push = k * (double(bi) - base);
+    if (color && IsValidPixel(in[2][i]) && IsValidPixel(in[3][i])) {
+      const double L = yuv ? s1 - black : 0.3 * s1 + 0.59 * in[2][i] + 0.11 * in[3][i] - black;
+      const double T = (L - push) * gain - black;
+      const double f = L > 1 ? T / L : T;
+      for (int p = 1; p <= 3; ++p)
+        if (c.Planes[size_t(p)]) out[p][i] = float((in[p][i] - L) * f + T);
+    } else {
+      out[1][i] = float((s1 - push) * gain);
+    }
   });
 }
 

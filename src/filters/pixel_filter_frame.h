@@ -3,6 +3,7 @@
 // planes of a call, the planes it leaves copied back from the source, and row
 // loops over the working rectangle that poll between bands.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -57,6 +58,28 @@ inline bool PrepareCall(TFilterCall& c) {
   return r.x1 <= r.x2 && r.y1 <= r.y2;
 }
 
+// The three planes of a call on a colour image (index 1..3).
+struct TColorPlanes {
+  std::array<const float*, 4> In{};
+  std::array<float*, 4> Out{};
+  int32_t Width = 0;
+  bool Yuv = false;
+};
+// False (nothing to do) unless the call can run and its source is a three-plane
+// colour image whose planes the destination has too.
+inline bool PrepareColorCall(TFilterCall& c, TColorPlanes& planes) {
+  if (!PrepareCall(c) || !IsColorSlot(c.Source)) return false;
+  TCallPlanes call(c);
+  for (int p = 1; p <= 3; ++p) {
+    if (!call.Usable(p)) return false;
+    planes.In[size_t(p)] = call.In(p);
+    planes.Out[size_t(p)] = call.Out(p);
+  }
+  planes.Width = call.Src.Width;
+  planes.Yuv = call.Src.ColorModel == CmYuv;
+  return true;
+}
+
 // Copies back the planes of the destination that the call does not select.
 inline void CopyUnselectedPlanes(const TFilterCall& c) {
   if (c.Source == c.Destination) return;
@@ -70,6 +93,17 @@ template <class F>
 bool ForRectRows(const TFilterCall& c, int plane, F&& fn) {
   return ForEachRowChunk(c.Rect.y1, int64_t(c.Rect.y2) + 1, int64_t(c.Rect.x2) - c.Rect.x1 + 1, c.Poll, plane,
                          std::forward<F>(fn));
+}
+
+// fn(i) for the index i (row * width + column) of every pixel of the call's
+// rectangle, over bands of rows; false when the poll stopped the loop.
+template <class F>
+bool ForRectPixels(const TFilterCall& c, int plane, int32_t width, F&& fn) {
+  const TWorkRect r = c.Rect;
+  return ForRectRows(c, plane, [&](int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y)
+      for (int64_t i = y * width + r.x1; i <= y * width + r.x2; ++i) fn(i);
+  });
 }
 
 }  // namespace astrelon

@@ -18,6 +18,7 @@
 #include "filters/filter_rows.h"
 #include "filters/gauss_filters.h"
 #include "platform/simd_support.h"
+#include "platform/vector_lanes.h"
 
 // The vector helpers are always inlined, so the calling convention of
 // 32-byte vectors outside AVX code never applies.
@@ -47,11 +48,7 @@ constexpr int32_t ColumnBlock = 32;  // columns worked side by side
 constexpr int32_t RowBlock = 16;     // rows worked side by side
 constexpr int32_t Tile = 16;         // columns of a gather or scatter step
 
-typedef double TVec4d __attribute__((vector_size(32)));
-typedef float TVec4f __attribute__((vector_size(16)));
-
-template <class V>
-constexpr int LanesOf = int(sizeof(V) / sizeof(double));
+using namespace simd;
 
 // w[i] = B x[i] + C1 w[i-1] + C2 w[i-2] + C3 w[i-3], Ck = bk / b0.
 struct TRecursion {
@@ -131,31 +128,14 @@ void FindStarts(TLineBlock& g, int32_t initialCount) {
 }
 
 template <class V>
-[[gnu::always_inline]] inline V Splat(double d) {
-  if constexpr (LanesOf<V> == 1)
-    return d;
-  else
-    return V{} + d;
-}
-template <class V>
 [[gnu::always_inline]] inline V LoadF(const float* p) {
-  if constexpr (LanesOf<V> == 1) {
+  if constexpr (LaneCount<V> == 1) {
     return double(*p);
   } else {
     TVec4f f;
     std::memcpy(&f, p, sizeof f);
     return __builtin_convertvector(f, TVec4d);
   }
-}
-template <class V>
-[[gnu::always_inline]] inline V Load(const double* p) {
-  V v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-template <class V>
-[[gnu::always_inline]] inline void Store(double* p, V v) {
-  std::memcpy(p, &v, sizeof v);
 }
 // The coefficients held in registers, as plain values and as vectors (loading
 // them from memory inside the loops would be repeated at every step, since the
@@ -169,7 +149,7 @@ struct TSteps {
 
   template <class V>
   [[gnu::always_inline]] V operator()(V x, V h1, V h2, V h3) const {
-    if constexpr (LanesOf<V> == 1)
+    if constexpr (LaneCount<V> == 1)
       return ((B * x + C3 * h3) + C2 * h2) + C1 * h1;
     else
       return ((B4 * x + C34 * h3) + C24 * h2) + C14 * h1;
@@ -206,18 +186,18 @@ template <bool Vec>
       std::memcpy(g.Kept.data() + size_t(i) * size_t(L), in, size_t(L) * sizeof(float));
     }
     ForLanes<Vec>(L, [&]<class V>(int32_t l) __attribute__((always_inline)) {
-      V x = Load<V>(&g.Last[size_t(l)]);
+      V x = LoadLanes<V>(&g.Last[size_t(l)]);
       if (inside) {
         const V v = LoadF<V>(in + l);
-        if constexpr (LanesOf<V> == 1)
+        if constexpr (LaneCount<V> == 1)
           x = v > double(BlankLimit) ? v : x;
         else
           x = v > limit4 ? v : x;
-        Store(&g.Last[size_t(l)], x);
+        StoreLanes(&g.Last[size_t(l)], x);
       }
-      V out = step(x, Load<V>(w + l - L), Load<V>(w + l - 2 * L), Load<V>(w + l - 3 * L));
-      if (masked) out = Splat<V>(double(i)) < Load<V>(&g.StartAt[size_t(l)]) ? Load<V>(&g.Mean[size_t(l)]) : out;
-      Store(w + l, out);
+      V out = step(x, LoadLanes<V>(w + l - L), LoadLanes<V>(w + l - 2 * L), LoadLanes<V>(w + l - 3 * L));
+      if (masked) out = Splat<V>(double(i)) < LoadLanes<V>(&g.StartAt[size_t(l)]) ? LoadLanes<V>(&g.Mean[size_t(l)]) : out;
+      StoreLanes(w + l, out);
     });
   }
 }
@@ -239,7 +219,7 @@ template <bool Vec, class R>
     const double* h2 = slot(i + 2);
     const double* h3 = slot(i + 3);
     ForLanes<Vec>(L, [&]<class V>(int32_t l) __attribute__((always_inline)) {
-      Store(o + l, step(Load<V>(w + l), Load<V>(h1 + l), Load<V>(h2 + l), Load<V>(h3 + l)));
+      StoreLanes(o + l, step(LoadLanes<V>(w + l), LoadLanes<V>(h1 + l), LoadLanes<V>(h2 + l), LoadLanes<V>(h3 + l)));
     });
     row(i, static_cast<const double*>(o));
   }
@@ -265,7 +245,7 @@ template <bool Vec>
         for (; l + 4 <= g.Lanes; l += 4) {
           TVec4f v;
           std::memcpy(&v, in + l, sizeof v);
-          const TVec4f f = __builtin_convertvector(Load<TVec4d>(w + l), TVec4f);
+          const TVec4f f = __builtin_convertvector(LoadLanes<TVec4d>(w + l), TVec4f);
           const TVec4f res = v > limit ? f : blank;
           std::memcpy(o + l, &res, sizeof res);
         }
@@ -313,7 +293,7 @@ template <bool Vec>
         TVec4f v, kept;
         std::memcpy(&v, src + l, sizeof v);
         std::memcpy(&kept, keep + l, sizeof kept);
-        const TVec4d wd = Load<TVec4d>(w + l);
+        const TVec4d wd = LoadLanes<TVec4d>(w + l);
         const TVec4d mixed =
             s == 1.0 ? wd : Splat<TVec4d>(s) * wd + Splat<TVec4d>(t) * __builtin_convertvector(v, TVec4d);
         const TVec4f res = v > limit ? __builtin_convertvector(mixed, TVec4f) : kept;
@@ -395,12 +375,9 @@ void Transpose(const float* from, ptrdiff_t fromStride, int32_t rows, int32_t co
 }  // namespace
 
 bool RecursiveGaussPlane(const TGaussPlane& plane, float radius, int32_t strength, const TGaussPlaneRun& run) {
-  const int32_t W = plane.Width, H = plane.Height;
+  if (!GaussPlaneUsable(plane)) return true;
+  const int32_t W = plane.Width;
   const TWorkRect rc = plane.Rect;
-  if (W < 1 || H < 1 || rc.x1 < 0 || rc.y1 < 0 || rc.x2 >= W || rc.y2 >= H || rc.x1 > rc.x2 || rc.y1 > rc.y2)
-    return true;
-  CheckRect(plane.Source.size(), W, H, W);
-  CheckRect(plane.Destination.size(), W, H, W);
   const TRecursion rec = MakeRecursion(radius);
   const double s = std::clamp(strength, 0, 100) / 100.0;
   const TPaths paths = ChoosePaths(run.Vector);

@@ -9,6 +9,7 @@
 #include "filters/filter_rows.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
+#include "platform/vector_lanes.h"
 
 // The vector helpers are always inlined, so the calling convention of
 // eight-wide vectors outside AVX code never applies.
@@ -32,26 +33,12 @@ inline float MinPs(float a, float b) { return a < b ? a : b; }
 
 // GCC vector extensions: SSE2 code by default, AVX2 code when inlined into a
 // function compiled for it.
-typedef float TVec4 __attribute__((vector_size(16)));
-typedef float TVec8 __attribute__((vector_size(32)));
+using namespace simd;
+using TVec4 = TVec4f;
+using TVec8 = TVec8f;
 
 template <class V>
-constexpr int Lanes = int(sizeof(V) / sizeof(float));
-
-template <class V>
-[[gnu::always_inline]] inline V Load(const float* p) {
-  V v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-template <class V>
-[[gnu::always_inline]] inline void Store(float* p, V v) {
-  std::memcpy(p, &v, sizeof v);
-}
-template <class V>
-[[gnu::always_inline]] inline V Splat(float f) {
-  return V{} + f;
-}
+constexpr int Lanes = LaneCount<V>;
 template <class V>
 [[gnu::always_inline]] inline V VMin(V a, V b) {
   return a < b ? a : b;
@@ -65,12 +52,12 @@ template <class V>
   V a = inf, b = inf, c = inf, d = inf;
   size_t k = 0;
   for (; k + 4 <= count; k += 4) {
-    a = VMin(a, Load<V>(p[k] + x));
-    b = VMin(b, Load<V>(p[k + 1] + x));
-    c = VMin(c, Load<V>(p[k + 2] + x));
-    d = VMin(d, Load<V>(p[k + 3] + x));
+    a = VMin(a, LoadLanes<V>(p[k] + x));
+    b = VMin(b, LoadLanes<V>(p[k + 1] + x));
+    c = VMin(c, LoadLanes<V>(p[k + 2] + x));
+    d = VMin(d, LoadLanes<V>(p[k + 3] + x));
   }
-  for (; k < count; ++k) a = VMin(a, Load<V>(p[k] + x));
+  for (; k < count; ++k) a = VMin(a, LoadLanes<V>(p[k] + x));
   return VMin(VMin(a, b), VMin(c, d));
 }
 
@@ -84,14 +71,14 @@ template <class V>
   for (; k + 2 <= count; k += 2) {
     const float* p0 = p[k] + x;
     const float* p1 = p[k + 1] + x;
-    a = VMin(a, Load<V>(p0));
-    b = VMin(b, Load<V>(p0 + n));
-    c = VMin(c, Load<V>(p1));
-    d = VMin(d, Load<V>(p1 + n));
+    a = VMin(a, LoadLanes<V>(p0));
+    b = VMin(b, LoadLanes<V>(p0 + n));
+    c = VMin(c, LoadLanes<V>(p1));
+    d = VMin(d, LoadLanes<V>(p1 + n));
   }
   if (k < count) {
-    a = VMin(a, Load<V>(p[k] + x));
-    b = VMin(b, Load<V>(p[k] + x + n));
+    a = VMin(a, LoadLanes<V>(p[k] + x));
+    b = VMin(b, LoadLanes<V>(p[k] + x + n));
   }
   lo = VMin(a, c);
   hi = VMin(b, d);
@@ -140,10 +127,10 @@ public:
       constexpr int n = Lanes<V>;
       if (m == 1) {
         for (; x + n <= hi; x += n)
-          Store(out + x, VMin(VMin(Load<V>(in + x - 1), Load<V>(in + x)), Load<V>(in + x + 1)));
+          StoreLanes(out + x, VMin(VMin(LoadLanes<V>(in + x - 1), LoadLanes<V>(in + x)), LoadLanes<V>(in + x + 1)));
         for (; x < hi; ++x) out[x] = MinPs(MinPs(in[x - 1], in[x]), in[x + 1]);
       } else {
-        for (; x + n <= hi; x += n) Store(out + x, VMin(Load<V>(in + x - 1), Load<V>(in + x + 1)));
+        for (; x + n <= hi; x += n) StoreLanes(out + x, VMin(LoadLanes<V>(in + x - 1), LoadLanes<V>(in + x + 1)));
         for (; x < hi; ++x) out[x] = MinPs(in[x - 1], in[x + 1]);
       }
       e.Levels = m;
@@ -175,8 +162,8 @@ private:
     int32_t x = 0;
     const TVec4 blank = Splat<TVec4>(BlankLimit), inf = Splat<TVec4>(Inf);
     for (; x + 4 <= cols_; x += 4) {
-      const TVec4 v = Load<TVec4>(in + x);
-      Store(out + pad_ + x, v > blank ? v : inf);
+      const TVec4 v = LoadLanes<TVec4>(in + x);
+      StoreLanes(out + pad_ + x, v > blank ? v : inf);
     }
     for (; x < cols_ + right; ++x) out[pad_ + x] = IsValidPixel(in[x]) ? in[x] : Inf;
     std::fill(out + pad_ + cols_ + right, out + stride_, Inf);
@@ -253,11 +240,11 @@ template <class V>
   int32_t full = 0;
   int32_t x = 0;
   for (; x + n <= j.Count; x += n) {
-    const V c = Load<V>(j.Src + x);
+    const V c = LoadLanes<V>(j.Src + x);
     V tv;
     float tmin, tmax;
     if (j.Radius) {
-      tv = Load<V>(j.Radius + x);
+      tv = LoadLanes<V>(j.Radius + x);
       tmin = tmax = tv[0];
       for (int k = 1; k < n; ++k) {
         tmin = std::min(tmin, tv[k]);
@@ -270,7 +257,7 @@ template <class V>
     const auto valid = c > blank;
     if (!(tmax > 1.0f)) {
       // No ring beyond the pixel itself: every result is c.
-      Store(j.Dst + x, valid ? c : Load<V>(j.Dst + x));
+      StoreLanes(j.Dst + x, valid ? c : LoadLanes<V>(j.Dst + x));
       continue;
     }
     if (!(tmin == lastMin)) {
@@ -310,7 +297,7 @@ template <class V>
     }
     e = e + lift;
     const V r = e < c ? e : c;
-    Store(j.Dst + x, valid ? r : Load<V>(j.Dst + x));
+    StoreLanes(j.Dst + x, valid ? r : LoadLanes<V>(j.Dst + x));
   }
   ErodeRowScalar(j, x);
 }
@@ -327,8 +314,8 @@ template <class V>
   if (!(t > 1.0f)) {
     // No ring beyond the pixel itself: every result is c.
     for (; x + n <= j.Count; x += n) {
-      const V c = Load<V>(j.Src + x);
-      Store(j.Dst + x, c > blank ? c : Load<V>(j.Dst + x));
+      const V c = LoadLanes<V>(j.Src + x);
+      StoreLanes(j.Dst + x, c > blank ? c : LoadLanes<V>(j.Dst + x));
     }
     ErodeRowScalar(j, x);
     return;
@@ -350,7 +337,7 @@ template <class V>
   size_t end = size_t(full);
   while (end < tab.Rings.size() && t > tab.Rings[end].Distance) ++end;
   for (; x + 2 * n <= j.Count; x += 2 * n) {
-    const V c0 = Load<V>(j.Src + x), c1 = Load<V>(j.Src + x + n);
+    const V c0 = LoadLanes<V>(j.Src + x), c1 = LoadLanes<V>(j.Src + x + n);
     V e0 = c0, e1 = c1;
     if (!disc.empty()) {
       V m0, m1;
@@ -374,8 +361,8 @@ template <class V>
     }
     e0 = e0 + lift;
     e1 = e1 + lift;
-    Store(j.Dst + x, c0 > blank ? (e0 < c0 ? e0 : c0) : Load<V>(j.Dst + x));
-    Store(j.Dst + x + n, c1 > blank ? (e1 < c1 ? e1 : c1) : Load<V>(j.Dst + x + n));
+    StoreLanes(j.Dst + x, c0 > blank ? (e0 < c0 ? e0 : c0) : LoadLanes<V>(j.Dst + x));
+    StoreLanes(j.Dst + x + n, c1 > blank ? (e1 < c1 ? e1 : c1) : LoadLanes<V>(j.Dst + x + n));
   }
   ErodeRowScalar(j, x);
 }
