@@ -1,7 +1,8 @@
 #pragma once
 // Row loops of the filter kernels: the rows are taken in chunks of about a
-// million pixels; each chunk is split into bands over the processors (one with
-// "Multicores" off) and the poll runs between chunks in the calling thread.
+// million pixels per thread; each chunk is split into bands over the processors
+// (one with "Multicores" off) and the poll runs between chunks in the calling
+// thread.
 // Every row is computed the same way whatever the split.
 #include <algorithm>
 #include <cstdint>
@@ -26,7 +27,11 @@ inline int FilterThreads(int64_t pixels) {
 // thread. False when done returned false (the loop then stops).
 template <typename F, typename D>
 bool ForEachChunk(int64_t begin, int64_t end, int64_t itemPixels, F&& fn, D&& done) {
-  const int64_t chunk = std::max<int64_t>(1, FilterChunkPixels / std::max<int64_t>(itemPixels, 1));
+  // About a million pixels per thread and chunk: starting the threads of a
+  // chunk then costs little beside its work.
+  const int64_t pixels = std::max<int64_t>(itemPixels, 1);
+  const int64_t perChunk = FilterChunkPixels * FilterThreads((end - begin) * pixels);
+  const int64_t chunk = std::max<int64_t>(1, perChunk / pixels);
   for (int64_t first = begin; first < end; first += chunk) {
     const int64_t last = std::min(end, first + chunk);
     const int threads = FilterThreads((last - first) * itemPixels);

@@ -287,7 +287,7 @@ bool RunPasses(const TGaussPlane& plane, const TTaps& taps, const TGaussPlaneRun
   }
   const double rh = rc.y2 - rc.y1 + 1;
   return ForEachChunk(
-      rc.y1, int64_t(rc.y2) + 1, 2 * int64_t(tw) * (2 * n + 1), [&](int64_t a, int64_t b) { rows(p, a, b); },
+      rc.y1, int64_t(rc.y2) + 1, tw, [&](int64_t a, int64_t b) { rows(p, a, b); },
       [&](int64_t last) {
         return !run.Poll || run.Poll->ContinuePercent(run.PlaneIndex, float(100.0 * (last - rc.y1 + 1) / rh));
       });
