@@ -46,7 +46,6 @@ namespace {
 
 constexpr int32_t ColumnBlock = 32;  // columns worked side by side
 constexpr int32_t RowBlock = 16;     // rows worked side by side
-constexpr int32_t Tile = 16;         // columns of a gather or scatter step
 
 using namespace simd;
 
@@ -226,11 +225,10 @@ template <bool Vec, class R>
 }
 
 // The column pass of one block: the blur where the source is valid, -1e11 where
-// it is blank; rows above a column's start keep the destination's value, or the
-// source's when the output is a temporary plane (`lead`).
+// it is blank; rows above a column's start are left as they are.
 template <bool Vec>
-[[gnu::always_inline]] inline void ColumnBlockPass(TLineBlock& g, const TRecursion& r, float* out, ptrdiff_t outStep,
-                                                   bool lead) {
+[[gnu::always_inline]] inline void ColumnBlockPass(TLineBlock& g, const TRecursion& r, float* out,
+                                                   ptrdiff_t outStep) {
   Forward<Vec>(g, r);
   Backward<Vec>(g, r, [&](int32_t i, const double* w) __attribute__((always_inline)) {
     const float* in = g.Kept.data() + size_t(i) * size_t(g.Lanes);
@@ -254,11 +252,7 @@ template <bool Vec>
       return;
     }
     for (; l < g.Lanes; ++l) {
-      if (i < g.Start[size_t(l)]) {
-        if (lead) o[l] = in[l];
-        continue;
-      }
-      o[l] = IsValidPixel(in[l]) ? float(w[l]) : BlankPixel;
+      if (i >= g.Start[size_t(l)]) o[l] = IsValidPixel(in[l]) ? float(w[l]) : BlankPixel;
     }
   });
 }
@@ -307,20 +301,16 @@ template <bool Vec>
   });
 }
 
-using TColumnFn = void (*)(TLineBlock&, const TRecursion&, float*, ptrdiff_t, bool);
+using TColumnFn = void (*)(TLineBlock&, const TRecursion&, float*, ptrdiff_t);
 using TRowFn = void (*)(TLineBlock&, const TRecursion&, const TRowMix&);
 
-void ColumnsScalar(TLineBlock& g, const TRecursion& r, float* o, ptrdiff_t s, bool lead) {
-  ColumnBlockPass<false>(g, r, o, s, lead);
-}
-void ColumnsSse2(TLineBlock& g, const TRecursion& r, float* o, ptrdiff_t s, bool lead) {
-  ColumnBlockPass<true>(g, r, o, s, lead);
-}
+void ColumnsScalar(TLineBlock& g, const TRecursion& r, float* o, ptrdiff_t s) { ColumnBlockPass<false>(g, r, o, s); }
+void ColumnsSse2(TLineBlock& g, const TRecursion& r, float* o, ptrdiff_t s) { ColumnBlockPass<true>(g, r, o, s); }
 void RowsScalar(TLineBlock& g, const TRecursion& r, const TRowMix& m) { RowBlockPass<false>(g, r, m); }
 void RowsSse2(TLineBlock& g, const TRecursion& r, const TRowMix& m) { RowBlockPass<true>(g, r, m); }
 #if ASTRELON_HAVE_AVX2
-ASTRELON_AVX2 void ColumnsAvx2(TLineBlock& g, const TRecursion& r, float* o, ptrdiff_t s, bool lead) {
-  ColumnBlockPass<true>(g, r, o, s, lead);
+ASTRELON_AVX2 void ColumnsAvx2(TLineBlock& g, const TRecursion& r, float* o, ptrdiff_t s) {
+  ColumnBlockPass<true>(g, r, o, s);
 }
 ASTRELON_AVX2 void RowsAvx2(TLineBlock& g, const TRecursion& r, const TRowMix& m) {
   RowBlockPass<true>(g, r, m);
@@ -387,8 +377,7 @@ bool RecursiveGaussPlane(const TGaussPlane& plane, float radius, int32_t strengt
   const bool inPlace = src == dst;
 
   // The column pass writes into the destination, or into a plane of the
-  // rectangle's size when filtering in place (rows before a column's first valid
-  // value keep the source there).
+  // rectangle's size when filtering in place.
   std::vector<float> temp;
   if (inPlace) temp.resize(size_t(rw) * size_t(rh));
   float* colOut = inPlace ? temp.data() : dst + size_t(rc.y1) * W + rc.x1;
@@ -413,7 +402,7 @@ bool RecursiveGaussPlane(const TGaussPlane& plane, float radius, int32_t strengt
           g.InStep = W;
           FindStarts(g, rec.InitialCount);
           std::copy(g.Start.begin(), g.Start.end(), colStart.begin() + x0);
-          paths.Columns(g, rec, colOut + x0, colStep, inPlace);
+          paths.Columns(g, rec, colOut + x0, colStep);
         }
       },
       [&](int64_t last) { return percent(50.0 * double(last + 1) / double(blocks)); });
