@@ -16,6 +16,32 @@ struct TAbortUi : TEngineUi {
 
 bool SamePlanes(int a, int b) { return Store.Image[size_t(a)].Planes[1] == Store.Image[size_t(b)].Planes[1]; }
 
+TEST_F(FilterDialogTest, MenuItemsStartTheirFunctions) {
+  struct Case {
+    const char* Item;
+    int Nr;
+    bool Preview;  // computed at show (with slider 1 at its right end)
+  };
+  const Case cases[] = {{"Unsmear1", 1, true},       {"Hintergrundebnen1", 2, true},
+                        {"Gaussschrfen1", 3, false}, {"Gaussgltten1", 5, false},
+                        {"UnscharfeMaskierung1", 6, false}, {"Farbsttingungeinstellen1", 7, false},
+                        {"Deinterlace1", 13, true},  {"FarbhfeumSterneverringern1", 18, false}};
+  for (const Case& c : cases) {
+    FunktionDefTable[size_t(c.Nr)].Trackbar[0].Position = 1.0f;
+    Start(c.Item, 30, 20);
+    ASSERT_TRUE(form->isVisible()) << c.Item;
+    EXPECT_EQ(FunktionNr, c.Nr);
+    EXPECT_EQ(form->windowTitle().toStdString(), FunktionDefTable[size_t(c.Nr)].Name);
+    EXPECT_EQ(form->Button3->isHidden(), !FunktionDefTable[size_t(c.Nr)].NeedsBerechnen) << c.Item;
+    // The colour functions leave the grey test image as it is.
+    EXPECT_EQ(!SamePlanes(1, 2), c.Preview) << c.Item;
+    form->Button2->click();
+    QApplication::processEvents();
+    area_->closeAllSubWindows();
+    QApplication::processEvents();
+  }
+}
+
 TEST_F(FilterDialogTest, UnsharpMaskingAtItsDefaultsRecordsRadiusAndStrength) {
   Start("UnscharfeMaskierung1", 60, 40);
   ASSERT_TRUE(form->isVisible());
