@@ -28,7 +28,6 @@
 #include "filters/filter_rows.h"
 #include "filters/gauss_filters.h"
 #include "platform/parallel_bands.h"
-#include "platform/processor_features.h"
 #include "star_field.h"
 #include "store/image_store.h"
 
@@ -39,10 +38,7 @@ constexpr int Side = 4096;
 
 struct TBenchField {
   TBenchField() {
-    bench::MakeStarFieldSlot(1, Side, 42, 3000);
-    CopyImageSlot(1, 2);
-    DetectCpuFeatures();
-    ApplySimdSetting();
+    bench::MakeFilterField(Side);
     VIPS_INIT("bench_gauss_filters");
     vips_cache_set_max(0);
     InitializeMagick(nullptr);

@@ -17,7 +17,6 @@
 #include "filters/pixel_filters.h"
 #include "peer_measure.h"
 #include "platform/parallel_bands.h"
-#include "platform/processor_features.h"
 #include "star_field.h"
 #include "store/image_store.h"
 
@@ -29,10 +28,7 @@ constexpr float Radius = 4.47f;  // sigma 3
 
 struct TBenchField {
   TBenchField() {
-    bench::MakeStarFieldSlot(1, Side, 42, 3000);
-    CopyImageSlot(1, 2);
-    DetectCpuFeatures();
-    ApplySimdSetting();
+    bench::MakeFilterField(Side);
     VIPS_INIT("bench_pixel_filters");
     vips_cache_set_max(0);
   }

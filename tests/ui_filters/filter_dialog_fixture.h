@@ -49,6 +49,13 @@ protected:
     ASSERT_TRUE(RunMenuCommand(item));
     QApplication::processEvents();
   }
+  // Cancels the dialog and closes every image window, so that a loop can start the next function.
+  void CancelAndCloseAll() {
+    form->Button2->click();
+    QApplication::processEvents();
+    area_->closeAllSubWindows();
+    QApplication::processEvents();
+  }
   static float Out(int x, int y) { return Store.Image[2].At(1, x, y); }
   // The texts of every HISTORY card, joined with ", ".
   static std::string History(int slot) {

@@ -35,10 +35,7 @@ TEST_F(FilterDialogTest, MenuItemsStartTheirFunctions) {
     EXPECT_EQ(form->Button3->isHidden(), !FunktionDefTable[size_t(c.Nr)].NeedsBerechnen) << c.Item;
     // The colour functions leave the grey test image as it is.
     EXPECT_EQ(!SamePlanes(1, 2), c.Preview) << c.Item;
-    form->Button2->click();
-    QApplication::processEvents();
-    area_->closeAllSubWindows();
-    QApplication::processEvents();
+    CancelAndCloseAll();
   }
 }
 
@@ -66,10 +63,7 @@ TEST_F(FilterDialogTest, TwoByTwoSelectionLeavesTheCopy) {
     ASSERT_TRUE(RunMenuCommand(item));
     form->Button3->click();
     EXPECT_TRUE(SamePlanes(1, 2)) << item;
-    form->Button2->click();
-    QApplication::processEvents();
-    area_->closeAllSubWindows();
-    QApplication::processEvents();
+    CancelAndCloseAll();
   }
 }
 
