@@ -87,7 +87,7 @@ void BuildStartupTables() {
   Guarded([] { InitSimdConstants(); });
   Guarded([] { DisplayColourTables(); });
   Guarded([] { KernelTables(); });
-  Guarded([] { SetKernelWindow(std::clamp(Settings.InterpolationKind, 0, 4)); });
+  Guarded([] { SetToolMode(std::clamp(Settings.InterpolationKind, 0, 4)); });
   Guarded([] { BuildMasterFileNames(); });
   Guarded([] { Log10Table(1); });  // the logarithm table is filled on its first use
   Guarded([] { BuildTanhTable(); });

@@ -5,48 +5,12 @@
 #include <numbers>
 
 #include "core/busy_cursor.h"
+#include "core/settings.h"
+#include "pixelops/subpixel_samplers.h"
+#include "platform/parallel_bands.h"
 #include "store/image_store.h"
 
 namespace astrelon {
-
-float (*InterpolatePixelHook)(int slot, int plane, float x, float y, int kind) = nullptr;
-
-float SampleBilinear(int slot, int plane, float x, float y) {
-  const TImageSlot& im = Store.Image[size_t(slot)];
-  const auto& p = im.Planes[size_t(plane)];
-  if (im.Width < 1 || im.Height < 1 || p.size() < im.PixelCount()) return BlankPixel;
-  x = std::max(x, 0.0f);
-  y = std::max(y, 0.0f);
-  const int ix = std::min(int(x), im.Width - 1);
-  const int iy = std::min(int(y), im.Height - 1);
-  const float fx = x - float(ix), fy = y - float(iy);
-  auto rowSums = [&](int r, float& w, float& v) {
-    w = 0;
-    v = 0;
-    const float a = p[size_t(r) * size_t(im.Width) + size_t(ix)];
-    if (IsValidPixel(a)) {
-      w = 1 - fx;
-      v = a * (1 - fx);
-    }
-    if (ix < im.Width - 1) {
-      const float b = p[size_t(r) * size_t(im.Width) + size_t(ix) + 1];
-      if (IsValidPixel(b)) {
-        w += fx;
-        v += b * fx;
-      }
-    }
-  };
-  float w0, v0, w1 = 0, v1 = 0;
-  rowSums(iy, w0, v0);
-  if (iy < im.Height - 1) {
-    rowSums(iy + 1, w1, v1);
-    w1 *= fy;
-    v1 *= fy;
-  }
-  const float w = w0 * (1 - fy) + w1;
-  const float v = v0 * (1 - fy) + v1;
-  return w > 0.3f ? v / w : BlankPixel;
-}
 
 namespace {
 
@@ -136,23 +100,35 @@ bool RotateImage(int src, int dst, int kind, double angle, int framing) {
 
   TImageSlot& d = Store.Image[size_t(dst)];
   const int planes = s.PlaneCount;
+  const bool colour = s.IsColor && planes == 3;
+  const TInterpolationKindScope kindScope(kind);
+  const TSamplingKind k = CurrentSamplingKind();
+  std::array<TPlaneView, 3> view;
+  for (int p = 1; p <= planes; ++p) view[size_t(p - 1)] = PlaneView(src, p);
   std::array<TPlane, 4> out;
-  for (int p = 1; p <= planes; ++p) out[size_t(p)].assign(size_t(w) * size_t(h), BlankPixel);
+  for (int p = 1; p <= planes; ++p) out[size_t(p)].resize(size_t(w) * size_t(h));
   const double cx0 = (w0 - 1) / 2.0, cy0 = (h0 - 1) / 2.0;
   const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      double sx, sy;
-      rot.Back((x - cx) * scaleX, (y - cy) * scaleY, sx, sy);
-      sx += cx0;
-      sy += cy0;
-      if (!Inside(sx, sy, w0, h0)) continue;
-      const size_t i = size_t(y) * size_t(w) + size_t(x);
-      for (int p = 1; p <= planes; ++p)
-        out[size_t(p)][i] = InterpolatePixelHook ? InterpolatePixelHook(src, p, float(sx), float(sy), kind)
-                                                 : SampleBilinear(src, p, float(sx), float(sy));
+  const int threads = BandThreads(int64_t(w) * h, int64_t(1) << 15, Options.Multicore != 0);
+  ForEachBand(h, threads, [&](int64_t firstRow, int64_t lastRow) {
+    for (int y = int(firstRow); y < int(lastRow); ++y) {
+      for (int x = 0; x < w; ++x) {
+        double sx, sy;
+        rot.Back((x - cx) * scaleX, (y - cy) * scaleY, sx, sy);
+        sx += cx0;
+        sy += cy0;
+        const size_t i = size_t(y) * size_t(w) + size_t(x);
+        std::array<float, 3> v{BlankPixel, BlankPixel, BlankPixel};
+        if (Inside(sx, sy, w0, h0)) {
+          if (colour)
+            SamplePointRgb(view, k, float(sx), float(sy), v);
+          else
+            for (int p = 0; p < planes; ++p) v[size_t(p)] = SamplePoint(view[size_t(p)], k, float(sx), float(sy));
+        }
+        for (int p = 1; p <= planes; ++p) out[size_t(p)][i] = v[size_t(p - 1)];
+      }
     }
-  }
+  });
   d.Width = w;
   d.Height = h;
   for (int p = 1; p <= planes; ++p) d.Planes[size_t(p)] = std::move(out[size_t(p)]);

@@ -1,52 +1,247 @@
 #include "pixelops/subpixel_samplers.h"
 
-#include <cmath>
-
+#include "filters/neuro_interpolation.h"
 #include "store/image_store.h"
 
 namespace astrelon {
 
 namespace {
-const TImageSlot* PlaneOf(int slot, int plane) {
-  if (!SlotInUse(slot) || plane < 1 || plane > 3) return nullptr;
-  const TImageSlot& im = Store.Image[size_t(slot)];
-  return im.Planes[size_t(plane)].size() >= im.PixelCount() && im.Width > 0 ? &im : nullptr;
+
+// Coordinates at or beyond this are outside every plane; the limit keeps the
+// integer parts and the tap arithmetic within 32 bits.
+constexpr float PositionLimit = 1e9f;
+
+using TKernelRow = std::array<float, KernelTableSize>;
+
+// Weights of the taps lo..hi of a window clipped to n samples around integer
+// part i at fraction f. Returns the clipped first tap and the tap count.
+inline int32_t ClippedWeights(const TKernelRow& row, int32_t lo, int32_t hi, int32_t i, float f, int32_t n,
+                              int32_t& firstTap, float* w) {
+  const int32_t cl = i + lo < 0 ? -i : lo;
+  const int32_t ch = n <= i + hi ? n - 1 - i : hi;
+  if (ch < cl) return 0;
+  const int32_t e = KernelFirstEntry(cl, f);
+  const int32_t count = ch - cl + 1;
+  for (int32_t t = 0; t < count; ++t) w[t] = KernelEntry(row, int64_t(e) + int64_t(KernelTableStepsPerPixel) * t);
+  firstTap = cl;
+  return count;
 }
+
+// The separable window sums of P planes of equal size at integer parts (ix, iy)
+// and fractions (fx, fy): per row the float sums of the column weights and
+// weighted values of the valid pixels, then weighted by the row's weight.
+template <int P>
+void WindowSums(const TPlaneView* p, const TKernelRow& row, int32_t lo, int32_t hi, int32_t ix, float fx,
+                int32_t iy, float fy, float* W, float* V) {
+  for (int q = 0; q < P; ++q) W[q] = V[q] = 0;
+  float cw[MaxLineTaps], rw[MaxLineTaps];
+  int32_t cl, rl;
+  const int32_t nc = ClippedWeights(row, lo, hi, ix, fx, p[0].Width, cl, cw);
+  const int32_t nr = ClippedWeights(row, lo, hi, iy, fy, p[0].Height, rl, rw);
+  if (nc == 0 || nr == 0) return;
+  const size_t width = size_t(p[0].Width);
+  const size_t origin = size_t(iy + rl) * width + size_t(ix + cl);
+  for (int32_t j = 0; j < nr; ++j)
+    for (int q = 0; q < P; ++q) {
+      const float* src = p[q].Data + origin + size_t(j) * width;
+      float rowW = 0, rowV = 0;
+      for (int32_t t = 0; t < nc; ++t) {
+        const float v = src[t];
+        if (v > BlankLimit) {
+          rowW += cw[t];
+          rowV += cw[t] * v;
+        }
+      }
+      W[q] += rw[j] * rowW;
+      V[q] += rw[j] * rowV;
+    }
+}
+
+// Bilinear sums over the 2 x 2 cell at (ix, iy), which lies inside the plane.
+void CellSums(const TPlaneView& p, int32_t ix, float fx, int32_t iy, float fy, float& W, float& V) {
+  auto rowSums = [&](int32_t y, float& w, float& v) {
+    const float a = p.At(ix, y);
+    w = 0;
+    v = 0;
+    if (a > BlankLimit) {
+      w = 1 - fx;
+      v = a * (1 - fx);
+    }
+    if (ix < p.Width - 1) {
+      const float b = p.At(ix + 1, y);
+      if (b > BlankLimit) {
+        w += fx;
+        v += b * fx;
+      }
+    }
+  };
+  float w0, v0, w1 = 0, v1 = 0;
+  rowSums(iy, w0, v0);
+  if (iy < p.Height - 1) {
+    rowSums(iy + 1, w1, v1);
+    w1 *= fy;
+    v1 *= fy;
+  }
+  W = w0 * (1 - fy) + w1;
+  V = v0 * (1 - fy) + v1;
+}
+
+// The 4 x 4 neighbourhood of rows iy-1..iy+2 and columns ix-1..ix+2 (blank
+// outside the plane) and the fractions, as the network takes them.
+std::array<float, NeuroInputCount> NeuroInputs(const TPlaneView& p, int32_t ix, float fx, int32_t iy, float fy) {
+  std::array<float, NeuroInputCount> v;
+  for (int32_t j = 0; j < 4; ++j)
+    for (int32_t t = 0; t < 4; ++t) {
+      const int32_t x = ix - 1 + t, y = iy - 1 + j;
+      v[size_t(j * 4 + t)] = x >= 0 && y >= 0 && x < p.Width && y < p.Height ? p.At(x, y) : BlankPixel;
+    }
+  v[16] = fx;
+  v[17] = fy;
+  return v;
+}
+
 }  // namespace
 
-float InterpolatePixel(int slot, int plane, float x, float y) {
-  const TImageSlot* im = PlaneOf(slot, plane);
-  if (!im || !(std::fabs(x) < 1e9f) || !(std::fabs(y) < 1e9f)) return BlankPixel;
-  x = std::max(x, 0.0f);
-  y = std::max(y, 0.0f);
+TPlaneView PlaneView(int slot, int plane) {
+  if (slot < 0 || slot >= SlotArraySize || plane < 1 || plane > 3) return {};
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  const TPlane& data = im.Planes[size_t(plane)];
+  if (im.Width < 1 || im.Height < 1 || data.size() < im.PixelCount()) return {};
+  return {data.data(), im.Width, im.Height};
+}
+
+float SamplePoint(const TPlaneView& p, const TSamplingKind& k, float x, float y) {
+  if (p.Empty() || !(x < PositionLimit) || !(y < PositionLimit)) return BlankPixel;
+  if (x < 0) x = 0;
+  if (y < 0) y = 0;
   const int32_t ix = int32_t(x), iy = int32_t(y);
-  const float fx = x - ix, fy = y - iy;
-  double v = 0, w = 0;
-  for (int dy = 0; dy <= 1; ++dy)
-    for (int dx = 0; dx <= 1; ++dx) {
-      const int32_t px = ix + dx, py = iy + dy;
-      if (px >= im->Width || py >= im->Height) continue;
-      const float s = im->Planes[size_t(plane)][size_t(py) * im->Width + px];
-      const double k = (dx ? fx : 1 - fx) * (dy ? fy : 1 - fy);
-      if (!IsValidPixel(s) || k == 0) continue;
-      v += k * s;
-      w += k;
+  const float fx = x - float(ix), fy = y - float(iy);
+  float W, V;
+  switch (k.Kind) {
+    case IkLinear:
+      if (ix >= p.Width || iy >= p.Height) return BlankPixel;
+      CellSums(p, ix, fx, iy, fy, W, V);
+      break;
+    case IkNeuro:
+      return InterpolateNeuro(NeuroInputs(p, ix, fx, iy, fy));
+    default:
+      WindowSums<1>(&p, KernelRow(k.Kind), k.Lo, k.Hi, ix, fx, iy, fy, &W, &V);
+      break;
+  }
+  return W > 0.3f ? V / W : BlankPixel;
+}
+
+float SamplePointBuffered(const TPlaneView& p, const TSamplingKind& k, float x, float y, float& weight) {
+  weight = 0;
+  if (p.Empty() || !(x >= 0) || !(y >= 0) || !(x < PositionLimit) || !(y < PositionLimit)) return BlankPixel;
+  const int32_t ix = int32_t(x), iy = int32_t(y);
+  const float fx = x - float(ix), fy = y - float(iy);
+  float W, V;
+  if (k.Kind == IkLinear) {
+    if (ix >= p.Width || iy >= p.Height) return BlankPixel;
+    CellSums(p, ix, fx, iy, fy, W, V);
+  } else {
+    WindowSums<1>(&p, KernelRow(k.Kind), k.Lo, k.Hi, ix, fx, iy, fy, &W, &V);
+  }
+  weight = W;
+  if (!(W > 0.1f)) return BlankPixel;
+  if (k.Kind != IkNeuro) return V;
+  // The network's value in the weight of the cubic window; a blank value stays
+  // blank rather than becoming a small "valid" product.
+  const float value = InterpolateNeuro(NeuroInputs(p, ix, fx, iy, fy));
+  return value > BlankLimit ? value * W : BlankPixel;
+}
+
+void SamplePointRgb(const std::array<TPlaneView, 3>& p, const TSamplingKind& k, float x, float y,
+                    std::array<float, 3>& out) {
+  out.fill(BlankPixel);
+  for (const TPlaneView& v : p)
+    if (v.Empty() || v.Width != p[0].Width || v.Height != p[0].Height) return;
+  if (k.Kind == IkNeuro) {
+    for (size_t q = 0; q < 3; ++q) out[q] = SamplePoint(p[q], k, x, y);
+    return;
+  }
+  if (!(x < PositionLimit && x > -PositionLimit && y < PositionLimit && y > -PositionLimit)) return;
+  const int32_t ix = int32_t(x), iy = int32_t(y);
+  const float fx = x - float(ix), fy = y - float(iy);
+  float W[3], V[3];
+  WindowSums<3>(p.data(), KernelRow(k.Kind), k.Lo, k.Hi, ix, fx, iy, fy, W, V);
+  for (size_t q = 0; q < 3; ++q) out[q] = W[q] > 0.3f ? V[q] / W[q] : BlankPixel;
+}
+
+int32_t LineTaps(float pos, int32_t n, const TSamplingKind& k, int32_t& first, float* weights) {
+  if (!(pos < PositionLimit) || n < 1) return 0;
+  if (pos < 0) pos = 0;
+  const int32_t i = int32_t(pos);
+  int32_t firstTap = 0;
+  const int32_t count = ClippedWeights(KernelRow(k.Kind), k.Lo, k.Hi, i, pos - float(i), n, firstTap, weights);
+  first = i + firstTap;
+  return count;
+}
+
+float WeightedMean(const float* line, ptrdiff_t stride, int32_t first, int32_t count, const float* weights,
+                   double minWeight) {
+  double W = 0, V = 0;
+  const float* s = line + ptrdiff_t(first) * stride;
+  for (int32_t t = 0; t < count; ++t, s += stride) {
+    const float v = *s;
+    if (v > BlankLimit) {
+      W += weights[t];
+      V += double(weights[t]) * v;
     }
-  return w > 0.3 ? float(v / w) : BlankPixel;
+  }
+  return W > minWeight ? float(V / W) : BlankPixel;
+}
+
+float SampleLine(const float* line, ptrdiff_t stride, int32_t n, const TSamplingKind& k, float pos) {
+  float w[MaxLineTaps];
+  int32_t first = 0;
+  const int32_t count = LineTaps(pos, n, k, first, w);
+  return WeightedMean(line, stride, first, count, w, 0.3);
+}
+
+float InterpolatePixel(int slot, int plane, float x, float y) {
+  return SamplePoint(PlaneView(slot, plane), CurrentSamplingKind(), x, y);
+}
+
+float InterpolatePixelBuffered(int slot, int plane, float& weight, float x, float y) {
+  return SamplePointBuffered(PlaneView(slot, plane), CurrentSamplingKind(), x, y, weight);
+}
+
+void InterpolatePixelRgb(int srcSlot, int dstSlot, int32_t dstIndex, float x, float y) {
+  if (dstSlot < 0 || dstSlot >= SlotArraySize || dstIndex < 0) return;
+  const std::array<TPlaneView, 3> src{PlaneView(srcSlot, 1), PlaneView(srcSlot, 2), PlaneView(srcSlot, 3)};
+  std::array<float, 3> v;
+  SamplePointRgb(src, CurrentSamplingKind(), x, y, v);
+  TImageSlot& d = Store.Image[size_t(dstSlot)];
+  for (size_t q = 0; q < 3; ++q)
+    if (size_t(dstIndex) < d.Planes[q + 1].size()) d.Planes[q + 1][size_t(dstIndex)] = v[q];
+}
+
+float SampleAlongRow(int slot, int plane, int32_t row, float x) {
+  const TPlaneView p = PlaneView(slot, plane);
+  if (p.Empty() || row < 0 || row >= p.Height) return BlankPixel;
+  return SampleLine(p.Data + size_t(row) * size_t(p.Width), 1, p.Width, CurrentSamplingKind(), x);
+}
+
+float SampleAlongColumn(int slot, int plane, int32_t column, float y) {
+  const TPlaneView p = PlaneView(slot, plane);
+  if (p.Empty() || column < 0 || column >= p.Width) return BlankPixel;
+  return SampleLine(p.Data + column, p.Width, p.Height, CurrentSamplingKind(), y);
 }
 
 float SampleAlongRowLinear(int slot, int plane, int32_t row, float x) {
-  const TImageSlot* im = PlaneOf(slot, plane);
-  if (!im || row < 0 || row >= im->Height || !(std::fabs(x) < 1e9f)) return BlankPixel;
-  const float* line = im->Planes[size_t(plane)].data() + size_t(row) * im->Width;
+  const TPlaneView p = PlaneView(slot, plane);
+  if (p.Empty() || row < 0 || row >= p.Height || !(x < PositionLimit && x > -PositionLimit)) return BlankPixel;
+  const float* line = p.Data + size_t(row) * size_t(p.Width);
   const int32_t ix = int32_t(x);
   const float fx = x - float(ix);
   float W = 0, V = 0;
-  if (ix >= 0 && ix < im->Width && IsValidPixel(line[ix])) {
+  if (ix >= 0 && ix < p.Width && line[ix] > BlankLimit) {
     W += 1 - fx;
     V += (1 - fx) * line[ix];
   }
-  if (ix > -2 && ix < im->Width - 1 && IsValidPixel(line[ix + 1])) {
+  if (ix > -2 && ix < p.Width - 1 && line[ix + 1] > BlankLimit) {
     W += fx;
     V += fx * line[ix + 1];
   }

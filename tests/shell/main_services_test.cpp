@@ -385,18 +385,6 @@ TEST_F(MainServicesTest, RotateFramings) {
   EXPECT_EQ(Store.Image[2].Width, 40);
 }
 
-TEST(Interpolation, BilinearSkipsBlankNeighbours) {
-  Store.Reset();
-  TImageSlot& im = Store.Image[1];
-  im.Width = 2;
-  im.Height = 2;
-  im.Planes[1] = {1, 3, BlankPixel, 5};
-  Store.InUse[1] = 1;
-  EXPECT_NEAR(SampleBilinear(1, 1, 0.5f, 0.5f), 3.0f, 1e-5);  // mean of 1, 3, 5
-  EXPECT_NEAR(SampleBilinear(1, 1, 1.5f, 0.0f), 3.0f, 1e-5);  // last column only
-  EXPECT_FALSE(IsValidPixel(SampleBilinear(1, 1, 0.0f, 1.0f)));
-  Store.Reset();
-}
 
 TEST_F(MainServicesTest, BlockDetectorFindsEightRowSteps) {
   const int w = 16, h = 64;

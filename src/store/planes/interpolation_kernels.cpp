@@ -1,7 +1,10 @@
 #include "store/planes/interpolation_kernels.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
+
+#include "core/settings.h"
 
 namespace astrelon {
 
@@ -52,11 +55,36 @@ const TKernelTable& KernelTables() {
 }
 
 void SetKernelWindow(int32_t kind) {
-  constexpr int32_t lo[KernelKindCount] = {0, -1, -1, -7, -2};
-  constexpr int32_t hi[KernelKindCount] = {1, 2, 2, 8, 3};
   if (kind < 0 || kind >= KernelKindCount) return;
-  KernelWindow.Lo = lo[kind];
-  KernelWindow.Hi = hi[kind];
+  const TSamplingKind k = SamplingKindOf(kind);
+  KernelWindow.Lo = k.Lo;
+  KernelWindow.Hi = k.Hi;
+}
+
+void SetToolMode(int32_t kind) {
+  if (kind < 0 || kind >= KernelKindCount) return;
+  Settings.InterpolationKind = kind;
+  SetKernelWindow(kind);
+}
+
+TInterpolationKindScope::TInterpolationKindScope(int32_t kind) : saved_(Settings.InterpolationKind) {
+  SetToolMode(kind);
+}
+
+TInterpolationKindScope::~TInterpolationKindScope() { SetToolMode(saved_); }
+
+TSamplingKind SamplingKindOf(int32_t kind) {
+  constexpr int32_t lo[KernelKindCount] = {0, -1, -1, -7, -2};
+  kind = std::clamp(kind, 0, KernelKindCount - 1);
+  return {kind, lo[size_t(kind)], KernelTapBound(kind)};
+}
+
+TSamplingKind CurrentSamplingKind() {
+  return {std::clamp(Settings.InterpolationKind, 0, KernelKindCount - 1), KernelWindow.Lo, KernelWindow.Hi};
+}
+
+const std::array<float, KernelTableSize>& KernelRow(int32_t kind) {
+  return KernelTables()[size_t(std::clamp(kind, 0, KernelKindCount - 1))];
 }
 
 }  // namespace astrelon

@@ -1,8 +1,9 @@
 #pragma once
 // Interpolation kernels: the kernel formulas, their tabulated form (1602 weights
-// per kind at steps of 0.01 pixel, entry 800 at offset 0) and the current tap
-// window of the program's interpolation kind.
+// per kind at steps of 0.01 pixel, entry 800 at offset 0), the program-wide
+// interpolation kind and the current tap window that belongs to it.
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -49,5 +50,47 @@ extern TKernelWindow KernelWindow;
 
 // Makes the kind's window the current one: lo 0, -1, -1, -7, -2 and hi 1, 2, 2, 8, 3 for kinds 0..4.
 void SetKernelWindow(int32_t kind);
+
+// The program-wide switch of the interpolation kind (the shell's tool-mode
+// switch): the kind becomes Settings.InterpolationKind and its window the
+// current one. Kinds outside 0..4 are refused (they index the tables).
+void SetToolMode(int32_t kind);
+
+// Sets a kind for the life of the object and restores the kind found before,
+// also when the operation ends early.
+class TInterpolationKindScope {
+public:
+  explicit TInterpolationKindScope(int32_t kind);
+  ~TInterpolationKindScope();
+  TInterpolationKindScope(const TInterpolationKindScope&) = delete;
+  TInterpolationKindScope& operator=(const TInterpolationKindScope&) = delete;
+
+private:
+  int32_t saved_;
+};
+
+// A kind and its tap window as one value, for samplers that must not read the
+// program-wide state while they work (worker threads, per-pixel kind choices).
+struct TSamplingKind {
+  int32_t Kind = IkBicubic;
+  int32_t Lo = -1;
+  int32_t Hi = 2;
+};
+// The kind with its own window; kinds outside 0..4 count as the nearest of them.
+TSamplingKind SamplingKindOf(int32_t kind);
+// The program-wide kind with the current window.
+TSamplingKind CurrentSamplingKind();
+// The table row of a kind (kinds outside 0..4 take the nearest row).
+const std::array<float, KernelTableSize>& KernelRow(int32_t kind);
+
+// Entry of the first tap `kFirst` at fraction f: 800 + (kFirst - f) * 100 rounded
+// to the nearest integer, ties to even. Tap kFirst + n reads the entry 100 n further.
+inline int32_t KernelFirstEntry(int32_t kFirst, float f) {
+  return KernelTableCentre + int32_t(std::nearbyint((double(kFirst) - double(f)) * KernelTableStepsPerPixel));
+}
+// A table entry; an entry outside the row weighs 0 (every kernel is 0 there).
+inline float KernelEntry(const std::array<float, KernelTableSize>& row, int64_t e) {
+  return e >= 0 && e < KernelTableSize ? row[size_t(e)] : 0.0f;
+}
 
 }  // namespace astrelon
