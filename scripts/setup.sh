@@ -16,16 +16,15 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libtiff-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libraw-dev
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
-  libcfitsio-dev python3 python3-astropy python3-numpy python3-scipy
+  libcfitsio-dev python3 python3-astropy python3-numpy python3-scipy libvips-tools
   imagemagick libtiff-tools libraw-bin libjpeg-turbo-progs ffmpeg
   xvfb xauth qt6-translations-l10n
 )
 
 # Peers that only the benchmarks compare against (not needed by the tests).
 BENCH_PACKAGES=(
-  libopencv-dev
+  libopencv-dev libvips-dev graphicsmagick libgraphicsmagick++1-dev
   libfftw3-dev
-  libvips-dev graphicsmagick libgraphicsmagick++1-dev
 )
 
 deps() {

@@ -6,6 +6,7 @@
 #include "pixelops/ui/color_commands.h"
 #include "pixelops/ui/mosaic_commands.h"
 #include "pixelops/ui/pixel_arithmetic_commands.h"
+#include "pixelops/ui/resize_commands.h"
 #include "pixelops/ui/sun_surface_commands.h"
 #include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_commands.h"
@@ -25,6 +26,7 @@ void RegisterProgramCommands() {
   RegisterSunSurfaceCommands();
   RegisterColorCommands();
   RegisterMosaicCommands();
+  RegisterResizeCommands();
 }
 
 }  // namespace astrelon

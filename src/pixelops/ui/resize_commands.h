@@ -1,0 +1,8 @@
+#pragma once
+// Menu commands of resampling: "Bildgröße ändern".
+
+namespace astrelon {
+
+void RegisterResizeCommands();
+
+}  // namespace astrelon
