@@ -1,4 +1,5 @@
-// Anti-moiré reduction and interpolation along one axis of a plane.
+// The plans of the anti-moiré reduction and of the interpolation along one axis,
+// and the runner of a row plan followed by a column plan.
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -6,31 +7,13 @@
 #include "core/settings.h"
 #include "pixelops/resample_steps.h"
 #include "pixelops/subpixel_samplers.h"
+#include "platform/big_buffers.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
-#include "platform/simd_support.h"
 
 namespace astrelon {
 
 namespace {
-
-// The taps of every output sample of a line: first source sample, count and weights.
-struct TTapTable {
-  std::vector<int32_t> First, Count;
-  std::vector<size_t> Offset;
-  std::vector<float> Weight;
-
-  void Add(int32_t first, int32_t count, const float* w) {
-    First.push_back(first);
-    Count.push_back(count);
-    Offset.push_back(Weight.size());
-    Weight.insert(Weight.end(), w, w + count);
-  }
-  const float* Weights(size_t i) const { return Weight.data() + Offset[i]; }
-  float Mean(const float* line, ptrdiff_t stride, size_t i, double minWeight) const {
-    return WeightedMean(line, stride, First[i], Count[i], Weights(i), minWeight);
-  }
-};
 
 // Position of output sample i along a side shrunk or stretched by ratio: the
 // centres of the output pixels map onto the centres of the source pixels.
@@ -70,200 +53,123 @@ TTapTable StretchedTaps(const std::vector<double>& pos, int32_t length, double r
   return t;
 }
 
-// Nearest integer of v, within 0..limit (v is positive and finite).
-int64_t RoundedTaps(double v, int64_t limit) { return std::min<int64_t>(int64_t(std::nearbyint(std::min(v, 1e9))), limit); }
+// Nearest integer of v (positive), at most limit.
+int64_t RoundedTaps(double v, int64_t limit) {
+  return std::min<int64_t>(int64_t(std::nearbyint(std::min(v, 1e9))), limit);
+}
 
-enum class TMode { Taps, AntiMoireJump, AdaptiveDSinc, Neuro };
-
-// How every output sample of a line is computed.
-struct TAxisPlan {
-  TMode Mode = TMode::Taps;
-  double MinWeight = 0.3;
-  TTapTable A, B, C;           // Taps: A; jump test: A (kind), B (bicubic); adaptive: A dSinc, B soft cubic, C bicubic
-  std::vector<int32_t> Centre;  // integer part of each position
-  std::vector<float> Pos;       // positions for the network
-  int32_t R3 = 0;
-
-  float Element(const float* line, ptrdiff_t stride, int32_t length, size_t i) const {
-    auto p = [&](int32_t j) { return line[ptrdiff_t(j) * stride]; };
-    switch (Mode) {
-      case TMode::AntiMoireJump: {
-        // The largest step between neighbours, and the largest near the centre.
-        const int32_t first = A.First[i], last = first + A.Count[i] - 1, c = Centre[i];
-        float maxAll = 0, maxNear = 0;
-        for (int32_t j = first + R3; j <= last - R3 && j < last; ++j) {
-          const float d = std::fabs(p(j) - p(j + 1));
-          if (d > maxAll) maxAll = d;
-          if (std::abs(j - c) < R3 && d > maxNear) maxNear = d;
-        }
-        return (maxNear * 3.5f - 0.1f < maxAll ? B : A).Mean(line, stride, i, MinWeight);
-      }
-      case TMode::AdaptiveDSinc: {
-        const int32_t c = Centre[i];
-        if (c <= 3 || c >= length - 5) return C.Mean(line, stride, i, MinWeight);
-        float m = std::fabs(p(c) - p(c + 1));
-        m = std::max(m, std::fabs(p(c + 1) - p(c + 2)));
-        m = std::max(m, std::fabs(p(c) - p(c - 1)));
-        const float limit = 3.5f * m - 0.1f;
-        for (int32_t j = c - 4; j <= c + 4; ++j)
-          if (std::fabs(p(j) - p(j + 1)) > limit) return B.Mean(line, stride, i, MinWeight);
-        return A.Mean(line, stride, i, MinWeight);
-      }
-      default:
-        return A.Mean(line, stride, i, MinWeight);
+// Rows lo..hi - 1 of the row plan's output (each x.N wide) into out.
+void PlanRows(const TAxisPlan& x, const float* src, int32_t w, int32_t h, int32_t lo, int32_t hi, float* out,
+              bool vector, std::vector<float>& scratch) {
+  const TPlaneView view{src, w, h};
+  const TSamplingKind neuro = SamplingKindOf(IkNeuro);
+  const int32_t n = x.N;
+  for (int32_t r = lo; r < hi; ++r) {
+    float* row = out + size_t(r - lo) * size_t(n);
+    if (x.Mode == TPlanMode::Taps && r + RowGroup <= hi) {
+      WeightedMeansOfRowGroup(src + size_t(r) * size_t(w), w, n, x.A, x.MinWeight, row, vector, scratch);
+      r += RowGroup - 1;
+    } else if (x.Mode == TPlanMode::Neuro) {
+      for (int32_t i = 0; i < n; ++i) row[i] = SamplePoint(view, neuro, x.Pos[size_t(i)], float(r));
+    } else {
+      const float* line = src + size_t(r) * size_t(w);
+      for (int32_t i = 0; i < n; ++i) row[i] = x.Element(line, 1, size_t(i));
     }
   }
-};
+}
 
-// Runs the plan over a plane: output n x h (X) or w x n (Y).
-TPlane RunPlan(const TPlane& src, int32_t w, int32_t h, TResampleAxis axis, int32_t n, const TAxisPlan& plan) {
-  const bool alongX = axis == TResampleAxis::X;
-  const int32_t outW = alongX ? n : w, outH = alongX ? h : n;
-  TPlane out(size_t(outW) * size_t(outH));
-  const float* s = src.data();
-  float* o = out.data();
-  const TPlaneView view{s, w, h};
-  const TSamplingKind neuro = SamplingKindOf(IkNeuro);
-  const bool vector = Sse2Enabled;
-  ForEachBand(outH, ResampleThreads(int64_t(outW) * outH), [&](int64_t r0, int64_t r1) {
-    for (int32_t r = int32_t(r0); r < int32_t(r1); ++r) {
-      float* row = o + size_t(r) * size_t(outW);
-      if (alongX) {
-        const float* line = s + size_t(r) * size_t(w);
-        if (plan.Mode == TMode::Neuro)
-          for (int32_t i = 0; i < n; ++i) row[i] = SamplePoint(view, neuro, plan.Pos[size_t(i)], float(r));
-        else
-          for (int32_t i = 0; i < n; ++i) row[i] = plan.Element(line, 1, w, size_t(i));
-      } else if (plan.Mode == TMode::Taps) {
-        const size_t i = size_t(r);
-        WeightedRowMeans(s, size_t(w), plan.A.First[i], plan.A.Count[i], plan.A.Weights(i), plan.MinWeight, row, w,
-                         vector);
-      } else if (plan.Mode == TMode::Neuro) {
-        for (int32_t x = 0; x < w; ++x) row[x] = SamplePoint(view, neuro, float(x), plan.Pos[size_t(r)]);
-      } else {
-        for (int32_t x = 0; x < w; ++x) row[x] = plan.Element(s + x, w, h, size_t(r));
+// Output row i of the column plan from a plane whose row j is src[(j - base) * w].
+void PlanOutputRow(const TAxisPlan& y, const float* src, int32_t base, int32_t w, int32_t h, int32_t i, float* out,
+                   bool vector) {
+  const size_t k = size_t(i);
+  switch (y.Mode) {
+    case TPlanMode::Taps:
+      if (y.A.Count[k] == 0) {
+        std::fill(out, out + w, BlankPixel);
+        break;
       }
+      WeightedRowMeans(src, size_t(w), y.A.First[k] - base, y.A.Count[k], y.A.Weights(k), y.MinWeight, out, w,
+                       vector);
+      break;
+    case TPlanMode::Neuro: {
+      const TPlaneView view{src, w, h};
+      const TSamplingKind neuro = SamplingKindOf(IkNeuro);
+      for (int32_t x = 0; x < w; ++x) out[x] = SamplePoint(view, neuro, float(x), y.Pos[k]);
+      break;
     }
-  });
+    default:
+      for (int32_t x = 0; x < w; ++x) out[x] = y.Element(src + x, w, k);
+      break;
+  }
+}
+
+TPlane NewPlane(int32_t w, int32_t h) {
+  TPlane out(size_t(w) * size_t(h));
+  AdviseHugePages(out.data(), out.size() * sizeof(float));
   return out;
 }
 
-void WeightedRowMeansScalar(const float* src, size_t rowStride, int32_t first, int32_t count, const float* weights,
-                            double minWeight, float* out, int32_t x0, int32_t n) {
-  const float* base = src + size_t(first) * rowStride;
-  for (int32_t x = x0; x < n; ++x)
-    out[x] = WeightedMean(base + x, ptrdiff_t(rowStride), 0, count, weights, minWeight);
-}
-
-#if ASTRELON_HAVE_SSE2
-// Two lanes of doubles per vector; each lane adds its taps in tap order.
-int32_t WeightedRowMeansSse2(const float* src, size_t rowStride, int32_t first, int32_t count, const float* weights,
-                             double minWeight, float* out, int32_t n) {
-  const __m128d limit = _mm_set1_pd(double(BlankLimit)), minW = _mm_set1_pd(minWeight);
-  const __m128 blank = _mm_set1_ps(BlankPixel);
-  const float* base = src + size_t(first) * rowStride;
-  int32_t x = 0;
-  for (; x + 4 <= n; x += 4) {
-    __m128d w0 = _mm_setzero_pd(), w1 = w0, v0 = w0, v1 = w0;
-    const float* s = base + x;
-    for (int32_t t = 0; t < count; ++t, s += rowStride) {
-      const __m128 v = _mm_loadu_ps(s);
-      const __m128d a = _mm_cvtps_pd(v), b = _mm_cvtps_pd(_mm_movehl_ps(v, v));
-      const __m128d wt = _mm_set1_pd(double(weights[t]));
-      const __m128d ma = _mm_cmpgt_pd(a, limit), mb = _mm_cmpgt_pd(b, limit);
-      w0 = _mm_add_pd(w0, _mm_and_pd(ma, wt));
-      w1 = _mm_add_pd(w1, _mm_and_pd(mb, wt));
-      v0 = _mm_add_pd(v0, _mm_and_pd(ma, _mm_mul_pd(wt, a)));
-      v1 = _mm_add_pd(v1, _mm_and_pd(mb, _mm_mul_pd(wt, b)));
-    }
-    const __m128 q = _mm_movelh_ps(_mm_cvtpd_ps(_mm_div_pd(v0, w0)), _mm_cvtpd_ps(_mm_div_pd(v1, w1)));
-    // The two 64-bit masks of each half packed into four 32-bit lanes.
-    const __m128 ok = _mm_movelh_ps(_mm_castsi128_ps(_mm_shuffle_epi32(_mm_castpd_si128(_mm_cmpgt_pd(w0, minW)), 0x08)),
-                                    _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castpd_si128(_mm_cmpgt_pd(w1, minW)), 0x08)));
-    _mm_storeu_ps(out + x, _mm_or_ps(_mm_and_ps(ok, q), _mm_andnot_ps(ok, blank)));
-  }
-  return x;
-}
-#endif
-
-#if ASTRELON_HAVE_AVX2
-// Four lanes of doubles per vector, eight columns per step.
-ASTRELON_AVX2 int32_t WeightedRowMeansAvx2(const float* src, size_t rowStride, int32_t first, int32_t count,
-                                           const float* weights, double minWeight, float* out, int32_t n) {
-  const __m256d limit = _mm256_set1_pd(double(BlankLimit)), minW = _mm256_set1_pd(minWeight);
-  const __m128 blank = _mm_set1_ps(BlankPixel);
-  const float* base = src + size_t(first) * rowStride;
-  int32_t x = 0;
-  for (; x + 8 <= n; x += 8) {
-    __m256d w0 = _mm256_setzero_pd(), w1 = w0, v0 = w0, v1 = w0;
-    const float* s = base + x;
-    for (int32_t t = 0; t < count; ++t, s += rowStride) {
-      const __m256 v = _mm256_loadu_ps(s);
-      const __m256d a = _mm256_cvtps_pd(_mm256_castps256_ps128(v)), b = _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1));
-      const __m256d wt = _mm256_set1_pd(double(weights[t]));
-      const __m256d ma = _mm256_cmp_pd(a, limit, _CMP_GT_OQ), mb = _mm256_cmp_pd(b, limit, _CMP_GT_OQ);
-      w0 = _mm256_add_pd(w0, _mm256_and_pd(ma, wt));
-      w1 = _mm256_add_pd(w1, _mm256_and_pd(mb, wt));
-      v0 = _mm256_add_pd(v0, _mm256_and_pd(ma, _mm256_mul_pd(wt, a)));
-      v1 = _mm256_add_pd(v1, _mm256_and_pd(mb, _mm256_mul_pd(wt, b)));
-    }
-    const __m128 q0 = _mm256_cvtpd_ps(_mm256_div_pd(v0, w0)), q1 = _mm256_cvtpd_ps(_mm256_div_pd(v1, w1));
-    const __m128 ok0 = _mm256_cvtpd_ps(_mm256_cmp_pd(w0, minW, _CMP_GT_OQ));
-    const __m128 ok1 = _mm256_cvtpd_ps(_mm256_cmp_pd(w1, minW, _CMP_GT_OQ));
-    // A true mask converts to NaN, a false one to 0: compare against itself to get full masks.
-    const __m128 m0 = _mm_cmpunord_ps(ok0, ok0), m1 = _mm_cmpunord_ps(ok1, ok1);
-    _mm_storeu_ps(out + x, _mm_blendv_ps(blank, q0, m0));
-    _mm_storeu_ps(out + x + 4, _mm_blendv_ps(blank, q1, m1));
-  }
-  return x;
-}
-#endif
+// Output rows computed together in the fused pass: their source rows stay in cache.
+constexpr int32_t FusedChunkRows = 32;
 
 }  // namespace
 
 int ResampleThreads(int64_t pixels) { return BandThreads(pixels, int64_t(1) << 16, Options.Multicore != 0); }
 
-void WeightedRowMeans(const float* src, size_t rowStride, int32_t first, int32_t count, const float* weights,
-                      double minWeight, float* out, int32_t n, bool vector) {
-  int32_t x = 0;
-#if ASTRELON_HAVE_AVX2
-  if (UseAvx2(vector)) x = WeightedRowMeansAvx2(src, rowStride, first, count, weights, minWeight, out, n);
-#endif
-#if ASTRELON_HAVE_SSE2
-  if (vector && x == 0) x = WeightedRowMeansSse2(src, rowStride, first, count, weights, minWeight, out, n);
-#endif
-  WeightedRowMeansScalar(src, rowStride, first, count, weights, minWeight, out, x, n);
+float TAxisPlan::Element(const float* line, ptrdiff_t stride, size_t i) const {
+  auto p = [&](int32_t j) { return line[ptrdiff_t(j) * stride]; };
+  switch (Mode) {
+    case TPlanMode::AntiMoireJump: {
+      // The largest step between neighbours, and the largest near the centre.
+      const int32_t first = A.First[i], last = first + A.Count[i] - 1, c = Centre[i];
+      float maxAll = 0, maxNear = 0;
+      for (int32_t j = first + R3; j <= last - R3 && j < last; ++j) {
+        const float d = std::fabs(p(j) - p(j + 1));
+        if (d > maxAll) maxAll = d;
+        if (std::abs(j - c) < R3 && d > maxNear) maxNear = d;
+      }
+      return (maxNear * 3.5f - 0.1f < maxAll ? B : A).Mean(line, stride, i, MinWeight);
+    }
+    case TPlanMode::AdaptiveDSinc: {
+      const int32_t c = Centre[i];
+      if (c <= 3 || c >= Length - 5) return C.Mean(line, stride, i, MinWeight);
+      float m = std::fabs(p(c) - p(c + 1));
+      m = std::max(m, std::fabs(p(c + 1) - p(c + 2)));
+      m = std::max(m, std::fabs(p(c) - p(c - 1)));
+      const float limit = 3.5f * m - 0.1f;
+      for (int32_t j = c - 4; j <= c + 4; ++j)
+        if (std::fabs(p(j) - p(j + 1)) > limit) return B.Mean(line, stride, i, MinWeight);
+      return A.Mean(line, stride, i, MinWeight);
+    }
+    default:
+      return A.Mean(line, stride, i, MinWeight);
+  }
 }
 
-TPlane AntiMoireAxis(const TPlane& src, int32_t w, int32_t h, TResampleAxis axis, int32_t n, double ratio,
-                     const TSamplingKind& k) {
-  const int32_t length = axis == TResampleAxis::X ? w : h;
+TAxisPlan AntiMoirePlan(TResampleAxis axis, int32_t length, int32_t n, double ratio, const TSamplingKind& k) {
   const std::vector<double> pos = SamplePositions(n, ratio);
-  const int64_t r1 = RoundedTaps(k.Hi / ratio + 0.4, length);
-  TAxisPlan plan;
+  TAxisPlan plan(axis, length, n);
   plan.MinWeight = 0.1;
-  plan.A = StretchedTaps(pos, length, ratio, k.Kind, r1);
+  plan.A = StretchedTaps(pos, length, ratio, k.Kind, RoundedTaps(k.Hi / ratio + 0.4, length));
   if (k.Kind == IkDSinc) {
     // Near an isolated jump the dSinc's ringing is worse than the cubic's blur.
-    plan.Mode = TMode::AntiMoireJump;
+    plan.Mode = TPlanMode::AntiMoireJump;
     plan.B = StretchedTaps(pos, length, ratio, IkBicubic, RoundedTaps(2 / ratio + 0.4, length));
     plan.R3 = int32_t(RoundedTaps(k.Hi / ratio * 0.2 + 0.4, length));
     for (double p : pos) plan.Centre.push_back(int32_t(p));
   }
-  return RunPlan(src, w, h, axis, n, plan);
+  return plan;
 }
 
-TPlane InterpolateAxis(const TPlane& src, int32_t w, int32_t h, TResampleAxis axis, int32_t n, double ratio,
-                       int32_t kind) {
-  const int32_t length = axis == TResampleAxis::X ? w : h;
+TAxisPlan InterpolationPlan(TResampleAxis axis, int32_t length, int32_t n, double ratio, int32_t kind) {
   const std::vector<double> dpos = SamplePositions(n, ratio);
   std::vector<float> pos(dpos.begin(), dpos.end());
-  TAxisPlan plan;
+  TAxisPlan plan(axis, length, n);
   if (kind == IkNeuro) {
-    plan.Mode = TMode::Neuro;
+    plan.Mode = TPlanMode::Neuro;
     plan.Pos = std::move(pos);
   } else if (kind == IkDSinc) {
-    plan.Mode = TMode::AdaptiveDSinc;
+    plan.Mode = TPlanMode::AdaptiveDSinc;
     plan.A = SamplerTaps(pos, length, SamplingKindOf(IkDSinc));
     plan.B = SamplerTaps(pos, length, SamplingKindOf(IkNeuro));
     plan.C = SamplerTaps(pos, length, SamplingKindOf(IkBicubic));
@@ -271,7 +177,48 @@ TPlane InterpolateAxis(const TPlane& src, int32_t w, int32_t h, TResampleAxis ax
   } else {
     plan.A = SamplerTaps(pos, length, SamplingKindOf(kind));
   }
-  return RunPlan(src, w, h, axis, n, plan);
+  return plan;
+}
+
+TPlane RunPlans(const TPlane& src, int32_t w, int32_t h, const TAxisPlan* x, const TAxisPlan* y) {
+  const bool vector = Sse2Enabled;
+  if (x && y && y->Mode != TPlanMode::Taps) {
+    const TPlane rows = RunPlans(src, w, h, x, nullptr);
+    return RunPlans(rows, x->N, h, nullptr, y);
+  }
+  const int32_t outW = x ? x->N : w, outH = y ? y->N : h;
+  TPlane out = NewPlane(outW, outH);
+  ForEachBand(outH, ResampleThreads(int64_t(outW) * outH), [&](int64_t r0, int64_t r1) {
+    std::vector<float> scratch, rows;
+    if (!y) {
+      PlanRows(*x, src.data(), w, h, int32_t(r0), int32_t(r1), out.data() + size_t(r0) * size_t(outW), vector,
+               scratch);
+      return;
+    }
+    if (!x) {
+      for (int32_t i = int32_t(r0); i < int32_t(r1); ++i)
+        PlanOutputRow(*y, src.data(), 0, w, h, i, out.data() + size_t(i) * size_t(outW), vector);
+      return;
+    }
+    // Row plan and column taps together: the source rows of a chunk of output
+    // rows are made into a small buffer and consumed at once.
+    for (int32_t c0 = int32_t(r0); c0 < int32_t(r1); c0 += FusedChunkRows) {
+      const int32_t c1 = std::min(int32_t(r1), c0 + FusedChunkRows);
+      int32_t lo = h, hi = 0;
+      for (int32_t i = c0; i < c1; ++i)
+        if (y->A.Count[size_t(i)] > 0) {
+          lo = std::min(lo, y->A.First[size_t(i)]);
+          hi = std::max(hi, y->A.First[size_t(i)] + y->A.Count[size_t(i)]);
+        }
+      if (lo < hi) {
+        rows.resize(size_t(hi - lo) * size_t(outW));
+        PlanRows(*x, src.data(), w, h, lo, hi, rows.data(), vector, scratch);
+      }
+      for (int32_t i = c0; i < c1; ++i)
+        PlanOutputRow(*y, rows.data(), lo, outW, hi - lo, i, out.data() + size_t(i) * size_t(outW), vector);
+    }
+  });
+  return out;
 }
 
 }  // namespace astrelon

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "pixelops/resample_steps.h"
+#include "platform/big_buffers.h"
 #include "platform/parallel_bands.h"
 
 namespace astrelon {
@@ -20,96 +21,81 @@ void BoxEdges(int32_t n, float s, std::vector<float>& e0, std::vector<float>& e1
   }
 }
 
-// The samples of a box [b0, b1) along a side of `length` and their weights: the
-// first sample weighs what lies right of b0; a later one 1, the last what its
-// counter (b0 + 1, b0 + 2, ...) leaves below b1.
-struct TBoxSpan {
-  int32_t First = 0;
-  std::vector<float> Weight;
-};
-TBoxSpan BoxSpan(float b0, float b1, int32_t length) {
-  TBoxSpan s;
-  int32_t j = int32_t(b0);
-  s.First = j;
-  for (float c = b0; j < length && c < b1; ++j, c += 1) {
-    float wgt = float(j) - b0 + 1;
-    if (wgt > 1) wgt = std::min(b1 - c, 1.0f);
-    s.Weight.push_back(wgt);
+// The samples of n boxes of width s along a side of `length` and their weights:
+// the first sample weighs what lies right of the box's start e0; a later one 1,
+// the last what its counter (e0 + 1, e0 + 2, ...) leaves below the end e1.
+// `unit` tells whether every box is one sample of weight 1.
+TTapTable BoxSpans(int32_t n, float s, int32_t length, bool& unit) {
+  std::vector<float> e0, e1;
+  BoxEdges(n, s, e0, e1);
+  TTapTable t;
+  std::vector<float> w;
+  unit = true;
+  for (size_t i = 0; i < e0.size(); ++i) {
+    const float b0 = e0[i], b1 = e1[i];
+    int32_t j = int32_t(b0);
+    const int32_t first = j;
+    w.clear();
+    for (float c = b0; j < length && c < b1; ++j, c += 1) {
+      float wgt = float(j) - b0 + 1;
+      if (wgt > 1) wgt = std::min(b1 - c, 1.0f);
+      w.push_back(wgt);
+    }
+    t.Add(first, int32_t(w.size()), w.data());
+    unit = unit && w.size() == 1 && w[0] == 1.0f;
   }
-  return s;
+  return t;
 }
 
 }  // namespace
 
-TPlane BlockMeans(const TPlane& src, int32_t w, int32_t h, TResampleAxis axis, int32_t factor) {
-  const bool alongX = axis == TResampleAxis::X;
-  const int32_t outW = alongX ? w / factor : w, outH = alongX ? h : h / factor;
-  TPlane out(size_t(outW) * size_t(outH));
-  ForEachBand(outH, ResampleThreads(int64_t(outW) * outH), [&](int64_t r0, int64_t r1) {
-    std::vector<double> sum;
-    std::vector<int32_t> count;
-    for (int32_t r = int32_t(r0); r < int32_t(r1); ++r) {
-      float* o = out.data() + size_t(r) * size_t(outW);
-      if (alongX) {
-        const float* s = src.data() + size_t(r) * size_t(w);
-        for (int32_t i = 0; i < outW; ++i, s += factor) {
-          double total = 0;
-          int32_t valid = 0;
-          for (int32_t k = 0; k < factor; ++k)
-            if (s[k] > BlankLimit) {
-              total += s[k];
-              ++valid;
-            }
-          o[i] = valid ? float(total / valid) : BlankPixel;
-        }
-      } else {
-        sum.assign(size_t(w), 0.0);
-        count.assign(size_t(w), 0);
-        for (int32_t k = 0; k < factor; ++k) {
-          const float* s = src.data() + (size_t(r) * size_t(factor) + size_t(k)) * size_t(w);
-          for (int32_t x = 0; x < w; ++x)
-            if (s[x] > BlankLimit) {
-              sum[size_t(x)] += s[x];
-              ++count[size_t(x)];
-            }
-        }
-        for (int32_t x = 0; x < w; ++x)
-          o[x] = count[size_t(x)] ? float(sum[size_t(x)] / count[size_t(x)]) : BlankPixel;
-      }
-    }
-  });
-  return out;
+TAxisPlan BlockPlan(TResampleAxis axis, int32_t length, int32_t factor) {
+  // Blocks are taps of weight 1: the mean of the valid ones, blank when none is.
+  const int32_t n = length / factor;
+  const std::vector<float> ones(static_cast<size_t>(factor), 1.0f);
+  TAxisPlan plan(axis, length, n);
+  plan.MinWeight = 0.0;
+  for (int32_t i = 0; i < n; ++i) plan.A.Add(i * factor, factor, ones.data());
+  return plan;
+}
+
+std::optional<TAxisPlan> BoxPlan(int32_t w, int32_t h, float sx, float sy, int32_t nw, int32_t nh) {
+  bool unitColumns, unitRows;
+  TTapTable columns = BoxSpans(nw, sx, w, unitColumns), rows = BoxSpans(nh, sy, h, unitRows);
+  if (!unitColumns && !unitRows) return std::nullopt;
+  // Boxes one sample wide (or high) are weighted means along the other axis.
+  TAxisPlan plan(unitColumns ? TResampleAxis::Y : TResampleAxis::X, unitColumns ? h : w, unitColumns ? nh : nw);
+  plan.MinWeight = 0.0;
+  plan.A = std::move(unitColumns ? rows : columns);
+  return plan;
 }
 
 TPlane BoxMeans(const TPlane& src, int32_t w, int32_t h, float sx, float sy, int32_t nw, int32_t nh) {
-  std::vector<float> x0, x1, y0, y1;
-  BoxEdges(nw, sx, x0, x1);
-  BoxEdges(nh, sy, y0, y1);
-  std::vector<TBoxSpan> columns(static_cast<size_t>(nw));
-  for (int32_t i = 0; i < nw; ++i) columns[size_t(i)] = BoxSpan(x0[size_t(i)], x1[size_t(i)], w);
+  bool unitColumns, unitRows;
+  const TTapTable columns = BoxSpans(nw, sx, w, unitColumns), rows = BoxSpans(nh, sy, h, unitRows);
   TPlane out(size_t(nw) * size_t(nh));
+  AdviseHugePages(out.data(), out.size() * sizeof(float));
+  // Each output sums p wx wy and wx wy over the valid pixels of its box: per
+  // source row first the column sums, then weighted by the row's share.
   ForEachBand(nh, ResampleThreads(int64_t(nw) * nh), [&](int64_t r0, int64_t r1) {
     std::vector<double> sum(static_cast<size_t>(nw)), weight(static_cast<size_t>(nw));
     for (int32_t r = int32_t(r0); r < int32_t(r1); ++r) {
       std::fill(sum.begin(), sum.end(), 0.0);
       std::fill(weight.begin(), weight.end(), 0.0);
-      const TBoxSpan rows = BoxSpan(y0[size_t(r)], y1[size_t(r)], h);
-      for (size_t jr = 0; jr < rows.Weight.size(); ++jr) {
-        const float wy = rows.Weight[jr];
-        const float* s = src.data() + (size_t(rows.First) + jr) * size_t(w);
+      const float* wy = rows.Weights(size_t(r));
+      for (int32_t jr = 0; jr < rows.Count[size_t(r)]; ++jr) {
+        const float* s = src.data() + size_t(rows.First[size_t(r)] + jr) * size_t(w);
         for (int32_t i = 0; i < nw; ++i) {
-          const TBoxSpan& c = columns[size_t(i)];
-          double si = sum[size_t(i)], wi = weight[size_t(i)];
-          for (size_t k = 0; k < c.Weight.size(); ++k) {
-            const float v = s[size_t(c.First) + k];
-            if (v > BlankLimit) {
-              const float wxy = c.Weight[k] * wy;
-              si += double(v) * wxy;
-              wi += wxy;
+          const float* c = s + columns.First[size_t(i)];
+          const float* wx = columns.Weights(size_t(i));
+          double rowSum = 0, rowWeight = 0;
+          for (int32_t k = 0; k < columns.Count[size_t(i)]; ++k)
+            if (c[k] > BlankLimit) {
+              rowSum += double(wx[k]) * c[k];
+              rowWeight += wx[k];
             }
-          }
-          sum[size_t(i)] = si;
-          weight[size_t(i)] = wi;
+          sum[size_t(i)] += wy[jr] * rowSum;
+          weight[size_t(i)] += wy[jr] * rowWeight;
         }
       }
       float* o = out.data() + size_t(r) * size_t(nw);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <optional>
 
 #include "core/busy_cursor.h"
 #include "pixelops/resample_steps.h"
@@ -20,13 +21,17 @@ int32_t ScaledSide(int32_t n, double ratio) {
 namespace {
 
 // The planes while the steps run; the slot keeps its own until all are done, so
-// that a failure (out of memory) leaves it as it was.
+// that a failure (out of memory) leaves it as it was. A row plan waits for the
+// column plan that may follow, so that the two run as one pass.
 struct TWorkPlanes {
   TImageSlot& Slot;
-  int32_t Width, Height;
-  std::array<TPlane, 4> Work;
+  int32_t Width, Height;  // of the planes held
+  std::array<TPlane, 4> Work{};
+  std::optional<TAxisPlan> PendingRows;
 
   const TPlane& Plane(int p) const { return Work[size_t(p)].empty() ? Slot.Planes[size_t(p)] : Work[size_t(p)]; }
+  // The width once the waiting row plan has run.
+  int32_t LogicalWidth() const { return PendingRows ? PendingRows->N : Width; }
   // Applies a step to every plane; the step gives the new plane.
   template <typename F>
   void Each(int32_t newWidth, int32_t newHeight, F&& step) {
@@ -34,7 +39,25 @@ struct TWorkPlanes {
     Width = newWidth;
     Height = newHeight;
   }
+  void Run(const TAxisPlan* x, const TAxisPlan* y) {
+    Each(x ? x->N : Width, y ? y->N : Height, [&](const TPlane& s) { return RunPlans(s, Width, Height, x, y); });
+  }
+  void Flush() {
+    if (!PendingRows) return;
+    Run(&*PendingRows, nullptr);
+    PendingRows.reset();
+  }
+  void Add(TAxisPlan plan) {
+    if (plan.Axis == TResampleAxis::X) {
+      Flush();
+      PendingRows = std::move(plan);
+    } else {
+      Run(PendingRows ? &*PendingRows : nullptr, &plan);
+      PendingRows.reset();
+    }
+  }
   void Commit() {
+    Flush();
     for (int p = 1; p <= Slot.PlaneCount; ++p)
       if (!Work[size_t(p)].empty()) Slot.Planes[size_t(p)] = std::move(Work[size_t(p)]);
     Slot.Width = Width;
@@ -63,9 +86,9 @@ void ResampleImage(int slot, int32_t kind, int32_t newWidth, double ratioX, doub
 
   const TBusyCursorScope busy;
   const TInterpolationKindScope kindScope(kind);
-  TWorkPlanes planes{im, im.Width, im.Height, {}};
-  int32_t& w = planes.Width;
-  int32_t& h = planes.Height;
+  TWorkPlanes planes{im, im.Width, im.Height, {}, {}};
+  int32_t w = im.Width;
+  const int32_t& h = planes.Height;
   if (sizesGiven) {
     ratioX = double(newWidth) / w;
     ratioY = double(newHeight) / h;
@@ -78,21 +101,27 @@ void ResampleImage(int slot, int32_t kind, int32_t newWidth, double ratioX, doub
       newHeight >= ResampleSizeLimit)
     return;
 
+  auto width = [&] { return planes.LogicalWidth(); };
   if (boxFilter) {
-    if (const int32_t nx = BlockFactor(w, newWidth)) {
-      planes.Each(w / nx, h, [&](const TPlane& s) { return BlockMeans(s, w, h, TResampleAxis::X, nx); });
+    if (const int32_t nx = BlockFactor(width(), newWidth)) {
+      planes.Add(BlockPlan(TResampleAxis::X, width(), nx));
       ratioX = 1;
     }
     if (const int32_t ny = BlockFactor(h, newHeight)) {
-      planes.Each(w, h / ny, [&](const TPlane& s) { return BlockMeans(s, w, h, TResampleAxis::Y, ny); });
+      planes.Add(BlockPlan(TResampleAxis::Y, h, ny));
       ratioY = 1;
     }
     if (ratioX < 1 || ratioY < 1) {
       // The enlarged axis (if any) keeps its size here; its interpolation follows.
       const bool boxX = !(1 / ratioX < 1), boxY = !(1 / ratioY < 1);
       const float sx = boxX ? float(1 / ratioX) : 1.0f, sy = boxY ? float(1 / ratioY) : 1.0f;
-      const int32_t nw = boxX ? newWidth : w, nh = boxY ? newHeight : h;
-      planes.Each(nw, nh, [&](const TPlane& s) { return BoxMeans(s, w, h, sx, sy, nw, nh); });
+      const int32_t nw = boxX ? newWidth : width(), nh = boxY ? newHeight : h;
+      if (auto plan = BoxPlan(width(), h, sx, sy, nw, nh)) {
+        planes.Add(std::move(*plan));
+      } else {
+        planes.Flush();
+        planes.Each(nw, nh, [&](const TPlane& s) { return BoxMeans(s, planes.Width, h, sx, sy, nw, nh); });
+      }
       if (sx > 1) ratioX = 1;
       if (sy > 1) ratioY = 1;
     }
@@ -100,22 +129,17 @@ void ResampleImage(int slot, int32_t kind, int32_t newWidth, double ratioX, doub
 
   const TSamplingKind current = CurrentSamplingKind();
   auto axisSteps = [&](TResampleAxis axis, double& ratio) {
-    const bool alongX = axis == TResampleAxis::X;
-    auto length = [&] { return alongX ? w : h; };
-    auto resize = [&](int32_t n, auto&& step) {
-      planes.Each(alongX ? n : w, alongX ? h : n, [&](const TPlane& s) { return step(s); });
-    };
+    auto length = [&] { return axis == TResampleAxis::X ? width() : h; };
     if (antiMoire && ratio < 1) {
       const int32_t n = ScaledSide(length(), ratio);
       if (n != length() && n >= 1) {
-        resize(n, [&](const TPlane& s) { return AntiMoireAxis(s, w, h, axis, n, ratio, current); });
+        planes.Add(AntiMoirePlan(axis, length(), n, ratio, current));
         ratio = 1;
       }
     }
     if (ratio != 1) {
       const int32_t n = ScaledSide(length(), ratio);
-      if (n != length() && n >= 1)
-        resize(n, [&](const TPlane& s) { return InterpolateAxis(s, w, h, axis, n, ratio, kind); });
+      if (n != length() && n >= 1) planes.Add(InterpolationPlan(axis, length(), n, ratio, kind));
     }
   };
   axisSteps(TResampleAxis::X, ratioX);

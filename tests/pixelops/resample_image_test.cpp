@@ -62,6 +62,12 @@ TEST_F(Resample, FractionalBoxKeepsItsEdgeWeights) {
   // Box [0, 3.33): samples 0..3 weigh 1, 1, 1, 1/3; box [3.33, 6.67): 2/3, 1, 1, 1/3.
   EXPECT_NEAR(Store.Image[1].At(1, 0, 0), 1.2 + 120, 1e-3);
   EXPECT_NEAR(Store.Image[1].At(1, 1, 1), 13.0 / 3 + 1300.0 / 3, 1e-3);
+  // Whole blocks of 3 along x, then boxes along y alone.
+  MakeImage(1, 99, 100, [](int x, int y, int) { return float(x + 100 * y); });
+  ResampleImage(1, IkBicubic, 33, 0, 0, 30, true, false, true);
+  ASSERT_EQ(Store.Image[1].Width, 33);
+  ASSERT_EQ(Store.Image[1].Height, 30);
+  EXPECT_NEAR(Store.Image[1].At(1, 1, 1), 4 + 1300.0 / 3, 1e-3);
 }
 
 TEST_F(Resample, SizesAndRefusals) {
@@ -102,23 +108,27 @@ TEST_F(Resample, SizesAndRefusals) {
 // Without box and anti-moiré each axis is the one-dimensional sampler at
 // i / ratio + 0.5 / ratio - 0.5, first along the rows, then along the columns.
 TEST_F(Resample, AxesSampleWithTheOneDimensionalSamplers) {
-  for (int kind : {IkLinear, IkBicubic, IkLanczos3}) {
-    for (double ratio : {0.3, 1.7}) {
-      Noise(1, 40, 30, 4, 3);
-      Store.Image[1].At(3, 17, 12) = BlankPixel;
-      Noise(3, 40, 30, 4, 3);
-      Store.Image[3].At(3, 17, 12) = BlankPixel;
-      ResampleImage(1, kind, 0, ratio, ratio, 0, false, false, false);
-      const int nw = ScaledSide(40, ratio), nh = ScaledSide(30, ratio);
-      ASSERT_EQ(Store.Image[1].Width, nw);
-      ASSERT_EQ(Store.Image[1].Height, nh);
-      SetToolMode(kind);
-      MakeImage(4, nw, 30, [&](int i, int r, int p) { return SampleAlongRow(3, p, r, float(i / ratio + (0.5 / ratio - 0.5))); }, 3);
-      for (int p = 1; p <= 3; p += 2)
-        for (int r = 0; r < nh; ++r)
-          for (int i = 0; i < nw; ++i)
-            ASSERT_EQ(Store.Image[1].At(p, i, r), SampleAlongColumn(4, p, i, float(r / ratio + (0.5 / ratio - 0.5))))
-                << kind << " " << ratio << " " << i << " " << r;
+  auto at = [](int i, double ratio) { return float(i / ratio + (0.5 / ratio - 0.5)); };
+  for (test::TPath path : test::AvailablePaths()) {
+    const test::PathGuard guard(path);
+    for (int kind : {IkLinear, IkBicubic, IkLanczos3}) {
+      for (double ratio : {0.3, 1.7}) {
+        Noise(1, 40, 30, 4, 3);
+        Store.Image[1].At(3, 17, 12) = BlankPixel;
+        Noise(3, 40, 30, 4, 3);
+        Store.Image[3].At(3, 17, 12) = BlankPixel;
+        ResampleImage(1, kind, 0, ratio, ratio, 0, false, false, false);
+        const int nw = ScaledSide(40, ratio), nh = ScaledSide(30, ratio);
+        ASSERT_EQ(Store.Image[1].Width, nw);
+        ASSERT_EQ(Store.Image[1].Height, nh);
+        SetToolMode(kind);
+        MakeImage(4, nw, 30, [&](int i, int r, int p) { return SampleAlongRow(3, p, r, at(i, ratio)); }, 3);
+        for (int p = 1; p <= 3; p += 2)
+          for (int r = 0; r < nh; ++r)
+            for (int i = 0; i < nw; ++i)
+              ASSERT_EQ(Store.Image[1].At(p, i, r), SampleAlongColumn(4, p, i, at(r, ratio)))
+                  << test::PathName(path) << " " << kind << " " << ratio << " " << i << " " << r;
+      }
     }
   }
 }
