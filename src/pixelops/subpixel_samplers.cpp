@@ -7,11 +7,7 @@ namespace astrelon {
 
 namespace {
 
-// Coordinates at or beyond this are outside every plane; the limit keeps the
-// integer parts and the tap arithmetic within 32 bits.
-constexpr float PositionLimit = 1e9f;
-
-using TKernelRow = std::array<float, KernelTableSize>;
+using namespace sampler_detail;
 
 // Weights of the taps lo..hi of a window clipped to n samples around integer
 // part i at fraction f. Returns the clipped first tap and the tap count.
@@ -27,63 +23,20 @@ inline int32_t ClippedWeights(const TKernelRow& row, int32_t lo, int32_t hi, int
   return count;
 }
 
-// The separable window sums of P planes of equal size at integer parts (ix, iy)
-// and fractions (fx, fy): per row the float sums of the column weights and
-// weighted values of the valid pixels, then weighted by the row's weight.
 template <int P>
 void WindowSums(const TPlaneView* p, const TKernelRow& row, int32_t lo, int32_t hi, int32_t ix, float fx,
                 int32_t iy, float fy, float* W, float* V) {
-  for (int q = 0; q < P; ++q) W[q] = V[q] = 0;
+  // The common windows inside the planes take loops of fixed length.
+  const int32_t w = p[0].Width, h = p[0].Height;
   float cw[MaxLineTaps], rw[MaxLineTaps];
   int32_t cl, rl;
-  const int32_t nc = ClippedWeights(row, lo, hi, ix, fx, p[0].Width, cl, cw);
-  const int32_t nr = ClippedWeights(row, lo, hi, iy, fy, p[0].Height, rl, rw);
-  if (nc == 0 || nr == 0) return;
-  const size_t width = size_t(p[0].Width);
-  const size_t origin = size_t(iy + rl) * width + size_t(ix + cl);
-  for (int32_t j = 0; j < nr; ++j)
-    for (int q = 0; q < P; ++q) {
-      const float* src = p[q].Data + origin + size_t(j) * width;
-      float rowW = 0, rowV = 0;
-      for (int32_t t = 0; t < nc; ++t) {
-        const float v = src[t];
-        if (v > BlankLimit) {
-          rowW += cw[t];
-          rowV += cw[t] * v;
-        }
-      }
-      W[q] += rw[j] * rowW;
-      V[q] += rw[j] * rowV;
-    }
-}
-
-// Bilinear sums over the 2 x 2 cell at (ix, iy), which lies inside the plane.
-void CellSums(const TPlaneView& p, int32_t ix, float fx, int32_t iy, float fy, float& W, float& V) {
-  auto rowSums = [&](int32_t y, float& w, float& v) {
-    const float a = p.At(ix, y);
-    w = 0;
-    v = 0;
-    if (a > BlankLimit) {
-      w = 1 - fx;
-      v = a * (1 - fx);
-    }
-    if (ix < p.Width - 1) {
-      const float b = p.At(ix + 1, y);
-      if (b > BlankLimit) {
-        w += fx;
-        v += b * fx;
-      }
-    }
-  };
-  float w0, v0, w1 = 0, v1 = 0;
-  rowSums(iy, w0, v0);
-  if (iy < p.Height - 1) {
-    rowSums(iy + 1, w1, v1);
-    w1 *= fy;
-    v1 *= fy;
+  const int32_t nc = ClippedWeights(row, lo, hi, ix, fx, w, cl, cw);
+  const int32_t nr = ClippedWeights(row, lo, hi, iy, fy, h, rl, rw);
+  if (nc == 0 || nr == 0) {
+    for (int q = 0; q < P; ++q) W[q] = V[q] = 0;
+    return;
   }
-  W = w0 * (1 - fy) + w1;
-  V = v0 * (1 - fy) + v1;
+  SumWindow<P>(p, cw, nc, rw, nr, size_t(iy + rl) * size_t(w) + size_t(ix + cl), W, V);
 }
 
 // The 4 x 4 neighbourhood of rows iy-1..iy+2 and columns ix-1..ix+2 (blank
@@ -102,15 +55,7 @@ std::array<float, NeuroInputCount> NeuroInputs(const TPlaneView& p, int32_t ix, 
 
 }  // namespace
 
-TPlaneView PlaneView(int slot, int plane) {
-  if (slot < 0 || slot >= SlotArraySize || plane < 1 || plane > 3) return {};
-  const TImageSlot& im = Store.Image[size_t(slot)];
-  const TPlane& data = im.Planes[size_t(plane)];
-  if (im.Width < 1 || im.Height < 1 || data.size() < im.PixelCount()) return {};
-  return {data.data(), im.Width, im.Height};
-}
-
-float SamplePoint(const TPlaneView& p, const TSamplingKind& k, float x, float y) {
+float sampler_detail::SamplePointGeneral(const TPlaneView& p, const TSamplingKind& k, float x, float y) {
   if (p.Empty() || !(x < PositionLimit) || !(y < PositionLimit)) return BlankPixel;
   if (x < 0) x = 0;
   if (y < 0) y = 0;
@@ -152,8 +97,8 @@ float SamplePointBuffered(const TPlaneView& p, const TSamplingKind& k, float x, 
   return value > BlankLimit ? value * W : BlankPixel;
 }
 
-void SamplePointRgb(const std::array<TPlaneView, 3>& p, const TSamplingKind& k, float x, float y,
-                    std::array<float, 3>& out) {
+void sampler_detail::SamplePointRgbGeneral(const std::array<TPlaneView, 3>& p, const TSamplingKind& k, float x,
+                                           float y, std::array<float, 3>& out) {
   out.fill(BlankPixel);
   for (const TPlaneView& v : p)
     if (v.Empty() || v.Width != p[0].Width || v.Height != p[0].Height) return;
@@ -200,22 +145,8 @@ float SampleLine(const float* line, ptrdiff_t stride, int32_t n, const TSampling
   return WeightedMean(line, stride, first, count, w, 0.3);
 }
 
-float InterpolatePixel(int slot, int plane, float x, float y) {
-  return SamplePoint(PlaneView(slot, plane), CurrentSamplingKind(), x, y);
-}
-
 float InterpolatePixelBuffered(int slot, int plane, float& weight, float x, float y) {
   return SamplePointBuffered(PlaneView(slot, plane), CurrentSamplingKind(), x, y, weight);
-}
-
-void InterpolatePixelRgb(int srcSlot, int dstSlot, int32_t dstIndex, float x, float y) {
-  if (dstSlot < 0 || dstSlot >= SlotArraySize || dstIndex < 0) return;
-  const std::array<TPlaneView, 3> src{PlaneView(srcSlot, 1), PlaneView(srcSlot, 2), PlaneView(srcSlot, 3)};
-  std::array<float, 3> v;
-  SamplePointRgb(src, CurrentSamplingKind(), x, y, v);
-  TImageSlot& d = Store.Image[size_t(dstSlot)];
-  for (size_t q = 0; q < 3; ++q)
-    if (size_t(dstIndex) < d.Planes[q + 1].size()) d.Planes[q + 1][size_t(dstIndex)] = v[q];
 }
 
 float SampleAlongRow(int slot, int plane, int32_t row, float x) {

@@ -49,8 +49,18 @@ TKernelTable BuildKernelTables() {
   return table;
 }
 
-const TKernelTable& KernelTables() {
-  static const TKernelTable table = BuildKernelTables();
+const TKernelWindowTable& KernelWindowTables() {
+  static const TKernelWindowTable table = [] {
+    TKernelWindowTable t{};
+    for (int32_t kind = 0; kind < KernelKindCount; ++kind) {
+      const TSamplingKind k = SamplingKindOf(kind);
+      for (int32_t m = 0; m < KernelFractionSteps; ++m)
+        for (int32_t tap = 0; tap <= k.Hi - k.Lo; ++tap)
+          t[size_t(kind)][size_t(m)][size_t(tap)] =
+              KernelEntry(KernelTables()[size_t(kind)], KernelTableCentre + 100 * (k.Lo + tap) - m);
+    }
+    return t;
+  }();
   return table;
 }
 
@@ -73,18 +83,5 @@ TInterpolationKindScope::TInterpolationKindScope(int32_t kind) : saved_(Settings
 
 TInterpolationKindScope::~TInterpolationKindScope() { SetToolMode(saved_); }
 
-TSamplingKind SamplingKindOf(int32_t kind) {
-  constexpr int32_t lo[KernelKindCount] = {0, -1, -1, -7, -2};
-  kind = std::clamp(kind, 0, KernelKindCount - 1);
-  return {kind, lo[size_t(kind)], KernelTapBound(kind)};
-}
-
-TSamplingKind CurrentSamplingKind() {
-  return {std::clamp(Settings.InterpolationKind, 0, KernelKindCount - 1), KernelWindow.Lo, KernelWindow.Hi};
-}
-
-const std::array<float, KernelTableSize>& KernelRow(int32_t kind) {
-  return KernelTables()[size_t(std::clamp(kind, 0, KernelKindCount - 1))];
-}
 
 }  // namespace astrelon
