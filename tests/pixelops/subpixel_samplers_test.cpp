@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "../planes/simd_paths.h"
 #include "filters/neural_tables.h"
 #include "pixelops/rotate_image.h"
 #include "sampling_fixture.h"
@@ -121,6 +122,28 @@ TEST_F(Samplers, ColourPassEqualsThePlanes) {
       InterpolatePixelRgb(1, 2, 5, x, y);
       for (int p = 1; p <= 3; ++p)
         EXPECT_EQ(Store.Image[2].Planes[size_t(p)][5], InterpolatePixel(1, p, x, y)) << kind << " " << p;
+    }
+  }
+}
+
+TEST_F(Samplers, InlinePathsGiveTheGeneralPathsValues) {
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<float> u(0.0f, 100.0f), px(0.0f, 39.5f), py(0.0f, 29.5f);
+  MakeImage(1, 40, 30, [&](int x, int y, int) { return (x * 7 + y) % 23 == 0 ? BlankPixel : u(rng); }, 3);
+  const std::array<TPlaneView, 3> view{PlaneView(1, 1), PlaneView(1, 2), PlaneView(1, 3)};
+  for (test::TPath path : test::AvailablePaths()) {
+    const test::PathGuard guard(path);
+    for (int kind : {IkLinear, IkBicubic, IkLanczos3}) {
+      const TSamplingKind k = SamplingKindOf(kind);
+      for (int n = 0; n < 2000; ++n) {
+        const float x = px(rng), y = py(rng);
+        ASSERT_EQ(SamplePoint(view[0], k, x, y), sampler_detail::SamplePointGeneral(view[0], k, x, y))
+            << test::PathName(path) << " " << kind << " " << x << " " << y;
+        std::array<float, 3> fast, general;
+        SamplePointRgb(view, k, x, y, fast);
+        sampler_detail::SamplePointRgbGeneral(view, k, x, y, general);
+        ASSERT_EQ(fast, general) << test::PathName(path) << " " << kind << " " << x << " " << y;
+      }
     }
   }
 }
