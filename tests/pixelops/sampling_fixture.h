@@ -29,17 +29,11 @@ protected:
 
   // A w x h image of `planes` planes with the values f(x, y, plane).
   static void MakeImage(int slot, int w, int h, const std::function<float(int, int, int)>& f, int planes = 1) {
-    TImageSlot& im = Store.Image[size_t(slot)];
-    im.Width = w;
-    im.Height = h;
-    im.PlaneCount = planes;
-    im.IsColor = planes == 3;
-    for (int p = 1; p <= planes; ++p) {
-      im.Planes[size_t(p)].assign(size_t(w) * size_t(h), 0.0f);
+    std::vector<std::vector<float>> values(static_cast<size_t>(planes));
+    for (int p = 1; p <= planes; ++p)
       for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) im.At(p, x, y) = f(x, y, p);
-    }
-    Store.InUse[size_t(slot)] = 1;
+        for (int x = 0; x < w; ++x) values[size_t(p - 1)].push_back(f(x, y, p));
+    test::MakeImage(slot, w, h, values);
   }
 
   int savedKind_ = 2;

@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
-#include <QMdiArea>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
@@ -25,13 +24,12 @@
 #include "common/pascal_format.h"
 #include "core/language.h"
 #include "pixelops/resample_image.h"
+#include "pixelops/ui/operation_frame.h"
 #include "shell/main_services.h"
 #include "shell/ui/dialogs/translate_form.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/windows/image_window.h"
-#include "shell/ui/windows/window_creation.h"
-#include "store/display/display_histogram.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 #include "store/planes/interpolation_kernels.h"
@@ -290,38 +288,27 @@ void TForm8::Button2Click() { hide(); }
 
 void TForm8::Button1Click() {
   hide();
-  std::optional<TResizeRequest> request;
   try {
-    request = ResizeRequest(CurrentSettings());
+    const std::optional<TResizeRequest> request = ResizeRequest(CurrentSettings());
+    // The dialog is not modal: its source may have been closed meanwhile.
+    if (request && SlotInUse(SourceSlot) && ImageWindow(SourceSlot)) RunResize(*request);
+  } catch (const std::bad_alloc&) {
+    EngineUi().ShowMessage("Nicht genug Speicher");
   } catch (const std::exception& e) {
     EngineUi().ShowMessage(e.what());
-    return;
   }
-  // The dialog is not modal: its source may have been closed meanwhile.
-  if (!request || !SlotInUse(SourceSlot) || !ImageWindow(SourceSlot)) return;
-  RunResize(*request);
 }
 
 void TForm8::RunResize(const TResizeRequest& r) {
-  TMDIChild* source = ImageWindow(SourceSlot);
-  if (QMdiArea* area = source->mdiArea()) area->setActiveSubWindow(source);
-  if (FindActiveSlot() != SourceSlot || !NewResultSlot()) return;
-  const int d = SlotPair.Destination;
-  try {
-    ResampleImage(d, r.Kind, r.NewWidth, r.RatioX, r.RatioY, r.NewHeight, r.SizesGiven, r.AntiMoire, r.Box);
-    SetNaxisCards(d);
-    ComputeHistogram(d, false, true);
-  } catch (const std::exception& e) {
-    // Nothing is left half done: the result slot goes again.
-    FreeSlot(d);
-    SlotPair = {};
-    EngineUi().ShowMessage(dynamic_cast<const std::bad_alloc*>(&e) ? "Nicht genug Speicher"
-                                                                   : std::string("Fehler: ") + e.what());
-    return;
-  }
-  ShowImageWindow(d);
+  ActivateImageWindow(SourceSlot);
+  if (FindActiveSlot() != SourceSlot) return;
+  TResultSlot result;
+  if (!result) return;
+  const int d = result.Destination();
+  ResampleImage(d, r.Kind, r.NewWidth, r.RatioX, r.RatioY, r.NewHeight, r.SizesGiven, r.AntiMoire, r.Box);
+  SetNaxisCards(d);
   auto caption = [](const QString& text) { return StripAccelerators(S(text)); };
-  AddHistoryCard(d, S(windowTitle()), 2);
+  result.Finish({.ResetRange = false, .AutoDisplayRange = false, .History = S(windowTitle()), .HistoryMode = 2});
   AddHistoryCard(d, S(TabControl1->tabText(TabControl1->currentIndex())), 0);
   AddHistoryCard(d, caption(Label1->text()) + " " + S(Edit1->text()), 0);
   AddHistoryCard(d, caption(Label2->text()) + " " + S(Edit2->text()), 0);
@@ -329,8 +316,8 @@ void TForm8::RunResize(const TResizeRequest& r) {
     AddHistoryCard(d, S(RadioGroup1->title()) + " " + caption(RadioItems[size_t(ItemIndex())]->text()), 0);
   if (CheckBox2->isEnabled() && CheckBox2->isChecked()) AddHistoryCard(d, caption(CheckBox2->text()), 0);
   if (CheckBox3->isEnabled() && CheckBox3->isChecked()) AddHistoryCard(d, caption(CheckBox3->text()), 0);
+  // The next history text of the result starts a card of its own.
   Store.NewHistoryCard[size_t(d)] = 1;
-  SlotPair = {};
 }
 
 void TForm8::OpenBtnClick() {
