@@ -55,45 +55,37 @@ std::array<float, NeuroInputCount> NeuroInputs(const TPlaneView& p, int32_t ix, 
 
 }  // namespace
 
+namespace {
+// The sums of every kind but the network's at a split position inside the
+// coordinate limits: the cell for Linear (false when it lies outside), else the
+// kind's window clipped to the plane.
+bool PointSums(const TPlaneView& p, const TSamplingKind& k, const TSplitPosition& s, float& W, float& V) {
+  if (k.Kind == IkLinear) return LinearSums(p, s, W, V);
+  WindowSums<1>(&p, KernelRow(k.Kind), k.Lo, k.Hi, s.Ix, s.Fx, s.Iy, s.Fy, &W, &V);
+  return true;
+}
+}  // namespace
+
 float sampler_detail::SamplePointGeneral(const TPlaneView& p, const TSamplingKind& k, float x, float y) {
   if (p.Empty() || !(x < PositionLimit) || !(y < PositionLimit)) return BlankPixel;
-  if (x < 0) x = 0;
-  if (y < 0) y = 0;
-  const int32_t ix = int32_t(x), iy = int32_t(y);
-  const float fx = x - float(ix), fy = y - float(iy);
+  const TSplitPosition s = SplitPosition(x < 0 ? 0 : x, y < 0 ? 0 : y);
+  if (k.Kind == IkNeuro) return InterpolateNeuro(NeuroInputs(p, s.Ix, s.Fx, s.Iy, s.Fy));
   float W, V;
-  switch (k.Kind) {
-    case IkLinear:
-      if (ix >= p.Width || iy >= p.Height) return BlankPixel;
-      CellSums(p, ix, fx, iy, fy, W, V);
-      break;
-    case IkNeuro:
-      return InterpolateNeuro(NeuroInputs(p, ix, fx, iy, fy));
-    default:
-      WindowSums<1>(&p, KernelRow(k.Kind), k.Lo, k.Hi, ix, fx, iy, fy, &W, &V);
-      break;
-  }
-  return W > 0.3f ? V / W : BlankPixel;
+  return PointSums(p, k, s, W, V) && W > 0.3f ? V / W : BlankPixel;
 }
 
 float SamplePointBuffered(const TPlaneView& p, const TSamplingKind& k, float x, float y, float& weight) {
   weight = 0;
   if (p.Empty() || !(x >= 0) || !(y >= 0) || !(x < PositionLimit) || !(y < PositionLimit)) return BlankPixel;
-  const int32_t ix = int32_t(x), iy = int32_t(y);
-  const float fx = x - float(ix), fy = y - float(iy);
+  const TSplitPosition s = SplitPosition(x, y);
   float W, V;
-  if (k.Kind == IkLinear) {
-    if (ix >= p.Width || iy >= p.Height) return BlankPixel;
-    CellSums(p, ix, fx, iy, fy, W, V);
-  } else {
-    WindowSums<1>(&p, KernelRow(k.Kind), k.Lo, k.Hi, ix, fx, iy, fy, &W, &V);
-  }
+  if (!PointSums(p, k, s, W, V)) return BlankPixel;
   weight = W;
   if (!(W > 0.1f)) return BlankPixel;
   if (k.Kind != IkNeuro) return V;
   // The network's value in the weight of the cubic window; a blank value stays
   // blank rather than becoming a small "valid" product.
-  const float value = InterpolateNeuro(NeuroInputs(p, ix, fx, iy, fy));
+  const float value = InterpolateNeuro(NeuroInputs(p, s.Ix, s.Fx, s.Iy, s.Fy));
   return value > BlankLimit ? value * W : BlankPixel;
 }
 
@@ -107,10 +99,9 @@ void sampler_detail::SamplePointRgbGeneral(const std::array<TPlaneView, 3>& p, c
     return;
   }
   if (!(x < PositionLimit && x > -PositionLimit && y < PositionLimit && y > -PositionLimit)) return;
-  const int32_t ix = int32_t(x), iy = int32_t(y);
-  const float fx = x - float(ix), fy = y - float(iy);
+  const TSplitPosition s = SplitPosition(x, y);
   float W[3], V[3];
-  WindowSums<3>(p.data(), KernelRow(k.Kind), k.Lo, k.Hi, ix, fx, iy, fy, W, V);
+  WindowSums<3>(p.data(), KernelRow(k.Kind), k.Lo, k.Hi, s.Ix, s.Fx, s.Iy, s.Fy, W, V);
   for (size_t q = 0; q < 3; ++q) out[q] = W[q] > 0.3f ? V[q] / W[q] : BlankPixel;
 }
 

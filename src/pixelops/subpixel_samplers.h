@@ -101,15 +101,10 @@ ASTRELON_ALWAYS_INLINE bool InteriorWindow(const TPlaneView* p, const TSamplingK
 ASTRELON_ALWAYS_INLINE float SamplePoint(const TPlaneView& p, const TSamplingKind& k, float x, float y) {
   using namespace sampler_detail;
   if (!p.Empty() && x >= 0 && y >= 0 && x < PositionLimit && y < PositionLimit && k.Kind != IkNeuro) {
-    const int32_t ix = int32_t(x), iy = int32_t(y);
-    const float fx = x - float(ix), fy = y - float(iy);
+    const TSplitPosition s = SplitPosition(x, y);
     float W, V;
-    if (k.Kind == IkLinear) {
-      if (ix >= p.Width || iy >= p.Height) return BlankPixel;
-      CellSums(p, ix, fx, iy, fy, W, V);
-      return W > 0.3f ? V / W : BlankPixel;
-    }
-    if (InteriorWindow<1>(&p, k, ix, fx, iy, fy, &W, &V)) return W > 0.3f ? V / W : BlankPixel;
+    if (k.Kind == IkLinear) return LinearSums(p, s, W, V) && W > 0.3f ? V / W : BlankPixel;
+    if (InteriorWindow<1>(&p, k, s.Ix, s.Fx, s.Iy, s.Fy, &W, &V)) return W > 0.3f ? V / W : BlankPixel;
   }
   return SamplePointGeneral(p, k, x, y);
 }
@@ -120,9 +115,9 @@ inline void SamplePointRgb(const std::array<TPlaneView, 3>& p, const TSamplingKi
   if (!p[0].Empty() && !p[1].Empty() && !p[2].Empty() && p[1].Width == p[0].Width && p[2].Width == p[0].Width &&
       p[1].Height == p[0].Height && p[2].Height == p[0].Height && x >= 0 && y >= 0 && x < PositionLimit &&
       y < PositionLimit && k.Kind != IkNeuro) {
-    const int32_t ix = int32_t(x), iy = int32_t(y);
+    const TSplitPosition s = SplitPosition(x, y);
     float W[3], V[3];
-    if (InteriorWindow<3>(p.data(), k, ix, x - float(ix), iy, y - float(iy), W, V)) {
+    if (InteriorWindow<3>(p.data(), k, s.Ix, s.Fx, s.Iy, s.Fy, W, V)) {
       for (size_t q = 0; q < 3; ++q) out[q] = W[q] > 0.3f ? V[q] / W[q] : BlankPixel;
       return;
     }

@@ -152,5 +152,23 @@ ASTRELON_ALWAYS_INLINE void CellSums(const TPlaneView& p, int32_t ix, float fx, 
   V = v0 * (1 - fy) + v1;
 }
 
+// Integer parts (toward zero) and fractions of a position.
+struct TSplitPosition {
+  int32_t Ix, Iy;
+  float Fx, Fy;
+};
+ASTRELON_ALWAYS_INLINE TSplitPosition SplitPosition(float x, float y) {
+  const int32_t ix = int32_t(x), iy = int32_t(y);
+  return {ix, iy, x - float(ix), y - float(iy)};
+}
+
+// The bilinear sums of the cell at the position's integer parts; false when the
+// cell lies outside the plane (the linear kind reads it without clipping).
+ASTRELON_ALWAYS_INLINE bool LinearSums(const TPlaneView& p, const TSplitPosition& s, float& W, float& V) {
+  if (s.Ix >= p.Width || s.Iy >= p.Height) return false;
+  CellSums(p, s.Ix, s.Fx, s.Iy, s.Fy, W, V);
+  return true;
+}
+
 }  // namespace sampler_detail
 }  // namespace astrelon
