@@ -102,7 +102,7 @@ void sampler_detail::SamplePointRgbGeneral(const std::array<TPlaneView, 3>& p, c
   const TSplitPosition s = SplitPosition(x, y);
   float W[3], V[3];
   WindowSums<3>(p.data(), KernelRow(k.Kind), k.Lo, k.Hi, s.Ix, s.Fx, s.Iy, s.Fy, W, V);
-  for (size_t q = 0; q < 3; ++q) out[q] = W[q] > 0.3f ? V[q] / W[q] : BlankPixel;
+  WeightedValues3(W, V, out);
 }
 
 int32_t LineTaps(float pos, int32_t n, const TSamplingKind& k, int32_t& first, float* weights) {
