@@ -45,22 +45,25 @@ template <int P, int N = 0>
 ASTRELON_ALWAYS_INLINE void SumWindow(const TPlaneView* p, const float* cw, int32_t nc, const float* rw, int32_t nr,
                                       size_t origin, float* W, float* V) {
   if constexpr (N > 0) nc = nr = N;
-  for (int q = 0; q < P; ++q) W[q] = V[q] = 0;
   const size_t width = size_t(p[0].Width);
-  for (int32_t j = 0; j < nr; ++j)
-    for (int q = 0; q < P; ++q) {
-      const float* src = p[q].Data + origin + size_t(j) * width;
+  for (int q = 0; q < P; ++q) {
+    float w = 0, v = 0;
+    const float* src = p[q].Data + origin;
+    for (int32_t j = 0; j < nr; ++j, src += width) {
       float rowW = 0, rowV = 0;
       for (int32_t t = 0; t < nc; ++t) {
-        const float v = src[t];
-        if (v > BlankLimit) {
+        const float value = src[t];
+        if (value > BlankLimit) {
           rowW += cw[t];
-          rowV += cw[t] * v;
+          rowV += cw[t] * value;
         }
       }
-      W[q] += rw[j] * rowW;
-      V[q] += rw[j] * rowV;
+      w += rw[j] * rowW;
+      v += rw[j] * rowV;
     }
+    W[q] = w;
+    V[q] = v;
+  }
 }
 
 #if defined(__SSE2__)

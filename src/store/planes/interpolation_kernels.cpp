@@ -49,19 +49,16 @@ TKernelTable BuildKernelTables() {
   return table;
 }
 
-const TKernelWindowTable& KernelWindowTables() {
-  static const TKernelWindowTable table = [] {
-    TKernelWindowTable t{};
-    for (int32_t kind = 0; kind < KernelKindCount; ++kind) {
-      const TSamplingKind k = SamplingKindOf(kind);
-      for (int32_t m = 0; m < KernelFractionSteps; ++m)
-        for (int32_t tap = 0; tap <= k.Hi - k.Lo; ++tap)
-          t[size_t(kind)][size_t(m)][size_t(tap)] =
-              KernelEntry(KernelTables()[size_t(kind)], KernelTableCentre + 100 * (k.Lo + tap) - m);
-    }
-    return t;
-  }();
-  return table;
+TKernelWindowTable BuildKernelWindowTables() {
+  TKernelWindowTable t{};
+  for (int32_t kind = 0; kind < KernelKindCount; ++kind) {
+    const TSamplingKind k = SamplingKindOf(kind);
+    for (int32_t m = 0; m < KernelFractionSteps; ++m)
+      for (int32_t tap = 0; tap <= k.Hi - k.Lo; ++tap)
+        t[size_t(kind)][size_t(m)][size_t(tap)] =
+            KernelEntry(KernelTables()[size_t(kind)], KernelTableCentre + 100 * (k.Lo + tap) - m);
+  }
+  return t;
 }
 
 void SetKernelWindow(int32_t kind) {

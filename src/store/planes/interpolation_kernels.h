@@ -121,7 +121,11 @@ inline int32_t KernelFirstEntry(int32_t kFirst, float f) {
 constexpr int32_t KernelFractionSteps = 101;
 using TKernelWindowTable =
     std::array<std::array<std::array<float, 16>, KernelFractionSteps>, KernelKindCount>;
-const TKernelWindowTable& KernelWindowTables();
+TKernelWindowTable BuildKernelWindowTables();
+inline const TKernelWindowTable& KernelWindowTables() {
+  static const TKernelWindowTable table = BuildKernelWindowTables();
+  return table;
+}
 // round(100 f), ties to even, for a fraction f in [0, 1).
 inline int32_t KernelFractionIndex(float f) {
 #if defined(__SSE2__)
