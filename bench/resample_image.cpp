@@ -11,7 +11,9 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <chrono>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "core/settings.h"
@@ -54,8 +56,10 @@ struct TSource {
     DetectCpuFeatures();
     ApplySimdSetting();
   }
-  // The slot as the source again (untimed).
+  // The slot as the source again (untimed), once the planes the last run let go
+  // of are freed, so that no run pays for another's.
   void Restore(bool colour) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
     TImageSlot& im = Store.Image[Slot];
     Store.InUse[Slot] = 1;
     im.Width = W;

@@ -16,6 +16,7 @@
 #include "peer_timing.h"
 #include "pixelops/subpixel_samplers.h"
 #include "platform/parallel_bands.h"
+#include "platform/parallel_chunks.h"
 #include "platform/processor_features.h"
 #include "store/image_store.h"
 
@@ -71,7 +72,7 @@ TScene& Scene() {
 template <typename F>
 void SampleAll(F&& sample) {
   const TScene& s = Scene();
-  ForEachBand(H, BandThreads(int64_t(W) * H, int64_t(1) << 16, true), [&](int64_t r0, int64_t r1) {
+  ForEachChunk(H, 16, BandThreads(int64_t(W) * H, int64_t(1) << 16, true), [&](int64_t r0, int64_t r1) {
     for (int y = int(r0); y < int(r1); ++y) {
       const float* mx = s.mapX.ptr<float>(y);
       const float* my = s.mapY.ptr<float>(y);

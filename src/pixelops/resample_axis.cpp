@@ -9,6 +9,7 @@
 #include "pixelops/subpixel_samplers.h"
 #include "platform/big_buffers.h"
 #include "platform/parallel_bands.h"
+#include "platform/parallel_chunks.h"
 #include "platform/processor_features.h"
 
 namespace astrelon {
@@ -60,7 +61,7 @@ int64_t RoundedTaps(double v, int64_t limit) {
 
 // Rows lo..hi - 1 of the row plan's output (each x.N wide) into out.
 void PlanRows(const TAxisPlan& x, const float* src, int32_t w, int32_t h, int32_t lo, int32_t hi, float* out,
-              bool vector, std::vector<float>& scratch) {
+              bool vector, TPlane& scratch) {
   const TPlaneView view{src, w, h};
   const TSamplingKind neuro = SamplingKindOf(IkNeuro);
   const int32_t n = x.N;
@@ -109,7 +110,8 @@ TPlane NewPlane(int32_t w, int32_t h) {
   return out;
 }
 
-// Output rows computed together in the fused pass: their source rows stay in cache.
+// Output rows computed together (a chunk that one thread takes at a time); in
+// the fused pass their source rows stay in cache.
 constexpr int32_t FusedChunkRows = 32;
 
 }  // namespace
@@ -188,8 +190,9 @@ TPlane RunPlans(const TPlane& src, int32_t w, int32_t h, const TAxisPlan* x, con
   }
   const int32_t outW = x ? x->N : w, outH = y ? y->N : h;
   TPlane out = NewPlane(outW, outH);
-  ForEachBand(outH, ResampleThreads(int64_t(outW) * outH), [&](int64_t r0, int64_t r1) {
-    std::vector<float> scratch, rows;
+  ForEachChunk(outH, FusedChunkRows, ResampleThreads(int64_t(outW) * outH), [&](int64_t r0, int64_t r1) {
+    // Buffers of the thread, kept from chunk to chunk.
+    thread_local TPlane scratch, rows;
     if (!y) {
       PlanRows(*x, src.data(), w, h, int32_t(r0), int32_t(r1), out.data() + size_t(r0) * size_t(outW), vector,
                scratch);

@@ -4,7 +4,7 @@
 
 #include "pixelops/resample_steps.h"
 #include "platform/big_buffers.h"
-#include "platform/parallel_bands.h"
+#include "platform/parallel_chunks.h"
 
 namespace astrelon {
 
@@ -77,7 +77,7 @@ TPlane BoxMeans(const TPlane& src, int32_t w, int32_t h, float sx, float sy, int
   AdviseHugePages(out.data(), out.size() * sizeof(float));
   // Each output sums p wx wy and wx wy over the valid pixels of its box: per
   // source row first the column sums, then weighted by the row's share.
-  ForEachBand(nh, ResampleThreads(int64_t(nw) * nh), [&](int64_t r0, int64_t r1) {
+  ForEachChunk(nh, 16, ResampleThreads(int64_t(nw) * nh), [&](int64_t r0, int64_t r1) {
     std::vector<double> sum(static_cast<size_t>(nw)), weight(static_cast<size_t>(nw));
     for (int32_t r = int32_t(r0); r < int32_t(r1); ++r) {
       std::fill(sum.begin(), sum.end(), 0.0);

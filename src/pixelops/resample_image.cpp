@@ -6,6 +6,7 @@
 
 #include "core/busy_cursor.h"
 #include "pixelops/resample_steps.h"
+#include "platform/big_buffers.h"
 #include "store/image_store.h"
 #include "store/planes/interpolation_kernels.h"
 
@@ -58,10 +59,17 @@ struct TWorkPlanes {
   }
   void Commit() {
     Flush();
+    std::array<TPlane, 4> old;
+    size_t oldBytes = 0;
     for (int p = 1; p <= Slot.PlaneCount; ++p)
-      if (!Work[size_t(p)].empty()) Slot.Planes[size_t(p)] = std::move(Work[size_t(p)]);
+      if (!Work[size_t(p)].empty()) {
+        old[size_t(p)] = std::move(Slot.Planes[size_t(p)]);
+        oldBytes += old[size_t(p)].size() * sizeof(float);
+        Slot.Planes[size_t(p)] = std::move(Work[size_t(p)]);
+      }
     Slot.Width = Width;
     Slot.Height = Height;
+    ReleaseInBackground(std::move(old), oldBytes);
   }
 };
 

@@ -121,7 +121,7 @@ void WeightedRowMeans(const float* src, size_t rowStride, int32_t first, int32_t
 }
 
 void WeightedMeansOfRowGroup(const float* rows, int32_t w, int32_t n, const TTapTable& taps, double minWeight,
-                             float* out, bool vector, std::vector<float>& scratch) {
+                             float* out, bool vector, TPlane& scratch) {
   const int32_t* first = taps.First.data();
   const int32_t* count = taps.Count.data();
   const size_t* offset = taps.Offset.data();

@@ -97,6 +97,6 @@ constexpr int32_t RowGroup = 8;
 // (written to out[k * n + i]) is taps.Mean along row k. `scratch` holds the
 // rows transposed.
 void WeightedMeansOfRowGroup(const float* rows, int32_t w, int32_t n, const TTapTable& taps, double minWeight,
-                             float* out, bool vector, std::vector<float>& scratch);
+                             float* out, bool vector, TPlane& scratch);
 
 }  // namespace astrelon

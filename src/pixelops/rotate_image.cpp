@@ -7,7 +7,9 @@
 #include "core/busy_cursor.h"
 #include "core/settings.h"
 #include "pixelops/subpixel_samplers.h"
+#include "platform/big_buffers.h"
 #include "platform/parallel_bands.h"
+#include "platform/parallel_chunks.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -110,7 +112,7 @@ bool RotateImage(int src, int dst, int kind, double angle, int framing) {
   const double cx0 = (w0 - 1) / 2.0, cy0 = (h0 - 1) / 2.0;
   const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
   const int threads = BandThreads(int64_t(w) * h, int64_t(1) << 15, Options.Multicore != 0);
-  ForEachBand(h, threads, [&](int64_t firstRow, int64_t lastRow) {
+  ForEachChunk(h, 16, threads, [&](int64_t firstRow, int64_t lastRow) {
     for (int y = int(firstRow); y < int(lastRow); ++y) {
       for (int x = 0; x < w; ++x) {
         double sx, sy;
@@ -131,7 +133,14 @@ bool RotateImage(int src, int dst, int kind, double angle, int framing) {
   });
   d.Width = w;
   d.Height = h;
-  for (int p = 1; p <= planes; ++p) d.Planes[size_t(p)] = std::move(out[size_t(p)]);
+  std::array<TPlane, 4> old;
+  size_t oldBytes = 0;
+  for (int p = 1; p <= planes; ++p) {
+    old[size_t(p)] = std::move(d.Planes[size_t(p)]);
+    oldBytes += old[size_t(p)].size() * sizeof(float);
+    d.Planes[size_t(p)] = std::move(out[size_t(p)]);
+  }
+  ReleaseInBackground(std::move(old), oldBytes);
   UpdateMinMax(dst);
   return true;
 }

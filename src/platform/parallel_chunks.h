@@ -1,0 +1,47 @@
+#pragma once
+// Splitting a loop over rows into small chunks that threads take one after
+// another as they become free, so that a thread the system holds back does not
+// hold up the others. Each index is handled exactly as in a single loop, so
+// results do not depend on the number of threads or on who takes which chunk.
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <thread>
+#include <vector>
+
+namespace astrelon {
+
+// Calls fn(first, last) for the chunks [k chunk, (k + 1) chunk) of [0, count) on
+// `threads` threads (the calling thread among them). After an exception no
+// further chunk starts; the first one is rethrown when all threads have ended.
+template <typename F>
+void ForEachChunk(int64_t count, int64_t chunk, int threads, F&& fn) {
+  chunk = std::max<int64_t>(chunk, 1);
+  const int64_t chunks = (count + chunk - 1) / chunk;
+  threads = int(std::clamp<int64_t>(threads, 1, std::max<int64_t>(chunks, 1)));
+  if (threads == 1) {
+    for (int64_t first = 0; first < count; first += chunk) fn(first, std::min(count, first + chunk));
+    return;
+  }
+  std::atomic<int64_t> next{0};
+  std::atomic<bool> failed{false};
+  std::vector<std::exception_ptr> errors(static_cast<size_t>(threads));
+  auto work = [&](int k) {
+    try {
+      for (int64_t c = next++; c < chunks && !failed; c = next++) fn(c * chunk, std::min(count, (c + 1) * chunk));
+    } catch (...) {
+      errors[size_t(k)] = std::current_exception();
+      failed = true;
+    }
+  };
+  std::vector<std::thread> workers;
+  workers.reserve(size_t(threads - 1));
+  for (int k = 1; k < threads; ++k) workers.emplace_back(work, k);
+  work(0);
+  for (auto& w : workers) w.join();
+  for (auto& e : errors)
+    if (e) std::rethrow_exception(e);
+}
+
+}  // namespace astrelon
