@@ -10,11 +10,14 @@
 #include <thread>
 #include <vector>
 
+#include "platform/parallel_bands.h"
+
 namespace astrelon {
 
 // Calls fn(first, last) for the chunks [k chunk, (k + 1) chunk) of [0, count) on
-// `threads` threads (the calling thread among them). After an exception no
-// further chunk starts; the first one is rethrown when all threads have ended.
+// `threads` threads (the calling thread among them; fewer when the system
+// refuses to start more, StartBandThread). After an exception no further chunk
+// starts; the first one is rethrown when all threads have ended.
 template <typename F>
 void ForEachChunk(int64_t count, int64_t chunk, int threads, F&& fn) {
   chunk = std::max<int64_t>(chunk, 1);
@@ -36,8 +39,12 @@ void ForEachChunk(int64_t count, int64_t chunk, int threads, F&& fn) {
     }
   };
   std::vector<std::thread> workers;
-  workers.reserve(size_t(threads - 1));
-  for (int k = 1; k < threads; ++k) workers.emplace_back(work, k);
+  try {
+    workers.reserve(size_t(threads - 1));
+    for (int k = 1; k < threads; ++k) workers.push_back(StartBandThread([&work, k] { work(k); }));
+  } catch (...) {
+    // No more threads: the ones started and this one take every chunk.
+  }
   work(0);
   for (auto& w : workers) w.join();
   for (auto& e : errors)
