@@ -2,7 +2,8 @@
 // 6000 x 4000 image (every output pixel sampled once, 8 threads) against OpenCV's
 // cv::remap with the same map: Linear against INTER_LINEAR, Bikubisch against
 // INTER_CUBIC, Lanczos3 against INTER_LANCZOS4, grey (InterpolatePixel) and RGB
-// (InterpolatePixelRgb). "ratio" is our fastest run divided by remap's.
+// (InterpolatePixelRgb). "ratio" is our fastest run divided by remap's; the
+// goal is 1.5.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -88,7 +89,7 @@ void AgainstRemap(benchmark::State& state, int kind, int cvInterpolation) {
   SetToolMode(kind);
   float* out = Store.Image[Dst].Planes[1].data();
   bench::RunAgainstPeer(
-      state, [] {},
+      state, 1.5, [] {},
       [&] {
         cv::Mat dst;
         cv::remap(colour ? s.rgb : s.grey, dst, s.mapX, s.mapY, cvInterpolation, cv::BORDER_CONSTANT);

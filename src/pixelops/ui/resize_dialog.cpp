@@ -25,6 +25,7 @@
 #include "core/language.h"
 #include "pixelops/resample_image.h"
 #include "pixelops/ui/operation_frame.h"
+#include "shell/histogram_refresh.h"
 #include "shell/main_services.h"
 #include "shell/ui/dialogs/translate_form.h"
 #include "shell/ui/main/main_services_ui.h"
@@ -309,6 +310,7 @@ void TForm8::RunResize(const TResizeRequest& r) {
   SetNaxisCards(d);
   auto caption = [](const QString& text) { return StripAccelerators(S(text)); };
   result.Finish({.ResetRange = false, .AutoDisplayRange = false, .History = S(windowTitle()), .HistoryMode = 2});
+  RefreshHistogramWindow();
   AddHistoryCard(d, S(TabControl1->tabText(TabControl1->currentIndex())), 0);
   AddHistoryCard(d, caption(Label1->text()) + " " + S(Edit1->text()), 0);
   AddHistoryCard(d, caption(Label2->text()) + " " + S(Edit2->text()), 0);
