@@ -6,7 +6,7 @@
 
 #include "common/pascal_format.h"
 #include "core/settings.h"
-#include "pixelops/rotate_image.h"
+#include "pixelops/subpixel_samplers.h"
 #include "platform/parallel_bands.h"
 #include "store/image_store.h"
 #include "store/planes/interpolation_kernels.h"
@@ -150,11 +150,11 @@ void ScalePlaneAboutCentre(int slot, int plane, double ratio) {
   const int32_t w = im.Width, h = im.Height;
   const size_t n = im.PixelCount();
   if (w < 1 || h < 1 || im.Planes[size_t(plane)].size() < n) return;
-  // Bicubic through the program's sampler (bilinear until it is installed).
-  const auto sample = [&](float x, float y) {
-    return InterpolatePixelHook ? InterpolatePixelHook(slot, plane, x, y, IkBicubic)
-                                : SampleBilinear(slot, plane, x, y);
-  };
+  // Bicubic, whatever the program-wide kind; each pass samples the plane as it
+  // stands before the pass.
+  const TSamplingKind kind = SamplingKindOf(IkBicubic);
+  TPlaneView view = PlaneView(slot, plane);
+  const auto sample = [&](float x, float y) { return SamplePoint(view, kind, x, y); };
   const double cx = double(w) / 2.0, cy = double(h) / 2.0;
   TPlane out(n);
   // Rows: the new value at x comes from (x - w/2) / ratio + w/2 of the same row.
@@ -167,6 +167,7 @@ void ScalePlaneAboutCentre(int slot, int plane, double ratio) {
       }
   });
   std::swap(im.Planes[size_t(plane)], out);
+  view = PlaneView(slot, plane);
   // Columns, from the rows' result.
   ForRowBands(h, int64_t(n), [&](int32_t first, int32_t last) {
     for (int32_t y = first; y < last; ++y) {
