@@ -22,11 +22,15 @@ struct TPeer {
   double Goal = 0;  // the ratio must not exceed it; 0: no goal
 };
 
-inline void Measure(benchmark::State& state, const std::function<void()>& routine, const std::vector<TPeer>& peers) {
+// prepare, when given, runs untimed at the start of each iteration (restoring
+// the input of a routine that works in place).
+inline void Measure(benchmark::State& state, const std::function<void()>& routine, const std::vector<TPeer>& peers,
+                    const std::function<void()>& prepare = {}) {
   using Clock = std::chrono::steady_clock;
   std::vector<double> best(peers.size(), 1e30);
   double bestRoutine = 1e30;
   for (auto _ : state) {
+    if (prepare) prepare();
     for (size_t k = 0; k < peers.size(); ++k) {
       const auto t0 = Clock::now();
       peers[k].Run();

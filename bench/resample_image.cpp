@@ -3,7 +3,7 @@
 //   x2 bicubic against OpenCV INTER_CUBIC, x2 Lanczos3 against INTER_LANCZOS4 and
 //   against GraphicsMagick's Lanczos ResizeImage, x0.5 anti-moiré Lanczos3 against
 //   libvips vips_resize (lanczos3), box 1/3 against INTER_AREA.
-// "ratio" is our fastest run divided by the peer's fastest run; the goal is 1
+// "peer_ratio" is our fastest run divided by the peer's fastest run; the goal is 1
 // (at least as fast).
 #include <benchmark/benchmark.h>
 
@@ -19,7 +19,7 @@
 
 #include "core/settings.h"
 #include "platform/processor_features.h"
-#include "peer_timing.h"
+#include "peer_measure.h"
 #include "pixelops/resample_image.h"
 #include "store/image_store.h"
 #include "store/planes/interpolation_kernels.h"
@@ -38,10 +38,9 @@ struct TSource {
       planes[size_t(c)].resize(size_t(W) * H);
       for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x)
-          planes[size_t(c)][size_t(y) * W + size_t(x)] =
-              std::clamp(0.5f + 0.3f * std::sin(float(x) * 0.01f * float(c + 1)) * std::cos(float(y) * 0.013f) +
-                             noise(rng),
-                         0.0f, 1.0f);
+          planes[size_t(c)][size_t(y) * W + size_t(x)] = std::clamp(
+              0.5f + 0.3f * std::sin(float(x) * 0.01f * float(c + 1)) * std::cos(float(y) * 0.013f) + noise(rng), 0.0f,
+              1.0f);
     }
     grey = cv::Mat(H, W, CV_32FC1, planes[0].data());
     std::vector<cv::Mat> ch{cv::Mat(H, W, CV_32FC1, planes[2].data()), cv::Mat(H, W, CV_32FC1, planes[1].data()),
@@ -91,41 +90,49 @@ void AgainstOpenCv(benchmark::State& state, int kind, double ratio, bool box, in
   const bool colour = state.range(0) != 0;
   TSource& s = Source();
   const cv::Size size(ScaledSide(W, ratio), ScaledSide(H, ratio));
-  bench::RunAgainstPeer(
-      state, 1.0, [&] { s.Restore(colour); },
-      [&] {
-        cv::Mat out;
-        cv::resize(colour ? s.rgb : s.grey, out, size, 0, 0, cvInterpolation);
-        benchmark::DoNotOptimize(out.data);
-      },
-      [&] { Resize(kind, ratio, false, box); });
+  bench::Measure(
+      state, [&] { Resize(kind, ratio, false, box); },
+      {{"peer",
+        [&] {
+          cv::Mat out;
+          cv::resize(colour ? s.rgb : s.grey, out, size, 0, 0, cvInterpolation);
+          benchmark::DoNotOptimize(out.data);
+        },
+        1.0}},
+      [&] { s.Restore(colour); });
 }
 
-void BM_Up2BicubicVsOpenCvCubic(benchmark::State& state) { AgainstOpenCv(state, IkBicubic, 2.0, false, cv::INTER_CUBIC); }
+void BM_Up2BicubicVsOpenCvCubic(benchmark::State& state) {
+  AgainstOpenCv(state, IkBicubic, 2.0, false, cv::INTER_CUBIC);
+}
 void BM_Up2LanczosVsOpenCvLanczos4(benchmark::State& state) {
   AgainstOpenCv(state, IkLanczos3, 2.0, false, cv::INTER_LANCZOS4);
 }
-void BM_BoxThirdVsOpenCvArea(benchmark::State& state) { AgainstOpenCv(state, IkBicubic, 1.0 / 3, true, cv::INTER_AREA); }
+void BM_BoxThirdVsOpenCvArea(benchmark::State& state) {
+  AgainstOpenCv(state, IkBicubic, 1.0 / 3, true, cv::INTER_AREA);
+}
 
 void BM_Down2AntiMoireVsVipsResize(benchmark::State& state) {
   const bool colour = state.range(0) != 0;
   TSource& s = Source();
   const cv::Mat& src = colour ? s.rgb : s.grey;
-  bench::RunAgainstPeer(
-      state, 1.0, [&] { s.Restore(colour); },
-      [&] {
-        VipsImage* in = vips_image_new_from_memory(src.data, src.total() * src.elemSize(), W, H, src.channels(),
-                                                   VIPS_FORMAT_FLOAT);
-        VipsImage* out = nullptr;
-        vips_resize(in, &out, 0.5, "kernel", VIPS_KERNEL_LANCZOS3, nullptr);
-        size_t bytes = 0;
-        void* data = vips_image_write_to_memory(out, &bytes);
-        benchmark::DoNotOptimize(data);
-        g_free(data);
-        g_object_unref(out);
-        g_object_unref(in);
-      },
-      [&] { Resize(IkLanczos3, 0.5, true, false); });
+  bench::Measure(
+      state, [&] { Resize(IkLanczos3, 0.5, true, false); },
+      {{"peer",
+        [&] {
+          VipsImage* in = vips_image_new_from_memory(src.data, src.total() * src.elemSize(), W, H, src.channels(),
+                                                     VIPS_FORMAT_FLOAT);
+          VipsImage* out = nullptr;
+          vips_resize(in, &out, 0.5, "kernel", VIPS_KERNEL_LANCZOS3, nullptr);
+          size_t bytes = 0;
+          void* data = vips_image_write_to_memory(out, &bytes);
+          benchmark::DoNotOptimize(data);
+          g_free(data);
+          g_object_unref(out);
+          g_object_unref(in);
+        },
+        1.0}},
+      [&] { s.Restore(colour); });
 }
 
 void BM_Up2LanczosVsGraphicsMagick(benchmark::State& state) {
@@ -133,8 +140,18 @@ void BM_Up2LanczosVsGraphicsMagick(benchmark::State& state) {
   TSource& s = Source();
   const cv::Mat& src = colour ? s.rgb : s.grey;
   Image* image = nullptr;
-  bench::RunAgainstPeer(
-      state, 1.0,
+  bench::Measure(
+      state, [&] { Resize(IkLanczos3, 2.0, false, false); },
+      {{"peer",
+        [&] {
+          ExceptionInfo e;
+          GetExceptionInfo(&e);
+          Image* out = ResizeImage(image, 2 * W, 2 * H, LanczosFilter, 1.0, &e);
+          benchmark::DoNotOptimize(out);
+          if (out) DestroyImage(out);
+          DestroyExceptionInfo(&e);
+        },
+        1.0}},
       [&] {
         s.Restore(colour);
         if (!image) {
@@ -143,16 +160,7 @@ void BM_Up2LanczosVsGraphicsMagick(benchmark::State& state) {
           image = ConstituteImage(W, H, colour ? "BGR" : "I", FloatPixel, src.data, &e);
           DestroyExceptionInfo(&e);
         }
-      },
-      [&] {
-        ExceptionInfo e;
-        GetExceptionInfo(&e);
-        Image* out = ResizeImage(image, 2 * W, 2 * H, LanczosFilter, 1.0, &e);
-        benchmark::DoNotOptimize(out);
-        if (out) DestroyImage(out);
-        DestroyExceptionInfo(&e);
-      },
-      [&] { Resize(IkLanczos3, 2.0, false, false); });
+      });
   if (image) DestroyImage(image);
 }
 
