@@ -5,5 +5,7 @@ std::atomic<uint8_t> BatchRunning{0};
 std::atomic<uint8_t> BatchAbort{0};
 std::atomic<uint8_t> MarksChanged{0};
 std::atomic<uint8_t> MultiMarkMode{0};
+std::atomic<uint8_t> BatchAddToTarget{0};
+std::atomic<int32_t> BatchMarkCount{0};
 std::string BatchDiscThreshold;
 }  // namespace astrelon

@@ -9,6 +9,9 @@ extern std::atomic<uint8_t> BatchRunning;   // 1 while a batch runs
 extern std::atomic<uint8_t> BatchAbort;     // asks a running batch or master-frame worker to stop
 extern std::atomic<uint8_t> MarksChanged;   // set when a mark is added or a selection/mark moves
 extern std::atomic<uint8_t> MultiMarkMode;  // presses in tool modes 1 and 2 create marks
+extern std::atomic<uint8_t> BatchAddToTarget;  // the run's current step adds to the target file
+// Alignment of the run: 0 none, 1 shift, 2 two-star similarity, more than 2 multi-star fit.
+extern std::atomic<int32_t> BatchMarkCount;
 // The batch's disc-threshold field as typed (percent of the range above the
 // background, "." as decimal separator); empty when the run gives none.
 extern std::string BatchDiscThreshold;

@@ -8,6 +8,7 @@
 #include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "pixelops/ui/resize_commands.h"
 #include "pixelops/ui/sun_surface_commands.h"
+#include "registration/ui/calibration_commands.h"
 #include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_commands.h"
 #include "store/ui/store_commands.h"
@@ -27,6 +28,7 @@ void RegisterProgramCommands() {
   RegisterColorCommands();
   RegisterMosaicCommands();
   RegisterResizeCommands();
+  RegisterCalibrationCommands();
 }
 
 }  // namespace astrelon
