@@ -1,0 +1,174 @@
+// Dark subtraction: plain, with hot-pixel repair and with the dark scaled to
+// the image (temperature compensation).
+#include <cmath>
+#include <random>
+
+#include "../pixelops/slot_images.h"
+#include "core/batch_state.h"
+#include "registration/dark_hot_pixels.h"
+#include "registration/dark_scale.h"
+#include "registration/dark_subtraction.h"
+#include "store/image_store.h"
+#include "test_support.h"
+
+namespace astrelon::test {
+namespace {
+
+class DarkSubtractionTest : public StoreTest {};
+
+std::vector<float> Filled(int w, int h, float v) { return std::vector<float>(size_t(w) * size_t(h), v); }
+
+TEST_F(DarkSubtractionTest, PlainSubtractsOneDarkPlaneFromEveryPlane) {
+  // A 5 x 4 colour image and a smaller 4 x 3 grey dark with one blank pixel.
+  std::vector<float> r(20), g(20), b(20), d(12);
+  for (size_t i = 0; i < 20; ++i) {
+    r[i] = float(100 + i);
+    g[i] = float(200 + 2 * i);
+    b[i] = float(300 + 3 * i);
+  }
+  for (size_t i = 0; i < 12; ++i) d[i] = 0.5f * float(i) + 1.25f;
+  d[5] = BlankPixel;
+  g[0] = BlankPixel;
+  PutImage(1, 5, 4, {r, g, b});
+  PutImage(2, 4, 3, {d});
+  SubtractDarkFrame(1, 2, TDarkOptions::Plain);
+  const TImageSlot& im = Store.Image[1];
+  const std::vector<float>* planes[] = {&r, &g, &b};
+  for (int p = 1; p <= 3; ++p)
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 5; ++x) {
+        const float before = (*planes[p - 1])[size_t(y * 5 + x)];
+        const float got = im.At(p, x, y);
+        float want = before;  // outside the dark, or blank before
+        if (x < 4 && y < 3 && IsValidPixel(before)) {
+          const float dv = d[size_t(y * 4 + x)];
+          want = IsValidPixel(dv) ? before - dv : BlankPixel;
+        }
+        EXPECT_EQ(got, want) << p << ": " << x << "," << y;
+      }
+  // No dark slot: nothing happens.
+  const std::vector<float> kept = Plane(1, 1);
+  SubtractDarkFrame(1, 0, TDarkOptions::TemperatureAndHotPixels);
+  EXPECT_EQ(Plane(1, 1), kept);
+}
+
+TEST_F(DarkSubtractionTest, HotPixelsTakeTheMedianOfUsableNeighbours) {
+  std::vector<float> dark = Filled(64, 64, 10);
+  dark[5 * 64 + 5] = 1000;   // hot, repaired
+  dark[1 * 64 + 30] = 1000;  // within two pixels of the border: left alone
+  dark[62 * 64 + 61] = 1000;
+  PutImage(1, 64, 64, {Filled(64, 64, 100)});
+  PutImage(2, 64, 64, {dark});
+  SubtractDarkFrame(1, 2, TDarkOptions::HotPixelRepair);
+  const TImageSlot& im = Store.Image[1];
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const bool border = (x == 30 && y == 1) || (x == 61 && y == 62);
+      EXPECT_EQ(im.At(1, x, y), border ? -900.0f : 90.0f) << x << "," << y;
+    }
+
+  // The batch's Bayer mode blanks the hot pixel instead.
+  PutImage(1, 64, 64, {Filled(64, 64, 100)});
+  BatchRunning = 1;
+  BatchAddToTarget = 1;
+  BatchMarkCount = 1;
+  SubtractDarkFrame(1, 2, TDarkOptions::HotPixelRepair);
+  BatchRunning = 0;
+  BatchAddToTarget = 0;
+  BatchMarkCount = 0;
+  EXPECT_EQ(Store.Image[1].At(1, 5, 5), BlankPixel);
+  EXPECT_EQ(Store.Image[1].At(1, 6, 5), 90.0f);
+}
+
+TEST_F(DarkSubtractionTest, HotRedPixelOfAMosaicTakesOnlyItsSameColourCells) {
+  // Green on x + y even (phase 0), red on even rows, blue on odd rows.
+  const int w = 32, h = 32;
+  std::vector<float> mosaic(size_t(w * h));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      mosaic[size_t(y * w + x)] = (x + y) % 2 == 0 ? 1000.0f : (y % 2 == 0 ? 500.0f : 300.0f);
+  std::vector<float> dark = Filled(w, h, 10);
+  dark[10 * w + 11] = 5000;  // a red site
+  dark[11 * w + 11] = 5000;  // a green site: direct neighbours stay unused, diagonals are green
+  PutImage(1, w, h, {mosaic});
+  PutImage(2, w, h, {dark});
+  SubtractDarkFrame(1, 2, TDarkOptions::HotPixelRepair);
+  EXPECT_EQ(Store.Image[1].At(1, 11, 10), 490.0f);
+  EXPECT_EQ(Store.Image[1].At(1, 11, 11), 990.0f);
+  EXPECT_EQ(Store.Image[1].At(1, 12, 10), 990.0f);
+}
+
+TEST_F(DarkSubtractionTest, DarkScaleSearch) {
+  // Every cost 0: the smallest factor of the first triple.
+  EXPECT_EQ(SearchDarkScale([](double) { return 0.0; }), 0.8);
+  // A smooth cost with its least value at 1.37 is followed there.
+  EXPECT_NEAR(SearchDarkScale([](double k) { return (k - 1.37) * (k - 1.37); }), 1.37, 0.01);
+  EXPECT_NEAR(SearchDarkScale([](double k) { return std::fabs(k - 0.31); }), 0.31, 0.01);
+
+  // A dark with a fixed pattern (standard deviation 100) in an image of twice
+  // the dark plus 500.
+  const int w = 200, h = 150;
+  std::mt19937 rng(3);
+  std::normal_distribution<float> pattern(1000, 100);
+  std::vector<float> dark(size_t(w * h)), image(size_t(w * h));
+  for (size_t i = 0; i < dark.size(); ++i) {
+    dark[i] = pattern(rng);
+    image[i] = 2 * dark[i] + 500;
+  }
+  PutImage(1, w, h, {image});
+  PutImage(2, w, h, {dark});
+  Store.Image[2].DarkRms = 1;
+  EXPECT_NEAR(ComputeDarkScale(1, 2, true), 2.0, 0.03);
+  EXPECT_NEAR(ComputeDarkScale(1, 2, false), 2.0, 0.03);
+  // Constant image and dark: every cost is 0.
+  PutImage(3, w, h, {Filled(w, h, 7)});
+  PutImage(4, w, h, {Filled(w, h, 3)});
+  EXPECT_EQ(ComputeDarkScale(3, 4, false), 0.8);
+
+  // Subtracting with the found factor leaves the image flat at 500 + b, b the
+  // dark's 30 % level (1000 - 0.524 x 100).
+  SubtractDarkFrame(1, 2, TDarkOptions::TemperatureCompensation);
+  double lo = 1e30, hi = -1e30;
+  for (const float v : Store.Image[1].Planes[1]) {
+    lo = std::min(lo, double(v));
+    hi = std::max(hi, double(v));
+  }
+  EXPECT_LT(hi - lo, 0.03 * 800);  // the dark alone spans about 800
+  EXPECT_NEAR((hi + lo) / 2, 1447.6, 15);
+}
+
+TEST_F(DarkSubtractionTest, ResultsDoNotDependOnThreadsOrVectorPath) {
+  const int w = 701, h = 300;
+  std::mt19937 rng(11);
+  std::normal_distribution<float> noise(100, 8);
+  std::vector<float> dark(size_t(w * h)), r(dark.size()), g(dark.size()), b(dark.size());
+  for (size_t i = 0; i < dark.size(); ++i) {
+    dark[i] = rng() % 97 == 0 ? 100 + float(rng() % 3000) : (rng() % 500 == 0 ? BlankPixel : noise(rng));
+    r[i] = 1.7f * dark[i] + noise(rng);
+    g[i] = 1.7f * dark[i] + noise(rng) + 50;
+    b[i] = rng() % 300 == 0 ? BlankPixel : 1.7f * dark[i] + noise(rng);
+  }
+  // The eight-wide hot-pixel search finds what the scalar one finds.
+  for (int32_t y = 2; y < h - 2; ++y) {
+    std::vector<THotDarkPixel> scalar, vector;
+    FindHotDarkPixelsInRow(dark, w, y, 2, w - 3, 12.5f, scalar, false);
+    FindHotDarkPixelsInRow(dark, w, y, 2, w - 3, 12.5f, vector, true);
+    ASSERT_EQ(scalar.size(), vector.size()) << y;
+    for (size_t i = 0; i < scalar.size(); ++i) {
+      EXPECT_EQ(scalar[i].X, vector[i].X);
+      EXPECT_EQ(scalar[i].Threshold, vector[i].Threshold);
+    }
+  }
+  std::vector<std::vector<float>> results;
+  for (const bool multicore : {false, true}) {
+    MulticoreGuard guard(multicore);
+    PutImage(1, w, h, {r, g, b});
+    PutImage(2, w, h, {dark});
+    SubtractDarkFrame(1, 2, TDarkOptions::TemperatureAndHotPixels);
+    for (int p = 1; p <= 3; ++p) results.push_back(Plane(1, p));
+  }
+  for (int p = 0; p < 3; ++p) EXPECT_EQ(results[size_t(p)], results[size_t(p + 3)]) << "plane " << p + 1;
+}
+
+}  // namespace
+}  // namespace astrelon::test
