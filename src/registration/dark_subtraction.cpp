@@ -61,24 +61,30 @@ void SubtractDarkFrame(int imageSlot, int darkSlot, bool temperatureCompensation
 
   // The planes to work on; per dark plane used its 30 % level and the
   // threshold offset of its hot pixels (measured before any pixel changes).
-  std::vector<int> planes;
-  std::array<double, 4> level{};
-  std::array<float, 4> offset{};
-  std::array<bool, 4> measured{};
+  std::vector<int> planes, darkPlanes;
   for (int p = 1; p <= std::min(im.PlaneCount, 3); ++p) {
     const int q = DarkPlaneFor(dk, p);
     if (!HasPlane(im, p) || !HasPlane(dk, q)) continue;
     planes.push_back(p);
-    if (measured[size_t(q)]) continue;
-    measured[size_t(q)] = true;
-    if (temperatureCompensation) {
-      TPercentileLevels levels;
-      GetPercentileLevels(darkSlot, q, 0, dk.Width - 1, 0, dk.Height - 1, 30.0, 30.0, levels);
-      level[size_t(q)] = levels.LevelA;
-    }
-    if (hotPixelRepair) offset[size_t(q)] = float(double(EstimateNoise(darkSlot, q)) * 1.5 * Settings.HotPixelSigma);
+    if (std::find(darkPlanes.begin(), darkPlanes.end(), q) == darkPlanes.end()) darkPlanes.push_back(q);
   }
   if (planes.empty()) return;
+  // The dark planes are measured side by side.
+  std::array<double, 4> level{};
+  std::array<float, 4> offset{};
+  const int64_t measured = int64_t(darkPlanes.size());
+  ForEachBand(measured, Options.Multicore != 0 ? int(measured) : 1, [&](int64_t first, int64_t last) {
+    for (int64_t i = first; i < last; ++i) {
+      const int q = darkPlanes[size_t(i)];
+      if (temperatureCompensation) {
+        TPercentileLevels levels;
+        GetPercentileLevels(darkSlot, q, 0, dk.Width - 1, 0, dk.Height - 1, 30.0, 30.0, levels);
+        level[size_t(q)] = levels.LevelA;
+      }
+      if (hotPixelRepair)
+        offset[size_t(q)] = float(double(EstimateNoise(darkSlot, q)) * 1.5 * Settings.HotPixelSigma);
+    }
+  });
 
   const int32_t rows = std::min(im.Height, dk.Height);
   const int32_t columns = std::min(im.Width, dk.Width);

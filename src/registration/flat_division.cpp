@@ -92,30 +92,46 @@ void DivideByImage(int source, int destination, int flat, bool keepLevel, bool a
   const double mean = std::max(double(GetPlaneMean(flat, GetRgbCode(flat))), MinimumLevel);
   const double scale = keepLevel ? mean : 1.0;
   const bool multicore = Options.Multicore != 0;
-  // The source's noise per plane, measured before any pixel changes (the
-  // destination may be the source itself).
-  std::array<double, 4> noise{};
-  if (automatic)
-    for (int p = 1; p <= (colour ? 3 : 1); ++p)
-      if (HasPlane(src, p)) noise[size_t(p)] = std::max(double(EstimateNoise(source, p)), 0.01);
-
+  // What each pass works with. The fits (with the source's noise) read only the
+  // source pixels of their own plane or cell class, so they run side by side
+  // before any division.
+  struct TPass {
+    int Dp = 0, Fp = 0, CellClass = 0;
+    double Level = 0, DarkLimit = 0;
+    TFlatFrame Frame;
+    TFlatResponse Response;
+  };
+  std::vector<TPass> work;
   for (int pass = 1; pass <= passes; ++pass) {
-    const int dp = colour ? pass : 1;
-    const int fp = colour ? (fl.IsColor && fl.PlaneCount >= 3 ? pass : 1) : GetRgbCode(flat);
-    if (!HasPlane(src, dp) || !HasPlane(dst, dp) || !HasPlane(fl, fp)) continue;
-    const int cellClass = mosaic ? pass : 0;
-    double level = mosaic ? CellClassMean(fl, fp, phase, pass, mean) : double(GetPlaneMean(flat, fp));
-    level = std::max(level, MinimumLevel);
-    const double darkLimit = 0.2 * level;
+    TPass w;
+    w.Dp = colour ? pass : 1;
+    w.Fp = colour ? (fl.IsColor && fl.PlaneCount >= 3 ? pass : 1) : GetRgbCode(flat);
+    if (!HasPlane(src, w.Dp) || !HasPlane(dst, w.Dp) || !HasPlane(fl, w.Fp)) continue;
+    w.CellClass = mosaic ? pass : 0;
+    const double level = mosaic ? CellClassMean(fl, w.Fp, phase, pass, mean) : double(GetPlaneMean(flat, w.Fp));
+    w.Level = std::max(level, MinimumLevel);
+    w.DarkLimit = 0.2 * w.Level;
+    w.Frame = {.Width = double(fl.Width), .Height = double(fl.Height), .Unit = 0.02 * valueRange,
+               .ValueRange = valueRange};
+    work.push_back(w);
+  }
+  if (automatic)
+    ForEachBand(int64_t(work.size()), multicore ? int(work.size()) : 1, [&](int64_t first, int64_t last) {
+      for (int64_t i = first; i < last; ++i) {
+        TPass& w = work[size_t(i)];
+        const double noise = std::max(double(EstimateNoise(source, w.Dp)), 0.01);
+        w.Frame.Bins = int32_t(std::clamp(std::nearbyint(valueRange / noise), 0.0, double(MaxBins)));
+        const std::vector<TFlatSample> samples =
+            SampleFlatPass(src, w.Dp, fl, w.Fp, phase, w.CellClass, w.Level, w.DarkLimit);
+        w.Response = FitFlatResponse(samples, w.Frame);
+      }
+    });
 
-    TFlatFrame frame{.Width = double(fl.Width), .Height = double(fl.Height), .Unit = 0.02 * valueRange,
-                     .ValueRange = valueRange};
-    TFlatResponse response;
-    if (automatic) {
-      frame.Bins = int32_t(std::clamp(std::nearbyint(valueRange / noise[size_t(dp)]), 0.0, double(MaxBins)));
-      const std::vector<TFlatSample> samples = SampleFlatPass(src, dp, fl, fp, phase, cellClass, level, darkLimit);
-      response = FitFlatResponse(samples, frame);
-    }
+  for (const TPass& w : work) {
+    const int dp = w.Dp, fp = w.Fp, cellClass = w.CellClass;
+    const double level = w.Level, darkLimit = w.DarkLimit;
+    const TFlatFrame& frame = w.Frame;
+    const TFlatResponse& response = w.Response;
     const double k = (response.C0 + response.C1 + response.C2) / level;
 
     const int32_t rows = std::min(dst.Height, fl.Height), columns = std::min(dst.Width, fl.Width);
