@@ -133,6 +133,9 @@ void DivideByImage(int source, int destination, int flat, bool keepLevel, bool a
     const TFlatFrame& frame = w.Frame;
     const TFlatResponse& response = w.Response;
     const double k = (response.C0 + response.C1 + response.C2) / level;
+    // The gradient's factors per pixel step (the same products as in the fit).
+    const double gy = -frame.Unit * response.Gy / frame.Height, gx = -frame.Unit * response.Gx / frame.Width;
+    const double factor = scale * k;
 
     const int32_t rows = std::min(dst.Height, fl.Height), columns = std::min(dst.Width, fl.Width);
     ForEachBand(rows, BandThreads(int64_t(rows) * columns, 1 << 16, multicore), [&](int64_t first, int64_t last) {
@@ -142,6 +145,7 @@ void DivideByImage(int source, int destination, int flat, bool keepLevel, bool a
         if (px.Skip) continue;
         const std::span<float> out = dst.Row(dp, y);
         const std::span<const float> frow = fl.Row(fp, y);
+        const double rowTerm = (frame.Height / 2 - y) * gy;
         for (int32_t x = px.First; x < columns; x += px.Step) {
           float& v = out[size_t(x)];
           if (!IsValidPixel(v)) continue;
@@ -155,7 +159,7 @@ void DivideByImage(int source, int destination, int flat, bool keepLevel, bool a
             continue;
           }
           const double g = response.Gain(F / level);
-          v = g > 0.1 ? float((double(v) / g + frame.Gradient(response, x, y)) * scale * k) : BlankPixel;
+          v = g > 0.1 ? float((double(v) / g + (rowTerm + (frame.Width / 2 - x) * gx)) * factor) : BlankPixel;
         }
       }
     });

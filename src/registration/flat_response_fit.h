@@ -24,10 +24,7 @@ struct TFlatFrame {
   double Unit = 0;               // gradient unit R: 2 % of the source's value range
   double ValueRange = 0;         // source maximum - minimum
   int32_t Bins = 0;              // histogram bins
-  // (H/2 - y)(-R gy / H) + (W/2 - x)(-R gx / W)
-  double Gradient(const TFlatResponse& r, double x, double y) const {
-    return (Height / 2 - y) * (-Unit * r.Gy / Height) + (Width / 2 - x) * (-Unit * r.Gx / Width);
-  }
+  // The gradient term of a pixel: (H/2 - y)(-R gy / H) + (W/2 - x)(-R gx / W).
 };
 
 // One sampled pixel: position, source value and normalised flat value F / L.
