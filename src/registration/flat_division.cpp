@@ -89,12 +89,27 @@ void DivideByImage(int source, int destination, int flat, bool keepLevel, bool a
   const int phase = automatic && !colour ? DetectMosaicPhase(flat) : -1;
   const bool mosaic = phase >= 0;
   const int passes = mosaic || colour ? 3 : 1;
-  const double mean = std::max(double(GetPlaneMean(flat, GetRgbCode(flat))), MinimumLevel);
-  const double scale = keepLevel ? mean : 1.0;
   const bool multicore = Options.Multicore != 0;
-  // What each pass works with. The fits (with the source's noise) read only the
-  // source pixels of their own plane or cell class, so they run side by side
-  // before any division.
+  // The means of the flat's planes (each once, side by side): the measuring
+  // plane's M and the levels of passes without a mosaic.
+  const int measuring = GetRgbCode(flat);
+  std::array<double, 4> planeMean{};
+  {
+    std::vector<int> wanted{measuring};
+    for (int p = 1; p <= 3 && !mosaic; ++p)
+      if (colour && fl.IsColor && fl.PlaneCount >= 3 && p != measuring) wanted.push_back(p);
+    if (colour && !(fl.IsColor && fl.PlaneCount >= 3) && measuring != 1) wanted.push_back(1);
+    const int64_t n = int64_t(wanted.size());
+    ForEachBand(n, multicore ? int(n) : 1, [&](int64_t first, int64_t last) {
+      for (int64_t i = first; i < last; ++i)
+        planeMean[size_t(wanted[size_t(i)])] = double(GetPlaneMean(flat, wanted[size_t(i)]));
+    });
+  }
+  const double mean = std::max(planeMean[size_t(measuring)], MinimumLevel);
+  const double scale = keepLevel ? mean : 1.0;
+  // What each pass works with. The levels and the fits (with the source's
+  // noise) read only the pixels of their own plane or cell class, so they run
+  // side by side before any division.
   struct TPass {
     int Dp = 0, Fp = 0, CellClass = 0;
     double Level = 0, DarkLimit = 0;
@@ -108,24 +123,26 @@ void DivideByImage(int source, int destination, int flat, bool keepLevel, bool a
     w.Fp = colour ? (fl.IsColor && fl.PlaneCount >= 3 ? pass : 1) : GetRgbCode(flat);
     if (!HasPlane(src, w.Dp) || !HasPlane(dst, w.Dp) || !HasPlane(fl, w.Fp)) continue;
     w.CellClass = mosaic ? pass : 0;
-    const double level = mosaic ? CellClassMean(fl, w.Fp, phase, pass, mean) : double(GetPlaneMean(flat, w.Fp));
-    w.Level = std::max(level, MinimumLevel);
-    w.DarkLimit = 0.2 * w.Level;
+    w.Level = planeMean[size_t(w.Fp)];
     w.Frame = {.Width = double(fl.Width), .Height = double(fl.Height), .Unit = 0.02 * valueRange,
                .ValueRange = valueRange};
     work.push_back(w);
   }
-  if (automatic)
-    ForEachBand(int64_t(work.size()), multicore ? int(work.size()) : 1, [&](int64_t first, int64_t last) {
-      for (int64_t i = first; i < last; ++i) {
-        TPass& w = work[size_t(i)];
+  ForEachBand(int64_t(work.size()), multicore ? int(work.size()) : 1, [&](int64_t first, int64_t last) {
+    for (int64_t i = first; i < last; ++i) {
+      TPass& w = work[size_t(i)];
+      if (mosaic) w.Level = CellClassMean(fl, w.Fp, phase, w.CellClass, mean);
+      w.Level = std::max(w.Level, MinimumLevel);
+      w.DarkLimit = 0.2 * w.Level;
+      if (automatic) {
         const double noise = std::max(double(EstimateNoise(source, w.Dp)), 0.01);
         w.Frame.Bins = int32_t(std::clamp(std::nearbyint(valueRange / noise), 0.0, double(MaxBins)));
         const std::vector<TFlatSample> samples =
             SampleFlatPass(src, w.Dp, fl, w.Fp, phase, w.CellClass, w.Level, w.DarkLimit);
         w.Response = FitFlatResponse(samples, w.Frame);
       }
-    });
+    }
+  });
 
   for (const TPass& w : work) {
     const int dp = w.Dp, fp = w.Fp, cellClass = w.CellClass;
