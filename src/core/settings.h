@@ -2,38 +2,58 @@
 // Program-wide settings: the option record and the settings variables, with their
 // start values. Read from and written to "astrelon.ini" by the settings file module.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace astrelon {
 
-// Byte-wide options, in declaration order (the settings dialog addresses them by index).
+// Byte-wide options at fixed places: the settings dialog addresses a byte by its
+// control's Tag (OptionByteIndex), so each field keeps its offset; the bytes
+// between them are spare and stay 0. 48 bytes in all.
 struct TProgramOptions {
-  uint8_t Preview = 1;
-  uint8_t FitsFlip = 1;          // "Fits umdrehen"
-  uint8_t RawInterpolation = 0;  // "Rawinterpolation"
-  uint8_t RScaleOff = 0;         // "RScale"
-  uint8_t Highlight = 0;         // "Highlight"
-  uint8_t YuvLoad = 0;           // "YUV Laden"
-  uint8_t FitsExtFts = 0;        // 1 when the FITS extension is ".fts"
-  uint8_t PngInterlaced = 0;     // "PNG interlaced"
-  uint8_t TiffScale = 0;         // "TIFF skalieren"
-  uint8_t OpInterpolation = 2;   // interpolation kind of operations, 0..3
-  uint8_t Scale = 1;             // "Skalieren"
-  uint8_t PsfScale = 1;          // "PSF skalieren"
-  uint8_t BlackToZero = 0;       // "Schwarzwert auf 0"
-  uint8_t GammaAdjust = 1;       // "Gammaanpassung"
-  uint8_t FullPath = 1;          // "Ganzer Pfad"
-  uint8_t PackedFlag23 = 0;      // position 23 of "Fparam3"
-  uint8_t ArrowKeys = 1;         // "Pfeiltasten"
-  uint8_t Simd = 1;              // "MMXundSSE"
-  uint8_t Multicore = 1;         // "Multicores"
-  uint8_t ImageBuffer = 1;       // "Bildpuffern"
-  uint8_t ToolbarTint = 1;       // position 14 of "Fparam3"
-  std::array<uint8_t, 27> Spare{};  // room for further bytes, all 0 (48 in all)
+  uint8_t Preview = 1;           //  0 "Preview"
+  uint8_t FitsFlip = 1;          //  1 "Fits umdrehen"
+  uint8_t RawInterpolation = 0;  //  2 "Rawinterpolation"
+  uint8_t RScaleOff = 0;         //  3 "RScale"
+  uint8_t Highlight = 0;         //  4 "Highlight"
+  uint8_t YuvLoad = 0;           //  5 "YUV Laden"
+  uint8_t Spare6[2]{};
+  uint8_t FitsFormatItem = 0;    //  8 item of the FITS save format (-32, 32, 16); not stored
+  uint8_t FitsExtFts = 0;        //  9 1 when the FITS extension is ".fts"
+  uint8_t PngInterlaced = 0;     // 10 "PNG interlaced"
+  uint8_t TiffScale = 0;         // 11 "TIFF skalieren"
+  uint8_t Spare12[4]{};
+  uint8_t OpInterpolation = 2;   // 16 interpolation kind of operations, 0..3
+  uint8_t Scale = 1;             // 17 "Skalieren"
+  uint8_t PsfScale = 1;          // 18 "PSF skalieren"
+  uint8_t Spare19[5]{};
+  uint8_t BlackToZero = 0;       // 24 "Schwarzwert auf 0"
+  uint8_t GammaAdjust = 1;       // 25 "Gammaanpassung"
+  uint8_t Spare26[6]{};
+  uint8_t FullPath = 1;          // 32 "Ganzer Pfad"
+  uint8_t PackedFlag23 = 0;      // 33 position 23 of "Fparam3"
+  uint8_t ArrowKeys = 1;         // 34 "Pfeiltasten"
+  uint8_t Spare35[5]{};
+  uint8_t Simd = 1;              // 40 "MMXundSSE"
+  uint8_t Multicore = 1;         // 41 "Multicores"
+  uint8_t ImageBuffer = 1;       // 42 "Bildpuffern"
+  uint8_t MemoryBar = 0;         // 43 memory bar of the main window shown; not stored
+  uint8_t ToolbarTint = 1;       // 44 position 14 of "Fparam3"
+  uint8_t Spare45[3]{};
 };
 static_assert(sizeof(TProgramOptions) == 48);
+static_assert(offsetof(TProgramOptions, FitsFormatItem) == 8 && offsetof(TProgramOptions, OpInterpolation) == 16 &&
+              offsetof(TProgramOptions, BlackToZero) == 24 && offsetof(TProgramOptions, FullPath) == 32 &&
+              offsetof(TProgramOptions, Simd) == 40 && offsetof(TProgramOptions, ToolbarTint) == 44);
+
+// Byte of the option record that a settings control with this Tag addresses:
+// (Tag div 10) x 8 + (Tag mod 10).
+constexpr int OptionByteIndex(int tag) { return tag / 10 * 8 + tag % 10; }
+// The option byte at an index 0..47 (the record read as its bytes); throws
+// std::out_of_range for any other index.
+uint8_t& OptionByte(TProgramOptions& options, int index);
 
 // Number of entries of the recent-file and recent-function lists kept in the file.
 constexpr int RecentFileCount = 8;

@@ -76,7 +76,6 @@ void SetToolMode(int32_t kind) {
 
 TInterpolationKindScope::TInterpolationKindScope(int32_t kind) : saved_(Settings.InterpolationKind) {
   SetToolMode(kind);
-}
 
 TInterpolationKindScope::~TInterpolationKindScope() { SetToolMode(saved_); }
 
