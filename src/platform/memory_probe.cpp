@@ -43,13 +43,13 @@ std::optional<uint64_t> AddressSpaceLeft() {
 
 }  // namespace
 
-std::optional<uint64_t> ParseMemAvailable(std::string_view meminfo) {
-  constexpr std::string_view key = "MemAvailable:";
+std::optional<uint64_t> ParseProcBytes(std::string_view text, std::string_view key) {
+  if (key.empty()) return std::nullopt;
   size_t pos = 0;
-  while (pos < meminfo.size()) {
-    size_t end = meminfo.find('\n', pos);
-    if (end == std::string_view::npos) end = meminfo.size();
-    std::string_view line = meminfo.substr(pos, end - pos);
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
     pos = end + 1;
     if (!line.starts_with(key)) continue;
     line.remove_prefix(key.size());
@@ -67,6 +67,19 @@ std::optional<uint64_t> ParseMemAvailable(std::string_view meminfo) {
     return value * scale;
   }
   return std::nullopt;
+}
+
+std::optional<uint64_t> ParseMemAvailable(std::string_view meminfo) { return ParseProcBytes(meminfo, "MemAvailable:"); }
+
+TProcessMemory ReadProcessMemory() {
+  const std::string status = ReadSmallFile("/proc/self/status");
+  const std::string meminfo = ReadSmallFile("/proc/meminfo");
+  TProcessMemory m;
+  m.Resident = ParseProcBytes(status, "VmRSS:").value_or(0);
+  m.Mapped = ParseProcBytes(status, "VmSize:").value_or(0);
+  m.Available = ParseMemAvailable(meminfo).value_or(0);
+  m.Total = ParseProcBytes(meminfo, "MemTotal:").value_or(0);
+  return m;
 }
 
 uint64_t AvailableMemory() {

@@ -13,6 +13,20 @@ uint64_t AvailableMemory();
 
 // MemAvailable of a /proc/meminfo text, in bytes; nullopt when absent or malformed.
 std::optional<uint64_t> ParseMemAvailable(std::string_view meminfo);
+// The value of a "Key:  123 kB" line of a /proc text (meminfo, status), in
+// bytes; nullopt when the key is absent or its value malformed.
+std::optional<uint64_t> ParseProcBytes(std::string_view text, std::string_view key);
+
+// The process's memory and the system's, in bytes (0 where unknown): what of
+// the process is in memory (resident) and mapped (its virtual size), and the
+// system's available and total physical memory.
+struct TProcessMemory {
+  uint64_t Resident = 0;
+  uint64_t Mapped = 0;
+  uint64_t Available = 0;
+  uint64_t Total = 0;
+};
+TProcessMemory ReadProcessMemory();
 
 // Bytes a memory-heavy operation needs for an image of `pixels` pixels per plane:
 // 20 per pixel for a grey image, 28 for a colour image.

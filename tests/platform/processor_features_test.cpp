@@ -64,6 +64,15 @@ TEST(MemoryProbe, ReadsMemAvailableAsSixtyFourBitBytes) {
   EXPECT_FALSE(ParseMemAvailable("MemAvailable: lots kB\n").has_value());
   EXPECT_FALSE(ParseMemAvailable("MemAvailable: 12 MB\n").has_value());
   EXPECT_FALSE(ParseMemAvailable("").has_value());
+  // The process's own figures come from /proc/self/status in the same form.
+  const char* status = "Name:\tastrelon\nVmSize:\t  901120 kB\nVmRSS:\t  123456 kB\n";
+  EXPECT_EQ(ParseProcBytes(status, "VmRSS:"), uint64_t(123456) * 1024);
+  EXPECT_EQ(ParseProcBytes(status, "VmSize:"), uint64_t(901120) * 1024);
+  EXPECT_FALSE(ParseProcBytes(status, "").has_value());
+  const TProcessMemory own = ReadProcessMemory();
+  EXPECT_GT(own.Resident, 0u);
+  EXPECT_GE(own.Mapped, own.Resident);
+  EXPECT_GE(own.Total, own.Available);
 }
 
 TEST(MemoryProbe, SlotNeedsTwentyOrTwentyEightBytesPerPixel) {
