@@ -9,6 +9,7 @@
 #include "pixelops/ui/resize_commands.h"
 #include "pixelops/ui/sun_surface_commands.h"
 #include "registration/ui/calibration_commands.h"
+#include "shell/ui/blink/blink_window.h"
 #include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_commands.h"
 #include "store/ui/store_commands.h"
@@ -29,6 +30,7 @@ void RegisterProgramCommands() {
   RegisterMosaicCommands();
   RegisterResizeCommands();
   RegisterCalibrationCommands();
+  RegisterBlinkCommands();
 }
 
 }  // namespace astrelon

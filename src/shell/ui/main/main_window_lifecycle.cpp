@@ -31,12 +31,14 @@
 #include <QSpinBox>
 #include "shell/ui/dialogs/help_window.h"
 #include "shell/ui/dialogs/list_chooser.h"
+#include "shell/ui/header/header_window.h"
 #include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/main/open_by_name.h"
 #include "shell/ui/qt_engine_ui.h"
+#include "shell/ui/settings/settings_dialog.h"
 
 namespace astrelon {
 
@@ -78,6 +80,8 @@ void TMainForm::FormCreate() {
 
 void TMainForm::CreateFixedForms() {
   CreateHistogramWindow(this);
+  CreateHeaderWindow(this);
+  CreateSettingsDialog(this);
   Form4 = new TForm4(this);
   Form14 = new TForm14(this);
 }
