@@ -6,21 +6,25 @@
 
 namespace astrelon {
 
-TUpDown::TUpDown(int min, int max, int position, QWidget* parent)
-    : QWidget(parent), min_(min), max_(std::max(min, max)), position_(std::clamp(position, min, std::max(min, max))) {
-  auto* layout = new QVBoxLayout(this);
+void MakeArrowPair(QWidget* host, int buttonWidth, QToolButton*& up, QToolButton*& down) {
+  auto* layout = new QVBoxLayout(host);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  Up = new QToolButton(this);
-  Down = new QToolButton(this);
-  Up->setArrowType(Qt::UpArrow);
-  Down->setArrowType(Qt::DownArrow);
-  for (QToolButton* b : {Up, Down}) {
-    b->setFixedSize(17, 11);
+  up = new QToolButton(host);
+  down = new QToolButton(host);
+  up->setArrowType(Qt::UpArrow);
+  down->setArrowType(Qt::DownArrow);
+  for (QToolButton* b : {up, down}) {
+    b->setFixedSize(buttonWidth, 11);
     b->setFocusPolicy(Qt::NoFocus);
-    b->setAutoRepeat(true);
     layout->addWidget(b);
   }
+}
+
+TUpDown::TUpDown(int min, int max, int position, QWidget* parent)
+    : QWidget(parent), min_(min), max_(std::max(min, max)), position_(std::clamp(position, min, std::max(min, max))) {
+  MakeArrowPair(this, 17, Up, Down);
+  for (QToolButton* b : {Up, Down}) b->setAutoRepeat(true);
   connect(Up, &QToolButton::clicked, this, [this] { Step(true); });
   connect(Down, &QToolButton::clicked, this, [this] { Step(false); });
 }

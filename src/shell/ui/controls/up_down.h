@@ -8,6 +8,9 @@ class QToolButton;
 
 namespace astrelon {
 
+// Lays out an up and a down arrow button, one above the other, filling host.
+void MakeArrowPair(QWidget* host, int buttonWidth, QToolButton*& up, QToolButton*& down);
+
 class TUpDown : public QWidget {
   Q_OBJECT
 public:

@@ -13,7 +13,6 @@
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QToolButton>
-#include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -25,6 +24,7 @@
 #include "shell/display/renderer.h"
 #include "shell/histogram_refresh.h"
 #include "shell/image_window_state.h"
+#include "shell/ui/controls/up_down.h"
 #include "shell/ui/histogram/histogram_arrow_keys.h"
 #include "shell/ui/histogram/histogram_bitmap.h"
 #include "shell/ui/histogram/histogram_geometry.h"
@@ -85,18 +85,7 @@ TForm2* HistogramWindow() { return Instance; }
 
 THistogramZoomSpin::THistogramZoomSpin(QWidget* parent) : QWidget(parent) {
   setObjectName("RxSpinButton1");
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSpacing(0);
-  Up = new QToolButton(this);
-  Down = new QToolButton(this);
-  Up->setArrowType(Qt::UpArrow);
-  Down->setArrowType(Qt::DownArrow);
-  for (QToolButton* b : {Up, Down}) {
-    b->setFixedSize(14, 11);
-    b->setFocusPolicy(Qt::NoFocus);
-    layout->addWidget(b);
-  }
+  MakeArrowPair(this, 14, Up, Down);
   connect(Up, &QToolButton::clicked, this, &THistogramZoomSpin::TopClick);
   connect(Down, &QToolButton::clicked, this, &THistogramZoomSpin::BottomClick);
 }
