@@ -85,7 +85,7 @@ TEST_F(BlinkWindowTest, BlinksTheFilledEntriesInTurn) {
   EXPECT_EQ(f->Timer1->interval(), 50);
   f->CheckBox2->setChecked(true);
   std::vector<int> seen{f->Current()};
-  for (int i = 0; i < 60 && seen.size() < 5; ++i) {
+  for (int i = 0; i < 500 && seen.size() < 5; ++i) {
     QTest::qWait(10);
     if (f->Current() != seen.back()) seen.push_back(f->Current());
   }

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/engine_ui.h"
 #include "core/run_state.h"
@@ -62,17 +63,10 @@ protected:
 
   // A w x h grey image rising from 0 to the right, shown in its window and made active.
   TMDIChild* Open(int slot, int w = 64, int h = 48) {
-    TImageSlot& im = Store.Image[size_t(slot)];
-    im.Width = w;
-    im.Height = h;
-    im.PlaneCount = 1;
-    im.IsColor = 0;
-    im.Planes[1].resize(size_t(w) * size_t(h));
+    std::vector<float> plane(size_t(w) * size_t(h));
     for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) im.Planes[1][size_t(y) * size_t(w) + size_t(x)] = float(x * 255 / (w - 1));
-    Store.InUse[size_t(slot)] = 1;
-    Store.FileName[size_t(slot)] = "/data/bild_" + std::to_string(slot) + ".fit";
-    MakeDefaultHeader(slot);
+      for (int x = 0; x < w; ++x) plane[size_t(y) * size_t(w) + size_t(x)] = float(x * 255 / (w - 1));
+    MakeImage(slot, w, h, {plane}, "/data/bild_" + std::to_string(slot) + ".fit");
     ResetDisplayRange(slot, 255);
     ComputeHistogram(slot, false, false);
     ShowImageWindow(slot);
