@@ -76,6 +76,7 @@ void SetToolMode(int32_t kind) {
 
 TInterpolationKindScope::TInterpolationKindScope(int32_t kind) : saved_(Settings.InterpolationKind) {
   SetToolMode(kind);
+}
 
 TInterpolationKindScope::~TInterpolationKindScope() { SetToolMode(saved_); }
 

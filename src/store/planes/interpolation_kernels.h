@@ -76,23 +76,30 @@ public:
 
 private:
   int32_t saved_;
+};
 
 // A kind and its tap window as one value, for samplers that must not read the
 // program-wide state while they work (worker threads, per-pixel kind choices).
 struct TSamplingKind {
   int32_t Kind = IkBicubic;
+  int32_t Lo = -1;
+  int32_t Hi = 2;
+};
 // The kind with its own window; kinds outside 0..4 count as the nearest of them.
 constexpr TSamplingKind SamplingKindOf(int32_t kind) {
   constexpr std::array<int32_t, KernelKindCount> lo{0, -1, -1, -7, -2};
   kind = kind < 0 ? 0 : (kind >= KernelKindCount ? KernelKindCount - 1 : kind);
   return {kind, lo[size_t(kind)], KernelTapBound(kind)};
+}
 // The program-wide kind with the current window.
 inline TSamplingKind CurrentSamplingKind() {
   const int32_t kind = Settings.InterpolationKind;
   return {kind < 0 ? 0 : (kind >= KernelKindCount ? KernelKindCount - 1 : kind), KernelWindow.Lo, KernelWindow.Hi};
+}
 // The table row of a kind (kinds outside 0..4 take the nearest row).
 inline const std::array<float, KernelTableSize>& KernelRow(int32_t kind) {
   return KernelTables()[size_t(kind < 0 ? 0 : (kind >= KernelKindCount ? KernelKindCount - 1 : kind))];
+}
 
 // Entry of the first tap `kFirst` at fraction f: 800 + (kFirst - f) * 100 rounded
 // to the nearest integer, ties to even. Tap kFirst + n reads the entry 100 n further.
@@ -105,6 +112,7 @@ inline int32_t KernelFirstEntry(int32_t kFirst, float f) {
 #else
   return KernelTableCentre + int32_t(std::nearbyint(e));
 #endif
+}
 // The weights of a kind's whole window by fraction: entry [kind][m][t] is the
 // weight of tap lo + t (t = 0..hi - lo; 0 beyond) at every fraction f in [0, 1)
 // with KernelFractionIndex(f) = m. It is the entry the read rule gives: (lo - f)
@@ -116,13 +124,20 @@ using TKernelWindowTable =
 TKernelWindowTable BuildKernelWindowTables();
 inline const TKernelWindowTable& KernelWindowTables() {
   static const TKernelWindowTable table = BuildKernelWindowTables();
+  return table;
+}
 // round(100 f), ties to even, for a fraction f in [0, 1).
 inline int32_t KernelFractionIndex(float f) {
+#if defined(__SSE2__)
   return _mm_cvtsd_si32(_mm_set_sd(double(f) * KernelTableStepsPerPixel));
+#else
   return int32_t(std::nearbyint(double(f) * KernelTableStepsPerPixel));
+#endif
+}
 
 // A table entry; an entry outside the row weighs 0 (every kernel is 0 there).
 inline float KernelEntry(const std::array<float, KernelTableSize>& row, int64_t e) {
   return e >= 0 && e < KernelTableSize ? row[size_t(e)] : 0.0f;
+}
 
 }  // namespace astrelon
