@@ -4,6 +4,7 @@
 #include "frequency/ui/fft_commands.h"
 #include "frequency/ui/frequency_filter_commands.h"
 #include "pixelops/ui/color_commands.h"
+#include "pixelops/ui/image_tool_commands.h"
 #include "pixelops/ui/mosaic_commands.h"
 #include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "pixelops/ui/resize_commands.h"
@@ -31,6 +32,7 @@ void RegisterProgramCommands() {
   RegisterResizeCommands();
   RegisterCalibrationCommands();
   RegisterBlinkCommands();
+  RegisterImageToolCommands();
 }
 
 }  // namespace astrelon
