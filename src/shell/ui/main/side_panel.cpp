@@ -15,6 +15,7 @@
 
 #include "core/packed_params.h"
 #include "core/settings.h"
+#include "shell/image_window_state.h"
 #include "shell/stamp_size.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
@@ -170,7 +171,11 @@ TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
   PaintColourButton();
   connect(SpeedButton1, &QToolButton::clicked, this, [] { Call(MainLink().SetInfoPanelMode, 1); });
   connect(SpeedButton2, &QToolButton::clicked, this, [] { Call(MainLink().SetInfoPanelMode, 3); });
-  connect(SpeedButton4, &QToolButton::clicked, this, [] { Call(MainLink().SetInfoPanelMode, 7); });
+  connect(SpeedButton4, &QToolButton::clicked, this, [] {
+    // A new copy stamp starts without a source point.
+    CopySourceSlot = 0;
+    Call(MainLink().SetInfoPanelMode, 7);
+  });
   connect(SpeedButton6, &QToolButton::clicked, this, [] { Call(MainLink().SetInfoPanelMode, 4); });
   connect(SpeedButton5y, &QToolButton::clicked, this, [] { Call(MainLink().SetInfoPanelMode, 5); });
   connect(SpeedButton3, &QToolButton::clicked, this, [] {
