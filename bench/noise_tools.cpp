@@ -5,8 +5,9 @@
 //    magnitude, OpenCV on the same number of threads (when OpenCV is installed);
 //  - AddSyntheticNoise (RGB, Gaussian, white) against a plain pass writing
 //    source + 1 into the destination over the same planes and threads;
-//  - the interference filter's own passes on a grey spectrum against its two
-//    transforms (ImageToFft2D and FftToImage2D) on the same threads.
+//  - the interference filter's own passes on a grey spectrum (each run on a
+//    fresh copy of it, the copy included) against its two transforms
+//    (ImageToFft2D and FftToImage2D) on the same threads.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -18,12 +19,12 @@
 
 #include "core/settings.h"
 #include "frequency/spectrum_image.h"
+#include "peer_measure.h"
 #include "pixelops/periodic_noise_filter.h"
 #include "pixelops/sobel_magnitude.h"
 #include "pixelops/synthetic_noise.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
-#include "ratio_timing.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -56,36 +57,30 @@ struct TBenchImages {
   }
 };
 
-void Prepare(benchmark::State& state) {
+void Prepare() {
   static TBenchImages images;
-  Options.Multicore = state.range(0) > 1 ? 1 : 0;
   SetWorkRectToImage(Grey);
 }
 
-int Threads(const benchmark::State& state) {
-  return BandThreads(int64_t(Height), 64, state.range(0) > 1);
-}
-
-void NoPreparation() {}
+int Threads(const benchmark::State& state) { return BandThreads(int64_t(Height), 64, state.range(0) > 1); }
 
 #if ASTRELON_HAVE_OPENCV
 void BM_SobelVsOpenCv(benchmark::State& state) {
-  Prepare(state);
+  Prepare();
+  const int threads = Threads(state);
   const int saved = cv::getNumThreads();
-  cv::setNumThreads(Threads(state));
+  cv::setNumThreads(threads);
   cv::Mat src(Height, Width, CV_32F, Store.Image[Grey].Planes[1].data());
   cv::Mat gx, gy, magnitude;
-  bench::MeasureRatio(
-      state,
-      [&] {
-        cv::Sobel(src, gx, CV_32F, 1, 0);
-        cv::Sobel(src, gy, CV_32F, 0, 1);
-        cv::magnitude(gx, gy, magnitude);
-      },
-      NoPreparation, [] { SobelMagnitude(Grey, GreyCopy); });
+  const auto opencv = [&] {
+    cv::Sobel(src, gx, CV_32F, 1, 0);
+    cv::Sobel(src, gy, CV_32F, 0, 1);
+    cv::magnitude(gx, gy, magnitude);
+  };
+  bench::WithThreads(state, threads, [&] {
+    bench::Measure(state, [] { SobelMagnitude(Grey, GreyCopy); }, {{"opencv", opencv, 1.0}});
+  });
   cv::setNumThreads(saved);
-  state.counters["ratio_goal"] = 1.0;
-  state.counters["threads"] = Threads(state);
 }
 BENCHMARK(BM_SobelVsOpenCv)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 #endif
@@ -104,15 +99,14 @@ void PlainPass(int threads) {
 }
 
 void BM_AddSyntheticNoise(benchmark::State& state) {
-  Prepare(state);
+  Prepare();
   const int threads = Threads(state);
   TNoiseSettings settings;
   settings.LowPass = state.range(1) != 0;
-  bench::MeasureRatio(
-      state, [&] { PlainPass(threads); }, NoPreparation,
-      [&] { AddSyntheticNoise(Colour, ColourCopy, settings, 17); });
-  state.counters["ratio_goal"] = 4.0;
-  state.counters["threads"] = threads;
+  bench::WithThreads(state, threads, [&] {
+    bench::Measure(state, [&] { AddSyntheticNoise(Colour, ColourCopy, settings, 17); },
+                   {{"plain", [&] { PlainPass(threads); }, 4.0}});
+  });
 }
 BENCHMARK(BM_AddSyntheticNoise)
     ->Args({1, 0})
@@ -123,23 +117,28 @@ BENCHMARK(BM_AddSyntheticNoise)
     ->MinTime(2.0);
 
 void BM_PeriodicNoiseFilterPasses(benchmark::State& state) {
-  Prepare(state);
-  const int32_t outer = FftOuterMarginSetting();
-  const int spectrum = ImageToFft2D(Grey, 2, outer);
-  const int work = FindFreeSlot();
-  bench::MeasureRatio(
-      state,
-      [&] {
-        const int s = ImageToFft2D(Grey, 2, outer);
-        const int r = FftToImage2D(s, -1, outer);
-        FreeSlot(s);
-        FreeSlot(r);
-      },
-      [&] { CopyImageSlot(spectrum, work); }, [&] { FilterPeriodicNoiseSpectrum(work, 2.0); });
-  FreeSlot(work);
-  FreeSlot(spectrum);
-  state.counters["ratio_goal"] = 0.3;
-  state.counters["threads"] = Threads(state);
+  Prepare();
+  const int threads = Threads(state);
+  bench::WithThreads(state, threads, [&] {
+    const int32_t outer = FftOuterMarginSetting();
+    const int spectrum = ImageToFft2D(Grey, 2, outer);
+    const int work = FindFreeSlot();
+    const auto transforms = [&] {
+      const int s = ImageToFft2D(Grey, 2, outer);
+      const int r = FftToImage2D(s, -1, outer);
+      FreeSlot(s);
+      FreeSlot(r);
+    };
+    bench::Measure(
+        state,
+        [&] {
+          CopyImageSlot(spectrum, work);
+          FilterPeriodicNoiseSpectrum(work, 2.0);
+        },
+        {{"transforms", transforms, 0.3}});
+    FreeSlot(work);
+    FreeSlot(spectrum);
+  });
 }
 BENCHMARK(BM_PeriodicNoiseFilterPasses)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
