@@ -19,6 +19,7 @@ PACKAGES=(
   libcfitsio-dev python3 python3-astropy python3-numpy python3-scipy libvips-tools
   imagemagick libtiff-tools libraw-bin libjpeg-turbo-progs ffmpeg
   xvfb xauth qt6-translations-l10n
+  libopencv-imgproc-dev
 )
 
 # Peers that only the benchmarks compare against (not needed by the tests).

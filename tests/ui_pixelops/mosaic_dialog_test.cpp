@@ -188,5 +188,41 @@ TEST_F(MosaicDialogTest, RawMosaicPresets) {
   }
 }
 
+// A DNG mosaic converts through the dialog with each interpolating method.
+TEST_F(MosaicDialogTest, DngConvertsWithEachMethod) {
+  TempDir dir;
+  TDngLayout dng;
+  dng.Width = 40;
+  dng.Height = 30;
+  dng.Pattern = {0, 1, 1, 2};
+  dng.Cfa = MakeTestMosaic(40, 30, 1100, 9000, 5);
+  dng.Make = "Testkamera";
+  dng.Model = "TK-1";
+  dng.AsShotNeutral = {0.5, 1.0, 0.8};
+  const std::string file = dir.file("m.dng");
+  ASSERT_TRUE(WriteDng(file, dng));
+  ASSERT_TRUE(LoadCameraRaw(1, file, false, false, false));
+  ShowImageWindow(1);
+  ActivateImageWindow(1);
+  ASSERT_TRUE(RunMenuCommand("FarbCCDzuRGBBild1"));
+  TForm13* d = MosaicDialog();
+  ASSERT_TRUE(d);
+  for (const auto& [method, w, h] : {std::tuple{DmLinear, 38, 28}, std::tuple{DmVng, 40, 30}, std::tuple{DmAstro, 40, 30}}) {
+    Choose(d->ComboBox9, method);
+    ASSERT_TRUE(d->Button1->isEnabled()) << method;
+    const int free = FindFreeSlot();
+    QTest::mouseClick(d->Button1, Qt::LeftButton);
+    const int r = d->LastResult();
+    ASSERT_GT(r, 1) << method;
+    ASSERT_GE(r, free);  // a new slot
+    ASSERT_NE(ImageWindow(r), nullptr);
+    const TImageSlot& im = Store.Image[size_t(r)];
+    EXPECT_EQ(im.Width, w);
+    EXPECT_EQ(im.Height, h);
+    for (int p = 1; p <= 3; ++p) EXPECT_GT(im.PlaneMax[size_t(p)], im.PlaneMin[size_t(p)]) << method;
+    EXPECT_TRUE(d->Button1->isEnabled());
+  }
+}
+
 }  // namespace
 }  // namespace astrelon::test

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QToolButton>
 
 #include "common/engine_ui.h"
@@ -233,6 +234,9 @@ void TForm13::Button1Click() {
   if (!SlotInUse(source_)) return;
   TakeControls();
   StoreMosaicPattern();
+  // The window stays live while the workers run: no second conversion meanwhile.
+  Button1->setEnabled(false);
+  const auto enable = qScopeGuard([this] { UpdateMosaicGenerateButton(); });
   const int result = GenerateRgbFromMosaic(source_);
   if (result < 1) return;
   lastResult_ = result;
