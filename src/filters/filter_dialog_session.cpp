@@ -7,9 +7,9 @@
 #include "filters/filter_functions.h"
 #include "filters/filter_state.h"
 #include "shell/main_services.h"
-#include "pixelops/rect_text.h"
 #include "store/display/display_histogram.h"
 #include "store/header_cards.h"
+#include "store/rect_text.h"
 
 namespace astrelon {
 

@@ -2,7 +2,7 @@
 #include "pixelops/crop_image_rect.h"
 #include "pixelops/half_frames.h"
 #include "pixelops/pixel_access.h"
-#include "pixelops/rect_text.h"
+#include "store/rect_text.h"
 #include "slot_images.h"
 #include "test_support.h"
 

@@ -2,7 +2,7 @@
 
 #include "core/language.h"
 #include "pixelops/crop_image_rect.h"
-#include "pixelops/rect_text.h"
+#include "store/rect_text.h"
 #include "shell/main_services.h"
 #include "shell/ui/windows/window_creation.h"
 #include "store/display/display_histogram.h"

@@ -1,4 +1,4 @@
-#include "pixelops/rect_text.h"
+#include "store/rect_text.h"
 
 #include "common/pascal_format.h"
 
