@@ -302,6 +302,7 @@ void CloseImageSlot(int slot) {
     w->close();
   } else if (Store.InUse[size_t(slot)]) {
     ClearSlotReferences(slot);
+    ReleaseWindowUndo(slot);
     FreeSlot(slot);
   }
 }
@@ -324,10 +325,6 @@ void UnlockWindowBorderIcons(int slot) {
 
 void DeleteAllWindowMarks(int slot) {
   if (TMDIChild* w = ImageWindow(slot)) w->DeleteAllMarks();
-}
-
-void ReleaseWindowUndo(int slot) {
-  if (ReleaseWindowUndoHook) ReleaseWindowUndoHook(slot);
 }
 
 void UpdateInfoPanel(int slot, int partnerToo) {

@@ -10,6 +10,8 @@
 #include <QPixmap>
 #include <QSize>
 
+#include "shell/undo_store.h"
+
 class QAction;
 class QLabel;
 class QMenu;
@@ -69,8 +71,6 @@ extern std::function<void(int slot)> SlotReferencesHook;
 void LockWindowBorderIcons(int slot);
 void UnlockWindowBorderIcons(int slot);
 void DeleteAllWindowMarks(int slot);
-// Drops the undo entries of a slot.
-void ReleaseWindowUndo(int slot);
 // The side panel for a slot: colour images show their colour model
 // (display type 9 or 11), then the main window's controls follow.
 void UpdateInfoPanel(int slot, int partnerToo);
