@@ -13,6 +13,7 @@
 #include "shell/ui/blink/blink_window.h"
 #include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_commands.h"
+#include "shell/ui/windows/image_window_commands.h"
 #include "store/ui/store_commands.h"
 
 namespace astrelon {
@@ -33,6 +34,7 @@ void RegisterProgramCommands() {
   RegisterCalibrationCommands();
   RegisterBlinkCommands();
   RegisterImageToolCommands();
+  RegisterImageWindowCommands();
 }
 
 }  // namespace astrelon

@@ -1,0 +1,360 @@
+#include "shell/ui/windows/pixel_menu.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMimeData>
+#include <array>
+#include <optional>
+#include <string>
+
+#include "common/pascal_format.h"
+#include "core/busy_cursor.h"
+#include "pixelops/pixel_access.h"
+#include "pixelops/ui/operation_frame.h"
+#include "pixelops/value_arithmetic.h"
+#include "shell/display/renderer.h"
+#include "shell/display_shift.h"
+#include "shell/grey_gamma.h"
+#include "shell/histogram_refresh.h"
+#include "shell/image_window_state.h"
+#include "shell/main_services.h"
+#include "shell/picked_values.h"
+#include "shell/pixel_fills.h"
+#include "shell/region_statistics.h"
+#include "shell/ui/dialogs/info_window.h"
+#include "shell/ui/dialogs/small_dialogs.h"
+#include "shell/ui/main/main_services_ui.h"
+#include "shell/ui/main/main_window_link.h"
+#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/windows/image_window.h"
+#include "shell/ui/windows/popup_window.h"
+#include "store/color_models.h"
+#include "store/display/display_histogram.h"
+#include "store/ui/clipboard_paste.h"
+#include "store/ui/preview_control.h"
+
+namespace astrelon {
+
+namespace {
+
+struct TItem {
+  const char* Name;
+  const char* Caption;  // nullptr: a separator
+};
+
+constexpr TItem PixelMenuItems[] = {
+    {"Pixelwertndern1", "&Pixelwert ändern"},
+    {"Markierungenausblenden1", "&Markierungen ausblenden"},
+    {"N1", nullptr},
+    {"PixelalsSchwarzwertnehmen1", "P&ixel als Schwarzwert nehmen"},
+    {"PixelalsWeiwertnehmen1", "Pi&xel als Weißwert nehmen"},
+    {"PixelalsGrauwertnehmenGammakorrektur1", "Pixel als &Grauwert (RGB Gammakorrektur)"},
+    {"UmgebungalsSchwarzwertnehmen1", "&Umgebung (15x15) als Schwarzwert"},
+    {"Umgebung15x15alsWeiwert1", "Umgebung (15x15) als Weißwert"},
+    {"Umgebung15x15alsGrauwert1", "Umgebung (15x15) als Grauwert"},
+    {"N2", nullptr},
+    {"Werttransparentmachen1", "&Wert transparent machen"},
+    {"TransparenzaufWert1", "&Transparenz auf Wert"},
+    {"TransparenzdurchNachbarpixelinterpolieren1", "Transparenz durch &Nachbarpixel ersetzen"},
+    {"TransparenzdurchNachbarpixelersetzen1", "Transparen&z ersetzen Bayer Pattern"},
+    {"N3", nullptr},
+    {"BMPindenZwischenspeicher1", "&BMP in den Zwischenspeicher"},
+    {"ZwischenspeicherzuBild1", "Bitmap aus dem Zwischenspeicher laden"},
+    {"N4", nullptr},
+    {"Bildstatistik1", "Bild&statistik zeigen"},
+};
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+QAction* Item(QMenu* menu, const char* name) { return menu->findChild<QAction*>(name, Qt::FindDirectChildrenOnly); }
+
+bool IsColourSlot(int slot) { return SlotInUse(slot) && Store.Image[size_t(slot)].IsColor != 0; }
+
+// The slot of a pixel command: the window's slot when the last press lay inside
+// its image, else 0.
+int PixelCommandSlot(const TMDIChild* w) {
+  if (!w || !SlotInUse(w->Tag)) return 0;
+  const TImageSlot& im = Store.Image[size_t(w->Tag)];
+  const TPointI p = LastClickPixel;
+  return p.X >= 0 && p.Y >= 0 && p.X < im.Width && p.Y < im.Height ? w->Tag : 0;
+}
+
+// The picked values of planes 1..3 (grey: plane 1): the pressed pixel or the
+// means of its 15 x 15 neighbourhood. nullopt for a blank pixel: it has no value
+// to take.
+std::optional<std::array<double, 3>> PickedValues(int slot, bool mean15) {
+  std::array<double, 3> v{};
+  const int planes = IsColourSlot(slot) ? 3 : 1;
+  for (int p = 1; p <= planes; ++p) {
+    if (mean15) {
+      v[size_t(p - 1)] = NeighbourhoodMean15(slot, p, LastClickPixel.X, LastClickPixel.Y);
+      continue;
+    }
+    const float value = GetPixelValue(slot, p, LastClickPixel.X, LastClickPixel.Y);
+    if (!IsValidPixel(value)) return std::nullopt;
+    v[size_t(p - 1)] = value;
+  }
+  return v;
+}
+
+// The values per channel as history text: " R: 10.000 G: 20.000 B: 30.000".
+std::string ChannelValues(const std::array<double, 3>& v) {
+  static const char* const Letters[3] = {"R", "G", "B"};
+  std::string text;
+  for (size_t i = 0; i < 3; ++i) text += std::string(" ") + Letters[i] + ": " + FormatFixed3(v[i]);
+  return text;
+}
+
+// The colour commands work in RGB.
+void MakeRgb(int slot) {
+  if (IsColourSlot(slot) && Store.Image[size_t(slot)].ColorModel == CmYuv) YUVtoRGB(slot);
+}
+
+// A result slot copied from the window's image (made the active one first).
+void ActivateSource(int slot) {
+  if (FindActiveSlot() != slot) ActivateImageWindow(slot);
+}
+
+void BlackValueCommand(QAction* sender, const char* german, bool mean15) {
+  const int slot = PixelCommandSlot(PopupWindow(sender));
+  if (slot < 1) return;
+  TBusyCursorScope busy;
+  MakeRgb(slot);
+  const auto v = PickedValues(slot, mean15);
+  if (!v) return;
+  const bool colour = IsColourSlot(slot);
+  const std::string caption = OperationCaption(sender, german).toStdString();
+  SetWorkRectToImage(slot);
+  double shift;
+  std::string history;
+  if (colour) {
+    AddValuesToRect(slot, float(-(*v)[0]), float(-(*v)[1]), float(-(*v)[2]));
+    shift = -PickedLuma((*v)[0], (*v)[1], (*v)[2]);
+    history = caption + ChannelValues(*v) + " " + " subtrahiert";
+  } else {
+    AddValuesToRect(slot, float(-(*v)[0]), 0, 0);
+    shift = -(*v)[0];
+    history = caption + " " + FormatFixed3((*v)[0]) + " subtrahiert";
+  }
+  ShiftDisplayRange(slot, shift);
+  FinishInPlace(slot, history, 1);
+  RefreshHistogramWindow();
+}
+
+void WhiteValueCommand(QAction* sender, const char* german, bool mean15) {
+  const int slot = PixelCommandSlot(PopupWindow(sender));
+  if (slot < 1 || !IsColourSlot(slot)) return;
+  TBusyCursorScope busy;
+  MakeRgb(slot);
+  const auto v = PickedValues(slot, mean15);
+  if (!v) return;
+  // ApplyWhiteBalance: each channel scaled to the luma of the picked colour.
+  const std::array<double, 3> f = WhiteBalanceFactors((*v)[0], (*v)[1], (*v)[2]);
+  ActivateSource(slot);
+  TResultSlot result;
+  if (!result) return;
+  SetWorkRectToImage(result.Destination());
+  MultiplyRectByValues(result.Destination(), f[0], f[1], f[2]);
+  result.Finish({.ResetRange = false,
+                 .AutoDisplayRange = false,
+                 .History = OperationCaption(sender, german).toStdString() + ChannelValues(f) + " " + " multipliziert",
+                 .HistoryMode = 1});
+  RefreshHistogramWindow();
+}
+
+void GreyValueCommand(QAction* sender, const char* german, bool mean15) {
+  const int slot = PixelCommandSlot(PopupWindow(sender));
+  if (slot < 1 || !IsColourSlot(slot)) return;
+  TBusyCursorScope busy;
+  MakeRgb(slot);
+  const auto v = PickedValues(slot, mean15);
+  if (!v) return;
+  const TGreyGamma gamma = GreyGammaFor(Store.Display[size_t(slot)], (*v)[0], (*v)[1], (*v)[2]);
+  ActivateSource(slot);
+  TResultSlot result;
+  if (!result) return;
+  SetWorkRectToImage(result.Destination());
+  ApplyGreyGamma(result.Destination(), gamma);
+  result.Finish({.ResetRange = false,
+                 .AutoDisplayRange = false,
+                 .History = OperationCaption(sender, german).toStdString(),
+                 .HistoryMode = 0});
+}
+
+// "Pixelwert ändern": grey one input box, colour one query per plane until the
+// first cancel (or refused entry); planes answered keep their new values.
+void ChangePixelCommand(QAction* sender) {
+  const int slot = PixelCommandSlot(PopupWindow(sender));
+  if (slot < 1) return;
+  const int x = LastClickPixel.X, y = LastClickPixel.Y;
+  const QString caption = Q("x: " + IntToStr(x) + "  y: " + IntToStr(y));
+  auto current = [&](int p) { return Q(FloatToStr(GetPixelValue(slot, p, x, y))); };
+  if (!IsColourSlot(slot)) {
+    const QString text = LangInputBox(caption, QString(), current(1));
+    if (const auto number = ReadNumber(text.toStdString(), TNumberKind::Float))
+      SetPixelValue(slot, 1, x, y, float(number->Value));
+  } else {
+    for (int p = 1; p <= 3; ++p) {
+      QString text = current(p);
+      if (!LangInputQuery(caption, Q(PlaneName(slot, p) + " (" + ")"), text)) break;
+      const auto number = ReadNumber(text.toStdString(), TNumberKind::Float);
+      if (!number) break;
+      SetPixelValue(slot, p, x, y, float(number->Value));
+    }
+  }
+  ComputeHistogram(slot, false, true);
+  RefreshHistogramWindow();
+  ImageChanged(slot);
+}
+
+void ValueToTransparentCommand(QAction* sender) {
+  const int slot = PixelCommandSlot(PopupWindow(sender));
+  if (slot < 1) return;
+  TBusyCursorScope busy;
+  std::array<float, 3> values{};
+  for (int p = 1; p <= (IsColourSlot(slot) ? 3 : 1); ++p)
+    values[size_t(p - 1)] = GetPixelValue(slot, p, LastClickPixel.X, LastClickPixel.Y);
+  MakeValueTransparent(slot, values);
+  FinishInPlace(slot, std::string(), 0);
+  RefreshHistogramWindow();
+}
+
+void TransparencyToValueCommand(QAction* sender) {
+  const int slot = PixelCommandSlot(PopupWindow(sender));
+  if (slot < 1) return;
+  const QString caption = OperationCaption(sender, "&Transparenz auf Wert");
+  const std::string prompt = "Wert anstelle von Transparenz";
+  std::array<float, 3> values{};
+  const bool colour = IsColourSlot(slot);
+  for (int p = 1; p <= (colour ? 3 : 1); ++p) {
+    QString text = "0.0";
+    const std::string label = colour ? prompt + " (" + PlaneName(slot, p) + "):" : prompt + ":";
+    if (!LangInputQuery(caption, Q(label), text)) return;
+    const auto number = ReadNumber(text.toStdString(), TNumberKind::Float);
+    if (!number) return;
+    values[size_t(p - 1)] = float(number->Value);
+  }
+  TBusyCursorScope busy;
+  FillTransparentPixels(slot, values);
+  FinishInPlace(slot, caption.toStdString(), 0);
+  RefreshHistogramWindow();
+}
+
+// "Transparenz ersetzen Bayer Pattern": the blank pixels of a grey colour-mosaic
+// image from their same-colour neighbours, in a new image.
+void MosaicTransparencyCommand(QAction* sender) {
+  const int slot = PixelCommandSlot(PopupWindow(sender));
+  if (slot < 1 || IsColourSlot(slot)) return;
+  TBusyCursorScope busy;
+  ActivateSource(slot);
+  TResultSlot result;
+  if (!result) return;
+  FillBlankMosaicPixels(result.Destination());
+  result.Finish({.ResetRange = false,
+                 .AutoDisplayRange = false,
+                 .History = OperationCaption(sender, "Transparen&z ersetzen Bayer Pattern").toStdString(),
+                 .HistoryMode = 0});
+  RefreshHistogramWindow();
+}
+
+// "BMP in den Zwischenspeicher": the picture as the window shows it, at full size.
+void CopyPictureCommand(QAction* sender) {
+  const TMDIChild* w = PopupWindow(sender);
+  if (!w || !SlotInUse(w->Tag)) return;
+  TBusyCursorScope busy;
+  TDisplayBitmap bitmap;
+  if (!RenderSlotBitmap(w->Tag, 100, bitmap)) return;
+  QGuiApplication::clipboard()->setImage(BitmapImage(bitmap).convertToFormat(QImage::Format_RGB32));
+}
+
+void StatisticsCommand(QAction* sender) {
+  const TMDIChild* w = PopupWindow(sender);
+  if (!w || !SlotInUse(w->Tag)) return;
+  TBusyCursorScope busy;
+  SetWorkRectToImage(w->Tag);
+  ShowRegionStatistics(w->Tag);
+}
+
+bool ClipboardHasPicture() {
+  const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+  return data && data->hasImage();
+}
+
+}  // namespace
+
+QMenu* PixelMenu(TMDIChild& window) {
+  if (QMenu* menu = window.findChild<QMenu*>("PopupMenu1", Qt::FindDirectChildrenOnly)) return menu;
+  auto* menu = new QMenu(&window);
+  menu->setObjectName("PopupMenu1");
+  for (const TItem& item : PixelMenuItems) {
+    QAction* a = item.Caption ? menu->addAction(QString::fromUtf8(item.Caption)) : menu->addSeparator();
+    a->setParent(menu);
+    a->setObjectName(item.Name);
+  }
+  ConnectMenuCommands(menu);
+  // PopupMenu1Popup: the paste item needs a picture on the clipboard.
+  QObject::connect(menu, &QMenu::aboutToShow, menu, [menu] {
+    if (QAction* paste = Item(menu, "ZwischenspeicherzuBild1")) paste->setEnabled(ClipboardHasPicture());
+  });
+  return menu;
+}
+
+void UpdatePixelMenuItems(TMDIChild& window) {
+  QMenu* menu = PixelMenu(window);
+  const int slot = window.Tag;
+  const bool colour = IsColourSlot(slot);
+  const bool blank = !IsValidPixel(GetPixelValue(slot, 1, LastClickPixel.X, LastClickPixel.Y));
+  const bool idle = !OperationRunning;
+  auto show = [menu](const char* name, bool visible) {
+    if (QAction* a = Item(menu, name)) a->setVisible(visible);
+  };
+  show("Markierungenausblenden1", window.Overlay().Shape1.Visible || window.Overlay().Image2.Visible);
+  for (const char* name : {"PixelalsWeiwertnehmen1", "PixelalsGrauwertnehmenGammakorrektur1",
+                           "Umgebung15x15alsWeiwert1", "Umgebung15x15alsGrauwert1", "N2"})
+    show(name, colour);
+  show("Werttransparentmachen1", !blank);
+  show("TransparenzaufWert1", blank);
+  // The neighbour interpolation is offered once its command exists.
+  show("TransparenzdurchNachbarpixelinterpolieren1",
+       blank && idle && HasMenuCommand("TransparenzdurchNachbarpixelinterpolieren1"));
+  show("TransparenzdurchNachbarpixelersetzen1", blank && !colour && idle);
+  if (QAction* paste = Item(menu, "ZwischenspeicherzuBild1")) paste->setEnabled(ClipboardHasPicture());
+}
+
+void OpenPixelMenu(TMDIChild& window, QPoint globalPos) {
+  if (QMdiArea* area = window.mdiArea()) area->setActiveSubWindow(&window);
+  UpdatePixelMenuItems(window);
+  window.PopupPoint = globalPos;
+  SetPopupWindow(&window);
+  PixelMenu(window)->popup(globalPos);
+}
+
+void RegisterPixelMenuCommands() {
+  RegisterMenuCommand("Pixelwertndern1", ChangePixelCommand);
+  RegisterMenuCommand("Markierungenausblenden1", [](QAction* sender) {
+    if (TMDIChild* w = PopupWindow(sender)) w->HideAllSelections();
+  });
+  RegisterMenuCommand("PixelalsSchwarzwertnehmen1",
+                      [](QAction* s) { BlackValueCommand(s, "P&ixel als Schwarzwert nehmen", false); });
+  RegisterMenuCommand("UmgebungalsSchwarzwertnehmen1",
+                      [](QAction* s) { BlackValueCommand(s, "&Umgebung (15x15) als Schwarzwert", true); });
+  RegisterMenuCommand("PixelalsWeiwertnehmen1",
+                      [](QAction* s) { WhiteValueCommand(s, "Pi&xel als Weißwert nehmen", false); });
+  RegisterMenuCommand("Umgebung15x15alsWeiwert1",
+                      [](QAction* s) { WhiteValueCommand(s, "Umgebung (15x15) als Weißwert", true); });
+  RegisterMenuCommand("PixelalsGrauwertnehmenGammakorrektur1",
+                      [](QAction* s) { GreyValueCommand(s, "Pixel als &Grauwert (RGB Gammakorrektur)", false); });
+  RegisterMenuCommand("Umgebung15x15alsGrauwert1",
+                      [](QAction* s) { GreyValueCommand(s, "Umgebung (15x15) als Grauwert", true); });
+  RegisterMenuCommand("Werttransparentmachen1", ValueToTransparentCommand);
+  RegisterMenuCommand("TransparenzaufWert1", TransparencyToValueCommand);
+  RegisterMenuCommand("TransparenzdurchNachbarpixelersetzen1", MosaicTransparencyCommand);
+  RegisterMenuCommand("BMPindenZwischenspeicher1", CopyPictureCommand);
+  RegisterMenuCommand("ZwischenspeicherzuBild1", [](QAction*) { PasteClipboardImage(); });
+  RegisterMenuCommand("Bildstatistik1", StatisticsCommand);
+}
+
+}  // namespace astrelon

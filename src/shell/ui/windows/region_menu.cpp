@@ -1,0 +1,97 @@
+#include "shell/ui/windows/region_menu.h"
+
+#include <QAction>
+#include <QMenu>
+
+#include "core/busy_cursor.h"
+#include "pixelops/ui/operation_frame.h"
+#include "shell/histogram_refresh.h"
+#include "shell/pixel_fills.h"
+#include "shell/ui/dialogs/info_window.h"
+#include "shell/ui/main/main_services_ui.h"
+#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/windows/image_window.h"
+#include "shell/ui/windows/popup_window.h"
+#include "shell/undo_store.h"
+#include "store/display/display_histogram.h"
+
+namespace astrelon {
+
+double LastFillValue = 0;
+
+namespace {
+
+struct TItem {
+  const char* Name;
+  const char* Caption;  // nullptr: a separator
+};
+
+constexpr TItem RegionMenuItems[] = {
+    {"Markierungausblenden1", "&Markierung ausblenden"},
+    {"N5", nullptr},
+    {"Werteauf01", "&Pixel im Bereich auf einen Wert setzen"},
+    {"N6", nullptr},
+    {"StatistikfrdenBereichanzeigen1", "&Statistik für den Bereich anzeigen"},
+};
+
+// The selection a region command works on (1 or 2); 0 for marks and markers.
+int SelectionOf(const TMDIChild* w) { return w && (w->MenuTarget == 1 || w->MenuTarget == 2) ? w->MenuTarget : 0; }
+
+// "Pixel im Bereich auf einen Wert setzen": every pixel of the selection in every
+// plane gets the typed value (-1e11 makes it transparent), with an undo entry.
+void FillRegionCommand(QAction* sender) {
+  TMDIChild* w = PopupWindow(sender);
+  if (!w || !SlotInUse(w->Tag) || SelectionOf(w) == 0) return;
+  const int slot = w->Tag;
+  const auto value = AskNumber("Eingabe", "Wert: (-1e11 = Transparenz)", LastFillValue, TNumberKind::Float);
+  if (!value) return;
+  TBusyCursorScope busy;
+  SetWorkRectFromWindow(slot, SelectionOf(w), false);
+  PushUndo(slot, WorkRect.x1, WorkRect.x2, WorkRect.y1, WorkRect.y2);
+  FillWorkRectWithValue(slot, float(value->Value));
+  ComputeHistogram(slot, false, true);
+  ImageChanged(slot);
+  RefreshHistogramWindow();
+}
+
+void RegionStatisticsCommand(QAction* sender) {
+  TMDIChild* w = PopupWindow(sender);
+  if (!w || !SlotInUse(w->Tag)) return;
+  TBusyCursorScope busy;
+  SetWorkRectFromWindow(w->Tag, w->MenuTarget == 2 ? 2 : 1, false);
+  ShowRegionStatistics(w->Tag);
+}
+
+}  // namespace
+
+QMenu* RegionMenu(TMDIChild& window) {
+  if (QMenu* menu = window.findChild<QMenu*>("PopupMenu2", Qt::FindDirectChildrenOnly)) return menu;
+  auto* menu = new QMenu(&window);
+  menu->setObjectName("PopupMenu2");
+  for (const TItem& item : RegionMenuItems) {
+    QAction* a = item.Caption ? menu->addAction(QString::fromUtf8(item.Caption)) : menu->addSeparator();
+    a->setParent(menu);
+    a->setObjectName(item.Name);
+  }
+  ConnectMenuCommands(menu);
+  return menu;
+}
+
+void OpenRegionMenu(TMDIChild& window, QPoint globalPos, bool forMark) {
+  QMenu* menu = RegionMenu(window);
+  for (const char* name : {"N5", "Werteauf01", "N6", "StatistikfrdenBereichanzeigen1"})
+    if (QAction* a = menu->findChild<QAction*>(name, Qt::FindDirectChildrenOnly)) a->setVisible(!forMark);
+  window.PopupPoint = globalPos;
+  SetPopupWindow(&window);
+  menu->popup(globalPos);
+}
+
+void RegisterRegionMenuCommands() {
+  RegisterMenuCommand("Markierungausblenden1", [](QAction* sender) {
+    if (TMDIChild* w = PopupWindow(sender)) w->HideMenuTarget();
+  });
+  RegisterMenuCommand("Werteauf01", FillRegionCommand);
+  RegisterMenuCommand("StatistikfrdenBereichanzeigen1", RegionStatisticsCommand);
+}
+
+}  // namespace astrelon
