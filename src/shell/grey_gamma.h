@@ -8,8 +8,8 @@
 namespace astrelon {
 
 struct TGreyGamma {
-  double Black = 0;                // the display's black point B
-  double Scale = 1;                // White - B, at least 0.001
+  double Black = 0;                  // the display's black point B
+  double Scale = 1;                  // White - B, at least 0.001
   std::array<double, 3> Exponent{};  // per plane
 };
 
@@ -17,8 +17,9 @@ struct TGreyGamma {
 // 0.59 k_G + 0.11 k_B clamped to 0.05..0.95: exponent e_i = ln L / ln k_i.
 TGreyGamma GreyGammaFor(const TDisplayRecord& display, double r, double g, double b);
 
-// Every valid pixel p > B of planes 1..3 becomes ((p - B) / S)^e x S + B, the
-// power taken in double and rounded to float once. Both paths give the same bits.
+// Every valid pixel p > B of planes 1..3 becomes ((p - B) / S)^e x S + B in
+// double (the division as a product with 1 / S), rounded to float once. Both
+// paths give the same bits.
 void ApplyGreyGamma(int slot, const TGreyGamma& gamma);
 void ApplyGreyGamma(int slot, const TGreyGamma& gamma, bool vector);
 
