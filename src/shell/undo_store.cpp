@@ -31,8 +31,7 @@ void RestoreEntry(const TUndoEntry& e, TImageSlot& im) {
   if (x2 < x1) return;
   for (int p = 1; p <= planes; ++p) {
     const TPlane& saved = e.Planes[size_t(p - 1)];
-    if (im.Planes[size_t(p)].size() < im.PixelCount() || saved.size() < size_t(w) * size_t(e.Y2 - e.Y1 + 1))
-      continue;
+    if (im.Planes[size_t(p)].size() < im.PixelCount() || saved.size() < size_t(w) * size_t(e.Y2 - e.Y1 + 1)) continue;
     for (int32_t y = std::max(e.Y1, 0); y <= std::min(e.Y2, im.Height - 1); ++y) {
       const float* from = saved.data() + size_t(y - e.Y1) * size_t(w) + size_t(x1 - e.X1);
       std::copy(from, from + (x2 - x1 + 1), im.Row(p, y).begin() + x1);

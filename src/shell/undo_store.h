@@ -14,9 +14,9 @@ namespace astrelon {
 constexpr int32_t UndoEntryCount = 100;
 
 struct TUndoEntry {
-  std::array<TPlane, 3> Planes;  // planes 1..3 (index 0..2), (X2-X1+1) x (Y2-Y1+1) values, row-major
-  int32_t Slot = -1;             // -1 once used or released
-  int32_t PlaneCount = 0;        // the slot's plane count when saved
+  std::array<TPlane, 3> Planes;              // planes 1..3 (index 0..2), (X2-X1+1) x (Y2-Y1+1) values, row-major
+  int32_t Slot = -1;                         // -1 once used or released
+  int32_t PlaneCount = 0;                    // the slot's plane count when saved
   int32_t X1 = 0, X2 = -1, Y1 = 0, Y2 = -1;  // inclusive, clipped to the image
 };
 

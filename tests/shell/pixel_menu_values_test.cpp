@@ -4,8 +4,8 @@
 #include <cstring>
 #include <random>
 
-#include "../planes/simd_paths.h"
 #include "../pixelops/slot_images.h"
+#include "../planes/simd_paths.h"
 #include "shell/display_shift.h"
 #include "shell/grey_gamma.h"
 #include "shell/picked_values.h"

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <random>
 
-#include "../planes/simd_paths.h"
 #include "../pixelops/slot_images.h"
+#include "../planes/simd_paths.h"
 #include "core/language.h"
 #include "shell/info_text_layout.h"
 #include "test_support.h"
@@ -120,8 +120,8 @@ TEST(InfoTextLayout, LinesAndAlignedColumns) {
   EXPECT_TRUE(InfoTextLines("x").empty());  // a rest of one character is no line
   std::vector<std::string> lines{" head", " Mittelwert\t: 1", " Std.Abweichung\t: 2.5", " Größe\t: 3"};
   EXPECT_EQ(AlignFirstTabs(lines, 1), 2u);
-  EXPECT_EQ(lines, (std::vector<std::string>{" head", " Mittelwert     : 1", " Std.Abweichung : 2.5",
-                                             " Größe          : 3"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{" head", " Mittelwert     : 1", " Std.Abweichung : 2.5", " Größe          : 3"}));
 }
 
 }  // namespace

@@ -109,8 +109,10 @@ TEST_F(UndoStoreTest, AGreyOrShrunkSlotIsWrittenOnlyWhereItCan) {
   Numbered(1, 3, 4, 1);
   Scribble(1);
   EXPECT_EQ(UndoLastStep(), 1);
-  const std::vector<float> expected = {-7, -7, -7,  //
-                                       -7, 111, 112, -7, 121, 122, -7, 131, 132};
+  const std::vector<float> expected = {-7, -7,  -7,   //
+                                       -7, 111, 112,  //
+                                       -7, 121, 122,  //
+                                       -7, 131, 132};
   EXPECT_EQ(std::vector<float>(Store.Image[1].Planes[1].begin(), Store.Image[1].Planes[1].end()), expected);
   EXPECT_EQ(Store.Image[1].Planes[2][7], -7.0f);  // a plane of the old colour image stays untouched
 

@@ -133,10 +133,10 @@ TEST_F(PopupMenusTest, ItemsShownFollowThePixelTheImageAndTheSelection) {
   QMenu* menu = PixelMenuAt(grey, {5, 5});
   ASSERT_NE(menu, nullptr);
   EXPECT_TRUE(menu->isVisible());
-  EXPECT_EQ(VisibleItems(menu), (QStringList{"Pixelwertndern1", "PixelalsSchwarzwertnehmen1",
-                                             "UmgebungalsSchwarzwertnehmen1", "Werttransparentmachen1",
-                                             "BMPindenZwischenspeicher1", "ZwischenspeicherzuBild1",
-                                             "Bildstatistik1"}));
+  EXPECT_EQ(VisibleItems(menu),
+            (QStringList{"Pixelwertndern1", "PixelalsSchwarzwertnehmen1", "UmgebungalsSchwarzwertnehmen1",
+                         "Werttransparentmachen1", "BMPindenZwischenspeicher1", "ZwischenspeicherzuBild1",
+                         "Bildstatistik1"}));
   QGuiApplication::clipboard()->clear();
   menu->hide();
   PixelMenuAt(grey, {0, 0});  // the blank pixel
@@ -152,8 +152,8 @@ TEST_F(PopupMenusTest, ItemsShownFollowThePixelTheImageAndTheSelection) {
   menu->hide();
 
   // A colour image offers white and grey points; a selection adds "Markierungen ausblenden".
-  TMDIChild* colour = OpenImage(2, 20, 20, {std::vector<float>(400, 1), std::vector<float>(400, 2),
-                                            std::vector<float>(400, 3)});
+  TMDIChild* colour =
+      OpenImage(2, 20, 20, {std::vector<float>(400, 1), std::vector<float>(400, 2), std::vector<float>(400, 3)});
   Drag(colour, {2, 2}, {8, 8});
   QGuiApplication::clipboard()->setImage(QImage(2, 2, QImage::Format_RGB32));
   QMenu* cm = PixelMenuAt(colour, {15, 15});
