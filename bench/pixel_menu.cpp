@@ -27,6 +27,7 @@
 #include "platform/processor_features.h"
 #include "shell/grey_gamma.h"
 #include "shell/region_statistics.h"
+#include "star_field.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -35,21 +36,18 @@ namespace {
 constexpr int Side = 4096;
 constexpr int Slot = 1;
 
-// Sky with noise around 500, stars up to 60000, blank margins of an aligned
-// frame (20 pixels) and one blank pixel in 300.
+// The benchmarks' star field with blank margins of an aligned frame (20 pixels)
+// and one blank pixel in 300.
 struct TBenchImage {
   TBenchImage() {
     std::mt19937 rng(17);
-    std::normal_distribution<float> noise(500.0f, 25.0f);
     for (auto& p : planes) {
       p.resize(size_t(Side) * Side);
+      bench::FillStarField(p, Side, rng, 3000);
       for (int y = 0; y < Side; ++y)
-        for (int x = 0; x < Side; ++x) {
-          float v = std::max(noise(rng), 1.0f);
-          if (rng() % 1500 == 0) v = 60000.0f * float(rng() % 1000) / 1000.0f;
-          if (x < 20 || y < 20 || x >= Side - 20 || y >= Side - 20 || rng() % 300 == 0) v = BlankPixel;
-          p[size_t(y) * Side + size_t(x)] = v;
-        }
+        for (int x = 0; x < Side; ++x)
+          if (x < 20 || y < 20 || x >= Side - 20 || y >= Side - 20 || rng() % 300 == 0)
+            p[size_t(y) * Side + size_t(x)] = BlankPixel;
     }
     DetectCpuFeatures();
     ApplySimdSetting();
@@ -102,16 +100,16 @@ double PlainSum() {
 void PlainAdd() {
   PlainRows([](int64_t, std::span<float> row) {
     for (float& v : row)
-      if (v > BlankLimit) v += -480.0f;
+      if (v > BlankLimit) v += -1000.0f;
   });
 }
 
 const TGreyGamma& Gamma() {
   static const TGreyGamma g = [] {
     TDisplayRecord d;
-    d.Black = 450;
-    d.White = 3000;
-    return GreyGammaFor(d, 900, 700, 1200);
+    d.Black = 950;
+    d.White = 5000;
+    return GreyGammaFor(d, 1900, 1500, 2400);
   }();
   return g;
 }
@@ -148,21 +146,20 @@ void Run(benchmark::State& state, const std::function<void()>& baseline, const s
   }
   Options.Multicore = uint8_t(state.range(0));
   Bench().Reset();
+  // Routines that change the planes start each run from the same image.
+  auto fresh = [&] {
+    if (!changesPlanes) return;
+    state.PauseTiming();
+    Bench().Reset();
+    state.ResumeTiming();
+  };
   double bestBase = 1e30, bestRoutine = 1e30;
   for (auto _ : state) {
-    if (changesPlanes) {
-      state.PauseTiming();
-      Bench().Reset();
-      state.ResumeTiming();
-    }
+    fresh();
     const auto t0 = Clock::now();
     baseline();
     const auto t1 = Clock::now();
-    if (changesPlanes) {
-      state.PauseTiming();
-      Bench().Reset();
-      state.ResumeTiming();
-    }
+    fresh();
     const auto t2 = Clock::now();
     routine();
     const auto t3 = Clock::now();
@@ -199,7 +196,7 @@ void BM_ComputeRectStatistics(benchmark::State& state) {
 
 void BM_BlackPoint(benchmark::State& state) {
   Run(
-      state, PlainAdd, [] { AddValuesToRect(Slot, -480.0f, -470.0f, -520.0f); }, true);
+      state, PlainAdd, [] { AddValuesToRect(Slot, -1000.0f, -990.0f, -1010.0f); }, true);
 }
 
 void BM_GreyGamma(benchmark::State& state) {

@@ -47,6 +47,22 @@ inline bool CpuHasAvx2() {
 #endif
 }
 
+#if ASTRELON_HAVE_AVX2
+// The smallest and the largest of eight floats.
+ASTRELON_AVX2 inline float HorizontalMin8(__m256 v) {
+  __m128 m = _mm_min_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
+  m = _mm_min_ps(m, _mm_movehl_ps(m, m));
+  m = _mm_min_ss(m, _mm_shuffle_ps(m, m, 1));
+  return _mm_cvtss_f32(m);
+}
+ASTRELON_AVX2 inline float HorizontalMax8(__m256 v) {
+  __m128 m = _mm_max_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
+  m = _mm_max_ps(m, _mm_movehl_ps(m, m));
+  m = _mm_max_ss(m, _mm_shuffle_ps(m, m, 1));
+  return _mm_cvtss_f32(m);
+}
+#endif
+
 // The vector path takes the eight-wide loops when allowed and available.
 inline bool UseAvx2(bool vector) { return vector && Avx2Enabled && CpuHasAvx2(); }
 

@@ -55,20 +55,6 @@ TRowMoments RowMomentsScalar(const float* run, int32_t w) {
 }
 
 #if ASTRELON_HAVE_AVX2
-ASTRELON_AVX2 float HorizontalMin(__m256 v) {
-  __m128 m = _mm_min_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
-  m = _mm_min_ps(m, _mm_movehl_ps(m, m));
-  m = _mm_min_ss(m, _mm_shuffle_ps(m, m, 1));
-  return _mm_cvtss_f32(m);
-}
-
-ASTRELON_AVX2 float HorizontalMax(__m256 v) {
-  __m128 m = _mm_max_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
-  m = _mm_max_ps(m, _mm_movehl_ps(m, m));
-  m = _mm_max_ss(m, _mm_shuffle_ps(m, m, 1));
-  return _mm_cvtss_f32(m);
-}
-
 // Lanes 4j..4j+3 of the sums live in s[j] and q[j]; blank pixels add +0 and
 // stand in for the start values of the extremes.
 ASTRELON_AVX2 TRowMoments RowMomentsAvx2(const float* run, int32_t w) {
@@ -102,8 +88,8 @@ ASTRELON_AVX2 TRowMoments RowMomentsAvx2(const float* run, int32_t w) {
     _mm256_storeu_pd(&sl[size_t(4 * j)], s[j]);
     _mm256_storeu_pd(&ql[size_t(4 * j)], q[j]);
   }
-  m.Lo = HorizontalMin(lo);
-  m.Hi = HorizontalMax(hi);
+  m.Lo = HorizontalMin8(lo);
+  m.Hi = HorizontalMax8(hi);
   AddTail(run, x, w, sl, ql, m);
   m.Sum = ReduceSumLanes(sl);
   m.Squares = ReduceSumLanes(ql);
@@ -176,22 +162,18 @@ void ComputeRectStatistics(int slot, const TRectI& rect, TRectStatistics& stats,
     }
     // The extremes keep the first pixel in row order that holds them: the first
     // row that reached the value, and there its first pixel.
-    for (int64_t r = 0; ps.Min < MinStart && r < rows; ++r)
-      if (rowsOf[size_t(r)].Lo == ps.Min) {
-        const auto values = run(p, y1 + r);
-        const int32_t x = FirstEqual(values, ps.Min);
-        ps.Min = values[size_t(x)];
-        ps.MinPos = {x1 + x, int32_t(y1 + r)};
-        break;
-      }
-    for (int64_t r = 0; ps.Max > MaxStart && r < rows; ++r)
-      if (rowsOf[size_t(r)].Hi == ps.Max) {
-        const auto values = run(p, y1 + r);
-        const int32_t x = FirstEqual(values, ps.Max);
-        ps.Max = values[size_t(x)];
-        ps.MaxPos = {x1 + x, int32_t(y1 + r)};
-        break;
-      }
+    auto locate = [&](float& value, TPointI& pos, float TRowMoments::*extreme) {
+      for (int64_t r = 0; r < rows; ++r)
+        if (rowsOf[size_t(r)].*extreme == value) {
+          const auto values = run(p, y1 + r);
+          const int32_t x = FirstEqual(values, value);
+          value = values[size_t(x)];
+          pos = {x1 + x, int32_t(y1 + r)};
+          return;
+        }
+    };
+    if (ps.Min < MinStart) locate(ps.Min, ps.MinPos, &TRowMoments::Lo);
+    if (ps.Max > MaxStart) locate(ps.Max, ps.MaxPos, &TRowMoments::Hi);
     if (ps.Count > 1) {
       const double n = double(ps.Count);
       ps.Mean = sum / n;

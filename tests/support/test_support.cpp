@@ -106,6 +106,19 @@ void MakeImage(int slot, int w, int h, const std::vector<std::vector<float>>& pl
   MakeDefaultHeader(slot);
 }
 
+std::string HistoryText(int slot, const std::string& separator) {
+  std::string text;
+  for (const std::string& card : Store.Header[size_t(slot)].ActiveCards())
+    if (card.rfind("HISTORY ", 0) == 0)
+      text += (text.empty() ? "" : separator) + card.substr(8, card.find_last_not_of(' ') - 7);
+  return text;
+}
+
+std::vector<float> PlaneValues(int slot, int p) {
+  const auto& v = Store.Image[size_t(slot)].Planes[size_t(p)];
+  return {v.begin(), v.end()};
+}
+
 void StoreTest::SetUp() { Store.Reset(); }
 void StoreTest::TearDown() { Store.Reset(); }
 

@@ -56,6 +56,12 @@ private:
 void MakeImage(int slot, int w, int h, const std::vector<std::vector<float>>& planes,
                const std::string& name = "/data/img.fit");
 
+// The texts of the slot's "HISTORY " cards (without the keyword and trailing
+// blanks), joined with the separator.
+std::string HistoryText(int slot, const std::string& separator = "|");
+// The values of plane p of a slot.
+std::vector<float> PlaneValues(int slot, int p);
+
 // Frees every slot of the image store before and after a test.
 class StoreTest : public ::testing::Test {
 protected:

@@ -63,46 +63,16 @@ protected:
   // Runs a command from an item with its caption; each prompt gets the next
   // answer (nullopt: Cancel). The prompts shown are collected.
   std::vector<QString> Run(const char* name, const char* caption, std::vector<std::optional<QString>> answers) {
-    auto prompts = std::make_shared<std::vector<QString>>();
-    auto queue = std::make_shared<std::vector<std::optional<QString>>>(std::move(answers));
-    auto next = std::make_shared<std::function<void()>>();
-    *next = [prompts, queue, next] {
-      if (queue->empty()) return;
-      WhenModal([prompts, queue, next](QWidget* w) {
-        const std::optional<QString> answer = queue->front();
-        queue->erase(queue->begin());
-        auto* dialog = qobject_cast<QDialog*>(w);
-        if (auto* input = qobject_cast<QInputDialog*>(w)) prompts->push_back(input->labelText());
-        else if (auto* label = w->findChild<QLabel*>("Label1")) prompts->push_back(label->text());
-        if (answer) {
-          w->findChild<QLineEdit*>()->setText(*answer);
-          dialog->accept();
-        } else {
-          dialog->reject();
-        }
-        (*next)();
-      });
-    };
-    (*next)();
+    const PromptAnswers typed(std::move(answers));
     QAction item(QString::fromUtf8(caption));
     item.setObjectName(name);
     EXPECT_TRUE(RunMenuCommand(name, &item));
-    *next = nullptr;
-    return *prompts;
+    return typed.Prompts();
   }
 
   // The texts of the slot's history cards, "|" between cards.
-  static std::string History(int slot) {
-    std::string text;
-    for (const std::string& card : Store.Header[size_t(slot)].ActiveCards())
-      if (card.rfind("HISTORY ", 0) == 0)
-        text += (text.empty() ? "" : "|") + card.substr(8, card.find_last_not_of(' ') - 7);
-    return text;
-  }
-  static std::vector<float> Plane(int slot, int p) {
-    const auto& v = Store.Image[size_t(slot)].Planes[size_t(p)];
-    return {v.begin(), v.end()};
-  }
+  static std::string History(int slot) { return HistoryText(slot); }
+  static std::vector<float> Plane(int slot, int p) { return PlaneValues(slot, p); }
 
   TEngineUi ui_;
 };

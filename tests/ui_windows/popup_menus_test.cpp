@@ -77,29 +77,12 @@ protected:
   }
   // Runs a menu item; each prompt gets the next answer (nullopt: Cancel).
   static void Trigger(QMenu* menu, const char* name, std::vector<std::optional<QString>> answers = {}) {
-    auto queue = std::make_shared<std::vector<std::optional<QString>>>(std::move(answers));
-    auto next = std::make_shared<std::function<void()>>();
-    *next = [queue, next] {
-      if (queue->empty()) return;
-      WhenModal([queue, next](QWidget* w) {
-        const std::optional<QString> answer = queue->front();
-        queue->erase(queue->begin());
-        if (answer) {
-          w->findChild<QLineEdit*>()->setText(*answer);
-          qobject_cast<QDialog*>(w)->accept();
-        } else {
-          qobject_cast<QDialog*>(w)->reject();
-        }
-        (*next)();
-      });
-    };
-    (*next)();
+    const PromptAnswers typed(std::move(answers));
     ASSERT_NE(menu, nullptr);
     QAction* item = menu->findChild<QAction*>(name);
     ASSERT_NE(item, nullptr) << name;
     menu->hide();
     item->trigger();
-    *next = nullptr;
   }
   static QMenu* PixelMenuAt(TMDIChild* w, QPoint pixel) {
     RightPress(w, pixel);
@@ -111,17 +94,8 @@ protected:
       if (auto* f = qobject_cast<TForm15*>(w)) forms.push_back(f);
     return forms;
   }
-  static std::string History(int slot) {
-    std::string text;
-    for (const std::string& card : Store.Header[size_t(slot)].ActiveCards())
-      if (card.rfind("HISTORY ", 0) == 0)
-        text += (text.empty() ? "" : "|") + card.substr(8, card.find_last_not_of(' ') - 7);
-    return text;
-  }
-  static std::vector<float> Plane(int slot, int p) {
-    const auto& v = Store.Image[size_t(slot)].Planes[size_t(p)];
-    return {v.begin(), v.end()};
-  }
+  static std::string History(int slot) { return HistoryText(slot); }
+  static std::vector<float> Plane(int slot, int p) { return PlaneValues(slot, p); }
 
   TEngineUi ui_;
   TSidePanel* panel_ = nullptr;

@@ -101,18 +101,6 @@ void RectMinMaxSse2(float* base, int32_t w, int32_t h, int64_t stride, TMinMaxSc
 #endif
 
 #if ASTRELON_HAVE_AVX2
-ASTRELON_AVX2 float HorizontalMin8(__m256 v) {
-  __m128 m = _mm_min_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
-  m = _mm_min_ps(m, _mm_movehl_ps(m, m));
-  m = _mm_min_ss(m, _mm_shuffle_ps(m, m, 1));
-  return _mm_cvtss_f32(m);
-}
-ASTRELON_AVX2 float HorizontalMax8(__m256 v) {
-  __m128 m = _mm_max_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
-  m = _mm_max_ps(m, _mm_movehl_ps(m, m));
-  m = _mm_max_ss(m, _mm_shuffle_ps(m, m, 1));
-  return _mm_cvtss_f32(m);
-}
 
 // The same as the SSE2 loop, eight values at a time.
 ASTRELON_AVX2 void RectMinMaxAvx2(float* base, int32_t w, int32_t h, int64_t stride, TMinMaxScan& scan) {

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -27,7 +28,6 @@
 #include "shell/ui/dialogs/info_window.h"
 #include "shell/ui/dialogs/small_dialogs.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/main_window_link.h"
 #include "shell/ui/main/menu_commands.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/popup_window.h"
@@ -40,12 +40,7 @@ namespace astrelon {
 
 namespace {
 
-struct TItem {
-  const char* Name;
-  const char* Caption;  // nullptr: a separator
-};
-
-constexpr TItem PixelMenuItems[] = {
+constexpr TPopupItem PixelMenuItems[] = {
     {"Pixelwertndern1", "&Pixelwert ändern"},
     {"Markierungenausblenden1", "&Markierungen ausblenden"},
     {"N1", nullptr},
@@ -113,75 +108,73 @@ void MakeRgb(int slot) {
   if (IsColourSlot(slot) && Store.Image[size_t(slot)].ColorModel == CmYuv) YUVtoRGB(slot);
 }
 
-// A result slot copied from the window's image (made the active one first).
-void ActivateSource(int slot) {
+// The picked values of a black, white or grey command: the window's slot (in
+// RGB), the pixel or its 15 x 15 means. nullopt when the command does not apply.
+struct TPick {
+  int Slot = 0;
+  std::array<double, 3> V{};
+};
+std::optional<TPick> PickForCommand(QAction* sender, bool mean15, bool colourOnly) {
+  const int slot = PixelCommandSlot(PopupWindow(sender));
+  if (slot < 1 || (colourOnly && !IsColourSlot(slot))) return std::nullopt;
+  MakeRgb(slot);
+  const auto v = PickedValues(slot, mean15);
+  if (!v) return std::nullopt;
+  return TPick{slot, *v};
+}
+
+// worker(destination) on a copy of the slot's whole image in a new window
+// (nothing when no slot is free), with the history card.
+void InNewImage(int slot, const std::string& history, int mode, const std::function<void(int)>& worker) {
   if (FindActiveSlot() != slot) ActivateImageWindow(slot);
+  TResultSlot result;
+  if (!result) return;
+  SetWorkRectToImage(result.Destination());
+  worker(result.Destination());
+  result.Finish({.ResetRange = false, .AutoDisplayRange = false, .History = history, .HistoryMode = mode});
+  RefreshHistogramWindow();
 }
 
 void BlackValueCommand(QAction* sender, const char* german, bool mean15) {
-  const int slot = PixelCommandSlot(PopupWindow(sender));
-  if (slot < 1) return;
   TBusyCursorScope busy;
-  MakeRgb(slot);
-  const auto v = PickedValues(slot, mean15);
-  if (!v) return;
-  const bool colour = IsColourSlot(slot);
+  const auto pick = PickForCommand(sender, mean15, false);
+  if (!pick) return;
+  const int slot = pick->Slot;
+  const auto& v = pick->V;
   const std::string caption = OperationCaption(sender, german).toStdString();
   SetWorkRectToImage(slot);
   double shift;
   std::string history;
-  if (colour) {
-    AddValuesToRect(slot, float(-(*v)[0]), float(-(*v)[1]), float(-(*v)[2]));
-    shift = -PickedLuma((*v)[0], (*v)[1], (*v)[2]);
-    history = caption + ChannelValues(*v) + " " + " subtrahiert";
+  if (IsColourSlot(slot)) {
+    AddValuesToRect(slot, float(-v[0]), float(-v[1]), float(-v[2]));
+    shift = -PickedLuma(v[0], v[1], v[2]);
+    history = caption + ChannelValues(v) + " " + " subtrahiert";
   } else {
-    AddValuesToRect(slot, float(-(*v)[0]), 0, 0);
-    shift = -(*v)[0];
-    history = caption + " " + FormatFixed3((*v)[0]) + " subtrahiert";
+    AddValuesToRect(slot, float(-v[0]), 0, 0);
+    shift = -v[0];
+    history = caption + " " + FormatFixed3(v[0]) + " subtrahiert";
   }
   ShiftDisplayRange(slot, shift);
   FinishInPlace(slot, history, 1);
   RefreshHistogramWindow();
 }
 
+// ApplyWhiteBalance: each channel scaled to the luma of the picked colour, in a new image.
 void WhiteValueCommand(QAction* sender, const char* german, bool mean15) {
-  const int slot = PixelCommandSlot(PopupWindow(sender));
-  if (slot < 1 || !IsColourSlot(slot)) return;
   TBusyCursorScope busy;
-  MakeRgb(slot);
-  const auto v = PickedValues(slot, mean15);
-  if (!v) return;
-  // ApplyWhiteBalance: each channel scaled to the luma of the picked colour.
-  const std::array<double, 3> f = WhiteBalanceFactors((*v)[0], (*v)[1], (*v)[2]);
-  ActivateSource(slot);
-  TResultSlot result;
-  if (!result) return;
-  SetWorkRectToImage(result.Destination());
-  MultiplyRectByValues(result.Destination(), f[0], f[1], f[2]);
-  result.Finish({.ResetRange = false,
-                 .AutoDisplayRange = false,
-                 .History = OperationCaption(sender, german).toStdString() + ChannelValues(f) + " " + " multipliziert",
-                 .HistoryMode = 1});
-  RefreshHistogramWindow();
+  const auto pick = PickForCommand(sender, mean15, true);
+  if (!pick) return;
+  const std::array<double, 3> f = WhiteBalanceFactors(pick->V[0], pick->V[1], pick->V[2]);
+  InNewImage(pick->Slot, OperationCaption(sender, german).toStdString() + ChannelValues(f) + " " + " multipliziert", 1,
+             [&](int d) { MultiplyRectByValues(d, f[0], f[1], f[2]); });
 }
 
 void GreyValueCommand(QAction* sender, const char* german, bool mean15) {
-  const int slot = PixelCommandSlot(PopupWindow(sender));
-  if (slot < 1 || !IsColourSlot(slot)) return;
   TBusyCursorScope busy;
-  MakeRgb(slot);
-  const auto v = PickedValues(slot, mean15);
-  if (!v) return;
-  const TGreyGamma gamma = GreyGammaFor(Store.Display[size_t(slot)], (*v)[0], (*v)[1], (*v)[2]);
-  ActivateSource(slot);
-  TResultSlot result;
-  if (!result) return;
-  SetWorkRectToImage(result.Destination());
-  ApplyGreyGamma(result.Destination(), gamma);
-  result.Finish({.ResetRange = false,
-                 .AutoDisplayRange = false,
-                 .History = OperationCaption(sender, german).toStdString(),
-                 .HistoryMode = 0});
+  const auto pick = PickForCommand(sender, mean15, true);
+  if (!pick) return;
+  const TGreyGamma gamma = GreyGammaFor(Store.Display[size_t(pick->Slot)], pick->V[0], pick->V[1], pick->V[2]);
+  InNewImage(pick->Slot, OperationCaption(sender, german).toStdString(), 0, [&](int d) { ApplyGreyGamma(d, gamma); });
 }
 
 // "Pixelwert ändern": grey one input box, colour one query per plane until the
@@ -249,15 +242,8 @@ void MosaicTransparencyCommand(QAction* sender) {
   const int slot = PixelCommandSlot(PopupWindow(sender));
   if (slot < 1 || IsColourSlot(slot)) return;
   TBusyCursorScope busy;
-  ActivateSource(slot);
-  TResultSlot result;
-  if (!result) return;
-  FillBlankMosaicPixels(result.Destination());
-  result.Finish({.ResetRange = false,
-                 .AutoDisplayRange = false,
-                 .History = OperationCaption(sender, "Transparen&z ersetzen Bayer Pattern").toStdString(),
-                 .HistoryMode = 0});
-  RefreshHistogramWindow();
+  InNewImage(slot, OperationCaption(sender, "Transparen&z ersetzen Bayer Pattern").toStdString(), 0,
+             FillBlankMosaicPixels);
 }
 
 // "BMP in den Zwischenspeicher": the picture as the window shows it, at full size.
@@ -286,19 +272,13 @@ bool ClipboardHasPicture() {
 }  // namespace
 
 QMenu* PixelMenu(TMDIChild& window) {
-  if (QMenu* menu = window.findChild<QMenu*>("PopupMenu1", Qt::FindDirectChildrenOnly)) return menu;
-  auto* menu = new QMenu(&window);
-  menu->setObjectName("PopupMenu1");
-  for (const TItem& item : PixelMenuItems) {
-    QAction* a = item.Caption ? menu->addAction(QString::fromUtf8(item.Caption)) : menu->addSeparator();
-    a->setParent(menu);
-    a->setObjectName(item.Name);
-  }
-  ConnectMenuCommands(menu);
+  const bool made = window.findChild<QMenu*>("PopupMenu1", Qt::FindDirectChildrenOnly) != nullptr;
+  QMenu* menu = WindowPopupMenu(window, "PopupMenu1", PixelMenuItems);
   // PopupMenu1Popup: the paste item needs a picture on the clipboard.
-  QObject::connect(menu, &QMenu::aboutToShow, menu, [menu] {
-    if (QAction* paste = Item(menu, "ZwischenspeicherzuBild1")) paste->setEnabled(ClipboardHasPicture());
-  });
+  if (!made)
+    QObject::connect(menu, &QMenu::aboutToShow, menu, [menu] {
+      if (QAction* paste = Item(menu, "ZwischenspeicherzuBild1")) paste->setEnabled(ClipboardHasPicture());
+    });
   return menu;
 }
 
@@ -308,9 +288,7 @@ void UpdatePixelMenuItems(TMDIChild& window) {
   const bool colour = IsColourSlot(slot);
   const bool blank = !IsValidPixel(GetPixelValue(slot, 1, LastClickPixel.X, LastClickPixel.Y));
   const bool idle = !OperationRunning;
-  auto show = [menu](const char* name, bool visible) {
-    if (QAction* a = Item(menu, name)) a->setVisible(visible);
-  };
+  auto show = [menu](const char* name, bool visible) { ShowMenuItem(menu, name, visible); };
   show("Markierungenausblenden1", window.Overlay().Shape1.Visible || window.Overlay().Image2.Visible);
   for (const char* name : {"PixelalsWeiwertnehmen1", "PixelalsGrauwertnehmenGammakorrektur1",
                            "Umgebung15x15alsWeiwert1", "Umgebung15x15alsGrauwert1", "N2"})

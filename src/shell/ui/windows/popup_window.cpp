@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QPointer>
 
+#include "shell/ui/main/menu_commands.h"
 #include "shell/ui/windows/image_window.h"
 
 namespace astrelon {
@@ -13,6 +14,23 @@ QPointer<TMDIChild> LastPopupWindow;
 }
 
 void SetPopupWindow(TMDIChild* window) { LastPopupWindow = window; }
+
+QMenu* WindowPopupMenu(TMDIChild& window, const char* name, std::span<const TPopupItem> items) {
+  if (QMenu* menu = window.findChild<QMenu*>(name, Qt::FindDirectChildrenOnly)) return menu;
+  auto* menu = new QMenu(&window);
+  menu->setObjectName(name);
+  for (const TPopupItem& item : items) {
+    QAction* a = item.Caption ? menu->addAction(QString::fromUtf8(item.Caption)) : menu->addSeparator();
+    a->setParent(menu);
+    a->setObjectName(item.Name);
+  }
+  ConnectMenuCommands(menu);
+  return menu;
+}
+
+void ShowMenuItem(QMenu* menu, const char* name, bool visible) {
+  if (QAction* a = menu->findChild<QAction*>(name, Qt::FindDirectChildrenOnly)) a->setVisible(visible);
+}
 
 TMDIChild* PopupWindow(QAction* sender) {
   if (sender)

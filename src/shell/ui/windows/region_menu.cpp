@@ -21,12 +21,7 @@ double LastFillValue = 0;
 
 namespace {
 
-struct TItem {
-  const char* Name;
-  const char* Caption;  // nullptr: a separator
-};
-
-constexpr TItem RegionMenuItems[] = {
+constexpr TPopupItem RegionMenuItems[] = {
     {"Markierungausblenden1", "&Markierung ausblenden"},
     {"N5", nullptr},
     {"Werteauf01", "&Pixel im Bereich auf einen Wert setzen"},
@@ -64,23 +59,12 @@ void RegionStatisticsCommand(QAction* sender) {
 
 }  // namespace
 
-QMenu* RegionMenu(TMDIChild& window) {
-  if (QMenu* menu = window.findChild<QMenu*>("PopupMenu2", Qt::FindDirectChildrenOnly)) return menu;
-  auto* menu = new QMenu(&window);
-  menu->setObjectName("PopupMenu2");
-  for (const TItem& item : RegionMenuItems) {
-    QAction* a = item.Caption ? menu->addAction(QString::fromUtf8(item.Caption)) : menu->addSeparator();
-    a->setParent(menu);
-    a->setObjectName(item.Name);
-  }
-  ConnectMenuCommands(menu);
-  return menu;
-}
+QMenu* RegionMenu(TMDIChild& window) { return WindowPopupMenu(window, "PopupMenu2", RegionMenuItems); }
 
 void OpenRegionMenu(TMDIChild& window, QPoint globalPos, bool forMark) {
   QMenu* menu = RegionMenu(window);
   for (const char* name : {"N5", "Werteauf01", "N6", "StatistikfrdenBereichanzeigen1"})
-    if (QAction* a = menu->findChild<QAction*>(name, Qt::FindDirectChildrenOnly)) a->setVisible(!forMark);
+    ShowMenuItem(menu, name, !forMark);
   window.PopupPoint = globalPos;
   SetPopupWindow(&window);
   menu->popup(globalPos);
