@@ -115,13 +115,15 @@ TEST_F(PopupMenusTest, ItemsShownFollowThePixelTheImageAndTheSelection) {
   menu->hide();
   PixelMenuAt(grey, {0, 0});  // the blank pixel
   QStringList blank = VisibleItems(menu);
-  EXPECT_TRUE(blank.contains("TransparenzaufWert1") && blank.contains("TransparenzdurchNachbarpixelersetzen1"));
+  EXPECT_TRUE(blank.contains("TransparenzaufWert1") && blank.contains("TransparenzdurchNachbarpixelersetzen1") &&
+              blank.contains("TransparenzdurchNachbarpixelinterpolieren1"));
   EXPECT_FALSE(blank.contains("Werttransparentmachen1"));
   EXPECT_FALSE(menu->findChild<QAction*>("ZwischenspeicherzuBild1")->isEnabled());
   OperationRunning = 1;
   menu->hide();
   PixelMenuAt(grey, {0, 0});
   EXPECT_FALSE(VisibleItems(menu).contains("TransparenzdurchNachbarpixelersetzen1"));
+  EXPECT_FALSE(VisibleItems(menu).contains("TransparenzdurchNachbarpixelinterpolieren1"));
   OperationRunning = 0;
   menu->hide();
 
@@ -301,19 +303,24 @@ TEST_F(PopupMenusTest, TransparencyChangedPixelsAndTheClipboard) {
   ASSERT_TRUE(SlotInUse(3));
   EXPECT_EQ(Plane(3, 1)[12], 4.5f);
   EXPECT_EQ(Plane(2, 1)[12], B);
+  // The same pixel from its four direct neighbours (100 each).
+  Trigger(PixelMenuAt(g, {2, 2}), "TransparenzdurchNachbarpixelinterpolieren1");
+  ASSERT_TRUE(SlotInUse(4) && ImageWindow(4));
+  EXPECT_EQ(Plane(4, 1)[12], 100.0f);
+  EXPECT_FALSE(ImageWindow(4)->BorderIconsLocked());
 
   // The picture copied at full size and pasted back gives the rendered levels.
   std::vector<float> ramp(16);
   for (int i = 0; i < 16; ++i) ramp[size_t(i)] = float(i * 17);
-  TMDIChild* r = OpenImage(4, 4, 4, {ramp});
-  Store.Display[4].ZoomPercent = 50;
-  RedrawWindowZoom(4);
+  TMDIChild* r = OpenImage(5, 4, 4, {ramp});
+  Store.Display[5].ZoomPercent = 50;
+  RedrawWindowZoom(5);
   Trigger(PixelMenuAt(r, {0, 0}), "BMPindenZwischenspeicher1");
   TDisplayBitmap bitmap;
-  ASSERT_TRUE(RenderSlotBitmap(4, 100, bitmap));
+  ASSERT_TRUE(RenderSlotBitmap(5, 100, bitmap));
   const QImage rendered = BitmapImage(bitmap);
   Trigger(PixelMenuAt(r, {0, 0}), "ZwischenspeicherzuBild1");
-  const int pasted = 5;
+  const int pasted = 6;
   ASSERT_TRUE(SlotInUse(pasted));
   ASSERT_EQ(Store.Image[pasted].Width, 4);
   for (int i = 0; i < 16; ++i)

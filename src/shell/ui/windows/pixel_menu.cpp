@@ -13,6 +13,7 @@
 
 #include "common/pascal_format.h"
 #include "core/busy_cursor.h"
+#include "pixelops/blank_interpolation.h"
 #include "pixelops/pixel_access.h"
 #include "pixelops/ui/operation_frame.h"
 #include "pixelops/value_arithmetic.h"
@@ -31,6 +32,7 @@
 #include "shell/ui/main/menu_commands.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/popup_window.h"
+#include "shell/ui/windows/window_creation.h"
 #include "store/color_models.h"
 #include "store/display/display_histogram.h"
 #include "store/ui/clipboard_paste.h"
@@ -236,6 +238,23 @@ void TransparencyToValueCommand(QAction* sender) {
   RefreshHistogramWindow();
 }
 
+// "Transparenz durch Nachbarpixel ersetzen": every blank pixel of a copy filled
+// from its valid neighbours; the new window keeps only its maximise icon meanwhile.
+void NeighbourTransparencyCommand(QAction* sender) {
+  const TMDIChild* w = PopupWindow(sender);
+  if (!w || !SlotInUse(w->Tag)) return;
+  const int slot = w->Tag;
+  TBusyCursorScope busy;
+  InNewImage(slot, std::string(), 0, [slot](int d) {
+    ShowImageWindow(d);
+    AbortRequested = 0;
+    LockWindowBorderIcons(d);
+    InterpolateBlankPixels(slot, d, true, true);
+    UnlockWindowBorderIcons(d);
+    Store.Display[size_t(d)].Changed = 1;
+  });
+}
+
 // "Transparenz ersetzen Bayer Pattern": the blank pixels of a grey colour-mosaic
 // image from their same-colour neighbours, in a new image.
 void MosaicTransparencyCommand(QAction* sender) {
@@ -295,9 +314,7 @@ void UpdatePixelMenuItems(TMDIChild& window) {
     show(name, colour);
   show("Werttransparentmachen1", !blank);
   show("TransparenzaufWert1", blank);
-  // The neighbour interpolation is offered once its command exists.
-  show("TransparenzdurchNachbarpixelinterpolieren1",
-       blank && idle && HasMenuCommand("TransparenzdurchNachbarpixelinterpolieren1"));
+  show("TransparenzdurchNachbarpixelinterpolieren1", blank && idle);
   show("TransparenzdurchNachbarpixelersetzen1", blank && !colour && idle);
   if (QAction* paste = Item(menu, "ZwischenspeicherzuBild1")) paste->setEnabled(ClipboardHasPicture());
 }
@@ -329,6 +346,7 @@ void RegisterPixelMenuCommands() {
                       [](QAction* s) { GreyValueCommand(s, "Umgebung (15x15) als Grauwert", true); });
   RegisterMenuCommand("Werttransparentmachen1", ValueToTransparentCommand);
   RegisterMenuCommand("TransparenzaufWert1", TransparencyToValueCommand);
+  RegisterMenuCommand("TransparenzdurchNachbarpixelinterpolieren1", NeighbourTransparencyCommand);
   RegisterMenuCommand("TransparenzdurchNachbarpixelersetzen1", MosaicTransparencyCommand);
   RegisterMenuCommand("BMPindenZwischenspeicher1", CopyPictureCommand);
   RegisterMenuCommand("ZwischenspeicherzuBild1", [](QAction*) { PasteClipboardImage(); });
