@@ -1,7 +1,7 @@
 // Speed of the image window's statistics and pixel-menu workers on a 4096 x 4096
 // RGB image with blank pixels, on one thread (argument 0) and on all cores up to
 // eight (argument 1). Each benchmark times its routine and a baseline in the same
-// iterations, the baseline on the same threads; the counter "ratio" is the
+// iterations, the baseline on the same threads; the counter "base_ratio" is the
 // fastest routine run over the fastest baseline run. Before timing, the routine's
 // result on one thread and on all cores is compared; a difference ends the
 // benchmark with an error.
@@ -14,7 +14,6 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -24,6 +23,7 @@
 #include "core/settings.h"
 #include "pixelops/value_arithmetic.h"
 #include "platform/parallel_bands.h"
+#include "peer_measure.h"
 #include "platform/processor_features.h"
 #include "shell/grey_gamma.h"
 #include "shell/region_statistics.h"
@@ -69,9 +69,6 @@ TBenchImage& Bench() {
   static TBenchImage image;
   return image;
 }
-
-using Clock = std::chrono::steady_clock;
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 // Rows of the three planes on the threads a whole-image loop of the routines
 // gets; fn(k, row) for row k (plane k / Side + 1).
@@ -147,29 +144,9 @@ void Run(benchmark::State& state, const std::function<void()>& baseline, const s
   Options.Multicore = uint8_t(state.range(0));
   Bench().Reset();
   // Routines that change the planes start each run from the same image.
-  auto fresh = [&] {
-    if (!changesPlanes) return;
-    state.PauseTiming();
-    Bench().Reset();
-    state.ResumeTiming();
-  };
-  double bestBase = 1e30, bestRoutine = 1e30;
-  for (auto _ : state) {
-    fresh();
-    const auto t0 = Clock::now();
-    baseline();
-    const auto t1 = Clock::now();
-    fresh();
-    const auto t2 = Clock::now();
-    routine();
-    const auto t3 = Clock::now();
-    bestBase = std::min(bestBase, Seconds(t0, t1));
-    bestRoutine = std::min(bestRoutine, Seconds(t2, t3));
-    state.SetIterationTime(Seconds(t2, t3));
-  }
-  state.counters["ratio"] = bestRoutine / bestBase;
-  state.counters["base_ms"] = bestBase * 1e3;
-  state.counters["routine_ms"] = bestRoutine * 1e3;
+  bench::Measure(state, routine, {{"base", baseline}}, [&] {
+    if (changesPlanes) Bench().Reset();
+  });
 }
 
 void BM_ComputeRectStatistics(benchmark::State& state) {

@@ -1,6 +1,6 @@
 // Speed of the sun-surface flattening, the bright-disc search and the filling of
 // a blank hole on 6000 x 4000 images. Each benchmark times its routine and a
-// baseline in the same iterations; "ratio" is the fastest routine run over the
+// baseline in the same iterations; "base_ratio" is the fastest routine run over the
 // fastest baseline run.
 //  - FlattenSunSurface on RGB (all cores, 8 at most): baseline a plain loop that
 //    reads and writes every value of the three planes once, on the same threads.
@@ -9,7 +9,6 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <functional>
 #include <random>
@@ -21,6 +20,7 @@
 #include "pixelops/rect_runs.h"
 #include "pixelops/sun_surface.h"
 #include "platform/parallel_bands.h"
+#include "peer_measure.h"
 #include "platform/processor_features.h"
 #include "store/image_store.h"
 
@@ -84,9 +84,6 @@ TBenchImages& Bench() {
   return images;
 }
 
-using Clock = std::chrono::steady_clock;
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
 // Reads and writes every value of the first `planes` planes of the slot once.
 void PlainPass(int slot, int planes, int threads) {
   TImageSlot& im = Store.Image[size_t(slot)];
@@ -98,45 +95,27 @@ void PlainPass(int slot, int planes, int threads) {
   benchmark::ClobberMemory();
 }
 
-void Measure(benchmark::State& state, const std::function<void()>& baseline, const std::function<void()>& prepare,
-             const std::function<void()>& routine) {
-  double bestBase = 1e30, bestRoutine = 1e30;
-  for (auto _ : state) {
-    const auto t0 = Clock::now();
-    baseline();
-    const auto t1 = Clock::now();
-    prepare();
-    const auto t2 = Clock::now();
-    routine();
-    const auto t3 = Clock::now();
-    bestBase = std::min(bestBase, Seconds(t0, t1));
-    bestRoutine = std::min(bestRoutine, Seconds(t2, t3));
-    state.SetIterationTime(Seconds(t2, t3));
-  }
-  state.counters["ratio"] = bestRoutine / bestBase;
-  state.counters["base_ms"] = bestBase * 1e3;
-  state.counters["routine_ms"] = bestRoutine * 1e3;
-}
-
 void BM_FlattenSunSurface(benchmark::State& state) {
   Bench().Reset();
   SetWorkRectToImage(Sun);
   const TBrightDisc disc = FindBrightDisc(Sun);
   const int threads = RectRunThreads({0, Width - 1, 0, Height - 1}, 3);
   state.counters["threads"] = threads;
-  Measure(state, [&] { PlainPass(Sun, 3, threads); }, [] {}, [&] { FlattenSunSurface(Sun, disc); });
+  bench::Measure(state, [&] { FlattenSunSurface(Sun, disc); }, {{"base", [&] { PlainPass(Sun, 3, threads); }}});
 }
 
 void BM_FindBrightDisc(benchmark::State& state) {
   Bench().Reset();
-  Measure(state, [] { PlainPass(Sun, 1, 1); }, [] { SetWorkRectToImage(Sun); },
-          [] { benchmark::DoNotOptimize(FindBrightDisc(Sun)); });
+  bench::Measure(
+      state, [] { benchmark::DoNotOptimize(FindBrightDisc(Sun)); }, {{"base", [] { PlainPass(Sun, 1, 1); }}},
+      [] { SetWorkRectToImage(Sun); });
 }
 
 void BM_FillHole(benchmark::State& state) {
   Bench().Reset();
-  Measure(state, [] { PlainPass(Sky, 1, 1); }, [] { Bench().PunchHole(); },
-          [] { InterpolateBlankPixels(Sky, Sky, true, false); });
+  bench::Measure(
+      state, [] { InterpolateBlankPixels(Sky, Sky, true, false); }, {{"base", [] { PlainPass(Sky, 1, 1); }}},
+      [] { Bench().PunchHole(); });
 }
 
 BENCHMARK(BM_FlattenSunSurface)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
