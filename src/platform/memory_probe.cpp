@@ -81,8 +81,10 @@ TProcessMemory ReadProcessMemory() {
   m.Total = ParseProcBytes(meminfo, "MemTotal:").value_or(0);
   return m;
 }
+uint64_t (*AvailableMemoryOverride)() = nullptr;
 
 uint64_t AvailableMemory() {
+  if (AvailableMemoryOverride) return AvailableMemoryOverride();
   const std::optional<uint64_t> physical = ParseMemAvailable(ReadSmallFile("/proc/meminfo"));
   if (!physical) return 0;
   const std::optional<uint64_t> virt = AddressSpaceLeft();

@@ -10,6 +10,8 @@ namespace astrelon {
 // available physical memory (MemAvailable) and what the address-space limit
 // leaves; 0 when it cannot be determined.
 uint64_t AvailableMemory();
+// Test seam: when set, AvailableMemory returns what it gives.
+extern uint64_t (*AvailableMemoryOverride)();
 
 // MemAvailable of a /proc/meminfo text, in bytes; nullopt when absent or malformed.
 std::optional<uint64_t> ParseMemAvailable(std::string_view meminfo);
