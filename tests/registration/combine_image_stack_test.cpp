@@ -2,16 +2,20 @@
 // missing files, abort and the alignment modes.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <random>
 
 #include "common/engine_ui.h"
 #include "core/batch_series.h"
 #include "core/batch_state.h"
+#include "platform/avi_reader.h"
 #include "platform/memory_probe.h"
 #include "registration/combine_image_stack.h"
+#include "registration/master_frame_state.h"
 #include "registration/stack_alignment.h"
 #include "store/fits/fits_writer.h"
 #include "store/image_store.h"
+#include "store/pictures/graphic_to_slot.h"
 #include "test_support.h"
 
 namespace astrelon::test {
@@ -101,6 +105,47 @@ TEST_F(CombineImageStackTest, ConstantFramesAreBroughtToTheMedianLevel) {
     EXPECT_TRUE(HasCard(c.card));
     EXPECT_EQ(Store.FileName[Target], "/d/master.fit");
   }
+}
+
+TEST_F(CombineImageStackTest, FlatDarkIsSubtractedBeforeLevelling) {
+  for (float v : {1000.f, 2000.f, 3000.f}) AddFrame(4, 3, std::vector<float>(12, v));
+  MakeImage(9, 4, 3, {std::vector<float>(12, 100.0f)});
+  FlatDarkSlot = 9;
+  // Each flat minus the dark scaled to 1000 - 100; the median level difference 1000 on top.
+  const int n = Run(3, TStackMethod::Median, true);
+  FlatDarkSlot = -1;
+  ASSERT_EQ(n, 3);
+  for (float v : Result()) EXPECT_CLOSE(v, 1900, 1e-3);
+}
+
+TEST_F(CombineImageStackTest, VideoFramesStackLikeTheSameFramesAsFiles) {
+  if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
+  const std::string video = dir_.file("v.avi");
+  ASSERT_EQ(std::system(("ffmpeg -y -f lavfi -i testsrc=size=32x24:rate=5 -frames:v 5 -c:v rawvideo -pix_fmt gray " +
+                         video + " >/dev/null 2>&1").c_str()),
+            0);
+  TAviReader reader;
+  ASSERT_TRUE(OpenAviStream(reader, video, false));
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(ReadAviFrame(reader, i, false));
+    ASSERT_TRUE(GraphicToSlot(reader.Frame, 40, true));
+    const std::string path = dir_.file("frame" + std::to_string(i) + ".fit");
+    ASSERT_TRUE(SaveFits(40, -32, path, false, false));
+    FreeSlot(40);
+    SeriesFileList.push_back(path);
+  }
+  ASSERT_EQ(Run(5, TStackMethod::Sigma), 5);
+  const std::vector<float> fromFiles = Result();
+  Store.Reset();
+  for (std::string& name : SeriesFileList) name = "/nowhere/f" + name.substr(name.size() - 5);
+  BatchVideoInput = 1;
+  StackVideo = &reader;
+  const int n = Run(5, TStackMethod::Sigma);
+  BatchVideoInput = 0;
+  StackVideo = nullptr;
+  ASSERT_EQ(n, 5);
+  EXPECT_EQ(Result(), fromFiles);
+  EXPECT_TRUE(ui_.Messages.empty());
 }
 
 TEST_F(CombineImageStackTest, MiddleValueMeanOfTwoOneValueAndBlank) {
