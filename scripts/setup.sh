@@ -25,7 +25,7 @@ PACKAGES=(
 # Peers that only the benchmarks compare against (not needed by the tests).
 BENCH_PACKAGES=(
   libopencv-dev libvips-dev graphicsmagick libgraphicsmagick++1-dev
-  libfftw3-dev
+  libfftw3-dev siril
 )
 
 deps() {
