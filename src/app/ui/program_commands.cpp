@@ -3,6 +3,7 @@
 #include "filters/ui/filter_commands.h"
 #include "frequency/ui/fft_commands.h"
 #include "frequency/ui/frequency_filter_commands.h"
+#include "pixelops/ui/background_flattening_commands.h"
 #include "pixelops/ui/color_commands.h"
 #include "pixelops/ui/image_tool_commands.h"
 #include "pixelops/ui/mosaic_commands.h"
@@ -35,6 +36,7 @@ void RegisterProgramCommands() {
   RegisterBlinkCommands();
   RegisterImageToolCommands();
   RegisterImageWindowCommands();
+  RegisterBackgroundFlatteningCommands();
 }
 
 }  // namespace astrelon
