@@ -10,6 +10,7 @@
 #include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "pixelops/ui/resize_commands.h"
 #include "pixelops/ui/sun_surface_commands.h"
+#include "registration/ui/bias_tool_commands.h"
 #include "registration/ui/calibration_commands.h"
 #include "shell/ui/blink/blink_window.h"
 #include "shell/ui/histogram/histogram_window.h"
@@ -37,6 +38,7 @@ void RegisterProgramCommands() {
   RegisterImageToolCommands();
   RegisterImageWindowCommands();
   RegisterBackgroundFlatteningCommands();
+  RegisterBiasToolCommands();
 }
 
 }  // namespace astrelon

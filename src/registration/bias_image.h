@@ -1,0 +1,49 @@
+#pragma once
+// Calibration images made from masters: a smooth bias image from a master dark
+// (grey, or per colour of a one-plane colour mosaic), the channel levels of a
+// mosaic master flat and the noise of a mosaic.
+#include <array>
+#include <cstdint>
+
+namespace astrelon {
+
+// Bias images are filtered at this smaller side or below (grey: halved while
+// the smaller side is 501 or more; mosaic channels: while above 300).
+constexpr int32_t BiasHalvingLimitGrey = 501;
+constexpr int32_t BiasHalvingLimitChannel = 300;
+
+// Value of a halved pixel from the four source values of its 2 x 2 cell: the
+// mean without the largest value for three or four valid values, the plain
+// mean for one or two, `resampled` when none is valid.
+float BiasCellValue(const std::array<float, 4>& cell, float resampled);
+
+// destSlot := sourceSlot resampled to half width and height, every pixel then
+// recomputed from its 2 x 2 source cell (BiasCellValue), in every plane.
+void HalveBiasImage(int sourceSlot, int destSlot);
+
+// Halves `slot` in place (HalveBiasImage through a copy) while its smaller side
+// is `halveFrom` or more. False when no slot was free for the copy.
+bool HalveBiasImageFrom(int slot, int32_t halveFrom);
+
+// Grey bias image: `result` holds a copy of `source`; it is halved while its
+// smaller side is >= 501, freed of hot pixels, filtered by the non-local-means
+// filter (smooth-gradient mode) and resampled back to the source's size.
+// False when no slot was free for the work images (result unchanged then).
+bool MakeBiasImage(int source, int result);
+
+// Mosaic bias image: `result` holds a copy of the one-plane mosaic `source`;
+// each of the three colours is taken out into an image of (W div 2) x (H div 2),
+// smoothed as above (halved while above 300) and written back into its own cells.
+bool MakeBayerBiasImage(int source, int result);
+
+// Channel classes of a mosaic with green phase ph: 0 green ((x + y) mod 2 = ph),
+// 1 the other cells of odd rows, 2 the other cells of even rows.
+int MosaicClass(int32_t x, int32_t y, int phase);
+
+// Flat normalisation of the one-plane mosaic `result` (a copy of `source`):
+// each class's valid pixels are scaled to the green level, the RAW channel
+// multipliers become 1.0. Returns the classes (0..2) whose mean was not above
+// 0 (kept at factor 1.0) as bits.
+uint32_t NormalizeBayerFlat(int source, int result);
+
+}  // namespace astrelon
