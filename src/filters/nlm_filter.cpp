@@ -13,9 +13,9 @@
 #include "core/busy_cursor.h"
 #include "core/settings.h"
 #include "filters/filter_state.h"
+#include "filters/gauss_filters.h"
 #include "filters/nlm_kernel.h"
 #include "filters/nlm_planes.h"
-#include "filters/nlm_preblur.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/color_models.h"
@@ -46,6 +46,9 @@ TNLMParams& TNLMParams::operator=(const TNLMParams& o) {
 }
 
 namespace {
+
+// Radius of the wide blur the smooth-gradient mode subtracts and adds back.
+constexpr float SmoothModeBlurRadius = 12.0f;
 
 constexpr int32_t NlmLevels = 13000;
 // Columns a worker computes between two looks at the abort flag; a band's
@@ -146,7 +149,7 @@ bool PrepareSmoothMode(int work) {
   FilterBlurSlot = FindFreeSlot();
   CopyImageSlot(work, FilterBlurSlot);
   const TImageSlot& im = Store.Image[size_t(work)];
-  for (int p = 1; p <= std::min(im.PlaneCount, 3) && !AbortRequested; ++p) NlmPreBlur(FilterBlurSlot, p);
+  fGauss(FilterBlurSlot, FilterBlurSlot, 0, 0, im.Width - 1, 0, im.Height - 1, SmoothModeBlurRadius, false, 0, 100, "");
   if (AbortRequested) {
     ReleaseFilterSlot(FilterBlurSlot);
     FilterAborted = true;
