@@ -119,9 +119,8 @@ void ExtractChannel(int source, int slot, int c, int phase) {
   UpdateMinMax(slot);
 }
 
-}  // namespace
-
-float BiasCellValue(const std::array<float, 4>& cell, float resampled) {
+// BiasCellValue, inlined into the halving loop.
+inline float CellValue(const std::array<float, 4>& cell, float resampled) {
   int n = 0;
   double sum = 0;
   float largest = 0;
@@ -135,34 +134,60 @@ float BiasCellValue(const std::array<float, 4>& cell, float resampled) {
   return n >= 3 ? float((sum - largest) / (n - 1)) : float(sum / n);
 }
 
+}  // namespace
+
+float BiasCellValue(const std::array<float, 4>& cell, float resampled) { return CellValue(cell, resampled); }
+
 void HalveBiasImage(int sourceSlot, int destSlot) {
   if (!SlotInUse(sourceSlot) || !ValidSlot(destSlot)) return;
-  // Halving in place reads the cells from a copy of the source.
-  TImageSlot inPlace;
-  if (sourceSlot == destSlot) inPlace = Store.Image[size_t(sourceSlot)];
-  else if (!CopyImageSlot(sourceSlot, destSlot)) return;
-  const TImageSlot& s = sourceSlot == destSlot ? inPlace : Store.Image[size_t(sourceSlot)];
-  ResampleImage(destSlot, Settings.InterpolationKind, 0, 0.5, 0.5, 0, false, false, false);
-  TImageSlot& d = Store.Image[size_t(destSlot)];
-  if (2 * d.Width > s.Width || 2 * d.Height > s.Height) return;
-  for (int p = 1; p <= std::min(d.PlaneCount, 3); ++p) {
-    if (d.Planes[size_t(p)].size() != d.PixelCount() || s.Planes[size_t(p)].size() != s.PixelCount()) continue;
-    ForEachBand(d.Height, Threads(int64_t(s.PixelCount())), [&](int64_t a, int64_t b) {
+  if (sourceSlot != destSlot && !CopyImageSlot(sourceSlot, destSlot)) return;
+  TImageSlot& im = Store.Image[size_t(destSlot)];
+  const int32_t w = im.Width, h = im.Height;
+  const int32_t hw = ScaledSide(w, 0.5), hh = ScaledSide(h, 0.5);
+  if (hw < 1 || hh < 1 || 2 * hw > w || 2 * hh > h) return;
+  const int planes = std::min(im.PlaneCount, 3);
+  // The cells first; the resampled image is made only when a cell has no
+  // valid value (it is read nowhere else).
+  std::array<TPlane, 4> halved;
+  std::array<std::vector<int64_t>, 4> emptyCells;
+  for (int p = 1; p <= planes; ++p) {
+    if (im.Planes[size_t(p)].size() != im.PixelCount()) return;
+    halved[size_t(p)].resize(size_t(hw) * size_t(hh));
+    std::vector<std::vector<int64_t>> empty(static_cast<size_t>(hh));
+    const TImageSlot& s = im;
+    ForEachBand(hh, Threads(int64_t(im.PixelCount())), [&](int64_t a, int64_t b) {
       for (int32_t y = int32_t(a); y < int32_t(b); ++y)
-        for (int32_t x = 0; x < d.Width; ++x) {
-          const std::array<float, 4> cell{s.At(p, 2 * x, 2 * y), s.At(p, 2 * x + 1, 2 * y), s.At(p, 2 * x, 2 * y + 1),
-                                          s.At(p, 2 * x + 1, 2 * y + 1)};
-          d.At(p, x, y) = BiasCellValue(cell, d.At(p, x, y));
+        for (int32_t x = 0; x < hw; ++x) {
+          const std::array<float, 4> cell{s.At(p, 2 * x, 2 * y), s.At(p, 2 * x + 1, 2 * y),
+                                          s.At(p, 2 * x, 2 * y + 1), s.At(p, 2 * x + 1, 2 * y + 1)};
+          const float v = CellValue(cell, BlankPixel);
+          halved[size_t(p)][size_t(y) * size_t(hw) + size_t(x)] = v;
+          if (!IsValidPixel(v)) empty[size_t(y)].push_back(int64_t(y) * hw + x);
         }
     });
+    for (const auto& row : empty) emptyCells[size_t(p)].insert(emptyCells[size_t(p)].end(), row.begin(), row.end());
   }
+  const bool anyEmpty = std::any_of(emptyCells.begin(), emptyCells.end(), [](const auto& e) { return !e.empty(); });
+  if (anyEmpty) {
+    TWorkImage resampled;
+    if (CopyInto(destSlot, resampled)) {
+      ResampleImage(resampled.Slot(), Settings.InterpolationKind, 0, 0.5, 0.5, 0, false, false, false);
+      const TImageSlot& r = Store.Image[size_t(resampled.Slot())];
+      for (int p = 1; p <= planes; ++p)
+        if (r.Width == hw && r.Height == hh && r.Planes[size_t(p)].size() == halved[size_t(p)].size())
+          for (int64_t i : emptyCells[size_t(p)]) halved[size_t(p)][size_t(i)] = r.Planes[size_t(p)][size_t(i)];
+    }
+  }
+  for (int p = 1; p <= planes; ++p) im.Planes[size_t(p)] = std::move(halved[size_t(p)]);
+  im.Width = hw;
+  im.Height = hh;
 }
 
 bool HalveBiasImageFrom(int slot, int32_t halveFrom) {
   while (SlotInUse(slot) && std::min(Store.Image[size_t(slot)].Width, Store.Image[size_t(slot)].Height) >= halveFrom) {
-    TWorkImage copy;
-    if (!CopyInto(slot, copy)) return false;
-    HalveBiasImage(copy.Slot(), slot);
+    const int32_t width = Store.Image[size_t(slot)].Width;
+    HalveBiasImage(slot, slot);
+    if (Store.Image[size_t(slot)].Width == width) return false;
   }
   return true;
 }
