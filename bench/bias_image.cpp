@@ -43,16 +43,8 @@ void MakeDark() {
 }
 
 void NlmAlone() {
-  const TImageSlot& im = Store.Image[3];
   TNLMParams p;
-  p.Source = 4;
-  p.Destination = 3;
-  p.X2 = im.Width - 1;
-  p.Y2 = im.Height - 1;
-  p.PatchRadius = 2;
-  p.SearchRadius = 6;
-  p.Strength = 300;
-  p.SmoothGradients = 1;
+  BiasNoiseFilterParams(4, 3, p);
   NLMFilterStarten(p);
   ReleaseFilterSlot(FilterBlurSlot);
   ReleaseFilterSlot(FilterDiffSlot);

@@ -45,18 +45,8 @@ int Threads(int64_t pixels) { return BandThreads(pixels, int64_t(1) << 16, Optio
 bool FilterBiasNoise(int slot) {
   TWorkImage copy;
   if (!CopyInto(slot, copy)) return false;
-  const TImageSlot& im = Store.Image[size_t(slot)];
   TNLMParams params;
-  params.Source = copy.Slot();
-  params.Destination = slot;
-  params.X1 = 0;
-  params.X2 = im.Width - 1;
-  params.Y1 = 0;
-  params.Y2 = im.Height - 1;
-  params.PatchRadius = 2;
-  params.SearchRadius = 6;
-  params.Strength = 300;
-  params.SmoothGradients = 1;
+  BiasNoiseFilterParams(copy.Slot(), slot, params);
   ReleaseFilterSlot(FilterBlurSlot);
   ReleaseFilterSlot(FilterDiffSlot);
   const int32_t heldWork = std::exchange(FilterWorkSlot, -1);
@@ -135,6 +125,20 @@ inline float CellValue(const std::array<float, 4>& cell, float resampled) {
 }
 
 }  // namespace
+
+void BiasNoiseFilterParams(int source, int destination, TNLMParams& params) {
+  const TImageSlot& im = Store.Image[size_t(destination)];
+  params.Source = source;
+  params.Destination = destination;
+  params.X1 = 0;
+  params.X2 = im.Width - 1;
+  params.Y1 = 0;
+  params.Y2 = im.Height - 1;
+  params.PatchRadius = 2;
+  params.SearchRadius = 6;
+  params.Strength = 300;
+  params.SmoothGradients = 1;
+}
 
 float BiasCellValue(const std::array<float, 4>& cell, float resampled) { return CellValue(cell, resampled); }
 

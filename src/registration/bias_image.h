@@ -5,12 +5,18 @@
 #include <array>
 #include <cstdint>
 
+#include "filters/nlm_filter.h"
+
 namespace astrelon {
 
 // Bias images are filtered at this smaller side or below (grey: halved while
 // the smaller side is 501 or more; mosaic channels: while above 300).
 constexpr int32_t BiasHalvingLimitGrey = 501;
 constexpr int32_t BiasHalvingLimitChannel = 300;
+
+// The non-local-means settings of a bias image over the whole of `destination`:
+// patch radius 2, search radius 6, strength 300, smooth-gradient mode.
+void BiasNoiseFilterParams(int source, int destination, TNLMParams& params);
 
 // Value of a halved pixel from the four source values of its 2 x 2 cell: the
 // mean without the largest value for three or four valid values, the plain
