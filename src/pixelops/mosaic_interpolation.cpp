@@ -5,6 +5,7 @@
 #include "pixelops/crop_image_rect.h"
 #include "pixelops/mosaic_astro.h"
 #include "pixelops/mosaic_kernels.h"
+#include "pixelops/mosaic_kimmel.h"
 #include "pixelops/mosaic_linear.h"
 #include "pixelops/mosaic_vng.h"
 #include "pixelops/mosaic_workers.h"
@@ -33,6 +34,7 @@ bool InterpolateMosaic(const TMosaicStage& stage, int32_t workers) {
   switch (stage.Method) {
     case DmLinear: method = LinearMosaicMethod(stage); break;
     case DmVng: method = VngMosaicMethod(stage); break;
+    case DmKimmel: method = KimmelMosaicMethod(stage); break;
     case DmAstro: method = AstroMosaicMethod(stage); break;
     default: return false;
   }

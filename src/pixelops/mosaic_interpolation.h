@@ -12,7 +12,7 @@ namespace astrelon {
 // 2 for methods 1 and 3, 3 for method 4, 4 for method 5; 0 (no pass) otherwise.
 int32_t MosaicBorderMargin(int32_t method);
 
-// Methods 0, 1 and 4 on `workers` workers (rows k, k + workers, ... each); the
+// Methods 0, 1, 3 and 4 on `workers` workers (rows k, k + workers, ... each); the
 // result is the same for every number of workers. False for other methods.
 bool InterpolateMosaic(const TMosaicStage& stage, int32_t workers);
 

@@ -8,7 +8,7 @@ std::array<TMosaicStageRoutine, DemosaicMethodCount>& MosaicStageRoutines() {
   // Entry per method: 0 "Lineare Interpolation", 1 "V.N.G.", 2 (the half size
   // is done by the conversion), 3 "modified Kimmel", 4 "astro", 5 the network.
   static std::array<TMosaicStageRoutine, DemosaicMethodCount> routines{
-      InterpolateMosaicOnWorkers, InterpolateMosaicOnWorkers, nullptr, nullptr, InterpolateMosaicOnWorkers, nullptr};
+      InterpolateMosaicOnWorkers, InterpolateMosaicOnWorkers, nullptr, InterpolateMosaicOnWorkers, InterpolateMosaicOnWorkers, nullptr};
   return routines;
 }
 

@@ -1,4 +1,4 @@
-// The colour-mosaic interpolation: its kernels, the linear, V.N.G. and astro
+// The colour-mosaic interpolation: its kernels, the linear, V.N.G., Kimmel and astro
 // methods through the conversion, and results that do not depend on the number
 // of workers (nor on workers that cannot be started).
 #include <cmath>
@@ -120,7 +120,7 @@ TEST_F(MosaicInterpolationTest, BorderPassFillsOnlyTheFrame) {
 }
 
 TEST_F(MosaicInterpolationTest, FlatMosaicsStayFlat) {
-  for (const int method : {DmLinear, DmVng, DmAstro}) {
+  for (const int method : {DmLinear, DmVng, DmKimmel, DmAstro}) {
     const int r = Convert(method, 24, 20, [](int, int) { return 1000.0f; });
     ASSERT_GT(r, 1);
     for (int p = 1; p <= 3; ++p)
@@ -186,7 +186,7 @@ TEST_F(MosaicInterpolationTest, SameResultForAnyNumberOfWorkers) {
   std::vector<float> m(size_t(w * h));
   for (float& v : m) v = u(rng);
   for (const auto& [method, ratio] : {std::pair{DmLinear, 1.0}, std::pair{DmVng, 1.0}, std::pair{DmVng, 1.02},
-                                      std::pair{DmAstro, 1.0}}) {
+                                      std::pair{DmKimmel, 1.0}, std::pair{DmAstro, 1.0}}) {
     const auto one = Interpolate(method, m, w, h, 1, ratio);
     for (const int n : {2, 4, 8}) EXPECT_EQ(Interpolate(method, m, w, h, n, ratio), one) << method << " " << n;
     // Workers that cannot be started leave their rows to the calling thread.
@@ -202,6 +202,27 @@ TEST_F(MosaicInterpolationTest, SameResultForAnyNumberOfWorkers) {
     EXPECT_EQ(Interpolate(method, m, w, h, 3, ratio), one) << method;
     BandThreadStarter = nullptr;
   }
+}
+
+TEST_F(MosaicInterpolationTest, KimmelKeepsEdgesSharpAndFinite) {
+  // A vertical step 0 | 1000 between columns 15 and 16: green next to the edge
+  // stays within 1 % of its own side (no zipper).
+  const int w = 32, h = 28;
+  std::vector<float> step(size_t(w * h));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) step[size_t(y * w + x)] = x < 16 ? 0.0f : 1000.0f;
+  const auto planes = Interpolate(DmKimmel, step, w, h, 1);
+  for (int y = 3; y < h - 3; ++y)
+    for (int x = 3; x < w - 3; ++x) {
+      const float g = planes[1][size_t(y * w + x)];
+      ASSERT_NEAR(g, x < 16 ? 0.0f : 1000.0f, 10.0f) << x << "," << y;
+    }
+  // 16-bit data with hard edges (checks and single hot pixels) stays finite.
+  std::mt19937 rng(5);
+  std::vector<float> hard(size_t(w * h));
+  for (size_t i = 0; i < hard.size(); ++i) hard[i] = (rng() % 3 == 0) ? 65535.0f : float(rng() % 8);
+  for (const auto& plane : Interpolate(DmKimmel, hard, w, h, 4))
+    for (const float v : plane) ASSERT_TRUE(std::isfinite(v));
 }
 
 TEST_F(MosaicInterpolationTest, WorkerCount) {
