@@ -1,5 +1,6 @@
 #include "pixelops/mosaic_interpolation_stage.h"
 
+#include "pixelops/debayer_nn.h"
 #include "pixelops/mosaic_interpolation.h"
 
 namespace astrelon {
@@ -8,7 +9,8 @@ std::array<TMosaicStageRoutine, DemosaicMethodCount>& MosaicStageRoutines() {
   // Entry per method: 0 "Lineare Interpolation", 1 "V.N.G.", 2 (the half size
   // is done by the conversion), 3 "modified Kimmel", 4 "astro", 5 the network.
   static std::array<TMosaicStageRoutine, DemosaicMethodCount> routines{
-      InterpolateMosaicOnWorkers, InterpolateMosaicOnWorkers, nullptr, InterpolateMosaicOnWorkers, InterpolateMosaicOnWorkers, nullptr};
+      InterpolateMosaicOnWorkers, InterpolateMosaicOnWorkers, nullptr,
+      InterpolateMosaicOnWorkers, InterpolateMosaicOnWorkers, InterpolateMosaicByNetwork};
   return routines;
 }
 

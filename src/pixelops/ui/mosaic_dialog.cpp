@@ -113,8 +113,11 @@ TForm13::TForm13(QWidget* parent) : QDialog(parent) {
   SpeedButton1->setToolTip("Debayer-NN öffnen");
   grid->addWidget(SpeedButton1, 15, 3);
   connect(SpeedButton1, &QToolButton::clicked, this, [this] {
-    const QString file = QFileDialog::getOpenFileName(this, QString(), Q(MosaicSettings.NetworkFile), QString(),
-                                                      nullptr, QFileDialog::DontUseNativeDialog);
+    // Starts in the network folder unless a file is named already.
+    const std::string start = MosaicSettings.NetworkFile.empty() ? Settings.NetworkFolder : MosaicSettings.NetworkFile;
+    const QString file = QFileDialog::getOpenFileName(
+        this, "Debayer-NN öffnen", Q(start), "Debayer NN-Filter (*.nnb);;Universeller Neuronal Network Filter (*.nnf)",
+        nullptr, QFileDialog::DontUseNativeDialog);
     if (file.isEmpty()) return;
     Edits[6]->setText(file);
     TakeControls();

@@ -1,0 +1,126 @@
+// The network debayer: with a network whose weights and biases are all 0 every
+// processed site gets its colours' window means; the frame keeps the border
+// pass; a file that cannot be read and the abort flag leave the rest as it was.
+#include <random>
+
+#include "common/engine_ui.h"
+#include "filters/network_weights.h"
+#include "network_file_bytes.h"
+#include "pixelops/debayer_nn.h"
+#include "pixelops/mosaic_kernels.h"
+#include "pixelops/mosaic_settings.h"
+#include "slot_images.h"
+#include "test_support.h"
+
+namespace astrelon::test {
+namespace {
+
+constexpr int W = 17, H = 15;
+
+class DebayerNNTest : public StoreTest {
+protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    MosaicPattern = {McRed, McGreen, McGreen, McBlue, -1, -1, -1, -1};
+    std::mt19937 rng(7);
+    mosaic_.resize(size_t(W * H));
+    for (float& v : mosaic_) v = float(rng() % 4000);
+    PutImage(1, W, H, {mosaic_});
+    PutImage(3, W, H, {mosaic_, mosaic_, mosaic_});
+    InterpolateMosaicBorder(3, 4);
+    border_ = {Plane(3, 1), Plane(3, 2), Plane(3, 3)};
+    EngineUi().Messages.clear();
+    AbortRequested = 0;
+  }
+  void TearDown() override {
+    AbortRequested = 0;
+    StoreTest::TearDown();
+  }
+  std::string ZeroNetwork(int32_t type) {
+    TNetworkFileBytes f;
+    f.Put(type).Put(9).Body(9).Biases(9);
+    WriteAll(path_, f.Bytes);
+    return path_;
+  }
+  // Mean of the mosaic over the used 7 x 7 window positions of `colour` around (x, y).
+  float WindowMean(int x, int y, int colour) const {
+    static constexpr const char* used[7] = {".x.x.x.", "xxxxxxx", ".xxxxx.", "xxxxxxx",
+                                            ".xxxxx.", "xxxxxxx", ".x.x.x."};
+    double sum = 0;
+    int n = 0;
+    for (int dy = -3; dy <= 3; ++dy)
+      for (int dx = -3; dx <= 3; ++dx)
+        if (used[dy + 3][dx + 3] == 'x' && MosaicCellColor(MosaicPattern, x + dx, y + dy) == colour) {
+          sum += mosaic_[size_t((y + dy) * W + x + dx)];
+          ++n;
+        }
+    return float(sum / n);
+  }
+  bool InFrame(int x, int y) const { return y < 2 || y >= H - 2 || x < 3 || x >= W - 2; }
+  TempDir dir_;
+  std::string path_ = dir_.file("zero.nnb");
+  std::vector<float> mosaic_;
+  std::vector<std::vector<float>> border_;
+};
+
+TEST_F(DebayerNNTest, ZeroNetworkGivesWindowMeans) {
+  ASSERT_TRUE(DebayerNN(1, 3, ZeroNetwork(1)));
+  EXPECT_FALSE(NetworkDebayerMode);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      const size_t i = size_t(y * W + x);
+      const int colour = MosaicCellColor(MosaicPattern, x, y);
+      if (InFrame(x, y)) {
+        for (int p = 0; p < 3; ++p) ASSERT_EQ(Plane(3, p + 1)[i], border_[size_t(p)][i]) << x << "," << y;
+      } else if (colour != McGreen && y >= 3 && y <= H - 4 && x <= W - 4) {
+        EXPECT_FLOAT_EQ(Plane(3, 2)[i], WindowMean(x, y, McGreen)) << x << "," << y;
+        EXPECT_FLOAT_EQ(Plane(3, colour == McRed ? 3 : 1)[i], WindowMean(x, y, 2 - colour)) << x << "," << y;
+      }
+    }
+}
+
+TEST_F(DebayerNNTest, OtherTypesWriteTheSiteAndItsNeighbours) {
+  ASSERT_TRUE(DebayerNN(1, 3, ZeroNetwork(2)));
+  // The red site (4, 4): green from the green mean, red at its right, below and
+  // below right from the red mean.
+  const float red = WindowMean(4, 4, McRed);
+  EXPECT_FLOAT_EQ(Plane(3, 2)[4 * W + 4], WindowMean(4, 4, McGreen));
+  for (const int i : {4 * W + 5, 5 * W + 4, 5 * W + 5}) EXPECT_FLOAT_EQ(Plane(3, 1)[size_t(i)], red);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      if (!InFrame(x, y)) continue;
+      for (int p = 0; p < 3; ++p) ASSERT_EQ(Plane(3, p + 1)[size_t(y * W + x)], border_[size_t(p)][size_t(y * W + x)]);
+    }
+}
+
+TEST_F(DebayerNNTest, UnreadableFileAndAbortLeaveTheBorderPass) {
+  EXPECT_FALSE(DebayerNN(1, 3, dir_.file("missing.nnb")));
+  ASSERT_EQ(EngineUi().Messages.size(), 1u);
+  EXPECT_EQ(EngineUi().Messages[0], dir_.file("missing.nnb") + "\nkonnte nicht geöffnet werden!");
+  for (int p = 0; p < 3; ++p) EXPECT_EQ(Plane(3, p + 1), border_[size_t(p)]);
+  // A constant mosaic: nothing to scale by, the border pass stays.
+  PutImage(1, W, H, {std::vector<float>(size_t(W * H), 5.0f)});
+  EXPECT_FALSE(DebayerNN(1, 3, ZeroNetwork(1)));
+  for (int p = 0; p < 3; ++p) EXPECT_EQ(Plane(3, p + 1), border_[size_t(p)]);
+  // Esc during the first row: only row 3 (and the greens above it in row 2) change.
+  PutImage(1, W, H, {mosaic_});
+  struct TEscUi : TEngineUi {
+    void ProcessMessages() override { AbortRequested = 1; }
+    void ShowStatus(const std::string& text) override { Status.push_back(text); }
+    std::vector<std::string> Status;
+  } ui;
+  SetEngineUi(&ui);
+  EXPECT_TRUE(DebayerNN(1, 3, ZeroNetwork(1)));
+  SetEngineUi(nullptr);
+  for (int p = 0; p < 3; ++p) {
+    const std::vector<float> now = Plane(3, p + 1);
+    EXPECT_TRUE(std::equal(now.begin() + 4 * W, now.end(), border_[size_t(p)].begin() + 4 * W)) << p;
+  }
+  EXPECT_NE(Plane(3, 2)[3 * W + 3], border_[1][3 * W + 3]);
+  ASSERT_EQ(ui.Status.size(), 2u);
+  EXPECT_EQ(ui.Status[0], " NN debayer 11%");
+  EXPECT_EQ(ui.Status[1], "");
+}
+
+}  // namespace
+}  // namespace astrelon::test
