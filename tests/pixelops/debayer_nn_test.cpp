@@ -7,6 +7,7 @@
 #include "filters/network_weights.h"
 #include "network_file_bytes.h"
 #include "pixelops/debayer_nn.h"
+#include "pixelops/mosaic_conversion.h"
 #include "pixelops/mosaic_kernels.h"
 #include "pixelops/mosaic_settings.h"
 #include "slot_images.h"
@@ -121,6 +122,19 @@ TEST_F(DebayerNNTest, UnreadableFileAndAbortLeaveTheBorderPass) {
   EXPECT_EQ(ui.Status[0], " NN debayer 11%");
   EXPECT_EQ(ui.Status[1], "");
 }
+
+TEST_F(DebayerNNTest, ConversionRunsTheNetworkMethod) {
+  MosaicSettings = TMosaicSettings{};
+  MosaicSettings.CameraProfile = false;
+  MosaicSettings.Method = DmNetwork;
+  MosaicSettings.NetworkFile = ZeroNetwork(1);
+  const int r = GenerateRgbFromMosaic(1);
+  ASSERT_GT(r, 1);
+  // A red site inside: green from the window's green mean.
+  EXPECT_FLOAT_EQ(Plane(r, 2)[size_t(4 * W + 4)], WindowMean(4, 4, McGreen));
+  MosaicSettings = TMosaicSettings{};
+}
+
 
 }  // namespace
 }  // namespace astrelon::test

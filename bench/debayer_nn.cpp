@@ -1,0 +1,110 @@
+// Speed of the network debayer ("Bayer, Neuronales Netzwerk") on a 1200 x 800
+// mosaic with a 37-input, 37-neuron debayer network, against a plain loop that
+// calls the forward pass once per red and blue site of the same rows (goal:
+// within 1.2x, so the window gathering and the writing stay cheap). The counter
+// "ratio" is the fastest debayer run over the fastest loop.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "filters/network_file.h"
+#include "filters/network_weights.h"
+#include "filters/neural_tables.h"
+#include "pixelops/debayer_nn.h"
+#include "pixelops/mosaic_settings.h"
+#include "store/header_cards.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+namespace {
+
+constexpr int Width = 1200, Height = 800, Top = 36;
+using Clock = std::chrono::steady_clock;
+
+// A type-2 network file of Top + 1 neurons with small random weights and biases.
+std::string NetworkFile() {
+  const std::string path = (std::filesystem::temp_directory_path() / "astrelon-bench-debayer.nnb").string();
+  std::ofstream f(path, std::ios::binary);
+  auto put = [&f](auto v) { f.write(reinterpret_cast<const char*>(&v), sizeof(v)); };
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<float> u(-0.2f, 0.2f);
+  put(int32_t(2));
+  put(int32_t(Top));
+  for (int i = 0; i < (Top + 1) * (37 + 21) + 21 * 4; ++i) put(u(rng));
+  put(0.01);
+  put(int32_t(Top));
+  for (int i = 0; i < Top + 1 + 21 + 4; ++i) put(u(rng));
+  return path;
+}
+
+void PutSlot(int slot, int planes) {
+  TImageSlot& im = Store.Image[size_t(slot)];
+  im.Width = Width;
+  im.Height = Height;
+  im.PlaneCount = planes;
+  im.IsColor = planes == 3;
+  im.AllocatePlanes(planes);
+  std::mt19937 rng(3);
+  std::normal_distribution<float> noise(0.0f, 40.0f);
+  for (int p = 1; p <= planes; ++p)
+    for (int y = 0; y < Height; ++y)
+      for (int x = 0; x < Width; ++x)
+        im.Planes[size_t(p)][size_t(y) * Width + size_t(x)] =
+            3000.0f + 800.0f * float((x & 1) + (y & 1)) + 0.5f * float(x) + noise(rng);
+  Store.InUse[size_t(slot)] = 1;
+  Store.FileName[size_t(slot)] = "/tmp/mosaic.fit";
+  MakeDefaultHeader(slot);
+  UpdateMinMax(slot);
+}
+
+// The forward pass once per red and blue site of the debayer's rows.
+void PlainLoop() {
+  const float* m = Store.Image[1].Planes[1].data();
+  float sum = 0;
+  for (int y = 3; y <= Height - 4; ++y)
+    for (int x = 3 + (y & 1); x <= Width - 4; x += 2) {
+      NetworkInput.fill(m[size_t(y) * Width + size_t(x)] * 1e-4f);
+      ForwardNetwork(Top, Top, false, true);
+      sum += NetworkOutput[0];
+    }
+  benchmark::DoNotOptimize(sum);
+}
+
+void BM_DebayerNN(benchmark::State& state) {
+  Store.Reset();
+  BuildTanhTable();
+  MosaicPattern = {McRed, McGreen, McGreen, McBlue, -1, -1, -1, -1};
+  const std::string file = NetworkFile();
+  PutSlot(1, 1);
+  int32_t n = 0, current = 0, inputTop = 0;
+  if (!LoadNetworkFile(file, n, current, inputTop)) state.SkipWithError("network not loaded");
+  double bestBase = 1e30, best = 1e30;
+  for (auto _ : state) {
+    PutSlot(2, 3);
+    const auto t0 = Clock::now();
+    PlainLoop();
+    const auto t1 = Clock::now();
+    if (!DebayerNN(1, 2, file)) state.SkipWithError("not run");
+    const auto t2 = Clock::now();
+    bestBase = std::min(bestBase, std::chrono::duration<double>(t1 - t0).count());
+    const double run = std::chrono::duration<double>(t2 - t1).count();
+    best = std::min(best, run);
+    state.SetIterationTime(run);
+  }
+  state.counters["base_ms"] = bestBase * 1e3;
+  state.counters["routine_ms"] = best * 1e3;
+  state.counters["ratio"] = best / bestBase;
+  state.counters["ratio_goal"] = 1.2;
+  std::filesystem::remove(file);
+  Store.Reset();
+}
+
+BENCHMARK(BM_DebayerNN)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(4);
+
+}  // namespace
+}  // namespace astrelon
