@@ -6,6 +6,7 @@
 #include "pixelops/ui/background_flattening_commands.h"
 #include "pixelops/ui/color_commands.h"
 #include "pixelops/ui/image_tool_commands.h"
+#include "pixelops/ui/geometry_commands.h"
 #include "pixelops/ui/mosaic_commands.h"
 #include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "pixelops/ui/resize_commands.h"
@@ -39,6 +40,7 @@ void RegisterProgramCommands() {
   RegisterImageWindowCommands();
   RegisterBackgroundFlatteningCommands();
   RegisterBiasToolCommands();
+  RegisterGeometryCommands();
 }
 
 }  // namespace astrelon

@@ -1,0 +1,165 @@
+// Borders typed in their dialog, the fixed-size crop dialog and rotation by a
+// typed angle, run on real image windows.
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "../ui_windows/window_fixture.h"
+#include "common/engine_ui.h"
+#include "pixelops/ui/border_dialog.h"
+#include "pixelops/ui/crop_frame_dialog.h"
+#include "pixelops/ui/geometry_commands.h"
+#include "pixelops/ui/operation_frame.h"
+#include "pixelops/ui/rotate_commands.h"
+#include "qt_test_app.h"
+#include "shell/ui/main/main_services_ui.h"
+#include "shell/ui/main/menu_commands.h"
+
+namespace astrelon::test {
+namespace {
+
+class GeometryCommandsTest : public WindowTest {
+protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    SetEngineUi(&ui_);
+    RegisterGeometryCommands();
+  }
+  void TearDown() override {
+    if (QWidget* f = DialogForm(36)) f->close();
+    if (QWidget* f = DialogForm(5)) f->close();
+    QApplication::processEvents();
+    WindowTest::TearDown();
+    SetEngineUi(nullptr);
+  }
+  // A grey image in a window with the values y * w + x, made the active one.
+  static void OpenRamp(int slot, int w, int h) {
+    TImageSlot& im = Store.Image[size_t(slot)];
+    im.Width = w;
+    im.Height = h;
+    im.PlaneCount = 1;
+    im.Planes[1].resize(size_t(w) * size_t(h));
+    for (size_t i = 0; i < im.Planes[1].size(); ++i) im.Planes[1][i] = float(i);
+    Store.InUse[size_t(slot)] = 1;
+    Store.FileName[size_t(slot)] = "/d/m42.fit";
+    MakeDefaultHeader(slot);
+    ShowImageWindow(slot);
+    ActivateImageWindow(slot);
+  }
+  static std::string History(int slot) {
+    std::string text;
+    for (const std::string& card : Store.Header[size_t(slot)].ActiveCards())
+      if (card.rfind("HISTORY ", 0) == 0)
+        text += (text.empty() ? "" : "|") + card.substr(8, card.find_last_not_of(' ') - 7);
+    return text;
+  }
+  static void Run(const char* name, const char* caption) {
+    QAction item(QString::fromUtf8(caption));
+    item.setObjectName(name);
+    EXPECT_TRUE(RunMenuCommand(name, &item));
+  }
+  TEngineUi ui_;
+};
+
+TEST_F(GeometryCommandsTest, BorderDialogGrowsACopy) {
+  OpenRamp(1, 10, 10);
+  Run("Erweitern1", "Rand &erweitern");
+  auto* form = qobject_cast<TForm5*>(DialogForm(5));
+  ASSERT_TRUE(form && form->isVisible());
+  form->Edit1->setText("15000");
+  form->Button1Click();
+  EXPECT_FALSE(Store.InUse[2]);
+  form->Edit1->setText("1");
+  form->Edit2->setText("2");
+  form->Edit3->setText("3");
+  form->Edit4->setText("4");
+  form->Edit5->setText("7.0");
+  form->Button1Click();
+  ASSERT_TRUE(Store.HasWindow[2]);
+  const TImageSlot& d = Store.Image[2];
+  ASSERT_EQ(d.Width, 17);
+  ASSERT_EQ(d.Height, 13);
+  for (int y = 0; y < 13; ++y)
+    for (int x = 0; x < 17; ++x) {
+      const bool inside = y >= 1 && y <= 10 && x >= 3 && x <= 12;
+      ASSERT_EQ(d.Planes[1][size_t(y * 17 + x)], inside ? float((y - 1) * 10 + x - 3) : 7.0f) << x << " " << y;
+    }
+  EXPECT_EQ(GetHeaderValue(2, "NAXIS1", true), "17");
+  EXPECT_NE(History(2).find("Oben 1"), std::string::npos);
+  EXPECT_NE(History(2).find("Pixelwert 7.0"), std::string::npos);
+  EXPECT_EQ(Store.Image[1].Width, 10);
+}
+
+TEST_F(GeometryCommandsTest, FixedSizeCropDialog) {
+  OpenRamp(1, 100, 100);
+  Settings.CutoutWidth = 640;
+  Settings.CutoutAspect = "4:3";
+  ShowCropFrameDialog(1, 10, 10);
+  auto* form = qobject_cast<TForm36*>(DialogForm(36));
+  ASSERT_TRUE(form && form->isVisible());
+  EXPECT_EQ(form->Label3->text(), "480");
+  EXPECT_TRUE(form->Button1->isEnabled());
+  EXPECT_TRUE(ImageWindow(1)->SelectionVisible(1));
+  const TRectI frame = ImageWindow(1)->SelectionImageRect(1);
+  EXPECT_EQ(frame.Left, -310);
+  EXPECT_EQ(frame.Bottom, 249);
+
+  form->Button1Click();
+  ASSERT_TRUE(Store.HasWindow[2]);
+  EXPECT_EQ(Store.Image[2].Width, 640);
+  EXPECT_EQ(Store.Image[2].Height, 480);
+  EXPECT_EQ(Store.Image[2].Planes[1][size_t(230 * 640 + 310)], 0.0f);
+  EXPECT_EQ(Store.Image[2].Planes[1][0], BlankPixel);
+  EXPECT_EQ(History(2), "Ausschneiden [X1: 0, X2: 99, Y1: 0, Y2: 99]");
+  EXPECT_TRUE(form->isVisible());
+
+  for (const char* refused : {"0", "0:3", "abc"}) {
+    form->Edit2->setText(refused);
+    form->Edit2Change();
+    EXPECT_FALSE(form->Button1->isEnabled()) << refused;
+  }
+  EXPECT_TRUE(form->Label3->text().contains("0:3") || form->Label3->text().isEmpty());
+  form->Edit2->setText("0:3");
+  form->Edit2Change();
+  EXPECT_TRUE(form->Label3->text().contains("0:3"));
+  form->Edit2->setText("100");
+  form->Edit2Change();
+  form->Edit1->setText("x");
+  form->Edit1Change();
+  EXPECT_FALSE(form->Button1->isEnabled());
+  form->close();
+  QApplication::processEvents();
+  EXPECT_FALSE(ImageWindow(1)->SelectionVisible(1));
+  EXPECT_FALSE(CropFrame.Showing);
+}
+
+TEST_F(GeometryCommandsTest, RotateByTypedAngle) {
+  OpenRamp(1, 20, 20);
+  LastRotateAngle = 0;
+  auto answer = [](const char* angle, int button) {
+    WhenModal([angle, button](QWidget* w) {
+      auto* input = qobject_cast<QDialog*>(w);
+      ASSERT_TRUE(input);
+      w->findChild<QLineEdit*>()->setText(angle);
+      input->accept();
+      if (button > 0)
+        WhenModal([button](QWidget* choice) {
+          choice->findChild<QPushButton*>(QString("SpeedButton%1").arg(button))->click();
+        });
+    });
+  };
+  answer("0", 0);
+  Run("Bildrotieren1", "Bild &rotieren");
+  EXPECT_FALSE(Store.InUse[2]);
+  answer("12.5", 1);
+  Run("Bildrotieren1", "Bild &rotieren");
+  ASSERT_TRUE(Store.HasWindow[2]);
+  EXPECT_EQ(History(2), "Bild rotieren 12.5");
+  EXPECT_GT(Store.Image[2].Width, 20);
+  EXPECT_EQ(LastRotateAngle, 12.5);
+  EXPECT_EQ(RecentFunctionCaption(0), "Bild rotieren");
+}
+
+}  // namespace
+}  // namespace astrelon::test
