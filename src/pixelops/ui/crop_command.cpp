@@ -13,6 +13,22 @@ namespace astrelon {
 
 std::function<void(int slot, int32_t x, int32_t y)> ShowCropChoiceHook;
 
+void ShowCutImage(int source, int dst, const std::string& history) {
+  TImageSlot& d = Store.Image[size_t(dst)];
+  Store.InUse[size_t(dst)] = 1;
+  d.JpegQuality = -1;
+  d.JpegFileSize = 0;
+  d.NumberedName = 1;
+  MakeCopyName(source, dst);
+  CopyHeaderCards(source, dst);
+  Store.NewHistoryCard[size_t(dst)] = Store.NewHistoryCard[size_t(source)];
+  CopyDisplayRecord(source, dst);
+  SetNaxisCards(dst);
+  AddHistoryCard(dst, history, 1);
+  ComputeHistogram(dst, false, true);
+  ShowImageWindow(dst);
+}
+
 void CropCommand(QAction* sender) {
   const int source = FindActiveSlot();
   const int dst = FindFreeSlot();
@@ -27,19 +43,7 @@ void CropCommand(QAction* sender) {
   // The free slot may hold the record of an image closed before: start afresh.
   Store.Image[size_t(dst)] = TImageSlot{};
   if (!CropImageRect(source, dst, WorkRect.x1, WorkRect.y1, WorkRect.x2, WorkRect.y2)) return;
-  TImageSlot& d = Store.Image[size_t(dst)];
-  Store.InUse[size_t(dst)] = 1;
-  d.JpegQuality = -1;
-  d.JpegFileSize = 0;
-  d.NumberedName = 1;
-  MakeCopyName(source, dst);
-  CopyHeaderCards(source, dst);
-  Store.NewHistoryCard[size_t(dst)] = Store.NewHistoryCard[size_t(source)];
-  CopyDisplayRecord(source, dst);
-  SetNaxisCards(dst);
-  AddHistoryCard(dst, LangTextOr(LangKey(31, 4), "Ausschnitt") + " " + FormatRectText(GetSelectionRect()), 1);
-  ComputeHistogram(dst, false, true);
-  ShowImageWindow(dst);
+  ShowCutImage(source, dst, LangTextOr(LangKey(31, 4), "Ausschnitt") + " " + FormatRectText(GetSelectionRect()));
 }
 
 }  // namespace astrelon

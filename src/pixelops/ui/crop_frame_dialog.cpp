@@ -15,15 +15,11 @@
 #include "pixelops/fixed_size_crop.h"
 #include "pixelops/rect_text.h"
 #include "pixelops/ui/crop_command.h"
-#include "shell/main_services.h"
 #include "shell/ui/controls/control_utils.h"
 #include "shell/ui/dialogs/translate_form.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/windows/image_window.h"
-#include "shell/ui/windows/window_creation.h"
 #include "shell/window_coordinates.h"
-#include "store/display/display_histogram.h"
-#include "store/header_cards.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -140,19 +136,7 @@ void TForm36::Button1Click() {
     EngineUi().ShowMessage("Nicht genug Speicher");
     return;
   }
-  TImageSlot& d = Store.Image[size_t(dst)];
-  Store.InUse[size_t(dst)] = 1;
-  d.JpegQuality = -1;
-  d.JpegFileSize = 0;
-  d.NumberedName = 1;
-  MakeCopyName(src, dst);
-  CopyHeaderCards(src, dst);
-  Store.NewHistoryCard[size_t(dst)] = Store.NewHistoryCard[size_t(src)];
-  CopyDisplayRecord(src, dst);
-  SetNaxisCards(dst);
-  AddHistoryCard(dst, windowTitle().remove('&').toStdString() + " " + FormatRectText(clipped), 1);
-  ComputeHistogram(dst, true, true);
-  ShowImageWindow(dst);
+  ShowCutImage(src, dst, windowTitle().remove('&').toStdString() + " " + FormatRectText(clipped));
 }
 
 void TForm36::closeEvent(QCloseEvent* e) {
