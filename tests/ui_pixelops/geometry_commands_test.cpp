@@ -11,6 +11,7 @@
 #include "pixelops/ui/crop_frame_dialog.h"
 #include "pixelops/ui/geometry_commands.h"
 #include "pixelops/ui/operation_frame.h"
+#include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "pixelops/ui/rotate_commands.h"
 #include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
@@ -95,12 +96,17 @@ TEST_F(GeometryCommandsTest, FixedSizeCropDialog) {
   OpenRamp(1, 100, 100);
   Settings.CutoutWidth = 640;
   Settings.CutoutAspect = "4:3";
-  ShowCropFrameDialog(1, 10, 10);
+  // "Ausschneiden" on a window showing its point marker opens the dialog centred there.
+  RegisterPixelArithmeticCommands();
+  ImageWindow(1)->Overlay().Image2 = {QRect(10 - MarkerSize / 2, 10 - MarkerSize / 2, MarkerSize, MarkerSize), true};
+  Run("Ausschneiden1", "&Ausschneiden");
   auto* form = qobject_cast<TForm36*>(DialogForm(36));
   ASSERT_TRUE(form && form->isVisible());
   EXPECT_EQ(form->Label3->text(), "480");
   EXPECT_TRUE(form->Button1->isEnabled());
   EXPECT_TRUE(ImageWindow(1)->SelectionVisible(1));
+  EXPECT_FALSE(ImageWindow(1)->MarkerVisible(1));
+  EXPECT_FALSE(Store.InUse[2]);
   const TRectI frame = ImageWindow(1)->SelectionImageRect(1);
   EXPECT_EQ(frame.Left, -310);
   EXPECT_EQ(frame.Bottom, 249);
