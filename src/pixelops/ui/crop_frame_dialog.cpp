@@ -13,7 +13,7 @@
 #include "core/language.h"
 #include "core/settings.h"
 #include "pixelops/fixed_size_crop.h"
-#include "pixelops/rect_text.h"
+#include "store/rect_text.h"
 #include "pixelops/ui/crop_command.h"
 #include "shell/ui/controls/control_utils.h"
 #include "shell/ui/dialogs/translate_form.h"
