@@ -8,11 +8,13 @@
 
 namespace astrelon {
 
-std::optional<double> TryStrToFloatDot(std::string_view text) {
+std::string CommaToDot(std::string_view text) {
   std::string s(text);
   std::replace(s.begin(), s.end(), ',', '.');
-  return TryStrToFloat(s);
+  return s;
 }
+
+std::optional<double> TryStrToFloatDot(std::string_view text) { return TryStrToFloat(CommaToDot(text)); }
 
 double StrToFloatDot(std::string_view text) {
   if (auto v = TryStrToFloatDot(text)) return *v;

@@ -2,9 +2,13 @@
 // Numbers typed by the user or stored in settings: "," and "." both count as
 // the decimal separator, whatever the locale.
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace astrelon {
+
+// A copy of the text with every "," replaced by ".".
+std::string CommaToDot(std::string_view text);
 
 // Trims the text, turns every "," into "." and converts; nullopt when the text is not a number.
 std::optional<double> TryStrToFloatDot(std::string_view text);
