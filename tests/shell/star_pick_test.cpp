@@ -6,6 +6,7 @@
 #include "platform/processor_features.h"
 #include "shell/display/display_lut.h"
 #include "shell/slot_utilities.h"
+#include "shell/star_panel_window.h"
 #include "shell/star_pick.h"
 #include "shell/star_results.h"
 #include "store/image_store.h"
@@ -144,6 +145,53 @@ TEST_F(StarPickTest, ComparisonGivesMagnitudeDifferenceAndDistance) {
 
   MeasuredStar.Flux = 0;
   EXPECT_EQ(CompareStars(MeasuredStar, LockedStar).Magnitude, "rMag:-");
+}
+
+}  // namespace
+}  // namespace astrelon
+
+namespace astrelon {
+namespace {
+
+class StarPanelWindowTest : public test::StoreTest {};
+
+TEST_F(StarPanelWindowTest, StatisticsBytesAndProfiles) {
+  // 20 x 20 grey ramp 0..19 along x; window at (10, 10): columns 3..17.
+  std::vector<float> ramp(400);
+  for (int i = 0; i < 400; ++i) ramp[size_t(i)] = float(i % 20);
+  test::MakeImage(1, 20, 20, {ramp});
+  TPanelWindow w;
+  ASSERT_TRUE(MeasurePanelWindow(1, 10, 10, w, {}));
+  EXPECT_EQ(w.Count, 225);
+  EXPECT_DOUBLE_EQ(w.DC, 10.0);
+  EXPECT_NEAR(w.Rms, std::sqrt(224.0 / 12.0), 1e-9);
+  EXPECT_EQ(w.Min, 3.0f);
+  EXPECT_EQ(w.Max, 17.0f);
+  EXPECT_EQ(w.Bytes[0][0], 0);
+  EXPECT_EQ(w.Bytes[14][2], 255);
+  EXPECT_EQ(PanelNumberText(PanelDcPrefix(w.Kind), w.DC), "DC: 10");
+  EXPECT_EQ(PanelNumberText("rms: ", 1.234567), "rms: 1.2346");
+  EXPECT_EQ(PanelDcPrefix(TPanelImageKind::Rgb), "DCg: ");
+  EXPECT_EQ(PanelDcPrefix(TPanelImageKind::Yuv), "DCy: ");
+  EXPECT_EQ(ProfileY(255), 2);
+  EXPECT_EQ(ProfileY(0), 58);
+
+  // At the corner the window is clipped; outside pixels keep the fill.
+  ASSERT_TRUE(MeasurePanelWindow(1, 0, 0, w, {}));
+  EXPECT_EQ(w.Count, 64);
+  EXPECT_FALSE(w.Drawn[0]);
+  EXPECT_TRUE(w.Drawn[7 * 15 + 7]);
+
+  // Flat: every byte 0; blank: no count.
+  test::MakeImage(2, 20, 20, {std::vector<float>(400, 5.0f)});
+  ASSERT_TRUE(MeasurePanelWindow(2, 10, 10, w, {}));
+  EXPECT_EQ(w.Bytes[112][0], 0);
+  EXPECT_TRUE(w.Drawn[112]);
+  test::MakeImage(3, 20, 20, {std::vector<float>(400, -1e11f)});
+  ASSERT_TRUE(MeasurePanelWindow(3, 10, 10, w, {}));
+  EXPECT_EQ(w.Count, 0);
+  // A newer position abandons the pass.
+  EXPECT_FALSE(MeasurePanelWindow(1, 10, 10, w, [] { return true; }));
 }
 
 }  // namespace
