@@ -10,6 +10,11 @@ int32_t CurrentWindowSlot = 0;
 int32_t CopySourceSlot = -1;
 TPointI CopySourcePoint;
 std::vector<TPointI> StampPath;
+int32_t ToolTargetSlot = -1;
+uint8_t TextPlaced = 1;
+uint8_t ArrowIdle = 1;
+TPointI HoverPixel;
+TPointI ArrowTail, ArrowHead;
 
 void ResetImageWindowState() {
   ToolMode = 1;
@@ -20,6 +25,11 @@ void ResetImageWindowState() {
   CopySourceSlot = -1;
   CopySourcePoint = {};
   StampPath.clear();
+  ToolTargetSlot = -1;
+  TextPlaced = 1;
+  ArrowIdle = 1;
+  HoverPixel = {};
+  ArrowTail = ArrowHead = {};
 }
 
 }  // namespace astrelon

@@ -25,6 +25,15 @@ extern int32_t CurrentWindowSlot;
 extern int32_t CopySourceSlot;
 extern TPointI CopySourcePoint;
 extern std::vector<TPointI> StampPath;
+// Two-step tools (text, arrow, line): the window whose second click is awaited
+// (-1 none); 1 while no text waits to be placed; 1 while the arrow (or line)
+// waits for its first point; the image point last under the mouse; the arrow's
+// tail and head.
+extern int32_t ToolTargetSlot;
+extern uint8_t TextPlaced;
+extern uint8_t ArrowIdle;
+extern TPointI HoverPixel;
+extern TPointI ArrowTail, ArrowHead;
 
 // Resets everything above (tests and start-up).
 void ResetImageWindowState();

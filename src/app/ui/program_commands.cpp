@@ -17,6 +17,7 @@
 #include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_commands.h"
 #include "shell/ui/windows/image_window_commands.h"
+#include "shell/ui/main/star_panel.h"
 #include "store/ui/store_commands.h"
 
 namespace astrelon {
@@ -41,6 +42,7 @@ void RegisterProgramCommands() {
   RegisterBackgroundFlatteningCommands();
   RegisterBiasToolCommands();
   RegisterGeometryCommands();
+  RegisterStarPanelCommands();
 }
 
 }  // namespace astrelon

@@ -61,6 +61,9 @@ struct TMainWindowLink {
   std::function<void()> StampSizeChanged;
   // A click on the side panel's star frame.
   std::function<void()> StarFrameClicked;
+  // The locked star's channel and magnification buttons.
+  std::function<void()> StarChannelClicked;
+  std::function<void()> StarCellSizeClicked;
   // Whether the master dark/flat dialog or the batch window is shown.
   std::function<bool()> BatchToolShown;
   // Fills the "Eigene NN-Filter" submenu from the network folder.

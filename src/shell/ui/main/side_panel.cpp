@@ -182,6 +182,12 @@ TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
     if (MainLink().UndoLastStep) MainLink().UndoLastStep();
   });
   connect(SpeedButton5x, &QToolButton::clicked, this, &TSidePanel::SpeedButton5xClick);
+  connect(SpeedButtonLI1, &QToolButton::clicked, this, [] {
+    if (MainLink().StarChannelClicked) MainLink().StarChannelClicked();
+  });
+  connect(SpeedButtonLI2, &QToolButton::clicked, this, [] {
+    if (MainLink().StarCellSizeClicked) MainLink().StarCellSizeClicked();
+  });
   SpeedButton6->installEventFilter(this);
   SpinEdit2->installEventFilter(this);
   connect(SpinEdit1, &QSpinBox::valueChanged, this, &TSidePanel::SpinEdit1Change);

@@ -31,7 +31,7 @@ std::function<bool(TMDIChild&, QMouseEvent*)> TMDIChild::ToolMoveHook;
 std::function<bool(TMDIChild&, QMouseEvent*)> TMDIChild::ToolReleaseHook;
 std::function<void(TMDIChild&, QPoint)> TMDIChild::PixelMenuHook;
 std::function<void(TMDIChild&, QPoint, bool)> TMDIChild::RegionMenuHook;
-std::function<void(int)> TMDIChild::KeyCommandHook;
+std::function<void(const TKeyStroke&)> TMDIChild::KeyCommandHook;
 std::function<void(TMDIChild&, int)> TMDIChild::SelectionChangedHook;
 std::function<void(int)> TMDIChild::WindowClosedHook;
 
@@ -218,7 +218,7 @@ void TMDIChild::keyPressEvent(QKeyEvent* e) {
     AbortRequested = 1;
     FilterAbortRequested = 1;
   }
-  if (KeyCommandHook) KeyCommandHook(e->key());
+  if (KeyCommandHook) KeyCommandHook(TKeyStroke(e->key(), e->text()));
   QMdiSubWindow::keyPressEvent(e);
 }
 

@@ -5,6 +5,7 @@
 // the slot number and everything else comes from the image store.
 #include <QMdiSubWindow>
 #include <QPoint>
+#include <QString>
 #include <functional>
 #include <string>
 
@@ -17,6 +18,13 @@ class QScrollArea;
 class QStatusBar;
 
 namespace astrelon {
+
+// A key handed to the star keys: its code and the text it typed ("m" or "M").
+struct TKeyStroke {
+  TKeyStroke(int key, QString text = {}) : Key(key), Text(std::move(text)) {}
+  int Key = 0;
+  QString Text;
+};
 
 class TMDIChild : public QMdiSubWindow, public TImageWindowLink, public TImageViewEvents {
   Q_OBJECT
@@ -100,7 +108,7 @@ public:
   static std::function<void(TMDIChild&, QPoint globalPos, bool forMark)> RegionMenuHook;
   // Keys after Escape handling (star commands), and activity of preview dialogs
   // that follow selection changes (filter and wavelet dialogs, crop dialog).
-  static std::function<void(int key)> KeyCommandHook;
+  static std::function<void(const TKeyStroke&)> KeyCommandHook;
   static std::function<void(TMDIChild&, int kind)> SelectionChangedHook;
   // The window is about to be freed with its slot (blink window, undo store).
   static std::function<void(int slot)> WindowClosedHook;

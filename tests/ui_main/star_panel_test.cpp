@@ -1,0 +1,132 @@
+// The side panel's star measurement: tool modes, the window under the mouse and
+// the L and M keys.
+#include <QComboBox>
+#include <QLabel>
+#include <QSpinBox>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include "qt_test_app.h"
+#include "shell/image_window_state.h"
+#include "shell/slot_utilities.h"
+#include "shell/stamp_size.h"
+#include "shell/star_pick.h"
+#include "shell/ui/main/main_window_link.h"
+#include "shell/ui/main/side_panel.h"
+#include "shell/ui/main/star_panel.h"
+#include "store/image_store.h"
+#include "test_support.h"
+
+namespace astrelon {
+namespace {
+
+class StarPanelTest : public test::StoreTest {
+protected:
+  void SetUp() override {
+    test::StoreTest::SetUp();
+    ResetImageWindowState();
+    LockedStar = {};
+    MeasuredStar = {};
+    panel_ = std::make_unique<TSidePanel>();
+    MainLink().Panel = panel_.get();
+    panel_->show();
+  }
+  void TearDown() override {
+    MainLink().Panel = nullptr;
+    panel_.reset();
+    test::StoreTest::TearDown();
+  }
+  // A grey 100 x 100 image at 100 with a star of width 2 at (50, 60).
+  void StarImage() {
+    test::MakeImage(1, 100, 100, {std::vector<float>(100 * 100, 0.0f)});
+    FillGaussianPsf(1, 50.5, 60.5, 2);
+    for (float& v : Store.Image[1].Planes[1]) v += 100;
+    UpdateMinMax(1);
+  }
+  std::unique_ptr<TSidePanel> panel_;
+};
+
+TEST_F(StarPanelTest, ModesSetStampSizeAndForgetTheCopySource) {
+  panel_->SpinEdit2->setValue(50);
+  SetInfoPanelMode(3);
+  EXPECT_EQ(panel_->SpinEdit2->value(), 31);
+  EXPECT_EQ(StampRadiusSquared, 256);
+  EXPECT_FALSE(panel_->ComboBox1->isHidden());
+  panel_->SpinEdit2->setValue(50);  // the 31 limit stays in mode 3
+  SetInfoPanelMode(7);
+  panel_->SpinEdit2->setValue(50);
+  SetInfoPanelMode(7);
+  EXPECT_EQ(StampRadiusSquared, 650);
+  EXPECT_FALSE(panel_->SpeedButton5->isHidden());
+  CopySourceSlot = 3;
+  SetInfoPanelMode(1);
+  EXPECT_EQ(CopySourceSlot, 0);
+  EXPECT_TRUE(panel_->SpeedButton5->isHidden());
+  EXPECT_TRUE(panel_->SpinEdit2->isHidden());
+}
+
+TEST_F(StarPanelTest, WindowUnderTheMouseShowsStatisticsAndProfiles) {
+  SetInfoPanelMode(1);
+  test::MakeImage(1, 40, 40, {std::vector<float>(1600, 7.0f)});
+  DrawPsfPanel(1, 20, 20);
+  EXPECT_EQ(panel_->Label4->text(), "DC: 7");
+  EXPECT_EQ(panel_->Label5->text(), "rms: 0");
+  EXPECT_FALSE(panel_->Label4->isHidden());
+  EXPECT_FALSE(panel_->Image3->isHidden());
+  EXPECT_EQ(panel_->Label2->text(), "X");
+
+  const std::vector<float> rgb(1600, 3.0f);
+  test::MakeImage(2, 40, 40, {rgb, rgb, rgb});
+  DrawPsfPanel(2, 20, 20);
+  EXPECT_EQ(panel_->Label4->text(), "DCg: 3");
+
+  test::MakeImage(3, 40, 40, {std::vector<float>(1600, -1e11f)});
+  DrawPsfPanel(3, 20, 20);
+  EXPECT_TRUE(panel_->Label4->isHidden());
+}
+
+TEST_F(StarPanelTest, LockAndMeasureKeys) {
+  SetInfoPanelMode(1);
+  StarImage();
+  StarHoverSlot = 1;
+  StarHoverX = 51;
+  StarHoverY = 59;
+  StarKeyCommand('L', "L");
+  ASSERT_EQ(LockedStar.Analysed, 1);
+  EXPECT_EQ(panel_->Label6->text(), "fwhmX:3.40");
+  EXPECT_EQ(panel_->Label17->text(), "X: 50.00");
+  EXPECT_EQ(panel_->SpeedButtonLI2->text(), "x2");
+  // With a lock no profiles are drawn; the upper picture keeps the star.
+  ShowPanelPictureGroup(3, false);
+  DrawPsfPanel(1, 20, 20);
+  EXPECT_TRUE(panel_->Image3->isHidden());
+  EXPECT_EQ(panel_->Label2->text(), "Locked PSF");
+
+  StarKeyCommand('M', "m");
+  EXPECT_EQ(panel_->Label1->text(), "rMag:0.00");
+
+  // Over no image: "m" shows no magnitude, "M" does nothing, "L" drops the lock.
+  StarHoverSlot = -1;
+  StarKeyCommand('M', "m");
+  EXPECT_EQ(panel_->Label1->text(), "rMag:-");
+  panel_->Label1->setText("kept");
+  StarKeyCommand('M', "M");
+  EXPECT_EQ(panel_->Label1->text(), "kept");
+  StarKeyCommand('L', "l");
+  EXPECT_EQ(LockedStar.Analysed, 0);
+}
+
+TEST_F(StarPanelTest, EscapeUnlocksInInfoMode) {
+  SetInfoPanelMode(1);
+  StarImage();
+  StarHoverSlot = 1;
+  StarHoverX = 50;
+  StarHoverY = 60;
+  StarKeyCommand('L', "L");
+  ASSERT_EQ(LockedStar.Analysed, 1);
+  StarKeyCommand(Qt::Key_Escape, {});
+  EXPECT_EQ(LockedStar.Analysed, 0);
+}
+
+}  // namespace
+}  // namespace astrelon
