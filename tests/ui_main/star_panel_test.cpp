@@ -1,6 +1,8 @@
 // The side panel's star measurement: tool modes, the window under the mouse and
 // the L and M keys.
+#include <QClipboard>
 #include <QComboBox>
+#include <QTableWidget>
 #include <QLabel>
 #include <QSpinBox>
 #include <QToolButton>
@@ -11,6 +13,9 @@
 #include "shell/slot_utilities.h"
 #include "shell/stamp_size.h"
 #include "shell/star_pick.h"
+#include "shell/star_results.h"
+#include "shell/ui/dialogs/psf_forms.h"
+#include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/main/side_panel.h"
 #include "shell/ui/main/star_panel.h"
@@ -126,6 +131,59 @@ TEST_F(StarPanelTest, EscapeUnlocksInInfoMode) {
   ASSERT_EQ(LockedStar.Analysed, 1);
   StarKeyCommand(Qt::Key_Escape, {});
   EXPECT_EQ(LockedStar.Analysed, 0);
+}
+
+TEST_F(StarPanelTest, ResultTableFillsDeletesAndCopies) {
+  RegisterPsfForms();
+  StarResultTexts = {"a", "b", "1", "2", "3", "4", "5"};
+  AddPsfResultToTable();
+  StarResultTexts = {"c", "d", "1", "2", "3", "4", "5"};
+  AddPsfResultToTable();
+  auto* f = qobject_cast<TForm35*>(DialogForm(35));
+  ASSERT_NE(f, nullptr);
+  QTableWidget* g = f->StringGrid1;
+  EXPECT_EQ(g->item(0, 0)->text(), "Dateiname");
+  EXPECT_EQ(g->item(1, 0)->text(), "a");
+  EXPECT_EQ(g->item(2, 0)->text(), "c");
+
+  g->setRangeSelected(QTableWidgetSelectionRange(1, 0, 2, 1), true);
+  f->StringGrid1KeyDown(Qt::Key_C, Qt::ControlModifier, "c");
+  EXPECT_EQ(QApplication::clipboard()->text(), "a\tb\r\nc\td");
+
+  f->StringGrid1MouseDown(1, 0);  // whole row 1
+  f->StringGrid1KeyDown(Qt::Key_Delete, {}, {});
+  EXPECT_EQ(g->rowCount(), 3);
+  EXPECT_TRUE(g->item(1, 0)->text().isEmpty());
+  f->StringGrid1KeyDown(Qt::Key_Delete, {}, {});
+  EXPECT_EQ(g->rowCount(), 2);
+  EXPECT_EQ(g->item(1, 0)->text(), "c");
+  EXPECT_EQ(g->item(0, 0)->text(), "Dateiname");
+  delete f;
+}
+
+TEST_F(StarPanelTest, BackgroundSettingReanalysesTheLockedStar) {
+  RegisterPsfForms();
+  SetInfoPanelMode(1);
+  StarImage();
+  StarHoverSlot = 1;
+  StarHoverX = 50;
+  StarHoverY = 60;
+  StarKeyCommand('L', "L");
+  ASSERT_EQ(LockedStar.Analysed, 1);
+  ShowPsfSettings();
+  auto* f = qobject_cast<TForm34*>(DialogForm(34));
+  ASSERT_NE(f, nullptr);
+  f->show();
+  const float flux = LockedStar.Flux;
+  LockedStar.Flux = -1;
+  f->SpinEdit1->setValue(20);
+  EXPECT_EQ(PsfBackgroundOffset, 20);
+  EXPECT_GT(LockedStar.Flux, 0.0f);
+  EXPECT_NE(LockedStar.Flux, -1.0f);
+  (void)flux;
+  f->close();
+  PsfBackgroundOffset = 0;
+  EXPECT_FALSE(PsfSettingsShown);
 }
 
 }  // namespace

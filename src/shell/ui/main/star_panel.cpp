@@ -23,6 +23,7 @@
 #include "shell/star_panel_window.h"
 #include "shell/star_pick.h"
 #include "shell/star_results.h"
+#include "shell/ui/dialogs/psf_forms.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/main/side_panel.h"
 #include "shell/ui/windows/image_window.h"
@@ -414,8 +415,12 @@ void StarKeyCommand(int key, const QString& text) {
     PickStar(slot, StarHoverX, StarHoverY, Locked() ? LockedStar.Channel : -1, LockedStar, TStarMode::Photometry,
              true, true);
     LockedStar.NeedsRedraw = 1;
-    DrawStarCutout(LockedStar, 1000, 2);
+    if (PsfSettingsShown)
+      PSFProfilZeichnen();
+    else
+      DrawStarCutout(LockedStar, 1000, 2);
     ShowLockedStarHeader();
+    if (PsfAutoAdd) AddPsfResultToTable();
     return;
   }
   if (t == "m" || (t == "M" && Locked() && overImage)) {
@@ -436,7 +441,10 @@ void SpeedButtonLI1Click() {
   const int next = LockedStar.Channel % std::max(1, LockedStar.PlaneCount) + 1;
   if (next == LockedStar.Channel) return;
   LockedStar.Channel = next;
-  AnalyseStarCutout(LockedStar.Channel, LockedStar, TStarMode::Photometry, true);
+  if (PsfSettingsShown)
+    PSFProfilZeichnen();
+  else
+    AnalyseStarCutout(LockedStar.Channel, LockedStar, TStarMode::Photometry, true);
   ShowLockedStarHeader();
   LockedStar.NeedsRedraw = 1;
   DrawStarCutout(LockedStar, 1000, 2);
@@ -453,6 +461,7 @@ void SpeedButtonLI2Click() {
     DrawStarCutout(PanelCutout, StampRadiusSquared, 2);
   else if (ToolMode == 1 || ToolMode == 2)
     DrawStarCutout(LockedStar, 1000, 2);
+  if (PsfSettingsShown) PSFProfilZeichnen();
 }
 
 void RegisterStarPanelCommands() {
@@ -473,6 +482,8 @@ void RegisterStarPanelCommands() {
   TMDIChild::KeyCommandHook = [](const TKeyStroke& k) { StarKeyCommand(k.Key, k.Text); };
   link.StarChannelClicked = SpeedButtonLI1Click;
   link.StarCellSizeClicked = SpeedButtonLI2Click;
+  link.StarFrameClicked = ShowPsfSettings;
+  RegisterPsfForms();
 }
 
 }  // namespace astrelon
