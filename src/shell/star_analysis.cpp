@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/settings.h"
 #include "platform/processor_features.h"
 #include "shell/star_pick.h"
 #include "store/image_slot.h"
@@ -14,8 +15,8 @@
 namespace astrelon {
 
 std::array<uint8_t, StarCutoutSize * StarCutoutSize> StarMask{};
-int32_t PsfBackgroundOffset = 0;
-int32_t PsfOverexposureOffset = 0;
+int32_t& PsfBackgroundOffset = Settings.PsfParamA;
+int32_t& PsfOverexposureOffset = Settings.PsfParamB;
 
 namespace {
 

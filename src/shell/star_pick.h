@@ -19,9 +19,10 @@ extern TStarCutout PanelCutout;
 // fit and the flux, 2 star pixel at or above the saturation threshold.
 extern std::array<uint8_t, StarCutoutSize * StarCutoutSize> StarMask;
 
-// Photometry settings "Hintergrund" and "Überbelichtung" (-128..127).
-extern int32_t PsfBackgroundOffset;
-extern int32_t PsfOverexposureOffset;
+// Photometry settings "Hintergrund" and "Überbelichtung" (-128..127), kept in
+// the settings' packed parameters.
+extern int32_t& PsfBackgroundOffset;
+extern int32_t& PsfOverexposureOffset;
 
 // Cell size a fill gives a cutout: 16 while the side panel's magnification
 // button shows "x2", else 32 (set by the side panel).

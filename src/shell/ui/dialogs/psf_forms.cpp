@@ -170,7 +170,7 @@ TForm35::TForm35(QWidget* parent) : QDialog(parent, Qt::Window | Qt::WindowStays
   h->addStretch(1);
   l->addLayout(h);
   connect(Button1, &QPushButton::clicked, this, &QDialog::close);
-  connect(CheckBox1, &QCheckBox::toggled, this, [](bool on) { PsfAutoAdd = on; });
+  connect(CheckBox1, &QCheckBox::toggled, this, [](bool on) { PsfAutoAdd = on ? 1 : 0; });
   StringGrid1->installEventFilter(this);
   StringGrid1->viewport()->installEventFilter(this);
   CheckBox1->installEventFilter(this);
@@ -183,7 +183,7 @@ void TForm35::showEvent(QShowEvent* e) {
   shown_ = true;
   StringGrid1->setColumnWidth(0, 150);
   const QSignalBlocker b(CheckBox1);
-  CheckBox1->setChecked(PsfAutoAdd);
+  CheckBox1->setChecked(PsfAutoAdd != 0);
 }
 
 bool TForm35::eventFilter(QObject* watched, QEvent* e) {

@@ -16,6 +16,7 @@
 #include <cmath>
 
 #include "core/batch_state.h"
+#include "core/settings.h"
 #include "shell/histogram_refresh.h"
 #include "shell/display/renderer.h"
 #include "shell/image_window_state.h"
@@ -37,7 +38,7 @@ uint8_t PanelCleared = 0;
 int32_t StarHoverSlot = -1;
 int32_t StarHoverX = 0, StarHoverY = 0;
 bool PsfSettingsShown = false;
-bool PsfAutoAdd = false;
+uint8_t& PsfAutoAdd = Options.PackedFlag23;
 
 namespace {
 

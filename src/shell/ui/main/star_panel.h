@@ -17,8 +17,9 @@ extern int32_t StarHoverSlot;
 extern int32_t StarHoverX, StarHoverY;
 // Set while the "PSF Bestimmung" window is shown (the locked star is drawn tinted).
 extern bool PsfSettingsShown;
-// "Daten Automatisch hinzufügen": each lock adds its results to the "PSF Infos" table.
-extern bool PsfAutoAdd;
+// "Daten Automatisch hinzufügen": each lock adds its results to the "PSF Infos"
+// table (kept in the settings' packed parameters).
+extern uint8_t& PsfAutoAdd;
 
 // Switches the mouse tool of all image windows (1..7) and the side panel with it.
 void SetInfoPanelMode(int mode);
