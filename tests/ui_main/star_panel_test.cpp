@@ -48,6 +48,15 @@ protected:
     for (float& v : Store.Image[1].Planes[1]) v += 100;
     UpdateMinMax(1);
   }
+  // Info mode, the star image, the mouse at (x, y) and L.
+  void LockAt(int32_t x, int32_t y) {
+    SetInfoPanelMode(1);
+    StarImage();
+    StarHoverSlot = 1;
+    StarHoverX = x;
+    StarHoverY = y;
+    StarKeyCommand('L', "L");
+  }
   std::unique_ptr<TSidePanel> panel_;
 };
 
@@ -91,12 +100,7 @@ TEST_F(StarPanelTest, WindowUnderTheMouseShowsStatisticsAndProfiles) {
 }
 
 TEST_F(StarPanelTest, LockAndMeasureKeys) {
-  SetInfoPanelMode(1);
-  StarImage();
-  StarHoverSlot = 1;
-  StarHoverX = 51;
-  StarHoverY = 59;
-  StarKeyCommand('L', "L");
+  LockAt(51, 59);
   ASSERT_EQ(LockedStar.Analysed, 1);
   EXPECT_EQ(panel_->Label6->text(), "fwhmX:3.40");
   EXPECT_EQ(panel_->Label17->text(), "X: 50.00");
@@ -122,12 +126,7 @@ TEST_F(StarPanelTest, LockAndMeasureKeys) {
 }
 
 TEST_F(StarPanelTest, EscapeUnlocksInInfoMode) {
-  SetInfoPanelMode(1);
-  StarImage();
-  StarHoverSlot = 1;
-  StarHoverX = 50;
-  StarHoverY = 60;
-  StarKeyCommand('L', "L");
+  LockAt(50, 60);
   ASSERT_EQ(LockedStar.Analysed, 1);
   StarKeyCommand(Qt::Key_Escape, {});
   EXPECT_EQ(LockedStar.Analysed, 0);
@@ -163,12 +162,7 @@ TEST_F(StarPanelTest, ResultTableFillsDeletesAndCopies) {
 
 TEST_F(StarPanelTest, BackgroundSettingReanalysesTheLockedStar) {
   RegisterPsfForms();
-  SetInfoPanelMode(1);
-  StarImage();
-  StarHoverSlot = 1;
-  StarHoverX = 50;
-  StarHoverY = 60;
-  StarKeyCommand('L', "L");
+  LockAt(50, 60);
   ASSERT_EQ(LockedStar.Analysed, 1);
   ShowPsfSettings();
   auto* f = qobject_cast<TForm34*>(DialogForm(34));
