@@ -18,6 +18,7 @@
 #include "shell/ui/main/main_commands.h"
 #include "shell/ui/windows/image_window_commands.h"
 #include "shell/ui/main/star_panel.h"
+#include "shell/ui/windows/mouse_tools.h"
 #include "store/ui/store_commands.h"
 
 namespace astrelon {
@@ -43,6 +44,7 @@ void RegisterProgramCommands() {
   RegisterBiasToolCommands();
   RegisterGeometryCommands();
   RegisterStarPanelCommands();
+  RegisterMouseToolCommands();
 }
 
 }  // namespace astrelon

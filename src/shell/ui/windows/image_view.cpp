@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPolygonF>
 #include <cmath>
 
 namespace astrelon {
@@ -112,7 +113,41 @@ void TImageView::paintEvent(QPaintEvent* e) {
       p.drawImage(target, picture_, source);
     }
   }
+  PaintToolLayer(p);
   PaintOverlay(p, exposed);
+}
+
+void TImageView::PaintToolLayer(QPainter& p) const {
+  const TToolLayer& t = ToolLayer;
+  if (t.Empty() || t.ImageWidth < 1) return;
+  const double scale = double(width()) / t.ImageWidth;
+  auto at = [scale](QPointF q) { return QPointF(q.x() * scale, q.y() * scale); };
+  p.save();
+  if (!t.Trail.empty()) {
+    QPen pen(QColor(128, 128, 128), std::max(1.0, t.TrailWidth * scale - 1), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    p.setPen(pen);
+    if (t.Trail.size() == 1) {
+      p.drawPoint(at(t.Trail[0]));
+    } else {
+      QPolygonF line;
+      for (const QPointF& q : t.Trail) line << at(q);
+      p.drawPolyline(line);
+    }
+  }
+  p.setRenderHint(QPainter::Antialiasing, true);
+  for (const TToolLine& l : t.Lines) {
+    p.setPen(QPen(l.Colour, 1));
+    const QPointF a = at(l.From), b = at(l.To);
+    p.drawLine(a, b);
+    if (l.ArrowHead && a != b) {
+      // Two strokes of 10 pixels at +-25 degrees back from the head.
+      const double angle = std::atan2(a.y() - b.y(), a.x() - b.x());
+      for (double side : {-0.436, 0.436})
+        p.drawLine(b, b + QPointF(10 * std::cos(angle + side), 10 * std::sin(angle + side)));
+    }
+  }
+  if (t.Painter) t.Painter(p, scale);
+  p.restore();
 }
 
 void TImageView::PaintOverlay(QPainter& p, const QRect& exposed) const {

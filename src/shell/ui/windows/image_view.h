@@ -7,9 +7,11 @@
 // drawn.
 #include <QColor>
 #include <QImage>
+#include <QPointF>
 #include <QRect>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "store/display/display_bitmap.h"
@@ -43,6 +45,25 @@ struct TWindowOverlay {
   void Clear();
 };
 
+// What the mouse tools show over the picture without touching it: the copy
+// stamp's grey trail, lines (the line tool's lines, the arrow's preview) and a
+// painter for previews drawn by other parts (the text tool). Points are image
+// coordinates; a pixel's centre lies at +0.5.
+struct TToolLine {
+  QPointF From, To;
+  QColor Colour;
+  bool ArrowHead = false;
+};
+struct TToolLayer {
+  int32_t ImageWidth = 0;       // for the scale from image to control pixels
+  std::vector<QPointF> Trail;   // the stroke's points
+  double TrailWidth = 0;        // in image pixels
+  std::vector<TToolLine> Lines;
+  std::function<void(class QPainter&, double scale)> Painter;
+  bool Empty() const { return Trail.empty() && Lines.empty() && !Painter; }
+  void Clear() { *this = {}; }
+};
+
 class TImageView;
 
 // Receives the mouse events of the control (the image window).
@@ -65,6 +86,7 @@ public:
   const QImage& Picture() const { return picture_; }
 
   TWindowOverlay Overlay;
+  TToolLayer ToolLayer;
 
   static QColor MarkPenColour();
 
@@ -76,6 +98,7 @@ protected:
 
 private:
   void PaintOverlay(class QPainter& p, const QRect& exposed) const;
+  void PaintToolLayer(class QPainter& p) const;
 
   TImageViewEvents* events_;
   QImage picture_;
