@@ -3,6 +3,7 @@
 // instruction window and the line profile.
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include "shell/copy_stamp.h"
 #include "shell/line_marking.h"
@@ -13,6 +14,7 @@
 #include "shell/ui/dialogs/line_prompt.h"
 #include "shell/ui/main/menu_commands.h"
 #include "shell/ui/main/star_panel.h"
+#include "shell/ui/windows/guide_lines.h"
 #include "shell/ui/windows/mouse_tools.h"
 #include "shell/undo_store.h"
 #include "window_fixture.h"
@@ -149,6 +151,29 @@ TEST_F(MouseToolTest, LineProfileFromTheMenu) {
   QApplication::processEvents();
   EXPECT_EQ(LineMarking.Slot, -1);
   EXPECT_TRUE(w->Image1->ToolLayer.Lines.empty());
+}
+
+TEST_F(MouseToolTest, GuideLinesForTheGeometryCommands) {
+  TMDIChild* w = Open(1, 40, 30);
+  ASSERT_TRUE(MarkGuideLines);
+  QTimer::singleShot(0, [w] {
+    Click(w, {1, 2});
+    Click(w, {30, 4});
+    Click(w, {3, 20});
+    Click(w, {28, 25});
+    if (TForm20* prompt = LinePromptWindow()) prompt->Button1->click();
+  });
+  const auto lines = MarkGuideLines(2);
+  ASSERT_TRUE(lines.has_value());
+  ASSERT_EQ(lines->size(), 2u);
+  EXPECT_EQ((*lines)[1].Left, 3);
+  EXPECT_EQ((*lines)[1].Bottom, 25);
+  EXPECT_EQ(ToolMode, 1);
+  EXPECT_TRUE(w->Image1->ToolLayer.Lines.empty());
+  QTimer::singleShot(0, [] {
+    if (TForm20* prompt = LinePromptWindow()) prompt->Button2->click();
+  });
+  EXPECT_FALSE(MarkGuideLines(1).has_value());
 }
 
 TEST_F(MouseToolTest, PromptTextsAndCancel) {

@@ -2,11 +2,14 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 #include "shell/copy_stamp.h"
 #include "shell/histogram_refresh.h"
@@ -22,6 +25,7 @@
 #include "shell/ui/main/menu_commands.h"
 #include "shell/ui/main/side_panel.h"
 #include "shell/ui/main/star_panel.h"
+#include "shell/ui/windows/guide_lines.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/window_coordinates.h"
 #include "store/display/display_histogram.h"
@@ -240,7 +244,7 @@ bool ToolRelease(TMDIChild& w, QMouseEvent* e) {
   return true;
 }
 
-// ---- the line profile command ----
+// ---- line marking for the commands ----
 
 void SwitchToolMode(int mode) {
   if (MainLink().SetInfoPanelMode)
@@ -249,29 +253,60 @@ void SwitchToolMode(int mode) {
     ToolMode = mode;
 }
 
-void ShowLineProfileCommand(QAction* sender) {
-  AddRecentFunction(sender);
-  CloseLineProfileWindow();
-  const int previous = LineMarking.Slot;
+void ForgetLines() {
+  const int slot = LineMarking.Slot;
   ClearLineMarking();
-  if (TMDIChild* old = ImageWindow(previous)) RefreshToolLayer(*old);
+  if (TMDIChild* w = ImageWindow(slot)) RefreshToolLayer(*w);
+}
+
+// The line tool takes over until the prompt closes; done(ok) then runs with the
+// previous tool back.
+void MarkLines(int mode, std::function<void(bool ok)> done) {
+  ForgetLines();
   const int savedMode = ToolMode;
   SwitchToolMode(6);
   ArrowIdle = 1;
   ToolTargetSlot = -1;
   OperationRunning = 1;
-  ShowLinePrompt(0, [savedMode](bool ok) {
+  ShowLinePrompt(mode, [savedMode, done = std::move(done)](bool ok) {
     OperationRunning = 0;
     ArrowIdle = 1;
     SwitchToolMode(savedMode);
-    const int slot = LineMarking.Slot;
-    if (ok && SlotInUse(slot) && LineMarking.Lines[1].Drawn) {
-      ShowLineProfileWindow();
-      return;
-    }
-    ClearLineMarking();
-    if (TMDIChild* w = ImageWindow(slot)) RefreshToolLayer(*w);
+    done(ok);
   });
+}
+
+void ShowLineProfileCommand(QAction* sender) {
+  AddRecentFunction(sender);
+  CloseLineProfileWindow();
+  MarkLines(0, [](bool ok) {
+    if (ok && SlotInUse(LineMarking.Slot) && LineMarking.Lines[1].Drawn)
+      ShowLineProfileWindow();
+    else
+      ForgetLines();
+  });
+}
+
+// The geometry commands' guide lines: waits for the prompt and gives the lines
+// (x1, y1, x2, y2 as Left, Top, Right, Bottom); they are then forgotten.
+std::optional<std::vector<TRectI>> WaitForGuideLines(int mode) {
+  bool finished = false, ok = false;
+  QEventLoop loop;
+  MarkLines(mode, [&](bool closedWithOk) {
+    ok = closedWithOk;
+    finished = true;
+    loop.quit();
+  });
+  if (!finished && LinePromptWindow()) loop.exec();
+  std::vector<TRectI> lines;
+  for (int k = 1; k <= LinePrompt.LinesNeeded && k <= 2; ++k) {
+    const TMarkedLine& l = LineMarking.Lines[size_t(k)];
+    if (l.Drawn) lines.push_back({l.P1.X, l.P1.Y, l.P2.X, l.P2.Y});
+  }
+  const bool complete = ok && SlotInUse(LineMarking.Slot) && int(lines.size()) == LinesNeededFor(mode);
+  ForgetLines();
+  if (!complete) return std::nullopt;
+  return lines;
 }
 
 }  // namespace
@@ -341,6 +376,7 @@ void RegisterMouseToolCommands() {
     if (TForm26* form = LineProfileWindow()) form->update();
   };
   RegisterMenuCommand("BildliniealsDiagrammanzeigen1", ShowLineProfileCommand);
+  MarkGuideLines = WaitForGuideLines;
   // The text and arrow buttons follow their tools once the side panel exists.
   QTimer::singleShot(0, [] { UpdateTextArrowButtons(); });
 }
