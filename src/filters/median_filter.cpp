@@ -43,17 +43,6 @@ using TVec4 = TVec4f;
 using TVec8 = TVec8f;
 
 template <class V>
-constexpr int Lanes = LaneCount<V>;
-
-template <class V>
-[[gnu::always_inline]] inline V Min(V a, V b) {
-  return a < b ? a : b;
-}
-template <class V>
-[[gnu::always_inline]] inline V Max(V a, V b) {
-  return a > b ? a : b;
-}
-template <class V>
 [[gnu::always_inline]] inline V Mean(V a, V b) {
   return (a + b) * Splat<V>(0.5f);
 }
@@ -89,8 +78,8 @@ TWeightedPick WeightedPick(int32_t m, int32_t w) {
 // The result from the sorted values s, their median and the centre value c.
 template <class V>
 [[gnu::always_inline]] inline V Weighted(const V* s, V median, V c, const TWeightedPick& p) {
-  const V low = Min(p.LowMean ? Mean(s[p.Low], s[p.Low + 1]) : s[p.Low], c);
-  const V high = Max(p.HighMean ? Mean(s[p.High], s[p.High + 1]) : s[p.High], c);
+  const V low = LaneMin(p.LowMean ? Mean(s[p.Low], s[p.Low + 1]) : s[p.Low], c);
+  const V high = LaneMax(p.HighMean ? Mean(s[p.High], s[p.High + 1]) : s[p.High], c);
   return median <= c ? low : high;
 }
 
@@ -149,7 +138,7 @@ template <int N, bool Plain, class V>
 template <int N, bool Plain, class V>
 [[gnu::always_inline]] inline void NetworkRun(const TMedianJob& j, const float* row, float* out, int32_t x0,
                                               int32_t x1) {
-  constexpr int lanes = Lanes<V>;
+  constexpr int lanes = LaneCount<V>;
   int32_t x = x0;
   if constexpr (lanes > 1)
     for (; x + lanes <= x1 + 1; x += lanes) StoreLanes<V>(out + x, NetworkPixels<N, Plain, V>(j, row, x));
@@ -158,7 +147,7 @@ template <int N, bool Plain, class V>
 
 template <class V>
 [[gnu::always_inline]] inline V Median3(V a, V b, V c) {
-  return Max(Min(a, b), Min(Max(a, b), c));
+  return LaneMax(LaneMin(a, b), LaneMin(LaneMax(a, b), c));
 }
 
 // Column u sorted into lo, mid and hi at index i.
@@ -166,18 +155,18 @@ template <class W>
 [[gnu::always_inline]] inline void SortColumn(const float* up, const float* row, const float* down, int32_t u,
                                               float* lo, float* mid, float* hi, int32_t i) {
   const W a = LoadLanes<W>(up + u), b = LoadLanes<W>(row + u), c = LoadLanes<W>(down + u);
-  const W l = Min(a, b), h = Max(a, b);
-  const W m = Min(h, c);
-  StoreLanes<W>(lo + i, Min(l, m));
-  StoreLanes<W>(mid + i, Max(l, m));
-  StoreLanes<W>(hi + i, Max(h, c));
+  const W l = LaneMin(a, b), h = LaneMax(a, b);
+  const W m = LaneMin(h, c);
+  StoreLanes<W>(lo + i, LaneMin(l, m));
+  StoreLanes<W>(mid + i, LaneMax(l, m));
+  StoreLanes<W>(hi + i, LaneMax(h, c));
 }
 
 // The median from the sorted columns i, i + 1, i + 2.
 template <class W>
 [[gnu::always_inline]] inline W MedianOfColumns(const float* lo, const float* mid, const float* hi, int32_t i) {
-  const W a = Max(Max(LoadLanes<W>(lo + i), LoadLanes<W>(lo + i + 1)), LoadLanes<W>(lo + i + 2));
-  const W c = Min(Min(LoadLanes<W>(hi + i), LoadLanes<W>(hi + i + 1)), LoadLanes<W>(hi + i + 2));
+  const W a = LaneMax(LaneMax(LoadLanes<W>(lo + i), LoadLanes<W>(lo + i + 1)), LoadLanes<W>(lo + i + 2));
+  const W c = LaneMin(LaneMin(LoadLanes<W>(hi + i), LoadLanes<W>(hi + i + 1)), LoadLanes<W>(hi + i + 2));
   const W b = Median3(LoadLanes<W>(mid + i), LoadLanes<W>(mid + i + 1), LoadLanes<W>(mid + i + 2));
   return Median3(a, b, c);
 }
@@ -189,7 +178,7 @@ template <class W>
 template <class V>
 [[gnu::always_inline]] inline void Median3x3Run(const float* row, int64_t stride, float* out, int32_t x0,
                                                 int32_t x1, float* lo, float* mid, float* hi) {
-  constexpr int lanes = Lanes<V>;
+  constexpr int lanes = LaneCount<V>;
   const float* up = row - stride;
   const float* down = row + stride;
   // Columns x0 - 1 .. x1 + 1 at index x - x0 + 1.

@@ -37,12 +37,6 @@ using namespace simd;
 using TVec4 = TVec4f;
 using TVec8 = TVec8f;
 
-template <class V>
-constexpr int Lanes = LaneCount<V>;
-template <class V>
-[[gnu::always_inline]] inline V VMin(V a, V b) {
-  return a < b ? a : b;
-}
 
 // The smallest of the values at p[k] + x, k < count, in four independent chains
 // (a minimum is exact, so the order does not matter).
@@ -52,36 +46,36 @@ template <class V>
   V a = inf, b = inf, c = inf, d = inf;
   size_t k = 0;
   for (; k + 4 <= count; k += 4) {
-    a = VMin(a, LoadLanes<V>(p[k] + x));
-    b = VMin(b, LoadLanes<V>(p[k + 1] + x));
-    c = VMin(c, LoadLanes<V>(p[k + 2] + x));
-    d = VMin(d, LoadLanes<V>(p[k + 3] + x));
+    a = LaneMin(a, LoadLanes<V>(p[k] + x));
+    b = LaneMin(b, LoadLanes<V>(p[k + 1] + x));
+    c = LaneMin(c, LoadLanes<V>(p[k + 2] + x));
+    d = LaneMin(d, LoadLanes<V>(p[k + 3] + x));
   }
-  for (; k < count; ++k) a = VMin(a, LoadLanes<V>(p[k] + x));
-  return VMin(VMin(a, b), VMin(c, d));
+  for (; k < count; ++k) a = LaneMin(a, LoadLanes<V>(p[k] + x));
+  return LaneMin(LaneMin(a, b), LaneMin(c, d));
 }
 
 // The same for two vectors side by side (x and x + lanes).
 template <class V>
 [[gnu::always_inline]] inline void MinOfLoads2(const float* const* p, size_t count, int32_t x, V& lo, V& hi) {
-  constexpr int n = Lanes<V>;
+  constexpr int n = LaneCount<V>;
   const V inf = Splat<V>(std::numeric_limits<float>::infinity());
   V a = inf, b = inf, c = inf, d = inf;
   size_t k = 0;
   for (; k + 2 <= count; k += 2) {
     const float* p0 = p[k] + x;
     const float* p1 = p[k + 1] + x;
-    a = VMin(a, LoadLanes<V>(p0));
-    b = VMin(b, LoadLanes<V>(p0 + n));
-    c = VMin(c, LoadLanes<V>(p1));
-    d = VMin(d, LoadLanes<V>(p1 + n));
+    a = LaneMin(a, LoadLanes<V>(p0));
+    b = LaneMin(b, LoadLanes<V>(p0 + n));
+    c = LaneMin(c, LoadLanes<V>(p1));
+    d = LaneMin(d, LoadLanes<V>(p1 + n));
   }
   if (k < count) {
-    a = VMin(a, LoadLanes<V>(p[k] + x));
-    b = VMin(b, LoadLanes<V>(p[k] + x + n));
+    a = LaneMin(a, LoadLanes<V>(p[k] + x));
+    b = LaneMin(b, LoadLanes<V>(p[k] + x + n));
   }
-  lo = VMin(a, c);
-  hi = VMin(b, d);
+  lo = LaneMin(a, c);
+  hi = LaneMin(b, d);
 }
 
 // The rows of the rectangle one band of output rows needs, with blanks as +inf
@@ -124,13 +118,13 @@ public:
       // Level 1 from the row (three values), level m + 1 from level m (its two neighbours).
       const int64_t lo = m, hi = stride_ - m;
       int64_t x = lo;
-      constexpr int n = Lanes<V>;
+      constexpr int n = LaneCount<V>;
       if (m == 1) {
         for (; x + n <= hi; x += n)
-          StoreLanes(out + x, VMin(VMin(LoadLanes<V>(in + x - 1), LoadLanes<V>(in + x)), LoadLanes<V>(in + x + 1)));
+          StoreLanes(out + x, LaneMin(LaneMin(LoadLanes<V>(in + x - 1), LoadLanes<V>(in + x)), LoadLanes<V>(in + x + 1)));
         for (; x < hi; ++x) out[x] = MinPs(MinPs(in[x - 1], in[x]), in[x + 1]);
       } else {
-        for (; x + n <= hi; x += n) StoreLanes(out + x, VMin(LoadLanes<V>(in + x - 1), LoadLanes<V>(in + x + 1)));
+        for (; x + n <= hi; x += n) StoreLanes(out + x, LaneMin(LoadLanes<V>(in + x - 1), LoadLanes<V>(in + x + 1)));
         for (; x < hi; ++x) out[x] = MinPs(in[x - 1], in[x + 1]);
       }
       e.Levels = m;
@@ -227,7 +221,7 @@ void ErodeRowScalar(const TRowJob& j, int32_t from) {
 
 template <class V>
 [[gnu::always_inline]] inline void ErodeRowVector(TRowJob& j, TRowCache* cache, int64_t row) {
-  constexpr int n = Lanes<V>;
+  constexpr int n = LaneCount<V>;
   const TErosionTable& tab = *j.Table;
   const V blank = Splat<V>(BlankLimit), one = Splat<V>(1.0f), lift = Splat<V>(j.Lift);
   const int32_t rv = tab.ReachV;
@@ -283,7 +277,7 @@ template <class V>
           disc.assign(j.Offset.begin(), j.Offset.begin() + (last.First + last.Count));
         }
       }
-      e = VMin(e, MinOfLoads<V>(disc.data(), disc.size(), x));
+      e = LaneMin(e, MinOfLoads<V>(disc.data(), disc.size(), x));
     }
     for (size_t g = size_t(full); g < tab.Rings.size(); ++g) {
       const TErosionTable::TRing& ring = tab.Rings[g];
@@ -291,7 +285,7 @@ template <class V>
       const V v = MinOfLoads<V>(j.Offset.data() + ring.First, size_t(ring.Count), x);
       const V d = Splat<V>(ring.Distance);
       const V w = tv - d;
-      const V part = VMin(e, c + (v - c) * w);
+      const V part = LaneMin(e, c + (v - c) * w);
       const V next = w >= one ? v : part;
       e = ((tv > d) & (v < e)) ? next : e;
     }
@@ -306,7 +300,7 @@ template <class V>
 // the same for every pixel, and two vectors go side by side.
 template <class V>
 [[gnu::always_inline]] inline void ErodeRowUniform(TRowJob& j, TRowCache* cache, int64_t row) {
-  constexpr int n = Lanes<V>;
+  constexpr int n = LaneCount<V>;
   const TErosionTable& tab = *j.Table;
   const float t = j.UniformRadius;
   const V blank = Splat<V>(BlankLimit), lift = Splat<V>(j.Lift);
@@ -342,8 +336,8 @@ template <class V>
     if (!disc.empty()) {
       V m0, m1;
       MinOfLoads2<V>(disc.data(), disc.size(), x, m0, m1);
-      e0 = VMin(e0, m0);
-      e1 = VMin(e1, m1);
+      e0 = LaneMin(e0, m0);
+      e1 = LaneMin(e1, m1);
     }
     for (size_t g = size_t(full); g < end; ++g) {
       const TErosionTable::TRing& ring = tab.Rings[g];
@@ -351,12 +345,12 @@ template <class V>
       MinOfLoads2<V>(j.Offset.data() + ring.First, size_t(ring.Count), x, v0, v1);
       const float w = t - ring.Distance;
       if (w >= 1.0f) {
-        e0 = VMin(e0, v0);
-        e1 = VMin(e1, v1);
+        e0 = LaneMin(e0, v0);
+        e1 = LaneMin(e1, v1);
       } else {
         const V wv = Splat<V>(w);
-        e0 = v0 < e0 ? VMin(e0, c0 + (v0 - c0) * wv) : e0;
-        e1 = v1 < e1 ? VMin(e1, c1 + (v1 - c1) * wv) : e1;
+        e0 = v0 < e0 ? LaneMin(e0, c0 + (v0 - c0) * wv) : e0;
+        e1 = v1 < e1 ? LaneMin(e1, c1 + (v1 - c1) * wv) : e1;
       }
     }
     e0 = e0 + lift;

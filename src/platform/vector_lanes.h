@@ -53,6 +53,17 @@ template <class V, class T>
   std::memcpy(p, &v, sizeof v);
 }
 
+// Lane-wise smaller and larger value; with equal values (or a NaN) the second
+// operand, the same pick as the processor's min and max instructions.
+template <class V>
+[[gnu::always_inline]] inline V LaneMin(V a, V b) {
+  return a < b ? a : b;
+}
+template <class V>
+[[gnu::always_inline]] inline V LaneMax(V a, V b) {
+  return a > b ? a : b;
+}
+
 }  // namespace astrelon::simd
 
 #pragma GCC diagnostic pop
