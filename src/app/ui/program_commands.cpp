@@ -13,6 +13,7 @@
 #include "pixelops/ui/sun_surface_commands.h"
 #include "registration/ui/bias_tool_commands.h"
 #include "registration/ui/calibration_commands.h"
+#include "registration/ui/master_frame_commands.h"
 #include "shell/ui/blink/blink_window.h"
 #include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_commands.h"
@@ -45,6 +46,7 @@ void RegisterProgramCommands() {
   RegisterGeometryCommands();
   RegisterStarPanelCommands();
   RegisterMouseToolCommands();
+  RegisterMasterFrameCommands();
 }
 
 }  // namespace astrelon
