@@ -142,6 +142,7 @@ int BuildMultifocusImage(const std::vector<std::string>& files, std::string& nam
         result = -1;
         break;
       }
+      MakeCopyName(f, result);  // never the first frame's own name
       ZeroAllPlanes(result);
       for (int p = 1; p <= F.PlaneCount; ++p) weightSum[size_t(p)].assign(F.PixelCount(), 0.0f);
       sigma = std::max(EstimatePlaneNoise(f, F.PlaneCount >= 2 ? 2 : 1), 0.001f);
