@@ -1,6 +1,7 @@
 // The master dark/flat dialog: both modes, drops into the lists, removing
 // entries, the method check, and a run through the status window.
 #include <QAbstractItemModel>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -123,6 +124,13 @@ TEST_F(MasterDialogTest, MethodsNeedThreeFilesAndTheFileListFiltersWithoutCase) 
   f.SetFolder(QString::fromStdString(dir_.path().string()));
   QAbstractItemModel* m = f.FileListBox1->model();
   QTRY_COMPARE(m->rowCount(f.FileListBox1->rootIndex()), 3);
+  // Dragged into the flats: folder and name, and the flat name moves there.
+  f.TabControl1->setCurrentIndex(1);
+  f.FileListBox1->selectAll();
+  f.DropFromFileList(f.Lists[1]);
+  const QString d = QString::fromStdString(dir_.path().string());
+  EXPECT_EQ(Entries(f.Lists[1]), (QStringList{d + "/w.Tif", d + "/x.FIT", d + "/y.fit"}));
+  EXPECT_EQ(QFileInfo(f.Edit1->text()).absolutePath(), d);
 }
 
 TEST_F(MasterDialogTest, CreateRunsThroughTheStatusWindowAndAsksBeforeReplacing) {

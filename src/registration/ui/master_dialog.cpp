@@ -117,6 +117,12 @@ private:
 
 bool Running = false;
 
+// Drops only copy names: the source of a drag never removes anything itself.
+void AcceptAsCopy(QDropEvent* e) {
+  e->setDropAction(Qt::CopyAction);
+  e->accept();
+}
+
 }  // namespace
 
 QStringList MasterFileMasks() {
@@ -150,6 +156,7 @@ TForm11::TForm11() : QWidget(nullptr, Qt::Window) {
   FileListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
   FileListBox1->setDragEnabled(true);
   FileListBox1->setDragDropMode(QAbstractItemView::DragOnly);
+  FileListBox1->setDefaultDropAction(Qt::CopyAction);
   connect(DirTree1->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { DirTree1Change(); });
 
   auto* left = new QSplitter(Qt::Vertical, this);
@@ -170,9 +177,11 @@ TForm11::TForm11() : QWidget(nullptr, Qt::Window) {
     auto* l = new QListWidget(right);
     l->setObjectName(listNames[i]);
     l->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    l->setDragEnabled(true);
+    // Entries are only dragged out (to the trash picture) and copied: the
+    // list never removes them itself after a drag. Drops are handled below.
+    l->setDragDropMode(QAbstractItemView::DragOnly);
+    l->setDefaultDropAction(Qt::CopyAction);
     l->viewport()->setAcceptDrops(true);
-    l->setDragDropMode(QAbstractItemView::DragDrop);
     l->installEventFilter(this);
     l->viewport()->installEventFilter(this);
     l->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -393,18 +402,21 @@ void TForm11::Allesauswhlen1Click() {
   if (popupList_) popupList_->selectAll();
 }
 
+void TForm11::DropFromFileList(QListWidget* list) {
+  QStringList names;
+  for (const QModelIndex& i : FileListBox1->selectionModel()->selectedIndexes()) names << files_->filePath(i);
+  AddFiles(list, names, Folder());
+}
+
 bool TForm11::ListDrop(QListWidget* list, QDropEvent* e) {
   if (e->source() == FileListBox1) {
-    QStringList names;
-    for (const QModelIndex& i : FileListBox1->selectionModel()->selectedIndexes()) names << files_->filePath(i);
-    names.sort();
-    AddFiles(list, names, Folder());
+    DropFromFileList(list);
   } else if (!e->source()) {
     ShellDrop(e->mimeData());
   } else {
     return false;
   }
-  e->acceptProposedAction();
+  AcceptAsCopy(e);
   return true;
 }
 
@@ -414,14 +426,14 @@ bool TForm11::eventFilter(QObject* watched, QEvent* e) {
   if (watched == Image1) {
     if (t == QEvent::DragEnter || t == QEvent::DragMove) {
       auto* d = static_cast<QDropEvent*>(e);
-      if (isList(d->source())) d->acceptProposedAction(); else d->ignore();
+      if (isList(d->source())) AcceptAsCopy(d); else d->ignore();
       return true;
     }
     if (t == QEvent::Drop) {
       auto* d = static_cast<QDropEvent*>(e);
       if (isList(d->source())) {
         RemoveSelected(static_cast<QListWidget*>(d->source()));
-        d->acceptProposedAction();
+        AcceptAsCopy(d);
       }
       return true;
     }
@@ -439,7 +451,7 @@ bool TForm11::eventFilter(QObject* watched, QEvent* e) {
     if (watched != l->viewport()) continue;
     if (t == QEvent::DragEnter || t == QEvent::DragMove) {
       auto* d = static_cast<QDropEvent*>(e);
-      if (d->source() == FileListBox1 || (!d->source() && d->mimeData()->hasUrls())) d->acceptProposedAction();
+      if (d->source() == FileListBox1 || (!d->source() && d->mimeData()->hasUrls())) AcceptAsCopy(d);
       else d->ignore();
       return true;
     }
@@ -452,13 +464,13 @@ bool TForm11::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void TForm11::dragEnterEvent(QDragEnterEvent* e) {
-  if (!e->source() && e->mimeData()->hasUrls()) e->acceptProposedAction();
+  if (!e->source() && e->mimeData()->hasUrls()) AcceptAsCopy(e);
 }
 
 void TForm11::dropEvent(QDropEvent* e) {
   if (e->source()) return;
   ShellDrop(e->mimeData());
-  e->acceptProposedAction();
+  AcceptAsCopy(e);
 }
 
 void TForm11::Button1Click() {

@@ -52,6 +52,8 @@ public:
   // Files dropped from the desktop: those with a known image extension go into
   // the current list; except on the flat-dark tab the name moves into their folder.
   void ShellDrop(const QMimeData* data);
+  // The selected files of the file list dragged into a list.
+  void DropFromFileList(QListWidget* list);
   // Removes the selected entries of a list.
   void RemoveSelected(QListWidget* list);
 
