@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include "common/engine_ui.h"
 #include "common/file_extension.h"
@@ -86,32 +87,39 @@ void AddFrameRows(TImageSlot& sum, std::vector<std::vector<int16_t>>& counts, co
   }
 }
 
+// Noise of dark a minus dark b (a is changed); 0 when the difference shows none.
+double DifferenceNoise(int a, int b) {
+  SetProgressText("Rauschanteil bestimmen...");
+  const bool colour = Store.Image[size_t(a)].PlaneCount > 1 && Store.Image[size_t(b)].PlaneCount > 1;
+  SubtractDarkFrame(a, b, false, false);
+  const double noise = EstimateNoise(a, colour ? 2 : 1);
+  SetProgressText("");
+  // The estimate never falls below its floor (sqrt(0.0001) / 1.1): a
+  // difference without any noise gives no noise value.
+  return noise <= NoiseFloor ? 0 : noise;
+}
+
 // Noise of the difference of the first two darks; 0 when either cannot be loaded.
 double DarkDifferenceNoise(const std::vector<std::string>& darks) {
-  SetProgressText("Rauschanteil bestimmen...");
   const int a = FindFreeSlot();
   if (a < 1 || !LoadFrame(a, darks[0])) return 0;
   const int b = FindFreeSlot();
   double noise = 0;
   if (b >= 1 && LoadFrame(b, darks[1])) {
-    const bool colour = Store.Image[size_t(a)].PlaneCount > 1 && Store.Image[size_t(b)].PlaneCount > 1;
-    SubtractDarkFrame(a, b, false, false);
-    noise = EstimateNoise(a, colour ? 2 : 1);
-    // The estimate never falls below its floor (sqrt(0.0001) / 1.1): a
-    // difference that shows no noise at all gives no noise value.
-    if (noise <= NoiseFloor) noise = 0;
+    noise = DifferenceNoise(a, b);
     FreeSlot(b);
   }
   FreeSlot(a);
-  SetProgressText("");
   return noise;
 }
 
 // The mean or the stack combination of one list into slot `target`; the number
 // of frames used (below 1: nothing made, the target is free).
-int CombineList(int target, const TMasterList& list, bool flat, bool temperature) {
+int CombineList(int target, const TMasterList& list, bool flat, bool temperature, double* darkNoise = nullptr) {
   const int n = int(list.Files.size());
-  if (list.Method == TStackMethod::Mean || n < 3) return MeanOfFrames(target, list.Files, flat ? FlatDarkSlot : -1, temperature);
+  if (list.Method == TStackMethod::Mean || n < 3)
+    return MeanOfFrames(target, list.Files, flat ? FlatDarkSlot : -1, temperature, darkNoise);
+  if (darkNoise) *darkNoise = DarkDifferenceNoise(list.Files);
   SeriesFileList = list.Files;
   const int made = CombineImageStack({.TargetSlot = target, .Count = n, .Method = list.Method, .IsFlat = flat});
   if (made < 1 && SlotInUse(target)) FreeSlot(target);
@@ -122,12 +130,12 @@ int CombineList(int target, const TMasterList& list, bool flat, bool temperature
 void BuildMaster(const TMasterList& list, std::string& name, bool flat, TMasterProgress& progress) {
   const char* what = flat ? "Masterflat" : "Masterdark";
   SeriesFileList = list.Files;
-  const double noise = flat ? 0.0 : DarkDifferenceNoise(list.Files);
+  double noise = 0;
   CcdTemperatureSum = 0;
   CcdTemperatureCount = 0;
   const int target = FindFreeSlot();
   if (target < 1) return;
-  const int made = CombineList(target, list, flat, true);
+  const int made = CombineList(target, list, flat, true, flat ? nullptr : &noise);
   if (made < 1) {
     if (list.Method != TStackMethod::Mean || !BatchAbort) {
       if (list.Method != TStackMethod::Mean) BatchAbort = 1;
@@ -191,15 +199,20 @@ std::string MasterListTooLongText(const std::vector<const std::vector<std::strin
   return {};
 }
 
-int MeanOfFrames(int target, const std::vector<std::string>& files, int flatDark, bool temperature) {
+int MeanOfFrames(int target, const std::vector<std::string>& files, int flatDark, bool temperature,
+                 double* darkNoise) {
   const TImageSlot* dark = flatDark > 0 && SlotInUse(flatDark) ? &Store.Image[size_t(flatDark)] : nullptr;
   std::vector<std::vector<int16_t>> counts(4);
   int used = 0;
-  for (const std::string& file : files) {
+  int firstSlot = -1;  // the first file, kept for the noise until the second is read
+  if (darkNoise) *darkNoise = 0;
+  for (size_t k = 0; k < files.size(); ++k) {
+    const std::string& file = files[k];
     if (BatchAbort) break;
     const int slot = FreeSlotExcept(target, flatDark);
     if (slot < 1) break;
     if (!LoadFrame(slot, file)) {
+      if (k == 1 && firstSlot > 0) FreeSlot(std::exchange(firstSlot, -1));
       EngineUi().ProcessMessages();
       continue;
     }
@@ -219,9 +232,18 @@ int MeanOfFrames(int target, const std::vector<std::string>& files, int flatDark
     ++used;
     SetFileText(file);
     AddFrameRows(Store.Image[size_t(target)], counts, Store.Image[size_t(slot)], dark);
-    FreeSlot(slot);
+    if (darkNoise && k == 0) {
+      firstSlot = slot;
+    } else {
+      if (darkNoise && k == 1 && firstSlot > 0) {
+        *darkNoise = DifferenceNoise(firstSlot, slot);
+        FreeSlot(std::exchange(firstSlot, -1));
+      }
+      FreeSlot(slot);
+    }
     EngineUi().ProcessMessages();
   }
+  if (firstSlot > 0) FreeSlot(firstSlot);
   if (used == 0) return 0;
   TImageSlot& t = Store.Image[size_t(target)];
   for (int p = 1; p <= t.PlaneCount; ++p) {

@@ -52,9 +52,11 @@ bool BuildMasterFrames(TMasterJob& job, TMasterProgress& progress);
 // that cannot be loaded is skipped), the flat-dark slot's value subtracted when
 // flatDark > 0, and every pixel divided by the number of frames valid there
 // (pixels valid in none stay 0). With `temperature` every "CCD-TEMP" above -300
-// goes into the temperature sum. Returns the number of frames used; 0 leaves
-// the target free.
-int MeanOfFrames(int target, const std::vector<std::string>& files, int flatDark, bool temperature);
+// goes into the temperature sum. With `darkNoise` the noise of the first file
+// minus the second goes there (0 when either cannot be loaded or the difference
+// shows none). Returns the number of frames used; 0 leaves the target free.
+int MeanOfFrames(int target, const std::vector<std::string>& files, int flatDark, bool temperature,
+                 double* darkNoise = nullptr);
 
 // Writes the slot as the master `name` (given the FITS extension): an existing
 // file is replaced only when the overwrite question is confirmed. True when

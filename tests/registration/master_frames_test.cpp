@@ -128,6 +128,13 @@ TEST_F(MasterFramesTest, NoisyDarksGiveTheNoiseOfTheFirstDifference) {
   ASSERT_TRUE(BuildMasterFrames(job, progress_));
   ASSERT_TRUE(LoadImageFile(3, job.Darks.FileName));
   EXPECT_NEAR(Store.Image[3].DarkRms, expected, expected * 1e-5);
+  EXPECT_EQ(CountOpenWindows(), 1);
+  // A combination measures the same noise.
+  job.Darks.Method = TStackMethod::Sigma;
+  job.Darks.FileName = dir_.file("sigma.fit");
+  ASSERT_TRUE(BuildMasterFrames(job, progress_));
+  ASSERT_TRUE(LoadImageFile(4, job.Darks.FileName));
+  EXPECT_NEAR(Store.Image[4].DarkRms, expected, expected * 1e-5);
   EXPECT_TRUE(RunPython("from astropy.io import fits\n"
                         "h = fits.open('" + job.Darks.FileName + "')[0].header\n"
                         "c = [str(x) for x in h['COMMENT'] if str(x).startswith('MDarkRMS')]\n"

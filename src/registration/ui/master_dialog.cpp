@@ -506,7 +506,7 @@ TForm11* MasterDialog() { return dynamic_cast<TForm11*>(DialogForm(FormNumber));
 
 bool MasterDialogShown() {
   TForm11* f = MasterDialog();
-  return f && f->isVisible();
+  return Running || (f && f->isVisible());
 }
 
 TForm11& ShowMasterDialog() {

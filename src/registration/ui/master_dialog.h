@@ -89,8 +89,9 @@ private:
 extern bool MultifocusMode;
 // The dialog (created on first use) shown in the current mode.
 TForm11& ShowMasterDialog();
-// The dialog when it exists and is shown.
+// Whether the dialog is shown or its work runs (the dialog is hidden meanwhile).
 bool MasterDialogShown();
+// The dialog when it exists.
 TForm11* MasterDialog();
 
 // The patterns of the file list: "*" + the open dialog's extensions, plus *.FIT and *.TIF.
