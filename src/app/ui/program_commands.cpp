@@ -11,6 +11,7 @@
 #include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "pixelops/ui/resize_commands.h"
 #include "pixelops/ui/sun_surface_commands.h"
+#include "pixelops/ui/text_stamp_commands.h"
 #include "registration/ui/bias_tool_commands.h"
 #include "registration/ui/calibration_commands.h"
 #include "registration/ui/master_frame_commands.h"
@@ -45,6 +46,7 @@ void RegisterProgramCommands() {
   RegisterBiasToolCommands();
   RegisterGeometryCommands();
   RegisterStarPanelCommands();
+  RegisterTextStampCommands();
   RegisterMouseToolCommands();
   RegisterMasterFrameCommands();
 }
