@@ -23,6 +23,7 @@
 
 #include "common/engine_ui.h"
 #include "common/pascal_format.h"
+#include "pixelops/ui/operation_frame.h"
 #include "pixelops/ui/text_mask.h"
 #include "shell/ui/controls/up_down.h"
 #include "shell/ui/dialogs/translate_form.h"
@@ -319,6 +320,8 @@ void TForm17::HeaderInfoClick() {
 }
 
 int TForm17::GenerateClick() {
+  if (!SlotInUse(TextSlot)) return -1;
+  ActivateImageWindow(TextSlot);
   if (!SlotInUse(TextSlot)) return -1;
   int result = -1;
   try {

@@ -148,6 +148,8 @@ void TForm21::hideEvent(QHideEvent* e) {
 }
 
 void TForm21::paintEvent(QPaintEvent* e) {
+  // The text tool's font may have changed while the dialog is open.
+  if (Edit1->font() != TextToolFont(Settings.TextFont, Settings.TextStyle, 15)) LayoutTextInsertEdit();
   QDialog::paintEvent(e);
   QPainter p(this);
   QFont f = Edit1->font();
