@@ -381,7 +381,10 @@ void TForm17::ChooseFont() {
   start.setPointSize(std::max(1, fontSize_));
   bool ok = false;
   const QFont chosen = QFontDialog::getFont(&ok, start, this);
-  if (ok) SetTextFont(chosen, fontColour_);
+  if (!ok) return;
+  // The font's colour is chosen with it; a cancelled colour keeps the old one.
+  const QColor c = QColorDialog::getColor(WindowsColour(fontColour_), this, "Schriftfarbe");
+  SetTextFont(chosen, c.isValid() ? WindowsColourValue(c) : fontColour_);
 }
 
 void TForm17::closeEvent(QCloseEvent* e) {
