@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <algorithm>
+#include <new>
 
 namespace astrelon {
 
@@ -61,6 +62,7 @@ TTextStamp RenderTextStamp(const QString& text, const QFont& font, int32_t point
   }
   if (bw < 1 || bh < 1) return {};
   QImage img = MaskImage(bw, bh, false);
+  if (img.isNull()) return {};
   {
     QPainter p(&img);
     p.setFont(f);
@@ -81,6 +83,7 @@ TTextAreaBitmap DrawTextArea(const TTextFrameLayout& layout, const TTextAreaDraw
   out.Bytes.assign(size_t(out.Width) * size_t(out.Height) * size_t(out.Channels), 0);
   if (out.Width < 1 || out.Height < 1) return out;
   QImage img = MaskImage(out.Width, out.Height, d.Colour);
+  if (img.isNull()) throw std::bad_alloc();
   img.fill(d.Background);
   {
     QPainter p(&img);

@@ -49,7 +49,8 @@ struct TTextAreaDrawing {
   bool Smooth = false;   // four times the size each way
 };
 
-// Draws the text area of the layout into a bitmap filled with the background.
+// Draws the text area of the layout into a bitmap filled with the background;
+// std::bad_alloc when the bitmap cannot be made.
 TTextAreaBitmap DrawTextArea(const TTextFrameLayout& layout, const TTextAreaDrawing& d);
 
 }  // namespace astrelon

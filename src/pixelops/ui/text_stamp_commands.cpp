@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QFontMetrics>
 #include <QPainter>
+#include <algorithm>
 
 #include "core/settings.h"
 #include "pixelops/line_arrow.h"
@@ -21,7 +22,7 @@ namespace astrelon {
 
 namespace {
 
-int32_t TextToolPoints() { return std::max(1, Settings.TextOptions / 16); }
+int32_t TextToolPoints() { return std::clamp(Settings.TextOptions / 16, 1, 1000); }
 
 void TextFrameCommand(QAction* sender) {
   const int slot = FindActiveSlot();
