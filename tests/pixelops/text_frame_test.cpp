@@ -5,6 +5,7 @@
 #include "pixelops/header_info_text.h"
 #include "pixelops/text_frame.h"
 #include "pixelops/text_frame_settings.h"
+#include "store/color_models.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 #include "test_support.h"
@@ -67,6 +68,20 @@ TEST_F(TextFrame, TransitionRunsFromFrameToBackground) {
   MakeImage(3, 40, 30, {std::vector<float>(1200, 100)});
   Compose(3, Plain(40, 30, 2, 5), false);
   EXPECT_FLOAT_EQ(Store.Image[3].At(1, 2, 15), 100.0f);
+}
+
+TEST_F(TextFrame, ColourFrameOnAYuvImage) {
+  // Grey-looking YUV pixels (U = V = 0) stay grey in RGB; the frame is red only in plane 1.
+  MakeImage(1, 20, 10, {std::vector<float>(200, 80), std::vector<float>(200, 0), std::vector<float>(200, 0)});
+  Store.Image[1].ColorModel = CmYuv;
+  Store.Display[1].Black = 0, Store.Display[1].White = 255;
+  Compose(1, Plain(20, 10, 4, 2), false, 0x0000FF | 0x01000000);
+  const TImageSlot& im = Store.Image[1];
+  EXPECT_EQ(im.ColorModel, CmRgb);
+  for (int p = 1; p <= 3; ++p) EXPECT_FLOAT_EQ(im.At(p, 10, 8), 80.0f) << p;
+  EXPECT_FLOAT_EQ(im.At(1, 3, 8), 255.0f);
+  EXPECT_FLOAT_EQ(im.At(2, 3, 8), 0.0f);
+  EXPECT_FLOAT_EQ(im.At(3, 3, 8), 0.0f);
 }
 
 TEST_F(TextFrame, LayoutOfTitleAndLines) {

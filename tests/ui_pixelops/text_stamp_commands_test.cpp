@@ -55,16 +55,26 @@ protected:
     EXPECT_TRUE(RunMenuCommand("TextRahmeneinfgen1", &item));
     return TextFrameDialog();
   }
+  // The dialog lives on between tests: back to the form's defaults, no title, no text.
+  static TForm17* StartFreshDialog() {
+    TForm17* form = StartDialog();
+    if (!form) return nullptr;
+    form->ApplySettings(TTextFrameSettings{});
+    form->Edit2->clear();
+    form->Memo1->clear();
+    return form;
+  }
   ConfigHome home_;
 };
 
 TEST_F(TextStampCommandsTest, MenuCommandDialogAndFrameWithoutText) {
   OpenFlat(1, 100, 80, 100);
-  TForm17* form = StartDialog();
+  TForm17* form = StartFreshDialog();
   ASSERT_TRUE(form && form->isVisible());
   EXPECT_EQ(TextSlot, 1);
   EXPECT_TRUE(ImageWindow(1)->BorderIconsLocked());
   EXPECT_EQ(RecentFunctionCaption(0), QString::fromUtf8("Text+Rahmen einfügen"));
+  form->SaveSettingsClick();
   EXPECT_FALSE(form->SpeedButton6->isEnabled());
   // A typed width that is no number leaves the up-down where it was.
   form->Edit1->setText("abc");
@@ -93,7 +103,7 @@ TEST_F(TextStampCommandsTest, MenuCommandDialogAndFrameWithoutText) {
 TEST_F(TextStampCommandsTest, CaptionTextHeaderBoxesAndTooNarrow) {
   OpenFlat(1, 200, 60, 0);
   SetHeaderString(1, "OBJECT", "M 42");
-  TForm17* form = StartDialog();
+  TForm17* form = StartFreshDialog();
   ASSERT_TRUE(form);
   EXPECT_TRUE(form->HeaderBoxes[size_t(THeaderInfoKey::Object)]->isEnabled());
   EXPECT_TRUE(form->HeaderBoxes[size_t(THeaderInfoKey::Object)]->isChecked());
@@ -125,11 +135,35 @@ TEST_F(TextStampCommandsTest, CaptionTextHeaderBoxesAndTooNarrow) {
   EXPECT_EQ(CountOpenWindows(), before);
 }
 
+TEST_F(TextStampCommandsTest, ColourCaptionTakesTheFontColour) {
+  Open(1, 120, 30);
+  TImageSlot& im1 = Store.Image[1];
+  im1.PlaneCount = 3, im1.IsColor = 1;
+  for (int p = 1; p <= 3; ++p) im1.Planes[size_t(p)].assign(3600, 10.0f);
+  UpdateMinMax(1);
+  Store.Display[1].Black = 0, Store.Display[1].White = 255;
+  ActivateImageWindow(1);
+  TForm17* form = StartFreshDialog();
+  ASSERT_TRUE(form);
+  form->SetTextFont(QFont("DejaVu Sans", 10), 0x0000FF);  // red text
+  form->Memo1->setPlainText("XXXX");
+  const int result = form->GenerateClick();
+  ASSERT_GT(result, 0);
+  const TImageSlot& im = Store.Image[size_t(result)];
+  float red = 0, green = 0;
+  for (int y = 30 + 10 + 2; y < im.Height; ++y)
+    for (int x = 0; x < im.Width; ++x) {
+      red = std::max(red, im.At(1, x, y));
+      green = std::max(green, im.At(2, x, y));
+    }
+  EXPECT_GT(red, 200.0f);
+  EXPECT_FLOAT_EQ(green, 0.0f);
+}
+
 TEST_F(TextStampCommandsTest, SettingsAreSavedAndRestored) {
   OpenFlat(1, 50, 40, 0);
-  TForm17* form = StartDialog();
+  TForm17* form = StartFreshDialog();
   ASSERT_TRUE(form);
-  form->ApplySettings(TTextFrameSettings{});
   ASSERT_TRUE(form->SaveSettingsClick());
   const auto text = ReadTextFile(home_.path().string() + "/astrelon/qz_text.ini");
   ASSERT_TRUE(text);
