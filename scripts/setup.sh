@@ -16,7 +16,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libtiff-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libraw-dev
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
-  libcfitsio-dev python3 python3-astropy python3-numpy python3-scipy libvips-tools
+  libcfitsio-dev python3 python3-astropy python3-numpy python3-scipy python3-skimage libvips-tools
   imagemagick libtiff-tools libraw-bin libjpeg-turbo-progs ffmpeg
   xvfb xauth qt6-translations-l10n
   libopencv-imgproc-dev

@@ -8,4 +8,6 @@ std::atomic<uint8_t> MultiMarkMode{0};
 std::atomic<uint8_t> BatchAddToTarget{0};
 std::atomic<int32_t> BatchMarkCount{0};
 std::string BatchDiscThreshold;
+std::atomic<uint8_t> BatchDiscMode{0};
+std::array<int32_t, 2> BatchStarApertures{1, 1};
 }  // namespace astrelon

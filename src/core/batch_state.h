@@ -1,5 +1,6 @@
 #pragma once
 // Run state of the batch processor that the store and the image windows read.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -15,4 +16,9 @@ extern std::atomic<int32_t> BatchMarkCount;
 // The batch's disc-threshold field as typed (percent of the range above the
 // background, "." as decimal separator); empty when the run gives none.
 extern std::string BatchDiscThreshold;
+// The run finds shifts by the edges of a bright disc (planet, sun, moon).
+extern std::atomic<uint8_t> BatchDiscMode;
+// Star apertures remembered for reference points 1 and 2 (indices 0 and 1):
+// handed to the star search and updated by the collection of point pairs.
+extern std::array<int32_t, 2> BatchStarApertures;
 }  // namespace astrelon

@@ -1,27 +1,35 @@
 #pragma once
-// The position of the brightest star in a rectangle: its brightest box found
-// first, then the weighted centroid of the star's pixels within 15 pixels of it.
-// Positions are pixel coordinates (the centre of pixel k at k).
+// The position of the brightest star in a rectangle: the star-profile analysis
+// at its brightest place or, for undebayered colour-mosaic images, a profile
+// search along three rows and three columns, optionally refined by block
+// matching against a point of another image. A rectangle more than 300 pixels
+// wide (or any rectangle while the batch runs in disc mode) is measured as a
+// bright disc.
 #include <cstdint>
 
+#include "registration/float_point.h"
 #include "store/image_store.h"
 
 namespace astrelon {
 
-struct TStarPosition {
-  float X = 0, Y = 0;
-};
 // Results of the last search: the position and a measure of the star's radius
-// (1 to 5 pixels).
-extern TStarPosition StarPosition;
+// (1 to 5 pixels) that callers hand back as the next search's aperture.
+extern TFloatPoint StarPosition;
 extern int32_t StarAperture;
 
-// Sets the working rectangle to `rect` (clipped to the image) and finds the
-// star there on the plane GetRgbCode gives. `threshold` is the noise level
-// (negative: estimated from the plane, at least 0.01); `aperture` the radius of
-// the box whose mean finds the brightest place. Without a star above the noise
-// the position is the brightest place (the rectangle's centre when it has no
-// valid pixel).
-void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t aperture);
+struct TStarSearchOptions {
+  bool BlockMatch = false;   // refine by block matching against RefPoint of OtherSlot (mosaic path)
+  bool IsMosaic = false;     // the image is an undebayered colour mosaic
+  int OtherSlot = 0;
+  TFloatPoint RefPoint;
+};
+
+// Sets the working rectangle to `rect` and finds the star there on the plane
+// GetRgbCode gives. `threshold` is the noise level (negative: estimated from
+// the plane; at least 0.01); `aperture` the radius of the box whose mean finds
+// the brightest place. Lowers MatchQuality by the star's height above the
+// background in units of six times the noise.
+void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t aperture,
+                      const TStarSearchOptions& options = {});
 
 }  // namespace astrelon

@@ -1,0 +1,22 @@
+#pragma once
+// The cost of one placement of a reference block on a second image: the
+// variance of the pixel differences over the pairs in which both pixels are
+// valid, so that a brightness offset between the images does not matter.
+#include <cstdint>
+#include <span>
+
+namespace astrelon {
+
+// Cost of a cell without any pair of valid pixels (never wins).
+constexpr float NoBlockMatchCost = 1e18f;
+
+// `ref` holds the w x h reference block row by row; `second` starts at the
+// block's top-left pixel in the second image, rows `stride` values apart.
+// Returns sum((b - a - d)^2) / n with d = sum(b - a) / n over the n valid pairs,
+// or NoBlockMatchCost when n = 0. The vector path sums groups of columns in
+// single precision (each row's sum then added in double); it equals the plain
+// path up to float rounding.
+double BlockMatchCost(std::span<const float> ref, int32_t w, int32_t h, std::span<const float> second,
+                      int64_t stride, bool vector);
+
+}  // namespace astrelon

@@ -1,0 +1,15 @@
+#include "registration/disc_centre.h"
+
+#include "pixelops/bright_disc.h"
+
+namespace astrelon {
+
+TFloatPoint DiscCentre;
+
+TFloatPoint MeasureDiscCentre(int slot) {
+  const TBrightDisc disc = FindBrightDisc(slot);
+  DiscCentre = {disc.CentreX, disc.CentreY};
+  return DiscCentre;
+}
+
+}  // namespace astrelon
