@@ -15,6 +15,7 @@
 #include "registration/determine_shift.h"
 #include "registration/find_star_centroid.h"
 #include "registration/match_quality.h"
+#include "registration/shift_finding_sweeps.h"
 #include "shell/slot_utilities.h"
 #include "store/planes/image_statistics.h"
 #include "test_support.h"
@@ -47,6 +48,15 @@ public:
 private:
   bool old_;
 };
+
+TStarSearchOptions MosaicOptions(bool blockMatch = false, int other = 0, TFloatPoint refPoint = {}) {
+  TStarSearchOptions o;
+  o.IsMosaic = true;
+  o.BlockMatch = blockMatch;
+  o.OtherSlot = other;
+  o.RefPoint = refPoint;
+  return o;
+}
 
 class ShiftMeasurementTest : public StoreTest {
 protected:
@@ -228,12 +238,12 @@ TEST_F(ShiftMeasurementTest, MosaicStarIsFoundByItsProfiles) {
     }
   UpdateMinMax(1);
   MosaicSettings.Cells = {McRed, McGreen, McGreen, McBlue, -1, -1, -1, -1};
-  FindStarCentroid(1, {30, 50, 15, 35}, -1, 1, {.IsMosaic = true});
+  FindStarCentroid(1, {30, 50, 15, 35}, -1, 1, MosaicOptions());
   EXPECT_NEAR(StarPosition.X, 39.8, 0.5);
   EXPECT_NEAR(StarPosition.Y, 25.2, 0.5);
   // Refined by matching against the same star in a copy: the reference point itself.
   CopyImageSlot(1, 2);
-  FindStarCentroid(2, {30, 50, 15, 35}, -1, 1, {.BlockMatch = true, .IsMosaic = true, .OtherSlot = 1, .RefPoint = {40, 25}});
+  FindStarCentroid(2, {30, 50, 15, 35}, -1, 1, MosaicOptions(true, 1, {40, 25}));
   EXPECT_NEAR(StarPosition.X, 40, 0.1);
   EXPECT_NEAR(StarPosition.Y, 25, 0.1);
 }
@@ -360,6 +370,39 @@ TEST_F(ShiftMeasurementTest, DiscModeGivesTheSelectionCentreMovedByTheDiscs) {
   EXPECT_NEAR(p.B1y, 100 + shift.Position.Y, 1e-4);
   BatchRunning = 0;
   BatchDiscMode = 0;
+}
+
+}  // namespace
+}  // namespace astrelon::test
+
+namespace astrelon::test {
+namespace {
+
+TEST_F(ShiftMeasurementTest, SweepsOfSyntheticStarsMeasureSmallErrors) {
+  for (int mode : {0, 1}) {
+    Settings.ShiftMode = mode;
+    PutImage(1, 200, 120, {{}});
+    PutImage(2, 200, 120, {{}});
+    TShiftSweepSettings s;
+    s.Noise = 0;
+    s.SubPixel = 0.3;
+    const double quiet = RunShiftFindingSweeps(1, 2, s, 1);
+    EXPECT_LT(quiet, 42 * 0.05 * 0.05) << mode;  // within 0.05 px per step
+    s.Noise = 2;
+    const double noisy = RunShiftFindingSweeps(1, 2, s, 1);
+    EXPECT_LT(noisy, 42 * 0.3 * 0.3);
+    EXPECT_EQ(noisy, RunShiftFindingSweeps(1, 2, s, 1));  // one seed, one result
+    // The picture: per step a zero mark and an error mark (on it when the
+    // error rounds to 0), nothing else.
+    int marks = 0, other = 0;
+    for (float v : Store.Image[2].Planes[1]) {
+      marks += v == 6000.0f || v == 10000.0f;
+      other += v != 0 && v != 6000.0f && v != 10000.0f;
+    }
+    EXPECT_GE(marks, 42);
+    EXPECT_LE(marks, 84);
+    EXPECT_EQ(other, 0);
+  }
 }
 
 }  // namespace

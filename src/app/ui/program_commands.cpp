@@ -15,6 +15,7 @@
 #include "registration/ui/bias_tool_commands.h"
 #include "registration/ui/calibration_commands.h"
 #include "registration/ui/master_frame_commands.h"
+#include "registration/ui/shift_test_command.h"
 #include "shell/ui/blink/blink_window.h"
 #include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_commands.h"
@@ -44,6 +45,7 @@ void RegisterProgramCommands() {
   RegisterImageWindowCommands();
   RegisterBackgroundFlatteningCommands();
   RegisterBiasToolCommands();
+  RegisterShiftTestCommands();
   RegisterGeometryCommands();
   RegisterStarPanelCommands();
   RegisterTextStampCommands();
