@@ -1,5 +1,7 @@
 #include "registration/block_match_cost.h"
 
+#include <algorithm>
+
 #include "platform/simd_support.h"
 #include "platform/vector_lanes.h"
 #include "store/image_slot.h"
@@ -42,34 +44,54 @@ using simd::TVec8f;
   s += rs;
 }
 
-[[gnu::always_inline]] inline double RowSecondPass(const float* a, const float* b, int32_t w, float d) {
-  const TVec8f blank = simd::Splat<TVec8f>(BlankLimit), vd = simd::Splat<TVec8f>(d), zero{};
-  TVec8f sq{};
+// Valid pairs, and the sums of their differences less k and of the squares of
+// those, over one row.
+[[gnu::always_inline]] inline void RowMoments(const float* a, const float* b, int32_t w, float k, double& n,
+                                              double& s, double& sq) {
+  const TVec8f blank = simd::Splat<TVec8f>(BlankLimit), vk = simd::Splat<TVec8f>(k);
+  const TVec8f one = simd::Splat<TVec8f>(1.0f), zero{};
+  TVec8f cnt{}, sum{}, sum2{};
   int32_t x = 0;
   for (; x + 8 <= w; x += 8) {
     const TVec8f va = simd::LoadLanes<TVec8f>(a + x), vb = simd::LoadLanes<TVec8f>(b + x);
     const auto valid = (va > blank) & (vb > blank);
-    const TVec8f e = valid ? vb - va - vd : zero;
-    sq += e * e;
+    const TVec8f e = valid ? vb - va - vk : zero;
+    cnt += valid ? one : zero;
+    sum += e;
+    sum2 += e * e;
   }
-  float r = LaneSum(sq);
+  float rc = LaneSum(cnt), rs = LaneSum(sum), rq = LaneSum(sum2);
   for (; x < w; ++x)
     if (a[x] > BlankLimit && b[x] > BlankLimit) {
-      const float e = b[x] - a[x] - d;
-      r += e * e;
+      const float e = b[x] - a[x] - k;
+      rc += 1.0f;
+      rs += e;
+      rq += e * e;
     }
-  return r;
+  n += rc;
+  s += rs;
+  sq += rq;
 }
 
+// One pass over the block: the differences are taken less the mean difference
+// of the first row that has valid pairs, which keeps the sum of squares close
+// to the variance (no cancellation for a brightness offset).
 [[gnu::always_inline]] inline double VectorCost(const float* ref, int32_t w, int32_t h, const float* second,
                                                 int64_t stride) {
-  double n = 0, s = 0;
-  for (int32_t y = 0; y < h; ++y) RowFirstPass(ref + int64_t(y) * w, second + y * stride, w, n, s);
+  float k = 0;
+  for (int32_t y = 0; y < h; ++y) {
+    double n = 0, s = 0;
+    RowFirstPass(ref + int64_t(y) * w, second + y * stride, w, n, s);
+    if (n > 0) {
+      k = float(s / n);
+      break;
+    }
+  }
+  double n = 0, s = 0, sq = 0;
+  for (int32_t y = 0; y < h; ++y) RowMoments(ref + int64_t(y) * w, second + y * stride, w, k, n, s, sq);
   if (n == 0) return NoBlockMatchCost;
-  const float d = float(s / n);
-  double sq = 0;
-  for (int32_t y = 0; y < h; ++y) sq += RowSecondPass(ref + int64_t(y) * w, second + y * stride, w, d);
-  return sq / n;
+  const double d = s / n;
+  return std::max(sq / n - d * d, 0.0);
 }
 
 // The same code for processors with AVX2; every lane computes the same IEEE

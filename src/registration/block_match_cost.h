@@ -14,8 +14,9 @@ constexpr float NoBlockMatchCost = 1e18f;
 // block's top-left pixel in the second image, rows `stride` values apart.
 // Returns sum((b - a - d)^2) / n with d = sum(b - a) / n over the n valid pairs,
 // or NoBlockMatchCost when n = 0. The vector path sums groups of columns in
-// single precision (each row's sum then added in double); it equals the plain
-// path up to float rounding.
+// single precision (each row's sums then added in double) in one pass over the
+// differences less an estimate of d; it equals the plain path up to float
+// rounding.
 double BlockMatchCost(std::span<const float> ref, int32_t w, int32_t h, std::span<const float> second,
                       int64_t stride, bool vector);
 
