@@ -1,6 +1,7 @@
 #include "registration/alignment_points.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "core/batch_state.h"
 #include "core/settings.h"
@@ -29,6 +30,26 @@ TFloatPoint StarIn(int slot, float threshold, int32_t aperture, bool isMosaic, i
   return StarPosition;
 }
 
+// Point n of a window: the position of its mark n, its selection n measured
+// by `measure` (with the selection as the working rectangle), or none.
+template <class F>
+std::optional<TFloatPoint> WindowPoint(const TImageWindowLink& window, int slot, int n, F measure) {
+  SetWorkRectFromWindow(slot, n, true);
+  if (window.MarkerVisible(n)) return RectCorner(WorkRect);
+  if (window.SelectionVisible(n)) return measure();
+  return std::nullopt;
+}
+
+// A star of the reference image (point 1 or 2): its aperture is remembered
+// for the next search; the reference's quality does not count.
+TFloatPoint ReferenceStar(int refSlot, float threshold, int point, bool isMosaic) {
+  const double saved = MatchQuality;
+  const TFloatPoint p = StarIn(refSlot, threshold, BatchStarApertures[size_t(point)], isMosaic, refSlot, {});
+  BatchStarApertures[size_t(point)] = StarAperture;
+  MatchQuality = saved;
+  return p;
+}
+
 // Block matching of reference selection n against the second image's working
 // rectangle. A disc displacement becomes a position: the reference
 // selection's centre moved by it.
@@ -51,95 +72,57 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
   const bool star = Settings.ShiftMode == 0;
   const bool discRun = BatchRunning && BatchDiscMode;
   const bool noSecondSelection = !R->SelectionVisible(2) && !S->SelectionVisible(2);
+  auto wide = [] { return WorkRect.x2 - WorkRect.x1 > 300; };
   float tR = -1.0f, tS = -1.0f;
 
-  // Point 1 of the reference image.
-  SetWorkRectFromWindow(refSlot, 1, true);
-  TFloatPoint a1;
-  if (R->MarkerVisible(1)) {
-    a1 = RectCorner(WorkRect);
-  } else if (R->SelectionVisible(1)) {
-    if (noSecondSelection && (discRun || (star && !BatchRunning && WorkRect.x2 - WorkRect.x1 > 300))) {
-      a1 = MeasureDiscCentre(refSlot);
-    } else {
-      a1 = RectCentre(WorkRect);
-      if (star) {
-        const double saved = MatchQuality;
-        tR = EstimatePlaneNoise(refSlot, GetRgbCode(refSlot)) + 0.001f;
-        a1 = StarIn(refSlot, tR, BatchStarApertures[0], isMosaic, refSlot, {});
-        BatchStarApertures[0] = StarAperture;
-        MatchQuality = saved;
-      }
-    }
-  } else {
-    return pts;
-  }
-  pts.A1x = a1.X;
-  pts.A1y = a1.Y;
+  const std::optional<TFloatPoint> a1 = WindowPoint(*R, refSlot, 1, [&] {
+    if (noSecondSelection && (discRun || (star && !BatchRunning && wide()))) return MeasureDiscCentre(refSlot);
+    if (!star) return RectCentre(WorkRect);
+    tR = EstimatePlaneNoise(refSlot, GetRgbCode(refSlot)) + 0.001f;
+    return ReferenceStar(refSlot, tR, 0, isMosaic);
+  });
+  if (!a1) return pts;
+  pts.A1x = a1->X;
+  pts.A1y = a1->Y;
   pts.count = 1;
 
-  // Point 1 of the second image.
-  SetWorkRectFromWindow(secondSlot, 1, true);
-  TFloatPoint b1;
-  if (S->MarkerVisible(1)) {
-    b1 = RectCorner(WorkRect);
-  } else if (S->SelectionVisible(1)) {
-    if ((noSecondSelection && discRun && star) || (star && !BatchRunning && WorkRect.x2 - WorkRect.x1 > 300)) {
-      b1 = MeasureDiscCentre(secondSlot);
-    } else if (!star) {
-      b1 = MatchedPoint(refSlot, secondSlot, 1, scale, isMosaic);
-    } else {
-      tS = EstimatePlaneNoise(secondSlot, GetRgbCode(secondSlot)) + 0.001f;
-      b1 = StarIn(secondSlot, tS, BatchStarApertures[0], isMosaic, refSlot, a1);
-    }
-  } else {
+  const std::optional<TFloatPoint> b1 = WindowPoint(*S, secondSlot, 1, [&] {
+    if ((noSecondSelection && discRun && star) || (star && !BatchRunning && wide()))
+      return MeasureDiscCentre(secondSlot);
+    if (!star) return MatchedPoint(refSlot, secondSlot, 1, scale, isMosaic);
+    tS = EstimatePlaneNoise(secondSlot, GetRgbCode(secondSlot)) + 0.001f;
+    return StarIn(secondSlot, tS, BatchStarApertures[0], isMosaic, refSlot, *a1);
+  });
+  if (!b1) {
     pts.count = 0;
     return pts;
   }
-  pts.B1x = b1.X;
-  pts.B1y = b1.Y;
+  pts.B1x = b1->X;
+  pts.B1y = b1->Y;
 
-  // Point 2 of the reference image.
-  TFloatPoint a2;
-  if (R->MarkerVisible(2)) {
-    SetWorkRectFromWindow(refSlot, 2, true);
-    a2 = RectCorner(WorkRect);
-  } else if (R->SelectionVisible(2)) {
-    SetWorkRectFromWindow(refSlot, 2, true);
-    a2 = RectCentre(WorkRect);
-    if (star) {
-      const double saved = MatchQuality;
-      a2 = StarIn(refSlot, tR, BatchStarApertures[1], isMosaic, refSlot, {});
-      BatchStarApertures[1] = StarAperture;
-      MatchQuality = saved;
-    }
-  } else {
-    return pts;
-  }
-  pts.A2x = a2.X;
-  pts.A2y = a2.Y;
+  const std::optional<TFloatPoint> a2 = WindowPoint(*R, refSlot, 2, [&] {
+    return star ? ReferenceStar(refSlot, tR, 1, isMosaic) : RectCentre(WorkRect);
+  });
+  if (!a2) return pts;
+  pts.A2x = a2->X;
+  pts.A2y = a2->Y;
   pts.count = 2;
 
-  // Point 2 of the second image.
-  SetWorkRectFromWindow(secondSlot, 2, true);
-  TFloatPoint b2;
-  if (S->MarkerVisible(2)) {
-    b2 = RectCorner(WorkRect);
-  } else if (S->SelectionVisible(2)) {
+  const std::optional<TFloatPoint> b2 = WindowPoint(*S, secondSlot, 2, [&] {
     const double q1 = MatchQuality;
-    if (!star)
-      b2 = MatchedPoint(refSlot, secondSlot, 2, scale, isMosaic);
-    else
-      b2 = StarIn(secondSlot, tS, BatchStarApertures[1], isMosaic, refSlot, a2);
+    const TFloatPoint p = star ? StarIn(secondSlot, tS, BatchStarApertures[1], isMosaic, refSlot, *a2)
+                               : MatchedPoint(refSlot, secondSlot, 2, scale, isMosaic);
     const double q2 = MatchQuality;
-    // Two stars measured: the weaker one counts most, the other a fifth.
+    // Two measured points: the weaker one counts most, the other a fifth.
     if (q1 < 90 && q2 < 90) MatchQuality = (0.2 * std::max(q1, q2) + std::min(q1, q2)) / 1.2;
-  } else {
+    return p;
+  });
+  if (!b2) {
     pts.count = 1;
     return pts;
   }
-  pts.B2x = b2.X;
-  pts.B2y = b2.Y;
+  pts.B2x = b2->X;
+  pts.B2y = b2->Y;
   return pts;
 }
 
