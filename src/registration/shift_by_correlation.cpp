@@ -149,8 +149,9 @@ TShiftResult FindShiftByCorrelation(int refSlot, int refPlane, int secondSlot, i
   const std::span<const float> block = std::span<const float>(ref).first(size_t(W) * size_t(H));
 
   // Rings around the grid's centre, nearest first; a ring's cells may be
-  // computed side by side (each cost depends on its cell alone).
-  const int64_t minCells = std::max<int64_t>(1, (int64_t(1) << 17) / (int64_t(W) * H));
+  // computed side by side (each cost depends on its cell alone) when each
+  // thread gets about two million pixel pairs, enough to be worth its start.
+  const int64_t minCells = std::max<int64_t>(1, (int64_t(1) << 21) / (int64_t(W) * H));
   std::vector<std::pair<int32_t, int32_t>> cells;
   float best = Unevaluated;
   int32_t lastImproved = 200;

@@ -124,6 +124,31 @@ TEST_F(ShiftMeasurementTest, WholeAndFractionalShiftsOnBothPathsAndAnyThreadCoun
   }
 }
 
+TEST_F(ShiftMeasurementTest, FarShiftSearchedOnThreadsGivesTheSamePosition) {
+  // A large block and a far match: the outer rings are computed on threads.
+  PutFunction(1, 330, 330, [](int x, int y) { return Texture(x, y); });
+  PutFunction(2, 330, 330, [](int x, int y) { return Texture(x, y, -27.6, 25.3); });
+  SimdGuard simd(true);
+  const TWorkRect block{90, 239, 90, 239};
+  TShiftResult one, many;
+  double qOne = 0;
+  {
+    MulticoreGuard off(false);
+    one = FindShiftByCorrelation(1, 2, 2, 2, block, block, 100, false, 1.0);
+    qOne = MatchQuality;
+  }
+  MatchQuality = 99.0;
+  {
+    MulticoreGuard on(true);
+    many = FindShiftByCorrelation(1, 2, 2, 2, block, block, 100, false, 1.0);
+  }
+  EXPECT_NEAR(one.Position.X, 164.5 - 27.6, 0.1);
+  EXPECT_NEAR(one.Position.Y, 164.5 + 25.3, 0.1);
+  EXPECT_EQ(one.Position.X, many.Position.X);
+  EXPECT_EQ(one.Position.Y, many.Position.Y);
+  EXPECT_EQ(qOne, MatchQuality);
+}
+
 TEST_F(ShiftMeasurementTest, NarrowBlocksGridEdgesAndEmptySearchesFail) {
   PutFunction(1, 120, 100, [](int x, int y) { return Texture(x, y); });
   PutFunction(2, 120, 100, [](int x, int y) { return Texture(x, y, 2.4, 0); });
