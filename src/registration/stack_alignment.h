@@ -2,6 +2,7 @@
 // What the stack combination needs of the batch's frame alignment: the
 // multi-star fit and its local shift grid, and the open video the frames may
 // come from. The batch installs its implementations; tests install fakes.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -22,6 +23,26 @@ struct TShiftGrid {
   int32_t NodesPerRow = 0;
   std::vector<float> Nodes;
 };
+
+// (dx, dy) of the shift grid at target pixel (c, r): bilinear in the 4 x 4 cell.
+inline void GridShift(const TShiftGrid& g, int32_t c, int32_t r, double& dx, double& dy) {
+  dx = dy = 0;
+  if (g.NodesPerRow <= 0) return;
+  const int64_t nodeRows = int64_t(g.Nodes.size() / 2) / g.NodesPerRow;
+  if (nodeRows <= 0) return;
+  auto node = [&](int64_t gx, int64_t gy, int k) {
+    gx = std::min<int64_t>(gx, g.NodesPerRow - 1);
+    gy = std::min<int64_t>(gy, nodeRows - 1);
+    return double(g.Nodes[size_t(2 * (gy * g.NodesPerRow + gx) + k)]);
+  };
+  const int64_t gx = c / 4, gy = r / 4;
+  const double wx = double(c % 4) / 4.0, wy = double(r % 4) / 4.0;
+  for (int k = 0; k < 2; ++k) {
+    const double top = node(gx, gy, k) * (1 - wx) + node(gx + 1, gy, k) * wx;
+    const double bottom = node(gx, gy + 1, k) * (1 - wx) + node(gx + 1, gy + 1, k) * wx;
+    (k == 0 ? dx : dy) = top * (1 - wy) + bottom * wy;
+  }
+}
 
 class TStackAlignment {
 public:

@@ -1,0 +1,11 @@
+#include "registration/batch_combination_inputs.h"
+
+namespace astrelon {
+
+std::atomic<uint8_t> BatchWeightedAdd{0};
+std::vector<float> BatchCoverageWeights;
+int32_t BatchAddedCount = 0;
+TFittedTransform BatchFittedTransform;
+TShiftGrid BatchShiftGrid;
+
+}  // namespace astrelon

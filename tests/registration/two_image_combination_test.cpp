@@ -1,0 +1,293 @@
+// Combining a second image through the point-pair transform, and the
+// resamplers that use the same transform.
+#include <cmath>
+#include <random>
+#include <thread>
+
+#include "../pixelops/slot_images.h"
+#include "registration/align_to_reference.h"
+#include "registration/batch_combination_inputs.h"
+#include "registration/combine_shifted_image.h"
+#include "registration/shift_image.h"
+#include "store/display/display_record.h"
+#include "store/image_store.h"
+#include "test_support.h"
+
+namespace astrelon::test {
+namespace {
+
+constexpr TImagePoint P0{0, 0};
+
+class TwoImageCombinationTest : public StoreTest {
+protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    kind_ = Settings.InterpolationKind;
+  }
+  void TearDown() override {
+    Settings.InterpolationKind = kind_;
+    BatchWeightedAdd = 0;
+    BatchCoverageWeights.clear();
+    BatchAddedCount = 0;
+    StoreTest::TearDown();
+  }
+  // A w x h plane of pseudo-random values in 0..100.
+  static std::vector<float> Noise(int w, int h, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<float> d(0, 100);
+    std::vector<float> v(size_t(w) * size_t(h));
+    for (float& x : v) x = d(gen);
+    return v;
+  }
+  static std::vector<float> Filled(int w, int h, float value) { return std::vector<float>(size_t(w * h), value); }
+  // One-pair combination of slot 2 into slot 1 (its own target).
+  static void Combine(int count, TImagePoint a1, TImagePoint b1, TCombineOp op) {
+    CombineShiftedImage(1, 2, 1, count, a1, P0, b1, P0, op);
+  }
+
+private:
+  int32_t kind_ = 2;
+};
+
+TEST_F(TwoImageCombinationTest, TransformFromPointPairs) {
+  const TPointPairTransform rot = PointPairTransform(2, {0, 0}, {100, 0}, {10, 5}, {10, 105});
+  EXPECT_NEAR(rot.A, 0, 1e-12);
+  EXPECT_NEAR(rot.B, 1, 1e-12);
+  EXPECT_NEAR(rot.Tx, 10, 1e-9);
+  EXPECT_NEAR(rot.Ty, 5, 1e-9);
+  EXPECT_FALSE(rot.WholePixel);
+  double x, y;
+  rot.Map(100, 0, x, y);  // A2 lands on B2
+  EXPECT_NEAR(x, 10, 1e-9);
+  EXPECT_NEAR(y, 105, 1e-9);
+
+  struct Case {
+    int count;
+    TImagePoint a1, a2, b1, b2;
+    double tx, ty;
+    bool whole;
+  };
+  const Case cases[] = {
+      {0, {5, 5}, {9, 9}, {8, 7}, {1, 1}, 0, 0, true},          // no pair: identity
+      {1, {5, 5}, {}, {8, 7}, {}, 3, 2, true},                  // whole pixels
+      {1, {5, 5}, {}, {8.4f, 7}, {}, 3.4, 2, false},            // fraction
+      {1, {5, 5}, {}, {2, 5}, {}, -3, 0, false},                // a negative whole shift interpolates
+      {2, {5, 5}, {5.5f, 5}, {8, 7}, {20, 20}, 3, 2, true},     // A pair closer than a pixel: the shift
+      {2, {5, 5}, {50, 50}, {8, 7}, {8.2f, 7.3f}, 3, 2, true},  // B pair collapsed: the shift
+  };
+  for (const Case& c : cases) {
+    const TPointPairTransform t = PointPairTransform(c.count, c.a1, c.a2, c.b1, c.b2);
+    EXPECT_EQ(t.A, 1);
+    EXPECT_EQ(t.B, 0);
+    EXPECT_NEAR(t.Tx, c.tx, 1e-5) << c.count;
+    EXPECT_NEAR(t.Ty, c.ty, 1e-5) << c.count;
+    EXPECT_EQ(t.WholePixel, c.whole) << c.tx;
+  }
+
+  // More pairs take the batch's fitted transform less its reference offset.
+  BatchFittedTransform = {.Tx = 7, .Ty = 9, .A = 0.5, .B = 0.25, .Ox = 2, .Oy = 3};
+  const TPointPairTransform fit = PointPairTransform(3, {}, {}, {}, {});
+  EXPECT_EQ(fit.Tx, 5);
+  EXPECT_EQ(fit.Ty, 6);
+  EXPECT_EQ(fit.A, 0.5);
+  EXPECT_EQ(fit.B, 0.25);
+  BatchFittedTransform = {};
+}
+
+TEST_F(TwoImageCombinationTest, AddingAnImageToItselfDoublesValidPixels) {
+  std::vector<float> g = Noise(7, 6, 1);
+  g[10] = BlankPixel;
+  PutImage(1, 7, 6, {g});
+  PutImage(2, 7, 6, {g});
+  Combine(0, P0, P0, TCombineOp::Add);
+  const std::vector<float> r = Plane(1, 1);
+  for (size_t i = 0; i < g.size(); ++i) EXPECT_EQ(r[i], i == 10 ? BlankPixel : 2 * g[i]) << i;
+}
+
+TEST_F(TwoImageCombinationTest, BlankPixelsTakeTheOtherImagesLevel) {
+  // A is 7 almost everywhere (its 30 % level), B is 2 (its level).
+  std::vector<float> a = Filled(4, 3, 7), b = Filled(4, 3, 2);
+  a[1] = a[3] = BlankPixel;  // pixel 1: only A blank; 3: both
+  b[2] = b[3] = BlankPixel;  // pixel 2: only B blank
+  a[2] = 9;
+  b[1] = 1;
+  struct Case {
+    TCombineOp op;
+    float onlyA, onlyB, both;
+  };
+  const Case cases[] = {
+      {TCombineOp::Subtract, 7 - 1, 9 - 2, BlankPixel},
+      {TCombineOp::Add, 7 + 1, 9 + 2, BlankPixel},
+      {TCombineOp::Minimum, 1, 9, BlankPixel},
+      {TCombineOp::Maximum, 1, 9, BlankPixel},
+  };
+  for (const Case& c : cases) {
+    PutImage(1, 4, 3, {a});
+    PutImage(2, 4, 3, {b});
+    Combine(0, P0, P0, c.op);
+    const std::vector<float> r = Plane(1, 1);
+    EXPECT_NEAR(r[1], c.onlyA, 1e-3) << int(c.op);
+    EXPECT_NEAR(r[2], c.onlyB, 1e-3) << int(c.op);
+    EXPECT_EQ(r[3], c.both) << int(c.op);
+  }
+  // The levels of a colour A are taken plane by plane, also with a grey B:
+  // green's blank pixel gets green's level.
+  PutImage(1, 4, 3, {Filled(4, 3, 7), a, Filled(4, 3, 50)});
+  PutImage(2, 4, 3, {b});
+  Combine(0, P0, P0, TCombineOp::Subtract);
+  EXPECT_NEAR(Plane(1, 2)[1], 7 - 1, 1e-3);
+}
+
+TEST_F(TwoImageCombinationTest, OnePairShiftCopiesOrInterpolates) {
+  const int w = 12, h = 9;
+  std::vector<float> ramp(size_t(w * h));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) ramp[size_t(y * w + x)] = float(2 * x + 3 * y);
+  const std::vector<float> noise = Noise(w, h, 2);
+  // The maximum with an all-blank A leaves the samples of B.
+  auto sampled = [&](const std::vector<float>& b, float dx, float dy) {
+    PutImage(1, w, h, {Filled(w, h, BlankPixel)});
+    PutImage(2, w, h, {b});
+    Combine(1, {1, 1}, {1 + dx, 1 + dy}, TCombineOp::Maximum);
+    return Plane(1, 1);
+  };
+  Settings.InterpolationKind = IkBicubic;
+  std::vector<float> r = sampled(noise, 3, 2);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool inside = x + 3 < w && y + 2 < h;
+      EXPECT_EQ(r[size_t(y * w + x)], inside ? noise[size_t((y + 2) * w + x + 3)] : BlankPixel) << x << "," << y;
+    }
+  // A fraction interpolates: linear sampling of a ramp is exact.
+  Settings.InterpolationKind = IkLinear;
+  r = sampled(ramp, 3.4f, 2);
+  for (int y = 0; y + 2 < h; ++y)
+    for (int x = 0; x + 4 < w; ++x) EXPECT_NEAR(r[size_t(y * w + x)], 2 * (x + 3.4) + 3 * (y + 2), 1e-4);
+  EXPECT_EQ(r[size_t(w - 3)], BlankPixel);  // x' = 11.4 > width - 0.9
+}
+
+TEST_F(TwoImageCombinationTest, QuarterTurnAlignmentMatchesRot90) {
+  const int w = 10, h = 7;
+  const std::vector<float> a = Noise(w, h, 3);
+  TempDir dir;
+  WriteFloats(dir.file("a.f32"), a);
+  ASSERT_TRUE(RunPython("import numpy as np\n"
+                        "a = np.fromfile('" + dir.file("a.f32") + "', dtype='<f4').reshape(" +
+                        std::to_string(h) + ", " + std::to_string(w) + ")\n"
+                        "np.rot90(a).astype('<f4').tofile('" + dir.file("b.f32") + "')\n"));
+  // rot90 turns column c, row r into column r, row w - 1 - c.
+  PutImage(2, h, w, {ReadFloats(dir.file("b.f32"))});
+  PutImage(1, w, h, {Filled(w, h, 0)});
+  auto turned = [&](TImagePoint p) { return TImagePoint{p.Y, float(w - 1) - p.X}; };
+  const TImagePoint a1{2, 1}, a2{8, 5};
+  Settings.InterpolationKind = IkBicubic;
+  AlignImageToReference(2, 1, 2, a1, a2, turned(a1), turned(a2));
+  const std::vector<float> r = Plane(1, 1);
+  for (int y = 1; y + 1 < h; ++y)
+    for (int x = 1; x + 1 < w; ++x) EXPECT_NEAR(r[size_t(y * w + x)], a[size_t(y * w + x)], 1e-4) << x << "," << y;
+}
+
+TEST_F(TwoImageCombinationTest, ShiftImageMatchesOnePairAlignment) {
+  const int w = 16, h = 8;
+  const std::vector<float> g = Noise(w, h, 4);
+  Settings.InterpolationKind = IkBicubic;
+  PutImage(1, w, h, {g});
+  ShiftImage(1, 2.4, 0);
+  PutImage(2, w, h, {g});
+  PutImage(3, w, h, {Filled(w, h, 0)});
+  AlignImageToReference(2, 3, 1, {0, 0}, P0, {2.4f, 0}, P0);
+  const std::vector<float> shifted = Plane(1, 1), aligned = Plane(3, 1);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x + 3 < w; ++x) EXPECT_NEAR(shifted[size_t(y * w + x)], aligned[size_t(y * w + x)], 1e-3);
+    EXPECT_EQ(shifted[size_t(y * w + w - 1)], BlankPixel);  // 15 + 2.4 lies outside
+  }
+  // Both offsets: a whole shift moves the pixels, the uncovered ones blank.
+  PutImage(1, w, h, {g});
+  ShiftImage(1, -1, 2);
+  const std::vector<float> moved = Plane(1, 1);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool inside = x >= 1 && y + 2 < h;
+      EXPECT_NEAR(moved[size_t(y * w + x)], inside ? g[size_t((y + 2) * w + x - 1)] : BlankPixel, 1e-3);
+    }
+}
+
+TEST_F(TwoImageCombinationTest, ColourAndPlaneAlignment) {
+  const int w = 6, h = 5;
+  const std::vector<float> g = Noise(w, h, 5);
+  PutImage(2, w, h, {g});
+  PutImage(1, w, h, {Filled(w, h, 0), Filled(w, h, 0), Filled(w, h, 0)});
+  AlignImageToReference(2, 1, 1, {0, 0}, P0, {1, 0}, P0);  // grey into all three planes
+  for (int p = 1; p <= 3; ++p) {
+    const std::vector<float> r = Plane(1, p);
+    EXPECT_EQ(r[0], g[1]);
+    EXPECT_EQ(r[size_t(w - 1)], BlankPixel);
+  }
+  PutImage(3, w, h, {Noise(w, h, 6), Noise(w, h, 7), Noise(w, h, 8)});
+  AlignImageToReference(3, 1, 1, {0, 0}, P0, {0, 1}, P0);  // colour plane by plane
+  for (int p = 1; p <= 3; ++p) EXPECT_EQ(Plane(1, p)[0], Plane(3, p)[size_t(w)]);
+  AlignColourPlane(3, 3, 1, 2, 0, P0, P0, P0, P0);  // blue into green, no shift
+  EXPECT_EQ(Plane(1, 2), Plane(3, 3));
+  EXPECT_EQ(Plane(1, 1)[0], Plane(3, 1)[size_t(w)]);  // the other planes stay
+}
+
+TEST_F(TwoImageCombinationTest, WorkerCountDoesNotChangeTheResult) {
+  const int w = 64, h = 80;
+  PutImage(2, w, h, {Noise(w, h, 9), Noise(w, h, 10), Noise(w, h, 11)});
+  Settings.InterpolationKind = IkBicubic;
+  std::vector<std::vector<float>> results;
+  for (int n : {1, 4, 8}) {
+    PutImage(1, w, h, {Noise(w, h, 12), Noise(w, h, 13), Noise(w, h, 14)});
+    const TCombineParams p =
+        PrepareCombineParams(1, 2, 1, 2, {10, 10}, {50, 60}, {12, 9}, {51.3f, 60.8f}, TCombineOp::Add);
+    RunCombineWorkers(p, n);
+    std::vector<float> all;
+    for (int q = 1; q <= 3; ++q) {
+      const std::vector<float> v = Plane(1, q);
+      all.insert(all.end(), v.begin(), v.end());
+    }
+    results.push_back(all);
+  }
+  EXPECT_EQ(results[0], results[1]);
+  EXPECT_EQ(results[0], results[2]);
+
+  const MulticoreGuard on(true);
+  EXPECT_EQ(CombineWorkerCount(50), 1);
+  EXPECT_EQ(CombineWorkerCount(51), int(std::max(1u, std::thread::hardware_concurrency())));
+  const MulticoreGuard off(false);
+  EXPECT_EQ(CombineWorkerCount(4000), 1);
+}
+
+TEST_F(TwoImageCombinationTest, WeightedAddKeepsTheCoverageWeightedMean) {
+  const int w = 5, h = 4;
+  // The first frame is the target; its coverage is 1 everywhere.
+  PutImage(1, w, h, {Filled(w, h, 10)});
+  BatchWeightedAdd = 1;
+  BatchCoverageWeights.assign(size_t(w * h), 1.0f);
+  BatchAddedCount = 1;
+  for (float frame : {20.0f, 30.0f}) {
+    PutImage(2, w, h, {Filled(w, h, frame)});
+    Combine(1, {0, 0}, {1, 0}, TCombineOp::Add);  // the last column falls outside
+    ++BatchAddedCount;
+  }
+  const std::vector<float> r = Plane(1, 1);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const size_t i = size_t(y * w + x);
+      if (x + 1 < w) {
+        EXPECT_FLOAT_EQ(r[i], 60) << x;
+        EXPECT_FLOAT_EQ(BatchCoverageWeights[i], 3);
+      } else {
+        EXPECT_FLOAT_EQ(r[i], 30);  // three times the only frame there
+        EXPECT_FLOAT_EQ(BatchCoverageWeights[i], 1);
+      }
+    }
+  // Weights that do not cover the target turn the mode off.
+  BatchCoverageWeights.resize(3);
+  PutImage(2, w, h, {Filled(w, h, 1)});
+  Combine(0, P0, P0, TCombineOp::Add);
+  EXPECT_EQ(BatchWeightedAdd.load(), 0);
+}
+
+}  // namespace
+}  // namespace astrelon::test
