@@ -43,8 +43,8 @@ inline float SampleAt(const TPlaneView& v, const TSamplingKind& k, bool whole, d
 
 }  // namespace
 
-void AlignImageToReference(int source, int target, int32_t count, TImagePoint a1, TImagePoint a2, TImagePoint b1,
-                           TImagePoint b2) {
+void AlignImageToReference(int source, int target, int32_t count, TFloatPoint a1, TFloatPoint a2, TFloatPoint b1,
+                           TFloatPoint b2) {
   if (!PlaneFits(source, 1) || !PlaneFits(target, 1)) return;
   TImageSlot& T = Store.Image[size_t(target)];
   const TImageSlot& S = Store.Image[size_t(source)];
@@ -83,8 +83,8 @@ void AlignImageToReference(int source, int target, int32_t count, TImagePoint a1
                      });
 }
 
-void AlignColourPlane(int source, int sourcePlane, int target, int targetPlane, int32_t count, TImagePoint a1,
-                      TImagePoint a2, TImagePoint b1, TImagePoint b2) {
+void AlignColourPlane(int source, int sourcePlane, int target, int targetPlane, int32_t count, TFloatPoint a1,
+                      TFloatPoint a2, TFloatPoint b1, TFloatPoint b2) {
   if (!PlaneFits(source, sourcePlane) || !PlaneFits(target, targetPlane)) return;
   TImageSlot& T = Store.Image[size_t(target)];
   const TImageSlot& S = Store.Image[size_t(source)];

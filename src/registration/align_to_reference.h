@@ -13,11 +13,11 @@ namespace astrelon {
 // Fills every pixel of the target (its own size) from the source: a grey
 // target from plane 1, a colour target from a colour source plane by plane,
 // a colour target from a grey source with plane 1 in all three planes.
-void AlignImageToReference(int source, int target, int32_t count, TImagePoint a1, TImagePoint a2, TImagePoint b1,
-                           TImagePoint b2);
+void AlignImageToReference(int source, int target, int32_t count, TFloatPoint a1, TFloatPoint a2, TFloatPoint b1,
+                           TFloatPoint b2);
 
 // The same for one plane (1..3) of the source into one plane of the target.
-void AlignColourPlane(int source, int sourcePlane, int target, int targetPlane, int32_t count, TImagePoint a1,
-                      TImagePoint a2, TImagePoint b1, TImagePoint b2);
+void AlignColourPlane(int source, int sourcePlane, int target, int targetPlane, int32_t count, TFloatPoint a1,
+                      TFloatPoint a2, TFloatPoint b1, TFloatPoint b2);
 
 }  // namespace astrelon

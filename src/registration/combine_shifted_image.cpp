@@ -155,8 +155,8 @@ int CombineWorkerCount(int32_t rows) {
   return int(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-TCombineParams PrepareCombineParams(int slotA, int slotB, int target, int32_t count, TImagePoint a1,
-                                    TImagePoint a2, TImagePoint b1, TImagePoint b2, TCombineOp op) {
+TCombineParams PrepareCombineParams(int slotA, int slotB, int target, int32_t count, TFloatPoint a1,
+                                    TFloatPoint a2, TFloatPoint b1, TFloatPoint b2, TCombineOp op) {
   SetKernelWindow(Settings.InterpolationKind);
   const TPointPairTransform t = PointPairTransform(count, a1, a2, b1, b2);
   TCombineParams P;
@@ -237,8 +237,8 @@ void RunCombineWorkers(const TCombineParams& params, int workers) {
   }
 }
 
-void CombineShiftedImage(int slotA, int slotB, int target, int32_t count, TImagePoint a1, TImagePoint a2,
-                         TImagePoint b1, TImagePoint b2, TCombineOp op) {
+void CombineShiftedImage(int slotA, int slotB, int target, int32_t count, TFloatPoint a1, TFloatPoint a2,
+                         TFloatPoint b1, TFloatPoint b2, TCombineOp op) {
   if (!SlotIndex(slotA)) return;
   const TBusyCursorScope busy;
   const TCombineParams params = PrepareCombineParams(slotA, slotB, target, count, a1, a2, b1, b2, op);

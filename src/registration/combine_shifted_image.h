@@ -64,15 +64,15 @@ int CombineWorkerCount(int32_t rows);
 // does: transform, whole-pixel flag, levels and the weighted-add mode (whose
 // flag is cleared when the weights do not cover the target). The program-wide
 // kind's window is set from the settings.
-TCombineParams PrepareCombineParams(int slotA, int slotB, int target, int32_t count, TImagePoint a1,
-                                    TImagePoint a2, TImagePoint b1, TImagePoint b2, TCombineOp op);
+TCombineParams PrepareCombineParams(int slotA, int slotB, int target, int32_t count, TFloatPoint a1,
+                                    TFloatPoint a2, TFloatPoint b1, TFloatPoint b2, TCombineOp op);
 // Runs the block on `workers` workers and waits for all of them, letting
 // window events run while the slots it reads and writes are guarded.
 void RunCombineWorkers(const TCombineParams& params, int workers);
 
 // Combines slot B into the target (the size of A) through the transform of the
 // point pairs, with the program-wide interpolation kind.
-void CombineShiftedImage(int slotA, int slotB, int target, int32_t count, TImagePoint a1, TImagePoint a2,
-                         TImagePoint b1, TImagePoint b2, TCombineOp op);
+void CombineShiftedImage(int slotA, int slotB, int target, int32_t count, TFloatPoint a1, TFloatPoint a2,
+                         TFloatPoint b1, TFloatPoint b2, TCombineOp op);
 
 }  // namespace astrelon

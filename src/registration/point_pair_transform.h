@@ -6,11 +6,9 @@
 // more pairs use the batch's multi-star fit.
 #include <cstdint>
 
-namespace astrelon {
+#include "registration/float_point.h"
 
-struct TImagePoint {
-  float X = 0, Y = 0;
-};
+namespace astrelon {
 
 struct TPointPairTransform {
   double A = 1, B = 0, Tx = 0, Ty = 0;
@@ -26,8 +24,8 @@ struct TPointPairTransform {
 // The transform of `count` pairs. Two pairs closer than one pixel in either
 // image count as one pair (their scale would divide by zero or collapse the
 // image to a point); no pair gives the identity.
-TPointPairTransform PointPairTransform(int32_t count, TImagePoint a1, TImagePoint a2, TImagePoint b1,
-                                       TImagePoint b2);
+TPointPairTransform PointPairTransform(int32_t count, TFloatPoint a1, TFloatPoint a2, TFloatPoint b1,
+                                       TFloatPoint b2);
 
 // Whether a position lies inside a second image of width x height for sampling:
 // 0 <= x < width - 0.9 and 0 <= y < height - 0.9.

@@ -16,7 +16,7 @@
 namespace astrelon::test {
 namespace {
 
-constexpr TImagePoint P0{0, 0};
+constexpr TFloatPoint P0{0, 0};
 
 class TwoImageCombinationTest : public StoreTest {
 protected:
@@ -41,7 +41,7 @@ protected:
   }
   static std::vector<float> Filled(int w, int h, float value) { return std::vector<float>(size_t(w * h), value); }
   // One-pair combination of slot 2 into slot 1 (its own target).
-  static void Combine(int count, TImagePoint a1, TImagePoint b1, TCombineOp op) {
+  static void Combine(int count, TFloatPoint a1, TFloatPoint b1, TCombineOp op) {
     CombineShiftedImage(1, 2, 1, count, a1, P0, b1, P0, op);
   }
 
@@ -63,7 +63,7 @@ TEST_F(TwoImageCombinationTest, TransformFromPointPairs) {
 
   struct Case {
     int count;
-    TImagePoint a1, a2, b1, b2;
+    TFloatPoint a1, a2, b1, b2;
     double tx, ty;
     bool whole;
   };
@@ -178,8 +178,8 @@ TEST_F(TwoImageCombinationTest, QuarterTurnAlignmentMatchesRot90) {
   // rot90 turns column c, row r into column r, row w - 1 - c.
   PutImage(2, h, w, {ReadFloats(dir.file("b.f32"))});
   PutImage(1, w, h, {Filled(w, h, 0)});
-  auto turned = [&](TImagePoint p) { return TImagePoint{p.Y, float(w - 1) - p.X}; };
-  const TImagePoint a1{2, 1}, a2{8, 5};
+  auto turned = [&](TFloatPoint p) { return TFloatPoint{p.Y, float(w - 1) - p.X}; };
+  const TFloatPoint a1{2, 1}, a2{8, 5};
   Settings.InterpolationKind = IkBicubic;
   AlignImageToReference(2, 1, 2, a1, a2, turned(a1), turned(a2));
   const std::vector<float> r = Plane(1, 1);

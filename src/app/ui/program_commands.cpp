@@ -16,6 +16,7 @@
 #include "registration/ui/calibration_commands.h"
 #include "registration/ui/master_frame_commands.h"
 #include "registration/ui/shift_test_command.h"
+#include "registration/ui/two_image_commands.h"
 #include "shell/ui/blink/blink_window.h"
 #include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_commands.h"
@@ -51,6 +52,7 @@ void RegisterProgramCommands() {
   RegisterTextStampCommands();
   RegisterMouseToolCommands();
   RegisterMasterFrameCommands();
+  RegisterTwoImageCommands();
 }
 
 }  // namespace astrelon
