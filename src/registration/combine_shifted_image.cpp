@@ -51,19 +51,191 @@ double PlaneLevel(int slot, int plane, bool floor) {
 
 // The combination of valid-or-blank a with the sample b (normalised) of the
 // plain operations.
-inline float CombinePixel(TCombineOp op, float a, float b, double levelA, double levelB) {
+template <TCombineOp Op>
+inline float CombinePixel(float a, float b, float levelA, float levelB) {
   const bool aValid = a > BlankLimit, bValid = b > BlankLimit;
-  switch (op) {
-    case TCombineOp::Add:
-      if (bValid) return aValid ? a + b : float(levelA + b);
-      return aValid ? float(a + levelB) : a;
-    case TCombineOp::Subtract:
-      if (bValid) return aValid ? a - b : float(levelA - b);
-      return aValid ? float(a - levelB) : BlankPixel;
-    case TCombineOp::Minimum: return bValid && (!aValid || b < a) ? b : a;
-    case TCombineOp::Maximum: return bValid && (!aValid || b > a) ? b : a;
+  if constexpr (Op == TCombineOp::Add) {
+    if (bValid) return (aValid ? a : levelA) + b;
+    return aValid ? a + levelB : a;
+  } else if constexpr (Op == TCombineOp::Subtract) {
+    if (bValid) return (aValid ? a : levelA) - b;
+    return aValid ? a - levelB : BlankPixel;
+  } else if constexpr (Op == TCombineOp::Minimum) {
+    return bValid && (!aValid || b < a) ? b : a;
+  } else {
+    return bValid && (!aValid || b > a) ? b : a;
   }
-  return a;
+}
+
+// One sample of B for up to three planes: b normalised, v and w the weighted
+// sum and its weight (the pixel and 1 for whole-pixel samples).
+struct TSample {
+  std::array<float, 3> b, v, w;
+};
+
+// Samples of B along the rows of one worker. With a colour A and a colour B the
+// three planes are sampled in one pass; otherwise B's plane 1 serves every plane.
+class TRowSampler {
+public:
+  TRowSampler(const TCombineParams& P, int planesA) : P_(P) {
+    const TImageSlot& B = Store.Image[size_t(P.SlotB)];
+    count_ = B.IsColor && planesA == 3 ? 3 : 1;
+    for (int i = 0; i < count_; ++i) view_[size_t(i)] = PlaneView(P.SlotB, i + 1);
+    normalised_ = P.PairCount == 1 && (P.Op == TCombineOp::Minimum || P.Op == TCombineOp::Maximum);
+    windowed_ = P.Kind.Kind != IkNeuro && P.Kind.Kind != IkLinear;
+  }
+  int Count() const { return count_; }
+  // The sample index of target plane p (1..3).
+  size_t Index(int p) const { return count_ == 3 ? size_t(p - 1) : 0; }
+
+  void Sample(double px, double py, TSample& s) const {
+    const TPlaneView& v0 = view_[0];
+    if (v0.Empty() || !InsideSecondImage(px, py, v0.Width, v0.Height)) {
+      s.b.fill(BlankPixel);
+      s.v.fill(BlankPixel);
+      s.w.fill(0);
+      return;
+    }
+    if (P_.WholePixel) {
+      const int32_t ix = int32_t(std::nearbyint(px)), iy = int32_t(std::nearbyint(py));
+      for (int i = 0; i < count_; ++i) {
+        s.b[size_t(i)] = s.v[size_t(i)] = view_[size_t(i)].At(ix, iy);
+        s.w[size_t(i)] = 1;
+      }
+      return;
+    }
+    const float x = float(px), y = float(py);
+    if (windowed_) {
+      const sampler_detail::TSplitPosition sp = sampler_detail::SplitPosition(x, y);
+      float W[3], V[3];
+      const bool inner = count_ == 3
+                             ? sampler_detail::InteriorWindow<3>(view_.data(), P_.Kind, sp.Ix, sp.Fx, sp.Iy, sp.Fy, W, V)
+                             : sampler_detail::InteriorWindow<1>(view_.data(), P_.Kind, sp.Ix, sp.Fx, sp.Iy, sp.Fy, W, V);
+      if (inner) {
+        for (size_t i = 0; i < size_t(count_); ++i) FromSums(W[i], V[i], s, i);
+        return;
+      }
+    }
+    for (size_t i = 0; i < size_t(count_); ++i) {
+      if (normalised_) {
+        s.b[i] = SamplePoint(view_[i], P_.Kind, x, y);
+        continue;
+      }
+      float w = 0;
+      const float v = SamplePointBuffered(view_[i], P_.Kind, x, y, w);
+      s.v[i] = v;
+      s.w[i] = w;
+      s.b[i] = v > BlankLimit && w > 0 ? v / w : BlankPixel;
+    }
+  }
+
+private:
+  // The results the samplers give for window sums W and V.
+  void FromSums(float W, float V, TSample& s, size_t i) const {
+    if (normalised_) {
+      s.b[i] = W > 0.3f ? V / W : BlankPixel;
+      return;
+    }
+    s.w[i] = W;
+    s.v[i] = W > 0.1f ? V : BlankPixel;
+    s.b[i] = W > 0.1f ? V / W : BlankPixel;
+  }
+
+  const TCombineParams& P_;
+  std::array<TPlaneView, 3> view_{};
+  int count_ = 1;
+  bool normalised_ = false;
+  bool windowed_ = false;
+};
+
+// Rows of a whole-pixel shift without a shift field: each target row reads one
+// row of B at a fixed column offset.
+template <TCombineOp Op>
+void CombineWholePixelRows(const TCombineParams& P, int planes) {
+  const TImageSlot& A = Store.Image[size_t(P.SlotA)];
+  const TImageSlot& B = Store.Image[size_t(P.SlotB)];
+  TImageSlot& T = Store.Image[size_t(P.Target)];
+  const int32_t w = A.Width;
+  const int32_t dx = int32_t(std::nearbyint(P.Tx)), dy = int32_t(std::nearbyint(P.Ty));
+  // Columns whose sample lies inside B: 0 <= x + dx <= B's width - 1.
+  const int32_t x0 = std::clamp(-dx, 0, w), x1 = std::clamp(B.Width - dx, x0, w);
+  for (int32_t y = P.Band; y <= P.LastRow; y += P.BandCount) {
+    const int32_t by = y + dy;
+    const bool rowInside = by >= 0 && by < B.Height;
+    for (int p = 1; p <= planes; ++p) {
+      const float* a = A.Planes[size_t(p)].data() + size_t(y) * size_t(w);
+      float* t = T.Planes[size_t(p)].data() + size_t(y) * size_t(w);
+      const float la = float(P.LevelA[size_t(p)]), lb = float(P.LevelB[size_t(p)]);
+      const int q = B.IsColor ? p : 1;
+      const int32_t s0 = rowInside ? x0 : w, s1 = rowInside ? x1 : w;
+      for (int32_t x = 0; x < s0; ++x) t[x] = CombinePixel<Op>(a[x], BlankPixel, la, lb);
+      if (s1 > s0) {
+        const float* b = B.Planes[size_t(q)].data() + size_t(by) * size_t(B.Width) + dx;
+        for (int32_t x = s0; x < s1; ++x) t[x] = CombinePixel<Op>(a[x], b[x], la, lb);
+      }
+      for (int32_t x = std::max(s1, s0); x < w; ++x) t[x] = CombinePixel<Op>(a[x], BlankPixel, la, lb);
+    }
+  }
+}
+
+// The rows of one band through the sampler.
+template <TCombineOp Op>
+void CombineSampledRows(const TCombineParams& P, int planes) {
+  const TImageSlot& A = Store.Image[size_t(P.SlotA)];
+  TImageSlot& T = Store.Image[size_t(P.Target)];
+  const int32_t w = A.Width, h = A.Height;
+  const bool weighted = Op == TCombineOp::Add && P.WeightedAdd;
+  const int32_t frames = BatchAddedCount;
+  const double gain = double(frames) + 1, f = frames < 1 ? 1.0 : 1.0 / frames;
+  const bool grid = P.PairCount > 2;
+  const TRowSampler sampler(P, planes);
+  std::array<float, 4> la{}, lb{};
+  for (int p = 1; p <= planes; ++p) {
+    la[size_t(p)] = float(P.LevelA[size_t(p)]);
+    lb[size_t(p)] = float(P.LevelB[size_t(p)]);
+  }
+  TSample s;
+  for (int32_t y = P.Band; y <= P.LastRow; y += P.BandCount) {
+    double xs = P.Tx - y * P.B, ys = P.Ty + y * P.A;
+    const size_t row = size_t(y) * size_t(w);
+    for (int32_t x = 0; x < w; ++x, xs += P.A, ys += P.B) {
+      double px = xs, py = ys;
+      if (grid) {
+        double dx, dy;
+        GridShift(BatchShiftGrid, x, y, dx, dy);
+        px += dx;
+        py += dy;
+      }
+      sampler.Sample(px, py, s);
+      for (int p = 1; p <= planes; ++p) {
+        const size_t i = sampler.Index(p);
+        const float a = A.Planes[size_t(p)][row + size_t(x)];
+        float& t = T.Planes[size_t(p)][row + size_t(x)];
+        if (!weighted) {
+          t = CombinePixel<Op>(a, s.b[i], la[size_t(p)], lb[size_t(p)]);
+          continue;
+        }
+        // (frames + 1) times the coverage-weighted mean; the weight grows by
+        // the sample's weight.
+        float& W = BatchCoverageWeights[(size_t(p - 1) * size_t(h) + size_t(y)) * size_t(w) + size_t(x)];
+        if (s.b[i] > BlankLimit) {
+          t = W > 0 && a > BlankLimit ? float(gain * (a * double(W) * f + s.v[i]) / (double(W) + s.w[i]))
+                                      : float(gain * s.b[i]);
+          W += s.w[i];
+        } else {
+          t = a > BlankLimit ? float(gain * a * f) : a;
+        }
+      }
+    }
+  }
+}
+
+template <TCombineOp Op>
+void CombineRows(const TCombineParams& P, int planes) {
+  if (P.WholePixel && P.PairCount <= 2 && !(Op == TCombineOp::Add && P.WeightedAdd))
+    CombineWholePixelRows<Op>(P, planes);
+  else
+    CombineSampledRows<Op>(P, planes);
 }
 
 }  // namespace
@@ -83,62 +255,12 @@ void TADDMINMAXThread::Start() {
 void TADDMINMAXThread::Execute() {
   const TCombineParams& P = params_;
   try {
-    const TImageSlot& A = Store.Image[size_t(P.SlotA)];
-    const TImageSlot& B = Store.Image[size_t(P.SlotB)];
-    TImageSlot& T = Store.Image[size_t(P.Target)];
-    const int planes = std::clamp(A.PlaneCount, 1, 3);
-    const int32_t w = A.Width, h = A.Height;
-    const bool weighted = P.WeightedAdd && P.Op == TCombineOp::Add;
-    const int32_t frames = BatchAddedCount;
-    const double gain = double(frames) + 1, f = frames < 1 ? 1.0 : 1.0 / frames;
-    const bool grid = P.PairCount > 2;
-    const bool normalised = P.PairCount == 1 && (P.Op == TCombineOp::Minimum || P.Op == TCombineOp::Maximum);
-    for (int32_t y = P.Band; y <= P.LastRow; y += P.BandCount) {
-      const double xRow = P.Tx - y * P.B, yRow = P.Ty + y * P.A;
-      for (int p = 1; p <= planes; ++p) {
-        const int q = B.IsColor ? p : 1;
-        const TPlaneView view = PlaneView(P.SlotB, q);
-        const float* rowA = A.Planes[size_t(p)].data() + size_t(y) * size_t(w);
-        float* rowT = T.Planes[size_t(p)].data() + size_t(y) * size_t(w);
-        float* cover = weighted ? BatchCoverageWeights.data() + (size_t(p - 1) * size_t(h) + size_t(y)) * size_t(w)
-                                : nullptr;
-        double xs = xRow, ys = yRow;
-        for (int32_t x = 0; x < w; ++x, xs += P.A, ys += P.B) {
-          double px = xs, py = ys;
-          if (grid) {
-            double dx, dy;
-            GridShift(BatchShiftGrid, x, y, dx, dy);
-            px += dx;
-            py += dy;
-          }
-          // The sample: b normalised, v and wt the weighted sum and its weight.
-          float b = BlankPixel, v = BlankPixel, wt = 0;
-          if (!view.Empty() && InsideSecondImage(px, py, view.Width, view.Height)) {
-            if (P.WholePixel) {
-              b = v = view.At(int32_t(std::nearbyint(px)), int32_t(std::nearbyint(py)));
-              wt = 1;
-            } else if (normalised) {
-              b = SamplePoint(view, P.Kind, float(px), float(py));
-            } else {
-              v = SamplePointBuffered(view, P.Kind, float(px), float(py), wt);
-              if (v > BlankLimit && wt > 0) b = v / wt;
-            }
-          }
-          const float a = rowA[x];
-          if (!weighted) {
-            rowT[x] = CombinePixel(P.Op, a, b, P.LevelA[size_t(p)], P.LevelB[size_t(p)]);
-            continue;
-          }
-          float& W = cover[x];
-          if (b > BlankLimit) {
-            rowT[x] = W > 0 && a > BlankLimit ? float(gain * (a * double(W) * f + v) / (double(W) + wt))
-                                              : float(gain * b);
-            W += wt;
-          } else {
-            rowT[x] = a > BlankLimit ? float(gain * a * f) : a;
-          }
-        }
-      }
+    const int planes = std::clamp(Store.Image[size_t(P.SlotA)].PlaneCount, 1, 3);
+    switch (P.Op) {
+      case TCombineOp::Add: CombineRows<TCombineOp::Add>(P, planes); break;
+      case TCombineOp::Subtract: CombineRows<TCombineOp::Subtract>(P, planes); break;
+      case TCombineOp::Minimum: CombineRows<TCombineOp::Minimum>(P, planes); break;
+      case TCombineOp::Maximum: CombineRows<TCombineOp::Maximum>(P, planes); break;
     }
   } catch (...) {
     // Nothing here throws; the flag below must be set whatever happens.

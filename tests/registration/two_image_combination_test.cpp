@@ -9,6 +9,7 @@
 #include "registration/batch_combination_inputs.h"
 #include "registration/combine_shifted_image.h"
 #include "registration/shift_image.h"
+#include "pixelops/subpixel_samplers.h"
 #include "store/display/display_record.h"
 #include "store/image_store.h"
 #include "test_support.h"
@@ -229,6 +230,36 @@ TEST_F(TwoImageCombinationTest, ColourAndPlaneAlignment) {
   AlignColourPlane(3, 3, 1, 2, 0, P0, P0, P0, P0);  // blue into green, no shift
   EXPECT_EQ(Plane(1, 2), Plane(3, 3));
   EXPECT_EQ(Plane(1, 1)[0], Plane(3, 1)[size_t(w)]);  // the other planes stay
+}
+
+TEST_F(TwoImageCombinationTest, RotatedSamplesAreTheSamplersValues) {
+  // A blank A under the maximum leaves B's samples; B has blank pixels.
+  const int w = 20, h = 16;
+  std::vector<float> r = Noise(w, h, 15), g = Noise(w, h, 16), b = Noise(w, h, 17);
+  r[5 * w + 7] = g[5 * w + 8] = b[9 * w + 9] = BlankPixel;
+  PutImage(2, w, h, {r, g, b});
+  for (int kind : {IkBicubic, IkLanczos3, IkLinear, IkDSinc}) {
+    Settings.InterpolationKind = kind;
+    PutImage(1, w, h, {Filled(w, h, BlankPixel), Filled(w, h, BlankPixel), Filled(w, h, BlankPixel)});
+    const TFloatPoint a1{4, 3}, a2{15, 12}, b1{5.3f, 2.1f}, b2{15.1f, 13.9f};
+    CombineShiftedImage(1, 2, 1, 2, a1, a2, b1, b2, TCombineOp::Maximum);
+    SetKernelWindow(kind);
+    const TPointPairTransform t = PointPairTransform(2, a1, a2, b1, b2);
+    for (int p = 1; p <= 3; ++p) {
+      const std::vector<float> got = Plane(1, p);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          double xs, ys;
+          t.Map(x, y, xs, ys);
+          float want = BlankPixel, weight = 0;
+          if (xs >= 0 && ys >= 0 && xs < w - 0.9 && ys < h - 0.9) {
+            const float v = InterpolatePixelBuffered(2, p, weight, float(xs), float(ys));
+            if (v > BlankLimit) want = v / weight;
+          }
+          EXPECT_NEAR(got[size_t(y * w + x)], want, 1e-3) << kind << " " << p << " " << x << "," << y;
+        }
+    }
+  }
 }
 
 TEST_F(TwoImageCombinationTest, WorkerCountDoesNotChangeTheResult) {
