@@ -14,6 +14,7 @@
 #include "core/settings.h"
 #include "pixelops/subpixel_samplers.h"
 #include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
 #include "registration/batch_combination_inputs.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"
@@ -83,12 +84,25 @@ public:
     for (int i = 0; i < count_; ++i) view_[size_t(i)] = PlaneView(P.SlotB, i + 1);
     normalised_ = P.PairCount == 1 && (P.Op == TCombineOp::Minimum || P.Op == TCombineOp::Maximum);
     windowed_ = P.Kind.Kind != IkNeuro && P.Kind.Kind != IkLinear;
+    // A one-pair shift samples every pixel at the same fractions: a 4-tap
+    // window's weights are taken once.
+    const TSamplingKind own = SamplingKindOf(P.Kind.Kind);
+    if (windowed_ && P.PairCount == 1 && !P.WholePixel && P.A == 1 && P.B == 0 && own.Lo == -1 && own.Hi == 2 &&
+        P.Kind.Lo == -1 && P.Kind.Hi == 2 && std::fabs(P.Tx) < 1e9 && std::fabs(P.Ty) < 1e9) {
+      const double fx = std::floor(P.Tx), fy = std::floor(P.Ty);
+      shiftX_ = int32_t(fx);
+      shiftY_ = int32_t(fy);
+      const auto& taps = KernelWindowTables()[size_t(P.Kind.Kind)];
+      cw_ = taps[size_t(KernelFractionIndex(float(P.Tx - fx)))].data();
+      rw_ = taps[size_t(KernelFractionIndex(float(P.Ty - fy)))].data();
+    }
   }
   int Count() const { return count_; }
   // The sample index of target plane p (1..3).
   size_t Index(int p) const { return count_ == 3 ? size_t(p - 1) : 0; }
 
-  void Sample(double px, double py, TSample& s) const {
+  // The sample for target pixel (x, y) at (px, py) in B.
+  void Sample(int32_t x, int32_t y, double px, double py, TSample& s) const {
     const TPlaneView& v0 = view_[0];
     if (v0.Empty() || !InsideSecondImage(px, py, v0.Width, v0.Height)) {
       s.b.fill(BlankPixel);
@@ -104,9 +118,22 @@ public:
       }
       return;
     }
-    const float x = float(px), y = float(py);
+    if (cw_) {
+      const int32_t ix = x + shiftX_, iy = y + shiftY_;
+      if (ix >= 1 && iy >= 1 && ix + 2 < v0.Width && iy + 2 < v0.Height) {
+        float W[3], V[3];
+        const size_t origin = size_t(iy - 1) * size_t(v0.Width) + size_t(ix - 1);
+        if (count_ == 3)
+          FixedSums<3>(origin, W, V);
+        else
+          FixedSums<1>(origin, W, V);
+        for (size_t i = 0; i < size_t(count_); ++i) FromSums(W[i], V[i], s, i);
+        return;
+      }
+    }
+    const float fx = float(px), fy = float(py);
     if (windowed_) {
-      const sampler_detail::TSplitPosition sp = sampler_detail::SplitPosition(x, y);
+      const sampler_detail::TSplitPosition sp = sampler_detail::SplitPosition(fx, fy);
       float W[3], V[3];
       const bool inner = count_ == 3
                              ? sampler_detail::InteriorWindow<3>(view_.data(), P_.Kind, sp.Ix, sp.Fx, sp.Iy, sp.Fy, W, V)
@@ -118,11 +145,11 @@ public:
     }
     for (size_t i = 0; i < size_t(count_); ++i) {
       if (normalised_) {
-        s.b[i] = SamplePoint(view_[i], P_.Kind, x, y);
+        s.b[i] = SamplePoint(view_[i], P_.Kind, fx, fy);
         continue;
       }
       float w = 0;
-      const float v = SamplePointBuffered(view_[i], P_.Kind, x, y, w);
+      const float v = SamplePointBuffered(view_[i], P_.Kind, fx, fy, w);
       s.v[i] = v;
       s.w[i] = w;
       s.b[i] = v > BlankLimit && w > 0 ? v / w : BlankPixel;
@@ -130,6 +157,15 @@ public:
   }
 
 private:
+  // The 4 x 4 window sums at `origin` with the fixed weights.
+  template <int N>
+  void FixedSums(size_t origin, float* W, float* V) const {
+#if defined(__SSE2__)
+    if (Sse2Enabled) return sampler_detail::SumWindow4Sse2<N>(view_.data(), cw_, rw_, origin, W, V);
+#endif
+    sampler_detail::SumWindow<N, 4>(view_.data(), cw_, 4, rw_, 4, origin, W, V);
+  }
+
   // The results the samplers give for window sums W and V.
   void FromSums(float W, float V, TSample& s, size_t i) const {
     if (normalised_) {
@@ -146,6 +182,9 @@ private:
   int count_ = 1;
   bool normalised_ = false;
   bool windowed_ = false;
+  const float* cw_ = nullptr;  // fixed column and row weights, or nullptr
+  const float* rw_ = nullptr;
+  int32_t shiftX_ = 0, shiftY_ = 0;
 };
 
 // Rows of a whole-pixel shift without a shift field: each target row reads one
@@ -206,7 +245,7 @@ void CombineSampledRows(const TCombineParams& P, int planes) {
         px += dx;
         py += dy;
       }
-      sampler.Sample(px, py, s);
+      sampler.Sample(x, y, px, py, s);
       for (int p = 1; p <= planes; ++p) {
         const size_t i = sampler.Index(p);
         const float a = A.Planes[size_t(p)][row + size_t(x)];

@@ -232,34 +232,68 @@ TEST_F(TwoImageCombinationTest, ColourAndPlaneAlignment) {
   EXPECT_EQ(Plane(1, 1)[0], Plane(3, 1)[size_t(w)]);  // the other planes stay
 }
 
-TEST_F(TwoImageCombinationTest, RotatedSamplesAreTheSamplersValues) {
-  // A blank A under the maximum leaves B's samples; B has blank pixels.
+TEST_F(TwoImageCombinationTest, SamplesAreTheSamplersValues) {
+  // A blank A under the maximum leaves B's samples; B has blank pixels. One
+  // pair samples normalised values, two pairs weighted sums over their weight.
   const int w = 20, h = 16;
   std::vector<float> r = Noise(w, h, 15), g = Noise(w, h, 16), b = Noise(w, h, 17);
   r[5 * w + 7] = g[5 * w + 8] = b[9 * w + 9] = BlankPixel;
   PutImage(2, w, h, {r, g, b});
-  for (int kind : {IkBicubic, IkLanczos3, IkLinear, IkDSinc}) {
-    Settings.InterpolationKind = kind;
-    PutImage(1, w, h, {Filled(w, h, BlankPixel), Filled(w, h, BlankPixel), Filled(w, h, BlankPixel)});
-    const TFloatPoint a1{4, 3}, a2{15, 12}, b1{5.3f, 2.1f}, b2{15.1f, 13.9f};
-    CombineShiftedImage(1, 2, 1, 2, a1, a2, b1, b2, TCombineOp::Maximum);
-    SetKernelWindow(kind);
-    const TPointPairTransform t = PointPairTransform(2, a1, a2, b1, b2);
-    for (int p = 1; p <= 3; ++p) {
-      const std::vector<float> got = Plane(1, p);
-      for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-          double xs, ys;
-          t.Map(x, y, xs, ys);
-          float want = BlankPixel, weight = 0;
-          if (xs >= 0 && ys >= 0 && xs < w - 0.9 && ys < h - 0.9) {
-            const float v = InterpolatePixelBuffered(2, p, weight, float(xs), float(ys));
-            if (v > BlankLimit) want = v / weight;
+  struct Case {
+    int count;
+    TFloatPoint a1, a2, b1, b2;
+  };
+  const Case cases[] = {{2, {4, 3}, {15, 12}, {5.3f, 2.1f}, {15.1f, 13.9f}},
+                        {1, {4, 3}, {}, {7.4f, 5}, {}},
+                        {1, {4, 3}, {}, {1.4f, 4.3f}, {}}};
+  for (const Case& c : cases)
+    for (int kind : {IkBicubic, IkLanczos3, IkLinear, IkDSinc}) {
+      Settings.InterpolationKind = kind;
+      PutImage(1, w, h, {Filled(w, h, BlankPixel), Filled(w, h, BlankPixel), Filled(w, h, BlankPixel)});
+      CombineShiftedImage(1, 2, 1, c.count, c.a1, c.a2, c.b1, c.b2, TCombineOp::Maximum);
+      SetKernelWindow(kind);
+      const TPointPairTransform t = PointPairTransform(c.count, c.a1, c.a2, c.b1, c.b2);
+      for (int p = 1; p <= 3; ++p) {
+        const std::vector<float> got = Plane(1, p);
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x) {
+            double xs, ys;
+            t.Map(x, y, xs, ys);
+            float want = BlankPixel, weight = 0;
+            if (xs >= 0 && ys >= 0 && xs < w - 0.9 && ys < h - 0.9) {
+              if (c.count == 1) {
+                want = InterpolatePixel(2, p, float(xs), float(ys));
+              } else {
+                const float v = InterpolatePixelBuffered(2, p, weight, float(xs), float(ys));
+                if (v > BlankLimit) want = v / weight;
+              }
+            }
+            EXPECT_NEAR(got[size_t(y * w + x)], want, 1e-3)
+                << c.count << " " << kind << " " << p << " " << x << "," << y;
           }
-          EXPECT_NEAR(got[size_t(y * w + x)], want, 1e-3) << kind << " " << p << " " << x << "," << y;
-        }
+      }
     }
-  }
+}
+
+TEST_F(TwoImageCombinationTest, MoreThanTwoPairsAddTheShiftField) {
+  const int w = 12, h = 8;
+  const std::vector<float> g = Noise(w, h, 18);
+  PutImage(2, w, h, {g});
+  PutImage(1, w, h, {Filled(w, h, BlankPixel)});
+  // The fit shifts by (1, 0); the field adds 1 row everywhere.
+  BatchFittedTransform = {.Tx = 3, .Ty = 0, .A = 1, .B = 0, .Ox = 2, .Oy = 0};
+  BatchShiftGrid.NodesPerRow = w / 4 + 1;
+  BatchShiftGrid.Nodes.clear();
+  for (int n = 0; n < BatchShiftGrid.NodesPerRow * (h / 4 + 1); ++n)
+    BatchShiftGrid.Nodes.insert(BatchShiftGrid.Nodes.end(), {0, 1});
+  Settings.InterpolationKind = IkBicubic;
+  CombineShiftedImage(1, 2, 1, 3, P0, P0, P0, P0, TCombineOp::Maximum);
+  const std::vector<float> r = Plane(1, 1);
+  for (int y = 0; y + 1 < h; ++y)
+    for (int x = 0; x + 1 < w; ++x) EXPECT_NEAR(r[size_t(y * w + x)], g[size_t((y + 1) * w + x + 1)], 1e-4);
+  EXPECT_EQ(r[size_t(w - 1)], BlankPixel);
+  BatchFittedTransform = {};
+  BatchShiftGrid = {};
 }
 
 TEST_F(TwoImageCombinationTest, WorkerCountDoesNotChangeTheResult) {
