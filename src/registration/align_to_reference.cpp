@@ -35,7 +35,8 @@ void ForEachMappedPixel(const TPointPairTransform& t, int32_t width, int32_t hei
   });
 }
 
-// The source plane at (xs, ys): the nearest pixel for whole-pixel shifts, else interpolated.
+// The source plane at (xs, ys): the nearest pixel for whole-pixel shifts, else
+// interpolated.
 inline float SampleAt(const TPlaneView& v, const TSamplingKind& k, bool whole, double xs, double ys) {
   if (whole) return v.At(int32_t(std::nearbyint(xs)), int32_t(std::nearbyint(ys)));
   return SamplePoint(v, k, float(xs), float(ys));
@@ -100,11 +101,10 @@ void AlignColourPlane(int source, int sourcePlane, int target, int targetPlane, 
     copy.assign(src.Data, src.Data + S.PixelCount());
     view.Data = copy.data();
   }
-  ForEachMappedPixel(t, T.Width, T.Height, S.Width, S.Height,
-                     [&](int32_t x, int32_t y, double xs, double ys, bool inside) {
-                       dst[size_t(y) * size_t(T.Width) + size_t(x)] =
-                           inside ? SampleAt(view, kind, t.WholePixel, xs, ys) : BlankPixel;
-                     });
+  ForEachMappedPixel(
+      t, T.Width, T.Height, S.Width, S.Height, [&](int32_t x, int32_t y, double xs, double ys, bool inside) {
+        dst[size_t(y) * size_t(T.Width) + size_t(x)] = inside ? SampleAt(view, kind, t.WholePixel, xs, ys) : BlankPixel;
+      });
 }
 
 }  // namespace astrelon

@@ -13,7 +13,8 @@ namespace astrelon {
 
 // The run adds frames with coverage weights.
 extern std::atomic<uint8_t> BatchWeightedAdd;
-// One weight per pixel and plane, plane-major: ((p - 1) * height + y) * width + x.
+// One weight per pixel and plane, plane-major: ((p - 1) * height + y) * width +
+// x.
 extern std::vector<float> BatchCoverageWeights;
 // Frames added to the target so far.
 extern int32_t BatchAddedCount;

@@ -42,12 +42,42 @@ bool HasPlanes(int slot, int planes, int32_t width, int32_t height) {
   return true;
 }
 
-// The level at 30 % of a whole plane; `floor` lifts magnitudes below 0.1 to 0.1.
+// The level at 30 % of a whole plane; `floor` lifts magnitudes below 0.1 to
+// 0.1.
 double PlaneLevel(int slot, int plane, bool floor) {
   const TImageSlot& im = Store.Image[size_t(slot)];
   TPercentileLevels levels;
   GetPercentileLevels(slot, plane, 0, im.Width - 1, 0, im.Height - 1, 30, 30, levels);
   return floor && std::fabs(levels.LevelA) < 0.1 ? 0.1 : levels.LevelA;
+}
+
+// Whether a plane holds a blank pixel.
+bool HasBlank(int slot, int plane) {
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  const float* v = im.Planes[size_t(plane)].data();
+  const int64_t n = int64_t(im.PixelCount());
+  std::atomic<bool> found{false};
+  ForEachBand(n, BandThreads(n, 1 << 20, Options.Multicore != 0), [&](int64_t first, int64_t last) {
+    for (int64_t i = first; i < last && !found.load(std::memory_order_relaxed); i += 4096) {
+      bool blank = false;
+      for (int64_t k = i; k < std::min(i + 4096, last); ++k) blank |= !(v[k] > BlankLimit);
+      if (blank) found = true;
+    }
+  });
+  return found;
+}
+
+// Whether every pixel of A samples B inside: the corners of A map inside B
+// (the mapped image is a parallelogram, B's inside a rectangle).
+bool AllInside(const TPointPairTransform& t, const TImageSlot& A, const TImageSlot& B, int32_t count) {
+  if (count > 2) return false;  // the shift field may move any pixel
+  for (const int32_t y : {0, A.Height - 1})
+    for (const int32_t x : {0, A.Width - 1}) {
+      double xs, ys;
+      t.Map(x, y, xs, ys);
+      if (!InsideSecondImage(xs, ys, B.Width, B.Height)) return false;
+    }
+  return true;
 }
 
 // The combination of valid-or-blank a with the sample b (normalised) of the
@@ -75,9 +105,10 @@ struct TSample {
 };
 
 // Samples of B along the rows of one worker. With a colour A and a colour B the
-// three planes are sampled in one pass; otherwise B's plane 1 serves every plane.
+// three planes are sampled in one pass; otherwise B's plane 1 serves every
+// plane.
 class TRowSampler {
-public:
+ public:
   TRowSampler(const TCombineParams& P, int planesA) : P_(P) {
     const TImageSlot& B = Store.Image[size_t(P.SlotB)];
     count_ = B.IsColor && planesA == 3 ? 3 : 1;
@@ -135,9 +166,9 @@ public:
     if (windowed_) {
       const sampler_detail::TSplitPosition sp = sampler_detail::SplitPosition(fx, fy);
       float W[3], V[3];
-      const bool inner = count_ == 3
-                             ? sampler_detail::InteriorWindow<3>(view_.data(), P_.Kind, sp.Ix, sp.Fx, sp.Iy, sp.Fy, W, V)
-                             : sampler_detail::InteriorWindow<1>(view_.data(), P_.Kind, sp.Ix, sp.Fx, sp.Iy, sp.Fy, W, V);
+      const bool inner =
+          count_ == 3 ? sampler_detail::InteriorWindow<3>(view_.data(), P_.Kind, sp.Ix, sp.Fx, sp.Iy, sp.Fy, W, V)
+                      : sampler_detail::InteriorWindow<1>(view_.data(), P_.Kind, sp.Ix, sp.Fx, sp.Iy, sp.Fy, W, V);
       if (inner) {
         for (size_t i = 0; i < size_t(count_); ++i) FromSums(W[i], V[i], s, i);
         return;
@@ -156,7 +187,7 @@ public:
     }
   }
 
-private:
+ private:
   // The 4 x 4 window sums at `origin` with the fixed weights.
   template <int N>
   void FixedSums(size_t origin, float* W, float* V) const {
@@ -296,10 +327,18 @@ void TADDMINMAXThread::Execute() {
   try {
     const int planes = std::clamp(Store.Image[size_t(P.SlotA)].PlaneCount, 1, 3);
     switch (P.Op) {
-      case TCombineOp::Add: CombineRows<TCombineOp::Add>(P, planes); break;
-      case TCombineOp::Subtract: CombineRows<TCombineOp::Subtract>(P, planes); break;
-      case TCombineOp::Minimum: CombineRows<TCombineOp::Minimum>(P, planes); break;
-      case TCombineOp::Maximum: CombineRows<TCombineOp::Maximum>(P, planes); break;
+      case TCombineOp::Add:
+        CombineRows<TCombineOp::Add>(P, planes);
+        break;
+      case TCombineOp::Subtract:
+        CombineRows<TCombineOp::Subtract>(P, planes);
+        break;
+      case TCombineOp::Minimum:
+        CombineRows<TCombineOp::Minimum>(P, planes);
+        break;
+      case TCombineOp::Maximum:
+        CombineRows<TCombineOp::Maximum>(P, planes);
+        break;
     }
   } catch (...) {
     // Nothing here throws; the flag below must be set whatever happens.
@@ -316,8 +355,8 @@ int CombineWorkerCount(int32_t rows) {
   return int(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-TCombineParams PrepareCombineParams(int slotA, int slotB, int target, int32_t count, TFloatPoint a1,
-                                    TFloatPoint a2, TFloatPoint b1, TFloatPoint b2, TCombineOp op) {
+TCombineParams PrepareCombineParams(int slotA, int slotB, int target, int32_t count, TFloatPoint a1, TFloatPoint a2,
+                                    TFloatPoint b1, TFloatPoint b2, TCombineOp op) {
   SetKernelWindow(Settings.InterpolationKind);
   const TPointPairTransform t = PointPairTransform(count, a1, a2, b1, b2);
   TCombineParams P;
@@ -340,12 +379,29 @@ TCombineParams PrepareCombineParams(int slotA, int slotB, int target, int32_t co
   // The weighted add needs a weight for every pixel and plane of the target.
   if (BatchWeightedAdd && BatchCoverageWeights.size() < A.PixelCount() * size_t(planes)) BatchWeightedAdd = 0;
   P.WeightedAdd = BatchWeightedAdd ? 1 : 0;
+  // Only the add and the subtract read the levels, and only where a pixel of A
+  // or a sample of B is blank: they are measured only when one can be, the
+  // planes side by side.
+  struct TLevelJob {
+    double* Level;
+    int Slot, Plane;
+    bool Floor;
+  };
+  std::vector<TLevelJob> jobs;
+  const bool used = !P.WeightedAdd && (op == TCombineOp::Add || op == TCombineOp::Subtract);
   for (int p = 1; p <= planes; ++p) {
     const int q = B.IsColor ? p : 1;
-    const bool ok = HasPlanes(slotA, p, A.Width, A.Height) && HasPlanes(slotB, q, B.Width, B.Height);
-    P.LevelA[size_t(p)] = P.WeightedAdd || !ok ? 1.0 : PlaneLevel(slotA, p, true);
-    P.LevelB[size_t(p)] = P.WeightedAdd || !ok ? 1.0 : PlaneLevel(slotB, q, false);
+    P.LevelA[size_t(p)] = P.LevelB[size_t(p)] = 1.0;
+    if (!used || !HasPlanes(slotA, p, A.Width, A.Height) || !HasPlanes(slotB, q, B.Width, B.Height)) continue;
+    if (HasBlank(slotA, p)) jobs.push_back({&P.LevelA[size_t(p)], slotA, p, true});
+    if (HasBlank(slotB, q) || !AllInside(t, A, B, count)) jobs.push_back({&P.LevelB[size_t(p)], slotB, q, false});
   }
+  ForEachBand(int64_t(jobs.size()), Options.Multicore ? int(jobs.size()) : 1, [&](int64_t first, int64_t last) {
+    for (int64_t j = first; j < last; ++j) {
+      const TLevelJob& job = jobs[size_t(j)];
+      *job.Level = PlaneLevel(job.Slot, job.Plane, job.Floor);
+    }
+  });
   return P;
 }
 
@@ -363,8 +419,8 @@ void RunCombineWorkers(const TCombineParams& params, int workers) {
   // Window events run while the workers work, with the slots they read and
   // write guarded against closing; not inside another operation or the batch,
   // and not when a third slot is read.
-  const bool guard = !OperationRunning && !BatchRunning &&
-                     (params.SlotA == params.Target || params.SlotA == params.SlotB);
+  const bool guard =
+      !OperationRunning && !BatchRunning && (params.SlotA == params.Target || params.SlotA == params.SlotB);
   const TSlotPair saved = SlotPair;
   if (guard) {
     SlotPair = {params.SlotB, params.Target};

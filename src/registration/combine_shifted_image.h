@@ -27,7 +27,8 @@ struct TCombineParams {
   int32_t LastRow = 0;
   int32_t BandCount = 1;
   double Tx = 0, Ty = 0, A = 1, B = 0;
-  // Stand-ins for a blank pixel of the other image, by plane 1..3 of the target.
+  // Stand-ins for a blank pixel of the other image, by plane 1..3 of the
+  // target.
   std::array<double, 4> LevelA{};
   std::array<double, 4> LevelB{};
   uint8_t WholePixel = 0;
@@ -38,7 +39,7 @@ struct TCombineParams {
 // One worker: combines the rows of its band when started. The calling thread
 // polls Finished(); the destructor waits for the thread.
 class TADDMINMAXThread {
-public:
+ public:
   explicit TADDMINMAXThread(const TCombineParams& params) : params_(params) {}
   ~TADDMINMAXThread();
   TADDMINMAXThread(const TADDMINMAXThread&) = delete;
@@ -50,7 +51,7 @@ public:
   void Execute();
   bool Finished() const { return finished_.load() != 0; }
 
-private:
+ private:
   TCombineParams params_;
   std::atomic<uint8_t> finished_{0};
   std::thread thread_;
@@ -64,8 +65,8 @@ int CombineWorkerCount(int32_t rows);
 // does: transform, whole-pixel flag, levels and the weighted-add mode (whose
 // flag is cleared when the weights do not cover the target). The program-wide
 // kind's window is set from the settings.
-TCombineParams PrepareCombineParams(int slotA, int slotB, int target, int32_t count, TFloatPoint a1,
-                                    TFloatPoint a2, TFloatPoint b1, TFloatPoint b2, TCombineOp op);
+TCombineParams PrepareCombineParams(int slotA, int slotB, int target, int32_t count, TFloatPoint a1, TFloatPoint a2,
+                                    TFloatPoint b1, TFloatPoint b2, TCombineOp op);
 // Runs the block on `workers` workers and waits for all of them, letting
 // window events run while the slots it reads and writes are guarded.
 void RunCombineWorkers(const TCombineParams& params, int workers);

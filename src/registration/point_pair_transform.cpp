@@ -21,8 +21,7 @@ TPointPairTransform Shift(double tx, double ty) {
 
 }  // namespace
 
-TPointPairTransform PointPairTransform(int32_t count, TFloatPoint a1, TFloatPoint a2, TFloatPoint b1,
-                                       TFloatPoint b2) {
+TPointPairTransform PointPairTransform(int32_t count, TFloatPoint a1, TFloatPoint a2, TFloatPoint b1, TFloatPoint b2) {
   if (count >= 3) {
     const TFittedTransform& f = BatchFittedTransform;
     TPointPairTransform t;

@@ -24,8 +24,7 @@ struct TPointPairTransform {
 // The transform of `count` pairs. Two pairs closer than one pixel in either
 // image count as one pair (their scale would divide by zero or collapse the
 // image to a point); no pair gives the identity.
-TPointPairTransform PointPairTransform(int32_t count, TFloatPoint a1, TFloatPoint a2, TFloatPoint b1,
-                                       TFloatPoint b2);
+TPointPairTransform PointPairTransform(int32_t count, TFloatPoint a1, TFloatPoint a2, TFloatPoint b1, TFloatPoint b2);
 
 // Whether a position lies inside a second image of width x height for sampling:
 // 0 <= x < width - 0.9 and 0 <= y < height - 0.9.

@@ -63,9 +63,9 @@ void ShiftImage(int slot, double dx, double dy) {
       ForEachBand(h, BandThreads(h, 16, Options.Multicore != 0), [&](int64_t first, int64_t last) {
         for (int32_t y = int32_t(first); y < int32_t(last); ++y)
           for (int32_t x = 0; x < w; ++x)
-            plane[size_t(y) * size_t(w) + size_t(x)] =
-                Reaches(x + dx, w) && Reaches(y + dy, h) ? SamplePoint(view, kind, float(x + dx), float(y + dy))
-                                                         : BlankPixel;
+            plane[size_t(y) * size_t(w) + size_t(x)] = Reaches(x + dx, w) && Reaches(y + dy, h)
+                                                           ? SamplePoint(view, kind, float(x + dx), float(y + dy))
+                                                           : BlankPixel;
       });
       continue;
     }

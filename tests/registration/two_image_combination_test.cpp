@@ -5,11 +5,11 @@
 #include <thread>
 
 #include "../pixelops/slot_images.h"
+#include "pixelops/subpixel_samplers.h"
 #include "registration/align_to_reference.h"
 #include "registration/batch_combination_inputs.h"
 #include "registration/combine_shifted_image.h"
 #include "registration/shift_image.h"
-#include "pixelops/subpixel_samplers.h"
 #include "store/display/display_record.h"
 #include "store/image_store.h"
 #include "test_support.h"
@@ -20,7 +20,7 @@ namespace {
 constexpr TFloatPoint P0{0, 0};
 
 class TwoImageCombinationTest : public StoreTest {
-protected:
+ protected:
   void SetUp() override {
     StoreTest::SetUp();
     kind_ = Settings.InterpolationKind;
@@ -46,7 +46,7 @@ protected:
     CombineShiftedImage(1, 2, 1, count, a1, P0, b1, P0, op);
   }
 
-private:
+ private:
   int32_t kind_ = 2;
 };
 
@@ -72,7 +72,8 @@ TEST_F(TwoImageCombinationTest, TransformFromPointPairs) {
       {0, {5, 5}, {9, 9}, {8, 7}, {1, 1}, 0, 0, true},          // no pair: identity
       {1, {5, 5}, {}, {8, 7}, {}, 3, 2, true},                  // whole pixels
       {1, {5, 5}, {}, {8.4f, 7}, {}, 3.4, 2, false},            // fraction
-      {1, {5, 5}, {}, {2, 5}, {}, -3, 0, false},                // a negative whole shift interpolates
+      {1, {5, 5}, {}, {2, 5}, {}, -3, 0, false},                // a negative whole shift
+                                                                // interpolates
       {2, {5, 5}, {5.5f, 5}, {8, 7}, {20, 20}, 3, 2, true},     // A pair closer than a pixel: the shift
       {2, {5, 5}, {50, 50}, {8, 7}, {8.2f, 7.3f}, 3, 2, true},  // B pair collapsed: the shift
   };
@@ -172,10 +173,13 @@ TEST_F(TwoImageCombinationTest, QuarterTurnAlignmentMatchesRot90) {
   const std::vector<float> a = Noise(w, h, 3);
   TempDir dir;
   WriteFloats(dir.file("a.f32"), a);
-  ASSERT_TRUE(RunPython("import numpy as np\n"
-                        "a = np.fromfile('" + dir.file("a.f32") + "', dtype='<f4').reshape(" +
-                        std::to_string(h) + ", " + std::to_string(w) + ")\n"
-                        "np.rot90(a).astype('<f4').tofile('" + dir.file("b.f32") + "')\n"));
+  ASSERT_TRUE(
+      RunPython("import numpy as np\n"
+                "a = np.fromfile('" +
+                dir.file("a.f32") + "', dtype='<f4').reshape(" + std::to_string(h) + ", " + std::to_string(w) +
+                ")\n"
+                "np.rot90(a).astype('<f4').tofile('" +
+                dir.file("b.f32") + "')\n"));
   // rot90 turns column c, row r into column r, row w - 1 - c.
   PutImage(2, h, w, {ReadFloats(dir.file("b.f32"))});
   PutImage(1, w, h, {Filled(w, h, 0)});
@@ -200,7 +204,8 @@ TEST_F(TwoImageCombinationTest, ShiftImageMatchesOnePairAlignment) {
   const std::vector<float> shifted = Plane(1, 1), aligned = Plane(3, 1);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x + 3 < w; ++x) EXPECT_NEAR(shifted[size_t(y * w + x)], aligned[size_t(y * w + x)], 1e-3);
-    EXPECT_EQ(shifted[size_t(y * w + w - 1)], BlankPixel);  // 15 + 2.4 lies outside
+    EXPECT_EQ(shifted[size_t(y * w + w - 1)],
+              BlankPixel);  // 15 + 2.4 lies outside
   }
   // Both offsets: a whole shift moves the pixels, the uncovered ones blank.
   PutImage(1, w, h, {g});
@@ -218,14 +223,16 @@ TEST_F(TwoImageCombinationTest, ColourAndPlaneAlignment) {
   const std::vector<float> g = Noise(w, h, 5);
   PutImage(2, w, h, {g});
   PutImage(1, w, h, {Filled(w, h, 0), Filled(w, h, 0), Filled(w, h, 0)});
-  AlignImageToReference(2, 1, 1, {0, 0}, P0, {1, 0}, P0);  // grey into all three planes
+  AlignImageToReference(2, 1, 1, {0, 0}, P0, {1, 0},
+                        P0);  // grey into all three planes
   for (int p = 1; p <= 3; ++p) {
     const std::vector<float> r = Plane(1, p);
     EXPECT_EQ(r[0], g[1]);
     EXPECT_EQ(r[size_t(w - 1)], BlankPixel);
   }
   PutImage(3, w, h, {Noise(w, h, 6), Noise(w, h, 7), Noise(w, h, 8)});
-  AlignImageToReference(3, 1, 1, {0, 0}, P0, {0, 1}, P0);  // colour plane by plane
+  AlignImageToReference(3, 1, 1, {0, 0}, P0, {0, 1},
+                        P0);  // colour plane by plane
   for (int p = 1; p <= 3; ++p) EXPECT_EQ(Plane(1, p)[0], Plane(3, p)[size_t(w)]);
   AlignColourPlane(3, 3, 1, 2, 0, P0, P0, P0, P0);  // blue into green, no shift
   EXPECT_EQ(Plane(1, 2), Plane(3, 3));
@@ -332,7 +339,8 @@ TEST_F(TwoImageCombinationTest, WeightedAddKeepsTheCoverageWeightedMean) {
   BatchAddedCount = 1;
   for (float frame : {20.0f, 30.0f}) {
     PutImage(2, w, h, {Filled(w, h, frame)});
-    Combine(1, {0, 0}, {1, 0}, TCombineOp::Add);  // the last column falls outside
+    Combine(1, {0, 0}, {1, 0},
+            TCombineOp::Add);  // the last column falls outside
     ++BatchAddedCount;
   }
   const std::vector<float> r = Plane(1, 1);

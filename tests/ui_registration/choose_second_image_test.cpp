@@ -1,11 +1,12 @@
 // Choosing the second image of a two-image operation.
+#include "registration/ui/choose_second_image.h"
+
 #include <QListWidget>
 #include <QPushButton>
 #include <memory>
 
 #include "../ui_windows/window_fixture.h"
 #include "qt_test_app.h"
-#include "registration/ui/choose_second_image.h"
 #include "shell/ui/dialogs/list_chooser.h"
 
 namespace astrelon::test {
@@ -18,7 +19,7 @@ struct TSeen {
 };
 
 class ChooseSecondImageTest : public WindowTest {
-protected:
+ protected:
   // Shows the chooser; answers it with row `row` and Ok, or Cancel for -1.
   static int Choose(int current, int excluded, int row, TSeen& seen) {
     auto out = std::make_shared<TSeen>();

@@ -1,4 +1,6 @@
 // Adding, subtracting, minimum and maximum of two images from the menu.
+#include "registration/ui/two_image_commands.h"
+
 #include <QAction>
 #include <QListWidget>
 #include <QPushButton>
@@ -6,7 +8,6 @@
 #include "../ui_windows/window_fixture.h"
 #include "pixelops/ui/operation_frame.h"
 #include "qt_test_app.h"
-#include "registration/ui/two_image_commands.h"
 #include "shell/ui/dialogs/list_chooser.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/menu_commands.h"
@@ -16,7 +17,7 @@ namespace astrelon::test {
 namespace {
 
 class TwoImageCommandsTest : public WindowTest {
-protected:
+ protected:
   void SetUp() override {
     WindowTest::SetUp();
     RegisterTwoImageCommands();

@@ -20,7 +20,7 @@ constexpr int MaxVisibleRows = 15;
 
 // Reduces the current window's border icons while the chooser is open.
 class TOperationIcons {
-public:
+ public:
   explicit TOperationIcons(int slot) : link_(ValidSlot(slot) ? Store.Window[size_t(slot)] : nullptr) {
     if (link_) link_->SetOperationIcons(true);
   }
@@ -30,7 +30,7 @@ public:
   TOperationIcons(const TOperationIcons&) = delete;
   TOperationIcons& operator=(const TOperationIcons&) = delete;
 
-private:
+ private:
   TImageWindowLink* link_;
 };
 
@@ -54,7 +54,8 @@ int ChooseSecondImage(int current, int excluded, const QString& prompt, bool col
   const int rowHeight = std::max(1, form.ListBox1->sizeHintForRow(0));
   const int listHeight = rowHeight * std::min(n, MaxVisibleRows) + 4;
   form.ListBox1->setFixedHeight(listHeight);
-  // The buttons sit 7 pixels below the list, the dialog 36 pixels taller than it.
+  // The buttons sit 7 pixels below the list, the dialog 36 pixels taller than
+  // it.
   if (QLayout* layout = form.layout()) {
     layout->setContentsMargins(4, 4, 4, 4);
     layout->setSpacing(3);

@@ -21,7 +21,7 @@ namespace astrelon {
 namespace {
 
 struct TTwoImageCommand {
-  const char* Item;     // the menu item's object name
+  const char* Item;  // the menu item's object name
   TCombineOp Op;
   int PromptKey;        // translation key of the chooser's prompt
   const char* Prompt;   // the prompt without a language file
@@ -67,8 +67,8 @@ void CombineWithSecondImage(TCombineOp op, QAction* sender) {
   if (!result) return;
   const int source = result.Source(), target = result.Destination();
   const TAlignPoints pts = GetAlignmentPoints(source, second, false, -1.0);
-  CombineShiftedImage(target, second, target, pts.count, {pts.A1x, pts.A1y}, {pts.A2x, pts.A2y},
-                      {pts.B1x, pts.B1y}, {pts.B2x, pts.B2y}, op);
+  CombineShiftedImage(target, second, target, pts.count, {pts.A1x, pts.A1y}, {pts.A2x, pts.A2y}, {pts.B1x, pts.B1y},
+                      {pts.B2x, pts.B2y}, op);
   const bool add = op == TCombineOp::Add;
   if (add) SumDisplayRange(target, source, second);
   result.Finish({.ResetRange = !add,
