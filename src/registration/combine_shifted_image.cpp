@@ -108,7 +108,7 @@ struct TSample {
 // three planes are sampled in one pass; otherwise B's plane 1 serves every
 // plane.
 class TRowSampler {
- public:
+public:
   TRowSampler(const TCombineParams& P, int planesA) : P_(P) {
     const TImageSlot& B = Store.Image[size_t(P.SlotB)];
     count_ = B.IsColor && planesA == 3 ? 3 : 1;
@@ -187,7 +187,7 @@ class TRowSampler {
     }
   }
 
- private:
+private:
   // The 4 x 4 window sums at `origin` with the fixed weights.
   template <int N>
   void FixedSums(size_t origin, float* W, float* V) const {

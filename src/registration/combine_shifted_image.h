@@ -39,7 +39,7 @@ struct TCombineParams {
 // One worker: combines the rows of its band when started. The calling thread
 // polls Finished(); the destructor waits for the thread.
 class TADDMINMAXThread {
- public:
+public:
   explicit TADDMINMAXThread(const TCombineParams& params) : params_(params) {}
   ~TADDMINMAXThread();
   TADDMINMAXThread(const TADDMINMAXThread&) = delete;
@@ -51,7 +51,7 @@ class TADDMINMAXThread {
   void Execute();
   bool Finished() const { return finished_.load() != 0; }
 
- private:
+private:
   TCombineParams params_;
   std::atomic<uint8_t> finished_{0};
   std::thread thread_;

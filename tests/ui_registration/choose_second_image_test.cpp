@@ -19,7 +19,7 @@ struct TSeen {
 };
 
 class ChooseSecondImageTest : public WindowTest {
- protected:
+protected:
   // Shows the chooser; answers it with row `row` and Ok, or Cancel for -1.
   static int Choose(int current, int excluded, int row, TSeen& seen) {
     auto out = std::make_shared<TSeen>();

@@ -17,7 +17,7 @@ namespace astrelon::test {
 namespace {
 
 class TwoImageCommandsTest : public WindowTest {
- protected:
+protected:
   void SetUp() override {
     WindowTest::SetUp();
     RegisterTwoImageCommands();
@@ -25,12 +25,6 @@ class TwoImageCommandsTest : public WindowTest {
   static std::vector<float> Values(int slot) {
     const TPlane& p = Store.Image[size_t(slot)].Planes[1];
     return {p.begin(), p.end()};
-  }
-  static std::string History(int slot) {
-    std::string text;
-    for (const std::string& card : Store.Header[size_t(slot)].ActiveCards())
-      if (card.rfind("HISTORY ", 0) == 0) text = card.substr(8, card.find_last_not_of(' ') - 7);
-    return text;
   }
 };
 
@@ -50,7 +44,7 @@ TEST_F(TwoImageCommandsTest, AddingACopyWithoutMarksDoublesTheImage) {
   ASSERT_TRUE(Store.HasWindow[3]);
   const std::vector<float> a = Values(1), r = Values(3);
   for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(r[i], i == 5 ? BlankPixel : 2 * a[i]) << i;
-  EXPECT_EQ(History(3), "Add Bild");
+  EXPECT_EQ(HistoryText(3), "Add Bild");
   const TDisplayRecord& d = Store.Display[3];
   EXPECT_EQ(d.Black, 5);
   EXPECT_EQ(d.White, 30);
@@ -77,7 +71,7 @@ TEST_F(TwoImageCommandsTest, TheChooserNamesTheSecondImageAndCancelMakesNothing)
   ASSERT_TRUE(Store.HasWindow[4]);
   const std::vector<float> a = Values(1), r = Values(4);
   for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(r[i], a[i] - 100);
-  EXPECT_EQ(History(4), "Sub Bild");
+  EXPECT_EQ(HistoryText(4), "Sub Bild");
 
   ActivateImageWindow(1);
   WhenModal([](QWidget* w) { qobject_cast<TForm4*>(w)->Button2->click(); });
@@ -100,7 +94,7 @@ TEST_F(TwoImageCommandsTest, MinimumAndMaximumKeepTheValidPixel) {
     const std::vector<float> r = Values(result);
     EXPECT_EQ(r[0], Store.Image[2].Planes[1][0]) << item;
     EXPECT_EQ(r[1], Store.Image[1].Planes[1][1]) << item;
-    EXPECT_EQ(History(result), std::string(item).substr(0, 3) + " Bild");
+    EXPECT_EQ(HistoryText(result), std::string(item).substr(0, 3) + " Bild");
     CloseImageSlot(result);
     QApplication::processEvents();
   }

@@ -20,7 +20,7 @@ constexpr int MaxVisibleRows = 15;
 
 // Reduces the current window's border icons while the chooser is open.
 class TOperationIcons {
- public:
+public:
   explicit TOperationIcons(int slot) : link_(ValidSlot(slot) ? Store.Window[size_t(slot)] : nullptr) {
     if (link_) link_->SetOperationIcons(true);
   }
@@ -30,7 +30,7 @@ class TOperationIcons {
   TOperationIcons(const TOperationIcons&) = delete;
   TOperationIcons& operator=(const TOperationIcons&) = delete;
 
- private:
+private:
   TImageWindowLink* link_;
 };
 
