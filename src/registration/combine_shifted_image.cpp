@@ -51,6 +51,11 @@ double PlaneLevel(int slot, int plane, bool floor) {
   return floor && std::fabs(levels.LevelA) < 0.1 ? 0.1 : levels.LevelA;
 }
 
+// The image the workers sample: slot B, or its copy when B is also the target.
+const TImageSlot& SecondImage(const TCombineParams& P) {
+  return P.SecondCopy ? *P.SecondCopy : Store.Image[size_t(P.SlotB)];
+}
+
 // Whether a plane holds a blank pixel.
 bool HasBlank(int slot, int plane) {
   const TImageSlot& im = Store.Image[size_t(slot)];
@@ -110,9 +115,9 @@ struct TSample {
 class TRowSampler {
 public:
   TRowSampler(const TCombineParams& P, int planesA) : P_(P) {
-    const TImageSlot& B = Store.Image[size_t(P.SlotB)];
+    const TImageSlot& B = SecondImage(P);
     count_ = B.IsColor && planesA == 3 ? 3 : 1;
-    for (int i = 0; i < count_; ++i) view_[size_t(i)] = PlaneView(P.SlotB, i + 1);
+    for (int i = 0; i < count_; ++i) view_[size_t(i)] = {B.Planes[size_t(i + 1)].data(), B.Width, B.Height};
     normalised_ = P.PairCount == 1 && (P.Op == TCombineOp::Minimum || P.Op == TCombineOp::Maximum);
     windowed_ = P.Kind.Kind != IkNeuro && P.Kind.Kind != IkLinear;
     // A one-pair shift samples every pixel at the same fractions: a 4-tap
@@ -223,7 +228,7 @@ private:
 template <TCombineOp Op>
 void CombineWholePixelRows(const TCombineParams& P, int planes) {
   const TImageSlot& A = Store.Image[size_t(P.SlotA)];
-  const TImageSlot& B = Store.Image[size_t(P.SlotB)];
+  const TImageSlot& B = SecondImage(P);
   TImageSlot& T = Store.Image[size_t(P.Target)];
   const int32_t w = A.Width;
   const int32_t dx = int32_t(std::nearbyint(P.Tx)), dy = int32_t(std::nearbyint(P.Ty));
@@ -415,6 +420,13 @@ void RunCombineWorkers(const TCombineParams& params, int workers) {
     return;
   if (params.WeightedAdd && BatchCoverageWeights.size() < A.PixelCount() * size_t(planes)) return;
   const int n = std::clamp(workers, 1, std::max(1, A.Height));
+  // A target that is also the second image is sampled from a copy.
+  TCombineParams shared = params;
+  std::unique_ptr<TImageSlot> copy;
+  if (params.Target == params.SlotB) {
+    copy = std::make_unique<TImageSlot>(B);
+    shared.SecondCopy = copy.get();
+  }
 
   // Window events run while the workers work, with the slots they read and
   // write guarded against closing; not inside another operation or the batch,
@@ -429,7 +441,7 @@ void RunCombineWorkers(const TCombineParams& params, int workers) {
   std::vector<std::unique_ptr<TADDMINMAXThread>> threads;
   threads.reserve(size_t(n));
   for (int j = 0; j < n; ++j) {
-    TCombineParams p = params;
+    TCombineParams p = shared;
     p.Band = j;
     p.BandCount = n;
     p.LastRow = A.Height - 1;

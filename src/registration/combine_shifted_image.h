@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "registration/point_pair_transform.h"
+#include "store/image_slot.h"
 #include "store/planes/interpolation_kernels.h"
 
 namespace astrelon {
@@ -34,6 +35,9 @@ struct TCombineParams {
   uint8_t WholePixel = 0;
   uint8_t WeightedAdd = 0;  // the batch's coverage-weighted add
   TSamplingKind Kind;       // the interpolation kind of the run
+  // A copy of B that the workers sample instead of slot B (set when B is also
+  // the target); nullptr: slot B.
+  const TImageSlot* SecondCopy = nullptr;
 };
 
 // One worker: combines the rows of its band when started. The calling thread

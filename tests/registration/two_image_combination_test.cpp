@@ -176,6 +176,17 @@ TEST_F(TwoImageCombinationTest, OnePairShiftCopiesOrInterpolates) {
   EXPECT_EQ(r[size_t(w - 3)], BlankPixel);  // x' = 11.4 > width - 0.9
 }
 
+TEST_F(TwoImageCombinationTest, ASecondImageThatIsTheTargetIsReadBeforeItChanges) {
+  const int w = 9, h = 5;
+  const std::vector<float> g = Noise(w, h, 19);
+  PutImage(1, w, h, {g});
+  Settings.InterpolationKind = IkBicubic;
+  CombineShiftedImage(1, 1, 1, 1, {1, 0}, P0, {0, 0}, P0, TCombineOp::Add);  // samples x - 1
+  const std::vector<float> r = Plane(1, 1);
+  for (int y = 0; y < h; ++y)
+    for (int x = 1; x < w; ++x) EXPECT_FLOAT_EQ(r[size_t(y * w + x)], g[size_t(y * w + x)] + g[size_t(y * w + x - 1)]);
+}
+
 TEST_F(TwoImageCombinationTest, QuarterTurnAlignmentMatchesRot90) {
   const int w = 10, h = 7;
   const std::vector<float> a = Noise(w, h, 3);
