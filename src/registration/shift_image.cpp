@@ -54,7 +54,8 @@ void ShiftImage(int slot, double dx, double dy) {
   if (w < 1 || h < 1) return;
   SetKernelWindow(Settings.InterpolationKind);
   const TSamplingKind kind = CurrentSamplingKind();
-  for (const int32_t p : SelectedChannels(slot).Planes()) {
+  const TPlaneList planes = SelectedChannels(slot);
+  for (const int32_t p : planes.Planes()) {
     TPlane& plane = im.Planes[size_t(p)];
     if (plane.size() < im.PixelCount()) continue;
     std::vector<float> in(plane.begin(), plane.begin() + ptrdiff_t(im.PixelCount()));
