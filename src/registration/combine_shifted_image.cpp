@@ -103,6 +103,37 @@ inline float CombinePixel(float a, float b, float levelA, float levelB) {
   }
 }
 
+// CombinePixel over n pixels (t may be a). The vector path gives the scalar
+// results: each lane does the same float operations.
+template <TCombineOp Op>
+void CombineSpan(const float* a, const float* b, float* t, int32_t n, float la, float lb) {
+  int32_t x = 0;
+#if defined(__SSE2__)
+  if (Sse2Enabled) {
+    const __m128 limit = _mm_set1_ps(BlankLimit), vla = _mm_set1_ps(la), vlb = _mm_set1_ps(lb);
+    auto select = [](__m128 m, __m128 yes, __m128 no) { return _mm_or_ps(_mm_and_ps(m, yes), _mm_andnot_ps(m, no)); };
+    for (; x + 4 <= n; x += 4) {
+      const __m128 va = _mm_loadu_ps(a + x), vb = _mm_loadu_ps(b + x);
+      const __m128 aValid = _mm_cmpgt_ps(va, limit), bValid = _mm_cmpgt_ps(vb, limit);
+      __m128 r;
+      if constexpr (Op == TCombineOp::Add) {
+        r = select(bValid, _mm_add_ps(select(aValid, va, vla), vb), select(aValid, _mm_add_ps(va, vlb), va));
+      } else if constexpr (Op == TCombineOp::Subtract) {
+        r = select(bValid, _mm_sub_ps(select(aValid, va, vla), vb),
+                   select(aValid, _mm_sub_ps(va, vlb), _mm_set1_ps(BlankPixel)));
+      } else if constexpr (Op == TCombineOp::Minimum) {
+        // b where it is valid and a is blank or greater.
+        r = select(_mm_and_ps(bValid, _mm_or_ps(_mm_andnot_ps(aValid, bValid), _mm_cmplt_ps(vb, va))), vb, va);
+      } else {
+        r = select(_mm_and_ps(bValid, _mm_or_ps(_mm_andnot_ps(aValid, bValid), _mm_cmpgt_ps(vb, va))), vb, va);
+      }
+      _mm_storeu_ps(t + x, r);
+    }
+  }
+#endif
+  for (; x < n; ++x) t[x] = CombinePixel<Op>(a[x], b[x], la, lb);
+}
+
 // One sample of B for up to three planes: b normalised, v and w the weighted
 // sum and its weight (the pixel and 1 for whole-pixel samples).
 struct TSample {
@@ -246,7 +277,7 @@ void CombineWholePixelRows(const TCombineParams& P, int planes) {
       for (int32_t x = 0; x < s0; ++x) t[x] = CombinePixel<Op>(a[x], BlankPixel, la, lb);
       if (s1 > s0) {
         const float* b = B.Planes[size_t(q)].data() + size_t(by) * size_t(B.Width) + dx;
-        for (int32_t x = s0; x < s1; ++x) t[x] = CombinePixel<Op>(a[x], b[x], la, lb);
+        CombineSpan<Op>(a + s0, b + s0, t + s0, s1 - s0, la, lb);
       }
       for (int32_t x = std::max(s1, s0); x < w; ++x) t[x] = CombinePixel<Op>(a[x], BlankPixel, la, lb);
     }

@@ -1,11 +1,13 @@
 // Combining a second image through the point-pair transform, and the
 // resamplers that use the same transform.
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <thread>
 
 #include "../pixelops/slot_images.h"
 #include "pixelops/subpixel_samplers.h"
+#include "platform/processor_features.h"
 #include "registration/align_to_reference.h"
 #include "registration/batch_combination_inputs.h"
 #include "registration/combine_shifted_image.h"
@@ -272,8 +274,12 @@ TEST_F(TwoImageCombinationTest, SamplesAreTheSamplersValues) {
   const Case cases[] = {{2, {4, 3}, {15, 12}, {5.3f, 2.1f}, {15.1f, 13.9f}},
                         {1, {4, 3}, {}, {7.4f, 5}, {}},
                         {1, {4, 3}, {}, {1.4f, 4.3f}, {}}};
+  const bool saved = Sse2Enabled;
   for (const Case& c : cases)
-    for (int kind : {IkBicubic, IkLanczos3, IkLinear, IkDSinc}) {
+    for (int kind : {int(IkBicubic), int(IkLanczos3), int(IkLinear), int(IkDSinc), -int(IkBicubic)}) {
+      // The vector sums (a negative kind here) give the scalar values.
+      Sse2Enabled = kind < 0;
+      kind = std::abs(kind);
       Settings.InterpolationKind = kind;
       PutImage(1, w, h, {Filled(w, h, BlankPixel), Filled(w, h, BlankPixel), Filled(w, h, BlankPixel)});
       CombineShiftedImage(1, 2, 1, c.count, c.a1, c.a2, c.b1, c.b2, TCombineOp::Maximum);
@@ -299,6 +305,7 @@ TEST_F(TwoImageCombinationTest, SamplesAreTheSamplersValues) {
           }
       }
     }
+  Sse2Enabled = saved;
 }
 
 TEST_F(TwoImageCombinationTest, MoreThanTwoPairsAddTheShiftField) {
@@ -320,6 +327,28 @@ TEST_F(TwoImageCombinationTest, MoreThanTwoPairsAddTheShiftField) {
   EXPECT_EQ(r[size_t(w - 1)], BlankPixel);
   BatchFittedTransform = {};
   BatchShiftGrid = {};
+}
+
+TEST_F(TwoImageCombinationTest, WholePixelVectorPathMatchesTheScalarBitForBit) {
+  const int w = 23, h = 6;
+  std::vector<float> a = Noise(w, h, 20), b = Noise(w, h, 21);
+  for (size_t i = 0; i < a.size(); i += 5) a[i] = BlankPixel;
+  for (size_t i = 1; i < b.size(); i += 7) b[i] = BlankPixel;
+  a[3] = b[30] = std::nanf("");
+  const bool saved = Sse2Enabled;
+  for (TCombineOp op : {TCombineOp::Add, TCombineOp::Subtract, TCombineOp::Minimum, TCombineOp::Maximum}) {
+    std::vector<std::vector<float>> results;
+    for (bool vector : {false, true}) {
+      Sse2Enabled = vector;
+      PutImage(1, w, h, {a});
+      PutImage(2, w, h, {b});
+      Combine(1, {0, 0}, {2, 1}, op);
+      results.push_back(Plane(1, 1));
+    }
+    ASSERT_EQ(results[0].size(), results[1].size());
+    EXPECT_EQ(std::memcmp(results[0].data(), results[1].data(), results[0].size() * sizeof(float)), 0) << int(op);
+  }
+  Sse2Enabled = saved;
 }
 
 TEST_F(TwoImageCombinationTest, WorkerCountDoesNotChangeTheResult) {
