@@ -42,6 +42,15 @@ protected:
     for (float& x : v) x = d(gen);
     return v;
   }
+  // The h x w plane `b` turned into `out` by numpy statements.
+  static std::vector<float> Numpy(const std::vector<float>& b, int w, int h, const std::string& statements) {
+    TempDir dir;
+    WriteFloats(dir.file("b.f32"), b);
+    EXPECT_TRUE(RunPython("import numpy as np\nb = np.fromfile('" + dir.file("b.f32") + "', dtype='<f4').reshape(" +
+                          std::to_string(h) + ", " + std::to_string(w) + ")\n" + statements +
+                          "\nout.astype('<f4').tofile('" + dir.file("out.f32") + "')\n"));
+    return ReadFloats(dir.file("out.f32"));
+  }
   static std::vector<float> Filled(int w, int h, float value) { return std::vector<float>(size_t(w * h), value); }
   // One-pair combination of slot 2 into slot 1 (its own target).
   static void Combine(int count, TFloatPoint a1, TFloatPoint b1, TCombineOp op) {
@@ -158,18 +167,7 @@ TEST_F(TwoImageCombinationTest, OnePairShiftCopiesOrInterpolates) {
   Settings.InterpolationKind = IkBicubic;
   std::vector<float> r = sampled(noise, 3, 2);
   // The same shift as a numpy slice, blank where nothing comes in.
-  TempDir dir;
-  WriteFloats(dir.file("b.f32"), noise);
-  ASSERT_TRUE(
-      RunPython("import numpy as np\n"
-                "b = np.fromfile('" +
-                dir.file("b.f32") + "', dtype='<f4').reshape(" + std::to_string(h) + ", " + std::to_string(w) +
-                ")\n"
-                "out = np.full_like(b, -1e11)\n"
-                "out[:-2, :-3] = b[2:, 3:]\n"
-                "out.astype('<f4').tofile('" +
-                dir.file("out.f32") + "')\n"));
-  EXPECT_EQ(r, ReadFloats(dir.file("out.f32")));
+  EXPECT_EQ(r, Numpy(noise, w, h, "out = np.full_like(b, -1e11)\nout[:-2, :-3] = b[2:, 3:]"));
   // A fraction interpolates: linear sampling of a ramp is exact.
   Settings.InterpolationKind = IkLinear;
   r = sampled(ramp, 3.4f, 2);
@@ -192,17 +190,8 @@ TEST_F(TwoImageCombinationTest, ASecondImageThatIsTheTargetIsReadBeforeItChanges
 TEST_F(TwoImageCombinationTest, QuarterTurnAlignmentMatchesRot90) {
   const int w = 10, h = 7;
   const std::vector<float> a = Noise(w, h, 3);
-  TempDir dir;
-  WriteFloats(dir.file("a.f32"), a);
-  ASSERT_TRUE(
-      RunPython("import numpy as np\n"
-                "a = np.fromfile('" +
-                dir.file("a.f32") + "', dtype='<f4').reshape(" + std::to_string(h) + ", " + std::to_string(w) +
-                ")\n"
-                "np.rot90(a).astype('<f4').tofile('" +
-                dir.file("b.f32") + "')\n"));
   // rot90 turns column c, row r into column r, row w - 1 - c.
-  PutImage(2, h, w, {ReadFloats(dir.file("b.f32"))});
+  PutImage(2, h, w, {Numpy(a, w, h, "out = np.rot90(b)")});
   PutImage(1, w, h, {Filled(w, h, 0)});
   auto turned = [&](TFloatPoint p) { return TFloatPoint{p.Y, float(w - 1) - p.X}; };
   const TFloatPoint a1{2, 1}, a2{8, 5};
