@@ -196,14 +196,21 @@ bool SameShape(const TImageSlot& a, const TImageSlot& b, int planes) {
 
 }  // namespace
 
+// Pending events run between the rounds: a window closed meanwhile may have
+// freed either slot, so the source is worked on as a copy and the result is
+// checked again before it is written.
 void JpegDeblock(int source, int result, int32_t quality) {
   if (!SlotInUse(source) || !SlotInUse(result)) return;
   const TImageSlot& s = Store.Image[size_t(source)];
+  if (!SameShape(s, Store.Image[size_t(result)], 1)) return;
+  const int32_t width = s.Width, height = s.Height;
+  const std::vector<float> plane(s.Planes[1].begin(), s.Planes[1].begin() + ptrdiff_t(s.PixelCount()));
+  std::vector<float> out(plane.size());
+  if (!RunDeblock(plane, width, height, quality, out, result)) return;
+  if (!SlotInUse(result)) return;
   TImageSlot& d = Store.Image[size_t(result)];
-  if (!SameShape(s, d, 1)) return;
-  std::vector<float> out(s.PixelCount());
-  if (RunDeblock(s.Plane(1), s.Width, s.Height, quality, out, result))
-    std::copy(out.begin(), out.end(), d.Planes[1].begin());
+  if (d.Width != width || d.Height != height || d.Planes[1].size() < out.size()) return;
+  std::copy(out.begin(), out.end(), d.Planes[1].begin());
 }
 
 void ReduceJpegArtefacts(int source, int result, int32_t quality) {
@@ -219,6 +226,7 @@ void ReduceJpegArtefacts(int source, int result, int32_t quality) {
   std::vector<float> luma(n), deblocked(n);
   LumaRun(s.Plane(1), s.Plane(2), s.Plane(3), luma);
   if (!RunDeblock(luma, s.Width, s.Height, quality, deblocked, result)) return;
+  if (!SlotInUse(source) || !SlotInUse(result) || !SameShape(s, d, 3)) return;
   // The colour differences to the luma, smoothed at low qualities.
   std::array<TPlane, 4> difference;
   for (int p = 1; p <= 3; ++p) {

@@ -10,6 +10,7 @@
 #include "pixelops/ui/mosaic_commands.h"
 #include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "pixelops/ui/resize_commands.h"
+#include "pixelops/ui/spatial_tool_commands.h"
 #include "pixelops/ui/sun_surface_commands.h"
 #include "pixelops/ui/text_stamp_commands.h"
 #include "registration/ui/bias_tool_commands.h"
@@ -53,6 +54,7 @@ void RegisterProgramCommands() {
   RegisterMouseToolCommands();
   RegisterMasterFrameCommands();
   RegisterTwoImageCommands();
+  RegisterSpatialToolCommands();
 }
 
 }  // namespace astrelon
