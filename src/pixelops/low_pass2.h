@@ -23,11 +23,15 @@ std::vector<float> LowPass2Kernel(const TLowPass2Parameters& p);
 // One line of `count` values `step` apart, in place: each valid value becomes
 // Σ w·v / Σ w over the valid values under the kernel inside the line; blank
 // values stay blank, and a value whose weights sum to 0 or less is kept.
-// `scratch` is resized as needed.
-void LowPass2Line(std::span<const float> kernel, float* line, int64_t count, std::vector<float>& scratch);
+// `scratch` is resized as needed; `vector` takes the four- or eight-wide loops,
+// which give the bits of the scalar one.
+void LowPass2Line(std::span<const float> kernel, float* line, int64_t count, std::vector<float>& scratch,
+                  bool vector);
 
 // Every plane of the slot filtered in place along its rows (alongRows) or down
-// its columns; rows and column blocks run on all cores with the same result.
+// its columns; rows run on all cores with the same result.
 void ApplyLowPass2(int slot, bool alongRows, double shift, double steepness, double cutOff);
+// The same with the vector loops switched on or off (tests and benchmarks).
+void ApplyLowPass2(int slot, bool alongRows, double shift, double steepness, double cutOff, bool vector);
 
 }  // namespace astrelon

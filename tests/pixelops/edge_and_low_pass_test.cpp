@@ -104,26 +104,38 @@ TEST_F(EdgeAndLowPassTest, HalfPixelShiftMovesASine) {
   for (int x = 16; x < w - 16; ++x) ASSERT_NEAR(got[size_t(x)], wave(x - 0.5), 0.02) << x;
 }
 
-TEST_F(EdgeAndLowPassTest, SameBitsAtEveryThreadCount) {
+TEST_F(EdgeAndLowPassTest, SameBitsOnEveryPathAndThreadCount) {
   const int w = 613, h = 411;
   std::mt19937 gen(9);
   std::uniform_real_distribution<float> u(-10, 1000);
   std::vector<float> a(size_t(w * h));
   for (size_t i = 0; i < a.size(); ++i) a[i] = i % 101 == 0 ? BlankPixel : u(gen);
-  std::vector<float> results[2];
-  for (const bool multicore : {false, true}) {
-    MulticoreGuard guard(multicore);
+  std::vector<float> results[3];
+  for (const int run : {0, 1, 2}) {
+    MulticoreGuard guard(run > 0);
+    const bool vector = run == 2;
     PutImage(1, w, h, {a});
     PutImage(2, w, h, {a});
-    ApplyLowPass2(1, true, 0.2, 2.0, 0.4);
-    ApplyLowPass2(1, false, -0.3, 1.5, 0.6);
+    ApplyLowPass2(1, true, 0.2, 2.0, 0.4, vector);
+    ApplyLowPass2(1, false, -0.3, 1.5, 0.6, vector);
     CrossEdges(1, 2);
-    results[multicore] = Plane(1, 1);
+    results[run] = Plane(1, 1);
     const auto edges = Plane(2, 1);
-    results[multicore].insert(results[multicore].end(), edges.begin(), edges.end());
+    results[run].insert(results[run].end(), edges.begin(), edges.end());
   }
-  ASSERT_EQ(results[0].size(), results[1].size());
-  EXPECT_EQ(0, std::memcmp(results[0].data(), results[1].data(), results[0].size() * sizeof(float)));
+  for (const int run : {1, 2}) {
+    ASSERT_EQ(results[0].size(), results[run].size());
+    EXPECT_EQ(0, std::memcmp(results[0].data(), results[run].data(), results[0].size() * sizeof(float))) << run;
+  }
+
+  // A row of the plane gives the bits of the same line filtered alone.
+  std::vector<float> clean(a.begin(), a.begin() + 3 * w);
+  for (float& v : clean) v = IsValidPixel(v) ? v : 1.0f;
+  PutImage(1, w, 3, {clean});
+  ApplyLowPass2(1, true, 0.2, 2.0, 0.4, true);
+  std::vector<float> scratch, line(clean.begin() + w, clean.begin() + 2 * w);
+  LowPass2Line(LowPass2Kernel({0.4, 2.0, 0.2}), line.data(), w, scratch, false);
+  EXPECT_EQ(0, std::memcmp(line.data(), Plane(1, 1).data() + w, line.size() * sizeof(float)));
 }
 
 }  // namespace
