@@ -12,6 +12,7 @@
 #include "pixelops/jpeg_quality_estimate.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
+#include "platform/simd_support.h"
 #include "store/display/render_image_bitmap.h"
 #include "store/image_store.h"
 #include "store/pictures/jpeg_bitmap_decode.h"
@@ -87,9 +88,42 @@ bool RunRound(const TDisplayBitmap& rendered, int32_t quality, int k, const TCel
   return true;
 }
 
-// Adds the rounds of a group to the sums of rows first .. last − 1, in offset order.
+// acc[x] += v[x]·e[x] and sum[x] += e[x] for x in [from, count), in this order
+// on every path.
+void AddRunScalar(const uint8_t* v, const float* e, float* acc, float* sum, int32_t from, int32_t count) {
+  for (int32_t x = from; x < count; ++x) {
+    acc[x] += float(v[x]) * e[x];
+    sum[x] += e[x];
+  }
+}
+
+void AddRun(const uint8_t* v, const float* e, float* acc, float* sum, int32_t count, bool vector) {
+  int32_t x = 0;
+#if ASTRELON_HAVE_SSE2
+  if (vector) {
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 8 <= count; x += 8) {
+      const __m128i bytes = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + x)), zero);
+      const __m128 lo = _mm_cvtepi32_ps(_mm_unpacklo_epi16(bytes, zero));
+      const __m128 hi = _mm_cvtepi32_ps(_mm_unpackhi_epi16(bytes, zero));
+      const __m128 e0 = _mm_loadu_ps(e + x), e1 = _mm_loadu_ps(e + x + 4);
+      _mm_storeu_ps(acc + x, _mm_add_ps(_mm_loadu_ps(acc + x), _mm_mul_ps(lo, e0)));
+      _mm_storeu_ps(acc + x + 4, _mm_add_ps(_mm_loadu_ps(acc + x + 4), _mm_mul_ps(hi, e1)));
+      _mm_storeu_ps(sum + x, _mm_add_ps(_mm_loadu_ps(sum + x), e0));
+      _mm_storeu_ps(sum + x + 4, _mm_add_ps(_mm_loadu_ps(sum + x + 4), e1));
+    }
+  }
+#endif
+  AddRunScalar(v, e, acc, sum, x, count);
+}
+
+// Adds the rounds of a group to the sums of rows first .. last − 1, each pixel
+// in offset order. The cell weights of a decoded row are spread to its pixels
+// once per cell row.
 void Accumulate(std::span<TDeblockRound> rounds, int firstOffset, const TCellGrid& grid, int32_t width,
-                int32_t height, int64_t first, int64_t last, float* acc, float* weightSum) {
+                int32_t height, int64_t first, int64_t last, float* acc, float* weightSum, bool vector) {
+  std::vector<std::vector<float>> spread(rounds.size(), std::vector<float>(size_t(width)));
+  std::vector<int64_t> spreadRow(rounds.size(), -1);
   for (int64_t y = first; y < last; ++y) {
     float* a = acc + size_t(y) * size_t(width);
     float* s = weightSum + size_t(y) * size_t(width);
@@ -99,15 +133,16 @@ void Accumulate(std::span<TDeblockRound> rounds, int firstOffset, const TCellGri
       const int k = firstOffset + int(i), dx = OffsetX(k);
       const int64_t sy = y + OffsetY(k);
       if (sy < 0 || sy >= height) continue;
-      const uint8_t* row = round.Decoded.Row(int(sy)).data();
-      const float* cells = round.InverseWeight.data() + size_t(sy / 4) * size_t(grid.Columns);
-      const int32_t x0 = std::max(0, -dx), x1 = std::min(width, width - dx);
-      for (int32_t x = x0; x < x1; ++x) {
-        const int32_t sx = x + dx;
-        const float inv = cells[sx / 4];
-        a[x] += float(row[sx]) * inv;
-        s[x] += inv;
+      float* e = spread[i].data();
+      if (spreadRow[i] != sy / 4) {
+        spreadRow[i] = sy / 4;
+        const float* cells = round.InverseWeight.data() + size_t(sy / 4) * size_t(grid.Columns);
+        for (int32_t x = 0; x < width; ++x) e[x] = cells[x / 4];
       }
+      // Pixel x takes decoded pixel x + dx.
+      const int32_t x0 = std::max(0, -dx), x1 = std::min(width, width - dx);
+      if (x1 > x0)
+        AddRun(round.Decoded.Row(int(sy)).data() + x0 + dx, e + x0 + dx, a + x0, s + x0, x1 - x0, vector);
     }
   }
 }
@@ -141,7 +176,7 @@ bool JpegDeblockPlane(std::span<const float> source, int32_t width, int32_t heig
     if (failed) break;
     ForEachBand(height, BandThreads(height, 16, group > 1), [&](int64_t a, int64_t b) {
       Accumulate(std::span(rounds).first(size_t(count)), first, grid, width, height, a, b, acc.data(),
-                 weightSum.data());
+                 weightSum.data(), Sse2Enabled);
     });
     if (poll && !poll(first + count)) break;
   }

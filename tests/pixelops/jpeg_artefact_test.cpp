@@ -9,6 +9,7 @@
 
 #include "pixelops/jpeg_deblock.h"
 #include "pixelops/jpeg_quality_estimate.h"
+#include "platform/processor_features.h"
 #include "slot_images.h"
 #include "store/image_loader.h"
 #include "store/pictures/pnm_reader.h"
@@ -122,13 +123,20 @@ TEST_F(JpegArtefactTest, KeepsTheLevelOfFlatBrightAndBlankImages) {
   EXPECT_TRUE(IsValidPixel(out[size_t(10 * w + 11)]));
 }
 
-TEST_F(JpegArtefactTest, SameResultAtEveryThreadCountAndStopsOnRequest) {
+TEST_F(JpegArtefactTest, SameResultOnEveryPathAndThreadCountAndStopsOnRequest) {
   ASSERT_TRUE(LoadPnmFile(1, DataFile("libjpeg-turbo/testorig.ppm")));
   const TImageSlot& im = Store.Image[1];
   std::vector<float> one(im.PixelCount()), many(im.PixelCount());
   ASSERT_TRUE(JpegDeblockPlane(im.Plane(2), im.Width, im.Height, 40, one, 1));
   ASSERT_TRUE(JpegDeblockPlane(im.Plane(2), im.Width, im.Height, 40, many, 8));
   EXPECT_EQ(0, std::memcmp(one.data(), many.data(), one.size() * sizeof(float)));
+  const bool sse2 = Sse2Enabled;
+  for (const bool vector : {false, true}) {
+    Sse2Enabled = vector;
+    ASSERT_TRUE(JpegDeblockPlane(im.Plane(2), im.Width, im.Height, 40, many, 3));
+    EXPECT_EQ(0, std::memcmp(one.data(), many.data(), one.size() * sizeof(float))) << vector;
+  }
+  Sse2Enabled = sse2;
 
   int calls = 0;
   ASSERT_TRUE(JpegDeblockPlane(im.Plane(2), im.Width, im.Height, 40, many, 4, [&](int position) {
