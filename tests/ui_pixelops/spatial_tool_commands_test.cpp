@@ -106,6 +106,25 @@ TEST_F(SpatialToolCommandsTest, CrossEdgesAndLowPass) {
   EXPECT_EQ(HistoryText(4), HistoryText(3));
 }
 
+TEST_F(SpatialToolCommandsTest, ShiftMovesTheImageAndZeroOpensNothing) {
+  std::vector<float> v(8 * 4);
+  for (size_t i = 0; i < v.size(); ++i) v[i] = float(i % 8) * 10.0f;
+  OpenImage(1, 8, 4, {v});
+  const auto prompts = Run("Bildverschieben1", "Bild verschieben", {QString("0"), QString("0.0")});
+  ASSERT_EQ(prompts.size(), 2u);
+  EXPECT_EQ(prompts[0], "X-Richtung (Pixel)");
+  EXPECT_EQ(prompts[1], "Y-Richtung (Pixel)");
+  EXPECT_FALSE(Store.InUse[2]);
+
+  Run("Bildverschieben1", "Bild verschieben", {QString("2"), QString("0")});
+  ASSERT_TRUE(Store.HasWindow[2]);
+  // The content moves 2 pixels to the right; the uncovered columns are blank.
+  EXPECT_EQ(Store.Image[2].At(1, 0, 1), BlankPixel);
+  EXPECT_FLOAT_EQ(Store.Image[2].At(1, 5, 1), 30.0f);
+  EXPECT_EQ(HistoryText(2), HistoryText(1));
+  EXPECT_EQ(RecentFunctionCaption(0), "Bild verschieben");
+}
+
 TEST_F(SpatialToolCommandsTest, FrequencyMatchWithTheOtherWindow) {
   std::vector<float> v(32 * 16);
   for (size_t i = 0; i < v.size(); ++i) v[i] = 50.0f + float((i * 13) % 17);

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <cmath>
 
 #include "common/engine_ui.h"
 #include "core/busy_cursor.h"
@@ -12,6 +13,7 @@
 #include "pixelops/jpeg_quality_estimate.h"
 #include "pixelops/low_pass2.h"
 #include "pixelops/ui/operation_frame.h"
+#include "registration/shift_image.h"
 #include "registration/ui/choose_second_image.h"
 #include "shell/main_texts.h"
 #include "shell/ui/dialogs/small_dialogs.h"
@@ -85,6 +87,24 @@ void CrossEdgeImage(QAction* sender) {
   AddRecentFunction(sender);
 }
 
+void ShiftCommand(QAction* sender) {
+  if (FindActiveSlot() < 1) return;
+  const QString caption = OperationCaption(sender, "Bild verschieben");
+  const auto x = ReadNumber(LangInputBox(caption, Text(11529, "X-Richtung (Pixel)"), "0.0").toStdString(),
+                            TNumberKind::Double);
+  if (!x) return;
+  const auto y = ReadNumber(LangInputBox(caption, Text(11785, "Y-Richtung (Pixel)"), "0.0").toStdString(),
+                            TNumberKind::Double);
+  if (!y) return;
+  if (!(std::fabs(x->Value) + std::fabs(y->Value) > 0)) return;
+  TResultSlot result;
+  if (!result) return;
+  TBusyCursorScope busy;
+  ShiftImage(result.Destination(), -x->Value, -y->Value);
+  result.Finish({.ResetRange = false, .History = {}});
+  AddRecentFunction(sender);
+}
+
 void LowPass2(QAction*) {
   const int source = FindActiveSlot();
   if (source < 1) return;
@@ -125,6 +145,7 @@ void FrequencyMatch(QAction*) {
 void RegisterSpatialToolCommands() {
   RegisterMenuCommand("JPGArtefaktereduzieren1", JpegArtefacts);
   RegisterMenuCommand("CannesRanderkennung1", CrossEdgeImage);
+  RegisterMenuCommand("Bildverschieben1", ShiftCommand);
   RegisterMenuCommand("Tiefpass21", LowPass2);
   RegisterMenuCommand("FrequenzganganeinanderesBildanpassen1", FrequencyMatch);
 }
