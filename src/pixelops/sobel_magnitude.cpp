@@ -3,8 +3,7 @@
 #include <cmath>
 #include <span>
 
-#include "core/settings.h"
-#include "platform/parallel_bands.h"
+#include "pixelops/edge_planes.h"
 #include "platform/simd_support.h"
 #include "store/image_store.h"
 
@@ -73,39 +72,26 @@ inline void ZeroValid(std::span<float> run) {
 void SobelMagnitude(int source, int destination) { SobelMagnitude(source, destination, Sse2Enabled); }
 
 void SobelMagnitude(int source, int destination, bool vector) {
-  if (destination < 1 || !SlotInUse(source) || !SlotInUse(destination)) return;
-  const TImageSlot& s = Store.Image[size_t(source)];
-  TImageSlot& d = Store.Image[size_t(destination)];
-  if (s.PlaneCount < 1 || s.Width != d.Width || s.Height != d.Height || d.PlaneCount < s.PlaneCount) return;
-  const size_t w = size_t(s.Width);
-  const int32_t h = s.Height;
   const bool avx2 = UseAvx2(vector);
-  for (int p = 1; p <= s.PlaneCount; ++p) {
-    if (s.Planes[size_t(p)].size() < s.PixelCount() || d.Planes[size_t(p)].size() < d.PixelCount()) continue;
-    // Working in place reads from a copy of the plane.
-    TPlane copy;
-    if (source == destination) copy.assign(s.Planes[size_t(p)].begin(), s.Planes[size_t(p)].end());
-    const float* in = source == destination ? copy.data() : s.Planes[size_t(p)].data();
-    float* out = d.Planes[size_t(p)].data();
-    const int threads = BandThreads(h, 64, Options.Multicore != 0 && s.PixelCount() >= (size_t(1) << 18));
-    ForEachBand(h, threads, [&](int64_t first, int64_t last) {
-      for (int64_t y = first; y < last; ++y) {
-        float* row = out + size_t(y) * w;
-        if (y == 0 || y == h - 1 || w < 3) {
-          ZeroValid({row, w});
-          continue;
-        }
-        const TSobelRows r{in + size_t(y - 1) * w, in + size_t(y) * w, in + size_t(y + 1) * w, row};
-        size_t x = 1;
+  ForEachEdgeBand(source, destination,
+                  [avx2](const float* in, float* out, int32_t width, int32_t h, int64_t first, int64_t last) {
+                    const size_t w = size_t(width);
+                    for (int64_t y = first; y < last; ++y) {
+                      float* row = out + size_t(y) * w;
+                      if (y == 0 || y == h - 1 || w < 3) {
+                        ZeroValid({row, w});
+                        continue;
+                      }
+                      const TSobelRows r{in + size_t(y - 1) * w, in + size_t(y) * w, in + size_t(y + 1) * w, row};
+                      size_t x = 1;
 #if ASTRELON_HAVE_AVX2
-        if (avx2) x = SobelRowAvx2(r, w);
+                      if (avx2) x = SobelRowAvx2(r, w);
 #endif
-        for (; x + 1 < w; ++x) row[x] = SobelPixel(r, x);
-        ZeroValid({row, 1});
-        ZeroValid({row + w - 1, 1});
-      }
-    });
-  }
+                      for (; x + 1 < w; ++x) row[x] = SobelPixel(r, x);
+                      ZeroValid({row, 1});
+                      ZeroValid({row + w - 1, 1});
+                    }
+                  });
 }
 
 }  // namespace astrelon

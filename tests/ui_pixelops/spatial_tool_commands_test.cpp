@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "../pixelops/slot_images.h"
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
 #include "pixelops/low_pass2.h"
@@ -30,18 +31,7 @@ protected:
     SetEngineUi(nullptr);
   }
   void OpenImage(int slot, int w, int h, std::initializer_list<std::vector<float>> planes) {
-    TImageSlot& im = Store.Image[size_t(slot)];
-    im = TImageSlot{};
-    im.Width = w;
-    im.Height = h;
-    im.PlaneCount = int(planes.size());
-    im.IsColor = planes.size() == 3;
-    int p = 1;
-    for (const auto& v : planes) im.Planes[size_t(p++)].assign(v.begin(), v.end());
-    Store.InUse[size_t(slot)] = 1;
-    Store.FileName[size_t(slot)] = "/d/m" + std::to_string(slot) + ".fit";
-    MakeDefaultHeader(slot);
-    UpdateMinMax(slot);
+    PutImage(slot, w, h, planes);
     ResetDisplayRange(slot, 0);
     Show(slot);
   }
