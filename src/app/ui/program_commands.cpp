@@ -7,6 +7,7 @@
 #include "pixelops/ui/color_commands.h"
 #include "pixelops/ui/image_tool_commands.h"
 #include "pixelops/ui/geometry_commands.h"
+#include "pixelops/ui/gradient_flattening_commands.h"
 #include "pixelops/ui/mosaic_commands.h"
 #include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "pixelops/ui/resize_commands.h"
@@ -46,6 +47,7 @@ void RegisterProgramCommands() {
   RegisterImageToolCommands();
   RegisterImageWindowCommands();
   RegisterBackgroundFlatteningCommands();
+  RegisterGradientFlatteningCommands();
   RegisterBiasToolCommands();
   RegisterShiftTestCommands();
   RegisterGeometryCommands();

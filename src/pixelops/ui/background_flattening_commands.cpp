@@ -5,6 +5,7 @@
 
 #include "core/language.h"
 #include "pixelops/background_flattening.h"
+#include "pixelops/ui/background_mask_dialog.h"
 #include "pixelops/ui/operation_frame.h"
 #include "shell/histogram_refresh.h"
 #include "shell/ui/dialogs/small_dialogs.h"
@@ -54,9 +55,12 @@ void FlattenBackgroundVariableCommand(QAction* sender) {
   const int slot = FindActiveSlot();
   if (slot < 1) return;
   const TImageWindowLink* window = Store.Window[size_t(slot)];
-  // Without a selection the mask dialog takes over.
-  if (!window || !window->SelectionVisible(1)) return;
   const QString caption = OperationCaption(sender, "Hintergrund ebnen &variabel");
+  // Without a selection the mask dialog takes over; its "Ok" writes the card.
+  if (!window || !window->SelectionVisible(1)) {
+    OpenBackgroundMaskDialog(caption);
+    return;
+  }
   QString text = QString::number(LastRadius);
   if (!LangInputQuery(caption,
                       QString::fromStdString(LangTextOr(KeyRadiusPrompt, "Bitte den Wirkradius in Pixel angeben:")),
