@@ -218,7 +218,9 @@ void TForm12::Open(const QString& caption) {
     firstShow_ = false;
     QString title = caption;
     setWindowTitle(title.remove('&'));
-    TrackBar1->setValue(std::clamp(GetParamDigits(RadiusSetting), 1, 50));
+    // A setting that holds no radius leaves the form's 7.
+    const int radius = GetParamDigits(RadiusSetting);
+    TrackBar1->setValue(radius >= 1 ? std::min(radius, 50) : 7);
     Label5->setText(QString::number(TrackBar1->value()));
     if (LanguageFileLoaded) TranslateForm("Form12");
     // The preview starts at most 640 x 480, in the image's proportions.
