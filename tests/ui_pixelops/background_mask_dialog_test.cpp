@@ -101,7 +101,6 @@ rr, cc = polygon([10, 14, 50, 60, 35], [20, 60, 70, 30, 15], ref.shape)
 ref[rr, cc] = 1
 diff = np.argwhere(m != ref)
 # Only pixels on the outline may differ.
-inner = np.zeros_like(ref)
 from scipy.ndimage import binary_erosion, binary_dilation
 edge = binary_dilation(ref, iterations=1) & ~binary_erosion(ref, iterations=1)
 assert all(edge[r, c] for r, c in diff), diff[:10]
