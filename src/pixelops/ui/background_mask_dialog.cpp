@@ -1,7 +1,6 @@
 #include "pixelops/ui/background_mask_dialog.h"
 
 #include <QCloseEvent>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
