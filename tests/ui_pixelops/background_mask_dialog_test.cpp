@@ -192,6 +192,21 @@ TEST_F(BackgroundMaskDialogTest, CancelCloseAndOkWithoutResultRemoveTheSlot) {
   }
 }
 
+TEST_F(BackgroundMaskDialogTest, InterruptRestoresTheSource) {
+  TForm12* f = OpenDialog(200, 150);
+  ASSERT_NE(f, nullptr);
+  ui_.Hook = [&] {
+    if (f->Button3->isEnabled()) f->Button3Click();  // "&Unterbrechen"
+  };
+  f->Button3Click();
+  ui_.Hook = nullptr;
+  AbortRequested = 0;
+  EXPECT_EQ(f->RadiusComputed(), 0);
+  EXPECT_EQ(Store.Image[2].Planes[1], Store.Image[1].Planes[1]);
+  EXPECT_TRUE(f->Button3->isEnabled());
+  EXPECT_EQ(f->Button3->text(), "&Berechnen");
+}
+
 TEST_F(BackgroundMaskDialogTest, ClosingWhileComputingEndsAfterTheRun) {
   TForm12* f = OpenDialog(200, 150);
   ASSERT_NE(f, nullptr);
