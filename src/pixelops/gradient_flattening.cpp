@@ -217,7 +217,8 @@ void FlattenGradient(int slot, int mode) {
   if (!SlotInUse(slot) || (mode != 1 && mode != 2)) return;
   TImageSlot& im = Store.Image[size_t(slot)];
   const int32_t w = im.Width, h = im.Height;
-  for (int32_t p : SelectedChannels(slot).Planes()) {
+  const TPlaneList planes = SelectedChannels(slot);
+  for (int32_t p : planes.Planes()) {
     if (!PlaneUsable(slot, p)) continue;
     TRadialGradient g;
     if (mode == 1) {

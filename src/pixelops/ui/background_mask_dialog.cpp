@@ -59,7 +59,8 @@ bool FlattenWithMask(int source, int destination, int radius, const TByteMask& m
   ok = ok && !AbortRequested;
   if (ok) {
     TImageSlot& D = Store.Image[size_t(destination)];
-    for (int32_t p : SelectedChannels(destination).Planes()) {
+    const TPlaneList planes = SelectedChannels(destination);
+    for (int32_t p : planes.Planes()) {
       fGauss(destination, destination, p, 0, w - 1, 0, h - 1, 0.5f * radius + 0.5f, true, destination, 100, "");
       if (AbortRequested) {
         ok = false;
