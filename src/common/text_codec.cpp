@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include <fcntl.h>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -219,6 +220,29 @@ std::vector<std::string> SplitLines(std::string_view text) {
   }
   if (start < text.size())
     lines.emplace_back(text.substr(start));
+  return lines;
+}
+
+std::optional<std::vector<std::string>> ReadFirstLines(const std::string& path, size_t count, size_t limit) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<std::string> lines;
+  std::string line;
+  bool inLine = false;
+  char c;
+  while (lines.size() < count && in.get(c)) {
+    if (c == '\n' || c == '\r') {
+      if (c == '\r' && in.peek() == '\n') in.get(c);
+      lines.push_back(DecodeText(line));
+      line.clear();
+      inLine = false;
+      continue;
+    }
+    inLine = true;
+    if (line.size() < limit) line += c;
+  }
+  if (in.bad()) return std::nullopt;
+  if (inLine && lines.size() < count) lines.push_back(DecodeText(line));
   return lines;
 }
 

@@ -46,4 +46,9 @@ std::optional<std::string> ReadTextFile(const std::string& path, size_t maxBytes
 // does not start another line; empty text gives no lines.
 std::vector<std::string> SplitLines(std::string_view text);
 
+// The first `count` lines of a text file (LF, CR LF or CR), each cut to `limit`
+// bytes before it is decoded; the rest of a long line is skipped, so a file of
+// any size reads in bounded memory. nullopt when the file cannot be read.
+std::optional<std::vector<std::string>> ReadFirstLines(const std::string& path, size_t count, size_t limit);
+
 }  // namespace astrelon

@@ -1,7 +1,5 @@
 #include "pixelops/resize_settings_file.h"
 
-#include <fstream>
-
 #include "common/atomic_file.h"
 #include "common/number_text.h"
 #include "common/pascal_format.h"
@@ -14,28 +12,6 @@ namespace {
 
 constexpr size_t ResizeFileLines = 5;
 constexpr size_t ResizeLineLimit = 1000;
-
-// Up to `count` lines (LF, CR LF or CR), each cut to `limit` bytes; the rest of a
-// long line is skipped, so a file of any size reads in bounded memory.
-std::vector<std::string> ReadFirstLines(std::istream& in, size_t count, size_t limit) {
-  std::vector<std::string> lines;
-  std::string line;
-  bool inLine = false;
-  char c;
-  while (lines.size() < count && in.get(c)) {
-    if (c == '\n' || c == '\r') {
-      if (c == '\r' && in.peek() == '\n') in.get(c);
-      lines.push_back(DecodeText(line));
-      line.clear();
-      inLine = false;
-      continue;
-    }
-    inLine = true;
-    if (line.size() < limit) line += c;
-  }
-  if (inLine && lines.size() < count) lines.push_back(DecodeText(line));
-  return lines;
-}
 
 }  // namespace
 
@@ -64,11 +40,9 @@ void ApplyResizeLines(const std::vector<std::string>& lines, TResizeSettings& s)
 }
 
 bool ReadResizeSettings(const std::string& fileName, TResizeSettings& s) {
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) return false;
-  const std::vector<std::string> lines = ReadFirstLines(in, ResizeFileLines, ResizeLineLimit);
-  if (in.bad()) return false;
-  ApplyResizeLines(lines, s);
+  const std::optional<std::vector<std::string>> lines = ReadFirstLines(fileName, ResizeFileLines, ResizeLineLimit);
+  if (!lines) return false;
+  ApplyResizeLines(*lines, s);
   return true;
 }
 
