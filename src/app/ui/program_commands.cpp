@@ -5,6 +5,7 @@
 #include "frequency/ui/frequency_filter_commands.h"
 #include "pixelops/ui/background_flattening_commands.h"
 #include "pixelops/ui/color_commands.h"
+#include "pixelops/ui/distortion_commands.h"
 #include "pixelops/ui/image_tool_commands.h"
 #include "pixelops/ui/geometry_commands.h"
 #include "pixelops/ui/gradient_flattening_commands.h"
@@ -57,6 +58,7 @@ void RegisterProgramCommands() {
   RegisterMasterFrameCommands();
   RegisterTwoImageCommands();
   RegisterSpatialToolCommands();
+  RegisterDistortionCommands();
 }
 
 }  // namespace astrelon

@@ -1,0 +1,409 @@
+#include "pixelops/ui/field_distortion_dialog.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <exception>
+#include <new>
+
+#include "common/engine_ui.h"
+#include "common/number_text.h"
+#include "common/pascal_format.h"
+#include "core/language.h"
+#include "pixelops/bright_disc.h"
+#include "pixelops/field_distortion.h"
+#include "pixelops/field_distortion_file.h"
+#include "shell/histogram_refresh.h"
+#include "shell/ui/controls/up_down.h"
+#include "shell/ui/dialogs/translate_form.h"
+#include "shell/ui/main/main_services_ui.h"
+#include "shell/ui/main/main_window_link.h"
+#include "store/display/display_histogram.h"
+#include "store/header_cards.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+
+namespace {
+
+constexpr int FormNumber = 19;
+constexpr int PreviewDelayMs = 500;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+// The edit (0-based) of each numeric field.
+size_t EditIndex(TDistortionField f) {
+  using F = TDistortionField;
+  switch (f) {
+    case F::A: return 0;
+    case F::B: return 1;
+    case F::C: return 2;
+    case F::D: return 3;
+    case F::CentreX: return 4;
+    case F::CentreY: return 5;
+    case F::PlanetWidth: return 6;
+    case F::PlanetFactor: return 7;
+    case F::PanoramaWidth: return 8;
+    case F::PanoramaFactor: return 9;
+    case F::Horizon: return 10;
+    case F::LimbContrast: break;
+  }
+  return 11;
+}
+
+// The arrow step of Editk: "X  Breite (180°)" 0.02, "Randkontrast" 0.1, else 0.01.
+double ArrowStep(int k) { return k == 9 ? 0.02 : k == 12 ? 0.1 : 0.01; }
+
+QFileDialog* MakeFileDialog(QWidget* parent, QFileDialog::AcceptMode mode) {
+  auto* d = new QFileDialog(parent);
+  d->setOption(QFileDialog::DontUseNativeDialog, true);
+  d->setAcceptMode(mode);
+  d->setNameFilter("Astrelon Kissenentzerrung (*.qzk)");
+  d->setDefaultSuffix("qzk");
+  if (mode == QFileDialog::AcceptOpen) d->setFileMode(QFileDialog::ExistingFile);
+  return d;
+}
+
+QLabel* NamedLabel(const QString& text, const QString& name, QWidget* parent) {
+  auto* l = new QLabel(text, parent);
+  l->setObjectName(name);
+  return l;
+}
+
+}  // namespace
+
+TForm19::TForm19(QWidget* parent) : QDialog(parent) {
+  setObjectName("Form19");
+  setWindowTitle("Bildfeld Entzerrung");
+  setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  setModal(false);
+
+  static const char* const Defaults[12] = {"0.00", "0.00", "0.00", "1.00", "0.5",  "0.5",
+                                           "1.00", "1.00", "1.00", "1.00", "0.5", "3.0"};
+  std::array<QWidget*, 12> cells{};
+  for (int k = 1; k <= 12; ++k) {
+    auto* cell = new QWidget(this);
+    auto* row = new QHBoxLayout(cell);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    QLineEdit*& e = Edit[size_t(k - 1)];
+    e = new QLineEdit(Defaults[k - 1], cell);
+    e->setObjectName(QString("Edit%1").arg(k));
+    e->setMaximumWidth(80);
+    TUpDown*& u = UpDown[size_t(k - 1)];
+    u = new TUpDown(-1000000, 1000000, 0, cell);
+    u->setObjectName(QString("UpDown%1").arg(k));
+    u->setFixedSize(17, e->sizeHint().height());
+    row->addWidget(e);
+    row->addWidget(u);
+    cells[size_t(k - 1)] = cell;
+    connect(e, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
+    connect(u, &TUpDown::Clicked, this, [this, k](bool up) { UpDownClick(k, up); });
+  }
+  const auto cell = [&](int k) { return cells[size_t(k - 1)]; };
+
+  PageControl1 = new QTabWidget(this);
+  PageControl1->setObjectName("PageControl1");
+  auto* sheet1 = new QWidget;
+  sheet1->setObjectName("TabSheet1");
+  auto* g1 = new QGridLayout(sheet1);
+  g1->addWidget(NamedLabel("rsrc = A * rdest^4     +     B * rdest^3     +      C * rdest^2     +     D * rdest",
+                           "Label1", sheet1),
+                0, 0, 1, 4);
+  for (int k = 1; k <= 4; ++k) g1->addWidget(cell(k), 1, k - 1);
+  auto* sheet2 = new QWidget;
+  sheet2->setObjectName("TabSheet2");
+  auto* g2 = new QGridLayout(sheet2);
+  g2->addWidget(NamedLabel("X  Breite", "Label4", sheet2), 0, 0);
+  g2->addWidget(cell(7), 0, 1);
+  g2->addWidget(NamedLabel("Y Faktor", "Label5", sheet2), 1, 0);
+  g2->addWidget(cell(8), 1, 1);
+  g2->addWidget(NamedLabel("Randkontrast", "Label9", sheet2), 2, 0);
+  g2->addWidget(cell(12), 2, 1);
+  auto* sheet3 = new QWidget;
+  sheet3->setObjectName("TabSheet3");
+  auto* g3 = new QGridLayout(sheet3);
+  g3->addWidget(NamedLabel("X  Breite (180°)", "Label6", sheet3), 0, 0);
+  g3->addWidget(cell(9), 0, 1);
+  g3->addWidget(NamedLabel("Y Faktor", "Label7", sheet3), 1, 0);
+  g3->addWidget(cell(10), 1, 1);
+  g3->addWidget(NamedLabel("Y Horizont", "Label8", sheet3), 2, 0);
+  g3->addWidget(cell(11), 2, 1);
+  PageControl1->addTab(sheet1, "Kissenentzerrung");
+  PageControl1->addTab(sheet2, "Planet");
+  PageControl1->addTab(sheet3, "Panorama");
+
+  CheckBox2 = new QCheckBox("Nur horizontal", this);
+  CheckBox2->setObjectName("CheckBox2");
+  connect(CheckBox2, &QCheckBox::toggled, this, [this] { Edit1Change(); });
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setInterval(PreviewDelayMs);
+  connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+
+  SpeedButton1 = new QToolButton(this);
+  SpeedButton1->setObjectName("SpeedButton1");
+  SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
+  SpeedButton1->setToolTip("Einstellungen laden");
+  SpeedButton2 = new QToolButton(this);
+  SpeedButton2->setObjectName("SpeedButton2");
+  SpeedButton2->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+  SpeedButton2->setToolTip("Einstellungen speichern");
+  OpenDialog1 = MakeFileDialog(this, QFileDialog::AcceptOpen);
+  SaveDialog1 = MakeFileDialog(this, QFileDialog::AcceptSave);
+  Button1 = new QPushButton("&Ok", this);
+  Button1->setObjectName("Button1");
+  Button2 = new QPushButton("&Abbruch", this);
+  Button2->setObjectName("Button2");
+  for (QPushButton* b : {Button1, Button2}) b->setAutoDefault(false);
+
+  auto* centre = new QHBoxLayout;
+  centre->addWidget(NamedLabel("Mitte:  X", "Label2", this));
+  centre->addWidget(cell(5));
+  centre->addWidget(NamedLabel("Y", "Label3", this));
+  centre->addWidget(cell(6));
+  centre->addStretch();
+  auto* files = new QHBoxLayout;
+  files->addWidget(CheckBox2);
+  files->addStretch();
+  files->addWidget(SpeedButton1);
+  files->addWidget(SpeedButton2);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(Button1);
+  buttons->addWidget(Button2);
+  auto* all = new QVBoxLayout(this);
+  all->addWidget(PageControl1);
+  all->addLayout(centre);
+  all->addLayout(files);
+  all->addLayout(buttons);
+
+  connect(PageControl1, &QTabWidget::currentChanged, this, [this] { PageControl1Change(); });
+  connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+  connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+  connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+  ShowSettings(DistortionSettings);
+}
+
+void TForm19::SetSlots(int source, int destination) {
+  source_ = source;
+  destination_ = destination;
+}
+
+TDistortionSettings TForm19::ControlSettings() const {
+  TDistortionSettings s;
+  s.Page = TDistortionPage(std::clamp(PageControl1->currentIndex(), 0, 2));
+  std::string* fields[12] = {&s.A,           &s.B,           &s.C,         &s.D,
+                             &s.CentreX,     &s.CentreY,     &s.PlanetWidth, &s.PlanetFactor,
+                             &s.PanoramaWidth, &s.PanoramaFactor, &s.Horizon, &s.LimbContrast};
+  for (size_t i = 0; i < 12; ++i) *fields[i] = S(Edit[i]->text());
+  s.HorizontalOnly = CheckBox2->isChecked();
+  return s;
+}
+
+void TForm19::ShowSettings(const TDistortionSettings& s) {
+  const std::string* fields[12] = {&s.A,           &s.B,           &s.C,         &s.D,
+                                   &s.CentreX,     &s.CentreY,     &s.PlanetWidth, &s.PlanetFactor,
+                                   &s.PanoramaWidth, &s.PanoramaFactor, &s.Horizon, &s.LimbContrast};
+  for (size_t i = 0; i < 12; ++i) Edit[i]->setText(Q(*fields[i]));
+  CheckBox2->setChecked(s.HorizontalOnly);
+  {
+    // A page chosen by a file does not measure the disc again.
+    const QSignalBlocker block(PageControl1);
+    PageControl1->setCurrentIndex(int(s.Page));
+  }
+  CheckBox2->setVisible(s.Page == TDistortionPage::Pincushion);
+}
+
+void TForm19::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  FormShow();
+}
+
+void TForm19::closeEvent(QCloseEvent* e) {
+  // The window's close button acts as "&Abbruch".
+  e->ignore();
+  Button2Click();
+}
+
+void TForm19::FormShow() {
+  if (LanguageFileLoaded && DialogFormNeedsTranslation(FormNumber)) {
+    TranslateForm(S(objectName()));
+    SetDialogFormTranslated(FormNumber);
+  }
+  SlotPair = {source_, destination_};
+  SetOperationActive(true);
+  loading_ = false;
+  pendingButton_ = 0;
+  CheckBox2->setVisible(PageControl1->currentIndex() == 0);
+  Timer1->stop();
+  Preview();
+}
+
+void TForm19::Edit1Change() {
+  if (!loading_) DistortionSettings = ControlSettings();
+  Timer1->start();
+}
+
+void TForm19::Timer1Timer() {
+  Timer1->stop();
+  if (!loading_ && isVisible()) Preview();
+}
+
+void TForm19::UpDownClick(int k, bool up) {
+  if (k < 1 || k > 12) return;
+  QLineEdit* e = Edit[size_t(k - 1)];
+  const std::optional<double> v = TryStrToFloatDot(S(e->text()));
+  if (!v) return;
+  e->setText(Q(FloatToStr(*v + (up ? ArrowStep(k) : -ArrowStep(k)))));
+}
+
+void TForm19::PageControl1Change() {
+  if (PageControl1->currentIndex() == 1 && SlotInUse(source_)) {
+    SetWorkRectToImage(source_);
+    const TBrightDisc disc = FindBrightDisc(source_);
+    const double w = Store.Image[size_t(source_)].Width, h = Store.Image[size_t(source_)].Height;
+    const double dx = std::fabs(disc.RightEdge - disc.LeftEdge), dy = std::fabs(disc.BottomEdge - disc.TopEdge);
+    if (dx >= 10 && dy >= 10) {
+      const auto fixed3 = [](double v) { return Q(FloatToStrF(v, TFloatFormat::Fixed, 15, 3)); };
+      const double width = dx / w;
+      Edit[6]->setText(fixed3(width));
+      Edit[7]->setText(fixed3(dy / w / width));
+      Edit[4]->setText(fixed3(std::fabs(disc.CentreX) / w));
+      Edit[5]->setText(fixed3(std::fabs(disc.CentreY) / h));
+    }
+  }
+  CheckBox2->setVisible(PageControl1->currentIndex() == 0);
+  Edit1Change();
+}
+
+void TForm19::Mark(QLineEdit* edit) {
+  if (marked_ == edit) return;
+  if (marked_) marked_->setStyleSheet(QString());
+  marked_ = edit;
+  if (marked_) marked_->setStyleSheet("background-color: #ffc0c0;");
+}
+
+void TForm19::Preview() {
+  if (previewing_) {
+    previewAgain_ = true;  // the last change wins once the running preview ends
+    return;
+  }
+  previewing_ = true;
+  do {
+    previewAgain_ = false;
+    ComputePreview();
+  } while (previewAgain_ && isVisible() && pendingButton_ == 0);
+  previewing_ = false;
+  RunPendingButton();
+}
+
+void TForm19::ComputePreview() {
+  DistortionSettings = ControlSettings();
+  TDistortionField bad = TDistortionField::A;
+  const std::optional<TDistortionValues> v = DistortionValues(DistortionSettings, &bad);
+  if (!v) {
+    Mark(Edit[EditIndex(bad)]);
+    return;
+  }
+  Mark(nullptr);
+  try {
+    if (CorrectFieldDistortion(source_, destination_, *v)) ImageChanged(destination_);
+  } catch (const std::bad_alloc&) {
+    EngineUi().ShowMessage("Nicht genug Speicher");
+  } catch (const std::exception& e) {
+    EngineUi().ShowMessage(e.what());
+  }
+  EngineUi().ShowStatus("");
+}
+
+void TForm19::RunPendingButton() {
+  const int button = pendingButton_;
+  pendingButton_ = 0;
+  if (button == 1) Finish(true);
+  if (button == 2) Finish(false);
+}
+
+void TForm19::Finish(bool keep) {
+  if (previewing_) {
+    pendingButton_ = keep ? 1 : 2;
+    return;
+  }
+  Timer1->stop();
+  SlotPair = {source_, destination_};
+  SetOperationActive(false);
+  if (keep) {
+    if (SlotInUse(destination_)) {
+      AddHistoryCard(destination_, S(windowTitle()), 1);
+      ComputeHistogram(destination_, false, true);
+      RefreshHistogramWindow();
+    }
+  } else if (SlotInUse(destination_)) {
+    CloseImageSlot(destination_);
+  }
+  SlotPair = {};
+  source_ = destination_ = -1;
+  hide();
+}
+
+void TForm19::Button1Click() { Finish(true); }
+void TForm19::Button2Click() { Finish(false); }
+
+void TForm19::SpeedButton1Click() {
+  if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return;
+  if (LoadSettingsFile(OpenDialog1->selectedFiles().first())) Preview();
+}
+
+bool TForm19::LoadSettingsFile(const QString& fileName) {
+  TDistortionSettings s = ControlSettings();
+  if (!ReadDistortionSettings(S(fileName), s)) return false;
+  loading_ = true;
+  ShowSettings(s);
+  DistortionSettings = s;
+  loading_ = false;
+  Timer1->stop();
+  SaveDialog1->selectFile(Q(DistortionSettingsFileName(S(fileName))));
+  return true;
+}
+
+void TForm19::SpeedButton2Click() {
+  if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty()) return;
+  SaveSettingsFile(SaveDialog1->selectedFiles().first());
+}
+
+bool TForm19::SaveSettingsFile(const QString& fileName) {
+  const std::string name = DistortionSettingsFileName(S(fileName));
+  std::string error;
+  if (!WriteDistortionSettings(name, ControlSettings(), &error)) {
+    EngineUi().ShowMessage(error);
+    return false;
+  }
+  OpenDialog1->selectFile(Q(name));
+  return true;
+}
+
+TForm19* FieldDistortionDialog() {
+  static const bool registered = [] {
+    RegisterDialogForm(FormNumber, [] { return new TForm19(MainLink().Window.data()); });
+    return true;
+  }();
+  (void)registered;
+  EnsureDialogForm(FormNumber);
+  return qobject_cast<TForm19*>(DialogForm(FormNumber));
+}
+
+}  // namespace astrelon
