@@ -1,6 +1,13 @@
 #include "pixelops/field_distortion.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -188,7 +195,7 @@ double TableSin(double x) { return Lookup(Tables().Sin, SinSteps, x); }
 bool CorrectFieldDistortion(int src, int dst, const TDistortionValues& v) {
   TBusyCursorScope busy;
   const TInterpolationKindScope kind(Settings.InterpolationKind);
-  std::optional<TRemapTarget> target = MakeRemapTarget(src, dst);
+  const std::optional<TRemapTarget> target = MakeRemapTarget(src, dst);
   if (!target) return false;
   TModel m;
   m.V = v;
@@ -201,23 +208,47 @@ bool CorrectFieldDistortion(int src, int dst, const TDistortionValues& v) {
   m.B = v.Factor * m.A;
   Tables();
 
-  // Groups of rows run on the worker threads; between groups the calling
-  // thread alone shows the progress and lets events run.
+  // The rows run on worker threads while this thread shows the percentage of
+  // rows done and lets events run every 20 ms (the source and the result are
+  // guarded as an active operation's pair meanwhile).
+  const TRemapTarget& t = *target;
   const int threads = BandThreads(int64_t(m.W) * m.H, int64_t(1) << 15, Options.Multicore != 0);
-  const int32_t group = std::max<int32_t>(threads * 16, m.H / 100);
+  std::atomic<int64_t> rowsDone{0};
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool finished = false;
+  std::exception_ptr error;
+  const auto rows = [&] {
+    try {
+      ForEachChunk(m.H, 8, threads, [&](int64_t a, int64_t b) {
+        for (int64_t r = a; r < b; ++r) m.Row(t, int32_t(r));
+        rowsDone += b - a;
+      });
+    } catch (...) {
+      error = std::current_exception();
+    }
+    const std::lock_guard<std::mutex> lock(mutex);
+    finished = true;
+    ended.notify_all();
+  };
+  std::thread driver;
+  try {
+    driver = StartBandThread(rows);
+  } catch (const std::system_error&) {
+    rows();  // no thread to spare: the rows run here
+  }
   std::string shown;
-  for (int32_t first = 0; first < m.H; first += group) {
-    const std::string text = std::to_string(int64_t(first) * 100 / m.H) + "%";
+  for (bool done = false; !done;) {
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      done = ended.wait_for(lock, std::chrono::milliseconds(20), [&] { return finished; });
+    }
+    const std::string text = std::to_string(rowsDone * 100 / m.H) + "%";
     if (text != shown) EngineUi().ShowStatus(shown = text);
     EngineUi().ProcessMessages();
-    // The events may have closed or changed either image.
-    target = MakeRemapTarget(src, dst);
-    if (!target || target->Width != m.W || target->Height != m.H) return false;
-    const int32_t last = std::min(m.H, first + group);
-    ForEachChunk(last - first, 8, threads, [&](int64_t a, int64_t b) {
-      for (int64_t r = first + a; r < first + b; ++r) m.Row(*target, int32_t(r));
-    });
   }
+  if (driver.joinable()) driver.join();
+  if (error) std::rethrow_exception(error);
   return true;
 }
 

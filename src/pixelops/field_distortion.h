@@ -9,10 +9,10 @@
 namespace astrelon {
 
 // Computes dst (the image of src's size, normally a copy of src) from src with
-// the values of their page. The rows run in order; between groups of rows the
-// status bar shows the percentage done and pending events are processed.
-// Positions outside the usable area (0 <= x < W - 0.9, 0 <= y < H - 0.9) give
-// blank pixels. False when the slots are unusable or stop being so meanwhile.
+// the values of their page. While worker threads compute the rows, the status
+// bar shows the percentage done and pending events are processed. Positions
+// outside the usable area (0 <= x < W - 0.9, 0 <= y < H - 0.9) give blank
+// pixels. False when the slots are unusable.
 bool CorrectFieldDistortion(int src, int dst, const TDistortionValues& v);
 // The same with DistortionSettings; throws std::invalid_argument naming the text
 // when a value of the page is not a number.
