@@ -73,6 +73,14 @@ bool ReadDistortionSettings(const std::string& fileName, TDistortionSettings& s)
   return true;
 }
 
+bool LoadDistortionSettings(const std::string& fileName) {
+  TDistortionSettings s = DistortionSettings;
+  if (!ReadDistortionSettings(fileName, s)) return false;
+  DistortionSettings = s;
+  if (DistortionSettingsChangedHook) DistortionSettingsChangedHook();
+  return true;
+}
+
 std::string DistortionSettingsText(const TDistortionSettings& s) {
   std::string out;
   const auto put = [&](const std::string& v) { out += v + "\n"; };

@@ -12,9 +12,6 @@
 
 namespace astrelon {
 
-// The file filter of the open and save dialogs.
-inline constexpr const char* DistortionSettingsFilter = "Astrelon Kissenentzerrung|*.qzk";
-
 // Applies a file's lines to the settings in two passes. First the page: a file
 // that ends within its first four lines selects "Kissenentzerrung" with the
 // centre at 0.5; otherwise lines 5 and 6 give the centre, and a file that ends
@@ -30,6 +27,9 @@ std::string DistortionSettingsFileName(std::string_view fileName);
 // Reads DistortionSettingsFileName(fileName) into `s`; false, and nothing
 // changed, when the file does not exist or cannot be read.
 bool ReadDistortionSettings(const std::string& fileName, TDistortionSettings& s);
+// Reads a file into DistortionSettings (the batch's way in) and tells an open
+// dialog; false when the file does not exist or cannot be read.
+bool LoadDistortionSettings(const std::string& fileName);
 // The eight lines of the current page.
 std::string DistortionSettingsText(const TDistortionSettings& s);
 // Writes the settings under DistortionSettingsFileName(fileName), replacing the

@@ -8,6 +8,7 @@
 namespace astrelon {
 
 TDistortionSettings DistortionSettings;
+std::function<void()> DistortionSettingsChangedHook;
 
 std::optional<TDistortionValues> DistortionValues(const TDistortionSettings& s, TDistortionField* bad) {
   TDistortionValues v;

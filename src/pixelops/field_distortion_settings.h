@@ -35,6 +35,9 @@ struct TDistortionSettings {
 
 // The live settings.
 extern TDistortionSettings DistortionSettings;
+// Called after DistortionSettings was loaded outside the dialog, so that an open
+// dialog shows the new values.
+extern std::function<void()> DistortionSettingsChangedHook;
 
 // One field of the settings that holds a number, for naming the one that is not.
 enum class TDistortionField : int32_t {

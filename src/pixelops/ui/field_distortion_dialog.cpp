@@ -197,7 +197,15 @@ TForm19::TForm19(QWidget* parent) : QDialog(parent) {
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
   connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
   ShowSettings(DistortionSettings);
+  DistortionSettingsChangedHook = [this] {
+    loading_ = true;
+    ShowSettings(DistortionSettings);
+    loading_ = false;
+    Timer1->stop();
+  };
 }
+
+TForm19::~TForm19() { DistortionSettingsChangedHook = nullptr; }
 
 void TForm19::SetSlots(int source, int destination) {
   source_ = source;
@@ -369,13 +377,8 @@ void TForm19::SpeedButton1Click() {
 }
 
 bool TForm19::LoadSettingsFile(const QString& fileName) {
-  TDistortionSettings s = ControlSettings();
-  if (!ReadDistortionSettings(S(fileName), s)) return false;
-  loading_ = true;
-  ShowSettings(s);
-  DistortionSettings = s;
-  loading_ = false;
-  Timer1->stop();
+  DistortionSettings = ControlSettings();
+  if (!LoadDistortionSettings(S(fileName))) return false;  // the controls follow through the hook
   SaveDialog1->selectFile(Q(DistortionSettingsFileName(S(fileName))));
   return true;
 }

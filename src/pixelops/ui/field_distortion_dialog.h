@@ -25,6 +25,7 @@ class TForm19 : public QDialog {
   Q_OBJECT
 public:
   explicit TForm19(QWidget* parent = nullptr);
+  ~TForm19() override;
 
   // Page 0 "Kissenentzerrung", 1 "Planet", 2 "Panorama".
   QTabWidget* PageControl1;
