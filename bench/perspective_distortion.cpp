@@ -9,11 +9,11 @@
 #include <cmath>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
-#include <random>
 #include <vector>
 
 #include "core/settings.h"
 #include "peer_measure.h"
+#include "random_rgb_image.h"
 #include "pixelops/field_distortion.h"
 #include "pixelops/perspective_correction.h"
 #include "platform/processor_features.h"
@@ -34,21 +34,7 @@ struct TScene {
     ApplySimdSetting();
     SetToolMode(IkBicubic);
     cv::setNumThreads(Threads);
-    std::mt19937 rng(5);
-    std::uniform_real_distribution<float> u(0.0f, 1.0f);
-    std::vector<cv::Mat> channels;
-    TImageSlot& im = Store.Image[Src];
-    im.Width = W;
-    im.Height = H;
-    im.PlaneCount = 3;
-    im.IsColor = 1;
-    for (int p = 1; p <= 3; ++p) {
-      im.Planes[size_t(p)].resize(size_t(W) * H);
-      for (float& v : im.Planes[size_t(p)]) v = u(rng);
-      channels.emplace_back(H, W, CV_32FC1, im.Planes[size_t(p)].data());
-    }
-    Store.InUse[Src] = 1;
-    cv::merge(channels, rgb);
+    rgb = bench::PutRandomRgbImage(Src, W, H, 5);
     Store.Image[Dst] = Store.Image[Src];
     Store.InUse[Dst] = 1;
     // The keystone: the bottom corners of the result come from 100 pixels inwards.

@@ -14,6 +14,7 @@
 
 #include "core/settings.h"
 #include "peer_measure.h"
+#include "random_rgb_image.h"
 #include "pixelops/add_border.h"
 #include "pixelops/rotate_image.h"
 #include "platform/processor_features.h"
@@ -31,21 +32,7 @@ struct TScene {
     DetectCpuFeatures();
     ApplySimdSetting();
     cv::setNumThreads(Threads);
-    std::mt19937 rng(3);
-    std::uniform_real_distribution<float> u(0.0f, 1.0f);
-    std::vector<cv::Mat> channels;
-    TImageSlot& im = Store.Image[Src];
-    im.Width = W;
-    im.Height = H;
-    im.PlaneCount = 3;
-    im.IsColor = 1;
-    for (int p = 1; p <= 3; ++p) {
-      im.Planes[size_t(p)].resize(size_t(W) * H);
-      for (float& v : im.Planes[size_t(p)]) v = u(rng);
-      channels.emplace_back(H, W, CV_32FC1, im.Planes[size_t(p)].data());
-    }
-    Store.InUse[Src] = 1;
-    cv::merge(channels, rgb);
+    rgb = bench::PutRandomRgbImage(Src, W, H, 3);
     // OpenCV's angle turns counter-clockwise as shown, like ours.
     rotation = cv::getRotationMatrix2D(cv::Point2f((W - 1) / 2.0f, (H - 1) / 2.0f), Angle, 1.0);
   }

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 #include <new>
 
@@ -24,6 +25,7 @@
 #include "pixelops/bright_disc.h"
 #include "pixelops/field_distortion.h"
 #include "pixelops/field_distortion_file.h"
+#include "pixelops/ui/settings_file_dialog.h"
 #include "shell/histogram_refresh.h"
 #include "shell/ui/controls/up_down.h"
 #include "shell/ui/dialogs/translate_form.h"
@@ -43,38 +45,14 @@ constexpr int PreviewDelayMs = 500;
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-// The edit (0-based) of each numeric field.
-size_t EditIndex(TDistortionField f) {
-  using F = TDistortionField;
-  switch (f) {
-    case F::A: return 0;
-    case F::B: return 1;
-    case F::C: return 2;
-    case F::D: return 3;
-    case F::CentreX: return 4;
-    case F::CentreY: return 5;
-    case F::PlanetWidth: return 6;
-    case F::PlanetFactor: return 7;
-    case F::PanoramaWidth: return 8;
-    case F::PanoramaFactor: return 9;
-    case F::Horizon: return 10;
-    case F::LimbContrast: break;
-  }
-  return 11;
+// The field each edit shows, Edit1 first.
+std::array<std::string*, 12> EditFields(TDistortionSettings& s) {
+  return {&s.A,       &s.B,           &s.C,           &s.D,           &s.CentreX,       &s.CentreY,
+          &s.PlanetWidth, &s.PlanetFactor, &s.PanoramaWidth, &s.PanoramaFactor, &s.Horizon, &s.LimbContrast};
 }
 
 // The arrow step of Editk: "X  Breite (180°)" 0.02, "Randkontrast" 0.1, else 0.01.
 double ArrowStep(int k) { return k == 9 ? 0.02 : k == 12 ? 0.1 : 0.01; }
-
-QFileDialog* MakeFileDialog(QWidget* parent, QFileDialog::AcceptMode mode) {
-  auto* d = new QFileDialog(parent);
-  d->setOption(QFileDialog::DontUseNativeDialog, true);
-  d->setAcceptMode(mode);
-  d->setNameFilter("Astrelon Kissenentzerrung (*.qzk)");
-  d->setDefaultSuffix("qzk");
-  if (mode == QFileDialog::AcceptOpen) d->setFileMode(QFileDialog::ExistingFile);
-  return d;
-}
 
 QLabel* NamedLabel(const QString& text, const QString& name, QWidget* parent) {
   auto* l = new QLabel(text, parent);
@@ -123,24 +101,26 @@ TForm19::TForm19(QWidget* parent) : QDialog(parent) {
                            "Label1", sheet1),
                 0, 0, 1, 4);
   for (int k = 1; k <= 4; ++k) g1->addWidget(cell(k), 1, k - 1);
-  auto* sheet2 = new QWidget;
-  sheet2->setObjectName("TabSheet2");
-  auto* g2 = new QGridLayout(sheet2);
-  g2->addWidget(NamedLabel("X  Breite", "Label4", sheet2), 0, 0);
-  g2->addWidget(cell(7), 0, 1);
-  g2->addWidget(NamedLabel("Y Faktor", "Label5", sheet2), 1, 0);
-  g2->addWidget(cell(8), 1, 1);
-  g2->addWidget(NamedLabel("Randkontrast", "Label9", sheet2), 2, 0);
-  g2->addWidget(cell(12), 2, 1);
-  auto* sheet3 = new QWidget;
-  sheet3->setObjectName("TabSheet3");
-  auto* g3 = new QGridLayout(sheet3);
-  g3->addWidget(NamedLabel("X  Breite (180°)", "Label6", sheet3), 0, 0);
-  g3->addWidget(cell(9), 0, 1);
-  g3->addWidget(NamedLabel("Y Faktor", "Label7", sheet3), 1, 0);
-  g3->addWidget(cell(10), 1, 1);
-  g3->addWidget(NamedLabel("Y Horizont", "Label8", sheet3), 2, 0);
-  g3->addWidget(cell(11), 2, 1);
+  // The planet's and the panorama's pages: three labelled edits each.
+  struct TRowSpec {
+    const char* Text;
+    const char* Name;
+    int Edit;
+  };
+  const auto page = [&](const char* name, std::array<TRowSpec, 3> rows) {
+    auto* sheet = new QWidget;
+    sheet->setObjectName(name);
+    auto* grid = new QGridLayout(sheet);
+    for (int i = 0; i < 3; ++i) {
+      const TRowSpec& r = rows[size_t(i)];
+      grid->addWidget(NamedLabel(QString::fromUtf8(r.Text), r.Name, sheet), i, 0);
+      grid->addWidget(cell(r.Edit), i, 1);
+    }
+    return sheet;
+  };
+  QWidget* sheet2 = page("TabSheet2", {{{"X  Breite", "Label4", 7}, {"Y Faktor", "Label5", 8}, {"Randkontrast", "Label9", 12}}});
+  QWidget* sheet3 =
+      page("TabSheet3", {{{"X  Breite (180°)", "Label6", 9}, {"Y Faktor", "Label7", 10}, {"Y Horizont", "Label8", 11}}});
   PageControl1->addTab(sheet1, "Kissenentzerrung");
   PageControl1->addTab(sheet2, "Planet");
   PageControl1->addTab(sheet3, "Panorama");
@@ -162,8 +142,8 @@ TForm19::TForm19(QWidget* parent) : QDialog(parent) {
   SpeedButton2->setObjectName("SpeedButton2");
   SpeedButton2->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
   SpeedButton2->setToolTip("Einstellungen speichern");
-  OpenDialog1 = MakeFileDialog(this, QFileDialog::AcceptOpen);
-  SaveDialog1 = MakeFileDialog(this, QFileDialog::AcceptSave);
+  OpenDialog1 = MakeSettingsFileDialog(this, QFileDialog::AcceptOpen, "Astrelon Kissenentzerrung (*.qzk)", "qzk");
+  SaveDialog1 = MakeSettingsFileDialog(this, QFileDialog::AcceptSave, "Astrelon Kissenentzerrung (*.qzk)", "qzk");
   Button1 = new QPushButton("&Ok", this);
   Button1->setObjectName("Button1");
   Button2 = new QPushButton("&Abbruch", this);
@@ -215,18 +195,15 @@ void TForm19::SetSlots(int source, int destination) {
 TDistortionSettings TForm19::ControlSettings() const {
   TDistortionSettings s;
   s.Page = TDistortionPage(std::clamp(PageControl1->currentIndex(), 0, 2));
-  std::string* fields[12] = {&s.A,           &s.B,           &s.C,         &s.D,
-                             &s.CentreX,     &s.CentreY,     &s.PlanetWidth, &s.PlanetFactor,
-                             &s.PanoramaWidth, &s.PanoramaFactor, &s.Horizon, &s.LimbContrast};
+  const std::array<std::string*, 12> fields = EditFields(s);
   for (size_t i = 0; i < 12; ++i) *fields[i] = S(Edit[i]->text());
   s.HorizontalOnly = CheckBox2->isChecked();
   return s;
 }
 
-void TForm19::ShowSettings(const TDistortionSettings& s) {
-  const std::string* fields[12] = {&s.A,           &s.B,           &s.C,         &s.D,
-                                   &s.CentreX,     &s.CentreY,     &s.PlanetWidth, &s.PlanetFactor,
-                                   &s.PanoramaWidth, &s.PanoramaFactor, &s.Horizon, &s.LimbContrast};
+void TForm19::ShowSettings(const TDistortionSettings& shown) {
+  TDistortionSettings s = shown;
+  const std::array<std::string*, 12> fields = EditFields(s);
   for (size_t i = 0; i < 12; ++i) Edit[i]->setText(Q(*fields[i]));
   CheckBox2->setChecked(s.HorizontalOnly);
   {
@@ -321,11 +298,14 @@ void TForm19::Preview() {
 }
 
 void TForm19::ComputePreview() {
-  DistortionSettings = ControlSettings();
+  TDistortionSettings s = ControlSettings();
+  DistortionSettings = s;
   TDistortionField bad = TDistortionField::A;
-  const std::optional<TDistortionValues> v = DistortionValues(DistortionSettings, &bad);
+  const std::optional<TDistortionValues> v = DistortionValues(s, &bad);
   if (!v) {
-    Mark(Edit[EditIndex(bad)]);
+    const std::array<std::string*, 12> fields = EditFields(s);
+    const auto at = std::find(fields.begin(), fields.end(), &DistortionFieldText(s, bad));
+    Mark(at != fields.end() ? Edit[size_t(at - fields.begin())] : nullptr);
     return;
   }
   Mark(nullptr);

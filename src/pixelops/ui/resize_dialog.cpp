@@ -25,6 +25,7 @@
 #include "core/language.h"
 #include "pixelops/resample_image.h"
 #include "pixelops/ui/operation_frame.h"
+#include "pixelops/ui/settings_file_dialog.h"
 #include "shell/histogram_refresh.h"
 #include "shell/main_services.h"
 #include "shell/ui/dialogs/translate_form.h"
@@ -56,16 +57,6 @@ std::optional<int32_t> ParseInt32(const QString& text) {
   const auto v = TryStrToInt(S(text));
   if (!v || *v < INT32_MIN || *v > INT32_MAX) return std::nullopt;
   return int32_t(*v);
-}
-
-QFileDialog* MakeFileDialog(QWidget* parent, QFileDialog::AcceptMode mode) {
-  auto* d = new QFileDialog(parent);
-  d->setOption(QFileDialog::DontUseNativeDialog, true);
-  d->setAcceptMode(mode);
-  d->setNameFilter(FileFilter);
-  d->setDefaultSuffix("qzg");
-  if (mode == QFileDialog::AcceptOpen) d->setFileMode(QFileDialog::ExistingFile);
-  return d;
 }
 
 }  // namespace
@@ -122,8 +113,8 @@ TForm8::TForm8(QWidget* parent) : QDialog(parent) {
   Button1->setDefault(true);
   Button2 = new QPushButton("&Abbrechen", this);
   Button2->setObjectName("Button2");
-  OpenDialog1 = MakeFileDialog(this, QFileDialog::AcceptOpen);
-  SaveDialog1 = MakeFileDialog(this, QFileDialog::AcceptSave);
+  OpenDialog1 = MakeSettingsFileDialog(this, QFileDialog::AcceptOpen, FileFilter, "qzg");
+  SaveDialog1 = MakeSettingsFileDialog(this, QFileDialog::AcceptSave, FileFilter, "qzg");
 
   auto* edits = new QGridLayout;
   edits->addWidget(Label1, 0, 0);
