@@ -188,10 +188,6 @@ struct TModel {
 
 }  // namespace
 
-double TableArcSin2Pi(double x) { return Lookup(Tables().ArcSin2Pi, UnitSteps, x); }
-double TableCosArcSin(double x) { return Lookup(Tables().CosArcSin, UnitSteps, x); }
-double TableSin(double x) { return Lookup(Tables().Sin, SinSteps, x); }
-
 bool CorrectFieldDistortion(int src, int dst, const TDistortionValues& v) {
   TBusyCursorScope busy;
   const TInterpolationKindScope kind(Settings.InterpolationKind);

@@ -21,11 +21,4 @@ bool CorrectFieldDistortion(int src, int dst);
 // The text of a field of the settings.
 const std::string& DistortionFieldText(const TDistortionSettings& s, TDistortionField field);
 
-// The correction's lookup tables, nearest entry of value x 10000: ArcSin(x) * 2 / pi
-// and cos(ArcSin(x)) for -1 <= x <= 1, sin(x) for -1.5708 <= x <= 1.5708.
-// Arguments beyond the tables take their end entries.
-double TableArcSin2Pi(double x);
-double TableCosArcSin(double x);
-double TableSin(double x);
-
 }  // namespace astrelon
