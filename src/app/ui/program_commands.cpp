@@ -4,6 +4,7 @@
 #include "frequency/ui/fft_commands.h"
 #include "frequency/ui/frequency_filter_commands.h"
 #include "pixelops/ui/background_flattening_commands.h"
+#include "pixelops/ui/channel_commands.h"
 #include "pixelops/ui/color_commands.h"
 #include "pixelops/ui/distortion_commands.h"
 #include "pixelops/ui/image_tool_commands.h"
@@ -59,6 +60,7 @@ void RegisterProgramCommands() {
   RegisterTwoImageCommands();
   RegisterSpatialToolCommands();
   RegisterDistortionCommands();
+  RegisterChannelCommands();
 }
 
 }  // namespace astrelon
