@@ -7,6 +7,7 @@
 #include "pixelops/ui/channel_commands.h"
 #include "pixelops/ui/color_commands.h"
 #include "pixelops/ui/distortion_commands.h"
+#include "pixelops/ui/colour_repair_commands.h"
 #include "pixelops/ui/image_tool_commands.h"
 #include "pixelops/ui/geometry_commands.h"
 #include "pixelops/ui/gradient_flattening_commands.h"
@@ -61,6 +62,7 @@ void RegisterProgramCommands() {
   RegisterSpatialToolCommands();
   RegisterDistortionCommands();
   RegisterChannelCommands();
+  RegisterColourRepairCommands();
 }
 
 }  // namespace astrelon
