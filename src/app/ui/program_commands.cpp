@@ -7,6 +7,7 @@
 #include "pixelops/ui/channel_commands.h"
 #include "pixelops/ui/color_commands.h"
 #include "pixelops/ui/distortion_commands.h"
+#include "pixelops/ui/colour_chart_commands.h"
 #include "pixelops/ui/colour_repair_commands.h"
 #include "pixelops/ui/image_tool_commands.h"
 #include "pixelops/ui/geometry_commands.h"
@@ -63,6 +64,7 @@ void RegisterProgramCommands() {
   RegisterDistortionCommands();
   RegisterChannelCommands();
   RegisterColourRepairCommands();
+  RegisterColourChartCommands();
 }
 
 }  // namespace astrelon
