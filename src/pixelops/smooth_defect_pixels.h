@@ -11,11 +11,13 @@ namespace astrelon {
 // s² = (0.1 + Σ squared differences of the eight adjacent ring pairs) / 4 is
 // clamped to m ± (s + t), t being the ring's curvature (only its part on the
 // pixel's side). A corrected pixel takes part in the tests of later pixels;
-// blank pixels take part like any value.
+// blank pixels take part like any value. `vector` tests eight pixels at a
+// time where the processor has it and goes on after the first that changes,
+// which gives the same bits.
 void SmoothDefectPixelsPlane(std::span<float> plane, int32_t width, int32_t height, int32_t x1, int32_t y1,
-                             int32_t x2, int32_t y2);
+                             int32_t x2, int32_t y2, bool vector = true);
 
 // Every plane of the slot, the planes side by side.
-void SmoothDefectPixels(int slot, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+void SmoothDefectPixels(int slot, int32_t x1, int32_t y1, int32_t x2, int32_t y2, bool vector = true);
 
 }  // namespace astrelon

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -56,6 +57,22 @@ TEST_F(ColourRepairs, DefectPixelsMoveToTheEdgeOfTheNoiseBand) {
   EXPECT_EQ(Plane(1, 2)[size_t(2 * w + 3)], 1000.0f);
   SmoothDefectPixels(1, 3, 2, 3, 2);
   for (int p = 1; p <= 3; ++p) EXPECT_NEAR(Plane(1, p)[size_t(2 * w + 3)], 100 + s, 1e-4f);
+}
+
+TEST_F(ColourRepairs, DefectPixelPathsAgreeBitForBit) {
+  const int w = 61, h = 23;
+  std::mt19937 rng(4);
+  std::normal_distribution<float> noise(500.0f, 30.0f);
+  std::vector<float> v(size_t(w * h));
+  for (float& x : v) x = noise(rng);
+  for (int k = 0; k < 40; ++k) v[size_t(rng() % v.size())] = k % 3 == 0 ? BlankPixel : (k % 2 ? 9000.0f : 0.0f);
+  // Neighbours that change one after the other.
+  for (int x = 20; x < 34; ++x) v[size_t(10 * w + x)] = x % 3 ? 9000.0f : 0.0f;
+  std::vector<float> scalar = v, vector = v;
+  SmoothDefectPixelsPlane(scalar, w, h, 3, 1, 58, 21, false);
+  SmoothDefectPixelsPlane(vector, w, h, 3, 1, 58, 21, true);
+  EXPECT_EQ(std::memcmp(scalar.data(), vector.data(), scalar.size() * 4), 0);
+  EXPECT_NE(scalar, v);
 }
 
 TEST_F(ColourRepairs, FringeOutlierFollowsGreen) {

@@ -13,6 +13,7 @@
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/menu_commands.h"
 #include "store/color_models.h"
+#include "store/display/display_histogram.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -67,9 +68,11 @@ void Farbenzurechtrcken1Click(QAction* sender) {
   if (!result) return;
   AddRecentFunction(sender);
   const int source = result.Source();
-  const int selection = Store.Display[size_t(source)].ChannelSelection;
-  const bool red = selection == 0 || selection == 1 || selection == 4;
-  const bool blue = selection == 0 || selection == 3 || selection == 4;
+  bool red = false, blue = false;
+  for (int p = FirstChannel(source); p <= 3; NextChannel(source, p)) {
+    red = red || p == 1;
+    blue = blue || p == 3;
+  }
   const TImageWindowLink* window = Store.HasWindow[size_t(source)] ? Store.Window[size_t(source)] : nullptr;
   if (!window || !window->SelectionVisible(1)) {
     EngineUi().ShowMessage(LangTextOr(KeyMarkRegions, "Markieren Sie zuerst einen oder zwei Bereiche."));
