@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "pixelops/fresh_image.h"
 #include "shell/slot_utilities.h"
 #include "store/display/display_histogram.h"
 #include "store/header_cards.h"
@@ -19,22 +20,13 @@ int32_t GaussianPsfSize(double r) {
 
 bool MakeGaussianPsfImage(int slot, double r) {
   const int32_t n = GaussianPsfSize(r);
-  if (n == 0 || !ValidSlot(slot) || Store.InUse[size_t(slot)]) return false;
-  TImageSlot& im = Store.Image[size_t(slot)];
-  im = TImageSlot{};
-  Store.Display[size_t(slot)] = TDisplayRecord{};
-  im.Width = n;
-  im.Height = n;
-  im.PlaneCount = 1;
-  im.Planes[1].assign(im.PixelCount(), 0.0f);
-  Store.InUse[size_t(slot)] = 1;
-  Store.HasWindow[size_t(slot)] = 1;
+  if (n == 0 || !MakeFreshImage(slot, n, n, 1, 0.0f)) return false;
   MakeDefaultHeader(slot);
   // Pixel k covers k .. k + 1: the centre n / 2 lies in the middle of pixel n div 2.
   const double centre = n / 2.0;
   FillGaussianPsf(slot, centre, centre, r);
   Store.FileName[size_t(slot)] = "PSFGauss0";
-  im.NumberedName = 1;
+  Store.Image[size_t(slot)].NumberedName = 1;
   MakeCopyName(slot, slot);
   UpdateMinMax(slot);
   ResetDisplayRangeMeasured(slot, 10000.0f);

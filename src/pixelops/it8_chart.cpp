@@ -7,6 +7,7 @@
 #include "common/number_text.h"
 #include "common/paths.h"
 #include "common/text_codec.h"
+#include "pixelops/fresh_image.h"
 #include "store/display/display_histogram.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
@@ -90,17 +91,8 @@ TIt8Import ImportIt8Chart(int slot, const std::string& fileName, int illuminant)
   const std::vector<std::string> lines = SplitLines(*text);
   // A byte-order mark is gone after decoding.
   if (lines.empty() || lines[0].rfind("IT8", 0) != 0) return TIt8Import::NotIt8;
-  if (!ValidSlot(slot) || Store.InUse[size_t(slot)]) return TIt8Import::NoSlot;
-
+  if (!MakeFreshImage(slot, It8ChartWidth, It8ChartHeight, 3, BlankPixel)) return TIt8Import::NoSlot;
   TImageSlot& im = Store.Image[size_t(slot)];
-  im = TImageSlot{};
-  Store.Display[size_t(slot)] = TDisplayRecord{};
-  im.Width = It8ChartWidth;
-  im.Height = It8ChartHeight;
-  im.IsColor = 1;
-  im.PlaneCount = 3;
-  for (int p = 1; p <= 3; ++p) im.Planes[size_t(p)].assign(im.PixelCount(), BlankPixel);
-  Store.InUse[size_t(slot)] = 1;
   Store.FileName[size_t(slot)] = ChangeFileExt(fileName, ".fit");
 
   size_t i = 0;
@@ -115,7 +107,6 @@ TIt8Import ImportIt8Chart(int slot, const std::string& fileName, int illuminant)
         std::fill(row + patch->X, row + patch->X + patch->Width, values[p - 1]);
       }
   }
-  Store.HasWindow[size_t(slot)] = 1;
   MakeDefaultHeader(slot);
   Store.Display[size_t(slot)].DisplayType = DtColorRgb;
   ResetDisplayRange(slot, 255.0f);
