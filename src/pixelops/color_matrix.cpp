@@ -1,5 +1,7 @@
 #include "pixelops/color_matrix.h"
 
+#include <algorithm>
+
 #include "core/settings.h"
 #include "platform/parallel_bands.h"
 #include "store/image_store.h"
@@ -32,17 +34,29 @@ bool ApplyColorMatrix(int source, int destination, const TColorMatrix& matrix) {
   float* dg = d.Planes[2].data();
   float* db = d.Planes[3].data();
   const int64_t count = int64_t(s.PixelCount());
-  auto mix = [&](int64_t first, int64_t last) {
+  // Runs of pixels that are all valid take a plain loop that the compiler
+  // vectorises; a run with a blank goes pixel by pixel. Both compute a pixel
+  // with the same operations, so the split does not change the result.
+  auto mixValid = [&](int64_t first, int64_t last) {
     for (int64_t i = first; i < last; ++i) {
       const float vr = r[i], vg = g[i], vb = b[i];
-      const bool valid = IsValidPixel(vr) && IsValidPixel(vg) && IsValidPixel(vb);
-      const float nr = c[0] * vr + c[1] * vg + c[2] * vb;
-      const float ng = c[3] * vr + c[4] * vg + c[5] * vb;
-      const float nb = c[6] * vr + c[7] * vg + c[8] * vb;
-      // Branch-free selection keeps the loop vectorisable.
-      dr[i] = valid ? nr : dr[i];
-      dg[i] = valid ? ng : dg[i];
-      db[i] = valid ? nb : db[i];
+      dr[i] = c[0] * vr + c[1] * vg + c[2] * vb;
+      dg[i] = c[3] * vr + c[4] * vg + c[5] * vb;
+      db[i] = c[6] * vr + c[7] * vg + c[8] * vb;
+    }
+  };
+  auto mix = [&](int64_t first, int64_t last) {
+    constexpr int64_t Run = 512;
+    for (int64_t a = first; a < last; a += Run) {
+      const int64_t e = std::min(last, a + Run);
+      bool valid = true;
+      for (int64_t i = a; i < e; ++i) valid &= IsValidPixel(r[i]) & IsValidPixel(g[i]) & IsValidPixel(b[i]);
+      if (valid) {
+        mixValid(a, e);
+        continue;
+      }
+      for (int64_t i = a; i < e; ++i)
+        if (IsValidPixel(r[i]) && IsValidPixel(g[i]) && IsValidPixel(b[i])) mixValid(i, i + 1);
     }
   };
   constexpr int64_t MinPixelsPerThread = int64_t(1) << 16;
