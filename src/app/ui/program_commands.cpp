@@ -9,6 +9,7 @@
 #include "pixelops/ui/distortion_commands.h"
 #include "pixelops/ui/colour_chart_commands.h"
 #include "pixelops/ui/colour_repair_commands.h"
+#include "pixelops/ui/color_layout_commands.h"
 #include "pixelops/ui/image_tool_commands.h"
 #include "pixelops/ui/geometry_commands.h"
 #include "pixelops/ui/gradient_flattening_commands.h"
@@ -18,6 +19,7 @@
 #include "pixelops/ui/spatial_tool_commands.h"
 #include "pixelops/ui/sun_surface_commands.h"
 #include "pixelops/ui/text_stamp_commands.h"
+#include "pixelops/ui/tool_launch_commands.h"
 #include "registration/ui/bias_tool_commands.h"
 #include "registration/ui/calibration_commands.h"
 #include "registration/ui/master_frame_commands.h"
@@ -65,6 +67,8 @@ void RegisterProgramCommands() {
   RegisterChannelCommands();
   RegisterColourRepairCommands();
   RegisterColourChartCommands();
+  RegisterColorLayoutCommands();
+  RegisterToolLaunchCommands();
 }
 
 }  // namespace astrelon

@@ -38,7 +38,7 @@ void UnlockIn(const QList<QAction*>& actions, const QStringList& captions) {
   for (QAction* a : actions) {
     // A named item whose command is not registered stays hidden.
     const bool runnable =
-        a->isSeparator() || a->menu() || a->objectName().isEmpty() || HasMenuCommand(a->objectName());
+        a->isSeparator() || a->menu() || a->objectName().isEmpty() || MenuCommandAvailable(a->objectName());
     if (runnable && (a->property("unlockable").toBool() || (!a->isSeparator() && captions.contains(a->text()))))
       a->setVisible(true);
     if (QMenu* m = a->menu()) UnlockIn(m->actions(), captions);

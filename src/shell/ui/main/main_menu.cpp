@@ -82,7 +82,7 @@ bool Refresh(QMenu* menu) {
       a->setVisible(shown);
       any = any || shown;
     } else {
-      const bool shown = HasMenuCommand(a->objectName()) && !(flags & mfShortcutOnly) && !Locked(flags);
+      const bool shown = MenuCommandAvailable(a->objectName()) && !(flags & mfShortcutOnly) && !Locked(flags);
       a->setVisible(shown);
       any = any || shown;
     }

@@ -52,8 +52,9 @@ void UpdateMenuState() {
 
   EnableAll({"WindowCascadeItem", "WindowTileItem", "bereinander1", "AufBildgre1"}, windows > 0);
   if (bar) {
-    bar->RxSpeedButton[2]->setEnabled(windows > 0);
-    bar->RxSpeedButton[3]->setEnabled(windows > 0 && bar->RxSpeedButton[2]->property("Tag").toInt() == 3);
+    const bool lists = windows > 0 && !link.ColourListsLocked;
+    bar->RxSpeedButton[2]->setEnabled(lists);
+    bar->RxSpeedButton[3]->setEnabled(lists && bar->RxSpeedButton[2]->property("Tag").toInt() == 3);
   }
   EnableAll({"Masterdarkflaterstellen1", "KTBildRegistrierung1"}, !OperationRunning);
   Enable("Batchprocessing1", !BatchRunning);
@@ -104,6 +105,14 @@ void UpdateFileMenuOnOpen() {
   const bool toolsFree = !BatchRunning && !OperationRunning && !(MainLink().BatchToolShown && MainLink().BatchToolShown());
   EnableAll({"Batchprocessing1", "Masterdarkflaterstellen1", "KTBildRegistrierung1"}, toolsFree);
   Enable("LetzteFunktionen1", !RecentFunctionsMenu()->actions().isEmpty());
+  // The active window cannot be closed while it is the source or the result of
+  // a running interactive operation.
+  const int active = FindActiveSlot();
+  if (active > 0) Enable("FileCloseItem", !ActiveWindowInOperation(active));
+}
+
+bool ActiveWindowInOperation(int slot) {
+  return OperationRunning && !BatchRunning && ValidSlot(slot) && (slot == SlotPair.Source || slot == SlotPair.Destination);
 }
 
 }  // namespace astrelon

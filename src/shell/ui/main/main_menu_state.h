@@ -8,6 +8,10 @@ namespace astrelon {
 void UpdateMenuState();
 // The File menu on opening: batch, master and registration tools only while none
 // of them runs; "Letzte Funktionen" with at least one entry.
+// "S&chließen" follows the active window: disabled while it belongs to a
+// running interactive operation.
 void UpdateFileMenuOnOpen();
+// Whether the slot is the source or the result of the running interactive operation.
+bool ActiveWindowInOperation(int slot);
 
 }  // namespace astrelon

@@ -25,6 +25,7 @@
 #include "shell/main_services.h"
 #include "shell/ui/main/main_menu.h"
 #include "shell/ui/main/main_window_link.h"
+#include "shell/ui/main/menu_commands.h"
 #include "shell/ui/main/open_by_name.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/window_creation.h"
@@ -133,7 +134,17 @@ void InstallMainServices() {
 }
 
 void RegisterDialogForm(int n, std::function<QWidget*()> factory) {
-  if (ValidForm(n)) Forms().Factory[size_t(n)] = std::move(factory);
+  if (!ValidForm(n)) return;
+  const bool wasRegistered = bool(Forms().Factory[size_t(n)]);
+  Forms().Factory[size_t(n)] = std::move(factory);
+  // Items that wait for this form show now.
+  if (!wasRegistered) RefreshMenuVisibility();
+}
+
+bool DialogFormRegistered(int n) { return ValidForm(n) && bool(Forms().Factory[size_t(n)]); }
+
+void RegisterFormLauncher(const QString& objectName, int n, std::function<void(QAction* sender)> handler) {
+  RegisterMenuCommand(objectName, std::move(handler), [n] { return DialogFormRegistered(n); });
 }
 
 bool EnsureDialogForm(int n) {

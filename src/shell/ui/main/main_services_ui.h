@@ -26,6 +26,11 @@ void InstallMainServices();
 constexpr int DialogFormCount = 37;  // form numbers 0..36
 // Registers how form n is made (the form's module does this once).
 void RegisterDialogForm(int n, std::function<QWidget*()> factory);
+// Whether form n has a registered factory.
+bool DialogFormRegistered(int n);
+// Registers the command of a menu item that opens form n: the item shows, and
+// the handler runs, only once the form's factory is registered.
+void RegisterFormLauncher(const QString& objectName, int n, std::function<void(QAction* sender)> handler);
 // Creates form n when it does not exist yet; always true. A number without a
 // registered form only sets its flag.
 bool EnsureDialogForm(int n);

@@ -459,6 +459,10 @@ void TMainToolBar::UpdateInfoPanelControls(int slot, int) {
   }
   space->setStatusTip(space->toolTip());
   DrawDisplayTypeGlyph(space, Store.Display[size_t(slot)].DisplayType);
+  if (MainLink().ColourListsLocked) {
+    space->setEnabled(false);
+    RxSpeedButton[3]->setEnabled(false);
+  }
 }
 
 }  // namespace astrelon

@@ -64,6 +64,9 @@ struct TMainWindowLink {
   // The locked star's channel and magnification buttons.
   std::function<void()> StarChannelClicked;
   std::function<void()> StarCellSizeClicked;
+  // Set while a dialog previews from the active image: the tool bar's
+  // colour-space and plane lists stay disabled.
+  bool ColourListsLocked = false;
   // Whether the master dark/flat dialog or the batch window is shown.
   std::function<bool()> BatchToolShown;
   // Fills the "Eigene NN-Filter" submenu from the network folder.

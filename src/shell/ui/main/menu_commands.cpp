@@ -17,6 +17,10 @@ std::map<QString, TMenuHandler>& Handlers() {
   static std::map<QString, TMenuHandler> handlers;
   return handlers;
 }
+std::map<QString, std::function<bool()>>& Conditions() {
+  static std::map<QString, std::function<bool()>> conditions;
+  return conditions;
+}
 std::function<void()>& ChangedHook() {
   static std::function<void()> hook;
   return hook;
@@ -24,8 +28,24 @@ std::function<void()>& ChangedHook() {
 }  // namespace
 
 void RegisterMenuCommand(const QString& objectName, TMenuHandler handler) {
+  Conditions().erase(objectName);
   Handlers()[objectName] = std::move(handler);
   if (ChangedHook()) ChangedHook()();
+}
+
+void RegisterMenuCommand(const QString& objectName, TMenuHandler handler, std::function<bool()> available) {
+  Handlers()[objectName] = std::move(handler);
+  if (available)
+    Conditions()[objectName] = std::move(available);
+  else
+    Conditions().erase(objectName);
+  if (ChangedHook()) ChangedHook()();
+}
+
+bool MenuCommandAvailable(const QString& objectName) {
+  if (!HasMenuCommand(objectName)) return false;
+  const auto found = Conditions().find(objectName);
+  return found == Conditions().end() || found->second();
 }
 
 void SetMenuCommandsChangedHook(std::function<void()> hook) { ChangedHook() = std::move(hook); }
@@ -35,6 +55,7 @@ bool HasMenuCommand(const QString& objectName) { return Handlers().count(objectN
 bool RunMenuCommand(const QString& objectName, QAction* sender) {
   const auto found = Handlers().find(objectName);
   if (found == Handlers().end() || !found->second) return false;
+  if (!MenuCommandAvailable(objectName)) return true;
   try {
     found->second(sender);
   } catch (const std::bad_alloc&) {

@@ -20,6 +20,12 @@ using TMenuHandler = std::function<void(QAction* sender)>;
 // Registers (or replaces) the handler of the item with this object name.
 void RegisterMenuCommand(const QString& objectName, TMenuHandler handler);
 bool HasMenuCommand(const QString& objectName);
+// Registers a handler that stands only while `available` says so: until then the
+// menu hides the item and running it does nothing (a command whose tool is not
+// in the program yet).
+void RegisterMenuCommand(const QString& objectName, TMenuHandler handler, std::function<bool()> available);
+// Whether the item has a handler that is available now (the menu shows it).
+bool MenuCommandAvailable(const QString& objectName);
 // Runs the handler; false when the name has none. Exceptions are caught and shown.
 bool RunMenuCommand(const QString& objectName, QAction* sender = nullptr);
 // Connects every action below `root` whose object name is set to RunMenuCommand.
