@@ -20,6 +20,7 @@
 #include "core/language.h"
 #include "pixelops/color_correction_file.h"
 #include "shell/histogram_refresh.h"
+#include "shell/ui/controls/control_utils.h"
 #include "shell/main_texts.h"
 #include "shell/ui/main/main_menu.h"
 #include "shell/ui/main/main_services_ui.h"
@@ -68,16 +69,6 @@ public:
     return std::isfinite(*v) && std::fabs(*v) <= FieldLimit ? QValidator::Acceptable : QValidator::Invalid;
   }
 };
-
-QFileDialog* MakeFileDialog(QWidget* parent, QFileDialog::AcceptMode mode) {
-  auto* d = new QFileDialog(parent);
-  d->setOption(QFileDialog::DontUseNativeDialog, true);
-  d->setAcceptMode(mode);
-  d->setNameFilter(FileFilter);
-  d->setDefaultSuffix("qzf");
-  if (mode == QFileDialog::AcceptOpen) d->setFileMode(QFileDialog::ExistingFile);
-  return d;
-}
 
 // The tool bar's colour-space and plane lists change the source under the
 // preview: they stay disabled while the dialog shows.
@@ -136,8 +127,8 @@ TForm18::TForm18() {
   Timer1->setObjectName("Timer1");
   Timer1->setSingleShot(true);
   Timer1->setInterval(PreviewDelayMs);
-  OpenDialog1 = MakeFileDialog(this, QFileDialog::AcceptOpen);
-  SaveDialog1 = MakeFileDialog(this, QFileDialog::AcceptSave);
+  OpenDialog1 = MakeParameterFileDialog(this, false, FileFilter, "qzf");
+  SaveDialog1 = MakeParameterFileDialog(this, true, FileFilter, "qzf");
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(SpeedButton1);

@@ -25,8 +25,8 @@
 #include "pixelops/bright_disc.h"
 #include "pixelops/field_distortion.h"
 #include "pixelops/field_distortion_file.h"
-#include "pixelops/ui/settings_file_dialog.h"
 #include "shell/histogram_refresh.h"
+#include "shell/ui/controls/control_utils.h"
 #include "shell/ui/controls/up_down.h"
 #include "shell/ui/dialogs/translate_form.h"
 #include "shell/ui/main/main_services_ui.h"
@@ -142,8 +142,8 @@ TForm19::TForm19(QWidget* parent) : QDialog(parent) {
   SpeedButton2->setObjectName("SpeedButton2");
   SpeedButton2->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
   SpeedButton2->setToolTip("Einstellungen speichern");
-  OpenDialog1 = MakeSettingsFileDialog(this, QFileDialog::AcceptOpen, "Astrelon Kissenentzerrung (*.qzk)", "qzk");
-  SaveDialog1 = MakeSettingsFileDialog(this, QFileDialog::AcceptSave, "Astrelon Kissenentzerrung (*.qzk)", "qzk");
+  OpenDialog1 = MakeParameterFileDialog(this, false, "Astrelon Kissenentzerrung (*.qzk)", "qzk");
+  SaveDialog1 = MakeParameterFileDialog(this, true, "Astrelon Kissenentzerrung (*.qzk)", "qzk");
   Button1 = new QPushButton("&Ok", this);
   Button1->setObjectName("Button1");
   Button2 = new QPushButton("&Abbruch", this);

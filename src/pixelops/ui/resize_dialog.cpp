@@ -25,8 +25,8 @@
 #include "core/language.h"
 #include "pixelops/resample_image.h"
 #include "pixelops/ui/operation_frame.h"
-#include "pixelops/ui/settings_file_dialog.h"
 #include "shell/histogram_refresh.h"
+#include "shell/ui/controls/control_utils.h"
 #include "shell/main_services.h"
 #include "shell/ui/dialogs/translate_form.h"
 #include "shell/ui/main/main_services_ui.h"
@@ -113,8 +113,8 @@ TForm8::TForm8(QWidget* parent) : QDialog(parent) {
   Button1->setDefault(true);
   Button2 = new QPushButton("&Abbrechen", this);
   Button2->setObjectName("Button2");
-  OpenDialog1 = MakeSettingsFileDialog(this, QFileDialog::AcceptOpen, FileFilter, "qzg");
-  SaveDialog1 = MakeSettingsFileDialog(this, QFileDialog::AcceptSave, FileFilter, "qzg");
+  OpenDialog1 = MakeParameterFileDialog(this, false, FileFilter, "qzg");
+  SaveDialog1 = MakeParameterFileDialog(this, true, FileFilter, "qzg");
 
   auto* edits = new QGridLayout;
   edits->addWidget(Label1, 0, 0);

@@ -6,6 +6,7 @@
 #include "filters/ui/filter_commands.h"
 #include "filters/ui/filter_dialog.h"
 #include "registration/ui/manual_combination_start.h"
+#include "shell/ui/controls/control_utils.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/menu_commands.h"
 #include "shell/ui/windows/window_creation.h"
@@ -29,8 +30,7 @@ void OpenWithResultSlot(QAction* sender, int n) {
   }
   if (!NewResultSlot()) return;
   ShowImageWindow(SlotPair.Destination);
-  form->show();
-  form->raise();
+  FadeInForm(form);
   AddRecentFunction(sender);
 }
 

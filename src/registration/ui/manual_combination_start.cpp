@@ -6,6 +6,7 @@
 #include "core/language.h"
 #include "registration/ui/choose_second_image.h"
 #include "shell/main_services.h"
+#include "shell/ui/controls/control_utils.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"
@@ -36,8 +37,7 @@ void StartManualCombination(QAction* sender) {
     return;
   }
   if (ManualCombinationStarter) ManualCombinationStarter(form, {second, active, levels.LevelA});
-  form->show();
-  form->raise();
+  FadeInForm(form);
 }
 
 }  // namespace astrelon

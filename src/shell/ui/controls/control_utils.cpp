@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QListWidget>
 #include <QPainter>
@@ -203,6 +204,16 @@ QString CutCaption(const QString& caption, int textWidth, int area) {
   if (textWidth <= 0 || textWidth < area) return caption;
   const int keep = int(int64_t(caption.size()) * std::max(0, area - 2) / textWidth);
   return caption.left(keep) + "..";
+}
+
+QFileDialog* MakeParameterFileDialog(QWidget* parent, bool save, const QString& filter, const QString& suffix) {
+  auto* d = new QFileDialog(parent);
+  d->setOption(QFileDialog::DontUseNativeDialog, true);
+  d->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  d->setNameFilter(filter);
+  d->setDefaultSuffix(suffix);
+  if (!save) d->setFileMode(QFileDialog::ExistingFile);
+  return d;
 }
 
 }  // namespace astrelon

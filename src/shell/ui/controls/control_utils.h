@@ -11,6 +11,7 @@
 #include <cstdint>
 
 class QAbstractButton;
+class QFileDialog;
 class QFont;
 class QListWidget;
 class QWidget;
@@ -66,5 +67,10 @@ void DrawDisplayTypeGlyph(QAbstractButton* button, int displayType);
 // narrower than the area, else the first Length x (area - 2) / textWidth
 // characters and "..". A text width of 0 keeps the caption.
 QString CutCaption(const QString& caption, int textWidth, int area);
+
+// The program's own (non-native) file dialog of a dialog's parameter files:
+// `filter` as "Name (*.ext)", `suffix` added to a name typed without one; an open
+// dialog takes an existing file only. Owned by `parent`.
+QFileDialog* MakeParameterFileDialog(QWidget* parent, bool save, const QString& filter, const QString& suffix);
 
 }  // namespace astrelon
