@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMdiArea>
 #include <QMenu>
+#include <functional>
 #include <memory>
 
 #include "common/engine_ui.h"
@@ -35,6 +36,7 @@ protected:
     RegisterMainWindowCommands();
     for (const char* name : {"Batchprocessing1", "Masterdarkflaterstellen1", "KTBildRegistrierung1", "FileCloseItem"})
       RegisterMenuCommand(name, [](QAction*) {});
+    savedToolShown_ = MainLink().BatchToolShown;
     main_ = std::make_unique<TMainForm>(std::vector<std::string>{});
     main_->show();
     QApplication::processEvents();
@@ -43,7 +45,7 @@ protected:
     OperationRunning = 0;
     BatchRunning = 0;
     SlotPair = {};
-    MainLink().BatchToolShown = nullptr;
+    MainLink().BatchToolShown = savedToolShown_;
     RegisterDialogForm(WaveletFilterForm, nullptr);
     main_->MdiArea->closeAllSubWindows();
     QApplication::processEvents();
@@ -84,6 +86,7 @@ protected:
     return all;
   }
   std::unique_ptr<TMainForm> main_;
+  std::function<bool()> savedToolShown_;
 };
 
 TEST_F(FileMenuTest, ToolsAndRecentFunctionsFollowTheProgramState) {
@@ -96,7 +99,7 @@ TEST_F(FileMenuTest, ToolsAndRecentFunctionsFollowTheProgramState) {
   OperationRunning = 0;
   MainLink().BatchToolShown = [] { return true; };
   EXPECT_FALSE(ToolsEnabled());
-  MainLink().BatchToolShown = nullptr;
+  MainLink().BatchToolShown = [] { return false; };
   EXPECT_TRUE(ToolsEnabled());
 
   RecentFunctionsMenu()->clear();
