@@ -340,9 +340,12 @@ TEST_F(MainWindowTest, StatusLineRecentFilesJpegQualityAndEscape) {
   RunMenuCommand("nurfrKeyShortcur1");
   EXPECT_EQ(Settings.JpegQuality, 100);
 
+  BatchAbort = 0;
   QTest::keyClick(main_.get(), Qt::Key_Escape);
   EXPECT_EQ(AbortRequested, 1);
   EXPECT_EQ(FilterAbortRequested, 1);
+  EXPECT_EQ(BatchAbort, 1);
+  BatchAbort = 0;
 }
 
 TEST_F(MainWindowTest, MarksAreCopiedAndToolWindowsFollowTheMainWindow) {

@@ -14,6 +14,7 @@
 #include <QMimeData>
 #include <QStatusTipEvent>
 
+#include "core/batch_state.h"
 #include "core/run_state.h"
 #include "core/settings.h"
 #include "shell/ui/main/main_commands.h"
@@ -134,6 +135,7 @@ bool TMainForm::event(QEvent* e) {
 void TMainForm::EscapeKey() {
   AbortRequested = 1;
   FilterAbortRequested = 1;
+  BatchAbort = 1;  // a running batch or master-frame run stops too; each run clears it when it starts
   if (MainLink().EscapePressed) MainLink().EscapePressed();
 }
 
