@@ -13,6 +13,7 @@
 #include "pixelops/ui/image_tool_commands.h"
 #include "pixelops/ui/geometry_commands.h"
 #include "pixelops/ui/gradient_flattening_commands.h"
+#include "pixelops/ui/image_combination_commands.h"
 #include "pixelops/ui/mosaic_commands.h"
 #include "pixelops/ui/pixel_arithmetic_commands.h"
 #include "pixelops/ui/resize_commands.h"
@@ -69,6 +70,7 @@ void RegisterProgramCommands() {
   RegisterColourChartCommands();
   RegisterColorLayoutCommands();
   RegisterToolLaunchCommands();
+  RegisterImageCombinationCommands();
 }
 
 }  // namespace astrelon
