@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "pixelops/value_arithmetic.h"
 #include "platform/parallel_bands.h"
+#include "platform/simd_support.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"
 
@@ -20,23 +21,83 @@ constexpr int64_t MinPixelsPerThread = int64_t(1) << 18;
 
 int LoopThreads(size_t n) { return BandThreads(int64_t(n), MinPixelsPerThread, Options.Multicore != 0); }
 
-float PlainPixel(double l, double lum, double c, const TLrgbParams& p) {
-  const double s = l / lum;
-  const double q = s / p.K;
-  const double w = 1.0 / (0.8888888888 + q * q);
-  const double x = (c - lum) * w + lum;
-  return x <= 0 ? 0.0f : float(s * x);
+// The per-pixel constants of both formulas in one form, in single precision:
+// w = (a1 lum + a0) / ((b1 lum + b0) (c + (s rk)^2)), the result for x <= 0
+// `low`, else s x + low, at least `floor`.
+struct TPixelForm {
+  float A1, A0, B1, B0, C, Rk, Low, Floor;
+};
+
+TPixelForm PixelForm(const TLrgbParams& p) {
+  if (p.AutoScaled)
+    return {1.1f,         0.0f, 1.0f, float(p.Noise2), 0.8888888888888f, float(0.3333333333333 / p.K),
+            float(p.LowL), p.FloorL};
+  return {0.0f, 1.0f, 0.0f, 1.0f, 0.8888888888f, float(1.0 / p.K), 0.0f, -3.0e38f};
 }
 
-float AutoPixel(double l, double lum, double c, const TLrgbParams& p) {
-  const double d = l - double(p.LowL);
-  const double r = 0.3333333333333 * d / (lum * p.K);
-  const double w = 1.1 * (lum / (lum + p.Noise2)) / (0.8888888888888 + r * r);
-  const double s = d / lum;
-  const double x = (c - lum) * w + lum;
-  const float v = x <= 0 ? p.LowL : float(s * x + double(p.LowL));
-  return std::max(v, p.FloorL);
+struct TLrgbRow {
+  const float* L;
+  const float* Lum;
+  std::array<float*, 3> C;
+};
+
+// One pixel; the vector path below gives the same bits.
+inline void LrgbPixel(const TLrgbRow& row, const TLrgbParams& p, const TPixelForm& f, size_t i) {
+  const float li = row.L[i], m = row.Lum[i];
+  if (!(m > p.Threshold) || !(li > p.LowL)) {
+    // Grey: L in every plane; a blank L stays blank.
+    const float g = p.AutoScaled && IsValidPixel(li) ? std::max(li, f.Floor) : li;
+    for (float* plane : row.C) plane[i] = g;
+    return;
+  }
+  const float s = (li - f.Low) / m;
+  const float r = s * f.Rk;
+  const float w = (f.A1 * m + f.A0) / ((f.B1 * m + f.B0) * (f.C + r * r));
+  for (float* plane : row.C) {
+    const float v = plane[i];
+    if (!IsValidPixel(v)) continue;
+    const float x = (v - m) * w + m;
+    const float y = x <= 0 ? f.Low : s * x + f.Low;
+    plane[i] = y < f.Floor ? f.Floor : y;
+  }
 }
+
+#if ASTRELON_HAVE_AVX2
+// Pixels first.. in eights, the same operations in the same order as LrgbPixel
+// (no fused multiply-add); returns the first pixel left for the plain path.
+ASTRELON_AVX2 size_t LrgbPixelsAvx2(const TLrgbRow& row, const TLrgbParams& p, const TPixelForm& f, size_t first,
+                                    size_t last) {
+  const __m256 a1 = _mm256_set1_ps(f.A1), a0 = _mm256_set1_ps(f.A0), b1 = _mm256_set1_ps(f.B1),
+               b0 = _mm256_set1_ps(f.B0), cc = _mm256_set1_ps(f.C), rk = _mm256_set1_ps(f.Rk),
+               low = _mm256_set1_ps(f.Low), floor = _mm256_set1_ps(f.Floor), zero = _mm256_setzero_ps(),
+               thr = _mm256_set1_ps(p.Threshold), lowL = _mm256_set1_ps(p.LowL),
+               blank = _mm256_set1_ps(BlankLimit);
+  const __m256 clampGrey = p.AutoScaled ? _mm256_castsi256_ps(_mm256_set1_epi32(-1)) : zero;
+  size_t i = first;
+  for (; i + 8 <= last; i += 8) {
+    const __m256 l = _mm256_loadu_ps(row.L + i), m = _mm256_loadu_ps(row.Lum + i);
+    // Colour where lum > thr and L > LowL, else grey.
+    const __m256 colour = _mm256_and_ps(_mm256_cmp_ps(m, thr, _CMP_GT_OQ), _mm256_cmp_ps(l, lowL, _CMP_GT_OQ));
+    const __m256 lClamped = _mm256_blendv_ps(l, floor, _mm256_cmp_ps(l, floor, _CMP_LT_OQ));
+    const __m256 grey = _mm256_blendv_ps(l, lClamped, _mm256_and_ps(clampGrey, _mm256_cmp_ps(l, blank, _CMP_GT_OQ)));
+    const __m256 s = _mm256_div_ps(_mm256_sub_ps(l, low), m);
+    const __m256 r = _mm256_mul_ps(s, rk);
+    const __m256 w = _mm256_div_ps(_mm256_add_ps(_mm256_mul_ps(a1, m), a0),
+                                   _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(b1, m), b0),
+                                                 _mm256_add_ps(cc, _mm256_mul_ps(r, r))));
+    for (float* plane : row.C) {
+      const __m256 v = _mm256_loadu_ps(plane + i);
+      const __m256 x = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(v, m), w), m);
+      __m256 y = _mm256_blendv_ps(_mm256_add_ps(_mm256_mul_ps(s, x), low), low, _mm256_cmp_ps(x, zero, _CMP_LE_OQ));
+      y = _mm256_blendv_ps(y, floor, _mm256_cmp_ps(y, floor, _CMP_LT_OQ));
+      // A blank colour value stays; a grey pixel takes the grey value.
+      y = _mm256_blendv_ps(v, y, _mm256_cmp_ps(v, blank, _CMP_GT_OQ));
+      _mm256_storeu_ps(plane + i, _mm256_blendv_ps(grey, y, colour));
+    }
+  }
+  return i;
+}
+#endif
 
 // The 0.1 % level of a whole plane.
 double LowLevel(int slot, int plane) {
@@ -60,24 +121,15 @@ void LrgbRun(std::span<const float> l, std::span<const float> lum, const std::ar
              const TLrgbParams& params) {
   size_t n = std::min(l.size(), lum.size());
   for (const auto& plane : c) n = std::min(n, plane.size());
+  const TLrgbRow row{l.data(), lum.data(), {c[0].data(), c[1].data(), c[2].data()}};
+  const TPixelForm f = PixelForm(params);
+  const bool vector = Avx2Enabled && CpuHasAvx2();
   ForEachBand(int64_t(n), LoopThreads(n), [&](int64_t first, int64_t last) {
-    float* c1 = c[0].data();
-    float* c2 = c[1].data();
-    float* c3 = c[2].data();
-    for (size_t i = size_t(first); i < size_t(last); ++i) {
-      const float li = l[i], lumi = lum[i];
-      if (!(lumi > params.Threshold) || !(li > params.LowL)) {
-        // Grey: L in every plane; a blank L stays blank.
-        const float g = params.AutoScaled && IsValidPixel(li) ? std::max(li, params.FloorL) : li;
-        c1[i] = c2[i] = c3[i] = g;
-        continue;
-      }
-      for (float* plane : {c1, c2, c3}) {
-        const float v = plane[i];
-        if (!IsValidPixel(v)) continue;
-        plane[i] = params.AutoScaled ? AutoPixel(li, lumi, v, params) : PlainPixel(li, lumi, v, params);
-      }
-    }
+    size_t i = size_t(first);
+#if ASTRELON_HAVE_AVX2
+    if (vector) i = LrgbPixelsAvx2(row, params, f, i, size_t(last));
+#endif
+    for (; i < size_t(last); ++i) LrgbPixel(row, params, f, i);
   });
 }
 

@@ -25,6 +25,8 @@ struct TLrgbParams {
 // Auto-scaled: d = L - LowL, r = d / (3 lum K), w = 1.1 lum / (lum + Noise2) /
 // (0.8888888888888 + r^2), s = d / lum, the result LowL for x <= 0, else
 // s x + LowL, at least FloorL. A blank L stays blank, a blank colour value too.
+// Single precision; an eight-pixel vector path, where the processor has it,
+// gives the same bits.
 void LrgbRun(std::span<const float> l, std::span<const float> lum, const std::array<std::span<float>, 3>& c,
              const TLrgbParams& params);
 

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "pixelops/color_to_mono.h"
 #include "pixelops/lrgb_combination.h"
 #include "pixelops/multiply_by_image.h"
+#include "platform/processor_features.h"
 #include "slot_images.h"
 #include "store/planes/image_statistics.h"
 #include "test_support.h"
@@ -102,6 +104,38 @@ TEST_F(LrgbTest, FaintOrDarkPixelsComeOutGreyAndBlankStaysBlank) {
           p);
   EXPECT_EQ(d1[0], 4);
   EXPECT_EQ(d3[0], 4);
+}
+
+TEST_F(LrgbTest, VectorAndPlainPathsGiveTheSameBits) {
+  std::mt19937 gen(11);
+  std::uniform_real_distribution<float> u(-20, 200);
+  const size_t n = 1003;
+  std::vector<float> l(n), lum(n), c0(3 * n);
+  for (size_t i = 0; i < n; ++i) {
+    l[i] = i % 97 == 0 ? BlankPixel : u(gen);
+    lum[i] = i % 89 == 0 ? BlankPixel : u(gen);
+  }
+  for (size_t i = 0; i < c0.size(); ++i) c0[i] = i % 53 == 0 ? BlankPixel : u(gen);
+  const bool saved = Avx2Enabled;
+  for (const bool autoScaled : {false, true}) {
+    TLrgbParams p;
+    p.AutoScaled = autoScaled;
+    p.Threshold = 5;
+    p.LowL = autoScaled ? 30 : 0;
+    p.FloorL = autoScaled ? 12 : p.FloorL;
+    p.Noise2 = 8;
+    p.K = 1.7;
+    std::array<std::vector<float>, 2> out;
+    for (const bool vector : {false, true}) {
+      Avx2Enabled = vector;
+      std::vector<float> c = c0;
+      const std::span<float> all(c);
+      LrgbRun(l, lum, {all.first(n), all.subspan(n, n), all.subspan(2 * n, n)}, p);
+      out[vector ? 1 : 0] = c;
+    }
+    EXPECT_EQ(0, std::memcmp(out[0].data(), out[1].data(), out[0].size() * sizeof(float))) << autoScaled;
+  }
+  Avx2Enabled = saved;
 }
 
 TEST_F(LrgbTest, LevelRatioFromTheBrightPixels) {
