@@ -150,6 +150,23 @@ TEST_F(ImageCombinationCommandsTest, LrgbWithOneGreyAndOneColourImageAsksNothing
   }
 }
 
+TEST_F(ImageCombinationCommandsTest, LrgbAsksForLAmongSeveralGreyImages) {
+  Open(1, 8, 6);
+  Open(2, 8, 6);
+  OpenColour(3, 8, 6);
+  Choose({-1});  // cancel: nothing is made
+  EXPECT_TRUE(RunMenuCommand("LRGBBildkombinieren1"));
+  QApplication::processEvents();
+  EXPECT_EQ(SlotsInUse(), 3);
+  Choose({1});  // slot 2 as L; the only colour image is taken without asking
+  EXPECT_TRUE(RunMenuCommand("LRGBBildkombinieren1"));
+  QApplication::processEvents();
+  EXPECT_EQ(*titles_, (std::vector<QString>{"Welches Bild als L:", "Welches Bild als L:"}));
+  ASSERT_TRUE(Store.HasWindow[4]);
+  EXPECT_EQ(SlotsInUse(), 4);
+  EXPECT_TRUE(Store.Image[4].IsColor);
+}
+
 TEST_F(ImageCombinationCommandsTest, ThreeGreyImagesToYuv) {
   for (int s = 1; s <= 3; ++s) Open(s, 6, 5);
   // A cancelled choice at any of the three ends silently.
