@@ -26,6 +26,7 @@
 #include "registration/ui/master_frame_commands.h"
 #include "registration/ui/shift_test_command.h"
 #include "registration/ui/two_image_commands.h"
+#include "registration/ui/image_merge_commands.h"
 #include "shell/ui/blink/blink_window.h"
 #include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_commands.h"
@@ -63,6 +64,7 @@ void RegisterProgramCommands() {
   RegisterMouseToolCommands();
   RegisterMasterFrameCommands();
   RegisterTwoImageCommands();
+  RegisterImageMergeCommands();
   RegisterSpatialToolCommands();
   RegisterDistortionCommands();
   RegisterChannelCommands();

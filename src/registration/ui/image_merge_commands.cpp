@@ -1,0 +1,100 @@
+#include "registration/ui/image_merge_commands.h"
+
+#include <QApplication>
+#include <cstdint>
+#include <new>
+#include <string>
+
+#include "core/language.h"
+#include "pixelops/ui/operation_frame.h"
+#include "platform/memory_probe.h"
+#include "registration/align_to_reference.h"
+#include "registration/alignment_points.h"
+#include "registration/exposure_combination.h"
+#include "registration/two_image_mosaic.h"
+#include "registration/ui/choose_second_image.h"
+#include "shell/main_services.h"
+#include "shell/ui/dialogs/small_dialogs.h"
+#include "shell/ui/main/main_services_ui.h"
+#include "shell/ui/main/main_window_marks.h"
+#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/windows/window_creation.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+
+namespace {
+
+// The second image of a command, or -1; the pending events that the chooser
+// lets run may close either image or change the active one.
+int SecondImage(int active, const char* prompt) {
+  const int second = OtherOrChosenImage(active, QString::fromStdString(prompt));
+  return second >= 1 && SlotInUse(second) && SlotInUse(active) ? second : -1;
+}
+
+void MakeMosaicInto(int target, int pointsFrom, int second, bool matchContrast) {
+  const TAlignPoints p = GetAlignmentPoints(pointsFrom, second, false, 0.0);
+  MakeMosaic(target, second, matchContrast, {p.A1x, p.A1y}, {p.A2x, p.A2y}, {p.B1x, p.B1y}, {p.B2x, p.B2y},
+             p.count);
+}
+
+void MosaicCommand(QAction* sender) {
+  const int active = FindActiveSlot();
+  if (active < 1 || FindFreeSlot() < 1) return;
+  const int second = SecondImage(active, "Welches Bild zum Mosaik erstellen:");
+  const bool matchContrast =
+      LangMessageBox("Soll der Kontrast auch angepasst werden?", TMsgDlgType::Confirmation, mbYes | mbNo) == mrYes;
+  if (second < 1 || !SlotInUse(active) || !SlotInUse(second)) return;
+  EnsureRgbPair(active, second);
+  ActivateImageWindow(active);
+  if (!SlotInUse(active) || !SlotInUse(second) || FindActiveSlot() != active) return;
+  const QString caption = OperationCaption(sender, "Mosaik machen");
+  const TImageSlot& im = Store.Image[size_t(active)];
+  const uint64_t need = 8ull * uint64_t(im.PixelCount()) * uint64_t(std::max(im.PlaneCount, 1));
+  if (need < AvailableMemory()) {
+    TResultSlot result;
+    if (!result) return;
+    // The copy has no window yet: the marks are read from the active window.
+    MakeMosaicInto(result.Destination(), active, second, matchContrast);
+    result.Finish({.ResetRange = true, .History = caption.toStdString(), .HistoryMode = 0});
+  } else {
+    // Too little memory for a copy: the active image grows itself, without undo.
+    MakeMosaicInto(active, active, second, matchContrast);
+    FinishInPlace(active, caption.toStdString(), 0);
+    FitWindowToImage(active);
+    HideWindowMarks(active);
+    ImageChanged(active);
+  }
+  AddRecentFunction(sender);
+}
+
+void ExposureCommand(QAction* sender) {
+  const int active = FindActiveSlot();
+  if (active < 1 || FindFreeSlot() < 1) return;
+  const int second = SecondImage(active, LangTextOr(6153, "Mit welchem Bild kombinieren:").c_str());
+  if (second < 1) return;
+  EnsureRgbPair(active, second);
+  ActivateImageWindow(active);
+  if (!SlotInUse(active) || !SlotInUse(second) || FindActiveSlot() != active) return;
+  TResultSlot result;
+  if (!result) return;
+  const int source = result.Source(), target = result.Destination();
+  MakeCopyName(second, target);
+  const TAlignPoints p = GetAlignmentPoints(source, second, false, -1.0);
+  AlignImageToReference(second, target, p.count, {p.A1x, p.A1y}, {p.A2x, p.A2y}, {p.B1x, p.B1y}, {p.B2x, p.B2y});
+  CombineExposures(source, target);
+  result.Finish({.ResetRange = true,
+                 .AutoDisplayRange = true,
+                 .History = OperationCaption(sender, "Bild mit unterschiedlicher Belichtungszeit kombinieren").toStdString(),
+                 .HistoryMode = 0});
+  AddRecentFunction(sender);
+}
+
+}  // namespace
+
+void RegisterImageMergeCommands() {
+  RegisterMenuCommand("Mosaik1", MosaicCommand);
+  RegisterMenuCommand("mitunterschiedlicherBelichtungszeitkombinieren1", ExposureCommand);
+}
+
+}  // namespace astrelon
