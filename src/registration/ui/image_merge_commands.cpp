@@ -13,6 +13,7 @@
 #include "registration/exposure_combination.h"
 #include "registration/two_image_mosaic.h"
 #include "registration/ui/choose_second_image.h"
+#include "registration/ui/manual_combination_dialog.h"
 #include "shell/main_services.h"
 #include "shell/ui/dialogs/small_dialogs.h"
 #include "shell/ui/main/main_services_ui.h"
@@ -93,6 +94,7 @@ void ExposureCommand(QAction* sender) {
 }  // namespace
 
 void RegisterImageMergeCommands() {
+  RegisterManualCombinationForm();
   RegisterMenuCommand("Mosaik1", MosaicCommand);
   RegisterMenuCommand("mitunterschiedlicherBelichtungszeitkombinieren1", ExposureCommand);
 }
