@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "core/settings.h"
 #include "platform/parallel_bands.h"
@@ -19,9 +20,13 @@ constexpr int Bins = 256;
 struct TRole {
   int Slot = 0;
   double Base = 0, Range = 1, Min = 0, Max = 0;
+  double Scale = 255;  // 255 / Range
   int Bin(float v) const {
-    const double b = std::clamp((double(v) - Base) * 255.0 / Range, 0.0, 255.0);
-    return int(std::nearbyint(b));
+    const double b = std::clamp((double(v) - Base) * Scale, 0.0, 255.0);
+    // Round half to even without a library call: adding and taking away 1.5 x
+    // 2^52 leaves the nearest integer under the default rounding mode.
+    constexpr double Magic = 6755399441055744.0;
+    return int((b + Magic) - Magic);
   }
 };
 
@@ -34,6 +39,29 @@ TRole RoleOf(int slot) {
   r.Base = r.Min - 0.1;
   r.Range = std::max(r.Max - r.Min, 0.1);
   return r;
+}
+
+struct TRatioSum {
+  double Sum = 0;
+  int64_t Count = 0;
+};
+struct TBinSums {
+  std::array<double, Bins> Sum{};
+  std::array<int64_t, Bins> Count{};
+};
+
+// Sums over rows in chunks of a fixed height, the chunks spread over the cores
+// and added in their order: the same sums whatever the thread count.
+template <typename T, typename F, typename A>
+void SumOverChunks(int32_t rows, F&& sum, A&& add) {
+  constexpr int32_t Chunk = 32;
+  const int32_t chunks = (rows + Chunk - 1) / Chunk;
+  std::vector<T> parts(size_t(std::max(chunks, 0)));
+  ForEachBand(chunks, BandThreads(chunks, 2, Options.Multicore != 0), [&](int64_t c0, int64_t c1) {
+    for (int64_t c = c0; c < c1; ++c)
+      sum(int32_t(c * Chunk), int32_t(std::min<int64_t>(rows, (c + 1) * Chunk)), parts[size_t(c)]);
+  });
+  for (const T& p : parts) add(p);
 }
 
 }  // namespace
@@ -57,19 +85,25 @@ TExposureCalibration CombineExposures(int source, int result) {
   TRole src = RoleOf(source), res = RoleOf(result);
   double ratioSum = 0;
   int64_t ratioCount = 0;
-  for (int32_t y = 0; y < h; ++y)
-    for (int32_t x = 0; x < w; ++x) {
-      const float a = at(A, 1, x, y), b = at(B, 1, x, y);
-      if (!IsValidPixel(a) || !IsValidPixel(b)) continue;
-      ratioSum += ((a - src.Base) * res.Range) / ((b - res.Base) * src.Range);
-      ++ratioCount;
-    }
+  SumOverChunks<TRatioSum>(h, [&](int32_t y0, int32_t y1, TRatioSum& r) {
+    for (int32_t y = y0; y < y1; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        const float a = at(A, 1, x, y), b = at(B, 1, x, y);
+        if (!IsValidPixel(a) || !IsValidPixel(b)) continue;
+        r.Sum += ((a - src.Base) * res.Range) / ((b - res.Base) * src.Range);
+        ++r.Count;
+      }
+  }, [&](const TRatioSum& r) {
+    ratioSum += r.Sum;
+    ratioCount += r.Count;
+  });
   c.SourceIsLong = ratioCount > 0 && ratioSum / double(ratioCount) > 1;
   if (c.SourceIsLong)
     for (TRole* r : {&src, &res}) {
       r->Base = r->Min;
       r->Range += 0.01;
     }
+  for (TRole* r : {&src, &res}) r->Scale = 255.0 / r->Range;
   const TRole& L = c.SourceIsLong ? src : res;
   const TRole& S = c.SourceIsLong ? res : src;
   const TImageSlot& Li = Store.Image[size_t(L.Slot)];
@@ -80,14 +114,21 @@ TExposureCalibration CombineExposures(int source, int result) {
   std::array<double, Bins> mean{};
   std::array<int64_t, Bins> count{};
   const double sLow = S.Min + 0.04 * S.Range, sHigh = S.Max - 0.04 * S.Range;
-  for (int32_t y = 0; y < h; ++y)
-    for (int32_t x = 0; x < w; ++x) {
-      const float l = at(Li, cp, x, y), s = at(Si, cp, x, y);
-      if (!IsValidPixel(l) || !IsValidPixel(s) || !(s > sLow && s < sHigh)) continue;
-      const int i = L.Bin(l);
-      mean[size_t(i)] += s - S.Base;
-      ++count[size_t(i)];
+  SumOverChunks<TBinSums>(h, [&](int32_t y0, int32_t y1, TBinSums& t) {
+    for (int32_t y = y0; y < y1; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        const float l = at(Li, cp, x, y), s = at(Si, cp, x, y);
+        if (!IsValidPixel(l) || !IsValidPixel(s) || !(s > sLow && s < sHigh)) continue;
+        const size_t i = size_t(L.Bin(l));
+        t.Sum[i] += s - S.Base;
+        ++t.Count[i];
+      }
+  }, [&](const TBinSums& t) {
+    for (size_t i = 0; i < Bins; ++i) {
+      mean[i] += t.Sum[i];
+      count[i] += t.Count[i];
     }
+  });
   for (int i = 0; i < Bins; ++i)
     if (count[size_t(i)]) mean[size_t(i)] /= double(count[size_t(i)]);
 
