@@ -3,6 +3,7 @@
 #include "registration/ui/manual_combination_dialog.h"
 
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QRadioButton>
 
 #include "../ui_windows/window_fixture.h"
@@ -80,6 +81,26 @@ TEST_F(ManualCombinationTest, OkInEachMode) {
     for (int x = 0; x < 16; ++x)
       ASSERT_EQ(v[size_t(y * 16 + x)], x < 13 ? a[size_t(y * 16 + x + 3)] : BlankPixel) << x << "," << y;
   EXPECT_EQ(HistoryText(r), "Bild an ein Zweites angepasst");
+}
+
+TEST_F(ManualCombinationTest, RightDragShiftsLeftDragScrolls) {
+  TForm27* f = Dialog();
+  ASSERT_NE(f, nullptr);
+  auto drag = [f](Qt::MouseButton b, QPoint from, QPoint to) {
+    QMouseEvent down(QEvent::MouseButtonPress, QPointF(from), QPointF(f->Image1->mapToGlobal(from)), b, b,
+                     Qt::NoModifier);
+    QApplication::sendEvent(f->Image1, &down);
+    QMouseEvent up(QEvent::MouseButtonRelease, QPointF(to), QPointF(f->Image1->mapToGlobal(to)), b, Qt::NoButton,
+                   Qt::NoModifier);
+    QApplication::sendEvent(f->Image1, &up);
+  };
+  const int32_t ox = f->OffsetX, oy = f->OffsetY;
+  drag(Qt::RightButton, {10, 10}, {15, 12});
+  EXPECT_EQ(f->Edit1->text(), "5");
+  EXPECT_EQ(f->Edit2->text(), "-2");
+  drag(Qt::LeftButton, {10, 10}, {13, 14});
+  EXPECT_EQ(f->OffsetX, ox + 3);
+  EXPECT_EQ(f->OffsetY, oy - 4);
 }
 
 TEST_F(ManualCombinationTest, NoResultWithoutRoomForTheWeightedCopy) {

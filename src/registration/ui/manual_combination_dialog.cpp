@@ -306,7 +306,9 @@ void TForm27::PreviewDragged(QPoint delta, bool right) {
 }
 
 bool TForm27::eventFilter(QObject* o, QEvent* e) {
-  if (o == Image1) {
+  const QEvent::Type t = e->type();
+  const bool mouse = t == QEvent::MouseButtonPress || t == QEvent::MouseMove || t == QEvent::MouseButtonRelease;
+  if (o == Image1 && mouse) {
     auto* m = static_cast<QMouseEvent*>(e);
     if (e->type() == QEvent::MouseButtonPress) {
       downAt_ = m->globalPosition().toPoint();
