@@ -83,6 +83,16 @@ TEST_F(ManualCombinationTest, OkInEachMode) {
   EXPECT_EQ(HistoryText(r), "Bild an ein Zweites angepasst");
 }
 
+TEST_F(ManualCombinationTest, TheMenuStartGivesTheSecondImageAsFirst) {
+  EnsureDialogForm(ManualCombinationForm);
+  ASSERT_TRUE(ManualCombinationStarter);
+  ManualCombinationStarter(DialogForm(ManualCombinationForm), {5, 3, 0.0});
+  auto* f = qobject_cast<TForm27*>(DialogForm(ManualCombinationForm));
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->First, 5);
+  EXPECT_EQ(f->Second, 3);
+}
+
 TEST_F(ManualCombinationTest, RightDragShiftsLeftDragScrolls) {
   TForm27* f = Dialog();
   ASSERT_NE(f, nullptr);

@@ -338,7 +338,7 @@ void TForm27::showEvent(QShowEvent* e) {
     TranslateForm("Form27");
     SetDialogFormTranslated(ManualCombinationForm);
   }
-  Draw();
+  Button3Click();  // the fields reset, the cutout centred, the preview drawn
 }
 
 void TForm27::hideEvent(QHideEvent* e) {
@@ -359,7 +359,6 @@ TForm27* ShowManualCombination(int first, int second) {
   f->First = first;
   f->Second = second;
   f->show();
-  f->Button3Click();
   f->raise();
   return f;
 }
@@ -370,6 +369,14 @@ void DrawCombinePreview() {
 
 void RegisterManualCombinationForm() {
   RegisterDialogForm(ManualCombinationForm, [] { return new TForm27; });
+  // The menu command's second image is the one shifted or receiving, the
+  // active image the one added.
+  ManualCombinationStarter = [](QWidget* form, const TManualCombinationStart& start) {
+    if (auto* f = qobject_cast<TForm27*>(form)) {
+      f->First = start.Second;
+      f->Second = start.Active;
+    }
+  };
   HistogramDependants().DrawCombinePreview = [] { DrawCombinePreview(); };
 }
 

@@ -7,6 +7,8 @@
 #include <QWidget>
 #include <cstdint>
 
+#include "registration/ui/manual_combination_start.h"
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -16,8 +18,6 @@ class QSizeGrip;
 class QToolButton;
 
 namespace astrelon {
-
-constexpr int ManualCombinationForm = 27;
 
 // The spin rules: the weight in percent moves by 1 below 5, 2 below 14, 3
 // below 30, 5 up to 150 and w div 30 above, within 0 .. 10000; a sub-pixel
@@ -91,7 +91,8 @@ private:
 TForm27* ShowManualCombination(int first, int second);
 // Redraws the dialog's preview when it exists and is shown.
 void DrawCombinePreview();
-// Registers the dialog as form 27 and its preview with the histogram window.
+// Registers the dialog as form 27, its start (the menu command's slots) and its
+// preview with the histogram window.
 void RegisterManualCombinationForm();
 
 }  // namespace astrelon
