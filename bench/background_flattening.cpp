@@ -7,9 +7,9 @@
 
 #include <random>
 
+#include "grey_plane_bench.h"
 #include "peer_measure.h"
 #include "pixelops/background_flattening.h"
-#include "platform/parallel_bands.h"
 #include "star_field.h"
 #include "store/image_store.h"
 
@@ -29,14 +29,7 @@ struct TBenchImages {
     for (int y = 0; y < Height; ++y)
       for (int x = 0; x < Width; ++x)
         sky[size_t(y) * Width + size_t(x)] = square[size_t(y) * Height + size_t(x % Height)] + 0.05f * x + 0.03f * y;
-    for (int s : {Source, Work}) {
-      TImageSlot& im = Store.Image[size_t(s)];
-      im.Width = Width;
-      im.Height = Height;
-      im.PlaneCount = 1;
-      im.Planes[1] = sky;
-      Store.InUse[size_t(s)] = 1;
-    }
+    for (int s : {Source, Work}) bench::PutGreyPlane(s, Width, Height, sky);
     UpdateMinMax(Source);
   }
   void Restore() { Store.Image[Work].Planes[1] = sky; }
@@ -48,13 +41,7 @@ TBenchImages& Bench() {
   return images;
 }
 
-void PlainPass() {
-  float* v = Store.Image[Work].Planes[1].data();
-  ForEachBand(Height, Threads, [&](int64_t first, int64_t last) {
-    for (int64_t i = first * Width; i < last * Width; ++i) v[i] = v[i] * 1.0f + 0.0f;
-  });
-  benchmark::ClobberMemory();
-}
+void PlainPass() { bench::PlainPlanePass(Work, Width, Height, Threads); }
 
 void BM_FlattenNebula(benchmark::State& state) {
   Bench();

@@ -8,10 +8,10 @@
 
 #include <random>
 
+#include "grey_plane_bench.h"
 #include "peer_measure.h"
 #include "pixelops/gradient_flattening.h"
 #include "pixelops/mask_image.h"
-#include "platform/parallel_bands.h"
 #include "star_field.h"
 #include "store/image_store.h"
 
@@ -38,12 +38,7 @@ struct TBenchImages {
         mask[i] = float((x / 64 + y / 64) % 2) * 100.0f;
       }
     for (int s : {Source, Mask, Work}) {
-      TImageSlot& im = Store.Image[size_t(s)];
-      im.Width = Width;
-      im.Height = Height;
-      im.PlaneCount = 1;
-      im.Planes[1] = s == Mask ? mask : sky;
-      Store.InUse[size_t(s)] = 1;
+      bench::PutGreyPlane(s, Width, Height, s == Mask ? mask : sky);
       UpdateMinMax(s);
     }
   }
@@ -56,13 +51,7 @@ TBenchImages& Bench() {
   return images;
 }
 
-void PlainPass() {
-  float* v = Store.Image[Work].Planes[1].data();
-  ForEachBand(Height, Threads, [&](int64_t first, int64_t last) {
-    for (int64_t i = first * Width; i < last * Width; ++i) v[i] = v[i] * 1.0f + 0.0f;
-  });
-  benchmark::ClobberMemory();
-}
+void PlainPass() { bench::PlainPlanePass(Work, Width, Height, Threads); }
 
 void BM_FitRadialGradient(benchmark::State& state) {
   Bench();
