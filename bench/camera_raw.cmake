@@ -1,4 +1,4 @@
 # The camera RAW benchmark writes its DNG with the test suite's writer and
 # compares against LibRaw alone (already linked through the engine).
-target_sources(bench_${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/raw/dng_writer.cpp)
-target_include_directories(bench_${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/raw)
+list(APPEND bench_sources ${CMAKE_SOURCE_DIR}/tests/raw/dng_writer.cpp)
+list(APPEND bench_includes ${CMAKE_SOURCE_DIR}/tests/raw)

@@ -1,2 +1,2 @@
-# The fringe removal compares against OpenCV's median blur when it is installed.
-include(${CMAKE_CURRENT_SOURCE_DIR}/opencv_peer.cmake)
+# The fringe removal compares against OpenCV's median blur.
+include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)

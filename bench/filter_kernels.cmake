@@ -1,2 +1,2 @@
 # The filter kernels compare against OpenCV's erosion.
-include(${CMAKE_CURRENT_SOURCE_DIR}/opencv_peer.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)

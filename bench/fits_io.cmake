@@ -1,3 +1,3 @@
 # The FITS benchmark compares against cfitsio in the same run.
-pkg_check_modules(CFITSIO REQUIRED IMPORTED_TARGET cfitsio)
-target_link_libraries(bench_${name} PRIVATE PkgConfig::CFITSIO)
+include(${CMAKE_CURRENT_LIST_DIR}/pkg_peer.cmake)
+astrelon_bench_pkg_peer(FITS_IO_CFITSIO "cfitsio (libcfitsio-dev)" cfitsio)

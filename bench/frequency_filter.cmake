@@ -1,3 +1,4 @@
 # The frequency filter benchmark compares against FFTW (double, with threads) in the same run.
-pkg_check_modules(FFTW3 REQUIRED IMPORTED_TARGET fftw3)
-target_link_libraries(bench_${name} PRIVATE PkgConfig::FFTW3 fftw3_threads)
+include(${CMAKE_CURRENT_LIST_DIR}/pkg_peer.cmake)
+set(bench_pkg_extra fftw3_threads)
+astrelon_bench_pkg_peer(FREQUENCY_FILTER_FFTW "FFTW 3 (libfftw3-dev)" fftw3)

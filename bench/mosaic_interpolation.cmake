@@ -1,2 +1,2 @@
 # The colour-mosaic methods compare against OpenCV's demosaicing.
-include(${CMAKE_CURRENT_SOURCE_DIR}/opencv_peer.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)

@@ -1,2 +1,2 @@
 # The stray-pixel benchmark compares against OpenCV's 3 x 3 median.
-include(${CMAKE_CURRENT_SOURCE_DIR}/opencv_peer.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)

@@ -1,3 +1,3 @@
 # "Gauss schärfen" compares against libvips' sharpen in the same run.
-pkg_check_modules(PIXEL_FILTER_PEERS REQUIRED IMPORTED_TARGET vips)
-target_link_libraries(bench_${name} PRIVATE PkgConfig::PIXEL_FILTER_PEERS)
+include(${CMAKE_CURRENT_LIST_DIR}/pkg_peer.cmake)
+astrelon_bench_pkg_peer(PIXEL_FILTERS_VIPS "libvips (libvips-dev)" vips)

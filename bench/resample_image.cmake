@@ -1,9 +1,5 @@
-# The resampling benchmark compares against OpenCV, libvips and GraphicsMagick in
-# the same run; without them (scripts/setup.sh bench installs them) it is not built.
-include(${CMAKE_CURRENT_SOURCE_DIR}/opencv_peer.cmake)
-pkg_check_modules(RESAMPLE_PEERS QUIET IMPORTED_TARGET vips GraphicsMagick)
-if(OpenCV_FOUND AND RESAMPLE_PEERS_FOUND)
-  target_link_libraries(bench_${name} PRIVATE PkgConfig::RESAMPLE_PEERS)
-else()
-  set_target_properties(bench_${name} PROPERTIES EXCLUDE_FROM_ALL TRUE)
-endif()
+# The resampling benchmark compares against OpenCV, libvips and GraphicsMagick in the same run.
+include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/pkg_peer.cmake)
+astrelon_bench_pkg_peer(RESAMPLE_VIPS "libvips (libvips-dev)" vips)
+astrelon_bench_pkg_peer(RESAMPLE_GM "GraphicsMagick (libgraphicsmagick++1-dev)" GraphicsMagick)

@@ -1,2 +1,2 @@
-# Block matching compares against OpenCV's phase correlation when it is installed.
-include(${CMAKE_CURRENT_SOURCE_DIR}/opencv_peer.cmake)
+# Block matching compares against OpenCV's phase correlation.
+include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)

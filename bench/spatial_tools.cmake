@@ -1,5 +1,6 @@
 # The low pass compares against OpenCV's separable filter, the power-of-two
 # spectrum against FFTW's float transform, in the same run.
-include(${CMAKE_CURRENT_SOURCE_DIR}/opencv_peer.cmake)
-pkg_check_modules(SPATIAL_FFTW REQUIRED IMPORTED_TARGET fftw3f)
-target_link_libraries(bench_${name} PRIVATE PkgConfig::SPATIAL_FFTW fftw3f_threads)
+include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/pkg_peer.cmake)
+set(bench_pkg_extra fftw3f_threads)
+astrelon_bench_pkg_peer(SPATIAL_FFTW "FFTW 3 (libfftw3-dev)" fftw3f)

@@ -1,6 +1,2 @@
-# The sampler benchmark compares against OpenCV's remap in the same run; without
-# OpenCV (scripts/setup.sh bench installs it) it is not built.
-include(${CMAKE_CURRENT_SOURCE_DIR}/opencv_peer.cmake)
-if(NOT OpenCV_FOUND)
-  set_target_properties(bench_${name} PROPERTIES EXCLUDE_FROM_ALL TRUE)
-endif()
+# The sampler benchmark compares against OpenCV's remap in the same run.
+include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)

@@ -1,2 +1,2 @@
 # The caption's text is drawn with Qt fonts.
-target_link_libraries(bench_text_frame PRIVATE astrelon_ui)
+list(APPEND bench_libs astrelon_ui)
