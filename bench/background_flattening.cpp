@@ -8,8 +8,8 @@
 #include <random>
 
 #include "grey_plane_bench.h"
+#include "kernels/background/background_flattening.h"
 #include "peer_measure.h"
-#include "pixelops/background_flattening.h"
 #include "star_field.h"
 #include "store/image_store.h"
 

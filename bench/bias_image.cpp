@@ -8,9 +8,9 @@
 
 #include "filters/filter_state.h"
 #include "filters/nlm_filter.h"
+#include "filters/noise/bias_image.h"
 #include "peer_measure.h"
 #include "platform/processor_features.h"
-#include "registration/bias_image.h"
 #include "store/image_store.h"
 
 namespace astrelon {

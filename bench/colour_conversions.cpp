@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "core/settings.h"
+#include "kernels/colour/color_to_mono.h"
 #include "pixelops/camera_profile.h"
-#include "pixelops/color_to_mono.h"
 #include "pixelops/xyz_to_rgb.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/color_models.h"
-#include "store/header_cards.h"
 #include "store/display/display_histogram.h"
+#include "store/header_cards.h"
 #include "store/image_store.h"
 #include "store/planes/pixel_blocks.h"
 

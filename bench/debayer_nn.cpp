@@ -12,11 +12,11 @@
 #include <fstream>
 #include <random>
 
-#include "filters/network_file.h"
-#include "filters/network_weights.h"
-#include "filters/neural_tables.h"
+#include "kernels/mosaic/mosaic_settings.h"
+#include "kernels/network/network_file.h"
+#include "kernels/network/network_weights.h"
+#include "kernels/network/neural_tables.h"
 #include "pixelops/debayer_nn.h"
-#include "pixelops/mosaic_settings.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 

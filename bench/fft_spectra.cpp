@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "star_field.h"
-#include "frequency/fft_sizes.h"
 #include "frequency/interference_filter.h"
-#include "frequency/spectrum_image.h"
+#include "kernels/fft/fft_sizes.h"
+#include "kernels/fft/spectrum_image.h"
 #include "platform/processor_features.h"
+#include "star_field.h"
 #include "store/image_store.h"
 
 namespace astrelon {

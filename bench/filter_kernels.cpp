@@ -19,9 +19,9 @@
 
 #include "core/settings.h"
 #include "filters/equalize_row_brightness.h"
-#include "filters/filter_rows.h"
 #include "filters/shrink_star_radius.h"
 #include "filters/soft_erosion.h"
+#include "kernels/gauss/filter_rows.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "star_field.h"

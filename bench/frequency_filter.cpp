@@ -21,7 +21,7 @@
 #include "frequency/curve_file_filter.h"
 #include "frequency/frequency_curve_file.h"
 #include "frequency/frequency_filter.h"
-#include "frequency/spectrum_image.h"
+#include "kernels/fft/spectrum_image.h"
 #include "platform/processor_features.h"
 #include "star_field.h"
 #include "store/image_store.h"

@@ -24,9 +24,9 @@
 #include <vips/vips.h>
 
 #include "core/settings.h"
+#include "kernels/gauss/filter_rows.h"
+#include "kernels/gauss/gauss_filters.h"
 #include "peer_measure.h"
-#include "filters/filter_rows.h"
-#include "filters/gauss_filters.h"
 #include "platform/parallel_bands.h"
 #include "star_field.h"
 #include "store/image_store.h"

@@ -11,8 +11,8 @@
 #include <random>
 
 #include "core/settings.h"
+#include "kernels/mosaic/mosaic_settings.h"
 #include "pixelops/mosaic_conversion.h"
-#include "pixelops/mosaic_settings.h"
 #include "platform/parallel_bands.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "core/settings.h"
+#include "kernels/mosaic/mosaic_settings.h"
 #include "pixelops/mosaic_conversion.h"
 #include "pixelops/mosaic_interpolation.h"
 #include "pixelops/mosaic_passes.h"
-#include "pixelops/mosaic_settings.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 

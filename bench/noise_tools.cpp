@@ -18,9 +18,9 @@
 #endif
 
 #include "core/settings.h"
-#include "frequency/spectrum_image.h"
+#include "frequency/interference/periodic_noise_filter.h"
+#include "kernels/fft/spectrum_image.h"
 #include "peer_measure.h"
-#include "pixelops/periodic_noise_filter.h"
 #include "pixelops/sobel_magnitude.h"
 #include "pixelops/synthetic_noise.h"
 #include "platform/parallel_bands.h"

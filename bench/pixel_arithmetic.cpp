@@ -21,8 +21,8 @@
 #endif
 
 #include "core/settings.h"
-#include "pixelops/rect_runs.h"
-#include "pixelops/remove_hot_pixels.h"
+#include "kernels/regions/rect_runs.h"
+#include "kernels/regions/remove_hot_pixels.h"
 #include "pixelops/value_arithmetic.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"

@@ -12,9 +12,9 @@
 #include <vips/vips.h>
 
 #include "core/settings.h"
-#include "filters/filter_rows.h"
 #include "filters/filter_state.h"
 #include "filters/pixel_filters.h"
+#include "kernels/gauss/filter_rows.h"
 #include "peer_measure.h"
 #include "platform/parallel_bands.h"
 #include "star_field.h"

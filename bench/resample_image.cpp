@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "platform/processor_features.h"
+#include "kernels/sampling/resample_image.h"
 #include "peer_measure.h"
-#include "pixelops/resample_image.h"
+#include "platform/processor_features.h"
 #include "store/image_store.h"
 #include "store/planes/interpolation_kernels.h"
 

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "core/settings.h"
+#include "kernels/regions/add_border.h"
 #include "peer_measure.h"
-#include "random_rgb_image.h"
-#include "pixelops/add_border.h"
 #include "pixelops/rotate_image.h"
 #include "platform/processor_features.h"
+#include "random_rgb_image.h"
 #include "store/image_store.h"
 #include "store/planes/interpolation_kernels.h"
 

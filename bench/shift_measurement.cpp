@@ -7,11 +7,11 @@
 #include <random>
 #include <vector>
 
+#include "kernels/alignment/block_match_cost.h"
+#include "kernels/alignment/match_quality.h"
+#include "kernels/alignment/shift_by_correlation.h"
 #include "peer_measure.h"
 #include "platform/processor_features.h"
-#include "registration/block_match_cost.h"
-#include "registration/match_quality.h"
-#include "registration/shift_by_correlation.h"
 #include "store/image_store.h"
 
 #if ASTRELON_HAVE_OPENCV

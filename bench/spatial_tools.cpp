@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "frequency/spectrum_pow2.h"
+#include "kernels/fft/spectrum_pow2.h"
 #include "peer_measure.h"
 #include "pixelops/jpeg_deblock.h"
 #include "pixelops/jpeg_quality_estimate.h"

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "core/settings.h"
+#include "kernels/sampling/subpixel_samplers.h"
 #include "peer_measure.h"
-#include "pixelops/subpixel_samplers.h"
 #include "platform/parallel_bands.h"
 #include "platform/parallel_chunks.h"
 #include "platform/processor_features.h"

@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "pixelops/blank_interpolation.h"
-#include "pixelops/bright_disc.h"
-#include "pixelops/rect_runs.h"
+#include "kernels/alignment/bright_disc.h"
+#include "kernels/regions/blank_interpolation.h"
+#include "kernels/regions/rect_runs.h"
+#include "peer_measure.h"
 #include "pixelops/sun_surface.h"
 #include "platform/parallel_bands.h"
-#include "peer_measure.h"
 #include "platform/processor_features.h"
 #include "store/image_store.h"
 

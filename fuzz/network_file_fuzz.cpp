@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "filters/network_file.h"
-#include "filters/network_weights.h"
-#include "filters/neural_tables.h"
 #include "fuzz_input.h"
+#include "kernels/network/network_file.h"
+#include "kernels/network/network_weights.h"
+#include "kernels/network/neural_tables.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace astrelon;

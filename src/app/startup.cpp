@@ -13,7 +13,7 @@
 #include "core/run_state.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
-#include "filters/neural_tables.h"
+#include "kernels/network/neural_tables.h"
 #include "platform/processor_features.h"
 #include "platform/simd_constants.h"
 #include "registration/master_file_names.h"

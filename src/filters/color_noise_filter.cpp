@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "filters/filter_state.h"
-#include "filters/gauss_filters.h"
+#include "kernels/gauss/gauss_filters.h"
 #include "store/color_models.h"
 
 namespace astrelon {

@@ -3,7 +3,7 @@
 // its two colour-difference planes only (U and V of the YUV model), with a
 // selective Gaussian that averages only neighbours close in value, so that the
 // brightness and the edges between colours stay.
-#include "filters/filter_poll.h"
+#include "kernels/gauss/filter_poll.h"
 #include "store/image_store.h"
 
 namespace astrelon {

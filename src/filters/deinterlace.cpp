@@ -5,7 +5,7 @@
 
 #include "filters/pixel_filter_frame.h"
 #include "filters/pixel_filters.h"
-#include "pixelops/subpixel_samplers.h"
+#include "kernels/sampling/subpixel_samplers.h"
 
 namespace astrelon {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "filters/filter_rows.h"
+#include "kernels/gauss/filter_rows.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"

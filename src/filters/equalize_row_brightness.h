@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "filters/filter_poll.h"
+#include "kernels/gauss/filter_poll.h"
 
 namespace astrelon {
 

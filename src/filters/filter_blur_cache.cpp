@@ -2,9 +2,9 @@
 
 #include "common/round_even.h"
 #include "filters/filter_state.h"
-#include "filters/gauss_filters.h"
-#include "pixelops/background_flattening.h"
-#include "pixelops/color_to_mono.h"
+#include "kernels/background/background_flattening.h"
+#include "kernels/colour/color_to_mono.h"
+#include "kernels/gauss/gauss_filters.h"
 
 namespace astrelon {
 

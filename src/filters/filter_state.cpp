@@ -5,13 +5,11 @@
 namespace astrelon {
 
 int32_t FunktionNr = 0;
-std::atomic<uint32_t> PreviewGeneration{0};
 int32_t FilterBlurSlot = -1;
 int32_t FilterDiffSlot = -1;
 int32_t FilterWorkSlot = -1;
 bool FilterBlurValid = false;
 float FilterBlurRadius = -1.0f;
-bool FilterAborted = false;
 bool MovedWhileBusy = false;
 
 void ReleaseFilterSlot(int32_t& slot) {

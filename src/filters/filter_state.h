@@ -1,19 +1,17 @@
 #pragma once
 // State of the shared filter dialog that its computations and kernels share:
-// the current function, the preview generation, the work slots the dialog holds
-// (cached blur, difference image, blank-filled source copy) and the flags a
-// computation leaves behind.
-#include <atomic>
+// the current function, the work slots the dialog holds (cached blur,
+// difference image, blank-filled source copy) and the flags a computation
+// leaves behind. The preview generation and the abort flag of a kernel's run
+// belong to the kernels' poll (filter_poll.h).
 #include <cstdint>
+
+#include "kernels/gauss/filter_poll.h"
 
 namespace astrelon {
 
 // The function the dialog serves (1..21, index of FunktionDefTable).
 extern int32_t FunktionNr;
-
-// Raised by every new preview request and by "&Abbruch"; a running preview or
-// filter loop stops when it no longer equals the value it started with.
-extern std::atomic<uint32_t> PreviewGeneration;
 
 // Slots held by the dialog (below 1 when absent): a blurred copy of the source
 // (one radius at a time), the difference image of the non-local-means smooth
@@ -25,8 +23,6 @@ extern int32_t FilterWorkSlot;
 extern bool FilterBlurValid;
 extern float FilterBlurRadius;
 
-// Set when a kernel was stopped by the abort flag.
-extern bool FilterAborted;
 // A slider moved (or the selection changed) while a computation ran.
 extern bool MovedWhileBusy;
 

@@ -8,8 +8,8 @@
 
 #include "filters/pixel_filter_frame.h"
 #include "filters/pixel_filters.h"
-#include "pixelops/subpixel_samplers.h"
-#include "registration/find_star_centroid.h"
+#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/sampling/subpixel_samplers.h"
 #include "shell/image_window_state.h"
 
 namespace astrelon {

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "filters/filter_rows.h"
 #include "filters/filter_state.h"
 #include "filters/sorting_network.h"
+#include "kernels/gauss/filter_rows.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
 #include "platform/vector_lanes.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "filters/filter_poll.h"
+#include "kernels/gauss/filter_poll.h"
 #include "store/image_store.h"
 
 namespace astrelon {

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "filters/filter_poll.h"
+#include "kernels/gauss/filter_poll.h"
 
 namespace astrelon {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "common/round_even.h"
-#include "filters/filter_rows.h"
 #include "filters/filter_state.h"
+#include "kernels/gauss/filter_rows.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
 #include "store/display/display_histogram.h"

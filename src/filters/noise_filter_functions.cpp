@@ -8,7 +8,7 @@
 #include "filters/nlm_filter.h"
 #include "filters/nlm_planes.h"
 #include "filters/noise_filter.h"
-#include "pixelops/blank_interpolation.h"
+#include "kernels/regions/blank_interpolation.h"
 #include "store/color_models.h"
 #include "store/display/display_histogram.h"
 #include "store/planes/image_statistics.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "filters/filter_functions.h"
-#include "filters/filter_rows.h"
+#include "kernels/gauss/filter_rows.h"
 #include "store/image_store.h"
 
 namespace astrelon {

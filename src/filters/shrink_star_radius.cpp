@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "common/pascal_format.h"
-#include "filters/filter_rows.h"
 #include "filters/filter_state.h"
 #include "filters/soft_erosion.h"
+#include "kernels/gauss/filter_rows.h"
 #include "platform/processor_features.h"
 #include "store/display/display_histogram.h"
 #include "store/planes/image_statistics.h"

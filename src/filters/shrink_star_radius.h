@@ -5,7 +5,7 @@
 // background stays.
 #include <cstdint>
 
-#include "filters/filter_poll.h"
+#include "kernels/gauss/filter_poll.h"
 #include "store/image_store.h"
 
 namespace astrelon {

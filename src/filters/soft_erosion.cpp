@@ -6,7 +6,7 @@
 #include <limits>
 #include <map>
 
-#include "filters/filter_rows.h"
+#include "kernels/gauss/filter_rows.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
 #include "platform/vector_lanes.h"

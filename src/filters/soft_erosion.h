@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "filters/filter_poll.h"
+#include "kernels/gauss/filter_poll.h"
 #include "store/image_store.h"
 
 namespace astrelon {

@@ -4,10 +4,10 @@
 
 #include "core/settings.h"
 #include "frequency/frequency_curve_file.h"
-#include "frequency/owned_slot.h"
 #include "frequency/radial_spectrum.h"
-#include "frequency/spectrum_image.h"
 #include "frequency/spectrum_selected_inverse.h"
+#include "kernels/fft/spectrum_image.h"
+#include "kernels/regions/owned_slot.h"
 #include "store/image_store.h"
 #include "store/planes/plane_routines.h"
 

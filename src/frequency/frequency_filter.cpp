@@ -3,10 +3,10 @@
 #include <cmath>
 #include <limits>
 
-#include "frequency/owned_slot.h"
 #include "frequency/radial_spectrum.h"
-#include "frequency/spectrum_image.h"
 #include "frequency/spectrum_selected_inverse.h"
+#include "kernels/fft/spectrum_image.h"
+#include "kernels/regions/owned_slot.h"
 #include "store/image_store.h"
 
 namespace astrelon {

@@ -7,7 +7,7 @@
 
 #include "frequency/filter_curves.h"
 #include "frequency/row_filter_1d.h"
-#include "pixelops/rect_runs.h"
+#include "kernels/regions/rect_runs.h"
 
 namespace astrelon {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "frequency/owned_slot.h"
-#include "frequency/spectrum_pow2.h"
+#include "kernels/fft/spectrum_pow2.h"
+#include "kernels/regions/owned_slot.h"
 #include "store/image_store.h"
 
 namespace astrelon {

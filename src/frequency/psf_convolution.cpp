@@ -4,11 +4,11 @@
 #include <cmath>
 
 #include "core/settings.h"
-#include "frequency/owned_slot.h"
-#include "frequency/spectrum_pow2.h"
 #include "frequency/spectrum_selected_inverse.h"
-#include "pixelops/add_border.h"
-#include "pixelops/crop_image_rect.h"
+#include "kernels/fft/spectrum_pow2.h"
+#include "kernels/regions/add_border.h"
+#include "kernels/regions/crop_image_rect.h"
+#include "kernels/regions/owned_slot.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "frequency/spectrum_slots.h"
+#include "kernels/fft/spectrum_slots.h"
 #include "platform/parallel_bands.h"
 #include "store/image_store.h"
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "pixelops/rect_runs.h"
+#include "kernels/regions/rect_runs.h"
 
 namespace astrelon {
 

@@ -4,10 +4,10 @@
 #include <array>
 #include <cmath>
 
-#include "frequency/fft_sizes.h"
-#include "frequency/fft_workspace.h"
-#include "frequency/line_spectra.h"
-#include "frequency/spectrum_slots.h"
+#include "kernels/fft/fft_sizes.h"
+#include "kernels/fft/fft_workspace.h"
+#include "kernels/fft/line_spectra.h"
+#include "kernels/fft/spectrum_slots.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/image_store.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "frequency/filter_curves.h"
-#include "pixelops/rect_runs.h"
+#include "kernels/regions/rect_runs.h"
 
 namespace astrelon {
 

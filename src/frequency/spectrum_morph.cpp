@@ -4,12 +4,12 @@
 #include <cmath>
 #include <numbers>
 
-#include "frequency/owned_slot.h"
-#include "frequency/spectrum_image.h"
 #include "frequency/spectrum_selected_inverse.h"
-#include "frequency/spectrum_slots.h"
-#include "pixelops/add_border.h"
-#include "pixelops/crop_image_rect.h"
+#include "kernels/fft/spectrum_image.h"
+#include "kernels/fft/spectrum_slots.h"
+#include "kernels/regions/add_border.h"
+#include "kernels/regions/crop_image_rect.h"
+#include "kernels/regions/owned_slot.h"
 #include "platform/parallel_bands.h"
 
 namespace astrelon {

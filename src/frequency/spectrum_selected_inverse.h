@@ -4,7 +4,7 @@
 // only those replace the image's planes; its other planes stay as they were.
 #include <functional>
 
-#include "pixelops/rect_runs.h"
+#include "kernels/regions/rect_runs.h"
 
 namespace astrelon {
 

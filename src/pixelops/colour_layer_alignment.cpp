@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "registration/align_to_reference.h"
-#include "registration/match_quality.h"
-#include "registration/shift_by_correlation.h"
+#include "kernels/alignment/match_quality.h"
+#include "kernels/alignment/shift_by_correlation.h"
+#include "kernels/sampling/align_to_reference.h"
 
 namespace astrelon {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <optional>
 
-#include "registration/float_point.h"
+#include "kernels/alignment/float_point.h"
 #include "store/image_store.h"
 
 namespace astrelon {

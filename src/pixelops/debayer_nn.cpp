@@ -5,11 +5,11 @@
 #include <cmath>
 
 #include "common/engine_ui.h"
-#include "filters/network_file.h"
-#include "filters/network_weights.h"
-#include "filters/neural_tables.h"
+#include "kernels/mosaic/mosaic_kernels.h"
+#include "kernels/network/network_file.h"
+#include "kernels/network/network_weights.h"
+#include "kernels/network/neural_tables.h"
 #include "pixelops/mosaic_interpolation.h"
-#include "pixelops/mosaic_kernels.h"
 #include "store/image_store.h"
 
 namespace astrelon {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "pixelops/crop_image_rect.h"
+#include "kernels/regions/crop_image_rect.h"
 #include "store/image_store.h"
 
 namespace astrelon {

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "common/pascal_format.h"
-#include "pixelops/add_border.h"
-#include "pixelops/crop_image_rect.h"
+#include "kernels/regions/add_border.h"
+#include "kernels/regions/crop_image_rect.h"
 
 namespace astrelon {
 

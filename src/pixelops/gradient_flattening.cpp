@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "pixelops/rect_runs.h"
+#include "kernels/regions/rect_runs.h"
 #include "platform/parallel_bands.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"

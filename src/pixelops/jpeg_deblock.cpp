@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "filters/gauss_filters.h"
-#include "pixelops/color_to_mono.h"
+#include "kernels/colour/color_to_mono.h"
+#include "kernels/gauss/gauss_filters.h"
 #include "pixelops/jpeg_quality_estimate.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "pixelops/rect_runs.h"
+#include "kernels/regions/rect_runs.h"
 
 namespace astrelon {
 

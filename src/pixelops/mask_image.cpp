@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/settings.h"
-#include "pixelops/blank_interpolation.h"
+#include "kernels/regions/blank_interpolation.h"
 #include "platform/parallel_bands.h"
 #include "store/image_store.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <memory>
 
-#include "pixelops/mosaic_kernels.h"
+#include "kernels/mosaic/mosaic_kernels.h"
 #include "store/image_store.h"
 
 namespace astrelon {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "pixelops/mosaic_settings.h"
+#include "kernels/mosaic/mosaic_settings.h"
 
 namespace astrelon {
 

@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "pixelops/crop_image_rect.h"
+#include "kernels/mosaic/mosaic_kernels.h"
+#include "kernels/regions/crop_image_rect.h"
 #include "pixelops/mosaic_astro.h"
-#include "pixelops/mosaic_kernels.h"
 #include "pixelops/mosaic_kimmel.h"
 #include "pixelops/mosaic_linear.h"
 #include "pixelops/mosaic_vng.h"

@@ -18,7 +18,7 @@
 #include <span>
 #include <string>
 
-#include "pixelops/mosaic_settings.h"
+#include "kernels/mosaic/mosaic_settings.h"
 
 namespace astrelon {
 

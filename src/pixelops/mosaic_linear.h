@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "pixelops/mosaic_settings.h"
+#include "kernels/mosaic/mosaic_settings.h"
 #include "pixelops/mosaic_workers.h"
 
 namespace astrelon {

@@ -6,7 +6,7 @@
 
 #include "common/pascal_format.h"
 #include "core/settings.h"
-#include "pixelops/subpixel_samplers.h"
+#include "kernels/sampling/subpixel_samplers.h"
 #include "platform/parallel_bands.h"
 #include "store/image_store.h"
 #include "store/planes/interpolation_kernels.h"

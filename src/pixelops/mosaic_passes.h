@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "pixelops/mosaic_settings.h"
+#include "kernels/mosaic/mosaic_settings.h"
 
 namespace astrelon {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pixelops/mosaic_settings.h"
+#include "kernels/mosaic/mosaic_settings.h"
 
 namespace astrelon {
 

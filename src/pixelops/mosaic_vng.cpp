@@ -4,7 +4,7 @@
 #include <array>
 #include <cmath>
 
-#include "pixelops/mosaic_kernels.h"
+#include "kernels/mosaic/mosaic_kernels.h"
 #include "store/image_store.h"
 
 namespace astrelon {

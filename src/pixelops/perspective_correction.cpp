@@ -6,7 +6,7 @@
 
 #include "core/busy_cursor.h"
 #include "core/settings.h"
-#include "pixelops/remap_target.h"
+#include "kernels/sampling/remap_target.h"
 #include "platform/parallel_bands.h"
 #include "platform/parallel_chunks.h"
 

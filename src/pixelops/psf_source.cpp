@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "registration/find_star_centroid.h"
+#include "kernels/alignment/find_star_centroid.h"
 #include "shell/star_pick.h"
 #include "store/image_store.h"
 #include "store/planes/value_statistics.h"

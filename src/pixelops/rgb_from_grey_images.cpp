@@ -1,8 +1,8 @@
 #include "pixelops/rgb_from_grey_images.h"
 
 #include "common/paths.h"
-#include "registration/align_to_reference.h"
-#include "registration/alignment_points.h"
+#include "kernels/alignment/alignment_points.h"
+#include "kernels/sampling/align_to_reference.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 

@@ -1,6 +1,6 @@
 #include "pixelops/rgb_to_bayer.h"
 
-#include "pixelops/color_to_mono.h"
+#include "kernels/colour/color_to_mono.h"
 #include "store/image_store.h"
 
 namespace astrelon {

@@ -6,7 +6,7 @@
 
 #include "core/busy_cursor.h"
 #include "core/settings.h"
-#include "pixelops/subpixel_samplers.h"
+#include "kernels/sampling/subpixel_samplers.h"
 #include "platform/big_buffers.h"
 #include "platform/parallel_bands.h"
 #include "platform/parallel_chunks.h"

@@ -7,8 +7,8 @@
 
 #include "common/pascal_format.h"
 #include "core/settings.h"
-#include "pixelops/pixel_access.h"
-#include "pixelops/rect_runs.h"
+#include "kernels/regions/rect_runs.h"
+#include "kernels/sampling/pixel_access.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
 #include "store/display/display_histogram.h"

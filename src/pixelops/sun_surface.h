@@ -5,7 +5,7 @@
 #include <optional>
 #include <span>
 
-#include "pixelops/bright_disc.h"
+#include "kernels/alignment/bright_disc.h"
 
 namespace astrelon {
 

@@ -7,8 +7,8 @@
 #include "common/engine_ui.h"
 #include "common/pascal_format.h"
 #include "core/settings.h"
-#include "pixelops/gauss_table.h"
-#include "pixelops/rect_runs.h"
+#include "kernels/gauss/gauss_table.h"
+#include "kernels/regions/rect_runs.h"
 #include "platform/parallel_bands.h"
 
 namespace astrelon {

@@ -6,7 +6,7 @@
 #include <numbers>
 
 #include "core/settings.h"
-#include "pixelops/add_border.h"
+#include "kernels/regions/add_border.h"
 #include "platform/parallel_bands.h"
 #include "store/color_models.h"
 #include "store/image_store.h"

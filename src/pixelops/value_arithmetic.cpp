@@ -4,7 +4,7 @@
 #include <array>
 #include <cmath>
 
-#include "pixelops/rect_runs.h"
+#include "kernels/regions/rect_runs.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
 

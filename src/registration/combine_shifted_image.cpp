@@ -12,10 +12,10 @@
 #include "core/batch_state.h"
 #include "core/busy_cursor.h"
 #include "core/settings.h"
-#include "pixelops/subpixel_samplers.h"
+#include "kernels/sampling/subpixel_samplers.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
-#include "registration/batch_combination_inputs.h"
+#include "registration/combination/batch_combination_inputs.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <thread>
 
-#include "registration/point_pair_transform.h"
+#include "kernels/sampling/point_pair_transform.h"
 #include "store/image_slot.h"
 #include "store/planes/interpolation_kernels.h"
 

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "pixelops/gauss_table.h"
-#include "pixelops/pixel_access.h"
-#include "registration/find_star_centroid.h"
-#include "registration/shift_by_correlation.h"
+#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/alignment/shift_by_correlation.h"
+#include "kernels/gauss/gauss_table.h"
+#include "kernels/sampling/pixel_access.h"
 #include "shell/slot_utilities.h"
 #include "store/image_store.h"
 

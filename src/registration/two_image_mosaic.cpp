@@ -5,10 +5,10 @@
 
 #include "core/busy_cursor.h"
 #include "core/settings.h"
-#include "pixelops/add_border.h"
-#include "pixelops/subpixel_samplers.h"
+#include "kernels/regions/add_border.h"
+#include "kernels/sampling/point_pair_transform.h"
+#include "kernels/sampling/subpixel_samplers.h"
 #include "platform/parallel_bands.h"
-#include "registration/point_pair_transform.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"
 #include "store/planes/value_statistics.h"

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "registration/float_point.h"
+#include "kernels/alignment/float_point.h"
 
 namespace astrelon {
 

@@ -1,12 +1,12 @@
 // Colour images turned into grey ones by luma or luminance.
-#include "pixelops/color_to_mono.h"
+#include "kernels/colour/color_to_mono.h"
 
 #include <cmath>
 
 #include <gtest/gtest.h>
 
 #include "colour_images.h"
-#include "pixelops/power_table.h"
+#include "kernels/colour/power_table.h"
 #include "store/color_models.h"
 
 namespace astrelon::test {

@@ -12,7 +12,7 @@
 
 #include "core/settings.h"
 #include "filter_images.h"
-#include "filters/gauss_filters.h"
+#include "kernels/gauss/gauss_filters.h"
 #include "scipy_oracle.h"
 
 namespace astrelon {

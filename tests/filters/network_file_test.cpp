@@ -6,9 +6,9 @@
 #include <random>
 
 #include "common/engine_ui.h"
-#include "filters/network_file.h"
-#include "filters/network_weights.h"
-#include "filters/neural_tables.h"
+#include "kernels/network/network_file.h"
+#include "kernels/network/network_weights.h"
+#include "kernels/network/neural_tables.h"
 #include "network_file_bytes.h"
 #include "test_support.h"
 

@@ -1,8 +1,8 @@
-#include "filters/neuro_interpolation.h"
+#include "kernels/network/neuro_interpolation.h"
 
 #include <gtest/gtest.h>
 
-#include "filters/neural_tables.h"
+#include "kernels/network/neural_tables.h"
 
 namespace astrelon {
 namespace {

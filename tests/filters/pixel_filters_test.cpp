@@ -8,9 +8,9 @@
 
 #include "filter_images.h"
 #include "filters/filter_state.h"
-#include "filters/gauss_filters.h"
 #include "filters/pixel_filters.h"
-#include "registration/find_star_centroid.h"
+#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/gauss/gauss_filters.h"
 #include "store/planes/image_statistics.h"
 
 namespace astrelon {

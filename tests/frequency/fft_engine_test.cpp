@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "frequency/fft_lines.h"
-#include "frequency/fft_plan.h"
-#include "frequency/fft_sizes.h"
-#include "frequency/fft_workspace.h"
+#include "kernels/fft/fft_lines.h"
+#include "kernels/fft/fft_plan.h"
+#include "kernels/fft/fft_sizes.h"
+#include "kernels/fft/fft_workspace.h"
 #include "numpy_oracle.h"
 
 namespace astrelon {

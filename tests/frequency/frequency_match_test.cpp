@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "frequency/frequency_response_match.h"
-#include "frequency/owned_slot.h"
-#include "frequency/spectrum_pow2.h"
+#include "kernels/fft/spectrum_pow2.h"
+#include "kernels/regions/owned_slot.h"
 #include "numpy_oracle.h"
 #include "spectrum_fixture.h"
 

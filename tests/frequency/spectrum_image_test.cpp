@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "frequency/fft_edges.h"
-#include "frequency/spectrum_conversion.h"
-#include "frequency/spectrum_image.h"
-#include "frequency/spectrum_pow2.h"
+#include "kernels/fft/fft_edges.h"
+#include "kernels/fft/spectrum_conversion.h"
+#include "kernels/fft/spectrum_image.h"
+#include "kernels/fft/spectrum_pow2.h"
 #include "numpy_oracle.h"
 #include "spectrum_fixture.h"
 

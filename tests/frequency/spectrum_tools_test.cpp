@@ -10,7 +10,7 @@
 #include "frequency/relief_view.h"
 #include "frequency/spectrum_morph.h"
 #include "frequency/star_cutout_smoothing.h"
-#include "pixelops/add_border.h"
+#include "kernels/regions/add_border.h"
 #include "spectrum_fixture.h"
 
 namespace astrelon {

@@ -1,7 +1,10 @@
 // The engine folders form layers, each including only its own and lower layers:
-// common, core, platform, store, shell, the processing subsystems (pixelops,
-// registration, filters, frequency, one layer), batch, app. The ui/ folders (and
-// the program's main) sit above all of them and are the only places with Qt.
+// common, core, platform, store, shell, kernels, the processing subsystems
+// (pixelops, registration, filters, frequency), batch, app. The processing
+// subsystems share a layer as equals that do not include each other: what
+// several of them need is a kernel. The ui/ folders (and the program's main)
+// sit above all of them, may include any engine folder and are the only places
+// with Qt.
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -17,11 +20,11 @@ namespace {
 
 const fs::path SourceDir = ASTRELON_SOURCE_DIR;
 constexpr int UiLayer = 100;
+constexpr int ProcessingLayer = 6;
 
 const std::map<std::string, int> EngineLayers = {
-    {"common", 0},   {"core", 1},         {"platform", 2}, {"store", 3},     {"shell", 4},
-    {"pixelops", 5}, {"registration", 5}, {"filters", 5},  {"frequency", 5}, {"batch", 6},
-    {"app", 7},
+    {"common", 0},   {"core", 1},         {"platform", 2}, {"store", 3},     {"shell", 4}, {"kernels", 5},
+    {"pixelops", 6}, {"registration", 6}, {"filters", 6},  {"frequency", 6}, {"batch", 7}, {"app", 8},
 };
 
 bool InUiFolder(const fs::path& relative) {
@@ -36,6 +39,17 @@ int LayerOf(const fs::path& relative) {
   if (InUiFolder(relative)) return UiLayer;
   const auto found = EngineLayers.find(relative.begin()->string());
   return found == EngineLayers.end() ? -1 : found->second;
+}
+
+// Why `from` may not include `to` (both below src/), or "" when it may: a file
+// includes only its own and lower layers, and a processing subsystem none of the
+// others.
+std::string IncludeFault(const fs::path& from, const fs::path& to) {
+  const int layer = LayerOf(from), target = LayerOf(to);
+  if (target > layer) return "from a higher layer";
+  if (layer == ProcessingLayer && target == ProcessingLayer && *from.begin() != *to.begin())
+    return "from another processing subsystem";
+  return "";
 }
 
 struct TInclude {
@@ -77,9 +91,8 @@ std::vector<std::string> LayerViolations() {
         continue;
       }
       if (!fs::exists(SourceDir / inc.Text)) continue;  // a file beside it, not a program header
-      const int target = LayerOf(inc.Text);
-      if (target > layer)
-        found.push_back(where + "includes \"" + inc.Text + "\" from a higher layer");
+      if (const std::string fault = IncludeFault(relative, inc.Text); !fault.empty())
+        found.push_back(where + "includes \"" + inc.Text + "\" " + fault);
     }
   }
   return found;
@@ -98,7 +111,31 @@ TEST(IncludeLayers, TheFolderRulesAsExamples) {
   EXPECT_EQ(LayerOf("store/fits/fits_reader.cpp"), 3);
   EXPECT_EQ(LayerOf("store/ui/save_dialog.cpp"), UiLayer);
   EXPECT_EQ(LayerOf("app/main.cpp"), UiLayer);
-  EXPECT_EQ(LayerOf("app/startup.cpp"), 7);
+  EXPECT_EQ(LayerOf("app/startup.cpp"), 8);
   EXPECT_EQ(LayerOf("shell/ui.h"), 4);  // a file named ui is no ui folder
+  EXPECT_EQ(LayerOf("kernels/fft/fft_plan.cpp"), 5);
+  EXPECT_EQ(LayerOf("frequency/filter/frequency_filter.cpp"), ProcessingLayer);
   EXPECT_EQ(LayerOf("unknown/file.h"), -1);
+
+  struct Case {
+    const char* From;
+    const char* To;
+    bool Allowed;
+  };
+  const Case cases[] = {
+      {"pixelops/mosaic/mosaic_vng.cpp", "kernels/mosaic/mosaic_kernels.h", true},
+      {"kernels/sampling/shift_image.cpp", "kernels/regions/rect_runs.h", true},
+      {"kernels/sampling/shift_image.cpp", "shell/slots/slot_utilities.h", true},
+      {"kernels/gauss/filter_poll.cpp", "filters/dialog/filter_state.h", false},
+      {"shell/stars/star_pick.cpp", "kernels/alignment/find_star_centroid.h", false},
+      {"pixelops/colour/colour_layer_alignment.cpp", "pixelops/mosaic/mosaic_passes.h", true},
+      {"pixelops/colour/colour_layer_alignment.cpp", "registration/stacking/stack_alignment.h", false},
+      {"registration/calibration/flat_division.cpp", "filters/noise/nlm_filter.h", false},
+      {"frequency/filter/frequency_filter.cpp", "batch/batch_run.h", false},
+      {"batch/batch_run.cpp", "frequency/filter/frequency_filter.h", true},
+      {"pixelops/ui/pixels/image_tool_commands.cpp", "frequency/interference/periodic_noise_filter.h", true},
+      {"filters/ui/filter_dialog.cpp", "pixelops/ui/operation_frame.h", true},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(IncludeFault(c.From, c.To).empty(), c.Allowed) << c.From << " -> " << c.To;
 }

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "kernels/mosaic/mosaic_settings.h"
 #include "pixelops/mosaic_conversion.h"
-#include "pixelops/mosaic_settings.h"
 #include "store/image_store.h"
 #include "store/pictures/pnm_reader.h"
 #include "test_support.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "pixelops/background_flattening.h"
+#include "kernels/background/background_flattening.h"
 #include "slot_images.h"
 #include "test_support.h"
 

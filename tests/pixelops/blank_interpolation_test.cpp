@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "../planes/simd_paths.h"
-#include "pixelops/blank_interpolation.h"
 #include "fake_window.h"
+#include "kernels/regions/blank_interpolation.h"
 #include "slot_images.h"
 #include "test_support.h"
 

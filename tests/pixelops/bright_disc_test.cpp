@@ -8,9 +8,9 @@
 
 #include "../planes/simd_paths.h"
 #include "core/batch_state.h"
-#include "pixelops/bright_disc.h"
+#include "kernels/alignment/bright_disc.h"
+#include "kernels/alignment/match_quality.h"
 #include "pixelops/sun_surface.h"
-#include "registration/match_quality.h"
 #include "slot_images.h"
 #include "test_support.h"
 

@@ -1,9 +1,9 @@
 // Cutting rectangles, splitting interlaced frames into fields, and single pixels.
-#include "pixelops/crop_image_rect.h"
+#include "kernels/regions/crop_image_rect.h"
+#include "kernels/sampling/pixel_access.h"
 #include "pixelops/half_frames.h"
-#include "pixelops/pixel_access.h"
-#include "store/rect_text.h"
 #include "slot_images.h"
+#include "store/rect_text.h"
 #include "test_support.h"
 
 namespace astrelon::test {

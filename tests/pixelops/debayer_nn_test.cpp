@@ -4,12 +4,12 @@
 #include <random>
 
 #include "common/engine_ui.h"
-#include "filters/network_weights.h"
+#include "kernels/mosaic/mosaic_kernels.h"
+#include "kernels/mosaic/mosaic_settings.h"
+#include "kernels/network/network_weights.h"
 #include "network_file_bytes.h"
 #include "pixelops/debayer_nn.h"
 #include "pixelops/mosaic_conversion.h"
-#include "pixelops/mosaic_kernels.h"
-#include "pixelops/mosaic_settings.h"
 #include "slot_images.h"
 #include "test_support.h"
 

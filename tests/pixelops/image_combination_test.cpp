@@ -5,7 +5,7 @@
 #include <cstring>
 #include <random>
 
-#include "pixelops/color_to_mono.h"
+#include "kernels/colour/color_to_mono.h"
 #include "pixelops/lrgb_combination.h"
 #include "pixelops/multiply_by_image.h"
 #include "platform/processor_features.h"

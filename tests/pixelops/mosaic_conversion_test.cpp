@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "common/engine_ui.h"
+#include "kernels/mosaic/mosaic_settings.h"
 #include "pixelops/mosaic_conversion.h"
 #include "pixelops/mosaic_interpolation_stage.h"
-#include "pixelops/mosaic_settings.h"
 #include "pixelops/mosaic_settings_file.h"
 #include "slot_images.h"
 #include "store/header_cards.h"

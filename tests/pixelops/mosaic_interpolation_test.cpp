@@ -7,12 +7,12 @@
 #include <system_error>
 #include <vector>
 
+#include "kernels/mosaic/mosaic_kernels.h"
+#include "kernels/mosaic/mosaic_settings.h"
 #include "pixelops/mosaic_conversion.h"
 #include "pixelops/mosaic_interpolation.h"
-#include "pixelops/mosaic_kernels.h"
 #include "pixelops/mosaic_passes.h"
 #include "pixelops/mosaic_workers.h"
-#include "pixelops/mosaic_settings.h"
 #include "platform/parallel_bands.h"
 #include "slot_images.h"
 #include "store/planes/image_statistics.h"

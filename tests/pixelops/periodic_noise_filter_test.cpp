@@ -5,8 +5,8 @@
 #include <numbers>
 
 #include "core/settings.h"
+#include "frequency/interference/periodic_noise_filter.h"
 #include "numpy_oracle.h"
-#include "pixelops/periodic_noise_filter.h"
 #include "slot_images.h"
 #include "test_support.h"
 

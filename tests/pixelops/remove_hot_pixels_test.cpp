@@ -5,7 +5,7 @@
 #include <cstring>
 #include <random>
 
-#include "pixelops/remove_hot_pixels.h"
+#include "kernels/regions/remove_hot_pixels.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
 #include "slot_images.h"

@@ -1,4 +1,4 @@
-#include "pixelops/resample_image.h"
+#include "kernels/sampling/resample_image.h"
 
 #include <cmath>
 #include <cstring>
@@ -7,9 +7,9 @@
 #include <sstream>
 
 #include "../planes/simd_paths.h"
-#include "filters/neural_tables.h"
-#include "pixelops/resample_steps.h"
-#include "pixelops/subpixel_samplers.h"
+#include "kernels/network/neural_tables.h"
+#include "kernels/sampling/resample_steps.h"
+#include "kernels/sampling/subpixel_samplers.h"
 #include "sampling_fixture.h"
 
 namespace astrelon {

@@ -1,9 +1,9 @@
-#include "pixelops/subpixel_samplers.h"
+#include "kernels/sampling/subpixel_samplers.h"
 
 #include <random>
 
 #include "../planes/simd_paths.h"
-#include "filters/neural_tables.h"
+#include "kernels/network/neural_tables.h"
 #include "pixelops/rotate_image.h"
 #include "sampling_fixture.h"
 

@@ -2,7 +2,8 @@
 #include <cmath>
 #include <random>
 
-#include "registration/bias_image.h"
+#include "filters/noise/bias_image.h"
+#include "registration/calibration/bayer_flat_normalisation.h"
 #include "store/image_store.h"
 #include "test_support.h"
 

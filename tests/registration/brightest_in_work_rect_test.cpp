@@ -2,8 +2,8 @@
 #include <random>
 
 #include "../pixelops/slot_images.h"
-#include "registration/brightest_in_work_rect.h"
-#include "registration/match_quality.h"
+#include "kernels/alignment/brightest_in_work_rect.h"
+#include "kernels/alignment/match_quality.h"
 #include "store/image_store.h"
 #include "test_support.h"
 

@@ -12,7 +12,7 @@
 #include "platform/memory_probe.h"
 #include "registration/combine_image_stack.h"
 #include "registration/master_frame_state.h"
-#include "registration/stack_alignment.h"
+#include "registration/stacking/stack_alignment.h"
 #include "store/fits/fits_writer.h"
 #include "store/image_store.h"
 #include "store/pictures/graphic_to_slot.h"

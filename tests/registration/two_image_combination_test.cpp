@@ -6,12 +6,12 @@
 #include <thread>
 
 #include "../pixelops/slot_images.h"
-#include "pixelops/subpixel_samplers.h"
+#include "kernels/sampling/align_to_reference.h"
+#include "kernels/sampling/shift_image.h"
+#include "kernels/sampling/subpixel_samplers.h"
 #include "platform/processor_features.h"
-#include "registration/align_to_reference.h"
-#include "registration/batch_combination_inputs.h"
+#include "registration/combination/batch_combination_inputs.h"
 #include "registration/combine_shifted_image.h"
-#include "registration/shift_image.h"
 #include "store/display/display_record.h"
 #include "store/image_store.h"
 #include "test_support.h"

@@ -19,7 +19,7 @@
 #include "core/run_state.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
-#include "filters/neural_tables.h"
+#include "kernels/network/neural_tables.h"
 #include "qt_test_app.h"
 #include "registration/master_file_names.h"
 #include "shell/ui/main/main_window.h"

@@ -8,7 +8,7 @@
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
 #include "common/paths.h"
-#include "pixelops/color_to_mono.h"
+#include "kernels/colour/color_to_mono.h"
 #include "pixelops/ui/image_combination_commands.h"
 #include "pixelops/ui/operation_frame.h"
 #include "qt_test_app.h"

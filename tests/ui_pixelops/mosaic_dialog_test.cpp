@@ -10,7 +10,7 @@
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
 #include "dng_writer.h"
-#include "pixelops/mosaic_settings.h"
+#include "kernels/mosaic/mosaic_settings.h"
 #include "pixelops/ui/mosaic_commands.h"
 #include "pixelops/ui/mosaic_dialog.h"
 #include "pixelops/ui/operation_frame.h"

@@ -10,10 +10,10 @@
 
 #include "common/engine_ui.h"
 #include "core/busy_cursor.h"
-#include "frequency/fft_edges.h"
 #include "frequency/interference_filter.h"
-#include "frequency/spectrum_conversion.h"
-#include "frequency/spectrum_image.h"
+#include "kernels/fft/fft_edges.h"
+#include "kernels/fft/spectrum_conversion.h"
+#include "kernels/fft/spectrum_image.h"
 #include "pixelops/ui/operation_frame.h"
 #include "shell/main_services.h"
 #include "shell/ui/main/main_services_ui.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "core/language.h"
-#include "pixelops/background_flattening.h"
+#include "kernels/background/background_flattening.h"
 #include "pixelops/ui/background_mask_dialog.h"
 #include "pixelops/ui/operation_frame.h"
 #include "shell/histogram_refresh.h"

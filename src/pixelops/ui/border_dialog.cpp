@@ -12,7 +12,7 @@
 
 #include "common/engine_ui.h"
 #include "core/language.h"
-#include "pixelops/add_border.h"
+#include "kernels/regions/add_border.h"
 #include "pixelops/fixed_size_crop.h"
 #include "pixelops/ui/operation_frame.h"
 #include "shell/ui/dialogs/translate_form.h"

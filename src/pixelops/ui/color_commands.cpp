@@ -3,8 +3,8 @@
 #include <QAction>
 
 #include "core/busy_cursor.h"
+#include "kernels/colour/color_to_mono.h"
 #include "pixelops/camera_profile.h"
-#include "pixelops/color_to_mono.h"
 #include "pixelops/ui/operation_frame.h"
 #include "shell/main_services.h"
 #include "shell/ui/main/main_services_ui.h"

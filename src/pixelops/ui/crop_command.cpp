@@ -1,13 +1,13 @@
 #include "pixelops/ui/crop_command.h"
 
 #include "core/language.h"
-#include "pixelops/crop_image_rect.h"
-#include "store/rect_text.h"
+#include "kernels/regions/crop_image_rect.h"
 #include "shell/main_services.h"
 #include "shell/ui/windows/window_creation.h"
 #include "store/display/display_histogram.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
+#include "store/rect_text.h"
 
 namespace astrelon {
 

@@ -22,7 +22,7 @@
 #include "common/number_text.h"
 #include "common/pascal_format.h"
 #include "core/language.h"
-#include "pixelops/bright_disc.h"
+#include "kernels/alignment/bright_disc.h"
 #include "pixelops/field_distortion.h"
 #include "pixelops/field_distortion_file.h"
 #include "shell/histogram_refresh.h"

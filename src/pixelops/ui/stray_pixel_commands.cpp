@@ -1,6 +1,6 @@
 #include "pixelops/ui/stray_pixel_commands.h"
 
-#include "pixelops/remove_hot_pixels.h"
+#include "kernels/regions/remove_hot_pixels.h"
 #include "pixelops/ui/operation_frame.h"
 #include "store/image_store.h"
 

@@ -1,7 +1,7 @@
 #include "pixelops/ui/sun_surface_commands.h"
 
 #include "core/busy_cursor.h"
-#include "pixelops/bright_disc.h"
+#include "kernels/alignment/bright_disc.h"
 #include "pixelops/sun_surface.h"
 #include "pixelops/ui/operation_frame.h"
 #include "shell/ui/main/main_services_ui.h"

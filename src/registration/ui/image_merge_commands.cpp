@@ -6,10 +6,10 @@
 #include <string>
 
 #include "core/language.h"
+#include "kernels/alignment/alignment_points.h"
+#include "kernels/sampling/align_to_reference.h"
 #include "pixelops/ui/operation_frame.h"
 #include "platform/memory_probe.h"
-#include "registration/align_to_reference.h"
-#include "registration/alignment_points.h"
 #include "registration/exposure_combination.h"
 #include "registration/two_image_mosaic.h"
 #include "registration/ui/choose_second_image.h"

@@ -8,7 +8,7 @@
 #include "common/number_text.h"
 #include "common/pascal_format.h"
 #include "core/busy_cursor.h"
-#include "pixelops/gauss_table.h"
+#include "kernels/gauss/gauss_table.h"
 #include "registration/shift_finding_sweeps.h"
 #include "shell/ui/dialogs/small_dialogs.h"
 #include "shell/ui/main/main_services_ui.h"

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "core/language.h"
+#include "kernels/alignment/alignment_points.h"
 #include "pixelops/ui/operation_frame.h"
-#include "registration/alignment_points.h"
 #include "registration/ui/choose_second_image.h"
 #include "shell/main_services.h"
 #include "shell/main_texts.h"

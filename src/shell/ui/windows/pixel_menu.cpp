@@ -13,8 +13,8 @@
 
 #include "common/pascal_format.h"
 #include "core/busy_cursor.h"
-#include "pixelops/blank_interpolation.h"
-#include "pixelops/pixel_access.h"
+#include "kernels/regions/blank_interpolation.h"
+#include "kernels/sampling/pixel_access.h"
 #include "pixelops/ui/operation_frame.h"
 #include "pixelops/value_arithmetic.h"
 #include "shell/display/renderer.h"

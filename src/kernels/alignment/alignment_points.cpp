@@ -1,0 +1,129 @@
+#include "kernels/alignment/alignment_points.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "core/batch_state.h"
+#include "core/settings.h"
+#include "kernels/alignment/determine_shift.h"
+#include "kernels/alignment/disc_centre.h"
+#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/alignment/match_quality.h"
+#include "store/display/display_histogram.h"
+#include "store/image_store.h"
+#include "store/planes/image_statistics.h"
+
+namespace astrelon {
+
+namespace {
+
+const TImageWindowLink* WindowOf(int slot) {
+  return ValidSlot(slot) && Store.HasWindow[size_t(slot)] ? Store.Window[size_t(slot)] : nullptr;
+}
+
+TFloatPoint RectCentre(const TWorkRect& r) { return {float((r.x1 + r.x2) * 0.5), float((r.y1 + r.y2) * 0.5)}; }
+TFloatPoint RectCorner(const TWorkRect& r) { return {float(r.x1), float(r.y1)}; }
+
+// Star search in the working rectangle; the found position and aperture.
+TFloatPoint StarIn(int slot, float threshold, int32_t aperture, bool isMosaic, int refSlot, TFloatPoint refPoint) {
+  FindStarCentroid(slot, WorkRect, threshold, aperture, {false, isMosaic, refSlot, refPoint});
+  return StarPosition;
+}
+
+// Point n of a window: the position of its mark n, its selection n measured
+// by `measure` (with the selection as the working rectangle), or none.
+template <class F>
+std::optional<TFloatPoint> WindowPoint(const TImageWindowLink& window, int slot, int n, F measure) {
+  SetWorkRectFromWindow(slot, n, true);
+  if (window.MarkerVisible(n)) return RectCorner(WorkRect);
+  if (window.SelectionVisible(n)) return measure();
+  return std::nullopt;
+}
+
+// A star of the reference image (point 1 or 2): its aperture is remembered
+// for the next search; the reference's quality does not count.
+TFloatPoint ReferenceStar(int refSlot, float threshold, int point, bool isMosaic) {
+  const double saved = MatchQuality;
+  const TFloatPoint p = StarIn(refSlot, threshold, BatchStarApertures[size_t(point)], isMosaic, refSlot, {});
+  BatchStarApertures[size_t(point)] = StarAperture;
+  MatchQuality = saved;
+  return p;
+}
+
+// Block matching of reference selection n against the second image's working
+// rectangle. A disc displacement becomes a position: the reference
+// selection's centre moved by it.
+TFloatPoint MatchedPoint(int refSlot, int secondSlot, int n, double scale, bool isMosaic) {
+  const TWorkRect search = WorkRect;
+  SetWorkRectFromWindow(refSlot, n, false);
+  const TFloatPoint refCentre = RectCentre(WorkRect);
+  const TShiftResult found = DetermineShift(refSlot, secondSlot, n, scale, isMosaic, search);
+  if (!found.DiscDisplacement) return found.Position;
+  return {refCentre.X + found.Position.X, refCentre.Y + found.Position.Y};
+}
+
+}  // namespace
+
+TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, double scale) {
+  TAlignPoints pts;
+  const TImageWindowLink* R = WindowOf(refSlot);
+  const TImageWindowLink* S = WindowOf(secondSlot);
+  if (!R || !S) return pts;
+  const bool star = Settings.ShiftMode == 0;
+  const bool discRun = BatchRunning && BatchDiscMode;
+  const bool noSecondSelection = !R->SelectionVisible(2) && !S->SelectionVisible(2);
+  auto wide = [] { return WorkRect.x2 - WorkRect.x1 > 300; };
+  float tR = -1.0f, tS = -1.0f;
+
+  const std::optional<TFloatPoint> a1 = WindowPoint(*R, refSlot, 1, [&] {
+    if (noSecondSelection && (discRun || (star && !BatchRunning && wide()))) return MeasureDiscCentre(refSlot);
+    if (!star) return RectCentre(WorkRect);
+    tR = EstimatePlaneNoise(refSlot, GetRgbCode(refSlot)) + 0.001f;
+    return ReferenceStar(refSlot, tR, 0, isMosaic);
+  });
+  if (!a1) return pts;
+  pts.A1x = a1->X;
+  pts.A1y = a1->Y;
+  pts.count = 1;
+
+  const std::optional<TFloatPoint> b1 = WindowPoint(*S, secondSlot, 1, [&] {
+    if ((noSecondSelection && discRun && star) || (star && !BatchRunning && wide()))
+      return MeasureDiscCentre(secondSlot);
+    if (!star) return MatchedPoint(refSlot, secondSlot, 1, scale, isMosaic);
+    tS = EstimatePlaneNoise(secondSlot, GetRgbCode(secondSlot)) + 0.001f;
+    return StarIn(secondSlot, tS, BatchStarApertures[0], isMosaic, refSlot, *a1);
+  });
+  if (!b1) {
+    pts.count = 0;
+    return pts;
+  }
+  pts.B1x = b1->X;
+  pts.B1y = b1->Y;
+
+  const std::optional<TFloatPoint> a2 = WindowPoint(*R, refSlot, 2, [&] {
+    return star ? ReferenceStar(refSlot, tR, 1, isMosaic) : RectCentre(WorkRect);
+  });
+  if (!a2) return pts;
+  pts.A2x = a2->X;
+  pts.A2y = a2->Y;
+  pts.count = 2;
+
+  const std::optional<TFloatPoint> b2 = WindowPoint(*S, secondSlot, 2, [&] {
+    const double q1 = MatchQuality;
+    const TFloatPoint p = star ? StarIn(secondSlot, tS, BatchStarApertures[1], isMosaic, refSlot, *a2)
+                               : MatchedPoint(refSlot, secondSlot, 2, scale, isMosaic);
+    const double q2 = MatchQuality;
+    // Two measured points: the weaker one counts most, the other a fifth.
+    if (q1 < 90 && q2 < 90) MatchQuality = (0.2 * std::max(q1, q2) + std::min(q1, q2)) / 1.2;
+    return p;
+  });
+  if (!b2) {
+    pts.count = 1;
+    return pts;
+  }
+  pts.B2x = b2->X;
+  pts.B2y = b2->Y;
+  return pts;
+}
+
+}  // namespace astrelon

@@ -1,0 +1,151 @@
+#include "kernels/alignment/find_star_centroid.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/batch_state.h"
+#include "kernels/alignment/brightest_in_work_rect.h"
+#include "kernels/alignment/disc_centre.h"
+#include "kernels/alignment/match_quality.h"
+#include "kernels/alignment/shift_by_correlation.h"
+#include "kernels/sampling/pixel_access.h"
+#include "shell/star_pick.h"
+#include "store/display/display_histogram.h"
+#include "store/planes/image_statistics.h"
+
+namespace astrelon {
+
+TFloatPoint StarPosition;
+int32_t StarAperture = 1;
+
+namespace {
+
+constexpr int32_t ProfileReach = 15;
+
+int32_t RoundToInt(double v) { return int32_t(std::nearbyint(std::clamp(v, -2e9, 2e9))); }
+
+// The profile of a star along one axis: the mean of the valid pixels among
+// three neighbouring lines at offsets lo .. hi from the start point.
+struct TProfile {
+  int32_t Lo = 0, Hi = 0;
+  double Values[2 * ProfileReach + 1]{};
+  bool Valid[2 * ProfileReach + 1]{};
+  double Min = 1e30, Max = -1e30;
+  double At(int32_t d) const { return Values[d + ProfileReach]; }
+  bool ValidAt(int32_t d) const { return Valid[d + ProfileReach]; }
+};
+
+// Along x (horizontal) or y from (x, y): offsets limited to the image.
+TProfile MeasureProfile(int slot, int plane, int32_t x, int32_t y, bool horizontal) {
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  const int32_t at = horizontal ? x : y, size = horizontal ? im.Width : im.Height;
+  TProfile p;
+  p.Lo = std::max(-ProfileReach, -at);
+  p.Hi = std::min(ProfileReach, size - 1 - at);
+  for (int32_t d = p.Lo; d <= p.Hi; ++d) {
+    double sum = 0;
+    int32_t n = 0;
+    for (int32_t k = -1; k <= 1; ++k) {
+      const float v = horizontal ? GetPixelValue(slot, plane, x + d, y + k) : GetPixelValue(slot, plane, x + k, y + d);
+      if (IsValidPixel(v)) {
+        sum += v;
+        ++n;
+      }
+    }
+    if (n == 0) continue;
+    p.Valid[d + ProfileReach] = true;
+    p.Values[d + ProfileReach] = sum / n;
+    p.Min = std::min(p.Min, sum / n);
+    p.Max = std::max(p.Max, sum / n);
+  }
+  return p;
+}
+
+// Walks from the centre in steps of `step` until the profile falls below the
+// level or the offset reaches the end of the profile.
+int32_t WalkToLevel(const TProfile& p, int32_t step, double level) {
+  const int32_t end = step < 0 ? p.Lo : p.Hi;
+  int32_t d = step;
+  if ((step < 0 && d < end) || (step > 0 && d > end)) return end;
+  while (d != end && !(p.ValidAt(d) && p.At(d) < level)) d += step;
+  return d;
+}
+
+// The star's 20 % level between the profile's lowest and highest value (their
+// distance at least the noise).
+double ProfileLevel(TProfile& p, double noise) {
+  if (p.Min + noise >= p.Max) p.Max = p.Min + noise;
+  return p.Min + 0.2 * (p.Max - p.Min);
+}
+
+// Position of a star on an undebayered colour mosaic: the midpoints between
+// the places where three-pixel profiles through it fall to their 20 % level.
+// Returns the star's width across the rows (5 without a star above the noise).
+int32_t MosaicProfileSearch(int slot, int plane, double noise, int32_t& bx, int32_t& by, double& peak) {
+  const TWorkRect& r = WorkRect;
+  TPercentileLevels levels;
+  GetPercentileLevels(slot, plane, r.x1, r.x2, r.y1, r.y2, 10.0, 98.0, levels);
+  if (!(levels.LevelB - levels.LevelA > 4 * noise)) return 5;
+  TProfile h = MeasureProfile(slot, plane, bx, by, true);
+  double level = ProfileLevel(h, noise);
+  bx += (WalkToLevel(h, -1, level) + WalkToLevel(h, 1, level)) / 2;
+  TProfile v = MeasureProfile(slot, plane, bx, by, false);
+  level = ProfileLevel(v, noise);
+  const int32_t top = WalkToLevel(v, -1, level), bottom = WalkToLevel(v, 1, level);
+  by += (top + bottom) / 2;
+  peak = v.Max;
+  return bottom - top;
+}
+
+}  // namespace
+
+void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t aperture, const TStarSearchOptions& options) {
+  if (!SlotInUse(slot)) return;
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  if (im.Width < 1 || im.Height < 1) return;
+  const int p = GetRgbCode(slot);
+  WorkRect = rect;
+  if ((BatchRunning && BatchDiscMode) || rect.x2 - rect.x1 > 300) {
+    StarPosition = MeasureDiscCentre(slot);
+    return;
+  }
+  float t = threshold < 0 ? EstimatePlaneNoise(slot, p) : threshold;
+  if (!(t > 0.01f)) t = 0.01f;
+
+  const TBrightestInRect brightest = FindBrightestInWorkRect(slot, p, std::max(aperture, 0));
+  int32_t bx = brightest.BrightestX, by = brightest.BrightestY;
+  double peak = brightest.BrightestValue;
+  if (!options.IsMosaic) {
+    PickStar(slot, bx, by, -1, MeasuredStar, TStarMode::Position, true, false);
+    StarPosition = {float(MeasuredStar.OriginX + double(MeasuredStar.CentreX)),
+                    float(MeasuredStar.OriginY + double(MeasuredStar.CentreY))};
+    StarAperture = std::clamp(RoundToInt((double(MeasuredStar.FullWidthX) + MeasuredStar.FullWidthY) * 0.25), 1, 5);
+  } else {
+    const int32_t width = MosaicProfileSearch(slot, p, t, bx, by, peak);
+    StarPosition = {float(bx), float(by)};
+    StarAperture = std::clamp((width - 2) / 2, 1, 5);
+    if (options.BlockMatch && SlotInUse(options.OtherSlot)) {
+      // The point of this image that corresponds to the reference point, by
+      // matching the star's surroundings; the star's own quality counts.
+      const double half = std::max(0.9 * (width + 1), 5.0);
+      const double px = options.RefPoint.X, py = options.RefPoint.Y;
+      const TWorkRect block{RoundToInt(px - half), RoundToInt(px + half), RoundToInt(py - half), RoundToInt(py + half)};
+      const TWorkRect search{RoundToInt(bx - half), RoundToInt(bx + half), RoundToInt(by - half),
+                             RoundToInt(by + half)};
+      const TWorkRect starRect = WorkRect;
+      const double saved = MatchQuality;
+      const TShiftResult found =
+          FindShiftByCorrelation(options.OtherSlot, 2, slot, 2, block, search, 100, true, -1.0);
+      MatchQuality = saved;
+      WorkRect = starRect;
+      StarPosition = {float(found.Position.X + px - (block.x1 + block.x2) * 0.5),
+                      float(found.Position.Y + py - (block.y1 + block.y2) * 0.5)};
+    }
+  }
+  TPercentileLevels levels;
+  const TWorkRect& r = WorkRect;
+  GetPercentileLevels(slot, p, r.x1, r.x2, r.y1, r.y2, 35.0, 35.0, levels);
+  LowerMatchQuality((peak - levels.LevelA) / (6.0 * t));
+}
+
+}  // namespace astrelon

@@ -1,0 +1,35 @@
+#pragma once
+// The position of the brightest star in a rectangle: the star-profile analysis
+// at its brightest place or, for undebayered colour-mosaic images, a profile
+// search along three rows and three columns, optionally refined by block
+// matching against a point of another image. A rectangle more than 300 pixels
+// wide (or any rectangle while the batch runs in disc mode) is measured as a
+// bright disc.
+#include <cstdint>
+
+#include "kernels/alignment/float_point.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+
+// Results of the last search: the position and a measure of the star's radius
+// (1 to 5 pixels) that callers hand back as the next search's aperture.
+extern TFloatPoint StarPosition;
+extern int32_t StarAperture;
+
+struct TStarSearchOptions {
+  bool BlockMatch = false;   // refine by block matching against RefPoint of OtherSlot (mosaic path)
+  bool IsMosaic = false;     // the image is an undebayered colour mosaic
+  int OtherSlot = 0;
+  TFloatPoint RefPoint;
+};
+
+// Sets the working rectangle to `rect` and finds the star there on the plane
+// GetRgbCode gives. `threshold` is the noise level (negative: estimated from
+// the plane; at least 0.01); `aperture` the radius of the box whose mean finds
+// the brightest place. Lowers MatchQuality by the star's height above the
+// background in units of six times the noise.
+void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t aperture,
+                      const TStarSearchOptions& options = {});
+
+}  // namespace astrelon

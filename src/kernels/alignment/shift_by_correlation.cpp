@@ -1,0 +1,220 @@
+#include "kernels/alignment/shift_by_correlation.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/busy_cursor.h"
+#include "core/settings.h"
+#include "kernels/alignment/block_match_cost.h"
+#include "kernels/alignment/match_quality.h"
+#include "kernels/mosaic/mosaic_kernels.h"
+#include "kernels/mosaic/mosaic_settings.h"
+#include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
+#include "store/planes/image_statistics.h"
+
+namespace astrelon {
+
+namespace {
+
+constexpr float Unevaluated = NoBlockMatchCost;
+constexpr float EvaluatedBelow = 0.9f * NoBlockMatchCost;
+
+void ClipRect(TWorkRect& r, const TImageSlot& im) {
+  r.x1 = std::max(r.x1, 0);
+  r.y1 = std::max(r.y1, 0);
+  r.x2 = std::min(r.x2, im.Width - 1);
+  r.y2 = std::min(r.y2, im.Height - 1);
+}
+
+// The requested plane of an RGB colour image, else plane 1.
+int CorrelationPlane(const TImageSlot& im, int plane) {
+  return im.IsColor && im.ColorModel == CmRgb && plane >= 1 && plane <= std::min(im.PlaneCount, 3) ? plane : 1;
+}
+
+// Green at the buffer's first pixel: its non-green pixels start at column 1.
+int32_t CheckerboardPhase(int32_t x, int32_t y) {
+  return MosaicCellColor(MosaicSettings.Cells, x, y) == McGreen ? 1 : 0;
+}
+
+// The cost grid of the search: nx x ny cells, cell (i, j) placing the block's
+// top-left pixel at (ox + i, oy + j) of the second image.
+struct TCostGrid {
+  int32_t nx = 0, ny = 0;
+  std::vector<float> Cost;
+  float At(int32_t i, int32_t j) const { return Cost[size_t(j) * size_t(nx) + size_t(i)]; }
+};
+
+// Parabola vertex of one line of three costs and the weight of that line.
+struct TVertex {
+  double Offset = 0, Weight = 0;
+};
+TVertex LineVertex(double fm, double f0, double fp) {
+  TVertex v;
+  if (!(fm < EvaluatedBelow && fp < EvaluatedBelow)) return v;
+  const double fn = std::min(fm, fp);
+  const double damping = f0 > 1e-10 ? 1 + 0.001 * (fn / f0) * (fn / f0) : 1;
+  const double c = 2 * f0 - fp - fm;
+  if (c < -1e-10) v.Offset = 0.5 * (fp - fm) / (c * damping);
+  const double low = std::min(f0, fn);
+  v.Weight = low > 1e-10 ? 1 / low : 1e18;
+  return v;
+}
+
+// Weighted mean of the vertices of the centre line and its two neighbours
+// (those at a fifth of the weight); 0 when every weight is 0.
+double SubPixelOffset(const TVertex& below, const TVertex& centre, const TVertex& above) {
+  const double den = centre.Weight + 0.2 * (below.Weight + above.Weight);
+  if (!(den > 0)) return 0;
+  return (centre.Offset * centre.Weight + 0.2 * (below.Offset * below.Weight + above.Offset * above.Weight)) / den;
+}
+
+}  // namespace
+
+TShiftResult FindShiftByCorrelation(int refSlot, int refPlane, int secondSlot, int secondPlane, TWorkRect refRect,
+                                    TWorkRect searchRect, int32_t radius, bool isMosaic, double scale) {
+  TShiftResult result;
+  if (!SlotInUse(refSlot) || !SlotInUse(secondSlot)) return result;
+  const TImageSlot& ri = Store.Image[size_t(refSlot)];
+  const TImageSlot& si = Store.Image[size_t(secondSlot)];
+  ClipRect(searchRect, si);
+  ClipRect(refRect, ri);
+  const TBusyCursorScope busy;
+  const int p1 = CorrelationPlane(ri, refPlane), p2 = CorrelationPlane(si, secondPlane);
+  const std::span<const float> refData = ri.Plane(p1), secondData = si.Plane(p2);
+
+  const int32_t W = refRect.x2 - refRect.x1 + 1, H = refRect.y2 - refRect.y1 + 1;
+  const double cx = (W - 1) * 0.5, cy = (H - 1) * 0.5;
+  const bool vector = SseEnabled;
+  const int32_t r = std::min(vector ? 80 : 65, radius);
+  TCostGrid grid;
+  grid.nx = std::max(std::min(r, (3 * W) / 2), 3);
+  grid.ny = std::max(std::min(r, (3 * H) / 2), 3);
+  const int32_t hx = (grid.nx + 1) / 2, hy = (grid.ny + 1) / 2, K = std::max(hx, hy);
+  if (W < 3 || H < 3 || refData.size() < ri.PixelCount() || secondData.size() < si.PixelCount()) {
+    MatchQuality = 0.0;
+    return result;
+  }
+  grid.Cost.assign(size_t(grid.nx) * size_t(grid.ny), Unevaluated);
+
+  const int32_t ox = (searchRect.x1 + searchRect.x2 - W - grid.nx) / 2;
+  const int32_t oy = (searchRect.y1 + searchRect.y2 - H - grid.ny) / 2;
+
+  // The second image's pixels the cells read: the plane itself, or a buffer of
+  // the search area whose non-green pixels are filled from their neighbours.
+  std::vector<float> buffer;
+  std::span<const float> second = secondData;
+  int64_t stride = si.Width;
+  int32_t limitW = si.Width, limitH = si.Height, baseX = ox, baseY = oy;
+  if (isMosaic) {
+    const int32_t bw = 2 * hx + 1 + W, bh = 2 * hy + 1 + H;
+    buffer.assign(size_t(bw) * size_t(bh), BlankPixel);
+    for (int32_t v = 0; v < bh; ++v) {
+      const int64_t y = int64_t(oy) + v;
+      if (y < 0 || y >= si.Height) continue;
+      for (int32_t u = 0; u < bw; ++u) {
+        const int64_t x = int64_t(ox) + u;
+        if (x >= 0 && x < si.Width) buffer[size_t(v) * size_t(bw) + size_t(u)] = secondData[size_t(y * si.Width + x)];
+      }
+    }
+    InterpolateCheckerboardPixels(buffer, bw, bh, CheckerboardPhase(ox, oy), bw);
+    second = buffer;
+    stride = bw;
+    limitW = bw;
+    limitH = bh;
+    baseX = baseY = 0;
+  }
+
+  // Contrast factor: the second image's value range over the search area
+  // grown by the grid's half sizes against the reference block's range.
+  double s = scale;
+  if (!(scale > 0)) {
+    TPercentileLevels sl, rl;
+    GetPercentileLevels(secondSlot, p2, searchRect.x1 - hx, searchRect.x2 + hx, searchRect.y1 - hy,
+                        searchRect.y2 + hy, 1.0, 99.5, sl);
+    GetPercentileLevels(refSlot, p1, refRect.x1, refRect.x2, refRect.y1, refRect.y2, 4.0, 98.0, rl);
+    s = std::max(sl.LevelB - sl.LevelA, 0.001) / std::max(rl.LevelB - rl.LevelA, 0.001);
+  }
+  result.UsedScale = float(s);
+
+  // The scaled reference block (four blank values of room after it).
+  std::vector<float> ref(size_t(W) * size_t(H) + 4, BlankPixel);
+  for (int32_t y = 0; y < H; ++y)
+    for (int32_t x = 0; x < W; ++x) {
+      const float v = refData[size_t(refRect.y1 + y) * size_t(ri.Width) + size_t(refRect.x1 + x)];
+      if (IsValidPixel(v)) ref[size_t(y) * size_t(W) + size_t(x)] = float(v * s);
+    }
+  if (isMosaic)
+    InterpolateCheckerboardPixels(ref, W, H, CheckerboardPhase(refRect.x1, refRect.y1), W);
+  const std::span<const float> block = std::span<const float>(ref).first(size_t(W) * size_t(H));
+
+  // Rings around the grid's centre, nearest first; a ring's cells may be
+  // computed side by side (each cost depends on its cell alone) when each
+  // thread gets about two million pixel pairs, enough to be worth its start.
+  const int64_t minCells = std::max<int64_t>(1, (int64_t(1) << 21) / (int64_t(W) * H));
+  std::vector<std::pair<int32_t, int32_t>> cells;
+  float best = Unevaluated;
+  int32_t lastImproved = 200;
+  for (int32_t k = 0; k <= K; ++k) {
+    cells.clear();
+    for (int32_t j = hy - k; j <= hy + k; ++j)
+      for (int32_t i = hx - k; i <= hx + k; ++i) {
+        if (std::abs(i - hx) != k && std::abs(j - hy) != k) continue;
+        if (i < 0 || j < 0 || i >= grid.nx || j >= grid.ny) continue;
+        const int32_t x = baseX + i, y = baseY + j;
+        if (x < 0 || y < 0 || x + W >= limitW || y + H >= limitH) continue;
+        cells.emplace_back(i, j);
+      }
+    const int threads = BandThreads(int64_t(cells.size()), minCells, Options.Multicore != 0);
+    ForEachBand(int64_t(cells.size()), threads, [&](int64_t first, int64_t last) {
+      for (int64_t c = first; c < last; ++c) {
+        const auto [i, j] = cells[size_t(c)];
+        const size_t at = size_t(baseY + j) * size_t(stride) + size_t(baseX + i);
+        grid.Cost[size_t(j) * size_t(grid.nx) + size_t(i)] =
+            float(BlockMatchCost(block, W, H, second.subspan(at), stride, vector));
+      }
+    });
+    float ringMin = Unevaluated;
+    for (const auto& [i, j] : cells) ringMin = std::min(ringMin, grid.At(i, j));
+    if (ringMin < best) {
+      best = ringMin;
+      lastImproved = k;
+    } else if (ringMin > 9 * best && lastImproved + 1 < k) {
+      break;
+    }
+  }
+
+  int32_t bi = 0, bj = 0;
+  float minCost = grid.Cost[0], maxCost = 0;
+  for (int32_t j = 0; j < grid.ny; ++j)
+    for (int32_t i = 0; i < grid.nx; ++i) {
+      const float c = grid.At(i, j);
+      if (c < minCost) {
+        minCost = c;
+        bi = i;
+        bj = j;
+      }
+      if (c < EvaluatedBelow && c > maxCost) maxCost = c;
+    }
+  if (!(minCost < EvaluatedBelow)) {
+    // Nothing could be compared: a failed measurement, not a perfect one.
+    MatchQuality = 0.0;
+    return result;
+  }
+  double x = ox + bi + cx, y = oy + bj + cy;
+  LowerMatchQuality(minCost > 0 ? maxCost / (1.4 * minCost) : 99.0);
+
+  if (bi >= 2 && bi <= grid.nx - 3 && bj >= 2 && bj <= grid.ny - 3) {
+    TVertex rows[3], cols[3];
+    for (int m = -1; m <= 1; ++m) {
+      rows[m + 1] = LineVertex(grid.At(bi - 1, bj + m), grid.At(bi, bj + m), grid.At(bi + 1, bj + m));
+      cols[m + 1] = LineVertex(grid.At(bi + m, bj - 1), grid.At(bi + m, bj), grid.At(bi + m, bj + 1));
+    }
+    x += SubPixelOffset(rows[0], rows[1], rows[2]);
+    y += SubPixelOffset(cols[0], cols[1], cols[2]);
+  }
+  result.Position = {float(x), float(y)};
+  return result;
+}
+
+}  // namespace astrelon

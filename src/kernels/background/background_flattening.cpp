@@ -1,0 +1,221 @@
+#include "kernels/background/background_flattening.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include "kernels/background/background_edge_fitting.h"
+#include "kernels/gauss/filter_rows.h"
+#include "kernels/gauss/gauss_filters.h"
+#include "shell/display/renderer.h"
+#include "shell/histogram_refresh.h"
+#include "shell/main_services.h"
+#include "store/display/display_histogram.h"
+#include "store/image_store.h"
+#include "store/planes/image_statistics.h"
+#include "store/planes/value_statistics.h"
+
+namespace astrelon {
+
+namespace {
+
+constexpr int32_t MaxReach = 167;
+
+// The window of offsets a..b (inclusive) around position x of a line of n
+// values for half width h, pulled in at the line's ends.
+void Window(int32_t x, int32_t n, int32_t h, int32_t& a, int32_t& b) {
+  a = -h;
+  b = h;
+  if (x - h < 0) {
+    b = std::min(h, x + 1 + h / 5);
+    a = -x;
+  }
+  if (x + b >= n) {
+    a = x - h - n + b - h / 5;
+    a = std::max(a, -h);
+    a = std::max(a, -x);
+    b = n - 1 - x;
+  }
+}
+
+// Percentile of the non-blank line values at offsets a, a + step, ... <= b from
+// the centre, each pulled toward the centre value c0 by its weight; blank when
+// no value is taken.
+float WeightedPercentile(const float* centre, ptrdiff_t stride, int32_t a, int32_t b, int32_t step, float c0,
+                         const std::array<float, 256>& w, double fraction, std::vector<float>& samples) {
+  samples.clear();
+  for (int32_t d = a; d <= b; d += step) {
+    const float v = centre[d * stride];
+    if (IsValidPixel(v)) samples.push_back((v - c0) * w[size_t(std::abs(d))] + c0);
+  }
+  return samples.empty() ? BlankPixel : PercentileSelect(samples, fraction);
+}
+
+// The same with raw values, for mask mode: offsets up to `end` (exclusive when
+// `open`), unmasked values only (`mask` at the centre, or null).
+float RawPercentile(const float* centre, const uint8_t* mask, ptrdiff_t stride, int32_t a, int32_t b, bool open,
+                    int32_t step, double fraction, std::vector<float>& samples) {
+  samples.clear();
+  for (int32_t d = a; open ? d < b : d <= b; d += step) {
+    const float v = centre[d * stride];
+    if (IsValidPixel(v) && (!mask || mask[d * stride] == 0)) samples.push_back(v);
+  }
+  return samples.empty() ? BlankPixel : PercentileSelect(samples, fraction);
+}
+
+}  // namespace
+
+bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t x1, int32_t y1, int32_t x2,
+                             int32_t y2, bool progress, bool backgroundOnly, bool masked, const std::string& title,
+                             int progressSlot, double fraction, TFilterPoll* poll, std::span<const uint8_t> mask) {
+  if (!SlotInUse(source) || !SlotInUse(destination)) return false;
+  const TImageSlot& S = Store.Image[size_t(source)];
+  TImageSlot& D = Store.Image[size_t(destination)];
+  const int32_t W = S.Width, H = S.Height;
+  if (W < 2 || H < 2 || D.Width != W || D.Height != H) return false;
+  ClampSelectionToImage(source);
+  x1 = std::clamp(x1, 0, W - 2);
+  y1 = std::clamp(y1, 0, H - 2);
+  x2 = std::clamp(x2, x1 + 1, W - 1);
+  y2 = std::clamp(y2, y1 + 1, H - 1);
+  const uint8_t* maskBytes = masked && mask.size() >= S.PixelCount() ? mask.data() : nullptr;
+
+  TFilterPoll local = poll ? *poll : TFilterPoll();
+  local.ShowProgressIn(progress ? progressSlot : -1, destination, title);
+  const int32_t R = int32_t(std::clamp(std::isnan(radius) ? 1.0f : radius, 1.0f, float(MaxReach)));
+  const int32_t wideR = int32_t(std::nearbyint(1.5 * R + 3));
+  // The weights use the radius as given, but at least 1.
+  const double rho = std::max(std::isnan(radius) ? 1.0 : double(radius), 1.0);
+  std::array<float, 256> w{};
+  for (int i = 0; i < 256; ++i) {
+    const double q = i / rho;
+    w[size_t(i)] = q <= 100 ? float(std::pow(2.718281828459, -q * q)) : 0.0f;
+  }
+  const double share = double(x2 - x1) * double(y2 - y1) / double(S.PixelCount());
+  const int32_t step = std::max(1, int32_t(R / 6.0 * std::sqrt(share)));
+
+  std::vector<int> planes;
+  for (int p = FirstChannel(destination); p >= 1 && p <= std::min(D.PlaneCount, 3); NextChannel(destination, p))
+    if (S.Planes[size_t(p)].size() >= S.PixelCount() && D.Planes[size_t(p)].size() >= S.PixelCount())
+      planes.push_back(p);
+
+  bool stopped = false;
+  TPlane h(S.PixelCount());
+  const int32_t ra = std::max(y1 - R, 0), rb = std::min(y2 + R, H - 1);
+  for (int p : planes) {
+    const float* s = S.Planes[size_t(p)].data();
+    float* d = D.Planes[size_t(p)].data();
+    // Bright pixels (mask mode) get a wider window.
+    float bright = 1e10f;
+    if (masked) {
+      TPercentileLevels level;
+      GetPercentileLevels(source, p, 0, W - 1, 0, H - 1, 95, 95, level);
+      bright = float(level.LevelA);
+    }
+    const auto reach = [&](float centre) { return masked && centre > bright ? wideR : R; };
+    std::fill(h.begin(), h.end(), BlankPixel);
+    // Rows: every row that the columns' windows reach, columns x1..x2.
+    stopped = !ForEachChunk(
+        ra, int64_t(rb) + 1, x2 - x1 + 1,
+        [&](int64_t ya, int64_t yb) {
+          std::vector<float> samples;
+          for (int64_t y = ya; y < yb; ++y)
+            for (int32_t x = x1; x <= x2; ++x) {
+              const size_t i = size_t(y) * W + x;
+              const float* c = s + i;
+              if (!IsValidPixel(*c) || (maskBytes && maskBytes[i] != 0)) continue;
+              int32_t a = 0, b = 0;
+              Window(x, W, reach(*c), a, b);
+              h[i] = masked ? RawPercentile(c, maskBytes ? maskBytes + i : nullptr, 1, a, b, true, step, fraction,
+                                            samples)
+                            : WeightedPercentile(c, 1, a, b, step, *c, w, fraction, samples);
+            }
+        },
+        [&](int64_t last) {
+          return local.ContinuePercent(p, float((last - y1) * 50.0 / std::max(y2 - y1, 1)));
+        });
+    if (stopped) break;
+    // Columns x1..x2, rows y1..y2.
+    stopped = !ForEachChunk(
+        x1, int64_t(x2) + 1, y2 - y1 + 1,
+        [&](int64_t xa, int64_t xb) {
+          std::vector<float> samples;
+          for (int64_t x = xa; x < xb; ++x)
+            for (int32_t y = y1; y <= y2; ++y) {
+              const size_t i = size_t(y) * W + size_t(x);
+              if (!IsValidPixel(h[i])) {
+                // Masked pixels are left for the caller to fill.
+                if (masked) d[i] = BlankPixel;
+                continue;
+              }
+              int32_t a = 0, b = 0;
+              Window(y, H, reach(d[i]), a, b);
+              const float v = masked ? RawPercentile(h.data() + i, nullptr, W, a, b, false, step, fraction, samples)
+                                     : WeightedPercentile(h.data() + i, W, a, b, step, h[i], w, fraction, samples);
+              if (IsValidPixel(v) || masked) d[i] = v;
+            }
+        },
+        [&](int64_t last) {
+          return local.ContinuePercent(p, float(50.0 + (last - x1) * 50.0 / std::max(x2 - x1, 1)));
+        });
+    if (stopped) break;
+  }
+  if (!stopped && !masked) {
+    for (int p : planes) {
+      fGauss(destination, destination, p, x1, x2, y1, y2, 0.3f + R / 3.0f, progress, progressSlot, 100, "", &local);
+      if (local.Stopped()) {
+        stopped = true;
+        break;
+      }
+    }
+  }
+  if (!stopped)
+    for (int p : planes) {
+      const float* s = S.Planes[size_t(p)].data();
+      float* d = D.Planes[size_t(p)].data();
+      if (!masked && !backgroundOnly) {
+        TPercentileLevels level;
+        GetPercentileLevels(destination, p, 0, W - 1, 0, H - 1, 35, 35, level);
+        // Only the rectangle: outside it the image stays untouched.
+        for (int32_t y = y1; y <= y2; ++y)
+          for (int32_t x = x1; x <= x2; ++x) {
+            const size_t i = size_t(y) * W + x;
+            d[i] = IsValidPixel(d[i]) && IsValidPixel(s[i]) ? float(s[i] - d[i] + level.LevelA) : s[i];
+          }
+      }
+      FitFlattenedEdges(std::span(s, S.PixelCount()), std::span(d, S.PixelCount()), W, H, TWorkRect{x1, x2, y1, y2});
+    }
+  if (progress) local.HideProgress();
+  return !stopped;
+}
+
+bool FlattenBackgroundForBatch(int source, int destination, float radius) {
+  if (!SlotInUse(source)) return false;
+  const TImageSlot& S = Store.Image[size_t(source)];
+  return FlattenBackgroundMasked(source, destination, radius, 0, 0, S.Width - 1, S.Height - 1, false, false, false,
+                                 "", destination, 0.25);
+}
+
+int FlattenBackgroundWithRadius(int slot, float radius, const std::string& title) {
+  if (!SlotInUse(slot) || !NewResultSlot()) return -1;
+  const int destination = SlotPair.Destination;
+  SetWorkRectFromWindow(slot, 1, false);
+  AbortRequested = 0;
+  SetOperationActive(true);
+  const TWorkRect r = WorkRect;
+  const bool done =
+      FlattenBackgroundMasked(slot, destination, radius, r.x1, r.y1, r.x2, r.y2, true, false, false, title,
+                              destination, 0.25);
+  SetOperationActive(false);
+  if (!done) {
+    FreeSlot(destination);
+    return -1;
+  }
+  ComputeHistogram(destination, true, true);
+  RefreshHistogramWindow();
+  RenderImageWindow(destination, false);
+  return destination;
+}
+
+}  // namespace astrelon
