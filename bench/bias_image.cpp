@@ -6,9 +6,9 @@
 
 #include <random>
 
-#include "filters/filter_state.h"
-#include "filters/nlm_filter.h"
+#include "filters/dialog/filter_state.h"
 #include "filters/noise/bias_image.h"
+#include "filters/noise/nlm_filter.h"
 #include "peer_measure.h"
 #include "platform/processor_features.h"
 #include "store/image_store.h"

@@ -15,8 +15,8 @@
 
 #include "core/settings.h"
 #include "platform/processor_features.h"
-#include "registration/dark_subtraction.h"
-#include "registration/flat_division.h"
+#include "registration/calibration/dark_subtraction.h"
+#include "registration/calibration/flat_division.h"
 #include "store/image_store.h"
 
 namespace astrelon {

@@ -10,7 +10,7 @@
 #include <random>
 
 #include "core/settings.h"
-#include "pixelops/color_matrix.h"
+#include "pixelops/colour/color_matrix.h"
 #include "platform/parallel_bands.h"
 #include "store/image_store.h"
 

@@ -12,8 +12,8 @@
 
 #include "core/settings.h"
 #include "kernels/colour/color_to_mono.h"
-#include "pixelops/camera_profile.h"
-#include "pixelops/xyz_to_rgb.h"
+#include "pixelops/colour/camera_profile.h"
+#include "pixelops/colour/xyz_to_rgb.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/color_models.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "peer_measure.h"
-#include "pixelops/remove_colour_fringes.h"
-#include "pixelops/smooth_defect_pixels.h"
+#include "pixelops/colour/remove_colour_fringes.h"
+#include "pixelops/pixels/smooth_defect_pixels.h"
 #include "platform/parallel_bands.h"
 #include "store/image_store.h"
 

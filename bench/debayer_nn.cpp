@@ -16,7 +16,7 @@
 #include "kernels/network/network_file.h"
 #include "kernels/network/network_weights.h"
 #include "kernels/network/neural_tables.h"
-#include "pixelops/debayer_nn.h"
+#include "pixelops/mosaic/debayer_nn.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "frequency/interference_filter.h"
+#include "frequency/interference/interference_filter.h"
 #include "kernels/fft/fft_sizes.h"
 #include "kernels/fft/spectrum_image.h"
 #include "platform/processor_features.h"

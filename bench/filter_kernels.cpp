@@ -18,9 +18,9 @@
 #endif
 
 #include "core/settings.h"
-#include "filters/equalize_row_brightness.h"
-#include "filters/shrink_star_radius.h"
-#include "filters/soft_erosion.h"
+#include "filters/corrections/equalize_row_brightness.h"
+#include "filters/sharpening/shrink_star_radius.h"
+#include "filters/sharpening/soft_erosion.h"
 #include "kernels/gauss/filter_rows.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"

@@ -18,9 +18,9 @@
 
 #include "bench_folder.h"
 #include "core/settings.h"
-#include "frequency/curve_file_filter.h"
-#include "frequency/frequency_curve_file.h"
-#include "frequency/frequency_filter.h"
+#include "frequency/filter/curve_file_filter.h"
+#include "frequency/filter/frequency_curve_file.h"
+#include "frequency/filter/frequency_filter.h"
 #include "kernels/fft/spectrum_image.h"
 #include "platform/processor_features.h"
 #include "star_field.h"

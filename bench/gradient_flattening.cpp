@@ -10,8 +10,8 @@
 
 #include "grey_plane_bench.h"
 #include "peer_measure.h"
-#include "pixelops/gradient_flattening.h"
-#include "pixelops/mask_image.h"
+#include "pixelops/flattening/gradient_flattening.h"
+#include "pixelops/flattening/mask_image.h"
 #include "star_field.h"
 #include "store/image_store.h"
 

@@ -20,8 +20,8 @@
 
 #include "core/settings.h"
 #include "peer_measure.h"
-#include "pixelops/lrgb_combination.h"
-#include "pixelops/multiply_by_image.h"
+#include "pixelops/colour/lrgb_combination.h"
+#include "pixelops/pixels/multiply_by_image.h"
 #include "platform/parallel_bands.h"
 #include "store/image_store.h"
 

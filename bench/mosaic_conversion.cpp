@@ -12,7 +12,7 @@
 
 #include "core/settings.h"
 #include "kernels/mosaic/mosaic_settings.h"
-#include "pixelops/mosaic_conversion.h"
+#include "pixelops/mosaic/mosaic_conversion.h"
 #include "platform/parallel_bands.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"

@@ -15,9 +15,9 @@
 
 #include "core/settings.h"
 #include "kernels/mosaic/mosaic_settings.h"
-#include "pixelops/mosaic_conversion.h"
-#include "pixelops/mosaic_interpolation.h"
-#include "pixelops/mosaic_passes.h"
+#include "pixelops/mosaic/mosaic_conversion.h"
+#include "pixelops/mosaic/mosaic_interpolation.h"
+#include "pixelops/mosaic/mosaic_passes.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 

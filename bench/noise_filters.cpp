@@ -24,9 +24,9 @@
 #endif
 
 #include "core/settings.h"
-#include "filters/median_filter.h"
-#include "filters/nlm_filter.h"
-#include "filters/noise_filter.h"
+#include "filters/noise/median_filter.h"
+#include "filters/noise/nlm_filter.h"
+#include "filters/noise/noise_filter.h"
 #include "peer_measure.h"
 #include "platform/processor_features.h"
 #include "star_field.h"

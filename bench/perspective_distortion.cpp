@@ -13,10 +13,10 @@
 
 #include "core/settings.h"
 #include "peer_measure.h"
-#include "random_rgb_image.h"
-#include "pixelops/field_distortion.h"
-#include "pixelops/perspective_correction.h"
+#include "pixelops/geometry/field_distortion.h"
+#include "pixelops/geometry/perspective_correction.h"
 #include "platform/processor_features.h"
+#include "random_rgb_image.h"
 #include "store/image_store.h"
 #include "store/planes/interpolation_kernels.h"
 

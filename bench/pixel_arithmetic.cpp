@@ -23,7 +23,7 @@
 #include "core/settings.h"
 #include "kernels/regions/rect_runs.h"
 #include "kernels/regions/remove_hot_pixels.h"
-#include "pixelops/value_arithmetic.h"
+#include "pixelops/pixels/value_arithmetic.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/image_store.h"

@@ -12,8 +12,8 @@
 #include <vips/vips.h>
 
 #include "core/settings.h"
-#include "filters/filter_state.h"
-#include "filters/pixel_filters.h"
+#include "filters/dialog/filter_state.h"
+#include "filters/dialog/pixel_filters.h"
 #include "kernels/gauss/filter_rows.h"
 #include "peer_measure.h"
 #include "platform/parallel_bands.h"

@@ -21,12 +21,12 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "pixelops/value_arithmetic.h"
-#include "platform/parallel_bands.h"
 #include "peer_measure.h"
+#include "pixelops/pixels/value_arithmetic.h"
+#include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
-#include "shell/grey_gamma.h"
-#include "shell/region_statistics.h"
+#include "shell/pixel_menu/grey_gamma.h"
+#include "shell/statistics/region_statistics.h"
 #include "star_field.h"
 #include "store/image_store.h"
 

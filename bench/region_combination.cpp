@@ -9,7 +9,7 @@
 
 #include "core/settings.h"
 #include "platform/processor_features.h"
-#include "shell/region_combination.h"
+#include "shell/slots/region_combination.h"
 #include "star_field.h"
 #include "store/image_store.h"
 

@@ -15,7 +15,7 @@
 #include "core/settings.h"
 #include "kernels/regions/add_border.h"
 #include "peer_measure.h"
-#include "pixelops/rotate_image.h"
+#include "pixelops/geometry/rotate_image.h"
 #include "platform/processor_features.h"
 #include "random_rgb_image.h"
 #include "store/image_store.h"

@@ -9,7 +9,7 @@
 #include <random>
 
 #include "core/run_state.h"
-#include "shell/slot_orientation.h"
+#include "shell/slots/slot_orientation.h"
 #include "store/image_store.h"
 
 namespace astrelon {

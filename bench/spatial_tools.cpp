@@ -16,9 +16,9 @@
 
 #include "kernels/fft/spectrum_pow2.h"
 #include "peer_measure.h"
-#include "pixelops/jpeg_deblock.h"
-#include "pixelops/jpeg_quality_estimate.h"
-#include "pixelops/low_pass2.h"
+#include "pixelops/spatial/jpeg_deblock.h"
+#include "pixelops/spatial/jpeg_quality_estimate.h"
+#include "pixelops/spatial/low_pass2.h"
 #include "platform/processor_features.h"
 #include "star_field.h"
 #include "store/display/render_image_bitmap.h"

@@ -20,7 +20,7 @@
 #include "bench_folder.h"
 #include "core/batch_series.h"
 #include "core/settings.h"
-#include "registration/combine_image_stack.h"
+#include "registration/stacking/combine_image_stack.h"
 #include "store/fits/fits_writer.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "peer_measure.h"
-#include "shell/copy_stamp.h"
-#include "shell/image_window_state.h"
-#include "shell/stamp_size.h"
-#include "shell/undo_store.h"
+#include "shell/stamps/copy_stamp.h"
+#include "shell/stamps/stamp_size.h"
+#include "shell/undo/undo_store.h"
+#include "shell/windows/image_window_state.h"
 #include "star_field.h"
 #include "store/image_store.h"
 

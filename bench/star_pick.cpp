@@ -8,8 +8,8 @@
 #include <chrono>
 #include <random>
 
-#include "shell/slot_utilities.h"
-#include "shell/star_pick.h"
+#include "shell/slots/slot_utilities.h"
+#include "shell/stars/star_pick.h"
 #include "store/image_store.h"
 
 namespace astrelon {

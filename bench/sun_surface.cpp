@@ -19,7 +19,7 @@
 #include "kernels/regions/blank_interpolation.h"
 #include "kernels/regions/rect_runs.h"
 #include "peer_measure.h"
-#include "pixelops/sun_surface.h"
+#include "pixelops/flattening/sun_surface.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/image_store.h"

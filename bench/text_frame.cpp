@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "peer_measure.h"
-#include "pixelops/ui/text_frame_render.h"
+#include "pixelops/ui/stamping/text_frame_render.h"
 #include "store/image_store.h"
 
 namespace astrelon {

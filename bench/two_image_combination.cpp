@@ -18,7 +18,7 @@
 #include "peer_measure.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
-#include "registration/combine_shifted_image.h"
+#include "registration/combination/combine_shifted_image.h"
 #include "store/image_store.h"
 #include "store/planes/interpolation_kernels.h"
 

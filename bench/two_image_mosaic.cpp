@@ -17,8 +17,8 @@
 #include "peer_measure.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
-#include "registration/exposure_combination.h"
-#include "registration/two_image_mosaic.h"
+#include "registration/combination/exposure_combination.h"
+#include "registration/combination/two_image_mosaic.h"
 #include "store/image_store.h"
 #include "store/planes/interpolation_kernels.h"
 

@@ -16,7 +16,7 @@
 #include "kernels/network/neural_tables.h"
 #include "platform/processor_features.h"
 #include "platform/simd_constants.h"
-#include "registration/master_file_names.h"
+#include "registration/stacking/master_file_names.h"
 #include "shell/display/user_palette.h"
 #include "store/display/colour_tables.h"
 #include "store/image_store.h"

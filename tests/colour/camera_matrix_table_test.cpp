@@ -1,6 +1,6 @@
 // The camera colour-matrix table: lookup by name prefix, the stored inverse and
 // the order of its rows.
-#include "pixelops/camera_matrix_table.h"
+#include "pixelops/colour/camera_matrix_table.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,12 +1,12 @@
 // XYZ to RGB and the camera profile of a RAW image's colours.
-#include "pixelops/camera_profile.h"
+#include "pixelops/colour/camera_profile.h"
 
 #include <cmath>
 
 #include <gtest/gtest.h>
 
 #include "colour_images.h"
-#include "pixelops/xyz_to_rgb.h"
+#include "pixelops/colour/xyz_to_rgb.h"
 #include "store/color_models.h"
 
 namespace astrelon::test {

@@ -4,10 +4,10 @@
 #include <limits>
 
 #include "colour_images.h"
-#include "pixelops/color_correction_file.h"
-#include "pixelops/color_matrix.h"
-#include "pixelops/expand_mono_to_rgb.h"
-#include "pixelops/rgb_to_bayer.h"
+#include "pixelops/colour/color_correction_file.h"
+#include "pixelops/colour/color_matrix.h"
+#include "pixelops/colour/expand_mono_to_rgb.h"
+#include "pixelops/mosaic/rgb_to_bayer.h"
 
 namespace astrelon::test {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "colour_images.h"
 #include "dng_writer.h"
-#include "pixelops/camera_profile.h"
+#include "pixelops/colour/camera_profile.h"
 #include "store/raw/camera_raw.h"
 
 namespace astrelon::test {

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "filter_images.h"
-#include "filters/color_noise_filter.h"
+#include "filters/noise/color_noise_filter.h"
 #include "store/color_models.h"
 
 namespace astrelon {

@@ -7,8 +7,8 @@
 
 #include "core/settings.h"
 #include "filter_images.h"
-#include "filters/equalize_row_brightness.h"
-#include "filters/filter_state.h"
+#include "filters/corrections/equalize_row_brightness.h"
+#include "filters/dialog/filter_state.h"
 #include "test_support.h"
 
 namespace astrelon {

@@ -6,9 +6,9 @@
 #include "common/engine_ui.h"
 #include "core/funktion_defs.h"
 #include "filter_images.h"
-#include "filters/filter_dialog_session.h"
-#include "filters/filter_functions.h"
-#include "filters/filter_state.h"
+#include "filters/dialog/filter_dialog_session.h"
+#include "filters/dialog/filter_functions.h"
+#include "filters/dialog/filter_state.h"
 #include "test_support.h"
 
 namespace astrelon {

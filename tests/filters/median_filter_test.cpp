@@ -10,8 +10,8 @@
 #include "../frequency/numpy_oracle.h"
 #include "../planes/simd_paths.h"
 #include "filter_images.h"
-#include "filters/median_filter.h"
-#include "filters/sorting_network.h"
+#include "filters/noise/median_filter.h"
+#include "filters/noise/sorting_network.h"
 #include "store/planes/value_statistics.h"
 
 namespace astrelon {

@@ -12,9 +12,9 @@
 #include "../frequency/numpy_oracle.h"
 #include "../planes/simd_paths.h"
 #include "filter_images.h"
-#include "filters/filter_state.h"
-#include "filters/nlm_filter.h"
-#include "filters/nlm_planes.h"
+#include "filters/dialog/filter_state.h"
+#include "filters/noise/nlm_filter.h"
+#include "filters/noise/nlm_planes.h"
 #include "store/load_messages.h"
 
 namespace astrelon {

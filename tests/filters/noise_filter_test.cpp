@@ -10,8 +10,8 @@
 
 #include "../planes/simd_paths.h"
 #include "filter_images.h"
-#include "filters/filter_state.h"
-#include "filters/noise_filter.h"
+#include "filters/dialog/filter_state.h"
+#include "filters/noise/noise_filter.h"
 
 namespace astrelon {
 namespace {

@@ -11,8 +11,8 @@
 #include "common/engine_ui.h"
 #include "core/settings.h"
 #include "filter_images.h"
-#include "filters/filter_state.h"
-#include "filters/shrink_star_radius.h"
+#include "filters/dialog/filter_state.h"
+#include "filters/sharpening/shrink_star_radius.h"
 #include "test_support.h"
 
 namespace astrelon {

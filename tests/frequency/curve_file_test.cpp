@@ -7,11 +7,11 @@
 
 #include "common/text_codec.h"
 #include "core/settings.h"
-#include "frequency/curve_file_filter.h"
-#include "frequency/frequency_curve_file.h"
-#include "frequency/frequency_filter.h"
-#include "store/planes/interpolation_kernels.h"
+#include "frequency/filter/curve_file_filter.h"
+#include "frequency/filter/frequency_curve_file.h"
+#include "frequency/filter/frequency_filter.h"
 #include "spectrum_fixture.h"
+#include "store/planes/interpolation_kernels.h"
 
 namespace astrelon {
 namespace {

@@ -8,10 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include "frequency/filter_drawing.h"
-#include "frequency/filter_equaliser.h"
-#include "frequency/frequency_filter.h"
-#include "frequency/radial_spectrum.h"
+#include "frequency/filter/filter_drawing.h"
+#include "frequency/filter/filter_equaliser.h"
+#include "frequency/filter/frequency_filter.h"
+#include "frequency/filter/radial_spectrum.h"
 #include "spectrum_fixture.h"
 
 namespace astrelon {

@@ -2,7 +2,7 @@
 // image matched to itself, and a sharp image matched to a smoothed one.
 #include <cmath>
 
-#include "frequency/frequency_response_match.h"
+#include "frequency/spectra/frequency_response_match.h"
 #include "kernels/fft/spectrum_pow2.h"
 #include "kernels/regions/owned_slot.h"
 #include "numpy_oracle.h"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "frequency/interference_filter.h"
+#include "frequency/interference/interference_filter.h"
 #include "spectrum_fixture.h"
 
 namespace astrelon {

@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "core/settings.h"
-#include "frequency/psf_convolution.h"
-#include "frequency/relief_view.h"
-#include "frequency/spectrum_morph.h"
-#include "frequency/star_cutout_smoothing.h"
+#include "frequency/spectra/psf_convolution.h"
+#include "frequency/spectra/relief_view.h"
+#include "frequency/spectra/spectrum_morph.h"
+#include "frequency/spectra/star_cutout_smoothing.h"
 #include "kernels/regions/add_border.h"
 #include "spectrum_fixture.h"
 

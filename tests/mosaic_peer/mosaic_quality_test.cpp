@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "kernels/mosaic/mosaic_settings.h"
-#include "pixelops/mosaic_conversion.h"
+#include "pixelops/mosaic/mosaic_conversion.h"
 #include "store/image_store.h"
 #include "store/pictures/pnm_reader.h"
 #include "test_support.h"

@@ -3,10 +3,10 @@
 #include <limits>
 #include <random>
 
-#include "pixelops/find_blank_margins.h"
-#include "pixelops/fixed_size_crop.h"
-#include "pixelops/guide_line_angle.h"
-#include "pixelops/rotate_image.h"
+#include "pixelops/geometry/find_blank_margins.h"
+#include "pixelops/geometry/fixed_size_crop.h"
+#include "pixelops/geometry/guide_line_angle.h"
+#include "pixelops/geometry/rotate_image.h"
 #include "sampling_fixture.h"
 #include "slot_images.h"
 

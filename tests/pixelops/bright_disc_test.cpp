@@ -10,7 +10,7 @@
 #include "core/batch_state.h"
 #include "kernels/alignment/bright_disc.h"
 #include "kernels/alignment/match_quality.h"
-#include "pixelops/sun_surface.h"
+#include "pixelops/flattening/sun_surface.h"
 #include "slot_images.h"
 #include "test_support.h"
 

@@ -6,8 +6,8 @@
 #include <random>
 #include <string>
 
-#include "pixelops/it8_chart.h"
-#include "pixelops/raw_time_stamps.h"
+#include "pixelops/colour/it8_chart.h"
+#include "pixelops/pixels/raw_time_stamps.h"
 #include "sampling_fixture.h"
 #include "slot_images.h"
 #include "test_support.h"

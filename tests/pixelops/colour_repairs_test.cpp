@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "pixelops/colour_layer_alignment.h"
-#include "pixelops/remove_colour_fringes.h"
-#include "pixelops/smooth_defect_pixels.h"
+#include "pixelops/colour/colour_layer_alignment.h"
+#include "pixelops/colour/remove_colour_fringes.h"
+#include "pixelops/pixels/smooth_defect_pixels.h"
 #include "sampling_fixture.h"
 #include "slot_images.h"
 #include "test_support.h"

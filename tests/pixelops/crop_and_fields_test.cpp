@@ -1,7 +1,7 @@
 // Cutting rectangles, splitting interlaced frames into fields, and single pixels.
 #include "kernels/regions/crop_image_rect.h"
 #include "kernels/sampling/pixel_access.h"
-#include "pixelops/half_frames.h"
+#include "pixelops/pixels/half_frames.h"
 #include "slot_images.h"
 #include "store/rect_text.h"
 #include "test_support.h"

@@ -8,8 +8,8 @@
 #include "kernels/mosaic/mosaic_settings.h"
 #include "kernels/network/network_weights.h"
 #include "network_file_bytes.h"
-#include "pixelops/debayer_nn.h"
-#include "pixelops/mosaic_conversion.h"
+#include "pixelops/mosaic/debayer_nn.h"
+#include "pixelops/mosaic/mosaic_conversion.h"
 #include "slot_images.h"
 #include "test_support.h"
 

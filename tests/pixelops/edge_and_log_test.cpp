@@ -5,8 +5,8 @@
 #include <random>
 
 #include "numpy_oracle.h"
-#include "pixelops/logarithm.h"
-#include "pixelops/sobel_magnitude.h"
+#include "pixelops/pixels/logarithm.h"
+#include "pixelops/spatial/sobel_magnitude.h"
 #include "slot_images.h"
 #include "test_support.h"
 

@@ -7,8 +7,8 @@
 #include <random>
 
 #include "numpy_oracle.h"
-#include "pixelops/cross_edges.h"
-#include "pixelops/low_pass2.h"
+#include "pixelops/spatial/cross_edges.h"
+#include "pixelops/spatial/low_pass2.h"
 #include "slot_images.h"
 #include "test_support.h"
 

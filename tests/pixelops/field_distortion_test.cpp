@@ -7,8 +7,8 @@
 
 #include "common/text_codec.h"
 #include "numpy_oracle.h"
-#include "pixelops/field_distortion.h"
-#include "pixelops/field_distortion_file.h"
+#include "pixelops/geometry/field_distortion.h"
+#include "pixelops/geometry/field_distortion_file.h"
 #include "sampling_fixture.h"
 #include "slot_images.h"
 

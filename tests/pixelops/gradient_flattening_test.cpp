@@ -3,8 +3,8 @@
 #include <cmath>
 #include <vector>
 
-#include "pixelops/gradient_flattening.h"
-#include "pixelops/mask_image.h"
+#include "pixelops/flattening/gradient_flattening.h"
+#include "pixelops/flattening/mask_image.h"
 #include "slot_images.h"
 #include "test_support.h"
 

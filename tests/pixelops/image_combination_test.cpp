@@ -6,8 +6,8 @@
 #include <random>
 
 #include "kernels/colour/color_to_mono.h"
-#include "pixelops/lrgb_combination.h"
-#include "pixelops/multiply_by_image.h"
+#include "pixelops/colour/lrgb_combination.h"
+#include "pixelops/pixels/multiply_by_image.h"
 #include "platform/processor_features.h"
 #include "slot_images.h"
 #include "store/planes/image_statistics.h"

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "pixelops/jpeg_deblock.h"
-#include "pixelops/jpeg_quality_estimate.h"
+#include "pixelops/spatial/jpeg_deblock.h"
+#include "pixelops/spatial/jpeg_quality_estimate.h"
 #include "platform/processor_features.h"
 #include "slot_images.h"
 #include "store/image_loader.h"

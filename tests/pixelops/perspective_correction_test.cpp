@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "numpy_oracle.h"
-#include "pixelops/perspective_correction.h"
+#include "pixelops/geometry/perspective_correction.h"
 #include "sampling_fixture.h"
 #include "slot_images.h"
 

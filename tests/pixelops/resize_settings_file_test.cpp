@@ -1,4 +1,4 @@
-#include "pixelops/resize_settings_file.h"
+#include "pixelops/geometry/resize_settings_file.h"
 
 #include <stdexcept>
 

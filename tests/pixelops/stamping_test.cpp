@@ -3,10 +3,10 @@
 // the undo step each stamp leaves.
 #include <algorithm>
 
-#include "pixelops/line_arrow.h"
-#include "pixelops/stamp_bitmap.h"
-#include "pixelops/thick_line.h"
-#include "shell/undo_store.h"
+#include "pixelops/stamping/line_arrow.h"
+#include "pixelops/stamping/stamp_bitmap.h"
+#include "pixelops/stamping/thick_line.h"
+#include "shell/undo/undo_store.h"
 #include "store/image_store.h"
 #include "test_support.h"
 

@@ -4,7 +4,7 @@
 
 #include "../planes/simd_paths.h"
 #include "kernels/network/neural_tables.h"
-#include "pixelops/rotate_image.h"
+#include "pixelops/geometry/rotate_image.h"
 #include "sampling_fixture.h"
 
 namespace astrelon {

@@ -5,7 +5,7 @@
 
 #include "common/engine_ui.h"
 #include "numpy_oracle.h"
-#include "pixelops/synthetic_noise.h"
+#include "pixelops/pixels/synthetic_noise.h"
 #include "slot_images.h"
 #include "test_support.h"
 

@@ -2,9 +2,9 @@
 // information text and the settings file "qz_text.ini".
 #include <cmath>
 
-#include "pixelops/header_info_text.h"
-#include "pixelops/text_frame.h"
-#include "pixelops/text_frame_settings.h"
+#include "pixelops/stamping/header_info_text.h"
+#include "pixelops/stamping/text_frame.h"
+#include "pixelops/stamping/text_frame_settings.h"
 #include "store/color_models.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"

@@ -6,7 +6,7 @@
 #include <limits>
 #include <random>
 
-#include "pixelops/value_arithmetic.h"
+#include "pixelops/pixels/value_arithmetic.h"
 #include "platform/processor_features.h"
 #include "slot_images.h"
 #include "test_support.h"

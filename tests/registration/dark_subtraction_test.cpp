@@ -5,9 +5,9 @@
 
 #include "../pixelops/slot_images.h"
 #include "core/batch_state.h"
-#include "registration/dark_hot_pixels.h"
-#include "registration/dark_scale.h"
-#include "registration/dark_subtraction.h"
+#include "registration/calibration/dark_hot_pixels.h"
+#include "registration/calibration/dark_scale.h"
+#include "registration/calibration/dark_subtraction.h"
 #include "store/image_store.h"
 #include "test_support.h"
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <random>
 
-#include "registration/exposure_combination.h"
+#include "registration/combination/exposure_combination.h"
 #include "store/image_store.h"
 #include "test_support.h"
 

@@ -4,8 +4,8 @@
 #include <random>
 
 #include "../pixelops/slot_images.h"
-#include "registration/flat_division.h"
-#include "registration/flat_response_fit.h"
+#include "registration/calibration/flat_division.h"
+#include "registration/calibration/flat_response_fit.h"
 #include "store/image_store.h"
 #include "test_support.h"
 

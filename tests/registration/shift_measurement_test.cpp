@@ -15,8 +15,8 @@
 #include "kernels/alignment/match_quality.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "platform/processor_features.h"
-#include "registration/shift_finding_sweeps.h"
-#include "shell/slot_utilities.h"
+#include "registration/shift_test/shift_finding_sweeps.h"
+#include "shell/slots/slot_utilities.h"
 #include "store/planes/image_statistics.h"
 #include "test_support.h"
 

@@ -11,7 +11,7 @@
 #include "kernels/sampling/subpixel_samplers.h"
 #include "platform/processor_features.h"
 #include "registration/combination/batch_combination_inputs.h"
-#include "registration/combine_shifted_image.h"
+#include "registration/combination/combine_shifted_image.h"
 #include "store/display/display_record.h"
 #include "store/image_store.h"
 #include "test_support.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <random>
 
-#include "registration/two_image_mosaic.h"
+#include "registration/combination/two_image_mosaic.h"
 #include "store/image_store.h"
 #include "test_support.h"
 

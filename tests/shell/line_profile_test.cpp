@@ -1,7 +1,7 @@
 // The line tool's marking steps and the samples and scales of the line profile.
-#include "shell/image_window_state.h"
-#include "shell/line_marking.h"
-#include "shell/line_profile.h"
+#include "shell/stamps/line_marking.h"
+#include "shell/statistics/line_profile.h"
+#include "shell/windows/image_window_state.h"
 #include "store/image_store.h"
 #include "test_support.h"
 

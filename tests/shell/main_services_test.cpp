@@ -1,8 +1,8 @@
 // Main-window services without windows: zoom steps, window coordinates, busy
 // cursor, recent files, observation time, selection clamp, pixel texts, colour
 // pairing, rotation and the block detector.
-#include "pixelops/rotate_image.h"
-#include "shell/main_services.h"
+#include "pixelops/geometry/rotate_image.h"
+#include "shell/main/main_services.h"
 
 #include <cmath>
 #include <stdexcept>
@@ -10,8 +10,8 @@
 #include "core/language.h"
 #include "core/settings.h"
 #include "platform/processor_features.h"
-#include "shell/window_coordinates.h"
-#include "shell/zoom_steps.h"
+#include "shell/windows/window_coordinates.h"
+#include "shell/windows/zoom_steps.h"
 #include "store/color_models.h"
 #include "store/header_cards.h"
 #include "test_support.h"

@@ -6,10 +6,10 @@
 
 #include "../pixelops/slot_images.h"
 #include "../planes/simd_paths.h"
-#include "shell/display_shift.h"
-#include "shell/grey_gamma.h"
-#include "shell/picked_values.h"
-#include "shell/pixel_fills.h"
+#include "shell/pixel_menu/display_shift.h"
+#include "shell/pixel_menu/grey_gamma.h"
+#include "shell/pixel_menu/picked_values.h"
+#include "shell/pixel_menu/pixel_fills.h"
 #include "test_support.h"
 
 namespace astrelon {

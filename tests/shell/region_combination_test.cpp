@@ -7,7 +7,7 @@
 
 #include "core/settings.h"
 #include "platform/processor_features.h"
-#include "shell/region_combination.h"
+#include "shell/slots/region_combination.h"
 #include "store/planes/interpolation_kernels.h"
 #include "test_support.h"
 

@@ -1,5 +1,5 @@
 // Statistics of a rectangle, their text, and the layout of the info window's text.
-#include "shell/region_statistics.h"
+#include "shell/statistics/region_statistics.h"
 
 #include <cmath>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include "../pixelops/slot_images.h"
 #include "../planes/simd_paths.h"
 #include "core/language.h"
-#include "shell/info_text_layout.h"
+#include "shell/main/info_text_layout.h"
 #include "test_support.h"
 
 namespace astrelon {

@@ -4,7 +4,7 @@
 
 #include "core/settings.h"
 #include "core/settings_file.h"
-#include "shell/settings_dialog_rules.h"
+#include "shell/main/settings_dialog_rules.h"
 #include "store/planes/interpolation_kernels.h"
 #include "test_support.h"
 

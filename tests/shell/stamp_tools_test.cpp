@@ -3,11 +3,11 @@
 // lie partly outside their image.
 #include <cmath>
 
-#include "shell/copy_stamp.h"
-#include "shell/image_window_state.h"
-#include "shell/stamp_blend.h"
-#include "shell/stamp_size.h"
-#include "shell/undo_store.h"
+#include "shell/stamps/copy_stamp.h"
+#include "shell/stamps/stamp_blend.h"
+#include "shell/stamps/stamp_size.h"
+#include "shell/undo/undo_store.h"
+#include "shell/windows/image_window_state.h"
 #include "store/image_store.h"
 #include "test_support.h"
 

@@ -1,6 +1,6 @@
 // The undo store: what a push saves, the numbering of the 100 entries, and what
 // an undo step writes back into slots that were closed, made grey or shrunk.
-#include "shell/undo_store.h"
+#include "shell/undo/undo_store.h"
 
 #include <numeric>
 

@@ -1,4 +1,4 @@
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 #include <stdexcept>
 

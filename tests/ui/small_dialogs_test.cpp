@@ -18,7 +18,7 @@
 
 #include "core/language.h"
 #include "qt_test_app.h"
-#include "shell/help_texts.h"
+#include "shell/main/help_texts.h"
 #include "shell/ui/dialogs/about_box.h"
 #include "shell/ui/dialogs/help_window.h"
 #include "shell/ui/dialogs/hidden_menu_items.h"

@@ -21,7 +21,7 @@
 #include "core/settings_file.h"
 #include "kernels/network/neural_tables.h"
 #include "qt_test_app.h"
-#include "registration/master_file_names.h"
+#include "registration/stacking/master_file_names.h"
 #include "shell/ui/main/main_window.h"
 #include "shell/ui/main/main_window_link.h"
 #include "store/image_store.h"

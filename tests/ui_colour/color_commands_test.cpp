@@ -4,9 +4,9 @@
 
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
-#include "pixelops/camera_matrix_table.h"
-#include "pixelops/ui/color_commands.h"
-#include "shell/ui/main/menu_commands.h"
+#include "pixelops/colour/camera_matrix_table.h"
+#include "pixelops/ui/colour/color_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon::test {
 namespace {

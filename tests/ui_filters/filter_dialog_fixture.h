@@ -13,14 +13,14 @@
 #include "common/engine_ui.h"
 #include "core/funktion_defs.h"
 #include "core/packed_params.h"
-#include "filters/filter_functions.h"
-#include "filters/filter_state.h"
+#include "filters/dialog/filter_functions.h"
+#include "filters/dialog/filter_state.h"
 #include "filters/ui/filter_commands.h"
 #include "filters/ui/filter_dialog.h"
 #include "filters/ui/filter_slider.h"
 #include "filters/ui/radio_group.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon::test {
 

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "filter_dialog_fixture.h"
-#include "filters/nlm_planes.h"
+#include "filters/noise/nlm_planes.h"
 #include "store/color_models.h"
 #include "store/display/display_histogram.h"
 

@@ -1,7 +1,7 @@
 // The pixel filters in the shared dialog: history texts of "&Ok", the blur
 // cache across "&Berechnen", aborts, slider moves and its released slot.
 #include "filter_dialog_fixture.h"
-#include "filters/pixel_filters.h"
+#include "filters/dialog/pixel_filters.h"
 #include "kernels/gauss/gauss_filters.h"
 
 namespace astrelon::test {

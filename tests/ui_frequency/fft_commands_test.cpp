@@ -11,7 +11,7 @@
 #include "common/engine_ui.h"
 #include "frequency/ui/fft_commands.h"
 #include "qt_test_app.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "store/fits/fits_writer.h"
 #include "store/image_loader.h"
 

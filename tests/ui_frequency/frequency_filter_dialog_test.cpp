@@ -23,7 +23,7 @@
 #include "frequency/ui/frequency_filter_dialog.h"
 #include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "store/header_cards.h"
 
 namespace astrelon {

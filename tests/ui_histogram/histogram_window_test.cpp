@@ -7,10 +7,10 @@
 #include <filesystem>
 
 #include "common/text_codec.h"
-#include "shell/ui/histogram/histogram_geometry.h"
-#include "shell/ui/main/menu_commands.h"
-#include "store/display/histogram_value_mapping.h"
 #include "histogram_fixture.h"
+#include "shell/ui/histogram/histogram_geometry.h"
+#include "shell/ui/menu/menu_commands.h"
+#include "store/display/histogram_value_mapping.h"
 
 namespace astrelon::test {
 namespace {

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "qt_test_app.h"
-#include "shell/image_window_state.h"
 #include "shell/ui/main/main_window_link.h"
-#include "shell/ui/main/side_panel.h"
+#include "shell/ui/side_panel/side_panel.h"
+#include "shell/windows/image_window_state.h"
 
 namespace astrelon::test {
 namespace {

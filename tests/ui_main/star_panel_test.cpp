@@ -9,16 +9,16 @@
 #include <gtest/gtest.h>
 
 #include "qt_test_app.h"
-#include "shell/image_window_state.h"
-#include "shell/slot_utilities.h"
-#include "shell/stamp_size.h"
-#include "shell/star_pick.h"
-#include "shell/star_results.h"
+#include "shell/slots/slot_utilities.h"
+#include "shell/stamps/stamp_size.h"
+#include "shell/stars/star_pick.h"
+#include "shell/stars/star_results.h"
 #include "shell/ui/dialogs/psf_forms.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
-#include "shell/ui/main/side_panel.h"
-#include "shell/ui/main/star_panel.h"
+#include "shell/ui/side_panel/side_panel.h"
+#include "shell/ui/side_panel/star_panel.h"
+#include "shell/windows/image_window_state.h"
 #include "store/image_store.h"
 #include "test_support.h"
 

@@ -10,11 +10,11 @@
 #include "common/engine_ui.h"
 #include "core/language.h"
 #include "core/packed_params.h"
-#include "pixelops/ui/background_flattening_commands.h"
-#include "pixelops/ui/background_mask_dialog.h"
+#include "pixelops/ui/flattening/background_flattening_commands.h"
+#include "pixelops/ui/flattening/background_mask_dialog.h"
 #include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon::test {
 namespace {

@@ -1,7 +1,7 @@
 // The channel commands from the menu: three grey images into RGB, a colour image
 // split into three, an image moved onto another's grid, the Gaussian PSF image
 // and the choice of the PSF star.
-#include "pixelops/ui/channel_commands.h"
+#include "pixelops/ui/colour/channel_commands.h"
 
 #include <QAction>
 #include <QListWidget>
@@ -11,11 +11,11 @@
 
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
-#include "pixelops/psf_source.h"
+#include "pixelops/pixels/psf_source.h"
 #include "pixelops/ui/operation_frame.h"
 #include "qt_test_app.h"
 #include "shell/ui/dialogs/list_chooser.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon::test {
 namespace {

@@ -9,18 +9,18 @@
 
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
-#include "filters/filter_state.h"
+#include "filters/dialog/filter_state.h"
 #include "filters/ui/filter_commands.h"
 #include "filters/ui/filter_dialog.h"
-#include "pixelops/ui/color_correction_dialog.h"
-#include "pixelops/ui/color_layout_commands.h"
+#include "pixelops/ui/colour/color_correction_dialog.h"
+#include "pixelops/ui/colour/color_layout_commands.h"
 #include "pixelops/ui/operation_frame.h"
 #include "pixelops/ui/tool_launch_commands.h"
 #include "qt_test_app.h"
 #include "registration/ui/manual_combination_start.h"
-#include "store/color_models.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
+#include "store/color_models.h"
 
 namespace astrelon::test {
 namespace {

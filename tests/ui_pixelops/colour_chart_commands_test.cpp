@@ -1,11 +1,11 @@
 // The IT8 chart, XYZ to RGB and the luminance command from the menu.
-#include "pixelops/ui/colour_chart_commands.h"
+#include "pixelops/ui/colour/colour_chart_commands.h"
 
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
 #include "pixelops/ui/operation_frame.h"
 #include "qt_test_app.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon::test {
 namespace {

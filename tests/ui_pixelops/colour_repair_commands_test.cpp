@@ -1,6 +1,6 @@
 // The colour repairs from the menu: defect pixels, colour fringes and the
 // registration of the colour layers on one or two marked regions.
-#include "pixelops/ui/colour_repair_commands.h"
+#include "pixelops/ui/colour/colour_repair_commands.h"
 
 #include <cmath>
 
@@ -8,7 +8,7 @@
 #include "common/engine_ui.h"
 #include "pixelops/ui/operation_frame.h"
 #include "qt_test_app.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon::test {
 namespace {

@@ -9,13 +9,13 @@
 
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
-#include "pixelops/field_distortion_settings.h"
-#include "pixelops/ui/distortion_commands.h"
-#include "pixelops/ui/field_distortion_dialog.h"
+#include "pixelops/geometry/field_distortion_settings.h"
+#include "pixelops/ui/geometry/distortion_commands.h"
+#include "pixelops/ui/geometry/field_distortion_dialog.h"
 #include "pixelops/ui/operation_frame.h"
 #include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "shell/ui/windows/guide_lines.h"
 
 namespace astrelon::test {

@@ -7,15 +7,15 @@
 
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
-#include "pixelops/ui/border_dialog.h"
-#include "pixelops/ui/crop_frame_dialog.h"
-#include "pixelops/ui/geometry_commands.h"
+#include "pixelops/ui/geometry/border_dialog.h"
+#include "pixelops/ui/geometry/crop_frame_dialog.h"
+#include "pixelops/ui/geometry/geometry_commands.h"
+#include "pixelops/ui/geometry/rotate_commands.h"
 #include "pixelops/ui/operation_frame.h"
-#include "pixelops/ui/pixel_arithmetic_commands.h"
-#include "pixelops/ui/rotate_commands.h"
+#include "pixelops/ui/pixels/pixel_arithmetic_commands.h"
 #include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon::test {
 namespace {

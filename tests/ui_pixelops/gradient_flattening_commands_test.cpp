@@ -7,12 +7,12 @@
 
 #include "../ui_windows/window_fixture.h"
 #include "core/language.h"
-#include "pixelops/ui/gradient_flattening_commands.h"
+#include "pixelops/ui/flattening/gradient_flattening_commands.h"
 #include "pixelops/ui/operation_frame.h"
 #include "qt_test_app.h"
 #include "shell/ui/dialogs/list_chooser.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon::test {
 namespace {

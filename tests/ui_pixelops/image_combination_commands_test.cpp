@@ -9,12 +9,12 @@
 #include "common/engine_ui.h"
 #include "common/paths.h"
 #include "kernels/colour/color_to_mono.h"
-#include "pixelops/ui/image_combination_commands.h"
 #include "pixelops/ui/operation_frame.h"
+#include "pixelops/ui/pixels/image_combination_commands.h"
 #include "qt_test_app.h"
 #include "shell/ui/dialogs/list_chooser.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "store/planes/interpolation_kernels.h"
 
 namespace astrelon::test {

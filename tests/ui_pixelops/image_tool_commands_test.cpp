@@ -10,14 +10,14 @@
 
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
-#include "pixelops/synthetic_noise.h"
-#include "pixelops/ui/image_tool_commands.h"
-#include "pixelops/ui/operation_frame.h"
-#include "pixelops/ui/synthetic_noise_dialog.h"
-#include "qt_test_app.h"
 #include "core/language.h"
+#include "pixelops/pixels/synthetic_noise.h"
+#include "pixelops/ui/operation_frame.h"
+#include "pixelops/ui/pixels/image_tool_commands.h"
+#include "pixelops/ui/pixels/synthetic_noise_dialog.h"
+#include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "store/display/display_histogram.h"
 
 namespace astrelon::test {

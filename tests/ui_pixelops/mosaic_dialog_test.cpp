@@ -11,11 +11,11 @@
 #include "common/engine_ui.h"
 #include "dng_writer.h"
 #include "kernels/mosaic/mosaic_settings.h"
-#include "pixelops/ui/mosaic_commands.h"
-#include "pixelops/ui/mosaic_dialog.h"
+#include "pixelops/ui/mosaic/mosaic_commands.h"
+#include "pixelops/ui/mosaic/mosaic_dialog.h"
 #include "pixelops/ui/operation_frame.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "store/raw/camera_raw.h"
 
 namespace astrelon::test {

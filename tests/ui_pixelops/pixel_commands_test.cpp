@@ -14,11 +14,11 @@
 #include "common/engine_ui.h"
 #include "core/language.h"
 #include "pixelops/ui/operation_frame.h"
-#include "pixelops/ui/pixel_arithmetic_commands.h"
-#include "pixelops/ui/value_commands.h"
+#include "pixelops/ui/pixels/pixel_arithmetic_commands.h"
+#include "pixelops/ui/pixels/value_commands.h"
 #include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "pixelops/ui/resize_dialog.h"
+#include "pixelops/ui/geometry/resize_dialog.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -9,9 +9,9 @@
 
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
-#include "pixelops/ui/resize_commands.h"
+#include "pixelops/ui/geometry/resize_commands.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "store/planes/interpolation_kernels.h"
 
 namespace astrelon {

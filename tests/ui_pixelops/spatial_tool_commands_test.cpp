@@ -8,12 +8,12 @@
 #include "../pixelops/slot_images.h"
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
-#include "pixelops/low_pass2.h"
+#include "pixelops/spatial/low_pass2.h"
 #include "pixelops/ui/operation_frame.h"
-#include "pixelops/ui/spatial_tool_commands.h"
+#include "pixelops/ui/pixels/spatial_tool_commands.h"
 #include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "store/image_loader.h"
 
 namespace astrelon::test {

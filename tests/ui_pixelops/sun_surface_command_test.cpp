@@ -5,11 +5,11 @@
 
 #include "../ui_windows/window_fixture.h"
 #include "core/language.h"
+#include "pixelops/ui/flattening/sun_surface_commands.h"
 #include "pixelops/ui/operation_frame.h"
-#include "pixelops/ui/sun_surface_commands.h"
 #include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon::test {
 namespace {

@@ -13,17 +13,17 @@
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
 #include "common/text_codec.h"
-#include "pixelops/text_frame_settings.h"
+#include "pixelops/stamping/text_frame_settings.h"
 #include "pixelops/ui/operation_frame.h"
-#include "pixelops/ui/text_frame_dialog.h"
-#include "pixelops/ui/text_insert_dialog.h"
-#include "pixelops/ui/text_stamp_commands.h"
+#include "pixelops/ui/stamping/text_frame_dialog.h"
+#include "pixelops/ui/stamping/text_insert_dialog.h"
+#include "pixelops/ui/stamping/text_stamp_commands.h"
 #include "qt_test_app.h"
 #include "shell/ui/controls/up_down.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "shell/ui/windows/mouse_tools.h"
-#include "shell/undo_store.h"
+#include "shell/undo/undo_store.h"
 
 namespace astrelon::test {
 namespace {

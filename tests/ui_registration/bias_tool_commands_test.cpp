@@ -5,7 +5,7 @@
 
 #include "../ui_filters/filter_dialog_fixture.h"
 #include "common/pascal_format.h"
-#include "filters/pixel_filters.h"
+#include "filters/dialog/pixel_filters.h"
 #include "registration/ui/bias_tool_commands.h"
 #include "store/planes/image_statistics.h"
 

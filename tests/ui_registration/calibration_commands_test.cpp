@@ -10,7 +10,7 @@
 #include "registration/ui/calibration_commands.h"
 #include "shell/ui/dialogs/list_chooser.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon::test {
 namespace {

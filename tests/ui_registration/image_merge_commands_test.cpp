@@ -8,7 +8,7 @@
 #include "pixelops/ui/operation_frame.h"
 #include "platform/memory_probe.h"
 #include "qt_test_app.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon::test {
 namespace {

@@ -21,7 +21,7 @@
 #include "qt_test_app.h"
 #include "registration/ui/master_dialog.h"
 #include "registration/ui/master_frame_commands.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "store/fits/fits_writer.h"
 
 namespace astrelon::test {

@@ -11,7 +11,7 @@
 #include "../ui_windows/window_fixture.h"
 #include "qt_test_app.h"
 #include "registration/ui/shift_test_command.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon::test {
 namespace {

@@ -10,7 +10,7 @@
 #include "qt_test_app.h"
 #include "shell/ui/dialogs/list_chooser.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "store/display/display_histogram.h"
 
 namespace astrelon::test {

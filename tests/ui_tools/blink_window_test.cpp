@@ -13,7 +13,7 @@
 #include "shell/ui/blink/blink_window.h"
 #include "shell/ui/controls/up_down.h"
 #include "shell/ui/histogram/histogram_window.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "tools_fixture.h"
 
 namespace astrelon {

@@ -13,7 +13,7 @@
 
 #include "filters/ui/radio_group.h"
 #include "qt_test_app.h"
-#include "shell/settings_dialog_rules.h"
+#include "shell/main/settings_dialog_rules.h"
 #include "shell/ui/settings/memory_bar.h"
 #include "shell/ui/settings/settings_dialog.h"
 #include "tools_fixture.h"

@@ -5,18 +5,18 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "shell/copy_stamp.h"
-#include "shell/line_marking.h"
-#include "shell/stamp_blend.h"
-#include "shell/stamp_size.h"
-#include "shell/star_pick.h"
+#include "shell/stamps/copy_stamp.h"
+#include "shell/stamps/line_marking.h"
+#include "shell/stamps/stamp_blend.h"
+#include "shell/stamps/stamp_size.h"
+#include "shell/stars/star_pick.h"
 #include "shell/ui/dialogs/line_profile_window.h"
 #include "shell/ui/dialogs/line_prompt.h"
-#include "shell/ui/main/menu_commands.h"
-#include "shell/ui/main/star_panel.h"
+#include "shell/ui/menu/menu_commands.h"
+#include "shell/ui/side_panel/star_panel.h"
 #include "shell/ui/windows/guide_lines.h"
 #include "shell/ui/windows/mouse_tools.h"
-#include "shell/undo_store.h"
+#include "shell/undo/undo_store.h"
 #include "window_fixture.h"
 
 namespace astrelon {

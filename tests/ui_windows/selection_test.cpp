@@ -1,9 +1,9 @@
 // Selections, point markers and marks of an image window, and what the store
 // reads of them, at the zoom steps the window uses.
-#include "shell/main_services.h"
+#include "shell/main/main_services.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
-#include "shell/window_coordinates.h"
+#include "shell/windows/window_coordinates.h"
 #include "window_fixture.h"
 
 namespace astrelon::test {

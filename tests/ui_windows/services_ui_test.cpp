@@ -11,7 +11,7 @@
 
 #include "common/engine_ui.h"
 #include "core/busy_cursor.h"
-#include "shell/recent_files.h"
+#include "shell/main/recent_files.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/open_by_name.h"
 #include "window_fixture.h"

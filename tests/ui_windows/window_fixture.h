@@ -9,10 +9,10 @@
 
 #include "core/batch_state.h"
 #include "core/settings.h"
-#include "shell/image_window_state.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/window_creation.h"
+#include "shell/windows/image_window_state.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 #include "test_support.h"

@@ -9,8 +9,8 @@
 #include "core/language.h"
 #include "shell/display/renderer.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/window_coordinates.h"
-#include "shell/zoom_steps.h"
+#include "shell/windows/window_coordinates.h"
+#include "shell/windows/zoom_steps.h"
 #include "window_fixture.h"
 
 namespace astrelon::test {

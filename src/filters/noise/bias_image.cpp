@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "core/settings.h"
-#include "filters/filter_state.h"
-#include "filters/nlm_filter.h"
+#include "filters/dialog/filter_state.h"
+#include "filters/noise/nlm_filter.h"
 #include "kernels/regions/remove_hot_pixels.h"
 #include "kernels/sampling/resample_image.h"
 #include "platform/parallel_bands.h"

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "filters/nlm_filter.h"
+#include "filters/noise/nlm_filter.h"
 
 namespace astrelon {
 

@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <array>
 
-#include "filters/filter_dialog_session.h"
+#include "filters/dialog/filter_dialog_session.h"
 
 class QCheckBox;
 class QFrame;

@@ -7,8 +7,8 @@
 #include <QPoint>
 #include <QWidget>
 
-#include "frequency/filter_curves.h"
-#include "frequency/filter_drawing.h"
+#include "frequency/filter/filter_curves.h"
+#include "frequency/filter/filter_drawing.h"
 
 namespace astrelon {
 

@@ -7,9 +7,9 @@
 #include <QWidget>
 #include <string>
 
-#include "frequency/filter_drawing.h"
-#include "frequency/filter_equaliser.h"
-#include "frequency/frequency_filter.h"
+#include "frequency/filter/filter_drawing.h"
+#include "frequency/filter/filter_equaliser.h"
+#include "frequency/filter/frequency_filter.h"
 
 class QAction;
 class QCheckBox;

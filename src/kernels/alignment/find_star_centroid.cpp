@@ -9,7 +9,7 @@
 #include "kernels/alignment/match_quality.h"
 #include "kernels/alignment/shift_by_correlation.h"
 #include "kernels/sampling/pixel_access.h"
-#include "shell/star_pick.h"
+#include "shell/stars/star_pick.h"
 #include "store/display/display_histogram.h"
 #include "store/planes/image_statistics.h"
 

@@ -5,7 +5,7 @@
 #include "kernels/colour/power_table.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
-#include "shell/image_window_state.h"
+#include "shell/windows/image_window_state.h"
 #include "store/color_models.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"

@@ -13,7 +13,7 @@
 #include "common/number_text.h"
 #include "common/pascal_format.h"
 #include "core/language.h"
-#include "shell/main_services.h"
+#include "shell/main/main_services.h"
 #include "shell/ui/dialogs/small_dialogs.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"

@@ -8,7 +8,7 @@
 #include "registration/ui/manual_combination_start.h"
 #include "shell/ui/controls/control_utils.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "shell/ui/windows/window_creation.h"
 #include "store/color_models.h"
 #include "store/image_store.h"

@@ -10,7 +10,7 @@
 #include "pixelops/ui/operation_frame.h"
 #include "registration/calibration/bayer_flat_normalisation.h"
 #include "registration/ui/larson_sekanina_start.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"
 

@@ -7,12 +7,12 @@
 #include "core/language.h"
 #include "core/settings.h"
 #include "pixelops/ui/operation_frame.h"
-#include "registration/flat_division.h"
+#include "registration/calibration/flat_division.h"
 #include "registration/ui/choose_second_image.h"
-#include "shell/main_services.h"
-#include "shell/ui/main/main_menu.h"
+#include "shell/main/main_services.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/main_menu.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "store/image_store.h"
 
 namespace astrelon {

@@ -2,7 +2,7 @@
 // Menu commands of the calibration of single images: the four
 // "Dunkelbildsubtraktion" items and the two divisions by a flat image, each
 // making its result in a new window.
-#include "registration/dark_subtraction.h"
+#include "registration/calibration/dark_subtraction.h"
 
 class QAction;
 

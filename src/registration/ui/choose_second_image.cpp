@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "shell/main_services.h"
+#include "shell/main/main_services.h"
 #include "shell/ui/dialogs/list_chooser.h"
 #include "store/image_store.h"
 

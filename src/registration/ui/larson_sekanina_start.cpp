@@ -2,7 +2,7 @@
 
 #include "common/engine_ui.h"
 #include "core/language.h"
-#include "filters/pixel_filters.h"
+#include "filters/dialog/pixel_filters.h"
 #include "filters/ui/filter_commands.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"

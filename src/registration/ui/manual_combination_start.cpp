@@ -5,7 +5,7 @@
 
 #include "core/language.h"
 #include "registration/ui/choose_second_image.h"
-#include "shell/main_services.h"
+#include "shell/main/main_services.h"
 #include "shell/ui/controls/control_utils.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "store/image_store.h"

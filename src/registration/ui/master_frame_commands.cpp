@@ -2,7 +2,7 @@
 
 #include "registration/ui/master_dialog.h"
 #include "shell/ui/main/main_window_link.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon {
 

@@ -9,10 +9,10 @@
 #include "kernels/alignment/alignment_points.h"
 #include "pixelops/ui/operation_frame.h"
 #include "registration/ui/choose_second_image.h"
-#include "shell/main_services.h"
-#include "shell/main_texts.h"
+#include "shell/main/main_services.h"
+#include "shell/main/main_texts.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
 

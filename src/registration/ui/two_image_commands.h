@@ -2,7 +2,7 @@
 // Menu commands that combine a second image with the active one through the
 // shift, rotation and scale measured from the user's marks: add, subtract,
 // minimum and maximum, each into a new window.
-#include "registration/combine_shifted_image.h"
+#include "registration/combination/combine_shifted_image.h"
 
 class QAction;
 

@@ -7,7 +7,7 @@
 #include "common/file_extension.h"
 #include "core/settings.h"
 #include "shell/display/renderer.h"
-#include "shell/recent_files.h"
+#include "shell/main/recent_files.h"
 #include "shell/save/save_tiff_scaled.h"
 #include "store/color_models.h"
 #include "store/display/display_bitmap.h"

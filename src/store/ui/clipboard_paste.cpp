@@ -5,8 +5,8 @@
 #include <QImage>
 
 #include "common/engine_ui.h"
-#include "shell/histogram_refresh.h"
 #include "shell/ui/windows/window_creation.h"
+#include "shell/windows/histogram_refresh.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
 #include "store/load_messages.h"

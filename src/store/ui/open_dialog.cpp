@@ -18,7 +18,7 @@
 #include "core/settings.h"
 #include "platform/avi_reader.h"
 #include "shell/display/preview_bitmap.h"
-#include "shell/known_extensions.h"
+#include "shell/main/known_extensions.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "store/display/preview_sampler.h"
 #include "store/fits/fits_preview.h"

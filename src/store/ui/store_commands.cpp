@@ -3,7 +3,7 @@
 #include <QMainWindow>
 
 #include "shell/ui/main/main_window_link.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "store/ui/file_menu.h"
 #include "store/ui/raw_format_editor.h"
 

@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 #include "core/language.h"
-#include "shell/help_texts.h"
+#include "shell/main/help_texts.h"
 #include "shell/ui/dialogs/hidden_menu_items.h"
 
 namespace astrelon {

@@ -7,7 +7,7 @@
 #include <QMenuBar>
 
 #include "shell/ui/dialogs/small_dialogs.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 
 namespace astrelon {
 

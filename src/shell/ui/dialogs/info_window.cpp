@@ -11,8 +11,8 @@
 #include <algorithm>
 
 #include "core/language.h"
-#include "shell/info_text_layout.h"
-#include "shell/region_statistics.h"
+#include "shell/main/info_text_layout.h"
+#include "shell/statistics/region_statistics.h"
 #include "shell/ui/controls/control_utils.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/windows/image_window.h"

@@ -10,9 +10,9 @@
 
 #include "common/pascal_format.h"
 #include "core/language.h"
-#include "shell/graph_image.h"
-#include "shell/line_marking.h"
-#include "shell/main_services.h"
+#include "shell/main/main_services.h"
+#include "shell/slots/graph_image.h"
+#include "shell/stamps/line_marking.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/windows/image_window.h"

@@ -5,7 +5,7 @@
 // pixel under the mouse in its status bar; and the diagram as a new image.
 #include <QWidget>
 
-#include "shell/line_profile.h"
+#include "shell/statistics/line_profile.h"
 
 class QAction;
 class QMenu;

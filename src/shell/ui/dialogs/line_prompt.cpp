@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 #include "core/language.h"
-#include "shell/line_marking.h"
+#include "shell/stamps/line_marking.h"
 #include "shell/ui/controls/control_utils.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"

@@ -16,11 +16,11 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "shell/star_pick.h"
-#include "shell/star_results.h"
+#include "shell/stars/star_pick.h"
+#include "shell/stars/star_results.h"
 #include "shell/ui/controls/control_utils.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/star_panel.h"
+#include "shell/ui/side_panel/star_panel.h"
 #include "store/display/bitmap_tools.h"
 #include "store/image_slot.h"
 

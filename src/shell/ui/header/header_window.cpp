@@ -14,10 +14,10 @@
 #include "core/language.h"
 #include "core/run_state.h"
 #include "core/settings.h"
-#include "shell/ui/main/main_commands.h"
-#include "shell/ui/main/main_menu.h"
 #include "shell/ui/main/main_window_link.h"
-#include "shell/ui/main/side_panel.h"
+#include "shell/ui/menu/main_commands.h"
+#include "shell/ui/menu/main_menu.h"
+#include "shell/ui/side_panel/side_panel.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 

@@ -9,15 +9,15 @@
 #include "common/file_extension.h"
 #include "core/busy_cursor.h"
 #include "shell/display/display_stretch.h"
-#include "store/load_messages.h"
 #include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "shell/ui/windows/window_creation.h"
 #include "store/display/display_histogram.h"
 #include "store/display/histogram_range.h"
 #include "store/display/histogram_settings_file.h"
 #include "store/image_store.h"
+#include "store/load_messages.h"
 
 namespace astrelon {
 

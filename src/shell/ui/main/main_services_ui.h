@@ -10,7 +10,7 @@
 #include <QPixmap>
 #include <QSize>
 
-#include "shell/undo_store.h"
+#include "shell/undo/undo_store.h"
 
 class QAction;
 class QLabel;

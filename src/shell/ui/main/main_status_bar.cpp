@@ -3,7 +3,7 @@
 #include <QPainter>
 
 #include "platform/memory_probe.h"
-#include "shell/main_texts.h"
+#include "shell/main/main_texts.h"
 #include "store/image_store.h"
 
 namespace astrelon {

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "core/language.h"
-#include "shell/main_texts.h"
-#include "shell/ui/main/main_menu.h"
-#include "shell/ui/main/main_tool_bar.h"
-#include "shell/ui/main/picture_button.h"
+#include "shell/main/main_texts.h"
+#include "shell/ui/menu/main_menu.h"
+#include "shell/ui/tool_bar/main_tool_bar.h"
+#include "shell/ui/tool_bar/picture_button.h"
 
 namespace astrelon {
 

@@ -1,10 +1,10 @@
 #include "shell/ui/main/main_window_marks.h"
 
 #include "core/batch_state.h"
-#include "shell/image_window_state.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/windows/image_window.h"
+#include "shell/windows/image_window_state.h"
 
 namespace astrelon {
 

@@ -9,8 +9,8 @@
 #include <new>
 
 #include "common/engine_ui.h"
-#include "shell/known_extensions.h"
-#include "shell/recent_files.h"
+#include "shell/main/known_extensions.h"
+#include "shell/main/recent_files.h"
 #include "shell/ui/windows/window_creation.h"
 #include "store/image_loader.h"
 #include "store/image_store.h"

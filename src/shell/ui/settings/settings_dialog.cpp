@@ -20,13 +20,13 @@
 #include "core/settings.h"
 #include "filters/ui/radio_group.h"
 #include "platform/processor_features.h"
-#include "shell/settings_dialog_rules.h"
+#include "shell/main/settings_dialog_rules.h"
 #include "shell/ui/dialogs/translate_form.h"
-#include "shell/ui/main/main_commands.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/main_tool_bar.h"
 #include "shell/ui/main/main_window_link.h"
+#include "shell/ui/menu/main_commands.h"
 #include "shell/ui/settings/memory_bar.h"
+#include "shell/ui/tool_bar/main_tool_bar.h"
 #include "store/image_store.h"
 
 namespace astrelon {

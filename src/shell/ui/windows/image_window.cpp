@@ -16,12 +16,12 @@
 #include "core/batch_state.h"
 #include "core/language.h"
 #include "shell/display/renderer.h"
-#include "shell/image_window_state.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/windows/window_creation.h"
-#include "shell/window_coordinates.h"
-#include "shell/zoom_steps.h"
+#include "shell/windows/image_window_state.h"
+#include "shell/windows/window_coordinates.h"
+#include "shell/windows/zoom_steps.h"
 #include "store/color_models.h"
 
 namespace astrelon {

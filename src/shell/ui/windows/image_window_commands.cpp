@@ -4,11 +4,11 @@
 
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
-#include "shell/ui/main/side_panel.h"
+#include "shell/ui/side_panel/side_panel.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/pixel_menu.h"
 #include "shell/ui/windows/region_menu.h"
-#include "shell/undo_store.h"
+#include "shell/undo/undo_store.h"
 
 namespace astrelon {
 

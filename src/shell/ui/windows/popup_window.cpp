@@ -4,7 +4,7 @@
 #include <QMenu>
 #include <QPointer>
 
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "shell/ui/windows/image_window.h"
 
 namespace astrelon {

@@ -5,14 +5,14 @@
 
 #include "core/busy_cursor.h"
 #include "pixelops/ui/operation_frame.h"
-#include "shell/histogram_refresh.h"
-#include "shell/pixel_fills.h"
+#include "shell/pixel_menu/pixel_fills.h"
 #include "shell/ui/dialogs/info_window.h"
 #include "shell/ui/main/main_services_ui.h"
-#include "shell/ui/main/menu_commands.h"
+#include "shell/ui/menu/menu_commands.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/popup_window.h"
-#include "shell/undo_store.h"
+#include "shell/undo/undo_store.h"
+#include "shell/windows/histogram_refresh.h"
 #include "store/display/display_histogram.h"
 
 namespace astrelon {

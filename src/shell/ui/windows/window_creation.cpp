@@ -18,12 +18,12 @@
 #include "core/language.h"
 #include "core/settings.h"
 #include "shell/display/renderer.h"
-#include "shell/image_window_state.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/windows/image_window.h"
-#include "shell/window_coordinates.h"
-#include "shell/zoom_steps.h"
+#include "shell/windows/image_window_state.h"
+#include "shell/windows/window_coordinates.h"
+#include "shell/windows/zoom_steps.h"
 #include "store/initial_zoom.h"
 
 namespace astrelon {

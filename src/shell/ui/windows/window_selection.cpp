@@ -7,12 +7,12 @@
 
 #include "common/pascal_format.h"
 #include "core/batch_state.h"
-#include "shell/image_window_state.h"
-#include "shell/main_services.h"
+#include "shell/main/main_services.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/windows/image_window.h"
-#include "shell/window_coordinates.h"
+#include "shell/windows/image_window_state.h"
+#include "shell/windows/window_coordinates.h"
 
 namespace astrelon {
 

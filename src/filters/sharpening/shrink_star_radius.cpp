@@ -1,0 +1,222 @@
+#include "filters/sharpening/shrink_star_radius.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "common/pascal_format.h"
+#include "filters/dialog/filter_state.h"
+#include "filters/sharpening/soft_erosion.h"
+#include "kernels/gauss/filter_rows.h"
+#include "platform/processor_features.h"
+#include "store/display/display_histogram.h"
+#include "store/planes/image_statistics.h"
+
+namespace astrelon {
+
+namespace {
+
+constexpr float Inf = std::numeric_limits<float>::infinity();
+
+typedef float TVec4 __attribute__((vector_size(16)));
+
+inline TVec4 Load4(const float* p) {
+  TVec4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void Store4(float* p, TVec4 v) { std::memcpy(p, &v, sizeof v); }
+inline TVec4 Splat4(float f) { return TVec4{} + f; }
+inline TVec4 Min4(TVec4 a, TVec4 b) { return a < b ? a : b; }
+inline TVec4 Max4(TVec4 a, TVec4 b) { return a > b ? a : b; }
+
+struct TStarMeasure {
+  std::span<const float> Plane;
+  int32_t Width = 0, Height = 0;
+  TWorkRect Rect;
+  bool HorizontalOnly = false;
+  float Radius = 0, Minimum = 0, Quarter = 0, Noise = 0;
+};
+
+// Minima over 5 and maxima over 3 neighbouring columns of image row iy, for
+// the columns of the rectangle; blank pixels and columns outside the image take
+// no part (+inf and -inf where none is left).
+void RowExtremes(const TStarMeasure& s, int32_t iy, std::vector<float>& lo, std::vector<float>& hi, float* mn,
+                 float* mx) {
+  const TWorkRect& r = s.Rect;
+  const int32_t cols = r.x2 - r.x1 + 1;
+  const float* in = s.Plane.data() + int64_t(iy) * s.Width;
+  // lo[i], hi[i]: column r.x1 - 2 + i.
+  lo.resize(size_t(cols) + 8);
+  hi.resize(size_t(cols) + 8);
+  for (int32_t i = 0; i < cols + 8; ++i) {
+    const int32_t u = r.x1 - 2 + i;
+    const float v = u >= 0 && u < s.Width ? in[u] : BlankPixel;
+    const bool valid = IsValidPixel(v);
+    lo[size_t(i)] = valid ? v : Inf;
+    hi[size_t(i)] = valid ? v : -Inf;
+  }
+  const float* l = lo.data();
+  const float* h = hi.data();
+  int32_t x = 0;
+  for (; x + 4 <= cols; x += 4) {
+    const TVec4 m = Min4(Min4(Min4(Load4(l + x), Load4(l + x + 1)), Min4(Load4(l + x + 3), Load4(l + x + 4))),
+                         Load4(l + x + 2));
+    Store4(mn + x, m);
+    Store4(mx + x, Max4(Max4(Load4(h + x + 1), Load4(h + x + 2)), Load4(h + x + 3)));
+  }
+  for (; x < cols; ++x) {
+    mn[x] = std::min({l[x], l[x + 1], l[x + 2], l[x + 3], l[x + 4]});
+    mx[x] = std::max({h[x + 1], h[x + 2], h[x + 3]});
+  }
+}
+
+// The star measure of one pixel from its value and the extremes around it.
+inline float StarMeasure(const TStarMeasure& s, float c, float m5, float m3) {
+  if (!IsValidPixel(c) || !(m3 > m5)) return 0.0f;
+  const float q = s.Quarter, n = s.Noise;
+  const float floor = 0.1f * q;
+  const float rise0 = c - s.Minimum + floor;
+  const float rise = rise0 < floor ? floor : rise0;
+  const float f = rise > q ? 2.5f : (2.5f * q) / rise;
+  const float v = (0.8f * s.Radius) * f * (m3 - c - n) / (m3 - m5 + n);
+  return v > 0 ? v : 0.0f;
+}
+
+// The same for four pixels (the same operations in the same order per lane).
+inline TVec4 StarMeasure4(const TStarMeasure& s, TVec4 c, TVec4 m5, TVec4 m3) {
+  const float q = s.Quarter, n = s.Noise;
+  const TVec4 floor = Splat4(0.1f * q), qv = Splat4(q), nv = Splat4(n);
+  const TVec4 rise0 = c - Splat4(s.Minimum) + floor;
+  const TVec4 rise = rise0 < floor ? floor : rise0;
+  const TVec4 f = rise > qv ? Splat4(2.5f) : Splat4(2.5f * q) / rise;
+  const TVec4 v = Splat4(0.8f * s.Radius) * f * (m3 - c - nv) / (m3 - m5 + nv);
+  const auto ok = (c > Splat4(BlankLimit)) & (m3 > m5) & (v > Splat4(0.0f));
+  return ok ? v : Splat4(0.0f);
+}
+
+// acc := min(acc, row) (or max), element by element.
+void Combine(float* acc, const float* row, int32_t count, bool minimum) {
+  int32_t x = 0;
+  for (; x + 4 <= count; x += 4)
+    Store4(acc + x, minimum ? Min4(Load4(acc + x), Load4(row + x)) : Max4(Load4(acc + x), Load4(row + x)));
+  for (; x < count; ++x) acc[x] = minimum ? std::min(acc[x], row[x]) : std::max(acc[x], row[x]);
+}
+
+// How star-like each pixel of the rectangle is: bright against the smallest
+// value of its 5 x 5 surroundings and close to the largest of its 3 x 3 ones
+// (3 x 1 along rows only), both taken over the valid pixels inside the image.
+// Blank pixels get 0. `rowMin` keeps its storage for the caller. False when stopped.
+bool MeasureStars(const TStarMeasure& s, TPlane& a, TPlane& rowMin, TFilterPoll& poll, int plane) {
+  const TWorkRect& r = s.Rect;
+  const int32_t cols = r.x2 - r.x1 + 1, rows = r.y2 - r.y1 + 1;
+  const int32_t top = std::max(r.y1 - 2, 0), bottom = std::min(r.y2 + 2, s.Height - 1);
+  const int32_t spanRows = bottom - top + 1;
+  rowMin.resize(size_t(spanRows) * size_t(cols));
+  TPlane rowMax(size_t(spanRows) * size_t(cols));
+  if (!ForEachRowChunk(0, spanRows, cols, &poll, plane, [&](int64_t a0, int64_t b0) {
+        std::vector<float> lo, hi;
+        for (int64_t k = a0; k < b0; ++k)
+          RowExtremes(s, top + int32_t(k), lo, hi, rowMin.data() + k * cols, rowMax.data() + k * cols);
+      }))
+    return false;
+  a.resize(size_t(rows) * size_t(cols));
+  return ForEachRowChunk(0, rows, cols, &poll, plane, [&](int64_t a0, int64_t b0) {
+    std::vector<float> m5(static_cast<size_t>(cols)), m3(static_cast<size_t>(cols));
+    for (int64_t y = a0; y < b0; ++y) {
+      const int32_t iy = r.y1 + int32_t(y);
+      const int32_t minFrom = std::max(iy - 2, 0) - top, minTo = std::min(iy + 2, s.Height - 1) - top;
+      const int32_t maxFrom = s.HorizontalOnly ? iy - top : std::max(iy - 1, 0) - top;
+      const int32_t maxTo = s.HorizontalOnly ? iy - top : std::min(iy + 1, s.Height - 1) - top;
+      // Column extremes over the rows (minima and maxima are exact in any order).
+      std::copy_n(rowMin.data() + size_t(minFrom) * cols, cols, m5.data());
+      for (int32_t k = minFrom + 1; k <= minTo; ++k) Combine(m5.data(), rowMin.data() + size_t(k) * cols, cols, true);
+      std::copy_n(rowMax.data() + size_t(maxFrom) * cols, cols, m3.data());
+      for (int32_t k = maxFrom + 1; k <= maxTo; ++k) Combine(m3.data(), rowMax.data() + size_t(k) * cols, cols, false);
+      const float* in = s.Plane.data() + int64_t(iy) * s.Width + r.x1;
+      float* out = a.data() + y * cols;
+      int32_t x = 0;
+      for (; x + 4 <= cols; x += 4) Store4(out + x, StarMeasure4(s, Load4(in + x), Load4(&m5[size_t(x)]), Load4(&m3[size_t(x)])));
+      for (; x < cols; ++x) out[x] = StarMeasure(s, in[x], m5[size_t(x)], m3[size_t(x)]);
+    }
+  });
+}
+
+// The erosion radius of every pixel: the full radius mixed with the star
+// measure, smoothed with its four neighbours (all taken before smoothing) where
+// it is positive, except on the rectangle's outer rows and columns.
+void ErosionRadius(const TPlane& a, TPlane& t, int32_t cols, int32_t rows, float radius, float hide) {
+  t.resize(a.size());
+  const float cw = radius > 2 ? 1.0f / radius : 0.5f;
+  const float side = (1.0f - cw) / 4.0f;
+  ForEachRowChunk(0, rows, cols, nullptr, 1, [&](int64_t a0, int64_t b0) {
+    for (int64_t y = a0; y < b0; ++y)
+      for (int32_t x = 0; x < cols; ++x) {
+        const size_t i = size_t(y) * cols + x;
+        float v = a[i];
+        if (v > 0 && y > 0 && y < rows - 1 && x > 0 && x < cols - 1)
+          v = cw * v + side * (a[i - 1] + a[i + 1] + a[i - cols] + a[i + cols]);
+        const float m = hide * radius + (1.0f - hide) * v;
+        t[i] = m > 0 ? m : 0.0f;  // NaN too: the pixel keeps its value
+      }
+  });
+}
+
+}  // namespace
+
+bool ShrinkStarRadius(int source, int destination, bool horizontalOnly, float radius, float lowerThreshold,
+                      float hideStars, const TWorkRect& rectIn, TFilterPoll& poll) {
+  FilterAborted = false;
+  if (!SlotInUse(source) || !ValidSlot(destination) || !std::isfinite(radius)) return true;
+  const TImageSlot& src = Store.Image[size_t(source)];
+  TImageSlot& dst = Store.Image[size_t(destination)];
+  const int32_t w = src.Width, h = src.Height;
+  if (w < 1 || h < 1 || dst.Width != w || dst.Height != h) return true;
+  TWorkRect rect{std::max(rectIn.x1, 0), std::min(rectIn.x2, w - 1), std::max(rectIn.y1, 0),
+                 std::min(rectIn.y2, h - 1)};
+  if (rect.x1 > rect.x2 || rect.y1 > rect.y2) return true;
+  const int32_t cols = rect.x2 - rect.x1 + 1, rows = rect.y2 - rect.y1 + 1;
+
+  // Offsets beyond the rectangle never meet a pixel of it, so the reach is
+  // bounded by its size whatever radius a batch step passes.
+  const int64_t reach = std::clamp<int64_t>(Round(radius) + 1, 0, std::max(cols, rows));
+  const TErosionTable table = MakeErosionTable(int32_t(reach), horizontalOnly ? 0 : int32_t(reach));
+  const float hide = hideStars / 100.0f;
+  const float range = src.MaxValue - src.MinValue;
+  const float quarter = range / 4.0f;
+  // A flat image has nothing to shrink (its star measure would be 0 / 0).
+  if (!(quarter > 0)) return true;
+
+  bool stopped = false;
+  for (int p = FirstChannel(source); p >= 1 && p <= std::min(src.PlaneCount, 3); NextChannel(source, p)) {
+    const size_t n = src.PixelCount();
+    if (src.Planes[size_t(p)].size() != n) continue;
+    if (dst.Planes[size_t(p)].size() != n) dst.Planes[size_t(p)].resize(n);
+    const float noise = std::max(EstimatePlaneNoise(source, p), 0.001f * range);
+    const float lift = std::max(2.0f * noise * lowerThreshold, 0.001f);
+
+    // The erosion radius of every pixel: the star measure mixed with the full radius.
+    TPlane t;  // empty: the full radius everywhere
+    if (hide != 1.0f) {
+      TPlane a;
+      const TStarMeasure s{src.Planes[size_t(p)], w, h, rect, horizontalOnly, radius, src.MinValue, quarter, noise};
+      if (!MeasureStars(s, a, t, poll, p)) {
+        stopped = true;
+        break;
+      }
+      ErosionRadius(a, t, cols, rows, radius, hide);
+    }
+    const TErosionPlane plane{src.Planes[size_t(p)], dst.Planes[size_t(p)], w, rect, t, radius, lift};
+    if (!ErodePlane(plane, table, Sse2Enabled, &poll, p)) {
+      stopped = true;
+      break;
+    }
+  }
+  if (!EndFilterRun(poll, !stopped)) return false;
+  ComputeHistogram(destination, false, true);
+  return true;
+}
+
+}  // namespace astrelon

@@ -1,0 +1,55 @@
+#include "pixelops/mosaic/mosaic_interpolation.h"
+
+#include <vector>
+
+#include "kernels/mosaic/mosaic_kernels.h"
+#include "kernels/regions/crop_image_rect.h"
+#include "pixelops/mosaic/mosaic_astro.h"
+#include "pixelops/mosaic/mosaic_kimmel.h"
+#include "pixelops/mosaic/mosaic_linear.h"
+#include "pixelops/mosaic/mosaic_vng.h"
+#include "pixelops/mosaic/mosaic_workers.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+
+int32_t MosaicBorderMargin(int32_t method) {
+  switch (method) {
+    case DmVng:
+    case DmKimmel: return 2;
+    case DmAstro: return 3;
+    case DmNetwork: return 4;
+    default: return 0;
+  }
+}
+
+bool InterpolateMosaic(const TMosaicStage& stage, int32_t workers) {
+  if (!SlotInUse(stage.Source) || !SlotInUse(stage.Destination)) return false;
+  const TImageSlot& dst = Store.Image[size_t(stage.Destination)];
+  const int32_t w = dst.Width, h = dst.Height;
+  if (w <= 5 || h <= 5 || Store.Image[size_t(stage.Source)].Width != w ||
+      Store.Image[size_t(stage.Source)].Height != h)
+    return false;
+  TMosaicWorkerMethod method;
+  switch (stage.Method) {
+    case DmLinear: method = LinearMosaicMethod(stage); break;
+    case DmVng: method = VngMosaicMethod(stage); break;
+    case DmKimmel: method = KimmelMosaicMethod(stage); break;
+    case DmAstro: method = AstroMosaicMethod(stage); break;
+    default: return false;
+  }
+  if (const int32_t margin = MosaicBorderMargin(stage.Method); margin > 0)
+    InterpolateMosaicBorder(stage.Destination, margin);
+  std::vector<TMosaicWorkerBlock> blocks(size_t(std::max(workers, 1)));
+  for (size_t k = 0; k < blocks.size(); ++k) blocks[k] = {&stage, int32_t(k), int32_t(blocks.size()), 0.0f};
+  RunMosaicWorkers(blocks, method);
+  if (stage.Method == DmLinear) return CropImageRect(stage.Destination, stage.Destination, 1, 1, w - 2, h - 2);
+  return true;
+}
+
+bool InterpolateMosaicOnWorkers(const TMosaicStage& stage) {
+  if (!SlotInUse(stage.Destination)) return false;
+  return InterpolateMosaic(stage, MosaicWorkerCount(Store.Image[size_t(stage.Destination)].Height));
+}
+
+}  // namespace astrelon

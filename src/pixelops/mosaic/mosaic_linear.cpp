@@ -1,0 +1,128 @@
+#include "pixelops/mosaic/mosaic_linear.h"
+
+#include <cmath>
+#include <memory>
+
+#include "store/image_store.h"
+
+namespace astrelon {
+
+TLinearKernels LinearMosaicKernels(const TMosaicCells& cells, int32_t rowMask) {
+  TLinearKernels kernels{};
+  const auto channels = [&](int32_t row, int32_t column) -> std::array<int32_t, 3> {
+    const int32_t c = cells[size_t(row * 2 + column)];
+    return c >= 0 && c < MosaicColorCount ? MosaicChannelTable[size_t(c)] : std::array<int32_t, 3>{};
+  };
+  for (int32_t phase = 0; phase <= rowMask; ++phase)
+    for (int32_t columnPhase = 0; columnPhase < 2; ++columnPhase) {
+      // Channels seen at kernel row r (-1, 0, +1) and column c (0 own parity, 1 the other).
+      std::array<std::array<std::array<int32_t, 3>, 2>, 3> seen{};
+      for (int32_t r = 0; r < 3; ++r)
+        for (int32_t c = 0; c < 2; ++c)
+          seen[size_t(r)][size_t(c)] = channels((phase + r - 1 + 4) & rowMask, (c + columnPhase) & 1);
+      std::array<int32_t, 6> code{};  // [r * 2 + c], the first code running fastest
+      for (int32_t combination = 0; combination < 15625; ++combination) {
+        for (int32_t i = 0, rest = combination; i < 6; ++i, rest /= 5) code[size_t(i)] = rest % 5;
+        std::array<double, 3> gain{};
+        for (int32_t r = 0; r < 3; ++r)
+          for (int32_t c = 0; c < 2; ++c)
+            for (int32_t ch = 0; ch < 3; ++ch)
+              gain[size_t(ch)] += LinearCoefficientValues[size_t(code[size_t(r * 2 + c)])] *
+                                  double(seen[size_t(r)][size_t(c)][size_t(ch)]);
+        int32_t channel = -1, nonZero = 0;
+        for (int32_t ch = 0; ch < 3; ++ch)
+          if (gain[size_t(ch)] != 0) {
+            channel = ch;
+            ++nonZero;
+          }
+        if (nonZero != 1) continue;
+        TLinearKernel& k = kernels[size_t(phase)][size_t(columnPhase)][size_t(channel)];
+        const double g = gain[size_t(channel)];
+        for (int32_t r = 0; r < 3; ++r) {
+          const double side = LinearCoefficientValues[size_t(code[size_t(r * 2 + 1)])] / (2 * g);
+          k.Sum[size_t(r)][0] += side;
+          k.Sum[size_t(r)][2] += side;
+          k.Sum[size_t(r)][1] += LinearCoefficientValues[size_t(code[size_t(r * 2)])] / g;
+        }
+        ++k.Count;
+      }
+    }
+  return kernels;
+}
+
+namespace {
+
+// The non-zero taps of one phase and channel, divided by the count and times the
+// channel's multiplier; Count 0: the pixel is blank.
+struct TLinearTaps {
+  int32_t Count = 0;
+  int32_t Taps = 0;
+  std::array<int32_t, 9> Dy{}, Dx{};
+  std::array<float, 9> Weight{};
+};
+using TLinearTapTable = std::array<std::array<std::array<TLinearTaps, 3>, 2>, 4>;
+
+TLinearTapTable LinearTaps(const TLinearKernels& kernels, int32_t rowMask, double rmul, double bmul) {
+  TLinearTapTable table{};
+  for (int32_t p = 0; p <= rowMask; ++p)
+    for (int32_t c = 0; c < 2; ++c)
+      for (int32_t ch = 0; ch < 3; ++ch) {
+        const TLinearKernel& k = kernels[size_t(p)][size_t(c)][size_t(ch)];
+        TLinearTaps& t = table[size_t(p)][size_t(c)][size_t(ch)];
+        t.Count = k.Count;
+        if (k.Count == 0) continue;
+        const double mul = ch == 0 ? rmul : ch == 2 ? bmul : 1.0;
+        for (int32_t r = 0; r < 3; ++r)
+          for (int32_t x = 0; x < 3; ++x) {
+            const double v = k.Sum[size_t(r)][size_t(x)] / k.Count;
+            // Sums of opposite coefficients leave rounding residue, not taps.
+            if (std::abs(v) < 1e-9) continue;
+            t.Dy[size_t(t.Taps)] = r - 1;
+            t.Dx[size_t(t.Taps)] = x - 1;
+            t.Weight[size_t(t.Taps)] = float(v * mul);
+            ++t.Taps;
+          }
+      }
+  return table;
+}
+
+}  // namespace
+
+TMosaicWorkerMethod LinearMosaicMethod(const TMosaicStage& job) {
+  auto taps = std::make_shared<TLinearTapTable>(
+      LinearTaps(LinearMosaicKernels(MosaicPattern, job.RowMask), job.RowMask, job.RedMultiplier, job.BlueMultiplier));
+  TMosaicWorkerMethod method;
+  method.Stages = 1;
+  method.Stage = [taps](TMosaicWorkerBlock& b, int32_t) {
+    const TMosaicStage& job = *b.Job;
+    const TImageSlot& src = Store.Image[size_t(job.Source)];
+    TImageSlot& dst = Store.Image[size_t(job.Destination)];
+    const int32_t w = dst.Width, h = dst.Height;
+    const float* m = src.Planes[1].data();
+    for (int32_t y = b.Index == 0 ? b.Count : b.Index; y <= h - 2; y += b.Count) {
+      const int32_t phase = y & job.RowMask;
+      for (int32_t ch = 0; ch < 3; ++ch) {
+        float* out = dst.Planes[size_t(ch + 1)].data() + size_t(y) * size_t(w);
+        for (int32_t c = 0; c < 2; ++c) {
+          const TLinearTaps& t = (*taps)[size_t(phase)][size_t(c)][size_t(ch)];
+          const int32_t x0 = c == 1 ? 1 : 2;
+          if (t.Count == 0) {
+            for (int32_t x = x0; x <= w - 2; x += 2) out[x] = BlankPixel;
+            continue;
+          }
+          std::array<ptrdiff_t, 9> at{};
+          for (int32_t i = 0; i < t.Taps; ++i)
+            at[size_t(i)] = ptrdiff_t(y + t.Dy[size_t(i)]) * w + t.Dx[size_t(i)];
+          for (int32_t x = x0; x <= w - 2; x += 2) {
+            float sum = 0;
+            for (int32_t i = 0; i < t.Taps; ++i) sum += t.Weight[size_t(i)] * m[at[size_t(i)] + x];
+            out[x] = sum;
+          }
+        }
+      }
+    }
+  };
+  return method;
+}
+
+}  // namespace astrelon

@@ -1,0 +1,201 @@
+#include "pixelops/mosaic/mosaic_vng.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "kernels/mosaic/mosaic_kernels.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+
+namespace {
+
+struct TOffset {
+  int32_t Dy, Dx;
+};
+// A gradient term: |v(A) - v(B)| times Weight.
+struct TTerm {
+  TOffset A, B;
+  float Weight;
+};
+using TGradient = std::array<TTerm, 6>;
+
+constexpr TOffset Turn(TOffset o) { return {o.Dx, -o.Dy}; }  // 90 degrees clockwise
+constexpr TGradient Turn(const TGradient& g) {
+  TGradient t{};
+  for (size_t i = 0; i < g.size(); ++i) t[i] = {Turn(g[i].A), Turn(g[i].B), g[i].Weight};
+  return t;
+}
+
+constexpr TGradient North{{{{-2, 0}, {0, 0}, 1.0f},
+                           {{-1, 0}, {1, 0}, 1.0f},
+                           {{-1, -1}, {1, -1}, 0.5f},
+                           {{-1, 1}, {1, 1}, 0.5f},
+                           {{-2, -1}, {0, -1}, 0.5f},
+                           {{-2, 1}, {0, 1}, 0.5f}}};
+constexpr TGradient NorthEast{{{{-2, 2}, {0, 0}, 1.0f},
+                               {{-1, 1}, {1, -1}, 1.0f},
+                               {{-2, 1}, {-1, 0}, 0.5f},
+                               {{-1, 0}, {0, -1}, 0.5f},
+                               {{0, 1}, {1, 0}, 0.5f},
+                               {{-1, 2}, {0, 1}, 0.5f}}};
+
+// A direction: its gradient, the same-colour value two steps away and the greens
+// whose mean is its green (one for N, E, S, W; four for the diagonals).
+struct TDirection {
+  TGradient Gradient;
+  TOffset Colour;
+  std::array<TOffset, 4> Greens;
+  int32_t GreenCount;
+};
+
+constexpr TDirection Straight(const TGradient& g, TOffset step) {
+  return {g, {2 * step.Dy, 2 * step.Dx}, {{step, step, step, step}}, 1};
+}
+constexpr TDirection Diagonal(const TGradient& g, TOffset step) {
+  // North-east (-1, +1): (0,+1), (-1,+2), (-1,0), (-2,+1); the others turned alike.
+  return {g,
+          {2 * step.Dy, 2 * step.Dx},
+          {{{0, step.Dx}, {step.Dy, 2 * step.Dx}, {step.Dy, 0}, {2 * step.Dy, step.Dx}}},
+          4};
+}
+
+// N, E, S, W, NE, SE, NW, SW.
+constexpr std::array<TDirection, 8> Directions{
+    Straight(North, {-1, 0}),
+    Straight(Turn(North), {0, 1}),
+    Straight(Turn(Turn(North)), {1, 0}),
+    Straight(Turn(Turn(Turn(North))), {0, -1}),
+    Diagonal(NorthEast, {-1, 1}),
+    Diagonal(Turn(NorthEast), {1, 1}),
+    Diagonal(Turn(Turn(Turn(NorthEast))), {-1, -1}),
+    Diagonal(Turn(Turn(NorthEast)), {1, -1}),
+};
+
+// The 5 x 5 neighbourhood of a pixel, [dy + 2][dx + 2].
+using TWindow = std::array<std::array<float, 5>, 5>;
+inline float At(const TWindow& v, TOffset o) { return v[size_t(o.Dy + 2)][size_t(o.Dx + 2)]; }
+
+// Green at a red or blue site from its neighbourhood (bias b).
+float VngGreen(const TWindow& v, float noise, float b) {
+  std::array<float, 8> g{};
+  for (size_t d = 0; d < 8; ++d) {
+    const TGradient& t = Directions[d].Gradient;
+    const auto term = [&](size_t i) { return std::abs(At(v, t[i].A) - At(v, t[i].B)); };
+    g[d] = term(0) + term(1) + 0.5f * (term(2) + term(3) + term(4) + term(5));
+  }
+  const auto [lo, hi] = std::minmax_element(g.begin(), g.end());
+  const float threshold = *lo + 0.5f * *hi + noise;
+  const float c = At(v, {0, 0});
+  float numerator = 0, weights = 0;
+  for (size_t d = 0; d < 8; ++d) {
+    if (!(g[d] <= threshold)) continue;
+    const TDirection& dir = Directions[d];
+    const float w = threshold - g[d];
+    float green = 0;
+    for (int32_t i = 0; i < dir.GreenCount; ++i) green += At(v, dir.Greens[size_t(i)]);
+    green /= float(dir.GreenCount);
+    const float q = (c + At(v, dir.Colour)) / 2 - b;
+    if (q > 0) {
+      numerator += w * (green - b) * (c - b) / q;
+      weights += w;
+    }
+  }
+  return numerator / std::max(weights, 0.1f) + b;
+}
+
+// The worker's rows of stage 1: green at the red and blue sites.
+void VngGreenRows(const TMosaicWorkerBlock& blk, float b) {
+  const TMosaicStage& job = *blk.Job;
+  TImageSlot& dst = Store.Image[size_t(job.Destination)];
+  const int32_t w = dst.Width, h = dst.Height;
+  const float* p1 = dst.Planes[1].data();
+  float* g = dst.Planes[2].data();
+  const float noise = float(job.Noise);
+  const auto value = [&](int32_t y, int32_t x) { return p1[size_t(y) * size_t(w) + size_t(x)]; };
+  TWindow v{};
+  for (int32_t y = blk.Index + 2; y <= h - 3; y += blk.Count) {
+    for (int32_t x = MosaicCellColor(MosaicPattern, 0, y) == McGreen ? 3 : 2; x <= w - 3; x += 2) {
+      for (int32_t dy = -2; dy <= 2; ++dy)
+        for (int32_t dx = -2; dx <= 2; ++dx) {
+          int32_t yy = y + dy, xx = x + dx;
+          const int32_t c = MosaicCellColor(MosaicPattern, xx, yy);
+          if (job.SizeRatio && c != McGreen) {
+            // Red and blue neighbours move by their size-ratio shift, rounded to an even one.
+            const bool red = c == McRed;
+            yy += 2 * ((red ? job.RedRows : job.BlueRows)[size_t(yy)] / 2);
+            xx += 2 * ((red ? job.RedColumns : job.BlueColumns)[size_t(x + dx)] / 2);
+          }
+          v[size_t(dy + 2)][size_t(dx + 2)] = value(yy, xx);
+        }
+      g[size_t(y) * size_t(w) + size_t(x)] = VngGreen(v, noise, b);
+    }
+  }
+}
+
+// The worker's rows of stage 2 with size ratios: every pixel's red and blue from
+// the colour differences of the 21 pixels around it, each site's green taken at
+// its shifted place.
+void VngShiftedRedBlueRows(const TMosaicWorkerBlock& blk) {
+  const TMosaicStage& job = *blk.Job;
+  const TImageSlot& src = Store.Image[size_t(job.Source)];
+  TImageSlot& dst = Store.Image[size_t(job.Destination)];
+  const int32_t w = dst.Width, h = dst.Height;
+  const float* m = src.Planes[1].data();
+  const float* g = dst.Planes[2].data();
+  const float eps = float(4 * job.Noise);
+  const auto green = [&](int32_t y, int32_t x) {
+    return g[size_t(std::clamp(y, 0, h - 1)) * size_t(w) + size_t(std::clamp(x, 0, w - 1))];
+  };
+  for (int32_t y = blk.Index; y < h; y += blk.Count) {
+    for (int32_t x = 0; x < w; ++x) {
+      const float gr = green(y - job.RedRows[size_t(y)], x - job.RedColumns[size_t(x)]);
+      const float gb = green(y - job.BlueRows[size_t(y)], x - job.BlueColumns[size_t(x)]);
+      float rs = 0, rw = 0, bs = 0, bw = 0;
+      for (int32_t dy = -2; dy <= 2; ++dy) {
+        const int32_t reach = dy == -2 || dy == 2 ? 1 : 2;
+        const int32_t yy = y + dy;
+        if (yy < 0 || yy >= h) continue;
+        for (int32_t xx = std::max(0, x - reach); xx <= std::min(w - 1, x + reach); ++xx) {
+          const int32_t c = MosaicCellColor(MosaicPattern, xx, yy);
+          if (c != McRed && c != McBlue) continue;
+          const bool red = c == McRed;
+          const float gs = red ? green(yy - job.RedRows[size_t(yy)], xx - job.RedColumns[size_t(xx)])
+                               : green(yy - job.BlueRows[size_t(yy)], xx - job.BlueColumns[size_t(xx)]);
+          const float den = std::abs((red ? gr : gb) - gs) + eps;
+          const float wt = 1.0f / (den * den);
+          const float d = m[size_t(yy) * size_t(w) + size_t(xx)] - gs;
+          (red ? rs : bs) += wt * d;
+          (red ? rw : bw) += wt;
+        }
+      }
+      dst.Planes[1][size_t(y) * size_t(w) + size_t(x)] = rs / std::max(rw, 1e-20f) + gr;
+      dst.Planes[3][size_t(y) * size_t(w) + size_t(x)] = bs / std::max(bw, 1e-20f) + gb;
+    }
+  }
+}
+
+}  // namespace
+
+TMosaicWorkerMethod VngMosaicMethod(const TMosaicStage& job) {
+  const TImageSlot& dst = Store.Image[size_t(job.Destination)];
+  const float s = std::max(0.1f * (dst.MaxValue - dst.MinValue), 1.0f);
+  const float b = dst.MinValue - 3 * s;
+  TMosaicWorkerMethod method;
+  method.Stages = 2;
+  method.Stage = [b](TMosaicWorkerBlock& blk, int32_t stage) {
+    const TMosaicStage& job = *blk.Job;
+    if (stage == 1)
+      VngGreenRows(blk, b);
+    else if (job.SizeRatio)
+      VngShiftedRedBlueRows(blk);
+    else
+      FillRedBlueWeighted(job.Source, job.Destination, blk.Index, blk.Count, float(4 * job.Noise));
+  };
+  const int32_t destination = job.Destination;
+  method.Between = [destination](int32_t, std::span<TMosaicWorkerBlock>) { UpdateMinMax(destination); };
+  return method;
+}
+
+}  // namespace astrelon

@@ -1,0 +1,62 @@
+#include "pixelops/pixels/psf_source.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "core/settings.h"
+#include "kernels/alignment/find_star_centroid.h"
+#include "shell/stars/star_pick.h"
+#include "store/image_store.h"
+#include "store/planes/value_statistics.h"
+
+namespace astrelon {
+
+TStarCutout PsfStore;
+
+void SubtractPsfBorderMedian(TStarCutout& cutout) {
+  const bool yuv = cutout.ColorModel == CmYuv && cutout.PlaneCount == 3;
+  const int planes = yuv ? 1 : cutout.PlaneCount;
+  constexpr int Last = StarCutoutSize - 1;
+  for (int p = 1; p <= planes; ++p) {
+    std::vector<float> border;
+    border.reserve(4 * Last);
+    for (int y = 0; y <= Last; ++y)
+      for (int x = 0; x <= Last; ++x) {
+        if (x != 0 && x != Last && y != 0 && y != Last) continue;
+        const float v = cutout.At(p, x, y);
+        if (v > -1e9f) border.push_back(v);
+      }
+    if (border.empty()) continue;
+    const float level = Percentile(border, 0.5);
+    for (float& v : cutout.Planes[size_t(p - 1)])
+      if (v > -1e9f) v -= level;
+  }
+}
+
+bool CutPsfFromWindow(int slot) {
+  if (!SlotInUse(slot) || !Store.HasWindow[size_t(slot)] || !Store.Window[size_t(slot)]) return false;
+  const TImageWindowLink& window = *Store.Window[size_t(slot)];
+  int32_t x = 0, y = 0;
+  if (window.MarkerVisible(1)) {
+    SetWorkRectFromWindow(slot, 1, true);
+    x = WorkRect.x1;
+    y = WorkRect.y1;
+  } else if (window.SelectionVisible(1)) {
+    SetWorkRectFromWindow(slot, 1, false);
+    FindStarCentroid(slot, WorkRect, -1.0f, StarAperture);
+    const TImageSlot& im = Store.Image[size_t(slot)];
+    const auto inside = [](float v, int32_t size) {
+      return int32_t(std::nearbyint(std::isfinite(v) ? std::clamp(double(v), 0.0, double(size - 1)) : 0.0));
+    };
+    x = inside(StarPosition.X, im.Width);
+    y = inside(StarPosition.Y, im.Height);
+  } else {
+    return false;
+  }
+  PickStar(slot, x, y, 0, PsfStore, TStarMode::Position, true, false);
+  if (Options.PsfScale) SubtractPsfBorderMedian(PsfStore);
+  return true;
+}
+
+}  // namespace astrelon

@@ -1,0 +1,308 @@
+#include "registration/stacking/master_frames.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <new>
+#include <system_error>
+#include <utility>
+
+#include "common/engine_ui.h"
+#include "common/file_extension.h"
+#include "core/batch_series.h"
+#include "core/batch_state.h"
+#include "core/settings.h"
+#include "platform/parallel_bands.h"
+#include "registration/calibration/dark_subtraction.h"
+#include "registration/stacking/master_frame_state.h"
+#include "shell/main/recent_files.h"
+#include "shell/slots/slot_utilities.h"
+#include "store/fits/fits_writer.h"
+#include "store/header_cards.h"
+#include "store/header_dates.h"
+#include "store/image_loader.h"
+#include "store/image_store.h"
+#include "store/load_messages.h"
+#include "store/planes/image_statistics.h"
+
+namespace astrelon {
+
+namespace {
+
+constexpr double NoiseFloor = 0.01 / 1.1 * (1 + 1e-6);
+constexpr const char* NotEnoughFiles = "Es sind nicht genug Dateien zur Bearbeitung ausgewählt worden.";
+
+void SetProgressText(const std::string& text) {
+  if (BatchStatusLabels) BatchStatusLabels->SetProgressLabel(text);
+}
+void SetFileText(const std::string& text) {
+  if (BatchStatusLabels) BatchStatusLabels->SetFileLabel(text);
+}
+
+// Loads a file into a slot; false (slot left free) when it cannot be read.
+bool LoadFrame(int slot, const std::string& name) {
+  try {
+    if (LoadImageFile(slot, name)) return true;
+  } catch (const std::bad_alloc&) {
+    EngineUi().ShowMessage(OutOfMemoryText(name));
+  }
+  FreeSlot(slot);
+  return false;
+}
+
+// Adds rows of `frame` (minus the flat-dark row when one is given) into the
+// target's sums and counters.
+void AddFrameRows(TImageSlot& sum, std::vector<std::vector<int16_t>>& counts, const TImageSlot& frame,
+                  const TImageSlot* dark) {
+  int32_t w = std::min(sum.Width, frame.Width), h = std::min(sum.Height, frame.Height);
+  int planes = std::min(sum.PlaneCount, frame.PlaneCount);
+  if (dark) {
+    w = std::min(w, dark->Width);
+    h = std::min(h, dark->Height);
+  }
+  for (int p = 1; p <= planes; ++p) {
+    const int dp = dark && p <= dark->PlaneCount ? p : 1;
+    int16_t* count = counts[size_t(p)].data();
+    const int threads = BandThreads(int64_t(w) * h, 1 << 16, Options.Multicore != 0);
+    ForEachBand(h, threads, [&](int64_t y0, int64_t y1) {
+      for (int64_t y = y0; y < y1; ++y) {
+        if (dark && BatchAbort) return;
+        float* s = sum.Row(p, int(y)).data();
+        const float* f = frame.Row(p, int(y)).data();
+        const float* d = dark ? dark->Row(dp, int(y)).data() : nullptr;
+        int16_t* c = count + size_t(y) * size_t(sum.Width);
+        for (int32_t x = 0; x < w; ++x) {
+          float v = f[x];
+          if (!IsValidPixel(s[x]) || !IsValidPixel(v)) continue;
+          if (d) {
+            if (!IsValidPixel(d[x])) continue;
+            v -= d[x];
+          }
+          s[x] += v;
+          ++c[x];
+        }
+      }
+    });
+  }
+}
+
+// Noise of dark a minus dark b (a is changed); 0 when the difference shows none.
+double DifferenceNoise(int a, int b) {
+  SetProgressText("Rauschanteil bestimmen...");
+  const bool colour = Store.Image[size_t(a)].PlaneCount > 1 && Store.Image[size_t(b)].PlaneCount > 1;
+  SubtractDarkFrame(a, b, false, false);
+  const double noise = EstimateNoise(a, colour ? 2 : 1);
+  SetProgressText("");
+  // The estimate never falls below its floor (sqrt(0.0001) / 1.1): a
+  // difference without any noise gives no noise value.
+  return noise <= NoiseFloor ? 0 : noise;
+}
+
+// Noise of the difference of the first two darks; 0 when either cannot be loaded.
+double DarkDifferenceNoise(const std::vector<std::string>& darks) {
+  const int a = FindFreeSlot();
+  if (a < 1 || !LoadFrame(a, darks[0])) return 0;
+  const int b = FindFreeSlot();
+  double noise = 0;
+  if (b >= 1 && LoadFrame(b, darks[1])) {
+    noise = DifferenceNoise(a, b);
+    FreeSlot(b);
+  }
+  FreeSlot(a);
+  return noise;
+}
+
+// The mean or the stack combination of one list into slot `target`; the number
+// of frames used (below 1: nothing made, the target is free).
+int CombineList(int target, const TMasterList& list, bool flat, bool temperature, double* darkNoise = nullptr) {
+  const int n = int(list.Files.size());
+  if (list.Method == TStackMethod::Mean || n < 3)
+    return MeanOfFrames(target, list.Files, flat ? FlatDarkSlot : -1, temperature, darkNoise);
+  if (darkNoise) *darkNoise = DarkDifferenceNoise(list.Files);
+  SeriesFileList = list.Files;
+  const int made = CombineImageStack({.TargetSlot = target, .Count = n, .Method = list.Method, .IsFlat = flat});
+  if (made < 1 && SlotInUse(target)) FreeSlot(target);
+  return made;
+}
+
+// Master dark or flat: combined, given the temperature (and the noise), written.
+void BuildMaster(const TMasterList& list, std::string& name, bool flat, TMasterProgress& progress) {
+  const char* what = flat ? "Masterflat" : "Masterdark";
+  SeriesFileList = list.Files;
+  double noise = 0;
+  CcdTemperatureSum = 0;
+  CcdTemperatureCount = 0;
+  const int target = FindFreeSlot();
+  if (target < 1) return;
+  const int made = CombineList(target, list, flat, true, flat ? nullptr : &noise);
+  if (made < 1) {
+    if (list.Method != TStackMethod::Mean || !BatchAbort) {
+      if (list.Method != TStackMethod::Mean) BatchAbort = 1;
+      EngineUi().ShowMessage(std::string("Die ") + what + "-Datei konnte nicht erstellt werden");
+    }
+    return;
+  }
+  if (!BatchAbort) {
+    if (CcdTemperatureCount > 0)
+      SetHeaderKeyword(target, "CCD-TEMP", "", CcdTemperatureSum / CcdTemperatureCount, true, false, false);
+    Store.Image[size_t(target)].DarkRms = noise > 0 ? noise / std::sqrt(2.0 * double(list.Files.size())) : 0.0;
+    SaveMasterFile(target, name, std::string("Die ") + what + "-Datei existiert schon", progress);
+  }
+  FreeSlot(target);
+}
+
+// The flat-dark into FlatDarkSlot; asks whether to go on without one when it fails.
+void BuildFlatDark(const TMasterList& list, TMasterProgress& progress) {
+  const int n = int(list.Files.size());
+  if (n == 0) return;
+  if (n == 1) {
+    const int slot = FindFreeSlot();
+    if (slot >= 1 && LoadFrame(slot, list.Files[0])) {
+      FlatDarkSlot = slot;
+      return;
+    }
+    if (EngineUi().AskYesNoCancel(
+            "Die Flatdark-Datei konnte nicht geladen werden. Wollen Sie ohne diese weitermachen?", false) !=
+        TDialogAnswer::Yes)
+      BatchAbort = 1;
+    return;
+  }
+  progress.SetTitle("Flatdark erstellen");
+  SeriesFileList = list.Files;
+  const int slot = FindFreeSlot();
+  const int made = slot < 1 ? 0 : CombineList(slot, list, false, false);
+  if (made >= 1) {
+    FlatDarkSlot = slot;
+    return;
+  }
+  if (BatchAbort) return;
+  if (EngineUi().AskYesNoCancel(
+          "Die Flatdark-Datei konnte nicht erstellt werden. Wollen Sie ohne diese weitermachen?", false) !=
+      TDialogAnswer::Yes)
+    BatchAbort = 1;
+}
+
+}  // namespace
+
+int FreeSlotExcept(int a, int b) {
+  for (int s = 1; s <= MaxImageSlots; ++s)
+    if (!Store.InUse[size_t(s)] && s != a && s != b) return s;
+  return -1;
+}
+
+std::string MasterListTooLongText(const std::vector<const std::vector<std::string>*>& lists) {
+  for (const auto* l : lists)
+    if (l && l->size() > size_t(MaxStackFrames))
+      return "Eine Liste hält " + std::to_string(l->size()) + " Dateien; höchstens " + std::to_string(MaxStackFrames) +
+             " Dateien können verarbeitet werden.";
+  return {};
+}
+
+int MeanOfFrames(int target, const std::vector<std::string>& files, int flatDark, bool temperature,
+                 double* darkNoise) {
+  const TImageSlot* dark = flatDark > 0 && SlotInUse(flatDark) ? &Store.Image[size_t(flatDark)] : nullptr;
+  std::vector<std::vector<int16_t>> counts(4);
+  int used = 0;
+  int firstSlot = -1;  // the first file, kept for the noise until the second is read
+  if (darkNoise) *darkNoise = 0;
+  for (size_t k = 0; k < files.size(); ++k) {
+    const std::string& file = files[k];
+    if (BatchAbort) break;
+    const int slot = FreeSlotExcept(target, flatDark);
+    if (slot < 1) break;
+    if (!LoadFrame(slot, file)) {
+      if (k == 1 && firstSlot > 0) FreeSlot(std::exchange(firstSlot, -1));
+      EngineUi().ProcessMessages();
+      continue;
+    }
+    if (temperature) {
+      const double t = ReadCcdTemperature(slot);
+      if (t > -300) {
+        CcdTemperatureSum += t;
+        ++CcdTemperatureCount;
+      }
+    }
+    if (used == 0) {
+      CopyImageSlot(slot, target);
+      ZeroAllPlanes(target);
+      const TImageSlot& t = Store.Image[size_t(target)];
+      for (int p = 1; p <= t.PlaneCount; ++p) counts[size_t(p)].assign(t.PixelCount(), 0);
+    }
+    ++used;
+    SetFileText(file);
+    AddFrameRows(Store.Image[size_t(target)], counts, Store.Image[size_t(slot)], dark);
+    if (darkNoise && k == 0) {
+      firstSlot = slot;
+    } else {
+      if (darkNoise && k == 1 && firstSlot > 0) {
+        *darkNoise = DifferenceNoise(firstSlot, slot);
+        FreeSlot(std::exchange(firstSlot, -1));
+      }
+      FreeSlot(slot);
+    }
+    EngineUi().ProcessMessages();
+  }
+  if (firstSlot > 0) FreeSlot(firstSlot);
+  if (used == 0) return 0;
+  TImageSlot& t = Store.Image[size_t(target)];
+  for (int p = 1; p <= t.PlaneCount; ++p) {
+    float* s = t.Plane(p).data();
+    const int16_t* c = counts[size_t(p)].data();
+    for (size_t i = 0; i < t.PixelCount(); ++i)
+      if (c[i] > 0) s[i] /= float(c[i]);
+  }
+  UpdateMinMax(target);
+  if (temperature) {
+    Store.NewHistoryCard[size_t(target)] = 1;
+    AddHistoryCard(target, std::to_string(used) + " Bilder gemittelt", 1);
+  }
+  return used;
+}
+
+bool SaveMasterFile(int slot, std::string& name, const std::string& existsCaption, TMasterProgress& progress) {
+  name = ReplaceFileExt(name, Settings.FitsExtension);
+  std::error_code ec;
+  if (std::filesystem::exists(name, ec)) {
+    std::string edited = name;
+    if (!progress.ConfirmOverwrite(existsCaption, "Bei gleichem Namen wird die Datei überschrieben.", edited))
+      return false;
+    name = edited;
+  }
+  if (FileNamePart(name).empty() || !SaveFits(slot, -32, name, false, false)) {
+    EngineUi().ShowMessage(SaveFailedText(name));
+    return false;
+  }
+  AddRecentFile(name);
+  return true;
+}
+
+bool BuildMasterFrames(TMasterJob& job, TMasterProgress& progress) {
+  BatchAbort = 0;
+  if (job.Darks.Files.size() < 2 && job.Flats.Files.size() < 2) {
+    EngineUi().ShowMessage(NotEnoughFiles);
+    return false;
+  }
+  if (const std::string text = MasterListTooLongText({&job.Darks.Files, &job.Flats.Files, &job.FlatDarks.Files});
+      !text.empty()) {
+    EngineUi().ShowMessage(text);
+    return false;
+  }
+  BatchMarkCount = 0;
+  progress.Start("Masterdark erstellen");
+  SetProgressText("");
+  FlatDarkSlot = -1;
+  if (job.Darks.Files.size() >= 2) BuildMaster(job.Darks, job.Darks.FileName, false, progress);
+  if (!BatchAbort) BuildFlatDark(job.FlatDarks, progress);
+  if (job.Flats.Files.size() >= 2 && !BatchAbort) {
+    progress.SetTitle("Masterflat erstellen");
+    BuildMaster(job.Flats, job.Flats.FileName, true, progress);
+  }
+  if (FlatDarkSlot > 0) FreeSlot(FlatDarkSlot);
+  FlatDarkSlot = -1;
+  SetProgressText("");
+  progress.Finish(BatchAbort ? "Bearbeitung abgebrochen" : "Bearbeitung fertig");
+  return true;
+}
+
+}  // namespace astrelon

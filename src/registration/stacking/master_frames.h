@@ -1,0 +1,69 @@
+#pragma once
+// Calibration masters from lists of frame files: the master dark (mean or stack
+// combination, with the mean CCD temperature and the dark noise), the flat-dark
+// (kept in memory only) and the master flat with the flat-dark subtracted.
+#include <string>
+#include <vector>
+
+#include "registration/stacking/combine_image_stack.h"
+
+namespace astrelon {
+
+// What the master and multifocus workers show and ask while they run. The
+// dialog shows the batch status window; without an override nothing is shown
+// and the overwrite question is confirmed.
+class TMasterProgress {
+public:
+  virtual ~TMasterProgress() = default;
+  // The work starts: the status window with this title and its abort button.
+  virtual void Start(const std::string& title) {}
+  virtual void SetTitle(const std::string& title) {}
+  // The work ended: final title, progress label cleared, button "&Ok".
+  virtual void Finish(const std::string& title) {}
+  // An existing target: `name` is offered for editing; true writes it (under the
+  // name as edited).
+  virtual bool ConfirmOverwrite(const std::string& caption, const std::string& prompt, std::string& name) {
+    return true;
+  }
+};
+
+// One list of the dialog: its files (full names), method and target name.
+struct TMasterList {
+  std::vector<std::string> Files;
+  TStackMethod Method = TStackMethod::Mean;
+  std::string FileName;  // darks and flats; the flat-dark has none
+};
+
+struct TMasterJob {
+  TMasterList Darks, Flats, FlatDarks;
+};
+
+// The message that refuses a list longer than the stack combination takes;
+// empty when every list fits.
+std::string MasterListTooLongText(const std::vector<const std::vector<std::string>*>& lists);
+
+// Builds the master dark (at least 2 darks), the flat-dark and the master flat
+// (at least 2 flats) and writes the masters as FITS files. The names of the job
+// take the FITS extension and any name edited in the overwrite question. False
+// when nothing ran (too few files, a list too long; the message was shown).
+bool BuildMasterFrames(TMasterJob& job, TMasterProgress& progress);
+
+// The mean of the frames into `target` (a free slot): each file is loaded (one
+// that cannot be loaded is skipped), the flat-dark slot's value subtracted when
+// flatDark > 0, and every pixel divided by the number of frames valid there
+// (pixels valid in none stay 0). With `temperature` every "CCD-TEMP" above -300
+// goes into the temperature sum. With `darkNoise` the noise of the first file
+// minus the second goes there (0 when either cannot be loaded or the difference
+// shows none). Returns the number of frames used; 0 leaves the target free.
+int MeanOfFrames(int target, const std::vector<std::string>& files, int flatDark, bool temperature,
+                 double* darkNoise = nullptr);
+
+// Writes the slot as the master `name` (given the FITS extension): an existing
+// file is replaced only when the overwrite question is confirmed. True when
+// written; a failed write shows the save message.
+bool SaveMasterFile(int slot, std::string& name, const std::string& existsCaption, TMasterProgress& progress);
+
+// A free slot other than the given ones; -1 when none.
+int FreeSlotExcept(int a, int b = -1);
+
+}  // namespace astrelon
