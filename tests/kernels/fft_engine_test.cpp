@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include "../frequency/numpy_oracle.h"
 #include "kernels/fft/fft_lines.h"
 #include "kernels/fft/fft_plan.h"
 #include "kernels/fft/fft_sizes.h"
 #include "kernels/fft/fft_workspace.h"
-#include "numpy_oracle.h"
 
 namespace astrelon {
 namespace {

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "../pixelops/slot_images.h"
 #include "kernels/background/background_flattening.h"
-#include "slot_images.h"
 #include "test_support.h"
 
 namespace astrelon::test {

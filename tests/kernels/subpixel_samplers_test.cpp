@@ -2,10 +2,10 @@
 
 #include <random>
 
+#include "../pixelops/sampling_fixture.h"
 #include "../planes/simd_paths.h"
 #include "kernels/network/neural_tables.h"
 #include "pixelops/geometry/rotate_image.h"
-#include "sampling_fixture.h"
 
 namespace astrelon {
 namespace {

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <vector>
 
+#include "../pixelops/slot_images.h"
 #include "pixelops/colour/rgb_from_grey_images.h"
 #include "pixelops/colour/split_colour_planes.h"
 #include "pixelops/pixels/gaussian_psf_image.h"
 #include "pixelops/pixels/psf_source.h"
-#include "slot_images.h"
 #include "store/planes/value_statistics.h"
 #include "test_support.h"
 

@@ -6,11 +6,11 @@
 #include <random>
 #include <sstream>
 
+#include "../pixelops/sampling_fixture.h"
 #include "../planes/simd_paths.h"
 #include "kernels/network/neural_tables.h"
 #include "kernels/sampling/resample_steps.h"
 #include "kernels/sampling/subpixel_samplers.h"
-#include "sampling_fixture.h"
 
 namespace astrelon {
 namespace {

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <numbers>
 
+#include "../pixelops/slot_images.h"
 #include "core/settings.h"
 #include "frequency/interference/periodic_noise_filter.h"
 #include "numpy_oracle.h"
-#include "slot_images.h"
 #include "test_support.h"
 
 namespace astrelon::test {

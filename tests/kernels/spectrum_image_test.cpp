@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include "../frequency/numpy_oracle.h"
+#include "../frequency/spectrum_fixture.h"
 #include "kernels/fft/fft_edges.h"
 #include "kernels/fft/spectrum_conversion.h"
 #include "kernels/fft/spectrum_image.h"
 #include "kernels/fft/spectrum_pow2.h"
-#include "numpy_oracle.h"
-#include "spectrum_fixture.h"
 
 namespace astrelon {
 namespace {

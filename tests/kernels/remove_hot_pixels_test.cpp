@@ -5,10 +5,10 @@
 #include <cstring>
 #include <random>
 
+#include "../pixelops/slot_images.h"
 #include "kernels/regions/remove_hot_pixels.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
-#include "slot_images.h"
 #include "test_support.h"
 
 namespace astrelon::test {

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "../frequency/numpy_oracle.h"
+#include "../pixelops/sampling_fixture.h"
+#include "../pixelops/slot_images.h"
 #include "common/text_codec.h"
-#include "numpy_oracle.h"
 #include "pixelops/geometry/field_distortion.h"
 #include "pixelops/geometry/field_distortion_file.h"
-#include "sampling_fixture.h"
-#include "slot_images.h"
 
 namespace astrelon::test {
 namespace {

@@ -3,12 +3,12 @@
 #include <limits>
 #include <random>
 
+#include "../pixelops/sampling_fixture.h"
+#include "../pixelops/slot_images.h"
 #include "pixelops/geometry/find_blank_margins.h"
 #include "pixelops/geometry/fixed_size_crop.h"
 #include "pixelops/geometry/guide_line_angle.h"
 #include "pixelops/geometry/rotate_image.h"
-#include "sampling_fixture.h"
-#include "slot_images.h"
 
 namespace astrelon::test {
 namespace {

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "numpy_oracle.h"
+#include "../frequency/numpy_oracle.h"
+#include "../pixelops/sampling_fixture.h"
+#include "../pixelops/slot_images.h"
 #include "pixelops/geometry/perspective_correction.h"
-#include "sampling_fixture.h"
-#include "slot_images.h"
 
 namespace astrelon::test {
 namespace {

@@ -6,10 +6,10 @@
 #include <random>
 #include <string>
 
+#include "../pixelops/sampling_fixture.h"
+#include "../pixelops/slot_images.h"
 #include "pixelops/colour/it8_chart.h"
 #include "pixelops/pixels/raw_time_stamps.h"
-#include "sampling_fixture.h"
-#include "slot_images.h"
 #include "test_support.h"
 
 namespace astrelon::test {

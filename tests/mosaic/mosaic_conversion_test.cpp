@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "../pixelops/slot_images.h"
 #include "common/engine_ui.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "pixelops/mosaic/mosaic_conversion.h"
 #include "pixelops/mosaic/mosaic_interpolation_stage.h"
 #include "pixelops/mosaic/mosaic_settings_file.h"
-#include "slot_images.h"
 #include "store/header_cards.h"
 #include "test_support.h"
 

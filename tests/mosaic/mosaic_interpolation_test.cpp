@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "../pixelops/slot_images.h"
 #include "kernels/mosaic/mosaic_kernels.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "pixelops/mosaic/mosaic_conversion.h"
@@ -14,7 +15,6 @@
 #include "pixelops/mosaic/mosaic_passes.h"
 #include "pixelops/mosaic/mosaic_workers.h"
 #include "platform/parallel_bands.h"
-#include "slot_images.h"
 #include "store/planes/image_statistics.h"
 #include "test_support.h"
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "../pixelops/slot_images.h"
 #include "../planes/simd_paths.h"
 #include "fake_window.h"
 #include "kernels/regions/blank_interpolation.h"
-#include "slot_images.h"
 #include "test_support.h"
 
 namespace astrelon::test {

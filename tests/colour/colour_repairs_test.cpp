@@ -7,11 +7,11 @@
 #include <random>
 #include <vector>
 
+#include "../pixelops/sampling_fixture.h"
+#include "../pixelops/slot_images.h"
 #include "pixelops/colour/colour_layer_alignment.h"
 #include "pixelops/colour/remove_colour_fringes.h"
 #include "pixelops/pixels/smooth_defect_pixels.h"
-#include "sampling_fixture.h"
-#include "slot_images.h"
 #include "test_support.h"
 
 namespace astrelon::test {

@@ -3,6 +3,7 @@
 // pass; a file that cannot be read and the abort flag leave the rest as it was.
 #include <random>
 
+#include "../pixelops/slot_images.h"
 #include "common/engine_ui.h"
 #include "kernels/mosaic/mosaic_kernels.h"
 #include "kernels/mosaic/mosaic_settings.h"
@@ -10,7 +11,6 @@
 #include "network_file_bytes.h"
 #include "pixelops/mosaic/debayer_nn.h"
 #include "pixelops/mosaic/mosaic_conversion.h"
-#include "slot_images.h"
 #include "test_support.h"
 
 namespace astrelon::test {
