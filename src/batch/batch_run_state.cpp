@@ -2,7 +2,7 @@
 
 #include "core/batch_series.h"
 #include "core/batch_state.h"
-#include "registration/batch_combination_inputs.h"
+#include "registration/combination/batch_combination_inputs.h"
 
 namespace astrelon {
 
