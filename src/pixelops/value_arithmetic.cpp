@@ -7,6 +7,8 @@
 #include "pixelops/rect_runs.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
+#include "shell/star_cutout.h"
+#include "shell/star_cutout_min_max.h"
 
 namespace astrelon {
 
@@ -76,6 +78,14 @@ void AddValuesToRect(int slot, float a1, float a2, float a3) {
   MapValidPixels(
       slot, AllPlanes(slot), WorkRect, [&](int32_t p, float x) { return x + add[size_t(p)]; },
       [&](int32_t p, __m128 x) { return _mm_add_ps(x, _mm_set1_ps(add[size_t(p)])); });
+}
+
+void AddValuesToTile(TStarCutout& tile, float a1, float a2, float a3) {
+  const std::array<float, 3> add{a1, a2, a3};
+  for (int p = 1; p <= std::clamp(tile.PlaneCount, 1, 3); ++p)
+    for (float& v : tile.Planes[size_t(p - 1)])
+      if (IsValidPixel(v)) v += add[size_t(p - 1)];
+  CutoutMinMax(tile);
 }
 
 void MultiplyRectByValues(int slot, double f1, double f2, double f3) {

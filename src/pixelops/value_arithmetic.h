@@ -5,10 +5,15 @@
 // are. The menu commands and the batch call these with explicit slots.
 namespace astrelon {
 
+struct TStarCutout;
+
 // Plane p (1 .. plane count) gets a_p added at every valid pixel of the working
 // rectangle, summed in double and stored as float; the channel selection is not
 // consulted.
 void AddValuesToRect(int slot, float a1, float a2, float a3);
+// The same for a 32 x 32 star cutout: a_p added to every valid value of plane p
+// (1 .. its plane count); then its value range is recomputed.
+void AddValuesToTile(TStarCutout& tile, float a1, float a2, float a3);
 // Plane p is multiplied by f_p, first limited to -1e8 .. 1e8, at every valid
 // pixel of the working rectangle; the channel selection is not consulted.
 void MultiplyRectByValues(int slot, double f1, double f2, double f3);

@@ -74,6 +74,9 @@ TEST_F(ChannelTools, PsfBorderMedianBecomesZero) {
   EXPECT_EQ(c.At(1, 0, 0), BlankPixel);
   EXPECT_EQ(yuv.At(1, 15, 15), c.At(1, 15, 15));  // Y levelled
   EXPECT_EQ(yuv.At(2, 15, 15), 700.0f + 30 % 7);  // U and V as they were
+  // The range follows the levelled values (the PSF sharpening reads the maxima).
+  EXPECT_EQ(c.PlaneMax[1], c.At(1, 15, 15));
+  EXPECT_EQ(yuv.PlaneMax[2], 700.0f + 30 % 7);
 }
 
 TEST_F(ChannelTools, SplittingAYuvImageGivesTwoAxisGreyImagesWithoutHistory) {
