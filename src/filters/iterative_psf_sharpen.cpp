@@ -65,6 +65,12 @@ bool RowPass(const TWorkRect& r, int plane, int64_t cost, TFilterPoll& poll, flo
       [&](int64_t last) { return poll.ContinuePercent(plane, from + (to - from) * float(last - r.y1 + 1) / rows); });
 }
 
+// A quick per-pixel pass over the rows of the rectangle on all threads.
+template <class F>
+void AllRows(const TWorkRect& r, F&& fn) {
+  ForEachChunk(r.y1, int64_t(r.y2) + 1, r.x2 - r.x1 + 1, fn, [](int64_t) { return true; });
+}
+
 }  // namespace
 
 void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarCutout& steepened) {
@@ -107,7 +113,7 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   }
 
   const size_t rectPixels = size_t(r.x2 - r.x1 + 1) * size_t(r.y2 - r.y1 + 1);
-  std::vector<float> A(rectPixels, BlankPixel), C(rectPixels, BlankPixel);
+  std::vector<float> A(rectPixels, BlankPixel), R2(rectPixels), C(rectPixels, BlankPixel);
   const bool vector = Sse2Enabled;
   bool stopped = false;
   for (int32_t it = 1; it <= iterations && !stopped && !poll.Stopped(); ++it) {
@@ -122,7 +128,9 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
           [quadratic](float v) { return quadratic ? v * std::fabs(v) : v; });
       const std::vector<TPsfTap> correctionTaps = SupportTaps(
           steepened, q, support, [](float v) { return std::fabs(v) > 0.04f; }, [](float v) { return v; });
-      const TPsfPass pass{planes.Out(p), planes.Out(p), planes.In(p), marks[size_t(p)].data(), A.data(), C.data(), W, r};
+      const TPsfPass pass{planes.Out(p), planes.Out(p),   planes.In(p), marks[size_t(p)].data(),
+                          A.data(),      R2.data(),       C.data(),     W,
+                          r};
 
       const TReblurSettings reblur{quadratic, lv.Lo, lv.A, pk};
       if (!RowPass(r, p, int64_t(reblurTaps.size()) / 8, poll, 0, 50, [&](int64_t y0, int64_t y1) {
@@ -131,6 +139,7 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
         stopped = true;
         break;
       }
+      AllRows(r, [&](int64_t y0, int64_t y1) { DifferenceRows(pass, y0, y1); });
       const TPsfWeights& w = weights[size_t(q)];
       const TCorrectionSettings correction{w.W1, lv.S, lv.D, lv.Lo, c.Checked[2]};
       if (!RowPass(r, p, int64_t(correctionTaps.size()) / 4, poll, 50, 100, [&](int64_t y0, int64_t y1) {
@@ -140,9 +149,7 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
         break;
       }
       const TApplySettings apply{lv.S, w.W2, lv.Hi};
-      ForEachChunk(r.y1, int64_t(r.y2) + 1, r.x2 - r.x1 + 1,
-                   [&](int64_t y0, int64_t y1) { ApplyCorrectionRows(pass, apply, y0, y1, vector); },
-                   [](int64_t) { return true; });
+      AllRows(r, [&](int64_t y0, int64_t y1) { ApplyCorrectionRows(pass, apply, y0, y1, vector); });
     }
     if (!stopped && c.Redraw) c.Redraw(c.Destination);
   }

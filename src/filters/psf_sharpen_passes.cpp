@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "filters/iterative_sharpen_levels.h"
@@ -19,9 +21,6 @@ namespace {
 
 using namespace simd;
 
-typedef uint8_t TMarks4 __attribute__((vector_size(4)));
-typedef uint8_t TMarks8 __attribute__((vector_size(8)));
-
 // A tap for one output row: the pixel it reads for column x lies at index
 // At + x of the image planes and AAt + x of the rectangle's arrays, in column
 // x + Dx (Dx already turned for the pass).
@@ -33,16 +32,6 @@ struct TRowTap {
 
 // The sums of one row, one array each (up to four).
 using TRowSums = std::array<float*, 4>;
-
-template <class V>
-[[gnu::always_inline]] inline V LoadMarks(const uint8_t* p) {
-  if constexpr (LaneCount<V> == 1)
-    return float(*p);
-  else if constexpr (LaneCount<V> == 4)
-    return __builtin_convertvector(LoadLanes<TMarks4>(p), V);
-  else
-    return __builtin_convertvector(LoadLanes<TMarks8>(p), V);
-}
 
 // The columns [first, last] of the rectangle whose taps all read inside it:
 // x + sign·Dx within x1..x2 for every tap.
@@ -59,26 +48,38 @@ TInterior Interior(std::span<const TPsfTap> taps, const TWorkRect& r, int sign) 
 }
 
 // Reblur sums of V lanes: Σw, Σw·g(v) and the smallest v over the valid values
-// v met, g(v) = v (linear) or (v - lo)² (quadratic).
-template <bool Quadratic>
+// v met, g(v) = v (linear) or (v - lo)² (quadratic). On a row whose taps meet no
+// blank value (Clean) Σw is the row's sum of weights, the same sum in the same
+// order, and only the other two are added up.
+template <bool Quadratic, bool Clean = false>
 struct TReblurKind {
+  static constexpr int Blocks = 4;
+  using Checked = TReblurKind<Quadratic, false>;
   template <class V>
   struct Sums {
     V S = Splat<V>(0.0f), T = Splat<V>(0.0f), M = Splat<V>(1e18f);
-    float Lo;
-    [[gnu::always_inline]] explicit Sums(float lo) : Lo(lo) {}
+    float Lo = 0;
+    Sums() = default;
+    [[gnu::always_inline]] Sums(float lo, float rowSum) : Lo(lo) {
+      if constexpr (Clean) S = Splat<V>(rowSum);
+    }
     [[gnu::always_inline]] void Add(const TPsfPass& pass, const TRowTap& k, int64_t x) {
       const V v = LoadLanes<V>(pass.Dest + (k.At + x));
-      const auto valid = v > Splat<V>(BlankLimit);
       V g = v;
       if constexpr (Quadratic) {
         const V d = v - Splat<V>(Lo);
         g = d * d;
       }
-      const V zero = Splat<V>(0.0f);
-      S += valid ? Splat<V>(k.W) : zero;
-      T += valid ? Splat<V>(k.W) * g : zero;
-      M = valid ? LaneMin(M, v) : M;
+      if constexpr (Clean) {
+        T += Splat<V>(k.W) * g;
+        M = LaneMin(M, v);
+      } else {
+        const auto valid = v > Splat<V>(BlankLimit);
+        const V zero = Splat<V>(0.0f);
+        S += valid ? Splat<V>(k.W) : zero;
+        T += valid ? Splat<V>(k.W) * g : zero;
+        M = valid ? LaneMin(M, v) : M;
+      }
     }
     [[gnu::always_inline]] void Store(const TRowSums& out, size_t i) const {
       StoreLanes(out[0] + i, S);
@@ -88,28 +89,28 @@ struct TReblurKind {
   };
 };
 
-// Correction sums of V lanes over the differences r = destination - A where
-// both are valid: |P| and P·r outside saturated positions (S, T), and at
-// saturated positions with r > 0 (S2, T2).
+// Correction sums of V lanes over the differences: |P| and P·r outside
+// saturated positions (S, T, from A), and at saturated positions with r > 0
+// (S2, T2, from R2).
 struct TCorrectionKind {
+  static constexpr int Blocks = 2;
+  using Checked = TCorrectionKind;
   template <class V>
   struct Sums {
     V S = Splat<V>(0.0f), T = S, S2 = S, T2 = S;
-    [[gnu::always_inline]] explicit Sums(float) {}
+    Sums() = default;
+    [[gnu::always_inline]] Sums(float, float) {}
     [[gnu::always_inline]] void Add(const TPsfPass& pass, const TRowTap& k, int64_t x) {
-      const V v = LoadLanes<V>(pass.Dest + (k.At + x));
-      const V a = LoadLanes<V>(pass.A + (k.AAt + x));
-      const V mark = LoadMarks<V>(pass.Marks + (k.At + x));
-      const V zero = Splat<V>(0.0f), limit = Splat<V>(BlankLimit);
-      const auto valid = (v > limit) & (a > limit);
-      const V r = v - a;
-      const auto plain = valid & (mark == zero);
-      const auto deep = valid & (mark != zero) & (r > zero);
-      const V pr = Splat<V>(k.W) * r;
+      const V r = LoadLanes<V>(pass.A + (k.AAt + x));
+      const V r2 = LoadLanes<V>(pass.R2 + (k.AAt + x));
+      const V zero = Splat<V>(0.0f);
+      // NaN marks the positions that do not count.
+      const auto plain = r == r;
+      const auto deep = r2 == r2;
       S += plain ? Splat<V>(k.AbsW) : zero;
-      T += plain ? pr : zero;
+      T += plain ? Splat<V>(k.W) * r : zero;
       S2 += deep ? Splat<V>(k.AbsW) : zero;
-      T2 += deep ? pr : zero;
+      T2 += deep ? Splat<V>(k.W) * r2 : zero;
     }
     [[gnu::always_inline]] void Store(const TRowSums& out, size_t i) const {
       StoreLanes(out[0] + i, S);
@@ -125,19 +126,33 @@ struct TCorrectionKind {
 // outside) elsewhere; a column gets the same sums either way.
 template <class Kind, class V>
 [[gnu::always_inline]] inline void SumRow(const TPsfPass& pass, const std::vector<TRowTap>& taps, const TInterior& in,
-                                          float lo, const TRowSums& out) {
+                                          float lo, float rowSum, const TRowSums& out) {
+  using VSums = typename Kind::template Sums<V>;
   const int32_t x1 = pass.Rect.x1, x2 = pass.Rect.x2;
   constexpr int L = LaneCount<V>;
   auto checked = [&](int32_t x) {
-    typename Kind::template Sums<float> s(lo);
+    typename Kind::Checked::template Sums<float> s(lo, 0.0f);
     for (const TRowTap& k : taps)
       if (x + k.Dx >= x1 && x + k.Dx <= x2) s.Add(pass, k, x);
     s.Store(out, size_t(x - x1));
   };
   int32_t x = x1;
   for (; x <= x2 && x < in.First; ++x) checked(x);
+  // Several independent blocks per tap, so that the sums' additions overlap.
+  constexpr int B = Kind::Blocks;
+  for (; x + B * L - 1 <= in.Last; x += B * L) {
+    std::array<VSums, B> s;
+#pragma GCC unroll 8
+    for (int b = 0; b < B; ++b) s[size_t(b)] = VSums(lo, rowSum);
+    for (const TRowTap& k : taps) {
+#pragma GCC unroll 8
+      for (int b = 0; b < B; ++b) s[size_t(b)].Add(pass, k, x + b * L);
+    }
+#pragma GCC unroll 8
+    for (int b = 0; b < B; ++b) s[size_t(b)].Store(out, size_t(x + b * L - x1));
+  }
   for (; x + L - 1 <= in.Last; x += L) {
-    typename Kind::template Sums<V> s(lo);
+    VSums s(lo, rowSum);
     for (const TRowTap& k : taps) s.Add(pass, k, x);
     s.Store(out, size_t(x - x1));
   }
@@ -145,10 +160,13 @@ template <class Kind, class V>
 }
 
 // The rows y0..y1 - 1: the taps reading rows y + sign·Dy inside the rectangle
-// (columns x + sign·Dx), their sums, then finish(y, sums) per row.
-template <class Kind, class V, class Finish>
+// (columns x + sign·Dx), their sums, then finish(y, sums) per row. A row whose
+// taps read only rows without blank values inside the rectangle takes
+// CleanKind's sums.
+template <class Kind, class CleanKind, class V, class Finish>
 [[gnu::always_inline]] inline void SumRows(const TPsfPass& pass, std::span<const TPsfTap> taps, int sign, float lo,
                                            int64_t y0, int64_t y1, Finish&& finish) {
+  constexpr bool canClean = !std::is_same_v<Kind, CleanKind>;
   const TWorkRect& r = pass.Rect;
   const int32_t n = r.x2 - r.x1 + 1;
   const TInterior in = Interior(taps, r, sign);
@@ -158,17 +176,36 @@ template <class Kind, class V, class Finish>
     sums[k].resize(static_cast<size_t>(n));
     out[k] = sums[k].data();
   }
+  // Per row of the rectangle: -1 not looked at yet, 0 holds a blank value, 1 clean.
+  std::vector<int8_t> clean(canClean ? size_t(r.y2 - r.y1 + 1) : 0, -1);
+  auto rowClean = [&](int64_t yy) {
+    int8_t& c = clean[size_t(yy - r.y1)];
+    if (c < 0) {
+      const float* d = pass.Dest + yy * pass.Width + r.x1;
+      c = int8_t(std::all_of(d, d + n, [](float v) { return IsValidPixel(v); }));
+    }
+    return c == 1;
+  };
   std::vector<TRowTap> row;
   row.reserve(taps.size());
   for (int64_t y = y0; y < y1; ++y) {
     row.clear();
+    bool allClean = canClean;
+    float rowSum = 0.0f;
     for (const TPsfTap& t : taps) {
       const int64_t yy = y + sign * t.Dy;
       const int32_t dx = sign * t.Dx;
-      if (yy >= r.y1 && yy <= r.y2)
-        row.push_back({yy * pass.Width + dx, (yy - r.y1) * n + dx - r.x1, t.W, std::fabs(t.W), dx});
+      if (yy < r.y1 || yy > r.y2) continue;
+      row.push_back({yy * pass.Width + dx, (yy - r.y1) * n + dx - r.x1, t.W, std::fabs(t.W), dx});
+      if constexpr (canClean) {
+        allClean = allClean && rowClean(yy);
+        rowSum += t.W;
+      }
     }
-    SumRow<Kind, V>(pass, row, in, lo, out);
+    if (allClean)
+      SumRow<CleanKind, V>(pass, row, in, lo, rowSum, out);
+    else
+      SumRow<Kind, V>(pass, row, in, lo, 0.0f, out);
     finish(y, out);
   }
 }
@@ -210,9 +247,33 @@ template <class V>
   };
   // The reblur reads the destination at (y - Dy, x - Dx).
   if (s.Quadratic)
-    SumRows<TReblurKind<true>, V>(pass, taps, -1, s.Lo, y0, y1, finish);
+    SumRows<TReblurKind<true>, TReblurKind<true, true>, V>(pass, taps, -1, s.Lo, y0, y1, finish);
   else
-    SumRows<TReblurKind<false>, V>(pass, taps, -1, s.Lo, y0, y1, finish);
+    SumRows<TReblurKind<false>, TReblurKind<false, true>, V>(pass, taps, -1, s.Lo, y0, y1, finish);
+}
+
+// ---- differences ----
+
+// A := destination - A where both are valid and the position is not
+// saturated, R2 := the same where it is saturated and the difference rises;
+// NaN where a position does not count.
+void DifferenceRowsT(const TPsfPass& pass, int64_t y0, int64_t y1) {
+  const TWorkRect& r = pass.Rect;
+  const int32_t n = r.x2 - r.x1 + 1;
+  const float none = std::numeric_limits<float>::quiet_NaN();
+  for (int64_t y = y0; y < y1; ++y) {
+    const float* d = pass.Dest + y * pass.Width + r.x1;
+    const uint8_t* marks = pass.Marks + y * pass.Width + r.x1;
+    float* A = pass.A + (y - r.y1) * n;
+    float* R2 = pass.R2 + (y - r.y1) * n;
+    for (int32_t i = 0; i < n; ++i) {
+      const bool valid = IsValidPixel(d[i]) && IsValidPixel(A[i]);
+      const float diff = d[i] - A[i];
+      const bool saturated = marks[i] != 0;
+      R2[i] = valid && saturated && diff > 0 ? diff : none;
+      A[i] = valid && !saturated ? diff : none;
+    }
+  }
 }
 
 // ---- correction ----
@@ -252,7 +313,7 @@ template <class V>
     }
   };
   // The correction reads the differences at (y + Dy, x + Dx).
-  SumRows<TCorrectionKind, V>(pass, taps, 1, 0.0f, y0, y1, finish);
+  SumRows<TCorrectionKind, TCorrectionKind, V>(pass, taps, 1, 0.0f, y0, y1, finish);
 }
 
 // ---- application ----
@@ -334,6 +395,8 @@ void CorrectionRows(const TPsfPass& pass, std::span<const TPsfTap> taps, const T
                     int64_t y1, bool vector) {
   Run<TCorrectionPass>(vector, pass, taps, s, y0, y1);
 }
+
+void DifferenceRows(const TPsfPass& pass, int64_t y0, int64_t y1) { DifferenceRowsT(pass, y0, y1); }
 
 void ApplyCorrectionRows(const TPsfPass& pass, const TApplySettings& s, int64_t y0, int64_t y1, bool vector) {
   Run<TApplyPass>(vector, pass, s, y0, y1);
