@@ -150,7 +150,11 @@ void BM_GaussSharpenIteration(benchmark::State& state) {
   st.K = 1.0f;
   st.Levels = GaussSharpenLevels(1, 1.0f, true, Radius);
   const TWorkRect rect{0, Side - 1, 0, Side - 1};
-  const TGaussSharpenPlanes planes{PlaneOf(1), PlaneOf(2), PlaneOf(3), PlaneOf(4), Side, rect};
+  // The work's blur goes to a plane of its own, as in the dialog.
+  TPlane blurredWork(size_t(Side) * Side);
+  const TGaussSharpenPlanes workPlanes{PlaneOf(1), PlaneOf(2), PlaneOf(3), PlaneOf(4), Side, rect};
+  TGaussSharpenPlanes applyPlanes = workPlanes;
+  applyPlanes.Work = blurredWork.data();
   const bool vector = Sse2Enabled;
   const double sigma = Radius / std::sqrt(2.0);
   const cv::Mat src = MatOf(1);
@@ -159,9 +163,12 @@ void BM_GaussSharpenIteration(benchmark::State& state) {
       state, threads,
       [&] {
         Gauss(2, 3, 1, 0, Side - 1, 0, Side - 1, Radius, false, -1, "");
-        ForEachBand(Side, threads, [&](int64_t a, int64_t b) { GaussSharpenWorkRows(planes, st, a, b, vector); });
-        Gauss(4, 4, 1, 0, Side - 1, 0, Side - 1, Radius / 2, false, -1, "");
-        ForEachBand(Side, threads, [&](int64_t a, int64_t b) { GaussSharpenApplyRows(planes, st, a, b, vector); });
+        ForEachBand(Side, threads, [&](int64_t a, int64_t b) { GaussSharpenWorkRows(workPlanes, st, a, b, vector); });
+        TGaussPlaneRun run;
+        run.Vector = vector;
+        GaussPlane({Store.Image[4].Planes[1], blurredWork, Side, Side, rect}, Radius / 2, run);
+        ForEachBand(Side, threads,
+                    [&](int64_t a, int64_t b) { GaussSharpenApplyRows(applyPlanes, st, a, b, vector); });
       },
       [&] {
         cv::GaussianBlur(src, blur, cv::Size(0, 0), sigma);

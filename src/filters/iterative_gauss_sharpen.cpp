@@ -28,6 +28,25 @@ bool TakeWorkSlot(int32_t& slot, int from) {
   return CopyImageSlot(from, slot);
 }
 
+// Gauss of plane p of `slot` into `out` (resized to the plane) over the
+// rectangle, with the slot routine's progress: the work plane is blurred out of
+// place into a buffer kept over the iterations, which spares the copy of the
+// source that blurring in place takes each time. False when the poll stopped it.
+bool BlurPlaneInto(int slot, int p, TPlane& out, const TWorkRect& r, float radius, int progressSlot,
+                   const std::string& label, const TFilterPoll& poll) {
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  out.resize(im.PixelCount());
+  TFilterPoll local = poll;
+  local.ShowProgressIn(progressSlot, slot, "Gauss" + label);
+  TGaussPlaneRun run;
+  run.Vector = SseEnabled || Sse2Enabled;
+  run.Poll = &local;
+  run.PlaneIndex = p;
+  const bool done = GaussPlane({im.Planes[size_t(p)], out, im.Width, im.Height, r}, radius, run);
+  local.HideProgress();
+  return done;
+}
+
 }  // namespace
 
 void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strength) {
@@ -58,11 +77,13 @@ void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strengt
            Store.Image[size_t(blur)].Planes[size_t(p)].size() == src.PixelCount() &&
            Store.Image[size_t(work)].Planes[size_t(p)].size() == src.PixelCount();
   };
+  // The blurred work of the plane being applied.
+  TPlane blurredWork;
   // A per-pixel step over the rectangle's rows on all threads.
   using TStepRows = void (*)(const TGaussSharpenPlanes&, const TGaussSharpenStep&, int64_t, int64_t, bool);
-  auto pass = [&](int p, TStepRows rows) {
+  auto pass = [&](int p, TStepRows rows, float* workPlane) {
     const TGaussSharpenPlanes views{planes.In(p), planes.Out(p), Store.Image[size_t(blur)].Planes[size_t(p)].data(),
-                                    Store.Image[size_t(work)].Planes[size_t(p)].data(), src.Width, r};
+                                    workPlane, src.Width, r};
     ForEachChunk(
         r.y1, int64_t(r.y2) + 1, int64_t(r.x2) - r.x1 + 1,
         [&](int64_t y0, int64_t y1) { rows(views, st, y0, y1, Sse2Enabled); }, [](int64_t) { return true; });
@@ -78,14 +99,14 @@ void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strengt
       stopped = poll.Stopped();
     }
     for (int p = 1; p <= 3 && !stopped; ++p)
-      if (selected(p)) pass(p, GaussSharpenWorkRows);
+      if (selected(p)) pass(p, GaussSharpenWorkRows, Store.Image[size_t(work)].Planes[size_t(p)].data());
+    // The work blurred with half the radius, then applied, plane by plane (the
+    // planes do not meet).
     for (int p = 1; p <= 3 && !stopped; ++p) {
       if (!selected(p)) continue;
-      Gauss(work, work, p, r.x1, r.x2, r.y1, r.y2, radius / 2, true, c.Destination, label, &poll);
-      stopped = poll.Stopped();
+      stopped = !BlurPlaneInto(work, p, blurredWork, r, radius / 2, c.Destination, label, poll) || poll.Stopped();
+      if (!stopped) pass(p, GaussSharpenApplyRows, blurredWork.data());
     }
-    for (int p = 1; p <= 3 && !stopped; ++p)
-      if (selected(p)) pass(p, GaussSharpenApplyRows);
     if (!stopped && c.Redraw) c.Redraw(c.Destination);
   }
   ReleaseFilterSlot(FilterWorkSlot);

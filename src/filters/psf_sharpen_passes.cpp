@@ -55,11 +55,15 @@ template <bool Quadratic, bool Clean = false>
 struct TReblurKind {
   static constexpr int Blocks = 4;
   using Checked = TReblurKind<Quadratic, false>;
+  static float Weight(const TRowTap& k) { return k.W; }
+  static bool RowClean(const TPsfPass& pass, int64_t yy) {
+    const float* d = pass.Dest + yy * pass.Width + pass.Rect.x1;
+    return std::all_of(d, d + (pass.Rect.x2 - pass.Rect.x1 + 1), [](float v) { return IsValidPixel(v); });
+  }
   template <class V>
   struct Sums {
     V S = Splat<V>(0.0f), T = Splat<V>(0.0f), M = Splat<V>(1e18f);
     float Lo = 0;
-    Sums() = default;
     [[gnu::always_inline]] Sums(float lo, float rowSum) : Lo(lo) {
       if constexpr (Clean) S = Splat<V>(rowSum);
     }
@@ -91,26 +95,41 @@ struct TReblurKind {
 
 // Correction sums of V lanes over the differences: |P| and P·r outside
 // saturated positions (S, T, from A), and at saturated positions with r > 0
-// (S2, T2, from R2).
+// (S2, T2, from R2). On a row whose taps meet only counting differences outside
+// saturated positions (Clean), Σ|P| is the row's sum and S2, T2 stay 0.
+template <bool Clean = false>
 struct TCorrectionKind {
   static constexpr int Blocks = 2;
-  using Checked = TCorrectionKind;
+  using Checked = TCorrectionKind<false>;
+  static float Weight(const TRowTap& k) { return k.AbsW; }
+  static bool RowClean(const TPsfPass& pass, int64_t yy) {
+    const int32_t n = pass.Rect.x2 - pass.Rect.x1 + 1;
+    const float* a = pass.A + (yy - pass.Rect.y1) * n;
+    const float* a2 = pass.R2 + (yy - pass.Rect.y1) * n;
+    return std::all_of(a, a + n, [](float v) { return v == v; }) &&
+           std::none_of(a2, a2 + n, [](float v) { return v == v; });
+  }
   template <class V>
   struct Sums {
     V S = Splat<V>(0.0f), T = S, S2 = S, T2 = S;
-    Sums() = default;
-    [[gnu::always_inline]] Sums(float, float) {}
+    [[gnu::always_inline]] Sums(float, float rowSum) {
+      if constexpr (Clean) S = Splat<V>(rowSum);
+    }
     [[gnu::always_inline]] void Add(const TPsfPass& pass, const TRowTap& k, int64_t x) {
       const V r = LoadLanes<V>(pass.A + (k.AAt + x));
-      const V r2 = LoadLanes<V>(pass.R2 + (k.AAt + x));
-      const V zero = Splat<V>(0.0f);
-      // NaN marks the positions that do not count.
-      const auto plain = r == r;
-      const auto deep = r2 == r2;
-      S += plain ? Splat<V>(k.AbsW) : zero;
-      T += plain ? Splat<V>(k.W) * r : zero;
-      S2 += deep ? Splat<V>(k.AbsW) : zero;
-      T2 += deep ? Splat<V>(k.W) * r2 : zero;
+      if constexpr (Clean) {
+        T += Splat<V>(k.W) * r;
+      } else {
+        const V r2 = LoadLanes<V>(pass.R2 + (k.AAt + x));
+        const V zero = Splat<V>(0.0f);
+        // NaN marks the positions that do not count.
+        const auto plain = r == r;
+        const auto deep = r2 == r2;
+        S += plain ? Splat<V>(k.AbsW) : zero;
+        T += plain ? Splat<V>(k.W) * r : zero;
+        S2 += deep ? Splat<V>(k.AbsW) : zero;
+        T2 += deep ? Splat<V>(k.W) * r2 : zero;
+      }
     }
     [[gnu::always_inline]] void Store(const TRowSums& out, size_t i) const {
       StoreLanes(out[0] + i, S);
@@ -119,6 +138,30 @@ struct TCorrectionKind {
       StoreLanes(out[3] + i, T2);
     }
   };
+};
+
+// B sums side by side for the columns x, x + L, ... (members, not an array, so
+// that they stay in registers).
+template <class Sums, int L, int B>
+struct TBlocks {
+  Sums First;
+  TBlocks<Sums, L, B - 1> Rest;
+  [[gnu::always_inline]] TBlocks(float lo, float rowSum) : First(lo, rowSum), Rest(lo, rowSum) {}
+  [[gnu::always_inline]] void Add(const TPsfPass& pass, const TRowTap& k, int64_t x) {
+    First.Add(pass, k, x);
+    Rest.Add(pass, k, x + L);
+  }
+  [[gnu::always_inline]] void Store(const TRowSums& out, size_t i) const {
+    First.Store(out, i);
+    Rest.Store(out, i + L);
+  }
+};
+template <class Sums, int L>
+struct TBlocks<Sums, L, 1> {
+  Sums First;
+  [[gnu::always_inline]] TBlocks(float lo, float rowSum) : First(lo, rowSum) {}
+  [[gnu::always_inline]] void Add(const TPsfPass& pass, const TRowTap& k, int64_t x) { First.Add(pass, k, x); }
+  [[gnu::always_inline]] void Store(const TRowSums& out, size_t i) const { First.Store(out, i); }
 };
 
 // The sums of every column of one row: V lanes at a time where every tap reads
@@ -141,15 +184,9 @@ template <class Kind, class V>
   // Several independent blocks per tap, so that the sums' additions overlap.
   constexpr int B = Kind::Blocks;
   for (; x + B * L - 1 <= in.Last; x += B * L) {
-    std::array<VSums, B> s;
-#pragma GCC unroll 8
-    for (int b = 0; b < B; ++b) s[size_t(b)] = VSums(lo, rowSum);
-    for (const TRowTap& k : taps) {
-#pragma GCC unroll 8
-      for (int b = 0; b < B; ++b) s[size_t(b)].Add(pass, k, x + b * L);
-    }
-#pragma GCC unroll 8
-    for (int b = 0; b < B; ++b) s[size_t(b)].Store(out, size_t(x + b * L - x1));
+    TBlocks<VSums, L, B> s(lo, rowSum);
+    for (const TRowTap& k : taps) s.Add(pass, k, x);
+    s.Store(out, size_t(x - x1));
   }
   for (; x + L - 1 <= in.Last; x += L) {
     VSums s(lo, rowSum);
@@ -161,8 +198,8 @@ template <class Kind, class V>
 
 // The rows y0..y1 - 1: the taps reading rows y + sign·Dy inside the rectangle
 // (columns x + sign·Dx), their sums, then finish(y, sums) per row. A row whose
-// taps read only rows without blank values inside the rectangle takes
-// CleanKind's sums.
+// taps read only rows that CleanKind finds clean takes CleanKind's sums, with
+// the row's sum of its weights in tap order.
 template <class Kind, class CleanKind, class V, class Finish>
 [[gnu::always_inline]] inline void SumRows(const TPsfPass& pass, std::span<const TPsfTap> taps, int sign, float lo,
                                            int64_t y0, int64_t y1, Finish&& finish) {
@@ -176,14 +213,11 @@ template <class Kind, class CleanKind, class V, class Finish>
     sums[k].resize(static_cast<size_t>(n));
     out[k] = sums[k].data();
   }
-  // Per row of the rectangle: -1 not looked at yet, 0 holds a blank value, 1 clean.
+  // Per row of the rectangle: -1 not looked at yet, 0 not clean, 1 clean.
   std::vector<int8_t> clean(canClean ? size_t(r.y2 - r.y1 + 1) : 0, -1);
   auto rowClean = [&](int64_t yy) {
     int8_t& c = clean[size_t(yy - r.y1)];
-    if (c < 0) {
-      const float* d = pass.Dest + yy * pass.Width + r.x1;
-      c = int8_t(std::all_of(d, d + n, [](float v) { return IsValidPixel(v); }));
-    }
+    if (c < 0) c = int8_t(CleanKind::RowClean(pass, yy));
     return c == 1;
   };
   std::vector<TRowTap> row;
@@ -199,7 +233,7 @@ template <class Kind, class CleanKind, class V, class Finish>
       row.push_back({yy * pass.Width + dx, (yy - r.y1) * n + dx - r.x1, t.W, std::fabs(t.W), dx});
       if constexpr (canClean) {
         allClean = allClean && rowClean(yy);
-        rowSum += t.W;
+        rowSum += CleanKind::Weight(row.back());
       }
     }
     if (allClean)
@@ -313,7 +347,7 @@ template <class V>
     }
   };
   // The correction reads the differences at (y + Dy, x + Dx).
-  SumRows<TCorrectionKind, TCorrectionKind, V>(pass, taps, 1, 0.0f, y0, y1, finish);
+  SumRows<TCorrectionKind<>, TCorrectionKind<true>, V>(pass, taps, 1, 0.0f, y0, y1, finish);
 }
 
 // ---- application ----
