@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "../pixelops/slot_images.h"
+#include "filters/sharpening/psf_source.h"
 #include "pixelops/colour/rgb_from_grey_images.h"
 #include "pixelops/colour/split_colour_planes.h"
 #include "pixelops/pixels/gaussian_psf_image.h"
-#include "pixelops/pixels/psf_source.h"
 #include "store/planes/value_statistics.h"
 #include "test_support.h"
 
@@ -74,6 +74,9 @@ TEST_F(ChannelTools, PsfBorderMedianBecomesZero) {
   EXPECT_EQ(c.At(1, 0, 0), BlankPixel);
   EXPECT_EQ(yuv.At(1, 15, 15), c.At(1, 15, 15));  // Y levelled
   EXPECT_EQ(yuv.At(2, 15, 15), 700.0f + 30 % 7);  // U and V as they were
+  // The range follows the levelled values (the PSF sharpening reads the maxima).
+  EXPECT_EQ(c.PlaneMax[1], c.At(1, 15, 15));
+  EXPECT_EQ(yuv.PlaneMax[2], 700.0f + 30 % 7);
 }
 
 TEST_F(ChannelTools, SplittingAYuvImageGivesTwoAxisGreyImagesWithoutHistory) {

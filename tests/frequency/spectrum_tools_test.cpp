@@ -9,8 +9,8 @@
 #include "frequency/spectra/psf_convolution.h"
 #include "frequency/spectra/relief_view.h"
 #include "frequency/spectra/spectrum_morph.h"
-#include "frequency/spectra/star_cutout_smoothing.h"
 #include "kernels/regions/add_border.h"
+#include "shell/stars/star_cutout_smoothing.h"
 #include "spectrum_fixture.h"
 
 namespace astrelon {

@@ -8,6 +8,8 @@
 
 #include "pixelops/pixels/value_arithmetic.h"
 #include "platform/processor_features.h"
+#include "shell/stars/star_cutout.h"
+#include "shell/stars/tile_values.h"
 #include "slot_images.h"
 #include "test_support.h"
 
@@ -52,6 +54,30 @@ TEST_F(ValueArithmeticTest, PerPixelValues) {
     for (size_t i = 0; i < c.out.size(); ++i)
       EXPECT_TRUE(SameBits(got[i], c.out[i]) || got[i] == c.out[i]) << c.name << " #" << i << ": " << got[i];
   }
+}
+
+TEST_F(ValueArithmeticTest, TileAdditionSkipsBlanksAndRenewsTheRange) {
+  TStarCutout tile;
+  tile.PlaneCount = 2;
+  tile.Planes[0].fill(5.0f);
+  tile.Planes[1].fill(-2.0f);
+  tile.Planes[2].fill(7.0f);
+  tile.At(1, 15, 15) = 100.0f;
+  tile.At(1, 0, 0) = BlankPixel;
+  tile.At(2, 3, 4) = NaN;
+  tile.MaxValue = tile.PlaneMax[1] = 1e6f;  // stale range
+  AddValuesToTile(tile, -5.0f, 2.5f, 1.0f);
+  EXPECT_EQ(tile.At(1, 15, 15), 95.0f);
+  EXPECT_EQ(tile.At(1, 1, 0), 0.0f);
+  EXPECT_EQ(tile.At(1, 0, 0), BlankPixel);
+  EXPECT_TRUE(std::isnan(tile.At(2, 3, 4)));
+  EXPECT_EQ(tile.At(2, 0, 0), 0.5f);
+  EXPECT_EQ(tile.At(3, 0, 0), 7.0f);  // beyond the plane count
+  EXPECT_EQ(tile.PlaneMax[1], 95.0f);
+  EXPECT_EQ(tile.PlaneMin[1], 0.0f);
+  EXPECT_EQ(tile.PlaneMax[2], 0.5f);
+  EXPECT_EQ(tile.MaxValue, 95.0f);
+  EXPECT_EQ(tile.MinValue, 0.0f);
 }
 
 TEST_F(ValueArithmeticTest, WorkersStayInsideTheWorkingRectangle) {

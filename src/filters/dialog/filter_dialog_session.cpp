@@ -52,6 +52,7 @@ void TakeSnapshot(TFilterDialogLink& dialog, TFilterCall& call) {
   call.Checked = {false, r.Checked[0], r.Checked[1]};
   for (int g = 1; g <= 3; ++g) call.Radio[size_t(g)] = dialog.RadioIndex(g);
   call.Caption = dialog.Caption();
+  call.Redraw = [&dialog](int slot) { dialog.Redraw(slot); };
 }
 
 void SetWorkRectFromDestination() {

@@ -1,9 +1,14 @@
 // The filter functions of the shared dialog, one entry each: the kernel a
 // function runs and how the dialog's values become its arguments.
+#include "core/funktion_defs.h"
 #include "filters/corrections/equalize_row_brightness.h"
 #include "filters/dialog/filter_functions.h"
 #include "filters/dialog/noise_filter_functions.h"
 #include "filters/dialog/pixel_filters.h"
+#include "filters/sharpening/iterative_gauss_sharpen.h"
+#include "filters/sharpening/iterative_psf_sharpen.h"
+#include "filters/sharpening/psf_source.h"
+#include "filters/sharpening/psf_steepening.h"
 #include "filters/sharpening/shrink_star_radius.h"
 
 namespace astrelon {
@@ -24,6 +29,14 @@ void RunEqualizeRowBrightness(TFilterCall& c) {
                         *c.Poll);
 }
 
+// 9 "PSF schärfen": the cutout as picked and the dialog's steepened copy.
+void RunIterativePsfSharpen(TFilterCall& c) { IterativePsfSharpen(c, PsfStore, SteepenedPsf); }
+
+// 10 "Iteratives Gauss schärfen": "Stärke" is read anew in every iteration.
+void RunIterativeGaussSharpen(TFilterCall& c) {
+  IterativeGaussSharpen(c, [nr = c.Funktion] { return FunktionParamValue(nr, 3); });
+}
+
 }  // namespace
 
 void InstallFilterFunktionen() {
@@ -39,6 +52,8 @@ void InstallFilterFunktionen() {
   RegisterFilterFunktion(6, computes(UnsharpMaskLuminance));
   RegisterFilterFunktion(7, computes(AdjustColorSaturation));
   RegisterFilterFunktion(8, computes(RunShrinkStarRadius));
+  RegisterFilterFunktion(9, computes(RunIterativePsfSharpen));
+  RegisterFilterFunktion(10, computes(RunIterativeGaussSharpen));
   RegisterFilterFunktion(13, computes(DeinterlaceRows));
   RegisterFilterFunktion(15, computes(RunEqualizeRowBrightness));
   // The noise filters.

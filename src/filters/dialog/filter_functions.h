@@ -27,6 +27,9 @@ struct TFilterCall {
   std::array<int32_t, 4> Radio{-1, -1, -1, -1};  // RadioGroup1..3: item index, -1 none
   std::string Caption;                    // the dialog's caption (progress texts)
   TFilterPoll* Poll = nullptr;            // events, progress, abort flag and preview generation
+  // Draws a slot's window anew while a function still runs (the iterative
+  // sharpenings after each iteration); empty when nothing is shown.
+  std::function<void(int slot)> Redraw;
 };
 
 struct TFilterFunktion {

@@ -11,6 +11,7 @@
 #include "filters/dialog/filter_state.h"
 #include "filters/dialog/noise_filter_functions.h"
 #include "filters/ui/filter_dialog.h"
+#include "filters/ui/psf_sharpen_start.h"
 #include "shell/main/main_services.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_marks.h"
@@ -33,6 +34,7 @@ constexpr std::pair<const char*, int> FilterMenuItems[] = {
     {"UnscharfeMaskierung1", 6},
     {"Farbsttingungeinstellen1", 7},
     {"Sternradiusverkleinern1", 8},
+    {"IterativesGaussschrfen1", 10},
     {"Deinterlace1", 13},
     {"Zeilengleichhell1", 15},
     // The noise filters.
@@ -45,20 +47,24 @@ constexpr std::pair<const char*, int> FilterMenuItems[] = {
 
 }  // namespace
 
+bool OpenFilterResult() {
+  TForm1* form = FilterDialog();
+  if (!form || form->isVisible()) return false;
+  if (FindActiveSlot() < 1) return false;
+  if (FindFreeSlot() < 1) {
+    EngineUi().ShowMessage(TooManyImagesText());
+    return false;
+  }
+  if (!NewResultSlot()) return false;
+  ShowImageWindow(SlotPair.Destination);
+  return true;
+}
+
 void AllgemeinerFunktionsStart(QAction* sender, int nr) {
   // The function is the item's tag (also on its copy in "Letzte Funktionen").
   if (const int tag = MenuItemTag(sender); tag > 0) nr = tag;
-  if (nr < 1 || nr > FunktionCount) return;
-  TForm1* form = FilterDialog();
-  if (!form || form->isVisible()) return;
-  if (FindActiveSlot() < 1) return;
-  if (FindFreeSlot() < 1) {
-    EngineUi().ShowMessage(TooManyImagesText());
-    return;
-  }
-  if (!NewResultSlot()) return;
+  if (nr < 1 || nr > FunktionCount || !OpenFilterResult()) return;
   const int src = SlotPair.Source, dst = SlotPair.Destination;
-  ShowImageWindow(dst);
   FunktionNr = nr;
   if (nr != 2) CopyMarksToWindow(src, dst);
   if (nr == 3 || nr == 5 || nr == 10 || nr == 21) InvalidateFilterBlur();
@@ -67,6 +73,12 @@ void AllgemeinerFunktionsStart(QAction* sender, int nr) {
     SlotPair = {};
     return;
   }
+  ShowFilterDialog(sender, nr);
+}
+
+void ShowFilterDialog(QAction* sender, int nr) {
+  TForm1* form = FilterDialog();
+  if (!form) return;
   const QString caption =
       sender ? QString::fromStdString(StripAccelerators(sender->text().toStdString())) : QString::fromStdString(FunktionDefTable[size_t(nr)].Name);
   form->setWindowTitle(caption);
@@ -80,6 +92,7 @@ void RegisterFilterCommands() {
     const int n = nr;
     RegisterMenuCommand(name, [n](QAction* sender) { AllgemeinerFunktionsStart(sender, n); });
   }
+  RegisterMenuCommand("IterativesPSFschrfennichtlinear1", IterativesPSFschrfennichtlinear1Click);
   // The image windows tell the dialog about selections drawn, moved or hidden.
   auto previous = std::move(TMDIChild::SelectionChangedHook);
   TMDIChild::SelectionChangedHook = [previous](TMDIChild& w, int kind) {

@@ -13,4 +13,13 @@ void RegisterFilterCommands();
 // Nothing happens without an active image; without a free slot the user is told.
 void AllgemeinerFunktionsStart(QAction* sender, int nr);
 
+// The first steps of a start: with the dialog hidden and an image active, the
+// result slot is made as its copy and shown in its window (SlotPair holds
+// both). False when the start ends here (without a free slot the user is told).
+bool OpenFilterResult();
+
+// The end of a start: the dialog's caption (the menu item's without "&"), the
+// dialog shown for FunktionNr `nr`, the item into "Letzte Funktionen".
+void ShowFilterDialog(QAction* sender, int nr);
+
 }  // namespace astrelon

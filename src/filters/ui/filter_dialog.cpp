@@ -228,6 +228,8 @@ void TForm1::FormHide() {
   s.Source = s.Destination = -1;
   if (s.CloseOnHide && ValidSlot(dst) && Store.HasWindow[size_t(dst)]) CloseImageSlot(dst);
   s.CloseOnHide = false;
+  // The side panel leaves a mode a start chose ("PSF schärfen" shows the PSF).
+  if (!Closing && MainLink().SetInfoPanelMode) MainLink().SetInfoPanelMode(1);
 }
 
 void TForm1::hideEvent(QHideEvent* e) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace astrelon {
 
@@ -24,6 +25,8 @@ public:
   // Progress in the window of `windowSlot` under `caption`, in percent of the
   // rows y1..y2 of `ownerSlot`'s planes.
   void ShowProgressIn(int windowSlot, int ownerSlot, std::string caption);
+  // The caption of the progress shown from now on (the window stays).
+  void SetCaption(std::string caption) { caption_ = std::move(caption); }
   // Stops as soon as PreviewGeneration differs from `generation`.
   void WatchGeneration(uint32_t generation);
   // Whether the abort flag stops the kernel (on by default).

@@ -11,7 +11,7 @@ extern TStarCutout PsfStore;
 
 // Subtracts the median of the cutout's valid border pixels: per plane for an
 // RGB cutout, for a YUV cutout from the Y plane alone. Planes without a valid
-// border pixel stay as they are.
+// border pixel stay as they are. The value range is recomputed.
 void SubtractPsfBorderMedian(TStarCutout& cutout);
 
 // Cuts the star the slot's window points at into PsfStore: the star mark's

@@ -1,4 +1,4 @@
-#include "frequency/spectra/star_cutout_smoothing.h"
+#include "shell/stars/star_cutout_smoothing.h"
 
 #include <algorithm>
 #include <array>

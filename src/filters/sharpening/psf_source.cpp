@@ -1,11 +1,13 @@
-#include "pixelops/pixels/psf_source.h"
+#include "filters/sharpening/psf_source.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
 #include "core/settings.h"
 #include "kernels/alignment/find_star_centroid.h"
+#include "shell/stars/tile_values.h"
 #include "shell/stars/star_pick.h"
 #include "store/image_store.h"
 #include "store/planes/value_statistics.h"
@@ -16,8 +18,9 @@ TStarCutout PsfStore;
 
 void SubtractPsfBorderMedian(TStarCutout& cutout) {
   const bool yuv = cutout.ColorModel == CmYuv && cutout.PlaneCount == 3;
-  const int planes = yuv ? 1 : cutout.PlaneCount;
+  const int planes = yuv ? 1 : std::clamp(cutout.PlaneCount, 1, 3);
   constexpr int Last = StarCutoutSize - 1;
+  std::array<float, 3> level{};
   for (int p = 1; p <= planes; ++p) {
     std::vector<float> border;
     border.reserve(4 * Last);
@@ -27,11 +30,9 @@ void SubtractPsfBorderMedian(TStarCutout& cutout) {
         const float v = cutout.At(p, x, y);
         if (v > -1e9f) border.push_back(v);
       }
-    if (border.empty()) continue;
-    const float level = Percentile(border, 0.5);
-    for (float& v : cutout.Planes[size_t(p - 1)])
-      if (v > -1e9f) v -= level;
+    if (!border.empty()) level[size_t(p - 1)] = Percentile(border, 0.5);
   }
+  AddValuesToTile(cutout, -level[0], -level[1], -level[2]);
 }
 
 bool CutPsfFromWindow(int slot) {

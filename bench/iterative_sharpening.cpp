@@ -1,0 +1,184 @@
+// Speed of one iteration of the iterative sharpenings on a 4096 x 4096 grey
+// star field, with one thread and with all (up to eight), against OpenCV on as
+// many threads, timed in the same iterations:
+//  - "PSF schärfen": reblur, differences, correction and application with a PSF of 15 x 15
+//    support, against cv::filter2D (CV_32F) with that support as kernel plus
+//    two plain passes over the plane;
+//  - "Iteratives Gauss schärfen": the destination's Gauss blur, the work step,
+//    the work's Gauss blur at half the radius and the application, against two
+//    cv::GaussianBlur (CV_32F, the same sigmas) plus one plain pass.
+// Goal for both on both thread counts: "peer_ratio" (iteration / peer) at most 1.5.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "filters/sharpening/find_psf_extent.h"
+#include "filters/sharpening/gauss_sharpen_passes.h"
+#include "filters/sharpening/iterative_sharpen_levels.h"
+#include "filters/sharpening/psf_sharpen_passes.h"
+#include "filters/sharpening/psf_steepening.h"
+#include "filters/sharpening/saturation_depth_mask.h"
+#include "grey_plane_bench.h"
+#include "kernels/gauss/filter_rows.h"
+#include "kernels/gauss/gauss_filters.h"
+#include "peer_measure.h"
+#include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
+#include "shell/stars/star_cutout_min_max.h"
+#include "star_field.h"
+#include "store/image_store.h"
+#include "store/planes/image_statistics.h"
+
+namespace astrelon {
+namespace {
+
+constexpr int Side = 4096;
+constexpr int Centre = 15;
+// A Gaussian PSF whose 2 % extent reaches 7 pixels from its centre: 15 x 15 support.
+constexpr float PsfSigma = 2.6f;
+// The Gauss sharpening's radius; the kernel e^(-(i/r)²) has sigma r/√2.
+constexpr float Radius = 2.0f;
+constexpr double Goal = 1.5;
+
+// Slot 1 the star field, 2 the destination, 3 the blur, 4 the work plane, 5 the
+// plane of the peer's plain passes.
+struct TBenchField {
+  TBenchField() {
+    bench::MakeFilterField(Side);
+    for (int s = 3; s <= 5; ++s) CopyImageSlot(1, s);
+  }
+};
+
+TBenchField& Field() {
+  static TBenchField f;
+  return f;
+}
+
+int Threads(const benchmark::State& state) { return state.range(0) > 1 ? FilterThreads(int64_t(Side) * Side) : 1; }
+
+float* PlaneOf(int slot) { return Store.Image[size_t(slot)].Planes[1].data(); }
+
+cv::Mat MatOf(int slot) { return cv::Mat(Side, Side, CV_32F, PlaneOf(slot)); }
+
+// Runs an iteration against its OpenCV peer, both on `threads` threads; the
+// destination starts from the source before each run.
+template <class Iteration, class Peer>
+void Against(benchmark::State& state, int threads, Iteration&& iteration, Peer&& peer) {
+  const int savedThreads = cv::getNumThreads();
+  cv::setNumThreads(threads);
+  bench::WithThreads(state, threads, [&] {
+    bench::Measure(state, iteration, {{"peer", peer, Goal}}, [] { CopyPlane(1, 1, 2, 1); });
+  });
+  cv::setNumThreads(savedThreads);
+}
+
+// The taps of the support (cutout coordinates) whose PSF value passes `keep`, weighted by `weight`.
+template <class Keep, class Weight>
+std::vector<TPsfTap> Taps(const TStarCutout& psf, const TRectI& support, Keep keep, Weight weight) {
+  std::vector<TPsfTap> taps;
+  for (int j = support.Top; j <= support.Bottom; ++j)
+    for (int i = support.Left; i <= support.Right; ++i) {
+      const float v = psf.At(1, i, j);
+      if (IsValidPixel(v) && keep(v)) taps.push_back({j - Centre, i - Centre, weight(v)});
+    }
+  return taps;
+}
+
+void BM_PsfSharpenIteration(benchmark::State& state) {
+  Field();
+  const int threads = Threads(state);
+  TStarCutout psf;
+  for (int y = 0; y < StarCutoutSize; ++y)
+    for (int x = 0; x < StarCutoutSize; ++x)
+      psf.At(1, x, y) = 1000.0f * std::exp(-float((x - Centre) * (x - Centre) + (y - Centre) * (y - Centre)) /
+                                           (2 * PsfSigma * PsfSigma));
+  CutoutMinMax(psf);
+  PrepareSteepenedPsf(psf);
+  TRectI support;
+  FindPsfExtent(psf, support);
+  const float t = psf.PlaneMax[1] / 75;
+  const std::vector<TPsfTap> reblurTaps =
+      Taps(psf, support, [t](float v) { return std::fabs(v) > t; }, [](float v) { return v; });
+  const std::vector<TPsfTap> correctionTaps =
+      Taps(SteepenedPsf, support, [](float v) { return std::fabs(v) > 0.04f; }, [](float v) { return v; });
+  state.counters["support"] = support.Right - support.Left + 1;
+  state.counters["taps"] = double(reblurTaps.size());
+
+  const TPsfSharpenLevels lv = PsfSharpenLevels(1, 0.5f, true);
+  TPercentileLevels levels;
+  GetPercentileLevels(1, 1, 0, Side - 1, 0, Side - 1, 98.5, 98.5, levels);
+  std::vector<uint8_t> marks;
+  SaturationDepthMask(Store.Image[1].Planes[1], Side, Side, float(levels.LevelA), marks);
+  std::vector<float> A(size_t(Side) * Side), R2(size_t(Side) * Side), C(size_t(Side) * Side);
+  const TPsfPass pass{PlaneOf(2), PlaneOf(2), PlaneOf(1), marks.data(), A.data(), R2.data(), C.data(), Side,
+                      {0, Side - 1, 0, Side - 1}};
+  const TReblurSettings reblur{false, lv.Lo, lv.A, psf.PlaneMax[1]};
+  const TCorrectionSettings correction{1.0f, lv.S, lv.D, lv.Lo, false};
+  const TApplySettings apply{lv.S, 1.0f, lv.Hi};
+  const bool vector = Sse2Enabled;
+
+  cv::Mat kernel(support.Bottom - support.Top + 1, support.Right - support.Left + 1, CV_32F);
+  for (int j = 0; j < kernel.rows; ++j)
+    for (int i = 0; i < kernel.cols; ++i) kernel.at<float>(j, i) = psf.At(1, support.Left + i, support.Top + j);
+  const cv::Mat src = MatOf(1);
+  cv::Mat dst;
+  Against(
+      state, threads,
+      [&] {
+        ForEachBand(Side, threads, [&](int64_t a, int64_t b) { ReblurRows(pass, reblurTaps, reblur, a, b, vector); });
+        ForEachBand(Side, threads, [&](int64_t a, int64_t b) { DifferenceRows(pass, a, b); });
+        ForEachBand(Side, threads,
+                    [&](int64_t a, int64_t b) { CorrectionRows(pass, correctionTaps, correction, a, b, vector); });
+        ForEachBand(Side, threads, [&](int64_t a, int64_t b) { ApplyCorrectionRows(pass, apply, a, b, vector); });
+      },
+      [&] {
+        cv::filter2D(src, dst, CV_32F, kernel);
+        bench::PlainPlanePass(5, Side, Side, threads);
+        bench::PlainPlanePass(5, Side, Side, threads);
+      });
+}
+
+void BM_GaussSharpenIteration(benchmark::State& state) {
+  Field();
+  const int threads = Threads(state);
+  TGaussSharpenStep st;
+  st.K = 1.0f;
+  st.Levels = GaussSharpenLevels(1, 1.0f, true, Radius);
+  const TWorkRect rect{0, Side - 1, 0, Side - 1};
+  // The work's blur goes to a plane of its own, as in the dialog.
+  TPlane blurredWork(size_t(Side) * Side);
+  const TGaussSharpenPlanes workPlanes{PlaneOf(1), PlaneOf(2), PlaneOf(3), PlaneOf(4), Side, rect};
+  TGaussSharpenPlanes applyPlanes = workPlanes;
+  applyPlanes.Work = blurredWork.data();
+  const bool vector = Sse2Enabled;
+  const double sigma = Radius / std::sqrt(2.0);
+  const cv::Mat src = MatOf(1);
+  cv::Mat blur, work;
+  Against(
+      state, threads,
+      [&] {
+        Gauss(2, 3, 1, 0, Side - 1, 0, Side - 1, Radius, false, -1, "");
+        ForEachBand(Side, threads, [&](int64_t a, int64_t b) { GaussSharpenWorkRows(workPlanes, st, a, b, vector); });
+        TGaussPlaneRun run;
+        run.Vector = vector;
+        GaussPlane({Store.Image[4].Planes[1], blurredWork, Side, Side, rect}, Radius / 2, run);
+        ForEachBand(Side, threads,
+                    [&](int64_t a, int64_t b) { GaussSharpenApplyRows(applyPlanes, st, a, b, vector); });
+      },
+      [&] {
+        cv::GaussianBlur(src, blur, cv::Size(0, 0), sigma);
+        cv::GaussianBlur(blur, work, cv::Size(0, 0), sigma / 2);
+        bench::PlainPlanePass(5, Side, Side, threads);
+      });
+}
+
+BENCHMARK(BM_PsfSharpenIteration)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_GaussSharpenIteration)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+}  // namespace astrelon

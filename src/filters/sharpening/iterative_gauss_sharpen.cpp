@@ -1,0 +1,116 @@
+#include "filters/sharpening/iterative_gauss_sharpen.h"
+
+#include <algorithm>
+
+#include "common/engine_ui.h"
+#include "common/pascal_format.h"
+#include "filters/dialog/filter_state.h"
+#include "filters/dialog/pixel_filter_frame.h"
+#include "filters/sharpening/gauss_sharpen_passes.h"
+#include "filters/sharpening/iterative_sharpen_levels.h"
+#include "kernels/gauss/filter_rows.h"
+#include "kernels/gauss/gauss_filters.h"
+#include "platform/processor_features.h"
+#include "store/load_messages.h"
+
+namespace astrelon {
+
+namespace {
+
+// A work slot of the dialog holding a copy of `from`: the one it holds, else
+// a free slot. False when none is free.
+bool TakeWorkSlot(int32_t& slot, int from) {
+  if (!SlotInUse(slot) || Store.HasWindow[size_t(slot)]) slot = FindFreeSlot();
+  if (slot < 1) {
+    slot = -1;
+    return false;
+  }
+  return CopyImageSlot(from, slot);
+}
+
+// Gauss of plane p of `slot` into `out` (resized to the plane) over the
+// rectangle, with the slot routine's progress: the work plane is blurred out of
+// place into a buffer kept over the iterations, which spares the copy of the
+// source that blurring in place takes each time. False when the poll stopped it.
+bool BlurPlaneInto(int slot, int p, TPlane& out, const TWorkRect& r, float radius, int progressSlot,
+                   const std::string& label, const TFilterPoll& poll) {
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  out.resize(im.PixelCount());
+  TFilterPoll local = poll;
+  local.ShowProgressIn(progressSlot, slot, "Gauss" + label);
+  TGaussPlaneRun run;
+  run.Vector = SseEnabled || Sse2Enabled;
+  run.Poll = &local;
+  run.PlaneIndex = p;
+  const bool done = GaussPlane({im.Planes[size_t(p)], out, im.Width, im.Height, r}, radius, run);
+  local.HideProgress();
+  return done;
+}
+
+}  // namespace
+
+void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strength) {
+  FilterAborted = false;
+  if (!PrepareCall(c)) return;
+  // Both slots are taken first, so that nothing changes when one cannot be had.
+  const bool blurHeld = SlotInUse(FilterBlurSlot) && !Store.HasWindow[size_t(FilterBlurSlot)];
+  if (!TakeWorkSlot(FilterBlurSlot, c.Destination) || !TakeWorkSlot(FilterWorkSlot, c.Destination)) {
+    if (!blurHeld) ReleaseFilterSlot(FilterBlurSlot);
+    ReleaseFilterSlot(FilterWorkSlot);
+    EngineUi().ShowMessage(TooManyImagesText());
+    return;
+  }
+  TFilterPoll fallback;
+  TFilterPoll& poll = c.Poll ? *c.Poll : fallback;
+  const TImageSlot& src = Store.Image[size_t(c.Source)];
+  for (int p = 1; p <= std::min(src.PlaneCount, 3); ++p) CopyPlane(c.Source, p, c.Destination, p);
+
+  const TWorkRect r = c.Rect;
+  const int32_t iterations = SharpenIterations(c.Value[2]);
+  const float radius = c.Value[1];
+  const int blur = FilterBlurSlot, work = FilterWorkSlot;
+  TGaussSharpenStep st;
+  st.Levels = GaussSharpenLevels(c.Source, c.Value[3] * 0.01f, c.Checked[1], radius);
+  TCallPlanes planes(c);
+  auto selected = [&](int p) {
+    return c.Planes[size_t(p)] && planes.Usable(p) &&
+           Store.Image[size_t(blur)].Planes[size_t(p)].size() == src.PixelCount() &&
+           Store.Image[size_t(work)].Planes[size_t(p)].size() == src.PixelCount();
+  };
+  // The blurred work of the plane being applied.
+  TPlane blurredWork;
+  // A per-pixel step over the rectangle's rows on all threads.
+  using TStepRows = void (*)(const TGaussSharpenPlanes&, const TGaussSharpenStep&, int64_t, int64_t, bool);
+  auto pass = [&](int p, TStepRows rows, float* workPlane) {
+    const TGaussSharpenPlanes views{planes.In(p), planes.Out(p), Store.Image[size_t(blur)].Planes[size_t(p)].data(),
+                                    workPlane, src.Width, r};
+    ForEachChunk(
+        r.y1, int64_t(r.y2) + 1, int64_t(r.x2) - r.x1 + 1,
+        [&](int64_t y0, int64_t y1) { rows(views, st, y0, y1, Sse2Enabled); }, [](int64_t) { return true; });
+  };
+
+  bool stopped = r.x2 - r.x1 < 2 || r.y2 - r.y1 < 2;
+  for (int32_t it = 1; it <= iterations && !stopped && !poll.Stopped(); ++it) {
+    st.K = std::min((strength ? strength() : c.Value[3]) * 0.01f, 1.4f);
+    const std::string label = " I:" + IntToStr(it);
+    for (int p = 1; p <= 3 && !stopped; ++p) {
+      if (!selected(p)) continue;
+      Gauss(c.Destination, blur, p, r.x1, r.x2, r.y1, r.y2, radius, true, c.Destination, label, &poll);
+      stopped = poll.Stopped();
+    }
+    for (int p = 1; p <= 3 && !stopped; ++p)
+      if (selected(p)) pass(p, GaussSharpenWorkRows, Store.Image[size_t(work)].Planes[size_t(p)].data());
+    // The work blurred with half the radius, then applied, plane by plane (the
+    // planes do not meet).
+    for (int p = 1; p <= 3 && !stopped; ++p) {
+      if (!selected(p)) continue;
+      stopped = !BlurPlaneInto(work, p, blurredWork, r, radius / 2, c.Destination, label, poll) || poll.Stopped();
+      if (!stopped) pass(p, GaussSharpenApplyRows, blurredWork.data());
+    }
+    if (!stopped && c.Redraw) c.Redraw(c.Destination);
+  }
+  ReleaseFilterSlot(FilterWorkSlot);
+  EndFilterRun(poll, !poll.Stopped());
+}
+
+}  // namespace astrelon

@@ -1,0 +1,23 @@
+#pragma once
+// "Iteratives Gauss schärfen" (function 10 of the filter dialog): the
+// destination sharpened iteration by iteration against its own Gaussian blur,
+// sparing the background, the noise and saturated star cores.
+#include <functional>
+
+#include "filters/dialog/filter_functions.h"
+
+namespace astrelon {
+
+// Starts the destination from the source and runs value 2 ("Iterationen",
+// rounded half to even) iterations on the call's planes and rectangle: the
+// destination blurred with radius value 1 into FilterBlurSlot, the difference
+// to the source (scaled by the strength) blurred with half the radius in
+// FilterWorkSlot, and that applied softly; then a redraw. Check box 1 is
+// "Schwarzschwelle"; `strength` gives value 3 ("Stärke") anew each iteration
+// (empty: the call's value 3). The work slot is released at the end, the blur
+// slot stays with the dialog. When no free slot can hold the blur or the work
+// copy, nothing changes and the user is told. A run stopped by the abort flag
+// keeps the iterations done (FilterAborted is then set).
+void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strength = {});
+
+}  // namespace astrelon

@@ -1,0 +1,159 @@
+#include "filters/sharpening/iterative_psf_sharpen.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "common/pascal_format.h"
+#include "filters/dialog/filter_state.h"
+#include "filters/dialog/pixel_filter_frame.h"
+#include "filters/sharpening/find_psf_extent.h"
+#include "filters/sharpening/iterative_sharpen_levels.h"
+#include "filters/sharpening/psf_sharpen_passes.h"
+#include "filters/sharpening/saturation_depth_mask.h"
+#include "kernels/gauss/filter_rows.h"
+#include "platform/processor_features.h"
+#include "store/planes/image_statistics.h"
+
+namespace astrelon {
+
+namespace {
+
+constexpr int Centre = 15;
+
+// The weights of one plane of the steepened PSF: below W1 the correction has
+// too little support; W2 softens the applied step.
+struct TPsfWeights {
+  float W1 = 1.0f, W2 = 0.1f;
+};
+
+TPsfWeights PsfWeights(const TStarCutout& steepened, int k, float b) {
+  double sum1 = 0, sum2 = 0;
+  for (float v : steepened.Planes[size_t(k - 1)]) {
+    if (!IsValidPixel(v)) continue;
+    const double a = std::fabs(v);
+    if (a > 0.2) sum1 += a;
+    if (a > 0.04) sum2 += a;
+  }
+  TPsfWeights w;
+  if (sum1 > 0) w.W1 = float(b / std::sqrt(2 * sum1));
+  w.W2 = std::max(float(0.2 * sum2), 0.1f);
+  return w;
+}
+
+// The taps of the support whose PSF value v is valid and passes `keep`, with
+// weight(v).
+template <class Keep, class Weight>
+std::vector<TPsfTap> SupportTaps(const TStarCutout& psf, int q, const TRectI& support, Keep keep, Weight weight) {
+  std::vector<TPsfTap> taps;
+  for (int j = support.Top; j <= support.Bottom; ++j)
+    for (int i = support.Left; i <= support.Right; ++i) {
+      const float v = psf.At(q, Centre + i, Centre + j);
+      if (IsValidPixel(v) && keep(v)) taps.push_back({j, i, weight(v)});
+    }
+  return taps;
+}
+
+// Rows [y1, y2] of the rectangle in chunks over the threads, the poll between
+// chunks showing `from` .. `to` percent of the plane; `cost` pixels per column
+// of a row. False when the poll stopped it.
+template <class F>
+bool RowPass(const TWorkRect& r, int plane, int64_t cost, TFilterPoll& poll, float from, float to, F&& fn) {
+  const float rows = float(r.y2 - r.y1 + 1);
+  return ForEachChunk(
+      r.y1, int64_t(r.y2) + 1, int64_t(r.x2 - r.x1 + 1) * std::max<int64_t>(cost, 1), fn,
+      [&](int64_t last) { return poll.ContinuePercent(plane, from + (to - from) * float(last - r.y1 + 1) / rows); });
+}
+
+// A quick per-pixel pass over the rows of the rectangle on all threads.
+template <class F>
+void AllRows(const TWorkRect& r, F&& fn) {
+  ForEachChunk(r.y1, int64_t(r.y2) + 1, r.x2 - r.x1 + 1, fn, [](int64_t) { return true; });
+}
+
+}  // namespace
+
+void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarCutout& steepened) {
+  FilterAborted = false;
+  if (!PrepareCall(c)) return;
+  TFilterPoll fallback;
+  TFilterPoll& poll = c.Poll ? *c.Poll : fallback;
+  const TImageSlot& src = Store.Image[size_t(c.Source)];
+  for (int p = 1; p <= std::min(src.PlaneCount, 3); ++p) CopyPlane(c.Source, p, c.Destination, p);
+  if (FilterBlurValid) {
+    ReleaseFilterSlot(FilterBlurSlot);
+    InvalidateFilterBlur();
+  }
+  const TWorkRect r = c.Rect;
+  const int32_t iterations = SharpenIterations(c.Value[2]);
+  if (r.x2 - r.x1 < 2 || r.y2 - r.y1 < 2 || iterations < 1) return;
+
+  const TPsfSharpenLevels lv = PsfSharpenLevels(c.Source, c.Value[1], c.Checked[1]);
+  const int cutoutPlanes = std::clamp(picked.PlaneCount, 1, 3);
+  std::array<TPsfWeights, 4> weights{};
+  for (int k = 1; k <= std::clamp(steepened.PlaneCount, 1, 3); ++k) weights[size_t(k)] = PsfWeights(steepened, k, lv.B);
+  // The support: the picked PSF's significant rectangle as offsets around its centre.
+  TRectI support;
+  FindPsfExtent(picked, support);
+  support = {support.Left - Centre, support.Top - Centre, support.Right - Centre, support.Bottom - Centre};
+  const bool quadratic = c.Radio[1] != 0;
+
+  TCallPlanes planes(c);
+  const int32_t W = src.Width;
+  // Saturation marks of the source planes: at or above the larger of the 98.5 %
+  // level less e/2 and the plane's maximum less e.
+  const float e = (src.MaxValue - src.MinValue) * 0.02f;
+  std::array<std::vector<uint8_t>, 4> marks;
+  for (int p = 1; p <= 3; ++p) {
+    if (!c.Planes[size_t(p)] || !planes.Usable(p)) continue;
+    TPercentileLevels levels;
+    GetPercentileLevels(c.Source, p, 0, W - 1, 0, src.Height - 1, 98.5, 98.5, levels);
+    const float sat = std::max(float(levels.LevelA) - e / 2, src.PlaneMax[size_t(p)] - e);
+    SaturationDepthMask(src.Planes[size_t(p)], W, src.Height, sat, marks[size_t(p)]);
+  }
+
+  const size_t rectPixels = size_t(r.x2 - r.x1 + 1) * size_t(r.y2 - r.y1 + 1);
+  std::vector<float> A(rectPixels, BlankPixel), R2(rectPixels), C(rectPixels, BlankPixel);
+  const bool vector = Sse2Enabled;
+  bool stopped = false;
+  for (int32_t it = 1; it <= iterations && !stopped && !poll.Stopped(); ++it) {
+    poll.SetCaption(c.Caption + "  I: " + IntToStr(it));
+    for (int p = 1; p <= 3 && !stopped; ++p) {
+      if (!c.Planes[size_t(p)] || !planes.Usable(p)) continue;
+      const int q = cutoutPlanes == 1 ? 1 : p;
+      const float pk = std::max(std::fabs(picked.PlaneMax[size_t(q)]), 0.1f);
+      const float t = pk / 75;
+      const std::vector<TPsfTap> reblurTaps = SupportTaps(
+          picked, q, support, [t](float v) { return std::fabs(v) > t; },
+          [quadratic](float v) { return quadratic ? v * std::fabs(v) : v; });
+      const std::vector<TPsfTap> correctionTaps = SupportTaps(
+          steepened, q, support, [](float v) { return std::fabs(v) > 0.04f; }, [](float v) { return v; });
+      const TPsfPass pass{planes.Out(p), planes.Out(p),   planes.In(p), marks[size_t(p)].data(),
+                          A.data(),      R2.data(),       C.data(),     W,
+                          r};
+
+      const TReblurSettings reblur{quadratic, lv.Lo, lv.A, pk};
+      if (!RowPass(r, p, int64_t(reblurTaps.size()) / 8, poll, 0, 50, [&](int64_t y0, int64_t y1) {
+            ReblurRows(pass, reblurTaps, reblur, y0, y1, vector);
+          })) {
+        stopped = true;
+        break;
+      }
+      AllRows(r, [&](int64_t y0, int64_t y1) { DifferenceRows(pass, y0, y1); });
+      const TPsfWeights& w = weights[size_t(q)];
+      const TCorrectionSettings correction{w.W1, lv.S, lv.D, lv.Lo, c.Checked[2]};
+      if (!RowPass(r, p, int64_t(correctionTaps.size()) / 4, poll, 50, 100, [&](int64_t y0, int64_t y1) {
+            CorrectionRows(pass, correctionTaps, correction, y0, y1, vector);
+          })) {
+        stopped = true;
+        break;
+      }
+      const TApplySettings apply{lv.S, w.W2, lv.Hi};
+      AllRows(r, [&](int64_t y0, int64_t y1) { ApplyCorrectionRows(pass, apply, y0, y1, vector); });
+    }
+    if (!stopped && c.Redraw) c.Redraw(c.Destination);
+  }
+  EndFilterRun(poll, !stopped && !poll.Stopped());
+}
+
+}  // namespace astrelon

@@ -1,0 +1,531 @@
+// The iterative sharpenings of the filter dialog ("PSF schärfen" and
+// "Iteratives Gauss schärfen"): their levels, the steepened PSF and the
+// saturation marks; what they never change; one redraw per iteration; the
+// same bits on every path and thread count; their slots; and stars that scipy
+// blurred made narrower again.
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "../planes/simd_paths.h"
+#include "common/engine_ui.h"
+#include "core/funktion_defs.h"
+#include "core/settings.h"
+#include "filter_images.h"
+#include "filters/dialog/filter_state.h"
+#include "filters/sharpening/iterative_gauss_sharpen.h"
+#include "filters/sharpening/iterative_psf_sharpen.h"
+#include "filters/sharpening/iterative_sharpen_levels.h"
+#include "filters/sharpening/psf_sharpen_passes.h"
+#include "filters/sharpening/psf_steepening.h"
+#include "filters/sharpening/saturation_depth_mask.h"
+#include "scipy_oracle.h"
+#include "shell/stars/star_cutout_min_max.h"
+#include "shell/stars/star_pick.h"
+#include "store/planes/image_statistics.h"
+#include "test_support.h"
+
+namespace astrelon {
+namespace {
+
+using test::PathGuard;
+using test::TPath;
+
+constexpr float Saturated = 60000.0f;
+
+// A Gaussian star of width sigma and peak `peak` on 0, centred in the cutout.
+TStarCutout GaussCutout(float sigma, float peak) {
+  TStarCutout c;
+  for (int y = 0; y < StarCutoutSize; ++y)
+    for (int x = 0; x < StarCutoutSize; ++x)
+      c.At(1, x, y) = peak * std::exp(-float((x - 15) * (x - 15) + (y - 15) * (y - 15)) / (2 * sigma * sigma));
+  CutoutMinMax(c);
+  return c;
+}
+
+// Background 1000 with noise 2, Gaussian stars, a saturated disc of radius 14
+// at (cx, cy) with wings, and (optionally) a few blank pixels.
+void Sky(int slot, int w, int h, int cx, int cy, bool blanks, unsigned seed = 7) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<float> noise(0, 2);
+  std::uniform_real_distribution<float> u(0, 1);
+  struct Star {
+    float X, Y, A, S;
+  };
+  std::vector<Star> stars;
+  for (int k = 0; k < w * h / 600; ++k) stars.push_back({u(rng) * w, u(rng) * h, 300 + 8000 * u(rng), 1.5f + 1.5f * u(rng)});
+  test::MakeGrey(slot, w, h, [&](int x, int y) {
+    if (blanks && (x * 7 + y * 13) % 397 == 0) return BlankPixel;
+    const float r = std::hypot(float(x - cx), float(y - cy));
+    if (r <= 14) return Saturated;
+    float v = 1000 + noise(rng) + 20000 * std::exp(-(r - 14) * (r - 14) / 8);
+    for (const Star& s : stars) {
+      const float d2 = (x - s.X) * (x - s.X) + (y - s.Y) * (y - s.Y);
+      if (d2 < 100) v += s.A * std::exp(-d2 / (2 * s.S * s.S));
+    }
+    return v;
+  });
+}
+
+bool SamePlane(int a, int b) {
+  const TPlane& x = Store.Image[size_t(a)].Planes[1];
+  const TPlane& y = Store.Image[size_t(b)].Planes[1];
+  return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(float)) == 0;
+}
+
+class IterativeSharpen : public test::KernelTest {
+protected:
+  void SetUp() override {
+    KernelTest::SetUp();
+    FunktionDefTable = DefaultFunktionDefTable();
+    FilterBlurSlot = FilterWorkSlot = -1;
+    InvalidateFilterBlur();
+    // A PSF of the sky's stars; a narrower one on this noise would carry too
+    // little weight for any correction.
+    psf = GaussCutout(2.2f, 5000);
+    PrepareSteepenedPsf(psf);
+    Options.Multicore = 1;
+  }
+  void TearDown() override {
+    ReleaseFilterWorkSlots();
+    KernelTest::TearDown();
+  }
+  // A call on slot 1 into slot 2 (made a copy of it): values 1..3, "Schwarzschwelle"
+  // on, linear; redraws counted.
+  TFilterCall Call(int nr, float v1, float v2, float v3, TWorkRect rect) {
+    TFilterCall c;
+    c.Funktion = nr;
+    c.Source = 1;
+    c.Destination = 2;
+    c.Rect = rect;
+    c.Planes = {false, true, false, false};
+    c.Value = {0, v1, v2, v3};
+    c.Checked = {false, true, false};
+    c.Radio = {-1, 0, -1, -1};
+    c.Caption = "Test";
+    c.Poll = &poll;
+    c.Redraw = [this](int slot) { redraws += slot == 2 ? 1 : 100; };
+    return c;
+  }
+  void RunPsf(TFilterCall c) {
+    test::MakeResult(1, 2);
+    redraws = 0;
+    IterativePsfSharpen(c, psf, SteepenedPsf);
+  }
+  void RunGauss(TFilterCall c) {
+    test::MakeResult(1, 2);
+    redraws = 0;
+    IterativeGaussSharpen(c);
+  }
+  static float In(size_t i) { return Store.Image[1].Planes[1][i]; }
+  static float Out(size_t i) { return Store.Image[2].Planes[1][i]; }
+
+  TStarCutout psf;
+  TFilterPoll poll;
+  int redraws = 0;
+};
+
+TEST(SharpenLevels, StrengthNoiseAndIterations) {
+  struct Case {
+    float Strength, Noise, S, N;
+  };
+  for (const Case& c : {Case{0.05f, 2, 0.1f, 20}, Case{0.5f, 2, 0.5f, 4}, Case{1, 2, 1, 2}, Case{1.5f, 2.25f, 1.3f, 1},
+                        Case{3, 9, 1.3f, 1}}) {
+    const TSharpenStrength s = SharpenStrength(c.Strength, c.Noise);
+    EXPECT_FLOAT_EQ(s.S, c.S) << c.Strength;
+    EXPECT_FLOAT_EQ(s.N, c.N) << c.Strength;
+  }
+  EXPECT_EQ(SharpenIterations(15.5f), 16);
+  EXPECT_EQ(SharpenIterations(14.5f), 14);
+  EXPECT_EQ(SharpenIterations(1.0f), 1);
+  EXPECT_EQ(SharpenIterations(30.4f), 30);
+}
+
+TEST_F(IterativeSharpen, LevelsFollowTheSourcesNoiseAndBackground) {
+  // An RGB image: the noise and the minimum come from its green plane.
+  std::mt19937 rng(3);
+  std::normal_distribution<float> noise(0, 4);
+  test::MakeImage(1, 60, 50, 3, [&](int p, int x, int y) { return 500 * float(p) + noise(rng) + (x == 30 && y == 20 ? 9000.0f : 0.0f); });
+  const TImageSlot& im = Store.Image[1];
+  const float n9 = EstimatePlaneNoise(1, 2) / 0.5f, bg = GetBackgroundLevel(1), range = im.MaxValue - im.MinValue;
+  for (bool black : {true, false}) {
+    const TPsfSharpenLevels l = PsfSharpenLevels(1, 0.5f, black);
+    const float lo = bg + n9 - (black ? 0 : range / 8 + 60 * n9) - 3 * n9 / 7;
+    EXPECT_FLOAT_EQ(l.S, 0.5f);
+    EXPECT_FLOAT_EQ(l.Lo, lo) << black;
+    EXPECT_FLOAT_EQ(l.Hi, lo + 2 * n9) << black;
+    EXPECT_FLOAT_EQ(l.D, 3 / (150 * n9));
+  }
+  const float n10 = EstimatePlaneNoise(1, 2) / 4;  // strength 2: noise / 2², strength capped at 1.3
+  for (bool black : {true, false}) {
+    const TGaussSharpenLevels l = GaussSharpenLevels(1, 2.0f, black, 4.0f);
+    const float lo = bg + 2 * n10 - (black ? 0 : range * 0.125f) - 0.5f * n10;
+    EXPECT_FLOAT_EQ(l.S, 1.3f);
+    EXPECT_FLOAT_EQ(l.Lo, lo) << black;
+    EXPECT_FLOAT_EQ(l.Hi, lo + 2 * n10) << black;
+    EXPECT_FLOAT_EQ(l.W, 3 * n10 / 4);
+    EXPECT_FLOAT_EQ(l.D, 3 / (150 * n10));
+    EXPECT_FLOAT_EQ(l.Sat, im.MaxValue - 0.03f * (im.MaxValue - im.PlaneMin[2]));
+  }
+}
+
+TEST(PsfSteepening, FourthPowerOfTheScaledValues) {
+  TStarCutout c;
+  c.PlaneCount = 2;
+  c.Planes[0].fill(0.0f);
+  c.Planes[1].fill(-1e-4f);
+  c.At(1, 15, 15) = 4;
+  c.At(1, 14, 15) = 2;
+  c.At(1, 13, 15) = -2;
+  c.At(1, 12, 15) = BlankPixel;
+  c.At(2, 15, 15) = 1e-5f;  // maximum at most 0.00001: scale 10000
+  CutoutMinMax(c);
+  SteepenStarCutout(c);
+  EXPECT_EQ(c.At(1, 15, 15), 1.0f);
+  EXPECT_FLOAT_EQ(c.At(1, 14, 15), 1.0f / 16);
+  EXPECT_FLOAT_EQ(c.At(1, 13, 15), -1.0f / 16);
+  EXPECT_EQ(c.At(1, 12, 15), BlankPixel);
+  EXPECT_EQ(c.At(1, 0, 0), 0.0f);
+  EXPECT_FLOAT_EQ(c.At(2, 15, 15), 1e-4f);
+  EXPECT_FLOAT_EQ(c.At(2, 0, 0), -1.0f);
+  EXPECT_FLOAT_EQ(c.PlaneMin[1], -1.0f / 16);
+  EXPECT_FLOAT_EQ(c.PlaneMin[2], -1.0f);
+  EXPECT_EQ(c.MaxValue, 1.0f);
+
+  // The dialog's copy: smoothed first, so its maximum is 1 and its wings fall faster.
+  const TStarCutout star = GaussCutout(2.0f, 800);
+  PrepareSteepenedPsf(star);
+  EXPECT_EQ(SteepenedPsf.At(1, 15, 15), 1.0f);
+  EXPECT_LT(SteepenedPsf.At(1, 17, 15), star.At(1, 17, 15) / 800);
+  EXPECT_EQ(SteepenedPsf.At(1, 17, 15), SteepenedPsf.At(1, 13, 15));
+}
+
+TEST(SaturationMask, MarksCountTheDepthIntoSaturatedAreas) {
+  constexpr int W = 17, H = 13;
+  // A saturated block x 2..14, y 1..11 (one value just below the level is not
+  // saturated, a blank one neither); then the whole image saturated.
+  for (bool whole : {false, true}) {
+    std::vector<float> plane(size_t(W * H), 0.0f);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        if (whole || (x >= 2 && x <= 14 && y >= 1 && y <= 11)) plane[size_t(y * W + x)] = 10.0f;
+    std::vector<uint8_t> mask;
+    SaturationDepthMask(plane, W, H, 10.0f, mask);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const int depth = whole ? std::min({x, W - 1 - x, y, H - 1 - y}) : std::min({x - 2, 14 - x, y - 1, 11 - y});
+        const int want = depth < 0 ? 0 : 2 + std::min(depth, 3);
+        EXPECT_EQ(mask[size_t(y * W + x)], want) << x << "," << y << (whole ? " whole" : " block");
+      }
+  }
+  std::vector<float> plane{9.999f, 10.0f, BlankPixel, 11.0f};
+  std::vector<uint8_t> mask;
+  SaturationDepthMask(plane, 4, 1, 10.0f, mask);
+  EXPECT_EQ(mask, (std::vector<uint8_t>{0, 2, 0, 2}));
+}
+
+TEST_F(IterativeSharpen, AFlatImageStaysAndEveryIterationRedraws) {
+  test::MakeGrey(1, 40, 30, [](int, int) { return 100.0f; });
+  const TWorkRect all = test::WholeImage(1);
+  for (int iterations : {1, 3}) {
+    for (int radio : {0, -1}) {
+      TFilterCall c = Call(9, 0.5f, float(iterations), 0, all);
+      c.Radio[1] = radio;
+      c.Checked[2] = true;
+      RunPsf(c);
+      EXPECT_TRUE(SamePlane(1, 2)) << "PSF, radio " << radio;
+      EXPECT_EQ(redraws, iterations);
+    }
+    RunGauss(Call(10, 2.0f, float(iterations), 100, all));
+    EXPECT_TRUE(SamePlane(1, 2)) << "Gauss";
+    EXPECT_EQ(redraws, iterations);
+  }
+}
+
+TEST_F(IterativeSharpen, PsfSharpeningNeverLowersValuesBelowHiNorSaturatedCores) {
+  constexpr int W = 160, H = 120, CX = 70, CY = 60;
+  Sky(1, W, H, CX, CY, true);
+  const TWorkRect all = test::WholeImage(1);
+  struct Case {
+    float Strength;
+    int Radio;
+    bool Black, Surround;
+  };
+  for (const Case& k : {Case{0.5f, 0, true, false}, Case{0.5f, -1, true, true}, Case{1.6f, 0, false, true},
+                        Case{2.0f, 1, true, false}}) {
+    TFilterCall c = Call(9, k.Strength, 4, 0, all);
+    c.Radio[1] = k.Radio;
+    c.Checked = {false, k.Black, k.Surround};
+    RunPsf(c);
+    const float hi = PsfSharpenLevels(1, k.Strength, k.Black).Hi;
+    size_t changed = 0;
+    for (size_t i = 0; i < size_t(W * H); ++i) {
+      if (!IsValidPixel(In(i))) {
+        EXPECT_EQ(Out(i), In(i));
+        continue;
+      }
+      ASSERT_GE(Out(i), std::min(In(i), hi)) << i;
+      changed += Out(i) != In(i);
+      const int x = int(i % W), y = int(i / W);
+      // Saturated deeper than the PSF's reach.
+      if (std::hypot(float(x - CX), float(y - CY)) <= 6) {
+        ASSERT_GE(Out(i), In(i)) << x << "," << y;
+      }
+    }
+    EXPECT_GT(changed, size_t(W * H / 10)) << k.Strength;
+  }
+}
+
+TEST_F(IterativeSharpen, GaussSharpeningSparesValuesAtOrBelowLoAndSaturatedCores) {
+  constexpr int W = 160, H = 120, CX = 90, CY = 50;
+  Sky(1, W, H, CX, CY, true);
+  const TWorkRect all = test::WholeImage(1);
+  for (bool black : {true, false}) {
+    TFilterCall c = Call(10, 2.5f, 3, 150, all);
+    c.Checked[1] = black;
+    RunGauss(c);
+    const TGaussSharpenLevels l = GaussSharpenLevels(1, 1.5f, black, 2.5f);
+    size_t below = 0, changed = 0;
+    for (size_t i = 0; i < size_t(W * H); ++i) {
+      if (In(i) <= l.Lo) {
+        ++below;
+        ASSERT_EQ(Out(i), In(i)) << i;
+      }
+      changed += Out(i) != In(i);
+      const int x = int(i % W), y = int(i / W);
+      if (std::hypot(float(x - CX), float(y - CY)) <= 10) {
+        ASSERT_GE(Out(i), In(i)) << x << "," << y;
+      }
+    }
+    if (black) {
+      EXPECT_GT(below, size_t(100));
+    }
+    EXPECT_GT(changed, size_t(W * H / 10));
+  }
+}
+
+TEST_F(IterativeSharpen, SameBitsOnEveryPathAndThreadCount) {
+  constexpr int W = 400, H = 300;
+  Sky(1, W, H, 200, 150, true, 11);
+  const TWorkRect inner{3, W - 5, 2, H - 9};
+  struct Case {
+    int Nr, Radio;
+    bool Surround;
+  };
+  for (const Case& k : {Case{9, 0, false}, Case{9, -1, true}, Case{10, 0, false}}) {
+    TPlane first;
+    for (TPath path : test::AvailablePaths())
+      for (int multicore : {0, 1}) {
+        PathGuard guard(path);
+        Options.Multicore = multicore;
+        TFilterCall c = Call(k.Nr, k.Nr == 9 ? 0.7f : 3.0f, 2, 120, inner);
+        c.Radio[1] = k.Radio;
+        c.Checked[2] = k.Surround;
+        if (k.Nr == 9)
+          RunPsf(c);
+        else
+          RunGauss(c);
+        const TPlane& out = Store.Image[2].Planes[1];
+        if (first.empty()) {
+          first = out;
+          EXPECT_FALSE(SamePlane(1, 2));
+          continue;
+        }
+        ASSERT_EQ(std::memcmp(out.data(), first.data(), first.size() * sizeof(float)), 0)
+            << k.Nr << " " << test::PathName(path) << " multicore " << multicore;
+      }
+  }
+}
+
+// The reblur and the correction take a faster road on rows whose taps meet no
+// blank value; a blank changes the reblur only within the PSF's reach and the
+// correction only within twice that.
+TEST_F(IterativeSharpen, ABlankChangesThePassesOnlyWithinReach) {
+  constexpr int W = 120, H = 70, Reach = 6, BX = 50, BY = 35;
+  Sky(1, W, H, 60, 30, false);
+  std::vector<TPsfTap> taps;
+  for (int j = -Reach; j <= Reach; ++j)
+    for (int i = -Reach + 1; i <= Reach; ++i) taps.push_back({j, i, 1.0f + float(j * j) - 0.1f * float(i)});
+  const TWorkRect rect{2, W - 3, 1, H - 2};
+  const int cols = rect.x2 - rect.x1 + 1;
+  const size_t n = size_t(cols) * size_t(rect.y2 - rect.y1 + 1);
+  const std::vector<uint8_t> marks(size_t(W * H), 0);
+  for (TPath path : test::AvailablePaths())
+    for (bool quadratic : {false, true}) {
+      PathGuard guard(path);
+      std::array<std::vector<float>, 2> reblurred, C;
+      for (int k = 0; k < 2; ++k) {
+        TPlane plane = Store.Image[1].Planes[1];
+        if (k == 1) plane[size_t(BY * W + BX)] = BlankPixel;
+        std::vector<float> A(n, 0.0f), R2(n, 0.0f);
+        C[size_t(k)].assign(n, 0.0f);
+        const TPsfPass pass{plane.data(), plane.data(), Store.Image[1].Planes[1].data(), marks.data(),
+                            A.data(),     R2.data(),    C[size_t(k)].data(),             W,
+                            rect};
+        ReblurRows(pass, taps, {quadratic, 990.0f, 3.0f, 1.0f}, rect.y1, rect.y2 + 1, guard.Vector());
+        reblurred[size_t(k)] = A;
+        DifferenceRows(pass, rect.y1, rect.y2 + 1);
+        CorrectionRows(pass, taps, {0.5f, 0.7f, 0.01f, 990.0f, true}, rect.y1, rect.y2 + 1, guard.Vector());
+      }
+      for (int y = rect.y1; y <= rect.y2; ++y)
+        for (int x = rect.x1; x <= rect.x2; ++x) {
+          const size_t i = size_t(y - rect.y1) * size_t(cols) + size_t(x - rect.x1);
+          const int far = std::max(std::abs(x - BX), std::abs(y - BY));
+          if (far > Reach) {
+            ASSERT_EQ(std::memcmp(&reblurred[0][i], &reblurred[1][i], sizeof(float)), 0)
+                << x << "," << y << " " << test::PathName(path);
+          }
+          if (far > 2 * Reach) {
+            ASSERT_EQ(std::memcmp(&C[0][i], &C[1][i], sizeof(float)), 0) << x << "," << y;
+          }
+        }
+      const size_t near = size_t(BY - 1 - rect.y1) * size_t(cols) + size_t(BX - 2 - rect.x1);
+      EXPECT_NE(reblurred[0][near], reblurred[1][near]);
+      EXPECT_NE(C[0][near], C[1][near]);
+    }
+}
+
+TEST_F(IterativeSharpen, SlotsOfTheGaussSharpening) {
+  test::MakeGrey(1, 30, 20, [](int x, int y) { return float(1000 + (x * y) % 17 + (x == 15 && y == 10) * 3000); });
+  test::MakeResult(1, 2);
+  for (int s = 3; s <= MaxImageSlots; ++s) test::MakeGrey(s, 1, 1, [](int, int) { return 0.0f; });
+  TEngineUi ui;
+  SetEngineUi(&ui);
+  const TWorkRect all = test::WholeImage(1);
+  // No free slot, then one: the destination keeps an earlier result, and no slot stays taken.
+  for (int freeSlot : {-1, 40}) {
+    if (freeSlot > 0) FreeSlot(freeSlot);
+    Store.Image[2].Planes[1][0] = -5.0f;
+    TFilterCall c = Call(10, 2.0f, 2, 100, all);
+    IterativeGaussSharpen(c);
+    ASSERT_FALSE(ui.Messages.empty());
+    EXPECT_EQ(ui.Messages.back(), "Es sind zu viele Bilder geöffnet");
+    EXPECT_EQ(Store.Image[2].Planes[1][0], -5.0f);
+    EXPECT_EQ(FindFreeSlot(), freeSlot);
+    EXPECT_EQ(FilterBlurSlot, -1);
+    EXPECT_EQ(FilterWorkSlot, -1);
+  }
+  // Two free slots: the blur stays with the dialog, the work slot goes.
+  FreeSlot(41);
+  ui.Messages.clear();
+  RunGauss(Call(10, 2.0f, 2, 100, all));
+  EXPECT_TRUE(ui.Messages.empty());
+  EXPECT_EQ(FilterBlurSlot, 40);
+  EXPECT_EQ(FilterWorkSlot, -1);
+  EXPECT_EQ(FindFreeSlot(), 41);
+  EXPECT_FALSE(FilterBlurValid);
+  // A second run uses the same blur slot.
+  RunGauss(Call(10, 2.0f, 1, 100, all));
+  EXPECT_EQ(FilterBlurSlot, 40);
+  EXPECT_EQ(FindFreeSlot(), 41);
+}
+
+TEST_F(IterativeSharpen, PsfSharpeningReleasesTheBlurCacheAndSkipsNarrowRectangles) {
+  Sky(1, 60, 50, 30, 25, false);
+  test::MakeResult(1, 3);
+  FilterBlurSlot = 3;
+  FilterBlurValid = true;
+  FilterBlurRadius = 2;
+  RunPsf(Call(9, 0.5f, 2, 0, {10, 11, 0, 49}));  // two columns
+  EXPECT_EQ(FilterBlurSlot, -1);
+  EXPECT_FALSE(Store.InUse[3]);
+  EXPECT_TRUE(SamePlane(1, 2));
+  EXPECT_EQ(redraws, 0);
+  RunPsf(Call(9, 0.5f, 2, 0, {10, 12, 0, 49}));
+  EXPECT_FALSE(SamePlane(1, 2));
+  // Only the rectangle changes.
+  for (int y = 0; y < 50; ++y)
+    for (int x = 0; x < 60; ++x)
+      if (x < 10 || x > 12) {
+        ASSERT_EQ(Store.Image[2].At(1, x, y), Store.Image[1].At(1, x, y));
+      }
+}
+
+TEST_F(IterativeSharpen, AbortKeepsTheIterationsDone) {
+  Sky(1, 80, 60, 40, 30, false);
+  const TWorkRect all = test::WholeImage(1);
+  for (int nr : {9, 10}) {
+    TFilterCall once = Call(nr, nr == 9 ? 0.5f : 2.0f, 1, 100, all);
+    nr == 9 ? RunPsf(once) : RunGauss(once);
+    const TPlane one = Store.Image[2].Planes[1];
+    TFilterCall c = Call(nr, nr == 9 ? 0.5f : 2.0f, 5, 100, all);
+    c.Redraw = [this](int) {
+      ++redraws;
+      AbortRequested = 1;
+    };
+    nr == 9 ? RunPsf(c) : RunGauss(c);
+    AbortRequested = 0;
+    EXPECT_EQ(redraws, 1) << nr;
+    EXPECT_TRUE(FilterAborted) << nr;
+    EXPECT_EQ(Store.Image[2].Planes[1], one) << nr;
+    EXPECT_EQ(FilterWorkSlot, -1);
+  }
+}
+
+// Stars of width 1 blurred by scipy's gaussian_filter (sigma 1.5) over a noisy
+// background: both functions at the matching blur make them narrower again and
+// leave the background at or below lo as it was.
+TEST_F(IterativeSharpen, StarsBlurredByScipyBecomeNarrower) {
+  if (!test::HaveScipy()) GTEST_SKIP() << "python3-scipy missing";
+  constexpr int W = 200, H = 150;
+  constexpr float Blur = 1.5f;
+  struct Star {
+    int X, Y;
+    float A;
+  };
+  std::vector<Star> stars;
+  for (int k = 0; k < 12; ++k) stars.push_back({25 + 50 * (k % 4), 25 + 50 * (k / 4), 20000 + 5000 * float(k % 5)});
+  std::vector<float> points(size_t(W * H), 0.0f);
+  for (const Star& s : stars)
+    for (int dy = -5; dy <= 5; ++dy)
+      for (int dx = -5; dx <= 5; ++dx)
+        points[size_t((s.Y + dy) * W + s.X + dx)] = s.A * std::exp(-float(dx * dx + dy * dy) / 2);
+  const std::vector<float> sky = test::ScipyPlane(
+      points, W, H,
+      "rng = np.random.default_rng(5)\nout = ndimage.gaussian_filter(a, 1.5) + 1000 + rng.normal(0, 5, a.shape)");
+  ASSERT_EQ(sky.size(), points.size());
+  test::MakeImage(1, W, H, {sky});
+  UpdateMinMax(1);
+
+  auto width = [&](int slot, const Star& s) {
+    TStarCutout c;
+    PickStar(slot, s.X, s.Y, 1, c, TStarMode::Photometry, true, false);
+    return 0.5f * (c.FullWidthX + c.FullWidthY);
+  };
+  const TWorkRect all = test::WholeImage(1);
+  // The Gauss kernel e^(-(i/r)²) of radius r has sigma r/√2.
+  const float radius = Blur * std::sqrt(2.0f);
+  // The PSF: a star as blurred (width √(1 + 1.5²)) on a levelled background.
+  psf = GaussCutout(std::sqrt(1 + Blur * Blur), 5000);
+  PrepareSteepenedPsf(psf);
+  for (int nr : {10, 9}) {
+    if (nr == 10)
+      RunGauss(Call(10, radius, 5, 100, all));
+    else
+      RunPsf(Call(9, 1.0f, 5, 0, all));
+    float before = 0, after = 0;
+    for (const Star& s : stars) {
+      const float w0 = width(1, s), w1 = width(2, s);
+      EXPECT_LT(w1, w0) << nr << " star at " << s.X << "," << s.Y;
+      before += w0;
+      after += w1;
+    }
+    EXPECT_LT(after, 0.9f * before) << nr;
+    if (nr != 10) continue;
+    const float lo = GaussSharpenLevels(1, 1.0f, true, radius).Lo;
+    size_t background = 0;
+    for (size_t i = 0; i < sky.size(); ++i)
+      if (In(i) <= lo) {
+        ++background;
+        ASSERT_EQ(Out(i), In(i)) << i;
+      }
+    EXPECT_GT(background, size_t(100));
+  }
+}
+
+}  // namespace
+}  // namespace astrelon
