@@ -34,6 +34,7 @@
 #include "frequency/psf_images.h"
 #include "frequency/psf_shapes.h"
 #include "frequency/psf_view.h"
+#include "frequency/ui/guarded_handler.h"
 #include "frequency/ui/psf_view_widget.h"
 #include "pixelops/rect_runs.h"
 #include "pixelops/ui/tool_launch_commands.h"
@@ -297,13 +298,7 @@ void TForm22::ConnectControls() {
 
 template <class F>
 void TForm22::Guarded(F&& f) {
-  try {
-    f();
-  } catch (const std::bad_alloc&) {
-    EngineUi().ShowMessage("Nicht genug Speicher");
-  } catch (const std::exception& e) {
-    EngineUi().ShowMessage(std::string("Fehler: ") + e.what());
-  }
+  RunGuarded(std::forward<F>(f));
 }
 
 // ---- showing and hiding ----
