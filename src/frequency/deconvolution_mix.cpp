@@ -6,6 +6,8 @@
 
 #include "common/engine_ui.h"
 #include "pixelops/rect_runs.h"
+#include "platform/processor_features.h"
+#include "platform/vector_lanes.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -17,15 +19,27 @@ bool SameSize(int a, int b) {
   return x.Width == y.Width && x.Height == y.Height;
 }
 
-// One row: v + d·(linear + quadratic·|d|) where both are valid.
-void MixRow(const float* v, const float* d, float* out, int64_t n, double linear, double quadratic) {
-  for (int64_t x = 0; x < n; ++x) {
-    const float a = v[x], b = d[x];
-    if (IsValidPixel(a) && IsValidPixel(b)) {
-      const double db = b;
-      out[x] = float(a + db * (linear + quadratic * std::fabs(db)));
-    }
+// v + d·(linear + quadratic·|d|) where v and d are valid, else the old value;
+// one body for a vector of four and its scalar twin, the same float
+// operations in the same order, so both give the same bits.
+template <class V>
+[[gnu::always_inline]] inline V MixLanes(V v, V d, V old, V linear, V quadratic) {
+  const V blank = simd::Splat<V>(BlankLimit);
+  const V magnitude = d < 0 ? -d : d;
+  const V mixed = v + d * (linear + quadratic * magnitude);
+  return (v > blank) & (d > blank) ? mixed : old;
+}
+
+void MixRow(const float* v, const float* d, float* out, int64_t n, float linear, float quadratic, bool vector) {
+  int64_t x = 0;
+  if (vector) {
+    using V = simd::TVec4f;
+    const V l = simd::Splat<V>(linear), q = simd::Splat<V>(quadratic);
+    for (; x + 4 <= n; x += 4)
+      simd::StoreLanes(out + x, MixLanes(simd::LoadLanes<V>(v + x), simd::LoadLanes<V>(d + x),
+                                         simd::LoadLanes<V>(out + x), l, q));
   }
+  for (; x < n; ++x) out[x] = MixLanes(v[x], d[x], out[x], linear, quadratic);
 }
 
 }  // namespace
@@ -40,7 +54,8 @@ bool MixDeconvolutionResult(int source, int destination, int difference, int32_t
   const TDisplayRecord& display = Store.Display[source];
   const double R = std::max((double(display.White) - double(display.Black)) / 2.0, 1.0);
   const double s = std::clamp(position, 0, 30) / 30.0;
-  const double linear = 1.0 - s, quadratic = s / R;
+  const float linear = float(1.0 - s), quadratic = float(s / R);
+  const bool vector = Sse2Enabled;
 
   std::vector<int32_t> planes;
   for (const int32_t p : SelectedChannels(source).Planes())
@@ -57,7 +72,8 @@ bool MixDeconvolutionResult(int source, int destination, int difference, int32_t
     for (int64_t k = first; k < last && !stop; ++k) {
       const int32_t p = planes[size_t(k / rows)];
       const int64_t at = (k % rows) * w;
-      MixRow(src.Planes[p].data() + at, dif.Planes[p].data() + at, dst.Planes[p].data() + at, w, linear, quadratic);
+      MixRow(src.Planes[p].data() + at, dif.Planes[p].data() + at, dst.Planes[p].data() + at, w, linear, quadratic,
+             vector);
       if (messages) EngineUi().ProcessMessages();
     }
   });

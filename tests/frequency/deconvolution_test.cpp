@@ -315,19 +315,24 @@ TEST_F(DeconvolutionMix, StrengthBlendsLinearToQuadraticAtValidPixels) {
   Store.Image[3].At(2, 5, 5) = BlankPixel;
   const std::atomic<bool> go{false};
   for (const int32_t position : {0, 30, 12}) {
-    for (const bool multicore : {false, true}) {
-      Options.Multicore = multicore;
+    std::vector<float> first;
+    // The vector path and its scalar twin, on one and on all cores: the same bits.
+    for (const auto& [vector, multicore] : {std::pair{true, true}, {false, false}, {true, false}, {false, true}}) {
+      const PathAndThreads path(vector, multicore);
       ASSERT_TRUE(MixDeconvolutionResult(1, 2, 3, position, go));
+      const std::vector<float> got = PlaneOf(2, 2);
+      if (first.empty()) first = got;
+      EXPECT_EQ(std::memcmp(got.data(), first.data(), got.size() * sizeof(float)), 0) << vector << multicore;
       const double s = position / 30.0;
       for (int p = 1; p <= 3; ++p)
         for (int y = 0; y < 20; ++y)
           for (int x = 0; x < 30; ++x) {
             const float v = Store.Image[1].At(p, x, y), dd = Store.Image[3].At(p, x, y);
-            const float got = Store.Image[2].At(p, x, y);
+            const float value = Store.Image[2].At(p, x, y);
             if (!IsValidPixel(v) || !IsValidPixel(dd))
-              EXPECT_EQ(got, -7.0f);
+              EXPECT_EQ(value, -7.0f);
             else
-              EXPECT_NEAR(got, v + dd * ((1 - s) + s * std::abs(dd) / 40.0), 1e-4) << position;
+              EXPECT_NEAR(value, v + dd * ((1 - s) + s * std::abs(dd) / 40.0), 1e-4) << position;
           }
     }
   }
