@@ -58,7 +58,8 @@ bool MixDeconvolutionResult(int source, int destination, int difference, int32_t
   const bool vector = Sse2Enabled;
 
   std::vector<int32_t> planes;
-  for (const int32_t p : SelectedChannels(source).Planes())
+  const TPlaneList selected = SelectedChannels(source);
+  for (const int32_t p : selected.Planes())
     if (p <= dst.PlaneCount && p <= dif.PlaneCount && src.Planes[p].size() >= src.PixelCount() &&
         dst.Planes[p].size() >= src.PixelCount() && dif.Planes[p].size() >= src.PixelCount())
       planes.push_back(p);

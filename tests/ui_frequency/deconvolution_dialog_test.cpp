@@ -218,10 +218,15 @@ TEST_F(DeconvolutionDialogTest, ImageListKeepsSlotsAndTakesThePsfFromTheChosenIm
   d->Button3->click();
   for (size_t i = 0; i < Plane(dst).size(); ++i) ASSERT_NEAR(Plane(dst)[i], Plane(1)[i], 1e-2);
   EXPECT_GE(d->DifferenceSlot(), 1);
-  // A closed image is no longer found.
+  // A closed image is no longer found; opening the list finds the windows as they are now.
   CloseImageSlot(4);
   QApplication::processEvents();
   EXPECT_EQ(d->FindPsfImageSlot(1), -1);
+  OpenImage(6, 9, 9, "/data/other.fit");
+  QTest::mouseClick(d->ComboBox2, Qt::LeftButton);
+  d->ComboBox2->hidePopup();
+  ASSERT_EQ(d->ComboBox2->count(), 2);
+  EXPECT_EQ(d->FindPsfImageSlot(1), 6);
 }
 
 TEST_F(DeconvolutionDialogTest, PsfImageBrushesZoomAndTheNegativeClamp) {

@@ -214,6 +214,7 @@ void TForm22::BuildControls() {
   ComboBox2 = new QComboBox(this);
   ComboBox2->setObjectName("ComboBox2");
   ComboBox2->setMinimumWidth(160);
+  ComboBox2->installEventFilter(this);
   Button4 = Button("Button4", "Bild einfügen -->", this);
   Button4->setEnabled(false);
   auto* sourceRow = new QHBoxLayout;
@@ -399,6 +400,8 @@ bool TForm22::eventFilter(QObject* watched, QEvent* e) {
     SpeedButton2RightClick();
     return true;
   }
+  // The list follows the windows opened and closed since it was filled.
+  if (watched == ComboBox2 && e->type() == QEvent::MouseButtonPress) FillPsfImageList();
   return QWidget::eventFilter(watched, e);
 }
 
@@ -437,7 +440,8 @@ void TForm22::Button3Click() {
   Button1->setEnabled(false);
   AbortRequested = 0;
   Guarded([&] {
-    for (const int32_t p : SelectedChannels(source_).Planes()) CopyPlane(source_, p, destination_, p);
+    const TPlaneList planes = SelectedChannels(source_);
+    for (const int32_t p : planes.Planes()) CopyPlane(source_, p, destination_, p);
     UpdateMinMax(destination_);
     DeconvolutionBerechnen(source_, destination_, psf, Noise());
     FreeDifferenceSlot();
