@@ -6,14 +6,10 @@
 // goal). Argument: worker threads (1, or 0 for all cores).
 #include <benchmark/benchmark.h>
 
-#include <fftw3.h>
-
 #include <algorithm>
-#include <map>
-#include <memory>
 #include <thread>
-#include <utility>
 
+#include "fftw_peer.h"
 #include "frequency/deconvolution.h"
 #include "frequency/psf_designer.h"
 #include "frequency/psf_images.h"
@@ -27,37 +23,6 @@ namespace astrelon {
 namespace {
 
 constexpr int Side = 4096, Source = 1, Work = 2;
-
-// FFTW's 2D real transforms of an M × N plane, forward and backward.
-struct TFftwPeer {
-  TFftwPeer(int n, int m, int threads) {
-    fftw_plan_with_nthreads(threads);
-    fftwf_plan_with_nthreads(threads);
-    const size_t real = size_t(n) * size_t(m), complex = size_t(n / 2 + 1) * size_t(m);
-    in = fftw_alloc_real(real);
-    out = fftw_alloc_complex(complex);
-    inF = fftwf_alloc_real(real);
-    outF = fftwf_alloc_complex(complex);
-    forward = fftw_plan_dft_r2c_2d(m, n, in, out, FFTW_MEASURE);
-    backward = fftw_plan_dft_c2r_2d(m, n, out, in, FFTW_MEASURE);
-    forwardF = fftwf_plan_dft_r2c_2d(m, n, inF, outF, FFTW_MEASURE);
-    backwardF = fftwf_plan_dft_c2r_2d(m, n, outF, inF, FFTW_MEASURE);
-    for (size_t i = 0; i < real; ++i) in[i] = inF[i] = float(1000 + (i * 2654435761u) % 1000);
-  }
-  double* in;
-  fftw_complex* out;
-  float* inF;
-  fftwf_complex* outF;
-  fftw_plan forward, backward;
-  fftwf_plan forwardF, backwardF;
-};
-
-TFftwPeer& Peer(int n, int m, int threads) {
-  static std::map<std::tuple<int, int, int>, std::unique_ptr<TFftwPeer>> peers;
-  auto& p = peers[{n, m, threads}];
-  if (!p) p = std::make_unique<TFftwPeer>(n, m, threads);
-  return *p;
-}
 
 // The star field in slot 1, its copy in slot 2 and the designer's Gauss PSF (R 2) in a slot.
 int Prepare() {
@@ -76,7 +41,7 @@ void BM_DeconvolutionBerechnen(benchmark::State& state) {
                                          : int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
   const int psf = Prepare();
   const TFftImage f = MixedRadixLayout(Side, Side, FftOuterMarginSetting());
-  TFftwPeer& peer = Peer(f.N, f.M, threads);
+  bench::TFftwPeer& peer = bench::Peer(f.N, f.M, threads);
   bench::WithThreads(state, threads, [&] {
     bench::Measure(
         state, [&] { DeconvolutionBerechnen(Source, Work, psf, 0.1); },
@@ -97,13 +62,6 @@ void BM_DeconvolutionBerechnen(benchmark::State& state) {
 }
 
 BENCHMARK(BM_DeconvolutionBerechnen)->Arg(1)->Arg(0)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
-
-struct TFftwThreads {
-  TFftwThreads() {
-    fftw_init_threads();
-    fftwf_init_threads();
-  }
-} fftwThreads;
 
 }  // namespace
 }  // namespace astrelon
