@@ -1,6 +1,7 @@
 #include "app/ui/program_commands.h"
 
 #include "filters/ui/filter_commands.h"
+#include "frequency/ui/deconvolution_dialog.h"
 #include "frequency/ui/fft_commands.h"
 #include "frequency/ui/frequency_filter_commands.h"
 #include "pixelops/ui/colour/channel_commands.h"
@@ -72,6 +73,7 @@ void RegisterProgramCommands() {
   RegisterColourChartCommands();
   RegisterColorLayoutCommands();
   RegisterToolLaunchCommands();
+  RegisterDeconvolutionForm();
   RegisterImageCombinationCommands();
 }
 

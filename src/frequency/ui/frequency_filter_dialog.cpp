@@ -22,6 +22,7 @@
 #include <cmath>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "common/engine_ui.h"
 #include "common/number_text.h"
@@ -32,6 +33,7 @@
 #include "frequency/filter/frequency_curve_file.h"
 #include "frequency/ui/filter_graph.h"
 #include "frequency/ui/filter_knob.h"
+#include "frequency/ui/guarded_handler.h"
 #include "kernels/fft/spectrum_image.h"
 #include "shell/slots/graph_image.h"
 #include "shell/ui/main/main_services_ui.h"
@@ -267,13 +269,7 @@ void TForm6::BuildControls() {
 
 template <class F>
 void TForm6::Guarded(F&& f) {
-  try {
-    f();
-  } catch (const std::bad_alloc&) {
-    EngineUi().ShowMessage("Nicht genug Speicher");
-  } catch (const std::exception& e) {
-    EngineUi().ShowMessage(std::string("Fehler: ") + e.what());
-  }
+  RunGuarded(std::forward<F>(f));
 }
 
 bool TForm6::Start(int source, int result, bool twoD) {

@@ -78,6 +78,15 @@ void TColumnBlock::Transform() {
   for (int b = 0; b < count; ++b) RunFftPasses(plan_, buffers_[size_t(b)].Re(), buffers_[size_t(b)].Im(), lanes_);
 }
 
+void TColumnBlock::Point(int32_t i, double* re, double* im) const {
+  const size_t p = size_t(i) * size_t(lanes_);
+  for (int c = 0; c < Width; ++c) {
+    const TFftLaneBuffer& buf = buffers_[size_t(c / lanes_)];
+    re[c] = c < used_ ? buf.Re()[p + size_t(c % lanes_)] : 0.0;
+    im[c] = c < used_ ? buf.Im()[p + size_t(c % lanes_)] : 0.0;
+  }
+}
+
 void TColumnBlock::GetAt(int32_t i, float* row, int64_t half, double reScale, double imScale) const {
   float* re = row + k0_;
   float* im = row + half + k0_;

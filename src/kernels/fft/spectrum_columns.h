@@ -41,6 +41,8 @@ public:
   // The values of the block's columns in a row, for blends.
   void RowValues(const float* row, int64_t half, double* re, double* im) const;
   void Transform();
+  // Transformed point i of the block's 16 columns (columns beyond `used` 0).
+  void Point(int32_t i, double* re, double* im) const;
   // Transformed points 0 .. count − 1 into the rows rowOf(i) (none for nullptr),
   // real and imaginary parts scaled.
   template <class RowOf>

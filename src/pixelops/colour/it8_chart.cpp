@@ -7,7 +7,7 @@
 #include "common/number_text.h"
 #include "common/paths.h"
 #include "common/text_codec.h"
-#include "pixelops/pixels/fresh_image.h"
+#include "shell/slots/fresh_image.h"
 #include "store/display/display_histogram.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"

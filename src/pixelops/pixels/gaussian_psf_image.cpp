@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "pixelops/pixels/fresh_image.h"
+#include "shell/slots/fresh_image.h"
 #include "shell/slots/slot_utilities.h"
 #include "store/display/display_histogram.h"
 #include "store/header_cards.h"

@@ -1,4 +1,4 @@
-#include "pixelops/pixels/fresh_image.h"
+#include "shell/slots/fresh_image.h"
 
 #include "store/image_store.h"
 
