@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t n = 0, current = 0, top = 0;
   if (LoadNetworkFile(input, n, current, top)) {
     fuzz::Check(n >= 1 && n <= 1000 && current >= 0 && current <= n, "network size");
-    fuzz::Check(Network.W1.size() == size_t(n + 1) * size_t(Network.RowWidth), "W1 size");
+    fuzz::Check(Network.W1.size() == size_t(Network.Stride) * size_t(Network.RowWidth) && Network.Stride >= n + 1, "W1 size");
     fuzz::Check(Network.B1.size() == size_t(n + 1), "bias size");
   } else {
     fuzz::Check(Network.Top == 3 && Network.W1 == before, "refused file leaves the network");

@@ -7,6 +7,7 @@
 
 #include "common/engine_ui.h"
 #include "filters/network_file.h"
+#include "filters/network_forward.h"
 #include "filters/network_weights.h"
 #include "filters/neural_tables.h"
 #include "network_file_bytes.h"
@@ -60,7 +61,7 @@ TEST_F(NetworkFileTest, HeaderForms) {
   EXPECT_EQ(Network.Tables1[size_t(12 * 4001 + 4000)], 0.125f);
   ASSERT_TRUE(Load(typeN));
   EXPECT_EQ(current_, 10);
-  EXPECT_EQ(Network.W1[37 * 12 + 36], 0.25f);
+  EXPECT_EQ(Network.W1At(12, 36), 0.25f);
   EXPECT_EQ(Network.B1[0], 0.0f);
   EXPECT_EQ(Network.Phase1Rate, 0.03);
   EXPECT_EQ(Network.Tables1[2000 + 500], TanhTable[500]);  // tables reset to tanh
@@ -106,26 +107,26 @@ TEST_F(NetworkFileTest, ForwardPass) {
   TNetworkWeights net;
   net.Size(9);
   for (int j = 0; j <= 9; ++j) {
-    net.W1[size_t(j * 37)] = 1.0f;
+    net.W1At(j, 0) = 1.0f;
     net.B1[size_t(j)] = 0.1f;
-    net.W2[size_t(j * 21)] = 0.1f;
+    net.W2At(j, 0) = 0.1f;
   }
   for (size_t o = 0; o < 4; ++o) {
     net.Wout[o] = 1.0f;
     net.Bo[o] = 0.25f;
   }
   Network = net;
-  NetworkInput.fill(0.0f);
-  NetworkInput[0] = 0.5f;
+  NetworkPass.X.fill(0.0f);
+  NetworkPass.X[0] = 0.5f;
   ForwardNetwork(36, 9, false, true);
   const double h1 = std::tanh(0.5) + 0.1;
   const double expected = std::tanh(std::round(1000 * h1) / 1000) + 0.25;
-  for (float y : NetworkOutput) EXPECT_NEAR(y, expected, 1e-6);
+  for (float y : NetworkPass.Y) EXPECT_NEAR(y, expected, 1e-6);
   // Without biases and with the bilinear base on a flat input of 1: four times 1.
   Network.Wout.assign(Network.Wout.size(), 0.0f);
-  NetworkInput.fill(1.0f);
+  NetworkPass.X.fill(1.0f);
   ForwardNetwork(36, 9, true, false);
-  for (float y : NetworkOutput) EXPECT_NEAR(y, 1.0f, 1e-6);
+  for (float y : NetworkPass.Y) EXPECT_NEAR(y, 1.0f, 1e-6);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "pixelops/mosaic_conversion.h"
 #include "pixelops/mosaic_kernels.h"
 #include "pixelops/mosaic_settings.h"
+#include "platform/processor_features.h"
 #include "slot_images.h"
 #include "test_support.h"
 
@@ -138,8 +139,10 @@ TEST_F(DebayerNNTest, ConversionRunsTheNetworkMethod) {
 }
 
 // A random network of each kind gives the planes it gave before the forward
-// pass took a record of its own (a hash of the three planes' bytes).
+// pass took a record of its own (a hash of the three planes' bytes), on the
+// plain, SSE and AVX2 paths.
 TEST_F(DebayerNNTest, RandomNetworksGiveTheirKnownPlanes) {
+  const bool sse = SseEnabled, avx2 = Avx2Enabled;
   struct TCase {
     int32_t type;
     bool tables;
@@ -160,18 +163,24 @@ TEST_F(DebayerNNTest, RandomNetworksGiveTheirKnownPlanes) {
       for (int t = 0; t < 21 + 13; ++t)
         for (int i = 0; i < 4001; ++i) f.Put(std::tanh(float(i - 2000) / 1000 * (1.0f + 0.01f * float(t))));
     WriteAll(path_, f.Bytes);
-    PutImage(3, W, H, {mosaic_, mosaic_, mosaic_});
-    InterpolateMosaicBorder(3, 4);
-    ASSERT_TRUE(DebayerNN(1, 3, path_));
-    uint64_t h = 1469598103934665603ull;
-    for (int p = 1; p <= 3; ++p)
-      for (const float v : Plane(3, p)) {
-        uint32_t b;
-        std::memcpy(&b, &v, 4);
-        for (int k = 0; k < 4; ++k) h = (h ^ ((b >> (8 * k)) & 0xff)) * 1099511628211ull;
-      }
-    EXPECT_EQ(h, c.hash) << c.type << " " << c.tables;
+    for (const int path : {0, 1, 2}) {
+      SseEnabled = path > 0;
+      Avx2Enabled = path > 1;
+      PutImage(3, W, H, {mosaic_, mosaic_, mosaic_});
+      InterpolateMosaicBorder(3, 4);
+      ASSERT_TRUE(DebayerNN(1, 3, path_));
+      uint64_t h = 1469598103934665603ull;
+      for (int p = 1; p <= 3; ++p)
+        for (const float v : Plane(3, p)) {
+          uint32_t b;
+          std::memcpy(&b, &v, 4);
+          for (int k = 0; k < 4; ++k) h = (h ^ ((b >> (8 * k)) & 0xff)) * 1099511628211ull;
+        }
+      EXPECT_EQ(h, c.hash) << c.type << " " << c.tables << " path " << path;
+    }
   }
+  SseEnabled = sse;
+  Avx2Enabled = avx2;
 }
 
 }  // namespace
