@@ -12,6 +12,9 @@ bool ReadNetwork(TNetworkFileReader& in, TNetworkWeights& net) {
   net.TypeCode = 3;
   int32_t header = 0;
   if (!in.Int(header)) return false;
+  // Headers no writer makes: n itself is at least 1, and the negative forms
+  // run from -1000 - n to -4000 - n.
+  if ((header <= 0 && header >= -1000) || header < -5000) return false;
   int64_t n = header;
   if (header > 1000) {
     n = int64_t(header) - 1000;

@@ -13,10 +13,11 @@ namespace astrelon {
 // Then W1, W2, Wout, the carried 64-bit value, the rate, the neurons in use
 // (n when the file ends before), the biases b1 and bo of the one-layer types,
 // and, when more than 100000 bytes remain, the activation tables (phase 3, or
-// 2 without a second layer). A file shorter than its blocks or with n outside
-// 1..1000 is refused with the message naming the file, and the network loaded
-// before stays. `n`, `current` and `inputTop` receive the network's top neuron
-// index, neurons in use minus one and top input index.
+// 2 without a second layer). A header no writer makes (from -1000 to 0, below
+// -5000, or n above 1000) or a file shorter than its blocks is refused with
+// the message naming the file, and the network loaded before stays. `n`,
+// `current` and `inputTop` receive the network's top neuron index, neurons in
+// use minus one and top input index.
 bool LoadTwoTimesNetworkFile(const std::string& fileName, int32_t& n, int32_t& current, int32_t& inputTop);
 
 }  // namespace astrelon
