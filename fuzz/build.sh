@@ -10,7 +10,7 @@
 #   exif_reader_fuzz         fuzz/seeds/exif    tests/data/fuzz/exif
 #   settings_file_fuzz       fuzz/seeds/settings  tests/data/fuzz/settings
 #   translation_file_fuzz    fuzz/seeds/translation  tests/data/fuzz/translation
-#   network_file_fuzz        fuzz/seeds/network
+#   network_file_fuzz        fuzz/seeds/network  tests/data/fuzz/network
 # for example
 #   mkdir -p build-fuzz/corpus/bmp
 #   TMPDIR=/dev/shm build-fuzz/bmp_reader_fuzz -max_total_time=300 -max_len=20000 -rss_limit_mb=4096 \

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 
-#include "common/round_even.h"
 #include "filters/network_lanes.h"
 #include "filters/neural_tables.h"
 #include "platform/processor_features.h"
@@ -21,26 +20,94 @@ namespace {
 using namespace network_lanes;
 
 constexpr float LineOffset = 0.8240275836f;
+// Adding and taking off 1.5 * 2^23 rounds a float of magnitude below 2^22 to a
+// whole number, halves to even, as the processor's conversion does.
+constexpr float RoundingShift = 0x1.8p23f;
 
-// Activation through a neuron's own table; `kept` gets the index used.
-[[gnu::always_inline]] inline float TableActivation(const float* table, float s, int32_t& kept) {
-  if (s > 2.0f) {
-    kept = NetworkOutsideTable;
-    return 0.07f * s + LineOffset;
+// One activation, without branches: a sum within -2..2 takes its table entry
+// at round(1000 s), beyond it the straight lines of slope 0.07 continue tanh(+-2)
+// (a NaN sum takes the lower line and stays NaN). With a table of its own
+// (`table` not null) the neuron keeps the index it used (3000 outside -2..2);
+// otherwise the shared TanhTable serves, at round(1000 |s|) with the sign of s.
+// The vector loop below does the same float operations in every lane.
+[[gnu::always_inline]] inline float ActivateOne(float s, const float* table, int32_t* kept) {
+  const float line = 0.07f * s + (s > 2.0f ? LineOffset : -LineOffset);
+  if (table) {
+    const bool inside = s >= -2.0f && s <= 2.0f;
+    const int32_t index = int32_t(((inside ? s : 0.0f) * 1000.0f + RoundingShift) - RoundingShift);
+    *kept = inside ? index : NetworkOutsideTable;
+    return inside ? table[2000 + index] : line;
   }
-  if (s >= -2.0f) {
-    kept = RoundEvenToInt(1000.0f * s);
-    return table[2000 + kept];
-  }
-  kept = NetworkOutsideTable;  // also a NaN sum, which no table holds
-  return 0.07f * s - LineOffset;
+  const float a = s < 0.0f ? -s : s;
+  const bool inside = a <= 2.0f;
+  const int32_t index = int32_t(((inside ? a : 2.0f) * 1000.0f + RoundingShift) - RoundingShift);
+  const float t = TanhTable[size_t(index)];
+  return inside ? (s < 0.0f ? -t : t) : line;
 }
 
-[[gnu::always_inline]] inline float SharedActivation(float s) {
-  if (s > 2.0f) return 0.07f * s + LineOffset;
-  if (s >= 0.0f) return TanhTable[size_t(RoundEvenToInt(1000.0f * s))];
-  if (s >= -2.0f) return -TanhTable[size_t(RoundEvenToInt(-1000.0f * s))];
-  return 0.07f * s - LineOffset;
+// The lanes of V from base[offset[l]], read one by one.
+template <class V>
+[[gnu::always_inline]] inline V GatherLanes(const float* base, const int32_t* offset) {
+  if constexpr (LaneCount<V> == 4) {
+    return V{base[offset[0]], base[offset[1]], base[offset[2]], base[offset[3]]};
+  } else {
+    static_assert(LaneCount<V> == 8);
+    return V{base[offset[0]], base[offset[1]], base[offset[2]], base[offset[3]],
+             base[offset[4]], base[offset[5]], base[offset[6]], base[offset[7]]};
+  }
+}
+
+// The activations of h[0 .. count) in place, a block of V at a time; `tables`
+// the layer's first per-neuron table (nullptr: the shared table), `kept` the
+// kept indices, `bias` (when given) added afterwards. h and kept hold whole
+// blocks (the lanes beyond count get values that nothing reads).
+template <class V>
+[[gnu::always_inline]] inline void Activate(float* h, int32_t count, const float* tables, int32_t* kept,
+                                           const float* bias) {
+  constexpr int32_t L = LaneCount<V>;
+  if constexpr (L == 1) {
+    for (int32_t j = 0; j < count; ++j) {
+      const float v = tables ? ActivateOne(h[j], tables + size_t(j) * NetworkTableSize, kept + j)
+                             : ActivateOne(h[j], nullptr, nullptr);
+      h[j] = bias ? v + bias[j] : v;
+    }
+  } else {
+    using I = decltype(V{} < V{});
+    const V two = Broadcast<V>(2.0f), minusTwo = Broadcast<V>(-2.0f), zero = Broadcast<V>(0.0f);
+    const V shift = Broadcast<V>(RoundingShift), thousand = Broadcast<V>(1000.0f);
+    const V up = Broadcast<V>(LineOffset), down = Broadcast<V>(-LineOffset), slope = Broadcast<V>(0.07f);
+    I lane;
+    for (int32_t l = 0; l < L; ++l) lane[l] = l;
+    alignas(32) int32_t offset[L];
+    for (int32_t j = 0; j < count; j += L) {
+      const V s = LoadLanes<V>(h + j);
+      const V line = slope * s + (s > two ? up : down);
+      V v;
+      if (tables) {
+        const I inside = (s >= minusTwo) & (s <= two);
+        const I index = __builtin_convertvector(((inside ? s : zero) * thousand + shift) - shift, I);
+        // Lanes beyond the layer read the last neuron's table.
+        const I neuron = LaneMin(lane + j, I{} + (count - 1));
+        StoreLanes(offset, neuron * NetworkTableSize + 2000 + index);
+        v = inside ? GatherLanes<V>(tables, offset) : line;
+        StoreLanes(kept + j, inside ? index : I{} + NetworkOutsideTable);
+      } else {
+        const V a = s < zero ? -s : s;
+        const I inside = a <= two;  // false for a NaN sum
+        StoreLanes(offset, __builtin_convertvector(((inside ? a : two) * thousand + shift) - shift, I));
+        const V t = GatherLanes<V>(TanhTable.data(), offset);
+        v = inside ? (s < zero ? -t : t) : line;
+      }
+      if (bias && j + L <= count) {
+        v += LoadLanes<V>(bias + j);
+      } else if (bias) {
+        alignas(32) float b[L] = {};
+        for (int32_t l = 0; l < count - j; ++l) b[l] = bias[j + l];
+        v += LoadLanes<V>(b);
+      }
+      StoreLanes(h + j, v);
+    }
+  }
 }
 
 constexpr int32_t RoundUp(int32_t v, int32_t lanes) { return (v + lanes - 1) / lanes * lanes; }
@@ -68,22 +135,16 @@ template <class V, class V4>
   const float* x = pass.X.data();
   float* h1 = pass.H1.data();
   ColumnSums<V>(net.W1.data(), size_t(net.Stride), x, inputTop + 1, RoundUp(top + 1, L), h1);
-  for (int32_t j = 0; j <= top; ++j) {
-    float h = tables ? TableActivation(net.Table1(j), h1[j], pass.Kept1[size_t(j)]) : SharedActivation(h1[j]);
-    if (useBias) h += net.B1[size_t(j)];
-    h1[j] = h;
-  }
+  Activate<V>(h1, top + 1, tables ? net.Tables1.data() : nullptr, pass.Kept1.data(),
+              useBias ? net.B1.data() : nullptr);
   std::array<float, 4>& y = pass.Y;
   alignas(16) float out[4];
   if (net.HasLayer2()) {
     const int32_t top2 = std::min(net.Layer2Top, NetworkLayer2Size - 1);
     float* h2 = pass.H2.data();
     ColumnSums<V>(net.W2.data(), NetworkW2Stride, h1, top + 1, RoundUp(top2 + 1, L), h2);
-    for (int32_t k = 0; k <= top2; ++k) {
-      float h = tables ? TableActivation(net.Table2(k), h2[k], pass.Kept2[size_t(k)]) : SharedActivation(h2[k]);
-      if (useBias) h += net.B2[size_t(k)];
-      h2[k] = h;
-    }
+    Activate<V>(h2, top2 + 1, tables ? net.Tables2.data() : nullptr, pass.Kept2.data(),
+                useBias ? net.B2.data() : nullptr);
     ColumnSums<V4>(net.Wout.data(), 4, h2, top2 + 1, 4, out);
   } else {
     ColumnSums<V4>(net.W2.data(), NetworkW2Stride, h1, top + 1, 4, out);
@@ -113,7 +174,7 @@ template <class V, class V4>
   for (int32_t i = 0; i <= 20; ++i) x[i] -= c;
   float* h1 = pass.H1.data();
   ColumnSums<V>(net.W1.data(), size_t(net.Stride), x, std::min(21, net.RowWidth), RoundUp(top + 1, L), h1);
-  for (int32_t j = 0; j <= top; ++j) h1[j] = SharedActivation(h1[j]);
+  Activate<V>(h1, top + 1, nullptr, nullptr, nullptr);
   alignas(16) float out[4];
   ColumnSums<V4>(net.W2.data(), NetworkW2Stride, h1, top + 1, 4, out);
   std::array<float, 4>& y = pass.Y;
@@ -152,7 +213,10 @@ TNetworkPath NetworkPathInUse() {
   return UseAvx2(true) ? TNetworkPath::Avx2 : TNetworkPath::Sse;
 }
 
-float NetworkActivation(float s) { return SharedActivation(s); }
+float NetworkActivation(float s) {
+  Activate<float>(&s, 1, nullptr, nullptr, nullptr);
+  return s;
+}
 
 void ForwardNetwork(const TNetworkWeights& net, TNetworkPass& pass, int32_t inputTop, int32_t top, bool addBase,
                     bool useBias, TNetworkPath path) {

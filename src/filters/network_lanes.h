@@ -15,33 +15,51 @@ namespace astrelon::network_lanes {
 
 using namespace simd;
 
+// value in every lane (a signed zero stays as it is).
+template <class V>
+[[gnu::always_inline]] inline V Broadcast(float value) {
+  if constexpr (LaneCount<V> == 1) {
+    return value;
+  } else {
+    V v;
+#pragma GCC unroll 8
+    for (int l = 0; l < LaneCount<V>; ++l) v[l] = value;
+    return v;
+  }
+}
+
+// K blocks of V columns from column 0: s[c] = sum over r of a[r] * m[r *
+// stride + c], r = 0, 1, ... rows - 1 in this order.
+template <class V, int K>
+[[gnu::always_inline]] inline void ColumnBlocks(const float* m, size_t stride, const float* a, int32_t rows,
+                                               float* s) {
+  constexpr int32_t L = LaneCount<V>;
+  V acc[K];
+#pragma GCC unroll 4
+  for (int k = 0; k < K; ++k) acc[k] = Broadcast<V>(0.0f);
+  for (int32_t r = 0; r < rows; ++r, m += stride) {
+    const V ar = Broadcast<V>(a[r]);
+#pragma GCC unroll 4
+    for (int k = 0; k < K; ++k) acc[k] += ar * LoadLanes<V>(m + k * L);
+  }
+#pragma GCC unroll 4
+  for (int k = 0; k < K; ++k) StoreLanes(s + k * L, acc[k]);
+}
+
 // s[c] = sum over r of a[r] * m[r * stride + c], r = 0, 1, ... rows - 1 in this
-// order, for c in [0, columns); columns is a multiple of the lane count.
+// order, for c in [0, columns); columns is a multiple of the lane count. Up to
+// four blocks of columns share one pass over the rows.
 template <class V>
 [[gnu::always_inline]] inline void ColumnSums(const float* m, size_t stride, const float* a, int32_t rows,
                                              int32_t columns, float* s) {
   constexpr int32_t L = LaneCount<V>;
   int32_t c = 0;
-  for (; c + 4 * L <= columns; c += 4 * L) {
-    V s0 = Splat<V>(0.0f), s1 = s0, s2 = s0, s3 = s0;
-    const float* p = m + c;
-    for (int32_t r = 0; r < rows; ++r, p += stride) {
-      const V ar = Splat<V>(a[r]);
-      s0 += ar * LoadLanes<V>(p);
-      s1 += ar * LoadLanes<V>(p + L);
-      s2 += ar * LoadLanes<V>(p + 2 * L);
-      s3 += ar * LoadLanes<V>(p + 3 * L);
-    }
-    StoreLanes(s + c, s0);
-    StoreLanes(s + c + L, s1);
-    StoreLanes(s + c + 2 * L, s2);
-    StoreLanes(s + c + 3 * L, s3);
-  }
-  for (; c < columns; c += L) {
-    V s0 = Splat<V>(0.0f);
-    const float* p = m + c;
-    for (int32_t r = 0; r < rows; ++r, p += stride) s0 += Splat<V>(a[r]) * LoadLanes<V>(p);
-    StoreLanes(s + c, s0);
+  for (; c + 4 * L <= columns; c += 4 * L) ColumnBlocks<V, 4>(m + c, stride, a, rows, s + c);
+  switch ((columns - c) / L) {
+    case 3: ColumnBlocks<V, 3>(m + c, stride, a, rows, s + c); break;
+    case 2: ColumnBlocks<V, 2>(m + c, stride, a, rows, s + c); break;
+    case 1: ColumnBlocks<V, 1>(m + c, stride, a, rows, s + c); break;
+    default: break;
   }
 }
 
@@ -51,7 +69,7 @@ template <class V>
   if constexpr (LaneCount<V> == 1) {
     return v < -1.0f ? -1.0f : (1.0f < v ? 1.0f : v);
   } else {
-    const V lo = Splat<V>(-1.0f), hi = Splat<V>(1.0f);
+    const V lo = Broadcast<V>(-1.0f), hi = Broadcast<V>(1.0f);
     return v < lo ? lo : (hi < v ? hi : v);
   }
 }
@@ -62,7 +80,7 @@ template <class V>
   constexpr int32_t L = LaneCount<V>;
   int32_t c = 0;
   if constexpr (L > 1) {
-    const V av = Splat<V>(a);
+    const V av = Broadcast<V>(a);
     for (; c + L <= count; c += L) StoreLanes(to + c, LoadLanes<V>(to + c) + ClampStep(LoadLanes<V>(f + c) * av));
   }
   for (; c < count; ++c) to[c] += ClampStep(f[c] * a);

@@ -97,13 +97,14 @@ struct TNetworkWeights {
 // One evaluation of the network: the inputs x[0..N], both hidden layers, the
 // four outputs (0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right) and,
 // in phases 2 and 3, the table index each neuron used. Owned by the caller.
+// The layers hold whole blocks of neurons; the vector loops fill them.
 struct TNetworkPass {
   alignas(32) std::array<float, 64> X{};
   alignas(32) std::array<float, NetworkNeuronStride(NetworkMaxNeurons)> H1{};
   alignas(32) std::array<float, NetworkW2Stride> H2{};
   std::array<float, 4> Y{};
-  std::array<int32_t, NetworkMaxNeurons> Kept1{};
-  std::array<int32_t, NetworkLayer2Size> Kept2{};
+  std::array<int32_t, NetworkNeuronStride(NetworkMaxNeurons)> Kept1{};
+  std::array<int32_t, NetworkW2Stride> Kept2{};
 };
 
 extern TNetworkWeights Network;
