@@ -98,14 +98,10 @@ template <class V>
         const V t = GatherLanes<V>(TanhTable.data(), offset);
         v = inside ? (s < zero ? -t : t) : line;
       }
-      if (bias && j + L <= count) {
-        v += LoadLanes<V>(bias + j);
-      } else if (bias) {
-        alignas(32) float b[L] = {};
-        for (int32_t l = 0; l < count - j; ++l) b[l] = bias[j + l];
-        v += LoadLanes<V>(b);
-      }
+      if (bias && j + L <= count) v += LoadLanes<V>(bias + j);
       StoreLanes(h + j, v);
+      if (bias && j + L > count)
+        for (int32_t l = 0; l < count - j; ++l) h[j + l] += bias[j + l];
     }
   }
 }

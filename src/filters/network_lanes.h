@@ -3,6 +3,7 @@
 // a vector type V: a plain float (one lane), four SSE lanes or eight AVX2
 // lanes. Every lane runs its own column and adds its terms in the order of the
 // rows, so all widths give the same sums to the last bit.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -21,10 +22,8 @@ template <class V>
   if constexpr (LaneCount<V> == 1) {
     return value;
   } else {
-    V v;
-#pragma GCC unroll 8
-    for (int l = 0; l < LaneCount<V>; ++l) v[l] = value;
-    return v;
+    // Lane 0 copied into every lane: one broadcast instruction.
+    return __builtin_shuffle(V{value}, decltype(V{} < V{}){});
   }
 }
 
@@ -35,31 +34,37 @@ template <class V, int K>
                                                float* s) {
   constexpr int32_t L = LaneCount<V>;
   V acc[K];
-#pragma GCC unroll 4
+#pragma GCC unroll 6
   for (int k = 0; k < K; ++k) acc[k] = Broadcast<V>(0.0f);
   for (int32_t r = 0; r < rows; ++r, m += stride) {
     const V ar = Broadcast<V>(a[r]);
-#pragma GCC unroll 4
+#pragma GCC unroll 6
     for (int k = 0; k < K; ++k) acc[k] += ar * LoadLanes<V>(m + k * L);
   }
-#pragma GCC unroll 4
+#pragma GCC unroll 6
   for (int k = 0; k < K; ++k) StoreLanes(s + k * L, acc[k]);
 }
 
 // s[c] = sum over r of a[r] * m[r * stride + c], r = 0, 1, ... rows - 1 in this
 // order, for c in [0, columns); columns is a multiple of the lane count. Up to
-// four blocks of columns share one pass over the rows.
+// six blocks of columns share one pass over the rows.
 template <class V>
 [[gnu::always_inline]] inline void ColumnSums(const float* m, size_t stride, const float* a, int32_t rows,
                                              int32_t columns, float* s) {
   constexpr int32_t L = LaneCount<V>;
-  int32_t c = 0;
-  for (; c + 4 * L <= columns; c += 4 * L) ColumnBlocks<V, 4>(m + c, stride, a, rows, s + c);
-  switch ((columns - c) / L) {
-    case 3: ColumnBlocks<V, 3>(m + c, stride, a, rows, s + c); break;
-    case 2: ColumnBlocks<V, 2>(m + c, stride, a, rows, s + c); break;
-    case 1: ColumnBlocks<V, 1>(m + c, stride, a, rows, s + c); break;
-    default: break;
+  for (int32_t c = 0; c < columns;) {
+    const int32_t blocks = (columns - c) / L;
+    // Seven blocks go as four and three rather than six and one.
+    const int32_t k = blocks == 7 ? 4 : std::min(blocks, 6);
+    switch (k) {
+      case 6: ColumnBlocks<V, 6>(m + c, stride, a, rows, s + c); break;
+      case 5: ColumnBlocks<V, 5>(m + c, stride, a, rows, s + c); break;
+      case 4: ColumnBlocks<V, 4>(m + c, stride, a, rows, s + c); break;
+      case 3: ColumnBlocks<V, 3>(m + c, stride, a, rows, s + c); break;
+      case 2: ColumnBlocks<V, 2>(m + c, stride, a, rows, s + c); break;
+      default: ColumnBlocks<V, 1>(m + c, stride, a, rows, s + c); break;
+    }
+    c += k * L;
   }
 }
 
