@@ -23,7 +23,14 @@ template <class V>
     return value;
   } else {
     // Lane 0 copied into every lane: one broadcast instruction.
+#if defined(__clang__)
+    if constexpr (LaneCount<V> == 4)
+      return __builtin_shufflevector(V{value}, V{value}, 0, 0, 0, 0);
+    else
+      return __builtin_shufflevector(V{value}, V{value}, 0, 0, 0, 0, 0, 0, 0, 0);
+#else
     return __builtin_shuffle(V{value}, decltype(V{} < V{}){});
+#endif
   }
 }
 
