@@ -14,6 +14,7 @@
 
 #include "kernels/mosaic/mosaic_settings.h"
 #include "kernels/network/network_file.h"
+#include "kernels/network/network_forward.h"
 #include "kernels/network/network_weights.h"
 #include "kernels/network/neural_tables.h"
 #include "pixelops/mosaic/debayer_nn.h"
@@ -68,9 +69,9 @@ void PlainLoop() {
   float sum = 0;
   for (int y = 3; y <= Height - 4; ++y)
     for (int x = 3 + (y & 1); x <= Width - 4; x += 2) {
-      NetworkInput.fill(m[size_t(y) * Width + size_t(x)] * 1e-4f);
+      NetworkPass.X.fill(m[size_t(y) * Width + size_t(x)] * 1e-4f);
       ForwardNetwork(Top, Top, false, true);
-      sum += NetworkOutput[0];
+      sum += NetworkPass.Y[0];
     }
   benchmark::DoNotOptimize(sum);
 }

@@ -10,7 +10,7 @@
 #   exif_reader_fuzz         fuzz/seeds/exif    tests/data/fuzz/exif
 #   settings_file_fuzz       fuzz/seeds/settings  tests/data/fuzz/settings
 #   translation_file_fuzz    fuzz/seeds/translation  tests/data/fuzz/translation
-#   network_file_fuzz        fuzz/seeds/network
+#   network_file_fuzz        fuzz/seeds/network  tests/data/fuzz/network
 #   batch_file_fuzz          fuzz/seeds/batch   tests/data/fuzz/batch
 # for example
 #   mkdir -p build-fuzz/corpus/bmp

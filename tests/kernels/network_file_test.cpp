@@ -1,19 +1,25 @@
-// The network weight file reader and the forward pass: the header forms, the
-// optional biases and tables found by the remaining size, refused files that
-// leave the loaded network as it was, and the activation and outputs of a
-// small network.
+// The network weight file readers: the header forms of both families, the
+// optional biases and tables found by the remaining size, and refused files
+// (unknown type codes, sizes out of range, truncated at every field boundary,
+// flipped bytes) that leave the loaded network as it was.
+#include <climits>
 #include <cmath>
 #include <random>
 
 #include "common/engine_ui.h"
 #include "kernels/network/network_file.h"
+#include "kernels/network/network_file_writers.h"
 #include "kernels/network/network_weights.h"
 #include "kernels/network/neural_tables.h"
+#include "kernels/network/two_times_network_file.h"
 #include "network_file_bytes.h"
+#include "random_network.h"
 #include "test_support.h"
 
 namespace astrelon::test {
 namespace {
+
+using TLoader = bool (*)(const std::string&, int32_t&, int32_t&, int32_t&);
 
 class NetworkFileTest : public ::testing::Test {
 protected:
@@ -21,16 +27,46 @@ protected:
     BuildTanhTable();
     EngineUi().Messages.clear();
   }
-  bool Load(const TNetworkFileBytes& f) {
-    WriteAll(path_, f.Bytes);
-    return LoadNetworkFile(path_, n_, current_, top_);
+  void TearDown() override { Network = TNetworkWeights{}; }
+  bool Load(const std::vector<unsigned char>& bytes, TLoader load = LoadNetworkFile) {
+    WriteAll(path_, bytes);
+    return load(path_, n_, current_, top_);
+  }
+  bool Load(const TNetworkFileBytes& f) { return Load(f.Bytes); }
+  // A refused file shows the message once and leaves the network.
+  void ExpectRefused(const std::vector<unsigned char>& bytes, TLoader load, const std::string& what) {
+    const std::vector<float> w1 = Network.W1;
+    const int32_t type = Network.TypeCode;
+    EngineUi().Messages.clear();
+    EXPECT_FALSE(Load(bytes, load)) << what;
+    ASSERT_EQ(EngineUi().Messages.size(), 1u) << what;
+    EXPECT_EQ(EngineUi().Messages[0], path_ + "\nkonnte nicht geöffnet werden!");
+    EXPECT_EQ(Network.W1, w1) << what;
+    EXPECT_EQ(Network.TypeCode, type) << what;
+  }
+  // An accepted file gives a network whose arrays fit its size.
+  void ExpectSound() const {
+    const TNetworkWeights& net = Network;
+    ASSERT_TRUE(net.Top >= 1 && net.Top <= 1000);
+    EXPECT_TRUE(net.Current >= 9 || net.Current == net.Top);
+    EXPECT_LE(net.Current, net.Top);
+    EXPECT_EQ(net.W1.size(), size_t(net.Stride) * size_t(net.RowWidth));
+    EXPECT_EQ(net.W2.size(), size_t(net.Top + 1) * NetworkW2Stride);
+    EXPECT_EQ(net.B1.size(), size_t(net.Top + 1));
+    EXPECT_EQ(net.Tables1.size(), size_t(net.Top + 1) * NetworkTableSize);
+    EXPECT_TRUE(net.Phase >= 1 && net.Phase <= 3);
+  }
+  static std::vector<unsigned char> FileOf(bool (*write)(const std::string&, const TNetworkWeights&)) {
+    TempDir dir;
+    EXPECT_TRUE(write(dir.file("net"), Network));
+    return ReadAll(dir.file("net"));
   }
   TempDir dir_;
   std::string path_ = dir_.file("net.nnb");
   int32_t n_ = 0, current_ = 0, top_ = 0;
 };
 
-TEST_F(NetworkFileTest, HeaderForms) {
+TEST_F(NetworkFileTest, FilterHeaderForms) {
   struct TCase {
     const char* name;
     TNetworkFileBytes file;
@@ -54,13 +90,15 @@ TEST_F(NetworkFileTest, HeaderForms) {
     EXPECT_EQ(Network.Phase, c.phase) << c.name;
     EXPECT_EQ(top_, 36) << c.name;
   }
-  // The last file: biases and tables as written; the others' weights and current.
+  // The last file: biases (also both saved copies) and tables as written.
   EXPECT_EQ(Network.B1[3], -0.5f);
   EXPECT_EQ(Network.Bo[3], -0.5f);
+  EXPECT_EQ(Network.Phase1Biases.B1[3], -0.5f);
+  EXPECT_EQ(Network.Phase2Biases.Bo[3], -0.5f);
   EXPECT_EQ(Network.Tables1[size_t(12 * 4001 + 4000)], 0.125f);
   ASSERT_TRUE(Load(typeN));
   EXPECT_EQ(current_, 10);
-  EXPECT_EQ(Network.W1[37 * 12 + 36], 0.25f);
+  EXPECT_EQ(Network.W1At(12, 36), 0.25f);
   EXPECT_EQ(Network.B1[0], 0.0f);
   EXPECT_EQ(Network.Phase1Rate, 0.03);
   EXPECT_EQ(Network.Tables1[2000 + 500], TanhTable[500]);  // tables reset to tanh
@@ -71,61 +109,178 @@ TEST_F(NetworkFileTest, HeaderForms) {
   EXPECT_EQ(current_, 12);
 }
 
-TEST_F(NetworkFileTest, RefusedFilesLeaveTheNetwork) {
+TEST_F(NetworkFileTest, RefusedFilterFilesLeaveTheNetwork) {
   TNetworkFileBytes good;
   good.Put(2).Put(12).Body(12, 0.5f).Biases(12, 0.25f);
   ASSERT_TRUE(Load(good));
-  const std::vector<float> w1 = Network.W1;
-  std::vector<TNetworkFileBytes> bad(5);
-  bad[0].Put(1).Put(1000000000).Floats(100);  // n = 10^9
-  bad[1].Put(1).Put(0).Body(0);
-  bad[2].Put(8).Put(12).Put(2).Body(12).Biases(12);  // phase 3 of type 2 without its tables
+  std::vector<std::pair<std::string, TNetworkFileBytes>> bad(14);
+  bad[0].second.Put(1).Put(1000000000).Floats(100);
+  bad[1].second.Put(1).Put(0).Body(0);
+  bad[2].second.Put(1).Put(-1).Body(1);
+  bad[3].second.Put(1).Put(1001).Body(1001);
+  bad[4].second.Put(1).Put(INT32_MAX).Body(1);
+  bad[5].second.Put(8).Put(12).Put(2).Body(12).Biases(12);  // phase 3 of type 2 without its tables
   std::mt19937 rng(3);
-  for (int i = 0; i < 3000; ++i) bad[3].Put(uint8_t(rng()));
-  bad[4] = good;
-  bad[4].Bytes.resize(good.Bytes.size() / 2);  // truncated in W2
-  for (size_t i = 0; i < bad.size(); ++i) {
-    EngineUi().Messages.clear();
-    EXPECT_FALSE(Load(bad[i])) << i;
-    ASSERT_EQ(EngineUi().Messages.size(), 1u) << i;
-    EXPECT_EQ(EngineUi().Messages[0], path_ + "\nkonnte nicht geöffnet werden!");
-    EXPECT_EQ(Network.W1, w1) << i;
-  }
+  for (int i = 0; i < 3000; ++i) bad[6].second.Put(uint8_t(rng()));
+  bad[7].second = good;
+  bad[7].second.Bytes.resize(good.Bytes.size() / 2);  // truncated in W2
+  // Type codes no training writes.
+  bad[8].second.Put(5).Put(12).Body(12);
+  bad[9].second.Put(0).Put(12).Body(12);
+  bad[10].second.Put(8).Put(12).Put(8).Body(12);
+  bad[11].second.Put(8).Put(12).Put(10).Body(12);
+  bad[12].second.Put(8).Put(12).Put(-3).Body(12);
+  // An empty file.
+  for (size_t i = 0; i < bad.size(); ++i) ExpectRefused(bad[i].second.Bytes, LoadNetworkFile, std::to_string(i));
   EXPECT_FALSE(LoadNetworkFile(dir_.file("missing.nnb"), n_, current_, top_));
+  EXPECT_FALSE(LoadNetworkFile(dir_.path().string(), n_, current_, top_));  // a folder
   EXPECT_EQ(Network.TypeCode, 2);
 }
 
-TEST_F(NetworkFileTest, ForwardPass) {
-  // Activation: the table up to 2 inclusive, straight lines beyond.
-  EXPECT_EQ(NetworkActivation(2.0f), TanhTable[2000]);
-  EXPECT_NEAR(NetworkActivation(2.0f), 0.07f * 2.0f + 0.8240275836f, 1e-6);
-  EXPECT_FLOAT_EQ(NetworkActivation(2.5f), 0.07f * 2.5f + 0.8240275836f);
-  EXPECT_EQ(NetworkActivation(-0.5f), -TanhTable[500]);
-  // Ten neurons each tanh(0.5 * 1) + 0.1; layer 2 neuron 0 sums them times 0.1;
-  // the outputs take layer-2 neuron 0 with weight 1 plus bias 0.25.
-  TNetworkWeights net;
-  net.Size(9);
-  for (int j = 0; j <= 9; ++j) {
-    net.W1[size_t(j * 37)] = 1.0f;
-    net.B1[size_t(j)] = 0.1f;
-    net.W2[size_t(j * 21)] = 0.1f;
+TEST_F(NetworkFileTest, TwoTimesHeaders) {
+  struct TCase {
+    int32_t header, type, n, inputTop, phase;
+    bool biases, tables;
+  };
+  const TCase cases[] = {
+      {36, 3, 36, 36, 1, false, false},    {1036, 4, 36, 60, 1, false, false}, {-1036, 3, 36, 36, 3, false, true},
+      {-2012, 4, 12, 60, 3, false, true},  {-3050, 13, 50, 36, 1, true, false}, {-4050, 14, 50, 60, 2, true, true},
+      {-1036, 3, 36, 36, 1, false, false},  // tables announced but absent: phase 1
+  };
+  for (const TCase& c : cases) {
+    const int32_t width = c.inputTop > 36 ? 61 : 37;
+    TNetworkFileBytes f;
+    f.Put(c.header).Floats(size_t(c.n + 1) * size_t(width), 0.5f).Floats(size_t(c.n + 1) * 21, 0.25f);
+    f.Floats(84, -0.5f).Put(123.5).Put(0.0125).Put(int32_t(20));
+    if (c.biases) f.Floats(size_t(c.n + 1), 0.125f).Floats(4, -0.125f);
+    if (c.tables) f.Tables(c.n, 0.375f);
+    ASSERT_TRUE(Load(f.Bytes, LoadTwoTimesNetworkFile)) << c.header;
+    EXPECT_EQ(Network.TypeCode, c.type) << c.header;
+    EXPECT_EQ(n_, c.n) << c.header;
+    EXPECT_EQ(top_, c.inputTop) << c.header;
+    EXPECT_EQ(current_, std::min(20, c.n)) << c.header;  // at most n
+    EXPECT_EQ(Network.Phase, c.phase) << c.header;
+    EXPECT_EQ(Network.Carried, 123.5);
+    EXPECT_EQ(Network.Rate, 0.0125);
+    EXPECT_EQ(Network.W1At(c.n, width - 1), 0.5f);
+    EXPECT_EQ(Network.Wout[83], -0.5f);
+    EXPECT_EQ(Network.B1[size_t(c.n)], c.biases ? 0.125f : 0.0f) << c.header;
+    EXPECT_EQ(Network.Bo[3], c.biases ? -0.125f : 0.0f) << c.header;
+    EXPECT_EQ(Network.Phase2Biases.Bo[3], c.biases ? -0.125f : 0.0f) << c.header;
+    EXPECT_EQ(Network.Table1(c.n)[4000], c.tables ? 0.375f : TanhTable[2000]) << c.header;
   }
-  for (size_t o = 0; o < 4; ++o) {
-    net.Wout[o] = 1.0f;
-    net.Bo[o] = 0.25f;
+  // A file that ends after the rate: current is n.
+  TNetworkFileBytes f;
+  f.Put(int32_t(12)).Floats(13 * 37 + 13 * 21 + 84).Put(1.0).Put(0.01);
+  ASSERT_TRUE(Load(f.Bytes, LoadTwoTimesNetworkFile));
+  EXPECT_EQ(current_, 12);
+}
+
+// Cut at every field boundary (and inside the tables), a two-times file is
+// refused where a field it needs is missing and read where the rest is
+// optional.
+TEST_F(NetworkFileTest, TwoTimesFilesCutAtEveryField) {
+  constexpr int32_t n = 12;
+  const uint64_t w1 = 13 * 148, w2 = 13 * 84, wout = 336, table = 16004;
+  struct TSeries {
+    int32_t type, phase;
+    std::vector<std::pair<uint64_t, int32_t>> cuts;  // length, phase read (0: refused)
+  };
+  uint64_t b = 4 + w1 + w2 + wout;
+  const TSeries twoLayers{3,
+                          3,
+                          {{0, 0},
+                           {4, 0},
+                           {4 + w1, 0},
+                           {4 + w1 + w2, 0},
+                           {b, 0},
+                           {b + 8, 0},
+                           {b + 16, 1},
+                           {b + 20, 1},
+                           {b + 20 + 50000, 1},  // less than 100000 bytes left over: ignored
+                           {b + 20 + 200000, 0},
+                           {b + 20 + 21 * table, 3},
+                           {b + 20 + 21 * table + 1000, 0},
+                           {b + 20 + 34 * table, 3}}};
+  const TSeries oneLayer{13,
+                         2,
+                         {{b + 16, 0},
+                          {b + 20, 0},
+                          {b + 20 + 13 * 4, 0},
+                          {b + 20 + 17 * 4, 1},
+                          {b + 20 + 17 * 4 + 21 * table, 2},
+                          {b + 20 + 17 * 4 + 34 * table - 4, 0},
+                          {b + 20 + 17 * 4 + 34 * table, 2}}};
+  for (const TSeries& s : {twoLayers, oneLayer}) {
+    MakeRandomNetwork(s.type, n, n, s.phase, 3);
+    const std::vector<unsigned char> full = FileOf(WriteTwoTimesNetworkFile);
+    ASSERT_EQ(full.size(), s.cuts.back().first);
+    MakeRandomNetwork(1, 20, 20, 1, 4);  // the network the refused files leave
+    for (const auto& [length, phase] : s.cuts) {
+      const std::vector<unsigned char> cut(full.begin(), full.begin() + long(length));
+      const std::string what = std::to_string(s.type) + " cut at " + std::to_string(length);
+      if (phase == 0) {
+        ExpectRefused(cut, LoadTwoTimesNetworkFile, what);
+        continue;
+      }
+      EngineUi().Messages.clear();
+      ASSERT_TRUE(Load(cut, LoadTwoTimesNetworkFile)) << what;
+      EXPECT_EQ(Network.Phase, phase) << what;
+      EXPECT_EQ(Network.TypeCode, s.type) << what;
+      EXPECT_TRUE(EngineUi().Messages.empty());
+      MakeRandomNetwork(1, 20, 20, 1, 4);
+    }
   }
-  Network = net;
-  NetworkInput.fill(0.0f);
-  NetworkInput[0] = 0.5f;
-  ForwardNetwork(36, 9, false, true);
-  const double h1 = std::tanh(0.5) + 0.1;
-  const double expected = std::tanh(std::round(1000 * h1) / 1000) + 0.25;
-  for (float y : NetworkOutput) EXPECT_NEAR(y, expected, 1e-6);
-  // Without biases and with the bilinear base on a flat input of 1: four times 1.
-  Network.Wout.assign(Network.Wout.size(), 0.0f);
-  NetworkInput.fill(1.0f);
-  ForwardNetwork(36, 9, true, false);
-  for (float y : NetworkOutput) EXPECT_NEAR(y, 1.0f, 1e-6);
+}
+
+TEST_F(NetworkFileTest, RefusedTwoTimesFilesLeaveTheNetwork) {
+  MakeRandomNetwork(3, 12, 12, 1, 5);
+  const std::vector<unsigned char> good = FileOf(WriteTwoTimesNetworkFile);
+  auto withHeader = [&](int32_t h) {
+    std::vector<unsigned char> f = good;
+    for (int b = 0; b < 4; ++b) f[size_t(b)] = uint8_t(uint32_t(h) >> (8 * b));
+    return f;
+  };
+  MakeRandomNetwork(1, 20, 20, 1, 4);
+  // Headers no writer makes: n 0, -1, 1001 (2001 and -5001), the extremes.
+  for (const int32_t h : {0, -1, -1000, 2001, -5001, INT32_MAX, INT32_MIN})
+    ExpectRefused(withHeader(h), LoadTwoTimesNetworkFile, std::to_string(h));
+  ExpectRefused({}, LoadTwoTimesNetworkFile, "empty");
+  // A header of a larger network than the body holds.
+  ExpectRefused(withHeader(40), LoadTwoTimesNetworkFile, "n 40");
+}
+
+// Flipped bytes give either the message with the network kept or a sound
+// network.
+TEST_F(NetworkFileTest, FlippedBytes) {
+  for (const TLoader load : {TLoader(LoadNetworkFile), TLoader(LoadTwoTimesNetworkFile)}) {
+    MakeRandomNetwork(load == LoadNetworkFile ? 2 : 13, 10, 10, 1, 6);
+    const std::vector<unsigned char> good =
+        FileOf(load == LoadNetworkFile ? WriteDebayerNetworkFile : WriteTwoTimesNetworkFile);
+    MakeRandomNetwork(1, 20, 20, 1, 4);
+    const TNetworkWeights before = Network;
+    std::mt19937 rng(17);
+    int refused = 0;
+    for (int trial = 0; trial < 120; ++trial) {
+      std::vector<unsigned char> f = good;
+      const int flips = 1 + int(rng() % 3);
+      for (int k = 0; k < flips; ++k) {
+        // Half of the flips hit the header, where they matter most.
+        const size_t at = trial % 2 ? rng() % 12 : rng() % f.size();
+        f[at] ^= uint8_t(1u << (rng() % 8));
+      }
+      Network = before;
+      EngineUi().Messages.clear();
+      if (Load(f, load)) {
+        ExpectSound();
+      } else {
+        ++refused;
+        EXPECT_EQ(EngineUi().Messages.size(), 1u);
+        EXPECT_EQ(Network.W1, before.W1);
+      }
+    }
+    EXPECT_GT(refused, 10);
+  }
 }
 
 }  // namespace

@@ -4,10 +4,15 @@
 #include <functional>
 #include <span>
 
+#include "common/engine_ui.h"
 #include "core/funktion_defs.h"
 #include "core/language.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
+#include "kernels/network/network_file.h"
+#include "kernels/network/network_forward.h"
+#include "kernels/network/neural_tables.h"
+#include "kernels/network/two_times_network_file.h"
 #include "loader_fixture.h"
 #include "store/header_cards.h"
 #include "store/image_loader.h"
@@ -74,6 +79,32 @@ protected:
       for (int n1 = 0; n1 <= 12; ++n1) EXPECT_LE(FoldToAsciiShort(LangText(LangKey(section, n1)), 80).size(), 80u);
     UnloadLanguageFile();
   }
+
+  // Both weight file readers refuse the file with one message and keep the
+  // network, or read a network whose arrays fit its size and that evaluates.
+  void ReadNetwork(const fs::path& input) {
+    using TLoader = bool (*)(const std::string&, int32_t&, int32_t&, int32_t&);
+    BuildTanhTable();
+    for (const TLoader load : {TLoader(LoadNetworkFile), TLoader(LoadTwoTimesNetworkFile)}) {
+      Network = TNetworkWeights{};
+      Network.Size(3);
+      EngineUi().Messages.clear();
+      int32_t n = 0, current = 0, top = 0;
+      if (!load(input.string(), n, current, top)) {
+        EXPECT_EQ(EngineUi().Messages.size(), 1u);
+        EXPECT_EQ(Network.Top, 3);
+        continue;
+      }
+      EXPECT_TRUE(n >= 1 && n <= 1000 && current <= n);
+      EXPECT_EQ(Network.W1.size(), size_t(Network.Stride) * size_t(Network.RowWidth));
+      EXPECT_EQ(Network.Tables1.size(), size_t(n + 1) * NetworkTableSize);
+      TNetworkPass pass;
+      pass.X.fill(0.5f);
+      for (const TNetworkPath path : {TNetworkPath::Plain, TNetworkPath::Avx2})
+        ForwardNetwork(Network, pass, top, current, true, true, path);
+    }
+    Network = TNetworkWeights{};
+  }
 };
 
 TEST_F(FuzzFindings, EveryKeptInputIsRefusedOrReadSoundly) {
@@ -83,6 +114,7 @@ TEST_F(FuzzFindings, EveryKeptInputIsRefusedOrReadSoundly) {
       {"exif", [this](const fs::path& f) { ReadExif(f); }},
       {"settings", [this](const fs::path& f) { ReadSettings(f); }},
       {"translation", [this](const fs::path& f) { ReadTranslation(f); }},
+      {"network", [this](const fs::path& f) { ReadNetwork(f); }},
   };
   int inputs = 0;
   for (const auto& [kind, read] : readers) {

@@ -1,6 +1,8 @@
 // The network debayer: with a network whose weights and biases are all 0 every
 // processed site gets its colours' window means; the frame keeps the border
 // pass; a file that cannot be read and the abort flag leave the rest as it was.
+#include <cmath>
+#include <cstring>
 #include <random>
 
 #include "../pixelops/slot_images.h"
@@ -11,6 +13,8 @@
 #include "network_file_bytes.h"
 #include "pixelops/mosaic/debayer_nn.h"
 #include "pixelops/mosaic/mosaic_conversion.h"
+#include "platform/processor_features.h"
+#include "slot_images.h"
 #include "test_support.h"
 
 namespace astrelon::test {
@@ -135,6 +139,50 @@ TEST_F(DebayerNNTest, ConversionRunsTheNetworkMethod) {
   MosaicSettings = TMosaicSettings{};
 }
 
+// A random network of each kind gives the planes it gave before the forward
+// pass took a record of its own (a hash of the three planes' bytes), on the
+// plain, SSE and AVX2 paths.
+TEST_F(DebayerNNTest, RandomNetworksGiveTheirKnownPlanes) {
+  const bool sse = SseEnabled, avx2 = Avx2Enabled;
+  struct TCase {
+    int32_t type;
+    bool tables;
+    uint64_t hash;
+  };
+  const TCase cases[] = {{1, false, 17015269447391564377ull},
+                          {2, false, 17637840635370729288ull},
+                          {2, true, 16429994317720420108ull}};
+  for (const TCase& c : cases) {
+    std::mt19937 rng(uint32_t(11 + c.type + (c.tables ? 5 : 0)));
+    std::uniform_real_distribution<float> u(-0.6f, 0.6f);
+    TNetworkFileBytes f;
+    f.Put(c.type).Put(int32_t(12));
+    for (int i = 0; i < 13 * (37 + 21) + 21 * 4; ++i) f.Put(u(rng));
+    f.Put(0.01).Put(int32_t(12));
+    for (int i = 0; i < 13 + 21 + 4; ++i) f.Put(u(rng) * 0.2f);
+    if (c.tables)
+      for (int t = 0; t < 21 + 13; ++t)
+        for (int i = 0; i < 4001; ++i) f.Put(std::tanh(float(i - 2000) / 1000 * (1.0f + 0.01f * float(t))));
+    WriteAll(path_, f.Bytes);
+    for (const int path : {0, 1, 2}) {
+      SseEnabled = path > 0;
+      Avx2Enabled = path > 1;
+      PutImage(3, W, H, {mosaic_, mosaic_, mosaic_});
+      InterpolateMosaicBorder(3, 4);
+      ASSERT_TRUE(DebayerNN(1, 3, path_));
+      uint64_t h = 1469598103934665603ull;
+      for (int p = 1; p <= 3; ++p)
+        for (const float v : Plane(3, p)) {
+          uint32_t b;
+          std::memcpy(&b, &v, 4);
+          for (int k = 0; k < 4; ++k) h = (h ^ ((b >> (8 * k)) & 0xff)) * 1099511628211ull;
+        }
+      EXPECT_EQ(h, c.hash) << c.type << " " << c.tables << " path " << path;
+    }
+  }
+  SseEnabled = sse;
+  Avx2Enabled = avx2;
+}
 
 }  // namespace
 }  // namespace astrelon::test

@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "../pixelops/slot_images.h"
+#include "kernels/network/neural_tables.h"
+#include "kernels/network/neuro_interpolation.h"
 #include "kernels/sampling/align_to_reference.h"
 #include "kernels/sampling/shift_image.h"
 #include "kernels/sampling/subpixel_samplers.h"
@@ -295,6 +297,57 @@ TEST_F(TwoImageCombinationTest, SamplesAreTheSamplersValues) {
       }
     }
   Sse2Enabled = saved;
+}
+
+// The "Neuro" kind: a one-pair shift samples B as the fixed network does at
+// the same positions (its 4 x 4 neighbourhood, blank outside B, and the
+// fractions); a blank neighbour takes part as a blank.
+TEST_F(TwoImageCombinationTest, NeuroKindSamplesAsTheFixedNetwork) {
+  BuildTanhTable();
+  const int w = 24, h = 18;
+  // Two stars on a sloping background with noise.
+  std::vector<float> b = Noise(w, h, 31);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      float& v = b[size_t(y * w + x)];
+      v = 0.2f * v + 50 + 3.0f * float(x) - 2.0f * float(y);
+      for (const auto& [cx, cy] : {std::pair{7.3, 6.8}, std::pair{16.6, 11.2}})
+        v += float(900 * std::exp(-((x - cx) * (x - cx) + (y - cy) * (y - cy)) / 3.0));
+    }
+  b[size_t(9 * w + 10)] = BlankPixel;
+  PutImage(2, w, h, {b});
+  Settings.InterpolationKind = IkNeuro;
+  for (const TFloatPoint shift : {TFloatPoint{2.25f, 1.625f}, TFloatPoint{-0.75f, 0.5f}}) {
+    PutImage(1, w, h, {Filled(w, h, BlankPixel)});
+    Combine(1, {4, 4}, {4 + shift.X, 4 + shift.Y}, TCombineOp::Maximum);
+    const std::vector<float> r = Plane(1, 1);
+    int sampled = 0, corrected = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const double xs = x + double(shift.X), ys = y + double(shift.Y);
+        float want = BlankPixel;
+        if (xs >= 0 && ys >= 0 && xs < w - 0.9 && ys < h - 0.9) {
+          const int ix = int(xs), iy = int(ys);
+          std::array<float, NeuroInputCount> p;
+          for (int j = 0; j < 4; ++j)
+            for (int t = 0; t < 4; ++t) {
+              const int px = ix - 1 + t, py = iy - 1 + j;
+              p[size_t(j * 4 + t)] = px >= 0 && py >= 0 && px < w && py < h ? b[size_t(py * w + px)] : BlankPixel;
+            }
+          p[16] = float(xs - ix);
+          p[17] = float(ys - iy);
+          want = InterpolateNeuro(p);
+          ++sampled;
+          // The network's correction is at work: not the bilinear value.
+          const float fx = p[16], fy = p[17];
+          const float bilinear = (1 - fy) * ((1 - fx) * p[5] + fx * p[6]) + fy * ((1 - fx) * p[9] + fx * p[10]);
+          corrected += std::fabs(want - bilinear) > 0.01f;
+        }
+        ASSERT_EQ(r[size_t(y * w + x)], want) << shift.X << " " << x << "," << y;
+      }
+    EXPECT_GT(sampled, w * h / 2);
+    EXPECT_GT(corrected, sampled / 2);
+  }
 }
 
 TEST_F(TwoImageCombinationTest, MoreThanTwoPairsAddTheShiftField) {

@@ -1,21 +1,23 @@
 #include "kernels/network/network_weights.h"
 
-#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <random>
+#include <stdexcept>
 
+#include "core/settings.h"
 #include "kernels/network/neural_tables.h"
 
 namespace astrelon {
 
 TNetworkWeights Network;
-std::array<float, 61> NetworkInput{};
-std::array<float, 4> NetworkOutput{};
+TNetworkPass NetworkPass;
 bool NetworkDebayerMode = false;
 
 namespace {
 
 void ResetTables(std::vector<float>& tables, size_t count) {
-  tables.assign(count * size_t(NetworkTableSize), 0.0f);
+  tables.resize(count * size_t(NetworkTableSize));
   for (size_t t = 0; t < count; ++t) {
     float* table = tables.data() + t * size_t(NetworkTableSize);
     for (int32_t i = 0; i < TanhTableSize; ++i) {
@@ -25,91 +27,78 @@ void ResetTables(std::vector<float>& tables, size_t count) {
   }
 }
 
-constexpr float LineOffset = 0.8240275836f;
-
-// Activation through a neuron's own table.
-float TableActivation(const float* table, float s) {
-  if (s > 2.0f) return 0.07f * s + LineOffset;
-  if (s < -2.0f) return 0.07f * s - LineOffset;
-  return table[2000 + std::lrint(1000.0f * s)];
-}
-
-float Dot(const float* a, const float* b, int32_t count) {
-  float s = 0;
-  for (int32_t i = 0; i < count; ++i) s += a[i] * b[i];
-  return s;
-}
-
 }  // namespace
 
 void TNetworkWeights::Size(int32_t n) {
   Top = n;
-  const size_t neurons = size_t(n) + 1;
-  W1.assign(neurons * size_t(RowWidth), 0.0f);
-  W2.assign(neurons * NetworkLayer2Size, 0.0f);
+  const int32_t neurons = n + 1;
+  Stride = NetworkNeuronStride(neurons);
+  W1.assign(size_t(RowWidth) * size_t(Stride), 0.0f);
+  W2.assign(size_t(neurons) * NetworkW2Stride, 0.0f);
   Wout.assign(NetworkLayer2Size * 4, 0.0f);
-  B1.assign(neurons, 0.0f);
+  B1.assign(size_t(neurons), 0.0f);
   B2.fill(0.0f);
   Bo.fill(0.0f);
-  ResetTables(Tables1, neurons);
+  SaveBiases(Phase1Biases);
+  SaveBiases(Phase2Biases);
+  D1.assign(size_t(Stride), 0.0f);
+  D2.fill(0.0f);
+  ResetTables(Tables1, size_t(neurons));
   ResetTables(Tables2, NetworkLayer2Size);
 }
 
-float NetworkActivation(float s) {
-  if (s > 2.0f) return 0.07f * s + LineOffset;
-  if (s < -2.0f) return 0.07f * s - LineOffset;
-  const float t = TanhTable[size_t(std::lrint(1000.0f * std::abs(s)))];
-  return s < 0 ? -t : t;
+void TNetworkWeights::SaveBiases(TNetworkBiases& to) const {
+  to.B1 = B1;
+  to.B2 = B2;
+  to.Bo = Bo;
 }
 
-void ForwardNetwork(int32_t inputTop, int32_t top, bool addBase, bool useBias) {
-  const TNetworkWeights& net = Network;
-  top = std::min(top, net.Top);
-  inputTop = std::min(inputTop, net.RowWidth - 1);
-  const bool tables = net.Phase >= 2;
-  const float* x = NetworkInput.data();
-  std::array<float, NetworkMaxNeurons> h1;
-  for (int32_t j = 0; j <= top; ++j) {
-    const float s = Dot(net.W1.data() + size_t(j) * size_t(net.RowWidth), x, inputTop + 1);
-    float h = tables ? TableActivation(net.Tables1.data() + size_t(j) * NetworkTableSize, s) : NetworkActivation(s);
-    if (useBias) h += net.B1[size_t(j)];
-    h1[size_t(j)] = h;
-  }
-  std::array<float, 4>& y = NetworkOutput;
-  if (net.TypeCode <= 10) {
-    std::array<float, NetworkLayer2Size> h2{};
-    for (int32_t k = 0; k <= net.Layer2Top; ++k) {
-      float s = 0;
-      for (int32_t j = 0; j <= top; ++j) s += h1[size_t(j)] * net.W2[size_t(j) * NetworkLayer2Size + size_t(k)];
-      float h = tables ? TableActivation(net.Tables2.data() + size_t(k) * NetworkTableSize, s) : NetworkActivation(s);
-      if (useBias) h += net.B2[size_t(k)];
-      h2[size_t(k)] = h;
-    }
-    for (size_t o = 0; o < 4; ++o) {
-      float s = 0;
-      for (int32_t k = 0; k <= net.Layer2Top; ++k) s += h2[size_t(k)] * net.Wout[size_t(k) * 4 + o];
-      y[o] = useBias ? s + net.Bo[o] : s;
-    }
-  } else {
-    for (size_t o = 0; o < 4; ++o) {
-      float s = 0;
-      for (int32_t j = 0; j <= top; ++j) s += h1[size_t(j)] * net.W2[size_t(j) * NetworkLayer2Size + o];
-      y[o] = useBias ? s + net.Bo[o] : s;
-    }
-  }
-  if (inputTop == 20) {
-    const float m = (y[0] + y[1] + y[2] + y[3]) / 4.5f;
-    y[0] += -m + x[4] / 16 + 3.0f / 16 * (x[5] + x[9]);
-    y[1] += -m + x[6] / 16 + 3.0f / 16 * (x[5] + x[11]);
-    y[2] += -m + x[14] / 16 + 3.0f / 16 * (x[9] + x[15]);
-    y[3] += -m + x[16] / 16 + 3.0f / 16 * (x[15] + x[11]);
-  } else if (addBase) {
-    const float m = (y[0] + y[1] + y[2] + y[3]) / 4.5f - 9.0f / 16 * x[0];
-    y[0] += -m + x[1] / 16 + 3.0f / 16 * (x[2] + x[4]);
-    y[1] += -m + x[3] / 16 + 3.0f / 16 * (x[2] + x[5]);
-    y[2] += -m + x[6] / 16 + 3.0f / 16 * (x[4] + x[7]);
-    y[3] += -m + x[8] / 16 + 3.0f / 16 * (x[7] + x[5]);
-  }
+void TNetworkWeights::RestoreBiases(const TNetworkBiases& from) {
+  // A copy of another size (saved before the network was replaced) is not used.
+  if (from.B1.size() != B1.size()) return;
+  B1 = from.B1;
+  B2 = from.B2;
+  Bo = from.Bo;
+}
+
+void ResetLayer1Functions() { ResetTables(Network.Tables1, size_t(Network.Top) + 1); }
+
+void ResetLayer2Functions() { ResetTables(Network.Tables2, NetworkLayer2Size); }
+
+void InitNetwork(int32_t n, int32_t current, int32_t N) {
+  InitNetwork(n, current, N, uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()));
+}
+
+void InitNetwork(int32_t n, int32_t current, int32_t N, uint64_t seed) {
+  if (n < 0 || n >= NetworkMaxNeurons || N < 0 || N >= NetworkMaxInputs)
+    throw std::invalid_argument("network size out of range");
+  TNetworkWeights& net = Network;
+  net.InputTop = N;
+  net.RowWidth = N <= 36 ? 37 : 61;
+  net.Size(n);
+  net.Current = std::min(std::max(current, 0), n);
+  net.Phase = 1;
+  net.Layer2Top = 20;
+  net.Phase1Rate = 0.05;
+  net.Phase23Rate = 0.02;
+  net.Carried = 100000.0;
+  net.UpdateHalfWidth = 0;
+  net.UpdateWindow.fill(0.0f);
+
+  std::mt19937_64 rng(seed);
+  const double w = Settings.NetworkSetting;
+  const float high = float(w / 2);
+  auto next = [&] {
+    const double u = double(rng() >> 11) * 0x1p-53;  // [0, 1)
+    const float v = float(u * w - w / 2);
+    // Rounding to float must not reach the open end of the range.
+    return v >= high && w > 0 ? std::nextafter(high, 0.0f) : v;
+  };
+  for (int32_t j = 0; j <= n; ++j)
+    for (int32_t i = 0; i < net.RowWidth; ++i) net.W1At(j, i) = next();
+  for (int32_t j = 0; j <= n; ++j)
+    for (int32_t k = 0; k < NetworkLayer2Size; ++k) net.W2At(j, k) = next();
+  for (float& v : net.Wout) v = next();
 }
 
 }  // namespace astrelon

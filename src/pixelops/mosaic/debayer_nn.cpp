@@ -7,6 +7,7 @@
 #include "common/engine_ui.h"
 #include "kernels/mosaic/mosaic_kernels.h"
 #include "kernels/network/network_file.h"
+#include "kernels/network/network_forward.h"
 #include "kernels/network/network_weights.h"
 #include "kernels/network/neural_tables.h"
 #include "pixelops/mosaic/mosaic_interpolation.h"
@@ -80,7 +81,8 @@ void DebayerRows(const TImageSlot& src, TImageSlot& dst, float half) {
   float* g = planes[1];
   const int32_t current = Network.Current;
   const bool pairs = Network.TypeCode == 1;
-  const std::array<float, 4>& out = NetworkOutput;
+  TNetworkPass pass;
+  const std::array<float, 4>& out = pass.Y;
   for (int32_t y = 3; y <= h - 4; ++y) {
     const int32_t x0 = MosaicCellColor(MosaicPattern, 1, y) == McGreen ? 4 : 3;
     const int32_t own = std::clamp<int32_t>(MosaicCellColor(MosaicPattern, x0, y), 0, 2);
@@ -92,8 +94,8 @@ void DebayerRows(const TImageSlot& src, TImageSlot& dst, float half) {
       for (int32_t k = 0; k < InputCount; ++k) mean[size_t(win.Colour[size_t(k)])] += m[i + win.Offset[size_t(k)]];
       for (size_t c = 0; c < 3; ++c) mean[c] = win.Count[c] > 0 ? mean[c] / win.Count[c] : 0.0f;
       for (int32_t k = 0; k < InputCount; ++k)
-        NetworkInput[size_t(k)] = (m[i + win.Offset[size_t(k)]] - mean[size_t(win.Colour[size_t(k)])]) / half;
-      ForwardNetwork(InputCount - 1, current, false, true);
+        pass.X[size_t(k)] = (m[i + win.Offset[size_t(k)]] - mean[size_t(win.Colour[size_t(k)])]) / half;
+      ForwardNetwork(Network, pass, InputCount - 1, current, false, true);
       if (pairs) {
         g[i] = (out[0] + out[1]) / 2 * half + mean[1];
         planes[other][i] = (out[2] + out[3]) / 2 * half + mean[size_t(other)];
