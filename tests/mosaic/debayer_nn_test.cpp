@@ -14,7 +14,6 @@
 #include "pixelops/mosaic/debayer_nn.h"
 #include "pixelops/mosaic/mosaic_conversion.h"
 #include "platform/processor_features.h"
-#include "slot_images.h"
 #include "test_support.h"
 
 namespace astrelon::test {
