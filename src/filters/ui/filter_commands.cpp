@@ -11,11 +11,13 @@
 #include "filters/filter_state.h"
 #include "filters/noise_filter_functions.h"
 #include "filters/ui/filter_dialog.h"
+#include "shell/image_window_state.h"
 #include "shell/main_services.h"
 #include "store/load_messages.h"
 #include "shell/ui/main/main_menu.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/menu_commands.h"
+#include "shell/ui/main/preview_partners.h"
 #include "shell/ui/main/main_window_marks.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/window_creation.h"
@@ -88,6 +90,13 @@ void RegisterFilterCommands() {
   };
   // The dialog exists from the start (the main window's menu states read its visibility).
   if (QApplication::instance()) FilterDialog();
+  // The source and the result follow each other's colour model and channel selection.
+  auto form = [] { return qobject_cast<TForm1*>(DialogForm(1)); };
+  RegisterPreviewPartner(1, {.Pair = [form] { return form() ? form()->Pair() : TSlotPair{}; },
+                             .Refresh = [form] {
+                               if (form()) form()->PartnerSwitched();
+                             },
+                             .UsesLockedStar = [] { return ToolMode == 2; }});
   // A changed colour model or channel selection prepares the NLM planes anew.
   static bool panelHooked = false;
   if (panelHooked) return;

@@ -15,6 +15,7 @@
 #include "shell/graph_image.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/menu_commands.h"
+#include "shell/ui/main/preview_partners.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/window_creation.h"
 #include "store/display/display_histogram.h"
@@ -108,15 +109,19 @@ void RegisterFrequencyFilterCommands() {
   RegisterMenuCommand("Convolution1", Convolution);
   RegisterMenuCommand("FFTMorph1", Morph);
   RegisterMenuCommand("N3DDarstellung1", Relief);
-  // The dialog follows its images' channel selections and ends when one of them closes.
+  // The source and the result follow each other's colour model and channel selection.
+  RegisterPreviewPartner(6, {.Pair = [] {
+                               TForm6* d = FrequencyFilterDialog();
+                               return d ? d->Pair() : TSlotPair{};
+                             },
+                             .Refresh = [] {
+                               if (TForm6* d = FrequencyFilterDialog()) d->PartnerSwitched();
+                             },
+                              .UsesLockedStar = nullptr});
+  // The dialog ends when one of its images closes.
   static bool hooked = false;
   if (hooked) return;
   hooked = true;
-  auto previousPanel = std::move(InfoPanelUpdatedHook);
-  InfoPanelUpdatedHook = [previousPanel](int slot) {
-    if (previousPanel) previousPanel(slot);
-    if (TForm6* dialog = FrequencyFilterDialog()) dialog->FollowChannels(slot);
-  };
   auto previousClosed = std::move(TMDIChild::WindowClosedHook);
   TMDIChild::WindowClosedHook = [previousClosed](int slot) {
     if (previousClosed) previousClosed(slot);

@@ -11,6 +11,7 @@
 #include "shell/ui/dialogs/small_dialogs.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/menu_commands.h"
+#include "shell/ui/main/preview_partners.h"
 #include "shell/ui/windows/window_creation.h"
 #include "store/display/display_histogram.h"
 #include "store/header_cards.h"
@@ -82,6 +83,15 @@ void RegisterBackgroundFlatteningCommands() {
   RegisterMenuCommand("HintergrundebnenNebel1", FlattenBackgroundNebulaCommand);
   RegisterMenuCommand("HintergrundebnenSterne1", FlattenBackgroundStarsCommand);
   RegisterMenuCommand("HintergrundebnenSterne21", FlattenBackgroundVariableCommand);
+  // The mask dialog's source and result follow each other's colour model and channel selection.
+  RegisterPreviewPartner(12, {.Pair = [] {
+                                TForm12* d = BackgroundMaskDialog();
+                                return d ? d->Pair() : TSlotPair{};
+                              },
+                              .Refresh = [] {
+                                if (TForm12* d = BackgroundMaskDialog()) d->PartnerSwitched();
+                              },
+                              .UsesLockedStar = nullptr});
 }
 
 }  // namespace astrelon

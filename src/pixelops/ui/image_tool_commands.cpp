@@ -13,6 +13,7 @@
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_marks.h"
 #include "shell/ui/main/menu_commands.h"
+#include "shell/ui/main/preview_partners.h"
 #include "shell/ui/windows/window_creation.h"
 #include "store/display/display_histogram.h"
 #include "store/header_cards.h"
@@ -95,6 +96,15 @@ void RegisterImageToolCommands() {
   RegisterMenuCommand("Rauschanteilbestimmen1", NoiseReadout);
   RegisterMenuCommand("Automatischer2DFFTStrfilter1", PeriodicNoise);
   RegisterMenuCommand("objectRauschenhinzufgen11TMenuItem1", AddNoise);
+  // The noisy copy follows the colour model and channel selection of its source, and back.
+  RegisterPreviewPartner(28, {.Pair = [] {
+                                TForm28* d = SyntheticNoiseDialog();
+                                return d ? d->Pair() : TSlotPair{};
+                              },
+                              .Refresh = [] {
+                                if (TForm28* d = SyntheticNoiseDialog()) d->PartnerSwitched();
+                              },
+                              .UsesLockedStar = nullptr});
 }
 
 }  // namespace astrelon

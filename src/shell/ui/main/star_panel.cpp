@@ -384,6 +384,17 @@ void DrawPsfPanel(int slot, int32_t x, int32_t y) {
   }
 }
 
+void ReleaseStarLock() {
+  LockedStar.Analysed = 0;
+  LockedStar.NeedsRedraw = 1;
+  TSidePanel* p = Panel();
+  if (!p) return;
+  PanelCleared = 0;
+  ClearPsfPanelImages();
+  HideStarLabels();
+  p->Label1->clear();
+}
+
 void StarKeyCommand(int key, const QString& text) {
   TSidePanel* p = Panel();
   if (!p || p->isHidden() || ToolMode != 1) return;
@@ -395,13 +406,7 @@ void StarKeyCommand(int key, const QString& text) {
   const int slot = StarHoverSlot;
   const bool overImage = SlotInUse(slot);
   if (key == Qt::Key_Escape) {
-    if (Locked()) {
-      LockedStar.Analysed = 0;
-      PanelCleared = 0;
-      ClearPsfPanelImages();
-      HideStarLabels();
-      p->Label1->clear();
-    }
+    if (Locked()) ReleaseStarLock();
     return;
   }
   if (t == "l" || t == "L") {

@@ -40,6 +40,8 @@ void DrawPsfPanel(int slot, int32_t x, int32_t y);
 // The deconvolution dialog's 64 x 64 PSF array (nullptr: none).
 void SetPanelPsfArray(const float* psf);
 
+// Drops the locked star and clears the panel's star pictures and labels.
+void ReleaseStarLock();
 // L locks a star, M / m measure against it, Escape unlocks (info mode).
 void StarKeyCommand(int key, const QString& text);
 void SpeedButtonLI1Click();
