@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the tests: a temporary folder, float comparison and test data.
 #include <filesystem>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -55,6 +56,10 @@ private:
 // (three planes make a colour image), a file name and a default header.
 void MakeImage(int slot, int w, int h, const std::vector<std::vector<float>>& planes,
                const std::string& name = "/data/img.fit");
+
+// The lines of a translation file holding sections 1 to `lastSection` in order,
+// each followed by its entries ("[1.9]Text") from `entries` (keyed by section).
+std::vector<std::string> TranslationLines(const std::map<int, std::vector<std::string>>& entries, int lastSection);
 
 // The texts of the slot's "HISTORY " cards (without the keyword and trailing
 // blanks), joined with the separator.

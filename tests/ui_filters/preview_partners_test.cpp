@@ -44,13 +44,7 @@ protected:
         for (int x = 0; x < w; ++x)
           planes[size_t(p)][size_t(y * w + x)] =
               500.0f + 150.0f * float(p) + 4.0f * float(x) + 40.0f * std::sin(0.7f * float(x * (p + 1) + y));
-    test::MakeImage(1, w, h, planes);
-    Store.Image[1].ColorModel = CmRgb;
-    UpdateMinMax(1);
-    ResetDisplayRange(1, 0);
-    ShowImageWindow(1);
-    QApplication::processEvents();
-    area_->setActiveSubWindow(ImageWindow(1));
+    OpenActive(w, h, planes);
   }
   // The tool bar's colour-space switch of a slot.
   static void Switch(int slot) {

@@ -91,12 +91,9 @@ void RegisterFilterCommands() {
   // The dialog exists from the start (the main window's menu states read its visibility).
   if (QApplication::instance()) FilterDialog();
   // The source and the result follow each other's colour model and channel selection.
-  auto form = [] { return qobject_cast<TForm1*>(DialogForm(1)); };
-  RegisterPreviewPartner(1, {.Pair = [form] { return form() ? form()->Pair() : TSlotPair{}; },
-                             .Refresh = [form] {
-                               if (form()) form()->PartnerSwitched();
-                             },
-                             .UsesLockedStar = [] { return ToolMode == 2; }});
+  TPreviewPartner partner = DialogPartner<TForm1>([] { return qobject_cast<TForm1*>(DialogForm(1)); });
+  partner.UsesLockedStar = [] { return ToolMode == 2; };
+  RegisterPreviewPartner(1, std::move(partner));
   // A changed colour model or channel selection prepares the NLM planes anew.
   static bool panelHooked = false;
   if (panelHooked) return;

@@ -110,14 +110,7 @@ void RegisterFrequencyFilterCommands() {
   RegisterMenuCommand("FFTMorph1", Morph);
   RegisterMenuCommand("N3DDarstellung1", Relief);
   // The source and the result follow each other's colour model and channel selection.
-  RegisterPreviewPartner(6, {.Pair = [] {
-                               TForm6* d = FrequencyFilterDialog();
-                               return d ? d->Pair() : TSlotPair{};
-                             },
-                             .Refresh = [] {
-                               if (TForm6* d = FrequencyFilterDialog()) d->PartnerSwitched();
-                             },
-                              .UsesLockedStar = nullptr});
+  RegisterPreviewPartner(6, DialogPartner(FrequencyFilterDialog));
   // The dialog ends when one of its images closes.
   static bool hooked = false;
   if (hooked) return;

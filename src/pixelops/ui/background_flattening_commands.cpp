@@ -84,14 +84,7 @@ void RegisterBackgroundFlatteningCommands() {
   RegisterMenuCommand("HintergrundebnenSterne1", FlattenBackgroundStarsCommand);
   RegisterMenuCommand("HintergrundebnenSterne21", FlattenBackgroundVariableCommand);
   // The mask dialog's source and result follow each other's colour model and channel selection.
-  RegisterPreviewPartner(12, {.Pair = [] {
-                                TForm12* d = BackgroundMaskDialog();
-                                return d ? d->Pair() : TSlotPair{};
-                              },
-                              .Refresh = [] {
-                                if (TForm12* d = BackgroundMaskDialog()) d->PartnerSwitched();
-                              },
-                              .UsesLockedStar = nullptr});
+  RegisterPreviewPartner(12, DialogPartner(BackgroundMaskDialog));
 }
 
 }  // namespace astrelon

@@ -97,14 +97,7 @@ void RegisterImageToolCommands() {
   RegisterMenuCommand("Automatischer2DFFTStrfilter1", PeriodicNoise);
   RegisterMenuCommand("objectRauschenhinzufgen11TMenuItem1", AddNoise);
   // The noisy copy follows the colour model and channel selection of its source, and back.
-  RegisterPreviewPartner(28, {.Pair = [] {
-                                TForm28* d = SyntheticNoiseDialog();
-                                return d ? d->Pair() : TSlotPair{};
-                              },
-                              .Refresh = [] {
-                                if (TForm28* d = SyntheticNoiseDialog()) d->PartnerSwitched();
-                              },
-                              .UsesLockedStar = nullptr});
+  RegisterPreviewPartner(28, DialogPartner(SyntheticNoiseDialog));
 }
 
 }  // namespace astrelon

@@ -21,6 +21,20 @@ struct TPreviewPartner {
 
 // Registers (or replaces) the partner rule of dialog form n.
 void RegisterPreviewPartner(int form, TPreviewPartner partner);
+
+// The rule of a dialog class with Pair() and PartnerSwitched(), reached through
+// `dialog` (null while the dialog does not exist).
+template <class TDialog>
+TPreviewPartner DialogPartner(TDialog* (*dialog)()) {
+  return {.Pair = [dialog] {
+            TDialog* d = dialog();
+            return d ? d->Pair() : TSlotPair{};
+          },
+          .Refresh = [dialog] {
+            if (TDialog* d = dialog()) d->PartnerSwitched();
+          },
+          .UsesLockedStar = nullptr};
+}
 // Forgets the rule of dialog form n.
 void UnregisterPreviewPartner(int form);
 

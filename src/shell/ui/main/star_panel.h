@@ -1,6 +1,7 @@
 #pragma once
 // The side panel's star measurement: the tool modes, the pictures and labels
 // under the mouse, the locked star (key L) and the comparison star (key M).
+#include <QPoint>
 #include <QString>
 #include <cstdint>
 
@@ -45,6 +46,8 @@ void ReleaseStarLock();
 // L locks a star, M / m measure against it, Escape unlocks (info mode).
 void StarKeyCommand(int key, const QString& text);
 void SpeedButtonLI1Click();
+// The pop-up of the side panel while a star is locked ("Infos zur Tabelle hinzufügen").
+void ShowStarPanelMenu(QPoint global);
 void SpeedButtonLI2Click();
 
 // Installs the star panel into the main window link and the image windows.
