@@ -3,6 +3,7 @@
 #include "filters/ui/filter_commands.h"
 #include "frequency/ui/fft_commands.h"
 #include "frequency/ui/frequency_filter_commands.h"
+#include "frequency/ui/wavelet_dialog.h"
 #include "pixelops/ui/background_flattening_commands.h"
 #include "pixelops/ui/channel_commands.h"
 #include "pixelops/ui/color_commands.h"
@@ -45,6 +46,7 @@ void RegisterProgramCommands() {
   RegisterFilterCommands();
   RegisterFrequencyCommands();
   RegisterFrequencyFilterCommands();
+  RegisterWaveletCommands();
   RegisterHistogramCommands();
   RegisterSunSurfaceCommands();
   RegisterColorCommands();
