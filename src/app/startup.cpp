@@ -110,7 +110,8 @@ void LoadLanguageAtStartup() {
     for (const std::string& folder : folders) {
       const std::string name = ListLanguageFiles(folder);
       if (name.empty()) continue;
-      LoadLanguageFileFrom(name);
+      // The default master names follow the translation.
+      if (LoadLanguageFileFrom(name)) BuildMasterFileNames();
       return;
     }
   });

@@ -53,6 +53,16 @@ std::vector<std::string> ProgramDataFolders() {
   return folders;
 }
 
+std::string FindFileInFolders(const std::vector<std::string>& folders, std::string_view name) {
+  if (name.empty()) return {};
+  for (const std::string& folder : folders) {
+    std::string candidate = folder + "/" + std::string(name);
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(candidate, ec)) return candidate;
+  }
+  return {};
+}
+
 std::string SettingsFolder() {
   // Only an absolute XDG_CONFIG_HOME counts; a relative one is ignored.
   const char* xdg = std::getenv("XDG_CONFIG_HOME");

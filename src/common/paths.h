@@ -13,6 +13,10 @@ std::string ProgramFolder();
 // Folders searched for read-only data shipped with the program, in order:
 // the executable's folder, then the installation's share folder.
 std::vector<std::string> ProgramDataFolders();
+// File name of the short guide shipped in the program's data folders.
+inline constexpr const char* HelpPageName = "anleitung.html";
+// The first `folder + "/" + name` among the folders that is a file; empty when none is.
+std::string FindFileInFolders(const std::vector<std::string>& folders, std::string_view name);
 // $XDG_CONFIG_HOME/astrelon, by default ~/.config/astrelon (no trailing "/").
 std::string SettingsFolder();
 // Creates the settings folder when missing; false when it cannot be created.

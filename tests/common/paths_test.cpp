@@ -19,6 +19,18 @@ TEST(Paths, ProgramFolderHoldsTheRunningProgram) {
   EXPECT_EQ(data[1], "/usr/local/share/astrelon");
 }
 
+TEST(Paths, FileFoundInTheFirstFolderThatHoldsIt) {
+  test::TempDir a, b;
+  std::filesystem::create_directory(a.path() / "anleitung.html");  // a folder, not a file
+  test::WriteText(b.file("anleitung.html"), "<html></html>");
+  const std::vector<std::string> folders{a.path().string(), b.path().string()};
+  EXPECT_EQ(FindFileInFolders(folders, "anleitung.html"), b.file("anleitung.html"));
+  EXPECT_EQ(FindFileInFolders(folders, "fehlt.html"), "");
+  EXPECT_EQ(FindFileInFolders(folders, ""), "");
+  // The build puts the short guide beside the program.
+  EXPECT_NE(FindFileInFolders({ASTRELON_BINARY_DIR}, HelpPageName), "");
+}
+
 TEST(Paths, SettingsFolderFollowsXdgConfigHome) {
   test::ConfigHome home;
   const std::string expected = home.path().string() + "/astrelon";

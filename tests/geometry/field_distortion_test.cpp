@@ -40,8 +40,8 @@ TEST_F(FieldDistortionTest, DefaultsReproduceTheSource) {
   }
 }
 
-// D = 1.05 (and a polynomial with all four terms) sampled at the positions the
-// description gives, computed in numpy and sampled with map_coordinates.
+// D = 1.05 (and a polynomial with all four terms) sampled at the positions of the
+// distortion formula, computed in numpy and sampled with map_coordinates.
 TEST_F(FieldDistortionTest, PolynomialAgreesWithNumpyAndScipy) {
   if (!HaveNumpy()) GTEST_SKIP() << "numpy is not installed";
   Settings.InterpolationKind = IkLinear;

@@ -72,7 +72,7 @@ TEST_F(PerspectiveTest, LinesMeetingAboveKeepTheBottomRow) {
   }
 }
 
-// The map written out in numpy from the description (rows or columns, the
+// The map written out in numpy from its geometry (rows or columns, the
 // reference edge, the pole, the mid-line), sampled with map_coordinates of order
 // 1, against the linear kind.
 TEST_F(PerspectiveTest, MapAgreesWithNumpyAndScipy) {

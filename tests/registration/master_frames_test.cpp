@@ -8,7 +8,10 @@
 
 #include "common/engine_ui.h"
 #include "core/batch_state.h"
+#include "core/language.h"
+#include "core/settings.h"
 #include "registration/calibration/dark_subtraction.h"
+#include "registration/stacking/master_file_names.h"
 #include "registration/stacking/master_frame_state.h"
 #include "registration/stacking/master_frames.h"
 #include "registration/stacking/multifocus.h"
@@ -295,6 +298,27 @@ TEST_F(MasterFramesTest, MultifocusTakesEachHalfFromItsSharpFrame) {
   std::string one = dir_.file("one");
   EXPECT_EQ(BuildMultifocusImage({a}, one, progress_), -1);
   EXPECT_EQ(ui_.Messages.back(), "Es sind nicht genug Dateien zur Bearbeitung ausgewählt worden.");
+}
+
+}  // namespace
+}  // namespace astrelon::test
+
+namespace astrelon::test {
+namespace {
+
+TEST(MasterFileNamesTest, TranslatedMasterNamesCarryTheFitsExtension) {
+  const std::string ext = Settings.FitsExtension;
+  Settings.FitsExtension = ".fts";
+  BuildMasterFileNames();
+  EXPECT_EQ(MasterFileNames, (std::array<std::string, 4>{"Masterdark.fts", "Masterflat.fts", "", "Multifokus.fts"}));
+  // The dark's word only: the flat keeps its German name.
+  LoadLanguageFile(TranslationLines({{12, {"[4]DarkMaster"}}}, 12));
+  BuildMasterFileNames();
+  EXPECT_EQ(MasterFileNames[0], "DarkMaster.fts");
+  EXPECT_EQ(MasterFileNames[1], "Masterflat.fts");
+  UnloadLanguageFile();
+  Settings.FitsExtension = ext;
+  BuildMasterFileNames();
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ protected:
   void SetUp() override {
     StoreTest::SetUp();
     kind_ = Settings.InterpolationKind;
+    BuildTanhTable();  // the "Neuro" kind's network needs its activation table, built at start-up
   }
   void TearDown() override {
     Settings.InterpolationKind = kind_;
@@ -267,7 +268,7 @@ TEST_F(TwoImageCombinationTest, SamplesAreTheSamplersValues) {
                         {1, {4, 3}, {}, {1.4f, 4.3f}, {}}};
   const bool saved = Sse2Enabled;
   for (const Case& c : cases)
-    for (int kind : {int(IkBicubic), int(IkLanczos3), int(IkLinear), int(IkDSinc), -int(IkBicubic)}) {
+    for (int kind : {int(IkBicubic), int(IkLanczos3), int(IkLinear), int(IkDSinc), int(IkNeuro), -int(IkBicubic)}) {
       // The vector sums (a negative kind here) give the scalar values.
       Sse2Enabled = kind < 0;
       kind = std::abs(kind);

@@ -278,6 +278,16 @@ TEST_F(MainServicesTest, PixelValueTexts) {
   UnloadLanguageFile();
 }
 
+TEST(PixelTextPanel, WidthFollowsTheTextAndColourTheZoom) {
+  // max(160, w x 13 x dpi div 1056 + 16): 300 px at 96 dpi, 374400 div 1056 = 354.
+  EXPECT_EQ(PixelTextPanelWidth(300, 96), 354 + 16);
+  EXPECT_EQ(PixelTextPanelWidth(100, 96), 160);
+  EXPECT_EQ(PixelTextPanelWidth(0, 96), 160);
+  EXPECT_EQ(PixelTextPanelWidth(300, 192), 709 + 16);
+  for (int zoom : {100, 200, 400}) EXPECT_TRUE(PixelTextInNormalColour(zoom)) << zoom;
+  for (int zoom : {70, 50, 25, 300, 800, 17}) EXPECT_FALSE(PixelTextInNormalColour(zoom)) << zoom;
+}
+
 TEST_F(MainServicesTest, ColourModelPairing) {
   MakeImage(1, 1, 1, {{10}, {20}, {30}});
   MakeImage(2, 1, 1, {{10}, {20}, {30}});

@@ -3,8 +3,10 @@
 #include <cmath>
 
 #include "common/number_text.h"
+#include "core/language.h"
 #include "platform/processor_features.h"
 #include "shell/display/display_lut.h"
+#include "shell/main/main_texts.h"
 #include "shell/slots/slot_utilities.h"
 #include "shell/stars/star_panel_window.h"
 #include "shell/stars/star_pick.h"
@@ -192,6 +194,41 @@ TEST_F(StarPanelWindowTest, StatisticsBytesAndProfiles) {
   EXPECT_EQ(w.Count, 0);
   // A newer position abandons the pass.
   EXPECT_FALSE(MeasurePanelWindow(1, 10, 10, w, [] { return true; }));
+}
+
+TEST_F(StarPanelWindowTest, StatisticsLabelsTakeTheTranslatedWords) {
+  TPanelWindow w;
+  w.DC = 12.5;
+  w.Rms = 0.25;
+  w.Max = 30;
+  w.Min = -2;
+  using Texts = std::array<std::string, 4>;
+  EXPECT_EQ(PanelStatisticsTexts(w), (Texts{"DC: 12.5", "rms: 0.25", "max: 30", "min: -2"}));
+  LoadLanguageFile(test::TranslationLines(
+      {{3, {"[1.1]Mean grey:", "[1.2]Noise:", "[1.4]Lowest:", "[1.6]Mean green:", "[5.3]Highest:"}}}, 3));
+  EXPECT_EQ(PanelStatisticsTexts(w), (Texts{"Mean grey: 12.5", "Noise: 0.25", "Highest: 30", "Lowest: -2"}));
+  w.Kind = TPanelImageKind::Rgb;
+  EXPECT_EQ(PanelStatisticsTexts(w)[0], "Mean green: 12.5");
+  w.Kind = TPanelImageKind::Yuv;  // the luma keeps its own prefix
+  EXPECT_EQ(PanelStatisticsTexts(w)[0], "DCy: 12.5");
+  UnloadLanguageFile();
+}
+
+TEST_F(StarPanelWindowTest, ComparisonWordsAreTheInfoLabels) {
+  MeasuredStar = {};
+  LockedStar = {};
+  MeasuredStar.Flux = 10;
+  LockedStar.Flux = 100;
+  MeasuredStar.CentreX = 3;
+  LockedStar.CentreY = 4;
+  MainTexts.InfoLabels[7] = "Distance: ";
+  MainTexts.InfoLabels[8] = "dMag: ";
+  const TComparisonTexts t = CompareStars(MeasuredStar, LockedStar);
+  EXPECT_EQ(t.Magnitude, "dMag: 2.50");
+  EXPECT_EQ(t.Distance, "Distance: 5.00");
+  ResetMainTexts();
+  MeasuredStar = {};
+  LockedStar = {};
 }
 
 }  // namespace

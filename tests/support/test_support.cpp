@@ -114,6 +114,15 @@ std::string HistoryText(int slot, const std::string& separator) {
   return text;
 }
 
+std::vector<std::string> TranslationLines(const std::map<int, std::vector<std::string>>& entries, int lastSection) {
+  std::vector<std::string> lines;
+  for (int s = 1; s <= lastSection; ++s) {
+    lines.push_back("[" + std::to_string(s) + "_section");
+    if (const auto it = entries.find(s); it != entries.end()) lines.insert(lines.end(), it->second.begin(), it->second.end());
+  }
+  return lines;
+}
+
 std::vector<float> PlaneValues(int slot, int p) {
   const auto& v = Store.Image[size_t(slot)].Planes[size_t(p)];
   return {v.begin(), v.end()};

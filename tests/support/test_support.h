@@ -1,11 +1,15 @@
 #pragma once
 // Helpers shared by the tests: a temporary folder, float comparison and test data.
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "common/engine_ui.h"
 
 namespace astrelon::test {
 
@@ -55,6 +59,22 @@ private:
 // (three planes make a colour image), a file name and a default header.
 void MakeImage(int slot, int w, int h, const std::vector<std::vector<float>>& planes,
                const std::string& name = "/data/img.fit");
+
+// An engine interface that runs a hook (with the number of calls so far) whenever
+// the engine lets pending events run; messages are collected as by the default.
+class HookUi : public TEngineUi {
+public:
+  void ProcessMessages() override {
+    ++Calls;
+    if (Hook) Hook(Calls);
+  }
+  int Calls = 0;
+  std::function<void(int calls)> Hook;
+};
+
+// The lines of a translation file holding sections 1 to `lastSection` in order,
+// each followed by its entries ("[1.9]Text") from `entries` (keyed by section).
+std::vector<std::string> TranslationLines(const std::map<int, std::vector<std::string>>& entries, int lastSection);
 
 // The texts of the slot's "HISTORY " cards (without the keyword and trailing
 // blanks), joined with the separator.

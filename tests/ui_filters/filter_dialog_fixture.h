@@ -21,6 +21,8 @@
 #include "filters/ui/radio_group.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/menu/menu_commands.h"
+#include "store/color_models.h"
+#include "store/display/display_histogram.h"
 
 namespace astrelon::test {
 
@@ -48,6 +50,17 @@ protected:
     area_->setActiveSubWindow(source);
     ASSERT_TRUE(RunMenuCommand(item));
     QApplication::processEvents();
+  }
+  // Slot 1 holding these planes (three make an RGB image), shown as the active window.
+  TMDIChild* OpenActive(int w, int h, const std::vector<std::vector<float>>& planes) {
+    test::MakeImage(1, w, h, planes);
+    Store.Image[1].ColorModel = CmRgb;
+    UpdateMinMax(1);
+    ResetDisplayRange(1, 0);
+    ShowImageWindow(1);
+    QApplication::processEvents();
+    area_->setActiveSubWindow(ImageWindow(1));
+    return ImageWindow(1);
   }
   // Cancels the dialog and closes every image window, so that a loop can start the next function.
   void CancelAndCloseAll() {

@@ -23,14 +23,7 @@ protected:
       for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
           data[size_t(p)][size_t(y * w + x)] = 1000.0f + 100.0f * float(p) + slope * float(x) + float(int(rng() % 5) - 2) * 10;
-    test::MakeImage(1, w, h, data);
-    Store.Image[1].ColorModel = CmRgb;
-    UpdateMinMax(1);
-    ResetDisplayRange(1, 0);
-    ShowImageWindow(1);
-    QApplication::processEvents();
-    area_->setActiveSubWindow(ImageWindow(1));
-    return ImageWindow(1);
+    return OpenActive(w, h, data);
   }
   // Mean absolute difference of vertical neighbours of plane p over the interior (the noise).
   static double Spread(int slot, int p) {

@@ -4,10 +4,12 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <filesystem>
 
 #include "common/text_codec.h"
 #include "histogram_fixture.h"
+#include "shell/ui/histogram/histogram_button_glyphs.h"
 #include "shell/ui/histogram/histogram_geometry.h"
 #include "shell/ui/menu/menu_commands.h"
 #include "store/display/histogram_value_mapping.h"
@@ -212,6 +214,41 @@ TEST_F(HistogramWindowTest, SettingsFilesFromTheMenu) {
   EXPECT_EQ(d.Gamma, -3.0f);
   EXPECT_EQ(form_->Button1->text(), "&Histo");
   EXPECT_EQ(form_->P, form_->L);
+}
+
+}  // namespace
+}  // namespace astrelon::test
+
+namespace astrelon::test {
+namespace {
+
+// The three picture buttons show recoloured glyph strips, not text: image 1 the
+// glyph darkened on the button face, image 2 it faded towards the face, image 3
+// a copy of image 1 and image 4 the glyph as drawn.
+TEST_F(HistogramWindowTest, PictureButtonsShowRecolouredGlyphs) {
+  const QColor face(212, 208, 200);
+  for (THistogramGlyph glyph : {THistogramGlyph::SpanWidth, THistogramGlyph::SqrtAxis, THistogramGlyph::SoftGamma}) {
+    const QImage strip = HistogramGlyphStrip(glyph, face);
+    ASSERT_EQ(strip.size(), QSize(64, 16));
+    int ink = 0;
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const QRgb normal = strip.pixel(x, y), faded = strip.pixel(x + 16, y), down = strip.pixel(x + 48, y);
+        EXPECT_EQ(strip.pixel(x + 32, y), normal);
+        if (QColor(normal) == face) {
+          EXPECT_EQ(QColor(faded), face);
+          continue;
+        }
+        ++ink;
+        EXPECT_EQ(QColor(down), QColor(Qt::black)) << x << "," << y;
+        EXPECT_EQ(QColor(faded), QColor(2 * face.red() / 3, 2 * face.green() / 3, 2 * face.blue() / 3)) << x << "," << y;
+      }
+    EXPECT_GT(ink, 10);
+  }
+  for (QToolButton* b : {form_->SpeedButton1, form_->SpeedButton3, form_->SpeedButton5}) {
+    EXPECT_TRUE(b->text().isEmpty());
+    EXPECT_FALSE(b->icon().isNull());
+  }
 }
 
 }  // namespace

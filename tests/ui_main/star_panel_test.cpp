@@ -1,14 +1,20 @@
 // The side panel's star measurement: tool modes, the window under the mouse and
 // the L and M keys.
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QTableWidget>
 #include <QLabel>
 #include <QSpinBox>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include "core/language.h"
 #include "qt_test_app.h"
+#include "shell/main/main_texts.h"
 #include "shell/slots/slot_utilities.h"
 #include "shell/stamps/stamp_size.h"
 #include "shell/stars/star_pick.h"
@@ -178,6 +184,84 @@ TEST_F(StarPanelTest, BackgroundSettingReanalysesTheLockedStar) {
   f->close();
   PsfBackgroundOffset = 0;
   EXPECT_FALSE(PsfSettingsShown);
+}
+
+TEST_F(StarPanelTest, TranslatedTextsInThePanelAndBothPsfWindows) {
+  RegisterPsfForms();
+  LoadLanguageFile(test::TranslationLines(
+      {{3,
+        {"[1.1]Mean:", "[1.2]Noise:", "[1.4]Low:", "[1.6]Mean green:", "[1.9]Held PSF", "[1.10]Width X:",
+         "[1.11]Width Y:", "[1.12]Light:", "[1.13]Magn:", "[1.14]<L> hold", "[1.15]<M> compare", "[1.16]Dist:",
+         "[1.17]dMag:", "[1.20]PSF fit", "[1.21]Ground:", "[1.22]Overflow:", "[1.30]PSF table", "[1.31]Add to table",
+         "[1.32]Add each lock", "[5.3]High:"}},
+       {6, {"[1]Fine"}},
+       {10, {"[3]Click for menu"}},
+       {11, {"[15]Close"}},
+       {32, {"[27]File"}}},
+      32));
+  ApplyTranslatedMainTexts();
+  LockAt(51, 59);
+  EXPECT_EQ(panel_->Label2->text(), "Held PSF");
+  EXPECT_EQ(panel_->Label6->text(), "Width X:3.40");
+  EXPECT_EQ(panel_->Label19->text().left(8), "Width Y:");
+  EXPECT_EQ(panel_->Label21->text().left(5), "Magn:");
+  DrawPsfPanel(1, 20, 20);
+  EXPECT_EQ(panel_->Label4->text(), "Mean: 100");
+  EXPECT_EQ(panel_->Label5->text().left(6), "Noise:");
+  EXPECT_EQ(panel_->Shape1->toolTip(), "Click for menu");
+  EXPECT_EQ(panel_->Label1->text(), "<M> compare");
+  StarKeyCommand('M', "m");
+  EXPECT_EQ(panel_->Label1->text(), "dMag:0.00");
+
+  ShowPsfSettings();
+  auto* settings = qobject_cast<TForm34*>(DialogForm(34));
+  ASSERT_NE(settings, nullptr);
+  EXPECT_EQ(settings->windowTitle(), "PSF fit");
+  EXPECT_EQ(settings->Label1->text(), "Ground:");
+  EXPECT_EQ(settings->Label2->text(), "Overflow:");
+  EXPECT_EQ(settings->Button1->text(), "Fine");
+  settings->close();
+
+  AddPsfResultToTable();
+  auto* table = qobject_cast<TForm35*>(DialogForm(35));
+  ASSERT_NE(table, nullptr);
+  const QStringList headers{"File", "X", "Y", "Width X", "Width Y", "Light", "Magn"};
+  for (int c = 0; c < 7; ++c) EXPECT_EQ(table->StringGrid1->item(0, c)->text(), headers[c]);
+  EXPECT_EQ(table->windowTitle(), "PSF table");
+  EXPECT_EQ(table->Button1->text(), "Close");
+  EXPECT_EQ(table->CheckBox1->text(), "Add each lock");
+  int width = 33;
+  for (int c = 0; c < 7; ++c) width += table->StringGrid1->columnWidth(c) + 1;
+  EXPECT_EQ(table->width(), width);
+  delete table;
+  UnloadLanguageFile();
+  ResetMainTexts();
+}
+
+TEST_F(StarPanelTest, RightClickOnTheLockedStarsPanelAddsItsRowToTheTable) {
+  RegisterPsfForms();
+  MainLink().StarPanelMenuRequested = ShowStarPanelMenu;
+  MainLink().AddStarToTable = AddPsfResultToTable;
+  SetInfoPanelMode(1);
+  StarImage();
+  QTest::mouseClick(panel_->Label4, Qt::RightButton);  // no star locked: no menu
+  EXPECT_FALSE(panel_->PopupMenuInfos->isVisible());
+  LockAt(51, 59);
+  QTest::mouseClick(panel_->Label6, Qt::RightButton);
+  ASSERT_TRUE(panel_->PopupMenuInfos->isVisible());
+  EXPECT_EQ(panel_->InfoszuTabellehinzufgen1->text(), QString::fromUtf8("Infos zur Tabelle hinzufügen"));
+  panel_->InfoszuTabellehinzufgen1->trigger();
+  panel_->PopupMenuInfos->hide();
+  auto* table = qobject_cast<TForm35*>(DialogForm(35));
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->StringGrid1->item(1, 1)->text(), "50.00");
+  // The picture's frame takes the right button too; its left button opens the settings.
+  QTest::mouseClick(panel_->Image2, Qt::RightButton);
+  EXPECT_TRUE(panel_->PopupMenuInfos->isVisible());
+  panel_->PopupMenuInfos->hide();
+  delete table;
+  MainLink().StarPanelMenuRequested = nullptr;
+  MainLink().AddStarToTable = nullptr;
 }
 
 }  // namespace

@@ -19,15 +19,6 @@
 namespace astrelon::test {
 namespace {
 
-// Runs a hook whenever the engine lets pending events run.
-class HookUi : public TEngineUi {
-public:
-  void ProcessMessages() override {
-    if (Hook) Hook();
-  }
-  std::function<void()> Hook;
-};
-
 class BackgroundMaskDialogTest : public WindowTest {
 protected:
   void SetUp() override {
@@ -145,7 +136,7 @@ TEST_F(BackgroundMaskDialogTest, ComputeFillsTheMaskedAreasAndOkWritesTwoCards) 
   ASSERT_NE(f, nullptr);
   Stroke(f, {{20, 10}, {60, 14}, {70, 50}, {30, 60}, {15, 35}});
   QString during;
-  ui_.Hook = [&] {
+  ui_.Hook = [&](int) {
     if (during.isEmpty()) during = f->Button3->text();
   };
   f->Button3Click();
@@ -195,7 +186,7 @@ TEST_F(BackgroundMaskDialogTest, CancelCloseAndOkWithoutResultRemoveTheSlot) {
 TEST_F(BackgroundMaskDialogTest, InterruptRestoresTheSource) {
   TForm12* f = OpenDialog(200, 150);
   ASSERT_NE(f, nullptr);
-  ui_.Hook = [&] {
+  ui_.Hook = [&](int) {
     if (f->Button3->isEnabled()) f->Button3Click();  // "&Unterbrechen"
   };
   f->Button3Click();
@@ -211,7 +202,7 @@ TEST_F(BackgroundMaskDialogTest, ClosingWhileComputingEndsAfterTheRun) {
   TForm12* f = OpenDialog(200, 150);
   ASSERT_NE(f, nullptr);
   bool closed = false;
-  ui_.Hook = [&] {
+  ui_.Hook = [&](int) {
     if (!closed && f->Computing()) {
       closed = true;
       f->close();

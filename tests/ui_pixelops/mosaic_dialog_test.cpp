@@ -3,9 +3,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QToolButton>
 
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
@@ -14,9 +16,11 @@
 #include "pixelops/ui/mosaic/mosaic_commands.h"
 #include "pixelops/ui/mosaic/mosaic_dialog.h"
 #include "pixelops/ui/operation_frame.h"
+#include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/menu/menu_commands.h"
 #include "store/raw/camera_raw.h"
+#include "store/ui/raw_format_editor.h"
 
 namespace astrelon::test {
 namespace {
@@ -222,6 +226,47 @@ TEST_F(MosaicDialogTest, DngConvertsWithEachMethod) {
     for (int p = 1; p <= 3; ++p) EXPECT_GT(im.PlaneMax[size_t(p)], im.PlaneMin[size_t(p)]) << method;
     EXPECT_TRUE(d->Button1->isEnabled());
   }
+}
+
+}  // namespace
+}  // namespace astrelon::test
+
+namespace astrelon::test {
+namespace {
+
+// The raw-layout editor's pattern button opens this dialog's ".qcm" chooser, which
+// remembers the file for the dialog's own "Einstellungen öffnen".
+TEST_F(MosaicDialogTest, RawLayoutEditorChoosesPatternsWithTheMosaicOpenDialog) {
+  TempDir dir;
+  const QString pattern = QString::fromStdString(dir.file("muster.qcm"));
+  WriteText(pattern.toStdString(), "0\n");
+  TForm24 editor;
+  editor.CheckBox2->setChecked(true);
+  QStringList filters;
+  WhenModal([&](QWidget* w) {
+    auto* chooser = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(chooser, nullptr);
+    filters = chooser->nameFilters();
+    chooser->selectFile(pattern);
+    static_cast<QDialog*>(chooser)->accept();
+  });
+  editor.OpenBtnClick();
+  EXPECT_EQ(editor.Edit5->text(), pattern);
+  EXPECT_TRUE(filters.join(" ").contains("*.qcm")) << filters.join(" ").toStdString();
+
+  // The dialog's own open button starts at that file.
+  TForm13* dialog = MosaicDialog();
+  ASSERT_NE(dialog, nullptr);
+  QStringList startsAt;
+  WhenModal([&](QWidget* w) {
+    auto* chooser = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(chooser, nullptr);
+    startsAt = chooser->selectedFiles();
+    chooser->reject();
+  });
+  dialog->OpenBtn->click();
+  ASSERT_FALSE(startsAt.isEmpty());
+  EXPECT_EQ(startsAt.front(), pattern);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "shell/main/main_services.h"
 #include "shell/stamps/copy_stamp.h"
 #include "shell/stamps/line_marking.h"
 #include "shell/stamps/stamp_blend.h"
@@ -12,6 +13,7 @@
 #include "shell/stars/star_pick.h"
 #include "shell/ui/dialogs/line_profile_window.h"
 #include "shell/ui/dialogs/line_prompt.h"
+#include "shell/ui/main/main_status_bar.h"
 #include "shell/ui/menu/menu_commands.h"
 #include "shell/ui/side_panel/star_panel.h"
 #include "shell/ui/windows/guide_lines.h"
@@ -191,6 +193,35 @@ TEST_F(MouseToolTest, PromptTextsAndCancel) {
     QApplication::processEvents();
     EXPECT_EQ(closed, 0);
   }
+}
+
+}  // namespace
+}  // namespace astrelon
+
+namespace astrelon {
+namespace {
+
+// The pixel text under the mouse in the main status bar's first panel: greyed
+// at zooms whose pixels are resampled, its width following the text.
+TEST_F(MouseToolTest, PixelTextIsGreyedAtResampledZooms) {
+  TMainStatusBar bar;
+  MainLink().ShowPixelText = [&bar](const QString& text, bool grey) { bar.ShowPixelText(text, grey); };
+  TMDIChild* w = Open(1, 60, 40);
+  TStatusPanel* panel = bar.Panels[0];
+  const QColor greyText = panel->palette().color(QPalette::Disabled, QPalette::WindowText);
+  struct Case {
+    int zoom;
+    bool grey;
+  };
+  for (const Case c : {Case{70, true}, Case{100, false}, Case{200, false}, Case{50, true}, Case{400, false}}) {
+    Store.Display[1].ZoomPercent = c.zoom;
+    Mouse(w, QEvent::MouseMove, {6, 4}, Qt::NoButton, Qt::NoButton);
+    EXPECT_TRUE(panel->Text.startsWith("X: ")) << c.zoom;
+    EXPECT_EQ(panel->TextColour.isValid() ? panel->TextColour : QColor(), c.grey ? greyText : QColor()) << c.zoom;
+    const int textWidth = QFontMetrics(panel->font()).horizontalAdvance(panel->Text);
+    EXPECT_EQ(panel->width(), PixelTextPanelWidth(textWidth, panel->logicalDpiX())) << c.zoom;
+  }
+  MainLink().ShowPixelText = nullptr;
 }
 
 }  // namespace

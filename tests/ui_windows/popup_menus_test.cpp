@@ -21,6 +21,7 @@
 #include "shell/ui/dialogs/info_window.h"
 #include "shell/ui/side_panel/side_panel.h"
 #include "shell/ui/windows/image_window_commands.h"
+#include "shell/ui/windows/pixel_menu.h"
 #include "shell/ui/windows/region_menu.h"
 #include "shell/undo/undo_store.h"
 #include "store/color_models.h"
@@ -154,6 +155,29 @@ TEST_F(PopupMenusTest, ItemsShownFollowThePixelTheImageAndTheSelection) {
   Trigger(region, "Markierungausblenden1");
   EXPECT_FALSE(colour->Overlay().Image2.Visible);
   EXPECT_TRUE(colour->Overlay().Shape1.Visible);
+}
+
+TEST_F(PopupMenusTest, CaptionsComeFromTheTranslationFile) {
+  // Section 10 [3.1] .. [3.14] the pixel menu in order, [3.15] .. [3.17] the
+  // region menu, [3.18] the paste item.
+  std::vector<std::string> entries;
+  for (int i = 1; i <= 18; ++i) entries.push_back("[3." + std::to_string(i) + "]Item " + std::to_string(i));
+  LoadLanguageFile(TranslationLines({{10, entries}}, 10));
+  TMDIChild* w = OpenImage(1, 20, 20, {std::vector<float>(400, 5)});
+  Drag(w, {2, 2}, {8, 8});
+  QMenu* pixel = PixelMenu(*w);
+  QMenu* region = RegionMenu(*w);
+  QStringList captions;
+  for (QMenu* menu : {pixel, region})
+    for (QAction* a : menu->actions())
+      if (!a->isSeparator()) captions << a->text();
+  EXPECT_EQ(captions, (QStringList{"Item 1", "Item 2", "Item 3", "Item 4", "Item 5", "Item 6", "Item 7", "Item 8",
+                                   "Item 9", "Item 10", "Item 11", "Item 12", "Item 13", "Item 18", "Item 14",
+                                   "Item 15", "Item 16", "Item 17"}));
+  UnloadLanguageFile();
+  // Without the file the German captions stand.
+  TMDIChild* german = OpenImage(2, 20, 20, {std::vector<float>(400, 5)});
+  EXPECT_EQ(PixelMenu(*german)->actions().front()->text(), QString::fromUtf8("&Pixelwert ändern"));
 }
 
 TEST_F(PopupMenusTest, BlackPointMovesValuesAndDisplayAlike) {

@@ -4,6 +4,7 @@
 #include "frequency/ui/deconvolution_dialog.h"
 #include "frequency/ui/fft_commands.h"
 #include "frequency/ui/frequency_filter_commands.h"
+#include "frequency/ui/wavelet_dialog.h"
 #include "pixelops/ui/colour/channel_commands.h"
 #include "pixelops/ui/colour/color_commands.h"
 #include "pixelops/ui/colour/color_layout_commands.h"
@@ -46,6 +47,7 @@ void RegisterProgramCommands() {
   RegisterFilterCommands();
   RegisterFrequencyCommands();
   RegisterFrequencyFilterCommands();
+  RegisterWaveletCommands();
   RegisterHistogramCommands();
   RegisterSunSurfaceCommands();
   RegisterColorCommands();

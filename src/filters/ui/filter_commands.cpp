@@ -15,10 +15,12 @@
 #include "shell/main/main_services.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_marks.h"
+#include "shell/ui/main/preview_partners.h"
 #include "shell/ui/menu/main_menu.h"
 #include "shell/ui/menu/menu_commands.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/window_creation.h"
+#include "shell/windows/image_window_state.h"
 #include "store/load_messages.h"
 
 namespace astrelon {
@@ -101,6 +103,10 @@ void RegisterFilterCommands() {
   };
   // The dialog exists from the start (the main window's menu states read its visibility).
   if (QApplication::instance()) FilterDialog();
+  // The source and the result follow each other's colour model and channel selection.
+  TPreviewPartner partner = DialogPartner<TForm1>([] { return qobject_cast<TForm1*>(DialogForm(1)); });
+  partner.UsesLockedStar = [] { return ToolMode == 2; };
+  RegisterPreviewPartner(1, std::move(partner));
   // A changed colour model or channel selection prepares the NLM planes anew.
   static bool panelHooked = false;
   if (panelHooked) return;

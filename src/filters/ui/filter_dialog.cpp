@@ -285,6 +285,22 @@ void TForm1::SelectionChanged() {
   if (FunktionNr == 19) Timer1->start();
 }
 
+TSlotPair TForm1::Pair() const {
+  if (!shown_) return {};
+  return {FilterSession.Source, FilterSession.Destination};
+}
+
+void TForm1::PartnerSwitched() {
+  if (!shown_) return;
+  InvalidateFilterBlur();
+  if (Button3->isHidden()) {
+    RunPreview();
+    return;
+  }
+  if (!ComputationDone) MovedWhileBusy = true;
+  Button3->setEnabled(true);
+}
+
 void TForm1::Timer1Timer() {
   if (!Button3->isHidden() && Button3->isEnabled()) return;
   ++PreviewGeneration;

@@ -51,6 +51,12 @@ public:
   void SliderChanged(int index);
   // An image window's selection was drawn, moved or hidden.
   void SelectionChanged();
+  // The source and result while the dialog is shown ({-1, -1} otherwise).
+  TSlotPair Pair() const;
+  // The colour model or channel selection of the source or result changed: the
+  // blur cache is stale; a function computed at once is previewed anew, one
+  // computed on "&Berechnen" gets the button enabled.
+  void PartnerSwitched();
 
   // The "Berechnen" and "Unterbrechen" texts (translated when a translation is loaded).
   static QString BerechnenText();

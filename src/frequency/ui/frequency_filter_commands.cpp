@@ -14,6 +14,7 @@
 #include "registration/ui/choose_second_image.h"
 #include "shell/slots/graph_image.h"
 #include "shell/ui/main/main_services_ui.h"
+#include "shell/ui/main/preview_partners.h"
 #include "shell/ui/menu/menu_commands.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/window_creation.h"
@@ -108,15 +109,12 @@ void RegisterFrequencyFilterCommands() {
   RegisterMenuCommand("Convolution1", Convolution);
   RegisterMenuCommand("FFTMorph1", Morph);
   RegisterMenuCommand("N3DDarstellung1", Relief);
-  // The dialog follows its images' channel selections and ends when one of them closes.
+  // The source and the result follow each other's colour model and channel selection.
+  RegisterPreviewPartner(6, DialogPartner(FrequencyFilterDialog));
+  // The dialog ends when one of its images closes.
   static bool hooked = false;
   if (hooked) return;
   hooked = true;
-  auto previousPanel = std::move(InfoPanelUpdatedHook);
-  InfoPanelUpdatedHook = [previousPanel](int slot) {
-    if (previousPanel) previousPanel(slot);
-    if (TForm6* dialog = FrequencyFilterDialog()) dialog->FollowChannels(slot);
-  };
   auto previousClosed = std::move(TMDIChild::WindowClosedHook);
   TMDIChild::WindowClosedHook = [previousClosed](int slot) {
     if (previousClosed) previousClosed(slot);

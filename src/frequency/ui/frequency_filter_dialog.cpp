@@ -280,11 +280,6 @@ bool TForm6::Start(int source, int result, bool twoD) {
   SlotPair = {source, result};
   SetOperationActive(true);
   running_ = true;
-  for (int k = 0; k < 2; ++k) {
-    const int slot = k == 0 ? source : result;
-    seenSelection_[k] = Store.Display[slot].ChannelSelection;
-    seenModel_[k] = Store.Image[slot].ColorModel;
-  }
   // The equaliser starts afresh.
   {
     const QSignalBlocker block(EqBox);
@@ -553,24 +548,19 @@ void TForm6::PartnerClosed(int slot) {
   close();
 }
 
-void TForm6::FollowChannels(int slot) {
-  if (!running_ || (slot != source_ && slot != result_) || !SlotInUse(source_) || !SlotInUse(result_)) return;
-  const int k = slot == source_ ? 0 : 1;
-  const int selection = Store.Display[slot].ChannelSelection, model = Store.Image[slot].ColorModel;
-  if (selection == seenSelection_[k] && model == seenModel_[k]) return;
-  // Both images follow the changed one's selection; the result takes the source's planes again.
-  Store.Display[source_].ChannelSelection = Store.Display[result_].ChannelSelection = selection;
+TSlotPair TForm6::Pair() const {
+  if (!running_) return {};
+  return {source_, result_};
+}
+
+void TForm6::PartnerSwitched() {
+  if (!running_ || !SlotInUse(source_) || !SlotInUse(result_)) return;
   Guarded([this] {
     CopySourceIntoResult();
     if (!ComputeFilterSpectrum(source_)) return;
     DrawFilterGraph();
     BerechnenButton->setEnabled(true);
   });
-  for (int j = 0; j < 2; ++j) {
-    const int s = j == 0 ? source_ : result_;
-    seenSelection_[j] = Store.Display[s].ChannelSelection;
-    seenModel_[j] = Store.Image[s].ColorModel;
-  }
 }
 
 void TForm6::OpenBtnClick() {

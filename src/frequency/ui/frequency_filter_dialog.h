@@ -10,6 +10,7 @@
 #include "frequency/filter/filter_drawing.h"
 #include "frequency/filter/filter_equaliser.h"
 #include "frequency/filter/frequency_filter.h"
+#include "store/image_store.h"
 
 class QAction;
 class QCheckBox;
@@ -87,8 +88,12 @@ public:
   bool SaveCurveFile(const std::string& fileName);
   // "Bild von der Grafik machen": the graph as a new image window; its slot or −1.
   int MakeGraphImage();
-  // The source's or the result's colour model or channel selection may have changed.
-  void FollowChannels(int slot);
+  // The source and result while the operation runs ({-1, -1} otherwise).
+  TSlotPair Pair() const;
+  // The source's or the result's colour model or channel selection changed (the
+  // other image already follows it): the result takes the source's planes again
+  // and the spectrum of the selected planes and its graph are made anew.
+  void PartnerSwitched();
   // A window of the operation closed: the dialog ends without touching the result.
   void PartnerClosed(int slot);
   // The mouse on the graph, in graph pixels.
@@ -138,9 +143,6 @@ private:
   bool drawing_ = false;
   std::vector<double> drawBase_;
   QPoint pressAt_, lastAt_;
-  // Channel selection and colour model last seen of the source and the result.
-  int seenSelection_[2] = {0, 0};
-  int seenModel_[2] = {0, 0};
 };
 
 // The dialog while it exists (null otherwise).

@@ -1,5 +1,6 @@
 #include "registration/stacking/master_file_names.h"
 
+#include "core/language.h"
 #include "core/settings.h"
 
 namespace astrelon {
@@ -8,7 +9,9 @@ std::array<std::string, 4> MasterFileNames;
 
 void BuildMasterFileNames() {
   const std::string& ext = Settings.FitsExtension;
-  MasterFileNames = {"Masterdark" + ext, "Masterflat" + ext, "", "Multifokus" + ext};
+  constexpr int KeyDark = LangKey(12, 4), KeyFlat = LangKey(12, 5);
+  MasterFileNames = {LangTextOr(KeyDark, "Masterdark") + ext, LangTextOr(KeyFlat, "Masterflat") + ext, "",
+                     "Multifokus" + ext};
 }
 
 }  // namespace astrelon

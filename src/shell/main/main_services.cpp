@@ -55,6 +55,13 @@ std::string PixelValueText(int slot, int x, int y) {
   return text + (im.ColorModel == CmYuv ? " (YUV)" : " (RGB)");
 }
 
+int32_t PixelTextPanelWidth(int32_t textWidth, int32_t dpi) {
+  const int64_t scaled = int64_t(textWidth) * 13 * dpi / 1056 + 16;
+  return int32_t(std::clamp<int64_t>(scaled, 160, INT32_MAX));
+}
+
+bool PixelTextInNormalColour(int32_t zoom) { return zoom == 100 || zoom == 200 || zoom == 400; }
+
 void EnsureRgbPair(int slot1, int slot2) {
   for (int s : {slot1, slot2})
     if (s >= 1 && SlotInUse(s) && Store.Image[size_t(s)].IsColor && Store.Image[size_t(s)].ColorModel == CmYuv)

@@ -29,6 +29,12 @@ std::string FormatFixed3(double x);
 // general format with 6 digits or "Transparent"; three colour values separated by
 // ", " (a blank one "Tr. ") and " (RGB)" or " (YUV)". Empty outside the image.
 std::string PixelValueText(int slot, int x, int y);
+// Width of the status panel that shows a pixel text `textWidth` pixels wide on a
+// screen of `dpi` pixels per inch: max(160, textWidth x 13 x dpi div 1056 + 16).
+int32_t PixelTextPanelWidth(int32_t textWidth, int32_t dpi);
+// The pixel text shows in the normal text colour at zooms of 100, 200 and 400 %,
+// greyed at every other zoom (the pixels are then resampled).
+bool PixelTextInNormalColour(int32_t zoom);
 
 // Each of the two slots (when >= 1) that holds a colour image in the YUV model is
 // converted back to RGB. Used before two-image operations.

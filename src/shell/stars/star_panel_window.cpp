@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/pascal_format.h"
+#include "core/language.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -99,6 +100,20 @@ std::string PanelNumberText(const std::string& prefix, double value) {
 
 std::string PanelDcPrefix(TPanelImageKind kind) {
   return kind == TPanelImageKind::Rgb ? "DCg: " : kind == TPanelImageKind::Yuv ? "DCy: " : "DC: ";
+}
+
+std::array<std::string, 4> PanelStatisticsTexts(const TPanelWindow& w) {
+  std::array<std::string, 4> prefix{PanelDcPrefix(w.Kind), "rms: ", "max: ", "min: "};
+  if (LanguageFileLoaded) {
+    // Words of the panel's section: DC of RGB or grey images, rms, max, min.
+    constexpr int KeyDcRgb = LangKey(3, 1, 6), KeyDcGrey = LangKey(3, 1, 1);
+    if (w.Kind != TPanelImageKind::Yuv) prefix[0] = LangText(w.Kind == TPanelImageKind::Rgb ? KeyDcRgb : KeyDcGrey) + " ";
+    prefix[1] = LangText(LangKey(3, 1, 2)) + " ";
+    prefix[2] = LangText(LangKey(3, 5, 3)) + " ";
+    prefix[3] = LangText(LangKey(3, 1, 4)) + " ";
+  }
+  return {PanelNumberText(prefix[0], w.DC), PanelNumberText(prefix[1], w.Rms), PanelNumberText(prefix[2], w.Max),
+          PanelNumberText(prefix[3], w.Min)};
 }
 
 int32_t ProfileY(uint8_t byte) { return 58 - int32_t(std::nearbyint(double(byte) * 56.0 / 255.0)); }

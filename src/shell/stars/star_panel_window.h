@@ -32,6 +32,10 @@ bool MeasurePsfArrayWindow(std::span<const float> psf, int32_t x, int32_t y, TPa
 std::string PanelNumberText(const std::string& prefix, double value);
 // The DC label's prefix by image kind: "DC: ", "DCg: ", "DCy: ".
 std::string PanelDcPrefix(TPanelImageKind kind);
+// The four statistics labels of a measured window: DC, rms, max and min, each
+// with 5 significant digits. With a translation file the prefixes are its
+// words followed by a blank (a YUV image keeps "DCy: ").
+std::array<std::string, 4> PanelStatisticsTexts(const TPanelWindow& w);
 
 // Profile point i (0..14) of a byte: x = 2 + 4i, y = 58 - round(byte x 56 / 255).
 inline int32_t ProfileX(int i) { return 2 + 4 * i; }

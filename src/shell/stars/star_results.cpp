@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "common/pascal_format.h"
+#include "shell/main/main_texts.h"
 
 namespace astrelon {
 
@@ -25,11 +26,13 @@ void FormatStarResults(const TStarCutout& c) {
 }
 
 TComparisonTexts CompareStars(const TStarCutout& measured, const TStarCutout& locked) {
-  if (!(measured.Flux > 0 && locked.Flux > 0)) return {"rMag:-", ""};
+  const std::string& magnitude = MainTexts.InfoLabels[8];  // "rMag:"
+  const std::string& distance = MainTexts.InfoLabels[7];   // "Abstand:"
+  if (!(measured.Flux > 0 && locked.Flux > 0)) return {magnitude + "-", ""};
   const double mag = -2.5 * std::log10(double(measured.Flux)) + 2.5 * std::log10(double(locked.Flux));
   const double dx = (double(measured.OriginX) + measured.CentreX) - (double(locked.OriginX) + locked.CentreX);
   const double dy = (double(measured.OriginY) + measured.CentreY) - (double(locked.OriginY) + locked.CentreY);
-  return {"rMag:" + Fixed(mag, 4), "Abstand:" + Fixed(std::sqrt(dx * dx + dy * dy), 4)};
+  return {magnitude + Fixed(mag, 4), distance + Fixed(std::sqrt(dx * dx + dy * dy), 4)};
 }
 
 }  // namespace astrelon

@@ -17,7 +17,8 @@ void FormatStarResults(const TStarCutout& cutout);
 
 // "rMag:" with the magnitude of `measured` minus that of `locked`, or "-" unless
 // both fluxes are positive; the distance of the two centres in image pixels
-// ("Abstand:" + value, empty when the magnitude is "-").
+// ("Abstand:" + value, empty when the magnitude is "-"). The two words are the
+// info-panel labels of MainTexts.
 struct TComparisonTexts {
   std::string Magnitude;
   std::string Distance;

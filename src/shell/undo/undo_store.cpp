@@ -10,7 +10,6 @@ namespace astrelon {
 std::array<TUndoEntry, UndoEntryCount + 1> UndoEntries;
 TUndoList UndoList;
 std::function<void(bool)> UndoButtonHook;
-std::function<void(int)> UndoRestoredHook;
 
 namespace {
 
@@ -95,7 +94,6 @@ int UndoLastStep() {
     if (!e.Planes[0].empty() && SlotInUse(s)) {
       TImageSlot& im = Store.Image[size_t(s)];
       RestoreEntry(e, im);
-      if (UndoRestoredHook) UndoRestoredHook(s);
       im.DataChanged = 1;
       restored = s;
     }

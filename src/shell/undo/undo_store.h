@@ -49,8 +49,5 @@ void ClearUndoStore();
 
 // The undo button follows the list: enabled after a push, disabled when empty.
 extern std::function<void(bool enabled)> UndoButtonHook;
-// Called with the slot an undo step restored, before it is re-rendered (the text
-// and arrow tools drop their preview backup of it).
-extern std::function<void(int slot)> UndoRestoredHook;
 
 }  // namespace astrelon

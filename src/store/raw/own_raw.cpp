@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "common/atomic_file.h"
@@ -84,15 +85,10 @@ void LoadRawDefinitions() {
   for (int n = 1; n <= RawFormatCount; ++n) {
     std::string file = RawDefinitionFileName(n);
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) {
-      for (const std::string& folder : ProgramDataFolders()) {
-        const std::string candidate = folder + "/rawdef" + std::to_string(n) + ".ini";
-        if (std::filesystem::is_regular_file(candidate, ec)) {
-          file = candidate;
-          break;
-        }
-      }
-    }
+    if (!std::filesystem::is_regular_file(file, ec))
+      if (std::string shipped = FindFileInFolders(ProgramDataFolders(), "rawdef" + std::to_string(n) + ".ini");
+          !shipped.empty())
+        file = std::move(shipped);
     ReadRawDefinition(n, file);
   }
   BuildOwnRawExtensionList();

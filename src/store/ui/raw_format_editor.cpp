@@ -174,9 +174,8 @@ void TForm24::CheckBox2Click() {
 }
 
 void TForm24::OpenBtnClick() {
-  const QString file =
-      QFileDialog::getOpenFileName(this, QString(), Edit5->text(), "Farb-CCD (*.qcm)", nullptr,
-                                   QFileDialog::DontUseNativeDialog);
+  if (!ChooseMosaicFile) return;
+  const QString file = ChooseMosaicFile(this);
   if (!file.isEmpty()) Edit5->setText(file);
 }
 

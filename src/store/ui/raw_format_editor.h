@@ -4,6 +4,8 @@
 // file only when saved, and the extension lists and the open filter follow
 // when the editor is closed with "Fenster schliessen".
 #include <QDialog>
+#include <QString>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -37,6 +39,10 @@ public:
   void Button1Click();
   // The layout the controls show (1..5).
   int CurrentLayout() const;
+
+  // The colour-mosaic dialog's open dialog for ".qcm" files, set by that
+  // dialog's commands; the chosen file, empty when cancelled.
+  inline static std::function<QString(QWidget* parent)> ChooseMosaicFile;
 
   QTabBar* TabControl1 = nullptr;
   QLineEdit* Edit1 = nullptr;  // extension

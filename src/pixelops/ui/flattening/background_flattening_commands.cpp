@@ -9,6 +9,7 @@
 #include "pixelops/ui/operation_frame.h"
 #include "shell/ui/dialogs/small_dialogs.h"
 #include "shell/ui/main/main_services_ui.h"
+#include "shell/ui/main/preview_partners.h"
 #include "shell/ui/menu/menu_commands.h"
 #include "shell/ui/windows/window_creation.h"
 #include "shell/windows/histogram_refresh.h"
@@ -82,6 +83,8 @@ void RegisterBackgroundFlatteningCommands() {
   RegisterMenuCommand("HintergrundebnenNebel1", FlattenBackgroundNebulaCommand);
   RegisterMenuCommand("HintergrundebnenSterne1", FlattenBackgroundStarsCommand);
   RegisterMenuCommand("HintergrundebnenSterne21", FlattenBackgroundVariableCommand);
+  // The mask dialog's source and result follow each other's colour model and channel selection.
+  RegisterPreviewPartner(12, DialogPartner(BackgroundMaskDialog));
 }
 
 }  // namespace astrelon

@@ -252,6 +252,19 @@ void TForm12::Open(const QString& caption) {
   activateWindow();
 }
 
+TSlotPair TForm12::Pair() const {
+  if (!shown_) return {};
+  return {source_, destination_};
+}
+
+void TForm12::PartnerSwitched() {
+  if (!shown_ || computing_ || !SlotInUse(source_)) return;
+  levels_ = BrightAreaLevels(source_);
+  RebuildBase();
+  Redraw();
+  Button3->setEnabled(true);
+}
+
 QPoint TForm12::ImagePoint(QPoint pos) const {
   const int x = int(std::clamp(std::floor(pos.x() * scaleX_), -1.0, double(mask_.Width)));
   const int y = int(std::clamp(std::floor(pos.y() * scaleY_), -1.0, double(mask_.Height)));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pixelops/ui/flattening/background_mask_painting.h"
+#include "store/image_store.h"
 
 class QLabel;
 class QPushButton;
@@ -48,6 +49,11 @@ public:
   const TBrightLevels& BrightLevels() const { return levels_; }
   int Source() const { return source_; }
   int Destination() const { return destination_; }
+  // The source and result while the dialog is open ({-1, -1} otherwise).
+  TSlotPair Pair() const;
+  // The source's or result's colour model or channel selection changed: the
+  // bright-area levels and the preview are made anew and "&Berechnen" enabled.
+  void PartnerSwitched();
   bool Computing() const { return computing_; }
   int RadiusComputed() const { return radiusComputed_; }
   // The preview's picture: the result image stretched with the mask over it.

@@ -13,6 +13,7 @@
 #include "shell/ui/menu/menu_commands.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
+#include "store/ui/raw_format_editor.h"
 
 namespace astrelon {
 
@@ -62,6 +63,11 @@ void FarbCCDzuRGBBild1Click(QAction* sender) {
 void RegisterMosaicCommands() {
   InstallMosaicConversion();
   RegisterMenuCommand("FarbCCDzuRGBBild1", FarbCCDzuRGBBild1Click);
+  // The raw-layout editor chooses pattern files with this dialog's open dialog.
+  TForm24::ChooseMosaicFile = [](QWidget* parent) {
+    TForm13* dialog = MosaicDialog();
+    return dialog ? dialog->ChooseSettingsFile(parent) : QString();
+  };
 }
 
 }  // namespace astrelon

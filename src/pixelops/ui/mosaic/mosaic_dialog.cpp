@@ -141,8 +141,7 @@ TForm13::TForm13(QWidget* parent) : QDialog(parent) {
   grid->addWidget(Button1, 17, 0);
   grid->addWidget(Button2, 17, 1, 1, 2);
   connect(OpenBtn, &QToolButton::clicked, this, [this] {
-    const QString file = QFileDialog::getOpenFileName(this, QString(), openName_, FileFilter(), nullptr,
-                                                      QFileDialog::DontUseNativeDialog);
+    const QString file = ChooseSettingsFile(this);
     if (!file.isEmpty()) OpenSettings(file);
     UpdateMosaicGenerateButton();
   });
@@ -220,6 +219,13 @@ bool TForm13::OpenSettings(const QString& fileName) {
   saveName_ = fileName;
   ShowSettings();
   return true;
+}
+
+QString TForm13::ChooseSettingsFile(QWidget* parent) {
+  const QString file = QFileDialog::getOpenFileName(parent, QString(), openName_, FileFilter(), nullptr,
+                                                    QFileDialog::DontUseNativeDialog);
+  if (!file.isEmpty()) openName_ = file;
+  return file;
 }
 
 bool TForm13::SaveSettings(const QString& fileName) {

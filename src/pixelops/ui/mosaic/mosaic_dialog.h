@@ -35,6 +35,10 @@ public:
   void ShowSettings();
   // Enables "&Generier Bild" by the settings.
   void UpdateMosaicGenerateButton();
+  // The open dialog of the settings files (".qcm"), starting at the file last
+  // opened or saved; the chosen file (empty when cancelled), which it remembers.
+  // The raw-layout editor chooses its layouts' pattern files with it too.
+  QString ChooseSettingsFile(QWidget* parent);
   // "Einstellungen öffnen" and "Einstellungen speichern" with a chosen file.
   bool OpenSettings(const QString& fileName);
   bool SaveSettings(const QString& fileName);

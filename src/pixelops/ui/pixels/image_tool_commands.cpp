@@ -12,6 +12,7 @@
 #include "pixelops/ui/pixels/synthetic_noise_dialog.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_marks.h"
+#include "shell/ui/main/preview_partners.h"
 #include "shell/ui/menu/menu_commands.h"
 #include "shell/ui/windows/window_creation.h"
 #include "store/display/display_histogram.h"
@@ -95,6 +96,8 @@ void RegisterImageToolCommands() {
   RegisterMenuCommand("Rauschanteilbestimmen1", NoiseReadout);
   RegisterMenuCommand("Automatischer2DFFTStrfilter1", PeriodicNoise);
   RegisterMenuCommand("objectRauschenhinzufgen11TMenuItem1", AddNoise);
+  // The noisy copy follows the colour model and channel selection of its source, and back.
+  RegisterPreviewPartner(28, DialogPartner(SyntheticNoiseDialog));
 }
 
 }  // namespace astrelon

@@ -136,6 +136,15 @@ std::optional<TNoiseSettings> TForm28::ChosenSettings() const {
   return s;
 }
 
+TSlotPair TForm28::Pair() const {
+  if (!running_) return {};
+  return {source_, destination_};
+}
+
+void TForm28::PartnerSwitched() {
+  if (running_) ComputeSoon();
+}
+
 void TForm28::ComputeSoon() {
   if (SyntheticNoise.Busy) {
     AbortRequested = 1;

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "pixelops/pixels/synthetic_noise.h"
+#include "store/image_store.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -38,6 +39,11 @@ public:
 
   void Timer1Timer();
   void OkClick();
+  // The source and result while the operation runs ({-1, -1} otherwise).
+  TSlotPair Pair() const;
+  // The source's or result's colour model or channel selection changed: the
+  // noisy copy is computed anew.
+  void PartnerSwitched();
   // The settings the controls show; nullopt when the amount is not a number.
   std::optional<TNoiseSettings> ChosenSettings() const;
 

@@ -1,22 +1,15 @@
 #include "shell/ui/dialogs/about_box.h"
 
 #include <QApplication>
-#include <QDesktopServices>
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
-#include <QUrlQuery>
 #include <QVBoxLayout>
 
 #include "core/language.h"
 
 namespace astrelon {
-
-namespace {
-constexpr const char* kContactAddress = "astrelon@example.org";
-}
 
 TAboutBox::TAboutBox(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
@@ -48,23 +41,12 @@ TAboutBox::TAboutBox(QWidget* parent)
   Version->setObjectName("Version");
   Copyright = new QLabel(QString::fromUtf8("Die Astrelon-Entwickler"), panel);
   Copyright->setObjectName("Copyright");
-  Contact = new QLabel(kContactAddress, panel);
-  Contact->setObjectName("Comments");
-  Contact->setCursor(Qt::PointingHandCursor);
-  QPalette link = Contact->palette();
-  link.setColor(QPalette::WindowText, Qt::blue);
-  Contact->setPalette(link);
-  Contact->installEventFilter(this);
-  Note = new QLabel(QString::fromUtf8("(Bugs und Verbesserungsvorschläge an diese Adresse)"), panel);
-  Note->setObjectName("Note");
 
   auto* text = new QVBoxLayout;
   text->addWidget(ProductName);
   text->addWidget(Version);
   text->addSpacing(8);
   text->addWidget(Copyright);
-  text->addWidget(Contact);
-  text->addWidget(Note);
   auto* panelLayout = new QHBoxLayout(panel);
   panelLayout->addWidget(icon, 0, Qt::AlignTop);
   panelLayout->addLayout(text);
@@ -79,28 +61,11 @@ TAboutBox::TAboutBox(QWidget* parent)
   layout->addWidget(OKButton, 0, Qt::AlignHCenter);
 }
 
-QUrl TAboutBox::ContactUrl() {
-  QUrl url(QString("mailto:") + kContactAddress);
-  QUrlQuery query;
-  query.addQueryItem("subject", QString("Astrelon ") + ProgramVersionText);
-  url.setQuery(query);
-  return url;
-}
-
 void TAboutBox::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   const auto text = [](int key, const char* german) { return QString::fromStdString(LangTextOr(key, german)); };
   Version->setText(text(LangKey(1, 5, 5, 1), "Version ") + ProgramVersionText);
-  Note->setText(text(LangKey(1, 5, 5, 2), "(Bugs und Verbesserungsvorschläge an diese Adresse)"));
   OKButton->setText(text(LangKey(1, 5, 5, 3), "OK"));
-}
-
-bool TAboutBox::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Contact && event->type() == QEvent::MouseButtonRelease) {
-    QDesktopServices::openUrl(ContactUrl());
-    return true;
-  }
-  return QDialog::eventFilter(watched, event);
 }
 
 void ShowAboutBox(QWidget* parent) {

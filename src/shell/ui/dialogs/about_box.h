@@ -1,7 +1,7 @@
 #pragma once
-// The about box "Info": program name, version, author and contact address.
+// The about box "Info": program name, version and authors. The program has no
+// contact address, so the box names none.
 #include <QDialog>
-#include <QUrl>
 
 class QLabel;
 class QPushButton;
@@ -16,16 +16,10 @@ public:
   QLabel* ProductName;
   QLabel* Version;
   QLabel* Copyright;
-  QLabel* Contact;  // a click writes a mail to the contact address
-  QLabel* Note;
   QPushButton* OKButton;
-
-  // "mailto:" address with the program name and version as subject.
-  static QUrl ContactUrl();
 
 protected:
   void showEvent(QShowEvent* e) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 // Creates the about box, which frees itself when closed, and shows it modally.

@@ -7,8 +7,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMenu>
-#include <QCursor>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSpinBox>
@@ -16,6 +14,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "core/language.h"
 #include "shell/stars/star_pick.h"
 #include "shell/stars/star_results.h"
 #include "shell/ui/controls/control_utils.h"
@@ -34,6 +33,17 @@ constexpr int PsfInfosForm = 35;
 TForm34* Settings34() { return qobject_cast<TForm34*>(DialogForm(PsfSettingsForm)); }
 
 const char* const HeaderTexts[7] = {"Dateiname", "X", "Y", "fwhmX", "fwhmY", "Flux", "Magnitude"};
+
+// Translation keys of the two windows.
+constexpr int KeyOk = LangKey(6, 1);
+constexpr int KeySettingsCaption = LangKey(3, 1, 20);
+constexpr int KeyBackground = LangKey(3, 1, 21);
+constexpr int KeyOverexposure = LangKey(3, 1, 22);
+constexpr int KeyClose = LangKey(11, 15);
+constexpr int KeyAutoAdd = LangKey(3, 1, 32);
+constexpr int KeyInfosCaption = LangKey(3, 1, 30);
+
+QString Lang(int key) { return QString::fromStdString(LangText(key)); }
 
 // The locked star's radial profile: the fitted curve and every cutout pixel.
 void DrawProfilePlot(QImage& img) {
@@ -117,6 +127,14 @@ TForm34::TForm34(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::WindowStaysOn
 
 void TForm34::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
+  if (LanguageFileLoaded) {
+    if (const QString ok = Lang(KeyOk); !ok.isEmpty()) Button1->setText(ok);
+    if (const QString caption = Lang(KeySettingsCaption); !caption.isEmpty()) {
+      setWindowTitle(caption);
+      Label1->setText(Lang(KeyBackground));
+      Label2->setText(Lang(KeyOverexposure));
+    }
+  }
   const QSignalBlocker b1(SpinEdit1), b2(SpinEdit2);
   SpinEdit1->setValue(PsfBackgroundOffset);
   SpinEdit2->setValue(PsfOverexposureOffset);
@@ -182,6 +200,23 @@ void TForm35::showEvent(QShowEvent* e) {
   if (shown_) return;
   shown_ = true;
   StringGrid1->setColumnWidth(0, 150);
+  if (LanguageFileLoaded) {
+    // Column headers: the file-name word and the panel's labels without their ":".
+    const int keys[7] = {LangKey(32, 27), 0, 0, LangKey(3, 1, 10), LangKey(3, 1, 11), LangKey(3, 1, 12),
+                         LangKey(3, 1, 13)};
+    for (int c = 0; c < 7; ++c) {
+      if (keys[c] == 0) continue;
+      QString t = Lang(keys[c]);
+      if (t.endsWith(':')) t.chop(1);
+      StringGrid1->setItem(0, c, new QTableWidgetItem(t));
+    }
+    if (const QString t = Lang(KeyClose); !t.isEmpty()) Button1->setText(t);
+    if (const QString t = Lang(KeyAutoAdd); !t.isEmpty()) CheckBox1->setText(t);
+    if (const QString t = Lang(KeyInfosCaption); !t.isEmpty()) setWindowTitle(t);
+  }
+  int width = 33;
+  for (int c = 0; c < StringGrid1->columnCount(); ++c) width += StringGrid1->columnWidth(c) + 1;
+  resize(width, height());
   const QSignalBlocker b(CheckBox1);
   CheckBox1->setChecked(PsfAutoAdd != 0);
 }
@@ -282,15 +317,6 @@ void AddPsfResultToTable() {
 
 void ShowPsfSettings() {
   if (!LockedStar.Analysed) return;
-  if (QGuiApplication::mouseButtons() & Qt::RightButton) {
-    // The panel's pop-up menu.
-    QMenu menu;
-    menu.setObjectName("PopupMenuInfos");
-    QAction* add = menu.addAction(QString::fromUtf8("Infos zur Tabelle hinzufügen"));
-    add->setObjectName("InfoszuTabellehinzufgen1");
-    if (menu.exec(QCursor::pos()) == add) AddPsfResultToTable();
-    return;
-  }
   EnsureDialogForm(PsfSettingsForm);
   if (QWidget* f = DialogForm(PsfSettingsForm)) FadeInForm(f);
 }

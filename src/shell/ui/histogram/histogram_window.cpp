@@ -16,6 +16,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "common/pascal_format.h"
 #include "core/language.h"
@@ -25,6 +26,7 @@
 #include "shell/ui/controls/up_down.h"
 #include "shell/ui/histogram/histogram_arrow_keys.h"
 #include "shell/ui/histogram/histogram_bitmap.h"
+#include "shell/ui/histogram/histogram_button_glyphs.h"
 #include "shell/ui/histogram/histogram_geometry.h"
 #include "shell/ui/histogram/histogram_transfer.h"
 #include "shell/ui/main/main_window_link.h"
@@ -152,9 +154,19 @@ void TForm2::BuildControls() {
     b->setToolButtonStyle(Qt::ToolButtonTextOnly);
     return b;
   };
-  SpeedButton1 = button("SpeedButton1", QString::fromUtf8("\u2194"), "Histogrammbreite nach der aktuellen Einstellung ausrichten");
-  SpeedButton3 = button("SpeedButton3", QString::fromUtf8("\u221Ax"), "Darstellung der X-Achse nichtlinear");
-  SpeedButton5 = button("SpeedButton5", "o", Texts().SoftGammaHint);
+  SpeedButton1 = button("SpeedButton1", {}, "Histogrammbreite nach der aktuellen Einstellung ausrichten");
+  SpeedButton3 = button("SpeedButton3", {}, "Darstellung der X-Achse nichtlinear");
+  SpeedButton5 = button("SpeedButton5", {}, Texts().SoftGammaHint);
+  // Three picture buttons: their glyphs recoloured on the button face.
+  const QColor face = palette().button().color();
+  const std::pair<QToolButton*, THistogramGlyph> pictures[] = {{SpeedButton1, THistogramGlyph::SpanWidth},
+                                                               {SpeedButton3, THistogramGlyph::SqrtAxis},
+                                                               {SpeedButton5, THistogramGlyph::SoftGamma}};
+  for (const auto& [b, glyph] : pictures) {
+    b->setIcon(HistogramButtonIcon(glyph, face));
+    b->setIconSize(QSize(16, 16));
+    b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  }
   SpeedButton4 = button("SpeedButton4", "@ Luma", "Kurvenverlauf auf Luma anwenden");
   SpeedButton2 = button("SpeedButton2", "Transp.", "Transparenter Hintergrund");
   grid->addWidget(SpeedButton1, 0, 0);

@@ -26,6 +26,7 @@
 #include "shell/ui/main/open_by_name.h"
 #include "shell/ui/menu/main_menu.h"
 #include "shell/ui/menu/menu_commands.h"
+#include "shell/ui/main/preview_partners.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/window_creation.h"
 #include "shell/windows/image_window_state.h"
@@ -343,6 +344,7 @@ void UpdateInfoPanel(int slot, int partnerToo) {
   const TImageSlot& im = Store.Image[size_t(slot)];
   if (im.IsColor) Store.Display[size_t(slot)].DisplayType = im.ColorModel == CmYuv ? DtColorYuv : DtColorRgb;
   if (MainLink().UpdateInfoPanelControls) MainLink().UpdateInfoPanelControls(slot, partnerToo);
+  FollowPreviewPartners(slot, partnerToo);
   if (InfoPanelUpdatedHook) InfoPanelUpdatedHook(slot);
 }
 

@@ -77,7 +77,8 @@ void LockWindowBorderIcons(int slot);
 void UnlockWindowBorderIcons(int slot);
 void DeleteAllWindowMarks(int slot);
 // The side panel for a slot: colour images show their colour model
-// (display type 9 or 11), then the main window's controls follow.
+// (display type 9 or 11), the main window's controls follow, and so do the
+// open preview dialogs of the slot (FollowPreviewPartners).
 void UpdateInfoPanel(int slot, int partnerToo);
 // Called by UpdateInfoPanel with the slot: tools that follow a slot's colour
 // model or channel selection chain themselves in.

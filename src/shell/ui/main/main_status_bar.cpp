@@ -3,6 +3,7 @@
 #include <QPainter>
 
 #include "platform/memory_probe.h"
+#include "shell/main/main_services.h"
 #include "shell/main/main_texts.h"
 #include "store/image_store.h"
 
@@ -45,6 +46,15 @@ TMainStatusBar::TMainStatusBar(QWidget* parent) : QStatusBar(parent) {
 
 void TMainStatusBar::SetPanelText(int panel, const QString& text) {
   if (panel >= 0 && panel < 4) Panels[size_t(panel)]->SetText(text);
+}
+
+void TMainStatusBar::ShowPixelText(const QString& text, bool grey) {
+  TStatusPanel* p = Panels[0];
+  const int width = PixelTextPanelWidth(QFontMetrics(p->font()).horizontalAdvance(text), p->logicalDpiX());
+  p->setFixedWidth(width);
+  p->TextColour = grey ? p->palette().color(QPalette::Disabled, QPalette::WindowText) : QColor();
+  p->SetText(text);
+  p->update();
 }
 
 QString TMainStatusBar::PanelText(int panel) const { return panel >= 0 && panel < 4 ? Panels[size_t(panel)]->Text : QString(); }

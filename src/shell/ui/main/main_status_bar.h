@@ -29,6 +29,9 @@ public:
   explicit TMainStatusBar(QWidget* parent = nullptr);
   std::array<TStatusPanel*, 4> Panels{};
   void SetPanelText(int panel, const QString& text);
+  // Panel 0 with a pixel text: its width follows the text (PixelTextPanelWidth),
+  // its colour is the grey-text colour when `grey`, else the window-text colour.
+  void ShowPixelText(const QString& text, bool grey);
   QString PanelText(int panel) const;
   // Panel 2: free memory and image count; red when memory is low.
   void UpdateStatusBar();

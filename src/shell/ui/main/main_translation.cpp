@@ -126,7 +126,6 @@ void TranslateMenus(QWidget* window) {
   Row(4, {}, 4, 1, 0, {0, 1, 2, 3, 4, 5, 6, 8, 9, 10});
   Row(5, {}, 5, 1, 0, {0, 1, 2, 3, 5});
   Named("KTBildRegistrierung1", LangKey(34, 1));
-  Named("InfoszuTabellehinzufgen1", LangKey(3, 1, 31));
   for (QAction* paste : window->findChildren<QAction*>("BildausZwischenspeichereinfgen1"))
     Caption(paste, LangKey(10, 3, 18));
   if (QAction* nlm = MainMenuItem("NTdenoise1"))

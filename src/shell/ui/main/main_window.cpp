@@ -32,7 +32,6 @@
 
 namespace astrelon {
 
-std::function<void(int)> TMainForm::ShowImageWindowHook;
 
 namespace {
 std::vector<std::string> ProgramArguments() {
@@ -97,6 +96,7 @@ void TMainForm::BuildChrome() {
   MdiArea->viewport()->setMouseTracking(true);
 
   link.SetStatusText = [this](int panel, const QString& text) { StatusBar->SetPanelText(panel, text); };
+  link.ShowPixelText = [this](const QString& text, bool grey) { StatusBar->ShowPixelText(text, grey); };
   for (int i = 0; i < 4; ++i) StatusBar->SetPanelText(i, link.StatusTexts[size_t(i)]);
   link.UpdateStatusBar = [this] { UpdateStatusBar(); };
   link.UpdateMenuItems = [this] { UpdateMenuItems(); };

@@ -39,9 +39,6 @@ public:
   TForm4* Form4 = nullptr;      // list chooser, created at start and reused
   TForm14* Form14 = nullptr;    // help window, created at start and reused
 
-  // Shows the image window of a slot that a loader has just filled (set by the image windows).
-  static std::function<void(int slot)> ShowImageWindowHook;
-
   // Start-up and shut-down steps (main_window_lifecycle.cpp).
   void FormCreate();
   void Timer1Timer();

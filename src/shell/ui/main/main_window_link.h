@@ -3,6 +3,7 @@
 // its MDI area and a few of its controls. The main window attaches itself at
 // creation; the pieces that later parts of the main window supply (status bar
 // panels, menu states, side-panel buttons) are optional callbacks.
+#include <QPoint>
 #include <QPointer>
 #include <QRect>
 #include <QString>
@@ -25,6 +26,8 @@ struct TMainWindowLink {
   // Texts of the main status bar's panels 0..3 (the last text set, also without a hook).
   std::array<QString, 4> StatusTexts;
   std::function<void(int panel, const QString& text)> SetStatusText;
+  // Panel 0 shows a pixel text: sized to the text, greyed when `grey`.
+  std::function<void(const QString& text, bool grey)> ShowPixelText;
   // Main status bar panel 2 and the enabled states of the menus.
   std::function<void()> UpdateStatusBar;
   std::function<void()> UpdateMenuItems;
@@ -61,6 +64,10 @@ struct TMainWindowLink {
   std::function<void()> StampSizeChanged;
   // A click on the side panel's star frame.
   std::function<void()> StarFrameClicked;
+  // The right button over the side panel (screen position), and its pop-up's
+  // "Infos zur Tabelle hinzufügen".
+  std::function<void(QPoint global)> StarPanelMenuRequested;
+  std::function<void()> AddStarToTable;
   // The locked star's channel and magnification buttons.
   std::function<void()> StarChannelClicked;
   std::function<void()> StarCellSizeClicked;

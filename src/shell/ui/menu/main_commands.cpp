@@ -17,6 +17,7 @@
 #include <filesystem>
 
 #include "common/engine_ui.h"
+#include "common/paths.h"
 #include "core/batch_state.h"
 #include "core/busy_cursor.h"
 #include "core/language.h"
@@ -344,7 +345,13 @@ void RegisterMainWindowCommands() {
   RegisterMenuCommand("ZurBatchBearbeitung1", [](QAction* item) { ShowHelpPage(item, 2); });
   RegisterMenuCommand("Tips1", [](QAction* item) { ShowHelpPage(item, 3); });
   RegisterMenuCommand("KurzanleitungimWeb1", [](QAction*) {
-    QDesktopServices::openUrl(QUrl("https://www.astrelon.example/kurzanleitung.html"));
+    // The short guide shipped with the program, shown by the default browser.
+    const std::string page = FindFileInFolders(ProgramDataFolders(), HelpPageName);
+    if (page.empty()) {
+      EngineUi().ShowMessage(std::string("Die Kurzanleitung \"") + HelpPageName + "\" wurde nicht gefunden.");
+      return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page)));
   });
   RegisterMenuCommand("HelpAboutItem", [](QAction*) { ShowAboutBox(nullptr); });
 }

@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QSpinBox>
 #include <QToolButton>
@@ -84,8 +85,8 @@ TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
   SpeedButton2 = ToolButton(this, "SpeedButton2", "St", "Stempel: Rechtsklick->Auswahl, Linksklick->malen");
   SpeedButton4 = ToolButton(this, "SpeedButton4", "Ko",
                             "Kopier Stempel:  Rechtsklick->markieren, Linke Maustaste->kopieren");
-  SpeedButton6 = ToolButton(this, "SpeedButton6", "T ", "Text (rechte Maustaste: Schriftart)");
-  SpeedButton5y = ToolButton(this, "SpeedButton5y", QString::fromUtf8("↗"), "Pfeil");
+  SpeedButton6 = ToolButton(this, "SpeedButton6", "T ", "Textfunktion");
+  SpeedButton5y = ToolButton(this, "SpeedButton5y", QString::fromUtf8("↗"), "Pfeil malen. 1.Klick: Ende, 2.Klick: Spitze");
   SpeedButton5x = ToolButton(this, "SpeedButton5x", {}, "Textfarbe");
   SpeedButton3 = ToolButton(this, "SpeedButton3", QString::fromUtf8("↶"), QString::fromUtf8("Rückgängig machen"));
   SpeedButton5 = ToolButton(this, "SpeedButton5", "=", "Quelle und Ziel an derselben Bildstelle");
@@ -168,6 +169,14 @@ TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
   for (QWidget* w : {static_cast<QWidget*>(SpeedButtonLI1), static_cast<QWidget*>(SpeedButtonLI2)}) w->hide();
   outer->addStretch(1);
 
+  PopupMenuInfos = new QMenu(this);
+  PopupMenuInfos->setObjectName("PopupMenuInfos");
+  InfoszuTabellehinzufgen1 = PopupMenuInfos->addAction(QString::fromUtf8("Infos zur Tabelle hinzufügen"));
+  InfoszuTabellehinzufgen1->setObjectName("InfoszuTabellehinzufgen1");
+  connect(InfoszuTabellehinzufgen1, &QAction::triggered, this, [] {
+    if (MainLink().AddStarToTable) MainLink().AddStarToTable();
+  });
+
   PaintColourButton();
   connect(SpeedButton1, &QToolButton::clicked, this, [] { Call(MainLink().SetInfoPanelMode, 1); });
   connect(SpeedButton2, &QToolButton::clicked, this, [] { Call(MainLink().SetInfoPanelMode, 3); });
@@ -202,7 +211,9 @@ bool TSidePanel::eventFilter(QObject* watched, QEvent* e) {
     ChooseTextFont();
     return true;
   }
-  if ((watched == Shape1 || watched == Image2) && e->type() == QEvent::MouseButtonPress) {
+  // A left click on the star frame; the right button goes on to the panel.
+  if ((watched == Shape1 || watched == Image2) && e->type() == QEvent::MouseButtonPress &&
+      static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
     if (MainLink().StarFrameClicked) MainLink().StarFrameClicked();
     return true;
   }
@@ -215,6 +226,16 @@ bool TSidePanel::eventFilter(QObject* watched, QEvent* e) {
     }
   }
   return QFrame::eventFilter(watched, e);
+}
+
+void TSidePanel::mousePressEvent(QMouseEvent* e) {
+  // Pictures and labels take no clicks: theirs arrive here as well.
+  if (e->button() == Qt::RightButton && MainLink().StarPanelMenuRequested) {
+    MainLink().StarPanelMenuRequested(e->globalPosition().toPoint());
+    e->accept();
+    return;
+  }
+  QFrame::mousePressEvent(e);
 }
 
 void TSidePanel::SpinEdit1Change(int value) {

@@ -6,8 +6,10 @@
 // handles the text font, the text colour and the stamp size.
 #include <QFrame>
 
+class QAction;
 class QComboBox;
 class QLabel;
+class QMenu;
 class QSpinBox;
 class QToolButton;
 
@@ -50,6 +52,9 @@ public:
   QLabel* Label21;
   QToolButton* SpeedButtonLI1;  // channel of the locked star
   QToolButton* SpeedButtonLI2;  // "x2"
+  // The pop-up of the locked star: "Infos zur Tabelle hinzufügen".
+  QMenu* PopupMenuInfos;
+  QAction* InfoszuTabellehinzufgen1;
 
   // "Font Größe": the packed text option takes the size (unless the font dialog set it).
   void SpinEdit1Change(int value);
@@ -67,6 +72,8 @@ public:
 
 protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
+  // The right button over the panel, its pictures and labels asks for the star pop-up.
+  void mousePressEvent(QMouseEvent* e) override;
 
 private:
   bool fontDialogSetsSize_ = false;

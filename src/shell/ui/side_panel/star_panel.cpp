@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
@@ -16,8 +17,10 @@
 #include <cmath>
 
 #include "core/batch_state.h"
+#include "core/language.h"
 #include "core/settings.h"
 #include "shell/display/renderer.h"
+#include "shell/main/main_texts.h"
 #include "shell/stamps/stamp_size.h"
 #include "shell/stars/star_panel_window.h"
 #include "shell/stars/star_pick.h"
@@ -48,6 +51,10 @@ TSidePanel* Panel() { return MainLink().Panel; }
 bool Locked() { return LockedStar.Analysed != 0; }
 QColor ButtonFace() { return QApplication::palette().button().color(); }
 
+// The info-panel labels: 0 "Locked PSF", 1 "fwhmX:", 2 "fwhmY:", 3 "Flux:",
+// 4 "Mag:", 5 "<L> to lock", 6 "<M> rel Mag" (translated with a translation file).
+QString InfoLabel(int i) { return QString::fromStdString(MainTexts.InfoLabels[size_t(i)]); }
+
 QLabel* Picture(TSidePanel* p, int tag) { return tag == 1 ? p->Image1 : tag == 2 ? p->Image2 : p->Image3; }
 
 void ClearPicture(TSidePanel* p, int tag) {
@@ -58,10 +65,9 @@ void ClearPicture(TSidePanel* p, int tag) {
 }
 
 QString ChannelName(const TStarCutout& c) {
-  static const char* rgb[] = {"Rot", "Grün", "Blau"};
   static const char* yuv[] = {"Y", "U", "V"};
-  const int i = std::clamp(c.Channel, 1, 3) - 1;
-  return QString::fromUtf8(c.ColorModel == CmYuv ? yuv[i] : rgb[i]);
+  const int i = std::clamp(c.Channel, 1, 3);
+  return c.ColorModel == CmYuv ? QString(yuv[i - 1]) : QString::fromStdString(MainTexts.ChannelNames[size_t(i)]);
 }
 
 void SetCellCaption(TSidePanel* p, int cellSize) {
@@ -179,23 +185,24 @@ void ShowLockedStarHeader() {
   TSidePanel* p = Panel();
   if (!p) return;
   ShowStarLabels();
-  p->Label2->setText("Locked PSF");
+  p->Label2->setText(InfoLabel(0));
   SetCellCaption(p, LockedStar.CellSize);
   p->SpeedButtonLI1->setVisible(LockedStar.PlaneCount >= 2);
   if (LockedStar.FullWidthX <= 0.01f) {
-    p->Label6->setText("fwhmX:-");
-    p->Label19->setText("fwhmY:-");
+    p->Label6->setText(InfoLabel(1) + "-");
+    p->Label19->setText(InfoLabel(2) + "-");
     for (QLabel* l : {p->Label17, p->Label18, p->Label20, p->Label21}) l->hide();
     return;
   }
   FormatStarResults(LockedStar);
   const auto& t = StarResultTexts;
-  p->Label6->setText("fwhmX:" + QString::fromStdString(t[3]));
-  p->Label19->setText("fwhmY:" + QString::fromStdString(t[4]));
+  p->Label6->setText(InfoLabel(1) + QString::fromStdString(t[3]));
+  p->Label19->setText(InfoLabel(2) + QString::fromStdString(t[4]));
   p->Label17->setText("X: " + QString::fromStdString(t[1]));
   p->Label18->setText("Y: " + QString::fromStdString(t[2]));
-  if (!(MeasuredStar.HoldCount > 0 && !p->Label1->isHidden())) p->Label20->setText("Flux:" + QString::fromStdString(t[5]));
-  p->Label21->setText("Mag:" + QString::fromStdString(t[6]));
+  if (!(MeasuredStar.HoldCount > 0 && !p->Label1->isHidden()))
+    p->Label20->setText(InfoLabel(3) + QString::fromStdString(t[5]));
+  p->Label21->setText(InfoLabel(4) + QString::fromStdString(t[6]));
   p->SpeedButtonLI1->setText(ChannelName(LockedStar));
 }
 
@@ -323,10 +330,11 @@ void DrawPsfPanel(int slot, int32_t x, int32_t y) {
   if (!any) {
     ShowProfileLabels(false);
   } else if (ToolMode == 1) {
-    p->Label4->setText(QString::fromStdString(PanelNumberText(PanelDcPrefix(w.Kind), w.DC)));
-    p->Label5->setText(QString::fromStdString(PanelNumberText("rms: ", w.Rms)));
-    p->Label7->setText(QString::fromStdString(PanelNumberText("max: ", w.Max)));
-    p->Label8->setText(QString::fromStdString(PanelNumberText("min: ", w.Min)));
+    const std::array<std::string, 4> texts = PanelStatisticsTexts(w);
+    p->Label4->setText(QString::fromStdString(texts[0]));
+    p->Label5->setText(QString::fromStdString(texts[1]));
+    p->Label7->setText(QString::fromStdString(texts[2]));
+    p->Label8->setText(QString::fromStdString(texts[3]));
     ShowProfileLabels(true);
   }
   if (slot == -2 && PanelCutout.Analysed && PanelCutout.NeedsRedraw) {
@@ -346,23 +354,25 @@ void DrawPsfPanel(int slot, int32_t x, int32_t y) {
   }
   if (ToolMode == 1 && slot != -1) {
     if (Locked()) {
-      p->Shape1->setToolTip(QString::fromUtf8("Klicken für Menü"));
+      p->Shape1->setToolTip(QString::fromStdString(LangTextOr(LangKey(10, 3), "Klicken für Menü")));
       if (MeasuredStar.HoldCount <= 0) {
-        p->Label1->setText("<M> rel Mag");
+        p->Label1->setText(InfoLabel(6));
       } else if (--MeasuredStar.HoldCount == 0) {
         ShowLockedStarHeader();
       }
-      p->Label2->setText("Locked PSF");
+      p->Label2->setText(InfoLabel(0));
       p->SpeedButtonLI2->show();
       if (LockedStar.NeedsRedraw) {
         ShowPanelPictureGroup(3, false);
         DrawStarCutout(LockedStar, 1000, 2);
       }
     } else {
-      p->Label1->setText("<L> to lock");
+      p->Label1->setText(InfoLabel(5));
     }
   } else {
-    p->Label2->setText(ToolMode == 1 ? "<L> to lock" : ToolMode == 2 ? "PSF" : ToolMode == 3 ? "Stempel" : "");
+    p->Label2->setText(ToolMode == 1 ? InfoLabel(5) : ToolMode == 2 ? QString("PSF")
+                       : ToolMode == 3 ? QString::fromStdString(MainTexts.Stamp)
+                                       : QString());
     if (slot == -1) {
       PanelCleared = 0;
       ClearPsfPanelImages();
@@ -384,6 +394,17 @@ void DrawPsfPanel(int slot, int32_t x, int32_t y) {
   }
 }
 
+void ReleaseStarLock() {
+  LockedStar.Analysed = 0;
+  LockedStar.NeedsRedraw = 1;
+  TSidePanel* p = Panel();
+  if (!p) return;
+  PanelCleared = 0;
+  ClearPsfPanelImages();
+  HideStarLabels();
+  p->Label1->clear();
+}
+
 void StarKeyCommand(int key, const QString& text) {
   TSidePanel* p = Panel();
   if (!p || p->isHidden() || ToolMode != 1) return;
@@ -395,13 +416,7 @@ void StarKeyCommand(int key, const QString& text) {
   const int slot = StarHoverSlot;
   const bool overImage = SlotInUse(slot);
   if (key == Qt::Key_Escape) {
-    if (Locked()) {
-      LockedStar.Analysed = 0;
-      PanelCleared = 0;
-      ClearPsfPanelImages();
-      HideStarLabels();
-      p->Label1->clear();
-    }
+    if (Locked()) ReleaseStarLock();
     return;
   }
   if (t == "l" || t == "L") {
@@ -426,7 +441,7 @@ void StarKeyCommand(int key, const QString& text) {
   }
   if (t == "m" || (t == "M" && Locked() && overImage)) {
     if (!overImage) {
-      p->Label1->setText("rMag:-");
+      p->Label1->setText(QString::fromStdString(MainTexts.InfoLabels[8]) + "-");
       return;
     }
     MeasuredStar.Channel = LockedStar.Channel;
@@ -465,6 +480,14 @@ void SpeedButtonLI2Click() {
   if (PsfSettingsShown) PSFProfilZeichnen();
 }
 
+void ShowStarPanelMenu(QPoint global) {
+  TSidePanel* p = Panel();
+  if (!p || !Locked()) return;
+  p->InfoszuTabellehinzufgen1->setText(
+      QString::fromStdString(LangTextOr(LangKey(3, 1, 31), "Infos zur Tabelle hinzufügen")));
+  p->PopupMenuInfos->popup(global);
+}
+
 void RegisterStarPanelCommands() {
   TMainWindowLink& link = MainLink();
   link.SetInfoPanelMode = SetInfoPanelMode;
@@ -484,6 +507,8 @@ void RegisterStarPanelCommands() {
   link.StarChannelClicked = SpeedButtonLI1Click;
   link.StarCellSizeClicked = SpeedButtonLI2Click;
   link.StarFrameClicked = ShowPsfSettings;
+  link.StarPanelMenuRequested = ShowStarPanelMenu;
+  link.AddStarToTable = AddPsfResultToTable;
   RegisterPsfForms();
 }
 

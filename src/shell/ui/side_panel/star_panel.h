@@ -1,6 +1,7 @@
 #pragma once
 // The side panel's star measurement: the tool modes, the pictures and labels
 // under the mouse, the locked star (key L) and the comparison star (key M).
+#include <QPoint>
 #include <QString>
 #include <cstdint>
 
@@ -40,9 +41,13 @@ void DrawPsfPanel(int slot, int32_t x, int32_t y);
 // The deconvolution dialog's 64 x 64 PSF array (nullptr: none).
 void SetPanelPsfArray(const float* psf);
 
+// Drops the locked star and clears the panel's star pictures and labels.
+void ReleaseStarLock();
 // L locks a star, M / m measure against it, Escape unlocks (info mode).
 void StarKeyCommand(int key, const QString& text);
 void SpeedButtonLI1Click();
+// The pop-up of the side panel while a star is locked ("Infos zur Tabelle hinzufügen").
+void ShowStarPanelMenu(QPoint global);
 void SpeedButtonLI2Click();
 
 // Installs the star panel into the main window link and the image windows.

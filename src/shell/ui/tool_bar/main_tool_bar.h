@@ -44,7 +44,7 @@ protected:
 // list: less than one pixel of vertical movement per 16 ms since entering, with
 // the 16-bit tick counts taken at entering and now.
 bool HoverSettled(int storedY, int nowY, uint16_t storedTick, uint16_t nowTick);
-// The display type (Part of the display record) of palette list item 0..7.
+// The display type (TDisplayType of the display record) of palette list item 0..7.
 int PaletteItemDisplayType(int item);
 
 class TMainToolBar : public QToolBar {

@@ -13,6 +13,7 @@
 
 #include "common/pascal_format.h"
 #include "core/busy_cursor.h"
+#include "core/language.h"
 #include "kernels/regions/blank_interpolation.h"
 #include "kernels/sampling/pixel_access.h"
 #include "pixelops/pixels/value_arithmetic.h"
@@ -42,26 +43,28 @@ namespace astrelon {
 
 namespace {
 
+// Captions translated by section 10 [3.1] .. [3.14] in item order (the region
+// menu's three items follow with [3.15] .. [3.17]); the paste item by [3.18].
 constexpr TPopupItem PixelMenuItems[] = {
-    {"Pixelwertndern1", "&Pixelwert ändern"},
-    {"Markierungenausblenden1", "&Markierungen ausblenden"},
+    {"Pixelwertndern1", "&Pixelwert ändern", LangKey(10, 3, 1)},
+    {"Markierungenausblenden1", "&Markierungen ausblenden", LangKey(10, 3, 2)},
     {"N1", nullptr},
-    {"PixelalsSchwarzwertnehmen1", "P&ixel als Schwarzwert nehmen"},
-    {"PixelalsWeiwertnehmen1", "Pi&xel als Weißwert nehmen"},
-    {"PixelalsGrauwertnehmenGammakorrektur1", "Pixel als &Grauwert (RGB Gammakorrektur)"},
-    {"UmgebungalsSchwarzwertnehmen1", "&Umgebung (15x15) als Schwarzwert"},
-    {"Umgebung15x15alsWeiwert1", "Umgebung (15x15) als Weißwert"},
-    {"Umgebung15x15alsGrauwert1", "Umgebung (15x15) als Grauwert"},
+    {"PixelalsSchwarzwertnehmen1", "P&ixel als Schwarzwert nehmen", LangKey(10, 3, 3)},
+    {"PixelalsWeiwertnehmen1", "Pi&xel als Weißwert nehmen", LangKey(10, 3, 4)},
+    {"PixelalsGrauwertnehmenGammakorrektur1", "Pixel als &Grauwert (RGB Gammakorrektur)", LangKey(10, 3, 5)},
+    {"UmgebungalsSchwarzwertnehmen1", "&Umgebung (15x15) als Schwarzwert", LangKey(10, 3, 6)},
+    {"Umgebung15x15alsWeiwert1", "Umgebung (15x15) als Weißwert", LangKey(10, 3, 7)},
+    {"Umgebung15x15alsGrauwert1", "Umgebung (15x15) als Grauwert", LangKey(10, 3, 8)},
     {"N2", nullptr},
-    {"Werttransparentmachen1", "&Wert transparent machen"},
-    {"TransparenzaufWert1", "&Transparenz auf Wert"},
-    {"TransparenzdurchNachbarpixelinterpolieren1", "Transparenz durch &Nachbarpixel ersetzen"},
-    {"TransparenzdurchNachbarpixelersetzen1", "Transparen&z ersetzen Bayer Pattern"},
+    {"Werttransparentmachen1", "&Wert transparent machen", LangKey(10, 3, 9)},
+    {"TransparenzaufWert1", "&Transparenz auf Wert", LangKey(10, 3, 10)},
+    {"TransparenzdurchNachbarpixelinterpolieren1", "Transparenz durch &Nachbarpixel ersetzen", LangKey(10, 3, 11)},
+    {"TransparenzdurchNachbarpixelersetzen1", "Transparen&z ersetzen Bayer Pattern", LangKey(10, 3, 12)},
     {"N3", nullptr},
-    {"BMPindenZwischenspeicher1", "&BMP in den Zwischenspeicher"},
-    {"ZwischenspeicherzuBild1", "Bitmap aus dem Zwischenspeicher laden"},
+    {"BMPindenZwischenspeicher1", "&BMP in den Zwischenspeicher", LangKey(10, 3, 13)},
+    {"ZwischenspeicherzuBild1", "Bitmap aus dem Zwischenspeicher laden", LangKey(10, 3, 18)},
     {"N4", nullptr},
-    {"Bildstatistik1", "Bild&statistik zeigen"},
+    {"Bildstatistik1", "Bild&statistik zeigen", LangKey(10, 3, 14)},
 };
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }

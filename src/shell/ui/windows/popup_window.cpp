@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QPointer>
 
+#include "core/language.h"
 #include "shell/ui/menu/menu_commands.h"
 #include "shell/ui/windows/image_window.h"
 
@@ -20,7 +21,9 @@ QMenu* WindowPopupMenu(TMDIChild& window, const char* name, std::span<const TPop
   auto* menu = new QMenu(&window);
   menu->setObjectName(name);
   for (const TPopupItem& item : items) {
-    QAction* a = item.Caption ? menu->addAction(QString::fromUtf8(item.Caption)) : menu->addSeparator();
+    const std::string translated = item.Key ? LangText(item.Key) : std::string();
+    const QString caption = translated.empty() ? QString::fromUtf8(item.Caption) : QString::fromStdString(translated);
+    QAction* a = item.Caption ? menu->addAction(caption) : menu->addSeparator();
     a->setParent(menu);
     a->setObjectName(item.Name);
   }

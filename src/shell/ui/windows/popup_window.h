@@ -10,14 +10,17 @@ namespace astrelon {
 
 class TMDIChild;
 
-// One item of a pop-up menu: its object name and caption (nullptr: a separator).
+// One item of a pop-up menu: its object name, caption (nullptr: a separator)
+// and the translation key of the caption (0: none).
 struct TPopupItem {
   const char* Name;
   const char* Caption;
+  int Key = 0;
 };
 
 // The window's pop-up menu with this object name, made on first use from the
-// items, which run the commands registered under their names.
+// items, which run the commands registered under their names. With a translation
+// file an item whose key has a text shows that text.
 QMenu* WindowPopupMenu(TMDIChild& window, const char* name, std::span<const TPopupItem> items);
 // Shows or hides the menu's item of this name.
 void ShowMenuItem(QMenu* menu, const char* name, bool visible);

@@ -4,6 +4,7 @@
 #include <QMenu>
 
 #include "core/busy_cursor.h"
+#include "core/language.h"
 #include "pixelops/ui/operation_frame.h"
 #include "shell/pixel_menu/pixel_fills.h"
 #include "shell/ui/dialogs/info_window.h"
@@ -21,12 +22,13 @@ double LastFillValue = 0;
 
 namespace {
 
+// Captions translated by section 10 [3.15] .. [3.17], after the pixel menu's.
 constexpr TPopupItem RegionMenuItems[] = {
-    {"Markierungausblenden1", "&Markierung ausblenden"},
+    {"Markierungausblenden1", "&Markierung ausblenden", LangKey(10, 3, 15)},
     {"N5", nullptr},
-    {"Werteauf01", "&Pixel im Bereich auf einen Wert setzen"},
+    {"Werteauf01", "&Pixel im Bereich auf einen Wert setzen", LangKey(10, 3, 16)},
     {"N6", nullptr},
-    {"StatistikfrdenBereichanzeigen1", "&Statistik für den Bereich anzeigen"},
+    {"StatistikfrdenBereichanzeigen1", "&Statistik für den Bereich anzeigen", LangKey(10, 3, 17)},
 };
 
 // The selection a region command works on (1 or 2); 0 for marks and markers.

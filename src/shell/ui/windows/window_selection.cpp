@@ -306,6 +306,8 @@ void TMDIChild::ShowPixelText(QPoint pos) {
   const int zoom = Zoom();
   const std::string text = PixelValueText(Tag, MouseToImageCoord(zoom, pos.x()), MouseToImageCoord(zoom, pos.y()));
   SetMainStatusText(0, QString::fromStdString(text));
+  if (!text.empty() && MainLink().ShowPixelText)
+    MainLink().ShowPixelText(QString::fromStdString(text), !PixelTextInNormalColour(zoom));
 }
 
 // ---- moving a shape ----

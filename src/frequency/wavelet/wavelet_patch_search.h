@@ -1,0 +1,47 @@
+#pragma once
+// "Bessere Berechnung" of the wavelet noise filter: each interior pixel of a
+// detail level becomes a weighted mean of pixels whose 3 x 3 neighbourhoods look
+// like its own. The search walks from offset (0, 0) over the grid of offsets
+// -11..10, looking at most at 39 candidates, and always goes on from the best
+// candidate found so far; a candidate's weight is exp(-d K / 81.915) for the
+// patch distance d (sum of squared differences of the 16-bit patches, shifted
+// right by 3).
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace astrelon {
+
+inline constexpr int PatchOffsetLow = -11, PatchOffsetHigh = 10;
+inline constexpr int PatchCandidateBudget = 39;
+// Quantised value of a blank pixel.
+inline constexpr int16_t PatchBlank = -16400;
+
+// One level as the search sees it.
+struct TPatchLevel {
+  std::span<const float> Values;
+  std::span<const int16_t> Q;  // round(v x s), clamped to 16 bits; blank -16400
+  int32_t Width = 0;
+  int32_t Height = 0;
+  double K = 0;  // distance scale: a distance d weighs E[round(d K)]
+};
+
+// Work space of one thread.
+struct TPatchScratch {
+  static constexpr int Side = PatchOffsetHigh - PatchOffsetLow + 1;
+  std::array<bool, Side * Side> Looked{};
+  struct TEntry {
+    int64_t Distance;
+    int8_t Dx, Dy;
+  };
+  std::vector<TEntry> List;
+};
+
+// The 16-bit copy of a level: round(v x s) clamped, blank pixels -16400.
+std::vector<int16_t> QuantiseLevel(std::span<const float> values, double s);
+
+// The filtered value of pixel (x, y), which lies at least 2 pixels inside the level.
+float PatchSearchPixel(const TPatchLevel& level, int32_t x, int32_t y, TPatchScratch& scratch);
+
+}  // namespace astrelon
