@@ -58,13 +58,15 @@ const int Upper[5][11] = {
 };
 const int Left[5][3] = {{58, 54, 0}, {58, 54, 46}, {58, 54, 46}, {58, 54, 46}, {58, 54, 0}};
 
-// Region of (dx, dy): the bands and their mirror images (numbers raised by 2).
+// Region of (dx, dy): the bands and their mirror images (numbers raised by 2);
+// where bands meet, the one that names a region.
 int Region(int dx, int dy) {
-  if (dx >= -5 && dx <= 5 && dy >= -6 && dy <= -2) return Upper[dy + 6][dx + 5];
-  if (dx >= -5 && dx <= 5 && dy >= 2 && dy <= 6) return Upper[6 - dy][dx + 5] ? Upper[6 - dy][dx + 5] + 2 : 0;
-  if (dy >= -2 && dy <= 2 && dx >= -6 && dx <= -4) return Left[dy + 2][dx + 6];
-  if (dy >= -2 && dy <= 2 && dx >= 4 && dx <= 6) return Left[dy + 2][6 - dx] ? Left[dy + 2][6 - dx] + 2 : 0;
-  return 0;
+  int r = 0;
+  if (dx >= -5 && dx <= 5 && dy >= -6 && dy <= -2) r = std::max(r, Upper[dy + 6][dx + 5]);
+  if (dx >= -5 && dx <= 5 && dy >= 2 && dy <= 6 && Upper[6 - dy][dx + 5]) r = std::max(r, Upper[6 - dy][dx + 5] + 2);
+  if (dy >= -2 && dy <= 2 && dx >= -6 && dx <= -4) r = std::max(r, Left[dy + 2][dx + 6]);
+  if (dy >= -2 && dy <= 2 && dx >= 4 && dx <= 6 && Left[dy + 2][6 - dx]) r = std::max(r, Left[dy + 2][6 - dx] + 2);
+  return r;
 }
 
 class NetworkInputsTest : public KernelTest {

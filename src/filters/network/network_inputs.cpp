@@ -43,12 +43,11 @@ constexpr int8_t LeftBand[5][3] = {
     {58, 54, 0}, {58, 54, 46}, {58, 54, 46}, {58, 54, 46}, {58, 54, 0},
 };
 
+// The bands meet at dy = +-2, where the left and right bands hold the
+// positions that the upper and lower bands leave out.
 constexpr int32_t RegionOf(int32_t dx, int32_t dy) {
-  if (dy <= -2 && dy >= -6 && dx >= -5 && dx <= 5) return UpperBand[dy + 6][dx + 5];
-  if (dy >= 2 && dy <= 6 && dx >= -5 && dx <= 5) {
-    const int32_t r = UpperBand[6 - dy][dx + 5];
-    return r ? r + 2 : 0;
-  }
+  if (dy <= -2 && dy >= -6 && dx >= -5 && dx <= 5 && UpperBand[dy + 6][dx + 5]) return UpperBand[dy + 6][dx + 5];
+  if (dy >= 2 && dy <= 6 && dx >= -5 && dx <= 5 && UpperBand[6 - dy][dx + 5]) return UpperBand[6 - dy][dx + 5] + 2;
   if (dy >= -2 && dy <= 2 && dx <= -4 && dx >= -6) return LeftBand[dy + 2][dx + 6];
   if (dy >= -2 && dy <= 2 && dx >= 4 && dx <= 6) {
     const int32_t r = LeftBand[dy + 2][6 - dx];
