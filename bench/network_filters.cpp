@@ -73,7 +73,7 @@ std::string NetworkFile(const bench::TBenchFolder& folder, int32_t type) {
 // block of a two-times result, or side by side for the filter).
 template <class V>
 [[gnu::always_inline]] inline void LoopRows(const TNetworkWeights& net, const TImageSlot& src, float* out, bool blocks,
-                                           double scale, int64_t first, int64_t last) {
+                                            double scale, int64_t first, int64_t last) {
   alignas(32) float x[64], h1[1024], h2[32], y[4];
   const float* p = src.Planes[1].data();
   const float inv = float(1 / scale);
@@ -152,9 +152,8 @@ void BM_NetworkRoutine(benchmark::State& state) {
   const TPlane& result = Store.Image[2].Planes[1];
   std::vector<float>& single = OneThreadResult[routine];
   if (!all) single.assign(result.begin(), result.end());
-  state.counters["identical"] =
-      finished && single.size() == result.size() &&
-      std::memcmp(single.data(), result.data(), result.size() * sizeof(float)) == 0;
+  state.counters["identical"] = finished && single.size() == result.size() &&
+                                std::memcmp(single.data(), result.data(), result.size() * sizeof(float)) == 0;
   state.counters["threads"] = threads;
   Store.Reset();
 }

@@ -31,7 +31,8 @@ template <class V>
       StoreLanes(h2 + k, s);
     }
     TVec4f s = Splat<TVec4f>(0.0f);
-    for (int32_t k = 0; k < NetworkLayer2Size; ++k) s += Splat<TVec4f>(h2[k]) * LoadLanes<TVec4f>(net.Wout.data() + 4 * k);
+    for (int32_t k = 0; k < NetworkLayer2Size; ++k)
+      s += Splat<TVec4f>(h2[k]) * LoadLanes<TVec4f>(net.Wout.data() + 4 * k);
     StoreLanes(y, s);
   } else {
     TVec4f s = Splat<TVec4f>(0.0f);

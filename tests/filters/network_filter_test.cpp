@@ -2,11 +2,12 @@
 // (checked against the bilinear predictions a zero-weight network makes),
 // the floor, the strength, the rectangle, 41- and 3-input colour networks,
 // list files, refused files, the same bits on any threads and vector path.
+#include "filters/network/network_filter.h"
+
 #include <cmath>
 #include <random>
 
 #include "filter_images.h"
-#include "filters/network/network_filter.h"
 #include "network_test_nets.h"
 #include "platform/processor_features.h"
 #include "store/display/display_record.h"
@@ -20,7 +21,8 @@ protected:
   static float Source(int x, int y) {
     return x < 8 ? 50.0f : float(130 + 60 * std::sin(0.37 * x + 0.11 * y) + 60 * std::cos(0.23 * y - 0.05 * x * x));
   }
-  std::string Write(const char* name, bool (*writer)(const std::string&, const TNetworkWeights&) = WriteUniversalNetworkFile) {
+  std::string Write(const char* name,
+                    bool (*writer)(const std::string&, const TNetworkWeights&) = WriteUniversalNetworkFile) {
     const std::string f = dir_.file(name);
     EXPECT_TRUE(writer(f, Network));
     return f;
@@ -50,14 +52,16 @@ TEST_F(NetworkFilterTest, ZeroNetworkBlendsBilinearBlocks) {
   auto predict = [&](int bx, int by, int k) {
     const int sx = k % 2 ? 1 : -1, sy = k / 2 ? 1 : -1;
     const double v = pixel(bx, by, 0), b = 0.9 * v + 0.1 * mid;
-    return 9.0 / 16 * v + 3.0 / 16 * (pixel(bx + sx, by, b) + pixel(bx, by + sy, b)) + 1.0 / 16 * pixel(bx + sx, by + sy, b);
+    return 9.0 / 16 * v + 3.0 / 16 * (pixel(bx + sx, by, b) + pixel(bx, by + sy, b)) +
+           1.0 / 16 * pixel(bx + sx, by + sy, b);
   };
   EXPECT_FLOAT_EQ(Out(1, 0, 0), float(predict(0, 0, 0)));
   for (int x = 1; x < w - 1; ++x) EXPECT_NEAR(Out(1, x, 0), (predict(x - 1, 0, 1) + predict(x, 0, 0)) / 2, 1e-3) << x;
   for (int y = 1; y < h - 1; ++y) EXPECT_NEAR(Out(1, 0, y), (predict(0, y - 1, 2) + predict(0, y, 0)) / 2, 1e-3) << y;
   for (int y = 1; y < h - 1; ++y)
     for (int x = 1; x < w - 1; ++x) {
-      const double mean = (predict(x - 1, y - 1, 3) + predict(x, y - 1, 2) + predict(x - 1, y, 1) + predict(x, y, 0)) / 4;
+      const double mean =
+          (predict(x - 1, y - 1, 3) + predict(x, y - 1, 2) + predict(x - 1, y, 1) + predict(x, y, 0)) / 4;
       ASSERT_NEAR(Out(1, x, y), mean, 0.02) << x << " " << y;
     }
   // The last column and row: only the blocks left of and above them.
@@ -83,7 +87,9 @@ TEST_F(NetworkFilterTest, FloorStrengthAndRectangle) {
     for (const float v : Store.Image[2].Planes[1]) ASSERT_EQ(v, floor);
   }
   const std::vector<float> copy(src.Planes[1].begin(), src.Planes[1].end());
-  auto unchanged = [&] { return SameBits(std::vector<float>(Store.Image[2].Planes[1].begin(), Store.Image[2].Planes[1].end()), copy); };
+  auto unchanged = [&] {
+    return SameBits(std::vector<float>(Store.Image[2].Planes[1].begin(), Store.Image[2].Planes[1].end()), copy);
+  };
   ASSERT_TRUE(Apply(file, 0.0));
   EXPECT_TRUE(unchanged());
   MakeResult(1, 2);
@@ -151,18 +157,20 @@ TEST_F(NetworkFilterTest, ListFilesOnePlaneEach) {
   WriteText(list, "RGB: Netze\r\na.nnf\r\nsub\\b.nnf\r\nc.nnf\r\n");
   ASSERT_TRUE(Apply(list));
   std::vector<std::vector<float>> byList;
-  for (int p = 1; p <= 3; ++p) byList.emplace_back(Store.Image[2].Planes[size_t(p)].begin(), Store.Image[2].Planes[size_t(p)].end());
+  for (int p = 1; p <= 3; ++p)
+    byList.emplace_back(Store.Image[2].Planes[size_t(p)].begin(), Store.Image[2].Planes[size_t(p)].end());
   for (int p = 1; p <= 3; ++p) {
     ASSERT_TRUE(Apply(files[size_t(p - 1)]));
     EXPECT_TRUE(SameBits(byList[size_t(p - 1)], std::vector<float>(Store.Image[2].Planes[size_t(p)].begin(),
-                                                                  Store.Image[2].Planes[size_t(p)].end())))
+                                                                   Store.Image[2].Planes[size_t(p)].end())))
         << p;
   }
   // Only the green channel selected.
   MakeResult(1, 2);
   Store.Display[2].ChannelSelection = 2;
   ASSERT_TRUE(ApplyNetworkFilter(1, 2, list, WholeImage(1), 1.0));
-  EXPECT_TRUE(SameBits(byList[1], std::vector<float>(Store.Image[2].Planes[2].begin(), Store.Image[2].Planes[2].end())));
+  EXPECT_TRUE(
+      SameBits(byList[1], std::vector<float>(Store.Image[2].Planes[2].begin(), Store.Image[2].Planes[2].end())));
   EXPECT_EQ(Store.Image[2].Planes[1], Store.Image[1].Planes[1]);
 }
 
@@ -180,8 +188,11 @@ TEST_F(NetworkFilterTest, RefusedFiles) {
   const struct {
     const char* file;
     const char* named;
-  } cases[] = {{"broken.nnf", "broken.nnf"}, {"missing.txt", "missing.nnf"}, {"late.txt", "broken.nnf"},
-               {"short.txt", "short.txt"},   {"nothing.nnf", "nothing.nnf"}};
+  } cases[] = {{"broken.nnf", "broken.nnf"},
+               {"missing.txt", "missing.nnf"},
+               {"late.txt", "broken.nnf"},
+               {"short.txt", "short.txt"},
+               {"nothing.nnf", "nothing.nnf"}};
   MakeRandomNetwork(4, 12, 12, 1, 9);
   const TNetworkWeights before = Network;
   for (const auto& c : cases) {
@@ -209,7 +220,8 @@ TEST_F(NetworkFilterTest, SameBitsOnAnyThreadsAndPathAndAbort) {
       SseEnabled = sse;
       ASSERT_TRUE(Apply(file));
       std::vector<float> all;
-      for (int p = 1; p <= 3; ++p) all.insert(all.end(), Store.Image[2].Planes[size_t(p)].begin(), Store.Image[2].Planes[size_t(p)].end());
+      for (int p = 1; p <= 3; ++p)
+        all.insert(all.end(), Store.Image[2].Planes[size_t(p)].begin(), Store.Image[2].Planes[size_t(p)].end());
       results.push_back(std::move(all));
     }
     EXPECT_TRUE(SameBits(results[0], results[1])) << type;
@@ -217,7 +229,8 @@ TEST_F(NetworkFilterTest, SameBitsOnAnyThreadsAndPathAndAbort) {
   }
   MakeResult(1, 2);
   int calls = 0;
-  EXPECT_FALSE(ApplyNetworkFilter(1, 2, dir_.file("random.nnf"), WholeImage(1), 1.0, [&](int, int64_t) { return ++calls < 2; }));
+  EXPECT_FALSE(
+      ApplyNetworkFilter(1, 2, dir_.file("random.nnf"), WholeImage(1), 1.0, [&](int, int64_t) { return ++calls < 2; }));
 }
 
 }  // namespace

@@ -2,9 +2,10 @@
 // tags 1, 2, ..., subfolders with networks (tags 1000 s + j), none for a
 // subfolder without networks or a hidden one, two-times networks apart,
 // extensions in any case, names in order.
+#include "filters/network/network_folder.h"
+
 #include <filesystem>
 
-#include "filters/network/network_folder.h"
 #include "test_support.h"
 
 namespace astrelon::test {

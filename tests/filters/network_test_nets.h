@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "../kernels/random_network.h"
+#include "filter_images.h"
 #include "kernels/network/network_file_codec.h"
 #include "kernels/network/network_file_writers.h"
 #include "kernels/network/network_weights.h"
 #include "kernels/network/neural_tables.h"
-#include "filter_images.h"
 #include "platform/processor_features.h"
 
 namespace astrelon::test {

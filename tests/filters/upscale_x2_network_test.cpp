@@ -2,12 +2,13 @@
 // bilinear enlargement (checked against numpy) in both input layouts, results
 // are raised to the minimum, blank and flat sources, the same bits on any
 // number of threads and any vector path, refused files and the abort.
+#include "filters/network/upscale_x2_network.h"
+
 #include <cmath>
 #include <random>
 
 #include "../frequency/numpy_oracle.h"
 #include "filter_images.h"
-#include "filters/network/upscale_x2_network.h"
 #include "network_test_nets.h"
 #include "platform/processor_features.h"
 
@@ -18,7 +19,9 @@ class UpscaleX2NetworkTest : public NetworkKernelTest {
 protected:
   // A smooth image with some structure, values 10..250.
   static void MakeSource(int w, int h) {
-    MakeGrey(1, w, h, [](int x, int y) { return float(130 + 60 * std::sin(0.37 * x + 0.11 * y) + 60 * std::cos(0.23 * y - 0.05 * x * x)); });
+    MakeGrey(1, w, h, [](int x, int y) {
+      return float(130 + 60 * std::sin(0.37 * x + 0.11 * y) + 60 * std::cos(0.23 * y - 0.05 * x * x));
+    });
     MakeResult(1, 2);
   }
   bool Enlarge(const std::string& file) { return UpscaleX2Network(1, 2, file); }
@@ -108,7 +111,8 @@ TEST_F(UpscaleX2NetworkTest, SameBitsOnAnyThreadsAndPath) {
       MakeResult(1, 2);
       ASSERT_TRUE(Enlarge(file_));
       std::vector<float> all;
-      for (int p = 1; p <= 3; ++p) all.insert(all.end(), Store.Image[2].Planes[size_t(p)].begin(), Store.Image[2].Planes[size_t(p)].end());
+      for (int p = 1; p <= 3; ++p)
+        all.insert(all.end(), Store.Image[2].Planes[size_t(p)].begin(), Store.Image[2].Planes[size_t(p)].end());
       results.push_back(std::move(all));
     }
     EXPECT_TRUE(SameBits(results[0], results[1])) << type;

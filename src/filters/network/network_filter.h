@@ -24,4 +24,10 @@ namespace astrelon {
 bool ApplyNetworkFilter(int source, int destination, const std::string& fileName, const TWorkRect& rect,
                         double strength, const TNetworkRowPoll& poll = {});
 
+// The same with the network in memory (a training's), on the planes of the
+// destination's channel selection (one for a grey image or a 3-input
+// network).
+bool ApplyLoadedNetworkFilter(int source, int destination, const TWorkRect& rect, double strength,
+                              const TNetworkRowPoll& poll = {});
+
 }  // namespace astrelon

@@ -13,27 +13,30 @@ TNetworkFilterKind NetworkFilterKind(int32_t type) {
   return TNetworkFilterKind::Blocks;
 }
 
-void PredictNetworkRow(const TNetworkFilterPlane& f, int32_t y, std::span<float> out, TNetworkPass& pass) {
+double NetworkFilterBase(const TNetworkFilterPlane& f, int32_t x, int32_t y, const TBlockOffsets& block) {
   const TImageSlot& im = *f.Source;
-  const int32_t w = im.Width, h = im.Height;
-  const float* p = im.Planes[size_t(f.Plane)].data();
   const TNetworkFilterKind kind = NetworkFilterKind(f.Type);
-  const bool nearCentre = f.Type == 1 || f.Type == 6 || f.Type == 16;
-  const double mid = f.Mid, s = f.Scale;
-  auto value = [&](int32_t x, int32_t yy, double otherwise) {
-    if (x >= w || yy >= h) return otherwise;
-    const float v = p[size_t(yy) * size_t(w) + size_t(x)];
+  if (kind == TNetworkFilterKind::ThreeInput) return f.Mid;
+  auto value = [&](int32_t px, int32_t py, double otherwise) {
+    if (px < 0 || py < 0 || px >= im.Width || py >= im.Height) return otherwise;
+    const float v = im.At(f.Plane, px, py);
     return IsValidPixel(v) ? double(v) : otherwise;
   };
+  const double v = value(x, y, f.Mid);
+  if (f.Type == 1 || f.Type == 6 || f.Type == 16) return 0.9 * v + 0.1 * f.Mid;
+  double sum = 0;
+  for (const TInputOffset& o : block) sum += value(x + o.Dx, y + o.Dy, v);
+  return 0.1 * f.Mid + 0.225 * sum;
+}
+
+void PredictNetworkRow(const TNetworkFilterPlane& f, int32_t y, std::span<float> out, TNetworkPass& pass) {
+  const TImageSlot& im = *f.Source;
+  const TNetworkFilterKind kind = NetworkFilterKind(f.Type);
+  const double s = f.Scale;
   for (int32_t x = f.X1; x <= f.X2; ++x) {
-    const double v = value(x, y, mid);
-    double base = mid;
-    if (nearCentre)
-      base = 0.9 * v + 0.1 * mid;
-    else if (kind == TNetworkFilterKind::Blocks)
-      base = 0.1 * mid + 0.225 * (v + value(x + 1, y, v) + value(x, y + 1, v) + value(x + 1, y + 1, v));
+    const double base = NetworkFilterBase(f, x, y);
     EvalNetworkAt(im, f.Plane, x, y, f.InputTop, base, s, false, 0.0f, pass);
-    ForwardNetwork(Network, pass, f.InputTop, f.Current, f.Type < 3, f.Type > 2);
+    ForwardNetwork(Network, pass, f.InputTop, f.Current, (f.Type < 3), (f.Type > 2));
     const std::array<float, 4>& o = pass.Y;
     float* to = out.data() + size_t(x - f.X1) * 4;
     switch (kind) {

@@ -1,9 +1,11 @@
 #pragma once
 // The pieces of a network filter run on one plane: the network's prediction at
 // each pixel of the working rectangle, and the result pixels made from them.
+#include <array>
 #include <cstdint>
 #include <span>
 
+#include "filters/network/network_inputs.h"
 #include "kernels/network/network_weights.h"
 #include "store/image_slot.h"
 
@@ -31,6 +33,18 @@ struct TNetworkFilterPlane {
   float Floor = 0;   // no result lies below it
   int32_t X1 = 0, X2 = -1, Y1 = 0, Y2 = -1;
 };
+
+// The pixels of a 2 x 2 block relative to its first: straight, and as a
+// turned training sample sees them.
+using TBlockOffsets = std::array<TInputOffset, 4>;
+inline constexpr TBlockOffsets StraightBlock{{{0, 0}, {1, 0}, {0, 1}, {1, 1}}};
+
+// The base the prediction at (x, y) is made around: 0.9 v + 0.1 mid for types
+// 1, 6 and 16, mid for 3-input networks, else 0.1 mid + 0.225 times the sum of
+// the block's four pixels (a blank or missing one counting as v); v is the
+// pixel, mid when it is blank.
+double NetworkFilterBase(const TNetworkFilterPlane& f, int32_t x, int32_t y,
+                         const TBlockOffsets& block = StraightBlock);
 
 // The predictions of row y, four values per pixel x = X1..X2 into `out`:
 // Blocks the four outputs o_k = y_k * Scale + base; Mean the pixel value in

@@ -31,7 +31,8 @@ std::vector<TFolderEntry> SortedEntries(const fs::path& folder) {
     const bool isFile = !isFolder && it->is_regular_file(type);
     if (isFolder || isFile) entries.push_back({it->path().filename().string(), it->path(), isFolder});
   }
-  std::sort(entries.begin(), entries.end(), [](const TFolderEntry& a, const TFolderEntry& b) { return a.Name < b.Name; });
+  std::sort(entries.begin(), entries.end(),
+            [](const TFolderEntry& a, const TFolderEntry& b) { return a.Name < b.Name; });
   return entries;
 }
 

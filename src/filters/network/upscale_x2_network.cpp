@@ -1,6 +1,7 @@
 #include "filters/network/upscale_x2_network.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "filters/network/network_inputs.h"
@@ -11,10 +12,7 @@
 
 namespace astrelon {
 
-namespace {
-
-// One row y of plane p: the four result pixels of every source pixel.
-void EnlargeRow(const TImageSlot& src, TImageSlot& dst, int p, int32_t y, double scale, TNetworkPass& pass) {
+void EnlargeNetworkRow(const TImageSlot& src, TImageSlot& dst, int p, int32_t y, double scale, TNetworkPass& pass) {
   const TNetworkWeights& net = Network;
   const int32_t N = net.InputTop;
   const bool clip = net.TypeCode <= 10;
@@ -42,8 +40,6 @@ void EnlargeRow(const TImageSlot& src, TImageSlot& dst, int p, int32_t y, double
   }
 }
 
-}  // namespace
-
 bool UpscaleX2Network(int source, int destination, const std::string& fileName, const TNetworkRowPoll& poll) {
   if (!SlotInUse(source) || !SlotInUse(destination) || source == destination) return false;
   int32_t n = 0, current = 0, inputTop = 0;
@@ -67,7 +63,7 @@ bool UpscaleX2Network(int source, int destination, const std::string& fileName, 
   const int threads = NetworkRowThreads(h, w);
   for (int p = 1; p <= src.PlaneCount; ++p) {
     const bool done = RunNetworkRows(
-        h, threads, [&](int64_t y, TNetworkPass& pass) { EnlargeRow(src, dst, p, int32_t(y), scale, pass); },
+        h, threads, [&](int64_t y, TNetworkPass& pass) { EnlargeNetworkRow(src, dst, p, int32_t(y), scale, pass); },
         [&](int64_t rows) { return !AbortRequested && (!poll || poll(p, rows)); });
     if (!done || AbortRequested) return false;
   }

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "filters/network/network_rows.h"
+#include "kernels/network/network_weights.h"
+#include "store/image_slot.h"
 
 namespace astrelon {
 
@@ -19,5 +21,10 @@ namespace astrelon {
 // destination as it was (with the reader's message). True when the whole
 // image was enlarged.
 bool UpscaleX2Network(int source, int destination, const std::string& fileName, const TNetworkRowPoll& poll = {});
+
+// Row y of plane p of the enlargement with the network in memory: the four
+// result pixels of every pixel of the row into rows 2y and 2y + 1 of `dst`
+// (twice the size of `src`), with `scale` as s.
+void EnlargeNetworkRow(const TImageSlot& src, TImageSlot& dst, int p, int32_t y, double scale, TNetworkPass& pass);
 
 }  // namespace astrelon

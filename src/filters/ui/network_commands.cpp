@@ -22,6 +22,7 @@
 #include "filters/ui/filter_commands.h"
 #include "filters/ui/network_filter_menu.h"
 #include "filters/ui/network_menus.h"
+#include "filters/ui/training_commands.h"
 #include "shell/main/main_services.h"
 #include "shell/main/main_texts.h"
 #include "shell/ui/main/main_services_ui.h"
@@ -163,9 +164,8 @@ QString EnlargementProgress(int source, int plane, int64_t rows) {
 // Enlarges the active image with the two-times network of `file`.
 void RunEnlargement(const std::string& file, const std::string& history, std::vector<const char*> items) {
   if (!FileExists(file)) return;
-  RunOnNewResult(history, std::move(items), EnlargementProgress, [&](int src, int dst, TStatusPoll& poll) {
-    return UpscaleX2Network(src, dst, file, std::ref(poll));
-  });
+  RunOnNewResult(history, std::move(items), EnlargementProgress,
+                 [&](int src, int dst, TStatusPoll& poll) { return UpscaleX2Network(src, dst, file, std::ref(poll)); });
 }
 
 // Opens the filter dialog's function 17 for a network file named "_..." on a
@@ -231,8 +231,8 @@ void UniversellerFilterNeuronalesNetzwerk1Click(QAction* sender) {
   const QString file = ChooseNetworkFile(FilterFilter);
   if (file.isEmpty()) return;
   const std::string name = file.toStdString();
-  RunNetworkFilter(name, Plain(sender, "Universeller Filter (Neuronales Netzwerk)") + " [" + NameWithoutFolder(name) +
-                             "] ");
+  RunNetworkFilter(name,
+                   Plain(sender, "Universeller Filter (Neuronales Netzwerk)") + " [" + NameWithoutFolder(name) + "] ");
 }
 
 void EigeneNNFilter1Click(QAction* item) {
@@ -245,6 +245,7 @@ void RegisterNetworkCommands() {
   RegisterMenuCommand("Bildgrx2NN1", Bildgrx2NN1Click);
   RegisterMenuCommand("UniversellerFilterNeuronalesNetzwerk1", UniversellerFilterNeuronalesNetzwerk1Click);
   MainLink().BuildNetworkFilterMenu = BuildNetworkFilterMenu;
+  RegisterTrainingCommands();
 }
 
 }  // namespace astrelon
