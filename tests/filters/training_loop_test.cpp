@@ -237,6 +237,11 @@ TEST_F(TrainingLoopTest, UniversalSample) {
   InitNetwork(9, 9, 36, 3);
   Network.TypeCode = 11;
   TUniversalTraining kind(4, 5, 6);
+  EXPECT_TRUE(kind.UseBias());
+  Network.TypeCode = 1;  // the filter applies no biases for it: none are trained
+  EXPECT_FALSE(kind.UseBias());
+  EXPECT_TRUE(kind.AddBase());
+  Network.TypeCode = 11;
   std::mt19937 rng(1);
   ASSERT_TRUE(kind.Sample(8, 9, 0, 0, rng));
   const TImageSlot& in = Store.Image[4];

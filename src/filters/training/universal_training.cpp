@@ -43,6 +43,8 @@ TUniversalTraining::TUniversalTraining(int input, int goal, int result) : input_
 
 bool TUniversalTraining::AddBase() const { return Network.TypeCode < 3; }
 
+bool TUniversalTraining::UseBias() const { return Network.TypeCode > 2; }
+
 bool TUniversalTraining::Turnable() const { return Network.InputTop >= 4; }
 
 bool TUniversalTraining::Sample(int32_t x, int32_t y, int rotation, int mirror, std::mt19937& rng) {

@@ -18,7 +18,8 @@ public:
   int PositionSlot() const override { return input_; }
   int ResultSlot() const override { return result_; }
   bool AddBase() const override;
-  bool UseBias() const override { return true; }
+  // Biases only where the filter applies them (type codes above 2).
+  bool UseBias() const override;
   bool Turnable() const override;
   double DecayFactor() const override { return colour_ ? 1.5 : 1.0; }
   bool Sample(int32_t x, int32_t y, int rotation, int mirror, std::mt19937& rng) override;
