@@ -1,5 +1,5 @@
-// libFuzzer target for the network weight file readers (filter networks and
-// two-times networks): every input either loads a network of 1 .. 1000
+// libFuzzer target for the network weight file readers (filter networks,
+// two-times networks as the training and as the enlargement reads them): every input either loads a network of 1 .. 1000
 // neurons with arrays of the sizes it states, or is refused with one message
 // and the network loaded before left as it was. A loaded network is evaluated
 // once, so that weights and tables read from the file go through the forward
@@ -31,7 +31,7 @@ void Check(TLoader load, const std::string& input) {
                 "W1 size");
     fuzz::Check(Network.B1.size() == size_t(n + 1), "bias size");
     fuzz::Check(Network.Tables1.size() == size_t(n + 1) * NetworkTableSize, "table size");
-    fuzz::Check(top == 2 || top == 36 || top == 40 || top == 60, "input count");
+    fuzz::Check(top == 2 || top == 20 || top == 36 || top == 40 || top == 60, "input count");
     TNetworkPass pass;
     pass.X.fill(0.5f);
     ForwardNetwork(Network, pass, top, current, true, true);
@@ -51,5 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BuildTanhTable();
   Check(LoadNetworkFile, input);
   Check(LoadTwoTimesNetworkFile, input);
+  Check(LoadEnlargementNetworkFile, input);
   return 0;
 }

@@ -283,5 +283,59 @@ TEST_F(NetworkFileTest, FlippedBytes) {
   }
 }
 
+// The enlargement's reading: the headers of every layout, a "current" below
+// 10, and the plain header, whose input count the file's length decides.
+TEST_F(NetworkFileTest, EnlargementHeaders) {
+  struct TCase {
+    int32_t header, type, n, inputTop;
+    bool biases;
+  };
+  // -2050 is a 61-input network of the two-layer kind: type 4, as its phase-1
+  // header 1050 gives it.
+  const TCase cases[] = {{-1036, 3, 36, 36, false}, {1036, 4, 36, 60, false}, {-2050, 4, 50, 60, false},
+                         {-3050, 13, 50, 36, true},  {-4050, 14, 50, 60, true}};
+  for (const TCase& c : cases) {
+    const int32_t width = c.inputTop > 36 ? 61 : 37;
+    TNetworkFileBytes f;
+    f.Put(c.header).Floats(size_t(c.n + 1) * size_t(width), 0.5f).Floats(size_t(c.n + 1) * 21, 0.25f);
+    f.Floats(84, -0.5f).Put(1.0).Put(0.01).Put(int32_t(5));
+    if (c.biases) f.Floats(size_t(c.n + 1), 0.125f).Floats(4, -0.125f);
+    ASSERT_TRUE(Load(f.Bytes, LoadEnlargementNetworkFile)) << c.header;
+    EXPECT_EQ(Network.TypeCode, c.type) << c.header;
+    EXPECT_EQ(n_, c.n) << c.header;
+    EXPECT_EQ(top_, c.inputTop) << c.header;
+    EXPECT_EQ(current_, c.n) << c.header;  // 5 became n
+    EXPECT_EQ(Network.B1[size_t(c.n)], c.biases ? 0.125f : 0.0f) << c.header;
+  }
+  // A current of 9 stays for the training's reader and becomes n here.
+  TNetworkFileBytes nine;
+  nine.Put(int32_t(-1036)).Floats(37 * 37 + 37 * 21 + 84).Put(1.0).Put(0.01).Put(int32_t(9));
+  ASSERT_TRUE(Load(nine.Bytes, LoadTwoTimesNetworkFile));
+  EXPECT_EQ(current_, 9);
+  ASSERT_TRUE(Load(nine.Bytes, LoadEnlargementNetworkFile));
+  EXPECT_EQ(current_, 36);
+
+  // The plain header: rows of 37 inputs when the length fits them, of 21 when
+  // it fits those, else refused.
+  constexpr int32_t n = 12;
+  for (const int32_t width : {37, 21}) {
+    for (const bool withCurrent : {false, true}) {
+      TNetworkFileBytes f;
+      f.Put(n).Floats(size_t(n + 1) * size_t(width), 0.5f).Floats(size_t(n + 1) * 21, 0.25f).Floats(84, -0.5f);
+      f.Put(1.0).Put(0.01);
+      if (withCurrent) f.Put(int32_t(11));
+      ASSERT_TRUE(Load(f.Bytes, LoadEnlargementNetworkFile)) << width;
+      EXPECT_EQ(top_, width - 1);
+      EXPECT_EQ(Network.RowWidth, width);
+      EXPECT_EQ(Network.W1At(n, width - 1), 0.5f);
+      EXPECT_EQ(Network.W2At(n, 20), 0.25f);
+      EXPECT_EQ(current_, withCurrent ? 11 : n);
+      EXPECT_EQ(Network.Phase, 1);
+      f.Put(0.0);  // a length that fits neither layout
+      ExpectRefused(f.Bytes, LoadEnlargementNetworkFile, "plain header with 8 bytes more");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace astrelon::test

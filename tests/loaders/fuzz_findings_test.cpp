@@ -80,12 +80,13 @@ protected:
     UnloadLanguageFile();
   }
 
-  // Both weight file readers refuse the file with one message and keep the
+  // The weight file readers refuse the file with one message and keep the
   // network, or read a network whose arrays fit its size and that evaluates.
   void ReadNetwork(const fs::path& input) {
     using TLoader = bool (*)(const std::string&, int32_t&, int32_t&, int32_t&);
     BuildTanhTable();
-    for (const TLoader load : {TLoader(LoadNetworkFile), TLoader(LoadTwoTimesNetworkFile)}) {
+    for (const TLoader load :
+         {TLoader(LoadNetworkFile), TLoader(LoadTwoTimesNetworkFile), TLoader(LoadEnlargementNetworkFile)}) {
       Network = TNetworkWeights{};
       Network.Size(3);
       EngineUi().Messages.clear();

@@ -5,6 +5,7 @@
 #include "filters/dialog/filter_functions.h"
 #include "filters/dialog/noise_filter_functions.h"
 #include "filters/dialog/pixel_filters.h"
+#include "filters/network/network_filter_function.h"
 #include "filters/sharpening/iterative_gauss_sharpen.h"
 #include "filters/sharpening/iterative_psf_sharpen.h"
 #include "filters/sharpening/psf_source.h"
@@ -64,6 +65,7 @@ void InstallFilterFunktionen() {
   RegisterFilterFunktion(16, computes(LarsonSekanina));
   RegisterFilterFunktion(18, computes(ReduceColorHalos));
   RegisterFilterFunktion(19, computes(AdjustCielab));
+  RegisterFilterFunktion(17, NetworkFilterFunktion());
 }
 
 }  // namespace astrelon

@@ -11,6 +11,7 @@
 #include "filters/dialog/filter_state.h"
 #include "filters/dialog/noise_filter_functions.h"
 #include "filters/ui/filter_dialog.h"
+#include "filters/ui/network_commands.h"
 #include "filters/ui/psf_sharpen_start.h"
 #include "shell/main/main_services.h"
 #include "shell/ui/main/main_services_ui.h"
@@ -79,10 +80,14 @@ void AllgemeinerFunktionsStart(QAction* sender, int nr) {
 }
 
 void ShowFilterDialog(QAction* sender, int nr) {
+  ShowFilterDialog(sender, nr,
+                   sender ? QString::fromStdString(StripAccelerators(sender->text().toStdString()))
+                          : QString::fromStdString(FunktionDefTable[size_t(nr)].Name));
+}
+
+void ShowFilterDialog(QAction* sender, int nr, const QString& caption) {
   TForm1* form = FilterDialog();
   if (!form) return;
-  const QString caption =
-      sender ? QString::fromStdString(StripAccelerators(sender->text().toStdString())) : QString::fromStdString(FunktionDefTable[size_t(nr)].Name);
   form->setWindowTitle(caption);
   form->show();
   form->FormShow();
@@ -95,6 +100,7 @@ void RegisterFilterCommands() {
     RegisterMenuCommand(name, [n](QAction* sender) { AllgemeinerFunktionsStart(sender, n); });
   }
   RegisterMenuCommand("IterativesPSFschrfennichtlinear1", IterativesPSFschrfennichtlinear1Click);
+  RegisterNetworkCommands();
   // The image windows tell the dialog about selections drawn, moved or hidden.
   auto previous = std::move(TMDIChild::SelectionChangedHook);
   TMDIChild::SelectionChangedHook = [previous](TMDIChild& w, int kind) {

@@ -1,5 +1,7 @@
 #pragma once
 // Menu commands of the filter dialog's functions.
+#include <QString>
+
 class QAction;
 
 namespace astrelon {
@@ -21,5 +23,7 @@ bool OpenFilterResult();
 // The end of a start: the dialog's caption (the menu item's without "&"), the
 // dialog shown for FunktionNr `nr`, the item into "Letzte Funktionen".
 void ShowFilterDialog(QAction* sender, int nr);
+// The same with a caption of its own (the network filters show their file's name).
+void ShowFilterDialog(QAction* sender, int nr, const QString& caption);
 
 }  // namespace astrelon

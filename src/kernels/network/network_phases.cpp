@@ -64,4 +64,13 @@ void SwitchToPhase3() {
   ShowPhase(3, TrainingControls.BaseSteps * 2);
 }
 
+void ReturnToPhase1() {
+  TNetworkWeights& net = Network;
+  if (net.Phase <= 1) return;
+  net.Phase23Rate = 0.02;
+  net.Rate = net.Phase1Rate;
+  net.RestoreBiases(net.Phase1Biases);
+  ShowPhase(1, TrainingControls.BaseSteps);
+}
+
 }  // namespace astrelon

@@ -39,4 +39,9 @@ void SwitchToPhase2();
 // half-width 10 is built, the rate becomes 0.02, 2 base steps per evaluation.
 void SwitchToPhase3();
 
+// Back to phase 1 (training the weights) from phase 2 or 3: the phase-2/3 rate
+// becomes 0.02, the saved phase-1 rate and biases come back, 1 base step per
+// evaluation. Nothing in phase 1.
+void ReturnToPhase1();
+
 }  // namespace astrelon

@@ -1,6 +1,7 @@
 #pragma once
 // Reading a two-times enlargement network weight file (".nnw") into the
-// network in memory, as the two-times training continues one.
+// network in memory, as the two-times training continues one and as the
+// enlargement applies one.
 #include <cstdint>
 #include <string>
 
@@ -19,5 +20,11 @@ namespace astrelon {
 // `current` and `inputTop` receive the network's top neuron index, neurons in
 // use minus one and top input index.
 bool LoadTwoTimesNetworkFile(const std::string& fileName, int32_t& n, int32_t& current, int32_t& inputTop);
+
+// The same reading as the two-times enlargement does it: the plain header n
+// is a 37-input network when the file's length is one that layout gives, a
+// 21-input network (rows of 21 weights, input top 20) when it is one of that
+// layout's, and refused otherwise; a "current" below 10 becomes n.
+bool LoadEnlargementNetworkFile(const std::string& fileName, int32_t& n, int32_t& current, int32_t& inputTop);
 
 }  // namespace astrelon

@@ -6,6 +6,7 @@
 
 #include "common/engine_ui.h"
 #include "kernels/mosaic/mosaic_kernels.h"
+#include "kernels/network/debayer_window.h"
 #include "kernels/network/network_file.h"
 #include "kernels/network/network_forward.h"
 #include "kernels/network/network_weights.h"
@@ -17,19 +18,8 @@ namespace astrelon {
 
 namespace {
 
-// Network input of each 7 x 7 window position (row -3..3, column -3..3); -1
-// unused.
-constexpr std::array<std::array<int8_t, 7>, 7> WindowInput{{
-    {-1, 21, -1, 22, -1, 23, -1},
-    {26, 24, 9, 10, 11, 25, 27},
-    {-1, 12, 1, 2, 3, 13, -1},
-    {28, 14, 4, 0, 5, 15, 29},
-    {-1, 16, 6, 7, 8, 17, -1},
-    {30, 32, 18, 19, 20, 33, 31},
-    {-1, 34, -1, 35, -1, 36, -1},
-}};
-
-constexpr int32_t InputCount = 37;
+constexpr auto& WindowInput = DebayerWindowInput;
+constexpr int32_t InputCount = DebayerInputCount;
 
 // A row's window: for each input its offset in the plane and its colour (0 red,
 // 1 green, 2 blue), the same for every site of the row.
@@ -125,14 +115,30 @@ void DebayerRows(const TImageSlot& src, TImageSlot& dst, float half) {
 
 }  // namespace
 
-bool DebayerNN(int source, int destination, const std::string& networkFile) {
+namespace {
+
+bool DebayerSizesFit(int source, int destination) {
   if (!SlotInUse(source) || !SlotInUse(destination)) return false;
   const TImageSlot& src = Store.Image[size_t(source)];
-  TImageSlot& dst = Store.Image[size_t(destination)];
-  if (src.Width != dst.Width || src.Height != dst.Height || dst.Width < 8 || dst.Height < 8) return false;
+  const TImageSlot& dst = Store.Image[size_t(destination)];
+  return src.Width == dst.Width && src.Height == dst.Height && dst.Width >= 8 && dst.Height >= 8 && dst.PlaneCount >= 3;
+}
+
+}  // namespace
+
+bool DebayerNN(int source, int destination, const std::string& networkFile) {
+  if (!DebayerSizesFit(source, destination)) return false;
   const TDebayerMode mode;
   int32_t n = 0, current = 0, inputTop = 0;
   if (!LoadNetworkFile(networkFile, n, current, inputTop)) return false;
+  return DebayerNNLoaded(source, destination);
+}
+
+bool DebayerNNLoaded(int source, int destination) {
+  if (!DebayerSizesFit(source, destination)) return false;
+  const TImageSlot& src = Store.Image[size_t(source)];
+  TImageSlot& dst = Store.Image[size_t(destination)];
+  const TDebayerMode mode;
   BuildTanhTable();
   float lo = 0, hi = 0;
   bool any = false;

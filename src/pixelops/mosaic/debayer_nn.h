@@ -15,6 +15,9 @@ namespace astrelon {
 // run.
 bool DebayerNN(int source, int destination, const std::string& networkFile);
 
+// The same with the network in memory (a debayer training's result image).
+bool DebayerNNLoaded(int source, int destination);
+
 // The stage routine of the method: border pass with margin 4, then DebayerNN.
 bool InterpolateMosaicByNetwork(const TMosaicStage& stage);
 

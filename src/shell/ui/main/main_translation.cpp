@@ -151,7 +151,24 @@ void TranslateToolBar(QWidget* window, TMainToolBar* bar) {
   ControlHint(window, "SpinEdit1", LangKey(3, 7));
   ControlHint(window, "SpinEdit2", LangKey(3, 5, 1));
   ControlHint(window, "ComboBox1", LangKey(3, 9));
-  // The network training panel's controls, where the window has them.
+  TranslateTrainingPanel(window);
+}
+
+// The channel letters in the lists of the colour-space and layer buttons.
+void ChannelLists(TMainToolBar* bar) {
+  if (!bar) return;
+  const QString rgb = QString::fromStdString(MainTexts.RgbLetters);
+  const QString yuv = QString::fromStdString(MainTexts.YuvLetters);
+  if (rgb.size() < 3 || yuv.size() < 3) return;
+  bar->SetListItems(3, {rgb, yuv});
+  bar->SetListItems(4, {rgb, rgb.mid(0, 1), rgb.mid(1, 1), rgb.mid(2, 1), rgb.mid(0, 1) + rgb.mid(2, 1)});
+  bar->SetListItems(5, {yuv, yuv.mid(0, 1), yuv.mid(1, 1), yuv.mid(2, 1), yuv.mid(1, 1) + yuv.mid(2, 1)});
+}
+
+}  // namespace
+
+void TranslateTrainingPanel(QWidget* window) {
+  if (!LanguageFileLoaded || !window) return;
   ControlCaption(window, "Label9", LangKey(4, 1));
   ControlCaption(window, "Label10", LangKey(4, 3));
   ControlCaption(window, "Label11", LangKey(4, 2));
@@ -167,19 +184,6 @@ void TranslateToolBar(QWidget* window, TMainToolBar* bar) {
   ControlHint(window, "SpeedButton7", LangKey(4, 5, 1));
   ControlHint(window, "SpeedButton8", LangKey(4, 6, 1));
 }
-
-// The channel letters in the lists of the colour-space and layer buttons.
-void ChannelLists(TMainToolBar* bar) {
-  if (!bar) return;
-  const QString rgb = QString::fromStdString(MainTexts.RgbLetters);
-  const QString yuv = QString::fromStdString(MainTexts.YuvLetters);
-  if (rgb.size() < 3 || yuv.size() < 3) return;
-  bar->SetListItems(3, {rgb, yuv});
-  bar->SetListItems(4, {rgb, rgb.mid(0, 1), rgb.mid(1, 1), rgb.mid(2, 1), rgb.mid(0, 1) + rgb.mid(2, 1)});
-  bar->SetListItems(5, {yuv, yuv.mid(0, 1), yuv.mid(1, 1), yuv.mid(2, 1), yuv.mid(1, 1) + yuv.mid(2, 1)});
-}
-
-}  // namespace
 
 void TranslateMainWindow(QWidget* window, TMainToolBar* toolBar) {
   if (!LanguageFileLoaded || !window) return;

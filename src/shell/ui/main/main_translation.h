@@ -13,4 +13,9 @@ class TMainToolBar;
 // Does nothing without a translation file. Errors end it silently.
 void TranslateMainWindow(QWidget* window, TMainToolBar* toolBar);
 
+// The captions and hints of the network training panel's controls, found by
+// their names below `window` (also when the panel is made after the first
+// showing). Nothing without a translation file.
+void TranslateTrainingPanel(QWidget* window);
+
 }  // namespace astrelon

@@ -78,6 +78,8 @@ struct TMainWindowLink {
   std::function<bool()> BatchToolShown;
   // Fills the "Eigene NN-Filter" submenu from the network folder.
   std::function<void()> BuildNetworkFilterMenu;
+  // Whether the network training panel ("Panel2") is shown.
+  std::function<bool()> TrainingPanelVisible;
 };
 
 TMainWindowLink& MainLink();

@@ -58,7 +58,7 @@ void UpdateMenuState() {
   }
   EnableAll({"Masterdarkflaterstellen1", "KTBildRegistrierung1"}, !OperationRunning);
   Enable("Batchprocessing1", !BatchRunning);
-  Enable("EigeneNNFilter1", f);  // the training panel of the networks is not shown here
+  Enable("EigeneNNFilter1", f && !(link.TrainingPanelVisible && link.TrainingPanelVisible()));
   EnableAll({"AlleaufBildgre1", "WindowArrangeItem", "WindowMinimizeItem", "FileSaveAsItem", "Bildgeometrie1",
              "BildnachRGBerweitern1", "Pixelmathematik1", "FileCloseItem", "Schrfen1", "Video1", "Bildgrendern1",
              "Gltten1", "Erweitern1", "Ebnen1", "CCD1", "Spezial1", "FFT1", "WeitereFunktionen1"},
