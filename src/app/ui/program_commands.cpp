@@ -1,5 +1,6 @@
 #include "app/ui/program_commands.h"
 
+#include "batch/ui/batch_commands.h"
 #include "filters/ui/filter_commands.h"
 #include "frequency/ui/fft_commands.h"
 #include "frequency/ui/frequency_filter_commands.h"
@@ -73,6 +74,7 @@ void RegisterProgramCommands() {
   RegisterColorLayoutCommands();
   RegisterToolLaunchCommands();
   RegisterImageCombinationCommands();
+  RegisterBatchCommands();
 }
 
 }  // namespace astrelon

@@ -20,6 +20,7 @@
 #include "pixelops/mosaic_settings.h"
 #include "pixelops/mosaic_settings_file.h"
 #include "shell/histogram_refresh.h"
+#include "shell/ui/controls/control_utils.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/window_creation.h"
@@ -140,10 +141,12 @@ TForm13::TForm13(QWidget* parent) : QDialog(parent) {
   grid->addWidget(SaveBtn, 16, 1);
   grid->addWidget(Button1, 17, 0);
   grid->addWidget(Button2, 17, 1, 1, 2);
+  OpenDialog1 = MakeParameterFileDialog(this, false, FileFilter(), "qcm");
+  OpenDialog1->setObjectName("OpenDialog1");
   connect(OpenBtn, &QToolButton::clicked, this, [this] {
-    const QString file = QFileDialog::getOpenFileName(this, QString(), openName_, FileFilter(), nullptr,
-                                                      QFileDialog::DontUseNativeDialog);
-    if (!file.isEmpty()) OpenSettings(file);
+    if (!openName_.isEmpty()) OpenDialog1->selectFile(openName_);
+    if (OpenDialog1->exec() == QDialog::Accepted && !OpenDialog1->selectedFiles().isEmpty())
+      OpenSettings(OpenDialog1->selectedFiles().first());
     UpdateMosaicGenerateButton();
   });
   connect(SaveBtn, &QToolButton::clicked, this, [this] {

@@ -18,6 +18,7 @@
 #include "common/pascal_format.h"
 #include "common/paths.h"
 #include "core/language.h"
+#include "pixelops/ui/mosaic_dialog.h"
 #include "shell/ui/dialogs/translate_form.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "store/raw/own_raw.h"
@@ -174,10 +175,13 @@ void TForm24::CheckBox2Click() {
 }
 
 void TForm24::OpenBtnClick() {
-  const QString file =
-      QFileDialog::getOpenFileName(this, QString(), Edit5->text(), "Farb-CCD (*.qcm)", nullptr,
-                                   QFileDialog::DontUseNativeDialog);
-  if (!file.isEmpty()) Edit5->setText(file);
+  // The colour-mosaic dialog's own ".qcm" dialog.
+  TForm13* mosaic = MosaicDialog();
+  if (!mosaic) return;
+  QFileDialog* dialog = mosaic->OpenDialog1;
+  if (!Edit5->text().isEmpty()) dialog->selectFile(Edit5->text());
+  if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
+    Edit5->setText(dialog->selectedFiles().first());
 }
 
 void TForm24::SpeedButton1Click() {
