@@ -377,8 +377,8 @@ void TForm7::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   // The batch open dialog starts in the folder of the image opened last.
   const std::string folder = ExtractFilePath(Settings.OpenDialogFileName);
-  if (saveName_.isEmpty() && !folder.empty() && QFileInfo(QString::fromStdString(folder)).isDir())
-    saveName_ = QString::fromStdString(folder) + "*.qzb";
+  if (!folder.empty() && QFileInfo(QString::fromStdString(folder)).isDir())
+    openProposal_ = QString::fromStdString(folder) + "*.qzb";
   if (firstShow_) {
     firstShow_ = false;
     ListBox1->setFont(QFontDatabase::systemFont(QFontDatabase::SmallestReadableFont));

@@ -155,7 +155,8 @@ private:
   bool BatchEditorUpdating = false;
   bool firstShow_ = true;
   int shiftListMode_ = 0;
-  QString saveName_;
+  QString saveName_;      // the batch file read or written last
+  QString openProposal_;  // "*.qzb" in the folder of the image opened last
 };
 
 // The window when it was created; nullptr otherwise.

@@ -60,6 +60,7 @@ void TForm7::SchrittAnzeigen() {
   qzDDButton1->ShowArrow = n > 1;
 
   if (n == 1) list.Ops[1] = 0;
+  if (list.Ops[size_t(n)] < -1 || list.Ops[size_t(n)] > BatchOperationCount) list.Ops[size_t(n)] = -1;
   const TBatchOp op = list.Ops[size_t(n)];
   bmenuitem& r = list.Records[size_t(n)];
   if (op == -1)

@@ -255,7 +255,7 @@ void TForm7::OpenBtnClick() {
   CheckBox4->setChecked(false);
   ListBox1->clear();
   BatchWindow.DropList.clear();
-  const QStringList files = Choose(TBatchBrowse::OpenBatch, saveName_);
+  const QStringList files = Choose(TBatchBrowse::OpenBatch, saveName_.isEmpty() ? openProposal_ : saveName_);
   if (!files.isEmpty() && LoadBatchFile(files.first().toStdString())) {
     saveName_ = files.first();
   } else {

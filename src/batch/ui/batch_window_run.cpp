@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QTimer>
 #include <exception>
+#include <string>
 
 #include "batch/batch_captions.h"
 #include "batch/batch_run_start.h"
@@ -35,9 +36,9 @@ bool Guarded(F&& f) {
   try {
     return f();
   } catch (const std::bad_alloc&) {
-    EngineUi().ShowMessage("Zu wenig Speicher.");
+    EngineUi().ShowMessage("Nicht genug Speicher");
   } catch (const std::exception& e) {
-    EngineUi().ShowMessage(e.what());
+    EngineUi().ShowMessage(std::string("Fehler: ") + e.what());
   }
   return false;
 }

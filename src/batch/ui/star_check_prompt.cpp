@@ -64,6 +64,8 @@ TForm9::TForm9() : QWidget(nullptr, Qt::Window) {
   layout->addWidget(panel);
   layout->addLayout(buttons);
   layout->addWidget(CheckBox1);
+  // Made by the engine in the middle of a run: the controls of that run.
+  PrepareForRun(BatchRun.Running && BatchRun.CometCompute);
 }
 
 void TForm9::PrepareForRun(bool cometComputation) {
