@@ -1,13 +1,13 @@
 #include "batch/batch_captions.h"
 
-#include <array>
+#include <iterator>
 
 #include "core/language.h"
 
 namespace astrelon {
 namespace {
 
-constexpr std::array<const char*, size_t(TBatchCaption::Count)> German = {
+constexpr const char* German[] = {
     "Dateiliste",
     "Pixelanzahl X:",
     "Pixelanzahl Y:",
@@ -26,7 +26,60 @@ constexpr std::array<const char*, size_t(TBatchCaption::Count)> German = {
     "Die Datei ",
     " konnte nicht geöffnet werden.",
     "Fehler beim Abspeichern der Datei",
+    "Stapel Bearbeitung",
+    "Bearbeitungsschritt",
+    "Funktion auswählen",
+    "Kastenfunktion",
+    "Temparaturausgleich",
+    "VListe",
+    "Verschiebungsfindung:",
+    "Normal/Komet",
+    "Planet/Mond",
+    "nach Timestamp",
+    "&Berechnen",
+    "% von weiß",
+    "Komet/Asteroid:   Zusätzliche Verschiebung pro Serienbild, wenn auf Stern(en) nachgeführt wird:",
+    "Komet/Asteroid:   Zusätzliche Verschiebung pro Minute, wenn auf Stern(en) nachgeführt wird:",
+    "Explorer starten",
+    "Liste löschen",
+    "Klicken: Pixelanzahl<>Größenverhältnis",
+    "Mehrere Dateien im Dialog auswählen, um eine Liste der zu bearbeitenden Bilder anzulegen.",
+    "Neue Liste",
+    "Öffnen",
+    "Speichern",
+    "Vorheriger Schritt",
+    "Nächster Schritt",
+    "&Start",
+    "&Abbruch",
+    "Median, MitteM und Sigma müssen als 2.Bearbeitungsschritt folgen.",
+    "Die Zwischenschritte müssen getrennt bearbeitet und Zwischengespeichert werden.",
+    "Das macht nur mit Verschiebung einen Sinn.",
+    "Es muss ein Sensor mit Bayerpattern sein!",
+    "In der Anfangsdatei ist nur eine Dateiänderungszeit gefunden worden, soll diese verwendet werden?",
+    "In der Anfangsdatei ist leider keine Aufnahmezeit gefunden worden.",
+    "Bitte zuerst im 1. Bearbeitungs Schritt die Anfangsdatei auswählen.",
+    "Es wird jetzt die Liste für 2 Bilder durchlaufen, bitte den Anweisungen folgen!",
+    "Die Anfangsdatei wurde nicht gefunden!",
+    "Fehler: ",
+    "Der Zielordner:",
+    "existiert nicht, soll der Ordner erstellt werden?",
+    "Fehler beim Versuch den Zielordner zu erstellen!",
+    "Die Zieldatei existiert schon, soll auf dieses Bild aufaddiert werden?",
+    " ist keine gültige Zahl",
+    "Batch Status",
+    "&Pause",
+    "&Weiter",
+    "&Ok",
+    "&Kontrolle an",
+    "Sternkontrolle",
+    "&Ok, weiter",
+    "&Abbrechen",
+    "&Bild auslassen",
+    "Keine Kontrolle mehr",
+    "Soll ich mich wieder melden, wenn es Probleme bei der Positionsbestimmung gibt?",
+    "Soll streng geprüft werden (Seeingeinflüsse)?",
 };
+static_assert(std::size(German) == size_t(TBatchCaption::Count));
 
 constexpr int FirstCaptionTag = 100;
 
@@ -40,6 +93,10 @@ const char* BatchCaptionGerman(TBatchCaption caption) { return German[size_t(cap
 
 std::string BatchCaption(TBatchCaption caption) {
   return LangTextOr(BatchCaptionKey(caption), BatchCaptionGerman(caption));
+}
+
+std::string CouldNotOpenMessage(const std::string& name) {
+  return BatchCaption(TBatchCaption::Error) + name + "\r\n" + BatchCaption(TBatchCaption::CouldNotOpen);
 }
 
 }  // namespace astrelon

@@ -27,6 +27,61 @@ enum class TBatchCaption {
   TheFile,           // "Die Datei "
   CouldNotOpen,      // " konnte nicht geöffnet werden."
   SaveFailed,        // "Fehler beim Abspeichern der Datei"
+  // The batch window.
+  WindowTitle,       // "Stapel Bearbeitung"
+  EditorStep,        // "Bearbeitungsschritt": the editor's title after "n. "
+  ChooseFunction,    // "Funktion auswählen": the operation button of an empty step
+  BoxFunctionBox,    // "Kastenfunktion": the box-function check box
+  TemperatureBox,    // "Temparaturausgleich": the temperature check box, spelt as shown
+  ShiftListBox,      // "VListe"
+  ShiftFinding,      // "Verschiebungsfindung:"
+  NormalPage,        // "Normal/Komet"
+  PlanetPage,        // "Planet/Mond"
+  ByTimestamp,       // "nach Timestamp"
+  Compute,           // "&Berechnen"
+  PercentOfWhite,    // "% von weiß"
+  CometPerFrame,     // the comet fields' caption per series image
+  CometPerMinute,    // the comet fields' caption per minute
+  StartExplorer,     // "Explorer starten"
+  ClearList,         // "Liste löschen"
+  PixelCountToggle,  // "Klicken: Pixelanzahl<>Größenverhältnis"
+  BrowseHint,        // hint of the browse button (several files make a list)
+  NewList,           // "Neue Liste"
+  OpenBatch,         // "Öffnen"
+  SaveBatch,         // "Speichern"
+  PreviousStep,      // "Vorheriger Schritt"
+  NextStep,          // "Nächster Schritt"
+  Start,             // "&Start"
+  Abort,             // "&Abbruch": the window's close button and the status window's abort
+  // Messages of the window and of the start.
+  MedianStep,        // "Median, MitteM und Sigma müssen als 2.Bearbeitungsschritt folgen."
+  MedianSeparately,  // "Die Zwischenschritte müssen getrennt bearbeitet und Zwischengespeichert werden."
+  NeedsShift,        // "Das macht nur mit Verschiebung einen Sinn."
+  NeedsBayer,        // "Es muss ein Sensor mit Bayerpattern sein!"
+  OnlyFileTime,      // the start file has only a modification time: use it?
+  NoObservationTime, // "In der Anfangsdatei ist leider keine Aufnahmezeit gefunden worden."
+  ChooseStartFirst,  // "Bitte zuerst im 1. Bearbeitungs Schritt die Anfangsdatei auswählen."
+  TwoImageRun,       // "Es wird jetzt die Liste für 2 Bilder durchlaufen, bitte den Anweisungen folgen!"
+  StartNotFound,     // "Die Anfangsdatei wurde nicht gefunden!"
+  Error,             // "Fehler: "
+  TargetFolder,      // "Der Zielordner:"
+  CreateFolder,      // "existiert nicht, soll der Ordner erstellt werden?"
+  CreateFolderFailed,  // "Fehler beim Versuch den Zielordner zu erstellen!"
+  TargetExists,      // "Die Zieldatei existiert schon, soll auf dieses Bild aufaddiert werden?"
+  NotANumber,        // " ist keine gültige Zahl"
+  // The status window and the star-check prompt.
+  StatusTitle,       // "Batch Status"
+  Pause,             // "&Pause"
+  Continue,          // "&Weiter"
+  Ok,                // "&Ok"
+  CheckOn,           // "&Kontrolle an"
+  PromptTitle,       // "Sternkontrolle"
+  OkContinue,        // "&Ok, weiter"
+  Cancel,            // "&Abbrechen"
+  SkipImage,         // "&Bild auslassen"
+  NoMoreChecks,      // "Keine Kontrolle mehr"
+  AskReport,         // "Soll ich mich wieder melden, wenn es Probleme bei der Positionsbestimmung gibt?"
+  AskStrict,         // "Soll streng geprüft werden (Seeingeinflüsse)?"
   Count
 };
 
@@ -39,5 +94,7 @@ const char* BatchCaptionGerman(TBatchCaption caption);
 // The translated text, or the German one when no translation is loaded or the
 // entry is missing.
 std::string BatchCaption(TBatchCaption caption);
+// "Fehler: " + name + CR LF + " konnte nicht geöffnet werden.", translated.
+std::string CouldNotOpenMessage(const std::string& name);
 
 }  // namespace astrelon

@@ -3,10 +3,10 @@
 #include <cmath>
 
 #include "batch/batch_captions.h"
-#include "batch/batch_run_state.h"
 #include "batch/batch_step_list.h"
 #include "batch/batch_text.h"
 #include "batch/batch_window_state.h"
+#include "batch/run/batch_run_state.h"
 #include "common/atomic_file.h"
 #include "common/engine_ui.h"
 #include "common/number_text.h"

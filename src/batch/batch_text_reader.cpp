@@ -6,10 +6,10 @@
 #include <array>
 
 #include "batch/batch_operation_table.h"
-#include "batch/batch_run_state.h"
 #include "batch/batch_step_list.h"
 #include "batch/batch_text.h"
 #include "batch/batch_window_state.h"
+#include "batch/run/batch_run_state.h"
 #include "common/paths.h"
 #include "common/text_codec.h"
 

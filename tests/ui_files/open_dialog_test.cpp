@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,8 @@
 
 #include "common/engine_ui.h"
 #include "core/settings.h"
+#include "pixelops/mosaic/mosaic_settings_file.h"
+#include "pixelops/ui/mosaic/mosaic_dialog.h"
 #include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
@@ -296,14 +299,19 @@ TEST_F(ClipboardTest, PastesBecomeNumberedImages) {
   EXPECT_EQ(ui_.Messages.size(), 1u);
 }
 
-TEST(RawFormatEditorTest, EditsChangeTheLayoutAndCloseRebuildsTheLists) {
-  OwnStateGuard guard;
-  ConfigHome home;
+// The RAW layout editor opened by its menu item with no layouts defined.
+TForm24* OpenEmptyRawFormatEditor() {
   RawFormatDefs = {};
   BuildOwnRawExtensionList();
   RegisterStoreCommands();
-  ASSERT_TRUE(RunMenuCommand("RAWFormaterstellen1"));
-  auto* form = qobject_cast<TForm24*>(DialogForm(RawFormatEditorForm));
+  if (!RunMenuCommand("RAWFormaterstellen1")) return nullptr;
+  return qobject_cast<TForm24*>(DialogForm(RawFormatEditorForm));
+}
+
+TEST(RawFormatEditorTest, EditsChangeTheLayoutAndCloseRebuildsTheLists) {
+  OwnStateGuard guard;
+  ConfigHome home;
+  auto* form = OpenEmptyRawFormatEditor();
   ASSERT_TRUE(form);
   EXPECT_TRUE(form->isVisible());
   form->TabControl1->setCurrentIndex(1);
@@ -346,6 +354,30 @@ TEST(RawFormatEditorTest, EditsChangeTheLayoutAndCloseRebuildsTheLists) {
   form->LoadDefinition(QString::fromStdString(RawDefinitionFileName(2)));
   EXPECT_EQ(RawFormatDefs[1].Extension, ".fts2");
   EXPECT_EQ(form->Edit3->text(), "640");
+  form->close();
+  QApplication::processEvents();
+}
+
+TEST(RawFormatEditorTest, ThePatternButtonRunsTheColourMosaicDialogsOpenDialog) {
+  OwnStateGuard guard;
+  ConfigHome home;
+  auto* form = OpenEmptyRawFormatEditor();
+  ASSERT_TRUE(form);
+  TempDir dir;
+  const QString file = QString::fromStdString(dir.file("bayer.qcm"));
+  ASSERT_TRUE(WriteMosaicSettings(file.toStdString(), TMosaicSettings()));
+  QWidget* shown = nullptr;
+  WhenModal([&](QWidget* w) {
+    shown = w;
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(dialog, nullptr);
+    dialog->selectFile(file);
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  form->OpenBtnClick();
+  ASSERT_NE(MosaicDialog(), nullptr);
+  EXPECT_EQ(shown, MosaicDialog()->OpenDialog1);
+  EXPECT_EQ(form->Edit5->text(), file);
   form->close();
   QApplication::processEvents();
 }

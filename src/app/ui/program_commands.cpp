@@ -1,5 +1,6 @@
 #include "app/ui/program_commands.h"
 
+#include "batch/ui/batch_commands.h"
 #include "filters/ui/filter_commands.h"
 #include "frequency/ui/deconvolution_dialog.h"
 #include "frequency/ui/fft_commands.h"
@@ -77,6 +78,7 @@ void RegisterProgramCommands() {
   RegisterToolLaunchCommands();
   RegisterDeconvolutionForm();
   RegisterImageCombinationCommands();
+  RegisterBatchCommands();
 }
 
 }  // namespace astrelon

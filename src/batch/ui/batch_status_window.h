@@ -1,8 +1,10 @@
 #pragma once
 // The batch status window "Batch Status": what the batch or the master dark and
-// flat tool is doing, and the button that aborts the run ("&Abbruch") or closes
-// the window after it ("&Ok"). Engine workers write its labels through
-// TBatchStatusLabels while it exists.
+// flat tool is doing, the pause toggle ("&Pause"/"&Weiter"), the button that
+// aborts the run ("&Abbruch") or closes the window after it ("&Ok"), and the
+// request to check the marks of the next image ("&Kontrolle an"). A top-level
+// window without owner, freed when closed. Engine workers write its labels
+// through TBatchStatusLabels while it exists.
 #include <QLabel>
 #include <QPushButton>
 #include <QWidget>
@@ -22,16 +24,42 @@ public:
   QLabel* Label3;  // count of finished images
   QLabel* Label4;  // progress of a long function
   QPushButton* Button1;  // "&Abbruch" while a run goes, "&Ok" after it
+  QPushButton* Button2;  // "&Kontrolle an"
+  QPushButton* Button3;  // "&Pause" / "&Weiter"
 
   void SetFunctionLabel(const std::string& text) override;
   void SetProgressLabel(const std::string& text) override;
   void SetFileLabel(const std::string& text) override;
 
+  // Shows the window for a run: labels emptied, "&Abbruch", "&Kontrolle an"
+  // hidden; a batch run gets "&Pause", another tool no pause button.
+  void StartRun(bool batch);
+  // The run ended: "&Ok", the pause button disabled.
+  void EndRun();
+  // Whether "&Ok" stands (no run goes), and whether the batch is paused.
+  bool RunEnded() const { return ended_; }
+  bool Paused() const { return paused_; }
+
+  void Button1Click();      // "&Abbruch" or "&Ok"
+  void Button1MouseDown();  // the abort at the press already
+  void Button2Click();      // "&Kontrolle an"
+  void Button3Click();      // "&Pause" / "&Weiter"
+
 protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
 private:
-  void Button1Click();
+  // Ends the run at the next tick, even while paused.
+  void AbortRun();
+  void ShowPauseCaption();
+
+  bool ended_ = false;
+  bool batch_ = false;
+  bool paused_ = false;
+  // The abort was done at the press; the click that follows does nothing more.
+  bool AbortPressed = false;
+  bool translated_ = false;
 };
 
 // The status window, created on first use; it frees itself when closed.

@@ -90,11 +90,8 @@ public:
   void Start(const std::string& title) override {
     if (dialog_) dialog_->hide();
     TForm10& s = BatchStatusWindow();
-    for (QLabel* l : {s.Label1, s.Label2, s.Label3, s.Label4}) l->clear();
-    s.Button1->setText("&Abbruch");
+    s.StartRun(false);
     s.setWindowTitle(Q(title));
-    s.show();
-    s.raise();
     QApplication::processEvents();
   }
   void SetTitle(const std::string& title) override { BatchStatusWindow().setWindowTitle(Q(title)); }
@@ -102,7 +99,7 @@ public:
     TForm10& s = BatchStatusWindow();
     s.setWindowTitle(Q(title));
     s.Label4->clear();
-    s.Button1->setText("&Ok");
+    s.EndRun();
   }
   bool ConfirmOverwrite(const std::string& caption, const std::string& prompt, std::string& name) override {
     QString value = Q(name);

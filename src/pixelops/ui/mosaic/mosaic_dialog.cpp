@@ -19,6 +19,7 @@
 #include "pixelops/mosaic/mosaic_conversion.h"
 #include "pixelops/mosaic/mosaic_passes.h"
 #include "pixelops/mosaic/mosaic_settings_file.h"
+#include "shell/ui/controls/control_utils.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/window_creation.h"
@@ -140,6 +141,8 @@ TForm13::TForm13(QWidget* parent) : QDialog(parent) {
   grid->addWidget(SaveBtn, 16, 1);
   grid->addWidget(Button1, 17, 0);
   grid->addWidget(Button2, 17, 1, 1, 2);
+  OpenDialog1 = MakeParameterFileDialog(this, false, FileFilter(), "qcm");
+  OpenDialog1->setObjectName("OpenDialog1");
   connect(OpenBtn, &QToolButton::clicked, this, [this] {
     const QString file = ChooseSettingsFile(this);
     if (!file.isEmpty()) OpenSettings(file);
@@ -222,10 +225,14 @@ bool TForm13::OpenSettings(const QString& fileName) {
 }
 
 QString TForm13::ChooseSettingsFile(QWidget* parent) {
-  const QString file = QFileDialog::getOpenFileName(parent, QString(), openName_, FileFilter(), nullptr,
-                                                    QFileDialog::DontUseNativeDialog);
-  if (!file.isEmpty()) openName_ = file;
-  return file;
+  // One ".qcm" dialog for this window, the batch window and the RAW layout editor.
+  if (!openName_.isEmpty()) OpenDialog1->selectFile(openName_);
+  if (parent && parent != this) OpenDialog1->setParent(parent, OpenDialog1->windowFlags());
+  const bool chosen = OpenDialog1->exec() == QDialog::Accepted && !OpenDialog1->selectedFiles().isEmpty();
+  if (parent && parent != this) OpenDialog1->setParent(this, OpenDialog1->windowFlags());
+  if (!chosen) return {};
+  openName_ = OpenDialog1->selectedFiles().first();
+  return openName_;
 }
 
 bool TForm13::SaveSettings(const QString& fileName) {

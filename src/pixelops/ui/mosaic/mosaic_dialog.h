@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -62,6 +63,9 @@ public:
   QToolButton* OpenBtn = nullptr;
   QToolButton* SaveBtn = nullptr;
   QToolButton* SpeedButton1 = nullptr;
+  // The open dialog of ".qcm" files, also run by the batch window and the
+  // editor of the own RAW layouts.
+  QFileDialog* OpenDialog1 = nullptr;
 
 protected:
   void showEvent(QShowEvent* e) override;

@@ -37,6 +37,8 @@
 
 namespace astrelon {
 
+std::function<bool()> StarCheckPromptShown;
+
 uint8_t PanelCleared = 0;
 int32_t StarHoverSlot = -1;
 int32_t StarHoverX = 0, StarHoverY = 0;
@@ -118,7 +120,8 @@ struct TPendingMove {
 TPendingMove Pending;
 
 bool StarMoveHook(TMDIChild& w, QMouseEvent* e) {
-  if (e->buttons() != Qt::NoButton || (ToolMode != 1 && ToolMode != 3) || BatchRunning) return false;
+  if (e->buttons() != Qt::NoButton || (ToolMode != 1 && ToolMode != 3)) return false;
+  if (BatchRunning && !(StarCheckPromptShown && StarCheckPromptShown())) return false;
   const int zoom = std::max(w.Zoom(), 10);
   const QPoint pos = e->position().toPoint();
   const TImageSlot& img = Store.Image[size_t(w.Tag)];

@@ -4,6 +4,7 @@
 #include <QPoint>
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 class QLabel;
 
@@ -18,6 +19,9 @@ extern int32_t StarHoverSlot;
 extern int32_t StarHoverX, StarHoverY;
 // Set while the "PSF Bestimmung" window is shown (the locked star is drawn tinted).
 extern bool PsfSettingsShown;
+// Whether the batch's star-check prompt is shown: while a batch runs the star
+// view follows the cursor only then.
+extern std::function<bool()> StarCheckPromptShown;
 // "Daten Automatisch hinzufügen": each lock adds its results to the "PSF Infos"
 // table (kept in the settings' packed parameters).
 extern uint8_t& PsfAutoAdd;

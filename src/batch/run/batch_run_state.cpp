@@ -1,4 +1,4 @@
-#include "batch/batch_run_state.h"
+#include "batch/run/batch_run_state.h"
 
 #include "core/batch_series.h"
 #include "core/batch_state.h"
