@@ -14,6 +14,7 @@
 #include "frequency/interference_filter.h"
 #include "frequency/spectrum_conversion.h"
 #include "frequency/spectrum_image.h"
+#include "frequency/ui/speckle_dialog.h"
 #include "pixelops/ui/operation_frame.h"
 #include "shell/main_services.h"
 #include "shell/ui/main/main_services_ui.h"
@@ -148,6 +149,7 @@ void RegisterFrequencyCommands() {
     RunResultCommand(sender, "Real+Imaginär -> Amplitude+Phase", ConvertToAmplitudePhase, true, false);
   });
   RegisterMenuCommand("Automatischer1DFFTStrfilter1", RemoveInterference);
+  RegisterSpeckleForm();
   RegisterMenuCommand("randanpassenRadix1", AdaptEdges);
 }
 
