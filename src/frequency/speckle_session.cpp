@@ -65,6 +65,7 @@ bool TSpeckleSession::FirstFrameSetUp(int spectrum, const std::string& fileName)
   ResultFolder = folder;
   const TImageSlot& sp = Store.Image[size_t(spectrum)];
   Acc.Reset(sp.Width, sp.Height, RunLayers, Vectors.Total);
+  Noise = {};
   UsedMB += RequiredMB;
   RequiredMB = 0;
   return true;
@@ -125,6 +126,7 @@ int32_t TSpeckleSession::Accumulate(const TSpeckleFrameInput& input, const TSpec
 void TSpeckleSession::Release() {
   if (Running) return;
   Acc.Free();
+  Noise = {};
   FreeIfInUse(ResultSpectrum);
   FreeIfInUse(KeptSpectrum);
   DataPresent = false;

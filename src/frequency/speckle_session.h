@@ -8,6 +8,7 @@
 #include <string>
 
 #include "frequency/speckle_accumulation.h"
+#include "frequency/speckle_amplitudes.h"
 #include "frequency/speckle_frames.h"
 #include "frequency/speckle_vectors.h"
 #include "store/image_store.h"
@@ -50,6 +51,8 @@ public:
   int32_t FrameWidth = 0, FrameHeight = 0, FramePlanes = 0;
   TShiftVectors Vectors;
   TSpeckleAccumulators Acc;
+  // What the reconstruction keeps of each layer between its runs.
+  std::array<TSpeckleLayerNoise, 4> Noise;
   int ResultSpectrum = -1;  // R: a copy of the first frame's spectrum
   int KeptSpectrum = -1;    // K: the reconstructed spectrum before the response
   int ResultImage = -1;     // the slot of the result window
