@@ -9,23 +9,15 @@
 #include "frequency/speckle_session.h"
 #include "platform/avi_reader.h"
 #include "platform/memory_probe.h"
+#include "speckle_fixture.h"
 #include "spectrum_fixture.h"
 #include "store/fits/fits_writer.h"
 
 namespace astrelon {
 namespace {
 
-class SpeckleSession : public test::StoreTest {
+class SpeckleSession : public test::SpeckleTest {
 protected:
-  void SetUp() override {
-    StoreTest::SetUp();
-    SetEngineUi(&ui_);
-  }
-  void TearDown() override {
-    SetEngineUi(nullptr);
-    AvailableMemoryOverride = nullptr;
-    StoreTest::TearDown();
-  }
   // Frame files name<k>.fit (k as given, 4 digits), 40 × 30, grey or colour.
   std::string WriteFrame(const std::string& name, int k, int planes = 1) {
     test::MakeImage(40, 40, 30, planes, [k](int x, int y, int p) { return test::Sky(x + k, y, p); });
@@ -46,7 +38,6 @@ protected:
     return session.Accumulate(in, Settings(colour));
   }
   test::TempDir dir_;
-  TEngineUi ui_;
 };
 
 TEST_F(SpeckleSession, SeriesEndsAfterItsLastFileOrAtItsLastNumber) {
