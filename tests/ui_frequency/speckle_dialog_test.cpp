@@ -21,6 +21,7 @@
 #include "core/settings.h"
 #include "frequency/ui/speckle_dialog.h"
 #include "frequency/ui/speckle_preview.h"
+#include "../ui_windows/window_fixture.h"
 #include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/menu_commands.h"
@@ -31,21 +32,29 @@
 namespace astrelon {
 namespace {
 
-class SpeckleDialog : public ::testing::Test {
+// Aborts the reconstruction once the status shows the power pass.
+class TAbortingUi : public TEngineUi {
+public:
+  QLabel* Status = nullptr;
+  bool Armed = false;
+  void ProcessMessages() override {
+    if (Armed && Status && Status->text().startsWith("Reconstruct Power")) AbortRequested = 1;
+  }
+};
+
+class SpeckleDialog : public test::WindowTest {
 protected:
   void SetUp() override {
-    Store.Reset();
-    saved_ = Settings;
+    WindowTest::SetUp();
     SetEngineUi(&ui_);
-    AbortRequested = 0;
     RegisterSpeckleForm();
   }
   void TearDown() override {
     if (QWidget* f = DialogForm(SpeckleForm)) f->hide();
     QApplication::processEvents();
     SetEngineUi(nullptr);
-    Settings = saved_;
-    Store.Reset();
+    AbortRequested = 0;
+    WindowTest::TearDown();
   }
   TForm32* Show() {
     EXPECT_TRUE(RunMenuCommand("KTBildRegistrierung1"));
@@ -82,8 +91,7 @@ protected:
   static std::vector<QString> Edges(const TForm32* f) {
     return {f->RegionLeft->text(), f->RegionTop->text(), f->RegionRight->text(), f->RegionBottom->text()};
   }
-  TSettingsVars saved_;
-  TEngineUi ui_;
+  TAbortingUi ui_;
   test::TempDir dir_;
 };
 
@@ -284,8 +292,9 @@ TEST_F(SpeckleDialog, RunOverAListAndHidingFreesTheAccumulators) {
   EXPECT_EQ(f->NeededMemory->text(), "0 MB");
   // The region was cut: a 33 × 33 frame has a 34 + 2 wide spectrum.
   EXPECT_EQ(f->Session.Acc.Width, 36);
-  const int spectrum = f->Session.ResultSpectrum;
+  const int spectrum = f->Session.ResultSpectrum, kept = f->Session.KeptSpectrum;
   EXPECT_TRUE(SlotInUse(spectrum));
+  EXPECT_TRUE(SlotInUse(kept));
   // Changing the seeing clears the data.
   f->Edit7->setText("20");
   EXPECT_FALSE(f->Session.DataPresent);
@@ -295,6 +304,118 @@ TEST_F(SpeckleDialog, RunOverAListAndHidingFreesTheAccumulators) {
   QApplication::processEvents();
   EXPECT_TRUE(form.isNull());
   EXPECT_FALSE(SlotInUse(spectrum));
+  EXPECT_FALSE(SlotInUse(kept));
+}
+
+// The frames accumulated and reconstructed.
+void SpeckleDialogRun(TForm32* f, const std::vector<std::string>& files, int colour, const char* seeing) {
+  QStringList names;
+  for (const std::string& n : files) names << QString::fromStdString(n);
+  f->OpenFiles(names);
+  f->ComboBox1->setCurrentIndex(colour);
+  f->Edit7->setText(seeing);
+  f->Button5->click();
+}
+
+TEST_F(SpeckleDialog, RunEndsWithANewResultWindowThatBerechnenUpdates) {
+  TForm32* f = Show();
+  std::vector<std::string> files;
+  for (int k = 0; k < 4; ++k) files.push_back(Frame("r" + std::to_string(k) + ".fit", 48, 40, 3, k));
+  f->Edit2->setText("9");   // more steps than the limit
+  f->Edit10->setText("1");  // below 2
+  f->Edit3->setText("20");  // beyond 15
+  f->Edit1->setText("300");
+  SpeckleDialogRun(f, files, 0, "50");  // three vectors: long paths stay cheap
+  const int result = f->Session.ResultImage;
+  ASSERT_TRUE(SlotInUse(result));
+  EXPECT_NE(ImageWindow(result), nullptr);
+  EXPECT_EQ(Store.FileName[size_t(result)], dir_.path().string() + "/IF_Result_0.fit");
+  EXPECT_EQ(Store.Image[size_t(result)].NumberedName, 1);
+  EXPECT_EQ(Store.Image[size_t(result)].PlaneCount, 3);
+  EXPECT_EQ(Store.Image[size_t(result)].Width, 48);
+  const std::string history = test::HistoryText(result);
+  EXPECT_NE(history.find("Interferom. Bildregistrierung"), std::string::npos) << history;
+  EXPECT_EQ(f->Edit2->text(), "6");
+  EXPECT_EQ(f->Edit10->text(), "2");
+  EXPECT_EQ(f->Edit3->text(), "15");
+  EXPECT_EQ(f->Edit1->text(), "255");
+  EXPECT_TRUE(f->ButtonF->isEnabled());
+  EXPECT_TRUE(f->Button4->isEnabled());
+  EXPECT_EQ(f->Button4->text(), "Spektrum neu berechnen");
+  EXPECT_TRUE(f->Button5->isEnabled());
+  EXPECT_TRUE(f->Button2->isEnabled());
+  EXPECT_TRUE(f->StatusLabel->text().isEmpty());
+
+  // "Berechnen" with another response: the same window, new values.
+  const int windows = CountOpenWindows();
+  const std::vector<float> before = test::PlaneValues(result, 1);
+  f->Edit3->setText("1.1");
+  f->Edit1->setText("2.0");
+  f->ButtonF->click();
+  EXPECT_EQ(CountOpenWindows(), windows);
+  EXPECT_EQ(f->Session.ResultImage, result);
+  EXPECT_NE(test::PlaneValues(result, 1), before);
+  EXPECT_EQ(Store.FileName[size_t(result)], dir_.path().string() + "/IF_Result_0.fit");
+  // "Spektrum neu berechnen" updates the same window too.
+  f->Edit2->setText("0");
+  f->Button4->click();
+  EXPECT_EQ(CountOpenWindows(), windows);
+  EXPECT_EQ(f->Session.ResultImage, result);
+  // A new run makes a new window; the old one stays.
+  f->Button5->click();
+  EXPECT_EQ(CountOpenWindows(), windows + 1);
+  EXPECT_NE(f->Session.ResultImage, result);
+  EXPECT_TRUE(SlotInUse(result));
+  // Closing the result window: the next "Berechnen" makes a new one.
+  const int second = f->Session.ResultImage;
+  ImageWindow(second)->close();
+  QApplication::processEvents();
+  EXPECT_EQ(f->Session.ResultImage, -1);
+  f->ButtonF->click();
+  EXPECT_TRUE(SlotInUse(f->Session.ResultImage));
+  EXPECT_NE(ImageWindow(f->Session.ResultImage), nullptr);
+}
+
+TEST_F(SpeckleDialog, AbortAndBadFieldsLeaveTheKeptSpectrum) {
+  TForm32* f = Show();
+  std::vector<std::string> files;
+  for (int k = 0; k < 3; ++k) files.push_back(Frame("a" + std::to_string(k) + ".fit", 40, 32, 1, k));
+  SpeckleDialogRun(f, files, 1, "8");
+  const int kept = f->Session.KeptSpectrum, result = f->Session.ResultImage;
+  ASSERT_TRUE(SlotInUse(kept));
+  const std::vector<float> keptValues = test::PlaneValues(kept, 1), image = test::PlaneValues(result, 1);
+  const int windows = CountOpenWindows();
+  for (auto [edit, caption] : {std::pair{f->Edit2, "Max Schrittanzahl (0=Autokorr.):"}, {f->Edit10, "Max Radius:"},
+                               {f->Edit3, "Max Auflösung (Pixel):"}, {f->Edit1, "D/r0:"}}) {
+    const QString old = edit->text();
+    edit->setText("abc");
+    ui_.Messages.clear();
+    f->Button4->click();
+    ASSERT_EQ(ui_.Messages.size(), 1u) << caption;
+    EXPECT_NE(ui_.Messages[0].find(caption), std::string::npos);
+    EXPECT_EQ(test::PlaneValues(kept, 1), keptValues);
+    EXPECT_EQ(test::PlaneValues(result, 1), image);
+    edit->setText(old);
+  }
+  // Interrupted in the power pass: no new result, the kept spectrum as it was.
+  ui_.Status = f->StatusLabel;
+  ui_.Armed = true;
+  f->Button4->click();
+  ui_.Armed = false;
+  EXPECT_EQ(CountOpenWindows(), windows);
+  EXPECT_EQ(f->Session.KeptSpectrum, kept);
+  EXPECT_EQ(test::PlaneValues(kept, 1), keptValues);
+  EXPECT_EQ(test::PlaneValues(result, 1), image);
+  EXPECT_FALSE(f->ButtonF->isEnabled());
+  EXPECT_TRUE(f->Button4->isEnabled());
+  EXPECT_EQ(f->Button4->text(), "Spektrum neu berechnen");
+  EXPECT_TRUE(f->Button5->isEnabled());
+  EXPECT_TRUE(f->Button2->isEnabled());
+  // The next run gives the first result again.
+  AbortRequested = 0;
+  f->Button4->click();
+  EXPECT_EQ(test::PlaneValues(result, 1), image);
+  EXPECT_TRUE(f->ButtonF->isEnabled());
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -31,13 +32,18 @@
 #include "common/pascal_format.h"
 #include "core/language.h"
 #include "core/settings.h"
+#include "frequency/speckle_response.h"
+#include "frequency/speckle_result.h"
 #include "frequency/ui/speckle_preview.h"
 #include "platform/memory_probe.h"
 #include "shell/display/preview_bitmap.h"
 #include "shell/main_texts.h"
 #include "shell/ui/controls/control_utils.h"
 #include "shell/ui/dialogs/translate_form.h"
+#include "shell/histogram_refresh.h"
 #include "shell/ui/main/main_services_ui.h"
+#include "shell/ui/windows/image_window.h"
+#include "shell/ui/windows/window_creation.h"
 #include "store/load_messages.h"
 #include "store/ui/open_dialog.h"
 #include "store/ui/preview_control.h"
@@ -86,6 +92,15 @@ std::optional<int32_t> WholeField(const QLineEdit* e, const char* caption, int32
 }
 
 const char* const IdleCaption = "Bilder registrieren";
+const char* const RecomputeCaption = "Spektrum neu berechnen";
+
+// A number field for the reconstruction, or a message naming it.
+std::optional<double> NumberField(const QLineEdit* e, const char* caption) {
+  const std::optional<double> v = Number(e);
+  if (!v || !std::isfinite(*v))
+    EngineUi().ShowMessage(std::string("\"") + caption + "\" ist keine Zahl: " + e->text().toStdString());
+  return v && std::isfinite(*v) ? v : std::nullopt;
+}
 
 }  // namespace
 
@@ -304,6 +319,8 @@ void TForm32::BuildControls() {
   connect(Edit7, &QLineEdit::textChanged, this, [this] { UpdateSpeckleMemory(); });
   connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] { UpdateSpeckleMemory(); });
   connect(Button5, &QPushButton::clicked, this, [this] { Button1Click(); });
+  connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
+  connect(ButtonF, &QPushButton::clicked, this, [this] { ButtonFClick(); });
   connect(Button2, &QPushButton::clicked, this, &QWidget::hide);
   connect(Button3, &QPushButton::clicked, this,
           [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(Q(ExplorerFolder()))); });
@@ -516,11 +533,8 @@ void TForm32::Button1Click() {
     EngineUi().ShowMessage(e.what());
   }
   SetRunning(false);
-  if (hidePending_) {
-    FinishHide();
-    return;
-  }
-  (void)frames;
+  if (!hidePending_ && frames >= 1) Reconstruct(true);
+  if (hidePending_) FinishHide();
 }
 
 std::string TForm32::ExplorerFolder() const {
@@ -530,8 +544,107 @@ std::string TForm32::ExplorerFolder() const {
   return folder;
 }
 
+void TForm32::SetReconstructing(bool running) {
+  running_ = running;
+  Button5->setEnabled(!running);
+  Button2->setEnabled(!running);
+  if (running) ButtonF->setEnabled(false);
+  Button4->setText(running ? "Abbrechen" : RecomputeCaption);
+  Button4->setEnabled(true);
+  for (QWidget* w : std::initializer_list<QWidget*>{Edit4, OpenBtn, RangePanel, Panel7, Edit6, Edit7, ComboBox1,
+                                                     ListBox1, Image2, PreviewBox})
+    w->setEnabled(!running);
+}
+
+std::optional<TSpeckleResponse> TForm32::FieldResponse() {
+  const auto a = NumberField(Edit3, "Max Auflösung (Pixel):");
+  const auto b = a ? NumberField(Edit1, "D/r0:") : std::nullopt;
+  if (!b) return std::nullopt;
+  const TSpeckleResponse r = ClampSpeckleResponse(*a, *b);
+  if (r.AClamped) Edit3->setText(Q(FloatToStr(r.A)));
+  if (r.BClamped) Edit1->setText(Q(FloatToStr(r.B)));
+  return r;
+}
+
+bool TForm32::Reconstruct(bool recompute) {
+  if (running_) return false;
+  TSpeckleReconstructionSettings settings;
+  const auto steps = NumberField(Edit2, "Max Schrittanzahl (0=Autokorr.):");
+  const auto radius = steps ? NumberField(Edit10, "Max Radius:") : std::nullopt;
+  if (!radius) return false;
+  const auto response = FieldResponse();
+  if (!response) return false;
+  if (!Session.DataPresent || !SlotInUse(Session.ResultSpectrum)) return true;
+  settings.MaxSteps = int32_t(Round(std::clamp(*steps, -1.0, 100.0)));
+  settings.NoiseCorrection = CheckBox2->isChecked();
+  settings.MaxRadius = *radius;
+  settings.Response = *response;
+  TSpeckleReconstructionHooks hooks;
+  hooks.SetUp = [this, steps = settings.MaxSteps](int32_t used, double r) {
+    if (used != steps) Edit2->setText(QString::number(used));
+    Edit10->setText(Q(FloatToStr(r)));
+  };
+  hooks.Status = [this](const std::string& text) { StatusLabel->setText(Q(text)); };
+  SetReconstructing(true);
+  TSpeckleOutcome outcome = TSpeckleOutcome::NotRun;
+  try {
+    outcome = SpeckleRekonstruktion(Session, recompute, settings, hooks);
+    if (outcome == TSpeckleOutcome::Done) ShowSpeckleResult(recompute);
+  } catch (const std::bad_alloc&) {
+    EngineUi().ShowMessage(OutOfMemoryText(Session.ResultFolder));
+    outcome = TSpeckleOutcome::Aborted;
+  } catch (const std::exception& e) {
+    EngineUi().ShowMessage(e.what());
+    outcome = TSpeckleOutcome::Aborted;
+  }
+  SetReconstructing(false);
+  StatusLabel->clear();
+  ButtonF->setEnabled(outcome == TSpeckleOutcome::Done);
+  return true;
+}
+
+void TForm32::Button4Click() {
+  if (Button4->text() != RecomputeCaption) {
+    AbortRequested = 1;
+    Button4->setEnabled(false);
+    return;
+  }
+  Reconstruct(false);
+  if (hidePending_) FinishHide();
+}
+
+void TForm32::ButtonFClick() {
+  if (!SlotInUse(Session.KeptSpectrum) || !SlotInUse(Session.ResultSpectrum)) return;
+  const auto response = FieldResponse();
+  if (!response) return;
+  AdjustSpeckleFrequencyResponse(Session.KeptSpectrum, Session.ResultSpectrum, *response);
+  ShowSpeckleResult(false);
+}
+
+void TForm32::ShowSpeckleResult(bool newResult) {
+  bool isNew = false;
+  const int slot = MakeSpeckleResultImage(Session, newResult, windowTitle().toStdString(), isNew);
+  if (slot < 1) return;
+  if (isNew || !Store.HasWindow[size_t(slot)])
+    ShowImageWindow(slot);
+  else
+    ImageChanged(slot);
+  RefreshHistogramWindow();
+}
+
 void RegisterSpeckleForm() {
   RegisterDialogForm(SpeckleForm, [] { return new TForm32; });
+  // A result window that closes is no longer the window to update.
+  static bool hooked = false;
+  if (!hooked) {
+    hooked = true;
+    auto previous = std::move(TMDIChild::WindowClosedHook);
+    TMDIChild::WindowClosedHook = [previous](int slot) {
+      if (previous) previous(slot);
+      if (auto* f = qobject_cast<TForm32*>(DialogForm(SpeckleForm)); f && f->Session.ResultImage == slot)
+        f->Session.ResultImage = -1;
+    };
+  }
   RegisterFormLauncher("KTBildRegistrierung1", SpeckleForm, [](QAction*) {
     EnsureDialogForm(SpeckleForm);
     if (QWidget* form = DialogForm(SpeckleForm)) {

@@ -7,9 +7,11 @@
 #include <QImage>
 #include <QStringList>
 #include <QWidget>
+#include <optional>
 #include <string>
 
 #include "core/speckle_settings.h"
+#include "frequency/speckle_reconstruction.h"
 #include "frequency/speckle_session.h"
 #include "platform/avi_reader.h"
 
@@ -101,6 +103,15 @@ public:
   // "Bilder registrieren": starts the accumulation, or interrupts a run.
   void Button1Click();
   bool Running() const { return running_; }
+  // The reconstruction with the fields' settings (recompute after an
+  // accumulation); false when a field is no number (nothing computed).
+  bool Reconstruct(bool recompute);
+  // "Spektrum neu berechnen": reconstructs again, or interrupts a reconstruction.
+  void Button4Click();
+  // "Berechnen": the response applied to the kept spectrum again and shown.
+  void ButtonFClick();
+  // The result image of the result spectrum: a new window, or the existing one updated.
+  void ShowSpeckleResult(bool newResult);
   // "Explorer öffnen": the folder to open.
   std::string ExplorerFolder() const;
 
@@ -127,6 +138,8 @@ private:
   void SetPreview(const QImage& picture);
   void CloseVideo();
   void SetRunning(bool running);
+  void SetReconstructing(bool running);
+  std::optional<TSpeckleResponse> FieldResponse();
   void FinishHide();
   bool shownOnce_ = false;
   bool running_ = false;
