@@ -4,9 +4,9 @@
 #include <limits>
 
 #include "colour_images.h"
+#include "kernels/colour/expand_mono_to_rgb.h"
 #include "pixelops/colour/color_correction_file.h"
 #include "pixelops/colour/color_matrix.h"
-#include "pixelops/colour/expand_mono_to_rgb.h"
 #include "pixelops/mosaic/rgb_to_bayer.h"
 
 namespace astrelon::test {

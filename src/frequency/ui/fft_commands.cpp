@@ -11,6 +11,7 @@
 #include "common/engine_ui.h"
 #include "core/busy_cursor.h"
 #include "frequency/interference/interference_filter.h"
+#include "frequency/ui/speckle_dialog.h"
 #include "kernels/fft/fft_edges.h"
 #include "kernels/fft/spectrum_conversion.h"
 #include "kernels/fft/spectrum_image.h"
@@ -148,6 +149,7 @@ void RegisterFrequencyCommands() {
     RunResultCommand(sender, "Real+Imaginär -> Amplitude+Phase", ConvertToAmplitudePhase, true, false);
   });
   RegisterMenuCommand("Automatischer1DFFTStrfilter1", RemoveInterference);
+  RegisterSpeckleForm();
   RegisterMenuCommand("randanpassenRadix1", AdaptEdges);
 }
 

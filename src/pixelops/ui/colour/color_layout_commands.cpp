@@ -3,7 +3,7 @@
 #include <QAction>
 
 #include "core/busy_cursor.h"
-#include "pixelops/colour/expand_mono_to_rgb.h"
+#include "kernels/colour/expand_mono_to_rgb.h"
 #include "pixelops/mosaic/rgb_to_bayer.h"
 #include "pixelops/ui/colour/color_correction_dialog.h"
 #include "pixelops/ui/operation_frame.h"

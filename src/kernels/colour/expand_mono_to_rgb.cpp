@@ -1,4 +1,4 @@
-#include "pixelops/colour/expand_mono_to_rgb.h"
+#include "kernels/colour/expand_mono_to_rgb.h"
 
 #include "store/header_cards.h"
 #include "store/image_store.h"
