@@ -21,6 +21,7 @@
 #include "common/engine_ui.h"
 #include "core/settings.h"
 #include "pixelops/mosaic/mosaic_settings_file.h"
+#include "pixelops/ui/mosaic/mosaic_commands.h"
 #include "pixelops/ui/mosaic/mosaic_dialog.h"
 #include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
@@ -361,6 +362,7 @@ TEST(RawFormatEditorTest, EditsChangeTheLayoutAndCloseRebuildsTheLists) {
 TEST(RawFormatEditorTest, ThePatternButtonRunsTheColourMosaicDialogsOpenDialog) {
   OwnStateGuard guard;
   ConfigHome home;
+  RegisterMosaicCommands();  // installs the editor's link to the colour-mosaic dialog
   auto* form = OpenEmptyRawFormatEditor();
   ASSERT_TRUE(form);
   TempDir dir;
