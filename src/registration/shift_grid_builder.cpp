@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "common/engine_ui.h"
-#include "common/round_even.h"
 #include "core/settings.h"
 #include "platform/parallel_bands.h"
 #include "registration/batch_combination_inputs.h"
+#include "registration/mark_shadowing.h"
 #include "registration/similarity_fit.h"
 #include "registration/star_marks.h"
 
@@ -18,9 +18,6 @@ namespace astrelon {
 namespace {
 
 constexpr double Pi = std::numbers::pi;
-constexpr float HalfPiF = float(Pi / 2);
-constexpr float TwoPiF = float(2 * Pi);
-constexpr float TableScale = float(255.0 / (Pi / 2));
 
 // Keeps an angle in -pi .. pi.
 double WrapAngle(double a) {
@@ -29,8 +26,8 @@ double WrapAngle(double a) {
   return a;
 }
 
-// Per mark, the state of its stepped distance and direction along a row, and
-// the values at the current node.
+// Per mark, the state of its stepped distance and direction along a row, its
+// values at the current node and its weight there; the shadowing state.
 struct TRowWork {
   explicit TRowWork(size_t n)
       : ExactR2(n),
@@ -42,12 +39,12 @@ struct TRowWork {
         LastExact(n),
         NextExact(n),
         Rf(n),
-        Tf(n),
-        Inv(n),
-        W(n) {}
+        W(n),
+        Shadowing(n) {}
   std::vector<double> ExactR2, ExactTheta, StepR2, StepTheta, R2, Theta;
   std::vector<int32_t> LastExact, NextExact;
-  std::vector<float> Rf, Tf, Inv, W;
+  std::vector<float> Rf, W;
+  TMarkShadowing Shadowing;
 };
 
 // Distance and direction of every mark at node gx of the row at pixel row py.
@@ -73,48 +70,15 @@ void AdvanceMarks(std::span<const TGridMark> marks, int32_t gx, double py, TRowW
       s.Theta[k] = WrapAngle(s.Theta[k] + s.StepTheta[k]);
     }
     s.Rf[k] = float(s.R2[k]);
-    s.Tf[k] = float(s.Theta[k]);
-    s.Inv[k] = 1.0f / s.Rf[k];
-    s.W[k] = 1e6f * s.Inv[k];
+    s.W[k] = 1e6f / s.Rf[k];
   }
 }
 
-// Lowers the weight of the farther mark of every pair closer than a right angle
-// in direction: by the table's factor, eased toward 1 when the two distances
-// are alike.
-void ShadowMarks(TRowWork& s, const std::array<float, 256>& table) {
-  const int32_t n = int32_t(s.W.size());
-  const float* r2 = s.Rf.data();
-  const float* th = s.Tf.data();
-  const float* inv = s.Inv.data();
-  float* w = s.W.data();
-  for (int32_t i = 0; i < n; ++i) {
-    const float ti = th[i], ri = r2[i], invi = inv[i];
-    float wi = w[i];
-    for (int32_t j = i + 1; j < n; ++j) {
-      float d = std::fabs(ti - th[j]);
-      d = std::min(d, TwoPiF - d);
-      if (!(d < HalfPiF)) continue;
-      const float f = table[size_t(RoundEvenToInt(d * TableScale))];
-      const float rj = r2[j];
-      if (ri > rj) {
-        const float t = (ri - rj) * 3.0f;
-        wi *= t <= ri ? t * invi * (f - 1.0f) + 1.0f : f;
-      } else {
-        const float t = (rj - ri) * 3.0f;
-        w[j] *= t <= rj ? t * inv[j] * (f - 1.0f) + 1.0f : f;
-      }
-    }
-    w[i] = wi;
-  }
-}
-
-void FillRow(std::span<const TGridMark> marks, int32_t gy, int32_t nodesPerRow, float* out, TRowWork& s,
-             const std::array<float, 256>& table) {
+void FillRow(std::span<const TGridMark> marks, int32_t gy, int32_t nodesPerRow, float* out, TRowWork& s) {
   const double py = 4.0 * gy;
   for (int32_t gx = 0; gx < nodesPerRow; ++gx) {
     AdvanceMarks(marks, gx, py, s);
-    ShadowMarks(s, table);
+    s.Shadowing.Apply(s.Rf, s.Theta, s.W);
     double sw = 0, sx = 0, sy = 0;
     for (size_t k = 0; k < marks.size(); ++k) {
       const double w = s.W[k];
@@ -130,18 +94,6 @@ void FillRow(std::span<const TGridMark> marks, int32_t gy, int32_t nodesPerRow, 
 
 }  // namespace
 
-const std::array<float, 256>& RaisedCosineTable() {
-  static const std::array<float, 256> table = [] {
-    std::array<float, 256> t{};
-    for (int i = 0; i < 256; ++i) {
-      const double c = 0.5 - 0.5 * std::cos(Pi * i / 255.0);
-      t[size_t(i)] = float(c * c);
-    }
-    return t;
-  }();
-  return table;
-}
-
 void AllocateShiftGrid(TShiftGrid& grid, int32_t width, int32_t height) {
   const int64_t perRow = int64_t(std::max(width, 0)) / 4 + 2, rows = int64_t(std::max(height, 0)) / 4 + 2;
   grid.NodesPerRow = int32_t(perRow);
@@ -156,14 +108,13 @@ void FillShiftGridRows(std::span<const TGridMark> marks, TShiftGrid& grid, int32
   firstNodeRow = std::max(firstNodeRow, 0);
   lastNodeRow = std::min(lastNodeRow, rows - 1);
   if (lastNodeRow < firstNodeRow) return;
-  const std::array<float, 256>& table = RaisedCosineTable();
   const int64_t count = int64_t(lastNodeRow) - firstNodeRow + 1;
   const int threads = BandThreads(count, 2, multicore);
   ForEachBand(count, threads, [&](int64_t first, int64_t last) {
     TRowWork work(marks.size());
     for (int64_t r = first; r < last; ++r) {
       const int32_t gy = firstNodeRow + int32_t(r);
-      FillRow(marks, gy, perRow, grid.Nodes.data() + size_t(2) * size_t(gy) * size_t(perRow), work, table);
+      FillRow(marks, gy, perRow, grid.Nodes.data() + size_t(2) * size_t(gy) * size_t(perRow), work);
       // The first band runs on the calling thread, which keeps the interface live.
       if (first == 0) EngineUi().ProcessMessages();
     }

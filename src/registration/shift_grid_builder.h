@@ -3,16 +3,13 @@
 // pixels, the residual shifts that the global fit leaves at the marks,
 // averaged with weights that fall with the squared distance from the node and
 // that shadow a mark lying behind a nearer one in about the same direction.
-#include <array>
 #include <cstdint>
 #include <span>
 
+#include "registration/mark_shadowing.h"
 #include "registration/stack_alignment.h"
 
 namespace astrelon {
-
-// Entry i = (0.5 - 0.5 cos(pi i / 255))^2: 0 for the same direction, 1 at a right angle.
-const std::array<float, 256>& RaisedCosineTable();
 
 // A mark of the current image and the residual (Rx, Ry) that the global fit
 // leaves between it and its reference partner.
