@@ -118,5 +118,20 @@ TEST_F(StarAssignment, CorrelationOfAreasFitsTheShiftAndWeighsTheFrame) {
   EXPECT_NEAR(GlobalFit.Tx, 0, 1e-6);
 }
 
+TEST_F(StarAssignment, MarksCountedAndPlacedOnTheWindows) {
+  EXPECT_EQ(CountWindowMarks(WorkSlot, true), 5);
+  EXPECT_EQ(CountWindowMarks(WorkSlot, false), 0);
+  work_.sel1 = true;
+  work_.marker2 = true;
+  EXPECT_EQ(CountWindowMarks(WorkSlot, false), 2);
+  EXPECT_EQ(CountWindowMarks(7, true), 0);  // no image in the slot
+  work_.rect1 = {10, 10, 30, 20};
+  PlaceMarkShape(WorkSlot, 1, {100.4f, 50.6f});
+  EXPECT_EQ(work_.rect1.Left, 90);
+  EXPECT_EQ(work_.rect1.Top, 46);
+  EXPECT_EQ(work_.rect1.Right - work_.rect1.Left, 20);
+  EXPECT_EQ(work_.rect1.Bottom - work_.rect1.Top, 10);
+}
+
 }  // namespace
 }  // namespace astrelon::test
