@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "batch/batch_file.h"
-#include "batch/batch_step_list.h"
-#include "batch/batch_text.h"
-#include "batch/batch_window_state.h"
 #include "batch/run/batch_run_state.h"
+#include "batch/steps/batch_file.h"
+#include "batch/steps/batch_step_list.h"
+#include "batch/steps/batch_text.h"
+#include "batch/steps/batch_window_state.h"
 #include "common/file_bytes.h"
 #include "fuzz_input.h"
 

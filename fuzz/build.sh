@@ -12,6 +12,7 @@
 #   translation_file_fuzz    fuzz/seeds/translation  tests/data/fuzz/translation
 #   network_file_fuzz        fuzz/seeds/network  tests/data/fuzz/network
 #   batch_file_fuzz          fuzz/seeds/batch   tests/data/fuzz/batch
+#   shift_list_fuzz          fuzz/seeds/shift_list
 # for example
 #   mkdir -p build-fuzz/corpus/bmp
 #   TMPDIR=/dev/shm build-fuzz/bmp_reader_fuzz -max_total_time=300 -max_len=20000 -rss_limit_mb=4096 \
@@ -28,7 +29,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DASTRELON_TESTS=OFF -DASTRELON_BENCH=OFF >/dev/null
 cmake --build "$build" --target astrelon_engine
 libs=$(pkg-config --libs libtiff-4 libjpeg libpng zlib libraw | sed "s/-fopenmp/-lgomp/")
-for target in fits_reader bmp_reader pnm_reader exif_reader settings_file translation_file network_file batch_file; do
+for target in fits_reader bmp_reader pnm_reader exif_reader settings_file translation_file network_file batch_file shift_list; do
   # shellcheck disable=SC2086
   clang++-14 -std=c++20 $flags -fsanitize=fuzzer -I "$root/src" "$root/fuzz/${target}_fuzz.cpp" \
     "$build/libastrelon_engine.a" $libs -lpthread -o "$build/${target}_fuzz"

@@ -22,6 +22,13 @@ public:
     Messages.push_back(text);
     return DefaultAnswer;
   }
+  // Asks for a line of text with a caption and a prompt; the edited text, or
+  // `defaultValue` when the user cancels.
+  virtual std::string InputBox(const std::string& caption, const std::string& prompt,
+                               const std::string& defaultValue) {
+    Messages.push_back(prompt);
+    return defaultValue;
+  }
   // Status bar text of a long operation.
   virtual void ShowStatus(const std::string& text) {}
 

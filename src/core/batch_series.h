@@ -1,7 +1,8 @@
 #pragma once
 // What a batch run (or the master dark and flat dialog) hands the stack
-// combination: the run's file names, the per-frame star pairs, whether the
-// frames come from a video, and the labels of the batch status window.
+// combination: the run's file names, the per-frame star pairs and alignment
+// qualities, whether the frames come from a video, and the labels of the batch
+// status window.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -17,6 +18,16 @@ extern std::vector<std::string> SeriesFileList;
 // (A1x, A1y, A2x, A2y, B1x, B1y, B2x, B2y).
 using TStarPair = std::array<float, 8>;
 extern std::vector<TStarPair> BatchStarPairs;
+
+// Multi-star alignment: one star in the first frame (Xa, Ya) and the same star
+// in this frame (Xb, Yb).
+struct TMarkPair {
+  float Xa = 0, Ya = 0, Xb = 0, Yb = 0;
+};
+// Per frame its star pairs (alignment on more than two stars).
+extern std::vector<std::vector<TMarkPair>> BatchMarkPairs;
+// Per frame the quality of its alignment (larger is better).
+extern std::vector<float> BatchQualities;
 
 // The run's frames come from the open video: frame numbers are the trailing
 // digits of the file names.

@@ -14,6 +14,7 @@
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/color_models.h"
+#include "store/copy_name.h"
 #include "store/display/display_histogram.h"
 #include "store/planes/image_statistics.h"
 #include "store/planes/plane_routines.h"
@@ -130,8 +131,6 @@ bool NewResultSlotRgb() {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 // Extension with its dot, from the last path component only.
 size_t ExtensionStart(const std::string& name) {
   const size_t slash = name.find_last_of("/\\");
@@ -143,54 +142,14 @@ size_t ExtensionStart(const std::string& name) {
 }  // namespace
 
 void MakeCopyName(int src, int dst) {
-  const std::string& from = Store.FileName[src];
-  const size_t e = ExtensionStart(from);
-  const std::string ext = from.substr(e);
-  std::string base = from.substr(0, e);
-  int n = 1;
-  auto takeLastDigit = [&]() {
-    if (!base.empty() && IsDigit(base.back())) {
-      n = base.back() - '0';
-      base.pop_back();
-    } else {
-      n = 1;
-    }
-  };
-  if (Store.Image[src].NumberedName == 1) {
-    takeLastDigit();
-  } else {
-    // A "_" among the last three characters, followed by a digit (or last), marks a number.
-    const int L = int(base.size());
-    bool found = false;
-    for (int pos = L; pos >= 1 && pos >= L - 2; --pos) {
-      const char c = base[size_t(pos - 1)];
-      if (c == '\\' || c == '/') break;
-      if (c == '_') {
-        found = pos == L || IsDigit(base[size_t(pos)]);
-        break;
-      }
-    }
-    if (found) {
-      takeLastDigit();
-    } else {
-      base += "_";
-      Store.Image[dst].NumberedName = 1;
-    }
-  }
-  std::string name;
-  for (;;) {
-    ++n;
-    if (n > 9 && !base.empty() && IsDigit(base.back()) && base.back() < '9') {
-      base.back() = char(base.back() + 1);
-      n = 0;
-    }
-    name = base + std::to_string(n) + ext;
-    bool taken = false;
-    for (int s = 1; s <= MaxImageSlots; ++s)
-      if (s != dst && Store.HasWindow[s] && Store.FileName[s] == name) taken = true;
-    if (!taken || n > 49) break;
-  }
-  Store.FileName[dst] = name;
+  bool added = false;
+  Store.FileName[dst] =
+      NextCopyName(Store.FileName[src], Store.Image[src].NumberedName == 1, added, [dst](const std::string& name) {
+        for (int s = 1; s <= MaxImageSlots; ++s)
+          if (s != dst && Store.HasWindow[s] && Store.FileName[s] == name) return true;
+        return false;
+      });
+  if (added) Store.Image[dst].NumberedName = 1;
 }
 
 void SetWorkRectToImage(int slot) {

@@ -24,7 +24,9 @@ struct TPointI {
   int32_t X = 0, Y = 0;
 };
 
-// What the engine needs of a slot's image window. The Qt image window implements it.
+// What the engine needs of a slot's image window: its marks, markers and
+// selections (read, and moved by the batch), icons and progress. The Qt image
+// window implements it.
 class TImageWindowLink {
 public:
   virtual ~TImageWindowLink() = default;
@@ -37,6 +39,11 @@ public:
   // Selection shape n (1 = Shape1, else Shape2): visible, and its bounds in image pixels.
   virtual bool SelectionVisible(int n) const = 0;
   virtual TRectI SelectionImageRect(int n) const = 0;
+  // Moves mark k (0-based) to the rectangle r in image pixels (inclusive).
+  virtual void MoveMark(int k, const TRectI& r) = 0;
+  // Moves selection shape n (1 = Shape1, else Shape2), keeping its size, so that
+  // it is centred on the image position (x, y) rounded to whole pixels.
+  virtual void CentreSelection(int n, double x, double y) = 0;
   // Border icons while an interactive operation runs (maximise only) or not.
   virtual void SetOperationIcons(bool running) = 0;
   // Progress bar and its caption label.

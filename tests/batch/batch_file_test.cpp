@@ -2,9 +2,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "batch/batch_file.h"
-#include "batch/batch_operation_table.h"
-#include "batch/step_history_cards.h"
+#include "batch/steps/batch_file.h"
+#include "batch/steps/batch_operation_table.h"
+#include "batch/steps/step_history_cards.h"
 #include "batch_fixture.h"
 #include "common/engine_ui.h"
 #include "common/text_codec.h"

@@ -6,11 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "batch/batch_step_list.h"
-#include "batch/batch_text.h"
-#include "batch/batch_window_state.h"
 #include "batch/run/batch_run_state.h"
-#include "batch/translated_batch_table.h"
+#include "batch/steps/batch_step_list.h"
+#include "batch/steps/batch_text.h"
+#include "batch/steps/batch_window_state.h"
+#include "batch/steps/translated_batch_table.h"
 #include "core/funktion_defs.h"
 #include "core/language.h"
 #include "test_support.h"

@@ -3,9 +3,9 @@
 // the first input.
 #include <filesystem>
 
-#include "batch/batch_operation_table.h"
 #include "batch/run/batch_run_start.h"
 #include "batch/run/batch_tick.h"
+#include "batch/steps/batch_operation_table.h"
 #include "batch_fixture.h"
 #include "core/batch_series.h"
 #include "core/batch_state.h"

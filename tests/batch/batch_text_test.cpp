@@ -2,8 +2,8 @@
 // written, read and written again.
 #include <functional>
 
-#include "batch/batch_operation_table.h"
-#include "batch/batch_text.h"
+#include "batch/steps/batch_operation_table.h"
+#include "batch/steps/batch_text.h"
 #include "batch_fixture.h"
 #include "common/text_codec.h"
 

@@ -1,8 +1,8 @@
 // The operation table, the step list routines and the run state.
-#include "batch/batch_operation_table.h"
-#include "batch/batch_step_list.h"
 #include "batch/run/batch_run_state.h"
-#include "batch/translated_batch_table.h"
+#include "batch/steps/batch_operation_table.h"
+#include "batch/steps/batch_step_list.h"
+#include "batch/steps/translated_batch_table.h"
 #include "batch_fixture.h"
 #include "core/batch_series.h"
 #include "core/batch_state.h"

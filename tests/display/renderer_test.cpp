@@ -360,6 +360,8 @@ public:
   TPointI MarkerImagePoint(int) const override { return {}; }
   bool SelectionVisible(int) const override { return false; }
   TRectI SelectionImageRect(int) const override { return {}; }
+  void MoveMark(int, const TRectI&) override {}
+  void CentreSelection(int, double, double) override {}
   void SetOperationIcons(bool) override {}
   void ShowProgressBar(int, const std::string&) override {}
   void HideProgressBar() override {}

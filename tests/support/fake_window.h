@@ -1,6 +1,7 @@
 #pragma once
 // An image window for engine tests: it answers the store's questions from its
 // fields and records what it is told (icons, progress).
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,6 +21,15 @@ public:
   TPointI MarkerImagePoint(int) const override { return markerPoint; }
   bool SelectionVisible(int n) const override { return n == 1 ? sel1 : sel2; }
   TRectI SelectionImageRect(int n) const override { return n == 1 ? rect1 : rect2; }
+  void MoveMark(int k, const TRectI& r) override { marks[size_t(k)] = r; }
+  void CentreSelection(int n, double x, double y) override {
+    TRectI& r = n == 1 ? rect1 : rect2;
+    const int w = r.Right - r.Left, h = r.Bottom - r.Top;
+    r.Left = int(std::nearbyint(x)) - w / 2;
+    r.Top = int(std::nearbyint(y)) - h / 2;
+    r.Right = r.Left + w;
+    r.Bottom = r.Top + h;
+  }
   void SetOperationIcons(bool running) override { iconsRunning = running; }
   void ShowProgressBar(int percent, const std::string& caption) override {
     lastPercent = percent;

@@ -4,7 +4,7 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
-#include "batch/batch_file.h"
+#include "batch/steps/batch_file.h"
 #include "batch_window_fixture.h"
 
 namespace astrelon::test {

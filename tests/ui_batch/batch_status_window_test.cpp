@@ -2,8 +2,8 @@
 // and the check request, Esc and the shortened file name.
 #include <QTest>
 
-#include "batch/batch_step_list.h"
 #include "batch/run/batch_run_state.h"
+#include "batch/steps/batch_step_list.h"
 #include "batch/ui/batch_status_window.h"
 #include "core/batch_state.h"
 #include "qt_test_app.h"

@@ -9,7 +9,7 @@
 #include <QTest>
 #include <QUrl>
 
-#include "batch/batch_text.h"
+#include "batch/steps/batch_text.h"
 #include "batch_window_fixture.h"
 #include "common/pascal_format.h"
 #include "pixelops/mosaic/mosaic_settings_file.h"

@@ -166,6 +166,41 @@ TEST_F(SelectionTest, MarksGrowToTwoHundredFiftySixAndDeleteBySwapping) {
   w->DeleteMark(3);  // beyond the last: nothing
 }
 
+// The batch moves marks and selections by image positions; the window draws
+// them at its zoom and reports the new boxes.
+TEST_F(SelectionTest, MarksAndSelectionsMovedByImagePosition) {
+  for (int zoom : {100, 50, 200}) {
+    TMDIChild* w = OpenAtZoom(1, zoom);
+    const int tol = std::max(1, 100 / zoom);  // one control pixel in image pixels
+    MultiMarkMode = 1;
+    ASSERT_TRUE(w->AddMark(4, 4, 6, 6));
+    w->MoveMark(0, {40, 30, 50, 44});
+    TRectI r;
+    ASSERT_TRUE(w->MarkImageRect(0, r));
+    EXPECT_NEAR(r.Left, 40, tol) << zoom;
+    EXPECT_NEAR(r.Top, 30, tol) << zoom;
+    EXPECT_NEAR(r.Right, 50, tol) << zoom;
+    EXPECT_NEAR(r.Bottom, 44, tol) << zoom;
+    SetWorkRectFromWindow(1, -1, false);
+    EXPECT_EQ(WorkRect.x1, r.Left) << zoom;
+    w->MoveMark(5, {0, 0, 1, 1});  // no such mark: nothing
+    EXPECT_EQ(w->MarkCount(), 1);
+    MultiMarkMode = 0;
+    Drag(w, {10 * zoom / 100, 10 * zoom / 100}, {30 * zoom / 100, 20 * zoom / 100});
+    ASSERT_TRUE(w->SelectionVisible(1));
+    const TRectI before = w->SelectionImageRect(1);
+    w->CentreSelection(1, 120.4, 80.6);
+    const TRectI after = w->SelectionImageRect(1);
+    EXPECT_NEAR(after.Right - after.Left, before.Right - before.Left, tol) << zoom;
+    EXPECT_NEAR(after.Bottom - after.Top, before.Bottom - before.Top, tol) << zoom;
+    EXPECT_NEAR((after.Left + after.Right) / 2.0, 120, tol) << zoom;
+    EXPECT_NEAR((after.Top + after.Bottom) / 2.0, 81, tol) << zoom;
+    EXPECT_NEAR(WindowSelectionRects[1][1].Left, after.Left, tol) << zoom;
+    area_->closeAllSubWindows();
+    QApplication::processEvents();
+  }
+}
+
 TEST_F(SelectionTest, NoSelectionWhileAComputationRuns) {
   TMDIChild* w = OpenAtZoom(1, 100);
   ComputationDone = 0;

@@ -4,11 +4,11 @@
 #include <new>
 #include <optional>
 
-#include "batch/batch_captions.h"
-#include "batch/batch_operation_table.h"
-#include "batch/batch_step_list.h"
-#include "batch/batch_window_state.h"
 #include "batch/run/batch_run_state.h"
+#include "batch/steps/batch_captions.h"
+#include "batch/steps/batch_operation_table.h"
+#include "batch/steps/batch_step_list.h"
+#include "batch/steps/batch_window_state.h"
 #include "common/engine_ui.h"
 #include "common/number_text.h"
 #include "common/paths.h"

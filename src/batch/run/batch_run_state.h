@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "batch/batch_menu_item.h"
+#include "batch/steps/batch_menu_item.h"
 
 namespace astrelon {
 

@@ -4,7 +4,7 @@
 #include <QMenu>
 #include <iterator>
 
-#include "batch/batch_captions.h"
+#include "batch/steps/batch_captions.h"
 #include "core/language.h"
 
 namespace astrelon {

@@ -6,9 +6,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "batch/batch_captions.h"
-#include "batch/batch_step_list.h"
 #include "batch/run/batch_run_state.h"
+#include "batch/steps/batch_captions.h"
+#include "batch/steps/batch_step_list.h"
 #include "batch/ui/batch_window.h"
 #include "batch/ui/star_check_prompt.h"
 #include "core/batch_state.h"

@@ -23,13 +23,13 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "batch/batch_captions.h"
-#include "batch/batch_operation_table.h"
-#include "batch/batch_step_list.h"
-#include "batch/batch_text.h"
-#include "batch/batch_window_state.h"
 #include "batch/run/batch_run_state.h"
-#include "batch/translated_batch_table.h"
+#include "batch/steps/batch_captions.h"
+#include "batch/steps/batch_operation_table.h"
+#include "batch/steps/batch_step_list.h"
+#include "batch/steps/batch_text.h"
+#include "batch/steps/batch_window_state.h"
+#include "batch/steps/translated_batch_table.h"
 #include "batch/ui/batch_file_choice.h"
 #include "batch/ui/batch_operation_menu.h"
 #include "common/paths.h"

@@ -10,13 +10,13 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "batch/batch_captions.h"
-#include "batch/batch_operation_table.h"
-#include "batch/batch_step_list.h"
-#include "batch/batch_text.h"
-#include "batch/batch_window_state.h"
 #include "batch/run/batch_run_state.h"
-#include "batch/translated_batch_table.h"
+#include "batch/steps/batch_captions.h"
+#include "batch/steps/batch_operation_table.h"
+#include "batch/steps/batch_step_list.h"
+#include "batch/steps/batch_text.h"
+#include "batch/steps/batch_window_state.h"
+#include "batch/steps/translated_batch_table.h"
 #include "batch/ui/batch_window.h"
 #include "common/engine_ui.h"
 #include "common/paths.h"

@@ -7,13 +7,13 @@
 #include <QListWidget>
 #include <QUrl>
 
-#include "batch/batch_captions.h"
-#include "batch/batch_file.h"
-#include "batch/batch_operation_table.h"
-#include "batch/batch_step_list.h"
-#include "batch/batch_text.h"
-#include "batch/batch_window_state.h"
 #include "batch/run/batch_run_state.h"
+#include "batch/steps/batch_captions.h"
+#include "batch/steps/batch_file.h"
+#include "batch/steps/batch_operation_table.h"
+#include "batch/steps/batch_step_list.h"
+#include "batch/steps/batch_text.h"
+#include "batch/steps/batch_window_state.h"
 #include "batch/ui/batch_window.h"
 #include "common/engine_ui.h"
 #include "common/pascal_format.h"

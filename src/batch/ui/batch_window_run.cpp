@@ -7,13 +7,13 @@
 #include <exception>
 #include <string>
 
-#include "batch/batch_captions.h"
-#include "batch/batch_step_list.h"
-#include "batch/batch_text.h"
-#include "batch/batch_window_state.h"
 #include "batch/run/batch_run_start.h"
 #include "batch/run/batch_run_state.h"
 #include "batch/run/batch_tick.h"
+#include "batch/steps/batch_captions.h"
+#include "batch/steps/batch_step_list.h"
+#include "batch/steps/batch_text.h"
+#include "batch/steps/batch_window_state.h"
 #include "batch/ui/batch_status_window.h"
 #include "batch/ui/batch_window.h"
 #include "batch/ui/star_check_prompt.h"

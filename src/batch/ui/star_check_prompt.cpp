@@ -6,8 +6,8 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
-#include "batch/batch_captions.h"
 #include "batch/run/batch_run_state.h"
+#include "batch/steps/batch_captions.h"
 #include "batch/ui/batch_status_window.h"
 #include "common/engine_ui.h"
 #include "core/batch_state.h"

@@ -21,6 +21,13 @@ TDialogAnswer TQtEngineUi::AskYesNoCancel(const std::string& text, bool allowCan
   return allowCancel ? TDialogAnswer::Cancel : TDialogAnswer::No;
 }
 
+std::string TQtEngineUi::InputBox(const std::string& caption, const std::string& prompt,
+                                  const std::string& defaultValue) {
+  return LangInputBox(QString::fromStdString(caption), QString::fromStdString(prompt),
+                      QString::fromStdString(defaultValue))
+      .toStdString();
+}
+
 void TQtEngineUi::ShowStatus(const std::string& text) {
   if (StatusSink) StatusSink(text);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The engine's view of the user interface, on Qt: pending events, the translated
-// message box and Yes/No/Cancel box, and the main window's status bar.
+// message box, Yes/No/Cancel box and input box, and the main window's status
+// bar.
 #include <functional>
 
 #include "common/engine_ui.h"
@@ -12,6 +13,8 @@ public:
   void ProcessMessages() override;
   void ShowMessage(const std::string& text) override;
   TDialogAnswer AskYesNoCancel(const std::string& text, bool allowCancel) override;
+  std::string InputBox(const std::string& caption, const std::string& prompt,
+                       const std::string& defaultValue) override;
   void ShowStatus(const std::string& text) override;
 
   // Where status texts go (the main window's status bar); none: dropped.

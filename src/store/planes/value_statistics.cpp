@@ -126,12 +126,11 @@ double KeptSumSse2(std::span<const float> v, double centre, double limit, int64_
 }
 #endif
 
-// k of the clipping: base + log10(n) within the table, `beyond` above it.
-double ClipFactor(int64_t n, double base, double beyond) {
+}  // namespace
+
+double OutlierClipFactor(int64_t n, double base, double beyond) {
   return n <= LogTableSize ? base + double(Log10Table(int32_t(n))) : beyond;
 }
-
-}  // namespace
 
 float Log10Table(int32_t n) {
   static const std::array<float, LogTableSize + 1> table = [] {
@@ -314,7 +313,7 @@ float RobustMean(std::span<const float> values, double* variance, bool vector) {
     mean = sum / double(m);
     var = std::max(sumSq / double(m) - mean * mean, 0.001);
   };
-  double k = ClipFactor(n, 0.9, 4.52);
+  double k = OutlierClipFactor(n, 0.9, 4.52);
   double mean, var;
   double sum = r.Sum, sumSq = r.SumSq;
   int64_t m = n;
@@ -326,7 +325,7 @@ float RobustMean(std::span<const float> values, double* variance, bool vector) {
     sum -= double(r.Largest);
     sumSq -= double(r.Largest) * double(r.Largest);
     moments(sum, sumSq, m, mean, var);
-    k = ClipFactor(m, 0.95, 4.57);
+    k = OutlierClipFactor(m, 0.95, 4.57);
   }
   if (m < 3 || mean - std::sqrt(var) * k <= double(r.Smallest)) {
     k += 0.05;
@@ -335,7 +334,7 @@ float RobustMean(std::span<const float> values, double* variance, bool vector) {
     sum -= double(r.Smallest);
     sumSq -= double(r.Smallest) * double(r.Smallest);
     moments(sum, sumSq, m, mean, var);
-    k = ClipFactor(m, 1.0, 4.62);
+    k = OutlierClipFactor(m, 1.0, 4.62);
   }
   const double limit = std::sqrt(var) * k;
   int64_t kept = 0;

@@ -37,4 +37,8 @@ float RobustMean(std::span<const float> values, double* variance, bool vector);
 // Common logarithm of n = 1..4096 from the single-precision table built once.
 float Log10Table(int32_t n);
 
+// The per-count factor of RobustMean's clipping, in standard deviations: base +
+// log10(n) from the table for n up to 4096, `beyond` for larger n.
+double OutlierClipFactor(int64_t n, double base, double beyond);
+
 }  // namespace astrelon

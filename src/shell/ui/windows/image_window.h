@@ -84,6 +84,8 @@ public:
   TPointI MarkerImagePoint(int n) const override;
   bool SelectionVisible(int n) const override;
   TRectI SelectionImageRect(int n) const override;
+  void MoveMark(int k, const TRectI& r) override;
+  void CentreSelection(int n, double x, double y) override;
   void SetOperationIcons(bool running) override;
   void ShowProgressBar(int percent, const std::string& caption) override;
   void HideProgressBar() override;

@@ -5,6 +5,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 
+#include "common/clamp_round.h"
 #include "common/pascal_format.h"
 #include "core/batch_state.h"
 #include "shell/main/main_services.h"
@@ -63,6 +64,30 @@ void TMDIChild::DeleteMark(int n) {
   o.MarkFlags.pop_back();
   if (PressedMark == last) PressedMark = n;
   if (DragKind == -1 - last) DragKind = -1 - n;
+  Image1->update();
+}
+
+void TMDIChild::MoveMark(int k, const TRectI& r) {
+  if (k < 0 || k >= MarkCount()) return;
+  TWindowOverlay& o = Overlay();
+  o.MarkRects[size_t(k)] = r;
+  const TRectI s = ImageToScreenRect(Zoom(), {0, 0}, r);
+  o.MarkShapes[size_t(k)] = QRect(s.Left, s.Top, std::max(1, s.Right - s.Left), std::max(1, s.Bottom - s.Top));
+  Image1->update();
+}
+
+void TMDIChild::CentreSelection(int n, double x, double y) {
+  if (!ValidSlot(Tag)) return;
+  const int index = n == 1 ? 1 : 2;
+  const TRectI now = SelectionImageRect(index);
+  const int32_t w = now.Right - now.Left, h = now.Bottom - now.Top;
+  const int32_t left = ClampRoundToInt(x) - w / 2, top = ClampRoundToInt(y) - h / 2;
+  const TRectI r{left, top, left + w, top + h};
+  WindowSelectionRects[size_t(Tag)][size_t(index)] = r;
+  if (CurrentWindowSlot == Tag) SelectionRects[size_t(index)] = r;
+  const TRectI s = ImageToScreenRect(Zoom(), {0, 0}, r);
+  TOverlayItem& shape = index == 1 ? Overlay().Shape1 : Overlay().Shape2;
+  shape.Bounds = QRect(s.Left, s.Top, std::max(1, s.Right - s.Left), std::max(1, s.Bottom - s.Top));
   Image1->update();
 }
 

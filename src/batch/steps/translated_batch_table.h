@@ -3,7 +3,7 @@
 // translated where a translation file is loaded. Steps, parsed text and batch
 // files keep the German texts; the visible step list and the history cards use
 // these.
-#include "batch/batch_operation_table.h"
+#include "batch/steps/batch_operation_table.h"
 
 namespace astrelon {
 

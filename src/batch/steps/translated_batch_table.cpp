@@ -1,6 +1,6 @@
-#include "batch/translated_batch_table.h"
+#include "batch/steps/translated_batch_table.h"
 
-#include "batch/batch_captions.h"
+#include "batch/steps/batch_captions.h"
 #include "core/language.h"
 
 namespace astrelon {

@@ -1,12 +1,12 @@
-#include "batch/batch_file.h"
+#include "batch/steps/batch_file.h"
 
 #include <cmath>
 
-#include "batch/batch_captions.h"
-#include "batch/batch_step_list.h"
-#include "batch/batch_text.h"
-#include "batch/batch_window_state.h"
 #include "batch/run/batch_run_state.h"
+#include "batch/steps/batch_captions.h"
+#include "batch/steps/batch_step_list.h"
+#include "batch/steps/batch_text.h"
+#include "batch/steps/batch_window_state.h"
 #include "common/atomic_file.h"
 #include "common/engine_ui.h"
 #include "common/number_text.h"

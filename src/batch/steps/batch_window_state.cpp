@@ -1,4 +1,4 @@
-#include "batch/batch_window_state.h"
+#include "batch/steps/batch_window_state.h"
 
 namespace astrelon {
 TBatchWindowState BatchWindow;

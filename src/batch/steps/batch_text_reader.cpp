@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <array>
 
-#include "batch/batch_operation_table.h"
-#include "batch/batch_step_list.h"
-#include "batch/batch_text.h"
-#include "batch/batch_window_state.h"
 #include "batch/run/batch_run_state.h"
+#include "batch/steps/batch_operation_table.h"
+#include "batch/steps/batch_step_list.h"
+#include "batch/steps/batch_text.h"
+#include "batch/steps/batch_window_state.h"
 #include "common/paths.h"
 #include "common/text_codec.h"
 

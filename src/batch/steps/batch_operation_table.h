@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "batch/batch_menu_item.h"
+#include "batch/steps/batch_menu_item.h"
 
 namespace astrelon {
 

@@ -1,8 +1,8 @@
-#include "batch/step_history_cards.h"
+#include "batch/steps/step_history_cards.h"
 
 #include <algorithm>
 
-#include "batch/batch_text.h"
+#include "batch/steps/batch_text.h"
 #include "common/pascal_format.h"
 #include "common/text_codec.h"
 #include "store/header_cards.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "batch/batch_menu_item.h"
+#include "batch/steps/batch_menu_item.h"
 
 namespace astrelon {
 

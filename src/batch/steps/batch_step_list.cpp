@@ -1,8 +1,8 @@
-#include "batch/batch_step_list.h"
+#include "batch/steps/batch_step_list.h"
 
 #include <algorithm>
 
-#include "batch/batch_operation_table.h"
+#include "batch/steps/batch_operation_table.h"
 #include "core/funktion_defs.h"
 
 namespace astrelon {

@@ -1,4 +1,4 @@
-#include "batch/batch_captions.h"
+#include "batch/steps/batch_captions.h"
 
 #include <iterator>
 

@@ -1,4 +1,4 @@
-#include "batch/batch_operation_table.h"
+#include "batch/steps/batch_operation_table.h"
 
 #include <initializer_list>
 
