@@ -21,6 +21,7 @@
 #include "pixelops/remap_target.h"
 #include "platform/parallel_bands.h"
 #include "platform/parallel_chunks.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -205,8 +206,9 @@ bool CorrectFieldDistortion(int src, int dst, const TDistortionValues& v) {
   Tables();
 
   // The rows run on worker threads while this thread shows the percentage of
-  // rows done and lets events run every 20 ms (the source and the result are
-  // guarded as an active operation's pair meanwhile).
+  // rows done and lets events run every 20 ms; the source and the result are
+  // held so that no command changes or frees them meanwhile.
+  const TSlotHold hold({src, dst});
   const TRemapTarget& t = *target;
   const int threads = BandThreads(int64_t(m.W) * m.H, int64_t(1) << 15, Options.Multicore != 0);
   std::atomic<int64_t> rowsDone{0};

@@ -13,6 +13,7 @@
 #include "shell/ui/main/menu_commands.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -39,6 +40,7 @@ void FarbCCDzuRGBBild1Click(QAction* sender) {
   SlotPair = {active, -1};
   OperationRunning = 1;
   LockWindowBorderIcons(active);
+  NotifySlotGuardChanged();
   int32_t preset = -1;
   const bool known = LookupCameraMatrix(GetHeaderValue(active, "INSTRUME", false));
   dialog->SetCameraProfileVisible(known);

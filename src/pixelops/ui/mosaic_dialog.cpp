@@ -25,6 +25,7 @@
 #include "shell/ui/windows/window_creation.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -260,6 +261,7 @@ void TForm13::Button1Click() {
 void TForm13::Button2Click() {
   OperationRunning = 0;
   if (SlotInUse(source_)) UnlockWindowBorderIcons(source_);
+  NotifySlotGuardChanged();
   if (TMDIChild* w = SlotInUse(lastResult_) ? ImageWindow(lastResult_) : nullptr) {
     if (QMdiArea* area = w->mdiArea()) area->setActiveSubWindow(w);
     w->raise();
