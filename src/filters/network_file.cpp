@@ -1,6 +1,7 @@
 #include "filters/network_file.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -108,6 +109,15 @@ bool ReadNetwork(TReader& in, TNetworkWeights& net) {
   return true;
 }
 
+// Weights, biases and tables that are all finite numbers.
+bool AllFinite(const TNetworkWeights& net) {
+  const auto finite = [](const auto& values) {
+    return std::all_of(values.begin(), values.end(), [](float v) { return std::isfinite(v); });
+  };
+  return finite(net.W1) && finite(net.W2) && finite(net.Wout) && finite(net.B1) && finite(net.B2) && finite(net.Bo) &&
+         finite(net.Tables1) && finite(net.Tables2);
+}
+
 }  // namespace
 
 bool LoadNetworkFile(const std::string& fileName, int32_t& n, int32_t& current, int32_t& inputTop) {
@@ -123,7 +133,7 @@ bool LoadNetworkFile(const std::string& fileName, int32_t& n, int32_t& current, 
   TNetworkWeights net;
   if (ok) {
     TReader in(data, size);
-    ok = ReadNetwork(in, net);
+    ok = ReadNetwork(in, net) && AllFinite(net);
   }
   if (!ok) {
     EngineUi().ShowMessage(fileName + "\nkonnte nicht geöffnet werden!");

@@ -31,6 +31,7 @@ constexpr float LineOffset = 0.8240275836f;
 float TableActivation(const float* table, float s) {
   if (s > 2.0f) return 0.07f * s + LineOffset;
   if (s < -2.0f) return 0.07f * s - LineOffset;
+  if (!(s >= -2.0f)) return s;  // NaN passes both tests above and indexes nothing
   return table[2000 + std::lrint(1000.0f * s)];
 }
 
@@ -58,6 +59,7 @@ void TNetworkWeights::Size(int32_t n) {
 float NetworkActivation(float s) {
   if (s > 2.0f) return 0.07f * s + LineOffset;
   if (s < -2.0f) return 0.07f * s - LineOffset;
+  if (!(s >= -2.0f)) return s;  // NaN passes both tests above and indexes nothing
   const float t = TanhTable[size_t(std::lrint(1000.0f * std::abs(s)))];
   return s < 0 ? -t : t;
 }

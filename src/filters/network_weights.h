@@ -46,7 +46,7 @@ extern std::array<float, 4> NetworkOutput;
 extern bool NetworkDebayerMode;
 
 // The shared activation: tanh from TanhTable within -2..2, beyond it straight
-// lines of slope 0.07 continuing tanh(+-2).
+// lines of slope 0.07 continuing tanh(+-2); NaN gives NaN.
 float NetworkActivation(float s);
 
 // Evaluates the network on NetworkInput[0..inputTop] with layer-1 neurons

@@ -3,6 +3,7 @@
 // leave the loaded network as it was, and the activation and outputs of a
 // small network.
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "common/engine_ui.h"
@@ -24,6 +25,16 @@ protected:
   bool Load(const TNetworkFileBytes& f) {
     WriteAll(path_, f.Bytes);
     return LoadNetworkFile(path_, n_, current_, top_);
+  }
+  // Each file is refused with the message naming it; the network keeps `w1`.
+  void ExpectRefused(const std::vector<TNetworkFileBytes>& bad, const std::vector<float>& w1) {
+    for (size_t i = 0; i < bad.size(); ++i) {
+      EngineUi().Messages.clear();
+      EXPECT_FALSE(Load(bad[i])) << i;
+      ASSERT_EQ(EngineUi().Messages.size(), 1u) << i;
+      EXPECT_EQ(EngineUi().Messages[0], path_ + "\nkonnte nicht geöffnet werden!");
+      EXPECT_EQ(Network.W1, w1) << i;
+    }
   }
   TempDir dir_;
   std::string path_ = dir_.file("net.nnb");
@@ -84,15 +95,40 @@ TEST_F(NetworkFileTest, RefusedFilesLeaveTheNetwork) {
   for (int i = 0; i < 3000; ++i) bad[3].Put(uint8_t(rng()));
   bad[4] = good;
   bad[4].Bytes.resize(good.Bytes.size() / 2);  // truncated in W2
-  for (size_t i = 0; i < bad.size(); ++i) {
-    EngineUi().Messages.clear();
-    EXPECT_FALSE(Load(bad[i])) << i;
-    ASSERT_EQ(EngineUi().Messages.size(), 1u) << i;
-    EXPECT_EQ(EngineUi().Messages[0], path_ + "\nkonnte nicht geöffnet werden!");
-    EXPECT_EQ(Network.W1, w1) << i;
-  }
+  ExpectRefused(bad, w1);
   EXPECT_FALSE(LoadNetworkFile(dir_.file("missing.nnb"), n_, current_, top_));
   EXPECT_EQ(Network.TypeCode, 2);
+}
+
+// Weights, biases and tables that are no finite numbers make a file unreadable;
+// a sum that is NaN (huge finite weights of both signs) indexes no table and
+// comes out as NaN.
+TEST_F(NetworkFileTest, ValuesThatAreNoFiniteNumbersAreRefusedAndNaNIndexesNoTable) {
+  constexpr float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  TNetworkFileBytes good;
+  good.Put(2).Put(12).Body(12, 0.5f).Biases(12, 0.25f);
+  ASSERT_TRUE(Load(good));
+  const std::vector<float> w1 = Network.W1;
+  std::vector<TNetworkFileBytes> bad(5);
+  bad[0].Put(2).Put(12).Body(12, nan);
+  bad[1].Put(2).Put(12).Body(12, -inf);
+  bad[2].Put(2).Put(12).Body(12, 0.5f).Biases(12, nan);
+  bad[3].Put(8).Put(12).Put(2).Body(12).Biases(12).Tables(12, inf);
+  bad[4] = good;
+  const float one = nan;
+  std::memcpy(bad[4].Bytes.data() + 8 + 4 * 100, &one, 4);  // a single weight of W1
+  ExpectRefused(bad, w1);
+
+  EXPECT_TRUE(std::isnan(NetworkActivation(nan)));
+  TNetworkFileBytes huge;  // finite, accepted: phase 3 with per-neuron tables, and phase 1
+  huge.Put(8).Put(12).Put(2).Body(12, 1e30f).Biases(12).Tables(12, 0.5f);
+  for (const bool tables : {true, false}) {
+    ASSERT_TRUE(Load(huge)) << tables;
+    if (!tables) Network.Phase = 1;
+    for (size_t i = 0; i < NetworkInput.size(); ++i) NetworkInput[i] = i % 2 ? -1e30f : 1e30f;
+    ForwardNetwork(36, 12, false, true);
+    for (float y : NetworkOutput) EXPECT_TRUE(std::isnan(y)) << y;
+  }
 }
 
 TEST_F(NetworkFileTest, ForwardPass) {
