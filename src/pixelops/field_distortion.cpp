@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/engine_ui.h"
+#include "common/text_excerpt.h"
 #include "core/busy_cursor.h"
 #include "core/settings.h"
 #include "pixelops/remap_target.h"
@@ -272,7 +273,9 @@ const std::string& DistortionFieldText(const TDistortionSettings& s, TDistortion
 bool CorrectFieldDistortion(int src, int dst) {
   TDistortionField bad = TDistortionField::A;
   const std::optional<TDistortionValues> v = DistortionValues(DistortionSettings, &bad);
-  if (!v) throw std::invalid_argument("'" + DistortionFieldText(DistortionSettings, bad) + "' ist kein gültiger Gleitkommawert");
+  if (!v)
+    throw std::invalid_argument("'" + MessageExcerpt(DistortionFieldText(DistortionSettings, bad)) +
+                                "' ist kein gültiger Gleitkommawert");
   return CorrectFieldDistortion(src, dst, *v);
 }
 

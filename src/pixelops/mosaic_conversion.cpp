@@ -8,6 +8,7 @@
 
 #include "common/engine_ui.h"
 #include "common/number_text.h"
+#include "common/text_excerpt.h"
 #include "core/busy_cursor.h"
 #include "pixelops/camera_matrix_table.h"
 #include "pixelops/camera_profile.h"
@@ -32,7 +33,7 @@ std::optional<TMosaicNumbers> ReadMosaicNumbers(const TMosaicSettings& s) {
                                     std::pair{&s.Rmul, &n.Rmul}, std::pair{&s.Bmul, &n.Bmul}}) {
     const std::optional<double> v = TryStrToFloatDot(*text);
     if (!v || !std::isfinite(*v)) {
-      EngineUi().ShowMessage("'" + *text + "' ist kein gültiger Gleitkommawert");
+      EngineUi().ShowMessage("'" + MessageExcerpt(*text) + "' ist kein gültiger Gleitkommawert");
       return std::nullopt;
     }
     *value = *v;
