@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/engine_ui.h"
+#include "common/float_range.h"
 #include "common/number_text.h"
 #include "common/text_excerpt.h"
 #include "core/busy_cursor.h"
@@ -31,8 +32,9 @@ std::optional<TMosaicNumbers> ReadMosaicNumbers(const TMosaicSettings& s) {
   for (const auto& [text, value] : {std::pair{&s.RedRatio, &n.RedRatio}, std::pair{&s.BlueRatio, &n.BlueRatio},
                                     std::pair{&s.G1mul, &n.G1mul}, std::pair{&s.Bias, &n.Bias},
                                     std::pair{&s.Rmul, &n.Rmul}, std::pair{&s.Bmul, &n.Bmul}}) {
+    // Each number is applied to float pixels: one beyond the float range is none.
     const std::optional<double> v = TryStrToFloatDot(*text);
-    if (!v || !std::isfinite(*v)) {
+    if (!v || !InFloatRange(*v)) {
       EngineUi().ShowMessage("'" + MessageExcerpt(*text) + "' ist kein gültiger Gleitkommawert");
       return std::nullopt;
     }

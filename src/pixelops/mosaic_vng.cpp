@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 
+#include "common/float_range.h"
 #include "pixelops/mosaic_kernels.h"
 #include "store/image_store.h"
 
@@ -107,9 +107,7 @@ float VngGreen(const TWindow& v, float noise, float b) {
       weights += w;
     }
   }
-  const double result = numerator / std::max(weights, 0.1) + b;
-  constexpr double Largest = std::numeric_limits<float>::max();
-  return float(std::clamp(result, -Largest, Largest));
+  return ToFloatRange(numerator / std::max(weights, 0.1) + b);
 }
 
 // The worker's rows of stage 1: green at the red and blue sites.

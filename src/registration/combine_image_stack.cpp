@@ -257,7 +257,8 @@ int32_t CombineImageStack(const TStackOptions& o) {
   const int count = std::min({o.Count, MaxStackFrames, int32_t(SeriesFileList.size())});
   if (!ValidSlot(target) || count < 3) return -1;
   // Beside the target one slot for the frames: checked before anything is loaded.
-  if (CountFreeSlots() - !Store.InUse[size_t(target)] < 1) {
+  const int freeBeside = CountFreeSlots() - (Store.InUse[size_t(target)] ? 0 : 1);
+  if (freeBeside < 1) {
     EngineUi().ShowMessage(TooFewSlotsText());
     return -1;
   }
@@ -352,7 +353,7 @@ int32_t CombineImageStack(const TStackOptions& o) {
         continue;
       }
       TImageSlot& fr = Store.Image[size_t(slot)];
-      if (unaligned && !(TFrameShape::Of(fr) == firstShape)) {
+      if (unaligned && TFrameShape::Of(fr) != firstShape) {
         EngineUi().ShowMessage(OtherFrameShapeText(file));
         leftOut[size_t(i)] = 1;
         FreeSlot(slot);

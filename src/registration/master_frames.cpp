@@ -233,7 +233,7 @@ int MeanOfFrames(int target, const std::vector<std::string>& files, int flatDark
       continue;
     }
     // Every frame must have the first one's shape; another is left out, named once.
-    if (used > 0 && !(TFrameShape::Of(Store.Image[size_t(slot)]) == TFrameShape::Of(Store.Image[size_t(target)]))) {
+    if (used > 0 && TFrameShape::Of(Store.Image[size_t(slot)]) != TFrameShape::Of(Store.Image[size_t(target)])) {
       EngineUi().ShowMessage(OtherFrameShapeText(file));
       FreeSlot(slot);
       if (k == 1 && firstSlot > 0) FreeSlot(std::exchange(firstSlot, -1));

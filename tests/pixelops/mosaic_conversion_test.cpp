@@ -251,12 +251,13 @@ TEST_F(MosaicConversionTest, BadSettingsFilesChangeNothing) {
 }
 
 // A ".qcm" whose green multiplier makes the mosaic values huge (1e13 and
-// more): no method writes NaN (the V.N.G. weights times two differences passed
-// the float range).
+// more, up to the float range): no method writes NaN (the V.N.G. weights times
+// two differences passed the float range; values near it overflowed every
+// method). A multiplier beyond the float range is no number.
 TEST_F(MosaicConversionTest, HugeMultipliersGiveNoNaN) {
   TempDir dir;
   const std::string name = dir.file("huge.qcm");
-  for (const char* g1 : {"1e13", "1e15", "1e30"})
+  for (const char* g1 : {"1e13", "1e15", "1e30", "3e38"})
     for (const int method : {DmLinear, DmVng, DmHalfSize, DmKimmel, DmAstro}) {
       WriteText(name, "0\n1\n1\n2\nNein\n" + std::to_string(method) + "\nNein\n1.00\n1.00\n0\n1.000\n1.000\n" + g1 + "\n");
       ASSERT_TRUE(ReadMosaicSettings(name));
@@ -270,6 +271,10 @@ TEST_F(MosaicConversionTest, HugeMultipliersGiveNoNaN) {
         for (const float v : Store.Image[size_t(r)].Planes[size_t(p)]) nan += std::isnan(v);
       EXPECT_EQ(nan, 0) << g1 << " " << method;
     }
+  EXPECT_TRUE(EngineUi().Messages.empty());
+  MosaicSettings.G1mul = "1e65";
+  EXPECT_EQ(GenerateRgbFromMosaic(1), -1);
+  EXPECT_EQ(EngineUi().Messages, std::vector<std::string>{"'1e65' ist kein gültiger Gleitkommawert"});
 }
 
 // A refused file or number quotes at most 40 characters of its line.
