@@ -5,6 +5,8 @@
 #   scripts/setup.sh run [F…]  deps, build, start the program
 #   scripts/setup.sh test      deps, build, run the whole test suite
 #   scripts/setup.sh sanitize  build with ASan/UBSan (build-asan/) and run the suite
+#   scripts/setup.sh tsan      build the test programs whose code runs worker bands with
+#                              ThreadSanitizer (build-tsan/) and run them
 #   scripts/setup.sh bench [FILTER]  deps and benchmark peers, build, run every benchmark
 #                              (BENCH_RUNS times, default 3) and sum up each figure against its goal
 set -euo pipefail
@@ -59,6 +61,13 @@ runtests() {
   QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" -j "$(jobs)" --output-on-failure --timeout 600
 }
 
+# The engine test programs whose code runs on worker bands and worker threads
+# (the Qt programs are left out: Qt itself is not built for ThreadSanitizer).
+TSAN_PROGRAMS=(
+  test_platform test_planes test_store test_display test_fits test_tiff test_raw test_loaders test_colour
+  test_shell test_pixelops test_filters test_registration test_frequency
+)
+
 # The program, its tests and the benchmarks whose peers are installed.
 PLAIN=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DASTRELON_BENCH_PEERS_REQUIRED=OFF)
 
@@ -92,5 +101,12 @@ case "$cmd" in
     deps "${PACKAGES[@]}"
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DASTRELON_SANITIZE=ON -DASTRELON_BENCH=OFF
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 runtests build-asan ;;
+  tsan)
+    deps "${PACKAGES[@]}"
+    cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DASTRELON_TSAN=ON -DASTRELON_BENCH=OFF >/dev/null
+    cmake --build build-tsan -j "$(jobs)" --target "${TSAN_PROGRAMS[@]}"
+    labels=$(IFS='|'; echo "${TSAN_PROGRAMS[*]}")
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+      ctest --test-dir build-tsan -L "^(${labels})\$" -j "$(jobs)" --output-on-failure --timeout 900 ;;
   *) echo "unknown command: $cmd" >&2; exit 2 ;;
 esac

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/pascal_format.h"
+#include "common/text_excerpt.h"
 
 namespace astrelon {
 
@@ -18,7 +19,7 @@ std::optional<double> TryStrToFloatDot(std::string_view text) { return TryStrToF
 
 double StrToFloatDot(std::string_view text) {
   if (auto v = TryStrToFloatDot(text)) return *v;
-  throw std::invalid_argument("'" + std::string(text) + "' ist kein gültiger Gleitkommawert");
+  throw std::invalid_argument("'" + MessageExcerpt(text) + "' ist kein gültiger Gleitkommawert");
 }
 
 }  // namespace astrelon

@@ -91,6 +91,15 @@ uint64_t AvailableMemory() {
   return virt ? std::min(*physical, *virt) : *physical;
 }
 
+bool NewPlanesFit(int64_t width, int64_t height, int planes) {
+  constexpr int64_t Side = std::numeric_limits<int32_t>::max();
+  if (width < 1 || height < 1 || width > Side || height > Side || planes < 1) return false;
+  const uint64_t values = uint64_t(width) * uint64_t(height);
+  if (values > (uint64_t(1) << 60) / uint64_t(planes)) return false;  // beyond any plane's limit
+  const uint64_t free = AvailableMemory();
+  return free == 0 || values * uint64_t(planes) <= free / sizeof(float);
+}
+
 uint64_t MemoryNeededForPixels(uint64_t pixels, bool colour) {
   const uint64_t perPixel = colour ? 28 : 20;
   if (pixels > std::numeric_limits<uint64_t>::max() / perPixel) return std::numeric_limits<uint64_t>::max();

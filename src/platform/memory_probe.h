@@ -34,4 +34,10 @@ TProcessMemory ReadProcessMemory();
 // 20 per pixel for a grey image, 28 for a colour image.
 uint64_t MemoryNeededForPixels(uint64_t pixels, bool colour);
 
+// Whether `planes` new float planes of width x height can be had: both sides
+// at least 1 and within 32 bits, and all the planes within the free memory
+// (when it is known). An operation whose result grows with a typed size asks
+// before it allocates and refuses ("Nicht genug Speicher") when they cannot.
+bool NewPlanesFit(int64_t width, int64_t height, int planes);
+
 }  // namespace astrelon

@@ -18,6 +18,7 @@
 #include "store/display/display_histogram.h"
 #include "store/planes/image_statistics.h"
 #include "store/planes/plane_routines.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -44,10 +45,12 @@ void TImageStore::Reset() {
   }
 }
 
-void FreeSlot(int slot) {
-  if (slot < 0 || slot >= SlotArraySize) return;
+bool FreeSlot(int slot) {
+  // Planes that running workers read or write are never freed under them.
+  if (slot < 0 || slot >= SlotArraySize || SlotHeldByWorkers(slot)) return false;
   Store.InUse[slot] = 0;
   Store.Image[slot].FreePlanes();
+  return true;
 }
 
 int FindFreeSlot() {
@@ -215,6 +218,7 @@ void SetOperationActive(bool active) {
   if (active) AbortRequested = 0;
   for (int s : {SlotPair.Source, SlotPair.Destination})
     if (ValidSlot(s) && Store.HasWindow[s] && Store.Window[s]) Store.Window[s]->SetOperationIcons(active);
+  NotifySlotGuardChanged();
 }
 
 void SetMinMaxFromScans(int slot, const std::array<TMinMaxScan, 4>& scans) {
@@ -399,6 +403,8 @@ bool HasMemoryForSlot(int slot) {
   const TImageSlot& im = Store.Image[slot];
   return AvailableMemory() > MemoryNeededForPixels(im.Planes[1].size(), im.IsColor != 0);
 }
+
+int CountFreeSlots() { return MaxImageSlots - CountOpenWindows(); }
 
 int CountOpenWindows() {
   int n = 0;

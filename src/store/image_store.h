@@ -93,8 +93,9 @@ inline bool ValidSlot(int slot) { return slot >= 1 && slot <= MaxImageSlots; }
 inline bool SlotInUse(int slot) { return ValidSlot(slot) && Store.InUse[slot]; }
 
 int FindFreeSlot();
-// Number of slots 1..49 in use.
+// Number of slots 1..49 in use, and of those free.
 int CountOpenWindows();
+int CountFreeSlots();
 int FindActiveSlot();
 void CopyPlane(int src, int p, int dst, int q);
 bool CopyImageSlot(int src, int dst);
@@ -110,6 +111,9 @@ void SetWorkRectFromWindow(int slot, int n, bool pointOnly);
 // Clamps the working rectangle into the slot's image (a one-pixel image gives a
 // one-pixel rectangle; otherwise at least 2 x 2).
 void ClampWorkRectToImage(int slot);
+// Enters or leaves an interactive two-window operation on SlotPair (the
+// running flag, the pair's border icons); the user interface refreshes the
+// enabling of its commands (NotifySlotGuardChanged).
 void SetOperationActive(bool active);
 
 void UpdateMinMax(int slot);
@@ -128,7 +132,8 @@ int GetProgressPercent(int slot, int plane, bool inRect, float pos, bool thirds,
 void ShowProgress(int ownerSlot, int windowSlot, int plane, float pos, bool inRect, bool thirds, bool direct,
                   bool asGrey, const std::string& text);
 
-// Frees a slot's planes and clears its flags (the engine half of closing a window).
-void FreeSlot(int slot);
+// Frees a slot's planes and clears its flags (the engine half of closing a
+// window); false, with nothing changed, while running workers hold the slot.
+bool FreeSlot(int slot);
 
 }  // namespace astrelon

@@ -11,10 +11,12 @@
 
 #include "../frequency/numpy_oracle.h"
 #include "../planes/simd_paths.h"
+#include "fake_window.h"
 #include "filter_images.h"
 #include "filters/dialog/filter_state.h"
 #include "filters/noise/nlm_filter.h"
 #include "filters/noise/nlm_planes.h"
+#include "mid_run_commands.h"
 #include "store/load_messages.h"
 
 namespace astrelon {
@@ -245,22 +247,35 @@ TEST_F(Nlm, SmoothModeWithoutFreeSlotsChangesNothing) {
   EXPECT_EQ(FilterBlurSlot, -1);
 }
 
-// Raises the abort flag once the first block of columns has been written.
-class AbortAfterFirstBlock : public TEngineUi {
-public:
-  void ProcessMessages() override {
-    if (Store.Image[2].At(1, 0, 10) != Store.Image[1].At(1, 0, 10)) AbortRequested = 1;
-  }
-};
-
 TEST_F(Nlm, AbortInSmoothModeAddsTheBlurToFinishedColumnsOnly) {
   // Values near 5000: a column left as the filtered difference alone would be near 0.
   std::mt19937 rng(2);
   std::normal_distribution<float> noise(0, 30);
   test::MakeGrey(1, 4096, 48, [&](int x, int y) { return 5000.0f + 0.1f * x + noise(rng); });
-  AbortAfterFirstBlock ui;
-  SetEngineUi(&ui);
-  EXPECT_FALSE(Run(5, 12, 100, 1, true));
+  test::MakeResult(1, 2);
+  // The abort flag goes up once the worker reports its first block of columns
+  // done; the destination is read only after the run.
+  test::FakeWindow window;
+  window.onProgress = [](int percent) {
+    if (percent > 0) AbortRequested = 1;
+  };
+  Store.HasWindow[2] = 1;
+  Store.Window[2] = &window;
+  TNLMParams p;
+  p.Source = 1;
+  p.Destination = 2;
+  p.X2 = 4095;
+  p.Y2 = 47;
+  p.PatchRadius = 5;
+  p.SearchRadius = 12;
+  p.SmoothGradients = 1;
+  TNlmRun run;
+  run.Workers = 1;
+  run.ProgressSlot = 2;
+  const bool done = NLMFilterStarten(p, run);
+  Store.Window[2] = nullptr;
+  Store.HasWindow[2] = 0;
+  EXPECT_FALSE(done);
   EXPECT_TRUE(FilterAborted);
   const std::vector<float> in = Plane(1), out = Plane(2);
   int finished = 0, untouched = 0;
@@ -278,6 +293,31 @@ TEST_F(Nlm, AbortInSmoothModeAddsTheBlurToFinishedColumnsOnly) {
   }
   EXPECT_GT(finished, 0);
   EXPECT_GT(untouched, 0);
+}
+
+// Commands issued while the workers run (the calling thread keeps the windows
+// live) leave the source, the destination and the smooth mode's work images alone.
+TEST_F(Nlm, CommandsIssuedWhileTheWorkersRunLeaveTheirSlotsAlone) {
+  for (const bool smooth : {false, true}) {
+    Noisy(1, 180, 40, 3, 4);
+    ASSERT_TRUE(Run(2, 5, 100, 3, smooth));
+    const test::SlotState source(1), result(2);
+    const int blur = FilterBlurSlot, diff = FilterDiffSlot;
+    test::MakeResult(1, 2);
+    bool done = false;
+    {
+      test::GatedWorkers gate;
+      test::MidRunCommand ui([&] { test::TryToChangeSlots({1, 2, blur, diff}); });
+      SetEngineUi(&ui);
+      done = RunOnly(2, 5, 100, 3, smooth);
+      SetEngineUi(nullptr);
+      EXPECT_TRUE(ui.Issued());
+    }
+    EXPECT_TRUE(done) << smooth;
+    EXPECT_TRUE(test::SlotState(1) == source) << smooth;
+    EXPECT_TRUE(test::SlotState(2) == result) << smooth;
+    ReleaseFilterWorkSlots();
+  }
 }
 
 }  // namespace

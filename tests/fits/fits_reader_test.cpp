@@ -281,7 +281,7 @@ TEST_F(FitsReaderTest, BlankRules) {
   EXPECT_EQ(Pixel(1, 1, 2, 0), -1.515f);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool UnderSanitizer = true;
 #else
 constexpr bool UnderSanitizer = false;
@@ -290,7 +290,7 @@ constexpr bool UnderSanitizer = false;
 // An image too large for the memory left is refused with a message. The file is
 // sparse: its 256 MB of data take no disk space.
 TEST_F(FitsReaderTest, TooLargeForMemoryIsRefused) {
-  if (UnderSanitizer) GTEST_SKIP() << "address-space limits do not work under AddressSanitizer";
+  if (UnderSanitizer) GTEST_SKIP() << "address-space limits do not work under the sanitizers";
   const std::string file = dir_.file("huge.fit");
   test::WriteAll(file, test::FitsFile(ImageCards(8, 16000, 16000), {}, false));
   ASSERT_EQ(truncate(file.c_str(), 2880 + 16000 * 16000), 0);

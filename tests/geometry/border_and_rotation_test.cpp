@@ -5,10 +5,15 @@
 
 #include "../pixelops/sampling_fixture.h"
 #include "../pixelops/slot_images.h"
+#include "kernels/regions/add_border.h"
+#include "kernels/sampling/resample_image.h"
 #include "pixelops/geometry/find_blank_margins.h"
 #include "pixelops/geometry/fixed_size_crop.h"
 #include "pixelops/geometry/guide_line_angle.h"
 #include "pixelops/geometry/rotate_image.h"
+#include "platform/memory_probe.h"
+#include "sampling_fixture.h"
+#include "slot_images.h"
 
 namespace astrelon::test {
 namespace {
@@ -183,6 +188,51 @@ TEST_F(BorderAndRotation, FullImageKeepsBlankCornersAfterTrimming) {
   EXPECT_EQ(d.Planes[1][0], BlankPixel);
   EXPECT_EQ(d.Planes[1][d.PixelCount() - 1], BlankPixel);
   EXPECT_EQ(FindBlankMargins(2).Sum(), 0);
+}
+
+// Results whose size grows with a typed value are refused before anything is
+// allocated when they do not fit in the free memory (1 MB here); the slot
+// keeps its image. Small results still fit.
+TEST_F(BorderAndRotation, GrowingResultsAreRefusedWhenTheyDoNotFitInMemory) {
+  AvailableMemoryOverride = [] { return uint64_t(1) << 20; };
+  struct Case {
+    const char* what;
+    int w, h, planes;
+    std::function<void()> grow;
+    bool fits;
+  };
+  const Case cases[] = {
+      {"2000 x 2 at 45 degrees, full image", 2000, 2, 1,
+       [] { RotateImage(1, 2, IkLinear, 45.0, int(TRotateFraming::FullImage)); }, false},
+      {"colour 700 x 2 at 30 degrees, full image", 700, 2, 3,
+       [] { RotateImage(1, 2, IkBicubic, 30.0, int(TRotateFraming::FullImage)); }, false},
+      {"40 x 40 at 45 degrees, full image", 40, 40, 1,
+       [] { RotateImage(1, 2, IkLinear, 45.0, int(TRotateFraming::FullImage)); }, true},
+      {"200 x 100 resized ten times", 200, 100, 1,
+       [] { ResampleImage(2, IkLinear, 0, 10.0, 10.0, 0, false, false, false); }, false},
+      {"colour 200 x 100 resized to 800 x 400", 200, 100, 3,
+       [] { ResampleImage(2, IkBicubic, 800, 0, 0, 400, true, false, true); }, false},
+      {"2000 x 1000 halved", 2000, 1000, 1,
+       [] { ResampleImage(2, IkLinear, 0, 0.5, 0.5, 0, false, true, false); }, true},
+      {"200 x 100 with 300-pixel borders", 200, 100, 1, [] { AddBorder(2, 300, 300, 300, 300, 0.0f); }, false},
+  };
+  for (const Case& c : cases) {
+    MakeImage(1, c.w, c.h, [](int x, int y, int p) { return float(x + 3 * y + p); }, c.planes);
+    ASSERT_TRUE(CopyImageSlot(1, 2));
+    const std::vector<float> before = Plane(2, 1);
+    bool refused = false;
+    try {
+      c.grow();
+    } catch (const std::bad_alloc&) {
+      refused = true;
+    }
+    EXPECT_EQ(refused, !c.fits) << c.what;
+    if (refused) {
+      EXPECT_EQ(Store.Image[2].Width, c.w) << c.what;
+      EXPECT_EQ(Plane(2, 1), before) << c.what;
+    }
+  }
+  AvailableMemoryOverride = nullptr;
 }
 
 }  // namespace

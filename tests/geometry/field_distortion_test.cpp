@@ -9,8 +9,12 @@
 #include "../pixelops/sampling_fixture.h"
 #include "../pixelops/slot_images.h"
 #include "common/text_codec.h"
+#include "mid_run_commands.h"
+#include "numpy_oracle.h"
 #include "pixelops/geometry/field_distortion.h"
 #include "pixelops/geometry/field_distortion_file.h"
+#include "sampling_fixture.h"
+#include "slot_images.h"
 
 namespace astrelon::test {
 namespace {
@@ -84,6 +88,31 @@ TEST_F(FieldDistortionTest, PolynomialAgreesWithNumpyAndScipy) {
     }
     EXPECT_EQ(blank > 0, t[3] > 1);  // the enlarged edge falls outside
   }
+}
+
+// Commands issued while the rows run (the window events that the progress loop
+// lets through) leave the source and the result alone.
+TEST_F(FieldDistortionTest, CommandsIssuedWhileTheRowsRunLeaveBothSlotsAlone) {
+  Source(90, 60, Smooth, 3);
+  TDistortionValues v = Page(TDistortionPage::Pincushion);
+  v.D = 1.05;
+  ASSERT_TRUE(CorrectFieldDistortion(1, 2, v));
+  const SlotState source(1), result(2);
+  ASSERT_TRUE(CopyImageSlot(1, 2));
+  {
+    GatedWorkers gate;
+    MidRunCommand ui([] { TryToChangeSlots({1, 2}); });
+    SetEngineUi(&ui);
+    const bool done = CorrectFieldDistortion(1, 2, v);
+    SetEngineUi(nullptr);
+    EXPECT_TRUE(done);
+    EXPECT_TRUE(ui.Issued());
+  }
+  EXPECT_TRUE(SlotState(1) == source);
+  EXPECT_TRUE(SlotState(2) == result);
+  // Once the rows are done the slots are free to change.
+  RotateSlotRight90(2);
+  EXPECT_EQ(Store.Image[2].Width, 60);
 }
 
 TEST_F(FieldDistortionTest, HorizontalOnlyKeepsTheRows) {

@@ -4,6 +4,8 @@
 // flipped bytes) that leave the loaded network as it was.
 #include <climits>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <random>
 
 #include "common/engine_ui.h"
@@ -135,6 +137,22 @@ TEST_F(NetworkFileTest, RefusedFilterFilesLeaveTheNetwork) {
   EXPECT_FALSE(LoadNetworkFile(dir_.file("missing.nnb"), n_, current_, top_));
   EXPECT_FALSE(LoadNetworkFile(dir_.path().string(), n_, current_, top_));  // a folder
   EXPECT_EQ(Network.TypeCode, 2);
+}
+
+// Weights, biases and tables that are no finite numbers make a file unreadable.
+TEST_F(NetworkFileTest, ValuesThatAreNoFiniteNumbersAreRefused) {
+  constexpr float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  TNetworkFileBytes good;
+  good.Put(2).Put(12).Body(12, 0.5f).Biases(12, 0.25f);
+  ASSERT_TRUE(Load(good));
+  std::vector<TNetworkFileBytes> bad(5);
+  bad[0].Put(2).Put(12).Body(12, nan);
+  bad[1].Put(2).Put(12).Body(12, -inf);
+  bad[2].Put(2).Put(12).Body(12, 0.5f).Biases(12, nan);
+  bad[3].Put(8).Put(12).Put(2).Body(12).Biases(12).Tables(12, inf);
+  bad[4] = good;
+  std::memcpy(bad[4].Bytes.data() + 8 + 4 * 100, &nan, 4);  // a single weight of W1
+  for (size_t i = 0; i < bad.size(); ++i) ExpectRefused(bad[i].Bytes, LoadNetworkFile, std::to_string(i));
 }
 
 TEST_F(NetworkFileTest, TwoTimesHeaders) {

@@ -250,5 +250,51 @@ TEST_F(MosaicConversionTest, BadSettingsFilesChangeNothing) {
   }
 }
 
+// A ".qcm" whose green multiplier makes the mosaic values huge (1e13 and
+// more, up to the float range): no method writes NaN (the V.N.G. weights times
+// two differences passed the float range; values near it overflowed every
+// method). A multiplier beyond the float range is no number.
+TEST_F(MosaicConversionTest, HugeMultipliersGiveNoNaN) {
+  TempDir dir;
+  const std::string name = dir.file("huge.qcm");
+  for (const char* g1 : {"1e13", "1e15", "1e30", "3e38"})
+    for (const int method : {DmLinear, DmVng, DmHalfSize, DmKimmel, DmAstro}) {
+      WriteText(name, "0\n1\n1\n2\nNein\n" + std::to_string(method) + "\nNein\n1.00\n1.00\n0\n1.000\n1.000\n" + g1 + "\n");
+      ASSERT_TRUE(ReadMosaicSettings(name));
+      MosaicSettings.CameraProfile = false;
+      Store.Reset();
+      PutMosaic(24, 20, [](int x, int y) { return Flat(x, y) + float((x * 7 + y * 3) % 13); });
+      const int r = GenerateRgbFromMosaic(1);
+      ASSERT_GT(r, 0) << g1 << " " << method;
+      int nan = 0;
+      for (int p = 1; p <= 3; ++p)
+        for (const float v : Store.Image[size_t(r)].Planes[size_t(p)]) nan += std::isnan(v);
+      EXPECT_EQ(nan, 0) << g1 << " " << method;
+    }
+  EXPECT_TRUE(EngineUi().Messages.empty());
+  MosaicSettings.G1mul = "1e65";
+  EXPECT_EQ(GenerateRgbFromMosaic(1), -1);
+  EXPECT_EQ(EngineUi().Messages, std::vector<std::string>{"'1e65' ist kein gültiger Gleitkommawert"});
+}
+
+// A refused file or number quotes at most 40 characters of its line.
+TEST_F(MosaicConversionTest, MessagesQuoteAtMostFortyCharacters) {
+  TempDir dir;
+  const std::string name = dir.file("long.qcm"), line(60000, '7');
+  WriteText(name, "1" + line + "\n1\n1\n2\nNein\n");
+  EXPECT_FALSE(ReadMosaicSettings(name));
+  ASSERT_EQ(EngineUi().Messages.size(), 1u);
+  EXPECT_EQ(EngineUi().Messages[0], name + "\nZeile 1: '1" + std::string(39, '7') + "...' ist kein gültiger Integerwert");
+  // A number line of the file is read as text; the conversion refuses it.
+  EngineUi().Messages.clear();
+  WriteText(name, "0\n1\n1\n2\nNein\n1\nNein\nx" + line + "\n");
+  ASSERT_TRUE(ReadMosaicSettings(name));
+  PutMosaic(24, 20, Flat);
+  EXPECT_EQ(GenerateRgbFromMosaic(1), -1);
+  ASSERT_EQ(EngineUi().Messages.size(), 1u);
+  EXPECT_EQ(EngineUi().Messages[0], "'x" + std::string(39, '7') + "...' ist kein gültiger Gleitkommawert");
+  EXPECT_LT(EngineUi().Messages[0].size(), 100u);
+}
+
 }  // namespace
 }  // namespace astrelon::test

@@ -10,6 +10,7 @@
 #include "../pixelops/slot_images.h"
 #include "kernels/mosaic/mosaic_kernels.h"
 #include "kernels/mosaic/mosaic_settings.h"
+#include "mid_run_commands.h"
 #include "pixelops/mosaic/mosaic_conversion.h"
 #include "pixelops/mosaic/mosaic_interpolation.h"
 #include "pixelops/mosaic/mosaic_passes.h"
@@ -201,6 +202,31 @@ TEST_F(MosaicInterpolationTest, SameResultForAnyNumberOfWorkers) {
     };
     EXPECT_EQ(Interpolate(method, m, w, h, 3, ratio), one) << method;
     BandThreadStarter = nullptr;
+  }
+}
+
+// Commands issued while the workers fill the result (the calling thread keeps
+// the interface live) leave the working mosaic and the result alone.
+TEST_F(MosaicInterpolationTest, CommandsIssuedWhileTheWorkersRunLeaveBothSlotsAlone) {
+  const int w = 97, h = 91;
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> u(0.0f, 4000.0f);
+  std::vector<float> m(size_t(w * h));
+  for (float& v : m) v = u(rng);
+  for (const int method : {DmLinear, DmVng, DmKimmel, DmAstro}) {
+    const auto reference = Interpolate(method, m, w, h, 3);
+    std::vector<std::vector<float>> got;
+    {
+      GatedWorkers gate;
+      MidRunCommand ui([] { TryToChangeSlots({1, 2}); });
+      SetEngineUi(&ui);
+      got = Interpolate(method, m, w, h, 3);
+      SetEngineUi(nullptr);
+      EXPECT_TRUE(ui.Issued()) << method;
+    }
+    EXPECT_EQ(got, reference) << method;
+    EXPECT_TRUE(Store.InUse[1] && Store.InUse[2]) << method;
+    EXPECT_EQ(Plane(1, 1), m) << method;
   }
 }
 

@@ -231,11 +231,41 @@ TEST(StackBandRows, BoundedByMemoryHeightAndValueCap) {
 TEST_F(CombineImageStackTest, MissingFileIsNamedAndTheRunGoesOn) {
   for (float v : {10.f, 20.f, 30.f}) AddFrame(3, 3, std::vector<float>(9, v));
   SeriesFileList.insert(SeriesFileList.begin() + 1, dir_.file("gone.fit"));
-  ASSERT_EQ(Run(4, TStackMethod::Median), 4);
+  ASSERT_EQ(Run(4, TStackMethod::Median), 3);  // the frames used
   ASSERT_EQ(ui_.Messages.size(), 1u);
   EXPECT_EQ(ui_.Messages[0], dir_.file("gone.fit") + "\r\n ist nicht vorhanden.");
+  EXPECT_TRUE(HasCard("HISTORY 3 Bilder Median"));
   // Levels 0, (missing) 0, 10, 20: median difference 5 on top of the levelled 10.
   for (float v : Result()) EXPECT_CLOSE(v, 15, 1e-4);
+}
+
+// Over three bands, a missing, an unreadable and an odd-sized frame each say so
+// once, in the first band, and are left out of the later bands and of the count.
+TEST_F(CombineImageStackTest, BadFramesSpeakOnceAndAreNotCounted) {
+  const int W = 9, H = 9;
+  for (float v : {10.f, 20.f, 30.f}) AddFrame(W, H, std::vector<float>(size_t(W * H), v));
+  const std::string missing = dir_.file("gone.fit"), junk = dir_.file("junk.fit");
+  WriteText(junk, "no image here");
+  AddFrame(W - 1, H, std::vector<float>(size_t((W - 1) * H), 99.f));
+  const std::string odd = SeriesFileList.back();
+  SeriesFileList.insert(SeriesFileList.begin() + 1, missing);
+  SeriesFileList.insert(SeriesFileList.begin() + 3, junk);
+  const int n = int(SeriesFileList.size());
+  static uint64_t memory = 0;
+  memory = uint64_t(4 * W * H + 3 * 7 * W * n);
+  AvailableMemoryOverride = [] { return memory; };
+  ASSERT_EQ(StackBandRows(memory, W, H, n, 1), 3);
+  for (TStackMethod m : {TStackMethod::Median, TStackMethod::Sigma}) {
+    ui_.Messages.clear();
+    Store.Reset();
+    ASSERT_EQ(Run(n, m), 3);
+    // The missing file, the reader about the unreadable one, the odd-sized one.
+    ASSERT_EQ(ui_.Messages.size(), 3u);
+    EXPECT_EQ(ui_.Messages[0], missing + "\r\n ist nicht vorhanden.");
+    EXPECT_EQ(ui_.Messages[2], odd + "\r\n hat nicht die Größe oder die Farbebenen des ersten Bildes und wird ausgelassen.");
+    EXPECT_TRUE(HasCard("HISTORY 3 Bilder " + std::string(StackMethodName(m))));
+    for (float v : Result()) EXPECT_CLOSE(v, 10, 1e-4);
+  }
 }
 
 TEST_F(CombineImageStackTest, AbortedRunWritesItsCardAndFails) {

@@ -1,6 +1,7 @@
 // Master darks and flats from lists of frame files, and multifocus merging:
 // values read back with astropy, the dark noise, the overwrite question, abort
 // and bad input.
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -234,6 +235,99 @@ TEST_F(MasterFramesTest, BadListsAndFilesAreRefusedOrSkipped) {
   ASSERT_FALSE(ui_.Messages.empty());
   EXPECT_NE(ui_.Messages.back().find("missing/master.fit"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(job.Darks.FileName));
+}
+
+// A master dark from four 60 x 40 darks and one 30 x 20 frame: the frame of
+// another size is named once and left out, the card counts the darks used;
+// when the odd frame comes first it sets the shape and the others are left out.
+TEST_F(MasterFramesTest, FramesOfAnotherSizeAreNamedAndLeftOut) {
+  std::vector<std::string> darks;
+  for (int i = 0; i < 4; ++i) darks.push_back(Frame("dark" + std::to_string(i) + ".fit", 60, 40, std::vector<float>(2400, 100)));
+  const std::string small = Frame("small.fit", 30, 20, std::vector<float>(600, 200));
+  const std::string oddText = " hat nicht die Größe oder die Farbebenen des ersten Bildes und wird ausgelassen.";
+  struct Case {
+    TStackMethod method;
+    size_t at;  // place of the small frame in the list
+    int width, used;
+    const char* card;
+  };
+  for (const Case& c : {Case{TStackMethod::Mean, 4, 60, 4, "4 Bilder gemittelt"},
+                        Case{TStackMethod::Median, 2, 60, 4, "4 Bilder Median"},
+                        Case{TStackMethod::Mean, 0, 30, 1, "1 Bilder gemittelt"},
+                        Case{TStackMethod::Sigma, 0, 30, 1, "1 Bilder Sigma"}}) {
+    TMasterJob job;
+    job.Darks.Files = darks;
+    job.Darks.Files.insert(job.Darks.Files.begin() + std::ptrdiff_t(c.at), small);
+    job.Darks.Method = c.method;
+    job.Darks.FileName = dir_.file("master" + std::to_string(c.at) + ".fit");
+    ui_.Messages.clear();
+    ASSERT_TRUE(BuildMasterFrames(job, progress_));
+    const std::vector<std::string> expected =
+        c.used == 4 ? std::vector<std::string>{small + "\r\n" + oddText}
+                    : std::vector<std::string>{darks[0] + "\r\n" + oddText, darks[1] + "\r\n" + oddText,
+                                               darks[2] + "\r\n" + oddText, darks[3] + "\r\n" + oddText};
+    EXPECT_EQ(ui_.Messages, expected) << c.card;
+    const int s = FindFreeSlot();
+    ASSERT_TRUE(LoadImageFile(s, job.Darks.FileName));
+    EXPECT_EQ(Store.Image[size_t(s)].Width, c.width) << c.card;
+    const std::vector<float> v = PlaneValues(s, 1);
+    EXPECT_TRUE(std::all_of(v.begin(), v.end(), [&](float x) { return x == (c.used == 4 ? 100 : 200); })) << c.card;
+    EXPECT_NE(HistoryText(s).find(c.card), std::string::npos) << HistoryText(s);
+    FreeSlot(s);
+  }
+}
+
+// The slots a run needs are checked before it starts: without them it says so
+// once, writes nothing and ends aborted. A mean dark keeps two darks beside the
+// master (three slots), a combined dark two, flats with a flat-dark three.
+TEST_F(MasterFramesTest, RunsWithoutTheirFreeSlotsSaySoOnceAndWriteNothing) {
+  TMasterJob job;
+  for (int i = 0; i < 3; ++i) job.Darks.Files.push_back(Frame("s" + std::to_string(i) + ".fit", 4, 3, std::vector<float>(12, 7)));
+  const std::vector<std::string> files = job.Darks.Files;
+  struct Case {
+    int open;
+    TStackMethod method;
+    bool flats;
+    bool runs;
+  };
+  int n = 0;
+  for (const Case& c : {Case{49, TStackMethod::Mean, false, false}, Case{48, TStackMethod::Median, false, false},
+                        Case{47, TStackMethod::Mean, false, false}, Case{47, TStackMethod::Median, false, true},
+                        Case{46, TStackMethod::Mean, false, true}, Case{47, TStackMethod::Mean, true, false},
+                        Case{46, TStackMethod::Median, true, true}}) {
+    Store.Reset();
+    for (int s = 1; s <= c.open; ++s) MakeImage(s, 1, 1, {{1.0f}});
+    job = TMasterJob{};
+    job.Darks.Files = files;
+    job.Darks.Method = c.method;
+    if (c.flats) {
+      job.Flats.Files = files;
+      job.Flats.Method = c.method;
+      job.FlatDarks.Files = {files[0]};
+      job.Flats.FileName = dir_.file("flat" + std::to_string(n) + ".fit");
+    }
+    job.Darks.FileName = dir_.file("dark" + std::to_string(n++) + ".fit");
+    ui_.Messages.clear();
+    progress_.Titles.clear();
+    ASSERT_TRUE(BuildMasterFrames(job, progress_));
+    EXPECT_EQ(std::filesystem::exists(job.Darks.FileName), c.runs) << c.open;
+    EXPECT_EQ(progress_.Titles.back(), c.runs ? "end:Bearbeitung fertig" : "end:Bearbeitung abgebrochen") << c.open;
+    EXPECT_EQ(ui_.Messages, c.runs ? std::vector<std::string>{}
+                                   : std::vector<std::string>{"Es sind zu viele Bilder geöffnet."}) << c.open;
+    if (c.runs) {
+      EXPECT_EQ(ReadBack(job.Darks.FileName), std::vector<float>(12, 7));
+    }
+    EXPECT_EQ(CountOpenWindows(), c.open);
+  }
+  // The multifocus image needs a frame and the result.
+  Store.Reset();
+  for (int s = 1; s <= 48; ++s) MakeImage(s, 1, 1, {{1.0f}});
+  std::string name = dir_.file("focus.fit");
+  ui_.Messages.clear();
+  EXPECT_EQ(BuildMultifocusImage(files, name, progress_), -1);
+  EXPECT_EQ(ui_.Messages, std::vector<std::string>{"Es sind zu viele Bilder geöffnet."});
+  EXPECT_EQ(progress_.Titles.back(), "end:Bearbeitung abgebrochen");
+  EXPECT_FALSE(std::filesystem::exists(name));
 }
 
 // The sharpness by a plain scatter over every source pixel.

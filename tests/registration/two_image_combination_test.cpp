@@ -11,6 +11,7 @@
 #include "kernels/sampling/align_to_reference.h"
 #include "kernels/sampling/shift_image.h"
 #include "kernels/sampling/subpixel_samplers.h"
+#include "mid_run_commands.h"
 #include "platform/processor_features.h"
 #include "registration/combination/batch_combination_inputs.h"
 #include "registration/combination/combine_shifted_image.h"
@@ -419,6 +420,32 @@ TEST_F(TwoImageCombinationTest, WorkerCountDoesNotChangeTheResult) {
   EXPECT_EQ(CombineWorkerCount(51), int(std::max(1u, std::thread::hardware_concurrency())));
   const MulticoreGuard off(false);
   EXPECT_EQ(CombineWorkerCount(4000), 1);
+}
+
+// Commands issued while the workers combine (the window events of a guarded
+// run) leave both images alone.
+TEST_F(TwoImageCombinationTest, CommandsIssuedWhileTheWorkersRunLeaveBothImagesAlone) {
+  const int w = 64, h = 80;
+  // The parameters are measured before the workers start (on bands of their own).
+  const auto prepare = [&] {
+    PutImage(1, w, h, {Noise(w, h, 12), Noise(w, h, 13), Noise(w, h, 14)});
+    PutImage(2, w, h, {Noise(w, h, 9), Noise(w, h, 10), Noise(w, h, 11)});
+    return PrepareCombineParams(1, 2, 1, 2, {10, 10}, {50, 60}, {12, 9}, {51.3f, 60.8f}, TCombineOp::Add);
+  };
+  RunCombineWorkers(prepare(), 4);
+  const SlotState target(1), second(2);
+  {
+    const TCombineParams params = prepare();
+    GatedWorkers gate;
+    MidRunCommand ui([] { TryToChangeSlots({1, 2}); });
+    SetEngineUi(&ui);
+    RunCombineWorkers(params, 4);
+    SetEngineUi(nullptr);
+    EXPECT_TRUE(ui.Issued());
+  }
+  EXPECT_TRUE(SlotState(1) == target);
+  EXPECT_TRUE(SlotState(2) == second);
+  EXPECT_FALSE(OperationRunning);
 }
 
 TEST_F(TwoImageCombinationTest, WeightedAddKeepsTheCoverageWeightedMean) {

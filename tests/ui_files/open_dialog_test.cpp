@@ -1,14 +1,17 @@
 // The open dialog's preview panel, the clipboard paste and the own RAW editor.
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QImage>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
@@ -23,6 +26,7 @@
 #include "pixelops/mosaic/mosaic_settings_file.h"
 #include "pixelops/ui/mosaic/mosaic_commands.h"
 #include "pixelops/ui/mosaic/mosaic_dialog.h"
+#include "platform/memory_probe.h"
 #include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
@@ -298,6 +302,49 @@ TEST_F(ClipboardTest, PastesBecomeNumberedImages) {
   PasteClipboardImage();
   EXPECT_EQ(Store.InUse[3], 0);
   EXPECT_EQ(ui_.Messages.size(), 1u);
+}
+
+// A picture on the clipboard of the platform comes as encoded bytes that are
+// decoded when asked for, under the image reader's allocation limit.
+class EncodedPicture : public QMimeData {
+public:
+  explicit EncodedPicture(QByteArray png) : png_(std::move(png)) {}
+  QStringList formats() const override { return {"application/x-qt-image", "image/png"}; }
+
+protected:
+  QVariant retrieveData(const QString& type, QMetaType) const override {
+    if (type == "application/x-qt-image") return QImage::fromData(png_, "PNG");
+    return type == "image/png" ? QVariant(png_) : QVariant();
+  }
+
+private:
+  QByteArray png_;
+};
+
+TEST_F(ClipboardTest, PicturesAboveTheReadersLimitArePastedOrReported) {
+  QImage picture(1200, 900, QImage::Format_RGB32);
+  picture.fill(QColor(40, 50, 60));
+  QByteArray png;
+  QBuffer buffer(&png);
+  ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG"));
+  const int savedLimit = QImageReader::allocationLimit();
+  // 2 MB stands in for the reader's 128 MB: the 4.3 MB picture is above it.
+  QImageReader::setAllocationLimit(2);
+  QGuiApplication::clipboard()->setMimeData(new EncodedPicture(png));
+  PasteClipboardImage();
+  EXPECT_EQ(QImageReader::allocationLimit(), 2);
+  ASSERT_TRUE(Store.InUse[1]);
+  EXPECT_EQ(Store.Image[1].Width, 1200);
+  EXPECT_EQ(Store.Image[1].At(2, 600, 450), 50.0f);
+  EXPECT_TRUE(ui_.Messages.empty());
+  // Too little free memory for the store: the picture cannot be had, and that is said.
+  AvailableMemoryOverride = [] { return uint64_t(8) << 20; };
+  PasteClipboardImage();
+  AvailableMemoryOverride = nullptr;
+  EXPECT_FALSE(Store.InUse[2]);
+  EXPECT_EQ(ui_.Messages, std::vector<std::string>{"Das Bild aus dem Zwischenspeicher konnte nicht gelesen werden."});
+  QImageReader::setAllocationLimit(savedLimit);
+  QGuiApplication::clipboard()->clear();
 }
 
 // The RAW layout editor opened by its menu item with no layouts defined.

@@ -23,6 +23,7 @@
 #include "store/image_store.h"
 #include "store/load_messages.h"
 #include "store/planes/plane_routines.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -120,12 +121,6 @@ void TNLMThread::Execute() {
     Params.Finished = 1;
   }
   shared_.Ended.notify_all();
-}
-
-int CountFreeSlots() {
-  int n = 0;
-  for (int s = 1; s <= MaxImageSlots; ++s) n += !Store.InUse[size_t(s)];
-  return n;
 }
 
 bool SameShape(int a, int b) {
@@ -245,6 +240,9 @@ bool NLMFilterStarten(const TNLMParams& in, const TNlmRun& run) {
 
   // Bands of columns: worker i ends at x1 + (x2 - x1) i / N.
   const int32_t count = run.Workers > 0 ? std::clamp(run.Workers, 1, x2 - x1 + 1) : NlmWorkerCount(x1, x2);
+  // The workers read the working source and write the destination while the
+  // windows stay live: those slots (and the blur the smooth mode adds back) are held.
+  const TSlotHold hold({src, dst, work, in.SmoothGradients ? FilterBlurSlot : -1});
   std::vector<std::unique_ptr<TNLMThread>> workers;
   int32_t from = x1;
   for (int32_t i = 1; i <= count; ++i) {

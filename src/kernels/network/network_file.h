@@ -12,7 +12,8 @@ namespace astrelon {
 // use, and, found by the size that remains, the biases (both saved copies get
 // them) and the activation tables. A type code that no training writes, n
 // outside 1..1000, or a file shorter than its blocks is refused. The network
-// is replaced only when the whole file was read; otherwise a message names the
+// is replaced only when the whole file was read and every weight, bias and
+// table value is a finite number; otherwise a message names the
 // file and false is returned. `n`, `current` and `inputTop` receive the
 // network's top neuron index, neurons in use minus one and top input index.
 bool LoadNetworkFile(const std::string& fileName, int32_t& n, int32_t& current, int32_t& inputTop);

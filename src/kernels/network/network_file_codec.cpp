@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <utility>
@@ -142,6 +143,20 @@ void WriteTables(TNetworkFileWriter& out, const TNetworkWeights& net) {
   out.Floats(net.Tables1.data(), net.Tables1.size());
 }
 
+namespace {
+
+// Weights, biases and tables that are all finite numbers: a NaN or infinite
+// weight would make every output of the network NaN.
+bool AllFinite(const TNetworkWeights& net) {
+  const auto finite = [](const auto& values) {
+    return std::all_of(values.begin(), values.end(), [](float v) { return std::isfinite(v); });
+  };
+  return finite(net.W1) && finite(net.W2) && finite(net.Wout) && finite(net.B1) && finite(net.B2) &&
+         finite(net.Bo) && finite(net.Tables1) && finite(net.Tables2);
+}
+
+}  // namespace
+
 bool LoadNetworkWith(const std::string& fileName, TNetworkBodyReader read, int32_t& n, int32_t& current,
                      int32_t& inputTop) {
   std::vector<unsigned char> data;
@@ -150,7 +165,7 @@ bool LoadNetworkWith(const std::string& fileName, TNetworkBodyReader read, int32
   bool ok = ReadNetworkFileBytes(fileName, data, size);
   if (ok) {
     TNetworkFileReader in(data, size);
-    ok = read(in, net);
+    ok = read(in, net) && AllFinite(net);
   }
   if (!ok) {
     EngineUi().ShowMessage(fileName + "\nkonnte nicht geöffnet werden!");

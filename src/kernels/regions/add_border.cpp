@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <limits>
 #include <new>
 
 #include "platform/memory_probe.h"
@@ -20,10 +19,8 @@ bool AddBorder(int slot, int32_t top, int32_t bottom, int32_t left, int32_t righ
   top = std::max(top, 0), bottom = std::max(bottom, 0), left = std::max(left, 0), right = std::max(right, 0);
   const int64_t w = int64_t(im.Width) + left + right, h = int64_t(im.Height) + top + bottom;
   if (w == im.Width && h == im.Height) return true;
-  const uint64_t values = uint64_t(w) * uint64_t(h), free = AvailableMemory();
-  if (w > std::numeric_limits<int32_t>::max() || h > std::numeric_limits<int32_t>::max() ||
-      values > TPlane().max_size() || (free > 0 && values * planes > free / sizeof(float)))
-    throw std::bad_alloc();
+  if (!NewPlanesFit(w, h, planes)) throw std::bad_alloc();
+  const uint64_t values = uint64_t(w) * uint64_t(h);
   std::array<TPlane, 4> grown;
   for (int p = 1; p <= planes; ++p) {
     TPlane& out = grown[size_t(p)];

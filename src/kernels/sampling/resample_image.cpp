@@ -1,12 +1,15 @@
 #include "kernels/sampling/resample_image.h"
 
 #include <array>
+#include <algorithm>
 #include <cmath>
+#include <new>
 #include <optional>
 
 #include "core/busy_cursor.h"
 #include "kernels/sampling/resample_steps.h"
 #include "platform/big_buffers.h"
+#include "platform/memory_probe.h"
 #include "store/image_store.h"
 #include "store/planes/interpolation_kernels.h"
 
@@ -108,6 +111,10 @@ void ResampleImage(int slot, int32_t kind, int32_t newWidth, double ratioX, doub
   if (!(ratioX > 0 && ratioY > 0) || newWidth < 1 || newHeight < 1 || newWidth >= ResampleSizeLimit ||
       newHeight >= ResampleSizeLimit)
     return;
+  // An enlargement is refused before anything is allocated when its largest
+  // step (the wider of the widths over the taller of the heights) does not fit.
+  if ((newWidth > w || newHeight > h) && !NewPlanesFit(std::max(w, newWidth), std::max(h, newHeight), im.PlaneCount))
+    throw std::bad_alloc();
 
   auto width = [&] { return planes.LogicalWidth(); };
   if (boxFilter) {

@@ -16,7 +16,9 @@ int32_t ScaledSide(int32_t n, double ratio);
 // are the caller's). With sizesGiven the factors follow from newWidth and
 // newHeight, else the sizes from ratioX and ratioY. Nothing changes unless both
 // factors are positive, both sides lie in 1..32767, the kind is 0..4 and the
-// slot holds an image. `kind` is the program-wide kind during the call.
+// slot holds an image; std::bad_alloc, with nothing changed, when an
+// enlargement does not fit in the free memory. `kind` is the program-wide kind
+// during the call.
 // antiMoire: a shrinking axis is low-passed with the stretched kernel;
 // boxFilter: shrinking axes are averaged over blocks and boxes instead.
 void ResampleImage(int slot, int32_t kind, int32_t newWidth, double ratioX, double ratioY, int32_t newHeight,

@@ -16,11 +16,13 @@
 #include <vector>
 
 #include "common/engine_ui.h"
+#include "common/text_excerpt.h"
 #include "core/busy_cursor.h"
 #include "core/settings.h"
 #include "kernels/sampling/remap_target.h"
 #include "platform/parallel_bands.h"
 #include "platform/parallel_chunks.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -205,8 +207,9 @@ bool CorrectFieldDistortion(int src, int dst, const TDistortionValues& v) {
   Tables();
 
   // The rows run on worker threads while this thread shows the percentage of
-  // rows done and lets events run every 20 ms (the source and the result are
-  // guarded as an active operation's pair meanwhile).
+  // rows done and lets events run every 20 ms; the source and the result are
+  // held so that no command changes or frees them meanwhile.
+  const TSlotHold hold({src, dst});
   const TRemapTarget& t = *target;
   const int threads = BandThreads(int64_t(m.W) * m.H, int64_t(1) << 15, Options.Multicore != 0);
   std::atomic<int64_t> rowsDone{0};
@@ -270,7 +273,9 @@ const std::string& DistortionFieldText(const TDistortionSettings& s, TDistortion
 bool CorrectFieldDistortion(int src, int dst) {
   TDistortionField bad = TDistortionField::A;
   const std::optional<TDistortionValues> v = DistortionValues(DistortionSettings, &bad);
-  if (!v) throw std::invalid_argument("'" + DistortionFieldText(DistortionSettings, bad) + "' ist kein gültiger Gleitkommawert");
+  if (!v)
+    throw std::invalid_argument("'" + MessageExcerpt(DistortionFieldText(DistortionSettings, bad)) +
+                                "' ist kein gültiger Gleitkommawert");
   return CorrectFieldDistortion(src, dst, *v);
 }
 

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <numbers>
 
 #include "core/busy_cursor.h"
 #include "core/settings.h"
 #include "kernels/sampling/subpixel_samplers.h"
 #include "platform/big_buffers.h"
+#include "platform/memory_probe.h"
 #include "platform/parallel_bands.h"
 #include "platform/parallel_chunks.h"
 #include "store/image_store.h"
@@ -78,10 +80,11 @@ bool RotateImage(int src, int dst, int kind, double angle, int framing) {
   switch (framing) {
     case int(TRotateFraming::FullImage): {
       const double c = std::fabs(rot.Cos), sn = std::fabs(rot.Sin);
-      w = int(std::ceil(w0 * c + h0 * sn - 1e-6));
-      h = int(std::ceil(w0 * sn + h0 * c - 1e-6));
-      w = std::max(w, 1);
-      h = std::max(h, 1);
+      const double fw = std::ceil(w0 * c + h0 * sn - 1e-6), fh = std::ceil(w0 * sn + h0 * c - 1e-6);
+      // The framed size grows with the angle: sides beyond 32 bits are refused like too little memory.
+      if (!(fw < 2147483646.0 && fh < 2147483646.0)) throw std::bad_alloc();
+      w = std::max(int(fw), 1);
+      h = std::max(int(fh), 1);
       if ((w - w0) % 2 != 0) ++w;
       if ((h - h0) % 2 != 0) ++h;
       break;
@@ -102,6 +105,8 @@ bool RotateImage(int src, int dst, int kind, double angle, int framing) {
 
   TImageSlot& d = Store.Image[size_t(dst)];
   const int planes = s.PlaneCount;
+  // Refused before anything is allocated: the result must fit in the free memory.
+  if (!NewPlanesFit(w, h, std::max(planes, 1))) throw std::bad_alloc();
   const bool colour = s.IsColor && planes == 3;
   const TInterpolationKindScope kindScope(kind);
   const TSamplingKind k = CurrentSamplingKind();

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "common/engine_ui.h"
+#include "common/float_range.h"
 #include "common/number_text.h"
+#include "common/text_excerpt.h"
 #include "core/busy_cursor.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "pixelops/colour/camera_matrix_table.h"
@@ -30,9 +32,10 @@ std::optional<TMosaicNumbers> ReadMosaicNumbers(const TMosaicSettings& s) {
   for (const auto& [text, value] : {std::pair{&s.RedRatio, &n.RedRatio}, std::pair{&s.BlueRatio, &n.BlueRatio},
                                     std::pair{&s.G1mul, &n.G1mul}, std::pair{&s.Bias, &n.Bias},
                                     std::pair{&s.Rmul, &n.Rmul}, std::pair{&s.Bmul, &n.Bmul}}) {
+    // Each number is applied to float pixels: one beyond the float range is none.
     const std::optional<double> v = TryStrToFloatDot(*text);
-    if (!v || !std::isfinite(*v)) {
-      EngineUi().ShowMessage("'" + *text + "' ist kein gültiger Gleitkommawert");
+    if (!v || !InFloatRange(*v)) {
+      EngineUi().ShowMessage("'" + MessageExcerpt(*text) + "' ist kein gültiger Gleitkommawert");
       return std::nullopt;
     }
     *value = *v;

@@ -10,6 +10,7 @@
 #include "pixelops/mosaic/mosaic_vng.h"
 #include "pixelops/mosaic/mosaic_workers.h"
 #include "store/image_store.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -42,7 +43,11 @@ bool InterpolateMosaic(const TMosaicStage& stage, int32_t workers) {
     InterpolateMosaicBorder(stage.Destination, margin);
   std::vector<TMosaicWorkerBlock> blocks(size_t(std::max(workers, 1)));
   for (size_t k = 0; k < blocks.size(); ++k) blocks[k] = {&stage, int32_t(k), int32_t(blocks.size()), 0.0f};
-  RunMosaicWorkers(blocks, method);
+  {
+    // The user interface runs while the workers fill the result: both slots are held.
+    const TSlotHold hold({stage.Source, stage.Destination});
+    RunMosaicWorkers(blocks, method);
+  }
   if (stage.Method == DmLinear) return CropImageRect(stage.Destination, stage.Destination, 1, 1, w - 2, h - 2);
   return true;
 }

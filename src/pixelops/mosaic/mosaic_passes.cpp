@@ -27,6 +27,12 @@ void ForRowBands(int32_t rows, int64_t pixels, F&& fn) {
 constexpr int32_t MaxFillRadius = 5;
 constexpr size_t MaxFillValues = (2 * MaxFillRadius + 1) * (2 * MaxFillRadius + 1);
 
+// Values of the working mosaic stay within +-1e18, the largest value the
+// program's statistics take as a pixel: the interpolation methods square and
+// multiply differences of neighbours in float, which must not overflow.
+constexpr double MosaicValueLimit = 1e18;
+float MosaicValue(double v) { return float(std::clamp(v, -MosaicValueLimit, MosaicValueLimit)); }
+
 // The blank pixel (x, y) of colour c: the median of the valid values of that
 // colour in the smallest window that has any, less Bias; 0 when none within 5.
 float FilledBlank(std::span<const float> src, int32_t w, int32_t h, int32_t x, int32_t y, const TMosaicCells& cells,
@@ -40,7 +46,7 @@ float FilledBlank(std::span<const float> src, int32_t w, int32_t h, int32_t x, i
         const float v = src[size_t(yy) * size_t(w) + size_t(xx)];
         if (MosaicCellColor(cells, xx, yy) == c && IsValidPixel(v)) found[n++] = v;
       }
-    if (n > 0) return float(double(Percentile(std::span<float>(found.data(), n), 0.5)) - b.Bias);
+    if (n > 0) return MosaicValue(double(Percentile(std::span<float>(found.data(), n), 0.5)) - b.Bias);
   }
   return 0.0f;
 }
@@ -67,8 +73,8 @@ void PrepareWorkingMosaic(std::span<const float> src, std::span<float> dst, int3
       const std::array<double, 2> m = RowMultipliers(cells, y, balance);
       for (int32_t x = 0; x < w; ++x) {
         const float v = s[x];
-        float t = IsValidPixel(v) ? float(double(v) - balance.Bias) : FilledBlank(src, w, h, x, y, cells, balance);
-        if (balance.Multiply) t = float(double(t) * m[size_t(x & 1)]);
+        float t = IsValidPixel(v) ? MosaicValue(double(v) - balance.Bias) : FilledBlank(src, w, h, x, y, cells, balance);
+        if (balance.Multiply) t = MosaicValue(double(t) * m[size_t(x & 1)]);
         d[x] = t;
       }
     }
@@ -194,7 +200,7 @@ void CorrectMosaicInPlace(std::span<float> plane, int32_t w, int32_t h, const TM
       float* row = plane.data() + size_t(y) * size_t(w);
       const std::array<double, 2> m{factor(0, y), factor(1, y)};
       for (int32_t x = 0; x < w; ++x)
-        if (IsValidPixel(row[x])) row[x] = float(double(float(double(row[x]) - balance.Bias)) * m[size_t(x & 1)]);
+        if (IsValidPixel(row[x])) row[x] = MosaicValue(double(MosaicValue(double(row[x]) - balance.Bias)) * m[size_t(x & 1)]);
     }
   });
 }

@@ -25,7 +25,7 @@ struct TMosaicBalance {
 // a valid value less Bias; a blank one the median of the valid values of its
 // colour in the nearest window (radius 1 for a green of a Bayer method, else 2,
 // growing up to 5) less Bias, or 0 when there is none; then the multipliers.
-// src and dst must not overlap.
+// Every value is held within +-1e18. src and dst must not overlap.
 void PrepareWorkingMosaic(std::span<const float> src, std::span<float> dst, int32_t w, int32_t h,
                           const TMosaicCells& cells, const TMosaicBalance& balance);
 
@@ -51,7 +51,7 @@ void ScalePlaneAboutCentre(int slot, int plane, double ratio);
 
 // The dialog's raw correction in place: every valid pixel less Bias, then times
 // Rmul where its colour holds red, else Bmul where it holds blue, else G1mul on
-// the even rows (cells by the first four of `cells`).
+// the even rows (cells by the first four of `cells`), held within +-1e18.
 void CorrectMosaicInPlace(std::span<float> plane, int32_t w, int32_t h, const TMosaicCells& cells,
                           const TMosaicBalance& balance);
 

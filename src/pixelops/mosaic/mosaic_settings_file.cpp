@@ -10,6 +10,7 @@
 #include "common/file_extension.h"
 #include "common/pascal_format.h"
 #include "common/text_codec.h"
+#include "common/text_excerpt.h"
 
 namespace astrelon {
 
@@ -36,7 +37,7 @@ std::optional<int32_t> IntegerLine(TLineReader& in, int64_t lo, int64_t hi, cons
   const std::string text = in.Next();
   const std::optional<int64_t> v = TryStrToInt(text);
   if (!v) {
-    error = "Zeile " + IntToStr(int64_t(number)) + ": '" + text + "' ist kein gültiger Integerwert";
+    error = "Zeile " + IntToStr(int64_t(number)) + ": '" + MessageExcerpt(text) + "' ist kein gültiger Integerwert";
     return std::nullopt;
   }
   if (*v < lo || *v > hi) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "common/float_range.h"
 #include "kernels/mosaic/mosaic_kernels.h"
 #include "store/image_store.h"
 
@@ -77,32 +78,36 @@ constexpr std::array<TDirection, 8> Directions{
 using TWindow = std::array<std::array<float, 5>, 5>;
 inline float At(const TWindow& v, TOffset o) { return v[size_t(o.Dy + 2)][size_t(o.Dx + 2)]; }
 
-// Green at a red or blue site from its neighbourhood (bias b).
+// Green at a red or blue site from its neighbourhood (bias b). The weight
+// times two differences passes the float range for mosaic values above about
+// 1e13, so the sums are formed in double and the result is held in the float
+// range: large values never give NaN.
 float VngGreen(const TWindow& v, float noise, float b) {
-  std::array<float, 8> g{};
+  const auto at = [&](TOffset o) { return double(At(v, o)); };
+  std::array<double, 8> g{};
   for (size_t d = 0; d < 8; ++d) {
     const TGradient& t = Directions[d].Gradient;
-    const auto term = [&](size_t i) { return std::abs(At(v, t[i].A) - At(v, t[i].B)); };
-    g[d] = term(0) + term(1) + 0.5f * (term(2) + term(3) + term(4) + term(5));
+    const auto term = [&](size_t i) { return std::abs(at(t[i].A) - at(t[i].B)); };
+    g[d] = term(0) + term(1) + 0.5 * (term(2) + term(3) + term(4) + term(5));
   }
   const auto [lo, hi] = std::minmax_element(g.begin(), g.end());
-  const float threshold = *lo + 0.5f * *hi + noise;
-  const float c = At(v, {0, 0});
-  float numerator = 0, weights = 0;
+  const double threshold = *lo + 0.5 * *hi + noise;
+  const double c = at({0, 0});
+  double numerator = 0, weights = 0;
   for (size_t d = 0; d < 8; ++d) {
     if (!(g[d] <= threshold)) continue;
     const TDirection& dir = Directions[d];
-    const float w = threshold - g[d];
-    float green = 0;
-    for (int32_t i = 0; i < dir.GreenCount; ++i) green += At(v, dir.Greens[size_t(i)]);
-    green /= float(dir.GreenCount);
-    const float q = (c + At(v, dir.Colour)) / 2 - b;
+    const double w = threshold - g[d];
+    double green = 0;
+    for (int32_t i = 0; i < dir.GreenCount; ++i) green += at(dir.Greens[size_t(i)]);
+    green /= dir.GreenCount;
+    const double q = (c + at(dir.Colour)) / 2 - b;
     if (q > 0) {
       numerator += w * (green - b) * (c - b) / q;
       weights += w;
     }
   }
-  return numerator / std::max(weights, 0.1f) + b;
+  return ToFloatRange(numerator / std::max(weights, 0.1) + b);
 }
 
 // The worker's rows of stage 1: green at the red and blue sites.

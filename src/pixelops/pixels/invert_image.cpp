@@ -6,20 +6,21 @@
 #include "platform/parallel_bands.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
-void InvertImage(int slot) {
-  if (!SlotInUse(slot)) return;
+bool InvertImage(int slot) {
+  if (!SlotInUse(slot) || SlotHeldByWorkers(slot)) return false;
   TImageSlot& im = Store.Image[size_t(slot)];
-  if (im.Width < 1 || im.Height < 1) return;
+  if (im.Width < 1 || im.Height < 1) return false;
   const TDisplayRecord& d = Store.Display[size_t(slot)];
   const float black = d.Black, white = d.White;
   const bool yuv = im.IsColor && im.ColorModel == CmYuv;
   // The working rectangle, kept inside the image.
   const int x1 = std::clamp(WorkRect.x1, 0, im.Width - 1), x2 = std::clamp(WorkRect.x2, 0, im.Width - 1);
   const int y1 = std::clamp(WorkRect.y1, 0, im.Height - 1), y2 = std::clamp(WorkRect.y2, 0, im.Height - 1);
-  if (x2 < x1 || y2 < y1) return;
+  if (x2 < x1 || y2 < y1) return false;
   const int rows = y2 - y1 + 1;
   const int threads = BandThreads(int64_t(rows) * (x2 - x1 + 1), 1 << 18, UseWorkerThreads != 0);
   for (int p = FirstChannel(slot); p <= im.PlaneCount && p <= 3; NextChannel(slot, p)) {
@@ -36,6 +37,7 @@ void InvertImage(int slot) {
       }
     });
   }
+  return true;
 }
 
 }  // namespace astrelon

@@ -18,6 +18,7 @@
 #include "registration/combination/batch_combination_inputs.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -469,6 +470,7 @@ void RunCombineWorkers(const TCombineParams& params, int workers) {
     SlotPair = {params.SlotB, params.Target};
     SetOperationActive(true);
   }
+  const TSlotHold hold({params.SlotA, params.SlotB, params.Target});
   std::vector<std::unique_ptr<TADDMINMAXThread>> threads;
   threads.reserve(size_t(n));
   for (int j = 0; j < n; ++j) {

@@ -7,18 +7,19 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "common/engine_ui.h"
 #include "common/series_number.h"
 #include "core/batch_series.h"
 #include "core/batch_state.h"
-#include "core/language.h"
 #include "core/settings.h"
 #include "kernels/sampling/subpixel_samplers.h"
 #include "platform/avi_reader.h"
 #include "platform/memory_probe.h"
 #include "platform/parallel_bands.h"
+#include "registration/stacking/frame_shape.h"
 #include "registration/stacking/master_frame_state.h"
 #include "registration/stacking/stack_alignment.h"
 #include "store/header_cards.h"
@@ -255,12 +256,22 @@ int32_t CombineImageStack(const TStackOptions& o) {
   const int target = o.TargetSlot;
   const int count = std::min({o.Count, MaxStackFrames, int32_t(SeriesFileList.size())});
   if (!ValidSlot(target) || count < 3) return -1;
+  // Beside the target one slot for the frames: checked before anything is loaded.
+  const int freeBeside = CountFreeSlots() - (Store.InUse[size_t(target)] ? 0 : 1);
+  if (freeBeside < 1) {
+    EngineUi().ShowMessage(TooFewSlotsText());
+    return -1;
+  }
   const std::string keptName = Store.FileName[size_t(target)];
   if (!LoadStackFrame(target, SeriesFileList[0], true)) return -1;
   if (BatchMarkCount > 2 && StackAlignment) StackAlignment->ApplyShiftListMarks(0, target, target);
 
   TImageSlot& first = Store.Image[size_t(target)];
   const int32_t W = first.Width, H = first.Height, P = std::clamp(first.PlaneCount, 1, MaxPlanes);
+  const TFrameShape firstShape = TFrameShape::Of(first);
+  // Frames combined as they lie must have the first frame's shape; aligned
+  // frames are sampled onto the first frame's grid whatever their size.
+  const bool unaligned = BatchMarkCount <= 0;
   const double q = o.IsFlat ? 70 : 30;
   std::array<float, MaxPlanes + 1> l1{};
   for (int p = 1; p <= P; ++p) l1[size_t(p)] = PlaneLevel(target, p, q);
@@ -304,6 +315,10 @@ int32_t CombineImageStack(const TStackOptions& o) {
   std::vector<uint8_t> levelMeasured(static_cast<size_t>(count), 0);
   std::array<std::vector<float>, MaxPlanes + 1> levelTable;
   const std::string progressText = name.empty() ? "combining " : name + " ";
+  // A frame that is missing, unreadable or of another shape says so once, in
+  // the band where it fails, and is left out of every later band and of the count.
+  std::vector<uint8_t> leftOut(static_cast<size_t>(count), 0);
+  bool toldTooMany = false;
 
   for (int r0 = 0; r0 < H && !BatchAbort; r0 += band.Rows) {
     const int r1 = std::min(r0 + band.Rows - 1, H - 1);
@@ -312,6 +327,7 @@ int32_t CombineImageStack(const TStackOptions& o) {
       std::fill_n(band.Values[size_t(p)].data(), size_t(band.Rows) * size_t(W) * size_t(count), BlankPixel);
 
     for (int i = 0; i < count && !BatchAbort; ++i) {
+      if (leftOut[size_t(i)]) continue;
       const int percent = int(std::nearbyint(100.0 * r0 / H + i * (100.0 * (r1 - r0 + 1) / H) / count));
       if (o.ShowProgress && Store.HasWindow[size_t(target)] && Store.Window[size_t(target)])
         Store.Window[size_t(target)]->ShowProgressBar(percent, progressText);
@@ -320,19 +336,30 @@ int32_t CombineImageStack(const TStackOptions& o) {
       std::error_code ec;
       if (!BatchVideoInput && !std::filesystem::exists(file, ec)) {
         EngineUi().ShowMessage(file + "\r\n" + " ist nicht vorhanden.");
+        leftOut[size_t(i)] = 1;
         continue;
       }
       const int slot = FindFreeSlot();
       if (slot < 1) {
-        EngineUi().ShowMessage(LangTextOr(LangKey(9, 35), "Es sind zu viele Bilder geöffnet."));
+        // Images opened meanwhile took the last slot.
+        if (!std::exchange(toldTooMany, true)) EngineUi().ShowMessage(TooFewSlotsText());
+        leftOut[size_t(i)] = 1;
         continue;
       }
       if (!LoadStackFrame(slot, file, P > 1)) {
+        leftOut[size_t(i)] = 1;
         EngineUi().ProcessMessages();
         FreeSlot(slot);
         continue;
       }
       TImageSlot& fr = Store.Image[size_t(slot)];
+      if (unaligned && TFrameShape::Of(fr) != firstShape) {
+        EngineUi().ShowMessage(OtherFrameShapeText(file));
+        leftOut[size_t(i)] = 1;
+        FreeSlot(slot);
+        EngineUi().ProcessMessages();
+        continue;
+      }
       if (fr.PlaneCount > P) {
         fr.IsColor = 0;
         fr.PlaneCount = 1;
@@ -378,11 +405,12 @@ int32_t CombineImageStack(const TStackOptions& o) {
   SetOperationActive(false);
   Store.FileName[size_t(target)] = keptName;
   UpdateMinMax(target);
+  const int used = count - int(std::count(leftOut.begin(), leftOut.end(), uint8_t(1)));
   Store.NewHistoryCard[size_t(target)] = 1;
-  AddHistoryCard(target, std::to_string(count) + " Bilder " + name, 1);
+  AddHistoryCard(target, std::to_string(used) + " Bilder " + name, 1);
   SetStatusFunction("");
   SetStatusProgress("");
-  return BatchAbort ? -1 : count;
+  return BatchAbort ? -1 : used;
 }
 
 }  // namespace astrelon

@@ -15,6 +15,7 @@
 #include "core/settings.h"
 #include "platform/parallel_bands.h"
 #include "registration/calibration/dark_subtraction.h"
+#include "registration/stacking/frame_shape.h"
 #include "registration/stacking/master_frame_state.h"
 #include "shell/main/recent_files.h"
 #include "shell/slots/slot_utilities.h"
@@ -99,14 +100,15 @@ double DifferenceNoise(int a, int b) {
   return noise <= NoiseFloor ? 0 : noise;
 }
 
-// Noise of the difference of the first two darks; 0 when either cannot be loaded.
+// Noise of the difference of the first two darks; 0 when either cannot be
+// loaded or their shapes differ.
 double DarkDifferenceNoise(const std::vector<std::string>& darks) {
   const int a = FindFreeSlot();
   if (a < 1 || !LoadFrame(a, darks[0])) return 0;
   const int b = FindFreeSlot();
   double noise = 0;
   if (b >= 1 && LoadFrame(b, darks[1])) {
-    noise = DifferenceNoise(a, b);
+    if (TFrameShape::Of(Store.Image[size_t(a)]) == TFrameShape::Of(Store.Image[size_t(b)])) noise = DifferenceNoise(a, b);
     FreeSlot(b);
   }
   FreeSlot(a);
@@ -146,7 +148,7 @@ void BuildMaster(const TMasterList& list, std::string& name, bool flat, TMasterP
   if (!BatchAbort) {
     if (CcdTemperatureCount > 0)
       SetHeaderKeyword(target, "CCD-TEMP", "", CcdTemperatureSum / CcdTemperatureCount, true, false, false);
-    Store.Image[size_t(target)].DarkRms = noise > 0 ? noise / std::sqrt(2.0 * double(list.Files.size())) : 0.0;
+    Store.Image[size_t(target)].DarkRms = noise > 0 ? noise / std::sqrt(2.0 * double(made)) : 0.0;
     SaveMasterFile(target, name, std::string("Die ") + what + "-Datei existiert schon", progress);
   }
   FreeSlot(target);
@@ -185,6 +187,20 @@ void BuildFlatDark(const TMasterList& list, TMasterProgress& progress) {
 
 }  // namespace
 
+int MasterSlotsNeeded(const TMasterJob& job) {
+  const auto stacked = [](const TMasterList& l) { return l.Method != TStackMethod::Mean && l.Files.size() >= 3; };
+  int need = 0;
+  // Darks: the master and a frame; the mean keeps the first dark beside the
+  // second for the noise (the combination measures it before taking the master's slot).
+  if (job.Darks.Files.size() >= 2) need = stacked(job.Darks) ? 2 : 3;
+  // The flat-dark stays loaded while the flats are combined: its own slot and a frame.
+  const int flatDark = job.FlatDarks.Files.empty() ? 0 : 1;
+  if (job.FlatDarks.Files.size() >= 2) need = std::max(need, 2);
+  if (flatDark) need = std::max(need, 1);
+  if (job.Flats.Files.size() >= 2) need = std::max(need, flatDark + 2);
+  return need;
+}
+
 int FreeSlotExcept(int a, int b) {
   for (int s = 1; s <= MaxImageSlots; ++s)
     if (!Store.InUse[size_t(s)] && s != a && s != b) return s;
@@ -212,6 +228,14 @@ int MeanOfFrames(int target, const std::vector<std::string>& files, int flatDark
     const int slot = FreeSlotExcept(target, flatDark);
     if (slot < 1) break;
     if (!LoadFrame(slot, file)) {
+      if (k == 1 && firstSlot > 0) FreeSlot(std::exchange(firstSlot, -1));
+      EngineUi().ProcessMessages();
+      continue;
+    }
+    // Every frame must have the first one's shape; another is left out, named once.
+    if (used > 0 && TFrameShape::Of(Store.Image[size_t(slot)]) != TFrameShape::Of(Store.Image[size_t(target)])) {
+      EngineUi().ShowMessage(OtherFrameShapeText(file));
+      FreeSlot(slot);
       if (k == 1 && firstSlot > 0) FreeSlot(std::exchange(firstSlot, -1));
       EngineUi().ProcessMessages();
       continue;
@@ -292,6 +316,13 @@ bool BuildMasterFrames(TMasterJob& job, TMasterProgress& progress) {
   progress.Start("Masterdark erstellen");
   SetProgressText("");
   FlatDarkSlot = -1;
+  // The slots the run will need are checked before anything is loaded.
+  if (CountFreeSlots() < MasterSlotsNeeded(job)) {
+    EngineUi().ShowMessage(TooFewSlotsText());
+    BatchAbort = 1;
+    progress.Finish("Bearbeitung abgebrochen");
+    return true;
+  }
   if (job.Darks.Files.size() >= 2) BuildMaster(job.Darks, job.Darks.FileName, false, progress);
   if (!BatchAbort) BuildFlatDark(job.FlatDarks, progress);
   if (job.Flats.Files.size() >= 2 && !BatchAbort) {

@@ -42,14 +42,20 @@ struct TMasterJob {
 // empty when every list fits.
 std::string MasterListTooLongText(const std::vector<const std::vector<std::string>*>& lists);
 
+// Free slots a run of the job needs at the most at one time.
+int MasterSlotsNeeded(const TMasterJob& job);
+
 // Builds the master dark (at least 2 darks), the flat-dark and the master flat
 // (at least 2 flats) and writes the masters as FITS files. The names of the job
 // take the FITS extension and any name edited in the overwrite question. False
 // when nothing ran (too few files, a list too long; the message was shown).
+// Without the free slots the run needs, it says so once, writes nothing and
+// ends "Bearbeitung abgebrochen".
 bool BuildMasterFrames(TMasterJob& job, TMasterProgress& progress);
 
 // The mean of the frames into `target` (a free slot): each file is loaded (one
-// that cannot be loaded is skipped), the flat-dark slot's value subtracted when
+// that cannot be loaded is skipped, one whose width, height or plane count
+// differs from the first frame's is named and left out), the flat-dark slot's value subtracted when
 // flatDark > 0, and every pixel divided by the number of frames valid there
 // (pixels valid in none stay 0). With `temperature` every "CCD-TEMP" above -300
 // goes into the temperature sum. With `darkNoise` the noise of the first file

@@ -11,6 +11,7 @@
 #include "core/batch_state.h"
 #include "core/settings.h"
 #include "platform/parallel_bands.h"
+#include "registration/stacking/frame_shape.h"
 #include "registration/stacking/master_frames.h"
 #include "shell/slots/slot_utilities.h"
 #include "store/display/display_histogram.h"
@@ -114,6 +115,13 @@ int BuildMultifocusImage(const std::vector<std::string>& files, std::string& nam
     return -1;
   }
   progress.Start("Multifokusdatei erstellen");
+  // A frame and the result need two free slots: checked before anything is loaded.
+  if (CountFreeSlots() < 2) {
+    EngineUi().ShowMessage(TooFewSlotsText());
+    BatchAbort = 1;
+    progress.Finish("Bearbeitung abgebrochen");
+    return -1;
+  }
   name = ReplaceFileExt(name, Settings.FitsExtension);
   int result = -1, used = 0;
   float sigma = 0.001f, base = 0;

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "common/pascal_format.h"
+#include "common/text_excerpt.h"
 #include "core/language.h"
 #include "platform/processor_features.h"
 #include "store/color_models.h"
@@ -13,7 +14,7 @@ namespace astrelon {
 int32_t StrToIntTrim(std::string_view s) {
   const auto v = TryStrToInt(s);
   if (!v || *v < INT32_MIN || *v > INT32_MAX)
-    throw std::invalid_argument("'" + std::string(s) + "' ist kein gültiger Integerwert");
+    throw std::invalid_argument("'" + MessageExcerpt(s) + "' ist kein gültiger Integerwert");
   return int32_t(*v);
 }
 

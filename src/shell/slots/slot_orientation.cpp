@@ -7,6 +7,7 @@
 #include "platform/parallel_bands.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -33,8 +34,8 @@ constexpr int Tile = 32;
 
 }  // namespace
 
-void MirrorSlotHorizontal(int slot) {
-  if (!SlotInUse(slot)) return;
+bool MirrorSlotHorizontal(int slot) {
+  if (!SlotInUse(slot) || SlotHeldByWorkers(slot)) return false;
   TImageSlot& im = Store.Image[size_t(slot)];
   const int w = im.Width;
   ForEachFullPlane(im, [&](int p) {
@@ -45,10 +46,11 @@ void MirrorSlotHorizontal(int slot) {
       }
     });
   });
+  return true;
 }
 
-void FlipSlotVertical(int slot) {
-  if (!SlotInUse(slot)) return;
+bool FlipSlotVertical(int slot) {
+  if (!SlotInUse(slot) || SlotHeldByWorkers(slot)) return false;
   TImageSlot& im = Store.Image[size_t(slot)];
   const int h = im.Height;
   ForEachFullPlane(im, [&](int p) {
@@ -59,13 +61,14 @@ void FlipSlotVertical(int slot) {
       }
     });
   });
+  return true;
 }
 
-void RotateSlotRight90(int slot) {
-  if (!SlotInUse(slot)) return;
+bool RotateSlotRight90(int slot) {
+  if (!SlotInUse(slot) || SlotHeldByWorkers(slot)) return false;
   TImageSlot& im = Store.Image[size_t(slot)];
   const int w = im.Width, h = im.Height;
-  if (w < 1 || h < 1) return;
+  if (w < 1 || h < 1) return false;
   // All new planes are made before any is replaced, so that running out of
   // memory leaves the image as it was.
   std::array<TPlane, 4> turned;
@@ -93,6 +96,7 @@ void RotateSlotRight90(int slot) {
   im.Width = h;
   im.Height = w;
   SetNaxisCards(slot);
+  return true;
 }
 
 }  // namespace astrelon

@@ -4,6 +4,7 @@
 
 #include "store/color_models.h"
 #include "store/image_store.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -91,6 +92,8 @@ int UndoLastStep() {
     const int32_t n = UndoList.back();
     TUndoEntry& e = UndoEntries[size_t(n)];
     const int s = e.Slot;
+    // A slot that running workers hold keeps its planes; the entry waits.
+    if (SlotHeldByWorkers(s)) break;
     if (!e.Planes[0].empty() && SlotInUse(s)) {
       TImageSlot& im = Store.Image[size_t(s)];
       RestoreEntry(e, im);

@@ -38,7 +38,8 @@ void PushUndo(int slot, int32_t x1, int32_t x2, int32_t y1, int32_t y2);
 
 // Puts back the newest entry whose slot is still in use (entries of closed slots
 // are dropped on the way) and marks that slot's data changed. Returns the slot
-// restored, 0 when nothing was. The caller re-renders the slot.
+// restored, 0 when nothing was (also while running workers hold the newest
+// entry's slot; the entry then stays). The caller re-renders the slot.
 int UndoLastStep();
 
 // Drops every entry of the slot.

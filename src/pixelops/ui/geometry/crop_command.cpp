@@ -8,6 +8,7 @@
 #include "store/header_cards.h"
 #include "store/image_store.h"
 #include "store/rect_text.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -32,7 +33,8 @@ void ShowCutImage(int source, int dst, const std::string& history) {
 void CropCommand(QAction* sender) {
   const int source = FindActiveSlot();
   const int dst = FindFreeSlot();
-  if (source < 1 || dst < 1) return;
+  // The cut is not taken from an image that a running operation is changing.
+  if (source < 1 || dst < 1 || SlotBusy(source)) return;
   SetWorkRectFromWindow(source, 1, true);
   const TImageWindowLink* window = Store.Window[size_t(source)];
   if (window && window->MarkerVisible(1)) {

@@ -14,6 +14,7 @@
 #include "store/header_cards.h"
 #include "store/image_store.h"
 #include "store/ui/raw_format_editor.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -40,6 +41,7 @@ void FarbCCDzuRGBBild1Click(QAction* sender) {
   SlotPair = {active, -1};
   OperationRunning = 1;
   LockWindowBorderIcons(active);
+  NotifySlotGuardChanged();
   int32_t preset = -1;
   const bool known = LookupCameraMatrix(GetHeaderValue(active, "INSTRUME", false));
   dialog->SetCameraProfileVisible(known);

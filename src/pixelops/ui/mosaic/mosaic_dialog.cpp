@@ -26,6 +26,7 @@
 #include "shell/windows/histogram_refresh.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -273,6 +274,7 @@ void TForm13::Button1Click() {
 void TForm13::Button2Click() {
   OperationRunning = 0;
   if (SlotInUse(source_)) UnlockWindowBorderIcons(source_);
+  NotifySlotGuardChanged();
   if (TMDIChild* w = SlotInUse(lastResult_) ? ImageWindow(lastResult_) : nullptr) {
     if (QMdiArea* area = w->mdiArea()) area->setActiveSubWindow(w);
     w->raise();

@@ -31,6 +31,7 @@
 #include "shell/ui/windows/window_creation.h"
 #include "shell/windows/image_window_state.h"
 #include "store/color_models.h"
+#include "store/slot_holds.h"
 #include "store/window_caption.h"
 
 namespace astrelon {
@@ -306,7 +307,8 @@ void ClearSlotReferences(int slot) {
 }  // namespace
 
 void CloseImageSlot(int slot) {
-  if (slot < 0 || slot >= SlotArraySize) return;
+  // Running workers keep the slots they hold (the window's own close refuses too).
+  if (slot < 0 || slot >= SlotArraySize || SlotHeldByWorkers(slot)) return;
   if (TMDIChild* w = ImageWindow(slot)) {
     ClearSlotReferences(slot);
     if (BatchRunning) RememberedWindowPosition = {true, w->x(), w->y()};

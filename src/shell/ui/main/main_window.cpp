@@ -29,6 +29,7 @@
 #include "shell/ui/tool_bar/main_tool_bar.h"
 #include "shell/ui/tool_bar/picture_button.h"
 #include "store/image_store.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -101,8 +102,10 @@ void TMainForm::BuildChrome() {
   link.UpdateStatusBar = [this] { UpdateStatusBar(); };
   link.UpdateMenuItems = [this] { UpdateMenuItems(); };
   link.SetCropButtonEnabled = [this](bool enabled) {
-    ToolBar1->PNGButton[8]->setEnabled(enabled && HasMenuCommand("Ausschneiden1"));
+    ToolBar1->PNGButton[8]->setEnabled(enabled && HasMenuCommand("Ausschneiden1") && !SlotBusy(FindActiveSlot()));
   };
+  // Operations and worker holds that start or end refresh the enabling.
+  SlotGuardChangedHook = &RefreshCommandEnabling;
   link.ColourSpaceButtonEnabled = [this] { return ToolBar1->RxSpeedButton[2]->isEnabled(); };
   link.UpdateInfoPanelControls = [this](int slot, int partnerToo) { ToolBar1->UpdateInfoPanelControls(slot, partnerToo); };
   link.SetZoomCaption = [this](const QString& caption) { ToolBar1->SetZoomCaption(caption); };

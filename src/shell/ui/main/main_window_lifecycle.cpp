@@ -39,6 +39,7 @@
 #include "shell/ui/main/open_by_name.h"
 #include "shell/ui/qt_engine_ui.h"
 #include "shell/ui/settings/settings_dialog.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -198,6 +199,7 @@ void TMainForm::FormDestroy() {
   link.UpdateStatusBar = nullptr;
   link.UpdateMenuItems = nullptr;
   link.SetCropButtonEnabled = nullptr;
+  SlotGuardChangedHook = nullptr;
   link.ColourSpaceButtonEnabled = nullptr;
   link.UpdateInfoPanelControls = nullptr;
   link.SetZoomCaption = nullptr;

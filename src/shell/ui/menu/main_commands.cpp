@@ -44,6 +44,7 @@
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
 #include "store/load_messages.h"
+#include "store/slot_holds.h"
 #include "store/ui/clipboard_paste.h"
 #include "store/ui/file_menu.h"
 
@@ -141,13 +142,20 @@ void ShowHelpPage(QAction* item, int page) {
 // ---- the picture buttons ----
 
 namespace {
-// Mirror and flip: in place, with the marks hidden and the undo entries dropped.
-void TurnActiveImageOver(void (*turn)(int slot)) {
+// The active slot for a command that changes it in place; 0 when there is none
+// or a running operation or its workers hold it.
+int ActiveSlotToChange() {
   const int slot = FindActiveSlot();
+  return slot >= 1 && !SlotBusy(slot) ? slot : 0;
+}
+
+// Mirror and flip: in place, with the marks hidden and the undo entries dropped.
+void TurnActiveImageOver(bool (*turn)(int slot)) {
+  const int slot = ActiveSlotToChange();
   if (slot < 1) return;
   TBusyCursorScope busy;
   HideWindowMarks(slot);
-  turn(slot);
+  if (!turn(slot)) return;
   ImageChanged(slot);
   ReleaseWindowUndo(slot);
 }
@@ -157,13 +165,13 @@ void MirrorActiveImage() { TurnActiveImageOver(&MirrorSlotHorizontal); }
 void FlipActiveImage() { TurnActiveImageOver(&FlipSlotVertical); }
 
 void RotateActiveImage() {
-  const int slot = FindActiveSlot();
+  const int slot = ActiveSlotToChange();
   if (slot < 1) return;
   TMDIChild* w = ImageWindow(slot);
   const TImageSlot& im = Store.Image[size_t(slot)];
   TBusyCursorScope busy;
   HideWindowMarks(slot);
-  RotateSlotRight90(slot);
+  if (!RotateSlotRight90(slot)) return;
   SetMainStatusText(1, QString::fromStdString(LangTextOr(LangKey(10, 1), "Größe")) + ": " + QString::number(im.Width) +
                            " x " + QString::number(im.Height));
   if (w)
@@ -176,11 +184,11 @@ void RotateActiveImage() {
 }
 
 void InvertActiveImage() {
-  const int slot = FindActiveSlot();
+  const int slot = ActiveSlotToChange();
   if (slot < 1) return;
   TBusyCursorScope busy;
   SetWorkRectFromWindow(slot, 1, false);
-  InvertImage(slot);
+  if (!InvertImage(slot)) return;
   ComputeHistogram(slot, false, true);
   ReleaseWindowUndo(slot);
   RefreshHistogramWindow();

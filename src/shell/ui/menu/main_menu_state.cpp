@@ -1,8 +1,10 @@
 #include "shell/ui/menu/main_menu_state.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QMdiArea>
 #include <QMenu>
+#include <QThread>
 #include <QToolButton>
 
 #include "core/batch_state.h"
@@ -15,6 +17,7 @@
 #include "shell/ui/tool_bar/main_tool_bar.h"
 #include "shell/ui/tool_bar/picture_button.h"
 #include "store/image_store.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -45,7 +48,8 @@ void UpdateMenuState() {
   const int windows = link.MdiArea ? int(link.MdiArea->subWindowList().size()) : 0;
   const int active = FindActiveSlot();
   const bool filterShown = link.FilterDialogVisible && link.FilterDialogVisible();
-  const bool idle = !filterShown && !OperationRunning;
+  // Workers that hold slots count as a running operation: image commands wait.
+  const bool idle = !filterShown && !OperationRunning && !AnySlotHeldByWorkers();
   const bool f = windows > 0 && idle;
   const bool f2 = windows > 1 && idle;
   TMainToolBar* bar = link.ToolBar;
@@ -66,7 +70,7 @@ void UpdateMenuState() {
   if (bar) {
     for (int n = 2; n <= 7; ++n) bar->PNGButton[size_t(n)]->setEnabled(f);
     bar->PNGButton[8]->setEnabled(active > 0 && SlotInUse(active) && HasSingleMark(active) &&
-                                  HasMenuCommand("Ausschneiden1"));
+                                  HasMenuCommand("Ausschneiden1") && !SlotBusy(active));
     bar->PNGButton[10]->setEnabled(HasMenuCommand("Histogramm1"));
     bar->PNGButton[11]->setEnabled(HasMenuCommand("FitsHeader1"));
   }
@@ -111,8 +115,12 @@ void UpdateFileMenuOnOpen() {
   if (active > 0) Enable("FileCloseItem", !ActiveWindowInOperation(active));
 }
 
-bool ActiveWindowInOperation(int slot) {
-  return OperationRunning && !BatchRunning && ValidSlot(slot) && (slot == SlotPair.Source || slot == SlotPair.Destination);
+bool ActiveWindowInOperation(int slot) { return SlotBusy(slot); }
+
+void RefreshCommandEnabling() {
+  // Operations started off the interface's thread leave the enabling alone.
+  const QCoreApplication* app = QCoreApplication::instance();
+  if (app && QThread::currentThread() == app->thread()) CallUpdateMenuItems();
 }
 
 }  // namespace astrelon

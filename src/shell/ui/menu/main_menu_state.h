@@ -11,7 +11,11 @@ void UpdateMenuState();
 // "S&chließen" follows the active window: disabled while it belongs to a
 // running interactive operation.
 void UpdateFileMenuOnOpen();
-// Whether the slot is the source or the result of the running interactive operation.
+// Whether the slot is the source or the result of the running interactive
+// operation, or held by running workers (SlotBusy).
 bool ActiveWindowInOperation(int slot);
+// Brings the enabling of the menus and tool-bar buttons up to date when called
+// on the interface's thread (installed as the store's SlotGuardChangedHook).
+void RefreshCommandEnabling();
 
 }  // namespace astrelon

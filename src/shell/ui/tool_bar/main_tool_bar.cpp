@@ -26,6 +26,7 @@
 #include "shell/windows/histogram_refresh.h"
 #include "store/color_models.h"
 #include "store/image_store.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -340,7 +341,7 @@ void TMainToolBar::RxSpeedButtonClick(QToolButton* button) {
     // A colour image: the button switches the colour model directly.
     button->setChecked(false);
     const int slot = FindActiveSlot();
-    if (slot < 1) return;
+    if (slot < 1 || SlotHeldByWorkers(slot)) return;
     const bool yuv = Store.Image[size_t(slot)].ColorModel == CmYuv;
     if (yuv ? YUVtoRGB(slot) : RGBtoYUV(slot)) ColourModelSwitched(slot);
     return;
@@ -387,7 +388,9 @@ void TMainToolBar::ChooseListItem(int tag, int item) {
         break;
       }
       case 3:
-        if (slot >= 1 && (item == 0 ? YUVtoRGB(slot) : RGBtoYUV(slot))) ColourModelSwitched(slot);
+        // Planes that running workers read are not converted under them.
+        if (slot >= 1 && !SlotHeldByWorkers(slot) && (item == 0 ? YUVtoRGB(slot) : RGBtoYUV(slot)))
+          ColourModelSwitched(slot);
         break;
       default:
         if (slot >= 1) {

@@ -23,6 +23,7 @@
 #include "shell/windows/window_coordinates.h"
 #include "shell/windows/zoom_steps.h"
 #include "store/color_models.h"
+#include "store/slot_holds.h"
 
 namespace astrelon {
 
@@ -186,9 +187,10 @@ void TMDIChild::closeEvent(QCloseEvent* e) {
     e->ignore();
     return;
   }
-  // A running interactive operation keeps its source and destination: closing
-  // one of them only asks the operation to stop.
-  if (OperationRunning && !BatchRunning && (Tag == SlotPair.Source || Tag == SlotPair.Destination)) {
+  // A running interactive operation keeps its source and destination, and
+  // running workers keep the slots they hold: closing one of them only asks
+  // the operation to stop.
+  if (SlotBusy(Tag)) {
     AbortRequested = 1;
     e->ignore();
     return;
