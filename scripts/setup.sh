@@ -27,7 +27,7 @@ PACKAGES=(
 # Google Benchmark and the peers that only the benchmarks compare against; the
 # program and its tests need none of them.
 BENCH_PACKAGES=(
-  libbenchmark-dev libopencv-dev libvips-dev graphicsmagick libgraphicsmagick++1-dev
+  libbenchmark-dev libopencv-dev libvips-dev
   libfftw3-dev siril
 )
 
