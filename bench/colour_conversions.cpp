@@ -3,10 +3,10 @@
 // pool (measured in the same iterations; figure "plain"): three planes read and
 // written for the in-place conversions and the camera profile, three read and
 // one written for the grey conversions. No library converts planar float RGB.
-// Goals: the pixel passes alone 1.5 (they also measure each block); the whole
-// conversions 2.0 (one more read of the three planes for the display
-// histogram, and the value range); the grey conversions 1.5; the histogram
-// alone 1.0 (it reads what the baseline reads and writes).
+// Goals: the pixel passes alone 1.5 (they also measure each block); the
+// display histogram alone 2.0 (a bin and an increment per value of the three
+// planes, about twice the plain pass's time per value); the whole in-place
+// conversions 3.0 (pass, value range and histogram); the grey conversions 1.5.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -138,15 +138,15 @@ void RunAgainstBaseline(benchmark::State& state, bool intoGrey, double goal, F r
 }
 
 void BM_RGBtoYUV(benchmark::State& state) {
-  RunAgainstBaseline(state, false, 2.0, [] { RGBtoYUV(Source); });
+  RunAgainstBaseline(state, false, 3.0, [] { RGBtoYUV(Source); });
 }
 
 void BM_YUVtoRGB(benchmark::State& state) {
-  RunAgainstBaseline(state, false, 2.0, [] { RGBtoYUV(Source); }, [] { YUVtoRGB(Source); });
+  RunAgainstBaseline(state, false, 3.0, [] { RGBtoYUV(Source); }, [] { YUVtoRGB(Source); });
 }
 
 void BM_ApplyCameraProfile(benchmark::State& state) {
-  RunAgainstBaseline(state, false, 2.0, [] { ApplyCameraProfile(Source, false); });
+  RunAgainstBaseline(state, false, 3.0, [] { ApplyCameraProfile(Source, false); });
 }
 
 void BM_ColorToMonoLuma(benchmark::State& state) {
@@ -195,7 +195,7 @@ void BM_XyzToRgbPass(benchmark::State& state) {
 // For reference: the display histogram that the in-place conversions recompute
 // at their end (one more pass over the three planes).
 void BM_ComputeHistogram(benchmark::State& state) {
-  RunAgainstBaseline(state, false, 1.0, [] { ComputeHistogram(Source, false, false); });
+  RunAgainstBaseline(state, false, 2.0, [] { ComputeHistogram(Source, false, false); });
 }
 
 #define COLOUR_BENCH(fn)             \

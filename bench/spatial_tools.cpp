@@ -126,7 +126,7 @@ void BM_Fft2DPow2_4096(benchmark::State& state) {
   int spectrum = -1;
   bench::WithThreads(state, 1, [&] {
     bench::Measure(
-        state, [&] { spectrum = ImageToFft2DPow2(1, 0, 0, false); }, {{"fftwf_r2c", [&] { fftwf_execute(plan); }, 2.0}},
+        state, [&] { spectrum = ImageToFft2DPow2(1, 0, 0, false); }, {{"fftwf", [&] { fftwf_execute(plan); }, 2.0}},
         [&] {
           if (SlotInUse(spectrum)) FreeSlot(spectrum);
         });

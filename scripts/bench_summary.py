@@ -61,7 +61,11 @@ def family(run_name):
 
 
 def fmt_ms(values):
-    return f"{statistics.median(values):9.1f}" if values else f"{'-':>9}"
+    if not values:
+        return f"{'-':>9}"
+    v = statistics.median(values)
+    digits = 3 if v < 1 else 2 if v < 10 else 1 if v < 100 else 0
+    return f"{v:9.{digits}f}"
 
 
 def summarise(directory, runs):
@@ -70,7 +74,8 @@ def summarise(directory, runs):
         program = listing.stem
         figures = declared_figures(directory / f"{program}.figures")
         entries = {}
-        for e in load_runs(directory / f"{program}.json"):
+        output = directory / f"{program}.json"
+        for e in load_runs(output):
             entries.setdefault(e["run_name"], []).append(e)
         instances = [line.strip() for line in listing.read_text().splitlines() if line.strip()]
         for instance in instances:
@@ -100,7 +105,14 @@ def summarise(directory, runs):
                 want = max(runs, len(runs_here))
                 text = f"{label} {fmt_ms(routine)} {fmt_ms(peer)}"
                 if len(ratio) < want or not ratio:
-                    why = "; ".join(errors) if errors else "not in the run's output"
+                    if errors:
+                        why = "; ".join(errors)
+                    elif not output.exists():
+                        why = "the program left no output"
+                    elif len(runs_here) < want:
+                        why = f"{len(runs_here)} runs of the benchmark in the output"
+                    else:
+                        why = "the runs set no such counter"
                     rows.append(f"{text}  NO FIGURE ({len(ratio)} of {want} runs): {why}")
                     missed += 1
                     continue
