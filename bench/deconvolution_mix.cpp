@@ -1,8 +1,8 @@
 // The "Stärke" blend of a deconvolution on a 4096 × 4096 grey image against a
 // plain pass over the same three planes (source and difference read, the
-// destination written) on the same worker bands, in the same iterations.
-// Counter "plain_ratio": our time over the plain pass's (goal 2). Argument:
-// worker threads (1, or 0 for all cores).
+// destination written) on as many threads of the baseline pool, in the same
+// iterations. Figure "plain": our time over the plain pass's (goal 2).
+// Argument: worker threads (1, or 0 for all cores).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "frequency/deconvolution/deconvolution_mix.h"
+#include "band_pool.h"
 #include "kernels/regions/rect_runs.h"
 #include "peer_measure.h"
 #include "platform/processor_features.h"
@@ -40,7 +41,7 @@ void PlainPass() {
   const float* d = Store.Image[Difference].Planes[1].data();
   float* out = Store.Image[Destination].Planes[1].data();
   const int threads = RectRunThreads(ClipRectToSlot(Source, {0, Side - 1, 0, Side - 1}), 1);
-  ForEachBand(Side, threads, [&](int64_t first, int64_t last) {
+  bench::PoolBands(Side, threads, [&](int64_t first, int64_t last) {
     for (int64_t i = first * Side; i < last * Side; ++i) out[i] = v[i] + d[i];
   });
   benchmark::ClobberMemory();
@@ -57,6 +58,7 @@ void BM_MixDeconvolutionResult(benchmark::State& state) {
   });
 }
 
+ASTRELON_FIGURES(BM_MixDeconvolutionResult, "plain");
 BENCHMARK(BM_MixDeconvolutionResult)->Arg(1)->Arg(0)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
 }  // namespace

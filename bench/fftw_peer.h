@@ -1,7 +1,8 @@
 #pragma once
 // FFTW as the peer of the spectrum benchmarks: 2D real transforms of an M × N
 // plane forward and backward in double and float, and the row transforms
-// alone, planned with FFTW_MEASURE for a thread count and kept per size.
+// alone (double and float), planned with FFTW_MEASURE for a thread count and
+// kept per size.
 #include <fftw3.h>
 
 #include <map>
@@ -26,6 +27,8 @@ struct TFftwPeer {
     backwardF = fftwf_plan_dft_c2r_2d(m, n, outF, inF, FFTW_MEASURE);
     rows = fftw_plan_many_dft_r2c(1, &n, m, in, nullptr, 1, n, out, nullptr, 1, n / 2 + 1, FFTW_MEASURE);
     rowsBack = fftw_plan_many_dft_c2r(1, &n, m, out, nullptr, 1, n / 2 + 1, in, nullptr, 1, n, FFTW_MEASURE);
+    rowsF = fftwf_plan_many_dft_r2c(1, &n, m, inF, nullptr, 1, n, outF, nullptr, 1, n / 2 + 1, FFTW_MEASURE);
+    rowsBackF = fftwf_plan_many_dft_c2r(1, &n, m, outF, nullptr, 1, n / 2 + 1, inF, nullptr, 1, n, FFTW_MEASURE);
     for (size_t i = 0; i < real; ++i) in[i] = inF[i] = float(1000 + (i * 2654435761u) % 1000);
     for (size_t i = 0; i < complex; ++i) out[i][0] = out[i][1] = outF[i][0] = outF[i][1] = 0.5f;
   }
@@ -34,7 +37,7 @@ struct TFftwPeer {
   float* inF;
   fftwf_complex* outF;
   fftw_plan forward, backward, rows, rowsBack;
-  fftwf_plan forwardF, backwardF;
+  fftwf_plan forwardF, backwardF, rowsF, rowsBackF;
 };
 
 inline TFftwPeer& Peer(int n, int m, int threads) {

@@ -1,5 +1,4 @@
-# The Gauss family compares against OpenCV, libvips and GraphicsMagick in the same run.
+# The Gauss family compares against OpenCV and libvips in the same run.
 include(${CMAKE_CURRENT_LIST_DIR}/pkg_peer.cmake)
 astrelon_bench_pkg_peer(GAUSS_OPENCV "OpenCV (libopencv-dev)" opencv4)
 astrelon_bench_pkg_peer(GAUSS_VIPS "libvips (libvips-dev)" vips)
-astrelon_bench_pkg_peer(GAUSS_GM "GraphicsMagick (libgraphicsmagick++1-dev)" GraphicsMagick)

@@ -1,12 +1,12 @@
 #pragma once
 // Grey test planes put into slots, and the plain pass that the plane
-// benchmarks measure against: every pixel read and written once on the same
-// worker bands as the routine under test.
+// benchmarks measure against: every pixel read and written once in row bands
+// on the baseline pool.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 
-#include "platform/parallel_bands.h"
+#include "band_pool.h"
 #include "store/image_store.h"
 
 namespace astrelon::bench {
@@ -24,7 +24,7 @@ inline void PutGreyPlane(int slot, int width, int height, const TPlane& plane) {
 // Reads and writes every pixel of the slot's first plane once, in row bands.
 inline void PlainPlanePass(int slot, int width, int height, int threads) {
   float* v = Store.Image[size_t(slot)].Planes[1].data();
-  ForEachBand(height, threads, [&](int64_t first, int64_t last) {
+  PoolBands(height, threads, [&](int64_t first, int64_t last) {
     for (int64_t i = first * width; i < last * width; ++i) v[i] = v[i] * 1.0f + 0.0f;
   });
   benchmark::ClobberMemory();

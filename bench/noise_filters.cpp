@@ -9,7 +9,8 @@
 //    7) on a 2048 x 2048 field of values 0..13000 against
 //    cv::fastNlMeansDenoising of the same values as CV_16U (NORM_L1, template
 //    5, search window 15).
-// The counter "<peer>_ratio" is the fastest kernel run divided by the fastest peer run (goal: at most 1).
+// Figures "bilateral", "medianBlur" and "fastNlMeans": the fastest kernel run
+// divided by the fastest peer run (goal: at most 1).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -121,6 +122,9 @@ void BM_NlmVsFastNlMeans(benchmark::State& state) {
       [&] { NLMFilterStarten(p, run); });
 }
 
+ASTRELON_FIGURES(BM_NoiseFilterVsBilateral, "bilateral");
+ASTRELON_FIGURES(BM_MedianVsMedianBlur, "medianBlur");
+ASTRELON_FIGURES(BM_NlmVsFastNlMeans, "fastNlMeans");
 BENCHMARK(BM_NoiseFilterVsBilateral)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_MedianVsMedianBlur)
     ->Args({1, 9})

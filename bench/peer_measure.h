@@ -1,53 +1,91 @@
 #pragma once
-// Timing a routine against several baselines in the same iterations: each
-// baseline, then the routine, once per iteration. Counters: the fastest routine
-// run in ms ("ms"), and per baseline its fastest run ("<name>_ms"), the ratio
-// routine / baseline ("<name>_ratio", below 1: the routine is faster) and, when
-// the baseline has one, the ratio's goal ("<name>_ratio_goal").
+// Timing a routine against its peers in the same iterations: each peer, then the
+// routine, once per iteration, every run preceded (untimed) by `prepare` when
+// one is given. The counters of a figure (one per peer, see figures.h):
+//   "ms"                  the routine's fastest run
+//   "<peer>_ms"           the peer's fastest run
+//   "<peer>_ratio"        routine / peer (below 1: the routine is faster)
+//   "<peer>_ratio_goal"   the ratio's goal: the figure is met when the ratio
+//                         does not exceed it
+// A figure timed apart from "ms" (a second routine of the same benchmark) also
+// carries "<figure>_routine_ms". A peer or routine that fails ends the benchmark
+// with an error and sets no figure, so that the summary counts it as missed.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/settings.h"
+#include "figures.h"
 
 namespace astrelon::bench {
 
 struct TPeer {
+  // Every peer has a goal: the ratio routine / peer must not exceed it.
+  TPeer(std::string name, std::function<void()> run, double goal)
+      : Name(std::move(name)), Run(std::move(run)), Goal(goal) {}
   std::string Name;
   std::function<void()> Run;
-  double Goal = 0;  // the ratio must not exceed it; 0: no goal
+  double Goal;
 };
 
-// prepare, when given, runs untimed at the start of each iteration (restoring
-// the input of a routine that works in place).
+// Thrown by a peer or routine that failed; the benchmark ends with the message.
+struct TBenchFailure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+[[noreturn]] inline void Fail(const std::string& what) { throw TBenchFailure(what); }
+
+inline double Seconds(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Sets the counters of one figure (see above); ownRoutineTime adds
+// "<name>_routine_ms" for a figure whose routine is not the one timed in "ms".
+inline void ReportFigure(benchmark::State& state, const std::string& name, double routineSeconds, double peerSeconds,
+                         double goal, bool ownRoutineTime = false) {
+  state.counters[name + "_ratio"] = routineSeconds / peerSeconds;
+  state.counters[name + "_ms"] = peerSeconds * 1e3;
+  state.counters[name + "_ratio_goal"] = goal;
+  if (ownRoutineTime) state.counters[name + "_routine_ms"] = routineSeconds * 1e3;
+}
+
+// Runs `run` and returns its time; a TBenchFailure ends the benchmark (false).
+inline bool Timed(benchmark::State& state, const std::function<void()>& run, double& best) {
+  try {
+    const auto t0 = std::chrono::steady_clock::now();
+    run();
+    best = std::min(best, Seconds(t0));
+    return true;
+  } catch (const TBenchFailure& e) {
+    state.SkipWithError(e.what());
+    return false;
+  }
+}
+
 inline void Measure(benchmark::State& state, const std::function<void()>& routine, const std::vector<TPeer>& peers,
                     const std::function<void()>& prepare = {}) {
-  using Clock = std::chrono::steady_clock;
   std::vector<double> best(peers.size(), 1e30);
   double bestRoutine = 1e30;
   for (auto _ : state) {
-    if (prepare) prepare();
-    for (size_t k = 0; k < peers.size(); ++k) {
-      const auto t0 = Clock::now();
-      peers[k].Run();
-      best[k] = std::min(best[k], std::chrono::duration<double>(Clock::now() - t0).count());
+    bool ok = true;
+    for (size_t k = 0; k < peers.size() && ok; ++k) {
+      if (prepare) prepare();
+      ok = Timed(state, peers[k].Run, best[k]);
     }
-    const auto t0 = Clock::now();
-    routine();
-    const double r = std::chrono::duration<double>(Clock::now() - t0).count();
-    bestRoutine = std::min(bestRoutine, r);
-    state.SetIterationTime(r);
+    if (ok && prepare) prepare();
+    double run = 1e30;
+    if (!ok || !Timed(state, routine, run)) break;
+    bestRoutine = std::min(bestRoutine, run);
+    state.SetIterationTime(run);
   }
+  if (state.error_occurred()) return;
   state.counters["ms"] = bestRoutine * 1e3;
-  for (size_t k = 0; k < peers.size(); ++k) {
-    state.counters[peers[k].Name + "_ratio"] = bestRoutine / best[k];
-    state.counters[peers[k].Name + "_ms"] = best[k] * 1e3;
-    if (peers[k].Goal > 0) state.counters[peers[k].Name + "_ratio_goal"] = peers[k].Goal;
-  }
+  for (size_t k = 0; k < peers.size(); ++k) ReportFigure(state, peers[k].Name, bestRoutine, best[k], peers[k].Goal);
 }
 
 // Runs `run` with the "Multicores" option on when more than one thread is

@@ -1,11 +1,15 @@
 // Speed of the value workers and the stray-pixel removal on a 6000 x 4000 RGB
-// image (8 threads at most). Each benchmark times its routine and a baseline in the same iterations;
-// the counter "ratio" is the fastest routine run over the fastest baseline run.
-//  - Value workers (all cores): baseline a plain loop adding 1 to every value of
-//    the same planes, split over the same threads.
-//  - RemoveHotPixels on one plane, one thread: baseline OpenCV's 3 x 3 median
-//    of the same float plane on one thread (when OpenCV is installed).
-//  - RemoveHotPixels on three planes: baseline the same call on one plane.
+// image (8 threads at most). Each benchmark times its routine and a baseline in
+// the same iterations, on the same number of threads:
+//  - Value workers (all cores): a plain loop of the baseline pool adding 1 to
+//    every value of the same planes, split into the same rows (figure "plain";
+//    goals 1.2 for the additions, products, clamps and squares, 1.5 for the
+//    square root, the rounding and the move towards zero).
+//  - RemoveHotPixels on one plane, one thread (scalar and vector path): OpenCV's
+//    3 x 3 median of the same float plane on one thread (figure "opencv", goal
+//    2: the neighbours' spread is measured as well).
+//  - RemoveHotPixels on three planes (one thread each): OpenCV's 3 x 3 median of
+//    the three planes on three threads (figure "opencv", goal 2).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,12 +19,12 @@
 #include <random>
 #include <vector>
 
-#if ASTRELON_HAVE_OPENCV
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
-#endif
 
+#include "band_pool.h"
 #include "core/settings.h"
+#include "peer_measure.h"
 #include "kernels/regions/rect_runs.h"
 #include "kernels/regions/remove_hot_pixels.h"
 #include "pixelops/pixels/value_arithmetic.h"
@@ -81,102 +85,81 @@ TBenchImage& Bench() {
   return image;
 }
 
-using Clock = std::chrono::steady_clock;
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-void Report(benchmark::State& state, double bestBase, double bestRoutine) {
-  state.counters["ratio"] = bestRoutine / bestBase;
-  state.counters["base_ms"] = bestBase * 1e3;
-  state.counters["routine_ms"] = bestRoutine * 1e3;
-}
-
-// Plain loop over the planes of the colour slot on the threads the workers use.
+// Plain loop over the planes of the colour slot on as many threads as the workers use.
 void PlainAdd() {
   TImageSlot& im = Store.Image[Colour];
   const TClippedRect r{0, Width - 1, 0, Height - 1};
   const int64_t rows = int64_t(Height) * 3;
-  ForEachBand(rows, RectRunThreads(r, 3), [&](int64_t first, int64_t last) {
+  bench::PoolBands(rows, RectRunThreads(r, 3), [&](int64_t first, int64_t last) {
     for (int64_t k = first; k < last; ++k)
       for (float& v : im.Row(int(1 + k / Height), int(k % Height))) v += 1.0f;
   });
 }
 
-void RunWorker(benchmark::State& state, const std::function<void()>& worker) {
+void RunWorker(benchmark::State& state, double goal, const std::function<void()>& worker) {
   Bench().Reset(true);
-  double bestBase = 1e30, bestRoutine = 1e30;
-  for (auto _ : state) {
-    const auto t0 = Clock::now();
-    PlainAdd();
-    const auto t1 = Clock::now();
-    worker();
-    const auto t2 = Clock::now();
-    bestBase = std::min(bestBase, Seconds(t0, t1));
-    bestRoutine = std::min(bestRoutine, Seconds(t1, t2));
-    state.SetIterationTime(Seconds(t1, t2));
-  }
-  state.counters["threads"] = RectRunThreads({0, Width - 1, 0, Height - 1}, 3);
-  Report(state, bestBase, bestRoutine);
+  bench::WithThreads(state, RectRunThreads({0, Width - 1, 0, Height - 1}, 3),
+                     [&] { bench::Measure(state, worker, {{"plain", PlainAdd, goal}}); });
 }
 
-void BM_AddValuesToRect(benchmark::State& s) { RunWorker(s, [] { AddValuesToRect(Colour, 1, 2, 3); }); }
-void BM_MultiplyRectByValues(benchmark::State& s) { RunWorker(s, [] { MultiplyRectByValues(Colour, 1, 1, 1); }); }
-void BM_ClampValuesBelow(benchmark::State& s) { RunWorker(s, [] { ClampValuesBelow(Colour, 100); }); }
-void BM_ClampValuesAbove(benchmark::State& s) { RunWorker(s, [] { ClampValuesAbove(Colour, 900); }); }
-void BM_TakeSquareRoot(benchmark::State& s) { RunWorker(s, [] { TakeSquareRoot(Colour); }); }
-void BM_SquareValues(benchmark::State& s) { RunWorker(s, [] { SquareValues(Colour); }); }
-void BM_RoundValues(benchmark::State& s) { RunWorker(s, [] { RoundValues(Colour); }); }
-void BM_MoveValuesTowardZero(benchmark::State& s) { RunWorker(s, [] { MoveValuesTowardZero(Colour, 0.5f); }); }
+void BM_AddValuesToRect(benchmark::State& s) { RunWorker(s, 1.2, [] { AddValuesToRect(Colour, 1, 2, 3); }); }
+void BM_MultiplyRectByValues(benchmark::State& s) { RunWorker(s, 1.2, [] { MultiplyRectByValues(Colour, 1, 1, 1); }); }
+void BM_ClampValuesBelow(benchmark::State& s) { RunWorker(s, 1.2, [] { ClampValuesBelow(Colour, 100); }); }
+void BM_ClampValuesAbove(benchmark::State& s) { RunWorker(s, 1.2, [] { ClampValuesAbove(Colour, 900); }); }
+void BM_TakeSquareRoot(benchmark::State& s) { RunWorker(s, 1.5, [] { TakeSquareRoot(Colour); }); }
+void BM_SquareValues(benchmark::State& s) { RunWorker(s, 1.2, [] { SquareValues(Colour); }); }
+void BM_RoundValues(benchmark::State& s) { RunWorker(s, 1.5, [] { RoundValues(Colour); }); }
+void BM_MoveValuesTowardZero(benchmark::State& s) { RunWorker(s, 1.5, [] { MoveValuesTowardZero(Colour, 0.5f); }); }
 
-// One plane on one thread. Argument: 0 scalar path, 1 vector path.
+// One plane on one thread. Argument: 0 scalar path, 1 vector path. The plane
+// starts from the same values before each run.
 void BM_RemoveHotPixelsPlane(benchmark::State& state) {
   Bench().Reset(false);
   TPlane& plane = Store.Image[Grey].Planes[1];
   const bool vector = state.range(0) != 0;
-#if ASTRELON_HAVE_OPENCV
   cv::setNumThreads(1);
   const cv::Mat src(Height, Width, CV_32F, Bench().pristine[0].data());
   cv::Mat dst(Height, Width, CV_32F);
-#endif
-  double bestBase = 1e30, bestRoutine = 1e30;
-  for (auto _ : state) {
-    const auto t0 = Clock::now();
-#if ASTRELON_HAVE_OPENCV
-    cv::medianBlur(src, dst, 3);
-    benchmark::DoNotOptimize(dst.data);
-#endif
-    const auto t1 = Clock::now();
-    RemoveHotPixelsPlane(plane, Width, Height, 1, Width - 2, 1, Height - 2, 3.0f, 20.0f, vector);
-    const auto t2 = Clock::now();
-    bestBase = std::min(bestBase, Seconds(t0, t1));
-    bestRoutine = std::min(bestRoutine, Seconds(t1, t2));
-    state.SetIterationTime(Seconds(t1, t2));
-  }
-#if ASTRELON_HAVE_OPENCV
-  Report(state, bestBase, bestRoutine);
-#else
-  state.counters["routine_ms"] = bestRoutine * 1e3;
-  state.SetLabel("no OpenCV: no baseline");
-#endif
+  bench::WithThreads(state, 1, [&] {
+    bench::Measure(
+        state,
+        [&] { RemoveHotPixelsPlane(plane, Width, Height, 1, Width - 2, 1, Height - 2, 3.0f, 20.0f, vector); },
+        {{"opencv",
+          [&] {
+            cv::medianBlur(src, dst, 3);
+            benchmark::DoNotOptimize(dst.data);
+          },
+          2.0}},
+        [&] { plane = Bench().pristine[0]; });
+  });
 }
 
-// Three planes side by side against one plane (noise estimates included).
+// Three planes side by side (noise estimates included), against three medians on three threads.
 void BM_RemoveHotPixelsThreePlanes(benchmark::State& state) {
   Bench().Reset(false);
-  double bestBase = 1e30, bestRoutine = 1e30;
-  for (auto _ : state) {
-    const auto t0 = Clock::now();
-    RemoveHotPixels(Grey, 0, Width - 1, 0, Height - 1, 3.0f);
-    const auto t1 = Clock::now();
-    RemoveHotPixels(Colour, 0, Width - 1, 0, Height - 1, 3.0f);
-    const auto t2 = Clock::now();
-    bestBase = std::min(bestBase, Seconds(t0, t1));
-    bestRoutine = std::min(bestRoutine, Seconds(t1, t2));
-    state.SetIterationTime(Seconds(t1, t2));
-  }
-  Report(state, bestBase, bestRoutine);
+  cv::setNumThreads(3);
+  std::vector<cv::Mat> out(3);  // kept between runs: ours works in place
+  bench::WithThreads(state, 3, [&] {
+    bench::Measure(
+        state, [] { RemoveHotPixels(Colour, 0, Width - 1, 0, Height - 1, 3.0f); },
+        {{"opencv",
+          [&] {
+            cv::parallel_for_(cv::Range(0, 3), [&](const cv::Range& r) {
+              for (int p = r.start; p < r.end; ++p) {
+                const cv::Mat plane(Height, Width, CV_32F, Bench().pristine[size_t(p)].data());
+                cv::medianBlur(plane, out[size_t(p)], 3);
+              }
+            });
+            benchmark::DoNotOptimize(out[0].data);
+          },
+          2.0}},
+        [] { Bench().Reset(false); });
+  });
 }
 
-#define WORKER_BENCH(fn) BENCHMARK(fn)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0)
+#define WORKER_BENCH(fn)           \
+  ASTRELON_FIGURES(fn, "plain"); \
+  BENCHMARK(fn)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0)
 WORKER_BENCH(BM_AddValuesToRect);
 WORKER_BENCH(BM_MultiplyRectByValues);
 WORKER_BENCH(BM_ClampValuesBelow);
@@ -185,6 +168,8 @@ WORKER_BENCH(BM_TakeSquareRoot);
 WORKER_BENCH(BM_SquareValues);
 WORKER_BENCH(BM_RoundValues);
 WORKER_BENCH(BM_MoveValuesTowardZero);
+ASTRELON_FIGURES(BM_RemoveHotPixelsPlane, "opencv");
+ASTRELON_FIGURES(BM_RemoveHotPixelsThreePlanes, "opencv");
 BENCHMARK(BM_RemoveHotPixelsPlane)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_RemoveHotPixelsThreePlanes)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

@@ -1,13 +1,12 @@
 // Speed of ResampleImage on a 6000 x 4000 image (grey and RGB) against peer
 // libraries doing the same job in the same run, all on 8 threads:
-//   x2 bicubic against OpenCV INTER_CUBIC, x2 Lanczos3 against INTER_LANCZOS4 and
-//   against GraphicsMagick's Lanczos ResizeImage, x0.5 anti-moiré Lanczos3 against
-//   libvips vips_resize (lanczos3), box 1/3 against INTER_AREA.
-// "peer_ratio" is our fastest run divided by the peer's fastest run; the goal is 1
-// (at least as fast).
+//   x2 bicubic against OpenCV INTER_CUBIC, x0.5 anti-moiré Lanczos3 against
+//   libvips' vips_resize (lanczos3), box 1/3 against INTER_AREA: goal 1 (at
+//   least as fast); x2 Lanczos3 against INTER_LANCZOS4, the nearest peer (8 x 8
+//   taps for our 6 x 6; vips enlarges bicubic whatever its kernel): goal 0.75.
+// Figures "opencv" and "vips": our fastest run over the peer's.
 #include <benchmark/benchmark.h>
 
-#include <magick/api.h>
 #include <vips/vips.h>
 
 #include <opencv2/core.hpp>
@@ -50,8 +49,6 @@ struct TSource {
     VIPS_INIT("bench");
     vips_concurrency_set(Threads);
     vips_cache_set_max(0);
-    InitializeMagick(nullptr);
-    SetMagickResourceLimit(ThreadsResource, Threads);
     Options.Multicore = 1;
     DetectCpuFeatures();
     ApplySimdSetting();
@@ -86,89 +83,68 @@ void Resize(int kind, double ratio, bool antiMoire, bool box) {
   benchmark::DoNotOptimize(Store.Image[Slot].Planes[1].data());
 }
 
-void AgainstOpenCv(benchmark::State& state, int kind, double ratio, bool box, int cvInterpolation) {
+void AgainstOpenCv(benchmark::State& state, int kind, double ratio, bool box, int cvInterpolation, double goal) {
   const bool colour = state.range(0) != 0;
   TSource& s = Source();
   const cv::Size size(ScaledSide(W, ratio), ScaledSide(H, ratio));
   bench::Measure(
       state, [&] { Resize(kind, ratio, false, box); },
-      {{"peer",
+      {{"opencv",
         [&] {
           cv::Mat out;
           cv::resize(colour ? s.rgb : s.grey, out, size, 0, 0, cvInterpolation);
           benchmark::DoNotOptimize(out.data);
         },
-        1.0}},
+        goal}},
       [&] { s.Restore(colour); });
 }
 
 void BM_Up2BicubicVsOpenCvCubic(benchmark::State& state) {
-  AgainstOpenCv(state, IkBicubic, 2.0, false, cv::INTER_CUBIC);
+  AgainstOpenCv(state, IkBicubic, 2.0, false, cv::INTER_CUBIC, 1.0);
 }
 void BM_Up2LanczosVsOpenCvLanczos4(benchmark::State& state) {
-  AgainstOpenCv(state, IkLanczos3, 2.0, false, cv::INTER_LANCZOS4);
+  AgainstOpenCv(state, IkLanczos3, 2.0, false, cv::INTER_LANCZOS4, 0.75);
 }
 void BM_BoxThirdVsOpenCvArea(benchmark::State& state) {
-  AgainstOpenCv(state, IkBicubic, 1.0 / 3, true, cv::INTER_AREA);
+  AgainstOpenCv(state, IkBicubic, 1.0 / 3, true, cv::INTER_AREA, 1.0);
+}
+
+// vips_resize of the source by `scale` with the Lanczos3 kernel.
+bench::TPeer VipsResize(const cv::Mat& src, double scale) {
+  return {"vips",
+          [&src, scale] {
+            VipsImage* in = vips_image_new_from_memory(src.data, src.total() * src.elemSize(), W, H, src.channels(),
+                                                       VIPS_FORMAT_FLOAT);
+            VipsImage* out = nullptr;
+            const int ok = vips_resize(in, &out, scale, "kernel", VIPS_KERNEL_LANCZOS3, nullptr);
+            size_t bytes = 0;
+            void* data = ok == 0 ? vips_image_write_to_memory(out, &bytes) : nullptr;
+            benchmark::DoNotOptimize(data);
+            g_free(data);
+            if (out) g_object_unref(out);
+            g_object_unref(in);
+            if (!data) bench::Fail("vips_resize failed");
+          },
+          1.0};
 }
 
 void BM_Down2AntiMoireVsVipsResize(benchmark::State& state) {
   const bool colour = state.range(0) != 0;
   TSource& s = Source();
-  const cv::Mat& src = colour ? s.rgb : s.grey;
   bench::Measure(
-      state, [&] { Resize(IkLanczos3, 0.5, true, false); },
-      {{"peer",
-        [&] {
-          VipsImage* in = vips_image_new_from_memory(src.data, src.total() * src.elemSize(), W, H, src.channels(),
-                                                     VIPS_FORMAT_FLOAT);
-          VipsImage* out = nullptr;
-          vips_resize(in, &out, 0.5, "kernel", VIPS_KERNEL_LANCZOS3, nullptr);
-          size_t bytes = 0;
-          void* data = vips_image_write_to_memory(out, &bytes);
-          benchmark::DoNotOptimize(data);
-          g_free(data);
-          g_object_unref(out);
-          g_object_unref(in);
-        },
-        1.0}},
+      state, [&] { Resize(IkLanczos3, 0.5, true, false); }, {VipsResize(colour ? s.rgb : s.grey, 0.5)},
       [&] { s.Restore(colour); });
 }
 
-void BM_Up2LanczosVsGraphicsMagick(benchmark::State& state) {
-  const bool colour = state.range(0) != 0;
-  TSource& s = Source();
-  const cv::Mat& src = colour ? s.rgb : s.grey;
-  Image* image = nullptr;
-  bench::Measure(
-      state, [&] { Resize(IkLanczos3, 2.0, false, false); },
-      {{"peer",
-        [&] {
-          ExceptionInfo e;
-          GetExceptionInfo(&e);
-          Image* out = ResizeImage(image, 2 * W, 2 * H, LanczosFilter, 1.0, &e);
-          benchmark::DoNotOptimize(out);
-          if (out) DestroyImage(out);
-          DestroyExceptionInfo(&e);
-        },
-        1.0}},
-      [&] {
-        s.Restore(colour);
-        if (!image) {
-          ExceptionInfo e;
-          GetExceptionInfo(&e);
-          image = ConstituteImage(W, H, colour ? "BGR" : "I", FloatPixel, src.data, &e);
-          DestroyExceptionInfo(&e);
-        }
-      });
-  if (image) DestroyImage(image);
-}
+ASTRELON_FIGURES(BM_Up2BicubicVsOpenCvCubic, "opencv");
+ASTRELON_FIGURES(BM_Up2LanczosVsOpenCvLanczos4, "opencv");
+ASTRELON_FIGURES(BM_Down2AntiMoireVsVipsResize, "vips");
+ASTRELON_FIGURES(BM_BoxThirdVsOpenCvArea, "opencv");
 
 #define PEER_BENCH(name) \
   BENCHMARK(name)->ArgName("rgb")->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5)
 PEER_BENCH(BM_Up2BicubicVsOpenCvCubic);
 PEER_BENCH(BM_Up2LanczosVsOpenCvLanczos4);
-PEER_BENCH(BM_Up2LanczosVsGraphicsMagick);
 PEER_BENCH(BM_Down2AntiMoireVsVipsResize);
 PEER_BENCH(BM_BoxThirdVsOpenCvArea);
 

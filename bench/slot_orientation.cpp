@@ -1,14 +1,26 @@
 // Turning a 6000 x 4000 RGB image over in place (mirror, flip, rotation by 90
-// degrees) on one and on all worker threads, each against a plain copy of the
-// three planes into fresh memory measured in the same iterations. The counter
-// "ratio" is the fastest run of the routine divided by the fastest copy.
+// degrees) on one and on all worker threads, each against two baselines
+// measured in the same iterations. Mirror and flip work in place, the rotation
+// makes new planes (the image changes its shape), and so do the baselines:
+//  - OpenCV's cv::flip of the three planes into matrices kept between runs, or
+//    cv::rotate into new ones (figure "opencv"; these have no threads of their
+//    own): goal 1.0 on one thread, 0.5 on eight;
+//  - a plain pass on as many threads of the baseline pool: every value of the
+//    three planes read and written in place, or for the rotation copied into
+//    new planes (figure "plain"): goal 1.5 for mirror and flip, 2 for the
+//    rotation (the transposition reads across rows).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <random>
 
+#include <opencv2/core.hpp>
+
+#include "band_pool.h"
 #include "core/run_state.h"
+#include "peer_measure.h"
 #include "shell/slots/slot_orientation.h"
 #include "store/image_store.h"
 
@@ -35,48 +47,67 @@ void Prepare() {
     for (float& x : im.Planes[size_t(p)]) x = v(rng);
 }
 
-// The baseline: the three planes copied into newly allocated planes.
-void CopyPlanes() {
+// Every value of the three planes read and written in place, or (fresh) copied
+// into newly allocated planes, on `threads` pool threads.
+void PlainPass(int threads, bool fresh) {
   TImageSlot& im = Store.Image[Slot];
   for (int p = 1; p <= 3; ++p) {
-    TPlane fresh(im.Planes[size_t(p)].size());
-    std::copy(im.Planes[size_t(p)].begin(), im.Planes[size_t(p)].end(), fresh.begin());
-    benchmark::DoNotOptimize(fresh.data());
-    im.Planes[size_t(p)].swap(fresh);
+    TPlane& plane = im.Planes[size_t(p)];
+    TPlane copy(fresh ? plane.size() : 0);
+    const float* in = plane.data();
+    float* out = fresh ? copy.data() : plane.data();
+    bench::PoolBands(Height, threads, [&](int64_t y0, int64_t y1) {
+      for (int64_t i = y0 * Width; i < y1 * Width; ++i) out[i] = in[i] * 1.0f + 0.0f;
+    });
+    benchmark::DoNotOptimize(out);
+    if (fresh) plane.swap(copy);
+  }
+}
+
+// OpenCV's turn of the three planes: flip code 0 or 1 into `kept`, or (-2) the
+// rotation right by 90 degrees into new matrices.
+void OpenCvTurn(int code, std::array<cv::Mat, 3>& kept) {
+  TImageSlot& im = Store.Image[Slot];
+  for (int p = 1; p <= 3; ++p) {
+    const cv::Mat src(im.Height, im.Width, CV_32F, im.Planes[size_t(p)].data());
+    if (code == -2) {
+      cv::Mat dst;
+      cv::rotate(src, dst, cv::ROTATE_90_CLOCKWISE);
+      benchmark::DoNotOptimize(dst.data);
+    } else {
+      cv::flip(src, kept[size_t(p - 1)], code);
+      benchmark::DoNotOptimize(kept[size_t(p - 1)].data);
+    }
   }
 }
 
 template <typename F>
-void RunAgainstCopy(benchmark::State& state, F routine) {
+void RunAgainstCopy(benchmark::State& state, int code, double plainGoal, F routine) {
   Prepare();
   const uint8_t saved = UseWorkerThreads;
-  UseWorkerThreads = state.range(0) > 1 ? 1 : 0;
-  using Clock = std::chrono::steady_clock;
-  double bestCopy = 1e30, bestRoutine = 1e30;
-  for (auto _ : state) {
-    const auto t0 = Clock::now();
-    CopyPlanes();
-    const auto t1 = Clock::now();
-    routine();
-    benchmark::ClobberMemory();
-    const auto t2 = Clock::now();
-    bestCopy = std::min(bestCopy, std::chrono::duration<double>(t1 - t0).count());
-    const double run = std::chrono::duration<double>(t2 - t1).count();
-    bestRoutine = std::min(bestRoutine, run);
-    state.SetIterationTime(run);
-  }
+  const int threads = int(state.range(0));
+  UseWorkerThreads = threads > 1 ? 1 : 0;
+  std::array<cv::Mat, 3> kept;
+  const bool rotation = code == -2;
+  bench::WithThreads(state, threads, [&] {
+    bench::Measure(state,
+                   [&] {
+                     routine();
+                     benchmark::ClobberMemory();
+                   },
+                   {{"opencv", [&] { OpenCvTurn(code, kept); }, threads > 1 ? 0.5 : 1.0},
+                    {"plain", [&] { PlainPass(threads, rotation); }, plainGoal}});
+  });
   UseWorkerThreads = saved;
-  state.counters["ratio"] = bestRoutine / bestCopy;
-  state.counters["copy_ms"] = bestCopy * 1e3;
-  state.counters["routine_ms"] = bestRoutine * 1e3;
 }
 
-void BM_Mirror(benchmark::State& state) { RunAgainstCopy(state, [] { MirrorSlotHorizontal(Slot); }); }
-void BM_Flip(benchmark::State& state) { RunAgainstCopy(state, [] { FlipSlotVertical(Slot); }); }
-void BM_Rotate90(benchmark::State& state) { RunAgainstCopy(state, [] { RotateSlotRight90(Slot); }); }
+void BM_Mirror(benchmark::State& state) { RunAgainstCopy(state, 1, 1.5, [] { MirrorSlotHorizontal(Slot); }); }
+void BM_Flip(benchmark::State& state) { RunAgainstCopy(state, 0, 1.5, [] { FlipSlotVertical(Slot); }); }
+void BM_Rotate90(benchmark::State& state) { RunAgainstCopy(state, -2, 2.0, [] { RotateSlotRight90(Slot); }); }
 
 // Argument: worker threads (1, or all cores up to 8).
-#define ORIENTATION_BENCH(fn) \
+#define ORIENTATION_BENCH(fn)              \
+  ASTRELON_FIGURES(fn, "opencv", "plain"); \
   BENCHMARK(fn)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0)
 ORIENTATION_BENCH(BM_Mirror);
 ORIENTATION_BENCH(BM_Flip);

@@ -1,11 +1,13 @@
 // Speed of the JPEG deblocking, the windowed-sinc low pass and the power-of-two
 // spectrum against baselines measured in the same iterations:
 //  - JpegDeblockPlane on 4096 × 4096 (8 workers) against 64 plain libjpeg
-//    encode-and-decode rounds of the same bitmap on 8 threads (goal 1.2);
+//    encode-and-decode rounds of the same bitmap on 8 threads of the baseline
+//    pool (figure "libjpeg64", goal 1.2);
 //  - ApplyLowPass2 along rows and columns on 6000 × 4000 (8 workers) against
-//    OpenCV's sepFilter2D with the same 11 taps (goal 1.5);
+//    OpenCV's sepFilter2D with the same 11 taps on 8 threads (figure "opencv",
+//    goal 1.5);
 //  - ImageToFft2DPow2 of 4096 × 4096 on one worker against FFTW's float r2c
-//    transform planned with FFTW_MEASURE on one thread (goal 2).
+//    transform planned with FFTW_MEASURE on one thread (figure "fftwf", goal 2).
 #include <benchmark/benchmark.h>
 
 #include <fftw3.h>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "kernels/fft/spectrum_pow2.h"
+#include "band_pool.h"
 #include "peer_measure.h"
 #include "pixelops/spatial/jpeg_deblock.h"
 #include "pixelops/spatial/jpeg_quality_estimate.h"
@@ -61,17 +64,14 @@ void BM_JpegDeblock4096(benchmark::State& state) {
   TDisplayBitmap rendered;
   RenderPlaneToBitmap(plane, side, side, JpegRenderFactor(255), rendered);
   const auto rounds = [&] {
-    std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t)
-      workers.emplace_back([&] {
-        std::vector<uint8_t> bytes;
-        TDisplayBitmap decoded;
-        for (int k = 0; k < 64 / threads; ++k) {
-          EncodeJpeg(rendered, 75, true, bytes);
-          DecodeJpegBitmap(bytes, true, decoded);
-        }
-      });
-    for (auto& w : workers) w.join();
+    bench::PoolBands(64, threads, [&](int64_t first, int64_t last) {
+      std::vector<uint8_t> bytes;
+      TDisplayBitmap decoded;
+      for (int64_t k = first; k < last; ++k) {
+        EncodeJpeg(rendered, 75, true, bytes);
+        DecodeJpegBitmap(bytes, true, decoded);
+      }
+    });
   };
   bench::WithThreads(state, threads, [&] {
     bench::Measure(state, [&] { JpegDeblockPlane(plane, side, side, 75, out, threads); },
@@ -101,7 +101,7 @@ void BM_LowPass2_6000x4000(benchmark::State& state) {
   for (size_t i = 0; i < taps.size(); ++i) kernel.at<float>(0, int(i)) = taps[i] / sum;
   const cv::Mat src(h, w, CV_32F, const_cast<float*>(picture.data()));
   cv::Mat dst;
-  peers.push_back({"opencv_sepFilter2D", [&] { cv::sepFilter2D(src, dst, CV_32F, kernel, kernel); }, 1.5});
+  peers.push_back({"opencv", [&] { cv::sepFilter2D(src, dst, CV_32F, kernel, kernel); }, 1.5});
 #endif
   bench::WithThreads(state, threads, [&] {
     bench::Measure(
@@ -126,7 +126,7 @@ void BM_Fft2DPow2_4096(benchmark::State& state) {
   int spectrum = -1;
   bench::WithThreads(state, 1, [&] {
     bench::Measure(
-        state, [&] { spectrum = ImageToFft2DPow2(1, 0, 0, false); }, {{"fftwf_r2c", [&] { fftwf_execute(plan); }, 2.0}},
+        state, [&] { spectrum = ImageToFft2DPow2(1, 0, 0, false); }, {{"fftwf", [&] { fftwf_execute(plan); }, 2.0}},
         [&] {
           if (SlotInUse(spectrum)) FreeSlot(spectrum);
         });
@@ -140,6 +140,9 @@ void BM_Fft2DPow2_4096(benchmark::State& state) {
 
 }  // namespace
 
+ASTRELON_FIGURES(BM_JpegDeblock4096, "libjpeg64");
+ASTRELON_FIGURES(BM_LowPass2_6000x4000, "opencv");
+ASTRELON_FIGURES(BM_Fft2DPow2_4096, "fftwf");
 BENCHMARK(BM_JpegDeblock4096)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_LowPass2_6000x4000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_Fft2DPow2_4096)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);

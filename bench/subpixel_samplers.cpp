@@ -1,9 +1,10 @@
 // Speed of the sub-pixel samplers at the positions of a 13.7 degree rotation of a
 // 6000 x 4000 image (every output pixel sampled once, 8 threads) against OpenCV's
 // cv::remap with the same map: Linear against INTER_LINEAR, Bikubisch against
-// INTER_CUBIC, Lanczos3 against INTER_LANCZOS4, grey (InterpolatePixel) and RGB
-// (InterpolatePixelRgb). "peer_ratio" is our fastest run divided by remap's; the
-// goal is 1.5.
+// INTER_CUBIC (goal 1.5 each), Lanczos3 against INTER_LANCZOS4, the nearest
+// peer with 8 x 8 taps for our 6 x 6 (goal 1.1); grey (InterpolatePixel) and
+// RGB (InterpolatePixelRgb). Figure "opencv": our fastest run divided by
+// remap's, both on 8 threads.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -82,12 +83,14 @@ void SampleAll(F&& sample) {
   });
 }
 
-void AgainstRemap(benchmark::State& state, int kind, int cvInterpolation) {
+void AgainstRemap(benchmark::State& state, int kind, int cvInterpolation, double goal) {
   const bool colour = state.range(0) != 0;
   TScene& s = Scene();
   const int saved = Settings.InterpolationKind;
   SetToolMode(kind);
   float* out = Store.Image[Dst].Planes[1].data();
+  // remap writes into a matrix kept between runs, as ours writes into the destination slot.
+  cv::Mat dst;
   bench::Measure(state,
                  [&] {
                    if (colour)
@@ -96,21 +99,23 @@ void AgainstRemap(benchmark::State& state, int kind, int cvInterpolation) {
                      SampleAll([out](int32_t i, float x, float y) { out[i] = InterpolatePixel(Src, 1, x, y); });
                    benchmark::ClobberMemory();
                  },
-                 {{"peer",
+                 {{"opencv",
                    [&] {
-                     cv::Mat dst;
                      cv::remap(colour ? s.rgb : s.grey, dst, s.mapX, s.mapY, cvInterpolation, cv::BORDER_CONSTANT);
                      benchmark::DoNotOptimize(dst.data);
                    },
-                   1.5}});
+                   goal}});
   SetToolMode(saved);
 }
 
-void BM_LinearVsRemapLinear(benchmark::State& state) { AgainstRemap(state, IkLinear, cv::INTER_LINEAR); }
-void BM_BicubicVsRemapCubic(benchmark::State& state) { AgainstRemap(state, IkBicubic, cv::INTER_CUBIC); }
-void BM_Lanczos3VsRemapLanczos4(benchmark::State& state) { AgainstRemap(state, IkLanczos3, cv::INTER_LANCZOS4); }
+void BM_LinearVsRemapLinear(benchmark::State& state) { AgainstRemap(state, IkLinear, cv::INTER_LINEAR, 1.5); }
+void BM_BicubicVsRemapCubic(benchmark::State& state) { AgainstRemap(state, IkBicubic, cv::INTER_CUBIC, 1.5); }
+void BM_Lanczos3VsRemapLanczos4(benchmark::State& state) {
+  AgainstRemap(state, IkLanczos3, cv::INTER_LANCZOS4, 1.1);
+}
 
-#define REMAP_BENCH(name) \
+#define REMAP_BENCH(name)          \
+  ASTRELON_FIGURES(name, "opencv"); \
   BENCHMARK(name)->ArgName("rgb")->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5)
 REMAP_BENCH(BM_LinearVsRemapLinear);
 REMAP_BENCH(BM_BicubicVsRemapCubic);

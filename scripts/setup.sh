@@ -8,7 +8,8 @@
 #   scripts/setup.sh tsan      build the test programs whose code runs worker bands with
 #                              ThreadSanitizer (build-tsan/) and run them
 #   scripts/setup.sh bench [FILTER]  deps and benchmark peers, build, run every benchmark
-#                              (BENCH_RUNS times, default 3) and sum up each figure against its goal
+#                              (BENCH_RUNS times, default 3) and sum up each figure against its
+#                              goal; status 1 when a figure is missed or missing
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,7 +29,7 @@ PACKAGES=(
 # Google Benchmark and the peers that only the benchmarks compare against; the
 # program and its tests need none of them.
 BENCH_PACKAGES=(
-  libbenchmark-dev libopencv-dev libvips-dev graphicsmagick libgraphicsmagick++1-dev
+  libbenchmark-dev libopencv-dev libvips-dev
   libfftw3-dev siril
 )
 
@@ -80,23 +81,38 @@ case "$cmd" in
   bench)
     deps "${PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
     build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DASTRELON_BENCH=ON -DASTRELON_BENCH_PEERS_REQUIRED=ON
-    # Each benchmark runs BENCH_RUNS times (default 3); the summary gives every
-    # figure's median ratio, its spread over the runs and its goal.
-    results=$(mktemp -d)
-    trap 'rm -rf "$results"' EXIT
+    # Each benchmark runs BENCH_RUNS times (default 3); the summary lists every
+    # figure the programs declare with its routine and peer times, its ratio's
+    # median and spread and its goal. A figure missing from a run, one whose
+    # benchmark or peer failed and one above its goal count as missed, and so
+    # does a program that failed: the command then ends with status 1.
+    # BENCH_OUT names a folder that keeps the programs' output (else a temporary one).
+    if [ -n "${BENCH_OUT:-}" ]; then
+      results=$BENCH_OUT
+      mkdir -p "$results"
+      rm -f "$results"/bench_*.list "$results"/bench_*.figures "$results"/bench_*.json
+    else
+      results=$(mktemp -d)
+      trap 'rm -rf "$results"' EXIT
+    fi
+    filter=${1:-.}
     failed=()
     for b in build/bench/bench_*; do
       [ -f "$b" ] && [ -x "$b" ] || continue
+      name=$(basename "$b")
       # Programs with no benchmark matching the filter are passed over.
-      [ -n "$("$b" --benchmark_list_tests --benchmark_filter="${1:-.}" 2>/dev/null)" ] || continue
-      echo "== $(basename "$b")"
-      "$b" --benchmark_filter="${1:-.}" --benchmark_counters_tabular=true \
+      "$b" --benchmark_list_tests --benchmark_filter="$filter" >"$results/$name.list" 2>/dev/null || true
+      if [ ! -s "$results/$name.list" ]; then rm -f "$results/$name.list"; continue; fi
+      "$b" --figures >"$results/$name.figures" || failed+=("$name")
+      echo "== $name (load average $(cut -d' ' -f1-3 /proc/loadavg))"
+      "$b" --benchmark_filter="$filter" --benchmark_counters_tabular=true \
         --benchmark_repetitions="${BENCH_RUNS:-3}" --benchmark_display_aggregates_only=true \
-        --benchmark_out="$results/$(basename "$b").json" --benchmark_out_format=json || failed+=("$(basename "$b")")
+        --benchmark_out="$results/$name.json" --benchmark_out_format=json || failed+=("$name")
     done
-    shopt -s nullglob
-    python3 scripts/bench_summary.py "$results"/*.json
-    if ((${#failed[@]})); then echo "benchmarks that failed: ${failed[*]}" >&2; exit 1; fi ;;
+    status=0
+    python3 scripts/bench_summary.py --runs "${BENCH_RUNS:-3}" "$results" || status=1
+    if ((${#failed[@]})); then echo "benchmarks that failed: ${failed[*]}" >&2; status=1; fi
+    exit "$status" ;;
   sanitize)
     deps "${PACKAGES[@]}"
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DASTRELON_SANITIZE=ON -DASTRELON_BENCH=OFF
