@@ -135,7 +135,7 @@ void BM_PeriodicNoiseFilterPasses(benchmark::State& state) {
           CopyImageSlot(spectrum, work);
           FilterPeriodicNoiseSpectrum(work, 2.0);
         },
-        {{"transforms", transforms, 0.3}});
+        {{"transforms", transforms, 3.0}});
     FreeSlot(work);
     FreeSlot(spectrum);
   });
