@@ -1,7 +1,7 @@
 // The interference filter's passes on one spectrum plane against a plain
 // serial walk of the same rule (one row after the other, every reference line
 // summed sample by sample in runs of equal sideways offset), on one thread and
-// on several: the same bits.
+// on several, on the scalar and the vector path: the same bits.
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -124,11 +124,11 @@ TEST(PeriodicNoisePlane, SameBitsAsTheSerialWalkOnAnyThreadCount) {
     const std::vector<float> in = Spectrum(t.W, t.H, unsigned(t.W * 1000 + t.H));
     const std::vector<float> expected = SerialFilter(in, t.W, t.H, t.k);
     ASSERT_NE(expected, in) << t.W << "x" << t.H;  // the case lowers something
-    for (int threads : {1, 3, 8}) {
+    for (const auto& [threads, vector] : {std::pair{1, false}, {1, true}, {3, true}, {8, false}}) {
       std::vector<float> got = in;
-      FilterPeriodicNoisePlane(got, t.W, t.H, t.k, threads);
+      FilterPeriodicNoisePlane(got, t.W, t.H, t.k, threads, vector);
       EXPECT_EQ(std::memcmp(got.data(), expected.data(), got.size() * sizeof(float)), 0)
-          << t.W << "x" << t.H << " on " << threads << " threads";
+          << t.W << "x" << t.H << " on " << threads << " threads, vector " << vector;
     }
   }
 }

@@ -8,6 +8,7 @@
 #include "kernels/regions/owned_slot.h"
 #include "kernels/regions/rect_runs.h"
 #include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
 
 namespace astrelon {
 
@@ -36,7 +37,7 @@ bool FilterPeriodicNoiseSpectrum(int spectrum, double k) {
   for (int j = 0; j < planes.Count; ++j) {
     TPlane& plane = s.Planes[size_t(planes.Plane[size_t(j)])];
     if (plane.size() < s.PixelCount()) continue;
-    FilterPeriodicNoisePlane(plane, s.Width, s.Height, k, threads);
+    FilterPeriodicNoisePlane(plane, s.Width, s.Height, k, threads, Sse2Enabled);
   }
   return true;
 }

@@ -10,13 +10,15 @@
 #include <thread>
 #include <vector>
 
+#include "platform/big_buffers.h"
 #include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
+#include "platform/simd_support.h"
 
 namespace astrelon {
 
 namespace {
 
-constexpr double LowestRadius = 0.2, HighestRadius = 1.35, RingScale = 0.735;
 // Columns a row works between two reports of how far it has come, when none
 // of them takes a reference line (a row reports after each line).
 constexpr int32_t ReportColumns = 32;
@@ -89,11 +91,69 @@ template <class At>
   return sum;
 }
 
+// The amplitudes of one spectrum row (re in the first hw values, im in the
+// next) as double and as float, and the ring of each coefficient (−1 outside
+// 0.2 < radius < 1.35): radius = sqrt(column term + row term), ring =
+// nr · radius · 0.735 rounded to the nearest integer (halves to even).
+struct TRowRings {
+  const float* Data;
+  int32_t Width;
+  double RowTerm, Nr;
+  const double* ColumnTerm;
+  float* Amplitudes;
+  double* Amplitude;
+  int32_t* Ring;
+};
+
+constexpr double LowestRadius = 0.2, HighestRadius = 1.35, RingScale = 0.735;
+
+void RowRingsScalar(const TRowRings& r, int32_t from) {
+  for (int32_t c = from; c < r.Width; ++c) {
+    const double re = r.Data[c], im = r.Data[c + r.Width];
+    const double a = std::sqrt(re * re + im * im);
+    r.Amplitude[c] = a;
+    r.Amplitudes[c] = float(a);
+    const double radius = std::sqrt(r.ColumnTerm[c] + r.RowTerm);
+    const bool inside = radius > LowestRadius && radius < HighestRadius;
+    r.Ring[c] = inside ? int32_t(std::nearbyint(r.Nr * radius * RingScale)) : -1;
+  }
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 void RowRingsAvx2(const TRowRings& r) {
+  const __m256d rowTerm = _mm256_set1_pd(r.RowTerm), nr = _mm256_set1_pd(r.Nr), scale = _mm256_set1_pd(RingScale);
+  const __m256d lowest = _mm256_set1_pd(LowestRadius), highest = _mm256_set1_pd(HighestRadius);
+  const __m256d outside = _mm256_set1_pd(-1.0);
+  int32_t c = 0;
+  for (; c + 4 <= r.Width; c += 4) {
+    const __m256d re = _mm256_cvtps_pd(_mm_loadu_ps(r.Data + c));
+    const __m256d im = _mm256_cvtps_pd(_mm_loadu_ps(r.Data + c + r.Width));
+    const __m256d a = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(re, re), _mm256_mul_pd(im, im)));
+    _mm256_storeu_pd(r.Amplitude + c, a);
+    _mm_storeu_ps(r.Amplitudes + c, _mm256_cvtpd_ps(a));
+    const __m256d radius = _mm256_sqrt_pd(_mm256_add_pd(_mm256_loadu_pd(r.ColumnTerm + c), rowTerm));
+    const __m256d inside =
+        _mm256_and_pd(_mm256_cmp_pd(radius, lowest, _CMP_GT_OQ), _mm256_cmp_pd(radius, highest, _CMP_LT_OQ));
+    const __m256d ring =
+        _mm256_round_pd(_mm256_mul_pd(_mm256_mul_pd(nr, radius), scale), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(r.Ring + c), _mm256_cvtpd_epi32(_mm256_blendv_pd(outside, ring, inside)));
+  }
+  RowRingsScalar(r, c);
+}
+#endif
+
 // How far a row of the filter order has come: every column from Left on is
 // final in it (0 when the row is done). A cache line each.
 struct alignas(64) TRowProgress {
   std::atomic<int32_t> Left{0};
 };
+
+// A buffer that is written in full before it is read: not cleared, huge pages.
+std::unique_ptr<float[]> NewBuffer(size_t n) {
+  std::unique_ptr<float[]> buffer(new float[n]);
+  AdviseHugePages(buffer.get(), n * sizeof(float));
+  return buffer;
+}
 
 inline void PauseSpin() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -124,15 +184,15 @@ public:
       const double i = double(c + 1) / hw_;
       columnTerm_[size_t(c)] = i * i;
     }
-    unfiltered_.resize(size_t(hw_) * size_t(H_));
-    filtered_.resize(size_t(hw_) * size_t(hh_ + 1));
-    columns_.resize(size_t(hw_) * size_t(H_));
+    unfiltered_ = NewBuffer(size_t(hw_) * size_t(H_));
+    filtered_ = NewBuffer(size_t(hw_) * size_t(hh_ + 1));
+    columns_ = NewBuffer(size_t(hw_) * size_t(H_));
     progress_ = std::make_unique<TRowProgress[]>(size_t(H_));
     for (int32_t r = 0; r < H_; ++r) progress_[size_t(r)].Left.store(hw_, std::memory_order_relaxed);
   }
 
-  void Filter(double k, int threads) {
-    Measure(k);
+  void Filter(double k, int threads, bool vector) {
+    Measure(k, vector);
     std::atomic<int32_t> next{0};
     ForEachBand(threads, threads, [&](int64_t, int64_t) {
       // A row claimed is always worked to its end: later rows wait for it.
@@ -148,8 +208,8 @@ private:
     const double re = Re(y, c), im = Im(y, c);
     return std::sqrt(re * re + im * im);
   }
-  const float* Unfiltered(int32_t y) const { return unfiltered_.data() + size_t(y) * size_t(hw_); }
-  const float* Column(int32_t c) const { return columns_.data() + size_t(c) * size_t(H_); }
+  const float* Unfiltered(int32_t y) const { return unfiltered_.get() + size_t(y) * size_t(hw_); }
+  const float* Column(int32_t c) const { return columns_.get() + size_t(c) * size_t(H_); }
   double RowTerm(int32_t y) const {
     const double dy = double(hh_ - y) / hh_;
     return dy * dy;
@@ -157,19 +217,28 @@ private:
   int32_t Ring(double radius) const { return int32_t(std::nearbyint(nr_ * radius * RingScale)); }
   static bool InRange(double radius) { return radius > LowestRadius && radius < HighestRadius; }
 
-  // Every amplitude, and the mean and k standard deviations of those of every ring.
-  void Measure(double k) {
+  // Every amplitude, and the mean and k standard deviations of those of every
+  // ring. A row's amplitudes and rings first (four at a time on the vector
+  // path, the same values), then its sums in column order.
+  void Measure(double k, bool vector) {
     std::vector<double> sum(size_t(nr_) + 1, 0.0), squares(size_t(nr_) + 1, 0.0);
     std::vector<int32_t> count(size_t(nr_) + 1, 0);
+    std::vector<double> amplitude(static_cast<size_t>(hw_));
+    std::vector<int32_t> ring(static_cast<size_t>(hw_));
+    const bool avx2 = UseAvx2(vector);
     for (int32_t y = 0; y < H_; ++y) {
-      const double rowTerm = RowTerm(y);
-      float* amplitudes = unfiltered_.data() + size_t(y) * size_t(hw_);
+      const TRowRings row{data_ + size_t(y) * size_t(W_), hw_, RowTerm(y), double(nr_), columnTerm_.data(),
+                          unfiltered_.get() + size_t(y) * size_t(hw_), amplitude.data(), ring.data()};
+#if ASTRELON_HAVE_AVX2
+      if (avx2)
+        RowRingsAvx2(row);
+      else
+#endif
+        RowRingsScalar(row, 0);
       for (int32_t c = 0; c < hw_; ++c) {
-        const double a = Amplitude(y, c);
-        amplitudes[c] = float(a);
-        const double radius = std::sqrt(columnTerm_[size_t(c)] + rowTerm);
-        if (!InRange(radius)) continue;
-        const size_t b = size_t(Ring(radius));
+        if (ring[size_t(c)] < 0) continue;
+        const size_t b = size_t(ring[size_t(c)]);
+        const double a = amplitude[size_t(c)];
         sum[b] += a;
         squares[b] += a * a;
         ++count[b];
@@ -273,7 +342,7 @@ private:
         const int32_t filteredFrom = y - hh_;
         sum = SumLine(ady, i, n, y + 1,
                       [&](int32_t m, int32_t first, int32_t) {
-                        const float* base = m >= filteredFrom ? filtered_.data() : unfiltered_.data();
+                        const float* base = m >= filteredFrom ? filtered_.get() : unfiltered_.get();
                         return (m == 0 ? right : base + size_t(y - m) * w + size_t(c)) + first;
                       },
                       reached);
@@ -285,7 +354,7 @@ private:
   // The row at place `order` of the filter order.
   void FilterRow(int32_t order, TWorker& worker) {
     const int32_t y = order <= hh_ ? order : H_ - order + hh_;
-    float* own = y <= hh_ ? filtered_.data() + size_t(y) * size_t(hw_) : worker.Row.data();
+    float* own = y <= hh_ ? filtered_.get() + size_t(y) * size_t(hw_) : worker.Row.data();
     std::copy_n(Unfiltered(y), hw_, own);
     const double rowTerm = RowTerm(y);
     const int32_t dy = hh_ - y;
@@ -323,7 +392,7 @@ private:
   float* data_;
   int32_t W_, H_, hw_, hh_, nr_;
   std::vector<double> columnTerm_, mean_, spread_;
-  std::vector<float> unfiltered_, filtered_, columns_;
+  std::unique_ptr<float[]> unfiltered_, filtered_, columns_;
   std::unique_ptr<TRowProgress[]> progress_;
   // Rows 0 .. done_ − 1 of the order are finished.
   std::atomic<int32_t> done_{0};
@@ -331,9 +400,10 @@ private:
 
 }  // namespace
 
-void FilterPeriodicNoisePlane(std::span<float> plane, int32_t width, int32_t height, double k, int threads) {
+void FilterPeriodicNoisePlane(std::span<float> plane, int32_t width, int32_t height, double k, int threads,
+                              bool vector) {
   if (width < 2 || height < 2 || plane.size() < size_t(width) * size_t(height)) return;
-  TSpectrumPlane(plane.data(), width, height).Filter(k, std::max(threads, 1));
+  TSpectrumPlane(plane.data(), width, height).Filter(k, std::max(threads, 1), vector);
 }
 
 }  // namespace astrelon
