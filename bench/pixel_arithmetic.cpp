@@ -153,6 +153,8 @@ void BM_RemoveHotPixelsPlane(benchmark::State& state) {
   }
 #if ASTRELON_HAVE_OPENCV
   Report(state, bestBase, bestRoutine);
+  // The vector path (the program's) within twice OpenCV's median.
+  if (vector) state.counters["ratio_goal"] = 2.0;
 #else
   state.counters["routine_ms"] = bestRoutine * 1e3;
   state.SetLabel("no OpenCV: no baseline");
