@@ -27,6 +27,12 @@ struct TInt<float> {
   using Type = int32_t;
 };
 
+// The bits of a float lane as an integer and back.
+[[gnu::always_inline]] inline int32_t BitsOf(float v) { return std::bit_cast<int32_t>(v); }
+[[gnu::always_inline]] inline TVec8i BitsOf(simd::TVec8f v) { return (TVec8i)v; }
+[[gnu::always_inline]] inline float FloatOf(int32_t v) { return std::bit_cast<float>(v); }
+[[gnu::always_inline]] inline simd::TVec8f FloatOf(TVec8i v) { return (simd::TVec8f)v; }
+
 [[gnu::always_inline]] inline float ToFloat(int32_t v) { return float(v); }
 [[gnu::always_inline]] inline simd::TVec8f ToFloat(TVec8i v) { return __builtin_convertvector(v, simd::TVec8f); }
 // Toward zero.
@@ -38,10 +44,10 @@ struct TInt<float> {
 template <class V>
 [[gnu::always_inline]] inline V Log(V u) {
   using I = typename TInt<V>::Type;
-  const I bits = std::bit_cast<I>(u);
+  const I bits = BitsOf(u);
   // u = x 2^e with x in [0.5, 1).
   I e = ((bits >> 23) & 0xFF) - 126;
-  V x = std::bit_cast<V>((bits & 0x007FFFFF) | 0x3F000000);
+  V x = FloatOf((bits & 0x007FFFFF) | 0x3F000000);
   const auto small = x < simd::Splat<V>(0.707106781186547524f);
   e = small ? e - 1 : e;
   x = small ? x + x - simd::Splat<V>(1.0f) : x - simd::Splat<V>(1.0f);
