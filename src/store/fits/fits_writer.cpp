@@ -338,7 +338,9 @@ TWriteResult WriteFile(int slot, const TFitsScalePlan& plan, const std::string& 
   };
 
   const uint64_t dataBytes = chunks.PlaneSamples * uint64_t(bytesPerPixel) * uint64_t(im.PlaneCount);
-  const std::span<std::byte> map = file.MapForWriting(size_t(header.size() + FitsBlockRoundUp(dataBytes)));
+  // One thread writes as fast through the kernel's copy as through a mapping.
+  const std::span<std::byte> map =
+      threads > 1 ? file.MapForWriting(size_t(header.size() + FitsBlockRoundUp(dataBytes))) : std::span<std::byte>();
   if (!file.IsOpen()) return TWriteResult::Failed;
   if (!map.empty()) {
     // The workers encode straight into the mapped file (the padding is zero already).
