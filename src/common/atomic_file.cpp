@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,7 +71,38 @@ bool TAtomicFile::Fail(const std::string& what, int err) {
   return false;
 }
 
+void TAtomicFile::Unmap() {
+  if (map_)
+    ::munmap(map_, mapSize_);
+  map_ = nullptr;
+  mapSize_ = 0;
+}
+
+std::span<std::byte> TAtomicFile::MapForWriting(size_t size) {
+  if (fd_ < 0 || map_ || size == 0)
+    return {};
+  // Reserved space: a page written through the mapping can then never lack a
+  // block (which would be a fault, not an error code).
+  if (::fallocate(fd_, 0, 0, off_t(size)) != 0) {
+    const int err = errno;
+    if (err == ENOSPC || err == EFBIG || err == EDQUOT)
+      Fail(target_, err);
+    return {};
+  }
+  void* m = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+  if (m == MAP_FAILED) {
+    // Back to an empty file for the caller's writes.
+    if (::ftruncate(fd_, 0) != 0)
+      Fail(target_, errno);
+    return {};
+  }
+  map_ = static_cast<std::byte*>(m);
+  mapSize_ = size;
+  return {map_, size};
+}
+
 void TAtomicFile::Abandon() {
+  Unmap();
   if (fd_ >= 0)
     ::close(fd_);
   fd_ = -1;
@@ -159,6 +191,8 @@ bool TAtomicFile::Commit() {
       error_ = target_ + ": " + ErrorText(EBADF);
     return false;
   }
+  // The mapped pages go with the file's data.
+  Unmap();
   if (::fsync(fd_) != 0)
     return Fail(target_, errno);
   int fd = fd_;

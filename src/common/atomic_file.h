@@ -26,6 +26,12 @@ public:
   bool Open(const std::string& path);
   bool Write(std::span<const std::byte> data);
   bool Write(std::string_view data);
+  // Gives the temporary file `size` bytes (reserved on disk, zero) and maps
+  // them for writing, so that threads can fill it side by side; the mapping
+  // goes with Commit or Abandon. Empty (nothing changed, no error) when the
+  // file system cannot reserve the space or map the file: the caller then
+  // writes. An error (Error(), the file abandoned) when the space is lacking.
+  std::span<std::byte> MapForWriting(size_t size);
   // Flushes the data to disk and renames the temporary file over the target.
   bool Commit();
   // Drops everything written; the target stays as it was.
@@ -41,7 +47,11 @@ public:
 private:
   bool Fail(const std::string& what, int err);
 
+  void Unmap();
+
   int fd_ = -1;
+  std::byte* map_ = nullptr;
+  size_t mapSize_ = 0;
   std::string target_;
   std::string temp_;
   std::string error_;

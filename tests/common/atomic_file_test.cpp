@@ -1,4 +1,5 @@
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -156,6 +157,54 @@ TEST(AtomicFile, AbandonedWriteLeavesTheOldFile) {
   TAtomicFile unopened;
   EXPECT_FALSE(unopened.Write(std::string_view("x")));
   EXPECT_FALSE(unopened.Commit());
+}
+
+TEST(AtomicFile, MappedWriteReplacesOrLeavesTheFile) {
+  test::TempDir dir;
+  const std::string path = dir.file("image.fit");
+  test::WriteText(path, "old");
+  {
+    // Abandoned: the old file stays and the temporary one goes.
+    TAtomicFile file;
+    ASSERT_TRUE(file.Open(path));
+    const std::span<std::byte> map = file.MapForWriting(5000);
+    if (map.empty()) GTEST_SKIP() << "the temporary folder's file system cannot be mapped";
+    std::memset(map.data(), 'x', map.size());
+  }
+  EXPECT_EQ(ReadText(path), "old");
+  EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"image.fit"});
+  {
+    TAtomicFile file;
+    ASSERT_TRUE(file.Open(path));
+    const std::span<std::byte> map = file.MapForWriting(5000);
+    ASSERT_EQ(map.size(), 5000u);
+    for (size_t i = 0; i < 4000; ++i) map[i] = std::byte('a' + i % 26);  // the rest stays zero
+    ASSERT_TRUE(file.Commit());
+  }
+  const std::string text = ReadText(path);
+  ASSERT_EQ(text.size(), 5000u);
+  EXPECT_EQ(text.substr(0, 3), "abc");
+  EXPECT_EQ(text[3999], char('a' + 3999 % 26));
+  EXPECT_EQ(text.substr(4000), std::string(1000, '\0'));
+  EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"image.fit"});
+}
+
+TEST(AtomicFile, MappingMoreThanTheDiskTakesFails) {
+  test::TempDir dir;
+  const std::string path = dir.file("image.fit");
+  test::WriteText(path, "old");
+  {
+    FileSizeLimit limit(1 << 16);
+    TAtomicFile file;
+    ASSERT_TRUE(file.Open(path));
+    EXPECT_TRUE(file.MapForWriting(1 << 20).empty());
+    // Space refused is an error (the write fails); a file system that cannot map leaves the file open.
+    if (!file.IsOpen()) {
+      EXPECT_NE(file.Error(), "");
+    }
+  }
+  EXPECT_EQ(ReadText(path), "old");
+  EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"image.fit"});
 }
 
 TEST(AtomicFile, SymbolicLinkIsFollowed) {

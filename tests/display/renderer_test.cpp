@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "platform/processor_features.h"
 #include "shell/display/isophotes.h"
+#include "shell/display/pixel_mapping.h"
 #include "shell/display/renderer.h"
 #include "shell/display/user_palette.h"
 #include "store/display/colour_tables.h"
@@ -29,10 +30,11 @@ protected:
     SetUserPalette({});
     StoreTest::TearDown();
   }
-  // Renders slot 1 with the scalar, the SSE2 and the AVX2 paths, checks that
-  // they agree byte for byte and returns the picture.
+  // Renders slot 1 with the scalar, the SSE2 and the AVX2 paths (grey with
+  // gathers and with single loads), checks that they agree byte for byte and
+  // returns the picture.
   TDisplayBitmap Render(int percent = 100, int slot = 1) {
-    TDisplayBitmap scalar, sse2, vector;
+    TDisplayBitmap scalar, sse2, vector, loads;
     const TDisplayRecord saved = Store.Display[slot];
     SseEnabled = Sse2Enabled = false;
     EXPECT_TRUE(RenderSlotBitmap(slot, percent, scalar));
@@ -42,9 +44,15 @@ protected:
     EXPECT_TRUE(RenderSlotBitmap(slot, percent, sse2));
     Store.Display[slot] = saved;
     Avx2Enabled = true;
+    GreyLookups = TGreyLookups::SingleLoads;
+    EXPECT_TRUE(RenderSlotBitmap(slot, percent, loads));
+    Store.Display[slot] = saved;
+    GreyLookups = TGreyLookups::Gather;
     EXPECT_TRUE(RenderSlotBitmap(slot, percent, vector));
+    GreyLookups = TGreyLookups::Fastest;
     EXPECT_EQ(scalar.Pixels, vector.Pixels);
     EXPECT_EQ(sse2.Pixels, vector.Pixels);
+    EXPECT_EQ(loads.Pixels, vector.Pixels);
     return vector;
   }
   // Grey bytes of a 1 x n image of the given values over black 0, white 65535.

@@ -9,6 +9,7 @@
 #include "filter_images.h"
 #include "filters/corrections/equalize_row_brightness.h"
 #include "filters/dialog/filter_state.h"
+#include "platform/processor_features.h"
 #include "test_support.h"
 
 namespace astrelon {
@@ -83,20 +84,24 @@ TEST_F(RowLevelling, SecondMeasurementIsAveragedWithTheFirst) {
   EXPECT_NEAR(Out(0, 0), 0.0f + 0.15f, 1e-6);
 }
 
-TEST_F(RowLevelling, SameResultWithOneThreadOrMany) {
+TEST_F(RowLevelling, SameResultWithOneThreadOrManyAndOnEitherPath) {
   std::mt19937 rng(5);
   std::normal_distribution<float> noise(0, 2);
   test::MakeGrey(1, 700, 500, [&](int x, int y) { return (x * y) % 97 == 0 ? BlankPixel : Banded(x, y) + noise(rng); });
+  const bool savedSse2 = Sse2Enabled;
   for (bool relative : {false, true}) {
-    Options.Multicore = 0;
-    test::MakeResult(1, 2);
-    ASSERT_TRUE(Run(relative, 30, {20, 600}));
-    const TPlane one = Store.Image[2].Planes[1];
-    Options.Multicore = 1;
-    test::MakeResult(1, 2);
-    ASSERT_TRUE(Run(relative, 30, {20, 600}));
-    EXPECT_TRUE(one == Store.Image[2].Planes[1]) << "relative " << relative;
+    std::vector<TPlane> runs;
+    for (const auto& [cores, vector] : {std::pair{false, false}, {true, false}, {true, true}}) {
+      Options.Multicore = cores ? 1 : 0;
+      Sse2Enabled = vector;
+      test::MakeResult(1, 2);
+      ASSERT_TRUE(Run(relative, 30, {20, 600}, TColumnRange{3, 690}));
+      runs.push_back(Store.Image[2].Planes[1]);
+    }
+    EXPECT_TRUE(runs[0] == runs[1]) << "relative " << relative;
+    EXPECT_TRUE(runs[0] == runs[2]) << "relative " << relative;
   }
+  Sse2Enabled = savedSse2;
 }
 
 TEST_F(RowLevelling, NewerPreviewStopsTheRun) {

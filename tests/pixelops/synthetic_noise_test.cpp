@@ -6,6 +6,7 @@
 #include "common/engine_ui.h"
 #include "numpy_oracle.h"
 #include "pixelops/pixels/synthetic_noise.h"
+#include "platform/processor_features.h"
 #include "slot_images.h"
 #include "test_support.h"
 
@@ -130,17 +131,32 @@ TEST_F(SyntheticNoiseTest, BrightnessScaleOnAPedestal) {
   EXPECT_LT(sd, 20.0);
 }
 
-TEST_F(SyntheticNoiseTest, SameNoiseOnOneOrManyThreads) {
-  Constant(1500, 1400, 3.0f);
-  TNoiseSettings s;
-  s.LowPass = true;
-  std::vector<std::vector<float>> runs;
-  for (const bool cores : {false, true}) {
-    MulticoreGuard guard(cores);
-    ASSERT_TRUE(AddSyntheticNoise(1, 2, s, 99));
-    runs.push_back(Plane(2, 1));
+TEST_F(SyntheticNoiseTest, SameNoiseOnAnyThreadCountAndPath) {
+  // A slope with blank pixels; the scalar paths (vector off) against the vector ones.
+  const int w = 1501, h = 1400;
+  std::vector<float> v(size_t(w * h));
+  for (size_t i = 0; i < v.size(); ++i) v[i] = i % 997 == 5 ? BlankPixel : 100.0f + float(i % w) * 0.5f;
+  PutImage(1, w, h, {v});
+  TNoiseSettings lowPass, scaled;
+  lowPass.LowPass = true;
+  scaled.Distribution = TNoiseDistribution::Random;
+  scaled.BrightnessScaled = true;
+  const bool savedSse2 = Sse2Enabled;
+  for (const TNoiseSettings& s : {TNoiseSettings{}, lowPass, scaled}) {
+    std::vector<std::vector<float>> runs;
+    for (const auto& [cores, vector] : {std::pair{false, false}, {true, true}, {false, true}}) {
+      MulticoreGuard guard(cores);
+      Sse2Enabled = vector;
+      PutImage(2, w, h, {v});
+      ASSERT_TRUE(AddSyntheticNoise(1, 2, s, 99));
+      runs.push_back(Plane(2, 1));
+    }
+    for (size_t k = 1; k < runs.size(); ++k)
+      EXPECT_EQ(std::memcmp(runs[0].data(), runs[k].data(), runs[0].size() * sizeof(float)), 0)
+          << s.LowPass << s.BrightnessScaled << " run " << k;
+    EXPECT_EQ(runs[0][5], BlankPixel);  // the blank source pixel left the destination alone
   }
-  EXPECT_EQ(std::memcmp(runs[0].data(), runs[1].data(), runs[0].size() * sizeof(float)), 0);
+  Sse2Enabled = savedSse2;
 }
 
 TEST_F(SyntheticNoiseTest, AbortStopsAndKeepsTheLastSettings) {

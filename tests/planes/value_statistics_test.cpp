@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/processor_features.h"
 #include "store/image_slot.h"
 
 namespace astrelon {
@@ -31,19 +32,28 @@ TEST(ValueStatistics, PercentileInterpolatesAndLeavesTheValuesSorted) {
 TEST(ValueStatistics, SelectionGivesTheSamePercentileAsSorting) {
   std::mt19937 rng(1);
   std::uniform_real_distribution<float> u(-50, 50);
-  for (int n : {2, 3, 10, 101, 600, 5000}) {
-    for (bool ties : {true, false}) {
+  std::normal_distribution<float> sky(1000, 20);
+  const bool savedSse2 = Sse2Enabled;
+  for (int n : {2, 3, 10, 101, 600, 4096, 5000}) {
+    // Kinds: rounded (ties), cubed (long runs at the bin ends), sky with a few stars.
+    for (int kind : {0, 1, 2}) {
       std::vector<float> a(static_cast<size_t>(n));
-      for (float& x : a) x = ties ? std::round(u(rng)) : u(rng) * u(rng) * u(rng);  // long runs: ranks at bin ends
-      if (n == 600 && !ties) a[7] = std::numeric_limits<float>::quiet_NaN();
-      for (double f : {0.0, 0.1, 0.5, 0.77, 0.999, 1.0}) {
-        std::vector<float> s = a, t = a;
-        const float sorted = Percentile(s, f), selected = PercentileSelect(t, f);
-        EXPECT_TRUE(sorted == selected || (std::isnan(sorted) && std::isnan(selected)))
-            << n << " " << f << " " << ties << ": " << sorted << " " << selected;
-      }
+      for (float& x : a) x = kind == 0 ? std::round(u(rng)) : kind == 1 ? u(rng) * u(rng) * u(rng) : sky(rng);
+      if (kind == 2)
+        for (size_t i = 0; i < a.size(); i += 97) a[i] = 30000.0f + float(i);
+      if (n == 600 && kind == 1) a[7] = std::numeric_limits<float>::quiet_NaN();
+      if (n == 4096 && kind == 1) a[9] = std::numeric_limits<float>::infinity();
+      for (double f : {0.0, 0.1, 0.5, 0.77, 0.999, 1.0})
+        for (bool vector : {false, true}) {
+          Sse2Enabled = vector;
+          std::vector<float> s = a, t = a;
+          const float sorted = Percentile(s, f), selected = PercentileSelect(t, f);
+          EXPECT_TRUE(sorted == selected || (std::isnan(sorted) && std::isnan(selected)))
+              << n << " " << f << " " << kind << " " << vector << ": " << sorted << " " << selected;
+        }
     }
   }
+  Sse2Enabled = savedSse2;
 }
 
 TEST(ValueStatistics, SortingSortedAndEqualInputIsQuick) {

@@ -1,9 +1,11 @@
 // Division by a flat image, plain and with the fitted flat response.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "../pixelops/slot_images.h"
+#include "platform/processor_features.h"
 #include "registration/calibration/flat_division.h"
 #include "registration/calibration/flat_response_fit.h"
 #include "store/image_store.h"
@@ -180,6 +182,37 @@ TEST_F(FlatDivisionTest, AutomaticLevelsEachMosaicCellClass) {
     EXPECT_NEAR(Quantile(cls[c], 0.5), green, 0.02 * green) << "class " << c;
     EXPECT_LT(RelativeSpread(cls[c]), 0.05) << "class " << c;
   }
+}
+
+TEST_F(FlatDivisionTest, VectorAndScalarPathsAgree) {
+  // Colour light and flat with blank light pixels, dark flat pixels and a flat
+  // narrower than the light (odd widths leave a tail for the scalar loop).
+  const int w = 203, h = 61, fw = 197;
+  std::mt19937 rng(3);
+  std::normal_distribution<float> noise(0, 3);
+  std::vector<std::vector<float>> light(3, std::vector<float>(size_t(w * h))), flat(3, std::vector<float>(size_t(fw * h)));
+  for (int p = 0; p < 3; ++p)
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x)
+        light[size_t(p)][size_t(y * w + x)] = (x * 7 + y) % 41 == 0 ? BlankPixel : float(400 + 50 * p + x) + noise(rng);
+      for (int x = 0; x < fw; ++x)
+        flat[size_t(p)][size_t(y * fw + x)] = (x + 3 * y) % 37 == 0 ? 5.0f : float(1000 * Vignetting(x, y, fw, h));
+    }
+  PutImage(3, fw, h, {flat[0], flat[1], flat[2]});
+  const bool savedSse2 = Sse2Enabled;
+  for (const bool automatic : {false, true}) {
+    std::vector<std::vector<float>> results;
+    for (const bool vector : {false, true}) {
+      Sse2Enabled = vector;
+      Source(w, h, {light[0], light[1], light[2]});
+      DivideByImage(1, 2, 3, true, automatic);
+      for (int p = 1; p <= 3; ++p) results.push_back(Plane(2, p));
+    }
+    for (int p = 0; p < 3; ++p)
+      EXPECT_EQ(std::memcmp(results[size_t(p)].data(), results[size_t(p + 3)].data(), size_t(w * h) * sizeof(float)), 0)
+          << "automatic " << automatic << " plane " << p + 1;
+  }
+  Sse2Enabled = savedSse2;
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include "core/settings.h"
 #include "kernels/gauss/filter_rows.h"
+#include "platform/processor_features.h"
+#include "platform/simd_support.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"
@@ -25,6 +27,7 @@ struct TLevelPass {
   double Fraction = 0.5;
   float Limit = 0.5f;  // T
   bool Relative = false;
+  bool Vector = false;  // the eight-wide loops where the processor has them (the same values)
 };
 
 // First measured column of row y and the step between measured columns.
@@ -33,35 +36,90 @@ int32_t FirstColumn(const TLevelPass& s, int64_t y) {
 }
 int32_t ColumnStep(const TLevelPass& s) { return s.Phase >= 0 ? 2 : 1; }
 
+// The values of a row that a level is measured from: for every measured
+// column x (FirstColumn, step ColumnStep, up to Columns.Last) whose value v is
+// valid, v itself (pass A), v when |v − level| < T (pass B, absolute), or
+// v − u when also the value u above is valid and |v − u| < 3 T (pass B,
+// relative), appended in column order.
+enum class TCollect { Valid, NearLevel, StepFromAbove };
+
+template <TCollect Kind>
+void CollectScalar(const TLevelPass& s, int64_t y, float level, int32_t from, std::vector<float>& buf) {
+  const float* row = s.Plane.data() + y * s.Width;
+  const float t = s.Limit;
+  for (int32_t x = from; x <= s.Columns.Last; x += ColumnStep(s)) {
+    const float v = row[x];
+    if (!IsValidPixel(v)) continue;
+    if constexpr (Kind == TCollect::Valid) {
+      buf.push_back(v);
+    } else if constexpr (Kind == TCollect::NearLevel) {
+      if (std::fabs(v - level) < t) buf.push_back(v);
+    } else {
+      const float u = row[x - s.Width];  // the row above
+      if (std::fabs(v - level) < t && IsValidPixel(u) && std::fabs(v - u) < 3 * t) buf.push_back(v - u);
+    }
+  }
+}
+
+#if ASTRELON_HAVE_AVX2
+// Every column (step 1), eight at a time: the kept values moved to the front.
+template <TCollect Kind>
+ASTRELON_AVX2 void CollectAvx2(const TLevelPass& s, int64_t y, float level, std::vector<float>& buf) {
+  const float* row = s.Plane.data() + y * s.Width;
+  const int32_t first = s.Columns.First, last = s.Columns.Last;
+  buf.resize(size_t(last - first + 1) + 8);
+  float* out = buf.data();
+  const __m256 limit = _mm256_set1_ps(BlankLimit), lv = _mm256_set1_ps(level), t = _mm256_set1_ps(s.Limit);
+  const __m256 t3 = _mm256_set1_ps(3 * s.Limit);
+  const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+  size_t n = 0;
+  int32_t x = first;
+  for (; x + 8 <= last + 1; x += 8) {
+    const __m256 v = _mm256_loadu_ps(row + x);
+    __m256 keep = _mm256_cmp_ps(v, limit, _CMP_GT_OQ);
+    __m256 value = v;
+    if constexpr (Kind != TCollect::Valid)
+      keep = _mm256_and_ps(keep, _mm256_cmp_ps(_mm256_and_ps(_mm256_sub_ps(v, lv), absMask), t, _CMP_LT_OQ));
+    if constexpr (Kind == TCollect::StepFromAbove) {
+      const __m256 u = _mm256_loadu_ps(row + x - s.Width);  // the row above
+      value = _mm256_sub_ps(v, u);
+      keep = _mm256_and_ps(keep, _mm256_cmp_ps(u, limit, _CMP_GT_OQ));
+      keep = _mm256_and_ps(keep, _mm256_cmp_ps(_mm256_and_ps(value, absMask), t3, _CMP_LT_OQ));
+    }
+    const int m = _mm256_movemask_ps(keep);
+    const __m256i index = _mm256_load_si256(reinterpret_cast<const __m256i*>(CompactTable.Index[size_t(m)].data()));
+    _mm256_storeu_ps(out + n, _mm256_permutevar8x32_ps(value, index));
+    n += size_t(__builtin_popcount(unsigned(m)));
+  }
+  buf.resize(n);
+  CollectScalar<Kind>(s, y, level, x, buf);
+}
+#endif
+
+template <TCollect Kind>
+void Collect(const TLevelPass& s, int64_t y, float level, std::vector<float>& buf) {
+  buf.clear();
+#if ASTRELON_HAVE_AVX2
+  if (s.Phase < 0 && UseAvx2(s.Vector)) return CollectAvx2<Kind>(s, y, level, buf);
+#endif
+  CollectScalar<Kind>(s, y, level, FirstColumn(s, y), buf);
+}
+
 // Pass A: the quantile of the row's valid measured values; blank without one.
 float RowLevel(const TLevelPass& s, int64_t y, std::vector<float>& buf) {
-  buf.clear();
-  const float* row = s.Plane.data() + y * s.Width;
-  for (int32_t x = FirstColumn(s, y); x <= s.Columns.Last; x += ColumnStep(s))
-    if (IsValidPixel(row[x])) buf.push_back(row[x]);
+  Collect<TCollect::Valid>(s, y, 0.0f, buf);
   return buf.empty() ? BlankPixel : PercentileSelect(buf, s.Fraction);
 }
 
 // Pass B: the level from the values near the row's first level (absolute, and
 // row 0), or the median of the steps to the row above (relative).
 float RefinedLevel(const TLevelPass& s, int64_t y, float level, std::vector<float>& buf) {
-  buf.clear();
-  const float* row = s.Plane.data() + y * s.Width;
-  const float t = s.Limit;
   if (!s.Relative || y == 0) {
-    for (int32_t x = FirstColumn(s, y); x <= s.Columns.Last; x += ColumnStep(s)) {
-      const float v = row[x];
-      if (IsValidPixel(v) && std::fabs(v - level) < t) buf.push_back(v);
-    }
+    Collect<TCollect::NearLevel>(s, y, level, buf);
     if (buf.empty()) return level;
     return PercentileSelect(buf, s.Relative ? 0.5 : s.Fraction);
   }
-  const float* above = row - s.Width;
-  for (int32_t x = FirstColumn(s, y); x <= s.Columns.Last; x += ColumnStep(s)) {
-    const float v = row[x], u = above[x];
-    if (IsValidPixel(v) && std::fabs(v - level) < t && IsValidPixel(u) && std::fabs(v - u) < 3 * t)
-      buf.push_back(v - u);
-  }
+  Collect<TCollect::StepFromAbove>(s, y, level, buf);
   return buf.empty() ? level : PercentileSelect(buf, 0.5);
 }
 
@@ -100,6 +158,49 @@ bool MeasureLevels(const TLevelPass& s, int64_t height, std::vector<float>& leve
     return false;
   levels.swap(refined);
   return true;
+}
+
+// d = float(s + add) for the valid values of a row (blank ones copied) on the
+// first pass; the second averages that with d, leaving d at blank values.
+void ShiftRowScalar(const float* s, float* d, int32_t from, int32_t w, double add, bool first) {
+  for (int32_t x = from; x < w; ++x) {
+    const float v = s[x];
+    if (!IsValidPixel(v)) {
+      if (first) d[x] = v;
+      continue;
+    }
+    const float r = float(double(v) + add);
+    d[x] = first ? r : (d[x] + r) * 0.5f;
+  }
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 void ShiftRowAvx2(const float* s, float* d, int32_t w, double add, bool first) {
+  const __m256 limit = _mm256_set1_ps(BlankLimit), half = _mm256_set1_ps(0.5f);
+  const __m256d a = _mm256_set1_pd(add);
+  int32_t x = 0;
+  for (; x + 8 <= w; x += 8) {
+    const __m256 v = _mm256_loadu_ps(s + x);
+    const __m128 lo = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(v)), a));
+    const __m128 hi = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)), a));
+    const __m256 r = _mm256_set_m128(hi, lo);
+    const __m256 valid = _mm256_cmp_ps(v, limit, _CMP_GT_OQ);
+    if (first) {
+      _mm256_storeu_ps(d + x, _mm256_blendv_ps(v, r, valid));
+    } else {
+      const __m256 old = _mm256_loadu_ps(d + x);
+      _mm256_storeu_ps(d + x, _mm256_blendv_ps(old, _mm256_mul_ps(_mm256_add_ps(old, r), half), valid));
+    }
+  }
+  ShiftRowScalar(s, d, x, w, add, first);
+}
+#endif
+
+void ShiftRow(const float* s, float* d, int32_t w, double add, bool first, bool vector) {
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx2(vector)) return ShiftRowAvx2(s, d, w, add, first);
+#endif
+  ShiftRowScalar(s, d, 0, w, add, first);
 }
 
 // The amount added to each row (NaN: the row has no level).
@@ -178,7 +279,7 @@ bool EqualizeRowBrightness(int source, int destination, bool relative, float str
       const TColumnRange c = passes[k];
       std::vector<float> levels(size_t(h), BlankPixel);
       if (c.First <= c.Last) {
-        const TLevelPass s{in, w, c, phase, fraction, limit, relative};
+        const TLevelPass s{in, w, c, phase, fraction, limit, relative, Sse2Enabled};
         if (!MeasureLevels(s, h, levels, poll, p)) return false;
       }
       const std::vector<double> shift = RowShifts(levels, relative, limit);
@@ -193,15 +294,7 @@ bool EqualizeRowBrightness(int source, int destination, bool relative, float str
                 if (first && source != destination) std::copy(s, s + w, d);
                 continue;
               }
-              for (int32_t x = 0; x < w; ++x) {
-                const float v = s[x];
-                if (!IsValidPixel(v)) {
-                  if (first) d[x] = v;
-                  continue;
-                }
-                const float r = float(double(v) + add);
-                d[x] = first ? r : (d[x] + r) * 0.5f;
-              }
+              ShiftRow(s, d, w, add, first, Sse2Enabled);
             }
           }))
         return false;

@@ -10,6 +10,7 @@
 #include "filters/dialog/filter_state.h"
 #include "filters/sharpening/soft_erosion.h"
 #include "kernels/gauss/filter_rows.h"
+#include "platform/big_buffers.h"
 #include "platform/processor_features.h"
 #include "store/display/display_histogram.h"
 #include "store/planes/image_statistics.h"
@@ -105,62 +106,72 @@ void Combine(float* acc, const float* row, int32_t count, bool minimum) {
   for (; x < count; ++x) acc[x] = minimum ? std::min(acc[x], row[x]) : std::max(acc[x], row[x]);
 }
 
-// How star-like each pixel of the rectangle is: bright against the smallest
+// The erosion radius of every pixel of the rectangle (t, row-major, written
+// in full): how star-like its surroundings are, bright against the smallest
 // value of its 5 x 5 surroundings and close to the largest of its 3 x 3 ones
-// (3 x 1 along rows only), both taken over the valid pixels inside the image.
-// Blank pixels get 0. `rowMin` keeps its storage for the caller. False when stopped.
-bool MeasureStars(const TStarMeasure& s, TPlane& a, TPlane& rowMin, TFilterPoll& poll, int plane) {
+// (3 x 1 along rows only), both over the valid pixels inside the image, blank
+// pixels 0 (the star measure); that measure smoothed with its four neighbours
+// (all taken before smoothing) where it is positive, except on the rectangle's
+// outer rows and columns; mixed with the full radius by `hide`. Each band of
+// rows streams through small rings of row extremes and star measures. False
+// when stopped.
+bool ErosionRadius(const TStarMeasure& s, float hide, TPlane& t, TFilterPoll& poll, int plane) {
   const TWorkRect& r = s.Rect;
   const int32_t cols = r.x2 - r.x1 + 1, rows = r.y2 - r.y1 + 1;
-  const int32_t top = std::max(r.y1 - 2, 0), bottom = std::min(r.y2 + 2, s.Height - 1);
-  const int32_t spanRows = bottom - top + 1;
-  rowMin.resize(size_t(spanRows) * size_t(cols));
-  TPlane rowMax(size_t(spanRows) * size_t(cols));
-  if (!ForEachRowChunk(0, spanRows, cols, &poll, plane, [&](int64_t a0, int64_t b0) {
-        std::vector<float> lo, hi;
-        for (int64_t k = a0; k < b0; ++k)
-          RowExtremes(s, top + int32_t(k), lo, hi, rowMin.data() + k * cols, rowMax.data() + k * cols);
-      }))
-    return false;
-  a.resize(size_t(rows) * size_t(cols));
-  return ForEachRowChunk(0, rows, cols, &poll, plane, [&](int64_t a0, int64_t b0) {
-    std::vector<float> m5(static_cast<size_t>(cols)), m3(static_cast<size_t>(cols));
-    for (int64_t y = a0; y < b0; ++y) {
-      const int32_t iy = r.y1 + int32_t(y);
-      const int32_t minFrom = std::max(iy - 2, 0) - top, minTo = std::min(iy + 2, s.Height - 1) - top;
-      const int32_t maxFrom = s.HorizontalOnly ? iy - top : std::max(iy - 1, 0) - top;
-      const int32_t maxTo = s.HorizontalOnly ? iy - top : std::min(iy + 1, s.Height - 1) - top;
-      // Column extremes over the rows (minima and maxima are exact in any order).
-      std::copy_n(rowMin.data() + size_t(minFrom) * cols, cols, m5.data());
-      for (int32_t k = minFrom + 1; k <= minTo; ++k) Combine(m5.data(), rowMin.data() + size_t(k) * cols, cols, true);
-      std::copy_n(rowMax.data() + size_t(maxFrom) * cols, cols, m3.data());
-      for (int32_t k = maxFrom + 1; k <= maxTo; ++k) Combine(m3.data(), rowMax.data() + size_t(k) * cols, cols, false);
-      const float* in = s.Plane.data() + int64_t(iy) * s.Width + r.x1;
-      float* out = a.data() + y * cols;
-      int32_t x = 0;
-      for (; x + 4 <= cols; x += 4) Store4(out + x, StarMeasure4(s, Load4(in + x), Load4(&m5[size_t(x)]), Load4(&m3[size_t(x)])));
-      for (; x < cols; ++x) out[x] = StarMeasure(s, in[x], m5[size_t(x)], m3[size_t(x)]);
-    }
-  });
-}
-
-// The erosion radius of every pixel: the full radius mixed with the star
-// measure, smoothed with its four neighbours (all taken before smoothing) where
-// it is positive, except on the rectangle's outer rows and columns.
-void ErosionRadius(const TPlane& a, TPlane& t, int32_t cols, int32_t rows, float radius, float hide) {
-  t.resize(a.size());
-  const float cw = radius > 2 ? 1.0f / radius : 0.5f;
+  const float cw = s.Radius > 2 ? 1.0f / s.Radius : 0.5f;
   const float side = (1.0f - cw) / 4.0f;
-  ForEachRowChunk(0, rows, cols, nullptr, 1, [&](int64_t a0, int64_t b0) {
-    for (int64_t y = a0; y < b0; ++y)
+  const size_t c = size_t(cols);
+  t.resize(size_t(rows) * c);
+  AdviseHugePages(t.data(), t.size() * sizeof(float));
+  return ForEachRowChunk(0, rows, cols, &poll, plane, [&](int64_t a0, int64_t b0) {
+    constexpr int32_t ExtremeRing = 8, MeasureRing = 4;
+    std::vector<float> lo, hi, m5(c), m3(c);
+    std::vector<float> rowMin(ExtremeRing * c), rowMax(ExtremeRing * c), measure(MeasureRing * c);
+    auto minOf = [&](int32_t iy) { return rowMin.data() + size_t(iy % ExtremeRing) * c; };
+    auto maxOf = [&](int32_t iy) { return rowMax.data() + size_t(iy % ExtremeRing) * c; };
+    auto measureOf = [&](int64_t y) { return measure.data() + size_t(y % MeasureRing) * c; };
+    const int64_t yFirst = std::max<int64_t>(a0 - 1, 0), yLast = std::min<int64_t>(b0, rows - 1);
+    int32_t nextExtremes = std::max(r.y1 + int32_t(yFirst) - 2, 0);
+    // The star measure of rectangle row y.
+    auto measureRow = [&](int64_t y) {
+      const int32_t iy = r.y1 + int32_t(y);
+      const int32_t minFrom = std::max(iy - 2, 0), minTo = std::min(iy + 2, s.Height - 1);
+      const int32_t maxFrom = s.HorizontalOnly ? iy : std::max(iy - 1, 0);
+      const int32_t maxTo = s.HorizontalOnly ? iy : std::min(iy + 1, s.Height - 1);
+      for (; nextExtremes <= minTo; ++nextExtremes)
+        RowExtremes(s, nextExtremes, lo, hi, minOf(nextExtremes), maxOf(nextExtremes));
+      // Column extremes over the rows (minima and maxima are exact in any order).
+      std::copy_n(minOf(minFrom), c, m5.data());
+      for (int32_t k = minFrom + 1; k <= minTo; ++k) Combine(m5.data(), minOf(k), cols, true);
+      std::copy_n(maxOf(maxFrom), c, m3.data());
+      for (int32_t k = maxFrom + 1; k <= maxTo; ++k) Combine(m3.data(), maxOf(k), cols, false);
+      const float* in = s.Plane.data() + int64_t(iy) * s.Width + r.x1;
+      float* out = measureOf(y);
+      int32_t x = 0;
+      for (; x + 4 <= cols; x += 4)
+        Store4(out + x, StarMeasure4(s, Load4(in + x), Load4(&m5[size_t(x)]), Load4(&m3[size_t(x)])));
+      for (; x < cols; ++x) out[x] = StarMeasure(s, in[x], m5[size_t(x)], m3[size_t(x)]);
+    };
+    // The radius of rectangle row y from the measures of rows y − 1 .. y + 1.
+    auto radiusRow = [&](int64_t y) {
+      const float* a = measureOf(y);
+      const bool inner = y > 0 && y < rows - 1;
+      const float* up = inner ? measureOf(y - 1) : a;
+      const float* down = inner ? measureOf(y + 1) : a;
+      float* out = t.data() + size_t(y) * c;
       for (int32_t x = 0; x < cols; ++x) {
-        const size_t i = size_t(y) * cols + x;
-        float v = a[i];
-        if (v > 0 && y > 0 && y < rows - 1 && x > 0 && x < cols - 1)
-          v = cw * v + side * (a[i - 1] + a[i + 1] + a[i - cols] + a[i + cols]);
-        const float m = hide * radius + (1.0f - hide) * v;
-        t[i] = m > 0 ? m : 0.0f;  // NaN too: the pixel keeps its value
+        float v = a[x];
+        if (v > 0 && inner && x > 0 && x < cols - 1) v = cw * v + side * (a[x - 1] + a[x + 1] + up[x] + down[x]);
+        const float m = hide * s.Radius + (1.0f - hide) * v;
+        out[x] = m > 0 ? m : 0.0f;  // NaN too: the pixel keeps its value
       }
+    };
+    for (int64_t y = yFirst; y <= yLast; ++y) {
+      measureRow(y);
+      if (y - 1 >= a0 && y - 1 < b0) radiusRow(y - 1);
+    }
+    // The last row of the rectangle has no row below it.
+    if (b0 == rows) radiusRow(rows - 1);
   });
 }
 
@@ -200,13 +211,11 @@ bool ShrinkStarRadius(int source, int destination, bool horizontalOnly, float ra
     // The erosion radius of every pixel: the star measure mixed with the full radius.
     TPlane t;  // empty: the full radius everywhere
     if (hide != 1.0f) {
-      TPlane a;
       const TStarMeasure s{src.Planes[size_t(p)], w, h, rect, horizontalOnly, radius, src.MinValue, quarter, noise};
-      if (!MeasureStars(s, a, t, poll, p)) {
+      if (!ErosionRadius(s, hide, t, poll, p)) {
         stopped = true;
         break;
       }
-      ErosionRadius(a, t, cols, rows, radius, hide);
     }
     const TErosionPlane plane{src.Planes[size_t(p)], dst.Planes[size_t(p)], w, rect, t, radius, lift};
     if (!ErodePlane(plane, table, Sse2Enabled, &poll, p)) {

@@ -2,7 +2,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
+
+#include "kernels/gauss/box_muller.h"
 
 namespace astrelon {
 
@@ -36,17 +37,13 @@ uint64_t NewNoiseSeed() {
 }
 
 void FillGaussTable(TGaussTable& table, TNoiseRandom& random) {
-  // Marsaglia's polar method: two normal values from a point in the unit disc.
+  // Box–Muller: two normal values from two uniform ones.
   for (size_t i = 0; i < table.size(); i += 2) {
-    double u = 0, v = 0, q = 0;
-    do {
-      u = 2 * random.Uniform() - 1;
-      v = 2 * random.Uniform() - 1;
-      q = u * u + v * v;
-    } while (q >= 1 || q == 0);
-    const double f = std::sqrt(-2 * std::log(q) / q);
-    table[i] = float(u * f);
-    if (i + 1 < table.size()) table[i + 1] = float(v * f);
+    const auto x1 = uint32_t(random.Next() >> 32), x2 = uint32_t(random.Next() >> 32);
+    float z0 = 0, z1 = 0;
+    boxmuller::BoxMuller(boxmuller::FirstUniform(x1), boxmuller::SecondUniform(x2), z0, z1);
+    table[i] = z0;
+    if (i + 1 < table.size()) table[i + 1] = z1;
   }
 }
 

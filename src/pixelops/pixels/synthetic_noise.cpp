@@ -8,8 +8,11 @@
 #include "common/pascal_format.h"
 #include "core/settings.h"
 #include "kernels/gauss/gauss_table.h"
+#include "kernels/gauss/noise_blocks.h"
 #include "kernels/regions/rect_runs.h"
 #include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
+#include "platform/simd_support.h"
 
 namespace astrelon {
 
@@ -17,12 +20,11 @@ TSyntheticNoiseState SyntheticNoise;
 
 namespace {
 
-// The noise field is drawn in blocks of this many values; each block starts its
-// own generator (and a fresh Gauss table) from the seed and its number.
-constexpr int64_t NoiseBlock = 4096;
-// Work between two looks at pending events and the abort flag.
+// Values a thread works between two looks at pending events and the abort flag.
 constexpr int64_t StepValues = int64_t(1) << 20;
-constexpr double UniformScale = 3.46410162;  // √12: unit standard deviation
+// Values of the rows a thread works together: their noise, its low pass and
+// the rows they change stay in the processor's cache.
+constexpr int64_t BandValues = int64_t(1) << 16;
 constexpr double SmoothWeight = 0.176;
 constexpr double SmoothNorm = 0.9416;  // 1 / (1 + 2 · 0.176²)
 
@@ -34,38 +36,230 @@ public:
   TBusyScope& operator=(const TBusyScope&) = delete;
 };
 
-int Threads(int64_t items, int64_t perThread) { return BandThreads(items, perThread, Options.Multicore != 0); }
-
-// Runs fn(first, last) over [0, count) in steps of about `step` items, each step
-// split over the cores; between steps pending events run. False when the abort
-// flag was raised or `stillValid` fails after the events.
+// Runs fn(first, last) over the rows [0, count), `width` values each, in steps
+// of about StepValues per thread, each step split over the cores; between
+// steps pending events run. False when the abort flag was raised or
+// `stillValid` fails after the events.
 template <typename F, typename V>
-bool StepwiseBands(int64_t count, int64_t step, F&& fn, V&& stillValid) {
+bool StepwiseRows(int64_t count, int64_t width, F&& fn, V&& stillValid) {
+  const int threads = BandThreads(count * width, StepValues / 16, Options.Multicore != 0);
+  const int64_t step = std::max<int64_t>(1, StepValues * threads / std::max<int64_t>(width, 1));
   for (int64_t first = 0; first < count; first += step) {
     const int64_t n = std::min(step, count - first);
-    ForEachBand(n, Threads(n, std::max<int64_t>(step / 16, 1)),
-                [&](int64_t a, int64_t b) { fn(first + a, first + b); });
+    ForEachBand(n, std::min<int64_t>(threads, n), [&](int64_t a, int64_t b) { fn(first + a, first + b); });
     EngineUi().ProcessMessages();
     if (AbortRequested || !stillValid()) return false;
   }
   return true;
 }
 
-void DrawNoise(std::span<float> field, const TNoiseSettings& s, uint64_t seed, int64_t firstBlock, int64_t lastBlock) {
-  TGaussTable table{};
-  for (int64_t k = firstBlock; k < lastBlock; ++k) {
-    TNoiseRandom random(MixSeed(seed ^ uint64_t(k)));
-    const size_t begin = size_t(k * NoiseBlock);
-    const size_t end = std::min(field.size(), begin + size_t(NoiseBlock));
-    if (s.Distribution == TNoiseDistribution::Gauss) {
-      FillGaussTable(table, random);
-      for (size_t i = begin; i < end; ++i)
-        field[i] = float(double(table[random.Below(GaussTableSize - 1)]) * s.Amount);
-    } else {
-      for (size_t i = begin; i < end; ++i) field[i] = float((random.Uniform() - 0.5) * s.Amount * UniformScale);
+// A row of noise v added to the source values `in` into `out`; blank source
+// pixels leave the destination pixel as it is. With the brightness switch the
+// noise is scaled by sqrt(max(in − o, 0) / r).
+struct TNoiseAdd {
+  const float* In;
+  float* Out;
+  const float* V;
+  int64_t Width;
+  double O, R;
+};
+
+void AddNoiseScalar(const TNoiseAdd& a, int64_t from) {
+  for (int64_t x = from; x < a.Width; ++x)
+    if (IsValidPixel(a.In[x])) a.Out[x] = a.In[x] + a.V[x];
+}
+
+void AddScaledNoiseScalar(const TNoiseAdd& a, int64_t from) {
+  for (int64_t x = from; x < a.Width; ++x)
+    if (IsValidPixel(a.In[x]))
+      a.Out[x] = float(double(a.In[x]) + std::sqrt(std::max(double(a.In[x]) - a.O, 0.0) / a.R) * double(a.V[x]));
+}
+
+#if ASTRELON_HAVE_AVX2
+// Eight values stored where valid (all of them at once in the common case).
+ASTRELON_AVX2 inline void StoreValid(float* out, __m256 valid, __m256 v) {
+  if (_mm256_movemask_ps(valid) == 0xFF)
+    _mm256_storeu_ps(out, v);
+  else
+    _mm256_maskstore_ps(out, _mm256_castps_si256(valid), v);
+}
+
+ASTRELON_AVX2 void AddNoiseAvx2(const TNoiseAdd& a) {
+  const __m256 limit = _mm256_set1_ps(BlankLimit);
+  int64_t x = 0;
+  for (; x + 8 <= a.Width; x += 8) {
+    const __m256 s = _mm256_loadu_ps(a.In + x);
+    StoreValid(a.Out + x, _mm256_cmp_ps(s, limit, _CMP_GT_OQ), _mm256_add_ps(s, _mm256_loadu_ps(a.V + x)));
+  }
+  AddNoiseScalar(a, x);
+}
+
+ASTRELON_AVX2 inline __m128 ScaledNoise4(__m128 s, __m128 v, __m256d o, __m256d r) {
+  const __m256d d = _mm256_cvtps_pd(s);
+  // max(0, x) keeps x unless x < 0, as std::max(x, 0.0) does.
+  const __m256d f = _mm256_sqrt_pd(_mm256_div_pd(_mm256_max_pd(_mm256_setzero_pd(), _mm256_sub_pd(d, o)), r));
+  return _mm256_cvtpd_ps(_mm256_add_pd(d, _mm256_mul_pd(f, _mm256_cvtps_pd(v))));
+}
+
+ASTRELON_AVX2 void AddScaledNoiseAvx2(const TNoiseAdd& a) {
+  const __m256 limit = _mm256_set1_ps(BlankLimit);
+  const __m256d o = _mm256_set1_pd(a.O), r = _mm256_set1_pd(a.R);
+  int64_t x = 0;
+  for (; x + 8 <= a.Width; x += 8) {
+    const __m256 s = _mm256_loadu_ps(a.In + x), v = _mm256_loadu_ps(a.V + x);
+    const __m128 lo = ScaledNoise4(_mm256_castps256_ps128(s), _mm256_castps256_ps128(v), o, r);
+    const __m128 hi = ScaledNoise4(_mm256_extractf128_ps(s, 1), _mm256_extractf128_ps(v, 1), o, r);
+    StoreValid(a.Out + x, _mm256_cmp_ps(s, limit, _CMP_GT_OQ), _mm256_set_m128(hi, lo));
+  }
+  AddScaledNoiseScalar(a, x);
+}
+#endif
+
+// The vector paths give the same values as the scalar ones.
+void AddNoise(const TNoiseAdd& a, bool vector) {
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx2(vector)) return AddNoiseAvx2(a);
+#endif
+  AddNoiseScalar(a, 0);
+}
+
+void AddScaledNoise(const TNoiseAdd& a, bool vector) {
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx2(vector)) return AddScaledNoiseAvx2(a);
+#endif
+  AddScaledNoiseScalar(a, 0);
+}
+
+// The low pass of the noise: along the field, out[j] = ((v[j − 1] + v[j + 1])
+// 0.176 + v[j]) 0.9416 for j < count (v[−1] and v[count] are read); across
+// the rows, out = (up + down) 0.176 + mid. Both in double, each value rounded
+// once to float.
+void SmoothAlongScalar(const float* v, float* out, int64_t from, int64_t count) {
+  for (int64_t j = from; j < count; ++j)
+    out[j] = float(((double(v[j - 1]) + v[j + 1]) * SmoothWeight + v[j]) * SmoothNorm);
+}
+
+void SmoothAcrossScalar(const float* up, const float* mid, const float* down, float* out, int64_t from, int64_t w) {
+  for (int64_t x = from; x < w; ++x) out[x] = float((double(up[x]) + down[x]) * SmoothWeight + mid[x]);
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 void SmoothAlongAvx2(const float* v, float* out, int64_t count) {
+  const __m256d weight = _mm256_set1_pd(SmoothWeight), norm = _mm256_set1_pd(SmoothNorm);
+  int64_t j = 0;
+  for (; j + 4 <= count; j += 4) {
+    const __m256d left = _mm256_cvtps_pd(_mm_loadu_ps(v + j - 1)), right = _mm256_cvtps_pd(_mm_loadu_ps(v + j + 1));
+    const __m256d centre = _mm256_cvtps_pd(_mm_loadu_ps(v + j));
+    const __m256d r = _mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(left, right), weight), centre), norm);
+    _mm_storeu_ps(out + j, _mm256_cvtpd_ps(r));
+  }
+  SmoothAlongScalar(v, out, j, count);
+}
+
+ASTRELON_AVX2 void SmoothAcrossAvx2(const float* up, const float* mid, const float* down, float* out, int64_t w) {
+  const __m256d weight = _mm256_set1_pd(SmoothWeight);
+  int64_t x = 0;
+  for (; x + 4 <= w; x += 4) {
+    const __m256d a = _mm256_cvtps_pd(_mm_loadu_ps(up + x)), b = _mm256_cvtps_pd(_mm_loadu_ps(down + x));
+    const __m256d r = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(a, b), weight), _mm256_cvtps_pd(_mm_loadu_ps(mid + x)));
+    _mm_storeu_ps(out + x, _mm256_cvtpd_ps(r));
+  }
+  SmoothAcrossScalar(up, mid, down, out, x, w);
+}
+#endif
+
+void SmoothAlong(const float* v, float* out, int64_t count, bool vector) {
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx2(vector)) return SmoothAlongAvx2(v, out, count);
+#endif
+  SmoothAlongScalar(v, out, 0, count);
+}
+
+void SmoothAcross(const float* up, const float* mid, const float* down, float* out, int64_t w, bool vector) {
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx2(vector)) return SmoothAcrossAvx2(up, mid, down, out, w);
+#endif
+  SmoothAcrossScalar(up, mid, down, out, 0, w);
+}
+
+// The noise of rows [ya, yb) of the rectangle (w values a row, h rows) added
+// to the source into the destination, a band of rows at a time.
+class TNoiseRows {
+public:
+  TNoiseRows(const TNoiseSettings& settings, uint64_t seed, int64_t w, int64_t h, double o, double r)
+      : s_(settings), seed_(seed), w_(w), h_(h), n_(w * h), o_(o), r_(r), vector_(Sse2Enabled) {}
+
+  // in(k) and out(k): row k of the rectangle in the source and the destination.
+  template <class In, class Out>
+  void Run(int64_t ya, int64_t yb, In in, Out out) {
+    const int64_t band = std::max<int64_t>(1, BandValues / w_);
+    for (int64_t y = ya; y < yb; y += band) {
+      const int64_t y2 = std::min(yb, y + band);
+      if (s_.LowPass)
+        LowPassBand(y, y2, in, out);
+      else
+        WhiteBand(y, y2, in, out);
     }
   }
-}
+
+private:
+  void Draw(int64_t first, int64_t last) {
+    noise_.resize(size_t(last - first));
+    DrawNoise(seed_, s_.Distribution == TNoiseDistribution::Gauss, s_.Amount, first, noise_, vector_);
+  }
+
+  template <class In, class Out>
+  void WhiteBand(int64_t ya, int64_t yb, In in, Out out) {
+    Draw(ya * w_, yb * w_);
+    for (int64_t y = ya; y < yb; ++y) AddRow(in(y), out(y), noise_.data() + (y - ya) * w_);
+  }
+
+  // v[i] = ((v[i−1] + v[i+1]) 0.176 + v[i]) 0.9416 along the whole field taken
+  // as one sequence (its first and last value kept), then per column
+  // v = (above + below) 0.176 + v on rows 1 .. h − 2, each pass from the
+  // values before it.
+  template <class In, class Out>
+  void LowPassBand(int64_t ya, int64_t yb, In in, Out out) {
+    // The horizontal pass of rows ya − 1 .. yb from the field one value beyond them.
+    const int64_t ha = std::max<int64_t>(ya - 1, 0), hb = std::min(yb + 1, h_);
+    const int64_t first = std::max<int64_t>(ha * w_ - 1, 0), last = std::min(hb * w_ + 1, n_);
+    Draw(first, last);
+    smoothed_.resize(size_t((hb - ha) * w_));
+    // Values i of the field: noise_[i − first], smoothed_[i − ha w].
+    int64_t from = ha * w_, to = hb * w_;
+    if (from == 0) smoothed_[0] = noise_[0];
+    if (to == n_) smoothed_[size_t(to - 1 - ha * w_)] = noise_[size_t(to - 1 - first)];
+    from = std::max<int64_t>(from, 1);
+    to = std::min(to, n_ - 1);
+    if (to > from)
+      SmoothAlong(noise_.data() + (from - first), smoothed_.data() + (from - ha * w_), to - from, vector_);
+    row_.resize(size_t(w_));
+    for (int64_t y = ya; y < yb; ++y) {
+      const float* mid = smoothed_.data() + (y - ha) * w_;
+      const float* noise = mid;
+      if (y > 0 && y < h_ - 1) {
+        SmoothAcross(mid - w_, mid, mid + w_, row_.data(), w_, vector_);
+        noise = row_.data();
+      }
+      AddRow(in(y), out(y), noise);
+    }
+  }
+
+  void AddRow(const float* in, float* out, const float* v) const {
+    const TNoiseAdd add{in, out, v, w_, o_, r_};
+    if (s_.BrightnessScaled)
+      AddScaledNoise(add, vector_);
+    else
+      AddNoise(add, vector_);
+  }
+
+  const TNoiseSettings& s_;
+  uint64_t seed_;
+  int64_t w_, h_, n_;
+  double o_, r_;
+  bool vector_;
+  std::vector<float> noise_, smoothed_, row_;
+};
 
 }  // namespace
 
@@ -90,7 +284,7 @@ bool AddSyntheticNoise(int source, int destination, const TNoiseSettings& settin
   SetWorkRectFromWindow(destination, 1, false);
   const TClippedRect rect = ClipRectToSlot(destination, WorkRect);
   if (rect.Empty()) return false;
-  const int64_t w = rect.Width(), h = rect.Height(), n = w * h;
+  const int64_t w = rect.Width(), h = rect.Height();
 
   // Brightness scale: the noise grows with the square root of the value above o.
   const TImageSlot& src = Store.Image[size_t(source)];
@@ -99,78 +293,25 @@ bool AddSyntheticNoise(int source, int destination, const TNoiseSettings& settin
   r = std::max(r + r / 8, 0.0001);
 
   const TPlaneList chosen = SelectedChannels(destination);
-  std::vector<float> field, smoothed;
   for (int32_t p = 1; p <= planeCount; ++p) {
     const bool noisy = std::find(chosen.Planes().begin(), chosen.Planes().end(), p) != chosen.Planes().end();
-    auto rows = [&](int64_t first, int64_t last) {
-      const TImageSlot& s = Store.Image[size_t(source)];
-      TImageSlot& d = Store.Image[size_t(destination)];
-      for (int64_t k = first; k < last; ++k) {
-        const int32_t y = rect.y1 + int32_t(k);
-        const float* in = s.Row(p, y).data() + rect.x1;
-        float* out = d.Row(p, y).data() + rect.x1;
-        if (!noisy) {
-          std::copy(in, in + w, out);
-          continue;
-        }
-        const float* v = field.data() + k * w;
-        if (settings.BrightnessScaled) {
-          for (int64_t x = 0; x < w; ++x)
-            if (IsValidPixel(in[x]))
-              out[x] = float(double(in[x]) + std::sqrt(std::max(double(in[x]) - o, 0.0) / r) * double(v[x]));
-        } else {
-          for (int64_t x = 0; x < w; ++x)
-            if (IsValidPixel(in[x])) out[x] = in[x] + v[x];
-        }
-      }
-    };
-    const int64_t rowStep = std::max<int64_t>(1, StepValues / w);
-    if (!noisy) {
-      if (!StepwiseBands(h, rowStep, rows, sameImages)) return false;
-      continue;
-    }
-    field.resize(size_t(n));
-    const uint64_t planeSeed = MixSeed(seed + uint64_t(p));
-    const int64_t blocks = (n + NoiseBlock - 1) / NoiseBlock;
-    if (!StepwiseBands(
-            blocks, StepValues / NoiseBlock,
-            [&](int64_t a, int64_t b) { DrawNoise(field, settings, planeSeed, a, b); }, sameImages))
-      return false;
-    if (settings.LowPass) {
-      // Each pass reads only values from before it: v[i] from its old neighbours.
-      smoothed.resize(size_t(n));
-      smoothed.front() = field.front();
-      smoothed.back() = field.back();
-      if (!StepwiseBands(
-              n, StepValues,
-              [&](int64_t a, int64_t b) {
-                for (int64_t i = std::max<int64_t>(a, 1); i < std::min(b, n - 1); ++i)
-                  smoothed[size_t(i)] = float(
-                      ((double(field[size_t(i - 1)]) + field[size_t(i + 1)]) * SmoothWeight + field[size_t(i)]) *
-                      SmoothNorm);
-              },
-              sameImages))
-        return false;
-      if (!StepwiseBands(
-              h, rowStep,
-              [&](int64_t a, int64_t b) {
-                for (int64_t y = a; y < b; ++y) {
-                  float* out = field.data() + y * w;
-                  const float* mid = smoothed.data() + y * w;
-                  if (y == 0 || y == h - 1) {
-                    std::copy(mid, mid + w, out);
-                    continue;
-                  }
-                  const float* up = mid - w;
-                  const float* down = mid + w;
-                  for (int64_t x = 0; x < w; ++x)
-                    out[x] = float((double(up[x]) + down[x]) * SmoothWeight + mid[x]);
-                }
-              },
-              sameImages))
-        return false;
-    }
-    if (!StepwiseBands(h, rowStep, rows, sameImages)) return false;
+    // Row k of the rectangle in the source and the destination.
+    auto in = [&](int64_t k) { return Store.Image[size_t(source)].Row(p, rect.y1 + int32_t(k)).data() + rect.x1; };
+    auto out = [&](int64_t k) { return Store.Image[size_t(destination)].Row(p, rect.y1 + int32_t(k)).data() + rect.x1; };
+    const bool done =
+        noisy ? StepwiseRows(
+                    h, w,
+                    [&](int64_t a, int64_t b) {
+                      TNoiseRows(settings, MixSeed(seed + uint64_t(p)), w, h, o, r).Run(a, b, in, out);
+                    },
+                    sameImages)
+              : StepwiseRows(
+                    h, w,
+                    [&](int64_t a, int64_t b) {
+                      for (int64_t k = a; k < b; ++k) std::copy_n(in(k), w, out(k));
+                    },
+                    sameImages);
+    if (!done) return false;
   }
   SyntheticNoise.Last = settings;
   SyntheticNoise.Valid = true;

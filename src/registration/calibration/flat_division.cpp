@@ -7,6 +7,8 @@
 
 #include "core/settings.h"
 #include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
+#include "platform/simd_support.h"
 #include "registration/calibration/flat_response_fit.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
@@ -76,11 +78,89 @@ std::vector<TFlatSample> SampleFlatPass(const TImageSlot& src, int sp, const TIm
   return samples;
 }
 
+// One row of the division: the destination's values in place, the flat's row,
+// and what every pixel of the pass divides with.
+struct TDivisionRow {
+  float* Out;
+  const float* Flat;
+  int32_t Columns;
+  bool Automatic;
+  double Scale, DarkLimit, Level, RowTerm, HalfWidth, Gx, Factor;
+  TFlatResponse Response;
+};
+
+// Pixels first, first + step, … below Columns.
+void DivideRowScalar(const TDivisionRow& r, int32_t first, int32_t step) {
+  for (int32_t x = first; x < r.Columns; x += step) {
+    float& v = r.Out[x];
+    if (!IsValidPixel(v)) continue;
+    const double F = r.Flat[x];
+    if (!(F > r.DarkLimit)) {
+      v = BlankPixel;
+      continue;
+    }
+    if (!r.Automatic) {
+      v = float(double(v) * r.Scale / F);
+      continue;
+    }
+    const double g = r.Response.Gain(F / r.Level);
+    v = g > 0.1 ? float((double(v) / g + (r.RowTerm + (r.HalfWidth - x) * r.Gx)) * r.Factor) : BlankPixel;
+  }
+}
+
+#if ASTRELON_HAVE_AVX2
+// Four pixels at x of DivideRowScalar in double lanes (the same operations in
+// the same order), blank where the flat is dark or the gain too small.
+ASTRELON_AVX2 inline __m128 DivideFour(const TDivisionRow& r, __m128 v, __m128 flat, int32_t x) {
+  const __m256d s = _mm256_cvtps_pd(v), f = _mm256_cvtps_pd(flat);
+  const __m256d blank = _mm256_set1_pd(double(BlankPixel));
+  const __m256d bright = _mm256_cmp_pd(f, _mm256_set1_pd(r.DarkLimit), _CMP_GT_OQ);
+  __m256d result;
+  if (!r.Automatic) {
+    result = _mm256_div_pd(_mm256_mul_pd(s, _mm256_set1_pd(r.Scale)), f);
+  } else {
+    const __m256d n = _mm256_div_pd(f, _mm256_set1_pd(r.Level));
+    const __m256d g = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(r.Response.C1), n), n),
+                                                  _mm256_mul_pd(_mm256_set1_pd(r.Response.C0), n)),
+                                    _mm256_set1_pd(r.Response.C2));
+    const __m256d xs = _mm256_add_pd(_mm256_set1_pd(double(x)), _mm256_setr_pd(0, 1, 2, 3));
+    const __m256d gradient =
+        _mm256_add_pd(_mm256_set1_pd(r.RowTerm), _mm256_mul_pd(_mm256_sub_pd(_mm256_set1_pd(r.HalfWidth), xs),
+                                                               _mm256_set1_pd(r.Gx)));
+    result = _mm256_mul_pd(_mm256_add_pd(_mm256_div_pd(s, g), gradient), _mm256_set1_pd(r.Factor));
+    result = _mm256_blendv_pd(blank, result, _mm256_cmp_pd(g, _mm256_set1_pd(0.1), _CMP_GT_OQ));
+  }
+  // Blank values are exact in float, so the conversion keeps them.
+  return _mm256_cvtpd_ps(_mm256_blendv_pd(blank, result, bright));
+}
+
+ASTRELON_AVX2 void DivideRowAvx2(const TDivisionRow& r, int32_t first) {
+  const __m128 limit = _mm_set1_ps(BlankLimit);
+  int32_t x = first;
+  for (; x + 4 <= r.Columns; x += 4) {
+    const __m128 v = _mm_loadu_ps(r.Out + x);
+    const __m128 valid = _mm_cmpgt_ps(v, limit);
+    if (_mm_movemask_ps(valid) == 0) continue;
+    _mm_storeu_ps(r.Out + x, _mm_blendv_ps(v, DivideFour(r, v, _mm_loadu_ps(r.Flat + x), x), valid));
+  }
+  DivideRowScalar(r, x, 1);
+}
+#endif
+
+// Every pixel from `first` on; the vector path gives the same values.
+void DivideRow(const TDivisionRow& r, int32_t first, bool vector) {
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx2(vector)) return DivideRowAvx2(r, first);
+#endif
+  DivideRowScalar(r, first, 1);
+}
+
 }  // namespace
 
 void DivideByImage(int source, int destination, int flat, bool keepLevel, bool automatic) {
   if (!SlotInUse(source) || !SlotInUse(destination) || !SlotInUse(flat)) return;
-  UpdateMinMax(source);
+  // The source's value range sets the automatic fit's units.
+  if (automatic) UpdateMinMax(source);
   const TImageSlot& src = Store.Image[size_t(source)];
   const TImageSlot& fl = Store.Image[size_t(flat)];
   TImageSlot& dst = Store.Image[size_t(destination)];
@@ -160,24 +240,12 @@ void DivideByImage(int source, int destination, int flat, bool keepLevel, bool a
         const int32_t y = int32_t(yy);
         const TRowPixels px = PassPixels(y, phase, cellClass);
         if (px.Skip) continue;
-        const std::span<float> out = dst.Row(dp, y);
-        const std::span<const float> frow = fl.Row(fp, y);
-        const double rowTerm = (frame.Height / 2 - y) * gy;
-        for (int32_t x = px.First; x < columns; x += px.Step) {
-          float& v = out[size_t(x)];
-          if (!IsValidPixel(v)) continue;
-          const double F = frow[size_t(x)];
-          if (!(F > darkLimit)) {
-            v = BlankPixel;
-            continue;
-          }
-          if (!automatic) {
-            v = float(double(v) * scale / F);
-            continue;
-          }
-          const double g = response.Gain(F / level);
-          v = g > 0.1 ? float((double(v) / g + (rowTerm + (frame.Width / 2 - x) * gx)) * factor) : BlankPixel;
-        }
+        const TDivisionRow row{dst.Row(dp, y).data(), fl.Row(fp, y).data(), columns, automatic, scale, darkLimit,
+                               level, (frame.Height / 2 - y) * gy, frame.Width / 2, gx, factor, response};
+        if (px.Step == 1)
+          DivideRow(row, px.First, Sse2Enabled);
+        else
+          DivideRowScalar(row, px.First, px.Step);
       }
     });
   }

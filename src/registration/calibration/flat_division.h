@@ -14,8 +14,9 @@ namespace astrelon {
 // (S / g + gradient) x (keepLevel ? M : 1) x (C0 + C1 + C2) / L; a grey source
 // whose flat is a colour mosaic is fitted per cell class. Flat values at or
 // below 20 % of L (and g <= 0.1) give blank pixels; blank pixels stay blank and
-// pixels outside a smaller flat stay unchanged. The source's value range is
-// recomputed. Nothing happens when a slot is not in use.
+// pixels outside a smaller flat stay unchanged. The automatic form recomputes
+// the source's value range. Nothing happens when a slot is not in use. The
+// vector path (Sse2Enabled) gives the same values as the scalar one.
 void DivideByImage(int source, int destination, int flat, bool keepLevel, bool automatic);
 
 // Cell class of a mosaic pixel for the green phase (0 or 1): 1 the green

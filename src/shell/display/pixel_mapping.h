@@ -1,7 +1,7 @@
 #pragma once
 // Row kernels of the renderer: float values to table indices, and the luma
 // display of colour images. Each has a scalar path and an SSE2 path (grey
-// pictures also an AVX2 path) with the same results.
+// pictures also two AVX2 paths) with the same results.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -17,6 +17,10 @@ void ComputeLutIndices(std::span<const float> values, float black, float scale, 
 // ByteLutSpare bytes that the vector path may read) into every `step`-th byte of
 // out: out[step * i] = lut[index of values[i]].
 constexpr size_t ByteLutSpare = 3;
+// The AVX2 path of one byte a value looks up with gathers or with single loads,
+// whichever a timing on this processor found faster; tests may choose.
+enum class TGreyLookups { Fastest, Gather, SingleLoads };
+extern TGreyLookups GreyLookups;
 void MapThroughByteLut(std::span<const float> values, float black, float scale, const uint8_t* lut,
                        std::span<uint8_t> out, int step, bool vector);
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "common/atomic_file.h"
@@ -285,7 +286,8 @@ void MergeScan(TPlaneScan& into, const TPlaneScan& next) {
 }
 
 // Writes the file. The data are cut into chunks that workers encode side by
-// side into buffers of their own and write in file order. With `scans` (BITPIX
+// side, straight into the mapped file where the file system allows it, else
+// into buffers of their own that they write in file order. With `scans` (BITPIX
 // -32 only, written as if the image had no blank pixel) the planes are scanned
 // while they are encoded, and the write stops at the first blank pixel found.
 TWriteResult WriteFile(int slot, const TFitsScalePlan& plan, const std::string& name, TPlaneScan* scans) {
@@ -306,7 +308,6 @@ TWriteResult WriteFile(int slot, const TFitsScalePlan& plan, const std::string& 
   else
     header.replace(header.size() - CardLength, CardLength, PadCard("END"));
   header.resize(size_t(FitsBlockRoundUp(header.size())), ' ');
-  if (!file.Write(header)) return TWriteResult::Failed;
 
   const TFitsEncoding encoding = EncodingOf(plan);
   const int bytesPerPixel = plan.Bitpix == 16 ? 2 : 4;
@@ -317,43 +318,68 @@ TWriteResult WriteFile(int slot, const TFitsScalePlan& plan, const std::string& 
   TChunkTurns turns(chunks.Count);
   const int threads = int(std::min<int64_t>(WriteThreads(int64_t(chunks.PlaneSamples) * im.PlaneCount),
                                             std::max<int64_t>(chunks.Count, 1)));
-  RunChunkWorkers(threads, turns, [&] {
-    std::vector<uint8_t> buffer(size_t(std::min(chunks.ChunkSamples, chunks.PlaneSamples)) * size_t(bytesPerPixel));
-    for (int64_t c = turns.Claim(); c >= 0; c = turns.Claim()) {
-      const TFitsChunkPlan::TChunk chunk = chunks.Chunk(c);
-      const float* plane = im.Planes[size_t(chunk.Plane)].data();
-      chunks.ForEachRowPiece(chunk, flip, [&](uint64_t pixel, uint64_t sample, uint64_t n) {
-        const std::span<const float> row(plane + pixel, size_t(n));
-        uint8_t* dst = buffer.data() + (sample - chunk.First) * uint64_t(bytesPerPixel);
-        if (scans)
-          EncodeFloatRowScanning(row, encoding.BlankBits, dst, chunkScans[size_t(c)], Sse2Enabled);
-        else
-          EncodeFitsRow(row, encoding, dst, Sse2Enabled);
-      });
-      if (scans && chunkScans[size_t(c)].HasBlank) {
-        foundBlank = true;
-        turns.Fail();
-        break;
-      }
-      if (!turns.WaitTurn(c)) break;
-      const size_t bytes = size_t(chunk.Last - chunk.First) * size_t(bytesPerPixel);
-      const bool ok = file.Write(std::as_bytes(std::span(buffer.data(), bytes)));
-      turns.PassTurn();
-      if (!ok) {
-        writeFailed = true;
-        turns.Fail();
-        break;
-      }
+  // Encodes chunk c into dst; false when a blank pixel stops the write.
+  auto encode = [&](int64_t c, const TFitsChunkPlan::TChunk& chunk, uint8_t* dst) {
+    const float* plane = im.Planes[size_t(chunk.Plane)].data();
+    chunks.ForEachRowPiece(chunk, flip, [&](uint64_t pixel, uint64_t sample, uint64_t n) {
+      const std::span<const float> row(plane + pixel, size_t(n));
+      uint8_t* out = dst + (sample - chunk.First) * uint64_t(bytesPerPixel);
+      if (scans)
+        EncodeFloatRowScanning(row, encoding.BlankBits, out, chunkScans[size_t(c)], Sse2Enabled);
+      else
+        EncodeFitsRow(row, encoding, out, Sse2Enabled);
+    });
+    if (scans && chunkScans[size_t(c)].HasBlank) {
+      foundBlank = true;
+      turns.Fail();
+      return false;
     }
-  });
+    return true;
+  };
+
+  const uint64_t dataBytes = chunks.PlaneSamples * uint64_t(bytesPerPixel) * uint64_t(im.PlaneCount);
+  // One thread writes as fast through the kernel's copy as through a mapping.
+  const std::span<std::byte> map =
+      threads > 1 ? file.MapForWriting(size_t(header.size() + FitsBlockRoundUp(dataBytes))) : std::span<std::byte>();
+  if (!file.IsOpen()) return TWriteResult::Failed;
+  if (!map.empty()) {
+    // The workers encode straight into the mapped file (the padding is zero already).
+    std::memcpy(map.data(), header.data(), header.size());
+    uint8_t* data = reinterpret_cast<uint8_t*>(map.data()) + header.size();
+    RunChunkWorkers(threads, turns, [&] {
+      for (int64_t c = turns.Claim(); c >= 0; c = turns.Claim()) {
+        const TFitsChunkPlan::TChunk chunk = chunks.Chunk(c);
+        const uint64_t sample = uint64_t(chunk.Plane - 1) * chunks.PlaneSamples + chunk.First;
+        if (!encode(c, chunk, data + sample * uint64_t(bytesPerPixel))) break;
+      }
+    });
+  } else {
+    // Workers encode into buffers of their own and write them in file order.
+    if (!file.Write(header)) return TWriteResult::Failed;
+    RunChunkWorkers(threads, turns, [&] {
+      std::vector<uint8_t> buffer(size_t(std::min(chunks.ChunkSamples, chunks.PlaneSamples)) * size_t(bytesPerPixel));
+      for (int64_t c = turns.Claim(); c >= 0; c = turns.Claim()) {
+        const TFitsChunkPlan::TChunk chunk = chunks.Chunk(c);
+        if (!encode(c, chunk, buffer.data())) break;
+        if (!turns.WaitTurn(c)) break;
+        const size_t bytes = size_t(chunk.Last - chunk.First) * size_t(bytesPerPixel);
+        const bool ok = file.Write(std::as_bytes(std::span(buffer.data(), bytes)));
+        turns.PassTurn();
+        if (!ok) {
+          writeFailed = true;
+          turns.Fail();
+          break;
+        }
+      }
+    });
+  }
   if (foundBlank) return TWriteResult::FoundBlank;
   if (writeFailed || turns.Failed()) return TWriteResult::Failed;
   if (scans)
     for (int64_t c = 0; c < chunks.Count; ++c) MergeScan(scans[chunks.Chunk(c).Plane], chunkScans[size_t(c)]);
 
-  const uint64_t dataBytes = chunks.PlaneSamples * uint64_t(bytesPerPixel) * uint64_t(im.PlaneCount);
   const size_t padding = size_t(FitsBlockRoundUp(dataBytes) - dataBytes);
-  if (padding > 0 && !file.Write(std::string(padding, '\0'))) return TWriteResult::Failed;
+  if (map.empty() && padding > 0 && !file.Write(std::string(padding, '\0'))) return TWriteResult::Failed;
   return file.Commit() ? TWriteResult::Ok : TWriteResult::Failed;
 }
 

@@ -163,62 +163,207 @@ float Percentile(std::span<float> values, double fraction) {
 
 namespace {
 
-// The k-th and (k+1)-th smallest (k + 1 < n) of finite values without comparing
-// them in random order: a histogram over the value range (its bins follow the
-// order of the values) finds the bin of rank k, and only that bin's values are
-// looked at further, the same way a few times while there are many.
-void SelectPair(std::span<const float> all, int64_t k, float& lower, float& upper) {
-  constexpr int32_t Bins = 1024;
+constexpr int32_t SelectBins = 1024;
+
+// The histogram passes of the selection over one set of finite values: their
+// range, the count of each bin, the values of one bin, the smallest value of
+// one bin. A value's bin follows the order of the values; every path computes
+// it the same way (and any order-keeping binning would give the same ranks).
+struct TBinning {
+  float HalfLow = 0, Scale = 0;
+  int32_t Bin(float v) const { return std::min(int32_t((v / 2 - HalfLow) * Scale), SelectBins - 1); }
+};
+
+// The smallest and largest value; false when one is NaN or infinite.
+bool RangeScalar(std::span<const float> v, float& lo, float& hi) {
+  // Four running minima and maxima.
+  float mn[4] = {v[0], v[0], v[0], v[0]}, mx[4] = {v[0], v[0], v[0], v[0]};
+  bool finite = true;
+  size_t i = 0;
+  for (; i + 4 <= v.size(); i += 4)
+    for (size_t j = 0; j < 4; ++j) {
+      const float x = v[i + j];
+      finite &= std::isfinite(x);
+      mn[j] = x < mn[j] ? x : mn[j];
+      mx[j] = x > mx[j] ? x : mx[j];
+    }
+  for (; i < v.size(); ++i) {
+    finite &= std::isfinite(v[i]);
+    mn[0] = std::min(mn[0], v[i]);
+    mx[0] = std::max(mx[0], v[i]);
+  }
+  lo = std::min(std::min(mn[0], mn[1]), std::min(mn[2], mn[3]));
+  hi = std::max(std::max(mx[0], mx[1]), std::max(mx[2], mx[3]));
+  return finite;
+}
+
+// Four partial counts, so that runs of values in one bin do not wait on each other.
+using TBinCounts = std::array<std::array<int32_t, SelectBins>, 4>;
+
+void CountScalar(std::span<const float> v, const TBinning& bins, TBinCounts& part) {
+  for (size_t j = 0; j < v.size(); ++j) ++part[j & 3][size_t(bins.Bin(v[j]))];
+}
+
+// Appends the values of bin b to `out` (room for v.size() + 8 values); their number.
+size_t CollectScalar(std::span<const float> v, const TBinning& bins, int32_t b, float* out) {
+  size_t n = 0;
+  for (float x : v)
+    if (bins.Bin(x) == b) out[n++] = x;
+  return n;
+}
+
+float SmallestInBinScalar(std::span<const float> v, const TBinning& bins, int32_t b, float start) {
+  float m = start;
+  for (float x : v)
+    if (bins.Bin(x) == b && x < m) m = x;
+  return m;
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 inline __m256i BinsOf(__m256 v, __m256 halfLow, __m256 scale) {
+  const __m256 t = _mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(v, _mm256_set1_ps(0.5f)), halfLow), scale);
+  return _mm256_min_epi32(_mm256_cvttps_epi32(t), _mm256_set1_epi32(SelectBins - 1));
+}
+
+ASTRELON_AVX2 bool RangeAvx2(std::span<const float> v, float& lo, float& hi) {
+  const size_t n = v.size();
+  if (n < 8) return RangeScalar(v, lo, hi);
+  __m256 mn = _mm256_loadu_ps(v.data()), mx = mn;
+  // x − x is 0 exactly for every finite x (NaN for infinities and NaN).
+  __m256 finite = _mm256_cmp_ps(_mm256_sub_ps(mn, mn), _mm256_setzero_ps(), _CMP_EQ_OQ);
+  size_t i = 8;
+  for (; i + 8 <= n; i += 8) {
+    const __m256 x = _mm256_loadu_ps(v.data() + i);
+    mn = _mm256_min_ps(mn, x);
+    mx = _mm256_max_ps(mx, x);
+    finite = _mm256_and_ps(finite, _mm256_cmp_ps(_mm256_sub_ps(x, x), _mm256_setzero_ps(), _CMP_EQ_OQ));
+  }
+  float tlo = 0, thi = 0;
+  const bool tail = i == n || RangeScalar(v.subspan(i), tlo, thi);
+  lo = HorizontalMin8(mn);
+  hi = HorizontalMax8(mx);
+  if (i < n) {
+    lo = std::min(lo, tlo);
+    hi = std::max(hi, thi);
+  }
+  return tail && _mm256_movemask_ps(finite) == 0xFF;
+}
+
+ASTRELON_AVX2 void CountAvx2(std::span<const float> v, const TBinning& bins, TBinCounts& part) {
+  const __m256 halfLow = _mm256_set1_ps(bins.HalfLow), scale = _mm256_set1_ps(bins.Scale);
+  alignas(32) int32_t b[8];
+  size_t j = 0;
+  for (; j + 8 <= v.size(); j += 8) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(b), BinsOf(_mm256_loadu_ps(v.data() + j), halfLow, scale));
+    for (int l = 0; l < 8; ++l) ++part[size_t(l & 3)][size_t(b[l])];
+  }
+  for (; j < v.size(); ++j) ++part[j & 3][size_t(bins.Bin(v[j]))];
+}
+
+ASTRELON_AVX2 size_t CollectAvx2(std::span<const float> v, const TBinning& bins, int32_t b, float* out) {
+  const __m256 halfLow = _mm256_set1_ps(bins.HalfLow), scale = _mm256_set1_ps(bins.Scale);
+  const __m256i wanted = _mm256_set1_epi32(b);
+  size_t n = 0, j = 0;
+  for (; j + 8 <= v.size(); j += 8) {
+    const __m256 x = _mm256_loadu_ps(v.data() + j);
+    const int m = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(BinsOf(x, halfLow, scale), wanted)));
+    if (m == 0) continue;
+    // The values of the bin moved to the front, in order.
+    const __m256i index = _mm256_load_si256(reinterpret_cast<const __m256i*>(CompactTable.Index[size_t(m)].data()));
+    _mm256_storeu_ps(out + n, _mm256_permutevar8x32_ps(x, index));
+    n += size_t(__builtin_popcount(unsigned(m)));
+  }
+  return n + CollectScalar(v.subspan(j), bins, b, out + n);
+}
+
+ASTRELON_AVX2 float SmallestInBinAvx2(std::span<const float> v, const TBinning& bins, int32_t b, float start) {
+  const __m256 halfLow = _mm256_set1_ps(bins.HalfLow), scale = _mm256_set1_ps(bins.Scale);
+  const __m256i wanted = _mm256_set1_epi32(b);
+  __m256 m = _mm256_set1_ps(start);
+  size_t j = 0;
+  for (; j + 8 <= v.size(); j += 8) {
+    const __m256 x = _mm256_loadu_ps(v.data() + j);
+    const __m256 in = _mm256_castsi256_ps(_mm256_cmpeq_epi32(BinsOf(x, halfLow, scale), wanted));
+    m = _mm256_min_ps(m, _mm256_blendv_ps(m, x, in));
+  }
+  return std::min(HorizontalMin8(m), SmallestInBinScalar(v.subspan(j), bins, b, start));
+}
+#endif
+
+// The passes on the vector path where the processor has it; the same results.
+struct TSelectPasses {
+  bool Avx2 = UseAvx2(Sse2Enabled);
+  bool Range(std::span<const float> v, float& lo, float& hi) const {
+#if ASTRELON_HAVE_AVX2
+    if (Avx2) return RangeAvx2(v, lo, hi);
+#endif
+    return RangeScalar(v, lo, hi);
+  }
+  void Count(std::span<const float> v, const TBinning& bins, TBinCounts& part) const {
+#if ASTRELON_HAVE_AVX2
+    if (Avx2) return CountAvx2(v, bins, part);
+#endif
+    CountScalar(v, bins, part);
+  }
+  size_t Collect(std::span<const float> v, const TBinning& bins, int32_t b, float* out) const {
+#if ASTRELON_HAVE_AVX2
+    if (Avx2) return CollectAvx2(v, bins, b, out);
+#endif
+    return CollectScalar(v, bins, b, out);
+  }
+  float SmallestInBin(std::span<const float> v, const TBinning& bins, int32_t b, float start) const {
+#if ASTRELON_HAVE_AVX2
+    if (Avx2) return SmallestInBinAvx2(v, bins, b, start);
+#endif
+    return SmallestInBinScalar(v, bins, b, start);
+  }
+};
+
+// The k-th and (k+1)-th smallest (k + 1 < n) of the values without comparing
+// them in random order: a histogram over the value range finds the bin of rank
+// k, and only that bin's values are looked at further, the same way a few times
+// while there are many. False (nothing found) when a value is NaN or infinite.
+bool SelectPair(std::span<const float> all, int64_t k, float& lower, float& upper) {
+  const TSelectPasses passes;
   std::span<const float> values = all;
   std::vector<float> kept, in;
-  std::vector<uint16_t> binOf;
   for (int level = 0;; ++level) {
     const size_t n = values.size();
     if (n < 512 || level == 4) {
+      if (level == 0 && !std::all_of(values.begin(), values.end(), [](float v) { return std::isfinite(v); }))
+        return false;
       std::vector<float> v(values.begin(), values.end());
       std::nth_element(v.begin(), v.begin() + k, v.end());
       lower = v[size_t(k)];
       upper = *std::min_element(v.begin() + k + 1, v.end());
-      return;
+      return true;
     }
-    // Four running minima and maxima.
-    float mn[4] = {values[0], values[0], values[0], values[0]}, mx[4] = {mn[0], mn[0], mn[0], mn[0]};
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4)
-      for (size_t j = 0; j < 4; ++j) {
-        const float v = values[i + j];
-        mn[j] = v < mn[j] ? v : mn[j];
-        mx[j] = v > mx[j] ? v : mx[j];
-      }
-    for (; i < n; ++i) {
-      mn[0] = std::min(mn[0], values[i]);
-      mx[0] = std::max(mx[0], values[i]);
-    }
-    const float lo = std::min(std::min(mn[0], mn[1]), std::min(mn[2], mn[3]));
-    const float hi = std::max(std::max(mx[0], mx[1]), std::max(mx[2], mx[3]));
+    float lo = 0, hi = 0;
+    if (!passes.Range(values, lo, hi)) return false;
     if (lo == hi) {
       lower = upper = lo;
-      return;
+      return true;
     }
     // Halves keep a range wider than the largest float finite.
-    const float scale = float(Bins) / (hi / 2 - lo / 2);
-    binOf.resize(n);
-    // Four partial counts, so that runs of values in one bin do not wait on each other.
-    std::array<std::array<int32_t, Bins>, 4> part{};
-    for (size_t j = 0; j < n; ++j) {
-      // Every step keeps the order of the values.
-      const uint16_t b = uint16_t(std::min(int32_t((values[j] / 2 - lo / 2) * scale), Bins - 1));
-      binOf[j] = b;
-      ++part[j & 3][b];
+    const float width = hi / 2 - lo / 2;
+    if (!(width > 0)) {
+      // Two neighbouring tiny values whose halves meet: a plain selection.
+      std::vector<float> v(values.begin(), values.end());
+      std::nth_element(v.begin(), v.begin() + k, v.end());
+      lower = v[size_t(k)];
+      upper = *std::min_element(v.begin() + k + 1, v.end());
+      return true;
     }
-    std::array<int32_t, Bins + 1> count{};
-    for (size_t b = 0; b < size_t(Bins); ++b) count[b] = part[0][b] + part[1][b] + part[2][b] + part[3][b];
+    const TBinning bins{lo / 2, float(SelectBins) / width};
+    TBinCounts part{};
+    passes.Count(values, bins, part);
+    std::array<int32_t, SelectBins + 1> count{};
+    for (size_t b = 0; b < size_t(SelectBins); ++b) count[b] = part[0][b] + part[1][b] + part[2][b] + part[3][b];
     int32_t b = 0;
     int64_t below = 0;
     while (below + count[size_t(b)] <= k) below += count[size_t(b++)];
-    in.clear();
-    for (size_t j = 0; j < n; ++j)
-      if (binOf[j] == b) in.push_back(values[j]);
+    in.resize(size_t(count[size_t(b)]) + 8);
+    in.resize(passes.Collect(values, bins, b, in.data()));
     const int64_t local = k - below;
     if (local + 1 < int64_t(in.size())) {
       kept.swap(in);
@@ -230,20 +375,9 @@ void SelectPair(std::span<const float> all, int64_t k, float& lower, float& uppe
     lower = *std::max_element(in.begin(), in.end());
     int32_t next = b + 1;
     while (count[size_t(next)] == 0) ++next;
-    upper = hi;
-    for (size_t j = 0; j < n; ++j)
-      if (binOf[j] == next && values[j] < upper) upper = values[j];
-    return;
+    upper = passes.SmallestInBin(values, bins, next, hi);
+    return true;
   }
-}
-
-// SelectPair for any values; false (nothing changed) when one is NaN or infinite.
-bool HistogramSelect(std::span<const float> values, int64_t k, float& lower, float& upper) {
-  bool finite = true;
-  for (float v : values) finite &= std::isfinite(v);
-  if (!finite) return false;
-  SelectPair(values, k, lower, upper);
-  return true;
 }
 
 }  // namespace
@@ -258,7 +392,7 @@ float PercentileSelect(std::span<float> values, double fraction) {
   const int64_t k = std::min<int64_t>(int64_t(pos), n - 2);
   float lo, hi;
   // Selection by comparison is slow on long runs (its branches go either way).
-  if (n < 512 || !HistogramSelect(values, k, lo, hi)) {
+  if (n < 512 || !SelectPair(values, k, lo, hi)) {
     std::nth_element(values.begin(), values.begin() + k, values.end(), FloatLess);
     lo = values[size_t(k)];
     hi = *std::min_element(values.begin() + k + 1, values.end(), FloatLess);

@@ -35,22 +35,37 @@ void MeasureMosaicPhase(int slot, double& a, double& b) {
   if (m.empty()) return;
   const TImageSlot& im = Store.Image[size_t(slot)];
   const size_t w = size_t(im.Width);
-  for (int p = 0; p <= 1; ++p) {
-    double sum = 0;
-    int64_t count = 0;
-    for (int32_t y = 0; y + 1 < im.Height; ++y) {
-      const float* row = m.data() + size_t(y) * w;
-      const float* next = row + w;
-      for (int32_t x = (y + p) & 1; x + 1 < im.Width; x += 2) {
-        const float v0 = row[x], v1 = next[x + 1];
-        if (IsValidPixel(v0) && IsValidPixel(v1)) {
-          sum += std::fabs(double(v1) - double(v0));
-          ++count;
-        }
+  // Both classes in one pass: the pair at x of row y belongs to class (x + y) mod 2
+  // (with x + y odd the other); each class adds its pairs in row and column order.
+  std::array<double, 2> sum{};
+  std::array<int64_t, 2> count{};
+  for (int32_t y = 0; y + 1 < im.Height; ++y) {
+    const float* row = m.data() + size_t(y) * w;
+    const float* next = row + w;
+    // Even x belong to class y mod 2, odd x to the other.
+    const size_t even = size_t(y & 1), odd = even ^ 1;
+    double se = sum[even], so = sum[odd];
+    int64_t ce = count[even], co = count[odd];
+    auto add = [&](int32_t x, double& s, int64_t& c) {
+      const float v0 = row[x], v1 = next[x + 1];
+      if (IsValidPixel(v0) && IsValidPixel(v1)) {
+        s += std::fabs(double(v1) - double(v0));
+        ++c;
       }
+    };
+    int32_t x = 0;
+    for (; x + 2 < im.Width; x += 2) {
+      add(x, se, ce);
+      add(x + 1, so, co);
     }
-    (p == 0 ? a : b) = count > 0 ? sum / double(count) : 0.0;
+    if (x + 1 < im.Width) add(x, se, ce);
+    sum[even] = se;
+    sum[odd] = so;
+    count[even] = ce;
+    count[odd] = co;
   }
+  a = count[0] > 0 ? sum[0] / double(count[0]) : 0.0;
+  b = count[1] > 0 ? sum[1] / double(count[1]) : 0.0;
 }
 
 uint32_t ThreeColorFilterCode(uint32_t code) {

@@ -1,0 +1,409 @@
+#include "frequency/interference/periodic_noise_plane.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "platform/big_buffers.h"
+#include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
+#include "platform/simd_support.h"
+
+namespace astrelon {
+
+namespace {
+
+// Columns a row works between two reports of how far it has come, when none
+// of them takes a reference line (a row reports after each line).
+constexpr int32_t ReportColumns = 32;
+
+inline constexpr float Zero = 0.0f;
+
+// Sum of n >= 1 floats in four double lanes (element k in lane k mod 4, the
+// elements after the last group of four in the first lane), added in a fixed
+// order. Runs of up to three values are that first lane alone (a missing
+// value read as +0 from `Zero`).
+inline double SumRun(const float* p, int32_t n) {
+  if (n <= 3) {
+    const float* p1 = n > 1 ? p + 1 : &Zero;
+    const float* p2 = n > 2 ? p + 2 : &Zero;
+    return (double(p[0]) + double(*p1)) + double(*p2);
+  }
+  double a = 0, b = 0, c = 0, d = 0;
+  int32_t k = 0;
+  for (; k + 4 <= n; k += 4) {
+    a += p[k];
+    b += p[k + 1];
+    c += p[k + 2];
+    d += p[k + 3];
+  }
+  for (; k < n; ++k) a += p[k];
+  return (a + b) + (c + d);
+}
+
+// floor(a / d) for d >= 2 and a · d < 2^64 as the high half of a · M, with M
+// the reciprocal from Reciprocal(d) (exact: the error of M, below d, keeps
+// a · M / 2^64 short of the next integer).
+inline uint64_t Reciprocal(uint64_t d) { return UINT64_MAX / d + 1; }
+inline uint64_t DivideBy(uint64_t a, uint64_t reciprocal) {
+  return uint64_t((static_cast<unsigned __int128>(a) * reciprocal) >> 64);
+}
+
+// The sum of the values along a digital line: n steps along its main
+// direction, each also moving one place sideways when the running sideways
+// share (P/Q a step, started at 0) exceeds 0.5, and 1 is taken off it. The
+// sideways offset m holds from step First(m) = floor((2m − 1) Q / (2P)) + 1 on;
+// the runs of equal offset are summed each with SumRun and the run sums added
+// in order. Runs with offset mEnd or more are left out. at(m, first, last) is
+// where the values of steps first .. last of run m lie one after the other.
+// `reached` counts the values.
+template <class At>
+[[gnu::always_inline]] inline double SumLine(int32_t p, int32_t q, int32_t n, int32_t mEnd, At at,
+                                             int32_t& reached) {
+  reached = 0;
+  if (n < 1 || mEnd < 1) return 0.0;
+  if (p == 0) {
+    // No sideways step: one run.
+    reached = n;
+    return SumRun(at(0, 1, n), n);
+  }
+  // Run m ends (before it is cut at n) at step floor((2m + 1) Q / (2P)). The
+  // numerators stay below 2 n Q + Q, so their products with 2P stay below
+  // 4 hw hh max(hw, hh): far below 2^64 for any spectrum that fits in memory.
+  const uint64_t reciprocal = Reciprocal(2 * uint64_t(p));
+  uint64_t numerator = uint64_t(q);
+  // Run 0 is empty when the first sideways step comes at once.
+  int32_t start = int32_t(std::min<uint64_t>(uint64_t(n), DivideBy(numerator, reciprocal))) + 1;
+  double sum = start > 1 ? SumRun(at(0, 1, start - 1), start - 1) : 0.0;
+  for (int32_t m = 1; start <= n && m < mEnd; ++m) {
+    numerator += 2 * uint64_t(q);
+    const int32_t next = int32_t(std::min<uint64_t>(uint64_t(n), DivideBy(numerator, reciprocal))) + 1;
+    sum += SumRun(at(m, start, next - 1), next - start);
+    start = next;
+  }
+  reached = start - 1;
+  return sum;
+}
+
+// The amplitudes of one spectrum row (re in the first hw values, im in the
+// next) as double and as float, and the ring of each coefficient (−1 outside
+// 0.2 < radius < 1.35): radius = sqrt(column term + row term), ring =
+// nr · radius · 0.735 rounded to the nearest integer (halves to even).
+struct TRowRings {
+  const float* Data;
+  int32_t Width;
+  double RowTerm, Nr;
+  const double* ColumnTerm;
+  float* Amplitudes;
+  double* Amplitude;
+  int32_t* Ring;
+};
+
+constexpr double LowestRadius = 0.2, HighestRadius = 1.35, RingScale = 0.735;
+
+void RowRingsScalar(const TRowRings& r, int32_t from) {
+  for (int32_t c = from; c < r.Width; ++c) {
+    const double re = r.Data[c], im = r.Data[c + r.Width];
+    const double a = std::sqrt(re * re + im * im);
+    r.Amplitude[c] = a;
+    r.Amplitudes[c] = float(a);
+    const double radius = std::sqrt(r.ColumnTerm[c] + r.RowTerm);
+    const bool inside = radius > LowestRadius && radius < HighestRadius;
+    r.Ring[c] = inside ? int32_t(std::nearbyint(r.Nr * radius * RingScale)) : -1;
+  }
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 void RowRingsAvx2(const TRowRings& r) {
+  const __m256d rowTerm = _mm256_set1_pd(r.RowTerm), nr = _mm256_set1_pd(r.Nr), scale = _mm256_set1_pd(RingScale);
+  const __m256d lowest = _mm256_set1_pd(LowestRadius), highest = _mm256_set1_pd(HighestRadius);
+  const __m256d outside = _mm256_set1_pd(-1.0);
+  int32_t c = 0;
+  for (; c + 4 <= r.Width; c += 4) {
+    const __m256d re = _mm256_cvtps_pd(_mm_loadu_ps(r.Data + c));
+    const __m256d im = _mm256_cvtps_pd(_mm_loadu_ps(r.Data + c + r.Width));
+    const __m256d a = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(re, re), _mm256_mul_pd(im, im)));
+    _mm256_storeu_pd(r.Amplitude + c, a);
+    _mm_storeu_ps(r.Amplitudes + c, _mm256_cvtpd_ps(a));
+    const __m256d radius = _mm256_sqrt_pd(_mm256_add_pd(_mm256_loadu_pd(r.ColumnTerm + c), rowTerm));
+    const __m256d inside =
+        _mm256_and_pd(_mm256_cmp_pd(radius, lowest, _CMP_GT_OQ), _mm256_cmp_pd(radius, highest, _CMP_LT_OQ));
+    const __m256d ring =
+        _mm256_round_pd(_mm256_mul_pd(_mm256_mul_pd(nr, radius), scale), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(r.Ring + c), _mm256_cvtpd_epi32(_mm256_blendv_pd(outside, ring, inside)));
+  }
+  RowRingsScalar(r, c);
+}
+#endif
+
+// How far a row of the filter order has come: every column from Left on is
+// final in it (0 when the row is done). A cache line each.
+struct alignas(64) TRowProgress {
+  std::atomic<int32_t> Left{0};
+};
+
+// A buffer that is written in full before it is read: not cleared, huge pages.
+std::unique_ptr<float[]> NewBuffer(size_t n) {
+  std::unique_ptr<float[]> buffer(new float[n]);
+  AdviseHugePages(buffer.get(), n * sizeof(float));
+  return buffer;
+}
+
+inline void PauseSpin() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+// One spectrum plane: W values a row, real parts in columns 0 .. hw − 1 and the
+// imaginary parts hw columns to the right; vertical frequency 0 in row hh.
+//
+// The rows are filtered in a fixed order (each half from its outer edge toward
+// the centre row), and a reference line reads the amplitudes as that order
+// leaves them: rows before the row in the order filtered, rows after it not yet.
+// So the amplitudes are kept three times: unfiltered row by row (read-only once
+// measured), filtered row by row for the rows up to the centre row (the rows
+// below it keep their filtered values only while they are worked), and filtered
+// column by column, so that reference lines read runs of them. Rows run on
+// several threads as a wavefront: a reference line reads the rows before its
+// row only from the column it starts in to the right, and each row works its
+// columns from the right, so a line waits only until the rows it reads that
+// are still being worked have passed that column.
+class TSpectrumPlane {
+public:
+  TSpectrumPlane(float* data, int32_t width, int32_t height)
+      : data_(data), W_(width), H_(height), hw_(width / 2), hh_(height / 2), nr_((hw_ + hh_) / 2) {
+    columnTerm_.resize(size_t(hw_));
+    for (int32_t c = 0; c < hw_; ++c) {
+      const double i = double(c + 1) / hw_;
+      columnTerm_[size_t(c)] = i * i;
+    }
+    unfiltered_ = NewBuffer(size_t(hw_) * size_t(H_));
+    filtered_ = NewBuffer(size_t(hw_) * size_t(hh_ + 1));
+    columns_ = NewBuffer(size_t(hw_) * size_t(H_));
+    progress_ = std::make_unique<TRowProgress[]>(size_t(H_));
+    for (int32_t r = 0; r < H_; ++r) progress_[size_t(r)].Left.store(hw_, std::memory_order_relaxed);
+  }
+
+  void Filter(double k, int threads, bool vector) {
+    Measure(k, vector);
+    std::atomic<int32_t> next{0};
+    ForEachBand(threads, threads, [&](int64_t, int64_t) {
+      // A row claimed is always worked to its end: later rows wait for it.
+      TWorker worker(hw_);
+      for (int32_t r = next.fetch_add(1); r < H_; r = next.fetch_add(1)) FilterRow(r, worker);
+    });
+  }
+
+private:
+  float& Re(int32_t y, int32_t c) { return data_[size_t(y) * size_t(W_) + size_t(c)]; }
+  float& Im(int32_t y, int32_t c) { return data_[size_t(y) * size_t(W_) + size_t(c + hw_)]; }
+  double Amplitude(int32_t y, int32_t c) {
+    const double re = Re(y, c), im = Im(y, c);
+    return std::sqrt(re * re + im * im);
+  }
+  const float* Unfiltered(int32_t y) const { return unfiltered_.get() + size_t(y) * size_t(hw_); }
+  const float* Column(int32_t c) const { return columns_.get() + size_t(c) * size_t(H_); }
+  double RowTerm(int32_t y) const {
+    const double dy = double(hh_ - y) / hh_;
+    return dy * dy;
+  }
+  int32_t Ring(double radius) const { return int32_t(std::nearbyint(nr_ * radius * RingScale)); }
+  static bool InRange(double radius) { return radius > LowestRadius && radius < HighestRadius; }
+
+  // Every amplitude, and the mean and k standard deviations of those of every
+  // ring. A row's amplitudes and rings first (four at a time on the vector
+  // path, the same values), then its sums in column order.
+  void Measure(double k, bool vector) {
+    std::vector<double> sum(size_t(nr_) + 1, 0.0), squares(size_t(nr_) + 1, 0.0);
+    std::vector<int32_t> count(size_t(nr_) + 1, 0);
+    std::vector<double> amplitude(static_cast<size_t>(hw_));
+    std::vector<int32_t> ring(static_cast<size_t>(hw_));
+    const bool avx2 = UseAvx2(vector);
+    for (int32_t y = 0; y < H_; ++y) {
+      const TRowRings row{data_ + size_t(y) * size_t(W_), hw_, RowTerm(y), double(nr_), columnTerm_.data(),
+                          unfiltered_.get() + size_t(y) * size_t(hw_), amplitude.data(), ring.data()};
+#if ASTRELON_HAVE_AVX2
+      if (avx2)
+        RowRingsAvx2(row);
+      else
+#endif
+        RowRingsScalar(row, 0);
+      for (int32_t c = 0; c < hw_; ++c) {
+        if (ring[size_t(c)] < 0) continue;
+        const size_t b = size_t(ring[size_t(c)]);
+        const double a = amplitude[size_t(c)];
+        sum[b] += a;
+        squares[b] += a * a;
+        ++count[b];
+      }
+    }
+    mean_.assign(size_t(nr_) + 1, 0.0);
+    spread_.assign(size_t(nr_) + 1, 0.0);
+    for (size_t b = 0; b < count.size(); ++b) {
+      if (count[b] == 0) continue;
+      mean_[b] = sum[b] / count[b];
+      const double var = squares[b] / count[b] - mean_[b] * mean_[b];
+      spread_[b] = var < 0 ? 0.0 : k * std::sqrt(var);
+    }
+  }
+
+  // What one thread keeps while it works rows: the amplitudes of a row below
+  // the centre row, and what it last saw of how far rows have come.
+  struct TWorker {
+    std::vector<float> Row;
+    std::array<int32_t, 64> KnownRow, KnownLeft;
+    explicit TWorker(int32_t width) : Row(static_cast<size_t>(width)) {
+      KnownRow.fill(-1);
+      KnownLeft.fill(0);
+    }
+  };
+
+  // Waits until the rows at places first .. last of the order (those before
+  // `done` are) have every column from c on final.
+  void Await(int32_t first, int32_t last, int32_t c, TWorker& worker) const {
+    for (int32_t j = std::max(first, done_.load(std::memory_order_acquire)); j <= last; ++j) {
+      // What this thread saw of a row before still holds (a row only comes further).
+      const size_t slot = size_t(j) % worker.KnownRow.size();
+      if (worker.KnownRow[slot] == j && worker.KnownLeft[slot] <= c) continue;
+      const std::atomic<int32_t>& left = progress_[size_t(j)].Left;
+      int32_t seen = left.load(std::memory_order_acquire);
+      // A short spin, then sleep until the row reports (its thread may need this core).
+      for (int spin = 0; seen > c && spin < 256; ++spin) {
+        PauseSpin();
+        seen = left.load(std::memory_order_acquire);
+      }
+      while (seen > c) {
+        left.wait(seen, std::memory_order_acquire);
+        seen = left.load(std::memory_order_acquire);
+      }
+      worker.KnownRow[slot] = j;
+      worker.KnownLeft[slot] = seen;
+    }
+  }
+
+  // The row at place `order` has every column from c on final; a finished row
+  // moves the count of finished leading rows on.
+  void Report(int32_t order, int32_t c) {
+    progress_[size_t(order)].Left.store(c, std::memory_order_release);
+    progress_[size_t(order)].Left.notify_all();
+    if (c > 0) return;
+    for (int32_t d = done_.load(std::memory_order_acquire);
+         d < H_ && progress_[size_t(d)].Left.load(std::memory_order_acquire) == 0;)
+      if (done_.compare_exchange_weak(d, d + 1, std::memory_order_acq_rel)) ++d;
+  }
+
+  // Mean amplitude along the reference line from (y, c) at frequency (i, dy);
+  // the line ends at the spectrum's edges. `reached` counts its coefficients.
+  // `own` holds row y's amplitudes as filtered so far.
+  double LineMean(int32_t order, int32_t y, int32_t c, int32_t i, int32_t dy, int32_t& reached,
+                  const float* own, TWorker& worker) const {
+    const int32_t ady = std::abs(dy);
+    double sum = 0;
+    if (i < ady) {
+      // Steeper than 45°: rows away from the centre row (before this one in the
+      // order), moving one column right when i/|dy| a step adds up past 0.5;
+      // past the top or bottom edge or the last column the line ends.
+      const bool down = y > hh_;
+      const int32_t n = std::min({hh_ - ady - 2, hh_ / 3, down ? H_ - 1 - y : y});
+      if (n >= 1) Await(order - n, order - 1, c, worker);
+      const float* column = Column(c);
+      const size_t h = size_t(H_);
+      sum = down ? SumLine(i, ady, n, hw_ - c,
+                           [&](int32_t m, int32_t first, int32_t) { return column + size_t(m) * h + size_t(y + first); },
+                           reached)
+                 : SumLine(i, ady, n, hw_ - c,
+                           [&](int32_t m, int32_t, int32_t last) { return column + size_t(m) * h + size_t(y - last); },
+                           reached);
+    } else {
+      // Columns to the right (never past the last), moving one row down (dy >
+      // 0) or up (dy < 0) when dy/i a step adds up past ±0.5: toward the centre
+      // row, whose side rows come later in the order; past it (from below) rows
+      // come earlier. Past the top or bottom edge the line ends.
+      const int32_t n = std::min(hw_ - i - 1, hw_ / 3);
+      const size_t w = size_t(hw_);
+      const float* right = own + c;
+      if (dy >= 0) {
+        const float* below = Unfiltered(y) + c;
+        sum = SumLine(ady, i, n, H_ - y,
+                      [&](int32_t m, int32_t first, int32_t) {
+                        return (m == 0 ? right : below + size_t(m) * w) + first;
+                      },
+                      reached);
+      } else {
+        if (n >= 1) Await(std::max(hh_ - dy - n, 0), hh_, c, worker);
+        // Rows hh + 1 .. y − 1 unfiltered, rows up to hh filtered.
+        const int32_t filteredFrom = y - hh_;
+        sum = SumLine(ady, i, n, y + 1,
+                      [&](int32_t m, int32_t first, int32_t) {
+                        const float* base = m >= filteredFrom ? filtered_.get() : unfiltered_.get();
+                        return (m == 0 ? right : base + size_t(y - m) * w + size_t(c)) + first;
+                      },
+                      reached);
+      }
+    }
+    return reached > 0 ? sum / reached : 0.0;
+  }
+
+  // The row at place `order` of the filter order.
+  void FilterRow(int32_t order, TWorker& worker) {
+    const int32_t y = order <= hh_ ? order : H_ - order + hh_;
+    float* own = y <= hh_ ? filtered_.get() + size_t(y) * size_t(hw_) : worker.Row.data();
+    std::copy_n(Unfiltered(y), hw_, own);
+    const double rowTerm = RowTerm(y);
+    const int32_t dy = hh_ - y;
+    for (int32_t i = hw_; i >= 1; --i) {
+      const int32_t c = i - 1;
+      bool lined = false;
+      const double radius = std::sqrt(columnTerm_[size_t(c)] + rowTerm);
+      if (InRange(radius)) {
+        const size_t b = size_t(Ring(radius));
+        const double f = 0.1 + 0.2 * double(hw_ + hh_) / (std::abs(dy) + i);
+        const double limit = mean_[b] + f * spread_[b];
+        const double a = Amplitude(y, c);
+        if (a > limit) {
+          int32_t reached = 0;
+          const double lineMean = LineMean(order, y, c, i, dy, reached, own, worker);
+          double scale = 1;
+          if (reached < 1) {
+            scale = mean_[b] / a;
+          } else {
+            const double target = f * spread_[b] + lineMean;
+            if (target <= limit || target < a) scale = target / a;
+          }
+          Re(y, c) = float(Re(y, c) * scale);
+          Im(y, c) = float(Im(y, c) * scale);
+          own[c] = float(Amplitude(y, c));
+          lined = true;
+        }
+      }
+      columns_[size_t(c) * size_t(H_) + size_t(y)] = own[c];
+      // Later rows may wait for this column: a line's column is reported at once.
+      if (lined || c % ReportColumns == 0) Report(order, c);
+    }
+  }
+
+  float* data_;
+  int32_t W_, H_, hw_, hh_, nr_;
+  std::vector<double> columnTerm_, mean_, spread_;
+  std::unique_ptr<float[]> unfiltered_, filtered_, columns_;
+  std::unique_ptr<TRowProgress[]> progress_;
+  // Rows 0 .. done_ − 1 of the order are finished.
+  std::atomic<int32_t> done_{0};
+};
+
+}  // namespace
+
+void FilterPeriodicNoisePlane(std::span<float> plane, int32_t width, int32_t height, double k, int threads,
+                              bool vector) {
+  if (width < 2 || height < 2 || plane.size() < size_t(width) * size_t(height)) return;
+  TSpectrumPlane(plane.data(), width, height).Filter(k, std::max(threads, 1), vector);
+}
+
+}  // namespace astrelon
