@@ -12,8 +12,6 @@
 #include "pixelops/geometry/guide_line_angle.h"
 #include "pixelops/geometry/rotate_image.h"
 #include "platform/memory_probe.h"
-#include "sampling_fixture.h"
-#include "slot_images.h"
 
 namespace astrelon::test {
 namespace {

@@ -10,11 +10,8 @@
 #include "../pixelops/slot_images.h"
 #include "common/text_codec.h"
 #include "mid_run_commands.h"
-#include "numpy_oracle.h"
 #include "pixelops/geometry/field_distortion.h"
 #include "pixelops/geometry/field_distortion_file.h"
-#include "sampling_fixture.h"
-#include "slot_images.h"
 
 namespace astrelon::test {
 namespace {
