@@ -18,6 +18,22 @@
 namespace astrelon {
 namespace {
 
+// Mismatched level sizes are refused with a German text (it reaches the message box).
+TEST(WaveletResample, MismatchedLevelSizesAreRefusedInGerman) {
+  std::vector<float> a(64), b(64), rows;
+  const TPlaneView big{a.data(), 8, 8, 8}, wrong{b.data(), 3, 3, 3};
+  const auto text = [](const auto& call) {
+    try {
+      call();
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  };
+  EXPECT_EQ(text([&] { ReduceLevel(big, wrong, rows, 1); }).rfind("Interner Fehler: ", 0), 0u);
+  EXPECT_EQ(text([&] { ExpandLevel(wrong, big, 1); }).rfind("Interner Fehler: ", 0), 0u);
+}
+
 class WaveletPyramid : public test::StoreTest {
 protected:
   void TearDown() override {

@@ -1,17 +1,40 @@
 // Transform lengths, factor lists, the kept tables and the engine against numpy.
 #include <cmath>
 #include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "../frequency/numpy_oracle.h"
+#include "kernels/fft/fft_edges.h"
 #include "kernels/fft/fft_lines.h"
 #include "kernels/fft/fft_plan.h"
 #include "kernels/fft/fft_sizes.h"
 #include "kernels/fft/fft_workspace.h"
+#include "kernels/fft/pow2_lines.h"
 
 namespace astrelon {
 namespace {
+
+// Refused sizes reach the user's message box: their texts are German.
+TEST(FftEngine, RefusedSizesSayWhyInGerman) {
+  const auto german = [](const auto& call) {
+    try {
+      call();
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what()).rfind("Interner Fehler: ", 0) == 0;
+    }
+    return false;
+  };
+  std::vector<double> two(2), eight(8);
+  std::vector<float> src(12), dst(8);
+  EXPECT_TRUE(german([&] { HermitianComplete(8, two, eight); }));
+  EXPECT_TRUE(german([&] { CopyIntoPadded(src, 4, 3, dst, 4, 3, 1); }));
+  EXPECT_TRUE(german([&] { PreparePow2Line(src.data(), 1, 8, 0, 0.0f, false, two, two); }));
+  EXPECT_TRUE(german([&] { MixedRadixFft(*FftPlanFor(8), two, two, eight, eight); }));
+}
 
 TEST(FftSizes, GoodLengthsFactorListsAndTheSetUpCheck) {
   struct TCase {

@@ -38,7 +38,7 @@ TPsfRowSpectra PsfRowSpectra(const TPsfCopy& psf, int32_t Nx, int32_t Ny) {
   TPsfRowSpectra s;
   if (psf.PlaneCount < 1 || Nx < 2 || Ny < 1) return s;
   const auto plan = FftPlanFor(Nx);
-  if (!plan) throw std::logic_error("transform length without a plan");
+  if (!plan) throw std::logic_error("Interner Fehler: Für diese Transformationslänge gibt es keinen Plan.");
   // Columns: a PSF wider than the row is cropped symmetrically to Nx + 2.
   const int32_t x1 = psf.Width > Nx + 2 ? (psf.Width - (Nx + 2)) / 2 : 0;
   const int32_t cx = psf.CentreX() - x1;

@@ -82,7 +82,7 @@ bool DeconvolveSpectrumPlane(int spectrum, int plane, const TPsfRowSpectra& psf,
   if (sp.Planes[plane].size() < size_t(f.Width()) * size_t(f.M)) return false;
   const float* psfValues = psf.Planes[size_t(psfPlane)].data();
   const auto plan = FftPlanFor(f.M);
-  if (!plan) throw std::logic_error("transform length without a plan");
+  if (!plan) throw std::logic_error("Interner Fehler: Für diese Transformationslänge gibt es keinen Plan.");
 
   // Point i of a PSF column comes from kept row r with (r − centre) mod Ny = i.
   std::vector<int32_t> rowAt(size_t(f.M), -1);

@@ -153,7 +153,7 @@ void ExpandRow(const float* s, int32_t n, int32_t m, const float* d, float* out,
 }
 
 void CheckExpand(int32_t n, int32_t m) {
-  if (n < 1 || (m != 2 * n && m != 2 * n - 1)) throw std::invalid_argument("expand: target is not 2n or 2n - 1");
+  if (n < 1 || (m != 2 * n && m != 2 * n - 1)) throw std::invalid_argument("Interner Fehler: Die Zielgröße der Vergrößerung ist nicht 2n oder 2n - 1.");
 }
 
 int BandsFor(int64_t rows, int64_t width, int threads) {
@@ -164,7 +164,7 @@ int BandsFor(int64_t rows, int64_t width, int threads) {
 
 void ReduceLevel(const TPlaneView& src, const TPlaneView& dst, std::vector<float>& rows, int threads) {
   if (dst.Width != ReducedLength(src.Width) || dst.Height != ReducedLength(src.Height))
-    throw std::invalid_argument("reduce: target size");
+    throw std::invalid_argument("Interner Fehler: Die Zielgröße der Verkleinerung passt nicht.");
   // Rows first (src.Height rows of dst.Width), then down the columns.
   rows.resize(size_t(src.Height) * size_t(dst.Width));
   const TPlaneView half{rows.data(), dst.Width, src.Height, dst.Width};
@@ -181,7 +181,7 @@ void ExpandLevel(const TPlaneView& src, const TPlaneView& dst, int threads, TExp
   CheckExpand(src.Width, dst.Width);
   CheckExpand(src.Height, dst.Height);
   if (into != TExpandInto::Store && (!detail || detail->Width != dst.Width || detail->Height != dst.Height))
-    throw std::invalid_argument("expand: detail size");
+    throw std::invalid_argument("Interner Fehler: Die Größe der Detailebene passt nicht.");
   // Each output row: down the columns into one row of the source's width, then
   // along that row with the detail as asked.
   const bool vector = Sse2Enabled;

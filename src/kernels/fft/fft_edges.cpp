@@ -102,7 +102,7 @@ namespace {
 
 void CheckPadSizes(size_t dstSize, int32_t w, int32_t h, int32_t N, int32_t M) {
   if (w < 1 || h < 1 || N < w || M < h || dstSize < size_t(int64_t(N) + 2) * size_t(M))
-    throw std::invalid_argument("padding sizes do not match the planes");
+    throw std::invalid_argument("Interner Fehler: Die Randgrößen passen nicht zu den Bildebenen.");
 }
 
 }  // namespace
@@ -110,7 +110,7 @@ void CheckPadSizes(size_t dstSize, int32_t w, int32_t h, int32_t N, int32_t M) {
 bool CopyIntoPadded(std::span<const float> src, int32_t w, int32_t h, std::span<float> dst, int32_t N, int32_t M,
                     int threads) {
   CheckPadSizes(dst.size(), w, h, N, M);
-  if (src.size() < size_t(w) * size_t(h)) throw std::invalid_argument("padding sizes do not match the planes");
+  if (src.size() < size_t(w) * size_t(h)) throw std::invalid_argument("Interner Fehler: Die Randgrößen passen nicht zu den Bildebenen.");
   const int64_t W = int64_t(N) + 2;
   std::atomic<bool> valid{true};
   ForEachBand(h, threads, [&](int64_t y0, int64_t y1) {

@@ -11,7 +11,7 @@ namespace astrelon {
 namespace {
 
 void CheckLength(const TFftPlan& plan, size_t size) {
-  if (size < size_t(plan.Length)) throw std::invalid_argument("transform array shorter than its length");
+  if (size < size_t(plan.Length)) throw std::invalid_argument("Interner Fehler: Ein Transformationsfeld ist kürzer als seine Länge.");
 }
 
 // A new length: its kept plan, and work arrays of at least N + 1 values.
@@ -61,7 +61,7 @@ void MixedRadixRealFft(const TFftPlan& plan, std::span<const double> inRe, std::
 }
 
 void HermitianComplete(int32_t n, std::span<double> re, std::span<double> im) {
-  if (re.size() < size_t(n) || im.size() < size_t(n)) throw std::invalid_argument("Hermitian arrays too short");
+  if (re.size() < size_t(n) || im.size() < size_t(n)) throw std::invalid_argument("Interner Fehler: Die Felder der hermiteschen Ergänzung sind zu kurz.");
   for (int32_t k = 1; k <= n / 2; ++k) {
     re[size_t(n - k)] = re[size_t(k)];
     im[size_t(n - k)] = -im[size_t(k)];

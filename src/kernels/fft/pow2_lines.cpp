@@ -10,7 +10,7 @@ namespace astrelon {
 void PreparePow2Line(const float* line, int64_t stride, int32_t n, int32_t start, float clip, bool zeroFill,
                      std::span<const double> taper, std::span<double> out) {
   const int64_t N = int64_t(out.size());
-  if (n < 1 || N < n || int64_t(taper.size()) < N - n) throw std::invalid_argument("power-of-two line sizes");
+  if (n < 1 || N < n || int64_t(taper.size()) < N - n) throw std::invalid_argument("Interner Fehler: Die Zeilengrößen der Zweierpotenz-Transformation passen nicht.");
   const int32_t s = std::clamp(start, 0, n - 1);
   double hold = 0.0;
   bool accepted = false;

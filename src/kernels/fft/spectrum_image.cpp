@@ -23,7 +23,7 @@ namespace {
 
 std::shared_ptr<const TFftPlan> PlanOrThrow(int32_t n) {
   auto plan = FftPlanFor(n);
-  if (!plan) throw std::logic_error("transform length without a plan");
+  if (!plan) throw std::logic_error("Interner Fehler: Für diese Transformationslänge gibt es keinen Plan.");
   return plan;
 }
 

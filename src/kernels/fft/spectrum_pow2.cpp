@@ -92,7 +92,7 @@ int ImageToFft2DPow2(int source, int32_t startColumn, int32_t startRow, bool ext
     const int lanes = Lanes();
     const std::vector<double> taper = TaperTable(N - w + 1);
     for (int p = 1; p <= src.PlaneCount; ++p) {
-      if (src.Planes[p].size() < size_t(w) * size_t(h)) throw std::invalid_argument("plane shorter than its image");
+      if (src.Planes[p].size() < size_t(w) * size_t(h)) throw std::invalid_argument("Interner Fehler: Eine Bildebene ist kürzer als ihr Bild.");
       TPlane plane = NewSpectrumPlane(uint64_t(W) * uint64_t(rows));
       const float* in = src.Planes[p].data();
       ForwardRealRows(plane.data(), W, h, 1.0 / N, *rowPlan, lanes, [&](int64_t r, std::span<double> line) {
