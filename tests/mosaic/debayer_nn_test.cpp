@@ -138,6 +138,31 @@ TEST_F(DebayerNNTest, ConversionRunsTheNetworkMethod) {
   MosaicSettings = TMosaicSettings{};
 }
 
+// Without a usable network the conversion makes no result: no network named
+// (the button is off, a batch still says so), or one that cannot be read.
+TEST_F(DebayerNNTest, ConversionWithoutItsNetworkMakesNoResult) {
+  MosaicSettings = TMosaicSettings{};
+  MosaicSettings.CameraProfile = false;
+  MosaicSettings.Method = DmNetwork;
+  const struct {
+    std::string file, message;
+  } cases[] = {{" ", "Es ist kein Debayer-NN gewählt!"},
+               {dir_.file("missing.nnb"), dir_.file("missing.nnb") + "\nkonnte nicht geöffnet werden!"}};
+  for (const auto& c : cases) {
+    MosaicSettings.NetworkFile = c.file;
+    EXPECT_EQ(MosaicGenerateEnabled(MosaicSettings), c.file != " ");
+    EngineUi().Messages.clear();
+    EXPECT_LT(GenerateRgbFromMosaic(1), 1);
+    EXPECT_FALSE(SlotInUse(2));
+    EXPECT_FALSE(SlotInUse(4));
+    ASSERT_EQ(EngineUi().Messages.size(), 1u);
+    EXPECT_EQ(EngineUi().Messages[0], c.message);
+  }
+  MosaicSettings.NetworkFile = ZeroNetwork(1);
+  EXPECT_TRUE(MosaicGenerateEnabled(MosaicSettings));
+  MosaicSettings = TMosaicSettings{};
+}
+
 // A random network of each kind gives the planes it gave before the forward
 // pass took a record of its own (a hash of the three planes' bytes), on the
 // plain, SSE and AVX2 paths.

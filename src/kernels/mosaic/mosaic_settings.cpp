@@ -52,6 +52,8 @@ bool MosaicGenerateEnabled(const TMosaicSettings& s) {
       if (s.Cells[i] < 0) return false;
     return true;
   }
+  // The network method needs its network named.
+  if (s.Method == DmNetwork && s.NetworkFile.find_first_not_of(" \t") == std::string::npos) return false;
   return s.Method < DemosaicMethodCount && IsStandardBayerPattern(s);
 }
 

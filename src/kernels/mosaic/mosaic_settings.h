@@ -76,7 +76,8 @@ inline bool MosaicSwitchesEnabled(const TMosaicSettings& s) { return s.Method > 
 // blue on the other.
 bool IsStandardBayerPattern(const TMosaicSettings& s);
 // Whether "&Generier Bild" may run: method 0 or none with every cell in use
-// chosen, or a method from 1 to 5 with a standard Bayer pattern.
+// chosen, or a method from 1 to 5 with a standard Bayer pattern (method 5 also
+// with its network named).
 bool MosaicGenerateEnabled(const TMosaicSettings& s);
 
 // A method chosen in the list: 0 or none clears pixFilter; 1 to 5 clear the

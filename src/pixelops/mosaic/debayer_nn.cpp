@@ -117,6 +117,10 @@ void DebayerRows(const TImageSlot& src, TImageSlot& dst, float half) {
 
 namespace {
 
+bool NetworkFileNamed(const std::string& name) {
+  return name.find_first_not_of(" \t") != std::string::npos;
+}
+
 bool DebayerSizesFit(int source, int destination) {
   if (!SlotInUse(source) || !SlotInUse(destination)) return false;
   const TImageSlot& src = Store.Image[size_t(source)];
@@ -163,8 +167,17 @@ bool InterpolateMosaicByNetwork(const TMosaicStage& stage) {
   if (!SlotInUse(stage.Source) || !SlotInUse(stage.Destination)) return false;
   const TImageSlot& dst = Store.Image[size_t(stage.Destination)];
   if (dst.Width <= 8 || dst.Height <= 8) return false;
+  // Without its network the method has nothing to compute: no result rather
+  // than the raw mosaic under the method's name.
+  if (!NetworkFileNamed(stage.NetworkFile)) {
+    EngineUi().ShowMessage("Es ist kein Debayer-NN gewählt!");
+    return false;
+  }
+  int32_t n = 0, current = 0, inputTop = 0;
+  const TDebayerMode mode;
+  if (!LoadNetworkFile(stage.NetworkFile, n, current, inputTop)) return false;
   InterpolateMosaicBorder(stage.Destination, MosaicBorderMargin(DmNetwork));
-  DebayerNN(stage.Source, stage.Destination, stage.NetworkFile);
+  DebayerNNLoaded(stage.Source, stage.Destination);  // a constant mosaic keeps the border pass
   return true;
 }
 

@@ -105,7 +105,10 @@ TForm13::TForm13(QWidget* parent) : QDialog(parent) {
     auto* label = new QLabel(QString::fromUtf8(labels[i]));
     grid->addWidget(label, 9 + int(i), 0);
     grid->addWidget(edit, 9 + int(i), 1, 1, 2);
-    connect(edit, &QLineEdit::textEdited, this, [this] { TakeControls(); });
+    connect(edit, &QLineEdit::textEdited, this, [this] {
+      TakeControls();
+      UpdateMosaicGenerateButton();
+    });
     if (i == 6) networkLabel_ = label;
   }
   Edits[0]->setToolTip("Zum Ausgleich der Farbempfindlichkeit des CCD.");
@@ -123,6 +126,7 @@ TForm13::TForm13(QWidget* parent) : QDialog(parent) {
     if (file.isEmpty()) return;
     Edits[6]->setText(file);
     TakeControls();
+    UpdateMosaicGenerateButton();
   });
 
   Button5 = new QPushButton("!");
