@@ -2,8 +2,10 @@
 // the image (temperature compensation).
 #include <cmath>
 #include <random>
+#include <utility>
 
 #include "../pixelops/slot_images.h"
+#include "common/engine_ui.h"
 #include "core/batch_state.h"
 #include "registration/calibration/dark_hot_pixels.h"
 #include "registration/calibration/dark_scale.h"
@@ -19,37 +21,50 @@ class DarkSubtractionTest : public StoreTest {};
 std::vector<float> Filled(int w, int h, float v) { return std::vector<float>(size_t(w) * size_t(h), v); }
 
 TEST_F(DarkSubtractionTest, PlainSubtractsOneDarkPlaneFromEveryPlane) {
-  // A 5 x 4 colour image and a smaller 4 x 3 grey dark with one blank pixel.
-  std::vector<float> r(20), g(20), b(20), d(12);
+  EngineUi().Messages.clear();
+  // A 5 x 4 colour image and a 5 x 4 grey dark with one blank pixel.
+  std::vector<float> r(20), g(20), b(20), d(20);
   for (size_t i = 0; i < 20; ++i) {
     r[i] = float(100 + i);
     g[i] = float(200 + 2 * i);
     b[i] = float(300 + 3 * i);
+    d[i] = 0.5f * float(i) + 1.25f;
   }
-  for (size_t i = 0; i < 12; ++i) d[i] = 0.5f * float(i) + 1.25f;
   d[5] = BlankPixel;
   g[0] = BlankPixel;
   PutImage(1, 5, 4, {r, g, b});
-  PutImage(2, 4, 3, {d});
-  SubtractDarkFrame(1, 2, TDarkOptions::Plain);
+  PutImage(2, 5, 4, {d});
+  EXPECT_TRUE(SubtractDarkFrame(1, 2, TDarkOptions::Plain));
   const TImageSlot& im = Store.Image[1];
   const std::vector<float>* planes[] = {&r, &g, &b};
   for (int p = 1; p <= 3; ++p)
-    for (int y = 0; y < 4; ++y)
-      for (int x = 0; x < 5; ++x) {
-        const float before = (*planes[p - 1])[size_t(y * 5 + x)];
-        const float got = im.At(p, x, y);
-        float want = before;  // outside the dark, or blank before
-        if (x < 4 && y < 3 && IsValidPixel(before)) {
-          const float dv = d[size_t(y * 4 + x)];
-          want = IsValidPixel(dv) ? before - dv : BlankPixel;
-        }
-        EXPECT_EQ(got, want) << p << ": " << x << "," << y;
-      }
+    for (size_t i = 0; i < 20; ++i) {
+      const float before = (*planes[p - 1])[i];
+      const float want = !IsValidPixel(before) ? before : IsValidPixel(d[i]) ? before - d[i] : BlankPixel;
+      EXPECT_EQ(im.Plane(p)[i], want) << p << ": " << i;
+    }
   // No dark slot: nothing happens.
   const std::vector<float> kept = Plane(1, 1);
-  SubtractDarkFrame(1, 0, TDarkOptions::TemperatureAndHotPixels);
+  EXPECT_FALSE(SubtractDarkFrame(1, 0, TDarkOptions::TemperatureAndHotPixels));
   EXPECT_EQ(Plane(1, 1), kept);
+  EXPECT_TRUE(EngineUi().Messages.empty());
+}
+
+// A dark of another width or height would calibrate only the overlap: refused
+// with one message, every option, the image unchanged.
+TEST_F(DarkSubtractionTest, DarkOfAnotherSizeIsRefused) {
+  PutImage(1, 30, 20, {Filled(30, 20, 100)});
+  for (const auto& [w, h] : {std::pair{20, 15}, std::pair{30, 21}, std::pair{31, 20}})
+    for (const TDarkOptions o : {TDarkOptions::Plain, TDarkOptions::TemperatureAndHotPixels}) {
+      PutImage(2, w, h, {Filled(w, h, 10)});
+      EngineUi().Messages.clear();
+      EXPECT_FALSE(SubtractDarkFrame(1, 2, o));
+      EXPECT_EQ(Plane(1, 1), Filled(30, 20, 100));
+      ASSERT_EQ(EngineUi().Messages.size(), 1u);
+      EXPECT_EQ(EngineUi().Messages[0], DarkSizeDiffersText(30, 20, w, h));
+    }
+  EXPECT_EQ(DarkSizeDiffersText(300, 200, 200, 150),
+            "Das Dunkelbild (200 x 150) hat nicht die Größe des Bildes (300 x 200); es wird nicht abgezogen.");
 }
 
 TEST_F(DarkSubtractionTest, HotPixelsTakeTheMedianOfUsableNeighbours) {

@@ -3,8 +3,11 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "../pixelops/slot_images.h"
+#include "common/engine_ui.h"
 #include "platform/processor_features.h"
 #include "registration/calibration/flat_division.h"
 #include "registration/calibration/flat_response_fit.h"
@@ -105,6 +108,35 @@ TEST_F(FlatDivisionTest, PlainDivisionWithoutLevel) {
   Store.Image[2] = Store.Image[1];
   DivideByImage(1, 2, 3, true, false);
   EXPECT_NEAR(Store.Image[2].At(1, 2, 2), s[16] * 0.1 / 0.05, 1e-3);
+}
+
+// A flat with no pixel to divide by (all 0, all blank, a colour flat with one
+// such plane) is refused, plain and automatic: one message, the destination
+// unchanged. A flat with one usable pixel still divides.
+TEST_F(FlatDivisionTest, FlatWithoutUsablePixelsIsRefused) {
+  const std::vector<float> source(35, 500.0f), zero(35, 0.0f), blank(35, BlankPixel), ones(35, 1.0f);
+  for (size_t k = 0; k < 3; ++k)
+    for (const bool automatic : {false, true}) {
+      SCOPED_TRACE(std::to_string(k) + (automatic ? " automatic" : " plain"));
+      Source(7, 5, {source, source, source});
+      if (k < 2)
+        PutImage(3, 7, 5, {k == 0 ? zero : blank});
+      else
+        PutImage(3, 7, 5, {ones, zero, ones});
+      EngineUi().Messages.clear();
+      EXPECT_FALSE(DivideByImage(1, 2, 3, true, automatic));
+      EXPECT_EQ(Plane(2, 2), source);
+      EXPECT_EQ(EngineUi().Messages, std::vector<std::string>{FlatWithoutUsablePixelsText});
+    }
+  std::vector<float> one = zero;
+  one[17] = 4.0f;
+  Source(7, 5, {source});
+  PutImage(3, 7, 5, {one});
+  EngineUi().Messages.clear();
+  EXPECT_TRUE(DivideByImage(1, 2, 3, false, false));
+  EXPECT_EQ(Store.Image[2].Planes[1][17], 125.0f);
+  EXPECT_EQ(Store.Image[2].Planes[1][16], BlankPixel);  // single zero pixels stay blank
+  EXPECT_TRUE(EngineUi().Messages.empty());
 }
 
 TEST_F(FlatDivisionTest, HistogramPeakAndSearch) {

@@ -196,6 +196,15 @@ TEST_F(MasterFramesTest, MasterFlatSubtractsTheFlatDark) {
   EXPECT_EQ(v[5], 0);  // blank flat-dark: no frame counted
   EXPECT_EQ(FlatDarkSlot, -1);
   EXPECT_EQ(CountOpenWindows(), 0);
+  // A flat-dark of another size: said once, no master flat.
+  job.FlatDarks.Files = {Frame("fd2.fit", 2, 2, {10, 20, 30, 40})};
+  job.Flats.FileName = dir_.file("flat2.fit");
+  ui_.Messages.clear();
+  ASSERT_TRUE(BuildMasterFrames(job, progress_));
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("flat2.fit")));
+  EXPECT_EQ(ui_.Messages, std::vector<std::string>{DarkSizeDiffersText(3, 2, 2, 2)});
+  EXPECT_EQ(progress_.Titles.back(), "end:Bearbeitung abgebrochen");
+  EXPECT_EQ(CountOpenWindows(), 0);
 }
 
 TEST_F(MasterFramesTest, AbortWritesNothing) {

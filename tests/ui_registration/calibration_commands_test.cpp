@@ -5,7 +5,10 @@
 #include <QPushButton>
 
 #include "../ui_windows/window_fixture.h"
+#include "common/engine_ui.h"
 #include "pixelops/ui/operation_frame.h"
+#include "registration/calibration/dark_subtraction.h"
+#include "registration/calibration/flat_division.h"
 #include "qt_test_app.h"
 #include "registration/ui/calibration_commands.h"
 #include "shell/ui/dialogs/list_chooser.h"
@@ -93,6 +96,33 @@ TEST_F(CalibrationCommandsTest, DarkItemsSubtractInANewWindow) {
     EXPECT_EQ(History(3), item.caption);
     EXPECT_EQ(RecentFunctionCaption(0), item.caption);
     EXPECT_EQ(SlotPair.Source, -1);
+    CloseAll();
+  }
+}
+
+// A dark of another size or a flat without a usable pixel: the message, no result window.
+TEST_F(CalibrationCommandsTest, RefusedCalibrationImagesMakeNoResult) {
+  const struct {
+    const char* name;
+    const char* caption;
+    int w, h;
+    float value;
+    std::string message;
+  } cases[] = {
+      {"Bildsubtraktionnormal1", "Bildsubtraktion normal", 20, 15, 10, DarkSizeDiffersText(30, 20, 20, 15)},
+      {"HellBilddividieren1", "(Hell-)Bild &dividieren", 30, 20, 0, FlatWithoutUsablePixelsText},
+      {"HellBilddividieren1", "(Hell-)Bild &dividieren", 30, 20, BlankPixel, FlatWithoutUsablePixelsText},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    OpenFilled(1, 30, 20, {100});
+    OpenFilled(2, c.w, c.h, {c.value});
+    ActivateImageWindow(1);
+    EngineUi().Messages.clear();
+    Run(c.name, c.caption, 0);
+    EXPECT_EQ(CountOpenWindows(), 2);
+    EXPECT_EQ(EngineUi().Messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(Store.Image[1].At(1, 0, 0), 100.0f);
     CloseAll();
   }
 }

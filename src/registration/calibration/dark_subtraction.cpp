@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "common/engine_ui.h"
 #include "core/batch_state.h"
 #include "core/settings.h"
 #include "platform/parallel_bands.h"
@@ -49,8 +51,24 @@ void SubtractDarkRow(std::span<float> image, std::span<const float> dark, bool c
   }
 }
 
-void SubtractDarkFrame(int imageSlot, int darkSlot, bool temperatureCompensation, bool hotPixelRepair) {
-  if (darkSlot < 1 || !SlotInUse(imageSlot) || !SlotInUse(darkSlot)) return;
+std::string DarkSizeDiffersText(int32_t width, int32_t height, int32_t darkWidth, int32_t darkHeight) {
+  return "Das Dunkelbild (" + std::to_string(darkWidth) + " x " + std::to_string(darkHeight) +
+         ") hat nicht die Größe des Bildes (" + std::to_string(width) + " x " + std::to_string(height) +
+         "); es wird nicht abgezogen.";
+}
+
+bool DarkSizeFits(int imageSlot, int darkSlot) {
+  const TImageSlot& im = Store.Image[size_t(imageSlot)];
+  const TImageSlot& dk = Store.Image[size_t(darkSlot)];
+  if (im.Width == dk.Width && im.Height == dk.Height) return true;
+  EngineUi().ShowMessage(DarkSizeDiffersText(im.Width, im.Height, dk.Width, dk.Height));
+  return false;
+}
+
+bool SubtractDarkFrame(int imageSlot, int darkSlot, bool temperatureCompensation, bool hotPixelRepair) {
+  if (darkSlot < 1 || !SlotInUse(imageSlot) || !SlotInUse(darkSlot)) return false;
+  // A dark of another size would calibrate only the overlap.
+  if (!DarkSizeFits(imageSlot, darkSlot)) return false;
   TImageSlot& im = Store.Image[size_t(imageSlot)];
   // A slot subtracted from itself reads the dark from a copy taken before.
   std::optional<TImageSlot> ownCopy;
@@ -68,7 +86,7 @@ void SubtractDarkFrame(int imageSlot, int darkSlot, bool temperatureCompensation
     planes.push_back(p);
     if (std::find(darkPlanes.begin(), darkPlanes.end(), q) == darkPlanes.end()) darkPlanes.push_back(q);
   }
-  if (planes.empty()) return;
+  if (planes.empty()) return true;
   // The dark planes are measured side by side.
   std::array<double, 4> level{};
   std::array<float, 4> offset{};
@@ -99,12 +117,12 @@ void SubtractDarkFrame(int imageSlot, int darkSlot, bool temperatureCompensation
                       temperatureCompensation, k, level[size_t(q)]);
     }
   });
-  if (!hotPixelRepair) return;
+  if (!hotPixelRepair) return true;
 
   const bool bayer = BatchBayerMode();
   const int phase = im.PlaneCount == 1 && !bayer ? DetectMosaicPhase(imageSlot) : -1;
   const int32_t y2 = std::min(im.Height, dk.Height) - 3, x2 = std::min(im.Width, dk.Width) - 3;
-  if (y2 < 2 || x2 < 2) return;
+  if (y2 < 2 || x2 < 2) return true;
   // The hot pixels depend on the dark alone: found once per dark plane.
   std::array<std::vector<THotDarkPixel>, 4> hot;
   std::array<bool, 4> found{};
@@ -125,6 +143,7 @@ void SubtractDarkFrame(int imageSlot, int darkSlot, bool temperatureCompensation
                       hot[size_t(q)], phase, bayer);
     }
   });
+  return true;
 }
 
 }  // namespace astrelon

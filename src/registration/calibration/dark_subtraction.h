@@ -4,6 +4,7 @@
 // compensation) and the pixels the dark marks as hot optionally repaired.
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace astrelon {
 
@@ -31,11 +32,18 @@ bool BatchBayerMode();
 // hot dark pixels at least two pixels from every border are repaired in the
 // image (threshold offset: the dark plane's noise x 1.5 x "Hotpixel Sigma"; a
 // one-plane image that is a colour mosaic is repaired from same-colour cells).
-// Nothing happens when darkSlot < 1 or either slot is not in use.
-void SubtractDarkFrame(int imageSlot, int darkSlot, bool temperatureCompensation, bool hotPixelRepair);
-inline void SubtractDarkFrame(int imageSlot, int darkSlot, TDarkOptions options) {
-  SubtractDarkFrame(imageSlot, darkSlot, HasTemperatureCompensation(options), HasHotPixelRepair(options));
+// Nothing happens when darkSlot < 1 or either slot is not in use; a dark whose
+// width or height differs from the image's is refused with DarkSizeDiffersText
+// (the image stays as it was). False when nothing was subtracted.
+bool SubtractDarkFrame(int imageSlot, int darkSlot, bool temperatureCompensation, bool hotPixelRepair);
+inline bool SubtractDarkFrame(int imageSlot, int darkSlot, TDarkOptions options) {
+  return SubtractDarkFrame(imageSlot, darkSlot, HasTemperatureCompensation(options), HasHotPixelRepair(options));
 }
+
+// The message that refuses a dark of another size than the image.
+std::string DarkSizeDiffersText(int32_t width, int32_t height, int32_t darkWidth, int32_t darkHeight);
+// Whether the dark has the image's width and height; shows DarkSizeDiffersText when not.
+bool DarkSizeFits(int imageSlot, int darkSlot);
 
 // One row: x := x - d (scale 1, level 0 leave the plain form) or
 // x - (d - level) scale - level, blank rules as above.

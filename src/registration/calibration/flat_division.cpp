@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "common/engine_ui.h"
 #include "core/settings.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
@@ -155,10 +156,23 @@ void DivideRow(const TDivisionRow& r, int32_t first, bool vector) {
   DivideRowScalar(r, first, 1);
 }
 
+// Whether a pixel of the pass inside rows x columns is bright enough to divide by.
+bool PassHasUsablePixel(const TImageSlot& flat, int plane, int phase, int cellClass, double darkLimit,
+                        int32_t rows, int32_t columns) {
+  for (int32_t y = 0; y < rows; ++y) {
+    const TRowPixels px = PassPixels(y, phase, cellClass);
+    if (px.Skip) continue;
+    const std::span<const float> row = flat.Row(plane, y);
+    for (int32_t x = px.First; x < columns; x += px.Step)
+      if (double(row[size_t(x)]) > darkLimit) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
-void DivideByImage(int source, int destination, int flat, bool keepLevel, bool automatic) {
-  if (!SlotInUse(source) || !SlotInUse(destination) || !SlotInUse(flat)) return;
+bool DivideByImage(int source, int destination, int flat, bool keepLevel, bool automatic) {
+  if (!SlotInUse(source) || !SlotInUse(destination) || !SlotInUse(flat)) return false;
   // The source's value range sets the automatic fit's units.
   if (automatic) UpdateMinMax(source);
   const TImageSlot& src = Store.Image[size_t(source)];
@@ -224,6 +238,15 @@ void DivideByImage(int source, int destination, int flat, bool keepLevel, bool a
     }
   });
 
+  // A flat (plane or cell class) without a pixel to divide by would blank the
+  // whole result: refused before anything changes.
+  const int32_t rows = std::min(dst.Height, fl.Height), columns = std::min(dst.Width, fl.Width);
+  for (const TPass& w : work)
+    if (!PassHasUsablePixel(fl, w.Fp, phase, w.CellClass, w.DarkLimit, rows, columns)) {
+      EngineUi().ShowMessage(FlatWithoutUsablePixelsText);
+      return false;
+    }
+
   for (const TPass& w : work) {
     const int dp = w.Dp, fp = w.Fp, cellClass = w.CellClass;
     const double level = w.Level, darkLimit = w.DarkLimit;
@@ -234,7 +257,6 @@ void DivideByImage(int source, int destination, int flat, bool keepLevel, bool a
     const double gy = -frame.Unit * response.Gy / frame.Height, gx = -frame.Unit * response.Gx / frame.Width;
     const double factor = scale * k;
 
-    const int32_t rows = std::min(dst.Height, fl.Height), columns = std::min(dst.Width, fl.Width);
     ForEachBand(rows, BandThreads(int64_t(rows) * columns, 1 << 16, multicore), [&](int64_t first, int64_t last) {
       for (int64_t yy = first; yy < last; ++yy) {
         const int32_t y = int32_t(yy);
@@ -249,6 +271,7 @@ void DivideByImage(int source, int destination, int flat, bool keepLevel, bool a
       }
     });
   }
+  return true;
 }
 
 }  // namespace astrelon

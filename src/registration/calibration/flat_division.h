@@ -16,8 +16,15 @@ namespace astrelon {
 // below 20 % of L (and g <= 0.1) give blank pixels; blank pixels stay blank and
 // pixels outside a smaller flat stay unchanged. The automatic form recomputes
 // the source's value range. Nothing happens when a slot is not in use. The
-// vector path (Sse2Enabled) gives the same values as the scalar one.
-void DivideByImage(int source, int destination, int flat, bool keepLevel, bool automatic);
+// vector path (Sse2Enabled) gives the same values as the scalar one. A flat
+// with no pixel above its dark limit in a plane (or cell class) it divides,
+// inside the destination (all 0 or blank, say), is refused with
+// FlatWithoutUsablePixelsText and the destination stays as it was. False when
+// nothing was divided.
+bool DivideByImage(int source, int destination, int flat, bool keepLevel, bool automatic);
+
+inline constexpr const char* FlatWithoutUsablePixelsText =
+    "Das Hellbild hat keine brauchbaren Pixel (alle Werte sind 0 oder leer); es wird nicht dividiert.";
 
 // Cell class of a mosaic pixel for the green phase (0 or 1): 1 the green
 // checkerboard (x + y ≡ phase mod 2), 2 the other pixels of even rows, 3 those

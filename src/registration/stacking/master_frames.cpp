@@ -128,6 +128,22 @@ int CombineList(int target, const TMasterList& list, bool flat, bool temperature
   return made;
 }
 
+// Whether the flat-dark has the size of the flats (the first flat that can be
+// loaded): a flat-dark of another size would calibrate only their overlap. Says
+// so once when not.
+bool FlatDarkFitsFlats(const TMasterList& flats) {
+  if (FlatDarkSlot < 1 || !SlotInUse(FlatDarkSlot)) return true;
+  for (const std::string& file : flats.Files) {
+    const int slot = FreeSlotExcept(FlatDarkSlot);
+    if (slot < 1) return true;
+    if (!LoadFrame(slot, file)) continue;
+    const bool fits = DarkSizeFits(slot, FlatDarkSlot);
+    FreeSlot(slot);
+    return fits;
+  }
+  return true;
+}
+
 // Master dark or flat: combined, given the temperature (and the noise), written.
 void BuildMaster(const TMasterList& list, std::string& name, bool flat, TMasterProgress& progress) {
   const char* what = flat ? "Masterflat" : "Masterdark";
@@ -327,7 +343,10 @@ bool BuildMasterFrames(TMasterJob& job, TMasterProgress& progress) {
   if (!BatchAbort) BuildFlatDark(job.FlatDarks, progress);
   if (job.Flats.Files.size() >= 2 && !BatchAbort) {
     progress.SetTitle("Masterflat erstellen");
-    BuildMaster(job.Flats, job.Flats.FileName, true, progress);
+    if (FlatDarkFitsFlats(job.Flats))
+      BuildMaster(job.Flats, job.Flats.FileName, true, progress);
+    else
+      BatchAbort = 1;
   }
   if (FlatDarkSlot > 0) FreeSlot(FlatDarkSlot);
   FlatDarkSlot = -1;

@@ -62,7 +62,7 @@ void mitHotpixelkorrektur1Click(QAction* sender, TDarkOptions options) {
   TResultSlot result;
   if (!result) return;
   TBusyCursorScope busy;
-  SubtractDarkFrame(result.Destination(), dark, options);
+  if (!SubtractDarkFrame(result.Destination(), dark, options)) return;  // no result: the message said why
   result.Finish({.ResetRange = true,
                  .AutoDisplayRange = true,
                  .History = OperationCaption(sender, DarkCaptions[size_t(options)]).toStdString(),
@@ -78,7 +78,8 @@ void DivideByFlatCommand(QAction* sender, bool automatic) {
   TResultSlot result;
   if (!result) return;
   TBusyCursorScope busy;
-  DivideByImage(result.Source(), result.Destination(), flat, Options.Scale != 0, automatic);
+  if (!DivideByImage(result.Source(), result.Destination(), flat, Options.Scale != 0, automatic))
+    return;  // no result: the message said why
   const char* caption = automatic ? "Hellbild dividieren - automatisch skaliert" : "(Hell-)Bild &dividieren";
   result.Finish({.ResetRange = true,
                  .AutoDisplayRange = true,
