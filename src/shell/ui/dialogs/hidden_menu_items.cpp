@@ -15,7 +15,7 @@ bool HiddenMenusUnlocked = false;
 
 const QStringList& HiddenMenuCaptions() {
   static const QStringList captions = {
-      "&Störpixel entfernen", "&RGB zu Bayer-Pattern", "&Entfalten (Deconvolution)", "Bildgröße x2 FFT",
+      "Störp&ixel entfernen", "&RGB zu Bayer-Pattern", "&Entfalten (Deconvolution)", "Bildgröße x2 FFT",
       "&Rauschen hinzufügen", "Teste Verschiebungsfindung", "Multifokus", "Bild -> 2D FFT", "2D FFT -> Bild ",
       "Real+Imaginär -> Amplitude+Phase", "3D-Darstellung", "Verschiebungs-schärfen", "JPG Artefakte reduzieren",
       "Rauschanteil bestimmen", "Pixelwerte nach 0 verschieben", "Frequenzgang an ein anderes Bild anpassen",
@@ -24,7 +24,7 @@ const QStringList& HiddenMenuCaptions() {
       "upscale+vschärfen beste MSE ermitteln", "Bildgröße x2 NN autoscan", "Bildgröße x2 Nedi",
       "Hintergrund ebnen nichtlinear automatisch", "CFilter", "Bildgröße x2 Neuronales Netzwerk 9outs",
       "Neuronales Netzwerk trainieren 9outs", "Farbraum von XYZ nach RGB", "Radius iso Funktion",
-      "NLM Rauschfilter", "&IF Bildregistrierung", "Amplitude+Phase -> Real+Imaginär", "FFT Morph",
+      "NLM Rauschfilter", "I&F Bildregistrierung", "Amplitude+Phase -> Real+Imaginär", "FFT Morph",
       "Teste Mag Verteilung",
   };
   return captions;

@@ -34,16 +34,16 @@ std::vector<TMenuEntry> BuildTable() {
       I("Batchprocessing1", "&Stapel Bearbeitung", 0, QKeySequence(Qt::Key_F5)),
       I("Masterdarkflaterstellen1", "Masterdark/-flat erstellen"),
       Sep(H),
-      I("KTBildRegistrierung1", "&IF Bildregistrierung", H),
+      I("KTBildRegistrierung1", "I&F Bildregistrierung", H),
       I("LetzteFunktionen1", "Letzte Funktionen", 0, QKeySequence(Qt::Key_F4)),
       Sep(),
       I("FileExitItem", "&Beenden"),
       I("nurfrKeyShortcur1", "JPEG Qualität", mfShortcutOnly, QKeySequence(Qt::CTRL | Qt::Key_J)),
   }));
   menus.push_back(Sub("Edit1", "&Bearbeiten", {
-      I("Strpixelausblenden1", "&Störpixel entfernen", H),
+      I("Strpixelausblenden1", "Störp&ixel entfernen", H),
       I("Bildgrendern1", "Bildgröße ä&ndern"),
-      I("Erweitern1", "Rand &erweitern"),
+      I("Erweitern1", "R&and erweitern"),
       Sub("Bildgeometrie1", "Bild&geometrie", {
           I("Ausschneiden1", "&Ausschneiden"),
           I("Bildrotieren1", "Bild &rotieren"),
@@ -65,7 +65,7 @@ std::vector<TMenuEntry> BuildTable() {
           I("Bildgrex2NeuronalesNetzwerk9outs1", "Bildgröße x2 Neuronales Netzwerk 9outs", H),
       }),
       Sep(),
-      Sub("Farbfunktionen1", "&Farbfunktionen", {
+      Sub("Farbfunktionen1", "Far&bfunktionen", {
           I("RGBzu3swBilder1", "Farb-Bild in 3 s/w Bilder aufteilen"),
           I("RGBBildnachswwandeln1", "Farb-Bild in s/w umwandeln"),
           I("RGBBildinswumwandelnLuminanz1", "Farb-Bild in s/w umwandeln (Luminanz)"),
@@ -83,7 +83,7 @@ std::vector<TMenuEntry> BuildTable() {
       Sep(),
       Sub("Video1", "&Video", {
           I("InHalbbilderaufteilen1", "In Halbbilder &aufteilen, Zwischenwerte interpolieren"),
-          I("i1", "In Halbbilder &aufteilen, halbe Höhe"),
+          I("i1", "In Halbbilder aufteilen, &halbe Höhe"),
           F("Deinterlace1", "&Deinterlace", 13),
           F("Zeilengleichhell1", "&Zeilen gleichhell", 15, 0, QKeySequence(Qt::CTRL | Qt::Key_Z)),
           F("Strichspuraufnahmezurckrechnen1", "&Strichspuraufnahme zurückrechnen", 21),
@@ -96,7 +96,7 @@ std::vector<TMenuEntry> BuildTable() {
           I("WaveletFilter1", "Wavelet Rauschfilter"),
           F("Sternradiusverkleinern1", "S&ternradius verkleinern", 8),
           I("JPGArtefaktereduzieren1", "JPG Artefakte reduzieren", H),
-          I("Fehlpixelgltten1", "Fehlpixel &glätten"),
+          I("Fehlpixelgltten1", "&Fehlpixel glätten"),
           I("Automatischer2DFFTStrfilter1", "Automatischer 2D-FFT Störfilter"),
           I("Automatischer1DFFTStrfilter1", "Automatischer 1D-FFT Störfilter"),
       }),
@@ -174,7 +174,7 @@ std::vector<TMenuEntry> BuildTable() {
           I("Filtercoeffberechnen1", "Filtercoeff berechnen", H),
           I("dsincvschrfenbesteMSEermitteln1", "upscale+vschärfen beste MSE ermitteln", H),
       }),
-      Sub("NeuronaleNetzwerke1", "&Neuronale Netzwerke", {
+      Sub("NeuronaleNetzwerke1", "Ne&uronale Netzwerke", {
           I("UniversellerFilterNeuronalesNetzwerk1", "Universeller Filter (Neuronales Netzwerk)"),
           I("EigeneNNFilter1", "Eigene NN-Filter", mfDynamic),
           I("UniversellenFiltertrainieren1", "Universellen Filter trainieren"),
@@ -183,9 +183,9 @@ std::vector<TMenuEntry> BuildTable() {
           I("DebayerFiltertrainieren1", "Debayer Filter trainieren"),
       }),
       Sep(),
-      I("BildnachRGBerweitern1", "Bild nach RGB erweitern"),
-      I("blinken1", "Bilder blinken"),
-      I("BildliniealsDiagrammanzeigen1", "Pixellinie als Diagramm anzeigen"),
+      I("BildnachRGBerweitern1", "Bild nac&h RGB erweitern"),
+      I("blinken1", "Bilder blin&ken"),
+      I("BildliniealsDiagrammanzeigen1", "Pixellinie als &Diagramm anzeigen"),
       I("TextRahmeneinfgen1", "&Text+Rahmen einfügen"),
       I("objectRauschenhinzufgen11TMenuItem1", "&Rauschen hinzufügen", H),
   }));
@@ -232,7 +232,7 @@ std::vector<TMenuEntry> BuildTable() {
   }));
   menus.push_back(Sub("Help1", "&Hilfe", {
       I("ZurBildaddition1", "Zur &Bildaddition"),
-      I("ZurBatchBearbeitung1", "Zur &Batch Bearbeitung"),
+      I("ZurBatchBearbeitung1", "Zur B&atch Bearbeitung"),
       I("Tips1", "&Tips"),
       I("KurzanleitungimWeb1", "&Kurzanleitung im Web"),
       Sep(),
