@@ -99,6 +99,7 @@ void ApplyHistogramWindowDefaults() {
   auto place = [](int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
   if (S.HistHeight < 0) S.HistHeight = 115;
   if (S.HistWidth < 0) S.HistWidth = 345;
+  HistogramPlaceDefaulted = S.HistLeft < 0 || S.HistTop < 0;
   if (S.HistLeft < 0) S.HistLeft = place(int64_t(S.MainLeft) + S.MainWidth - S.HistWidth - 6);
   if (S.HistTop < 0) S.HistTop = place(int64_t(S.MainTop) + S.MainHeight - S.HistHeight - 25);
 }

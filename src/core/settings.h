@@ -117,5 +117,8 @@ struct TSettingsVars {
 
 extern TProgramOptions Options;
 extern TSettingsVars Settings;
+// The histogram window's place came from the defaults, not the settings file:
+// its first showing puts it beside the image area instead.
+extern bool HistogramPlaceDefaulted;
 
 }  // namespace astrelon

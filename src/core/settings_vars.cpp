@@ -6,6 +6,7 @@
 namespace astrelon {
 TProgramOptions Options;
 TSettingsVars Settings;
+bool HistogramPlaceDefaulted = false;
 
 uint8_t& OptionByte(TProgramOptions& options, int index) {
   if (index < 0 || index >= int(sizeof options)) throw std::out_of_range("option byte " + std::to_string(index));

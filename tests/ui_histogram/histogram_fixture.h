@@ -42,6 +42,7 @@ protected:
     AttachMainWindow(main_.get(), area_);
     main_->show();
     RegisterHistogramCommands();
+    HistogramPlaceDefaulted = true;  // a first run
     form_ = CreateHistogramWindow(main_.get());
     SetEngineUi(&ui_);
     QApplication::processEvents();

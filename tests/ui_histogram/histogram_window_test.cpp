@@ -20,6 +20,15 @@ namespace {
 // 40 x 25 pixels with values 0 .. 975 rising to the right and down.
 float Ramp(int x, int y) { return float(x * 25); }
 
+// Never placed before, the window starts beside the image area, clear of the
+// first image window at the area's top-left.
+TEST_F(HistogramWindowTest, FirstShowStartsClearOfTheFirstImageWindow) {
+  ASSERT_TRUE(form_->isVisible());
+  TMDIChild* w = Open(1, 120, 90, Ramp);
+  const QRect image(w->mapToGlobal(QPoint(0, 0)), w->size());
+  EXPECT_FALSE(form_->frameGeometry().intersects(image));
+}
+
 TEST_F(HistogramWindowTest, FollowsTheActiveWindowAndRendersNothingForIt) {
   Open(1, 40, 25, [](int x, int) { return float(x * 10); });
   TMDIChild* second = Open(2, 40, 25, Ramp);

@@ -2,23 +2,28 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "core/language.h"
 #include "shell/stamps/line_marking.h"
 #include "shell/ui/controls/control_utils.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
+#include "shell/ui/windows/window_placement.h"
 
 namespace astrelon {
 
 namespace {
 
 constexpr int FormNumber = 20;
+constexpr int MinimumWidth = 277;
 
 QString Text(int key, const char* german) { return QString::fromStdString(LangTextOr(key, german)); }
 
@@ -46,7 +51,8 @@ TForm20::TForm20(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::WindowStaysOn
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Label1);
   layout->addLayout(buttons);
-  resize(277, 67);
+  // "Ok" takes Return once the lines are marked.
+  Button1->setDefault(true);
   connect(Button1, &QPushButton::clicked, this, &TForm20::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm20::Button2Click);
 }
@@ -78,7 +84,29 @@ void TForm20::showEvent(QShowEvent* e) {
                                        : QString::fromUtf8("Bitte eine Linie im Bild einzeichnen, dann Ok drücken."));
     setWindowTitle(MenuCaption("BildliniealsDiagrammanzeigen1", "Pixellinie als Diagramm anzeigen"));
   }
+  FitToText();
+  MoveBeside(this, ActiveImageWindowOnDesk());
   QWidget::showEvent(e);
+}
+
+void TForm20::FitToText() {
+  // At least the classic width; a long instruction wraps into two lines at most.
+  const QFontMetrics metrics(Label1->font());
+  const int text = metrics.horizontalAdvance(Label1->text());
+  const int margins = layout()->contentsMargins().left() + layout()->contentsMargins().right();
+  Label1->setMinimumWidth(std::max(MinimumWidth - margins, text / 2 + 4 * metrics.averageCharWidth()));
+  layout()->activate();
+  adjustSize();
+  const int height = layout()->totalHeightForWidth(width());
+  if (height > this->height()) resize(width(), height);
+}
+
+void TForm20::keyPressEvent(QKeyEvent* e) {
+  if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && Button1->isEnabled()) {
+    Button1->click();
+    return;
+  }
+  QWidget::keyPressEvent(e);
 }
 
 void TForm20::Button1Click() {

@@ -1,7 +1,8 @@
 #pragma once
 // The instruction window of the line-marking operations (TForm20, form 20): it
 // asks for the lines the operation needs while the image windows' line tool
-// marks them, enables "Ok" once they are marked, and reports how it closed.
+// marks them, enables "Ok" once they are marked, and reports how it closed. It
+// is sized to its instruction and opens beside the active image window.
 #include <QWidget>
 #include <functional>
 
@@ -28,8 +29,12 @@ public:
 protected:
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
+  // Return presses "Ok" while it is enabled.
+  void keyPressEvent(QKeyEvent* e) override;
 
 private:
+  // Width and height that show the whole instruction.
+  void FitToText();
   bool translated_ = false;
 };
 

@@ -35,6 +35,7 @@
 #include "shell/ui/menu/menu_commands.h"
 #include "shell/ui/windows/image_view.h"
 #include "shell/ui/windows/window_creation.h"
+#include "shell/ui/windows/window_placement.h"
 #include "shell/windows/histogram_refresh.h"
 #include "shell/windows/image_window_state.h"
 #include "store/display/display_histogram.h"
@@ -270,6 +271,13 @@ void TForm2::FirstShow() {
     const QRect desk = s->availableVirtualGeometry();
     const int w = std::clamp(Settings.HistWidth, minimumWidth(), maximumWidth());
     const int h = std::clamp(Settings.HistHeight, minimumHeight(), maximumHeight());
+    // Never placed before (first run): beside the image area, not over its first window.
+    if (std::exchange(HistogramPlaceDefaulted, false))
+      if (const QRect area = ImageAreaOnDesk(); !area.isEmpty()) {
+        const QPoint corner = PlaceBeside(area, QSize(w, h) + QSize(8, 30), desk);
+        Settings.HistLeft = corner.x();
+        Settings.HistTop = corner.y();
+      }
     Settings.HistLeft = int32_t(std::clamp<int64_t>(Settings.HistLeft, desk.left(), std::max<int64_t>(desk.left(), int64_t(desk.right()) - w)));
     Settings.HistTop = int32_t(std::clamp<int64_t>(Settings.HistTop, desk.top(), std::max<int64_t>(desk.top(), int64_t(desk.bottom()) - h)));
   }

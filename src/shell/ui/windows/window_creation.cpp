@@ -21,6 +21,7 @@
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/windows/image_window.h"
+#include "shell/ui/windows/window_placement.h"
 #include "shell/windows/image_window_state.h"
 #include "shell/windows/window_coordinates.h"
 #include "shell/windows/zoom_steps.h"
@@ -103,6 +104,25 @@ bool HasHorizontalScrollBar() {
   return area && area->horizontalScrollBar()->isVisible();
 }
 
+namespace {
+
+// A new window placed where its picture would be cut (the area's next cascade
+// place lies low or far right) moves up and left, as far as the area's corner,
+// so that it opens at the size of its picture rather than as a strip.
+void KeepNewWindowInArea(TMDIChild& w, int slot) {
+  const QMdiArea* area = MainLink().MdiArea;
+  if (!area || w.isMaximized()) return;
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  const int z = Store.Display[size_t(slot)].ZoomPercent;
+  const QPoint place = NewWindowPlace(
+      w.pos(), QSize(MainWindowArea.FrameWidth + int(int64_t(im.Width) * z / 100) + 4,
+                     MainWindowArea.FrameHeight + int(int64_t(im.Height) * z / 100) + 4 + StatusBarHeight(w)),
+      area->viewport()->size());
+  if (place != w.pos()) w.move(place);
+}
+
+}  // namespace
+
 void CreateMDIChild(int slot) {
   if (slot <= 0 || slot > MaxImageSlots || Store.HasWindow[size_t(slot)]) return;
   QMdiArea* area = MainLink().MdiArea;
@@ -145,6 +165,7 @@ void CreateMDIChild(int slot) {
   w->SizePanel->setText(QString::fromStdString(LangTextOr(LangKey(10, 1), "Größe")) + ": " +
                         QString::number(im.Width) + " x " + QString::number(im.Height));
   ShowZoomStatus(slot);
+  if (!(BatchRunning && !BatchStartPending && RememberedWindowPosition.Valid)) KeepNewWindowInArea(*w, slot);
   FitWindowToImage(slot);
   UpdateInfoPanel(slot, 0);
   if (WindowCreatedHook) WindowCreatedHook(slot);
