@@ -34,12 +34,13 @@ public:
   void Start(const std::string& t) override { Titles.push_back("start:" + t); }
   void SetTitle(const std::string& t) override { Titles.push_back(t); }
   void Finish(const std::string& t) override { Titles.push_back("end:" + t); }
+  void Report(const std::string& t) override { Reports.push_back(t); }
   bool ConfirmOverwrite(const std::string& caption, const std::string& prompt, std::string& name) override {
     Questions.push_back(caption + "|" + prompt);
     if (!EditedName.empty()) name = EditedName;
     return Confirm;
   }
-  std::vector<std::string> Titles, Questions;
+  std::vector<std::string> Titles, Questions, Reports;
   bool Confirm = true;
   std::string EditedName;
 };
@@ -173,12 +174,22 @@ TEST_F(MasterFramesTest, ExistingTargetIsReplacedOnlyWhenConfirmed) {
             std::vector<std::string>{"Die Masterdark-Datei existiert schon|Bei gleichem Namen wird die Datei überschrieben."});
   const auto bytes = ReadAll(target);
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old contents");
-  // Confirmed with an edited name: written there, and the name is kept.
+  // Declined: the run says that nothing was written.
+  EXPECT_EQ(progress_.Titles.back(), "end:Bearbeitung fertig, nichts geschrieben");
+  EXPECT_EQ(progress_.Reports, std::vector<std::string>{"Es wurde keine Datei geschrieben."});
+  // Confirmed with an edited name: written there, and the name is kept and reported.
   progress_.Confirm = true;
   progress_.EditedName = dir_.file("edited.fit");
   ASSERT_TRUE(BuildMasterFrames(job, progress_));
   EXPECT_EQ(job.Darks.FileName, dir_.file("edited.fit"));
   EXPECT_FLOAT_EQ(ReadBack(job.Darks.FileName)[0], 5);
+  EXPECT_EQ(progress_.Titles.back(), "end:Bearbeitung fertig");
+  EXPECT_EQ(progress_.Reports.back(), "Geschrieben:\n" + dir_.file("edited.fit"));
+  // Both masters: both full names.
+  for (int i = 0; i < 2; ++i) job.Flats.Files.push_back(Frame("f" + std::to_string(i) + ".fit", 4, 3, std::vector<float>(12, 9)));
+  job.Flats.FileName = dir_.file("flat");
+  ASSERT_TRUE(BuildMasterFrames(job, progress_));
+  EXPECT_EQ(progress_.Reports.back(), "Geschrieben:\n" + dir_.file("edited.fit") + "\n" + dir_.file("flat.fit"));
 }
 
 TEST_F(MasterFramesTest, MasterFlatSubtractsTheFlatDark) {
@@ -398,6 +409,7 @@ TEST_F(MasterFramesTest, MultifocusTakesEachHalfFromItsSharpFrame) {
   EXPECT_LT(rms(result), 0.5 * rms(pb));
   EXPECT_EQ(progress_.Titles.front(), "start:Multifokusdatei erstellen");
   EXPECT_EQ(progress_.Titles.back(), "end:Bearbeitung fertig");
+  EXPECT_EQ(progress_.Reports.back(), "Geschrieben:\n" + name);
   std::string one = dir_.file("one");
   EXPECT_EQ(BuildMultifocusImage({a}, one, progress_), -1);
   EXPECT_EQ(ui_.Messages.back(), "Es sind nicht genug Dateien zur Bearbeitung ausgewählt worden.");

@@ -2,6 +2,7 @@
 // entries, the method check, and a run through the status window.
 #include <QAbstractItemModel>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTest>
+#include <QTreeView>
 #include <QUrl>
 
 #include "../ui_windows/window_fixture.h"
@@ -143,6 +145,7 @@ TEST_F(MasterDialogTest, CreateRunsThroughTheStatusWindowAndAsksBeforeReplacing)
   TForm10& status = BatchStatusWindow();
   EXPECT_EQ(status.windowTitle(), "Bearbeitung fertig");
   EXPECT_EQ(status.Button1->text(), "&Ok");
+  EXPECT_EQ(status.Label3->text(), QString::fromStdString("Geschrieben:\n" + master));
   const auto first = ReadAll(master);
   ASSERT_FALSE(first.empty());
 
@@ -158,6 +161,8 @@ TEST_F(MasterDialogTest, CreateRunsThroughTheStatusWindowAndAsksBeforeReplacing)
   const auto kept = ReadAll(master);
   EXPECT_EQ(std::string(kept.begin(), kept.end()), "kept");
   EXPECT_EQ(CountOpenWindows(), 0);
+  EXPECT_EQ(status.windowTitle(), "Bearbeitung fertig, nichts geschrieben");
+  EXPECT_EQ(status.Label3->text(), "Es wurde keine Datei geschrieben.");
 
   // Nothing chosen at all: the dialog says so and stays.
   f.show();
@@ -166,6 +171,29 @@ TEST_F(MasterDialogTest, CreateRunsThroughTheStatusWindowAndAsksBeforeReplacing)
   f.Button1->click();
   EXPECT_EQ(EngineUi().Messages.back(), "Es sind nicht genug Dateien zur Bearbeitung ausgewählt worden.");
   EXPECT_TRUE(f.isVisible());
+}
+
+// On its first showing the folder tree opens at the folder its file list shows.
+TEST_F(MasterDialogTest, FolderTreeOpensAtTheListsFolder) {
+  // Many folders beside the way down: the folder lies far below the tree's first rows.
+  for (int i = 0; i < 80; ++i) std::filesystem::create_directories(dir_.path() / ("d" + std::to_string(100 + i)));
+  const std::filesystem::path deep = dir_.path() / "z" / "b" / "c";
+  std::filesystem::create_directories(deep);
+  WriteText((deep / "x.fit").string(), "");
+  const std::string kept = Settings.RecentFiles[1];
+  Settings.RecentFiles[1] = (deep / "x.fit").string();
+  TForm11& f = Open("Masterdarkflaterstellen1");
+  Settings.RecentFiles[1] = kept;
+  const QString folder = QString::fromStdString(deep.string());
+  EXPECT_EQ(f.Folder(), folder);
+  auto* model = qobject_cast<QFileSystemModel*>(f.DirTree1->model());
+  ASSERT_NE(model, nullptr);
+  EXPECT_EQ(model->filePath(f.DirTree1->currentIndex()), folder);
+  // Once the folders beside the way down have loaded, the folder is still in view.
+  const QModelIndex top = model->index(QString::fromStdString(dir_.path().string()));
+  QTRY_COMPARE(model->rowCount(top), 81);
+  QTest::qWait(300);
+  EXPECT_TRUE(f.DirTree1->viewport()->rect().contains(f.DirTree1->visualRect(f.DirTree1->currentIndex()).center()));
 }
 
 TEST_F(MasterDialogTest, MultifocusModeShowsOneListAndOpensTheResult) {

@@ -144,8 +144,10 @@ bool FlatDarkFitsFlats(const TMasterList& flats) {
   return true;
 }
 
-// Master dark or flat: combined, given the temperature (and the noise), written.
-void BuildMaster(const TMasterList& list, std::string& name, bool flat, TMasterProgress& progress) {
+// Master dark or flat: combined, given the temperature (and the noise), written
+// (its full name then goes into `written`).
+void BuildMaster(const TMasterList& list, std::string& name, bool flat, TMasterProgress& progress,
+                 std::vector<std::string>& written) {
   const char* what = flat ? "Masterflat" : "Masterdark";
   SeriesFileList = list.Files;
   double noise = 0;
@@ -165,7 +167,8 @@ void BuildMaster(const TMasterList& list, std::string& name, bool flat, TMasterP
     if (CcdTemperatureCount > 0)
       SetHeaderKeyword(target, "CCD-TEMP", "", CcdTemperatureSum / CcdTemperatureCount, true, false, false);
     Store.Image[size_t(target)].DarkRms = noise > 0 ? noise / std::sqrt(2.0 * double(made)) : 0.0;
-    SaveMasterFile(target, name, std::string("Die ") + what + "-Datei existiert schon", progress);
+    if (SaveMasterFile(target, name, std::string("Die ") + what + "-Datei existiert schon", progress))
+      written.push_back(name);
   }
   FreeSlot(target);
 }
@@ -202,6 +205,18 @@ void BuildFlatDark(const TMasterList& list, TMasterProgress& progress) {
 }
 
 }  // namespace
+
+std::string MasterWrittenText(const std::vector<std::string>& written) {
+  if (written.empty()) return "Es wurde keine Datei geschrieben.";
+  std::string text = "Geschrieben:";
+  for (const std::string& name : written) text += "\n" + name;
+  return text;
+}
+
+std::string MasterEndTitle(bool aborted, bool wroteAny) {
+  if (aborted) return "Bearbeitung abgebrochen";
+  return wroteAny ? "Bearbeitung fertig" : "Bearbeitung fertig, nichts geschrieben";
+}
 
 int MasterSlotsNeeded(const TMasterJob& job) {
   const auto stacked = [](const TMasterList& l) { return l.Method != TStackMethod::Mean && l.Files.size() >= 3; };
@@ -336,22 +351,25 @@ bool BuildMasterFrames(TMasterJob& job, TMasterProgress& progress) {
   if (CountFreeSlots() < MasterSlotsNeeded(job)) {
     EngineUi().ShowMessage(TooFewSlotsText());
     BatchAbort = 1;
-    progress.Finish("Bearbeitung abgebrochen");
+    progress.Report(MasterWrittenText({}));
+    progress.Finish(MasterEndTitle(true, false));
     return true;
   }
-  if (job.Darks.Files.size() >= 2) BuildMaster(job.Darks, job.Darks.FileName, false, progress);
+  std::vector<std::string> written;
+  if (job.Darks.Files.size() >= 2) BuildMaster(job.Darks, job.Darks.FileName, false, progress, written);
   if (!BatchAbort) BuildFlatDark(job.FlatDarks, progress);
   if (job.Flats.Files.size() >= 2 && !BatchAbort) {
     progress.SetTitle("Masterflat erstellen");
     if (FlatDarkFitsFlats(job.Flats))
-      BuildMaster(job.Flats, job.Flats.FileName, true, progress);
+      BuildMaster(job.Flats, job.Flats.FileName, true, progress, written);
     else
       BatchAbort = 1;
   }
   if (FlatDarkSlot > 0) FreeSlot(FlatDarkSlot);
   FlatDarkSlot = -1;
   SetProgressText("");
-  progress.Finish(BatchAbort ? "Bearbeitung abgebrochen" : "Bearbeitung fertig");
+  progress.Report(MasterWrittenText(written));
+  progress.Finish(MasterEndTitle(BatchAbort != 0, !written.empty()));
   return true;
 }
 

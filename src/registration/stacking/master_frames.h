@@ -20,12 +20,22 @@ public:
   virtual void SetTitle(const std::string& title) {}
   // The work ended: final title, progress label cleared, button "&Ok".
   virtual void Finish(const std::string& title) {}
+  // The run's last word before Finish: what it wrote where (MasterWrittenText).
+  virtual void Report(const std::string& text) {}
   // An existing target: `name` is offered for editing; true writes it (under the
   // name as edited).
   virtual bool ConfirmOverwrite(const std::string& caption, const std::string& prompt, std::string& name) {
     return true;
   }
 };
+
+// What a run wrote: "Geschrieben:" and each file's full name on a line of its
+// own, or "Es wurde keine Datei geschrieben."
+std::string MasterWrittenText(const std::vector<std::string>& written);
+// The title a run ends with: "Bearbeitung abgebrochen" after an abort, else
+// "Bearbeitung fertig" when a file was written and "Bearbeitung fertig, nichts
+// geschrieben" when none was (an overwrite declined, say).
+std::string MasterEndTitle(bool aborted, bool wroteAny);
 
 // One list of the dialog: its files (full names), method and target name.
 struct TMasterList {
@@ -50,7 +60,8 @@ int MasterSlotsNeeded(const TMasterJob& job);
 // take the FITS extension and any name edited in the overwrite question. False
 // when nothing ran (too few files, a list too long; the message was shown).
 // Without the free slots the run needs, it says so once, writes nothing and
-// ends "Bearbeitung abgebrochen".
+// ends "Bearbeitung abgebrochen". A run that started reports what it wrote and
+// ends with MasterEndTitle.
 bool BuildMasterFrames(TMasterJob& job, TMasterProgress& progress);
 
 // The mean of the frames into `target` (a free slot): each file is loaded (one

@@ -119,7 +119,8 @@ int BuildMultifocusImage(const std::vector<std::string>& files, std::string& nam
   if (CountFreeSlots() < 2) {
     EngineUi().ShowMessage(TooFewSlotsText());
     BatchAbort = 1;
-    progress.Finish("Bearbeitung abgebrochen");
+    progress.Report(MasterWrittenText({}));
+    progress.Finish(MasterEndTitle(true, false));
     return -1;
   }
   name = ReplaceFileExt(name, Settings.FitsExtension);
@@ -184,7 +185,8 @@ int BuildMultifocusImage(const std::vector<std::string>& files, std::string& nam
   }
   if (BatchAbort || used == 0) {
     if (result > 0) FreeSlot(result);
-    progress.Finish(BatchAbort ? "Bearbeitung abgebrochen" : "Bearbeitung fertig");
+    progress.Report(MasterWrittenText({}));
+    progress.Finish(MasterEndTitle(BatchAbort != 0, false));
     return -1;
   }
   TImageSlot& R = Store.Image[size_t(result)];
@@ -194,10 +196,11 @@ int BuildMultifocusImage(const std::vector<std::string>& files, std::string& nam
     for (size_t i = 0; i < R.PixelCount(); ++i) v[i] = ws[i] > 0 ? v[i] / ws[i] : BlankPixel;
   }
   UpdateMinMax(result);
-  SaveMasterFile(result, name, "Die Multifokus-Datei existiert schon", progress);
+  const bool saved = SaveMasterFile(result, name, "Die Multifokus-Datei existiert schon", progress);
   ComputeHistogram(result, true, true);
   SetAutoDisplayRange(result, false);
-  progress.Finish("Bearbeitung fertig");
+  progress.Report(MasterWrittenText(saved ? std::vector<std::string>{name} : std::vector<std::string>{}));
+  progress.Finish(MasterEndTitle(false, saved));
   return result;
 }
 

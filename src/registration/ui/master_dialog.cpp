@@ -25,6 +25,7 @@
 #include <QSplitter>
 #include <QStyle>
 #include <QTabBar>
+#include <QTimer>
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -95,6 +96,8 @@ public:
     QApplication::processEvents();
   }
   void SetTitle(const std::string& title) override { BatchStatusWindow().setWindowTitle(Q(title)); }
+  // What was written, with full names, stays in the window after the run.
+  void Report(const std::string& text) override { BatchStatusWindow().Label3->setText(Q(text)); }
   void Finish(const std::string& title) override {
     TForm10& s = BatchStatusWindow();
     s.setWindowTitle(Q(title));
@@ -147,6 +150,23 @@ TForm11::TForm11() : QWidget(nullptr, Qt::Window) {
   DirTree1->setModel(dirs_);
   for (int c = 1; c < dirs_->columnCount(); ++c) DirTree1->hideColumn(c);
   DirTree1->header()->hide();
+  // Folders beside the way down load (and are sorted) in the background, which
+  // moves the rows: the tree scrolls to the list's folder again after each
+  // change until the user works in the tree.
+  const auto queueReveal = [this] {
+    if (!revealPending_ || revealQueued_) return;
+    revealQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+      revealQueued_ = false;
+      if (revealPending_) RevealFolderInTree();
+    });
+  };
+  connect(dirs_, &QFileSystemModel::directoryLoaded, this, queueReveal);
+  connect(dirs_, &QAbstractItemModel::rowsInserted, this, queueReveal);
+  connect(dirs_, &QAbstractItemModel::layoutChanged, this, queueReveal);
+  treeViewport_ = DirTree1->viewport();
+  DirTree1->installEventFilter(this);
+  treeViewport_->installEventFilter(this);
   FileListBox1 = new QListView(this);
   FileListBox1->setObjectName("FileListBox1");
   FileListBox1->setModel(files_);
@@ -292,10 +312,22 @@ void TForm11::showEvent(QShowEvent* e) {
   Configure();
   setAcceptDrops(true);
   QWidget::showEvent(e);
+  // The tree can scroll to the list's folder only once it is laid out.
+  revealPending_ = true;
+  QTimer::singleShot(0, this, [this] { RevealFolderInTree(); });
+}
+
+void TForm11::RevealFolderInTree() {
+  const QModelIndex dir = dirs_->index(Folder());
+  if (!dir.isValid()) return;
+  for (QModelIndex p = dir.parent(); p.isValid(); p = p.parent()) DirTree1->expand(p);
+  if (DirTree1->currentIndex() != dir) DirTree1->setCurrentIndex(dir);
+  DirTree1->scrollTo(dir, QAbstractItemView::PositionAtCenter);
 }
 
 void TForm11::hideEvent(QHideEvent* e) {
   setAcceptDrops(false);
+  revealPending_ = false;
   QWidget::hideEvent(e);
 }
 
@@ -419,6 +451,11 @@ bool TForm11::ListDrop(QListWidget* list, QDropEvent* e) {
 
 bool TForm11::eventFilter(QObject* watched, QEvent* e) {
   const QEvent::Type t = e->type();
+  if (watched == DirTree1 || watched == treeViewport_) {
+    // The user works in the tree: it stays where they put it.
+    if (t == QEvent::MouseButtonPress || t == QEvent::KeyPress || t == QEvent::Wheel) revealPending_ = false;
+    return QWidget::eventFilter(watched, e);
+  }
   auto isList = [this](QObject* o) { return std::find(Lists.begin(), Lists.end(), o) != Lists.end(); };
   if (watched == Image1) {
     if (t == QEvent::DragEnter || t == QEvent::DragMove) {

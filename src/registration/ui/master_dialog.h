@@ -83,6 +83,11 @@ private:
   QListWidget* popupList_ = nullptr;
   bool multifocus_ = false;
   bool initialised_ = false;
+  bool revealPending_ = false;  // the tree follows the list's folder while its rows load
+  bool revealQueued_ = false;
+  QObject* treeViewport_ = nullptr;  // compared only, never used
+  // Expands the tree down to the list's folder, selects and centres it.
+  void RevealFolderInTree();
 };
 
 // Which mode the next showing uses: the master command clears it, "Multifokus" sets it.
