@@ -2,9 +2,13 @@
 // the star centroid and the point pairs collected from two windows.
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "../pixelops/slot_images.h"
+#include "common/engine_ui.h"
 #include "core/batch_state.h"
 #include "core/settings.h"
 #include "fake_window.h"
@@ -164,6 +168,10 @@ TEST_F(ShiftMeasurementTest, NarrowBlocksGridEdgesAndEmptySearchesFail) {
   r = FindShiftByCorrelation(1, 2, 2, 2, block, block, 8, false, -1);
   EXPECT_EQ(r.Position.X, 49.5f + 2);
   EXPECT_GT(MatchQuality, 1.0);
+  EXPECT_TRUE(r.AtSearchEdge);
+  r = FindShiftByCorrelation(1, 2, 2, 2, block, block, 100, false, -1);
+  EXPECT_NEAR(r.Position.X, 49.5 + 2.4, 0.1);
+  EXPECT_FALSE(r.AtSearchEdge);
   // A search area off the image: nothing evaluated, a failed measurement.
   MatchQuality = 99.0;
   PutFunction(3, 30, 30, [](int x, int y) { return Texture(x, y); });
@@ -330,6 +338,67 @@ TEST_F(ShiftMeasurementTest, AlignmentPointsFromMarksAndSelections) {
   s.marker2 = false;
   p = GetAlignmentPoints(1, 2, false, -1);
   EXPECT_EQ(p.count, 1);
+}
+
+// A shift beyond the block match's search (45 pixels against a grid of +-40):
+// the user is asked; "No" stops the collection, "Yes" goes on with the edge
+// position. Every measured point shows its quality in the status bar; the
+// batch is never asked.
+TEST_F(ShiftMeasurementTest, ShiftBeyondTheSearchIsPutToTheUser) {
+  struct TAnsweringUi : TEngineUi {
+    TDialogAnswer AskYesNoCancel(const std::string& text, bool) override {
+      Messages.push_back(text);
+      return Answer;
+    }
+    void ShowStatus(const std::string& text) override { Status.push_back(text); }
+    TDialogAnswer Answer = TDialogAnswer::No;
+    std::vector<std::string> Status;
+  } ui;
+  SetEngineUi(&ui);
+  SimdGuard simd(true);
+  // One feature (a galaxy of radius ~8) on a noisy, flat sky.
+  const auto sky = [](double dx, unsigned seed) {
+    return [dx, rng = std::make_shared<std::mt19937>(seed)](int x, int y) {
+      std::normal_distribution<float> noise(0, 1);
+      const double ux = x - 131 - dx, uy = y - 91;
+      return float(100 + 400 * std::exp(-(ux * ux + uy * uy) / 128.0)) + noise(*rng);
+    };
+  };
+  PutFunction(1, 300, 200, sky(0, 1));
+  PutFunction(2, 300, 200, sky(45, 2));
+  FakeWindow r, s;
+  Store.Window[1] = &r;
+  Store.Window[2] = &s;
+  Store.HasWindow[1] = Store.HasWindow[2] = 1;
+  Settings.ShiftMode = 1;
+  r.sel1 = s.sel1 = true;
+  r.rect1 = s.rect1 = {100, 60, 163, 123};
+  TAlignPoints p = GetAlignmentPoints(1, 2, false, -1);
+  EXPECT_TRUE(p.Stopped);
+  EXPECT_EQ(p.count, 0);
+  EXPECT_EQ(ui.Messages, std::vector<std::string>{ShiftNotMeasuredText});
+  ASSERT_EQ(ui.Status.size(), 1u);
+  EXPECT_EQ(ui.Status[0].rfind("Übereinstimmungsqualität: ", 0), 0u);
+  ui.Answer = TDialogAnswer::Yes;
+  p = GetAlignmentPoints(1, 2, false, -1);
+  EXPECT_FALSE(p.Stopped);
+  EXPECT_EQ(p.count, 1);
+  EXPECT_EQ(ui.Messages.size(), 2u);
+  BatchRunning = 1;
+  p = GetAlignmentPoints(1, 2, false, -1);
+  BatchRunning = 0;
+  EXPECT_EQ(p.count, 1);
+  EXPECT_EQ(ui.Messages.size(), 2u);
+  // Within the search: no question, the quality of this measurement shown.
+  PutFunction(2, 300, 200, sky(30, 3));
+  MatchQuality = 0.5;  // an earlier, weaker match does not hide this one's quality
+  p = GetAlignmentPoints(1, 2, false, -1);
+  EXPECT_NEAR(p.B1x - p.A1x, 30, 0.1);
+  EXPECT_EQ(ui.Messages.size(), 2u);
+  EXPECT_NE(ui.Status.back(), MatchQualityText(0.5));
+  EXPECT_EQ(MatchQuality, 0.5);
+  EXPECT_EQ(MatchQualityText(12.345), "Übereinstimmungsqualität: 12.35");
+  SetEngineUi(nullptr);
 }
 
 TEST_F(ShiftMeasurementTest, TwoFaintStarsCombineTheirQualities) {

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
+#include "common/engine_ui.h"
+#include "common/pascal_format.h"
 #include "core/batch_state.h"
 #include "core/settings.h"
 #include "kernels/alignment/determine_shift.h"
@@ -53,16 +56,41 @@ TFloatPoint ReferenceStar(int refSlot, float threshold, int point, bool isMosaic
 // Block matching of reference selection n against the second image's working
 // rectangle. A disc displacement becomes a position: the reference
 // selection's centre moved by it.
-TFloatPoint MatchedPoint(int refSlot, int secondSlot, int n, double scale, bool isMosaic) {
+TFloatPoint MatchedPoint(int refSlot, int secondSlot, int n, double scale, bool isMosaic, bool& atEdge) {
   const TWorkRect search = WorkRect;
   SetWorkRectFromWindow(refSlot, n, false);
   const TFloatPoint refCentre = RectCentre(WorkRect);
   const TShiftResult found = DetermineShift(refSlot, secondSlot, n, scale, isMosaic, search);
+  atEdge = atEdge || found.AtSearchEdge;
   if (!found.DiscDisplacement) return found.Position;
   return {refCentre.X + found.Position.X, refCentre.Y + found.Position.Y};
 }
 
+// Runs a measurement of the second image and shows the quality it computed (the
+// running minimum MatchQuality is lowered as before).
+template <class F>
+TFloatPoint Measured(F measure) {
+  const double before = MatchQuality;
+  MatchQuality = 99.0;
+  const TFloatPoint p = measure();
+  const double own = MatchQuality;
+  MatchQuality = std::min(before, own);
+  EngineUi().ShowStatus(MatchQualityText(own));
+  return p;
+}
+
+// Outside the batch a shift that could not be measured is put to the user;
+// true to go on.
+bool GoOnWithoutMeasuredShift() {
+  if (BatchRunning) return true;
+  return EngineUi().AskYesNoCancel(ShiftNotMeasuredText, false) == TDialogAnswer::Yes;
+}
+
 }  // namespace
+
+std::string MatchQualityText(double quality) {
+  return "Übereinstimmungsqualität: " + FloatToStrF(quality, TFloatFormat::Fixed, 15, 2);
+}
 
 TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, double scale) {
   TAlignPoints pts;
@@ -74,6 +102,13 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
   const bool noSecondSelection = !R->SelectionVisible(2) && !S->SelectionVisible(2);
   auto wide = [] { return WorkRect.x2 - WorkRect.x1 > 300; };
   float tR = -1.0f, tS = -1.0f;
+  bool atEdge = false;
+  const auto stopped = [&pts, &atEdge] {
+    if (!std::exchange(atEdge, false) || GoOnWithoutMeasuredShift()) return false;
+    pts.count = 0;
+    pts.Stopped = true;
+    return true;
+  };
 
   const std::optional<TFloatPoint> a1 = WindowPoint(*R, refSlot, 1, [&] {
     if (noSecondSelection && (discRun || (star && !BatchRunning && wide()))) return MeasureDiscCentre(refSlot);
@@ -87,16 +122,19 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
   pts.count = 1;
 
   const std::optional<TFloatPoint> b1 = WindowPoint(*S, secondSlot, 1, [&] {
-    if ((noSecondSelection && discRun && star) || (star && !BatchRunning && wide()))
-      return MeasureDiscCentre(secondSlot);
-    if (!star) return MatchedPoint(refSlot, secondSlot, 1, scale, isMosaic);
-    tS = EstimatePlaneNoise(secondSlot, GetRgbCode(secondSlot)) + 0.001f;
-    return StarIn(secondSlot, tS, BatchStarApertures[0], isMosaic, refSlot, *a1);
+    return Measured([&] {
+      if ((noSecondSelection && discRun && star) || (star && !BatchRunning && wide()))
+        return MeasureDiscCentre(secondSlot);
+      if (!star) return MatchedPoint(refSlot, secondSlot, 1, scale, isMosaic, atEdge);
+      tS = EstimatePlaneNoise(secondSlot, GetRgbCode(secondSlot)) + 0.001f;
+      return StarIn(secondSlot, tS, BatchStarApertures[0], isMosaic, refSlot, *a1);
+    });
   });
   if (!b1) {
     pts.count = 0;
     return pts;
   }
+  if (stopped()) return pts;
   pts.B1x = b1->X;
   pts.B1y = b1->Y;
 
@@ -110,8 +148,10 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
 
   const std::optional<TFloatPoint> b2 = WindowPoint(*S, secondSlot, 2, [&] {
     const double q1 = MatchQuality;
-    const TFloatPoint p = star ? StarIn(secondSlot, tS, BatchStarApertures[1], isMosaic, refSlot, *a2)
-                               : MatchedPoint(refSlot, secondSlot, 2, scale, isMosaic);
+    const TFloatPoint p = Measured([&] {
+      return star ? StarIn(secondSlot, tS, BatchStarApertures[1], isMosaic, refSlot, *a2)
+                  : MatchedPoint(refSlot, secondSlot, 2, scale, isMosaic, atEdge);
+    });
     const double q2 = MatchQuality;
     // Two measured points: the weaker one counts most, the other a fifth.
     if (q1 < 90 && q2 < 90) MatchQuality = (0.2 * std::max(q1, q2) + std::min(q1, q2)) / 1.2;
@@ -121,6 +161,7 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
     pts.count = 1;
     return pts;
   }
+  if (stopped()) return pts;
   pts.B2x = b2->X;
   pts.B2y = b2->Y;
   return pts;

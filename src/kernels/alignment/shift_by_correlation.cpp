@@ -203,6 +203,7 @@ TShiftResult FindShiftByCorrelation(int refSlot, int refPlane, int secondSlot, i
   }
   double x = ox + bi + cx, y = oy + bj + cy;
   LowerMatchQuality(minCost > 0 ? maxCost / (1.4 * minCost) : 99.0);
+  result.AtSearchEdge = bi == 0 || bj == 0 || bi == grid.nx - 1 || bj == grid.ny - 1;
 
   if (bi >= 2 && bi <= grid.nx - 3 && bj >= 2 && bj <= grid.ny - 3) {
     TVertex rows[3], cols[3];

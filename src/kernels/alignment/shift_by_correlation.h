@@ -15,6 +15,9 @@ struct TShiftResult {
   TFloatPoint Position;   // point of the second image (or, see DetermineShift, a displacement)
   float UsedScale = 0;    // contrast factor applied to the reference block
   bool DiscDisplacement = false;  // DetermineShift: Position is the disc displacement c2 - c1
+  // The best placement lies on the grid's outer row or column: the true shift
+  // may lie beyond the search, so the position is not a measurement.
+  bool AtSearchEdge = false;
 };
 
 // refRect: the block in the reference image; searchRect: the rectangle of the

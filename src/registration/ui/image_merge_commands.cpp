@@ -33,10 +33,13 @@ int SecondImage(int active, const char* prompt) {
   return second >= 1 && SlotInUse(second) && SlotInUse(active) ? second : -1;
 }
 
-void MakeMosaicInto(int target, int pointsFrom, int second, bool matchContrast) {
+// False when the user stopped at a shift that could not be measured.
+bool MakeMosaicInto(int target, int pointsFrom, int second, bool matchContrast) {
   const TAlignPoints p = GetAlignmentPoints(pointsFrom, second, false, 0.0);
+  if (p.Stopped) return false;
   MakeMosaic(target, second, matchContrast, {p.A1x, p.A1y}, {p.A2x, p.A2y}, {p.B1x, p.B1y}, {p.B2x, p.B2y},
              p.count);
+  return true;
 }
 
 void MosaicCommand(QAction* sender) {
@@ -56,11 +59,11 @@ void MosaicCommand(QAction* sender) {
     TResultSlot result;
     if (!result) return;
     // The copy has no window yet: the marks are read from the active window.
-    MakeMosaicInto(result.Destination(), active, second, matchContrast);
+    if (!MakeMosaicInto(result.Destination(), active, second, matchContrast)) return;
     result.Finish({.ResetRange = true, .History = caption.toStdString(), .HistoryMode = 0});
   } else {
     // Too little memory for a copy: the active image grows itself, without undo.
-    MakeMosaicInto(active, active, second, matchContrast);
+    if (!MakeMosaicInto(active, active, second, matchContrast)) return;
     FinishInPlace(active, caption.toStdString(), 0);
     FitWindowToImage(active);
     HideWindowMarks(active);
@@ -82,6 +85,7 @@ void ExposureCommand(QAction* sender) {
   const int source = result.Source(), target = result.Destination();
   MakeCopyName(second, target);
   const TAlignPoints p = GetAlignmentPoints(source, second, false, -1.0);
+  if (p.Stopped) return;  // the shift could not be measured: no result
   AlignImageToReference(second, target, p.count, {p.A1x, p.A1y}, {p.A2x, p.A2y}, {p.B1x, p.B1y}, {p.B2x, p.B2y});
   CombineExposures(source, target);
   result.Finish({.ResetRange = true,

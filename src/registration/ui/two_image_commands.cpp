@@ -67,6 +67,7 @@ void CombineWithSecondImage(TCombineOp op, QAction* sender) {
   if (!result) return;
   const int source = result.Source(), target = result.Destination();
   const TAlignPoints pts = GetAlignmentPoints(source, second, false, -1.0);
+  if (pts.Stopped) return;  // the shift could not be measured: no result
   CombineShiftedImage(target, second, target, pts.count, {pts.A1x, pts.A1y}, {pts.A2x, pts.A2y}, {pts.B1x, pts.B1y},
                       {pts.B2x, pts.B2y}, op);
   const bool add = op == TCombineOp::Add;

@@ -76,6 +76,7 @@ void Bildabbilden1Click(QAction* sender) {
     if (!result) return;
     const int target = result.Destination();
     const TAlignPoints pts = GetAlignmentPoints(reference, moving, false, -1.0);
+    if (pts.Stopped) return;  // the shift could not be measured: no result
     AlignImageToReference(moving, target, pts.count, {pts.A1x, pts.A1y}, {pts.A2x, pts.A2y}, {pts.B1x, pts.B1y},
                           {pts.B2x, pts.B2y});
     CopyDisplayRecord(moving, target);
