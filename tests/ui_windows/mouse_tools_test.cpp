@@ -2,8 +2,10 @@
 // window and undone, the stamp's pick and press, and the line tool with its
 // instruction window and the line profile.
 #include <QLabel>
+#include <QTest>
 #include <QPushButton>
 #include <QTimer>
+#include <cstdlib>
 
 #include "shell/main/main_services.h"
 #include "shell/stamps/copy_stamp.h"
@@ -222,6 +224,35 @@ TEST_F(MouseToolTest, PixelTextIsGreyedAtResampledZooms) {
     EXPECT_EQ(panel->width(), PixelTextPanelWidth(textWidth, panel->logicalDpiX())) << c.zoom;
   }
   MainLink().ShowPixelText = nullptr;
+}
+
+// The line prompt shows its whole instruction, opens beside the image window and
+// takes Return as "Ok" once the line is marked.
+TEST_F(MouseToolTest, LinePromptFitsItsTextBesideTheImageAndTakesReturn) {
+  TMDIChild* w = Open(1, 40, 30);
+  ShowLinePrompt(2, {});  // two lines: the longest instruction
+  TForm20* prompt = LinePromptWindow();
+  ASSERT_NE(prompt, nullptr);
+  QApplication::processEvents();
+  QLabel* label = prompt->Label1;
+  EXPECT_GE(label->height(), label->heightForWidth(label->width()));
+  EXPECT_GE(prompt->width(), 277);
+  EXPECT_TRUE(prompt->Button1->isDefault());
+  const QRect image(w->mapToGlobal(QPoint(0, 0)), w->size());
+  EXPECT_FALSE(prompt->frameGeometry().intersects(image));
+  EXPECT_LE(std::abs(prompt->frameGeometry().top() - image.top()), 40);
+  prompt->close();
+  QApplication::processEvents();
+
+  ASSERT_TRUE(RunMenuCommand("BildliniealsDiagrammanzeigen1"));
+  prompt = LinePromptWindow();
+  ASSERT_NE(prompt, nullptr);
+  QTest::keyClick(prompt, Qt::Key_Return);  // no line yet: nothing
+  EXPECT_EQ(LinePromptWindow(), prompt);
+  EXPECT_EQ(LinePrompt.OkPressed, 0);
+  EnableLinePromptOk();
+  QTest::keyClick(prompt, Qt::Key_Return);
+  EXPECT_EQ(LinePrompt.OkPressed, 1);
 }
 
 }  // namespace
