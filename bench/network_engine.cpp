@@ -191,6 +191,7 @@ void BM_TrainStep(benchmark::State& state) {
   state.counters["steps"] = Steps;
 }
 
+ASTRELON_FIGURES(BM_ForwardNetwork, "loop");
 BENCHMARK(BM_ForwardNetwork)
     ->ArgNames({"type", "n", "N", "threads"})
     ->Args({3, 36, 36, 1})
@@ -200,6 +201,7 @@ BENCHMARK(BM_ForwardNetwork)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(20);
+ASTRELON_FIGURES(BM_TrainStep, "loop");
 BENCHMARK(BM_TrainStep)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
 }  // namespace

@@ -158,6 +158,7 @@ void BM_NetworkRoutine(benchmark::State& state) {
   Store.Reset();
 }
 
+ASTRELON_FIGURES(BM_NetworkRoutine, "loop");
 BENCHMARK(BM_NetworkRoutine)
     ->ArgNames({"routine", "threads"})
     ->Args({0, 1})

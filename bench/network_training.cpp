@@ -150,6 +150,7 @@ void BM_TrainingLoop(benchmark::State& state) {
   Store.Reset();
 }
 
+ASTRELON_FIGURES(BM_TrainingLoop, "noevents", "bare");
 BENCHMARK(BM_TrainingLoop)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

@@ -77,6 +77,7 @@ void BM_ShiftGrid(benchmark::State& state) {
                    {{"plain", [&] { PlainPairs(plain); }, 4.0}});
   });
 }
+ASTRELON_FIGURES(BM_ShiftGrid, "plain");
 BENCHMARK(BM_ShiftGrid)
     ->Arg(1)
     ->Arg(int(std::max(2u, std::thread::hardware_concurrency())))

@@ -93,6 +93,7 @@ void BM_SpeckleAccumulation(benchmark::State& state) {
   state.counters["vectors"] = vectors.Total;
   state.counters["accumulator_MB"] = double(acc.PlaneValues()) * 4 * planes * vectors.Total / 1048576.0;
 }
+ASTRELON_FIGURES(BM_SpeckleAccumulation, "plain");
 BENCHMARK(BM_SpeckleAccumulation)
     ->Args({256, 3, 1})
     ->Args({256, 3, 8})
@@ -206,6 +207,7 @@ void BM_SpeckleReconstruction(benchmark::State& state) {
   state.counters["triples"] = double(setUp.Triples.size());
   state.counters["vectors"] = s.Vectors.Total;
 }
+ASTRELON_FIGURES(BM_SpeckleReconstruction, "gather");
 BENCHMARK(BM_SpeckleReconstruction)
     ->ArgsProduct({{1, 8}, {0, 1, 2}, {0, 1}})
     ->UseManualTime()

@@ -78,7 +78,9 @@ void BM_BetterVsFastNlMeans(benchmark::State& state) {
   Against(state, "fastNlMeans", [&] { cv::fastNlMeansDenoising(levels, dst, h, 3, 21, cv::NORM_L1); }, true);
 }
 
+ASTRELON_FIGURES(BM_PlainVsBilateral, "bilateral");
 BENCHMARK(BM_PlainVsBilateral)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+ASTRELON_FIGURES(BM_BetterVsFastNlMeans, "fastNlMeans");
 BENCHMARK(BM_BetterVsFastNlMeans)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 #endif

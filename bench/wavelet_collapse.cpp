@@ -65,6 +65,7 @@ void BM_CollapseVsPlainPass(benchmark::State& state) {
   state.counters["pyramid_ratio_goal"] = 4.0 / 3.0 + 0.01;
 }
 
+ASTRELON_FIGURES(BM_CollapseVsPlainPass, "plain", "pyramid");
 BENCHMARK(BM_CollapseVsPlainPass)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace
