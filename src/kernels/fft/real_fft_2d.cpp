@@ -95,19 +95,27 @@ void TRealFft2D::Columns(THalfSpectrum& s, bool inverse) {
     double* im = buf.Im();
     for (int32_t p = 0; p < ny_; ++p) {
       const size_t row = size_t(input[p]) * size_t(half) + size_t(k0);
+      double* r = re + size_t(p) * size_t(L);
+      double* m = im + size_t(p) * size_t(L);
+      if (used == L) {
+        std::copy_n(s.Re.data() + row, L, r);
+        for (int l = 0; l < L; ++l) m[l] = sign * s.Im[row + size_t(l)];
+        continue;
+      }
+      // The last group: its unused lanes repeat its last bin.
       for (int l = 0; l < L; ++l) {
         const size_t at = row + size_t(std::min(l, used - 1));
-        re[size_t(p) * size_t(L) + size_t(l)] = s.Re[at];
-        im[size_t(p) * size_t(L) + size_t(l)] = sign * s.Im[at];
+        r[l] = s.Re[at];
+        m[l] = sign * s.Im[at];
       }
     }
     RunFftPasses(*planY_, re, im, L);
     for (int32_t i = 0; i < ny_; ++i) {
       const size_t row = size_t(i) * size_t(half) + size_t(k0);
-      for (int l = 0; l < used; ++l) {
-        s.Re[row + size_t(l)] = re[size_t(i) * size_t(L) + size_t(l)];
-        s.Im[row + size_t(l)] = sign * im[size_t(i) * size_t(L) + size_t(l)];
-      }
+      const double* r = re + size_t(i) * size_t(L);
+      const double* m = im + size_t(i) * size_t(L);
+      std::copy_n(r, used, s.Re.data() + row);
+      for (int l = 0; l < used; ++l) s.Im[row + size_t(l)] = sign * m[l];
     }
   }
 }
