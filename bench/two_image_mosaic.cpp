@@ -1,5 +1,5 @@
-// Speed of the two-image mosaic and the exposure merge on 6000 x 4000 grey
-// images (8 threads), each against a peer doing the same work on as many
+// Speed of the two-image mosaic (one thread and eight) and the exposure merge
+// (8 threads) on 6000 x 4000 grey images, each against a peer doing the same work on as many
 // threads, in the same iterations:
 //  - the edge-distance mask against OpenCV making the byte map of valid pixels
 //    (cv::compare) and its cv::distanceTransform (DIST_L1, mask 3); goal 1.0;
@@ -104,8 +104,11 @@ void BM_MaskVsDistanceTransform(benchmark::State& state) {
 }
 ASTRELON_FIGURES(BM_MaskVsDistanceTransform, "opencv");
 
+// Args: threads.
 void BM_MosaicVsOpenCvSteps(benchmark::State& state) {
   TScene& s = Scene();
+  const int threads = int(state.range(0));
+  cv::setNumThreads(threads);
   Settings.InterpolationKind = IkBicubic;
   const double a = M_PI / 180, c = std::cos(a), sn = std::sin(a);
   const TFloatPoint a1{1000, 1000}, a2{5000, 3000};
@@ -133,7 +136,7 @@ void BM_MosaicVsOpenCvSteps(benchmark::State& state) {
     const float* w = warped.ptr<float>();
     const uint8_t* mt = maskT.ptr<uint8_t>();
     const uint8_t* ms = warpedMask.ptr<uint8_t>();
-    bench::PoolBands(gh, Threads, [&](int64_t y0, int64_t y1) {
+    bench::PoolBands(gh, threads, [&](int64_t y0, int64_t y1) {
       for (int64_t i = y0 * gw; i < y1 * gw; ++i) {
         if (!IsValidPixel(w[i])) continue;
         const float wt = mt[i], ws = ms[i];
@@ -143,7 +146,7 @@ void BM_MosaicVsOpenCvSteps(benchmark::State& state) {
     benchmark::DoNotOptimize(levels.data);
     benchmark::DoNotOptimize(t);
   };
-  bench::WithThreads(state, Threads, [&] {
+  bench::WithThreads(state, threads, [&] {
     bench::Measure(state,
                    [&] {
                      MakeMosaic(1, 2, false, a1, a2, turn(a1), turn(a2), 2);
@@ -151,6 +154,7 @@ void BM_MosaicVsOpenCvSteps(benchmark::State& state) {
                    },
                    {{"opencv", peer, 1.5}}, [&] { Store.Image[1] = s.original; });
   });
+  cv::setNumThreads(Threads);
 }
 ASTRELON_FIGURES(BM_MosaicVsOpenCvSteps, "opencv");
 
@@ -179,7 +183,7 @@ void BM_ExposureMergeVsPlainPass(benchmark::State& state) {
 ASTRELON_FIGURES(BM_ExposureMergeVsPlainPass, "plain");
 
 BENCHMARK(BM_MaskVsDistanceTransform)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
-BENCHMARK(BM_MosaicVsOpenCvSteps)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_MosaicVsOpenCvSteps)->Arg(1)->Arg(Threads)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ExposureMergeVsPlainPass)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
