@@ -7,6 +7,9 @@
 #include <cmath>
 #include <random>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "common/engine_ui.h"
 #include "core/batch_series.h"
 #include "core/batch_state.h"
@@ -160,6 +163,52 @@ TEST_F(StackBandsTest, FramesThatCannotBeLoadedLeaveNoBlankResult) {
   Store.Reset();
   EXPECT_EQ(CombineImageStack({.TargetSlot = Target, .Count = 4, .Method = TStackMethod::Median}), 4);
   EXPECT_TRUE(ui_.Messages.empty());
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool UnderSanitizer = true;
+#else
+constexpr bool UnderSanitizer = false;
+#endif
+
+// Twenty frames of 6000 x 4000 16-bit values (sparse files: their data are
+// zeros and take no disk space) under an address-space limit of 0.8 GB: the run
+// either combines every frame into a result without a blank pixel, or ends
+// with its messages and makes no result; it never returns a blank image.
+TEST_F(StackBandsTest, TwentyLargeFramesUnderAnAddressSpaceLimitLeaveNoBlankResult) {
+  if (UnderSanitizer) GTEST_SKIP() << "address-space limits do not work under the sanitizers";
+  constexpr int W = 6000, H = 4000, N = 20;
+  auto card = [](std::string key, const std::string& value) {
+    key.resize(8, ' ');
+    key += "= " + std::string(20 - value.size(), ' ') + value;
+    key.resize(80, ' ');
+    return key;
+  };
+  std::string header = card("SIMPLE", "T") + card("BITPIX", "16") + card("NAXIS", "2") +
+                       card("NAXIS1", std::to_string(W)) + card("NAXIS2", std::to_string(H));
+  header += std::string("END").append(77, ' ');
+  header.resize(2880, ' ');
+  const off_t length = off_t(2880) + (off_t(W) * H * 2 + 2879) / 2880 * 2880;
+  for (int i = 0; i < N; ++i) {
+    const std::string path = dir_.file("large" + std::to_string(i) + ".fit");
+    WriteText(path, header);
+    ASSERT_EQ(truncate(path.c_str(), length), 0);
+    SeriesFileList.push_back(path);
+  }
+  auto run = [&] {
+    rlimit lim{};
+    getrlimit(RLIMIT_AS, &lim);
+    lim.rlim_cur = rlim_t(800) << 20;
+    if (setrlimit(RLIMIT_AS, &lim) != 0) return 10;
+    Options.Multicore = true;
+    const int n = CombineImageStack({.TargetSlot = Target, .Count = N, .Method = TStackMethod::Median});
+    if (n == -1) return !Store.InUse[Target] && !ui_.Messages.empty() ? 0 : 11;
+    if (n != N || !ui_.Messages.empty() || !Store.InUse[Target]) return 12;
+    const TImageSlot& im = Store.Image[Target];
+    if (im.Width != W || im.Height != H) return 13;
+    return std::all_of(im.Planes[1].begin(), im.Planes[1].end(), [](float v) { return v == 0.0f; }) ? 0 : 14;
+  };
+  EXPECT_EXIT(std::exit(run()), testing::ExitedWithCode(0), "");
 }
 
 TEST_F(StackBandsTest, UnreadableFramesLeaveFewerThanThreeAndNoResult) {

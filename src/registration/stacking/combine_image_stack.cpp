@@ -1,6 +1,7 @@
 #include "registration/stacking/combine_image_stack.h"
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -17,6 +18,7 @@
 #include "store/header_cards.h"
 #include "store/header_dates.h"
 #include "store/image_store.h"
+#include "store/load_messages.h"
 #include "store/planes/image_statistics.h"
 #include "store/slot_holds.h"
 
@@ -118,9 +120,14 @@ int32_t CombineImageStack(const TStackOptions& o) {
   {
     // Workers fill the target and read the flat-dark while the user interface runs.
     const TSlotHold hold({target, run.Dark.Slot});
-    TWorkerPool pool(StackThreads());
-    run.Pool = &pool;
-    done = StackFramesReadAsFits(run) ? StackBandsFromFits(run) : StackBandsFromSlots(run);
+    try {
+      TWorkerPool pool(StackThreads());
+      run.Pool = &pool;
+      done = StackFramesReadAsFits(run) ? StackBandsFromFits(run) : StackBandsFromSlots(run);
+    } catch (const std::bad_alloc&) {
+      // Memory ran out on the way (levels, buffers, workers): no result.
+      done = TStackBands::NoMemory;
+    }
     run.Pool = nullptr;
   }
 
@@ -129,11 +136,10 @@ int32_t CombineImageStack(const TStackOptions& o) {
   Store.FileName[size_t(target)] = keptName;
   SetStackStatusFunction("");
   SetStackStatusProgress("");
-  if (done == TStackBands::NoMemory) return -1;  // the target keeps the first frame
   const int used = run.Combined();
-  if (done == TStackBands::TooFew) {
-    // Fewer than three frames make no combination: no result at all.
-    EngineUi().ShowMessage(TooFewFramesText(used));
+  if (done == TStackBands::NoMemory || done == TStackBands::TooFew) {
+    // No band memory, or fewer than three frames: no result at all.
+    EngineUi().ShowMessage(done == TStackBands::NoMemory ? OutOfMemoryText(SeriesFileList[0]) : TooFewFramesText(used));
     FreeSlot(target);
     Store.FileName[size_t(target)] = keptName;
     return -1;
