@@ -1,15 +1,17 @@
-// Stack combination of 20 frames of 4096 x 3072 (16-bit FITS: BITPIX 16,
-// BZERO 32768, BSCALE 1; stars, noise and a satellite trail in one frame) by
-// Sigma and Median, on one thread and on all cores, against siril-cli stacking
-// the same files at the same thread count ("stack rej s 3 3" and "stack med",
-// no normalisation; its own "Execution time" line of the stack, warm page
-// cache). Siril runs in a folder of its own per repetition, holding links to
-// the frames and nothing else. The peer fails, and the benchmark with it, when
-// Siril reports an error, writes no result, or its result differs from ours by
-// more than the tolerance: a median |ours - Siril's| of 0.5 ADU (a fortieth of
-// one frame's noise). Figure "siril" (goal 0.7). Counters
-// beside it: the trail's residual above the background in our result and the
-// median difference to Siril's.
+// Stack combination of 20 frames of 4096 x 3072 (or the size ASTRELON_STACK_FRAME
+// gives) in 16-bit FITS (BITPIX 16, BZERO 32768, BSCALE 1; stars, noise and a
+// satellite trail in one frame) by Sigma and Median, on one thread and on all
+// cores, against siril-cli stacking the same files at the same thread count
+// ("stack rej s 3 3" and "stack med", no normalisation; its own "Execution
+// time" line of the stack, warm page cache). Siril runs in a folder of its own
+// per repetition, holding links to the frames and nothing else. The peer fails,
+// and the benchmark with it, when Siril reports an error, writes no result, or
+// its result differs from ours by more than the tolerance: a median |ours -
+// Siril's| of 0.5 ADU (a fortieth of one frame's noise). Figure "siril" (goal
+// 0.7). Counters beside it: the trail's residual above the background in our
+// result, the median difference to Siril's, and the process's peak resident
+// memory during our run ("peak_mb"; "peak_per_result" in multiples of the
+// result's size).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -39,7 +41,31 @@
 namespace astrelon::bench {
 namespace {
 
-constexpr int W = 4096, H = 3072, Frames = 20, TrailFrame = 7;
+// Frame size: 4096 x 3072, or "<width>x<height>" from ASTRELON_STACK_FRAME
+// (6000x4000 for the 24-megapixel run of the peak memory).
+struct TFrameSize {
+  int W = 4096, H = 3072;
+};
+TFrameSize FrameSize() {
+  TFrameSize s;
+  const char* e = std::getenv("ASTRELON_STACK_FRAME");
+  int w = 0, h = 0;
+  if (e && std::sscanf(e, "%dx%d", &w, &h) == 2 && w >= 64 && h >= 64 && w <= 20000 && h <= 20000) s = {w, h};
+  return s;
+}
+const TFrameSize Size = FrameSize();
+const int W = Size.W, H = Size.H;
+constexpr int Frames = 20, TrailFrame = 7;
+
+// The process's peak resident memory since the last ResetPeakMemory, in MB
+// (Linux; 0 where it cannot be read).
+void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+double PeakMemoryMb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("VmHWM:")) return std::atof(line.c_str() + 6) / 1024.0;
+  return 0;
+}
 constexpr float Background = 1000;
 constexpr double Tolerance = 0.5;
 
@@ -209,12 +235,14 @@ void BM_StackCombination(benchmark::State& state) {
   WithThreads(state, threads, [&] {
     for (auto _ : state) {
       Store.Reset();
+      ResetPeakMemory();
       const auto t0 = std::chrono::steady_clock::now();
       if (CombineImageStack({.TargetSlot = 1, .Count = Frames, .Method = method}) != Frames) {
         state.SkipWithError("stack failed");
         break;
       }
       const double t = Seconds(t0);
+      state.counters["peak_mb"] = PeakMemoryMb();
       best = std::min(best, t);
       state.SetIterationTime(t);
     }
@@ -222,6 +250,7 @@ void BM_StackCombination(benchmark::State& state) {
   if (state.error_occurred()) return;
   state.counters["ms"] = best * 1e3;
   state.counters["trail_residual"] = TrailResidual();
+  state.counters["peak_per_result"] = state.counters["peak_mb"] / (double(W) * H * sizeof(float) / (1 << 20));
   try {
     ReportFigure(state, "siril", best, SirilStack(method, threads, state), 0.7);
   } catch (const TBenchFailure& e) {

@@ -8,6 +8,7 @@
 #include "kernels/alignment/cost_grid_fft.h"
 #include "kernels/alignment/match_quality.h"
 #include "kernels/alignment/shift_by_correlation.h"
+#include "kernels/fft/real_fft_2d.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "platform/processor_features.h"
 #include "store/image_store.h"
@@ -15,6 +16,46 @@
 
 namespace astrelon::test {
 namespace {
+
+// The half spectrum of a padded image against the transform summed term by
+// term, and the image back from it, for even and odd lengths, on the plain and
+// the vector lanes.
+TEST(RealFft2D, HalfSpectrumAndInverseAgainstTheSums) {
+  EXPECT_EQ(NextFastFftSize(207), 216);
+  EXPECT_EQ(NextFastFftSize(1), 1);
+  EXPECT_EQ(NextFastFftSize(49), 50);
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<double> u(-3, 3);
+  struct Case {
+    int nx, ny, w, h;
+  };
+  for (const Case c : {Case{8, 6, 5, 6}, Case{15, 9, 15, 4}, Case{12, 25, 7, 11}, Case{30, 2, 30, 1}})
+    for (bool vector : {false, true}) {
+      std::vector<double> image(size_t(c.w * c.h));
+      for (double& v : image) v = u(rng);
+      TRealFft2D fft(c.nx, c.ny, vector);
+      THalfSpectrum s;
+      fft.Forward(image.data(), c.w, c.h, c.w, s, 0.5);
+      const int half = c.nx / 2 + 1;
+      ASSERT_EQ(s.Re.size(), size_t(half * c.ny));
+      double worst = 0;
+      for (int v = 0; v < c.ny; ++v)
+        for (int k = 0; k < half; ++k) {
+          double re = 0, im = 0;
+          for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w; ++x) {
+              const double a = -2 * M_PI * (double(k * x) / c.nx + double(v * y) / c.ny);
+              re += (image[size_t(y * c.w + x)] - 0.5) * std::cos(a);
+              im += (image[size_t(y * c.w + x)] - 0.5) * std::sin(a);
+            }
+          worst = std::max({worst, std::abs(re - s.Re[size_t(v * half + k)]), std::abs(im - s.Im[size_t(v * half + k)])});
+        }
+      EXPECT_LT(worst, 1e-9) << c.nx << "x" << c.ny << " vector " << vector;
+      std::vector<double> back(size_t(c.w * c.h), 99.0);
+      fft.Inverse(s, c.w, c.h, back.data(), c.w);
+      for (size_t i = 0; i < back.size(); ++i) EXPECT_NEAR(back[i], image[i] - 0.5, 1e-12) << c.nx << "x" << c.ny;
+    }
+}
 
 TEST(CostGrid, SpectraGiveThePlainCostOfEveryCell) {
   std::mt19937 rng(2);
