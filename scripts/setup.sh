@@ -66,7 +66,7 @@ runtests() {
 # (the Qt programs are left out: Qt itself is not built for ThreadSanitizer).
 TSAN_PROGRAMS=(
   test_platform test_planes test_store test_display test_fits test_tiff test_raw test_loaders test_colour
-  test_shell test_pixelops test_filters test_registration test_frequency
+  test_shell test_pixelops test_filters test_enlargement test_registration test_frequency
 )
 
 # The program, its tests and the benchmarks whose peers are installed.
