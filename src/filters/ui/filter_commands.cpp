@@ -41,6 +41,7 @@ constexpr std::pair<const char*, int> FilterMenuItems[] = {
     {"IterativesGaussschrfen1", 10},
     {"Deinterlace1", 13},
     {"Zeilengleichhell1", 15},
+    {"Strichspuraufnahmezurckrechnen1", 21},
     // The noise filters.
     {"MedianFilter1", 4},
     {"Farbrauschenfiltern1", 12},
