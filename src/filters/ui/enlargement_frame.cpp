@@ -55,7 +55,7 @@ TEnlargementRun RunEnlargementOnResult(const std::string& history, int historyMo
   if (done && SlotInUse(dst)) {
     ComputeHistogram(dst, false, true);
     SetNaxisCards(dst);
-    AddHistoryCard(dst, history, historyMode);
+    if (!history.empty()) AddHistoryCard(dst, history, historyMode);
     ShowImageWindow(dst);
   } else {
     done = false;

@@ -26,7 +26,7 @@ enum class TEnlargementRun { NoResult, Aborted, Done };
 // cursor and the operation marked active (closing either window only raises
 // the abort flag). A run that returns true and was not aborted gets its
 // histogram, its NAXIS cards, the history card `history` (mode as for
-// AddHistoryCard) and its window; otherwise, and after an exception, the result
+// AddHistoryCard; none when empty) and its window; otherwise, and after an exception, the result
 // slot is closed. The status panel 2 is cleared and the slot pair reset.
 TEnlargementRun RunEnlargementOnResult(const std::string& history, int historyMode,
                                        const std::function<bool(int source, int destination)>& enlarge);
