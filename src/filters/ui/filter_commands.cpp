@@ -11,6 +11,7 @@
 #include "filters/dialog/filter_state.h"
 #include "filters/dialog/noise_filter_functions.h"
 #include "filters/ui/enlargement_commands.h"
+#include "filters/ui/ddp_dialog.h"
 #include "filters/ui/shift_commands.h"
 #include "filters/ui/filter_dialog.h"
 #include "filters/ui/network_commands.h"
@@ -106,6 +107,7 @@ void RegisterFilterCommands() {
   RegisterNetworkCommands();
   RegisterEnlargementCommands();
   RegisterShiftCommands();
+  RegisterDdpCommands();
   // The image windows tell the dialog about selections drawn, moved or hidden.
   auto previous = std::move(TMDIChild::SelectionChangedHook);
   TMDIChild::SelectionChangedHook = [previous](TMDIChild& w, int kind) {
