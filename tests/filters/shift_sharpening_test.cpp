@@ -13,6 +13,7 @@
 #include "filters/experimental/magnitude_test.h"
 #include "filters/experimental/parameter_search.h"
 #include "filters/experimental/ring_significance.h"
+#include "filters/experimental/shift_resample.h"
 #include "filters/experimental/shift_sharpening.h"
 #include "filters/experimental/text_aa_filter.h"
 #include "scipy_oracle.h"
@@ -107,6 +108,40 @@ double EdgeWidth(int slot, int y, int w) {
     if (v0 < 90 && v1 >= 90) b = x - 1 + (90 - v0) / (v1 - v0);
   }
   return b - a;
+}
+
+TEST(ShiftResample, VectorRowsGiveTheBitsOfTheScalarOnes) {
+  constexpr int W = 67, H = 9;
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<float> u(0, 100), shift(-1.3f, 1.3f);
+  std::vector<std::vector<float>> planes(3, std::vector<float>(W * H));
+  for (auto& p : planes)
+    for (float& v : p) v = u(rng) < 3 ? BlankPixel : u(rng);
+  std::vector<float> dx(W), dy(W);
+  for (int x = 0; x < W; ++x) {
+    dx[size_t(x)] = x % 11 == 0 ? shift(rng) : shift(rng) / 1.3f;
+    dy[size_t(x)] = x % 13 == 0 ? 0.0f : shift(rng) / 1.3f;
+  }
+  std::vector<std::vector<float>> out[2];
+  for (int path = 0; path < 2; ++path) {
+    out[path] = planes;
+    TShiftPlanes p;
+    p.Count = 3;
+    for (size_t k = 0; k < 3; ++k) {
+      p.View[k] = {planes[k].data(), W, H};
+      p.Out[k] = out[path][k].data();
+    }
+    for (int y = 1; y < H - 1; ++y) ResampleShiftedRow(p, y, dx.data(), dy.data(), path == 1);
+  }
+  EXPECT_EQ(out[0], out[1]);
+  // Sobel rows likewise.
+  std::vector<float> a(W), b(W);
+  for (int y = 1; y < H - 1; ++y) {
+    const float* c = planes[0].data() + y * W;
+    SobelRow(c - W, c, c + W, a.data(), W, false);
+    SobelRow(c - W, c, c + W, b.data(), W, true);
+    EXPECT_EQ(a, b) << y;
+  }
 }
 
 TEST_F(ShiftSharpen, BlurredEdgesBecomeSteeper) {

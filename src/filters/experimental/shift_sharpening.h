@@ -15,6 +15,9 @@ namespace astrelon {
 // Sobel gradient magnitude of a w x h plane at its interior pixels; 0 on the
 // outer frame and where a pixel of the 3 x 3 neighbourhood is blank.
 std::vector<float> SobelMagnitude(std::span<const float> grey, int32_t w, int32_t h);
+// The same for one row `c` of width w between the rows `u` above and `d`
+// below; `vector` takes four pixels at a time with the bits of the scalar path.
+void SobelRow(const float* u, const float* c, const float* d, float* out, int32_t w, bool vector);
 
 // Every plane of `destination` (made as a copy of `source`) resampled at the
 // shifts: along the gradient of the Sobel magnitude (SharpenByGradientShift) or
