@@ -33,7 +33,9 @@ TEST(DdpPass, VectorAndScalarGiveTheSameBits) {
     DdpRun(in, blur, b, f, true);
     EXPECT_EQ(a, b) << gamma;
     for (size_t i = 0; i < in.size(); ++i)
-      if (!IsValidPixel(in[i]) || !IsValidPixel(blur[i])) EXPECT_EQ(a[i], 7.0f);
+      if (!IsValidPixel(in[i]) || !IsValidPixel(blur[i])) {
+        EXPECT_EQ(a[i], 7.0f);
+      }
   }
   const TDdpFigures f = DdpFigures(60, 10.0f, 50.0f, 0.0f);
   EXPECT_EQ(f.Offset, 0.0f);

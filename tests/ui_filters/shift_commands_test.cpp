@@ -18,6 +18,7 @@ protected:
     FilterDialogTest::SetUp();
     EngineUi().Messages.clear();
   }
+  static bool SamePlanes() { return Store.Image[1].Planes[1] == Store.Image[2].Planes[1]; }
   static void Run(const char* name) {
     ASSERT_TRUE(RunMenuCommand(name));
     QApplication::processEvents();
@@ -43,7 +44,9 @@ TEST_F(ShiftCommandsTest, CommandsMakeTheirResultWithTheirHistory) {
     {
       PromptAnswers answers(c.Answers);
       Run(c.Item);
-      if (!c.Answers.empty()) EXPECT_EQ(answers.Prompts().size(), c.Answers.size()) << c.Item;
+      if (!c.Answers.empty()) {
+        EXPECT_EQ(answers.Prompts().size(), c.Answers.size()) << c.Item;
+      }
     }
     ASSERT_TRUE(SlotInUse(2)) << c.Item;
     EXPECT_NE(ImageWindow(2), nullptr) << c.Item;
@@ -51,7 +54,9 @@ TEST_F(ShiftCommandsTest, CommandsMakeTheirResultWithTheirHistory) {
     if (*c.History) expected += (expected.empty() ? "" : ", ") + std::string(c.History);
     EXPECT_EQ(History(2), expected) << c.Item;
     // The source x + 2 y is a plane: its similar-neighbour shifts and 0 weights change nothing.
-    if (c.SameAsSource) EXPECT_EQ(Store.Image[2].Planes[1], Store.Image[1].Planes[1]) << c.Item;
+    if (c.SameAsSource) {
+      EXPECT_EQ(Store.Image[2].Planes[1], Store.Image[1].Planes[1]) << c.Item;
+    }
     EXPECT_EQ(SlotPair.Destination, -1);
     area_->closeAllSubWindows();
     QApplication::processEvents();
@@ -108,6 +113,23 @@ TEST_F(ShiftCommandsTest, MagnitudeTestShowsItsPlot) {
   EXPECT_EQ(Store.Image[1].Width, 200);
   EXPECT_EQ(Store.FileName[1], "Mag-Test.png");
   EXPECT_FALSE(SlotInUse(2));
+}
+
+TEST_F(ShiftCommandsTest, StarTrailsAreFunctionTwentyOneOfTheFilterDialog) {
+  Start("Strichspuraufnahmezurckrechnen1", 40, 30);
+  ASSERT_TRUE(form->isVisible());
+  EXPECT_EQ(FunktionNr, 21);
+  EXPECT_FALSE(form->Button3->isHidden());
+  // A short trail of a bright point along a row.
+  for (int x = 10; x < 15; ++x) Store.Image[1].At(1, x, 12) += 500.0f;
+  UpdateMinMax(1);
+  CopyImageSlot(1, 2);
+  form->Button3->click();
+  QApplication::processEvents();
+  EXPECT_FALSE(SamePlanes());
+  form->Button1->click();
+  QApplication::processEvents();
+  EXPECT_NE(History(2).find("Strichspur"), std::string::npos) << History(2);
 }
 
 }  // namespace
