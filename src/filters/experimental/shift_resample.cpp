@@ -1,6 +1,7 @@
 #include "filters/experimental/shift_resample.h"
 
 #include "kernels/sampling/subpixel_samplers.h"
+#include "platform/simd_support.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -22,6 +23,46 @@ inline float RowLerp(const float* p, bool right, float f) {
   const float l = right ? p[0] : p[-1], r = right ? p[1] : p[0];
   return l + (r - l) * f;
 }
+
+#if ASTRELON_HAVE_AVX2
+// Eight pixels from x on of row `row` (offset of its first pixel): the planes
+// whose 3 x 3 neighbourhoods are valid throughout get the weighed cell values,
+// in the operations and order of SampleShifted; done[k] tells which. False when
+// a shift lies beyond one pixel (nothing is written then).
+ASTRELON_AVX2 bool ShiftedBlock8(const TShiftPlanes& p, size_t row, int32_t x, const float* dx, const float* dy,
+                                 bool* done) {
+  const __m256 one = _mm256_set1_ps(1.0f), minusOne = _mm256_set1_ps(-1.0f), zero = _mm256_setzero_ps();
+  const __m256 limit = _mm256_set1_ps(BlankLimit);
+  const __m256 sx = _mm256_loadu_ps(dx + x), sy = _mm256_loadu_ps(dy + x);
+  const __m256 inRange =
+      _mm256_and_ps(_mm256_and_ps(_mm256_cmp_ps(sx, minusOne, _CMP_GE_OQ), _mm256_cmp_ps(sx, one, _CMP_LE_OQ)),
+                    _mm256_and_ps(_mm256_cmp_ps(sy, minusOne, _CMP_GE_OQ), _mm256_cmp_ps(sy, one, _CMP_LE_OQ)));
+  if (_mm256_movemask_ps(inRange) != 0xFF) return false;
+  const __m256 right = _mm256_cmp_ps(sx, zero, _CMP_GE_OQ), below = _mm256_cmp_ps(sy, zero, _CMP_GE_OQ);
+  const __m256 fx = _mm256_blendv_ps(_mm256_add_ps(sx, one), sx, right);
+  const __m256 fy = _mm256_blendv_ps(_mm256_add_ps(sy, one), sy, below);
+  const int32_t w = p.View[0].Width;
+  for (int k = 0; k < p.Count; ++k) {
+    const float* mid = p.View[size_t(k)].Data + row + size_t(x);
+    const float* rows[3] = {mid - w, mid, mid + w};
+    __m256 h[3];
+    __m256 valid = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
+    for (int r = 0; r < 3; ++r) {
+      const __m256 a = _mm256_loadu_ps(rows[r] - 1), b = _mm256_loadu_ps(rows[r]), c = _mm256_loadu_ps(rows[r] + 1);
+      valid = _mm256_and_ps(valid, _mm256_and_ps(_mm256_cmp_ps(a, limit, _CMP_GT_OQ),
+                                                 _mm256_and_ps(_mm256_cmp_ps(b, limit, _CMP_GT_OQ),
+                                                               _mm256_cmp_ps(c, limit, _CMP_GT_OQ))));
+      const __m256 l = _mm256_blendv_ps(a, b, right), rr = _mm256_blendv_ps(b, c, right);
+      h[r] = _mm256_add_ps(l, _mm256_mul_ps(_mm256_sub_ps(rr, l), fx));
+    }
+    done[k] = _mm256_movemask_ps(valid) == 0xFF;
+    if (!done[k]) continue;
+    const __m256 top = _mm256_blendv_ps(h[0], h[1], below), bottom = _mm256_blendv_ps(h[1], h[2], below);
+    _mm256_storeu_ps(p.Out[size_t(k)] + row + size_t(x), _mm256_add_ps(top, _mm256_mul_ps(_mm256_sub_ps(bottom, top), fy)));
+  }
+  return true;
+}
+#endif
 
 }  // namespace
 
@@ -52,8 +93,30 @@ void ResampleShiftedRow(const TShiftPlanes& p, int32_t y, const float* dx, const
     }
   };
   int32_t x = 1;
+  const bool interiorRow = y >= 1 && y < p.View[0].Height - 1;
+  // The planes of the pixels x .. x + n - 1 that a vector block left undone.
+  auto finish = [&](int32_t n, const bool* done) {
+    for (int k = 0; k < p.Count; ++k) {
+      if (done[k]) continue;
+      const TPlaneView& v = p.View[size_t(k)];
+      for (int32_t j = x; j < x + n; ++j)
+        if (IsValidPixel(v.Data[row + size_t(j)])) p.Out[size_t(k)][row + size_t(j)] = SampleShifted(v, j, y, dx[j], dy[j]);
+    }
+  };
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx2(vector) && interiorRow) {
+    for (; x + 8 <= w - 1; x += 8) {
+      bool done[3] = {false, false, false};
+      if (!ShiftedBlock8(p, row, x, dx, dy, done)) {
+        for (int32_t k = 0; k < 8; ++k) scalar(x + k);
+        continue;
+      }
+      finish(8, done);
+    }
+  }
+#endif
 #if defined(__SSE2__)
-  if (vector && y >= 1 && y < p.View[0].Height - 1) {
+  if (vector && interiorRow) {
     const __m128 one = _mm_set1_ps(1.0f), minusOne = _mm_set1_ps(-1.0f), zero = _mm_setzero_ps();
     const __m128 limit = _mm_set1_ps(BlankLimit);
     auto blend = [](__m128 m, __m128 a, __m128 b) { return _mm_or_ps(_mm_and_ps(m, a), _mm_andnot_ps(m, b)); };
@@ -88,12 +151,7 @@ void ResampleShiftedRow(const TShiftPlanes& p, int32_t y, const float* dx, const
         _mm_storeu_ps(p.Out[size_t(k)] + row + size_t(x), lerp(top, bottom, fy));
         done[k] = true;
       }
-      for (int k = 0; k < p.Count; ++k) {
-        if (done[k]) continue;
-        const TPlaneView& v = p.View[size_t(k)];
-        for (int32_t j = x; j < x + 4; ++j)
-          if (IsValidPixel(v.Data[row + size_t(j)])) p.Out[size_t(k)][row + size_t(j)] = SampleShifted(v, j, y, dx[j], dy[j]);
-      }
+      finish(4, done);
     }
   }
 #endif
