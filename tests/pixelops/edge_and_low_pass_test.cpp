@@ -8,7 +8,7 @@
 
 #include "numpy_oracle.h"
 #include "pixelops/spatial/cross_edges.h"
-#include "pixelops/spatial/low_pass2.h"
+#include "kernels/sampling/low_pass2.h"
 #include "slot_images.h"
 #include "test_support.h"
 

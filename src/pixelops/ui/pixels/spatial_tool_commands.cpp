@@ -12,7 +12,7 @@
 #include "pixelops/spatial/cross_edges.h"
 #include "pixelops/spatial/jpeg_deblock.h"
 #include "pixelops/spatial/jpeg_quality_estimate.h"
-#include "pixelops/spatial/low_pass2.h"
+#include "kernels/sampling/low_pass2.h"
 #include "pixelops/ui/operation_frame.h"
 #include "registration/ui/choose_second_image.h"
 #include "shell/main/main_texts.h"
