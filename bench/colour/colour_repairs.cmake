@@ -1,2 +1,2 @@
 # The fringe removal compares against OpenCV's median blur.
-include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)
+include(${ASTRELON_BENCH_SUPPORT}/opencv_peer.cmake)

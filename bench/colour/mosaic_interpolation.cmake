@@ -1,2 +1,2 @@
 # The colour-mosaic methods compare against OpenCV's demosaicing.
-include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)
+include(${ASTRELON_BENCH_SUPPORT}/opencv_peer.cmake)

@@ -1,2 +1,2 @@
 # The stray-pixel benchmarks compare against OpenCV's 3 x 3 median.
-include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)
+include(${ASTRELON_BENCH_SUPPORT}/opencv_peer.cmake)

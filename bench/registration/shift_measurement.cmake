@@ -1,2 +1,2 @@
 # Block matching compares against OpenCV's phase correlation.
-include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)
+include(${ASTRELON_BENCH_SUPPORT}/opencv_peer.cmake)

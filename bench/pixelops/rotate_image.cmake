@@ -1,2 +1,2 @@
 # The sampler benchmark compares against OpenCV's remap in the same run.
-include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)
+include(${ASTRELON_BENCH_SUPPORT}/opencv_peer.cmake)

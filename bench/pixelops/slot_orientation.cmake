@@ -1,2 +1,2 @@
 # Turning an image over compares against OpenCV's flip and rotate.
-include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)
+include(${ASTRELON_BENCH_SUPPORT}/opencv_peer.cmake)

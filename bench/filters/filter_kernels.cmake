@@ -1,2 +1,2 @@
 # The filter kernels compare against OpenCV's erosion.
-include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)
+include(${ASTRELON_BENCH_SUPPORT}/opencv_peer.cmake)

@@ -1,2 +1,2 @@
 # The edge image compares against OpenCV's Sobel and magnitude.
-include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)
+include(${ASTRELON_BENCH_SUPPORT}/opencv_peer.cmake)
