@@ -1,10 +1,7 @@
 #include "kernels/mosaic/colour_fill_rows.h"
 
-#include <cmath>
-#include <type_traits>
-
+#include "kernels/mosaic/site_lanes.h"
 #include "platform/simd_support.h"
-#include "platform/vector_lanes.h"
 
 // The vector helpers are always inlined: no vector crosses a call.
 #pragma GCC diagnostic ignored "-Wpsabi"
@@ -14,41 +11,11 @@ namespace astrelon {
 namespace {
 
 using simd::TVec4f;
-using simd::TVec4i;
 using simd::TVec8f;
-typedef int32_t TVec8i __attribute__((vector_size(32)));
 
-template <class V>
-[[gnu::always_inline]] inline V Abs(V v) {
-  if constexpr (std::is_same_v<V, float>)
-    return std::abs(v);
-  else if constexpr (std::is_same_v<V, TVec8f>)
-    return (V)((TVec8i)v & 0x7fffffff);
-  else
-    return (V)((TVec4i)v & 0x7fffffff);
-}
-
-// Lanes of every second value from p on.
-template <class V>
-[[gnu::always_inline]] inline V Every2(const float* p) {
-  if constexpr (std::is_same_v<V, float>) {
-    return *p;
-  } else if constexpr (std::is_same_v<V, TVec8f>) {
-    const TVec8f a = simd::LoadLanes<TVec8f>(p), b = simd::LoadLanes<TVec8f>(p + 8);
-    return __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14);
-  } else {
-    const TVec4f a = simd::LoadLanes<TVec4f>(p), b = simd::LoadLanes<TVec4f>(p + 4);
-    return __builtin_shufflevector(a, b, 0, 2, 4, 6);
-  }
-}
-
-template <class V>
-[[gnu::always_inline]] inline void StoreEvery2(float* p, V v) {
-  if constexpr (std::is_same_v<V, float>)
-    *p = v;
-  else
-    for (int l = 0; l < simd::LaneCount<V>; ++l) p[2 * l] = v[l];
-}
+using simd::AbsLanes;
+using simd::Every2;
+using simd::StoreEvery2;
 
 // The samples of one colour at the lanes' sites: weighted sum, weights and the
 // largest value with its weight (of equal largest values the later one).
@@ -83,13 +50,13 @@ struct TLaneFill {
   const TColourFillRow& Row;
   size_t Width;
 
-  V M(int32_t x, int32_t y) const { return Every2<V>(Row.M + size_t(y) * Width + size_t(x)); }
-  V G(int32_t x, int32_t y) const { return Every2<V>(Row.G + size_t(y) * Width + size_t(x)); }
+  [[gnu::always_inline]] V M(int32_t x, int32_t y) const { return Every2<V>(Row.M + size_t(y) * Width + size_t(x)); }
+  [[gnu::always_inline]] V G(int32_t x, int32_t y) const { return Every2<V>(Row.G + size_t(y) * Width + size_t(x)); }
 
   // The sample at (x, y) with weight f / (|G(nb) - G| + extra + epsilon)^2.
   [[gnu::always_inline]] void Add(TLaneSamples<V>& s, V gc, int32_t x, int32_t y, float f, V extra) const {
     const V gn = G(x, y);
-    const V den = Abs(gn - gc) + extra + Row.Epsilon;
+    const V den = AbsLanes(gn - gc) + extra + Row.Epsilon;
     const V wt = simd::Splat<V>(f) / (den * den);
     if constexpr (Ratio) {
       const V below = gn - Row.Offset;
@@ -126,7 +93,7 @@ struct TLaneFill {
     Add(row, gc, x - 1, y, 1.0f, zero);
     Add(row, gc, x + 1, y, 1.0f, zero);
     for (const int32_t dy : {-2, 2}) {
-      const V between = Abs(G(x, y + dy / 2) - gc);
+      const V between = AbsLanes(G(x, y + dy / 2) - gc);
       Add(row, gc, x - 1, y + dy, 0.5f, between);
       Add(row, gc, x + 1, y + dy, 0.5f, between);
     }
@@ -135,7 +102,7 @@ struct TLaneFill {
     Add(column, gc, x, y - 1, 1.0f, zero);
     Add(column, gc, x, y + 1, 1.0f, zero);
     for (const int32_t dx : {-2, 2}) {
-      const V between = Abs(G(x + dx / 2, y) - gc);
+      const V between = AbsLanes(G(x + dx / 2, y) - gc);
       Add(column, gc, x + dx, y - 1, 0.5f, between);
       Add(column, gc, x + dx, y + 1, 0.5f, between);
     }

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <type_traits>
 
 #include "common/float_range.h"
-#include "platform/simd_support.h"
-#include "platform/vector_lanes.h"
 #include "kernels/mosaic/mosaic_kernels.h"
+#include "kernels/mosaic/site_lanes.h"
+#include "platform/simd_support.h"
 #include "store/image_store.h"
 
 // The vector helpers are always inlined: no vector crosses a call.
@@ -20,7 +19,6 @@ namespace {
 
 using simd::TVec4d;
 using simd::TVec4f;
-typedef int64_t TVec4l __attribute__((vector_size(32)));
 
 struct TOffset {
   int32_t Dy, Dx;
@@ -89,12 +87,11 @@ constexpr std::array<TDirection, 8> Directions{
 template <class D>
 using TWindow = std::array<std::array<D, 5>, 5>;
 
+using simd::AbsLanes;
+
 template <class D>
-[[gnu::always_inline]] inline D AbsLanes(D v) {
-  if constexpr (std::is_same_v<D, double>)
-    return std::abs(v);
-  else
-    return (D)((TVec4l)v & 0x7fffffffffffffffll);
+[[gnu::always_inline]] inline const D& Tap(const TWindow<D>& v, TOffset o) {
+  return v[size_t(o.Dy + 2)][size_t(o.Dx + 2)];
 }
 
 // Green at red or blue sites from their neighbourhoods (bias b), before it is
@@ -103,12 +100,12 @@ template <class D>
 // Lanes add the same terms in the same order as a single site.
 template <class D>
 [[gnu::always_inline]] inline D VngGreenLanes(const TWindow<D>& v, double noise, double b) {
-  const auto at = [&](TOffset o) { return v[size_t(o.Dy + 2)][size_t(o.Dx + 2)]; };
   std::array<D, 8> g{};
   for (size_t d = 0; d < 8; ++d) {
     const TGradient& t = Directions[d].Gradient;
-    const auto term = [&](size_t i) { return AbsLanes(at(t[i].A) - at(t[i].B)); };
-    g[d] = term(0) + term(1) + 0.5 * (term(2) + term(3) + term(4) + term(5));
+    std::array<D, 6> term;
+    for (size_t i = 0; i < 6; ++i) term[i] = AbsLanes(Tap(v, t[i].A) - Tap(v, t[i].B));
+    g[d] = term[0] + term[1] + 0.5 * (term[2] + term[3] + term[4] + term[5]);
   }
   D lo = g[0], hi = g[0];
   for (size_t d = 1; d < 8; ++d) {
@@ -116,16 +113,16 @@ template <class D>
     hi = g[d] > hi ? g[d] : hi;
   }
   const D threshold = lo + 0.5 * hi + noise;
-  const D c = at({0, 0});
+  const D c = v[2][2];
   const D zero = simd::Splat<D>(0.0);
   D numerator = zero, weights = zero;
   for (size_t d = 0; d < 8; ++d) {
     const TDirection& dir = Directions[d];
     const D w = threshold - g[d];
     D green = zero;
-    for (int32_t i = 0; i < dir.GreenCount; ++i) green += at(dir.Greens[size_t(i)]);
+    for (int32_t i = 0; i < dir.GreenCount; ++i) green += Tap(v, dir.Greens[size_t(i)]);
     green /= double(dir.GreenCount);
-    const D q = (c + at(dir.Colour)) / 2 - b;
+    const D q = (c + Tap(v, dir.Colour)) / 2 - b;
     const auto taken = (g[d] <= threshold) & (q > 0.0);
     numerator += taken ? w * (green - b) * (c - b) / q : zero;
     weights += taken ? w : zero;
