@@ -42,6 +42,19 @@ template <class V>
   }
 }
 
+// The same, reading p[0], p[2], ... alone: for rows whose other sites another
+// worker may be writing.
+template <class V>
+[[gnu::always_inline]] inline V Every2Alone(const float* p) {
+  if constexpr (std::is_same_v<V, float>) {
+    return *p;
+  } else {
+    V v;
+    for (int l = 0; l < LaneCount<V>; ++l) v[l] = p[2 * l];
+    return v;
+  }
+}
+
 // The lanes of v to p[0], p[2], ...
 template <class V>
 [[gnu::always_inline]] inline void StoreEvery2(float* p, V v) {

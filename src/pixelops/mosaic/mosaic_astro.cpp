@@ -24,11 +24,14 @@ template <class V>
                                                       V& smallest) {
   using simd::AbsLanes;
   using simd::Every2;
+  using simd::Every2Alone;
   constexpr int32_t L = simd::LaneCount<V>;
   for (; x + 2 * (L - 1) <= last; x += 2 * L) {
     const float* at = row + x;
     const V a = Every2<V>(at - 1), b = Every2<V>(at + 1), c = Every2<V>(at - 3), d = Every2<V>(at + 3);
-    const V e = Every2<V>(at - W), f = Every2<V>(at + W), gg = Every2<V>(at - 3 * W), hh = Every2<V>(at + 3 * W);
+    // Other workers write the red and blue sites of the rows above and below.
+    const V e = Every2Alone<V>(at - W), f = Every2Alone<V>(at + W);
+    const V gg = Every2Alone<V>(at - 3 * W), hh = Every2Alone<V>(at + 3 * W);
     const V mh = (a + b + c + d) / 4, mv = (e + f + gg + hh) / 4;
     const V wh = 1.0f / (AbsLanes(a - mh) + AbsLanes(b - mh) + AbsLanes(c - mh) + AbsLanes(d - mh) + eps);
     const V wv = 1.0f / (AbsLanes(e - mv) + AbsLanes(f - mv) + AbsLanes(gg - mv) + AbsLanes(hh - mv) + eps);
