@@ -1,6 +1,5 @@
 #include "pixelops/mosaic/row_wavefront.h"
 
-#include <thread>
 
 namespace astrelon {
 
@@ -20,15 +19,15 @@ void TRowWavefront::Reset(int32_t first, int32_t last, int32_t width, int32_t le
 
 void TRowWavefront::WaitFor(int32_t y, int32_t x) const {
   const std::atomic<int32_t>& done = done_[size_t(y - first_)].Columns;
-  for (int32_t spins = 0; done.load(std::memory_order_acquire) < x; ++spins) {
-    if (spins < 64) {
+  // A short spin, then sleep until the row moves on: a worker that waits gives
+  // its core to the one it waits for when the machine has more threads than cores.
+  for (int32_t spins = 0; spins < 128; ++spins) {
+    if (done.load(std::memory_order_acquire) >= x) return;
 #if defined(__x86_64__) || defined(__i386__)
-      __builtin_ia32_pause();
+    __builtin_ia32_pause();
 #endif
-    } else {
-      std::this_thread::yield();
-    }
   }
+  for (int32_t seen; (seen = done.load(std::memory_order_acquire)) < x;) done.wait(seen, std::memory_order_acquire);
 }
 
 }  // namespace astrelon

@@ -29,7 +29,9 @@ public:
         const int32_t x1 = x0 + Chunk < width_ ? x0 + Chunk : width_;
         if (y > first_) WaitFor(y - 1, x1 + lead_ < width_ ? x1 + lead_ : width_);
         fn(y, x0, x1);
-        done_[size_t(y - first_)].Columns.store(x1, std::memory_order_release);
+        std::atomic<int32_t>& done = done_[size_t(y - first_)].Columns;
+        done.store(x1, std::memory_order_release);
+        done.notify_all();
       }
     }
   }
