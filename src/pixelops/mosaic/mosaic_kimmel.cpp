@@ -210,37 +210,35 @@ void RefineGreen(const TKimmelView& v, const TKimmelCounts& counts, int32_t p, d
   const ptrdiff_t W = w;
   float* g = v.P[2];
   if (counts.Row[size_t(y)] < p) return;
-  {
-    const int32_t start = IsGreen(1, y) ? 4 : 3;
-    for (int32_t x = x0 <= start ? start : x0 + ((x0 - start) & 1); x <= w - 3 && x < x1; x += 2) {
-      const ptrdiff_t i = ptrdiff_t(v.At(x, y));
-      const int32_t count = counts.Pixel[size_t(i)];
-      if (count < p) continue;
-      const float* c = v.P[OwnPlane(x, y)];
-      const int32_t right3 = std::min(x + 3, w - 1) - x;  // the row's last pixel at the right edge
-      auto G = [&](int32_t dy, int32_t dx) { return double(g[i + dy * W + dx]); };
-      double dh = 2 * std::abs(G(0, -1) - G(0, 1)) + std::abs(G(-1, -2) - G(-1, 0)) + std::abs(G(1, -2) - G(1, 0)) +
-                  std::abs(G(-1, 0) - G(-1, 2)) + std::abs(G(1, 0) - G(1, 2)) + std::abs(G(-2, -1) - G(-2, 1)) +
-                  std::abs(G(2, -1) - G(2, 1)) + std::abs(G(-1, -1) - G(-1, 1)) + std::abs(G(0, -2) - G(0, 0)) +
-                  std::abs(G(0, 0) - G(0, 2)) + std::abs(G(1, -1) - G(1, 1)) + std::abs(G(0, -3) - G(0, -1)) +
-                  std::abs(G(0, 1) - G(0, right3));
-      double dv = 2 * std::abs(G(-1, 0) - G(1, 0)) + std::abs(G(-2, -1) - G(0, -1)) + std::abs(G(-2, 1) - G(0, 1)) +
-                  std::abs(G(-1, -2) - G(1, -2)) + std::abs(G(-1, 2) - G(1, 2)) + std::abs(G(0, -1) - G(2, -1)) +
-                  std::abs(G(0, 1) - G(2, 1)) + std::abs(G(-2, 0) - G(0, 0)) + std::abs(G(-1, -1) - G(1, -1)) +
-                  std::abs(G(-1, 1) - G(1, 1)) + std::abs(G(0, 0) - G(2, 0)) + std::abs(G(-3, 0) - G(-1, 0)) +
-                  std::abs(G(1, 0) - G(3, 0));
-      const int32_t m = PowerOf(dh, dv, v.S3);
-      if (count > 3 && VarianceWindowFits(v, x, y)) {
-        const auto [vh, vv] = LineVariances(v, c, x, y, count);
-        dh = vh + dh / count;
-        dv = vv + dv / count;
-      }
-      auto gc = [&](ptrdiff_t d) { return double(g[i + d]) - c[i + d]; };
-      const double gnew = c[i] + Mix(gc(-1) + gc(1), gc(-W) + gc(W), EdgeWeight(dh, m, 1), EdgeWeight(dv, m, 1));
-      const double mean = -(gc(-1) + gc(1) + gc(-W) + gc(W)) / 4;
-      const double green = g[i];
-      if (green <= -s || (mean + s) / (green + s) < 0.7 + 0.2 * count) g[i] = float((green + gnew) / 2);
+  const int32_t start = IsGreen(1, y) ? 4 : 3;
+  for (int32_t x = x0 <= start ? start : x0 + ((x0 - start) & 1); x <= w - 3 && x < x1; x += 2) {
+    const ptrdiff_t i = ptrdiff_t(v.At(x, y));
+    const int32_t count = counts.Pixel[size_t(i)];
+    if (count < p) continue;
+    const float* c = v.P[OwnPlane(x, y)];
+    const int32_t right3 = std::min(x + 3, w - 1) - x;  // the row's last pixel at the right edge
+    auto G = [&](int32_t dy, int32_t dx) { return double(g[i + dy * W + dx]); };
+    double dh = 2 * std::abs(G(0, -1) - G(0, 1)) + std::abs(G(-1, -2) - G(-1, 0)) + std::abs(G(1, -2) - G(1, 0)) +
+                std::abs(G(-1, 0) - G(-1, 2)) + std::abs(G(1, 0) - G(1, 2)) + std::abs(G(-2, -1) - G(-2, 1)) +
+                std::abs(G(2, -1) - G(2, 1)) + std::abs(G(-1, -1) - G(-1, 1)) + std::abs(G(0, -2) - G(0, 0)) +
+                std::abs(G(0, 0) - G(0, 2)) + std::abs(G(1, -1) - G(1, 1)) + std::abs(G(0, -3) - G(0, -1)) +
+                std::abs(G(0, 1) - G(0, right3));
+    double dv = 2 * std::abs(G(-1, 0) - G(1, 0)) + std::abs(G(-2, -1) - G(0, -1)) + std::abs(G(-2, 1) - G(0, 1)) +
+                std::abs(G(-1, -2) - G(1, -2)) + std::abs(G(-1, 2) - G(1, 2)) + std::abs(G(0, -1) - G(2, -1)) +
+                std::abs(G(0, 1) - G(2, 1)) + std::abs(G(-2, 0) - G(0, 0)) + std::abs(G(-1, -1) - G(1, -1)) +
+                std::abs(G(-1, 1) - G(1, 1)) + std::abs(G(0, 0) - G(2, 0)) + std::abs(G(-3, 0) - G(-1, 0)) +
+                std::abs(G(1, 0) - G(3, 0));
+    const int32_t m = PowerOf(dh, dv, v.S3);
+    if (count > 3 && VarianceWindowFits(v, x, y)) {
+      const auto [vh, vv] = LineVariances(v, c, x, y, count);
+      dh = vh + dh / count;
+      dv = vv + dv / count;
     }
+    auto gc = [&](ptrdiff_t d) { return double(g[i + d]) - c[i + d]; };
+    const double gnew = c[i] + Mix(gc(-1) + gc(1), gc(-W) + gc(W), EdgeWeight(dh, m, 1), EdgeWeight(dv, m, 1));
+    const double mean = -(gc(-1) + gc(1) + gc(-W) + gc(W)) / 4;
+    const double green = g[i];
+    if (green <= -s || (mean + s) / (green + s) < 0.7 + 0.2 * count) g[i] = float((green + gnew) / 2);
   }
 }
 
@@ -255,20 +253,18 @@ void RefineColour(const TKimmelView& v, const TKimmelCounts& counts, int32_t p, 
   float* c = v.P[plane];
   const std::array<ptrdiff_t, 4> diagonal{-W - 1, W + 1, -W + 1, W - 1};
   const std::array<ptrdiff_t, 4> direct{-W, W, -1, 1};
-  {
-    for (int32_t x = std::max(x0, 2); x <= v.W - 3 && x < x1; ++x) {
-      const size_t i = v.At(x, y);
-      if (counts.Pixel[i] < p) continue;
-      const bool green = IsGreen(x, y);
-      if (!green && OwnPlane(x, y) == plane) continue;
-      const auto& nb = green ? direct : diagonal;
-      auto d = [&](ptrdiff_t at) { return double(c[at]) - g[at]; };
-      auto pair = [&](int k) {
-        const double t = double(c[ptrdiff_t(i) + nb[size_t(2 * k)]]) - c[ptrdiff_t(i) + nb[size_t(2 * k + 1)]];
-        return t * t;
-      };
-      c[i] = DifferenceFill(v, i, nb, d, pair);
-    }
+  for (int32_t x = std::max(x0, 2); x <= v.W - 3 && x < x1; ++x) {
+    const size_t i = v.At(x, y);
+    if (counts.Pixel[i] < p) continue;
+    const bool green = IsGreen(x, y);
+    if (!green && OwnPlane(x, y) == plane) continue;
+    const auto& nb = green ? direct : diagonal;
+    auto d = [&](ptrdiff_t at) { return double(c[at]) - g[at]; };
+    auto pair = [&](int k) {
+      const double t = double(c[ptrdiff_t(i) + nb[size_t(2 * k)]]) - c[ptrdiff_t(i) + nb[size_t(2 * k + 1)]];
+      return t * t;
+    };
+    c[i] = DifferenceFill(v, i, nb, d, pair);
   }
 }
 
