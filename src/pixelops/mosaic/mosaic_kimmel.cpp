@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "common/pascal_format.h"
-#include "pixelops/mosaic/row_wavefront.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -196,75 +195,68 @@ void KimmelColourRows(const TKimmelView& v, int32_t first, int32_t step, bool gr
   }
 }
 
-// Rows of the green and of the colour refinement passes.
-constexpr int32_t GreenRefineFirst = 3, ColourRefineFirst = 2;
-// Farthest column of the row above or below that a refined pixel reads.
-constexpr int32_t RefineReach = 2;
-constexpr int32_t MaxPasses = 7;
-
-// One refinement pass over the green of the pixels whose count is at least p:
-// columns x0 .. x1 - 1 of row y (rows 3 .. h - 4, in place, row after row).
-void RefineGreen(const TKimmelView& v, const TKimmelCounts& counts, int32_t p, double s, int32_t y, int32_t x0,
-                 int32_t x1) {
-  const int32_t w = v.W;
+// One refinement pass over the green of the pixels whose count is at least p.
+void RefineGreen(const TKimmelView& v, const TKimmelCounts& counts, int32_t p, double s) {
+  const int32_t w = v.W, h = v.H;
   const ptrdiff_t W = w;
   float* g = v.P[2];
-  if (counts.Row[size_t(y)] < p) return;
-  const int32_t start = IsGreen(1, y) ? 4 : 3;
-  for (int32_t x = x0 <= start ? start : x0 + ((x0 - start) & 1); x <= w - 3 && x < x1; x += 2) {
-    const ptrdiff_t i = ptrdiff_t(v.At(x, y));
-    const int32_t count = counts.Pixel[size_t(i)];
-    if (count < p) continue;
-    const float* c = v.P[OwnPlane(x, y)];
-    const int32_t right3 = std::min(x + 3, w - 1) - x;  // the row's last pixel at the right edge
-    auto G = [&](int32_t dy, int32_t dx) { return double(g[i + dy * W + dx]); };
-    double dh = 2 * std::abs(G(0, -1) - G(0, 1)) + std::abs(G(-1, -2) - G(-1, 0)) + std::abs(G(1, -2) - G(1, 0)) +
-                std::abs(G(-1, 0) - G(-1, 2)) + std::abs(G(1, 0) - G(1, 2)) + std::abs(G(-2, -1) - G(-2, 1)) +
-                std::abs(G(2, -1) - G(2, 1)) + std::abs(G(-1, -1) - G(-1, 1)) + std::abs(G(0, -2) - G(0, 0)) +
-                std::abs(G(0, 0) - G(0, 2)) + std::abs(G(1, -1) - G(1, 1)) + std::abs(G(0, -3) - G(0, -1)) +
-                std::abs(G(0, 1) - G(0, right3));
-    double dv = 2 * std::abs(G(-1, 0) - G(1, 0)) + std::abs(G(-2, -1) - G(0, -1)) + std::abs(G(-2, 1) - G(0, 1)) +
-                std::abs(G(-1, -2) - G(1, -2)) + std::abs(G(-1, 2) - G(1, 2)) + std::abs(G(0, -1) - G(2, -1)) +
-                std::abs(G(0, 1) - G(2, 1)) + std::abs(G(-2, 0) - G(0, 0)) + std::abs(G(-1, -1) - G(1, -1)) +
-                std::abs(G(-1, 1) - G(1, 1)) + std::abs(G(0, 0) - G(2, 0)) + std::abs(G(-3, 0) - G(-1, 0)) +
-                std::abs(G(1, 0) - G(3, 0));
-    const int32_t m = PowerOf(dh, dv, v.S3);
-    if (count > 3 && VarianceWindowFits(v, x, y)) {
-      const auto [vh, vv] = LineVariances(v, c, x, y, count);
-      dh = vh + dh / count;
-      dv = vv + dv / count;
+  for (int32_t y = 3; y <= h - 4; ++y) {
+    if (counts.Row[size_t(y)] < p) continue;
+    for (int32_t x = IsGreen(1, y) ? 4 : 3; x <= w - 3; x += 2) {
+      const ptrdiff_t i = ptrdiff_t(v.At(x, y));
+      const int32_t count = counts.Pixel[size_t(i)];
+      if (count < p) continue;
+      const float* c = v.P[OwnPlane(x, y)];
+      const int32_t right3 = std::min(x + 3, w - 1) - x;  // the row's last pixel at the right edge
+      auto G = [&](int32_t dy, int32_t dx) { return double(g[i + dy * W + dx]); };
+      double dh = 2 * std::abs(G(0, -1) - G(0, 1)) + std::abs(G(-1, -2) - G(-1, 0)) + std::abs(G(1, -2) - G(1, 0)) +
+                  std::abs(G(-1, 0) - G(-1, 2)) + std::abs(G(1, 0) - G(1, 2)) + std::abs(G(-2, -1) - G(-2, 1)) +
+                  std::abs(G(2, -1) - G(2, 1)) + std::abs(G(-1, -1) - G(-1, 1)) + std::abs(G(0, -2) - G(0, 0)) +
+                  std::abs(G(0, 0) - G(0, 2)) + std::abs(G(1, -1) - G(1, 1)) + std::abs(G(0, -3) - G(0, -1)) +
+                  std::abs(G(0, 1) - G(0, right3));
+      double dv = 2 * std::abs(G(-1, 0) - G(1, 0)) + std::abs(G(-2, -1) - G(0, -1)) + std::abs(G(-2, 1) - G(0, 1)) +
+                  std::abs(G(-1, -2) - G(1, -2)) + std::abs(G(-1, 2) - G(1, 2)) + std::abs(G(0, -1) - G(2, -1)) +
+                  std::abs(G(0, 1) - G(2, 1)) + std::abs(G(-2, 0) - G(0, 0)) + std::abs(G(-1, -1) - G(1, -1)) +
+                  std::abs(G(-1, 1) - G(1, 1)) + std::abs(G(0, 0) - G(2, 0)) + std::abs(G(-3, 0) - G(-1, 0)) +
+                  std::abs(G(1, 0) - G(3, 0));
+      const int32_t m = PowerOf(dh, dv, v.S3);
+      if (count > 3 && VarianceWindowFits(v, x, y)) {
+        const auto [vh, vv] = LineVariances(v, c, x, y, count);
+        dh = vh + dh / count;
+        dv = vv + dv / count;
+      }
+      auto gc = [&](ptrdiff_t d) { return double(g[i + d]) - c[i + d]; };
+      const double gnew = c[i] + Mix(gc(-1) + gc(1), gc(-W) + gc(W), EdgeWeight(dh, m, 1), EdgeWeight(dv, m, 1));
+      const double mean = -(gc(-1) + gc(1) + gc(-W) + gc(W)) / 4;
+      const double green = g[i];
+      if (green <= -s || (mean + s) / (green + s) < 0.7 + 0.2 * count) g[i] = float((green + gnew) / 2);
     }
-    auto gc = [&](ptrdiff_t d) { return double(g[i + d]) - c[i + d]; };
-    const double gnew = c[i] + Mix(gc(-1) + gc(1), gc(-W) + gc(W), EdgeWeight(dh, m, 1), EdgeWeight(dv, m, 1));
-    const double mean = -(gc(-1) + gc(1) + gc(-W) + gc(W)) / 4;
-    const double green = g[i];
-    if (green <= -s || (mean + s) / (green + s) < 0.7 + 0.2 * count) g[i] = float((green + gnew) / 2);
   }
 }
 
 // Red (plane 1) or blue (plane 3) again in a refinement pass: at the opposite
 // colour's sites from the diagonal neighbours, at green sites from the direct
 // ones, weighted by green and by the plane's own opposite-neighbour difference.
-// Columns x0 .. x1 - 1 of row y (rows 2 .. h - 3, in place, row after row).
-void RefineColour(const TKimmelView& v, const TKimmelCounts& counts, int32_t p, int plane, int32_t y, int32_t x0,
-                  int32_t x1) {
+void RefineColour(const TKimmelView& v, const TKimmelCounts& counts, int32_t p, int plane) {
   const ptrdiff_t W = v.W;
   const float* g = v.P[2];
   float* c = v.P[plane];
   const std::array<ptrdiff_t, 4> diagonal{-W - 1, W + 1, -W + 1, W - 1};
   const std::array<ptrdiff_t, 4> direct{-W, W, -1, 1};
-  for (int32_t x = std::max(x0, 2); x <= v.W - 3 && x < x1; ++x) {
-    const size_t i = v.At(x, y);
-    if (counts.Pixel[i] < p) continue;
-    const bool green = IsGreen(x, y);
-    if (!green && OwnPlane(x, y) == plane) continue;
-    const auto& nb = green ? direct : diagonal;
-    auto d = [&](ptrdiff_t at) { return double(c[at]) - g[at]; };
-    auto pair = [&](int k) {
-      const double t = double(c[ptrdiff_t(i) + nb[size_t(2 * k)]]) - c[ptrdiff_t(i) + nb[size_t(2 * k + 1)]];
-      return t * t;
-    };
-    c[i] = DifferenceFill(v, i, nb, d, pair);
+  for (int32_t y = 2; y <= v.H - 3; ++y) {
+    for (int32_t x = 2; x <= v.W - 3; ++x) {
+      const size_t i = v.At(x, y);
+      if (counts.Pixel[i] < p) continue;
+      const bool green = IsGreen(x, y);
+      if (!green && OwnPlane(x, y) == plane) continue;
+      const auto& nb = green ? direct : diagonal;
+      auto d = [&](ptrdiff_t at) { return double(c[at]) - g[at]; };
+      auto pair = [&](int k) {
+        const double t = double(c[ptrdiff_t(i) + nb[size_t(2 * k)]]) - c[ptrdiff_t(i) + nb[size_t(2 * k + 1)]];
+        return t * t;
+      };
+      c[i] = DifferenceFill(v, i, nb, d, pair);
+    }
   }
 }
 
@@ -276,44 +268,25 @@ TMosaicWorkerMethod KimmelMosaicMethod(const TMosaicStage& job) {
   auto counts = std::make_shared<TKimmelCounts>();
   counts->Pixel.assign(dst.PixelCount(), 0);
   counts->Row.assign(size_t(dst.Height), 0);
-  // The refinement: up to seven passes of green, red and blue, each a sweep
-  // over the image that every worker helps with (stages 4 .. 24).
-  struct TRefinement {
-    int32_t Passes = 0;
-    TRowWavefront Sweep;
-  };
-  auto refinement = std::make_shared<TRefinement>();
   TMosaicWorkerMethod method;
-  method.Stages = 3 + 3 * MaxPasses;
-  method.Stage = [counts, refinement, s](TMosaicWorkerBlock& blk, int32_t stage) {
+  method.Stages = 4;
+  method.Stage = [counts, s](TMosaicWorkerBlock& blk, int32_t stage) {
     const TKimmelView v(*blk.Job);
     switch (stage) {
       case 1: KimmelGreenRows(v, *counts, blk.Index, blk.Count); break;
       case 2: KimmelColourRows(v, blk.Index, blk.Count, false); break;
       case 3: KimmelColourRows(v, blk.Index, blk.Count, true); break;
       default: {
-        const int32_t pass = (stage - 4) / 3 + 1, part = (stage - 4) % 3;
-        if (pass > refinement->Passes) break;
-        refinement->Sweep.Run([&](int32_t y, int32_t x0, int32_t x1) {
-          if (part == 0)
-            RefineGreen(v, *counts, pass, s, y, x0, x1);
-          else
-            RefineColour(v, *counts, pass, part == 1 ? 1 : 3, y, x0, x1);
-        });
+        if (blk.Index != 0) break;  // the refinement runs on the first worker alone
+        int32_t passes = 0;
+        for (int32_t y = 2; y <= v.H - 3; ++y) passes = std::max<int32_t>(passes, counts->Row[size_t(y)]);
+        for (int32_t p = 1; p <= std::min(passes, 7); ++p) {
+          RefineGreen(v, *counts, p, s);
+          RefineColour(v, *counts, p, 1);
+          RefineColour(v, *counts, p, 3);
+        }
       }
     }
-  };
-  const int32_t w = dst.Width, h = dst.Height;
-  method.Between = [counts, refinement, w, h](int32_t stage, std::span<TMosaicWorkerBlock>) {
-    if (stage < 3) return;
-    if (stage == 3) {
-      int32_t passes = 0;
-      for (int32_t y = 2; y <= h - 3; ++y) passes = std::max<int32_t>(passes, counts->Row[size_t(y)]);
-      refinement->Passes = std::min(passes, MaxPasses);
-    }
-    const bool green = (stage + 1 - 4) % 3 == 0;
-    const int32_t first = green ? GreenRefineFirst : ColourRefineFirst;
-    refinement->Sweep.Reset(first, h - 1 - first, w, RefineReach + 1);
   };
   return method;
 }
