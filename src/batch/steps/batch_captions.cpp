@@ -78,6 +78,22 @@ constexpr const char* German[] = {
     "Keine Kontrolle mehr",
     "Soll ich mich wieder melden, wenn es Probleme bei der Positionsbestimmung gibt?",
     "Soll streng geprüft werden (Seeingeinflüsse)?",
+    "Bearbeitung fertig.",
+    "Abbruch!",
+    "Keine weiteren Bilder gefunden.",
+    " Bild bearbeitet",
+    " Bilder bearbeitet",
+    "Bilder ",
+    "Datei speichern",
+    "Zielbild",
+    "Referenzbild",
+    "Die Datei ist schon vorhanden",
+    "Ja       ->  diese und alle weiteren Dateien überschreiben",
+    "Nein    ->  diese Datei überspringen",
+    "Abbrechen ->  Stapel Bearbeitung abbrechen",
+    " konnte nicht geladen werden.",
+    "Das Ergebnis wird erst am Ende sichtbar",
+    " Bilder nicht verwendet (zu viele für die Kombination)",
 };
 static_assert(std::size(German) == size_t(TBatchCaption::Count));
 

@@ -82,6 +82,23 @@ enum class TBatchCaption {
   NoMoreChecks,      // "Keine Kontrolle mehr"
   AskReport,         // "Soll ich mich wieder melden, wenn es Probleme bei der Positionsbestimmung gibt?"
   AskStrict,         // "Soll streng geprüft werden (Seeingeinflüsse)?"
+  // The run.
+  RunFinished,       // "Bearbeitung fertig."
+  RunAborted,        // "Abbruch!"
+  NoMoreImages,      // "Keine weiteren Bilder gefunden."
+  OneImageDone,      // " Bild bearbeitet"
+  ImagesDone,        // " Bilder bearbeitet"
+  Images,            // "Bilder ": before the combination's name ("5 Bilder Add")
+  SavingFile,        // "Datei speichern"
+  TargetImage,       // "Zielbild": the target's name when none is given
+  ReferenceImage,    // "Referenzbild"
+  FileExistsTitle,   // "Die Datei ist schon vorhanden": caption of the overwrite question
+  OverwriteYes,      // "Ja       ->  diese und alle weiteren Dateien überschreiben"
+  OverwriteNo,       // "Nein    ->  diese Datei überspringen"
+  OverwriteCancel,   // "Abbrechen ->  Stapel Bearbeitung abbrechen"
+  CouldNotLoad,      // " konnte nicht geladen werden."
+  ResultAtEnd,       // "Das Ergebnis wird erst am Ende sichtbar"
+  FramesLeftOut,     // " Bilder nicht verwendet (zu viele für die Kombination)"
   Count
 };
 

@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 
+#include "batch/run/batch_engine.h"
 #include "batch/run/batch_run_start.h"
 #include "batch/run/batch_run_state.h"
 #include "batch/run/batch_tick.h"
@@ -97,8 +98,11 @@ void TForm7::StartBatchRun() {
   // An existing target loaded by the start.
   if (SlotInUse(BatchRun.TargetSlot) && !Store.HasWindow[size_t(BatchRun.TargetSlot)])
     ShowImageWindow(BatchRun.TargetSlot);
+  BeginBatchRun();
   CallUpdateMenuItems();
-  // The step engine takes over at the first tick.
+  // The engine takes over at the first tick; each unit of work starts as soon
+  // as the event loop is idle.
+  Timer1->setInterval(0);
   Timer1->start();
 }
 
@@ -110,7 +114,11 @@ void TForm7::Timer1Timer() {
     return;
   }
   const bool again = Guarded([] { return BatchTick(); });
+  // Windows of later images open where the user put the first ones.
+  if (BatchRun.FilesDone >= 1) BatchStartPending = false;
   if (!BatchRun.Running) {
+    Timer1->setInterval(100);
+    BatchStartPending = false;
     if (BatchStatusWindowExists()) BatchStatusWindow().EndRun();
     CallUpdateMenuItems();
     return;
