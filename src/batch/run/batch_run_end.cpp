@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "batch/align/comet_motion.h"
 #include "batch/exec/kept_step_files.h"
 #include "batch/inputs/series_file_list.h"
 #include "batch/run/batch_engine_state.h"
@@ -128,6 +129,12 @@ void EndBatchRun() {
     StatusCount("");
   }
 
+  // A comet computation keeps neither image.
+  if (s.CometCompute) {
+    if (s.WorkSlot != s.TargetSlot) CloseRunSlot(s.WorkSlot);
+    CloseRunSlot(s.TargetSlot);
+    s.WorkSlot = s.TargetSlot = -1;
+  }
   if (SlotInUse(s.TargetSlot)) {
     FullIcons(s.TargetSlot);
     ViewWritePictureNote(s.TargetSlot, "");
@@ -139,6 +146,11 @@ void EndBatchRun() {
   s.Running = 0;
   s.CometShiftX = s.CometShiftY = 0;
   BatchShiftGrid = TShiftGrid{};
+
+  if (s.CometCompute && !aborted) {
+    ApplyCometMotion();
+    ViewShowCometValues();
+  }
 
   CloseKeptStepFiles();
   ResetBatchEngineState();

@@ -61,4 +61,8 @@ void StatusCount(const std::string& text) {
   if (BatchStatusLabels) BatchStatusLabels->SetCountLabel(text);
 }
 
+void ViewShowCometValues() {
+  if (BatchRunView.ShowCometValues) BatchRunView.ShowCometValues();
+}
+
 }  // namespace astrelon

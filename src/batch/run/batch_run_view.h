@@ -29,6 +29,9 @@ struct TBatchRunView {
   std::function<void(int slot, const std::string& text)> WritePictureNote;
   // Shows or hides the status window's "&Kontrolle an".
   std::function<void(bool shown)> ShowCheckButton;
+  // The comet motion was computed: the batch window shows its values (per
+  // minute by time stamp, else per series image) and comes to the front.
+  std::function<void()> ShowCometValues;
 };
 
 extern TBatchRunView BatchRunView;
@@ -44,6 +47,7 @@ bool ViewPictureEnabled(int slot);
 void ViewHideMarks(int slot);
 void ViewWritePictureNote(int slot, const std::string& text);
 void ViewShowCheckButton(bool shown);
+void ViewShowCometValues();
 
 // The status window's lines (nothing while it is not shown).
 void StatusFile(const std::string& text);      // Label1

@@ -7,6 +7,7 @@
 
 #include "batch/run/batch_run_view.h"
 #include "batch/ui/batch_status_window.h"
+#include "batch/ui/batch_window.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_marks.h"
 #include "shell/ui/windows/image_view.h"
@@ -71,6 +72,9 @@ void InstallBatchRunView() {
   v.WritePictureNote = SetPictureNote;
   v.ShowCheckButton = [](bool shown) {
     if (BatchStatusWindowExists()) BatchStatusWindow().Button2->setVisible(shown);
+  };
+  v.ShowCometValues = [] {
+    if (TForm7* form = BatchWindowForm()) form->ShowCometValues();
   };
 }
 

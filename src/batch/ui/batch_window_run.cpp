@@ -46,6 +46,14 @@ bool Guarded(F&& f) {
 
 }  // namespace
 
+void TForm7::ShowCometValues() {
+  const bool perMinute = BatchRun.ByTimestamp;
+  Edit5->setText(Fixed8(perMinute ? BatchRun.CometPerMinuteX : BatchRun.CometPerFrameX));
+  Edit6->setText(Fixed8(perMinute ? BatchRun.CometPerMinuteY : BatchRun.CometPerFrameY));
+  show();
+  raise();
+}
+
 void TForm7::CheckBox5Click() {
   if (CheckBox5->isChecked()) {
     if (BatchRun.CometValuesSet) {
