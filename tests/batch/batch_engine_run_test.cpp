@@ -210,8 +210,9 @@ TEST_F(BatchEngineRunTest, OtherFormatsAndNames) {
   in.read(reinterpret_cast<char*>(head), 3);
   EXPECT_EQ(head[0], 0xFF);
   EXPECT_EQ(head[1], 0xD8);
-  if (std::system("identify -version >/dev/null 2>&1") == 0)
+  if (std::system("identify -version >/dev/null 2>&1") == 0) {
     EXPECT_EQ(std::system(("identify " + jpeg + " | grep -q JPEG").c_str()), 0);
+  }
   EXPECT_TRUE(Exists(dir.file("out/f_0002.fit")));
   EXPECT_TRUE(Exists(dir.file("out/b_0002.BMP")));
   EXPECT_TRUE(Exists(dir.file("out/p_0002.PNG")));
