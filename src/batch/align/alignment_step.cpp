@@ -1,6 +1,7 @@
 #include "batch/align/alignment_step.h"
 
 #include "batch/align/comet_offset.h"
+#include "batch/align/marked_alignment.h"
 #include "batch/align/run_shift_list.h"
 #include "batch/align/target_combination.h"
 #include "batch/exec/step_run.h"
@@ -33,6 +34,7 @@ void RunAlignmentStep(const TStepRun& run) {
     s.FirstImage = false;
     return;
   }
+  RunMarkedAlignment(run);
 }
 
 }  // namespace astrelon

@@ -1,5 +1,6 @@
 #include "batch/run/batch_image_finish.h"
 
+#include "batch/align/double_size_feed.h"
 #include "batch/inputs/series_file_list.h"
 #include "batch/run/batch_engine_state.h"
 #include "batch/run/batch_input_load.h"
@@ -53,6 +54,8 @@ bool FinishImage() {
   TBatchRunState& s = BatchRun;
   if ((s.BayerSpecial || s.CombineMode > 2) && SlotInUse(s.TargetSlot) && Store.HasWindow[size_t(s.TargetSlot)])
     ViewWritePictureNote(s.TargetSlot, BatchCaption(TBatchCaption::ResultAtEnd));
+
+  if (!s.EndOfRun && !s.SkipImage && !s.CometCompute && DoubleSizeWanted()) FeedDoubleSizeTarget(s.FilesDone == 0);
 
   s.CurrentStep = 1;
   if (!s.SkipImage && !s.ExistingTarget) ++s.FilesDone;

@@ -6,10 +6,12 @@
 #include "batch/align/comet_motion.h"
 #include "batch/exec/kept_step_files.h"
 #include "batch/inputs/series_file_list.h"
+#include "batch/inputs/shift_list_file.h"
 #include "batch/run/batch_engine_state.h"
 #include "batch/run/batch_run_slots.h"
 #include "batch/run/batch_run_state.h"
 #include "batch/run/batch_run_view.h"
+#include "batch/run/batch_weighted_end.h"
 #include "batch/steps/batch_captions.h"
 #include "batch/steps/batch_operation_table.h"
 #include "batch/steps/batch_step_list.h"
@@ -87,6 +89,17 @@ void FinishTarget(int32_t& leftOut) {
   ViewRender(target);
 }
 
+// The run's shift list beside the start file, for later runs (the
+// reference of a correlation run gets a quality just above the second's).
+void WriteRunShiftList() {
+  TBatchRunState& s = BatchRun;
+  TShiftListFile list = RunShiftList(s.MarkCount);
+  if (s.SavedShiftMode == 1 && list.Count() > 1) RaiseReferenceQuality(list);
+  std::string error;
+  if (VerschiebungslisteSpeichern(ShiftListFileName(s.StartFolder, s.MarkCount, list.Count()), list, error).empty())
+    EngineUi().ShowMessage(error);
+}
+
 }  // namespace
 
 std::string CombinedImagesText(int32_t count, int32_t combineMode) {
@@ -107,13 +120,15 @@ void EndBatchRun() {
   ViewHideMarks(s.TargetSlot);
 
   int32_t leftOut = 0;
-  if (SlotInUse(s.TargetSlot)) {
+  const bool bayer = FinishBayerTarget(aborted);
+  if (SlotInUse(s.TargetSlot) && !bayer) {
     if (s.AviInput) AddHistoryCard(s.TargetSlot, BatchSteps.Records[1].Values[0], 0);
     if (!aborted)
       FinishTarget(leftOut);
     else if (!s.HasAddStep)
       CloseRunSlot(s.TargetSlot);
   }
+  FinishDoubleSizeTarget(s.EndOfRun);
 
   if (!s.EndOfRun) {
     StatusFunction(BatchCaption(TBatchCaption::RunFinished));
@@ -146,6 +161,8 @@ void EndBatchRun() {
   s.Running = 0;
   s.CometShiftX = s.CometShiftY = 0;
   BatchShiftGrid = TShiftGrid{};
+
+  if (!aborted && s.WriteShiftList && s.MarkCount > 0 && !s.CometCompute) WriteRunShiftList();
 
   if (s.CometCompute && !aborted) {
     ApplyCometMotion();

@@ -65,4 +65,20 @@ void ViewShowCometValues() {
   if (BatchRunView.ShowCometValues) BatchRunView.ShowCometValues();
 }
 
+void ViewShowPrompt(const std::string& text) {
+  if (BatchRunView.ShowPrompt) BatchRunView.ShowPrompt(text);
+}
+
+void ViewEnablePromptOk(bool enabled) {
+  if (BatchRunView.EnablePromptOk) BatchRunView.EnablePromptOk(enabled);
+}
+
+void ViewUntickNoMoreChecks() {
+  if (BatchRunView.UntickNoMoreChecks) BatchRunView.UntickNoMoreChecks();
+}
+
+void ViewCopyMarks(int source, int destination) {
+  if (BatchRunView.CopyMarks) BatchRunView.CopyMarks(source, destination);
+}
+
 }  // namespace astrelon

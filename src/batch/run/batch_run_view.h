@@ -32,6 +32,13 @@ struct TBatchRunView {
   // The comet motion was computed: the batch window shows its values (per
   // minute by time stamp, else per series image) and comes to the front.
   std::function<void()> ShowCometValues;
+  // The star-check prompt: shown with a text, its "&Ok, weiter" enabled or
+  // not, its "Keine Kontrolle mehr" unticked.
+  std::function<void(const std::string& text)> ShowPrompt;
+  std::function<void(bool enabled)> EnablePromptOk;
+  std::function<void()> UntickNoMoreChecks;
+  // Puts the source window's marks at the same places in the destination.
+  std::function<void(int source, int destination)> CopyMarks;
 };
 
 extern TBatchRunView BatchRunView;
@@ -48,6 +55,10 @@ void ViewHideMarks(int slot);
 void ViewWritePictureNote(int slot, const std::string& text);
 void ViewShowCheckButton(bool shown);
 void ViewShowCometValues();
+void ViewShowPrompt(const std::string& text);
+void ViewEnablePromptOk(bool enabled);
+void ViewUntickNoMoreChecks();
+void ViewCopyMarks(int source, int destination);
 
 // The status window's lines (nothing while it is not shown).
 void StatusFile(const std::string& text);      // Label1

@@ -8,6 +8,7 @@
 #include "batch/run/batch_run_view.h"
 #include "batch/ui/batch_status_window.h"
 #include "batch/ui/batch_window.h"
+#include "batch/ui/star_check_prompt.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_marks.h"
 #include "shell/ui/windows/image_view.h"
@@ -73,6 +74,19 @@ void InstallBatchRunView() {
   v.ShowCheckButton = [](bool shown) {
     if (BatchStatusWindowExists()) BatchStatusWindow().Button2->setVisible(shown);
   };
+  v.ShowPrompt = [](const std::string& text) {
+    TForm9& prompt = StarCheckPrompt();
+    prompt.Label1->setText(QString::fromStdString(text));
+    prompt.show();
+    prompt.repaint();
+  };
+  v.EnablePromptOk = [](bool enabled) {
+    if (StarCheckPromptExists()) StarCheckPrompt().Button1->setEnabled(enabled);
+  };
+  v.UntickNoMoreChecks = [] {
+    if (StarCheckPromptExists()) StarCheckPrompt().CheckBox1->setChecked(false);
+  };
+  v.CopyMarks = [](int source, int destination) { CopyMarksToWindow(source, destination); };
   v.ShowCometValues = [] {
     if (TForm7* form = BatchWindowForm()) form->ShowCometValues();
   };
