@@ -21,39 +21,57 @@ namespace {
 // The rows a band of threads takes: about 64 target rows each.
 int Threads(int32_t rows) { return BandThreads(rows, 64, Options.Multicore != 0); }
 
-// Forward mapping of one or two pairs: frame row j of the band [r0, r1).
+// Forward mapping of one or two pairs: every frame row, the target rows of
+// the band [r0, r1) it reaches. Each target pixel takes its shares in frame
+// order whatever the bands.
 void SplatRows(TWeightedTarget& t, TImageSlot& target, const float* frame, int32_t fw, int32_t fh,
                const TFrameAlignment& a, float shift, int64_t r0, int64_t r1) {
+  const double xLimit = t.Width - 1.1, yLimit = t.Height - 1.1;
+  const size_t tw = size_t(t.Width);
   double c0, y0, c1, y1;
   for (int32_t j = 0; j < fh; ++j) {
     a.Unmap(0, j, c0, y0);
     a.Unmap(fw - 1, j, c1, y1);
-    // The target rows this frame row reaches.
     if (std::max(y0, y1) + 1 < double(r0) || std::min(y0, y1) >= double(r1)) continue;
     double stepX, stepY;
     a.Unmap(1, j, stepX, stepY);
     stepX -= c0;
     stepY -= y0;
-    double X = c0, Y = y0;
-    for (int32_t i = 0; i < fw; ++i, X += stepX, Y += stepY) {
-      const float v = frame[size_t(j) * size_t(fw) + size_t(i)];
-      if (!IsValidPixel(v) || !(X >= 0 && X < t.Width - 1.1 && Y >= 0 && Y < t.Height - 1.1)) continue;
+    // The two colours of this frame row, by column parity.
+    float* sums[2];
+    float* weights[2];
+    bool used[2];
+    for (int k = 0; k < 2; ++k) {
+      const int plane = MosaicCellColor(t.Pattern, k, j) + 1;
+      used[k] = plane >= 1 && plane <= 3;
+      sums[k] = used[k] ? target.Planes[size_t(plane)].data() : nullptr;
+      weights[k] = used[k] ? t.Weights[size_t(plane - 1)].data() : nullptr;
+    }
+    const float* row = frame + size_t(j) * size_t(fw);
+    for (int32_t i = 0; i < fw; ++i) {
+      const double X = c0 + stepX * i, Y = y0 + stepY * i;
+      const float v = row[i];
+      if (!IsValidPixel(v) || !used[i & 1] || !(X >= 0 && X < xLimit && Y >= 0 && Y < yLimit)) continue;
       const int32_t ix = int32_t(X), iy = int32_t(Y);
       if (iy + 1 < r0 || iy >= r1) continue;
-      const double fx = X - ix, fy = Y - iy;
-      const int plane = MosaicCellColor(t.Pattern, i, j) + 1;
-      if (plane < 1 || plane > 3) continue;
-      float* sum = target.Planes[size_t(plane)].data();
-      float* weight = t.Weights[size_t(plane - 1)].data();
-      const double value = double(v) + shift;
-      const double w[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
-      const int32_t dx[4] = {0, 1, 0, 1}, dy[4] = {0, 0, 1, 1};
-      for (int k = 0; k < 4; ++k) {
-        const int64_t yy = iy + dy[k];
-        if (yy < r0 || yy >= r1) continue;
-        const size_t at = size_t(yy) * size_t(t.Width) + size_t(ix + dx[k]);
-        sum[at] += float(value * w[k]);
-        weight[at] += float(w[k]);
+      const float fx = float(X - ix), fy = float(Y - iy);
+      const float value = v + shift;
+      float* sum = sums[i & 1];
+      float* weight = weights[i & 1];
+      const size_t at = size_t(iy) * tw + size_t(ix);
+      if (iy >= r0) {
+        const float w0 = (1 - fx) * (1 - fy), w1 = fx * (1 - fy);
+        sum[at] += value * w0;
+        sum[at + 1] += value * w1;
+        weight[at] += w0;
+        weight[at + 1] += w1;
+      }
+      if (iy + 1 < r1) {
+        const float w2 = (1 - fx) * fy, w3 = fx * fy;
+        sum[at + tw] += value * w2;
+        sum[at + tw + 1] += value * w3;
+        weight[at + tw] += w2;
+        weight[at + tw + 1] += w3;
       }
     }
   }

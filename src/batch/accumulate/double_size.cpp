@@ -80,20 +80,35 @@ void AddToDoubleSizeTarget(int frameSlot, const TFrameAlignment& alignment) {
     float* sum = target.Planes[size_t(p)].data();
     float* weight = t.Weights[size_t(p - 1)].data();
     if (!src || t.Weights[size_t(p - 1)].size() < target.PixelCount()) continue;
+    const double xLimit = frame.Width - 1.61, yLimit = frame.Height - 1.61;
     ForEachBand(t.Height, Threads(t.Height), [&](int64_t r0, int64_t r1) {
-      for (int64_t j = r0; j < r1; ++j)
+      for (int64_t j = r0; j < r1; ++j) {
+        // One or two pairs map linearly: the frame position advances by a
+        // constant step along the target row.
+        double baseX, baseY, x, y;
+        alignment.Map(0, double(j) / 2, baseX, baseY);
+        alignment.Map(0.5, double(j) / 2, x, y);
+        const double stepX = x - baseX, stepY = y - baseY;
+        const bool linear = alignment.Count <= 2;
+        float* sumRow = sum + size_t(j) * size_t(t.Width);
+        float* weightRow = weight + size_t(j) * size_t(t.Width);
         for (int32_t i = 0; i < t.Width; ++i) {
-          double x, y;
-          alignment.Map(double(i) / 2, double(j) / 2, x, y);
-          if (!(x >= 0 && x < frame.Width - 1.61 && y >= 0 && y < frame.Height - 1.61)) continue;
+          if (linear) {
+            x = baseX + stepX * i;
+            y = baseY + stepY * i;
+          } else {
+            alignment.Map(double(i) / 2, double(j) / 2, x, y);
+          }
+          if (!(x >= 0 && x < xLimit && y >= 0 && y < yLimit)) continue;
           double wt = 0;
-          const double s = FootprintSample(src, frame.Width, frame.Height, y, x, wt);
+          const double s = FootprintSampleInside(src, frame.Width, y, x, wt);
           if (!(wt > 0)) continue;
-          const size_t at = size_t(j) * size_t(t.Width) + size_t(i);
-          const double contribution = (s / wt + shift) * wt;
-          sum[at] = weight[at] <= 0 ? float(contribution) : float(sum[at] + contribution);
-          weight[at] += float(wt);
+          // (s / W + target level - frame level) W
+          const double contribution = s + double(shift) * wt;
+          sumRow[i] = weightRow[i] <= 0 ? float(contribution) : float(sumRow[i] + contribution);
+          weightRow[i] += float(wt);
         }
+      }
     });
   }
 }

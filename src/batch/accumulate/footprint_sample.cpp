@@ -9,11 +9,12 @@ namespace astrelon {
 double SampleWeight = 0;
 
 double FootprintSample(const float* plane, int32_t width, int32_t height, double y, double x, double& weight) {
+  if (x >= 0 && y >= 0 && x < width - 1 && y < height - 1) return FootprintSampleInside(plane, width, y, x, weight);
   const double fy0 = std::floor(y), fx0 = std::floor(x);
   const double fy = y - fy0, fx = x - fx0;
   const int64_t y0 = int64_t(fy0), x0 = int64_t(fx0);
-  const double rows[2] = {1 - fy / 0.6, (fy - 0.4) / 0.6};
-  const double cols[2] = {1 - fx / 0.6, (fx - 0.4) / 0.6};
+  const double rows[2] = {1 - fy * DropScale, (fy - 0.4) * DropScale};
+  const double cols[2] = {1 - fx * DropScale, (fx - 0.4) * DropScale};
   const bool rowUsed[2] = {fy < 0.6, fy > 0.4};
   const bool colUsed[2] = {fx <= 0.6, fx >= 0.4};
   double sum = 0;
@@ -27,6 +28,7 @@ double FootprintSample(const float* plane, int32_t width, int32_t height, double
       const float v = plane[size_t(yy) * size_t(width) + size_t(xx)];
       if (!IsValidPixel(v)) continue;
       const double w = rows[r] * cols[c];
+      if (!(w > 0)) continue;
       sum += w * v;
       weight += w;
     }
