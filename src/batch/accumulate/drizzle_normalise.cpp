@@ -34,35 +34,32 @@ float NoiseOf(int slot, int p, TPlane& values) {
 }
 
 // (S + D B / A) / expected with A = sum u W_k and B = sum u S_k over the four
-// neighbours with a valid guide, u = 1 / (|G - G_k| + n). The weights u are
-// taken as products of the other neighbours' distances (the common factor
-// cancels), so one division serves. NaN when A is not above 0.
-double FillShortfall(const float* guide, const float* S, const float* W, const size_t (&k4)[4], float g, double noise,
-                     double ownS, double shortfall, double expected) {
-  double d[4];
-  bool all = true;
-  for (int k = 0; k < 4; ++k) {
-    const float gk = guide[k4[k]];
-    all = all && IsValidPixel(gk);
-    d[k] = std::fabs(double(g) - gk) + noise;
-  }
+// neighbours k (left, right, above, below) with a valid guide, u = 1 / (|G -
+// G_k| + n). The weights u are taken as products of the other neighbours'
+// distances (the common factor cancels), so one division serves. NaN when A
+// is not above 0.
+inline double FillShortfall(const float* guide, const float* S, const float* W, size_t i, size_t w, float g,
+                            double noise, double ownS, double shortfall, double expected) {
+  const size_t l = i - 1, r = i + 1, u = i - w, d = i + w;
+  const float gl = guide[l], gr = guide[r], gu = guide[u], gd = guide[d];
+  const double dl = std::fabs(double(g) - gl) + noise, dr = std::fabs(double(g) - gr) + noise;
+  const double du = std::fabs(double(g) - gu) + noise, dd = std::fabs(double(g) - gd) + noise;
   double A = 0, B = 0;
+  const bool all = IsValidPixel(gl) && IsValidPixel(gr) && IsValidPixel(gu) && IsValidPixel(gd);
   if (all) {
-    const double p01 = d[0] * d[1], p23 = d[2] * d[3];
-    const double c[4] = {d[1] * p23, d[0] * p23, p01 * d[3], p01 * d[2]};
-    for (int k = 0; k < 4; ++k) {
-      A += c[k] * W[k4[k]];
-      B += c[k] * S[k4[k]];
-    }
-    if (!std::isfinite(A) || !std::isfinite(B)) all = false;
+    const double plr = dl * dr, pud = du * dd;
+    const double cl = dr * pud, cr = dl * pud, cu = plr * dd, cd = plr * du;
+    A = cl * W[l] + cr * W[r] + cu * W[u] + cd * W[d];
+    B = cl * S[l] + cr * S[r] + cu * S[u] + cd * S[d];
   }
-  if (!all) {
+  if (!all || !std::isfinite(A) || !std::isfinite(B)) {
     A = B = 0;
+    const size_t k4[4] = {l, r, u, d};
+    const double dk[4] = {dl, dr, du, dd};
     for (int k = 0; k < 4; ++k) {
       if (!IsValidPixel(guide[k4[k]])) continue;
-      const double u = 1.0 / d[k];
-      A += u * W[k4[k]];
-      B += u * S[k4[k]];
+      A += W[k4[k]] / dk[k];
+      B += S[k4[k]] / dk[k];
     }
   }
   if (!(A > 0)) return std::numeric_limits<double>::quiet_NaN();
@@ -102,33 +99,34 @@ void DrizzleNormieren(TWeightedTarget& t) {
     const bool diagonal = t.Bayer && (p == 1 || p == 3);
     TPlane out(n);
     const float scale = t.Bayer ? m : 1.0f;
+    const float* Sp = S.data();
+    const float* Wp = W.data();
+    const float* Gp = guide.data();
+    float* Op = out.data();
+    const size_t ws = size_t(w);
     ForEachBand(h, threads, [&](int64_t r0, int64_t r1) {
       for (int64_t y = r0; y < r1; ++y) {
-        const size_t row = size_t(y) * size_t(w);
+        const size_t row = size_t(y) * ws;
         const bool borderRow = y == 0 || y == h - 1;
         for (int32_t x = 0; x < w; ++x) {
           const size_t i = row + size_t(x);
-          const double ownW = W[i], ownS = S[i];
-          double value = ownW > 0 ? ownS / ownW : ownS;
+          const double ownW = Wp[i], ownS = Sp[i];
+          double value = std::numeric_limits<double>::quiet_NaN();
           if (!borderRow && x > 0 && x < w - 1) {
-            const size_t k4[4] = {i - 1, i + 1, i - size_t(w), i + size_t(w)};
-            const double around = double(W[k4[0]]) + W[k4[1]] + W[k4[2]] + W[k4[3]];
+            const double around = double(Wp[i - 1]) + Wp[i + 1] + Wp[i - ws] + Wp[i + ws];
             double expected = 0.35 * around;
             if (diagonal) {
-              const size_t up = i - size_t(w), down = i + size_t(w);
-              const double corners = double(W[up - 1]) + W[up + 1] + W[down - 1] + W[down + 1];
+              const double corners = double(Wp[i - ws - 1]) + Wp[i - ws + 1] + Wp[i + ws - 1] + Wp[i + ws + 1];
               expected = 0.25 * around + 0.15 * corners;
             }
             const double shortfall = expected - ownW;
-            const float g = guide[i];
-            if (shortfall > 0 && IsValidPixel(g)) {
-              const double filled = FillShortfall(guide.data(), S.data(), W.data(), k4, g, noise, ownS, shortfall,
-                                                  expected);
-              if (filled == filled) value = filled;
-            }
-            if (value != value) value = ownS;
+            const float g = Gp[i];
+            if (shortfall > 0 && IsValidPixel(g))
+              value = FillShortfall(Gp, Sp, Wp, i, ws, g, noise, ownS, shortfall, expected);
           }
-          out[i] = float(value * scale);
+          // Not filled: the sum over its weight, or the sum as it is.
+          if (value != value) value = ownW > 0 ? ownS / ownW : ownS;
+          Op[i] = float(value * scale);
         }
       }
     });
