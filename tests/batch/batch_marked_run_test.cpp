@@ -209,6 +209,28 @@ TEST_F(BatchMarkedRunTest, SkippedImagesAndDirectMarks) {
             "Ist der richtige Stern markiert? Wenn nein, dann bitte korrigieren und danach auf \"Ok, weiter\" klicken.");
 }
 
+TEST_F(BatchMarkedRunTest, MedianWithMarksStacksEveryListedFrame) {
+  Files(Frames(5, 1.2, -0.8, 0), "median.fit");
+  MarkedAddBatch(1);
+  BatchRun.CombineMode = 3;
+  answer = [&](int prompt, int target, int) {
+    if (prompt == 1) MarkStars(target, 1);
+    Ok(true);
+  };
+  ASSERT_TRUE(Start());
+  Run();
+  EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+  EXPECT_EQ(labels.Label1, "5 Bilder Median");
+  ASSERT_EQ(SeriesFileList.size(), 5u);
+  FreeSlot(48);
+  ASSERT_TRUE(LoadImageFile(48, dir.file("median.fit")));
+  const std::vector<float> median = PlaneValues(48, 1);
+  const TFloatPoint at = Centroid(median, Background, Star1);
+  EXPECT_NEAR(at.X, Star1.X, 0.15);
+  EXPECT_NEAR(at.Y, Star1.Y, 0.15);
+  EXPECT_TRUE(Exists(dir.file("VList_1Stars_5files.qvl")));
+}
+
 TEST_F(BatchMarkedRunTest, AbortAtThePromptEndsTheRun) {
   Files(Frames(3, 1.0, 0.5, 0), "sum.fit");
   MarkedAddBatch(1);
