@@ -231,6 +231,38 @@ TEST_F(BatchMarkedRunTest, MedianWithMarksStacksEveryListedFrame) {
   EXPECT_TRUE(Exists(dir.file("VList_1Stars_5files.qvl")));
 }
 
+TEST_F(BatchMarkedRunTest, FitToTargetPutsEveryImageOnTheFirstOnesGrid) {
+  for (const int marks : {1, 2}) {
+    SCOPED_TRACE(marks);
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    const std::string folder = "fit" + std::to_string(marks);
+    std::filesystem::create_directories(dir.path() / folder);
+    Files(Frames(3, 1.4, 0.9, marks == 2 ? 0.5 : 0), dir.file(folder + "/r.fit"));
+    Steps({14});
+    Step(2).MarksOrInterpolation = marks;
+    Step(2).OptionCaption.clear();
+    answer = [&](int prompt, int target, int) {
+      if (prompt == 1) MarkStars(target, marks);
+      Ok(true);
+    };
+    ASSERT_TRUE(Start());
+    Run();
+    EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+    for (const char* name : {"/r_0002.FIT", "/r_0003.FIT"}) {
+      FreeSlot(48);
+      ASSERT_TRUE(LoadImageFile(48, dir.file(folder + name))) << name;
+      const std::vector<float> v = PlaneValues(48, 1);
+      for (const TFloatPoint star : {Star1, Star2}) {
+        const TFloatPoint at = Centroid(v, Background, star);
+        EXPECT_NEAR(at.X, star.X, 0.1) << name;
+        EXPECT_NEAR(at.Y, star.Y, 0.1) << name;
+      }
+    }
+  }
+}
+
 TEST_F(BatchMarkedRunTest, AbortAtThePromptEndsTheRun) {
   Files(Frames(3, 1.0, 0.5, 0), "sum.fit");
   MarkedAddBatch(1);
