@@ -175,6 +175,61 @@ TEST_F(BatchMarkedRunTest, FramesAlignedOnOneOrTwoMarksAddUp) {
   }
 }
 
+TEST_F(BatchMarkedRunTest, ARerunWithTheShiftListAsksNothingAndGivesTheSameTarget) {
+  const std::string start = Frames(4, 1.3, -0.7, 0);
+  Files(start, "first.fit");
+  MarkedAddBatch(1);
+  answer = [&](int prompt, int target, int) {
+    if (prompt == 1) MarkStars(target, 1);
+    Ok(true);
+  };
+  ASSERT_TRUE(Start());
+  Run();
+  ASSERT_EQ(prompts.size(), 1u);
+  TShiftListFile list;
+  std::string error;
+  ASSERT_TRUE(ReadShiftListFile(dir.file("VList_1Stars_4files.qvl"), list, error)) << error;
+  FreeSlot(48);
+  ASSERT_TRUE(LoadImageFile(48, dir.file("first.fit")));
+  const std::vector<float> first = PlaneValues(48, 1);
+  FreeSlot(48);
+
+  ResetRun();
+  BatchSteps = TBatchStepList();
+  Files(start, "again.fit");
+  MarkedAddBatch(1);
+  BatchRun.UseShiftList = true;
+  InstallRunShiftList(list);
+  BatchRun.ShiftListCount = list.Count();
+  ASSERT_TRUE(Start());
+  Run();
+  EXPECT_EQ(prompts.size(), 1u) << "the rerun asks nothing";
+  EXPECT_EQ(labels.Label1, "4 Bilder Add");
+  ASSERT_TRUE(LoadImageFile(48, dir.file("again.fit")));
+  const std::vector<float> again = PlaneValues(48, 1);
+  ASSERT_EQ(again.size(), first.size());
+  for (size_t i = 0; i < first.size(); ++i) ASSERT_NEAR(again[i], first[i], 1e-3f * std::fabs(first[i]) + 1e-3f) << i;
+}
+
+TEST_F(BatchMarkedRunTest, CorrelationRunsListTheReferenceJustAboveTheSecond) {
+  Settings.ShiftMode = 1;
+  Files(Frames(3, 1.0, 1.0, 0), "corr.fit");
+  MarkedAddBatch(1);
+  answer = [&](int prompt, int target, int) {
+    if (prompt == 1) MarkStars(target, 1);
+    Ok(true);
+  };
+  ASSERT_TRUE(Start());
+  Run();
+  EXPECT_EQ(Settings.ShiftMode, 1) << "the main window's mode comes back";
+  EXPECT_EQ(prompts[0].second, "Markieren Sie einen Bereich und klicken danach auf \"Ok, weiter\"!");
+  TShiftListFile list;
+  std::string error;
+  ASSERT_TRUE(ReadShiftListFile(dir.file("VList_1Stars_3files.qvl"), list, error)) << error;
+  ASSERT_EQ(list.Count(), 3);
+  EXPECT_NEAR(list.Qualities[0], 1.01 * list.Qualities[1], 1e-3 * list.Qualities[1]);
+}
+
 TEST_F(BatchMarkedRunTest, SkippedImagesAndDirectMarks) {
   Files(Frames(4, 1.0, 0.5, 0), "sum.fit");
   MarkedAddBatch(1);

@@ -341,16 +341,19 @@ void RunMarkedAlignment(const TStepRun& run) {
     text = ConfirmPrompt(marks, kind);
   }
 
-  if (!s.CheckStars && !first) {
-    if (listed) ListedPoints();
-  } else if (!AskForMarks(target, work, marks, first, text, counted)) {
-    return;
+  // A listed file takes its listed points without asking.
+  if (listed) {
+    ListedPoints();
+  } else if (s.CheckStars || first) {
+    if (!AskForMarks(target, work, marks, first, text, counted)) return;
   }
 
+  // The first image of the run is the target itself, listed or not.
+  const bool reference = s.FirstImage || work == target;
   MoveReferencePoints(s.CometShiftX, s.CometShiftY);
   if (run.Op == 10) {
-    AddToTarget(target, work, first, listed);
-  } else if (!first) {
+    AddToTarget(target, work, reference, listed);
+  } else if (!reference) {
     FitToTarget(target, work);
   }
   if (!listed && !s.EndOfRun) RecordShiftListEntry();
