@@ -105,17 +105,27 @@ void ClampValuesAbove(int slot, float v) {
       [v](int32_t, __m128 x) { return _mm_min_ps(_mm_set1_ps(v), x); });
 }
 
-void TakeSquareRoot(int slot) {
+void TakeSquareRoot(int slot, bool everyPlane, bool keepNonPositive) {
   if (!SlotInUse(slot)) return;
+  const auto planes = everyPlane ? AllPlanes(slot) : SelectedChannels(slot);
+  if (keepNonPositive) {
+    MapValidPixels(
+        slot, planes, WorkRect, [](int32_t, float x) { return x > 0 ? std::sqrt(x) : x; },
+        [](int32_t, __m128 x) {
+          const __m128 positive = _mm_cmpgt_ps(x, _mm_setzero_ps());
+          return _mm_or_ps(_mm_and_ps(positive, _mm_sqrt_ps(x)), _mm_andnot_ps(positive, x));
+        });
+    return;
+  }
   MapValidPixels(
-      slot, SelectedChannels(slot), WorkRect, [](int32_t, float x) { return x > 0 ? std::sqrt(x) : 0.0f; },
+      slot, planes, WorkRect, [](int32_t, float x) { return x > 0 ? std::sqrt(x) : 0.0f; },
       [](int32_t, __m128 x) { return _mm_and_ps(_mm_cmpgt_ps(x, _mm_setzero_ps()), _mm_sqrt_ps(x)); });
 }
 
-void SquareValues(int slot) {
+void SquareValues(int slot, bool everyPlane) {
   if (!SlotInUse(slot)) return;
   MapValidPixels(
-      slot, SelectedChannels(slot), WorkRect, [](int32_t, float x) { return x * x; },
+      slot, everyPlane ? AllPlanes(slot) : SelectedChannels(slot), WorkRect, [](int32_t, float x) { return x * x; },
       [](int32_t, __m128 x) { return _mm_mul_ps(x, x); });
 }
 

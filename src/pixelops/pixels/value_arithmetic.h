@@ -18,11 +18,13 @@ void MultiplyRectByValues(int slot, double f1, double f2, double f3);
 void ClampValuesBelow(int slot, float v);
 void ClampValuesAbove(int slot, float v);
 
-// On the selected channels inside the working rectangle: v > 0 becomes sqrt(v),
-// other valid values become 0.
-void TakeSquareRoot(int slot);
-// On the selected channels inside the working rectangle: v becomes v * v.
-void SquareValues(int slot);
+// On the selected channels (every plane with `everyPlane`) inside the working
+// rectangle: v > 0 becomes sqrt(v); other valid values become 0, or stay with
+// `keepNonPositive` (the batch's "Wurzel aus Pixelwerte ziehen").
+void TakeSquareRoot(int slot, bool everyPlane = false, bool keepNonPositive = false);
+// On the selected channels (every plane with `everyPlane`) inside the working
+// rectangle: v becomes v * v.
+void SquareValues(int slot, bool everyPlane = false);
 // Every plane inside the working rectangle: v becomes the nearest integer,
 // halves to the even neighbour.
 void RoundValues(int slot);

@@ -109,9 +109,11 @@ void UpperLimitCommand(QAction* sender) {
                Text(LangKey(9, 57), "(größere Werte -> Wert)"), LastValues.UpperLimit, true);
 }
 
-void SquareRootCommand(QAction* sender) { RunResultCommand(sender, "&Wurzel ziehen", TakeSquareRoot, true, true); }
+void SquareRootCommand(QAction* sender) { RunResultCommand(
+      sender, "&Wurzel ziehen", [](int slot) { TakeSquareRoot(slot); }, true, true); }
 
-void SquareCommand(QAction* sender) { RunResultCommand(sender, "Werte &quadrieren", SquareValues, true, true); }
+void SquareCommand(QAction* sender) { RunResultCommand(
+      sender, "Werte &quadrieren", [](int slot) { SquareValues(slot); }, true, true); }
 
 void RoundCommand(QAction* sender) { RunResultCommand(sender, "Werte run&den", RoundValues, true, false); }
 
