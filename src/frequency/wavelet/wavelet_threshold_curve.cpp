@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "frequency/wavelet/wavelet_rounding.h"
+
 namespace astrelon {
 
 TThresholdCurve MakeThresholdCurve(int hardness, double threshold, double c) {
@@ -30,7 +32,8 @@ void ApplyThresholdCurve(const TThresholdCurve& curve, std::span<float> values) 
   const double perUnit = 500.0 / curve.Scale;
   const auto last = int64_t(curve.Table.size()) - 1;
   auto entry = [&](double magnitude) {
-    const int64_t i = int64_t(std::nearbyint(std::min(magnitude * perUnit, double(last))));
+    // A magnitude above 0, so the index lies in 0 .. last.
+    const int64_t i = int64_t(NearestWhole(std::min(magnitude * perUnit, double(last))));
     return curve.Table[size_t(i)];
   };
   for (float& v : values) {
