@@ -13,6 +13,7 @@
 #include "frequency/wavelet/wavelet_patch_search.h"
 #include "frequency/wavelet/wavelet_plain_mean.h"
 #include "frequency/wavelet/wavelet_rounding.h"
+#include "frequency/wavelet/wavelet_threshold_curve.h"
 #include "store/image_slot.h"
 
 namespace astrelon {
@@ -193,6 +194,26 @@ TEST(WaveletFastPaths, RoundingAndTheSixteenBitCopyTieToEven) {
         IsValidPixel(v[i]) ? int16_t(std::clamp(std::nearbyint(double(v[i]) * 4.0), -32768.0, 32767.0)) : PatchBlank;
     EXPECT_EQ(q[i], expected) << v[i];
   }
+}
+
+TEST(WaveletFastPaths, ThresholdCurveMatchesItsDefinition) {
+  const TThresholdCurve curve = MakeThresholdCurve(1, 2.0, 1.5);
+  std::vector<float> v{0.0f, -0.0f, float(curve.Limit), -float(curve.Limit), NAN, INFINITY, -INFINITY, BlankPixel};
+  for (int i = -2000; i <= 2000; ++i) v.push_back(float(i) * 0.01f);
+  std::vector<float> expected = v;
+  for (float &e : expected) {
+    auto entry = [&](double m) {
+      const double i = std::nearbyint(std::min(m * 500.0 / curve.Scale, double(curve.Table.size() - 1)));
+      return curve.Table[size_t(i)];
+    };
+    const double d = e;
+    if (d > 0 && d < curve.Limit)
+      e = float(entry(d));
+    else if (d <= 0 && d > -curve.Limit)
+      e = float(-entry(-d));
+  }
+  ApplyThresholdCurve(curve, v);
+  ExpectSameBits(v, expected);
 }
 
 }  // namespace

@@ -31,13 +31,12 @@ const std::array<double, WeightSteps + 1> &WeightTable() {
 // apart), shifted right by 3. A difference of two 16-bit values squared fits 32
 // bits unsigned; nine of them need more.
 [[gnu::always_inline]] inline int64_t PatchDistance(const int16_t *a, const int16_t *b, int64_t w) {
-  uint64_t sum = 0;
-  for (int64_t dy = -w; dy <= w; dy += w)
-    for (int dx = -1; dx <= 1; ++dx) {
-      const int32_t d = int32_t(a[dy + dx]) - int32_t(b[dy + dx]);
-      sum += uint32_t(d * int64_t(d));
-    }
-  return int64_t(sum >> 3);
+  auto square = [&](int64_t i) {
+    const int32_t d = int32_t(a[i]) - int32_t(b[i]);
+    return uint64_t(uint32_t(d * int64_t(d)));
+  };
+  auto row = [&](int64_t r) { return square(r - 1) + square(r) + square(r + 1); };
+  return int64_t((row(-w) + row(0) + row(w)) >> 3);
 }
 
 constexpr int LookIndex(int dx, int dy) { return (dy - PatchOffsetLow) * TPatchScratch::Side + (dx - PatchOffsetLow); }

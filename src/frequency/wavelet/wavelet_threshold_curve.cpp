@@ -31,17 +31,16 @@ void ApplyThresholdCurve(const TThresholdCurve& curve, std::span<float> values) 
   if (!(curve.Scale > 0)) return;
   const double perUnit = 500.0 / curve.Scale;
   const auto last = int64_t(curve.Table.size()) - 1;
-  auto entry = [&](double magnitude) {
-    // A magnitude above 0, so the index lies in 0 .. last.
-    const int64_t i = int64_t(NearestWhole(std::min(magnitude * perUnit, double(last))));
-    return curve.Table[size_t(i)];
-  };
+  const double limit = curve.Limit;
+  // Without branches, whose outcome the noise's sign would make a guess: a value
+  // of magnitude m below the limit becomes the entry of m with the value's sign
+  // (-0 for a zero); others, NaN among them, stay.
   for (float& v : values) {
-    const double d = v;
-    if (d > 0 && d < curve.Limit)
-      v = float(entry(d));
-    else if (d <= 0 && d > -curve.Limit)
-      v = float(-entry(-d));
+    const double d = v, m = std::fabs(d);
+    const double x = m * perUnit;
+    const double e = curve.Table[size_t(int64_t(NearestWhole(x < double(last) ? x : double(last))))];
+    const float r = float(d > 0 ? e : -e);
+    v = m < limit ? r : v;
   }
 }
 
