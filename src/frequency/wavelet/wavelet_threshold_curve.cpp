@@ -1,6 +1,8 @@
 #include "frequency/wavelet/wavelet_threshold_curve.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <numbers>
 
@@ -39,8 +41,11 @@ void ApplyThresholdCurve(const TThresholdCurve& curve, std::span<float> values) 
     const double d = v, m = std::fabs(d);
     const double x = m * perUnit;
     const double e = curve.Table[size_t(int64_t(NearestWhole(x < double(last) ? x : double(last))))];
-    const float r = float(d > 0 ? e : -e);
-    v = m < limit ? r : v;
+    // -e for d <= 0 by its sign bit, and the choice by a mask.
+    const uint64_t minus = uint64_t(!(d > 0)) << 63;
+    const float r = float(std::bit_cast<double>(std::bit_cast<uint64_t>(e) ^ minus));
+    const uint32_t keep = 0u - uint32_t(!(m < limit));
+    v = std::bit_cast<float>((std::bit_cast<uint32_t>(r) & ~keep) | (std::bit_cast<uint32_t>(v) & keep));
   }
 }
 
