@@ -33,7 +33,7 @@ std::vector<float> NoisyLevel(int32_t w, int32_t h, unsigned seed) {
   return v;
 }
 
-float PlainReference(const std::vector<float> &v, int32_t w, int32_t x, int32_t y, double t) {
+float PlainReference(const std::vector<float>& v, int32_t w, int32_t x, int32_t y, double t) {
   static constexpr struct {
     int dx, dy;
     double a;
@@ -42,7 +42,7 @@ float PlainReference(const std::vector<float> &v, int32_t w, int32_t x, int32_t 
   const float c0 = v[size_t(y * w + x)];
   if (!IsValidPixel(c0)) return c0;
   double sum = c0, weight = 1;
-  for (const auto &tap : Taps) {
+  for (const auto& tap : Taps) {
     const float n = v[size_t((y + tap.dy) * w + x + tap.dx)];
     if (!IsValidPixel(n)) continue;
     const double wt = tap.a * t / (std::fabs(double(n) - c0) + t);
@@ -53,7 +53,7 @@ float PlainReference(const std::vector<float> &v, int32_t w, int32_t x, int32_t 
 }
 
 // The same bits, NaNs being equal to NaNs.
-void ExpectSameBits(const std::vector<float> &a, const std::vector<float> &b) {
+void ExpectSameBits(const std::vector<float>& a, const std::vector<float>& b) {
   ASSERT_EQ(a.size(), b.size());
   for (size_t i = 0; i < a.size(); ++i) {
     if (std::isnan(a[i]) && std::isnan(b[i])) continue;
@@ -86,7 +86,7 @@ TEST(WaveletFastPaths, PlainMeanMatchesItsDefinitionInEveryPathAndSplit) {
 
 // The patch search as first written: a vector list, a fresh look table per
 // pixel.
-float SearchReference(const TPatchLevel &l, int32_t x, int32_t y) {
+float SearchReference(const TPatchLevel& l, int32_t x, int32_t y) {
   constexpr int Side = PatchOffsetHigh - PatchOffsetLow + 1;
   std::array<bool, Side * Side> looked{};
   struct TEntry {
@@ -111,11 +111,11 @@ float SearchReference(const TPatchLevel &l, int32_t x, int32_t y) {
   for (;;) {
     bool lookedNew = false;
     int lastDx = 0, lastDy = 0;
-    for (const auto &[sx, sy] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}}) {
+    for (const auto& [sx, sy] : {std::pair{-1, 0}, {1, 0}, {0, -1}, {0, 1}}) {
       if (spent >= PatchCandidateBudget) break;
       const int dx = cx + sx, dy = cy + sy;
       if (dx < PatchOffsetLow || dx > PatchOffsetHigh || dy < PatchOffsetLow || dy > PatchOffsetHigh) continue;
-      bool &seen = looked[size_t((dy - PatchOffsetLow) * Side + dx - PatchOffsetLow)];
+      bool& seen = looked[size_t((dy - PatchOffsetLow) * Side + dx - PatchOffsetLow)];
       if (seen) continue;
       seen = true;
       const int32_t px = x + dx, py = y + dy;
@@ -127,7 +127,7 @@ float SearchReference(const TPatchLevel &l, int32_t x, int32_t y) {
       if (!IsValidPixel(l.Values[at(px, py)])) continue;
       const int64_t d = distance(px, py);
       if (d >= bound) continue;
-      list.insert(std::upper_bound(list.begin(), list.end(), d, [](int64_t a, const TEntry &b) { return a < b.d; }),
+      list.insert(std::upper_bound(list.begin(), list.end(), d, [](int64_t a, const TEntry& b) { return a < b.d; }),
                   {d, dx, dy});
       const int remaining = PatchCandidateBudget - spent;
       if (remaining >= 1 && int(list.size()) > remaining) bound = std::min(bound, list[size_t(remaining - 1)].d);
@@ -201,7 +201,7 @@ TEST(WaveletFastPaths, ThresholdCurveMatchesItsDefinition) {
   std::vector<float> v{0.0f, -0.0f, float(curve.Limit), -float(curve.Limit), NAN, INFINITY, -INFINITY, BlankPixel};
   for (int i = -2000; i <= 2000; ++i) v.push_back(float(i) * 0.01f);
   std::vector<float> expected = v;
-  for (float &e : expected) {
+  for (float& e : expected) {
     auto entry = [&](double m) {
       const double i = std::nearbyint(std::min(m * 500.0 / curve.Scale, double(curve.Table.size() - 1)));
       return curve.Table[size_t(i)];

@@ -10,6 +10,7 @@
 #include "frequency/wavelet/wavelet_plain_mean.h"
 #include "frequency/wavelet/wavelet_pyramid.h"
 #include "frequency/wavelet/wavelet_threshold_curve.h"
+#include "platform/big_buffers.h"
 #include "platform/parallel_chunks.h"
 #include "platform/processor_features.h"
 #include "store/planes/plane_routines.h"
@@ -31,10 +32,14 @@ constexpr int32_t ChunkRows = 16;
 // Filters one level into `out`, the threshold curve included; false when the
 // abort flag ended it. Chunks of rows run on all threads; after each chunk the
 // calling thread runs `afterRows` and reads the abort flag.
-bool FilterLevel(TPyramidLevel &level, std::vector<float> &out, double t, const std::vector<int16_t> *q, double k,
-                 const TThresholdCurve &curve, const std::function<void()> &afterRows) {
+bool FilterLevel(TPyramidLevel& level, std::vector<float>& out, double t, const std::vector<int16_t>* q, double k,
+                 const TThresholdCurve& curve, const std::function<void()>& afterRows) {
   const int32_t w = level.Width, h = level.Height;
   const std::span<const float> v = level.Data;
+  // A fresh buffer of the level's size, on huge pages where the system has them.
+  out = std::vector<float>();
+  out.reserve(level.Data.size());
+  AdviseHugePages(out.data(), level.Data.size() * sizeof(float));
   out.resize(level.Data.size());
   const bool interior = w >= 5 && h >= 5;
   const TPatchLevel patches{v, q ? std::span<const int16_t>(*q) : std::span<const int16_t>(), w, h, k};
@@ -72,16 +77,16 @@ bool FilterLevel(TPyramidLevel &level, std::vector<float> &out, double t, const 
 
 }  // namespace
 
-bool PyramidNoiseFilter(int source, int set, int plane, const TWaveletFilterOptions &options, int destination,
-                        const TRectI &rect) {
+bool PyramidNoiseFilter(int source, int set, int plane, const TWaveletFilterOptions& options, int destination,
+                        const TRectI& rect) {
   if (set < 0 || set >= PyramidSetCount || plane < 1 || plane > 3) return false;
-  TPyramidSet &s = PyramidSets[size_t(set)];
+  TPyramidSet& s = PyramidSets[size_t(set)];
   if (!s.Built[size_t(plane)]) return true;
   const int count = std::clamp(options.Levels, 0, std::min(s.LevelCount, 4));
   const bool sourceKnown = SlotInUse(source) && plane <= Store.Image[size_t(source)].PlaneCount;
   std::vector<float> out;
   for (int l = 0; l < count; ++l) {
-    TPyramidLevel &level = s.Levels[size_t(plane)][size_t(l)];
+    TPyramidLevel& level = s.Levels[size_t(plane)][size_t(l)];
     if (level.Data.empty()) continue;
     const double range = double(level.Max) - double(level.Min);
     double t = EstimateNoiseClipped(level.Data, Sse2Enabled);
@@ -114,6 +119,10 @@ bool PyramidNoiseFilter(int source, int set, int plane, const TWaveletFilterOpti
     const TThresholdCurve curve = MakeThresholdCurve(options.Hardness, t, c);
     if (!FilterLevel(level, out, t, options.Better ? &q : nullptr, k, curve, afterRows)) return false;
     level.Data.swap(out);
+    // The level's former values are freed in the background.
+    const size_t bytes = out.size() * sizeof(float);
+    ReleaseInBackground(std::move(out), bytes);
+    out = std::vector<float>();
   }
   return true;
 }

@@ -18,7 +18,7 @@ constexpr int WeightSteps = 2040;
 constexpr int64_t FarDistance = 4000000000;
 
 // E[i] = exp(-i / 81.915), i = 0..2040.
-const std::array<double, WeightSteps + 1> &WeightTable() {
+const std::array<double, WeightSteps + 1>& WeightTable() {
   static const std::array<double, WeightSteps + 1> table = [] {
     std::array<double, WeightSteps + 1> t{};
     for (int i = 0; i <= WeightSteps; ++i) t[size_t(i)] = std::exp(-double(i) / 81.915);
@@ -30,7 +30,7 @@ const std::array<double, WeightSteps + 1> &WeightTable() {
 // The sum of squared differences of the 3 x 3 patches around a and b (rows w
 // apart), shifted right by 3. A difference of two 16-bit values squared fits 32
 // bits unsigned; nine of them need more.
-[[gnu::always_inline]] inline int64_t PatchDistance(const int16_t *a, const int16_t *b, int64_t w) {
+[[gnu::always_inline]] inline int64_t PatchDistance(const int16_t* a, const int16_t* b, int64_t w) {
   auto square = [&](int64_t i) {
     const int32_t d = int32_t(a[i]) - int32_t(b[i]);
     return uint64_t(uint32_t(d * int64_t(d)));
@@ -43,12 +43,12 @@ constexpr int LookIndex(int dx, int dy) { return (dy - PatchOffsetLow) * TPatchS
 
 using TEntry = TPatchScratch::TEntry;
 
-float SearchPixel(const TPatchLevel &level, const std::array<double, WeightSteps + 1> &weight, int32_t x, int32_t y,
-                  TPatchScratch &scratch) {
+float SearchPixel(const TPatchLevel& level, const std::array<double, WeightSteps + 1>& weight, int32_t x, int32_t y,
+                  TPatchScratch& scratch) {
   const int32_t w = level.Width, h = level.Height;
   const int64_t centre = int64_t(y) * w + x;
-  const float *values = level.Values.data();
-  const int16_t *q = level.Q.data() + centre;
+  const float* values = level.Values.data();
+  const int16_t* q = level.Q.data() + centre;
   const float c0 = values[centre];
   // A new stamp marks every offset as not looked at; at the wrap the marks are
   // cleared.
@@ -57,10 +57,10 @@ float SearchPixel(const TPatchLevel &level, const std::array<double, WeightSteps
     scratch.Stamp = 1;
   }
   const uint32_t stamp = scratch.Stamp;
-  uint32_t *looked = scratch.Looked.data();
+  uint32_t* looked = scratch.Looked.data();
   // The list of candidates, sorted by distance (equal ones in the order found):
   // entries head .. tail-1.
-  TEntry *list = scratch.List.data();
+  TEntry* list = scratch.List.data();
   int head = 0, tail = 0;
   looked[LookIndex(0, 0)] = stamp;
   // At first no candidate weighing less than e^-10 is listed.
@@ -71,11 +71,11 @@ float SearchPixel(const TPatchLevel &level, const std::array<double, WeightSteps
   for (;;) {
     bool lookedNew = false;
     int lastDx = 0, lastDy = 0;
-    for (const auto &step : Steps) {
+    for (const auto& step : Steps) {
       if (spent >= PatchCandidateBudget) break;
       const int dx = cx + step[0], dy = cy + step[1];
       if (dx < PatchOffsetLow || dx > PatchOffsetHigh || dy < PatchOffsetLow || dy > PatchOffsetHigh) continue;
-      uint32_t &seen = looked[LookIndex(dx, dy)];
+      uint32_t& seen = looked[LookIndex(dx, dy)];
       if (seen == stamp) continue;
       seen = stamp;
       const int32_t px = x + dx, py = y + dy;
@@ -149,14 +149,14 @@ std::vector<int16_t> QuantiseLevel(std::span<const float> values, double s, int 
   return q;
 }
 
-void PatchSearchRow(const TPatchLevel &level, int32_t y, int32_t first, int32_t last, float *out,
-                    TPatchScratch &scratch) {
+void PatchSearchRow(const TPatchLevel& level, int32_t y, int32_t first, int32_t last, float* out,
+                    TPatchScratch& scratch) {
   const int64_t w = level.Width, h = level.Height;
   if (first >= last) return;
   if (y < 2 || y > h - 3 || first < 2 || last > w - 2 || level.Values.size() < size_t(w * h) ||
       level.Q.size() < size_t(w * h))
     throw std::invalid_argument("patch search outside the level's interior");
-  const std::array<double, WeightSteps + 1> &weight = WeightTable();
+  const std::array<double, WeightSteps + 1>& weight = WeightTable();
   for (int32_t x = first; x < last; ++x) out[x] = SearchPixel(level, weight, x, y, scratch);
 }
 

@@ -26,7 +26,7 @@ typedef int64_t TVec4l __attribute__((vector_size(32)));
 constexpr double ADirect = 1.0, ADiagonal = 0.71, AFar = 0.4;
 
 template <class V>
-[[gnu::always_inline]] inline V LoadAsDouble(const float *p) {
+[[gnu::always_inline]] inline V LoadAsDouble(const float* p) {
   if constexpr (LaneCount<V> == 1) {
     return double(*p);
   } else {
@@ -48,7 +48,7 @@ template <class V>
 // e[x] = at / (|p[x] - q[x]| + t) for x = x0 .. x1-1: the weight of the pair
 // (p[x], q[x]) for a tap of a t = at.
 template <class V>
-[[gnu::always_inline]] inline void PairWeights(const float *p, const float *q, double at, double t, double *e,
+[[gnu::always_inline]] inline void PairWeights(const float* p, const float* q, double at, double t, double* e,
                                                int32_t x0, int32_t x1) {
   constexpr int K = LaneCount<V>;
   int32_t x = x0;
@@ -61,18 +61,18 @@ template <class V>
 
 // The pair weights of one row y with the pixels right of it and below it.
 struct TRowWeights {
-  double *Right;      // (x, y) - (x+1, y)
-  double *Right2;     // (x, y) - (x+2, y)
-  double *Down;       // (x, y) - (x, y+1)
-  double *DownRight;  // (x, y) - (x+1, y+1)
-  double *DownLeft;   // (x, y) - (x-1, y+1)
-  double *Down2;      // (x, y) - (x, y+2)
+  double* Right;      // (x, y) - (x+1, y)
+  double* Right2;     // (x, y) - (x+2, y)
+  double* Down;       // (x, y) - (x, y+1)
+  double* DownRight;  // (x, y) - (x+1, y+1)
+  double* DownLeft;   // (x, y) - (x-1, y+1)
+  double* Down2;      // (x, y) - (x, y+2)
 };
 
 // One tap of a pixel x: its neighbour is n[x], its weight e[x + shift].
 struct TTap {
-  const float *N;
-  const double *E;
+  const float* N;
+  const double* E;
   int32_t Shift;
 };
 
@@ -82,31 +82,31 @@ struct TPlainRows {
   int32_t W;
   double T;
 
-  [[gnu::always_inline]] const float *Row(int32_t y) const { return Level.data() + int64_t(y) * W; }
+  [[gnu::always_inline]] const float* Row(int32_t y) const { return Level.data() + int64_t(y) * W; }
 
   // The weights of row y (with rows y+1 and y+2) that the pixels x = 2 .. w-3
   // use.
-  [[gnu::always_inline]] void Horizontal(int32_t y, const TRowWeights &r) const {
-    const float *p = Row(y);
+  [[gnu::always_inline]] void Horizontal(int32_t y, const TRowWeights& r) const {
+    const float* p = Row(y);
     PairWeights<V>(p, p + 1, ADirect * T, T, r.Right, 1, W - 2);
     PairWeights<V>(p, p + 2, AFar * T, T, r.Right2, 0, W - 2);
   }
-  [[gnu::always_inline]] void Vertical(int32_t y, const TRowWeights &r) const {
+  [[gnu::always_inline]] void Vertical(int32_t y, const TRowWeights& r) const {
     const float *p = Row(y), *below = Row(y + 1);
     PairWeights<V>(p, below, ADirect * T, T, r.Down, 2, W - 2);
     PairWeights<V>(p, below + 1, ADiagonal * T, T, r.DownRight, 1, W - 2);
     PairWeights<V>(p, below - 1, ADiagonal * T, T, r.DownLeft, 2, W - 1);
   }
-  [[gnu::always_inline]] void Far(int32_t y, const TRowWeights &r) const {
-    const float *p = Row(y);
+  [[gnu::always_inline]] void Far(int32_t y, const TRowWeights& r) const {
+    const float* p = Row(y);
     PairWeights<V>(p, Row(y + 2), AFar * T, T, r.Down2, 2, W - 2);
   }
 
   // The means of row y's pixels x = 2 .. w-3 from the row's weights r0 and
   // those of the rows above (r1: y-1, r2: y-2).
-  [[gnu::always_inline]] void Means(int32_t y, const TRowWeights &r0, const TRowWeights &r1, const TRowWeights &r2,
-                                    float *out) const {
-    const float *c = Row(y);
+  [[gnu::always_inline]] void Means(int32_t y, const TRowWeights& r0, const TRowWeights& r1, const TRowWeights& r2,
+                                    float* out) const {
+    const float* c = Row(y);
     const float *up = Row(y - 1), *down = Row(y + 1), *up2 = Row(y - 2), *down2 = Row(y + 2);
     const TTap taps[12] = {{c - 1, r0.Right, -1},      {c + 1, r0.Right, 0},        {up, r1.Down, 0},
                            {down, r0.Down, 0},         {up - 1, r1.DownRight, -1},  {up + 1, r1.DownLeft, 1},
@@ -119,11 +119,11 @@ struct TPlainRows {
   }
 
   template <class L>
-  [[gnu::always_inline]] static void MeanLanes(const float *c, const TTap (&taps)[12], int32_t x, float *out) {
+  [[gnu::always_inline]] static void MeanLanes(const float* c, const TTap (&taps)[12], int32_t x, float* out) {
     const L c0 = LoadAsDouble<L>(c + x);
     const L blank = Splat<L>(double(BlankLimit));
     L sum = c0, weight = Splat<L>(1.0);
-    for (const TTap &tap : taps) {
+    for (const TTap& tap : taps) {
       const L n = LoadAsDouble<L>(tap.N + x);
       L wt;
       if constexpr (LaneCount<L> == 1)
@@ -156,23 +156,23 @@ struct TPlainRows {
 
 template <class V>
 [[gnu::always_inline]] inline void Rows(std::span<const float> level, int32_t w, int32_t first, int32_t last, double t,
-                                        float *out) {
+                                        float* out) {
   const TPlainRows<V> rows{level, w, t};
   // Six weight rows per ring slot: the vertical ones of rows y-2 .. y in turn,
   // the horizontal ones of row y alone.
   std::vector<double> space(size_t(3) * 6 * size_t(w));
   TRowWeights ring[3];
   for (int k = 0; k < 3; ++k) {
-    double *b = space.data() + size_t(k) * 6 * size_t(w);
+    double* b = space.data() + size_t(k) * 6 * size_t(w);
     const size_t n = size_t(w);
     ring[k] = {b, b + n, b + 2 * n, b + 3 * n, b + 4 * n, b + 5 * n};
   }
-  auto slot = [&](int32_t y) -> TRowWeights & { return ring[y % 3]; };
+  auto slot = [&](int32_t y) -> TRowWeights& { return ring[y % 3]; };
   rows.Far(first - 2, slot(first - 2));
   rows.Far(first - 1, slot(first - 1));
   rows.Vertical(first - 1, slot(first - 1));
   for (int32_t y = first; y < last; ++y) {
-    TRowWeights &r0 = slot(y);
+    TRowWeights& r0 = slot(y);
     rows.Horizontal(y, r0);
     rows.Vertical(y, r0);
     rows.Far(y, r0);
@@ -180,15 +180,15 @@ template <class V>
   }
 }
 
-void RowsScalar(std::span<const float> level, int32_t w, int32_t first, int32_t last, double t, float *out) {
+void RowsScalar(std::span<const float> level, int32_t w, int32_t first, int32_t last, double t, float* out) {
   Rows<double>(level, w, first, last, t, out);
 }
-void RowsSse2(std::span<const float> level, int32_t w, int32_t first, int32_t last, double t, float *out) {
+void RowsSse2(std::span<const float> level, int32_t w, int32_t first, int32_t last, double t, float* out) {
   Rows<TVec4d>(level, w, first, last, t, out);
 }
 #if ASTRELON_HAVE_AVX2
 ASTRELON_AVX2 void RowsAvx2(std::span<const float> level, int32_t w, int32_t first, int32_t last, double t,
-                            float *out) {
+                            float* out) {
   Rows<TVec4d>(level, w, first, last, t, out);
 }
 #endif

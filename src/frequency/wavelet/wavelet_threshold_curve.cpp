@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 
 #include "frequency/wavelet/wavelet_rounding.h"
