@@ -39,21 +39,27 @@ const std::array<double, WeightSteps + 1>& WeightTable() {
   return int64_t((row(-w) + row(0) + row(w)) >> 3);
 }
 
-constexpr int LookIndex(int dx, int dy) { return (dy - PatchOffsetLow) * TPatchScratch::Side + (dx - PatchOffsetLow); }
+constexpr int LookIndex(int dx, int dy) {
+  return (dy - PatchOffsetLow + 1) * TPatchScratch::Side + (dx - PatchOffsetLow + 1);
+}
 
 using TEntry = TPatchScratch::TEntry;
 
-float SearchPixel(const TPatchLevel& level, const std::array<double, WeightSteps + 1>& weight, int32_t x, int32_t y,
-                  TPatchScratch& scratch) {
-  const int32_t w = level.Width, h = level.Height;
+// The filtered value of pixel (x, y); `Edge` when some offset's patch may leave
+// the level; `firstBound` the distance above which no candidate is listed at first.
+template <bool Edge>
+float SearchPixel(const TPatchLevel& level, const std::array<double, WeightSteps + 1>& weight, int64_t firstBound,
+                  int32_t x, int32_t y, TPatchScratch& scratch) {
+  const int32_t w = level.Width;
+  [[maybe_unused]] const int32_t h = level.Height;
   const int64_t centre = int64_t(y) * w + x;
   const float* values = level.Values.data();
   const int16_t* q = level.Q.data() + centre;
   const float c0 = values[centre];
   // A new stamp marks every offset as not looked at; at the wrap the marks are
   // cleared.
-  if (++scratch.Stamp == 0) {
-    scratch.Looked.fill(0);
+  if (++scratch.Stamp == TPatchScratch::Always) {
+    scratch.ClearMarks();
     scratch.Stamp = 1;
   }
   const uint32_t stamp = scratch.Stamp;
@@ -63,8 +69,7 @@ float SearchPixel(const TPatchLevel& level, const std::array<double, WeightSteps
   TEntry* list = scratch.List.data();
   int head = 0, tail = 0;
   looked[LookIndex(0, 0)] = stamp;
-  // At first no candidate weighing less than e^-10 is listed.
-  int64_t bound = int64_t(std::nearbyint(std::min(819.15 / level.K, 9e18)));
+  int64_t bound = firstBound;
   int cx = 0, cy = 0, spent = 0;
   double sumW = 0, sumWV = 0, wmax = 0;
   static constexpr int Steps[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
@@ -74,12 +79,14 @@ float SearchPixel(const TPatchLevel& level, const std::array<double, WeightSteps
     for (const auto& step : Steps) {
       if (spent >= PatchCandidateBudget) break;
       const int dx = cx + step[0], dy = cy + step[1];
-      if (dx < PatchOffsetLow || dx > PatchOffsetHigh || dy < PatchOffsetLow || dy > PatchOffsetHigh) continue;
+      // Offsets looked at and those beyond the grid are passed over.
       uint32_t& seen = looked[LookIndex(dx, dy)];
-      if (seen == stamp) continue;
+      if (seen >= stamp) continue;
       seen = stamp;
-      const int32_t px = x + dx, py = y + dy;
-      if (px < 1 || py < 1 || px > w - 2 || py > h - 2) continue;  // its patch would leave the level
+      if constexpr (Edge) {
+        const int32_t px = x + dx, py = y + dy;
+        if (px < 1 || py < 1 || px > w - 2 || py > h - 2) continue;  // its patch would leave the level
+      }
       ++spent;
       lookedNew = true;
       lastDx = dx;
@@ -157,7 +164,14 @@ void PatchSearchRow(const TPatchLevel& level, int32_t y, int32_t first, int32_t 
       level.Q.size() < size_t(w * h))
     throw std::invalid_argument("patch search outside the level's interior");
   const std::array<double, WeightSteps + 1>& weight = WeightTable();
-  for (int32_t x = first; x < last; ++x) out[x] = SearchPixel(level, weight, x, y, scratch);
+  // At first no candidate weighing less than e^-10 is listed.
+  const int64_t bound = int64_t(std::nearbyint(std::min(819.15 / level.K, 9e18)));
+  // Pixels whose every offset's patch lies inside the level.
+  const int32_t low = 1 - PatchOffsetLow, high = int32_t(w) - 2 - PatchOffsetHigh;
+  const bool rowInside = y >= low && y <= int32_t(h) - 2 - PatchOffsetHigh;
+  for (int32_t x = first; x < last; ++x)
+    out[x] = rowInside && x >= low && x <= high ? SearchPixel<false>(level, weight, bound, x, y, scratch)
+                                                : SearchPixel<true>(level, weight, bound, x, y, scratch);
 }
 
 }  // namespace astrelon
