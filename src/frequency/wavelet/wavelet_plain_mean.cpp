@@ -18,23 +18,13 @@ namespace astrelon {
 namespace {
 
 using simd::LaneCount;
+using simd::LoadWidened;
 using simd::Splat;
 using simd::TVec4d;
 using simd::TVec4f;
 typedef int64_t TVec4l __attribute__((vector_size(32)));
 
 constexpr double ADirect = 1.0, ADiagonal = 0.71, AFar = 0.4;
-
-template <class V>
-[[gnu::always_inline]] inline V LoadAsDouble(const float* p) {
-  if constexpr (LaneCount<V> == 1) {
-    return double(*p);
-  } else {
-    TVec4f f;
-    std::memcpy(&f, p, sizeof f);
-    return __builtin_convertvector(f, TVec4d);
-  }
-}
 
 // |v| as fabs gives it: the sign bit cleared.
 template <class V>
@@ -53,7 +43,7 @@ template <class V>
   constexpr int K = LaneCount<V>;
   int32_t x = x0;
   for (; x + K <= x1; x += K) {
-    const V d = Abs(LoadAsDouble<V>(p + x) - LoadAsDouble<V>(q + x)) + Splat<V>(t);
+    const V d = Abs(LoadWidened<V>(p + x) - LoadWidened<V>(q + x)) + Splat<V>(t);
     simd::StoreLanes(e + x, Splat<V>(at) / d);
   }
   for (; x < x1; ++x) e[x] = at / (std::fabs(double(p[x]) - double(q[x])) + t);
@@ -120,11 +110,11 @@ struct TPlainRows {
 
   template <class L>
   [[gnu::always_inline]] static void MeanLanes(const float* c, const TTap (&taps)[12], int32_t x, float* out) {
-    const L c0 = LoadAsDouble<L>(c + x);
+    const L c0 = LoadWidened<L>(c + x);
     const L blank = Splat<L>(double(BlankLimit));
     L sum = c0, weight = Splat<L>(1.0);
     for (const TTap& tap : taps) {
-      const L n = LoadAsDouble<L>(tap.N + x);
+      const L n = LoadWidened<L>(tap.N + x);
       L wt;
       if constexpr (LaneCount<L> == 1)
         wt = tap.E[x + tap.Shift];
