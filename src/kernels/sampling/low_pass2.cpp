@@ -1,4 +1,4 @@
-#include "pixelops/spatial/low_pass2.h"
+#include "kernels/sampling/low_pass2.h"
 
 #include <algorithm>
 #include <cmath>
