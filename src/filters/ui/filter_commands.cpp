@@ -12,6 +12,7 @@
 #include "filters/dialog/noise_filter_functions.h"
 #include "filters/ui/enlargement_commands.h"
 #include "filters/ui/filter_dialog.h"
+#include "filters/ui/hif_enlargement_commands.h"
 #include "filters/ui/network_commands.h"
 #include "filters/ui/psf_sharpen_start.h"
 #include "shell/main/main_services.h"
@@ -103,6 +104,7 @@ void RegisterFilterCommands() {
   RegisterMenuCommand("IterativesPSFschrfennichtlinear1", IterativesPSFschrfennichtlinear1Click);
   RegisterNetworkCommands();
   RegisterEnlargementCommands();
+  RegisterHiFEnlargementCommands();
   // The image windows tell the dialog about selections drawn, moved or hidden.
   auto previous = std::move(TMDIChild::SelectionChangedHook);
   TMDIChild::SelectionChangedHook = [previous](TMDIChild& w, int kind) {
