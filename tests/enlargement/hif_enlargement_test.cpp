@@ -11,6 +11,7 @@
 
 #include "../filters/filter_images.h"
 #include "filters/enlargement/edge_corrections.h"
+#include "filters/enlargement/sinc_low_pass.h"
 #include "store/planes/interpolation_kernels.h"
 
 namespace astrelon::test {
@@ -79,6 +80,41 @@ TEST_F(HiFEnlargementTest, OneThreadAndAllCoresGiveTheSameBitsAndAnAbortStops) {
     EXPECT_EQ(AbortRequested, 1);
     AbortRequested = 0;
   }
+}
+
+TEST_F(HiFEnlargementTest, AChannelSelectionDoesNotPartThePlanes) {
+  MakeImage(1, 40, 32, 3, Textured);
+  MakeResult(1, 2);
+  ASSERT_TRUE(UpscaleX2HiF(1, 2, true, THiFVariant::Tri, 4));
+  MakeResult(1, 3);
+  Store.Display[3].ChannelSelection = 2;
+  ASSERT_TRUE(UpscaleX2HiF(1, 3, true, THiFVariant::Tri, 4));
+  EXPECT_EQ(Store.Display[3].ChannelSelection, 2);
+  for (int p = 1; p <= 3; ++p) EXPECT_EQ(PlaneValues(2, p), PlaneValues(3, p)) << p;
+}
+
+TEST_F(HiFEnlargementTest, TheSincModelKeepsLevelsAndShortensItsWindowAwayFromTheEdge) {
+  // A step at x = 20 of a 40-pixel line, a blank at 30.
+  std::vector<float> line(40);
+  for (int x = 0; x < 40; ++x) line[size_t(x)] = x < 20 ? 10.0f : 90.0f;
+  line[30] = BlankPixel;
+  std::vector<float> out(40, -5.0f);
+  SincLowPassLine(line.data(), 40, out.data());
+  // Six or more away from the step inside the dSinc reach: the short bicubic
+  // window sees only the flat side.
+  for (int x : {5, 10, 13}) EXPECT_FLOAT_EQ(out[size_t(x)], 10.0f) << x;
+  for (int x : {25, 33}) EXPECT_FLOAT_EQ(out[size_t(x)], 90.0f) << x;
+  // Next to the step the long window smooths it.
+  EXPECT_GT(out[19], 10.5f);
+  EXPECT_LT(out[20], 89.5f);
+  // A blank is filled from its valid neighbours.
+  EXPECT_FLOAT_EQ(out[30], 90.0f);
+
+  // A plane: the levels of a uniform plane stay, blanks included.
+  std::vector<float> plane(size_t(30 * 20), 7.0f);
+  plane[size_t(5 * 30 + 5)] = BlankPixel;
+  SincLowPass(plane, 30, 20);
+  for (float v : plane) ASSERT_NEAR(v, 7.0f, 1e-5f);
 }
 
 // A source and an enlargement whose 2 x 2 blocks have the source's mean

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <vector>
 
@@ -122,6 +123,60 @@ ASTRELON_AVX2 void StatsAvx2(const float* base, size_t w, int32_t cy, const std:
     _mm256_store_pd(t[4] + 4 * h, mx[h]);
   }
   for (size_t l = 0; l < 8; ++l) s[l] = TStats{t[0][l], t[1][l], t[2][l], t[3][l], t[4][l]};
+}
+
+// Mean and twice the spread (with the floor) of four lanes, as CandidateSigma2.
+ASTRELON_AVX2 inline __m256d CandidateSigma2Avx2(bool tri, __m256d n, __m256d sum, __m256d sq, __m256d& mean) {
+  const __m256d floorVar = _mm256_set1_pd(0.001), two = _mm256_set1_pd(2.0);
+  mean = _mm256_div_pd(sum, n);
+  const __m256d var = _mm256_sub_pd(_mm256_div_pd(sq, n), _mm256_mul_pd(mean, mean));
+  if (tri)
+    return _mm256_blendv_pd(_mm256_mul_pd(two, _mm256_sqrt_pd(var)), _mm256_set1_pd(CandidateFloorTri),
+                            _mm256_cmp_pd(var, floorVar, _CMP_LT_OQ));
+  return _mm256_mul_pd(two, _mm256_sqrt_pd(_mm256_max_pd(var, floorVar)));
+}
+
+// FinishCandidate for eight lanes side by side, with the same operations in
+// the same order (the lanes of an empty window come out invalid).
+ASTRELON_AVX2 void FinishCandidatesAvx2(THiFVariant v, const std::array<TStats, 8>& s, double scale1,
+                                        std::array<TCandidate, 8>& out) {
+  alignas(32) double t[5][8];
+  for (size_t l = 0; l < 8; ++l) {
+    t[0][l] = s[l].N;
+    t[1][l] = s[l].Sum;
+    t[2][l] = s[l].SumSq;
+    t[3][l] = s[l].Min;
+    t[4][l] = s[l].Max;
+  }
+  const bool tri = v == THiFVariant::Tri;
+  const __m256d one = _mm256_set1_pd(1.0), two = _mm256_set1_pd(2.0), s1 = _mm256_set1_pd(scale1);
+  alignas(32) double meanC[8], scale2[8];
+  for (int h = 0; h < 2; ++h) {
+    __m256d n = _mm256_load_pd(t[0] + 4 * h), sum = _mm256_load_pd(t[1] + 4 * h), sq = _mm256_load_pd(t[2] + 4 * h);
+    const __m256d mn = _mm256_load_pd(t[3] + 4 * h), mx = _mm256_load_pd(t[4] + 4 * h);
+    __m256d mean;
+    __m256d sg = CandidateSigma2Avx2(tri, n, sum, sq, mean);
+    for (int k = 0; k < 2; ++k) {
+      const __m256d out1 = k == 0 ? _mm256_cmp_pd(mx, _mm256_add_pd(mean, sg), _CMP_GT_OQ)
+                                  : _mm256_cmp_pd(mn, _mm256_sub_pd(mean, sg), _CMP_LT_OQ);
+      const __m256d c = _mm256_and_pd(_mm256_cmp_pd(n, one, _CMP_GT_OQ), out1);
+      const __m256d x = k == 0 ? mx : mn;
+      n = _mm256_blendv_pd(n, _mm256_sub_pd(n, one), c);
+      sum = _mm256_blendv_pd(sum, _mm256_sub_pd(sum, x), c);
+      sq = _mm256_blendv_pd(sq, _mm256_sub_pd(sq, _mm256_mul_pd(x, x)), c);
+      __m256d mean2;
+      const __m256d sg2 = CandidateSigma2Avx2(tri, n, sum, sq, mean2);
+      mean = _mm256_blendv_pd(mean, mean2, c);
+      sg = _mm256_blendv_pd(sg, sg2, c);
+    }
+    __m256d sc = _mm256_div_pd(_mm256_set1_pd(0.66), sg);
+    const __m256d ratio = _mm256_div_pd(sc, s1);
+    sc = _mm256_blendv_pd(sc, _mm256_mul_pd(_mm256_set1_pd(0.7), s1), _mm256_cmp_pd(ratio, _mm256_set1_pd(0.7), _CMP_LT_OQ));
+    sc = _mm256_blendv_pd(sc, _mm256_mul_pd(two, s1), _mm256_cmp_pd(ratio, _mm256_set1_pd(1.5), _CMP_GT_OQ));
+    _mm256_store_pd(meanC + 4 * h, mean);
+    _mm256_store_pd(scale2 + 4 * h, sc);
+  }
+  for (size_t l = 0; l < 8; ++l) out[l] = {t[0][l] > 0, meanC[l], scale2[l]};
 }
 
 // The errors of eight candidates side by side.
@@ -334,8 +389,14 @@ TDetailPixel TAnalyser::Analyse(int32_t X, int32_t Y, bool vector) {
     CandidateStats(x, cy, vector, stats);
     std::array<TCandidate, Lanes> cand;
     std::array<float, Lanes> meanC{}, scale2{}, err{};
+#if ASTRELON_HAVE_AVX2
+    if (UseAvx2(vector))
+      FinishCandidatesAvx2(variant, stats, scale1, cand);
+    else
+#endif
+      for (size_t l = 0; l < Lanes; ++l)
+        if (use[l]) cand[l] = FinishCandidate(variant, stats[l], scale1);
     for (size_t l = 0; l < Lanes; ++l) {
-      if (use[l]) cand[l] = FinishCandidate(variant, stats[l], scale1);
       meanC[l] = float(cand[l].MeanC);
       scale2[l] = float(cand[l].Scale2);
     }
@@ -414,28 +475,40 @@ bool TransferDetail(const TDetailInputs& in, TImageSlot& result, int32_t colorMo
   if (v.Y1 < v.Y0) return true;
   const bool tri = in.Variant == THiFVariant::Tri;
   const int32_t w2 = 2 * in.Width, mapWidth = tri ? in.Width : w2;
-  return ForEachChunk(
-      v.Y0, v.Y1 + 1, int64_t(v.X1 - v.X0 + 1) * 64,
-      [&](int64_t first, int64_t last) {
-        TAnalyser analyser(in);
-        for (int32_t Y = int32_t(first); Y < int32_t(last); ++Y)
-          for (int32_t X = v.X0; X <= v.X1; ++X) {
-            const TDetailPixel d = analyser.Analyse(X, Y, vector);
-            directions[size_t(Y) * size_t(mapWidth) + size_t(X)] = d.Flat ? uint8_t(0) : d.Direction;
-            if (d.Flat || !(d.Blend > 0)) continue;
-            if (!tri) {
-              const float e = in.M[size_t(Y / 2 + d.Dy) * size_t(in.Width) + size_t(X / 2 + d.Dx)];
-              BlendPixel(result, colorModel, size_t(Y) * size_t(w2) + size_t(X), e, d, in.Base);
-              continue;
-            }
-            for (int32_t i = 0; i < 2; ++i)
-              for (int32_t j = 0; j < 2; ++j) {
-                const float e = in.M[size_t(Y + d.Dy + i) * size_t(in.Width) + size_t(X + d.Dx + j)];
-                BlendPixel(result, colorModel, size_t(2 * Y + i) * size_t(w2) + size_t(2 * X + j), e, d, in.Base);
-              }
-          }
-      },
-      [&](int64_t last) { return !poll || poll(int32_t(last)); });
+  auto row = [&](TAnalyser& analyser, int32_t Y) {
+    for (int32_t X = v.X0; X <= v.X1; ++X) {
+      const TDetailPixel d = analyser.Analyse(X, Y, vector);
+      directions[size_t(Y) * size_t(mapWidth) + size_t(X)] = d.Flat ? uint8_t(0) : d.Direction;
+      if (d.Flat || !(d.Blend > 0)) continue;
+      if (!tri) {
+        const float e = in.M[size_t(Y / 2 + d.Dy) * size_t(in.Width) + size_t(X / 2 + d.Dx)];
+        BlendPixel(result, colorModel, size_t(Y) * size_t(w2) + size_t(X), e, d, in.Base);
+        continue;
+      }
+      for (int32_t i = 0; i < 2; ++i)
+        for (int32_t j = 0; j < 2; ++j) {
+          const float e = in.M[size_t(Y + d.Dy + i) * size_t(in.Width) + size_t(X + d.Dx + j)];
+          BlendPixel(result, colorModel, size_t(2 * Y + i) * size_t(w2) + size_t(2 * X + j), e, d, in.Base);
+        }
+    }
+  };
+  // A pixel costs about as much as a hundred of a plain filter: chunks of
+  // about 64 k visited pixels per thread, whose rows the threads take one at
+  // a time (a row is computed the same way whichever thread takes it), and the
+  // poll between chunks.
+  const int64_t rowPixels = v.X1 - v.X0 + 1, rows = v.Y1 - v.Y0 + 1;
+  const int threads = FilterThreads(rowPixels * rows * 64);
+  const int32_t chunk = int32_t(threads * std::max<int64_t>(1, (int64_t(1) << 16) / rowPixels));
+  for (int32_t first = v.Y0; first <= v.Y1; first += chunk) {
+    const int32_t last = std::min(v.Y1 + 1, first + chunk);
+    std::atomic<int32_t> next{first};
+    ForEachBand(threads, threads, [&](int64_t, int64_t) {
+      TAnalyser analyser(in);
+      for (int32_t Y = next.fetch_add(1); Y < last; Y = next.fetch_add(1)) row(analyser, Y);
+    });
+    if (poll && !poll(last - 1)) return false;
+  }
+  return true;
 }
 
 }  // namespace astrelon

@@ -18,6 +18,8 @@ void SincLowPassLine(const float* in, int32_t n, float* out) {
     int32_t lo = std::max(x - 15, 0), hi = std::min(x + 16, n - 1);
     double wide = 0, local = 0;
     for (int32_t k = lo + 4; k <= hi - 4; ++k) {
+      // A step to or from a blank pixel is no contrast.
+      if (!IsValidPixel(in[k]) || !IsValidPixel(in[k + 1])) continue;
       const double d = std::fabs(double(in[k + 1]) - in[k]);
       wide = std::max(wide, d);
       if (std::abs(k - x) < 4) local = std::max(local, d);

@@ -59,6 +59,23 @@ bool BaseEnlargement(int source, int destination, THiFVariant variant, const TEn
   return true;
 }
 
+// Every plane of the destination for the life of the object: the shift and
+// the clamps of the enlargement must not follow the window's channel
+// selection, or the planes of a colour image would part.
+class TAllChannelsScope {
+public:
+  explicit TAllChannelsScope(int slot) : slot_(slot), saved_(Store.Display[size_t(slot)].ChannelSelection) {
+    Store.Display[size_t(slot)].ChannelSelection = 0;
+  }
+  ~TAllChannelsScope() { Store.Display[size_t(slot_)].ChannelSelection = saved_; }
+  TAllChannelsScope(const TAllChannelsScope&) = delete;
+  TAllChannelsScope& operator=(const TAllChannelsScope&) = delete;
+
+private:
+  int slot_;
+  int32_t saved_;
+};
+
 }  // namespace
 
 bool UpscaleX2HiF(int source, int destination, bool finalSharpen, THiFVariant variant, int32_t strength,
@@ -66,6 +83,7 @@ bool UpscaleX2HiF(int source, int destination, bool finalSharpen, THiFVariant va
   if (!SlotInUse(source) || !SlotInUse(destination) || source == destination) return false;
   const float low = Store.Image[size_t(destination)].MinValue, high = Store.Image[size_t(destination)].MaxValue;
   if (!ContinueEnlarging(poll, 0)) return false;
+  const TAllChannelsScope allChannels(destination);
   const int32_t w = Store.Image[size_t(source)].Width, h = Store.Image[size_t(source)].Height;
   if (!BaseEnlargement(source, destination, variant, poll)) return false;
   TImageSlot& result = Store.Image[size_t(destination)];
