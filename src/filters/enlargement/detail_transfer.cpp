@@ -91,38 +91,49 @@ TCandidate FinishCandidate(THiFVariant v, TStats s, double scale1) {
 }
 
 #if ASTRELON_HAVE_AVX2
-// Statistics of eight candidates side by side: lane l reads base[l] of each
-// window pixel's row.
+// Statistics of eight (Halves 2) or four (1) candidates side by side: lane l
+// reads base[l] of each window pixel's row;
+// lanes 0 .. 4 Halves - 1 are written. The maximum needs no mask: a blank
+// value lies below every valid one, and a lane without a valid value is not
+// used.
+template <int Halves>
 ASTRELON_AVX2 void StatsAvx2(const float* base, size_t w, int32_t cy, const std::vector<TWindowPixel>& window,
-                             std::array<TStats, 8>& s) {
+                             TStats* s) {
   const __m256d limit = _mm256_set1_pd(double(BlankLimit)), one = _mm256_set1_pd(1.0);
-  __m256d n[2], sum[2], sq[2], mn[2], mx[2];
-  for (int h = 0; h < 2; ++h) {
+  __m256d n[Halves], sum[Halves], sq[Halves], mn[Halves], mx[Halves];
+  for (int h = 0; h < Halves; ++h) {
     n[h] = sum[h] = sq[h] = _mm256_setzero_pd();
     mn[h] = _mm256_set1_pd(1e300);
     mx[h] = _mm256_set1_pd(-1e300);
   }
   for (const TWindowPixel& p : window) {
-    const __m256 v8 = _mm256_loadu_ps(base + size_t(cy + 2 * p.R) * w + size_t(2 * p.C));
-    const __m256d v[2] = {_mm256_cvtps_pd(_mm256_castps256_ps128(v8)), _mm256_cvtps_pd(_mm256_extractf128_ps(v8, 1))};
-    for (int h = 0; h < 2; ++h) {
+    const float* at = base + size_t(cy + 2 * p.R) * w + size_t(2 * p.C);
+    __m256d v[Halves];
+    if constexpr (Halves == 2) {
+      const __m256 v8 = _mm256_loadu_ps(at);
+      v[0] = _mm256_cvtps_pd(_mm256_castps256_ps128(v8));
+      v[1] = _mm256_cvtps_pd(_mm256_extractf128_ps(v8, 1));
+    } else {
+      v[0] = _mm256_cvtps_pd(_mm_loadu_ps(at));
+    }
+    for (int h = 0; h < Halves; ++h) {
       const __m256d ok = _mm256_cmp_pd(v[h], limit, _CMP_GT_OQ);
       n[h] = _mm256_add_pd(n[h], _mm256_and_pd(ok, one));
       sum[h] = _mm256_add_pd(sum[h], _mm256_and_pd(ok, v[h]));
       sq[h] = _mm256_add_pd(sq[h], _mm256_and_pd(ok, _mm256_mul_pd(v[h], v[h])));
       mn[h] = _mm256_blendv_pd(mn[h], _mm256_min_pd(v[h], mn[h]), ok);
-      mx[h] = _mm256_blendv_pd(mx[h], _mm256_max_pd(v[h], mx[h]), ok);
+      mx[h] = _mm256_max_pd(v[h], mx[h]);
     }
   }
-  alignas(32) double t[5][8];
-  for (int h = 0; h < 2; ++h) {
+  alignas(32) double t[5][4 * Halves];
+  for (int h = 0; h < Halves; ++h) {
     _mm256_store_pd(t[0] + 4 * h, n[h]);
     _mm256_store_pd(t[1] + 4 * h, sum[h]);
     _mm256_store_pd(t[2] + 4 * h, sq[h]);
     _mm256_store_pd(t[3] + 4 * h, mn[h]);
     _mm256_store_pd(t[4] + 4 * h, mx[h]);
   }
-  for (size_t l = 0; l < 8; ++l) s[l] = TStats{t[0][l], t[1][l], t[2][l], t[3][l], t[4][l]};
+  for (size_t l = 0; l < size_t(4 * Halves); ++l) s[l] = TStats{t[0][l], t[1][l], t[2][l], t[3][l], t[4][l]};
 }
 
 // Mean and twice the spread (with the floor) of four lanes, as CandidateSigma2.
@@ -214,8 +225,9 @@ private:
     if (in_.Variant == THiFVariant::Tri) return M(X + c, Y + r);
     return in_.E[size_t(Y + 2 * r) * size_t(2 * in_.Width) + size_t(X + 2 * c)];
   }
-  // Statistics of the eight candidates dx = -3 .. 4 of row cy over the window.
-  void CandidateStats(int32_t x, int32_t cy, bool vector, std::array<TStats, Lanes>& s) const;
+  // Statistics of the eight candidates dx = -3 .. 4 of row cy over the window
+  // (lanes that cannot count may stay empty).
+  void CandidateStats(int32_t x, int32_t y, int32_t cy, bool vector, std::array<TStats, Lanes>& s) const;
   // Their errors against the normalised own values `a`.
   void CandidateErrors(int32_t x, int32_t cy, const std::array<float, Lanes>& meanC,
                        const std::array<float, Lanes>& scale2, bool vector, std::array<float, Lanes>& err) const;
@@ -230,7 +242,7 @@ private:
   std::vector<float> a_;
 };
 
-void TAnalyser::CandidateStats(int32_t x, int32_t cy, bool vector, std::array<TStats, Lanes>& s) const {
+void TAnalyser::CandidateStats(int32_t x, int32_t y, int32_t cy, bool vector, std::array<TStats, Lanes>& s) const {
   const size_t w = size_t(in_.Width);
   const float* base = in_.L.data() + size_t(x) - 3;
   size_t lane = 0;
@@ -238,7 +250,13 @@ void TAnalyser::CandidateStats(int32_t x, int32_t cy, bool vector, std::array<TS
   // All eight lanes read inside the plane: columns x - 7 .. x + 10.
   if (UseAvx2(vector) && x >= 7 && x + 10 < in_.Width) {
     lane = Lanes;
-    StatsAvx2(base, w, cy, window_, s);
+    if (std::abs(cy - y) == 3) {
+      // Three steps up or down only dx = -1 .. 1 count: lanes 2 .. 5 do.
+      s = {};
+      StatsAvx2<1>(base + 2, w, cy, window_, s.data() + 2);
+    } else {
+      StatsAvx2<2>(base, w, cy, window_, s.data());
+    }
   }
 #else
   (void)vector;
@@ -386,7 +404,7 @@ TDetailPixel TAnalyser::Analyse(int32_t X, int32_t Y, bool vector) {
     }
     if (!any) continue;
     std::array<TStats, Lanes> stats;
-    CandidateStats(x, cy, vector, stats);
+    CandidateStats(x, y, cy, vector, stats);
     std::array<TCandidate, Lanes> cand;
     std::array<float, Lanes> meanC{}, scale2{}, err{};
 #if ASTRELON_HAVE_AVX2
