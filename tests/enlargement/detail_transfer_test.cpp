@@ -132,8 +132,10 @@ TTexture Texture(int32_t w, int32_t h, uint32_t seed) {
     for (int32_t x = 0; x < w; ++x)
       t.M[size_t(y * w + x)] =
           100 + 40 * std::sin(0.7f * float(x) + 0.3f * float(y)) + (x + 2 * y > 60 ? 80.0f : 0.0f) + noise(rng);
-  t.M[size_t(17 * w + 13)] = BlankPixel;
-  t.M[size_t(9 * w + 30)] = BlankPixel;
+  if (h > 17 && w > 30) {
+    t.M[size_t(17 * w + 13)] = BlankPixel;
+    t.M[size_t(9 * w + 30)] = BlankPixel;
+  }
   t.L = t.M;
   for (int32_t y = 1; y < h - 1; ++y)
     for (int32_t x = 1; x < w - 1; ++x) {

@@ -20,7 +20,7 @@ namespace {
 class HiFEnlargementTest : public KernelTest {};
 
 float Textured(int p, int x, int y) {
-  const uint32_t h = uint32_t(x * 73856093) ^ uint32_t(y * 19349663) ^ uint32_t(p * 83492791);
+  const uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(p) * 83492791u;
   return 100.0f + 20.0f * float(p) + 40.0f * std::sin(0.6f * float(x) + 0.2f * float(y)) +
          (x > y + 5 ? 150.0f : 0.0f) + float(h % 17);
 }
