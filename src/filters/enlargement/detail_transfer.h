@@ -53,9 +53,12 @@ TDetailPixel AnalyseDetailPixel(const TDetailInputs& in, int32_t X, int32_t Y, b
 
 // Transfers the detail into `result` (2W x 2H, one plane grey, three colour in
 // the colour model `colorModel`) and writes the direction map (W x H for tri,
-// 2W x 2H for sinc; flat and unvisited pixels 0). Rows run in bands on all
-// cores; poll(last row done) runs in the calling thread between bands and
-// false stops the transfer (the function then returns false).
+// 2W x 2H for sinc; flat and unvisited pixels 0). The rows are taken in
+// chunks, whose rows the threads (all cores unless "Multicores" is off) take
+// one at a time; a visited pixel writes only its own block or pixel and map
+// byte, so the result does not depend on the thread count. poll(last row
+// done) runs in the calling thread between chunks; false stops the transfer
+// (the function then returns false).
 bool TransferDetail(const TDetailInputs& in, TImageSlot& result, int32_t colorModel, std::span<uint8_t> directions,
                     const std::function<bool(int32_t row)>& poll, bool vector);
 
