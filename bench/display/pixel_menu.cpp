@@ -22,8 +22,8 @@
 
 #include "band_pool.h"
 #include "core/settings.h"
+#include "kernels/regions/value_arithmetic.h"
 #include "peer_measure.h"
-#include "pixelops/pixels/value_arithmetic.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "shell/pixel_menu/grey_gamma.h"

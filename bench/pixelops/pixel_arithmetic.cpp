@@ -24,10 +24,10 @@
 
 #include "band_pool.h"
 #include "core/settings.h"
-#include "peer_measure.h"
 #include "kernels/regions/rect_runs.h"
 #include "kernels/regions/remove_hot_pixels.h"
-#include "pixelops/pixels/value_arithmetic.h"
+#include "kernels/regions/value_arithmetic.h"
+#include "peer_measure.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/image_store.h"

@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "kernels/fft/spectrum_pow2.h"
 #include "band_pool.h"
+#include "kernels/fft/spectrum_pow2.h"
+#include "kernels/sampling/low_pass2.h"
 #include "peer_measure.h"
 #include "pixelops/spatial/jpeg_deblock.h"
 #include "pixelops/spatial/jpeg_quality_estimate.h"
-#include "kernels/sampling/low_pass2.h"
 #include "platform/processor_features.h"
 #include "star_field.h"
 #include "store/display/render_image_bitmap.h"

@@ -21,7 +21,7 @@ class TriangulationTest : public KernelTest {};
 
 // A noisy image with structure, some blanks and a diagonal edge.
 float Textured(int p, int x, int y) {
-  const uint32_t h = uint32_t(x * 73856093) ^ uint32_t(y * 19349663) ^ uint32_t(p * 83492791);
+  const uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(p) * 83492791u;
   if (h % 97 == 0) return BlankPixel;
   return 100.0f * float(p) + 40.0f * std::sin(0.3f * float(x)) + (x > y ? 200.0f : 0.0f) + float(h % 13);
 }

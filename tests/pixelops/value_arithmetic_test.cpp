@@ -6,7 +6,7 @@
 #include <limits>
 #include <random>
 
-#include "pixelops/pixels/value_arithmetic.h"
+#include "kernels/regions/value_arithmetic.h"
 #include "platform/processor_features.h"
 #include "shell/stars/star_cutout.h"
 #include "shell/stars/tile_values.h"

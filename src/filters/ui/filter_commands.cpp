@@ -14,6 +14,7 @@
 #include "filters/ui/ddp_dialog.h"
 #include "filters/ui/shift_commands.h"
 #include "filters/ui/filter_dialog.h"
+#include "filters/ui/hif_enlargement_commands.h"
 #include "filters/ui/network_commands.h"
 #include "filters/ui/psf_sharpen_start.h"
 #include "shell/main/main_services.h"
@@ -108,6 +109,7 @@ void RegisterFilterCommands() {
   RegisterEnlargementCommands();
   RegisterShiftCommands();
   RegisterDdpCommands();
+  RegisterHiFEnlargementCommands();
   // The image windows tell the dialog about selections drawn, moved or hidden.
   auto previous = std::move(TMDIChild::SelectionChangedHook);
   TMDIChild::SelectionChangedHook = [previous](TMDIChild& w, int kind) {

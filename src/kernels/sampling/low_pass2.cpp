@@ -190,26 +190,28 @@ void ApplyLowPass2(int slot, bool alongRows, double shift, double steepness, dou
   ApplyLowPass2(slot, alongRows, shift, steepness, cutOff, Sse2Enabled);
 }
 
+void ApplyLowPass2Plane(std::span<float> plane, int64_t w, int64_t h, bool alongRows, double shift, double steepness,
+                        double cutOff, bool vector) {
+  if (w < 1 || h < 1 || plane.size() < size_t(w) * size_t(h)) return;
+  const std::vector<float> kernel = LowPass2Kernel({cutOff, steepness, shift});
+  const bool multi = Options.Multicore != 0 && w * h >= (int64_t(1) << 16);
+  const int threads = BandThreads(h, 16, multi);
+  float* p = plane.data();
+  if (alongRows) {
+    ForEachBand(h, threads, [&](int64_t first, int64_t last) {
+      std::vector<float> scratch;
+      for (int64_t y = first; y < last; ++y) LowPass2Line(kernel, p + y * w, w, scratch, vector);
+    });
+  } else {
+    LowPass2Columns(kernel, p, w, h, threads, vector);
+  }
+}
+
 void ApplyLowPass2(int slot, bool alongRows, double shift, double steepness, double cutOff, bool vector) {
   if (!SlotInUse(slot)) return;
   TImageSlot& im = Store.Image[size_t(slot)];
-  const int64_t w = im.Width, h = im.Height;
-  if (w < 1 || h < 1) return;
-  const std::vector<float> kernel = LowPass2Kernel({cutOff, steepness, shift});
-  const bool multi = Options.Multicore != 0 && im.PixelCount() >= (size_t(1) << 16);
-  const int threads = BandThreads(h, 16, multi);
-  for (int p = 1; p <= im.PlaneCount && p <= 3; ++p) {
-    if (im.Planes[size_t(p)].size() < im.PixelCount()) continue;
-    float* plane = im.Planes[size_t(p)].data();
-    if (alongRows) {
-      ForEachBand(h, threads, [&](int64_t first, int64_t last) {
-        std::vector<float> scratch;
-        for (int64_t y = first; y < last; ++y) LowPass2Line(kernel, plane + y * w, w, scratch, vector);
-      });
-    } else {
-      LowPass2Columns(kernel, plane, w, h, threads, vector);
-    }
-  }
+  for (int p = 1; p <= im.PlaneCount && p <= 3; ++p)
+    ApplyLowPass2Plane(im.Planes[size_t(p)], im.Width, im.Height, alongRows, shift, steepness, cutOff, vector);
 }
 
 }  // namespace astrelon

@@ -33,5 +33,8 @@ void LowPass2Line(std::span<const float> kernel, float* line, int64_t count, std
 void ApplyLowPass2(int slot, bool alongRows, double shift, double steepness, double cutOff);
 // The same with the vector loops switched on or off (tests and benchmarks).
 void ApplyLowPass2(int slot, bool alongRows, double shift, double steepness, double cutOff, bool vector);
+// One w x h plane of the caller's (no slot holds it), likewise.
+void ApplyLowPass2Plane(std::span<float> plane, int64_t w, int64_t h, bool alongRows, double shift, double steepness,
+                        double cutOff, bool vector);
 
 }  // namespace astrelon

@@ -2,7 +2,7 @@
 
 #include "common/engine_ui.h"
 #include "core/language.h"
-#include "pixelops/pixels/value_arithmetic.h"
+#include "kernels/regions/value_arithmetic.h"
 #include "pixelops/ui/operation_frame.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "store/image_store.h"

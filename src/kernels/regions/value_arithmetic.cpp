@@ -1,4 +1,4 @@
-#include "pixelops/pixels/value_arithmetic.h"
+#include "kernels/regions/value_arithmetic.h"
 
 #include <algorithm>
 #include <array>
