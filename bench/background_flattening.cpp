@@ -14,6 +14,7 @@
 #include "grey_plane_bench.h"
 #include "kernels/background/background_flattening.h"
 #include "peer_measure.h"
+#include "platform/processor_features.h"
 #include "star_field.h"
 #include "store/image_store.h"
 
@@ -26,6 +27,8 @@ constexpr int Source = 1, Work = 2;
 // A star field with a gradient in the source slot and its copy in the work slot.
 struct TBenchImages {
   TBenchImages() {
+    DetectCpuFeatures();  // as at start-up: the SIMD paths
+    ApplySimdSetting();
     std::mt19937 rng(5);
     sky.resize(size_t(Width) * Height);
     TPlane square(size_t(Height) * Height);
