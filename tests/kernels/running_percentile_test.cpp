@@ -79,6 +79,14 @@ TEST_F(MaskedFlatteningEdgeTest, RampIsFlattenedUpToTheEdges) {
   EXPECT_EQ(results[0], results[1]);
   EXPECT_LT(GradientLeft(s, results[0]), 0.022);
   EXPECT_GT(FluxKept(s, results[0]), 0.99);
+  // With the vignetting bowl (300) at the batch's radius 15: about 1 %, in the
+  // frame as inside.
+  const TGradientSky bowl = MakeGradientSky(900, 600, 400, 300);
+  PutImage(1, bowl.W, bowl.H, {bowl.Image});
+  PutImage(2, bowl.W, bowl.H, {bowl.Image});
+  ASSERT_TRUE(FlattenBackgroundMasked(1, 2, 15, 0, 0, bowl.W - 1, bowl.H - 1, false, false, false, "", 2, 0.25));
+  EXPECT_LT(GradientLeft(bowl, Plane(2, 1)), 0.015);
+  EXPECT_LT(GradientLeftIn(bowl, Plane(2, 1), 50, true), 0.015);
 }
 
 }  // namespace

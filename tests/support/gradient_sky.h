@@ -88,6 +88,20 @@ inline double GradientLeft(const TGradientSky& s, const std::vector<float>& resu
   return PeakToPeak(BlockMedians(result, s.W, s.H, 25)) / PeakToPeak(BlockMedians(s.Background, s.W, s.H, 25));
 }
 
+// The same over the blocks of the frame `band` pixels wide along the edges
+// (frame true) or over the blocks inside it (frame false); `band` a multiple of 25.
+inline double GradientLeftIn(const TGradientSky& s, const std::vector<float>& result, int band, bool frame) {
+  const std::vector<float> all = BlockMedians(result, s.W, s.H, 25);
+  const int columns = (s.W + 24) / 25, rows = (s.H + 24) / 25, b = band / 25;
+  std::vector<float> kept;
+  for (int by = 0; by < rows; ++by)
+    for (int bx = 0; bx < columns; ++bx) {
+      const bool inFrame = bx < b || by < b || bx >= columns - b || by >= rows - b;
+      if (inFrame == frame) kept.push_back(all[size_t(by) * size_t(columns) + size_t(bx)]);
+    }
+  return PeakToPeak(kept) / PeakToPeak(BlockMedians(s.Background, s.W, s.H, 25));
+}
+
 // The stars' flux in a result (aperture sum above the median of the ring 9..13
 // pixels out) as a share of their own, summed over all stars.
 inline double FluxKept(const TGradientSky& s, const std::vector<float>& result) {
