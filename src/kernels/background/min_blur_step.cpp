@@ -241,25 +241,26 @@ void BlurRun(const float* a, const float* w, float* out, size_t first, size_t la
   BlurRunScalar<Rejecting>(a, w, out, first, last, p);
 }
 
-// Row y: the border pixels (distance 0) at reach 1 with only the pairs inside,
-// every other pixel at its centred reach, in runs of one reach.
+// Columns x0..x1 (exclusive) of row y: the border pixels (distance 0) at
+// reach 1 with only the pairs inside, every other pixel at its centred reach,
+// in runs of one reach.
 template <bool Rejecting>
-void BlurRow(const float* a, const float* w, float* out, int32_t y, int32_t width, int32_t height,
-             const TStencilTable& t, bool avx2) {
+void BlurRow(const float* a, const float* w, float* out, int32_t y, int32_t x0, int32_t x1, int32_t width,
+             int32_t height, const TStencilTable& t, bool avx2) {
   const int32_t reach = int32_t(t.size()) - 1;
   const int32_t ey = std::min(y, height - 1 - y);
   const size_t row = size_t(y) * size_t(width);
   const TMinBlurStencil& one = t[1].S;
   if (ey == 0) {
-    for (int32_t x = 0; x < width; ++x)
+    for (int32_t x = x0; x < x1; ++x)
       out[row + size_t(x)] = BlurBorderPixel<Rejecting>(a, w, x, y, width, height, one);
     return;
   }
   const int32_t rowReach = CentredReach(ey, reach);
   // The run at the row's reach: from the first column whose own reach is as large.
   const int32_t inner = rowReach == 1 ? 1 : (rowReach + 3) & ~int32_t(3);
-  int32_t x = 0;
-  while (x < width) {
+  int32_t x = x0;
+  while (x < x1) {
     const int32_t ex = std::min(x, width - 1 - x);
     if (ex == 0) {
       out[row + size_t(x)] = BlurBorderPixel<Rejecting>(a, w, x, y, width, height, one);
@@ -269,14 +270,23 @@ void BlurRow(const float* a, const float* w, float* out, int32_t y, int32_t widt
     const int32_t own = std::min(CentredReach(ex, reach), rowReach);
     int32_t end = x + 1;
     if (ex >= inner)
-      end = width - inner;  // the middle of the row
+      end = std::min(x1, width - inner);  // the middle of the row
     else
-      while (end < width && std::min(CentredReach(std::min(end, width - 1 - end), reach), rowReach) == own &&
+      while (end < x1 && std::min(CentredReach(std::min(end, width - 1 - end), reach), rowReach) == own &&
              std::min(end, width - 1 - end) > 0)
         ++end;
     BlurRun<Rejecting>(a, w, out, row + size_t(x), row + size_t(end), t[size_t(own)], avx2);
     x = end;
   }
+}
+
+// Columns per strip: a strip runs down the plane with the rows a step reads
+// (2 r + 1 of both planes) held in the cache, so that far neighbours are read
+// from memory once rather than three times.
+int32_t StripWidth(int32_t width, int32_t reach) {
+  constexpr int64_t CacheBytes = int64_t(1) << 21;  // per thread
+  const int64_t columns = CacheBytes / ((2 * int64_t(reach) + 1) * 2 * int64_t(sizeof(float)));
+  return int32_t(std::clamp<int64_t>(columns & ~int64_t(7), std::min<int64_t>(64, width), width));
 }
 
 }  // namespace
@@ -311,14 +321,25 @@ void MinBlurStepPlane(std::span<const float> reference, std::span<const float> w
   const float* a = reference.data();
   const float* w = work.data();
   float* o = out.data();
+  // Work items: strips of columns, each cut into as many bands of rows as
+  // give at least 16 items; a thread takes neighbouring items, so it runs
+  // down a strip.
+  const int32_t strip = StripWidth(width, r);
+  const int32_t strips = (width + strip - 1) / strip;
+  const int32_t bands = std::min(height, (16 + strips - 1) / strips);
+  const int32_t bandRows = (height + bands - 1) / bands;
   ForEachChunk(
-      0, height, width,
-      [&](int64_t ya, int64_t yb) {
-        for (int64_t y = ya; y < yb; ++y) {
-          if (rejecting)
-            BlurRow<true>(a, w, o, int32_t(y), width, height, table, avx2);
-          else
-            BlurRow<false>(a, w, o, int32_t(y), width, height, table, avx2);
+      0, int64_t(strips) * bands, int64_t(strip) * bandRows,
+      [&](int64_t first, int64_t last) {
+        for (int64_t item = first; item < last; ++item) {
+          const int32_t x0 = int32_t(item / bands) * strip, x1 = std::min(width, x0 + strip);
+          const int32_t y0 = int32_t(item % bands) * bandRows, y1 = std::min(height, y0 + bandRows);
+          for (int32_t y = y0; y < y1; ++y) {
+            if (rejecting)
+              BlurRow<true>(a, w, o, y, x0, x1, width, height, table, avx2);
+            else
+              BlurRow<false>(a, w, o, y, x0, x1, width, height, table, avx2);
+          }
         }
       },
       [](int64_t) { return true; });
