@@ -74,7 +74,10 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
       bright = float(level.LevelA);
     }
     const auto reach = [&](float centre) { return masked && centre > bright ? wideR : R; };
-    std::fill(h.begin(), h.end(), BlankPixel);
+    ForEachChunk(
+        0, H, W,
+        [&](int64_t ya, int64_t yb) { std::fill(h.begin() + ya * W, h.begin() + yb * W, BlankPixel); },
+        [](int64_t) { return true; });
     // Rows: every row that the columns' windows reach, columns x1..x2.
     const bool vector = Sse2Enabled;
     stopped = !ForEachChunk(
@@ -167,11 +170,16 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
         TPercentileLevels level;
         GetPercentileLevels(destination, p, 0, W - 1, 0, H - 1, 35, 35, level);
         // Only the rectangle: outside it the image stays untouched.
-        for (int32_t y = y1; y <= y2; ++y)
-          for (int32_t x = x1; x <= x2; ++x) {
-            const size_t i = size_t(y) * W + x;
-            d[i] = IsValidPixel(d[i]) && IsValidPixel(s[i]) ? float(s[i] - d[i] + level.LevelA) : s[i];
-          }
+        ForEachChunk(
+            y1, int64_t(y2) + 1, x2 - x1 + 1,
+            [&](int64_t ya, int64_t yb) {
+              for (int64_t y = ya; y < yb; ++y)
+                for (int32_t x = x1; x <= x2; ++x) {
+                  const size_t i = size_t(y) * W + x;
+                  d[i] = IsValidPixel(d[i]) && IsValidPixel(s[i]) ? float(s[i] - d[i] + level.LevelA) : s[i];
+                }
+            },
+            [](int64_t) { return true; });
       }
       FitFlattenedEdges(std::span(s, S.PixelCount()), std::span(d, S.PixelCount()), W, H, TWorkRect{x1, x2, y1, y2});
     }

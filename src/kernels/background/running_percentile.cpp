@@ -62,27 +62,33 @@ ASTRELON_AVX2 inline __m128 Interpolate(__m128 lo, __m128 hi, __m256d f) {
 // samples is blank. The kept values run through a chain of minimum and
 // maximum: a new sample sinks to its place and pushes the rest on, so the
 // chain ends up holding the smallest (or largest) values in order.
+// Kept: the chain's length when fixed at compile time (the chain then stays
+// in registers), 0 for sel.Kept.
+template <int32_t Kept>
 ASTRELON_AVX2 bool PercentileEight(const float* first, ptrdiff_t stride, int32_t a, int32_t b, int32_t step,
                                    const TPercentileWeights& w, const TRunSelection& sel, float* out) {
+  const int32_t chain = Kept > 0 ? Kept : sel.Kept;
   const __m256 limit = _mm256_set1_ps(BlankLimit);
   const __m256 c0 = _mm256_loadu_ps(first);
   __m256 valid = _mm256_cmp_ps(c0, limit, _CMP_GT_OQ);
   __m256 kept[MaxKept];
   const __m256 start = _mm256_set1_ps(sel.Smallest ? std::numeric_limits<float>::infinity()
                                                    : -std::numeric_limits<float>::infinity());
-  for (int32_t j = 0; j < sel.Kept; ++j) kept[j] = start;
+  for (int32_t j = 0; j < chain; ++j) kept[j] = start;
   for (int32_t d = a; d <= b; d += step) {
     const __m256 v = _mm256_loadu_ps(first + d * stride);
     valid = _mm256_and_ps(valid, _mm256_cmp_ps(v, limit, _CMP_GT_OQ));
     __m256 x = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(v, c0), _mm256_set1_ps(w[size_t(std::abs(d))])), c0);
     if (sel.Smallest) {
-      for (int32_t j = 0; j < sel.Kept; ++j) {
+#pragma GCC unroll 16
+      for (int32_t j = 0; j < chain; ++j) {
         const __m256 lo = _mm256_min_ps(kept[j], x);
         x = _mm256_max_ps(kept[j], x);
         kept[j] = lo;
       }
     } else {
-      for (int32_t j = 0; j < sel.Kept; ++j) {
+#pragma GCC unroll 16
+      for (int32_t j = 0; j < chain; ++j) {
         const __m256 hi = _mm256_max_ps(kept[j], x);
         x = _mm256_min_ps(kept[j], x);
         kept[j] = hi;
@@ -118,9 +124,15 @@ void WeightedPercentileRun(const float* first, ptrdiff_t stride, int32_t count, 
     sel.Fraction = pos - double(sel.K);
     sel.Smallest = sel.K + 2 <= sel.Count - sel.K;
     sel.Kept = sel.Smallest ? sel.K + 2 : sel.Count - sel.K;
+    using TEight = bool (*)(const float*, ptrdiff_t, int32_t, int32_t, int32_t, const TPercentileWeights&,
+                            const TRunSelection&, float*);
+    static constexpr TEight Fixed[] = {PercentileEight<0>, PercentileEight<1>, PercentileEight<2>,
+                                       PercentileEight<3>, PercentileEight<4>, PercentileEight<5>,
+                                       PercentileEight<6>, PercentileEight<7>, PercentileEight<8>};
+    const TEight eight = sel.Kept < 9 ? Fixed[sel.Kept] : PercentileEight<0>;
     if (sel.Kept <= MaxKept)
       for (; j + 8 <= count; j += 8)
-        if (!PercentileEight(first + j, stride, a, b, step, w, sel, out + j))
+        if (!eight(first + j, stride, a, b, step, w, sel, out + j))
           for (int32_t l = j; l < j + 8; ++l)
             out[l] = IsValidPixel(first[l]) ? WeightedPercentile(first + l, stride, a, b, step, first[l], w, fraction,
                                                                  samples)
