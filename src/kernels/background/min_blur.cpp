@@ -84,8 +84,14 @@ bool FlattenBackgroundAuto(int source, int destination, int32_t divisor, bool pr
     GetPercentileLevels(destination, p, 0, width - 1, 0, height - 1, 35, 35, level);
     const float* s = S.Planes[size_t(p)].data();
     float* d = D.Planes[size_t(p)].data();
-    const size_t n = D.PixelCount();
-    for (size_t i = 0; i < n; ++i) d[i] = IsValidPixel(s[i]) ? float(s[i] - d[i] + level.LevelA) : BlankPixel;
+    const double a = level.LevelA;
+    ForEachChunk(
+        0, height, width,
+        [&](int64_t ya, int64_t yb) {
+          for (size_t i = size_t(ya) * size_t(width); i < size_t(yb) * size_t(width); ++i)
+            d[i] = IsValidPixel(s[i]) ? float(s[i] - d[i] + a) : BlankPixel;
+        },
+        [](int64_t) { return true; });
   }
   return true;
 }
