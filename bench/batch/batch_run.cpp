@@ -21,7 +21,7 @@
 #include "bench_folder.h"
 #include "common/engine_ui.h"
 #include "core/settings.h"
-#include "pixelops/pixels/value_arithmetic.h"
+#include "kernels/regions/value_arithmetic.h"
 #include "peer_measure.h"
 #include "shell/slots/slot_orientation.h"
 #include "store/fits/fits_writer.h"

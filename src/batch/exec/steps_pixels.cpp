@@ -5,7 +5,7 @@
 #include "batch/exec/step_values.h"
 #include "core/settings.h"
 #include "pixelops/pixels/invert_image.h"
-#include "pixelops/pixels/value_arithmetic.h"
+#include "kernels/regions/value_arithmetic.h"
 #include "platform/parallel_bands.h"
 #include "shell/slots/slot_orientation.h"
 #include "store/image_store.h"
