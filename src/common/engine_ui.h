@@ -22,6 +22,10 @@ public:
     Messages.push_back(text);
     return DefaultAnswer;
   }
+  // The same question with Yes/No/Cancel under a caption of its own.
+  virtual TDialogAnswer AskYesNoCancelTitled(const std::string& caption, const std::string& text) {
+    return AskYesNoCancel(text, true);
+  }
   // Asks for a line of text with a caption and a prompt; the edited text, or
   // `defaultValue` when the user cancels.
   virtual std::string InputBox(const std::string& caption, const std::string& prompt,

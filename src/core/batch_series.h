@@ -41,6 +41,8 @@ public:
   virtual void SetFunctionLabel(const std::string& text) = 0;
   virtual void SetProgressLabel(const std::string& text) = 0;
   virtual void SetFileLabel(const std::string& text) = 0;
+  // The count of finished images (the batch's third line).
+  virtual void SetCountLabel(const std::string& text) {}
 };
 // The installed labels, or nullptr.
 extern TBatchStatusLabels* BatchStatusLabels;

@@ -53,6 +53,18 @@ template <class V, class T>
   std::memcpy(p, &v, sizeof v);
 }
 
+// Four floats widened to the lanes of a TVec4d (one float to a double).
+template <class V>
+[[gnu::always_inline]] inline V LoadWidened(const float* p) {
+  if constexpr (LaneCount<V> == 1) {
+    return double(*p);
+  } else {
+    TVec4f f;
+    std::memcpy(&f, p, sizeof f);
+    return __builtin_convertvector(f, V);
+  }
+}
+
 // Lane-wise smaller and larger value; with equal values (or a NaN) the second
 // operand, the same pick as the processor's min and max instructions.
 template <class V>

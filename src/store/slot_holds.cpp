@@ -14,6 +14,9 @@ namespace {
 
 std::array<std::atomic<int32_t>, SlotArraySize> HoldCount{};
 std::atomic<int32_t> HeldTotal{0};
+// Per slot: closes deferred, and a close requested meanwhile.
+std::array<uint8_t, SlotArraySize> Deferred{};
+std::array<uint8_t, SlotArraySize> CloseRequested{};
 
 }  // namespace
 
@@ -39,6 +42,24 @@ TSlotHold::~TSlotHold() {
 bool SlotHeldByWorkers(int slot) { return ValidSlot(slot) && HoldCount[size_t(slot)] > 0; }
 
 bool AnySlotHeldByWorkers() { return HeldTotal > 0; }
+
+void DeferSlotClose(int slot, bool deferred) {
+  if (!ValidSlot(slot)) return;
+  Deferred[size_t(slot)] = deferred ? 1 : 0;
+  if (deferred) CloseRequested[size_t(slot)] = 0;
+}
+
+bool SlotCloseDeferred(int slot) { return ValidSlot(slot) && Deferred[size_t(slot)] != 0; }
+
+void RequestSlotClose(int slot) {
+  if (ValidSlot(slot)) CloseRequested[size_t(slot)] = 1;
+}
+
+bool TakeSlotCloseRequest(int slot) {
+  if (!ValidSlot(slot) || !CloseRequested[size_t(slot)]) return false;
+  CloseRequested[size_t(slot)] = 0;
+  return true;
+}
 
 bool SlotBusy(int slot) {
   if (SlotHeldByWorkers(slot)) return true;

@@ -31,6 +31,16 @@ bool AnySlotHeldByWorkers();
 // the batch).
 bool SlotBusy(int slot);
 
+// Slots a batch step works on: closing one of their windows meanwhile only
+// records the request, which the batch carries out when the step returns.
+// Deferring a slot clears an old request.
+void DeferSlotClose(int slot, bool deferred);
+bool SlotCloseDeferred(int slot);
+// Records a close of a deferred slot's window.
+void RequestSlotClose(int slot);
+// Whether a close of the slot was requested; the request is cleared.
+bool TakeSlotCloseRequest(int slot);
+
 // Called on the thread that starts or ends them when an interactive operation
 // starts or ends and when the first hold begins or the last ends; the user
 // interface refreshes the enabling of its commands. Null: nothing is called.

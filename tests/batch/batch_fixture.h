@@ -1,6 +1,7 @@
 #pragma once
 // Every batch test starts from the batch window's fresh state: the file step
 // alone, default pages, no comet values or input list, no translation.
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,16 @@ protected:
   void TearDown() override {
     ResetBatchModule();
     StoreTest::TearDown();
+  }
+
+  // Appends steps of these operations after the file step, as the operation menu sets them.
+  static void AppendSteps(std::initializer_list<TBatchOp> ops) {
+    for (TBatchOp op : ops) {
+      TBatchStepList& list = BatchSteps;
+      list.EditorStep = list.StepCount + 1;
+      SetStepOperation(list, op, BatchRun.CombineMode);
+      list.StepCount = list.EditorStep;
+    }
   }
 
   // Parses `lines` as the untranslated batch text.

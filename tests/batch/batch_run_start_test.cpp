@@ -52,14 +52,7 @@ protected:
   }
 
   // Appends steps of these operations after the file step.
-  static void Steps(std::initializer_list<TBatchOp> ops) {
-    for (TBatchOp op : ops) {
-      TBatchStepList& list = BatchSteps;
-      list.EditorStep = list.StepCount + 1;
-      SetStepOperation(list, op, BatchRun.CombineMode);
-      list.StepCount = list.EditorStep;
-    }
-  }
+  static void Steps(std::initializer_list<TBatchOp> ops) { AppendSteps(ops); }
   static bmenuitem& Step(int n) { return BatchSteps.Records[size_t(n)]; }
 
   // A small FITS image file.

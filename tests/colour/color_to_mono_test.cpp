@@ -35,6 +35,19 @@ TEST_F(ColorToMono, LumaWeighsTheValidPlanes) {
   EXPECT_EQ(Store.Image[1].PlaneCount, 3);  // the source stays
 }
 
+// The grey plane without a slot holds what the conversion writes; a grey
+// image gives its plane, a YUV one its Y plane.
+TEST_F(ColorToMono, GreyPlaneOfEqualsTheConversion) {
+  MakeColourImage(1, 4, {{100, 200, 50}, {100, BlankPixel, BlankPixel}, {BlankPixel, BlankPixel, -2e9f}, {0, 0, 10}});
+  const TPlane grey = GreyPlaneOf(1);
+  ASSERT_TRUE(ConvertColorToMono(1, 2, false));
+  EXPECT_EQ(grey, Store.Image[2].Planes[1]);
+  EXPECT_EQ(GreyPlaneOf(2), Store.Image[2].Planes[1]);
+  Store.Image[1].ColorModel = CmYuv;
+  EXPECT_EQ(GreyPlaneOf(1), Store.Image[1].Planes[1]);
+  EXPECT_TRUE(GreyPlaneOf(5).empty());
+}
+
 TEST_F(ColorToMono, LuminanceLinearisesOverTheRange) {
   // lo = 0, hi = 200: a grey pixel keeps its value; one valid plane gives that plane.
   MakeColourImage(1, 4, {{0, 0, 0}, {50, 50, 50}, {200, 0, 0}, {BlankPixel, 120, BlankPixel}});

@@ -170,6 +170,13 @@ TEST_F(WaveletFilter, AbortLeavesTheLevelBeingFilteredAsItWas) {
   EXPECT_GE(ui.Calls, 2);
 }
 
+TEST_F(WaveletFilter, FilteredLevelsHoldNoMoreThanTheirValues) {
+  // The pyramid stays at its own size: no level keeps a larger level's buffer.
+  NoisyFlat(96);
+  ASSERT_TRUE(Filter(96, false));
+  for (const TPyramidLevel& level : PyramidSets[0].Levels[1]) EXPECT_EQ(level.Data.capacity(), level.Data.size());
+}
+
 TEST_F(WaveletFilter, OneThreadAndAllCoresGiveTheSameBits) {
   for (const bool better : {false, true}) {
     SCOPED_TRACE(better ? "better" : "plain");

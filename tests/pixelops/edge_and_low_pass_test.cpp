@@ -6,9 +6,9 @@
 #include <numbers>
 #include <random>
 
+#include "kernels/sampling/low_pass2.h"
 #include "numpy_oracle.h"
 #include "pixelops/spatial/cross_edges.h"
-#include "pixelops/spatial/low_pass2.h"
 #include "slot_images.h"
 #include "test_support.h"
 

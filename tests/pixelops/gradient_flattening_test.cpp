@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "gradient_sky.h"
 #include "pixelops/flattening/gradient_flattening.h"
 #include "pixelops/flattening/mask_image.h"
 #include "slot_images.h"
@@ -52,8 +53,7 @@ TEST_F(GradientFlatteningTest, OneBrightPixelDoesNotSteerTheLinearFit) {
 
 TEST_F(GradientFlatteningTest, RadialTermAroundAnOffCentrePointIsReduced) {
   // A radial rise of depth 400 over a 160 x 120 image around (64, 50), plus
-  // noise. The search keeps the sign of a failed negative step, so it corrects
-  // toward negative a only; it takes out a quarter of the depth here.
+  // noise: the fit takes out more than a fifth of the range.
   const int w = 160, h = 120;
   const double x0 = 64, y0 = 50, a = 400.0 / (96.0 * 96.0);
   std::vector<float> v(size_t(w) * h);
@@ -69,6 +69,26 @@ TEST_F(GradientFlatteningTest, RadialTermAroundAnOffCentrePointIsReduced) {
   FlattenGradient(1, 2);
   const auto [lo, hi] = Range(Plane(1, 1));
   EXPECT_LT(hi - lo, 0.8f * (hi0 - lo0)) << lo << " " << hi;
+}
+
+TEST_F(GradientFlatteningTest, RadialFitTakesOutVignettingOfEitherSign) {
+  // 900 x 600 skies with noise and stars. A darkening bowl 300 deep in the
+  // corners needs a > 0: the search once kept the sign of a failed negative
+  // step (and stepped a in units of the range per squared pixel), so it never
+  // took out any bowl and left 100 to 140 % of it; with a ramp of 400 besides
+  // it left about 75 %.
+  struct TCase {
+    double Ramp, Bowl, Left;
+  };
+  for (uint32_t seed : {2u, 4u})
+    for (const TCase c : {TCase{0, 300, 0.05}, TCase{0, -300, 0.05}, TCase{400, 300, 0.2}}) {
+      const TGradientSky s = MakeGradientSky(900, 600, c.Ramp, c.Bowl, 10, 120, seed);
+      PutImage(1, s.W, s.H, {s.Image});
+      const TRadialGradient g = FitRadialGradient(1, 1);
+      EXPECT_EQ(g.a > 0, c.Bowl > 0) << seed << " " << c.Ramp << " " << c.Bowl;
+      FlattenGradient(1, 2);
+      EXPECT_LT(GradientLeft(s, Plane(1, 1)), c.Left) << seed << " " << c.Ramp << " " << c.Bowl;
+    }
 }
 
 TEST_F(GradientFlatteningTest, ConstantAndBlankImagesStayUnchanged) {

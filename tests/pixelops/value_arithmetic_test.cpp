@@ -6,7 +6,7 @@
 #include <limits>
 #include <random>
 
-#include "pixelops/pixels/value_arithmetic.h"
+#include "kernels/regions/value_arithmetic.h"
 #include "platform/processor_features.h"
 #include "shell/stars/star_cutout.h"
 #include "shell/stars/tile_values.h"
@@ -33,8 +33,12 @@ TEST_F(ValueArithmeticTest, PerPixelValues) {
        {2, 4, 0, -2, 1, 1e10f, BlankPixel, NaN}},
       {"toward 0", [](int s) { MoveValuesTowardZero(s, 1.0f); }, {0.4f, -0.4f, 3, -3, BlankPixel, NaN},
        {0, 0, 2, -2, BlankPixel, NaN}},
-      {"square root", TakeSquareRoot, {-4, 0, 16, 2, BlankPixel, NaN}, {0, 0, 4, std::sqrt(2.0f), BlankPixel, NaN}},
-      {"square", SquareValues, {3, -2, BlankPixel, NaN}, {9, 4, BlankPixel, NaN}},
+      {"square root", [](int s) { TakeSquareRoot(s); }, {-4, 0, 16, 2, BlankPixel, NaN},
+       {0, 0, 4, std::sqrt(2.0f), BlankPixel, NaN}},
+      // The batch's square root keeps values at or below 0.
+      {"square root keeping", [](int s) { TakeSquareRoot(s, true, true); }, {-4, -0.0f, 16, 2, BlankPixel, NaN},
+       {-4, -0.0f, 4, std::sqrt(2.0f), BlankPixel, NaN}},
+      {"square", [](int s) { SquareValues(s); }, {3, -2, BlankPixel, NaN}, {9, 4, BlankPixel, NaN}},
       {"lower limit", [](int s) { ClampValuesBelow(s, 0); }, {-5, 3, BlankPixel, NaN}, {0, 3, BlankPixel, NaN}},
       // The default upper limit leaves a 16-bit image as it is.
       {"upper limit", [](int s) { ClampValuesAbove(s, 32767); }, {-32768, 0, 32767, BlankPixel},
@@ -127,6 +131,13 @@ TEST_F(ValueArithmeticTest, PlanesByWorkerChannelSelectionAndColourModel) {
       EXPECT_EQ(Plane(1, p), c.changed[size_t(p - 1)] ? std::vector<float>({0, 2}) : std::vector<float>({-1, 4}))
           << c.model << "/" << c.selection << " plane " << p;
   }
+  // The every-plane modes of the batch leave the channel selection aside.
+  colour(CmRgb, 2);
+  TakeSquareRoot(1, true, true);
+  for (int p = 1; p <= 3; ++p) EXPECT_EQ(Plane(1, p), (std::vector<float>{-1, 2})) << "plane " << p;
+  colour(CmRgb, 2);
+  SquareValues(1, true);
+  for (int p = 1; p <= 3; ++p) EXPECT_EQ(Plane(1, p), (std::vector<float>{1, 16})) << "plane " << p;
   // A grey image always works on plane 1.
   PutImage(1, 2, 1, {{-1, 9}});
   Store.Display[1].ChannelSelection = 3;
@@ -159,7 +170,8 @@ TEST_F(ValueArithmeticTest, SameResultsOnEitherPathAndAnyThreadCount) {
       [](int s) { AddValuesToRect(s, 0.1f, -3, 7); }, [](int s) { MultiplyRectByValues(s, 1.7, 0.3, -2); },
       [](int s) { ClampValuesBelow(s, 20); },          [](int s) { ClampValuesAbove(s, 200); },
       [](int s) { ClampValuesBelow(s, 0); },           [](int s) { ClampValuesAbove(s, -0.0f); },
-      TakeSquareRoot,                                 SquareValues,
+      [](int s) { TakeSquareRoot(s); },              [](int s) { SquareValues(s); },
+      [](int s) { TakeSquareRoot(s, true, true); },  [](int s) { SquareValues(s, true); },
       RoundValues,                                    [](int s) { MoveValuesTowardZero(s, 0.75f); },
       [](int s) { MoveValuesTowardZero(s, 0); }};
   struct Run {

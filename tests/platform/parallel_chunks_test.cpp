@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
@@ -36,6 +37,32 @@ TEST(ParallelChunks, EveryIndexOnceWhateverTheThreadsAndRefusals) {
                               if (first == 50) throw std::runtime_error("chunk");
                             }),
                std::runtime_error);
+}
+
+TEST(ParallelChunks, PollRunsInTheCallingThreadAndStopsFurtherChunks) {
+  for (int threads : {1, 4}) {
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<int> done{0};
+    int polls = 0;
+    const bool finished = ForEachChunkPolled(
+        1000, 1, threads,
+        [&](int64_t, int64_t) {
+          // Long enough that the calling thread takes chunks of its own.
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          ++done;
+        },
+        [&] {
+          EXPECT_EQ(std::this_thread::get_id(), caller);
+          return ++polls < 3;
+        });
+    EXPECT_FALSE(finished) << threads;
+    EXPECT_EQ(polls, 3);
+    // The chunks running when the poll said stop end; no others start.
+    EXPECT_GE(done, 3);
+    EXPECT_LT(done, 1000) << threads;
+    EXPECT_TRUE(ForEachChunkPolled(
+        10, 3, threads, [](int64_t, int64_t) {}, [] { return true; }));
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "core/language.h"
 #include "core/settings.h"
 #include "registration/calibration/dark_subtraction.h"
+#include "registration/stacking/frame_shape.h"
 #include "registration/stacking/master_file_names.h"
 #include "registration/stacking/master_frame_state.h"
 #include "registration/stacking/master_frames.h"
@@ -274,18 +275,26 @@ TEST_F(MasterFramesTest, FramesOfAnotherSizeAreNamedAndLeftOut) {
   for (const Case& c : {Case{TStackMethod::Mean, 4, 60, 4, "4 Bilder gemittelt"},
                         Case{TStackMethod::Median, 2, 60, 4, "4 Bilder Median"},
                         Case{TStackMethod::Mean, 0, 30, 1, "1 Bilder gemittelt"},
-                        Case{TStackMethod::Sigma, 0, 30, 1, "1 Bilder Sigma"}}) {
+                        Case{TStackMethod::Sigma, 0, 30, 1, ""}}) {
     TMasterJob job;
     job.Darks.Files = darks;
     job.Darks.Files.insert(job.Darks.Files.begin() + std::ptrdiff_t(c.at), small);
     job.Darks.Method = c.method;
-    job.Darks.FileName = dir_.file("master" + std::to_string(c.at) + ".fit");
+    job.Darks.FileName = dir_.file("master" + std::to_string(c.at) + "_" + std::to_string(int(c.method)) + ".fit");
     ui_.Messages.clear();
     ASSERT_TRUE(BuildMasterFrames(job, progress_));
-    const std::vector<std::string> expected =
+    std::vector<std::string> expected =
         c.used == 4 ? std::vector<std::string>{small + "\r\n" + oddText}
                     : std::vector<std::string>{darks[0] + "\r\n" + oddText, darks[1] + "\r\n" + oddText,
                                                darks[2] + "\r\n" + oddText, darks[3] + "\r\n" + oddText};
+    if (!*c.card) {
+      // A combination of a single frame makes no master.
+      expected.push_back(TooFewFramesText(1));
+      expected.push_back("Die Masterdark-Datei konnte nicht erstellt werden");
+      EXPECT_EQ(ui_.Messages, expected);
+      EXPECT_FALSE(std::filesystem::exists(job.Darks.FileName));
+      continue;
+    }
     EXPECT_EQ(ui_.Messages, expected) << c.card;
     const int s = FindFreeSlot();
     ASSERT_TRUE(LoadImageFile(s, job.Darks.FileName));

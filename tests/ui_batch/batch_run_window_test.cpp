@@ -35,7 +35,7 @@ TEST_F(BatchRunWindowTest, TheFileStepAloneStartsNothing) {
   EXPECT_TRUE(ui.Messages.empty());
 }
 
-TEST_F(BatchRunWindowTest, StartOpensTheStatusWindowAndTheFirstTickEndsTheRunForNow) {
+TEST_F(BatchRunWindowTest, StartOpensTheStatusWindowAndAnUnreadableStartFileEndsTheRun) {
   OneStepBatch();
   form->Button3->click();
   ASSERT_EQ(BatchRun.Running.load(), 1);
@@ -54,8 +54,10 @@ TEST_F(BatchRunWindowTest, StartOpensTheStatusWindowAndTheFirstTickEndsTheRunFor
   EXPECT_TRUE(ui.Messages.empty());
   QTest::qWait(250);
   EXPECT_EQ(BatchRun.Running.load(), 0);
+  EXPECT_EQ(status.Label2->text(), "Abbruch!");
   EXPECT_EQ(status.Button1->text(), "&Ok");
   EXPECT_FALSE(status.Button3->isEnabled());
+  EXPECT_EQ(form->Timer1->interval(), 100);
   status.Button1->click();
   EXPECT_FALSE(status.isVisible());
 }

@@ -8,7 +8,7 @@
 #include "../pixelops/slot_images.h"
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
-#include "pixelops/spatial/low_pass2.h"
+#include "kernels/sampling/low_pass2.h"
 #include "pixelops/ui/operation_frame.h"
 #include "pixelops/ui/pixels/spatial_tool_commands.h"
 #include "qt_test_app.h"

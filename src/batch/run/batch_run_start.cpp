@@ -235,7 +235,6 @@ bool PrepareBatchRun() {
     BatchRun.CometPerFrameY = scan.CometY;
   }
   BatchDiscThreshold = scan.DiscThreshold;
-  if (scan.Setup.BayerSpecial) BatchRun.WeightedAdd = 1;
   BatchFittedTransform = TFittedTransform{};
   // With a shift list the first input is its first name unless the start file is listed.
   BatchRun.InputFileName = first;

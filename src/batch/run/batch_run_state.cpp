@@ -46,6 +46,7 @@ void ResetBatchRunState(TBatchRunState& s, const TBatchRunSetup& setup) {
   s.ExistingTarget = false;
   s.PromptAnswered = false;
   s.DirectMarks = false;
+  s.WriteShiftList = false;
   s.HasAddStep = setup.HasAddStep ? 1 : 0;
   s.HasFitStep = setup.HasFitStep;
   s.MarkCount = setup.MarkCount;

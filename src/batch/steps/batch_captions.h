@@ -82,6 +82,46 @@ enum class TBatchCaption {
   NoMoreChecks,      // "Keine Kontrolle mehr"
   AskReport,         // "Soll ich mich wieder melden, wenn es Probleme bei der Positionsbestimmung gibt?"
   AskStrict,         // "Soll streng geprüft werden (Seeingeinflüsse)?"
+  // The run.
+  RunFinished,       // "Bearbeitung fertig."
+  RunAborted,        // "Abbruch!"
+  NoMoreImages,      // "Keine weiteren Bilder gefunden."
+  OneImageDone,      // " Bild bearbeitet"
+  ImagesDone,        // " Bilder bearbeitet"
+  Images,            // "Bilder ": before the combination's name ("5 Bilder Add")
+  SavingFile,        // "Datei speichern"
+  TargetImage,       // "Zielbild": the target's name when none is given
+  ReferenceImage,    // "Referenzbild"
+  FileExistsTitle,   // "Die Datei ist schon vorhanden": caption of the overwrite question
+  OverwriteYes,      // "Ja       ->  diese und alle weiteren Dateien überschreiben"
+  OverwriteNo,       // "Nein    ->  diese Datei überspringen"
+  OverwriteCancel,   // "Abbrechen ->  Stapel Bearbeitung abbrechen"
+  CouldNotLoad,      // " konnte nicht geladen werden."
+  ResultAtEnd,       // "Das Ergebnis wird erst am Ende sichtbar"
+  FramesLeftOut,     // " Bilder nicht verwendet (zu viele für die Kombination)"
+  // Marks and the comet.
+  MarkOneStar,       // "Markieren Sie einen Stern"
+  MarkTwoStars,      // "Markieren Sie 2 Sterne"
+  MarkOneArea,       // "Markieren Sie einen Bereich"
+  MarkTwoAreas,      // "Markieren Sie 2 Bereiche"
+  MarkPlanet,        // "Markieren Sie den Planeten"
+  MarkThreeStars,    // "Markieren Sie mindestens 3 Sterne"
+  MarkThreeAreas,    // "Markieren Sie mindestens 3 Bereiche"
+  MarkSuffix,        // " und klicken danach auf "Ok, weiter"!"
+  MarkTheStar,       // "Markieren Sie den Stern"
+  MarkTheTwoStars,   // "Markieren Sie die 2 Sterne"
+  StarsRight,        // "Sind die richtigen Sterne"
+  AreasRight,        // "Sind die richtigen Bereiche"
+  PlanetRight,       // "Ist der Planet richtig"
+  AreaRight,         // "Ist der richtige Bereich"
+  StarRight,         // "Ist der richtige Stern"
+  ConfirmSuffix,     // " markiert? Wenn nein, dann bitte korrigieren und danach auf "Ok, weiter" klicken."
+  MarkComet,         // "Markieren Sie jetzt den Komet/Asteroid und klicken danach auf "Ok, weiter". Direkte Markierung (+) wenn er zu lichtschwach ist."
+  CometSameSeries,   // "Fehler, die Seriennummern der Bilder scheinen gleich zu sein!"
+  CometSameTime,     // "Fehler, die Zeiten der Bilder scheinen gleich zu sein!"
+  SecondCometImage,  // "Für die 2. Kometenposition bitte ein Bild nahe am Ende der Serie auswählen!"
+  BayerInitFailed,   // "Die Bayer Spezial Funktion konnte nicht initialisiert werden!"
+  BayerAdded,        // " Bilder Bayerspezial addiert"
   Count
 };
 

@@ -2,6 +2,8 @@
 
 #include <QAction>
 
+#include "batch/run/batch_engine.h"
+#include "batch/ui/batch_run_view_ui.h"
 #include "batch/ui/batch_window.h"
 #include "batch/ui/star_check_prompt.h"
 #include "shell/ui/controls/control_utils.h"
@@ -18,6 +20,8 @@ void RegisterBatchCommands() {
     FadeInForm(DialogForm(BatchWindowFormNumber));
   });
   StarCheckPromptShown = [] { return StarCheckPromptVisible(); };
+  InstallBatchEngine();
+  InstallBatchRunView();
   // The File menu keeps the batch tools disabled while the window is shown.
   static bool chained = false;
   if (chained) return;

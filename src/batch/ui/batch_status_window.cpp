@@ -78,6 +78,7 @@ TForm10::~TForm10() {
 void TForm10::SetFunctionLabel(const std::string& text) { Label2->setText(Q(text)); }
 void TForm10::SetProgressLabel(const std::string& text) { Label4->setText(Q(text)); }
 void TForm10::SetFileLabel(const std::string& text) { ShowStatusFileName(text); }
+void TForm10::SetCountLabel(const std::string& text) { Label3->setText(Q(text)); }
 
 void TForm10::StartRun(bool batch) {
   for (QLabel* l : {Label1, Label2, Label3, Label4}) l->clear();

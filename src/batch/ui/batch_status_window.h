@@ -30,6 +30,7 @@ public:
   void SetFunctionLabel(const std::string& text) override;
   void SetProgressLabel(const std::string& text) override;
   void SetFileLabel(const std::string& text) override;
+  void SetCountLabel(const std::string& text) override;
 
   // Shows the window for a run: labels emptied, "&Abbruch", "&Kontrolle an"
   // hidden; a batch run gets "&Pause", another tool no pause button.

@@ -119,6 +119,8 @@ public:
   void CheckBox4Click();
   // Comet timing, the run.
   void CheckBox5Click();
+  // The computed comet motion into the X and Y fields, the window to the front.
+  void ShowCometValues();
   void Button3Click();  // "&Start"
   void Button5Click();  // "&Berechnen"
   void Timer1Timer();

@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 
+#include "batch/run/batch_engine.h"
 #include "batch/run/batch_run_start.h"
 #include "batch/run/batch_run_state.h"
 #include "batch/run/batch_tick.h"
@@ -44,6 +45,14 @@ bool Guarded(F&& f) {
 }
 
 }  // namespace
+
+void TForm7::ShowCometValues() {
+  const bool perMinute = BatchRun.ByTimestamp;
+  Edit5->setText(Fixed8(perMinute ? BatchRun.CometPerMinuteX : BatchRun.CometPerFrameX));
+  Edit6->setText(Fixed8(perMinute ? BatchRun.CometPerMinuteY : BatchRun.CometPerFrameY));
+  show();
+  raise();
+}
 
 void TForm7::CheckBox5Click() {
   if (CheckBox5->isChecked()) {
@@ -97,8 +106,11 @@ void TForm7::StartBatchRun() {
   // An existing target loaded by the start.
   if (SlotInUse(BatchRun.TargetSlot) && !Store.HasWindow[size_t(BatchRun.TargetSlot)])
     ShowImageWindow(BatchRun.TargetSlot);
+  BeginBatchRun();
   CallUpdateMenuItems();
-  // The step engine takes over at the first tick.
+  // The engine takes over at the first tick; each unit of work starts as soon
+  // as the event loop is idle.
+  Timer1->setInterval(0);
   Timer1->start();
 }
 
@@ -110,7 +122,11 @@ void TForm7::Timer1Timer() {
     return;
   }
   const bool again = Guarded([] { return BatchTick(); });
+  // Windows of later images open where the user put the first ones.
+  if (BatchRun.FilesDone >= 1) BatchStartPending = false;
   if (!BatchRun.Running) {
+    Timer1->setInterval(100);
+    BatchStartPending = false;
     if (BatchStatusWindowExists()) BatchStatusWindow().EndRun();
     CallUpdateMenuItems();
     return;

@@ -1,7 +1,11 @@
 // The filter functions of the shared dialog, one entry each: the kernel a
 // function runs and how the dialog's values become its arguments.
+#include <algorithm>
+#include <cmath>
+
 #include "core/funktion_defs.h"
 #include "filters/corrections/equalize_row_brightness.h"
+#include "filters/corrections/star_trail_back_calculation.h"
 #include "filters/dialog/filter_functions.h"
 #include "filters/dialog/noise_filter_functions.h"
 #include "filters/dialog/pixel_filters.h"
@@ -38,6 +42,13 @@ void RunIterativeGaussSharpen(TFilterCall& c) {
   IterativeGaussSharpen(c, [nr = c.Funktion] { return FunktionParamValue(nr, 3); });
 }
 
+// 21 "Strichspur zurückrechnen": the trail width rounded, the threshold as set.
+void RunStrichspurZurueckrechnen(TFilterCall& c) {
+  const float w = std::nearbyint(c.Value[1]);
+  StrichspurZurueckrechnen(c.Source, c.Destination, std::isfinite(w) ? int32_t(std::clamp(w, 1.0f, 1e6f)) : 1,
+                           c.Value[2], c.Rect, *c.Poll);
+}
+
 }  // namespace
 
 void InstallFilterFunktionen() {
@@ -57,6 +68,7 @@ void InstallFilterFunktionen() {
   RegisterFilterFunktion(10, computes(RunIterativeGaussSharpen));
   RegisterFilterFunktion(13, computes(DeinterlaceRows));
   RegisterFilterFunktion(15, computes(RunEqualizeRowBrightness));
+  RegisterFilterFunktion(21, computes(RunStrichspurZurueckrechnen));
   // The noise filters.
   RegisterFilterFunktion(4, NoiseFilterFunktion());
   RegisterFilterFunktion(12, ColorNoiseFunktion());

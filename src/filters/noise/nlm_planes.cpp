@@ -12,6 +12,15 @@ namespace astrelon {
 
 TNlmPlaneSet NlmPlanes;
 
+float NlmNoiseLevel(float measured, float range) {
+  // Only a plane without noise (the estimate at its own lower limit, or a
+  // tiny share of the range) takes the floor; any measured noise is kept, so
+  // that bright stars do not raise the filter's strength on the sky.
+  const float floorNoise = 0.005f * range;
+  const bool noiseless = !(measured > 0.01f) || !(measured > 1e-6f * range);
+  return noiseless ? std::max(measured, floorNoise) : measured;
+}
+
 void PrepareNlmPlanes(int slot, int32_t levels) {
   ReleaseNlmPlanes();
   if (!SlotInUse(slot)) return;
@@ -26,11 +35,11 @@ void PrepareNlmPlanes(int slot, int32_t levels) {
   set.PlaneCount = std::clamp(im.PlaneCount, 0, 3);
   const size_t n = im.PixelCount();
   const float top = float(std::clamp(levels, 0, 65535));
-  const float floorNoise = 0.005f * (im.MaxValue - im.MinValue);
+  const float range = im.MaxValue - im.MinValue;
   for (int p = 1; p <= set.PlaneCount; ++p) {
     TNlmPlane& out = set.Plane[size_t(p)];
     if (im.Planes[size_t(p)].size() < n) continue;
-    out.Noise = std::max(EstimateNoise(slot, p), floorNoise);
+    out.Noise = NlmNoiseLevel(EstimatePlaneNoise(slot, p), range);
     out.Scale = top / (im.PlaneMax[size_t(p)] - im.PlaneMin[size_t(p)] + 0.01f);
     out.Offset = -im.PlaneMin[size_t(p)] * out.Scale;
     out.Levels.resize(n);

@@ -27,9 +27,14 @@ struct TNlmPlaneSet {
 // The set the filter works from (read-only while its workers run).
 extern TNlmPlaneSet NlmPlanes;
 
+// The noise level the filter takes for a plane: the measured noise, or for a
+// plane without noise (measured at most 0.01, or at most 1e-6 of the overall
+// range) at least 0.005 of that range.
+float NlmNoiseLevel(float measured, float range);
+
 // Fills NlmPlanes for the slot after recomputing its minimum and maximum: per
-// plane the noise (the estimate from pixels two apart, at least 0.005 of the
-// overall range), scale = levels / (plane range + 0.01), offset = -minimum x
+// plane the noise (NlmNoiseLevel of the noise readout's clipped estimate from
+// neighbouring pixels), scale = levels / (plane range + 0.01), offset = -minimum x
 // scale, and the copy v x scale + offset rounded and held within 0..levels
 // (at most 65535).
 // A slot not in use leaves the set empty.

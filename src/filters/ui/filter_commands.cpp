@@ -10,7 +10,11 @@
 #include "filters/dialog/filter_functions.h"
 #include "filters/dialog/filter_state.h"
 #include "filters/dialog/noise_filter_functions.h"
+#include "filters/ui/enlargement_commands.h"
+#include "filters/ui/ddp_dialog.h"
+#include "filters/ui/shift_commands.h"
 #include "filters/ui/filter_dialog.h"
+#include "filters/ui/hif_enlargement_commands.h"
 #include "filters/ui/network_commands.h"
 #include "filters/ui/psf_sharpen_start.h"
 #include "shell/main/main_services.h"
@@ -40,6 +44,7 @@ constexpr std::pair<const char*, int> FilterMenuItems[] = {
     {"IterativesGaussschrfen1", 10},
     {"Deinterlace1", 13},
     {"Zeilengleichhell1", 15},
+    {"Strichspuraufnahmezurckrechnen1", 21},
     // The noise filters.
     {"MedianFilter1", 4},
     {"Farbrauschenfiltern1", 12},
@@ -101,6 +106,10 @@ void RegisterFilterCommands() {
   }
   RegisterMenuCommand("IterativesPSFschrfennichtlinear1", IterativesPSFschrfennichtlinear1Click);
   RegisterNetworkCommands();
+  RegisterEnlargementCommands();
+  RegisterShiftCommands();
+  RegisterDdpCommands();
+  RegisterHiFEnlargementCommands();
   // The image windows tell the dialog about selections drawn, moved or hidden.
   auto previous = std::move(TMDIChild::SelectionChangedHook);
   TMDIChild::SelectionChangedHook = [previous](TMDIChild& w, int kind) {

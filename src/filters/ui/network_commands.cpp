@@ -22,6 +22,7 @@
 #include "filters/ui/filter_commands.h"
 #include "filters/ui/network_filter_menu.h"
 #include "filters/ui/network_menus.h"
+#include "filters/ui/status_poll.h"
 #include "filters/ui/training_commands.h"
 #include "shell/main/main_services.h"
 #include "shell/main/main_texts.h"
@@ -91,26 +92,6 @@ private:
   }
   int source_;
   std::vector<const char*> items_;
-};
-
-// The progress of a network run in panel 2 of the main status bar, with
-// pending events, at most every 15 ms; false once the abort flag is raised.
-class TStatusPoll {
-public:
-  explicit TStatusPoll(std::function<QString(int plane, int64_t rows)> text) : text_(std::move(text)) {}
-  bool operator()(int plane, int64_t rows) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_ >= std::chrono::milliseconds(15)) {
-      last_ = now;
-      SetMainStatusText(2, text_(plane, rows));
-      QApplication::processEvents();
-    }
-    return !AbortRequested;
-  }
-
-private:
-  std::function<QString(int, int64_t)> text_;
-  std::chrono::steady_clock::time_point last_{};
 };
 
 void BringToFront(int slot) {

@@ -7,9 +7,11 @@
 
 #include "common/engine_ui.h"
 #include "frequency/wavelet/wavelet_patch_search.h"
+#include "frequency/wavelet/wavelet_plain_mean.h"
 #include "frequency/wavelet/wavelet_pyramid.h"
 #include "frequency/wavelet/wavelet_threshold_curve.h"
-#include "platform/parallel_bands.h"
+#include "platform/big_buffers.h"
+#include "platform/parallel_chunks.h"
 #include "platform/processor_features.h"
 #include "store/planes/plane_routines.h"
 
@@ -25,62 +27,52 @@ float SoftThreshold(float v, double t) {
   return v > 0 ? float(std::max(double(v) - t, 0.0)) : float(std::min(double(v) + t, 0.0));
 }
 
-// The edge-keeping mean of pixel (x, y): the centre with weight 1 and each valid
-// neighbour with a T / (|v - c0| + T), a = 1 for the four direct neighbours, 0.71
-// for the diagonal ones and 0.4 for those two pixels away along the axes.
-float PlainPixel(const float* v, int32_t w, int32_t x, int32_t y, double t) {
-  struct TTap {
-    int dx, dy;
-    double a;
-  };
-  static constexpr TTap Taps[12] = {{-1, 0, 1.0},   {1, 0, 1.0},   {0, -1, 1.0},   {0, 1, 1.0},
-                                    {-1, -1, 0.71}, {1, -1, 0.71}, {-1, 1, 0.71},  {1, 1, 0.71},
-                                    {-2, 0, 0.4},   {2, 0, 0.4},   {0, -2, 0.4},   {0, 2, 0.4}};
-  const float c0 = v[int64_t(y) * w + x];
-  if (!IsValidPixel(c0)) return c0;
-  double sum = c0, weight = 1;
-  for (const TTap& tap : Taps) {
-    const float n = v[int64_t(y + tap.dy) * w + x + tap.dx];
-    if (!IsValidPixel(n)) continue;
-    const double wt = tap.a * t / (std::fabs(double(n) - c0) + t);
-    sum += wt * n;
-    weight += wt;
-  }
-  return float(sum / weight);
-}
+constexpr int32_t ChunkRows = 16;
 
-// Filters one level into `out`; false when the abort flag ended it.
+// Filters one level into `out`, the threshold curve included; false when the
+// abort flag ended it. Chunks of rows run on all threads; after each chunk the
+// calling thread runs `afterRows` and reads the abort flag.
 bool FilterLevel(TPyramidLevel& level, std::vector<float>& out, double t, const std::vector<int16_t>* q, double k,
-                 const std::function<void()>& afterRows) {
+                 const TThresholdCurve& curve, const std::function<void()>& afterRows) {
   const int32_t w = level.Width, h = level.Height;
-  const float* v = level.Data.data();
+  const std::span<const float> v = level.Data;
+  // A fresh buffer of the level's size, on huge pages where the system has them.
+  out = std::vector<float>();
+  out.reserve(level.Data.size());
+  AdviseHugePages(out.data(), level.Data.size() * sizeof(float));
   out.resize(level.Data.size());
-  // The two-pixel frame (only rows and columns the level has).
-  for (int32_t y = 0; y < h; ++y) {
-    const bool frameRow = y < 2 || y >= h - 2;
-    for (int32_t x = 0; x < w; ++x)
-      if (frameRow || x < 2 || x >= w - 2) out[size_t(int64_t(y) * w + x)] = SoftThreshold(v[int64_t(y) * w + x], t);
-  }
-  if (w < 5 || h < 5) return true;
-  const TPatchLevel patches{level.Data, q ? std::span<const int16_t>(*q) : std::span<const int16_t>(), w, h, k};
+  const bool interior = w >= 5 && h >= 5;
+  const TPatchLevel patches{v, q ? std::span<const int16_t>(*q) : std::span<const int16_t>(), w, h, k};
   const int threads = PyramidThreads(int64_t(w) * h);
-  // Bands of rows on all threads, with events and the abort flag between them.
-  const int32_t chunk = std::max(1, threads) * 4;
-  for (int32_t top = 2; top <= h - 3; top += chunk) {
-    const int32_t bottom = std::min(top + chunk, h - 2);
-    ForEachBand(bottom - top, std::min<int>(threads, bottom - top), [&](int64_t first, int64_t last) {
-      TPatchScratch scratch;
-      for (int64_t r = first; r < last; ++r) {
-        const int32_t y = top + int32_t(r);
-        float* o = out.data() + int64_t(y) * w;
-        for (int32_t x = 2; x <= w - 3; ++x)
-          o[x] = q ? PatchSearchPixel(patches, x, y, scratch) : PlainPixel(v, w, x, y, t);
-      }
-    });
-    afterRows();
-    if (AbortRequested) return false;
-  }
-  return true;
+  const int64_t chunks = (h + ChunkRows - 1) / ChunkRows;
+  return ForEachChunkPolled(
+      chunks, 1, threads,
+      [&](int64_t c, int64_t) {
+        const int32_t top = int32_t(c) * ChunkRows, bottom = std::min(top + ChunkRows, h);
+        // The two-pixel frame (only rows and columns the level has).
+        for (int32_t y = top; y < bottom; ++y) {
+          const int64_t row = int64_t(y) * w;
+          const bool frameRow = !interior || y < 2 || y >= h - 2;
+          for (int32_t x = 0; x < w; x = frameRow || x != 1 ? x + 1 : w - 2)
+            out[size_t(row + x)] = SoftThreshold(v[size_t(row + x)], t);
+        }
+        const int32_t first = std::max(top, 2), last = std::min(bottom, h - 2);
+        if (interior && first < last) {
+          if (q) {
+            TPatchScratch scratch;
+            for (int32_t y = first; y < last; ++y)
+              PatchSearchRow(patches, y, 2, w - 2, out.data() + int64_t(y) * w, scratch);
+          } else {
+            PlainMeanRows(v, w, h, first, last, t, out, Sse2Enabled);
+          }
+        }
+        ApplyThresholdCurve(curve,
+                            std::span<float>(out).subspan(size_t(int64_t(top) * w), size_t(int64_t(bottom - top) * w)));
+      },
+      [&] {
+        afterRows();
+        return !AbortRequested;
+      });
 }
 
 }  // namespace
@@ -100,17 +92,19 @@ bool PyramidNoiseFilter(int source, int set, int plane, const TWaveletFilterOpti
     double t = EstimateNoiseClipped(level.Data, Sse2Enabled);
     t = std::max(t, 0.002 * range);
     t *= options.Thresholds[size_t(l)] * LayerFactor[l];
-    // The 16-bit scale: level 0 by the source plane's recorded range, the others by their own.
+    // The 16-bit scale: level 0 by the source plane's recorded range, the
+    // others by their own.
     double r = range;
     if (l == 0 && sourceKnown)
-      r = double(Store.Image[size_t(source)].PlaneMax[size_t(plane)]) - Store.Image[size_t(source)].PlaneMin[size_t(plane)];
+      r = double(Store.Image[size_t(source)].PlaneMax[size_t(plane)]) -
+          Store.Image[size_t(source)].PlaneMin[size_t(plane)];
     const double scale = 32600.0 / (0.1 + std::max(r, 0.0));
     double c = 1.5;
     std::vector<int16_t> q;
     if (options.Better) {
       t *= 1.2;
       c = 0.68;
-      q = QuantiseLevel(level.Data, scale);
+      q = QuantiseLevel(level.Data, scale, PyramidThreads(int64_t(level.Data.size())));
     }
     const double k = 72.8133333 / std::max((t * scale) * (t * scale), 0.01);
     t = std::max(t, 1e-10);
@@ -122,9 +116,13 @@ bool PyramidNoiseFilter(int source, int set, int plane, const TWaveletFilterOpti
       else
         EngineUi().ProcessMessages();
     };
-    if (!FilterLevel(level, out, t, options.Better ? &q : nullptr, k, afterRows)) return false;
-    ApplyThresholdCurve(MakeThresholdCurve(options.Hardness, t, c), out);
+    const TThresholdCurve curve = MakeThresholdCurve(options.Hardness, t, c);
+    if (!FilterLevel(level, out, t, options.Better ? &q : nullptr, k, curve, afterRows)) return false;
     level.Data.swap(out);
+    // The level's former values are freed in the background.
+    const size_t bytes = out.size() * sizeof(float);
+    ReleaseInBackground(std::move(out), bytes);
+    out = std::vector<float>();
   }
   return true;
 }

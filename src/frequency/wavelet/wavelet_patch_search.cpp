@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <stdexcept>
 
+#include "frequency/wavelet/wavelet_rounding.h"
+#include "platform/parallel_bands.h"
 #include "store/image_slot.h"
 
 namespace astrelon {
@@ -23,44 +27,49 @@ const std::array<double, WeightSteps + 1>& WeightTable() {
   return table;
 }
 
-int64_t PatchDistance(const TPatchLevel& l, int32_t x, int32_t y, int32_t cx, int32_t cy) {
-  int64_t sum = 0;
-  for (int32_t dy = -1; dy <= 1; ++dy) {
-    const int16_t* a = l.Q.data() + int64_t(y + dy) * l.Width + x;
-    const int16_t* b = l.Q.data() + int64_t(cy + dy) * l.Width + cx;
-    for (int32_t dx = -1; dx <= 1; ++dx) {
-      const int64_t d = int64_t(a[dx]) - int64_t(b[dx]);
-      sum += d * d;
-    }
-  }
-  return sum >> 3;
+// The sum of squared differences of the 3 x 3 patches around a and b (rows w
+// apart), shifted right by 3. A difference of two 16-bit values squared fits 32
+// bits unsigned; nine of them need more.
+[[gnu::always_inline]] inline int64_t PatchDistance(const int16_t* a, const int16_t* b, int64_t w) {
+  auto square = [&](int64_t i) {
+    const int32_t d = int32_t(a[i]) - int32_t(b[i]);
+    return uint64_t(uint32_t(d * int64_t(d)));
+  };
+  auto row = [&](int64_t r) { return square(r - 1) + square(r) + square(r + 1); };
+  return int64_t((row(-w) + row(0) + row(w)) >> 3);
 }
 
-int LookIndex(int dx, int dy) { return (dy - PatchOffsetLow) * TPatchScratch::Side + (dx - PatchOffsetLow); }
-
-}  // namespace
-
-std::vector<int16_t> QuantiseLevel(std::span<const float> values, double s) {
-  std::vector<int16_t> q(values.size());
-  for (size_t i = 0; i < values.size(); ++i) {
-    const float v = values[i];
-    // Clamped in floating point: a value beyond the recorded range must not wrap.
-    q[i] = IsValidPixel(v) ? int16_t(std::clamp(std::nearbyint(double(v) * s), -32768.0, 32767.0)) : PatchBlank;
-  }
-  return q;
+constexpr int LookIndex(int dx, int dy) {
+  return (dy - PatchOffsetLow + 1) * TPatchScratch::Side + (dx - PatchOffsetLow + 1);
 }
 
-float PatchSearchPixel(const TPatchLevel& level, int32_t x, int32_t y, TPatchScratch& scratch) {
-  const int32_t w = level.Width, h = level.Height;
-  const float c0 = level.Values[size_t(int64_t(y) * w + x)];
-  const std::array<double, WeightSteps + 1>& weight = WeightTable();
-  auto& looked = scratch.Looked;
-  auto& list = scratch.List;
-  looked.fill(false);
-  list.clear();
-  looked[size_t(LookIndex(0, 0))] = true;
-  // At first no candidate weighing less than e^-10 is listed.
-  int64_t bound = int64_t(std::nearbyint(std::min(819.15 / level.K, 9e18)));
+using TEntry = TPatchScratch::TEntry;
+
+// The filtered value of pixel (x, y); `Edge` when some offset's patch may leave
+// the level; `firstBound` the distance above which no candidate is listed at first.
+template <bool Edge>
+float SearchPixel(const TPatchLevel& level, const std::array<double, WeightSteps + 1>& weight, int64_t firstBound,
+                  int32_t x, int32_t y, TPatchScratch& scratch) {
+  const int32_t w = level.Width;
+  [[maybe_unused]] const int32_t h = level.Height;
+  const int64_t centre = int64_t(y) * w + x;
+  const float* values = level.Values.data();
+  const int16_t* q = level.Q.data() + centre;
+  const float c0 = values[centre];
+  // A new stamp marks every offset as not looked at; at the wrap the marks are
+  // cleared.
+  if (++scratch.Stamp == TPatchScratch::Always) {
+    scratch.ClearMarks();
+    scratch.Stamp = 1;
+  }
+  const uint32_t stamp = scratch.Stamp;
+  uint32_t* looked = scratch.Looked.data();
+  // The list of candidates, sorted by distance (equal ones in the order found):
+  // entries head .. tail-1.
+  TEntry* list = scratch.List.data();
+  int head = 0, tail = 0;
+  looked[LookIndex(0, 0)] = stamp;
+  int64_t bound = firstBound;
   int cx = 0, cy = 0, spent = 0;
   double sumW = 0, sumWV = 0, wmax = 0;
   static constexpr int Steps[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
@@ -70,47 +79,56 @@ float PatchSearchPixel(const TPatchLevel& level, int32_t x, int32_t y, TPatchScr
     for (const auto& step : Steps) {
       if (spent >= PatchCandidateBudget) break;
       const int dx = cx + step[0], dy = cy + step[1];
-      if (dx < PatchOffsetLow || dx > PatchOffsetHigh || dy < PatchOffsetLow || dy > PatchOffsetHigh) continue;
-      bool& seen = looked[size_t(LookIndex(dx, dy))];
-      if (seen) continue;
-      seen = true;
-      const int32_t px = x + dx, py = y + dy;
-      if (px < 1 || py < 1 || px > w - 2 || py > h - 2) continue;  // its patch would leave the level
+      // Offsets looked at and those beyond the grid are passed over.
+      uint32_t& seen = looked[LookIndex(dx, dy)];
+      if (seen >= stamp) continue;
+      seen = stamp;
+      if constexpr (Edge) {
+        const int32_t px = x + dx, py = y + dy;
+        if (px < 1 || py < 1 || px > w - 2 || py > h - 2) continue;  // its patch would leave the level
+      }
       ++spent;
       lookedNew = true;
       lastDx = dx;
       lastDy = dy;
-      if (!IsValidPixel(level.Values[size_t(int64_t(py) * w + px)])) continue;
-      const int64_t d = PatchDistance(level, x, y, px, py);
+      const int64_t offset = int64_t(dy) * w + dx;
+      if (!IsValidPixel(values[centre + offset])) continue;
+      const int64_t d = PatchDistance(q, q + offset, w);
       if (d >= bound) continue;
-      const TPatchScratch::TEntry e{d, int8_t(dx), int8_t(dy)};
-      list.insert(std::upper_bound(list.begin(), list.end(), e,
-                                   [](const auto& a, const auto& b) { return a.Distance < b.Distance; }),
-                  e);
-      // More entries than looks left: later candidates must beat the last one the budget reaches.
+      // After the entries of equal or smaller distance.
+      int at = tail;
+      while (at > head && list[at - 1].Distance > d) {
+        list[at] = list[at - 1];
+        --at;
+      }
+      list[at] = {d, int8_t(dx), int8_t(dy)};
+      ++tail;
+      // More entries than looks left: later candidates must beat the last one
+      // the budget reaches.
       const int remaining = PatchCandidateBudget - spent;
-      if (remaining >= 1 && int(list.size()) > remaining) bound = std::min(bound, list[size_t(remaining - 1)].Distance);
+      if (remaining >= 1 && tail - head > remaining) bound = std::min(bound, list[head + remaining - 1].Distance);
     }
-    if (list.empty()) {
+    if (head == tail) {
       if (!lookedNew) break;
-      list.push_back({FarDistance, int8_t(lastDx), int8_t(lastDy)});
+      head = tail = 0;
+      list[tail++] = {FarDistance, int8_t(lastDx), int8_t(lastDy)};
     }
     // The best entry, and further ones while they weigh enough.
     double last = 0;
-    for (bool first = true; !list.empty(); first = false) {
-      const TPatchScratch::TEntry e = list.front();
+    for (bool first = true; head < tail; first = false) {
+      const TEntry e = list[head];
       const double dk = double(e.Distance) * level.K;
       if (!first) {
         const double enough = spent >= PatchCandidateBudget ? 4.499e-5 : 0.5;
         if (!(last > enough) || !(dk < WeightSteps)) break;
       }
-      list.erase(list.begin());
+      ++head;
       cx = e.Dx;
       cy = e.Dy;
       if (dk > WeightSteps) break;  // too far to count: the walk only moves there
-      const double wt = weight[size_t(std::nearbyint(dk))];
+      const double wt = weight[size_t(NearestWhole(dk))];
       sumW += wt;
-      sumWV += wt * double(level.Values[size_t(int64_t(y + e.Dy) * w + x + e.Dx)]);
+      sumWV += wt * double(values[centre + int64_t(e.Dy) * w + e.Dx]);
       wmax = std::max(wmax, wt);
       last = wt;
     }
@@ -118,8 +136,42 @@ float PatchSearchPixel(const TPatchLevel& level, int32_t x, int32_t y, TPatchScr
   }
   if (!IsValidPixel(c0)) return sumW > 0 ? float(sumWV / sumW) : c0;
   if (!(sumW > 0)) return c0;
-  const double centre = wmax < 0.1 ? std::min(1.3 * wmax, 0.1) : wmax;
-  return float((sumWV + centre * double(c0)) / (sumW + centre));
+  const double middle = wmax < 0.1 ? std::min(1.3 * wmax, 0.1) : wmax;
+  return float((sumWV + middle * double(c0)) / (sumW + middle));
+}
+
+}  // namespace
+
+std::vector<int16_t> QuantiseLevel(std::span<const float> values, double s, int threads) {
+  std::vector<int16_t> q(values.size());
+  ForEachBand(int64_t(values.size()), threads, [&](int64_t first, int64_t last) {
+    for (int64_t i = first; i < last; ++i) {
+      const float v = values[size_t(i)];
+      // Clamped in floating point: a value beyond the recorded range must
+      // not wrap.
+      const double r = std::clamp(double(v) * s, -40000.0, 40000.0);
+      q[size_t(i)] = IsValidPixel(v) ? int16_t(std::clamp(NearestWhole(r), -32768.0, 32767.0)) : PatchBlank;
+    }
+  });
+  return q;
+}
+
+void PatchSearchRow(const TPatchLevel& level, int32_t y, int32_t first, int32_t last, float* out,
+                    TPatchScratch& scratch) {
+  const int64_t w = level.Width, h = level.Height;
+  if (first >= last) return;
+  if (y < 2 || y > h - 3 || first < 2 || last > w - 2 || level.Values.size() < size_t(w * h) ||
+      level.Q.size() < size_t(w * h))
+    throw std::invalid_argument("patch search outside the level's interior");
+  const std::array<double, WeightSteps + 1>& weight = WeightTable();
+  // At first no candidate weighing less than e^-10 is listed.
+  const int64_t bound = int64_t(std::nearbyint(std::min(819.15 / level.K, 9e18)));
+  // Pixels whose every offset's patch lies inside the level.
+  const int32_t low = 1 - PatchOffsetLow, high = int32_t(w) - 2 - PatchOffsetHigh;
+  const bool rowInside = y >= low && y <= int32_t(h) - 2 - PatchOffsetHigh;
+  for (int32_t x = first; x < last; ++x)
+    out[x] = rowInside && x >= low && x <= high ? SearchPixel<false>(level, weight, bound, x, y, scratch)
+                                                : SearchPixel<true>(level, weight, bound, x, y, scratch);
 }
 
 }  // namespace astrelon

@@ -27,21 +27,36 @@ struct TPatchLevel {
   double K = 0;  // distance scale: a distance d weighs E[round(d K)]
 };
 
-// Work space of one thread.
+// Work space of one thread: which offsets the current pixel's walk has looked
+// at (those marked with its stamp or a larger number) and its list of
+// candidates. The table has a frame of offsets one step outside the grid,
+// marked for good, so a step out of the grid counts as looked at.
 struct TPatchScratch {
-  static constexpr int Side = PatchOffsetHigh - PatchOffsetLow + 1;
-  std::array<bool, Side * Side> Looked{};
+  static constexpr int Side = PatchOffsetHigh - PatchOffsetLow + 3;
+  static constexpr uint32_t Always = UINT32_MAX;
+  std::array<uint32_t, Side * Side> Looked;
+  uint32_t Stamp = 0;
   struct TEntry {
     int64_t Distance;
     int8_t Dx, Dy;
   };
-  std::vector<TEntry> List;
+  // Every look adds at most one entry, an empty list one more: 40 at most.
+  std::array<TEntry, 48> List;
+  TPatchScratch() { ClearMarks(); }
+  // Every offset of the grid not looked at, the frame looked at.
+  void ClearMarks() {
+    for (int j = 0; j < Side; ++j)
+      for (int i = 0; i < Side; ++i)
+        Looked[size_t(j * Side + i)] = i == 0 || j == 0 || i == Side - 1 || j == Side - 1 ? Always : 0;
+  }
 };
 
 // The 16-bit copy of a level: round(v x s) clamped, blank pixels -16400.
-std::vector<int16_t> QuantiseLevel(std::span<const float> values, double s);
+std::vector<int16_t> QuantiseLevel(std::span<const float> values, double s, int threads = 1);
 
-// The filtered value of pixel (x, y), which lies at least 2 pixels inside the level.
-float PatchSearchPixel(const TPatchLevel& level, int32_t x, int32_t y, TPatchScratch& scratch);
+// The filtered values of pixels x = first .. last - 1 of row y into out[x]; the
+// pixels lie at least 2 pixels inside the level.
+void PatchSearchRow(const TPatchLevel& level, int32_t y, int32_t first, int32_t last, float* out,
+                    TPatchScratch& scratch);
 
 }  // namespace astrelon

@@ -1,8 +1,12 @@
 #include "frequency/wavelet/wavelet_threshold_curve.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
+
+#include "frequency/wavelet/wavelet_rounding.h"
 
 namespace astrelon {
 
@@ -29,16 +33,19 @@ void ApplyThresholdCurve(const TThresholdCurve& curve, std::span<float> values) 
   if (!(curve.Scale > 0)) return;
   const double perUnit = 500.0 / curve.Scale;
   const auto last = int64_t(curve.Table.size()) - 1;
-  auto entry = [&](double magnitude) {
-    const int64_t i = int64_t(std::nearbyint(std::min(magnitude * perUnit, double(last))));
-    return curve.Table[size_t(i)];
-  };
+  const double limit = curve.Limit;
+  // Without branches, whose outcome the noise's sign would make a guess: a value
+  // of magnitude m below the limit becomes the entry of m with the value's sign
+  // (-0 for a zero); others, NaN among them, stay.
   for (float& v : values) {
-    const double d = v;
-    if (d > 0 && d < curve.Limit)
-      v = float(entry(d));
-    else if (d <= 0 && d > -curve.Limit)
-      v = float(-entry(-d));
+    const double d = v, m = std::fabs(d);
+    const double x = m * perUnit;
+    const double e = curve.Table[size_t(int64_t(NearestWhole(x < double(last) ? x : double(last))))];
+    // -e for d <= 0 by its sign bit, and the choice by a mask.
+    const uint64_t minus = uint64_t(!(d > 0)) << 63;
+    const float r = float(std::bit_cast<double>(std::bit_cast<uint64_t>(e) ^ minus));
+    const uint32_t keep = 0u - uint32_t(!(m < limit));
+    v = std::bit_cast<float>((std::bit_cast<uint32_t>(r) & ~keep) | (std::bit_cast<uint32_t>(v) & keep));
   }
 }
 

@@ -6,6 +6,7 @@
 #include "core/busy_cursor.h"
 #include "core/settings.h"
 #include "kernels/alignment/block_match_cost.h"
+#include "kernels/alignment/cost_grid_fft.h"
 #include "kernels/alignment/match_quality.h"
 #include "kernels/mosaic/mosaic_kernels.h"
 #include "kernels/mosaic/mosaic_settings.h"
@@ -14,6 +15,8 @@
 #include "store/planes/image_statistics.h"
 
 namespace astrelon {
+
+bool ShiftCostsBySpectra = true;
 
 namespace {
 
@@ -148,23 +151,14 @@ TShiftResult FindShiftByCorrelation(int refSlot, int refPlane, int secondSlot, i
     InterpolateCheckerboardPixels(ref, W, H, CheckerboardPhase(refRect.x1, refRect.y1), W);
   const std::span<const float> block = std::span<const float>(ref).first(size_t(W) * size_t(H));
 
-  // Rings around the grid's centre, nearest first; a ring's cells may be
-  // computed side by side (each cost depends on its cell alone) when each
-  // thread gets about two million pixel pairs, enough to be worth its start.
+  auto eligible = [&](int32_t i, int32_t j) {
+    const int32_t x = baseX + i, y = baseY + j;
+    return i >= 0 && j >= 0 && i < grid.nx && j < grid.ny && x >= 0 && y >= 0 && x + W < limitW && y + H < limitH;
+  };
+  // Cells computed pixel by pixel (side by side when each thread gets about two
+  // million pixel pairs, enough to be worth its start).
   const int64_t minCells = std::max<int64_t>(1, (int64_t(1) << 21) / (int64_t(W) * H));
-  std::vector<std::pair<int32_t, int32_t>> cells;
-  float best = Unevaluated;
-  int32_t lastImproved = 200;
-  for (int32_t k = 0; k <= K; ++k) {
-    cells.clear();
-    for (int32_t j = hy - k; j <= hy + k; ++j)
-      for (int32_t i = hx - k; i <= hx + k; ++i) {
-        if (std::abs(i - hx) != k && std::abs(j - hy) != k) continue;
-        if (i < 0 || j < 0 || i >= grid.nx || j >= grid.ny) continue;
-        const int32_t x = baseX + i, y = baseY + j;
-        if (x < 0 || y < 0 || x + W >= limitW || y + H >= limitH) continue;
-        cells.emplace_back(i, j);
-      }
+  auto direct = [&](const std::vector<std::pair<int32_t, int32_t>>& cells) {
     const int threads = BandThreads(int64_t(cells.size()), minCells, Options.Multicore != 0);
     ForEachBand(int64_t(cells.size()), threads, [&](int64_t first, int64_t last) {
       for (int64_t c = first; c < last; ++c) {
@@ -174,6 +168,48 @@ TShiftResult FindShiftByCorrelation(int refSlot, int refPlane, int secondSlot, i
             float(BlockMatchCost(block, W, H, second.subspan(at), stride, vector));
       }
     });
+  };
+  // The costs of every cell at once through spectra (cells reading pixels
+  // outside the image or the buffer are never asked for, so those pixels are 0).
+  std::vector<double> costs;
+  if (ShiftCostsBySpectra) {
+    const int32_t rw = W + grid.nx - 1, rh = H + grid.ny - 1;
+    if (baseX >= 0 && baseY >= 0 && baseX + rw <= limitW && baseY + rh <= limitH) {
+      costs = BlockMatchCostGrid(block, W, H, second.subspan(size_t(baseY) * size_t(stride) + size_t(baseX)), stride,
+                                 grid.nx, grid.ny, vector);
+    } else {
+      std::vector<float> region(size_t(rw) * size_t(rh), 0.0f);
+      for (int32_t v = 0; v < rh; ++v) {
+        const int64_t y = int64_t(baseY) + v;
+        if (y < 0 || y >= limitH) continue;
+        for (int32_t u = 0; u < rw; ++u) {
+          const int64_t x = int64_t(baseX) + u;
+          if (x >= 0 && x < limitW) region[size_t(v) * size_t(rw) + size_t(u)] = second[size_t(y * stride + x)];
+        }
+      }
+      costs = BlockMatchCostGrid(block, W, H, region, rw, grid.nx, grid.ny, vector);
+    }
+  }
+
+  // Rings around the grid's centre, nearest first, until a ring's costs stay
+  // far above the best at least two rings after its last improvement.
+  float best = Unevaluated;
+  int32_t lastImproved = 200;
+  std::vector<std::pair<int32_t, int32_t>> cells;
+  for (int32_t k = 0; k <= K; ++k) {
+    cells.clear();
+    // The ring's cells in rows: its top row, the two ends of the rows between, its bottom row.
+    for (int32_t j = hy - k; j <= hy + k; ++j) {
+      const bool full = j == hy - k || j == hy + k;
+      for (int32_t i = hx - k; i <= hx + k; i += full || k == 0 ? 1 : 2 * k)
+        if (eligible(i, j)) cells.emplace_back(i, j);
+    }
+    if (costs.empty()) direct(cells);
+    else
+      for (const auto& [i, j] : cells) {
+        const size_t at = size_t(j) * size_t(grid.nx) + size_t(i);
+        grid.Cost[at] = float(costs[at]);
+      }
     float ringMin = Unevaluated;
     for (const auto& [i, j] : cells) ringMin = std::min(ringMin, grid.At(i, j));
     if (ringMin < best) {
@@ -182,6 +218,23 @@ TShiftResult FindShiftByCorrelation(int refSlot, int refPlane, int secondSlot, i
     } else if (ringMin > 9 * best && lastImproved + 1 < k) {
       break;
     }
+  }
+
+  // The costs the minimum and the sub-pixel step read computed pixel by pixel:
+  // the 5 x 5 cells around the smallest, again around a new smallest among them.
+  std::vector<uint8_t> exact(grid.Cost.size(), costs.empty() ? 1 : 0);
+  for (int round = 0; round < 8; ++round) {
+    const size_t smallest = size_t(std::min_element(grid.Cost.begin(), grid.Cost.end()) - grid.Cost.begin());
+    const int32_t ci = int32_t(smallest % size_t(grid.nx)), cj = int32_t(smallest / size_t(grid.nx));
+    cells.clear();
+    for (int32_t j = cj - 2; j <= cj + 2; ++j)
+      for (int32_t i = ci - 2; i <= ci + 2; ++i) {
+        if (!eligible(i, j)) continue;
+        const size_t at = size_t(j) * size_t(grid.nx) + size_t(i);
+        if (grid.Cost[at] < EvaluatedBelow && !exact[at]) cells.emplace_back(i, j), exact[at] = 1;
+      }
+    if (cells.empty()) break;
+    direct(cells);
   }
 
   int32_t bi = 0, bj = 0;

@@ -33,4 +33,9 @@ struct TShiftResult {
 TShiftResult FindShiftByCorrelation(int refSlot, int refPlane, int secondSlot, int secondPlane, TWorkRect refRect,
                                     TWorkRect searchRect, int32_t radius, bool isMosaic, double scale);
 
+// How the costs of the search grid are found: true, all cells at once through
+// spectra and the cells around the smallest pixel by pixel (the default);
+// false, every evaluated cell pixel by pixel (the plain twin tests compare).
+extern bool ShiftCostsBySpectra;
+
 }  // namespace astrelon

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "kernels/background/background_edge_fitting.h"
+#include "kernels/background/running_percentile.h"
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"
+#include "platform/processor_features.h"
 #include "shell/display/renderer.h"
 #include "shell/main/main_services.h"
 #include "shell/windows/histogram_refresh.h"
@@ -21,48 +23,6 @@ namespace astrelon {
 namespace {
 
 constexpr int32_t MaxReach = 167;
-
-// The window of offsets a..b (inclusive) around position x of a line of n
-// values for half width h, pulled in at the line's ends.
-void Window(int32_t x, int32_t n, int32_t h, int32_t& a, int32_t& b) {
-  a = -h;
-  b = h;
-  if (x - h < 0) {
-    b = std::min(h, x + 1 + h / 5);
-    a = -x;
-  }
-  if (x + b >= n) {
-    a = x - h - n + b - h / 5;
-    a = std::max(a, -h);
-    a = std::max(a, -x);
-    b = n - 1 - x;
-  }
-}
-
-// Percentile of the non-blank line values at offsets a, a + step, ... <= b from
-// the centre, each pulled toward the centre value c0 by its weight; blank when
-// no value is taken.
-float WeightedPercentile(const float* centre, ptrdiff_t stride, int32_t a, int32_t b, int32_t step, float c0,
-                         const std::array<float, 256>& w, double fraction, std::vector<float>& samples) {
-  samples.clear();
-  for (int32_t d = a; d <= b; d += step) {
-    const float v = centre[d * stride];
-    if (IsValidPixel(v)) samples.push_back((v - c0) * w[size_t(std::abs(d))] + c0);
-  }
-  return samples.empty() ? BlankPixel : PercentileSelect(samples, fraction);
-}
-
-// The same with raw values, for mask mode: offsets up to `end` (exclusive when
-// `open`), unmasked values only (`mask` at the centre, or null).
-float RawPercentile(const float* centre, const uint8_t* mask, ptrdiff_t stride, int32_t a, int32_t b, bool open,
-                    int32_t step, double fraction, std::vector<float>& samples) {
-  samples.clear();
-  for (int32_t d = a; open ? d < b : d <= b; d += step) {
-    const float v = centre[d * stride];
-    if (IsValidPixel(v) && (!mask || mask[d * stride] == 0)) samples.push_back(v);
-  }
-  return samples.empty() ? BlankPixel : PercentileSelect(samples, fraction);
-}
 
 }  // namespace
 
@@ -87,7 +47,7 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
   const int32_t wideR = int32_t(std::nearbyint(1.5 * R + 3));
   // The weights use the radius as given, but at least 1.
   const double rho = std::max(std::isnan(radius) ? 1.0 : double(radius), 1.0);
-  std::array<float, 256> w{};
+  TPercentileWeights w{};
   for (int i = 0; i < 256; ++i) {
     const double q = i / rho;
     w[size_t(i)] = q <= 100 ? float(std::pow(2.718281828459, -q * q)) : 0.0f;
@@ -114,50 +74,82 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
       bright = float(level.LevelA);
     }
     const auto reach = [&](float centre) { return masked && centre > bright ? wideR : R; };
-    std::fill(h.begin(), h.end(), BlankPixel);
+    ForEachChunk(
+        0, H, W,
+        [&](int64_t ya, int64_t yb) { std::fill(h.begin() + ya * W, h.begin() + yb * W, BlankPixel); },
+        [](int64_t) { return true; });
     // Rows: every row that the columns' windows reach, columns x1..x2.
+    const bool vector = Sse2Enabled;
     stopped = !ForEachChunk(
         ra, int64_t(rb) + 1, x2 - x1 + 1,
         [&](int64_t ya, int64_t yb) {
           std::vector<float> samples;
-          for (int64_t y = ya; y < yb; ++y)
+          for (int64_t y = ya; y < yb; ++y) {
+            const size_t row = size_t(y) * W;
+            if (!masked) {
+              // The pixels whose window lies inside the row share it.
+              const int32_t ia = std::max(x1, R), ib = std::min(x2, W - 1 - R);
+              for (int32_t x = x1; x <= x2; ++x) {
+                if (x == ia && ia <= ib) {
+                  WeightedPercentileRun(s + row + x, 1, ib - ia + 1, -R, R, step, w, fraction, vector,
+                                        h.data() + row + x, samples);
+                  x = ib;
+                  continue;
+                }
+                const float c0 = s[row + x];
+                if (!IsValidPixel(c0)) continue;
+                int32_t a = 0, b = 0;
+                PercentileWindow(x, W, R, a, b);
+                h[row + x] = WeightedPercentile(s + row + x, 1, a, b, step, c0, w, fraction, samples);
+              }
+              continue;
+            }
             for (int32_t x = x1; x <= x2; ++x) {
-              const size_t i = size_t(y) * W + x;
+              const size_t i = row + x;
               const float* c = s + i;
               if (!IsValidPixel(*c) || (maskBytes && maskBytes[i] != 0)) continue;
               int32_t a = 0, b = 0;
-              Window(x, W, reach(*c), a, b);
-              h[i] = masked ? RawPercentile(c, maskBytes ? maskBytes + i : nullptr, 1, a, b, true, step, fraction,
-                                            samples)
-                            : WeightedPercentile(c, 1, a, b, step, *c, w, fraction, samples);
+              PercentileWindow(x, W, reach(*c), a, b);
+              h[i] = RawPercentile(c, maskBytes ? maskBytes + i : nullptr, 1, a, b, true, step, fraction, samples);
             }
+          }
         },
         [&](int64_t last) {
           return local.ContinuePercent(p, float((last - y1) * 50.0 / std::max(y2 - y1, 1)));
         });
     if (stopped) break;
-    // Columns x1..x2, rows y1..y2.
+    // Columns x1..x2, rows y1..y2, taken row by row (the windows run down the
+    // columns; neighbouring columns are read side by side).
     stopped = !ForEachChunk(
-        x1, int64_t(x2) + 1, y2 - y1 + 1,
-        [&](int64_t xa, int64_t xb) {
-          std::vector<float> samples;
-          for (int64_t x = xa; x < xb; ++x)
-            for (int32_t y = y1; y <= y2; ++y) {
-              const size_t i = size_t(y) * W + size_t(x);
+        y1, int64_t(y2) + 1, x2 - x1 + 1,
+        [&](int64_t ya, int64_t yb) {
+          std::vector<float> samples, line(size_t(x2 - x1 + 1));
+          for (int64_t y = ya; y < yb; ++y) {
+            const size_t row = size_t(y) * W;
+            if (!masked) {
+              int32_t a = 0, b = 0;
+              PercentileWindow(int32_t(y), H, R, a, b);
+              WeightedPercentileRun(h.data() + row + x1, W, x2 - x1 + 1, a, b, step, w, fraction, vector, line.data(),
+                                    samples);
+              for (int32_t x = x1; x <= x2; ++x)
+                if (IsValidPixel(line[size_t(x - x1)])) d[row + x] = line[size_t(x - x1)];
+              continue;
+            }
+            for (int32_t x = x1; x <= x2; ++x) {
+              const size_t i = row + size_t(x);
               if (!IsValidPixel(h[i])) {
                 // Masked pixels are left for the caller to fill.
-                if (masked) d[i] = BlankPixel;
+                d[i] = BlankPixel;
                 continue;
               }
               int32_t a = 0, b = 0;
-              Window(y, H, reach(d[i]), a, b);
-              const float v = masked ? RawPercentile(h.data() + i, nullptr, W, a, b, false, step, fraction, samples)
-                                     : WeightedPercentile(h.data() + i, W, a, b, step, h[i], w, fraction, samples);
-              if (IsValidPixel(v) || masked) d[i] = v;
+              PercentileWindow(int32_t(y), H, reach(d[i]), a, b);
+              d[i] = RawPercentile(h.data() + i, nullptr, W, a, b, false, step, fraction, samples);
             }
+          }
         },
         [&](int64_t last) {
-          return local.ContinuePercent(p, float(50.0 + (last - x1) * 50.0 / std::max(x2 - x1, 1)));
+          return local.ContinuePercent(p, float(50.0 + (last - y1) * 50.0 / std::max(y2 - y1, 1)));
         });
     if (stopped) break;
   }
@@ -178,11 +170,16 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
         TPercentileLevels level;
         GetPercentileLevels(destination, p, 0, W - 1, 0, H - 1, 35, 35, level);
         // Only the rectangle: outside it the image stays untouched.
-        for (int32_t y = y1; y <= y2; ++y)
-          for (int32_t x = x1; x <= x2; ++x) {
-            const size_t i = size_t(y) * W + x;
-            d[i] = IsValidPixel(d[i]) && IsValidPixel(s[i]) ? float(s[i] - d[i] + level.LevelA) : s[i];
-          }
+        ForEachChunk(
+            y1, int64_t(y2) + 1, x2 - x1 + 1,
+            [&](int64_t ya, int64_t yb) {
+              for (int64_t y = ya; y < yb; ++y)
+                for (int32_t x = x1; x <= x2; ++x) {
+                  const size_t i = size_t(y) * W + x;
+                  d[i] = IsValidPixel(d[i]) && IsValidPixel(s[i]) ? float(s[i] - d[i] + level.LevelA) : s[i];
+                }
+            },
+            [](int64_t) { return true; });
       }
       FitFlattenedEdges(std::span(s, S.PixelCount()), std::span(d, S.PixelCount()), W, H, TWorkRect{x1, x2, y1, y2});
     }

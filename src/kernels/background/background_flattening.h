@@ -21,6 +21,8 @@ namespace astrelon {
 // reach * sin 45 on the diagonals; the centre weighs (4 wd + 4) * scale. A
 // negative reach selects the rejecting step: a pixel below the reference keeps
 // weight 1 alone, and only neighbours at or above their reference value count.
+// A pixel nearer an edge than the reach takes a reach within that distance, so
+// that its window stays centred (MinBlurStepPlane).
 void MinBlurStep(int reference, int work, int plane, float scale, int32_t reach);
 
 // Background estimate of plane p of `work` (which holds a copy of `reference`)

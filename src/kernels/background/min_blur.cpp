@@ -3,8 +3,10 @@
 #include <cmath>
 
 #include "kernels/background/background_flattening.h"
+#include "kernels/background/min_blur_step.h"
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"
+#include "platform/processor_features.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"
@@ -12,8 +14,6 @@
 namespace astrelon {
 
 namespace {
-
-constexpr double Sin45 = 0.70710678118654752440;
 
 bool PlaneUsable(int slot, int plane) {
   if (!SlotInUse(slot) || plane < 1 || plane > 3) return false;
@@ -29,52 +29,10 @@ void MinBlurStep(int reference, int work, int plane, float scale, int32_t reach)
   const TImageSlot& Wk = Store.Image[size_t(work)];
   const int32_t width = Wk.Width, height = Wk.Height;
   if (A.Width != width || A.Height != height) return;
-  const float* a = A.Planes[size_t(plane)].data();
-  const float* w = Wk.Planes[size_t(plane)].data();
   TPlane& scratch = Store.Image[0].Planes[size_t(plane)];
   if (scratch.size() != Wk.Planes[size_t(plane)].size()) scratch.resize(Wk.Planes[size_t(plane)].size());
-  float* out = scratch.data();
-
-  const bool rejecting = reach < 0;
-  const int32_t r = std::max(std::abs(reach), 1);
-  const int32_t k = std::max(int32_t(std::lround(r * Sin45)), 1);
-  const double wd = r * Sin45 / k;
-  const int32_t dx[8] = {-k, 0, k, -r, r, -k, 0, k};
-  const int32_t dy[8] = {-k, -r, -k, 0, 0, k, r, k};
-  const double weight[8] = {wd, 1, wd, 1, 1, wd, 1, wd};
-  const double centre = (4 * wd + 4) * double(scale);
-
-  ForEachChunk(
-      0, height, width,
-      [&](int64_t ya, int64_t yb) {
-        for (int64_t y = ya; y < yb; ++y)
-          for (int32_t x = 0; x < width; ++x) {
-            const size_t i = size_t(y) * size_t(width) + size_t(x);
-            const float v = w[i];
-            if (!IsValidPixel(v)) {
-              out[i] = BlankPixel;
-              continue;
-            }
-            double wc = centre, s = v * wc;
-            wc = std::fabs(wc);
-            if (rejecting && v < a[i]) {
-              wc = 1;
-              s = v;
-            }
-            for (int n = 0; n < 8; ++n) {
-              const int64_t xn = x + dx[n], yn = y + dy[n];
-              if (xn < 0 || xn >= width || yn < 0 || yn >= height) continue;
-              const size_t j = size_t(yn) * size_t(width) + size_t(xn);
-              const float u = w[j];
-              if (!IsValidPixel(u)) continue;
-              if (rejecting && (!IsValidPixel(a[j]) || u < a[j])) continue;
-              s += u * weight[n];
-              wc += weight[n];
-            }
-            out[i] = wc > 0 ? float(s / wc) : BlankPixel;
-          }
-      },
-      [](int64_t) { return true; });
+  MinBlurStepPlane(A.Planes[size_t(plane)], Wk.Planes[size_t(plane)], scratch, width, height, scale, reach,
+                   Sse2Enabled);
 }
 
 bool MinBlur(int reference, int work, int plane, int32_t radius, int32_t factor, bool progress, int progressSlot) {
@@ -126,8 +84,14 @@ bool FlattenBackgroundAuto(int source, int destination, int32_t divisor, bool pr
     GetPercentileLevels(destination, p, 0, width - 1, 0, height - 1, 35, 35, level);
     const float* s = S.Planes[size_t(p)].data();
     float* d = D.Planes[size_t(p)].data();
-    const size_t n = D.PixelCount();
-    for (size_t i = 0; i < n; ++i) d[i] = IsValidPixel(s[i]) ? float(s[i] - d[i] + level.LevelA) : BlankPixel;
+    const double a = level.LevelA;
+    ForEachChunk(
+        0, height, width,
+        [&](int64_t ya, int64_t yb) {
+          for (size_t i = size_t(ya) * size_t(width); i < size_t(yb) * size_t(width); ++i)
+            d[i] = IsValidPixel(s[i]) ? float(s[i] - d[i] + a) : BlankPixel;
+        },
+        [](int64_t) { return true; });
   }
   return true;
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "core/settings.h"
 #include "kernels/colour/power_table.h"
+#include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
 #include "shell/windows/image_window_state.h"
@@ -249,6 +251,23 @@ bool ConvertColorToMono(int source, int destination, bool luminance) {
   Store.Display[size_t(destination)].DisplayType = DtGrey;
   std::fill(std::begin(d.RawMultipliers), std::end(d.RawMultipliers), 1.0f);
   return true;
+}
+
+TPlane GreyPlaneOf(int slot) {
+  if (!SlotInUse(slot)) return {};
+  const TImageSlot& s = Store.Image[size_t(slot)];
+  const size_t n = s.PixelCount();
+  if (s.Planes[1].size() < n) return {};
+  if (!HasColourPlanes(slot) || s.ColorModel == CmYuv) return TPlane(s.Planes[1].begin(), s.Planes[1].begin() + ptrdiff_t(n));
+  TPlane grey(n);
+  constexpr size_t Block = size_t(1) << 16;
+  const int64_t blocks = int64_t((n + Block - 1) / Block);
+  ForEachBand(blocks, BandThreads(blocks, 4, Options.Multicore != 0), [&](int64_t first, int64_t last) {
+    const size_t a = size_t(first) * Block, b = std::min(n, size_t(last) * Block);
+    LumaRun(s.Plane(1).subspan(a, b - a), s.Plane(2).subspan(a, b - a), s.Plane(3).subspan(a, b - a),
+            std::span<float>(grey).subspan(a, b - a));
+  });
+  return grey;
 }
 
 }  // namespace astrelon

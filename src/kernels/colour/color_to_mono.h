@@ -4,6 +4,8 @@
 // linearised with the power 2.2), into another slot or in place.
 #include <span>
 
+#include "store/image_slot.h"
+
 namespace astrelon {
 
 // The image's value range for the linearisation: the slot's minimum and maximum,
@@ -33,6 +35,12 @@ void LuminanceRun(std::span<const float> p1, std::span<const float> p2, std::spa
 // source in luma mode gives its Y plane as it is. False (nothing done) unless
 // the destination is at least 1 and the source a colour image.
 bool ConvertColorToMono(int source, int destination, bool luminance);
+
+// The grey image that ConvertColorToMono (luma) would write, as a plane of its
+// own, so that a routine needs no slot for it: the luma of a colour image's
+// valid planes (its Y plane in the YUV model), plane 1 of a grey image as it is.
+// Empty when the slot holds no image.
+TPlane GreyPlaneOf(int slot);
 
 // Closes a slot's window (or frees the slot without one); set by the user
 // interface. Without it the slot is freed.

@@ -128,13 +128,7 @@ void FindStarts(TLineBlock& g, int32_t initialCount) {
 
 template <class V>
 [[gnu::always_inline]] inline V LoadF(const float* p) {
-  if constexpr (LaneCount<V> == 1) {
-    return double(*p);
-  } else {
-    TVec4f f;
-    std::memcpy(&f, p, sizeof f);
-    return __builtin_convertvector(f, TVec4d);
-  }
+  return simd::LoadWidened<V>(p);
 }
 // The coefficients held in registers, as plain values and as vectors (loading
 // them from memory inside the loops would be repeated at every step, since the

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "kernels/mosaic/colour_fill_rows.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "store/image_store.h"
 
@@ -96,35 +97,6 @@ void InterpolateMosaicBorder(int slot, int32_t margin) {
 
 namespace {
 
-// The samples of one colour at one pixel: value d and weight w each.
-struct TSamples {
-  std::array<float, 6> D{}, W{};
-  int32_t Count = 0;
-  void Add(float d, float w) {
-    D[size_t(Count)] = d;
-    W[size_t(Count)] = w;
-    ++Count;
-  }
-  // The weighted mean; a largest value above 1.5 times it is left out (of equal
-  // largest values the later one). `none` without samples.
-  float Mean(float none) const {
-    float sum = 0, weights = 0, largest = -1e9f, largestWeight = 0;
-    for (int32_t i = 0; i < Count; ++i) {
-      sum += W[size_t(i)] * D[size_t(i)];
-      weights += W[size_t(i)];
-      if (D[size_t(i)] >= largest) {
-        largest = D[size_t(i)];
-        largestWeight = W[size_t(i)];
-      }
-    }
-    if (!(weights > 0)) return none;
-    const float mean = sum / weights;
-    if (1.5f * mean < largest && weights - largestWeight > 0)
-      return (sum - largest * largestWeight) / (weights - largestWeight);
-    return mean;
-  }
-};
-
 // FillRedBlueWeighted (Ratio false) and FillRedBlueAstro (Ratio true).
 template <bool Ratio>
 void FillRedBlue(int source, int destination, int32_t first, int32_t step, float epsilon, float offset) {
@@ -133,65 +105,9 @@ void FillRedBlue(int source, int destination, int32_t first, int32_t step, float
   TImageSlot& dst = Store.Image[size_t(destination)];
   const int32_t w = dst.Width, h = dst.Height;
   if (src.Width != w || src.Height != h) return;
-  const TPlaneView m{const_cast<float*>(src.Planes[1].data()), size_t(w)};
-  const std::array<TPlaneView, 3> planes{TPlaneView{dst.Planes[1].data(), size_t(w)},
-                                         TPlaneView{dst.Planes[2].data(), size_t(w)},
-                                         TPlaneView{dst.Planes[3].data(), size_t(w)}};
-  const TPlaneView& g = planes[1];
-  const auto plane = [&](int32_t colour) -> const TPlaneView* {
-    return colour == McRed ? &planes[0] : colour == McBlue ? &planes[2] : nullptr;
-  };
-  for (int32_t y = first + 2; y <= h - 3; y += step) {
-    for (int32_t x = 2; x <= w - 3; ++x) {
-      const float gc = g(x, y);
-      // Sample at (xx, yy) with weight f / (|G(nb) - G| + extra + epsilon)^2.
-      const auto add = [&](TSamples& s, int32_t xx, int32_t yy, float f, float extra) {
-        const float gn = g(xx, yy);
-        const float den = std::abs(gn - gc) + extra + epsilon;
-        const float wt = f / (den * den);
-        if constexpr (Ratio) {
-          if (gn - offset > 0) s.Add((m(xx, yy) - offset) / (gn - offset), wt);
-        } else {
-          s.Add(m(xx, yy) - gn, wt);
-        }
-      };
-      const auto store = [&](const TSamples& s, const TPlaneView* p) {
-        if (!p) return;
-        if constexpr (Ratio)
-          (*p)(x, y) = (gc - offset) * s.Mean(1.0f) + offset;
-        else
-          (*p)(x, y) = gc + s.Mean(0.0f);
-      };
-      const int32_t own = MosaicCellColor(MosaicPattern, x, y);
-      if (own != McGreen) {
-        TSamples s;
-        for (const auto& [dx, dy] : {std::pair{-1, -1}, std::pair{1, -1}, std::pair{-1, 1}, std::pair{1, 1}})
-          add(s, x + dx, y + dy, 1.0f, 0.0f);
-        store(s, plane(own == McRed ? McBlue : own == McBlue ? McRed : -1));
-        continue;
-      }
-      // The row's colour left and right, and two rows up and down past the green between.
-      TSamples row;
-      add(row, x - 1, y, 1.0f, 0.0f);
-      add(row, x + 1, y, 1.0f, 0.0f);
-      for (const int32_t dy : {-2, 2}) {
-        const float between = std::abs(g(x, y + dy / 2) - gc);
-        add(row, x - 1, y + dy, 0.5f, between);
-        add(row, x + 1, y + dy, 0.5f, between);
-      }
-      store(row, plane(MosaicCellColor(MosaicPattern, x + 1, y)));
-      // The column's colour above and below, and two columns aside past the green between.
-      TSamples column;
-      add(column, x, y - 1, 1.0f, 0.0f);
-      add(column, x, y + 1, 1.0f, 0.0f);
-      for (const int32_t dx : {-2, 2}) {
-        const float between = std::abs(g(x + dx / 2, y) - gc);
-        add(column, x + dx, y - 1, 0.5f, between);
-        add(column, x + dx, y + 1, 0.5f, between);
-      }
-      store(column, plane(MosaicCellColor(MosaicPattern, x, y + 1)));
-    }
-  }
+  const TColourFillRow row{src.Planes[1].data(), dst.Planes[2].data(), dst.Planes[1].data(), dst.Planes[3].data(),
+                           w, h, epsilon, offset, Ratio};
+  for (int32_t y = first + 2; y <= h - 3; y += step) FillRedBlueRow(row, MosaicPattern, y);
 }
 
 }  // namespace

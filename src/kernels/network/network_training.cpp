@@ -185,20 +185,24 @@ void TrainStepSimple(int32_t top, TNetworkPath path) {
   TrainSimplePlain(Network, NetworkPass, top);
 }
 
-void BuildTableUpdateWindow(int32_t w) {
-  TNetworkWeights& net = Network;
+TUpdateWindow MakeUpdateWindow(int32_t w) {
   w = std::clamp(w, 0, NetworkMaxUpdateHalfWidth);
-  net.UpdateHalfWidth = w;
-  net.UpdateWindow.fill(0.0f);
+  TUpdateWindow g{};
   if (w == 0) {
-    net.UpdateWindow[NetworkMaxUpdateHalfWidth] = 1.0f;
-    return;
+    g[NetworkMaxUpdateHalfWidth] = 1.0f;
+    return g;
   }
   const double width = w / (0.0732 * w + 1);
   for (int32_t u = -w; u <= w; ++u) {
     const double q = u / width;
-    net.UpdateWindow[size_t(NetworkMaxUpdateHalfWidth + u)] = float(std::exp(-q * q) / std::sqrt(double(w)));
+    g[size_t(NetworkMaxUpdateHalfWidth + u)] = float(std::exp(-q * q) / std::sqrt(double(w)));
   }
+  return g;
+}
+
+void BuildTableUpdateWindow(int32_t w) {
+  Network.UpdateHalfWidth = std::clamp(w, 0, NetworkMaxUpdateHalfWidth);
+  Network.UpdateWindow = MakeUpdateWindow(w);
 }
 
 }  // namespace astrelon

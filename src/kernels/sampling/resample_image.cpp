@@ -89,8 +89,13 @@ int32_t BlockFactor(int32_t length, int32_t target) {
 
 void ResampleImage(int slot, int32_t kind, int32_t newWidth, double ratioX, double ratioY, int32_t newHeight,
                    bool sizesGiven, bool antiMoire, bool boxFilter) {
-  if (slot < 0 || slot >= SlotArraySize || kind < 0 || kind >= KernelKindCount) return;
-  TImageSlot& im = Store.Image[size_t(slot)];
+  if (slot < 0 || slot >= SlotArraySize) return;
+  ResampleImage(Store.Image[size_t(slot)], kind, newWidth, ratioX, ratioY, newHeight, sizesGiven, antiMoire, boxFilter);
+}
+
+void ResampleImage(TImageSlot& im, int32_t kind, int32_t newWidth, double ratioX, double ratioY, int32_t newHeight,
+                   bool sizesGiven, bool antiMoire, bool boxFilter) {
+  if (kind < 0 || kind >= KernelKindCount) return;
   if (im.Width < 1 || im.Height < 1 || im.PlaneCount < 1 || im.PlaneCount > 3) return;
   for (int p = 1; p <= im.PlaneCount; ++p)
     if (im.Planes[size_t(p)].size() < im.PixelCount()) return;

@@ -4,6 +4,8 @@
 // one-dimensional interpolation with an interpolation kind.
 #include <cstdint>
 
+#include "store/image_slot.h"
+
 namespace astrelon {
 
 // Sides of this many pixels or more are refused.
@@ -22,6 +24,9 @@ int32_t ScaledSide(int32_t n, double ratio);
 // antiMoire: a shrinking axis is low-passed with the stretched kernel;
 // boxFilter: shrinking axes are averaged over blocks and boxes instead.
 void ResampleImage(int slot, int32_t kind, int32_t newWidth, double ratioX, double ratioY, int32_t newHeight,
+                   bool sizesGiven, bool antiMoire, bool boxFilter);
+// The same on an image record of the caller's that no slot holds.
+void ResampleImage(TImageSlot& image, int32_t kind, int32_t newWidth, double ratioX, double ratioY, int32_t newHeight,
                    bool sizesGiven, bool antiMoire, bool boxFilter);
 
 }  // namespace astrelon

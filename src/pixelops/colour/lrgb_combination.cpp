@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "pixelops/pixels/value_arithmetic.h"
+#include "kernels/regions/value_arithmetic.h"
 #include "platform/parallel_bands.h"
 #include "platform/simd_support.h"
 #include "store/image_store.h"

@@ -176,7 +176,11 @@ TRadialGradient FitRadialGradient(int slot, int plane) {
   };
 
   std::array<double, 5> best{0, 0, 0, g.x0, g.y0};
-  std::array<double, 5> step{0.02 * range, 0.02 * range, 0.02 * range, 0.05 * w / 2.0, 0.05 * h / 2.0};
+  // The radial term a multiplies squared distances: its first step moves the
+  // corners by 5 % of the range (a step of 2 % of the range in a itself would
+  // move them by thousands of ranges, and no step of a would ever gain).
+  const double corner = (w / 2.0) * (w / 2.0) + (h / 2.0) * (h / 2.0);
+  std::array<double, 5> step{0.02 * range, 0.02 * range, 0.05 * range / corner, 0.05 * w / 2.0, 0.05 * h / 2.0};
   std::array<bool, 5> early{true, true, true, true, true};
   double bestScore = 0;
   double t = 0.005 * step[0];
@@ -191,7 +195,9 @@ TRadialGradient FitRadialGradient(int slot, int plane) {
       double& st = step[size_t(p)];
       if (!(sc > bestScore)) {
         if (st <= 0) {
-          st *= 0.5;  // keeps its sign
+          // Halved and turned back: the next visit tries the other sign first,
+          // so a parameter can still cross zero (a darkening vignetting needs a > 0).
+          st *= -0.5;
           early[size_t(p)] = false;
           // After gy the phase's parameter: gx in the first phase, a in the second.
           p = p == 1 ? phase : (p + 1) % 5;

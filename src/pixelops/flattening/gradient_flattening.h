@@ -35,8 +35,12 @@ TLinearGradient FitLinearGradient(int slot, int plane);
 // Searches gx, gy, a, x0, y0 so that the histogram of plane + the radial model
 // over every k-th pixel (k = 2 (w div 768 + 1)) has the highest peak (bins of
 // about the noise, at most 8192; the peak refined between bins by the bicubic
-// kernel). An image whose maximum equals its minimum (or whose range is not
-// finite) is not fitted: all zero with the centre at (w / 2, h / 2).
+// kernel). The first steps move the image's sides (gx, gy) by 2 % of the range,
+// its corners (a) by 5 % and the centre by 5 % of the half size; a parameter that
+// gains in neither direction has its step halved and turned around, so that
+// every parameter reaches either sign. An image whose maximum equals its
+// minimum (or whose range is not finite) is not fitted: all zero with the
+// centre at (w / 2, h / 2).
 TRadialGradient FitRadialGradient(int slot, int plane);
 
 // For every selected plane of the slot: the fit of the mode (1 linear, 2

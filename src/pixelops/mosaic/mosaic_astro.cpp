@@ -5,11 +5,53 @@
 #include <memory>
 
 #include "kernels/mosaic/mosaic_kernels.h"
+#include "kernels/mosaic/site_lanes.h"
+#include "platform/simd_support.h"
 #include "store/image_store.h"
+
+// The vector helpers are always inlined: no vector crosses a call.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace astrelon {
 
 namespace {
+
+// Green at the sites of `row` from x on, LaneCount<V> of them at a time while
+// the last is at most `last` (rows W values apart); the first column not done.
+// The lanes keep the smallest green they wrote.
+template <class V>
+[[gnu::always_inline]] inline int32_t AstroGreenSites(float* row, ptrdiff_t W, int32_t x, int32_t last, float eps,
+                                                      V& smallest) {
+  using simd::AbsLanes;
+  using simd::Every2;
+  using simd::Every2Alone;
+  constexpr int32_t L = simd::LaneCount<V>;
+  for (; x + 2 * (L - 1) <= last; x += 2 * L) {
+    const float* at = row + x;
+    const V a = Every2<V>(at - 1), b = Every2<V>(at + 1), c = Every2<V>(at - 3), d = Every2<V>(at + 3);
+    // Other workers write the red and blue sites of the rows above and below.
+    const V e = Every2Alone<V>(at - W), f = Every2Alone<V>(at + W);
+    const V gg = Every2Alone<V>(at - 3 * W), hh = Every2Alone<V>(at + 3 * W);
+    const V mh = (a + b + c + d) / 4, mv = (e + f + gg + hh) / 4;
+    const V wh = 1.0f / (AbsLanes(a - mh) + AbsLanes(b - mh) + AbsLanes(c - mh) + AbsLanes(d - mh) + eps);
+    const V wv = 1.0f / (AbsLanes(e - mv) + AbsLanes(f - mv) + AbsLanes(gg - mv) + AbsLanes(hh - mv) + eps);
+    const V v = (0.2734375f * (wh * (a + b) + wv * (e + f)) - 0.0234375f * (wh * (c + d) + wv * (gg + hh))) /
+                ((wh + wv) / 2);
+    simd::StoreEvery2(row + x, v);
+    smallest = v < smallest ? v : smallest;
+  }
+  return x;
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 int32_t AstroGreenSitesAvx2(float* row, ptrdiff_t W, int32_t x, int32_t last, float eps,
+                                          float& smallest) {
+  simd::TVec8f lanes = simd::Splat<simd::TVec8f>(smallest);
+  x = AstroGreenSites(row, W, x, last, eps, lanes);
+  for (int l = 0; l < 8; ++l) smallest = lanes[l] < smallest ? lanes[l] : smallest;
+  return x;
+}
+#endif
 
 // Stage 1 on the worker's rows; the block keeps the smallest green it wrote.
 void AstroGreenRows(TMosaicWorkerBlock& blk) {
@@ -22,20 +64,12 @@ void AstroGreenRows(TMosaicWorkerBlock& blk) {
   float smallest = blk.Minimum;
   for (int32_t y = blk.Index + 3; y <= h - 4; y += blk.Count) {
     float* row = g + ptrdiff_t(y) * W;
-    for (int32_t x = MosaicCellColor(MosaicPattern, 1, y) == McGreen ? 4 : 3; x <= w - 4; x += 2) {
-      const float a = row[x - 1], b = row[x + 1], c = row[x - 3], d = row[x + 3];
-      const float e = row[x - W], f = row[x + W], gg = row[x - 3 * W], hh = row[x + 3 * W];
-      const float mh = (a + b + c + d) / 4, mv = (e + f + gg + hh) / 4;
-      const float wh =
-          1.0f / (std::abs(a - mh) + std::abs(b - mh) + std::abs(c - mh) + std::abs(d - mh) + eps);
-      const float wv =
-          1.0f / (std::abs(e - mv) + std::abs(f - mv) + std::abs(gg - mv) + std::abs(hh - mv) + eps);
-      const float v =
-          (0.2734375f * (wh * (a + b) + wv * (e + f)) - 0.0234375f * (wh * (c + d) + wv * (gg + hh))) /
-          ((wh + wv) / 2);
-      row[x] = v;
-      smallest = std::min(smallest, v);
-    }
+    int32_t x = MosaicCellColor(MosaicPattern, 1, y) == McGreen ? 4 : 3;
+#if ASTRELON_HAVE_AVX2
+    // The lanes read three values past their last site and one more.
+    if (UseAvx2(true)) x = AstroGreenSitesAvx2(row, W, x, w - 5, eps, smallest);
+#endif
+    x = AstroGreenSites(row, W, x, w - 4, eps, smallest);
   }
   blk.Minimum = smallest;
 }

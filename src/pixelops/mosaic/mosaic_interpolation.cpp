@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "kernels/mosaic/mosaic_kernels.h"
-#include "kernels/regions/crop_image_rect.h"
 #include "pixelops/mosaic/mosaic_astro.h"
 #include "pixelops/mosaic/mosaic_kimmel.h"
 #include "pixelops/mosaic/mosaic_linear.h"
@@ -13,6 +12,25 @@
 #include "store/slot_holds.h"
 
 namespace astrelon {
+
+namespace {
+
+bool HasPlanes(const TImageSlot& im, int count) {
+  for (int p = 1; p <= count; ++p)
+    if (im.Planes[size_t(p)].size() < im.PixelCount()) return false;
+  return true;
+}
+
+// The linear method wrote its rows (w - 2) values apart from the start: the
+// slot becomes that size, one pixel less on each side, keeping its memory.
+void CutToInterior(TImageSlot& im) {
+  im.Width -= 2;
+  im.Height -= 2;
+  for (int p = 1; p <= 3; ++p) im.Planes[size_t(p)].resize(im.PixelCount());
+  im.RawFilterPattern = 0;
+}
+
+}  // namespace
 
 int32_t MosaicBorderMargin(int32_t method) {
   switch (method) {
@@ -31,6 +49,7 @@ bool InterpolateMosaic(const TMosaicStage& stage, int32_t workers) {
   if (w <= 5 || h <= 5 || Store.Image[size_t(stage.Source)].Width != w ||
       Store.Image[size_t(stage.Source)].Height != h)
     return false;
+  if (!HasPlanes(Store.Image[size_t(stage.Source)], 1) || !HasPlanes(dst, 3)) return false;
   TMosaicWorkerMethod method;
   switch (stage.Method) {
     case DmLinear: method = LinearMosaicMethod(stage); break;
@@ -48,7 +67,7 @@ bool InterpolateMosaic(const TMosaicStage& stage, int32_t workers) {
     const TSlotHold hold({stage.Source, stage.Destination});
     RunMosaicWorkers(blocks, method);
   }
-  if (stage.Method == DmLinear) return CropImageRect(stage.Destination, stage.Destination, 1, 1, w - 2, h - 2);
+  if (stage.Method == DmLinear) CutToInterior(Store.Image[size_t(stage.Destination)]);
   return true;
 }
 

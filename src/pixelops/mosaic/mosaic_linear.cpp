@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 
+#include "pixelops/mosaic/mosaic_linear_rows.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -52,45 +53,46 @@ TLinearKernels LinearMosaicKernels(const TMosaicCells& cells, int32_t rowMask) {
 
 namespace {
 
-// The non-zero taps of one phase and channel, divided by the count and times the
-// channel's multiplier; Count 0: the pixel is blank.
-struct TLinearTaps {
-  int32_t Count = 0;
-  int32_t Taps = 0;
-  std::array<int32_t, 9> Dy{}, Dx{};
-  std::array<float, 9> Weight{};
-};
-using TLinearTapTable = std::array<std::array<std::array<TLinearTaps, 3>, 2>, 4>;
+// Per row phase and channel the merged taps of the two column parities: the
+// non-zero coefficients divided by the count and times the channel's multiplier.
+using TLinearRowTable = std::array<std::array<TLinearRowTaps, 3>, 4>;
 
-TLinearTapTable LinearTaps(const TLinearKernels& kernels, int32_t rowMask, double rmul, double bmul) {
-  TLinearTapTable table{};
+TLinearRowTable LinearRowTaps(const TLinearKernels& kernels, int32_t rowMask, double rmul, double bmul) {
+  TLinearRowTable table{};
   for (int32_t p = 0; p <= rowMask; ++p)
-    for (int32_t c = 0; c < 2; ++c)
-      for (int32_t ch = 0; ch < 3; ++ch) {
-        const TLinearKernel& k = kernels[size_t(p)][size_t(c)][size_t(ch)];
-        TLinearTaps& t = table[size_t(p)][size_t(c)][size_t(ch)];
-        t.Count = k.Count;
-        if (k.Count == 0) continue;
-        const double mul = ch == 0 ? rmul : ch == 2 ? bmul : 1.0;
-        for (int32_t r = 0; r < 3; ++r)
-          for (int32_t x = 0; x < 3; ++x) {
+    for (int32_t ch = 0; ch < 3; ++ch) {
+      TLinearRowTaps& t = table[size_t(p)][size_t(ch)];
+      const double mul = ch == 0 ? rmul : ch == 2 ? bmul : 1.0;
+      for (int32_t c = 0; c < 2; ++c) t.Blank[size_t(c)] = kernels[size_t(p)][size_t(c)][size_t(ch)].Count == 0;
+      for (int32_t r = 0; r < 3; ++r)
+        for (int32_t x = 0; x < 3; ++x) {
+          std::array<float, 2> weight{};
+          std::array<bool, 2> used{};
+          for (int32_t c = 0; c < 2; ++c) {
+            const TLinearKernel& k = kernels[size_t(p)][size_t(c)][size_t(ch)];
+            if (k.Count == 0) continue;
             const double v = k.Sum[size_t(r)][size_t(x)] / k.Count;
             // Sums of opposite coefficients leave rounding residue, not taps.
             if (std::abs(v) < 1e-9) continue;
-            t.Dy[size_t(t.Taps)] = r - 1;
-            t.Dx[size_t(t.Taps)] = x - 1;
-            t.Weight[size_t(t.Taps)] = float(v * mul);
-            ++t.Taps;
+            weight[size_t(c)] = float(v * mul);
+            used[size_t(c)] = true;
           }
-      }
+          if (!used[0] && !used[1]) continue;
+          t.Dy[size_t(t.Taps)] = r - 1;
+          t.Dx[size_t(t.Taps)] = x - 1;
+          t.Weight[size_t(t.Taps)] = weight;
+          t.Used[size_t(t.Taps)] = used;
+          ++t.Taps;
+        }
+    }
   return table;
 }
 
 }  // namespace
 
 TMosaicWorkerMethod LinearMosaicMethod(const TMosaicStage& job) {
-  auto taps = std::make_shared<TLinearTapTable>(
-      LinearTaps(LinearMosaicKernels(MosaicPattern, job.RowMask), job.RowMask, job.RedMultiplier, job.BlueMultiplier));
+  auto taps = std::make_shared<TLinearRowTable>(
+      LinearRowTaps(LinearMosaicKernels(MosaicPattern, job.RowMask), job.RowMask, job.RedMultiplier, job.BlueMultiplier));
   TMosaicWorkerMethod method;
   method.Stages = 1;
   method.Stage = [taps](TMosaicWorkerBlock& b, int32_t) {
@@ -99,28 +101,13 @@ TMosaicWorkerMethod LinearMosaicMethod(const TMosaicStage& job) {
     TImageSlot& dst = Store.Image[size_t(job.Destination)];
     const int32_t w = dst.Width, h = dst.Height;
     const float* m = src.Planes[1].data();
-    for (int32_t y = b.Index == 0 ? b.Count : b.Index; y <= h - 2; y += b.Count) {
-      const int32_t phase = y & job.RowMask;
-      for (int32_t ch = 0; ch < 3; ++ch) {
-        float* out = dst.Planes[size_t(ch + 1)].data() + size_t(y) * size_t(w);
-        for (int32_t c = 0; c < 2; ++c) {
-          const TLinearTaps& t = (*taps)[size_t(phase)][size_t(c)][size_t(ch)];
-          const int32_t x0 = c == 1 ? 1 : 2;
-          if (t.Count == 0) {
-            for (int32_t x = x0; x <= w - 2; x += 2) out[x] = BlankPixel;
-            continue;
-          }
-          std::array<ptrdiff_t, 9> at{};
-          for (int32_t i = 0; i < t.Taps; ++i)
-            at[size_t(i)] = ptrdiff_t(y + t.Dy[size_t(i)]) * w + t.Dx[size_t(i)];
-          for (int32_t x = x0; x <= w - 2; x += 2) {
-            float sum = 0;
-            for (int32_t i = 0; i < t.Taps; ++i) sum += t.Weight[size_t(i)] * m[at[size_t(i)] + x];
-            out[x] = sum;
-          }
-        }
-      }
-    }
+    // Row y goes straight to row y - 1 of the result cut to (w - 2) x (h - 2):
+    // that place lies before the row's own, and nothing reads the result's
+    // planes while the rows are written.
+    for (int32_t y = b.Index == 0 ? b.Count : b.Index; y <= h - 2; y += b.Count)
+      for (int32_t ch = 0; ch < 3; ++ch)
+        LinearMosaicRow(m + size_t(y) * size_t(w), w, (*taps)[size_t(y & job.RowMask)][size_t(ch)],
+                        dst.Planes[size_t(ch + 1)].data() + size_t(y - 1) * size_t(w - 2));
   };
   return method;
 }

@@ -30,7 +30,8 @@ using TLinearKernels = std::array<std::array<std::array<TLinearKernel, 3>, 2>, 4
 TLinearKernels LinearMosaicKernels(const TMosaicCells& cells, int32_t rowMask);
 
 // Method 0 for the workers: one stage, rows 1 .. height - 2 and columns
-// 1 .. width - 2 of the destination's three planes from the source mosaic.
+// 1 .. width - 2 of the source mosaic into the destination's three planes laid
+// out (width - 2) values a row; the caller then cuts the planes to that size.
 TMosaicWorkerMethod LinearMosaicMethod(const TMosaicStage& job);
 
 }  // namespace astrelon

@@ -6,11 +6,19 @@
 
 #include "common/float_range.h"
 #include "kernels/mosaic/mosaic_kernels.h"
+#include "kernels/mosaic/site_lanes.h"
+#include "platform/simd_support.h"
 #include "store/image_store.h"
+
+// The vector helpers are always inlined: no vector crosses a call.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace astrelon {
 
 namespace {
+
+using simd::TVec4d;
+using simd::TVec4f;
 
 struct TOffset {
   int32_t Dy, Dx;
@@ -74,41 +82,76 @@ constexpr std::array<TDirection, 8> Directions{
     Diagonal(Turn(Turn(NorthEast)), {1, -1}),
 };
 
-// The 5 x 5 neighbourhood of a pixel, [dy + 2][dx + 2].
-using TWindow = std::array<std::array<float, 5>, 5>;
-inline float At(const TWindow& v, TOffset o) { return v[size_t(o.Dy + 2)][size_t(o.Dx + 2)]; }
+// The 5 x 5 neighbourhood of a pixel, [dy + 2][dx + 2]; of D = double for one
+// site, of D = four doubles for four sites side by side.
+template <class D>
+using TWindow = std::array<std::array<D, 5>, 5>;
 
-// Green at a red or blue site from its neighbourhood (bias b). The weight
-// times two differences passes the float range for mosaic values above about
-// 1e13, so the sums are formed in double and the result is held in the float
-// range: large values never give NaN.
-float VngGreen(const TWindow& v, float noise, float b) {
-  const auto at = [&](TOffset o) { return double(At(v, o)); };
-  std::array<double, 8> g{};
+using simd::AbsLanes;
+
+template <class D>
+[[gnu::always_inline]] inline const D& Tap(const TWindow<D>& v, TOffset o) {
+  return v[size_t(o.Dy + 2)][size_t(o.Dx + 2)];
+}
+
+// Green at red or blue sites from their neighbourhoods (bias b), before it is
+// held in the float range. The weight times two differences passes the float
+// range for mosaic values above about 1e13, so the sums are formed in double.
+// Lanes add the same terms in the same order as a single site.
+template <class D>
+[[gnu::always_inline]] inline D VngGreenLanes(const TWindow<D>& v, double noise, double b) {
+  std::array<D, 8> g{};
   for (size_t d = 0; d < 8; ++d) {
     const TGradient& t = Directions[d].Gradient;
-    const auto term = [&](size_t i) { return std::abs(at(t[i].A) - at(t[i].B)); };
-    g[d] = term(0) + term(1) + 0.5 * (term(2) + term(3) + term(4) + term(5));
+    std::array<D, 6> term;
+    for (size_t i = 0; i < 6; ++i) term[i] = AbsLanes(Tap(v, t[i].A) - Tap(v, t[i].B));
+    g[d] = term[0] + term[1] + 0.5 * (term[2] + term[3] + term[4] + term[5]);
   }
-  const auto [lo, hi] = std::minmax_element(g.begin(), g.end());
-  const double threshold = *lo + 0.5 * *hi + noise;
-  const double c = at({0, 0});
-  double numerator = 0, weights = 0;
+  D lo = g[0], hi = g[0];
+  for (size_t d = 1; d < 8; ++d) {
+    lo = g[d] < lo ? g[d] : lo;
+    hi = g[d] > hi ? g[d] : hi;
+  }
+  const D threshold = lo + 0.5 * hi + noise;
+  const D c = v[2][2];
+  const D zero = simd::Splat<D>(0.0);
+  D numerator = zero, weights = zero;
   for (size_t d = 0; d < 8; ++d) {
-    if (!(g[d] <= threshold)) continue;
     const TDirection& dir = Directions[d];
-    const double w = threshold - g[d];
-    double green = 0;
-    for (int32_t i = 0; i < dir.GreenCount; ++i) green += at(dir.Greens[size_t(i)]);
-    green /= dir.GreenCount;
-    const double q = (c + at(dir.Colour)) / 2 - b;
-    if (q > 0) {
-      numerator += w * (green - b) * (c - b) / q;
-      weights += w;
-    }
+    const D w = threshold - g[d];
+    D green = zero;
+    for (int32_t i = 0; i < dir.GreenCount; ++i) green += Tap(v, dir.Greens[size_t(i)]);
+    green /= double(dir.GreenCount);
+    const D q = (c + Tap(v, dir.Colour)) / 2 - b;
+    const auto taken = (g[d] <= threshold) & (q > 0.0);
+    numerator += taken ? w * (green - b) * (c - b) / q : zero;
+    weights += taken ? w : zero;
   }
-  return ToFloatRange(numerator / std::max(weights, 0.1) + b);
+  return numerator / (weights < 0.1 ? simd::Splat<D>(0.1) : weights) + b;
 }
+
+float VngGreen(const TWindow<float>& v, float noise, float b) {
+  TWindow<double> d;
+  for (size_t r = 0; r < 5; ++r)
+    for (size_t c = 0; c < 5; ++c) d[r][c] = v[r][c];
+  return ToFloatRange(VngGreenLanes(d, double(noise), double(b)));
+}
+
+#if ASTRELON_HAVE_AVX2
+// Green at the sites x, x + 2, .. x + 6 of row y of plane p (w values a row);
+// reads up to column x + 9.
+ASTRELON_AVX2 void VngGreenLanes4(const float* p, size_t w, int32_t x, int32_t y, double noise, double b, float* out) {
+  TWindow<TVec4d> v;
+  for (int32_t dy = -2; dy <= 2; ++dy)
+    for (int32_t dx = -2; dx <= 2; ++dx) {
+      const float* at = p + size_t(y + dy) * w + size_t(x + dx);
+      const TVec4f a = simd::LoadLanes<TVec4f>(at), c = simd::LoadLanes<TVec4f>(at + 4);
+      v[size_t(dy + 2)][size_t(dx + 2)] = __builtin_convertvector(__builtin_shufflevector(a, c, 0, 2, 4, 6), TVec4d);
+    }
+  const TVec4d g = VngGreenLanes(v, noise, b);
+  for (int l = 0; l < 4; ++l) out[2 * l] = ToFloatRange(g[l]);
+}
+#endif
 
 // The worker's rows of stage 1: green at the red and blue sites.
 void VngGreenRows(const TMosaicWorkerBlock& blk, float b) {
@@ -119,9 +162,16 @@ void VngGreenRows(const TMosaicWorkerBlock& blk, float b) {
   float* g = dst.Planes[2].data();
   const float noise = float(job.Noise);
   const auto value = [&](int32_t y, int32_t x) { return p1[size_t(y) * size_t(w) + size_t(x)]; };
-  TWindow v{};
+  const bool lanes = !job.SizeRatio && UseAvx2(true);
+  TWindow<float> v{};
   for (int32_t y = blk.Index + 2; y <= h - 3; y += blk.Count) {
-    for (int32_t x = MosaicCellColor(MosaicPattern, 0, y) == McGreen ? 3 : 2; x <= w - 3; x += 2) {
+    int32_t x = MosaicCellColor(MosaicPattern, 0, y) == McGreen ? 3 : 2;
+#if ASTRELON_HAVE_AVX2
+    if (lanes)
+      for (; x + 6 <= w - 4; x += 8)
+        VngGreenLanes4(p1, size_t(w), x, y, double(noise), double(b), g + size_t(y) * size_t(w) + size_t(x));
+#endif
+    for (; x <= w - 3; x += 2) {
       for (int32_t dy = -2; dy <= 2; ++dy)
         for (int32_t dx = -2; dx <= 2; ++dx) {
           int32_t yy = y + dy, xx = x + dx;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "core/busy_cursor.h"
 #include "core/settings.h"
@@ -14,40 +15,6 @@
 #include "store/planes/value_statistics.h"
 
 namespace astrelon {
-
-std::vector<uint8_t> EdgeDistanceMask(std::span<const float> plane, int32_t width, int32_t height, bool borderIsEdge) {
-  const size_t w = size_t(std::max(width, 0)), h = size_t(std::max(height, 0));
-  std::vector<uint8_t> m(w * h);
-  if (plane.size() < w * h) return m;
-  for (size_t i = 0; i < w * h; ++i) m[i] = IsValidPixel(plane[i]) ? MosaicMaskCap : 0;
-  if (borderIsEdge)
-    for (size_t y = 0; y < h; ++y)
-      for (size_t x = 0; x < w; ++x)
-        if ((y == 0 || y + 1 == h || x == 0 || x + 1 == w) && m[y * w + x]) m[y * w + x] = 1;
-  if (w < 3 || h < 3) return m;
-  // Two sweeps of the city-block distance over the interior; the border keeps
-  // its start values and feeds its neighbours.
-  auto relax = [](uint8_t& d, uint8_t n) {
-    if (n + 1 < d) d = uint8_t(n + 1);
-  };
-  for (size_t y = 1; y + 1 < h; ++y) {
-    uint8_t* row = m.data() + y * w;
-    const uint8_t* up = row - w;
-    for (size_t x = 1; x + 1 < w; ++x) {
-      relax(row[x], up[x]);
-      relax(row[x], row[x - 1]);
-    }
-  }
-  for (size_t y = h - 2; y >= 1; --y) {
-    uint8_t* row = m.data() + y * w;
-    const uint8_t* down = row + w;
-    for (size_t x = w - 2; x >= 1; --x) {
-      relax(row[x], down[x]);
-      relax(row[x], row[x + 1]);
-    }
-  }
-  return m;
-}
 
 TMosaicMargins MosaicMargins(int32_t tw, int32_t th, int32_t sw, int32_t sh, int32_t count, TFloatPoint a1,
                              TFloatPoint a2, TFloatPoint b1, TFloatPoint b2) {
@@ -128,14 +95,24 @@ void MakeMosaic(int target, int second, bool matchContrast, TFloatPoint a1, TFlo
   const int32_t sw = S.Width, sh = S.Height;
   const TPointPairTransform t = PointPairTransform(count, a1, a2, b1, b2);
   const TMosaicMargins mg = MosaicMargins(tw, th, sw, sh, count, a1, a2, b1, b2);
+  const int32_t gw = tw + mg.Left + mg.Right, gh = th + mg.Top + mg.Bottom;
+  const size_t grown = size_t(gw) * size_t(gh);
+  // The second image warped once onto the grown grid (blank where it does not
+  // reach), and per grown pixel its mask weight at the nearest pixel (bits 0-6)
+  // and whether the position lies far enough inside for the level statistics
+  // (bit 7). Both are taken before the target grows, so that a canvas that
+  // does not fit leaves it as it was.
+  auto warped = std::make_unique_for_overwrite<float[]>(grown);
+  auto weight = std::make_unique_for_overwrite<uint8_t[]>(grown);
+  constexpr uint8_t Inside = 0x80, WeightBits = 0x7f;
   const std::vector<uint8_t> maskS = EdgeDistanceMask(S.Planes[1], sw, sh, true);
   if (!AddBorder(target, mg.Top, mg.Bottom, mg.Left, mg.Right, BlankPixel)) return;
   TImageSlot& T = Store.Image[size_t(target)];
-  const int32_t gw = T.Width, gh = T.Height;
   const std::vector<uint8_t> maskT = EdgeDistanceMask(T.Planes[1], gw, gh, false);
   SetKernelWindow(Settings.InterpolationKind);
   const TSamplingKind kind = CurrentSamplingKind();
   const bool multi = Options.Multicore != 0;
+  const int threads = BandThreads(gh, 16, multi);
   const int planes = T.IsColor && T.PlaneCount >= 3 ? 3 : 1;
   auto sample = [&](const TPlaneView& v, double xs, double ys) {
     if (t.WholePixel) return v.At(int32_t(std::nearbyint(xs)), int32_t(std::nearbyint(ys)));
@@ -145,29 +122,55 @@ void MakeMosaic(int target, int second, bool matchContrast, TFloatPoint a1, TFlo
     const int sp = S.IsColor && S.PlaneCount >= 3 ? p : 1;
     const TPlaneView sv = PlaneView(second, sp);
     float* tp = T.Planes[size_t(p)].data();
-    // Pairs of the target's former area and the second image's samples, rows
-    // in order whatever the split.
-    const int statThreads = BandThreads(th, 16, multi);
-    std::vector<std::vector<TPair>> bands(size_t(std::max(statThreads, 1)));
-    const int64_t perBand = (int64_t(th) + statThreads - 1) / std::max(statThreads, 1);
-    ForEachBand(statThreads, statThreads, [&](int64_t b0, int64_t b1e) {
-      for (int64_t b = b0; b < b1e; ++b) {
-        std::vector<TPair>& out = bands[size_t(b)];
-        for (int64_t y = b * perBand; y < std::min<int64_t>(th, (b + 1) * perBand); ++y)
-          for (int32_t x = 0; x < tw; ++x) {
-            double xs, ys;
-            t.Map(x, double(y), xs, ys);
-            if (!(xs > 0 && ys > 0 && xs < sw - 1 && ys < sh - 1)) continue;
-            const float tv = tp[size_t(y + mg.Top) * size_t(gw) + size_t(x + mg.Left)];
-            if (!IsValidPixel(tv)) continue;
-            const float s = sample(sv, xs, ys);
-            if (IsValidPixel(s)) out.push_back({tv, s});
+    ForEachBand(gh, threads, [&](int64_t y0, int64_t y1) {
+      for (int64_t Y = y0; Y < y1; ++Y)
+        for (int32_t X = 0; X < gw; ++X) {
+          const size_t i = size_t(Y) * size_t(gw) + size_t(X);
+          double xs, ys;
+          t.Map(double(X - mg.Left), double(Y - mg.Top), xs, ys);
+          if (!(xs > -0.01 && ys > -0.01 && xs < sw - 0.99 && ys < sh - 0.99)) {
+            warped[i] = BlankPixel;
+            weight[i] = 0;
+            continue;
           }
+          warped[i] = sample(sv, xs, ys);
+          if (p > 1) continue;
+          const int32_t mx = std::clamp(int32_t(std::nearbyint(xs)), 0, sw - 1);
+          const int32_t my = std::clamp(int32_t(std::nearbyint(ys)), 0, sh - 1);
+          const bool inside = xs > 0 && ys > 0 && xs < sw - 1 && ys < sh - 1;
+          weight[i] = uint8_t(maskS[size_t(my) * size_t(sw) + size_t(mx)] | (inside ? Inside : 0));
+        }
+    });
+    // Pairs of the target's former area and the second image's samples, rows
+    // in order whatever the split: counted per band, then written in place.
+    auto pairAt = [&](int64_t y, int32_t x, float& tv, float& s) {
+      const size_t i = size_t(y + mg.Top) * size_t(gw) + size_t(x + mg.Left);
+      tv = tp[i];
+      s = warped[i];
+      return (weight[i] & Inside) && IsValidPixel(tv) && IsValidPixel(s);
+    };
+    const int statThreads = BandThreads(th, 16, multi);
+    std::vector<size_t> firstPair(size_t(statThreads) + 1, 0);
+    ForEachBand(statThreads, statThreads, [&](int64_t b0, int64_t b1) {
+      for (int64_t b = b0; b < b1; ++b) {
+        size_t n = 0;
+        float tv, s;
+        for (int64_t y = th * b / statThreads; y < th * (b + 1) / statThreads; ++y)
+          for (int32_t x = 0; x < tw; ++x) n += pairAt(y, x, tv, s) ? 1 : 0;
+        firstPair[size_t(b) + 1] = n;
       }
     });
-    std::vector<TPair> pairs;
-    for (auto& b : bands) pairs.insert(pairs.end(), b.begin(), b.end());
-    bands.clear();
+    for (int b = 0; b < statThreads; ++b) firstPair[size_t(b) + 1] += firstPair[size_t(b)];
+    std::vector<TPair> pairs(firstPair.back());
+    ForEachBand(statThreads, statThreads, [&](int64_t b0, int64_t b1) {
+      for (int64_t b = b0; b < b1; ++b) {
+        TPair* out = pairs.data() + firstPair[size_t(b)];
+        float tv, s;
+        for (int64_t y = th * b / statThreads; y < th * (b + 1) / statThreads; ++y)
+          for (int32_t x = 0; x < tw; ++x)
+            if (pairAt(y, x, tv, s)) *out++ = {tv, s};
+      }
+    });
     double nT = 0, nS = 0;
     if (matchContrast) {
       nT = 2.0 * EstimatePlaneNoise(target, p);
@@ -175,26 +178,19 @@ void MakeMosaic(int target, int second, bool matchContrast, TFloatPoint a1, TFlo
     }
     const TLevelMatch lm = MatchLevels(pairs, matchContrast, nT, nS);
     pairs = {};
-    ForEachBand(gh, BandThreads(gh, 16, multi), [&](int64_t y0, int64_t y1) {
-      for (int64_t Y = y0; Y < y1; ++Y)
-        for (int32_t X = 0; X < gw; ++X) {
-          double xs, ys;
-          t.Map(double(X - mg.Left), double(Y - mg.Top), xs, ys);
-          if (!(xs > -0.01 && ys > -0.01 && xs < sw - 0.99 && ys < sh - 0.99)) continue;
-          const float s = sample(sv, xs, ys);
-          if (!IsValidPixel(s)) continue;
-          const size_t i = size_t(Y) * size_t(gw) + size_t(X);
-          const double s2 = (double(s) - lm.MS) * lm.G + lm.MT;
-          const float tv = tp[i];
-          if (!IsValidPixel(tv)) {
-            tp[i] = float(s2);
-            continue;
-          }
-          const int32_t mx = std::clamp(int32_t(std::nearbyint(xs)), 0, sw - 1);
-          const int32_t my = std::clamp(int32_t(std::nearbyint(ys)), 0, sh - 1);
-          const double wT = maskT[i], wS = maskS[size_t(my) * size_t(sw) + size_t(mx)];
-          tp[i] = wT + wS > 0 ? float((tv * wT + s2 * wS) / (wT + wS)) : float(s2);
+    ForEachBand(gh, threads, [&](int64_t y0, int64_t y1) {
+      for (size_t i = size_t(y0) * size_t(gw); i < size_t(y1) * size_t(gw); ++i) {
+        const float s = warped[i];
+        if (!IsValidPixel(s)) continue;
+        const double s2 = (double(s) - lm.MS) * lm.G + lm.MT;
+        const float tv = tp[i];
+        if (!IsValidPixel(tv)) {
+          tp[i] = float(s2);
+          continue;
         }
+        const double wT = maskT[i], wS = weight[i] & WeightBits;
+        tp[i] = wT + wS > 0 ? float((tv * wT + s2 * wS) / (wT + wS)) : float(s2);
+      }
     });
   }
 }

@@ -9,18 +9,9 @@
 #include <vector>
 
 #include "kernels/alignment/float_point.h"
+#include "registration/combination/edge_distance_mask.h"
 
 namespace astrelon {
-
-// Distance cap of the edge-distance masks.
-constexpr uint8_t MosaicMaskCap = 100;
-
-// Edge-distance mask of a width x height plane: 0 for a blank pixel, otherwise
-// the 4-connected (city-block) distance to the nearest blank pixel, at most
-// 100. With `borderIsEdge` the image border counts as one pixel away from a
-// blank (its valid pixels start at 1). The outermost rows and columns keep
-// their start value (0, 1 or 100); two passes over the image.
-std::vector<uint8_t> EdgeDistanceMask(std::span<const float> plane, int32_t width, int32_t height, bool borderIsEdge);
 
 // Margins by which the target grows.
 struct TMosaicMargins {

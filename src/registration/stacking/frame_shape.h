@@ -22,4 +22,7 @@ std::string OtherFrameShapeText(const std::string& fileName);
 // The message of a run that cannot start for want of free slots.
 std::string TooFewSlotsText();
 
+// The message of a stack run that could read fewer than three of its frames.
+std::string TooFewFramesText(int combined);
+
 }  // namespace astrelon

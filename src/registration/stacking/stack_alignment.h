@@ -3,6 +3,7 @@
 // multi-star fit and its local shift grid, and the open video the frames may
 // come from. The batch installs its implementations; tests install fakes.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -19,19 +20,21 @@ struct TShiftGrid {
   std::vector<float> Nodes;
 };
 
-// (dx, dy) of the shift grid at target pixel (c, r): bilinear in the 4 x 4 cell.
-inline void GridShift(const TShiftGrid& g, int32_t c, int32_t r, double& dx, double& dy) {
+// (dx, dy) of the shift grid at target position (c, r): bilinear in the 4 x 4
+// cell (nodes every 4 pixels); positions beyond the last node take the edge.
+inline void GridShift(const TShiftGrid& g, double c, double r, double& dx, double& dy) {
   dx = dy = 0;
   if (g.NodesPerRow <= 0) return;
   const int64_t nodeRows = int64_t(g.Nodes.size() / 2) / g.NodesPerRow;
   if (nodeRows <= 0) return;
   auto node = [&](int64_t gx, int64_t gy, int k) {
-    gx = std::min<int64_t>(gx, g.NodesPerRow - 1);
-    gy = std::min<int64_t>(gy, nodeRows - 1);
+    gx = std::clamp<int64_t>(gx, 0, g.NodesPerRow - 1);
+    gy = std::clamp<int64_t>(gy, 0, nodeRows - 1);
     return double(g.Nodes[size_t(2 * (gy * g.NodesPerRow + gx) + k)]);
   };
-  const int64_t gx = c / 4, gy = r / 4;
-  const double wx = double(c % 4) / 4.0, wy = double(r % 4) / 4.0;
+  const double cellX = std::floor(c / 4), cellY = std::floor(r / 4);
+  const int64_t gx = int64_t(cellX), gy = int64_t(cellY);
+  const double wx = c / 4 - cellX, wy = r / 4 - cellY;
   for (int k = 0; k < 2; ++k) {
     const double top = node(gx, gy, k) * (1 - wx) + node(gx + 1, gy, k) * wx;
     const double bottom = node(gx, gy + 1, k) * (1 - wx) + node(gx + 1, gy + 1, k) * wx;

@@ -21,6 +21,13 @@ TDialogAnswer TQtEngineUi::AskYesNoCancel(const std::string& text, bool allowCan
   return allowCancel ? TDialogAnswer::Cancel : TDialogAnswer::No;
 }
 
+TDialogAnswer TQtEngineUi::AskYesNoCancelTitled(const std::string& caption, const std::string& text) {
+  const int r = LangYesNoCancel(QString::fromStdString(text), QString::fromStdString(caption));
+  if (r == mrYes) return TDialogAnswer::Yes;
+  if (r == mrNo) return TDialogAnswer::No;
+  return TDialogAnswer::Cancel;
+}
+
 std::string TQtEngineUi::InputBox(const std::string& caption, const std::string& prompt,
                                   const std::string& defaultValue) {
   return LangInputBox(QString::fromStdString(caption), QString::fromStdString(prompt),

@@ -13,6 +13,7 @@ public:
   void ProcessMessages() override;
   void ShowMessage(const std::string& text) override;
   TDialogAnswer AskYesNoCancel(const std::string& text, bool allowCancel) override;
+  TDialogAnswer AskYesNoCancelTitled(const std::string& caption, const std::string& text) override;
   std::string InputBox(const std::string& caption, const std::string& prompt,
                        const std::string& defaultValue) override;
   void ShowStatus(const std::string& text) override;

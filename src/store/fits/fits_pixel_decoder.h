@@ -4,6 +4,7 @@
 // and the limits every value is kept within.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "store/fits/fits_header.h"
@@ -45,6 +46,12 @@ public:
   float DecodeSample(const uint8_t* src) const;
   // The pixel of a raw value (an integer sample, or the float/double read).
   float Convert(double raw) const;
+  // BITPIX 8 and 16: the pixel of every sample code (CodeOf), 256 or 65536
+  // entries; empty for the other formats.
+  std::span<const float> CodeTable() const { return table_; }
+  // The code of the sample at src (BITPIX 8: the byte; 16: the raw value + 32768).
+  static uint32_t Code8(const uint8_t* src) { return *src; }
+  static uint32_t Code16(const uint8_t* src) { return uint32_t(src[0] ^ 0x80u) << 8 | src[1]; }
 
 private:
   double RawAt(const uint8_t* src) const;

@@ -62,6 +62,10 @@ int PassThreads(int32_t w, int32_t h) {
 }
 
 template <typename Count>
+void WalkLevels(std::span<const Count> hist, int64_t total, const TBinning& b, float mx, double pctA, double pctB,
+                TPercentileLevels& levels);
+
+template <typename Count>
 void LevelsFromHistogram(const float* base, int32_t w, int32_t h, int64_t stride, const TBinning& b, float mx,
                          double pctA, double pctB, TPercentileLevels& levels) {
   std::vector<Count> hist(HistogramBins, 0);
@@ -79,7 +83,14 @@ void LevelsFromHistogram(const float* base, int32_t w, int32_t h, int64_t stride
       for (size_t i = 0; i < hist.size(); ++i) hist[i] += part[i];
     });
   }
-  const int64_t count = int64_t(w) * int64_t(h) - int64_t(hist[BlankBin]);
+  WalkLevels(std::span<const Count>(hist), int64_t(w) * int64_t(h), b, mx, pctA, pctB, levels);
+}
+
+// The walk over a finished histogram of `total` pixels (blanks in BlankBin).
+template <typename Count>
+void WalkLevels(std::span<const Count> hist, int64_t total, const TBinning& b, float mx, double pctA, double pctB,
+                TPercentileLevels& levels) {
+  const int64_t count = total - int64_t(hist[BlankBin]);
   if (count <= 0) return;
   auto level = [&](double pct) {
     const int64_t target = TargetCount(count, pct);
@@ -490,6 +501,33 @@ TSelection LevelsBySelection(const float* base, int32_t w, int32_t h, int64_t st
 constexpr int64_t SelectionMinPixels = 65536;
 
 }  // namespace
+
+void CountedValueLevels(std::span<const float> values, std::span<const uint64_t> counts, double pctA, double pctB,
+                        TPercentileLevels& levels) {
+  const size_t n = std::min(values.size(), counts.size());
+  // The minimum and maximum as RectMinMax finds them (values above 1e18 count as 1e18).
+  TMinMaxScan scan;
+  uint64_t total = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (counts[i] == 0) continue;
+    total += counts[i];
+    const float v = std::min(values[i], NoMinimum);
+    if (IsValidPixel(v)) {
+      scan.Lo = std::min(scan.Lo, v);
+      scan.Hi = std::max(scan.Hi, v);
+    }
+  }
+  float mn = 0, mx = 1;
+  scan.Finish(mn, mx);
+  const TBinning b(mn, mx);
+  std::vector<uint64_t> hist(HistogramBins, 0);
+  for (size_t i = 0; i < n; ++i) {
+    if (counts[i] == 0) continue;
+    const float v = values[i] > NoMinimum ? NoMinimum : values[i];
+    hist[size_t(IsValidPixel(v) ? b.Bin(v) : BlankBin)] += counts[i];
+  }
+  WalkLevels(std::span<const uint64_t>(hist), int64_t(total), b, mx, pctA, pctB, levels);
+}
 
 void RectPercentileLevels(std::span<float> rect, int32_t w, int32_t h, int64_t stride, double pctA, double pctB,
                           TPercentileLevels& levels, bool vector) {

@@ -21,4 +21,10 @@ namespace astrelon {
 void RectPercentileLevels(std::span<float> rect, int32_t w, int32_t h, int64_t stride, double pctA, double pctB,
                           TPercentileLevels& levels, bool vector);
 
+// The same levels for pixels given as distinct values and how often each occurs
+// (values[i] counts[i] times; entries with count 0 are not there): the levels
+// of a plane read from 8- or 16-bit samples by counting their codes.
+void CountedValueLevels(std::span<const float> values, std::span<const uint64_t> counts, double pctA, double pctB,
+                        TPercentileLevels& levels);
+
 }  // namespace astrelon

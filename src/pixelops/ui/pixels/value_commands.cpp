@@ -2,7 +2,7 @@
 
 #include "common/engine_ui.h"
 #include "core/language.h"
-#include "pixelops/pixels/value_arithmetic.h"
+#include "kernels/regions/value_arithmetic.h"
 #include "pixelops/ui/operation_frame.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "store/image_store.h"
@@ -109,9 +109,11 @@ void UpperLimitCommand(QAction* sender) {
                Text(LangKey(9, 57), "(größere Werte -> Wert)"), LastValues.UpperLimit, true);
 }
 
-void SquareRootCommand(QAction* sender) { RunResultCommand(sender, "&Wurzel ziehen", TakeSquareRoot, true, true); }
+void SquareRootCommand(QAction* sender) { RunResultCommand(
+      sender, "&Wurzel ziehen", [](int slot) { TakeSquareRoot(slot); }, true, true); }
 
-void SquareCommand(QAction* sender) { RunResultCommand(sender, "Werte &quadrieren", SquareValues, true, true); }
+void SquareCommand(QAction* sender) { RunResultCommand(
+      sender, "Werte &quadrieren", [](int slot) { SquareValues(slot); }, true, true); }
 
 void RoundCommand(QAction* sender) { RunResultCommand(sender, "Werte run&den", RoundValues, true, false); }
 

@@ -187,6 +187,12 @@ void TMDIChild::closeEvent(QCloseEvent* e) {
     e->ignore();
     return;
   }
+  // A batch step working on the slot takes the close when it returns.
+  if (SlotCloseDeferred(Tag)) {
+    RequestSlotClose(Tag);
+    e->ignore();
+    return;
+  }
   // A running interactive operation keeps its source and destination, and
   // running workers keep the slots they hold: closing one of them only asks
   // the operation to stop.

@@ -1,0 +1,80 @@
+// DDP after a "Gammawert:" move: the recomputation of a 4096 x 4096 RGB result
+// from the cached blur, against a plain pass that reads the source and the blur
+// and writes the result (figure "plain_pass", goal 1.5), on one thread and on
+// all cores.
+#include <benchmark/benchmark.h>
+
+#include <random>
+
+#include "filters/ddp/ddp_session.h"
+#include "filters/dialog/filter_state.h"
+#include "peer_measure.h"
+#include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+namespace {
+
+void FillRgb(int slot, int w, int h, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> u(0.0f, 4000.0f);
+  TImageSlot& im = Store.Image[size_t(slot)];
+  im.Width = w;
+  im.Height = h;
+  im.PlaneCount = 3;
+  im.IsColor = 1;
+  for (int p = 1; p <= 3; ++p) {
+    im.Planes[size_t(p)].resize(size_t(w) * size_t(h));
+    for (float& v : im.Planes[size_t(p)]) v = u(rng);
+  }
+  Store.InUse[size_t(slot)] = 1;
+  UpdateMinMax(slot);
+}
+
+void BM_DdpGammaMove_4096(benchmark::State& state) {
+  const int side = 4096, threads = int(state.range(0));
+  DetectCpuFeatures();
+  ApplySimdSetting();
+  Store.Reset();
+  FillRgb(1, side, side, 3);
+  CopyImageSlot(1, 2);
+  TDdpSession session;
+  if (!session.Start(1, 2)) {
+    state.SkipWithError("no blur slot");
+    return;
+  }
+  const std::array<int32_t, 4> masks{-1, DdpMaskR, DdpMaskG, DdpMaskB};
+  session.Compute(DdpGammaDefault, DdpRadiusDefault, masks, true);
+  const TImageSlot& src = Store.Image[1];
+  TImageSlot& dst = Store.Image[2];
+  const TImageSlot& blur = Store.Image[size_t(FilterBlurSlot)];
+  const size_t count = src.PixelCount();
+  // The plain pass: one addition a pixel over the same planes, bands as DDP's.
+  auto plain = [&] {
+    const int n = BandThreads(int64_t(count), int64_t(1) << 16, threads > 1);
+    for (int p = 1; p <= 3; ++p) {
+      const float* a = src.Planes[size_t(p)].data();
+      const float* b = blur.Planes[size_t(p)].data();
+      float* o = dst.Planes[size_t(p)].data();
+      ForEachBand(int64_t(count), n, [&](int64_t i0, int64_t i1) {
+        for (int64_t i = i0; i < i1; ++i) o[i] = a[i] + b[i];
+      });
+    }
+  };
+  int gamma = 20;
+  bench::WithThreads(state, threads, [&] {
+    bench::Measure(
+        state, [&] { session.Compute(gamma = 40 - gamma, DdpRadiusDefault, masks, threads > 1); },
+        {{"plain_pass", plain, 1.5}});
+  });
+  session.End();
+  Store.Reset();
+}
+
+}  // namespace
+
+ASTRELON_FIGURES(BM_DdpGammaMove_4096, "plain_pass");
+BENCHMARK(BM_DdpGammaMove_4096)->Arg(1)->Arg(8)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace astrelon

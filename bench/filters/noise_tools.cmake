@@ -1,0 +1,2 @@
+# The edge image compares against OpenCV's Sobel and magnitude.
+include(${ASTRELON_BENCH_SUPPORT}/opencv_peer.cmake)

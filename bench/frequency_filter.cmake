@@ -1,4 +1,0 @@
-# The frequency filter benchmark compares against FFTW (double and float, with threads) in the same run.
-include(${CMAKE_CURRENT_LIST_DIR}/pkg_peer.cmake)
-set(bench_pkg_extra fftw3_threads fftw3f_threads)
-astrelon_bench_pkg_peer(FREQUENCY_FILTER_FFTW "FFTW 3 (libfftw3-dev)" fftw3 fftw3f)

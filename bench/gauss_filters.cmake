@@ -1,4 +1,0 @@
-# The Gauss family compares against OpenCV and libvips in the same run.
-include(${CMAKE_CURRENT_LIST_DIR}/pkg_peer.cmake)
-astrelon_bench_pkg_peer(GAUSS_OPENCV "OpenCV (libopencv-dev)" opencv4)
-astrelon_bench_pkg_peer(GAUSS_VIPS "libvips (libvips-dev)" vips)

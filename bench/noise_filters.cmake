@@ -1,4 +1,0 @@
-# The noise filters compare against OpenCV's bilateral filter, median blur and
-# non-local means (photo module).
-set(opencv_components core imgproc photo)
-include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)

@@ -1,6 +1,0 @@
-# The low pass compares against OpenCV's separable filter, the power-of-two
-# spectrum against FFTW's float transform, in the same run.
-include(${CMAKE_CURRENT_LIST_DIR}/opencv_peer.cmake)
-include(${CMAKE_CURRENT_LIST_DIR}/pkg_peer.cmake)
-set(bench_pkg_extra fftw3f_threads)
-astrelon_bench_pkg_peer(SPATIAL_FFTW "FFTW 3 (libfftw3-dev)" fftw3f)

@@ -1,0 +1,171 @@
+#include "batch/accumulate/bayer_special.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "batch/accumulate/frame_alignment.h"
+#include "batch/accumulate/weighted_target.h"
+#include "core/settings.h"
+#include "pixelops/mosaic/mosaic_conversion.h"
+#include "platform/parallel_bands.h"
+#include "store/color_models.h"
+#include "store/display/display_histogram.h"
+#include "store/header_cards.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+
+namespace {
+
+// The rows a band of threads takes: about 64 target rows each.
+int Threads(int32_t rows) { return BandThreads(rows, 64, Options.Multicore != 0); }
+
+// Forward mapping of one or two pairs: every frame row, the target rows of
+// the band [r0, r1) it reaches. Each target pixel takes its shares in frame
+// order whatever the bands.
+void SplatRows(TWeightedTarget& t, TImageSlot& target, const float* frame, int32_t fw, int32_t fh,
+               const TFrameAlignment& a, float shift, int64_t r0, int64_t r1) {
+  const double xLimit = t.Width - 1.1, yLimit = t.Height - 1.1;
+  const size_t tw = size_t(t.Width);
+  double c0, y0, c1, y1;
+  for (int32_t j = 0; j < fh; ++j) {
+    a.Unmap(0, j, c0, y0);
+    a.Unmap(fw - 1, j, c1, y1);
+    if (std::max(y0, y1) + 1 < double(r0) || std::min(y0, y1) >= double(r1)) continue;
+    double stepX, stepY;
+    a.Unmap(1, j, stepX, stepY);
+    stepX -= c0;
+    stepY -= y0;
+    // The two colours of this frame row, by column parity.
+    float* sums[2];
+    float* weights[2];
+    bool used[2];
+    for (int k = 0; k < 2; ++k) {
+      const int plane = MosaicCellColor(t.Pattern, k, j) + 1;
+      used[k] = plane >= 1 && plane <= 3;
+      sums[k] = used[k] ? target.Planes[size_t(plane)].data() : nullptr;
+      weights[k] = used[k] ? t.Weights[size_t(plane - 1)].data() : nullptr;
+    }
+    const float* row = frame + size_t(j) * size_t(fw);
+    for (int32_t i = 0; i < fw; ++i) {
+      const double X = c0 + stepX * i, Y = y0 + stepY * i;
+      const float v = row[i];
+      if (!IsValidPixel(v) || !used[i & 1] || !(X >= 0 && X < xLimit && Y >= 0 && Y < yLimit)) continue;
+      const int32_t ix = int32_t(X), iy = int32_t(Y);
+      if (iy + 1 < r0 || iy >= r1) continue;
+      const float fx = float(X - ix), fy = float(Y - iy);
+      const float value = v + shift;
+      float* sum = sums[i & 1];
+      float* weight = weights[i & 1];
+      const size_t at = size_t(iy) * tw + size_t(ix);
+      if (iy >= r0) {
+        const float w0 = (1 - fx) * (1 - fy), w1 = fx * (1 - fy);
+        sum[at] += value * w0;
+        sum[at + 1] += value * w1;
+        weight[at] += w0;
+        weight[at + 1] += w1;
+      }
+      if (iy + 1 < r1) {
+        const float w2 = (1 - fx) * fy, w3 = fx * fy;
+        sum[at + tw] += value * w2;
+        sum[at + tw + 1] += value * w3;
+        weight[at + tw] += w2;
+        weight[at + tw + 1] += w3;
+      }
+    }
+  }
+}
+
+// Reverse mapping (more pairs): each target pixel of rows [r0, r1) takes the
+// four frame pixels around its frame position into their own planes.
+void GatherRows(TWeightedTarget& t, TImageSlot& target, const float* frame, int32_t fw, int32_t fh,
+                const TFrameAlignment& a, float shift, int64_t r0, int64_t r1) {
+  for (int64_t r = r0; r < r1; ++r)
+    for (int32_t c = 0; c < t.Width; ++c) {
+      double x, y;
+      a.Map(c, double(r), x, y);
+      if (!(x >= 0 && x < fw - 1.6 && y >= 0 && y < fh - 1.6)) continue;
+      const int32_t ix = int32_t(x), iy = int32_t(y);
+      const double fx = x - ix, fy = y - iy;
+      const double w[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
+      const int32_t dx[4] = {0, 1, 0, 1}, dy[4] = {0, 0, 1, 1};
+      const size_t at = size_t(r) * size_t(t.Width) + size_t(c);
+      for (int k = 0; k < 4; ++k) {
+        const int32_t i = ix + dx[k], j = iy + dy[k];
+        const float v = frame[size_t(j) * size_t(fw) + size_t(i)];
+        const int plane = MosaicCellColor(t.Pattern, i, j) + 1;
+        if (!IsValidPixel(v) || plane < 1 || plane > 3) continue;
+        target.Planes[size_t(plane)][at] += float((double(v) + shift) * w[k]);
+        t.Weights[size_t(plane - 1)][at] += float(w[k]);
+      }
+    }
+}
+
+}  // namespace
+
+bool PrepareBayerSpecialTarget(int frameSlot) {
+  TWeightedTarget& t = BayerTarget;
+  if (t.Exists()) FreeSlot(t.Slot);
+  t = TWeightedTarget();
+  if (!SlotInUse(frameSlot) || Store.Image[size_t(frameSlot)].PlaneCount != 1) return false;
+  const int slot = FindFreeSlot();
+  if (slot < 1) return false;
+  try {
+    CopyImageSlot(frameSlot, slot);
+    TImageSlot& im = Store.Image[size_t(slot)];
+    t.Level = {0, PlaneLevel30(frameSlot, 1), 0, 0};
+    t.Level[2] = t.Level[3] = t.Level[1];
+    im.PlaneCount = 3;
+    im.IsColor = 1;
+    im.ColorModel = CmRgb;
+    im.AllocatePlanes(3);
+    for (int p = 1; p <= 3; ++p) std::fill(im.Planes[size_t(p)].begin(), im.Planes[size_t(p)].end(), 0.0f);
+    SetHeader3Axis(slot);
+    SetDisplayColorType(slot);
+    t.Width = im.Width;
+    t.Height = im.Height;
+    for (auto& w : t.Weights) w.assign(im.PixelCount(), 0.0f);
+  } catch (const std::bad_alloc&) {
+    t.Abandon(slot);
+    return false;
+  }
+  t.Slot = slot;
+  t.Bayer = true;
+  StoreMosaicPattern();
+  t.Pattern = MosaicPattern;
+  if (const auto numbers = ReadMosaicNumbers(MosaicSettings)) {
+    t.RedFactor = numbers->Rmul;
+    t.BlueFactor = numbers->Bmul;
+  }
+  return true;
+}
+
+void BayerSpezialAddieren(int frameSlot, const TFrameAlignment& alignment, bool listed) {
+  TWeightedTarget& t = BayerTarget;
+  if (!t.Exists() || !SlotInUse(frameSlot)) return;
+  TImageSlot& frameImage = Store.Image[size_t(frameSlot)];
+  if (listed) {
+    // A listed frame did not pass the alignment step's colour factors.
+    for (int32_t j = 0; j < frameImage.Height; ++j)
+      for (int32_t i = 0; i < frameImage.Width; ++i) {
+        float& v = frameImage.At(1, i, j);
+        const int32_t colour = MosaicCellColor(t.Pattern, i, j);
+        if (!IsValidPixel(v)) continue;
+        if (colour == McRed) v = float(v * t.RedFactor);
+        if (colour == McBlue) v = float(v * t.BlueFactor);
+      }
+  }
+  const float shift = t.Level[1] - PlaneLevel30(frameSlot, 1);
+  TImageSlot& target = Store.Image[size_t(t.Slot)];
+  const float* frame = frameImage.Planes[1].data();
+  const int32_t fw = frameImage.Width, fh = frameImage.Height;
+  ForEachBand(t.Height, Threads(t.Height), [&](int64_t r0, int64_t r1) {
+    if (alignment.Count <= 2)
+      SplatRows(t, target, frame, fw, fh, alignment, shift, r0, r1);
+    else
+      GatherRows(t, target, frame, fw, fh, alignment, shift, r0, r1);
+  });
+}
+
+}  // namespace astrelon

@@ -1,0 +1,116 @@
+#include "batch/accumulate/double_size.h"
+
+#include <algorithm>
+#include <new>
+
+#include "batch/accumulate/footprint_sample.h"
+#include "batch/accumulate/frame_alignment.h"
+#include "batch/accumulate/weighted_target.h"
+#include "core/settings.h"
+#include "platform/parallel_bands.h"
+#include "store/header_cards.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+
+namespace {
+
+int Threads(int32_t rows) { return BandThreads(rows, 32, Options.Multicore != 0); }
+
+}  // namespace
+
+bool PrepareDoubleSizeTarget(int frameSlot) {
+  TWeightedTarget& t = SwarpTarget;
+  if (t.Exists()) FreeSlot(t.Slot);
+  t.ReleaseWeights();
+  t = TWeightedTarget();
+  if (!SlotInUse(frameSlot)) return false;
+  const int slot = FindFreeSlot();
+  if (slot < 1) return false;
+  const TImageSlot& frame = Store.Image[size_t(frameSlot)];
+  const int planes = std::clamp(frame.PlaneCount, 1, 3);
+  const int32_t w = 2 * frame.Width - 1, h = 2 * frame.Height - 1;
+  if (frame.Width < 1 || frame.Height < 1) return false;
+  try {
+    CopyImageSlot(frameSlot, slot);
+    TImageSlot& im = Store.Image[size_t(slot)];
+    std::array<TPlane, 4> sums;
+    for (int p = 1; p <= planes; ++p) {
+      t.Level[size_t(p)] = PlaneLevel30(frameSlot, p);
+      t.Weights[size_t(p - 1)].assign(size_t(w) * size_t(h), 0.0f);
+      sums[size_t(p)].resize(size_t(w) * size_t(h));
+      const float* src = frame.Planes[size_t(p)].data();
+      float* weight = t.Weights[size_t(p - 1)].data();
+      float* sum = sums[size_t(p)].data();
+      ForEachBand(h, Threads(h), [&](int64_t r0, int64_t r1) {
+        for (int64_t j = r0; j < r1; ++j)
+          for (int32_t i = 0; i < w; ++i) {
+            double wt = 0;
+            const double v = FootprintSample(src, frame.Width, frame.Height, double(j) / 2, double(i) / 2, wt);
+            const size_t at = size_t(j) * size_t(w) + size_t(i);
+            sum[at] = wt > 0 ? float(v) : 0.0f;
+            weight[at] = float(wt);
+          }
+      });
+    }
+    for (int p = 1; p <= planes; ++p) im.Planes[size_t(p)].swap(sums[size_t(p)]);
+    im.Width = w;
+    im.Height = h;
+    SetNaxisCards(slot);
+  } catch (const std::bad_alloc&) {
+    t.Abandon(slot);
+    return false;
+  }
+  t.Slot = slot;
+  t.Width = w;
+  t.Height = h;
+  return true;
+}
+
+void AddToDoubleSizeTarget(int frameSlot, const TFrameAlignment& alignment) {
+  TWeightedTarget& t = SwarpTarget;
+  if (!t.Exists() || !SlotInUse(frameSlot)) return;
+  const TImageSlot& frame = Store.Image[size_t(frameSlot)];
+  TImageSlot& target = Store.Image[size_t(t.Slot)];
+  const int planes = std::clamp(target.PlaneCount, 1, 3);
+  for (int p = 1; p <= planes; ++p) {
+    const int q = std::min(p, frame.PlaneCount);
+    const float shift = t.Level[size_t(p)] - PlaneLevel30(frameSlot, q);
+    const float* src = frame.Planes[size_t(q)].data();
+    float* sum = target.Planes[size_t(p)].data();
+    float* weight = t.Weights[size_t(p - 1)].data();
+    if (!src || t.Weights[size_t(p - 1)].size() < target.PixelCount()) continue;
+    const double xLimit = frame.Width - 1.61, yLimit = frame.Height - 1.61;
+    ForEachBand(t.Height, Threads(t.Height), [&](int64_t r0, int64_t r1) {
+      for (int64_t j = r0; j < r1; ++j) {
+        // One or two pairs map linearly: the frame position advances by a
+        // constant step along the target row.
+        double baseX, baseY, x, y;
+        alignment.Map(0, double(j) / 2, baseX, baseY);
+        alignment.Map(0.5, double(j) / 2, x, y);
+        const double stepX = x - baseX, stepY = y - baseY;
+        const bool linear = alignment.Count <= 2;
+        float* sumRow = sum + size_t(j) * size_t(t.Width);
+        float* weightRow = weight + size_t(j) * size_t(t.Width);
+        for (int32_t i = 0; i < t.Width; ++i) {
+          if (linear) {
+            x = baseX + stepX * i;
+            y = baseY + stepY * i;
+          } else {
+            alignment.Map(double(i) / 2, double(j) / 2, x, y);
+          }
+          if (!(x >= 0 && x < xLimit && y >= 0 && y < yLimit)) continue;
+          double wt = 0;
+          const double s = FootprintSampleInside(src, frame.Width, y, x, wt);
+          if (!(wt > 0)) continue;
+          // (s / W + target level - frame level) W
+          const double contribution = s + double(shift) * wt;
+          sumRow[i] = weightRow[i] <= 0 ? float(contribution) : float(sumRow[i] + contribution);
+          weightRow[i] += float(wt);
+        }
+      }
+    });
+  }
+}
+
+}  // namespace astrelon

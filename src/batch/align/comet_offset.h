@@ -1,0 +1,24 @@
+#pragma once
+// The comet offset of the current image against the first: by observation
+// time (the page's values then in pixels per minute), else by the difference
+// of series numbers, else one more step per image.
+#include <cstdint>
+
+namespace astrelon {
+
+struct TCometOffsetInput {
+  bool ByTimestamp = false;
+  double CurrentTime = -1, TargetTimeStart = 0;  // days; negative: unknown
+  int32_t SeriesNumber = -1, TargetSeriesNumber = -1;
+  double PerFrameX = 0, PerFrameY = 0;  // per series image, or per minute by time
+  bool FirstImage = false;
+};
+
+// The new offset from the input and the offset left by the previous image.
+void CometOffset(const TCometOffsetInput& in, float& shiftX, float& shiftY);
+// Sets BatchRun's CometShiftX, CometShiftY for the current image.
+void UpdateCometOffset();
+// Whether the current image has a comet offset (either part beyond 1e-9).
+bool HasCometOffset();
+
+}  // namespace astrelon

@@ -1,0 +1,32 @@
+#include "batch/align/double_size_feed.h"
+
+#include <algorithm>
+
+#include "batch/accumulate/double_size.h"
+#include "batch/accumulate/frame_alignment.h"
+#include "batch/align/alignment_state.h"
+#include "batch/run/batch_run_state.h"
+#include "batch/steps/batch_step_list.h"
+
+namespace astrelon {
+
+bool DoubleSizeWanted() {
+  const TBatchStepList& list = BatchSteps;
+  const int32_t last = list.StepCount;
+  if (last < 2 || BatchRun.CombineMode != 0) return false;
+  return list.Ops[size_t(last)] == 10 && !list.Records[size_t(last)].OptionCaption.empty();
+}
+
+void FeedDoubleSizeTarget(bool firstImage) {
+  TBatchRunState& s = BatchRun;
+  if (firstImage) {
+    PrepareDoubleSizeTarget(s.WorkSlot);
+    return;
+  }
+  if (s.MarkCount < 1) ResetPointsWithoutMarks();
+  MoveReferencePoints(s.CometShiftX, s.CometShiftY);
+  AddToDoubleSizeTarget(s.WorkSlot, FrameAlignment(BatchPoints, std::max<int32_t>(1, s.MarkCount)));
+  MoveReferencePoints(-s.CometShiftX, -s.CometShiftY);
+}
+
+}  // namespace astrelon

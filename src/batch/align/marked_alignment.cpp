@@ -1,0 +1,364 @@
+#include "batch/align/marked_alignment.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "batch/accumulate/bayer_special.h"
+#include "batch/accumulate/frame_alignment.h"
+#include "batch/align/alignment_state.h"
+#include "batch/align/comet_offset.h"
+#include "batch/align/prompt_texts.h"
+#include "batch/align/star_check.h"
+#include "batch/exec/step_run.h"
+#include "batch/inputs/series_file_list.h"
+#include "batch/run/batch_run_state.h"
+#include "batch/run/batch_run_view.h"
+#include "batch/steps/batch_captions.h"
+#include "common/engine_ui.h"
+#include "core/batch_series.h"
+#include "core/settings.h"
+#include "kernels/alignment/alignment_points.h"
+#include "kernels/alignment/match_quality.h"
+#include "kernels/mosaic/mosaic_settings.h"
+#include "kernels/sampling/shift_image.h"
+#include "pixelops/mosaic/mosaic_conversion.h"
+#include "registration/combination/batch_combination_inputs.h"
+#include "registration/combination/combine_shifted_image.h"
+#include "registration/stacking/master_frame_state.h"
+#include "store/color_models.h"
+#include "store/display/display_histogram.h"
+#include "store/header_dates.h"
+#include "store/image_store.h"
+#include "store/planes/image_statistics.h"
+
+namespace astrelon {
+
+namespace {
+
+TImageWindowLink* Link(int slot) {
+  return SlotInUse(slot) && Store.HasWindow[size_t(slot)] ? Store.Window[size_t(slot)] : nullptr;
+}
+
+bool DirectMark(int slot, int n) {
+  const TImageWindowLink* w = Link(slot);
+  return w && w->MarkerVisible(n);
+}
+
+bool AnyDirectMark(int slot, int marks) {
+  for (int n = 1; n <= marks; ++n)
+    if (DirectMark(slot, n)) return true;
+  return false;
+}
+
+// The points (a direct mark or a selection each) the window carries.
+int PointsShown(int slot, int marks) {
+  const TImageWindowLink* w = Link(slot);
+  int count = 0;
+  for (int n = 1; w && n <= marks; ++n) count += w->MarkerVisible(n) || w->SelectionVisible(n);
+  return count;
+}
+
+// The level range (0 % to 99 %) of plane 1.
+double LevelRange(int slot) {
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  TPercentileLevels l;
+  GetPercentileLevels(slot, 1, 0, im.Width - 1, 0, im.Height - 1, 0, 99, l);
+  return l.LevelB - l.LevelA;
+}
+
+// Block matching compares brightness by the ratio of the level ranges; star
+// centroids do not.
+double BrightnessRatio(int target, int work) {
+  if (Settings.ShiftMode != 1) return -1;
+  const double t = LevelRange(target);
+  return t > 0 ? LevelRange(work) / t : -1;
+}
+
+// The work window's selections follow the measured points B where the target
+// has no direct mark.
+void PlaceWorkMarks(int target, int work, int marks) {
+  TImageWindowLink* w = Link(work);
+  if (!w) return;
+  const TFloatPoint b[2] = {PointB1(), PointB2()};
+  for (int n = 1; n <= marks; ++n)
+    if (!DirectMark(target, n)) w->CentreSelection(n, b[n - 1].X, b[n - 1].Y);
+}
+
+// Measures the marked points of the work image against the target's; the
+// quality starts from 99. Points that cannot be measured keep their values;
+// false when fewer pairs than marks were found.
+bool Measure(int target, int work, int marks) {
+  MatchQuality = 99;
+  const TAlignPoints p = GetAlignmentPoints(target, work, BatchRun.BayerSpecial, BrightnessRatio(target, work));
+  if (p.count >= 1) {
+    BatchPoints.A1x = p.A1x;
+    BatchPoints.A1y = p.A1y;
+    BatchPoints.B1x = p.B1x;
+    BatchPoints.B1y = p.B1y;
+  }
+  if (p.count >= 2) {
+    BatchPoints.A2x = p.A2x;
+    BatchPoints.A2y = p.A2y;
+    BatchPoints.B2x = p.B2x;
+    BatchPoints.B2y = p.B2y;
+  }
+  BatchPoints.count = marks;
+  return p.count >= marks;
+}
+
+// A colour-mosaic frame of the Bayer-special page: the bias off every valid
+// pixel, red sites times "Rmul.:", blue sites times "Bmul.:".
+void CorrectMosaic(int work) {
+  const auto numbers = ReadMosaicNumbers(MosaicSettings);
+  if (!numbers || !SlotInUse(work)) return;
+  StoreMosaicPattern();
+  TImageSlot& im = Store.Image[size_t(work)];
+  if (im.Planes[1].size() < im.PixelCount()) return;
+  for (int32_t j = 0; j < im.Height; ++j)
+    for (int32_t i = 0; i < im.Width; ++i) {
+      float& v = im.At(1, i, j);
+      if (!IsValidPixel(v)) continue;
+      double x = double(v) - numbers->Bias;
+      const int32_t colour = MosaicCellColor(MosaicPattern, i, j);
+      if (colour == McRed) x *= numbers->Rmul;
+      if (colour == McBlue) x *= numbers->Bmul;
+      v = float(x);
+    }
+}
+
+// The prompt and its wait loop, repeated while the answer needs confirming.
+// False when the image is skipped or the run ends.
+bool AskForMarks(int target, int work, int marks, bool first, std::string text, bool& counted) {
+  TBatchRunState& s = BatchRun;
+  bool directConfirmed = false;
+  for (;;) {
+    if (!first) PlaceWorkMarks(target, work, marks);
+    s.DirectMarks = false;
+    s.PromptAnswered = false;
+    ViewShowPrompt(text);
+    while (!s.PromptAnswered && !s.EndOfRun) {
+      ViewEnablePromptOk(PointsShown(target, marks) == marks && PointsShown(work, marks) == marks);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      EngineUi().ProcessMessages();
+      // A window closed meanwhile: without the target the run ends, without
+      // the work image the image is dropped.
+      if (!SlotInUse(target)) s.EndOfRun = true;
+      if (!SlotInUse(work)) s.SkipImage = true;
+      if (s.SkipImage) break;
+    }
+    if (s.EndOfRun || s.SkipImage) return false;
+    // A direct mark brings the prompt once more to confirm the measurement.
+    if (!directConfirmed && AnyDirectMark(target, marks)) {
+      s.DirectMarks = true;
+      s.CheckStars = true;
+      directConfirmed = true;
+      ViewUntickNoMoreChecks();
+    }
+    Measure(target, work, marks);
+    if (first) {
+      // The reference is its own second image: A and B are the same points.
+      BatchPoints.B1x = BatchPoints.A1x;
+      BatchPoints.B1y = BatchPoints.A1y;
+      BatchPoints.B2x = BatchPoints.A2x;
+      BatchPoints.B2y = BatchPoints.A2y;
+      if (PointsShown(target, marks) == marks) break;
+      text = FirstImagePrompt(marks, RunMarkKind());
+      continue;
+    }
+    if (Settings.ShiftMode == 0 && !HasCometOffset()) PlaceWorkMarks(target, work, marks);
+    const bool doubtful = MatchQuality < s.StarTolerance || s.CheckStars;
+    if ((s.DirectMarks && doubtful) || PointsShown(target, marks) != marks) {
+      text = ConfirmPrompt(marks, RunMarkKind());
+      continue;
+    }
+    break;
+  }
+  if (!counted && !s.CometCompute && MatchQuality < 50) {
+    EnterQuality(float(MatchQuality));
+    counted = true;
+  }
+  return true;
+}
+
+// The listed points of the current file.
+void ListedPoints() {
+  const TBatchRunState& s = BatchRun;
+  if (size_t(s.ShiftListIndex) >= BatchStarPairs.size()) return;
+  const TStarPair& p = BatchStarPairs[size_t(s.ShiftListIndex)];
+  BatchPoints = TAlignPoints{p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], s.MarkCount};
+}
+
+// The entry of the run's shift list: name, quality and points, inserted at
+// the list position (later entries of a loaded list move up).
+void RecordShiftListEntry() {
+  TBatchRunState& s = BatchRun;
+  const TAlignPoints& p = BatchPoints;
+  const size_t at = size_t(std::clamp<int32_t>(s.ShiftListIndex, 0, int32_t(SeriesFileList.size())));
+  SeriesFileList.insert(SeriesFileList.begin() + std::ptrdiff_t(at), s.InputFileName);
+  BatchStarPairs.resize(std::max(BatchStarPairs.size(), at));
+  BatchStarPairs.insert(BatchStarPairs.begin() + std::ptrdiff_t(at),
+                        TStarPair{p.A1x, p.A1y, p.A2x, p.A2y, p.B1x, p.B1y, p.B2x, p.B2y});
+  BatchQualities.resize(std::max(BatchQualities.size(), at));
+  BatchQualities.insert(BatchQualities.begin() + std::ptrdiff_t(at), float(MatchQuality));
+  ++s.ShiftListIndex;
+  ++s.ShiftListCount;
+  s.WriteShiftList = true;
+}
+
+// The target's coverage weights from its first image: 1 where valid, 0 where blank.
+void StartCoverageWeights(int target) {
+  const TImageSlot& im = Store.Image[size_t(target)];
+  const int planes = im.IsColor ? std::min(im.PlaneCount, 3) : 1;
+  BatchCoverageWeights.assign(im.PixelCount() * size_t(planes), 0.0f);
+  for (int p = 1; p <= planes; ++p) {
+    const TPlane& v = im.Planes[size_t(p)];
+    float* w = BatchCoverageWeights.data() + size_t(p - 1) * im.PixelCount();
+    for (size_t i = 0; i < v.size() && i < im.PixelCount(); ++i) w[i] = IsValidPixel(v[i]) ? 1.0f : 0.0f;
+  }
+}
+
+void Refresh(int slot) {
+  ComputeHistogram(slot, false, true);
+  SetAutoDisplayRange(slot, false);
+  ViewRender(slot);
+}
+
+// Operation 10: the image into the target.
+void AddToTarget(int target, int work, bool first, bool listed) {
+  TBatchRunState& s = BatchRun;
+  const int32_t marks = s.MarkCount;
+  if (first && s.CombineMode < 3 && s.NewTarget) {
+    if (s.BayerSpecial) {
+      if (!PrepareBayerSpecialTarget(work)) {
+        EngineUi().ShowMessage(BatchCaption(TBatchCaption::BayerInitFailed));
+        s.EndOfRun = true;
+        return;
+      }
+      TAlignPoints same = BatchPoints;
+      same.B1x = same.A1x;
+      same.B1y = same.A1y;
+      same.B2x = same.A2x;
+      same.B2y = same.A2y;
+      BayerSpezialAddieren(work, FrameAlignment(same, marks), listed);
+    } else {
+      StartCoverageWeights(target);
+      s.WeightedAdd = 1;
+    }
+    s.CombinedCount = 1;
+    BatchAddedCount = 1;
+  }
+  const double temperature = ReadCcdTemperature(work);
+  if (temperature > -300) {
+    CcdTemperatureSum += temperature;
+    ++CcdTemperatureCount;
+  }
+  if (s.CombineMode >= 3 || first) return;
+  if (s.BayerSpecial) {
+    BayerSpezialAddieren(work, FrameAlignment(BatchPoints, marks), listed);
+    return;
+  }
+  const TCombineOp op = s.CombineMode == 1   ? TCombineOp::Minimum
+                        : s.CombineMode == 2 ? TCombineOp::Maximum
+                                             : TCombineOp::Add;
+  CombineShiftedImage(target, work, target, marks, PointA1(), PointA2(), PointB1(), PointB2(), op);
+  ++BatchAddedCount;
+  Refresh(target);
+}
+
+// Operation 14: the work image onto the target's grid.
+void FitToTarget(int target, int work) {
+  const int32_t marks = BatchRun.MarkCount;
+  if (marks == 1) {
+    ShiftImage(work, double(BatchPoints.B1x) - BatchPoints.A1x, double(BatchPoints.B1y) - BatchPoints.A1y);
+  } else {
+    const int copy = FindFreeSlot();
+    if (copy < 1) {
+      BatchRun.EndOfRun = true;
+      return;
+    }
+    // A blank image of the target's size takes the resampled work image (the
+    // maximum of a blank and a sample is the sample).
+    CopyImageSlot(work, copy);
+    TImageSlot& c = Store.Image[size_t(copy)];
+    c.Width = Store.Image[size_t(target)].Width;
+    c.Height = Store.Image[size_t(target)].Height;
+    for (int p = 1; p <= c.PlaneCount; ++p) c.Planes[size_t(p)].assign(c.PixelCount(), BlankPixel);
+    const uint8_t weighted = BatchWeightedAdd;
+    BatchWeightedAdd = 0;
+    CombineShiftedImage(copy, work, copy, marks, PointA1(), PointA2(), PointB1(), PointB2(), TCombineOp::Maximum);
+    BatchWeightedAdd = weighted;
+    TImageSlot& w = Store.Image[size_t(work)];
+    w.Width = c.Width;
+    w.Height = c.Height;
+    for (int p = 1; p <= c.PlaneCount; ++p) w.Planes[size_t(p)].swap(c.Planes[size_t(p)]);
+    FreeSlot(copy);
+  }
+  Refresh(work);
+}
+
+}  // namespace
+
+void RunMarkedAlignment(const TStepRun& run) {
+  TBatchRunState& s = BatchRun;
+  const int target = s.TargetSlot, work = run.Work;
+  const int32_t marks = s.MarkCount;
+  if (!SlotInUse(target) || !SlotInUse(work) || marks > 2) {
+    s.FirstImage = false;
+    return;
+  }
+  MatchQuality = 99;
+  const bool listed = s.UseShiftList && s.InShiftList;
+  if (s.BayerSpecial && !listed) CorrectMosaic(work);
+  const bool first = s.FirstImage && !s.UseShiftList;
+  const TMarkKind kind = RunMarkKind();
+  std::string text;
+  bool counted = false;
+  if (first) {
+    ResetQualityStatistics();
+    text = FirstImagePrompt(marks, kind);
+    s.CheckStars = true;
+  } else if (!listed && Link(work)) {
+    if (ViewPictureEnabled(work))
+      ViewCopyMarks(target, work);
+    else
+      ViewSetPictureEnabled(work, true);
+    PlaceWorkMarks(target, work, marks);
+    if (!Measure(target, work, marks)) s.CheckStars = true;
+    counted = CheckQuality(float(MatchQuality));
+    PlaceWorkMarks(target, work, marks);
+    if (AnyDirectMark(target, marks)) {
+      text = DirectMarkPrompt(marks);
+      ViewUntickNoMoreChecks();
+      s.CheckStars = true;
+    } else {
+      text = ConfirmPrompt(marks, kind);
+    }
+  } else if (!listed) {
+    // No window to measure in: the user is asked.
+    s.CheckStars = true;
+    text = ConfirmPrompt(marks, kind);
+  }
+
+  // A listed file takes its listed points without asking.
+  if (listed) {
+    ListedPoints();
+  } else if (s.CheckStars || first) {
+    if (!AskForMarks(target, work, marks, first, text, counted)) return;
+  }
+
+  // The first image of the run is the target itself, listed or not.
+  const bool reference = s.FirstImage || work == target;
+  MoveReferencePoints(s.CometShiftX, s.CometShiftY);
+  if (run.Op == 10) {
+    AddToTarget(target, work, reference, listed);
+  } else if (!reference) {
+    FitToTarget(target, work);
+  }
+  if (!listed && !s.EndOfRun) RecordShiftListEntry();
+  MoveReferencePoints(-s.CometShiftX, -s.CometShiftY);
+  s.FirstImage = false;
+}
+
+}  // namespace astrelon

@@ -1,0 +1,240 @@
+#include "kernels/alignment/cost_grid_fft.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "kernels/alignment/block_match_cost.h"
+#include "kernels/fft/real_fft_2d.h"
+#include "platform/simd_support.h"
+#include "platform/vector_lanes.h"
+#include "store/image_slot.h"
+
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace astrelon {
+
+namespace {
+
+// conj(x) · y, added to (or with `factor` into) out.
+void AddConjugateProduct(const THalfSpectrum& x, const THalfSpectrum& y, double factor, THalfSpectrum& out) {
+  for (size_t k = 0; k < out.Re.size(); ++k) {
+    out.Re[k] += factor * (x.Re[k] * y.Re[k] + x.Im[k] * y.Im[k]);
+    out.Im[k] += factor * (x.Re[k] * y.Im[k] - x.Im[k] * y.Re[k]);
+  }
+}
+
+// Mean of the valid values of a rectangle (0 without any).
+double ValidMean(std::span<const float> v, int32_t w, int32_t h, int64_t stride) {
+  double sum = 0;
+  int64_t n = 0;
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      const float a = v[size_t(y * stride + x)];
+      if (IsValidPixel(a)) sum += a, ++n;
+    }
+  return n > 0 ? sum / double(n) : 0.0;
+}
+
+// Whether every value of a rectangle is valid, and a value near their mean (an
+// offset that keeps the sums small; any value would give the same costs).
+struct TRectScan {
+  bool AllValid = true;
+  double Mean = 0;
+};
+TRectScan ScanRect(std::span<const float> v, int32_t w, int32_t h, int64_t stride) {
+  using simd::TVec8f;
+  const TVec8f limit = simd::Splat<TVec8f>(BlankLimit), zero{};
+  TVec8f sum{};
+  auto valid = limit == limit;  // all lanes true
+  float rest = 0;
+  bool restValid = true;
+  for (int32_t y = 0; y < h; ++y) {
+    const float* row = v.data() + y * stride;
+    int32_t x = 0;
+    TVec8f rowSum{};
+    for (; x + 8 <= w; x += 8) {
+      const TVec8f a = simd::LoadLanes<TVec8f>(row + x);
+      const auto ok = a > limit;
+      valid &= ok;
+      rowSum += ok ? a : zero;
+    }
+    sum += rowSum;
+    for (; x < w; ++x) {
+      restValid &= IsValidPixel(row[x]);
+      rest += IsValidPixel(row[x]) ? row[x] : 0.0f;
+    }
+  }
+  TRectScan r;
+  for (int l = 0; l < 8; ++l) r.AllValid &= valid[l] != 0, rest += sum[l];
+  r.AllValid &= restValid;
+  r.Mean = double(rest) / (double(w) * double(h));
+  return r;
+}
+
+// out := the image of f(value) (0 for invalid values) in double, w x h.
+template <class F>
+void Mapped(std::span<const float> v, int32_t w, int32_t h, int64_t stride, F&& f, std::vector<double>& out) {
+  out.resize(size_t(w) * size_t(h));
+  for (int32_t y = 0; y < h; ++y) {
+    const float* row = v.data() + y * stride;
+    double* o = out.data() + size_t(y) * size_t(w);
+    for (int32_t x = 0; x < w; ++x) o[x] = IsValidPixel(row[x]) ? f(double(row[x])) : 0.0;
+  }
+}
+
+// Sums of the values and of their squares over the w x h windows of an image
+// (rw x rh) at each of the nx x ny cells: sums along each row's window, then
+// down each column of those.
+void WindowSums(std::span<const float> image, int64_t stride, int32_t rh, int32_t w, int32_t h, int32_t nx,
+                int32_t ny, double offset, std::vector<double>& sums, std::vector<double>& squares) {
+  std::vector<double> line(size_t(w + nx - 1));
+  std::vector<double> rowSums(size_t(nx) * size_t(rh)), rowSquares(rowSums.size());
+  for (int32_t y = 0; y < rh; ++y) {
+    const float* row = image.data() + y * stride;
+    for (size_t x = 0; x < line.size(); ++x) line[x] = double(row[x]) - offset;
+    const double* v = line.data();
+    double s = 0, q = 0;
+    for (int32_t x = 0; x < w; ++x) s += v[x], q += v[x] * v[x];
+    double* rs = rowSums.data() + size_t(y) * size_t(nx);
+    double* rq = rowSquares.data() + size_t(y) * size_t(nx);
+    rs[0] = s, rq[0] = q;
+    // Each window anew from its own values every 64 steps, so that rounding does not build up.
+    for (int32_t i = 1; i < nx; ++i) {
+      if (i % 64 == 0) {
+        s = q = 0;
+        for (int32_t x = i; x < i + w; ++x) s += v[x], q += v[x] * v[x];
+      } else {
+        const double in = v[i + w - 1], out = v[i - 1];
+        s += in - out;
+        q += in * in - out * out;
+      }
+      rs[i] = s, rq[i] = q;
+    }
+  }
+  sums.assign(size_t(nx) * size_t(ny), 0.0);
+  squares.assign(sums.size(), 0.0);
+  auto add = [&](int32_t j, int32_t y, double sign) {
+    double* s = sums.data() + size_t(j) * size_t(nx);
+    double* q = squares.data() + size_t(j) * size_t(nx);
+    const double* rs = rowSums.data() + size_t(y) * size_t(nx);
+    const double* rq = rowSquares.data() + size_t(y) * size_t(nx);
+    for (int32_t i = 0; i < nx; ++i) s[i] += sign * rs[i], q[i] += sign * rq[i];
+  };
+  for (int32_t j = 0; j < ny; ++j) {
+    if (j % 64 == 0) {
+      for (int32_t y = j; y < j + h; ++y) add(j, y, 1.0);
+      continue;
+    }
+    std::copy_n(sums.data() + size_t(j - 1) * size_t(nx), nx, sums.data() + size_t(j) * size_t(nx));
+    std::copy_n(squares.data() + size_t(j - 1) * size_t(nx), nx, squares.data() + size_t(j) * size_t(nx));
+    add(j, j + h - 1, 1.0);
+    add(j, j - 1, -1.0);
+  }
+}
+
+double CellCost(double n, double s1, double s2) {
+  if (!(n > 0.5)) return NoBlockMatchCost;
+  const double d = s1 / n;
+  return std::max(s2 / n - d * d, 0.0);
+}
+
+}  // namespace
+
+namespace {
+
+// What one thread keeps between calls: the transform of the last size and the
+// images and spectra, so that repeated measurements allocate nothing.
+struct TGridWork {
+  std::unique_ptr<TRealFft2D> Fft;
+  std::vector<double> A, B, B2, Ab, Sb, Sb2, N, S1, S2;
+  THalfSpectrum Spectra[6], Products[3];
+  TRealFft2D& FftFor(int32_t nx, int32_t ny, bool vector) {
+    if (!Fft || Fft->Nx() != nx || Fft->Ny() != ny || Vector != vector) {
+      Fft = std::make_unique<TRealFft2D>(nx, ny, vector);
+      Vector = vector;
+    }
+    return *Fft;
+  }
+  bool Vector = false;
+};
+
+void Zero(THalfSpectrum& s, const TRealFft2D& fft) {
+  s.Re.assign(size_t(fft.HalfBins()) * size_t(fft.Ny()), 0.0);
+  s.Im.assign(s.Re.size(), 0.0);
+}
+
+}  // namespace
+
+std::vector<double> BlockMatchCostGrid(std::span<const float> ref, int32_t w, int32_t h,
+                                       std::span<const float> region, int64_t stride, int32_t nx, int32_t ny,
+                                       bool vector) {
+  const int32_t rw = w + nx - 1, rh = h + ny - 1;
+  std::vector<double> cost(size_t(std::max(nx, 0)) * size_t(std::max(ny, 0)), NoBlockMatchCost);
+  if (w <= 0 || h <= 0 || nx <= 0 || ny <= 0) return cost;
+  CheckRect(ref.size(), w, h, w);
+  CheckRect(region.size(), rw, rh, stride);
+  thread_local TGridWork work;
+  TRealFft2D& fft = work.FftFor(NextFastFftSize(rw), NextFastFftSize(rh), vector);
+  const size_t cells = cost.size();
+  const TRectScan refScan = ScanRect(ref, w, h, w), regionScan = ScanRect(region, rw, rh, stride);
+  if (refScan.AllValid && regionScan.AllValid) {
+    // Every pair valid: one correlation, the rest window sums; both sides less
+    // about their mean, so that the sums of squares stay small.
+    const double ma = refScan.Mean, mb = regionScan.Mean;
+    THalfSpectrum &sa = work.Spectra[0], &sb = work.Spectra[1], &product = work.Products[0];
+    fft.Forward(ref.data(), w, h, w, sa, ma);
+    fft.Forward(region.data(), rw, rh, stride, sb, mb);
+    Zero(product, fft);
+    AddConjugateProduct(sa, sb, 1.0, product);
+    work.Ab.resize(cells);
+    fft.Inverse(product, nx, ny, work.Ab.data(), nx);
+    double sumA[4] = {}, sumA2[4] = {};
+    for (size_t i = 0; i < size_t(w) * size_t(h); ++i) {
+      const double v = double(ref[i]) - ma;
+      sumA[i & 3] += v, sumA2[i & 3] += v * v;
+    }
+    const double sa1 = (sumA[0] + sumA[1]) + (sumA[2] + sumA[3]), sa2 = (sumA2[0] + sumA2[1]) + (sumA2[2] + sumA2[3]);
+    WindowSums(region, stride, rh, w, h, nx, ny, mb, work.Sb, work.Sb2);
+    const double pairs = double(w) * double(h);
+    for (size_t c = 0; c < cells; ++c) cost[c] = CellCost(pairs, work.Sb[c] - sa1, work.Sb2[c] - 2 * work.Ab[c] + sa2);
+    return cost;
+  }
+  // Both sides less the mean of their valid values: the costs do not change,
+  // the sums stay small.
+  const double ma = ValidMean(ref, w, h, w), mb = ValidMean(region, rw, rh, stride);
+  auto centred = [](double m) { return [m](double v) { return v - m; }; };
+  Mapped(ref, w, h, w, centred(ma), work.A);
+  Mapped(region, rw, rh, stride, centred(mb), work.B);
+  // With blank pixels each sum runs over the valid pairs: correlations of the
+  // validity masks with the values and their squares.
+  auto valid = [](double) { return 1.0; };
+  auto squared = [](double m) { return [m](double v) { return (v - m) * (v - m); }; };
+  THalfSpectrum* s = work.Spectra;
+  Mapped(ref, w, h, w, valid, work.B2);
+  fft.Forward(work.B2.data(), w, h, w, s[0]);  // va
+  fft.Forward(work.A.data(), w, h, w, s[1]);   // a0
+  Mapped(ref, w, h, w, squared(ma), work.B2);
+  fft.Forward(work.B2.data(), w, h, w, s[2]);  // a2
+  Mapped(region, rw, rh, stride, valid, work.B2);
+  fft.Forward(work.B2.data(), rw, rh, rw, s[3]);  // vb
+  fft.Forward(work.B.data(), rw, rh, rw, s[4]);   // b0
+  Mapped(region, rw, rh, stride, squared(mb), work.B2);
+  fft.Forward(work.B2.data(), rw, rh, rw, s[5]);  // b2
+  THalfSpectrum &pn = work.Products[0], &p1 = work.Products[1], &p2 = work.Products[2];
+  for (THalfSpectrum* p : {&pn, &p1, &p2}) Zero(*p, fft);
+  AddConjugateProduct(s[0], s[3], 1.0, pn);
+  AddConjugateProduct(s[0], s[4], 1.0, p1);
+  AddConjugateProduct(s[1], s[3], -1.0, p1);
+  AddConjugateProduct(s[0], s[5], 1.0, p2);
+  AddConjugateProduct(s[1], s[4], -2.0, p2);
+  AddConjugateProduct(s[2], s[3], 1.0, p2);
+  for (auto* v : {&work.N, &work.S1, &work.S2}) v->resize(cells);
+  fft.Inverse(pn, nx, ny, work.N.data(), nx);
+  fft.Inverse(p1, nx, ny, work.S1.data(), nx);
+  fft.Inverse(p2, nx, ny, work.S2.data(), nx);
+  for (size_t c = 0; c < cells; ++c) cost[c] = CellCost(std::nearbyint(work.N[c]), work.S1[c], work.S2[c]);
+  return cost;
+}
+
+}  // namespace astrelon

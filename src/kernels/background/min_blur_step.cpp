@@ -1,0 +1,348 @@
+#include "kernels/background/min_blur_step.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "kernels/gauss/filter_rows.h"
+#include "platform/simd_support.h"
+#include "store/image_store.h"
+
+namespace astrelon {
+
+namespace {
+
+constexpr double Sin45 = 0.70710678118654752440;
+
+// A stencil with its neighbours as index offsets in a plane of the given width.
+struct TPlacedStencil {
+  TMinBlurStencil S;
+  std::array<ptrdiff_t, 8> Offset{};
+};
+
+TPlacedStencil Place(const TMinBlurStencil& s, int32_t width) {
+  TPlacedStencil p{s, {}};
+  for (size_t n = 0; n < 8; ++n) p.Offset[n] = ptrdiff_t(s.Dy[n]) * width + s.Dx[n];
+  return p;
+}
+
+// The stencils of reaches 1..R, indexed by reach.
+using TStencilTable = std::vector<TPlacedStencil>;
+
+// The reach of a pixel at distance e from the nearest edge in a step of reach
+// r: e rounded down to a multiple of four, at least 1, at most r. Four
+// neighbouring pixels so share one window, and the window stays centred.
+constexpr int32_t CentredReach(int32_t e, int32_t r) { return std::min(r, std::max(1, e & ~int32_t(3))); }
+
+// The start of one pixel's sums: the centre, or weight 1 alone for a pixel
+// below its reference in a rejecting step.
+template <bool Rejecting>
+inline void StartSums(float v, float reference, double centre, double& s, double& wc) {
+  wc = centre;
+  s = v * wc;
+  wc = std::fabs(wc);
+  if (Rejecting && v < reference) {
+    wc = 1;
+    s = v;
+  }
+}
+
+template <bool Rejecting>
+inline bool Counts(float u, float reference) {
+  if (!IsValidPixel(u)) return false;
+  return !Rejecting || (IsValidPixel(reference) && !(u < reference));
+}
+
+// One pixel whose neighbours all lie inside the plane.
+template <bool Rejecting>
+inline float BlurPixel(const float* a, const float* w, size_t i, const TPlacedStencil& p) {
+  const float v = w[i];
+  if (!IsValidPixel(v)) return BlankPixel;
+  double s = 0, wc = 0;
+  StartSums<Rejecting>(v, a[i], p.S.Centre, s, wc);
+  for (size_t n = 0; n < 8; ++n) {
+    const size_t j = size_t(ptrdiff_t(i) + p.Offset[n]);
+    if (!Counts<Rejecting>(w[j], a[j])) continue;
+    s += w[j] * p.S.Weight[n];
+    wc += p.S.Weight[n];
+  }
+  return wc > 0 ? float(s / wc) : BlankPixel;
+}
+
+// One pixel on the image's border (reach 1): only the neighbours whose
+// opposite neighbour lies inside too count, so the window stays centred (the
+// pair along the edge; none in a corner).
+template <bool Rejecting>
+inline float BlurBorderPixel(const float* a, const float* w, int32_t x, int32_t y, int32_t width, int32_t height,
+                             const TMinBlurStencil& st) {
+  const size_t i = size_t(y) * size_t(width) + size_t(x);
+  const float v = w[i];
+  if (!IsValidPixel(v)) return BlankPixel;
+  double s = 0, wc = 0;
+  StartSums<Rejecting>(v, a[i], st.Centre, s, wc);
+  for (size_t n = 0; n < 8; ++n) {
+    const int64_t xn = int64_t(x) + st.Dx[n], yn = int64_t(y) + st.Dy[n];
+    const int64_t xo = int64_t(x) - st.Dx[n], yo = int64_t(y) - st.Dy[n];
+    if (std::min(xn, xo) < 0 || std::max(xn, xo) >= width || std::min(yn, yo) < 0 || std::max(yn, yo) >= height)
+      continue;
+    const size_t j = size_t(yn) * size_t(width) + size_t(xn);
+    if (!Counts<Rejecting>(w[j], a[j])) continue;
+    s += w[j] * st.Weight[n];
+    wc += st.Weight[n];
+  }
+  return wc > 0 ? float(s / wc) : BlankPixel;
+}
+
+template <bool Rejecting>
+void BlurRunScalar(const float* a, const float* w, float* out, size_t first, size_t last, const TPlacedStencil& p) {
+  for (size_t i = first; i < last; ++i) out[i] = BlurPixel<Rejecting>(a, w, i, p);
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 inline __m256d Widen(__m128 mask) {
+  return _mm256_castsi256_pd(_mm256_cvtepi32_epi64(_mm_castps_si128(mask)));
+}
+ASTRELON_AVX2 inline __m128 Narrow(__m256d mask) {
+  const __m256i low = _mm256_permutevar8x32_epi32(_mm256_castpd_si256(mask), _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6));
+  return _mm_castsi128_ps(_mm256_castsi256_si128(low));
+}
+
+// Four pixels at i..i+3, each lane adding in the scalar order; a neighbour
+// that does not count leaves the lane's sums as they were (blended, not added
+// as 0). `lanes` gives neighbour n of the four pixels in both planes and its
+// weights.
+template <bool Rejecting, class Lanes>
+ASTRELON_AVX2 inline void BlurFour(const float* a, const float* w, float* out, size_t i, __m256d centre,
+                                   const Lanes& lanes) {
+  const __m128 limit = _mm_set1_ps(BlankLimit);
+  const __m128 vf = _mm_loadu_ps(w + i);
+  const __m256d v = _mm256_cvtps_pd(vf);
+  __m256d s = _mm256_mul_pd(v, centre);
+  __m256d wc = _mm256_andnot_pd(_mm256_set1_pd(-0.0), centre);
+  if (Rejecting) {
+    const __m256d below = Widen(_mm_cmplt_ps(vf, _mm_loadu_ps(a + i)));
+    wc = _mm256_blendv_pd(wc, _mm256_set1_pd(1.0), below);
+    s = _mm256_blendv_pd(s, v, below);
+  }
+#pragma GCC unroll 8
+  for (size_t n = 0; n < 8; ++n) {
+    const __m128 uf = lanes.Load(w, i, n);
+    __m128 counts = _mm_cmpgt_ps(uf, limit);
+    if (Rejecting) {
+      const __m128 au = lanes.Load(a, i, n);
+      counts = _mm_and_ps(counts, _mm_and_ps(_mm_cmpgt_ps(au, limit), _mm_cmpge_ps(uf, au)));
+    }
+    const __m256d c = Widen(counts);
+    const __m256d weight = lanes.Weight(n);
+    s = _mm256_blendv_pd(s, _mm256_add_pd(s, _mm256_mul_pd(_mm256_cvtps_pd(uf), weight)), c);
+    wc = _mm256_blendv_pd(wc, _mm256_add_pd(wc, weight), c);
+  }
+  const __m128 result = _mm256_cvtpd_ps(_mm256_div_pd(s, wc));
+  const __m128 keep =
+      _mm_and_ps(_mm_cmpgt_ps(vf, limit), Narrow(_mm256_cmp_pd(wc, _mm256_setzero_pd(), _CMP_GT_OQ)));
+  _mm_storeu_ps(out + i, _mm_blendv_ps(_mm_set1_ps(BlankPixel), result, keep));
+}
+
+// All four pixels at one reach: neighbours are plain loads.
+struct TUniformLanes {
+  const TPlacedStencil* P;
+  __m256d Weights[8];
+  ASTRELON_AVX2 explicit TUniformLanes(const TPlacedStencil& p) : P(&p) {
+    for (size_t n = 0; n < 8; ++n) Weights[n] = _mm256_set1_pd(p.S.Weight[n]);
+  }
+  ASTRELON_AVX2 __m128 Load(const float* plane, size_t i, size_t n) const {
+    return _mm_loadu_ps(plane + ptrdiff_t(i) + P->Offset[n]);
+  }
+  ASTRELON_AVX2 __m256d Weight(size_t n) const { return Weights[n]; }
+};
+
+template <bool Rejecting>
+ASTRELON_AVX2 void BlurRunAvx2(const float* a, const float* w, float* out, size_t first, size_t last,
+                               const TPlacedStencil& p) {
+  const TUniformLanes lanes(p);
+  const __m256d centre = _mm256_set1_pd(p.S.Centre);
+  size_t i = first;
+  for (; i + 4 <= last; i += 4) BlurFour<Rejecting>(a, w, out, i, centre, lanes);
+  BlurRunScalar<Rejecting>(a, w, out, i, last, p);
+}
+
+// The same eight pixels at a time where the processor has AVX-512: the masks
+// choose which lanes add, as the blends do above.
+// GCC 12 takes the undefined pass-through operand of some 512-bit intrinsics
+// for an uninitialised value.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#define ASTRELON_AVX512 __attribute__((target("avx512f,avx512vl,avx2,popcnt")))
+
+bool CpuHasAvx512() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") && CpuHasAvx2();
+  }();
+  return has;
+}
+
+template <bool Rejecting>
+ASTRELON_AVX512 void BlurRunAvx512(const float* a, const float* w, float* out, size_t first, size_t last,
+                                   const TPlacedStencil& p) {
+  const __m256 limit = _mm256_set1_ps(BlankLimit);
+  const __m512d centre = _mm512_set1_pd(p.S.Centre);
+  const __m512d centreWeight = _mm512_set1_pd(std::fabs(p.S.Centre));
+  __m512d weight[8];
+  for (size_t n = 0; n < 8; ++n) weight[n] = _mm512_set1_pd(p.S.Weight[n]);
+  size_t i = first;
+  for (; i + 8 <= last; i += 8) {
+    const __m256 vf = _mm256_loadu_ps(w + i);
+    const __m512d v = _mm512_cvtps_pd(vf);
+    __m512d s = _mm512_mul_pd(v, centre);
+    __m512d wc = centreWeight;
+    if (Rejecting) {
+      const __mmask8 below = _mm256_cmp_ps_mask(vf, _mm256_loadu_ps(a + i), _CMP_LT_OQ);
+      wc = _mm512_mask_mov_pd(wc, below, _mm512_set1_pd(1.0));
+      s = _mm512_mask_mov_pd(s, below, v);
+    }
+#pragma GCC unroll 8
+    for (size_t n = 0; n < 8; ++n) {
+      const ptrdiff_t j = ptrdiff_t(i) + p.Offset[n];
+      const __m256 uf = _mm256_loadu_ps(w + j);
+      __mmask8 counts = _mm256_cmp_ps_mask(uf, limit, _CMP_GT_OQ);
+      if (Rejecting) {
+        const __m256 au = _mm256_loadu_ps(a + j);
+        counts &= _mm256_cmp_ps_mask(au, limit, _CMP_GT_OQ) & _mm256_cmp_ps_mask(uf, au, _CMP_GE_OQ);
+      }
+      s = _mm512_mask_add_pd(s, counts, s, _mm512_mul_pd(_mm512_cvtps_pd(uf), weight[n]));
+      wc = _mm512_mask_add_pd(wc, counts, wc, weight[n]);
+    }
+    const __m256 result = _mm512_cvtpd_ps(_mm512_div_pd(s, wc));
+    const __mmask8 keep =
+        _mm256_cmp_ps_mask(vf, limit, _CMP_GT_OQ) & _mm512_cmp_pd_mask(wc, _mm512_setzero_pd(), _CMP_GT_OQ);
+    _mm256_storeu_ps(out + i, _mm256_mask_blend_ps(keep, _mm256_set1_ps(BlankPixel), result));
+  }
+  BlurRunAvx2<Rejecting>(a, w, out, i, last, p);
+}
+#pragma GCC diagnostic pop
+
+#endif
+
+template <bool Rejecting>
+void BlurRun(const float* a, const float* w, float* out, size_t first, size_t last, const TPlacedStencil& p,
+             bool avx2) {
+#if ASTRELON_HAVE_AVX2
+  if (avx2) {
+    if (CpuHasAvx512())
+      BlurRunAvx512<Rejecting>(a, w, out, first, last, p);
+    else
+      BlurRunAvx2<Rejecting>(a, w, out, first, last, p);
+    return;
+  }
+#endif
+  BlurRunScalar<Rejecting>(a, w, out, first, last, p);
+}
+
+// Columns x0..x1 (exclusive) of row y: the border pixels (distance 0) at
+// reach 1 with only the pairs inside, every other pixel at its centred reach,
+// in runs of one reach.
+template <bool Rejecting>
+void BlurRow(const float* a, const float* w, float* out, int32_t y, int32_t x0, int32_t x1, int32_t width,
+             int32_t height, const TStencilTable& t, bool avx2) {
+  const int32_t reach = int32_t(t.size()) - 1;
+  const int32_t ey = std::min(y, height - 1 - y);
+  const size_t row = size_t(y) * size_t(width);
+  const TMinBlurStencil& one = t[1].S;
+  if (ey == 0) {
+    for (int32_t x = x0; x < x1; ++x)
+      out[row + size_t(x)] = BlurBorderPixel<Rejecting>(a, w, x, y, width, height, one);
+    return;
+  }
+  const int32_t rowReach = CentredReach(ey, reach);
+  // The run at the row's reach: from the first column whose own reach is as large.
+  const int32_t inner = rowReach == 1 ? 1 : (rowReach + 3) & ~int32_t(3);
+  int32_t x = x0;
+  while (x < x1) {
+    const int32_t ex = std::min(x, width - 1 - x);
+    if (ex == 0) {
+      out[row + size_t(x)] = BlurBorderPixel<Rejecting>(a, w, x, y, width, height, one);
+      ++x;
+      continue;
+    }
+    const int32_t own = std::min(CentredReach(ex, reach), rowReach);
+    int32_t end = x + 1;
+    if (ex >= inner)
+      end = std::min(x1, width - inner);  // the middle of the row
+    else
+      while (end < x1 && std::min(CentredReach(std::min(end, width - 1 - end), reach), rowReach) == own &&
+             std::min(end, width - 1 - end) > 0)
+        ++end;
+    BlurRun<Rejecting>(a, w, out, row + size_t(x), row + size_t(end), t[size_t(own)], avx2);
+    x = end;
+  }
+}
+
+// Columns per strip: a strip runs down the plane with the rows a step reads
+// (2 r + 1 of both planes) held in the cache, so that far neighbours are read
+// from memory once rather than three times.
+int32_t StripWidth(int32_t width, int32_t reach) {
+  constexpr int64_t CacheBytes = int64_t(1) << 21;  // per thread
+  const int64_t columns = CacheBytes / ((2 * int64_t(reach) + 1) * 2 * int64_t(sizeof(float)));
+  return int32_t(std::clamp<int64_t>(columns & ~int64_t(7), std::min<int64_t>(64, width), width));
+}
+
+}  // namespace
+
+TMinBlurStencil MinBlurStencil(int32_t reach, float scale) {
+  TMinBlurStencil s;
+  const int32_t r = std::max(reach, 1);
+  const int32_t k = std::max(int32_t(std::lround(r * Sin45)), 1);
+  const double wd = r * Sin45 / k;
+  s.Reach = r;
+  s.K = k;
+  s.Diagonal = wd;
+  s.Dx = {-k, 0, k, -r, r, -k, 0, k};
+  s.Dy = {-k, -r, -k, 0, 0, k, r, k};
+  s.Weight = {wd, 1, wd, 1, 1, wd, 1, wd};
+  s.Centre = (4 * wd + 4) * double(scale);
+  return s;
+}
+
+void MinBlurStepPlane(std::span<const float> reference, std::span<const float> work, std::span<float> out,
+                      int32_t width, int32_t height, float scale, int32_t reach, bool vector) {
+  if (width < 1 || height < 1) return;
+  const size_t n = size_t(width) * size_t(height);
+  if (reference.size() < n || work.size() < n || out.size() < n) return;
+  const bool rejecting = reach < 0;
+  // The largest reach any pixel takes: its distance to the nearest edge.
+  const int32_t deepest = std::max(1, (std::min(width, height) - 1) / 2);
+  const int32_t r = std::min(std::max(std::abs(reach), 1), deepest);
+  TStencilTable table(size_t(r) + 1);
+  for (int32_t l = 1; l <= r; ++l) table[size_t(l)] = Place(MinBlurStencil(l, scale), width);
+  const bool avx2 = UseAvx2(vector);
+  const float* a = reference.data();
+  const float* w = work.data();
+  float* o = out.data();
+  // Work items: strips of columns, each cut into as many bands of rows as
+  // give at least 16 items; a thread takes neighbouring items, so it runs
+  // down a strip.
+  const int32_t strip = StripWidth(width, r);
+  const int32_t strips = (width + strip - 1) / strip;
+  const int32_t bands = std::min(height, (16 + strips - 1) / strips);
+  const int32_t bandRows = (height + bands - 1) / bands;
+  ForEachChunk(
+      0, int64_t(strips) * bands, int64_t(strip) * bandRows,
+      [&](int64_t first, int64_t last) {
+        for (int64_t item = first; item < last; ++item) {
+          const int32_t x0 = int32_t(item / bands) * strip, x1 = std::min(width, x0 + strip);
+          const int32_t y0 = int32_t(item % bands) * bandRows, y1 = std::min(height, y0 + bandRows);
+          for (int32_t y = y0; y < y1; ++y) {
+            if (rejecting)
+              BlurRow<true>(a, w, o, y, x0, x1, width, height, table, avx2);
+            else
+              BlurRow<false>(a, w, o, y, x0, x1, width, height, table, avx2);
+          }
+        }
+      },
+      [](int64_t) { return true; });
+}
+
+}  // namespace astrelon

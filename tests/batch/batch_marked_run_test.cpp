@@ -1,0 +1,381 @@
+// Runs aligned on marks: the test plays the user at the star-check prompt
+// (marks the first image, confirms, skips, marks directly), the frames hold
+// synthetic stars moved by known shifts and turns.
+#include <array>
+#include <cmath>
+
+#include "batch/inputs/shift_list_file.h"
+#include "batch_run_fixture.h"
+#include "fake_window.h"
+#include "kernels/alignment/float_point.h"
+#include "kernels/mosaic/mosaic_settings.h"
+#include "pixelops/mosaic/mosaic_settings_file.h"
+#include "store/image_loader.h"
+
+namespace astrelon::test {
+namespace {
+
+constexpr int W = 80, H = 60;
+constexpr double Background = 10;
+const TFloatPoint Star1{20, 20}, Star2{60, 40};
+
+// Two Gaussian stars on a flat background, the sky moved by (dx, dy) and
+// turned by `degrees` about the first star.
+std::vector<float> StarFrame(double dx, double dy, double degrees) {
+  std::vector<float> v(size_t(W) * H);
+  const double c = std::cos(degrees * M_PI / 180), s = std::sin(degrees * M_PI / 180);
+  auto place = [&](TFloatPoint p) {
+    const double rx = p.X - Star1.X, ry = p.Y - Star1.Y;
+    return std::pair<double, double>{Star1.X + c * rx - s * ry + dx, Star1.Y + s * rx + c * ry + dy};
+  };
+  const auto [x1, y1] = place(Star1);
+  const auto [x2, y2] = place(Star2);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      auto g = [&](double sx, double sy) { return std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / (2 * 1.6 * 1.6)); };
+      v[size_t(y) * W + x] = float(Background + 1000 * g(x1, y1) + 700 * g(x2, y2));
+    }
+  return v;
+}
+
+// The flux-weighted centre of a plane above the background in a box.
+TFloatPoint Centroid(const std::vector<float>& v, double background, TFloatPoint at) {
+  double sx = 0, sy = 0, sum = 0;
+  for (int y = int(at.Y) - 6; y <= int(at.Y) + 6; ++y)
+    for (int x = int(at.X) - 6; x <= int(at.X) + 6; ++x) {
+      const double f = v[size_t(y) * W + x] - background;
+      sx += f * x;
+      sy += f * y;
+      sum += f;
+    }
+  return {float(sx / sum), float(sy / sum)};
+}
+
+class BatchMarkedRunTest : public BatchRunTest {
+protected:
+  void SetUp() override {
+    BatchRunTest::SetUp();
+    BatchRunView.ShowWindow = [this](int slot) {
+      Store.HasWindow[size_t(slot)] = 1;
+      Store.Window[size_t(slot)] = &windows[size_t(slot)];
+    };
+    BatchRunView.CloseSlot = [this](int slot) {
+      windows[size_t(slot)] = FakeWindow();
+      Store.HasWindow[size_t(slot)] = 0;
+      Store.Window[size_t(slot)] = nullptr;
+      FreeSlot(slot);
+    };
+    BatchRunView.CopyMarks = [this](int from, int to) {
+      FakeWindow& a = windows[size_t(from)];
+      FakeWindow& b = windows[size_t(to)];
+      b.sel1 = a.sel1;
+      b.sel2 = a.sel2;
+      b.rect1 = a.rect1;
+      b.rect2 = a.rect2;
+      b.marker1 = b.marker2 = false;
+    };
+    BatchRunView.ShowPrompt = [this](const std::string& text) {
+      prompts.push_back({BatchRun.FilesDone, text});
+      pending = true;
+    };
+    ui.OnPump = [this] {
+      if (!pending) return;
+      pending = false;
+      answer(int(prompts.size()), BatchRun.TargetSlot, BatchRun.WorkSlot);
+    };
+  }
+  void TearDown() override {
+    for (int s = 1; s < int(windows.size()); ++s)
+      if (Store.Window[size_t(s)] == &windows[size_t(s)]) {
+        Store.Window[size_t(s)] = nullptr;
+        Store.HasWindow[size_t(s)] = 0;
+      }
+    BatchRunTest::TearDown();
+  }
+
+  // Frames f0001.fit .. moved by (k dx, k dy) and turned by k degrees.
+  std::string Frames(int count, double dx, double dy, double degrees) {
+    for (int k = 0; k < count; ++k)
+      WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {StarFrame(k * dx, k * dy, k * degrees)});
+    return dir.file("f0001.fit");
+  }
+  void MarkedAddBatch(int marks) {
+    Steps({10});
+    Step(2).MarksOrInterpolation = marks;
+    Step(2).OptionCaption.clear();
+    BatchRun.CombineMode = 0;
+  }
+  // The first image: selections around the stars, "Keine Kontrolle mehr" ticked.
+  void MarkStars(int target, int marks) {
+    FakeWindow& t = windows[size_t(target)];
+    t.sel1 = true;
+    t.rect1 = {int(Star1.X) - 6, int(Star1.Y) - 6, int(Star1.X) + 6, int(Star1.Y) + 6};
+    if (marks == 2) {
+      t.sel2 = true;
+      t.rect2 = {int(Star2.X) - 6, int(Star2.Y) - 6, int(Star2.X) + 6, int(Star2.Y) + 6};
+    }
+  }
+  void Ok(bool noMoreChecks) {
+    BatchRun.PromptAnswered = true;
+    BatchRun.CheckStars = !noMoreChecks;
+  }
+
+  std::array<FakeWindow, 51> windows;
+  std::vector<std::pair<int, std::string>> prompts;  // images done, text
+  bool pending = false;
+  std::function<void(int prompt, int target, int work)> answer;
+};
+
+TEST_F(BatchMarkedRunTest, FramesAlignedOnOneOrTwoMarksAddUp) {
+  struct Case {
+    int marks;
+    double dx, dy, degrees;
+  } cases[] = {{1, 1.3, -0.7, 0}, {2, 1.1, 0.6, 1.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.marks);
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    const std::string name = "sum" + std::to_string(c.marks) + ".fit";
+    Files(Frames(4, c.dx, c.dy, c.degrees), name);
+    MarkedAddBatch(c.marks);
+    answer = [&](int prompt, int target, int) {
+      if (prompt == 1) MarkStars(target, c.marks);
+      Ok(true);
+    };
+    ASSERT_TRUE(Start());
+    Run();
+    EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+    EXPECT_EQ(labels.Label1, "4 Bilder Add");
+    // Only the first image asked.
+    ASSERT_EQ(prompts.size(), 1u);
+    EXPECT_EQ(prompts[0].second, c.marks == 1 ? "Markieren Sie einen Stern und klicken danach auf \"Ok, weiter\"!"
+                                              : "Markieren Sie 2 Sterne und klicken danach auf \"Ok, weiter\"!");
+    FreeSlot(48);
+    ASSERT_TRUE(LoadImageFile(48, dir.file(name)));
+    const std::vector<float> sum = PlaneValues(48, 1);
+    // Four frames on the first one's grid: the stars where they were, the
+    // background four times.
+    for (const TFloatPoint star : {Star1, Star2}) {
+      const TFloatPoint at = Centroid(sum, 4 * Background, star);
+      EXPECT_NEAR(at.X, star.X, 0.1);
+      EXPECT_NEAR(at.Y, star.Y, 0.1);
+    }
+    EXPECT_NEAR(sum[size_t(30) * W + 40], 4 * Background, 0.05);
+    EXPECT_NEAR(sum[size_t(20) * W + 20], 4 * (Background + 1000), 4 * 1000 * 0.06);
+    // The run's shift list beside the start file.
+    const std::string list = dir.file("VList_" + std::to_string(c.marks) + "Stars_4files.qvl");
+    ASSERT_TRUE(Exists(list));
+    TShiftListFile read;
+    std::string error;
+    ASSERT_TRUE(ReadShiftListFile(list, read, error)) << error;
+    ASSERT_EQ(read.Count(), 4);
+    EXPECT_NEAR(read.StarPairs[3][4] - read.StarPairs[3][0], 3 * c.dx, 0.1);  // B1 - A1 of the last frame
+    std::filesystem::remove(list);
+  }
+}
+
+TEST_F(BatchMarkedRunTest, ARerunWithTheShiftListAsksNothingAndGivesTheSameTarget) {
+  const std::string start = Frames(4, 1.3, -0.7, 0);
+  Files(start, "first.fit");
+  MarkedAddBatch(1);
+  answer = [&](int prompt, int target, int) {
+    if (prompt == 1) MarkStars(target, 1);
+    Ok(true);
+  };
+  ASSERT_TRUE(Start());
+  Run();
+  ASSERT_EQ(prompts.size(), 1u);
+  TShiftListFile list;
+  std::string error;
+  ASSERT_TRUE(ReadShiftListFile(dir.file("VList_1Stars_4files.qvl"), list, error)) << error;
+  FreeSlot(48);
+  ASSERT_TRUE(LoadImageFile(48, dir.file("first.fit")));
+  const std::vector<float> first = PlaneValues(48, 1);
+  FreeSlot(48);
+
+  ResetRun();
+  BatchSteps = TBatchStepList();
+  Files(start, "again.fit");
+  MarkedAddBatch(1);
+  BatchRun.UseShiftList = true;
+  InstallRunShiftList(list);
+  BatchRun.ShiftListCount = list.Count();
+  ASSERT_TRUE(Start());
+  Run();
+  EXPECT_EQ(prompts.size(), 1u) << "the rerun asks nothing";
+  EXPECT_EQ(labels.Label1, "4 Bilder Add");
+  ASSERT_TRUE(LoadImageFile(48, dir.file("again.fit")));
+  const std::vector<float> again = PlaneValues(48, 1);
+  ASSERT_EQ(again.size(), first.size());
+  for (size_t i = 0; i < first.size(); ++i) ASSERT_NEAR(again[i], first[i], 1e-3f * std::fabs(first[i]) + 1e-3f) << i;
+}
+
+TEST_F(BatchMarkedRunTest, CorrelationRunsListTheReferenceJustAboveTheSecond) {
+  Settings.ShiftMode = 1;
+  Files(Frames(3, 1.0, 1.0, 0), "corr.fit");
+  MarkedAddBatch(1);
+  answer = [&](int prompt, int target, int) {
+    if (prompt == 1) MarkStars(target, 1);
+    Ok(true);
+  };
+  ASSERT_TRUE(Start());
+  Run();
+  EXPECT_EQ(Settings.ShiftMode, 1) << "the main window's mode comes back";
+  EXPECT_EQ(prompts[0].second, "Markieren Sie einen Bereich und klicken danach auf \"Ok, weiter\"!");
+  TShiftListFile list;
+  std::string error;
+  ASSERT_TRUE(ReadShiftListFile(dir.file("VList_1Stars_3files.qvl"), list, error)) << error;
+  ASSERT_EQ(list.Count(), 3);
+  EXPECT_NEAR(list.Qualities[0], 1.01 * list.Qualities[1], 1e-3 * list.Qualities[1]);
+}
+
+TEST_F(BatchMarkedRunTest, SkippedImagesAndDirectMarks) {
+  Files(Frames(4, 1.0, 0.5, 0), "sum.fit");
+  MarkedAddBatch(1);
+  int skipped = 0;
+  answer = [&](int prompt, int target, int) {
+    if (prompt == 1) {
+      MarkStars(target, 1);
+      Ok(false);  // keep checking
+    } else if (prompt == 2) {
+      BatchRun.SkipImage = true;  // "&Bild auslassen" on the second image
+      BatchRun.PromptAnswered = true;
+      ++skipped;
+    } else if (prompt == 3) {
+      // A direct mark on the target: the prompt comes back once to confirm.
+      FakeWindow& t = windows[size_t(target)];
+      t.sel1 = false;
+      t.marker1 = true;
+      t.markerPoint = {int(Star1.X), int(Star1.Y)};
+      Ok(false);
+    } else {
+      Ok(true);
+    }
+  };
+  ASSERT_TRUE(Start());
+  Run();
+  EXPECT_EQ(skipped, 1);
+  EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+  EXPECT_EQ(labels.Label1, "3 Bilder Add");  // the skipped image is not counted
+  ASSERT_GE(prompts.size(), 4u);
+  EXPECT_EQ(prompts[2].first, prompts[3].first) << "the direct mark asks once more for the same image";
+  EXPECT_EQ(prompts[1].second,
+            "Ist der richtige Stern markiert? Wenn nein, dann bitte korrigieren und danach auf \"Ok, weiter\" klicken.");
+}
+
+TEST_F(BatchMarkedRunTest, MedianWithMarksStacksEveryListedFrame) {
+  Files(Frames(5, 1.2, -0.8, 0), "median.fit");
+  MarkedAddBatch(1);
+  BatchRun.CombineMode = 3;
+  answer = [&](int prompt, int target, int) {
+    if (prompt == 1) MarkStars(target, 1);
+    Ok(true);
+  };
+  ASSERT_TRUE(Start());
+  Run();
+  EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+  EXPECT_EQ(labels.Label1, "5 Bilder Median");
+  ASSERT_EQ(SeriesFileList.size(), 5u);
+  FreeSlot(48);
+  ASSERT_TRUE(LoadImageFile(48, dir.file("median.fit")));
+  const std::vector<float> median = PlaneValues(48, 1);
+  const TFloatPoint at = Centroid(median, Background, Star1);
+  EXPECT_NEAR(at.X, Star1.X, 0.15);
+  EXPECT_NEAR(at.Y, Star1.Y, 0.15);
+  EXPECT_TRUE(Exists(dir.file("VList_1Stars_5files.qvl")));
+}
+
+TEST_F(BatchMarkedRunTest, FitToTargetPutsEveryImageOnTheFirstOnesGrid) {
+  for (const int marks : {1, 2}) {
+    SCOPED_TRACE(marks);
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    const std::string folder = "fit" + std::to_string(marks);
+    std::filesystem::create_directories(dir.path() / folder);
+    Files(Frames(3, 1.4, 0.9, marks == 2 ? 0.5 : 0), dir.file(folder + "/r.fit"));
+    Steps({14});
+    Step(2).MarksOrInterpolation = marks;
+    Step(2).OptionCaption.clear();
+    answer = [&](int prompt, int target, int) {
+      if (prompt == 1) MarkStars(target, marks);
+      Ok(true);
+    };
+    ASSERT_TRUE(Start());
+    Run();
+    EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+    for (const char* name : {"/r_0002.FIT", "/r_0003.FIT"}) {
+      FreeSlot(48);
+      ASSERT_TRUE(LoadImageFile(48, dir.file(folder + name))) << name;
+      const std::vector<float> v = PlaneValues(48, 1);
+      for (const TFloatPoint star : {Star1, Star2}) {
+        const TFloatPoint at = Centroid(v, Background, star);
+        EXPECT_NEAR(at.X, star.X, 0.1) << name;
+        EXPECT_NEAR(at.Y, star.Y, 0.1) << name;
+      }
+    }
+  }
+}
+
+TEST_F(BatchMarkedRunTest, AbortAtThePromptEndsTheRun) {
+  Files(Frames(3, 1.0, 0.5, 0), "sum.fit");
+  MarkedAddBatch(1);
+  answer = [&](int, int, int) {
+    BatchRun.EndOfRun = true;  // "&Abbrechen"
+    BatchRun.PromptAnswered = true;
+  };
+  ASSERT_TRUE(Start());
+  Run();
+  EXPECT_EQ(labels.Label2, "Abbruch!");
+  EXPECT_FALSE(Exists(dir.file("sum.fit")));
+  EXPECT_FALSE(Exists(dir.file("VList_1Stars_1files.qvl")));
+}
+
+TEST_F(BatchMarkedRunTest, BayerSpecialRunGivesTheColoursOfTheField) {
+  // RGGB mosaics of a colour field (red 100, green 200, blue 50 over the
+  // background) with one star, the sky moved by whole and half pixels.
+  const TMosaicSettings saved = MosaicSettings;
+  TMosaicSettings rggb;
+  rggb.Bias = "0";
+  ASSERT_TRUE(WriteMosaicSettings(dir.file("rggb.qcm"), rggb));
+  MosaicSettings = rggb;
+  StoreMosaicPattern();
+  const float colour[3] = {100, 200, 50};
+  const double shifts[3][2] = {{0, 0}, {1.5, 0.5}, {2, -1}};
+  for (int k = 0; k < 3; ++k) {
+    std::vector<float> v = StarFrame(shifts[k][0], shifts[k][1], 0);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) v[size_t(y) * W + x] += colour[MosaicCellColor(MosaicPattern, x, y)];
+    WriteImage("b000" + std::to_string(k + 1) + ".fit", W, H, {v});
+  }
+  Files(dir.file("b0001.fit"), "rgb.fit");
+  MarkedAddBatch(1);
+  BatchWindow.Page = TAddTargetPage::BayerSpecial;
+  BatchRun.MosaicFileName = dir.file("rggb.qcm");
+  answer = [&](int prompt, int target, int) {
+    if (prompt == 1) MarkStars(target, 1);
+    Ok(true);
+  };
+  ASSERT_TRUE(Start());
+  Run();
+  MosaicSettings = saved;
+  StoreMosaicPattern();
+  EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+  FreeSlot(48);
+  ASSERT_TRUE(LoadImageFile(48, dir.file("rgb.fit")));
+  ASSERT_EQ(Store.Image[48].PlaneCount, 3);
+  EXPECT_NE(HistoryText(48).find("3 Bilder Bayerspezial addiert"), std::string::npos) << HistoryText(48);
+  // Away from the star and the edges each plane is its colour over the
+  // background, times the largest green weight (the same for all planes).
+  const float m = PlaneValues(48, 2)[size_t(45) * W + 30] / float(colour[1] + Background);
+  EXPECT_GT(m, 1.0f);
+  for (int p = 1; p <= 3; ++p) {
+    const std::vector<float> plane = PlaneValues(48, p);
+    for (const int at : {45 * W + 30, 10 * W + 70, 50 * W + 10})
+      EXPECT_NEAR(plane[size_t(at)] / m, colour[p - 1] + Background, 0.5) << p << " " << at;
+  }
+}
+
+}  // namespace
+}  // namespace astrelon::test

@@ -1,0 +1,167 @@
+// The block-matching cost grid through spectra against the costs pixel by
+// pixel, and the shift measurement with it against the search that computes
+// every cell pixel by pixel.
+#include <cmath>
+#include <random>
+
+#include "kernels/alignment/block_match_cost.h"
+#include "kernels/alignment/cost_grid_fft.h"
+#include "kernels/alignment/match_quality.h"
+#include "kernels/alignment/shift_by_correlation.h"
+#include "kernels/fft/real_fft_2d.h"
+#include "kernels/mosaic/mosaic_settings.h"
+#include "platform/processor_features.h"
+#include "store/image_store.h"
+#include "test_support.h"
+
+namespace astrelon::test {
+namespace {
+
+// The half spectrum of a padded image against the transform summed term by
+// term, and the image back from it, for even and odd lengths, on the plain and
+// the vector lanes.
+TEST(RealFft2D, HalfSpectrumAndInverseAgainstTheSums) {
+  EXPECT_EQ(NextFastFftSize(207), 216);
+  EXPECT_EQ(NextFastFftSize(1), 1);
+  EXPECT_EQ(NextFastFftSize(49), 50);
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<double> u(-3, 3);
+  struct Case {
+    int nx, ny, w, h;
+  };
+  for (const Case c : {Case{8, 6, 5, 6}, Case{15, 9, 15, 4}, Case{12, 25, 7, 11}, Case{30, 2, 30, 1}})
+    for (bool vector : {false, true}) {
+      std::vector<double> image(size_t(c.w * c.h));
+      for (double& v : image) v = u(rng);
+      TRealFft2D fft(c.nx, c.ny, vector);
+      THalfSpectrum s;
+      fft.Forward(image.data(), c.w, c.h, c.w, s, 0.5);
+      const int half = c.nx / 2 + 1;
+      ASSERT_EQ(s.Re.size(), size_t(half * c.ny));
+      double worst = 0;
+      for (int v = 0; v < c.ny; ++v)
+        for (int k = 0; k < half; ++k) {
+          double re = 0, im = 0;
+          for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w; ++x) {
+              const double a = -2 * M_PI * (double(k * x) / c.nx + double(v * y) / c.ny);
+              re += (image[size_t(y * c.w + x)] - 0.5) * std::cos(a);
+              im += (image[size_t(y * c.w + x)] - 0.5) * std::sin(a);
+            }
+          worst = std::max({worst, std::abs(re - s.Re[size_t(v * half + k)]), std::abs(im - s.Im[size_t(v * half + k)])});
+        }
+      EXPECT_LT(worst, 1e-9) << c.nx << "x" << c.ny << " vector " << vector;
+      std::vector<double> back(size_t(c.w * c.h), 99.0);
+      fft.Inverse(s, c.w, c.h, back.data(), c.w);
+      for (size_t i = 0; i < back.size(); ++i) EXPECT_NEAR(back[i], image[i] - 0.5, 1e-12) << c.nx << "x" << c.ny;
+    }
+}
+
+TEST(CostGrid, SpectraGiveThePlainCostOfEveryCell) {
+  std::mt19937 rng(2);
+  std::normal_distribution<float> noise(1000, 40);
+  struct Case {
+    int w, h, nx, ny;
+    bool blanks;
+  };
+  for (const Case& c : {Case{5, 4, 3, 7, false}, Case{17, 23, 12, 9, false}, Case{16, 16, 25, 25, true},
+                        Case{31, 9, 40, 14, true}}) {
+    const int rw = c.w + c.nx - 1, rh = c.h + c.ny - 1;
+    std::vector<float> ref(size_t(c.w * c.h)), region(size_t(rw * rh));
+    for (float& v : ref) v = noise(rng) * 0.8f + 300;
+    for (float& v : region) v = noise(rng) + (rng() % 29 == 0 ? 30000 : 0);
+    if (c.blanks) {
+      for (size_t i = 3; i < ref.size(); i += 11) ref[i] = BlankPixel;
+      for (size_t i = 0; i < region.size(); i += 7) region[i] = BlankPixel;
+      // A corner without any valid pair for the first cell.
+      for (int y = 0; y < c.h; ++y)
+        for (int x = 0; x < c.w; ++x) region[size_t(y * rw + x)] = BlankPixel;
+    }
+    for (bool vector : {false, true}) {
+      const std::vector<double> grid = BlockMatchCostGrid(ref, c.w, c.h, region, rw, c.nx, c.ny, vector);
+      for (int j = 0; j < c.ny; ++j)
+        for (int i = 0; i < c.nx; ++i) {
+          const double plain = BlockMatchCost(ref, c.w, c.h, std::span<const float>(region).subspan(size_t(j * rw + i)),
+                                              rw, false);
+          const double fft = grid[size_t(j * c.nx + i)];
+          if (plain >= NoBlockMatchCost) EXPECT_EQ(fft, double(NoBlockMatchCost)) << i << "," << j;
+          else EXPECT_NEAR(fft, plain, 1e-7 * plain + 1e-6) << i << "," << j << " " << c.w << "x" << c.h;
+        }
+    }
+  }
+}
+
+// A star field and a copy with its stars moved by (dx, dy) and fresh noise;
+// blank patches where asked.
+void StarFields(double dx, double dy, unsigned seed, bool blanks) {
+  constexpr int W = 400, H = 300;
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> px(5, W - 5), py(5, H - 5), peak(300, 20000);
+  std::vector<std::array<double, 3>> stars(220);
+  for (auto& s : stars) s = {px(rng), py(rng), peak(rng)};
+  for (int slot : {1, 2}) {
+    TImageSlot& im = Store.Image[size_t(slot)];
+    im.Width = W;
+    im.Height = H;
+    im.PlaneCount = 1;
+    im.AllocatePlanes(1);
+    std::normal_distribution<float> noise(1000.0f, 10.0f);
+    for (float& v : im.Planes[1]) v = noise(rng);
+    const double ox = slot == 2 ? dx : 0, oy = slot == 2 ? dy : 0;
+    for (const auto& s : stars)
+      for (int y = std::max(0, int(s[1] + oy) - 5); y <= std::min(H - 1, int(s[1] + oy) + 5); ++y)
+        for (int x = std::max(0, int(s[0] + ox) - 5); x <= std::min(W - 1, int(s[0] + ox) + 5); ++x)
+          im.Planes[1][size_t(y * W + x)] +=
+              float(s[2] * std::exp(-((x - s[0] - ox) * (x - s[0] - ox) + (y - s[1] - oy) * (y - s[1] - oy)) / 4.0));
+    if (blanks)
+      for (int y = 100; y < 130; ++y)
+        for (int x = 150 + 20 * slot; x < 190 + 20 * slot; ++x) im.Planes[1][size_t(y * W + x)] = BlankPixel;
+    Store.InUse[size_t(slot)] = 1;
+    UpdateMinMax(slot);
+  }
+}
+
+class ShiftBySpectraTest : public StoreTest {
+protected:
+  void TearDown() override {
+    ShiftCostsBySpectra = true;
+    StoreTest::TearDown();
+  }
+  // Position and quality of one measurement with the grid by spectra or cell by cell.
+  std::pair<TShiftResult, double> Measure(bool spectra, TWorkRect block, TWorkRect search, bool mosaic) {
+    ShiftCostsBySpectra = spectra;
+    MatchQuality = 99.0;
+    const TShiftResult r = FindShiftByCorrelation(1, 1, 2, 1, block, search, 100, mosaic, -1);
+    return {r, MatchQuality};
+  }
+};
+
+TEST_F(ShiftBySpectraTest, SamePositionsAndQualitiesAsTheSearchCellByCell) {
+  DetectCpuFeatures();
+  ApplySimdSetting();
+  const bool sse = SseEnabled;
+  MosaicSettings = TMosaicSettings{};
+  int measured = 0;
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    const double dx = -9.3 + 3.1 * seed, dy = 7.6 - 2.7 * seed;
+    StarFields(dx, dy, seed, seed % 3 == 0);
+    for (const TWorkRect block : {TWorkRect{150, 213, 100, 163}, TWorkRect{5, 60, 4, 40}, TWorkRect{300, 395, 200, 296},
+                                  TWorkRect{160, 163, 120, 122}})
+      for (bool mosaic : {false, true})
+        for (bool vector : {false, true}) {
+          SseEnabled = vector && sse;
+          const auto [plain, qPlain] = Measure(false, block, block, mosaic);
+          const auto [fft, qFft] = Measure(true, block, block, mosaic);
+          EXPECT_NEAR(fft.Position.X, plain.Position.X, 1e-4) << seed << " " << block.x1 << " " << mosaic << vector;
+          EXPECT_NEAR(fft.Position.Y, plain.Position.Y, 1e-4) << seed << " " << block.x1 << " " << mosaic << vector;
+          EXPECT_NEAR(qFft, qPlain, 1e-4 * qPlain) << seed << " " << block.x1;
+          EXPECT_EQ(fft.UsedScale, plain.UsedScale);
+          ++measured;
+        }
+  }
+  SseEnabled = sse;
+  EXPECT_EQ(measured, 6 * 4 * 2 * 2);
+}
+
+}  // namespace
+}  // namespace astrelon::test
