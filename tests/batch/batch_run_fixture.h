@@ -79,7 +79,7 @@ protected:
     BatchTick = EndBatchRunAtOnce;
     BatchInputHooks = {};
     BatchRunView = {};
-    BatchEnlargeX2 = nullptr;
+    BatchEnlargeX2 = savedEnlarge_;
     BatchStatusLabels = nullptr;
     SetEngineUi(nullptr);
     Settings = saved_;
@@ -154,6 +154,7 @@ protected:
 
 private:
   TSettingsVars saved_;
+  TBatchEnlargement savedEnlarge_ = BatchEnlargeX2;
 };
 
 }  // namespace astrelon::test

@@ -239,7 +239,14 @@ TEST_F(BatchStepTest, NetworkAndEnlargementSteps) {
   RunStep(32, {file, "1.0"});
   EXPECT_TRUE(ui.Messages.empty());
   EXPECT_LT(At(5, 5), 5005);
-  // The enlargement runs through the installed routine; without one it says so.
+  // The hi-f enlargement doubles the image; without a routine the step says so.
+  Gradient();
+  ui.Messages.clear();
+  RunStep(31, {"1"});
+  EXPECT_TRUE(ui.Messages.empty());
+  EXPECT_EQ(Image().Width, 2 * W);
+  EXPECT_EQ(Image().Height, 2 * H);
+  BatchEnlargeX2 = nullptr;
   Gradient();
   ui.Messages.clear();
   RunStep(31, {"1"});

@@ -1,9 +1,9 @@
 #pragma once
 // The two-times enlargement that the batch's "Bildgröße x2 hi-f tri" runs:
 // the hi-f enlargement with its triangulation stage, from a source slot into
-// a destination slot (a copy of it) with a sharpening value. Installed by the
-// enlargement's module; while none is installed the step reports that it
-// cannot run.
+// a destination slot (a copy of it) with a sharpening value. It is the hi-f
+// engine unless a test installs a stand-in; while none is installed the step
+// reports that it cannot run.
 #include <cstdint>
 
 namespace astrelon {

@@ -8,6 +8,7 @@
 #include "batch/exec/step_run.h"
 #include "batch/exec/step_values.h"
 #include "common/engine_ui.h"
+#include "filters/enlargement/upscale_x2_hif.h"
 #include "filters/network/network_filter.h"
 #include "frequency/filter/curve_file_filter.h"
 #include "frequency/interference/interference_filter.h"
@@ -17,7 +18,17 @@
 
 namespace astrelon {
 
-TBatchEnlargement BatchEnlargeX2 = nullptr;
+namespace {
+
+// Operation 31 is the hi-f enlargement with its triangulation stage and the
+// final sharpening, at the step's strength.
+bool EnlargeHiFTri(int source, int destination, int32_t sharpening) {
+  return UpscaleX2HiF(source, destination, true, THiFVariant::Tri, sharpening);
+}
+
+}  // namespace
+
+TBatchEnlargement BatchEnlargeX2 = EnlargeHiFTri;
 
 namespace {
 
