@@ -9,6 +9,7 @@
 #include "kernels/background/running_percentile.h"
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"
+#include "platform/big_buffers.h"
 #include "platform/processor_features.h"
 #include "shell/display/renderer.h"
 #include "shell/main/main_services.h"
@@ -61,7 +62,9 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
       planes.push_back(p);
 
   bool stopped = false;
+  // The rows' percentiles: a fresh plane in huge pages, freed in the background.
   TPlane h(S.PixelCount());
+  AdviseHugePages(h.data(), h.size() * sizeof(float));
   const int32_t ra = std::max(y1 - R, 0), rb = std::min(y2 + R, H - 1);
   for (int p : planes) {
     const float* s = S.Planes[size_t(p)].data();
@@ -183,6 +186,8 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
       }
       FitFlattenedEdges(std::span(s, S.PixelCount()), std::span(d, S.PixelCount()), W, H, TWorkRect{x1, x2, y1, y2});
     }
+  const size_t hBytes = h.size() * sizeof(float);
+  ReleaseInBackground(std::move(h), hBytes);
   if (progress) local.HideProgress();
   return !stopped;
 }
