@@ -77,10 +77,14 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
       bright = float(level.LevelA);
     }
     const auto reach = [&](float centre) { return masked && centre > bright ? wideR : R; };
-    ForEachChunk(
-        0, H, W,
-        [&](int64_t ya, int64_t yb) { std::fill(h.begin() + ya * W, h.begin() + yb * W, BlankPixel); },
-        [](int64_t) { return true; });
+    // Without the mask the columns read only what the rows write (every pixel
+    // of rows ra..rb, columns x1..x2); the wider windows of bright pixels in
+    // mask mode reach beyond, and find blanks there.
+    if (masked)
+      ForEachChunk(
+          0, H, W,
+          [&](int64_t ya, int64_t yb) { std::fill(h.begin() + ya * W, h.begin() + yb * W, BlankPixel); },
+          [](int64_t) { return true; });
     // Rows: every row that the columns' windows reach, columns x1..x2.
     const bool vector = Sse2Enabled;
     stopped = !ForEachChunk(
@@ -100,7 +104,10 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
                   continue;
                 }
                 const float c0 = s[row + x];
-                if (!IsValidPixel(c0)) continue;
+                if (!IsValidPixel(c0)) {
+                  h[row + x] = BlankPixel;
+                  continue;
+                }
                 int32_t a = 0, b = 0;
                 PercentileWindow(x, W, R, a, b);
                 h[row + x] = WeightedPercentile(s + row + x, 1, a, b, step, c0, w, fraction, samples);
