@@ -7,9 +7,11 @@
 #include <random>
 
 #include "../pixelops/slot_images.h"
+#include "core/settings.h"
 #include "gradient_sky.h"
 #include "kernels/background/background_flattening.h"
 #include "kernels/background/min_blur_step.h"
+#include "platform/processor_features.h"
 #include "platform/simd_support.h"
 #include "test_support.h"
 
@@ -126,6 +128,29 @@ TEST_F(MinBlurSkyTest, AutomaticFlatteningReachesTheEdges) {
     EXPECT_LT(GradientLeftIn(s, result, 50, true), 0.02) << c.Bowl << " " << c.Divisor;
     EXPECT_GT(FluxKept(s, result), 0.99) << c.Bowl << " " << c.Divisor;
   }
+}
+
+TEST_F(MinBlurSkyTest, OneThreadOrSeveralScalarOrVectorGiveTheSameBits) {
+  // The whole chain of steps (strips of columns, bands of rows, the scratch
+  // plane swapped in after each step) on 1300 x 700: the same bits on one
+  // thread and on all, on the scalar path and the vector one.
+  const TGradientSky s = MakeGradientSky(1300, 700, 400, 300);
+  const bool sse2 = Sse2Enabled, avx2 = Avx2Enabled;
+  const uint8_t multicore = Options.Multicore;
+  std::vector<std::vector<float>> results;
+  for (bool vector : {false, true})
+    for (uint8_t threads : {0, 1}) {
+      Sse2Enabled = Avx2Enabled = vector;
+      Options.Multicore = threads;
+      PutImage(1, s.W, s.H, {s.Image});
+      PutImage(2, s.W, s.H, {s.Image});
+      ASSERT_TRUE(FlattenBackgroundAuto(1, 2, 3, false));
+      results.push_back(Plane(2, 1));
+    }
+  Sse2Enabled = sse2;
+  Avx2Enabled = avx2;
+  Options.Multicore = multicore;
+  for (size_t k = 1; k < results.size(); ++k) EXPECT_TRUE(BitEqual(results[0], results[k])) << k;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "kernels/background/running_percentile.h"
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"
+#include "platform/big_buffers.h"
 #include "platform/processor_features.h"
 #include "shell/display/renderer.h"
 #include "shell/main/main_services.h"
@@ -61,7 +62,9 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
       planes.push_back(p);
 
   bool stopped = false;
+  // The rows' percentiles: a fresh plane in huge pages, freed in the background.
   TPlane h(S.PixelCount());
+  AdviseHugePages(h.data(), h.size() * sizeof(float));
   const int32_t ra = std::max(y1 - R, 0), rb = std::min(y2 + R, H - 1);
   for (int p : planes) {
     const float* s = S.Planes[size_t(p)].data();
@@ -74,10 +77,14 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
       bright = float(level.LevelA);
     }
     const auto reach = [&](float centre) { return masked && centre > bright ? wideR : R; };
-    ForEachChunk(
-        0, H, W,
-        [&](int64_t ya, int64_t yb) { std::fill(h.begin() + ya * W, h.begin() + yb * W, BlankPixel); },
-        [](int64_t) { return true; });
+    // Without the mask the columns read only what the rows write (every pixel
+    // of rows ra..rb, columns x1..x2); the wider windows of bright pixels in
+    // mask mode reach beyond, and find blanks there.
+    if (masked)
+      ForEachChunk(
+          0, H, W,
+          [&](int64_t ya, int64_t yb) { std::fill(h.begin() + ya * W, h.begin() + yb * W, BlankPixel); },
+          [](int64_t) { return true; });
     // Rows: every row that the columns' windows reach, columns x1..x2.
     const bool vector = Sse2Enabled;
     stopped = !ForEachChunk(
@@ -97,7 +104,10 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
                   continue;
                 }
                 const float c0 = s[row + x];
-                if (!IsValidPixel(c0)) continue;
+                if (!IsValidPixel(c0)) {
+                  h[row + x] = BlankPixel;
+                  continue;
+                }
                 int32_t a = 0, b = 0;
                 PercentileWindow(x, W, R, a, b);
                 h[row + x] = WeightedPercentile(s + row + x, 1, a, b, step, c0, w, fraction, samples);
@@ -183,6 +193,8 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
       }
       FitFlattenedEdges(std::span(s, S.PixelCount()), std::span(d, S.PixelCount()), W, H, TWorkRect{x1, x2, y1, y2});
     }
+  const size_t hBytes = h.size() * sizeof(float);
+  ReleaseInBackground(std::move(h), hBytes);
   if (progress) local.HideProgress();
   return !stopped;
 }

@@ -6,6 +6,7 @@
 #include "kernels/background/min_blur_step.h"
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"
+#include "platform/big_buffers.h"
 #include "platform/processor_features.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
@@ -30,7 +31,10 @@ void MinBlurStep(int reference, int work, int plane, float scale, int32_t reach)
   const int32_t width = Wk.Width, height = Wk.Height;
   if (A.Width != width || A.Height != height) return;
   TPlane& scratch = Store.Image[0].Planes[size_t(plane)];
-  if (scratch.size() != Wk.Planes[size_t(plane)].size()) scratch.resize(Wk.Planes[size_t(plane)].size());
+  if (scratch.size() != Wk.Planes[size_t(plane)].size()) {
+    scratch.resize(Wk.Planes[size_t(plane)].size());
+    AdviseHugePages(scratch.data(), scratch.size() * sizeof(float));
+  }
   MinBlurStepPlane(A.Planes[size_t(plane)], Wk.Planes[size_t(plane)], scratch, width, height, scale, reach,
                    Sse2Enabled);
 }
@@ -62,6 +66,11 @@ bool MinBlur(int reference, int work, int plane, int32_t radius, int32_t factor,
       }
     }
   }
+  // The scratch plane goes in the background: unmapping it takes milliseconds.
+  TPlane spent;
+  spent.swap(Store.Image[0].Planes[size_t(plane)]);
+  const size_t spentBytes = spent.size() * sizeof(float);
+  ReleaseInBackground(std::move(spent), spentBytes);
   FreeSlot(0);
   if (progress) poll.HideProgress();
   return !stopped;

@@ -191,7 +191,11 @@ ASTRELON_AVX512 void BlurRunAvx512(const float* a, const float* w, float* out, s
   const __m512d centre = _mm512_set1_pd(p.S.Centre);
   const __m512d centreWeight = _mm512_set1_pd(std::fabs(p.S.Centre));
   __m512d weight[8];
-  for (size_t n = 0; n < 8; ++n) weight[n] = _mm512_set1_pd(p.S.Weight[n]);
+  ptrdiff_t offset[8];  // local, so that the stores to `out` do not make them reload
+  for (size_t n = 0; n < 8; ++n) {
+    weight[n] = _mm512_set1_pd(p.S.Weight[n]);
+    offset[n] = p.Offset[n];
+  }
   size_t i = first;
   for (; i + 8 <= last; i += 8) {
     const __m256 vf = _mm256_loadu_ps(w + i);
@@ -205,7 +209,7 @@ ASTRELON_AVX512 void BlurRunAvx512(const float* a, const float* w, float* out, s
     }
 #pragma GCC unroll 8
     for (size_t n = 0; n < 8; ++n) {
-      const ptrdiff_t j = ptrdiff_t(i) + p.Offset[n];
+      const ptrdiff_t j = ptrdiff_t(i) + offset[n];
       const __m256 uf = _mm256_loadu_ps(w + j);
       __mmask8 counts = _mm256_cmp_ps_mask(uf, limit, _CMP_GT_OQ);
       if (Rejecting) {
@@ -284,7 +288,7 @@ void BlurRow(const float* a, const float* w, float* out, int32_t y, int32_t x0, 
 // (2 r + 1 of both planes) held in the cache, so that far neighbours are read
 // from memory once rather than three times.
 int32_t StripWidth(int32_t width, int32_t reach) {
-  constexpr int64_t CacheBytes = int64_t(1) << 21;  // per thread
+  constexpr int64_t CacheBytes = int64_t(1) << 22;  // about a thread's share of the L3
   const int64_t columns = CacheBytes / ((2 * int64_t(reach) + 1) * 2 * int64_t(sizeof(float)));
   return int32_t(std::clamp<int64_t>(columns & ~int64_t(7), std::min<int64_t>(64, width), width));
 }
