@@ -65,5 +65,50 @@ TEST(DoubleSizeSpanTest, VectorLoopGivesTheScalarBits) {
   EXPECT_EQ(std::memcmp(w1.data(), w2.data(), n * sizeof(float)), 0);
 }
 
+// A run on a line, with and without the vector loop, against the same
+// positions listed.
+TEST(DoubleSizeSpanTest, LinearRunsGiveTheListedBits) {
+  if (!CpuHasAvx2()) GTEST_SKIP() << "no AVX2";
+  constexpr int32_t fw = 40, fh = 30, n = 90, first = 3;
+  std::vector<float> frame(size_t(fw) * fh);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = i % 17 == 0 ? BlankPixel : float((i * 7919) % 1000);
+  const double baseX = -1.3, baseY = 4.7, stepX = 0.4996, stepY = 0.0042;
+  std::vector<double> xs(n), ys(n);
+  for (int32_t k = 0; k < n; ++k) {
+    xs[k] = baseX + stepX * (first + k);
+    ys[k] = baseY + stepY * (first + k);
+  }
+  std::vector<std::vector<float>> sums, weights;
+  const bool saved = Avx2Enabled;
+  Avx2Enabled = true;
+  for (int variant = 0; variant < 3; ++variant) {
+    std::vector<float> s(n, 5.0f), w(n, 0.0f);
+    for (int32_t k = 0; k < n; k += 3) w[size_t(k)] = 1.5f;
+    TDoubleSizeSpan span;
+    span.Frame = frame.data();
+    span.FrameWidth = fw;
+    span.FramePixels = int64_t(frame.size());
+    span.XLimit = fw - 1.61;
+    span.YLimit = fh - 1.61;
+    span.Shift = 3.0;
+    span.Sum = s.data();
+    span.Weight = w.data();
+    span.Linear = variant > 0;
+    span.BaseX = baseX;
+    span.BaseY = baseY;
+    span.StepX = stepX;
+    span.StepY = stepY;
+    span.First = first;
+    AddDoubleSizeSpan(span, xs.data(), ys.data(), n, variant == 2);
+    sums.push_back(s);
+    weights.push_back(w);
+  }
+  Avx2Enabled = saved;
+  for (size_t v : {1, 2}) {
+    EXPECT_EQ(std::memcmp(sums[0].data(), sums[v].data(), n * sizeof(float)), 0) << v;
+    EXPECT_EQ(std::memcmp(weights[0].data(), weights[v].data(), n * sizeof(float)), 0) << v;
+  }
+}
+
 }  // namespace
 }  // namespace astrelon::test

@@ -104,17 +104,21 @@ void AddToDoubleSizeTarget(int frameSlot, const TFrameAlignment& alignment) {
         alignment.Map(0.5, double(j) / 2, x, y);
         const double stepX = x - baseX, stepY = y - baseY;
         const bool linear = alignment.Count <= 2;
+        if (linear) {
+          run.Linear = true;
+          run.BaseX = baseX;
+          run.BaseY = baseY;
+          run.StepX = stepX;
+          run.StepY = stepY;
+          run.First = 0;
+          run.Sum = sum + size_t(j) * size_t(t.Width);
+          run.Weight = weight + size_t(j) * size_t(t.Width);
+          AddDoubleSizeSpan(run, nullptr, nullptr, t.Width, vector);
+          continue;
+        }
         for (int32_t first = 0; first < t.Width; first += Run) {
           const int32_t count = std::min(Run, t.Width - first);
-          for (int32_t k = 0; k < count; ++k) {
-            const int32_t i = first + k;
-            if (linear) {
-              xs[k] = baseX + stepX * i;
-              ys[k] = baseY + stepY * i;
-            } else {
-              alignment.Map(double(i) / 2, double(j) / 2, xs[k], ys[k]);
-            }
-          }
+          for (int32_t k = 0; k < count; ++k) alignment.Map(double(first + k) / 2, double(j) / 2, xs[k], ys[k]);
           const size_t at = size_t(j) * size_t(t.Width) + size_t(first);
           run.Sum = sum + at;
           run.Weight = weight + at;

@@ -10,7 +10,8 @@ namespace {
 
 void AddScalar(const TDoubleSizeSpan& s, const double* xs, const double* ys, int32_t first, int32_t count) {
   for (int32_t k = first; k < count; ++k) {
-    const double x = xs[k], y = ys[k];
+    const double x = s.Linear ? s.BaseX + s.StepX * (s.First + k) : xs[k];
+    const double y = s.Linear ? s.BaseY + s.StepY * (s.First + k) : ys[k];
     if (!(x >= 0 && x < s.XLimit && y >= 0 && y < s.YLimit)) continue;
     double wt = 0;
     const double sample = FootprintSampleInside(s.Frame, s.FrameWidth, y, x, wt);
@@ -39,13 +40,23 @@ ASTRELON_AVX2 int32_t AddAvx2(const TDoubleSizeSpan& s, const double* xs, const 
   const __m256d lower = _mm256_set1_pd(0.4), blank = _mm256_set1_pd(double(BlankLimit));
   const __m256d xLimit = _mm256_set1_pd(s.XLimit), yLimit = _mm256_set1_pd(s.YLimit);
   const __m256d shift = _mm256_set1_pd(s.Shift);
+  const __m256d baseX = _mm256_set1_pd(s.BaseX), baseY = _mm256_set1_pd(s.BaseY);
+  const __m256d stepX = _mm256_set1_pd(s.StepX), stepY = _mm256_set1_pd(s.StepY);
   const __m128i width = _mm_set1_epi32(s.FrameWidth);
   // The first values of the pairs to the low half, the second ones to the high half.
   const __m256i split = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
   const long long* frame = reinterpret_cast<const long long*>(s.Frame);
   int32_t k = 0;
   for (; k + 4 <= count; k += 4) {
-    const __m256d x = _mm256_loadu_pd(xs + k), y = _mm256_loadu_pd(ys + k);
+    __m256d x, y;
+    if (s.Linear) {
+      const __m256d i = _mm256_add_pd(_mm256_set1_pd(double(s.First + k)), _mm256_setr_pd(0, 1, 2, 3));
+      x = _mm256_add_pd(baseX, _mm256_mul_pd(stepX, i));
+      y = _mm256_add_pd(baseY, _mm256_mul_pd(stepY, i));
+    } else {
+      x = _mm256_loadu_pd(xs + k);
+      y = _mm256_loadu_pd(ys + k);
+    }
     const __m256d in = _mm256_and_pd(
         _mm256_and_pd(_mm256_cmp_pd(x, zero, _CMP_GE_OQ), _mm256_cmp_pd(x, xLimit, _CMP_LT_OQ)),
         _mm256_and_pd(_mm256_cmp_pd(y, zero, _CMP_GE_OQ), _mm256_cmp_pd(y, yLimit, _CMP_LT_OQ)));

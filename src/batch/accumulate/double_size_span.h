@@ -15,9 +15,15 @@ struct TDoubleSizeSpan {
   double Shift = 0;               // target level - frame level
   float* Sum = nullptr;           // the run's target sums and weights
   float* Weight = nullptr;
+  // Linear runs take no position lists: pixel k of the run lies at
+  // (BaseX + StepX i, BaseY + StepY i) with i = First + k.
+  bool Linear = false;
+  double BaseX = 0, BaseY = 0, StepX = 0, StepY = 0;
+  int32_t First = 0;
 };
 
-// Target pixel k of the run (0 <= k < count) at frame position (xs[k], ys[k]):
+// Target pixel k of the run (0 <= k < count) at frame position (xs[k], ys[k])
+// (or on the span's line):
 // inside the limits, the footprint sample s with weight W > 0 adds s + shift W
 // to its sum (replacing a sum whose weight is still 0 or below) and W to its
 // weight. `vector` takes the AVX2 loop where the processor has it.
