@@ -13,6 +13,21 @@
 namespace astrelon::test {
 namespace {
 
+// A run over a frame of fw x fh values into the given sums and weights.
+TDoubleSizeSpan SpanOver(const std::vector<float>& frame, int32_t fw, int32_t fh, double shift, std::vector<float>& sum,
+                         std::vector<float>& weight) {
+  TDoubleSizeSpan span;
+  span.Frame = frame.data();
+  span.FrameWidth = fw;
+  span.FramePixels = int64_t(frame.size());
+  span.XLimit = fw - 1.61;
+  span.YLimit = fh - 1.61;
+  span.Shift = shift;
+  span.Sum = sum.data();
+  span.Weight = weight.data();
+  return span;
+}
+
 TEST(DoubleSizeSpanTest, VectorLoopGivesTheScalarBits) {
   if (!CpuHasAvx2()) GTEST_SKIP() << "no AVX2";
   constexpr int32_t fw = 37, fh = 23, n = 1003;
@@ -43,16 +58,7 @@ TEST(DoubleSizeSpanTest, VectorLoopGivesTheScalarBits) {
   auto run = [&](bool vector, std::vector<float>& s, std::vector<float>& w) {
     s = sum;
     w = weight;
-    TDoubleSizeSpan span;
-    span.Frame = frame.data();
-    span.FrameWidth = fw;
-    span.FramePixels = int64_t(frame.size());
-    span.XLimit = fw - 1.61;
-    span.YLimit = fh - 1.61;
-    span.Shift = -12.25;
-    span.Sum = s.data();
-    span.Weight = w.data();
-    AddDoubleSizeSpan(span, xs.data(), ys.data(), n, vector);
+    AddDoubleSizeSpan(SpanOver(frame, fw, fh, -12.25, s, w), xs.data(), ys.data(), n, vector);
   };
   const bool saved = Avx2Enabled;
   Avx2Enabled = true;
@@ -84,15 +90,7 @@ TEST(DoubleSizeSpanTest, LinearRunsGiveTheListedBits) {
   for (int variant = 0; variant < 3; ++variant) {
     std::vector<float> s(n, 5.0f), w(n, 0.0f);
     for (int32_t k = 0; k < n; k += 3) w[size_t(k)] = 1.5f;
-    TDoubleSizeSpan span;
-    span.Frame = frame.data();
-    span.FrameWidth = fw;
-    span.FramePixels = int64_t(frame.size());
-    span.XLimit = fw - 1.61;
-    span.YLimit = fh - 1.61;
-    span.Shift = 3.0;
-    span.Sum = s.data();
-    span.Weight = w.data();
+    TDoubleSizeSpan span = SpanOver(frame, fw, fh, 3.0, s, w);
     span.Linear = variant > 0;
     span.BaseX = baseX;
     span.BaseY = baseY;
