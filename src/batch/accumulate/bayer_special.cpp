@@ -27,9 +27,10 @@ int Threads(int32_t rows) { return BandThreads(rows, 64, Options.Multicore != 0)
 // to[0] += add[0], to[1] += add[1].
 inline void AddPair(float* to, const float* add) {
 #if ASTRELON_HAVE_SSE2
-  const __m128d a = _mm_load_sd(reinterpret_cast<const double*>(to));
-  const __m128d b = _mm_load_sd(reinterpret_cast<const double*>(add));
-  _mm_store_sd(reinterpret_cast<double*>(to), _mm_castps_pd(_mm_add_ps(_mm_castpd_ps(a), _mm_castpd_ps(b))));
+  // Eight-byte loads and stores without alignment.
+  const __m128 a = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(to)));
+  const __m128 b = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(add)));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(to), _mm_castps_si128(_mm_add_ps(a, b)));
 #else
   to[0] += add[0];
   to[1] += add[1];
