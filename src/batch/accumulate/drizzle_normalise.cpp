@@ -76,18 +76,19 @@ void DrizzleNormieren(TWeightedTarget& t) {
   const int guidePlane = planes >= 2 ? 2 : 1;
   TPlane guide;
   Normalise(im.Planes[size_t(guidePlane)], t.Weights[size_t(guidePlane - 1)], w, h, threads, guide);
-  // Planes of memory already in use: the normalised values of the other planes,
-  // and the sums a finished plane leaves for the next one's results.
-  TPlane normal, spare;
   const float m = t.Bayer && planes >= 2 ? LargestOf(t.Weights[1], w, h, threads, 1.0f) : 1.0f;
+  // A plane of memory already in use: the sums a finished plane leaves serve
+  // the next one.
+  TPlane spare;
   for (int p = 1; p <= planes; ++p) {
     const TPlane& S = im.Planes[size_t(p)];
     const std::vector<float>& W = t.Weights[size_t(p - 1)];
-    // The guide plane's normalised values are the guide itself.
-    if (p != guidePlane) Normalise(S, W, w, h, threads, normal);
-    // A plane without noise would weigh equal neighbours infinitely.
-    const double noise = std::max(2.5 * double(NoiseOf(t.Slot, p, p == guidePlane ? guide : normal)), 1e-6);
+    // The plane's normalised values for its noise, then its results in the
+    // same memory; the guide plane's normalised values are the guide itself.
     TPlane out = std::move(spare);
+    if (p != guidePlane) Normalise(S, W, w, h, threads, out);
+    // A plane without noise would weigh equal neighbours infinitely.
+    const double noise = std::max(2.5 * double(NoiseOf(t.Slot, p, p == guidePlane ? guide : out)), 1e-6);
     out.resize(n);
     TDrizzleRow row;
     row.Sum = S.data();
