@@ -21,6 +21,7 @@
 #include "kernels/mosaic/mosaic_settings.h"
 #include "peer_measure.h"
 #include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 
@@ -33,6 +34,9 @@ constexpr int FrameSlot = 1;
 // A noisy RGGB mosaic of a sky with a gentle gradient.
 void MakeFrame() {
   if (SlotInUse(FrameSlot)) return;
+  // The processor's vector paths, on as the program starts them.
+  DetectCpuFeatures();
+  ApplySimdSetting();
   MosaicSettings = TMosaicSettings();
   StoreMosaicPattern();
   TImageSlot& im = Store.Image[FrameSlot];

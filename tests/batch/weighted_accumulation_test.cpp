@@ -11,6 +11,7 @@
 #include "batch/accumulate/weighted_target.h"
 #include "core/settings.h"
 #include "kernels/mosaic/mosaic_settings.h"
+#include "platform/processor_features.h"
 #include "registration/combination/batch_combination_inputs.h"
 #include "store/image_store.h"
 #include "test_support.h"
@@ -207,14 +208,17 @@ TEST_F(AccumulationTest, BayerSpecialGivesTheFieldsColoursTimesTheGreenWeight) {
   }
 }
 
-TEST_F(AccumulationTest, OneThreadAndAllCoresAreBitIdentical) {
+// One thread, all cores, and all cores with the vector loops.
+TEST_F(AccumulationTest, ThreadsAndVectorLoopsAreBitIdentical) {
   MosaicSettings = TMosaicSettings();
   StoreMosaicPattern();
   constexpr int w = 300, h = 260;
-  std::array<std::vector<float>, 2> bayer, swarp;
-  std::array<std::vector<float>, 2> bayerWeights, swarpWeights;
-  for (int multicore : {0, 1}) {
-    Options.Multicore = multicore;
+  std::array<std::vector<float>, 3> bayer, swarp;
+  std::array<std::vector<float>, 3> bayerWeights, swarpWeights;
+  const bool savedSse2 = Sse2Enabled, savedAvx2 = Avx2Enabled;
+  for (int multicore : {0, 1, 2}) {
+    Options.Multicore = multicore > 0;
+    Sse2Enabled = Avx2Enabled = multicore == 2;
     MakeImage(1, w, h, {MosaicFrame(w, h, 0, 0, true)});
     MakeImage(2, w, h, {MosaicFrame(w, h, 1.5, -0.75, true)});
     ASSERT_TRUE(PrepareBayerSpecialTarget(1));
@@ -237,13 +241,17 @@ TEST_F(AccumulationTest, OneThreadAndAllCoresAreBitIdentical) {
     swarp[size_t(multicore)] = PlaneValues(SwarpTarget.Slot, 1);
     FreeSlot(SwarpTarget.Slot);
   }
+  Sse2Enabled = savedSse2;
+  Avx2Enabled = savedAvx2;
   auto same = [](const std::vector<float>& a, const std::vector<float>& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
   };
-  EXPECT_TRUE(same(bayer[0], bayer[1]));
-  EXPECT_TRUE(same(bayerWeights[0], bayerWeights[1]));
-  EXPECT_TRUE(same(swarp[0], swarp[1]));
-  EXPECT_TRUE(same(swarpWeights[0], swarpWeights[1]));
+  for (size_t k : {1, 2}) {
+    EXPECT_TRUE(same(bayer[0], bayer[k])) << k;
+    EXPECT_TRUE(same(bayerWeights[0], bayerWeights[k])) << k;
+    EXPECT_TRUE(same(swarp[0], swarp[k])) << k;
+    EXPECT_TRUE(same(swarpWeights[0], swarpWeights[k])) << k;
+  }
 }
 
 TEST_F(AccumulationTest, PreparationsRefuseWhatTheyCannotUse) {

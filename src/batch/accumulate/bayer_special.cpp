@@ -5,10 +5,13 @@
 #include <new>
 
 #include "batch/accumulate/frame_alignment.h"
+#include "batch/accumulate/mosaic_splat_run.h"
 #include "batch/accumulate/weighted_target.h"
 #include "core/settings.h"
 #include "pixelops/mosaic/mosaic_conversion.h"
 #include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
+#include "platform/simd_support.h"
 #include "store/color_models.h"
 #include "store/display/display_histogram.h"
 #include "store/header_cards.h"
@@ -21,13 +24,29 @@ namespace {
 // The rows a band of threads takes: about 64 target rows each.
 int Threads(int32_t rows) { return BandThreads(rows, 64, Options.Multicore != 0); }
 
+// to[0] += add[0], to[1] += add[1].
+inline void AddPair(float* to, const float* add) {
+#if ASTRELON_HAVE_SSE2
+  // Eight-byte loads and stores without alignment.
+  const __m128 a = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(to)));
+  const __m128 b = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(add)));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(to), _mm_castps_si128(_mm_add_ps(a, b)));
+#else
+  to[0] += add[0];
+  to[1] += add[1];
+#endif
+}
+
 // Forward mapping of one or two pairs: every frame row, the target rows of
 // the band [r0, r1) it reaches. Each target pixel takes its shares in frame
 // order whatever the bands.
 void SplatRows(TWeightedTarget& t, TImageSlot& target, const float* frame, int32_t fw, int32_t fh,
-               const TFrameAlignment& a, float shift, int64_t r0, int64_t r1) {
+               const TFrameAlignment& a, float shift, int64_t r0, int64_t r1, bool vector) {
   const double xLimit = t.Width - 1.1, yLimit = t.Height - 1.1;
   const size_t tw = size_t(t.Width);
+  // The vector runs index the target with 32-bit numbers.
+  vector = vector && UseAvx2(true) && uint64_t(t.Width) * uint64_t(t.Height) < (uint64_t(1) << 31);
+  TSplatRun run;
   double c0, y0, c1, y1;
   for (int32_t j = 0; j < fh; ++j) {
     a.Unmap(0, j, c0, y0);
@@ -48,6 +67,44 @@ void SplatRows(TWeightedTarget& t, TImageSlot& target, const float* frame, int32
       weights[k] = used[k] ? t.Weights[size_t(plane - 1)].data() : nullptr;
     }
     const float* row = frame + size_t(j) * size_t(fw);
+    if (vector) {
+      // Where the row's pixels land, found a run at a time; then added in
+      // frame order.
+      TSplatRow splat;
+      splat.Values = row;
+      splat.C0 = c0;
+      splat.Y0 = y0;
+      splat.StepX = stepX;
+      splat.StepY = stepY;
+      splat.XLimit = xLimit;
+      splat.YLimit = yLimit;
+      splat.Used[0] = used[0];
+      splat.Used[1] = used[1];
+      splat.R0 = r0;
+      splat.R1 = r1;
+      splat.TargetWidth = t.Width;
+      splat.Shift = shift;
+      for (int32_t first = 0; first < fw; first += SplatRunLength) {
+        const int32_t count = std::min(SplatRunLength, fw - first);
+        PrepareSplatRun(splat, first, count, run, true);
+        for (int32_t k = 0; k < count; ++k) {
+          if (run.At[k] < 0) continue;
+          const int32_t i = first + k;
+          float* sum = sums[i & 1] + run.At[k];
+          float* weight = weights[i & 1] + run.At[k];
+          // Each pair of neighbours added at once: the same two sums.
+          if (run.Iy[k] >= r0) {
+            AddPair(sum, run.Top + 2 * k);
+            AddPair(weight, run.TopWeight + 2 * k);
+          }
+          if (run.Iy[k] + 1 < r1) {
+            AddPair(sum + tw, run.Bottom + 2 * k);
+            AddPair(weight + tw, run.BottomWeight + 2 * k);
+          }
+        }
+      }
+      continue;
+    }
     for (int32_t i = 0; i < fw; ++i) {
       const double X = c0 + stepX * i, Y = y0 + stepY * i;
       const float v = row[i];
@@ -162,7 +219,7 @@ void BayerSpezialAddieren(int frameSlot, const TFrameAlignment& alignment, bool 
   const int32_t fw = frameImage.Width, fh = frameImage.Height;
   ForEachBand(t.Height, Threads(t.Height), [&](int64_t r0, int64_t r1) {
     if (alignment.Count <= 2)
-      SplatRows(t, target, frame, fw, fh, alignment, shift, r0, r1);
+      SplatRows(t, target, frame, fw, fh, alignment, shift, r0, r1, Sse2Enabled);
     else
       GatherRows(t, target, frame, fw, fh, alignment, shift, r0, r1);
   });

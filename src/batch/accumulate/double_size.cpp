@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <new>
 
+#include "batch/accumulate/double_size_span.h"
 #include "batch/accumulate/footprint_sample.h"
 #include "batch/accumulate/frame_alignment.h"
 #include "batch/accumulate/weighted_target.h"
 #include "core/settings.h"
 #include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 
@@ -80,8 +82,20 @@ void AddToDoubleSizeTarget(int frameSlot, const TFrameAlignment& alignment) {
     float* sum = target.Planes[size_t(p)].data();
     float* weight = t.Weights[size_t(p - 1)].data();
     if (!src || t.Weights[size_t(p - 1)].size() < target.PixelCount()) continue;
-    const double xLimit = frame.Width - 1.61, yLimit = frame.Height - 1.61;
+    TDoubleSizeSpan span;
+    span.Frame = src;
+    span.FrameWidth = frame.Width;
+    span.FramePixels = int64_t(frame.PixelCount());
+    span.XLimit = frame.Width - 1.61;
+    span.YLimit = frame.Height - 1.61;
+    span.Shift = double(shift);
+    // The vector loop indexes the frame with 32-bit offsets.
+    const bool vector = Sse2Enabled && frame.PixelCount() < (size_t(1) << 30);
     ForEachBand(t.Height, Threads(t.Height), [&](int64_t r0, int64_t r1) {
+      // Frame positions of a run of target pixels, then the run added.
+      constexpr int32_t Run = 256;
+      double xs[Run], ys[Run];
+      TDoubleSizeSpan run = span;
       for (int64_t j = r0; j < r1; ++j) {
         // One or two pairs map linearly: the frame position advances by a
         // constant step along the target row.
@@ -90,23 +104,25 @@ void AddToDoubleSizeTarget(int frameSlot, const TFrameAlignment& alignment) {
         alignment.Map(0.5, double(j) / 2, x, y);
         const double stepX = x - baseX, stepY = y - baseY;
         const bool linear = alignment.Count <= 2;
-        float* sumRow = sum + size_t(j) * size_t(t.Width);
-        float* weightRow = weight + size_t(j) * size_t(t.Width);
-        for (int32_t i = 0; i < t.Width; ++i) {
-          if (linear) {
-            x = baseX + stepX * i;
-            y = baseY + stepY * i;
-          } else {
-            alignment.Map(double(i) / 2, double(j) / 2, x, y);
-          }
-          if (!(x >= 0 && x < xLimit && y >= 0 && y < yLimit)) continue;
-          double wt = 0;
-          const double s = FootprintSampleInside(src, frame.Width, y, x, wt);
-          if (!(wt > 0)) continue;
-          // (s / W + target level - frame level) W
-          const double contribution = s + double(shift) * wt;
-          sumRow[i] = weightRow[i] <= 0 ? float(contribution) : float(sumRow[i] + contribution);
-          weightRow[i] += float(wt);
+        if (linear) {
+          run.Linear = true;
+          run.BaseX = baseX;
+          run.BaseY = baseY;
+          run.StepX = stepX;
+          run.StepY = stepY;
+          run.First = 0;
+          run.Sum = sum + size_t(j) * size_t(t.Width);
+          run.Weight = weight + size_t(j) * size_t(t.Width);
+          AddDoubleSizeSpan(run, nullptr, nullptr, t.Width, vector);
+          continue;
+        }
+        for (int32_t first = 0; first < t.Width; first += Run) {
+          const int32_t count = std::min(Run, t.Width - first);
+          for (int32_t k = 0; k < count; ++k) alignment.Map(double(first + k) / 2, double(j) / 2, xs[k], ys[k]);
+          const size_t at = size_t(j) * size_t(t.Width) + size_t(first);
+          run.Sum = sum + at;
+          run.Weight = weight + at;
+          AddDoubleSizeSpan(run, xs, ys, count, vector);
         }
       }
     });
