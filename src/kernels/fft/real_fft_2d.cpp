@@ -42,8 +42,12 @@ void TRealFft2D::ForwardOf(const T* image, int32_t w, int32_t h, int64_t stride,
                            double offset) {
   const int32_t half = HalfBins();
   const int L = lanes_;
-  out.Re.assign(size_t(half) * size_t(ny_), 0.0);
-  out.Im.assign(out.Re.size(), 0.0);
+  // Rows below h are all written; only the padding rows start as zeros.
+  const size_t size = size_t(half) * size_t(ny_), written = size_t(half) * size_t(std::max(h, 0));
+  for (auto* v : {&out.Re, &out.Im}) {
+    v->resize(size);
+    std::fill(v->begin() + std::ptrdiff_t(std::min(written, size)), v->end(), 0.0);
+  }
   TRealLinePairs& lines = *lines_;
   // Rows two per lane, 2·L rows per transform; rows from h on are zeros.
   for (int32_t r0 = 0; r0 < h; r0 += 2 * L) {
@@ -120,12 +124,9 @@ void TRealFft2D::Columns(THalfSpectrum& s, bool inverse) {
   }
 }
 
-void TRealFft2D::Inverse(const THalfSpectrum& in, int32_t w, int32_t h, double* out, int64_t stride) {
+void TRealFft2D::Inverse(THalfSpectrum& s, int32_t w, int32_t h, double* out, int64_t stride) {
   const int32_t half = HalfBins();
   const int L = lanes_;
-  THalfSpectrum& s = work_;
-  s.Re.assign(in.Re.begin(), in.Re.end());
-  s.Im.assign(in.Im.begin(), in.Im.end());
   Columns(s, true);
   const double scale = 1.0 / (double(nx_) * double(ny_));
   TRealLinePairs& lines = *lines_;
