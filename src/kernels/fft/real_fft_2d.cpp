@@ -88,22 +88,31 @@ void TRealFft2D::ForwardOf(const T* image, int32_t w, int32_t h, int64_t stride,
 // The transforms along the columns of every bin, L bins side by side; the
 // inverse runs the forward passes on conjugates.
 void TRealFft2D::Columns(THalfSpectrum& s, bool inverse) {
+  switch (lanes_) {
+    case 4: ColumnsOf<4>(s, inverse); break;
+    case 2: ColumnsOf<2>(s, inverse); break;
+    default: ColumnsOf<1>(s, inverse); break;
+  }
+}
+
+// The lane count fixed, so that the moves of each row's L bins are plain
+// vector moves.
+template <int L>
+void TRealFft2D::ColumnsOf(THalfSpectrum& s, bool inverse) {
   const int32_t half = HalfBins();
-  const int L = lanes_;
   const double sign = inverse ? -1.0 : 1.0;
   TFftLaneBuffer& buf = columns_;
   const int32_t* input = planY_->InputAt.data();
+  double* const re = buf.Re();
+  double* const im = buf.Im();
   for (int32_t k0 = 0; k0 < half; k0 += L) {
     const int used = std::min(L, half - k0);
-    double* re = buf.Re();
-    double* im = buf.Im();
     for (int32_t p = 0; p < ny_; ++p) {
       const size_t row = size_t(input[p]) * size_t(half) + size_t(k0);
       double* r = re + size_t(p) * size_t(L);
       double* m = im + size_t(p) * size_t(L);
       if (used == L) {
-        std::copy_n(s.Re.data() + row, L, r);
-        for (int l = 0; l < L; ++l) m[l] = sign * s.Im[row + size_t(l)];
+        for (int l = 0; l < L; ++l) r[l] = s.Re[row + size_t(l)], m[l] = sign * s.Im[row + size_t(l)];
         continue;
       }
       // The last group: its unused lanes repeat its last bin.
@@ -118,8 +127,11 @@ void TRealFft2D::Columns(THalfSpectrum& s, bool inverse) {
       const size_t row = size_t(i) * size_t(half) + size_t(k0);
       const double* r = re + size_t(i) * size_t(L);
       const double* m = im + size_t(i) * size_t(L);
-      std::copy_n(r, used, s.Re.data() + row);
-      for (int l = 0; l < used; ++l) s.Im[row + size_t(l)] = sign * m[l];
+      if (used == L) {
+        for (int l = 0; l < L; ++l) s.Re[row + size_t(l)] = r[l], s.Im[row + size_t(l)] = sign * m[l];
+        continue;
+      }
+      for (int l = 0; l < used; ++l) s.Re[row + size_t(l)] = r[l], s.Im[row + size_t(l)] = sign * m[l];
     }
   }
 }

@@ -43,6 +43,8 @@ private:
   template <class T>
   void ForwardOf(const T* image, int32_t w, int32_t h, int64_t stride, THalfSpectrum& out, double offset);
   void Columns(THalfSpectrum& s, bool inverse);
+  template <int L>
+  void ColumnsOf(THalfSpectrum& s, bool inverse);
 
   int32_t nx_, ny_;
   int lanes_;
