@@ -1,6 +1,7 @@
 #include "kernels/fft/real_fft_2d.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "kernels/fft/fft_lines.h"
@@ -112,7 +113,11 @@ void TRealFft2D::ColumnsOf(THalfSpectrum& s, bool inverse) {
       double* r = re + size_t(p) * size_t(L);
       double* m = im + size_t(p) * size_t(L);
       if (used == L) {
-        for (int l = 0; l < L; ++l) r[l] = s.Re[row + size_t(l)], m[l] = sign * s.Im[row + size_t(l)];
+        // All loads before the stores: the compiler moves the L values at once.
+        double tr[L], ti[L];
+        for (int l = 0; l < L; ++l) tr[l] = s.Re[row + size_t(l)], ti[l] = sign * s.Im[row + size_t(l)];
+        std::memcpy(r, tr, sizeof tr);
+        std::memcpy(m, ti, sizeof ti);
         continue;
       }
       // The last group: its unused lanes repeat its last bin.
@@ -128,7 +133,10 @@ void TRealFft2D::ColumnsOf(THalfSpectrum& s, bool inverse) {
       const double* r = re + size_t(i) * size_t(L);
       const double* m = im + size_t(i) * size_t(L);
       if (used == L) {
-        for (int l = 0; l < L; ++l) s.Re[row + size_t(l)] = r[l], s.Im[row + size_t(l)] = sign * m[l];
+        double tr[L], ti[L];
+        for (int l = 0; l < L; ++l) tr[l] = r[l], ti[l] = sign * m[l];
+        std::memcpy(s.Re.data() + row, tr, sizeof tr);
+        std::memcpy(s.Im.data() + row, ti, sizeof ti);
         continue;
       }
       for (int l = 0; l < used; ++l) s.Re[row + size_t(l)] = r[l], s.Im[row + size_t(l)] = sign * m[l];
