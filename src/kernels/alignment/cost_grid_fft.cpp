@@ -110,17 +110,27 @@ void WindowSums(std::span<const float> image, int64_t stride, int32_t rh, int32_
     const int used = std::min<int32_t>(Rows, rh - y0);
     std::array<const double*, Rows> v{};
     for (int r = 0; r < Rows; ++r) {
-      double* line = lines.data() + size_t(r) * lineSize;
+      double* __restrict line = lines.data() + size_t(r) * lineSize;
       if (r < used) {
-        const float* row = image.data() + (y0 + r) * stride;
-        for (size_t x = 0; x < lineSize; ++x) line[x] = double(row[x]) - offset;
+        const float* __restrict row = image.data() + (y0 + r) * stride;
+        const double off = offset;
+        for (size_t x = 0; x < lineSize; ++x) line[x] = double(row[x]) - off;
       }
       v[size_t(r)] = r < used ? line : lines.data();  // rows past the end repeat the first, unused
     }
     auto fresh = [&](int32_t from) {
-      s.fill(0.0), q.fill(0.0);
-      for (int32_t x = from; x < from + w; ++x)
-        for (int r = 0; r < Rows; ++r) s[size_t(r)] += v[size_t(r)][x], q[size_t(r)] += v[size_t(r)][x] * v[size_t(r)][x];
+      // Sums in named locals, so that they stay in registers.
+      static_assert(Rows == 4);
+      const double *v0 = v[0], *v1 = v[1], *v2 = v[2], *v3 = v[3];
+      double s0 = 0, s1 = 0, s2 = 0, s3 = 0, q0 = 0, q1 = 0, q2 = 0, q3 = 0;
+      for (int32_t x = from; x < from + w; ++x) {
+        const double a0 = v0[x], a1 = v1[x], a2 = v2[x], a3 = v3[x];
+        s0 += a0, q0 += a0 * a0;
+        s1 += a1, q1 += a1 * a1;
+        s2 += a2, q2 += a2 * a2;
+        s3 += a3, q3 += a3 * a3;
+      }
+      s = {s0, s1, s2, s3}, q = {q0, q1, q2, q3};
     };
     auto store = [&](int32_t i) {
       for (int r = 0; r < used; ++r) {
@@ -147,10 +157,10 @@ void WindowSums(std::span<const float> image, int64_t stride, int32_t rh, int32_
   sums.assign(size_t(nx) * size_t(ny), 0.0);
   squares.assign(sums.size(), 0.0);
   auto add = [&](int32_t j, int32_t y, double sign) {
-    double* s = sums.data() + size_t(j) * size_t(nx);
-    double* q = squares.data() + size_t(j) * size_t(nx);
-    const double* rs = rowSums.data() + size_t(y) * size_t(nx);
-    const double* rq = rowSquares.data() + size_t(y) * size_t(nx);
+    double* __restrict s = sums.data() + size_t(j) * size_t(nx);
+    double* __restrict q = squares.data() + size_t(j) * size_t(nx);
+    const double* __restrict rs = rowSums.data() + size_t(y) * size_t(nx);
+    const double* __restrict rq = rowSquares.data() + size_t(y) * size_t(nx);
     for (int32_t i = 0; i < nx; ++i) s[i] += sign * rs[i], q[i] += sign * rq[i];
   };
   for (int32_t j = 0; j < ny; ++j) {
