@@ -1,14 +1,17 @@
 #include "store/planes/image_statistics.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "simd_paths.h"
 #include "store/image_store.h"
+#include "store/planes/percentile_levels.h"
 #include "store/planes/plane_routines.h"
 #include "test_support.h"
 
@@ -108,6 +111,57 @@ TEST_F(ImageStatistics, LevelPathsAgreeToTheLastBit) {
   for (int y = 0; y < 257; ++y)
     for (int x = 0; x < 301; ++x) im.At(1, x, y) = (x < 20 && y < 20) ? -float(x + y) : float(x * 3 + y);
   ExpectLevelsAgree(1, 0, 300, 0, 256, "gradient");
+}
+
+// The levels as the 65536-bin histogram walk gives them, written out plainly.
+TPercentileLevels HistogramWalk(std::vector<float> v, double pctA, double pctB) {
+  float mn = 0, mx = 1;
+  RectMinMax(v, int32_t(v.size()), 1, int64_t(v.size()), mn, mx, false);
+  const double scale = 65000.0 / std::max(double(mx) - double(mn), 0.001);
+  std::vector<int64_t> hist(65536, 0);
+  for (float x : v)
+    ++hist[size_t(x > -1e9f ? int32_t(std::nearbyint(std::clamp((double(x) - mn) * scale, 0.0, 65535.0))) : 65535)];
+  const int64_t count = int64_t(v.size()) - hist[65535];
+  TPercentileLevels l;
+  if (count <= 0) return l;  // left alone without valid pixels
+  auto level = [&](double pct) {
+    const int64_t target = int64_t(std::nearbyint(double(count) * pct)) / 100;
+    int32_t bin = 0;
+    if (pct < 50) {
+      for (int64_t sum = 0; bin < 65000; ++bin)
+        if ((sum += hist[size_t(bin)]) >= target) break;
+    } else {
+      int64_t rest = count;
+      for (bin = 65000; bin > 0; --bin)
+        if ((rest -= hist[size_t(bin)]) <= target) break;
+    }
+    return double(bin) / scale + double(mn);
+  };
+  l.LevelA = level(pctA);
+  l.LevelB = level(pctB);
+  return l;
+}
+
+TEST_F(ImageStatistics, SmallRectangleLevelsAreTheHistogramWalks) {
+  std::mt19937 rng(5);
+  std::normal_distribution<float> noise(500.0f, 30.0f);
+  for (int kind = 0; kind < 4; ++kind)
+    for (int n : {1, 2, 7, 300, 43264}) {
+      std::vector<float> v(static_cast<size_t>(n));
+      for (size_t i = 0; i < v.size(); ++i) {
+        v[i] = kind == 1 ? float(i % 3) : noise(rng);
+        if (kind == 2 && i % 5 == 0) v[i] = BlankPixel;
+        if (kind == 3 && i % 97 == 1) v[i] = 60000.0f + float(i);
+      }
+      for (double pctA : {0.0, 1.0, 4.0, 30.0})
+        for (double pctB : {50.0, 98.0, 99.5, 100.0}) {
+          TPercentileLevels l;
+          RectPercentileLevels(v, n, 1, n, pctA, pctB, l, true);
+          const TPercentileLevels ref = HistogramWalk(v, pctA, pctB);
+          EXPECT_EQ(l.LevelA, ref.LevelA) << kind << " " << n << " " << pctA;
+          EXPECT_EQ(l.LevelB, ref.LevelB) << kind << " " << n << " " << pctB;
+        }
+    }
 }
 
 TEST_F(ImageStatistics, LevelsClampHugeValuesOnEveryPath) {

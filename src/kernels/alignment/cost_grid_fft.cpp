@@ -1,6 +1,7 @@
 #include "kernels/alignment/cost_grid_fft.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 
@@ -16,8 +17,18 @@ namespace astrelon {
 
 namespace {
 
-// conj(x) · y, added to (or with `factor` into) out.
-void AddConjugateProduct(const THalfSpectrum& x, const THalfSpectrum& y, double factor, THalfSpectrum& out) {
+// conj(x) · y times `factor`, added to out; `first` starts out from zeros.
+void AddConjugateProduct(const THalfSpectrum& x, const THalfSpectrum& y, double factor, THalfSpectrum& out,
+                         bool first = false) {
+  if (first) {
+    out.Re.resize(x.Re.size());
+    out.Im.resize(x.Re.size());
+    for (size_t k = 0; k < out.Re.size(); ++k) {
+      out.Re[k] = 0.0 + factor * (x.Re[k] * y.Re[k] + x.Im[k] * y.Im[k]);
+      out.Im[k] = 0.0 + factor * (x.Re[k] * y.Im[k] - x.Im[k] * y.Re[k]);
+    }
+    return;
+  }
   for (size_t k = 0; k < out.Re.size(); ++k) {
     out.Re[k] += factor * (x.Re[k] * y.Re[k] + x.Im[k] * y.Im[k]);
     out.Im[k] += factor * (x.Re[k] * y.Im[k] - x.Im[k] * y.Re[k]);
@@ -88,37 +99,68 @@ void Mapped(std::span<const float> v, int32_t w, int32_t h, int64_t stride, F&& 
 // down each column of those.
 void WindowSums(std::span<const float> image, int64_t stride, int32_t rh, int32_t w, int32_t h, int32_t nx,
                 int32_t ny, double offset, std::vector<double>& sums, std::vector<double>& squares) {
-  std::vector<double> line(size_t(w + nx - 1));
+  // Four rows side by side, each with its own sums in its own order (the same
+  // values as one row at a time, without waiting on one chain of additions).
+  constexpr int Rows = 4;
+  const size_t lineSize = size_t(w + nx - 1);
+  std::vector<double> lines(Rows * lineSize);
   std::vector<double> rowSums(size_t(nx) * size_t(rh)), rowSquares(rowSums.size());
-  for (int32_t y = 0; y < rh; ++y) {
-    const float* row = image.data() + y * stride;
-    for (size_t x = 0; x < line.size(); ++x) line[x] = double(row[x]) - offset;
-    const double* v = line.data();
-    double s = 0, q = 0;
-    for (int32_t x = 0; x < w; ++x) s += v[x], q += v[x] * v[x];
-    double* rs = rowSums.data() + size_t(y) * size_t(nx);
-    double* rq = rowSquares.data() + size_t(y) * size_t(nx);
-    rs[0] = s, rq[0] = q;
+  std::array<double, Rows> s{}, q{};
+  for (int32_t y0 = 0; y0 < rh; y0 += Rows) {
+    const int used = std::min<int32_t>(Rows, rh - y0);
+    std::array<const double*, Rows> v{};
+    for (int r = 0; r < Rows; ++r) {
+      double* __restrict line = lines.data() + size_t(r) * lineSize;
+      if (r < used) {
+        const float* __restrict row = image.data() + (y0 + r) * stride;
+        const double off = offset;
+        for (size_t x = 0; x < lineSize; ++x) line[x] = double(row[x]) - off;
+      }
+      v[size_t(r)] = r < used ? line : lines.data();  // rows past the end repeat the first, unused
+    }
+    auto fresh = [&](int32_t from) {
+      // Sums in named locals, so that they stay in registers.
+      static_assert(Rows == 4);
+      const double *v0 = v[0], *v1 = v[1], *v2 = v[2], *v3 = v[3];
+      double s0 = 0, s1 = 0, s2 = 0, s3 = 0, q0 = 0, q1 = 0, q2 = 0, q3 = 0;
+      for (int32_t x = from; x < from + w; ++x) {
+        const double a0 = v0[x], a1 = v1[x], a2 = v2[x], a3 = v3[x];
+        s0 += a0, q0 += a0 * a0;
+        s1 += a1, q1 += a1 * a1;
+        s2 += a2, q2 += a2 * a2;
+        s3 += a3, q3 += a3 * a3;
+      }
+      s = {s0, s1, s2, s3}, q = {q0, q1, q2, q3};
+    };
+    auto store = [&](int32_t i) {
+      for (int r = 0; r < used; ++r) {
+        rowSums[size_t(y0 + r) * size_t(nx) + size_t(i)] = s[size_t(r)];
+        rowSquares[size_t(y0 + r) * size_t(nx) + size_t(i)] = q[size_t(r)];
+      }
+    };
+    fresh(0);
+    store(0);
     // Each window anew from its own values every 64 steps, so that rounding does not build up.
     for (int32_t i = 1; i < nx; ++i) {
       if (i % 64 == 0) {
-        s = q = 0;
-        for (int32_t x = i; x < i + w; ++x) s += v[x], q += v[x] * v[x];
+        fresh(i);
       } else {
-        const double in = v[i + w - 1], out = v[i - 1];
-        s += in - out;
-        q += in * in - out * out;
+        for (int r = 0; r < Rows; ++r) {
+          const double in = v[size_t(r)][i + w - 1], out = v[size_t(r)][i - 1];
+          s[size_t(r)] += in - out;
+          q[size_t(r)] += in * in - out * out;
+        }
       }
-      rs[i] = s, rq[i] = q;
+      store(i);
     }
   }
   sums.assign(size_t(nx) * size_t(ny), 0.0);
   squares.assign(sums.size(), 0.0);
   auto add = [&](int32_t j, int32_t y, double sign) {
-    double* s = sums.data() + size_t(j) * size_t(nx);
-    double* q = squares.data() + size_t(j) * size_t(nx);
-    const double* rs = rowSums.data() + size_t(y) * size_t(nx);
-    const double* rq = rowSquares.data() + size_t(y) * size_t(nx);
+    double* __restrict s = sums.data() + size_t(j) * size_t(nx);
+    double* __restrict q = squares.data() + size_t(j) * size_t(nx);
+    const double* __restrict rs = rowSums.data() + size_t(y) * size_t(nx);
+    const double* __restrict rq = rowSquares.data() + size_t(y) * size_t(nx);
     for (int32_t i = 0; i < nx; ++i) s[i] += sign * rs[i], q[i] += sign * rq[i];
   };
   for (int32_t j = 0; j < ny; ++j) {
@@ -159,11 +201,6 @@ struct TGridWork {
   bool Vector = false;
 };
 
-void Zero(THalfSpectrum& s, const TRealFft2D& fft) {
-  s.Re.assign(size_t(fft.HalfBins()) * size_t(fft.Ny()), 0.0);
-  s.Im.assign(s.Re.size(), 0.0);
-}
-
 }  // namespace
 
 std::vector<double> BlockMatchCostGrid(std::span<const float> ref, int32_t w, int32_t h,
@@ -185,8 +222,7 @@ std::vector<double> BlockMatchCostGrid(std::span<const float> ref, int32_t w, in
     THalfSpectrum &sa = work.Spectra[0], &sb = work.Spectra[1], &product = work.Products[0];
     fft.Forward(ref.data(), w, h, w, sa, ma);
     fft.Forward(region.data(), rw, rh, stride, sb, mb);
-    Zero(product, fft);
-    AddConjugateProduct(sa, sb, 1.0, product);
+    AddConjugateProduct(sa, sb, 1.0, product, true);
     work.Ab.resize(cells);
     fft.Inverse(product, nx, ny, work.Ab.data(), nx);
     double sumA[4] = {}, sumA2[4] = {};
@@ -222,11 +258,10 @@ std::vector<double> BlockMatchCostGrid(std::span<const float> ref, int32_t w, in
   Mapped(region, rw, rh, stride, squared(mb), work.B2);
   fft.Forward(work.B2.data(), rw, rh, rw, s[5]);  // b2
   THalfSpectrum &pn = work.Products[0], &p1 = work.Products[1], &p2 = work.Products[2];
-  for (THalfSpectrum* p : {&pn, &p1, &p2}) Zero(*p, fft);
-  AddConjugateProduct(s[0], s[3], 1.0, pn);
-  AddConjugateProduct(s[0], s[4], 1.0, p1);
+  AddConjugateProduct(s[0], s[3], 1.0, pn, true);
+  AddConjugateProduct(s[0], s[4], 1.0, p1, true);
   AddConjugateProduct(s[1], s[3], -1.0, p1);
-  AddConjugateProduct(s[0], s[5], 1.0, p2);
+  AddConjugateProduct(s[0], s[5], 1.0, p2, true);
   AddConjugateProduct(s[1], s[4], -2.0, p2);
   AddConjugateProduct(s[2], s[3], 1.0, p2);
   for (auto* v : {&work.N, &work.S1, &work.S2}) v->resize(cells);

@@ -1,6 +1,7 @@
 #include "kernels/alignment/shift_by_correlation.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "core/busy_cursor.h"
@@ -12,7 +13,10 @@
 #include "kernels/mosaic/mosaic_settings.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
+#include "platform/vector_lanes.h"
 #include "store/planes/image_statistics.h"
+
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace astrelon {
 
@@ -70,6 +74,30 @@ double SubPixelOffset(const TVertex& below, const TVertex& centre, const TVertex
   const double den = centre.Weight + 0.2 * (below.Weight + above.Weight);
   if (!(den > 0)) return 0;
   return (centre.Offset * centre.Weight + 0.2 * (below.Offset * below.Weight + above.Offset * above.Weight)) / den;
+}
+
+// Place of the first smallest cost, as std::min_element finds it: the smallest
+// value by lanes, then its first place (min_element itself when a cost is NaN).
+size_t SmallestCost(const std::vector<float>& cost) {
+  using simd::TVec8f;
+  const size_t n = cost.size();
+  const float* c = cost.data();
+  TVec8f m = simd::Splat<TVec8f>(std::numeric_limits<float>::infinity());
+  auto nan = m != m;  // all lanes false
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const TVec8f a = simd::LoadLanes<TVec8f>(c + i);
+    nan |= a != a;
+    m = a < m ? a : m;
+  }
+  float best = std::numeric_limits<float>::infinity();
+  bool anyNan = false;
+  for (int l = 0; l < 8; ++l) best = std::min(best, m[l]), anyNan |= nan[l] != 0;
+  for (; i < n; ++i) anyNan |= c[i] != c[i], best = std::min(best, c[i]);
+  if (anyNan) return size_t(std::min_element(cost.begin(), cost.end()) - cost.begin());
+  for (i = 0; i < n; ++i)
+    if (c[i] == best) return i;
+  return 0;
 }
 
 }  // namespace
@@ -224,7 +252,7 @@ TShiftResult FindShiftByCorrelation(int refSlot, int refPlane, int secondSlot, i
   // the 5 x 5 cells around the smallest, again around a new smallest among them.
   std::vector<uint8_t> exact(grid.Cost.size(), costs.empty() ? 1 : 0);
   for (int round = 0; round < 8; ++round) {
-    const size_t smallest = size_t(std::min_element(grid.Cost.begin(), grid.Cost.end()) - grid.Cost.begin());
+    const size_t smallest = SmallestCost(grid.Cost);
     const int32_t ci = int32_t(smallest % size_t(grid.nx)), cj = int32_t(smallest / size_t(grid.nx));
     cells.clear();
     for (int32_t j = cj - 2; j <= cj + 2; ++j)

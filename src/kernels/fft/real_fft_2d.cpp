@@ -1,6 +1,7 @@
 #include "kernels/fft/real_fft_2d.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "kernels/fft/fft_lines.h"
@@ -42,8 +43,12 @@ void TRealFft2D::ForwardOf(const T* image, int32_t w, int32_t h, int64_t stride,
                            double offset) {
   const int32_t half = HalfBins();
   const int L = lanes_;
-  out.Re.assign(size_t(half) * size_t(ny_), 0.0);
-  out.Im.assign(out.Re.size(), 0.0);
+  // Rows below h are all written; only the padding rows start as zeros.
+  const size_t size = size_t(half) * size_t(ny_), written = size_t(half) * size_t(std::max(h, 0));
+  for (auto* v : {&out.Re, &out.Im}) {
+    v->resize(size);
+    std::fill(v->begin() + std::ptrdiff_t(std::min(written, size)), v->end(), 0.0);
+  }
   TRealLinePairs& lines = *lines_;
   // Rows two per lane, 2·L rows per transform; rows from h on are zeros.
   for (int32_t r0 = 0; r0 < h; r0 += 2 * L) {
@@ -84,22 +89,35 @@ void TRealFft2D::ForwardOf(const T* image, int32_t w, int32_t h, int64_t stride,
 // The transforms along the columns of every bin, L bins side by side; the
 // inverse runs the forward passes on conjugates.
 void TRealFft2D::Columns(THalfSpectrum& s, bool inverse) {
+  switch (lanes_) {
+    case 4: ColumnsOf<4>(s, inverse); break;
+    case 2: ColumnsOf<2>(s, inverse); break;
+    default: ColumnsOf<1>(s, inverse); break;
+  }
+}
+
+// The lane count fixed, so that the moves of each row's L bins are plain
+// vector moves.
+template <int L>
+void TRealFft2D::ColumnsOf(THalfSpectrum& s, bool inverse) {
   const int32_t half = HalfBins();
-  const int L = lanes_;
   const double sign = inverse ? -1.0 : 1.0;
   TFftLaneBuffer& buf = columns_;
   const int32_t* input = planY_->InputAt.data();
+  double* const re = buf.Re();
+  double* const im = buf.Im();
   for (int32_t k0 = 0; k0 < half; k0 += L) {
     const int used = std::min(L, half - k0);
-    double* re = buf.Re();
-    double* im = buf.Im();
     for (int32_t p = 0; p < ny_; ++p) {
       const size_t row = size_t(input[p]) * size_t(half) + size_t(k0);
       double* r = re + size_t(p) * size_t(L);
       double* m = im + size_t(p) * size_t(L);
       if (used == L) {
-        std::copy_n(s.Re.data() + row, L, r);
-        for (int l = 0; l < L; ++l) m[l] = sign * s.Im[row + size_t(l)];
+        // All loads before the stores: the compiler moves the L values at once.
+        double tr[L], ti[L];
+        for (int l = 0; l < L; ++l) tr[l] = s.Re[row + size_t(l)], ti[l] = sign * s.Im[row + size_t(l)];
+        std::memcpy(r, tr, sizeof tr);
+        std::memcpy(m, ti, sizeof ti);
         continue;
       }
       // The last group: its unused lanes repeat its last bin.
@@ -114,18 +132,21 @@ void TRealFft2D::Columns(THalfSpectrum& s, bool inverse) {
       const size_t row = size_t(i) * size_t(half) + size_t(k0);
       const double* r = re + size_t(i) * size_t(L);
       const double* m = im + size_t(i) * size_t(L);
-      std::copy_n(r, used, s.Re.data() + row);
-      for (int l = 0; l < used; ++l) s.Im[row + size_t(l)] = sign * m[l];
+      if (used == L) {
+        double tr[L], ti[L];
+        for (int l = 0; l < L; ++l) tr[l] = r[l], ti[l] = sign * m[l];
+        std::memcpy(s.Re.data() + row, tr, sizeof tr);
+        std::memcpy(s.Im.data() + row, ti, sizeof ti);
+        continue;
+      }
+      for (int l = 0; l < used; ++l) s.Re[row + size_t(l)] = r[l], s.Im[row + size_t(l)] = sign * m[l];
     }
   }
 }
 
-void TRealFft2D::Inverse(const THalfSpectrum& in, int32_t w, int32_t h, double* out, int64_t stride) {
+void TRealFft2D::Inverse(THalfSpectrum& s, int32_t w, int32_t h, double* out, int64_t stride) {
   const int32_t half = HalfBins();
   const int L = lanes_;
-  THalfSpectrum& s = work_;
-  s.Re.assign(in.Re.begin(), in.Re.end());
-  s.Im.assign(in.Im.begin(), in.Im.end());
   Columns(s, true);
   const double scale = 1.0 / (double(nx_) * double(ny_));
   TRealLinePairs& lines = *lines_;

@@ -35,20 +35,22 @@ public:
   void Forward(const float* image, int32_t w, int32_t h, int64_t stride, THalfSpectrum& out, double offset = 0);
   // Columns 0 .. w − 1 of rows 0 .. h − 1 of the real image whose spectrum
   // `in` is (the inverse transform divided by Nx·Ny) into out (rows `stride`
-  // apart). `in` is taken as the half of a Hermitian spectrum.
-  void Inverse(const THalfSpectrum& in, int32_t w, int32_t h, double* out, int64_t stride);
+  // apart). `in` is taken as the half of a Hermitian spectrum; the transform
+  // runs in it, so it holds no spectrum afterwards.
+  void Inverse(THalfSpectrum& in, int32_t w, int32_t h, double* out, int64_t stride);
 
 private:
   template <class T>
   void ForwardOf(const T* image, int32_t w, int32_t h, int64_t stride, THalfSpectrum& out, double offset);
   void Columns(THalfSpectrum& s, bool inverse);
+  template <int L>
+  void ColumnsOf(THalfSpectrum& s, bool inverse);
 
   int32_t nx_, ny_;
   int lanes_;
   std::shared_ptr<const TFftPlan> planX_, planY_;
   std::unique_ptr<TRealLinePairs> lines_;
   TFftLaneBuffer columns_;
-  THalfSpectrum work_;
   std::vector<double> lineA_, lineB_;
 };
 

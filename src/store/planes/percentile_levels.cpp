@@ -1,6 +1,7 @@
 #include "store/planes/percentile_levels.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -500,6 +501,72 @@ TSelection LevelsBySelection(const float* base, int32_t w, int32_t h, int64_t st
 // Below this many pixels the histogram is cheap enough.
 constexpr int64_t SelectionMinPixels = 65536;
 
+// ---- Small rectangles: a histogram walked in two steps ----------------------
+// Under 65536 pixels every count fits 16 bits; the bins are also counted by
+// groups of 256 (four sets of those counts, so that neighbouring pixels of one
+// group do not wait on each other), and each level's bin is found walking the
+// groups, then the 256 bins of the group that holds its rank: the walk's bins
+// without walking 65000 bins. False (nothing set) when a valid pixel bins
+// beyond the searched bins: the full histogram decides then.
+// Bins of n values as TBinning::Bin gives them for every valid value (after
+// RectMinMax's clamp), two at a time: the same subtraction, product, clamp and
+// conversion in the same rounding.
+void RowBins(const float* v, int32_t n, const TBinning& b, int32_t* out) {
+  int32_t x = 0;
+#if ASTRELON_HAVE_SSE2
+  const __m128d mn = _mm_set1_pd(double(b.Mn)), scale = _mm_set1_pd(b.Scale), lo = _mm_setzero_pd(),
+                hi = _mm_set1_pd(double(BlankBin));
+  for (; x + 2 <= n; x += 2) {
+    __m128 f = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + x)));
+    const __m128d d = _mm_min_pd(_mm_max_pd(_mm_mul_pd(_mm_sub_pd(_mm_cvtps_pd(f), mn), scale), lo), hi);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_cvtpd_epi32(d));
+  }
+#endif
+  for (; x < n; ++x) out[x] = b.Bin(v[x]);
+}
+
+bool LevelsFromSmallHistogram(const float* base, int32_t w, int32_t h, int64_t stride, const TBinning& b, float mx,
+                              double pctA, double pctB, TPercentileLevels& levels) {
+  constexpr int Shift = 8;
+  constexpr size_t Groups = (SearchedBins >> Shift) + 1;
+  std::vector<uint16_t> hist(size_t(SearchedBins) + 1, 0);
+  std::array<std::array<uint32_t, Groups>, 4> groupSets{};
+  int64_t count = 0;
+  std::vector<int32_t> rowBins(static_cast<size_t>(w));
+  for (int32_t y = 0; y < h; ++y) {
+    const float* row = base + y * stride;
+    RowBins(row, w, b, rowBins.data());
+    for (int32_t x = 0; x < w; ++x) {
+      if (!IsValidPixel(row[x])) continue;
+      const int32_t bin = rowBins[size_t(x)];
+      if (bin > SearchedBins) return false;
+      ++hist[size_t(bin)];
+      ++groupSets[size_t(x & 3)][size_t(bin >> Shift)];
+      ++count;
+    }
+  }
+  if (count <= 0) return true;
+  std::array<int64_t, Groups> groups{};
+  for (const auto& set : groupSets)
+    for (size_t g = 0; g < Groups; ++g) groups[g] += set[g];
+  auto binOf = [&](double pct) {
+    const int64_t rank = RankOfLevel(pct, count);
+    if (rank == 0) return 0;
+    if (rank < 0) return SearchedBins;
+    int64_t below = 0;
+    size_t g = 0;
+    while (below + groups[g] < rank) below += groups[g++];
+    size_t bin = g << Shift;
+    while (below + hist[bin] < rank) below += hist[bin++];
+    return int32_t(bin);
+  };
+  levels.RectMin = b.Mn;
+  levels.RectMax = mx;
+  levels.LevelA = b.Level(binOf(pctA));
+  levels.LevelB = std::fabs(pctB - pctA) <= 1e-9 ? levels.LevelA : b.Level(binOf(pctB));
+  return true;
+}
+
 }  // namespace
 
 void CountedValueLevels(std::span<const float> values, std::span<const uint64_t> counts, double pctA, double pctB,
@@ -545,6 +612,9 @@ void RectPercentileLevels(std::span<float> rect, int32_t w, int32_t h, int64_t s
   }
   if (!minMaxKnown) RectMinMax(rect, w, h, stride, mn, mx, vector);
   const TBinning b(mn, mx);
+  if (int64_t(w) * int64_t(h) < SelectionMinPixels &&
+      LevelsFromSmallHistogram(rect.data(), w, h, stride, b, mx, pctA, pctB, levels))
+    return;
   if (uint64_t(w) * uint64_t(h) < std::numeric_limits<uint32_t>::max())
     LevelsFromHistogram<uint32_t>(rect.data(), w, h, stride, b, mx, pctA, pctB, levels);
   else

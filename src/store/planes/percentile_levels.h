@@ -15,7 +15,8 @@ namespace astrelon {
 // downwards from bin 65000 until the rest is no more than that. Sets LevelA and
 // LevelB (bin / scale + mn), RectMin and RectMax when the rectangle holds valid
 // pixels; leaves `levels` alone otherwise.
-// The scalar path counts the bins; the vector path finds the same bins from the
+// Rectangles under 65536 pixels count the bins and walk them by groups of 256;
+// larger ones: the scalar path counts the bins; the vector path finds the same bins from the
 // order statistics of the pixels (the bin grows with the value): one pass finds
 // the minimum and maximum, counts, and gathers the few pixels near each level.
 void RectPercentileLevels(std::span<float> rect, int32_t w, int32_t h, int64_t stride, double pctA, double pctB,
