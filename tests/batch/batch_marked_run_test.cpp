@@ -2,6 +2,7 @@
 // (marks the first image, confirms, skips, marks directly), the frames hold
 // synthetic stars moved by known shifts and turns.
 #include <array>
+#include <span>
 #include <cmath>
 
 #include "batch/inputs/shift_list_file.h"
@@ -19,22 +20,27 @@ constexpr int W = 80, H = 60;
 constexpr double Background = 10;
 const TFloatPoint Star1{20, 20}, Star2{60, 40};
 
-// Two Gaussian stars on a flat background, the sky moved by (dx, dy) and
-// turned by `degrees` about the first star.
-std::vector<float> StarFrame(double dx, double dy, double degrees) {
-  std::vector<float> v(size_t(W) * H);
+struct TStar {
+  TFloatPoint At;
+  double Peak;
+};
+const TStar TwoStars[] = {{Star1, 1000}, {Star2, 700}};
+// The field of multipoint runs: two more stars beside the two.
+const TStar FourStars[] = {{Star1, 1000}, {Star2, 700}, {{56, 14}, 800}, {{26, 46}, 600}};
+
+// Gaussian stars on a flat background, the sky moved by (dx, dy) and turned
+// by `degrees` about the first star.
+std::vector<float> StarFrame(double dx, double dy, double degrees, std::span<const TStar> stars = TwoStars) {
+  std::vector<float> v(size_t(W) * H, float(Background));
   const double c = std::cos(degrees * M_PI / 180), s = std::sin(degrees * M_PI / 180);
-  auto place = [&](TFloatPoint p) {
-    const double rx = p.X - Star1.X, ry = p.Y - Star1.Y;
-    return std::pair<double, double>{Star1.X + c * rx - s * ry + dx, Star1.Y + s * rx + c * ry + dy};
-  };
-  const auto [x1, y1] = place(Star1);
-  const auto [x2, y2] = place(Star2);
-  for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x) {
-      auto g = [&](double sx, double sy) { return std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / (2 * 1.6 * 1.6)); };
-      v[size_t(y) * W + x] = float(Background + 1000 * g(x1, y1) + 700 * g(x2, y2));
-    }
+  for (const TStar& star : stars) {
+    const double rx = star.At.X - Star1.X, ry = star.At.Y - Star1.Y;
+    const double sx = Star1.X + c * rx - s * ry + dx, sy = Star1.Y + s * rx + c * ry + dy;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        v[size_t(y) * W + x] +=
+            float(star.Peak * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / (2 * 1.6 * 1.6)));
+  }
   return v;
 }
 
@@ -72,6 +78,7 @@ protected:
       b.sel2 = a.sel2;
       b.rect1 = a.rect1;
       b.rect2 = a.rect2;
+      b.marks = a.marks;
       b.marker1 = b.marker2 = false;
     };
     BatchRunView.ShowPrompt = [this](const std::string& text) {
@@ -94,9 +101,9 @@ protected:
   }
 
   // Frames f0001.fit .. moved by (k dx, k dy) and turned by k degrees.
-  std::string Frames(int count, double dx, double dy, double degrees) {
+  std::string Frames(int count, double dx, double dy, double degrees, std::span<const TStar> stars = TwoStars) {
     for (int k = 0; k < count; ++k)
-      WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {StarFrame(k * dx, k * dy, k * degrees)});
+      WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {StarFrame(k * dx, k * dy, k * degrees, stars)});
     return dir.file("f0001.fit");
   }
   void MarkedAddBatch(int marks) {
@@ -113,6 +120,15 @@ protected:
     if (marks == 2) {
       t.sel2 = true;
       t.rect2 = {int(Star2.X) - 6, int(Star2.Y) - 6, int(Star2.X) + 6, int(Star2.Y) + 6};
+    }
+  }
+  // Multipoint: a box around each of the four stars.
+  void MarkFourStars(int target) {
+    FakeWindow& t = windows[size_t(target)];
+    t.marks.clear();
+    for (const TStar& star : FourStars) {
+      const int x = int(star.At.X), y = int(star.At.Y);
+      t.marks.push_back({.Left = x - 6, .Top = y - 6, .Right = x + 6, .Bottom = y + 6});
     }
   }
   void Ok(bool noMoreChecks) {
@@ -375,6 +391,101 @@ TEST_F(BatchMarkedRunTest, BayerSpecialRunGivesTheColoursOfTheField) {
     for (const int at : {45 * W + 30, 10 * W + 70, 50 * W + 10})
       EXPECT_NEAR(plane[size_t(at)] / m, colour[p - 1] + Background, 0.5) << p << " " << at;
   }
+}
+
+}  // namespace
+}  // namespace astrelon::test
+
+namespace astrelon::test {
+namespace {
+
+TEST_F(BatchMarkedRunTest, FramesAlignedOnFourMarksAddUpOrStackFromTheirList) {
+  struct Case {
+    int32_t combineMode;
+    const char* label;
+  } cases[] = {{0, "4 Bilder Add"}, {3, "4 Bilder Median"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    const std::string name = "multi" + std::to_string(c.combineMode) + ".fit";
+    Files(Frames(4, 1.2, -0.8, 0.8, FourStars), name);
+    MarkedAddBatch(3);
+    BatchRun.CombineMode = c.combineMode;
+    answer = [&](int prompt, int target, int) {
+      if (prompt == 1) MarkFourStars(target);
+      Ok(true);
+    };
+    ASSERT_TRUE(Start());
+    Run();
+    EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+    EXPECT_EQ(labels.Label1, c.label);
+    ASSERT_EQ(prompts.size(), 1u) << "only the first image asks";
+    EXPECT_EQ(prompts[0].second, "Markieren Sie mindestens 3 Sterne und klicken danach auf \"Ok, weiter\"!");
+    FreeSlot(48);
+    ASSERT_TRUE(LoadImageFile(48, dir.file(name)));
+    const std::vector<float> result = PlaneValues(48, 1);
+    // The frames on the first one's grid: every star where it was.
+    const double background = c.combineMode == 0 ? 4 * Background : Background;
+    for (const TStar& star : FourStars) {
+      const TFloatPoint at = Centroid(result, background, star.At);
+      EXPECT_NEAR(at.X, star.At.X, 0.15);
+      EXPECT_NEAR(at.Y, star.At.Y, 0.15);
+    }
+    // The run's list holds the pairs of every mark of every frame.
+    const std::string list = dir.file("VList_4Stars_4files.qvl");
+    TShiftListFile read;
+    std::string error;
+    ASSERT_TRUE(ReadShiftListFile(list, read, error)) << error;
+    ASSERT_EQ(read.Count(), 4);
+    ASSERT_EQ(read.MarkPairs[3].size(), 4u);
+    for (const TMarkPair& p : read.MarkPairs[0]) {
+      EXPECT_EQ(p.Xa, p.Xb);
+      EXPECT_EQ(p.Ya, p.Yb);
+    }
+    // Star 1 is the centre of the turn: the last frame moved it by 3 (dx, dy).
+    const TMarkPair& first = read.MarkPairs[3][0];
+    EXPECT_NEAR(first.Xb - first.Xa, 3 * 1.2, 0.1);
+    EXPECT_NEAR(first.Yb - first.Ya, 3 * -0.8, 0.1);
+    std::filesystem::remove(list);
+  }
+}
+
+TEST_F(BatchMarkedRunTest, AMultipointRerunInstallsTheListedMarks) {
+  const std::string start = Frames(3, 1.1, 0.7, 0.5, FourStars);
+  Files(start, "first.fit");
+  MarkedAddBatch(3);
+  answer = [&](int prompt, int target, int) {
+    if (prompt == 1) MarkFourStars(target);
+    Ok(true);
+  };
+  ASSERT_TRUE(Start());
+  Run();
+  TShiftListFile list;
+  std::string error;
+  ASSERT_TRUE(ReadShiftListFile(dir.file("VList_4Stars_3files.qvl"), list, error)) << error;
+  FreeSlot(48);
+  ASSERT_TRUE(LoadImageFile(48, dir.file("first.fit")));
+  const std::vector<float> first = PlaneValues(48, 1);
+  FreeSlot(48);
+
+  ResetRun();
+  BatchSteps = TBatchStepList();
+  prompts.clear();
+  Files(start, "again.fit");
+  MarkedAddBatch(4);
+  BatchRun.UseShiftList = true;
+  InstallRunShiftList(list);
+  BatchRun.ShiftListCount = list.Count();
+  ASSERT_TRUE(Start());
+  Run();
+  EXPECT_TRUE(prompts.empty()) << "the rerun asks nothing";
+  EXPECT_EQ(labels.Label1, "3 Bilder Add");
+  ASSERT_TRUE(LoadImageFile(48, dir.file("again.fit")));
+  const std::vector<float> again = PlaneValues(48, 1);
+  ASSERT_EQ(again.size(), first.size());
+  for (size_t i = 0; i < first.size(); ++i) ASSERT_NEAR(again[i], first[i], 1e-3f * std::fabs(first[i]) + 1e-3f) << i;
 }
 
 }  // namespace
