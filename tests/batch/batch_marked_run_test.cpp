@@ -2,10 +2,13 @@
 // (marks the first image, confirms, skips, marks directly), the frames hold
 // synthetic stars moved by known shifts and turns.
 #include <array>
+#include <optional>
 #include <span>
 #include <cmath>
 
+#include "batch/align/prompt_texts.h"
 #include "batch/inputs/shift_list_file.h"
+#include "batch/steps/batch_captions.h"
 #include "batch_run_fixture.h"
 #include "fake_window.h"
 #include "kernels/alignment/float_point.h"
@@ -486,6 +489,84 @@ TEST_F(BatchMarkedRunTest, AMultipointRerunInstallsTheListedMarks) {
   const std::vector<float> again = PlaneValues(48, 1);
   ASSERT_EQ(again.size(), first.size());
   for (size_t i = 0; i < first.size(); ++i) ASSERT_NEAR(again[i], first[i], 1e-3f * std::fabs(first[i]) + 1e-3f) << i;
+}
+
+}  // namespace
+}  // namespace astrelon::test
+
+namespace astrelon::test {
+namespace {
+
+// The comet computation: the stars of f0001 and f0005 are aligned on one
+// mark, the comet marked in both; it moves by (1.5, 0.5) per series image
+// against the stars, which move by (0.9, -0.6).
+TEST_F(BatchMarkedRunTest, TheCometComputationMarksTwoImagesAndGivesTheMotion) {
+  const TFloatPoint comet{40, 30};
+  const double cx = 1.5, cy = 0.5, dx = 0.9, dy = -0.6;
+  for (int k = 0; k < 5; ++k) {
+    const TStar stars[] = {{Star1, 1000}, {Star2, 700}, {{float(comet.X + k * cx), float(comet.Y + k * cy)}, 900}};
+    WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {StarFrame(k * dx, k * dy, 0, stars)});
+  }
+  std::optional<FakeWindow> kept;
+  BatchRunView.KeepMarks = [&](int slot) { kept = windows[size_t(slot)]; };
+  BatchRunView.RestoreKeptMarks = [&](int slot) {
+    ASSERT_TRUE(kept);
+    FakeWindow& w = windows[size_t(slot)];
+    w.sel1 = kept->sel1;
+    w.rect1 = kept->rect1;
+    w.marker1 = kept->marker1;
+  };
+  for (const bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel);
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    ui.Messages.clear();
+    kept.reset();
+    BatchRun.CometValuesSet = false;
+    BatchRun.CometPerFrameX = BatchRun.CometPerFrameY = 0;
+    Files(dir.file("f0001.fit"), "comet.fit");
+    MarkedAddBatch(1);
+    BatchRunView.ChooseImage = [&](const std::string&) { return cancel ? std::string() : dir.file("f0005.fit"); };
+    answer = [&](int prompt, int target, int work) {
+      const bool first = prompts.back().first == 0;
+      if (prompt == 1) MarkStars(target, 1);
+      if (prompts.back().second == CometPrompt()) {
+        // The comet where it is in this image, a box around it.
+        const double k = first ? 0 : 4;
+        FakeWindow& w = windows[size_t(first ? target : work)];
+        w.sel1 = true;
+        const int x = int(std::lround(comet.X + k * (cx + dx))), y = int(std::lround(comet.Y + k * (cy + dy)));
+        w.rect1 = {.Left = x - 5, .Top = y - 5, .Right = x + 5, .Bottom = y + 5};
+      }
+      Ok(true);
+    };
+    BatchTextSchreiben();
+    ASSERT_TRUE(CheckCometComputation());
+    BeginBatchRun();
+    Run();
+    EXPECT_EQ(std::count(ui.Messages.begin(), ui.Messages.end(), BatchCaption(TBatchCaption::SecondCometImage)), 1);
+    EXPECT_FALSE(BatchRun.Running);
+    if (cancel) {
+      EXPECT_FALSE(BatchRun.CometValuesSet) << "a cancelled choice computes nothing";
+      EXPECT_EQ(prompts.size(), 2u);
+      continue;
+    }
+    // Stars, comet; then the second image's stars confirmed and its comet.
+    ASSERT_EQ(prompts.size(), 4u);
+    EXPECT_EQ(prompts[1].second, CometPrompt());
+    EXPECT_EQ(prompts[2].first, 1);
+    EXPECT_EQ(prompts[3].second, CometPrompt());
+    EXPECT_TRUE(kept.has_value());
+    EXPECT_EQ(BatchRun.CometSeriesA, 1);
+    EXPECT_EQ(BatchRun.CometSeriesB, 5);
+    ASSERT_TRUE(BatchRun.CometValuesSet);
+    // The first position less the second carried into the first image's
+    // frame, per series image.
+    EXPECT_NEAR(BatchRun.CometPerFrameX, -cx, 0.05);
+    EXPECT_NEAR(BatchRun.CometPerFrameY, -cy, 0.05);
+    EXPECT_FALSE(Exists(dir.file("comet.fit"))) << "the computation writes no target";
+  }
 }
 
 }  // namespace

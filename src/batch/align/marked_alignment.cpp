@@ -8,6 +8,7 @@
 #include "batch/accumulate/bayer_special.h"
 #include "batch/accumulate/frame_alignment.h"
 #include "batch/align/alignment_state.h"
+#include "batch/align/comet_marks.h"
 #include "batch/align/comet_offset.h"
 #include "batch/align/multipoint_alignment.h"
 #include "batch/align/prompt_texts.h"
@@ -358,6 +359,12 @@ void RunMarkedAlignment(const TStepRun& run) {
   const TMarkKind kind = RunMarkKind();
   std::string text;
   bool counted = false;
+  // The comet computation's second image is aligned on the first one's
+  // stars, always confirmed by the user.
+  if (s.CometCompute && !first) {
+    RestoreCometReference(target, work);
+    s.CheckStars = true;
+  }
   if (first) {
     ResetQualityStatistics();
     text = FirstImagePrompt(marks, kind);
@@ -389,6 +396,13 @@ void RunMarkedAlignment(const TStepRun& run) {
     ListedPoints();
   } else if (s.CheckStars || first) {
     if (!AskForMarks(target, work, marks, first, text, counted)) return;
+  }
+
+  // The comet computation combines nothing: the comet is marked in the image.
+  if (s.CometCompute) {
+    MarkComet(first ? target : work, first);
+    s.FirstImage = false;
+    return;
   }
 
   // The first image of the run is the target itself, listed or not.
