@@ -8,6 +8,7 @@
 
 #include "batch/align/prompt_texts.h"
 #include "batch/inputs/shift_list_file.h"
+#include "batch/inputs/shift_list_selection.h"
 #include "batch/steps/batch_captions.h"
 #include "batch_run_fixture.h"
 #include "fake_window.h"
@@ -566,6 +567,64 @@ TEST_F(BatchMarkedRunTest, TheCometComputationMarksTwoImagesAndGivesTheMotion) {
     EXPECT_NEAR(BatchRun.CometPerFrameX, -cx, 0.05);
     EXPECT_NEAR(BatchRun.CometPerFrameY, -cy, 0.05);
     EXPECT_FALSE(Exists(dir.file("comet.fit"))) << "the computation writes no target";
+  }
+}
+
+}  // namespace
+}  // namespace astrelon::test
+
+namespace astrelon::test {
+namespace {
+
+// A rerun keeping the best three of four listed images, the reference (the
+// first) among the dropped: the new first image goes onto the lost
+// reference's grid, and so does the sum.
+TEST_F(BatchMarkedRunTest, AListThatLostItsReferencePutsTheFirstImageOnTheReferenceGrid) {
+  for (const int marks : {1, 4}) {
+    SCOPED_TRACE(marks);
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    const std::string start = Frames(4, 1.3, -0.7, marks == 4 ? 0.6 : 0, FourStars);
+    Files(start, "first" + std::to_string(marks) + ".fit");
+    MarkedAddBatch(std::min(marks, 3));
+    answer = [&](int prompt, int target, int) {
+      if (prompt == 1) marks == 1 ? MarkStars(target, 1) : MarkFourStars(target);
+      Ok(true);
+    };
+    ASSERT_TRUE(Start());
+    Run();
+    const std::string name = "VList_" + std::to_string(marks) + "Stars_4files.qvl";
+    TShiftListFile list;
+    std::string error;
+    ASSERT_TRUE(ReadShiftListFile(dir.file(name), list, error)) << error;
+    std::filesystem::remove(dir.file(name));
+    list.Qualities = {1, 5, 6, 7};
+    ASSERT_TRUE(SelectBestImages(list, "75"));
+    ASSERT_EQ(list.Count(), 3);
+
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    const std::string result = "dropped" + std::to_string(marks) + ".fit";
+    Files(start, result);
+    MarkedAddBatch(marks);
+    BatchRun.UseShiftList = true;
+    BatchRun.ReferenceDropped = true;
+    InstallRunShiftList(list);
+    BatchRun.ShiftListCount = list.Count();
+    ASSERT_TRUE(Start());
+    Run();
+    EXPECT_EQ(labels.Label1, "3 Bilder Add");
+    FreeSlot(48);
+    ASSERT_TRUE(LoadImageFile(48, dir.file(result)));
+    const std::vector<float> sum = PlaneValues(48, 1);
+    for (const TStar& star : FourStars) {
+      const TFloatPoint at = Centroid(sum, 3 * Background, star.At);
+      EXPECT_NEAR(at.X, star.At.X, 0.15);
+      EXPECT_NEAR(at.Y, star.At.Y, 0.15);
+    }
+    FreeSlot(48);
   }
 }
 

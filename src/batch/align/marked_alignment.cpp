@@ -12,6 +12,7 @@
 #include "batch/align/comet_offset.h"
 #include "batch/align/multipoint_alignment.h"
 #include "batch/align/prompt_texts.h"
+#include "batch/align/reference_resample.h"
 #include "batch/align/star_check.h"
 #include "batch/exec/step_run.h"
 #include "batch/inputs/series_file_list.h"
@@ -49,6 +50,18 @@ bool Multipoint(int marks) { return marks > 2; }
 
 // The mark pairs of the current image in multipoint mode (target x, y, work x, y).
 std::vector<TMarkPair> CurrentPairs;
+// The pairs the combination uses: the target's points moved by the comet offset.
+std::vector<TMarkPair> FitPairs;
+
+// The first image of a list that lost its reference goes onto that
+// reference's grid; the run ends when no slot is free for it.
+bool PlaceOnListedReference(int slot, bool listed) {
+  TBatchRunState& s = BatchRun;
+  if (!listed || !s.UseShiftList || !s.ReferenceDropped) return true;
+  if (ResampleOntoListedReference(slot, s.MarkCount, FitPairs)) return true;
+  s.EndOfRun = true;
+  return false;
+}
 
 bool DirectMark(int slot, int n) {
   const TImageWindowLink* w = Link(slot);
@@ -286,6 +299,7 @@ void AddToTarget(int target, int work, bool first, bool listed) {
       same.B2y = same.A2y;
       BayerSpezialAddieren(work, FrameAlignment(same, marks), listed);
     } else {
+      if (!PlaceOnListedReference(target, listed)) return;
       StartCoverageWeights(target);
       s.WeightedAdd = 1;
     }
@@ -408,18 +422,18 @@ void RunMarkedAlignment(const TStepRun& run) {
   // The first image of the run is the target itself, listed or not.
   const bool reference = s.FirstImage || work == target;
   MoveReferencePoints(s.CometShiftX, s.CometShiftY);
-  if (Multipoint(s.MarkCount)) {
-    std::vector<TMarkPair> moved = CurrentPairs;
-    for (TMarkPair& p : moved) {
-      p.Xa += float(s.CometShiftX);
-      p.Ya += float(s.CometShiftY);
-    }
-    FitTargetToFrame(moved, target, reference ? target : work);
+  FitPairs = CurrentPairs;
+  for (TMarkPair& p : FitPairs) {
+    p.Xa += float(s.CometShiftX);
+    p.Ya += float(s.CometShiftY);
   }
+  if (Multipoint(s.MarkCount)) FitTargetToFrame(FitPairs, target, reference ? target : work);
   if (run.Op == 10) {
     AddToTarget(target, work, reference, listed);
   } else if (!reference) {
     FitToTarget(target, work);
+  } else if (listed && s.ReferenceDropped) {
+    if (PlaceOnListedReference(work, listed)) Refresh(work);
   }
   if (!listed && !s.EndOfRun) RecordShiftListEntry();
   // The accepted match is where the next image's matching starts.
