@@ -196,39 +196,50 @@ TEST_F(BatchMarkedRunTest, FramesAlignedOnOneOrTwoMarksAddUp) {
 }
 
 TEST_F(BatchMarkedRunTest, ARerunWithTheShiftListAsksNothingAndGivesTheSameTarget) {
-  const std::string start = Frames(4, 1.3, -0.7, 0);
-  Files(start, "first.fit");
-  MarkedAddBatch(1);
-  answer = [&](int prompt, int target, int) {
-    if (prompt == 1) MarkStars(target, 1);
-    Ok(true);
-  };
-  ASSERT_TRUE(Start());
-  Run();
-  ASSERT_EQ(prompts.size(), 1u);
-  TShiftListFile list;
-  std::string error;
-  ASSERT_TRUE(ReadShiftListFile(dir.file("VList_1Stars_4files.qvl"), list, error)) << error;
-  FreeSlot(48);
-  ASSERT_TRUE(LoadImageFile(48, dir.file("first.fit")));
-  const std::vector<float> first = PlaneValues(48, 1);
-  FreeSlot(48);
+  // One mark, and four in multipoint mode (the listed marks installed).
+  for (const int marks : {1, 4}) {
+    SCOPED_TRACE(marks);
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    const std::string start = Frames(4, 1.3, -0.7, marks == 4 ? 0.5 : 0, FourStars);
+    const std::string tag = std::to_string(marks);
+    Files(start, "first" + tag + ".fit");
+    MarkedAddBatch(std::min(marks, 3));
+    answer = [&](int prompt, int target, int) {
+      if (prompt == 1) marks == 1 ? MarkStars(target, 1) : MarkFourStars(target);
+      Ok(true);
+    };
+    ASSERT_TRUE(Start());
+    Run();
+    ASSERT_EQ(prompts.size(), 1u);
+    TShiftListFile list;
+    std::string error;
+    ASSERT_TRUE(ReadShiftListFile(dir.file("VList_" + tag + "Stars_4files.qvl"), list, error)) << error;
+    std::filesystem::remove(dir.file("VList_" + tag + "Stars_4files.qvl"));
+    FreeSlot(48);
+    ASSERT_TRUE(LoadImageFile(48, dir.file("first" + tag + ".fit")));
+    const std::vector<float> first = PlaneValues(48, 1);
+    FreeSlot(48);
 
-  ResetRun();
-  BatchSteps = TBatchStepList();
-  Files(start, "again.fit");
-  MarkedAddBatch(1);
-  BatchRun.UseShiftList = true;
-  InstallRunShiftList(list);
-  BatchRun.ShiftListCount = list.Count();
-  ASSERT_TRUE(Start());
-  Run();
-  EXPECT_EQ(prompts.size(), 1u) << "the rerun asks nothing";
-  EXPECT_EQ(labels.Label1, "4 Bilder Add");
-  ASSERT_TRUE(LoadImageFile(48, dir.file("again.fit")));
-  const std::vector<float> again = PlaneValues(48, 1);
-  ASSERT_EQ(again.size(), first.size());
-  for (size_t i = 0; i < first.size(); ++i) ASSERT_NEAR(again[i], first[i], 1e-3f * std::fabs(first[i]) + 1e-3f) << i;
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    Files(start, "again" + tag + ".fit");
+    MarkedAddBatch(marks);
+    BatchRun.UseShiftList = true;
+    InstallRunShiftList(list);
+    BatchRun.ShiftListCount = list.Count();
+    ASSERT_TRUE(Start());
+    Run();
+    EXPECT_EQ(prompts.size(), 1u) << "the rerun asks nothing";
+    EXPECT_EQ(labels.Label1, "4 Bilder Add");
+    ASSERT_TRUE(LoadImageFile(48, dir.file("again" + tag + ".fit")));
+    const std::vector<float> again = PlaneValues(48, 1);
+    ASSERT_EQ(again.size(), first.size());
+    for (size_t i = 0; i < first.size(); ++i)
+      ASSERT_NEAR(again[i], first[i], 1e-3f * std::fabs(first[i]) + 1e-3f) << i;
+    FreeSlot(48);
+  }
 }
 
 TEST_F(BatchMarkedRunTest, CorrelationRunsListTheReferenceJustAboveTheSecond) {
@@ -397,12 +408,6 @@ TEST_F(BatchMarkedRunTest, BayerSpecialRunGivesTheColoursOfTheField) {
   }
 }
 
-}  // namespace
-}  // namespace astrelon::test
-
-namespace astrelon::test {
-namespace {
-
 TEST_F(BatchMarkedRunTest, FramesAlignedOnFourMarksAddUpOrStackFromTheirList) {
   struct Case {
     int32_t combineMode;
@@ -456,47 +461,6 @@ TEST_F(BatchMarkedRunTest, FramesAlignedOnFourMarksAddUpOrStackFromTheirList) {
   }
 }
 
-TEST_F(BatchMarkedRunTest, AMultipointRerunInstallsTheListedMarks) {
-  const std::string start = Frames(3, 1.1, 0.7, 0.5, FourStars);
-  Files(start, "first.fit");
-  MarkedAddBatch(3);
-  answer = [&](int prompt, int target, int) {
-    if (prompt == 1) MarkFourStars(target);
-    Ok(true);
-  };
-  ASSERT_TRUE(Start());
-  Run();
-  TShiftListFile list;
-  std::string error;
-  ASSERT_TRUE(ReadShiftListFile(dir.file("VList_4Stars_3files.qvl"), list, error)) << error;
-  FreeSlot(48);
-  ASSERT_TRUE(LoadImageFile(48, dir.file("first.fit")));
-  const std::vector<float> first = PlaneValues(48, 1);
-  FreeSlot(48);
-
-  ResetRun();
-  BatchSteps = TBatchStepList();
-  prompts.clear();
-  Files(start, "again.fit");
-  MarkedAddBatch(4);
-  BatchRun.UseShiftList = true;
-  InstallRunShiftList(list);
-  BatchRun.ShiftListCount = list.Count();
-  ASSERT_TRUE(Start());
-  Run();
-  EXPECT_TRUE(prompts.empty()) << "the rerun asks nothing";
-  EXPECT_EQ(labels.Label1, "3 Bilder Add");
-  ASSERT_TRUE(LoadImageFile(48, dir.file("again.fit")));
-  const std::vector<float> again = PlaneValues(48, 1);
-  ASSERT_EQ(again.size(), first.size());
-  for (size_t i = 0; i < first.size(); ++i) ASSERT_NEAR(again[i], first[i], 1e-3f * std::fabs(first[i]) + 1e-3f) << i;
-}
-
-}  // namespace
-}  // namespace astrelon::test
-
-namespace astrelon::test {
-namespace {
 
 // The comet computation: the stars of f0001 and f0005 are aligned on one
 // mark, the comet marked in both; it moves by (1.5, 0.5) per series image
@@ -569,12 +533,6 @@ TEST_F(BatchMarkedRunTest, TheCometComputationMarksTwoImagesAndGivesTheMotion) {
     EXPECT_FALSE(Exists(dir.file("comet.fit"))) << "the computation writes no target";
   }
 }
-
-}  // namespace
-}  // namespace astrelon::test
-
-namespace astrelon::test {
-namespace {
 
 // A rerun keeping the best three of four listed images, the reference (the
 // first) among the dropped: the new first image goes onto the lost
