@@ -318,19 +318,20 @@ TEST_F(BatchMarkedRunTest, MedianWithMarksStacksEveryListedFrame) {
 }
 
 TEST_F(BatchMarkedRunTest, FitToTargetPutsEveryImageOnTheFirstOnesGrid) {
-  for (const int marks : {1, 2}) {
+  // One and two marks, and four in multipoint mode.
+  for (const int marks : {1, 2, 4}) {
     SCOPED_TRACE(marks);
     ResetRun();
     BatchSteps = TBatchStepList();
     prompts.clear();
     const std::string folder = "fit" + std::to_string(marks);
     std::filesystem::create_directories(dir.path() / folder);
-    Files(Frames(3, 1.4, 0.9, marks == 2 ? 0.5 : 0), dir.file(folder + "/r.fit"));
+    Files(Frames(3, 1.4, 0.9, marks >= 2 ? 0.5 : 0, FourStars), dir.file(folder + "/r.fit"));
     Steps({14});
-    Step(2).MarksOrInterpolation = marks;
+    Step(2).MarksOrInterpolation = std::min(marks, 3);
     Step(2).OptionCaption.clear();
     answer = [&](int prompt, int target, int) {
-      if (prompt == 1) MarkStars(target, marks);
+      if (prompt == 1) marks == 4 ? MarkFourStars(target) : MarkStars(target, marks);
       Ok(true);
     };
     ASSERT_TRUE(Start());
@@ -340,10 +341,10 @@ TEST_F(BatchMarkedRunTest, FitToTargetPutsEveryImageOnTheFirstOnesGrid) {
       FreeSlot(48);
       ASSERT_TRUE(LoadImageFile(48, dir.file(folder + name))) << name;
       const std::vector<float> v = PlaneValues(48, 1);
-      for (const TFloatPoint star : {Star1, Star2}) {
-        const TFloatPoint at = Centroid(v, Background, star);
-        EXPECT_NEAR(at.X, star.X, 0.1) << name;
-        EXPECT_NEAR(at.Y, star.Y, 0.1) << name;
+      for (const TStar& star : FourStars) {
+        const TFloatPoint at = Centroid(v, Background, star.At);
+        EXPECT_NEAR(at.X, star.At.X, 0.1) << name;
+        EXPECT_NEAR(at.Y, star.At.Y, 0.1) << name;
       }
     }
   }
