@@ -7,6 +7,7 @@
 
 #include "batch_run_fixture.h"
 #include "platform/avi_reader.h"
+#include "registration/calibration/dark_subtraction.h"
 #include "registration/stacking/master_frame_state.h"
 #include "store/header_dates.h"
 #include "store/image_loader.h"
@@ -275,6 +276,26 @@ TEST_F(BatchEngineRunTest, AMissingDarkIsReportedOnceAndAGoodOneStaysLoaded) {
   ASSERT_GE(kept.size(), 2u);
   EXPECT_EQ(std::count(kept.begin(), kept.end(), kept.front()), int(kept.size()));
   EXPECT_FALSE(SlotInUse(kept.front())) << "closed at the end";
+}
+
+TEST_F(BatchEngineRunTest, ADarkOfAnotherSizeIsReportedOncePerRunAndLeftOut) {
+  fs::create_directories(dir.path() / "out");
+  WriteFlat("dark.fit", 5, 3, 0.5f);
+  Files(Series(3), dir.file("out/r.fit"));
+  Steps({11});
+  Step(2).Values[0] = dir.file("dark.fit");
+  const std::string message = DarkSizeDiffersText(4, 3, 5, 3);
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE(run);
+    ResetRun();
+    BatchRun.OverwriteAll = true;
+    ASSERT_TRUE(Start());
+    Run();
+    EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+    EXPECT_EQ(std::count(ui.Messages.begin(), ui.Messages.end(), message), run) << "once in every run";
+    // Every image went on unchanged.
+    for (int k = 1; k <= 3; ++k) EXPECT_EQ(ReadBack(dir.file("out/r_000" + std::to_string(k) + ".FIT"))[0], float(k));
+  }
 }
 
 TEST_F(BatchEngineRunTest, AValueThatIsNoNumberStopsTheRunUntilAbort) {

@@ -2,9 +2,14 @@
 // (marks the first image, confirms, skips, marks directly), the frames hold
 // synthetic stars moved by known shifts and turns.
 #include <array>
+#include <optional>
+#include <span>
 #include <cmath>
 
+#include "batch/align/prompt_texts.h"
 #include "batch/inputs/shift_list_file.h"
+#include "batch/inputs/shift_list_selection.h"
+#include "batch/steps/batch_captions.h"
 #include "batch_run_fixture.h"
 #include "fake_window.h"
 #include "kernels/alignment/float_point.h"
@@ -19,22 +24,27 @@ constexpr int W = 80, H = 60;
 constexpr double Background = 10;
 const TFloatPoint Star1{20, 20}, Star2{60, 40};
 
-// Two Gaussian stars on a flat background, the sky moved by (dx, dy) and
-// turned by `degrees` about the first star.
-std::vector<float> StarFrame(double dx, double dy, double degrees) {
-  std::vector<float> v(size_t(W) * H);
+struct TStar {
+  TFloatPoint At;
+  double Peak;
+};
+const TStar TwoStars[] = {{Star1, 1000}, {Star2, 700}};
+// The field of multipoint runs: two more stars beside the two.
+const TStar FourStars[] = {{Star1, 1000}, {Star2, 700}, {{56, 14}, 800}, {{26, 46}, 600}};
+
+// Gaussian stars on a flat background, the sky moved by (dx, dy) and turned
+// by `degrees` about the first star.
+std::vector<float> StarFrame(double dx, double dy, double degrees, std::span<const TStar> stars = TwoStars) {
+  std::vector<float> v(size_t(W) * H, float(Background));
   const double c = std::cos(degrees * M_PI / 180), s = std::sin(degrees * M_PI / 180);
-  auto place = [&](TFloatPoint p) {
-    const double rx = p.X - Star1.X, ry = p.Y - Star1.Y;
-    return std::pair<double, double>{Star1.X + c * rx - s * ry + dx, Star1.Y + s * rx + c * ry + dy};
-  };
-  const auto [x1, y1] = place(Star1);
-  const auto [x2, y2] = place(Star2);
-  for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x) {
-      auto g = [&](double sx, double sy) { return std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / (2 * 1.6 * 1.6)); };
-      v[size_t(y) * W + x] = float(Background + 1000 * g(x1, y1) + 700 * g(x2, y2));
-    }
+  for (const TStar& star : stars) {
+    const double rx = star.At.X - Star1.X, ry = star.At.Y - Star1.Y;
+    const double sx = Star1.X + c * rx - s * ry + dx, sy = Star1.Y + s * rx + c * ry + dy;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        v[size_t(y) * W + x] +=
+            float(star.Peak * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / (2 * 1.6 * 1.6)));
+  }
   return v;
 }
 
@@ -72,6 +82,7 @@ protected:
       b.sel2 = a.sel2;
       b.rect1 = a.rect1;
       b.rect2 = a.rect2;
+      b.marks = a.marks;
       b.marker1 = b.marker2 = false;
     };
     BatchRunView.ShowPrompt = [this](const std::string& text) {
@@ -94,9 +105,9 @@ protected:
   }
 
   // Frames f0001.fit .. moved by (k dx, k dy) and turned by k degrees.
-  std::string Frames(int count, double dx, double dy, double degrees) {
+  std::string Frames(int count, double dx, double dy, double degrees, std::span<const TStar> stars = TwoStars) {
     for (int k = 0; k < count; ++k)
-      WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {StarFrame(k * dx, k * dy, k * degrees)});
+      WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {StarFrame(k * dx, k * dy, k * degrees, stars)});
     return dir.file("f0001.fit");
   }
   void MarkedAddBatch(int marks) {
@@ -113,6 +124,15 @@ protected:
     if (marks == 2) {
       t.sel2 = true;
       t.rect2 = {int(Star2.X) - 6, int(Star2.Y) - 6, int(Star2.X) + 6, int(Star2.Y) + 6};
+    }
+  }
+  // Multipoint: a box around each of the four stars.
+  void MarkFourStars(int target) {
+    FakeWindow& t = windows[size_t(target)];
+    t.marks.clear();
+    for (const TStar& star : FourStars) {
+      const int x = int(star.At.X), y = int(star.At.Y);
+      t.marks.push_back({.Left = x - 6, .Top = y - 6, .Right = x + 6, .Bottom = y + 6});
     }
   }
   void Ok(bool noMoreChecks) {
@@ -176,39 +196,50 @@ TEST_F(BatchMarkedRunTest, FramesAlignedOnOneOrTwoMarksAddUp) {
 }
 
 TEST_F(BatchMarkedRunTest, ARerunWithTheShiftListAsksNothingAndGivesTheSameTarget) {
-  const std::string start = Frames(4, 1.3, -0.7, 0);
-  Files(start, "first.fit");
-  MarkedAddBatch(1);
-  answer = [&](int prompt, int target, int) {
-    if (prompt == 1) MarkStars(target, 1);
-    Ok(true);
-  };
-  ASSERT_TRUE(Start());
-  Run();
-  ASSERT_EQ(prompts.size(), 1u);
-  TShiftListFile list;
-  std::string error;
-  ASSERT_TRUE(ReadShiftListFile(dir.file("VList_1Stars_4files.qvl"), list, error)) << error;
-  FreeSlot(48);
-  ASSERT_TRUE(LoadImageFile(48, dir.file("first.fit")));
-  const std::vector<float> first = PlaneValues(48, 1);
-  FreeSlot(48);
+  // One mark, and four in multipoint mode (the listed marks installed).
+  for (const int marks : {1, 4}) {
+    SCOPED_TRACE(marks);
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    const std::string start = Frames(4, 1.3, -0.7, marks == 4 ? 0.5 : 0, FourStars);
+    const std::string tag = std::to_string(marks);
+    Files(start, "first" + tag + ".fit");
+    MarkedAddBatch(std::min(marks, 3));
+    answer = [&](int prompt, int target, int) {
+      if (prompt == 1) marks == 1 ? MarkStars(target, 1) : MarkFourStars(target);
+      Ok(true);
+    };
+    ASSERT_TRUE(Start());
+    Run();
+    ASSERT_EQ(prompts.size(), 1u);
+    TShiftListFile list;
+    std::string error;
+    ASSERT_TRUE(ReadShiftListFile(dir.file("VList_" + tag + "Stars_4files.qvl"), list, error)) << error;
+    std::filesystem::remove(dir.file("VList_" + tag + "Stars_4files.qvl"));
+    FreeSlot(48);
+    ASSERT_TRUE(LoadImageFile(48, dir.file("first" + tag + ".fit")));
+    const std::vector<float> first = PlaneValues(48, 1);
+    FreeSlot(48);
 
-  ResetRun();
-  BatchSteps = TBatchStepList();
-  Files(start, "again.fit");
-  MarkedAddBatch(1);
-  BatchRun.UseShiftList = true;
-  InstallRunShiftList(list);
-  BatchRun.ShiftListCount = list.Count();
-  ASSERT_TRUE(Start());
-  Run();
-  EXPECT_EQ(prompts.size(), 1u) << "the rerun asks nothing";
-  EXPECT_EQ(labels.Label1, "4 Bilder Add");
-  ASSERT_TRUE(LoadImageFile(48, dir.file("again.fit")));
-  const std::vector<float> again = PlaneValues(48, 1);
-  ASSERT_EQ(again.size(), first.size());
-  for (size_t i = 0; i < first.size(); ++i) ASSERT_NEAR(again[i], first[i], 1e-3f * std::fabs(first[i]) + 1e-3f) << i;
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    Files(start, "again" + tag + ".fit");
+    MarkedAddBatch(marks);
+    BatchRun.UseShiftList = true;
+    InstallRunShiftList(list);
+    BatchRun.ShiftListCount = list.Count();
+    ASSERT_TRUE(Start());
+    Run();
+    EXPECT_EQ(prompts.size(), 1u) << "the rerun asks nothing";
+    EXPECT_EQ(labels.Label1, "4 Bilder Add");
+    ASSERT_TRUE(LoadImageFile(48, dir.file("again" + tag + ".fit")));
+    const std::vector<float> again = PlaneValues(48, 1);
+    ASSERT_EQ(again.size(), first.size());
+    for (size_t i = 0; i < first.size(); ++i)
+      ASSERT_NEAR(again[i], first[i], 1e-3f * std::fabs(first[i]) + 1e-3f) << i;
+    FreeSlot(48);
+  }
 }
 
 TEST_F(BatchMarkedRunTest, CorrelationRunsListTheReferenceJustAboveTheSecond) {
@@ -287,19 +318,20 @@ TEST_F(BatchMarkedRunTest, MedianWithMarksStacksEveryListedFrame) {
 }
 
 TEST_F(BatchMarkedRunTest, FitToTargetPutsEveryImageOnTheFirstOnesGrid) {
-  for (const int marks : {1, 2}) {
+  // One and two marks, and four in multipoint mode.
+  for (const int marks : {1, 2, 4}) {
     SCOPED_TRACE(marks);
     ResetRun();
     BatchSteps = TBatchStepList();
     prompts.clear();
     const std::string folder = "fit" + std::to_string(marks);
     std::filesystem::create_directories(dir.path() / folder);
-    Files(Frames(3, 1.4, 0.9, marks == 2 ? 0.5 : 0), dir.file(folder + "/r.fit"));
+    Files(Frames(3, 1.4, 0.9, marks >= 2 ? 0.5 : 0, FourStars), dir.file(folder + "/r.fit"));
     Steps({14});
-    Step(2).MarksOrInterpolation = marks;
+    Step(2).MarksOrInterpolation = std::min(marks, 3);
     Step(2).OptionCaption.clear();
     answer = [&](int prompt, int target, int) {
-      if (prompt == 1) MarkStars(target, marks);
+      if (prompt == 1) marks == 4 ? MarkFourStars(target) : MarkStars(target, marks);
       Ok(true);
     };
     ASSERT_TRUE(Start());
@@ -309,10 +341,10 @@ TEST_F(BatchMarkedRunTest, FitToTargetPutsEveryImageOnTheFirstOnesGrid) {
       FreeSlot(48);
       ASSERT_TRUE(LoadImageFile(48, dir.file(folder + name))) << name;
       const std::vector<float> v = PlaneValues(48, 1);
-      for (const TFloatPoint star : {Star1, Star2}) {
-        const TFloatPoint at = Centroid(v, Background, star);
-        EXPECT_NEAR(at.X, star.X, 0.1) << name;
-        EXPECT_NEAR(at.Y, star.Y, 0.1) << name;
+      for (const TStar& star : FourStars) {
+        const TFloatPoint at = Centroid(v, Background, star.At);
+        EXPECT_NEAR(at.X, star.At.X, 0.1) << name;
+        EXPECT_NEAR(at.Y, star.At.Y, 0.1) << name;
       }
     }
   }
@@ -374,6 +406,184 @@ TEST_F(BatchMarkedRunTest, BayerSpecialRunGivesTheColoursOfTheField) {
     const std::vector<float> plane = PlaneValues(48, p);
     for (const int at : {45 * W + 30, 10 * W + 70, 50 * W + 10})
       EXPECT_NEAR(plane[size_t(at)] / m, colour[p - 1] + Background, 0.5) << p << " " << at;
+  }
+}
+
+TEST_F(BatchMarkedRunTest, FramesAlignedOnFourMarksAddUpOrStackFromTheirList) {
+  struct Case {
+    int32_t combineMode;
+    const char* label;
+  } cases[] = {{0, "4 Bilder Add"}, {3, "4 Bilder Median"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    const std::string name = "multi" + std::to_string(c.combineMode) + ".fit";
+    Files(Frames(4, 1.2, -0.8, 0.8, FourStars), name);
+    MarkedAddBatch(3);
+    BatchRun.CombineMode = c.combineMode;
+    answer = [&](int prompt, int target, int) {
+      if (prompt == 1) MarkFourStars(target);
+      Ok(true);
+    };
+    ASSERT_TRUE(Start());
+    Run();
+    EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+    EXPECT_EQ(labels.Label1, c.label);
+    ASSERT_EQ(prompts.size(), 1u) << "only the first image asks";
+    EXPECT_EQ(prompts[0].second, "Markieren Sie mindestens 3 Sterne und klicken danach auf \"Ok, weiter\"!");
+    FreeSlot(48);
+    ASSERT_TRUE(LoadImageFile(48, dir.file(name)));
+    const std::vector<float> result = PlaneValues(48, 1);
+    // The frames on the first one's grid: every star where it was.
+    const double background = c.combineMode == 0 ? 4 * Background : Background;
+    for (const TStar& star : FourStars) {
+      const TFloatPoint at = Centroid(result, background, star.At);
+      EXPECT_NEAR(at.X, star.At.X, 0.15);
+      EXPECT_NEAR(at.Y, star.At.Y, 0.15);
+    }
+    // The run's list holds the pairs of every mark of every frame.
+    const std::string list = dir.file("VList_4Stars_4files.qvl");
+    TShiftListFile read;
+    std::string error;
+    ASSERT_TRUE(ReadShiftListFile(list, read, error)) << error;
+    ASSERT_EQ(read.Count(), 4);
+    ASSERT_EQ(read.MarkPairs[3].size(), 4u);
+    for (const TMarkPair& p : read.MarkPairs[0]) {
+      EXPECT_EQ(p.Xa, p.Xb);
+      EXPECT_EQ(p.Ya, p.Yb);
+    }
+    // Star 1 is the centre of the turn: the last frame moved it by 3 (dx, dy).
+    const TMarkPair& first = read.MarkPairs[3][0];
+    EXPECT_NEAR(first.Xb - first.Xa, 3 * 1.2, 0.1);
+    EXPECT_NEAR(first.Yb - first.Ya, 3 * -0.8, 0.1);
+    std::filesystem::remove(list);
+  }
+}
+
+
+// The comet computation: the stars of f0001 and f0005 are aligned on one
+// mark, the comet marked in both; it moves by (1.5, 0.5) per series image
+// against the stars, which move by (0.9, -0.6).
+TEST_F(BatchMarkedRunTest, TheCometComputationMarksTwoImagesAndGivesTheMotion) {
+  const TFloatPoint comet{40, 30};
+  const double cx = 1.5, cy = 0.5, dx = 0.9, dy = -0.6;
+  for (int k = 0; k < 5; ++k) {
+    const TStar stars[] = {{Star1, 1000}, {Star2, 700}, {{float(comet.X + k * cx), float(comet.Y + k * cy)}, 900}};
+    WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {StarFrame(k * dx, k * dy, 0, stars)});
+  }
+  std::optional<FakeWindow> kept;
+  BatchRunView.KeepMarks = [&](int slot) { kept = windows[size_t(slot)]; };
+  BatchRunView.RestoreKeptMarks = [&](int slot) {
+    ASSERT_TRUE(kept);
+    FakeWindow& w = windows[size_t(slot)];
+    w.sel1 = kept->sel1;
+    w.rect1 = kept->rect1;
+    w.marker1 = kept->marker1;
+  };
+  for (const bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel);
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    ui.Messages.clear();
+    kept.reset();
+    BatchRun.CometValuesSet = false;
+    BatchRun.CometPerFrameX = BatchRun.CometPerFrameY = 0;
+    Files(dir.file("f0001.fit"), "comet.fit");
+    MarkedAddBatch(1);
+    BatchRunView.ChooseImage = [&](const std::string&) { return cancel ? std::string() : dir.file("f0005.fit"); };
+    answer = [&](int prompt, int target, int work) {
+      const bool first = prompts.back().first == 0;
+      if (prompt == 1) MarkStars(target, 1);
+      if (prompts.back().second == CometPrompt()) {
+        // The comet where it is in this image, a box around it.
+        const double k = first ? 0 : 4;
+        FakeWindow& w = windows[size_t(first ? target : work)];
+        w.sel1 = true;
+        const int x = int(std::lround(comet.X + k * (cx + dx))), y = int(std::lround(comet.Y + k * (cy + dy)));
+        w.rect1 = {.Left = x - 5, .Top = y - 5, .Right = x + 5, .Bottom = y + 5};
+      }
+      Ok(true);
+    };
+    BatchTextSchreiben();
+    ASSERT_TRUE(CheckCometComputation());
+    BeginBatchRun();
+    Run();
+    EXPECT_EQ(std::count(ui.Messages.begin(), ui.Messages.end(), BatchCaption(TBatchCaption::SecondCometImage)), 1);
+    EXPECT_FALSE(BatchRun.Running);
+    if (cancel) {
+      EXPECT_FALSE(BatchRun.CometValuesSet) << "a cancelled choice computes nothing";
+      EXPECT_EQ(prompts.size(), 2u);
+      continue;
+    }
+    // Stars, comet; then the second image's stars confirmed and its comet.
+    ASSERT_EQ(prompts.size(), 4u);
+    EXPECT_EQ(prompts[1].second, CometPrompt());
+    EXPECT_EQ(prompts[2].first, 1);
+    EXPECT_EQ(prompts[3].second, CometPrompt());
+    EXPECT_TRUE(kept.has_value());
+    EXPECT_EQ(BatchRun.CometSeriesA, 1);
+    EXPECT_EQ(BatchRun.CometSeriesB, 5);
+    ASSERT_TRUE(BatchRun.CometValuesSet);
+    // The first position less the second carried into the first image's
+    // frame, per series image.
+    EXPECT_NEAR(BatchRun.CometPerFrameX, -cx, 0.05);
+    EXPECT_NEAR(BatchRun.CometPerFrameY, -cy, 0.05);
+    EXPECT_FALSE(Exists(dir.file("comet.fit"))) << "the computation writes no target";
+  }
+}
+
+// A rerun keeping the best three of four listed images, the reference (the
+// first) among the dropped: the new first image goes onto the lost
+// reference's grid, and so does the sum.
+TEST_F(BatchMarkedRunTest, AListThatLostItsReferencePutsTheFirstImageOnTheReferenceGrid) {
+  for (const int marks : {1, 4}) {
+    SCOPED_TRACE(marks);
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    const std::string start = Frames(4, 1.3, -0.7, marks == 4 ? 0.6 : 0, FourStars);
+    Files(start, "first" + std::to_string(marks) + ".fit");
+    MarkedAddBatch(std::min(marks, 3));
+    answer = [&](int prompt, int target, int) {
+      if (prompt == 1) marks == 1 ? MarkStars(target, 1) : MarkFourStars(target);
+      Ok(true);
+    };
+    ASSERT_TRUE(Start());
+    Run();
+    const std::string name = "VList_" + std::to_string(marks) + "Stars_4files.qvl";
+    TShiftListFile list;
+    std::string error;
+    ASSERT_TRUE(ReadShiftListFile(dir.file(name), list, error)) << error;
+    std::filesystem::remove(dir.file(name));
+    list.Qualities = {1, 5, 6, 7};
+    ASSERT_TRUE(SelectBestImages(list, "75"));
+    ASSERT_EQ(list.Count(), 3);
+
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    const std::string result = "dropped" + std::to_string(marks) + ".fit";
+    Files(start, result);
+    MarkedAddBatch(marks);
+    BatchRun.UseShiftList = true;
+    BatchRun.ReferenceDropped = true;
+    InstallRunShiftList(list);
+    BatchRun.ShiftListCount = list.Count();
+    ASSERT_TRUE(Start());
+    Run();
+    EXPECT_EQ(labels.Label1, "3 Bilder Add");
+    FreeSlot(48);
+    ASSERT_TRUE(LoadImageFile(48, dir.file(result)));
+    const std::vector<float> sum = PlaneValues(48, 1);
+    for (const TStar& star : FourStars) {
+      const TFloatPoint at = Centroid(sum, 3 * Background, star.At);
+      EXPECT_NEAR(at.X, star.At.X, 0.15);
+      EXPECT_NEAR(at.Y, star.At.Y, 0.15);
+    }
+    FreeSlot(48);
   }
 }
 

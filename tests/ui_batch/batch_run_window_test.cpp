@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
+#include "batch/inputs/shift_list_file.h"
 #include "batch/steps/batch_file.h"
 #include "batch_window_fixture.h"
 
@@ -159,6 +160,33 @@ TEST_F(BatchRunWindowTest, TheStarCheckAnswersThroughTheRunState) {
   EXPECT_TRUE(BatchRun.CometCompute);
   EXPECT_FALSE(prompt.Button3->isVisibleTo(&prompt));
   EXPECT_FALSE(prompt.CheckBox1->isVisibleTo(&prompt));
+}
+
+TEST_F(BatchRunWindowTest, TickingVListeReadsTheChosenShiftList) {
+  OneStepBatch();
+  NextStep(10);
+  TShiftListFile list;
+  list.Mode = 2;
+  list.Names = {"/x/a1.fit", "/x/a2.fit"};
+  list.StarPairs = {TStarPair{1, 2, 3, 4, 1, 2, 3, 4}, TStarPair{1, 2, 3, 4, 2, 3, 4, 5}};
+  list.Qualities = {9, 8};
+  std::string error;
+  const std::string path = VerschiebungslisteSpeichern(dir.file("l.qvl"), list, error);
+  ASSERT_FALSE(path.empty()) << error;
+  Chosen = {{QString::fromStdString(path)}};
+  form->CheckBox4->click();
+  EXPECT_EQ(Asked.back(), TBatchBrowse::ShiftList);
+  EXPECT_TRUE(form->CheckBox4->isChecked());
+  EXPECT_TRUE(BatchRun.UseShiftList);
+  EXPECT_EQ(BatchRun.ShiftListCount, 2);
+  EXPECT_FALSE(BatchRun.ReferenceDropped);
+  EXPECT_EQ(form->RadioGroup1->ItemIndex(), 2);
+  EXPECT_EQ(SeriesFileList, list.Names);
+  // Cancelled: the box is unticked again.
+  form->CheckBox4->click();
+  form->CheckBox4->click();
+  EXPECT_FALSE(form->CheckBox4->isChecked());
+  EXPECT_FALSE(BatchRun.UseShiftList);
 }
 
 TEST_F(BatchRunWindowTest, ABatchSavedByTheWindowIsTheEnginesAndLoadingClearsFirst) {

@@ -8,8 +8,11 @@
 #include "batch/accumulate/bayer_special.h"
 #include "batch/accumulate/frame_alignment.h"
 #include "batch/align/alignment_state.h"
+#include "batch/align/comet_marks.h"
 #include "batch/align/comet_offset.h"
+#include "batch/align/multipoint_alignment.h"
 #include "batch/align/prompt_texts.h"
+#include "batch/align/reference_resample.h"
 #include "batch/align/star_check.h"
 #include "batch/exec/step_run.h"
 #include "batch/inputs/series_file_list.h"
@@ -26,6 +29,7 @@
 #include "pixelops/mosaic/mosaic_conversion.h"
 #include "registration/combination/batch_combination_inputs.h"
 #include "registration/combination/combine_shifted_image.h"
+#include "registration/matching/star_assignment.h"
 #include "registration/stacking/master_frame_state.h"
 #include "store/color_models.h"
 #include "store/display/display_histogram.h"
@@ -41,6 +45,24 @@ TImageWindowLink* Link(int slot) {
   return SlotInUse(slot) && Store.HasWindow[size_t(slot)] ? Store.Window[size_t(slot)] : nullptr;
 }
 
+// Three or more marks: star matching and the shift grid.
+bool Multipoint(int marks) { return marks > 2; }
+
+// The mark pairs of the current image in multipoint mode (target x, y, work x, y).
+std::vector<TMarkPair> CurrentPairs;
+// The pairs the combination uses: the target's points moved by the comet offset.
+std::vector<TMarkPair> FitPairs;
+
+// The first image of a list that lost its reference goes onto that
+// reference's grid; the run ends when no slot is free for it.
+bool PlaceOnListedReference(int slot, bool listed) {
+  TBatchRunState& s = BatchRun;
+  if (!listed || !s.UseShiftList || !s.ReferenceDropped) return true;
+  if (ResampleOntoListedReference(slot, s.MarkCount, FitPairs)) return true;
+  s.EndOfRun = true;
+  return false;
+}
+
 bool DirectMark(int slot, int n) {
   const TImageWindowLink* w = Link(slot);
   return w && w->MarkerVisible(n);
@@ -52,8 +74,10 @@ bool AnyDirectMark(int slot, int marks) {
   return false;
 }
 
-// The points (a direct mark or a selection each) the window carries.
+// The points (a direct mark or a selection each) the window carries; in
+// multipoint mode its marks.
 int PointsShown(int slot, int marks) {
+  if (Multipoint(marks)) return MultipointMarks(slot);
   const TImageWindowLink* w = Link(slot);
   int count = 0;
   for (int n = 1; w && n <= marks; ++n) count += w->MarkerVisible(n) || w->SelectionVisible(n);
@@ -80,7 +104,7 @@ double BrightnessRatio(int target, int work) {
 // has no direct mark.
 void PlaceWorkMarks(int target, int work, int marks) {
   TImageWindowLink* w = Link(work);
-  if (!w) return;
+  if (!w || Multipoint(marks)) return;
   const TFloatPoint b[2] = {PointB1(), PointB2()};
   for (int n = 1; n <= marks; ++n)
     if (!DirectMark(target, n)) w->CentreSelection(n, b[n - 1].X, b[n - 1].Y);
@@ -91,6 +115,11 @@ void PlaceWorkMarks(int target, int work, int marks) {
 // false when fewer pairs than marks were found.
 bool Measure(int target, int work, int marks) {
   MatchQuality = 99;
+  if (Multipoint(marks)) {
+    CurrentPairs = MatchMultipoint(target, work, BatchRun.BayerSpecial, BrightnessRatio(target, work));
+    BatchPoints.count = marks;
+    return int(CurrentPairs.size()) >= 3;
+  }
   const TAlignPoints p = GetAlignmentPoints(target, work, BatchRun.BayerSpecial, BrightnessRatio(target, work));
   if (p.count >= 1) {
     BatchPoints.A1x = p.A1x;
@@ -128,9 +157,19 @@ void CorrectMosaic(int work) {
     }
 }
 
+// "&Ok, weiter" is offered when both windows carry the run's marks; in
+// multipoint mode the same number of marks, more than 2.
+bool MarksComplete(int target, int work, int marks) {
+  if (Multipoint(marks)) {
+    const int n = MultipointMarks(target);
+    return n > 2 && MultipointMarks(work) == n;
+  }
+  return PointsShown(target, marks) == marks && PointsShown(work, marks) == marks;
+}
+
 // The prompt and its wait loop, repeated while the answer needs confirming.
 // False when the image is skipped or the run ends.
-bool AskForMarks(int target, int work, int marks, bool first, std::string text, bool& counted) {
+bool AskForMarks(int target, int work, int& marks, bool first, std::string text, bool& counted) {
   TBatchRunState& s = BatchRun;
   bool directConfirmed = false;
   for (;;) {
@@ -139,7 +178,7 @@ bool AskForMarks(int target, int work, int marks, bool first, std::string text, 
     s.PromptAnswered = false;
     ViewShowPrompt(text);
     while (!s.PromptAnswered && !s.EndOfRun) {
-      ViewEnablePromptOk(PointsShown(target, marks) == marks && PointsShown(work, marks) == marks);
+      ViewEnablePromptOk(MarksComplete(target, work, marks));
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       EngineUi().ProcessMessages();
       // A window closed meanwhile: without the target the run ends, without
@@ -149,6 +188,11 @@ bool AskForMarks(int target, int work, int marks, bool first, std::string text, 
       if (s.SkipImage) break;
     }
     if (s.EndOfRun || s.SkipImage) return false;
+    // Multipoint runs go on with the marks the user left on the target.
+    if (Multipoint(marks)) {
+      marks = std::max(3, MultipointMarks(target));
+      s.MarkCount = marks;
+    }
     // A direct mark brings the prompt once more to confirm the measurement.
     if (!directConfirmed && AnyDirectMark(target, marks)) {
       s.DirectMarks = true;
@@ -156,20 +200,22 @@ bool AskForMarks(int target, int work, int marks, bool first, std::string text, 
       directConfirmed = true;
       ViewUntickNoMoreChecks();
     }
-    Measure(target, work, marks);
+    // The first image's marks in multipoint mode pair with themselves.
+    Measure(target, first && Multipoint(marks) ? target : work, marks);
     if (first) {
       // The reference is its own second image: A and B are the same points.
       BatchPoints.B1x = BatchPoints.A1x;
       BatchPoints.B1y = BatchPoints.A1y;
       BatchPoints.B2x = BatchPoints.A2x;
       BatchPoints.B2y = BatchPoints.A2y;
-      if (PointsShown(target, marks) == marks) break;
+      if (Multipoint(marks) ? MultipointMarks(target) > 2 : PointsShown(target, marks) == marks) break;
       text = FirstImagePrompt(marks, RunMarkKind());
       continue;
     }
     if (Settings.ShiftMode == 0 && !HasCometOffset()) PlaceWorkMarks(target, work, marks);
     const bool doubtful = MatchQuality < s.StarTolerance || s.CheckStars;
-    if ((s.DirectMarks && doubtful) || PointsShown(target, marks) != marks) {
+    const bool missing = Multipoint(marks) ? !MarksComplete(target, work, marks) : PointsShown(target, marks) != marks;
+    if ((s.DirectMarks && doubtful) || missing) {
       text = ConfirmPrompt(marks, RunMarkKind());
       continue;
     }
@@ -185,6 +231,12 @@ bool AskForMarks(int target, int work, int marks, bool first, std::string text, 
 // The listed points of the current file.
 void ListedPoints() {
   const TBatchRunState& s = BatchRun;
+  if (Multipoint(s.MarkCount)) {
+    const bool has = size_t(s.ShiftListIndex) < BatchMarkPairs.size();
+    CurrentPairs = has ? BatchMarkPairs[size_t(s.ShiftListIndex)] : std::vector<TMarkPair>{};
+    BatchPoints.count = s.MarkCount;
+    return;
+  }
   if (size_t(s.ShiftListIndex) >= BatchStarPairs.size()) return;
   const TStarPair& p = BatchStarPairs[size_t(s.ShiftListIndex)];
   BatchPoints = TAlignPoints{p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], s.MarkCount};
@@ -200,6 +252,10 @@ void RecordShiftListEntry() {
   BatchStarPairs.resize(std::max(BatchStarPairs.size(), at));
   BatchStarPairs.insert(BatchStarPairs.begin() + std::ptrdiff_t(at),
                         TStarPair{p.A1x, p.A1y, p.A2x, p.A2y, p.B1x, p.B1y, p.B2x, p.B2y});
+  if (Multipoint(s.MarkCount)) {
+    BatchMarkPairs.resize(std::max(BatchMarkPairs.size(), at));
+    BatchMarkPairs.insert(BatchMarkPairs.begin() + std::ptrdiff_t(at), CurrentPairs);
+  }
   BatchQualities.resize(std::max(BatchQualities.size(), at));
   BatchQualities.insert(BatchQualities.begin() + std::ptrdiff_t(at), float(MatchQuality));
   ++s.ShiftListIndex;
@@ -243,6 +299,7 @@ void AddToTarget(int target, int work, bool first, bool listed) {
       same.B2y = same.A2y;
       BayerSpezialAddieren(work, FrameAlignment(same, marks), listed);
     } else {
+      if (!PlaceOnListedReference(target, listed)) return;
       StartCoverageWeights(target);
       s.WeightedAdd = 1;
     }
@@ -303,18 +360,25 @@ void FitToTarget(int target, int work) {
 void RunMarkedAlignment(const TStepRun& run) {
   TBatchRunState& s = BatchRun;
   const int target = s.TargetSlot, work = run.Work;
-  const int32_t marks = s.MarkCount;
-  if (!SlotInUse(target) || !SlotInUse(work) || marks > 2) {
+  int32_t marks = s.MarkCount;
+  if (!SlotInUse(target) || !SlotInUse(work)) {
     s.FirstImage = false;
     return;
   }
   MatchQuality = 99;
+  if (s.FirstImage && Multipoint(marks)) ResetStarMatching();
   const bool listed = s.UseShiftList && s.InShiftList;
   if (s.BayerSpecial && !listed) CorrectMosaic(work);
   const bool first = s.FirstImage && !s.UseShiftList;
   const TMarkKind kind = RunMarkKind();
   std::string text;
   bool counted = false;
+  // The comet computation's second image is aligned on the first one's
+  // stars, always confirmed by the user.
+  if (s.CometCompute && !first) {
+    RestoreCometReference(target, work);
+    s.CheckStars = true;
+  }
   if (first) {
     ResetQualityStatistics();
     text = FirstImagePrompt(marks, kind);
@@ -348,15 +412,32 @@ void RunMarkedAlignment(const TStepRun& run) {
     if (!AskForMarks(target, work, marks, first, text, counted)) return;
   }
 
+  // The comet computation combines nothing: the comet is marked in the image.
+  if (s.CometCompute) {
+    MarkComet(first ? target : work, first);
+    s.FirstImage = false;
+    return;
+  }
+
   // The first image of the run is the target itself, listed or not.
   const bool reference = s.FirstImage || work == target;
   MoveReferencePoints(s.CometShiftX, s.CometShiftY);
+  FitPairs = CurrentPairs;
+  for (TMarkPair& p : FitPairs) {
+    p.Xa += float(s.CometShiftX);
+    p.Ya += float(s.CometShiftY);
+  }
+  if (Multipoint(s.MarkCount)) FitTargetToFrame(FitPairs, target, reference ? target : work);
   if (run.Op == 10) {
     AddToTarget(target, work, reference, listed);
   } else if (!reference) {
     FitToTarget(target, work);
+  } else if (listed && s.ReferenceDropped) {
+    if (PlaceOnListedReference(work, listed)) Refresh(work);
   }
   if (!listed && !s.EndOfRun) RecordShiftListEntry();
+  // The accepted match is where the next image's matching starts.
+  if (Multipoint(s.MarkCount) && !listed && !reference && !s.EndOfRun && !s.CometCompute) AcceptMatchedFrame();
   MoveReferencePoints(-s.CometShiftX, -s.CometShiftY);
   s.FirstImage = false;
 }

@@ -5,7 +5,9 @@
 #include "batch/exec/step_copy.h"
 #include "batch/exec/step_run.h"
 #include "batch/exec/step_values.h"
+#include "batch/run/batch_run_state.h"
 #include "batch/run/batch_run_view.h"
+#include "common/engine_ui.h"
 #include "core/settings.h"
 #include "pixelops/flattening/mask_image.h"
 #include "registration/calibration/dark_subtraction.h"
@@ -16,13 +18,28 @@ namespace astrelon {
 
 namespace {
 
+// A dark of another size than the image is not subtracted; the run says so
+// once and goes on with the image as it is.
+bool DarkFitsImage(int work, int dark) {
+  const TImageSlot& im = Store.Image[size_t(work)];
+  const TImageSlot& dk = Store.Image[size_t(dark)];
+  if (im.Width == dk.Width && im.Height == dk.Height) return true;
+  if (!BatchRun.DarkSizeReported) {
+    BatchRun.DarkSizeReported = true;
+    EngineUi().ShowMessage(DarkSizeDiffersText(im.Width, im.Height, dk.Width, dk.Height));
+  }
+  return false;
+}
+
 // "Bild subtrahieren": temperature compensation with option bit 1, hot-pixel
 // repair with the option.
 void SubtractDark(const TStepRun& run) {
   const int dark = StepFileSlot(run.Step, run.Value(1));
   if (dark < 1) return;
-  SubtractDarkFrame(run.Work, dark, run.Item->OptionFlags > 0, run.OptionOn());
-  UpdateMinMax(run.Work);
+  if (DarkFitsImage(run.Work, dark)) {
+    SubtractDarkFrame(run.Work, dark, run.Item->OptionFlags > 0, run.OptionOn());
+    UpdateMinMax(run.Work);
+  }
   KeepOrReleaseStepFile(run.Step, dark);
 }
 

@@ -9,6 +9,7 @@
 #include "batch/run/batch_run_state.h"
 #include "batch/run/batch_run_view.h"
 #include "batch/steps/batch_captions.h"
+#include "common/engine_ui.h"
 #include "core/batch_series.h"
 #include "store/image_store.h"
 
@@ -44,6 +45,21 @@ void CollectRemainingInputs(std::string name) {
   s.FilesDone = int32_t(SeriesFileList.size());
 }
 
+// The comet computation's second image, chosen by the user after the first;
+// cancelling ends the run, and the run ends after the second.
+bool ChooseSecondCometImage() {
+  TBatchRunState& s = BatchRun;
+  if (s.FilesDone != 1) return false;
+  EngineUi().ShowMessage(BatchCaption(TBatchCaption::SecondCometImage));
+  const std::string next = ViewChooseImage(s.StartFolder);
+  if (next.empty()) {
+    s.EndOfRun = true;
+    return false;
+  }
+  s.InputFileName = next;
+  return true;
+}
+
 }  // namespace
 
 std::string FilesDoneText(int count) {
@@ -72,8 +88,10 @@ bool FinishImage() {
   if (!s.EndOfRun) {
     if ((s.HasAddStep || s.MarkCount > 0) && !s.CheckStars && !s.UseShiftList) ViewShowCheckButton(true);
     std::string name = s.InputFileName;
-    const bool found = s.ExistingTarget || NextRunInput(name);
-    if (s.UseShiftList && s.CombineMode > 2 && s.ShiftListCount > 1) {
+    const bool found = !s.CometCompute && (s.ExistingTarget || NextRunInput(name));
+    if (s.CometCompute) {
+      more = ChooseSecondCometImage();
+    } else if (s.UseShiftList && s.CombineMode > 2 && s.ShiftListCount > 1) {
       s.FilesDone = s.ShiftListCount;
     } else if (found && s.CombineMode > 2 && s.MarkCount == 0) {
       CollectRemainingInputs(name);

@@ -19,6 +19,7 @@
 #include "core/batch_series.h"
 #include "core/settings.h"
 #include "registration/combination/batch_combination_inputs.h"
+#include "registration/matching/batch_stack_alignment.h"
 #include "registration/stacking/combine_image_stack.h"
 #include "registration/stacking/master_frame_state.h"
 #include "shell/main/recent_files.h"
@@ -56,7 +57,10 @@ bool StackListedFiles(int target, int32_t& leftOut) {
   options.Method = TStackMethod(6 - s.CombineMode);
   options.IsFlat = false;
   options.ShowProgress = false;
+  // Frames aligned on three or more marks are fitted from their listed pairs.
+  InstallBatchStackAlignment();
   const int32_t combined = CombineImageStack(options);
+  RemoveBatchStackAlignment();
   leftOut = SeriesFiles.LeftOut + std::max(0, options.Count - std::min(options.Count, MaxStackFrames));
   return combined >= 0;
 }
@@ -93,7 +97,9 @@ void FinishTarget(int32_t& leftOut) {
 // reference of a correlation run gets a quality just above the second's).
 void WriteRunShiftList() {
   TBatchRunState& s = BatchRun;
-  TShiftListFile list = RunShiftList(s.MarkCount);
+  // A multipoint run keeps the number of marks the user set, above 2; its
+  // list is of the multipoint kind (3), the only one that holds them.
+  TShiftListFile list = RunShiftList(std::min(s.MarkCount.load(), 3));
   if (s.SavedShiftMode == 1 && list.Count() > 1) RaiseReferenceQuality(list);
   std::string error;
   if (VerschiebungslisteSpeichern(ShiftListFileName(s.StartFolder, s.MarkCount, list.Count()), list, error).empty())

@@ -47,6 +47,7 @@ void ResetBatchRunState(TBatchRunState& s, const TBatchRunSetup& setup) {
   s.PromptAnswered = false;
   s.DirectMarks = false;
   s.WriteShiftList = false;
+  s.DarkSizeReported = false;
   s.HasAddStep = setup.HasAddStep ? 1 : 0;
   s.HasFitStep = setup.HasFitStep;
   s.MarkCount = setup.MarkCount;

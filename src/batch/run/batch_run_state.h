@@ -91,6 +91,7 @@ struct TBatchRunState {
   bool CometValuesSet = false;
   bool NewTarget = false;
   bool DirectMarks = false;
+  bool DarkSizeReported = false;  // a dark of another size was reported in this run
 };
 
 extern TBatchRunState BatchRun;

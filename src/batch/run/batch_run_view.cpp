@@ -20,6 +20,18 @@ void ViewCloseSlot(int slot) {
   if (FreeSlot(slot)) Store.HasWindow[size_t(slot)] = 0;
 }
 
+void ViewKeepMarks(int slot) {
+  if (SlotInUse(slot) && BatchRunView.KeepMarks) BatchRunView.KeepMarks(slot);
+}
+
+void ViewRestoreKeptMarks(int slot) {
+  if (SlotInUse(slot) && BatchRunView.RestoreKeptMarks) BatchRunView.RestoreKeptMarks(slot);
+}
+
+std::string ViewChooseImage(const std::string& folder) {
+  return BatchRunView.ChooseImage ? BatchRunView.ChooseImage(folder) : std::string();
+}
+
 void ViewRender(int slot) {
   if (SlotInUse(slot) && BatchRunView.Render) BatchRunView.Render(slot);
 }

@@ -39,6 +39,13 @@ struct TBatchRunView {
   std::function<void()> UntickNoMoreChecks;
   // Puts the source window's marks at the same places in the destination.
   std::function<void(int source, int destination)> CopyMarks;
+  // Keeps the window's marks (selections and direct marks) aside, and puts
+  // the kept ones back: the comet computation's reference stars.
+  std::function<void(int slot)> KeepMarks;
+  std::function<void(int slot)> RestoreKeptMarks;
+  // The open dialog for the comet computation's second image, starting in the
+  // folder; the chosen file's name, empty when cancelled.
+  std::function<std::string(const std::string& folder)> ChooseImage;
 };
 
 extern TBatchRunView BatchRunView;
@@ -59,6 +66,10 @@ void ViewShowPrompt(const std::string& text);
 void ViewEnablePromptOk(bool enabled);
 void ViewUntickNoMoreChecks();
 void ViewCopyMarks(int source, int destination);
+void ViewKeepMarks(int slot);
+void ViewRestoreKeptMarks(int slot);
+// Empty without a view.
+std::string ViewChooseImage(const std::string& folder);
 
 // The status window's lines (nothing while it is not shown).
 void StatusFile(const std::string& text);      // Label1

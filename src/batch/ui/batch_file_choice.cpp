@@ -32,6 +32,7 @@ constexpr std::array<TDialogKind, 8> Kinds = {{
     {"Astrelon Batchfile (*.qzb)", "qzb"},
 }};
 constexpr TDialogKind SaveBatchKind = {"Astrelon Batchdatei (*.qzb)", "qzb"};
+constexpr TDialogKind ShiftListKind = {"Astrelon Verschiebungsliste (*.qvl)", "qvl"};
 
 // A start name: a folder opens the dialog there, a file name is proposed.
 void Prepare(QFileDialog* dialog, const QString& start) {
@@ -50,11 +51,13 @@ QStringList Run(QFileDialog* dialog, const QString& start) {
 }
 
 QFileDialog* ParameterDialog(QWidget* parent, TBatchBrowse kind) {
-  static std::array<QPointer<QFileDialog>, Kinds.size() + 1> dialogs;
+  static std::array<QPointer<QFileDialog>, Kinds.size() + 2> dialogs;
   const size_t i = size_t(kind) - size_t(TBatchBrowse::ColorCorrection);
   QPointer<QFileDialog>& d = dialogs[i];
   if (!d) {
-    const TDialogKind& k = kind == TBatchBrowse::SaveBatch ? SaveBatchKind : Kinds[i];
+    const TDialogKind& k = kind == TBatchBrowse::SaveBatch   ? SaveBatchKind
+                           : kind == TBatchBrowse::ShiftList ? ShiftListKind
+                                                             : Kinds[i];
     d = MakeParameterFileDialog(parent, kind == TBatchBrowse::SaveBatch, QString::fromUtf8(k.Filter), k.Suffix);
   }
   return d;

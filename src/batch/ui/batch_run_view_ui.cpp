@@ -6,6 +6,7 @@
 #include <QScrollArea>
 
 #include "batch/run/batch_run_view.h"
+#include "batch/ui/batch_file_choice.h"
 #include "batch/ui/batch_status_window.h"
 #include "batch/ui/batch_window.h"
 #include "batch/ui/star_check_prompt.h"
@@ -14,6 +15,7 @@
 #include "shell/ui/windows/image_view.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/window_creation.h"
+#include "shell/windows/image_window_state.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -41,6 +43,28 @@ void SetPictureNote(int slot, const std::string& text) {
     };
   }
   window->Image1->update();
+}
+
+// The marks a window had when they were kept (the comet computation's
+// reference stars).
+struct TKeptMarks {
+  int Slot = -1;
+  TWindowOverlay Overlay;
+  std::array<TRectI, 5> Selections{};
+};
+TKeptMarks KeptMarks;
+
+void KeepMarks(int slot) {
+  if (const TMDIChild* window = ImageWindow(slot))
+    KeptMarks = {slot, window->Overlay(), WindowSelectionRects[size_t(slot)]};
+}
+
+void RestoreKeptMarks(int slot) {
+  TMDIChild* window = ImageWindow(slot);
+  if (!window || KeptMarks.Slot != slot) return;
+  window->Overlay() = KeptMarks.Overlay;
+  WindowSelectionRects[size_t(slot)] = KeptMarks.Selections;
+  window->PlaceOverlayAtZoom();
 }
 
 }  // namespace
@@ -87,6 +111,13 @@ void InstallBatchRunView() {
     if (StarCheckPromptExists()) StarCheckPrompt().CheckBox1->setChecked(false);
   };
   v.CopyMarks = [](int source, int destination) { CopyMarksToWindow(source, destination); };
+  v.KeepMarks = KeepMarks;
+  v.RestoreKeptMarks = RestoreKeptMarks;
+  v.ChooseImage = [](const std::string& folder) {
+    const QStringList files =
+        RunBatchFileDialog(BatchWindowForm(), TBatchBrowse::Image, QString::fromStdString(folder));
+    return files.isEmpty() ? std::string() : files.front().toStdString();
+  };
   v.ShowCometValues = [] {
     if (TForm7* form = BatchWindowForm()) form->ShowCometValues();
   };

@@ -23,6 +23,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "batch/inputs/shift_list_selection.h"
 #include "batch/run/batch_run_state.h"
 #include "batch/steps/batch_captions.h"
 #include "batch/steps/batch_operation_table.h"
@@ -74,6 +75,16 @@ TForm7::TForm7() : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint) {
   BatchSteps = TBatchStepList();
   ResetTranslatedBatchTable();
   ChooseFiles = [this](TBatchBrowse kind, const QString& start) { return RunBatchFileDialog(this, kind, start); };
+  // A chosen shift list is read, its best images kept and made the run's list.
+  LoadShiftList = [this] {
+    const QStringList files = Choose(TBatchBrowse::ShiftList, {});
+    if (files.isEmpty()) return 0;
+    const TShiftListLoad load = astrelon::LoadShiftList(files.first().toStdString());
+    if (!load.Loaded) return 0;
+    BatchRun.ShiftListCount = load.Count;
+    BatchRun.ReferenceDropped = load.ReferenceDropped;
+    return load.Mode;
+  };
   TranslateTexts();
 }
 

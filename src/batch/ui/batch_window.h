@@ -42,6 +42,7 @@ enum class TBatchBrowse {
   FrequencyCurve,  // ".qfg"
   OpenBatch,       // ".qzb" to read
   SaveBatch,       // ".qzb" to write
+  ShiftList,       // ".qvl" to read
 };
 
 class TForm7 : public QWidget {
