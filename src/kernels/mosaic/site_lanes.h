@@ -42,16 +42,6 @@ template <class V>
   }
 }
 
-// p[0], p[2], ... widened to the double lanes of V (TVec4d, or one double);
-// reads 8 values.
-template <class V>
-[[gnu::always_inline]] inline V Every2Widened(const float* p) {
-  if constexpr (std::is_arithmetic_v<V>)
-    return double(*p);
-  else
-    return __builtin_convertvector(Every2<TVec4f>(p), V);
-}
-
 // The same, reading p[0], p[2], ... alone: for rows whose other sites another
 // worker may be writing.
 template <class V>

@@ -8,8 +8,6 @@
 #include <vector>
 
 #include "common/pascal_format.h"
-#include "pixelops/mosaic/kimmel_line_variances.h"
-#include "pixelops/mosaic/kimmel_refine_colour.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -38,8 +36,6 @@ struct TKimmelView {
     S3 = std::max(0.01 * job.Noise, 0.01);
   }
   size_t At(int32_t x, int32_t y) const { return size_t(y) * size_t(W) + size_t(x); }
-  // The line variances around the sites of colour plane c.
-  TKimmelLines Lines(const float* c) const { return {c, P[2], W, S3 * S3 * 80000}; }
 };
 
 bool IsGreen(int32_t x, int32_t y) { return MosaicCellColor(MosaicPattern, x, y) == McGreen; }
@@ -60,6 +56,38 @@ int32_t PowerOf(double dh, double dv, double s3) {
 double Mix(double h, double v, double wh, double wv) {
   if (!(wh + wv > 0)) return (h + v) / 4;
   return (h * wh + v * wv) / (2 * (wh + wv));
+}
+
+// Line variance of second differences of v(-r .. r) (r = 3 or 7) centred at
+// offset 0: even centres give value - mean of its neighbours, odd centres the
+// negative; 5 terms (r = 3) or 13 terms (r = 7).
+template <typename F>
+double LineVariance(F&& v, int32_t r) {
+  double sum = 0, squares = 0;
+  for (int32_t c = -r + 1; c <= r - 1; ++c) {
+    const double e = (v(c) - (v(c - 1) + v(c + 1)) / 2) * ((c & 1) ? -1 : 1);
+    sum += e;
+    squares += e * e;
+  }
+  const double n = 2 * r - 1;
+  return squares / n - (sum / n) * (sum / n);
+}
+
+// Horizontal and vertical line variances around (x, y): along the row L(0) and
+// L(+-2), L(+-3) from `c`, L(+-1) from the green; widened to 13 terms when the
+// two are close.
+std::array<double, 2> LineVariances(const TKimmelView& v, const float* c, int32_t x, int32_t y, int32_t count) {
+  const float* g = v.P[2];
+  const ptrdiff_t W = v.W;
+  const size_t i = v.At(x, y);
+  auto row = [&](int32_t d) { return double((d == 1 || d == -1) ? g[i + d] : c[i + d]); };
+  auto col = [&](int32_t d) { return double((d == 1 || d == -1) ? g[ptrdiff_t(i) + d * W] : c[ptrdiff_t(i) + d * W]); };
+  double vh = LineVariance(row, 3), vv = LineVariance(col, 3);
+  if (std::abs(vh - vv) / count < v.S3 * v.S3 * 80000) {
+    vh = LineVariance(row, 7);
+    vv = LineVariance(col, 7);
+  }
+  return {vh, vv};
 }
 
 bool VarianceWindowFits(const TKimmelView& v, int32_t x, int32_t y) {
@@ -97,7 +125,7 @@ void KimmelGreenRows(const TKimmelView& v, TKimmelCounts& counts, int32_t first,
       double q = std::min(1.67 * edge / (700 * v.S3 + std::abs(dh - dv)) + 1.5, 12.0);
       int64_t count = Round(q);
       if (q > 3 && VarianceWindowFits(v, x, y)) {
-        const auto [vh, vv] = KimmelLineVariances(v.Lines(M), size_t(i), int32_t(count));
+        const auto [vh, vv] = LineVariances(v, M, x, y, int32_t(count));
         green = vh <= vv ? (l + r) / 2 : (u + d) / 2;
         q = std::min(std::abs((l + r + u + d) / 4 - green) / (300 * v.S3 + std::abs(dh - dv)) * 20 + 2.5, 12.0);
         count = Round(q);
@@ -172,19 +200,9 @@ void RefineGreen(const TKimmelView& v, const TKimmelCounts& counts, int32_t p, d
   const int32_t w = v.W, h = v.H;
   const ptrdiff_t W = w;
   float* g = v.P[2];
-  // The line variances read only the row's own colour and the green sites,
-  // which the pass leaves as they are: computed for the row first.
-  std::vector<double> lineH(size_t(w), 0.0), lineV(size_t(w), 0.0);
   for (int32_t y = 3; y <= h - 4; ++y) {
     if (counts.Row[size_t(y)] < p) continue;
-    const int32_t start = IsGreen(1, y) ? 4 : 3;
-    if (y >= 7 && y <= h - 8) {
-      int32_t x0 = start;
-      while (x0 <= 6) x0 += 2;
-      KimmelLineVarianceRow(v.Lines(v.P[OwnPlane(start, y)]), y, x0, w - 8, counts.Pixel.data() + v.At(0, y), p,
-                            lineH.data(), lineV.data());
-    }
-    for (int32_t x = start; x <= w - 3; x += 2) {
+    for (int32_t x = IsGreen(1, y) ? 4 : 3; x <= w - 3; x += 2) {
       const ptrdiff_t i = ptrdiff_t(v.At(x, y));
       const int32_t count = counts.Pixel[size_t(i)];
       if (count < p) continue;
@@ -203,14 +221,41 @@ void RefineGreen(const TKimmelView& v, const TKimmelCounts& counts, int32_t p, d
                   std::abs(G(1, 0) - G(3, 0));
       const int32_t m = PowerOf(dh, dv, v.S3);
       if (count > 3 && VarianceWindowFits(v, x, y)) {
-        dh = lineH[size_t(x)] + dh / count;
-        dv = lineV[size_t(x)] + dv / count;
+        const auto [vh, vv] = LineVariances(v, c, x, y, count);
+        dh = vh + dh / count;
+        dv = vv + dv / count;
       }
       auto gc = [&](ptrdiff_t d) { return double(g[i + d]) - c[i + d]; };
       const double gnew = c[i] + Mix(gc(-1) + gc(1), gc(-W) + gc(W), EdgeWeight(dh, m, 1), EdgeWeight(dv, m, 1));
       const double mean = -(gc(-1) + gc(1) + gc(-W) + gc(W)) / 4;
       const double green = g[i];
       if (green <= -s || (mean + s) / (green + s) < 0.7 + 0.2 * count) g[i] = float((green + gnew) / 2);
+    }
+  }
+}
+
+// Red (plane 1) or blue (plane 3) again in a refinement pass: at the opposite
+// colour's sites from the diagonal neighbours, at green sites from the direct
+// ones, weighted by green and by the plane's own opposite-neighbour difference.
+void RefineColour(const TKimmelView& v, const TKimmelCounts& counts, int32_t p, int plane) {
+  const ptrdiff_t W = v.W;
+  const float* g = v.P[2];
+  float* c = v.P[plane];
+  const std::array<ptrdiff_t, 4> diagonal{-W - 1, W + 1, -W + 1, W - 1};
+  const std::array<ptrdiff_t, 4> direct{-W, W, -1, 1};
+  for (int32_t y = 2; y <= v.H - 3; ++y) {
+    for (int32_t x = 2; x <= v.W - 3; ++x) {
+      const size_t i = v.At(x, y);
+      if (counts.Pixel[i] < p) continue;
+      const bool green = IsGreen(x, y);
+      if (!green && OwnPlane(x, y) == plane) continue;
+      const auto& nb = green ? direct : diagonal;
+      auto d = [&](ptrdiff_t at) { return double(c[at]) - g[at]; };
+      auto pair = [&](int k) {
+        const double t = double(c[ptrdiff_t(i) + nb[size_t(2 * k)]]) - c[ptrdiff_t(i) + nb[size_t(2 * k + 1)]];
+        return t * t;
+      };
+      c[i] = DifferenceFill(v, i, nb, d, pair);
     }
   }
 }
@@ -237,18 +282,8 @@ TMosaicWorkerMethod KimmelMosaicMethod(const TMosaicStage& job) {
         for (int32_t y = 2; y <= v.H - 3; ++y) passes = std::max<int32_t>(passes, counts->Row[size_t(y)]);
         for (int32_t p = 1; p <= std::min(passes, 7); ++p) {
           RefineGreen(v, *counts, p, s);
-          for (const int plane : {1, 3}) {
-            TKimmelColourPass pass;
-            pass.W = v.W;
-            pass.H = v.H;
-            pass.G = v.P[2];
-            pass.C = v.P[plane];
-            pass.Colour = plane == 1 ? McRed : McBlue;
-            pass.PixelCounts = counts->Pixel.data();
-            pass.RowCounts = counts->Row.data();
-            pass.Pass = p;
-            RefineKimmelColour(pass);
-          }
+          RefineColour(v, *counts, p, 1);
+          RefineColour(v, *counts, p, 3);
         }
       }
     }
