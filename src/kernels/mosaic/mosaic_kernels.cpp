@@ -76,7 +76,10 @@ void InterpolateMosaicBorder(int slot, int32_t margin) {
     const bool innerRow = y >= margin + 1 && y <= h - margin - 2 && innerColumns > 0;
     const int32_t innerFrom = margin + 1 + ((margin + 1 - first) & 1);
     for (int32_t x = first; x < w; x += 2) {
-      if (innerRow && x >= innerFrom && x < innerFrom + innerColumns) continue;
+      if (innerRow && x == innerFrom) {  // past the inside sites (innerFrom has the sites' parity)
+        x = innerFrom + innerColumns - 2;
+        continue;
+      }
       g(x, y) = BorderGreen(g, w, h, x, y);
     }
   }
