@@ -15,7 +15,7 @@
 #include "filters/ui/shift_commands.h"
 #include "filters/ui/filter_dialog.h"
 #include "filters/ui/hif_enlargement_commands.h"
-#include "filters/ui/network_commands.h"
+#include "filters/ui/network/network_commands.h"
 #include "filters/ui/psf_sharpen_start.h"
 #include "shell/main/main_services.h"
 #include "shell/ui/main/main_services_ui.h"

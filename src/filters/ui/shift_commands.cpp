@@ -16,7 +16,7 @@
 #include "filters/experimental/text_aa_filter.h"
 #include "filters/network/upscale_x2_network.h"
 #include "filters/ui/enlargement_frame.h"
-#include "filters/ui/network_commands.h"
+#include "filters/ui/network/network_commands.h"
 #include "registration/ui/choose_second_image.h"
 #include "shell/display/renderer.h"
 #include "shell/main/main_services.h"

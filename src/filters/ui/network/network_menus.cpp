@@ -1,4 +1,4 @@
-#include "filters/ui/network_menus.h"
+#include "filters/ui/network/network_menus.h"
 
 #include <QAction>
 

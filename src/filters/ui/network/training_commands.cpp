@@ -1,4 +1,4 @@
-#include "filters/ui/training_commands.h"
+#include "filters/ui/network/training_commands.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -18,7 +18,7 @@
 #include "filters/training/training_options.h"
 #include "filters/training/two_times_training.h"
 #include "filters/training/universal_training.h"
-#include "filters/ui/training_panel.h"
+#include "filters/ui/network/training_panel.h"
 #include "kernels/colour/color_to_mono.h"
 #include "kernels/mosaic/mosaic_kernels.h"
 #include "kernels/mosaic/mosaic_settings.h"

@@ -1,11 +1,11 @@
-#include "filters/ui/network_filter_menu.h"
+#include "filters/ui/network/network_filter_menu.h"
 
 #include <QAction>
 #include <QMenu>
 
 #include "core/settings.h"
 #include "filters/network/network_folder.h"
-#include "filters/ui/network_commands.h"
+#include "filters/ui/network/network_commands.h"
 #include "shell/ui/menu/main_menu.h"
 
 namespace astrelon {

@@ -1,4 +1,4 @@
-#include "filters/ui/training_panel.h"
+#include "filters/ui/network/training_panel.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -13,7 +13,7 @@
 
 #include "core/language.h"
 #include "filters/training/training_options.h"
-#include "filters/ui/network_menus.h"
+#include "filters/ui/network/network_menus.h"
 #include "kernels/network/network_phases.h"
 #include "kernels/network/network_weights.h"
 #include "shell/ui/controls/up_down.h"

@@ -1,4 +1,4 @@
-#include "filters/ui/network_commands.h"
+#include "filters/ui/network/network_commands.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,10 +20,10 @@
 #include "filters/network/network_filter_function.h"
 #include "filters/network/upscale_x2_network.h"
 #include "filters/ui/filter_commands.h"
-#include "filters/ui/network_filter_menu.h"
-#include "filters/ui/network_menus.h"
+#include "filters/ui/network/network_filter_menu.h"
+#include "filters/ui/network/network_menus.h"
 #include "filters/ui/status_poll.h"
-#include "filters/ui/training_commands.h"
+#include "filters/ui/network/training_commands.h"
 #include "shell/main/main_services.h"
 #include "shell/main/main_texts.h"
 #include "shell/ui/main/main_services_ui.h"
