@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -50,6 +51,19 @@ TEST(ValueStatistics, SelectionGivesTheSamePercentileAsSorting) {
           const float sorted = Percentile(s, f), selected = PercentileSelect(t, f);
           EXPECT_TRUE(sorted == selected || (std::isnan(sorted) && std::isnan(selected)))
               << n << " " << f << " " << kind << " " << vector << ": " << sorted << " " << selected;
+          // A guess of the range only speeds the search up: near, far off, inverted,
+          // empty, beyond the largest float, tiny.
+          constexpr float Big = std::numeric_limits<float>::max(), Inf = std::numeric_limits<float>::infinity();
+          const std::pair<float, float> hints[] = {{990, 1010}, {-20, 20}, {5000, 6000}, {10, -10},
+                                                   {1000, 1000}, {-Big, Big}, {-Inf, Inf}, {0, 1e-30f}};
+          for (auto [low, high] : hints) {
+            std::vector<float> h = a;
+            const float hinted = PercentileSelect(h, f, low, high);
+            EXPECT_TRUE(std::bit_cast<uint32_t>(hinted) == std::bit_cast<uint32_t>(selected) ||
+                        (std::isnan(hinted) && std::isnan(selected)))
+                << n << " " << f << " " << kind << " " << vector << " hint " << low << ".." << high << ": "
+                << selected << " " << hinted;
+          }
         }
     }
   }

@@ -106,9 +106,12 @@ void Collect(const TLevelPass& s, int64_t y, float level, std::vector<float>& bu
 }
 
 // Pass A: the quantile of the row's valid measured values; blank without one.
-float RowLevel(const TLevelPass& s, int64_t y, std::vector<float>& buf) {
+// `near` (when valid) is a level close by, which speeds up the search.
+float RowLevel(const TLevelPass& s, int64_t y, float near, std::vector<float>& buf) {
   Collect<TCollect::Valid>(s, y, 0.0f, buf);
-  return buf.empty() ? BlankPixel : PercentileSelect(buf, s.Fraction);
+  if (buf.empty()) return BlankPixel;
+  if (!IsValidPixel(near)) return PercentileSelect(buf, s.Fraction);
+  return PercentileSelect(buf, s.Fraction, near - s.Limit, near + s.Limit);
 }
 
 // Pass B: the level from the values near the row's first level (absolute, and
@@ -142,7 +145,12 @@ bool MeasureLevels(const TLevelPass& s, int64_t height, std::vector<float>& leve
   if (!ForEachRowChunk(0, height, measured, &poll, plane, [&](int64_t a, int64_t b) {
         std::vector<float> buf;
         buf.reserve(size_t(measured));
-        for (int64_t y = a; y < b; ++y) levels[size_t(y)] = RowLevel(s, y, buf);
+        // The level of the row before (in this chunk) guides the search.
+        float near = BlankPixel;
+        for (int64_t y = a; y < b; ++y) {
+          levels[size_t(y)] = RowLevel(s, y, near, buf);
+          if (IsValidPixel(levels[size_t(y)])) near = levels[size_t(y)];
+        }
       }))
     return false;
   bool any = false;

@@ -171,7 +171,8 @@ constexpr int32_t SelectBins = 1024;
 // it the same way (and any order-keeping binning would give the same ranks).
 struct TBinning {
   float HalfLow = 0, Scale = 0;
-  int32_t Bin(float v) const { return std::min(int32_t((v / 2 - HalfLow) * Scale), SelectBins - 1); }
+  // Values below or above the binned range go to the first or last bin.
+  int32_t Bin(float v) const { return int32_t(std::clamp((v / 2 - HalfLow) * Scale, 0.0f, float(SelectBins - 1))); }
 };
 
 // The smallest and largest value; false when one is NaN or infinite.
@@ -222,7 +223,8 @@ float SmallestInBinScalar(std::span<const float> v, const TBinning& bins, int32_
 #if ASTRELON_HAVE_AVX2
 ASTRELON_AVX2 inline __m256i BinsOf(__m256 v, __m256 halfLow, __m256 scale) {
   const __m256 t = _mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(v, _mm256_set1_ps(0.5f)), halfLow), scale);
-  return _mm256_min_epi32(_mm256_cvttps_epi32(t), _mm256_set1_epi32(SelectBins - 1));
+  return _mm256_cvttps_epi32(
+      _mm256_min_ps(_mm256_max_ps(t, _mm256_setzero_ps()), _mm256_set1_ps(float(SelectBins - 1))));
 }
 
 ASTRELON_AVX2 bool RangeAvx2(std::span<const float> v, float& lo, float& hi) {
@@ -322,8 +324,10 @@ struct TSelectPasses {
 // The k-th and (k+1)-th smallest (k + 1 < n) of the values without comparing
 // them in random order: a histogram over the value range finds the bin of rank
 // k, and only that bin's values are looked at further, the same way a few times
-// while there are many. False (nothing found) when a value is NaN or infinite.
-bool SelectPair(std::span<const float> all, int64_t k, float& lower, float& upper) {
+// while there are many. The first histogram spans [hint[0], hint[1]] when a
+// hint is given (values outside it fall in its end bins), else the value range.
+// False (nothing found) when a value is NaN or infinite.
+bool SelectPair(std::span<const float> all, int64_t k, float& lower, float& upper, const float* hint) {
   const TSelectPasses passes;
   std::span<const float> values = all;
   std::vector<float> kept, in;
@@ -354,7 +358,12 @@ bool SelectPair(std::span<const float> all, int64_t k, float& lower, float& uppe
       upper = *std::min_element(v.begin() + k + 1, v.end());
       return true;
     }
-    const TBinning bins{lo / 2, float(SelectBins) / width};
+    TBinning bins{lo / 2, float(SelectBins) / width};
+    if (level == 0 && hint) {
+      const float hintWidth = hint[1] / 2 - hint[0] / 2;
+      const float scale = float(SelectBins) / hintWidth;
+      if (hintWidth > 0 && std::isfinite(hint[0] / 2) && std::isfinite(scale)) bins = {hint[0] / 2, scale};
+    }
     TBinCounts part{};
     passes.Count(values, bins, part);
     std::array<int32_t, SelectBins + 1> count{};
@@ -380,9 +389,7 @@ bool SelectPair(std::span<const float> all, int64_t k, float& lower, float& uppe
   }
 }
 
-}  // namespace
-
-float PercentileSelect(std::span<float> values, double fraction) {
+float SelectPercentile(std::span<float> values, double fraction, const float* hint) {
   const int64_t n = int64_t(values.size());
   if (n == 0) return BlankPixel;
   if (n == 1) return values[0];
@@ -392,13 +399,22 @@ float PercentileSelect(std::span<float> values, double fraction) {
   const int64_t k = std::min<int64_t>(int64_t(pos), n - 2);
   float lo, hi;
   // Selection by comparison is slow on long runs (its branches go either way).
-  if (n < 512 || !SelectPair(values, k, lo, hi)) {
+  if (n < 512 || !SelectPair(values, k, lo, hi, hint)) {
     std::nth_element(values.begin(), values.begin() + k, values.end(), FloatLess);
     lo = values[size_t(k)];
     hi = *std::min_element(values.begin() + k + 1, values.end(), FloatLess);
   }
   const double lower = lo, upper = hi;
   return float(lower + (upper - lower) * (pos - double(k)));
+}
+
+}  // namespace
+
+float PercentileSelect(std::span<float> values, double fraction) { return SelectPercentile(values, fraction, nullptr); }
+
+float PercentileSelect(std::span<float> values, double fraction, float hintLow, float hintHigh) {
+  const float hint[2] = {hintLow, hintHigh};
+  return SelectPercentile(values, fraction, hint);
 }
 
 void SortIndices(std::span<const float> values, std::span<int32_t> indices) {

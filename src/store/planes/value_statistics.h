@@ -14,6 +14,9 @@ float Percentile(std::span<float> values, double fraction);
 // The same value as Percentile, found by selection (a histogram of the value
 // range for long runs of finite values): the values may be reordered, not sorted.
 float PercentileSelect(std::span<float> values, double fraction);
+// The same with the values expected mostly in [hintLow, hintHigh] (a guess that
+// only speeds up the search: the result is the same whatever it is).
+float PercentileSelect(std::span<float> values, double fraction, float hintLow, float hintHigh);
 
 // Sorts values[lo..hi] ascending in place (NaN last).
 void SortFloats(std::span<float> values, int64_t lo, int64_t hi);
