@@ -23,7 +23,7 @@ namespace {
 
 // The rows are worked in tiles of this many rows of the filter order by this
 // many columns.
-constexpr int32_t TileRows = 16, TileColumns = 128;
+constexpr int32_t TileRows = 32, TileColumns = 64;
 
 inline constexpr float Zero = 0.0f;
 
