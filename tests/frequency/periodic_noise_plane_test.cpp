@@ -115,11 +115,11 @@ std::vector<float> Spectrum(int32_t W, int32_t H, unsigned seed) {
 }
 
 TEST(PeriodicNoisePlane, SameBitsAsTheSerialWalkOnAnyThreadCount) {
-  // Wide, tall, odd height, and one big enough for many rows in flight.
+  // Wide, tall, odd height, and two big enough for many tiles of rows and columns.
   const struct {
     int32_t W, H;
     double k;
-  } cases[] = {{130, 96, 2.0}, {66, 200, 0.5}, {200, 67, 1.0}, {514, 400, 2.0}, {18, 9, 0.2}};
+  } cases[] = {{130, 96, 2.0}, {66, 200, 0.5}, {200, 67, 1.0}, {514, 400, 2.0}, {1030, 150, 1.0}, {18, 9, 0.2}};
   for (const auto& t : cases) {
     const std::vector<float> in = Spectrum(t.W, t.H, unsigned(t.W * 1000 + t.H));
     const std::vector<float> expected = SerialFilter(in, t.W, t.H, t.k);

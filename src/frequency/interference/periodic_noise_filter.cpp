@@ -32,7 +32,7 @@ bool FilterPeriodicNoiseSpectrum(int spectrum, double k) {
   if (s.Width <= 7 || s.Height <= 7) return false;
   k = ClampPeriodicNoiseK(k);
   const TPlaneList planes = SelectedChannels(spectrum);
-  // Each plane on all cores (its rows as a wavefront), one after the other.
+  // Each plane on all cores (in tiles of rows and columns), one after the other.
   const int threads = BandThreads(s.Height, 16, Options.Multicore != 0);
   for (int j = 0; j < planes.Count; ++j) {
     TPlane& plane = s.Planes[size_t(planes.Plane[size_t(j)])];

@@ -1,13 +1,15 @@
 #include "frequency/interference/periodic_noise_plane.h"
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
-#include <thread>
+#include <mutex>
+#include <queue>
+#include <utility>
 #include <vector>
 
 #include "platform/big_buffers.h"
@@ -19,9 +21,9 @@ namespace astrelon {
 
 namespace {
 
-// Columns a row works between two reports of how far it has come, when none
-// of them takes a reference line (a row reports after each line).
-constexpr int32_t ReportColumns = 32;
+// The rows are worked in tiles of this many rows of the filter order by this
+// many columns.
+constexpr int32_t TileRows = 32, TileColumns = 64;
 
 inline constexpr float Zero = 0.0f;
 
@@ -142,12 +144,6 @@ ASTRELON_AVX2 void RowRingsAvx2(const TRowRings& r) {
 }
 #endif
 
-// How far a row of the filter order has come: every column from Left on is
-// final in it (0 when the row is done). A cache line each.
-struct alignas(64) TRowProgress {
-  std::atomic<int32_t> Left{0};
-};
-
 // A buffer that is written in full before it is read: not cleared, huge pages.
 std::unique_ptr<float[]> NewBuffer(size_t n) {
   std::unique_ptr<float[]> buffer(new float[n]);
@@ -155,26 +151,21 @@ std::unique_ptr<float[]> NewBuffer(size_t n) {
   return buffer;
 }
 
-inline void PauseSpin() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
-
 // One spectrum plane: W values a row, real parts in columns 0 .. hw − 1 and the
 // imaginary parts hw columns to the right; vertical frequency 0 in row hh.
 //
 // The rows are filtered in a fixed order (each half from its outer edge toward
 // the centre row), and a reference line reads the amplitudes as that order
-// leaves them: rows before the row in the order filtered, rows after it not yet.
-// So the amplitudes are kept three times: unfiltered row by row (read-only once
-// measured), filtered row by row for the rows up to the centre row (the rows
-// below it keep their filtered values only while they are worked), and filtered
-// column by column, so that reference lines read runs of them. Rows run on
-// several threads as a wavefront: a reference line reads the rows before its
-// row only from the column it starts in to the right, and each row works its
-// columns from the right, so a line waits only until the rows it reads that
-// are still being worked have passed that column.
+// leaves them: rows before the row in the order filtered, rows after it not
+// yet. So the amplitudes are kept three times: unfiltered row by row (read-only
+// once measured), filtered row by row, and filtered column by column, so that
+// reference lines read runs of them. A coefficient's line reads only rows
+// before its row in the order, from its column to the right, and its own row
+// to the right; so the plane is cut into tiles (rows of the order × columns
+// from the right), and a tile is worked once the tile above it in the order
+// and the tile to its right are done. Tiles run on several threads, each as
+// soon as it is ready: no thread waits inside a tile, and a thread that is
+// held up holds up only the tiles after its own.
 class TSpectrumPlane {
 public:
   TSpectrumPlane(float* data, int32_t width, int32_t height)
@@ -185,19 +176,54 @@ public:
       columnTerm_[size_t(c)] = i * i;
     }
     unfiltered_ = NewBuffer(size_t(hw_) * size_t(H_));
-    filtered_ = NewBuffer(size_t(hw_) * size_t(hh_ + 1));
+    filtered_ = NewBuffer(size_t(hw_) * size_t(H_));
     columns_ = NewBuffer(size_t(hw_) * size_t(H_));
-    progress_ = std::make_unique<TRowProgress[]>(size_t(H_));
-    for (int32_t r = 0; r < H_; ++r) progress_[size_t(r)].Left.store(hw_, std::memory_order_relaxed);
   }
 
   void Filter(double k, int threads, bool vector) {
     Measure(k, vector);
-    std::atomic<int32_t> next{0};
+    const int32_t rowTiles = (H_ + TileRows - 1) / TileRows, columnTiles = (hw_ + TileColumns - 1) / TileColumns;
+    // Tiles not yet ready count the tiles they still wait for; ready tiles
+    // are taken nearest the start first (the longest chain of tiles after
+    // them).
+    std::vector<int8_t> waiting(size_t(rowTiles) * size_t(columnTiles));
+    for (int32_t r = 0; r < rowTiles; ++r)
+      for (int32_t t = 0; t < columnTiles; ++t)
+        waiting[size_t(r) * size_t(columnTiles) + size_t(t)] = int8_t((r > 0) + (t > 0));
+    using TTile = std::pair<int32_t, int32_t>;  // (row tile + column tile, row tile)
+    std::priority_queue<TTile, std::vector<TTile>, std::greater<>> ready;
+    ready.emplace(0, 0);
+    int64_t left = int64_t(rowTiles) * columnTiles;
+    std::mutex mutex;
+    std::condition_variable changed;
     ForEachBand(threads, threads, [&](int64_t, int64_t) {
-      // A row claimed is always worked to its end: later rows wait for it.
-      TWorker worker(hw_);
-      for (int32_t r = next.fetch_add(1); r < H_; r = next.fetch_add(1)) FilterRow(r, worker);
+      std::unique_lock lock(mutex);
+      for (;;) {
+        changed.wait(lock, [&] { return !ready.empty() || left == 0; });
+        if (ready.empty()) return;
+        const auto [sum, r] = ready.top();
+        ready.pop();
+        const int32_t t = sum - r;
+        lock.unlock();
+        const int32_t high = hw_ - 1 - t * TileColumns, low = std::max(high - TileColumns + 1, 0);
+        for (int32_t order = r * TileRows; order < std::min((r + 1) * TileRows, H_); ++order)
+          FilterColumns(order, high, low);
+        lock.lock();
+        --left;
+        int woken = 0;
+        const auto done = [&](int32_t r2, int32_t t2) {
+          if (r2 < rowTiles && t2 < columnTiles && --waiting[size_t(r2) * size_t(columnTiles) + size_t(t2)] == 0) {
+            ready.emplace(r2 + t2, r2);
+            ++woken;
+          }
+        };
+        done(r + 1, t);
+        done(r, t + 1);
+        if (left == 0 || woken > 1)
+          changed.notify_all();
+        else if (woken == 1)
+          changed.notify_one();
+      }
     });
   }
 
@@ -254,56 +280,10 @@ private:
     }
   }
 
-  // What one thread keeps while it works rows: the amplitudes of a row below
-  // the centre row, and what it last saw of how far rows have come.
-  struct TWorker {
-    std::vector<float> Row;
-    std::array<int32_t, 64> KnownRow, KnownLeft;
-    explicit TWorker(int32_t width) : Row(static_cast<size_t>(width)) {
-      KnownRow.fill(-1);
-      KnownLeft.fill(0);
-    }
-  };
-
-  // Waits until the rows at places first .. last of the order (those before
-  // `done` are) have every column from c on final.
-  void Await(int32_t first, int32_t last, int32_t c, TWorker& worker) const {
-    for (int32_t j = std::max(first, done_.load(std::memory_order_acquire)); j <= last; ++j) {
-      // What this thread saw of a row before still holds (a row only comes further).
-      const size_t slot = size_t(j) % worker.KnownRow.size();
-      if (worker.KnownRow[slot] == j && worker.KnownLeft[slot] <= c) continue;
-      const std::atomic<int32_t>& left = progress_[size_t(j)].Left;
-      int32_t seen = left.load(std::memory_order_acquire);
-      // A short spin, then sleep until the row reports (its thread may need this core).
-      for (int spin = 0; seen > c && spin < 256; ++spin) {
-        PauseSpin();
-        seen = left.load(std::memory_order_acquire);
-      }
-      while (seen > c) {
-        left.wait(seen, std::memory_order_acquire);
-        seen = left.load(std::memory_order_acquire);
-      }
-      worker.KnownRow[slot] = j;
-      worker.KnownLeft[slot] = seen;
-    }
-  }
-
-  // The row at place `order` has every column from c on final; a finished row
-  // moves the count of finished leading rows on.
-  void Report(int32_t order, int32_t c) {
-    progress_[size_t(order)].Left.store(c, std::memory_order_release);
-    progress_[size_t(order)].Left.notify_all();
-    if (c > 0) return;
-    for (int32_t d = done_.load(std::memory_order_acquire);
-         d < H_ && progress_[size_t(d)].Left.load(std::memory_order_acquire) == 0;)
-      if (done_.compare_exchange_weak(d, d + 1, std::memory_order_acq_rel)) ++d;
-  }
-
   // Mean amplitude along the reference line from (y, c) at frequency (i, dy);
   // the line ends at the spectrum's edges. `reached` counts its coefficients.
   // `own` holds row y's amplitudes as filtered so far.
-  double LineMean(int32_t order, int32_t y, int32_t c, int32_t i, int32_t dy, int32_t& reached,
-                  const float* own, TWorker& worker) const {
+  double LineMean(int32_t y, int32_t c, int32_t i, int32_t dy, int32_t& reached, const float* own) const {
     const int32_t ady = std::abs(dy);
     double sum = 0;
     if (i < ady) {
@@ -312,7 +292,6 @@ private:
       // past the top or bottom edge or the last column the line ends.
       const bool down = y > hh_;
       const int32_t n = std::min({hh_ - ady - 2, hh_ / 3, down ? H_ - 1 - y : y});
-      if (n >= 1) Await(order - n, order - 1, c, worker);
       const float* column = Column(c);
       const size_t h = size_t(H_);
       sum = down ? SumLine(i, ady, n, hw_ - c,
@@ -337,7 +316,6 @@ private:
                       },
                       reached);
       } else {
-        if (n >= 1) Await(std::max(hh_ - dy - n, 0), hh_, c, worker);
         // Rows hh + 1 .. y − 1 unfiltered, rows up to hh filtered.
         const int32_t filteredFrom = y - hh_;
         sum = SumLine(ady, i, n, y + 1,
@@ -351,16 +329,15 @@ private:
     return reached > 0 ? sum / reached : 0.0;
   }
 
-  // The row at place `order` of the filter order.
-  void FilterRow(int32_t order, TWorker& worker) {
+  // Columns high down to low of the row at place `order` of the filter order.
+  void FilterColumns(int32_t order, int32_t high, int32_t low) {
     const int32_t y = order <= hh_ ? order : H_ - order + hh_;
-    float* own = y <= hh_ ? filtered_.get() + size_t(y) * size_t(hw_) : worker.Row.data();
-    std::copy_n(Unfiltered(y), hw_, own);
+    float* own = filtered_.get() + size_t(y) * size_t(hw_);
+    if (high == hw_ - 1) std::copy_n(Unfiltered(y), hw_, own);
     const double rowTerm = RowTerm(y);
     const int32_t dy = hh_ - y;
-    for (int32_t i = hw_; i >= 1; --i) {
-      const int32_t c = i - 1;
-      bool lined = false;
+    for (int32_t c = high; c >= low; --c) {
+      const int32_t i = c + 1;
       const double radius = std::sqrt(columnTerm_[size_t(c)] + rowTerm);
       if (InRange(radius)) {
         const size_t b = size_t(Ring(radius));
@@ -369,7 +346,7 @@ private:
         const double a = Amplitude(y, c);
         if (a > limit) {
           int32_t reached = 0;
-          const double lineMean = LineMean(order, y, c, i, dy, reached, own, worker);
+          const double lineMean = LineMean(y, c, i, dy, reached, own);
           double scale = 1;
           if (reached < 1) {
             scale = mean_[b] / a;
@@ -380,12 +357,9 @@ private:
           Re(y, c) = float(Re(y, c) * scale);
           Im(y, c) = float(Im(y, c) * scale);
           own[c] = float(Amplitude(y, c));
-          lined = true;
         }
       }
       columns_[size_t(c) * size_t(H_) + size_t(y)] = own[c];
-      // Later rows may wait for this column: a line's column is reported at once.
-      if (lined || c % ReportColumns == 0) Report(order, c);
     }
   }
 
@@ -393,9 +367,6 @@ private:
   int32_t W_, H_, hw_, hh_, nr_;
   std::vector<double> columnTerm_, mean_, spread_;
   std::unique_ptr<float[]> unfiltered_, filtered_, columns_;
-  std::unique_ptr<TRowProgress[]> progress_;
-  // Rows 0 .. done_ − 1 of the order are finished.
-  std::atomic<int32_t> done_{0};
 };
 
 }  // namespace

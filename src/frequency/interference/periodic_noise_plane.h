@@ -10,7 +10,7 @@ namespace astrelon {
 // Filters one spectrum plane in place: `width` values a row (real parts in
 // columns 0 .. width/2 − 1, imaginary parts width/2 columns to the right),
 // vertical frequency 0 in row height/2; k as given (not clamped). The rows run
-// as a wavefront on up to `threads` threads; every count gives the same values,
+// in tiles on up to `threads` threads; every count gives the same values,
 // and so does the vector path (`vector`, where the processor has it).
 void FilterPeriodicNoisePlane(std::span<float> plane, int32_t width, int32_t height, double k, int threads,
                               bool vector);
