@@ -3,7 +3,7 @@
 // history text, files named "_..." through the filter dialog's function 17
 // ("Skalierung", "&Ok", "&Abbruch"), refused files, and the submenus built
 // from the network folder.
-#include "filters/ui/network_commands.h"
+#include "filters/ui/network/network_commands.h"
 
 #include <QMainWindow>
 #include <QMenu>
@@ -13,8 +13,8 @@
 #include "../filters/network_test_nets.h"
 #include "filter_dialog_fixture.h"
 #include "filters/network/network_filter.h"
-#include "filters/ui/network_filter_menu.h"
-#include "filters/ui/network_menus.h"
+#include "filters/ui/network/network_filter_menu.h"
+#include "filters/ui/network/network_menus.h"
 #include "shell/ui/menu/main_menu.h"
 
 namespace astrelon::test {

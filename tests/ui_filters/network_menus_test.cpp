@@ -4,7 +4,7 @@
 #include <QMainWindow>
 #include <QMenuBar>
 
-#include "filters/ui/network_menus.h"
+#include "filters/ui/network/network_menus.h"
 #include "shell/ui/menu/main_menu.h"
 #include "test_support.h"
 

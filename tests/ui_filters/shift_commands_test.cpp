@@ -6,7 +6,7 @@
 #include <QAction>
 
 #include "filter_dialog_fixture.h"
-#include "filters/ui/network_commands.h"
+#include "filters/ui/network/network_commands.h"
 #include "qt_test_app.h"
 
 namespace astrelon::test {

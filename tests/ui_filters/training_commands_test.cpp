@@ -2,7 +2,7 @@
 // controls, the questions and their messages, a two-times network written
 // and added to the direct choice, and end to end a universal filter trained
 // on a picture and its blurred copy that brings the picture closer to it.
-#include "filters/ui/training_commands.h"
+#include "filters/ui/network/training_commands.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -18,8 +18,8 @@
 #include "filters/network/network_filter.h"
 #include "filters/training/image_rms_difference.h"
 #include "filters/training/training_options.h"
-#include "filters/ui/network_commands.h"
-#include "filters/ui/training_panel.h"
+#include "filters/ui/network/network_commands.h"
+#include "filters/ui/network/training_panel.h"
 #include "kernels/gauss/gauss_filters.h"
 #include "kernels/network/network_file.h"
 #include "kernels/network/network_phases.h"
