@@ -1,7 +1,10 @@
 // Runs aligned on marks: the test plays the user at the star-check prompt
 // (marks the first image, confirms, skips, marks directly), the frames hold
 // synthetic stars moved by known shifts and turns.
+#include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <span>
 #include <cmath>
@@ -15,6 +18,7 @@
 #include "kernels/alignment/float_point.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "pixelops/mosaic/mosaic_settings_file.h"
+#include "registration/stacking/stack_alignment.h"
 #include "store/image_loader.h"
 
 namespace astrelon::test {
@@ -364,49 +368,98 @@ TEST_F(BatchMarkedRunTest, AbortAtThePromptEndsTheRun) {
   EXPECT_FALSE(Exists(dir.file("VList_1Stars_1files.qvl")));
 }
 
-TEST_F(BatchMarkedRunTest, BayerSpecialRunGivesTheColoursOfTheField) {
-  // RGGB mosaics of a colour field (red 100, green 200, blue 50 over the
-  // background) with one star, the sky moved by whole and half pixels.
-  const TMosaicSettings saved = MosaicSettings;
-  TMosaicSettings rggb;
-  rggb.Bias = "0";
-  ASSERT_TRUE(WriteMosaicSettings(dir.file("rggb.qcm"), rggb));
-  MosaicSettings = rggb;
-  StoreMosaicPattern();
-  const float colour[3] = {100, 200, 50};
+// RGGB mosaics of a colour field (red 100, green 200, blue 50 over the
+// background, times `scale`) with the stars, the sky moved by whole and half
+// pixels.
+constexpr float FieldColour[3] = {100, 200, 50};
+std::vector<std::vector<float>> BayerFrames(std::span<const TStar> stars = TwoStars, float scale = 1) {
   const double shifts[3][2] = {{0, 0}, {1.5, 0.5}, {2, -1}};
-  for (int k = 0; k < 3; ++k) {
-    std::vector<float> v = StarFrame(shifts[k][0], shifts[k][1], 0);
+  std::vector<std::vector<float>> frames;
+  for (const auto& shift : shifts) {
+    std::vector<float> v = StarFrame(shift[0], shift[1], 0, stars);
     for (int y = 0; y < H; ++y)
-      for (int x = 0; x < W; ++x) v[size_t(y) * W + x] += colour[MosaicCellColor(MosaicPattern, x, y)];
-    WriteImage("b000" + std::to_string(k + 1) + ".fit", W, H, {v});
+      for (int x = 0; x < W; ++x) v[size_t(y) * W + x] += scale * FieldColour[MosaicCellColor(MosaicPattern, x, y)];
+    frames.push_back(std::move(v));
   }
-  Files(dir.file("b0001.fit"), "rgb.fit");
-  MarkedAddBatch(1);
-  BatchWindow.Page = TAddTargetPage::BayerSpecial;
-  BatchRun.MosaicFileName = dir.file("rggb.qcm");
-  answer = [&](int prompt, int target, int) {
-    if (prompt == 1) MarkStars(target, 1);
-    Ok(true);
-  };
-  ASSERT_TRUE(Start());
-  Run();
-  MosaicSettings = saved;
-  StoreMosaicPattern();
-  EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
-  FreeSlot(48);
-  ASSERT_TRUE(LoadImageFile(48, dir.file("rgb.fit")));
-  ASSERT_EQ(Store.Image[48].PlaneCount, 3);
-  EXPECT_NE(HistoryText(48).find("3 Bilder Bayerspezial addiert"), std::string::npos) << HistoryText(48);
-  // Away from the star and the edges each plane is its colour over the
-  // background, times the largest green weight (the same for all planes).
-  const float m = PlaneValues(48, 2)[size_t(45) * W + 30] / float(colour[1] + Background);
-  EXPECT_GT(m, 1.0f);
-  for (int p = 1; p <= 3; ++p) {
-    const std::vector<float> plane = PlaneValues(48, p);
-    for (const int at : {45 * W + 30, 10 * W + 70, 50 * W + 10})
-      EXPECT_NEAR(plane[size_t(at)] / m, colour[p - 1] + Background, 0.5) << p << " " << at;
+  return frames;
+}
+
+class BayerSpecialRunTest : public BatchMarkedRunTest {
+protected:
+  void SetUp() override {
+    BatchMarkedRunTest::SetUp();
+    saved_ = MosaicSettings;
+    TMosaicSettings rggb;
+    rggb.Bias = "0";
+    ASSERT_TRUE(WriteMosaicSettings(dir.file("rggb.qcm"), rggb));
+    MosaicSettings = rggb;
+    StoreMosaicPattern();
   }
+  void TearDown() override {
+    MosaicSettings = saved_;
+    StoreMosaicPattern();
+    BatchMarkedRunTest::TearDown();
+  }
+  // A Bayer-special run on one mark from this start file into rgb.fit.
+  void RunFrom(const std::string& start) {
+    Files(start, "rgb.fit");
+    MarkedAddBatch(1);
+    BatchWindow.Page = TAddTargetPage::BayerSpecial;
+    BatchRun.MosaicFileName = dir.file("rggb.qcm");
+    answer = [&](int prompt, int target, int) {
+      if (prompt == 1) MarkStars(target, 1);
+      Ok(true);
+    };
+    ASSERT_TRUE(Start());
+    Run();
+  }
+  // Away from the star and the edges each plane of the result is its colour
+  // over the background, times the largest green weight (the same for all
+  // planes), within `tolerance`.
+  void ExpectFieldColours(float tolerance, float scale = 1) {
+    EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+    FreeSlot(48);
+    ASSERT_TRUE(LoadImageFile(48, dir.file("rgb.fit")));
+    ASSERT_EQ(Store.Image[48].PlaneCount, 3);
+    EXPECT_NE(HistoryText(48).find("3 Bilder Bayerspezial addiert"), std::string::npos) << HistoryText(48);
+    const float m = PlaneValues(48, 2)[size_t(45) * W + 30] / float(scale * FieldColour[1] + Background);
+    EXPECT_GT(m, 1.0f);
+    for (int p = 1; p <= 3; ++p) {
+      const std::vector<float> plane = PlaneValues(48, p);
+      for (const int at : {45 * W + 30, 10 * W + 70, 50 * W + 10})
+        EXPECT_NEAR(plane[size_t(at)] / m, scale * FieldColour[p - 1] + Background, tolerance) << p << " " << at;
+    }
+  }
+
+private:
+  TMosaicSettings saved_;
+};
+
+TEST_F(BayerSpecialRunTest, FilesGiveTheColoursOfTheField) {
+  const std::vector<std::vector<float>> frames = BayerFrames();
+  for (size_t k = 0; k < frames.size(); ++k) WriteImage("b000" + std::to_string(k + 1) + ".fit", W, H, {frames[k]});
+  RunFrom(dir.file("b0001.fit"));
+  ExpectFieldColours(0.5f);
+}
+
+TEST_F(BayerSpecialRunTest, AVideoGivesTheColoursOfTheField) {
+  if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
+  // Eight-bit grey frames: a fainter field and stars keep every cell below 256.
+  const TStar faint[] = {{Star1, 200}, {Star2, 150}};
+  const std::string raw = dir.file("b.gray"), video = dir.file("b.avi");
+  {
+    std::ofstream out(raw, std::ios::binary);
+    for (const std::vector<float>& v : BayerFrames(faint, 0.1f))
+      for (const float x : v) out.put(char(uint8_t(std::lround(std::clamp(x, 0.0f, 255.0f)))));
+  }
+  ASSERT_EQ(std::system(("ffmpeg -y -f rawvideo -pix_fmt gray -s " + std::to_string(W) + "x" + std::to_string(H) +
+                         " -i " + raw + " -c:v rawvideo -pix_fmt gray " + video + " >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  RunFrom(video);
+  ExpectFieldColours(0.5f, 0.1f);
+  EXPECT_EQ(BatchRun.AviInput.load(), 0);
+  EXPECT_EQ(StackVideo, nullptr);
 }
 
 TEST_F(BatchMarkedRunTest, FramesAlignedOnFourMarksAddUpOrStackFromTheirList) {

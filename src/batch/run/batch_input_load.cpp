@@ -53,13 +53,16 @@ bool OpenRunVideo(const std::string& fileName) {
   return true;
 }
 
-// Frame `name` of the video (its number from the name) into the slot.
+// Frame `name` of the video (its number from the name) into the slot: three
+// planes for a colour frame, one for a grey one (a raw colour mosaic stays a
+// single plane for the Bayer accumulation).
 bool ReadVideoFrame(int slot, const std::string& name) {
   TBatchEngineState& e = BatchEngine;
   if (!e.Video) return false;
   int32_t index = GetSeriesNumber(name);
   if (index < 0) index = e.VideoFrame;
-  if (!ReadAviFrame(*e.Video, index, false) || !GraphicToSlot(e.Video->Frame, slot, true)) return false;
+  if (!ReadAviFrame(*e.Video, index, false)) return false;
+  if (!GraphicToSlot(e.Video->Frame, slot, e.Video->Frame.Format.Channels >= 3)) return false;
   e.VideoFrame = index;
   Store.FileName[size_t(slot)] = name;
   return true;
