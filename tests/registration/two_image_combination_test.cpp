@@ -36,6 +36,7 @@ protected:
     BatchWeightedAdd = 0;
     BatchCoverageWeights.clear();
     BatchAddedCount = 0;
+    BatchFrameWeight = 1;
     StoreTest::TearDown();
   }
   // A w x h plane of pseudo-random values in 0..100.
@@ -478,6 +479,25 @@ TEST_F(TwoImageCombinationTest, WeightedAddKeepsTheCoverageWeightedMean) {
   PutImage(2, w, h, {Filled(w, h, 1)});
   Combine(0, P0, P0, TCombineOp::Add);
   EXPECT_EQ(BatchWeightedAdd.load(), 0);
+}
+
+TEST_F(TwoImageCombinationTest, AFrameWeightScalesItsShareOfTheWeightedAdd) {
+  const int w = 4, h = 3;
+  PutImage(1, w, h, {Filled(w, h, 10)});
+  BatchWeightedAdd = 1;
+  BatchCoverageWeights.assign(size_t(w * h), 1.0f);
+  BatchAddedCount = 1;
+  // 20 at half weight, then 40 at full: (10 + 0.5 * 20 + 40) / 2.5 = 24, held
+  // three times.
+  const std::pair<float, float> frames[] = {{20.0f, 0.5f}, {40.0f, 1.0f}};
+  for (const auto& [value, weight] : frames) {
+    PutImage(2, w, h, {Filled(w, h, value)});
+    BatchFrameWeight = weight;
+    Combine(0, P0, P0, TCombineOp::Add);
+    ++BatchAddedCount;
+  }
+  for (const float v : Plane(1, 1)) EXPECT_NEAR(v, 72.0f, 1e-4f);
+  for (const float c : BatchCoverageWeights) EXPECT_FLOAT_EQ(c, 2.5f);
 }
 
 }  // namespace

@@ -29,6 +29,7 @@
 #include "pixelops/mosaic/mosaic_conversion.h"
 #include "registration/combination/batch_combination_inputs.h"
 #include "registration/combination/combine_shifted_image.h"
+#include "registration/matching/frame_weight.h"
 #include "registration/matching/star_assignment.h"
 #include "registration/stacking/master_frame_state.h"
 #include "store/color_models.h"
@@ -116,7 +117,9 @@ void PlaceWorkMarks(int target, int work, int marks) {
 bool Measure(int target, int work, int marks) {
   MatchQuality = 99;
   if (Multipoint(marks)) {
-    CurrentPairs = MatchMultipoint(target, work, BatchRun.BayerSpecial, BrightnessRatio(target, work));
+    BatchFrameWeight = 1;
+    CurrentPairs =
+        MatchMultipoint(target, work, BatchRun.BayerSpecial, BrightnessRatio(target, work), BatchFrameWeight);
     BatchPoints.count = marks;
     return int(CurrentPairs.size()) >= 3;
   }
@@ -221,6 +224,9 @@ bool AskForMarks(int target, int work, int& marks, bool first, std::string text,
     }
     break;
   }
+  // The frame's weight from the spread of its marks' qualities, the level
+  // entering the run's average.
+  if (FrameStatisticCount() > 0) BatchFrameWeight = BildgewichtAusStatistik(true);
   if (!counted && !s.CometCompute && MatchQuality < 50) {
     EnterQuality(float(MatchQuality));
     counted = true;
@@ -367,6 +373,9 @@ void RunMarkedAlignment(const TStepRun& run) {
   }
   MatchQuality = 99;
   if (s.FirstImage && Multipoint(marks)) ResetStarMatching();
+  // A frame counts fully unless its matching finds otherwise.
+  BatchFrameWeight = 1;
+  StartFrameStatistics(0);
   const bool listed = s.UseShiftList && s.InShiftList;
   if (s.BayerSpecial && !listed) CorrectMosaic(work);
   const bool first = s.FirstImage && !s.UseShiftList;

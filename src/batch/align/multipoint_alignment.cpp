@@ -14,7 +14,7 @@ namespace astrelon {
 
 int MultipointMarks(int slot) { return CountWindowMarks(slot, true); }
 
-std::vector<TMarkPair> MatchMultipoint(int target, int work, bool mosaic, double brightnessRatio) {
+std::vector<TMarkPair> MatchMultipoint(int target, int work, bool mosaic, double brightnessRatio, float& weight) {
   const TStarMatchOptions options{.CrossCorrelation = Settings.ShiftMode == 1,
                                   .IsMosaic = mosaic,
                                   .BrightnessRatio = brightnessRatio};
@@ -25,7 +25,6 @@ std::vector<TMarkPair> MatchMultipoint(int target, int work, bool mosaic, double
     TMarkList& marks = WindowMarks[size_t(work)];
     std::fill(marks.Measured.begin(), marks.Measured.end(), uint8_t(0));
   }
-  float weight = 1;
   const TStarMatchResult r =
       SterneZuordnen(work, target, MultipointMarks(work), MultipointMarks(target), options, weight);
   if (r != TStarMatchResult::Matched) return {};

@@ -15,8 +15,9 @@ int MultipointMarks(int slot);
 
 // Matches the marks of `work` with those of `target` (the target with itself
 // for the first image) and returns the matched pairs; none when one side has
-// no marks. The match quality is lowered by the measurements.
-std::vector<TMarkPair> MatchMultipoint(int target, int work, bool mosaic, double brightnessRatio);
+// no marks. The match quality is lowered by the measurements; `weight` is
+// multiplied by the frame weight the matching found.
+std::vector<TMarkPair> MatchMultipoint(int target, int work, bool mosaic, double brightnessRatio, float& weight);
 
 // The fit and the shift grid (BatchFittedTransform, BatchShiftGrid) of the
 // pairs, mapping a target pixel into the work image. The marks and pairing

@@ -120,6 +120,7 @@ void EndBatchRun() {
   ViewShowCheckButton(false);
   s.WeightedAdd = 0;
   std::vector<float>().swap(BatchCoverageWeights);
+  BatchFrameWeight = 1;
 
   FullIcons(s.TargetSlot);
   FullIcons(s.WorkSlot);

@@ -19,6 +19,9 @@ extern std::atomic<uint8_t> BatchWeightedAdd;
 extern std::vector<float> BatchCoverageWeights;
 // Frames added to the target so far.
 extern int32_t BatchAddedCount;
+// The weight of the frame being added (1 full): its samples and their
+// coverage count that much in the weighted add.
+extern float BatchFrameWeight;
 // The local shift field of the multi-star alignment.
 extern TShiftGrid BatchShiftGrid;
 

@@ -294,6 +294,7 @@ void CombineSampledRows(const TCombineParams& P, int planes) {
   const bool weighted = Op == TCombineOp::Add && P.WeightedAdd;
   const int32_t frames = BatchAddedCount;
   const double gain = double(frames) + 1, f = frames < 1 ? 1.0 : 1.0 / frames;
+  const double frameWeight = BatchFrameWeight;
   const bool grid = P.PairCount > 2;
   const TRowSampler sampler(P, planes);
   std::array<float, 4> la{}, lb{};
@@ -323,12 +324,13 @@ void CombineSampledRows(const TCombineParams& P, int planes) {
           continue;
         }
         // (frames + 1) times the coverage-weighted mean; the weight grows by
-        // the sample's weight.
+        // the sample's weight times the frame's.
         float& W = BatchCoverageWeights[(size_t(p - 1) * size_t(h) + size_t(y)) * size_t(w) + size_t(x)];
         if (s.b[i] > BlankLimit) {
-          t = W > 0 && a > BlankLimit ? float(gain * (a * double(W) * f + s.v[i]) / (double(W) + s.w[i]))
+          const double v = frameWeight * s.v[i], sw = frameWeight * s.w[i];
+          t = W > 0 && a > BlankLimit ? float(gain * (a * double(W) * f + v) / (double(W) + sw))
                                       : float(gain * s.b[i]);
-          W += s.w[i];
+          W += float(sw);
         } else {
           t = a > BlankLimit ? float(gain * a * f) : a;
         }
