@@ -372,10 +372,10 @@ TEST_F(BatchMarkedRunTest, AbortAtThePromptEndsTheRun) {
 // background, times `scale`) with the stars, the sky moved by whole and half
 // pixels.
 constexpr float FieldColour[3] = {100, 200, 50};
-std::vector<std::vector<float>> BayerFrames(std::span<const TStar> stars = TwoStars, float scale = 1) {
-  const double shifts[3][2] = {{0, 0}, {1.5, 0.5}, {2, -1}};
+std::vector<std::vector<float>> BayerFrames(std::span<const TStar> stars = TwoStars, float scale = 1, int count = 3) {
+  const double shifts[4][2] = {{0, 0}, {1.5, 0.5}, {2, -1}, {-1.5, 1.5}};
   std::vector<std::vector<float>> frames;
-  for (const auto& shift : shifts) {
+  for (const auto& shift : std::span(shifts).first(size_t(count))) {
     std::vector<float> v = StarFrame(shift[0], shift[1], 0, stars);
     for (int y = 0; y < H; ++y)
       for (int x = 0; x < W; ++x) v[size_t(y) * W + x] += scale * FieldColour[MosaicCellColor(MosaicPattern, x, y)];
@@ -402,6 +402,9 @@ protected:
   }
   // A Bayer-special run on one mark from this start file into rgb.fit.
   void RunFrom(const std::string& start) {
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
     Files(start, "rgb.fit");
     MarkedAddBatch(1);
     BatchWindow.Page = TAddTargetPage::BayerSpecial;
@@ -460,6 +463,47 @@ TEST_F(BayerSpecialRunTest, AVideoGivesTheColoursOfTheField) {
   ExpectFieldColours(0.5f, 0.1f);
   EXPECT_EQ(BatchRun.AviInput.load(), 0);
   EXPECT_EQ(StackVideo, nullptr);
+}
+
+TEST_F(BayerSpecialRunTest, AListThatLostItsReferenceAddsOnTheReferenceGrid) {
+  const std::vector<std::vector<float>> frames = BayerFrames(TwoStars, 1, 4);
+  for (size_t k = 0; k < frames.size(); ++k) WriteImage("b000" + std::to_string(k + 1) + ".fit", W, H, {frames[k]});
+  RunFrom(dir.file("b0001.fit"));
+  ASSERT_EQ(labels.Label2, "Bearbeitung fertig.");
+  TShiftListFile list;
+  std::string error;
+  ASSERT_TRUE(ReadShiftListFile(dir.file("VList_1Stars_4files.qvl"), list, error)) << error;
+  std::filesystem::remove(dir.file("VList_1Stars_4files.qvl"));
+  std::filesystem::remove(dir.file("rgb.fit"));
+  list.Qualities = {1, 5, 6, 7};
+  ASSERT_TRUE(SelectBestImages(list, "75"));
+  ASSERT_EQ(list.Count(), 3);
+
+  // The run from the list: the first listed image is the second frame.
+  ResetRun();
+  BatchSteps = TBatchStepList();
+  prompts.clear();
+  Files(dir.file("b0001.fit"), "rgb.fit");
+  MarkedAddBatch(1);
+  BatchWindow.Page = TAddTargetPage::BayerSpecial;
+  BatchRun.MosaicFileName = dir.file("rggb.qcm");
+  BatchRun.UseShiftList = true;
+  BatchRun.ReferenceDropped = true;
+  InstallRunShiftList(list);
+  BatchRun.ShiftListCount = list.Count();
+  ASSERT_TRUE(Start());
+  Run();
+  EXPECT_TRUE(prompts.empty());
+  EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+  FreeSlot(48);
+  ASSERT_TRUE(LoadImageFile(48, dir.file("rgb.fit")));
+  ASSERT_EQ(Store.Image[48].PlaneCount, 3);
+  // The star of the sum sits where the lost reference had it.
+  const std::vector<float> green = PlaneValues(48, 2);
+  const float background = green[size_t(45) * W + 30];
+  const TFloatPoint at = Centroid(green, background, Star1);
+  EXPECT_NEAR(at.X, Star1.X, 0.2);
+  EXPECT_NEAR(at.Y, Star1.Y, 0.2);
 }
 
 TEST_F(BatchMarkedRunTest, FramesAlignedOnFourMarksAddUpOrStackFromTheirList) {

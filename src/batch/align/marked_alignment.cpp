@@ -298,12 +298,20 @@ void AddToTarget(int target, int work, bool first, bool listed) {
         s.EndOfRun = true;
         return;
       }
-      TAlignPoints same = BatchPoints;
-      same.B1x = same.A1x;
-      same.B1y = same.A1y;
-      same.B2x = same.A2x;
-      same.B2y = same.A2y;
-      BayerSpezialAddieren(work, FrameAlignment(same, marks), listed);
+      if (listed && s.UseShiftList && s.ReferenceDropped) {
+        // The first listed image goes onto the lost reference's grid.
+        if (!AddListedReferenceMosaic(work, marks, FitPairs)) {
+          s.EndOfRun = true;
+          return;
+        }
+      } else {
+        TAlignPoints same = BatchPoints;
+        same.B1x = same.A1x;
+        same.B1y = same.A1y;
+        same.B2x = same.A2x;
+        same.B2y = same.A2y;
+        BayerSpezialAddieren(work, FrameAlignment(same, marks), listed);
+      }
     } else {
       if (!PlaceOnListedReference(target, listed)) return;
       StartCoverageWeights(target);

@@ -15,4 +15,10 @@ namespace astrelon {
 // is free for the copy it samples from.
 bool ResampleOntoListedReference(int slot, int32_t marks, std::span<const TMarkPair> pairs);
 
+// The same first image in Bayer-special mode: the mosaic in the slot is added
+// into the prepared colour target through its listed points (multipoint: the
+// pairs, fitted against a copy of it), so that the target takes the lost
+// reference's grid. False when no slot is free for the copy.
+bool AddListedReferenceMosaic(int slot, int32_t marks, std::span<const TMarkPair> pairs);
+
 }  // namespace astrelon
