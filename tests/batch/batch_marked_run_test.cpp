@@ -400,17 +400,18 @@ protected:
     StoreMosaicPattern();
     BatchMarkedRunTest::TearDown();
   }
-  // A Bayer-special run on one mark from this start file into rgb.fit.
-  void RunFrom(const std::string& start) {
+  // A Bayer-special run on one mark (4: multipoint on four stars) from this
+  // start file into rgb.fit.
+  void RunFrom(const std::string& start, int marks = 1) {
     ResetRun();
     BatchSteps = TBatchStepList();
     prompts.clear();
     Files(start, "rgb.fit");
-    MarkedAddBatch(1);
+    MarkedAddBatch(std::min(marks, 3));
     BatchWindow.Page = TAddTargetPage::BayerSpecial;
     BatchRun.MosaicFileName = dir.file("rggb.qcm");
-    answer = [&](int prompt, int target, int) {
-      if (prompt == 1) MarkStars(target, 1);
+    answer = [this, marks](int prompt, int target, int) {
+      if (prompt == 1) marks == 4 ? MarkFourStars(target) : MarkStars(target, 1);
       Ok(true);
     };
     ASSERT_TRUE(Start());
@@ -466,44 +467,54 @@ TEST_F(BayerSpecialRunTest, AVideoGivesTheColoursOfTheField) {
 }
 
 TEST_F(BayerSpecialRunTest, AListThatLostItsReferenceAddsOnTheReferenceGrid) {
-  const std::vector<std::vector<float>> frames = BayerFrames(TwoStars, 1, 4);
-  for (size_t k = 0; k < frames.size(); ++k) WriteImage("b000" + std::to_string(k + 1) + ".fit", W, H, {frames[k]});
-  RunFrom(dir.file("b0001.fit"));
-  ASSERT_EQ(labels.Label2, "Bearbeitung fertig.");
-  TShiftListFile list;
-  std::string error;
-  ASSERT_TRUE(ReadShiftListFile(dir.file("VList_1Stars_4files.qvl"), list, error)) << error;
-  std::filesystem::remove(dir.file("VList_1Stars_4files.qvl"));
-  std::filesystem::remove(dir.file("rgb.fit"));
-  list.Qualities = {1, 5, 6, 7};
-  ASSERT_TRUE(SelectBestImages(list, "75"));
-  ASSERT_EQ(list.Count(), 3);
+  for (const int marks : {1, 4}) {
+    SCOPED_TRACE(marks);
+    const std::vector<std::vector<float>> frames = BayerFrames(FourStars, 1, 4);
+    for (size_t k = 0; k < frames.size(); ++k) WriteImage("b000" + std::to_string(k + 1) + ".fit", W, H, {frames[k]});
+    RunFrom(dir.file("b0001.fit"), marks);
+    ASSERT_EQ(labels.Label2, "Bearbeitung fertig.");
+    const std::string name = dir.file("VList_" + std::to_string(marks) + "Stars_4files.qvl");
+    TShiftListFile list;
+    std::string error;
+    ASSERT_TRUE(ReadShiftListFile(name, list, error)) << error;
+    std::filesystem::remove(name);
+    std::filesystem::remove(dir.file("rgb.fit"));
+    list.Qualities = {1, 5, 6, 7};
+    ASSERT_TRUE(SelectBestImages(list, "75"));
+    ASSERT_EQ(list.Count(), 3);
 
-  // The run from the list: the first listed image is the second frame.
-  ResetRun();
-  BatchSteps = TBatchStepList();
-  prompts.clear();
-  Files(dir.file("b0001.fit"), "rgb.fit");
-  MarkedAddBatch(1);
-  BatchWindow.Page = TAddTargetPage::BayerSpecial;
-  BatchRun.MosaicFileName = dir.file("rggb.qcm");
-  BatchRun.UseShiftList = true;
-  BatchRun.ReferenceDropped = true;
-  InstallRunShiftList(list);
-  BatchRun.ShiftListCount = list.Count();
-  ASSERT_TRUE(Start());
-  Run();
-  EXPECT_TRUE(prompts.empty());
-  EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
-  FreeSlot(48);
-  ASSERT_TRUE(LoadImageFile(48, dir.file("rgb.fit")));
-  ASSERT_EQ(Store.Image[48].PlaneCount, 3);
-  // The star of the sum sits where the lost reference had it.
-  const std::vector<float> green = PlaneValues(48, 2);
-  const float background = green[size_t(45) * W + 30];
-  const TFloatPoint at = Centroid(green, background, Star1);
-  EXPECT_NEAR(at.X, Star1.X, 0.2);
-  EXPECT_NEAR(at.Y, Star1.Y, 0.2);
+    // The run from the list: the first listed image is the second frame.
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    Files(dir.file("b0001.fit"), "rgb.fit");
+    MarkedAddBatch(marks);
+    BatchWindow.Page = TAddTargetPage::BayerSpecial;
+    BatchRun.MosaicFileName = dir.file("rggb.qcm");
+    BatchRun.UseShiftList = true;
+    BatchRun.ReferenceDropped = true;
+    InstallRunShiftList(list);
+    BatchRun.ShiftListCount = list.Count();
+    ASSERT_TRUE(Start());
+    Run();
+    EXPECT_TRUE(prompts.empty());
+    EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+    FreeSlot(48);
+    ASSERT_TRUE(LoadImageFile(48, dir.file("rgb.fit")));
+    ASSERT_EQ(Store.Image[48].PlaneCount, 3);
+    // The stars of the sum sit where the lost reference had them.
+    const std::vector<float> green = PlaneValues(48, 2);
+    std::vector<float> sorted = green;
+    std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2), sorted.end());
+    const float background = sorted[sorted.size() / 2];
+    for (const TStar& star : FourStars) {
+      const TFloatPoint at = Centroid(green, background, star.At);
+      EXPECT_NEAR(at.X, star.At.X, 0.2);
+      EXPECT_NEAR(at.Y, star.At.Y, 0.2);
+    }
+    FreeSlot(48);
+    std::filesystem::remove(dir.file("rgb.fit"));
+  }
 }
 
 TEST_F(BatchMarkedRunTest, FramesAlignedOnFourMarksAddUpOrStackFromTheirList) {
