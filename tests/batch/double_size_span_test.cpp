@@ -58,7 +58,9 @@ TEST(DoubleSizeSpanTest, VectorLoopGivesTheScalarBits) {
   auto run = [&](bool vector, std::vector<float>& s, std::vector<float>& w) {
     s = sum;
     w = weight;
-    AddDoubleSizeSpan(SpanOver(frame, fw, fh, -12.25, s, w), xs.data(), ys.data(), n, vector);
+    TDoubleSizeSpan span = SpanOver(frame, fw, fh, -12.25, s, w);
+    span.FrameWeight = 0.6;  // a frame counting less
+    AddDoubleSizeSpan(span, xs.data(), ys.data(), n, vector);
   };
   const bool saved = Avx2Enabled;
   Avx2Enabled = true;

@@ -46,6 +46,7 @@ TEST(MosaicSplatRunTest, VectorLoopGivesTheScalarBits) {
     row.R1 = 13;
     row.TargetWidth = 150;
     row.Shift = -31.5f;
+    row.Weight = &c == cases ? 1.0f : 0.7f;  // frames counting fully and less
     auto scalar = std::make_unique<TSplatRun>(), vector = std::make_unique<TSplatRun>();
     int taken = 0;
     for (int32_t first = 0; first < n; first += 100) {

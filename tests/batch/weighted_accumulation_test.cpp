@@ -229,6 +229,7 @@ TEST_F(AccumulationTest, ThreadsAndVectorLoopsAreBitIdentical) {
     p.B2y = float(p.B1y + 190 * std::sin(0.02));
     BayerSpezialAddieren(1, FrameAlignment(Shift(0, 0), 1), false);
     BayerSpezialAddieren(2, FrameAlignment(p, 2), false);
+    BayerSpezialAddieren(2, FrameAlignment(p, 2), false, 0.7f);  // a frame counting less
     bayerWeights[size_t(multicore)] = BayerTarget.Weights[0];
     DrizzleNormieren(BayerTarget);
     bayer[size_t(multicore)] = PlaneValues(BayerTarget.Slot, 1);
@@ -236,6 +237,7 @@ TEST_F(AccumulationTest, ThreadsAndVectorLoopsAreBitIdentical) {
 
     ASSERT_TRUE(PrepareDoubleSizeTarget(1));
     AddToDoubleSizeTarget(2, FrameAlignment(p, 2));
+    AddToDoubleSizeTarget(2, FrameAlignment(p, 2), 0.7f);
     swarpWeights[size_t(multicore)] = SwarpTarget.Weights[0];
     DrizzleNormieren(SwarpTarget);
     swarp[size_t(multicore)] = PlaneValues(SwarpTarget.Slot, 1);
@@ -252,6 +254,63 @@ TEST_F(AccumulationTest, ThreadsAndVectorLoopsAreBitIdentical) {
     EXPECT_TRUE(same(swarp[0], swarp[k])) << k;
     EXPECT_TRUE(same(swarpWeights[0], swarpWeights[k])) << k;
   }
+}
+
+// A frame weight scales a frame's samples and weights alike: a bright pixel of
+// 100 at full weight and 40 at a quarter sums to 110 with weight 1.25, a
+// weighted mean of 88 where equal weights give 70. Forward mapping with and
+// without the vector loops, reverse mapping, and the double-size target.
+TEST_F(AccumulationTest, AFrameWeightScalesItsShareOfTheSums) {
+  MosaicSettings = TMosaicSettings();
+  StoreMosaicPattern();
+  constexpr int w = 12, h = 10, bx = 4, by = 6;
+  std::vector<float> first(w * h, 0.0f), second(w * h, 0.0f);
+  first[by * w + bx] = 100;
+  second[by * w + bx] = 40;
+  const bool savedSse2 = Sse2Enabled, savedAvx2 = Avx2Enabled;
+  struct Case {
+    const char* name;
+    int count;
+    bool vector;
+  } cases[] = {{"forward", 1, false}, {"forward, vector loops", 1, true}, {"reverse", 3, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sse2Enabled = Avx2Enabled = c.vector;
+    MakeImage(1, w, h, {first});
+    MakeImage(2, w, h, {second});
+    ASSERT_TRUE(PrepareBayerSpecialTarget(1));
+    BatchFittedTransform = TFittedTransform{0, 0, 1, 0, 0, 0};
+    BatchShiftGrid.NodesPerRow = w / 4 + 2;
+    BatchShiftGrid.Nodes.assign(size_t(BatchShiftGrid.NodesPerRow) * (h / 4 + 2) * 2, 0.0f);
+    BayerSpezialAddieren(1, FrameAlignment(Shift(0, 0), c.count), false);
+    BayerSpezialAddieren(2, FrameAlignment(Shift(0, 0), c.count), false, 0.25f);
+    const size_t at = size_t(by) * w + bx;
+    const int plane = MosaicCellColor(MosaicPattern, bx, by) + 1;
+    const TImageSlot& t = Store.Image[size_t(BayerTarget.Slot)];
+    EXPECT_EQ(t.Planes[size_t(plane)][at], 110.0f);
+    EXPECT_EQ(BayerTarget.Weights[size_t(plane - 1)][at], 1.25f);
+    // A neighbour of another colour: its own plane, zero at a quarter.
+    const int next = MosaicCellColor(MosaicPattern, bx + 1, by) + 1;
+    EXPECT_EQ(BayerTarget.Weights[size_t(next - 1)][at + 1], 1.25f);
+    EXPECT_EQ(BayerTarget.Weights[size_t(plane - 1)][at + 1], 0.0f);
+    FreeSlot(BayerTarget.Slot);
+  }
+  Sse2Enabled = savedSse2;
+  Avx2Enabled = savedAvx2;
+
+  // Double size: the frame pixel lands on target pixel (2 bx, 2 by), a
+  // midpoint beside it takes a third of its weight.
+  ASSERT_TRUE(PrepareDoubleSizeTarget(1));
+  AddToDoubleSizeTarget(2, FrameAlignment(Shift(0, 0), 1), 0.25f);
+  const int tw = 2 * w - 1;
+  const size_t at = size_t(2 * by) * tw + 2 * bx;
+  const TImageSlot& t = Store.Image[size_t(SwarpTarget.Slot)];
+  EXPECT_FLOAT_EQ(t.Planes[1][at], 110.0f);
+  EXPECT_FLOAT_EQ(SwarpTarget.Weights[0][at], 1.25f);
+  EXPECT_FLOAT_EQ(t.Planes[1][at + 1], 100 / 6.0f + 40 / 6.0f * 0.25f);
+  EXPECT_FLOAT_EQ(SwarpTarget.Weights[0][at + 1], 1.25f / 3);
+  DrizzleNormieren(SwarpTarget);
+  EXPECT_NEAR(t.Planes[1][at], 88.0f, 1e-3);
 }
 
 TEST_F(AccumulationTest, PreparationsRefuseWhatTheyCannotUse) {

@@ -41,7 +41,7 @@ inline void AddPair(float* to, const float* add) {
 // the band [r0, r1) it reaches. Each target pixel takes its shares in frame
 // order whatever the bands.
 void SplatRows(TWeightedTarget& t, TImageSlot& target, const float* frame, int32_t fw, int32_t fh,
-               const TFrameAlignment& a, float shift, int64_t r0, int64_t r1, bool vector) {
+               const TFrameAlignment& a, float shift, float frameWeight, int64_t r0, int64_t r1, bool vector) {
   const double xLimit = t.Width - 1.1, yLimit = t.Height - 1.1;
   const size_t tw = size_t(t.Width);
   // The vector runs index the target with 32-bit numbers.
@@ -84,6 +84,7 @@ void SplatRows(TWeightedTarget& t, TImageSlot& target, const float* frame, int32
       splat.R1 = r1;
       splat.TargetWidth = t.Width;
       splat.Shift = shift;
+      splat.Weight = frameWeight;
       for (int32_t first = 0; first < fw; first += SplatRunLength) {
         const int32_t count = std::min(SplatRunLength, fw - first);
         PrepareSplatRun(splat, first, count, run, true);
@@ -117,14 +118,14 @@ void SplatRows(TWeightedTarget& t, TImageSlot& target, const float* frame, int32
       float* weight = weights[i & 1];
       const size_t at = size_t(iy) * tw + size_t(ix);
       if (iy >= r0) {
-        const float w0 = (1 - fx) * (1 - fy), w1 = fx * (1 - fy);
+        const float w0 = (1 - fx) * (1 - fy) * frameWeight, w1 = fx * (1 - fy) * frameWeight;
         sum[at] += value * w0;
         sum[at + 1] += value * w1;
         weight[at] += w0;
         weight[at + 1] += w1;
       }
       if (iy + 1 < r1) {
-        const float w2 = (1 - fx) * fy, w3 = fx * fy;
+        const float w2 = (1 - fx) * fy * frameWeight, w3 = fx * fy * frameWeight;
         sum[at + tw] += value * w2;
         sum[at + tw + 1] += value * w3;
         weight[at + tw] += w2;
@@ -137,7 +138,7 @@ void SplatRows(TWeightedTarget& t, TImageSlot& target, const float* frame, int32
 // Reverse mapping (more pairs): each target pixel of rows [r0, r1) takes the
 // four frame pixels around its frame position into their own planes.
 void GatherRows(TWeightedTarget& t, TImageSlot& target, const float* frame, int32_t fw, int32_t fh,
-                const TFrameAlignment& a, float shift, int64_t r0, int64_t r1) {
+                const TFrameAlignment& a, float shift, double frameWeight, int64_t r0, int64_t r1) {
   for (int64_t r = r0; r < r1; ++r)
     for (int32_t c = 0; c < t.Width; ++c) {
       double x, y;
@@ -145,7 +146,8 @@ void GatherRows(TWeightedTarget& t, TImageSlot& target, const float* frame, int3
       if (!(x >= 0 && x < fw - 1.6 && y >= 0 && y < fh - 1.6)) continue;
       const int32_t ix = int32_t(x), iy = int32_t(y);
       const double fx = x - ix, fy = y - iy;
-      const double w[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
+      const double w[4] = {(1 - fx) * (1 - fy) * frameWeight, fx * (1 - fy) * frameWeight,
+                           (1 - fx) * fy * frameWeight, fx * fy * frameWeight};
       const int32_t dx[4] = {0, 1, 0, 1}, dy[4] = {0, 0, 1, 1};
       const size_t at = size_t(r) * size_t(t.Width) + size_t(c);
       for (int k = 0; k < 4; ++k) {
@@ -198,7 +200,7 @@ bool PrepareBayerSpecialTarget(int frameSlot) {
   return true;
 }
 
-void BayerSpezialAddieren(int frameSlot, const TFrameAlignment& alignment, bool listed) {
+void BayerSpezialAddieren(int frameSlot, const TFrameAlignment& alignment, bool listed, float frameWeight) {
   TWeightedTarget& t = BayerTarget;
   if (!t.Exists() || !SlotInUse(frameSlot)) return;
   TImageSlot& frameImage = Store.Image[size_t(frameSlot)];
@@ -219,9 +221,9 @@ void BayerSpezialAddieren(int frameSlot, const TFrameAlignment& alignment, bool 
   const int32_t fw = frameImage.Width, fh = frameImage.Height;
   ForEachBand(t.Height, Threads(t.Height), [&](int64_t r0, int64_t r1) {
     if (alignment.Count <= 2)
-      SplatRows(t, target, frame, fw, fh, alignment, shift, r0, r1, Sse2Enabled);
+      SplatRows(t, target, frame, fw, fh, alignment, shift, frameWeight, r0, r1, Sse2Enabled);
     else
-      GatherRows(t, target, frame, fw, fh, alignment, shift, r0, r1);
+      GatherRows(t, target, frame, fw, fh, alignment, shift, frameWeight, r0, r1);
   });
 }
 

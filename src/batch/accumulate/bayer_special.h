@@ -19,8 +19,9 @@ bool PrepareBayerSpecialTarget(int frameSlot);
 // applied to the others); with one or two pairs each valid pixel is split
 // bilinearly over the four target pixels around its target position, with
 // more pairs each target pixel takes the four frame pixels around its frame
-// position. Worker threads take bands of target rows; every target pixel sums
-// in frame order whatever the split.
-void BayerSpezialAddieren(int frameSlot, const TFrameAlignment& alignment, bool listed);
+// position. Every weight, and so the frame's share of each sum, is scaled by
+// `frameWeight` (1 full). Worker threads take bands of target rows; every
+// target pixel sums in frame order whatever the split.
+void BayerSpezialAddieren(int frameSlot, const TFrameAlignment& alignment, bool listed, float frameWeight = 1);
 
 }  // namespace astrelon

@@ -69,7 +69,7 @@ bool PrepareDoubleSizeTarget(int frameSlot) {
   return true;
 }
 
-void AddToDoubleSizeTarget(int frameSlot, const TFrameAlignment& alignment) {
+void AddToDoubleSizeTarget(int frameSlot, const TFrameAlignment& alignment, float frameWeight) {
   TWeightedTarget& t = SwarpTarget;
   if (!t.Exists() || !SlotInUse(frameSlot)) return;
   const TImageSlot& frame = Store.Image[size_t(frameSlot)];
@@ -89,6 +89,7 @@ void AddToDoubleSizeTarget(int frameSlot, const TFrameAlignment& alignment) {
     span.XLimit = frame.Width - 1.61;
     span.YLimit = frame.Height - 1.61;
     span.Shift = double(shift);
+    span.FrameWeight = double(frameWeight);
     // The vector loop indexes the frame with 32-bit offsets.
     const bool vector = Sse2Enabled && frame.PixelCount() < (size_t(1) << 30);
     ForEachBand(t.Height, Threads(t.Height), [&](int64_t r0, int64_t r1) {

@@ -18,8 +18,8 @@ bool PrepareDoubleSizeTarget(int frameSlot);
 // half the target position) lies in 0 <= x < width - 1.61, 0 <= y < height -
 // 1.61 takes the footprint sample s with weight W > 0 as (s / W + target
 // level - frame level) W, replacing a value whose weight is still 0 and added
-// otherwise; W adds to the weight. A grey frame feeds plane 1. Rows run on
-// worker threads.
-void AddToDoubleSizeTarget(int frameSlot, const TFrameAlignment& alignment);
+// otherwise; W adds to the weight. Both are scaled by `frameWeight` (1 full).
+// A grey frame feeds plane 1. Rows run on worker threads.
+void AddToDoubleSizeTarget(int frameSlot, const TFrameAlignment& alignment, float frameWeight = 1);
 
 }  // namespace astrelon

@@ -16,10 +16,10 @@ void AddScalar(const TDoubleSizeSpan& s, const double* xs, const double* ys, int
     double wt = 0;
     const double sample = FootprintSampleInside(s.Frame, s.FrameWidth, y, x, wt);
     if (!(wt > 0)) continue;
-    // (sample / W + target level - frame level) W
-    const double contribution = sample + s.Shift * wt;
+    // (sample / W + target level - frame level) W, times the frame's weight
+    const double contribution = (sample + s.Shift * wt) * s.FrameWeight;
     s.Sum[k] = s.Weight[k] <= 0 ? float(contribution) : float(s.Sum[k] + contribution);
-    s.Weight[k] += float(wt);
+    s.Weight[k] += float(wt * s.FrameWeight);
   }
 }
 
@@ -39,7 +39,7 @@ ASTRELON_AVX2 int32_t AddAvx2(const TDoubleSizeSpan& s, const double* xs, const 
   const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0), scale = _mm256_set1_pd(DropScale);
   const __m256d lower = _mm256_set1_pd(0.4), blank = _mm256_set1_pd(double(BlankLimit));
   const __m256d xLimit = _mm256_set1_pd(s.XLimit), yLimit = _mm256_set1_pd(s.YLimit);
-  const __m256d shift = _mm256_set1_pd(s.Shift);
+  const __m256d shift = _mm256_set1_pd(s.Shift), frameWeight = _mm256_set1_pd(s.FrameWeight);
   const __m256d baseX = _mm256_set1_pd(s.BaseX), baseY = _mm256_set1_pd(s.BaseY);
   const __m256d stepX = _mm256_set1_pd(s.StepX), stepY = _mm256_set1_pd(s.StepY);
   const __m128i width = _mm_set1_epi32(s.FrameWidth);
@@ -101,12 +101,12 @@ ASTRELON_AVX2 int32_t AddAvx2(const TDoubleSizeSpan& s, const double* xs, const 
     const __m256d taken = _mm256_and_pd(in, _mm256_cmp_pd(w, zero, _CMP_GT_OQ));
     const int takenMask = _mm256_movemask_pd(taken);
     if (takenMask == 0) continue;
-    const __m256d contribution = _mm256_add_pd(sum, _mm256_mul_pd(shift, w));
+    const __m256d contribution = _mm256_mul_pd(_mm256_add_pd(sum, _mm256_mul_pd(shift, w)), frameWeight);
     const __m128 oldSum = _mm_loadu_ps(s.Sum + k), oldWeight = _mm_loadu_ps(s.Weight + k);
     const __m128 added = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(oldSum), contribution));
     const __m128 fresh = _mm256_cvtpd_ps(contribution);
     const __m128 newSum = _mm_blendv_ps(added, fresh, _mm_cmple_ps(oldWeight, _mm_setzero_ps()));
-    const __m128 newWeight = _mm_add_ps(oldWeight, _mm256_cvtpd_ps(w));
+    const __m128 newWeight = _mm_add_ps(oldWeight, _mm256_cvtpd_ps(_mm256_mul_pd(w, frameWeight)));
     const __m128 mask = _mm_castsi128_ps(_mm_cmpeq_epi32(
         _mm_and_si128(_mm_set1_epi32(takenMask), _mm_setr_epi32(1, 2, 4, 8)), _mm_setr_epi32(1, 2, 4, 8)));
     _mm_storeu_ps(s.Sum + k, _mm_blendv_ps(oldSum, newSum, mask));

@@ -13,6 +13,7 @@ struct TDoubleSizeSpan {
   int64_t FramePixels = 0;  // values of the frame plane
   double XLimit = 0, YLimit = 0;  // positions 0 <= x < XLimit, 0 <= y < YLimit take part
   double Shift = 0;               // target level - frame level
+  double FrameWeight = 1;         // scales each contribution and its weight
   float* Sum = nullptr;           // the run's target sums and weights
   float* Weight = nullptr;
   // Linear runs take no position lists: pixel k of the run lies at
@@ -24,9 +25,9 @@ struct TDoubleSizeSpan {
 
 // Target pixel k of the run (0 <= k < count) at frame position (xs[k], ys[k])
 // (or on the span's line):
-// inside the limits, the footprint sample s with weight W > 0 adds s + shift W
-// to its sum (replacing a sum whose weight is still 0 or below) and W to its
-// weight. `vector` takes the AVX2 loop where the processor has it.
+// inside the limits, the footprint sample s with weight W > 0 adds
+// (s + shift W) f to its sum (replacing a sum whose weight is still 0 or
+// below) and W f to its weight, f the frame weight. `vector` takes the AVX2 loop where the processor has it.
 void AddDoubleSizeSpan(const TDoubleSizeSpan& span, const double* xs, const double* ys, int32_t count, bool vector);
 
 }  // namespace astrelon

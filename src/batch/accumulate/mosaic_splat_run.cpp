@@ -19,7 +19,8 @@ void PrepareScalar(const TSplatRow& r, int32_t first, int32_t k0, int32_t count,
     const float fx = float(X - ix), fy = float(Y - iy);
     run.At[k] = iy * r.TargetWidth + ix;
     run.Iy[k] = iy;
-    const float w[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
+    const float w[4] = {(1 - fx) * (1 - fy) * r.Weight, fx * (1 - fy) * r.Weight, (1 - fx) * fy * r.Weight,
+                        fx * fy * r.Weight};
     const float value = v + r.Shift;
     run.TopWeight[2 * k] = w[0];
     run.TopWeight[2 * k + 1] = w[1];
@@ -40,6 +41,7 @@ ASTRELON_AVX2 int32_t PrepareAvx2(const TSplatRow& r, int32_t first, int32_t cou
   const __m256d stepX = _mm256_set1_pd(r.StepX), stepY = _mm256_set1_pd(r.StepY);
   const __m256d xLimit = _mm256_set1_pd(r.XLimit), yLimit = _mm256_set1_pd(r.YLimit);
   const __m128 one = _mm_set1_ps(1.0f), shift = _mm_set1_ps(r.Shift), blank = _mm_set1_ps(BlankLimit);
+  const __m128 frameWeight = _mm_set1_ps(r.Weight);
   // Even and odd columns alternate; `first` is even.
   const __m128i used = _mm_setr_epi32(-int32_t(r.Used[0]), -int32_t(r.Used[1]), -int32_t(r.Used[0]),
                                       -int32_t(r.Used[1]));
@@ -68,7 +70,8 @@ ASTRELON_AVX2 int32_t PrepareAvx2(const TSplatRow& r, int32_t first, int32_t cou
     const __m128i at = _mm_add_epi32(_mm_mullo_epi32(iy, width), ix);
     _mm_store_si128(reinterpret_cast<__m128i*>(run.At + k), _mm_blendv_epi8(none, at, take));
     _mm_store_si128(reinterpret_cast<__m128i*>(run.Iy + k), iy);
-    const __m128 w0 = _mm_mul_ps(gx, gy), w1 = _mm_mul_ps(fx, gy), w2 = _mm_mul_ps(gx, fy), w3 = _mm_mul_ps(fx, fy);
+    const __m128 w0 = _mm_mul_ps(_mm_mul_ps(gx, gy), frameWeight), w1 = _mm_mul_ps(_mm_mul_ps(fx, gy), frameWeight);
+    const __m128 w2 = _mm_mul_ps(_mm_mul_ps(gx, fy), frameWeight), w3 = _mm_mul_ps(_mm_mul_ps(fx, fy), frameWeight);
     const __m128 value = _mm_add_ps(v, shift);
     // Pairs of left and right pixel, lane after lane.
     const __m256 top = _mm256_setr_m128(_mm_unpacklo_ps(w0, w1), _mm_unpackhi_ps(w0, w1));

@@ -1,7 +1,7 @@
 #pragma once
 // Where the pixels of one frame row of the colour-mosaic accumulation land:
 // for a run of frame pixels, the target pixel each one splits over with its
-// four bilinear weights, or none. A scalar loop and an AVX2 twin that give the
+// four bilinear weights (times the frame's weight), or none. A scalar loop and an AVX2 twin that give the
 // same bits; the adding itself stays in frame order with the caller.
 #include <cstdint>
 
@@ -15,7 +15,8 @@ struct TSplatRow {
   bool Used[2] = {false, false};  // the colour of even and odd columns has a plane
   int64_t R0 = 0, R1 = 0;         // the band of target rows
   int32_t TargetWidth = 0;
-  float Shift = 0;  // added to every value
+  float Shift = 0;   // added to every value
+  float Weight = 1;  // the frame's weight: scales every bilinear weight
 };
 
 constexpr int32_t SplatRunLength = 256;

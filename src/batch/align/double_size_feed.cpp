@@ -7,6 +7,7 @@
 #include "batch/align/alignment_state.h"
 #include "batch/run/batch_run_state.h"
 #include "batch/steps/batch_step_list.h"
+#include "registration/combination/batch_combination_inputs.h"
 
 namespace astrelon {
 
@@ -25,7 +26,8 @@ void FeedDoubleSizeTarget(bool firstImage) {
   }
   if (s.MarkCount < 1) ResetPointsWithoutMarks();
   MoveReferencePoints(s.CometShiftX, s.CometShiftY);
-  AddToDoubleSizeTarget(s.WorkSlot, FrameAlignment(BatchPoints, std::max<int32_t>(1, s.MarkCount)));
+  // The frame counts with the weight its star matching gave it.
+  AddToDoubleSizeTarget(s.WorkSlot, FrameAlignment(BatchPoints, std::max<int32_t>(1, s.MarkCount)), BatchFrameWeight);
   MoveReferencePoints(-s.CometShiftX, -s.CometShiftY);
 }
 

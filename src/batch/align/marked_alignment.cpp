@@ -327,7 +327,7 @@ void AddToTarget(int target, int work, bool first, bool listed) {
   }
   if (s.CombineMode >= 3 || first) return;
   if (s.BayerSpecial) {
-    BayerSpezialAddieren(work, FrameAlignment(BatchPoints, marks), listed);
+    BayerSpezialAddieren(work, FrameAlignment(BatchPoints, marks), listed, BatchFrameWeight);
     return;
   }
   const TCombineOp op = s.CombineMode == 1   ? TCombineOp::Minimum
