@@ -571,6 +571,36 @@ TEST_F(BatchMarkedRunTest, FramesAlignedOnFourMarksAddUpOrStackFromTheirList) {
 }
 
 
+// The last of four frames has one star out of place, so its fit leaves
+// residuals well above the run's, and a background of 50 against 10: its
+// weight below 1 pulls the sum's background, 4 x the weighted mean, below the
+// equal-weight 4 x (3 x 10 + 50) / 4 = 80.
+TEST_F(BatchMarkedRunTest, AFrameWhoseStarsFitBadlyCountsLess) {
+  for (int k = 0; k < 4; ++k) {
+    TStar stars[4] = {FourStars[0], FourStars[1], FourStars[2], FourStars[3]};
+    if (k == 3) stars[3].At.X += 2.5f;
+    std::vector<float> frame = StarFrame(k * 1.2, k * -0.8, 0, stars);
+    if (k == 3)
+      for (float& v : frame) v += 40;
+    WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {frame});
+  }
+  Files(dir.file("f0001.fit"), "weighted.fit");
+  MarkedAddBatch(3);
+  answer = [&](int prompt, int target, int) {
+    if (prompt == 1) MarkFourStars(target);
+    Ok(true);
+  };
+  ASSERT_TRUE(Start());
+  Run();
+  EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+  FreeSlot(48);
+  ASSERT_TRUE(LoadImageFile(48, dir.file("weighted.fit")));
+  const std::vector<float> result = PlaneValues(48, 1);
+  const float background = result[size_t(30) * W + 40];
+  EXPECT_LT(background, 75.0f);
+  EXPECT_GT(background, 4 * Background + 1);
+}
+
 // The comet computation: the stars of f0001 and f0005 are aligned on one
 // mark, the comet marked in both; it moves by (1.5, 0.5) per series image
 // against the stars, which move by (0.9, -0.6).
