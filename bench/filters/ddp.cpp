@@ -4,40 +4,25 @@
 // all cores.
 #include <benchmark/benchmark.h>
 
-#include <random>
 
 #include "filters/ddp/ddp_session.h"
 #include "filters/dialog/filter_state.h"
 #include "peer_measure.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
+#include "random_slot.h"
 #include "store/image_store.h"
 
 namespace astrelon {
 namespace {
-
-void FillRgb(int slot, int w, int h, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> u(0.0f, 4000.0f);
-  TImageSlot& im = Store.Image[size_t(slot)];
-  im.Width = w;
-  im.Height = h;
-  im.PlaneCount = 3;
-  im.IsColor = 1;
-  for (int p = 1; p <= 3; ++p) {
-    im.Planes[size_t(p)].resize(size_t(w) * size_t(h));
-    for (float& v : im.Planes[size_t(p)]) v = u(rng);
-  }
-  Store.InUse[size_t(slot)] = 1;
-  UpdateMinMax(slot);
-}
 
 void BM_DdpGammaMove_4096(benchmark::State& state) {
   const int side = 4096, threads = int(state.range(0));
   DetectCpuFeatures();
   ApplySimdSetting();
   Store.Reset();
-  FillRgb(1, side, side, 3);
+  bench::FillRandomRgb(1, side, side, 3, 4000.0f);
+  UpdateMinMax(1);
   CopyImageSlot(1, 2);
   TDdpSession session;
   if (!session.Start(1, 2)) {
