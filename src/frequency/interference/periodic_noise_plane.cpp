@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "frequency/interference/gathered_line_sum.h"
 #include "platform/big_buffers.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
@@ -181,6 +182,8 @@ public:
   }
 
   void Filter(double k, int threads, bool vector) {
+    // Gathered line sums need every offset in the plane in 32 bits.
+    gather_ = UseAvx2(vector) && uint64_t(hw_) * uint64_t(H_ + 1) < (uint64_t(1) << 31);
     Measure(k, vector);
     const int32_t rowTiles = (H_ + TileRows - 1) / TileRows, columnTiles = (hw_ + TileColumns - 1) / TileColumns;
     // Tiles not yet ready count the tiles they still wait for; ready tiles
@@ -284,6 +287,10 @@ private:
   // the line ends at the spectrum's edges. `reached` counts its coefficients.
   // `own` holds row y's amplitudes as filtered so far.
   double LineMean(int32_t y, int32_t c, int32_t i, int32_t dy, int32_t& reached, const float* own) const {
+    if (gather_) {
+      double sum = 0;
+      if (GatheredLineMean(y, c, i, dy, reached, sum)) return reached > 0 ? sum / reached : 0.0;
+    }
     const int32_t ady = std::abs(dy);
     double sum = 0;
     if (i < ady) {
@@ -329,6 +336,44 @@ private:
     return reached > 0 ? sum / reached : 0.0;
   }
 
+  // Step at which a line of P sideways steps in Q (P > 0) reaches sideways offset m.
+  static int32_t FirstStep(int32_t m, int32_t p, int32_t q) {
+    return int32_t((2 * int64_t(m) - 1) * q / (2 * int64_t(p))) + 1;
+  }
+  // Steps a line of n steps takes before it reaches sideways offset mEnd.
+  static int32_t Reached(int32_t n, int32_t mEnd, int32_t p, int32_t q) {
+    if (n < 1 || mEnd < 1) return 0;
+    return p == 0 ? n : std::min(n, FirstStep(mEnd, p, q) - 1);
+  }
+
+  // LineMean's sum gathered in any order; false when that order could change it.
+  bool GatheredLineMean(int32_t y, int32_t c, int32_t i, int32_t dy, int32_t& reached, double& sum) const {
+    const int32_t ady = std::abs(dy);
+    const size_t at = size_t(y) * size_t(hw_) + size_t(c);
+    if (i < ady) {
+      const bool down = y > hh_;
+      reached = Reached(std::min({hh_ - ady - 2, hh_ / 3, down ? H_ - 1 - y : y}), hw_ - c, i, ady);
+      const TLineStretch line{columns_.get() + size_t(c) * size_t(H_) + size_t(y), down ? 1 : -1, H_, 1, reached};
+      return GatheredLineSum({&line, 1}, uint32_t(i), uint32_t(ady), sum);
+    }
+    reached = Reached(std::min(hw_ - i - 1, hw_ / 3), dy >= 0 ? H_ - y : y + 1, ady, i);
+    const int32_t side = dy >= 0 ? hw_ : -hw_;
+    const float* filtered = filtered_.get() + at;
+    const float* unfiltered = unfiltered_.get() + at;
+    if (ady == 0) {
+      const TLineStretch line{filtered, 1, side, 1, reached};
+      return GatheredLineSum({&line, 1}, 0, uint32_t(i), sum);
+    }
+    // Own row to the right, then unfiltered rows toward the centre row; from
+    // below, the rows up to the centre row filtered.
+    const int32_t sideways = FirstStep(1, ady, i);
+    const int32_t filteredFrom = dy >= 0 ? reached + 1 : std::max(FirstStep(y - hh_, ady, i), sideways);
+    const TLineStretch lines[3] = {{filtered, 1, side, 1, std::min(reached, sideways - 1)},
+                                   {unfiltered, 1, side, sideways, std::min(reached, filteredFrom - 1)},
+                                   {filtered, 1, side, filteredFrom, reached}};
+    return GatheredLineSum(lines, uint32_t(ady), uint32_t(i), sum);
+  }
+
   // Columns high down to low of the row at place `order` of the filter order.
   void FilterColumns(int32_t order, int32_t high, int32_t low) {
     const int32_t y = order <= hh_ ? order : H_ - order + hh_;
@@ -365,6 +410,7 @@ private:
 
   float* data_;
   int32_t W_, H_, hw_, hh_, nr_;
+  bool gather_ = false;
   std::vector<double> columnTerm_, mean_, spread_;
   std::unique_ptr<float[]> unfiltered_, filtered_, columns_;
 };
