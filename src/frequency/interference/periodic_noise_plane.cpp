@@ -1,6 +1,7 @@
 #include "frequency/interference/periodic_noise_plane.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
@@ -94,16 +95,15 @@ template <class At>
   return sum;
 }
 
-// The amplitudes of one spectrum row (re in the first hw values, im in the
-// next) as double and as float, and the ring of each coefficient (−1 outside
-// 0.2 < radius < 1.35): radius = sqrt(column term + row term), ring =
-// nr · radius · 0.735 rounded to the nearest integer (halves to even).
+// The amplitudes of columns From .. To − 1 of one spectrum row as double, and
+// the ring of each coefficient (−1 outside 0.2 < radius < 1.35): radius =
+// sqrt(column term + row term), ring = nr · radius · 0.735 rounded to the
+// nearest integer (halves to even).
 struct TRowRings {
   const float* Data;
-  int32_t Width;
+  int32_t Width, From, To;
   double RowTerm, Nr;
   const double* ColumnTerm;
-  float* Amplitudes;
   double* Amplitude;
   int32_t* Ring;
 };
@@ -111,11 +111,9 @@ struct TRowRings {
 constexpr double LowestRadius = 0.2, HighestRadius = 1.35, RingScale = 0.735;
 
 void RowRingsScalar(const TRowRings& r, int32_t from) {
-  for (int32_t c = from; c < r.Width; ++c) {
+  for (int32_t c = from; c < r.To; ++c) {
     const double re = r.Data[c], im = r.Data[c + r.Width];
-    const double a = std::sqrt(re * re + im * im);
-    r.Amplitude[c] = a;
-    r.Amplitudes[c] = float(a);
+    r.Amplitude[c] = std::sqrt(re * re + im * im);
     const double radius = std::sqrt(r.ColumnTerm[c] + r.RowTerm);
     const bool inside = radius > LowestRadius && radius < HighestRadius;
     r.Ring[c] = inside ? int32_t(std::nearbyint(r.Nr * radius * RingScale)) : -1;
@@ -123,17 +121,18 @@ void RowRingsScalar(const TRowRings& r, int32_t from) {
 }
 
 #if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 __m256d Amplitude4(const float* re, const float* im) {
+  const __m256d r = _mm256_cvtps_pd(_mm_loadu_ps(re)), i = _mm256_cvtps_pd(_mm_loadu_ps(im));
+  return _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(r, r), _mm256_mul_pd(i, i)));
+}
+
 ASTRELON_AVX2 void RowRingsAvx2(const TRowRings& r) {
   const __m256d rowTerm = _mm256_set1_pd(r.RowTerm), nr = _mm256_set1_pd(r.Nr), scale = _mm256_set1_pd(RingScale);
   const __m256d lowest = _mm256_set1_pd(LowestRadius), highest = _mm256_set1_pd(HighestRadius);
   const __m256d outside = _mm256_set1_pd(-1.0);
-  int32_t c = 0;
-  for (; c + 4 <= r.Width; c += 4) {
-    const __m256d re = _mm256_cvtps_pd(_mm_loadu_ps(r.Data + c));
-    const __m256d im = _mm256_cvtps_pd(_mm_loadu_ps(r.Data + c + r.Width));
-    const __m256d a = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(re, re), _mm256_mul_pd(im, im)));
-    _mm256_storeu_pd(r.Amplitude + c, a);
-    _mm_storeu_ps(r.Amplitudes + c, _mm256_cvtpd_ps(a));
+  int32_t c = r.From;
+  for (; c + 4 <= r.To; c += 4) {
+    _mm256_storeu_pd(r.Amplitude + c, Amplitude4(r.Data + c, r.Data + c + r.Width));
     const __m256d radius = _mm256_sqrt_pd(_mm256_add_pd(_mm256_loadu_pd(r.ColumnTerm + c), rowTerm));
     const __m256d inside =
         _mm256_and_pd(_mm256_cmp_pd(radius, lowest, _CMP_GT_OQ), _mm256_cmp_pd(radius, highest, _CMP_LT_OQ));
@@ -184,7 +183,7 @@ public:
   void Filter(double k, int threads, bool vector) {
     // Gathered line sums need every offset in the plane in 32 bits.
     gather_ = UseAvx2(vector) && uint64_t(hw_) * uint64_t(H_ + 1) < (uint64_t(1) << 31);
-    Measure(k, vector);
+    Measure(k, vector, threads);
     const int32_t rowTiles = (H_ + TileRows - 1) / TileRows, columnTiles = (hw_ + TileColumns - 1) / TileColumns;
     // Tiles not yet ready count the tiles they still wait for; ready tiles
     // are taken nearest the start first (the longest chain of tiles after
@@ -246,36 +245,88 @@ private:
   int32_t Ring(double radius) const { return int32_t(std::nearbyint(nr_ * radius * RingScale)); }
   static bool InRange(double radius) { return radius > LowestRadius && radius < HighestRadius; }
 
-  // Every amplitude, and the mean and k standard deviations of those of every
-  // ring. A row's amplitudes and rings first (four at a time on the vector
-  // path, the same values), then its sums in column order.
-  void Measure(double k, bool vector) {
-    std::vector<double> sum(size_t(nr_) + 1, 0.0), squares(size_t(nr_) + 1, 0.0);
-    std::vector<int32_t> count(size_t(nr_) + 1, 0);
-    std::vector<double> amplitude(static_cast<size_t>(hw_));
-    std::vector<int32_t> ring(static_cast<size_t>(hw_));
+  // Every amplitude (bands of rows), and the mean and k standard deviations of
+  // those of every ring. Each ring's sums run in row order and within a row in
+  // column order, whatever the threads: the rings are shared out in groups,
+  // and a group's coefficients in a row are one stretch of columns (the ring
+  // never falls along a row), found while the amplitudes are taken. Four at a
+  // time on the vector path, the same values.
+  void Measure(double k, bool vector, int threads) {
     const bool avx2 = UseAvx2(vector);
-    for (int32_t y = 0; y < H_; ++y) {
-      const TRowRings row{data_ + size_t(y) * size_t(W_), hw_, RowTerm(y), double(nr_), columnTerm_.data(),
-                          unfiltered_.get() + size_t(y) * size_t(hw_), amplitude.data(), ring.data()};
+    const size_t rings = size_t(nr_) + 1;
+    const int32_t groups = threads > 1 ? int32_t(std::min<size_t>(rings, size_t(threads) * 8)) : 1;
+    const size_t bounds = size_t(groups) + 1;
+    // Row y's stretch of group g: columns starts[y · bounds + g] .. starts[y · bounds + g + 1] − 1.
+    std::vector<int32_t> starts(size_t(H_) * bounds);
+    const auto rowRings = [&](const TRowRings& row) {
 #if ASTRELON_HAVE_AVX2
       if (avx2)
         RowRingsAvx2(row);
       else
 #endif
-        RowRingsScalar(row, 0);
-      for (int32_t c = 0; c < hw_; ++c) {
-        if (ring[size_t(c)] < 0) continue;
-        const size_t b = size_t(ring[size_t(c)]);
-        const double a = amplitude[size_t(c)];
-        sum[b] += a;
-        squares[b] += a * a;
-        ++count[b];
+        RowRingsScalar(row, row.From);
+    };
+    ForEachBand(H_, threads, [&](int64_t first, int64_t last) {
+      std::vector<double> amplitude(static_cast<size_t>(hw_));
+      std::vector<int32_t> ring(static_cast<size_t>(hw_));
+      for (int64_t y = first; y < last; ++y) {
+        rowRings({data_ + size_t(y) * size_t(W_), hw_, 0, hw_, RowTerm(int32_t(y)), double(nr_), columnTerm_.data(),
+                  amplitude.data(), ring.data()});
+        float* out = unfiltered_.get() + size_t(y) * size_t(hw_);
+        for (int32_t c = 0; c < hw_; ++c) out[c] = float(amplitude[size_t(c)]);
+        // The rings fill one stretch of the row, growing along it.
+        int32_t* start = starts.data() + size_t(y) * bounds;
+        int32_t c = 0;
+        while (c < hw_ && ring[size_t(c)] < 0) ++c;
+        for (int32_t g = 0; g < groups; ++g) {
+          const int32_t from = int32_t(int64_t(rings) * g / groups);
+          while (c < hw_ && ring[size_t(c)] >= 0 && ring[size_t(c)] < from) ++c;
+          start[g] = c;
+        }
+        while (c < hw_ && ring[size_t(c)] >= 0) ++c;
+        start[groups] = c;
       }
-    }
-    mean_.assign(size_t(nr_) + 1, 0.0);
-    spread_.assign(size_t(nr_) + 1, 0.0);
-    for (size_t b = 0; b < count.size(); ++b) {
+    });
+    std::vector<double> sum(rings, 0.0), squares(rings, 0.0);
+    std::vector<int32_t> count(rings, 0);
+    std::atomic<int32_t> next{0};
+    ForEachBand(threads, threads, [&](int64_t, int64_t) {
+      std::vector<double> amplitude(static_cast<size_t>(hw_));
+      std::vector<int32_t> ring(static_cast<size_t>(hw_));
+      for (int32_t g; (g = next.fetch_add(1, std::memory_order_relaxed)) < groups;)
+        for (int32_t y = 0; y < H_; ++y) {
+          const int32_t c0 = starts[size_t(y) * bounds + size_t(g)], c1 = starts[size_t(y) * bounds + size_t(g) + 1];
+          if (c0 >= c1) continue;
+          rowRings({data_ + size_t(y) * size_t(W_), hw_, c0, c1, RowTerm(y), double(nr_), columnTerm_.data(),
+                    amplitude.data(), ring.data()});
+          // The same additions in the same order, a ring's running sums held
+          // while its stretch lasts.
+          size_t b = size_t(ring[size_t(c0)]);
+          double s = sum[b], q = squares[b];
+          int32_t n = count[b];
+          for (int32_t c = c0; c < c1; ++c) {
+            if (size_t(ring[size_t(c)]) != b) {
+              sum[b] = s;
+              squares[b] = q;
+              count[b] = n;
+              b = size_t(ring[size_t(c)]);
+              s = sum[b];
+              q = squares[b];
+              n = count[b];
+            }
+            const double a = amplitude[size_t(c)];
+            s += a;
+            q += a * a;
+            ++n;
+          }
+          sum[b] = s;
+          squares[b] = q;
+          count[b] = n;
+        }
+    });
+    mean_.assign(rings, 0.0);
+    spread_.assign(rings, 0.0);
+    for (size_t b = 0; b < rings; ++b) {
       if (count[b] == 0) continue;
       mean_[b] = sum[b] / count[b];
       const double var = squares[b] / count[b] - mean_[b] * mean_[b];
