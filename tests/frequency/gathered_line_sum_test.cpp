@@ -25,7 +25,7 @@ TEST(GatheredLineSum, WalksTheLineAndGrantsOnlyExactSums) {
     bool exact;
   } cases[] = {
       {0, 5, 1, N, 1, 30, 1, true},          {1, 7, 1, N, 1, 39, 1, true},          {3, 4, 1, N, 2, 33, 1, true},
-      {5, 5, 1, N, 1, 9, 1, true},           {2, 9, -1, N, 1, 17, 1, true},         {7, 11, N, -1, 3, 3, 1, true},
+      {5, 5, 1, N, 1, 9, 1, true},           {2, 9, -1, N, 1, 17, 1, true},         {7, 11, -1, -N, 3, 3, 1, true},
       {1, 3, 1, N, 1, 20, 0x1p28f, true},    {1, 3, 1, N, 1, 20, 0x1p31f, false},   {1, 3, 1, N, 1, 20, 0x1p-140f, false},
       {1, 3, 1, N, 1, 20, Nan, false},       {1, 3, 1, N, 1, 20, Inf, false},       {1, 3, 1, N, 1, 20, 0.0f, true},
   };
@@ -54,7 +54,9 @@ TEST(GatheredLineSum, WalksTheLineAndGrantsOnlyExactSums) {
     const TLineStretch parts[2] = {{base, t.along, t.side, t.from, middle}, {base, t.along, t.side, middle + 1, t.to}};
     double sum = -1;
     EXPECT_EQ(GatheredLineSum(parts, t.p, t.q, sum), t.exact) << t.p << "/" << t.q << " " << t.first;
-    if (t.exact) EXPECT_EQ(sum, expected) << t.p << "/" << t.q;
+    if (t.exact) {
+      EXPECT_EQ(sum, expected) << t.p << "/" << t.q;
+    }
   }
 }
 

@@ -24,43 +24,68 @@ ASTRELON_AVX2 inline void Add(TGathered& g, __m256 v) {
   g.Least = _mm256_min_epu32(g.Least, _mm256_sub_epi32(_mm256_castps_si256(v), _mm256_set1_epi32(1)));
 }
 
-ASTRELON_AVX2 void GatherStretch(const TLineStretch& t, uint32_t p, uint32_t q, TGathered& g) {
-  if (t.To < t.From) return;
-  // Lane j starts at step From + j: its remainder (2 s P + Q − 1) mod 2Q and
-  // its offset; each step adds 2P to the remainder, one sideways step for
-  // every 2Q it reaches (P <= Q: at most one a step).
-  const int64_t twoQ = 2 * int64_t(q), twoP = 2 * int64_t(p);
-  const uint64_t first = uint64_t(twoP) * uint64_t(t.From) + q - 1;
-  int64_t m = int64_t(first / uint64_t(twoQ)), r = int64_t(first % uint64_t(twoQ));
-  alignas(32) int32_t remainder[8], offset[8];
-  for (int j = 0; j < 8; ++j) {
-    remainder[j] = int32_t(r);
-    offset[j] = int32_t((int64_t(t.From) + j) * t.Along + m * t.Side);
-    r += twoP;
-    if (r >= twoQ) {
-      r -= twoQ;
-      ++m;
+// Sideways offset m(s) = floor((2 s P + Q − 1) / 2Q) of a step and the
+// remainder, moved on by steps of the same length.
+struct TOffset {
+  int64_t M, R;
+  void Advance(int64_t whole, int64_t rest, int64_t twoQ) {
+    M += whole;
+    R += rest;
+    if (R >= twoQ) {
+      R -= twoQ;
+      ++M;
     }
   }
-  // Eight steps on: 16P more, whole sideways steps and the rest.
-  const int64_t sideways8 = 8 * twoP / twoQ, rest8 = 8 * twoP % twoQ;
+};
+
+// Eight steps at a time: the values of the steps at each sideways offset lie
+// one after the other (along the main direction), so each offset met is one
+// masked load of eight, its lanes those steps.
+ASTRELON_AVX2 void GatherStretch(const TLineStretch& t, uint32_t p, uint32_t q, TGathered& g) {
+  if (t.To < t.From) return;
+  const int64_t twoQ = 2 * int64_t(q), twoP = 2 * int64_t(p);
+  const auto offset = [&](int64_t s) {
+    const uint64_t n = uint64_t(twoP) * uint64_t(s) + q - 1;
+    return TOffset{int64_t(n / uint64_t(twoQ)), int64_t(n % uint64_t(twoQ))};
+  };
+  TOffset first = offset(t.From);
+  // Eight steps meet at most this many offsets (a fixed count: no branch
+  // that depends on the data).
+  const int64_t meets = 7 * int64_t(p) / int64_t(q) + 2;
+  // Lane j: the offset and remainder of step From + j (each step adds 2P to
+  // the remainder, P <= Q: at most one sideways move a step).
+  alignas(32) int32_t remainder[8], sideways[8];
+  TOffset lane = first;
+  for (int j = 0; j < 8; ++j) {
+    remainder[j] = int32_t(lane.R);
+    sideways[j] = int32_t(lane.M);
+    lane.Advance(0, twoP, twoQ);
+  }
+  const int64_t whole8 = 8 * twoP / twoQ, rest8 = 8 * twoP % twoQ;
   const __m256i rest = _mm256_set1_epi32(int32_t(rest8)), wrap = _mm256_set1_epi32(int32_t(twoQ));
-  const __m256i below = _mm256_set1_epi32(int32_t(twoQ - 1)), side = _mm256_set1_epi32(t.Side);
-  const __m256i advance = _mm256_set1_epi32(int32_t(8 * int64_t(t.Along) + sideways8 * t.Side));
+  const __m256i below = _mm256_set1_epi32(int32_t(twoQ - 1)), whole = _mm256_set1_epi32(int32_t(whole8));
+  const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0), lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   __m256i rem = _mm256_load_si256(reinterpret_cast<const __m256i*>(remainder));
-  __m256i at = _mm256_load_si256(reinterpret_cast<const __m256i*>(offset));
-  int32_t s = t.From;
-  for (; s + 7 <= t.To; s += 8) {
-    Add(g, _mm256_i32gather_ps(t.Base, at, 4));
+  __m256i m = _mm256_load_si256(reinterpret_cast<const __m256i*>(sideways));
+  const bool forward = t.Along > 0;
+  for (int32_t s = t.From; s <= t.To; s += 8) {
+    // Steps past the end never match an offset.
+    const __m256i valid = _mm256_cmpgt_epi32(_mm256_set1_epi32(t.To - s + 1), lanes);
+    __m256i key = _mm256_or_si256(_mm256_and_si256(valid, m), _mm256_andnot_si256(valid, _mm256_set1_epi32(-1)));
+    // Backward, lane j of a load holds step s + 7 − j.
+    if (!forward) key = _mm256_permutevar8x32_epi32(key, reverse);
+    const float* at = t.Base + (forward ? int64_t(s) : -(int64_t(s) + 7));
+    __m256 v = _mm256_setzero_ps();
+    for (int64_t k = first.M; k < first.M + meets; ++k) {
+      const __m256i mask = _mm256_cmpeq_epi32(key, _mm256_set1_epi32(int32_t(k)));
+      v = _mm256_or_ps(v, _mm256_maskload_ps(at + k * t.Side, mask));
+    }
+    Add(g, v);
     rem = _mm256_add_epi32(rem, rest);
     const __m256i carry = _mm256_cmpgt_epi32(rem, below);
     rem = _mm256_sub_epi32(rem, _mm256_and_si256(carry, wrap));
-    at = _mm256_add_epi32(_mm256_add_epi32(at, advance), _mm256_and_si256(carry, side));
-  }
-  if (s <= t.To) {
-    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(t.To - s + 1), lanes);
-    Add(g, _mm256_mask_i32gather_ps(_mm256_setzero_ps(), t.Base, at, _mm256_castsi256_ps(mask), 4));
+    m = _mm256_sub_epi32(_mm256_add_epi32(m, whole), carry);
+    first.Advance(whole8, rest8, twoQ);
   }
 }
 

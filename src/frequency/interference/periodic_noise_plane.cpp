@@ -181,8 +181,7 @@ public:
   }
 
   void Filter(double k, int threads, bool vector) {
-    // Gathered line sums need every offset in the plane in 32 bits.
-    gather_ = UseAvx2(vector) && uint64_t(hw_) * uint64_t(H_ + 1) < (uint64_t(1) << 31);
+    gather_ = UseAvx2(vector);
     Measure(k, vector, threads);
     const int32_t rowTiles = (H_ + TileRows - 1) / TileRows, columnTiles = (hw_ + TileColumns - 1) / TileColumns;
     // Tiles not yet ready count the tiles they still wait for; ready tiles
