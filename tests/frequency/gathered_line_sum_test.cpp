@@ -52,10 +52,12 @@ TEST(GatheredLineSum, WalksTheLineAndGrantsOnlyExactSums) {
     const int32_t middle = (t.from + t.to) / 2;
     const float* base = grid.data() + start;
     const TLineStretch parts[2] = {{base, t.along, t.side, t.from, middle}, {base, t.along, t.side, middle + 1, t.to}};
-    double sum = -1;
-    EXPECT_EQ(GatheredLineSum(parts, t.p, t.q, sum), t.exact) << t.p << "/" << t.q << " " << t.first;
-    if (t.exact) {
-      EXPECT_EQ(sum, expected) << t.p << "/" << t.q;
+    for (const int lanes : {8, 16}) {
+      double sum = -1;
+      EXPECT_EQ(GatheredLineSum(parts, t.p, t.q, sum, lanes), t.exact) << t.p << "/" << t.q << " " << t.first;
+      if (t.exact) {
+        EXPECT_EQ(sum, expected) << t.p << "/" << t.q << " in " << lanes << " lanes";
+      }
     }
   }
 }

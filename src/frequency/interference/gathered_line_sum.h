@@ -21,7 +21,8 @@ struct TLineStretch {
 // Adds the stretches' values into `sum` and returns true when the sum is exact
 // (then any order of adding them gives it); false (sum undefined) otherwise,
 // or when the processor has no AVX2. Every step's value must lie in memory;
-// the sideways offsets stay below 2^31.
-bool GatheredLineSum(std::span<const TLineStretch> stretches, uint32_t p, uint32_t q, double& sum);
+// the sideways offsets stay below 2^31. Sixteen steps at a time where the
+// processor has AVX-512 and `lanes` allows, else eight.
+bool GatheredLineSum(std::span<const TLineStretch> stretches, uint32_t p, uint32_t q, double& sum, int lanes = 16);
 
 }  // namespace astrelon
