@@ -144,6 +144,61 @@ ASTRELON_AVX2 void RowRingsAvx2(const TRowRings& r) {
 }
 #endif
 
+// Whether the coefficients of one row stand out of their rings: inside 0.2 <
+// radius < 1.35 with an amplitude above mean + f · spread of the ring, f =
+// 0.1 + 0.2 (hw + hh) / (|dy| + i). Four at a time on the vector path (the
+// same arithmetic); the filter looks only at those that do.
+struct TStandOut {
+  const float* Data;
+  int32_t Width, Ady;
+  double RowTerm, Nr, Tolerance;  // Tolerance = 0.2 (hw + hh)
+  const double *ColumnTerm, *Mean, *Spread;
+};
+
+inline bool StandsOut(const TStandOut& s, int32_t c) {
+  const double radius = std::sqrt(s.ColumnTerm[c] + s.RowTerm);
+  if (!(radius > LowestRadius && radius < HighestRadius)) return false;
+  const size_t b = size_t(std::nearbyint(s.Nr * radius * RingScale));
+  const double f = 0.1 + s.Tolerance / (s.Ady + c + 1);
+  const double re = s.Data[c], im = s.Data[c + s.Width];
+  return std::sqrt(re * re + im * im) > s.Mean[b] + f * s.Spread[b];
+}
+
+#if ASTRELON_HAVE_AVX2
+// Flags (one byte a column, from `low`) of columns low .. high.
+ASTRELON_AVX2 void StandOutAvx2(const TStandOut& s, int32_t low, int32_t high, uint8_t* flags) {
+  const __m256d rowTerm = _mm256_set1_pd(s.RowTerm), nr = _mm256_set1_pd(s.Nr), scale = _mm256_set1_pd(RingScale);
+  const __m256d lowest = _mm256_set1_pd(LowestRadius), highest = _mm256_set1_pd(HighestRadius);
+  const __m256d tolerance = _mm256_set1_pd(s.Tolerance), tenth = _mm256_set1_pd(0.1);
+  const __m256d steps = _mm256_setr_pd(1, 2, 3, 4);
+  int32_t c = low;
+  for (; c + 3 <= high; c += 4) {
+    const __m256d radius = _mm256_sqrt_pd(_mm256_add_pd(_mm256_loadu_pd(s.ColumnTerm + c), rowTerm));
+    const __m256d inside =
+        _mm256_and_pd(_mm256_cmp_pd(radius, lowest, _CMP_GT_OQ), _mm256_cmp_pd(radius, highest, _CMP_LT_OQ));
+    const int mask = _mm256_movemask_pd(inside);
+    if (mask == 0) {
+      std::fill_n(flags + (c - low), 4, uint8_t(0));
+      continue;
+    }
+    const __m256d ring =
+        _mm256_round_pd(_mm256_mul_pd(_mm256_mul_pd(nr, radius), scale), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    alignas(16) int32_t b[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(b), _mm256_cvtpd_epi32(_mm256_and_pd(ring, inside)));
+    const __m256d mean = _mm256_setr_pd(s.Mean[b[0]], s.Mean[b[1]], s.Mean[b[2]], s.Mean[b[3]]);
+    const __m256d spread = _mm256_setr_pd(s.Spread[b[0]], s.Spread[b[1]], s.Spread[b[2]], s.Spread[b[3]]);
+    const __m256d f = _mm256_add_pd(
+        tenth, _mm256_div_pd(tolerance, _mm256_add_pd(_mm256_set1_pd(double(s.Ady + c)), steps)));
+    const __m256d limit = _mm256_add_pd(mean, _mm256_mul_pd(f, spread));
+    const __m256d re = _mm256_cvtps_pd(_mm_loadu_ps(s.Data + c)), im = _mm256_cvtps_pd(_mm_loadu_ps(s.Data + c + s.Width));
+    const __m256d a = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(re, re), _mm256_mul_pd(im, im)));
+    const int out = _mm256_movemask_pd(_mm256_and_pd(inside, _mm256_cmp_pd(a, limit, _CMP_GT_OQ)));
+    for (int j = 0; j < 4; ++j) flags[c - low + j] = uint8_t((out >> j) & 1);
+  }
+  for (; c <= high; ++c) flags[c - low] = StandsOut(s, c);
+}
+#endif
+
 // A buffer that is written in full before it is read: not cleared, huge pages.
 std::unique_ptr<float[]> NewBuffer(size_t n) {
   std::unique_ptr<float[]> buffer(new float[n]);
@@ -181,7 +236,7 @@ public:
   }
 
   void Filter(double k, int threads, bool vector) {
-    gather_ = UseAvx2(vector);
+    vector_ = UseAvx2(vector);
     Measure(k, vector, threads);
     const int32_t rowTiles = (H_ + TileRows - 1) / TileRows, columnTiles = (hw_ + TileColumns - 1) / TileColumns;
     // Tiles not yet ready count the tiles they still wait for; ready tiles
@@ -337,7 +392,7 @@ private:
   // the line ends at the spectrum's edges. `reached` counts its coefficients.
   // `own` holds row y's amplitudes as filtered so far.
   double LineMean(int32_t y, int32_t c, int32_t i, int32_t dy, int32_t& reached, const float* own) const {
-    if (gather_) {
+    if (vector_) {
       double sum = 0;
       if (GatheredLineMean(y, c, i, dy, reached, sum)) return reached > 0 ? sum / reached : 0.0;
     }
@@ -431,7 +486,19 @@ private:
     if (high == hw_ - 1) std::copy_n(Unfiltered(y), hw_, own);
     const double rowTerm = RowTerm(y);
     const int32_t dy = hh_ - y;
+    // On the vector path the coefficients that stand out are found first.
+    uint8_t standsOut[TileColumns];
+#if ASTRELON_HAVE_AVX2
+    if (vector_)
+      StandOutAvx2({data_ + size_t(y) * size_t(W_), hw_, std::abs(dy), rowTerm, double(nr_), 0.2 * double(hw_ + hh_),
+                    columnTerm_.data(), mean_.data(), spread_.data()},
+                   low, high, standsOut);
+#endif
     for (int32_t c = high; c >= low; --c) {
+      if (vector_ && !standsOut[c - low]) {
+        columns_[size_t(c) * size_t(H_) + size_t(y)] = own[c];
+        continue;
+      }
       const int32_t i = c + 1;
       const double radius = std::sqrt(columnTerm_[size_t(c)] + rowTerm);
       if (InRange(radius)) {
@@ -460,7 +527,7 @@ private:
 
   float* data_;
   int32_t W_, H_, hw_, hh_, nr_;
-  bool gather_ = false;
+  bool vector_ = false;
   std::vector<double> columnTerm_, mean_, spread_;
   std::unique_ptr<float[]> unfiltered_, filtered_, columns_;
 };
