@@ -1,7 +1,8 @@
 // The interference filter's passes on one spectrum plane against a plain
 // serial walk of the same rule (one row after the other, every reference line
 // summed sample by sample in runs of equal sideways offset), on one thread and
-// on several, on the scalar and the vector path: the same bits.
+// on several, on the scalar and the vector path, and as the second of two
+// planes: the same bits.
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -137,6 +138,14 @@ TEST(PeriodicNoisePlane, SameBitsAsTheSerialWalkOnAnyThreadCount) {
       EXPECT_EQ(std::memcmp(got.data(), expected.data(), got.size() * sizeof(float)), 0)
           << t.W << "x" << t.H << " on " << threads << " threads, vector " << vector;
     }
+    // Two planes with the buffers kept from the first to the second.
+    const std::vector<float> other = Spectrum(t.W, t.H, unsigned(t.W + t.H), t.faint);
+    std::vector<float> first = other, second = in;
+    float* const planes[2] = {first.data(), second.data()};
+    FilterPeriodicNoisePlanes(planes, t.W, t.H, t.k, 3, true);
+    const std::vector<float> expectedFirst = SerialFilter(other, t.W, t.H, t.k);
+    EXPECT_EQ(std::memcmp(first.data(), expectedFirst.data(), first.size() * sizeof(float)), 0) << t.W << "x" << t.H;
+    EXPECT_EQ(std::memcmp(second.data(), expected.data(), second.size() * sizeof(float)), 0) << t.W << "x" << t.H;
   }
 }
 

@@ -1,6 +1,7 @@
 #include "frequency/interference/periodic_noise_filter.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "core/settings.h"
 #include "frequency/interference/periodic_noise_plane.h"
@@ -34,11 +35,12 @@ bool FilterPeriodicNoiseSpectrum(int spectrum, double k) {
   const TPlaneList planes = SelectedChannels(spectrum);
   // Each plane on all cores (in tiles of rows and columns), one after the other.
   const int threads = BandThreads(s.Height, 16, Options.Multicore != 0);
+  std::vector<float*> data;
   for (int j = 0; j < planes.Count; ++j) {
     TPlane& plane = s.Planes[size_t(planes.Plane[size_t(j)])];
-    if (plane.size() < s.PixelCount()) continue;
-    FilterPeriodicNoisePlane(plane, s.Width, s.Height, k, threads, Sse2Enabled);
+    if (plane.size() >= s.PixelCount()) data.push_back(plane.data());
   }
+  FilterPeriodicNoisePlanes(data, s.Width, s.Height, k, threads, Sse2Enabled);
   return true;
 }
 

@@ -223,8 +223,9 @@ std::unique_ptr<float[]> NewBuffer(size_t n) {
 // held up holds up only the tiles after its own.
 class TSpectrumPlane {
 public:
-  TSpectrumPlane(float* data, int32_t width, int32_t height)
-      : data_(data), W_(width), H_(height), hw_(width / 2), hh_(height / 2), nr_((hw_ + hh_) / 2) {
+  // Buffers for planes of this size, kept from one plane to the next.
+  TSpectrumPlane(int32_t width, int32_t height)
+      : W_(width), H_(height), hw_(width / 2), hh_(height / 2), nr_((hw_ + hh_) / 2) {
     columnTerm_.resize(size_t(hw_));
     for (int32_t c = 0; c < hw_; ++c) {
       const double i = double(c + 1) / hw_;
@@ -235,7 +236,8 @@ public:
     columns_ = NewBuffer(size_t(hw_) * size_t(H_));
   }
 
-  void Filter(double k, int threads, bool vector) {
+  void Filter(float* data, double k, int threads, bool vector) {
+    data_ = data;
     vector_ = UseAvx2(vector);
     Measure(k, vector, threads);
     const int32_t rowTiles = (H_ + TileRows - 1) / TileRows, columnTiles = (hw_ + TileColumns - 1) / TileColumns;
@@ -525,7 +527,7 @@ private:
     }
   }
 
-  float* data_;
+  float* data_ = nullptr;
   int32_t W_, H_, hw_, hh_, nr_;
   bool vector_ = false;
   std::vector<double> columnTerm_, mean_, spread_;
@@ -534,10 +536,18 @@ private:
 
 }  // namespace
 
+void FilterPeriodicNoisePlanes(std::span<float* const> planes, int32_t width, int32_t height, double k, int threads,
+                               bool vector) {
+  if (width < 2 || height < 2 || planes.empty()) return;
+  TSpectrumPlane work(width, height);
+  for (float* plane : planes) work.Filter(plane, k, std::max(threads, 1), vector);
+}
+
 void FilterPeriodicNoisePlane(std::span<float> plane, int32_t width, int32_t height, double k, int threads,
                               bool vector) {
-  if (width < 2 || height < 2 || plane.size() < size_t(width) * size_t(height)) return;
-  TSpectrumPlane(plane.data(), width, height).Filter(k, std::max(threads, 1), vector);
+  if (plane.size() < size_t(std::max(width, 0)) * size_t(std::max(height, 0))) return;
+  float* const data = plane.data();
+  FilterPeriodicNoisePlanes({&data, 1}, width, height, k, threads, vector);
 }
 
 }  // namespace astrelon

@@ -15,4 +15,9 @@ namespace astrelon {
 void FilterPeriodicNoisePlane(std::span<float> plane, int32_t width, int32_t height, double k, int threads,
                               bool vector);
 
+// The same on several planes of width × height values each, one after the
+// other, with the working buffers made once.
+void FilterPeriodicNoisePlanes(std::span<float* const> planes, int32_t width, int32_t height, double k, int threads,
+                               bool vector);
+
 }  // namespace astrelon
