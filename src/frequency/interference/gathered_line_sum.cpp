@@ -96,12 +96,11 @@ ASTRELON_AVX2 void GatherStretch(const TLineStretch& t, uint32_t p, uint32_t q, 
     __m256i key = _mm256_or_si256(_mm256_and_si256(valid, m), _mm256_andnot_si256(valid, _mm256_set1_epi32(-1)));
     // Backward, lane j of a load holds step s + 7 − j.
     if (!forward) key = _mm256_permutevar8x32_epi32(key, reverse);
-    const float* at = t.Base + (forward ? int64_t(s) : -(int64_t(s) + 7));
+    const float* at = t.Base + (forward ? int64_t(s) : -(int64_t(s) + 7)) + b.First.M * t.Side;
+    __m256i k = _mm256_set1_epi32(int32_t(b.First.M));
     __m256 v = _mm256_setzero_ps();
-    for (int64_t k = b.First.M; k < b.First.M + b.Meets; ++k) {
-      const __m256i mask = _mm256_cmpeq_epi32(key, _mm256_set1_epi32(int32_t(k)));
-      v = _mm256_or_ps(v, _mm256_maskload_ps(at + k * t.Side, mask));
-    }
+    for (int64_t j = 0; j < b.Meets; ++j, at += t.Side, k = _mm256_sub_epi32(k, _mm256_set1_epi32(-1)))
+      v = _mm256_or_ps(v, _mm256_maskload_ps(at, _mm256_cmpeq_epi32(key, k)));
     Add(g, v);
     rem = _mm256_add_epi32(rem, rest);
     const __m256i carry = _mm256_cmpgt_epi32(rem, below);
@@ -116,7 +115,7 @@ ASTRELON_AVX512 void GatherStretch16(const TLineStretch& t, uint32_t p, uint32_t
   if (t.To < t.From) return;
   TBlocks<16> b(t, p, q);
   const __m512i rest = _mm512_set1_epi32(int32_t(b.Rest)), wrap = _mm512_set1_epi32(int32_t(b.TwoQ));
-  const __m512i whole = _mm512_set1_epi32(int32_t(b.Whole)), none = _mm512_set1_epi32(-1);
+  const __m512i whole = _mm512_set1_epi32(int32_t(b.Whole)), none = _mm512_set1_epi32(-1), one = _mm512_set1_epi32(1);
   const __m512i reverse = _mm512_setr_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
   __m512i rem = _mm512_load_si512(b.Remainder), m = _mm512_load_si512(b.Sideways);
   __m512d low = _mm512_setzero_pd(), high = _mm512_setzero_pd();
@@ -129,17 +128,18 @@ ASTRELON_AVX512 void GatherStretch16(const TLineStretch& t, uint32_t p, uint32_t
     __m512i key = _mm512_mask_mov_epi32(none, valid, m);
     // Backward, lane j of a load holds step s + 15 − j.
     if (!forward) key = _mm512_permutexvar_epi32(reverse, key);
-    const float* at = t.Base + (forward ? int64_t(s) : -(int64_t(s) + 15));
+    const float* at = t.Base + (forward ? int64_t(s) : -(int64_t(s) + 15)) + b.First.M * t.Side;
+    __m512i k = _mm512_set1_epi32(int32_t(b.First.M));
     __m512 v = _mm512_setzero_ps();
-    for (int64_t k = b.First.M; k < b.First.M + b.Meets; ++k)
-      v = _mm512_mask_loadu_ps(v, _mm512_cmpeq_epi32_mask(key, _mm512_set1_epi32(int32_t(k))), at + k * t.Side);
+    for (int64_t j = 0; j < b.Meets; ++j, at += t.Side, k = _mm512_add_epi32(k, one))
+      v = _mm512_mask_loadu_ps(v, _mm512_cmpeq_epi32_mask(key, k), at);
     low = _mm512_add_pd(low, _mm512_cvtps_pd(_mm512_castps512_ps256(v)));
     high = _mm512_add_pd(high, _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1))));
     least = _mm512_min_epu32(least, _mm512_sub_epi32(_mm512_castps_si512(v), _mm512_set1_epi32(1)));
     rem = _mm512_add_epi32(rem, rest);
     const __mmask16 carry = _mm512_cmpge_epi32_mask(rem, wrap);
     rem = _mm512_mask_sub_epi32(rem, carry, rem, wrap);
-    m = _mm512_mask_add_epi32(_mm512_add_epi32(m, whole), carry, _mm512_add_epi32(m, whole), _mm512_set1_epi32(1));
+    m = _mm512_mask_add_epi32(_mm512_add_epi32(m, whole), carry, _mm512_add_epi32(m, whole), one);
     b.First.Advance(b.Whole, b.Rest, b.TwoQ);
   }
   const __m512d both = _mm512_add_pd(low, high);
