@@ -12,6 +12,7 @@
 #include "common/round_even.h"
 #include "core/settings.h"
 #include "platform/parallel_bands.h"
+#include "platform/parallel_chunks.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
 #include "store/display/display_bounds.h"
@@ -260,9 +261,11 @@ void BuildHistogram(int slot, bool resetRange, bool updateMinMax, const THistogr
   } else {
     // Large images are counted in bands of pixels on threads; whole counts add up
     // to the same histogram in any order.
+    // The runs go to the threads as they become free (a thread held back by the
+    // system does not hold up the others).
     const int threads = BandThreads(int64_t(count), int64_t(1) << 19, Options.Multicore != 0);
     std::mutex merging;
-    ForEachBand(int64_t(count), threads, [&](int64_t first, int64_t last) {
+    ForEachChunk(int64_t(count), int64_t(1) << 17, threads, [&](int64_t first, int64_t last) {
       THistogramCounts part{};
       for (int p = 1; p <= planes; ++p) {
         if (im.Planes[size_t(p)].size() < count) continue;
