@@ -259,10 +259,9 @@ void BuildHistogram(int slot, bool resetRange, bool updateMinMax, const THistogr
       if (im.Planes[size_t(p)].size() >= count)
         for (size_t b = 1; b <= size_t(HistogramBins); ++b) d.Histogram[size_t(p - 1)][b] = (*counted)[size_t(p - 1)][b];
   } else {
-    // Large images are counted in bands of pixels on threads; whole counts add up
-    // to the same histogram in any order.
-    // The runs go to the threads as they become free (a thread held back by the
-    // system does not hold up the others).
+    // Large images are counted in runs of pixels that threads take as they become
+    // free (a thread held back by the system does not hold up the others); whole
+    // counts add up to the same histogram in any order.
     const int threads = BandThreads(int64_t(count), int64_t(1) << 19, Options.Multicore != 0);
     std::mutex merging;
     ForEachChunk(int64_t(count), int64_t(1) << 17, threads, [&](int64_t first, int64_t last) {
