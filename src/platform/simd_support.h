@@ -68,7 +68,10 @@ inline bool UseAvx2(bool vector) { return vector && Avx2Enabled && CpuHasAvx2();
 
 #if ASTRELON_HAVE_AVX2
 // Loops over sixteen floats or eight doubles, compiled for processors with AVX-512.
-#define ASTRELON_AVX512_LANES __attribute__((target("avx512f,avx2,popcnt")))
+// AVX-512 brings fused multiply-add, which the compiler would otherwise put in
+// place of a multiplication and an addition (one rounding instead of two): the
+// loops must round as their scalar twins do.
+#define ASTRELON_AVX512_LANES __attribute__((target("avx512f,avx2,popcnt"), optimize("fp-contract=off")))
 #endif
 
 // Whether the processor runs AVX-512 (foundation) code besides AVX2.
