@@ -92,7 +92,7 @@ void PlainMix(bool intoGrey) {
   if (intoGrey) grey.resize(im.PixelCount());
   float* out = grey.data();
   const int64_t n = int64_t(im.PixelCount());
-  bench::PoolBands(n, BandThreads(n, 1 << 16, true), [&](int64_t first, int64_t last) {
+  bench::PoolBands(n, BandThreads(n, 1 << 16, Options.Multicore != 0), [&](int64_t first, int64_t last) {
     for (int64_t i = first; i < last; ++i) {
       const float x = r[i], y = g[i], z = b[i];
       if (intoGrey) {
@@ -107,13 +107,14 @@ void PlainMix(bool intoGrey) {
 }
 
 // `prepare` runs after the restore and before the timed routine, untimed.
-// goal: the ratio the routine must not exceed (0: none).
+// goal: the ratio the routine must not exceed (0: none). `workers` 0: all cores,
+// 1: routine and baseline on one thread.
 template <typename P, typename F>
-void RunAgainstBaseline(benchmark::State& state, bool intoGrey, double goal, P prepare, F routine) {
+void RunAgainstBaseline(benchmark::State& state, bool intoGrey, double goal, P prepare, F routine, int workers = 0) {
   TBenchImage& b = Bench();
   const bool saved = Sse2Enabled;
   Sse2Enabled = true;
-  bench::WithThreads(state, BandThreads(int64_t(Width) * Height, 1 << 16, true), [&] {
+  bench::WithThreads(state, workers == 1 ? 1 : BandThreads(int64_t(Width) * Height, 1 << 16, true), [&] {
     bench::Measure(
         state,
         [&] {
@@ -138,16 +139,17 @@ void RunAgainstBaseline(benchmark::State& state, bool intoGrey, double goal, F r
   RunAgainstBaseline(state, intoGrey, goal, [] {}, routine);
 }
 
+// The in-place conversions on all cores (workers 8) or on one thread (workers 1).
 void BM_RGBtoYUV(benchmark::State& state) {
-  RunAgainstBaseline(state, false, 1.5, [] { RGBtoYUV(Source); });
+  RunAgainstBaseline(state, false, 1.5, [] {}, [] { RGBtoYUV(Source); }, int(state.range(0)));
 }
 
 void BM_YUVtoRGB(benchmark::State& state) {
-  RunAgainstBaseline(state, false, 1.5, [] { RGBtoYUV(Source); }, [] { YUVtoRGB(Source); });
+  RunAgainstBaseline(state, false, 1.5, [] { RGBtoYUV(Source); }, [] { YUVtoRGB(Source); }, int(state.range(0)));
 }
 
 void BM_ApplyCameraProfile(benchmark::State& state) {
-  RunAgainstBaseline(state, false, 2.0, [] { ApplyCameraProfile(Source, false); });
+  RunAgainstBaseline(state, false, 2.0, [] {}, [] { ApplyCameraProfile(Source, false); }, int(state.range(0)));
 }
 
 void BM_ColorToMonoLuma(benchmark::State& state) {
@@ -171,46 +173,55 @@ void PixelPass(Run run) {
 }
 
 void BM_RgbToYuvPass(benchmark::State& state) {
-  RunAgainstBaseline(state, false, 1.5, [] {
-    PixelPass([](std::span<float> a, std::span<float> b, std::span<float> c) { RgbToYuvRun(a, b, c, true); });
-  });
+  RunAgainstBaseline(
+      state, false, 1.5, [] {},
+      [] {
+        PixelPass([](std::span<float> a, std::span<float> b, std::span<float> c) { RgbToYuvRun(a, b, c, true); });
+      },
+      int(state.range(0)));
 }
 
 void BM_CameraMatrixPass(benchmark::State& state) {
   LookupCameraMatrix("Canon EOS 5D Mark II");
-  RunAgainstBaseline(state, false, 1.5, [] {
-    PixelPass([](std::span<float> a, std::span<float> b, std::span<float> c) {
-      ApplyCameraMatrixRun(a, b, c, CameraProfileMatrix, true);
-    });
-  });
+  RunAgainstBaseline(
+      state, false, 1.5, [] {},
+      [] {
+        PixelPass([](std::span<float> a, std::span<float> b, std::span<float> c) {
+          ApplyCameraMatrixRun(a, b, c, CameraProfileMatrix, true);
+        });
+      },
+      int(state.range(0)));
 }
 
 void BM_XyzToRgbPass(benchmark::State& state) {
-  RunAgainstBaseline(state, false, 1.5, [] {
-    PixelPass([](std::span<float> a, std::span<float> b, std::span<float> c) {
-      XyzToRgbRun(a, b, c, 0.0, 20000.0, true);
-    });
-  });
+  RunAgainstBaseline(
+      state, false, 1.5, [] {},
+      [] {
+        PixelPass([](std::span<float> a, std::span<float> b, std::span<float> c) {
+          XyzToRgbRun(a, b, c, 0.0, 20000.0, true);
+        });
+      },
+      int(state.range(0)));
 }
 
 // For reference: the display histogram that the in-place conversions recompute
 // at their end (one more pass over the three planes).
 void BM_ComputeHistogram(benchmark::State& state) {
-  RunAgainstBaseline(state, false, 2.0, [] { ComputeHistogram(Source, false, false); });
+  RunAgainstBaseline(state, false, 2.0, [] {}, [] { ComputeHistogram(Source, false, false); }, int(state.range(0)));
 }
 
 #define COLOUR_BENCH(fn)             \
   ASTRELON_FIGURES(fn, "plain"); \
   BENCHMARK(fn)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(12)
-COLOUR_BENCH(BM_RGBtoYUV);
-COLOUR_BENCH(BM_YUVtoRGB);
-COLOUR_BENCH(BM_ApplyCameraProfile);
+COLOUR_BENCH(BM_RGBtoYUV)->ArgName("workers")->Arg(8)->Arg(1);
+COLOUR_BENCH(BM_YUVtoRGB)->ArgName("workers")->Arg(8)->Arg(1);
+COLOUR_BENCH(BM_ApplyCameraProfile)->ArgName("workers")->Arg(8)->Arg(1);
 COLOUR_BENCH(BM_ColorToMonoLuma);
 COLOUR_BENCH(BM_ColorToMonoLuminance);
-COLOUR_BENCH(BM_RgbToYuvPass);
-COLOUR_BENCH(BM_CameraMatrixPass);
-COLOUR_BENCH(BM_XyzToRgbPass);
-COLOUR_BENCH(BM_ComputeHistogram);
+COLOUR_BENCH(BM_RgbToYuvPass)->ArgName("workers")->Arg(8)->Arg(1);
+COLOUR_BENCH(BM_CameraMatrixPass)->ArgName("workers")->Arg(8)->Arg(1);
+COLOUR_BENCH(BM_XyzToRgbPass)->ArgName("workers")->Arg(8)->Arg(1);
+COLOUR_BENCH(BM_ComputeHistogram)->ArgName("workers")->Arg(8)->Arg(1);
 
 }  // namespace
 }  // namespace astrelon

@@ -66,6 +66,31 @@ ASTRELON_AVX2 inline float HorizontalMax8(__m256 v) {
 // The vector path takes the eight-wide loops when allowed and available.
 inline bool UseAvx2(bool vector) { return vector && Avx2Enabled && CpuHasAvx2(); }
 
+#if ASTRELON_HAVE_AVX2
+// Loops over sixteen floats or eight doubles, compiled for processors with AVX-512.
+// AVX-512 brings fused multiply-add, which the compiler would otherwise put in
+// place of a multiplication and an addition (one rounding instead of two): the
+// loops must round as their scalar twins do.
+#define ASTRELON_AVX512_LANES __attribute__((target("avx512f,avx2,popcnt"), optimize("fp-contract=off")))
+#endif
+
+// Whether the processor runs AVX-512 (foundation) code besides AVX2.
+inline bool CpuRunsAvx512() {
+#if ASTRELON_HAVE_AVX2
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && CpuHasAvx2();
+  }();
+  return has;
+#else
+  return false;
+#endif
+}
+
+// The vector path takes the AVX-512 loops where the AVX2 loops are allowed and
+// the processor has them (their results are the same).
+inline bool UseAvx512(bool vector) { return UseAvx2(vector) && CpuRunsAvx512(); }
+
 // Sums in double run in sixteen lanes: element i of a run (or of a row) goes to
 // lane i mod 16, and the lanes are added in a fixed tree at the end. The scalar
 // and the vector paths all follow this order, so their sums agree to the last bit.

@@ -7,6 +7,7 @@
 
 #include "colour_images.h"
 #include "pixelops/colour/xyz_to_rgb.h"
+#include "platform/processor_features.h"
 #include "store/color_models.h"
 
 namespace astrelon::test {
@@ -57,19 +58,24 @@ TEST_F(CameraProfile, XyzToRgbWithNegativeMinimumAndDisplayPoints) {
 
 TEST_F(CameraProfile, VectorPathsGiveTheScalarBits) {
   ASSERT_TRUE(LookupCameraMatrix("Canon EOS 5D Mark II"));
-  for (size_t n : {1u, 4u, 6u, 999u}) {
-    auto scalar = NoisyColourRun(n, 3), vector = scalar;
-    ApplyCameraMatrixRun(scalar[0], scalar[1], scalar[2], CameraProfileMatrix, false);
-    ApplyCameraMatrixRun(vector[0], vector[1], vector[2], CameraProfileMatrix, true);
-    for (size_t p = 0; p < 3; ++p) ExpectSameBits(scalar[p], vector[p]);
-    for (size_t i = 11; i < n; i += 101) EXPECT_EQ(scalar[0][i], BlankPixel);
-    if (n > 7) {
-      EXPECT_EQ(scalar[2][7], BlankPixel);  // the NaN pixel
+  const bool savedAvx2 = Avx2Enabled;
+  // The widest loops the processor has, then the four-wide ones.
+  for (bool wide : {true, false})
+    for (size_t n : {1u, 4u, 6u, 999u}) {
+      Avx2Enabled = wide;
+      auto scalar = NoisyColourRun(n, 3), vector = scalar;
+      ApplyCameraMatrixRun(scalar[0], scalar[1], scalar[2], CameraProfileMatrix, false);
+      ApplyCameraMatrixRun(vector[0], vector[1], vector[2], CameraProfileMatrix, true);
+      for (size_t p = 0; p < 3; ++p) ExpectSameBits(scalar[p], vector[p]);
+      for (size_t i = 11; i < n; i += 101) EXPECT_EQ(scalar[0][i], BlankPixel);
+      if (n > 7) {
+        EXPECT_EQ(scalar[2][7], BlankPixel);  // the NaN pixel
+      }
+      XyzToRgbRun(scalar[0], scalar[1], scalar[2], -1000.0, 41000.0, false);
+      XyzToRgbRun(vector[0], vector[1], vector[2], -1000.0, 41000.0, true);
+      for (size_t p = 0; p < 3; ++p) ExpectSameBits(scalar[p], vector[p]);
     }
-    XyzToRgbRun(scalar[0], scalar[1], scalar[2], -1000.0, 41000.0, false);
-    XyzToRgbRun(vector[0], vector[1], vector[2], -1000.0, 41000.0, true);
-    for (size_t p = 0; p < 3; ++p) ExpectSameBits(scalar[p], vector[p]);
-  }
+  Avx2Enabled = savedAvx2;
 }
 
 TEST_F(CameraProfile, KnownCameraTurnsCameraColoursIntoDisplayRgb) {

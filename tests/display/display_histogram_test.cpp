@@ -81,10 +81,17 @@ TEST_F(DisplayHistogramTest, CounterPathsAreIdenticalOnRandomData) {
       d.SqrtHistogram = uint8_t(sqrtScale);
       d.SpanBlackWhite = uint8_t(span);
       const THistogramAxis axis = HistogramAxisOf(d);
-      std::array<uint32_t, HistogramEntries> scalar{}, vector{};
+      std::array<uint32_t, HistogramEntries> scalar{};
       CountHistogram(v, axis, scalar, false);
-      CountHistogram(v, axis, vector, true);
-      EXPECT_EQ(scalar, vector) << sqrtScale << span;
+      // The widest loops the processor has, then the four-wide ones.
+      const bool savedAvx2 = Avx2Enabled;
+      for (bool wide : {true, false}) {
+        Avx2Enabled = wide;
+        std::array<uint32_t, HistogramEntries> vector{};
+        CountHistogram(v, axis, vector, true);
+        EXPECT_EQ(scalar, vector) << sqrtScale << span << wide;
+      }
+      Avx2Enabled = savedAvx2;
       EXPECT_EQ(scalar[0], 0u);
       EXPECT_EQ(scalar[502], 0u);
     }

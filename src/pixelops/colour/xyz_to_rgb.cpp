@@ -10,6 +10,10 @@
 #include "store/image_store.h"
 #include "store/planes/pixel_blocks.h"
 
+// GCC 12 reports the undefined upper half that _mm512_cvtps_pd starts from as
+// possibly uninitialised; it is overwritten.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
 namespace astrelon {
 
 namespace {
@@ -68,6 +72,34 @@ ASTRELON_AVX2 size_t XyzAvx2(float* px, float* py, float* pz, size_t n, const TX
   }
   return i;
 }
+
+// Eight pixels at a time in double lanes: the AVX2 loop's operations lane for lane.
+ASTRELON_AVX512_LANES size_t XyzAvx512(float* px, float* py, float* pz, size_t n, const TXyzMatrix& m, double b,
+                                       double r) {
+  __m512d c[3][3];
+  for (size_t i = 0; i < 3; ++i)
+    for (size_t j = 0; j < 3; ++j) c[i][j] = _mm512_set1_pd(m[i][j]);
+  const __m512d vb = _mm512_set1_pd(b), vr = _mm512_set1_pd(r), zero = _mm512_setzero_pd();
+  const __m256 lim = _mm256_set1_ps(BlankLimit);
+  float* out[3] = {px, py, pz};
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256 x = _mm256_loadu_ps(px + i), y = _mm256_loadu_ps(py + i), z = _mm256_loadu_ps(pz + i);
+    const __m256 valid = _mm256_and_ps(_mm256_and_ps(_mm256_cmp_ps(x, lim, _CMP_GT_OQ), _mm256_cmp_ps(y, lim, _CMP_GT_OQ)),
+                                       _mm256_cmp_ps(z, lim, _CMP_GT_OQ));
+    const __m512d dx = _mm512_sub_pd(_mm512_cvtps_pd(x), vb), dy = _mm512_sub_pd(_mm512_cvtps_pd(y), vb),
+                  dz = _mm512_sub_pd(_mm512_cvtps_pd(z), vb);
+    const __m256 old[3] = {x, y, z};
+    for (size_t k = 0; k < 3; ++k) {
+      const __m512d lin = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(c[k][0], dx), _mm512_mul_pd(c[k][1], dy)),
+                                        _mm512_mul_pd(c[k][2], dz));
+      const __m512d v = _mm512_mask_sqrt_pd(lin, _mm512_cmp_pd_mask(lin, zero, _CMP_GT_OQ), lin);
+      const __m256 f = _mm512_cvtpd_ps(_mm512_add_pd(_mm512_mul_pd(v, vr), vb));
+      _mm256_storeu_ps(out[k] + i, _mm256_blendv_ps(old[k], f, valid));
+    }
+  }
+  return i;
+}
 #endif
 
 // The display point v under the same mapping; a point below b maps to b.
@@ -82,7 +114,10 @@ void XyzToRgbRun(std::span<float> x, std::span<float> y, std::span<float> z, dou
   const TXyzMatrix m = NormalisedMatrix(r);
   size_t done = 0;
 #if ASTRELON_HAVE_AVX2
-  if (UseAvx2(vector)) done = XyzAvx2(x.data(), y.data(), z.data(), x.size(), m, b, r);
+  if (UseAvx512(vector))
+    done = XyzAvx512(x.data(), y.data(), z.data(), x.size(), m, b, r);
+  else if (UseAvx2(vector))
+    done = XyzAvx2(x.data(), y.data(), z.data(), x.size(), m, b, r);
 #else
   (void)vector;
 #endif

@@ -6,6 +6,7 @@
 
 #include "core/settings.h"
 #include "platform/parallel_bands.h"
+#include "platform/parallel_chunks.h"
 #include "platform/processor_features.h"
 #include "store/planes/plane_routines.h"
 
@@ -14,6 +15,8 @@ namespace astrelon {
 namespace {
 // 4096 pixels of three planes stay within a core's second-level cache.
 constexpr size_t BlockPixels = 4096;
+// Blocks a thread takes at a time.
+constexpr int64_t ChunkBlocks = 32;
 }  // namespace
 
 std::array<TMinMaxScan, 4> TransformPixelBlocks(TImageSlot& im, int planes,
@@ -26,8 +29,11 @@ std::array<TMinMaxScan, 4> TransformPixelBlocks(TImageSlot& im, int planes,
   if (n == 0) return scans;
   const int64_t blocks = int64_t((n + BlockPixels - 1) / BlockPixels);
   const int threads = BandThreads(blocks, 64, Options.Multicore != 0);
+  // Runs of blocks go to the threads as they become free, so that a thread the
+  // system holds back does not hold up the pass; the merged scans do not depend
+  // on who took which run.
   std::mutex merging;
-  ForEachBand(blocks, threads, [&](int64_t firstBlock, int64_t lastBlock) {
+  ForEachChunk(blocks, ChunkBlocks, threads, [&](int64_t firstBlock, int64_t lastBlock) {
     std::array<TMinMaxScan, 4> part{};
     for (int64_t b = firstBlock; b < lastBlock; ++b) {
       const size_t first = size_t(b) * BlockPixels;
