@@ -190,36 +190,54 @@ bool CpuHasAvx512() {
 // of the eight pixels in both planes, its weights and the centre's. A
 // neighbour counts in a rejecting step when its reference is valid and it is
 // not below it (which makes it valid too).
-template <bool Rejecting, class Lanes>
+template <bool Rejecting, class Lanes, int Groups = 1>
 ASTRELON_AVX512 inline void BlurEight(const float* a, const float* w, float* out, size_t i, const Lanes& lanes) {
+  // Groups of eight side by side (i, i + 8, ...) interleaved: their sums are
+  // independent chains.
   const __m256 limit = _mm256_set1_ps(BlankLimit);
-  const __m256 vf = _mm256_loadu_ps(w + i);
-  const __m512d v = _mm512_cvtps_pd(vf);
-  __m512d s = _mm512_mul_pd(v, lanes.Centre);
-  __m512d wc = lanes.CentreWeight;
-  if (Rejecting) {
-    const __mmask8 below = _mm256_cmp_ps_mask(vf, _mm256_loadu_ps(a + i), _CMP_LT_OQ);
-    wc = _mm512_mask_mov_pd(wc, below, _mm512_set1_pd(1.0));
-    s = _mm512_mask_mov_pd(s, below, v);
+  __m256 vf[Groups];
+  __m512d s[Groups], wc[Groups];
+#pragma GCC unroll 4
+  for (int g = 0; g < Groups; ++g) {
+    const size_t j = i + size_t(8 * g);
+    vf[g] = _mm256_loadu_ps(w + j);
+    const __m512d v = _mm512_cvtps_pd(vf[g]);
+    s[g] = _mm512_mul_pd(v, lanes.Centre);
+    wc[g] = lanes.CentreWeight;
+    if (Rejecting) {
+      const __mmask8 below = _mm256_cmp_ps_mask(vf[g], _mm256_loadu_ps(a + j), _CMP_LT_OQ);
+      wc[g] = _mm512_mask_mov_pd(wc[g], below, _mm512_set1_pd(1.0));
+      s[g] = _mm512_mask_mov_pd(s[g], below, v);
+    }
   }
 #pragma GCC unroll 8
   for (size_t n = 0; n < 8; ++n) {
-    const __m256 uf = lanes.Load(w, i, n);
-    __mmask8 counts;
-    if (Rejecting) {
-      const __m256 au = lanes.Load(a, i, n);
-      counts = _mm256_cmp_ps_mask(au, limit, _CMP_GT_OQ) & _mm256_cmp_ps_mask(uf, au, _CMP_GE_OQ);
-    } else {
-      counts = _mm256_cmp_ps_mask(uf, limit, _CMP_GT_OQ);
-    }
     const __m512d weight = lanes.Weight(n);
-    s = _mm512_mask_add_pd(s, counts, s, _mm512_mul_pd(_mm512_cvtps_pd(uf), weight));
-    wc = _mm512_mask_add_pd(wc, counts, wc, weight);
+    // The neighbours on the axes weigh exactly 1: their product is the value.
+    const bool axial = n == 1 || n == 3 || n == 4 || n == 6;
+#pragma GCC unroll 4
+    for (int g = 0; g < Groups; ++g) {
+      const size_t j = i + size_t(8 * g);
+      const __m256 uf = lanes.Load(w, j, n);
+      __mmask8 counts;
+      if (Rejecting) {
+        const __m256 au = lanes.Load(a, j, n);
+        counts = _mm256_cmp_ps_mask(au, limit, _CMP_GT_OQ) & _mm256_cmp_ps_mask(uf, au, _CMP_GE_OQ);
+      } else {
+        counts = _mm256_cmp_ps_mask(uf, limit, _CMP_GT_OQ);
+      }
+      const __m512d u = _mm512_cvtps_pd(uf);
+      s[g] = _mm512_mask_add_pd(s[g], counts, s[g], axial ? u : _mm512_mul_pd(u, weight));
+      wc[g] = _mm512_mask_add_pd(wc[g], counts, wc[g], weight);
+    }
   }
-  const __m256 result = _mm512_cvtpd_ps(_mm512_div_pd(s, wc));
-  const __mmask8 keep =
-      _mm256_cmp_ps_mask(vf, limit, _CMP_GT_OQ) & _mm512_cmp_pd_mask(wc, _mm512_setzero_pd(), _CMP_GT_OQ);
-  _mm256_storeu_ps(out + i, _mm256_mask_blend_ps(keep, _mm256_set1_ps(BlankPixel), result));
+#pragma GCC unroll 4
+  for (int g = 0; g < Groups; ++g) {
+    const __m256 result = _mm512_cvtpd_ps(_mm512_div_pd(s[g], wc[g]));
+    const __mmask8 keep = _mm256_cmp_ps_mask(vf[g], limit, _CMP_GT_OQ) &
+                          _mm512_cmp_pd_mask(wc[g], _mm512_setzero_pd(), _CMP_GT_OQ);
+    _mm256_storeu_ps(out + i + size_t(8 * g), _mm256_mask_blend_ps(keep, _mm256_set1_ps(BlankPixel), result));
+  }
 }
 
 // All eight pixels at one reach: neighbours are plain loads.
@@ -267,6 +285,7 @@ ASTRELON_AVX512 void BlurRunAvx512(const float* a, const float* w, float* out, s
                                    const TPlacedStencil& p) {
   const TUniformEight lanes(p);
   size_t i = first;
+  for (; i + 16 <= last; i += 16) BlurEight<Rejecting, TUniformEight, 2>(a, w, out, i, lanes);
   for (; i + 8 <= last; i += 8) BlurEight<Rejecting>(a, w, out, i, lanes);
   BlurRunAvx2<Rejecting>(a, w, out, i, last, p);
 }
@@ -375,10 +394,11 @@ void BlurRow(const float* a, const float* w, float* out, int32_t y, int32_t x0, 
 
 // Columns per strip: a strip runs down the plane with the rows a step reads
 // (2 r + 1 of both planes) held in the cache, so that far neighbours are read
-// from memory once rather than three times.
-int32_t StripWidth(int32_t width, int32_t reach) {
-  constexpr int64_t CacheBytes = int64_t(1) << 22;  // about a thread's share of the L3
-  const int64_t columns = CacheBytes / ((2 * int64_t(reach) + 1) * 2 * int64_t(sizeof(float)));
+// from memory once rather than three times. Each of `threads` threads gets its
+// share of the L3 (about 32 MB).
+int32_t StripWidth(int32_t width, int32_t reach, int threads) {
+  const int64_t cacheBytes = std::max<int64_t>((int64_t(1) << 25) / std::max(threads, 1), int64_t(1) << 22);
+  const int64_t columns = cacheBytes / ((2 * int64_t(reach) + 1) * 2 * int64_t(sizeof(float)));
   return int32_t(std::clamp<int64_t>(columns & ~int64_t(7), std::min<int64_t>(64, width), width));
 }
 
@@ -414,28 +434,26 @@ void MinBlurStepPlane(std::span<const float> reference, std::span<const float> w
   const float* a = reference.data();
   const float* w = work.data();
   float* o = out.data();
-  // Work items: strips of columns, each cut into as many bands of rows as
-  // give at least 16 items; a thread takes neighbouring items, so it runs
-  // down a strip.
-  const int32_t strip = StripWidth(width, r);
+  // Work items: strips of columns, each cut into one band of rows per
+  // thread; a thread takes as many neighbouring items as any other, so it
+  // runs down a strip.
+  const int threads = FilterThreads(int64_t(width) * height);
+  const int32_t strip = StripWidth(width, r, threads);
   const int32_t strips = (width + strip - 1) / strip;
-  const int32_t bands = std::min(height, (16 + strips - 1) / strips);
+  const int32_t bands = std::min(height, threads);
   const int32_t bandRows = (height + bands - 1) / bands;
-  ForEachChunk(
-      0, int64_t(strips) * bands, int64_t(strip) * bandRows,
-      [&](int64_t first, int64_t last) {
-        for (int64_t item = first; item < last; ++item) {
-          const int32_t x0 = int32_t(item / bands) * strip, x1 = std::min(width, x0 + strip);
-          const int32_t y0 = int32_t(item % bands) * bandRows, y1 = std::min(height, y0 + bandRows);
-          for (int32_t y = y0; y < y1; ++y) {
-            if (rejecting)
-              BlurRow<true>(a, w, o, y, x0, x1, width, height, table, avx2);
-            else
-              BlurRow<false>(a, w, o, y, x0, x1, width, height, table, avx2);
-          }
-        }
-      },
-      [](int64_t) { return true; });
+  ForEachBand(int64_t(strips) * bands, threads, [&](int64_t first, int64_t last) {
+    for (int64_t item = first; item < last; ++item) {
+      const int32_t x0 = int32_t(item / bands) * strip, x1 = std::min(width, x0 + strip);
+      const int32_t y0 = int32_t(item % bands) * bandRows, y1 = std::min(height, y0 + bandRows);
+      for (int32_t y = y0; y < y1; ++y) {
+        if (rejecting)
+          BlurRow<true>(a, w, o, y, x0, x1, width, height, table, avx2);
+        else
+          BlurRow<false>(a, w, o, y, x0, x1, width, height, table, avx2);
+      }
+    }
+  });
 }
 
 }  // namespace astrelon
