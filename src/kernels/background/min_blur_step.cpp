@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "kernels/background/avx512_paths.h"
 #include "kernels/gauss/filter_rows.h"
 #include "platform/simd_support.h"
 #include "store/image_store.h"
@@ -175,16 +176,6 @@ ASTRELON_AVX2 void BlurRunAvx2(const float* a, const float* w, float* out, size_
 #pragma GCC diagnostic ignored "-Wpsabi"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
-#define ASTRELON_AVX512 __attribute__((target("avx512f,avx512vl,avx2,popcnt")))
-
-bool CpuHasAvx512() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") && CpuHasAvx2();
-  }();
-  return has;
-}
-
 // Eight pixels at i..i+7: each lane adds in the scalar order, the masks
 // choosing which lanes add, as the blends do above. `lanes` gives neighbour n
 // of the eight pixels in both planes, its weights and the centre's. A
