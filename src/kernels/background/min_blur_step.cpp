@@ -386,11 +386,29 @@ void BlurRow(const float* a, const float* w, float* out, int32_t y, int32_t x0, 
 // Columns per strip: a strip runs down the plane with the rows a step reads
 // (2 r + 1 of both planes) held in the cache, so that far neighbours are read
 // from memory once rather than three times. Each of `threads` threads gets its
-// share of the L3 (about 32 MB).
+// share of half the L3 (the rest holds what the rows read beside the strip
+// and what the other processes use).
 int32_t StripWidth(int32_t width, int32_t reach, int threads) {
-  const int64_t cacheBytes = std::max<int64_t>((int64_t(1) << 25) / std::max(threads, 1), int64_t(1) << 22);
+  const int64_t cacheBytes = std::max<int64_t>((int64_t(1) << 24) / std::max(threads, 1), int64_t(1) << 21);
   const int64_t columns = cacheBytes / ((2 * int64_t(reach) + 1) * 2 * int64_t(sizeof(float)));
   return int32_t(std::clamp<int64_t>(columns & ~int64_t(7), std::min<int64_t>(64, width), width));
+}
+
+// Rows ahead at which the row that a strip's windows reach next (r rows
+// further down) is fetched: it is read from memory for the first time, and
+// the processor's prefetchers do not follow a strip's short pieces of rows.
+constexpr int32_t FetchAhead = 6;
+
+void FetchFarRow(const float* a, const float* w, int32_t y, int32_t x0, int32_t x1, int32_t width, bool rejecting) {
+#if ASTRELON_HAVE_SSE2
+  const size_t row = size_t(y) * size_t(width);
+  for (int32_t x = x0; x < x1; x += 16) {
+    _mm_prefetch(reinterpret_cast<const char*>(w + row + size_t(x)), _MM_HINT_T1);
+    if (rejecting) _mm_prefetch(reinterpret_cast<const char*>(a + row + size_t(x)), _MM_HINT_T1);
+  }
+#else
+  (void)a, (void)w, (void)y, (void)x0, (void)x1, (void)width, (void)rejecting;
+#endif
 }
 
 }  // namespace
@@ -438,6 +456,7 @@ void MinBlurStepPlane(std::span<const float> reference, std::span<const float> w
       const int32_t x0 = int32_t(item / bands) * strip, x1 = std::min(width, x0 + strip);
       const int32_t y0 = int32_t(item % bands) * bandRows, y1 = std::min(height, y0 + bandRows);
       for (int32_t y = y0; y < y1; ++y) {
+        if (y + FetchAhead + r < height) FetchFarRow(a, w, y + FetchAhead + r, x0, x1, width, rejecting);
         if (rejecting)
           BlurRow<true>(a, w, o, y, x0, x1, width, height, table, avx2);
         else
