@@ -69,7 +69,7 @@ TEST_F(MaskedFlatteningEdgeTest, BandsGiveTheTwoWholePasses) {
   // those, written where valid.
   std::mt19937 rng(4);
   std::uniform_real_distribution<float> value(0, 1000);
-  const int32_t W = 400, H = 1000;  // up to six threads, three rounds each
+  const int32_t W = 400, H = 1000;  // up to six threads; one thread takes four rounds
   std::vector<float> source(size_t(W) * H);
   for (float& v : source) v = value(rng);
   for (size_t i = 3; i < source.size(); i += 173) source[i] = BlankPixel;

@@ -11,15 +11,17 @@ namespace astrelon {
 
 namespace {
 
-// Output rows a thread does per round: the poll runs between rounds.
-constexpr int32_t RoundRows = 64;
+// Output rows a thread does per round: the poll runs between rounds, and the
+// row percentiles the next round still reaches (2 r rows) move to the front
+// of the band's buffer.
+constexpr int32_t RoundRows = 256;
 
 // One thread's band: its output rows and the row percentiles it holds
 // (rows First .. First + Held - 1, x2 - x1 + 1 values each).
 struct TBand {
   int32_t Next = 0, End = 0;
   int32_t First = 0, Held = 0;
-  std::vector<float> Rows;
+  TPlane Rows;  // left uninitialised: every value read is written first
   std::vector<float> Samples, Line;
 };
 
