@@ -78,12 +78,14 @@ TEST_F(MaskedFlatteningEdgeTest, BandsGiveTheTwoWholePasses) {
   struct TCase {
     int32_t X1, Y1, X2, Y2, Reach, Step;
   };
-  for (const TCase c : {TCase{0, 0, W - 1, H - 1, 30, 5}, TCase{17, 40, 390, 990, 7, 1}, TCase{0, 100, 120, 101, 167, 27}})
+  for (const TCase c :
+       {TCase{0, 0, W - 1, H - 1, 30, 5}, TCase{17, 40, 390, 990, 7, 1}, TCase{0, 100, 120, 101, 167, 27}})
     for (bool multi : {false, true}) {
       MulticoreGuard guard(multi);
       const TPercentilePasses passes{W, H, c.X1, c.X2, c.Y1, c.Y2, c.Reach, c.Step, &w, 0.25, true};
       std::vector<float> samples, rows(source.size(), BlankPixel), expected(source.size(), 7.0f);
-      for (int32_t y = 0; y < H; ++y) RowPercentiles(&source[size_t(y) * W], passes, samples, &rows[size_t(y) * W + c.X1]);
+      for (int32_t y = 0; y < H; ++y)
+        RowPercentiles(&source[size_t(y) * W], passes, samples, &rows[size_t(y) * W + c.X1]);
       for (int32_t y = c.Y1; y <= c.Y2; ++y)
         for (int32_t x = c.X1; x <= c.X2; ++x) {
           const size_t i = size_t(y) * W + x;

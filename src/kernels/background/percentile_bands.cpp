@@ -36,7 +36,8 @@ void BandRound(const float* s, float* d, const TPercentilePasses& c, TBand& b, i
   if (b.Held > 0 && need0 < b.First + b.Held && need0 >= b.First) {
     const int32_t drop = need0 - b.First;
     b.Held -= drop;
-    if (drop > 0) std::memmove(b.Rows.data(), b.Rows.data() + size_t(drop) * stride, size_t(b.Held) * stride * sizeof(float));
+    if (drop > 0)
+      std::memmove(b.Rows.data(), b.Rows.data() + size_t(drop) * stride, size_t(b.Held) * stride * sizeof(float));
   } else {
     b.Held = 0;
   }
@@ -84,6 +85,10 @@ void RowPercentiles(const float* row, const TPercentilePasses& c, std::vector<fl
 
 bool PercentilePassesInBands(std::span<const float> source, std::span<float> destination, const TPercentilePasses& c,
                              TFilterPoll& poll, int plane) {
+  const size_t n = size_t(std::max(c.Width, 0)) * size_t(std::max(c.Height, 0));
+  if (!c.Weights || c.X1 < 0 || c.Y1 < 0 || c.X2 < c.X1 || c.Y2 < c.Y1 || c.X2 >= c.Width || c.Y2 >= c.Height ||
+      source.size() < n || destination.size() < n)
+    return true;  // nothing to do
   const int32_t lineWidth = c.X2 - c.X1 + 1, rows = c.Y2 - c.Y1 + 1;
   const int threads = FilterThreads(int64_t(lineWidth) * rows);
   std::vector<TBand> bands(size_t(std::min(threads, rows)));

@@ -6,6 +6,7 @@
 // intermediate plane); every value is computed as in two whole passes.
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "kernels/background/running_percentile.h"
 #include "kernels/gauss/filter_poll.h"
@@ -28,7 +29,8 @@ void RowPercentiles(const float* row, const TPercentilePasses& c, std::vector<fl
 // Both passes over the rectangle: every pixel of `destination` inside it whose
 // column percentile is valid takes it (the others keep their value). The poll
 // runs between rounds of bands in the calling thread, with progress 0..100 %
-// for plane p; false when it stopped the run.
+// for plane p; false when it stopped the run. A rectangle outside the plane
+// (or planes shorter than it) does nothing.
 bool PercentilePassesInBands(std::span<const float> source, std::span<float> destination, const TPercentilePasses& c,
                              TFilterPoll& poll, int plane);
 
