@@ -451,12 +451,14 @@ void MinBlurStepPlane(std::span<const float> reference, std::span<const float> w
   const int32_t strips = (width + strip - 1) / strip;
   const int32_t bands = std::min(height, threads);
   const int32_t bandRows = (height + bands - 1) / bands;
+  // Whole rows follow each other in memory, and the processor fetches them ahead itself.
+  const bool fetch = strips > 1;
   ForEachBand(int64_t(strips) * bands, threads, [&](int64_t first, int64_t last) {
     for (int64_t item = first; item < last; ++item) {
       const int32_t x0 = int32_t(item / bands) * strip, x1 = std::min(width, x0 + strip);
       const int32_t y0 = int32_t(item % bands) * bandRows, y1 = std::min(height, y0 + bandRows);
       for (int32_t y = y0; y < y1; ++y) {
-        if (y + FetchAhead + r < height) FetchFarRow(a, w, y + FetchAhead + r, x0, x1, width, rejecting);
+        if (fetch && y + FetchAhead + r < height) FetchFarRow(a, w, y + FetchAhead + r, x0, x1, width, rejecting);
         if (rejecting)
           BlurRow<true>(a, w, o, y, x0, x1, width, height, table, avx2);
         else
