@@ -1,11 +1,13 @@
 // The running percentile of the masked flattening: its centred windows, the
-// eight-pixel vector path against the scalar one, and a flattened ramp whose
-// edges no longer lean toward the image's inside.
+// eight-pixel vector path against the scalar one, both passes in bands against
+// two whole passes, and a flattened ramp whose edges no longer lean toward the
+// image's inside.
 #include <random>
 
 #include "../pixelops/slot_images.h"
 #include "gradient_sky.h"
 #include "kernels/background/background_flattening.h"
+#include "kernels/background/percentile_bands.h"
 #include "kernels/background/running_percentile.h"
 #include "platform/processor_features.h"
 #include "test_support.h"
@@ -59,6 +61,46 @@ TEST(RunningPercentileTest, VectorRunGivesTheScalarValues) {
 }
 
 class MaskedFlatteningEdgeTest : public StoreTest {};
+
+TEST_F(MaskedFlatteningEdgeTest, BandsGiveTheTwoWholePasses) {
+  // Rows then columns in bands of rows (one thread, and several with rounds
+  // whose windows reach into the neighbouring bands) give every pixel of two
+  // whole passes: the rows' percentiles of the source, then the columns' of
+  // those, written where valid.
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<float> value(0, 1000);
+  const int32_t W = 400, H = 1000;  // up to six threads; one thread takes four rounds
+  std::vector<float> source(size_t(W) * H);
+  for (float& v : source) v = value(rng);
+  for (size_t i = 3; i < source.size(); i += 173) source[i] = BlankPixel;
+  TPercentileWeights w{};
+  for (size_t i = 0; i < w.size(); ++i) w[i] = float(std::exp(-double(i) * double(i) / 900.0));
+  struct TCase {
+    int32_t X1, Y1, X2, Y2, Reach, Step;
+  };
+  for (const TCase c :
+       {TCase{0, 0, W - 1, H - 1, 30, 5}, TCase{17, 40, 390, 990, 7, 1}, TCase{0, 100, 120, 101, 167, 27}})
+    for (bool multi : {false, true}) {
+      MulticoreGuard guard(multi);
+      const TPercentilePasses passes{W, H, c.X1, c.X2, c.Y1, c.Y2, c.Reach, c.Step, &w, 0.25, true};
+      std::vector<float> samples, rows(source.size(), BlankPixel), expected(source.size(), 7.0f);
+      for (int32_t y = 0; y < H; ++y)
+        RowPercentiles(&source[size_t(y) * W], passes, samples, &rows[size_t(y) * W + c.X1]);
+      for (int32_t y = c.Y1; y <= c.Y2; ++y)
+        for (int32_t x = c.X1; x <= c.X2; ++x) {
+          const size_t i = size_t(y) * W + x;
+          int32_t a = 0, b = 0;
+          PercentileWindow(y, H, c.Reach, a, b);
+          if (!IsValidPixel(rows[i])) continue;
+          const float v = WeightedPercentile(&rows[i], W, a, b, c.Step, rows[i], w, 0.25, samples);
+          if (IsValidPixel(v)) expected[i] = v;
+        }
+      std::vector<float> result(source.size(), 7.0f);
+      TFilterPoll poll;
+      ASSERT_TRUE(PercentilePassesInBands(source, result, passes, poll, 1));
+      EXPECT_EQ(result, expected) << c.Reach << " " << multi;
+    }
+}
 
 TEST_F(MaskedFlatteningEdgeTest, RampIsFlattenedUpToTheEdges) {
   // A noisy ramp (400 across, 200 down) with stars, flattened over the whole

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kernels/background/background_edge_fitting.h"
+#include "kernels/background/percentile_bands.h"
 #include "kernels/background/running_percentile.h"
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"
@@ -62,58 +63,41 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
       planes.push_back(p);
 
   bool stopped = false;
-  // The rows' percentiles: a fresh plane in huge pages, freed in the background.
-  TPlane h(S.PixelCount());
+  const bool vector = Sse2Enabled;
+  if (!masked) {
+    // Rows then columns in bands of rows: no plane of row percentiles.
+    const TPercentilePasses passes{W, H, x1, x2, y1, y2, R, step, &w, fraction, vector};
+    for (int p : planes) {
+      stopped = !PercentilePassesInBands(std::span(S.Planes[size_t(p)].data(), S.PixelCount()),
+                                         std::span(D.Planes[size_t(p)].data(), S.PixelCount()), passes, local, p);
+      if (stopped) break;
+    }
+  }
+  // Mask mode: the rows' percentiles in a plane, in huge pages, freed in the background.
+  TPlane h(masked ? S.PixelCount() : 0);
   AdviseHugePages(h.data(), h.size() * sizeof(float));
   const int32_t ra = std::max(y1 - R, 0), rb = std::min(y2 + R, H - 1);
-  for (int p : planes) {
+  for (size_t k = 0; masked && k < planes.size(); ++k) {
+    const int p = planes[k];
     const float* s = S.Planes[size_t(p)].data();
     float* d = D.Planes[size_t(p)].data();
-    // Bright pixels (mask mode) get a wider window.
-    float bright = 1e10f;
-    if (masked) {
-      TPercentileLevels level;
-      GetPercentileLevels(source, p, 0, W - 1, 0, H - 1, 95, 95, level);
-      bright = float(level.LevelA);
-    }
-    const auto reach = [&](float centre) { return masked && centre > bright ? wideR : R; };
-    // Without the mask the columns read only what the rows write (every pixel
-    // of rows ra..rb, columns x1..x2); the wider windows of bright pixels in
-    // mask mode reach beyond, and find blanks there.
-    if (masked)
-      ForEachChunk(
-          0, H, W,
-          [&](int64_t ya, int64_t yb) { std::fill(h.begin() + ya * W, h.begin() + yb * W, BlankPixel); },
-          [](int64_t) { return true; });
+    // Bright pixels get a wider window.
+    TPercentileLevels level;
+    GetPercentileLevels(source, p, 0, W - 1, 0, H - 1, 95, 95, level);
+    const float bright = float(level.LevelA);
+    const auto reach = [&](float centre) { return centre > bright ? wideR : R; };
+    // The wider windows of bright pixels reach beyond the rows and columns the
+    // rows write, and find blanks there.
+    ForEachChunk(
+        0, H, W, [&](int64_t ya, int64_t yb) { std::fill(h.begin() + ya * W, h.begin() + yb * W, BlankPixel); },
+        [](int64_t) { return true; });
     // Rows: every row that the columns' windows reach, columns x1..x2.
-    const bool vector = Sse2Enabled;
     stopped = !ForEachChunk(
         ra, int64_t(rb) + 1, x2 - x1 + 1,
         [&](int64_t ya, int64_t yb) {
           std::vector<float> samples;
           for (int64_t y = ya; y < yb; ++y) {
             const size_t row = size_t(y) * W;
-            if (!masked) {
-              // The pixels whose window lies inside the row share it.
-              const int32_t ia = std::max(x1, R), ib = std::min(x2, W - 1 - R);
-              for (int32_t x = x1; x <= x2; ++x) {
-                if (x == ia && ia <= ib) {
-                  WeightedPercentileRun(s + row + x, 1, ib - ia + 1, -R, R, step, w, fraction, vector,
-                                        h.data() + row + x, samples);
-                  x = ib;
-                  continue;
-                }
-                const float c0 = s[row + x];
-                if (!IsValidPixel(c0)) {
-                  h[row + x] = BlankPixel;
-                  continue;
-                }
-                int32_t a = 0, b = 0;
-                PercentileWindow(x, W, R, a, b);
-                h[row + x] = WeightedPercentile(s + row + x, 1, a, b, step, c0, w, fraction, samples);
-              }
-              continue;
-            }
             for (int32_t x = x1; x <= x2; ++x) {
               const size_t i = row + x;
               const float* c = s + i;
@@ -128,23 +112,13 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
           return local.ContinuePercent(p, float((last - y1) * 50.0 / std::max(y2 - y1, 1)));
         });
     if (stopped) break;
-    // Columns x1..x2, rows y1..y2, taken row by row (the windows run down the
-    // columns; neighbouring columns are read side by side).
+    // Columns x1..x2, rows y1..y2, taken row by row.
     stopped = !ForEachChunk(
         y1, int64_t(y2) + 1, x2 - x1 + 1,
         [&](int64_t ya, int64_t yb) {
-          std::vector<float> samples, line(size_t(x2 - x1 + 1));
+          std::vector<float> samples;
           for (int64_t y = ya; y < yb; ++y) {
             const size_t row = size_t(y) * W;
-            if (!masked) {
-              int32_t a = 0, b = 0;
-              PercentileWindow(int32_t(y), H, R, a, b);
-              WeightedPercentileRun(h.data() + row + x1, W, x2 - x1 + 1, a, b, step, w, fraction, vector, line.data(),
-                                    samples);
-              for (int32_t x = x1; x <= x2; ++x)
-                if (IsValidPixel(line[size_t(x - x1)])) d[row + x] = line[size_t(x - x1)];
-              continue;
-            }
             for (int32_t x = x1; x <= x2; ++x) {
               const size_t i = row + size_t(x);
               if (!IsValidPixel(h[i])) {

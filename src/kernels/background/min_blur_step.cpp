@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "kernels/background/avx512_paths.h"
 #include "kernels/gauss/filter_rows.h"
 #include "platform/simd_support.h"
 #include "store/image_store.h"
@@ -174,57 +175,117 @@ ASTRELON_AVX2 void BlurRunAvx2(const float* a, const float* w, float* out, size_
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#define ASTRELON_AVX512 __attribute__((target("avx512f,avx512vl,avx2,popcnt")))
-
-bool CpuHasAvx512() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") && CpuHasAvx2();
-  }();
-  return has;
+#pragma GCC diagnostic ignored "-Wuninitialized"
+// Eight pixels at i..i+7: each lane adds in the scalar order, the masks
+// choosing which lanes add, as the blends do above. `lanes` gives neighbour n
+// of the eight pixels in both planes, its weights and the centre's. A
+// neighbour counts in a rejecting step when its reference is valid and it is
+// not below it (which makes it valid too).
+template <bool Rejecting, class Lanes, int Groups = 1>
+ASTRELON_AVX512 inline void BlurEight(const float* a, const float* w, float* out, size_t i, const Lanes& lanes) {
+  // Groups of eight side by side (i, i + 8, ...) interleaved: their sums are
+  // independent chains.
+  const __m256 limit = _mm256_set1_ps(BlankLimit);
+  __m256 vf[Groups];
+  __m512d s[Groups], wc[Groups];
+#pragma GCC unroll 4
+  for (int g = 0; g < Groups; ++g) {
+    const size_t j = i + size_t(8 * g);
+    vf[g] = _mm256_loadu_ps(w + j);
+    const __m512d v = _mm512_cvtps_pd(vf[g]);
+    s[g] = _mm512_mul_pd(v, lanes.Centre);
+    wc[g] = lanes.CentreWeight;
+    if (Rejecting) {
+      const __mmask8 below = _mm256_cmp_ps_mask(vf[g], _mm256_loadu_ps(a + j), _CMP_LT_OQ);
+      wc[g] = _mm512_mask_mov_pd(wc[g], below, _mm512_set1_pd(1.0));
+      s[g] = _mm512_mask_mov_pd(s[g], below, v);
+    }
+  }
+#pragma GCC unroll 8
+  for (size_t n = 0; n < 8; ++n) {
+    const __m512d weight = lanes.Weight(n);
+    // The neighbours on the axes weigh exactly 1: their product is the value.
+    const bool axial = n == 1 || n == 3 || n == 4 || n == 6;
+#pragma GCC unroll 4
+    for (int g = 0; g < Groups; ++g) {
+      const size_t j = i + size_t(8 * g);
+      const __m256 uf = lanes.Load(w, j, n);
+      __mmask8 counts;
+      if (Rejecting) {
+        const __m256 au = lanes.Load(a, j, n);
+        counts = _mm256_cmp_ps_mask(au, limit, _CMP_GT_OQ) & _mm256_cmp_ps_mask(uf, au, _CMP_GE_OQ);
+      } else {
+        counts = _mm256_cmp_ps_mask(uf, limit, _CMP_GT_OQ);
+      }
+      const __m512d u = _mm512_cvtps_pd(uf);
+      s[g] = _mm512_mask_add_pd(s[g], counts, s[g], axial ? u : _mm512_mul_pd(u, weight));
+      wc[g] = _mm512_mask_add_pd(wc[g], counts, wc[g], weight);
+    }
+  }
+#pragma GCC unroll 4
+  for (int g = 0; g < Groups; ++g) {
+    const __m256 result = _mm512_cvtpd_ps(_mm512_div_pd(s[g], wc[g]));
+    const __mmask8 keep = _mm256_cmp_ps_mask(vf[g], limit, _CMP_GT_OQ) &
+                          _mm512_cmp_pd_mask(wc[g], _mm512_setzero_pd(), _CMP_GT_OQ);
+    _mm256_storeu_ps(out + i + size_t(8 * g), _mm256_mask_blend_ps(keep, _mm256_set1_ps(BlankPixel), result));
+  }
 }
+
+// All eight pixels at one reach: neighbours are plain loads.
+struct TUniformEight {
+  __m512d Centre, CentreWeight, Weights[8];
+  ptrdiff_t Offset[8];  // local, so that the stores to `out` do not make them reload
+  ASTRELON_AVX512 explicit TUniformEight(const TPlacedStencil& p)
+      : Centre(_mm512_set1_pd(p.S.Centre)), CentreWeight(_mm512_set1_pd(std::fabs(p.S.Centre))) {
+    for (size_t n = 0; n < 8; ++n) {
+      Weights[n] = _mm512_set1_pd(p.S.Weight[n]);
+      Offset[n] = p.Offset[n];
+    }
+  }
+  ASTRELON_AVX512 __m256 Load(const float* plane, size_t i, size_t n) const {
+    return _mm256_loadu_ps(plane + ptrdiff_t(i) + Offset[n]);
+  }
+  ASTRELON_AVX512 __m512d Weight(size_t n) const { return Weights[n]; }
+};
+
+// Two runs of four pixels side by side, each at its own reach (near the
+// image's edges, where the reach changes every four columns).
+struct TPairedEight {
+  __m512d Centre, CentreWeight, Weights[8];
+  ptrdiff_t Low[8], High[8];
+  ASTRELON_AVX512 TPairedEight(const TPlacedStencil& p, const TPlacedStencil& q)
+      : Centre(Halves(p.S.Centre, q.S.Centre)),
+        CentreWeight(Halves(std::fabs(p.S.Centre), std::fabs(q.S.Centre))) {
+    for (size_t n = 0; n < 8; ++n) {
+      Weights[n] = Halves(p.S.Weight[n], q.S.Weight[n]);
+      Low[n] = p.Offset[n];
+      High[n] = q.Offset[n] + 4;
+    }
+  }
+  ASTRELON_AVX512 static __m512d Halves(double low, double high) {
+    return _mm512_insertf64x4(_mm512_set1_pd(low), _mm256_set1_pd(high), 1);
+  }
+  ASTRELON_AVX512 __m256 Load(const float* plane, size_t i, size_t n) const {
+    return _mm256_loadu2_m128(plane + ptrdiff_t(i) + High[n], plane + ptrdiff_t(i) + Low[n]);
+  }
+  ASTRELON_AVX512 __m512d Weight(size_t n) const { return Weights[n]; }
+};
 
 template <bool Rejecting>
 ASTRELON_AVX512 void BlurRunAvx512(const float* a, const float* w, float* out, size_t first, size_t last,
                                    const TPlacedStencil& p) {
-  const __m256 limit = _mm256_set1_ps(BlankLimit);
-  const __m512d centre = _mm512_set1_pd(p.S.Centre);
-  const __m512d centreWeight = _mm512_set1_pd(std::fabs(p.S.Centre));
-  __m512d weight[8];
-  ptrdiff_t offset[8];  // local, so that the stores to `out` do not make them reload
-  for (size_t n = 0; n < 8; ++n) {
-    weight[n] = _mm512_set1_pd(p.S.Weight[n]);
-    offset[n] = p.Offset[n];
-  }
+  const TUniformEight lanes(p);
   size_t i = first;
-  for (; i + 8 <= last; i += 8) {
-    const __m256 vf = _mm256_loadu_ps(w + i);
-    const __m512d v = _mm512_cvtps_pd(vf);
-    __m512d s = _mm512_mul_pd(v, centre);
-    __m512d wc = centreWeight;
-    if (Rejecting) {
-      const __mmask8 below = _mm256_cmp_ps_mask(vf, _mm256_loadu_ps(a + i), _CMP_LT_OQ);
-      wc = _mm512_mask_mov_pd(wc, below, _mm512_set1_pd(1.0));
-      s = _mm512_mask_mov_pd(s, below, v);
-    }
-#pragma GCC unroll 8
-    for (size_t n = 0; n < 8; ++n) {
-      const ptrdiff_t j = ptrdiff_t(i) + offset[n];
-      const __m256 uf = _mm256_loadu_ps(w + j);
-      __mmask8 counts = _mm256_cmp_ps_mask(uf, limit, _CMP_GT_OQ);
-      if (Rejecting) {
-        const __m256 au = _mm256_loadu_ps(a + j);
-        counts &= _mm256_cmp_ps_mask(au, limit, _CMP_GT_OQ) & _mm256_cmp_ps_mask(uf, au, _CMP_GE_OQ);
-      }
-      s = _mm512_mask_add_pd(s, counts, s, _mm512_mul_pd(_mm512_cvtps_pd(uf), weight[n]));
-      wc = _mm512_mask_add_pd(wc, counts, wc, weight[n]);
-    }
-    const __m256 result = _mm512_cvtpd_ps(_mm512_div_pd(s, wc));
-    const __mmask8 keep =
-        _mm256_cmp_ps_mask(vf, limit, _CMP_GT_OQ) & _mm512_cmp_pd_mask(wc, _mm512_setzero_pd(), _CMP_GT_OQ);
-    _mm256_storeu_ps(out + i, _mm256_mask_blend_ps(keep, _mm256_set1_ps(BlankPixel), result));
-  }
+  for (; i + 16 <= last; i += 16) BlurEight<Rejecting, TUniformEight, 2>(a, w, out, i, lanes);
+  for (; i + 8 <= last; i += 8) BlurEight<Rejecting>(a, w, out, i, lanes);
   BlurRunAvx2<Rejecting>(a, w, out, i, last, p);
+}
+
+// Pixels i..i+3 at the reach of p, i+4..i+7 at that of q.
+template <bool Rejecting>
+ASTRELON_AVX512 void BlurPairAvx512(const float* a, const float* w, float* out, size_t i, const TPlacedStencil& p,
+                                    const TPlacedStencil& q) {
+  BlurEight<Rejecting>(a, w, out, i, TPairedEight(p, q));
 }
 #pragma GCC diagnostic pop
 
@@ -245,6 +306,27 @@ void BlurRun(const float* a, const float* w, float* out, size_t first, size_t la
   BlurRunScalar<Rejecting>(a, w, out, first, last, p);
 }
 
+// Whether two runs of four at different reaches go at once (BlurPair).
+bool UsePairs(bool avx2) {
+#if ASTRELON_HAVE_AVX2
+  return avx2 && CpuHasAvx512();
+#else
+  (void)avx2;
+  return false;
+#endif
+}
+
+// Pixels i..i+3 at the reach of p, i+4..i+7 at that of q (only where UsePairs).
+template <bool Rejecting>
+void BlurPair(const float* a, const float* w, float* out, size_t i, const TPlacedStencil& p, const TPlacedStencil& q) {
+#if ASTRELON_HAVE_AVX2
+  BlurPairAvx512<Rejecting>(a, w, out, i, p, q);
+#else
+  BlurRunScalar<Rejecting>(a, w, out, i, i + 4, p);
+  BlurRunScalar<Rejecting>(a, w, out, i + 4, i + 8, q);
+#endif
+}
+
 // Columns x0..x1 (exclusive) of row y: the border pixels (distance 0) at
 // reach 1 with only the pairs inside, every other pixel at its centred reach,
 // in runs of one reach.
@@ -263,22 +345,39 @@ void BlurRow(const float* a, const float* w, float* out, int32_t y, int32_t x0, 
   const int32_t rowReach = CentredReach(ey, reach);
   // The run at the row's reach: from the first column whose own reach is as large.
   const int32_t inner = rowReach == 1 ? 1 : (rowReach + 3) & ~int32_t(3);
-  int32_t x = x0;
-  while (x < x1) {
+  // The run of one reach from column x (x not on the border): its end and reach.
+  const auto run = [&](int32_t x, int32_t& end) {
     const int32_t ex = std::min(x, width - 1 - x);
-    if (ex == 0) {
-      out[row + size_t(x)] = BlurBorderPixel<Rejecting>(a, w, x, y, width, height, one);
-      ++x;
-      continue;
-    }
     const int32_t own = std::min(CentredReach(ex, reach), rowReach);
-    int32_t end = x + 1;
+    end = x + 1;
     if (ex >= inner)
       end = std::min(x1, width - inner);  // the middle of the row
     else
       while (end < x1 && std::min(CentredReach(std::min(end, width - 1 - end), reach), rowReach) == own &&
              std::min(end, width - 1 - end) > 0)
         ++end;
+    return own;
+  };
+  const bool pairs = UsePairs(avx2);
+  int32_t x = x0;
+  while (x < x1) {
+    if (std::min(x, width - 1 - x) == 0) {
+      out[row + size_t(x)] = BlurBorderPixel<Rejecting>(a, w, x, y, width, height, one);
+      ++x;
+      continue;
+    }
+    int32_t end = x;
+    const int32_t own = run(x, end);
+    if (pairs && end - x == 4 && end < x1 && std::min(end, width - 1 - end) > 0) {
+      // Near the edges the reach changes every four columns: two runs at once.
+      int32_t next = end;
+      const int32_t second = run(end, next);
+      if (next - end == 4) {
+        BlurPair<Rejecting>(a, w, out, row + size_t(x), t[size_t(own)], t[size_t(second)]);
+        x = next;
+        continue;
+      }
+    }
     BlurRun<Rejecting>(a, w, out, row + size_t(x), row + size_t(end), t[size_t(own)], avx2);
     x = end;
   }
@@ -286,11 +385,30 @@ void BlurRow(const float* a, const float* w, float* out, int32_t y, int32_t x0, 
 
 // Columns per strip: a strip runs down the plane with the rows a step reads
 // (2 r + 1 of both planes) held in the cache, so that far neighbours are read
-// from memory once rather than three times.
-int32_t StripWidth(int32_t width, int32_t reach) {
-  constexpr int64_t CacheBytes = int64_t(1) << 22;  // about a thread's share of the L3
-  const int64_t columns = CacheBytes / ((2 * int64_t(reach) + 1) * 2 * int64_t(sizeof(float)));
+// from memory once rather than three times. Each of `threads` threads gets its
+// share of half the L3 (the rest holds what the rows read beside the strip
+// and what the other processes use).
+int32_t StripWidth(int32_t width, int32_t reach, int threads) {
+  const int64_t cacheBytes = std::max<int64_t>((int64_t(1) << 24) / std::max(threads, 1), int64_t(1) << 21);
+  const int64_t columns = cacheBytes / ((2 * int64_t(reach) + 1) * 2 * int64_t(sizeof(float)));
   return int32_t(std::clamp<int64_t>(columns & ~int64_t(7), std::min<int64_t>(64, width), width));
+}
+
+// Rows ahead at which the row that a strip's windows reach next (r rows
+// further down) is fetched: it is read from memory for the first time, and
+// the processor's prefetchers do not follow a strip's short pieces of rows.
+constexpr int32_t FetchAhead = 6;
+
+void FetchFarRow(const float* a, const float* w, int32_t y, int32_t x0, int32_t x1, int32_t width, bool rejecting) {
+#if ASTRELON_HAVE_SSE2
+  const size_t row = size_t(y) * size_t(width);
+  for (int32_t x = x0; x < x1; x += 16) {
+    _mm_prefetch(reinterpret_cast<const char*>(w + row + size_t(x)), _MM_HINT_T1);
+    if (rejecting) _mm_prefetch(reinterpret_cast<const char*>(a + row + size_t(x)), _MM_HINT_T1);
+  }
+#else
+  (void)a, (void)w, (void)y, (void)x0, (void)x1, (void)width, (void)rejecting;
+#endif
 }
 
 }  // namespace
@@ -325,28 +443,29 @@ void MinBlurStepPlane(std::span<const float> reference, std::span<const float> w
   const float* a = reference.data();
   const float* w = work.data();
   float* o = out.data();
-  // Work items: strips of columns, each cut into as many bands of rows as
-  // give at least 16 items; a thread takes neighbouring items, so it runs
-  // down a strip.
-  const int32_t strip = StripWidth(width, r);
+  // Work items: strips of columns, each cut into one band of rows per
+  // thread; a thread takes as many neighbouring items as any other, so it
+  // runs down a strip.
+  const int threads = FilterThreads(int64_t(width) * height);
+  const int32_t strip = StripWidth(width, r, threads);
   const int32_t strips = (width + strip - 1) / strip;
-  const int32_t bands = std::min(height, (16 + strips - 1) / strips);
+  const int32_t bands = std::min(height, threads);
   const int32_t bandRows = (height + bands - 1) / bands;
-  ForEachChunk(
-      0, int64_t(strips) * bands, int64_t(strip) * bandRows,
-      [&](int64_t first, int64_t last) {
-        for (int64_t item = first; item < last; ++item) {
-          const int32_t x0 = int32_t(item / bands) * strip, x1 = std::min(width, x0 + strip);
-          const int32_t y0 = int32_t(item % bands) * bandRows, y1 = std::min(height, y0 + bandRows);
-          for (int32_t y = y0; y < y1; ++y) {
-            if (rejecting)
-              BlurRow<true>(a, w, o, y, x0, x1, width, height, table, avx2);
-            else
-              BlurRow<false>(a, w, o, y, x0, x1, width, height, table, avx2);
-          }
-        }
-      },
-      [](int64_t) { return true; });
+  // Whole rows follow each other in memory, and the processor fetches them ahead itself.
+  const bool fetch = strips > 1;
+  ForEachBand(int64_t(strips) * bands, threads, [&](int64_t first, int64_t last) {
+    for (int64_t item = first; item < last; ++item) {
+      const int32_t x0 = int32_t(item / bands) * strip, x1 = std::min(width, x0 + strip);
+      const int32_t y0 = int32_t(item % bands) * bandRows, y1 = std::min(height, y0 + bandRows);
+      for (int32_t y = y0; y < y1; ++y) {
+        if (fetch && y + FetchAhead + r < height) FetchFarRow(a, w, y + FetchAhead + r, x0, x1, width, rejecting);
+        if (rejecting)
+          BlurRow<true>(a, w, o, y, x0, x1, width, height, table, avx2);
+        else
+          BlurRow<false>(a, w, o, y, x0, x1, width, height, table, avx2);
+      }
+    }
+  });
 }
 
 }  // namespace astrelon

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "kernels/background/avx512_paths.h"
 #include "platform/simd_support.h"
 #include "store/image_store.h"
 #include "store/planes/value_statistics.h"
@@ -105,6 +106,63 @@ ASTRELON_AVX2 bool PercentileEight(const float* first, ptrdiff_t stride, int32_t
   _mm256_storeu_ps(out, _mm256_insertf128_ps(_mm256_castps128_ps256(low), high, 1));
   return true;
 }
+
+// The same sixteen pixels at a time where the processor has AVX-512 (the
+// lanes compute as those of PercentileEight).
+// GCC 12 takes the undefined pass-through operand of some 512-bit intrinsics
+// for an uninitialised value (here and where they are inlined below).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+// lo + (hi - lo) * f in double for eight values.
+ASTRELON_AVX512 inline __m256 Interpolate8(__m256 lo, __m256 hi, __m512d f) {
+  const __m512d l = _mm512_cvtps_pd(lo), h = _mm512_cvtps_pd(hi);
+  return _mm512_cvtpd_ps(_mm512_add_pd(l, _mm512_mul_pd(_mm512_sub_pd(h, l), f)));
+}
+
+template <int32_t Kept>
+ASTRELON_AVX512 bool PercentileSixteen(const float* first, ptrdiff_t stride, int32_t a, int32_t b, int32_t step,
+                                       const TPercentileWeights& w, const TRunSelection& sel, float* out) {
+  const int32_t chain = Kept > 0 ? Kept : sel.Kept;
+  const __m512 limit = _mm512_set1_ps(BlankLimit);
+  const __m512 c0 = _mm512_loadu_ps(first);
+  __mmask16 valid = _mm512_cmp_ps_mask(c0, limit, _CMP_GT_OQ);
+  __m512 kept[MaxKept];
+  const __m512 start = _mm512_set1_ps(sel.Smallest ? std::numeric_limits<float>::infinity()
+                                                   : -std::numeric_limits<float>::infinity());
+  for (int32_t j = 0; j < chain; ++j) kept[j] = start;
+  for (int32_t d = a; d <= b; d += step) {
+    const __m512 v = _mm512_loadu_ps(first + d * stride);
+    valid &= _mm512_cmp_ps_mask(v, limit, _CMP_GT_OQ);
+    __m512 x = _mm512_add_ps(_mm512_mul_ps(_mm512_sub_ps(v, c0), _mm512_set1_ps(w[size_t(std::abs(d))])), c0);
+    if (sel.Smallest) {
+#pragma GCC unroll 16
+      for (int32_t j = 0; j < chain; ++j) {
+        const __m512 lo = _mm512_min_ps(kept[j], x);
+        x = _mm512_max_ps(kept[j], x);
+        kept[j] = lo;
+      }
+    } else {
+#pragma GCC unroll 16
+      for (int32_t j = 0; j < chain; ++j) {
+        const __m512 hi = _mm512_max_ps(kept[j], x);
+        x = _mm512_min_ps(kept[j], x);
+        kept[j] = hi;
+      }
+    }
+  }
+  if (valid != 0xFFFF) return false;
+  const __m512 lo = sel.Smallest ? kept[sel.K] : kept[sel.Count - 1 - sel.K];
+  const __m512 hi = sel.Smallest ? kept[sel.K + 1] : kept[sel.Count - 2 - sel.K];
+  const __m512d f = _mm512_set1_pd(sel.Fraction);
+  const __m256 low = Interpolate8(_mm512_castps512_ps256(lo), _mm512_castps512_ps256(hi), f);
+  const __m256 high = Interpolate8(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(lo), 1)),
+                                   _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(hi), 1)), f);
+  _mm256_storeu_ps(out, low);
+  _mm256_storeu_ps(out + 8, high);
+  return true;
+}
 #endif
 
 }  // namespace
@@ -130,18 +188,36 @@ void WeightedPercentileRun(const float* first, ptrdiff_t stride, int32_t count, 
                                        PercentileEight<3>, PercentileEight<4>, PercentileEight<5>,
                                        PercentileEight<6>, PercentileEight<7>, PercentileEight<8>};
     const TEight eight = sel.Kept < 9 ? Fixed[sel.Kept] : PercentileEight<0>;
-    if (sel.Kept <= MaxKept)
-      for (; j + 8 <= count; j += 8)
-        if (!eight(first + j, stride, a, b, step, w, sel, out + j))
-          for (int32_t l = j; l < j + 8; ++l)
-            out[l] = IsValidPixel(first[l]) ? WeightedPercentile(first + l, stride, a, b, step, first[l], w, fraction,
-                                                                 samples)
-                                            : BlankPixel;
+    static constexpr TEight FixedSixteen[] = {PercentileSixteen<0>, PercentileSixteen<1>, PercentileSixteen<2>,
+                                              PercentileSixteen<3>, PercentileSixteen<4>, PercentileSixteen<5>,
+                                              PercentileSixteen<6>, PercentileSixteen<7>, PercentileSixteen<8>};
+    const TEight sixteen = sel.Kept < 9 ? FixedSixteen[sel.Kept] : PercentileSixteen<0>;
+    // Eight at a time, or pixel by pixel where a value is blank.
+    const auto eights = [&](int32_t l0, int32_t l1) {
+      for (int32_t l = l0; l < l1; l += 8)
+        if (!eight(first + l, stride, a, b, step, w, sel, out + l))
+          for (int32_t m = l; m < l + 8; ++m)
+            out[m] = IsValidPixel(first[m])
+                         ? WeightedPercentile(first + m, stride, a, b, step, first[m], w, fraction, samples)
+                         : BlankPixel;
+    };
+    if (sel.Kept <= MaxKept) {
+      if (CpuHasAvx512())
+        for (; j + 16 <= count; j += 16)
+          if (!sixteen(first + j, stride, a, b, step, w, sel, out + j)) eights(j, j + 16);
+      const int32_t end = j + (count - j) / 8 * 8;
+      eights(j, end);
+      j = end;
+    }
   }
 #endif
   for (; j < count; ++j)
     out[j] = IsValidPixel(first[j]) ? WeightedPercentile(first + j, stride, a, b, step, first[j], w, fraction, samples)
                                     : BlankPixel;
 }
+
+#if ASTRELON_HAVE_AVX2
+#pragma GCC diagnostic pop
+#endif
 
 }  // namespace astrelon
