@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <span>
 #include <vector>
@@ -22,8 +23,12 @@ TSyntheticNoiseState SyntheticNoise;
 
 namespace {
 
-// Values a thread works between two looks at pending events and the abort flag.
-constexpr int64_t StepValues = int64_t(1) << 20;
+// Values a thread works between two looks at pending events and the abort flag
+// (a few milliseconds).
+constexpr int64_t StepValues = int64_t(1) << 22;
+// Pieces of a step per thread: the threads take them in turn, so that one
+// held up by other programs does not hold up the step.
+constexpr int64_t PiecesPerThread = 4;
 constexpr double SmoothWeight = 0.176;
 constexpr double SmoothNorm = 0.9416;  // 1 / (1 + 2 · 0.176²)
 
@@ -36,16 +41,20 @@ public:
 };
 
 // Runs fn(first, last) over the rows [0, count), `width` values each, in steps
-// of about StepValues per thread, each step split over the cores; between
-// steps pending events run. False when the abort flag was raised or
-// `stillValid` fails after the events.
+// of about StepValues per thread, each step split into pieces of rows that the
+// cores take in turn; between steps pending events run. False when the abort
+// flag was raised or `stillValid` fails after the events.
 template <typename F, typename V>
 bool StepwiseRows(int64_t count, int64_t width, F&& fn, V&& stillValid) {
   const int threads = BandThreads(count * width, StepValues / 16, Options.Multicore != 0);
   const int64_t step = std::max<int64_t>(1, StepValues * threads / std::max<int64_t>(width, 1));
   for (int64_t first = 0; first < count; first += step) {
     const int64_t n = std::min(step, count - first);
-    ForEachBand(n, std::min<int64_t>(threads, n), [&](int64_t a, int64_t b) { fn(first + a, first + b); });
+    const int64_t piece = threads == 1 ? n : std::max<int64_t>(1, n / (PiecesPerThread * threads));
+    std::atomic<int64_t> next{first};
+    ForEachBand(threads, threads, [&](int64_t, int64_t) {
+      for (int64_t a; (a = next.fetch_add(piece)) < first + n;) fn(a, std::min(a + piece, first + n));
+    });
     EngineUi().ProcessMessages();
     if (AbortRequested || !stillValid()) return false;
   }
@@ -354,27 +363,29 @@ bool AddSyntheticNoise(int source, int destination, const TNoiseSettings& settin
   const double o = double(src.MinValue) - r / 8;
   r = std::max(r + r / 8, 0.0001);
 
+  // Every plane's rows of a piece together: the planes of the destination's
+  // channel selection get a noise field each, the others are copied.
   const TPlaneList chosen = SelectedChannels(destination);
-  for (int32_t p = 1; p <= planeCount; ++p) {
-    const bool noisy = std::find(chosen.Planes().begin(), chosen.Planes().end(), p) != chosen.Planes().end();
-    // Row k of the rectangle in the source and the destination.
-    auto in = [&](int64_t k) { return Store.Image[size_t(source)].Row(p, rect.y1 + int32_t(k)).data() + rect.x1; };
-    auto out = [&](int64_t k) { return Store.Image[size_t(destination)].Row(p, rect.y1 + int32_t(k)).data() + rect.x1; };
-    const bool done =
-        noisy ? StepwiseRows(
-                    h, w,
-                    [&](int64_t a, int64_t b) {
-                      TNoiseRows(settings, MixSeed(seed + uint64_t(p)), w, h, o, r).Run(a, b, in, out);
-                    },
-                    sameImages)
-              : StepwiseRows(
-                    h, w,
-                    [&](int64_t a, int64_t b) {
-                      for (int64_t k = a; k < b; ++k) std::copy_n(in(k), w, out(k));
-                    },
-                    sameImages);
-    if (!done) return false;
-  }
+  std::vector<bool> noisy(size_t(planeCount) + 1);
+  for (int32_t p = 1; p <= planeCount; ++p)
+    noisy[size_t(p)] = std::find(chosen.Planes().begin(), chosen.Planes().end(), p) != chosen.Planes().end();
+  const bool done = StepwiseRows(
+      h, w * planeCount,
+      [&](int64_t a, int64_t b) {
+        for (int32_t p = 1; p <= planeCount; ++p) {
+          // Row k of the rectangle in the source and the destination.
+          auto in = [&](int64_t k) { return Store.Image[size_t(source)].Row(p, rect.y1 + int32_t(k)).data() + rect.x1; };
+          auto out = [&](int64_t k) {
+            return Store.Image[size_t(destination)].Row(p, rect.y1 + int32_t(k)).data() + rect.x1;
+          };
+          if (noisy[size_t(p)])
+            TNoiseRows(settings, MixSeed(seed + uint64_t(p)), w, h, o, r).Run(a, b, in, out);
+          else
+            for (int64_t k = a; k < b; ++k) std::copy_n(in(k), w, out(k));
+        }
+      },
+      sameImages);
+  if (!done) return false;
   SyntheticNoise.Last = settings;
   SyntheticNoise.Valid = true;
   return true;
