@@ -133,6 +133,8 @@ bool RenderSlotBitmap(int slot, int percent, TDisplayBitmap& bitmap) {
     case TLutChoice::Luma: lumaLut = MakeFloatLut(transfer, range); break;
   }
   if (!lut8.empty()) lut8.resize(LutSize + ByteLutSpare, 0);
+  // Grey pictures through a table that never decreases map without loads from it.
+  const TByteLutSteps steps = grey && !lut8.empty() ? ByteLutSteps(lut8) : TByteLutSteps{};
 
   const TRenderPlan plan = PlanRender(percent > 50 ? 100 : percent, false, im.Width, im.Height);
   const bool full = plan.Percent == 100;
@@ -175,7 +177,7 @@ bool RenderSlotBitmap(int slot, int percent, TDisplayBitmap& bitmap) {
           }
         } else {
           MapThroughByteLut(SampledRow(im, 1, sy, ny, xs, full, s1), black, indexScale, lut8.data(),
-                            std::span<uint8_t>(out, w), 1, greyVector);
+                            std::span<uint8_t>(out, w), 1, greyVector, &steps);
         }
       } else if (luma) {
         MapLumaRow(SampledRow(im, 1, sy, ny, xs, full, s1), SampledRow(im, 2, sy, ny, xs, full, s2),
