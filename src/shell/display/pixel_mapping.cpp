@@ -107,18 +107,16 @@ void ComputeLutIndices(std::span<const float> values, float black, float scale, 
 TByteLutSteps ByteLutSteps(std::span<const uint8_t> lut) {
   TByteLutSteps st;
   if (lut.size() < LutSize) return st;
-  for (size_t i = 1; i < BlankIndex; ++i)
+  // last[k]: the index before the first one whose byte reaches Base + k.
+  std::array<uint16_t, 256> last;
+  last.fill(65535);
+  for (size_t i = 1; i < BlankIndex; ++i) {
+    if (lut[i] == lut[i - 1]) continue;
     if (lut[i] < lut[i - 1]) return st;
+    for (int b = lut[i - 1] + 1; b <= lut[i]; ++b) last[size_t(b - lut[0])] = uint16_t(i - 1);
+  }
   st.Usable = true;
   st.Base = lut[0];
-  // last[k]: the index before the first one whose byte reaches Base + k.
-  std::array<uint16_t, 256> last{};
-  uint32_t i = 0;
-  for (int k = 1; k < 256; ++k) {
-    const int byte = st.Base + k;
-    while (i < BlankIndex && int(lut[i]) < byte) ++i;
-    last[size_t(k)] = uint16_t(byte > 255 || i == BlankIndex ? 65535 : i - 1);
-  }
   for (size_t j = 0; j < 8; ++j) {
     const size_t s = size_t(128) >> j;
     for (size_t c = 0; c < st.Level[j].size(); ++c) st.Level[j][c] = c < (size_t(1) << j) ? last[c * 2 * s + s] : 65535;
