@@ -24,8 +24,8 @@ TSyntheticNoiseState SyntheticNoise;
 namespace {
 
 // Values a thread works between two looks at pending events and the abort flag
-// (a few milliseconds).
-constexpr int64_t StepValues = int64_t(1) << 22;
+// (some milliseconds; fewer steps, fewer thread starts).
+constexpr int64_t StepValues = int64_t(1) << 23;
 // Pieces of a step per thread: the threads take them in turn, so that one
 // held up by other programs does not hold up the step.
 constexpr int64_t PiecesPerThread = 4;
