@@ -211,7 +211,8 @@ public:
       // chunks begin on a block.
       drawnFirst_ = next_;
       drawnEnd_ = std::min(end_, next_ - next_ % NoiseBlockValues + ChunkValues);
-      DrawNoise(seed_, gauss_, amount_, drawnFirst_, std::span(chunk_.data(), size_t(drawnEnd_ - drawnFirst_)), vector_);
+      DrawNoise(seed_, gauss_, amount_, drawnFirst_, std::span(chunk_.data(), size_t(drawnEnd_ - drawnFirst_)),
+                vector_);
     }
     const int64_t n = std::min(count, drawnEnd_ - next_);
     const float* v = chunk_.data() + (next_ - drawnFirst_);
@@ -374,7 +375,9 @@ bool AddSyntheticNoise(int source, int destination, const TNoiseSettings& settin
       [&](int64_t a, int64_t b) {
         for (int32_t p = 1; p <= planeCount; ++p) {
           // Row k of the rectangle in the source and the destination.
-          auto in = [&](int64_t k) { return Store.Image[size_t(source)].Row(p, rect.y1 + int32_t(k)).data() + rect.x1; };
+          auto in = [&](int64_t k) {
+            return Store.Image[size_t(source)].Row(p, rect.y1 + int32_t(k)).data() + rect.x1;
+          };
           auto out = [&](int64_t k) {
             return Store.Image[size_t(destination)].Row(p, rect.y1 + int32_t(k)).data() + rect.x1;
           };

@@ -279,7 +279,8 @@ void MapThroughByteLutStep(std::span<const float> values, float black, float sca
                            uint8_t* out, size_t n, bool vector, const TByteLutSteps* steps) {
   size_t i = 0;
 #if ASTRELON_HAVE_AVX2
-  const bool bySteps = steps && steps->Usable && (GreyLookups == TGreyLookups::Fastest || GreyLookups == TGreyLookups::Steps);
+  const bool bySteps =
+      steps && steps->Usable && (GreyLookups == TGreyLookups::Fastest || GreyLookups == TGreyLookups::Steps);
   if (Step == 1 && UseAvx2(vector) && bySteps && CpuHasAvx512Bw())
     i = MapGreyStepsAvx512(values.data(), n, black, scale, *steps, lut[BlankIndex], out);
   if (Step == 1 && UseAvx2(vector))

@@ -135,7 +135,8 @@ bool RenderSlotBitmap(int slot, int percent, TDisplayBitmap& bitmap) {
   const bool powerGamma = (choice == TLutChoice::Plain || choice == TLutChoice::FourGradients) && d.Gamma > 0 &&
                           d.Gamma != CurveModeGamma;
   thread_local TPowerGammaLut last;
-  if (powerGamma && last.Valid && last.Gamma == d.Gamma && last.Softened == (d.CurveMode != 0) && last.Choice == choice) {
+  if (powerGamma && last.Valid && last.Gamma == d.Gamma && last.Softened == (d.CurveMode != 0) &&
+      last.Choice == choice) {
     lut8 = last.Lut;
     steps = last.Steps;
   } else {
