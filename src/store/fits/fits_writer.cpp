@@ -358,10 +358,11 @@ TWriteResult WriteFile(int slot, const TFitsScalePlan& plan, const std::string& 
   const uint64_t dataBytes = chunks.PlaneSamples * uint64_t(bytesPerPixel) * uint64_t(im.PlaneCount);
   const uint64_t total = header.size() + FitsBlockRoundUp(dataBytes);
   const int fd = file.Descriptor();
-  // The space first, where the file system reserves it: growing the file
-  // write by write costs it more. Lacking space fails here; a file system
-  // without the call grows the file as it is written.
-  if (::fallocate(fd, 0, 0, off_t(total)) != 0 && (errno == ENOSPC || errno == EFBIG || errno == EDQUOT))
+  // With several workers the space first, where the file system reserves it:
+  // their writes wait on each other, and growing the file write by write
+  // makes each wait longer (one writer is as fast without). Lacking space fails
+  // here; a file system without the call grows the file as it is written.
+  if (threads > 1 && ::fallocate(fd, 0, 0, off_t(total)) != 0 && (errno == ENOSPC || errno == EFBIG || errno == EDQUOT))
     return TWriteResult::Failed;
   if (!WriteAt(fd, header.data(), header.size(), 0)) return TWriteResult::Failed;
   // Workers encode chunks into buffers of their own and write each to its
