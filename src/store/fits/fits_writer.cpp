@@ -4,12 +4,8 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
-#include <cerrno>
 #include <cstring>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "common/atomic_file.h"
 #include "common/engine_ui.h"
@@ -289,23 +285,9 @@ void MergeScan(TPlaneScan& into, const TPlaneScan& next) {
   into.HasBlank = into.HasBlank || next.HasBlank;
 }
 
-// Writes `size` bytes at `offset` of the file (positional: threads may write
-// side by side); false on an error.
-bool WriteAt(int fd, const void* data, size_t size, uint64_t offset) {
-  const auto* p = static_cast<const uint8_t*>(data);
-  while (size > 0) {
-    const ssize_t n = ::pwrite(fd, p, size, off_t(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= size_t(n);
-    offset += uint64_t(n);
-  }
-  return true;
-}
-
 // Writes the file. The data are cut into chunks that workers encode side by
-// side and write to their places in the temporary file. With `scans` (BITPIX
+// side, straight into the mapped file where the file system allows it, else
+// into buffers of their own that they write in file order. With `scans` (BITPIX
 // -32 only, written as if the image had no blank pixel) the planes are scanned
 // while they are encoded, and the write stops at the first blank pixel found.
 TWriteResult WriteFile(int slot, const TFitsScalePlan& plan, const std::string& name, TPlaneScan* scans) {
@@ -356,38 +338,48 @@ TWriteResult WriteFile(int slot, const TFitsScalePlan& plan, const std::string& 
   };
 
   const uint64_t dataBytes = chunks.PlaneSamples * uint64_t(bytesPerPixel) * uint64_t(im.PlaneCount);
-  const uint64_t total = header.size() + FitsBlockRoundUp(dataBytes);
-  const int fd = file.Descriptor();
-  // With several workers the space first, where the file system reserves it:
-  // their writes wait on each other, and growing the file write by write
-  // makes each wait longer (one writer is as fast without). Lacking space fails
-  // here; a file system without the call grows the file as it is written.
-  if (threads > 1 && ::fallocate(fd, 0, 0, off_t(total)) != 0 && (errno == ENOSPC || errno == EFBIG || errno == EDQUOT))
-    return TWriteResult::Failed;
-  if (!WriteAt(fd, header.data(), header.size(), 0)) return TWriteResult::Failed;
-  // Workers encode chunks into buffers of their own and write each to its
-  // place in the file, in any order.
-  RunChunkWorkers(threads, turns, [&] {
-    std::vector<uint8_t> buffer(size_t(std::min(chunks.ChunkSamples, chunks.PlaneSamples)) * size_t(bytesPerPixel));
-    for (int64_t c = turns.Claim(); c >= 0; c = turns.Claim()) {
-      const TFitsChunkPlan::TChunk chunk = chunks.Chunk(c);
-      if (!encode(c, chunk, buffer.data())) break;
-      const uint64_t sample = uint64_t(chunk.Plane - 1) * chunks.PlaneSamples + chunk.First;
-      const size_t bytes = size_t(chunk.Last - chunk.First) * size_t(bytesPerPixel);
-      if (!WriteAt(fd, buffer.data(), bytes, header.size() + sample * uint64_t(bytesPerPixel))) {
-        writeFailed = true;
-        turns.Fail();
-        break;
+  // One thread writes as fast through the kernel's copy as through a mapping.
+  const std::span<std::byte> map =
+      threads > 1 ? file.MapForWriting(size_t(header.size() + FitsBlockRoundUp(dataBytes))) : std::span<std::byte>();
+  if (!file.IsOpen()) return TWriteResult::Failed;
+  if (!map.empty()) {
+    // The workers encode straight into the mapped file (the padding is zero already).
+    std::memcpy(map.data(), header.data(), header.size());
+    uint8_t* data = reinterpret_cast<uint8_t*>(map.data()) + header.size();
+    RunChunkWorkers(threads, turns, [&] {
+      for (int64_t c = turns.Claim(); c >= 0; c = turns.Claim()) {
+        const TFitsChunkPlan::TChunk chunk = chunks.Chunk(c);
+        const uint64_t sample = uint64_t(chunk.Plane - 1) * chunks.PlaneSamples + chunk.First;
+        if (!encode(c, chunk, data + sample * uint64_t(bytesPerPixel))) break;
       }
-    }
-  });
+    });
+  } else {
+    // Workers encode into buffers of their own and write them in file order.
+    if (!file.Write(header)) return TWriteResult::Failed;
+    RunChunkWorkers(threads, turns, [&] {
+      std::vector<uint8_t> buffer(size_t(std::min(chunks.ChunkSamples, chunks.PlaneSamples)) * size_t(bytesPerPixel));
+      for (int64_t c = turns.Claim(); c >= 0; c = turns.Claim()) {
+        const TFitsChunkPlan::TChunk chunk = chunks.Chunk(c);
+        if (!encode(c, chunk, buffer.data())) break;
+        if (!turns.WaitTurn(c)) break;
+        const size_t bytes = size_t(chunk.Last - chunk.First) * size_t(bytesPerPixel);
+        const bool ok = file.Write(std::as_bytes(std::span(buffer.data(), bytes)));
+        turns.PassTurn();
+        if (!ok) {
+          writeFailed = true;
+          turns.Fail();
+          break;
+        }
+      }
+    });
+  }
   if (foundBlank) return TWriteResult::FoundBlank;
   if (writeFailed || turns.Failed()) return TWriteResult::Failed;
   if (scans)
     for (int64_t c = 0; c < chunks.Count; ++c) MergeScan(scans[chunks.Chunk(c).Plane], chunkScans[size_t(c)]);
 
-  // The padding after the data: zeros, reserved above or added here.
-  if (::ftruncate(fd, off_t(total)) != 0) return TWriteResult::Failed;
+  const size_t padding = size_t(FitsBlockRoundUp(dataBytes) - dataBytes);
+  if (map.empty() && padding > 0 && !file.Write(std::string(padding, '\0'))) return TWriteResult::Failed;
   return file.Commit() ? TWriteResult::Ok : TWriteResult::Failed;
 }
 
