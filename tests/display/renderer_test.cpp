@@ -1,10 +1,12 @@
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <random>
 
 #include "display_test_images.h"
 #include "core/settings.h"
 #include "platform/processor_features.h"
+#include "shell/display/display_lut.h"
 #include "shell/display/isophotes.h"
 #include "shell/display/pixel_mapping.h"
 #include "shell/display/renderer.h"
@@ -31,10 +33,10 @@ protected:
     StoreTest::TearDown();
   }
   // Renders slot 1 with the scalar, the SSE2 and the AVX2 paths (grey with
-  // gathers and with single loads), checks that they agree byte for byte and
-  // returns the picture.
+  // gathers, with single loads and by the table's steps), checks that they
+  // agree byte for byte and returns the picture.
   TDisplayBitmap Render(int percent = 100, int slot = 1) {
-    TDisplayBitmap scalar, sse2, vector, loads;
+    TDisplayBitmap scalar, sse2, vector, loads, steps;
     const TDisplayRecord saved = Store.Display[slot];
     SseEnabled = Sse2Enabled = false;
     EXPECT_TRUE(RenderSlotBitmap(slot, percent, scalar));
@@ -47,12 +49,16 @@ protected:
     GreyLookups = TGreyLookups::SingleLoads;
     EXPECT_TRUE(RenderSlotBitmap(slot, percent, loads));
     Store.Display[slot] = saved;
+    GreyLookups = TGreyLookups::Steps;
+    EXPECT_TRUE(RenderSlotBitmap(slot, percent, steps));
+    Store.Display[slot] = saved;
     GreyLookups = TGreyLookups::Gather;
     EXPECT_TRUE(RenderSlotBitmap(slot, percent, vector));
     GreyLookups = TGreyLookups::Fastest;
     EXPECT_EQ(scalar.Pixels, vector.Pixels);
     EXPECT_EQ(sse2.Pixels, vector.Pixels);
     EXPECT_EQ(loads.Pixels, vector.Pixels);
+    EXPECT_EQ(steps.Pixels, vector.Pixels);
     return vector;
   }
   // Grey bytes of a 1 x n image of the given values over black 0, white 65535.
@@ -288,6 +294,45 @@ TEST_F(RendererTest, VectorAndScalarPathsAgreeOnRandomImages) {
     Store.Display[1].DisplayType = type;
     Render(100);
     Render(25);
+  }
+}
+
+TEST_F(RendererTest, TableStepsGiveTheTableBytes) {
+  // Tables that never decrease (from above 0, with jumps, flat, a single step at
+  // the ends) map by their steps as through the table; one that decreases
+  // somewhere has no steps.
+  const std::vector<std::function<int(uint32_t)>> tables = {
+      [](uint32_t i) { return int(i >> 8); },
+      [](uint32_t i) { return 40 + int(i / 400); },
+      [](uint32_t i) { return std::min(255, int(i * i / 1000000)); },
+      [](uint32_t i) { return i < 30000 ? 7 : 200; },
+      [](uint32_t i) { return i == 65535 ? 255 : 0; },
+      [](uint32_t i) { return i == 0 ? 0 : 255; },
+      [](uint32_t) { return 90; },
+  };
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> u(-100.0f, 66000.0f);
+  std::vector<float> v(1000);
+  for (float& x : v) x = u(rng);
+  for (const float special : {0.0f, 1.0f, 65534.6f, 65535.0f, 29999.5f, 30000.5f, BlankPixel,
+                              std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()})
+    v.insert(v.begin() + 37 * (v.size() % 20), special);
+  for (size_t t = 0; t < tables.size(); ++t) {
+    std::vector<uint8_t> lut(LutSize + ByteLutSpare, 0);
+    for (uint32_t i = 0; i < BlankIndex; ++i) lut[i] = uint8_t(tables[t](i));
+    lut[BlankIndex] = 3;
+    const TByteLutSteps steps = ByteLutSteps(lut);
+    ASSERT_TRUE(steps.Usable) << t;
+    std::vector<uint8_t> plain(v.size()), bySteps(v.size());
+    MapThroughByteLut(v, 0.0f, 1.0f, lut.data(), plain, 1, false);
+    GreyLookups = TGreyLookups::Steps;
+    MapThroughByteLut(v, 0.0f, 1.0f, lut.data(), bySteps, 1, true, &steps);
+    GreyLookups = TGreyLookups::Fastest;
+    EXPECT_EQ(bySteps, plain) << t;
+    if (lut[64999] > 0) {
+      lut[65000] = uint8_t(lut[64999] - 1);
+      EXPECT_FALSE(ByteLutSteps(lut).Usable) << t;
+    }
   }
 }
 

@@ -17,37 +17,58 @@ namespace astrelon::boxmuller {
 
 typedef int32_t TVec8i __attribute__((vector_size(32)));
 
-// The integer lanes of a float lane type, and conversions.
+// The integer lanes of a float lane type (as many 32-bit lanes), and conversions.
 template <class V>
 struct TInt {
-  using Type = TVec8i;
+  typedef int32_t Type __attribute__((vector_size(sizeof(V))));
 };
 template <>
 struct TInt<float> {
   using Type = int32_t;
 };
+template <class V>
+using Int = typename TInt<V>::Type;
 
 // The bits of a float lane as an integer and back.
-[[gnu::always_inline]] inline int32_t BitsOf(float v) { return std::bit_cast<int32_t>(v); }
-[[gnu::always_inline]] inline TVec8i BitsOf(simd::TVec8f v) { return (TVec8i)v; }
-[[gnu::always_inline]] inline float FloatOf(int32_t v) { return std::bit_cast<float>(v); }
-[[gnu::always_inline]] inline simd::TVec8f FloatOf(TVec8i v) { return (simd::TVec8f)v; }
-
-[[gnu::always_inline]] inline float ToFloat(int32_t v) { return float(v); }
-[[gnu::always_inline]] inline simd::TVec8f ToFloat(TVec8i v) { return __builtin_convertvector(v, simd::TVec8f); }
+template <class V>
+[[gnu::always_inline]] inline Int<V> BitsOf(V v) {
+  if constexpr (simd::LaneCount<V> == 1)
+    return std::bit_cast<int32_t>(v);
+  else
+    return (Int<V>)v;
+}
+template <class V>
+[[gnu::always_inline]] inline V FloatOf(Int<V> v) {
+  if constexpr (simd::LaneCount<V> == 1)
+    return std::bit_cast<float>(v);
+  else
+    return (V)v;
+}
+template <class V>
+[[gnu::always_inline]] inline V ToFloat(Int<V> v) {
+  if constexpr (simd::LaneCount<V> == 1)
+    return float(v);
+  else
+    return __builtin_convertvector(v, V);
+}
 // Toward zero.
-[[gnu::always_inline]] inline int32_t ToInt(float v) { return int32_t(v); }
-[[gnu::always_inline]] inline TVec8i ToInt(simd::TVec8f v) { return __builtin_convertvector(v, TVec8i); }
+template <class V>
+[[gnu::always_inline]] inline Int<V> ToInt(V v) {
+  if constexpr (simd::LaneCount<V> == 1)
+    return int32_t(v);
+  else
+    return __builtin_convertvector(v, Int<V>);
+}
 
 // ln u for u in (0, 1] (a float with its exponent split off; the mantissa's
 // logarithm as a polynomial).
 template <class V>
 [[gnu::always_inline]] inline V Log(V u) {
-  using I = typename TInt<V>::Type;
+  using I = Int<V>;
   const I bits = BitsOf(u);
   // u = x 2^e with x in [0.5, 1).
   I e = ((bits >> 23) & 0xFF) - 126;
-  V x = FloatOf((bits & 0x007FFFFF) | 0x3F000000);
+  V x = FloatOf<V>((bits & 0x007FFFFF) | 0x3F000000);
   const auto small = x < simd::Splat<V>(0.707106781186547524f);
   e = small ? e - 1 : e;
   x = small ? x + x - simd::Splat<V>(1.0f) : x - simd::Splat<V>(1.0f);
@@ -61,7 +82,7 @@ template <class V>
   y = y * x - simd::Splat<V>(2.4999993993e-1f);
   y = y * x + simd::Splat<V>(3.3333331174e-1f);
   y = y * x * z;
-  const V ef = ToFloat(e);
+  const V ef = ToFloat<V>(e);
   y = y + simd::Splat<V>(-2.12194440e-4f) * ef;
   y = y - simd::Splat<V>(0.5f) * z;
   return (x + y) + simd::Splat<V>(0.693359375f) * ef;
@@ -71,9 +92,9 @@ template <class V>
 // off exactly, the rest (at most an eighth turn) goes through the polynomials.
 template <class V>
 [[gnu::always_inline]] inline void CosSinTurn(V u, V& c, V& s) {
-  using I = typename TInt<V>::Type;
+  using I = Int<V>;
   const I q = ToInt(u * simd::Splat<V>(4.0f) + simd::Splat<V>(0.5f));
-  const V a = (u - ToFloat(q) * simd::Splat<V>(0.25f)) * simd::Splat<V>(6.28318530717958648f);
+  const V a = (u - ToFloat<V>(q) * simd::Splat<V>(0.25f)) * simd::Splat<V>(6.28318530717958648f);
   const V z = a * a;
   V sa = simd::Splat<V>(-1.9515295891e-4f) * z + simd::Splat<V>(8.3321608736e-3f);
   sa = sa * z - simd::Splat<V>(1.6666654611e-1f);

@@ -164,6 +164,82 @@ ASTRELON_AVX2 void DrawBlockAvx2(const TLaneSeeds& seeds, bool gauss, double amo
     }
   }
 }
+
+// Two blocks at once where the processor has AVX-512: lanes 0 .. 7 of each
+// sixteen-lane vector belong to the first block, lanes 8 .. 15 to the second,
+// so that every lane sees the same operations as in the eight-lane path.
+// The products and sums stay separate operations as in the other paths: no
+// fused multiply-add, which AVX-512 code could otherwise get.
+#define ASTRELON_AVX512 __attribute__((target("avx512f,avx512vl,avx512dq,avx2,popcnt"), optimize("fp-contract=off")))
+// GCC 12 takes the undefined pass-through operand of some 512-bit intrinsics
+// for an uninitialised value.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+bool CpuHasAvx512() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+           __builtin_cpu_supports("avx512dq") && CpuHasAvx2();
+  }();
+  return has;
+}
+
+typedef float TVec16f __attribute__((vector_size(64)));
+typedef uint32_t TVec16u __attribute__((vector_size(64)));
+typedef double TVec16d __attribute__((vector_size(128)));
+
+// The tables of a pair (first block, then second) and the rounds' inputs:
+// −2 ln u1 and u2. Kept by the caller: GCC 12 can give the stack of a local
+// table that only gathers read to other values.
+struct TPairScratch {
+  alignas(64) std::array<float, 2 * GaussTableSize> Table;
+  alignas(64) std::array<TVec16f, 2 * TableRounds> Round;
+};
+
+// The two halves of a sixteen-lane vector to two places.
+template <class V>
+[[gnu::always_inline]] inline void StoreHalves(float* first, float* second, V v) {
+  std::memcpy(first, &v, 32);
+  std::memcpy(second, reinterpret_cast<const char*>(&v) + 32, 32);
+}
+
+ASTRELON_AVX512 void DrawBlockPairAvx512(const TLaneSeeds& a, const TLaneSeeds& b, double amount, float* outA,
+                                         float* outB, TPairScratch& scratch) {
+  using boxmuller::Int;
+  TLaneRandom<TVec16u> lane;
+  TVec16u* state[4] = {&lane.s0, &lane.s1, &lane.s2, &lane.s3};
+  for (size_t k = 0; k < 4; ++k) {
+    std::memcpy(state[k], a.S[k].data(), 32);
+    std::memcpy(reinterpret_cast<char*>(state[k]) + 32, b.S[k].data(), 32);
+  }
+  for (int32_t t = 0; t < TableRounds; ++t) {
+    const TVec16u x1 = lane.Next(), x2 = lane.Next();
+    const TVec16f u1 = __builtin_convertvector(Int<TVec16f>(x1 >> 8) + 1, TVec16f) * 0x1p-24f;
+    scratch.Round[size_t(2 * t)] = simd::Splat<TVec16f>(-2.0f) * boxmuller::Log(u1);
+    scratch.Round[size_t(2 * t + 1)] = __builtin_convertvector(Int<TVec16f>(x2 >> 8), TVec16f) * 0x1p-24f;
+  }
+  const TVec16d amounts = TVec16d{} + amount;
+  float* tableA = scratch.Table.data();
+  float* tableB = tableA + GaussTableSize;
+  for (int32_t t = 0; t < TableRounds; ++t) {
+    const TVec16f r = TVec16f(_mm512_sqrt_ps(__m512(scratch.Round[size_t(2 * t)])));
+    TVec16f c, s;
+    boxmuller::CosSinTurn(scratch.Round[size_t(2 * t + 1)], c, s);
+    const TVec16f z0 = __builtin_convertvector(__builtin_convertvector(r * c, TVec16d) * amounts, TVec16f);
+    const TVec16f z1 = __builtin_convertvector(__builtin_convertvector(r * s, TVec16d) * amounts, TVec16f);
+    StoreHalves(tableA + 2 * Lanes * t, tableB + 2 * Lanes * t, z0);
+    StoreHalves(tableA + 2 * Lanes * t + Lanes, tableB + 2 * Lanes * t + Lanes, z1);
+  }
+  // Two eight-lane gathers run beside each other faster than one of sixteen.
+  for (int32_t g = 0; g < int32_t(NoiseBlockValues) / Lanes; ++g) {
+    const __m512i index = __m512i(((lane.Next() >> 11) * IndexRange) >> 21);
+    _mm256_storeu_ps(outA + Lanes * g, _mm256_i32gather_ps(tableA, _mm512_castsi512_si256(index), 4));
+    _mm256_storeu_ps(outB + Lanes * g, _mm256_i32gather_ps(tableB, _mm512_extracti64x4_epi64(index, 1), 4));
+  }
+}
+#pragma GCC diagnostic pop
 #endif
 
 void DrawBlock(uint64_t seed, int64_t block, bool gauss, double amount, int32_t count, float* out, bool vector) {
@@ -182,11 +258,23 @@ void DrawBlock(uint64_t seed, int64_t block, bool gauss, double amount, int32_t 
 void DrawNoise(uint64_t seed, bool gauss, double amount, int64_t first, std::span<float> out, bool vector) {
   const int64_t last = first + int64_t(out.size());
   std::array<float, NoiseBlockValues> scratch;
+#if ASTRELON_HAVE_AVX2
+  const bool pairs = gauss && UseAvx2(vector) && CpuHasAvx512();
+  TPairScratch pairScratch;
+#endif
   for (int64_t k = first / NoiseBlockValues; k * NoiseBlockValues < last; ++k) {
     const int64_t begin = k * NoiseBlockValues, from = std::max(begin, first);
     const int64_t to = std::min(begin + NoiseBlockValues, last);
     if (from == begin && to - begin == NoiseBlockValues) {
-      DrawBlock(seed, k, gauss, amount, int32_t(NoiseBlockValues), out.data() + (begin - first), vector);
+      float* o = out.data() + (begin - first);
+#if ASTRELON_HAVE_AVX2
+      if (pairs && begin + 2 * NoiseBlockValues <= last) {
+        DrawBlockPairAvx512(SeedLanes(seed, k), SeedLanes(seed, k + 1), amount, o, o + NoiseBlockValues, pairScratch);
+        ++k;
+        continue;
+      }
+#endif
+      DrawBlock(seed, k, gauss, amount, int32_t(NoiseBlockValues), o, vector);
       continue;
     }
     // A block cut by the stretch: drawn up to its last value wanted.

@@ -14,8 +14,9 @@ constexpr int64_t NoiseBlockValues = 4096;
 
 // Values first .. first + out.size() − 1 of the field of `seed`: with `gauss`
 // a table value times amount, otherwise (u − 0.5) · amount · √12 for a uniform
-// u in [0, 1). `vector` takes the eight-lane path where the processor has it;
-// both paths give the same values.
+// u in [0, 1). `vector` takes the eight-lane path where the processor has it
+// (normal noise two blocks at once in sixteen lanes with AVX-512); all paths
+// give the same values.
 void DrawNoise(uint64_t seed, bool gauss, double amount, int64_t first, std::span<float> out, bool vector);
 
 }  // namespace astrelon

@@ -1,7 +1,10 @@
 #include "pixelops/pixels/synthetic_noise.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
+#include <span>
 #include <vector>
 
 #include "common/engine_ui.h"
@@ -20,11 +23,12 @@ TSyntheticNoiseState SyntheticNoise;
 
 namespace {
 
-// Values a thread works between two looks at pending events and the abort flag.
-constexpr int64_t StepValues = int64_t(1) << 20;
-// Values of the rows a thread works together: their noise, its low pass and
-// the rows they change stay in the processor's cache.
-constexpr int64_t BandValues = int64_t(1) << 16;
+// Values a thread works between two looks at pending events and the abort flag
+// (some milliseconds; fewer steps, fewer thread starts).
+constexpr int64_t StepValues = int64_t(1) << 23;
+// Pieces of a step per thread: the threads take them in turn, so that one
+// held up by other programs does not hold up the step.
+constexpr int64_t PiecesPerThread = 4;
 constexpr double SmoothWeight = 0.176;
 constexpr double SmoothNorm = 0.9416;  // 1 / (1 + 2 · 0.176²)
 
@@ -37,16 +41,20 @@ public:
 };
 
 // Runs fn(first, last) over the rows [0, count), `width` values each, in steps
-// of about StepValues per thread, each step split over the cores; between
-// steps pending events run. False when the abort flag was raised or
-// `stillValid` fails after the events.
+// of about StepValues per thread, each step split into pieces of rows that the
+// cores take in turn; between steps pending events run. False when the abort
+// flag was raised or `stillValid` fails after the events.
 template <typename F, typename V>
 bool StepwiseRows(int64_t count, int64_t width, F&& fn, V&& stillValid) {
   const int threads = BandThreads(count * width, StepValues / 16, Options.Multicore != 0);
   const int64_t step = std::max<int64_t>(1, StepValues * threads / std::max<int64_t>(width, 1));
   for (int64_t first = 0; first < count; first += step) {
     const int64_t n = std::min(step, count - first);
-    ForEachBand(n, std::min<int64_t>(threads, n), [&](int64_t a, int64_t b) { fn(first + a, first + b); });
+    const int64_t piece = threads == 1 ? n : std::max<int64_t>(1, n / (PiecesPerThread * threads));
+    std::atomic<int64_t> next{first};
+    ForEachBand(threads, threads, [&](int64_t, int64_t) {
+      for (int64_t a; (a = next.fetch_add(piece)) < first + n;) fn(a, std::min(a + piece, first + n));
+    });
     EngineUi().ProcessMessages();
     if (AbortRequested || !stillValid()) return false;
   }
@@ -182,8 +190,58 @@ void SmoothAcross(const float* up, const float* mid, const float* down, float* o
   SmoothAcrossScalar(up, mid, down, out, 0, w);
 }
 
+// The values of a noise field in order from `next` up to `end`, drawn a few
+// blocks at a time into a buffer that stays in the processor's cache.
+class TFieldStream {
+public:
+  TFieldStream(const TNoiseSettings& settings, uint64_t seed, int64_t next, int64_t end, bool vector)
+      : gauss_(settings.Distribution == TNoiseDistribution::Gauss),
+        amount_(settings.Amount),
+        seed_(seed),
+        next_(next),
+        end_(end),
+        drawnFirst_(next),
+        drawnEnd_(next),
+        vector_(vector) {}
+
+  // The next values, at most `count` of them (at least one while any are left).
+  std::span<const float> Take(int64_t count) {
+    if (next_ == drawnEnd_) {
+      // Up to the end of the chunk the next value lies in, so that later
+      // chunks begin on a block.
+      drawnFirst_ = next_;
+      drawnEnd_ = std::min(end_, next_ - next_ % NoiseBlockValues + ChunkValues);
+      DrawNoise(seed_, gauss_, amount_, drawnFirst_, std::span(chunk_.data(), size_t(drawnEnd_ - drawnFirst_)),
+                vector_);
+    }
+    const int64_t n = std::min(count, drawnEnd_ - next_);
+    const float* v = chunk_.data() + (next_ - drawnFirst_);
+    next_ += n;
+    return {v, size_t(n)};
+  }
+
+  // The next `count` values copied to `out`.
+  void Fill(float* out, int64_t count) {
+    while (count > 0) {
+      const std::span<const float> v = Take(count);
+      std::copy(v.begin(), v.end(), out);
+      out += v.size();
+      count -= int64_t(v.size());
+    }
+  }
+
+private:
+  static constexpr int64_t ChunkValues = 4 * NoiseBlockValues;
+  bool gauss_;
+  double amount_;
+  uint64_t seed_;
+  int64_t next_, end_, drawnFirst_, drawnEnd_;  // the chunk holds values drawnFirst_ .. drawnEnd_ − 1
+  bool vector_;
+  std::array<float, size_t(ChunkValues)> chunk_;
+};
+
 // The noise of rows [ya, yb) of the rectangle (w values a row, h rows) added
-// to the source into the destination, a band of rows at a time.
+// to the source into the destination, row by row as the field is drawn.
 class TNoiseRows {
 public:
   TNoiseRows(const TNoiseSettings& settings, uint64_t seed, int64_t w, int64_t h, double o, double r)
@@ -192,61 +250,74 @@ public:
   // in(k) and out(k): row k of the rectangle in the source and the destination.
   template <class In, class Out>
   void Run(int64_t ya, int64_t yb, In in, Out out) {
-    const int64_t band = std::max<int64_t>(1, BandValues / w_);
-    for (int64_t y = ya; y < yb; y += band) {
-      const int64_t y2 = std::min(yb, y + band);
-      if (s_.LowPass)
-        LowPassBand(y, y2, in, out);
-      else
-        WhiteBand(y, y2, in, out);
-    }
+    if (s_.LowPass)
+      LowPassRows(ya, yb, in, out);
+    else
+      WhiteRows(ya, yb, in, out);
   }
 
 private:
-  void Draw(int64_t first, int64_t last) {
-    noise_.resize(size_t(last - first));
-    DrawNoise(seed_, s_.Distribution == TNoiseDistribution::Gauss, s_.Amount, first, noise_, vector_);
-  }
-
   template <class In, class Out>
-  void WhiteBand(int64_t ya, int64_t yb, In in, Out out) {
-    Draw(ya * w_, yb * w_);
-    for (int64_t y = ya; y < yb; ++y) AddRow(in(y), out(y), noise_.data() + (y - ya) * w_);
+  void WhiteRows(int64_t ya, int64_t yb, In in, Out out) {
+    TFieldStream field(s_, seed_, ya * w_, yb * w_, vector_);
+    for (int64_t y = ya; y < yb; ++y)
+      for (int64_t x = 0; x < w_;) {
+        const std::span<const float> v = field.Take(w_ - x);
+        AddRow(in(y) + x, out(y) + x, v.data(), int64_t(v.size()));
+        x += int64_t(v.size());
+      }
   }
 
   // v[i] = ((v[i−1] + v[i+1]) 0.176 + v[i]) 0.9416 along the whole field taken
   // as one sequence (its first and last value kept), then per column
   // v = (above + below) 0.176 + v on rows 1 .. h − 2, each pass from the
-  // values before it.
+  // values before it. The rows of the first pass are made one ahead of the
+  // row they are added to, in a ring of three.
   template <class In, class Out>
-  void LowPassBand(int64_t ya, int64_t yb, In in, Out out) {
-    // The horizontal pass of rows ya − 1 .. yb from the field one value beyond them.
-    const int64_t ha = std::max<int64_t>(ya - 1, 0), hb = std::min(yb + 1, h_);
-    const int64_t first = std::max<int64_t>(ha * w_ - 1, 0), last = std::min(hb * w_ + 1, n_);
-    Draw(first, last);
-    smoothed_.resize(size_t((hb - ha) * w_));
-    // Values i of the field: noise_[i − first], smoothed_[i − ha w].
-    int64_t from = ha * w_, to = hb * w_;
-    if (from == 0) smoothed_[0] = noise_[0];
-    if (to == n_) smoothed_[size_t(to - 1 - ha * w_)] = noise_[size_t(to - 1 - first)];
-    from = std::max<int64_t>(from, 1);
-    to = std::min(to, n_ - 1);
-    if (to > from)
-      SmoothAlong(noise_.data() + (from - first), smoothed_.data() + (from - ha * w_), to - from, vector_);
+  void LowPassRows(int64_t ya, int64_t yb, In in, Out out) {
+    const int64_t ha = std::max<int64_t>(ya - 1, 0);
+    TFieldStream field(s_, seed_, std::max<int64_t>(ha * w_ - 1, 0), std::min(yb * w_ + w_ + 1, n_), vector_);
+    // raw_[j] = v[y w − 1 + j] for the row y last made, j = 0 .. w + 1.
+    raw_.resize(size_t(w_ + 2));
+    for (auto& row : smoothed_) row.resize(size_t(w_));
     row_.resize(size_t(w_));
+    int64_t made = ha;  // the next row of the first pass
     for (int64_t y = ya; y < yb; ++y) {
-      const float* mid = smoothed_.data() + (y - ha) * w_;
+      for (; made <= std::min(y + 1, h_ - 1); ++made) SmoothRow(made, made == ha, field);
+      const float* mid = Smoothed(y);
       const float* noise = mid;
       if (y > 0 && y < h_ - 1) {
-        SmoothAcross(mid - w_, mid, mid + w_, row_.data(), w_, vector_);
+        SmoothAcross(Smoothed(y - 1), mid, Smoothed(y + 1), row_.data(), w_, vector_);
         noise = row_.data();
       }
-      AddRow(in(y), out(y), noise);
+      AddRow(in(y), out(y), noise, w_);
     }
   }
 
-  void AddRow(const float* in, float* out, const float* v) const {
-    const TNoiseAdd add{in, out, v, w_, o_, r_};
+  float* Smoothed(int64_t y) { return smoothed_[size_t(y % 3)].data(); }
+
+  // Row y of the first pass from the field values v[y w − 1 .. y w + w].
+  void SmoothRow(int64_t y, bool first, TFieldStream& field) {
+    const int64_t a = y * w_;  // the row's first value in the field
+    if (first) {
+      const int64_t from = std::max<int64_t>(a - 1, 0);
+      field.Fill(raw_.data() + (from - (a - 1)), std::min(a + w_ + 1, n_) - from);
+    } else {
+      // The row before ended with v[a − 1] and v[a].
+      raw_[0] = raw_[size_t(w_)];
+      raw_[1] = raw_[size_t(w_ + 1)];
+      field.Fill(raw_.data() + 2, std::min(a + w_ + 1, n_) - (a + 1));
+    }
+    const float* v = raw_.data() + 1;  // v[x] = value a + x
+    float* s = Smoothed(y);
+    const int64_t from = std::max<int64_t>(a, 1), to = std::min(a + w_, n_ - 1);
+    if (a == 0) s[0] = v[0];
+    if (a + w_ == n_) s[w_ - 1] = v[w_ - 1];
+    if (to > from) SmoothAlong(v + (from - a), s + (from - a), to - from, vector_);
+  }
+
+  void AddRow(const float* in, float* out, const float* v, int64_t count) const {
+    const TNoiseAdd add{in, out, v, count, o_, r_};
     if (s_.BrightnessScaled)
       AddScaledNoise(add, vector_);
     else
@@ -258,7 +329,8 @@ private:
   int64_t w_, h_, n_;
   double o_, r_;
   bool vector_;
-  std::vector<float> noise_, smoothed_, row_;
+  std::vector<float> raw_, row_;
+  std::array<std::vector<float>, 3> smoothed_;
 };
 
 }  // namespace
@@ -292,27 +364,31 @@ bool AddSyntheticNoise(int source, int destination, const TNoiseSettings& settin
   const double o = double(src.MinValue) - r / 8;
   r = std::max(r + r / 8, 0.0001);
 
+  // Every plane's rows of a piece together: the planes of the destination's
+  // channel selection get a noise field each, the others are copied.
   const TPlaneList chosen = SelectedChannels(destination);
-  for (int32_t p = 1; p <= planeCount; ++p) {
-    const bool noisy = std::find(chosen.Planes().begin(), chosen.Planes().end(), p) != chosen.Planes().end();
-    // Row k of the rectangle in the source and the destination.
-    auto in = [&](int64_t k) { return Store.Image[size_t(source)].Row(p, rect.y1 + int32_t(k)).data() + rect.x1; };
-    auto out = [&](int64_t k) { return Store.Image[size_t(destination)].Row(p, rect.y1 + int32_t(k)).data() + rect.x1; };
-    const bool done =
-        noisy ? StepwiseRows(
-                    h, w,
-                    [&](int64_t a, int64_t b) {
-                      TNoiseRows(settings, MixSeed(seed + uint64_t(p)), w, h, o, r).Run(a, b, in, out);
-                    },
-                    sameImages)
-              : StepwiseRows(
-                    h, w,
-                    [&](int64_t a, int64_t b) {
-                      for (int64_t k = a; k < b; ++k) std::copy_n(in(k), w, out(k));
-                    },
-                    sameImages);
-    if (!done) return false;
-  }
+  std::vector<bool> noisy(size_t(planeCount) + 1);
+  for (int32_t p = 1; p <= planeCount; ++p)
+    noisy[size_t(p)] = std::find(chosen.Planes().begin(), chosen.Planes().end(), p) != chosen.Planes().end();
+  const bool done = StepwiseRows(
+      h, w * planeCount,
+      [&](int64_t a, int64_t b) {
+        for (int32_t p = 1; p <= planeCount; ++p) {
+          // Row k of the rectangle in the source and the destination.
+          auto in = [&](int64_t k) {
+            return Store.Image[size_t(source)].Row(p, rect.y1 + int32_t(k)).data() + rect.x1;
+          };
+          auto out = [&](int64_t k) {
+            return Store.Image[size_t(destination)].Row(p, rect.y1 + int32_t(k)).data() + rect.x1;
+          };
+          if (noisy[size_t(p)])
+            TNoiseRows(settings, MixSeed(seed + uint64_t(p)), w, h, o, r).Run(a, b, in, out);
+          else
+            for (int64_t k = a; k < b; ++k) std::copy_n(in(k), w, out(k));
+        }
+      },
+      sameImages);
+  if (!done) return false;
   SyntheticNoise.Last = settings;
   SyntheticNoise.Valid = true;
   return true;

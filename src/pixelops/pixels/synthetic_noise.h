@@ -30,9 +30,9 @@ extern TSyntheticNoiseState SyntheticNoise;
 // are copied from the source. Blank source pixels leave the destination pixel
 // as it is. With the brightness switch the noise at value v is multiplied by
 // sqrt((v − o) / r), o and r taken from the source's value range. Pending events
-// are handled between steps of about a million values per thread; the
-// program-wide abort flag stops the computation there (false, the destination
-// partly written).
+// are handled between steps of about eight million values per thread (pieces of rows
+// of every plane, which the threads take in turn); the program-wide abort flag
+// stops the computation there (false, the destination partly written).
 // True when it ran to the end; the settings are then kept as the last ones.
 // The noise is the same for a given seed whatever the number of threads.
 bool AddSyntheticNoise(int source, int destination, const TNoiseSettings& settings);

@@ -104,6 +104,26 @@ void ComputeLutIndices(std::span<const float> values, float black, float scale, 
   for (; i < n; ++i) out[i] = IndexOf(values[i], black, scale);
 }
 
+TByteLutSteps ByteLutSteps(std::span<const uint8_t> lut) {
+  TByteLutSteps st;
+  if (lut.size() < LutSize) return st;
+  // last[k]: the index before the first one whose byte reaches Base + k.
+  std::array<uint16_t, 256> last;
+  last.fill(65535);
+  for (size_t i = 1; i < BlankIndex; ++i) {
+    if (lut[i] == lut[i - 1]) continue;
+    if (lut[i] < lut[i - 1]) return st;
+    for (int b = lut[i - 1] + 1; b <= lut[i]; ++b) last[size_t(b - lut[0])] = uint16_t(i - 1);
+  }
+  st.Usable = true;
+  st.Base = lut[0];
+  for (size_t j = 0; j < 8; ++j) {
+    const size_t s = size_t(128) >> j;
+    for (size_t c = 0; c < st.Level[j].size(); ++c) st.Level[j][c] = c < (size_t(1) << j) ? last[c * 2 * s + s] : 65535;
+  }
+  return st;
+}
+
 namespace {
 
 #if ASTRELON_HAVE_AVX2
@@ -190,17 +210,83 @@ bool GatherIsFaster() {
   }();
   return faster;
 }
+// One byte per value, 32 values per step, by the binary search over the
+// table's steps: the search's position b (0..255) in 16-bit lanes, on level j
+// the entry Level[j][b >> (8 − j)] compared with the index.
+#define ASTRELON_AVX512BW __attribute__((target("avx512f,avx512bw,avx512vl,avx2,popcnt")))
+
+bool CpuHasAvx512Bw() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl") && CpuHasAvx2();
+  }();
+  return has;
+}
+
+// GCC 12 takes the undefined pass-through operand of some 512-bit intrinsics
+// for an uninitialised value.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+ASTRELON_AVX512BW size_t MapGreyStepsAvx512(const float* values, size_t n, float black, float scale,
+                                            const TByteLutSteps& steps, uint8_t blankByte, uint8_t* out) {
+  const __m512 vb = _mm512_set1_ps(black), vs = _mm512_set1_ps(scale), zero = _mm512_setzero_ps();
+  const __m512 top = _mm512_set1_ps(MaxIndex), limit = _mm512_set1_ps(BlankLimit);
+  __m512i level[8][4];
+  for (size_t j = 0; j < 8; ++j)
+    for (size_t q = 0; q < 4; ++q) level[j][q] = _mm512_load_si512(steps.Level[j].data() + 32 * q);
+  const __m512i base = _mm512_set1_epi16(int16_t(steps.Base));
+  const __m256i blank = _mm256_set1_epi8(char(blankByte));
+  // The table index of sixteen values, as in IndexOf (blank lanes masked later).
+  auto indices = [&](__m512 v) ASTRELON_AVX512BW {
+    const __m512 t = _mm512_min_ps(_mm512_max_ps(_mm512_mul_ps(_mm512_sub_ps(v, vb), vs), zero), top);
+    return _mm512_cvtepi32_epi16(_mm512_cvtps_epi32(t));
+  };
+  size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m512 v0 = _mm512_loadu_ps(values + i), v1 = _mm512_loadu_ps(values + i + 16);
+    const __m512i idx = _mm512_inserti64x4(_mm512_castsi256_si512(indices(v0)), indices(v1), 1);
+    const __mmask32 valid =
+        _mm512_kunpackw(_mm512_cmp_ps_mask(v1, limit, _CMP_GT_OQ), _mm512_cmp_ps_mask(v0, limit, _CMP_GT_OQ));
+    __m512i b = _mm512_setzero_si512();
+    auto advance = [&](__m512i entry, int s) ASTRELON_AVX512BW {
+      b = _mm512_mask_add_epi16(b, _mm512_cmpgt_epu16_mask(idx, entry), b, _mm512_set1_epi16(int16_t(s)));
+    };
+    // Levels 0..5: up to 32 entries, one register.
+    advance(_mm512_permutexvar_epi16(b, level[0][0]), 128);
+    advance(_mm512_permutexvar_epi16(_mm512_srli_epi16(b, 7), level[1][0]), 64);
+    advance(_mm512_permutexvar_epi16(_mm512_srli_epi16(b, 6), level[2][0]), 32);
+    advance(_mm512_permutexvar_epi16(_mm512_srli_epi16(b, 5), level[3][0]), 16);
+    advance(_mm512_permutexvar_epi16(_mm512_srli_epi16(b, 4), level[4][0]), 8);
+    advance(_mm512_permutexvar_epi16(_mm512_srli_epi16(b, 3), level[5][0]), 4);
+    // Level 6: 64 entries in two registers; level 7: 128 in four.
+    advance(_mm512_permutex2var_epi16(level[6][0], _mm512_srli_epi16(b, 2), level[6][1]), 2);
+    const __m512i c = _mm512_srli_epi16(b, 1);
+    const __m512i low = _mm512_permutex2var_epi16(level[7][0], c, level[7][1]);
+    const __m512i high = _mm512_permutex2var_epi16(level[7][2], c, level[7][3]);
+    advance(_mm512_mask_blend_epi16(_mm512_test_epi16_mask(c, _mm512_set1_epi16(64)), low, high), 1);
+    const __m256i bytes = _mm512_cvtepi16_epi8(_mm512_add_epi16(b, base));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_mask_blend_epi8(valid, blank, bytes));
+  }
+  return i;
+}
+#pragma GCC diagnostic pop
 #endif
 
 template <int Step>
 void MapThroughByteLutStep(std::span<const float> values, float black, float scale, const uint8_t* lut,
-                           uint8_t* out, size_t n, bool vector) {
+                           uint8_t* out, size_t n, bool vector, const TByteLutSteps* steps) {
   size_t i = 0;
 #if ASTRELON_HAVE_AVX2
+  const bool bySteps =
+      steps && steps->Usable && (GreyLookups == TGreyLookups::Fastest || GreyLookups == TGreyLookups::Steps);
+  if (Step == 1 && UseAvx2(vector) && bySteps && CpuHasAvx512Bw())
+    i = MapGreyStepsAvx512(values.data(), n, black, scale, *steps, lut[BlankIndex], out);
   if (Step == 1 && UseAvx2(vector))
-    i = GreyLookups == TGreyLookups::Gather || (GreyLookups == TGreyLookups::Fastest && GatherIsFaster())
-            ? MapGreyAvx2(values.data(), n, black, scale, lut, out)
-            : MapGreyLoadsAvx2(values.data(), n, black, scale, lut, out);
+    i += GreyLookups == TGreyLookups::Gather || (GreyLookups != TGreyLookups::SingleLoads && GatherIsFaster())
+             ? MapGreyAvx2(values.data() + i, n - i, black, scale, lut, out + i)
+             : MapGreyLoadsAvx2(values.data() + i, n - i, black, scale, lut, out + i);
 #endif
 #if defined(__SSE2__)
   if (vector) {
@@ -245,15 +331,15 @@ void MapThroughByteLutStep(std::span<const float> values, float black, float sca
 }  // namespace
 
 void MapThroughByteLut(std::span<const float> values, float black, float scale, const uint8_t* lut,
-                       std::span<uint8_t> out, int step, bool vector) {
+                       std::span<uint8_t> out, int step, bool vector, const TByteLutSteps* steps) {
   if (step < 1) return;
   size_t n = values.size();
   if (out.empty()) return;
   n = std::min(n, (out.size() - 1) / size_t(step) + 1);
   if (step == 3)
-    MapThroughByteLutStep<3>(values, black, scale, lut, out.data(), n, vector);
+    MapThroughByteLutStep<3>(values, black, scale, lut, out.data(), n, vector, nullptr);
   else if (step == 1)
-    MapThroughByteLutStep<1>(values, black, scale, lut, out.data(), n, vector);
+    MapThroughByteLutStep<1>(values, black, scale, lut, out.data(), n, vector, steps);
   else
     for (size_t i = 0; i < n; ++i) out[size_t(step) * i] = lut[IndexOf(values[i], black, scale)];
 }

@@ -2,6 +2,7 @@
 // Row kernels of the renderer: float values to table indices, and the luma
 // display of colour images. Each has a scalar path and an SSE2 path (grey
 // pictures also two AVX2 paths) with the same results.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -17,12 +18,27 @@ void ComputeLutIndices(std::span<const float> values, float black, float scale, 
 // ByteLutSpare bytes that the vector path may read) into every `step`-th byte of
 // out: out[step * i] = lut[index of values[i]].
 constexpr size_t ByteLutSpare = 3;
-// The AVX2 path of one byte a value looks up with gathers or with single loads,
-// whichever a timing on this processor found faster; tests may choose.
-enum class TGreyLookups { Fastest, Gather, SingleLoads };
+// A byte table whose entries 0..65535 never decrease, kept as its steps: the
+// byte of index i is Base plus the number of steps k (1..255) with
+// Last[k] < i, Last[k] being the last index below the byte Base + k (65535
+// when there is none). Level[j][c] = Last[c 2s + s] with s = 128 >> j: the
+// entries a binary search meets on its level j, for AVX-512 permutes.
+struct TByteLutSteps {
+  bool Usable = false;  // the table never decreases
+  uint8_t Base = 0;
+  alignas(64) std::array<std::array<uint16_t, 128>, 8> Level{};
+};
+// The steps of a table of LutSize entries (Usable false when it decreases somewhere).
+TByteLutSteps ByteLutSteps(std::span<const uint8_t> lut);
+
+// The vector path of one byte a value: with AVX-512 and the table's steps a
+// binary search in registers (no loads from the table); else the AVX2 path
+// looks up with gathers or with single loads, whichever a timing on this
+// processor found faster. Tests may choose.
+enum class TGreyLookups { Fastest, Gather, SingleLoads, Steps };
 extern TGreyLookups GreyLookups;
 void MapThroughByteLut(std::span<const float> values, float black, float scale, const uint8_t* lut,
-                       std::span<uint8_t> out, int step, bool vector);
+                       std::span<uint8_t> out, int step, bool vector, const TByteLutSteps* steps = nullptr);
 
 struct TLumaMapping {
   float Black = 0;

@@ -40,6 +40,15 @@ int RenderThreads(int64_t pixels, int32_t rows) {
 
 enum class TLutChoice { Plain, FourGradients, UserPalette, Luma };
 
+struct TPowerGammaLut {
+  bool Valid = false;
+  float Gamma = 0;
+  bool Softened = false;
+  TLutChoice Choice = TLutChoice::Plain;
+  std::vector<uint8_t> Lut;
+  TByteLutSteps Steps;
+};
+
 // Sample positions along one axis: o + i * step with the step taken from this axis.
 std::vector<int32_t> SamplePositions(int32_t imageSide, int32_t bitmapSide, int offset) {
   std::vector<int32_t> pos(static_cast<size_t>(bitmapSide));
@@ -114,25 +123,41 @@ bool RenderSlotBitmap(int slot, int percent, TDisplayBitmap& bitmap) {
                              : choice == TLutChoice::FourGradients ? 1023.0
                              : choice == TLutChoice::UserPalette   ? 65535.0
                                                                    : double(range);
-  const TTransferTable transfer = BuildTransfer(slot, LutSteps, outputScale, equalise ? &eq : nullptr);
 
   std::vector<uint8_t> lut8;
   std::vector<uint32_t> colourLut;  // user palette: colour per index, blank black
   std::vector<float> lumaLut;
-  switch (choice) {
-    case TLutChoice::Plain: lut8 = MakePlainLut(transfer); break;
-    case TLutChoice::FourGradients: lut8 = MakeFourGradientLut(transfer); break;
-    case TLutChoice::UserPalette: {
-      const std::vector<uint16_t> index = MakePaletteIndexLut(transfer);
-      const std::span<const uint32_t> palette = UserPalette();
-      colourLut.resize(LutSize);
-      for (size_t i = 0; i + 1 < LutSize; ++i) colourLut[i] = palette[index[i]];
-      colourLut[BlankIndex] = 0;
-      break;
+  // Grey pictures through a table that never decreases map without loads from it.
+  TByteLutSteps steps;
+  // The byte table of a power gamma depends on the gamma, its softening and
+  // the table's kind alone: this thread's last one is kept, since its 32768
+  // powers take longer than rendering a small picture.
+  const bool powerGamma = (choice == TLutChoice::Plain || choice == TLutChoice::FourGradients) && d.Gamma > 0 &&
+                          d.Gamma != CurveModeGamma;
+  thread_local TPowerGammaLut last;
+  if (powerGamma && last.Valid && last.Gamma == d.Gamma && last.Softened == (d.CurveMode != 0) &&
+      last.Choice == choice) {
+    lut8 = last.Lut;
+    steps = last.Steps;
+  } else {
+    const TTransferTable transfer = BuildTransfer(slot, LutSteps, outputScale, equalise ? &eq : nullptr);
+    switch (choice) {
+      case TLutChoice::Plain: lut8 = MakePlainLut(transfer); break;
+      case TLutChoice::FourGradients: lut8 = MakeFourGradientLut(transfer); break;
+      case TLutChoice::UserPalette: {
+        const std::vector<uint16_t> index = MakePaletteIndexLut(transfer);
+        const std::span<const uint32_t> palette = UserPalette();
+        colourLut.resize(LutSize);
+        for (size_t i = 0; i + 1 < LutSize; ++i) colourLut[i] = palette[index[i]];
+        colourLut[BlankIndex] = 0;
+        break;
+      }
+      case TLutChoice::Luma: lumaLut = MakeFloatLut(transfer, range); break;
     }
-    case TLutChoice::Luma: lumaLut = MakeFloatLut(transfer, range); break;
+    if (!lut8.empty()) lut8.resize(LutSize + ByteLutSpare, 0);
+    if (!lut8.empty()) steps = ByteLutSteps(lut8);
+    if (powerGamma) last = {true, d.Gamma, d.CurveMode != 0, choice, lut8, steps};
   }
-  if (!lut8.empty()) lut8.resize(LutSize + ByteLutSpare, 0);
 
   const TRenderPlan plan = PlanRender(percent > 50 ? 100 : percent, false, im.Width, im.Height);
   const bool full = plan.Percent == 100;
@@ -175,7 +200,7 @@ bool RenderSlotBitmap(int slot, int percent, TDisplayBitmap& bitmap) {
           }
         } else {
           MapThroughByteLut(SampledRow(im, 1, sy, ny, xs, full, s1), black, indexScale, lut8.data(),
-                            std::span<uint8_t>(out, w), 1, greyVector);
+                            std::span<uint8_t>(out, w), 1, greyVector, &steps);
         }
       } else if (luma) {
         MapLumaRow(SampledRow(im, 1, sy, ny, xs, full, s1), SampledRow(im, 2, sy, ny, xs, full, s2),
