@@ -249,12 +249,22 @@ ASTRELON_AVX2 inline TBlockDecision DecideBlock(__m256 a0, __m256 a1, __m256 a2,
   return {_mm256_movemask_ps(_mm256_andnot_ps(stay, Valid(value))), value};
 }
 
+// The row below is read from memory for the first time, a block at a time; with
+// the long work per block few reads would be in flight without asking ahead.
+constexpr int32_t PrefetchAhead = 256;
+inline void Prefetch(const float* row, int32_t x) {
+  // Integer arithmetic: the address may lie past the plane (a prefetch never faults).
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(row) + uintptr_t(x) * sizeof(float)),
+               _MM_HINT_T0);
+}
+
 // The row in blocks of eight; the last columns one by one.
 ASTRELON_AVX2 void ScanRow8(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log) {
   const TBlockParams params(s);
   const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   int32_t x = x1;
   for (; x + 7 <= x2; x += 8) {
+    Prefetch(r.Down, x + PrefetchAhead);
     const __m256 a0 = Load(r.Up + x - 1), a1 = Load(r.Up + x), a2 = Load(r.Up + x + 1);
     const __m256 c = Load(r.Mid + x), a4 = Load(r.Mid + x + 1);
     const __m256 a5 = Load(r.Down + x - 1), a6 = Load(r.Down + x), a7 = Load(r.Down + x + 1);
@@ -398,6 +408,7 @@ ASTRELON_AVX512 void ScanRow16(const TRows& r, int32_t x1, int32_t x2, const TSc
   unsigned carry = 0;
   for (int32_t x = x1; x <= x2; x += 16) {
     const __mmask16 live = __mmask16(x2 - x >= 15 ? 0xFFFF : (1u << (x2 - x + 1)) - 1);
+    Prefetch(r.Down, x + PrefetchAhead);
     const __m512 a0 = _mm512_maskz_loadu_ps(live, r.Up + x - 1), a1 = _mm512_maskz_loadu_ps(live, r.Up + x);
     const __m512 a2 = _mm512_maskz_loadu_ps(live, r.Up + x + 1), c = _mm512_maskz_loadu_ps(live, r.Mid + x);
     const __m512 a4 = _mm512_maskz_loadu_ps(live, r.Mid + x + 1), a5 = _mm512_maskz_loadu_ps(live, r.Down + x - 1);
