@@ -139,11 +139,14 @@ TDecision DecideGeneral(const TNeighbours& a, float c, const TScanParams& s) {
   return {IsValidPixel(value), value};
 }
 
-// The three rows around the row being scanned.
+// The three rows around the row being scanned; Follows when the row comes right
+// after the one the same thread scanned before (the vector scan then reuses what
+// it learnt of the two upper rows).
 struct TRows {
   const float* Up;
   float* Mid;
   const float* Down;
+  bool Follows = false;
 };
 
 // The replacements made by a scan, in scan order: columns and the values they
@@ -371,18 +374,37 @@ float DecidedValue(const TRows& r, float west, const float* before, int32_t x, c
   return d.Replace ? d.Value : c;
 }
 
-// Buffers of the sixteen-wide scan of one row, kept by each thread.
+// Buffers of the sixteen-wide scan, kept by each thread. The validity of three
+// rows per block: lane j of block k is set when the row's columns x - 1 .. x + 1
+// around x = x1 + 16 k + j are valid (a replacement keeps a pixel valid, so this
+// holds from the row's first use as the row below to its last as the row above).
 struct TRowState16 {
   std::vector<float> Before;                // the row before the scan
   std::vector<int32_t> Pending, Next;       // columns to decide again
+  std::array<std::vector<uint16_t>, 3> Valid;
+  int Top = 0;                              // Valid[Top] is the row above
   void Fit(int32_t x2) {
     const size_t n = size_t(x2) + 32;
     if (Before.size() >= n) return;
     Before.resize(n);
     Pending.resize(n);
     Next.resize(n);
+    for (auto& v : Valid) v.resize(n / 16 + 2);
   }
 };
+
+ASTRELON_AVX512 inline __mmask16 Live16(int32_t x, int32_t x2) {
+  return __mmask16(x2 - x >= 15 ? 0xFFFF : (1u << (x2 - x + 1)) - 1);
+}
+
+ASTRELON_AVX512 void RowValidity(const float* row, int32_t x1, int32_t x2, uint16_t* valid) {
+  for (int32_t x = x1, k = 0; x <= x2; x += 16, ++k) {
+    const __mmask16 live = Live16(x, x2);
+    valid[k] = Valid16(live, _mm512_maskz_loadu_ps(live, row + x - 1)) &
+               Valid16(live, _mm512_maskz_loadu_ps(live, row + x)) &
+               Valid16(live, _mm512_maskz_loadu_ps(live, row + x + 1));
+  }
+}
 
 // The row in two passes. The first decides blocks of sixteen (the last one
 // masked) on the row as it was, so that each lane meets its west neighbour
@@ -395,6 +417,16 @@ struct TRowState16 {
 ASTRELON_AVX512 void ScanRow16(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log) {
   thread_local TRowState16 state;
   state.Fit(x2);
+  if (r.Follows) {
+    state.Top = (state.Top + 1) % 3;
+  } else {
+    state.Top = 0;
+    RowValidity(r.Up, x1, x2, state.Valid[0].data());
+    RowValidity(r.Mid, x1, x2, state.Valid[1].data());
+  }
+  const uint16_t* validUp = state.Valid[size_t(state.Top)].data();
+  const uint16_t* validMid = state.Valid[size_t((state.Top + 1) % 3)].data();
+  uint16_t* validDown = state.Valid[size_t((state.Top + 2) % 3)].data();
   float* before = state.Before.data();
   int32_t* pending = state.Pending.data();
   int32_t* next = state.Next.data();
@@ -406,8 +438,8 @@ ASTRELON_AVX512 void ScanRow16(const TRows& r, int32_t x1, int32_t x2, const TSc
   // Lane 15: the pixel before the block as it was; carry: whether it was replaced.
   __m512i previous = _mm512_castps_si512(_mm512_set1_ps(r.Mid[x1 - 1]));
   unsigned carry = 0;
-  for (int32_t x = x1; x <= x2; x += 16) {
-    const __mmask16 live = __mmask16(x2 - x >= 15 ? 0xFFFF : (1u << (x2 - x + 1)) - 1);
+  for (int32_t x = x1, k = 0; x <= x2; x += 16, ++k) {
+    const __mmask16 live = Live16(x, x2);
     Prefetch(r.Down, x + PrefetchAhead);
     const __m512 a0 = _mm512_maskz_loadu_ps(live, r.Up + x - 1), a1 = _mm512_maskz_loadu_ps(live, r.Up + x);
     const __m512 a2 = _mm512_maskz_loadu_ps(live, r.Up + x + 1), c = _mm512_maskz_loadu_ps(live, r.Mid + x);
@@ -415,9 +447,9 @@ ASTRELON_AVX512 void ScanRow16(const TRows& r, int32_t x1, int32_t x2, const TSc
     const __m512 a6 = _mm512_maskz_loadu_ps(live, r.Down + x), a7 = _mm512_maskz_loadu_ps(live, r.Down + x + 1);
     const __m512 a3 = _mm512_castsi512_ps(_mm512_alignr_epi32(_mm512_castps_si512(c), previous, 15));
     _mm512_mask_storeu_ps(before + x, live, c);
-    const __mmask16 full = (Valid16(live, a0) & Valid16(live, a1)) & (Valid16(live, a2) & Valid16(live, a3)) &
-                           ((Valid16(live, a4) & Valid16(live, a5)) & (Valid16(live, a6) & Valid16(live, a7))) &
-                           Valid16(live, c);
+    const __mmask16 down = Valid16(live, a5) & Valid16(live, a6) & Valid16(live, a7);
+    validDown[k] = down;
+    const unsigned full = validUp[k] & validMid[k] & down;
     const __m512i at = _mm512_add_epi32(lanes, _mm512_set1_epi32(x));
     unsigned again;
     if (full == live) {
@@ -514,11 +546,12 @@ void ScanBand(float* p, size_t W, int32_t x1, int32_t x2, TBand& b, TRowScan sca
   for (int32_t y = b.Y0; y < b.Y1; ++y) {
     const float* up = y == b.Y0 && note ? b.Above.data() : p + size_t(y - 1) * W;
     const float* down = y == b.Y1 - 1 && !b.Below.empty() ? b.Below.data() : p + size_t(y + 1) * W;
+    const TRows rows{up, p + size_t(y) * W, down, y > b.Y0};
     if (note) {
       b.RowStarts.push_back(b.Log.Count);
       b.Log.Reserve(size_t(x2 - x1 + 1));
     }
-    scan({up, p + size_t(y) * W, down}, x1, x2, s, note ? &b.Log : nullptr);
+    scan(rows, x1, x2, s, note ? &b.Log : nullptr);
   }
   if (note) b.RowStarts.push_back(b.Log.Count);
 }
