@@ -406,6 +406,22 @@ ASTRELON_AVX512 void RowValidity(const float* row, int32_t x1, int32_t x2, uint1
   }
 }
 
+// Values i and i + 1 of a row for sixteen columns i, fetched as pairs (the
+// processor fetches eight pairs at about the cost of eight single values).
+struct TPair16 {
+  __m512 First, Second;
+};
+ASTRELON_AVX512 inline TPair16 GatherPairs(const float* row, __m512i idx, __mmask16 m) {
+  const __m512d zero = _mm512_setzero_pd();
+  const __m512 lo = _mm512_castpd_ps(
+      _mm512_mask_i32gather_pd(zero, __mmask8(m), _mm512_castsi512_si256(idx), row, 4));
+  const __m512 hi = _mm512_castpd_ps(
+      _mm512_mask_i32gather_pd(zero, __mmask8(m >> 8), _mm512_extracti64x4_epi64(idx, 1), row, 4));
+  const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+  const __m512i odd = _mm512_add_epi32(even, _mm512_set1_epi32(1));
+  return {_mm512_permutex2var_ps(lo, even, hi), _mm512_permutex2var_ps(lo, odd, hi)};
+}
+
 // The row in two passes. The first decides blocks of sixteen (the last one
 // masked) on the row as it was, so that each lane meets its west neighbour
 // before the scan; it writes the replacements and notes the pixels whose west
@@ -477,17 +493,12 @@ ASTRELON_AVX512 void ScanRow16(const TRows& r, int32_t x1, int32_t x2, const TSc
     for (size_t i = 0; i < count; i += 16) {
       const __mmask16 m = __mmask16(count - i >= 16 ? 0xFFFF : (1u << (count - i)) - 1);
       const __m512i idx = _mm512_maskz_loadu_epi32(m, pending + i);
-      const __m512 zero = _mm512_setzero_ps();
-      const __m512 a0 = _mm512_mask_i32gather_ps(zero, m, idx, r.Up - 1, 4);
-      const __m512 a1 = _mm512_mask_i32gather_ps(zero, m, idx, r.Up, 4);
-      const __m512 a2 = _mm512_mask_i32gather_ps(zero, m, idx, r.Up + 1, 4);
-      const __m512 a3 = _mm512_mask_i32gather_ps(zero, m, idx, r.Mid - 1, 4);
-      const __m512 c = _mm512_mask_i32gather_ps(zero, m, idx, before, 4);
-      const __m512 a4 = _mm512_mask_i32gather_ps(zero, m, idx, before + 1, 4);
-      const __m512 a5 = _mm512_mask_i32gather_ps(zero, m, idx, r.Down - 1, 4);
-      const __m512 a6 = _mm512_mask_i32gather_ps(zero, m, idx, r.Down, 4);
-      const __m512 a7 = _mm512_mask_i32gather_ps(zero, m, idx, r.Down + 1, 4);
-      const __m512 now = _mm512_mask_i32gather_ps(zero, m, idx, r.Mid, 4);
+      const __m512 a2 = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), m, idx, r.Up + 1, 4);
+      const __m512 a7 = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), m, idx, r.Down + 1, 4);
+      const TPair16 up = GatherPairs(r.Up - 1, idx, m), down = GatherPairs(r.Down - 1, idx, m);
+      const TPair16 mid = GatherPairs(r.Mid - 1, idx, m), was = GatherPairs(before, idx, m);
+      const __m512 a0 = up.First, a1 = up.Second, a3 = mid.First, now = mid.Second;
+      const __m512 c = was.First, a4 = was.Second, a5 = down.First, a6 = down.Second;
       const __mmask16 full = (Valid16(m, a0) & Valid16(m, a1)) & (Valid16(m, a2) & Valid16(m, a3)) &
                              ((Valid16(m, a4) & Valid16(m, a5)) & (Valid16(m, a6) & Valid16(m, a7))) &
                              Valid16(m, c);
