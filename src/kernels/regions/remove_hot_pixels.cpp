@@ -255,7 +255,7 @@ ASTRELON_AVX2 inline TBlockDecision DecideBlock(__m256 a0, __m256 a1, __m256 a2,
 // The row below is read from memory for the first time, a block at a time; with
 // the long work per block few reads would be in flight without asking ahead.
 constexpr int32_t PrefetchAhead = 256;
-inline void Prefetch(const float* row, int32_t x) {
+__attribute__((always_inline)) inline void Prefetch(const float* row, int32_t x) {
   // Integer arithmetic: the address may lie past the plane (a prefetch never faults).
   _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(row) + uintptr_t(x) * sizeof(float)),
                _MM_HINT_T0);
@@ -430,102 +430,140 @@ ASTRELON_AVX512 inline TPair16 GatherPairs(const float* row, __m512i idx, __mmas
 // as they are now; the pixels after those that change are noted for another
 // round, until none change. A pixel then has the value its west neighbour's
 // final value gives it: the pixels of the scan one by one.
-ASTRELON_AVX512 void ScanRow16(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log) {
-  thread_local TRowState16 state;
-  state.Fit(x2);
-  if (r.Follows) {
-    state.Top = (state.Top + 1) % 3;
-  } else {
-    state.Top = 0;
-    RowValidity(r.Up, x1, x2, state.Valid[0].data());
-    RowValidity(r.Mid, x1, x2, state.Valid[1].data());
+class TScan16 {
+public:
+  ASTRELON_AVX512 TScan16(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log)
+      : r_(r), x1_(x1), x2_(x2), s_(s), log_(log), noise_(_mm512_set1_ps(s.Noise)), qk_(_mm512_set1_ps(s.Qk)),
+        lanes_(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)) {}
+
+  ASTRELON_AVX512 __attribute__((always_inline)) inline void Run() {
+    thread_local TRowState16 state;
+    state.Fit(x2_);
+    if (r_.Follows) {
+      state.Top = (state.Top + 1) % 3;
+    } else {
+      state.Top = 0;
+      RowValidity(r_.Up, x1_, x2_, state.Valid[0].data());
+      RowValidity(r_.Mid, x1_, x2_, state.Valid[1].data());
+    }
+    validUp_ = state.Valid[size_t(state.Top)].data();
+    validMid_ = state.Valid[size_t((state.Top + 1) % 3)].data();
+    validDown_ = state.Valid[size_t((state.Top + 2) % 3)].data();
+    before_ = state.Before.data();
+    pending_ = state.Pending.data();
+    next_ = state.Next.data();
+    before_[x1_ - 1] = r_.Mid[x1_ - 1];
+    before_[x2_ + 1] = r_.Mid[x2_ + 1];
+    previous_ = _mm512_castps_si512(_mm512_set1_ps(r_.Mid[x1_ - 1]));
+    int32_t x = x1_, k = 0;
+    for (; x + 15 <= x2_; x += 16, ++k) Block<true>(x, k, 0xFFFF);
+    if (x <= x2_) Block<false>(x, k, Live16(x, x2_));
+    SecondPass();
   }
-  const uint16_t* validUp = state.Valid[size_t(state.Top)].data();
-  const uint16_t* validMid = state.Valid[size_t((state.Top + 1) % 3)].data();
-  uint16_t* validDown = state.Valid[size_t((state.Top + 2) % 3)].data();
-  float* before = state.Before.data();
-  int32_t* pending = state.Pending.data();
-  int32_t* next = state.Next.data();
-  before[x1 - 1] = r.Mid[x1 - 1];
-  before[x2 + 1] = r.Mid[x2 + 1];
-  const __m512 noise = _mm512_set1_ps(s.Noise), qk = _mm512_set1_ps(s.Qk);
-  const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  size_t count = 0;
-  // Lane 15: the pixel before the block as it was; carry: whether it was replaced.
-  __m512i previous = _mm512_castps_si512(_mm512_set1_ps(r.Mid[x1 - 1]));
-  unsigned carry = 0;
-  for (int32_t x = x1, k = 0; x <= x2; x += 16, ++k) {
-    const __mmask16 live = Live16(x, x2);
-    Prefetch(r.Down, x + PrefetchAhead);
-    const __m512 a0 = _mm512_maskz_loadu_ps(live, r.Up + x - 1), a1 = _mm512_maskz_loadu_ps(live, r.Up + x);
-    const __m512 a2 = _mm512_maskz_loadu_ps(live, r.Up + x + 1), c = _mm512_maskz_loadu_ps(live, r.Mid + x);
-    const __m512 a4 = _mm512_maskz_loadu_ps(live, r.Mid + x + 1), a5 = _mm512_maskz_loadu_ps(live, r.Down + x - 1);
-    const __m512 a6 = _mm512_maskz_loadu_ps(live, r.Down + x), a7 = _mm512_maskz_loadu_ps(live, r.Down + x + 1);
-    const __m512 a3 = _mm512_castsi512_ps(_mm512_alignr_epi32(_mm512_castps_si512(c), previous, 15));
-    _mm512_mask_storeu_ps(before + x, live, c);
+
+private:
+  // Block k of the first pass at column x; live: the lanes_ inside the row
+  // (all but in the last block).
+  template <bool Whole>
+  ASTRELON_AVX512 __attribute__((always_inline)) inline void Block(int32_t x, int32_t k, __mmask16 live) {
+    Prefetch(r_.Down, x + PrefetchAhead);
+    const __m512 a0 = Load<Whole>(live, r_.Up + x - 1), a1 = Load<Whole>(live, r_.Up + x);
+    const __m512 a2 = Load<Whole>(live, r_.Up + x + 1), c = Load<Whole>(live, r_.Mid + x);
+    const __m512 a4 = Load<Whole>(live, r_.Mid + x + 1), a5 = Load<Whole>(live, r_.Down + x - 1);
+    const __m512 a6 = Load<Whole>(live, r_.Down + x), a7 = Load<Whole>(live, r_.Down + x + 1);
+    const __m512 a3 = _mm512_castsi512_ps(_mm512_alignr_epi32(_mm512_castps_si512(c), previous_, 15));
+    _mm512_mask_storeu_ps(before_ + x, live, c);
     const __mmask16 down = Valid16(live, a5) & Valid16(live, a6) & Valid16(live, a7);
-    validDown[k] = down;
-    const unsigned full = validUp[k] & validMid[k] & down;
-    const __m512i at = _mm512_add_epi32(lanes, _mm512_set1_epi32(x));
+    validDown_[k] = down;
+    const unsigned full = validUp_[k] & validMid_[k] & down;
+    const __m512i at = _mm512_add_epi32(lanes_, _mm512_set1_epi32(x));
     unsigned again;
     if (full == live) {
-      const TBlockDecision16 d = DecideBlock16(a0, a1, a2, a3, a4, a5, a6, a7, c, noise, qk);
+      const TBlockDecision16 d = DecideBlock16(a0, a1, a2, a3, a4, a5, a6, a7, c, noise_, qk_);
       const __mmask16 moved = d.Replace & live;
-      _mm512_mask_storeu_ps(r.Mid + x, moved, d.Value);
-      if (log) {
-        const size_t n = log->Count;
-        _mm512_storeu_si512(log->X.data() + n, _mm512_maskz_compress_epi32(moved, at));
-        _mm512_storeu_ps(log->Before.data() + n, _mm512_maskz_compress_ps(moved, c));
-        log->Count = n + size_t(__builtin_popcount(moved));
+      _mm512_mask_storeu_ps(r_.Mid + x, moved, d.Value);
+      if (log_) {
+        const size_t n = log_->Count;
+        _mm512_storeu_si512(log_->X.data() + n, _mm512_maskz_compress_epi32(moved, at));
+        _mm512_storeu_ps(log_->Before.data() + n, _mm512_maskz_compress_ps(moved, c));
+        log_->Count = n + size_t(__builtin_popcount(moved));
       }
-      again = ((unsigned(moved) << 1) | carry) & live;
-      carry = unsigned(moved) >> 15;
+      again = ((unsigned(moved) << 1) | carry_) & live;
+      carry_ = unsigned(moved) >> 15;
     } else {
       again = Valid16(live, c);
-      carry = 0;
+      carry_ = 0;
     }
-    _mm512_storeu_si512(pending + count, _mm512_maskz_compress_epi32(__mmask16(again), at));
-    count += size_t(__builtin_popcount(again));
-    previous = _mm512_castps_si512(c);
+    _mm512_storeu_si512(pending_ + count_, _mm512_maskz_compress_epi32(__mmask16(again), at));
+    count_ += size_t(__builtin_popcount(again));
+    previous_ = _mm512_castps_si512(c);
   }
-  while (count > 0) {
-    size_t nextCount = 0;
-    for (size_t i = 0; i < count; i += 16) {
-      const __mmask16 m = __mmask16(count - i >= 16 ? 0xFFFF : (1u << (count - i)) - 1);
-      const __m512i idx = _mm512_maskz_loadu_epi32(m, pending + i);
-      const __m512 a2 = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), m, idx, r.Up + 1, 4);
-      const __m512 a7 = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), m, idx, r.Down + 1, 4);
-      const TPair16 up = GatherPairs(r.Up - 1, idx, m), down = GatherPairs(r.Down - 1, idx, m);
-      const TPair16 mid = GatherPairs(r.Mid - 1, idx, m), was = GatherPairs(before, idx, m);
-      const __m512 a0 = up.First, a1 = up.Second, a3 = mid.First, now = mid.Second;
-      const __m512 c = was.First, a4 = was.Second, a5 = down.First, a6 = down.Second;
-      const __mmask16 full = (Valid16(m, a0) & Valid16(m, a1)) & (Valid16(m, a2) & Valid16(m, a3)) &
-                             ((Valid16(m, a4) & Valid16(m, a5)) & (Valid16(m, a6) & Valid16(m, a7))) &
-                             Valid16(m, c);
-      const TBlockDecision16 d = DecideBlock16(a0, a1, a2, a3, a4, a5, a6, a7, c, noise, qk);
-      alignas(64) float out[16];
-      alignas(64) int32_t column[16];
-      _mm512_store_ps(out, _mm512_mask_mov_ps(c, d.Replace & full, d.Value));
-      _mm512_store_si512(column, idx);
-      for (unsigned rest = m & ~full; rest != 0; rest &= rest - 1) {
-        const int j = __builtin_ctz(rest);
-        out[j] = DecidedValue(r, r.Mid[column[j] - 1], before, column[j], s);
+
+  template <bool Whole>
+  ASTRELON_AVX512 __attribute__((always_inline)) static inline __m512 Load(__mmask16 live, const float* p) {
+    if constexpr (Whole) return _mm512_loadu_ps(p);
+    return _mm512_maskz_loadu_ps(live, p);
+  }
+
+  ASTRELON_AVX512 __attribute__((always_inline)) inline void SecondPass() {
+    while (count_ > 0) {
+      size_t nextCount = 0;
+      for (size_t i = 0; i < count_; i += 16) {
+        const __mmask16 m = __mmask16(count_ - i >= 16 ? 0xFFFF : (1u << (count_ - i)) - 1);
+        const __m512i idx = _mm512_maskz_loadu_epi32(m, pending_ + i);
+        const __m512 a2 = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), m, idx, r_.Up + 1, 4);
+        const __m512 a7 = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), m, idx, r_.Down + 1, 4);
+        const TPair16 up = GatherPairs(r_.Up - 1, idx, m), down = GatherPairs(r_.Down - 1, idx, m);
+        const TPair16 mid = GatherPairs(r_.Mid - 1, idx, m), was = GatherPairs(before_, idx, m);
+        const __m512 a0 = up.First, a1 = up.Second, a3 = mid.First, now = mid.Second;
+        const __m512 c = was.First, a4 = was.Second, a5 = down.First, a6 = down.Second;
+        const __mmask16 full = (Valid16(m, a0) & Valid16(m, a1)) & (Valid16(m, a2) & Valid16(m, a3)) &
+                               ((Valid16(m, a4) & Valid16(m, a5)) & (Valid16(m, a6) & Valid16(m, a7))) &
+                               Valid16(m, c);
+        const TBlockDecision16 d = DecideBlock16(a0, a1, a2, a3, a4, a5, a6, a7, c, noise_, qk_);
+        alignas(64) float out[16];
+        alignas(64) int32_t column[16];
+        _mm512_store_ps(out, _mm512_mask_mov_ps(c, d.Replace & full, d.Value));
+        _mm512_store_si512(column, idx);
+        for (unsigned rest = m & ~full; rest != 0; rest &= rest - 1) {
+          const int j = __builtin_ctz(rest);
+          out[j] = DecidedValue(r_, r_.Mid[column[j] - 1], before_, column[j], s_);
+        }
+        const __mmask16 changed = _mm512_mask_cmpneq_epi32_mask(m, _mm512_castps_si512(_mm512_load_ps(out)),
+                                                                _mm512_castps_si512(now));
+        for (unsigned rest = changed; rest != 0; rest &= rest - 1) {
+          const int j = __builtin_ctz(rest);
+          if (log_) log_->Add(column[j], before_[column[j]]);
+          r_.Mid[column[j]] = out[j];
+        }
+        const __mmask16 east = _mm512_mask_cmplt_epi32_mask(changed, idx, _mm512_set1_epi32(x2_));
+        _mm512_storeu_si512(next_ + nextCount,
+                            _mm512_maskz_compress_epi32(east, _mm512_add_epi32(idx, _mm512_set1_epi32(1))));
+        nextCount += size_t(__builtin_popcount(east));
       }
-      const __mmask16 changed = _mm512_mask_cmpneq_epi32_mask(m, _mm512_castps_si512(_mm512_load_ps(out)),
-                                                              _mm512_castps_si512(now));
-      for (unsigned rest = changed; rest != 0; rest &= rest - 1) {
-        const int j = __builtin_ctz(rest);
-        if (log) log->Add(column[j], before[column[j]]);
-        r.Mid[column[j]] = out[j];
-      }
-      const __mmask16 east = _mm512_mask_cmplt_epi32_mask(changed, idx, _mm512_set1_epi32(x2));
-      _mm512_storeu_si512(next + nextCount,
-                          _mm512_maskz_compress_epi32(east, _mm512_add_epi32(idx, _mm512_set1_epi32(1))));
-      nextCount += size_t(__builtin_popcount(east));
+      std::swap(pending_, next_);
+      count_ = nextCount;
     }
-    std::swap(pending, next);
-    count = nextCount;
   }
+
+  const TRows& r_;
+  const int32_t x1_, x2_;
+  const TScanParams& s_;
+  TChangeLog* const log_;
+  const __m512 noise_, qk_;
+  const __m512i lanes_;
+  const uint16_t *validUp_ = nullptr, *validMid_ = nullptr;
+  uint16_t* validDown_ = nullptr;
+  float* before_ = nullptr;
+  int32_t *pending_ = nullptr, *next_ = nullptr;
+  size_t count_ = 0;
+  // Lane 15: the pixel before_ the block as it was; carry_: whether it was replaced.
+  __m512i previous_;
+  unsigned carry_ = 0;
+};
+
+ASTRELON_AVX512 void ScanRow16(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log) {
+  TScan16(r, x1, x2, s, log).Run();
 }
 #endif
 
