@@ -162,6 +162,7 @@ struct TChangeLog {
     Before.resize(X.size());
   }
   void Add(int32_t x, float before) {
+    Reserve(1);
     X[Count] = x;
     Before[Count] = before;
     ++Count;
