@@ -169,6 +169,8 @@ struct TChangeLog {
   }
 };
 
+bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
 void Replace(const TRows& r, int32_t x, float value, TChangeLog* log) {
   if (log) log->Add(x, r.Mid[x]);
   r.Mid[x] = value;
@@ -191,13 +193,29 @@ void ScanRowScalar(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s,
   for (int32_t x = x1; x <= x2; ++x) ScanPixel(r, x, s, log);
 }
 
+// The value pixel x ends with, decided on the row above as it is, its west
+// neighbour as given and the row below and its own and east values as they were.
+float DecidedValue(const TRows& r, float west, const float* before, int32_t x, const TScanParams& s) {
+  const float c = before[x];
+  if (!IsValidPixel(c)) return c;
+  const TNeighbours a{r.Up[x - 1],    r.Up[x],   r.Up[x + 1],   west,
+                      before[x + 1], r.Down[x - 1], r.Down[x], r.Down[x + 1]};
+  bool full = true;
+  for (float v : a) full = full && IsValidPixel(v);
+  const TDecision d = full ? DecideFull(a, c, s) : DecideGeneral(a, c, s);
+  return d.Replace ? d.Value : c;
+}
+
 using TRowScan = void (*)(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log);
 
-// The vector scans decide a block of pixels on the row as it is, so each lane
-// meets its west neighbour before the scan reached it. From the first lane that
-// moves on, the block is decided again with that lane's new value as the west
-// neighbour of the next lane, until no later lane moves: the pixels of the scan
-// one by one. Blocks with a blank among any lane's nine values go pixel by pixel.
+// The vector scans take a row in two passes. The first decides blocks of
+// pixels on the row as it was, so that each lane meets its west neighbour before
+// the scan reached it; it notes the pixels whose west neighbour was replaced, and
+// all pixels of blocks with a blank among any lane's nine values. The second
+// decides the noted pixels again, a vector at a time, on their west neighbours
+// as they are now; the pixels after those that change are noted for another
+// round, until none change. Every pixel then has the value its west neighbour's
+// final value gives it: the pixels of the scan one by one.
 
 #if ASTRELON_HAVE_AVX2
 ASTRELON_AVX2 inline __m256 Load(const float* p) { return _mm256_loadu_ps(p); }
@@ -262,37 +280,118 @@ __attribute__((always_inline)) inline void Prefetch(const float* row, int32_t x)
                _MM_HINT_T0);
 }
 
-// The row in blocks of eight; the last columns one by one.
+// Buffers of a vector scan of one row, kept by each thread: a row of values
+// (the row as the scan leaves it, or as it was) and the columns to decide again.
+struct TRowBuffers {
+  std::vector<float> Row;
+  std::vector<int32_t> Pending, Next;
+  // Room for columns up to x2 and a vector's store beyond; true when grown.
+  bool Fit(int32_t x2) {
+    const size_t n = size_t(x2) + 32;
+    if (Row.size() >= n) return false;
+    Row.resize(n);
+    Pending.resize(n);
+    Next.resize(n);
+    return true;
+  }
+};
+
+// Lanes of an 8-bit mask as a vector mask.
+ASTRELON_AVX2 inline __m256 LaneMask(int m) {
+  const __m256i bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+  return _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(m), bits), bits));
+}
+
+// The two passes eight lanes at a time. The row stays as it was in memory while
+// the passes settle its new values in a row buffer, which then replaces it; the
+// last columns of the row go to the second pass.
 ASTRELON_AVX2 void ScanRow8(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log) {
+  thread_local TRowBuffers state;
+  state.Fit(x2);
+  float* out = state.Row.data();
+  int32_t* pending = state.Pending.data();
+  int32_t* next = state.Next.data();
   const TBlockParams params(s);
   const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  out[x1 - 1] = r.Mid[x1 - 1];
+  size_t count = 0;
+  int carry = 0;  // whether the pixel before the block was replaced
   int32_t x = x1;
   for (; x + 7 <= x2; x += 8) {
     Prefetch(r.Down, x + PrefetchAhead);
     const __m256 a0 = Load(r.Up + x - 1), a1 = Load(r.Up + x), a2 = Load(r.Up + x + 1);
-    const __m256 c = Load(r.Mid + x), a4 = Load(r.Mid + x + 1);
+    const __m256 a3 = Load(r.Mid + x - 1), c = Load(r.Mid + x), a4 = Load(r.Mid + x + 1);
     const __m256 a5 = Load(r.Down + x - 1), a6 = Load(r.Down + x), a7 = Load(r.Down + x + 1);
-    __m256 a3 = Load(r.Mid + x - 1);
     const __m256 valid = _mm256_and_ps(
         _mm256_and_ps(_mm256_and_ps(Valid(a0), Valid(a1)), _mm256_and_ps(Valid(a2), Valid(a3))),
         _mm256_and_ps(_mm256_and_ps(_mm256_and_ps(Valid(a4), Valid(a5)), _mm256_and_ps(Valid(a6), Valid(a7))),
                       Valid(c)));
-    if (_mm256_movemask_ps(valid) != 0xFF) {
-      ScanRowScalar(r, x, x + 7, s, log);
-      continue;
+    int again;
+    if (_mm256_movemask_ps(valid) == 0xFF) {
+      const TBlockDecision d = DecideBlock(a0, a1, a2, a3, a4, a5, a6, a7, c, params);
+      _mm256_storeu_ps(out + x, _mm256_blendv_ps(c, d.Value, LaneMask(d.Replace)));
+      again = ((d.Replace << 1) | carry) & 0xFF;
+      carry = d.Replace >> 7;
+    } else {
+      _mm256_storeu_ps(out + x, c);
+      again = _mm256_movemask_ps(Valid(c));
+      carry = 0;
     }
-    TBlockDecision d = DecideBlock(a0, a1, a2, a3, a4, a5, a6, a7, c, params);
-    while (d.Replace != 0) {
-      const int j = __builtin_ctz(unsigned(d.Replace));
-      const __m256 v = _mm256_permutevar8x32_ps(d.Value, _mm256_set1_epi32(j));
-      Replace(r, x + j, _mm256_cvtss_f32(v), log);
-      if (j == 7) break;
-      a3 = _mm256_blendv_ps(a3, v, _mm256_castsi256_ps(_mm256_cmpeq_epi32(lanes, _mm256_set1_epi32(j + 1))));
-      d = DecideBlock(a0, a1, a2, a3, a4, a5, a6, a7, c, params);
-      d.Replace &= int(~0u << (j + 1));
-    }
+    const __m256i index = _mm256_load_si256(reinterpret_cast<const __m256i*>(CompactTable.Index[size_t(again)].data()));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pending + count), _mm256_add_epi32(index, _mm256_set1_epi32(x)));
+    count += size_t(__builtin_popcount(unsigned(again)));
   }
-  ScanRowScalar(r, x, x2, s, log);
+  for (; x <= x2; ++x) {
+    out[x] = r.Mid[x];
+    if (IsValidPixel(r.Mid[x])) pending[count++] = x;
+  }
+  while (count > 0) {
+    size_t nextCount = 0;
+    for (size_t i = 0; i < count; i += 8) {
+      const int n = int(std::min<size_t>(8, count - i));
+      const __m256 m = _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(n), lanes));
+      const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pending + i));
+      const __m256 zero = _mm256_setzero_ps();
+      const __m256 a0 = _mm256_mask_i32gather_ps(zero, r.Up - 1, idx, m, 4);
+      const __m256 a1 = _mm256_mask_i32gather_ps(zero, r.Up, idx, m, 4);
+      const __m256 a2 = _mm256_mask_i32gather_ps(zero, r.Up + 1, idx, m, 4);
+      const __m256 a3 = _mm256_mask_i32gather_ps(zero, out - 1, idx, m, 4);
+      const __m256 now = _mm256_mask_i32gather_ps(zero, out, idx, m, 4);
+      const __m256 c = _mm256_mask_i32gather_ps(zero, r.Mid, idx, m, 4);
+      const __m256 a4 = _mm256_mask_i32gather_ps(zero, r.Mid + 1, idx, m, 4);
+      const __m256 a5 = _mm256_mask_i32gather_ps(zero, r.Down - 1, idx, m, 4);
+      const __m256 a6 = _mm256_mask_i32gather_ps(zero, r.Down, idx, m, 4);
+      const __m256 a7 = _mm256_mask_i32gather_ps(zero, r.Down + 1, idx, m, 4);
+      const int live = (1 << n) - 1;
+      const int full = _mm256_movemask_ps(_mm256_and_ps(
+                           _mm256_and_ps(_mm256_and_ps(Valid(a0), Valid(a1)), _mm256_and_ps(Valid(a2), Valid(a3))),
+                           _mm256_and_ps(_mm256_and_ps(_mm256_and_ps(Valid(a4), Valid(a5)),
+                                                       _mm256_and_ps(Valid(a6), Valid(a7))),
+                                         Valid(c)))) &
+                       live;
+      const TBlockDecision d = DecideBlock(a0, a1, a2, a3, a4, a5, a6, a7, c, params);
+      alignas(32) float value[8];
+      alignas(32) int32_t column[8];
+      _mm256_store_ps(value, _mm256_blendv_ps(c, d.Value, LaneMask(d.Replace & full)));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(column), idx);
+      for (int rest = live & ~full; rest != 0; rest &= rest - 1) {
+        const int j = __builtin_ctz(unsigned(rest));
+        value[j] = DecidedValue(r, out[column[j] - 1], r.Mid, column[j], s);
+      }
+      const __m256i same = _mm256_cmpeq_epi32(_mm256_castps_si256(_mm256_load_ps(value)), _mm256_castps_si256(now));
+      for (int rest = ~_mm256_movemask_ps(_mm256_castsi256_ps(same)) & live; rest != 0; rest &= rest - 1) {
+        const int j = __builtin_ctz(unsigned(rest));
+        out[column[j]] = value[j];
+        if (column[j] < x2) next[nextCount++] = column[j] + 1;
+      }
+    }
+    std::swap(pending, next);
+    count = nextCount;
+  }
+  for (x = x1; x <= x2; ++x) {
+    if (log && !SameBits(out[x], r.Mid[x])) log->Add(x, r.Mid[x]);
+  }
+  std::memcpy(r.Mid + x1, out + x1, size_t(x2 - x1 + 1) * sizeof(float));
 }
 
 // The 512-bit helpers are always inlined into AVX-512 code; GCC 12 takes the
@@ -362,35 +461,16 @@ ASTRELON_AVX512 inline __mmask16 Valid16(__mmask16 lanes, __m512 v) {
   return _mm512_mask_cmp_ps_mask(lanes, v, _mm512_set1_ps(BlankLimit), _CMP_GT_OQ);
 }
 
-// The value pixel x ends with, decided on the row above as it is, its west
-// neighbour as given and the row below and its own and east values as they were.
-float DecidedValue(const TRows& r, float west, const float* before, int32_t x, const TScanParams& s) {
-  const float c = before[x];
-  if (!IsValidPixel(c)) return c;
-  const TNeighbours a{r.Up[x - 1],    r.Up[x],   r.Up[x + 1],   west,
-                      before[x + 1], r.Down[x - 1], r.Down[x], r.Down[x + 1]};
-  bool full = true;
-  for (float v : a) full = full && IsValidPixel(v);
-  const TDecision d = full ? DecideFull(a, c, s) : DecideGeneral(a, c, s);
-  return d.Replace ? d.Value : c;
-}
-
-// Buffers of the sixteen-wide scan, kept by each thread. The validity of three
+// The sixteen-wide scan's buffers (Row: the row as it was) and the validity of three
 // rows per block: lane j of block k is set when the row's columns x - 1 .. x + 1
 // around x = x1 + 16 k + j are valid (a replacement keeps a pixel valid, so this
 // holds from the row's first use as the row below to its last as the row above).
-struct TRowState16 {
-  std::vector<float> Before;                // the row before the scan
-  std::vector<int32_t> Pending, Next;       // columns to decide again
+struct TRowState16 : TRowBuffers {
   std::array<std::vector<uint16_t>, 3> Valid;
-  int Top = 0;                              // Valid[Top] is the row above
+  int Top = 0;  // Valid[Top] is the row above
   void Fit(int32_t x2) {
-    const size_t n = size_t(x2) + 32;
-    if (Before.size() >= n) return;
-    Before.resize(n);
-    Pending.resize(n);
-    Next.resize(n);
-    for (auto& v : Valid) v.resize(n / 16 + 2);
+    if (TRowBuffers::Fit(x2))
+      for (auto& v : Valid) v.resize(Row.size() / 16 + 2);
   }
 };
 
@@ -423,14 +503,8 @@ ASTRELON_AVX512 inline TPair16 GatherPairs(const float* row, __m512i idx, __mmas
   return {_mm512_permutex2var_ps(lo, even, hi), _mm512_permutex2var_ps(lo, odd, hi)};
 }
 
-// The row in two passes. The first decides blocks of sixteen (the last one
-// masked) on the row as it was, so that each lane meets its west neighbour
-// before the scan; it writes the replacements and notes the pixels whose west
-// neighbour was replaced, and all pixels of blocks beside a blank. The second
-// decides the noted pixels again, sixteen at a time, on their west neighbours
-// as they are now; the pixels after those that change are noted for another
-// round, until none change. A pixel then has the value its west neighbour's
-// final value gives it: the pixels of the scan one by one.
+// The two passes sixteen lanes at a time (the last block masked). The first
+// writes its replacements into the row and keeps the row as it was in a buffer.
 class TScan16 {
 public:
   ASTRELON_AVX512 TScan16(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log)
@@ -450,7 +524,7 @@ public:
     validUp_ = state.Valid[size_t(state.Top)].data();
     validMid_ = state.Valid[size_t((state.Top + 1) % 3)].data();
     validDown_ = state.Valid[size_t((state.Top + 2) % 3)].data();
-    before_ = state.Before.data();
+    before_ = state.Row.data();
     pending_ = state.Pending.data();
     next_ = state.Next.data();
     before_[x1_ - 1] = r_.Mid[x1_ - 1];
@@ -605,8 +679,6 @@ void ScanBand(float* p, size_t W, int32_t x1, int32_t x2, TBand& b, TRowScan sca
   }
   if (note) b.RowStarts.push_back(b.Log.Count);
 }
-
-bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // Row y of band b as its scan met it: the row now with the replaced values back.
 void RowBeforeScan(const TBand& b, int32_t y, const float* row, std::vector<float>& out) {
