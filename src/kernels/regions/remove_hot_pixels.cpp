@@ -176,23 +176,6 @@ void Replace(const TRows& r, int32_t x, float value, TChangeLog* log) {
   r.Mid[x] = value;
 }
 
-// Decides pixel x of the middle row from the rows as they are now and writes a
-// replacement (noted in log when given).
-void ScanPixel(const TRows& r, int32_t x, const TScanParams& s, TChangeLog* log) {
-  const float c = r.Mid[x];
-  if (!IsValidPixel(c)) return;
-  const TNeighbours a{r.Up[x - 1],  r.Up[x],   r.Up[x + 1],   r.Mid[x - 1],
-                      r.Mid[x + 1], r.Down[x - 1], r.Down[x], r.Down[x + 1]};
-  bool full = true;
-  for (float v : a) full = full && IsValidPixel(v);
-  const TDecision d = full ? DecideFull(a, c, s) : DecideGeneral(a, c, s);
-  if (d.Replace) Replace(r, x, d.Value, log);
-}
-
-void ScanRowScalar(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log) {
-  for (int32_t x = x1; x <= x2; ++x) ScanPixel(r, x, s, log);
-}
-
 // The value pixel x ends with, decided on the row above as it is, its west
 // neighbour as given and the row below and its own and east values as they were.
 float DecidedValue(const TRows& r, float west, const float* before, int32_t x, const TScanParams& s) {
@@ -204,6 +187,17 @@ float DecidedValue(const TRows& r, float west, const float* before, int32_t x, c
   for (float v : a) full = full && IsValidPixel(v);
   const TDecision d = full ? DecideFull(a, c, s) : DecideGeneral(a, c, s);
   return d.Replace ? d.Value : c;
+}
+
+// Decides pixel x of the middle row from the rows as they are now and writes a
+// replacement (noted in log when given).
+void ScanPixel(const TRows& r, int32_t x, const TScanParams& s, TChangeLog* log) {
+  const float value = DecidedValue(r, r.Mid[x - 1], r.Mid, x, s);
+  if (!SameBits(value, r.Mid[x])) Replace(r, x, value, log);
+}
+
+void ScanRowScalar(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log) {
+  for (int32_t x = x1; x <= x2; ++x) ScanPixel(r, x, s, log);
 }
 
 using TRowScan = void (*)(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log);
