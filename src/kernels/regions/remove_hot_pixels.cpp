@@ -701,7 +701,10 @@ void SettleBand(float* p, int32_t w, int32_t x1, int32_t x2, const TBand& b, con
     left.assign(out, out + W);
     RowBeforeScan(b, y, out, row);
     if (y + 1 < b.Y1) RowBeforeScan(b, y + 1, out + W, below);
-    else below.assign(b.Below.empty() ? out + W : b.Below.data(), (b.Below.empty() ? out + W : b.Below.data()) + W);
+    else {
+      const float* next = b.Below.empty() ? out + W : b.Below.data();
+      below.assign(next, next + W);
+    }
     // row turns into the final row pixel by pixel.
     const TRows rows{above, row.data(), below.data()};
     any = false;
