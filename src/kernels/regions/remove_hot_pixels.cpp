@@ -766,21 +766,21 @@ void RemoveHotPixels(int slot, int32_t x1, int32_t x2, int32_t y1, int32_t y2, f
   y2 = std::min(y2, im.Height - 2);
   if (x2 < x1 || y2 < y1) return;
   const TPlaneList planes = SelectedChannels(slot);
-  // The planes' noise estimates run side by side; then each plane's scan in
-  // bands of rows on all threads.
-  std::array<float, 3> noise{};
+  // The planes run side by side, each its noise estimate and then its scan in
+  // bands of rows on its share of the threads.
   const bool multi = Options.Multicore != 0;
-  ForEachBand(planes.Count, multi ? planes.Count : 1, [&](int64_t first, int64_t last) {
-    for (int64_t i = first; i < last; ++i)
-      if (im.Planes[size_t(planes.Plane[size_t(i)])].size() >= im.PixelCount())
-        noise[size_t(i)] = EstimatePlaneNoise(slot, planes.Plane[size_t(i)]);
-  });
   const int threads = BandThreads(int64_t(y2 - y1 + 1), MinBandRows, multi);
-  for (int i = 0; i < planes.Count; ++i) {
-    TPlane& plane = im.Planes[size_t(planes.Plane[size_t(i)])];
-    if (plane.size() < im.PixelCount()) continue;
-    RemoveHotPixelsPlane(plane, im.Width, im.Height, x1, x2, y1, y2, factor, noise[size_t(i)], Sse2Enabled, threads);
-  }
+  const int planeThreads = multi ? std::min(planes.Count, threads) : 1;
+  ForEachBand(planes.Count, planeThreads, [&](int64_t first, int64_t last) {
+    for (int64_t i = first; i < last; ++i) {
+      const int p = planes.Plane[size_t(i)];
+      TPlane& plane = im.Planes[size_t(p)];
+      if (plane.size() < im.PixelCount()) continue;
+      const float noise = EstimatePlaneNoise(slot, p);
+      RemoveHotPixelsPlane(plane, im.Width, im.Height, x1, x2, y1, y2, factor, noise, Sse2Enabled,
+                           std::max(1, threads / std::max(planeThreads, 1)));
+    }
+  });
 }
 
 }  // namespace astrelon

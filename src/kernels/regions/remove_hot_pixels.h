@@ -12,7 +12,8 @@ namespace astrelon {
 // never change. factor 3.0 is the normal strength, 1.5 the stronger one; the
 // neighbours' spread counts factor / 1.5 times. Each plane is scanned row by
 // row, so a replaced pixel is already the neighbour of the pixels after it;
-// the planes' scans run one after the other, each on all threads.
+// the planes run side by side, each scanned in bands of rows on its share of
+// the threads.
 void RemoveHotPixels(int slot, int32_t x1, int32_t x2, int32_t y1, int32_t y2, float factor);
 
 // The scan of one plane (row-major, w x h) over x1..x2, y1..y2, which must lie
