@@ -777,8 +777,11 @@ void RemoveHotPixels(int slot, int32_t x1, int32_t x2, int32_t y1, int32_t y2, f
       TPlane& plane = im.Planes[size_t(p)];
       if (plane.size() < im.PixelCount()) continue;
       const float noise = EstimatePlaneNoise(slot, p);
+      // Plane i of n gets threads (i + 1) / n - threads i / n of the threads.
+      const int64_t n = planes.Count;
+      const int share = int(threads * (i + 1) / n - threads * i / n);
       RemoveHotPixelsPlane(plane, im.Width, im.Height, x1, x2, y1, y2, factor, noise, Sse2Enabled,
-                           std::max(1, threads / std::max(planeThreads, 1)));
+                           planeThreads > 1 ? std::max(1, share) : threads);
     }
   });
 }
