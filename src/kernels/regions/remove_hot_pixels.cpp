@@ -769,8 +769,8 @@ void RemoveHotPixels(int slot, int32_t x1, int32_t x2, int32_t y1, int32_t y2, f
   // The planes run side by side, each its noise estimate and then its scan in
   // bands of rows on its share of the threads.
   const bool multi = Options.Multicore != 0;
-  const int threads = BandThreads(int64_t(y2 - y1 + 1), MinBandRows, multi);
-  const int planeThreads = multi ? std::min(planes.Count, threads) : 1;
+  const int planeThreads = multi ? planes.Count : 1;
+  const int threads = std::max(BandThreads(int64_t(y2 - y1 + 1), MinBandRows, multi), planeThreads);
   ForEachBand(planes.Count, planeThreads, [&](int64_t first, int64_t last) {
     for (int64_t i = first; i < last; ++i) {
       const int p = planes.Plane[size_t(i)];
