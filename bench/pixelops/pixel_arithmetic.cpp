@@ -5,9 +5,9 @@
 //    every value of the same planes, split into the same rows (figure "plain";
 //    goals 1.2 for the additions, products, clamps and squares, 1.5 for the
 //    square root, the rounding and the move towards zero).
-//  - RemoveHotPixels on one plane, one thread (scalar and vector path): OpenCV's
-//    3 x 3 median of the same float plane on one thread (figure "opencv", goal
-//    2: the neighbours' spread is measured as well).
+//  - RemoveHotPixels on one plane (scalar path on one thread, vector path on one
+//    and eight): OpenCV's 3 x 3 median of the same float plane on as many
+//    threads (figure "opencv", goal 2: the neighbours' spread is measured as well).
 //  - RemoveHotPixels on three planes (one thread each): OpenCV's 3 x 3 median of
 //    the three planes on three threads (figure "opencv", goal 2).
 #include <benchmark/benchmark.h>
@@ -111,19 +111,22 @@ void BM_SquareValues(benchmark::State& s) { RunWorker(s, 1.2, [] { SquareValues(
 void BM_RoundValues(benchmark::State& s) { RunWorker(s, 1.5, [] { RoundValues(Colour); }); }
 void BM_MoveValuesTowardZero(benchmark::State& s) { RunWorker(s, 1.5, [] { MoveValuesTowardZero(Colour, 0.5f); }); }
 
-// One plane on one thread. Argument: 0 scalar path, 1 vector path. The plane
-// starts from the same values before each run.
+// One plane. Arguments: 0 scalar path, 1 vector path; threads. The plane starts
+// from the same values before each run.
 void BM_RemoveHotPixelsPlane(benchmark::State& state) {
   Bench().Reset(false);
   TPlane& plane = Store.Image[Grey].Planes[1];
   const bool vector = state.range(0) != 0;
-  cv::setNumThreads(1);
+  const int threads = int(state.range(1));
+  cv::setNumThreads(threads);
   const cv::Mat src(Height, Width, CV_32F, Bench().pristine[0].data());
   cv::Mat dst(Height, Width, CV_32F);
-  bench::WithThreads(state, 1, [&] {
+  bench::WithThreads(state, threads, [&] {
     bench::Measure(
         state,
-        [&] { RemoveHotPixelsPlane(plane, Width, Height, 1, Width - 2, 1, Height - 2, 3.0f, 20.0f, vector); },
+        [&] {
+          RemoveHotPixelsPlane(plane, Width, Height, 1, Width - 2, 1, Height - 2, 3.0f, 20.0f, vector, threads);
+        },
         {{"opencv",
           [&] {
             cv::medianBlur(src, dst, 3);
@@ -170,7 +173,11 @@ WORKER_BENCH(BM_RoundValues);
 WORKER_BENCH(BM_MoveValuesTowardZero);
 ASTRELON_FIGURES(BM_RemoveHotPixelsPlane, "opencv");
 ASTRELON_FIGURES(BM_RemoveHotPixelsThreePlanes, "opencv");
-BENCHMARK(BM_RemoveHotPixelsPlane)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_RemoveHotPixelsPlane)
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Args({1, 8})
+    ->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_RemoveHotPixelsThreePlanes)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace

@@ -104,16 +104,24 @@ std::vector<float> TestPlane(int w, int h, unsigned seed) {
   return v;
 }
 
-TEST_F(RemoveHotPixelsTest, VectorPathGivesTheScalarPixels) {
+TEST_F(RemoveHotPixelsTest, VectorPathsAndBandsGiveTheScalarPixels) {
   if (!CpuHasAvx2()) GTEST_SKIP() << "no AVX2";
+  struct Path {
+    bool vector;
+    int threads, lanes;
+  };
   for (float factor : {3.0f, 1.5f, 1.0f}) {
-    for (auto [w, h] : {std::pair{203, 97}, {18, 9}, {9, 40}}) {
-      std::vector<float> a = TestPlane(w, h, unsigned(w * 31 + h));
-      std::vector<float> b = a;
+    for (auto [w, h] : {std::pair{203, 97}, {18, 9}, {9, 40}, {77, 400}}) {
+      const std::vector<float> before = TestPlane(w, h, unsigned(w * 31 + h));
+      std::vector<float> a = before;
       RemoveHotPixelsPlane(a, w, h, 1, w - 2, 1, h - 2, factor, 12.0f, false);
-      RemoveHotPixelsPlane(b, w, h, 1, w - 2, 1, h - 2, factor, 12.0f, true);
-      EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(float)), 0) << factor << " " << w << "x" << h;
-      EXPECT_NE(a, TestPlane(w, h, unsigned(w * 31 + h)));  // something was replaced
+      EXPECT_NE(a, before);  // something was replaced
+      for (const Path& p : {Path{true, 1, 16}, Path{true, 1, 8}, Path{true, 5, 16}, Path{false, 3, 1}}) {
+        std::vector<float> b = before;
+        RemoveHotPixelsPlane(b, w, h, 1, w - 2, 1, h - 2, factor, 12.0f, p.vector, p.threads, p.lanes);
+        EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(float)), 0)
+            << factor << " " << w << "x" << h << " lanes " << p.lanes << " threads " << p.threads;
+      }
     }
   }
 }

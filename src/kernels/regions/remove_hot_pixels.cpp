@@ -139,48 +139,77 @@ TDecision DecideGeneral(const TNeighbours& a, float c, const TScanParams& s) {
   return {IsValidPixel(value), value};
 }
 
-// The three rows around the row being scanned.
+// The three rows around the row being scanned; Follows when the row comes right
+// after the one the same thread scanned before (the vector scan then reuses what
+// it learnt of the two upper rows).
 struct TRows {
   const float* Up;
   float* Mid;
   const float* Down;
+  bool Follows = false;
 };
 
-// Decides pixel x of the middle row from the rows as they are now and writes a
-// replacement; true when replaced.
-bool ScanPixel(const TRows& r, int32_t x, const TScanParams& s) {
-  const float c = r.Mid[x];
-  if (!IsValidPixel(c)) return false;
-  const TNeighbours a{r.Up[x - 1],  r.Up[x],   r.Up[x + 1],   r.Mid[x - 1],
-                      r.Mid[x + 1], r.Down[x - 1], r.Down[x], r.Down[x + 1]};
+// The replacements made by a scan, in scan order: columns and the values they
+// replaced. The arrays keep room for a row's replacements and a whole vector
+// stored beyond them.
+struct TChangeLog {
+  std::vector<int32_t> X;
+  std::vector<float> Before;
+  size_t Count = 0;
+  void Reserve(size_t n) {
+    if (X.size() >= Count + n + 16) return;
+    X.resize(2 * (Count + n + 16));
+    Before.resize(X.size());
+  }
+  void Add(int32_t x, float before) {
+    Reserve(1);
+    X[Count] = x;
+    Before[Count] = before;
+    ++Count;
+  }
+};
+
+bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+void Replace(const TRows& r, int32_t x, float value, TChangeLog* log) {
+  if (log) log->Add(x, r.Mid[x]);
+  r.Mid[x] = value;
+}
+
+// The value pixel x ends with, decided on the row above as it is, its west
+// neighbour as given and the row below and its own and east values as they were.
+float DecidedValue(const TRows& r, float west, const float* before, int32_t x, const TScanParams& s) {
+  const float c = before[x];
+  if (!IsValidPixel(c)) return c;
+  const TNeighbours a{r.Up[x - 1],    r.Up[x],   r.Up[x + 1],   west,
+                      before[x + 1], r.Down[x - 1], r.Down[x], r.Down[x + 1]};
   bool full = true;
   for (float v : a) full = full && IsValidPixel(v);
   const TDecision d = full ? DecideFull(a, c, s) : DecideGeneral(a, c, s);
-  if (d.Replace) r.Mid[x] = d.Value;
-  return d.Replace;
+  return d.Replace ? d.Value : c;
 }
 
-void ScanRowScalar(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s) {
-  for (int32_t x = x1; x <= x2; ++x) ScanPixel(r, x, s);
+// Decides pixel x of the middle row from the rows as they are now and writes a
+// replacement (noted in log when given).
+void ScanPixel(const TRows& r, int32_t x, const TScanParams& s, TChangeLog* log) {
+  const float value = DecidedValue(r, r.Mid[x - 1], r.Mid, x, s);
+  if (!SameBits(value, r.Mid[x])) Replace(r, x, value, log);
 }
 
-// Buffers of the eight-wide scan of one row.
-struct TRowBuffers {
-  std::vector<float> Original;  // the middle row before the scan
-  std::vector<float> Values;    // replacement of each pixel, decided on the original row
-  std::vector<uint8_t> Full;    // per block of eight: lanes whose nine values are valid
-  std::vector<uint8_t> Replace; // per block: full lanes replaced when decided on the original row
-  // Validity of the rows above, at and below the scanned one, a bit per pixel
-  // and a byte per block; byte 0 holds column x1 - 1 in its bit 7, the byte after
-  // the last block the column after it in bit 0. A replaced pixel stays valid, so
-  // a row's bits hold from its first use as the row below to its last as the row
-  // above.
-  std::array<std::vector<uint8_t>, 3> ValidBits;
-  explicit TRowBuffers(int32_t w)
-      : Original(size_t(w)), Values(size_t(w) + 8), Full(size_t(w) / 8 + 2), Replace(size_t(w) / 8 + 2) {
-    for (auto& b : ValidBits) b.assign(size_t(w) / 8 + 8, 0);
-  }
-};
+void ScanRowScalar(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log) {
+  for (int32_t x = x1; x <= x2; ++x) ScanPixel(r, x, s, log);
+}
+
+using TRowScan = void (*)(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log);
+
+// The vector scans take a row in two passes. The first decides blocks of
+// pixels on the row as it was, so that each lane meets its west neighbour before
+// the scan reached it; it notes the pixels whose west neighbour was replaced, and
+// all pixels of blocks with a blank among any lane's nine values. The second
+// decides the noted pixels again, a vector at a time, on their west neighbours
+// as they are now; the pixels after those that change are noted for another
+// round, until none change. Every pixel then has the value its west neighbour's
+// final value gives it: the pixels of the scan one by one.
 
 #if ASTRELON_HAVE_AVX2
 ASTRELON_AVX2 inline __m256 Load(const float* p) { return _mm256_loadu_ps(p); }
@@ -236,13 +265,127 @@ ASTRELON_AVX2 inline TBlockDecision DecideBlock(__m256 a0, __m256 a1, __m256 a2,
   return {_mm256_movemask_ps(_mm256_andnot_ps(stay, Valid(value))), value};
 }
 
-// Lanes of the block at x whose nine values are all valid (the rare case of a
-// block beside a blank).
-ASTRELON_AVX2 __attribute__((noinline)) int FullLanesBesideBlank(const TRows& r, int32_t x) {
-  __m256 lane = _mm256_and_ps(_mm256_and_ps(Valid(Load(r.Up + x)), Valid(Load(r.Mid + x))), Valid(Load(r.Down + x)));
-  for (const float* row : {r.Up, static_cast<const float*>(r.Mid), r.Down})
-    lane = _mm256_and_ps(lane, _mm256_and_ps(Valid(Load(row + x - 1)), Valid(Load(row + x + 1))));
-  return _mm256_movemask_ps(lane);
+// The row below is read from memory for the first time, a block at a time; with
+// the long work per block few reads would be in flight without asking ahead.
+constexpr int32_t PrefetchAhead = 256;
+__attribute__((always_inline)) inline void Prefetch(const float* row, int32_t x) {
+  // Integer arithmetic: the address may lie past the plane (a prefetch never faults).
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(row) + uintptr_t(x) * sizeof(float)),
+               _MM_HINT_T0);
+}
+
+// Buffers of a vector scan of one row, kept by each thread: a row of values
+// (the row as the scan leaves it, or as it was) and the columns to decide again.
+struct TRowBuffers {
+  std::vector<float> Row;
+  std::vector<int32_t> Pending, Next;
+  // Room for columns up to x2 and a vector's store beyond; true when grown.
+  bool Fit(int32_t x2) {
+    const size_t n = size_t(x2) + 32;
+    if (Row.size() >= n) return false;
+    Row.resize(n);
+    Pending.resize(n);
+    Next.resize(n);
+    return true;
+  }
+};
+
+// Lanes of an 8-bit mask as a vector mask.
+ASTRELON_AVX2 inline __m256 LaneMask(int m) {
+  const __m256i bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+  return _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(m), bits), bits));
+}
+
+// The two passes eight lanes at a time. The row stays as it was in memory while
+// the passes settle its new values in a row buffer, which then replaces it; the
+// last columns of the row go to the second pass.
+ASTRELON_AVX2 void ScanRow8(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log) {
+  thread_local TRowBuffers state;
+  state.Fit(x2);
+  float* out = state.Row.data();
+  int32_t* pending = state.Pending.data();
+  int32_t* next = state.Next.data();
+  const TBlockParams params(s);
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  out[x1 - 1] = r.Mid[x1 - 1];
+  size_t count = 0;
+  int carry = 0;  // whether the pixel before the block was replaced
+  int32_t x = x1;
+  for (; x + 7 <= x2; x += 8) {
+    Prefetch(r.Down, x + PrefetchAhead);
+    const __m256 a0 = Load(r.Up + x - 1), a1 = Load(r.Up + x), a2 = Load(r.Up + x + 1);
+    const __m256 a3 = Load(r.Mid + x - 1), c = Load(r.Mid + x), a4 = Load(r.Mid + x + 1);
+    const __m256 a5 = Load(r.Down + x - 1), a6 = Load(r.Down + x), a7 = Load(r.Down + x + 1);
+    const __m256 valid = _mm256_and_ps(
+        _mm256_and_ps(_mm256_and_ps(Valid(a0), Valid(a1)), _mm256_and_ps(Valid(a2), Valid(a3))),
+        _mm256_and_ps(_mm256_and_ps(_mm256_and_ps(Valid(a4), Valid(a5)), _mm256_and_ps(Valid(a6), Valid(a7))),
+                      Valid(c)));
+    int again;
+    if (_mm256_movemask_ps(valid) == 0xFF) {
+      const TBlockDecision d = DecideBlock(a0, a1, a2, a3, a4, a5, a6, a7, c, params);
+      _mm256_storeu_ps(out + x, _mm256_blendv_ps(c, d.Value, LaneMask(d.Replace)));
+      again = ((d.Replace << 1) | carry) & 0xFF;
+      carry = d.Replace >> 7;
+    } else {
+      _mm256_storeu_ps(out + x, c);
+      again = _mm256_movemask_ps(Valid(c));
+      carry = 0;
+    }
+    const __m256i index = _mm256_load_si256(reinterpret_cast<const __m256i*>(CompactTable.Index[size_t(again)].data()));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pending + count), _mm256_add_epi32(index, _mm256_set1_epi32(x)));
+    count += size_t(__builtin_popcount(unsigned(again)));
+  }
+  for (; x <= x2; ++x) {
+    out[x] = r.Mid[x];
+    if (IsValidPixel(r.Mid[x])) pending[count++] = x;
+  }
+  while (count > 0) {
+    size_t nextCount = 0;
+    for (size_t i = 0; i < count; i += 8) {
+      const int n = int(std::min<size_t>(8, count - i));
+      const __m256 m = _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(n), lanes));
+      const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pending + i));
+      const __m256 zero = _mm256_setzero_ps();
+      const __m256 a0 = _mm256_mask_i32gather_ps(zero, r.Up - 1, idx, m, 4);
+      const __m256 a1 = _mm256_mask_i32gather_ps(zero, r.Up, idx, m, 4);
+      const __m256 a2 = _mm256_mask_i32gather_ps(zero, r.Up + 1, idx, m, 4);
+      const __m256 a3 = _mm256_mask_i32gather_ps(zero, out - 1, idx, m, 4);
+      const __m256 now = _mm256_mask_i32gather_ps(zero, out, idx, m, 4);
+      const __m256 c = _mm256_mask_i32gather_ps(zero, r.Mid, idx, m, 4);
+      const __m256 a4 = _mm256_mask_i32gather_ps(zero, r.Mid + 1, idx, m, 4);
+      const __m256 a5 = _mm256_mask_i32gather_ps(zero, r.Down - 1, idx, m, 4);
+      const __m256 a6 = _mm256_mask_i32gather_ps(zero, r.Down, idx, m, 4);
+      const __m256 a7 = _mm256_mask_i32gather_ps(zero, r.Down + 1, idx, m, 4);
+      const int live = (1 << n) - 1;
+      const int full = _mm256_movemask_ps(_mm256_and_ps(
+                           _mm256_and_ps(_mm256_and_ps(Valid(a0), Valid(a1)), _mm256_and_ps(Valid(a2), Valid(a3))),
+                           _mm256_and_ps(_mm256_and_ps(_mm256_and_ps(Valid(a4), Valid(a5)),
+                                                       _mm256_and_ps(Valid(a6), Valid(a7))),
+                                         Valid(c)))) &
+                       live;
+      const TBlockDecision d = DecideBlock(a0, a1, a2, a3, a4, a5, a6, a7, c, params);
+      alignas(32) float value[8];
+      alignas(32) int32_t column[8];
+      _mm256_store_ps(value, _mm256_blendv_ps(c, d.Value, LaneMask(d.Replace & full)));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(column), idx);
+      for (int rest = live & ~full; rest != 0; rest &= rest - 1) {
+        const int j = __builtin_ctz(unsigned(rest));
+        value[j] = DecidedValue(r, out[column[j] - 1], r.Mid, column[j], s);
+      }
+      const __m256i same = _mm256_cmpeq_epi32(_mm256_castps_si256(_mm256_load_ps(value)), _mm256_castps_si256(now));
+      for (int rest = ~_mm256_movemask_ps(_mm256_castsi256_ps(same)) & live; rest != 0; rest &= rest - 1) {
+        const int j = __builtin_ctz(unsigned(rest));
+        out[column[j]] = value[j];
+        if (column[j] < x2) next[nextCount++] = column[j] + 1;
+      }
+    }
+    std::swap(pending, next);
+    count = nextCount;
+  }
+  for (x = x1; x <= x2; ++x) {
+    if (log && !SameBits(out[x], r.Mid[x])) log->Add(x, r.Mid[x]);
+  }
+  std::memcpy(r.Mid + x1, out + x1, size_t(x2 - x1 + 1) * sizeof(float));
 }
 
 // The 512-bit helpers are always inlined into AVX-512 code; GCC 12 takes the
@@ -251,9 +394,10 @@ ASTRELON_AVX2 __attribute__((noinline)) int FullLanesBesideBlank(const TRows& r,
 #pragma GCC diagnostic ignored "-Wpsabi"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
-// The same decision for sixteen pixels (two blocks) where the processor has
-// AVX-512: the operations of DecideBlock lane for lane.
-#define ASTRELON_AVX512 __attribute__((target("avx512f,avx2,popcnt")))
+// The same decision for sixteen pixels where the processor has AVX-512: the
+// operations of DecideBlock lane for lane. AVX-512 brings fused multiply-adds,
+// which would round differently from the scalar path: none are formed.
+#define ASTRELON_AVX512 __attribute__((target("avx512f,avx2,popcnt"), optimize("fp-contract=off")))
 
 bool CpuHasAvx512() {
   static const bool has = [] {
@@ -307,244 +451,282 @@ ASTRELON_AVX512 inline TBlockDecision16 DecideBlock16(__m512 a0, __m512 a1, __m5
   return {__mmask16(~stay & valid), value};
 }
 
-// The validity bits of a row over the blocks from x1 on (TRowBuffers::ValidBits).
-ASTRELON_AVX2 void ComputeValidBits(const float* row, int32_t x1, int32_t blocks, uint8_t* bits) {
-  bits[0] = IsValidPixel(row[x1 - 1]) ? 0x80 : 0;
-  for (int32_t k = 0; k < blocks; ++k) bits[k + 1] = uint8_t(_mm256_movemask_ps(Valid(Load(row + x1 + 8 * k))));
-  bits[blocks + 1] = IsValidPixel(row[x1 + 8 * blocks]) ? 1 : 0;
+ASTRELON_AVX512 inline __mmask16 Valid16(__mmask16 lanes, __m512 v) {
+  return _mm512_mask_cmp_ps_mask(lanes, v, _mm512_set1_ps(BlankLimit), _CMP_GT_OQ);
 }
 
-// Columns x - 1 .. x + 8 of block k in one row's bits: bit 7 of the byte before,
-// the block's byte and bit 0 of the byte after.
-inline uint32_t WindowBits(const uint8_t* bits, int32_t k) {
-  uint32_t v;
-  std::memcpy(&v, bits + k, sizeof v);
-  return v;
-}
-constexpr uint32_t WindowMask = 0x01FF80;
+// The sixteen-wide scan's buffers (Row: the row as it was) and the validity of three
+// rows per block: lane j of block k is set when the row's columns x - 1 .. x + 1
+// around x = x1 + 16 k + j are valid (a replacement keeps a pixel valid, so this
+// holds from the row's first use as the row below to its last as the row above).
+struct TRowState16 : TRowBuffers {
+  std::array<std::vector<uint16_t>, 3> Valid;
+  int Top = 0;  // Valid[Top] is the row above
+  void Fit(int32_t x2) {
+    if (TRowBuffers::Fit(x2))
+      for (auto& v : Valid) v.resize(Row.size() / 16 + 2);
+  }
+};
 
-// The eight-wide scan of one row in two passes. The first decides every block
-// of eight on the row as it is (each pixel's west neighbour still original). The
-// second walks the row in order and applies those decisions; only the pixel
-// after a replaced one (its west neighbour changed) needs deciding again. Such
-// pixels, when the first pass kept them, are assumed to stay and checked eight
-// at a time; when a check finds one that moves, every write after it is undone
-// and the walk goes on after it. Blocks beside a blank, and blocks where a
-// replaced pixel follows a replaced one, are walked pixel by pixel.
-class TAvx2RowScan {
+ASTRELON_AVX512 inline __mmask16 Live16(int32_t x, int32_t x2) {
+  return __mmask16(x2 - x >= 15 ? 0xFFFF : (1u << (x2 - x + 1)) - 1);
+}
+
+ASTRELON_AVX512 void RowValidity(const float* row, int32_t x1, int32_t x2, uint16_t* valid) {
+  for (int32_t x = x1, k = 0; x <= x2; x += 16, ++k) {
+    const __mmask16 live = Live16(x, x2);
+    valid[k] = Valid16(live, _mm512_maskz_loadu_ps(live, row + x - 1)) &
+               Valid16(live, _mm512_maskz_loadu_ps(live, row + x)) &
+               Valid16(live, _mm512_maskz_loadu_ps(live, row + x + 1));
+  }
+}
+
+// Values i and i + 1 of a row for sixteen columns i, fetched as pairs (the
+// processor fetches eight pairs at about the cost of eight single values).
+struct TPair16 {
+  __m512 First, Second;
+};
+ASTRELON_AVX512 inline TPair16 GatherPairs(const float* row, __m512i idx, __mmask16 m) {
+  const __m512d zero = _mm512_setzero_pd();
+  const __m512 lo = _mm512_castpd_ps(
+      _mm512_mask_i32gather_pd(zero, __mmask8(m), _mm512_castsi512_si256(idx), row, 4));
+  const __m512 hi = _mm512_castpd_ps(
+      _mm512_mask_i32gather_pd(zero, __mmask8(m >> 8), _mm512_extracti64x4_epi64(idx, 1), row, 4));
+  const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+  const __m512i odd = _mm512_add_epi32(even, _mm512_set1_epi32(1));
+  return {_mm512_permutex2var_ps(lo, even, hi), _mm512_permutex2var_ps(lo, odd, hi)};
+}
+
+// The two passes sixteen lanes at a time (the last block masked). The first
+// writes its replacements into the row and keeps the row as it was in a buffer.
+class TScan16 {
 public:
-  // bits: the validity bits of the rows above, at and below.
-  TAvx2RowScan(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TRowBuffers& b,
-               std::array<const uint8_t*, 3> bits)
-      : r_(r), x1_(x1), s_(s), b_(b), bits_(bits), blocks_((x2 - x1 + 1) / 8), end_(x1 + 8 * blocks_ - 1), x2_(x2) {}
+  ASTRELON_AVX512 TScan16(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log)
+      : r_(r), x1_(x1), x2_(x2), s_(s), log_(log), noise_(_mm512_set1_ps(s.Noise)), qk_(_mm512_set1_ps(s.Qk)),
+        lanes_(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)) {}
 
-  ASTRELON_AVX2 void Run() {
-    std::memcpy(b_.Original.data() + x1_ - 1, r_.Mid + x1_ - 1, size_t(x2_ - x1_ + 3) * sizeof(float));
-    DecideBlocks();
-    Walk();
-    ScanRowScalar(r_, end_ + 1, x2_, s_);
+  ASTRELON_AVX512 __attribute__((always_inline)) inline void Run() {
+    thread_local TRowState16 state;
+    state.Fit(x2_);
+    if (r_.Follows) {
+      state.Top = (state.Top + 1) % 3;
+    } else {
+      state.Top = 0;
+      RowValidity(r_.Up, x1_, x2_, state.Valid[0].data());
+      RowValidity(r_.Mid, x1_, x2_, state.Valid[1].data());
+    }
+    validUp_ = state.Valid[size_t(state.Top)].data();
+    validMid_ = state.Valid[size_t((state.Top + 1) % 3)].data();
+    validDown_ = state.Valid[size_t((state.Top + 2) % 3)].data();
+    before_ = state.Row.data();
+    pending_ = state.Pending.data();
+    next_ = state.Next.data();
+    before_[x1_ - 1] = r_.Mid[x1_ - 1];
+    before_[x2_ + 1] = r_.Mid[x2_ + 1];
+    previous_ = _mm512_castps_si512(_mm512_set1_ps(r_.Mid[x1_ - 1]));
+    int32_t x = x1_, k = 0;
+    for (; x + 15 <= x2_; x += 16, ++k) Block<true>(x, k, 0xFFFF);
+    if (x <= x2_) Block<false>(x, k, Live16(x, x2_));
+    SecondPass();
   }
 
 private:
-  // Two blocks at a time on AVX-512 (the same values), the rest as below.
-  ASTRELON_AVX512 int32_t DecideBlockPairs() {
-    const __m512 noise = _mm512_set1_ps(s_.Noise), qk = _mm512_set1_ps(s_.Qk);
-    const TRows r = r_;
-    float* values = b_.Values.data();
-    uint8_t* fullMask = b_.Full.data();
-    uint8_t* replaceMask = b_.Replace.data();
-    const uint8_t *upBits = bits_[0], *midBits = bits_[1], *downBits = bits_[2];
-    int32_t k = 0;
-    for (; k + 2 <= blocks_; k += 2) {
-      const int32_t x = x1_ + 8 * k;
-      const __m512 a0 = _mm512_loadu_ps(r.Up + x - 1), a1 = _mm512_loadu_ps(r.Up + x);
-      const __m512 a2 = _mm512_loadu_ps(r.Up + x + 1), a3 = _mm512_loadu_ps(r.Mid + x - 1);
-      const __m512 c = _mm512_loadu_ps(r.Mid + x), a4 = _mm512_loadu_ps(r.Mid + x + 1);
-      const __m512 a5 = _mm512_loadu_ps(r.Down + x - 1), a6 = _mm512_loadu_ps(r.Down + x);
-      const __m512 a7 = _mm512_loadu_ps(r.Down + x + 1);
-      const TBlockDecision16 d = DecideBlock16(a0, a1, a2, a3, a4, a5, a6, a7, c, noise, qk);
-      _mm512_storeu_ps(values + 8 * k, d.Value);
-      for (int32_t j = 0; j < 2; ++j) {
-        const bool allValid = (WindowBits(upBits, k + j) & WindowBits(midBits, k + j) & WindowBits(downBits, k + j) &
-                               WindowMask) == WindowMask;
-        const int full = allValid ? 0xFF : FullLanesBesideBlank(r, x + 8 * j);
-        fullMask[k + j] = uint8_t(full);
-        replaceMask[k + j] = uint8_t((d.Replace >> (8 * j)) & full);
+  // Block k of the first pass at column x; live: the lanes_ inside the row
+  // (all but in the last block).
+  template <bool Whole>
+  ASTRELON_AVX512 __attribute__((always_inline)) inline void Block(int32_t x, int32_t k, __mmask16 live) {
+    Prefetch(r_.Down, x + PrefetchAhead);
+    const __m512 a0 = Load<Whole>(live, r_.Up + x - 1), a1 = Load<Whole>(live, r_.Up + x);
+    const __m512 a2 = Load<Whole>(live, r_.Up + x + 1), c = Load<Whole>(live, r_.Mid + x);
+    const __m512 a4 = Load<Whole>(live, r_.Mid + x + 1), a5 = Load<Whole>(live, r_.Down + x - 1);
+    const __m512 a6 = Load<Whole>(live, r_.Down + x), a7 = Load<Whole>(live, r_.Down + x + 1);
+    const __m512 a3 = _mm512_castsi512_ps(_mm512_alignr_epi32(_mm512_castps_si512(c), previous_, 15));
+    _mm512_mask_storeu_ps(before_ + x, live, c);
+    const __mmask16 down = Valid16(live, a5) & Valid16(live, a6) & Valid16(live, a7);
+    validDown_[k] = down;
+    const unsigned full = validUp_[k] & validMid_[k] & down;
+    const __m512i at = _mm512_add_epi32(lanes_, _mm512_set1_epi32(x));
+    unsigned again;
+    if (full == live) {
+      const TBlockDecision16 d = DecideBlock16(a0, a1, a2, a3, a4, a5, a6, a7, c, noise_, qk_);
+      const __mmask16 moved = d.Replace & live;
+      _mm512_mask_storeu_ps(r_.Mid + x, moved, d.Value);
+      if (log_) {
+        const size_t n = log_->Count;
+        _mm512_storeu_si512(log_->X.data() + n, _mm512_maskz_compress_epi32(moved, at));
+        _mm512_storeu_ps(log_->Before.data() + n, _mm512_maskz_compress_ps(moved, c));
+        log_->Count = n + size_t(__builtin_popcount(moved));
       }
+      again = ((unsigned(moved) << 1) | carry_) & live;
+      carry_ = unsigned(moved) >> 15;
+    } else {
+      again = Valid16(live, c);
+      carry_ = 0;
     }
-    return k;
+    _mm512_storeu_si512(pending_ + count_, _mm512_maskz_compress_epi32(__mmask16(again), at));
+    count_ += size_t(__builtin_popcount(again));
+    previous_ = _mm512_castps_si512(c);
   }
 
-  ASTRELON_AVX2 void DecideBlocks() {
-    const TBlockParams params(s_);
-    const TRows r = r_;
-    float* values = b_.Values.data();
-    uint8_t* fullMask = b_.Full.data();
-    uint8_t* replaceMask = b_.Replace.data();
-    const uint8_t *upBits = bits_[0], *midBits = bits_[1], *downBits = bits_[2];
-    const int32_t blocks = blocks_, x1 = x1_;
-    for (int32_t k = CpuHasAvx512() ? DecideBlockPairs() : 0; k < blocks; ++k) {
-      const int32_t x = x1 + 8 * k;
-      const __m256 a0 = Load(r.Up + x - 1), a1 = Load(r.Up + x), a2 = Load(r.Up + x + 1);
-      const __m256 a3 = Load(r.Mid + x - 1), c = Load(r.Mid + x), a4 = Load(r.Mid + x + 1);
-      const __m256 a5 = Load(r.Down + x - 1), a6 = Load(r.Down + x), a7 = Load(r.Down + x + 1);
-      const bool allValid =
-          (WindowBits(upBits, k) & WindowBits(midBits, k) & WindowBits(downBits, k) & WindowMask) == WindowMask;
-      const int full = allValid ? 0xFF : FullLanesBesideBlank(r, x);
-      const TBlockDecision d = DecideBlock(a0, a1, a2, a3, a4, a5, a6, a7, c, params);
-      _mm256_storeu_ps(values + 8 * k, d.Value);
-      fullMask[k] = uint8_t(full);
-      replaceMask[k] = uint8_t(d.Replace & full);
-    }
+  template <bool Whole>
+  ASTRELON_AVX512 __attribute__((always_inline)) static inline __m512 Load(__mmask16 live, const float* p) {
+    if constexpr (Whole) return _mm512_loadu_ps(p);
+    return _mm512_maskz_loadu_ps(live, p);
   }
 
-  ASTRELON_AVX2 void Walk() {
-    const __m256i bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
-    int32_t k = 0, lane = 0;
-    bool stale = false;
-    // The fast path keeps its state in locals.
-    int count = pendingCount_;
-    int32_t* pending = pending_.data();
-    const uint8_t* replaceMask = b_.Replace.data();
-    const uint8_t* fullMask = b_.Full.data();
-    for (;;) {
-      if (k >= blocks_) {
-        pendingCount_ = count;
-        if (Check(true)) return;
-        count = pendingCount_;
-        Resume(k, lane, stale);
-        continue;
-      }
-      const int32_t x = x1_ + 8 * k;
-      const int R = replaceMask[k], F = fullMask[k];
-      const int S = ((R << 1) | int(stale)) & 0xFF;  // lanes whose west neighbour is replaced
-      if (lane == 0 && F == 0xFF && (S & R) == 0) {
-        // Every replacement decided on the original row holds; the lanes after
-        // them are assumed to stay until checked.
-        if (R != 0) {
-          const __m256 mask =
-              _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(R), bits), bits));
-          _mm256_storeu_ps(r_.Mid + x, _mm256_blendv_ps(Load(b_.Original.data() + x),
-                                                        Load(b_.Values.data() + 8 * k), mask));
-          lastWrite_ = x + 7;
+  ASTRELON_AVX512 __attribute__((always_inline)) inline void SecondPass() {
+    while (count_ > 0) {
+      size_t nextCount = 0;
+      for (size_t i = 0; i < count_; i += 16) {
+        const __mmask16 m = __mmask16(count_ - i >= 16 ? 0xFFFF : (1u << (count_ - i)) - 1);
+        const __m512i idx = _mm512_maskz_loadu_epi32(m, pending_ + i);
+        const __m512 a2 = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), m, idx, r_.Up + 1, 4);
+        const __m512 a7 = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), m, idx, r_.Down + 1, 4);
+        const TPair16 up = GatherPairs(r_.Up - 1, idx, m), down = GatherPairs(r_.Down - 1, idx, m);
+        const TPair16 mid = GatherPairs(r_.Mid - 1, idx, m), was = GatherPairs(before_, idx, m);
+        const __m512 a0 = up.First, a1 = up.Second, a3 = mid.First, now = mid.Second;
+        const __m512 c = was.First, a4 = was.Second, a5 = down.First, a6 = down.Second;
+        const __mmask16 full = (Valid16(m, a0) & Valid16(m, a1)) & (Valid16(m, a2) & Valid16(m, a3)) &
+                               ((Valid16(m, a4) & Valid16(m, a5)) & (Valid16(m, a6) & Valid16(m, a7))) &
+                               Valid16(m, c);
+        const TBlockDecision16 d = DecideBlock16(a0, a1, a2, a3, a4, a5, a6, a7, c, noise_, qk_);
+        alignas(64) float out[16];
+        alignas(64) int32_t column[16];
+        _mm512_store_ps(out, _mm512_mask_mov_ps(c, d.Replace & full, d.Value));
+        _mm512_store_si512(column, idx);
+        for (unsigned rest = m & ~full; rest != 0; rest &= rest - 1) {
+          const int j = __builtin_ctz(rest);
+          out[j] = DecidedValue(r_, r_.Mid[column[j] - 1], before_, column[j], s_);
         }
-        const int P = S & ~R;
-        const __m256i index =
-            _mm256_load_si256(reinterpret_cast<const __m256i*>(CompactTable.Index[size_t(P)].data()));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pending + count), _mm256_add_epi32(index, _mm256_set1_epi32(x)));
-        count += __builtin_popcount(unsigned(P));
-        stale = (R >> 7) & 1;
-        ++k;
-        if (count >= 8) {
-          pendingCount_ = count;
-          if (!Check(false)) Resume(k, lane, stale);
-          count = pendingCount_;
+        const __mmask16 changed = _mm512_mask_cmpneq_epi32_mask(m, _mm512_castps_si512(_mm512_load_ps(out)),
+                                                                _mm512_castps_si512(now));
+        for (unsigned rest = changed; rest != 0; rest &= rest - 1) {
+          const int j = __builtin_ctz(rest);
+          if (log_) log_->Add(column[j], before_[column[j]]);
+          r_.Mid[column[j]] = out[j];
         }
-        continue;
+        const __mmask16 east = _mm512_mask_cmplt_epi32_mask(changed, idx, _mm512_set1_epi32(x2_));
+        _mm512_storeu_si512(next_ + nextCount,
+                            _mm512_maskz_compress_epi32(east, _mm512_add_epi32(idx, _mm512_set1_epi32(1))));
+        nextCount += size_t(__builtin_popcount(east));
       }
-      pendingCount_ = count;
-      const bool done = WalkLanes(k, lane, stale);
-      count = pendingCount_;
-      if (!done) {
-        Resume(k, lane, stale);
-        continue;
-      }
-      lane = 0;
-      ++k;
+      std::swap(pending_, next_);
+      count_ = nextCount;
     }
-  }
-
-  // Lanes lane .. 7 of block k one by one; false when a check moved the walk.
-  ASTRELON_AVX2 bool WalkLanes(int32_t k, int32_t lane, bool& stale) {
-    const int32_t x = x1_ + 8 * k;
-    const int R = b_.Replace[size_t(k)], F = b_.Full[size_t(k)];
-    for (int j = lane; j < 8; ++j) {
-      const int32_t pos = x + j;
-      const bool full = F & (1 << j), replace = R & (1 << j);
-      bool replaced;
-      if (!full || (stale && replace)) {
-        // Decided alone on the rows as they are: everything before it must be settled.
-        if (!Check(true)) return false;
-        replaced = ScanPixel(r_, pos, s_);
-      } else if (stale) {
-        pending_[size_t(pendingCount_++)] = pos;
-        replaced = false;
-        if (pendingCount_ >= 8 && !Check(false)) return false;
-      } else {
-        replaced = replace;
-        if (replaced) r_.Mid[pos] = b_.Values[size_t(pos - x1_)];
-      }
-      if (replaced) lastWrite_ = std::max(lastWrite_, pos);
-      stale = replaced;
-    }
-    return true;
-  }
-
-  // Where the walk goes on after a check moved it: the pixel after the one replaced.
-  void Resume(int32_t& k, int32_t& lane, bool& stale) const {
-    k = (resume_ - x1_) / 8;
-    lane = (resume_ - x1_) % 8;
-    stale = true;
-  }
-
-  // Decides pending pixels (assumed to stay) eight at a time on their west
-  // neighbour as now and their own and east values as they were: all of them,
-  // or while eight are waiting. True when all stay; otherwise the first that
-  // moves is replaced, every write after it undone, the pending list emptied,
-  // and the walk is to go on after it (resume_).
-  ASTRELON_AVX2 bool Check(bool all) {
-    while (pendingCount_ >= 8 || (all && pendingCount_ > 0)) {
-      const int n = std::min(pendingCount_, 8);
-      alignas(32) std::array<std::array<float, 8>, 9> in;
-      const float* o = b_.Original.data();
-      for (int j = 0; j < 8; ++j) {
-        const int32_t p = pending_[size_t(std::min(j, n - 1))];
-        const float v[9] = {r_.Up[p - 1],   r_.Up[p],   r_.Up[p + 1],   r_.Mid[p - 1], o[p + 1],
-                            r_.Down[p - 1], r_.Down[p], r_.Down[p + 1], o[p]};
-        for (int t = 0; t < 9; ++t) in[size_t(t)][size_t(j)] = v[t];
-      }
-      const TBlockDecision d =
-          DecideBlock(_mm256_load_ps(in[0].data()), _mm256_load_ps(in[1].data()), _mm256_load_ps(in[2].data()),
-                      _mm256_load_ps(in[3].data()), _mm256_load_ps(in[4].data()), _mm256_load_ps(in[5].data()),
-                      _mm256_load_ps(in[6].data()), _mm256_load_ps(in[7].data()), _mm256_load_ps(in[8].data()),
-                      TBlockParams(s_));
-      const int moved = d.Replace & ((1 << n) - 1);
-      if (moved != 0) {
-        const int j = __builtin_ctz(unsigned(moved));
-        const int32_t p = pending_[size_t(j)];
-        alignas(32) float values[8];
-        _mm256_store_ps(values, d.Value);
-        for (int32_t q = p + 1; q <= lastWrite_; ++q) r_.Mid[q] = o[q];
-        r_.Mid[p] = values[j];
-        lastWrite_ = p;
-        pendingCount_ = 0;
-        resume_ = p + 1;
-        return false;
-      }
-      std::copy(pending_.begin() + n, pending_.begin() + pendingCount_, pending_.begin());
-      pendingCount_ -= n;
-    }
-    return true;
   }
 
   const TRows& r_;
-  const int32_t x1_;
+  const int32_t x1_, x2_;
   const TScanParams& s_;
-  TRowBuffers& b_;
-  const std::array<const uint8_t*, 3> bits_;
-  const int32_t blocks_, end_, x2_;
-  int32_t lastWrite_ = -1;
-  int32_t resume_ = 0;
-  // Room for 15 waiting pixels and a whole block's store after them.
-  alignas(32) std::array<int32_t, 24> pending_{};
-  int pendingCount_ = 0;
+  TChangeLog* const log_;
+  const __m512 noise_, qk_;
+  const __m512i lanes_;
+  const uint16_t *validUp_ = nullptr, *validMid_ = nullptr;
+  uint16_t* validDown_ = nullptr;
+  float* before_ = nullptr;
+  int32_t *pending_ = nullptr, *next_ = nullptr;
+  size_t count_ = 0;
+  // Lane 15: the pixel before_ the block as it was; carry_: whether it was replaced.
+  __m512i previous_;
+  unsigned carry_ = 0;
 };
+
+ASTRELON_AVX512 void ScanRow16(const TRows& r, int32_t x1, int32_t x2, const TScanParams& s, TChangeLog* log) {
+  TScan16(r, x1, x2, s, log).Run();
+}
 #endif
+
+TRowScan PickRowScan(bool vector, int maxLanes) {
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx2(vector)) return maxLanes >= 16 && CpuHasAvx512() ? ScanRow16 : ScanRow8;
+#endif
+  (void)maxLanes;
+  return ScanRowScalar;
+}
+
+// Rows of a plane scanned as one band. Every band but the first starts from the
+// rows beside it as they were before any scan (the bands run side by side) and
+// notes its replacements, so that its pixels can be settled once the band above
+// is final.
+struct TBand {
+  int32_t Y0 = 0, Y1 = 0;        // rows Y0 .. Y1 - 1
+  std::vector<float> Above;      // row Y0 - 1 before the scan (not for the first band)
+  std::vector<float> Below;      // row Y1 before the scan (not for the last band)
+  TChangeLog Log;                // the replacements, row after row
+  std::vector<size_t> RowStarts; // where each row's replacements begin in Log, and the end
+};
+
+// Rows at least per band: the settling of a band costs about a row.
+constexpr int32_t MinBandRows = 64;
+
+void ScanBand(float* p, size_t W, int32_t x1, int32_t x2, TBand& b, TRowScan scan, const TScanParams& s) {
+  const bool note = !b.Above.empty();
+  for (int32_t y = b.Y0; y < b.Y1; ++y) {
+    const float* up = y == b.Y0 && note ? b.Above.data() : p + size_t(y - 1) * W;
+    const float* down = y == b.Y1 - 1 && !b.Below.empty() ? b.Below.data() : p + size_t(y + 1) * W;
+    const TRows rows{up, p + size_t(y) * W, down, y > b.Y0};
+    if (note) {
+      b.RowStarts.push_back(b.Log.Count);
+      b.Log.Reserve(size_t(x2 - x1 + 1));
+    }
+    scan(rows, x1, x2, s, note ? &b.Log : nullptr);
+  }
+  if (note) b.RowStarts.push_back(b.Log.Count);
+}
+
+// Row y of band b as its scan met it: the row now with the replaced values back.
+void RowBeforeScan(const TBand& b, int32_t y, const float* row, std::vector<float>& out) {
+  out.assign(row, row + out.size());
+  const size_t k = size_t(y - b.Y0);
+  for (size_t i = b.RowStarts[k]; i < b.RowStarts[k + 1]; ++i) out[size_t(b.Log.X[i])] = b.Log.Before[i];
+}
+
+// Once every row above band b is final: decides again, in scan order, the
+// pixels of the band whose north, west or diagonal neighbours differ from what
+// the band's own scan met (the row above as it was, or a pixel decided again
+// here), from the row below as it was; every other pixel keeps what the scan
+// gave it. Ends at the first row that comes out as the scan left it.
+void SettleBand(float* p, int32_t w, int32_t x1, int32_t x2, const TBand& b, const TScanParams& s) {
+  const size_t W = size_t(w);
+  std::vector<uint8_t> changed(W, 0), changedNow(W, 0);  // per column: the row above differs
+  const float* above = p + size_t(b.Y0 - 1) * W;
+  bool any = false;
+  for (int32_t x = x1; x <= x2; ++x) {
+    changed[size_t(x)] = !SameBits(above[x], b.Above[size_t(x)]);
+    any = any || changed[size_t(x)];
+  }
+  std::vector<float> left(W), row(W), below(W);
+  for (int32_t y = b.Y0; any && y < b.Y1; ++y) {
+    float* out = p + size_t(y) * W;
+    left.assign(out, out + W);
+    RowBeforeScan(b, y, out, row);
+    if (y + 1 < b.Y1) RowBeforeScan(b, y + 1, out + W, below);
+    else {
+      const float* next = b.Below.empty() ? out + W : b.Below.data();
+      below.assign(next, next + W);
+    }
+    // row turns into the final row pixel by pixel.
+    const TRows rows{above, row.data(), below.data()};
+    any = false;
+    bool west = false;
+    for (int32_t x = x1; x <= x2; ++x) {
+      const size_t i = size_t(x);
+      if (west || changed[i - 1] || changed[i] || changed[i + 1]) ScanPixel(rows, x, s, nullptr);
+      else row[i] = left[i];
+      west = !SameBits(row[i], left[i]);
+      changedNow[i] = west;
+      any = any || west;
+    }
+    std::copy(row.begin() + x1, row.begin() + x2 + 1, out + x1);
+    std::swap(changed, changedNow);
+    above = out;
+  }
+}
 
 }  // namespace
 
 void RemoveHotPixelsPlane(std::span<float> plane, int32_t w, int32_t h, int32_t x1, int32_t x2, int32_t y1, int32_t y2,
-                          float factor, float noise, bool vector) {
+                          float factor, float noise, bool vector, int threads, int maxLanes) {
   if (x2 < x1 || y2 < y1) return;
   if (x1 < 1 || y1 < 1 || x2 > w - 2 || y2 > h - 2)
     throw std::invalid_argument("RemoveHotPixelsPlane: rectangle touches the border");
@@ -555,27 +737,23 @@ void RemoveHotPixelsPlane(std::span<float> plane, int32_t w, int32_t h, int32_t 
   s.Qk = s.K * s.K * Sixth;
   float* p = plane.data();
   const size_t W = size_t(w);
-#if ASTRELON_HAVE_AVX2
-  if (UseAvx2(vector)) {
-    TRowBuffers buffers(w);
-    const int32_t blocks = (x2 - x1 + 1) / 8;
-    auto& bits = buffers.ValidBits;
-    ComputeValidBits(p + size_t(y1 - 1) * W, x1, blocks, bits[0].data());
-    ComputeValidBits(p + size_t(y1) * W, x1, blocks, bits[1].data());
-    for (int32_t y = y1; y <= y2; ++y) {
-      // bits[(y - y1) % 3] is the row above, then the row itself, then the row below.
-      const int i = (y - y1) % 3;
-      ComputeValidBits(p + size_t(y + 1) * W, x1, blocks, bits[size_t((i + 2) % 3)].data());
-      const TRows rows{p + size_t(y - 1) * W, p + size_t(y) * W, p + size_t(y + 1) * W};
-      TAvx2RowScan(rows, x1, x2, s, buffers,
-                   {bits[size_t(i)].data(), bits[size_t((i + 1) % 3)].data(), bits[size_t((i + 2) % 3)].data()})
-          .Run();
+  const TRowScan scan = PickRowScan(vector, maxLanes);
+  const int32_t rows = y2 - y1 + 1;
+  const int bands = std::clamp(threads, 1, std::max(1, rows / MinBandRows));
+  std::vector<TBand> band(static_cast<size_t>(bands));
+  for (int t = 0; t < bands; ++t) {
+    TBand& b = band[size_t(t)];
+    b.Y0 = y1 + int32_t(int64_t(rows) * t / bands);
+    b.Y1 = y1 + int32_t(int64_t(rows) * (t + 1) / bands);
+    if (t > 0) {
+      b.Above.assign(p + size_t(b.Y0 - 1) * W, p + size_t(b.Y0) * W);
+      band[size_t(t - 1)].Below.assign(p + size_t(b.Y0) * W, p + size_t(b.Y0 + 1) * W);
     }
-    return;
   }
-#endif
-  for (int32_t y = y1; y <= y2; ++y)
-    ScanRowScalar({p + size_t(y - 1) * W, p + size_t(y) * W, p + size_t(y + 1) * W}, x1, x2, s);
+  ForEachBand(bands, bands, [&](int64_t first, int64_t last) {
+    for (int64_t t = first; t < last; ++t) ScanBand(p, W, x1, x2, band[size_t(t)], scan, s);
+  });
+  for (int t = 1; t < bands; ++t) SettleBand(p, w, x1, x2, band[size_t(t)], s);
 }
 
 void RemoveHotPixels(int slot, int32_t x1, int32_t x2, int32_t y1, int32_t y2, float factor) {
@@ -588,16 +766,22 @@ void RemoveHotPixels(int slot, int32_t x1, int32_t x2, int32_t y1, int32_t y2, f
   y2 = std::min(y2, im.Height - 2);
   if (x2 < x1 || y2 < y1) return;
   const TPlaneList planes = SelectedChannels(slot);
-  // The scan of a plane is sequential; the planes (noise estimate and scan) are
-  // independent and run side by side.
-  const int threads = Options.Multicore ? planes.Count : 1;
-  ForEachBand(planes.Count, threads, [&](int64_t first, int64_t last) {
+  // The planes run side by side, each its noise estimate and then its scan in
+  // bands of rows on its share of the threads.
+  const bool multi = Options.Multicore != 0;
+  const int planeThreads = multi ? planes.Count : 1;
+  const int threads = std::max(BandThreads(int64_t(y2 - y1 + 1), MinBandRows, multi), planeThreads);
+  ForEachBand(planes.Count, planeThreads, [&](int64_t first, int64_t last) {
     for (int64_t i = first; i < last; ++i) {
       const int p = planes.Plane[size_t(i)];
       TPlane& plane = im.Planes[size_t(p)];
       if (plane.size() < im.PixelCount()) continue;
       const float noise = EstimatePlaneNoise(slot, p);
-      RemoveHotPixelsPlane(plane, im.Width, im.Height, x1, x2, y1, y2, factor, noise, Sse2Enabled);
+      // Plane i of n gets threads (i + 1) / n - threads i / n of the threads.
+      const int64_t n = planes.Count;
+      const int share = int(threads * (i + 1) / n - threads * i / n);
+      RemoveHotPixelsPlane(plane, im.Width, im.Height, x1, x2, y1, y2, factor, noise, Sse2Enabled,
+                           planeThreads > 1 ? std::max(1, share) : threads);
     }
   });
 }
