@@ -71,15 +71,18 @@ inline bool UseAvx2(bool vector) { return vector && Avx2Enabled && CpuHasAvx2();
 // AVX-512 brings fused multiply-add, which the compiler would otherwise put in
 // place of a multiplication and an addition (one rounding instead of two): the
 // loops must round as their scalar twins do.
-#define ASTRELON_AVX512_LANES __attribute__((target("avx512f,avx2,popcnt"), optimize("fp-contract=off")))
+#define ASTRELON_AVX512 \
+  __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,avx2,popcnt"), optimize("fp-contract=off")))
 #endif
 
-// Whether the processor runs AVX-512 (foundation) code besides AVX2.
+// Whether the processor runs AVX-512 code (foundation, vector length, byte and
+// word, double and quad word) besides AVX2.
 inline bool CpuRunsAvx512() {
 #if ASTRELON_HAVE_AVX2
   static const bool has = [] {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && CpuHasAvx2();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") && CpuHasAvx2();
   }();
   return has;
 #else

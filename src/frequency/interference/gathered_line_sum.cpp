@@ -13,16 +13,6 @@ namespace {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#define ASTRELON_AVX512 __attribute__((target("avx512f,avx512vl,avx2,popcnt")))
-
-bool CpuHasAvx512() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") && CpuHasAvx2();
-  }();
-  return has;
-}
-
 // Sideways offset m(s) = floor((2 s P + Q − 1) / 2Q) of a step and the
 // remainder, moved on by steps of the same length.
 struct TOffset {
@@ -177,7 +167,7 @@ ASTRELON_AVX2 bool GatheredLineSumAvx2(std::span<const TLineStretch> stretches, 
 
 bool GatheredLineSum(std::span<const TLineStretch> stretches, uint32_t p, uint32_t q, double& sum, int lanes) {
 #if ASTRELON_HAVE_AVX2
-  if (CpuHasAvx2()) return GatheredLineSumAvx2(stretches, p, q, lanes >= 16 && CpuHasAvx512(), sum);
+  if (CpuHasAvx2()) return GatheredLineSumAvx2(stretches, p, q, lanes >= 16 && CpuRunsAvx512(), sum);
 #endif
   (void)stretches;
   (void)p;

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <vector>
 
-#include "kernels/background/avx512_paths.h"
 #include "kernels/gauss/filter_rows.h"
 #include "platform/simd_support.h"
 #include "store/image_store.h"
@@ -296,7 +295,7 @@ void BlurRun(const float* a, const float* w, float* out, size_t first, size_t la
              bool avx2) {
 #if ASTRELON_HAVE_AVX2
   if (avx2) {
-    if (CpuHasAvx512())
+    if (CpuRunsAvx512())
       BlurRunAvx512<Rejecting>(a, w, out, first, last, p);
     else
       BlurRunAvx2<Rejecting>(a, w, out, first, last, p);
@@ -309,7 +308,7 @@ void BlurRun(const float* a, const float* w, float* out, size_t first, size_t la
 // Whether two runs of four at different reaches go at once (BlurPair).
 bool UsePairs(bool avx2) {
 #if ASTRELON_HAVE_AVX2
-  return avx2 && CpuHasAvx512();
+  return avx2 && CpuRunsAvx512();
 #else
   (void)avx2;
   return false;

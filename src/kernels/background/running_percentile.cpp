@@ -4,7 +4,6 @@
 #include <cmath>
 #include <limits>
 
-#include "kernels/background/avx512_paths.h"
 #include "platform/simd_support.h"
 #include "store/image_store.h"
 #include "store/planes/value_statistics.h"
@@ -202,7 +201,7 @@ void WeightedPercentileRun(const float* first, ptrdiff_t stride, int32_t count, 
                          : BlankPixel;
     };
     if (sel.Kept <= MaxKept) {
-      if (CpuHasAvx512())
+      if (CpuRunsAvx512())
         for (; j + 16 <= count; j += 16)
           if (!sixteen(first + j, stride, a, b, step, w, sel, out + j)) eights(j, j + 16);
       const int32_t end = j + (count - j) / 8 * 8;

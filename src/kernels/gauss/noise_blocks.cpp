@@ -170,21 +170,11 @@ ASTRELON_AVX2 void DrawBlockAvx2(const TLaneSeeds& seeds, bool gauss, double amo
 // so that every lane sees the same operations as in the eight-lane path.
 // The products and sums stay separate operations as in the other paths: no
 // fused multiply-add, which AVX-512 code could otherwise get.
-#define ASTRELON_AVX512 __attribute__((target("avx512f,avx512vl,avx512dq,avx2,popcnt"), optimize("fp-contract=off")))
 // GCC 12 takes the undefined pass-through operand of some 512-bit intrinsics
 // for an uninitialised value.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
-bool CpuHasAvx512() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-           __builtin_cpu_supports("avx512dq") && CpuHasAvx2();
-  }();
-  return has;
-}
 
 typedef float TVec16f __attribute__((vector_size(64)));
 typedef uint32_t TVec16u __attribute__((vector_size(64)));
@@ -259,7 +249,7 @@ void DrawNoise(uint64_t seed, bool gauss, double amount, int64_t first, std::spa
   const int64_t last = first + int64_t(out.size());
   std::array<float, NoiseBlockValues> scratch;
 #if ASTRELON_HAVE_AVX2
-  const bool pairs = gauss && UseAvx2(vector) && CpuHasAvx512();
+  const bool pairs = gauss && UseAvx2(vector) && CpuRunsAvx512();
   TPairScratch pairScratch;
 #endif
   for (int64_t k = first / NoiseBlockValues; k * NoiseBlockValues < last; ++k) {

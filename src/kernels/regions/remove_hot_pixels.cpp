@@ -397,16 +397,6 @@ ASTRELON_AVX2 void ScanRow8(const TRows& r, int32_t x1, int32_t x2, const TScanP
 // The same decision for sixteen pixels where the processor has AVX-512: the
 // operations of DecideBlock lane for lane. AVX-512 brings fused multiply-adds,
 // which would round differently from the scalar path: none are formed.
-#define ASTRELON_AVX512 __attribute__((target("avx512f,avx2,popcnt"), optimize("fp-contract=off")))
-
-bool CpuHasAvx512() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && CpuHasAvx2();
-  }();
-  return has;
-}
-
 ASTRELON_AVX512 inline __m512 Mn16(__m512 a, __m512 b) { return _mm512_min_ps(b, a); }
 ASTRELON_AVX512 inline __m512 Mx16(__m512 a, __m512 b) { return _mm512_max_ps(b, a); }
 ASTRELON_AVX512 inline __m512 Square16(__m512 v, __m512 m) {
@@ -638,7 +628,7 @@ ASTRELON_AVX512 void ScanRow16(const TRows& r, int32_t x1, int32_t x2, const TSc
 
 TRowScan PickRowScan(bool vector, int maxLanes) {
 #if ASTRELON_HAVE_AVX2
-  if (UseAvx2(vector)) return maxLanes >= 16 && CpuHasAvx512() ? ScanRow16 : ScanRow8;
+  if (UseAvx2(vector)) return maxLanes >= 16 && CpuRunsAvx512() ? ScanRow16 : ScanRow8;
 #endif
   (void)maxLanes;
   return ScanRowScalar;

@@ -74,7 +74,7 @@ size_t MatrixSse2(float* pr, float* pg, float* pb, size_t n, const TMatrix3& m) 
 
 #if ASTRELON_HAVE_AVX2
 // Eight pixels at a time in double lanes, each row in the scalar path's order.
-ASTRELON_AVX512_LANES size_t MatrixAvx512(float* pr, float* pg, float* pb, size_t n, const TMatrix3& m) {
+ASTRELON_AVX512 size_t MatrixAvx512(float* pr, float* pg, float* pb, size_t n, const TMatrix3& m) {
   __m512d c[3][3];
   for (size_t i = 0; i < 3; ++i)
     for (size_t j = 0; j < 3; ++j) c[i][j] = _mm512_set1_pd(m[i][j]);

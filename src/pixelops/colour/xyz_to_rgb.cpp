@@ -74,7 +74,7 @@ ASTRELON_AVX2 size_t XyzAvx2(float* px, float* py, float* pz, size_t n, const TX
 }
 
 // Eight pixels at a time in double lanes: the AVX2 loop's operations lane for lane.
-ASTRELON_AVX512_LANES size_t XyzAvx512(float* px, float* py, float* pz, size_t n, const TXyzMatrix& m, double b,
+ASTRELON_AVX512 size_t XyzAvx512(float* px, float* py, float* pz, size_t n, const TXyzMatrix& m, double b,
                                        double r) {
   __m512d c[3][3];
   for (size_t i = 0; i < 3; ++i)

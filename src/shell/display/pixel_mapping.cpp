@@ -213,23 +213,12 @@ bool GatherIsFaster() {
 // One byte per value, 32 values per step, by the binary search over the
 // table's steps: the search's position b (0..255) in 16-bit lanes, on level j
 // the entry Level[j][b >> (8 − j)] compared with the index.
-#define ASTRELON_AVX512BW __attribute__((target("avx512f,avx512bw,avx512vl,avx2,popcnt")))
-
-bool CpuHasAvx512Bw() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vl") && CpuHasAvx2();
-  }();
-  return has;
-}
-
 // GCC 12 takes the undefined pass-through operand of some 512-bit intrinsics
 // for an uninitialised value.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-ASTRELON_AVX512BW size_t MapGreyStepsAvx512(const float* values, size_t n, float black, float scale,
+ASTRELON_AVX512 size_t MapGreyStepsAvx512(const float* values, size_t n, float black, float scale,
                                             const TByteLutSteps& steps, uint8_t blankByte, uint8_t* out) {
   const __m512 vb = _mm512_set1_ps(black), vs = _mm512_set1_ps(scale), zero = _mm512_setzero_ps();
   const __m512 top = _mm512_set1_ps(MaxIndex), limit = _mm512_set1_ps(BlankLimit);
@@ -239,7 +228,7 @@ ASTRELON_AVX512BW size_t MapGreyStepsAvx512(const float* values, size_t n, float
   const __m512i base = _mm512_set1_epi16(int16_t(steps.Base));
   const __m256i blank = _mm256_set1_epi8(char(blankByte));
   // The table index of sixteen values, as in IndexOf (blank lanes masked later).
-  auto indices = [&](__m512 v) ASTRELON_AVX512BW {
+  auto indices = [&](__m512 v) ASTRELON_AVX512 {
     const __m512 t = _mm512_min_ps(_mm512_max_ps(_mm512_mul_ps(_mm512_sub_ps(v, vb), vs), zero), top);
     return _mm512_cvtepi32_epi16(_mm512_cvtps_epi32(t));
   };
@@ -250,7 +239,7 @@ ASTRELON_AVX512BW size_t MapGreyStepsAvx512(const float* values, size_t n, float
     const __mmask32 valid =
         _mm512_kunpackw(_mm512_cmp_ps_mask(v1, limit, _CMP_GT_OQ), _mm512_cmp_ps_mask(v0, limit, _CMP_GT_OQ));
     __m512i b = _mm512_setzero_si512();
-    auto advance = [&](__m512i entry, int s) ASTRELON_AVX512BW {
+    auto advance = [&](__m512i entry, int s) ASTRELON_AVX512 {
       b = _mm512_mask_add_epi16(b, _mm512_cmpgt_epu16_mask(idx, entry), b, _mm512_set1_epi16(int16_t(s)));
     };
     // Levels 0..5: up to 32 entries, one register.
@@ -281,7 +270,7 @@ void MapThroughByteLutStep(std::span<const float> values, float black, float sca
 #if ASTRELON_HAVE_AVX2
   const bool bySteps =
       steps && steps->Usable && (GreyLookups == TGreyLookups::Fastest || GreyLookups == TGreyLookups::Steps);
-  if (Step == 1 && UseAvx2(vector) && bySteps && CpuHasAvx512Bw())
+  if (Step == 1 && UseAvx2(vector) && bySteps && CpuRunsAvx512())
     i = MapGreyStepsAvx512(values.data(), n, black, scale, *steps, lut[BlankIndex], out);
   if (Step == 1 && UseAvx2(vector))
     i += GreyLookups == TGreyLookups::Gather || (GreyLookups != TGreyLookups::SingleLoads && GatherIsFaster())

@@ -167,7 +167,7 @@ ASTRELON_AVX2 size_t CountHistogramAvx2(std::span<const float> values, const THi
 // Sixteen values at a time where the processor has AVX-512: the AVX2 loop's
 // operations lane for lane; lanes l and l + 8 share partial table l, whose
 // offset is added to the bin before the increments.
-ASTRELON_AVX512_LANES size_t CountHistogramAvx512(std::span<const float> values, const THistogramAxis& a,
+ASTRELON_AVX512 size_t CountHistogramAvx512(std::span<const float> values, const THistogramAxis& a,
                                                   TPartialCounts& part) {
   const __m512 low = _mm512_set1_ps(a.Low), thr = _mm512_set1_ps(a.Threshold), blank = _mm512_set1_ps(BlankLimit);
   const __m512 f = _mm512_set1_ps(a.Factor), s0 = _mm512_set1_ps(a.Sqrt0);
