@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <span>
 #include <vector>
 
 #include "core/settings.h"
+#include "filters/corrections/rank_window.h"
 #include "kernels/gauss/filter_rows.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
@@ -105,25 +107,81 @@ void Collect(const TLevelPass& s, int64_t y, float level, std::vector<float>& bu
   CollectScalar<Kind>(s, y, level, FirstColumn(s, y), buf);
 }
 
+// The search state of one band of rows: the window around the last pass-A
+// level (kept for that row's pass B) and the levels of the row before.
+struct TRowSearch {
+  std::vector<float> Values, Steps;
+  TRankWindow Window, StepWindow;
+  bool HaveWindow = false;
+  float Near = BlankPixel;      // the last pass-A level of the band
+  float LevelAbove = BlankPixel;  // the pass-A level of the row before
+};
+
 // Pass A: the quantile of the row's valid measured values; blank without one.
-// `near` (when valid) is a level close by, which speeds up the search.
-float RowLevel(const TLevelPass& s, int64_t y, float near, std::vector<float>& buf) {
+// The level of the row before (when valid) is where the search starts.
+float RowLevel(const TLevelPass& s, int64_t y, TRowSearch& r) {
+  std::vector<float>& buf = r.Values;
   Collect<TCollect::Valid>(s, y, 0.0f, buf);
+  r.HaveWindow = false;
   if (buf.empty()) return BlankPixel;
-  if (!IsValidPixel(near)) return PercentileSelect(buf, s.Fraction);
-  return PercentileSelect(buf, s.Fraction, near - s.Limit, near + s.Limit);
+  const int64_t n = int64_t(buf.size());
+  if (!IsValidPixel(r.Near)) return PercentileSelect(buf, s.Fraction);
+  if (n >= 2 && s.Fraction > 0 && s.Fraction < 1) {
+    const int64_t k = QuantileRank(n, s.Fraction);
+    float lo, hi;
+    if (FindRankWindow(buf, k, r.Near, s.Limit / 8, r.Window, s.Vector) && r.Window.Pair(k, lo, hi)) {
+      r.HaveWindow = true;
+      return InterpolateQuantile(lo, hi, n, s.Fraction);
+    }
+  }
+  return PercentileSelect(buf, s.Fraction, r.Near - s.Limit, r.Near + s.Limit);
+}
+
+// Pass B from pass A's window: the values near the level are a run of ranks of
+// the row's values (v - level grows with v), so their quantile is read off
+// those ranks. False when the window does not show them.
+bool NearLevelFromWindow(const TLevelPass& s, float level, TRowSearch& r, float& out) {
+  if (!r.HaveWindow) return false;
+  int64_t below = 0, inside = 0;
+  CountNearLevel(r.Values, level, s.Limit, below, inside, s.Vector);
+  if (inside == 0) {
+    out = level;
+    return true;
+  }
+  const double p = s.Relative ? 0.5 : s.Fraction;
+  if (inside == 1 || !(p > 0)) return r.Window.Value(below, out);
+  if (p >= 1) return r.Window.Value(below + inside - 1, out);
+  const int64_t k = QuantileRank(inside, p);
+  float lo, hi;
+  if (!r.Window.Pair(below + k, lo, hi)) return false;
+  out = InterpolateQuantile(lo, hi, inside, p);
+  return true;
 }
 
 // Pass B: the level from the values near the row's first level (absolute, and
-// row 0), or the median of the steps to the row above (relative).
-float RefinedLevel(const TLevelPass& s, int64_t y, float level, std::vector<float>& buf) {
+// row 0), or the median of the steps to the row above (relative), searched
+// from the difference of the two rows' pass-A levels.
+float RefinedLevel(const TLevelPass& s, int64_t y, float level, TRowSearch& r) {
   if (!s.Relative || y == 0) {
+    float out;
+    if (NearLevelFromWindow(s, level, r, out)) return out;
+    std::vector<float>& buf = r.Values;
     Collect<TCollect::NearLevel>(s, y, level, buf);
     if (buf.empty()) return level;
     return PercentileSelect(buf, s.Relative ? 0.5 : s.Fraction);
   }
+  std::vector<float>& buf = r.Steps;
   Collect<TCollect::StepFromAbove>(s, y, level, buf);
-  return buf.empty() ? level : PercentileSelect(buf, 0.5);
+  if (buf.empty()) return level;
+  const int64_t n = int64_t(buf.size());
+  if (n >= 2 && IsValidPixel(r.LevelAbove)) {
+    const int64_t k = QuantileRank(n, 0.5);
+    float lo, hi;
+    if (FindRankWindow(buf, k, level - r.LevelAbove, s.Limit / 6, r.StepWindow, s.Vector) &&
+        r.StepWindow.Pair(k, lo, hi))
+      return InterpolateQuantile(lo, hi, n, 0.5);
+  }
+  return PercentileSelect(buf, 0.5);
 }
 
 double MeanOfValid(const std::vector<float>& levels, bool& any) {
@@ -138,34 +196,44 @@ double MeanOfValid(const std::vector<float>& levels, bool& any) {
   return n > 0 ? sum / double(n) : 0.0;
 }
 
-// The levels of every row; false when stopped.
-bool MeasureLevels(const TLevelPass& s, int64_t height, std::vector<float>& levels, TFilterPoll& poll, int plane) {
+// The levels of every row: pass A and, for a row with a level, pass B right
+// after it (a row has a level only when some row has one). With `phase` the
+// mosaic phase measure's sums are added over the same reads. False when stopped.
+bool MeasureLevels(const TLevelPass& s, int64_t height, std::vector<float>& levels, TFilterPoll& poll, int plane,
+                   TMosaicPhaseSums* phase) {
   levels.assign(size_t(height), BlankPixel);
   const int64_t measured = int64_t(s.Columns.Last) - s.Columns.First + 1;
-  if (!ForEachRowChunk(0, height, measured, &poll, plane, [&](int64_t a, int64_t b) {
-        std::vector<float> buf;
-        buf.reserve(size_t(measured));
-        // The level of the row before (in this chunk) guides the search.
-        float near = BlankPixel;
-        for (int64_t y = a; y < b; ++y) {
-          levels[size_t(y)] = RowLevel(s, y, near, buf);
-          if (IsValidPixel(levels[size_t(y)])) near = levels[size_t(y)];
-        }
-      }))
-    return false;
-  bool any = false;
-  MeanOfValid(levels, any);
-  if (!any) return true;
-  std::vector<float> refined(levels.size(), BlankPixel);
-  if (!ForEachRowChunk(0, height, measured, &poll, plane, [&](int64_t a, int64_t b) {
-        std::vector<float> buf;
-        buf.reserve(size_t(measured));
-        for (int64_t y = a; y < b; ++y)
-          if (IsValidPixel(levels[size_t(y)])) refined[size_t(y)] = RefinedLevel(s, y, levels[size_t(y)], buf);
-      }))
-    return false;
-  levels.swap(refined);
-  return true;
+  std::vector<TMosaicPhaseSums> bandSums;
+  std::mutex sumsLock;
+  const bool done = ForEachRowChunk(0, height, std::max<int64_t>(measured, s.Width), &poll, plane, [&](int64_t a,
+                                                                                                       int64_t b) {
+    TRowSearch search;
+    search.Values.reserve(size_t(measured) + 8);
+    TMosaicPhaseSums sums;
+    for (int64_t y = a; y < b; ++y) {
+      if (phase && y + 1 < height) {
+        const float* row = s.Plane.data() + y * s.Width;
+        AddMosaicPhaseRow(row, row + s.Width, s.Width, int32_t(y), sums, s.Vector);
+      }
+      const float level = RowLevel(s, y, search);
+      if (IsValidPixel(level)) {
+        levels[size_t(y)] = RefinedLevel(s, y, level, search);
+        search.Near = level;
+      }
+      search.LevelAbove = level;
+    }
+    if (phase) {
+      const std::lock_guard<std::mutex> hold(sumsLock);
+      bandSums.push_back(sums);
+    }
+  });
+  if (phase)
+    for (const TMosaicPhaseSums& b : bandSums)
+      for (int c = 0; c < 2; ++c) {
+        phase->Sum[c] += b.Sum[c];
+        phase->Count[c] += b.Count[c];
+      }
+  return done;
 }
 
 // d = float(s + add) for the valid values of a row (blank ones copied) on the
@@ -255,15 +323,22 @@ bool EqualizeRowBrightness(int source, int destination, bool relative, float str
   for (int p = FirstChannel(source); p >= 1 && p <= src.PlaneCount && p <= 3; NextChannel(source, p))
     selected[size_t(p)] = 1;
 
-  // The mosaic phase of a grey image and the noise of the first plane are two
-  // passes over the whole plane: they run side by side.
-  int phase = -1;
-  float firstNoise = 0;
+  // The mosaic phase of a grey image without a known filter code is measured
+  // over the reads of the first plane's levels, which first assume no mosaic
+  // (measured again with the phase if there is one), unless that plane has none
+  // to measure; then it and the noise of the first plane, two passes over the
+  // whole plane, run side by side.
   const int first = FirstChannel(source);
+  int phase = src.PlaneCount == 1 ? FilterCodeToPhase(source) : -1;
+  const bool measurePhase = phase == -2;
+  if (measurePhase) phase = -1;
+  const bool phaseWithLevels = measurePhase && first == 1 && selected[1] && src.Planes[1].size() == n &&
+                               passes[0].First <= passes[0].Last;
+  float firstNoise = 0;
   ForEachBand(2, Options.Multicore ? 2 : 1, [&](int64_t a, int64_t b) {
     for (int64_t k = a; k < b; ++k) {
       if (k == 0 && first >= 1 && first <= std::min(src.PlaneCount, 3)) firstNoise = EstimatePlaneNoise(source, first);
-      if (k == 1 && src.PlaneCount == 1) phase = DetectMosaicPhase(source);
+      if (k == 1 && measurePhase && !phaseWithLevels) phase = DetectMosaicPhase(source);
     }
   });
   for (int p = 1; p <= std::min(src.PlaneCount, 3); ++p) {
@@ -287,8 +362,18 @@ bool EqualizeRowBrightness(int source, int destination, bool relative, float str
       const TColumnRange c = passes[k];
       std::vector<float> levels(size_t(h), BlankPixel);
       if (c.First <= c.Last) {
-        const TLevelPass s{in, w, c, phase, fraction, limit, relative, Sse2Enabled};
-        if (!MeasureLevels(s, h, levels, poll, p)) return false;
+        const bool withPhase = phaseWithLevels && p == 1 && k == 0;
+        TMosaicPhaseSums sums;
+        if (!MeasureLevels({in, w, c, phase, fraction, limit, relative, Sse2Enabled}, h, levels, poll, p,
+                           withPhase ? &sums : nullptr))
+          return false;
+        if (withPhase) {
+          phase = MosaicPhaseFromSums(sums);
+          if (phase == -3) phase = DetectMosaicPhase(source);
+          if (phase != -1 && !MeasureLevels({in, w, c, phase, fraction, limit, relative, Sse2Enabled}, h, levels,
+                                            poll, p, nullptr))
+            return false;
+        }
       }
       const std::vector<double> shift = RowShifts(levels, relative, limit);
       const bool first = k == 0;

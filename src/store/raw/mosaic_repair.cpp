@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/pascal_format.h"
+#include "platform/simd_support.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -66,6 +67,92 @@ void MeasureMosaicPhase(int slot, double& a, double& b) {
   }
   a = count[0] > 0 ? sum[0] / double(count[0]) : 0.0;
   b = count[1] > 0 ? sum[1] / double(count[1]) : 0.0;
+}
+
+namespace {
+
+void AddMosaicPhasePairs(const float* row, const float* next, int32_t from, int32_t width, int32_t y,
+                         TMosaicPhaseSums& sums) {
+  for (int32_t x = from; x + 1 < width; ++x) {
+    const float v0 = row[x], v1 = next[x + 1];
+    if (IsValidPixel(v0) && IsValidPixel(v1)) {
+      const size_t c = size_t((x + y) & 1);
+      sums.Sum[c] += std::fabs(double(v1) - double(v0));
+      ++sums.Count[c];
+    }
+  }
+}
+
+#if ASTRELON_HAVE_AVX2
+// Eight pairs at a time: lanes of even x in one sum, of odd x in the other.
+ASTRELON_AVX2 void AddMosaicPhaseRowAvx2(const float* row, const float* next, int32_t width, int32_t y,
+                                         TMosaicPhaseSums& sums) {
+  const __m256 blank = _mm256_set1_ps(BlankLimit);
+  const __m256d sign = _mm256_set1_pd(-0.0);
+  __m256d lo = _mm256_setzero_pd(), hi = _mm256_setzero_pd();
+  __m256i count = _mm256_setzero_si256();
+  int32_t x = 0;
+  for (; x + 9 <= width; x += 8) {
+    const __m256 v0 = _mm256_loadu_ps(row + x), v1 = _mm256_loadu_ps(next + x + 1);
+    const __m256 ok = _mm256_and_ps(_mm256_cmp_ps(v0, blank, _CMP_GT_OQ), _mm256_cmp_ps(v1, blank, _CMP_GT_OQ));
+    // Pairs left out count as 0 - 0.
+    const __m256 a = _mm256_and_ps(ok, v0), b = _mm256_and_ps(ok, v1);
+    lo = _mm256_add_pd(lo, _mm256_andnot_pd(sign, _mm256_sub_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(b)),
+                                                               _mm256_cvtps_pd(_mm256_castps256_ps128(a)))));
+    hi = _mm256_add_pd(hi, _mm256_andnot_pd(sign, _mm256_sub_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(b, 1)),
+                                                               _mm256_cvtps_pd(_mm256_extractf128_ps(a, 1)))));
+    count = _mm256_sub_epi32(count, _mm256_castps_si256(ok));
+  }
+  alignas(32) double s[8];
+  alignas(32) int32_t c[8];
+  _mm256_store_pd(s, lo);
+  _mm256_store_pd(s + 4, hi);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c), count);
+  const size_t even = size_t(y & 1), odd = even ^ 1;
+  sums.Sum[even] += (s[0] + s[2]) + (s[4] + s[6]);
+  sums.Sum[odd] += (s[1] + s[3]) + (s[5] + s[7]);
+  sums.Count[even] += int64_t(c[0]) + c[2] + c[4] + c[6];
+  sums.Count[odd] += int64_t(c[1]) + c[3] + c[5] + c[7];
+  AddMosaicPhasePairs(row, next, x, width, y, sums);
+}
+#endif
+
+}  // namespace
+
+void AddMosaicPhaseRow(const float* row, const float* next, int32_t width, int32_t y, TMosaicPhaseSums& sums,
+                       bool vector) {
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx2(vector)) return AddMosaicPhaseRowAvx2(row, next, width, y, sums);
+#endif
+  AddMosaicPhasePairs(row, next, 0, width, y, sums);
+}
+
+int MosaicPhaseFromSums(const TMosaicPhaseSums& sums) {
+  // The terms are the measure's own; only their order differs. Any order of
+  // adding n terms of one sign stays within n u of the exact sum (u = 2^-53),
+  // so both means, and 1.5 times one of them, lie within `tol` of the measure's.
+  const double total = double(sums.Count[0]) + double(sums.Count[1]);
+  const double tol = 4.0 * (total + 4.0) * 0x1p-53;
+  double m[2];
+  for (int c = 0; c < 2; ++c) {
+    if (!std::isfinite(sums.Sum[c])) return -3;
+    m[c] = sums.Count[c] > 0 ? sums.Sum[c] / double(sums.Count[c]) : 0.0;
+  }
+  // "x > 1.5 y" as the measure decides it: 1 certain, 0 certainly not, -1 unsure.
+  // Zero sums are exact in any order, and a positive sum stays positive.
+  auto above = [&](double x, double y) {
+    if (x == 0) return 0;
+    if (y == 0) return 1;
+    if (x * (1 - tol) > 1.5 * y * (1 + tol)) return 1;
+    if (x * (1 + tol) < 1.5 * y * (1 - tol)) return 0;
+    return -1;
+  };
+  const int first = above(m[0], m[1]);
+  if (first < 0) return -3;
+  if (first == 1) return 1;
+  const int second = above(m[1], m[0]);
+  if (second < 0) return -3;
+  return second == 1 ? 0 : -1;
 }
 
 uint32_t ThreeColorFilterCode(uint32_t code) {
