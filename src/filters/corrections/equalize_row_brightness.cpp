@@ -46,7 +46,7 @@ int32_t ColumnStep(const TLevelPass& s) { return s.Phase >= 0 ? 2 : 1; }
 enum class TCollect { Valid, NearLevel, StepFromAbove };
 
 template <TCollect Kind>
-void CollectScalar(const TLevelPass& s, int64_t y, float level, int32_t from, std::vector<float>& buf) {
+void CollectScalar(const TLevelPass& s, int64_t y, float level, int32_t from, TPlane& buf) {
   const float* row = s.Plane.data() + y * s.Width;
   const float t = s.Limit;
   for (int32_t x = from; x <= s.Columns.Last; x += ColumnStep(s)) {
@@ -66,7 +66,7 @@ void CollectScalar(const TLevelPass& s, int64_t y, float level, int32_t from, st
 #if ASTRELON_HAVE_AVX2
 // Every column (step 1), eight at a time: the kept values moved to the front.
 template <TCollect Kind>
-ASTRELON_AVX2 void CollectAvx2(const TLevelPass& s, int64_t y, float level, std::vector<float>& buf) {
+ASTRELON_AVX2 void CollectAvx2(const TLevelPass& s, int64_t y, float level, TPlane& buf) {
   const float* row = s.Plane.data() + y * s.Width;
   const int32_t first = s.Columns.First, last = s.Columns.Last;
   buf.resize(size_t(last - first + 1) + 8);
@@ -99,7 +99,7 @@ ASTRELON_AVX2 void CollectAvx2(const TLevelPass& s, int64_t y, float level, std:
 #endif
 
 template <TCollect Kind>
-void Collect(const TLevelPass& s, int64_t y, float level, std::vector<float>& buf) {
+void Collect(const TLevelPass& s, int64_t y, float level, TPlane& buf) {
   buf.clear();
 #if ASTRELON_HAVE_AVX2
   if (s.Phase < 0 && UseAvx2(s.Vector)) return CollectAvx2<Kind>(s, y, level, buf);
@@ -110,38 +110,45 @@ void Collect(const TLevelPass& s, int64_t y, float level, std::vector<float>& bu
 // The search state of one band of rows: the window around the last pass-A
 // level (kept for that row's pass B) and the levels of the row before.
 struct TRowSearch {
-  std::vector<float> Values, Steps;
+  TPlane Values, Steps;
   TRankWindow Window, StepWindow;
   bool HaveWindow = false;
   float Near = BlankPixel;      // the last pass-A level of the band
   float LevelAbove = BlankPixel;  // the pass-A level of the row before
 };
 
+// The two values of ranks k and k + 1 of the values, searched from `guess`
+// (from a sample of them when that is not valid) with pivots `step` apart.
+bool RankPair(TPlane& values, int64_t k, float guess, float step, TRankWindow& w, bool vector, float& lo,
+              float& hi) {
+  if (!IsValidPixel(guess)) guess = SampleGuess(values, k);
+  return FindRankWindow(values, k, guess, step, w, vector) && w.Pair(k, lo, hi);
+}
+
 // Pass A: the quantile of the row's valid measured values; blank without one.
-// The level of the row before (when valid) is where the search starts.
+// The search starts at the level of the row before.
 float RowLevel(const TLevelPass& s, int64_t y, TRowSearch& r) {
-  std::vector<float>& buf = r.Values;
+  TPlane& buf = r.Values;
   Collect<TCollect::Valid>(s, y, 0.0f, buf);
   r.HaveWindow = false;
   if (buf.empty()) return BlankPixel;
   const int64_t n = int64_t(buf.size());
-  if (!IsValidPixel(r.Near)) return PercentileSelect(buf, s.Fraction);
   if (n >= 2 && s.Fraction > 0 && s.Fraction < 1) {
     const int64_t k = QuantileRank(n, s.Fraction);
     float lo, hi;
-    if (FindRankWindow(buf, k, r.Near, s.Limit / 8, r.Window, s.Vector) && r.Window.Pair(k, lo, hi)) {
+    if (RankPair(buf, k, r.Near, s.Limit / 8, r.Window, s.Vector, lo, hi)) {
       r.HaveWindow = true;
       return InterpolateQuantile(lo, hi, n, s.Fraction);
     }
   }
+  if (!IsValidPixel(r.Near)) return PercentileSelect(buf, s.Fraction);
   return PercentileSelect(buf, s.Fraction, r.Near - s.Limit, r.Near + s.Limit);
 }
 
-// Pass B from pass A's window: the values near the level are a run of ranks of
-// the row's values (v - level grows with v), so their quantile is read off
-// those ranks. False when the window does not show them.
-bool NearLevelFromWindow(const TLevelPass& s, float level, TRowSearch& r, float& out) {
-  if (!r.HaveWindow) return false;
+// Pass B near the level from pass A's values: the values near the level are a
+// run of ranks of them (v - level grows with v), so their quantile is read off
+// those ranks, in pass A's window or one found anew. False when not found.
+bool NearLevelFromRanks(const TLevelPass& s, float level, TRowSearch& r, float& out) {
   int64_t below = 0, inside = 0;
   CountNearLevel(r.Values, level, s.Limit, below, inside, s.Vector);
   if (inside == 0) {
@@ -149,11 +156,12 @@ bool NearLevelFromWindow(const TLevelPass& s, float level, TRowSearch& r, float&
     return true;
   }
   const double p = s.Relative ? 0.5 : s.Fraction;
-  if (inside == 1 || !(p > 0)) return r.Window.Value(below, out);
-  if (p >= 1) return r.Window.Value(below + inside - 1, out);
-  const int64_t k = QuantileRank(inside, p);
+  if (inside == 1 || !(p > 0)) return r.HaveWindow && r.Window.Value(below, out);
+  if (p >= 1) return r.HaveWindow && r.Window.Value(below + inside - 1, out);
+  const int64_t k = below + QuantileRank(inside, p);
   float lo, hi;
-  if (!r.Window.Pair(below + k, lo, hi)) return false;
+  if (!(r.HaveWindow && r.Window.Pair(k, lo, hi)) && !RankPair(r.Values, k, level, s.Limit / 8, r.Window, s.Vector, lo, hi))
+    return false;
   out = InterpolateQuantile(lo, hi, inside, p);
   return true;
 }
@@ -164,22 +172,21 @@ bool NearLevelFromWindow(const TLevelPass& s, float level, TRowSearch& r, float&
 float RefinedLevel(const TLevelPass& s, int64_t y, float level, TRowSearch& r) {
   if (!s.Relative || y == 0) {
     float out;
-    if (NearLevelFromWindow(s, level, r, out)) return out;
-    std::vector<float>& buf = r.Values;
+    if (NearLevelFromRanks(s, level, r, out)) return out;
+    TPlane& buf = r.Values;
     Collect<TCollect::NearLevel>(s, y, level, buf);
     if (buf.empty()) return level;
     return PercentileSelect(buf, s.Relative ? 0.5 : s.Fraction);
   }
-  std::vector<float>& buf = r.Steps;
+  TPlane& buf = r.Steps;
   Collect<TCollect::StepFromAbove>(s, y, level, buf);
   if (buf.empty()) return level;
   const int64_t n = int64_t(buf.size());
-  if (n >= 2 && IsValidPixel(r.LevelAbove)) {
+  if (n >= 2) {
     const int64_t k = QuantileRank(n, 0.5);
+    const float guess = IsValidPixel(r.LevelAbove) ? level - r.LevelAbove : BlankPixel;
     float lo, hi;
-    if (FindRankWindow(buf, k, level - r.LevelAbove, s.Limit / 6, r.StepWindow, s.Vector) &&
-        r.StepWindow.Pair(k, lo, hi))
-      return InterpolateQuantile(lo, hi, n, 0.5);
+    if (RankPair(buf, k, guess, s.Limit / 6, r.StepWindow, s.Vector, lo, hi)) return InterpolateQuantile(lo, hi, n, 0.5);
   }
   return PercentileSelect(buf, 0.5);
 }

@@ -17,6 +17,19 @@ constexpr int Pivots = 7;
 constexpr int64_t BracketValues = 256;
 constexpr int CountingPasses = 3;
 
+// What lies outside a window: the number and the largest of the values below
+// it, the smallest at or above it.
+struct TOutside {
+  int64_t Below = 0;
+  float MaxBelow = -std::numeric_limits<float>::infinity();
+  float MinAbove = std::numeric_limits<float>::infinity();
+  void Add(const TOutside& o) {
+    Below += o.Below;
+    MaxBelow = std::max(MaxBelow, o.MaxBelow);
+    MinAbove = std::min(MinAbove, o.MinAbove);
+  }
+};
+
 using TPivots = std::array<float, Pivots>;
 using TCounts = std::array<int64_t, Pivots>;
 
@@ -26,9 +39,9 @@ void CountBelowScalar(std::span<const float> v, size_t from, const TPivots& pivo
     for (int j = 0; j < Pivots; ++j) counts[size_t(j)] += v[i] < pivots[size_t(j)];
 }
 
-// Values in [lo, hi) appended at out (room for one store of eight past them);
-// the rest counted below or kept as extremes.
-size_t WindowScalar(std::span<const float> v, size_t from, float lo, float hi, float* out, TRankWindow& w) {
+// Values in [lo, hi) appended at out (room for one store of eight past them; out
+// may be where the values are); the rest counted below or kept as extremes.
+size_t WindowScalar(std::span<const float> v, size_t from, float lo, float hi, float* out, TOutside& w) {
   size_t n = 0;
   for (size_t i = from; i < v.size(); ++i) {
     const float x = v[i];
@@ -79,7 +92,7 @@ ASTRELON_AVX2 void CountBelowAvx2(std::span<const float> v, const TPivots& pivot
   CountBelowScalar(v, i, pivots, counts);
 }
 
-ASTRELON_AVX2 size_t WindowAvx2(std::span<const float> v, float lo, float hi, float* out, TRankWindow& w) {
+ASTRELON_AVX2 size_t WindowAvx2(std::span<const float> v, float lo, float hi, float* out, TOutside& w) {
   const __m256 l = _mm256_set1_ps(lo), h = _mm256_set1_ps(hi);
   __m256 maxBelow = _mm256_set1_ps(-Inf), minAbove = _mm256_set1_ps(Inf);
   __m256i below = _mm256_setzero_si256();
@@ -127,20 +140,13 @@ void CountBelow(std::span<const float> v, const TPivots& pivots, TCounts& counts
   CountBelowScalar(v, 0, pivots, counts);
 }
 
-// Fills the window [lo, hi) of the values.
-void FillWindow(std::span<const float> v, float lo, float hi, TRankWindow& w, bool vector) {
-  if (w.Store.size() < v.size() + 8) w.Store.resize(v.size() + 8);
-  w.Total = int64_t(v.size());
-  w.Below = 0;
-  w.MaxBelow = -Inf;
-  w.MinAbove = Inf;
+// Moves the values in [lo, hi) to out; what lies outside them.
+size_t FillWindow(std::span<const float> v, float lo, float hi, float* out, TOutside& o, bool vector) {
+  o = TOutside{};
 #if ASTRELON_HAVE_AVX2
-  if (UseAvx2(vector)) {
-    w.Count = WindowAvx2(v, lo, hi, w.Store.data(), w);
-    return;
-  }
+  if (UseAvx2(vector)) return WindowAvx2(v, lo, hi, out, o);
 #endif
-  w.Count = WindowScalar(v, 0, lo, hi, w.Store.data(), w);
+  return WindowScalar(v, 0, lo, hi, out, o);
 }
 
 // Finite pivots in ascending order (equal neighbours allowed).
@@ -187,35 +193,67 @@ bool TRankWindow::Pair(int64_t r, float& lower, float& upper) {
 bool FindRankWindow(std::span<const float> v, int64_t k, float guess, float step, TRankWindow& w, bool vector) {
   const int64_t n = int64_t(v.size());
   if (k < 0 || k + 1 >= n || !std::isfinite(guess) || !(step > 0) || !std::isfinite(step)) return false;
+  if (w.Store.size() < v.size() + 8) w.Store.resize(v.size() + 8);
+  if (w.Scratch.size() < v.size() + 8) w.Scratch.resize(v.size() + 8);
   TPivots p;
   for (int j = 0; j < Pivots; ++j) p[size_t(j)] = guess + float(j - Pivots / 2) * step;
+  // The values searched (first all, then those of a bracket) and what lies
+  // below and above them.
+  std::span<const float> values = v;
+  TOutside outside;
   TCounts c;
   for (int pass = 0;; ++pass) {
     if (!Ascending(p)) return false;
-    CountBelow(v, p, c, vector);
+    CountBelow(values, p, c, vector);
     // The bracket [p[j], p[j + 1]) that holds rank k.
-    if (k < c[0] || k >= c[Pivots - 1]) return false;
+    const int64_t r = k - outside.Below;
+    if (r < c[0] || r >= c[Pivots - 1]) return false;
     int j = 0;
-    while (k >= c[size_t(j + 1)]) ++j;
+    while (r >= c[size_t(j + 1)]) ++j;
     const float a = p[size_t(j)], b = p[size_t(j + 1)];
     const int64_t m = c[size_t(j + 1)] - c[size_t(j)];
+    auto window = [&](std::span<const float> from, float lo, float hi, float* out) {
+      TOutside o;
+      const size_t count = FillWindow(from, lo, hi, out, o, vector);
+      o.Add(outside);
+      return std::pair{count, o};
+    };
     if (m > BracketValues && pass + 1 < CountingPasses) {
+      // Only the bracket's values are searched further.
+      const auto [count, o] = window(values, a, b, w.Scratch.data());
+      values = std::span<const float>(w.Scratch.data(), count);
+      outside = o;
       for (int i = 0; i < Pivots; ++i) p[size_t(i)] = a + (b - a) * (float(i) / float(Pivots - 1));
       p[Pivots - 1] = b;
       continue;
     }
+    auto fill = [&](float lo, float hi) {
+      const auto [count, o] = window(values, lo, hi, w.Store.data());
+      w.Count = count;
+      w.Total = n;
+      w.Below = o.Below;
+      w.MaxBelow = o.MaxBelow;
+      w.MinAbove = o.MinAbove;
+      return Shows(w, k);
+    };
     // Rank k where the bracket's values would lie evenly, with a margin.
-    const double at = (double(k - c[size_t(j)]) + 0.5) / double(m);
-    const double margin = (16.0 + double(m) / 8.0) / double(m);
+    const double at = (double(r - c[size_t(j)]) + 0.5) / double(m);
+    const double margin = (8.0 + double(m) / 16.0) / double(m);
     const float lo = std::max(a, float(double(a) + double(b - a) * (at - margin)));
     const float hi = std::min(b, float(double(a) + double(b - a) * (at + margin)));
-    if (lo < hi) {
-      FillWindow(v, lo, hi, w, vector);
-      if (Shows(w, k)) return true;
-    }
-    FillWindow(v, a, b, w, vector);
-    return Shows(w, k);
+    if (lo < hi && fill(lo, hi)) return true;
+    return fill(a, b);
   }
+}
+
+float SampleGuess(std::span<const float> v, int64_t k) {
+  constexpr size_t Sample = 64;
+  if (v.size() < Sample || k < 0 || k >= int64_t(v.size())) return std::numeric_limits<float>::quiet_NaN();
+  std::array<float, Sample> s;
+  for (size_t i = 0; i < Sample; ++i) s[i] = v[i * v.size() / Sample];
+  const size_t at = size_t(k) * Sample / v.size();
+  std::nth_element(s.begin(), s.begin() + at, s.end());
+  return s[at];
 }
 
 void CountNearLevel(std::span<const float> v, float c, float t, int64_t& below, int64_t& inside, bool vector) {

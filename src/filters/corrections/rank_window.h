@@ -8,11 +8,14 @@
 #include <span>
 #include <vector>
 
+#include "store/image_slot.h"
+
 namespace astrelon {
 
 // The values of a set that lie in [Low, High), and what lies around them.
 struct TRankWindow {
-  std::vector<float> Store;   // the first Count are the values, in any order
+  TPlane Store;               // the first Count are the values, in any order
+  TPlane Scratch;             // the values of a bracket while searching
   size_t Count = 0;
   int64_t Total = 0;          // values in the set
   int64_t Below = 0;          // values below Low
@@ -30,6 +33,10 @@ struct TRankWindow {
 // (none NaN), searching from `guess` in pivots `step` apart; false when they lie
 // too far from it. The vector path where the processor has it: the same window.
 bool FindRankWindow(std::span<const float> v, int64_t k, float guess, float step, TRankWindow& w, bool vector);
+
+// A guess of the value of rank k from a sample of the values (NaN for fewer
+// than 64 values).
+float SampleGuess(std::span<const float> v, int64_t k);
 
 // Counts of the values v with -t < v - c < t (differences in float) and of those
 // with v - c at or below -t.

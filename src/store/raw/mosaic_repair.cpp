@@ -85,32 +85,41 @@ void AddMosaicPhasePairs(const float* row, const float* next, int32_t from, int3
 
 #if ASTRELON_HAVE_AVX2
 // Eight pairs at a time: lanes of even x in one sum, of odd x in the other.
+ASTRELON_AVX2 inline __m256d AbsDiffPd(__m128 a, __m128 b) {
+  return _mm256_andnot_pd(_mm256_set1_pd(-0.0), _mm256_sub_pd(_mm256_cvtps_pd(b), _mm256_cvtps_pd(a)));
+}
+
+// Eight pairs at a time, two vectors of sums per half so that the adds do not
+// wait on each other: lanes of even x in one class, of odd x in the other.
 ASTRELON_AVX2 void AddMosaicPhaseRowAvx2(const float* row, const float* next, int32_t width, int32_t y,
                                          TMosaicPhaseSums& sums) {
   const __m256 blank = _mm256_set1_ps(BlankLimit);
-  const __m256d sign = _mm256_set1_pd(-0.0);
-  __m256d lo = _mm256_setzero_pd(), hi = _mm256_setzero_pd();
+  __m256d acc[4] = {_mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd()};
   __m256i count = _mm256_setzero_si256();
   int32_t x = 0;
-  for (; x + 9 <= width; x += 8) {
+  int step = 0;
+  for (; x + 9 <= width; x += 8, step ^= 2) {
     const __m256 v0 = _mm256_loadu_ps(row + x), v1 = _mm256_loadu_ps(next + x + 1);
     const __m256 ok = _mm256_and_ps(_mm256_cmp_ps(v0, blank, _CMP_GT_OQ), _mm256_cmp_ps(v1, blank, _CMP_GT_OQ));
     // Pairs left out count as 0 - 0.
     const __m256 a = _mm256_and_ps(ok, v0), b = _mm256_and_ps(ok, v1);
-    lo = _mm256_add_pd(lo, _mm256_andnot_pd(sign, _mm256_sub_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(b)),
-                                                               _mm256_cvtps_pd(_mm256_castps256_ps128(a)))));
-    hi = _mm256_add_pd(hi, _mm256_andnot_pd(sign, _mm256_sub_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(b, 1)),
-                                                               _mm256_cvtps_pd(_mm256_extractf128_ps(a, 1)))));
+    acc[step] = _mm256_add_pd(acc[step], AbsDiffPd(_mm256_castps256_ps128(a), _mm256_castps256_ps128(b)));
+    acc[step + 1] =
+        _mm256_add_pd(acc[step + 1], AbsDiffPd(_mm256_extractf128_ps(a, 1), _mm256_extractf128_ps(b, 1)));
     count = _mm256_sub_epi32(count, _mm256_castps_si256(ok));
   }
-  alignas(32) double s[8];
+  alignas(32) double s[16];
   alignas(32) int32_t c[8];
-  _mm256_store_pd(s, lo);
-  _mm256_store_pd(s + 4, hi);
+  for (int k = 0; k < 4; ++k) _mm256_store_pd(s + 4 * k, acc[k]);
   _mm256_store_si256(reinterpret_cast<__m256i*>(c), count);
   const size_t even = size_t(y & 1), odd = even ^ 1;
-  sums.Sum[even] += (s[0] + s[2]) + (s[4] + s[6]);
-  sums.Sum[odd] += (s[1] + s[3]) + (s[5] + s[7]);
+  double se = 0, so = 0;
+  for (int k = 0; k < 16; k += 2) {
+    se += s[k];
+    so += s[k + 1];
+  }
+  sums.Sum[even] += se;
+  sums.Sum[odd] += so;
   sums.Count[even] += int64_t(c[0]) + c[2] + c[4] + c[6];
   sums.Count[odd] += int64_t(c[1]) + c[3] + c[5] + c[7];
   AddMosaicPhasePairs(row, next, x, width, y, sums);
