@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <span>
 #include <vector>
 
 #include "core/settings.h"
 #include "filters/corrections/rank_window.h"
 #include "kernels/gauss/filter_rows.h"
+#include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
 #include "store/display/display_histogram.h"
@@ -115,6 +119,7 @@ struct TRowSearch {
   bool HaveWindow = false;
   float Near = BlankPixel;      // the last pass-A level of the band
   float LevelAbove = BlankPixel;  // the pass-A level of the row before
+  float Step = 0;               // between pivots while T is not known
 };
 
 // The two values of ranks k and k + 1 of the values, searched from `guess`
@@ -135,8 +140,9 @@ float RowLevel(const TLevelPass& s, int64_t y, TRowSearch& r) {
   const int64_t n = int64_t(buf.size());
   if (n >= 2 && s.Fraction > 0 && s.Fraction < 1) {
     const int64_t k = QuantileRank(n, s.Fraction);
+    if (!(s.Limit > 0) && !(r.Step > 0)) r.Step = SampleSpread(buf);
     float lo, hi;
-    if (RankPair(buf, k, r.Near, s.Limit / 8, r.Window, s.Vector, lo, hi)) {
+    if (RankPair(buf, k, r.Near, s.Limit > 0 ? s.Limit / 8 : r.Step, r.Window, s.Vector, lo, hi)) {
       r.HaveWindow = true;
       return InterpolateQuantile(lo, hi, n, s.Fraction);
     }
@@ -203,11 +209,18 @@ double MeanOfValid(const std::vector<float>& levels, bool& any) {
   return n > 0 ? sum / double(n) : 0.0;
 }
 
-// The levels of every row: pass A and, for a row with a level, pass B right
-// after it (a row has a level only when some row has one). With `phase` the
-// mosaic phase measure's sums are added over the same reads. False when stopped.
+// Which passes a run over the rows makes.
+enum class TLevelStage {
+  Both,    // pass A and, for a row with a level, pass B right after it (a row
+           // has a level only when some row has one)
+  First,   // pass A alone (T need not be known)
+  Second,  // pass B from the pass-A levels given
+};
+
+// The levels of every row. With `phase` the mosaic phase measure's sums are
+// added over the same reads. False when stopped.
 bool MeasureLevels(const TLevelPass& s, int64_t height, std::vector<float>& levels, TFilterPoll& poll, int plane,
-                   TMosaicPhaseSums* phase) {
+                   TLevelStage stage, TMosaicPhaseSums* phase, const std::vector<float>* first = nullptr) {
   levels.assign(size_t(height), BlankPixel);
   const int64_t measured = int64_t(s.Columns.Last) - s.Columns.First + 1;
   std::vector<TMosaicPhaseSums> bandSums;
@@ -222,9 +235,17 @@ bool MeasureLevels(const TLevelPass& s, int64_t height, std::vector<float>& leve
         const float* row = s.Plane.data() + y * s.Width;
         AddMosaicPhaseRow(row, row + s.Width, s.Width, int32_t(y), sums, s.Vector);
       }
+      if (stage == TLevelStage::Second) {
+        const float level = (*first)[size_t(y)];
+        search.LevelAbove = y > 0 ? (*first)[size_t(y - 1)] : BlankPixel;
+        if (!IsValidPixel(level)) continue;
+        if (!s.Relative || y == 0) Collect<TCollect::Valid>(s, y, 0.0f, search.Values);
+        levels[size_t(y)] = RefinedLevel(s, y, level, search);
+        continue;
+      }
       const float level = RowLevel(s, y, search);
       if (IsValidPixel(level)) {
-        levels[size_t(y)] = RefinedLevel(s, y, level, search);
+        levels[size_t(y)] = stage == TLevelStage::Both ? RefinedLevel(s, y, level, search) : level;
         search.Near = level;
       }
       search.LevelAbove = level;
@@ -307,6 +328,37 @@ std::vector<double> RowShifts(const std::vector<float>& levels, bool relative, f
   return shift;
 }
 
+// Runs a task on a thread of its own (or at once, when none can be started)
+// until the end of the scope; its exception is rethrown there.
+class TBesideTask {
+public:
+  template <typename F>
+  explicit TBesideTask(F&& task) {
+    auto run = [this, task] {
+      try {
+        task();
+      } catch (...) {
+        error_ = std::current_exception();
+      }
+    };
+    try {
+      thread_ = StartBandThread(run);
+    } catch (const std::system_error&) {
+      run();
+    }
+  }
+  TBesideTask(const TBesideTask&) = delete;
+  TBesideTask& operator=(const TBesideTask&) = delete;
+  ~TBesideTask() noexcept(false) {
+    if (thread_.joinable()) thread_.join();
+    if (error_ && std::uncaught_exceptions() == 0) std::rethrow_exception(error_);
+  }
+
+private:
+  std::thread thread_;
+  std::exception_ptr error_;
+};
+
 }  // namespace
 
 bool EqualizeRowBrightness(int source, int destination, bool relative, float strength, TColumnRange columns,
@@ -334,17 +386,21 @@ bool EqualizeRowBrightness(int source, int destination, bool relative, float str
   // over the reads of the first plane's levels, which first assume no mosaic
   // (measured again with the phase if there is one), unless that plane has none
   // to measure; then it and the noise of the first plane, two passes over the
-  // whole plane, run side by side.
+  // whole plane, run side by side. With several threads the first plane's noise
+  // is estimated beside its first pass A, which needs no T.
   const int first = FirstChannel(source);
   int phase = src.PlaneCount == 1 ? FilterCodeToPhase(source) : -1;
   const bool measurePhase = phase == -2;
   if (measurePhase) phase = -1;
-  const bool phaseWithLevels = measurePhase && first == 1 && selected[1] && src.Planes[1].size() == n &&
-                               passes[0].First <= passes[0].Last;
+  const bool firstMeasured = first >= 1 && first <= std::min(src.PlaneCount, 3) && selected[size_t(first)] &&
+                             src.Planes[size_t(first)].size() == n && passes[0].First <= passes[0].Last;
+  const bool phaseWithLevels = measurePhase && first == 1 && firstMeasured;
+  const bool noiseBeside = Options.Multicore && firstMeasured;
   float firstNoise = 0;
   ForEachBand(2, Options.Multicore ? 2 : 1, [&](int64_t a, int64_t b) {
     for (int64_t k = a; k < b; ++k) {
-      if (k == 0 && first >= 1 && first <= std::min(src.PlaneCount, 3)) firstNoise = EstimatePlaneNoise(source, first);
+      if (k == 0 && first >= 1 && first <= std::min(src.PlaneCount, 3) && !noiseBeside)
+        firstNoise = EstimatePlaneNoise(source, first);
       if (k == 1 && measurePhase && !phaseWithLevels) phase = DetectMosaicPhase(source);
     }
   });
@@ -363,7 +419,9 @@ bool EqualizeRowBrightness(int source, int destination, bool relative, float str
       in = kept;
     }
     std::span<float> out = dst.Planes[size_t(p)];
-    const float limit = std::max(5.0f * (p == first ? firstNoise : EstimatePlaneNoise(source, p)), 0.5f);
+    auto limitOf = [](float noise) { return std::max(5.0f * noise, 0.5f); };
+    const bool beside = noiseBeside && p == first;
+    float limit = beside ? 0.0f : limitOf(p == first ? firstNoise : EstimatePlaneNoise(source, p));
 
     for (size_t k = 0; k < passes.size(); ++k) {
       const TColumnRange c = passes[k];
@@ -371,15 +429,32 @@ bool EqualizeRowBrightness(int source, int destination, bool relative, float str
       if (c.First <= c.Last) {
         const bool withPhase = phaseWithLevels && p == 1 && k == 0;
         TMosaicPhaseSums sums;
-        if (!MeasureLevels({in, w, c, phase, fraction, limit, relative, Sse2Enabled}, h, levels, poll, p,
-                           withPhase ? &sums : nullptr))
-          return false;
-        if (withPhase) {
-          phase = MosaicPhaseFromSums(sums);
-          if (phase == -3) phase = DetectMosaicPhase(source);
-          if (phase != -1 && !MeasureLevels({in, w, c, phase, fraction, limit, relative, Sse2Enabled}, h, levels,
-                                            poll, p, nullptr))
-            return false;
+        auto measure = [&](TLevelStage stage, std::vector<float>& into, TMosaicPhaseSums* sumsTo,
+                           const std::vector<float>* firstLevels) {
+          return MeasureLevels({in, w, c, phase, fraction, limit, relative, Sse2Enabled}, h, into, poll, p, stage,
+                               sumsTo, firstLevels);
+        };
+        if (beside && k == 0) {
+          std::vector<float> firstLevels;
+          bool done;
+          {
+            const TBesideTask noise([&] { limit = limitOf(EstimatePlaneNoise(source, p)); });
+            done = measure(TLevelStage::First, firstLevels, withPhase ? &sums : nullptr, nullptr);
+          }
+          if (!done) return false;
+          if (withPhase) {
+            phase = MosaicPhaseFromSums(sums);
+            if (phase == -3) phase = DetectMosaicPhase(source);
+            if (phase != -1 && !measure(TLevelStage::First, firstLevels, nullptr, nullptr)) return false;
+          }
+          if (!measure(TLevelStage::Second, levels, nullptr, &firstLevels)) return false;
+        } else {
+          if (!measure(TLevelStage::Both, levels, withPhase ? &sums : nullptr, nullptr)) return false;
+          if (withPhase) {
+            phase = MosaicPhaseFromSums(sums);
+            if (phase == -3) phase = DetectMosaicPhase(source);
+            if (phase != -1 && !measure(TLevelStage::Both, levels, nullptr, nullptr)) return false;
+          }
         }
       }
       const std::vector<double> shift = RowShifts(levels, relative, limit);

@@ -246,14 +246,28 @@ bool FindRankWindow(std::span<const float> v, int64_t k, float guess, float step
   }
 }
 
-float SampleGuess(std::span<const float> v, int64_t k) {
-  constexpr size_t Sample = 64;
-  if (v.size() < Sample || k < 0 || k >= int64_t(v.size())) return std::numeric_limits<float>::quiet_NaN();
+constexpr size_t Sample = 64;
+
+std::array<float, Sample> SampleOf(std::span<const float> v) {
   std::array<float, Sample> s;
   for (size_t i = 0; i < Sample; ++i) s[i] = v[i * v.size() / Sample];
+  return s;
+}
+
+float SampleGuess(std::span<const float> v, int64_t k) {
+  if (v.size() < Sample || k < 0 || k >= int64_t(v.size())) return std::numeric_limits<float>::quiet_NaN();
+  std::array<float, Sample> s = SampleOf(v);
   const size_t at = size_t(k) * Sample / v.size();
   std::nth_element(s.begin(), s.begin() + at, s.end());
   return s[at];
+}
+
+float SampleSpread(std::span<const float> v) {
+  if (v.size() < Sample) return 0.0f;
+  std::array<float, Sample> s = SampleOf(v);
+  std::sort(s.begin(), s.end());
+  const float d = s[5 * Sample / 8] - s[3 * Sample / 8];
+  return std::isfinite(d) ? d : 0.0f;
 }
 
 void CountNearLevel(std::span<const float> v, float c, float t, int64_t& below, int64_t& inside, bool vector) {

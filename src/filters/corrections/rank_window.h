@@ -37,6 +37,9 @@ bool FindRankWindow(std::span<const float> v, int64_t k, float guess, float step
 // A guess of the value of rank k from a sample of the values (NaN for fewer
 // than 64 values).
 float SampleGuess(std::span<const float> v, int64_t k);
+// The width of the middle quarter of such a sample (0 for fewer than 64 values):
+// a step for the pivots when nothing better is known.
+float SampleSpread(std::span<const float> v);
 
 // Counts of the values v with -t < v - c < t (differences in float) and of those
 // with v - c at or below -t.
