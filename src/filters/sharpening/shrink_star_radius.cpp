@@ -12,8 +12,14 @@
 #include "kernels/gauss/filter_rows.h"
 #include "platform/big_buffers.h"
 #include "platform/processor_features.h"
+#include "platform/simd_support.h"
+#include "platform/vector_lanes.h"
 #include "store/display/display_histogram.h"
 #include "store/planes/image_statistics.h"
+
+// The vector helpers are always inlined, so the calling convention of
+// eight-wide vectors outside AVX code never applies.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace astrelon {
 
@@ -21,7 +27,7 @@ namespace {
 
 constexpr float Inf = std::numeric_limits<float>::infinity();
 
-typedef float TVec4 __attribute__((vector_size(16)));
+using TVec4 = simd::TVec4f;
 
 inline TVec4 Load4(const float* p) {
   TVec4 v;
@@ -102,25 +108,67 @@ inline float StarMeasure(const TStarMeasure& s, float c, float m5, float m3) {
   return v > 0 ? v : 0.0f;
 }
 
-// The same for four pixels (the same operations in the same order per lane).
-inline TVec4 StarMeasure4(const TStarMeasure& s, TVec4 c, TVec4 m5, TVec4 m3) {
+// The same for four or eight pixels (the same operations in the same order per lane).
+template <class V>
+[[gnu::always_inline]] inline V StarMeasureV(const TStarMeasure& s, V c, V m5, V m3) {
+  using simd::Splat;
   const float q = s.Quarter, n = s.Noise;
-  const TVec4 floor = Splat4(0.1f * q), qv = Splat4(q), nv = Splat4(n);
-  const TVec4 rise0 = c - Splat4(s.Minimum) + floor;
-  const TVec4 rise = rise0 < floor ? floor : rise0;
-  const TVec4 f = rise > qv ? Splat4(2.5f) : Splat4(2.5f * q) / rise;
-  const TVec4 v = Splat4(0.8f * s.Radius) * f * (m3 - c - nv) / (m3 - m5 + nv);
-  const auto ok = (c > Splat4(BlankLimit)) & (m3 > m5) & (v > Splat4(0.0f));
-  return ok ? v : Splat4(0.0f);
+  const V floor = Splat<V>(0.1f * q), qv = Splat<V>(q), nv = Splat<V>(n);
+  const V rise0 = c - Splat<V>(s.Minimum) + floor;
+  const V rise = rise0 < floor ? floor : rise0;
+  const V f = rise > qv ? Splat<V>(2.5f) : Splat<V>(2.5f * q) / rise;
+  const V v = Splat<V>(0.8f * s.Radius) * f * (m3 - c - nv) / (m3 - m5 + nv);
+  const auto ok = (c > Splat<V>(BlankLimit)) & (m3 > m5) & (v > Splat<V>(0.0f));
+  return ok ? v : Splat<V>(0.0f);
 }
 
-// acc := min(acc, row) (or max), element by element.
-void Combine(float* acc, const float* row, int32_t count, bool minimum) {
-  int32_t x = 0;
-  for (; x + 4 <= count; x += 4)
-    Store4(acc + x, minimum ? Min4(Load4(acc + x), Load4(row + x)) : Max4(Load4(acc + x), Load4(row + x)));
-  for (; x < count; ++x) acc[x] = minimum ? std::min(acc[x], row[x]) : std::max(acc[x], row[x]);
+// The star measures of a row from x on, V-wide while whole vectors fit: the
+// smallest of the nLo rows of minima lo and the largest of the nHi rows of
+// maxima hi, taken row after row. Returns where it stopped.
+template <class V>
+[[gnu::always_inline]] inline int32_t MeasureLoop(const TStarMeasure& s, const float* in, const float* const* lo,
+                                                  int32_t nLo, const float* const* hi, int32_t nHi, float* out,
+                                                  int32_t x, int32_t cols) {
+  using namespace simd;
+  constexpr int n = LaneCount<V>;
+  for (; x + n <= cols; x += n) {
+    V m5 = LoadLanes<V>(lo[0] + x), m3 = LoadLanes<V>(hi[0] + x);
+    for (int32_t k = 1; k < nLo; ++k) m5 = LaneMin(m5, LoadLanes<V>(lo[k] + x));
+    for (int32_t k = 1; k < nHi; ++k) m3 = LaneMax(m3, LoadLanes<V>(hi[k] + x));
+    StoreLanes(out + x, StarMeasureV<V>(s, LoadLanes<V>(in + x), m5, m3));
+  }
+  return x;
 }
+
+// The smoothed radius of the inner columns 1 .. cols - 2 from x on, V-wide
+// while whole vectors fit; returns where it stopped.
+template <class V>
+[[gnu::always_inline]] inline int32_t RadiusLoop(const float* a, const float* up, const float* down, float* out,
+                                                 float cw, float side, float full, float keep, int32_t x,
+                                                 int32_t cols) {
+  using namespace simd;
+  constexpr int n = LaneCount<V>;
+  const V zero = Splat<V>(0.0f);
+  for (; x + n <= cols - 1; x += n) {
+    const V v = LoadLanes<V>(a + x);
+    const V smooth = Splat<V>(cw) * v + Splat<V>(side) * (LoadLanes<V>(a + x - 1) + LoadLanes<V>(a + x + 1) +
+                                                          LoadLanes<V>(up + x) + LoadLanes<V>(down + x));
+    const V m = Splat<V>(full) + Splat<V>(keep) * (v > zero ? smooth : v);
+    StoreLanes(out + x, m > zero ? m : zero);
+  }
+  return x;
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 int32_t MeasureLoopAvx2(const TStarMeasure& s, const float* in, const float* const* lo, int32_t nLo,
+                                      const float* const* hi, int32_t nHi, float* out, int32_t cols) {
+  return MeasureLoop<simd::TVec8f>(s, in, lo, nLo, hi, nHi, out, 0, cols);
+}
+ASTRELON_AVX2 int32_t RadiusLoopAvx2(const float* a, const float* up, const float* down, float* out, float cw,
+                                     float side, float full, float keep, int32_t x, int32_t cols) {
+  return RadiusLoop<simd::TVec8f>(a, up, down, out, cw, side, full, keep, x, cols);
+}
+#endif
 
 // The erosion radius of every pixel of the rectangle (t, row-major, written
 // in full): how star-like its surroundings are, bright against the smallest
@@ -135,13 +183,14 @@ bool ErosionRadius(const TStarMeasure& s, float hide, TPlane& t, TFilterPoll& po
   const TWorkRect& r = s.Rect;
   const int32_t cols = r.x2 - r.x1 + 1, rows = r.y2 - r.y1 + 1;
   const float cw = s.Radius > 2 ? 1.0f / s.Radius : 0.5f;
+  const bool avx2 = UseAvx2(Sse2Enabled);
   const float side = (1.0f - cw) / 4.0f;
   const size_t c = size_t(cols);
   t.resize(size_t(rows) * c);
   AdviseHugePages(t.data(), t.size() * sizeof(float));
   return ForEachRowChunk(0, rows, cols, &poll, plane, [&](int64_t a0, int64_t b0) {
     constexpr int32_t ExtremeRing = 8, MeasureRing = 4;
-    std::vector<float> lo, hi, m5(c), m3(c);
+    std::vector<float> lo, hi;
     std::vector<float> rowMin(ExtremeRing * c), rowMax(ExtremeRing * c), measure(MeasureRing * c);
     auto minOf = [&](int32_t iy) { return rowMin.data() + size_t(iy % ExtremeRing) * c; };
     auto maxOf = [&](int32_t iy) { return rowMax.data() + size_t(iy % ExtremeRing) * c; };
@@ -156,17 +205,26 @@ bool ErosionRadius(const TStarMeasure& s, float hide, TPlane& t, TFilterPoll& po
       const int32_t maxTo = s.HorizontalOnly ? iy : std::min(iy + 1, s.Height - 1);
       for (; nextExtremes <= minTo; ++nextExtremes)
         RowExtremes(s, nextExtremes, lo, hi, minOf(nextExtremes), maxOf(nextExtremes));
-      // Column extremes over the rows (minima and maxima are exact in any order).
-      std::copy_n(minOf(minFrom), c, m5.data());
-      for (int32_t k = minFrom + 1; k <= minTo; ++k) Combine(m5.data(), minOf(k), cols, true);
-      std::copy_n(maxOf(maxFrom), c, m3.data());
-      for (int32_t k = maxFrom + 1; k <= maxTo; ++k) Combine(m3.data(), maxOf(k), cols, false);
+      // Column extremes over the rows, taken row after row in the loop of the
+      // measure itself.
+      const float* lo5[5];
+      const float* hi3[3];
+      const int32_t nLo = minTo - minFrom + 1, nHi = maxTo - maxFrom + 1;
+      for (int32_t k = 0; k < nLo; ++k) lo5[k] = minOf(minFrom + k);
+      for (int32_t k = 0; k < nHi; ++k) hi3[k] = maxOf(maxFrom + k);
       const float* in = s.Plane.data() + int64_t(iy) * s.Width + r.x1;
       float* out = measureOf(y);
       int32_t x = 0;
-      for (; x + 4 <= cols; x += 4)
-        Store4(out + x, StarMeasure4(s, Load4(in + x), Load4(&m5[size_t(x)]), Load4(&m3[size_t(x)])));
-      for (; x < cols; ++x) out[x] = StarMeasure(s, in[x], m5[size_t(x)], m3[size_t(x)]);
+#if ASTRELON_HAVE_AVX2
+      if (avx2) x = MeasureLoopAvx2(s, in, lo5, nLo, hi3, nHi, out, cols);
+#endif
+      x = MeasureLoop<TVec4>(s, in, lo5, nLo, hi3, nHi, out, x, cols);
+      for (; x < cols; ++x) {
+        float m5s = lo5[0][x], m3s = hi3[0][x];
+        for (int32_t k = 1; k < nLo; ++k) m5s = std::min(m5s, lo5[k][x]);
+        for (int32_t k = 1; k < nHi; ++k) m3s = std::max(m3s, hi3[k][x]);
+        out[x] = StarMeasure(s, in[x], m5s, m3s);
+      }
     };
     // The radius of rectangle row y from the measures of rows y − 1 .. y + 1.
     auto radiusRow = [&](int64_t y) {
@@ -185,14 +243,11 @@ bool ErosionRadius(const TStarMeasure& s, float hide, TPlane& t, TFilterPoll& po
       if (inner && cols > 2) {
         // The inner columns four at a time, the same operations per lane.
         one(x++);
-        const TVec4 full = Splat4(hide * s.Radius), keep = Splat4(1.0f - hide), zero = Splat4(0.0f);
-        for (; x + 4 <= cols - 1; x += 4) {
-          const TVec4 v = Load4(a + x);
-          const TVec4 smooth =
-              Splat4(cw) * v + Splat4(side) * (Load4(a + x - 1) + Load4(a + x + 1) + Load4(up + x) + Load4(down + x));
-          const TVec4 m = full + keep * (v > zero ? smooth : v);
-          Store4(out + x, m > zero ? m : zero);
-        }
+        const float full = hide * s.Radius, keep = 1.0f - hide;
+#if ASTRELON_HAVE_AVX2
+        if (avx2) x = RadiusLoopAvx2(a, up, down, out, cw, side, full, keep, x, cols);
+#endif
+        x = RadiusLoop<TVec4>(a, up, down, out, cw, side, full, keep, x, cols);
       }
       for (; x < cols; ++x) one(x);
     };
