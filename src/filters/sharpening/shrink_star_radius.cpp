@@ -10,7 +10,6 @@
 #include "filters/dialog/filter_state.h"
 #include "filters/sharpening/soft_erosion.h"
 #include "kernels/gauss/filter_rows.h"
-#include "platform/big_buffers.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
 #include "platform/vector_lanes.h"
@@ -170,28 +169,32 @@ ASTRELON_AVX2 int32_t RadiusLoopAvx2(const float* a, const float* up, const floa
 }
 #endif
 
-// The erosion radius of every pixel of the rectangle (t, row-major, written
-// in full): how star-like its surroundings are, bright against the smallest
-// value of its 5 x 5 surroundings and close to the largest of its 3 x 3 ones
-// (3 x 1 along rows only), both over the valid pixels inside the image, blank
-// pixels 0 (the star measure); that measure smoothed with its four neighbours
-// (all taken before smoothing) where it is positive, except on the rectangle's
-// outer rows and columns; mixed with the full radius by `hide`. Each band of
-// rows streams through small rings of row extremes and star measures. False
-// when stopped.
-bool ErosionRadius(const TStarMeasure& s, float hide, TPlane& t, TFilterPoll& poll, int plane) {
+// Rows of the erosion radius given to the erosion a block at a time.
+constexpr int64_t RadiusBlockRows = 16;
+
+// The erosion radius of the rows [a0, b0) of the rectangle, in blocks of up to
+// RadiusBlockRows rows handed in order to sink(first, last, radius rows): how
+// star-like each pixel's surroundings are, bright against the smallest value
+// of its 5 x 5 surroundings and close to the largest of its 3 x 3 ones (3 x 1
+// along rows only), both over the valid pixels inside the image, blank pixels
+// 0 (the star measure); that measure smoothed with its four neighbours (all
+// taken before smoothing) where it is positive, except on the rectangle's outer
+// rows and columns; mixed with the full radius by `hide`. The rows stream
+// through small rings of row extremes and star measures.
+template <typename F>
+void ErosionRadiusBand(const TStarMeasure& s, float hide, int64_t a0, int64_t b0, F&& sink) {
   const TWorkRect& r = s.Rect;
   const int32_t cols = r.x2 - r.x1 + 1, rows = r.y2 - r.y1 + 1;
   const float cw = s.Radius > 2 ? 1.0f / s.Radius : 0.5f;
   const bool avx2 = UseAvx2(Sse2Enabled);
   const float side = (1.0f - cw) / 4.0f;
   const size_t c = size_t(cols);
-  t.resize(size_t(rows) * c);
-  AdviseHugePages(t.data(), t.size() * sizeof(float));
-  return ForEachRowChunk(0, rows, cols, &poll, plane, [&](int64_t a0, int64_t b0) {
+  {
     constexpr int32_t ExtremeRing = 8, MeasureRing = 4;
     std::vector<float> lo, hi;
     std::vector<float> rowMin(ExtremeRing * c), rowMax(ExtremeRing * c), measure(MeasureRing * c);
+    TPlane block(size_t(std::min(RadiusBlockRows, b0 - a0)) * c);
+    int64_t blockFirst = a0;
     auto minOf = [&](int32_t iy) { return rowMin.data() + size_t(iy % ExtremeRing) * c; };
     auto maxOf = [&](int32_t iy) { return rowMax.data() + size_t(iy % ExtremeRing) * c; };
     auto measureOf = [&](int64_t y) { return measure.data() + size_t(y % MeasureRing) * c; };
@@ -232,7 +235,7 @@ bool ErosionRadius(const TStarMeasure& s, float hide, TPlane& t, TFilterPoll& po
       const bool inner = y > 0 && y < rows - 1;
       const float* up = inner ? measureOf(y - 1) : a;
       const float* down = inner ? measureOf(y + 1) : a;
-      float* out = t.data() + size_t(y) * c;
+      float* out = block.data() + size_t(y - blockFirst) * c;
       auto one = [&](int32_t x) {
         float v = a[x];
         if (v > 0 && inner && x > 0 && x < cols - 1) v = cw * v + side * (a[x - 1] + a[x + 1] + up[x] + down[x]);
@@ -251,13 +254,21 @@ bool ErosionRadius(const TStarMeasure& s, float hide, TPlane& t, TFilterPoll& po
       }
       for (; x < cols; ++x) one(x);
     };
+    // Row y into the block; a full block goes to the sink.
+    auto emit = [&](int64_t y) {
+      radiusRow(y);
+      if (y + 1 - blockFirst == RadiusBlockRows || y + 1 == b0) {
+        sink(blockFirst, y + 1, static_cast<const float*>(block.data()));
+        blockFirst = y + 1;
+      }
+    };
     for (int64_t y = yFirst; y <= yLast; ++y) {
       measureRow(y);
-      if (y - 1 >= a0 && y - 1 < b0) radiusRow(y - 1);
+      if (y - 1 >= a0 && y - 1 < b0) emit(y - 1);
     }
     // The last row of the rectangle has no row below it.
-    if (b0 == rows) radiusRow(rows - 1);
-  });
+    if (b0 == rows) emit(rows - 1);
+  }
 }
 
 }  // namespace
@@ -294,16 +305,22 @@ bool ShrinkStarRadius(int source, int destination, bool horizontalOnly, float ra
     const float lift = std::max(2.0f * noise * lowerThreshold, 0.001f);
 
     // The erosion radius of every pixel: the star measure mixed with the full radius.
-    TPlane t;  // empty: the full radius everywhere
+    // The erosion radius of every pixel (the star measure mixed with the full
+    // radius), eroded with a block of rows at a time; with hide 100 % the full
+    // radius everywhere.
+    const TErosionPlane plane{src.Planes[size_t(p)], dst.Planes[size_t(p)], w, rect, {}, radius, lift};
+    bool done;
     if (hide != 1.0f) {
       const TStarMeasure s{src.Planes[size_t(p)], w, h, rect, horizontalOnly, radius, src.MinValue, quarter, noise};
-      if (!ErosionRadius(s, hide, t, poll, p)) {
-        stopped = true;
-        break;
-      }
+      done = ForEachRowChunk(0, rows, cols, &poll, p, [&](int64_t a, int64_t b) {
+        TErosionBand band(plane, table, Sse2Enabled);
+        ErosionRadiusBand(s, hide, a, b,
+                          [&](int64_t first, int64_t last, const float* t) { band.Erode(first, last, t); });
+      });
+    } else {
+      done = ErodePlane(plane, table, Sse2Enabled, &poll, p);
     }
-    const TErosionPlane plane{src.Planes[size_t(p)], dst.Planes[size_t(p)], w, rect, t, radius, lift};
-    if (!ErodePlane(plane, table, Sse2Enabled, &poll, p)) {
+    if (!done) {
       stopped = true;
       break;
     }

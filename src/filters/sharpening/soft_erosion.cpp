@@ -422,41 +422,79 @@ bool ErodePlane(const TErosionPlane& plane, const TErosionTable& tab, bool vecto
   CheckRect(plane.Destination.size(), int32_t(w), r.y2 + 1, w);
   if (!plane.Radius.empty()) CheckRect(plane.Radius.size(), cols, rows, cols);
 
-  const bool avx2 = UseAvx2(vector);
-  const bool minima = vector && tab.Reach <= MaxMinimaReach;
   return ForEachRowChunk(0, rows, cols, poll, planeIndex, [&](int64_t a, int64_t b) {
-    TRowJob j;
-    j.Table = &tab;
-    j.Rows.resize(size_t(2 * tab.ReachV + 1));
-    j.Offset.resize(tab.Offsets.size());
-    j.UniformRadius = plane.UniformRadius;
-    j.Lift = plane.Lift;
-    // Strips of columns, so that the rows around the output row stay in the cache.
-    for (int32_t first = 0; first < cols; first += StripColumns) {
-      const int32_t count = std::min(StripColumns, cols - first);
-      TRowCache cache(plane, tab, minima, first, count);
-      j.Count = count;
-      j.Pad = cache.Pad();
-      for (int64_t y = a; y < b; ++y) {
-        for (int32_t dy = -tab.ReachV; dy <= tab.ReachV; ++dy) j.Rows[size_t(dy + tab.ReachV)] = cache.Row(y + dy);
-        for (size_t k = 0; k < tab.Offsets.size(); ++k) {
-          const TErosionOffset o = tab.Offsets[k];
-          j.Offset[k] = j.Rows[size_t(o.Dy + tab.ReachV)] + j.Pad + o.Dx;
-        }
-        j.Src = plane.Source.data() + (r.y1 + y) * w + r.x1 + first;
-        j.Dst = plane.Destination.data() + (r.y1 + y) * w + r.x1 + first;
-        j.Radius = plane.Radius.empty() ? nullptr : plane.Radius.data() + y * cols + first;
-        if (!vector)
-          ErodeRowScalar(j, 0);
-#if ASTRELON_HAVE_AVX2
-        else if (avx2)
-          ErodeRowAvx2(j, minima ? &cache : nullptr, y);
-#endif
-        else
-          ErodeRowSse2(j, minima ? &cache : nullptr, y);
-      }
-    }
+    TErosionBand band(plane, tab, vector);
+    band.Erode(a, b, nullptr);
   });
+}
+
+struct TErosionBand::TState {
+  const TErosionPlane& Plane;
+  const TErosionTable& Table;
+  bool Vector, Avx2, Minima;
+  int32_t Cols;
+  TRowJob Job;
+  // Strips of columns, so that the rows around the output row stay in the
+  // cache; a row cache per strip.
+  std::vector<std::unique_ptr<TRowCache>> Caches;
+  TState(const TErosionPlane& plane, const TErosionTable& tab, bool vector)
+      : Plane(plane),
+        Table(tab),
+        Vector(vector),
+        Avx2(UseAvx2(vector)),
+        Minima(vector && tab.Reach <= MaxMinimaReach),
+        Cols(plane.Rect.x2 - plane.Rect.x1 + 1) {
+    const int64_t w = plane.Width;
+    CheckRect(plane.Source.size(), int32_t(w), plane.Rect.y2 + 1, w);
+    CheckRect(plane.Destination.size(), int32_t(w), plane.Rect.y2 + 1, w);
+    Job.Table = &tab;
+    Job.Rows.resize(size_t(2 * tab.ReachV + 1));
+    Job.Offset.resize(tab.Offsets.size());
+    Job.UniformRadius = plane.UniformRadius;
+    Job.Lift = plane.Lift;
+    for (int32_t first = 0; first < Cols; first += StripColumns)
+      Caches.push_back(std::make_unique<TRowCache>(plane, tab, Minima, first, std::min(StripColumns, Cols - first)));
+  }
+};
+
+TErosionBand::TErosionBand(const TErosionPlane& plane, const TErosionTable& table, bool vector)
+    : state_(std::make_unique<TState>(plane, table, vector)) {}
+
+TErosionBand::~TErosionBand() = default;
+
+void TErosionBand::Erode(int64_t a, int64_t b, const float* radius) {
+  TState& st = *state_;
+  const TErosionPlane& plane = st.Plane;
+  const TErosionTable& tab = st.Table;
+  const TWorkRect& r = plane.Rect;
+  const int64_t w = plane.Width, cols = st.Cols;
+  TRowJob& j = st.Job;
+  // The radius of row y at radii + (y - from) * cols.
+  const float* radii = radius ? radius : plane.Radius.empty() ? nullptr : plane.Radius.data() + a * cols;
+  for (size_t strip = 0; strip < st.Caches.size(); ++strip) {
+    const int32_t first = int32_t(strip) * StripColumns;
+    TRowCache& cache = *st.Caches[strip];
+    j.Count = std::min(StripColumns, st.Cols - first);
+    j.Pad = cache.Pad();
+    for (int64_t y = a; y < b; ++y) {
+      for (int32_t dy = -tab.ReachV; dy <= tab.ReachV; ++dy) j.Rows[size_t(dy + tab.ReachV)] = cache.Row(y + dy);
+      for (size_t k = 0; k < tab.Offsets.size(); ++k) {
+        const TErosionOffset o = tab.Offsets[k];
+        j.Offset[k] = j.Rows[size_t(o.Dy + tab.ReachV)] + j.Pad + o.Dx;
+      }
+      j.Src = plane.Source.data() + (r.y1 + y) * w + r.x1 + first;
+      j.Dst = plane.Destination.data() + (r.y1 + y) * w + r.x1 + first;
+      j.Radius = radii ? radii + (y - a) * cols + first : nullptr;
+      if (!st.Vector)
+        ErodeRowScalar(j, 0);
+#if ASTRELON_HAVE_AVX2
+      else if (st.Avx2)
+        ErodeRowAvx2(j, st.Minima ? &cache : nullptr, y);
+#endif
+      else
+        ErodeRowSse2(j, st.Minima ? &cache : nullptr, y);
+    }
+  }
 }
 
 }  // namespace astrelon
