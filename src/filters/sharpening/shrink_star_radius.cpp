@@ -28,16 +28,6 @@ constexpr float Inf = std::numeric_limits<float>::infinity();
 
 using TVec4 = simd::TVec4f;
 
-inline TVec4 Load4(const float* p) {
-  TVec4 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void Store4(float* p, TVec4 v) { std::memcpy(p, &v, sizeof v); }
-inline TVec4 Splat4(float f) { return TVec4{} + f; }
-inline TVec4 Min4(TVec4 a, TVec4 b) { return a < b ? a : b; }
-inline TVec4 Max4(TVec4 a, TVec4 b) { return a > b ? a : b; }
-
 struct TStarMeasure {
   std::span<const float> Plane;
   int32_t Width = 0, Height = 0;
@@ -46,11 +36,48 @@ struct TStarMeasure {
   float Radius = 0, Minimum = 0, Quarter = 0, Noise = 0;
 };
 
+// Entries [i, to) of the padded rows: the values, blanks as +inf in lo and
+// -inf in hi, V-wide while whole vectors fit; returns where it stopped.
+template <class V>
+[[gnu::always_inline]] inline int32_t PadLoop(const float* at, float* lp, float* hp, int32_t i, int32_t to) {
+  using namespace simd;
+  for (; i + LaneCount<V> <= to; i += LaneCount<V>) {
+    const V v = LoadLanes<V>(at + i);
+    const auto valid = v > Splat<V>(BlankLimit);
+    StoreLanes(lp + i, valid ? v : Splat<V>(Inf));
+    StoreLanes(hp + i, valid ? v : Splat<V>(-Inf));
+  }
+  return i;
+}
+
+// Minima of five and maxima of three neighbouring entries from x on, V-wide
+// while whole vectors fit; returns where it stopped.
+template <class V>
+[[gnu::always_inline]] inline int32_t ExtremesLoop(const float* l, const float* h, float* mn, float* mx, int32_t x,
+                                                   int32_t cols) {
+  using namespace simd;
+  for (; x + LaneCount<V> <= cols; x += LaneCount<V>) {
+    auto at = [&](const float* p, int k) { return LoadLanes<V>(p + x + k); };
+    StoreLanes(mn + x, LaneMin(LaneMin(LaneMin(at(l, 0), at(l, 1)), LaneMin(at(l, 3), at(l, 4))), at(l, 2)));
+    StoreLanes(mx + x, LaneMax(LaneMax(at(h, 1), at(h, 2)), at(h, 3)));
+  }
+  return x;
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 int32_t PadLoopAvx2(const float* at, float* lp, float* hp, int32_t i, int32_t to) {
+  return PadLoop<simd::TVec8f>(at, lp, hp, i, to);
+}
+ASTRELON_AVX2 int32_t ExtremesLoopAvx2(const float* l, const float* h, float* mn, float* mx, int32_t cols) {
+  return ExtremesLoop<simd::TVec8f>(l, h, mn, mx, 0, cols);
+}
+#endif
+
 // Minima over 5 and maxima over 3 neighbouring columns of image row iy, for
 // the columns of the rectangle; blank pixels and columns outside the image take
 // no part (+inf and -inf where none is left).
 void RowExtremes(const TStarMeasure& s, int32_t iy, std::vector<float>& lo, std::vector<float>& hi, float* mn,
-                 float* mx) {
+                 float* mx, bool avx2) {
   const TWorkRect& r = s.Rect;
   const int32_t cols = r.x2 - r.x1 + 1;
   const float* in = s.Plane.data() + int64_t(iy) * s.Width;
@@ -58,7 +85,7 @@ void RowExtremes(const TStarMeasure& s, int32_t iy, std::vector<float>& lo, std:
   lo.resize(size_t(cols) + 8);
   hi.resize(size_t(cols) + 8);
   const int32_t count = cols + 8;
-  // Entries before and after the image's columns, then the columns inside it four at a time.
+  // Entries before and after the image's columns, then the columns inside it a vector at a time.
   const int32_t inFrom = std::clamp(2 - r.x1, 0, count), inTo = std::clamp(s.Width - r.x1 + 2, inFrom, count);
   std::fill(lo.begin(), lo.begin() + inFrom, Inf);
   std::fill(hi.begin(), hi.begin() + inFrom, -Inf);
@@ -68,12 +95,10 @@ void RowExtremes(const TStarMeasure& s, int32_t iy, std::vector<float>& lo, std:
   float* lp = lo.data();
   float* hp = hi.data();
   int32_t i = inFrom;
-  for (; i + 4 <= inTo; i += 4) {
-    const TVec4 v = Load4(at + i);
-    const auto valid = v > Splat4(BlankLimit);
-    Store4(lp + i, valid ? v : Splat4(Inf));
-    Store4(hp + i, valid ? v : Splat4(-Inf));
-  }
+#if ASTRELON_HAVE_AVX2
+  if (avx2) i = PadLoopAvx2(at, lp, hp, i, inTo);
+#endif
+  i = PadLoop<TVec4>(at, lp, hp, i, inTo);
   for (; i < inTo; ++i) {
     const float v = at[i];
     const bool valid = IsValidPixel(v);
@@ -83,12 +108,10 @@ void RowExtremes(const TStarMeasure& s, int32_t iy, std::vector<float>& lo, std:
   const float* l = lo.data();
   const float* h = hi.data();
   int32_t x = 0;
-  for (; x + 4 <= cols; x += 4) {
-    const TVec4 m = Min4(Min4(Min4(Load4(l + x), Load4(l + x + 1)), Min4(Load4(l + x + 3), Load4(l + x + 4))),
-                         Load4(l + x + 2));
-    Store4(mn + x, m);
-    Store4(mx + x, Max4(Max4(Load4(h + x + 1), Load4(h + x + 2)), Load4(h + x + 3)));
-  }
+#if ASTRELON_HAVE_AVX2
+  if (avx2) x = ExtremesLoopAvx2(l, h, mn, mx, cols);
+#endif
+  x = ExtremesLoop<TVec4>(l, h, mn, mx, x, cols);
   for (; x < cols; ++x) {
     mn[x] = std::min({l[x], l[x + 1], l[x + 2], l[x + 3], l[x + 4]});
     mx[x] = std::max({h[x + 1], h[x + 2], h[x + 3]});
@@ -207,7 +230,7 @@ void ErosionRadiusBand(const TStarMeasure& s, float hide, int64_t a0, int64_t b0
       const int32_t maxFrom = s.HorizontalOnly ? iy : std::max(iy - 1, 0);
       const int32_t maxTo = s.HorizontalOnly ? iy : std::min(iy + 1, s.Height - 1);
       for (; nextExtremes <= minTo; ++nextExtremes)
-        RowExtremes(s, nextExtremes, lo, hi, minOf(nextExtremes), maxOf(nextExtremes));
+        RowExtremes(s, nextExtremes, lo, hi, minOf(nextExtremes), maxOf(nextExtremes), avx2);
       // Column extremes over the rows, taken row after row in the loop of the
       // measure itself.
       const float* lo5[5];
