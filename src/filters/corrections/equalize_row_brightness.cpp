@@ -166,8 +166,9 @@ bool NearLevelFromRanks(const TLevelPass& s, float level, TRowSearch& r, float& 
   if (p >= 1) return r.HaveWindow && r.Window.Value(below + inside - 1, out);
   const int64_t k = below + QuantileRank(inside, p);
   float lo, hi;
-  if (!(r.HaveWindow && r.Window.Pair(k, lo, hi)) && !RankPair(r.Values, k, level, s.Limit / 8, r.Window, s.Vector, lo, hi))
-    return false;
+  const bool found = r.HaveWindow && (r.Window.Pair(k, lo, hi) ||
+                                       (MoveRankWindow(r.Values, k, r.Window, s.Vector) && r.Window.Pair(k, lo, hi)));
+  if (!found && !RankPair(r.Values, k, level, s.Limit / 8, r.Window, s.Vector, lo, hi)) return false;
   out = InterpolateQuantile(lo, hi, inside, p);
   return true;
 }

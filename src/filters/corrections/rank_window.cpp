@@ -234,6 +234,8 @@ bool FindRankWindow(std::span<const float> v, int64_t k, float guess, float step
       w.Below = o.Below;
       w.MaxBelow = o.MaxBelow;
       w.MinAbove = o.MinAbove;
+      w.Low = lo;
+      w.High = hi;
       return Shows(w, k);
     };
     // Rank k where the bracket's values would lie evenly, with a margin.
@@ -268,6 +270,25 @@ float SampleSpread(std::span<const float> v) {
   std::sort(s.begin(), s.end());
   const float d = s[5 * Sample / 8] - s[3 * Sample / 8];
   return std::isfinite(d) ? d : 0.0f;
+}
+
+bool MoveRankWindow(std::span<const float> v, int64_t k, TRankWindow& w, bool vector) {
+  const int64_t n = int64_t(v.size());
+  if (k < 0 || k + 1 >= n || w.Total != n || w.Count == 0 || !(w.High > w.Low)) return false;
+  const double density = double(w.Count) / (double(w.High) - double(w.Low));
+  const double shift = double(k) - (double(w.Below) + 0.5 * double(w.Count));
+  const double at = double(w.Low) + (double(k - w.Below) + 0.5) / density;
+  const double half = (12.0 + 0.25 * std::fabs(shift)) / density;
+  const float lo = float(at - half), hi = float(at + half);
+  if (!(lo < hi) || !std::isfinite(lo) || !std::isfinite(hi)) return false;
+  TOutside o;
+  w.Count = FillWindow(v, lo, hi, w.Store.data(), o, vector);
+  w.Below = o.Below;
+  w.MaxBelow = o.MaxBelow;
+  w.MinAbove = o.MinAbove;
+  w.Low = lo;
+  w.High = hi;
+  return Shows(w, k);
 }
 
 void CountNearLevel(std::span<const float> v, float c, float t, int64_t& below, int64_t& inside, bool vector) {

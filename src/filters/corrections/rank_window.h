@@ -21,6 +21,7 @@ struct TRankWindow {
   int64_t Below = 0;          // values below Low
   float MaxBelow = 0;         // the largest of them
   float MinAbove = 0;         // the smallest value at or above High
+  float Low = 0, High = 0;
 
   // The values of ranks r and r + 1 (0-based, ascending) when the window shows
   // both; r + 1 must be a rank of the set.
@@ -33,6 +34,10 @@ struct TRankWindow {
 // (none NaN), searching from `guess` in pivots `step` apart; false when they lie
 // too far from it. The vector path where the processor has it: the same window.
 bool FindRankWindow(std::span<const float> v, int64_t k, float guess, float step, TRankWindow& w, bool vector);
+
+// Moves a window found in the values v to one that shows ranks k and k + 1,
+// placed by the density of values the window held; false when that misses.
+bool MoveRankWindow(std::span<const float> v, int64_t k, TRankWindow& w, bool vector);
 
 // A guess of the value of rank k from a sample of the values (NaN for fewer
 // than 64 values).
