@@ -438,10 +438,13 @@ bool EqualizeRowBrightness(int source, int destination, bool relative, float str
         if (beside && k == 0) {
           std::vector<float> firstLevels;
           bool done;
+          float noise = 0;
           {
-            const TBesideTask noise([&] { limit = limitOf(EstimatePlaneNoise(source, p)); });
+            // Pass A reads `limit` (still 0) while the noise is estimated.
+            const TBesideTask estimate([&noise, source, p] { noise = EstimatePlaneNoise(source, p); });
             done = measure(TLevelStage::First, firstLevels, withPhase ? &sums : nullptr, nullptr);
           }
+          limit = limitOf(noise);
           if (!done) return false;
           if (withPhase) {
             phase = MosaicPhaseFromSums(sums);
