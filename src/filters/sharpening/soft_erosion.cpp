@@ -38,6 +38,48 @@ using TVec4 = TVec4f;
 using TVec8 = TVec8f;
 
 
+// The smallest and the largest lane as std::min and std::max over the lanes in
+// order find them: in a tree of shuffles when no lane is NaN (the extremes of
+// numbers do not depend on the order; a zero's sign changes no use of them),
+// else lane by lane.
+template <class V>
+[[gnu::always_inline]] inline void LaneRange(V v, float& lo, float& hi) {
+  constexpr int n = LaneCount<V>;
+  using TMask = decltype(v == v);
+  const TMask number = v == v;
+  uint64_t words[sizeof(TMask) / 8];
+  std::memcpy(words, &number, sizeof number);
+  uint64_t all = ~uint64_t(0);
+  for (uint64_t w : words) all &= w;
+  if (all == ~uint64_t(0)) {
+    V a = v, b = v;
+    if constexpr (n == 8) {
+      const TMask swap = {4, 5, 6, 7, 0, 1, 2, 3};
+      a = LaneMin(a, __builtin_shuffle(a, swap));
+      b = LaneMax(b, __builtin_shuffle(b, swap));
+    }
+    if constexpr (n >= 4) {
+      TMask pairs, next;
+      for (int k = 0; k < n; ++k) {
+        pairs[k] = k ^ 2;
+        next[k] = k ^ 1;
+      }
+      a = LaneMin(a, __builtin_shuffle(a, pairs));
+      b = LaneMax(b, __builtin_shuffle(b, pairs));
+      a = LaneMin(a, __builtin_shuffle(a, next));
+      b = LaneMax(b, __builtin_shuffle(b, next));
+    }
+    lo = a[0];
+    hi = b[0];
+    return;
+  }
+  lo = hi = v[0];
+  for (int k = 1; k < n; ++k) {
+    lo = std::min(lo, v[k]);
+    hi = std::max(hi, v[k]);
+  }
+}
+
 // The smallest of the values at p[k] + x, k < count, in four independent chains
 // (a minimum is exact, so the order does not matter).
 template <class V>
@@ -239,11 +281,7 @@ template <class V>
     float tmin, tmax;
     if (j.Radius) {
       tv = LoadLanes<V>(j.Radius + x);
-      tmin = tmax = tv[0];
-      for (int k = 1; k < n; ++k) {
-        tmin = std::min(tmin, tv[k]);
-        tmax = std::max(tmax, tv[k]);
-      }
+      LaneRange(tv, tmin, tmax);
     } else {
       tv = Splat<V>(j.UniformRadius);
       tmin = tmax = j.UniformRadius;
