@@ -338,7 +338,7 @@ bool ShrinkStarRadius(int source, int destination, bool horizontalOnly, float ra
       done = ForEachRowChunk(0, rows, cols, &poll, p, [&](int64_t a, int64_t b) {
         TErosionBand band(plane, table, Sse2Enabled);
         ErosionRadiusBand(s, hide, a, b,
-                          [&](int64_t first, int64_t last, const float* t) { band.Erode(first, last, t); });
+                          [&](int64_t first, int64_t last, const float* t) { band.Erode(first, last, t, last == b); });
       });
     } else {
       done = ErodePlane(plane, table, Sse2Enabled, &poll, p);

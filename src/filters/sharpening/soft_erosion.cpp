@@ -462,7 +462,7 @@ bool ErodePlane(const TErosionPlane& plane, const TErosionTable& tab, bool vecto
 
   return ForEachRowChunk(0, rows, cols, poll, planeIndex, [&](int64_t a, int64_t b) {
     TErosionBand band(plane, tab, vector);
-    band.Erode(a, b, nullptr);
+    band.Erode(a, b, nullptr, true);
   });
 }
 
@@ -473,7 +473,7 @@ struct TErosionBand::TState {
   int32_t Cols;
   TRowJob Job;
   // Strips of columns, so that the rows around the output row stay in the
-  // cache; a row cache per strip.
+  // cache; a row cache per strip, made when first needed.
   std::vector<std::unique_ptr<TRowCache>> Caches;
   TState(const TErosionPlane& plane, const TErosionTable& tab, bool vector)
       : Plane(plane),
@@ -490,8 +490,7 @@ struct TErosionBand::TState {
     Job.Offset.resize(tab.Offsets.size());
     Job.UniformRadius = plane.UniformRadius;
     Job.Lift = plane.Lift;
-    for (int32_t first = 0; first < Cols; first += StripColumns)
-      Caches.push_back(std::make_unique<TRowCache>(plane, tab, Minima, first, std::min(StripColumns, Cols - first)));
+    Caches.resize(size_t((Cols + StripColumns - 1) / StripColumns));
   }
 };
 
@@ -500,7 +499,7 @@ TErosionBand::TErosionBand(const TErosionPlane& plane, const TErosionTable& tabl
 
 TErosionBand::~TErosionBand() = default;
 
-void TErosionBand::Erode(int64_t a, int64_t b, const float* radius) {
+void TErosionBand::Erode(int64_t a, int64_t b, const float* radius, bool final) {
   TState& st = *state_;
   const TErosionPlane& plane = st.Plane;
   const TErosionTable& tab = st.Table;
@@ -511,6 +510,8 @@ void TErosionBand::Erode(int64_t a, int64_t b, const float* radius) {
   const float* radii = radius ? radius : plane.Radius.empty() ? nullptr : plane.Radius.data() + a * cols;
   for (size_t strip = 0; strip < st.Caches.size(); ++strip) {
     const int32_t first = int32_t(strip) * StripColumns;
+    if (!st.Caches[strip])
+      st.Caches[strip] = std::make_unique<TRowCache>(plane, tab, st.Minima, first, std::min(StripColumns, st.Cols - first));
     TRowCache& cache = *st.Caches[strip];
     j.Count = std::min(StripColumns, st.Cols - first);
     j.Pad = cache.Pad();
@@ -532,6 +533,8 @@ void TErosionBand::Erode(int64_t a, int64_t b, const float* radius) {
       else
         ErodeRowSse2(j, st.Minima ? &cache : nullptr, y);
     }
+    // The next strip's rows then take the same memory.
+    if (final) st.Caches[strip].reset();
   }
 }
 

@@ -59,8 +59,10 @@ public:
   TErosionBand& operator=(const TErosionBand&) = delete;
   // Rows [first, last) of the rectangle (counted from its top), following the
   // block before; `radius` holds t of their pixels row-major (null: the plane's
-  // Radius, or UniformRadius when that is empty).
-  void Erode(int64_t first, int64_t last, const float* radius);
+  // Radius, or UniformRadius when that is empty). After the band's last block
+  // (`final`) the rows kept for each strip of columns are let go as soon as
+  // the strip is done.
+  void Erode(int64_t first, int64_t last, const float* radius, bool final);
 
 private:
   struct TState;
