@@ -87,9 +87,15 @@ TEST_F(RowLevelling, SecondMeasurementIsAveragedWithTheFirst) {
 TEST_F(RowLevelling, SameResultWithOneThreadOrManyAndOnEitherPath) {
   std::mt19937 rng(5);
   std::normal_distribution<float> noise(0, 2);
-  test::MakeGrey(1, 700, 500, [&](int x, int y) { return (x * y) % 97 == 0 ? BlankPixel : Banded(x, y) + noise(rng); });
   const bool savedSse2 = Sse2Enabled;
+  // A grey image, and a colour mosaic (one checkerboard class brighter) whose
+  // measured phase samples every second column.
+  for (const bool mosaic : {false, true})
   for (bool relative : {false, true}) {
+    test::MakeGrey(1, 700, 500, [&](int x, int y) {
+      if ((x * y) % 97 == 0) return BlankPixel;
+      return (mosaic && (x + y) % 2 ? 2.0f : 1.0f) * Banded(x, y) + noise(rng);
+    });
     std::vector<TPlane> runs;
     for (const auto& [cores, vector] : {std::pair{false, false}, {true, false}, {true, true}}) {
       Options.Multicore = cores ? 1 : 0;
@@ -98,8 +104,8 @@ TEST_F(RowLevelling, SameResultWithOneThreadOrManyAndOnEitherPath) {
       ASSERT_TRUE(Run(relative, 30, {20, 600}, TColumnRange{3, 690}));
       runs.push_back(Store.Image[2].Planes[1]);
     }
-    EXPECT_TRUE(runs[0] == runs[1]) << "relative " << relative;
-    EXPECT_TRUE(runs[0] == runs[2]) << "relative " << relative;
+    EXPECT_TRUE(runs[0] == runs[1]) << "relative " << relative << " mosaic " << mosaic;
+    EXPECT_TRUE(runs[0] == runs[2]) << "relative " << relative << " mosaic " << mosaic;
   }
   Sse2Enabled = savedSse2;
 }

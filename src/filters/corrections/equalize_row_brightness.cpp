@@ -2,11 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <span>
 #include <vector>
 
 #include "core/settings.h"
+#include "filters/corrections/rank_window.h"
 #include "kernels/gauss/filter_rows.h"
+#include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
 #include "store/display/display_histogram.h"
@@ -44,7 +50,7 @@ int32_t ColumnStep(const TLevelPass& s) { return s.Phase >= 0 ? 2 : 1; }
 enum class TCollect { Valid, NearLevel, StepFromAbove };
 
 template <TCollect Kind>
-void CollectScalar(const TLevelPass& s, int64_t y, float level, int32_t from, std::vector<float>& buf) {
+void CollectScalar(const TLevelPass& s, int64_t y, float level, int32_t from, TPlane& buf) {
   const float* row = s.Plane.data() + y * s.Width;
   const float t = s.Limit;
   for (int32_t x = from; x <= s.Columns.Last; x += ColumnStep(s)) {
@@ -64,7 +70,7 @@ void CollectScalar(const TLevelPass& s, int64_t y, float level, int32_t from, st
 #if ASTRELON_HAVE_AVX2
 // Every column (step 1), eight at a time: the kept values moved to the front.
 template <TCollect Kind>
-ASTRELON_AVX2 void CollectAvx2(const TLevelPass& s, int64_t y, float level, std::vector<float>& buf) {
+ASTRELON_AVX2 void CollectAvx2(const TLevelPass& s, int64_t y, float level, TPlane& buf) {
   const float* row = s.Plane.data() + y * s.Width;
   const int32_t first = s.Columns.First, last = s.Columns.Last;
   buf.resize(size_t(last - first + 1) + 8);
@@ -97,7 +103,7 @@ ASTRELON_AVX2 void CollectAvx2(const TLevelPass& s, int64_t y, float level, std:
 #endif
 
 template <TCollect Kind>
-void Collect(const TLevelPass& s, int64_t y, float level, std::vector<float>& buf) {
+void Collect(const TLevelPass& s, int64_t y, float level, TPlane& buf) {
   buf.clear();
 #if ASTRELON_HAVE_AVX2
   if (s.Phase < 0 && UseAvx2(s.Vector)) return CollectAvx2<Kind>(s, y, level, buf);
@@ -105,25 +111,91 @@ void Collect(const TLevelPass& s, int64_t y, float level, std::vector<float>& bu
   CollectScalar<Kind>(s, y, level, FirstColumn(s, y), buf);
 }
 
+// The search state of one band of rows: the window around the last pass-A
+// level (kept for that row's pass B) and the levels of the row before.
+struct TRowSearch {
+  TPlane Values, Steps;
+  TRankWindow Window, StepWindow;
+  bool HaveWindow = false;
+  float Near = BlankPixel;      // the last pass-A level of the band
+  float LevelAbove = BlankPixel;  // the pass-A level of the row before
+  float Step = 0;               // between pivots while T is not known
+};
+
+// The two values of ranks k and k + 1 of the values, searched from `guess`
+// (from a sample of them when that is not valid) with pivots `step` apart.
+bool RankPair(TPlane& values, int64_t k, float guess, float step, TRankWindow& w, bool vector, float& lo,
+              float& hi) {
+  if (!IsValidPixel(guess)) guess = SampleGuess(values, k);
+  return FindRankWindow(values, k, guess, step, w, vector) && w.Pair(k, lo, hi);
+}
+
 // Pass A: the quantile of the row's valid measured values; blank without one.
-// `near` (when valid) is a level close by, which speeds up the search.
-float RowLevel(const TLevelPass& s, int64_t y, float near, std::vector<float>& buf) {
+// The search starts at the level of the row before.
+float RowLevel(const TLevelPass& s, int64_t y, TRowSearch& r) {
+  TPlane& buf = r.Values;
   Collect<TCollect::Valid>(s, y, 0.0f, buf);
+  r.HaveWindow = false;
   if (buf.empty()) return BlankPixel;
-  if (!IsValidPixel(near)) return PercentileSelect(buf, s.Fraction);
-  return PercentileSelect(buf, s.Fraction, near - s.Limit, near + s.Limit);
+  const int64_t n = int64_t(buf.size());
+  if (n >= 2 && s.Fraction > 0 && s.Fraction < 1) {
+    const int64_t k = QuantileRank(n, s.Fraction);
+    if (!(s.Limit > 0) && !(r.Step > 0)) r.Step = SampleSpread(buf);
+    float lo, hi;
+    if (RankPair(buf, k, r.Near, s.Limit > 0 ? s.Limit / 8 : r.Step, r.Window, s.Vector, lo, hi)) {
+      r.HaveWindow = true;
+      return InterpolateQuantile(lo, hi, n, s.Fraction);
+    }
+  }
+  if (!IsValidPixel(r.Near)) return PercentileSelect(buf, s.Fraction);
+  return PercentileSelect(buf, s.Fraction, r.Near - s.Limit, r.Near + s.Limit);
+}
+
+// Pass B near the level from pass A's values: the values near the level are a
+// run of ranks of them (v - level grows with v), so their quantile is read off
+// those ranks, in pass A's window or one found anew. False when not found.
+bool NearLevelFromRanks(const TLevelPass& s, float level, TRowSearch& r, float& out) {
+  int64_t below = 0, inside = 0;
+  CountNearLevel(r.Values, level, s.Limit, below, inside, s.Vector);
+  if (inside == 0) {
+    out = level;
+    return true;
+  }
+  const double p = s.Relative ? 0.5 : s.Fraction;
+  if (inside == 1 || !(p > 0)) return r.HaveWindow && r.Window.Value(below, out);
+  if (p >= 1) return r.HaveWindow && r.Window.Value(below + inside - 1, out);
+  const int64_t k = below + QuantileRank(inside, p);
+  float lo, hi;
+  const bool found = r.HaveWindow && (r.Window.Pair(k, lo, hi) ||
+                                       (MoveRankWindow(r.Values, k, r.Window, s.Vector) && r.Window.Pair(k, lo, hi)));
+  if (!found && !RankPair(r.Values, k, level, s.Limit / 8, r.Window, s.Vector, lo, hi)) return false;
+  out = InterpolateQuantile(lo, hi, inside, p);
+  return true;
 }
 
 // Pass B: the level from the values near the row's first level (absolute, and
-// row 0), or the median of the steps to the row above (relative).
-float RefinedLevel(const TLevelPass& s, int64_t y, float level, std::vector<float>& buf) {
+// row 0), or the median of the steps to the row above (relative), searched
+// from the difference of the two rows' pass-A levels.
+float RefinedLevel(const TLevelPass& s, int64_t y, float level, TRowSearch& r) {
   if (!s.Relative || y == 0) {
+    float out;
+    if (NearLevelFromRanks(s, level, r, out)) return out;
+    TPlane& buf = r.Values;
     Collect<TCollect::NearLevel>(s, y, level, buf);
     if (buf.empty()) return level;
     return PercentileSelect(buf, s.Relative ? 0.5 : s.Fraction);
   }
+  TPlane& buf = r.Steps;
   Collect<TCollect::StepFromAbove>(s, y, level, buf);
-  return buf.empty() ? level : PercentileSelect(buf, 0.5);
+  if (buf.empty()) return level;
+  const int64_t n = int64_t(buf.size());
+  if (n >= 2) {
+    const int64_t k = QuantileRank(n, 0.5);
+    const float guess = IsValidPixel(r.LevelAbove) ? level - r.LevelAbove : BlankPixel;
+    float lo, hi;
+    if (RankPair(buf, k, guess, s.Limit / 6, r.StepWindow, s.Vector, lo, hi)) return InterpolateQuantile(lo, hi, n, 0.5);
+  }
+  return PercentileSelect(buf, 0.5);
 }
 
 double MeanOfValid(const std::vector<float>& levels, bool& any) {
@@ -138,34 +210,59 @@ double MeanOfValid(const std::vector<float>& levels, bool& any) {
   return n > 0 ? sum / double(n) : 0.0;
 }
 
-// The levels of every row; false when stopped.
-bool MeasureLevels(const TLevelPass& s, int64_t height, std::vector<float>& levels, TFilterPoll& poll, int plane) {
+// Which passes a run over the rows makes.
+enum class TLevelStage {
+  Both,    // pass A and, for a row with a level, pass B right after it (a row
+           // has a level only when some row has one)
+  First,   // pass A alone (T need not be known)
+  Second,  // pass B from the pass-A levels given
+};
+
+// The levels of every row. With `phase` the mosaic phase measure's sums are
+// added over the same reads. False when stopped.
+bool MeasureLevels(const TLevelPass& s, int64_t height, std::vector<float>& levels, TFilterPoll& poll, int plane,
+                   TLevelStage stage, TMosaicPhaseSums* phase, const std::vector<float>* first = nullptr) {
   levels.assign(size_t(height), BlankPixel);
   const int64_t measured = int64_t(s.Columns.Last) - s.Columns.First + 1;
-  if (!ForEachRowChunk(0, height, measured, &poll, plane, [&](int64_t a, int64_t b) {
-        std::vector<float> buf;
-        buf.reserve(size_t(measured));
-        // The level of the row before (in this chunk) guides the search.
-        float near = BlankPixel;
-        for (int64_t y = a; y < b; ++y) {
-          levels[size_t(y)] = RowLevel(s, y, near, buf);
-          if (IsValidPixel(levels[size_t(y)])) near = levels[size_t(y)];
-        }
-      }))
-    return false;
-  bool any = false;
-  MeanOfValid(levels, any);
-  if (!any) return true;
-  std::vector<float> refined(levels.size(), BlankPixel);
-  if (!ForEachRowChunk(0, height, measured, &poll, plane, [&](int64_t a, int64_t b) {
-        std::vector<float> buf;
-        buf.reserve(size_t(measured));
-        for (int64_t y = a; y < b; ++y)
-          if (IsValidPixel(levels[size_t(y)])) refined[size_t(y)] = RefinedLevel(s, y, levels[size_t(y)], buf);
-      }))
-    return false;
-  levels.swap(refined);
-  return true;
+  std::vector<TMosaicPhaseSums> bandSums;
+  std::mutex sumsLock;
+  const bool done = ForEachRowChunk(0, height, std::max<int64_t>(measured, s.Width), &poll, plane, [&](int64_t a,
+                                                                                                       int64_t b) {
+    TRowSearch search;
+    search.Values.reserve(size_t(measured) + 8);
+    TMosaicPhaseSums sums;
+    for (int64_t y = a; y < b; ++y) {
+      if (phase && y + 1 < height) {
+        const float* row = s.Plane.data() + y * s.Width;
+        AddMosaicPhaseRow(row, row + s.Width, s.Width, int32_t(y), sums, s.Vector);
+      }
+      if (stage == TLevelStage::Second) {
+        const float level = (*first)[size_t(y)];
+        search.LevelAbove = y > 0 ? (*first)[size_t(y - 1)] : BlankPixel;
+        if (!IsValidPixel(level)) continue;
+        if (!s.Relative || y == 0) Collect<TCollect::Valid>(s, y, 0.0f, search.Values);
+        levels[size_t(y)] = RefinedLevel(s, y, level, search);
+        continue;
+      }
+      const float level = RowLevel(s, y, search);
+      if (IsValidPixel(level)) {
+        levels[size_t(y)] = stage == TLevelStage::Both ? RefinedLevel(s, y, level, search) : level;
+        search.Near = level;
+      }
+      search.LevelAbove = level;
+    }
+    if (phase) {
+      const std::lock_guard<std::mutex> hold(sumsLock);
+      bandSums.push_back(sums);
+    }
+  });
+  if (phase)
+    for (const TMosaicPhaseSums& b : bandSums)
+      for (int c = 0; c < 2; ++c) {
+        phase->Sum[c] += b.Sum[c];
+        phase->Count[c] += b.Count[c];
+      }
+  return done;
 }
 
 // d = float(s + add) for the valid values of a row (blank ones copied) on the
@@ -232,6 +329,37 @@ std::vector<double> RowShifts(const std::vector<float>& levels, bool relative, f
   return shift;
 }
 
+// Runs a task on a thread of its own (or at once, when none can be started)
+// until the end of the scope; its exception is rethrown there.
+class TBesideTask {
+public:
+  template <typename F>
+  explicit TBesideTask(F&& task) {
+    auto run = [this, task] {
+      try {
+        task();
+      } catch (...) {
+        error_ = std::current_exception();
+      }
+    };
+    try {
+      thread_ = StartBandThread(run);
+    } catch (const std::system_error&) {
+      run();
+    }
+  }
+  TBesideTask(const TBesideTask&) = delete;
+  TBesideTask& operator=(const TBesideTask&) = delete;
+  ~TBesideTask() noexcept(false) {
+    if (thread_.joinable()) thread_.join();
+    if (error_ && std::uncaught_exceptions() == 0) std::rethrow_exception(error_);
+  }
+
+private:
+  std::thread thread_;
+  std::exception_ptr error_;
+};
+
 }  // namespace
 
 bool EqualizeRowBrightness(int source, int destination, bool relative, float strength, TColumnRange columns,
@@ -255,15 +383,26 @@ bool EqualizeRowBrightness(int source, int destination, bool relative, float str
   for (int p = FirstChannel(source); p >= 1 && p <= src.PlaneCount && p <= 3; NextChannel(source, p))
     selected[size_t(p)] = 1;
 
-  // The mosaic phase of a grey image and the noise of the first plane are two
-  // passes over the whole plane: they run side by side.
-  int phase = -1;
-  float firstNoise = 0;
+  // The mosaic phase of a grey image without a known filter code is measured
+  // over the reads of the first plane's levels, which first assume no mosaic
+  // (measured again with the phase if there is one), unless that plane has none
+  // to measure; then it and the noise of the first plane, two passes over the
+  // whole plane, run side by side. With several threads the first plane's noise
+  // is estimated beside its first pass A, which needs no T.
   const int first = FirstChannel(source);
+  int phase = src.PlaneCount == 1 ? FilterCodeToPhase(source) : -1;
+  const bool measurePhase = phase == -2;
+  if (measurePhase) phase = -1;
+  const bool firstMeasured = first >= 1 && first <= std::min(src.PlaneCount, 3) && selected[size_t(first)] &&
+                             src.Planes[size_t(first)].size() == n && passes[0].First <= passes[0].Last;
+  const bool phaseWithLevels = measurePhase && first == 1 && firstMeasured;
+  const bool noiseBeside = Options.Multicore && firstMeasured;
+  float firstNoise = 0;
   ForEachBand(2, Options.Multicore ? 2 : 1, [&](int64_t a, int64_t b) {
     for (int64_t k = a; k < b; ++k) {
-      if (k == 0 && first >= 1 && first <= std::min(src.PlaneCount, 3)) firstNoise = EstimatePlaneNoise(source, first);
-      if (k == 1 && src.PlaneCount == 1) phase = DetectMosaicPhase(source);
+      if (k == 0 && first >= 1 && first <= std::min(src.PlaneCount, 3) && !noiseBeside)
+        firstNoise = EstimatePlaneNoise(source, first);
+      if (k == 1 && measurePhase && !phaseWithLevels) phase = DetectMosaicPhase(source);
     }
   });
   for (int p = 1; p <= std::min(src.PlaneCount, 3); ++p) {
@@ -281,14 +420,46 @@ bool EqualizeRowBrightness(int source, int destination, bool relative, float str
       in = kept;
     }
     std::span<float> out = dst.Planes[size_t(p)];
-    const float limit = std::max(5.0f * (p == first ? firstNoise : EstimatePlaneNoise(source, p)), 0.5f);
+    auto limitOf = [](float noise) { return std::max(5.0f * noise, 0.5f); };
+    const bool beside = noiseBeside && p == first;
+    float limit = beside ? 0.0f : limitOf(p == first ? firstNoise : EstimatePlaneNoise(source, p));
 
     for (size_t k = 0; k < passes.size(); ++k) {
       const TColumnRange c = passes[k];
       std::vector<float> levels(size_t(h), BlankPixel);
       if (c.First <= c.Last) {
-        const TLevelPass s{in, w, c, phase, fraction, limit, relative, Sse2Enabled};
-        if (!MeasureLevels(s, h, levels, poll, p)) return false;
+        const bool withPhase = phaseWithLevels && p == 1 && k == 0;
+        TMosaicPhaseSums sums;
+        auto measure = [&](TLevelStage stage, std::vector<float>& into, TMosaicPhaseSums* sumsTo,
+                           const std::vector<float>* firstLevels) {
+          return MeasureLevels({in, w, c, phase, fraction, limit, relative, Sse2Enabled}, h, into, poll, p, stage,
+                               sumsTo, firstLevels);
+        };
+        if (beside && k == 0) {
+          std::vector<float> firstLevels;
+          bool done;
+          float noise = 0;
+          {
+            // Pass A reads `limit` (still 0) while the noise is estimated.
+            const TBesideTask estimate([&noise, source, p] { noise = EstimatePlaneNoise(source, p); });
+            done = measure(TLevelStage::First, firstLevels, withPhase ? &sums : nullptr, nullptr);
+          }
+          limit = limitOf(noise);
+          if (!done) return false;
+          if (withPhase) {
+            phase = MosaicPhaseFromSums(sums);
+            if (phase == -3) phase = DetectMosaicPhase(source);
+            if (phase != -1 && !measure(TLevelStage::First, firstLevels, nullptr, nullptr)) return false;
+          }
+          if (!measure(TLevelStage::Second, levels, nullptr, &firstLevels)) return false;
+        } else {
+          if (!measure(TLevelStage::Both, levels, withPhase ? &sums : nullptr, nullptr)) return false;
+          if (withPhase) {
+            phase = MosaicPhaseFromSums(sums);
+            if (phase == -3) phase = DetectMosaicPhase(source);
+            if (phase != -1 && !measure(TLevelStage::Both, levels, nullptr, nullptr)) return false;
+          }
+        }
       }
       const std::vector<double> shift = RowShifts(levels, relative, limit);
       const bool first = k == 0;

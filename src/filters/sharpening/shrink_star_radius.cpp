@@ -10,10 +10,15 @@
 #include "filters/dialog/filter_state.h"
 #include "filters/sharpening/soft_erosion.h"
 #include "kernels/gauss/filter_rows.h"
-#include "platform/big_buffers.h"
 #include "platform/processor_features.h"
+#include "platform/simd_support.h"
+#include "platform/vector_lanes.h"
 #include "store/display/display_histogram.h"
 #include "store/planes/image_statistics.h"
+
+// The vector helpers are always inlined, so the calling convention of
+// eight-wide vectors outside AVX code never applies.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace astrelon {
 
@@ -21,17 +26,7 @@ namespace {
 
 constexpr float Inf = std::numeric_limits<float>::infinity();
 
-typedef float TVec4 __attribute__((vector_size(16)));
-
-inline TVec4 Load4(const float* p) {
-  TVec4 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void Store4(float* p, TVec4 v) { std::memcpy(p, &v, sizeof v); }
-inline TVec4 Splat4(float f) { return TVec4{} + f; }
-inline TVec4 Min4(TVec4 a, TVec4 b) { return a < b ? a : b; }
-inline TVec4 Max4(TVec4 a, TVec4 b) { return a > b ? a : b; }
+using TVec4 = simd::TVec4f;
 
 struct TStarMeasure {
   std::span<const float> Plane;
@@ -41,11 +36,48 @@ struct TStarMeasure {
   float Radius = 0, Minimum = 0, Quarter = 0, Noise = 0;
 };
 
+// Entries [i, to) of the padded rows: the values, blanks as +inf in lo and
+// -inf in hi, V-wide while whole vectors fit; returns where it stopped.
+template <class V>
+[[gnu::always_inline]] inline int32_t PadLoop(const float* at, float* lp, float* hp, int32_t i, int32_t to) {
+  using namespace simd;
+  for (; i + LaneCount<V> <= to; i += LaneCount<V>) {
+    const V v = LoadLanes<V>(at + i);
+    const auto valid = v > Splat<V>(BlankLimit);
+    StoreLanes(lp + i, valid ? v : Splat<V>(Inf));
+    StoreLanes(hp + i, valid ? v : Splat<V>(-Inf));
+  }
+  return i;
+}
+
+// Minima of five and maxima of three neighbouring entries from x on, V-wide
+// while whole vectors fit; returns where it stopped.
+template <class V>
+[[gnu::always_inline]] inline int32_t ExtremesLoop(const float* l, const float* h, float* mn, float* mx, int32_t x,
+                                                   int32_t cols) {
+  using namespace simd;
+  for (; x + LaneCount<V> <= cols; x += LaneCount<V>) {
+    auto at = [&](const float* p, int k) { return LoadLanes<V>(p + x + k); };
+    StoreLanes(mn + x, LaneMin(LaneMin(LaneMin(at(l, 0), at(l, 1)), LaneMin(at(l, 3), at(l, 4))), at(l, 2)));
+    StoreLanes(mx + x, LaneMax(LaneMax(at(h, 1), at(h, 2)), at(h, 3)));
+  }
+  return x;
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 int32_t PadLoopAvx2(const float* at, float* lp, float* hp, int32_t i, int32_t to) {
+  return PadLoop<simd::TVec8f>(at, lp, hp, i, to);
+}
+ASTRELON_AVX2 int32_t ExtremesLoopAvx2(const float* l, const float* h, float* mn, float* mx, int32_t cols) {
+  return ExtremesLoop<simd::TVec8f>(l, h, mn, mx, 0, cols);
+}
+#endif
+
 // Minima over 5 and maxima over 3 neighbouring columns of image row iy, for
 // the columns of the rectangle; blank pixels and columns outside the image take
 // no part (+inf and -inf where none is left).
 void RowExtremes(const TStarMeasure& s, int32_t iy, std::vector<float>& lo, std::vector<float>& hi, float* mn,
-                 float* mx) {
+                 float* mx, bool avx2) {
   const TWorkRect& r = s.Rect;
   const int32_t cols = r.x2 - r.x1 + 1;
   const float* in = s.Plane.data() + int64_t(iy) * s.Width;
@@ -53,7 +85,7 @@ void RowExtremes(const TStarMeasure& s, int32_t iy, std::vector<float>& lo, std:
   lo.resize(size_t(cols) + 8);
   hi.resize(size_t(cols) + 8);
   const int32_t count = cols + 8;
-  // Entries before and after the image's columns, then the columns inside it four at a time.
+  // Entries before and after the image's columns, then the columns inside it a vector at a time.
   const int32_t inFrom = std::clamp(2 - r.x1, 0, count), inTo = std::clamp(s.Width - r.x1 + 2, inFrom, count);
   std::fill(lo.begin(), lo.begin() + inFrom, Inf);
   std::fill(hi.begin(), hi.begin() + inFrom, -Inf);
@@ -63,12 +95,10 @@ void RowExtremes(const TStarMeasure& s, int32_t iy, std::vector<float>& lo, std:
   float* lp = lo.data();
   float* hp = hi.data();
   int32_t i = inFrom;
-  for (; i + 4 <= inTo; i += 4) {
-    const TVec4 v = Load4(at + i);
-    const auto valid = v > Splat4(BlankLimit);
-    Store4(lp + i, valid ? v : Splat4(Inf));
-    Store4(hp + i, valid ? v : Splat4(-Inf));
-  }
+#if ASTRELON_HAVE_AVX2
+  if (avx2) i = PadLoopAvx2(at, lp, hp, i, inTo);
+#endif
+  i = PadLoop<TVec4>(at, lp, hp, i, inTo);
   for (; i < inTo; ++i) {
     const float v = at[i];
     const bool valid = IsValidPixel(v);
@@ -78,12 +108,10 @@ void RowExtremes(const TStarMeasure& s, int32_t iy, std::vector<float>& lo, std:
   const float* l = lo.data();
   const float* h = hi.data();
   int32_t x = 0;
-  for (; x + 4 <= cols; x += 4) {
-    const TVec4 m = Min4(Min4(Min4(Load4(l + x), Load4(l + x + 1)), Min4(Load4(l + x + 3), Load4(l + x + 4))),
-                         Load4(l + x + 2));
-    Store4(mn + x, m);
-    Store4(mx + x, Max4(Max4(Load4(h + x + 1), Load4(h + x + 2)), Load4(h + x + 3)));
-  }
+#if ASTRELON_HAVE_AVX2
+  if (avx2) x = ExtremesLoopAvx2(l, h, mn, mx, cols);
+#endif
+  x = ExtremesLoop<TVec4>(l, h, mn, mx, x, cols);
   for (; x < cols; ++x) {
     mn[x] = std::min({l[x], l[x + 1], l[x + 2], l[x + 3], l[x + 4]});
     mx[x] = std::max({h[x + 1], h[x + 2], h[x + 3]});
@@ -102,47 +130,94 @@ inline float StarMeasure(const TStarMeasure& s, float c, float m5, float m3) {
   return v > 0 ? v : 0.0f;
 }
 
-// The same for four pixels (the same operations in the same order per lane).
-inline TVec4 StarMeasure4(const TStarMeasure& s, TVec4 c, TVec4 m5, TVec4 m3) {
+// The same for four or eight pixels (the same operations in the same order per lane).
+template <class V>
+[[gnu::always_inline]] inline V StarMeasureV(const TStarMeasure& s, V c, V m5, V m3) {
+  using simd::Splat;
   const float q = s.Quarter, n = s.Noise;
-  const TVec4 floor = Splat4(0.1f * q), qv = Splat4(q), nv = Splat4(n);
-  const TVec4 rise0 = c - Splat4(s.Minimum) + floor;
-  const TVec4 rise = rise0 < floor ? floor : rise0;
-  const TVec4 f = rise > qv ? Splat4(2.5f) : Splat4(2.5f * q) / rise;
-  const TVec4 v = Splat4(0.8f * s.Radius) * f * (m3 - c - nv) / (m3 - m5 + nv);
-  const auto ok = (c > Splat4(BlankLimit)) & (m3 > m5) & (v > Splat4(0.0f));
-  return ok ? v : Splat4(0.0f);
+  const V floor = Splat<V>(0.1f * q), qv = Splat<V>(q), nv = Splat<V>(n);
+  const V rise0 = c - Splat<V>(s.Minimum) + floor;
+  const V rise = rise0 < floor ? floor : rise0;
+  const V f = rise > qv ? Splat<V>(2.5f) : Splat<V>(2.5f * q) / rise;
+  const V v = Splat<V>(0.8f * s.Radius) * f * (m3 - c - nv) / (m3 - m5 + nv);
+  const auto ok = (c > Splat<V>(BlankLimit)) & (m3 > m5) & (v > Splat<V>(0.0f));
+  return ok ? v : Splat<V>(0.0f);
 }
 
-// acc := min(acc, row) (or max), element by element.
-void Combine(float* acc, const float* row, int32_t count, bool minimum) {
-  int32_t x = 0;
-  for (; x + 4 <= count; x += 4)
-    Store4(acc + x, minimum ? Min4(Load4(acc + x), Load4(row + x)) : Max4(Load4(acc + x), Load4(row + x)));
-  for (; x < count; ++x) acc[x] = minimum ? std::min(acc[x], row[x]) : std::max(acc[x], row[x]);
+// The star measures of a row from x on, V-wide while whole vectors fit: the
+// smallest of the nLo rows of minima lo and the largest of the nHi rows of
+// maxima hi, taken row after row. Returns where it stopped.
+template <class V>
+[[gnu::always_inline]] inline int32_t MeasureLoop(const TStarMeasure& s, const float* in, const float* const* lo,
+                                                  int32_t nLo, const float* const* hi, int32_t nHi, float* out,
+                                                  int32_t x, int32_t cols) {
+  using namespace simd;
+  constexpr int n = LaneCount<V>;
+  for (; x + n <= cols; x += n) {
+    V m5 = LoadLanes<V>(lo[0] + x), m3 = LoadLanes<V>(hi[0] + x);
+    for (int32_t k = 1; k < nLo; ++k) m5 = LaneMin(m5, LoadLanes<V>(lo[k] + x));
+    for (int32_t k = 1; k < nHi; ++k) m3 = LaneMax(m3, LoadLanes<V>(hi[k] + x));
+    StoreLanes(out + x, StarMeasureV<V>(s, LoadLanes<V>(in + x), m5, m3));
+  }
+  return x;
 }
 
-// The erosion radius of every pixel of the rectangle (t, row-major, written
-// in full): how star-like its surroundings are, bright against the smallest
-// value of its 5 x 5 surroundings and close to the largest of its 3 x 3 ones
-// (3 x 1 along rows only), both over the valid pixels inside the image, blank
-// pixels 0 (the star measure); that measure smoothed with its four neighbours
-// (all taken before smoothing) where it is positive, except on the rectangle's
-// outer rows and columns; mixed with the full radius by `hide`. Each band of
-// rows streams through small rings of row extremes and star measures. False
-// when stopped.
-bool ErosionRadius(const TStarMeasure& s, float hide, TPlane& t, TFilterPoll& poll, int plane) {
+// The smoothed radius of the inner columns 1 .. cols - 2 from x on, V-wide
+// while whole vectors fit; returns where it stopped.
+template <class V>
+[[gnu::always_inline]] inline int32_t RadiusLoop(const float* a, const float* up, const float* down, float* out,
+                                                 float cw, float side, float full, float keep, int32_t x,
+                                                 int32_t cols) {
+  using namespace simd;
+  constexpr int n = LaneCount<V>;
+  const V zero = Splat<V>(0.0f);
+  for (; x + n <= cols - 1; x += n) {
+    const V v = LoadLanes<V>(a + x);
+    const V smooth = Splat<V>(cw) * v + Splat<V>(side) * (LoadLanes<V>(a + x - 1) + LoadLanes<V>(a + x + 1) +
+                                                          LoadLanes<V>(up + x) + LoadLanes<V>(down + x));
+    const V m = Splat<V>(full) + Splat<V>(keep) * (v > zero ? smooth : v);
+    StoreLanes(out + x, m > zero ? m : zero);
+  }
+  return x;
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 int32_t MeasureLoopAvx2(const TStarMeasure& s, const float* in, const float* const* lo, int32_t nLo,
+                                      const float* const* hi, int32_t nHi, float* out, int32_t cols) {
+  return MeasureLoop<simd::TVec8f>(s, in, lo, nLo, hi, nHi, out, 0, cols);
+}
+ASTRELON_AVX2 int32_t RadiusLoopAvx2(const float* a, const float* up, const float* down, float* out, float cw,
+                                     float side, float full, float keep, int32_t x, int32_t cols) {
+  return RadiusLoop<simd::TVec8f>(a, up, down, out, cw, side, full, keep, x, cols);
+}
+#endif
+
+// Rows of the erosion radius given to the erosion a block at a time.
+constexpr int64_t RadiusBlockRows = 16;
+
+// The erosion radius of the rows [a0, b0) of the rectangle, in blocks of up to
+// RadiusBlockRows rows handed in order to sink(first, last, radius rows): how
+// star-like each pixel's surroundings are, bright against the smallest value
+// of its 5 x 5 surroundings and close to the largest of its 3 x 3 ones (3 x 1
+// along rows only), both over the valid pixels inside the image, blank pixels
+// 0 (the star measure); that measure smoothed with its four neighbours (all
+// taken before smoothing) where it is positive, except on the rectangle's outer
+// rows and columns; mixed with the full radius by `hide`. The rows stream
+// through small rings of row extremes and star measures.
+template <typename F>
+void ErosionRadiusBand(const TStarMeasure& s, float hide, int64_t a0, int64_t b0, F&& sink) {
   const TWorkRect& r = s.Rect;
   const int32_t cols = r.x2 - r.x1 + 1, rows = r.y2 - r.y1 + 1;
   const float cw = s.Radius > 2 ? 1.0f / s.Radius : 0.5f;
+  const bool avx2 = UseAvx2(Sse2Enabled);
   const float side = (1.0f - cw) / 4.0f;
   const size_t c = size_t(cols);
-  t.resize(size_t(rows) * c);
-  AdviseHugePages(t.data(), t.size() * sizeof(float));
-  return ForEachRowChunk(0, rows, cols, &poll, plane, [&](int64_t a0, int64_t b0) {
+  {
     constexpr int32_t ExtremeRing = 8, MeasureRing = 4;
-    std::vector<float> lo, hi, m5(c), m3(c);
+    std::vector<float> lo, hi;
     std::vector<float> rowMin(ExtremeRing * c), rowMax(ExtremeRing * c), measure(MeasureRing * c);
+    TPlane block(size_t(std::min(RadiusBlockRows, b0 - a0)) * c);
+    int64_t blockFirst = a0;
     auto minOf = [&](int32_t iy) { return rowMin.data() + size_t(iy % ExtremeRing) * c; };
     auto maxOf = [&](int32_t iy) { return rowMax.data() + size_t(iy % ExtremeRing) * c; };
     auto measureOf = [&](int64_t y) { return measure.data() + size_t(y % MeasureRing) * c; };
@@ -155,18 +230,27 @@ bool ErosionRadius(const TStarMeasure& s, float hide, TPlane& t, TFilterPoll& po
       const int32_t maxFrom = s.HorizontalOnly ? iy : std::max(iy - 1, 0);
       const int32_t maxTo = s.HorizontalOnly ? iy : std::min(iy + 1, s.Height - 1);
       for (; nextExtremes <= minTo; ++nextExtremes)
-        RowExtremes(s, nextExtremes, lo, hi, minOf(nextExtremes), maxOf(nextExtremes));
-      // Column extremes over the rows (minima and maxima are exact in any order).
-      std::copy_n(minOf(minFrom), c, m5.data());
-      for (int32_t k = minFrom + 1; k <= minTo; ++k) Combine(m5.data(), minOf(k), cols, true);
-      std::copy_n(maxOf(maxFrom), c, m3.data());
-      for (int32_t k = maxFrom + 1; k <= maxTo; ++k) Combine(m3.data(), maxOf(k), cols, false);
+        RowExtremes(s, nextExtremes, lo, hi, minOf(nextExtremes), maxOf(nextExtremes), avx2);
+      // Column extremes over the rows, taken row after row in the loop of the
+      // measure itself.
+      const float* lo5[5];
+      const float* hi3[3];
+      const int32_t nLo = minTo - minFrom + 1, nHi = maxTo - maxFrom + 1;
+      for (int32_t k = 0; k < nLo; ++k) lo5[k] = minOf(minFrom + k);
+      for (int32_t k = 0; k < nHi; ++k) hi3[k] = maxOf(maxFrom + k);
       const float* in = s.Plane.data() + int64_t(iy) * s.Width + r.x1;
       float* out = measureOf(y);
       int32_t x = 0;
-      for (; x + 4 <= cols; x += 4)
-        Store4(out + x, StarMeasure4(s, Load4(in + x), Load4(&m5[size_t(x)]), Load4(&m3[size_t(x)])));
-      for (; x < cols; ++x) out[x] = StarMeasure(s, in[x], m5[size_t(x)], m3[size_t(x)]);
+#if ASTRELON_HAVE_AVX2
+      if (avx2) x = MeasureLoopAvx2(s, in, lo5, nLo, hi3, nHi, out, cols);
+#endif
+      x = MeasureLoop<TVec4>(s, in, lo5, nLo, hi3, nHi, out, x, cols);
+      for (; x < cols; ++x) {
+        float m5s = lo5[0][x], m3s = hi3[0][x];
+        for (int32_t k = 1; k < nLo; ++k) m5s = std::min(m5s, lo5[k][x]);
+        for (int32_t k = 1; k < nHi; ++k) m3s = std::max(m3s, hi3[k][x]);
+        out[x] = StarMeasure(s, in[x], m5s, m3s);
+      }
     };
     // The radius of rectangle row y from the measures of rows y − 1 .. y + 1.
     auto radiusRow = [&](int64_t y) {
@@ -174,7 +258,7 @@ bool ErosionRadius(const TStarMeasure& s, float hide, TPlane& t, TFilterPoll& po
       const bool inner = y > 0 && y < rows - 1;
       const float* up = inner ? measureOf(y - 1) : a;
       const float* down = inner ? measureOf(y + 1) : a;
-      float* out = t.data() + size_t(y) * c;
+      float* out = block.data() + size_t(y - blockFirst) * c;
       auto one = [&](int32_t x) {
         float v = a[x];
         if (v > 0 && inner && x > 0 && x < cols - 1) v = cw * v + side * (a[x - 1] + a[x + 1] + up[x] + down[x]);
@@ -185,24 +269,29 @@ bool ErosionRadius(const TStarMeasure& s, float hide, TPlane& t, TFilterPoll& po
       if (inner && cols > 2) {
         // The inner columns four at a time, the same operations per lane.
         one(x++);
-        const TVec4 full = Splat4(hide * s.Radius), keep = Splat4(1.0f - hide), zero = Splat4(0.0f);
-        for (; x + 4 <= cols - 1; x += 4) {
-          const TVec4 v = Load4(a + x);
-          const TVec4 smooth =
-              Splat4(cw) * v + Splat4(side) * (Load4(a + x - 1) + Load4(a + x + 1) + Load4(up + x) + Load4(down + x));
-          const TVec4 m = full + keep * (v > zero ? smooth : v);
-          Store4(out + x, m > zero ? m : zero);
-        }
+        const float full = hide * s.Radius, keep = 1.0f - hide;
+#if ASTRELON_HAVE_AVX2
+        if (avx2) x = RadiusLoopAvx2(a, up, down, out, cw, side, full, keep, x, cols);
+#endif
+        x = RadiusLoop<TVec4>(a, up, down, out, cw, side, full, keep, x, cols);
       }
       for (; x < cols; ++x) one(x);
     };
+    // Row y into the block; a full block goes to the sink.
+    auto emit = [&](int64_t y) {
+      radiusRow(y);
+      if (y + 1 - blockFirst == RadiusBlockRows || y + 1 == b0) {
+        sink(blockFirst, y + 1, static_cast<const float*>(block.data()));
+        blockFirst = y + 1;
+      }
+    };
     for (int64_t y = yFirst; y <= yLast; ++y) {
       measureRow(y);
-      if (y - 1 >= a0 && y - 1 < b0) radiusRow(y - 1);
+      if (y - 1 >= a0 && y - 1 < b0) emit(y - 1);
     }
     // The last row of the rectangle has no row below it.
-    if (b0 == rows) radiusRow(rows - 1);
-  });
+    if (b0 == rows) emit(rows - 1);
+  }
 }
 
 }  // namespace
@@ -239,16 +328,22 @@ bool ShrinkStarRadius(int source, int destination, bool horizontalOnly, float ra
     const float lift = std::max(2.0f * noise * lowerThreshold, 0.001f);
 
     // The erosion radius of every pixel: the star measure mixed with the full radius.
-    TPlane t;  // empty: the full radius everywhere
+    // The erosion radius of every pixel (the star measure mixed with the full
+    // radius), eroded with a block of rows at a time; with hide 100 % the full
+    // radius everywhere.
+    const TErosionPlane plane{src.Planes[size_t(p)], dst.Planes[size_t(p)], w, rect, {}, radius, lift};
+    bool done;
     if (hide != 1.0f) {
       const TStarMeasure s{src.Planes[size_t(p)], w, h, rect, horizontalOnly, radius, src.MinValue, quarter, noise};
-      if (!ErosionRadius(s, hide, t, poll, p)) {
-        stopped = true;
-        break;
-      }
+      done = ForEachRowChunk(0, rows, cols, &poll, p, [&](int64_t a, int64_t b) {
+        TErosionBand band(plane, table, Sse2Enabled);
+        ErosionRadiusBand(s, hide, a, b,
+                          [&](int64_t first, int64_t last, const float* t) { band.Erode(first, last, t, last == b); });
+      });
+    } else {
+      done = ErodePlane(plane, table, Sse2Enabled, &poll, p);
     }
-    const TErosionPlane plane{src.Planes[size_t(p)], dst.Planes[size_t(p)], w, rect, t, radius, lift};
-    if (!ErodePlane(plane, table, Sse2Enabled, &poll, p)) {
+    if (!done) {
       stopped = true;
       break;
     }

@@ -38,6 +38,48 @@ using TVec4 = TVec4f;
 using TVec8 = TVec8f;
 
 
+// The smallest and the largest lane as std::min and std::max over the lanes in
+// order find them: in a tree of shuffles when no lane is NaN (the extremes of
+// numbers do not depend on the order; a zero's sign changes no use of them),
+// else lane by lane.
+template <class V>
+[[gnu::always_inline]] inline void LaneRange(V v, float& lo, float& hi) {
+  constexpr int n = LaneCount<V>;
+  using TMask = decltype(v == v);
+  const TMask number = v == v;
+  uint64_t words[sizeof(TMask) / 8];
+  std::memcpy(words, &number, sizeof number);
+  uint64_t all = ~uint64_t(0);
+  for (uint64_t w : words) all &= w;
+  if (all == ~uint64_t(0)) {
+    V a = v, b = v;
+    if constexpr (n == 8) {
+      const TMask swap = {4, 5, 6, 7, 0, 1, 2, 3};
+      a = LaneMin(a, __builtin_shuffle(a, swap));
+      b = LaneMax(b, __builtin_shuffle(b, swap));
+    }
+    if constexpr (n >= 4) {
+      TMask pairs, next;
+      for (int k = 0; k < n; ++k) {
+        pairs[k] = k ^ 2;
+        next[k] = k ^ 1;
+      }
+      a = LaneMin(a, __builtin_shuffle(a, pairs));
+      b = LaneMax(b, __builtin_shuffle(b, pairs));
+      a = LaneMin(a, __builtin_shuffle(a, next));
+      b = LaneMax(b, __builtin_shuffle(b, next));
+    }
+    lo = a[0];
+    hi = b[0];
+    return;
+  }
+  lo = hi = v[0];
+  for (int k = 1; k < n; ++k) {
+    lo = std::min(lo, v[k]);
+    hi = std::max(hi, v[k]);
+  }
+}
+
 // The smallest of the values at p[k] + x, k < count, in four independent chains
 // (a minimum is exact, so the order does not matter).
 template <class V>
@@ -239,11 +281,7 @@ template <class V>
     float tmin, tmax;
     if (j.Radius) {
       tv = LoadLanes<V>(j.Radius + x);
-      tmin = tmax = tv[0];
-      for (int k = 1; k < n; ++k) {
-        tmin = std::min(tmin, tv[k]);
-        tmax = std::max(tmax, tv[k]);
-      }
+      LaneRange(tv, tmin, tmax);
     } else {
       tv = Splat<V>(j.UniformRadius);
       tmin = tmax = j.UniformRadius;
@@ -422,41 +460,82 @@ bool ErodePlane(const TErosionPlane& plane, const TErosionTable& tab, bool vecto
   CheckRect(plane.Destination.size(), int32_t(w), r.y2 + 1, w);
   if (!plane.Radius.empty()) CheckRect(plane.Radius.size(), cols, rows, cols);
 
-  const bool avx2 = UseAvx2(vector);
-  const bool minima = vector && tab.Reach <= MaxMinimaReach;
   return ForEachRowChunk(0, rows, cols, poll, planeIndex, [&](int64_t a, int64_t b) {
-    TRowJob j;
-    j.Table = &tab;
-    j.Rows.resize(size_t(2 * tab.ReachV + 1));
-    j.Offset.resize(tab.Offsets.size());
-    j.UniformRadius = plane.UniformRadius;
-    j.Lift = plane.Lift;
-    // Strips of columns, so that the rows around the output row stay in the cache.
-    for (int32_t first = 0; first < cols; first += StripColumns) {
-      const int32_t count = std::min(StripColumns, cols - first);
-      TRowCache cache(plane, tab, minima, first, count);
-      j.Count = count;
-      j.Pad = cache.Pad();
-      for (int64_t y = a; y < b; ++y) {
-        for (int32_t dy = -tab.ReachV; dy <= tab.ReachV; ++dy) j.Rows[size_t(dy + tab.ReachV)] = cache.Row(y + dy);
-        for (size_t k = 0; k < tab.Offsets.size(); ++k) {
-          const TErosionOffset o = tab.Offsets[k];
-          j.Offset[k] = j.Rows[size_t(o.Dy + tab.ReachV)] + j.Pad + o.Dx;
-        }
-        j.Src = plane.Source.data() + (r.y1 + y) * w + r.x1 + first;
-        j.Dst = plane.Destination.data() + (r.y1 + y) * w + r.x1 + first;
-        j.Radius = plane.Radius.empty() ? nullptr : plane.Radius.data() + y * cols + first;
-        if (!vector)
-          ErodeRowScalar(j, 0);
-#if ASTRELON_HAVE_AVX2
-        else if (avx2)
-          ErodeRowAvx2(j, minima ? &cache : nullptr, y);
-#endif
-        else
-          ErodeRowSse2(j, minima ? &cache : nullptr, y);
-      }
-    }
+    TErosionBand band(plane, tab, vector);
+    band.Erode(a, b, nullptr, true);
   });
+}
+
+struct TErosionBand::TState {
+  const TErosionPlane& Plane;
+  const TErosionTable& Table;
+  bool Vector, Avx2, Minima;
+  int32_t Cols;
+  TRowJob Job;
+  // Strips of columns, so that the rows around the output row stay in the
+  // cache; a row cache per strip, made when first needed.
+  std::vector<std::unique_ptr<TRowCache>> Caches;
+  TState(const TErosionPlane& plane, const TErosionTable& tab, bool vector)
+      : Plane(plane),
+        Table(tab),
+        Vector(vector),
+        Avx2(UseAvx2(vector)),
+        Minima(vector && tab.Reach <= MaxMinimaReach),
+        Cols(plane.Rect.x2 - plane.Rect.x1 + 1) {
+    const int64_t w = plane.Width;
+    CheckRect(plane.Source.size(), int32_t(w), plane.Rect.y2 + 1, w);
+    CheckRect(plane.Destination.size(), int32_t(w), plane.Rect.y2 + 1, w);
+    Job.Table = &tab;
+    Job.Rows.resize(size_t(2 * tab.ReachV + 1));
+    Job.Offset.resize(tab.Offsets.size());
+    Job.UniformRadius = plane.UniformRadius;
+    Job.Lift = plane.Lift;
+    Caches.resize(size_t((Cols + StripColumns - 1) / StripColumns));
+  }
+};
+
+TErosionBand::TErosionBand(const TErosionPlane& plane, const TErosionTable& table, bool vector)
+    : state_(std::make_unique<TState>(plane, table, vector)) {}
+
+TErosionBand::~TErosionBand() = default;
+
+void TErosionBand::Erode(int64_t a, int64_t b, const float* radius, bool final) {
+  TState& st = *state_;
+  const TErosionPlane& plane = st.Plane;
+  const TErosionTable& tab = st.Table;
+  const TWorkRect& r = plane.Rect;
+  const int64_t w = plane.Width, cols = st.Cols;
+  TRowJob& j = st.Job;
+  // The radius of row y at radii + (y - from) * cols.
+  const float* radii = radius ? radius : plane.Radius.empty() ? nullptr : plane.Radius.data() + a * cols;
+  for (size_t strip = 0; strip < st.Caches.size(); ++strip) {
+    const int32_t first = int32_t(strip) * StripColumns;
+    if (!st.Caches[strip])
+      st.Caches[strip] = std::make_unique<TRowCache>(plane, tab, st.Minima, first, std::min(StripColumns, st.Cols - first));
+    TRowCache& cache = *st.Caches[strip];
+    j.Count = std::min(StripColumns, st.Cols - first);
+    j.Pad = cache.Pad();
+    for (int64_t y = a; y < b; ++y) {
+      for (int32_t dy = -tab.ReachV; dy <= tab.ReachV; ++dy) j.Rows[size_t(dy + tab.ReachV)] = cache.Row(y + dy);
+      for (size_t k = 0; k < tab.Offsets.size(); ++k) {
+        const TErosionOffset o = tab.Offsets[k];
+        j.Offset[k] = j.Rows[size_t(o.Dy + tab.ReachV)] + j.Pad + o.Dx;
+      }
+      j.Src = plane.Source.data() + (r.y1 + y) * w + r.x1 + first;
+      j.Dst = plane.Destination.data() + (r.y1 + y) * w + r.x1 + first;
+      j.Radius = radii ? radii + (y - a) * cols + first : nullptr;
+      if (!st.Vector)
+        ErodeRowScalar(j, 0);
+#if ASTRELON_HAVE_AVX2
+      else if (st.Avx2)
+        ErodeRowAvx2(j, st.Minima ? &cache : nullptr, y);
+#endif
+      else
+        ErodeRowSse2(j, st.Minima ? &cache : nullptr, y);
+    }
+    // The next strip's rows then take the same memory.
+    if (final) st.Caches[strip].reset();
+  }
 }
 
 }  // namespace astrelon

@@ -6,6 +6,7 @@
 // else as min(e, c + (v - c)(t - d)). The result is min(c, e + lift). Rows and
 // columns outside the rectangle and blank pixels take no part.
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -45,6 +46,27 @@ struct TErosionPlane {
   std::span<const float> Radius;  // t per pixel of Rect, row-major; NaN or <= 0 leaves the pixel
   float UniformRadius = 0;        // t of every pixel when Radius is empty
   float Lift = 0;                 // e0
+};
+
+// Erodes the rows of one band of the rectangle in order, a block of rows at a
+// time, each with its radius given with it; the rows around the blocks are kept
+// from one block to the next. The same results as ErodePlane.
+class TErosionBand {
+public:
+  TErosionBand(const TErosionPlane& plane, const TErosionTable& table, bool vector);
+  ~TErosionBand();
+  TErosionBand(const TErosionBand&) = delete;
+  TErosionBand& operator=(const TErosionBand&) = delete;
+  // Rows [first, last) of the rectangle (counted from its top), following the
+  // block before; `radius` holds t of their pixels row-major (null: the plane's
+  // Radius, or UniformRadius when that is empty). After the band's last block
+  // (`final`) the rows kept for each strip of columns are let go as soon as
+  // the strip is done.
+  void Erode(int64_t first, int64_t last, const float* radius, bool final);
+
+private:
+  struct TState;
+  std::unique_ptr<TState> state_;
 };
 
 // Erodes one plane; the vector path (SSE2, AVX2 when allowed) gives the same

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/pascal_format.h"
+#include "platform/simd_support.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -66,6 +67,114 @@ void MeasureMosaicPhase(int slot, double& a, double& b) {
   }
   a = count[0] > 0 ? sum[0] / double(count[0]) : 0.0;
   b = count[1] > 0 ? sum[1] / double(count[1]) : 0.0;
+}
+
+namespace {
+
+// Terms each float lane of the vector path adds before its sum goes to double.
+constexpr int PhaseFloatRun = 128;
+
+void AddMosaicPhasePairs(const float* row, const float* next, int32_t from, int32_t width, int32_t y,
+                         TMosaicPhaseSums& sums) {
+  for (int32_t x = from; x + 1 < width; ++x) {
+    const float v0 = row[x], v1 = next[x + 1];
+    if (IsValidPixel(v0) && IsValidPixel(v1)) {
+      const size_t c = size_t((x + y) & 1);
+      sums.Sum[c] += std::fabs(double(v1) - double(v0));
+      ++sums.Count[c];
+    }
+  }
+}
+
+#if ASTRELON_HAVE_AVX2
+// Eight pairs at a time: lanes of even x in one sum, of odd x in the other.
+ASTRELON_AVX2 inline __m256d WidenSum(__m256 s) {
+  return _mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(s)), _mm256_cvtps_pd(_mm256_extractf128_ps(s, 1)));
+}
+
+// Eight pairs at a time, the differences and runs of their sums in float (two
+// chains, at most PhaseFloatRun terms per lane), then in double: lanes of even x
+// in one class, of odd x in the other.
+ASTRELON_AVX2 void AddMosaicPhaseRowAvx2(const float* row, const float* next, int32_t width, int32_t y,
+                                         TMosaicPhaseSums& sums) {
+  const __m256 blank = _mm256_set1_ps(BlankLimit);
+  const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+  __m256d total = _mm256_setzero_pd();
+  __m256i count = _mm256_setzero_si256();
+  int32_t x = 0;
+  while (x + 9 <= width) {
+    __m256 s0 = _mm256_setzero_ps(), s1 = _mm256_setzero_ps();
+    for (int run = 0; run < PhaseFloatRun && x + 17 <= width; ++run, x += 16)
+      for (int half = 0; half < 2; ++half) {
+        const __m256 v0 = _mm256_loadu_ps(row + x + 8 * half), v1 = _mm256_loadu_ps(next + x + 8 * half + 1);
+        const __m256 ok = _mm256_and_ps(_mm256_cmp_ps(v0, blank, _CMP_GT_OQ), _mm256_cmp_ps(v1, blank, _CMP_GT_OQ));
+        const __m256 d = _mm256_and_ps(_mm256_and_ps(ok, absMask), _mm256_sub_ps(v1, v0));
+        if (half == 0)
+          s0 = _mm256_add_ps(s0, d);
+        else
+          s1 = _mm256_add_ps(s1, d);
+        count = _mm256_sub_epi32(count, _mm256_castps_si256(ok));
+      }
+    if (x + 17 > width && x + 9 <= width) {
+      const __m256 v0 = _mm256_loadu_ps(row + x), v1 = _mm256_loadu_ps(next + x + 1);
+      const __m256 ok = _mm256_and_ps(_mm256_cmp_ps(v0, blank, _CMP_GT_OQ), _mm256_cmp_ps(v1, blank, _CMP_GT_OQ));
+      s0 = _mm256_add_ps(s0, _mm256_and_ps(_mm256_and_ps(ok, absMask), _mm256_sub_ps(v1, v0)));
+      count = _mm256_sub_epi32(count, _mm256_castps_si256(ok));
+      x += 8;
+    }
+    total = _mm256_add_pd(total, _mm256_add_pd(WidenSum(s0), WidenSum(s1)));
+  }
+  alignas(32) double s[4];
+  alignas(32) int32_t c[8];
+  _mm256_store_pd(s, total);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c), count);
+  const size_t even = size_t(y & 1), odd = even ^ 1;
+  sums.Sum[even] += s[0] + s[2];
+  sums.Sum[odd] += s[1] + s[3];
+  sums.Count[even] += int64_t(c[0]) + c[2] + c[4] + c[6];
+  sums.Count[odd] += int64_t(c[1]) + c[3] + c[5] + c[7];
+  AddMosaicPhasePairs(row, next, x, width, y, sums);
+}
+#endif
+
+}  // namespace
+
+void AddMosaicPhaseRow(const float* row, const float* next, int32_t width, int32_t y, TMosaicPhaseSums& sums,
+                       bool vector) {
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx2(vector)) return AddMosaicPhaseRowAvx2(row, next, width, y, sums);
+#endif
+  AddMosaicPhasePairs(row, next, 0, width, y, sums);
+}
+
+int MosaicPhaseFromSums(const TMosaicPhaseSums& sums) {
+  // The sums add the measure's terms in another order, the vector path also
+  // forms them in float and adds runs of at most PhaseFloatRun of them in float
+  // before double. For terms of one sign every such sum stays within
+  // (run + 2) 2^-24 + (n + 4) 2^-52 of the exact sum relative to it (n terms),
+  // and the measure's own within (n + 1) 2^-53; `tol` holds both with room.
+  const double total = double(sums.Count[0]) + double(sums.Count[1]);
+  const double tol = 4.0 * ((PhaseFloatRun + 2) * 0x1p-24 + (total + 4.0) * 0x1p-52);
+  double m[2];
+  for (int c = 0; c < 2; ++c) {
+    if (!std::isfinite(sums.Sum[c])) return -3;
+    m[c] = sums.Count[c] > 0 ? sums.Sum[c] / double(sums.Count[c]) : 0.0;
+  }
+  // "x > 1.5 y" as the measure decides it: 1 certain, 0 certainly not, -1 unsure.
+  // Zero sums are exact in any order, and a positive sum stays positive.
+  auto above = [&](double x, double y) {
+    if (x == 0) return 0;
+    if (y == 0) return 1;
+    if (x * (1 - tol) > 1.5 * y * (1 + tol)) return 1;
+    if (x * (1 + tol) < 1.5 * y * (1 - tol)) return 0;
+    return -1;
+  };
+  const int first = above(m[0], m[1]);
+  if (first < 0) return -3;
+  if (first == 1) return 1;
+  const int second = above(m[1], m[0]);
+  if (second < 0) return -3;
+  return second == 1 ? 0 : -1;
 }
 
 uint32_t ThreeColorFilterCode(uint32_t code) {

@@ -14,6 +14,19 @@ namespace astrelon {
 // a = mean of |M(x+1, y+1) - M(x, y)| over the pixels with x + y even, b the
 // same over x + y odd (plane 1; blank pixels are left out; 0 when nothing counted).
 void MeasureMosaicPhase(int slot, double& a, double& b);
+// MeasureMosaicPhase's sums and counts of the two classes, added in any order
+// (lanes, bands of rows): their rounding differs from the measure's own order.
+struct TMosaicPhaseSums {
+  double Sum[2] = {0, 0};
+  int64_t Count[2] = {0, 0};
+};
+// Adds the pairs of row y (`width` values) with the row after it; the vector
+// path where the processor has it.
+void AddMosaicPhaseRow(const float* row, const float* next, int32_t width, int32_t y, TMosaicPhaseSums& sums,
+                       bool vector);
+// DetectMosaicPhase's measured decision (1, 0 or -1) from such sums when no
+// order of adding could change it, else -3 (then measure in order).
+int MosaicPhaseFromSums(const TMosaicPhaseSums& sums);
 // Phase from the camera RAW filter code: 1, 0, -2 for an unknown code, -1 for a colour image.
 int FilterCodeToPhase(int slot);
 // The filter code with the second green (colour 3, as the decoder reports it
