@@ -158,6 +158,16 @@ bool Ascending(const TPivots& p) {
 
 bool Shows(const TRankWindow& w, int64_t k) { return k >= w.Below - 1 && k < w.Below + int64_t(w.Count); }
 
+// The window now holds `count` values of [lo, hi]; o describes those outside it.
+void PlaceWindow(TRankWindow& w, size_t count, const TOutside& o, float lo, float hi) {
+  w.Count = count;
+  w.Below = o.Below;
+  w.MaxBelow = o.MaxBelow;
+  w.MinAbove = o.MinAbove;
+  w.Low = lo;
+  w.High = hi;
+}
+
 }  // namespace
 
 bool TRankWindow::Value(int64_t r, float& out) {
@@ -229,13 +239,8 @@ bool FindRankWindow(std::span<const float> v, int64_t k, float guess, float step
     }
     auto fill = [&](float lo, float hi) {
       const auto [count, o] = window(values, lo, hi, w.Store.data());
-      w.Count = count;
+      PlaceWindow(w, count, o, lo, hi);
       w.Total = n;
-      w.Below = o.Below;
-      w.MaxBelow = o.MaxBelow;
-      w.MinAbove = o.MinAbove;
-      w.Low = lo;
-      w.High = hi;
       return Shows(w, k);
     };
     // Rank k where the bracket's values would lie evenly, with a margin.
@@ -282,12 +287,8 @@ bool MoveRankWindow(std::span<const float> v, int64_t k, TRankWindow& w, bool ve
   const float lo = float(at - half), hi = float(at + half);
   if (!(lo < hi) || !std::isfinite(lo) || !std::isfinite(hi)) return false;
   TOutside o;
-  w.Count = FillWindow(v, lo, hi, w.Store.data(), o, vector);
-  w.Below = o.Below;
-  w.MaxBelow = o.MaxBelow;
-  w.MinAbove = o.MinAbove;
-  w.Low = lo;
-  w.High = hi;
+  const size_t count = FillWindow(v, lo, hi, w.Store.data(), o, vector);
+  PlaceWindow(w, count, o, lo, hi);
   return Shows(w, k);
 }
 
