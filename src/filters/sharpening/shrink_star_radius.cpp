@@ -57,9 +57,13 @@ template <class V>
                                                    int32_t cols) {
   using namespace simd;
   for (; x + LaneCount<V> <= cols; x += LaneCount<V>) {
-    auto at = [&](const float* p, int k) { return LoadLanes<V>(p + x + k); };
-    StoreLanes(mn + x, LaneMin(LaneMin(LaneMin(at(l, 0), at(l, 1)), LaneMin(at(l, 3), at(l, 4))), at(l, 2)));
-    StoreLanes(mx + x, LaneMax(LaneMax(at(h, 1), at(h, 2)), at(h, 3)));
+    // Plain loads, no lambda: a helper returning a vector would not take the
+    // caller's AVX target and pass its result by another convention.
+    const V l0 = LoadLanes<V>(l + x), l1 = LoadLanes<V>(l + x + 1), l2 = LoadLanes<V>(l + x + 2);
+    const V l3 = LoadLanes<V>(l + x + 3), l4 = LoadLanes<V>(l + x + 4);
+    const V h1 = LoadLanes<V>(h + x + 1), h2 = LoadLanes<V>(h + x + 2), h3 = LoadLanes<V>(h + x + 3);
+    StoreLanes(mn + x, LaneMin(LaneMin(LaneMin(l0, l1), LaneMin(l3, l4)), l2));
+    StoreLanes(mx + x, LaneMax(LaneMax(h1, h2), h3));
   }
   return x;
 }
