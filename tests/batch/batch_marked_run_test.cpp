@@ -143,6 +143,14 @@ protected:
     BatchRun.PromptAnswered = true;
     BatchRun.CheckStars = !noMoreChecks;
   }
+  // The first prompt marks `marks` stars (4: the four-star boxes) and ticks
+  // "Keine Kontrolle mehr"; later prompts just go on.
+  void MarkFirstImage(int marks) {
+    answer = [this, marks](int prompt, int target, int) {
+      if (prompt == 1) marks == 4 ? MarkFourStars(target) : MarkStars(target, marks);
+      Ok(true);
+    };
+  }
 
   std::array<FakeWindow, 51> windows;
   std::vector<std::pair<int, std::string>> prompts;  // images done, text
@@ -163,10 +171,7 @@ TEST_F(BatchMarkedRunTest, FramesAlignedOnOneOrTwoMarksAddUp) {
     const std::string name = "sum" + std::to_string(c.marks) + ".fit";
     Files(Frames(4, c.dx, c.dy, c.degrees), name);
     MarkedAddBatch(c.marks);
-    answer = [&](int prompt, int target, int) {
-      if (prompt == 1) MarkStars(target, c.marks);
-      Ok(true);
-    };
+    MarkFirstImage(c.marks);
     ASSERT_TRUE(Start());
     Run();
     EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
@@ -210,10 +215,7 @@ TEST_F(BatchMarkedRunTest, ARerunWithTheShiftListAsksNothingAndGivesTheSameTarge
     const std::string tag = std::to_string(marks);
     Files(start, "first" + tag + ".fit");
     MarkedAddBatch(std::min(marks, 3));
-    answer = [&](int prompt, int target, int) {
-      if (prompt == 1) marks == 1 ? MarkStars(target, 1) : MarkFourStars(target);
-      Ok(true);
-    };
+    MarkFirstImage(marks == 1 ? 1 : 4);
     ASSERT_TRUE(Start());
     Run();
     ASSERT_EQ(prompts.size(), 1u);
@@ -250,10 +252,7 @@ TEST_F(BatchMarkedRunTest, CorrelationRunsListTheReferenceJustAboveTheSecond) {
   Settings.ShiftMode = 1;
   Files(Frames(3, 1.0, 1.0, 0), "corr.fit");
   MarkedAddBatch(1);
-  answer = [&](int prompt, int target, int) {
-    if (prompt == 1) MarkStars(target, 1);
-    Ok(true);
-  };
+  MarkFirstImage(1);
   ASSERT_TRUE(Start());
   Run();
   EXPECT_EQ(Settings.ShiftMode, 1) << "the main window's mode comes back";
@@ -303,10 +302,7 @@ TEST_F(BatchMarkedRunTest, MedianWithMarksStacksEveryListedFrame) {
   Files(Frames(5, 1.2, -0.8, 0), "median.fit");
   MarkedAddBatch(1);
   BatchRun.CombineMode = 3;
-  answer = [&](int prompt, int target, int) {
-    if (prompt == 1) MarkStars(target, 1);
-    Ok(true);
-  };
+  MarkFirstImage(1);
   ASSERT_TRUE(Start());
   Run();
   EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
@@ -334,10 +330,7 @@ TEST_F(BatchMarkedRunTest, FitToTargetPutsEveryImageOnTheFirstOnesGrid) {
     Steps({14});
     Step(2).MarksOrInterpolation = std::min(marks, 3);
     Step(2).OptionCaption.clear();
-    answer = [&](int prompt, int target, int) {
-      if (prompt == 1) marks == 4 ? MarkFourStars(target) : MarkStars(target, marks);
-      Ok(true);
-    };
+    MarkFirstImage(marks);
     ASSERT_TRUE(Start());
     Run();
     EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
@@ -531,10 +524,7 @@ TEST_F(BatchMarkedRunTest, FramesAlignedOnFourMarksAddUpOrStackFromTheirList) {
     Files(Frames(4, 1.2, -0.8, 0.8, FourStars), name);
     MarkedAddBatch(3);
     BatchRun.CombineMode = c.combineMode;
-    answer = [&](int prompt, int target, int) {
-      if (prompt == 1) MarkFourStars(target);
-      Ok(true);
-    };
+    MarkFirstImage(4);
     ASSERT_TRUE(Start());
     Run();
     EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
@@ -586,10 +576,7 @@ TEST_F(BatchMarkedRunTest, AFrameWhoseStarsFitBadlyCountsLess) {
   }
   Files(dir.file("f0001.fit"), "weighted.fit");
   MarkedAddBatch(3);
-  answer = [&](int prompt, int target, int) {
-    if (prompt == 1) MarkFourStars(target);
-    Ok(true);
-  };
+  MarkFirstImage(4);
   ASSERT_TRUE(Start());
   Run();
   EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
@@ -685,10 +672,7 @@ TEST_F(BatchMarkedRunTest, AListThatLostItsReferencePutsTheFirstImageOnTheRefere
     const std::string start = Frames(4, 1.3, -0.7, marks == 4 ? 0.6 : 0, FourStars);
     Files(start, "first" + std::to_string(marks) + ".fit");
     MarkedAddBatch(std::min(marks, 3));
-    answer = [&](int prompt, int target, int) {
-      if (prompt == 1) marks == 1 ? MarkStars(target, 1) : MarkFourStars(target);
-      Ok(true);
-    };
+    MarkFirstImage(marks == 1 ? 1 : 4);
     ASSERT_TRUE(Start());
     Run();
     const std::string name = "VList_" + std::to_string(marks) + "Stars_4files.qvl";
