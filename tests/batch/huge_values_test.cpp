@@ -12,6 +12,8 @@
 #include "batch/exec/step_values.h"
 #include "batch_run_fixture.h"
 #include "common/number_text.h"
+#include "filters/enlargement/sharpen_neighbours3.h"
+#include "filters/experimental/shift_sharpening.h"
 #include "frequency/deconvolution/deconvolution.h"
 #include "frequency/deconvolution/psf_designer.h"
 #include "frequency/deconvolution/psf_images.h"
@@ -278,6 +280,21 @@ TEST_F(HugeValueTest, EveryTypedOrStoredNumberIsRefusedOrGivesAFiniteResult) {
       {"Equaliser Band 1e39", 1, [](HugeValueTest&) { return EqualiserDialog("1e39", TEqualiserPass::Band); }},
       {"Equaliser Band 1000", 1, [](HugeValueTest&) { return EqualiserDialog("1000", TEqualiserPass::Band); }},
       {"PSF2-Gewicht 3e38", 1, [](HugeValueTest&) { return DesignedPsfDeconvolution(3e38); }},
+      {"Verschiebungs-schärfen 3e38", 1,
+       [](HugeValueTest&) {
+         EXPECT_TRUE(CopyImageSlot(Work, 2));
+         return SharpenByGradientShift(2, Work, 3e38, 3e38);
+       }},
+      {"Bildabhängiges V-Schärfen 3e38", 1,
+       [](HugeValueTest&) {
+         EXPECT_TRUE(CopyImageSlot(Work, 2));
+         return ShiftSharpenImage(2, Work, 3e38, 3e38);
+       }},
+      {"CFilter 3e38", 1,
+       [](HugeValueTest&) {
+         SharpenNeighbours3(Work, 3e38, -3e38, 3e38, 1);
+         return true;
+       }},
       {"Rauschen hinzufügen 3e38", 1,
        [](HugeValueTest&) {
          TNoiseSettings s;
