@@ -3,6 +3,7 @@
 // read, and the computations the dialogs run on typed values either refuse
 // such a number (an error or a message, the image unchanged) or limit it, so
 // that no result holds NaN or infinity.
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <random>
@@ -23,6 +24,7 @@
 #include "frequency/wavelet/wavelet_noise_filter.h"
 #include "frequency/wavelet/wavelet_pyramid.h"
 #include "frequency/wavelet/wavelet_settings.h"
+#include "kernels/network/network_weights.h"
 #include "pixelops/colour/color_correction_file.h"
 #include "pixelops/geometry/field_distortion_file.h"
 #include "pixelops/mosaic/mosaic_settings_file.h"
@@ -293,6 +295,16 @@ TEST_F(HugeValueTest, EveryTypedOrStoredNumberIsRefusedOrGivesAFiniteResult) {
       {"CFilter 3e38", 1,
        [](HugeValueTest&) {
          SharpenNeighbours3(Work, 3e38, -3e38, 3e38, 1);
+         return true;
+       }},
+      {"Einstellung Netzwerkini 3e38", 1,
+       [](HugeValueTest&) {
+         const double kept = Settings.NetworkSetting;
+         Settings.NetworkSetting = 3e38;
+         InitNetwork(8, 8, 20, 3);
+         Settings.NetworkSetting = kept;
+         const std::vector<float>& w1 = astrelon::Network.W1;
+         EXPECT_TRUE(std::all_of(w1.begin(), w1.end(), [](float v) { return std::fabs(v) < 100; }));
          return true;
        }},
       {"Rauschen hinzufügen 3e38", 1,
