@@ -49,7 +49,7 @@ void Bildgrex2spline1Click(QAction* sender) {
   if (run != TEnlargementRun::NoResult) AddRecentFunction(sender);
 }
 
-void Bildgrex2NeuronalesNetzwerk1Click(QAction*) {
+void Bildgrex2NeuronalesNetzwerk1Click(QAction* sender) {
   const int source = FindActiveSlot();
   if (source < 1) return;
   const QString caption = QString::fromUtf8(AutoscanCaption);
@@ -79,6 +79,7 @@ void Bildgrex2NeuronalesNetzwerk1Click(QAction*) {
     return end == TAutoscanEnd::Done;
   });
   if (run == TEnlargementRun::Aborted) SetMainStatusText(2, QString::fromUtf8("Abgebrochen!"));
+  if (run != TEnlargementRun::NoResult) AddRecentFunction(sender);
 }
 
 void RegisterEnlargementCommands() {
