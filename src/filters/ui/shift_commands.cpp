@@ -98,7 +98,8 @@ void VSchrfung1Click(QAction* sender) {
   if (FindActiveSlot() < 1) return;
   const auto v = AskStrengthAndShift(Caption(sender, "Verschiebungs-schärfen"), "1.0", "1.0");
   if (!v) return;
-  RunOnCopy(sender, {}, [&](int src, int dst) { return SharpenByGradientShift(src, dst, v->MaximumShift, v->Strength); });
+  RunOnCopy(sender, {},
+            [&](int src, int dst) { return SharpenByGradientShift(src, dst, v->MaximumShift, v->Strength); });
 }
 
 void BildabhngigesVSchrfen1Click(QAction* sender) {
