@@ -1,5 +1,5 @@
-// Every shift, experimental, autoscan and network-filter command that ran puts
-// its menu item on top of "Letzte Funktionen".
+// Every shift, experimental, enlargement and network-filter command that ran
+// puts its menu item on top of "Letzte Funktionen".
 #include <QMenuBar>
 
 #include "../filters/network_test_nets.h"
@@ -47,17 +47,20 @@ TEST_F(RecentFunctionsTest, EachCommandThatRanIsOnTop) {
   ASSERT_TRUE(WriteUniversalNetworkFile(dir_.file("soft.nnf"), Network));
   Settings.NetworkFolder = dir_.path().string();
   BuildNetworkFilterMenu();
-  QAction* own = MainMenuItem("EigeneNNFilter1");
-  ASSERT_TRUE(own && own->menu() && own->menu()->actions().size() == 1);
+  // The first entry of a submenu the network folder fills.
+  const auto entry = [](const char* submenu) -> QAction* {
+    QAction* menu = MainMenuItem(submenu);
+    return menu && menu->menu() && menu->menu()->actions().size() == 1 ? menu->menu()->actions()[0] : nullptr;
+  };
   QString chosen;
   ChooseNetworkFile = [&](const QString&) { return chosen; };
 
   enum class TImages { One, TwiceAsLargeOriginal, SameSizeOriginal };
   const struct {
-    const char* Item;  // a main-menu item, or "" for the "Eigene NN-Filter" entry
+    const char* Item;  // a main-menu item, or "" for the entry of the submenu `Network`
     std::vector<std::optional<QString>> Answers;
     TImages Images = TImages::One;
-    const char* Network = "";
+    const char* Network = "";  // the network file chosen, or the submenu
   } cases[] = {
       {"VSchrfung1", {QString("1.0"), QString("1.0")}},
       {"BildabhngigesVSchrfen1", {QString("1.5"), QString("0.4")}},
@@ -69,7 +72,9 @@ TEST_F(RecentFunctionsTest, EachCommandThatRanIsOnTop) {
       {"esteVerschiebungsfindung1", {QString("1.5"), QString("7.25"), QString("1"), QString("0.6")}},
       {"Bildgrex2NeuronalesNetzwerk1", {QString("1"), QString("10"), QString("10")}},
       {"UniversellerFilterNeuronalesNetzwerk1", {}, TImages::One, "soft.nnf"},
-      {"", {}},
+      {"Bildgrex2triangulation1", {}},
+      {"", {}, TImages::One, "EigeneNNFilter1"},
+      {"", {}, TImages::One, "Bildgrex2NNDirektwahl1"},
   };
   const std::string nedi = StripAccelerators(MainMenuItem("Bildgrex2spline1")->text().toStdString());
   for (const auto& c : cases) {
@@ -79,11 +84,11 @@ TEST_F(RecentFunctionsTest, EachCommandThatRanIsOnTop) {
     if (c.Images == TImages::TwiceAsLargeOriginal) Open(2, 48, 40);
     if (c.Images == TImages::SameSizeOriginal) Open(2, 24, 20);
     area_->setActiveSubWindow(Open(1, 24, 20));
-    chosen = *c.Network ? QString::fromStdString(dir_.file(c.Network)) : QString();
+    chosen = *c.Item && *c.Network ? QString::fromStdString(dir_.file(c.Network)) : QString();
     // Another command on top first, so that each case has to move its own item up.
     AddRecentFunction(MainMenuItem("Bildgrex2spline1"));
-    QAction* item = *c.Item ? MainMenuItem(c.Item) : own->menu()->actions()[0];
-    ASSERT_NE(item, nullptr) << c.Item;
+    QAction* item = *c.Item ? MainMenuItem(c.Item) : entry(c.Network);
+    ASSERT_NE(item, nullptr) << c.Item << c.Network;
     {
       PromptAnswers answers(c.Answers);
       if (*c.Item)

@@ -146,9 +146,9 @@ QString EnlargementProgress(int source, int plane, int64_t rows) {
 }
 
 // Enlarges the active image with the two-times network of `file`.
-void RunEnlargement(const std::string& file, const std::string& history, std::vector<const char*> items) {
-  if (!FileExists(file)) return;
-  RunOnNewResult(history, std::move(items), EnlargementProgress,
+bool RunEnlargement(const std::string& file, const std::string& history, std::vector<const char*> items) {
+  if (!FileExists(file)) return false;
+  return RunOnNewResult(history, std::move(items), EnlargementProgress,
                  [&](int src, int dst, TStatusPoll& poll) { return UpscaleX2Network(src, dst, file, std::ref(poll)); });
 }
 
@@ -209,8 +209,10 @@ void Bildgrx2NN1Click(QAction* sender) {
 void Bildgrex2NNDirektwahl1Click(QAction* item) {
   if (!item || MenuItemTag(item) <= 0) return;
   const std::string file = NetworkItemFile(item).toStdString();
-  RunEnlargement(file, Plain(MainMenuItem("Bildgrx2NN1"), "Bildgröße x2 Neuronales Netzwerk"),
-                 {"Bildgrx2NN1", "trainNNbp1"});
+  const QPointer<QAction> sender = item;
+  if (RunEnlargement(file, Plain(MainMenuItem("Bildgrx2NN1"), "Bildgröße x2 Neuronales Netzwerk"),
+                     {"Bildgrx2NN1", "trainNNbp1"}))
+    AddRecentFunction(sender);
 }
 
 void UniversellerFilterNeuronalesNetzwerk1Click(QAction* sender) {
