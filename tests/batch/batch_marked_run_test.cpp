@@ -13,8 +13,7 @@
 #include "batch/inputs/shift_list_file.h"
 #include "batch/inputs/shift_list_selection.h"
 #include "batch/steps/batch_captions.h"
-#include "batch_run_fixture.h"
-#include "fake_window.h"
+#include "marked_run_fixture.h"
 #include "kernels/alignment/float_point.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "pixelops/mosaic/mosaic_settings_file.h"
@@ -65,60 +64,13 @@ TFloatPoint Centroid(const std::vector<float>& v, double background, TFloatPoint
   return {float(sx / sum), float(sy / sum)};
 }
 
-class BatchMarkedRunTest : public BatchRunTest {
+class BatchMarkedRunTest : public MarkedRunTest {
 protected:
-  void SetUp() override {
-    BatchRunTest::SetUp();
-    BatchRunView.ShowWindow = [this](int slot) {
-      Store.HasWindow[size_t(slot)] = 1;
-      Store.Window[size_t(slot)] = &windows[size_t(slot)];
-    };
-    BatchRunView.CloseSlot = [this](int slot) {
-      windows[size_t(slot)] = FakeWindow();
-      Store.HasWindow[size_t(slot)] = 0;
-      Store.Window[size_t(slot)] = nullptr;
-      FreeSlot(slot);
-    };
-    BatchRunView.CopyMarks = [this](int from, int to) {
-      FakeWindow& a = windows[size_t(from)];
-      FakeWindow& b = windows[size_t(to)];
-      b.sel1 = a.sel1;
-      b.sel2 = a.sel2;
-      b.rect1 = a.rect1;
-      b.rect2 = a.rect2;
-      b.marks = a.marks;
-      b.marker1 = b.marker2 = false;
-    };
-    BatchRunView.ShowPrompt = [this](const std::string& text) {
-      prompts.push_back({BatchRun.FilesDone, text});
-      pending = true;
-    };
-    ui.OnPump = [this] {
-      if (!pending) return;
-      pending = false;
-      answer(int(prompts.size()), BatchRun.TargetSlot, BatchRun.WorkSlot);
-    };
-  }
-  void TearDown() override {
-    for (int s = 1; s < int(windows.size()); ++s)
-      if (Store.Window[size_t(s)] == &windows[size_t(s)]) {
-        Store.Window[size_t(s)] = nullptr;
-        Store.HasWindow[size_t(s)] = 0;
-      }
-    BatchRunTest::TearDown();
-  }
-
   // Frames f0001.fit .. moved by (k dx, k dy) and turned by k degrees.
   std::string Frames(int count, double dx, double dy, double degrees, std::span<const TStar> stars = TwoStars) {
     for (int k = 0; k < count; ++k)
       WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {StarFrame(k * dx, k * dy, k * degrees, stars)});
     return dir.file("f0001.fit");
-  }
-  void MarkedAddBatch(int marks) {
-    Steps({10});
-    Step(2).MarksOrInterpolation = marks;
-    Step(2).OptionCaption.clear();
-    BatchRun.CombineMode = 0;
   }
   // The first image: selections around the stars, "Keine Kontrolle mehr" ticked.
   void MarkStars(int target, int marks) {
@@ -139,10 +91,6 @@ protected:
       t.marks.push_back({.Left = x - 6, .Top = y - 6, .Right = x + 6, .Bottom = y + 6});
     }
   }
-  void Ok(bool noMoreChecks) {
-    BatchRun.PromptAnswered = true;
-    BatchRun.CheckStars = !noMoreChecks;
-  }
   // The first prompt marks `marks` stars (4: the four-star boxes) and ticks
   // "Keine Kontrolle mehr"; later prompts just go on.
   void MarkFirstImage(int marks) {
@@ -152,10 +100,6 @@ protected:
     };
   }
 
-  std::array<FakeWindow, 51> windows;
-  std::vector<std::pair<int, std::string>> prompts;  // images done, text
-  bool pending = false;
-  std::function<void(int prompt, int target, int work)> answer;
 };
 
 TEST_F(BatchMarkedRunTest, FramesAlignedOnOneOrTwoMarksAddUp) {
@@ -598,15 +542,6 @@ TEST_F(BatchMarkedRunTest, TheCometComputationMarksTwoImagesAndGivesTheMotion) {
     const TStar stars[] = {{Star1, 1000}, {Star2, 700}, {{float(comet.X + k * cx), float(comet.Y + k * cy)}, 900}};
     WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {StarFrame(k * dx, k * dy, 0, stars)});
   }
-  std::optional<FakeWindow> kept;
-  BatchRunView.KeepMarks = [&](int slot) { kept = windows[size_t(slot)]; };
-  BatchRunView.RestoreKeptMarks = [&](int slot) {
-    ASSERT_TRUE(kept);
-    FakeWindow& w = windows[size_t(slot)];
-    w.sel1 = kept->sel1;
-    w.rect1 = kept->rect1;
-    w.marker1 = kept->marker1;
-  };
   for (const bool cancel : {false, true}) {
     SCOPED_TRACE(cancel);
     ResetRun();

@@ -1,0 +1,199 @@
+// The comet road of the batch as a whole run on a night's series: "Berechnen"
+// finds the comet's motion from two marked images, a comet stack aligned on a
+// star puts the nucleus where numpy's comet stack has it, and the run's shift
+// list reruns to the same target.
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "batch/align/prompt_texts.h"
+#include "batch/inputs/shift_list_file.h"
+#include "batch/steps/batch_file.h"
+#include "comet_frames.h"
+#include "common/number_text.h"
+#include "marked_run_fixture.h"
+#include "store/image_loader.h"
+
+namespace astrelon::test {
+namespace {
+
+using namespace comet;
+
+class CometRunTest : public MarkedRunTest {
+protected:
+  void SetUp() override {
+    MarkedRunTest::SetUp();
+    start = WriteFrames(dir);
+  }
+  // The user's side of a run: a box on the bright star in the first image,
+  // "Keine Kontrolle mehr"; a box on the nucleus where the comet prompt asks;
+  // every other prompt confirmed.
+  void PlayTheUser() {
+    answer = [this](int prompt, int target, int work) {
+      const bool first = prompts.back().first == 0;
+      if (prompt == 1) DrawBox(target, BoxAround(Stars[0].X, Stars[0].Y, 6));
+      if (prompts.back().second == CometPrompt()) {
+        const int k = first ? 1 : Count;
+        DrawBox(first ? target : work, BoxAround(StartX + (k - 1) * MoveX, StartY + (k - 1) * MoveY, 5));
+      }
+      Ok(true);
+    };
+  }
+  std::vector<float> Target(const std::string& name) {
+    FreeSlot(48);
+    EXPECT_TRUE(LoadImageFile(48, name)) << name;
+    std::vector<float> v = PlaneValues(48, 1);
+    FreeSlot(48);
+    return v;
+  }
+
+  std::string start;
+};
+
+TEST_F(CometRunTest, BerechnenGivesTheMotionPerFrameOrPerMinute) {
+  for (const bool byTime : {false, true}) {
+    SCOPED_TRACE(byTime);
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    ui.Messages.clear();
+    kept.reset();
+    BatchRun.CometValuesSet = false;
+    Files(start, "out/Komet.fit");
+    MarkedAddBatch(1);
+    BatchWindow.TimestampTicked = byTime;
+    BatchRunView.ChooseImage = [this](const std::string&) { return dir.file(FrameName(Count)); };
+    PlayTheUser();
+    BatchTextSchreiben();
+    ASSERT_TRUE(CheckCometComputation());
+    BeginBatchRun();
+    Run();
+    EXPECT_FALSE(BatchRun.Running);
+    // Star, nucleus; the last frame's star confirmed, its nucleus.
+    ASSERT_EQ(prompts.size(), 4u);
+    ASSERT_TRUE(BatchRun.CometValuesSet);
+    EXPECT_NEAR(BatchRun.CometPerFrameX, -MoveX, 0.03);
+    EXPECT_NEAR(BatchRun.CometPerFrameY, -MoveY, 0.03);
+    EXPECT_NEAR(BatchRun.CometPerMinuteX, -MoveX / MinutesApart, 0.015);
+    EXPECT_NEAR(BatchRun.CometPerMinuteY, -MoveY / MinutesApart, 0.015);
+    // Nothing was stacked: no "fertig", no count of added images, no target.
+    EXPECT_NE(labels.Label2, "Bearbeitung fertig.");
+    EXPECT_EQ(labels.Label1.find("Bilder Add"), std::string::npos) << labels.Label1;
+    EXPECT_FALSE(Exists(dir.file("out/Komet.fit")));
+    // The batch file keeps them: per minute X, Y, then per frame X, Y.
+    ASSERT_TRUE(SaveBatchFile(dir.file("komet.qzb")));
+    std::ifstream in(dir.file("komet.qzb"));
+    std::string line;
+    while (std::getline(in, line) && line.rfind("VDiffBerechnet", 0) != 0) {
+    }
+    const double expected[4] = {-MoveX / MinutesApart, -MoveY / MinutesApart, -MoveX, -MoveY};
+    for (const double e : expected) {
+      ASSERT_TRUE(std::getline(in, line));
+      const auto v = TryStrToFloatDot(line);
+      ASSERT_TRUE(v) << line;
+      EXPECT_NEAR(*v, e, 0.03) << line;
+    }
+  }
+}
+
+TEST_F(CometRunTest, AMarkedCometStackHasTheNucleusWhereNumpyHasItAndItsListRerunsToTheSameBits) {
+  struct Case {
+    bool byTime;
+    const char* x;
+    const char* y;
+  } cases[] = {{false, "-1.5", "0.8"}, {true, "-0.75", "0.4"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.byTime);
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    const std::string name = c.byTime ? "bytime.fit" : "perframe.fit";
+    Files(start, name);
+    MarkedAddBatch(1);
+    Step(2).Values[0] = c.x;
+    Step(2).Values[1] = c.y;
+    BatchWindow.TimestampTicked = c.byTime;
+    PlayTheUser();
+    ASSERT_TRUE(Start());
+    Run();
+    EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
+    EXPECT_EQ(labels.Label1, "12 Bilder Add");
+    ASSERT_EQ(prompts.size(), 1u) << "only the first image asks";
+    const std::vector<float> target = Target(dir.file(name));
+    const TNucleusOracle n = MeasureNucleus(target);
+    ASSERT_TRUE(n.Ok);
+    EXPECT_NEAR(n.Target.X, n.Numpy.X, 0.2);
+    EXPECT_NEAR(n.Target.Y, n.Numpy.Y, 0.2);
+    EXPECT_LT(n.Target.Sigma, 1.2 * n.OneFrame.Sigma);
+    EXPECT_NEAR(n.Numpy.X, StartX, 0.05);
+    EXPECT_NEAR(n.Numpy.Y, StartY, 0.05);
+
+    // The list: the star where it is (tracked), the reference point moved
+    // by the comet offset, (k - 1) (X, Y) for frame k.
+    const std::string listName = dir.file("VList_1Stars_12files.qvl");
+    TShiftListFile list;
+    std::string error;
+    ASSERT_TRUE(ReadShiftListFile(listName, list, error)) << error;
+    std::filesystem::remove(listName);
+    ASSERT_EQ(list.Count(), Count);
+    for (int k = 1; k <= Count; ++k) {
+      const TStarPair& p = list.StarPairs[size_t(k - 1)];
+      EXPECT_NEAR(p[0] - list.StarPairs[0][0], -MoveX * (k - 1), 0.05) << k;
+      EXPECT_NEAR(p[1] - list.StarPairs[0][1], -MoveY * (k - 1), 0.05) << k;
+      EXPECT_NEAR(p[4], Stars[0].X, 0.1) << k;
+      EXPECT_NEAR(p[5], Stars[0].Y, 0.1) << k;
+    }
+
+    // The same batch again from the list asks nothing and gives the same bits.
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    const std::string again = c.byTime ? "bytime2.fit" : "perframe2.fit";
+    Files(start, again);
+    MarkedAddBatch(1);
+    Step(2).Values[0] = c.x;
+    Step(2).Values[1] = c.y;
+    BatchWindow.TimestampTicked = c.byTime;
+    BatchRun.UseShiftList = true;
+    InstallRunShiftList(list);
+    BatchRun.ShiftListCount = list.Count();
+    ASSERT_TRUE(Start());
+    Run();
+    EXPECT_TRUE(prompts.empty());
+    EXPECT_EQ(labels.Label1, "12 Bilder Add");
+    const std::vector<float> rerun = Target(dir.file(again));
+    ASSERT_EQ(rerun.size(), target.size());
+    size_t differ = 0;
+    for (size_t i = 0; i < target.size(); ++i) differ += std::memcmp(&rerun[i], &target[i], sizeof(float)) != 0;
+    EXPECT_EQ(differ, 0u);
+  }
+}
+
+// Comet values computed earlier belong to the page "Normal/Komet": a batch on
+// another page adds its frames without them.
+TEST_F(CometRunTest, ComputedCometValuesDoNotMoveARunOnThePlanetPage) {
+  BatchRun.CometValuesSet = true;
+  BatchRun.CometPerFrameX = -MoveX;
+  BatchRun.CometPerFrameY = -MoveY;
+  Files(start, "planet.fit");
+  Steps({10});
+  Step(2).MarksOrInterpolation = 0;
+  BatchWindow.Page = TAddTargetPage::PlanetMoon;
+  ASSERT_TRUE(Start());
+  Run();
+  EXPECT_EQ(labels.Label1, "12 Bilder Add");
+  const std::vector<float> sum = Target(dir.file("planet.fit"));
+  std::vector<double> expected(size_t(W) * H, 0);
+  for (int k = 1; k <= Count; ++k) {
+    const std::vector<float> f = Frame(k);
+    for (size_t i = 0; i < f.size(); ++i) expected[i] += f[i];
+  }
+  for (const auto& star : Stars) {
+    const size_t at = size_t(std::lround(star.Y)) * W + size_t(std::lround(star.X));
+    EXPECT_NEAR(sum[at], expected[at], 1e-3 * expected[at]);
+  }
+  EXPECT_DOUBLE_EQ(BatchRun.CometPerFrameX, -MoveX) << "the computed values stay for the batch file";
+}
+
+}  // namespace
+}  // namespace astrelon::test
