@@ -10,6 +10,7 @@
 #include "batch/inputs/shift_list_file.h"
 #include "batch/steps/batch_file.h"
 #include "comet_frames.h"
+#include "kernels/alignment/float_point.h"
 #include "common/number_text.h"
 #include "marked_run_fixture.h"
 #include "store/image_loader.h"
@@ -25,13 +26,17 @@ protected:
     MarkedRunTest::SetUp();
     start = WriteFrames(dir);
   }
-  // The user's side of a run: a box on the bright star in the first image,
-  // "Keine Kontrolle mehr"; a box on the nucleus where the comet prompt asks;
-  // every other prompt confirmed.
-  void PlayTheUser() {
-    answer = [this](int prompt, int target, int work) {
+  // The user's side of a run: boxes on the bright star (on two stars for two
+  // marks, on all four in multipoint mode) in the first image, "Keine
+  // Kontrolle mehr"; a box on the nucleus where the comet prompt asks; every
+  // other prompt confirmed.
+  void PlayTheUser(int marks = 1) {
+    answer = [this, marks](int prompt, int target, int work) {
       const bool first = prompts.back().first == 0;
-      if (prompt == 1) DrawBox(target, BoxAround(Stars[0].X, Stars[0].Y, 6));
+      if (prompt == 1 && marks < 3)
+        for (int n = 0; n < marks; ++n) DrawBox(target, BoxAround(Stars[2 * n].X, Stars[2 * n].Y, 6));
+      if (prompt == 1 && marks == 3)
+        for (const TFieldStar& star : Stars) windows[size_t(target)].marks.push_back(BoxAround(star.X, star.Y, 6));
       if (prompts.back().second == CometPrompt()) {
         const int k = first ? 1 : Count;
         DrawBox(first ? target : work, BoxAround(StartX + (k - 1) * MoveX, StartY + (k - 1) * MoveY, 5));
@@ -98,26 +103,33 @@ TEST_F(CometRunTest, BerechnenGivesTheMotionPerFrameOrPerMinute) {
 
 TEST_F(CometRunTest, AMarkedCometStackHasTheNucleusWhereNumpyHasItAndItsListRerunsToTheSameBits) {
   struct Case {
+    int marks;
     bool byTime;
     const char* x;
     const char* y;
-  } cases[] = {{false, "-1.5", "0.8"}, {true, "-0.75", "0.4"}};
+    int32_t combineMode = 0;
+  } cases[] = {{1, false, "-1.5", "0.8"}, {1, true, "-0.75", "0.4"}, {2, false, "-1.5", "0.8"},
+               {3, false, "-1.5", "0.8"}, {1, false, "-1.5", "0.8", 3}, {3, false, "-1.5", "0.8", 3}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.byTime);
+    SCOPED_TRACE(std::to_string(c.marks) + (c.byTime ? " marks, by time" : " marks") + " mode " +
+                 std::to_string(c.combineMode));
     ResetRun();
     BatchSteps = TBatchStepList();
     prompts.clear();
-    const std::string name = c.byTime ? "bytime.fit" : "perframe.fit";
+    const std::string tag = std::to_string(c.marks) + (c.byTime ? "t" : "") + std::to_string(c.combineMode);
+    const std::string name = "comet" + tag + ".fit";
     Files(start, name);
-    MarkedAddBatch(1);
+    MarkedAddBatch(c.marks);
+    BatchRun.CombineMode = c.combineMode;
     Step(2).Values[0] = c.x;
     Step(2).Values[1] = c.y;
     BatchWindow.TimestampTicked = c.byTime;
-    PlayTheUser();
+    PlayTheUser(c.marks);
     ASSERT_TRUE(Start());
     Run();
     EXPECT_EQ(labels.Label2, "Bearbeitung fertig.");
-    EXPECT_EQ(labels.Label1, "12 Bilder Add");
+    const std::string stacked = c.combineMode == 0 ? "12 Bilder Add" : "12 Bilder Median";
+    EXPECT_EQ(labels.Label1, stacked);
     ASSERT_EQ(prompts.size(), 1u) << "only the first image asks";
     const std::vector<float> target = Target(dir.file(name));
     const TNucleusOracle n = MeasureNucleus(target);
@@ -128,29 +140,45 @@ TEST_F(CometRunTest, AMarkedCometStackHasTheNucleusWhereNumpyHasItAndItsListReru
     EXPECT_NEAR(n.Numpy.X, StartX, 0.05);
     EXPECT_NEAR(n.Numpy.Y, StartY, 0.05);
 
-    // The list: the star where it is (tracked), the reference point moved
-    // by the comet offset, (k - 1) (X, Y) for frame k.
-    const std::string listName = dir.file("VList_1Stars_12files.qvl");
+    // The list: the stars where they are (tracked), the reference points
+    // moved by the comet offset, (k - 1) (X, Y) for frame k.
+    // (A multipoint run names the marks the user set.)
+    const size_t listed = c.marks < 3 ? size_t(c.marks) : std::size(Stars);
+    const std::string listName = dir.file("VList_" + std::to_string(listed) + "Stars_12files.qvl");
     TShiftListFile list;
     std::string error;
     ASSERT_TRUE(ReadShiftListFile(listName, list, error)) << error;
     std::filesystem::remove(listName);
     ASSERT_EQ(list.Count(), Count);
     for (int k = 1; k <= Count; ++k) {
-      const TStarPair& p = list.StarPairs[size_t(k - 1)];
-      EXPECT_NEAR(p[0] - list.StarPairs[0][0], -MoveX * (k - 1), 0.05) << k;
-      EXPECT_NEAR(p[1] - list.StarPairs[0][1], -MoveY * (k - 1), 0.05) << k;
-      EXPECT_NEAR(p[4], Stars[0].X, 0.1) << k;
-      EXPECT_NEAR(p[5], Stars[0].Y, 0.1) << k;
+      // Target and work image of the bright star's pair.
+      TFloatPoint a{}, b{}, a1{};
+      if (c.marks < 3) {
+        const TStarPair& p = list.StarPairs[size_t(k - 1)];
+        a = {p[0], p[1]};
+        b = {p[4], p[5]};
+        a1 = {list.StarPairs[0][0], list.StarPairs[0][1]};
+      } else {
+        ASSERT_EQ(list.MarkPairs[size_t(k - 1)].size(), listed) << k;
+        const TMarkPair& p = list.MarkPairs[size_t(k - 1)][0];
+        a = {p.Xa, p.Ya};
+        b = {p.Xb, p.Yb};
+        a1 = {list.MarkPairs[0][0].Xa, list.MarkPairs[0][0].Ya};
+      }
+      EXPECT_NEAR(a.X - a1.X, -MoveX * (k - 1), 0.05) << k;
+      EXPECT_NEAR(a.Y - a1.Y, -MoveY * (k - 1), 0.05) << k;
+      EXPECT_NEAR(b.X, Stars[0].X, 0.1) << k;
+      EXPECT_NEAR(b.Y, Stars[0].Y, 0.1) << k;
     }
 
     // The same batch again from the list asks nothing and gives the same bits.
     ResetRun();
     BatchSteps = TBatchStepList();
     prompts.clear();
-    const std::string again = c.byTime ? "bytime2.fit" : "perframe2.fit";
+    const std::string again = "again" + tag + ".fit";
     Files(start, again);
-    MarkedAddBatch(1);
+    MarkedAddBatch(c.marks);
+    BatchRun.CombineMode = c.combineMode;
     Step(2).Values[0] = c.x;
     Step(2).Values[1] = c.y;
     BatchWindow.TimestampTicked = c.byTime;
@@ -160,7 +188,7 @@ TEST_F(CometRunTest, AMarkedCometStackHasTheNucleusWhereNumpyHasItAndItsListReru
     ASSERT_TRUE(Start());
     Run();
     EXPECT_TRUE(prompts.empty());
-    EXPECT_EQ(labels.Label1, "12 Bilder Add");
+    EXPECT_EQ(labels.Label1, stacked);
     const std::vector<float> rerun = Target(dir.file(again));
     ASSERT_EQ(rerun.size(), target.size());
     size_t differ = 0;
