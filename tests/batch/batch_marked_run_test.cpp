@@ -109,9 +109,7 @@ TEST_F(BatchMarkedRunTest, FramesAlignedOnOneOrTwoMarksAddUp) {
   } cases[] = {{1, 1.3, -0.7, 0}, {2, 1.1, 0.6, 1.0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.marks);
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     const std::string name = "sum" + std::to_string(c.marks) + ".fit";
     Files(Frames(4, c.dx, c.dy, c.degrees), name);
     MarkedAddBatch(c.marks);
@@ -152,9 +150,7 @@ TEST_F(BatchMarkedRunTest, ARerunWithTheShiftListAsksNothingAndGivesTheSameTarge
   // One mark, and four in multipoint mode (the listed marks installed).
   for (const int marks : {1, 4}) {
     SCOPED_TRACE(marks);
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     const std::string start = Frames(4, 1.3, -0.7, marks == 4 ? 0.5 : 0, FourStars);
     const std::string tag = std::to_string(marks);
     Files(start, "first" + tag + ".fit");
@@ -265,9 +261,7 @@ TEST_F(BatchMarkedRunTest, FitToTargetPutsEveryImageOnTheFirstOnesGrid) {
   // One and two marks, and four in multipoint mode.
   for (const int marks : {1, 2, 4}) {
     SCOPED_TRACE(marks);
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     const std::string folder = "fit" + std::to_string(marks);
     std::filesystem::create_directories(dir.path() / folder);
     Files(Frames(3, 1.4, 0.9, marks >= 2 ? 0.5 : 0, FourStars), dir.file(folder + "/r.fit"));
@@ -340,9 +334,7 @@ protected:
   // A Bayer-special run on one mark (4: multipoint on four stars) from this
   // start file into rgb.fit.
   void RunFrom(const std::string& start, int marks = 1) {
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     Files(start, "rgb.fit");
     MarkedAddBatch(std::min(marks, 3));
     BatchWindow.Page = TAddTargetPage::BayerSpecial;
@@ -421,9 +413,7 @@ TEST_F(BayerSpecialRunTest, AListThatLostItsReferenceAddsOnTheReferenceGrid) {
     ASSERT_EQ(list.Count(), 3);
 
     // The run from the list: the first listed image is the second frame.
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     Files(dir.file("b0001.fit"), "rgb.fit");
     MarkedAddBatch(marks);
     BatchWindow.Page = TAddTargetPage::BayerSpecial;
@@ -461,9 +451,7 @@ TEST_F(BatchMarkedRunTest, FramesAlignedOnFourMarksAddUpOrStackFromTheirList) {
   } cases[] = {{0, "4 Bilder Add"}, {3, "4 Bilder Median"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     const std::string name = "multi" + std::to_string(c.combineMode) + ".fit";
     Files(Frames(4, 1.2, -0.8, 0.8, FourStars), name);
     MarkedAddBatch(3);
@@ -544,11 +532,7 @@ TEST_F(BatchMarkedRunTest, TheCometComputationMarksTwoImagesAndGivesTheMotion) {
   }
   for (const bool cancel : {false, true}) {
     SCOPED_TRACE(cancel);
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
-    ui.Messages.clear();
-    kept.reset();
+    Restart();
     BatchRun.CometValuesSet = false;
     BatchRun.CometPerFrameX = BatchRun.CometPerFrameY = 0;
     Files(dir.file("f0001.fit"), "comet.fit");
@@ -601,9 +585,7 @@ TEST_F(BatchMarkedRunTest, TheCometComputationMarksTwoImagesAndGivesTheMotion) {
 TEST_F(BatchMarkedRunTest, AListThatLostItsReferencePutsTheFirstImageOnTheReferenceGrid) {
   for (const int marks : {1, 4}) {
     SCOPED_TRACE(marks);
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     const std::string start = Frames(4, 1.3, -0.7, marks == 4 ? 0.6 : 0, FourStars);
     Files(start, "first" + std::to_string(marks) + ".fit");
     MarkedAddBatch(std::min(marks, 3));
@@ -619,9 +601,7 @@ TEST_F(BatchMarkedRunTest, AListThatLostItsReferencePutsTheFirstImageOnTheRefere
     ASSERT_TRUE(SelectBestImages(list, "75"));
     ASSERT_EQ(list.Count(), 3);
 
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     const std::string result = "dropped" + std::to_string(marks) + ".fit";
     Files(start, result);
     MarkedAddBatch(marks);

@@ -58,11 +58,7 @@ protected:
 TEST_F(CometRunTest, BerechnenGivesTheMotionPerFrameOrPerMinute) {
   for (const bool byTime : {false, true}) {
     SCOPED_TRACE(byTime);
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
-    ui.Messages.clear();
-    kept.reset();
+    Restart();
     BatchRun.CometValuesSet = false;
     Files(start, "out/Komet.fit");
     MarkedAddBatch(1);
@@ -113,17 +109,19 @@ TEST_F(CometRunTest, AMarkedCometStackHasTheNucleusWhereNumpyHasItAndItsListReru
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.marks) + (c.byTime ? " marks, by time" : " marks") + " mode " +
                  std::to_string(c.combineMode));
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    // The batch of the case into this target.
+    const auto batch = [&](const std::string& target) {
+      Restart();
+      Files(start, target);
+      MarkedAddBatch(c.marks);
+      BatchRun.CombineMode = c.combineMode;
+      Step(2).Values[0] = c.x;
+      Step(2).Values[1] = c.y;
+      BatchWindow.TimestampTicked = c.byTime;
+    };
     const std::string tag = std::to_string(c.marks) + (c.byTime ? "t" : "") + std::to_string(c.combineMode);
     const std::string name = "comet" + tag + ".fit";
-    Files(start, name);
-    MarkedAddBatch(c.marks);
-    BatchRun.CombineMode = c.combineMode;
-    Step(2).Values[0] = c.x;
-    Step(2).Values[1] = c.y;
-    BatchWindow.TimestampTicked = c.byTime;
+    batch(name);
     PlayTheUser(c.marks);
     ASSERT_TRUE(Start());
     Run();
@@ -172,16 +170,8 @@ TEST_F(CometRunTest, AMarkedCometStackHasTheNucleusWhereNumpyHasItAndItsListReru
     }
 
     // The same batch again from the list asks nothing and gives the same bits.
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
     const std::string again = "again" + tag + ".fit";
-    Files(start, again);
-    MarkedAddBatch(c.marks);
-    BatchRun.CombineMode = c.combineMode;
-    Step(2).Values[0] = c.x;
-    Step(2).Values[1] = c.y;
-    BatchWindow.TimestampTicked = c.byTime;
+    batch(again);
     BatchRun.UseShiftList = true;
     InstallRunShiftList(list);
     BatchRun.ShiftListCount = list.Count();

@@ -73,6 +73,14 @@ protected:
     BatchRunTest::TearDown();
   }
 
+  // A fresh run: the run state, the steps, the prompts, messages and kept marks.
+  void Restart() {
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    ui.Messages.clear();
+    kept.reset();
+  }
   void MarkedAddBatch(int marks) {
     Steps({10});
     Step(2).MarksOrInterpolation = marks;
