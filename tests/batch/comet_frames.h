@@ -6,12 +6,8 @@
 // motion (scipy, cubic spline) and summed; the nucleus is measured the same
 // way in that sum, in the program's target and in the first frame.
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -99,7 +95,7 @@ inline TNucleusOracle MeasureNucleus(const std::vector<float>& target) {
   }
   WriteFloats(dir.file("frames.f32"), frames);
   WriteFloats(dir.file("target.f32"), target);
-  const std::string out = dir.file("out.txt");
+  const std::string out = dir.file("out.f32");
   const std::string script =
       "import numpy as np\nfrom scipy import ndimage\n"
       "W, H, N = " + std::to_string(W) + ", " + std::to_string(H) + ", " + std::to_string(Count) + "\n"
@@ -120,21 +116,10 @@ inline TNucleusOracle MeasureNucleus(const std::vector<float>& target) {
       "    return [cx, cy, np.sqrt(var)]\n"
       "c = (" + std::to_string(StartX) + ", " + std::to_string(StartY) + ")\n"
       "res = nucleus(t, *c) + nucleus(s, *c) + nucleus(f[0], *c)\n"
-      "open('" + out + "', 'w').write(' '.join(repr(float(x)) for x in res))\n";
+      "np.asarray(res, dtype='<f4').tofile('" + out + "')\n";
   if (!RunPython(script)) return r;
-  std::ifstream in(out);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string all = text.str();
-  std::array<double, 9> v{};
-  const char* p = all.data();
-  const char* end = all.data() + all.size();
-  for (double& x : v) {
-    while (p < end && *p == ' ') ++p;
-    const auto [next, ec] = std::from_chars(p, end, x);
-    if (ec != std::errc()) return r;
-    p = next;
-  }
+  const std::vector<float> v = ReadFloats(out);
+  if (v.size() != 9) return r;
   r.Target = {v[0], v[1], v[2]};
   r.Numpy = {v[3], v[4], v[5]};
   r.OneFrame = {v[6], v[7], v[8]};

@@ -1,17 +1,12 @@
-// The comet road of the batch as a whole run on a night's series: "Berechnen"
-// finds the comet's motion from two marked images, a comet stack aligned on a
-// star puts the nucleus where numpy's comet stack has it, and the run's shift
+// Comet stacks as whole runs on a night's series: aligned on marked stars,
+// the nucleus lands where numpy's comet stack has it, and the run's shift
 // list reruns to the same target.
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
-#include "batch/align/prompt_texts.h"
 #include "batch/inputs/shift_list_file.h"
-#include "batch/steps/batch_file.h"
 #include "comet_frames.h"
 #include "kernels/alignment/float_point.h"
-#include "common/number_text.h"
 #include "marked_run_fixture.h"
 #include "store/image_loader.h"
 
@@ -28,19 +23,13 @@ protected:
   }
   // The user's side of a run: boxes on the bright star (on two stars for two
   // marks, on all four in multipoint mode) in the first image, "Keine
-  // Kontrolle mehr"; a box on the nucleus where the comet prompt asks; every
-  // other prompt confirmed.
-  void PlayTheUser(int marks = 1) {
-    answer = [this, marks](int prompt, int target, int work) {
-      const bool first = prompts.back().first == 0;
+  // Kontrolle mehr".
+  void PlayTheUser(int marks) {
+    answer = [this, marks](int prompt, int target, int) {
       if (prompt == 1 && marks < 3)
         for (int n = 0; n < marks; ++n) DrawBox(target, BoxAround(Stars[2 * n].X, Stars[2 * n].Y, 6));
       if (prompt == 1 && marks == 3)
         for (const TFieldStar& star : Stars) windows[size_t(target)].marks.push_back(BoxAround(star.X, star.Y, 6));
-      if (prompts.back().second == CometPrompt()) {
-        const int k = first ? 1 : Count;
-        DrawBox(first ? target : work, BoxAround(StartX + (k - 1) * MoveX, StartY + (k - 1) * MoveY, 5));
-      }
       Ok(true);
     };
   }
@@ -54,48 +43,6 @@ protected:
 
   std::string start;
 };
-
-TEST_F(CometRunTest, BerechnenGivesTheMotionPerFrameOrPerMinute) {
-  for (const bool byTime : {false, true}) {
-    SCOPED_TRACE(byTime);
-    Restart();
-    BatchRun.CometValuesSet = false;
-    Files(start, "out/Komet.fit");
-    MarkedAddBatch(1);
-    BatchWindow.TimestampTicked = byTime;
-    BatchRunView.ChooseImage = [this](const std::string&) { return dir.file(FrameName(Count)); };
-    PlayTheUser();
-    BatchTextSchreiben();
-    ASSERT_TRUE(CheckCometComputation());
-    BeginBatchRun();
-    Run();
-    EXPECT_FALSE(BatchRun.Running);
-    // Star, nucleus; the last frame's star confirmed, its nucleus.
-    ASSERT_EQ(prompts.size(), 4u);
-    ASSERT_TRUE(BatchRun.CometValuesSet);
-    EXPECT_NEAR(BatchRun.CometPerFrameX, -MoveX, 0.03);
-    EXPECT_NEAR(BatchRun.CometPerFrameY, -MoveY, 0.03);
-    EXPECT_NEAR(BatchRun.CometPerMinuteX, -MoveX / MinutesApart, 0.015);
-    EXPECT_NEAR(BatchRun.CometPerMinuteY, -MoveY / MinutesApart, 0.015);
-    // Nothing was stacked: no "fertig", no count of added images, no target.
-    EXPECT_NE(labels.Label2, "Bearbeitung fertig.");
-    EXPECT_EQ(labels.Label1.find("Bilder Add"), std::string::npos) << labels.Label1;
-    EXPECT_FALSE(Exists(dir.file("out/Komet.fit")));
-    // The batch file keeps them: per minute X, Y, then per frame X, Y.
-    ASSERT_TRUE(SaveBatchFile(dir.file("komet.qzb")));
-    std::ifstream in(dir.file("komet.qzb"));
-    std::string line;
-    while (std::getline(in, line) && line.rfind("VDiffBerechnet", 0) != 0) {
-    }
-    const double expected[4] = {-MoveX / MinutesApart, -MoveY / MinutesApart, -MoveX, -MoveY};
-    for (const double e : expected) {
-      ASSERT_TRUE(std::getline(in, line));
-      const auto v = TryStrToFloatDot(line);
-      ASSERT_TRUE(v) << line;
-      EXPECT_NEAR(*v, e, 0.03) << line;
-    }
-  }
-}
 
 TEST_F(CometRunTest, AMarkedCometStackHasTheNucleusWhereNumpyHasItAndItsListRerunsToTheSameBits) {
   struct Case {
@@ -185,32 +132,6 @@ TEST_F(CometRunTest, AMarkedCometStackHasTheNucleusWhereNumpyHasItAndItsListReru
     for (size_t i = 0; i < target.size(); ++i) differ += std::memcmp(&rerun[i], &target[i], sizeof(float)) != 0;
     EXPECT_EQ(differ, 0u);
   }
-}
-
-// Comet values computed earlier belong to the page "Normal/Komet": a batch on
-// another page adds its frames without them.
-TEST_F(CometRunTest, ComputedCometValuesDoNotMoveARunOnThePlanetPage) {
-  BatchRun.CometValuesSet = true;
-  BatchRun.CometPerFrameX = -MoveX;
-  BatchRun.CometPerFrameY = -MoveY;
-  Files(start, "planet.fit");
-  Steps({10});
-  Step(2).MarksOrInterpolation = 0;
-  BatchWindow.Page = TAddTargetPage::PlanetMoon;
-  ASSERT_TRUE(Start());
-  Run();
-  EXPECT_EQ(labels.Label1, "12 Bilder Add");
-  const std::vector<float> sum = Target(dir.file("planet.fit"));
-  std::vector<double> expected(size_t(W) * H, 0);
-  for (int k = 1; k <= Count; ++k) {
-    const std::vector<float> f = Frame(k);
-    for (size_t i = 0; i < f.size(); ++i) expected[i] += f[i];
-  }
-  for (const auto& star : Stars) {
-    const size_t at = size_t(std::lround(star.Y)) * W + size_t(std::lround(star.X));
-    EXPECT_NEAR(sum[at], expected[at], 1e-3 * expected[at]);
-  }
-  EXPECT_DOUBLE_EQ(BatchRun.CometPerFrameX, -MoveX) << "the computed values stay for the batch file";
 }
 
 }  // namespace
