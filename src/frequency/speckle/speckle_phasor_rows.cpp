@@ -1,0 +1,195 @@
+#include "frequency/speckle/speckle_phasor_rows.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "platform/lane_polynomials.h"
+#include "platform/simd_support.h"
+#include "platform/vector_lanes.h"
+
+// The same rounding in every lane count: no contraction into fused multiply-adds.
+#ifdef __clang__
+#pragma clang fp contract(off)
+#endif
+// Vector lanes pass between the always-inlined loop bodies only.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace astrelon {
+
+namespace {
+
+using namespace simd;
+typedef float TVec16f __attribute__((vector_size(64)));
+
+// The constants of a vector in every lane.
+template <class V>
+struct TStepLanes {
+  V Phi, InverseWeight, Eps, Least;
+  explicit TStepLanes(const TSpeckleStepConstants& k)
+      : Phi(Splat<V>(k.Phi)), InverseWeight(Splat<V>(k.InverseWeight)), Eps(Splat<V>(k.Eps)), Least(Splat<V>(k.Least)) {}
+};
+
+// The path weight w = s / c_u as s · (1 / c_u): kept where it lies in
+// [Least, 1e8), else 1e8 (the variance c_u / s at most 1e-8 or negative, and
+// a product that is not a number).
+template <class V>
+[[gnu::always_inline]] inline void PathPhasor(V amp, V beta, const TStepLanes<V>& k, V& zRe, V& zIm) {
+  const V cap = Splat<V>(1e8f), w0 = (amp + k.Eps) * k.InverseWeight;
+  const V w = (w0 >= k.Least) & (w0 < cap) ? w0 : cap;
+  V co, sn;
+  CosSin(k.Phi - beta, co, sn);
+  zRe = w * co;
+  zIm = w * sn;
+}
+
+// Each loop body takes lanes of V from `from` while whole vectors fit and
+// returns where it stopped; a plain float finishes the rest.
+struct TSums {
+  int32_t Count;
+  const float *Amp, *Beta, *TRe, *TIm;
+  float *SumRe, *SumIm;
+  const TSpeckleStepConstants& K;
+  template <class V>
+  [[gnu::always_inline]] int32_t Run(int32_t x) const {
+    constexpr int32_t L = LaneCount<V>;
+    const TStepLanes<V> k(K);
+    const float *amp = Amp, *beta = Beta, *tr = TRe, *ti = TIm;
+    float *sr = SumRe, *si = SumIm;
+    for (const int32_t n = Count; x + L <= n; x += L) {
+      V zRe, zIm;
+      PathPhasor(LoadLanes<V>(amp + x), LoadLanes<V>(beta + x), k, zRe, zIm);
+      const V tRe = LoadLanes<V>(tr + x), tIm = LoadLanes<V>(ti + x);
+      StoreLanes(sr + x, LoadLanes<V>(sr + x) + (zRe * tRe - zIm * tIm));
+      StoreLanes(si + x, LoadLanes<V>(si + x) + (zRe * tIm + zIm * tRe));
+    }
+    return x;
+  }
+};
+
+struct TPhasors {
+  int32_t Count;
+  const float *Amp, *Beta;
+  float *ZRe, *ZIm;
+  const TSpeckleStepConstants& K;
+  template <class V>
+  [[gnu::always_inline]] int32_t Run(int32_t x) const {
+    constexpr int32_t L = LaneCount<V>;
+    const TStepLanes<V> k(K);
+    const float *amp = Amp, *beta = Beta;
+    float *zr = ZRe, *zi = ZIm;
+    for (const int32_t n = Count; x + L <= n; x += L) {
+      V zRe, zIm;
+      PathPhasor(LoadLanes<V>(amp + x), LoadLanes<V>(beta + x), k, zRe, zIm);
+      StoreLanes(zr + x, zRe);
+      StoreLanes(zi + x, zIm);
+    }
+    return x;
+  }
+};
+
+struct TPolarToCartesian {
+  int32_t Count;
+  float *Re, *Im;
+  template <class V>
+  [[gnu::always_inline]] int32_t Run(int32_t x) const {
+    constexpr int32_t L = LaneCount<V>;
+    float *re = Re, *im = Im;
+    for (const int32_t n = Count; x + L <= n; x += L) {
+      const V a = LoadLanes<V>(re + x);
+      V co, sn;
+      CosSin(LoadLanes<V>(im + x), co, sn);
+      StoreLanes(re + x, a * co);
+      StoreLanes(im + x, a * sn);
+    }
+    return x;
+  }
+};
+
+template <class K>
+void RunOne(const K& k) {
+  k.template Run<float>(0);
+}
+template <class K>
+void RunFour(const K& k) {
+  k.template Run<float>(k.template Run<TVec4f>(0));
+}
+#if ASTRELON_HAVE_AVX2
+template <class K>
+ASTRELON_AVX2 void RunEight(const K& k) {
+  k.template Run<float>(k.template Run<TVec8f>(0));
+}
+template <class K>
+ASTRELON_AVX512 void RunSixteen(const K& k) {
+  k.template Run<float>(k.template Run<TVec16f>(0));
+}
+#endif
+
+template <class K>
+void Run(TSpeckleLanes lanes, const K& k) {
+  switch (lanes) {
+#if ASTRELON_HAVE_AVX2
+    case TSpeckleLanes::Sixteen:
+      if (CpuRunsAvx512()) return RunSixteen(k);
+      [[fallthrough]];
+    case TSpeckleLanes::Eight:
+      if (CpuHasAvx2()) return RunEight(k);
+      [[fallthrough]];
+#endif
+    case TSpeckleLanes::Four:
+#if ASTRELON_HAVE_SSE2
+      return RunFour(k);
+#endif
+    case TSpeckleLanes::One:
+      break;
+  }
+  RunOne(k);
+}
+
+}  // namespace
+
+TSpeckleLanes SpeckleLanes(bool vector) {
+  if (!vector || !Sse2Enabled) return TSpeckleLanes::One;
+  if (UseAvx512(vector)) return TSpeckleLanes::Sixteen;
+  if (UseAvx2(vector)) return TSpeckleLanes::Eight;
+  return ASTRELON_HAVE_SSE2 ? TSpeckleLanes::Four : TSpeckleLanes::One;
+}
+
+std::vector<TSpeckleLanes> SpeckleLanesAvailable() {
+  std::vector<TSpeckleLanes> lanes{TSpeckleLanes::One};
+  if (ASTRELON_HAVE_SSE2) lanes.push_back(TSpeckleLanes::Four);
+  if (CpuHasAvx2()) lanes.push_back(TSpeckleLanes::Eight);
+  if (CpuRunsAvx512()) lanes.push_back(TSpeckleLanes::Sixteen);
+  return lanes;
+}
+
+void SpecklePhasorSums(TSpeckleLanes lanes, int32_t count, const float* amp, const float* beta, const float* tRe,
+                       const float* tIm, float* sumRe, float* sumIm, const TSpeckleStepConstants& k) {
+  Run(lanes, TSums{count, amp, beta, tRe, tIm, sumRe, sumIm, k});
+}
+
+void SpecklePhasors(TSpeckleLanes lanes, int32_t count, const float* amp, const float* beta, float* zRe, float* zIm,
+                    const TSpeckleStepConstants& k) {
+  Run(lanes, TPhasors{count, amp, beta, zRe, zIm, k});
+}
+
+void SpecklePhasor(float amp, float beta, const TSpeckleStepConstants& k, float& zRe, float& zIm) {
+  PathPhasor(amp, beta, TStepLanes<float>(k), zRe, zIm);
+}
+
+TSpeckleStepConstants SpeckleStepConstants(double phi, double weight, double eps) {
+  // s / c_u >= 0 for c_u > 0 (s = 0: weight 0); for c_u <= 0 only s / c_u > 0
+  // is a positive variance. An inverse beyond the floats is the largest one.
+  constexpr double largest = std::numeric_limits<float>::max();
+  const double inverse = weight != 0 ? std::clamp(1 / weight, -largest, largest) : HUGE_VAL;
+  return {float(phi), float(inverse), float(eps), weight > 0 ? 0.0f : std::numeric_limits<float>::denorm_min()};
+}
+
+void SpeckleCosSin(float angle, float& c, float& s) { CosSin(angle, c, s); }
+
+void SpecklePolarToCartesian(TSpeckleLanes lanes, int32_t count, float* re, float* im) {
+  Run(lanes, TPolarToCartesian{count, re, im});
+}
+
+}  // namespace astrelon
+
