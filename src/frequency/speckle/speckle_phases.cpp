@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "platform/simd_support.h"
+#include "platform/spin_team.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -44,7 +45,8 @@ void CopyColumns(const float* src, int32_t stride, int32_t columns, int32_t rows
 
 TSpecklePhaseWalk::TSpecklePhaseWalk(const TSpeckleAccumulators& acc, int layer, const TShiftVectors& vectors,
                                      const TSpeckleLayerNoise& noise, const TSpeckleLayerSums& sums, int32_t maxSteps,
-                                     int32_t mx, int32_t my, bool kt, std::span<float> result, TSpeckleLanes lanes)
+                                     int32_t mx, int32_t my, bool kt, std::span<float> result, int threads,
+                                     TSpeckleLanes lanes)
     : acc_(acc),
       layer_(layer),
       v_(vectors),
@@ -58,7 +60,8 @@ TSpecklePhaseWalk::TSpecklePhaseWalk(const TSpeckleAccumulators& acc, int layer,
       H_(acc.Height),
       half_(acc.Half()),
       mid_(acc.Height / 2),
-      lanes_(lanes) {
+      lanes_(lanes),
+      threads_(std::max(threads, 1)) {
   for (int32_t u = 1; u <= n_; ++u) usable_[size_t(u)] = kt || u <= 3;
   if (!kt)
     for (int32_t u = 1; u <= std::min(n_, 3); ++u) phi_[size_t(u)] = std::atan2(sums.SumSin[size_t(u)], sums.SumCos[size_t(u)]);
@@ -118,38 +121,74 @@ bool TSpecklePhaseWalk::Covers(int32_t u, int32_t gx, int32_t first, int32_t las
   return b.First == gx - gx % BlockColumns && first >= b.RowFirst && last < b.RowFirst + b.Rows;
 }
 
-void TSpecklePhaseWalk::ListColumnLines(const TSpeckleVisit& visit) {
-  lines_.clear();
-  for (const TStep& s : stepList_) {
-    int32_t gx, y0, y1;
-    if (!ColumnRows(visit, s, gx, y0, y1) || Covers(s.U, gx, y0 - s.Dy, y1 - s.Dy)) continue;
-    const TColumnBlock b = BlockFor(s, gx, y0 - s.Dy, y1 - s.Dy, mid_ - visit.First);
-    const int32_t columns = std::min(BlockColumns, half_ - b.First);
-    for (int32_t r = 0; r < b.Rows; ++r)
-      for (int32_t part = 0; part < 2; ++part) {
-        const float* p = s.X + size_t(b.RowFirst + r) * size_t(W_) + size_t(part * half_ + b.First);
-        lines_.push_back(p);
-        lines_.push_back(p + columns - 1);
-      }
-  }
-}
-
-std::pair<const float*, const float*> TSpecklePhaseWalk::ColumnRun(const TStep& s, int32_t gx, int32_t first,
-                                                                   int32_t last, int32_t reach) {
+void TSpecklePhaseWalk::CopyBlock(const TStep& s, const TColumnBlock& b) {
+  blocks_[size_t(s.U)] = b;
   float* data = blockData_.data() + size_t(s.U - 1) * 2 * BlockColumns * size_t(H_);
-  TColumnBlock& b = blocks_[size_t(s.U)];
-  if (!Covers(s.U, gx, first, last)) {
-    b = BlockFor(s, gx, first, last, reach);
-    const int32_t columns = std::min(BlockColumns, half_ - b.First);
-    for (int32_t part = 0; part < 2; ++part)
-      CopyColumns(s.X + size_t(b.RowFirst) * size_t(W_) + size_t(b.First + part * half_), W_, columns, b.Rows,
-                  data + size_t(part * b.Rows), 2 * size_t(b.Rows));
-  }
-  const float* amp = data + size_t(2 * (gx - b.First) * b.Rows + (first - b.RowFirst));
-  return {amp, amp + b.Rows};
+  const int32_t columns = std::min(BlockColumns, half_ - b.First);
+  for (int32_t part = 0; part < 2; ++part)
+    CopyColumns(s.X + size_t(b.RowFirst) * size_t(W_) + size_t(b.First + part * half_), W_, columns, b.Rows,
+                data + size_t(part * b.Rows), 2 * size_t(b.Rows));
 }
 
-void TSpecklePhaseWalk::SumKnownPaths(const TSpeckleVisit& visit, const TSpeckleVisit* next) {
+bool TSpecklePhaseWalk::RunOf(const TSpeckleVisit& visit, const TStep& s, int32_t k, int32_t first, int32_t last,
+                              TRun& run) const {
+  if (visit.Column) {
+    int32_t gx, y0, y1;
+    if (k > 0 || !ColumnRows(visit, s, gx, y0, y1)) return false;
+    const int32_t a = std::max(y0, visit.First + first), b = std::min(y1, visit.First + last - 1);
+    if (a > b) return false;
+    const TColumnBlock& block = blocks_[size_t(s.U)];
+    run.Amp = blockData_.data() + size_t(s.U - 1) * 2 * BlockColumns * size_t(H_) +
+              size_t(2 * (gx - block.First) * block.Rows + (a - s.Dy - block.RowFirst));
+    run.Beta = run.Amp + block.Rows;
+    const size_t c = size_t(gx) * size_t(H_) + size_t(a - s.Dy);
+    run.TRe = cRe_.data() + c;
+    run.TIm = cIm_.data() + c;
+    run.Count = b - a + 1;
+    run.Slot = a - visit.First;
+    return true;
+  }
+  const int32_t columns = visit.Last + 1;
+  const int32_t gy = (k == 0 ? mid_ - visit.Index : mid_ + visit.Index) - s.Dy;
+  const int32_t c0 = std::max(int32_t(s.Dx), first - k * columns), c1 = std::min(visit.Last, last - 1 - k * columns);
+  if (k >= (visit.LowerRow ? 2 : 1) || gy < 0 || gy >= H_ || c0 > c1) return false;
+  run.Amp = s.X + size_t(gy) * size_t(W_) + size_t(c0 - s.Dx);
+  run.Beta = run.Amp + half_;
+  const size_t t = size_t(gy) * size_t(half_) + size_t(c0 - s.Dx);
+  run.TRe = tRe_.data() + t;
+  run.TIm = tIm_.data() + t;
+  run.Count = c1 - c0 + 1;
+  run.Slot = k * columns + c0;
+  return true;
+}
+
+void TSpecklePhaseWalk::SumSlots(const TSpeckleVisit& visit, int32_t first, int32_t last) {
+  constexpr size_t Ahead = 4;
+  const size_t steps = stepList_.size();
+  for (size_t q = 0; q < steps; ++q) {
+    for (int32_t k = 0; k < 2; ++k) {
+      // The runs of a vector further on are asked for meanwhile.
+      TRun run;
+      if (q + Ahead < steps && RunOf(visit, stepList_[q + Ahead], k, first, last, run))
+        for (int32_t c = 0; c < run.Count + BlockColumns; c += BlockColumns) {
+          __builtin_prefetch(run.Amp + std::min(c, run.Count - 1));
+          __builtin_prefetch(run.Beta + std::min(c, run.Count - 1));
+        }
+      const TStep& s = stepList_[q];
+      if (!RunOf(visit, s, k, first, last, run)) continue;
+      const int32_t l = liveOf_[q];
+      if (l >= 0) {
+        const size_t at = size_t(l) * size_t(slots_) + size_t(run.Slot);
+        SpecklePhasors(lanes_, run.Count, run.Amp, run.Beta, liveRe_.data() + at, liveIm_.data() + at, s.K);
+      } else {
+        SpecklePhasorSums(lanes_, run.Count, run.Amp, run.Beta, run.TRe, run.TIm, sumRe_.data() + run.Slot,
+                          sumIm_.data() + run.Slot, s.K);
+      }
+    }
+  }
+}
+
+void TSpecklePhaseWalk::SumKnownPaths(const TSpeckleVisit& visit) {
   slots_ = visit.Count();
   sumRe_.assign(size_t(slots_), 0.0f);
   sumIm_.assign(size_t(slots_), 0.0f);
@@ -158,92 +197,32 @@ void TSpecklePhaseWalk::SumKnownPaths(const TSpeckleVisit& visit, const TSpeckle
   // Which vectors have paths inside the visit: in a column those along it, in
   // a ring those along its rows or from one of its rows to the other.
   const int32_t r = visit.Index;
-  for (const TStep& s : stepList_)
-    if (visit.Column ? s.Dx == 0 : (s.Dy == 0 || s.Dy == 2 * r || s.Dy == -2 * r)) live_.push_back(s);
+  liveOf_.assign(stepList_.size(), -1);
+  for (size_t q = 0; q < stepList_.size(); ++q) {
+    const TStep& s = stepList_[q];
+    if (visit.Column ? s.Dx == 0 : (s.Dy == 0 || s.Dy == 2 * r || s.Dy == -2 * r)) {
+      liveOf_[q] = int32_t(live_.size());
+      live_.push_back(s);
+    }
+  }
   liveRe_.resize(live_.size() * size_t(slots_));
   liveIm_.resize(live_.size() * size_t(slots_));
-  size_t l = 0;
   if (visit.Column) {
+    // The blocks the column needs that are not there yet, a vector an item.
     const int32_t reach = mid_ - visit.First;
-    for (size_t q = 0; q < stepList_.size(); ++q) {
-      const TStep& s = stepList_[q];
+    copies_.clear();
+    for (const TStep& s : stepList_) {
       int32_t gx, y0, y1;
-      // The runs of a vector further on are asked for meanwhile.
-      if (q + 4 < stepList_.size()) {
-        const TStep& a = stepList_[q + 4];
-        const TColumnBlock& b = blocks_[size_t(a.U)];
-        if (ColumnRows(visit, a, gx, y0, y1) && Covers(a.U, gx, y0 - a.Dy, y1 - a.Dy)) {
-          const float* run = blockData_.data() + size_t(a.U - 1) * 2 * BlockColumns * size_t(H_) +
-                             size_t(2 * (gx - b.First) * b.Rows + (y0 - a.Dy - b.RowFirst));
-          for (int32_t r = 0; r <= y1 - y0 + BlockColumns; r += BlockColumns) {
-            __builtin_prefetch(run + std::min(r, y1 - y0));
-            __builtin_prefetch(run + b.Rows + std::min(r, y1 - y0));
-          }
-        }
-      }
-      if (!ColumnRows(visit, s, gx, y0, y1)) {
-        l += s.Dx == 0;
-        continue;
-      }
-      const auto [amp, beta] = ColumnRun(s, gx, y0 - s.Dy, y1 - s.Dy, reach);
-      const size_t slot = size_t(y0 - visit.First);
-      if (s.Dx == 0) {
-        SpecklePhasors(lanes_, y1 - y0 + 1, amp, beta, liveRe_.data() + l * size_t(slots_) + slot,
-                       liveIm_.data() + l * size_t(slots_) + slot, s.K);
-        ++l;
-      } else {
-        const size_t c = size_t(gx) * size_t(H_) + size_t(y0 - s.Dy);
-        SpecklePhasorSums(lanes_, y1 - y0 + 1, amp, beta, cRe_.data() + c, cIm_.data() + c, sumRe_.data() + slot,
-                          sumIm_.data() + slot, s.K);
-      }
+      if (ColumnRows(visit, s, gx, y0, y1) && !Covers(s.U, gx, y0 - s.Dy, y1 - s.Dy))
+        copies_.push_back({&s, BlockFor(s, gx, y0 - s.Dy, y1 - s.Dy, reach)});
     }
-    return;
+    team_->Run(int64_t(copies_.size()), [&](int64_t k) { CopyBlock(*copies_[size_t(k)].first, copies_[size_t(k)].second); });
   }
-  // The lines of the next column's new blocks are asked for meanwhile, a
-  // share with each vector.
-  lines_.clear();
-  if (next && next->Column) ListColumnLines(*next);
-  const size_t steps = stepList_.size();
-  const int32_t columns = visit.Last + 1, rows = visit.LowerRow ? 2 : 1;
-  // The runs of a ring: vector step, row, where the run starts and its length.
-  auto run = [&](const TStep& s, int32_t k, const float*& amp, int32_t& count) {
-    const int32_t gy = (k == 0 ? mid_ - r : mid_ + r) - s.Dy;
-    count = columns - s.Dx;
-    amp = s.X + size_t(gy) * size_t(W_);
-    return gy >= 0 && gy < H_ && count > 0;
-  };
-  constexpr size_t Ahead = 4;
-  for (size_t q = 0; q < steps; ++q) {
-    const TStep& s = stepList_[q];
-    for (size_t k = lines_.size() * q / steps; k < lines_.size() * (q + 1) / steps; ++k)
-      __builtin_prefetch(lines_[k], 0, 2);
-    if (q + Ahead < steps)
-      for (int32_t k = 0; k < rows; ++k) {
-        const float* amp;
-        int32_t count;
-        if (run(stepList_[q + Ahead], k, amp, count))
-          for (int32_t c = 0; c < count + BlockColumns; c += BlockColumns) {
-            __builtin_prefetch(amp + std::min(c, count - 1));
-            __builtin_prefetch(amp + half_ + std::min(c, count - 1));
-          }
-      }
-    const bool inside = s.Dy == 0 || s.Dy == 2 * r || s.Dy == -2 * r;
-    for (int32_t k = 0; k < rows; ++k) {
-      const float* amp;
-      int32_t count;
-      if (!run(s, k, amp, count)) continue;
-      const int32_t gy = (k == 0 ? mid_ - r : mid_ + r) - s.Dy;
-      const size_t slot = size_t(k * columns + s.Dx), t = size_t(gy) * size_t(half_);
-      if (inside) {
-        SpecklePhasors(lanes_, count, amp, amp + half_, liveRe_.data() + l * size_t(slots_) + slot,
-                       liveIm_.data() + l * size_t(slots_) + slot, s.K);
-      } else {
-        SpecklePhasorSums(lanes_, count, amp, amp + half_, tRe_.data() + t, tIm_.data() + t, sumRe_.data() + slot,
-                          sumIm_.data() + slot, s.K);
-      }
-    }
-    l += inside;
-  }
+  // The slots in pieces for the threads; one piece without them.
+  const int32_t piece = team_->Threads() > 1 ? 32 : slots_;
+  team_->Run((slots_ + piece - 1) / piece, [&](int64_t k) {
+    SumSlots(visit, int32_t(k) * piece, std::min(slots_, int32_t(k + 1) * piece));
+  });
 }
 
 void TSpecklePhaseWalk::FindPathStep(int32_t level, int32_t fx, int32_t fy, float pRe, float pIm, float variance,
@@ -321,6 +300,8 @@ bool TSpecklePhaseWalk::Run(const std::function<void(int64_t)>& progress) {
   const std::vector<TSpeckleVisit> visits = SpeckleVisits(half_, H_);
   blocks_.assign(size_t(n_) + 1, {});
   if (maxSteps_ > 0) blockData_.resize(size_t(n_) * 2 * BlockColumns * size_t(H_));
+  TSpinTeam team(maxSteps_ > 0 ? threads_ : 1);
+  team_ = &team;
   for (size_t k = 0; k < visits.size(); ++k) {
     const TSpeckleVisit& visit = visits[k];
     if (maxSteps_ == 0) {
@@ -331,7 +312,7 @@ bool TSpecklePhaseWalk::Run(const std::function<void(int64_t)>& progress) {
         after();
       });
     } else {
-      SumKnownPaths(visit, k + 1 < visits.size() ? &visits[k + 1] : nullptr);
+      SumKnownPaths(visit);
       // The slots: a column by row, a ring by its rows one after the other.
       const int32_t columns = visit.Last + 1;
       visit.ForEach([&](int32_t x, int32_t y) {

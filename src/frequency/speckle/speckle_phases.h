@@ -23,6 +23,7 @@
 #include "frequency/speckle/speckle_phasor_rows.h"
 #include "frequency/speckle/speckle_vectors.h"
 #include "frequency/speckle/speckle_visiting_order.h"
+#include "platform/spin_team.h"
 
 namespace astrelon {
 
@@ -34,9 +35,11 @@ public:
   // usable from the start (phases 0), otherwise 1..3 with their phasor phases.
   TSpecklePhaseWalk(const TSpeckleAccumulators& acc, int layer, const TShiftVectors& vectors,
                     const TSpeckleLayerNoise& noise, const TSpeckleLayerSums& sums, int32_t maxSteps, int32_t mx,
-                    int32_t my, bool kt, std::span<float> result, TSpeckleLanes lanes = SpeckleLanes(true));
+                    int32_t my, bool kt, std::span<float> result, int threads = 1,
+                    TSpeckleLanes lanes = SpeckleLanes(true));
 
-  // Visits every frequency; `progress` runs every 100 phases (10 with paths
+  // Visits every frequency, the sums of a column or ring shared out over the
+  // threads (the same bits for any number); `progress` runs every 100 phases (10 with paths
   // of two or more steps) with the number computed. False when the abort flag
   // stopped the walk.
   bool Run(const std::function<void(int64_t count)>& progress = {});
@@ -61,8 +64,18 @@ private:
   void RebuildSteps();
   // The one-step paths of the frequencies of `visit` from frequencies known
   // before it (into sumRe_, sumIm_), and the phasors of the vectors whose
-  // paths stay inside it (into liveRe_, liveIm_); `next` is the visit after it.
-  void SumKnownPaths(const TSpeckleVisit& visit, const TSpeckleVisit* next);
+  // paths stay inside it (into liveRe_, liveIm_), shared out over the team.
+  void SumKnownPaths(const TSpeckleVisit& visit);
+  // The same for slots first .. last - 1 of the visit.
+  void SumSlots(const TSpeckleVisit& visit, int32_t first, int32_t last);
+  // What vector step s reads for slots first .. last - 1 of the visit (row k
+  // of a ring; 0 for a column): amplitudes, phases, the known phasors, where
+  // its slots start and how many; false for nothing.
+  struct TRun {
+    const float *Amp, *Beta, *TRe, *TIm;
+    int32_t Count, Slot;
+  };
+  bool RunOf(const TSpeckleVisit& visit, const TStep& s, int32_t k, int32_t first, int32_t last, TRun& run) const;
 
   // Columns of the accumulators are copied into runs a block of 16 columns at
   // a time, per vector, over the rows the columns to come need.
@@ -76,11 +89,7 @@ private:
   // the visit's own reach.
   TColumnBlock BlockFor(const TStep& s, int32_t gx, int32_t first, int32_t last, int32_t reach) const;
   bool Covers(int32_t u, int32_t gx, int32_t first, int32_t last) const;
-  // The lines that column visit `visit` will copy into new blocks (into lines_).
-  void ListColumnLines(const TSpeckleVisit& visit);
-  // The runs (amplitudes, phases) of vector step s at column gx, rows first .. last.
-  std::pair<const float*, const float*> ColumnRun(const TStep& s, int32_t gx, int32_t first, int32_t last,
-                                                  int32_t reach);
+  void CopyBlock(const TStep& s, const TColumnBlock& b);
   // Computes and stores the phase of frequency (x, y), slot j of its visit.
   void ReconstructPhaseAt(int32_t x, int32_t y, int32_t j);
   // One level of the depth-first search over paths of two or more steps; the
@@ -97,6 +106,8 @@ private:
   std::span<float> result_;
   int32_t W_, H_, half_, mid_;
   TSpeckleLanes lanes_;
+  int threads_;
+  TSpinTeam* team_ = nullptr;  // while Run runs
   std::array<double, TShiftVectors::Capacity + 1> phi_{};
   std::array<uint8_t, TShiftVectors::Capacity + 1> usable_{};
   std::vector<uint8_t> known_;     // by row, half values a row
@@ -109,12 +120,13 @@ private:
   // their phasors (slot-major per vector), and vectors made usable during it.
   std::vector<float> sumRe_, sumIm_;
   std::vector<TStep> live_;
+  std::vector<int32_t> liveOf_;  // by step: its row of live phasors, or -1
   std::vector<float> liveRe_, liveIm_;
   std::vector<TStep> fresh_;
   int32_t slots_ = 0;
   std::vector<TColumnBlock> blocks_;  // by vector
   std::vector<float> blockData_;
-  std::vector<const float*> lines_;
+  std::vector<std::pair<const TStep*, TColumnBlock>> copies_;
   int32_t steps_ = 1;  // path length being enumerated
   int64_t count_ = 0;
 };

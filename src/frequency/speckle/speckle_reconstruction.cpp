@@ -94,7 +94,8 @@ TSpeckleOutcome SpeckleRekonstruktion(TSpeckleSession& s, bool recompute, const 
                                                                          : 16LL * rows / H + 33LL * (l - 1)));
                                             });
     if (!powerDone) return TSpeckleOutcome::Aborted;
-    TSpecklePhaseWalk walk(acc, l, s.Vectors, noise, acc.Sums[size_t(l)], maxSteps, power.Mx, power.My, s.KT, plane);
+    TSpecklePhaseWalk walk(acc, l, s.Vectors, noise, acc.Sums[size_t(l)], maxSteps, power.Mx, power.My, s.KT, plane,
+                           threads);
     const bool phasesDone = walk.Run([&](int64_t count) {
       status(Percent("Reconstruct Phases ",
                      layers == 1 ? 50 + 100 * count / P : 16 + 32 * count / P + 33LL * (l - 1)));
