@@ -22,7 +22,7 @@ inline void Pause() {
 
 TSpinTeam::TSpinTeam(int threads) {
   try {
-    for (int k = 1; k < threads; ++k) workers_.push_back(StartBandThread([this] { Loop(); }));
+    for (int k = 1; k < threads; ++k) workers_.push_back(StartBandThread([this] { Loop(0); }));
   } catch (...) {
     // No more threads: the ones started and the caller do the work.
   }
@@ -61,12 +61,14 @@ bool TSpinTeam::Claim() {
   return true;
 }
 
-void TSpinTeam::Loop() {
-  uint32_t seen = wake_.load(std::memory_order_acquire);
+void TSpinTeam::Loop(uint32_t seen) {
+  // A worker that starts late joins the jobs posted since the team was made
+  // (their tickets tell which are still open).
   for (;;) {
     int spins = 0;
     uint32_t now;
     while ((now = wake_.load(std::memory_order_acquire)) == seen) {
+      if (stop_) return;
       if (++spins < SpinRounds)
         Pause();
       else

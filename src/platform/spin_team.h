@@ -44,7 +44,7 @@ private:
   };
   // Takes the next ticket and runs its item; false once its job has none left.
   bool Claim();
-  void Loop();
+  void Loop(uint32_t seen);
 
   // The current ticket: generation in the high 32 bits, next item below.
   std::atomic<uint64_t> ticket_{0};

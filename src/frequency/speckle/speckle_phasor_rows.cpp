@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "platform/lane_polynomials.h"
@@ -106,6 +107,86 @@ struct TPolarToCartesian {
   }
 };
 
+typedef double TVec4dLanes __attribute__((vector_size(32)));
+
+// Amplitude and phase of each bin; the amplitudes added up in sixteen double
+// lanes by column (column i to lane i mod 16), those from OuterFrom on also
+// in the outer lanes. The lanes are kept four by four. The square root is an
+// instruction of each lane count's own loop (the loops below).
+struct TPolar {
+  int32_t Count, OuterFrom;
+  float *Re, *Im;
+  TVec4dLanes *Sum, *Outer;
+
+  // The bins from x on one at a time.
+  void Rest(int32_t x) const {
+    for (; x < Count; ++x) {
+      const float a = std::sqrt(Re[x] * Re[x] + Im[x] * Im[x]);
+      Im[x] = Atan2(Im[x], Re[x]);
+      Re[x] = a;
+      Sum[(x % 16) / 4][x % 4] += a;
+      Outer[(x % 16) / 4][x % 4] += x >= OuterFrom ? double(a) : 0.0;
+    }
+  }
+  // Stores the lanes of bins x .. x + L - 1 given their amplitudes and adds them up.
+  template <class V>
+  [[gnu::always_inline]] void Store(int32_t x, V amplitude, V phase) const {
+    constexpr int32_t L = LaneCount<V>;
+    StoreLanes(Im + x, phase);
+    StoreLanes(Re + x, amplitude);
+    Int<V> column;
+    for (int32_t j = 0; j < L; ++j) column[j] = x + j;
+    const V outer = column >= OuterFrom ? amplitude : Splat<V>(0.0f);
+    for (int32_t k = 0; k < L / 4; ++k) {
+      const int32_t lane = ((x % 16) / 4 + k) % 4;
+      Sum[lane] += Quarter(amplitude, k);
+      Outer[lane] += Quarter(outer, k);
+    }
+  }
+  // Floats 4k .. 4k + 3 as doubles.
+  template <class V>
+  [[gnu::always_inline]] static TVec4dLanes Quarter(V v, int32_t k) {
+    TVec4f q;
+    std::memcpy(&q, reinterpret_cast<const float*>(&v) + 4 * k, sizeof q);
+    return __builtin_convertvector(q, TVec4dLanes);
+  }
+};
+
+#if ASTRELON_HAVE_SSE2
+void PolarFour(const TPolar& p) {
+  int32_t x = 0;
+  for (; x + 4 <= p.Count; x += 4) {
+    const TVec4f r = LoadLanes<TVec4f>(p.Re + x), i = LoadLanes<TVec4f>(p.Im + x);
+    p.Store(x, TVec4f(_mm_sqrt_ps(__m128(r * r + i * i))), Atan2(i, r));
+  }
+  p.Rest(x);
+}
+#endif
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 void PolarEight(const TPolar& p) {
+  int32_t x = 0;
+  for (; x + 8 <= p.Count; x += 8) {
+    const TVec8f r = LoadLanes<TVec8f>(p.Re + x), i = LoadLanes<TVec8f>(p.Im + x);
+    p.Store(x, TVec8f(_mm256_sqrt_ps(__m256(r * r + i * i))), Atan2(i, r));
+  }
+  p.Rest(x);
+}
+// GCC 12 takes the undefined pass-through operand of the 512-bit square root
+// for an uninitialised value.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+ASTRELON_AVX512 void PolarSixteen(const TPolar& p) {
+  int32_t x = 0;
+  for (; x + 16 <= p.Count; x += 16) {
+    const TVec16f r = LoadLanes<TVec16f>(p.Re + x), i = LoadLanes<TVec16f>(p.Im + x);
+    p.Store(x, TVec16f(_mm512_sqrt_ps(__m512(r * r + i * i))), Atan2(i, r));
+  }
+  p.Rest(x);
+}
+#pragma GCC diagnostic pop
+#endif
+
 template <class K>
 void RunOne(const K& k) {
   k.template Run<float>(0);
@@ -186,6 +267,41 @@ TSpeckleStepConstants SpeckleStepConstants(double phi, double weight, double eps
 }
 
 void SpeckleCosSin(float angle, float& c, float& s) { CosSin(angle, c, s); }
+
+float SpeckleAtan2(float y, float x) { return Atan2(y, x); }
+
+void SpeckleCartesianToPolar(TSpeckleLanes lanes, int32_t count, float* re, float* im, int32_t outerFrom,
+                             TSumLanes& sum, TSumLanes& outer) {
+  TVec4dLanes s[4], o[4];
+  std::memcpy(s, sum.data(), sizeof s);
+  std::memcpy(o, outer.data(), sizeof o);
+  const TPolar p{count, outerFrom, re, im, s, o};
+  switch (lanes) {
+#if ASTRELON_HAVE_AVX2
+    case TSpeckleLanes::Sixteen:
+      if (CpuRunsAvx512()) {
+        PolarSixteen(p);
+        break;
+      }
+      [[fallthrough]];
+    case TSpeckleLanes::Eight:
+      if (CpuHasAvx2()) {
+        PolarEight(p);
+        break;
+      }
+      [[fallthrough]];
+#endif
+    case TSpeckleLanes::Four:
+#if ASTRELON_HAVE_SSE2
+      PolarFour(p);
+      break;
+#endif
+    case TSpeckleLanes::One:
+      p.Rest(0);
+  }
+  std::memcpy(sum.data(), s, sizeof s);
+  std::memcpy(outer.data(), o, sizeof o);
+}
 
 void SpecklePolarToCartesian(TSpeckleLanes lanes, int32_t count, float* re, float* im) {
   Run(lanes, TPolarToCartesian{count, re, im});

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/simd_support.h"
+
 namespace astrelon {
 
 enum class TSpeckleLanes { One = 1, Four = 4, Eight = 8, Sixteen = 16 };
@@ -42,6 +44,14 @@ void SpecklePhasor(float amp, float beta, const TSpeckleStepConstants& k, float&
 
 // cos and sin of one angle as the loops compute them.
 void SpeckleCosSin(float angle, float& c, float& s);
+
+// The angle of (x, y) as the loops compute it.
+float SpeckleAtan2(float y, float x);
+
+// (re[i], im[i]) to (amplitude, phase) for i < count, the amplitudes added to
+// sum[i mod 16] and, from outerFrom on, to outer[i mod 16].
+void SpeckleCartesianToPolar(TSpeckleLanes lanes, int32_t count, float* re, float* im, int32_t outerFrom,
+                             TSumLanes& sum, TSumLanes& outer);
 
 // (amplitude, phase) in (re[i], im[i]) to (amplitude·cos, amplitude·sin).
 void SpecklePolarToCartesian(TSpeckleLanes lanes, int32_t count, float* re, float* im);
