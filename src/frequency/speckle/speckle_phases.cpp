@@ -14,18 +14,26 @@ namespace {
 
 // Columns copied together into runs, one cache line of floats.
 constexpr int32_t BlockColumns = 16;
+// Groups of vectors whose sums are made apart (by as many threads).
+constexpr size_t Groups = 8;
 
 // Column c (< columns) of `rows` rows of `stride` values into out[c·step ..],
-// four by four rows and columns at a time.
+// four rows by four columns at a time, the rows further on asked for meanwhile
+// (they lie apart in memory).
 void CopyColumns(const float* src, int32_t stride, int32_t columns, int32_t rows, float* out, size_t step) {
-  int32_t c = 0;
+  int32_t r = 0;
 #if ASTRELON_HAVE_SSE2
-  for (; c + 4 <= columns; c += 4) {
-    int32_t r = 0;
-    for (; r + 4 <= rows; r += 4) {
-      const float* p = src + size_t(r) * size_t(stride) + size_t(c);
-      __m128 a = _mm_loadu_ps(p), b = _mm_loadu_ps(p + stride), d = _mm_loadu_ps(p + 2 * stride),
-             e = _mm_loadu_ps(p + 3 * stride);
+  constexpr int32_t Ahead = 12;
+  const int32_t whole = columns - columns % 4;
+  for (; r + 4 <= rows; r += 4) {
+    for (int32_t k = r + Ahead; k < std::min(r + Ahead + 4, rows); ++k) {
+      __builtin_prefetch(src + size_t(k) * size_t(stride));
+      __builtin_prefetch(src + size_t(k) * size_t(stride) + columns - 1);
+    }
+    const float* p = src + size_t(r) * size_t(stride);
+    for (int32_t c = 0; c < whole; c += 4) {
+      __m128 a = _mm_loadu_ps(p + c), b = _mm_loadu_ps(p + stride + c), d = _mm_loadu_ps(p + 2 * stride + c),
+             e = _mm_loadu_ps(p + 3 * stride + c);
       _MM_TRANSPOSE4_PS(a, b, d, e);
       float* q = out + size_t(c) * step + size_t(r);
       _mm_storeu_ps(q, a);
@@ -33,12 +41,12 @@ void CopyColumns(const float* src, int32_t stride, int32_t columns, int32_t rows
       _mm_storeu_ps(q + 2 * step, d);
       _mm_storeu_ps(q + 3 * step, e);
     }
-    for (; r < rows; ++r)
-      for (int32_t k = c; k < c + 4; ++k) out[size_t(k) * step + size_t(r)] = src[size_t(r) * size_t(stride) + size_t(k)];
+    for (int32_t c = whole; c < columns; ++c)
+      for (int32_t k = r; k < r + 4; ++k) out[size_t(c) * step + size_t(k)] = src[size_t(k) * size_t(stride) + size_t(c)];
   }
 #endif
-  for (; c < columns; ++c)
-    for (int32_t r = 0; r < rows; ++r) out[size_t(c) * step + size_t(r)] = src[size_t(r) * size_t(stride) + size_t(c)];
+  for (; r < rows; ++r)
+    for (int32_t c = 0; c < columns; ++c) out[size_t(c) * step + size_t(r)] = src[size_t(r) * size_t(stride) + size_t(c)];
 }
 
 }  // namespace
@@ -130,13 +138,10 @@ void TSpecklePhaseWalk::CopyBlock(const TStep& s, const TColumnBlock& b) {
                 data + size_t(part * b.Rows), 2 * size_t(b.Rows));
 }
 
-bool TSpecklePhaseWalk::RunOf(const TSpeckleVisit& visit, const TStep& s, int32_t k, int32_t first, int32_t last,
-                              TRun& run) const {
+bool TSpecklePhaseWalk::RunOf(const TSpeckleVisit& visit, const TStep& s, int32_t k, TRun& run) const {
   if (visit.Column) {
-    int32_t gx, y0, y1;
-    if (k > 0 || !ColumnRows(visit, s, gx, y0, y1)) return false;
-    const int32_t a = std::max(y0, visit.First + first), b = std::min(y1, visit.First + last - 1);
-    if (a > b) return false;
+    int32_t gx, a, b;
+    if (k > 0 || !ColumnRows(visit, s, gx, a, b)) return false;
     const TColumnBlock& block = blocks_[size_t(s.U)];
     run.Amp = blockData_.data() + size_t(s.U - 1) * 2 * BlockColumns * size_t(H_) +
               size_t(2 * (gx - block.First) * block.Rows + (a - s.Dy - block.RowFirst));
@@ -150,7 +155,7 @@ bool TSpecklePhaseWalk::RunOf(const TSpeckleVisit& visit, const TStep& s, int32_
   }
   const int32_t columns = visit.Last + 1;
   const int32_t gy = (k == 0 ? mid_ - visit.Index : mid_ + visit.Index) - s.Dy;
-  const int32_t c0 = std::max(int32_t(s.Dx), first - k * columns), c1 = std::min(visit.Last, last - 1 - k * columns);
+  const int32_t c0 = s.Dx, c1 = visit.Last;
   if (k >= (visit.LowerRow ? 2 : 1) || gy < 0 || gy >= H_ || c0 > c1) return false;
   run.Amp = s.X + size_t(gy) * size_t(W_) + size_t(c0 - s.Dx);
   run.Beta = run.Amp + half_;
@@ -162,27 +167,32 @@ bool TSpecklePhaseWalk::RunOf(const TSpeckleVisit& visit, const TStep& s, int32_
   return true;
 }
 
-void TSpecklePhaseWalk::SumSlots(const TSpeckleVisit& visit, int32_t first, int32_t last) {
+void TSpecklePhaseWalk::SumGroup(const TSpeckleVisit& visit, int32_t group) {
   constexpr size_t Ahead = 4;
-  const size_t steps = stepList_.size();
-  for (size_t q = 0; q < steps; ++q) {
+  const size_t steps = stepList_.size(), from = steps * size_t(group) / Groups,
+               to = steps * size_t(group + 1) / Groups;
+  float* sumRe = groupRe_.data() + size_t(group) * size_t(slots_);
+  float* sumIm = groupIm_.data() + size_t(group) * size_t(slots_);
+  std::fill_n(sumRe, slots_, 0.0f);
+  std::fill_n(sumIm, slots_, 0.0f);
+  for (size_t q = from; q < to; ++q) {
     for (int32_t k = 0; k < 2; ++k) {
       // The runs of a vector further on are asked for meanwhile.
       TRun run;
-      if (q + Ahead < steps && RunOf(visit, stepList_[q + Ahead], k, first, last, run))
+      if (q + Ahead < to && RunOf(visit, stepList_[q + Ahead], k, run))
         for (int32_t c = 0; c < run.Count + BlockColumns; c += BlockColumns) {
           __builtin_prefetch(run.Amp + std::min(c, run.Count - 1));
           __builtin_prefetch(run.Beta + std::min(c, run.Count - 1));
         }
       const TStep& s = stepList_[q];
-      if (!RunOf(visit, s, k, first, last, run)) continue;
+      if (!RunOf(visit, s, k, run)) continue;
       const int32_t l = liveOf_[q];
       if (l >= 0) {
         const size_t at = size_t(l) * size_t(slots_) + size_t(run.Slot);
         SpecklePhasors(lanes_, run.Count, run.Amp, run.Beta, liveRe_.data() + at, liveIm_.data() + at, s.K);
       } else {
-        SpecklePhasorSums(lanes_, run.Count, run.Amp, run.Beta, run.TRe, run.TIm, sumRe_.data() + run.Slot,
-                          sumIm_.data() + run.Slot, s.K);
+        SpecklePhasorSums(lanes_, run.Count, run.Amp, run.Beta, run.TRe, run.TIm, sumRe + run.Slot,
+                          sumIm + run.Slot, s.K);
       }
     }
   }
@@ -190,8 +200,6 @@ void TSpecklePhaseWalk::SumSlots(const TSpeckleVisit& visit, int32_t first, int3
 
 void TSpecklePhaseWalk::SumKnownPaths(const TSpeckleVisit& visit) {
   slots_ = visit.Count();
-  sumRe_.assign(size_t(slots_), 0.0f);
-  sumIm_.assign(size_t(slots_), 0.0f);
   live_.clear();
   fresh_.clear();
   // Which vectors have paths inside the visit: in a column those along it, in
@@ -218,11 +226,18 @@ void TSpecklePhaseWalk::SumKnownPaths(const TSpeckleVisit& visit) {
     }
     team_->Run(int64_t(copies_.size()), [&](int64_t k) { CopyBlock(*copies_[size_t(k)].first, copies_[size_t(k)].second); });
   }
-  // The slots in pieces for the threads; one piece without them.
-  const int32_t piece = team_->Threads() > 1 ? 32 : slots_;
-  team_->Run((slots_ + piece - 1) / piece, [&](int64_t k) {
-    SumSlots(visit, int32_t(k) * piece, std::min(slots_, int32_t(k + 1) * piece));
-  });
+  // The vectors in a fixed number of groups, each summed on its own, then the
+  // groups in order: the same sums for any number of threads.
+  groupRe_.resize(Groups * size_t(slots_));
+  groupIm_.resize(Groups * size_t(slots_));
+  team_->Run(Groups, [&](int64_t g) { SumGroup(visit, int32_t(g)); });
+  sumRe_.assign(groupRe_.begin(), groupRe_.begin() + slots_);
+  sumIm_.assign(groupIm_.begin(), groupIm_.begin() + slots_);
+  for (size_t g = 1; g < Groups; ++g)
+    for (size_t j = 0; j < size_t(slots_); ++j) {
+      sumRe_[j] += groupRe_[g * size_t(slots_) + j];
+      sumIm_[j] += groupIm_[g * size_t(slots_) + j];
+    }
 }
 
 void TSpecklePhaseWalk::FindPathStep(int32_t level, int32_t fx, int32_t fy, float pRe, float pIm, float variance,

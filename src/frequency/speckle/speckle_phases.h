@@ -64,18 +64,18 @@ private:
   void RebuildSteps();
   // The one-step paths of the frequencies of `visit` from frequencies known
   // before it (into sumRe_, sumIm_), and the phasors of the vectors whose
-  // paths stay inside it (into liveRe_, liveIm_), shared out over the team.
+  // paths stay inside it (into liveRe_, liveIm_): the vectors in groups
+  // summed apart on the team's threads, then the groups' sums in order.
   void SumKnownPaths(const TSpeckleVisit& visit);
-  // The same for slots first .. last - 1 of the visit.
-  void SumSlots(const TSpeckleVisit& visit, int32_t first, int32_t last);
-  // What vector step s reads for slots first .. last - 1 of the visit (row k
-  // of a ring; 0 for a column): amplitudes, phases, the known phasors, where
-  // its slots start and how many; false for nothing.
+  void SumGroup(const TSpeckleVisit& visit, int32_t group);
+  // What vector step s reads in the visit (row k of a ring; 0 for a column):
+  // amplitudes, phases, the known phasors, where its slots start and how
+  // many; false for nothing.
   struct TRun {
     const float *Amp, *Beta, *TRe, *TIm;
     int32_t Count, Slot;
   };
-  bool RunOf(const TSpeckleVisit& visit, const TStep& s, int32_t k, int32_t first, int32_t last, TRun& run) const;
+  bool RunOf(const TSpeckleVisit& visit, const TStep& s, int32_t k, TRun& run) const;
 
   // Columns of the accumulators are copied into runs a block of 16 columns at
   // a time, per vector, over the rows the columns to come need.
@@ -118,7 +118,7 @@ private:
   std::vector<TStep> stepList_;
   // The current visit's sums by slot, its vectors with paths inside it and
   // their phasors (slot-major per vector), and vectors made usable during it.
-  std::vector<float> sumRe_, sumIm_;
+  std::vector<float> sumRe_, sumIm_, groupRe_, groupIm_;
   std::vector<TStep> live_;
   std::vector<int32_t> liveOf_;  // by step: its row of live phasors, or -1
   std::vector<float> liveRe_, liveIm_;
