@@ -37,7 +37,7 @@ struct TStepLanes {
 template <class V>
 [[gnu::always_inline]] inline void PathPhasor(V amp, V beta, const TStepLanes<V>& k, V& zRe, V& zIm) {
   const V cap = Splat<V>(1e8f), w0 = (amp + k.Eps) * k.InverseWeight;
-  const V w = (w0 >= k.Least) & (w0 < cap) ? w0 : cap;
+  const V w = ((w0 >= k.Least) & (w0 < cap)) ? w0 : cap;
   V co, sn;
   CosSin(k.Phi - beta, co, sn);
   zRe = w * co;
@@ -109,39 +109,54 @@ struct TPolarToCartesian {
 
 typedef double TVec4dLanes __attribute__((vector_size(32)));
 
-// Amplitude and phase of each bin; the amplitudes added up in sixteen double
+// Amplitude and phase of each bin in three steps over the row: the squared
+// amplitude and the phase, the square root (an instruction of each lane
+// count's own loop below), then the amplitudes added up in sixteen double
 // lanes by column (column i to lane i mod 16), those from OuterFrom on also
-// in the outer lanes. The lanes are kept four by four. The square root is an
-// instruction of each lane count's own loop (the loops below).
-struct TPolar {
-  int32_t Count, OuterFrom;
+// in the outer lanes. The lanes are kept four by four.
+struct TSquaresAndPhases {
+  int32_t Count;
   float *Re, *Im;
-  TVec4dLanes *Sum, *Outer;
-
-  // The bins from x on one at a time.
-  void Rest(int32_t x) const {
-    for (; x < Count; ++x) {
-      const float a = std::sqrt(Re[x] * Re[x] + Im[x] * Im[x]);
-      Im[x] = Atan2(Im[x], Re[x]);
-      Re[x] = a;
-      Sum[(x % 16) / 4][x % 4] += a;
-      Outer[(x % 16) / 4][x % 4] += x >= OuterFrom ? double(a) : 0.0;
-    }
-  }
-  // Stores the lanes of bins x .. x + L - 1 given their amplitudes and adds them up.
   template <class V>
-  [[gnu::always_inline]] void Store(int32_t x, V amplitude, V phase) const {
+  [[gnu::always_inline]] int32_t Run(int32_t x) const {
     constexpr int32_t L = LaneCount<V>;
-    StoreLanes(Im + x, phase);
-    StoreLanes(Re + x, amplitude);
-    Int<V> column;
-    for (int32_t j = 0; j < L; ++j) column[j] = x + j;
-    const V outer = column >= OuterFrom ? amplitude : Splat<V>(0.0f);
-    for (int32_t k = 0; k < L / 4; ++k) {
-      const int32_t lane = ((x % 16) / 4 + k) % 4;
-      Sum[lane] += Quarter(amplitude, k);
-      Outer[lane] += Quarter(outer, k);
+    float *re = Re, *im = Im;
+    for (const int32_t n = Count; x + L <= n; x += L) {
+      const V r = LoadLanes<V>(re + x), i = LoadLanes<V>(im + x);
+      StoreLanes(im + x, Atan2(i, r));
+      StoreLanes(re + x, r * r + i * i);
     }
+    return x;
+  }
+};
+
+struct TAmplitudeSums {
+  int32_t Count, OuterFrom;
+  const float* Amplitude;
+  TVec4dLanes *Sum, *Outer;
+  template <class V>
+  [[gnu::always_inline]] int32_t Run(int32_t x) const {
+    constexpr int32_t L = LaneCount<V>;
+    if constexpr (L == 1) {
+      for (; x < Count; ++x) {
+        const double a = Amplitude[x];
+        Sum[(x % 16) / 4][x % 4] += a;
+        Outer[(x % 16) / 4][x % 4] += x >= OuterFrom ? a : 0.0;
+      }
+    } else {
+      for (const int32_t n = Count; x + L <= n; x += L) {
+        const V a = LoadLanes<V>(Amplitude + x);
+        Int<V> column;
+        for (int32_t j = 0; j < L; ++j) column[j] = x + j;
+        const V outer = column >= OuterFrom ? a : Splat<V>(0.0f);
+        for (int32_t k = 0; k < L / 4; ++k) {
+          const int32_t lane = ((x % 16) / 4 + k) % 4;
+          Sum[lane] += Quarter(a, k);
+          Outer[lane] += Quarter(outer, k);
+        }
+      }
+    }
+    return x;
   }
   // Floats 4k .. 4k + 3 as doubles.
   template <class V>
@@ -152,37 +167,32 @@ struct TPolar {
   }
 };
 
+// Square roots in place, correctly rounded in every lane count.
+void SqrtOne(float* v, int32_t x, int32_t count) {
+  for (; x < count; ++x) v[x] = std::sqrt(v[x]);
+}
 #if ASTRELON_HAVE_SSE2
-void PolarFour(const TPolar& p) {
+void SqrtFour(float* v, int32_t count) {
   int32_t x = 0;
-  for (; x + 4 <= p.Count; x += 4) {
-    const TVec4f r = LoadLanes<TVec4f>(p.Re + x), i = LoadLanes<TVec4f>(p.Im + x);
-    p.Store(x, TVec4f(_mm_sqrt_ps(__m128(r * r + i * i))), Atan2(i, r));
-  }
-  p.Rest(x);
+  for (; x + 4 <= count; x += 4) _mm_storeu_ps(v + x, _mm_sqrt_ps(_mm_loadu_ps(v + x)));
+  SqrtOne(v, x, count);
 }
 #endif
 #if ASTRELON_HAVE_AVX2
-ASTRELON_AVX2 void PolarEight(const TPolar& p) {
+ASTRELON_AVX2 void SqrtEight(float* v, int32_t count) {
   int32_t x = 0;
-  for (; x + 8 <= p.Count; x += 8) {
-    const TVec8f r = LoadLanes<TVec8f>(p.Re + x), i = LoadLanes<TVec8f>(p.Im + x);
-    p.Store(x, TVec8f(_mm256_sqrt_ps(__m256(r * r + i * i))), Atan2(i, r));
-  }
-  p.Rest(x);
+  for (; x + 8 <= count; x += 8) _mm256_storeu_ps(v + x, _mm256_sqrt_ps(_mm256_loadu_ps(v + x)));
+  SqrtOne(v, x, count);
 }
 // GCC 12 takes the undefined pass-through operand of the 512-bit square root
 // for an uninitialised value.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-ASTRELON_AVX512 void PolarSixteen(const TPolar& p) {
+ASTRELON_AVX512 void SqrtSixteen(float* v, int32_t count) {
   int32_t x = 0;
-  for (; x + 16 <= p.Count; x += 16) {
-    const TVec16f r = LoadLanes<TVec16f>(p.Re + x), i = LoadLanes<TVec16f>(p.Im + x);
-    p.Store(x, TVec16f(_mm512_sqrt_ps(__m512(r * r + i * i))), Atan2(i, r));
-  }
-  p.Rest(x);
+  for (; x + 16 <= count; x += 16) _mm512_storeu_ps(v + x, _mm512_sqrt_ps(_mm512_loadu_ps(v + x)));
+  SqrtOne(v, x, count);
 }
 #pragma GCC diagnostic pop
 #endif
@@ -272,33 +282,34 @@ float SpeckleAtan2(float y, float x) { return Atan2(y, x); }
 
 void SpeckleCartesianToPolar(TSpeckleLanes lanes, int32_t count, float* re, float* im, int32_t outerFrom,
                              TSumLanes& sum, TSumLanes& outer) {
-  TVec4dLanes s[4], o[4];
-  std::memcpy(s, sum.data(), sizeof s);
-  std::memcpy(o, outer.data(), sizeof o);
-  const TPolar p{count, outerFrom, re, im, s, o};
+  Run(lanes, TSquaresAndPhases{count, re, im});
   switch (lanes) {
 #if ASTRELON_HAVE_AVX2
     case TSpeckleLanes::Sixteen:
       if (CpuRunsAvx512()) {
-        PolarSixteen(p);
+        SqrtSixteen(re, count);
         break;
       }
       [[fallthrough]];
     case TSpeckleLanes::Eight:
       if (CpuHasAvx2()) {
-        PolarEight(p);
+        SqrtEight(re, count);
         break;
       }
       [[fallthrough]];
 #endif
     case TSpeckleLanes::Four:
 #if ASTRELON_HAVE_SSE2
-      PolarFour(p);
+      SqrtFour(re, count);
       break;
 #endif
     case TSpeckleLanes::One:
-      p.Rest(0);
+      SqrtOne(re, 0, count);
   }
+  TVec4dLanes s[4], o[4];
+  std::memcpy(s, sum.data(), sizeof s);
+  std::memcpy(o, outer.data(), sizeof o);
+  Run(lanes, TAmplitudeSums{count, outerFrom, re, s, o});
   std::memcpy(sum.data(), s, sizeof s);
   std::memcpy(outer.data(), o, sizeof o);
 }
