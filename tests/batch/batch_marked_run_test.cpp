@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <span>
 #include <cmath>
 
@@ -507,6 +508,101 @@ TEST_F(BayerSpecialRunTest, AListThatLostItsReferenceAddsOnTheReferenceGrid) {
     }
     FreeSlot(48);
     std::filesystem::remove(dir.file("rgb.fit"));
+  }
+}
+
+// Fourteen RGGB frames of 320 x 240 sixteen-bit levels: 45 stars of their own
+// colours over a coloured sky with a gradient, shot and read noise, the sky
+// moved by known offsets of 0 to 5 pixels. The Bayer-special run on one mark
+// measures each frame's shift to a tenth of a pixel, and the white balance and
+// black level of the ".qcm" change none of the shifts.
+TEST_F(BayerSpecialRunTest, ShiftsOfMosaicFramesAreTheKnownOffsetsWhateverTheWhiteBalance) {
+  constexpr int FW = 320, FH = 240, Frames = 14;
+  struct TFieldStar {
+    double X, Y, Flux[3];
+  };
+  std::mt19937 random(2024);
+  std::uniform_real_distribution<double> unit(0, 1);
+  // The marked star, bright and alone; 44 others at least 20 pixels from it.
+  std::vector<TFieldStar> field{{100.3, 80.6, {90000, 160000, 60000}}};
+  while (field.size() < 45) {
+    const double x = 10 + unit(random) * (FW - 20), y = 10 + unit(random) * (FH - 20);
+    if (std::hypot(x - field[0].X, y - field[0].Y) < 20) continue;
+    const double flux = 8000 + unit(random) * 40000;
+    field.push_back({x, y, {flux * (0.3 + unit(random)), flux * (0.3 + unit(random)), flux * (0.3 + unit(random))}});
+  }
+  std::vector<std::array<double, 2>> offsets{{0, 0}};
+  while (offsets.size() < Frames) offsets.push_back({5 * unit(random), 5 * unit(random)});
+  std::normal_distribution<double> normal;
+  constexpr double Sigma = 1.15;  // 2.7 pixels at half height
+  for (int k = 0; k < Frames; ++k) {
+    std::vector<float> v(size_t(FW) * FH);
+    for (int y = 0; y < FH; ++y)
+      for (int x = 0; x < FW; ++x) {
+        const int colour = (x & 1) + (y & 1);
+        double level = std::array{1500.0, 2500.0, 1000.0}[size_t(colour)] + std::array{2.0, -1.5, 1.0}[size_t(colour)] * x +
+                       std::array{-1.0, 1.0, 2.0}[size_t(colour)] * y;
+        for (const TFieldStar& star : field) {
+          const double sx = star.X + offsets[size_t(k)][0], sy = star.Y + offsets[size_t(k)][1];
+          if (std::fabs(x - sx) > 8 || std::fabs(y - sy) > 8) continue;
+          // The Gaussian integrated over the pixel.
+          const auto edge = [](double a, double c) {
+            return 0.5 * (std::erf((a + 0.5 - c) / (M_SQRT2 * Sigma)) - std::erf((a - 0.5 - c) / (M_SQRT2 * Sigma)));
+          };
+          level += star.Flux[colour] * edge(x, sx) * edge(y, sy);
+        }
+        v[size_t(y) * FW + x] = float(std::clamp(std::nearbyint(level + normal(random) * std::sqrt(100 + level)), 0.0, 65535.0));
+      }
+    WriteImage("m" + std::string(k + 1 < 10 ? "000" : "00") + std::to_string(k + 1) + ".fit", FW, FH, {v});
+  }
+  struct TBalance {
+    const char *Rmul, *Bmul, *Bias;
+  };
+  std::vector<std::vector<std::array<double, 2>>> measured;
+  for (const TBalance balance : {TBalance{"1", "1", "0"}, TBalance{"1.25", "0.80", "50"}}) {
+    SCOPED_TRACE(balance.Rmul);
+    TMosaicSettings settings;
+    settings.Rmul = balance.Rmul;
+    settings.Bmul = balance.Bmul;
+    settings.Bias = balance.Bias;
+    ASSERT_TRUE(WriteMosaicSettings(dir.file("rggb.qcm"), settings));
+    const std::string list = dir.file("VList_1Stars_14files.qvl");
+    std::filesystem::remove(list);
+    std::filesystem::remove(dir.file("rgb.fit"));
+    ResetRun();
+    BatchSteps = TBatchStepList();
+    prompts.clear();
+    Files(dir.file("m0001.fit"), "rgb.fit");
+    MarkedAddBatch(1);
+    BatchWindow.Page = TAddTargetPage::BayerSpecial;
+    BatchRun.MosaicFileName = dir.file("rggb.qcm");
+    answer = [this, &field](int prompt, int target, int) {
+      if (prompt == 1) {
+        FakeWindow& t = windows[size_t(target)];
+        t.sel1 = true;
+        t.rect1 = {int(field[0].X) - 6, int(field[0].Y) - 6, int(field[0].X) + 6, int(field[0].Y) + 6};
+      }
+      Ok(true);
+    };
+    ASSERT_TRUE(Start());
+    Run();
+    ASSERT_EQ(labels.Label2, "Bearbeitung fertig.");
+    TShiftListFile read;
+    std::string error;
+    ASSERT_TRUE(ReadShiftListFile(list, read, error)) << error;
+    ASSERT_EQ(read.Count(), Frames);
+    std::vector<std::array<double, 2>> shifts;
+    for (int k = 0; k < Frames; ++k) {
+      const TStarPair& pair = read.StarPairs[size_t(k)];
+      shifts.push_back({double(pair[4]) - pair[0], double(pair[5]) - pair[1]});
+      EXPECT_NEAR(shifts.back()[0], offsets[size_t(k)][0], 0.1) << "frame " << k + 1;
+      EXPECT_NEAR(shifts.back()[1], offsets[size_t(k)][1], 0.1) << "frame " << k + 1;
+    }
+    measured.push_back(shifts);
+  }
+  for (int k = 0; k < Frames; ++k) {
+    EXPECT_NEAR(measured[1][size_t(k)][0], measured[0][size_t(k)][0], 0.01) << "frame " << k + 1;
+    EXPECT_NEAR(measured[1][size_t(k)][1], measured[0][size_t(k)][1], 0.01) << "frame " << k + 1;
   }
 }
 
