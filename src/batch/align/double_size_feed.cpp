@@ -18,17 +18,15 @@ bool DoubleSizeWanted() {
   return list.Ops[size_t(last)] == 10 && !list.Records[size_t(last)].OptionCaption.empty();
 }
 
-void FeedDoubleSizeTarget(bool firstImage) {
+bool FeedDoubleSizeTarget(bool firstImage) {
   TBatchRunState& s = BatchRun;
-  if (firstImage) {
-    PrepareDoubleSizeTarget(s.WorkSlot);
-    return;
-  }
+  if (firstImage) return PrepareDoubleSizeTarget(s.WorkSlot);
   if (s.MarkCount < 1) ResetPointsWithoutMarks();
   MoveReferencePoints(s.CometShiftX, s.CometShiftY);
   // The frame counts with the weight its star matching gave it.
   AddToDoubleSizeTarget(s.WorkSlot, FrameAlignment(BatchPoints, std::max<int32_t>(1, s.MarkCount)), BatchFrameWeight);
   MoveReferencePoints(-s.CometShiftX, -s.CometShiftY);
+  return true;
 }
 
 }  // namespace astrelon
