@@ -1,7 +1,6 @@
 #include "filters/ui/enlargement_commands.h"
 
 #include <QAction>
-#include <chrono>
 #include <optional>
 
 #include "common/engine_ui.h"
@@ -19,9 +18,7 @@
 
 namespace astrelon {
 
-std::function<uint64_t()> AutoscanSeed = [] {
-  return uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
-};
+std::function<uint64_t()> AutoscanSeed = [] { return AutoscanDefaultSeed; };
 
 namespace {
 
