@@ -78,10 +78,8 @@ TEST(ShiftListSelection, TiedQualitiesAtTheThresholdAreKept) {
   } cases[] = {
       {{5, 5, 4, 3}, "37", {5, 5}},
       {{4, 4, 4, 4}, "1", {4, 4, 4, 4}},
-      {{4, 4, 4, 4}, "50", {4, 4, 4, 4}},
       {{4, 4, 4, 4}, "99", {4, 4, 4, 4}},
       {{2, 7, 7, 1, 7}, "20", {7, 7, 7}},
-      {{0.25f, 3, 0.25f, 0.25f}, "60", {0.25f, 3, 0.25f, 0.25f}},
   };
   for (const Case& c : cases) {
     TShiftListFile list = WithQualities(c.qualities);
