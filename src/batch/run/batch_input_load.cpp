@@ -74,24 +74,24 @@ bool ReadVideoFrame(int slot, const std::string& name) {
 // back to a file of that name) or a file. An input that does not read is
 // named in the message that says so.
 bool ReadInput(int slot, const std::string& name) {
-  bool read = false;
+  bool read = false, told = false;
   if (BatchRun.AviInput) {
     try {
       read = ReadVideoFrame(slot, name);
     } catch (const std::bad_alloc&) {
       EngineUi().ShowMessage(OutOfMemoryText(name));
-      read = false;
-    }
-    std::error_code ec;
-    if (!read && !fs::exists(fs::path(name), ec)) {
-      EngineUi().ShowMessage(FileOpenErrorText(BatchSteps.Records[1].Values[0]) + "\r\n" + name);
-      if (!Store.HasWindow[size_t(slot)]) FreeSlot(slot);
-      return false;
+      told = true;
     }
   }
-  if (read || LoadImageFileNamed(slot, name)) return true;
-  if (!Store.HasWindow[size_t(slot)]) FreeSlot(slot);
-  return false;
+  std::error_code ec;
+  if (!read && !told) {
+    if (BatchRun.AviInput && !fs::exists(fs::path(name), ec))
+      EngineUi().ShowMessage(FileOpenErrorText(BatchSteps.Records[1].Values[0]) + "\r\n" + name);
+    else
+      read = LoadImageFileNamed(slot, name);
+  }
+  if (!read && !Store.HasWindow[size_t(slot)]) FreeSlot(slot);
+  return read;
 }
 
 // The target's file name: the target folder and name (or "Zielbild"), with
