@@ -282,7 +282,7 @@ std::optional<TFloatPoint> FitMosaicStar(std::span<const float> plane, int32_t w
     const std::optional<TParams> p = FitInWindow(plane, width, height, w, sigma);
     if (!p) return std::nullopt;
     const double x = w.Cx + (*p)[0], y = w.Cy + (*p)[1];
-    if (std::hypot(x - start.X, y - start.Y) > 2 * w.Reach) return std::nullopt;
+    if (!(std::hypot(x - start.X, y - start.Y) <= 2 * w.Reach)) return std::nullopt;  // also not a number
     visits.push_back({w, x, y});
     sigma = (*p)[2];
     const TWindow next{int32_t(std::nearbyint(x)), int32_t(std::nearbyint(y)), ReachOf(sigma)};
