@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "batch/align/comet_motion.h"
+#include "batch/align/comet_reference.h"
 #include "batch/exec/kept_step_files.h"
 #include "batch/inputs/series_file_list.h"
 #include "batch/inputs/shift_list_file.h"
@@ -122,7 +123,8 @@ void EndBatchRun() {
 
   int32_t leftOut = 0;
   const bool bayer = FinishBayerTarget(aborted);
-  if (SlotInUse(s.TargetSlot) && !bayer) {
+  // The comet computation stacks nothing: its target is closed below.
+  if (SlotInUse(s.TargetSlot) && !bayer && !s.CometCompute) {
     if (s.AviInput) AddHistoryCard(s.TargetSlot, BatchSteps.Records[1].Values[0], 0);
     if (!aborted)
       FinishTarget(leftOut);
@@ -130,15 +132,18 @@ void EndBatchRun() {
       CloseRunSlot(s.TargetSlot);
   }
   FinishDoubleSizeTarget(s.EndOfRun);
+  ReleaseCometReference();
 
-  if (!s.EndOfRun) {
+  // A finished comet computation shows its motion on the batch window, and
+  // the status window goes.
+  if (!s.EndOfRun && !s.CometCompute) {
     StatusFunction(BatchCaption(TBatchCaption::RunFinished));
     if (s.CombineMode < 3)
       StatusCount(BatchCaption(TBatchCaption::NoMoreImages));
     else if (leftOut > 0)
       StatusCount(std::to_string(leftOut) + BatchCaption(TBatchCaption::FramesLeftOut));
     StatusFile(s.HasAddStep ? CombinedImagesText(s.FilesDone, s.CombineMode) : "");
-  } else {
+  } else if (s.EndOfRun) {
     if (s.CombinedCount < 2) s.CombinedCount = s.FilesDone - 1;
     if (SlotInUse(s.TargetSlot)) AddHistoryCard(s.TargetSlot, CombinedImagesText(s.CombinedCount, s.CombineMode), 0);
     StatusFunction(BatchCaption(TBatchCaption::RunAborted));
