@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <span>
 #include <cmath>
 
@@ -72,11 +73,12 @@ protected:
       WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {StarFrame(k * dx, k * dy, k * degrees, stars)});
     return dir.file("f0001.fit");
   }
-  // The first image: selections around the stars, "Keine Kontrolle mehr" ticked.
-  void MarkStars(int target, int marks) {
+  // The first image: selections around the stars (the first around `star`),
+  // "Keine Kontrolle mehr" ticked.
+  void MarkStars(int target, int marks, TFloatPoint star = Star1) {
     FakeWindow& t = windows[size_t(target)];
     t.sel1 = true;
-    t.rect1 = {int(Star1.X) - 6, int(Star1.Y) - 6, int(Star1.X) + 6, int(Star1.Y) + 6};
+    t.rect1 = {int(star.X) - 6, int(star.Y) - 6, int(star.X) + 6, int(star.Y) + 6};
     if (marks == 2) {
       t.sel2 = true;
       t.rect2 = {int(Star2.X) - 6, int(Star2.Y) - 6, int(Star2.X) + 6, int(Star2.Y) + 6};
@@ -332,15 +334,15 @@ protected:
     BatchMarkedRunTest::TearDown();
   }
   // A Bayer-special run on one mark (4: multipoint on four stars) from this
-  // start file into rgb.fit.
-  void RunFrom(const std::string& start, int marks = 1) {
+  // start file into rgb.fit; one mark is a box around `star`.
+  void RunFrom(const std::string& start, int marks = 1, TFloatPoint star = Star1) {
     Restart();
     Files(start, "rgb.fit");
     MarkedAddBatch(std::min(marks, 3));
     BatchWindow.Page = TAddTargetPage::BayerSpecial;
     BatchRun.MosaicFileName = dir.file("rggb.qcm");
-    answer = [this, marks](int prompt, int target, int) {
-      if (prompt == 1) marks == 4 ? MarkFourStars(target) : MarkStars(target, 1);
+    answer = [this, marks, star](int prompt, int target, int) {
+      if (prompt == 1) marks == 4 ? MarkFourStars(target) : MarkStars(target, 1, star);
       Ok(true);
     };
     ASSERT_TRUE(Start());
@@ -441,6 +443,77 @@ TEST_F(BayerSpecialRunTest, AListThatLostItsReferenceAddsOnTheReferenceGrid) {
     }
     FreeSlot(48);
     std::filesystem::remove(dir.file("rgb.fit"));
+  }
+}
+
+// Fourteen RGGB frames of 320 x 240 sixteen-bit levels: 45 stars of their own
+// colours over a coloured sky with a gradient, shot and read noise, the stars
+// moved by known offsets of 0 to 5 pixels. The Bayer-special run on one mark
+// measures each frame's shift to a tenth of a pixel, and the white balance and
+// black level of the ".qcm" change none of the shifts.
+TEST_F(BayerSpecialRunTest, ShiftsOfMosaicFramesAreTheKnownOffsetsWhateverTheWhiteBalance) {
+  constexpr int FW = 320, FH = 240, Frames = 14;
+  constexpr double Sigma = 1.15;  // 2.7 pixels at half height
+  std::mt19937 random(2024);
+  std::uniform_real_distribution<double> unit(0, 1);
+  std::normal_distribution<double> normal;
+  // Position and red, green, blue flux: the marked star bright and alone, the others 20 pixels or more from it.
+  std::vector<std::array<double, 5>> field{{100.3, 80.6, 90000, 160000, 60000}};
+  while (field.size() < 45) {
+    const double x = 10 + unit(random) * (FW - 20), y = 10 + unit(random) * (FH - 20), f = 8000 + 40000 * unit(random);
+    if (std::hypot(x - 100.3, y - 80.6) >= 20)
+      field.push_back({x, y, f * (0.3 + unit(random)), f * (0.3 + unit(random)), f * (0.3 + unit(random))});
+  }
+  std::vector<std::array<double, 2>> offsets{{0, 0}};
+  while (offsets.size() < Frames) offsets.push_back({5 * unit(random), 5 * unit(random)});
+  // The Gaussian integrated over pixel a of a star at c.
+  const auto edge = [](double a, double c) {
+    return 0.5 * (std::erf((a + 0.5 - c) / (M_SQRT2 * Sigma)) - std::erf((a - 0.5 - c) / (M_SQRT2 * Sigma)));
+  };
+  for (size_t k = 0; k < Frames; ++k) {
+    std::vector<float> v(size_t(FW) * FH);
+    for (int y = 0; y < FH; ++y)
+      for (int x = 0; x < FW; ++x) {
+        const size_t c = size_t((x & 1) + (y & 1));
+        double level = std::array{1500.0, 2500.0, 1000.0}[c] + std::array{2.0, -1.5, 1.0}[c] * x +
+                       std::array{-1.0, 1.0, 2.0}[c] * y;
+        for (const auto& star : field) {
+          const double sx = star[0] + offsets[k][0], sy = star[1] + offsets[k][1];
+          if (std::fabs(x - sx) < 8 && std::fabs(y - sy) < 8) level += star[2 + c] * edge(x, sx) * edge(y, sy);
+        }
+        v[size_t(y) * FW + x] = float(std::clamp(std::nearbyint(level + normal(random) * std::sqrt(100 + level)), 0.0, 65535.0));
+      }
+    WriteImage("m" + std::string(k < 9 ? "000" : "00") + std::to_string(k + 1) + ".fit", FW, FH, {v});
+  }
+  std::vector<std::array<double, 2>> first;  // the shifts measured without white balance
+  for (const auto& [rmul, bmul, bias] : {std::array{"1", "1", "0"}, std::array{"1.25", "0.80", "50"}}) {
+    SCOPED_TRACE(rmul);
+    TMosaicSettings settings;
+    settings.Rmul = rmul;
+    settings.Bmul = bmul;
+    settings.Bias = bias;
+    ASSERT_TRUE(WriteMosaicSettings(dir.file("rggb.qcm"), settings));
+    const std::string list = dir.file("VList_1Stars_14files.qvl");
+    std::filesystem::remove(list);
+    std::filesystem::remove(dir.file("rgb.fit"));
+    RunFrom(dir.file("m0001.fit"), 1, TFloatPoint{100, 80});
+    ASSERT_EQ(labels.Label2, "Bearbeitung fertig.");
+    TShiftListFile read;
+    std::string error;
+    ASSERT_TRUE(ReadShiftListFile(list, read, error)) << error;
+    ASSERT_EQ(read.Count(), Frames);
+    for (size_t k = 0; k < Frames; ++k) {
+      const TStarPair& pair = read.StarPairs[k];
+      const std::array<double, 2> shift{double(pair[4]) - pair[0], double(pair[5]) - pair[1]};
+      EXPECT_NEAR(shift[0], offsets[k][0], 0.1) << "frame " << k + 1;
+      EXPECT_NEAR(shift[1], offsets[k][1], 0.1) << "frame " << k + 1;
+      if (first.size() < Frames) {
+        first.push_back(shift);
+      } else {
+        EXPECT_NEAR(shift[0], first[k][0], 0.01) << "frame " << k + 1;
+        EXPECT_NEAR(shift[1], first[k][1], 0.01) << "frame " << k + 1;
+      }
+    }
   }
 }
 

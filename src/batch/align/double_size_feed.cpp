@@ -19,18 +19,16 @@ bool DoubleSizeWanted() {
   return list.Ops[size_t(last)] == 10 && !list.Records[size_t(last)].OptionCaption.empty();
 }
 
-void FeedDoubleSizeTarget(bool firstImage) {
+bool FeedDoubleSizeTarget(bool firstImage) {
   TBatchRunState& s = BatchRun;
-  if (firstImage) {
-    PrepareDoubleSizeTarget(s.WorkSlot);
-    return;
-  }
+  if (firstImage) return PrepareDoubleSizeTarget(s.WorkSlot);
   if (s.MarkCount < 1) ResetPointsWithoutMarks();
   const TFloatPoint offset = ReferencePointOffset();
   MoveReferencePoints(offset.X, offset.Y);
   // The frame counts with the weight its star matching gave it.
   AddToDoubleSizeTarget(s.WorkSlot, FrameAlignment(BatchPoints, std::max<int32_t>(1, s.MarkCount)), BatchFrameWeight);
   MoveReferencePoints(-offset.X, -offset.Y);
+  return true;
 }
 
 }  // namespace astrelon

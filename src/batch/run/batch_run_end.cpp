@@ -9,6 +9,7 @@
 #include "batch/inputs/series_file_list.h"
 #include "batch/inputs/shift_list_file.h"
 #include "batch/run/batch_engine_state.h"
+#include "batch/run/batch_result_save.h"
 #include "batch/run/batch_run_slots.h"
 #include "batch/run/batch_run_state.h"
 #include "batch/run/batch_run_view.h"
@@ -22,12 +23,9 @@
 #include "registration/combination/batch_combination_inputs.h"
 #include "registration/matching/batch_stack_alignment.h"
 #include "registration/stacking/combine_image_stack.h"
-#include "registration/stacking/master_frame_state.h"
-#include "shell/main/recent_files.h"
 #include "shell/windows/histogram_refresh.h"
 #include "store/color_models.h"
 #include "store/display/display_histogram.h"
-#include "store/fits/fits_writer.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 
@@ -81,15 +79,11 @@ void FinishTarget(int32_t& leftOut) {
   } else {
     AddHistoryCard(target, CombinedImagesText(s.FilesDone, s.CombineMode), 0);
   }
+  // A new target's name was free when the run began; a file that took it
+  // meanwhile stays and the target gets the next free name.
   if (!s.EndOfRun) {
-    StatusFunction(BatchCaption(TBatchCaption::SavingFile));
-    EngineUi().ProcessMessages();
-    if (CcdTemperatureCount > 0)
-      SetHeaderKeyword(target, "CCD-TEMP", "", CcdTemperatureSum / CcdTemperatureCount, true, false, false);
-    if (SaveFits(target, Settings.FitsSaveFormat, s.TargetFileName, true, true))
-      AddRecentFile(Store.FileName[size_t(target)]);
-    else
-      EngineUi().ShowMessage(BatchCaption(TBatchCaption::SaveFailed) + "\r\n" + s.TargetFileName);
+    const std::string written = WriteRunImage(target, s.TargetFileName, !s.NewTarget);
+    if (!written.empty()) s.TargetFileName = written;
   }
   ViewRender(target);
 }
