@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "platform/lane_polynomials.h"
 #include "platform/simd_support.h"
@@ -89,47 +90,37 @@ struct TPhasors {
   }
 };
 
-struct TPolarToCartesian {
+// Each (re[i], im[i]) replaced by f(re[i], im[i]).
+template <class F>
+struct TPairMap {
   int32_t Count;
   float *Re, *Im;
+  F Map;
   template <class V>
   [[gnu::always_inline]] int32_t Run(int32_t x) const {
     constexpr int32_t L = LaneCount<V>;
     float *re = Re, *im = Im;
     for (const int32_t n = Count; x + L <= n; x += L) {
-      const V a = LoadLanes<V>(re + x);
-      V co, sn;
-      CosSin(LoadLanes<V>(im + x), co, sn);
-      StoreLanes(re + x, a * co);
-      StoreLanes(im + x, a * sn);
+      V r = LoadLanes<V>(re + x), i = LoadLanes<V>(im + x);
+      Map(r, i);
+      StoreLanes(re + x, r);
+      StoreLanes(im + x, i);
     }
     return x;
   }
 };
+template <class F>
+TPairMap<F> PairMap(int32_t count, float* re, float* im, F map) {
+  return {count, re, im, map};
+}
 
 typedef double TVec4dLanes __attribute__((vector_size(32)));
 
 // Amplitude and phase of each bin in three steps over the row: the squared
-// amplitude and the phase, the square root (an instruction of each lane
-// count's own loop below), then the amplitudes added up in sixteen double
+// amplitude and the phase (a PairMap), the square root (an instruction of each
+// lane count's own loop below), then the amplitudes added up in sixteen double
 // lanes by column (column i to lane i mod 16), those from OuterFrom on also
 // in the outer lanes. The lanes are kept four by four.
-struct TSquaresAndPhases {
-  int32_t Count;
-  float *Re, *Im;
-  template <class V>
-  [[gnu::always_inline]] int32_t Run(int32_t x) const {
-    constexpr int32_t L = LaneCount<V>;
-    float *re = Re, *im = Im;
-    for (const int32_t n = Count; x + L <= n; x += L) {
-      const V r = LoadLanes<V>(re + x), i = LoadLanes<V>(im + x);
-      StoreLanes(im + x, Atan2(i, r));
-      StoreLanes(re + x, r * r + i * i);
-    }
-    return x;
-  }
-};
-
 struct TAmplitudeSums {
   int32_t Count, OuterFrom;
   const float* Amplitude;
@@ -282,7 +273,11 @@ float SpeckleAtan2(float y, float x) { return Atan2(y, x); }
 
 void SpeckleCartesianToPolar(TSpeckleLanes lanes, int32_t count, float* re, float* im, int32_t outerFrom,
                              TSumLanes& sum, TSumLanes& outer) {
-  Run(lanes, TSquaresAndPhases{count, re, im});
+  Run(lanes, PairMap(count, re, im, [](auto& r, auto& i) __attribute__((always_inline)) {
+        const auto phase = Atan2(i, r);
+        r = r * r + i * i;
+        i = phase;
+      }));
   switch (lanes) {
 #if ASTRELON_HAVE_AVX2
     case TSpeckleLanes::Sixteen:
@@ -315,7 +310,12 @@ void SpeckleCartesianToPolar(TSpeckleLanes lanes, int32_t count, float* re, floa
 }
 
 void SpecklePolarToCartesian(TSpeckleLanes lanes, int32_t count, float* re, float* im) {
-  Run(lanes, TPolarToCartesian{count, re, im});
+  Run(lanes, PairMap(count, re, im, [](auto& a, auto& phase) __attribute__((always_inline)) {
+        std::remove_reference_t<decltype(a)> c, s;
+        CosSin(phase, c, s);
+        phase = a * s;
+        a = a * c;
+      }));
 }
 
 }  // namespace astrelon
