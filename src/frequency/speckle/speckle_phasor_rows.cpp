@@ -47,44 +47,31 @@ template <class V>
 
 // Each loop body takes lanes of V from `from` while whole vectors fit and
 // returns where it stopped; a plain float finishes the rest.
-struct TSums {
+// The path phasors of a run: times the known phasors (TRe, TIm) and added to
+// (Re, Im) when Sums, else stored in (Re, Im).
+template <bool Sums>
+struct TPathPhasors {
   int32_t Count;
   const float *Amp, *Beta, *TRe, *TIm;
-  float *SumRe, *SumIm;
+  float *Re, *Im;
   const TSpeckleStepConstants& K;
   template <class V>
   [[gnu::always_inline]] int32_t Run(int32_t x) const {
     constexpr int32_t L = LaneCount<V>;
     const TStepLanes<V> k(K);
     const float *amp = Amp, *beta = Beta, *tr = TRe, *ti = TIm;
-    float *sr = SumRe, *si = SumIm;
+    float *re = Re, *im = Im;
     for (const int32_t n = Count; x + L <= n; x += L) {
       V zRe, zIm;
       PathPhasor(LoadLanes<V>(amp + x), LoadLanes<V>(beta + x), k, zRe, zIm);
-      const V tRe = LoadLanes<V>(tr + x), tIm = LoadLanes<V>(ti + x);
-      StoreLanes(sr + x, LoadLanes<V>(sr + x) + (zRe * tRe - zIm * tIm));
-      StoreLanes(si + x, LoadLanes<V>(si + x) + (zRe * tIm + zIm * tRe));
-    }
-    return x;
-  }
-};
-
-struct TPhasors {
-  int32_t Count;
-  const float *Amp, *Beta;
-  float *ZRe, *ZIm;
-  const TSpeckleStepConstants& K;
-  template <class V>
-  [[gnu::always_inline]] int32_t Run(int32_t x) const {
-    constexpr int32_t L = LaneCount<V>;
-    const TStepLanes<V> k(K);
-    const float *amp = Amp, *beta = Beta;
-    float *zr = ZRe, *zi = ZIm;
-    for (const int32_t n = Count; x + L <= n; x += L) {
-      V zRe, zIm;
-      PathPhasor(LoadLanes<V>(amp + x), LoadLanes<V>(beta + x), k, zRe, zIm);
-      StoreLanes(zr + x, zRe);
-      StoreLanes(zi + x, zIm);
+      if constexpr (Sums) {
+        const V tRe = LoadLanes<V>(tr + x), tIm = LoadLanes<V>(ti + x);
+        StoreLanes(re + x, LoadLanes<V>(re + x) + (zRe * tRe - zIm * tIm));
+        StoreLanes(im + x, LoadLanes<V>(im + x) + (zRe * tIm + zIm * tRe));
+      } else {
+        StoreLanes(re + x, zRe);
+        StoreLanes(im + x, zIm);
+      }
     }
     return x;
   }
@@ -247,12 +234,12 @@ std::vector<TSpeckleLanes> SpeckleLanesAvailable() {
 
 void SpecklePhasorSums(TSpeckleLanes lanes, int32_t count, const float* amp, const float* beta, const float* tRe,
                        const float* tIm, float* sumRe, float* sumIm, const TSpeckleStepConstants& k) {
-  Run(lanes, TSums{count, amp, beta, tRe, tIm, sumRe, sumIm, k});
+  Run(lanes, TPathPhasors<true>{count, amp, beta, tRe, tIm, sumRe, sumIm, k});
 }
 
 void SpecklePhasors(TSpeckleLanes lanes, int32_t count, const float* amp, const float* beta, float* zRe, float* zIm,
                     const TSpeckleStepConstants& k) {
-  Run(lanes, TPhasors{count, amp, beta, zRe, zIm, k});
+  Run(lanes, TPathPhasors<false>{count, amp, beta, nullptr, nullptr, zRe, zIm, k});
 }
 
 void SpecklePhasor(float amp, float beta, const TSpeckleStepConstants& k, float& zRe, float& zIm) {
