@@ -151,7 +151,7 @@ void MeasureFrameLevels(TStackRun& run) {
       continue;
     }
     if (!file.Layout) {
-      run.LeaveOut(i, HeaderNotRecognisedText());
+      run.LeaveOut(i, HeaderNotRecognisedText() + "\r\n" + name);
       continue;
     }
     if (TFrameShape::Of(*file.Layout) != run.FirstShape) {
