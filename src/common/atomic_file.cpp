@@ -10,13 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-
-// Populating a mapping for writing (Linux 5.14); older headers lack the name.
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23
-#endif
-
 namespace astrelon {
 namespace {
 
@@ -88,58 +81,25 @@ void TAtomicFile::Unmap() {
 std::span<std::byte> TAtomicFile::MapForWriting(size_t size) {
   if (fd_ < 0 || map_ || size == 0)
     return {};
-  auto spaceError = [](int err) { return err == ENOSPC || err == EFBIG || err == EDQUOT; };
-  // Back to an empty file for the caller's writes.
-  auto giveUp = [&] {
-    if (::ftruncate(fd_, 0) != 0)
-      Fail(target_, errno);
-    return std::span<std::byte>();
-  };
-  if (::ftruncate(fd_, off_t(size)) != 0) {
+  // Reserved space: a page written through the mapping can then never lack a
+  // block (which would be a fault, not an error code).
+  if (::fallocate(fd_, 0, 0, off_t(size)) != 0) {
     const int err = errno;
-    if (spaceError(err))
+    if (err == ENOSPC || err == EFBIG || err == EDQUOT)
       Fail(target_, err);
-    return IsOpen() ? giveUp() : std::span<std::byte>();
+    return {};
   }
   void* m = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
-  if (m == MAP_FAILED)
-    return giveUp();
+  if (m == MAP_FAILED) {
+    // Back to an empty file for the caller's writes.
+    if (::ftruncate(fd_, 0) != 0)
+      Fail(target_, errno);
+    return {};
+  }
   map_ = static_cast<std::byte*>(m);
   mapSize_ = size;
-  // The pages are reserved as the writers prepare their ranges where the
-  // system can do that (populating a mapping answers with an error where a
-  // write would fault); else all of them here.
-  mapPrepares_ = true;
-  if (!PrepareMapped(0, 1)) {
-    const int err = errno;
-    mapPrepares_ = false;
-    if (err != EINVAL) {
-      Fail(target_, ENOSPC);
-      return {};
-    }
-    if (::fallocate(fd_, 0, 0, off_t(size)) != 0) {
-      const int falloc = errno;
-      Unmap();
-      if (spaceError(falloc)) {
-        Fail(target_, falloc);
-        return {};
-      }
-      return giveUp();
-    }
-  }
   return {map_, size};
 }
-
-bool TAtomicFile::PrepareMapped(size_t offset, size_t length) const {
-  if (!map_ || offset >= mapSize_ || length == 0) return map_ != nullptr;
-  if (!mapPrepares_) return true;
-  static const size_t page = size_t(sysconf(_SC_PAGESIZE));
-  const size_t begin = offset / page * page;
-  const size_t end = std::min(mapSize_, offset + length);
-  return ::madvise(map_ + begin, end - begin, MADV_POPULATE_WRITE) == 0;
-}
-
-void TAtomicFile::FailMapped() { Fail(target_, ENOSPC); }
 
 void TAtomicFile::Abandon() {
   Unmap();

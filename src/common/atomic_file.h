@@ -26,21 +26,12 @@ public:
   bool Open(const std::string& path);
   bool Write(std::span<const std::byte> data);
   bool Write(std::string_view data);
-  // Gives the temporary file `size` bytes (zero) and maps them for writing, so
-  // that threads can fill it side by side; the mapping goes with Commit or
-  // Abandon. A range must be prepared (PrepareMapped) before it is written.
-  // Empty (nothing changed, no error) when the file system cannot map the file
-  // or reserve its space: the caller then writes. An error (Error(), the file
-  // abandoned) when the space is lacking.
+  // Gives the temporary file `size` bytes (reserved on disk, zero) and maps
+  // them for writing, so that threads can fill it side by side; the mapping
+  // goes with Commit or Abandon. Empty (nothing changed, no error) when the
+  // file system cannot reserve the space or map the file: the caller then
+  // writes. An error (Error(), the file abandoned) when the space is lacking.
   std::span<std::byte> MapForWriting(size_t size);
-  // Reserves the space of bytes [offset, offset + length) of the mapping and
-  // maps their pages, so that writing them can never lack a block (which would
-  // be a fault, not an error code). Threads may prepare ranges side by side:
-  // the pages are given out by all of them at once instead of by one thread up
-  // front. False when the space is lacking; the caller then ends with FailMapped.
-  bool PrepareMapped(size_t offset, size_t length) const;
-  // Ends a mapped write whose range could not be prepared: an error, the file abandoned.
-  void FailMapped();
   // Flushes the data to disk and renames the temporary file over the target.
   bool Commit();
   // Drops everything written; the target stays as it was.
@@ -61,7 +52,6 @@ private:
   int fd_ = -1;
   std::byte* map_ = nullptr;
   size_t mapSize_ = 0;
-  bool mapPrepares_ = false;  // PrepareMapped reserves the pages (else all were reserved up front)
   std::string target_;
   std::string temp_;
   std::string error_;

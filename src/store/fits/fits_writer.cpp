@@ -343,28 +343,16 @@ TWriteResult WriteFile(int slot, const TFitsScalePlan& plan, const std::string& 
       threads > 1 ? file.MapForWriting(size_t(header.size() + FitsBlockRoundUp(dataBytes))) : std::span<std::byte>();
   if (!file.IsOpen()) return TWriteResult::Failed;
   if (!map.empty()) {
-    // The workers encode straight into the mapped file (the padding is zero
-    // already), each chunk's pages prepared by the worker that fills them.
-    if (!file.PrepareMapped(0, header.size())) {
-      file.FailMapped();
-      return TWriteResult::Failed;
-    }
+    // The workers encode straight into the mapped file (the padding is zero already).
     std::memcpy(map.data(), header.data(), header.size());
     uint8_t* data = reinterpret_cast<uint8_t*>(map.data()) + header.size();
     RunChunkWorkers(threads, turns, [&] {
       for (int64_t c = turns.Claim(); c >= 0; c = turns.Claim()) {
         const TFitsChunkPlan::TChunk chunk = chunks.Chunk(c);
         const uint64_t sample = uint64_t(chunk.Plane - 1) * chunks.PlaneSamples + chunk.First;
-        const uint64_t at = sample * uint64_t(bytesPerPixel);
-        if (!file.PrepareMapped(header.size() + at, (chunk.Last - chunk.First) * uint64_t(bytesPerPixel))) {
-          writeFailed = true;
-          turns.Fail();
-          break;
-        }
-        if (!encode(c, chunk, data + at)) break;
+        if (!encode(c, chunk, data + sample * uint64_t(bytesPerPixel))) break;
       }
     });
-    if (writeFailed) file.FailMapped();
   } else {
     // Workers encode into buffers of their own and write them in file order.
     if (!file.Write(header)) return TWriteResult::Failed;
