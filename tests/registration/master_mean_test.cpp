@@ -26,12 +26,6 @@ namespace {
 
 constexpr int Target = 7;
 
-std::vector<uint32_t> Bits(std::span<const float> v) {
-  std::vector<uint32_t> b(v.size());
-  std::transform(v.begin(), v.end(), b.begin(), [](float x) { return std::bit_cast<uint32_t>(x); });
-  return b;
-}
-
 // What a mean leaves behind.
 struct TMeanOutcome {
   int Used = 0;
@@ -96,7 +90,7 @@ protected:
     r.TemperatureCount = CcdTemperatureCount;
     if (r.Used > 0) {
       for (int p = 1; p <= Store.Image[Target].PlaneCount; ++p) {
-        const std::vector<uint32_t> b = Bits(Store.Image[Target].Plane(p));
+        const std::vector<uint32_t> b = FloatBits(Store.Image[Target].Plane(p));
         r.Bits.insert(r.Bits.end(), b.begin(), b.end());
       }
       r.Cards = Store.Header[Target].Cards;
@@ -200,7 +194,7 @@ TEST(MeanSums, VectorPathsEqualTheScalarPath) {
         std::vector<float> s = sum;
         std::vector<int16_t> c = count;
         AddRowToMean(s.data(), c.data(), frame.data(), withDark ? dark.data() : nullptr, w, true);
-        EXPECT_EQ(Bits(s), Bits(scalar)) << w << " " << wide;
+        EXPECT_EQ(FloatBits(s), FloatBits(scalar)) << w << " " << wide;
         EXPECT_EQ(c, scalarCount) << w << " " << wide;
       }
     }
