@@ -2,8 +2,6 @@
 // bits, frame count, messages, temperatures and dark noise of the mean of
 // frames loaded into slots, on one thread and on all; its row sums' vector
 // paths equal their scalar twin.
-#include <algorithm>
-#include <bit>
 #include <cmath>
 #include <random>
 
