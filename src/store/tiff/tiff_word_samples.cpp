@@ -71,6 +71,13 @@ ASTRELON_AVX2 inline __m128i WordsAvx2(const float* v, __m256d low, __m256d fact
 // pace with the memory instead of waiting on each line it reads.
 constexpr size_t PrefetchAhead = 1024;
 
+// Asks for the line PrefetchAhead values after v. A prefetch is a hint and
+// never faults, also beyond the plane's end (the address is formed as an integer).
+inline void PrefetchAheadOf(const float* v) {
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(v) + PrefetchAhead * sizeof(float)),
+               _MM_HINT_T0);
+}
+
 // Returns the pixels done (a multiple of 8).
 ASTRELON_AVX2 size_t SamplesAvx2(const float* const* planes, int planeCount, size_t n, double low, double factor,
                                  uint16_t* out) {
@@ -78,8 +85,7 @@ ASTRELON_AVX2 size_t SamplesAvx2(const float* const* planes, int planeCount, siz
   const size_t n8 = n & ~size_t(7);
   if (planeCount == 1) {
     for (size_t x = 0; x < n8; x += 8) {
-      // A prefetch is a hint and never faults, also beyond the plane's end.
-      if ((x & 15) == 0) _mm_prefetch(reinterpret_cast<const char*>(planes[0] + x + PrefetchAhead), _MM_HINT_T0);
+      if ((x & 15) == 0) PrefetchAheadOf(planes[0] + x);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), WordsAvx2(planes[0] + x, lo, f));
     }
     return n8;
@@ -97,7 +103,7 @@ ASTRELON_AVX2 size_t SamplesAvx2(const float* const* planes, int planeCount, siz
   const __m128i r2 = m(-1, -1, 6, -1, -1, 7, -1, -1), g2 = m(5, -1, -1, 6, -1, -1, 7, -1), b2 = m(-1, 5, -1, -1, 6, -1, -1, 7);
   for (size_t x = 0; x < n8; x += 8) {
     if ((x & 15) == 0)
-      for (int p = 0; p < 3; ++p) _mm_prefetch(reinterpret_cast<const char*>(planes[p] + x + PrefetchAhead), _MM_HINT_T0);
+      for (int p = 0; p < 3; ++p) PrefetchAheadOf(planes[p] + x);
     const __m128i r = WordsAvx2(planes[0] + x, lo, f), g = WordsAvx2(planes[1] + x, lo, f),
                   b = WordsAvx2(planes[2] + x, lo, f);
     __m128i* o = reinterpret_cast<__m128i*>(out + 3 * x);
