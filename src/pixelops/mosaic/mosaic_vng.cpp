@@ -101,13 +101,16 @@ template <class D>
 template <class D>
 [[gnu::always_inline]] inline D VngGreenLanes(const TWindow<D>& v, double noise, double b) {
   std::array<D, 8> g{};
+#pragma GCC unroll 8
   for (size_t d = 0; d < 8; ++d) {
     const TGradient& t = Directions[d].Gradient;
     std::array<D, 6> term;
+#pragma GCC unroll 6
     for (size_t i = 0; i < 6; ++i) term[i] = AbsLanes(Tap(v, t[i].A) - Tap(v, t[i].B));
     g[d] = term[0] + term[1] + 0.5 * (term[2] + term[3] + term[4] + term[5]);
   }
   D lo = g[0], hi = g[0];
+#pragma GCC unroll 8
   for (size_t d = 1; d < 8; ++d) {
     lo = g[d] < lo ? g[d] : lo;
     hi = g[d] > hi ? g[d] : hi;
@@ -116,13 +119,16 @@ template <class D>
   const D c = v[2][2];
   const D zero = simd::Splat<D>(0.0);
   D numerator = zero, weights = zero;
+#pragma GCC unroll 8
   for (size_t d = 0; d < 8; ++d) {
     const TDirection& dir = Directions[d];
     const D w = threshold - g[d];
     D green = zero;
+#pragma GCC unroll 4
     for (int32_t i = 0; i < dir.GreenCount; ++i) green += Tap(v, dir.Greens[size_t(i)]);
-    green /= double(dir.GreenCount);
-    const D q = (c + Tap(v, dir.Colour)) / 2 - b;
+    // The mean: dividing by 1 or 4 is the same as multiplying by 1 or 0.25.
+    green *= 1.0 / double(dir.GreenCount);
+    const D q = (c + Tap(v, dir.Colour)) * 0.5 - b;
     const auto taken = (g[d] <= threshold) & (q > 0.0);
     numerator += taken ? w * (green - b) * (c - b) / q : zero;
     weights += taken ? w : zero;
@@ -151,6 +157,7 @@ ASTRELON_AVX2 void VngGreenLanes4(const float* p, size_t w, int32_t x, int32_t y
   const TVec4d g = VngGreenLanes(v, noise, b);
   for (int l = 0; l < 4; ++l) out[2 * l] = ToFloatRange(g[l]);
 }
+
 #endif
 
 // The worker's rows of stage 1: green at the red and blue sites.
@@ -248,8 +255,9 @@ TMosaicWorkerMethod VngMosaicMethod(const TMosaicStage& job) {
     else
       FillRedBlueWeighted(job.Source, job.Destination, blk.Index, blk.Count, float(4 * job.Noise));
   };
-  const int32_t destination = job.Destination;
-  method.Between = [destination](int32_t, std::span<TMosaicWorkerBlock>) { UpdateMinMax(destination); };
+  // Nothing reads the result's minimum and maximum between the two stages (the
+  // second stage takes neither, and the conversion takes them anew at its end),
+  // so they are not scanned in between.
   return method;
 }
 
