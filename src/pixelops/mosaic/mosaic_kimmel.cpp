@@ -95,10 +95,17 @@ template <class D>
   const size_t i = v.At(x, y);
   const float* g = v.P[2] + i;
   const float* m = v.M + i;
-  // Other workers write the red and blue sites of the rows above and below.
-  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
-    return dy == 0 ? simd::Every2Wide<D>(g + dx) : simd::Every2AloneWide<D>(g + dy * W + dx);
-  };
+  // The greens around the sites, each read once (all at green sites, within two
+  // rows and columns). Other workers write the red and blue sites of the rows
+  // above and below: those rows are read site by site.
+  D near[5][5];
+  static constexpr int8_t Taps[][2] = {{0, -1}, {0, 1},  {-1, -2}, {-1, 0}, {-1, 2}, {1, -2},
+                                       {1, 0},  {1, 2},  {-2, -1}, {-2, 1}, {2, -1}, {2, 1}};
+#pragma GCC unroll 12
+  for (const auto& t : Taps)
+    near[t[0] + 2][t[1] + 2] =
+        t[0] == 0 ? simd::Every2Wide<D>(g + t[1]) : simd::Every2AloneWide<D>(g + t[0] * W + t[1]);
+  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return near[dy + 2][dx + 2]; };
   const auto M = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return simd::Every2Wide<D>(m + dy * W + dx); };
   const kimmel::TFirstEdges edges{x < 3, x + 2 * (L - 1) >= v.W - 3, y < 3, y >= v.H - 3};
   bool fits[L];
@@ -354,61 +361,84 @@ void RefineGreenSiteRows(const TKimmelView& v, const TKimmelState& st, int32_t p
 // group of four rows starts a column only when the group above has finished the
 // next one. Every site then reads exactly what the raster order gives it.
 
-// The lanes' base pointers: lane l at its own site (an idle lane at an active one's).
-template <class D>
-struct TRowLanes {
-  static constexpr int L = simd::LaneCount<D>;
+// The lanes of a step: base pointers (an idle lane at an active one's site),
+// counts and the per-lane conditions of the site arithmetic.
+template <int L>
+struct TStepLanes {
   std::array<const float*, L> G{}, C{};
+  double Count[L];
+  bool Fits[L], Right[L];
 
-  [[gnu::always_inline]] static D Load(const std::array<const float*, L>& base, ptrdiff_t d) {
-    if constexpr (L == 1) {
-      return double(base[0][d]);
-    } else {
-      const TVec4f f{base[0][d], base[1][d], base[2][d], base[3][d]};
-      return __builtin_convertvector(f, D);
+  TStepLanes(const TKimmelView& v, const TKimmelState& st, const size_t* at, const int32_t* xs, const int32_t* ys,
+             const bool* active) {
+    int any = 0;
+    while (!active[any]) ++any;
+    for (int l = 0; l < L; ++l) {
+      const int l0 = active[l] ? l : any;
+      G[size_t(l)] = v.P[2] + at[l0];
+      C[size_t(l)] = v.P[RowPlane(ys[l0])] + at[l0];
+      Count[l] = st.Pixel[at[l0]];
+      Fits[l] = VarianceWindowFits(v, xs[l0], ys[l0]);
+      Right[l] = xs[l0] == v.W - 3;
     }
   }
 };
 
-template <class D>
-[[gnu::always_inline]] inline void RefineGreenLanes(const TKimmelView& v, const TKimmelState& st,
-                                                    const std::array<size_t, simd::LaneCount<D>>& at,
-                                                    const std::array<int32_t, simd::LaneCount<D>>& xs,
-                                                    const std::array<int32_t, simd::LaneCount<D>>& ys,
-                                                    const bool* active) {
-  constexpr int L = simd::LaneCount<D>;
+// One site (the scalar twin of RefineGreenVector).
+void RefineGreenSite(const TKimmelView& v, const TKimmelState& st, size_t at, int32_t x, int32_t y) {
+  const bool active = true;
+  const TStepLanes<1> lanes(v, st, &at, &x, &y, &active);
   const ptrdiff_t W = v.W;
-  TRowLanes<D> lanes;
-  int any = 0;
-  while (!active[any]) ++any;
-  bool fits[L], right[L];
-  double counts[L];
-  for (int l = 0; l < L; ++l) {
-    const int l0 = active[l] ? l : any;
-    lanes.G[size_t(l)] = v.P[2] + at[size_t(l0)];
-    lanes.C[size_t(l)] = v.P[RowPlane(ys[size_t(l0)])] + at[size_t(l0)];
-    counts[l] = st.Pixel[at[size_t(l0)]];
-    fits[l] = VarianceWindowFits(v, xs[size_t(l0)], ys[size_t(l0)]);
-    right[l] = xs[size_t(l0)] == v.W - 3;
-  }
-  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return TRowLanes<D>::Load(lanes.G, dy * W + dx); };
-  const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return TRowLanes<D>::Load(lanes.C, dy * W + dx); };
-  D count;
-  if constexpr (L == 1)
-    count = counts[0];
-  else
-    count = D{counts[0], counts[1], counts[2], counts[3]};
-  const D green = kimmel::RefinedGreen<D>(G, C, count, simd::LaneMask<D>(fits), simd::LaneMask<D>(right),
-                                          st.Numbers);
-  for (int l = 0; l < L; ++l)
-    if (active[l]) v.P[2][at[size_t(l)]] = float(LaneOf(green, l));
+  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return double(lanes.G[0][dy * W + dx]); };
+  const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return double(lanes.C[0][dy * W + dx]); };
+  v.P[2][at] = float(kimmel::RefinedGreen<double>(G, C, lanes.Count[0], lanes.Fits[0], lanes.Right[0], st.Numbers));
 }
 
 #if ASTRELON_HAVE_AVX2
-ASTRELON_AVX2 void RefineGreenVector(const TKimmelView& v, const TKimmelState& st, const std::array<size_t, 4>& at,
-                                     const std::array<int32_t, 4>& xs, const std::array<int32_t, 4>& ys,
-                                     const bool* active) {
-  RefineGreenLanes<TVec4d>(v, st, at, xs, ys, active);
+// Offset d of the four lanes' bases, widened: a load and three broadcasts
+// blended in (blends run on more ports than inserts).
+ASTRELON_AVX2 [[gnu::always_inline]] inline TVec4d GatherLanes(const std::array<const float*, 4>& base, ptrdiff_t d) {
+  __m128 f = _mm_load_ss(base[0] + d);
+  f = _mm_blend_ps(f, _mm_broadcast_ss(base[1] + d), 2);
+  f = _mm_blend_ps(f, _mm_broadcast_ss(base[2] + d), 4);
+  f = _mm_blend_ps(f, _mm_broadcast_ss(base[3] + d), 8);
+  return (TVec4d)_mm256_cvtps_pd(f);
+}
+
+// Four sites of one step, the lanes' values gathered first: the greens of
+// their 7 x 7 neighbourhoods that the arithmetic reads, the own colour at the
+// site and its direct neighbours, and the 15-pixel lines of own colour where a
+// lane takes the line variances.
+ASTRELON_AVX2 void RefineGreenVector(const TKimmelView& v, const TKimmelState& st, const size_t* at,
+                                     const int32_t* xs, const int32_t* ys, const bool* active) {
+  const TStepLanes<4> lanes(v, st, at, xs, ys, active);
+  const ptrdiff_t W = v.W;
+  TVec4d g[7][7], row[15], column[15];
+  static constexpr int8_t Taps[][2] = {
+      {0, -3}, {0, -2}, {0, -1}, {0, 0},  {0, 1},  {0, 2},  {0, 3},  {-1, -2}, {-1, -1}, {-1, 0},
+      {-1, 1}, {-1, 2}, {1, -2}, {1, -1}, {1, 0},  {1, 1},  {1, 2},  {-2, -1}, {-2, 0},  {-2, 1},
+      {2, -1}, {2, 0},  {2, 1},  {-3, 0}, {3, 0}};
+  for (const auto& t : Taps) g[t[0] + 3][t[1] + 3] = GatherLanes(lanes.G, t[0] * W + t[1]);
+  for (const int d : {-1, 0, 1}) row[d + 7] = GatherLanes(lanes.C, d);
+  for (const int d : {-1, 1}) column[d + 7] = GatherLanes(lanes.C, d * W);
+  column[7] = row[7];
+  bool lines = false;
+  for (int l = 0; l < 4; ++l) lines |= lanes.Fits[l] && lanes.Count[l] > 3;
+  if (lines)
+    for (int d = 2; d <= 7; ++d)
+      for (const int s : {-1, 1}) {
+        row[7 + s * d] = GatherLanes(lanes.C, s * d);
+        column[7 + s * d] = GatherLanes(lanes.C, s * d * W);
+      }
+  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return g[dy + 3][dx + 3]; };
+  const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
+    return dy == 0 ? row[dx + 7] : column[dy + 7];
+  };
+  const TVec4d count{lanes.Count[0], lanes.Count[1], lanes.Count[2], lanes.Count[3]};
+  const TVec4d green = kimmel::RefinedGreen<TVec4d>(G, C, count, simd::LaneMask<TVec4d>(lanes.Fits),
+                                                    simd::LaneMask<TVec4d>(lanes.Right), st.Numbers);
+  for (int l = 0; l < 4; ++l)
+    if (active[l]) v.P[2][at[l]] = float(green[l]);
 }
 #endif
 
@@ -461,13 +491,12 @@ void RefineGreenGroup(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t
         if (!any) continue;
 #if ASTRELON_HAVE_AVX2
         if (st.Vector) {
-          RefineGreenVector(v, st, at, xs, ys, active);
+          RefineGreenVector(v, st, at.data(), xs.data(), ys.data(), active);
           continue;
         }
 #endif
         for (int32_t l = 0; l < GroupRows; ++l)
-          if (active[l])
-            RefineGreenLanes<double>(v, st, {at[size_t(l)]}, {xs[size_t(l)]}, {ys[size_t(l)]}, &active[l]);
+          if (active[l]) RefineGreenSite(v, st, at[size_t(l)], xs[size_t(l)], ys[size_t(l)]);
       }
       // The last row has done every column up to its own position.
       done.store(x0 + 2 * t1 - GroupLag * (GroupRows - 1), std::memory_order_release);
