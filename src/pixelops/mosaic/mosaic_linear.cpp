@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <mutex>
 
 #include "pixelops/mosaic/mosaic_linear_rows.h"
 #include "store/image_store.h"
@@ -88,11 +89,32 @@ TLinearRowTable LinearRowTaps(const TLinearKernels& kernels, int32_t rowMask, do
   return table;
 }
 
+// The kernel search of the last pattern, kept: a series of frames converts
+// with one pattern, and the search takes about as long as a small frame.
+TLinearKernels KernelsOf(const TMosaicCells& cells, int32_t rowMask) {
+  struct TLast {
+    std::mutex Lock;
+    bool Valid = false;
+    TMosaicCells Cells{};
+    int32_t RowMask = 0;
+    TLinearKernels Kernels{};
+  };
+  static TLast last;
+  const std::lock_guard lock(last.Lock);
+  if (!last.Valid || last.Cells != cells || last.RowMask != rowMask) {
+    last.Kernels = LinearMosaicKernels(cells, rowMask);
+    last.Cells = cells;
+    last.RowMask = rowMask;
+    last.Valid = true;
+  }
+  return last.Kernels;
+}
+
 }  // namespace
 
 TMosaicWorkerMethod LinearMosaicMethod(const TMosaicStage& job) {
   auto taps = std::make_shared<TLinearRowTable>(
-      LinearRowTaps(LinearMosaicKernels(MosaicPattern, job.RowMask), job.RowMask, job.RedMultiplier, job.BlueMultiplier));
+      LinearRowTaps(KernelsOf(MosaicPattern, job.RowMask), job.RowMask, job.RedMultiplier, job.BlueMultiplier));
   TMosaicWorkerMethod method;
   method.Stages = 1;
   method.Stage = [taps](TMosaicWorkerBlock& b, int32_t) {
@@ -108,6 +130,7 @@ TMosaicWorkerMethod LinearMosaicMethod(const TMosaicStage& job) {
       for (int32_t ch = 0; ch < 3; ++ch)
         LinearMosaicRow(m + size_t(y) * size_t(w), w, (*taps)[size_t(y & job.RowMask)][size_t(ch)],
                         dst.Planes[size_t(ch + 1)].data() + size_t(y - 1) * size_t(w - 2));
+    FinishStreamedRows();
   };
   return method;
 }
