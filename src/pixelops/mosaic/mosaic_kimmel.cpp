@@ -363,31 +363,39 @@ void RefineGreenSiteRows(const TKimmelView& v, const TKimmelState& st, int32_t p
 
 // The lanes of a step: base pointers (an idle lane at an active one's site),
 // counts and the per-lane conditions of the site arithmetic.
+// A row of a group: its own colour's plane, its first red or blue column and
+// whether the 15-pixel columns of the line variances fit above and below it.
+struct TGroupRow {
+  const float* Plane = nullptr;
+  int32_t Start = 0;
+  bool Lines = false;
+};
+
 template <int L>
 struct TStepLanes {
   std::array<const float*, L> G{}, C{};
   double Count[L];
   bool Fits[L], Right[L];
 
-  TStepLanes(const TKimmelView& v, const TKimmelState& st, const size_t* at, const int32_t* xs, const int32_t* ys,
-             const bool* active) {
+  TStepLanes(const TKimmelView& v, const TKimmelState& st, const size_t* at, const int32_t* xs,
+             const TGroupRow* rows, const bool* active) {
     int any = 0;
     while (!active[any]) ++any;
     for (int l = 0; l < L; ++l) {
       const int l0 = active[l] ? l : any;
       G[size_t(l)] = v.P[2] + at[l0];
-      C[size_t(l)] = v.P[RowPlane(ys[l0])] + at[l0];
+      C[size_t(l)] = rows[l0].Plane + at[l0];
       Count[l] = st.Pixel[at[l0]];
-      Fits[l] = VarianceWindowFits(v, xs[l0], ys[l0]);
+      Fits[l] = rows[l0].Lines && xs[l0] > 6 && xs[l0] < v.W - 7;
       Right[l] = xs[l0] == v.W - 3;
     }
   }
 };
 
 // One site (the scalar twin of RefineGreenVector).
-void RefineGreenSite(const TKimmelView& v, const TKimmelState& st, size_t at, int32_t x, int32_t y) {
+void RefineGreenSite(const TKimmelView& v, const TKimmelState& st, size_t at, int32_t x, const TGroupRow& row) {
   const bool active = true;
-  const TStepLanes<1> lanes(v, st, &at, &x, &y, &active);
+  const TStepLanes<1> lanes(v, st, &at, &x, &row, &active);
   const ptrdiff_t W = v.W;
   const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return double(lanes.G[0][dy * W + dx]); };
   const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return double(lanes.C[0][dy * W + dx]); };
@@ -410,8 +418,8 @@ ASTRELON_AVX2 [[gnu::always_inline]] inline TVec4d GatherLanes(const std::array<
 // site and its direct neighbours, and the 15-pixel lines of own colour where a
 // lane takes the line variances.
 ASTRELON_AVX2 void RefineGreenVector(const TKimmelView& v, const TKimmelState& st, const size_t* at,
-                                     const int32_t* xs, const int32_t* ys, const bool* active) {
-  const TStepLanes<4> lanes(v, st, at, xs, ys, active);
+                                     const int32_t* xs, const TGroupRow* rows, const bool* active) {
+  const TStepLanes<4> lanes(v, st, at, xs, rows, active);
   const ptrdiff_t W = v.W;
   TVec4d g[7][7], row[15], column[15];
   static constexpr int8_t Taps[][2] = {
@@ -453,11 +461,13 @@ void RefineGreenGroup(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t
   const int32_t y0 = 3 + GroupRows * group;
   std::atomic<int32_t>& done = st.Progress[size_t(group)];
   std::array<bool, GroupRows> rowActive{};
+  std::array<TGroupRow, GroupRows> rows{};
   bool anyRow = false;
   for (int32_t l = 0; l < GroupRows; ++l) {
     const int32_t y = y0 + l;
     rowActive[size_t(l)] = y <= v.H - 4 && st.Row[size_t(y)] >= p;
     anyRow |= rowActive[size_t(l)];
+    rows[size_t(l)] = {v.P[RowPlane(y)], RefineStart(y), y >= 7 && y <= v.H - 8};
   }
   if (anyRow) {
     const int32_t x0 = RefineStart(y0);
@@ -474,16 +484,15 @@ void RefineGreenGroup(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t
       }
       for (int32_t t = t0; t <= t1; ++t) {
         std::array<size_t, GroupRows> at{};
-        std::array<int32_t, GroupRows> xs{}, ys{};
+        std::array<int32_t, GroupRows> xs{};
         bool active[GroupRows];
         bool any = false;
         for (int32_t l = 0; l < GroupRows; ++l) {
-          const int32_t x = x0 + 2 * t - GroupLag * l, y = y0 + l;
+          const int32_t x = x0 + 2 * t - GroupLag * l;
           xs[size_t(l)] = x;
-          ys[size_t(l)] = y;
-          active[l] = rowActive[size_t(l)] && x >= RefineStart(y) && x <= w - 3;
+          active[l] = rowActive[size_t(l)] && x >= rows[size_t(l)].Start && x <= w - 3;
           if (active[l]) {
-            at[size_t(l)] = v.At(x, y);
+            at[size_t(l)] = v.At(x, y0 + l);
             active[l] = st.Pixel[at[size_t(l)]] >= p;
           }
           any |= active[l];
@@ -491,12 +500,12 @@ void RefineGreenGroup(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t
         if (!any) continue;
 #if ASTRELON_HAVE_AVX2
         if (st.Vector) {
-          RefineGreenVector(v, st, at.data(), xs.data(), ys.data(), active);
+          RefineGreenVector(v, st, at.data(), xs.data(), rows.data(), active);
           continue;
         }
 #endif
         for (int32_t l = 0; l < GroupRows; ++l)
-          if (active[l]) RefineGreenSite(v, st, at[size_t(l)], xs[size_t(l)], ys[size_t(l)]);
+          if (active[l]) RefineGreenSite(v, st, at[size_t(l)], xs[size_t(l)], rows[size_t(l)]);
       }
       // The last row has done every column up to its own position.
       done.store(x0 + 2 * t1 - GroupLag * (GroupRows - 1), std::memory_order_release);
