@@ -48,6 +48,7 @@ struct TKimmelState {
   std::atomic<int32_t> NextGroup{0};
   std::unique_ptr<std::atomic<int32_t>[]> Progress;  // per group: columns done in all its rows
   int32_t Groups = 0;
+  std::vector<std::unique_ptr<TRowDealer>> Rows;  // per stage, the stages that deal rows
 };
 
 // The planes of the result and the mosaic.
@@ -130,26 +131,25 @@ ASTRELON_AVX2 int32_t FirstGreenLanes(const TKimmelView& v, TKimmelState& st, in
 }
 #endif
 
-void FirstGreenRows(const TKimmelView& v, TKimmelState& st, int32_t first, int32_t step) {
-  const int32_t w = v.W, h = v.H;
+// Row y (2 .. height - 3).
+void FirstGreenRow(const TKimmelView& v, TKimmelState& st, int32_t y) {
+  const int32_t w = v.W;
   const ptrdiff_t W = w;
-  for (int32_t y = first + 2; y <= h - 3; y += step) {
-    uint8_t rowCount = 0;
-    int32_t x = IsGreen(0, y) ? 3 : 2;
-    if (x == 2) {  // the first site lacks its left term
-      FirstGreenSites<double>(v, st, x, y, rowCount);
-      x += 2;
-    }
-#if ASTRELON_HAVE_AVX2
-    if (st.Vector) x = FirstGreenLanes(v, st, x, y, rowCount);
-#endif
-    for (; x <= w - 3; x += 2) FirstGreenSites<double>(v, st, x, y, rowCount);
-    if (x < w) {  // the next non-green site at the right edge
-      const ptrdiff_t i = ptrdiff_t(v.At(x, y));
-      v.P[2][i] = (v.M[i - 1] + v.M[i - W] + v.M[i + W]) / 3;
-    }
-    st.Row[size_t(y)] = rowCount;
+  uint8_t rowCount = 0;
+  int32_t x = IsGreen(0, y) ? 3 : 2;
+  if (x == 2) {  // the first site lacks its left term
+    FirstGreenSites<double>(v, st, x, y, rowCount);
+    x += 2;
   }
+#if ASTRELON_HAVE_AVX2
+  if (st.Vector) x = FirstGreenLanes(v, st, x, y, rowCount);
+#endif
+  for (; x <= w - 3; x += 2) FirstGreenSites<double>(v, st, x, y, rowCount);
+  if (x < w) {  // the next non-green site at the right edge
+    const ptrdiff_t i = ptrdiff_t(v.At(x, y));
+    v.P[2][i] = (v.M[i - 1] + v.M[i - W] + v.M[i + W]) / 3;
+  }
+  st.Row[size_t(y)] = rowCount;
 }
 
 // ---- Stages 2 and 3, and the refinement's red and blue ----
@@ -223,15 +223,14 @@ ASTRELON_AVX2 int32_t ColourRowLanes(const TKimmelView& v, int32_t y, bool green
 }
 #endif
 
-void KimmelColourRows(const TKimmelView& v, const TKimmelState& st, int32_t first, int32_t step, bool greenSites) {
-  for (int32_t y = first + 2; y <= v.H - 3; y += step) {
-    // Sites of the wanted kind: from column 2 or 3 in steps of 2 up to width - 3.
-    int32_t x = IsGreen(2, y) == greenSites ? 2 : 3;
+// Row y (2 .. height - 3) of stage 2 or 3.
+void KimmelColourRow(const TKimmelView& v, const TKimmelState& st, int32_t y, bool greenSites) {
+  // Sites of the wanted kind: from column 2 or 3 in steps of 2 up to width - 3.
+  int32_t x = IsGreen(2, y) == greenSites ? 2 : 3;
 #if ASTRELON_HAVE_AVX2
-    if (st.Vector) x = ColourRowLanes(v, y, greenSites, x, v.W - 3);
+  if (st.Vector) x = ColourRowLanes(v, y, greenSites, x, v.W - 3);
 #endif
-    ColourRowSites<double>(v, y, greenSites, x, v.W - 3);
-  }
+  ColourRowSites<double>(v, y, greenSites, x, v.W - 3);
 }
 
 // The refinement's red or blue at the red and blue sites of row y (the colour
@@ -322,32 +321,29 @@ ASTRELON_AVX2 int32_t RefineColourLanes(const TKimmelView& v, const TKimmelState
 }
 #endif
 
-// The refinement's red and blue at the red and blue sites of the worker's rows,
-// keeping the values before the pass (rows 1 .. height - 2, for the green sites).
-void RefineOppositeRows(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t first, int32_t step) {
+// The refinement's red and blue at the red and blue sites of row y, keeping
+// the values before the pass (rows 1 .. height - 2, for the green sites).
+void RefineOppositeRow(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t y) {
   const size_t half = size_t(st.HalfWidth);
-  for (int32_t y = first + 1; y <= v.H - 2; y += step) {
-    const int32_t own = RowPlane(y);
-    const float* plane = v.P[4 - own];
-    float* old = (own == 3 ? st.OldRed : st.OldBlue).data() + size_t(y >> 1) * half;
-    for (int32_t x = IsGreen(0, y) ? 1 : 0; x < v.W; x += 2) old[x >> 1] = plane[v.At(x, y)];
-    if (y < 2 || y > v.H - 3) continue;
-    int32_t x = IsGreen(2, y) ? 3 : 2;
+  const int32_t own = RowPlane(y);
+  const float* plane = v.P[4 - own];
+  float* old = (own == 3 ? st.OldRed : st.OldBlue).data() + size_t(y >> 1) * half;
+  for (int32_t x = IsGreen(0, y) ? 1 : 0; x < v.W; x += 2) old[x >> 1] = plane[v.At(x, y)];
+  if (y < 2 || y > v.H - 3) return;
+  int32_t x = IsGreen(2, y) ? 3 : 2;
 #if ASTRELON_HAVE_AVX2
-    if (st.Vector) x = RefineColourLanes(v, st, p, y, false, x, v.W - 3);
+  if (st.Vector) x = RefineColourLanes(v, st, p, y, false, x, v.W - 3);
 #endif
-    RefineColourSites<double>(v, st, p, y, false, x, v.W - 3);
-  }
+  RefineColourSites<double>(v, st, p, y, false, x, v.W - 3);
 }
 
-void RefineGreenSiteRows(const TKimmelView& v, const TKimmelState& st, int32_t p, int32_t first, int32_t step) {
-  for (int32_t y = first + 2; y <= v.H - 3; y += step) {
-    int32_t x = IsGreen(2, y) ? 2 : 3;
+// The refinement's red and blue at the green sites of row y (2 .. height - 3).
+void RefineGreenSiteRow(const TKimmelView& v, const TKimmelState& st, int32_t p, int32_t y) {
+  int32_t x = IsGreen(2, y) ? 2 : 3;
 #if ASTRELON_HAVE_AVX2
-    if (st.Vector) x = RefineColourLanes(v, st, p, y, true, x, v.W - 3);
+  if (st.Vector) x = RefineColourLanes(v, st, p, y, true, x, v.W - 3);
 #endif
-    RefineColourSites<double>(v, st, p, y, true, x, v.W - 3);
-  }
+  RefineColourSites<double>(v, st, p, y, true, x, v.W - 3);
 }
 
 // ---- The refinement's greens ----
@@ -535,14 +531,23 @@ TMosaicWorkerMethod KimmelMosaicMethod(const TMosaicStage& job) {
   st->HalfWidth = (dst.Width + 1) / 2;
   st->Groups = std::max(0, (dst.Height - 6 + GroupRows - 1) / GroupRows);
   st->Progress = std::make_unique<std::atomic<int32_t>[]>(size_t(std::max(st->Groups, 1)));
+  // The rows of the stages that share them in chunks: 2 .. height - 3, and for
+  // the refinement's red and blue sites 1 .. height - 2.
+  const int32_t h = dst.Height;
+  st->Rows.resize(size_t(KimmelStages) + 1);
+  for (int32_t stage = 1; stage <= KimmelStages; ++stage) {
+    const int32_t part = stage < FirstPassStage ? -1 : (stage - FirstPassStage) % 3;
+    if (part == 0) continue;  // the greens go by groups
+    st->Rows[size_t(stage)] = part == 1 ? std::make_unique<TRowDealer>(1, h - 2) : std::make_unique<TRowDealer>(2, h - 3);
+  }
   TMosaicWorkerMethod method;
   method.Stages = KimmelStages;
   method.Stage = [st](TMosaicWorkerBlock& blk, int32_t stage) {
     const TKimmelView v(*blk.Job);
     switch (stage) {
-      case 1: FirstGreenRows(v, *st, blk.Index, blk.Count); return;
-      case 2: KimmelColourRows(v, *st, blk.Index, blk.Count, false); return;
-      case 3: KimmelColourRows(v, *st, blk.Index, blk.Count, true); return;
+      case 1: st->Rows[1]->Take([&](int32_t y) { FirstGreenRow(v, *st, y); }); return;
+      case 2: st->Rows[2]->Take([&](int32_t y) { KimmelColourRow(v, *st, y, false); }); return;
+      case 3: st->Rows[3]->Take([&](int32_t y) { KimmelColourRow(v, *st, y, true); }); return;
       default: break;
     }
     // The refinement: pass p in three stages.
@@ -551,9 +556,9 @@ TMosaicWorkerMethod KimmelMosaicMethod(const TMosaicStage& job) {
     if (part == 0)
       RefineGreenGroups(v, *st, p);
     else if (part == 1)
-      RefineOppositeRows(v, *st, p, blk.Index, blk.Count);
+      st->Rows[size_t(stage)]->Take([&](int32_t y) { RefineOppositeRow(v, *st, p, y); });
     else
-      RefineGreenSiteRows(v, *st, p, blk.Index, blk.Count);
+      st->Rows[size_t(stage)]->Take([&](int32_t y) { RefineGreenSiteRow(v, *st, p, y); });
   };
   method.Between = [st](int32_t stage, std::span<TMosaicWorkerBlock> blocks) {
     if (stage == FirstPassStage - 1) {
