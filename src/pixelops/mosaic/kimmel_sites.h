@@ -161,10 +161,11 @@ template <class D>
 // A refinement pass at a red or blue site: the new green, or the current one
 // where the site keeps it. count: the site's count (above 0); fits as in
 // FirstGreen; rightEdge: the site is the last of its row (its G(0, +3) lies
-// outside, G(0, +2) stands in).
+// outside, G(0, +2) stands in); lineH and lineV: the site's LineVariances where
+// the count is above 3 and the lines fit (read nowhere else).
 template <class D, class GF, class CF>
 [[gnu::always_inline]] inline D RefinedGreen(GF&& G, CF&& C, D count, MaskOf<D> fits, MaskOf<D> rightEdge,
-                                             const TKimmelNumbers& n) {
+                                             D lineH, D lineV, const TKimmelNumbers& n) {
   const D g0 = G(0, 0);
   const D right3 = rightEdge ? G(0, 2) : G(0, 3);
   D dh = 2.0 * AbsLanes(G(0, -1) - G(0, 1)) + AbsLanes(G(-1, -2) - G(-1, 0)) + AbsLanes(G(1, -2) - G(1, 0)) +
@@ -180,10 +181,8 @@ template <class D, class GF, class CF>
   const D m = PowerOf(dh, dv, n);
   const auto lines = (count > 3.0) & fits;
   if (AnyLane<D>(lines)) {
-    D vh, vv;
-    LineVariances(G, C, count, n, vh, vv);
-    dh = lines ? vh + dh / count : dh;
-    dv = lines ? vv + dv / count : dv;
+    dh = lines ? lineH + dh / count : dh;
+    dv = lines ? lineV + dv / count : dv;
   }
   const D gl = G(0, -1) - C(0, -1), gr = G(0, 1) - C(0, 1), gu = G(-1, 0) - C(-1, 0), gd = G(1, 0) - C(1, 0);
   const D gnew = C(0, 0) + Mix(gl + gr, gu + gd, EdgeWeight(dh, m, 1.0), EdgeWeight(dv, m, 1.0));

@@ -22,12 +22,14 @@ using kimmel::TKimmelNumbers;
 using simd::TVec4d;
 using simd::TVec4f;
 
-// The refinement passes are at most seven; each is three stages after the
-// first three: the greens, red and blue at their red and blue sites, red and
-// blue at the green sites.
+// The refinement passes are at most seven; each is four stages after the first
+// three: the line variances of the sites that take them, the greens, red and
+// blue at their red and blue sites, red and blue at the green sites.
 constexpr int32_t MaxPasses = 7;
 constexpr int32_t FirstPassStage = 4;
-constexpr int32_t KimmelStages = 3 + 3 * MaxPasses;
+constexpr int32_t PassStages = 4;
+enum TPassPart : int32_t { PpLines, PpGreens, PpOpposite, PpGreenSites };
+constexpr int32_t KimmelStages = 3 + PassStages * MaxPasses;
 
 // Rows of the refinement's greens go in groups of four, one row a lane, each
 // lane three columns behind the one above (see RefineGreenGroup).
@@ -49,6 +51,11 @@ struct TKimmelState {
   std::unique_ptr<std::atomic<int32_t>[]> Progress;  // per group: columns done in all its rows
   int32_t Groups = 0;
   std::vector<std::unique_ptr<TRowDealer>> Rows;  // per stage, the stages that deal rows
+  // The line variances of a pass at the refinement's sites whose count is above
+  // 3 and whose lines fit ("listed" sites), in raster order: the first of row y
+  // at LineStart[y].
+  std::vector<int32_t> LineCount, LineStart;
+  std::vector<double> LineH, LineV;
 };
 
 // The planes of the result and the mosaic.
@@ -75,6 +82,12 @@ int32_t RowPlane(int32_t y) {
 }
 bool VarianceWindowFits(const TKimmelView& v, int32_t x, int32_t y) {
   return y >= 7 && y <= v.H - 8 && x > 6 && x < v.W - 7;
+}
+// The first red or blue column of the refinement in row y.
+int32_t RefineStart(int32_t y) { return IsGreen(1, y) ? 4 : 3; }
+// Whether the refinement reads line variances at (x, y) (a site of its rows).
+bool Listed(const TKimmelView& v, const TKimmelState& st, int32_t x, int32_t y) {
+  return VarianceWindowFits(v, x, y) && st.Pixel[v.At(x, y)] > 3;
 }
 
 template <class D>
@@ -150,6 +163,10 @@ void FirstGreenRow(const TKimmelView& v, TKimmelState& st, int32_t y) {
     v.P[2][i] = (v.M[i - 1] + v.M[i - W] + v.M[i + W]) / 3;
   }
   st.Row[size_t(y)] = rowCount;
+  int32_t listed = 0;
+  if (y >= 3 && y <= v.H - 4)
+    for (int32_t s = RefineStart(y); s <= w - 3; s += 2) listed += Listed(v, st, s, y);
+  st.LineCount[size_t(y)] = listed;
 }
 
 // ---- Stages 2 and 3, and the refinement's red and blue ----
@@ -346,6 +363,80 @@ void RefineGreenSiteRow(const TKimmelView& v, const TKimmelState& st, int32_t p,
   RefineColourSites<double>(v, st, p, y, true, x, v.W - 3);
 }
 
+// ---- The line variances of a pass ----
+//
+// A site whose count is above 3 takes the variances of its 15-pixel lines
+// (LineVariances). They read the own colour at own-colour and green sites and
+// the green at green sites, none of which the pass's greens change: they are
+// found before the greens, row by row in lanes along the row, for the listed
+// sites whose count reaches the pass.
+
+// The listed sites among x, x + 2, ... of row y: their variances at index
+// `next` on (one index per listed site, whether the pass takes it or not).
+template <class D>
+[[gnu::always_inline]] inline void LineSites(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t x, int32_t y,
+                                             int32_t& next) {
+  constexpr int L = simd::LaneCount<D>;
+  const ptrdiff_t W = v.W;
+  const size_t i = v.At(x, y);
+  bool listed[L], needed[L];
+  bool any = false;
+  double counts[L];
+  for (int l = 0; l < L; ++l) {
+    listed[l] = Listed(v, st, x + 2 * l, y);
+    counts[l] = st.Pixel[i + 2 * size_t(l)];
+    needed[l] = listed[l] && counts[l] >= p;
+    any |= needed[l];
+  }
+  if (any) {
+    const float* g = v.P[2] + i;
+    const float* c = v.P[RowPlane(y)] + i;
+    const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
+      return simd::Every2Wide<D>(g + dy * W + dx);
+    };
+    const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
+      return simd::Every2Wide<D>(c + dy * W + dx);
+    };
+    D count;
+    if constexpr (L == 1)
+      count = counts[0];
+    else
+      count = D{counts[0], counts[1], counts[2], counts[3]};
+    D vh, vv;
+    kimmel::LineVariances(G, C, count, st.Numbers, vh, vv);
+    int32_t k = next;
+    for (int l = 0; l < L; ++l) {
+      if (needed[l]) {
+        st.LineH[size_t(k)] = LaneOf(vh, l);
+        st.LineV[size_t(k)] = LaneOf(vv, l);
+      }
+      k += listed[l];
+    }
+  }
+  for (int l = 0; l < L; ++l) next += listed[l];
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 int32_t LineLanes(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t x, int32_t y,
+                                int32_t& next) {
+  // Listed sites lie in columns 7 .. width - 8; the lines reach seven columns
+  // past the last lane and one more.
+  for (; x + 6 <= v.W - 8; x += 8) LineSites<TVec4d>(v, st, p, x, y, next);
+  return x;
+}
+#endif
+
+// Row y (7 .. height - 8).
+void LineRow(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t y) {
+  if (st.Row[size_t(y)] < p || st.LineCount[size_t(y)] == 0) return;
+  int32_t next = st.LineStart[size_t(y)];
+  int32_t x = RefineStart(y);
+#if ASTRELON_HAVE_AVX2
+  if (st.Vector) x = LineLanes(v, st, p, x, y, next);
+#endif
+  for (; x <= v.W - 8; x += 2) LineSites<double>(v, st, p, x, y, next);
+}
+
 // ---- The refinement's greens ----
 //
 // A pass goes through the red and blue sites in raster order and writes each
@@ -370,11 +461,12 @@ struct TGroupRow {
 template <int L>
 struct TStepLanes {
   std::array<const float*, L> G{}, C{};
-  double Count[L];
+  double Count[L], LineH[L], LineV[L];
   bool Fits[L], Right[L];
 
+  // line[l]: the index of lane l's line variances, -1 for none.
   TStepLanes(const TKimmelView& v, const TKimmelState& st, const size_t* at, const int32_t* xs,
-             const TGroupRow* rows, const bool* active) {
+             const TGroupRow* rows, const int32_t* line, const bool* active) {
     int any = 0;
     while (!active[any]) ++any;
     for (int l = 0; l < L; ++l) {
@@ -384,18 +476,22 @@ struct TStepLanes {
       Count[l] = st.Pixel[at[l0]];
       Fits[l] = rows[l0].Lines && xs[l0] > 6 && xs[l0] < v.W - 7;
       Right[l] = xs[l0] == v.W - 3;
+      LineH[l] = line[l0] >= 0 ? st.LineH[size_t(line[l0])] : 0.0;
+      LineV[l] = line[l0] >= 0 ? st.LineV[size_t(line[l0])] : 0.0;
     }
   }
 };
 
 // One site (the scalar twin of RefineGreenVector).
-void RefineGreenSite(const TKimmelView& v, const TKimmelState& st, size_t at, int32_t x, const TGroupRow& row) {
+void RefineGreenSite(const TKimmelView& v, const TKimmelState& st, size_t at, int32_t x, const TGroupRow& row,
+                     int32_t line) {
   const bool active = true;
-  const TStepLanes<1> lanes(v, st, &at, &x, &row, &active);
+  const TStepLanes<1> lanes(v, st, &at, &x, &row, &line, &active);
   const ptrdiff_t W = v.W;
   const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return double(lanes.G[0][dy * W + dx]); };
   const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return double(lanes.C[0][dy * W + dx]); };
-  v.P[2][at] = float(kimmel::RefinedGreen<double>(G, C, lanes.Count[0], lanes.Fits[0], lanes.Right[0], st.Numbers));
+  v.P[2][at] = float(kimmel::RefinedGreen<double>(G, C, lanes.Count[0], lanes.Fits[0], lanes.Right[0],
+                                                  lanes.LineH[0], lanes.LineV[0], st.Numbers));
 }
 
 #if ASTRELON_HAVE_AVX2
@@ -414,40 +510,31 @@ ASTRELON_AVX2 [[gnu::always_inline]] inline TVec4d GatherLanes(const std::array<
 // site and its direct neighbours, and the 15-pixel lines of own colour where a
 // lane takes the line variances.
 ASTRELON_AVX2 void RefineGreenVector(const TKimmelView& v, const TKimmelState& st, const size_t* at,
-                                     const int32_t* xs, const TGroupRow* rows, const bool* active) {
-  const TStepLanes<4> lanes(v, st, at, xs, rows, active);
+                                     const int32_t* xs, const TGroupRow* rows, const int32_t* line,
+                                     const bool* active) {
+  const TStepLanes<4> lanes(v, st, at, xs, rows, line, active);
   const ptrdiff_t W = v.W;
-  TVec4d g[7][7], row[15], column[15];
+  TVec4d g[7][7], row[3], column[3];
   static constexpr int8_t Taps[][2] = {
       {0, -3}, {0, -2}, {0, -1}, {0, 0},  {0, 1},  {0, 2},  {0, 3},  {-1, -2}, {-1, -1}, {-1, 0},
       {-1, 1}, {-1, 2}, {1, -2}, {1, -1}, {1, 0},  {1, 1},  {1, 2},  {-2, -1}, {-2, 0},  {-2, 1},
       {2, -1}, {2, 0},  {2, 1},  {-3, 0}, {3, 0}};
   for (const auto& t : Taps) g[t[0] + 3][t[1] + 3] = GatherLanes(lanes.G, t[0] * W + t[1]);
-  for (const int d : {-1, 0, 1}) row[d + 7] = GatherLanes(lanes.C, d);
-  for (const int d : {-1, 1}) column[d + 7] = GatherLanes(lanes.C, d * W);
-  column[7] = row[7];
-  bool lines = false;
-  for (int l = 0; l < 4; ++l) lines |= lanes.Fits[l] && lanes.Count[l] > 3;
-  if (lines)
-    for (int d = 2; d <= 7; ++d)
-      for (const int s : {-1, 1}) {
-        row[7 + s * d] = GatherLanes(lanes.C, s * d);
-        column[7 + s * d] = GatherLanes(lanes.C, s * d * W);
-      }
+  for (const int d : {-1, 0, 1}) row[d + 1] = GatherLanes(lanes.C, d);
+  for (const int d : {-1, 1}) column[d + 1] = GatherLanes(lanes.C, d * W);
+  column[1] = row[1];
   const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return g[dy + 3][dx + 3]; };
   const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
-    return dy == 0 ? row[dx + 7] : column[dy + 7];
+    return dy == 0 ? row[dx + 1] : column[dy + 1];
   };
-  const TVec4d count{lanes.Count[0], lanes.Count[1], lanes.Count[2], lanes.Count[3]};
-  const TVec4d green = kimmel::RefinedGreen<TVec4d>(G, C, count, simd::LaneMask<TVec4d>(lanes.Fits),
-                                                    simd::LaneMask<TVec4d>(lanes.Right), st.Numbers);
+  const auto lanesOf = [](const double* v) __attribute__((always_inline)) { return TVec4d{v[0], v[1], v[2], v[3]}; };
+  const TVec4d green = kimmel::RefinedGreen<TVec4d>(G, C, lanesOf(lanes.Count), simd::LaneMask<TVec4d>(lanes.Fits),
+                                                    simd::LaneMask<TVec4d>(lanes.Right), lanesOf(lanes.LineH),
+                                                    lanesOf(lanes.LineV), st.Numbers);
   for (int l = 0; l < 4; ++l)
     if (active[l]) v.P[2][at[l]] = float(green[l]);
 }
 #endif
-
-// The first red or blue column of the refinement in row y.
-int32_t RefineStart(int32_t y) { return IsGreen(1, y) ? 4 : 3; }
 
 // One group of rows y0 .. y0 + 3 of pass p (rows 3 .. height - 4 whose count
 // reaches p). Before each chunk of columns it waits for the group above; after
@@ -465,6 +552,10 @@ void RefineGreenGroup(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t
     anyRow |= rowActive[size_t(l)];
     rows[size_t(l)] = {v.P[RowPlane(y)], RefineStart(y), y >= 7 && y <= v.H - 8};
   }
+  // Per row the index of its next listed site's line variances.
+  std::array<int32_t, GroupRows> cursor{};
+  for (int32_t l = 0; l < GroupRows; ++l)
+    cursor[size_t(l)] = y0 + l <= v.H - 4 ? st.LineStart[size_t(y0 + l)] : 0;
   if (anyRow) {
     const int32_t x0 = RefineStart(y0);
     const int32_t lastStep = (w - 3 + GroupLag * (GroupRows - 1) - x0 + 1) / 2;
@@ -480,15 +571,17 @@ void RefineGreenGroup(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t
       }
       for (int32_t t = t0; t <= t1; ++t) {
         std::array<size_t, GroupRows> at{};
-        std::array<int32_t, GroupRows> xs{};
+        std::array<int32_t, GroupRows> xs{}, line{};
         bool active[GroupRows];
         bool any = false;
         for (int32_t l = 0; l < GroupRows; ++l) {
           const int32_t x = x0 + 2 * t - GroupLag * l;
           xs[size_t(l)] = x;
+          line[size_t(l)] = -1;
           active[l] = rowActive[size_t(l)] && x >= rows[size_t(l)].Start && x <= w - 3;
           if (active[l]) {
             at[size_t(l)] = v.At(x, y0 + l);
+            if (Listed(v, st, x, y0 + l)) line[size_t(l)] = cursor[size_t(l)]++;
             active[l] = st.Pixel[at[size_t(l)]] >= p;
           }
           any |= active[l];
@@ -496,12 +589,12 @@ void RefineGreenGroup(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t
         if (!any) continue;
 #if ASTRELON_HAVE_AVX2
         if (st.Vector) {
-          RefineGreenVector(v, st, at.data(), xs.data(), rows.data(), active);
+          RefineGreenVector(v, st, at.data(), xs.data(), rows.data(), line.data(), active);
           continue;
         }
 #endif
         for (int32_t l = 0; l < GroupRows; ++l)
-          if (active[l]) RefineGreenSite(v, st, at[size_t(l)], xs[size_t(l)], rows[size_t(l)]);
+          if (active[l]) RefineGreenSite(v, st, at[size_t(l)], xs[size_t(l)], rows[size_t(l)], line[size_t(l)]);
       }
       // The last row has done every column up to its own position.
       done.store(x0 + 2 * t1 - GroupLag * (GroupRows - 1), std::memory_order_release);
@@ -536,10 +629,13 @@ TMosaicWorkerMethod KimmelMosaicMethod(const TMosaicStage& job) {
   const int32_t h = dst.Height;
   st->Rows.resize(size_t(KimmelStages) + 1);
   for (int32_t stage = 1; stage <= KimmelStages; ++stage) {
-    const int32_t part = stage < FirstPassStage ? -1 : (stage - FirstPassStage) % 3;
-    if (part == 0) continue;  // the greens go by groups
-    st->Rows[size_t(stage)] = part == 1 ? std::make_unique<TRowDealer>(1, h - 2) : std::make_unique<TRowDealer>(2, h - 3);
+    const int32_t part = stage < FirstPassStage ? -1 : (stage - FirstPassStage) % PassStages;
+    if (part == PpGreens) continue;  // the greens go by groups
+    st->Rows[size_t(stage)] = part == PpLines      ? std::make_unique<TRowDealer>(7, h - 8)
+                              : part == PpOpposite ? std::make_unique<TRowDealer>(1, h - 2)
+                                                   : std::make_unique<TRowDealer>(2, h - 3);
   }
+  st->LineCount.assign(size_t(std::max(h, 0)), 0);
   TMosaicWorkerMethod method;
   method.Stages = KimmelStages;
   method.Stage = [st](TMosaicWorkerBlock& blk, int32_t stage) {
@@ -550,17 +646,29 @@ TMosaicWorkerMethod KimmelMosaicMethod(const TMosaicStage& job) {
       case 3: st->Rows[3]->Take([&](int32_t y) { KimmelColourRow(v, *st, y, true); }); return;
       default: break;
     }
-    // The refinement: pass p in three stages.
-    const int32_t p = (stage - FirstPassStage) / 3 + 1, part = (stage - FirstPassStage) % 3;
+    // The refinement: pass p in four stages.
+    const int32_t p = (stage - FirstPassStage) / PassStages + 1, part = (stage - FirstPassStage) % PassStages;
     if (p > st->Passes) return;
-    if (part == 0)
-      RefineGreenGroups(v, *st, p);
-    else if (part == 1)
-      st->Rows[size_t(stage)]->Take([&](int32_t y) { RefineOppositeRow(v, *st, p, y); });
-    else
-      st->Rows[size_t(stage)]->Take([&](int32_t y) { RefineGreenSiteRow(v, *st, p, y); });
+    TRowDealer& rows = *st->Rows[size_t(stage)];
+    switch (part) {
+      case PpLines: rows.Take([&](int32_t y) { LineRow(v, *st, p, y); }); break;
+      case PpGreens: RefineGreenGroups(v, *st, p); break;
+      case PpOpposite: rows.Take([&](int32_t y) { RefineOppositeRow(v, *st, p, y); }); break;
+      default: rows.Take([&](int32_t y) { RefineGreenSiteRow(v, *st, p, y); }); break;
+    }
   };
   method.Between = [st](int32_t stage, std::span<TMosaicWorkerBlock> blocks) {
+    if (stage == 1) {
+      // Where each row's line variances start.
+      int64_t total = 0;
+      st->LineStart.assign(st->LineCount.size(), 0);
+      for (size_t y = 0; y < st->LineCount.size(); ++y) {
+        st->LineStart[y] = int32_t(total);
+        total += st->LineCount[y];
+      }
+      st->LineH.assign(size_t(total), 0.0);
+      st->LineV.assign(size_t(total), 0.0);
+    }
     if (stage == FirstPassStage - 1) {
       // Passes: the largest row count over rows 2 .. height - 3, at most seven.
       const TKimmelView v(*blocks.front().Job);
@@ -573,7 +681,7 @@ TMosaicWorkerMethod KimmelMosaicMethod(const TMosaicStage& job) {
         st->OldBlue.assign(cells, 0.0f);
       }
     }
-    if ((stage - (FirstPassStage - 1)) % 3 == 0) {  // before a pass's greens
+    if (stage >= FirstPassStage && (stage - FirstPassStage) % PassStages == PpLines) {  // before a pass's greens
       st->NextGroup.store(0);
       for (int32_t g = 0; g < st->Groups; ++g) st->Progress[size_t(g)].store(INT_MIN);
     }
