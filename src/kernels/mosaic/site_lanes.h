@@ -64,28 +64,30 @@ template <class V>
     for (int l = 0; l < LaneCount<V>; ++l) p[2 * l] = v[l];
 }
 
-// The same sites widened to doubles: a double for one site, four sites in a TVec4d.
+// The floats that widen to D: a float for one site, four for a TVec4d.
+template <class D>
+using FloatLanes = std::conditional_t<std::is_arithmetic_v<D>, float, TVec4f>;
+
+template <class D>
+[[gnu::always_inline]] inline D Widen(FloatLanes<D> v) {
+  if constexpr (std::is_arithmetic_v<D>)
+    return double(v);
+  else
+    return __builtin_convertvector(v, D);
+}
+
+// Every2, Every2Alone and LoadLanes (four consecutive values) widened to doubles.
 template <class D>
 [[gnu::always_inline]] inline D Every2Wide(const float* p) {
-  if constexpr (std::is_arithmetic_v<D>)
-    return double(*p);
-  else
-    return __builtin_convertvector(Every2<TVec4f>(p), D);
+  return Widen<D>(Every2<FloatLanes<D>>(p));
 }
 template <class D>
 [[gnu::always_inline]] inline D Every2AloneWide(const float* p) {
-  if constexpr (std::is_arithmetic_v<D>)
-    return double(*p);
-  else
-    return __builtin_convertvector(Every2Alone<TVec4f>(p), D);
+  return Widen<D>(Every2Alone<FloatLanes<D>>(p));
 }
-// Four consecutive floats widened (one for a single site).
 template <class D>
 [[gnu::always_inline]] inline D NextWide(const float* p) {
-  if constexpr (std::is_arithmetic_v<D>)
-    return double(*p);
-  else
-    return __builtin_convertvector(LoadLanes<TVec4f>(p), D);
+  return Widen<D>(LoadLanes<FloatLanes<D>>(p));
 }
 
 // The lanes of doubles to p[0], p[step], ... as floats.

@@ -250,9 +250,16 @@ void KimmelColourRow(const TKimmelView& v, const TKimmelState& st, int32_t y, bo
   ColourRowSites<double>(v, y, greenSites, x, v.W - 3);
 }
 
+// Which of the sites i, i + 2, ... take part in pass p; false when none does.
+template <int L>
+bool ActiveLanes(const TKimmelState& st, size_t i, int32_t p, bool (&active)[L]) {
+  bool any = false;
+  for (int l = 0; l < L; ++l) any |= (active[l] = st.Pixel[i + 2 * size_t(l)] >= p);
+  return any;
+}
+
 // The refinement's red or blue at the red and blue sites of row y (the colour
-// the row lacks), from the plane's own values at the diagonals. Every site's
-// value before the pass goes to `old` first.
+// the row lacks), from the plane's own values at the diagonals.
 template <class D>
 [[gnu::always_inline]] inline void RefineOppositeSites(const TKimmelView& v, const TKimmelState& st, int32_t p,
                                                        int32_t x, int32_t y, float* plane) {
@@ -260,9 +267,7 @@ template <class D>
   const ptrdiff_t W = v.W;
   const size_t i = v.At(x, y);
   bool active[L];
-  bool any = false;
-  for (int l = 0; l < L; ++l) any |= (active[l] = st.Pixel[i + 2 * size_t(l)] >= p);
-  if (!any) return;
+  if (!ActiveLanes(st, i, p, active)) return;
   const auto G = [&](ptrdiff_t d) __attribute__((always_inline)) { return simd::Every2Wide<D>(v.P[2] + i + d); };
   const auto C = [&](ptrdiff_t d) __attribute__((always_inline)) { return simd::Every2Wide<D>(plane + i + d); };
   const ptrdiff_t nb[4] = {-W - 1, W + 1, -W + 1, W - 1};
@@ -288,9 +293,7 @@ template <class D>
   const ptrdiff_t W = v.W;
   const size_t i = v.At(x, y);
   bool active[L];
-  bool any = false;
-  for (int l = 0; l < L; ++l) any |= (active[l] = st.Pixel[i + 2 * size_t(l)] >= p);
-  if (!any) return;
+  if (!ActiveLanes(st, i, p, active)) return;
   const auto G = [&](ptrdiff_t d) __attribute__((always_inline)) { return simd::Every2Wide<D>(v.P[2] + i + d); };
   const ptrdiff_t nb[4] = {-W, W, -1, 1};
   D g[4];
@@ -497,7 +500,7 @@ void RefineGreenSite(const TKimmelView& v, const TKimmelState& st, size_t at, in
 #if ASTRELON_HAVE_AVX2
 // Offset d of the four lanes' bases, widened: a load and three broadcasts
 // blended in (blends run on more ports than inserts).
-ASTRELON_AVX2 [[gnu::always_inline]] inline TVec4d GatherLanes(const std::array<const float*, 4>& base, ptrdiff_t d) {
+[[gnu::always_inline]] ASTRELON_AVX2 inline TVec4d GatherLanes(const std::array<const float*, 4>& base, ptrdiff_t d) {
   __m128 f = _mm_load_ss(base[0] + d);
   f = _mm_blend_ps(f, _mm_broadcast_ss(base[1] + d), 2);
   f = _mm_blend_ps(f, _mm_broadcast_ss(base[2] + d), 4);
