@@ -383,15 +383,22 @@ template <class D>
   const ptrdiff_t W = v.W;
   const size_t i = v.At(x, y);
   bool listed[L], needed[L];
-  bool any = false;
+  int32_t any = 0;
   double counts[L];
   for (int l = 0; l < L; ++l) {
     listed[l] = Listed(v, st, x + 2 * l, y);
     counts[l] = st.Pixel[i + 2 * size_t(l)];
     needed[l] = listed[l] && counts[l] >= p;
-    any |= needed[l];
+    any += needed[l];
   }
-  if (any) {
+  if constexpr (L > 1) {
+    if (any == 1) {  // a lone site: its lanes would go to waste
+      for (int l = 0, k = next; l < L; k += listed[l], ++l)
+        if (needed[l]) LineSites<double>(v, st, p, x + 2 * l, y, k);
+      any = 0;
+    }
+  }
+  if (any > 0) {
     const float* g = v.P[2] + i;
     const float* c = v.P[RowPlane(y)] + i;
     const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
