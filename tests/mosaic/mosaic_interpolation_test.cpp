@@ -1,11 +1,14 @@
 // The colour-mosaic interpolation: its kernels, the linear, V.N.G., Kimmel and astro
 // methods through the conversion, and results that do not depend on the number
 // of workers (nor on workers that cannot be started).
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "../pixelops/slot_images.h"
@@ -287,6 +290,21 @@ TEST_F(MosaicInterpolationTest, KimmelLanesAndWorkersGiveTheScalarBits) {
   s.Destination = 2;
   s.Method = DmKimmel;
   EXPECT_FALSE(InterpolateMosaic(s, 1));
+}
+
+// Workers asking for rows side by side get every row of the range once, in
+// chunks of consecutive rows; an empty range gives none.
+TEST(MosaicRowDealer, EveryRowOnce) {
+  for (const auto& [first, last, chunk] : {std::tuple{2, 1000, 8}, {1, 1, 8}, {7, 6, 8}, {0, 99, 1}, {3, 50, 64}}) {
+    TRowDealer rows(first, last, chunk);
+    std::vector<std::atomic<int>> seen(size_t(std::max(last + 1, 1)));
+    std::vector<std::thread> takers;
+    for (int k = 0; k < 4; ++k)
+      takers.emplace_back([&] { rows.Take([&](int32_t y) { ++seen[size_t(y)]; }); });
+    for (std::thread& t : takers) t.join();
+    for (int y = 0; y < int(seen.size()); ++y)
+      EXPECT_EQ(seen[size_t(y)].load(), y >= first && y <= last ? 1 : 0) << first << ".." << last << " row " << y;
+  }
 }
 
 TEST_F(MosaicInterpolationTest, WorkerCount) {

@@ -3,6 +3,7 @@
 // value), for the vector loops of the mosaic fills; a plain float or double
 // stands for one site, so one loop body serves the scalar twin too.
 #include <cmath>
+#include <cstddef>
 #include <type_traits>
 
 #include "platform/vector_lanes.h"
