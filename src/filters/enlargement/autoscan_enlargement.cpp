@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/settings.h"
+#include "filters/enlargement/enlargement_memory.h"
 #include "kernels/colour/color_to_mono.h"
 #include "kernels/network/network_training.h"
 #include "kernels/network/neural_tables.h"
@@ -212,6 +213,7 @@ TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings se
   AbortRequested = 0;
   if (!SlotInUse(source) || !SlotInUse(destination)) return TAutoscanEnd::Flat;
   settings = ClampAutoscanSettings(settings);
+  RequireX2EnlargementMemory(source, 2);  // the result, the work image and its half
   TAutoscanImages im;
   if (!MakeAutoscanWorkImage(source, im)) return TAutoscanEnd::Flat;
   MakeAutoscanHalfImage(im);

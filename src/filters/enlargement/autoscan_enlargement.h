@@ -76,7 +76,8 @@ constexpr uint64_t AutoscanDefaultSeed = 1;
 // becomes twice as wide and high. The random positions and the network's
 // start come from `seed` (one seed, one result). Clears the abort flag first;
 // a raised flag or a poll that says no stops the run (Aborted). A flat source
-// changes nothing (Flat).
+// changes nothing (Flat). Throws std::bad_alloc, before anything changes, when
+// the result and the work images do not fit in the free memory.
 TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings settings, uint64_t seed,
                                const TAutoscanPoll& poll = {});
 

@@ -153,7 +153,14 @@ void filterfinden(QAction* sender) {
   SlotPair = {};
   {
     TBusyCursorScope busy;
-    if (!UpscaleX2Network(src, dst, file.toStdString())) {
+    bool enlarged = false;
+    try {
+      enlarged = UpscaleX2Network(src, dst, file.toStdString());
+    } catch (...) {
+      CloseImageSlot(dst);  // refused for memory: the command reports it
+      throw;
+    }
+    if (!enlarged) {
       CloseImageSlot(dst);
       return;
     }

@@ -19,7 +19,6 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
-#include <cmath>
 #include <initializer_list>
 #include <new>
 #include <stdexcept>
@@ -549,9 +548,7 @@ void TForm22::FreeDifferenceSlot() {
 // ---- the designer ----
 
 std::optional<double> TForm22::Field(const QLineEdit* edit) const {
-  const std::optional<double> v = TryStrToFloatDot(edit->text().toStdString());
-  if (!v || !std::isfinite(*v)) return std::nullopt;
-  return v;
+  return TryStrToFloat32Dot(edit->text().toStdString());
 }
 
 void TForm22::BuildDesignerPsf(int which) {
