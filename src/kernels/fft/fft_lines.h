@@ -58,6 +58,9 @@ public:
   }
   void Transform() { RunFftPasses(plan_, buf_.Re(), buf_.Im(), L_); }
 
+  // After Transform: point i of lane l at [i · Lanes() + l].
+  const double* PointsRe() const { return buf_.Re(); }
+  const double* PointsIm() const { return buf_.Im(); }
   // After Transform: point i of lane l.
   double Re(int l, int32_t i) const { return buf_.Re()[size_t(i) * size_t(L_) + size_t(l)]; }
   double Im(int l, int32_t i) const { return buf_.Im()[size_t(i) * size_t(L_) + size_t(l)]; }
