@@ -139,21 +139,11 @@ struct TBoxKernels {
   Attr TRowBest BoxRow##Name(const float* const* rows, int k, int32_t centres, bool masked) {           \
     return k == 3 ? BoxRowOf<L, 3>(rows, k, centres, masked) : BoxRowOf<L, 0>(rows, k, centres, masked); \
   }
-
-ASTRELON_BOX_KERNELS(Scalar, , 1)
-ASTRELON_BOX_KERNELS(Sse2, , 2)
-#if ASTRELON_HAVE_AVX2
-ASTRELON_BOX_KERNELS(Avx2, ASTRELON_AVX2, 4)
-ASTRELON_BOX_KERNELS(Avx512, ASTRELON_AVX512, 8)
-#endif
+ASTRELON_DOUBLE_LANE_TIERS(ASTRELON_BOX_KERNELS)
 
 TBoxKernels BoxKernels(bool vector) {
-#if ASTRELON_HAVE_AVX2
-  if (UseAvx512(vector)) return {StatsAvx512, BoxRowAvx512};
-  if (UseAvx2(vector)) return {StatsAvx2, BoxRowAvx2};
-#endif
-  if (vector) return {StatsSse2, BoxRowSse2};
-  return {StatsScalar, BoxRowScalar};
+  return {lanes::ChooseTier(vector, ASTRELON_TIER_KERNELS(Stats)),
+          lanes::ChooseTier(vector, ASTRELON_TIER_KERNELS(BoxRow))};
 }
 
 }  // namespace

@@ -108,20 +108,7 @@ using TLineRowFn = void (*)(const float*, int32_t, float, float*, double*, doubl
                           double& sum, TRowStats& st) {                                                   \
     LineRowOf<L>(row, n, tf, colN, colS, count, sum, st);                                                 \
   }
-ASTRELON_LINE_ROW(Scalar, , 1)
-ASTRELON_LINE_ROW(Sse2, , 2)
-#if ASTRELON_HAVE_AVX2
-ASTRELON_LINE_ROW(Avx2, ASTRELON_AVX2, 4)
-ASTRELON_LINE_ROW(Avx512, ASTRELON_AVX512, 8)
-#endif
-
-TLineRowFn LineRowKernel(bool vector) {
-#if ASTRELON_HAVE_AVX2
-  if (UseAvx512(vector)) return LineRowAvx512;
-  if (UseAvx2(vector)) return LineRowAvx2;
-#endif
-  return vector ? LineRowSse2 : LineRowScalar;
-}
+ASTRELON_DOUBLE_LANE_TIERS(ASTRELON_LINE_ROW)
 
 // The lines of the working rectangle and the brightest box where the searches
 // start, in one pass over its rows in bands of columns: the counts and sums of
@@ -131,7 +118,7 @@ TLineRowFn LineRowKernel(bool vector) {
 class TDiscLines {
 public:
   TDiscLines(const TImageSlot& im, int plane, double threshold, const TWorkRect& r, int32_t boxRadius)
-      : im_(im), plane_(im.Plane(plane)), threshold_(threshold), x1_(r.x1), y1_(r.y1), y2_(r.y2) {
+      : im_(im), plane_(im.Plane(plane)), threshold_(threshold), x1_(r.x1), x2_(r.x2), y1_(r.y1), y2_(r.y2) {
     // (Columns count in floats: exact up to 2^24 rows.)
     if (r.x2 < r.x1 || r.y2 < r.y1 || r.x1 < 0 || r.y1 < 0 || r.x2 >= im.Width || r.y2 >= im.Height ||
         plane_.size() < im.PixelCount() || r.y2 - r.y1 >= (1 << 24))
@@ -140,7 +127,7 @@ public:
     const int64_t stride = im.Width;
     const std::span<const float> data = plane_.subspan(size_t(r.y1) * size_t(stride) + size_t(r.x1));
     const bool vector = Sse2Enabled;
-    const TLineRowFn lineRow = LineRowKernel(vector);
+    const TLineRowFn lineRow = lanes::ChooseTier(vector, ASTRELON_TIER_KERNELS(LineRow));
     const float tf = SmallestFloatAtLeast(threshold);
     std::vector<float> colN(static_cast<size_t>(w), 0.0f);
     std::vector<double> colS(static_cast<size_t>(w), 0.0);
@@ -200,7 +187,7 @@ public:
 
   // Row y between columns x1 and x2; nothing for a row outside the image.
   TLineCount Row(int32_t y, int32_t x1, int32_t x2) const {
-    if (!rows_.empty() && y >= y1_ && y <= y2_) return rows_[size_t(y - y1_)];
+    if (!rows_.empty() && y >= y1_ && y <= y2_ && x1 == x1_ && x2 == x2_) return rows_[size_t(y - y1_)];
     TLineCount c;
     if (y < 0 || y >= im_.Height) return c;
     const size_t base = size_t(y) * size_t(im_.Width);
@@ -227,8 +214,8 @@ private:
   const TImageSlot& im_;
   std::span<const float> plane_;
   double threshold_;
-  int32_t x1_, y1_, y2_;
-  std::vector<TLineCount> columns_, rows_;
+  int32_t x1_, x2_, y1_, y2_;
+  std::vector<TLineCount> columns_, rows_;  // rows between x1_ and x2_
   TBrightestInRect start_;
   bool scanned_ = false;
 };
@@ -283,7 +270,8 @@ TBrightDisc FindBrightDisc(int slot) {
   ClipWorkRect(im);
   const TWorkRect r = WorkRect;
   const TDiscLines lines(im, plane, threshold, r, DiscStartBoxRadius);
-  const TBrightestInRect start = lines.Scanned() ? lines.Start() : FindBrightestInWorkRect(slot, plane, DiscStartBoxRadius);
+  const TBrightestInRect start =
+      lines.Scanned() ? lines.Start() : FindBrightestInWorkRect(slot, plane, DiscStartBoxRadius);
   disc.BrightestX = start.BrightestX;
   disc.BrightestY = start.BrightestY;
   const int32_t xc = start.BrightestX, yc = start.BrightestY;

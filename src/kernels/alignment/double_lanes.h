@@ -13,6 +13,7 @@
 #include <limits>
 #include <utility>
 
+#include "platform/simd_support.h"
 #include "platform/vector_lanes.h"
 
 #pragma GCC diagnostic push
@@ -71,26 +72,32 @@ template <class V>
   else
     return v[l];
 }
-// |v| (a negative zero stays as it is).
-template <class V>
-[[gnu::always_inline]] inline V Abs(V v) {
-  return v < 0 ? -v : v;
-}
-// The largest and the smallest lane.
+// The largest lane.
 template <class V>
 [[gnu::always_inline]] inline simd::Lane<V> MaxOfLanes(V v) {
   simd::Lane<V> m = Lane(v, 0);
   for (int l = 1; l < simd::LaneCount<V>; ++l) m = Lane(v, l) > m ? Lane(v, l) : m;
   return m;
 }
-template <class V>
-[[gnu::always_inline]] inline simd::Lane<V> MinOfLanes(V v) {
-  simd::Lane<V> m = Lane(v, 0);
-  for (int l = 1; l < simd::LaneCount<V>; ++l) m = Lane(v, l) < m ? Lane(v, l) : m;
-  return m;
-}
 
 constexpr double Infinity = std::numeric_limits<double>::infinity();
+
+// The kernels of one routine for 1, 2, 4 and 8 double lanes: M(Name, attribute,
+// lanes) defines the kernel of each tier, ChooseTier picks the one to run.
+#if ASTRELON_HAVE_AVX2
+#define ASTRELON_DOUBLE_LANE_TIERS(M) \
+  M(Scalar, , 1) M(Sse2, , 2) M(Avx2, ASTRELON_AVX2, 4) M(Avx512, ASTRELON_AVX512, 8)
+#define ASTRELON_TIER_KERNELS(Name) Name##Scalar, Name##Sse2, Name##Avx2, Name##Avx512
+#else
+#define ASTRELON_DOUBLE_LANE_TIERS(M) M(Scalar, , 1) M(Sse2, , 2)
+#define ASTRELON_TIER_KERNELS(Name) Name##Scalar, Name##Sse2, Name##Sse2, Name##Sse2
+#endif
+template <class F>
+F ChooseTier(bool vector, F scalar, F sse2, F avx2, F avx512) {
+  if (UseAvx512(vector)) return avx512;
+  if (UseAvx2(vector)) return avx2;
+  return vector ? sse2 : scalar;
+}
 
 }  // namespace astrelon::lanes
 

@@ -208,7 +208,10 @@ void TRealFft2D::Inverse(const TLaneSpectrum& in, int32_t w, int32_t h, double* 
     double* m = wi + g * group;
     for (int32_t p = 0; p < ny_; ++p) {
       const size_t from = size_t(input[p]) * size_t(L), to = size_t(p) * size_t(L);
-      for (int l = 0; l < L; ++l) r[to + size_t(l)] = sr[from + size_t(l)], m[to + size_t(l)] = -1.0 * si[from + size_t(l)];
+      for (int l = 0; l < L; ++l) {
+        r[to + size_t(l)] = sr[from + size_t(l)];
+        m[to + size_t(l)] = -1.0 * si[from + size_t(l)];
+      }
     }
     RunFftPasses(*planY_, r, m, L);
     for (size_t i = 0; i < group; ++i) m[i] = -1.0 * m[i];
