@@ -39,17 +39,6 @@ bool SameSize(int reference, int work) {
   return A.Width == Wk.Width && A.Height == Wk.Height;
 }
 
-// A plane of `size` floats in huge pages where the system gives them (its
-// values are left unset, so the pages are advised before they are touched):
-// near the edges the windows reach rows that lie far apart, and with small
-// pages nearly every neighbour there would miss the address cache.
-TPlane HugePagePlane(size_t size) {
-  TPlane plane;
-  plane.resize(size);
-  AdviseHugePages(plane.data(), size * sizeof(float));
-  return plane;
-}
-
 }  // namespace
 
 void MinBlurStep(int reference, int work, int plane, float scale, int32_t reach) {
@@ -85,24 +74,7 @@ bool MinBlur(int reference, int work, int plane, int32_t radius, int32_t factor,
   TPlane& workPlane = Store.Image[size_t(work)].Planes[size_t(plane)];
   const size_t size = workPlane.size();
   TPlane& scratch = Scratch(plane, size);
-  // The first step reads the reference alone, so the work plane's values are
-  // not needed: it and, for the rejecting steps, a copy of the reference move
-  // to huge pages (not when both are one plane, which every step changes).
-  TPlane referenceCopy;
-  std::span<const float> referencePlane = Store.Image[size_t(reference)].Planes[size_t(plane)];
-  if (reference != work) {
-    TPlane spent = HugePagePlane(size);
-    workPlane.swap(spent);
-    ReleaseInBackground(std::move(spent), size * sizeof(float));
-    if (radius < 0) {
-      referenceCopy = HugePagePlane(size);
-      const float* from = referencePlane.data();
-      ForEachBand(height, FilterThreads(int64_t(size)), [&](int64_t y0, int64_t y1) {
-        std::copy(from + y0 * width, from + y1 * width, referenceCopy.data() + y0 * width);
-      });
-      referencePlane = referenceCopy;
-    }
-  }
+  const std::span<const float> referencePlane = Store.Image[size_t(reference)].Planes[size_t(plane)];
   // Each step's result replaces the work plane; the old one serves as the next
   // scratch. Two steps whose rows fit in the cache run in one pass (the abort
   // flag is then seen after both).
@@ -122,8 +94,6 @@ bool MinBlur(int reference, int work, int plane, int32_t radius, int32_t factor,
     const float percent = steps[k - 1].Percent;
     stopped = percent < 0 ? poll.Stopped() : !poll.ContinuePercent(plane, percent);
   }
-  const size_t copyBytes = referenceCopy.size() * sizeof(float);
-  ReleaseInBackground(std::move(referenceCopy), copyBytes);
   // The scratch plane goes in the background: unmapping it takes milliseconds.
   TPlane spent;
   spent.swap(Store.Image[0].Planes[size_t(plane)]);
