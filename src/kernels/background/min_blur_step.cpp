@@ -27,13 +27,85 @@ TPlacedStencil Place(const TMinBlurStencil& s, int32_t width) {
   return p;
 }
 
-// The stencils of reaches 1..R, indexed by reach.
-using TStencilTable = std::vector<TPlacedStencil>;
-
-// The reach of a pixel at distance e from the nearest edge in a step of reach
-// r: e rounded down to a multiple of four, at least 1, at most r. Four
-// neighbouring pixels so share one window, and the window stays centred.
+// The reach of a pair of opposite neighbours whose nearer end lies e pixels
+// from the edge it points to, in a step of reach r: e rounded down to a
+// multiple of four, at least 1, at most r. Four neighbouring pixels so share
+// one window, and the pair stays centred. On the border (e = 0) the pair at
+// reach 1 leaves the image and does not count.
 constexpr int32_t CentredReach(int32_t e, int32_t r) { return std::min(r, std::max(1, e & ~int32_t(3))); }
+
+// The windows of one step of reach r. A pixel's window keeps every pair of
+// opposite neighbours at the full reach where both ends lie inside the image;
+// only a pair that would leave it shrinks (CentredReach of the distance to the
+// edge along that pair's direction, for the diagonals of the distance to the
+// nearer edge). So a pixel near the top edge still reaches r to the left and
+// right, and a star near an edge is eaten by neighbours along the edge.
+class TStepWindows {
+public:
+  TStepWindows(int32_t reach, int32_t deepest, float scale) : reach_(reach), full_(size_t(reach) + 1) {
+    for (int32_t l = 1; l <= reach; ++l) full_[size_t(l)] = MinBlurStencil(l, scale);
+    // The diagonal pair at distance m: the largest reach whose diagonal step
+    // k fits into CentredReach(m).
+    diagonal_.assign(size_t(std::max(deepest, 1)) + 1, 1);
+    int32_t l = 1;
+    for (int32_t m = 1; m < int32_t(diagonal_.size()); ++m) {
+      const int32_t room = CentredReach(m, reach);
+      while (l < reach && full_[size_t(l) + 1].K <= room) ++l;
+      diagonal_[size_t(m)] = l;
+    }
+  }
+  int32_t Reach() const { return reach_; }
+  // From this distance to the left and right edges on, the pixels of a row
+  // share one window: the horizontal pair at full reach, the diagonals as far
+  // as the row allows.
+  int32_t Inner() const { return reach_ == 1 ? 1 : (reach_ + 3) & ~int32_t(3); }
+  // The pairs' reaches of a pixel ex and ey pixels from the nearer edges.
+  int32_t Horizontal(int32_t ex) const { return CentredReach(ex, reach_); }
+  int32_t Vertical(int32_t ey) const { return CentredReach(ey, reach_); }
+  int32_t Diagonal(int32_t ex, int32_t ey) const {
+    return diagonal_[size_t(std::min({ex, ey, int32_t(diagonal_.size()) - 1}))];
+  }
+  // The window with its pairs at reaches h, v and d; the centre weighs as in the full window.
+  TMinBlurStencil Window(int32_t h, int32_t v, int32_t d) const {
+    TMinBlurStencil s = full_[size_t(d)];
+    s.Reach = reach_;
+    s.Centre = full_[size_t(reach_)].Centre;
+    s.Dx[3] = -h;
+    s.Dx[4] = h;
+    s.Dy[1] = -v;
+    s.Dy[6] = v;
+    return s;
+  }
+
+private:
+  int32_t reach_;
+  std::vector<TMinBlurStencil> full_;  // indexed by reach 1..reach_
+  std::vector<int32_t> diagonal_;      // indexed by the distance to the nearer edge
+};
+
+// The placed windows of one class of rows, kept while a thread runs down its
+// rows: the rows ey pixels from the top or bottom edge share them when ey
+// rounds down to the same multiple of four, and so do all rows deeper than
+// the step's Inner(). Group g holds the window of the columns 4 g .. 4 g + 3
+// from the left or right edge (1 .. 3 for g = 0), `Middle` that of the rest.
+struct TRowWindows {
+  int32_t Class = -1;
+  std::vector<TPlacedStencil> Group;
+  TPlacedStencil Middle;
+
+  void For(const TStepWindows& t, int32_t ey, int32_t width) {
+    const int32_t inner = t.Inner(), rowClass = std::min(ey & ~int32_t(3), inner);
+    if (rowClass == Class) return;
+    Class = rowClass;
+    const int32_t v = t.Vertical(ey);
+    Group.resize(size_t(inner / 4) + 1);
+    for (int32_t g = 0; 4 * g < inner; ++g) {
+      const int32_t ex = std::max(4 * g, 1);
+      Group[size_t(g)] = Place(t.Window(t.Horizontal(ex), v, t.Diagonal(ex, ey)), width);
+    }
+    Middle = Place(t.Window(t.Reach(), v, t.Diagonal(inner, ey)), width);
+  }
+};
 
 // The start of one pixel's sums: the centre, or weight 1 alone for a pixel
 // below its reference in a rejecting step.
@@ -70,9 +142,9 @@ inline float BlurPixel(const float* a, const float* w, size_t i, const TPlacedSt
   return wc > 0 ? float(s / wc) : BlankPixel;
 }
 
-// One pixel on the image's border (reach 1): only the neighbours whose
-// opposite neighbour lies inside too count, so the window stays centred (the
-// pair along the edge; none in a corner).
+// One pixel on the image's border: only the neighbours whose opposite
+// neighbour lies inside too count, so the window stays centred (the pair
+// along the edge; none in a corner).
 template <bool Rejecting>
 inline float BlurBorderPixel(const float* a, const float* w, int32_t x, int32_t y, int32_t width, int32_t height,
                              const TMinBlurStencil& st) {
@@ -326,60 +398,105 @@ void BlurPair(const float* a, const float* w, float* out, size_t i, const TPlace
 #endif
 }
 
-// Columns x0..x1 (exclusive) of row y: the border pixels (distance 0) at
-// reach 1 with only the pairs inside, every other pixel at its centred reach,
-// in runs of one reach.
+// Columns x0..x1 (exclusive) of row y: every pixel in its own window
+// (TStepWindows), the border pixels with only the pairs inside, the others in
+// runs of one window. `rows` keeps the windows of the row's class.
 template <bool Rejecting>
 void BlurRow(const float* a, const float* w, float* out, int32_t y, int32_t x0, int32_t x1, int32_t width,
-             int32_t height, const TStencilTable& t, bool avx2) {
-  const int32_t reach = int32_t(t.size()) - 1;
+             int32_t height, const TStepWindows& t, TRowWindows& rows, bool avx2) {
   const int32_t ey = std::min(y, height - 1 - y);
   const size_t row = size_t(y) * size_t(width);
-  const TMinBlurStencil& one = t[1].S;
+  const auto edge = [&](int32_t x) { return std::min(x, width - 1 - x); };
+  const auto border = [&](int32_t x) {
+    const int32_t ex = edge(x);
+    const TMinBlurStencil s = t.Window(t.Horizontal(ex), t.Vertical(ey), t.Diagonal(ex, ey));
+    out[row + size_t(x)] = BlurBorderPixel<Rejecting>(a, w, x, y, width, height, s);
+  };
   if (ey == 0) {
-    for (int32_t x = x0; x < x1; ++x)
-      out[row + size_t(x)] = BlurBorderPixel<Rejecting>(a, w, x, y, width, height, one);
+    for (int32_t x = x0; x < x1; ++x) border(x);
     return;
   }
-  const int32_t rowReach = CentredReach(ey, reach);
-  // The run at the row's reach: from the first column whose own reach is as large.
-  const int32_t inner = rowReach == 1 ? 1 : (rowReach + 3) & ~int32_t(3);
-  // The run of one reach from column x (x not on the border): its end and reach.
-  const auto run = [&](int32_t x, int32_t& end) {
-    const int32_t ex = std::min(x, width - 1 - x);
-    const int32_t own = std::min(CentredReach(ex, reach), rowReach);
-    end = x + 1;
-    if (ex >= inner)
+  rows.For(t, ey, width);
+  const int32_t inner = t.Inner();
+  // The run of one window from column x (x not on the border): its end and window.
+  const auto run = [&](int32_t x, int32_t& end) -> const TPlacedStencil& {
+    const int32_t ex = edge(x);
+    if (ex >= inner) {
       end = std::min(x1, width - inner);  // the middle of the row
-    else
-      while (end < x1 && std::min(CentredReach(std::min(end, width - 1 - end), reach), rowReach) == own &&
-             std::min(end, width - 1 - end) > 0)
-        ++end;
-    return own;
+      return rows.Middle;
+    }
+    end = x + 1;
+    while (end < x1 && edge(end) > 0 && edge(end) < inner && edge(end) / 4 == ex / 4) ++end;
+    return rows.Group[size_t(ex / 4)];
   };
   const bool pairs = UsePairs(avx2);
   int32_t x = x0;
   while (x < x1) {
-    if (std::min(x, width - 1 - x) == 0) {
-      out[row + size_t(x)] = BlurBorderPixel<Rejecting>(a, w, x, y, width, height, one);
+    if (edge(x) == 0) {
+      border(x);
       ++x;
       continue;
     }
     int32_t end = x;
-    const int32_t own = run(x, end);
-    if (pairs && end - x == 4 && end < x1 && std::min(end, width - 1 - end) > 0) {
-      // Near the edges the reach changes every four columns: two runs at once.
+    const TPlacedStencil& own = run(x, end);
+    if (pairs && end - x == 4 && end < x1 && edge(end) > 0) {
+      // Near the edges the window changes every four columns: two runs at once.
       int32_t next = end;
-      const int32_t second = run(end, next);
+      const TPlacedStencil& second = run(end, next);
       if (next - end == 4) {
-        BlurPair<Rejecting>(a, w, out, row + size_t(x), t[size_t(own)], t[size_t(second)]);
+        BlurPair<Rejecting>(a, w, out, row + size_t(x), own, second);
         x = next;
         continue;
       }
     }
-    BlurRun<Rejecting>(a, w, out, row + size_t(x), row + size_t(end), t[size_t(own)], avx2);
+    BlurRun<Rejecting>(a, w, out, row + size_t(x), row + size_t(end), own, avx2);
     x = end;
   }
+}
+
+// In a rejecting step a feature (a pixel below its reference) in a corner,
+// where every pair of its window is shrunk, may find no neighbour that counts:
+// a star there would never be eaten. Such a pixel, left as it was, takes what
+// the sky further in says: along each direction of the full window whose two
+// steps land inside the image on pixels that count, the line through them
+// carried back to the pixel (2 W(p + n) - W(p + 2 n)), weighed as in the
+// window. The line keeps a gradient as the centred windows do.
+void FillStuckCorners(const float* a, const float* w, float* out, int32_t width, int32_t height,
+                      const TStepWindows& t, const TMinBlurStencil& full) {
+  const int32_t r = t.Reach();
+  const auto shrunk = [&](int32_t e) { return CentredReach(e, r) < r; };
+  std::vector<int32_t> rows;
+  for (int32_t y = 0; y < height; ++y)
+    if (shrunk(std::min(y, height - 1 - y))) rows.push_back(y);
+  int32_t corner = 0;  // columns 0 .. corner - 1 and the same from the right
+  while (corner < width && shrunk(std::min(corner, width - 1 - corner))) ++corner;
+  if (rows.empty() || corner == 0) return;
+  const auto counts = [&](int64_t x, int64_t y) {
+    if (x < 0 || y < 0 || x >= width || y >= height) return false;
+    const size_t j = size_t(y) * size_t(width) + size_t(x);
+    return IsValidPixel(w[j]) && IsValidPixel(a[j]) && !(w[j] < a[j]);
+  };
+  const auto fill = [&](int32_t x, int32_t y) {
+    const size_t i = size_t(y) * size_t(width) + size_t(x);
+    if (!IsValidPixel(w[i]) || !(w[i] < a[i]) || out[i] != w[i]) return;
+    double s = 0, wc = 0;
+    for (size_t n = 0; n < 8; ++n) {
+      const int64_t x1 = int64_t(x) + full.Dx[n], y1 = int64_t(y) + full.Dy[n];
+      const int64_t x2 = x1 + full.Dx[n], y2 = y1 + full.Dy[n];
+      if (!counts(x1, y1) || !counts(x2, y2)) continue;
+      s += (2.0 * w[size_t(y1) * size_t(width) + size_t(x1)] - w[size_t(y2) * size_t(width) + size_t(x2)]) *
+           full.Weight[n];
+      wc += full.Weight[n];
+    }
+    if (wc > 0) out[i] = float(s / wc);
+  };
+  ForEachBand(int64_t(rows.size()), FilterThreads(int64_t(rows.size()) * corner * 2), [&](int64_t k0, int64_t k1) {
+    for (int64_t k = k0; k < k1; ++k) {
+      const int32_t y = rows[size_t(k)];
+      for (int32_t x = 0; x < std::min(corner, width); ++x) fill(x, y);
+      for (int32_t x = std::max(width - corner, corner); x < width; ++x) fill(x, y);
+    }
+  });
 }
 
 // Columns per strip: a strip runs down the plane with the rows a step reads
@@ -436,8 +553,7 @@ void MinBlurStepPlane(std::span<const float> reference, std::span<const float> w
   // The largest reach any pixel takes: its distance to the nearest edge.
   const int32_t deepest = std::max(1, (std::min(width, height) - 1) / 2);
   const int32_t r = std::min(std::max(std::abs(reach), 1), deepest);
-  TStencilTable table(size_t(r) + 1);
-  for (int32_t l = 1; l <= r; ++l) table[size_t(l)] = Place(MinBlurStencil(l, scale), width);
+  const TStepWindows windows(r, deepest, scale);
   const bool avx2 = UseAvx2(vector);
   const float* a = reference.data();
   const float* w = work.data();
@@ -453,18 +569,20 @@ void MinBlurStepPlane(std::span<const float> reference, std::span<const float> w
   // Whole rows follow each other in memory, and the processor fetches them ahead itself.
   const bool fetch = strips > 1;
   ForEachBand(int64_t(strips) * bands, threads, [&](int64_t first, int64_t last) {
+    TRowWindows rows;
     for (int64_t item = first; item < last; ++item) {
       const int32_t x0 = int32_t(item / bands) * strip, x1 = std::min(width, x0 + strip);
       const int32_t y0 = int32_t(item % bands) * bandRows, y1 = std::min(height, y0 + bandRows);
       for (int32_t y = y0; y < y1; ++y) {
         if (fetch && y + FetchAhead + r < height) FetchFarRow(a, w, y + FetchAhead + r, x0, x1, width, rejecting);
         if (rejecting)
-          BlurRow<true>(a, w, o, y, x0, x1, width, height, table, avx2);
+          BlurRow<true>(a, w, o, y, x0, x1, width, height, windows, rows, avx2);
         else
-          BlurRow<false>(a, w, o, y, x0, x1, width, height, table, avx2);
+          BlurRow<false>(a, w, o, y, x0, x1, width, height, windows, rows, avx2);
       }
     }
   });
+  if (rejecting) FillStuckCorners(a, w, o, width, height, windows, MinBlurStencil(r, scale));
 }
 
 }  // namespace astrelon
