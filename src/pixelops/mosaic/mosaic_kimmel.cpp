@@ -56,6 +56,7 @@ struct TKimmelState {
   // at LineStart[y].
   std::vector<int32_t> LineCount, LineStart;
   std::vector<double> LineH, LineV;
+  std::vector<int32_t> LineColumn;  // the listed sites' columns, found in the first pass
 };
 
 // The planes of the result and the mosaic.
@@ -456,16 +457,19 @@ void LineRow(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t y) {
   thread_local std::vector<int32_t> xs, at;
   xs.clear();
   at.clear();
-  int32_t next = st.LineStart[size_t(y)];
+  const int32_t first = st.LineStart[size_t(y)];
+  int32_t* columns = st.LineColumn.data() + first;
   const uint8_t* counts = st.Pixel.data() + v.At(0, y);
-  for (int32_t x = RefineStart(y); x <= v.W - 8; x += 2) {
-    if (!Listed(v, st, x, y)) continue;
-    if (counts[x] >= p) {
-      xs.push_back(x);
-      at.push_back(next);
-    }
-    ++next;
+  if (p == 1) {  // every listed site: their columns for the later passes
+    int32_t next = 0;
+    for (int32_t x = RefineStart(y); x <= v.W - 8; x += 2)
+      if (Listed(v, st, x, y)) columns[next++] = x;
   }
+  for (int32_t k = 0; k < st.LineCount[size_t(y)]; ++k)
+    if (counts[columns[k]] >= p) {
+      xs.push_back(columns[k]);
+      at.push_back(first + k);
+    }
   size_t k = 0;
 #if ASTRELON_HAVE_AVX2
   if (st.Vector) k = LineLanes(v, st, y, xs.data(), at.data(), xs.size());
@@ -697,6 +701,7 @@ TMosaicWorkerMethod KimmelMosaicMethod(const TMosaicStage& job) {
       }
       st->LineH.assign(size_t(total), 0.0);
       st->LineV.assign(size_t(total), 0.0);
+      st->LineColumn.assign(size_t(total), 0);
     }
     if (stage == FirstPassStage - 1) {
       // Passes: the largest row count over rows 2 .. height - 3, at most seven.
