@@ -168,34 +168,31 @@ bool TSpecklePhaseWalk::RunOf(const TSpeckleVisit& visit, const TStep& s, int32_
 }
 
 void TSpecklePhaseWalk::SumGroup(const TSpeckleVisit& visit, int32_t group) {
-  constexpr size_t Ahead = 4;
   const size_t steps = stepList_.size(), from = steps * size_t(group) / Groups,
                to = steps * size_t(group + 1) / Groups;
   float* sumRe = groupRe_.data() + size_t(group) * size_t(slots_);
   float* sumIm = groupIm_.data() + size_t(group) * size_t(slots_);
   std::fill_n(sumRe, slots_, 0.0f);
   std::fill_n(sumIm, slots_, 0.0f);
-  for (size_t q = from; q < to; ++q) {
+  std::vector<TSpecklePhasorRun>& runs = groupRuns_[size_t(group)];
+  runs.clear();
+  for (size_t q = from; q < to; ++q)
     for (int32_t k = 0; k < 2; ++k) {
-      // The runs of a vector further on are asked for meanwhile.
-      TRun run;
-      if (q + Ahead < to && RunOf(visit, stepList_[q + Ahead], k, run))
-        for (int32_t c = 0; c < run.Count + BlockColumns; c += BlockColumns) {
-          __builtin_prefetch(run.Amp + std::min(c, run.Count - 1));
-          __builtin_prefetch(run.Beta + std::min(c, run.Count - 1));
-        }
       const TStep& s = stepList_[q];
+      TRun run;
       if (!RunOf(visit, s, k, run)) continue;
       const int32_t l = liveOf_[q];
+      TSpecklePhasorRun p{run.Count, run.Amp, run.Beta, run.TRe, run.TIm, sumRe + run.Slot, sumIm + run.Slot, &s.K};
       if (l >= 0) {
+        // Paths inside the visit: their phasors are kept for the frequencies.
         const size_t at = size_t(l) * size_t(slots_) + size_t(run.Slot);
-        SpecklePhasors(lanes_, run.Count, run.Amp, run.Beta, liveRe_.data() + at, liveIm_.data() + at, s.K);
-      } else {
-        SpecklePhasorSums(lanes_, run.Count, run.Amp, run.Beta, run.TRe, run.TIm, sumRe + run.Slot,
-                          sumIm + run.Slot, s.K);
+        p.TRe = p.TIm = nullptr;
+        p.Re = liveRe_.data() + at;
+        p.Im = liveIm_.data() + at;
       }
+      runs.push_back(p);
     }
-  }
+  SpecklePhasorRuns(lanes_, runs);
 }
 
 void TSpecklePhaseWalk::SumKnownPaths(const TSpeckleVisit& visit) {

@@ -119,6 +119,7 @@ private:
   // The current visit's sums by slot, its vectors with paths inside it and
   // their phasors (slot-major per vector), and vectors made usable during it.
   std::vector<float> sumRe_, sumIm_, groupRe_, groupIm_;
+  std::array<std::vector<TSpecklePhasorRun>, 8> groupRuns_;  // each group's runs
   std::vector<TStep> live_;
   std::vector<int32_t> liveOf_;  // by step: its row of live phasors, or -1
   std::vector<float> liveRe_, liveIm_;

@@ -6,6 +6,7 @@
 // 16 lanes, all giving the same bits (single-precision polynomials, no fused
 // multiply-add).
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "platform/simd_support.h"
@@ -39,6 +40,18 @@ void SpecklePhasorSums(TSpeckleLanes lanes, int32_t count, const float* amp, con
 // The same phasors stored in (zRe[i], zIm[i]).
 void SpecklePhasors(TSpeckleLanes lanes, int32_t count, const float* amp, const float* beta, float* zRe, float* zIm,
                     const TSpeckleStepConstants& k);
+// A run for SpecklePhasorRuns: with TRe given, the sums of SpecklePhasorSums,
+// else the phasors of SpecklePhasors.
+struct TSpecklePhasorRun {
+  int32_t Count = 0;
+  const float *Amp = nullptr, *Beta = nullptr, *TRe = nullptr, *TIm = nullptr;
+  float *Re = nullptr, *Im = nullptr;
+  const TSpeckleStepConstants* K = nullptr;
+};
+// The runs one after the other (the same bits as one call each), the runs
+// further on asked for from memory meanwhile.
+void SpecklePhasorRuns(TSpeckleLanes lanes, std::span<const TSpecklePhasorRun> runs);
+
 // One path's phasor as the loops above make it (zRe, zIm).
 void SpecklePhasor(float amp, float beta, const TSpeckleStepConstants& k, float& zRe, float& zIm);
 
