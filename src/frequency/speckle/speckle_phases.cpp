@@ -185,6 +185,17 @@ void TSpecklePhaseWalk::SumGroup(const TSpeckleVisit& visit, int32_t group) {
   float* sumIm = groupIm_.data() + size_t(group) * size_t(slots_);
   std::fill_n(sumRe, slots_, 0.0f);
   std::fill_n(sumIm, slots_, 0.0f);
+  if (visit.Column) {
+    // The blocks of the group's vectors that the column needs and that are
+    // not there yet.
+    const int32_t reach = mid_ - visit.First;
+    for (size_t q = from; q < to; ++q) {
+      const TStep& s = stepList_[q];
+      int32_t gx, y0, y1;
+      if (ColumnRows(visit, s, gx, y0, y1) && !Covers(s.U, gx, y0 - s.Dy, y1 - s.Dy))
+        CopyBlock(s, BlockFor(s, gx, y0 - s.Dy, y1 - s.Dy, reach));
+    }
+  }
   std::vector<TSpecklePhasorRun>& runs = groupRuns_[size_t(group)];
   runs.clear();
   for (size_t q = from; q < to; ++q)
@@ -223,17 +234,6 @@ void TSpecklePhaseWalk::SumKnownPaths(const TSpeckleVisit& visit) {
   }
   liveRe_.resize(live_.size() * size_t(slots_));
   liveIm_.resize(live_.size() * size_t(slots_));
-  if (visit.Column) {
-    // The blocks the column needs that are not there yet, a vector an item.
-    const int32_t reach = mid_ - visit.First;
-    copies_.clear();
-    for (const TStep& s : stepList_) {
-      int32_t gx, y0, y1;
-      if (ColumnRows(visit, s, gx, y0, y1) && !Covers(s.U, gx, y0 - s.Dy, y1 - s.Dy))
-        copies_.push_back({&s, BlockFor(s, gx, y0 - s.Dy, y1 - s.Dy, reach)});
-    }
-    team_->Run(int64_t(copies_.size()), [&](int64_t k) { CopyBlock(*copies_[size_t(k)].first, copies_[size_t(k)].second); });
-  }
   // The vectors in a fixed number of groups, each summed on its own, then the
   // groups in order: the same sums for any number of threads.
   groupRe_.resize(Groups * size_t(slots_));

@@ -131,7 +131,6 @@ private:
   int32_t slots_ = 0;
   std::vector<TColumnBlock> blocks_;  // by vector
   std::unique_ptr<float[]> blockData_;
-  std::vector<std::pair<const TStep*, TColumnBlock>> copies_;
   int32_t steps_ = 1;  // path length being enumerated
   int64_t count_ = 0;
 };
