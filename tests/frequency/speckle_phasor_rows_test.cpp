@@ -1,6 +1,7 @@
 // The phasor loops of the speckle reconstruction: every lane count gives the
 // bits of the one-lane twin, the polynomials stay within a few units in the
 // last place of the library, and the path weight follows the variance rule.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -97,6 +98,24 @@ TEST(SpecklePhasorRows, EveryLaneCountGivesTheBitsOfOneLane) {
       EXPECT_TRUE(SameBits(pr, cart1)) << int(lanes);
       EXPECT_EQ(std::memcmp(sum.data(), sum1.data(), sizeof sum), 0) << int(lanes);
       EXPECT_EQ(std::memcmp(outer.data(), outer1.data(), sizeof outer), 0) << int(lanes);
+    }
+  }
+}
+
+// The noise cut in every lane count is std::max(a − cut, 0) · w bit for bit,
+// −0, infinities and not-a-number included, and the rest of the row is only scaled.
+TEST(SpecklePhasorRows, NoiseCutIsTheMaximumRuleInEveryLaneCount) {
+  DetectCpuFeatures();
+  const int n = 203, cutCount = 150;
+  const TRows rows(n);
+  for (const float cut : {0.25f, 0.0f}) {
+    std::vector<float> want = rows.Amp;
+    for (int i = 0; i < n; ++i)
+      want[size_t(i)] = (i < cutCount ? std::max(want[size_t(i)] - cut, 0.0f) : want[size_t(i)]) * 1.5f;
+    for (const TSpeckleLanes lanes : SpeckleLanesAvailable()) {
+      std::vector<float> a = rows.Amp;
+      SpeckleCutAndWeigh(lanes, n, cutCount, a.data(), cut, 1.5f);
+      EXPECT_TRUE(SameBits(a, want)) << int(lanes) << " " << cut;
     }
   }
 }

@@ -57,17 +57,14 @@ TVectorNoise ConvertAccumulator(TPlane& x, int32_t width, int32_t height, int32_
 // Every amplitude of an accumulator times its radial factor w, those of the
 // bins it was summed on first lowered by half the noise (0 at least): one
 // pass for both steps, with the roundings of two.
-void CutAndWeigh(TPlane& x, int32_t width, int32_t height, int32_t dx, int32_t dy, double noise, float w) {
+void CutAndWeigh(TPlane& x, int32_t width, int32_t height, int32_t dx, int32_t dy, double noise, float w,
+                 TSpeckleLanes lanes) {
   const int32_t half = width / 2, columns = std::max(half - dx, 0), rows = height - std::abs(dy);
   const int32_t first = std::max(0, -dy);
   const float cut = float(0.5 * noise);
-  for (int32_t r = 0; r < height; ++r) {
-    float* a = x.data() + size_t(r) * size_t(width);
-    int32_t c = 0;
-    if (r >= first && r < first + rows)
-      for (; c < columns; ++c) a[c] = std::max(a[c] - cut, 0.0f) * w;
-    for (; c < half; ++c) a[c] *= w;
-  }
+  for (int32_t r = 0; r < height; ++r)
+    SpeckleCutAndWeigh(lanes, half, r >= first && r < first + rows ? columns : 0, x.data() + size_t(r) * size_t(width),
+                       cut, w);
 }
 
 }  // namespace
@@ -122,7 +119,7 @@ void ConvertSpeckleLayer(TSpeckleAccumulators& acc, int layer, const TShiftVecto
   ForEachBand(threads, std::max(threads, 1), [&](int64_t, int64_t) {
     for (int32_t u; (u = again.fetch_add(1)) <= count;)
       CutAndWeigh(x[size_t(u)], acc.Width, acc.Height, v.Dx[size_t(u)], v.Dy[size_t(u)], noise.Noise[size_t(u)],
-                  float(noise.Weight[size_t(u)]));
+                  float(noise.Weight[size_t(u)]), lanes);
   });
   noise.Converted = true;
 }

@@ -147,6 +147,25 @@ TPairMap<F> PairMap(int32_t count, float* re, float* im, F map) {
   return {count, re, im, map};
 }
 
+// Each a[i] replaced by f(a[i]).
+template <class F>
+struct TValueMap {
+  int32_t Count;
+  float* A;
+  F Map;
+  template <class V>
+  [[gnu::always_inline]] int32_t Run(int32_t x) const {
+    constexpr int32_t L = LaneCount<V>;
+    float* a = A;
+    for (const int32_t n = Count; x + L <= n; x += L) StoreLanes(a + x, Map(LoadLanes<V>(a + x)));
+    return x;
+  }
+};
+template <class F>
+TValueMap<F> ValueMap(int32_t count, float* a, F map) {
+  return {count, a, map};
+}
+
 typedef double TVec4dLanes __attribute__((vector_size(32)));
 
 // Amplitude and phase of each bin in three steps over the row: the squared
@@ -355,5 +374,15 @@ void SpecklePolarToCartesian(TSpeckleLanes lanes, int32_t count, float* re, floa
       }));
 }
 
-}  // namespace astrelon
+void SpeckleCutAndWeigh(TSpeckleLanes lanes, int32_t count, int32_t cutCount, float* a, float cut, float w) {
+  cutCount = std::clamp(cutCount, 0, count);
+  // 0 > d ? 0 : d is std::max(d, 0) in every lane.
+  Run(lanes, ValueMap(cutCount, a, [cut, w](auto v) __attribute__((always_inline)) {
+        using V = decltype(v);
+        return LaneMax(Splat<V>(0.0f), v - Splat<V>(cut)) * Splat<V>(w);
+      }));
+  Run(lanes, ValueMap(count - cutCount, a + cutCount,
+                      [w](auto v) __attribute__((always_inline)) { return v * Splat<decltype(v)>(w); }));
+}
 
+}  // namespace astrelon

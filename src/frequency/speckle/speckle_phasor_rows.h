@@ -1,8 +1,8 @@
 #pragma once
 // The row loops of the speckle reconstruction that turn phases into unit
 // phasors and back: the weighted phasor of every path of one step over a run
-// of frequencies, amplitude and phase to real and imaginary parts, and real
-// and imaginary parts to amplitude and phase. Each loop runs with 1, 4, 8 or
+// of frequencies, amplitude and phase to real and imaginary parts, real and
+// imaginary parts to amplitude and phase, and the noise cut of amplitudes. Each loop runs with 1, 4, 8 or
 // 16 lanes, all giving the same bits (single-precision polynomials, no fused
 // multiply-add).
 #include <cstdint>
@@ -68,5 +68,10 @@ void SpeckleCartesianToPolar(TSpeckleLanes lanes, int32_t count, float* re, floa
 
 // (amplitude, phase) in (re[i], im[i]) to (amplitude·cos, amplitude·sin).
 void SpecklePolarToCartesian(TSpeckleLanes lanes, int32_t count, float* re, float* im);
+
+// The noise cut and radial factor of a row of amplitudes: a[i] becomes
+// max(a[i] − cut, 0) · w for i < cutCount (std::max's pick: −0 and a NaN
+// stay) and a[i] · w for cutCount <= i < count.
+void SpeckleCutAndWeigh(TSpeckleLanes lanes, int32_t count, int32_t cutCount, float* a, float cut, float w);
 
 }  // namespace astrelon
