@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"
+#include "store/planes/percentile_selection.h"
 
 #pragma GCC diagnostic ignored "-Wpsabi"
 
@@ -36,58 +39,92 @@ struct TLineCount {
 
 using lanes::D;
 
-// One row of a band of columns: colN/colS[x] gain the row's pixel at x when it
-// reaches the threshold (valid and at least t; tf is the smallest float that
-// is), the row's own count and sum gain it too (added by lanes, so exact only
-// where such sums are), and the row's statistics for the box search are
-// gathered on the way. Blank values become NaN, which never reaches tf (one
-// comparison per selection, see double_lanes.h).
+// One row of a band of columns: the column count cn and sums cs0, cs1 (the
+// lower and upper half of the lanes) gain the row's pixel when it counts
+// (valid and at least countFrom), the row's own count and sum gain it too
+// (added by lanes, so exact only where such sums are), and a pixel from
+// waitFrom up that does not count yet is counted in rw. Blank values become
+// NaN, which never reaches a bound (one comparison per selection, see
+// double_lanes.h).
 template <class V, int L>
-[[gnu::always_inline]] inline void LineStep(V v, float tf, float* colN, double* colS, V& rn, D<L>& rs, D<L>& rs2) {
-  const V w = v > BlankLimit ? v : std::numeric_limits<float>::quiet_NaN();
-  const V value = w >= tf ? w : 0.0f, one = w >= tf ? 1.0f : 0.0f;
-  simd::StoreLanes(colN, simd::LoadLanes<V>(colN) + one);
+[[gnu::always_inline]] inline void LineStep(V v, float waitFrom, float countFrom, V& cn, D<L>& cs0, D<L>& cs1, V& rn,
+                                            V& rw, D<L>& rs, D<L>& rs2) {
+  constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+  const V w = v > BlankLimit ? v : nan;
+  const V value = w >= countFrom ? w : 0.0f, one = w >= countFrom ? 1.0f : 0.0f;
+  const V from = w >= waitFrom ? w : nan;
+  rw += from < countFrom ? 1.0f : 0.0f;
+  cn += one;
   rn += one;
   if constexpr (simd::LaneCount<V> == 1) {
-    colS[0] += double(value);
+    cs0 += double(value);
     rs += double(value);
-    (void)rs2;
+    (void)cs1, (void)rs2;
   } else {
     const D<L> lo = lanes::WidenPart<L, 0>(value), hi = lanes::WidenPart<L, L>(value);
-    simd::StoreLanes(colS, simd::LoadLanes<D<L>>(colS) + lo);
-    simd::StoreLanes(colS + L, simd::LoadLanes<D<L>>(colS + L) + hi);
+    cs0 += lo;
+    cs1 += hi;
     rs += lo;
     rs2 += hi;
   }
 }
 
-template <int L>
-[[gnu::always_inline]] inline void LineRowOf(const float* row, int32_t n, float tf, float* colN, double* colS,
-                                             double& count, double& sum, TRowStats& st) {
+// What one row of a band yields besides the column sums.
+struct TRowLine {
+  double Count = 0, Sum = 0;
+  double Waiting = 0;  // pixels from waitFrom up that do not count yet
+  TRowStats Stats;
+};
+
+// R rows (`stride` apart) of a band: colN/colS[x] gain the rows' pixels at x
+// in row order, and the rows' statistics for the box search are gathered on
+// the way. The rows from `ahead` on (R of them) are fetched meanwhile.
+template <int L, int R>
+[[gnu::always_inline]] inline void LineRowsOf(const float* row, int64_t stride, int32_t n, float waitFrom,
+                                              float countFrom, float* colN, double* colS, const float* ahead,
+                                              TRowLine* out) {
   using V = lanes::TStatLanes<L>;
   constexpr int N = simd::LaneCount<V>;
-  lanes::TStatsAccumulator<V> acc;
-  V rn{};
-  D<L> rs{}, rs2{};
+  lanes::TStatsAccumulator<V> acc[R];
+  V rn[R], rw[R];
+  D<L> rs[R], rs2[R];
+  for (int r = 0; r < R; ++r) rn[r] = rw[r] = V{}, rs[r] = rs2[r] = D<L>{};
   int32_t x = 0;
   for (; x + N <= n; x += N) {
-    const V v = simd::LoadLanes<V>(row + x);
-    acc.Add(v);
-    LineStep<V, L>(v, tf, colN + x, colS + x, rn, rs, rs2);
+    if constexpr (N > 1)
+      if (N >= 16 || x % 16 == 0)
+        for (int r = 0; r < R; ++r) __builtin_prefetch(ahead + r * stride + x, 0, 2);
+    V cn = simd::LoadLanes<V>(colN + x);
+    D<L> cs0 = simd::LoadLanes<D<L>>(colS + x), cs1{};
+    if constexpr (N > 1) cs1 = simd::LoadLanes<D<L>>(colS + x + L);
+    for (int r = 0; r < R; ++r) {
+      const V v = simd::LoadLanes<V>(row + r * stride + x);
+      acc[r].Add(v);
+      LineStep<V, L>(v, waitFrom, countFrom, cn, cs0, cs1, rn[r], rw[r], rs[r], rs2[r]);
+    }
+    simd::StoreLanes(colN + x, cn);
+    simd::StoreLanes(colS + x, cs0);
+    if constexpr (N > 1) simd::StoreLanes(colS + x + L, cs1);
   }
-  lanes::TStatsAccumulator<float> one;
-  acc.Fold(one);
-  float sn = 0;
-  double cn = 0, ss = 0;
-  for (int l = 0; l < N; ++l) cn += lanes::Lane(rn, l);
-  for (int l = 0; l < L; ++l) ss += lanes::Lane(rs, l) + lanes::Lane(rs2, l);
-  for (; x < n; ++x) {
-    one.Add(row[x]);
-    LineStep<float, 1>(row[x], tf, colN + x, colS + x, sn, ss, ss);
+  for (int r = 0; r < R; ++r) {
+    const float* line = row + r * stride;
+    lanes::TStatsAccumulator<float> one;
+    acc[r].Fold(one);
+    float sn = 0, sw = 0;
+    double cn = 0, cw = 0, ss = 0;
+    for (int l = 0; l < N; ++l) cn += lanes::Lane(rn[r], l), cw += lanes::Lane(rw[r], l);
+    for (int l = 0; l < L; ++l) ss += lanes::Lane(rs[r], l) + lanes::Lane(rs2[r], l);
+    for (int32_t i = x; i < n; ++i) {
+      one.Add(line[i]);
+      float c = colN[i];
+      LineStep<float, 1>(line[i], waitFrom, countFrom, c, colS[i], colS[i], sn, sw, ss, ss);
+      colN[i] = c;
+    }
+    out[r].Count = cn + sn;
+    out[r].Sum = ss;
+    out[r].Waiting = cw + sw;
+    out[r].Stats = one.Stats();
   }
-  count = cn + sn;
-  sum = ss;
-  st = one.Stats();
 }
 
 // The smallest float f with double(f) >= t: a float v reaches t exactly when v >= f.
@@ -101,24 +138,43 @@ float SmallestFloatAtLeast(double t) {
   return f;
 }
 
-using TLineRowFn = void (*)(const float*, int32_t, float, float*, double*, double&, double&, TRowStats&);
+using TLineRowsFn = void (*)(const float*, int64_t, int32_t, float, float, float*, double*, const float*,
+                              TRowLine*);
 
-#define ASTRELON_LINE_ROW(Name, Attr, L)                                                                  \
-  Attr void LineRow##Name(const float* row, int32_t n, float tf, float* colN, double* colS, double& count, \
-                          double& sum, TRowStats& st) {                                                   \
-    LineRowOf<L>(row, n, tf, colN, colS, count, sum, st);                                                 \
+#define ASTRELON_LINE_ROW(Name, Attr, L)                                                                          \
+  Attr void LineRow##Name(const float* row, int64_t stride, int32_t n, float waitFrom, float countFrom,           \
+                          float* colN, double* colS, const float* ahead, TRowLine* out) {                         \
+    LineRowsOf<L, 1>(row, stride, n, waitFrom, countFrom, colN, colS, ahead, out);                                \
+  }                                                                                                               \
+  Attr void LineRowPair##Name(const float* row, int64_t stride, int32_t n, float waitFrom, float countFrom,       \
+                              float* colN, double* colS, const float* ahead, TRowLine* out) {                     \
+    LineRowsOf<L, 2>(row, stride, n, waitFrom, countFrom, colN, colS, ahead, out);                                \
   }
 ASTRELON_DOUBLE_LANE_TIERS(ASTRELON_LINE_ROW)
+
+// A pixel of the working rectangle that waits for the threshold.
+struct TWaiting {
+  int32_t X, Y;
+  float Value;
+};
 
 // The lines of the working rectangle and the brightest box where the searches
 // start, in one pass over its rows in bands of columns: the counts and sums of
 // every column (added row by row, as one column at a time adds them) and of
 // every row (used when such sums are exact, else formed pixel by pixel when a
 // search asks for the row).
+//
+// The pass may run before the threshold is known exactly, with bounds around
+// it: pixels from countFrom up count at once, those from waitFrom up to it are
+// kept, and Settle adds those that reach the threshold. The pass can hand its
+// pixels to a percentile selection too (the background level over the
+// rectangle's pixels, read once).
 class TDiscLines {
 public:
-  TDiscLines(const TImageSlot& im, int plane, double threshold, const TWorkRect& r, int32_t boxRadius)
-      : im_(im), plane_(im.Plane(plane)), threshold_(threshold), x1_(r.x1), x2_(r.x2), y1_(r.y1), y2_(r.y2) {
+  TDiscLines(const TImageSlot& im, int plane, const TWorkRect& r, int32_t boxRadius, float waitFrom,
+             float countFrom, TLevelSelection* levels)
+      : im_(im), plane_(im.Plane(plane)), x1_(r.x1), x2_(r.x2), y1_(r.y1), y2_(r.y2), waitFrom_(waitFrom),
+        countFrom_(countFrom) {
     // (Columns count in floats: exact up to 2^24 rows.)
     if (r.x2 < r.x1 || r.y2 < r.y1 || r.x1 < 0 || r.y1 < 0 || r.x2 >= im.Width || r.y2 >= im.Height ||
         plane_.size() < im.PixelCount() || r.y2 - r.y1 >= (1 << 24))
@@ -127,50 +183,64 @@ public:
     const int64_t stride = im.Width;
     const std::span<const float> data = plane_.subspan(size_t(r.y1) * size_t(stride) + size_t(r.x1));
     const bool vector = Sse2Enabled;
-    const TLineRowFn lineRow = lanes::ChooseTier(vector, ASTRELON_TIER_KERNELS(LineRow));
-    const float tf = SmallestFloatAtLeast(threshold);
-    std::vector<float> colN(static_cast<size_t>(w), 0.0f);
-    std::vector<double> colS(static_cast<size_t>(w), 0.0);
+    const TLineRowsFn lineRow = lanes::ChooseTier(vector, ASTRELON_TIER_KERNELS(LineRow));
+    const TLineRowsFn lineRowPair = lanes::ChooseTier(vector, ASTRELON_TIER_KERNELS(LineRowPair));
+    colN_.assign(size_t(w), 0.0f);
+    colS_.assign(size_t(w), 0.0);
     const bool boxFits = int64_t(w) >= 2 * int64_t(br) + 1 && int64_t(h) >= 2 * int64_t(br) + 1;
     const int64_t minColumns = std::max<int64_t>(16, (int64_t(1) << 16) / h);
-    const int threads = BandThreads(w, minColumns, Options.Multicore != 0);
-    std::vector<double> partN(size_t(threads) * size_t(h)), partS(partN.size());
-    std::vector<double> largest(static_cast<size_t>(threads), 0.0);
-    std::vector<TBoxBest> boxes(static_cast<size_t>(threads));
-    ForEachBand(threads, threads, [&](int64_t band, int64_t) {
-      const int32_t a = int32_t(w * band / threads), b = int32_t(w * (band + 1) / threads);
+    threads_ = BandThreads(w, minColumns, Options.Multicore != 0);
+    partN_.assign(size_t(threads_) * size_t(h), 0.0);
+    partS_.assign(partN_.size(), 0.0);
+    std::vector<double> largest(static_cast<size_t>(threads_), 0.0);
+    std::vector<TBoxBest> boxes(static_cast<size_t>(threads_));
+    std::vector<std::unique_ptr<TLevelSelection::TPart>> parts(static_cast<size_t>(threads_));
+    if (levels)
+      for (auto& part : parts) part = levels->NewPart(vector);
+    waiting_.resize(size_t(threads_));
+    // Kept pixels beyond this many: the pass cannot settle (too many near the threshold).
+    const size_t keep = size_t(int64_t(w) * int64_t(h) / 64 + 65536);
+    std::atomic<bool> overflow{false};
+    ForEachBand(threads_, threads_, [&](int64_t band, int64_t) {
+      const int32_t a = int32_t(w * band / threads_), b = int32_t(w * (band + 1) / threads_);
       const int32_t from = std::max(a, br), to = std::min(b, w - br);
       const bool box = boxFits && from < to;
       TBoxSearch search(data, h, stride, br, from, to, vector);
-      double* pn = partN.data() + size_t(band) * size_t(h);
-      double* ps = partS.data() + size_t(band) * size_t(h);
+      TLevelSelection::TPart* part = parts[size_t(band)].get();
+      std::vector<TWaiting>& kept = waiting_[size_t(band)];
+      double* pn = partN_.data() + size_t(band) * size_t(h);
+      double* ps = partS_.data() + size_t(band) * size_t(h);
       double top = 0;
-      for (int32_t y = 0; y < h; ++y) {
-        TRowStats st;
-        lineRow(data.data() + y * stride + a, b - a, tf, colN.data() + a, colS.data() + a, pn[y], ps[y], st);
-        top = std::max(top, double(st.Max));
-        if (box) search.AddRow(y, st, a, b);
+      // Rows two at a time (the column sums loaded once for both), the next
+      // two fetched meanwhile.
+      for (int32_t y = 0; y < h;) {
+        const int rows = y + 1 < h ? 2 : 1;
+        const float* row = data.data() + y * stride + a;
+        const float* ahead = y + rows + rows <= h ? row + rows * stride : row;
+        if (part) part->AddRows(row, b - a, rows, stride);
+        TRowLine line[2];
+        (rows == 2 ? lineRowPair : lineRow)(row, stride, b - a, waitFrom, countFrom, colN_.data() + a,
+                                            colS_.data() + a, ahead, line);
+        for (int k = 0; k < rows; ++k, ++y) {
+          pn[y] = line[k].Count;
+          ps[y] = line[k].Sum;
+          if (line[k].Waiting > 0) {
+            const float* at = data.data() + y * stride + a;
+            for (int32_t x = 0; x < b - a; ++x)
+              if (IsValidPixel(at[x]) && at[x] >= waitFrom && at[x] < countFrom) kept.push_back({a + x, y, at[x]});
+            if (kept.size() > keep) overflow = true;
+          }
+          top = std::max(top, double(line[k].Stats.Max));
+          if (box) search.AddRow(y, line[k].Stats, a, b);
+        }
       }
       largest[size_t(band)] = top;
       if (box) boxes[size_t(band)] = search.Result();
     });
-    columns_.resize(size_t(w));
-    for (size_t i = 0; i < columns_.size(); ++i) columns_[i] = {int64_t(colN[i]), colS[i]};
-    // Row sums added by lanes and bands equal those added pixel by pixel where
-    // every such sum is exact: all pixels that count lie between t and the
-    // largest valid one.
-    const double top = *std::max_element(largest.begin(), largest.end());
-    if (threshold > 0 && FloatSumsExact(top, threshold, w)) {
-      rows_.resize(size_t(h));
-      for (int32_t y = 0; y < h; ++y) {
-        double n = 0, sum = 0;
-        for (int k = 0; k < threads; ++k) {
-          n += partN[size_t(k) * size_t(h) + size_t(y)];
-          sum += partS[size_t(k) * size_t(h) + size_t(y)];
-        }
-        rows_[size_t(y)] = {int64_t(n), sum};
-      }
-    }
+    if (levels)
+      for (auto& part : parts) levels->Merge(*part);
+    overflow_ = overflow;
+    top_ = *std::max_element(largest.begin(), largest.end());
     int32_t bx = 0, by = 0;
     float value = BlankLimit;
     if (boxFits)
@@ -184,6 +254,44 @@ public:
   // Whether the pass ran (a rectangle inside the image) and the brightest box it found.
   bool Scanned() const { return scanned_; }
   const TBrightestInRect& Start() const { return start_; }
+
+  // The lines of pixels that reach `threshold`: false when the pass's bounds
+  // do not hold its smallest such float, or when the kept pixels that reach it
+  // would change sums that are not exact in any order.
+  bool Settle(double threshold) {
+    threshold_ = threshold;
+    if (!scanned_) return true;
+    const int32_t w = x2_ - x1_ + 1, h = y2_ - y1_ + 1;
+    const float tf = SmallestFloatAtLeast(threshold);
+    if (!(waitFrom_ <= tf && tf <= countFrom_) || overflow_) return false;
+    const bool exact = threshold > 0 && FloatSumsExact(top_, threshold, h);
+    for (size_t band = 0; band < waiting_.size(); ++band)
+      for (const TWaiting& p : waiting_[band]) {
+        if (!(p.Value >= tf)) continue;
+        if (!exact) return false;
+        colN_[size_t(p.X)] += 1.0f;
+        colS_[size_t(p.X)] += double(p.Value);
+        partN_[band * size_t(h) + size_t(p.Y)] += 1.0;
+        partS_[band * size_t(h) + size_t(p.Y)] += double(p.Value);
+      }
+    columns_.resize(size_t(w));
+    for (size_t i = 0; i < columns_.size(); ++i) columns_[i] = {int64_t(colN_[i]), colS_[i]};
+    // Row sums added by lanes and bands equal those added pixel by pixel where
+    // every such sum is exact: all pixels that count lie between t and the
+    // largest valid one.
+    if (threshold > 0 && FloatSumsExact(top_, threshold, w)) {
+      rows_.resize(size_t(h));
+      for (int32_t y = 0; y < h; ++y) {
+        double n = 0, sum = 0;
+        for (int k = 0; k < threads_; ++k) {
+          n += partN_[size_t(k) * size_t(h) + size_t(y)];
+          sum += partS_[size_t(k) * size_t(h) + size_t(y)];
+        }
+        rows_[size_t(y)] = {int64_t(n), sum};
+      }
+    }
+    return true;
+  }
 
   // Row y between columns x1 and x2; nothing for a row outside the image.
   TLineCount Row(int32_t y, int32_t x1, int32_t x2) const {
@@ -213,8 +321,15 @@ private:
   }
   const TImageSlot& im_;
   std::span<const float> plane_;
-  double threshold_;
   int32_t x1_, x2_, y1_, y2_;
+  float waitFrom_, countFrom_;
+  double threshold_ = 0;
+  int threads_ = 1;
+  double top_ = 0;  // the largest valid value
+  bool overflow_ = false;
+  std::vector<float> colN_;
+  std::vector<double> colS_, partN_, partS_;  // columns; rows by bands
+  std::vector<std::vector<TWaiting>> waiting_;  // by bands
   std::vector<TLineCount> columns_, rows_;  // rows between x1_ and x2_
   TBrightestInRect start_;
   bool scanned_ = false;
@@ -245,11 +360,60 @@ TEdgeSearch SearchEdge(int32_t start, int32_t step, int32_t border, Line&& line,
   return s;
 }
 
-double DiscThreshold(double background, double maximum) {
+// The fraction of the way from the background to the maximum where the disc begins.
+double DiscFraction() {
   double fraction = 0.3;
   if (BatchRunning.load() && !BatchDiscThreshold.empty())
     if (const auto percent = TryStrToFloatDot(BatchDiscThreshold)) fraction = *percent * 0.01;
+  return fraction;
+}
+
+double DiscThreshold(double fraction, double background, double maximum) {
   return fraction * (maximum - background) + background;
+}
+
+// The background level (GetBackgroundLevel's 5 % level of the whole plane)
+// taken in the disc's pass over the working rectangle, the rest of the plane
+// read apart: the level's window from a sample bounds the threshold, the pass
+// runs with those bounds and settles once the level is known. False when any
+// step cannot give exactly what the level and the lines would give one after
+// the other (a rectangle or plane it does not cover, a value to clamp, a
+// level outside its window, bounds that miss): the caller does that then.
+bool FusedDiscPass(const TImageSlot& im, int plane, const TWorkRect& r, double fraction, double maximum,
+                   std::optional<TDiscLines>& lines, double& background) {
+  const bool vector = Sse2Enabled;
+  if (!vector || plane < 1 || plane > std::min(im.PlaneCount, 3) || im.Plane(plane).size() < im.PixelCount() ||
+      int64_t(im.Width) * int64_t(im.Height) < (int64_t(1) << 16))
+    return false;
+  const std::span<const float> values = im.Plane(plane).first(im.PixelCount());
+  const int32_t W = im.Width, H = im.Height;
+  TLevelSelection levels(values, W, H, W, 5.0, 5.0);
+  float lo = 0, hi = 0;
+  if (!levels.Usable() || !levels.WindowA(lo, hi)) return false;
+  // The level is the lower end of a bin of a value in [lo, hi], then a float:
+  // within two bins (of the range the plane had when last measured) and a
+  // little rounding of [lo, hi].
+  const double bin = std::max(double(im.PlaneMax[size_t(plane)]) - double(im.PlaneMin[size_t(plane)]), 0.001) / 65000;
+  const double slack = 2 * bin + 1e-6 * std::max(std::fabs(double(lo)), std::fabs(double(hi)));
+  const double tLo = DiscThreshold(fraction, double(lo) - slack, maximum);
+  const double tHi = DiscThreshold(fraction, double(hi) + slack, maximum);
+  constexpr float inf = std::numeric_limits<float>::infinity();
+  const float waitFrom = std::nextafter(SmallestFloatAtLeast(std::min(tLo, tHi)), -inf);
+  const float countFrom = std::nextafter(SmallestFloatAtLeast(std::max(tLo, tHi)), inf);
+  if (!(waitFrom <= countFrom)) return false;
+  lines.emplace(im, plane, r, DiscStartBoxRadius, waitFrom, countFrom, &levels);
+  if (!lines->Scanned()) return false;
+  // The plane outside the rectangle: the rows above and below, the columns beside.
+  const float* base = values.data();
+  levels.AddRect(base, W, r.y1, W, vector);
+  levels.AddRect(base + int64_t(r.y2 + 1) * W, W, H - 1 - r.y2, W, vector);
+  levels.AddRect(base + int64_t(r.y1) * W, r.x1, r.y2 - r.y1 + 1, W, vector);
+  levels.AddRect(base + int64_t(r.y1) * W + r.x2 + 1, W - 1 - r.x2, r.y2 - r.y1 + 1, W, vector);
+  TPercentileLevels level;
+  float mn = 0, mx = 1;
+  if (levels.Finish(level, mn, mx, vector) != TLevelSelection::TResult::Done) return false;
+  background = float(level.LevelA);
+  return lines->Settle(DiscThreshold(fraction, background, maximum));
 }
 
 }  // namespace
@@ -263,21 +427,28 @@ TBrightDisc FindBrightDisc(int slot) {
   }
   const TImageSlot& im = Store.Image[size_t(slot)];
   const int plane = GetRgbCode(slot);
-  const double background = GetBackgroundLevel(slot, plane);
   const double maximum = im.MaxValue;
-  const double threshold = DiscThreshold(background, maximum);
+  const double fraction = DiscFraction();
 
   ClipWorkRect(im);
   const TWorkRect r = WorkRect;
-  const TDiscLines lines(im, plane, threshold, r, DiscStartBoxRadius);
+  std::optional<TDiscLines> lines;
+  double background = 0;
+  if (!FusedDiscPass(im, plane, r, fraction, maximum, lines, background)) {
+    background = GetBackgroundLevel(slot, plane);
+    const double threshold = DiscThreshold(fraction, background, maximum);
+    const float tf = SmallestFloatAtLeast(threshold);
+    lines.emplace(im, plane, r, DiscStartBoxRadius, tf, tf, nullptr);
+    lines->Settle(threshold);
+  }
   const TBrightestInRect start =
-      lines.Scanned() ? lines.Start() : FindBrightestInWorkRect(slot, plane, DiscStartBoxRadius);
+      lines->Scanned() ? lines->Start() : FindBrightestInWorkRect(slot, plane, DiscStartBoxRadius);
   disc.BrightestX = start.BrightestX;
   disc.BrightestY = start.BrightestY;
   const int32_t xc = start.BrightestX, yc = start.BrightestY;
   const int64_t limit = int64_t((r.x2 - r.x1) / 100 + 2);
-  auto row = [&](int32_t y) { return lines.Row(y, r.x1, r.x2); };
-  auto column = [&](int32_t x) { return lines.Column(x); };
+  auto row = [&](int32_t y) { return lines->Row(y, r.x1, r.x2); };
+  auto column = [&](int32_t x) { return lines->Column(x); };
   // At the top a line with exactly `limit` pixels still belongs to the disc; on
   // the other three sides it ends the search.
   auto atLeast = [limit](int64_t n) { return n >= limit; };
