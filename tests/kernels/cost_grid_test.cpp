@@ -3,6 +3,7 @@
 // every cell pixel by pixel.
 #include <bit>
 #include <cmath>
+#include <complex>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -23,6 +24,19 @@
 
 namespace astrelon::test {
 namespace {
+
+// Bin (k, v) of the nx x ny transform of a w x h image less 0.5, summed term by term.
+template <class T>
+std::complex<double> TermSum(const std::vector<T>& image, int w, int h, int nx, int ny, int k, int v) {
+  double re = 0, im = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const double a = -2 * M_PI * (double(k * x) / nx + double(v * y) / ny);
+      re += (double(image[size_t(y * w + x)]) - 0.5) * std::cos(a);
+      im += (double(image[size_t(y * w + x)]) - 0.5) * std::sin(a);
+    }
+  return {re, im};
+}
 
 // The half spectrum of a padded image against the transform summed term by
 // term, and the image back from it, for even and odd lengths, on the plain and
@@ -50,14 +64,9 @@ TEST(RealFft2D, HalfSpectrumAndInverseAgainstTheSums) {
       double worst = 0;
       for (int v = 0; v < (sums ? c.ny : 0); ++v)
         for (int k = 0; k < half; ++k) {
-          double re = 0, im = 0;
-          for (int y = 0; y < c.h; ++y)
-            for (int x = 0; x < c.w; ++x) {
-              const double a = -2 * M_PI * (double(k * x) / c.nx + double(v * y) / c.ny);
-              re += (image[size_t(y * c.w + x)] - 0.5) * std::cos(a);
-              im += (image[size_t(y * c.w + x)] - 0.5) * std::sin(a);
-            }
-          worst = std::max({worst, std::abs(re - s.Re[size_t(v * half + k)]), std::abs(im - s.Im[size_t(v * half + k)])});
+          const std::complex<double> t = TermSum(image, c.w, c.h, c.nx, c.ny, k, v);
+          worst = std::max({worst, std::abs(t.real() - s.Re[size_t(v * half + k)]),
+                            std::abs(t.imag() - s.Im[size_t(v * half + k)])});
         }
       EXPECT_LT(worst, 1e-9) << c.nx << "x" << c.ny << " vector " << vector;
       std::vector<double> back(size_t(c.w * c.h), 99.0);
@@ -103,15 +112,9 @@ TEST(RealFft2DSingle, HalfSpectrumAndInverseOnEveryLaneCount) {
         double worst = 0;
         for (int v = 0; v <= (c.nx * c.ny < 1000 ? c.ny / 2 : -1); ++v)
           for (int k = 0; k < c.nx; ++k) {
-            double re = 0, im = 0;
-            for (int y = 0; y < c.h; ++y)
-              for (int x = 0; x < c.w; ++x) {
-                const double a = -2 * M_PI * (double(k * x) / c.nx + double(v * y) / c.ny);
-                re += (image[size_t(y * c.w + x)] - 0.5) * std::cos(a);
-                im += (image[size_t(y * c.w + x)] - 0.5) * std::sin(a);
-              }
+            const std::complex<double> t = TermSum(image, c.w, c.h, c.nx, c.ny, k, v);
             const size_t at = size_t(v * c.nx + k);  // one lane: group v
-            worst = std::max({worst, std::abs(re - s.Re()[at]), std::abs(im - s.Im()[at])});
+            worst = std::max({worst, std::abs(t.real() - s.Re()[at]), std::abs(t.imag() - s.Im()[at])});
           }
         EXPECT_LT(worst, 2e-4) << c.nx << "x" << c.ny;
         first = s, firstBack = back;
@@ -200,6 +203,17 @@ TEST(CostGrid, SpectraGiveThePlainCostOfEveryCell) {
   }
 }
 
+// A slot of one w x h plane, in use; its values are the caller's.
+TImageSlot& FreshSlot(int slot, int w, int h) {
+  TImageSlot& im = Store.Image[size_t(slot)];
+  im.Width = w;
+  im.Height = h;
+  im.PlaneCount = 1;
+  im.AllocatePlanes(1);
+  Store.InUse[size_t(slot)] = 1;
+  return im;
+}
+
 // A star field and a copy with its stars moved by (dx, dy) and fresh noise;
 // blank patches where asked.
 void StarFields(double dx, double dy, unsigned seed, bool blanks) {
@@ -209,11 +223,7 @@ void StarFields(double dx, double dy, unsigned seed, bool blanks) {
   std::vector<std::array<double, 3>> stars(220);
   for (auto& s : stars) s = {px(rng), py(rng), peak(rng)};
   for (int slot : {1, 2}) {
-    TImageSlot& im = Store.Image[size_t(slot)];
-    im.Width = W;
-    im.Height = H;
-    im.PlaneCount = 1;
-    im.AllocatePlanes(1);
+    TImageSlot& im = FreshSlot(slot, W, H);
     std::normal_distribution<float> noise(1000.0f, 10.0f);
     for (float& v : im.Planes[1]) v = noise(rng);
     const double ox = slot == 2 ? dx : 0, oy = slot == 2 ? dy : 0;
@@ -225,7 +235,6 @@ void StarFields(double dx, double dy, unsigned seed, bool blanks) {
     if (blanks)
       for (int y = 100; y < 130; ++y)
         for (int x = 150 + 20 * slot; x < 190 + 20 * slot; ++x) im.Planes[1][size_t(y * W + x)] = BlankPixel;
-    Store.InUse[size_t(slot)] = 1;
     UpdateMinMax(slot);
   }
 }
@@ -236,11 +245,7 @@ void PlanetFields(double dx, double dy) {
   constexpr int W = 400, H = 300;
   std::mt19937 rng(11);
   for (int slot : {1, 2}) {
-    TImageSlot& im = Store.Image[size_t(slot)];
-    im.Width = W;
-    im.Height = H;
-    im.PlaneCount = 1;
-    im.AllocatePlanes(1);
+    TImageSlot& im = FreshSlot(slot, W, H);
     std::normal_distribution<float> noise(0.0f, 15.0f);
     const double ox = slot == 2 ? dx : 0, oy = slot == 2 ? dy : 0;
     for (int y = 0; y < H; ++y)
@@ -249,7 +254,6 @@ void PlanetFields(double dx, double dy) {
         const double disc = r < 1 ? 20000 * (0.5 + 0.5 * std::sqrt(1 - r * r)) * (1 + 0.08 * std::sin(v * 0.35)) : 0;
         im.Planes[1][size_t(y * W + x)] = float(300 + disc) + noise(rng);
       }
-    Store.InUse[size_t(slot)] = 1;
     UpdateMinMax(slot);
   }
 }

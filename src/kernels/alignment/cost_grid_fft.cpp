@@ -14,6 +14,7 @@
 #include "kernels/alignment/block_match_cost.h"
 #include "kernels/fft/real_fft_2d.h"
 #include "kernels/fft/real_fft_2d_single.h"
+#include "platform/lane_transposes.h"
 #include "platform/simd_support.h"
 #include "platform/vector_lanes.h"
 #include "store/image_slot.h"
@@ -205,29 +206,6 @@ void ColumnWindowSums(const double* rowSums, const double* rowSquares, int32_t h
 }
 
 #if ASTRELON_HAVE_AVX2
-// The eight doubles of r[i] as the i-th elements of r[0] .. r[7].
-ASTRELON_AVX512 inline void Transpose8(__m512d r[8]) {
-  __m512d t[8], u[8];
-  for (int i = 0; i < 4; ++i) {
-    t[2 * i] = _mm512_unpacklo_pd(r[2 * i], r[2 * i + 1]);
-    t[2 * i + 1] = _mm512_unpackhi_pd(r[2 * i], r[2 * i + 1]);
-  }
-  for (int i = 0; i < 2; ++i) {
-    u[4 * i] = _mm512_shuffle_f64x2(t[4 * i], t[4 * i + 2], 0x88);
-    u[4 * i + 1] = _mm512_shuffle_f64x2(t[4 * i], t[4 * i + 2], 0xdd);
-    u[4 * i + 2] = _mm512_shuffle_f64x2(t[4 * i + 1], t[4 * i + 3], 0x88);
-    u[4 * i + 3] = _mm512_shuffle_f64x2(t[4 * i + 1], t[4 * i + 3], 0xdd);
-  }
-  r[0] = _mm512_shuffle_f64x2(u[0], u[4], 0x88);
-  r[4] = _mm512_shuffle_f64x2(u[0], u[4], 0xdd);
-  r[2] = _mm512_shuffle_f64x2(u[1], u[5], 0x88);
-  r[6] = _mm512_shuffle_f64x2(u[1], u[5], 0xdd);
-  r[1] = _mm512_shuffle_f64x2(u[2], u[6], 0x88);
-  r[5] = _mm512_shuffle_f64x2(u[2], u[6], 0xdd);
-  r[3] = _mm512_shuffle_f64x2(u[3], u[7], 0x88);
-  r[7] = _mm512_shuffle_f64x2(u[3], u[7], 0xdd);
-}
-
 // RowWindowSums with eight rows side by side, one per lane: each lane adds
 // what the four-row loop adds for its row, in the same order.
 ASTRELON_AVX512 void RowWindowSumsAvx512(const float* image, int64_t stride, int32_t rh, int32_t w, int32_t nx,
@@ -243,7 +221,7 @@ ASTRELON_AVX512 void RowWindowSumsAvx512(const float* image, int64_t stride, int
       __m512d r[8];
       for (int k = 0; k < 8; ++k)
         r[k] = _mm512_cvtps_pd(_mm256_maskz_loadu_ps(part, image + (y0 + (k < used ? k : 0)) * stride + x0));
-      Transpose8(r);
+      TransposeDoubles8(r);
       for (int k = 0; k < 8; ++k) _mm512_storeu_pd(lines.data() + size_t(x0 + k) * 8, _mm512_sub_pd(r[k], off));
     }
     const double* line = lines.data();
@@ -267,7 +245,7 @@ ASTRELON_AVX512 void RowWindowSumsAvx512(const float* image, int64_t stride, int
       if (i % 8 == 7 || i == nx - 1) {
         const int32_t i0 = i - i % 8;
         const __mmask8 part = __mmask8((1u << (i - i0 + 1)) - 1);
-        Transpose8(bs), Transpose8(bq);
+        TransposeDoubles8(bs), TransposeDoubles8(bq);
         for (int r = 0; r < used; ++r) {
           _mm512_mask_storeu_pd(rowSums + size_t(y0 + r) * size_t(nx) + size_t(i0), part, bs[r]);
           _mm512_mask_storeu_pd(rowSquares + size_t(y0 + r) * size_t(nx) + size_t(i0), part, bq[r]);

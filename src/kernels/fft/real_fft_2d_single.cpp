@@ -10,6 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/lane_transposes.h"
 #include "platform/simd_support.h"
 
 // Products and sums stay apart (no fused multiply-add), on every path alike.
@@ -64,53 +65,6 @@ template <int L>
 }
 #endif
 
-#if ASTRELON_HAVE_AVX2
-ASTRELON_AVX2 inline void Transpose8(F<8>* v) {
-  __m256 t[8], u[8];
-  for (int i = 0; i < 4; ++i) {
-    t[2 * i] = _mm256_unpacklo_ps(v[2 * i], v[2 * i + 1]);
-    t[2 * i + 1] = _mm256_unpackhi_ps(v[2 * i], v[2 * i + 1]);
-  }
-  for (int i = 0; i < 2; ++i) {
-    u[4 * i] = _mm256_shuffle_ps(t[4 * i], t[4 * i + 2], 0x44);
-    u[4 * i + 1] = _mm256_shuffle_ps(t[4 * i], t[4 * i + 2], 0xee);
-    u[4 * i + 2] = _mm256_shuffle_ps(t[4 * i + 1], t[4 * i + 3], 0x44);
-    u[4 * i + 3] = _mm256_shuffle_ps(t[4 * i + 1], t[4 * i + 3], 0xee);
-  }
-  for (int j = 0; j < 4; ++j) {
-    v[j] = _mm256_permute2f128_ps(u[j], u[4 + j], 0x20);
-    v[4 + j] = _mm256_permute2f128_ps(u[j], u[4 + j], 0x31);
-  }
-}
-
-ASTRELON_AVX512 inline void Transpose16(F<16>* v) {
-  __m512 t[16];
-  for (int i = 0; i < 8; ++i) {
-    t[2 * i] = _mm512_unpacklo_ps(v[2 * i], v[2 * i + 1]);
-    t[2 * i + 1] = _mm512_unpackhi_ps(v[2 * i], v[2 * i + 1]);
-  }
-  __m512 u[16];
-  for (int i = 0; i < 4; ++i) {
-    const __m512d a = _mm512_castps_pd(t[4 * i]), b = _mm512_castps_pd(t[4 * i + 1]);
-    const __m512d c = _mm512_castps_pd(t[4 * i + 2]), d = _mm512_castps_pd(t[4 * i + 3]);
-    u[4 * i] = _mm512_castpd_ps(_mm512_unpacklo_pd(a, c));
-    u[4 * i + 1] = _mm512_castpd_ps(_mm512_unpackhi_pd(a, c));
-    u[4 * i + 2] = _mm512_castpd_ps(_mm512_unpacklo_pd(b, d));
-    u[4 * i + 3] = _mm512_castpd_ps(_mm512_unpackhi_pd(b, d));
-  }
-  // u[4i + j] holds, in its 128-bit block k, row 4i .. 4i + 3 of column 4k + j.
-  for (int i = 0; i < 2; ++i)
-    for (int j = 0; j < 4; ++j) {
-      t[8 * i + j] = _mm512_shuffle_f32x4(u[8 * i + j], u[8 * i + 4 + j], 0x88);
-      t[8 * i + 4 + j] = _mm512_shuffle_f32x4(u[8 * i + j], u[8 * i + 4 + j], 0xdd);
-    }
-  for (int j = 0; j < 8; ++j) {
-    v[j] = _mm512_shuffle_f32x4(t[j], t[8 + j], 0x88);
-    v[8 + j] = _mm512_shuffle_f32x4(t[j], t[8 + j], 0xdd);
-  }
-}
-#endif
-
 template <int L>
 [[gnu::always_inline]] inline void Transpose(F<L>* v) {
   if constexpr (L == 4) {
@@ -119,11 +73,11 @@ template <int L>
 #endif
   } else if constexpr (L == 8) {
 #if ASTRELON_HAVE_AVX2
-    Transpose8(v);
+    TransposeFloats8(reinterpret_cast<__m256*>(v));
 #endif
   } else if constexpr (L == 16) {
 #if ASTRELON_HAVE_AVX2
-    Transpose16(v);
+    TransposeFloats16(reinterpret_cast<__m512*>(v));
 #endif
   }
 }
@@ -136,7 +90,7 @@ inline void Split4(const float* p, F<4>& even, F<4>& odd) {
   even = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
   odd = _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
 }
-inline void Join4(F<4> even, F<4> odd, float* p) {
+inline void Join4(const F<4>& even, const F<4>& odd, float* p) {
   _mm_storeu_ps(p, _mm_unpacklo_ps(even, odd));
   _mm_storeu_ps(p + 4, _mm_unpackhi_ps(even, odd));
 }
@@ -150,7 +104,7 @@ ASTRELON_AVX2 inline void Split8(const float* p, F<8>& even, F<8>& odd) {
   even = _mm256_castpd_ps(_mm256_permute4x64_pd(e, _MM_SHUFFLE(3, 1, 2, 0)));
   odd = _mm256_castpd_ps(_mm256_permute4x64_pd(o, _MM_SHUFFLE(3, 1, 2, 0)));
 }
-ASTRELON_AVX2 inline void Join8(F<8> even, F<8> odd, float* p) {
+ASTRELON_AVX2 inline void Join8(const F<8>& even, const F<8>& odd, float* p) {
   const __m256 lo = _mm256_unpacklo_ps(even, odd), hi = _mm256_unpackhi_ps(even, odd);
   _mm256_storeu_ps(p, _mm256_permute2f128_ps(lo, hi, 0x20));
   _mm256_storeu_ps(p + 8, _mm256_permute2f128_ps(lo, hi, 0x31));
@@ -162,7 +116,7 @@ ASTRELON_AVX512 inline void Split16(const float* p, F<16>& even, F<16>& odd) {
   even = _mm512_permutex2var_ps(a, e, b);
   odd = _mm512_permutex2var_ps(a, _mm512_add_epi32(e, _mm512_set1_epi32(1)), b);
 }
-ASTRELON_AVX512 inline void Join16(F<16> even, F<16> odd, float* p) {
+ASTRELON_AVX512 inline void Join16(const F<16>& even, const F<16>& odd, float* p) {
   const __m512i lo = _mm512_setr_epi32(0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
   _mm512_storeu_ps(p, _mm512_permutex2var_ps(even, lo, odd));
   _mm512_storeu_ps(p + 16, _mm512_permutex2var_ps(even, _mm512_add_epi32(lo, _mm512_set1_epi32(8)), odd));
@@ -190,7 +144,7 @@ template <int L>
 }
 // p[2l] := even lane l, p[2l + 1] := odd lane l.
 template <int L>
-[[gnu::always_inline]] inline void JoinPairs(F<L> even, F<L> odd, float* p) {
+[[gnu::always_inline]] inline void JoinPairs(const F<L>& even, const F<L>& odd, float* p) {
   if constexpr (L == 1) {
     p[0] = even, p[1] = odd;
   } else if constexpr (L == 4) {
