@@ -265,19 +265,22 @@ TRowsFn RowsFn(TWindowKind a, TWindowKind b, bool vector) {
 // ---- The sample and its windows ---------------------------------------------
 
 // Valid values of stretches spread over the rectangle: 512 stretches of 32
-// pixels from large rectangles, about a sixteenth of the pixels (1024 at
+// pixels from large rectangles, about a thirty-second of the pixels (512 at
 // least) in stretches of 8 from smaller ones.
 std::vector<float> SampleRect(const float* base, int32_t w, int32_t h, int64_t stride) {
   const int64_t n = int64_t(w) * int64_t(h);
-  const int64_t length = n >= (int64_t(1) << 18) ? 32 : 8;
-  const int64_t stretches = std::clamp<int64_t>(n / 16, 1024, 16384) / length;
+  const bool large = n >= (int64_t(1) << 18);
+  const int64_t length = large ? 32 : 8;
+  const int64_t stretches = (large ? 16384 : std::clamp<int64_t>(n / 32, 512, 16384)) / length;
   std::vector<float> s;
   if (n < length * 2) return s;
   s.reserve(size_t(stretches * length));
   for (int64_t c = 0; c < stretches; ++c) {
     const int64_t start = c * (n - length) / (stretches - 1);
-    for (int64_t i = start; i < start + length; ++i) {
-      const float v = base[(i / w) * stride + i % w];
+    int64_t y = start / w, x = start % w;
+    for (int64_t i = 0; i < length; ++i, ++x) {
+      if (x == w) x = 0, ++y;
+      const float v = base[y * stride + x];
       if (IsValidPixel(v)) s.push_back(v);
     }
   }
@@ -327,12 +330,17 @@ TWindow WindowOf(const TWindowRanks& r, const std::vector<float>& sorted) {
 // ---- Selection among the gathered values ------------------------------------
 
 // The bin of the k-th smallest (0-based) of n values, all inside [lo, hi]: the
-// k-th smallest bin, counted in a histogram of the bins between Bin(lo) and
-// Bin(hi) (bins grow with the values).
+// k-th smallest bin (bins grow with the values), counted in a histogram of the
+// bins between Bin(lo) and Bin(hi), or selected where those are many more
+// than the values.
 int32_t KthBin(const float* values, int64_t n, int64_t k, float lo, float hi, const TBinning& b, bool vector) {
-  const auto bins = std::make_unique_for_overwrite<int32_t[]>(size_t(n));
-  ValueBins(values, n, b, bins.get(), vector);
+  std::vector<int32_t> bins(static_cast<size_t>(n));
+  ValueBins(values, n, b, bins.data(), vector);
   const int32_t b0 = b.Bin(lo), range = b.Bin(hi) - b0 + 1;
+  if (range > 4 * n) {
+    std::nth_element(bins.begin(), bins.begin() + k, bins.end());
+    return bins[size_t(k)];
+  }
   // Four sets of counts for neighbouring values, which often fall into one bin.
   const int sets = range <= 16384 ? 4 : 1;
   std::vector<uint32_t> counts(size_t(range) * size_t(sets), 0);
@@ -345,6 +353,26 @@ int32_t KthBin(const float* values, int64_t n, int64_t k, float lo, float hi, co
     below += c;
   }
   return b0 + range - 1;  // not reached: k < n
+}
+
+// The values of a window among n gathered ones, in their order.
+template <TWindowKind K>
+int64_t InsideOf(const TWindow& win, const float* values, int64_t n, float* out) {
+  const TWindow w{K, win.Lo, win.Hi};
+  int64_t m = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    out[m] = values[i];
+    m += w.Inside(values[i]) ? 1 : 0;
+  }
+  return m;
+}
+int64_t Inside(const TWindow& win, const float* values, int64_t n, float* out) {
+  switch (win.Kind) {
+    case TWindowKind::Lower: return InsideOf<TWindowKind::Lower>(win, values, n, out);
+    case TWindowKind::Middle: return InsideOf<TWindowKind::Middle>(win, values, n, out);
+    case TWindowKind::Upper: return InsideOf<TWindowKind::Upper>(win, values, n, out);
+    default: return 0;
+  }
 }
 
 }  // namespace
@@ -450,13 +478,8 @@ TLevelSelection::TResult TLevelSelection::Finish(TPercentileLevels& levels, floa
     int64_t n = gather_.Size;
     if (b_.Kind != TWindowKind::None) {
       inside.resize(size_t(n));
-      int64_t m = 0;
-      for (int64_t i = 0; i < n; ++i) {
-        inside[size_t(m)] = values[i];
-        m += win.Inside(values[i]) ? 1 : 0;
-      }
+      n = Inside(win, values, n, inside.data());
       values = inside.data();
-      n = m;
     }
     const int64_t below = win.Kind == TWindowKind::Middle ? win.Below
                           : win.Kind == TWindowKind::Upper ? count - n
