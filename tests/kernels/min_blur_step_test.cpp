@@ -1,8 +1,8 @@
 // MinBlur's step on plain planes: every pixel by the step's formula with each
 // pair of opposite neighbours at the full reach where it fits and shrunk to
 // the distance to the edge where it does not, the vector path's bits equal to
-// the scalar path's; and the automatic flattening of a sky with a gradient and
-// a vignetting bowl up to its edges.
+// the scalar path's, two steps in one pass equal to two; and the automatic
+// flattening of a sky with a gradient and a vignetting bowl up to its edges.
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -141,6 +141,46 @@ TEST(MinBlurStepTest, EveryPixelFollowsTheStepWithItsPairsCentred) {
   EXPECT_GT(refilled, 0);
 }
 
+TEST(MinBlurStepTest, TwoStepsInOnePassGiveTheBitsOfTwo) {
+  // The pass keeps the first step's rows in a window that slides down each
+  // band and, for a rejecting second step, the corners of its input; it must
+  // give the second of two single steps bit for bit, on one thread and on
+  // several, scalar or vector. Features in the corners make both steps fill
+  // stuck pixels; blank and NaN pixels lie in both planes.
+  struct TCase {
+    int Width, Height, First, Second;
+  };
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<float> value(0, 1000);
+  const uint8_t multicore = Options.Multicore;
+  for (const TCase c : {TCase{37, 23, -1, -2}, TCase{300, 200, -4, -7}, TCase{2, 9, -1, -2}, TCase{300, 200, 11, 17},
+                        TCase{1100, 290, -1, -2}, TCase{1100, 290, -11, -17}, TCase{1100, 290, 26, 40},
+                        TCase{200, 1300, -26, -40}, TCase{200, 1300, -61, 92}, TCase{90, 70, -40, -61}}) {
+    std::vector<float> a(size_t(c.Width) * c.Height), w(a.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+      a[i] = value(rng);
+      w[i] = a[i] + value(rng) * 0.2f - 100;
+    }
+    for (int k = 0; k < 4; ++k) {
+      const size_t corner = size_t((k & 2 ? c.Height - 2 : 1) * c.Width + (k & 1 ? c.Width - 2 : 1));
+      a[std::min(corner, a.size() - 1)] += 5000;
+    }
+    for (size_t i = 5; i < a.size(); i += 97) w[i] = BlankPixel;
+    for (size_t i = 11; i < a.size(); i += 89) a[i] = std::nanf("");
+    for (bool vector : {false, true})
+      for (uint8_t threads : {0, 1}) {
+        Options.Multicore = threads;
+        std::vector<float> between(a.size()), twice(a.size()), once(a.size());
+        MinBlurStepPlane(a, w, between, c.Width, c.Height, 0.7f, c.First, vector);
+        MinBlurStepPlane(a, between, twice, c.Width, c.Height, 0.7f, c.Second, vector);
+        MinBlurStepPairPlane(a, w, once, c.Width, c.Height, 0.7f, c.First, c.Second, vector);
+        EXPECT_TRUE(BitEqual(once, twice)) << c.Width << "x" << c.Height << " " << c.First << " " << c.Second << " "
+                                           << vector << " " << int(threads);
+      }
+  }
+  Options.Multicore = multicore;
+}
+
 TEST(MinBlurStepTest, ALinearGradientStaysAsItIs) {
   // A centred window keeps a plane that is linear in x and y (apart from
   // rounding), right up to the edges.
@@ -194,6 +234,15 @@ TEST_F(MinBlurSkyTest, AutomaticFlatteningReachesTheEdges) {
     EXPECT_LT(GradientLeftIn(s, result, 50, true), c.Frame) << c.Bowl << " " << c.Stars << " " << c.Divisor;
     EXPECT_GT(FluxKept(s, result), 0.99) << c.Bowl << " " << c.Stars << " " << c.Divisor;
   }
+}
+
+TEST_F(MinBlurSkyTest, PlanesOfDifferentSizesChangeNothing) {
+  // A reference that does not match the work plane: the work plane stays as it was.
+  const std::vector<float> work(90 * 80, 500.0f);
+  PutImage(1, 100, 80, {std::vector<float>(100 * 80, 400.0f)});
+  PutImage(2, 90, 80, {work});
+  EXPECT_TRUE(MinBlur(1, 2, 1, -10, 1, false, 2));
+  EXPECT_TRUE(BitEqual(Plane(2, 1), work));
 }
 
 TEST_F(MinBlurSkyTest, OneThreadOrSeveralScalarOrVectorGiveTheSameBits) {

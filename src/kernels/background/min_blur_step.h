@@ -33,9 +33,21 @@ TMinBlurStencil MinBlurStencil(int32_t reach, float scale);
 // when reach < 0 (a pixel below `reference` keeps weight 1 alone, and only
 // neighbours at or above their reference value count); blank pixels give
 // blank results and never count. Rows are split over the processors; `vector`
-// lets the AVX2 path run, which gives the scalar path's bits. The centre weighs
-// as in the full window of the step's reach everywhere.
+// lets the AVX2 and AVX-512 paths run, which give the scalar path's bits. The
+// centre weighs as in the full window of the step's reach everywhere.
 void MinBlurStepPlane(std::span<const float> reference, std::span<const float> work, std::span<float> out,
                       int32_t width, int32_t height, float scale, int32_t reach, bool vector);
+
+// Two steps in one pass, reach1 then reach2 (each signed as above), with the
+// bits of two MinBlurStepPlane calls: each band of rows makes the first step's
+// rows within |reach2| of its own in a ring of rows, so that the intermediate
+// plane is never written to memory and read back.
+void MinBlurStepPairPlane(std::span<const float> reference, std::span<const float> work, std::span<float> out,
+                          int32_t width, int32_t height, float scale, int32_t reach1, int32_t reach2, bool vector);
+
+// Whether a pair of steps is worth running in one pass: each thread's rows of
+// the first step and its ring fit in its share of the cache, and its band of
+// rows is long beside the rows it makes twice.
+bool MinBlurPairFits(int32_t width, int32_t height, int32_t reach1, int32_t reach2);
 
 }  // namespace astrelon
