@@ -32,96 +32,74 @@ namespace astrelon {
 namespace {
 
 // Pixels of one row or column that reach the threshold, and their sum.
-struct TLineCount {
+struct TLineSum {
   int64_t Count = 0;
   double Sum = 0;
 };
 
 using lanes::D;
 
-// One row of a band of columns: the column count cn and sums cs0, cs1 (the
-// lower and upper half of the lanes) gain the row's pixel when it counts
-// (valid and at least countFrom), the row's own count and sum gain it too
-// (added by lanes, so exact only where such sums are), and a pixel from
-// waitFrom up that does not count yet is counted in rw. Blank values become
-// NaN, which never reaches a bound (one comparison per selection, see
-// double_lanes.h).
-template <class V, int L>
-[[gnu::always_inline]] inline void LineStep(V v, float waitFrom, float countFrom, V& cn, D<L>& cs0, D<L>& cs1, V& rn,
-                                            V& rw, D<L>& rs, D<L>& rs2) {
+// One row of a band of columns: the column counts cn and the row's count rn
+// gain the row's pixel when it counts (valid and at least countFrom), and a
+// pixel from waitFrom up that does not count yet is counted in rw. Blank
+// values become NaN, which never reaches a bound (one comparison per
+// selection, see double_lanes.h).
+template <class V>
+[[gnu::always_inline]] inline void LineStep(V v, float waitFrom, float countFrom, V& cn, V& rn, V& rw) {
   constexpr float nan = std::numeric_limits<float>::quiet_NaN();
   const V w = v > BlankLimit ? v : nan;
-  const V value = w >= countFrom ? w : 0.0f, one = w >= countFrom ? 1.0f : 0.0f;
+  const V one = w >= countFrom ? 1.0f : 0.0f;
   const V from = w >= waitFrom ? w : nan;
   rw += from < countFrom ? 1.0f : 0.0f;
   cn += one;
   rn += one;
-  if constexpr (simd::LaneCount<V> == 1) {
-    cs0 += double(value);
-    rs += double(value);
-    (void)cs1, (void)rs2;
-  } else {
-    const D<L> lo = lanes::WidenPart<L, 0>(value), hi = lanes::WidenPart<L, L>(value);
-    cs0 += lo;
-    cs1 += hi;
-    rs += lo;
-    rs2 += hi;
-  }
 }
 
-// What one row of a band yields besides the column sums.
+// What one row of a band yields besides the column counts.
 struct TRowLine {
-  double Count = 0, Sum = 0;
+  double Count = 0;
   double Waiting = 0;  // pixels from waitFrom up that do not count yet
   TRowStats Stats;
 };
 
-// R rows (`stride` apart) of a band: colN/colS[x] gain the rows' pixels at x
-// in row order, and the rows' statistics for the box search are gathered on
+// R rows (`stride` apart) of a band: colN[x] counts the rows' pixels at x, and the rows' statistics for the box search are gathered on
 // the way. The rows from `ahead` on (R of them) are fetched meanwhile.
 template <int L, int R>
 [[gnu::always_inline]] inline void LineRowsOf(const float* row, int64_t stride, int32_t n, float waitFrom,
-                                              float countFrom, float* colN, double* colS, const float* ahead,
-                                              TRowLine* out) {
+                                              float countFrom, float* colN, const float* ahead, TRowLine* out) {
   using V = lanes::TStatLanes<L>;
   constexpr int N = simd::LaneCount<V>;
   lanes::TStatsAccumulator<V> acc[R];
   V rn[R], rw[R];
-  D<L> rs[R], rs2[R];
-  for (int r = 0; r < R; ++r) rn[r] = rw[r] = V{}, rs[r] = rs2[r] = D<L>{};
+  for (int r = 0; r < R; ++r) rn[r] = rw[r] = V{};
   int32_t x = 0;
   for (; x + N <= n; x += N) {
     if constexpr (N > 1)
       if (N >= 16 || x % 16 == 0)
+#pragma GCC unroll 4
         for (int r = 0; r < R; ++r) __builtin_prefetch(ahead + r * stride + x, 0, 2);
     V cn = simd::LoadLanes<V>(colN + x);
-    D<L> cs0 = simd::LoadLanes<D<L>>(colS + x), cs1{};
-    if constexpr (N > 1) cs1 = simd::LoadLanes<D<L>>(colS + x + L);
+    // Unrolled, so that each row's sums stay in registers.
+#pragma GCC unroll 4
     for (int r = 0; r < R; ++r) {
       const V v = simd::LoadLanes<V>(row + r * stride + x);
       acc[r].Add(v);
-      LineStep<V, L>(v, waitFrom, countFrom, cn, cs0, cs1, rn[r], rw[r], rs[r], rs2[r]);
+      LineStep<V>(v, waitFrom, countFrom, cn, rn[r], rw[r]);
     }
     simd::StoreLanes(colN + x, cn);
-    simd::StoreLanes(colS + x, cs0);
-    if constexpr (N > 1) simd::StoreLanes(colS + x + L, cs1);
   }
   for (int r = 0; r < R; ++r) {
     const float* line = row + r * stride;
     lanes::TStatsAccumulator<float> one;
     acc[r].Fold(one);
     float sn = 0, sw = 0;
-    double cn = 0, cw = 0, ss = 0;
+    double cn = 0, cw = 0;
     for (int l = 0; l < N; ++l) cn += lanes::Lane(rn[r], l), cw += lanes::Lane(rw[r], l);
-    for (int l = 0; l < L; ++l) ss += lanes::Lane(rs[r], l) + lanes::Lane(rs2[r], l);
     for (int32_t i = x; i < n; ++i) {
       one.Add(line[i]);
-      float c = colN[i];
-      LineStep<float, 1>(line[i], waitFrom, countFrom, c, colS[i], colS[i], sn, sw, ss, ss);
-      colN[i] = c;
+      LineStep<float>(line[i], waitFrom, countFrom, colN[i], sn, sw);
     }
     out[r].Count = cn + sn;
-    out[r].Sum = ss;
     out[r].Waiting = cw + sw;
     out[r].Stats = one.Stats();
   }
@@ -138,17 +116,16 @@ float SmallestFloatAtLeast(double t) {
   return f;
 }
 
-using TLineRowsFn = void (*)(const float*, int64_t, int32_t, float, float, float*, double*, const float*,
-                              TRowLine*);
+using TLineRowsFn = void (*)(const float*, int64_t, int32_t, float, float, float*, const float*, TRowLine*);
 
 #define ASTRELON_LINE_ROW(Name, Attr, L)                                                                          \
   Attr void LineRow##Name(const float* row, int64_t stride, int32_t n, float waitFrom, float countFrom,           \
-                          float* colN, double* colS, const float* ahead, TRowLine* out) {                         \
-    LineRowsOf<L, 1>(row, stride, n, waitFrom, countFrom, colN, colS, ahead, out);                                \
+                          float* colN, const float* ahead, TRowLine* out) {                                       \
+    LineRowsOf<L, 1>(row, stride, n, waitFrom, countFrom, colN, ahead, out);                                      \
   }                                                                                                               \
   Attr void LineRowPair##Name(const float* row, int64_t stride, int32_t n, float waitFrom, float countFrom,       \
-                              float* colN, double* colS, const float* ahead, TRowLine* out) {                     \
-    LineRowsOf<L, 2>(row, stride, n, waitFrom, countFrom, colN, colS, ahead, out);                                \
+                              float* colN, const float* ahead, TRowLine* out) {                                   \
+    LineRowsOf<L, 2>(row, stride, n, waitFrom, countFrom, colN, ahead, out);                                      \
   }
 ASTRELON_DOUBLE_LANE_TIERS(ASTRELON_LINE_ROW)
 
@@ -159,14 +136,13 @@ struct TWaiting {
 };
 
 // The lines of the working rectangle and the brightest box where the searches
-// start, in one pass over its rows in bands of columns: the counts and sums of
-// every column (added row by row, as one column at a time adds them) and of
-// every row (used when such sums are exact, else formed pixel by pixel when a
-// search asks for the row).
+// start, in one pass over its rows in bands of columns: how many pixels of
+// every column and every row reach the threshold. A search needs the sum of
+// one line only (the last one of the disc), which is then added pixel by pixel.
 //
 // The pass may run before the threshold is known exactly, with bounds around
 // it: pixels from countFrom up count at once, those from waitFrom up to it are
-// kept, and Settle adds those that reach the threshold. The pass can hand its
+// kept, and Settle counts those that reach the threshold. The pass can hand its
 // pixels to a percentile selection too (the background level over the
 // rectangle's pixels, read once).
 class TDiscLines {
@@ -186,13 +162,10 @@ public:
     const TLineRowsFn lineRow = lanes::ChooseTier(vector, ASTRELON_TIER_KERNELS(LineRow));
     const TLineRowsFn lineRowPair = lanes::ChooseTier(vector, ASTRELON_TIER_KERNELS(LineRowPair));
     colN_.assign(size_t(w), 0.0f);
-    colS_.assign(size_t(w), 0.0);
     const bool boxFits = int64_t(w) >= 2 * int64_t(br) + 1 && int64_t(h) >= 2 * int64_t(br) + 1;
     const int64_t minColumns = std::max<int64_t>(16, (int64_t(1) << 16) / h);
     threads_ = BandThreads(w, minColumns, Options.Multicore != 0);
     partN_.assign(size_t(threads_) * size_t(h), 0.0);
-    partS_.assign(partN_.size(), 0.0);
-    std::vector<double> largest(static_cast<size_t>(threads_), 0.0);
     std::vector<TBoxBest> boxes(static_cast<size_t>(threads_));
     std::vector<std::unique_ptr<TLevelSelection::TPart>> parts(static_cast<size_t>(threads_));
     if (levels)
@@ -209,9 +182,7 @@ public:
       TLevelSelection::TPart* part = parts[size_t(band)].get();
       std::vector<TWaiting>& kept = waiting_[size_t(band)];
       double* pn = partN_.data() + size_t(band) * size_t(h);
-      double* ps = partS_.data() + size_t(band) * size_t(h);
-      double top = 0;
-      // Rows two at a time (the column sums loaded once for both), the next
+      // Rows two at a time (the column counts loaded once for both), the next
       // two fetched meanwhile.
       for (int32_t y = 0; y < h;) {
         const int rows = y + 1 < h ? 2 : 1;
@@ -220,27 +191,23 @@ public:
         if (part) part->AddRows(row, b - a, rows, stride);
         TRowLine line[2];
         (rows == 2 ? lineRowPair : lineRow)(row, stride, b - a, waitFrom, countFrom, colN_.data() + a,
-                                            colS_.data() + a, ahead, line);
+                                            ahead, line);
         for (int k = 0; k < rows; ++k, ++y) {
           pn[y] = line[k].Count;
-          ps[y] = line[k].Sum;
           if (line[k].Waiting > 0) {
             const float* at = data.data() + y * stride + a;
             for (int32_t x = 0; x < b - a; ++x)
               if (IsValidPixel(at[x]) && at[x] >= waitFrom && at[x] < countFrom) kept.push_back({a + x, y, at[x]});
             if (kept.size() > keep) overflow = true;
           }
-          top = std::max(top, double(line[k].Stats.Max));
           if (box) search.AddRow(y, line[k].Stats, a, b);
         }
       }
-      largest[size_t(band)] = top;
       if (box) boxes[size_t(band)] = search.Result();
     });
     if (levels)
       for (auto& part : parts) levels->Merge(*part);
     overflow_ = overflow;
-    top_ = *std::max_element(largest.begin(), largest.end());
     int32_t bx = 0, by = 0;
     float value = BlankLimit;
     if (boxFits)
@@ -255,57 +222,52 @@ public:
   bool Scanned() const { return scanned_; }
   const TBrightestInRect& Start() const { return start_; }
 
-  // The lines of pixels that reach `threshold`: false when the pass's bounds
-  // do not hold its smallest such float, or when the kept pixels that reach it
-  // would change sums that are not exact in any order.
+  // The lines' counts of pixels that reach `threshold`: false when the pass's
+  // bounds do not hold its smallest such float.
   bool Settle(double threshold) {
     threshold_ = threshold;
     if (!scanned_) return true;
     const int32_t w = x2_ - x1_ + 1, h = y2_ - y1_ + 1;
     const float tf = SmallestFloatAtLeast(threshold);
     if (!(waitFrom_ <= tf && tf <= countFrom_) || overflow_) return false;
-    const bool exact = threshold > 0 && FloatSumsExact(top_, threshold, h);
     for (size_t band = 0; band < waiting_.size(); ++band)
-      for (const TWaiting& p : waiting_[band]) {
-        if (!(p.Value >= tf)) continue;
-        if (!exact) return false;
-        colN_[size_t(p.X)] += 1.0f;
-        colS_[size_t(p.X)] += double(p.Value);
-        partN_[band * size_t(h) + size_t(p.Y)] += 1.0;
-        partS_[band * size_t(h) + size_t(p.Y)] += double(p.Value);
-      }
-    columns_.resize(size_t(w));
-    for (size_t i = 0; i < columns_.size(); ++i) columns_[i] = {int64_t(colN_[i]), colS_[i]};
-    // Row sums added by lanes and bands equal those added pixel by pixel where
-    // every such sum is exact: all pixels that count lie between t and the
-    // largest valid one.
-    if (threshold > 0 && FloatSumsExact(top_, threshold, w)) {
-      rows_.resize(size_t(h));
-      for (int32_t y = 0; y < h; ++y) {
-        double n = 0, sum = 0;
-        for (int k = 0; k < threads_; ++k) {
-          n += partN_[size_t(k) * size_t(h) + size_t(y)];
-          sum += partS_[size_t(k) * size_t(h) + size_t(y)];
+      for (const TWaiting& p : waiting_[band])
+        if (p.Value >= tf) {
+          colN_[size_t(p.X)] += 1.0f;
+          partN_[band * size_t(h) + size_t(p.Y)] += 1.0;
         }
-        rows_[size_t(y)] = {int64_t(n), sum};
-      }
+    columns_.resize(size_t(w));
+    for (size_t i = 0; i < columns_.size(); ++i) columns_[i] = int64_t(colN_[i]);
+    rows_.resize(size_t(h));
+    for (int32_t y = 0; y < h; ++y) {
+      double n = 0;
+      for (int k = 0; k < threads_; ++k) n += partN_[size_t(k) * size_t(h) + size_t(y)];
+      rows_[size_t(y)] = int64_t(n);
     }
     return true;
   }
 
-  // Row y between columns x1 and x2; nothing for a row outside the image.
-  TLineCount Row(int32_t y, int32_t x1, int32_t x2) const {
+  // The count of row y between columns x1 and x2; nothing for a row outside the image.
+  int64_t RowCount(int32_t y, int32_t x1, int32_t x2) const {
     if (!rows_.empty() && y >= y1_ && y <= y2_ && x1 == x1_ && x2 == x2_) return rows_[size_t(y - y1_)];
-    TLineCount c;
+    return Row(y, x1, x2).Count;
+  }
+  // The count of column x between the rectangle's rows; nothing for a column outside the image.
+  int64_t ColumnCount(int32_t x) const {
+    if (x >= x1_ && int64_t(x) - x1_ < int64_t(columns_.size())) return columns_[size_t(x - x1_)];
+    return Column(x).Count;
+  }
+  // Row y between columns x1 and x2, pixel by pixel.
+  TLineSum Row(int32_t y, int32_t x1, int32_t x2) const {
+    TLineSum c;
     if (y < 0 || y >= im_.Height) return c;
     const size_t base = size_t(y) * size_t(im_.Width);
     for (int32_t x = std::max(x1, 0); x <= std::min(x2, im_.Width - 1); ++x) Add(c, plane_[base + size_t(x)]);
     return c;
   }
-  // Column x between the rectangle's rows; nothing for a column outside the image.
-  TLineCount Column(int32_t x) const {
-    if (x >= x1_ && int64_t(x) - x1_ < int64_t(columns_.size())) return columns_[size_t(x - x1_)];
-    TLineCount c;
+  // Column x between the rectangle's rows, pixel by pixel.
+  TLineSum Column(int32_t x) const {
+    TLineSum c;
     if (x < 0 || x >= im_.Width) return c;
     for (int32_t y = std::max(y1_, 0); y <= std::min(y2_, im_.Height - 1); ++y)
       Add(c, plane_[size_t(y) * size_t(im_.Width) + size_t(x)]);
@@ -313,7 +275,7 @@ public:
   }
 
 private:
-  void Add(TLineCount& c, float v) const {
+  void Add(TLineSum& c, float v) const {
     if (IsValidPixel(v) && v >= threshold_) {
       ++c.Count;
       c.Sum += v;
@@ -325,12 +287,11 @@ private:
   float waitFrom_, countFrom_;
   double threshold_ = 0;
   int threads_ = 1;
-  double top_ = 0;  // the largest valid value
   bool overflow_ = false;
   std::vector<float> colN_;
-  std::vector<double> colS_, partN_, partS_;  // columns; rows by bands
+  std::vector<double> partN_;  // rows by bands
   std::vector<std::vector<TWaiting>> waiting_;  // by bands
-  std::vector<TLineCount> columns_, rows_;  // rows between x1_ and x2_
+  std::vector<int64_t> columns_, rows_;  // counts; rows between x1_ and x2_
   TBrightestInRect start_;
   bool scanned_ = false;
 };
@@ -342,21 +303,24 @@ struct TEdgeSearch {
 };
 
 // Steps from `start` by `step` (line first, then test) until a line no longer
-// belongs to the disc or `border` is reached.
-template <typename Line, typename Belongs>
-TEdgeSearch SearchEdge(int32_t start, int32_t step, int32_t border, Line&& line, Belongs&& belongs) {
+// belongs to the disc or `border` is reached; `count` gives a line's count,
+// `line` its count and sum.
+template <typename Count, typename Line, typename Belongs>
+TEdgeSearch SearchEdge(int32_t start, int32_t step, int32_t border, Count&& count, Line&& line, Belongs&& belongs) {
   TEdgeSearch s;
-  TLineCount last;
+  std::optional<int32_t> last;
   int32_t pos = start;
   while (step < 0 ? pos > border : pos < border) {
     pos += step;
-    const TLineCount c = line(pos);
-    if (!belongs(c.Count)) break;
-    last = c;
+    if (!belongs(count(pos))) break;
+    last = pos;
   }
   s.Edge = pos;
   s.AtBorder = step < 0 ? pos <= border : pos >= border;
-  s.InnerMean = last.Count > 0 ? last.Sum / double(last.Count) : last.Sum;
+  if (last) {
+    const TLineSum c = line(*last);
+    s.InnerMean = c.Count > 0 ? c.Sum / double(c.Count) : c.Sum;
+  }
   return s;
 }
 
@@ -447,6 +411,8 @@ TBrightDisc FindBrightDisc(int slot) {
   disc.BrightestY = start.BrightestY;
   const int32_t xc = start.BrightestX, yc = start.BrightestY;
   const int64_t limit = int64_t((r.x2 - r.x1) / 100 + 2);
+  auto rowCount = [&](int32_t y) { return lines->RowCount(y, r.x1, r.x2); };
+  auto columnCount = [&](int32_t x) { return lines->ColumnCount(x); };
   auto row = [&](int32_t y) { return lines->Row(y, r.x1, r.x2); };
   auto column = [&](int32_t x) { return lines->Column(x); };
   // At the top a line with exactly `limit` pixels still belongs to the disc; on
@@ -454,10 +420,10 @@ TBrightDisc FindBrightDisc(int slot) {
   auto atLeast = [limit](int64_t n) { return n >= limit; };
   auto above = [limit](int64_t n) { return n > limit; };
 
-  const TEdgeSearch top = SearchEdge(std::max(yc, 2), -1, r.y1, row, atLeast);
-  const TEdgeSearch bottom = SearchEdge(yc >= im.Height ? im.Height - 3 : yc, 1, r.y2, row, above);
-  const TEdgeSearch left = SearchEdge(std::max(xc, 1), -1, r.x1, column, above);
-  const TEdgeSearch right = SearchEdge(xc > im.Width - 2 ? im.Width - 2 : xc, 1, r.x2, column, above);
+  const TEdgeSearch top = SearchEdge(std::max(yc, 2), -1, r.y1, rowCount, row, atLeast);
+  const TEdgeSearch bottom = SearchEdge(yc >= im.Height ? im.Height - 3 : yc, 1, r.y2, rowCount, row, above);
+  const TEdgeSearch left = SearchEdge(std::max(xc, 1), -1, r.x1, columnCount, column, above);
+  const TEdgeSearch right = SearchEdge(xc > im.Width - 2 ? im.Width - 2 : xc, 1, r.x2, columnCount, column, above);
 
   disc.Quality = top.AtBorder || bottom.AtBorder || left.AtBorder || right.AtBorder ? 0.0 : 99.0;
   LowerMatchQuality(disc.Quality);
