@@ -404,6 +404,20 @@ void LineSite(const TKimmelView& v, TKimmelState& st, int32_t y, int32_t x, int3
 }
 
 #if ASTRELON_HAVE_AVX2
+// The line variances of four lanes from their bases: plain vector code without
+// a target, vectors only by reference (as RefinedGreenLanes), inlined into AVX2.
+[[gnu::always_inline]] inline void LineVarianceLanes(const std::array<const float*, 4>& gs,
+                                                     const std::array<const float*, 4>& cs, ptrdiff_t W,
+                                                     const TVec4d& count, const TKimmelNumbers& n, TVec4d& vh,
+                                                     TVec4d& vv) {
+  const auto lanes = [&](const std::array<const float*, 4>& base, ptrdiff_t d) __attribute__((always_inline)) {
+    return __builtin_convertvector((TVec4f{base[0][d], base[1][d], base[2][d], base[3][d]}), TVec4d);
+  };
+  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return lanes(gs, dy * W + dx); };
+  const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return lanes(cs, dy * W + dx); };
+  kimmel::LineVariances(G, C, count, n, vh, vv);
+}
+
 // The same for the sites at columns xs[0 .. 3], one a lane.
 ASTRELON_AVX2 void LineSites(const TKimmelView& v, TKimmelState& st, int32_t y, const int32_t* xs,
                              const int32_t* at) {
@@ -418,14 +432,8 @@ ASTRELON_AVX2 void LineSites(const TKimmelView& v, TKimmelState& st, int32_t y, 
     cs[size_t(l)] = c + i;
     count[l] = st.Pixel[i];
   }
-  // Plain vector code: the arithmetic's functors are inlined where the target is not known.
-  const auto lanes = [&](const std::array<const float*, 4>& base, ptrdiff_t d) __attribute__((always_inline)) {
-    return __builtin_convertvector((TVec4f{base[0][d], base[1][d], base[2][d], base[3][d]}), TVec4d);
-  };
-  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return lanes(gs, dy * W + dx); };
-  const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return lanes(cs, dy * W + dx); };
   TVec4d vh, vv;
-  kimmel::LineVariances(G, C, count, st.Numbers, vh, vv);
+  LineVarianceLanes(gs, cs, W, count, st.Numbers, vh, vv);
   for (int l = 0; l < 4; ++l) {
     st.LineH[size_t(at[l])] = vh[l];
     st.LineV[size_t(at[l])] = vv[l];
@@ -535,6 +543,23 @@ void RefineGreenSite(const TKimmelView& v, const TKimmelState& st, size_t at, in
 }
 
 #if ASTRELON_HAVE_AVX2
+// The arithmetic of four sites from their gathered values. It has no vector
+// target of its own and takes and gives vectors only by reference, so that no
+// call between it and the AVX2 code passes a vector by value (clang refuses
+// that); inlined there, it runs as AVX2.
+[[gnu::always_inline]] inline void RefinedGreenLanes(const TVec4d (&g)[7][7], const TVec4d (&row)[3],
+                                                     const TVec4d (&column)[3], const TStepLanes<4>& lanes,
+                                                     const TKimmelNumbers& n, TVec4d& green) {
+  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return g[dy + 3][dx + 3]; };
+  const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
+    return dy == 0 ? row[dx + 1] : column[dy + 1];
+  };
+  const auto lanesOf = [](const double* v) __attribute__((always_inline)) { return TVec4d{v[0], v[1], v[2], v[3]}; };
+  green = kimmel::RefinedGreen<TVec4d>(G, C, lanesOf(lanes.Count), simd::LaneMask<TVec4d>(lanes.Fits),
+                                       simd::LaneMask<TVec4d>(lanes.Right), lanesOf(lanes.LineH),
+                                       lanesOf(lanes.LineV), n);
+}
+
 // Four sites of one step, the lanes' values gathered first: the greens of
 // their 7 x 7 neighbourhoods that the arithmetic reads, the own colour at the
 // site and its direct neighbours, and the 15-pixel lines of own colour where a
@@ -553,14 +578,8 @@ ASTRELON_AVX2 void RefineGreenVector(const TKimmelView& v, const TKimmelState& s
   for (const int d : {-1, 0, 1}) row[d + 1] = GatherLanes(lanes.C, d);
   for (const int d : {-1, 1}) column[d + 1] = GatherLanes(lanes.C, d * W);
   column[1] = row[1];
-  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return g[dy + 3][dx + 3]; };
-  const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
-    return dy == 0 ? row[dx + 1] : column[dy + 1];
-  };
-  const auto lanesOf = [](const double* v) __attribute__((always_inline)) { return TVec4d{v[0], v[1], v[2], v[3]}; };
-  const TVec4d green = kimmel::RefinedGreen<TVec4d>(G, C, lanesOf(lanes.Count), simd::LaneMask<TVec4d>(lanes.Fits),
-                                                    simd::LaneMask<TVec4d>(lanes.Right), lanesOf(lanes.LineH),
-                                                    lanesOf(lanes.LineV), st.Numbers);
+  TVec4d green;
+  RefinedGreenLanes(g, row, column, lanes, st.Numbers, green);
   for (int l = 0; l < 4; ++l)
     if (active[l]) v.P[2][at[l]] = float(green[l]);
 }
