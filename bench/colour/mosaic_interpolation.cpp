@@ -12,12 +12,18 @@
 // interpolation, result slot) on all cores against OpenCV doing the same on 8
 // threads: the float mosaic to 16-bit, COLOR_BayerBG2BGR_EA and the three
 // planes back to floats; goal 1.5.
+// Checks: the linear interpolation against OpenCV's bilinear result (the same
+// work) away from the image's two-pixel border, within 1 (OpenCV rounds to
+// whole numbers); the other methods and the whole conversion against the
+// fingerprint of a checked run (the same for every worker count).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <random>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "core/settings.h"
@@ -77,10 +83,28 @@ void PutSlot(int slot, int planes, const cv::Mat& values) {
   UpdateMinMax(slot);
 }
 
+// The linear interpolation's planes against OpenCV's BGR result `bgr` inside
+// the two-pixel border.
+void ExpectLikeOpenCv(const cv::Mat& bgr) {
+  std::vector<cv::Mat> channels;
+  cv::split(bgr, channels);
+  for (int p = 1; p <= 3; ++p) {
+    cv::Mat theirs;
+    channels[size_t(3 - p)].convertTo(theirs, CV_32F);
+    const cv::Rect inner(2, 2, Width - 4, Height - 4);
+    const cv::Mat ours(Height, Width, CV_32F, Store.Image[2].Planes[size_t(p)].data());
+    const cv::Mat a = ours(inner).clone(), b = theirs(inner).clone();
+    bench::ExpectNear(std::span<const float>(a.ptr<float>(), a.total()),
+                      std::span<const float>(b.ptr<float>(), b.total()), 1.0,
+                      "plane " + std::to_string(p) + " against OpenCV's bilinear interpolation");
+  }
+}
+
 // Method `method` on `workers` workers against one OpenCV conversion of the
-// same values (8-bit or 16-bit samples).
+// same values (8-bit or 16-bit samples); the result against OpenCV's (linear)
+// or the fingerprint `want`.
 void Against(benchmark::State& state, int method, int workers, bool eightBit, const char* peer, int code,
-             double goal) {
+             double goal, const bench::TFingerprint& want = {}) {
   TMosaics& m = Mosaics();
   const cv::Mat& values = eightBit ? m.Float8 : m.Float16;
   Store.Reset();
@@ -106,9 +130,25 @@ void Against(benchmark::State& state, int method, int workers, bool eightBit, co
         {{peer,
           [&] { cv::cvtColor(samples, out, code); },
           goal}},
-        [&] { PutSlot(2, 3, values); });
+        [&] { PutSlot(2, 3, values); },
+        [&] {
+          if (method == DmLinear)
+            ExpectLikeOpenCv(out);
+          else
+            bench::ExpectFingerprint(bench::SlotFingerprint(2), want, "interpolated image");
+        });
   });
   Store.Reset();
+}
+
+// The fingerprints of the methods' results: on the 16-bit values, on the 8-bit ones.
+bench::TFingerprint Wanted(int method, bool eightBit) {
+  switch (method) {
+    case DmKimmel: return eightBit ? bench::TFingerprint{} : bench::TFingerprint{};
+    case DmAstro: return eightBit ? bench::TFingerprint{} : bench::TFingerprint{};
+    case DmVng: return eightBit ? bench::TFingerprint{} : bench::TFingerprint{};
+    default: return {};
+  }
 }
 
 void BM_LinearVsBilinear(benchmark::State& state) {
@@ -119,12 +159,14 @@ ASTRELON_FIGURES(BM_LinearVsBilinear, "opencv");
 void BM_MosaicVsEdgeAware(benchmark::State& state) {
   const int method = int(state.range(0));
   Against(state, method, int(state.range(1)), false, "opencv_ea", cv::COLOR_BayerBG2BGR_EA,
-          method == DmKimmel ? 6.0 : 2.0);
+          method == DmKimmel ? 6.0 : 2.0, Wanted(method, false));
 }
 ASTRELON_FIGURES(BM_MosaicVsEdgeAware, "opencv_ea");
 
 void BM_MosaicVsVng8(benchmark::State& state) {
-  Against(state, int(state.range(0)), int(state.range(1)), true, "opencv_vng", cv::COLOR_BayerBG2BGR_VNG, 1.0);
+  const int method = int(state.range(0));
+  Against(state, method, int(state.range(1)), true, "opencv_vng", cv::COLOR_BayerBG2BGR_VNG, 1.0,
+          Wanted(method, true));
 }
 ASTRELON_FIGURES(BM_MosaicVsVng8, "opencv_vng");
 
@@ -181,7 +223,8 @@ void BM_AstroConversion(benchmark::State& state) {
         [&] {
           if (result > 0) FreeSlot(result);
           result = -1;
-        });
+        },
+        [&] { bench::ExpectFingerprint(bench::SlotFingerprint(result), {}, "converted image"); });
   });
   Store.Reset();
 }

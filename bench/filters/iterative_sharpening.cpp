@@ -8,7 +8,8 @@
 //    the work's Gauss blur at half the radius and the application, against two
 //    cv::GaussianBlur (CV_32F, the same sigmas) plus one plain pass.
 // The plain passes run on the baseline pool. Figure "opencv" (iteration / peer),
-// goal for both on both thread counts: at most 1.5.
+// goal for both on both thread counts: at most 1.5. Check: the sharpened plane
+// has the fingerprint of a checked run (the same on both thread counts).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -28,6 +29,7 @@
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"
 #include "peer_measure.h"
+#include "plain_loops.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "shell/stars/star_cutout_min_max.h"
@@ -67,13 +69,16 @@ float* PlaneOf(int slot) { return Store.Image[size_t(slot)].Planes[1].data(); }
 cv::Mat MatOf(int slot) { return cv::Mat(Side, Side, CV_32F, PlaneOf(slot)); }
 
 // Runs an iteration against its OpenCV peer, both on `threads` threads; the
-// destination starts from the source before each run.
+// destination starts from the source before each run, and its result must have
+// the fingerprint `want`.
 template <class Iteration, class Peer>
-void Against(benchmark::State& state, int threads, Iteration&& iteration, Peer&& peer) {
+void Against(benchmark::State& state, int threads, const bench::TFingerprint& want, Iteration&& iteration,
+             Peer&& peer) {
   const int savedThreads = cv::getNumThreads();
   cv::setNumThreads(threads);
   bench::WithThreads(state, threads, [&] {
-    bench::Measure(state, iteration, {{"opencv", peer, Goal}}, [] { CopyPlane(1, 1, 2, 1); });
+    bench::Measure(state, iteration, {{"opencv", peer, Goal}}, [] { CopyPlane(1, 1, 2, 1); },
+                   [&] { bench::ExpectFingerprint(bench::Fingerprint({Store.Image[2].Planes[1]}), want, "sharpened plane"); });
   });
   cv::setNumThreads(savedThreads);
 }
@@ -129,7 +134,7 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
   const cv::Mat src = MatOf(1);
   cv::Mat dst;
   Against(
-      state, threads,
+      state, threads, {},
       [&] {
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { ReblurRows(pass, reblurTaps, reblur, a, b, vector); });
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { DifferenceRows(pass, a, b); });
@@ -139,8 +144,8 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
       },
       [&] {
         cv::filter2D(src, dst, CV_32F, kernel);
-        bench::PlainPlanePass(5, Side, Side, threads);
-        bench::PlainPlanePass(5, Side, Side, threads);
+        bench::PlainSlotPass(5, threads, 1);
+        bench::PlainSlotPass(5, threads, 1);
       });
 }
 
@@ -161,7 +166,7 @@ void BM_GaussSharpenIteration(benchmark::State& state) {
   const cv::Mat src = MatOf(1);
   cv::Mat blur, work;
   Against(
-      state, threads,
+      state, threads, {},
       [&] {
         Gauss(2, 3, 1, 0, Side - 1, 0, Side - 1, Radius, false, -1, "");
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { GaussSharpenWorkRows(workPlanes, st, a, b, vector); });
@@ -174,7 +179,7 @@ void BM_GaussSharpenIteration(benchmark::State& state) {
       [&] {
         cv::GaussianBlur(src, blur, cv::Size(0, 0), sigma);
         cv::GaussianBlur(blur, work, cv::Size(0, 0), sigma / 2);
-        bench::PlainPlanePass(5, Side, Side, threads);
+        bench::PlainSlotPass(5, threads, 1);
       });
 }
 
