@@ -178,8 +178,12 @@ void BM_DrizzleNormieren(benchmark::State& state) {
         float* const o = out.data();
         ForEachBand(h, BandThreads(h, 32, Options.Multicore != 0), [=](int64_t r0, int64_t r1) {
           bench::PlainVector([=] {
-            for (size_t i = size_t(r0) * size_t(w); i < size_t(r1) * size_t(w); ++i)
-              o[i] = wt[i] > 0 ? s[i] / wt[i] : s[i];
+            float* const out = o + size_t(r0) * size_t(w);
+            const float* const sum = s + size_t(r0) * size_t(w);
+            const float* const weight = wt + size_t(r0) * size_t(w);
+            const size_t n = size_t(r1 - r0) * size_t(w);
+#pragma omp simd
+            for (size_t i = 0; i < n; ++i) out[i] = weight[i] > 0 ? sum[i] / weight[i] : sum[i];
           });
         });
         im.Planes[size_t(p)].swap(out);

@@ -4,7 +4,7 @@
 // iterations, the baseline on as many threads of the baseline pool (figure
 // "plain"; no library does the same); the baselines are plain loops
 // vectorised for the machine (plain_loops.h; the pow loop with the vector
-// pow of the C library, plain_pow.h). Before timing, the routine's result on one thread and
+// pow of the C library, plain_math.h). Before timing, the routine's result on one thread and
 // on all cores is compared; a difference ends the benchmark with an error.
 // After timing, the result is checked against a reference computed here.
 //  - ComputeRectStatistics: baseline a plain read of the three planes (a sum of
@@ -32,7 +32,7 @@
 #include "kernels/regions/value_arithmetic.h"
 #include "peer_measure.h"
 #include "plain_loops.h"
-#include "plain_pow.h"
+#include "plain_math.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "shell/pixel_menu/grey_gamma.h"

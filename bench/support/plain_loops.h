@@ -6,7 +6,7 @@
 // user's plain code is in an optimised build for this machine, not left scalar
 // by the -O2 of the build the bench command makes. Float reductions vectorise
 // with "#pragma omp simd reduction(...)" (the benchmarks build with
-// -fopenmp-simd). Loops vectorise when their pointers, bounds and sums are
+// -fopenmp-simd, -fno-math-errno and -fno-trapping-math, bench/CMakeLists.txt). Loops vectorise when their pointers, bounds and sums are
 // locals of the loop's lambda (or captured by value), not references into the
 // caller. The loops' results are baselines, not references: the copies may
 // contract a multiplication and an addition.

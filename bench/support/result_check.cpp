@@ -140,6 +140,19 @@ void ExpectNear(std::span<const float> got, std::span<const float> want, double 
          std::to_string(d.WorstAt) + ")");
 }
 
+void ExpectNearInside(std::span<const float> got, std::span<const float> want, int32_t w, int32_t h, int32_t margin,
+                      double tolerance, const std::string& what, bool p99) {
+  if (got.size() < size_t(w) * size_t(h) || want.size() < size_t(w) * size_t(h))
+    Fail(what + ": fewer values than the " + std::to_string(w) + " x " + std::to_string(h) + " compared");
+  std::vector<float> a, b;
+  for (int32_t y = margin; y < h - margin; ++y) {
+    const size_t row = size_t(y) * size_t(w);
+    a.insert(a.end(), got.begin() + ptrdiff_t(row + size_t(margin)), got.begin() + ptrdiff_t(row + size_t(w - margin)));
+    b.insert(b.end(), want.begin() + ptrdiff_t(row + size_t(margin)), want.begin() + ptrdiff_t(row + size_t(w - margin)));
+  }
+  ExpectNear(a, b, tolerance, what, p99);
+}
+
 void Expect(bool condition, const std::string& what) {
   if (!condition) Fail(what);
 }

@@ -53,6 +53,11 @@ TDifference Difference(std::span<const float> got, std::span<const float> want);
 void ExpectNear(std::span<const float> got, std::span<const float> want, double tolerance, const std::string& what,
                 bool p99 = false);
 
+// The same for w × h planes without their outer `margin` rows and columns
+// (where a peer treats the border another way).
+void ExpectNearInside(std::span<const float> got, std::span<const float> want, int32_t w, int32_t h, int32_t margin,
+                      double tolerance, const std::string& what, bool p99 = false);
+
 // Fails unless `condition` holds.
 void Expect(bool condition, const std::string& what);
 
