@@ -8,7 +8,6 @@
 // same for both paths and every thread count.
 #include <benchmark/benchmark.h>
 
-#include <mutex>
 #include <random>
 #include <vector>
 
@@ -41,22 +40,6 @@ void MakeSlot() {
   Store.Display[1].White = 1200;
 }
 
-float PlainRead(const TPlane& plane, int threads) {
-  std::mutex adding;
-  float total = 0;
-  const float* v = plane.data();
-  bench::PlainBands(int64_t(plane.size()), threads, [&adding, &total, v](int64_t first, int64_t last) {
-    const float* band = v + first;
-    const int64_t n = last - first;
-    float s = 0;
-#pragma omp simd reduction(+ : s)
-    for (int64_t i = 0; i < n; ++i) s += band[i];
-    std::lock_guard lock(adding);
-    total += s;
-  });
-  return total;
-}
-
 // The counts every path and thread count must give.
 const bench::TFingerprint Counts = {1512, 0, 0, 144613, 11084.9127, 31768.77513, -24.3081104, 16.706804, 193.039047};
 
@@ -68,7 +51,7 @@ void Run(benchmark::State& state, bool sse2) {
   bench::WithThreads(state, threads, [&] {
     bench::Measure(
         state, [] { ComputeHistogram(1, false, false); },
-        {{"plain", [threads] { benchmark::DoNotOptimize(PlainRead(Store.Image[1].Planes[1], threads)); },
+        {{"plain", [threads] { benchmark::DoNotOptimize(bench::PlainReadSum(Store.Image[1].Planes[1], threads)); },
           sse2 ? 4.0 : 8.0}},
         {}, [] {
           const auto& h = Store.Display[1].Histogram;

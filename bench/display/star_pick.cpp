@@ -53,18 +53,7 @@ void BM_PickStarVsPlainSum(benchmark::State& state) {
           benchmark::ClobberMemory();
         },
         {{"plain",
-          [&] {
-            float total = 0;
-            bench::PlainVector([&] {
-              const float* v = plane.data();
-              const size_t n = plane.size();
-              float sum = 0;
-#pragma omp simd reduction(+ : sum)
-              for (size_t i = 0; i < n; ++i) sum += v[i];
-              total = sum;
-            });
-            benchmark::DoNotOptimize(total);
-          },
+          [&] { benchmark::DoNotOptimize(bench::PlainReadSum(plane)); },
           3.0}},
         {}, [] {
           // The fit counts pixel centres at whole numbers, the drawing pixel corners.

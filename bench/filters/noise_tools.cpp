@@ -245,26 +245,12 @@ int64_t ReferencePeriodicFilter(float* data, int32_t width, int32_t height, doub
   return reads;
 }
 
-// Every value of the slot's planes read once (a plain sum, vectorised for the
-// machine), in row bands: the memory's pace for the figure "memory".
+// Every value of the slot's planes read once: the memory's pace for the figure "memory".
 void PlainSlotRead(int slot, int threads) {
   const TImageSlot& im = Store.Image[size_t(slot)];
-  std::mutex adding;
-  float total = 0;
-  for (int p = 1; p <= im.PlaneCount; ++p) {
-    const float* const v = im.Planes[size_t(p)].data();
-    const int64_t w = im.Width;
-    bench::PlainBands(im.Height, threads, [&adding, &total, v, w](int64_t a, int64_t b) {
-      const float* const band = v + a * w;
-      const int64_t n = (b - a) * w;
-      float s = 0;
-#pragma omp simd reduction(+ : s)
-      for (int64_t i = 0; i < n; ++i) s += band[i];
-      std::lock_guard lock(adding);
-      total += s;
-    });
-  }
-  benchmark::DoNotOptimize(total);
+  for (int p = 1; p <= im.PlaneCount; ++p)
+    benchmark::DoNotOptimize(
+        bench::PlainReadSum(std::span<const float>(im.Planes[size_t(p)]).first(im.PixelCount()), threads));
 }
 
 void BM_PeriodicNoiseFilterPasses(benchmark::State& state) {

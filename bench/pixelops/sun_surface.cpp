@@ -105,21 +105,6 @@ TBenchImages& Bench() {
   return images;
 }
 
-// Every value of the slot's first plane read once (a plain sum): the memory's pace.
-void PlainRead(int slot) {
-  const TPlane& plane = Store.Image[size_t(slot)].Planes[1];
-  float total = 0;
-  bench::PlainVector([&] {
-    const float* const v = plane.data();
-    const size_t n = plane.size();
-    float s = 0;
-#pragma omp simd reduction(+ : s)
-    for (size_t i = 0; i < n; ++i) s += v[i];
-    total = s;
-  });
-  benchmark::DoNotOptimize(total);
-}
-
 void BM_FlattenSunSurface(benchmark::State& state) {
   Bench().Reset();
   SetWorkRectToImage(Sun);
@@ -172,7 +157,7 @@ void BM_FillHole(benchmark::State& state) {
           InterpolateBlankPixels(Sky, Sky, true, false);
           samples = LastInterpolationSamples();
         },
-        {{"memory", [] { PlainRead(Sky); }, 4.0, [&] { return ValuesPerSample * double(samples) / held; }}},
+        {{"memory", [] { benchmark::DoNotOptimize(bench::PlainReadSum(Store.Image[Sky].Planes[1])); }, 4.0, [&] { return ValuesPerSample * double(samples) / held; }}},
         [] { Bench().PunchHole(); },
         [&] {
           const TPlane& p = Store.Image[Sky].Planes[1];

@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <mutex>
 
 #include "store/image_store.h"
 
@@ -23,6 +24,23 @@ void PlainSlotPass(int slot, int threads, int planes, bool intoNewPlanes) {
     if (intoNewPlanes) plane.swap(copy);
   }
   benchmark::ClobberMemory();
+}
+
+float PlainReadSum(std::span<const float> values, int threads) {
+  std::mutex adding;
+  float total = 0;
+  const float* const v = values.data();
+  PlainBands(int64_t(values.size()), threads, [&adding, &total, v](int64_t first, int64_t last) {
+    // From a local pointer and count: a reduction over captured ones stays scalar.
+    const float* const band = v + first;
+    const int64_t n = last - first;
+    float s = 0;
+#pragma omp simd reduction(+ : s)
+    for (int64_t i = 0; i < n; ++i) s += band[i];
+    std::lock_guard lock(adding);
+    total += s;
+  });
+  return total;
 }
 
 }  // namespace astrelon::bench

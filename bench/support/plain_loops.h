@@ -11,6 +11,7 @@
 // caller. The loops' results are baselines, not references: the copies may
 // contract a multiplication and an addition.
 #include <cstdint>
+#include <span>
 #include <utility>
 
 #include "band_pool.h"
@@ -55,5 +56,9 @@ void PlainBands(int64_t count, int threads, F&& fn) {
 // `threads` pool threads; with `intoNewPlanes` copied into newly made planes
 // that then replace the slot's.
 void PlainSlotPass(int slot, int threads, int planes = 0, bool intoNewPlanes = false);
+
+// The plain read: every value read once (their sum, which it returns), in
+// bands on `threads` pool threads.
+float PlainReadSum(std::span<const float> values, int threads = 1);
 
 }  // namespace astrelon::bench
