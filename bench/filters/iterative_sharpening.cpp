@@ -134,7 +134,8 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
   const cv::Mat src = MatOf(1);
   cv::Mat dst;
   Against(
-      state, threads, {},
+      state, threads,
+      {16777216, 0, 944.661438, 137482.1406, 1113.88766, 2060.706399, 0.01728500336, -0.02421897891, 75.11096189},
       [&] {
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { ReblurRows(pass, reblurTaps, reblur, a, b, vector); });
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { DifferenceRows(pass, a, b); });
@@ -166,7 +167,8 @@ void BM_GaussSharpenIteration(benchmark::State& state) {
   const cv::Mat src = MatOf(1);
   cv::Mat blur, work;
   Against(
-      state, threads, {},
+      state, threads,
+      {16777216, 0, 944.661438, 93367.77344, 1066.703169, 1259.243878, -0.0004504685731, -0.02263620968, 52.0360416},
       [&] {
         Gauss(2, 3, 1, 0, Side - 1, 0, Side - 1, Radius, false, -1, "");
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { GaussSharpenWorkRows(workPlanes, st, a, b, vector); });

@@ -80,7 +80,10 @@ void BM_PerspectiveBicubicVsWarpPerspective(benchmark::State& state) {
                        benchmark::DoNotOptimize(dst.data);
                      },
                      1.5}},
-                   {}, [] { bench::ExpectFingerprint(bench::SlotFingerprint(Dst), {}, "perspective corrected"); });
+                   {}, [] { bench::ExpectFingerprint(bench::SlotFingerprint(Dst),
+                                                     {72000000, 0, -0.2949624956, 1.332508922, 0.4999770363,
+                                                      0.2504773205, -2.107747243e-05, -8.376838541e-06, 0.2618897499},
+                                                     "perspective corrected"); });
   });
 }
 
@@ -121,7 +124,10 @@ void BM_PincushionBicubicVsRemap(benchmark::State& state) {
                        benchmark::DoNotOptimize(dst.data);
                      },
                      1.5}},
-                   {}, [] { bench::ExpectFingerprint(bench::SlotFingerprint(Dst), {}, "pincushion corrected"); });
+                   {}, [] { bench::ExpectFingerprint(bench::SlotFingerprint(Dst),
+                                                     {72000000, 387678, -0.2925977409, 1.290791631, 0.4999875834,
+                                                      0.2500132665, 2.830510183e-06, 7.496967817e-06, 0.2641561308},
+                                                     "pincushion corrected"); });
   });
 }
 

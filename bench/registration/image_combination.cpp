@@ -165,13 +165,14 @@ std::vector<float> MultiplyOutput() {
 void BM_MultiplyLoop(benchmark::State& state) {
   Run(
       state, [] { Images().ResetSlots(); }, [] { MultiplyByImage(1, 2, false); }, PlainMultiply, MultiplyOutput,
-      1.5, {});
+      1.5,
+      {24000000, 0, 967.2300415, 1191541.125, 1059080.633, 61039.547, -0.4342904953, 1.126652428, 20608.62978});
 }
 
 void BM_MultiplyWithMean(benchmark::State& state) {
   Run(
       state, [] { Images().ResetSlots(); }, [] { MultiplyByImage(1, 2, true); }, PlainMultiply, MultiplyOutput, 2.0,
-      {});
+      {24000000, 0, 910.581543, 1156.83728, 1030.28771, 37.39118973, -0.0004425666333, 0.00122115213, 15.98128088});
 }
 
 void BM_LrgbLoop(benchmark::State& state) {
@@ -181,7 +182,9 @@ void BM_LrgbLoop(benchmark::State& state) {
         for (const TPlane& p : Images().work) all.insert(all.end(), p.begin(), p.end());
         return all;
       },
-      2.0, {});
+      2.0,
+      {72000000, 0, 910.4630737, 1157.966797, 1030.088108, 25.51276396, 0.0007302361761, -0.0003038569995,
+       21.14525963});
 }
 
 #define COMBINATION_BENCH(fn)    \

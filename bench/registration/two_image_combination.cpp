@@ -114,14 +114,18 @@ void AgainstWarpAndAdd(benchmark::State& state, int threads, int count, TFloatPo
 }
 
 void BM_OnePairShiftVsWarpAdd(benchmark::State& state) {
-  AgainstWarpAndAdd(state, int(state.range(0)), 1, {100, 100}, {}, {103.4f, 102}, {}, {});
+  AgainstWarpAndAdd(state, int(state.range(0)), 1, {100, 100}, {}, {103.4f, 102}, {},
+                    {72000000, 0, -0.1720546037, 2.166126728, 0.9997994981, 0.3832720912, 1.015209773e-06,
+                     4.610453625e-06, 0.4105621356});
 }
 
 void BM_TwoPairRotationVsWarpAdd(benchmark::State& state) {
   // A1 at the centre, A2 1000 pixels right; B2 turned by 1.5 degrees about B1.
   const TFloatPoint a1{3000, 2000}, a2{4000, 2000}, b1{3002.5f, 1998.25f};
   const TFloatPoint b2{float(b1.X + 1000 * std::cos(1.5 * PiOver180)), float(b1.Y + 1000 * std::sin(1.5 * PiOver180))};
-  AgainstWarpAndAdd(state, int(state.range(0)), 2, a1, a2, b1, b2, {});
+  AgainstWarpAndAdd(state, int(state.range(0)), 2, a1, a2, b1, b2,
+                    {72000000, 0, -0.2498513609, 2.250301838, 0.9972293611, 0.3815182416, 1.66027828e-05,
+                     -1.343887262e-06, 0.4213550188});
 }
 
 void BM_WholePixelShiftVsPlainAdd(benchmark::State& state) {

@@ -73,19 +73,27 @@ inline bool Timed(benchmark::State& state, const std::function<void()>& run, dou
   }
 }
 
+// Runs `prepare` (when given); a TBenchFailure ends the benchmark (false).
+inline bool Prepared(benchmark::State& state, const std::function<void()>& prepare) {
+  if (!prepare) return true;
+  try {
+    prepare();
+    return true;
+  } catch (const TBenchFailure& e) {
+    state.SkipWithError(e.what());
+    return false;
+  }
+}
+
 inline void Measure(benchmark::State& state, const std::function<void()>& routine, const std::vector<TPeer>& peers,
                     const std::function<void()>& prepare, const std::function<void()>& check) {
   std::vector<double> best(peers.size(), 1e30);
   double bestRoutine = 1e30;
   for (auto _ : state) {
     bool ok = true;
-    for (size_t k = 0; k < peers.size() && ok; ++k) {
-      if (prepare) prepare();
-      ok = Timed(state, peers[k].Run, best[k]);
-    }
-    if (ok && prepare) prepare();
+    for (size_t k = 0; k < peers.size() && ok; ++k) ok = Prepared(state, prepare) && Timed(state, peers[k].Run, best[k]);
     double run = 1e30;
-    if (!ok || !Timed(state, routine, run)) break;
+    if (!ok || !Prepared(state, prepare) || !Timed(state, routine, run)) break;
     bestRoutine = std::min(bestRoutine, run);
     state.SetIterationTime(run);
   }
