@@ -3,7 +3,10 @@
 // conversion) in the same iterations, both on one thread (figure "ffmpeg").
 // The videos are made by the ffmpeg program. Goals: MJPEG 1.3 (the decode
 // dominates; ours also converts each frame), grey raw video 1.5 (the bare
-// decode only hands over the bytes).
+// decode only hands over the bytes). Check: every frame was read, and the last
+// one equals FFmpeg's decode of it converted by libswscale to grey or RGB
+// (exactly for grey raw video; for MJPEG, whose conversion to RGB may round and
+// filter the colour otherwise, within 8 levels and the 99th percentile within 2).
 #include <benchmark/benchmark.h>
 
 #include "bench_folder.h"
@@ -116,7 +119,8 @@ void Compare(benchmark::State& state, const std::string& file, double goal, bool
         {}, [&] {
           BareDecode(file, &theirs, grey);
           const std::vector<float> a(ours.begin(), ours.end()), b(theirs.begin(), theirs.end());
-          bench::ExpectNear(a, b, grey ? 0 : 3, "last frame against FFmpeg's");
+          bench::ExpectNear(a, b, grey ? 0 : 8, "last frame against FFmpeg's");
+          bench::ExpectNear(a, b, grey ? 0 : 2, "last frame against FFmpeg's", true);
         });
   });
 }

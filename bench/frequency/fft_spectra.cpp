@@ -130,10 +130,15 @@ void BM_RemoveInterference1D(benchmark::State& state) {
         fftwf_execute(peer.rowsF);
         fftwf_execute(peer.rowsBackF);
       },
-      [] {}, [] { bench::ExpectFingerprint(bench::SlotFingerprint(2),
-                                            {16777216, 0, 947.3435669, 50976.42969, 1037.422939, 788.7793858,
-                                             0.01365796484, 0.02591625643, 32.28448188},
-                                            "image without row interference"); });
+      [] {}, [] {
+        // The round trip through the row spectra changes the values a little.
+        bench::Expect(bench::Difference(Store.Image[2].Planes[1], Store.Image[Source].Planes[1]).Max > 0,
+                      "the filter left the image as it was");
+        bench::ExpectFingerprint(bench::SlotFingerprint(2),
+                                 {16777216, 0, 947.3435669, 50976.42969, 1037.422939, 788.7793858, 0.01365796484,
+                                  0.02591625643, 32.28448188},
+                                 "image without row interference");
+      });
   FreeSlot(2);
 }
 

@@ -12,7 +12,8 @@
 // the same thread count (figure "opencv"); goal 2.
 // The peer's sums are plain loops vectorised for the machine. Checks: the
 // master dark written and cfitsio's mean (the same work), both read by cfitsio,
-// agree within 0.001; the multifocus sums (each run from zero) have the
+// agree within 0.02 (the sums run in another order; the values reach 20300);
+// the multifocus sums (each run from zero) have the
 // fingerprint of a checked run.
 #include <benchmark/benchmark.h>
 
@@ -189,7 +190,7 @@ void BM_MeanMasterDark(benchmark::State& state) {
     }
   });
   if (state.error_occurred() || !bench::Verified(state, [&] {
-        bench::ExpectNear(ReadFitsPlane(files.Folder.Path + "/master.fit"), ReadFitsPlane(peerFile), 0.001,
+        bench::ExpectNear(ReadFitsPlane(files.Folder.Path + "/master.fit"), ReadFitsPlane(peerFile), 0.02,
                           "master dark against cfitsio's mean");
       }))
     return;
@@ -273,7 +274,10 @@ void BM_Multifocus(benchmark::State& state) {
           std::fill(r.begin(), r.end(), 0.0f);
           std::fill(w.begin(), w.end(), 0.0f);
         },
-        [&] { bench::ExpectFingerprint(bench::Fingerprint({r, w}), {}, "weighted sums and weights"); });
+        [&] { bench::ExpectFingerprint(bench::Fingerprint({r, w}),
+                                           {48000000, 0, 0.00406042533, 17424516, 109990.3891, 603426.8013,
+                                            0.06629788012, 0.5613656725, 28669.36044},
+                                           "weighted sums and weights"); });
   });
   Store.Reset();
 }
