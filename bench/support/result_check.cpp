@@ -89,7 +89,7 @@ std::string FingerprintText(const TFingerprint& f) {
 
 void ExpectFingerprint(const TFingerprint& got, const TFingerprint& want, const std::string& what, double tolerance) {
   const double scale = std::max(std::fabs(want.Mean) + want.Rms, 1e-30);
-  auto near = [&](double g, double w) { return std::fabs(g - w) <= tolerance * scale; };
+  auto near = [&](double g, double w) { return std::fabs(g - w) <= tolerance * std::max(scale, std::fabs(w)); };
   const bool same = got.Count == want.Count && got.Blanks == want.Blanks && near(got.Min, want.Min) &&
                     near(got.Max, want.Max) && near(got.Mean, want.Mean) && near(got.Rms, want.Rms) &&
                     near(got.ProjectionA, want.ProjectionA) && near(got.ProjectionB, want.ProjectionB) &&

@@ -36,7 +36,8 @@ TFingerprint SlotFingerprint(int slot);
 std::string FingerprintText(const TFingerprint& f);
 
 // Fails unless the counts agree and every other figure lies within
-// `tolerance` × (|mean| + spread) of the wanted one.
+// `tolerance` × (|mean| + spread), or × itself where it is larger, of the
+// wanted one.
 void ExpectFingerprint(const TFingerprint& got, const TFingerprint& want, const std::string& what,
                        double tolerance = 1e-6);
 
