@@ -31,6 +31,7 @@
 #include "peer_measure.h"
 #include "plain_loops.h"
 #include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
 #include "core/batch_state.h"
 #include "core/settings.h"
 #include "registration/stacking/master_frame_state.h"
@@ -156,6 +157,8 @@ std::vector<float> ReadFitsPlane(const std::string& file) {
 }
 
 void BM_MeanMasterDark(benchmark::State& state) {
+  DetectCpuFeatures();  // the SIMD switches as the program sets them at start-up
+  ApplySimdSetting();
   TDarkFiles& files = DarkFiles();
   TMasterProgress quiet;
   const int threads = BandThreads(int64_t(DarkW) * DarkH, 1, true);
