@@ -150,7 +150,8 @@ void BM_BatchRun(benchmark::State& state) {
   Settings.FitsSaveFormat = -32;
   InstallBatchEngine();
   Measure(
-      state, [&] { EngineRun(folder); }, {TPeer("plain_loop", [&] { PlainLoop(folder); }, 1.1)},
+      state, [&] { EngineRun(folder); },
+      {{"plain_loop", [&] { PlainLoop(folder); }, 1.1}},
       [] { Store.Reset(); }, [&] { CheckLastResult(folder); });
 }
 

@@ -93,7 +93,8 @@ bench::TFingerprint TargetFingerprint(const TWeightedTarget& t) {
   const TImageSlot& im = Store.Image[size_t(t.Slot)];
   const size_t n = im.PixelCount();
   std::vector<float> all;
-  for (int p = 1; p <= im.PlaneCount; ++p) all.insert(all.end(), im.Planes[size_t(p)].begin(), im.Planes[size_t(p)].begin() + ptrdiff_t(n));
+  for (int p = 1; p <= im.PlaneCount; ++p)
+    all.insert(all.end(), im.Planes[size_t(p)].begin(), im.Planes[size_t(p)].begin() + ptrdiff_t(n));
   for (const auto& w : t.Weights) all.insert(all.end(), w.begin(), w.end());
   return bench::Fingerprint({all});
 }
@@ -140,11 +141,14 @@ void BM_BayerSpecialAdd(benchmark::State& state) {
     const TTargetState empty(BayerTarget);
     Measure(
         state, [&] { BayerSpezialAddieren(FrameSlot, a, false); },
-        {TPeer("plain_pass", [&] { PlainMosaicPass(BayerTarget); }, 3.0)}, [&] { empty.Restore(BayerTarget); },
-        [] { bench::ExpectFingerprint(TargetFingerprint(BayerTarget),
-                                   {144000000, 0, 0, 1626.015015, 199.6977528, 313.3758573, -2.568694634e-05,
-                                    7.997292947e-05, 135.1932417},
-                                   "colour-mosaic target"); });
+        {{"plain_pass", [&] { PlainMosaicPass(BayerTarget); }, 3.0}},
+        [&] { empty.Restore(BayerTarget); },
+        [] {
+          bench::ExpectFingerprint(
+              TargetFingerprint(BayerTarget),
+              {144000000, 0, 0, 1626.015015, 199.6977528, 313.3758573, -2.568694634e-05, 7.997292947e-05, 135.1932417},
+              "colour-mosaic target");
+        });
     FreeSlot(BayerTarget.Slot);
     BayerTarget.ReleaseWeights();
   });
@@ -192,11 +196,14 @@ void BM_DrizzleNormieren(benchmark::State& state) {
         im.Planes[size_t(p)].swap(out);
       }
     };
-    Measure(state, [&] { DrizzleNormieren(BayerTarget); }, {TPeer("plain_pass", plain, 3.0)}, restore,
-            [slot] { bench::ExpectFingerprint(bench::SlotFingerprint(slot),
-                                   {72000000, 0, 0, 1683.008057, 1081.122814, 344.1408234, -0.0001875092733,
-                                    0.0003219650861, 11.29349352},
-                                   "normalised target"); });
+    Measure(
+        state, [&] { DrizzleNormieren(BayerTarget); }, {TPeer("plain_pass", plain, 3.0)}, restore,
+        [slot] {
+          bench::ExpectFingerprint(
+              bench::SlotFingerprint(slot),
+              {72000000, 0, 0, 1683.008057, 1081.122814, 344.1408234, -0.0001875092733, 0.0003219650861, 11.29349352},
+              "normalised target");
+        });
     FreeSlot(slot);
     BayerTarget.ReleaseWeights();
   });
@@ -241,10 +248,12 @@ void BM_DoubleSizeAdd(benchmark::State& state) {
     Measure(
         state, [&] { AddToDoubleSizeTarget(FrameSlot, a); }, {TPeer("plain_pass", plain, 3.0)},
         [&] { empty.Restore(t); },
-        [&] { bench::ExpectFingerprint(TargetFingerprint(t),
-                                   {191960002, 0, 0.1111111119, 3236.795898, 482.629926, 603.8177994,
-                                    4.619367836e-05, 0.0002116531268, 300.6962321},
-                                   "double-size target"); });
+        [&] {
+          bench::ExpectFingerprint(TargetFingerprint(t),
+                                   {191960002, 0, 0.1111111119, 3236.795898, 482.629926, 603.8177994, 4.619367836e-05,
+                                    0.0002116531268, 300.6962321},
+                                   "double-size target");
+        });
     FreeSlot(t.Slot);
     t.ReleaseWeights();
   });

@@ -84,7 +84,7 @@ void CheckMix(const TColorMatrix& m) {
     for (size_t i = 0; i < want.size(); ++i) {
       const float r = s.Planes[1][i], g = s.Planes[2][i], b = s.Planes[3][i];
       want[i] = IsValidPixel(r) && IsValidPixel(g) && IsValidPixel(b) ? row[0] * r + row[1] * g + row[2] * b
-                                                                     : d.Planes[size_t(p)][i];
+                                                                      : d.Planes[size_t(p)][i];
     }
     bench::ExpectNear(d.Planes[size_t(p)], want, 0.01, "mixed plane " + std::to_string(p));
   }
@@ -94,18 +94,19 @@ void BM_ApplyColorMatrix(benchmark::State& state) {
   Prepare();
   const TColorMatrix m{{110, -10, 0, -5, 110, -5, 0, -10, 110}};
   bench::WithThreads(state, BandThreads(int64_t(Width) * Height, 1 << 16, true), [&] {
-    bench::Measure(state,
-                   [&] {
-                     if (!ApplyColorMatrix(Source, Destination, m)) bench::Fail("the matrix was not applied");
-                     benchmark::ClobberMemory();
-                   },
-                   {{"plain",
-                     [] {
-                       PlainMix();
-                       benchmark::ClobberMemory();
-                     },
-                     1.5}},
-                   {}, [&] { CheckMix(m); });
+    bench::Measure(
+        state,
+        [&] {
+          if (!ApplyColorMatrix(Source, Destination, m)) bench::Fail("the matrix was not applied");
+          benchmark::ClobberMemory();
+        },
+        {{"plain",
+          [] {
+            PlainMix();
+            benchmark::ClobberMemory();
+          },
+          1.5}},
+        {}, [&] { CheckMix(m); });
   });
 }
 ASTRELON_FIGURES(BM_ApplyColorMatrix, "plain");

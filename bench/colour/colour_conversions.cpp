@@ -163,45 +163,53 @@ void RunAgainstBaseline(benchmark::State& state, bool intoGrey, double goal, P p
 
 // The in-place conversions on all cores (workers 8) or on one thread (workers 1).
 // The image converted to YUV, as every conversion to YUV must leave it.
-const bench::TFingerprint YuvPlanes = {72000000, 720,          -9549.483398,     17637.16602,    2531.219223,
-                                       5829.314958, -0.0007841400221, 0.001481654596, 17.34543537};
+const bench::TFingerprint YuvPlanes = {
+    72000000, 720, -9549.483398, 17637.16602, 2531.219223, 5829.314958, -0.0007841400221, 0.001481654596, 17.34543537};
 
 void BM_RGBtoYUV(benchmark::State& state) {
-  RunAgainstBaseline(state, false, 1.5, [] {}, [] { bench::Expect(RGBtoYUV(Source), "RGBtoYUV failed"); }, int(state.range(0)),
-                     SourceIs(YuvPlanes));
+  RunAgainstBaseline(
+      state, false, 1.5, [] {}, [] { bench::Expect(RGBtoYUV(Source), "RGBtoYUV failed"); }, int(state.range(0)),
+      SourceIs(YuvPlanes));
 }
 
 void BM_YUVtoRGB(benchmark::State& state) {
-  RunAgainstBaseline(state, false, 1.5, [] { RGBtoYUV(Source); }, [] { bench::Expect(YUVtoRGB(Source), "YUVtoRGB failed"); },
-                     int(state.range(0)), [] {
-    // A pixel blank in one plane is blank in all of them after the round trip.
-    const auto& original = Bench().pristine;
-    for (int p = 1; p <= 3; ++p) {
-      std::vector<float> want = original[size_t(p)];
-      for (size_t i = 0; i < want.size(); ++i)
-        if (!IsValidPixel(original[1][i]) || !IsValidPixel(original[2][i]) || !IsValidPixel(original[3][i]))
-          want[i] = BlankPixel;
-      bench::ExpectNear(Store.Image[Source].Planes[size_t(p)], want, 0.1, "plane " + std::to_string(p) + " back from YUV");
-    }
-  });
+  RunAgainstBaseline(
+      state, false, 1.5, [] { RGBtoYUV(Source); }, [] { bench::Expect(YUVtoRGB(Source), "YUVtoRGB failed"); },
+      int(state.range(0)),
+      [] {
+        // A pixel blank in one plane is blank in all of them after the round trip.
+        const auto& original = Bench().pristine;
+        for (int p = 1; p <= 3; ++p) {
+          std::vector<float> want = original[size_t(p)];
+          for (size_t i = 0; i < want.size(); ++i)
+            if (!IsValidPixel(original[1][i]) || !IsValidPixel(original[2][i]) || !IsValidPixel(original[3][i]))
+              want[i] = BlankPixel;
+          bench::ExpectNear(Store.Image[Source].Planes[size_t(p)], want, 0.1,
+                            "plane " + std::to_string(p) + " back from YUV");
+        }
+      });
 }
 
 void BM_ApplyCameraProfile(benchmark::State& state) {
-  RunAgainstBaseline(state, false, 2.0, [] {}, [] { bench::Expect(ApplyCameraProfile(Source, false), "no camera profile applied"); }, int(state.range(0)),
-                     SourceIs({72000000, 720, -18959.22852, 29788.89062, 11333.93972, 7878.182101, -0.003231506604,
-                               0.001813462108, 40.2339234}));
+  RunAgainstBaseline(
+      state, false, 2.0, [] {}, [] { bench::Expect(ApplyCameraProfile(Source, false), "no camera profile applied"); },
+      int(state.range(0)),
+      SourceIs({72000000, 720, -18959.22852, 29788.89062, 11333.93972, 7878.182101, -0.003231506604, 0.001813462108,
+                40.2339234}));
 }
 
 void BM_ColorToMonoLuma(benchmark::State& state) {
-  RunAgainstBaseline(state, true, 1.5, [] {}, [] { bench::Expect(ConvertColorToMono(Source, Grey, false), "no grey made"); }, 0,
-                     GreyIs({24000000, 0, 1012.106384, 17637.16602, 9319.786651, 3234.378664, 0.0005462670771,
-                             -0.0002428036138, 16.92804083}));
+  RunAgainstBaseline(
+      state, true, 1.5, [] {}, [] { bench::Expect(ConvertColorToMono(Source, Grey, false), "no grey made"); }, 0,
+      GreyIs({24000000, 0, 1012.106384, 17637.16602, 9319.786651, 3234.378664, 0.0005462670771, -0.0002428036138,
+              16.92804083}));
 }
 
 void BM_ColorToMonoLuminance(benchmark::State& state) {
-  RunAgainstBaseline(state, true, 1.5, [] {}, [] { bench::Expect(ConvertColorToMono(Source, Grey, true), "no grey made"); }, 0,
-                     GreyIs({24000000, 0, 1039.79834, 18211.07031, 10233.57694, 3588.773266, 0.001278471985,
-                             -0.0005920270159, 17.93797361}));
+  RunAgainstBaseline(
+      state, true, 1.5, [] {}, [] { bench::Expect(ConvertColorToMono(Source, Grey, true), "no grey made"); }, 0,
+      GreyIs({24000000, 0, 1039.79834, 18211.07031, 10233.57694, 3588.773266, 0.001278471985, -0.0005920270159,
+              17.93797361}));
 }
 
 // For reference, the pixel passes alone (worker bands, blocks measured as they
@@ -219,9 +227,7 @@ void PixelPass(Run run) {
 void BM_RgbToYuvPass(benchmark::State& state) {
   RunAgainstBaseline(
       state, false, 1.5, [] {},
-      [] {
-        PixelPass([](std::span<float> a, std::span<float> b, std::span<float> c) { RgbToYuvRun(a, b, c, true); });
-      },
+      [] { PixelPass([](std::span<float> a, std::span<float> b, std::span<float> c) { RgbToYuvRun(a, b, c, true); }); },
       int(state.range(0)), SourceIs(YuvPlanes));
 }
 
@@ -235,8 +241,8 @@ void BM_CameraMatrixPass(benchmark::State& state) {
         });
       },
       int(state.range(0)),
-      SourceIs({72000000, 720, -2483.230225, 20725.88867, 7904.208815, 4588.370806, 0.0002427474104,
-                -9.465865646e-05, 25.08670943}));
+      SourceIs({72000000, 720, -2483.230225, 20725.88867, 7904.208815, 4588.370806, 0.0002427474104, -9.465865646e-05,
+                25.08670943}));
 }
 
 void BM_XyzToRgbPass(benchmark::State& state) {
@@ -248,16 +254,16 @@ void BM_XyzToRgbPass(benchmark::State& state) {
         });
       },
       int(state.range(0)),
-      SourceIs({72000000, 240, -29460.32227, 33735.30859, 10219.37009, 10559.76919, -0.003883914942,
-                0.001069639066, 54.04211761}));
+      SourceIs({72000000, 240, -29460.32227, 33735.30859, 10219.37009, 10559.76919, -0.003883914942, 0.001069639066,
+                54.04211761}));
 }
 
 // For reference: the display histogram that the in-place conversions recompute
 // at their end (one more pass over the three planes).
 void BM_ComputeHistogram(benchmark::State& state) {
-  RunAgainstBaseline(state, false, 2.0, [] {}, [] { ComputeHistogram(Source, false, false); }, int(state.range(0)),
-                     HistogramIs({1512, 0, 0, 102311, 47618.88889, 33360.71125, -59.80669734, 11.37990903,
-                                  471.1833223}));
+  RunAgainstBaseline(
+      state, false, 2.0, [] {}, [] { ComputeHistogram(Source, false, false); }, int(state.range(0)),
+      HistogramIs({1512, 0, 0, 102311, 47618.88889, 33360.71125, -59.80669734, 11.37990903, 471.1833223}));
 }
 
 #define COLOUR_BENCH(fn)             \

@@ -87,10 +87,12 @@ void BM_RemoveColourFringes(benchmark::State& state) {
 #endif
     bench::Measure(
         state, [] { RemoveColourFringes(1, 2, 0, 0, W - 1, H - 1, 5); }, peers, [] { Images().Restore(); },
-        [] { bench::ExpectFingerprint(bench::SlotFingerprint(2),
-                                          {72000000, 0, 1205.863159, 2294.80957, 1749.973781, 260.5938834,
-                                           0.0005621682995, 0.0002878996364, 22.85007869},
-                                          "image without fringes"); });
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(2),
+                                   {72000000, 0, 1205.863159, 2294.80957, 1749.973781, 260.5938834, 0.0005621682995,
+                                    0.0002878996364, 22.85007869},
+                                   "image without fringes");
+        });
   });
 }
 ASTRELON_FIGURES(BM_RemoveColourFringes, "opencv");
@@ -100,12 +102,14 @@ void BM_SmoothDefectPixels(benchmark::State& state) {
   Images();
   bench::WithThreads(state, 1, [&] {
     bench::Measure(
-        state, [] { SmoothDefectPixels(2, 0, 0, W - 1, H - 1); },
-        {{"plain", [] { bench::PlainSlotPass(2, 1); }, 4.0}}, [] { Images().Restore(); },
-        [] { bench::ExpectFingerprint(bench::SlotFingerprint(2),
-                                          {72000000, 0, 1218.505615, 2288.540039, 1749.977461, 260.4917355,
-                                           0.0001534679418, 0.0002332589319, 21.25119817},
-                                          "smoothed image"); });
+        state, [] { SmoothDefectPixels(2, 0, 0, W - 1, H - 1); }, {{"plain", [] { bench::PlainSlotPass(2, 1); }, 4.0}},
+        [] { Images().Restore(); },
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(2),
+                                   {72000000, 0, 1218.505615, 2288.540039, 1749.977461, 260.4917355, 0.0001534679418,
+                                    0.0002332589319, 21.25119817},
+                                   "smoothed image");
+        });
   });
 }
 ASTRELON_FIGURES(BM_SmoothDefectPixels, "plain");

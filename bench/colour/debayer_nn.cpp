@@ -97,10 +97,12 @@ void BM_DebayerNN(benchmark::State& state) {
           if (!DebayerNN(1, 2, file)) bench::Fail("not run");
         },
         {{"plain", PlainLoop, 1.2}}, [] { PutSlot(2, 3); },
-        [] { bench::ExpectFingerprint(bench::SlotFingerprint(2),
-                                          {2880000, 0, 2645.625, 5478.705566, 4012.412671, 699.8198515,
-                                           2.123025362e-06, 0.006041677204, 329.8934204},
-                                          "debayered image"); });
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(2),
+                                   {2880000, 0, 2645.625, 5478.705566, 4012.412671, 699.8198515, 2.123025362e-06,
+                                    0.006041677204, 329.8934204},
+                                   "debayered image");
+        });
   });
   Store.Reset();
 }

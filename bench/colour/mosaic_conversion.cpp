@@ -102,10 +102,12 @@ void BM_HalfSizeConversion(benchmark::State& state) {
           if (result > 0) FreeSlot(result);
           result = -1;
         },
-        [&] { bench::ExpectFingerprint(bench::SlotFingerprint(result),
-                                          {18000000, 0, 2350.360352, 4834.058594, 3610.014791, 825.7671822,
-                                           -0.003776255426, -0.001698435904, 45.20131999},
-                                          "half-size colour image"); });
+        [&] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(result),
+                                   {18000000, 0, 2350.360352, 4834.058594, 3610.014791, 825.7671822, -0.003776255426,
+                                    -0.001698435904, 45.20131999},
+                                   "half-size colour image");
+        });
   });
   if (result > 0) FreeSlot(result);
 }

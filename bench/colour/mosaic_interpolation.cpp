@@ -14,8 +14,8 @@
 // planes back to floats; goal 1.5.
 // Checks: the linear interpolation against OpenCV's bilinear result (the same
 // work) away from a two-pixel border, within 1 (OpenCV rounds to whole
-// numbers; green at the 99th percentile, its kernels differing at sharp peaks); the other methods and the whole conversion against the
-// fingerprint of a checked run (the same for every worker count).
+// numbers; green at the 99th percentile, its kernels differing at sharp peaks); the other methods and the whole
+// conversion against the fingerprint of a checked run (the same for every worker count).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -104,8 +104,8 @@ void ExpectLikeOpenCv(const cv::Mat& bgr) {
 // Method `method` on `workers` workers against one OpenCV conversion of the
 // same values (8-bit or 16-bit samples); the result against OpenCV's (linear)
 // or the fingerprint `want`.
-void Against(benchmark::State& state, int method, int workers, bool eightBit, const char* peer, int code,
-             double goal, const bench::TFingerprint& want = {}) {
+void Against(benchmark::State& state, int method, int workers, bool eightBit, const char* peer, int code, double goal,
+             const bench::TFingerprint& want = {}) {
   TMosaics& m = Mosaics();
   const cv::Mat& values = eightBit ? m.Float8 : m.Float16;
   Store.Reset();
@@ -128,10 +128,7 @@ void Against(benchmark::State& state, int method, int workers, bool eightBit, co
         [&] {
           if (!InterpolateMosaic(s, workers)) bench::Fail("no result");
         },
-        {{peer,
-          [&] { cv::cvtColor(samples, out, code); },
-          goal}},
-        [&] { PutSlot(2, 3, values); },
+        {{peer, [&] { cv::cvtColor(samples, out, code); }, goal}}, [&] { PutSlot(2, 3, values); },
         [&] {
           if (method == DmLinear) ExpectLikeOpenCv(out);
           bench::ExpectFingerprint(bench::SlotFingerprint(2), want, "interpolated image");
@@ -144,19 +141,24 @@ void Against(benchmark::State& state, int method, int workers, bool eightBit, co
 bench::TFingerprint Wanted(int method, bool eightBit) {
   switch (method) {
     case DmKimmel:
-      return eightBit ? bench::TFingerprint{72000000, 0, 44.57047653, 278.9914551, 75.03063524, 12.40653347,
-                                            3.80568309e-05, 8.062219893e-05, 0.7001281907}
-                      : bench::TFingerprint{72000000, 0, 1531.94519, 36635.82812, 4806.381986, 896.966664,
-                                            0.008706248685, 0.01594924502, 51.00094667};
+      return eightBit ? bench::TFingerprint{72000000,    0,           44.57047653,    278.9914551,
+                                            75.03063524, 12.40653347, 3.80568309e-05, 8.062219893e-05,
+                                            0.7001281907}
+                      : bench::TFingerprint{72000000,    0,          1531.94519,     36635.82812,
+                                            4806.381986, 896.966664, 0.008706248685, 0.01594924502,
+                                            51.00094667};
     case DmAstro:
-      return eightBit ? bench::TFingerprint{72000000, 0, 44.7142868, 353.2324219, 75.01889338, 12.34544021,
-                                            1.430639286e-05, 0.0001013521418, 0.5698587454}
-                      : bench::TFingerprint{72000000, 0, 2878, 48248.91016, 4804.241636, 868.8151738, 0.003648453469,
-                                            0.01781991077, 39.69994079};
+      return eightBit ? bench::TFingerprint{72000000,    0,           44.7142868,      353.2324219,
+                                            75.01889338, 12.34544021, 1.430639286e-05, 0.0001013521418,
+                                            0.5698587454}
+                      : bench::TFingerprint{72000000,    0,           2878,           48248.91016,
+                                            4804.241636, 868.8151738, 0.003648453469, 0.01781991077,
+                                            39.69994079};
     case DmVng:
-      return bench::TFingerprint{72000000, 0, 44.51479721, 268.5, 74.99196794, 12.37516424, -2.412331537e-06,
-                                 7.952962989e-05, 0.652593913};
-    default: return {};
+      return bench::TFingerprint{
+          72000000, 0, 44.51479721, 268.5, 74.99196794, 12.37516424, -2.412331537e-06, 7.952962989e-05, 0.652593913};
+    default:
+      return {};
   }
 }
 
@@ -175,8 +177,7 @@ ASTRELON_FIGURES(BM_MosaicVsEdgeAware, "opencv_ea");
 
 void BM_MosaicVsVng8(benchmark::State& state) {
   const int method = int(state.range(0));
-  Against(state, method, int(state.range(1)), true, "opencv_vng", cv::COLOR_BayerBG2BGR_VNG, 1.0,
-          Wanted(method, true));
+  Against(state, method, int(state.range(1)), true, "opencv_vng", cv::COLOR_BayerBG2BGR_VNG, 1.0, Wanted(method, true));
 }
 ASTRELON_FIGURES(BM_MosaicVsVng8, "opencv_vng");
 
@@ -234,10 +235,12 @@ void BM_AstroConversion(benchmark::State& state) {
           if (result > 0) FreeSlot(result);
           result = -1;
         },
-        [&] { bench::ExpectFingerprint(bench::SlotFingerprint(result),
-                                 {72000000, 0, 2878, 47898.54688, 4804.241092, 868.6470597, 0.003571835992,
-                                  0.01780580906, 39.74595323},
-                                 "converted image"); });
+        [&] {
+          bench::ExpectFingerprint(
+              bench::SlotFingerprint(result),
+              {72000000, 0, 2878, 47898.54688, 4804.241092, 868.6470597, 0.003571835992, 0.01780580906, 39.74595323},
+              "converted image");
+        });
   });
   Store.Reset();
 }

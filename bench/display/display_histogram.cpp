@@ -53,7 +53,8 @@ void Run(benchmark::State& state, bool sse2) {
         state, [] { ComputeHistogram(1, false, false); },
         {{"plain", [threads] { benchmark::DoNotOptimize(bench::PlainReadSum(Store.Image[1].Planes[1], threads)); },
           sse2 ? 4.0 : 8.0}},
-        {}, [] {
+        {},
+        [] {
           const auto& h = Store.Display[1].Histogram;
           std::vector<float> counts;
           for (const auto& plane : h) counts.insert(counts.end(), plane.begin(), plane.end());

@@ -157,9 +157,9 @@ void CheckStatistics(const TRectStatistics& got) {
     want.Mean = sum / double(want.Count);
     want.Variance = std::max(0.0, squares / double(want.Count) - want.Mean * want.Mean);
     const TPlaneStatistics& s = got.Plane[size_t(p - 1)];
-    const bool same = s.Count == want.Count && s.Min == want.Min && s.Max == want.Max &&
-                      s.MinPos.X == want.MinPos.X && s.MinPos.Y == want.MinPos.Y && s.MaxPos.X == want.MaxPos.X &&
-                      s.MaxPos.Y == want.MaxPos.Y && std::fabs(s.Mean - want.Mean) <= 1e-9 * std::fabs(want.Mean) &&
+    const bool same = s.Count == want.Count && s.Min == want.Min && s.Max == want.Max && s.MinPos.X == want.MinPos.X &&
+                      s.MinPos.Y == want.MinPos.Y && s.MaxPos.X == want.MaxPos.X && s.MaxPos.Y == want.MaxPos.Y &&
+                      std::fabs(s.Mean - want.Mean) <= 1e-9 * std::fabs(want.Mean) &&
                       std::fabs(s.Variance - want.Variance) <= 1e-9 * (want.Variance + want.Mean * want.Mean);
     bench::Expect(same, "plane " + std::to_string(p) + ": " + std::to_string(s.Count) + " values, mean " +
                             std::to_string(s.Mean) + ", variance " + std::to_string(s.Variance) + ", range " +
@@ -230,8 +230,10 @@ void BM_ComputeRectStatistics(benchmark::State& state) {
   TRectStatistics last;
   Run(
       state, [] { benchmark::DoNotOptimize(PlainSum()); },
-      [&] { ComputeRectStatistics(Slot, {0, 0, Side - 1, Side - 1}, last); }, false, 1.5,
-      [&] { CheckStatistics(last); });
+      [&] {
+        ComputeRectStatistics(Slot, {0, 0, Side - 1, Side - 1}, last);
+      },
+      false, 1.5, [&] { CheckStatistics(last); });
 }
 
 // The black point's shift of each plane.
@@ -245,12 +247,12 @@ void BM_BlackPoint(benchmark::State& state) {
 
 void BM_GreyGamma(benchmark::State& state) {
   Run(
-      state, PlainPow, [] { ApplyGreyGamma(Slot, Gamma()); }, true, 1.0, [] {
+      state, PlainPow, [] { ApplyGreyGamma(Slot, Gamma()); }, true, 1.0,
+      [] {
         const TGreyGamma& g = Gamma();
         CheckPlanes(0.02, "grey gamma", [&](int p, float v) {
           if (!(v > g.Black)) return v;
-          return float(std::pow((double(v) - g.Black) * (1 / g.Scale), g.Exponent[size_t(p - 1)]) * g.Scale +
-                       g.Black);
+          return float(std::pow((double(v) - g.Black) * (1 / g.Scale), g.Exponent[size_t(p - 1)]) * g.Scale + g.Black);
         });
       });
 }

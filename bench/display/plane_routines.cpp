@@ -87,10 +87,10 @@ void RunAgainstBaseline(benchmark::State& state, TGoals goals, F routine, const 
   const bool vector = state.range(0) != 0;
   Sse2Enabled = vector;
   bench::WithThreads(state, 1, [&] {
-    bench::Measure(state, routine,
-                   {{"plain", [&b] { benchmark::DoNotOptimize(ReadPlaneOnce(b.Plane())); },
-                     vector ? goals.Vector : goals.Scalar}},
-                   {}, check);
+    bench::Measure(
+        state, routine,
+        {{"plain", [&b] { benchmark::DoNotOptimize(ReadPlaneOnce(b.Plane())); }, vector ? goals.Vector : goals.Scalar}},
+        {}, check);
   });
   Sse2Enabled = saved;
 }
@@ -124,8 +124,8 @@ void BM_RectSum(benchmark::State& state) {
         const std::vector<float> v = ValidValues();
         double want = 0;
         for (const float x : v) want += x;
-        bench::Expect(count == int64_t(v.size()), "count " + std::to_string(count) + ", wanted " +
-                                                      std::to_string(v.size()));
+        bench::Expect(count == int64_t(v.size()),
+                      "count " + std::to_string(count) + ", wanted " + std::to_string(v.size()));
         bench::ExpectValue(sum, want, 1e-9, "sum");
       });
 }
@@ -137,9 +137,9 @@ void BM_PercentAbove(benchmark::State& state) {
       [&] {
         const std::vector<float> v = ValidValues();
         const int64_t above = std::count_if(v.begin(), v.end(), [](float x) { return x > 1020.0f; });
-        bench::Expect(percent == int32_t(above * 100 / int64_t(v.size())),
-                      "percent above " + std::to_string(percent) + ", wanted " +
-                          std::to_string(above * 100 / int64_t(v.size())));
+        bench::Expect(
+            percent == int32_t(above * 100 / int64_t(v.size())),
+            "percent above " + std::to_string(percent) + ", wanted " + std::to_string(above * 100 / int64_t(v.size())));
       });
 }
 

@@ -107,14 +107,16 @@ bench::TFingerprint PictureFingerprint(const TDisplayBitmap& b) {
 // The pictures as a checked run made them: grey, colour; 100 %, 25 %.
 bench::TFingerprint Wanted(bool colour, int percent) {
   if (colour)
-    return percent == 100 ? bench::TFingerprint{50331904, 0, 0, 255, 177.8414078, 79.29130167, 0.0004214619285,
-                                                 -0.000836325674, 85.15871856}
-                          : bench::TFingerprint{3145984, 0, 0, 255, 177.7950924, 79.35884283, -0.009500128613,
-                                                -0.01274472398, 85.17752708};
-  return percent == 100 ? bench::TFingerprint{16777472, 0, 0, 16777215, 305.8073219, 37873.27901, 0.2934665171,
-                                               -0.06101428437, 86.19800858}
-                        : bench::TFingerprint{1048832, 0, 0, 16777215, 2225.166649, 151462.4993, 12.16435002,
-                                              -10.83007812, 101.378885};
+    return percent == 100
+               ? bench::TFingerprint{50331904,        0,          0, 255, 177.8414078, 79.29130167, 0.0004214619285,
+                                     -0.000836325674, 85.15871856}
+               : bench::TFingerprint{3145984,        0,          0, 255, 177.7950924, 79.35884283, -0.009500128613,
+                                     -0.01274472398, 85.17752708};
+  return percent == 100
+             ? bench::TFingerprint{16777472,       0,          0, 16777215, 305.8073219, 37873.27901, 0.2934665171,
+                                   -0.06101428437, 86.19800858}
+             : bench::TFingerprint{1048832,      0,         0, 16777215, 2225.166649, 151462.4993, 12.16435002,
+                                   -10.83007812, 101.378885};
 }
 
 void RenderAgainstBaseline(benchmark::State& state, bool colour, int percent) {

@@ -52,10 +52,8 @@ void BM_PickStarVsPlainSum(benchmark::State& state) {
           PickStar(1, 501, 499, -1, LockedStar, TStarMode::Photometry, true, true);
           benchmark::ClobberMemory();
         },
-        {{"plain",
-          [&] { benchmark::DoNotOptimize(bench::PlainReadSum(plane)); },
-          3.0}},
-        {}, [] {
+        {{"plain", [&] { benchmark::DoNotOptimize(bench::PlainReadSum(plane)); }, 3.0}}, {},
+        [] {
           // The fit counts pixel centres at whole numbers, the drawing pixel corners.
           const TStarCutout& s = LockedStar;
           const double x = s.OriginX + s.CentreX + 0.5, y = s.OriginY + s.CentreY + 0.5;
@@ -64,8 +62,8 @@ void BM_PickStarVsPlainSum(benchmark::State& state) {
                             std::fabs(s.Flux - flux) <= 0.02 * flux,
                         "star at (" + std::to_string(x) + ", " + std::to_string(y) + "), background " +
                             std::to_string(s.Background) + ", flux " + std::to_string(s.Flux) + "; drawn at (" +
-                            std::to_string(StarX) + ", " + std::to_string(StarY) + "), " + std::to_string(Sky) +
-                            ", " + std::to_string(flux));
+                            std::to_string(StarX) + ", " + std::to_string(StarY) + "), " + std::to_string(Sky) + ", " +
+                            std::to_string(flux));
         });
   });
 }

@@ -64,8 +64,9 @@ int BareDecode(const std::string& file, std::vector<uint8_t>* last = nullptr, bo
   const auto keep = [&] {
     if (!last) return;
     const int w = frame->width, h = frame->height, channels = grey ? 1 : 3;
-    SwsContext* sws = sws_getContext(w, h, AVPixelFormat(frame->format), w, h, grey ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_RGB24,
-                                     SWS_BILINEAR, nullptr, nullptr, nullptr);
+    SwsContext* sws =
+        sws_getContext(w, h, AVPixelFormat(frame->format), w, h, grey ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_RGB24,
+                       SWS_BILINEAR, nullptr, nullptr, nullptr);
     last->assign(size_t(w) * size_t(h) * size_t(channels), 0);
     uint8_t* out[4] = {last->data(), nullptr, nullptr, nullptr};
     const int outStride[4] = {w * channels, 0, 0, 0};
@@ -116,7 +117,8 @@ void Compare(benchmark::State& state, const std::string& file, double goal, bool
             if (BareDecode(file) != Frames) bench::Fail("FFmpeg decoded frames missing");
           },
           goal}},
-        {}, [&] {
+        {},
+        [&] {
           BareDecode(file, &theirs, grey);
           const std::vector<float> a(ours.begin(), ours.end()), b(theirs.begin(), theirs.end());
           bench::ExpectNear(a, b, grey ? 0 : 8, "last frame against FFmpeg's");

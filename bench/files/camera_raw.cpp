@@ -88,14 +88,17 @@ void Compare(benchmark::State& state, bool interpolate) {
       [&] {
         if (!LoadCameraRaw(1, file, interpolate, false, false)) bench::Fail("load failed");
       },
-      {{"libraw", [&] { LibRawOnly(file, interpolate); }, interpolate ? 1.0 : state.range(0) != 0 ? 1.2 : 2.0}},
+      {{"libraw", [&] { LibRawOnly(file, interpolate); },
+        interpolate           ? 1.0
+        : state.range(0) != 0 ? 1.2
+                              : 2.0}},
       [] { FreeSlot(1); },
       [&] {
         if (interpolate) {
-          bench::ExpectFingerprint(bench::SlotFingerprint(1),
-                                   {71940012, 0, 0, 65535, 34773.24182, 18578.50637, -0.01461837473, -0.009436541999,
-                                    276.7404047},
-                                   "interpolated image");
+          bench::ExpectFingerprint(
+              bench::SlotFingerprint(1),
+              {71940012, 0, 0, 65535, 34773.24182, 18578.50637, -0.01461837473, -0.009436541999, 276.7404047},
+              "interpolated image");
           return;
         }
         const std::vector<uint16_t> samples = Mosaic();

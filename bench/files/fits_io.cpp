@@ -272,7 +272,9 @@ void BM_Read(benchmark::State& state, int bitpix) {
         !bench::Timed(state, [&] { PlainRead(file, bitpix, threads); }, plain))
       break;
     double run = 1e30;
-    if (!bench::Timed(state, [&] { ReadPlanes(file, threads, planes); }, run)) break;
+    if (!bench::Timed(
+            state, [&] { ReadPlanes(file, threads, planes); }, run))
+      break;
     read = std::min(read, run);
     state.SetIterationTime(run);
   }
@@ -308,7 +310,8 @@ void BM_Write(benchmark::State& state, int bitpix) {
       },
       {{"cfitsio", [&] { CfitsioWrite(theirFile, bitpix, plan, Store.Image[1].Planes[1]); }, many ? 0.5 : 1.0},
        {"plain", [&] { PlainWrite(plainFile, bitpix, plan, Store.Image[1].Planes[1], threads); }, many ? 2.0 : 1.5}},
-      {}, [&] {
+      {},
+      [&] {
         bench::ExpectNear(CfitsioPlane(ourFile), Store.Image[1].Planes[1], bitpix == 16 ? 0.51 * plan.Bscale : 0,
                           "file written, read back by cfitsio");
       });

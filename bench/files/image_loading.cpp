@@ -211,7 +211,9 @@ void Compare(benchmark::State& state, const std::string& file, const char* libra
   double load = 1e30, base = 1e30, conv = 1e30;
   TPlaneSamples loaded, converted;
   for (auto _ : state) {
-    if (!bench::Timed(state, [&] { baseline(file, nullptr); }, base)) break;
+    if (!bench::Timed(
+            state, [&] { baseline(file, nullptr); }, base))
+      break;
     double run = 1e30;
     if (!bench::Timed(
             state,
@@ -224,7 +226,9 @@ void Compare(benchmark::State& state, const std::string& file, const char* libra
     FreeSlot(1);
     load = std::min(load, run);
     state.SetIterationTime(run);
-    if (!bench::Timed(state, [&] { convert(file, converted); }, conv)) break;
+    if (!bench::Timed(
+            state, [&] { convert(file, converted); }, conv))
+      break;
   }
   if (state.error_occurred() || !bench::Verified(state, [&] {
         TPlaneSamples theirs;
@@ -266,12 +270,12 @@ void BM_JpegPreview6000x4000(benchmark::State& state) {
         };
         if (!LoadPicturePreview(f, decode, bitmap, w, h)) bench::Fail("preview failed");
       },
-      {{"libjpeg", [&] { DecodeWithLibjpeg(f, 8); }, 1.5}}, {}, [&] {
+      {{"libjpeg", [&] { DecodeWithLibjpeg(f, 8); }, 1.5}}, {},
+      [&] {
         const std::vector<float> bytes(bitmap.Pixels.begin(), bitmap.Pixels.end());
-        bench::ExpectFingerprint(bench::Fingerprint({bytes}),
-                                 {1126000, 0, 0, 209, 106.9315968, 57.22201733, 0.00168916436, 0.0009893163453,
-                                  73.81538083},
-                                 "preview");
+        bench::ExpectFingerprint(
+            bench::Fingerprint({bytes}),
+            {1126000, 0, 0, 209, 106.9315968, 57.22201733, 0.00168916436, 0.0009893163453, 73.81538083}, "preview");
       });
 }
 ASTRELON_FIGURES(BM_JpegPreview6000x4000, "libjpeg");

@@ -108,12 +108,13 @@ void BM_OwnRaw16_6000x4000(benchmark::State& state) {
   ApplySimdSetting();
   TPlane loaded;
   bench::WithThreads(state, threads, [&] {
-    bench::Measure(state, [&] { LoadOwnRaw(file, loaded); }, {{"plain", [&] { ReadAndConvert(file, threads); }, 1.5}},
-                   {}, [&] {
-                     const std::vector<uint16_t> samples = Samples();
-                     const std::vector<float> want(samples.begin(), samples.end());
-                     bench::ExpectNear(loaded, want, 0, "loaded plane");
-                   });
+    bench::Measure(
+        state, [&] { LoadOwnRaw(file, loaded); }, {{"plain", [&] { ReadAndConvert(file, threads); }, 1.5}}, {},
+        [&] {
+          const std::vector<uint16_t> samples = Samples();
+          const std::vector<float> want(samples.begin(), samples.end());
+          bench::ExpectNear(loaded, want, 0, "loaded plane");
+        });
   });
   PictureWorkerThreshold = saved;
 }

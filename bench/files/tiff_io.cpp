@@ -137,7 +137,8 @@ void BM_LoadTiff16(benchmark::State& state) {
           std::vector<float> theirs;
           ReadStripsOnly(file, 1, &theirs);
           const int planes = colour ? 3 : 1;
-          bench::Expect(Store.Image[1].PlaneCount == planes, "plane count " + std::to_string(Store.Image[1].PlaneCount));
+          bench::Expect(Store.Image[1].PlaneCount == planes,
+                        "plane count " + std::to_string(Store.Image[1].PlaneCount));
           for (int p = 1; p <= planes; ++p)
             bench::ExpectNear(Store.Image[1].Planes[size_t(p)], PlaneOf(theirs, planes, p), 0,
                               "plane " + std::to_string(p) + " against libtiff's decode");
@@ -183,14 +184,12 @@ void BM_SaveTiff16(benchmark::State& state) {
   const std::string a = Folder() + "/save_ours.tif", b = Folder() + "/save_libtiff.tif";
   bench::WithThreads(state, 1, [&] {
     bench::Measure(
-        state,
-        [&] { SaveTiffImage(3, 1, deflate, 0, 65535, a); },
+        state, [&] { SaveTiffImage(3, 1, deflate, 0, 65535, a); },
         {{"libtiff", [&] { WriteStripsOnly(b, colour ? 3 : 1, deflate, data); }, deflate ? 1.2 : 2.0}}, {},
         [&] {
           std::vector<float> written;
           ReadStripsOnly(a, 1, &written);
-          bench::ExpectNear(written, std::vector<float>(data.begin(), data.end()), 0,
-                            "file saved, decoded by libtiff");
+          bench::ExpectNear(written, std::vector<float>(data.begin(), data.end()), 0, "file saved, decoded by libtiff");
         });
   });
   FreeSlot(3);

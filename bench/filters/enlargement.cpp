@@ -83,10 +83,12 @@ void BM_TriangulationVsCubic(benchmark::State& state) {
           },
           1.0}},
         [] { CopyImageSlot(1, 2); },
-        [] { bench::ExpectFingerprint(bench::SlotFingerprint(2),
-                                          {67108864, 0, 944.661438, 69646.5625, 1055.99811, 942.8862848,
-                                           -0.005396301312, 0.007597370732, 20.84951483},
-                                          "enlarged image"); });
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(2),
+                                   {67108864, 0, 944.661438, 69646.5625, 1055.99811, 942.8862848, -0.005396301312,
+                                    0.007597370732, 20.84951483},
+                                   "enlarged image");
+        });
   });
 }
 ASTRELON_FIGURES(BM_TriangulationVsCubic, "opencv", "vips");
@@ -126,8 +128,8 @@ void BM_SharpenNeighbours3VsFilter2D(benchmark::State& state) {
           std::memcpy(im.Planes[1].data(), Store.Image[1].Planes[1].data(), size_t(Side) * Side * sizeof(float));
         },
         [&] {
-          bench::ExpectNearInside(Store.Image[2].Planes[1], std::span<const float>(kept.ptr<float>(), kept.total()), Side,
-                                  Side, 2, 0.05, "sharpened plane against OpenCV's filter2D");
+          bench::ExpectNearInside(Store.Image[2].Planes[1], std::span<const float>(kept.ptr<float>(), kept.total()),
+                                  Side, Side, 2, 0.05, "sharpened plane against OpenCV's filter2D");
         });
   });
 }

@@ -137,17 +137,21 @@ void RunAgainstErode(benchmark::State& state, double goal, K kernel, const std::
 }
 
 void BM_ShrinkStarRadiusVsErode(benchmark::State& state) {
-  RunAgainstErode(state, 1.5, [] { ShrinkStars(100.0f); }, ResultIs({16777216, 0, 942.8709106, 2523.614502, 1001.652432, 19.62685184, -0.001119015129,
-                                                   0.0003247098515, 11.70105551},
-                                                  "stars shrunk (100 %)"));
+  RunAgainstErode(
+      state, 1.5, [] { ShrinkStars(100.0f); },
+      ResultIs({16777216, 0, 942.8709106, 2523.614502, 1001.652432, 19.62685184, -0.001119015129, 0.0003247098515,
+                11.70105551},
+               "stars shrunk (100 %)"));
 }
 ASTRELON_FIGURES(BM_ShrinkStarRadiusVsErode, "opencv");
 
 // The dialog's default "Sterne ausblenden" (10 %): the radius follows the star measure.
 void BM_ShrinkStarRadiusDefault(benchmark::State& state) {
-  RunAgainstErode(state, 1.5, [] { ShrinkStars(10.0f); }, ResultIs({16777216, 0, 942.8709106, 72240.54688, 1007.193284, 397.0405505, -0.004274917928,
-                                                  -0.02491634574, 21.71369198},
-                                                 "stars shrunk (10 %)"));
+  RunAgainstErode(
+      state, 1.5, [] { ShrinkStars(10.0f); },
+      ResultIs({16777216, 0, 942.8709106, 72240.54688, 1007.193284, 397.0405505, -0.004274917928, -0.02491634574,
+                21.71369198},
+               "stars shrunk (10 %)"));
 }
 ASTRELON_FIGURES(BM_ShrinkStarRadiusDefault, "opencv");
 
@@ -158,10 +162,11 @@ void BM_SoftErosionVsErode(benchmark::State& state) {
   const TErosionTable table = MakeErosionTable(6, 6);
   const TErosionPlane plane{Store.Image[1].Planes[1], Store.Image[2].Planes[1], Side, {0, Side - 1, 0, Side - 1},
                             {}, 5.0f, 10.0f};
-  RunAgainstErode(state, 1.0, [&] { bench::Expect(ErodePlane(plane, table, Sse2Enabled, nullptr, 1), "erosion stopped"); },
-                  ResultIs({16777216, 0, 942.8709106, 2391.019043, 984.715434, 9.351518668, -0.0002854466911,
-                            -0.0003649364162, 2.221602818},
-                           "eroded plane"));
+  RunAgainstErode(
+      state, 1.0, [&] { bench::Expect(ErodePlane(plane, table, Sse2Enabled, nullptr, 1), "erosion stopped"); },
+      ResultIs({16777216, 0, 942.8709106, 2391.019043, 984.715434, 9.351518668, -0.0002854466911, -0.0003649364162,
+                2.221602818},
+               "eroded plane"));
 }
 ASTRELON_FIGURES(BM_SoftErosionVsErode, "opencv");
 

@@ -118,31 +118,31 @@ void PlainLoop(const TDetailInputs& in, std::vector<uint8_t>& best) {
   const int32_t* const sx = shiftX.data();
   const int32_t* const sy = shiftY.data();
   uint8_t* const out = best.data();
-  bench::PlainBands(v.Y1 - v.Y0 + 1, FilterThreads(int64_t(v.X1 - v.X0 + 1) * (v.Y1 - v.Y0 + 1)),
-                    [=](int64_t first, int64_t last) {
-                      std::array<float, 30> own{};
-                      for (int32_t Y = v.Y0 + int32_t(first); Y < v.Y0 + int32_t(last); ++Y)
-                        for (int32_t X = v.X0; X <= v.X1; ++X) {
-                          const int32_t x = tri ? X : X / 2, y = tri ? Y : Y / 2;
-                          const float* const centre = source + size_t(tri ? y : Y) * size_t(sourceWidth) + size_t(tri ? x : X);
-                          for (int32_t i = 0; i < tapCount; ++i) own[size_t(i)] = centre[ts[i]];
-                          float bestErr = 1e30f;
-                          uint8_t bestK = 0;
-                          for (int32_t k = 0; k < offsetCount; ++k) {
-                            const int32_t cx = std::clamp(x + sx[k], 4, w - 7);
-                            const int32_t cy = std::clamp(y + sy[k], 4, height - 7);
-                            const float* const candidate = model + size_t(cy) * size_t(w) + size_t(cx);
-                            float e = 0;
+  bench::PlainBands(
+      v.Y1 - v.Y0 + 1, FilterThreads(int64_t(v.X1 - v.X0 + 1) * (v.Y1 - v.Y0 + 1)), [=](int64_t first, int64_t last) {
+        std::array<float, 30> own{};
+        for (int32_t Y = v.Y0 + int32_t(first); Y < v.Y0 + int32_t(last); ++Y)
+          for (int32_t X = v.X0; X <= v.X1; ++X) {
+            const int32_t x = tri ? X : X / 2, y = tri ? Y : Y / 2;
+            const float* const centre = source + size_t(tri ? y : Y) * size_t(sourceWidth) + size_t(tri ? x : X);
+            for (int32_t i = 0; i < tapCount; ++i) own[size_t(i)] = centre[ts[i]];
+            float bestErr = 1e30f;
+            uint8_t bestK = 0;
+            for (int32_t k = 0; k < offsetCount; ++k) {
+              const int32_t cx = std::clamp(x + sx[k], 4, w - 7);
+              const int32_t cy = std::clamp(y + sy[k], 4, height - 7);
+              const float* const candidate = model + size_t(cy) * size_t(w) + size_t(cx);
+              float e = 0;
 #pragma omp simd reduction(+ : e)
-                            for (int32_t i = 0; i < tapCount; ++i) {
-                              const float d = own[size_t(i)] - candidate[tm[i]];
-                              e += tw[i] * d * d;
-                            }
-                            if (e < bestErr) bestErr = e, bestK = uint8_t(k);
-                          }
-                          out[size_t(Y) * size_t(mapWidth) + size_t(X)] = bestK;
-                        }
-                    });
+              for (int32_t i = 0; i < tapCount; ++i) {
+                const float d = own[size_t(i)] - candidate[tm[i]];
+                e += tw[i] * d * d;
+              }
+              if (e < bestErr) bestErr = e, bestK = uint8_t(k);
+            }
+            out[size_t(Y) * size_t(mapWidth) + size_t(X)] = bestK;
+          }
+      });
 }
 
 // The result plane and the map of offsets.
@@ -171,12 +171,14 @@ void BM_DetailTransferVsPlainLoop(benchmark::State& state) {
             benchmark::DoNotOptimize(plain.data());
           },
           2.0}},
-        [&] { std::memcpy(p.Result.Planes[1].data(), p.Base.Planes[1].data(), p.Base.Planes[1].size() * sizeof(float)); },
         [&] {
-          const bench::TFingerprint tri{83886080, 0, 0, 1514.87439, 825.4341902, 419.2521268, 4.869007249e-06,
-                                        -0.0002705800888, 33.95279498};
-          const bench::TFingerprint sinc{134217728, 0, 0, 1514.87439, 565.0259909, 472.825072, -9.527862588e-05,
-                                         -0.00029834049, 33.65019763};
+          std::memcpy(p.Result.Planes[1].data(), p.Base.Planes[1].data(), p.Base.Planes[1].size() * sizeof(float));
+        },
+        [&] {
+          const bench::TFingerprint tri{
+              83886080, 0, 0, 1514.87439, 825.4341902, 419.2521268, 4.869007249e-06, -0.0002705800888, 33.95279498};
+          const bench::TFingerprint sinc{
+              134217728, 0, 0, 1514.87439, 565.0259909, 472.825072, -9.527862588e-05, -0.00029834049, 33.65019763};
           bench::ExpectFingerprint(ResultFingerprint(p.Result, map), variant == THiFVariant::Tri ? tri : sinc,
                                    "transferred detail and offsets");
         });

@@ -77,8 +77,9 @@ void Against(benchmark::State& state, int threads, const bench::TFingerprint& wa
   const int savedThreads = cv::getNumThreads();
   cv::setNumThreads(threads);
   bench::WithThreads(state, threads, [&] {
-    bench::Measure(state, iteration, {{"opencv", peer, Goal}}, [] { CopyPlane(1, 1, 2, 1); },
-                   [&] { bench::ExpectFingerprint(bench::Fingerprint({Store.Image[2].Planes[1]}), want, "sharpened plane"); });
+    bench::Measure(
+        state, iteration, {{"opencv", peer, Goal}}, [] { CopyPlane(1, 1, 2, 1); },
+        [&] { bench::ExpectFingerprint(bench::Fingerprint({Store.Image[2].Planes[1]}), want, "sharpened plane"); });
   });
   cv::setNumThreads(savedThreads);
 }

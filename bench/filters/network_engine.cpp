@@ -135,11 +135,14 @@ void BM_ForwardNetwork(benchmark::State& state) {
           benchmark::DoNotOptimize(base.data());
         },
         1.5}},
-      {}, [&] {
-        const bench::TFingerprint small{131072, 0, -1.400831223, 1.484326243, 0.001165809101, 0.4172409809,
-                                        -0.0003760608189, 9.104717846e-05, 0.354484464};
-        const bench::TFingerprint large{131072, 0, -3.920319796, 3.859728098, -0.002481694242, 0.9336227759,
-                                        -0.0008744388167, -1.04068665e-05, 1.071814942};
+      {},
+      [&] {
+        const bench::TFingerprint small{
+            131072,          0,          -1.400831223, 1.484326243, 0.001165809101, 0.4172409809, -0.0003760608189,
+            9.104717846e-05, 0.354484464};
+        const bench::TFingerprint large{
+            131072,          0,          -3.920319796, 3.859728098, -0.002481694242, 0.9336227759, -0.0008744388167,
+            -1.04068665e-05, 1.071814942};
         // The outputs of the first 128 rows (those of one thread's run).
         bench::ExpectFingerprint(bench::Fingerprint({std::span<const float>(out).first(size_t(128) * Columns * 4)}),
                                  n == 36 ? small : large, "network outputs");
@@ -204,10 +207,10 @@ void BM_TrainStep(benchmark::State& state) {
         plain = start;
       },
       [] {
-        bench::ExpectFingerprint(bench::Fingerprint({Network.W1, Network.W2, Network.Wout}),
-                                 {2452, 0, -278.4873352, 278.550354, 0.03124615009, 112.245958, 0.08286826565,
-                                  0.3424851497, 90.30788486},
-                                 "trained weights");
+        bench::ExpectFingerprint(
+            bench::Fingerprint({Network.W1, Network.W2, Network.Wout}),
+            {2452, 0, -278.4873352, 278.550354, 0.03124615009, 112.245958, 0.08286826565, 0.3424851497, 90.30788486},
+            "trained weights");
       });
   state.counters["steps"] = Steps;
 }

@@ -146,10 +146,12 @@ void BM_NetworkRoutine(benchmark::State& state) {
         1.5}},
       [&] { CopyImageSlot(1, 2); },
       [&] {
-        const bench::TFingerprint enlarged{67108864, 0, 595.2810059, 1404.972778, 1000.061555, 199.4222778,
-                                           -0.0004947430794, -1.646289694e-05, 1.323428729};
-        const bench::TFingerprint filtered{16777216, 0, 595.6402588, 1404.536865, 1000.066226, 199.5842933,
-                                           -0.001062741249, -0.0001138436519, 2.003506252};
+        const bench::TFingerprint enlarged{67108864,    0,           595.2810059,      1404.972778,
+                                           1000.061555, 199.4222778, -0.0004947430794, -1.646289694e-05,
+                                           1.323428729};
+        const bench::TFingerprint filtered{16777216,    0,           595.6402588,     1404.536865,
+                                           1000.066226, 199.5842933, -0.001062741249, -0.0001138436519,
+                                           2.003506252};
         bench::ExpectFingerprint(bench::SlotFingerprint(2), routine == 0 ? enlarged : filtered, "network result");
       });
   state.counters["threads"] = threads;

@@ -88,15 +88,16 @@ void BM_NoiseFilterVsBilateral(benchmark::State& state) {
   const cv::Mat src = Source(Side);
   cv::Mat dst;
   Against(
-      state, int(state.range(0)), "bilateral", [&] { cv::bilateralFilter(src, dst, 2 * t.Reach + 1, sigmaColor, sigmaSpace); },
+      state, int(state.range(0)), "bilateral",
+      [&] { cv::bilateralFilter(src, dst, 2 * t.Reach + 1, sigmaColor, sigmaSpace); },
       [&] {
         TFilterPoll poll;
         bench::Expect(ApplyNoiseFilter(1, 2, threshold, radius, cauchy, {0, Side - 1, 0, Side - 1}, poll),
                       "the noise filter stopped");
       },
-      ResultIs({16777216, 0, 949.5828247, 69646.5625, 1038.225223, 802.8252897, 0.002895473522, -0.02197471568,
-                25.74913182},
-               "noise filter result"));
+      ResultIs(
+          {16777216, 0, 949.5828247, 69646.5625, 1038.225223, 802.8252897, 0.002895473522, -0.02197471568, 25.74913182},
+          "noise filter result"));
   state.counters["window"] = 2 * t.Reach + 1;
 }
 
@@ -141,9 +142,9 @@ void BM_NlmVsFastNlMeans(benchmark::State& state) {
   run.Workers = threads;
   Against(
       state, threads, "fastNlMeans", [&] { cv::fastNlMeansDenoising(levels, dst, h, 5, 15, cv::NORM_L1); },
-      [&] { bench::Expect(NLMFilterStarten(p, run), "non-local means stopped"); }, ResultIs({4194304, 0, 102, 13000.00781, 1311.01575, 1815.3836, 0.1482764619, -0.01511661876,
-                                                                    130.6615965},
-                                                                   "non-local means"));
+      [&] { bench::Expect(NLMFilterStarten(p, run), "non-local means stopped"); },
+      ResultIs({4194304, 0, 102, 13000.00781, 1311.01575, 1815.3836, 0.1482764619, -0.01511661876, 130.6615965},
+               "non-local means"));
 }
 
 ASTRELON_FIGURES(BM_NoiseFilterVsBilateral, "bilateral");

@@ -99,11 +99,13 @@ void BM_SobelVsOpenCv(benchmark::State& state) {
     cv::magnitude(gx, gy, magnitude);
   };
   bench::WithThreads(state, threads, [&] {
-    bench::Measure(state, [] { SobelMagnitude(Grey, GreyCopy); }, {{"opencv", opencv, 1.0}}, {}, [&] {
-      bench::ExpectNearInside(Store.Image[GreyCopy].Planes[1],
-                              std::span<const float>(magnitude.ptr<float>(), magnitude.total()), Width, Height, 1, 0.01,
-                              "edge image against OpenCV's");
-    });
+    bench::Measure(
+        state, [] { SobelMagnitude(Grey, GreyCopy); }, {{"opencv", opencv, 1.0}}, {},
+        [&] {
+          bench::ExpectNearInside(Store.Image[GreyCopy].Planes[1],
+                                  std::span<const float>(magnitude.ptr<float>(), magnitude.total()), Width, Height, 1,
+                                  0.01, "edge image against OpenCV's");
+        });
   });
   cv::setNumThreads(saved);
 }
@@ -134,11 +136,14 @@ void BM_AddSyntheticNoise(benchmark::State& state) {
   bench::WithThreads(state, threads, [&] {
     bench::Measure(
         state, [&] { bench::Expect(AddSyntheticNoise(Colour, ColourCopy, settings, 17), "no noise added"); },
-        {{"plain", [&] { PlainPass(threads); }, goal}}, {}, [&] {
-          const bench::TFingerprint white{72000000, 0, 881.6181641, 1165.736572, 1020.000623, 30.00250631,
-                                          -4.908977506e-05, -0.0005006048879, 27.46421605};
-          const bench::TFingerprint lowPassed{72000000, 0, 879.1105347, 1165.919678, 1020.001447, 30.00329688,
-                                              -0.0002008464401, -0.0004856901034, 26.67310889};
+        {{"plain", [&] { PlainPass(threads); }, goal}}, {},
+        [&] {
+          const bench::TFingerprint white{72000000,    0,           881.6181641,      1165.736572,
+                                          1020.000623, 30.00250631, -4.908977506e-05, -0.0005006048879,
+                                          27.46421605};
+          const bench::TFingerprint lowPassed{72000000,    0,           879.1105347,      1165.919678,
+                                              1020.001447, 30.00329688, -0.0002008464401, -0.0004856901034,
+                                              26.67310889};
           bench::ExpectFingerprint(bench::SlotFingerprint(ColourCopy), settings.LowPass ? lowPassed : white,
                                    "noisy image");
         });

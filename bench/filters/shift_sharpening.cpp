@@ -43,12 +43,14 @@ void BM_GradientShift_4096(benchmark::State& state) {
   };
   bench::WithThreads(state, threads, [&] {
     bench::Measure(
-        state, [&] { bench::Expect(SharpenByGradientShift(1, 2, 1.0, 1.0), "not sharpened"); },
-        {{"opencv", peer, 1.5}}, [&] { CopyImageSlot(1, 2); },
-        [] { bench::ExpectFingerprint(bench::SlotFingerprint(2),
-                                          {50331648, 0, 1.400709152e-06, 0.9999967813, 0.5000470415, 0.1962570053,
-                                           8.068603805e-06, 9.744087975e-06, 0.188962809},
-                                          "sharpened image"); });
+        state, [&] { bench::Expect(SharpenByGradientShift(1, 2, 1.0, 1.0), "not sharpened"); }, {{"opencv", peer, 1.5}},
+        [&] { CopyImageSlot(1, 2); },
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(2),
+                                   {50331648, 0, 1.400709152e-06, 0.9999967813, 0.5000470415, 0.1962570053,
+                                    8.068603805e-06, 9.744087975e-06, 0.188962809},
+                                   "sharpened image");
+        });
   });
   Store.Reset();
 }

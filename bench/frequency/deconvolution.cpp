@@ -60,10 +60,12 @@ void BM_DeconvolutionBerechnen(benchmark::State& state) {
           },
           2.0}},
         [] { CopyPlane(Source, 1, Work, 1); },
-        [] { bench::ExpectFingerprint(bench::SlotFingerprint(Work),
-                                          {16777216, 0, -6360.075684, 90030.49219, 1055.629215, 1361.370726,
-                                           0.00365470003, -0.09828203741, 63.29217421},
-                                          "deconvolved image"); });
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(Work),
+                                   {16777216, 0, -6360.075684, 90030.49219, 1055.629215, 1361.370726, 0.00365470003,
+                                    -0.09828203741, 63.29217421},
+                                   "deconvolved image");
+        });
   });
 }
 

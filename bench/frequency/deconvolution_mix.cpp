@@ -57,13 +57,14 @@ void BM_MixDeconvolutionResult(benchmark::State& state) {
   const std::atomic<bool> go{false};
   bench::WithThreads(state, threads, [&] {
     bench::Measure(
-        state,
-        [&] { bench::Expect(MixDeconvolutionResult(Source, Destination, Difference, 12, go), "no blend"); },
+        state, [&] { bench::Expect(MixDeconvolutionResult(Source, Destination, Difference, 12, go), "no blend"); },
         {{"plain", PlainPass, 2.0}}, {},
-        [] { bench::ExpectFingerprint(bench::SlotFingerprint(Destination),
-                                          {16777216, 0, 914.8518066, 1003047.875, 1273.460007, 6666.651148,
-                                           0.1466135959, 0.1338842473, 214.646243},
-                                          "blended image"); });
+        [] {
+          bench::ExpectFingerprint(
+              bench::SlotFingerprint(Destination),
+              {16777216, 0, 914.8518066, 1003047.875, 1273.460007, 6666.651148, 0.1466135959, 0.1338842473, 214.646243},
+              "blended image");
+        });
   });
 }
 

@@ -52,12 +52,18 @@ void Compare(benchmark::State& state, R routine, B baseline, BF floatBaseline, A
 // The spectra of the sources: side 4096 with margin 0 and 8, side 4000.
 bench::TFingerprint WantedSpectrum(int side, int outer) {
   if (side == 4000)
-    return {16008000, 0, -3.487492561, 1038.29895, 6.276810444e-05, 0.295149272, 1.147202987e-05, 7.026957903e-05,
+    return {16008000,     0, -3.487492561, 1038.29895, 6.276810444e-05, 0.295149272, 1.147202987e-05, 7.026957903e-05,
             0.06536666648};
-  return outer == 0 ? bench::TFingerprint{16785408, 0, -2.695319176, 1037.422974, 5.984947784e-05, 0.2875316547,
-                                          3.190205259e-05, -1.546386239e-05, 0.06384447311}
-                    : bench::TFingerprint{16851024, 0, -2.831590891, 1037.276855, 5.947109454e-05, 0.2868148355,
-                                          -8.481896751e-06, 1.700939862e-05, 0.0636603529};
+  return outer == 0 ? bench::TFingerprint{16785408,        0,
+                                          -2.695319176,    1037.422974,
+                                          5.984947784e-05, 0.2875316547,
+                                          3.190205259e-05, -1.546386239e-05,
+                                          0.06384447311}
+                    : bench::TFingerprint{16851024,         0,
+                                          -2.831590891,     1037.276855,
+                                          5.947109454e-05,  0.2868148355,
+                                          -8.481896751e-06, 1.700939862e-05,
+                                          0.0636603529};
 }
 
 struct TSettingsScope {
@@ -130,7 +136,8 @@ void BM_RemoveInterference1D(benchmark::State& state) {
         fftwf_execute(peer.rowsF);
         fftwf_execute(peer.rowsBackF);
       },
-      [] {}, [] {
+      [] {},
+      [] {
         // The round trip through the row spectra changes the values a little.
         bench::Expect(bench::Difference(Store.Image[2].Planes[1], Store.Image[Source].Planes[1]).Max > 0,
                       "the filter left the image as it was");

@@ -84,10 +84,12 @@ void BM_ApplyFrequencyCurveFile(benchmark::State& state) {
         fftwf_execute(peer.forwardF);
         fftwf_execute(peer.backwardF);
       },
-      [&] { bench::ExpectFingerprint(bench::SlotFingerprint(work),
-                                          {16777216, 0, 756.8425903, 42167.21484, 1037.931791, 729.6299003,
-                                           0.001147284604, -0.04682158216, 22.70574957},
-                                          "image through the curve"); });
+      [&] {
+        bench::ExpectFingerprint(bench::SlotFingerprint(work),
+                                 {16777216, 0, 756.8425903, 42167.21484, 1037.931791, 729.6299003, 0.001147284604,
+                                  -0.04682158216, 22.70574957},
+                                 "image through the curve");
+      });
   FreeSlot(work);
 }
 
@@ -117,10 +119,12 @@ void BM_RowAndColumnFilter(benchmark::State& state) {
         fftwf_execute(peer.columnsF);
         fftwf_execute(peer.columnsBackF);
       },
-      [&] { bench::ExpectFingerprint(bench::SlotFingerprint(result),
-                                          {16777216, 0, 403.6280212, 48905.80078, 1037.932894, 795.7164863,
-                                           0.008696634579, -0.04704414044, 31.13836987},
-                                          "row and column filter result"); });
+      [&] {
+        bench::ExpectFingerprint(bench::SlotFingerprint(result),
+                                 {16777216, 0, 403.6280212, 48905.80078, 1037.932894, 795.7164863, 0.008696634579,
+                                  -0.04704414044, 31.13836987},
+                                 "row and column filter result");
+      });
   FreeSlot(result);
 }
 

@@ -95,7 +95,8 @@ void PlainPass(TSpeckleAccumulators& acc, int threads) {
 bench::TFingerprint AccumulatorFingerprint(const TSpeckleAccumulators& acc) {
   std::vector<float> all;
   for (int32_t l = 1; l <= acc.Layers; ++l)
-    for (int32_t u = 1; u <= acc.Vectors; ++u) all.insert(all.end(), acc.X[size_t(l)][size_t(u)].begin(), acc.X[size_t(l)][size_t(u)].end());
+    for (int32_t u = 1; u <= acc.Vectors; ++u)
+      all.insert(all.end(), acc.X[size_t(l)][size_t(u)].begin(), acc.X[size_t(l)][size_t(u)].end());
   return bench::Fingerprint({all});
 }
 
@@ -121,10 +122,16 @@ void BM_SpeckleAccumulation(benchmark::State& state) {
           acc.Reset(W, H, planes, vectors.Total);
         },
         [&] {
-          const bench::TFingerprint rgb{49337856, 0, -0.01572399028, 0.01676308364, 1.034417812e-07, 0.0009559856872,
-                                        -6.130387668e-08, 3.473884372e-08, 0.0006969094054};
-          const bench::TFingerprint grey{65528832, 0, -0.004309668206, 0.004047394264, 2.165667088e-08,
-                                         0.0002481941744, -1.41247158e-08, -2.628011506e-09, 0.0001804537893};
+          const bench::TFingerprint rgb{49337856,         0,
+                                        -0.01572399028,   0.01676308364,
+                                        1.034417812e-07,  0.0009559856872,
+                                        -6.130387668e-08, 3.473884372e-08,
+                                        0.0006969094054};
+          const bench::TFingerprint grey{65528832,        0,
+                                         -0.004309668206, 0.004047394264,
+                                         2.165667088e-08, 0.0002481941744,
+                                         -1.41247158e-08, -2.628011506e-09,
+                                         0.0001804537893};
           bench::ExpectFingerprint(AccumulatorFingerprint(acc), planes == 3 ? rgb : grey, "accumulators");
         });
   });
@@ -247,7 +254,8 @@ void PlainPhaseWalk(const TSpeckleAccumulators& acc, const TShiftVectors& v, con
   std::array<double, TShiftVectors::Capacity + 1> phi{};
   std::array<uint8_t, TShiftVectors::Capacity + 1> usable{};
   const TSpeckleLayerSums& sums = acc.Sums[1];
-  for (int32_t u = 1; u <= std::min(n, 3); ++u) usable[size_t(u)] = 1, phi[size_t(u)] = std::atan2(sums.SumSin[size_t(u)], sums.SumCos[size_t(u)]);
+  for (int32_t u = 1; u <= std::min(n, 3); ++u)
+    usable[size_t(u)] = 1, phi[size_t(u)] = std::atan2(sums.SumSin[size_t(u)], sums.SumCos[size_t(u)]);
   std::vector<int16_t> vectorAt(size_t(half) * size_t(H), 0);
   for (int32_t u = n; u >= 4; --u) {
     const int32_t x = v.Dx[size_t(u)], y = mid + v.Dy[size_t(u)];
@@ -307,10 +315,12 @@ void BM_SpecklePowerPass(benchmark::State& state) {
         },
         {{"gather", [&] { PlainGather(s.Acc, s.Vectors, setUp.Triples, s.Noise[1].Eps, plain, threads); }, 2.0}}, {},
         [&] {
-          const bench::TFingerprint narrow{66048, 0, 0, 0.0188809298, 0.001618516771, 0.002624411575,
-                                           -2.979318211e-07, 1.762932585e-06, 0.00149665207};
-          const bench::TFingerprint wideRadius{66048, 0, 0, 0.02521839179, 0.000131922766, 0.0008886495732,
-                                               1.125422211e-06, -5.793310312e-07, 0.0001763186023};
+          const bench::TFingerprint narrow{
+              66048,        0, 0, 0.0188809298, 0.001618516771, 0.002624411575, -2.979318211e-07, 1.762932585e-06,
+              0.00149665207};
+          const bench::TFingerprint wideRadius{
+              66048,          0, 0, 0.02521839179, 0.000131922766, 0.0008886495732, 1.125422211e-06, -5.793310312e-07,
+              0.0001763186023};
           bench::ExpectFingerprint(bench::Fingerprint({power}), wide ? wideRadius : narrow, "power");
         });
   });
@@ -371,12 +381,21 @@ void BM_SpeckleReconstruction(benchmark::State& state) {
           }
         },
         [&] {
-          const bench::TFingerprint narrow{66048, 0, -0.01819345355, 55.92536926, 0.0008461397917, 0.2176302864,
-                                           6.159644359e-05, -8.523793163e-05, 0.004931824227};
-          const bench::TFingerprint wideRadius{66048, 0, -0.01845874079, 0.02424136177, -5.818836611e-07,
-                                               0.0008983881916, 6.4148204e-07, -1.5724542e-06, 0.0002931255348};
-          bench::ExpectFingerprint(bench::SlotFingerprint(s.KeptSpectrum), wide ? wideRadius : narrow,
-                                   "kept spectrum");
+          const bench::TFingerprint narrow{66048,           0,
+                                           -0.01819345355,  55.92536926,
+                                           0.0008461397917, 0.2176302864,
+                                           6.159644359e-05, -8.523793163e-05,
+                                           0.004931824227};
+          const bench::TFingerprint wideRadius{66048,
+                                               0,
+                                               -0.01845874079,
+                                               0.02424136177,
+                                               -5.818836611e-07,
+                                               0.0008983881916,
+                                               6.4148204e-07,
+                                               -1.5724542e-06,
+                                               0.0002931255348};
+          bench::ExpectFingerprint(bench::SlotFingerprint(s.KeptSpectrum), wide ? wideRadius : narrow, "kept spectrum");
           // The phases against the plain walk's on the same accumulators.
           const TImageSlot& kept = Store.Image[size_t(s.KeptSpectrum)];
           const int32_t W = kept.Width, H = kept.Height, half = W / 2;

@@ -75,9 +75,9 @@ void BM_PlainVsBilateral(benchmark::State& state) {
   const cv::Mat src = Source();
   cv::Mat dst;
   // Value sigma of about three times the field's noise, distance sigma of a layer's reach.
-  Against(state, "bilateral", [&] { cv::bilateralFilter(src, dst, 5, 30.0, 2.0); }, false,
-          {22347776, 0, -5376.614746, 33416.83594, 3.678964588, 421.5750475, 0.008528591732, 0.0006802668969,
-           26.59871044});
+  Against(
+      state, "bilateral", [&] { cv::bilateralFilter(src, dst, 5, 30.0, 2.0); }, false,
+      {22347776, 0, -5376.614746, 33416.83594, 3.678964588, 421.5750475, 0.008528591732, 0.0006802668969, 26.59871044});
 }
 
 void BM_BetterVsFastNlMeans(benchmark::State& state) {
@@ -86,9 +86,9 @@ void BM_BetterVsFastNlMeans(benchmark::State& state) {
   Source().convertTo(levels, CV_16U, 1.0, -900.0);
   cv::Mat dst;
   const std::vector<float> h{30.0f};
-  Against(state, "fastNlMeans", [&] { cv::fastNlMeansDenoising(levels, dst, h, 3, 21, cv::NORM_L1); }, true,
-          {22347776, 0, -5777.85791, 34029.77734, 3.294895152, 432.5220802, 0.008414873862, 0.0007652343092,
-           27.9622588});
+  Against(
+      state, "fastNlMeans", [&] { cv::fastNlMeansDenoising(levels, dst, h, 3, 21, cv::NORM_L1); }, true,
+      {22347776, 0, -5777.85791, 34029.77734, 3.294895152, 432.5220802, 0.008414873862, 0.0007652343092, 27.9622588});
 }
 
 ASTRELON_FIGURES(BM_PlainVsBilateral, "bilateral");

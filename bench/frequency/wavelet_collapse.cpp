@@ -62,12 +62,13 @@ void BM_CollapseVsPlainPass(benchmark::State& state) {
   bench::WithThreads(state, threads, [&] {
     const int bands = PyramidThreads(int64_t(Side) * Side);
     bench::Measure(
-        state, [&] { CollapsePyramid(0, 2, 1, 4, gains, Whole); },
-        {{"plain", [&] { PlainLevelPass(bands); }, 2.0}}, {},
-        [] { bench::ExpectFingerprint(bench::SlotFingerprint(2),
-                                          {16777216, 0, 143.7336426, 74722.71094, 1057.134448, 1012.581201,
-                                           0.001244941891, -0.01584346194, 47.84163862},
-                                          "rebuilt image"); });
+        state, [&] { CollapsePyramid(0, 2, 1, 4, gains, Whole); }, {{"plain", [&] { PlainLevelPass(bands); }, 2.0}}, {},
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(2),
+                                   {16777216, 0, 143.7336426, 74722.71094, 1057.134448, 1012.581201, 0.001244941891,
+                                    -0.01584346194, 47.84163862},
+                                   "rebuilt image");
+        });
   });
   int64_t floats = 0;
   for (const TPyramidLevel& lv : PyramidSets[0].Levels[1]) floats += int64_t(lv.Data.size());

@@ -64,10 +64,12 @@ void BM_FlattenNebula(benchmark::State& state) {
           if (!FlattenBackgroundAuto(Source, Work, 3, false)) bench::Fail("the flattening stopped");
         },
         {{"plain", [threads] { PlainPass(threads); }, 150}}, [] { Bench().Restore(); },
-        [] { bench::ExpectFingerprint(bench::SlotFingerprint(Work),
-                                   {24000000, 0, -1408.996338, 53417.97266, 1244.600726, 1142.820052,
-                                    0.01065406403, -0.01385780004, 55.24858447},
-                                   "Nebel result"); });
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(Work),
+                                   {24000000, 0, -1408.996338, 53417.97266, 1244.600726, 1142.820052, 0.01065406403,
+                                    -0.01385780004, 55.24858447},
+                                   "Nebel result");
+        });
   });
 }
 
@@ -83,10 +85,12 @@ void BM_FlattenMaskedRadius50(benchmark::State& state) {
             bench::Fail("the flattening stopped");
         },
         {{"plain", [threads] { PlainPass(threads); }, 60}}, [] { Bench().Restore(); },
-        [] { bench::ExpectFingerprint(bench::SlotFingerprint(Work),
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(Work),
                                    {24000000, 0, 1108.320679, 53394.79688, 1243.48501, 1142.365037, 0.01047009224,
                                     -0.01391081371, 55.24392936},
-                                   "masked flattening result"); });
+                                   "masked flattening result");
+        });
   });
 }
 

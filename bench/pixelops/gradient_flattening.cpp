@@ -83,13 +83,13 @@ void BM_FitRadialGradient(benchmark::State& state) {
             }
           const double before = bench::Fingerprint({drawn}).Rms, after = bench::Fingerprint({left}).Rms;
           bench::Expect(after <= 0.75 * before, "the fit leaves a spread of " + std::to_string(after) + " of the " +
-                                                   std::to_string(before) + " drawn");
+                                                    std::to_string(before) + " drawn");
           const std::vector<float> parameters{float(fit.gx), float(fit.gy), float(fit.a * 1e6), float(fit.x0),
                                               float(fit.y0)};
-          bench::ExpectFingerprint(bench::Fingerprint({parameters}),
-                                   {5, 0, -20.50463676, 2981.542969, 1000.435509, 1259.190748, -179.2777315,
-                                    -81.02715546, 1004.495728},
-                                   "fitted parameters (a in 1e-6)");
+          bench::ExpectFingerprint(
+              bench::Fingerprint({parameters}),
+              {5, 0, -20.50463676, 2981.542969, 1000.435509, 1259.190748, -179.2777315, -81.02715546, 1004.495728},
+              "fitted parameters (a in 1e-6)");
         });
   });
 }

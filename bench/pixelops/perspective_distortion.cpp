@@ -68,22 +68,26 @@ void BM_PerspectiveBicubicVsWarpPerspective(benchmark::State& state) {
   TScene& s = Scene();
   cv::Mat dst;
   bench::WithThreads(state, Threads, [&] {
-    bench::Measure(state,
-                   [&] {
-                     bench::Expect(CorrectPerspective(Src, Dst, LineA, LineB), "no perspective correction");
-                     benchmark::ClobberMemory();
-                   },
-                   {{"opencv",
-                     [&] {
-                       cv::warpPerspective(s.rgb, dst, s.keystone, s.rgb.size(),
-                                           cv::INTER_CUBIC | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT);
-                       benchmark::DoNotOptimize(dst.data);
-                     },
-                     1.5}},
-                   {}, [] { bench::ExpectFingerprint(bench::SlotFingerprint(Dst),
-                                                     {72000000, 0, -0.2949624956, 1.332508922, 0.4999770363,
-                                                      0.2504773205, -2.107747243e-05, -8.376838541e-06, 0.2618897499},
-                                                     "perspective corrected"); });
+    bench::Measure(
+        state,
+        [&] {
+          bench::Expect(CorrectPerspective(Src, Dst, LineA, LineB), "no perspective correction");
+          benchmark::ClobberMemory();
+        },
+        {{"opencv",
+          [&] {
+            cv::warpPerspective(s.rgb, dst, s.keystone, s.rgb.size(), cv::INTER_CUBIC | cv::WARP_INVERSE_MAP,
+                                cv::BORDER_CONSTANT);
+            benchmark::DoNotOptimize(dst.data);
+          },
+          1.5}},
+        {},
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(Dst),
+                                   {72000000, 0, -0.2949624956, 1.332508922, 0.4999770363, 0.2504773205,
+                                    -2.107747243e-05, -8.376838541e-06, 0.2618897499},
+                                   "perspective corrected");
+        });
   });
 }
 
@@ -112,22 +116,26 @@ void BM_PincushionBicubicVsRemap(benchmark::State& state) {
   TScene& s = Scene();
   cv::Mat mapX, mapY, dst;
   bench::WithThreads(state, Threads, [&] {
-    bench::Measure(state,
-                   [&] {
-                     bench::Expect(CorrectFieldDistortion(Src, Dst, Pincushion()), "no distortion correction");
-                     benchmark::ClobberMemory();
-                   },
-                   {{"opencv",
-                     [&] {
-                       PincushionMaps(mapX, mapY);
-                       cv::remap(s.rgb, dst, mapX, mapY, cv::INTER_CUBIC, cv::BORDER_CONSTANT);
-                       benchmark::DoNotOptimize(dst.data);
-                     },
-                     1.5}},
-                   {}, [] { bench::ExpectFingerprint(bench::SlotFingerprint(Dst),
-                                                     {72000000, 387678, -0.2925977409, 1.290791631, 0.4999875834,
-                                                      0.2500132665, 2.830510183e-06, 7.496967817e-06, 0.2641561308},
-                                                     "pincushion corrected"); });
+    bench::Measure(
+        state,
+        [&] {
+          bench::Expect(CorrectFieldDistortion(Src, Dst, Pincushion()), "no distortion correction");
+          benchmark::ClobberMemory();
+        },
+        {{"opencv",
+          [&] {
+            PincushionMaps(mapX, mapY);
+            cv::remap(s.rgb, dst, mapX, mapY, cv::INTER_CUBIC, cv::BORDER_CONSTANT);
+            benchmark::DoNotOptimize(dst.data);
+          },
+          1.5}},
+        {},
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(Dst),
+                                   {72000000, 387678, -0.2925977409, 1.290791631, 0.4999875834, 0.2500132665,
+                                    2.830510183e-06, 7.496967817e-06, 0.2641561308},
+                                   "pincushion corrected");
+        });
   });
 }
 

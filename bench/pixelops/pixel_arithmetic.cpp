@@ -114,14 +114,16 @@ template <class Op>
 void RunWorker(benchmark::State& state, double goal, const std::function<void()>& worker, Op op) {
   Bench().Reset(true);
   bench::WithThreads(state, RectRunThreads({0, Width - 1, 0, Height - 1}, 3), [&] {
-    bench::Measure(state, worker, {{"plain", PlainAdd, goal}}, [] { Bench().Reset(true); }, [&] {
-      for (int p = 1; p <= 3; ++p) {
-        const TPlane& start = Bench().scattered[size_t(p - 1)];
-        TPlane want(start.size());
-        for (size_t i = 0; i < start.size(); ++i) want[i] = IsValidPixel(start[i]) ? op(p, start[i]) : start[i];
-        bench::ExpectNear(Store.Image[Colour].Planes[size_t(p)], want, 0, "plane " + std::to_string(p));
-      }
-    });
+    bench::Measure(
+        state, worker, {{"plain", PlainAdd, goal}}, [] { Bench().Reset(true); },
+        [&] {
+          for (int p = 1; p <= 3; ++p) {
+            const TPlane& start = Bench().scattered[size_t(p - 1)];
+            TPlane want(start.size());
+            for (size_t i = 0; i < start.size(); ++i) want[i] = IsValidPixel(start[i]) ? op(p, start[i]) : start[i];
+            bench::ExpectNear(Store.Image[Colour].Planes[size_t(p)], want, 0, "plane " + std::to_string(p));
+          }
+        });
   });
 }
 
@@ -129,30 +131,38 @@ void RunWorker(benchmark::State& state, double goal, const std::function<void()>
 constexpr std::array<double, 3> Factor{1.5, 0.5, 2.0};
 
 void BM_AddValuesToRect(benchmark::State& s) {
-  RunWorker(s, 1.2, [] { AddValuesToRect(Colour, 1, 2, 3); }, [](int p, float v) { return float(double(v) + p); });
+  RunWorker(
+      s, 1.2, [] { AddValuesToRect(Colour, 1, 2, 3); }, [](int p, float v) { return float(double(v) + p); });
 }
 void BM_MultiplyRectByValues(benchmark::State& s) {
-  RunWorker(s, 1.2, [] { MultiplyRectByValues(Colour, Factor[0], Factor[1], Factor[2]); },
-            [](int p, float v) { return float(double(v) * Factor[size_t(p - 1)]); });
+  RunWorker(
+      s, 1.2, [] { MultiplyRectByValues(Colour, Factor[0], Factor[1], Factor[2]); },
+      [](int p, float v) { return float(double(v) * Factor[size_t(p - 1)]); });
 }
 void BM_ClampValuesBelow(benchmark::State& s) {
-  RunWorker(s, 1.2, [] { ClampValuesBelow(Colour, 100); }, [](int, float v) { return std::max(v, 100.0f); });
+  RunWorker(
+      s, 1.2, [] { ClampValuesBelow(Colour, 100); }, [](int, float v) { return std::max(v, 100.0f); });
 }
 void BM_ClampValuesAbove(benchmark::State& s) {
-  RunWorker(s, 1.2, [] { ClampValuesAbove(Colour, 900); }, [](int, float v) { return std::min(v, 900.0f); });
+  RunWorker(
+      s, 1.2, [] { ClampValuesAbove(Colour, 900); }, [](int, float v) { return std::min(v, 900.0f); });
 }
 void BM_TakeSquareRoot(benchmark::State& s) {
-  RunWorker(s, 1.5, [] { TakeSquareRoot(Colour); }, [](int, float v) { return v > 0 ? std::sqrt(v) : 0.0f; });
+  RunWorker(
+      s, 1.5, [] { TakeSquareRoot(Colour); }, [](int, float v) { return v > 0 ? std::sqrt(v) : 0.0f; });
 }
 void BM_SquareValues(benchmark::State& s) {
-  RunWorker(s, 1.2, [] { SquareValues(Colour); }, [](int, float v) { return v * v; });
+  RunWorker(
+      s, 1.2, [] { SquareValues(Colour); }, [](int, float v) { return v * v; });
 }
 void BM_RoundValues(benchmark::State& s) {
-  RunWorker(s, 1.5, [] { RoundValues(Colour); }, [](int, float v) { return std::nearbyint(v); });
+  RunWorker(
+      s, 1.5, [] { RoundValues(Colour); }, [](int, float v) { return std::nearbyint(v); });
 }
 void BM_MoveValuesTowardZero(benchmark::State& s) {
-  RunWorker(s, 1.5, [] { MoveValuesTowardZero(Colour, 0.5f); },
-            [](int, float v) { return v >= 0 ? std::max(v - 0.5f, 0.0f) : std::min(v + 0.5f, 0.0f); });
+  RunWorker(
+      s, 1.5, [] { MoveValuesTowardZero(Colour, 0.5f); },
+      [](int, float v) { return v >= 0 ? std::max(v - 0.5f, 0.0f) : std::min(v + 0.5f, 0.0f); });
 }
 
 // One plane. Arguments: 0 scalar path, 1 vector path; threads. The plane starts
@@ -168,9 +178,7 @@ void BM_RemoveHotPixelsPlane(benchmark::State& state) {
   bench::WithThreads(state, threads, [&] {
     bench::Measure(
         state,
-        [&] {
-          RemoveHotPixelsPlane(plane, Width, Height, 1, Width - 2, 1, Height - 2, 3.0f, 20.0f, vector, threads);
-        },
+        [&] { RemoveHotPixelsPlane(plane, Width, Height, 1, Width - 2, 1, Height - 2, 3.0f, 20.0f, vector, threads); },
         {{"opencv",
           [&] {
             cv::medianBlur(src, dst, 3);
@@ -178,10 +186,12 @@ void BM_RemoveHotPixelsPlane(benchmark::State& state) {
           },
           2.0}},
         [&] { plane = Bench().pristine[0]; },
-        [&] { bench::ExpectFingerprint(bench::Fingerprint({plane}),
-                                          {24000000, 477696, 392.9573975, 614.1598511, 499.99929, 18.56424858,
-                                           -0.0003005384061, 0.0009308223488, 18.93095465},
-                                          "plane without hot pixels"); });
+        [&] {
+          bench::ExpectFingerprint(bench::Fingerprint({plane}),
+                                   {24000000, 477696, 392.9573975, 614.1598511, 499.99929, 18.56424858,
+                                    -0.0003005384061, 0.0009308223488, 18.93095465},
+                                   "plane without hot pixels");
+        });
   });
 }
 
@@ -205,10 +215,12 @@ void BM_RemoveHotPixelsThreePlanes(benchmark::State& state) {
           },
           2.0}},
         [] { Bench().Reset(false); },
-        [] { bench::ExpectFingerprint(bench::SlotFingerprint(Colour),
-                                          {72000000, 1433088, 381.1875, 625.710022, 500.008134, 18.66469041,
-                                           0.0005711301061, -0.0003901830895, 19.16899443},
-                                          "planes without hot pixels"); });
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(Colour),
+                                   {72000000, 1433088, 381.1875, 625.710022, 500.008134, 18.66469041, 0.0005711301061,
+                                    -0.0003901830895, 19.16899443},
+                                   "planes without hot pixels");
+        });
   });
 }
 

@@ -82,8 +82,8 @@ void AfterCache(benchmark::State& state, F&& run, const std::function<void()>& c
 }
 
 // "Gauss schärfen" gives the same with a cached blur and with its own.
-const bench::TFingerprint Sharpened = {16777216,   0,           -1722.919312,   97203.33594, 1057.460904,
-                                       1331.751269, 0.002471212314, -0.02044669658, 61.12140585};
+const bench::TFingerprint Sharpened = {
+    16777216, 0, -1722.919312, 97203.33594, 1057.460904, 1331.751269, 0.002471212314, -0.02044669658, 61.12140585};
 
 void BM_GaussSmoothAfterCache(benchmark::State& state) {
   AfterCache(
@@ -114,19 +114,20 @@ void BM_GaussSharpenVsUnsharpMask(benchmark::State& state) {
   cv::Mat blur, dst;
   cv::setNumThreads(threads);
   bench::WithThreads(state, threads, [&] {
-    bench::Measure(state,
-                   [] {
-                     InvalidateFilterBlur();
-                     TFilterCall c = Call(3, 1, 50);
-                     GaussSharpen(c);
-                   },
-                   {{"opencv",
-                     [&] {
-                       cv::GaussianBlur(src, blur, cv::Size(0, 0), double(Radius / 1.49f));
-                       cv::addWeighted(src, 1.5, blur, -0.5, 0.0, dst);
-                     },
-                     1.0}},
-                   {}, ResultIs(Sharpened, "sharpened"));
+    bench::Measure(
+        state,
+        [] {
+          InvalidateFilterBlur();
+          TFilterCall c = Call(3, 1, 50);
+          GaussSharpen(c);
+        },
+        {{"opencv",
+          [&] {
+            cv::GaussianBlur(src, blur, cv::Size(0, 0), double(Radius / 1.49f));
+            cv::addWeighted(src, 1.5, blur, -0.5, 0.0, dst);
+          },
+          1.0}},
+        {}, ResultIs(Sharpened, "sharpened"));
   });
 }
 

@@ -60,20 +60,20 @@ void AgainstWarpAffine(benchmark::State& state, int kind, int cvInterpolation, d
                        const bench::TFingerprint& want) {
   TScene& s = Scene();
   bench::WithThreads(state, Threads, [&] {
-    bench::Measure(state,
-                   [&] {
-                     bench::Expect(RotateImage(Src, Dst, kind, Angle, int(TRotateFraming::KeepSize)), "not rotated");
-                     benchmark::ClobberMemory();
-                   },
-                   {{"opencv",
-                     [&] {
-                       cv::Mat dst;
-                       cv::warpAffine(s.rgb, dst, s.rotation, s.rgb.size(), cvInterpolation, cv::BORDER_CONSTANT);
-                       benchmark::DoNotOptimize(dst.data);
-                     },
-                     goal}},
-                   RestoreDestination,
-                   [&] { bench::ExpectFingerprint(bench::SlotFingerprint(Dst), want, "rotated image"); });
+    bench::Measure(
+        state,
+        [&] {
+          bench::Expect(RotateImage(Src, Dst, kind, Angle, int(TRotateFraming::KeepSize)), "not rotated");
+          benchmark::ClobberMemory();
+        },
+        {{"opencv",
+          [&] {
+            cv::Mat dst;
+            cv::warpAffine(s.rgb, dst, s.rotation, s.rgb.size(), cvInterpolation, cv::BORDER_CONSTANT);
+            benchmark::DoNotOptimize(dst.data);
+          },
+          goal}},
+        RestoreDestination, [&] { bench::ExpectFingerprint(bench::SlotFingerprint(Dst), want, "rotated image"); });
   });
 }
 
@@ -93,39 +93,41 @@ void BM_AddBorderVsCopy(benchmark::State& state) {
   const int64_t w = W + 2 * Margin, h = H + 2 * Margin;
   std::array<TPlane, 4> grown;
   bench::WithThreads(state, Threads, [&] {
-    bench::Measure(state,
-                   [&] {
-                     bench::Expect(AddBorder(Dst, Margin, Margin, Margin, Margin, 0.0f), "no border added");
-                     benchmark::ClobberMemory();
-                   },
-                   {{"plain",
-                     [&] {
-                       for (int p = 1; p <= 3; ++p) {
-                         TPlane(size_t(w * h)).swap(grown[size_t(p)]);
-                         const float* in = Store.Image[Src].Planes[size_t(p)].data();
-                         float* out = grown[size_t(p)].data();
-                         bench::PlainBands(h, Threads, [&](int64_t y0, int64_t y1) {
-                           for (int64_t y = y0; y < y1; ++y)
-                             if (y < Margin || y >= H + Margin)
-                               std::fill_n(out + y * w, w, 0.0f);
-                             else {
-                               std::fill_n(out + y * w, Margin, 0.0f);
-                               std::copy_n(in + (y - Margin) * W, W, out + y * w + Margin);
-                               std::fill_n(out + y * w + Margin + W, Margin, 0.0f);
-                             }
-                         });
-                       }
-                       benchmark::DoNotOptimize(grown[1].data());
-                     },
-                     1.5}},
-                   RestoreDestination, [&] {
-                     const TImageSlot& d = Store.Image[Dst];
-                     bench::Expect(d.Width == w && d.Height == h, "grown to " + std::to_string(d.Width) + " x " +
-                                                                      std::to_string(d.Height));
-                     for (int p = 1; p <= 3; ++p)
-                       bench::ExpectNear(d.Planes[size_t(p)], grown[size_t(p)], 0,
-                                         "plane " + std::to_string(p) + " with its border");
-                   });
+    bench::Measure(
+        state,
+        [&] {
+          bench::Expect(AddBorder(Dst, Margin, Margin, Margin, Margin, 0.0f), "no border added");
+          benchmark::ClobberMemory();
+        },
+        {{"plain",
+          [&] {
+            for (int p = 1; p <= 3; ++p) {
+              TPlane(size_t(w * h)).swap(grown[size_t(p)]);
+              const float* in = Store.Image[Src].Planes[size_t(p)].data();
+              float* out = grown[size_t(p)].data();
+              bench::PlainBands(h, Threads, [&](int64_t y0, int64_t y1) {
+                for (int64_t y = y0; y < y1; ++y)
+                  if (y < Margin || y >= H + Margin)
+                    std::fill_n(out + y * w, w, 0.0f);
+                  else {
+                    std::fill_n(out + y * w, Margin, 0.0f);
+                    std::copy_n(in + (y - Margin) * W, W, out + y * w + Margin);
+                    std::fill_n(out + y * w + Margin + W, Margin, 0.0f);
+                  }
+              });
+            }
+            benchmark::DoNotOptimize(grown[1].data());
+          },
+          1.5}},
+        RestoreDestination,
+        [&] {
+          const TImageSlot& d = Store.Image[Dst];
+          bench::Expect(d.Width == w && d.Height == h,
+                        "grown to " + std::to_string(d.Width) + " x " + std::to_string(d.Height));
+          for (int p = 1; p <= 3; ++p)
+            bench::ExpectNear(d.Planes[size_t(p)], grown[size_t(p)], 0,
+                              "plane " + std::to_string(p) + " with its border");
+        });
   });
 }
 

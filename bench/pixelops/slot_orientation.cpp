@@ -79,22 +79,24 @@ void RunAgainstCopy(benchmark::State& state, int code, double plainGoal, F routi
   std::array<cv::Mat, 3> kept;
   const bool rotation = code == -2;
   bench::WithThreads(state, threads, [&] {
-    bench::Measure(state,
-                   [&] {
-                     routine();
-                     benchmark::ClobberMemory();
-                   },
-                   {{"opencv", [&] { OpenCvTurn(code, kept); }, threads > 1 ? 0.5 : 1.0},
-                    {"plain", [&] { bench::PlainSlotPass(Slot, threads, 3, rotation); }, plainGoal}},
-                   {}, [&] {
-                     const TImageSlot& im = Store.Image[Slot];
-                     for (int p = 1; p <= 3; ++p) {
-                       const cv::Mat& theirs = kept[size_t(p - 1)];
-                       bench::Expect(theirs.cols == im.Width && theirs.rows == im.Height, "turned to another shape");
-                       bench::ExpectNear(im.Planes[size_t(p)], std::span<const float>(theirs.ptr<float>(), theirs.total()),
-                                         0, "plane " + std::to_string(p) + " against OpenCV's turn");
-                     }
-                   });
+    bench::Measure(
+        state,
+        [&] {
+          routine();
+          benchmark::ClobberMemory();
+        },
+        {{"opencv", [&] { OpenCvTurn(code, kept); }, threads > 1 ? 0.5 : 1.0},
+         {"plain", [&] { bench::PlainSlotPass(Slot, threads, 3, rotation); }, plainGoal}},
+        {},
+        [&] {
+          const TImageSlot& im = Store.Image[Slot];
+          for (int p = 1; p <= 3; ++p) {
+            const cv::Mat& theirs = kept[size_t(p - 1)];
+            bench::Expect(theirs.cols == im.Width && theirs.rows == im.Height, "turned to another shape");
+            bench::ExpectNear(im.Planes[size_t(p)], std::span<const float>(theirs.ptr<float>(), theirs.total()), 0,
+                              "plane " + std::to_string(p) + " against OpenCV's turn");
+          }
+        });
   });
   UseWorkerThreads = saved;
 }

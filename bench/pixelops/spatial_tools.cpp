@@ -86,10 +86,12 @@ void BM_JpegDeblock4096(benchmark::State& state) {
     bench::Measure(
         state, [&] { bench::Expect(JpegDeblockPlane(plane, side, side, 75, out, threads), "not deblocked"); },
         {{"libjpeg64", rounds, 1.2}}, {},
-        [&] { bench::ExpectFingerprint(bench::Fingerprint({out}),
-                                          {16777216, 0, 54.90196609, 225.4217377, 139.944208, 35.99283112,
-                                           2.031085342e-05, -1.999775493e-05, 0.971007492},
-                                          "deblocked plane"); });
+        [&] {
+          bench::ExpectFingerprint(bench::Fingerprint({out}),
+                                   {16777216, 0, 54.90196609, 225.4217377, 139.944208, 35.99283112, 2.031085342e-05,
+                                    -1.999775493e-05, 0.971007492},
+                                   "deblocked plane");
+        });
   });
 }
 
@@ -157,8 +159,8 @@ void BM_Fft2DPow2_4096(benchmark::State& state) {
           fftwf_execute(plan);
           const TImageSlot& sp = Store.Image[size_t(spectrum)];
           const int32_t half = sp.Width / 2, bins = side / 2 + 1;
-          bench::Expect(sp.Width == side + 2 && sp.Height >= side, "spectrum of " + std::to_string(sp.Width) + " x " +
-                                                                     std::to_string(sp.Height));
+          bench::Expect(sp.Width == side + 2 && sp.Height >= side,
+                        "spectrum of " + std::to_string(sp.Width) + " x " + std::to_string(sp.Height));
           const double scale = 1.0 / (double(side) * side);
           std::vector<float> re, im, theirRe, theirIm;
           for (int32_t y = 0; y < side; ++y)
@@ -171,9 +173,9 @@ void BM_Fft2DPow2_4096(benchmark::State& state) {
             }
           // The sign of the imaginary parts is the spectrum's convention: taken
           // from the largest of them.
-          const size_t largest = size_t(std::max_element(theirIm.begin(), theirIm.end(), [](float a, float b) {
-                                           return std::fabs(a) < std::fabs(b);
-                                         }) - theirIm.begin());
+          const size_t largest = size_t(std::max_element(theirIm.begin(), theirIm.end(),
+                                                         [](float a, float b) { return std::fabs(a) < std::fabs(b); }) -
+                                        theirIm.begin());
           if ((im[largest] < 0) != (theirIm[largest] < 0))
             for (float& v : theirIm) v = -v;
           const double tolerance = 1e-5 * bench::Fingerprint({theirRe}).Max;

@@ -100,10 +100,12 @@ void BM_ApplyCopyStamp(benchmark::State& state) {
   bench::Measure(
       state, [&] { bench::Expect(ApplyCopyStamp(Target, TStampMode::Paste, false, r2), "nothing stamped"); },
       {{"plain", baseline, 2.5}}, prepare,
-      [&] { bench::ExpectFingerprint(bench::Fingerprint({im.Planes[1]}),
-                                         {16777216, 0, 947.1233521, 68679.5625, 1056.037595, 968.1235283,
-                                          0.009981701701, 0.02413837052, 42.69317683},
-                                         "stamped target"); });
+      [&] {
+        bench::ExpectFingerprint(bench::Fingerprint({im.Planes[1]}),
+                                 {16777216, 0, 947.1233521, 68679.5625, 1056.037595, 968.1235283, 0.009981701701,
+                                  0.02413837052, 42.69317683},
+                                 "stamped target");
+      });
 }
 
 ASTRELON_FIGURES(BM_ApplyCopyStamp, "plain");

@@ -94,27 +94,29 @@ void AgainstRemap(benchmark::State& state, int kind, int cvInterpolation, double
   float* out = Store.Image[Dst].Planes[1].data();
   // remap writes into a matrix kept between runs, as ours writes into the destination slot.
   cv::Mat dst;
-  bench::Measure(state,
-                 [&] {
-                   if (colour)
-                     SampleAll([](int32_t i, float x, float y) { InterpolatePixelRgb(Src, Dst, i, x, y); });
-                   else
-                     SampleAll([out](int32_t i, float x, float y) { out[i] = InterpolatePixel(Src, 1, x, y); });
-                   benchmark::ClobberMemory();
-                 },
-                 {{"opencv",
-                   [&] {
-                     cv::remap(colour ? s.rgb : s.grey, dst, s.mapX, s.mapY, cvInterpolation, cv::BORDER_CONSTANT);
-                     benchmark::DoNotOptimize(dst.data);
-                   },
-                   goal}},
-                 {}, [&] {
-                   const TImageSlot& d = Store.Image[Dst];
-                   const size_t n = d.PixelCount();
-                   const std::span<const float> one = std::span<const float>(d.Planes[1]).first(n);
-                   bench::ExpectFingerprint(colour ? bench::SlotFingerprint(Dst) : bench::Fingerprint({one}),
-                                            colour ? rgb : grey, "sampled image");
-                 });
+  bench::Measure(
+      state,
+      [&] {
+        if (colour)
+          SampleAll([](int32_t i, float x, float y) { InterpolatePixelRgb(Src, Dst, i, x, y); });
+        else
+          SampleAll([out](int32_t i, float x, float y) { out[i] = InterpolatePixel(Src, 1, x, y); });
+        benchmark::ClobberMemory();
+      },
+      {{"opencv",
+        [&] {
+          cv::remap(colour ? s.rgb : s.grey, dst, s.mapX, s.mapY, cvInterpolation, cv::BORDER_CONSTANT);
+          benchmark::DoNotOptimize(dst.data);
+        },
+        goal}},
+      {},
+      [&] {
+        const TImageSlot& d = Store.Image[Dst];
+        const size_t n = d.PixelCount();
+        const std::span<const float> one = std::span<const float>(d.Planes[1]).first(n);
+        bench::ExpectFingerprint(colour ? bench::SlotFingerprint(Dst) : bench::Fingerprint({one}), colour ? rgb : grey,
+                                 "sampled image");
+      });
   SetToolMode(saved);
 }
 

@@ -119,10 +119,12 @@ void BM_FlattenSunSurface(benchmark::State& state) {
           Bench().Reset();
           SetWorkRectToImage(Sun);
         },
-        [] { bench::ExpectFingerprint(bench::SlotFingerprint(Sun),
-                                   {72000000, 0, 0, 36590.58594, 6860.298741, 8267.09271, 0.0143473657, -0.008808492378,
-                                    25.0651815},
-                                   "flattened sun"); });
+        [] {
+          bench::ExpectFingerprint(
+              bench::SlotFingerprint(Sun),
+              {72000000, 0, 0, 36590.58594, 6860.298741, 8267.09271, 0.0143473657, -0.008808492378, 25.0651815},
+              "flattened sun");
+        });
   });
 }
 
@@ -161,7 +163,8 @@ void BM_FillHole(benchmark::State& state) {
           InterpolateBlankPixels(Sky, Sky, true, false);
           samples = LastInterpolationSamples();
         },
-        {{"memory", [] { benchmark::DoNotOptimize(bench::PlainReadSum(Store.Image[Sky].Planes[1])); }, 4.0, [&] { return ValuesPerSample * double(samples) / held; }}},
+        {{"memory", [] { benchmark::DoNotOptimize(bench::PlainReadSum(Store.Image[Sky].Planes[1])); }, 4.0,
+          [&] { return ValuesPerSample * double(samples) / held; }}},
         [] { Bench().PunchHole(); },
         [&] {
           const TPlane& p = Store.Image[Sky].Planes[1];

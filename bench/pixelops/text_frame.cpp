@@ -71,13 +71,13 @@ void BM_RenderTextFrame(benchmark::State& state) {
         result = RenderTextFrame(Source, r);
         bench::Expect(result > 0, "no caption block made");
       },
-      {{"plain", baseline, 3.0}}, prepare, [&] {
+      {{"plain", baseline, 3.0}}, prepare,
+      [&] {
         const TImageSlot& im = Store.Image[size_t(result)];
         bench::Expect(im.Width == layout.ResultWidth && im.Height == layout.ResultHeight, "result of another size");
-        bench::ExpectFingerprint(bench::SlotFingerprint(result),
-                                 {73820880, 0, 0, 60000, 29409.10808, 17731.33174, 0.4204291568, 0.9108010912,
-                                  19536.47508},
-                                 "framed image");
+        bench::ExpectFingerprint(
+            bench::SlotFingerprint(result),
+            {73820880, 0, 0, 60000, 29409.10808, 17731.33174, 0.4204291568, 0.9108010912, 19536.47508}, "framed image");
       });
   prepare();
   Store.Reset();

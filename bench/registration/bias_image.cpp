@@ -70,10 +70,13 @@ void BM_BiasImageVsOpenCv(benchmark::State& state) {
   bench::WithThreads(state, 8, [&] {
     bench::Measure(
         state, [] { bench::Expect(MakeBiasImage(1, 2), "no bias image"); }, {{"opencv", OpenCvBias, 1.5}},
-        [] { CopyImageSlot(1, 2); }, [] { bench::ExpectFingerprint(bench::SlotFingerprint(2),
-                                                    {24000000, 0, 98.45611572, 98.97499084, 98.76553296, 0.03262186644,
-                                                     2.312933083e-06, -3.791154708e-06, 0.001503519307},
-                                                    "bias image"); });
+        [] { CopyImageSlot(1, 2); },
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(2),
+                                   {24000000, 0, 98.45611572, 98.97499084, 98.76553296, 0.03262186644, 2.312933083e-06,
+                                    -3.791154708e-06, 0.001503519307},
+                                   "bias image");
+        });
   });
 }
 ASTRELON_FIGURES(BM_BiasImageVsOpenCv, "opencv");

@@ -118,7 +118,8 @@ void Run(benchmark::State& state, const std::function<void()>& baseline, const s
          double goal, const std::function<void()>& check) {
   Frames();
   bench::WithThreads(state, Threads(), [&] {
-    bench::Measure(state, routine, {{"plain", baseline, goal}}, [] { Frames().Restore(); }, check);
+    bench::Measure(
+        state, routine, {{"plain", baseline, goal}}, [] { Frames().Restore(); }, check);
   });
 }
 
@@ -140,7 +141,8 @@ void BM_SubtractDarkFrame(benchmark::State& state) {
       bench::ExpectNear(Store.Image[Image].Planes[size_t(p)], want, 0, "plane " + std::to_string(p) + " less the dark");
     }
   };
-  const std::function<void()> checks[] = {plain, PlanesAre(Image,
+  const std::function<void()> checks[] = {plain,
+                                          PlanesAre(Image,
                                                     {72000000, 0, 286.7800293, 30404.40234, 532.459268, 215.146229,
                                                      -0.005228450221, -0.0009249560461, 16.69045593},
                                                     "hot pixels repaired"),
@@ -153,8 +155,7 @@ void BM_SubtractDarkFrame(benchmark::State& state) {
                                                      -0.006293214118, 0.0001757191936, 26.67978424},
                                                     "compensated and repaired")};
   Run(
-      state, PlainSubtract,
-      [options] { bench::Expect(SubtractDarkFrame(Image, Dark, options), "nothing subtracted"); },
+      state, PlainSubtract, [options] { bench::Expect(SubtractDarkFrame(Image, Dark, options), "nothing subtracted"); },
       Goals[state.range(0)], checks[state.range(0)]);
 }
 ASTRELON_FIGURES(BM_SubtractDarkFrame, "plain");
@@ -165,10 +166,11 @@ void BM_DivideByImage(benchmark::State& state) {
   Run(
       state, PlainDivide,
       [automatic] { bench::Expect(DivideByImage(Image, Result, Flat, true, automatic), "nothing divided"); },
-      automatic ? 3 : 1.3, automatic ? PlanesAre(Result,
-                             {72000000, 0, 518.1166382, 26449.49805, 634.5945935, 223.7115283, -0.004873646761,
-                              -0.004771903161, 27.5686241},
-                             "divided automatically")
+      automatic ? 3 : 1.3,
+      automatic ? PlanesAre(Result,
+                            {72000000, 0, 518.1166382, 26449.49805, 634.5945935, 223.7115283, -0.004873646761,
+                             -0.004771903161, 27.5686241},
+                            "divided automatically")
                 : PlanesAre(Result,
                             {72000000, 0, 510.3344116, 26524.79688, 634.1840148, 223.5763121, -0.0048697518,
                              -0.004782323671, 27.54195318},

@@ -149,12 +149,10 @@ void Run(benchmark::State& state, const std::function<void()>& reset, const std:
   }
   Options.Multicore = uint8_t(state.range(0));
   reset();
-  bench::WithThreads(state, BandThreads(int64_t(Pixels), int64_t(1) << 18, Options.Multicore != 0),
-                     [&] {
-                       bench::Measure(state, routine, {{"plain", baseline, goal}}, reset, [&] {
-                         bench::ExpectFingerprint(bench::Fingerprint({output()}), want, "combined planes");
-                       });
-                     });
+  bench::WithThreads(state, BandThreads(int64_t(Pixels), int64_t(1) << 18, Options.Multicore != 0), [&] {
+    bench::Measure(state, routine, {{"plain", baseline, goal}}, reset,
+                   [&] { bench::ExpectFingerprint(bench::Fingerprint({output()}), want, "combined planes"); });
+  });
 }
 
 std::vector<float> MultiplyOutput() {
@@ -164,8 +162,7 @@ std::vector<float> MultiplyOutput() {
 
 void BM_MultiplyLoop(benchmark::State& state) {
   Run(
-      state, [] { Images().ResetSlots(); }, [] { MultiplyByImage(1, 2, false); }, PlainMultiply, MultiplyOutput,
-      1.5,
+      state, [] { Images().ResetSlots(); }, [] { MultiplyByImage(1, 2, false); }, PlainMultiply, MultiplyOutput, 1.5,
       {24000000, 0, 967.2300415, 1191541.125, 1059080.633, 61039.547, -0.4342904953, 1.126652428, 20608.62978});
 }
 

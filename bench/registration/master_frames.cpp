@@ -277,10 +277,12 @@ void BM_Multifocus(benchmark::State& state) {
           std::fill(r.begin(), r.end(), 0.0f);
           std::fill(w.begin(), w.end(), 0.0f);
         },
-        [&] { bench::ExpectFingerprint(bench::Fingerprint({r, w}),
-                                           {48000000, 0, 0.00406042533, 17424516, 109990.3891, 603426.8013,
-                                            0.06629788012, 0.5613656725, 28669.36044},
-                                           "weighted sums and weights"); });
+        [&] {
+          bench::ExpectFingerprint(bench::Fingerprint({r, w}),
+                                   {48000000, 0, 0.00406042533, 17424516, 109990.3891, 603426.8013, 0.06629788012,
+                                    0.5613656725, 28669.36044},
+                                   "weighted sums and weights");
+        });
   });
   Store.Reset();
 }

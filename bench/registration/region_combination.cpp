@@ -74,21 +74,22 @@ void BM_CombineRegionPixelsAdd(benchmark::State& state) {
   const bool vector = state.range(0) != 0;
   Sse2Enabled = vector && HasSse2;
   bench::WithThreads(state, 1, [&] {
-    bench::Measure(state,
-                   [] {
-                     bench::Expect(CombineRegionPixels(1, 2, 3, {0, 0, Side - 1, Side - 1}, CombineAdd),
-                                   "nothing combined");
-                     benchmark::ClobberMemory();
-                   },
-                   {{"plain", PlainAdd, vector ? 1.2 : 2.0}}, {}, [] {
-                     for (int p = 1; p <= 3; ++p) {
-                       const TPlane& a = Store.Image[1].Planes[size_t(p)];
-                       const TPlane& b = Store.Image[2].Planes[size_t(p)];
-                       TPlane want(a.size());
-                       for (size_t i = 0; i < want.size(); ++i) want[i] = IsValidPixel(a[i]) ? a[i] + b[i] : a[i];
-                       bench::ExpectNear(Store.Image[3].Planes[size_t(p)], want, 0, "sum of plane " + std::to_string(p));
-                     }
-                   });
+    bench::Measure(
+        state,
+        [] {
+          bench::Expect(CombineRegionPixels(1, 2, 3, {0, 0, Side - 1, Side - 1}, CombineAdd), "nothing combined");
+          benchmark::ClobberMemory();
+        },
+        {{"plain", PlainAdd, vector ? 1.2 : 2.0}}, {},
+        [] {
+          for (int p = 1; p <= 3; ++p) {
+            const TPlane& a = Store.Image[1].Planes[size_t(p)];
+            const TPlane& b = Store.Image[2].Planes[size_t(p)];
+            TPlane want(a.size());
+            for (size_t i = 0; i < want.size(); ++i) want[i] = IsValidPixel(a[i]) ? a[i] + b[i] : a[i];
+            bench::ExpectNear(Store.Image[3].Planes[size_t(p)], want, 0, "sum of plane " + std::to_string(p));
+          }
+        });
   });
   Sse2Enabled = savedSse2;
 }

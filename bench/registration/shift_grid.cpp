@@ -88,10 +88,13 @@ void BM_ShiftGrid(benchmark::State& state) {
     const TShiftGrid* grid = nullptr;
     bench::Measure(
         state, [&] { grid = &BuildShiftGrid(Target, Frame, 0, H - 1); }, {{"plain", [&] { PlainPairs(plain); }, 4.0}},
-        {}, [&] { bench::ExpectFingerprint(bench::Fingerprint({grid->Nodes}),
-                                                  {1507008, 0, -1.047869802, 1.075859666, 0.02283608029, 0.4292127064,
-                                                   -9.02055115e-07, -4.213009917e-07, 0.4659546081},
-                                                  "shift grid"); });
+        {},
+        [&] {
+          bench::ExpectFingerprint(bench::Fingerprint({grid->Nodes}),
+                                   {1507008, 0, -1.047869802, 1.075859666, 0.02283608029, 0.4292127064, -9.02055115e-07,
+                                    -4.213009917e-07, 0.4659546081},
+                                   "shift grid");
+        });
   });
 }
 ASTRELON_FIGURES(BM_ShiftGrid, "plain");

@@ -106,7 +106,8 @@ void BM_FindShift(benchmark::State& state) {
           MatchQuality = 99.0;
           ours = FindShiftByCorrelation(1, 1, 2, 1, block, block, 100, false, -1);
         },
-        peers, {}, [&] {
+        peers, {},
+        [&] {
           const double error = std::hypot(ours.Position.X - cx - TrueDx, ours.Position.Y - cy - TrueDy);
           bench::Expect(error <= 0.05, "shift measured " + std::to_string(error) + " pixel from the one drawn");
         });

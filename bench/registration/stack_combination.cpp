@@ -164,13 +164,12 @@ std::string OurResultFile() { return Files().Folder.Path + "/ours.fit"; }
 // read by astropy in the same row order; Siril writes its 32-bit result scaled
 // to 0..1 (1 = 65535).
 std::pair<double, double> DifferenceToSiril(const std::string& folder, const std::string& sirilFile) {
-  std::ofstream(folder + "/diff.py")
-      << "import numpy as np\nfrom astropy.io import fits\n"
-      << "a=fits.getdata('" << OurResultFile() << "').astype(np.float64)\n"
-      << "b=fits.getdata('" << sirilFile << "').astype(np.float64)\n"
-      << "b=b*65535 if np.nanmax(b)<=1.0 else b\n"
-      << "d=np.abs(a-b)\n"
-      << "print(np.nanmedian(d), np.nanpercentile(d, 99))\n";
+  std::ofstream(folder + "/diff.py") << "import numpy as np\nfrom astropy.io import fits\n"
+                                     << "a=fits.getdata('" << OurResultFile() << "').astype(np.float64)\n"
+                                     << "b=fits.getdata('" << sirilFile << "').astype(np.float64)\n"
+                                     << "b=b*65535 if np.nanmax(b)<=1.0 else b\n"
+                                     << "d=np.abs(a-b)\n"
+                                     << "print(np.nanmedian(d), np.nanpercentile(d, 99))\n";
   int status = 0;
   const std::string out = Run("/usr/bin/python3 " + folder + "/diff.py 2>&1", status);
   if (status != 0) Fail("difference to Siril's result not measured: " + out.substr(0, 200));

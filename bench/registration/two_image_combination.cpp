@@ -95,21 +95,21 @@ void AgainstWarpAndAdd(benchmark::State& state, int threads, int count, TFloatPo
   cv::Mat warped, sum;
   cv::setNumThreads(threads);
   bench::WithThreads(state, threads, [&] {
-    bench::Measure(state,
-                   [&] {
-                     RunCombineWorkers(params, threads);
-                     benchmark::ClobberMemory();
-                   },
-                   {{"opencv",
-                     [&] {
-                       cv::warpAffine(s.b, warped, map, s.b.size(), cv::INTER_CUBIC | cv::WARP_INVERSE_MAP,
-                                      cv::BORDER_CONSTANT);
-                       cv::add(s.a, warped, sum);
-                       benchmark::DoNotOptimize(sum.data);
-                     },
-                     count == 1 ? 1.0 : 1.5}},
-                   [&] { s.Restore(); },
-                   [&] { bench::ExpectFingerprint(bench::SlotFingerprint(SlotA), want, "sum with the second image"); });
+    bench::Measure(
+        state,
+        [&] {
+          RunCombineWorkers(params, threads);
+          benchmark::ClobberMemory();
+        },
+        {{"opencv",
+          [&] {
+            cv::warpAffine(s.b, warped, map, s.b.size(), cv::INTER_CUBIC | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT);
+            cv::add(s.a, warped, sum);
+            benchmark::DoNotOptimize(sum.data);
+          },
+          count == 1 ? 1.0 : 1.5}},
+        [&] { s.Restore(); },
+        [&] { bench::ExpectFingerprint(bench::SlotFingerprint(SlotA), want, "sum with the second image"); });
   });
 }
 
@@ -134,47 +134,48 @@ void BM_WholePixelShiftVsPlainAdd(benchmark::State& state) {
   std::vector<std::vector<float>> sum(4, std::vector<float>(size_t(W) * H));
   const TCombineParams params = Prepared(state, 1, {100, 100}, {}, {103, 102}, {});
   bench::WithThreads(state, threads, [&] {
-    bench::Measure(state,
-                   [&] {
-                     RunCombineWorkers(params, threads);
-                     benchmark::ClobberMemory();
-                   },
-                   {{"plain",
-                     [&] {
-                       std::array<const float*, 4> x{}, y{};
-                       std::array<float*, 4> out{};
-                       for (int p = 1; p <= 3; ++p) {
-                         x[size_t(p)] = Store.Image[SlotA].Planes[size_t(p)].data();
-                         y[size_t(p)] = Store.Image[SlotB].Planes[size_t(p)].data();
-                         out[size_t(p)] = sum[size_t(p)].data();
-                       }
-                       bench::PlainBands(H, threads, [=](int64_t first, int64_t last) {
-                         for (int p = 1; p <= 3; ++p) {
-                           const float* const a = x[size_t(p)];
-                           const float* const b = y[size_t(p)];
-                           float* const o = out[size_t(p)];
-                           for (size_t i = size_t(first) * W; i < size_t(last) * W; ++i) o[i] = a[i] + b[i];
-                         }
-                       });
-                       benchmark::DoNotOptimize(sum[1].data());
-                     },
-                     1.5}},
-                   [&] { s.Restore(); },
-                   [&] {
-                     for (int p = 1; p <= 3; ++p) {
-                       const TPlane& a = s.original[size_t(p)];
-                       const TPlane& b = Store.Image[SlotB].Planes[size_t(p)];
-                       const TPlane& got = Store.Image[SlotA].Planes[size_t(p)];
-                       std::vector<float> ours, want;
-                       for (int yy = 0; yy + 2 < H; ++yy)
-                         for (int xx = 0; xx + 3 < W; ++xx) {
-                           const size_t i = size_t(yy) * W + size_t(xx);
-                           ours.push_back(got[i]);
-                           want.push_back(a[i] + b[size_t(yy + 2) * W + size_t(xx + 3)]);
-                         }
-                       bench::ExpectNear(ours, want, 0, "plane " + std::to_string(p) + " with the shifted image added");
-                     }
-                   });
+    bench::Measure(
+        state,
+        [&] {
+          RunCombineWorkers(params, threads);
+          benchmark::ClobberMemory();
+        },
+        {{"plain",
+          [&] {
+            std::array<const float*, 4> x{}, y{};
+            std::array<float*, 4> out{};
+            for (int p = 1; p <= 3; ++p) {
+              x[size_t(p)] = Store.Image[SlotA].Planes[size_t(p)].data();
+              y[size_t(p)] = Store.Image[SlotB].Planes[size_t(p)].data();
+              out[size_t(p)] = sum[size_t(p)].data();
+            }
+            bench::PlainBands(H, threads, [=](int64_t first, int64_t last) {
+              for (int p = 1; p <= 3; ++p) {
+                const float* const a = x[size_t(p)];
+                const float* const b = y[size_t(p)];
+                float* const o = out[size_t(p)];
+                for (size_t i = size_t(first) * W; i < size_t(last) * W; ++i) o[i] = a[i] + b[i];
+              }
+            });
+            benchmark::DoNotOptimize(sum[1].data());
+          },
+          1.5}},
+        [&] { s.Restore(); },
+        [&] {
+          for (int p = 1; p <= 3; ++p) {
+            const TPlane& a = s.original[size_t(p)];
+            const TPlane& b = Store.Image[SlotB].Planes[size_t(p)];
+            const TPlane& got = Store.Image[SlotA].Planes[size_t(p)];
+            std::vector<float> ours, want;
+            for (int yy = 0; yy + 2 < H; ++yy)
+              for (int xx = 0; xx + 3 < W; ++xx) {
+                const size_t i = size_t(yy) * W + size_t(xx);
+                ours.push_back(got[i]);
+                want.push_back(a[i] + b[size_t(yy + 2) * W + size_t(xx + 3)]);
+              }
+            bench::ExpectNear(ours, want, 0, "plane " + std::to_string(p) + " with the shifted image added");
+          }
+        });
   });
 }
 

@@ -97,27 +97,29 @@ void BM_MaskVsDistanceTransform(benchmark::State& state) {
   TScene& s = Scene();
   std::vector<uint8_t> mask;
   bench::WithThreads(state, Threads, [&] {
-    bench::Measure(state,
-                   [&] {
-                     mask = EdgeDistanceMask(Store.Image[2].Planes[1], W, H, true);
-                     benchmark::DoNotOptimize(mask.data());
-                   },
-                   {{"opencv",
-                     [&] {
-                       cv::Mat d = DistanceMask(s.second);
-                       benchmark::DoNotOptimize(d.data);
-                     },
-                     1.0}},
-                   {}, [&] {
-                     const cv::Mat d = DistanceMask(s.second);
-                     std::vector<float> ours(mask.begin(), mask.end()), want(mask.size());
-                     for (int y = 0; y < H; ++y)
-                       for (int x = 0; x < W; ++x) {
-                         const int border = std::min({x + 1, y + 1, W - x, H - y});
-                         want[size_t(y) * W + size_t(x)] = float(std::min({int(d.at<uint8_t>(y, x)), border, 100}));
-                       }
-                     bench::ExpectNearInside(ours, want, W, H, 1, 0, "edge distances against OpenCV's");
-                   });
+    bench::Measure(
+        state,
+        [&] {
+          mask = EdgeDistanceMask(Store.Image[2].Planes[1], W, H, true);
+          benchmark::DoNotOptimize(mask.data());
+        },
+        {{"opencv",
+          [&] {
+            cv::Mat d = DistanceMask(s.second);
+            benchmark::DoNotOptimize(d.data);
+          },
+          1.0}},
+        {},
+        [&] {
+          const cv::Mat d = DistanceMask(s.second);
+          std::vector<float> ours(mask.begin(), mask.end()), want(mask.size());
+          for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+              const int border = std::min({x + 1, y + 1, W - x, H - y});
+              want[size_t(y) * W + size_t(x)] = float(std::min({int(d.at<uint8_t>(y, x)), border, 100}));
+            }
+          bench::ExpectNearInside(ours, want, W, H, 1, 0, "edge distances against OpenCV's");
+        });
   });
 }
 ASTRELON_FIGURES(BM_MaskVsDistanceTransform, "opencv");
@@ -170,16 +172,19 @@ void BM_MosaicVsOpenCvSteps(benchmark::State& state) {
     benchmark::DoNotOptimize(t);
   };
   bench::WithThreads(state, threads, [&] {
-    bench::Measure(state,
-                   [&] {
-                     MakeMosaic(1, 2, false, a1, a2, turn(a1), turn(a2), 2);
-                     benchmark::ClobberMemory();
-                   },
-                   {{"opencv", peer, 1.5}}, [&] { Store.Image[1] = s.original; },
-                   [] { bench::ExpectFingerprint(bench::SlotFingerprint(1),
-                                                     {26054602, 1202499, -120.4807053, 1340.607544, 599.9727662,
-                                                      205.5437092, 0.01118136565, 0.01746925857, 226.1317301},
-                                                     "mosaic"); });
+    bench::Measure(
+        state,
+        [&] {
+          MakeMosaic(1, 2, false, a1, a2, turn(a1), turn(a2), 2);
+          benchmark::ClobberMemory();
+        },
+        {{"opencv", peer, 1.5}}, [&] { Store.Image[1] = s.original; },
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(1),
+                                   {26054602, 1202499, -120.4807053, 1340.607544, 599.9727662, 205.5437092,
+                                    0.01118136565, 0.01746925857, 226.1317301},
+                                   "mosaic");
+        });
   });
   cv::setNumThreads(Threads);
 }
@@ -188,27 +193,30 @@ ASTRELON_FIGURES(BM_MosaicVsOpenCvSteps, "opencv");
 void BM_ExposureMergeVsPlainPass(benchmark::State& state) {
   TScene& s = Scene();
   bench::WithThreads(state, Threads, [&] {
-    bench::Measure(state,
-                   [&] {
-                     CombineExposures(5, 4);
-                     benchmark::ClobberMemory();
-                   },
-                   {{"plain",
-                     [&] {
-                       const float* const l = Store.Image[5].Planes[1].data();
-                       const float* const o = Store.Image[4].Planes[1].data();
-                       float* const out = s.merged.data();
-                       bench::PlainBands(H, Threads, [=](int64_t y0, int64_t y1) {
-                         for (int64_t i = y0 * W; i < y1 * W; ++i) out[i] = 0.5f * (o[i] + l[i]);
-                       });
-                       benchmark::ClobberMemory();
-                     },
-                     3.0}},
-                   [&] { Store.Image[4].Planes[1] = s.shortExposure.Planes[1]; },
-                   [] { bench::ExpectFingerprint(bench::SlotFingerprint(4),
-                                                     {24000000, 0, -5649.045898, 6850.805664, 635.6089093,
-                                                      1793.668277, 0.08956193702, -0.09723450976, 2067.675227},
-                                                     "merged exposures"); });
+    bench::Measure(
+        state,
+        [&] {
+          CombineExposures(5, 4);
+          benchmark::ClobberMemory();
+        },
+        {{"plain",
+          [&] {
+            const float* const l = Store.Image[5].Planes[1].data();
+            const float* const o = Store.Image[4].Planes[1].data();
+            float* const out = s.merged.data();
+            bench::PlainBands(H, Threads, [=](int64_t y0, int64_t y1) {
+              for (int64_t i = y0 * W; i < y1 * W; ++i) out[i] = 0.5f * (o[i] + l[i]);
+            });
+            benchmark::ClobberMemory();
+          },
+          3.0}},
+        [&] { Store.Image[4].Planes[1] = s.shortExposure.Planes[1]; },
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(4),
+                                   {24000000, 0, -5649.045898, 6850.805664, 635.6089093, 1793.668277, 0.08956193702,
+                                    -0.09723450976, 2067.675227},
+                                   "merged exposures");
+        });
   });
 }
 ASTRELON_FIGURES(BM_ExposureMergeVsPlainPass, "plain");

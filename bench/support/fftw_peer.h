@@ -52,8 +52,7 @@ struct TFftwPeer {
     columns = fftw_plan_many_dft_r2c(1, &m, n, in, nullptr, n, 1, outColumns, nullptr, n, 1, FFTW_MEASURE);
     columnsBack = fftw_plan_many_dft_c2r(1, &m, n, outColumns, nullptr, n, 1, in, nullptr, n, 1, FFTW_MEASURE);
     columnsF = fftwf_plan_many_dft_r2c(1, &m, n, inF, nullptr, n, 1, outColumnsF, nullptr, n, 1, FFTW_MEASURE);
-    columnsBackF =
-        fftwf_plan_many_dft_c2r(1, &m, n, outColumnsF, nullptr, n, 1, inF, nullptr, n, 1, FFTW_MEASURE);
+    columnsBackF = fftwf_plan_many_dft_c2r(1, &m, n, outColumnsF, nullptr, n, 1, inF, nullptr, n, 1, FFTW_MEASURE);
     // FFTW_MEASURE overwrote the input with its trials.
     std::copy(keep.begin(), keep.end(), in);
     std::copy(keepF.begin(), keepF.end(), inF);

@@ -91,7 +91,8 @@ inline void Measure(benchmark::State& state, const std::function<void()>& routin
   double bestRoutine = 1e30;
   for (auto _ : state) {
     bool ok = true;
-    for (size_t k = 0; k < peers.size() && ok; ++k) ok = Prepared(state, prepare) && Timed(state, peers[k].Run, best[k]);
+    for (size_t k = 0; k < peers.size() && ok; ++k)
+      ok = Prepared(state, prepare) && Timed(state, peers[k].Run, best[k]);
     double run = 1e30;
     if (!ok || !Prepared(state, prepare) || !Timed(state, routine, run)) break;
     bestRoutine = std::min(bestRoutine, run);
@@ -100,8 +101,7 @@ inline void Measure(benchmark::State& state, const std::function<void()>& routin
   if (state.error_occurred() || !Verified(state, check)) return;
   state.counters["ms"] = bestRoutine * 1e3;
   for (size_t k = 0; k < peers.size(); ++k)
-    ReportFigure(state, peers[k].Name, bestRoutine, best[k] * (peers[k].Scale ? peers[k].Scale() : 1.0),
-                 peers[k].Goal);
+    ReportFigure(state, peers[k].Name, bestRoutine, best[k] * (peers[k].Scale ? peers[k].Scale() : 1.0), peers[k].Goal);
 }
 
 // Runs `run` with the "Multicores" option on when more than one thread is

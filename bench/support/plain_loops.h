@@ -6,10 +6,9 @@
 // user's plain code is in an optimised build for this machine, not left scalar
 // by the -O2 of the build the bench command makes. Float reductions vectorise
 // with "#pragma omp simd reduction(...)" (the benchmarks build with
-// -fopenmp-simd, -fno-math-errno and -fno-trapping-math, bench/CMakeLists.txt). Loops vectorise when their pointers, bounds and sums are
-// locals of the loop's lambda (or captured by value), not references into the
-// caller. The loops' results are baselines, not references: the copies may
-// contract a multiplication and an addition.
+// -fopenmp-simd, -fno-math-errno and -fno-trapping-math, bench/CMakeLists.txt). Loops vectorise when their pointers,
+// bounds and sums are locals of the loop's lambda (or captured by value), not references into the caller. The loops'
+// results are baselines, not references: the copies may contract a multiplication and an addition.
 #include <cstdint>
 #include <span>
 #include <utility>
@@ -21,7 +20,8 @@ namespace astrelon::bench {
 
 template <class F>
 [[gnu::flatten, gnu::noinline, gnu::optimize("O3"),
-  gnu::target("avx512f,avx512vl,avx512bw,avx512dq,avx2,fma,bmi,bmi2,popcnt")]] void PlainAvx512(F& f) {
+  gnu::target("avx512f,avx512vl,avx512bw,avx512dq,avx2,fma,bmi,bmi2,popcnt")]] void
+PlainAvx512(F& f) {
   f();
 }
 template <class F>

@@ -75,16 +75,17 @@ TFingerprint SlotFingerprint(int slot) {
   const TImageSlot& im = Store.Image[size_t(slot)];
   const size_t n = im.PixelCount();
   auto plane = [&](int p) {
-    return p <= im.PlaneCount && im.Planes[size_t(p)].size() >= n ? std::span<const float>(im.Planes[size_t(p)]).first(n)
-                                                                    : std::span<const float>();
+    return p <= im.PlaneCount && im.Planes[size_t(p)].size() >= n
+               ? std::span<const float>(im.Planes[size_t(p)]).first(n)
+               : std::span<const float>();
   };
   return Fingerprint({plane(1), plane(2), plane(3)});
 }
 
 std::string FingerprintText(const TFingerprint& f) {
-  return "{" + std::to_string(f.Count) + ", " + std::to_string(f.Blanks) + ", " + Number(f.Min) + ", " +
-         Number(f.Max) + ", " + Number(f.Mean) + ", " + Number(f.Rms) + ", " + Number(f.ProjectionA) + ", " +
-         Number(f.ProjectionB) + ", " + Number(f.Variation) + "}";
+  return "{" + std::to_string(f.Count) + ", " + std::to_string(f.Blanks) + ", " + Number(f.Min) + ", " + Number(f.Max) +
+         ", " + Number(f.Mean) + ", " + Number(f.Rms) + ", " + Number(f.ProjectionA) + ", " + Number(f.ProjectionB) +
+         ", " + Number(f.Variation) + "}";
 }
 
 void ExpectFingerprint(const TFingerprint& got, const TFingerprint& want, const std::string& what, double tolerance) {
@@ -148,7 +149,8 @@ void ExpectNearInside(std::span<const float> got, std::span<const float> want, i
   for (int32_t y = margin; y < h - margin; ++y) {
     const size_t row = size_t(y) * size_t(w);
     a.insert(a.end(), got.begin() + ptrdiff_t(row + size_t(margin)), got.begin() + ptrdiff_t(row + size_t(w - margin)));
-    b.insert(b.end(), want.begin() + ptrdiff_t(row + size_t(margin)), want.begin() + ptrdiff_t(row + size_t(w - margin)));
+    b.insert(b.end(), want.begin() + ptrdiff_t(row + size_t(margin)),
+             want.begin() + ptrdiff_t(row + size_t(w - margin)));
   }
   ExpectNear(a, b, tolerance, what, p99);
 }

@@ -22,9 +22,8 @@ namespace fs = std::filesystem;
 std::pair<int, std::string> Summary(const astrelon::test::TempDir& dir) {
   const fs::path script = fs::path(ASTRELON_TEST_DATA).parent_path().parent_path() / "scripts" / "bench_summary.py";
   const std::string out = dir.file("summary.txt");
-  const int rc = std::system(("/usr/bin/python3 " + script.string() + " --runs 1 " + dir.path().string() + " >" +
-                              out + " 2>&1")
-                                 .c_str());
+  const int rc = std::system(
+      ("/usr/bin/python3 " + script.string() + " --runs 1 " + dir.path().string() + " >" + out + " 2>&1").c_str());
   std::ifstream in(out);
   std::stringstream text;
   text << in.rdbuf();
