@@ -64,7 +64,7 @@ struct TBandOut {
 // The first frame's row at offset o minus the second frame's row.
 void WriteDifferenceRow(const TBandOut& b, size_t o, std::span<const float> second) {
   std::copy_n(b.First + o, second.size(), b.Difference + o);
-  SubtractDarkRow(std::span(b.Difference + o, second.size()), second, false, 1.0, 0.0);
+  SubtractDarkRow(std::span(b.Difference + o, second.size()), second, false, 1.0, 0.0, Sse2Enabled);
 }
 
 // Adds the band's rows of a frame into the sums; false when they cannot be read.
