@@ -388,13 +388,13 @@ void BM_SpeckleReconstruction(benchmark::State& state) {
                                            0.004931824227};
           const bench::TFingerprint wideRadius{66048,
                                                0,
-                                               -0.01845874079,
-                                               0.02424136177,
-                                               -5.818836611e-07,
-                                               0.0008983881916,
-                                               6.4148204e-07,
-                                               -1.5724542e-06,
-                                               0.0002931255348};
+                                               -0.01845869422,
+                                               0.02424140647,
+                                               -5.818589328e-07,
+                                               0.0008983881901,
+                                               6.414754407e-07,
+                                               -1.572455187e-06,
+                                               0.0002931255613};
           bench::ExpectFingerprint(bench::SlotFingerprint(s.KeptSpectrum), wide ? wideRadius : narrow, "kept spectrum");
           // The phases against the plain walk's on the same accumulators.
           const TImageSlot& kept = Store.Image[size_t(s.KeptSpectrum)];
