@@ -4,17 +4,21 @@
 A figure is the ratio of a routine's time to a peer's time measured in the same
 run ("<peer>_ratio", with "<peer>_ms" the peer's time, "ms" or
 "<peer>_routine_ms" the routine's time and "<peer>_ratio_goal" its goal; see
-bench/peer_measure.h). Each benchmark family declares its figures
-(bench/figures.h), so a figure that a run did not produce, whose benchmark
-ended with an error (a failed peer) or that has no goal is listed as
-"NO FIGURE" or "NO GOAL" and counts as missed like a ratio above its goal.
-With several repetitions a line gives the medians and the ratio's spread.
+bench/support/peer_measure.h). Each benchmark family declares its figures
+(bench/support/figures.h), so a figure that a run did not produce, whose
+benchmark ended with an error (a failed peer, a wrong result) or that has no
+goal is listed as "NO FIGURE" or "NO GOAL" and counts as missed like a ratio
+above its goal; so does a run whose result was not checked (no "checked"
+counter, bench/support/result_check.h). With several repetitions a line gives
+the medians and the ratio's spread.
 
 Usage: bench_summary.py [--runs N] DIR
 DIR holds, for each program NAME that ran: NAME.figures (its "--figures"
 output), NAME.list (its "--benchmark_list_tests" output for the filter) and
 NAME.json (Google Benchmark's JSON output; missing or cut short when the
-program failed). The exit status is 1 when any figure was missed.
+program failed); NAME.error instead for a program that could not list its
+benchmarks (it counts as one missed figure). The exit status is 1 when any
+figure was missed or there was none at all.
 """
 import argparse
 import json
@@ -70,6 +74,11 @@ def fmt_ms(values):
 
 def summarise(directory, runs):
     rows, missed, total = [], 0, 0
+    for error in sorted(directory.glob("*.error")):
+        why = " ".join(error.read_text(errors="replace").split())[:160] or "listing its benchmarks failed"
+        rows.append(f"{error.stem:<24} {'(all)':<44} {'-':<18} CANNOT START (missed): {why}")
+        missed += 1
+        total += 1
     for listing in sorted(directory.glob("*.list")):
         program = listing.stem
         figures = declared_figures(directory / f"{program}.figures")
@@ -119,7 +128,11 @@ def summarise(directory, runs):
                 median = statistics.median(ratio)
                 text += f" {median:8.3f}"
                 text += f"  ({min(ratio):.3f}..{max(ratio):.3f})" if len(ratio) > 1 else " " * 16
-                if name not in figures.get(family(instance), []):
+                unchecked = sum(1 for e in good if e.get("checked") != 1)
+                if unchecked:
+                    rows.append(f"{text}  NOT CHECKED ({unchecked} of {len(good)} runs; missed)")
+                    missed += 1
+                elif name not in figures.get(family(instance), []):
                     rows.append(f"{text}  NOT DECLARED (missed)")
                     missed += 1
                 elif not goals:
@@ -142,7 +155,7 @@ def main():
     rows, missed, total = summarise(args.directory, args.runs)
     if not rows:
         print("== summary: no benchmark figures (did the filter match anything?)")
-        return 0
+        return 1
     print("== summary: program, benchmark, figure (peer), routine ms, peer ms (medians), ratio (spread), goal")
     print("\n".join(rows))
     print(f"== {total} figures: {total - missed} met, {missed} missed")

@@ -85,13 +85,14 @@ case "$cmd" in
     # Each benchmark runs BENCH_RUNS times (default 3); the summary lists every
     # figure the programs declare with its routine and peer times, its ratio's
     # median and spread and its goal. A figure missing from a run, one whose
-    # benchmark or peer failed and one above its goal count as missed, and so
-    # does a program that failed: the command then ends with status 1.
+    # benchmark or peer failed or whose result was wrong or not checked, and one
+    # above its goal count as missed, and so does a program that failed or could
+    # not start: the command then ends with status 1.
     # BENCH_OUT names a folder that keeps the programs' output (else a temporary one).
     if [ -n "${BENCH_OUT:-}" ]; then
       results=$BENCH_OUT
       mkdir -p "$results"
-      rm -f "$results"/bench_*.list "$results"/bench_*.figures "$results"/bench_*.json
+      rm -f "$results"/bench_*.list "$results"/bench_*.figures "$results"/bench_*.json "$results"/bench_*.error
     else
       results=$(mktemp -d)
       trap 'rm -rf "$results"' EXIT
@@ -101,8 +102,16 @@ case "$cmd" in
     for b in build/bench/bench_*; do
       [ -f "$b" ] && [ -x "$b" ] || continue
       name=$(basename "$b")
-      # Programs with no benchmark matching the filter are passed over.
-      "$b" --benchmark_list_tests --benchmark_filter="$filter" >"$results/$name.list" 2>/dev/null || true
+      # A program that cannot list its benchmarks (a missing library, a crash)
+      # has failed; one with no benchmark matching the filter is passed over.
+      if ! "$b" --benchmark_list_tests --benchmark_filter="$filter" >"$results/$name.list" 2>"$results/$name.error"; then
+        echo "== $name cannot start: $(head -c 400 "$results/$name.error")" >&2
+        rm -f "$results/$name.list"
+        [ -s "$results/$name.error" ] || echo "listing its benchmarks failed" >"$results/$name.error"
+        failed+=("$name")
+        continue
+      fi
+      rm -f "$results/$name.error"
       if [ ! -s "$results/$name.list" ]; then rm -f "$results/$name.list"; continue; fi
       "$b" --figures >"$results/$name.figures" || failed+=("$name")
       echo "== $name (load average $(cut -d' ' -f1-3 /proc/loadavg))"
@@ -111,6 +120,8 @@ case "$cmd" in
         --benchmark_out="$results/$name.json" --benchmark_out_format=json || failed+=("$name")
     done
     status=0
+    # The summary fails on a missed or unchecked figure, a program that could
+    # not start and a run without any figure.
     python3 scripts/bench_summary.py --runs "${BENCH_RUNS:-3}" "$results" || status=1
     if ((${#failed[@]})); then echo "benchmarks that failed: ${failed[*]}" >&2; status=1; fi
     exit "$status" ;;

@@ -3,7 +3,9 @@
 // loop doing the same loads, operations and saves. The frames are links to
 // one file in memory (/dev/shm); each result is removed once the next image
 // is under way (in both), so that the run keeps two results at most. Figure
-// "plain_loop" (goal 1.1): the run's time over the loop's.
+// "plain_loop" (goal 1.1): the run's time over the loop's. Check: the run ends
+// with every image done, and its last result, read back, is the frame plus 1
+// mirrored left to right, exactly.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -122,8 +124,25 @@ void EngineRun(const std::string& folder) {
   SetEngineUi(nullptr);
   const bool done = BatchRun.FilesDone == Frames && !BatchRun.EndOfRun;
   BatchRun.Running = 0;
-  RemoveEarlierResults(folder, Frames + 1);
+  // The last result stays for the check.
+  RemoveEarlierResults(folder, Frames);
   if (!done) Fail("the run ended early");
+}
+
+// The run's last result against the frame plus 1, mirrored left to right.
+void CheckLastResult(const std::string& folder) {
+  Store.Reset();
+  if (!LoadImageFile(1, FrameName(folder, 1)) || !LoadImageFile(2, ResultName(folder, Frames)))
+    Fail("frame or last result not read");
+  const TImageSlot& frame = Store.Image[1];
+  Expect(Store.Image[2].Width == Side && Store.Image[2].Height == Side, "last result of another size");
+  TPlane want(frame.PixelCount());
+  for (int y = 0; y < Side; ++y)
+    for (int x = 0; x < Side; ++x) want[size_t(y) * Side + size_t(x)] = frame.At(1, Side - 1 - x, y) + 1.0f;
+  ExpectNear(Store.Image[2].Planes[1], want, 0, "last result");
+  Store.Reset();
+  std::error_code ec;
+  fs::remove(ResultName(folder, Frames), ec);
 }
 
 void BM_BatchRun(benchmark::State& state) {
@@ -131,8 +150,9 @@ void BM_BatchRun(benchmark::State& state) {
   Settings.FitsSaveFormat = -32;
   InstallBatchEngine();
   Measure(
-      state, [&] { EngineRun(folder); }, {TPeer("plain_loop", [&] { PlainLoop(folder); }, 1.1)},
-      [] { Store.Reset(); });
+      state, [&] { EngineRun(folder); },
+      {{"plain_loop", [&] { PlainLoop(folder); }, 1.1}},
+      [] { Store.Reset(); }, [&] { CheckLastResult(folder); });
 }
 
 ASTRELON_FIGURES(BM_BatchRun, "plain_loop");

@@ -2,11 +2,15 @@
 // one thread and all cores: adding a frame into the colour-mosaic target (two
 // point pairs, a small turn), normalising that target, and adding a frame into
 // the double-size target. Each against a plain pass over the frame, target and
-// weight planes it touches, split into bands of target rows the same way.
-// Figure "plain_pass" (goal 3): the routine's time over the pass's.
+// weight planes it touches, split into bands of target rows the same way (the
+// passes vectorised for the machine). Figure "plain_pass" (goal 3): the
+// routine's time over the pass's. Every run starts from the same target; check:
+// the target's planes and weights (or the normalised planes) have the
+// fingerprint of a checked run, the same on one thread and on all cores.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 #include <thread>
@@ -20,6 +24,7 @@
 #include "core/settings.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "peer_measure.h"
+#include "plain_loops.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/header_cards.h"
@@ -72,20 +77,56 @@ TFrameAlignment Alignment() {
 
 int Threads(benchmark::State& state) { return int(state.range(0)) == 1 ? 1 : int(std::thread::hardware_concurrency()); }
 
+// A target's planes and weights, kept to put back before every run.
+struct TTargetState {
+  explicit TTargetState(const TWeightedTarget& t) : Shape(t), Planes(Store.Image[size_t(t.Slot)].Planes) {}
+  void Restore(TWeightedTarget& t) const {
+    t = Shape;
+    Store.Image[size_t(t.Slot)].Planes = Planes;
+  }
+  TWeightedTarget Shape;
+  std::array<TPlane, 4> Planes;
+};
+
+// The target's planes and weights.
+bench::TFingerprint TargetFingerprint(const TWeightedTarget& t) {
+  const TImageSlot& im = Store.Image[size_t(t.Slot)];
+  const size_t n = im.PixelCount();
+  std::vector<float> all;
+  for (int p = 1; p <= im.PlaneCount; ++p)
+    all.insert(all.end(), im.Planes[size_t(p)].begin(), im.Planes[size_t(p)].begin() + ptrdiff_t(n));
+  for (const auto& w : t.Weights) all.insert(all.end(), w.begin(), w.end());
+  return bench::Fingerprint({all});
+}
+
 // The plain pass of the colour-mosaic add: each frame value into the target
 // and weight plane of its colour, bands of rows as the routine takes them.
 void PlainMosaicPass(TWeightedTarget& t) {
   const TImageSlot& frame = Store.Image[FrameSlot];
   TImageSlot& target = Store.Image[size_t(t.Slot)];
-  const float* v = frame.Planes[1].data();
-  ForEachBand(t.Height, BandThreads(t.Height, 64, Options.Multicore != 0), [&](int64_t r0, int64_t r1) {
-    for (int64_t y = r0; y < r1; ++y)
-      for (int32_t x = 0; x < t.Width; ++x) {
-        const size_t i = size_t(y) * size_t(t.Width) + size_t(x);
-        const int p = MosaicCellColor(t.Pattern, x, int32_t(y));
-        target.Planes[size_t(p + 1)][i] += v[i];
-        t.Weights[size_t(p)][i] += 1.0f;
+  const float* const v = frame.Planes[1].data();
+  const std::array<float*, 3> sums{target.Planes[1].data(), target.Planes[2].data(), target.Planes[3].data()};
+  const std::array<float*, 3> weights{t.Weights[0].data(), t.Weights[1].data(), t.Weights[2].data()};
+  const TMosaicCells pattern = t.Pattern;
+  const int32_t w = t.Width;
+  ForEachBand(t.Height, BandThreads(t.Height, 64, Options.Multicore != 0), [=](int64_t r0, int64_t r1) {
+    bench::PlainVector([=] {
+      for (int64_t y = r0; y < r1; ++y) {
+        // The row's two colours, at even and odd columns.
+        const size_t even = size_t(MosaicCellColor(pattern, 0, int32_t(y)));
+        const size_t odd = size_t(MosaicCellColor(pattern, 1, int32_t(y)));
+        const size_t row = size_t(y) * size_t(w);
+        float *const s0 = sums[even] + row, *const s1 = sums[odd] + row;
+        float *const w0 = weights[even] + row, *const w1 = weights[odd] + row;
+        const float* const f = v + row;
+        for (int32_t x = 0; x + 1 < w; x += 2) {
+          s0[x] += f[x];
+          w0[x] += 1.0f;
+          s1[x + 1] += f[x + 1];
+          w1[x + 1] += 1.0f;
+        }
       }
+    });
   });
 }
 
@@ -97,8 +138,17 @@ void BM_BayerSpecialAdd(benchmark::State& state) {
       return;
     }
     const TFrameAlignment a = Alignment();
-    Measure(state, [&] { BayerSpezialAddieren(FrameSlot, a, false); },
-            {TPeer("plain_pass", [&] { PlainMosaicPass(BayerTarget); }, 3.0)});
+    const TTargetState empty(BayerTarget);
+    Measure(
+        state, [&] { BayerSpezialAddieren(FrameSlot, a, false); },
+        {{"plain_pass", [&] { PlainMosaicPass(BayerTarget); }, 3.0}},
+        [&] { empty.Restore(BayerTarget); },
+        [] {
+          bench::ExpectFingerprint(
+              TargetFingerprint(BayerTarget),
+              {144000000, 0, 0, 1626.015015, 199.6977528, 313.3758573, -2.568694634e-05, 7.997292947e-05, 135.1932417},
+              "colour-mosaic target");
+        });
     FreeSlot(BayerTarget.Slot);
     BayerTarget.ReleaseWeights();
   });
@@ -132,14 +182,28 @@ void BM_DrizzleNormieren(benchmark::State& state) {
         const float* s = im.Planes[size_t(p)].data();
         const float* wt = BayerTarget.Weights[size_t(p - 1)].data();
         TPlane out(im.PixelCount());
-        ForEachBand(h, BandThreads(h, 32, Options.Multicore != 0), [&](int64_t r0, int64_t r1) {
-          for (size_t i = size_t(r0) * size_t(w); i < size_t(r1) * size_t(w); ++i)
-            out[i] = wt[i] > 0 ? s[i] / wt[i] : s[i];
+        float* const o = out.data();
+        ForEachBand(h, BandThreads(h, 32, Options.Multicore != 0), [=](int64_t r0, int64_t r1) {
+          bench::PlainVector([=] {
+            float* const out = o + size_t(r0) * size_t(w);
+            const float* const sum = s + size_t(r0) * size_t(w);
+            const float* const weight = wt + size_t(r0) * size_t(w);
+            const size_t n = size_t(r1 - r0) * size_t(w);
+#pragma omp simd
+            for (size_t i = 0; i < n; ++i) out[i] = weight[i] > 0 ? sum[i] / weight[i] : sum[i];
+          });
         });
         im.Planes[size_t(p)].swap(out);
       }
     };
-    Measure(state, [&] { DrizzleNormieren(BayerTarget); }, {TPeer("plain_pass", plain, 3.0)}, restore);
+    Measure(
+        state, [&] { DrizzleNormieren(BayerTarget); }, {TPeer("plain_pass", plain, 3.0)}, restore,
+        [slot] {
+          bench::ExpectFingerprint(
+              bench::SlotFingerprint(slot),
+              {72000000, 0, 0, 1683.008057, 1081.122814, 344.1408234, -0.0001875092733, 0.0003219650861, 11.29349352},
+              "normalised target");
+        });
     FreeSlot(slot);
     BayerTarget.ReleaseWeights();
   });
@@ -160,19 +224,36 @@ void BM_DoubleSizeAdd(benchmark::State& state) {
     // position into its sum and weight.
     auto plain = [&] {
       const TImageSlot& frame = Store.Image[FrameSlot];
-      float* sum = Store.Image[size_t(t.Slot)].Planes[1].data();
-      float* weight = t.Weights[0].data();
-      const float* v = frame.Planes[1].data();
-      ForEachBand(t.Height, BandThreads(t.Height, 32, Options.Multicore != 0), [&](int64_t r0, int64_t r1) {
-        for (int64_t j = r0; j < r1; ++j)
-          for (int32_t i = 0; i < t.Width; ++i) {
-            const size_t at = size_t(j) * size_t(t.Width) + size_t(i);
-            sum[at] += v[size_t(j / 2) * size_t(Width) + size_t(i / 2)];
-            weight[at] += 1.0f;
+      float* const sum = Store.Image[size_t(t.Slot)].Planes[1].data();
+      float* const weight = t.Weights[0].data();
+      const float* const v = frame.Planes[1].data();
+      const int32_t w = t.Width;
+      ForEachBand(t.Height, BandThreads(t.Height, 32, Options.Multicore != 0), [=](int64_t r0, int64_t r1) {
+        bench::PlainVector([=] {
+          for (int64_t j = r0; j < r1; ++j) {
+            float* const s = sum + size_t(j) * size_t(w);
+            float* const wt = weight + size_t(j) * size_t(w);
+            const float* const f = v + size_t(j / 2) * size_t(Width);
+            for (int32_t k = 0; k < w / 2; ++k) {
+              s[2 * k] += f[k];
+              s[2 * k + 1] += f[k];
+              wt[2 * k] += 1.0f;
+              wt[2 * k + 1] += 1.0f;
+            }
           }
+        });
       });
     };
-    Measure(state, [&] { AddToDoubleSizeTarget(FrameSlot, a); }, {TPeer("plain_pass", plain, 3.0)});
+    const TTargetState empty(t);
+    Measure(
+        state, [&] { AddToDoubleSizeTarget(FrameSlot, a); }, {TPeer("plain_pass", plain, 3.0)},
+        [&] { empty.Restore(t); },
+        [&] {
+          bench::ExpectFingerprint(TargetFingerprint(t),
+                                   {191960002, 0, 0.1111111119, 3236.795898, 482.629926, 603.8177994, 4.619367836e-05,
+                                    0.0002116531268, 300.6962321},
+                                   "double-size target");
+        });
     FreeSlot(t.Slot);
     t.ReleaseWeights();
   });

@@ -2,7 +2,8 @@
 // 1200 x 800 mosaic with a 37-input, 37-neuron debayer network, against a plain
 // loop on one thread that calls the forward pass once per red and blue site of
 // the same rows (figure "plain", goal: within 1.2x, so the window gathering and
-// the writing stay cheap; no library runs this network).
+// the writing stay cheap; no library runs this network). Check: the routine
+// reports success and its colour image has the fingerprint of a checked run.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <random>
 
+#include "bench_folder.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "peer_measure.h"
 #include "kernels/network/network_file.h"
@@ -28,8 +30,8 @@ namespace {
 constexpr int Width = 1200, Height = 800, Top = 36;
 
 // A type-2 network file of Top + 1 neurons with small random weights and biases.
-std::string NetworkFile() {
-  const std::string path = (std::filesystem::temp_directory_path() / "astrelon-bench-debayer.nnb").string();
+std::string NetworkFile(const bench::TBenchFolder& folder) {
+  const std::string path = folder.Path + "/debayer.nnb";
   std::ofstream f(path, std::ios::binary);
   auto put = [&f](auto v) { f.write(reinterpret_cast<const char*>(&v), sizeof(v)); };
   std::mt19937 rng(9);
@@ -80,7 +82,8 @@ void BM_DebayerNN(benchmark::State& state) {
   Store.Reset();
   BuildTanhTable();
   MosaicPattern = {McRed, McGreen, McGreen, McBlue, -1, -1, -1, -1};
-  const std::string file = NetworkFile();
+  const bench::TBenchFolder folder("debayer");
+  const std::string file = NetworkFile(folder);
   PutSlot(1, 1);
   int32_t n = 0, current = 0, inputTop = 0;
   if (!LoadNetworkFile(file, n, current, inputTop)) {
@@ -93,9 +96,14 @@ void BM_DebayerNN(benchmark::State& state) {
         [&] {
           if (!DebayerNN(1, 2, file)) bench::Fail("not run");
         },
-        {{"plain", PlainLoop, 1.2}}, [] { PutSlot(2, 3); });
+        {{"plain", PlainLoop, 1.2}}, [] { PutSlot(2, 3); },
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(2),
+                                   {2880000, 0, 2645.625, 5478.705566, 4012.412671, 699.8198515, 2.123025362e-06,
+                                    0.006041677204, 329.8934204},
+                                   "debayered image");
+        });
   });
-  std::filesystem::remove(file);
   Store.Reset();
 }
 ASTRELON_FIGURES(BM_DebayerNN, "plain");

@@ -4,6 +4,8 @@
 // plain loop over the same planes on as many threads of the baseline pool (the
 // working copy, black level and multipliers, and the half-size cells; no
 // library makes half-size colour from a mosaic). Figure "plain", goal 1.5.
+// Check: the conversion makes a slot, and its colour image has the fingerprint
+// of a checked run.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include "core/settings.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "peer_measure.h"
+#include "plain_loops.h"
 #include "pixelops/mosaic/mosaic_conversion.h"
 #include "platform/parallel_bands.h"
 #include "store/header_cards.h"
@@ -52,22 +55,24 @@ void PlainPasses() {
   TPlane work(im.PixelCount());
   const int hw = Width / 2, hh = Height / 2;
   TPlane r(size_t(hw) * hh), g(size_t(hw) * hh), b(size_t(hw) * hh);
-  bench::PoolBands(Height, BandThreads(int64_t(Width) * Height, 1 << 18, true), [&](int64_t first, int64_t last) {
+  float* const w = work.data();
+  float *const pr = r.data(), *const pg = g.data(), *const pb = b.data();
+  bench::PlainBands(Height, BandThreads(int64_t(Width) * Height, 1 << 18, true), [=](int64_t first, int64_t last) {
     for (int64_t y = first; y < last; ++y)
       for (int x = 0; x < Width; ++x) {
         const size_t i = size_t(y) * Width + size_t(x);
         const float mul = (x & 1) == 0 && (y & 1) == 0 ? 1.9f : (x & 1) && (y & 1) ? 1.4f : 1.0f;
-        work[i] = (src[i] - 100.0f) * mul;
+        w[i] = (src[i] - 100.0f) * mul;
       }
   });
-  bench::PoolBands(hh, BandThreads(int64_t(Width) * Height, 1 << 18, true), [&](int64_t first, int64_t last) {
+  bench::PlainBands(hh, BandThreads(int64_t(Width) * Height, 1 << 18, true), [=](int64_t first, int64_t last) {
     for (int64_t j = first; j < last; ++j)
       for (int i = 0; i < hw; ++i) {
-        const float* c = work.data() + size_t(2 * j) * Width + size_t(2 * i);
+        const float* c = w + size_t(2 * j) * Width + size_t(2 * i);
         const size_t o = size_t(j) * hw + size_t(i);
-        r[o] = c[0];
-        g[o] = (c[1] + c[Width]) * 0.5f;
-        b[o] = c[Width + 1];
+        pr[o] = c[0];
+        pg[o] = (c[1] + c[Width]) * 0.5f;
+        pb[o] = c[Width + 1];
       }
   });
   benchmark::DoNotOptimize(r.data());
@@ -96,6 +101,12 @@ void BM_HalfSizeConversion(benchmark::State& state) {
         [&] {
           if (result > 0) FreeSlot(result);
           result = -1;
+        },
+        [&] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(result),
+                                   {18000000, 0, 2350.360352, 4834.058594, 3610.014791, 825.7671822, -0.003776255426,
+                                    -0.001698435904, 45.20131999},
+                                   "half-size colour image");
         });
   });
   if (result > 0) FreeSlot(result);

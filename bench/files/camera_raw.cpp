@@ -5,7 +5,9 @@
 // (figure "libraw"). Goals for the mosaic load: lossless JPEG 1.2 (the decode
 // dominates), uncompressed 2.0 (LibRaw only copies the samples, ours also turns
 // them into a float plane twice their size and measures it); the interpolated
-// load 1.0 (our interpolation against LibRaw's).
+// load 1.0 (our interpolation against LibRaw's). Checks: the mosaic load holds
+// exactly the samples written less the black level; the interpolated image has
+// the fingerprint of a checked run.
 #include <benchmark/benchmark.h>
 
 #include "bench_folder.h"
@@ -16,6 +18,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/settings.h"
 #include "dng_writer.h"
@@ -33,15 +36,20 @@ std::string Folder() {
   return folder.Path;
 }
 
+constexpr int Width = 6000, Height = 4000, BlackLevel = 512;
+
+// The samples the files hold.
+std::vector<uint16_t> Mosaic() { return test::MakeTestMosaic(Width, Height, 600, 12000, 99); }
+
 const std::string& Prepared(bool jpeg) {
   static std::string files[2];
   std::string& f = files[jpeg ? 1 : 0];
   if (f.empty()) {
     test::TDngLayout s;
-    s.Width = 6000;
-    s.Height = 4000;
-    s.Cfa = test::MakeTestMosaic(s.Width, s.Height, 600, 12000, 99);
-    s.BlackLevel = 512;
+    s.Width = Width;
+    s.Height = Height;
+    s.Cfa = Mosaic();
+    s.BlackLevel = BlackLevel;
     s.WhiteLevel = 16383;
     s.ExposureTime = 30;
     s.Iso = 1600;
@@ -80,8 +88,24 @@ void Compare(benchmark::State& state, bool interpolate) {
       [&] {
         if (!LoadCameraRaw(1, file, interpolate, false, false)) bench::Fail("load failed");
       },
-      {{"libraw", [&] { LibRawOnly(file, interpolate); }, interpolate ? 1.0 : state.range(0) != 0 ? 1.2 : 2.0}},
-      [] { FreeSlot(1); });
+      {{"libraw", [&] { LibRawOnly(file, interpolate); },
+        interpolate           ? 1.0
+        : state.range(0) != 0 ? 1.2
+                              : 2.0}},
+      [] { FreeSlot(1); },
+      [&] {
+        if (interpolate) {
+          bench::ExpectFingerprint(
+              bench::SlotFingerprint(1),
+              {71940012, 0, 0, 65535, 34773.24182, 18578.50637, -0.01461837473, -0.009436541999, 276.7404047},
+              "interpolated image");
+          return;
+        }
+        const std::vector<uint16_t> samples = Mosaic();
+        std::vector<float> want(samples.size());
+        for (size_t i = 0; i < want.size(); ++i) want[i] = float(samples[i]) - float(BlackLevel);
+        bench::ExpectNear(Store.Image[1].Planes[1], want, 0, "mosaic");
+      });
   FreeSlot(1);
 }
 

@@ -6,14 +6,21 @@
 // dominates); "convert_libjpeg" / "convert_libpng" our decode into float planes
 // alone over the same, goals 1.2 and 1.1. The open dialog's preview (decode at
 // 1/8 and sampling into a bitmap) against libjpeg's decode at 1/8: goal 1.5.
+// Checks: the planes of the whole load and of our decode alone against the
+// library's decode of the file, exactly; the preview against the fingerprint
+// of a checked run.
 #include <benchmark/benchmark.h>
 
 #include "bench_folder.h"
 #include "peer_measure.h"
 
+#include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include <jpeglib.h>
@@ -94,8 +101,23 @@ const std::string& Png16File() {
   return name;
 }
 
-// libjpeg alone: the file into memory and decoded into one RGB buffer (at 1/scaleDenom).
-void DecodeWithLibjpeg(const std::string& f, unsigned scaleDenom) {
+// The samples of the library's decode of each plane, for the checks.
+using TPlaneSamples = std::array<std::vector<float>, 3>;
+
+// The planes of interleaved RGB samples.
+template <class T>
+TPlaneSamples SplitSamples(const T* samples, size_t pixels) {
+  TPlaneSamples planes;
+  for (size_t p = 0; p < 3; ++p) {
+    planes[p].resize(pixels);
+    for (size_t i = 0; i < pixels; ++i) planes[p][i] = float(samples[3 * i + p]);
+  }
+  return planes;
+}
+
+// libjpeg alone: the file into memory and decoded into one RGB buffer (at
+// 1/scaleDenom); with `planes`, its samples go there too.
+void DecodeWithLibjpeg(const std::string& f, unsigned scaleDenom, TPlaneSamples* planes = nullptr) {
   std::vector<uint8_t> data;
   ReadFileBytes(f, data);
   jpeg_decompress_struct cinfo;
@@ -118,13 +140,15 @@ void DecodeWithLibjpeg(const std::string& f, unsigned scaleDenom) {
       rows[i] = pixels.data() + stride * std::min<size_t>(cinfo.output_scanline + i, cinfo.output_height - 1);
     jpeg_read_scanlines(&cinfo, rows.data(), rowsPerCall);
   }
+  if (planes) *planes = SplitSamples(pixels.data(), size_t(cinfo.output_width) * cinfo.output_height);
   jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
   benchmark::DoNotOptimize(pixels.data());
 }
 
-// libpng alone: the file decoded row by row into one buffer of 16-bit samples.
-void DecodeWithLibpng(const std::string& f) {
+// libpng alone: the file decoded row by row into one buffer of 16-bit samples;
+// with `planes`, its samples go there too.
+void DecodeWithLibpng(const std::string& f, TPlaneSamples* planes = nullptr) {
   FILE* fp = std::fopen(f.c_str(), "rb");
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
@@ -136,39 +160,60 @@ void DecodeWithLibpng(const std::string& f) {
   const png_uint_32 h = png_get_image_height(png, info);
   std::vector<uint8_t> pixels(stride * h);
   for (png_uint_32 y = 0; y < h; ++y) png_read_row(png, pixels.data() + stride * y, nullptr);
+  if (planes) {
+    std::vector<uint16_t> samples(pixels.size() / 2);
+    std::memcpy(samples.data(), pixels.data(), samples.size() * 2);
+    *planes = SplitSamples(samples.data(), samples.size() / 3);
+  }
   png_read_end(png, nullptr);
   png_destroy_read_struct(&png, &info, nullptr);
   std::fclose(fp);
   benchmark::DoNotOptimize(pixels.data());
 }
 
-// Our decode into float planes alone (no header, display range or histogram).
-void ConvertJpeg(const std::string& f) {
+// The planes of slot 1 (moved out of it).
+TPlaneSamples TakePlanes() {
+  TPlaneSamples planes;
+  for (size_t p = 0; p < 3; ++p) {
+    const TPlane& plane = Store.Image[1].Planes[std::min<size_t>(p + 1, size_t(Store.Image[1].PlaneCount))];
+    planes[p].assign(plane.begin(), plane.end());
+  }
+  return planes;
+}
+
+// Our decode into float planes alone (no header, display range or histogram),
+// whose planes go to `planes`.
+void ConvertJpeg(const std::string& f, TPlaneSamples& planes) {
   std::vector<uint8_t> data;
   ReadFileBytes(f, data);
   TPictureSink sink;
-  DecodeJpeg(data, false, 1, sink);
+  if (!DecodeJpeg(data, false, 1, sink)) bench::Fail("JPEG decode failed");
   sink.Stop();
+  planes = TakePlanes();
   FreeSlot(1);
 }
-void ConvertPng(const std::string& f) {
+void ConvertPng(const std::string& f, TPlaneSamples& planes) {
   std::vector<uint8_t> data;
   ReadFileBytes(f, data);
   TPictureSink sink;
-  DecodePng(data, 1, sink);
+  if (!DecodePng(data, 1, sink)) bench::Fail("PNG decode failed");
   sink.Stop();
+  planes = TakePlanes();
   FreeSlot(1);
 }
 
 // The whole load ("ms") and our decode alone, each against the library's decode.
 void Compare(benchmark::State& state, const std::string& file, const char* library,
-             void (*baseline)(const std::string&), void (*convert)(const std::string&), double goal,
-             double convertGoal) {
+             void (*baseline)(const std::string&, TPlaneSamples*), void (*convert)(const std::string&, TPlaneSamples&),
+             double goal, double convertGoal) {
   DetectCpuFeatures();  // as at start-up: the SIMD paths of the statistics
   ApplySimdSetting();
   double load = 1e30, base = 1e30, conv = 1e30;
+  TPlaneSamples loaded, converted;
   for (auto _ : state) {
-    if (!bench::Timed(state, [&] { baseline(file); }, base)) break;
+    if (!bench::Timed(
+            state, [&] { baseline(file, nullptr); }, base))
+      break;
     double run = 1e30;
     if (!bench::Timed(
             state,
@@ -177,18 +222,29 @@ void Compare(benchmark::State& state, const std::string& file, const char* libra
             },
             run))
       break;
+    loaded = TakePlanes();
     FreeSlot(1);
     load = std::min(load, run);
     state.SetIterationTime(run);
-    if (!bench::Timed(state, [&] { convert(file); }, conv)) break;
+    if (!bench::Timed(
+            state, [&] { convert(file, converted); }, conv))
+      break;
   }
-  if (state.error_occurred()) return;
+  if (state.error_occurred() || !bench::Verified(state, [&] {
+        TPlaneSamples theirs;
+        baseline(file, &theirs);
+        for (size_t p = 0; p < 3; ++p) {
+          bench::ExpectNear(loaded[p], theirs[p], 0, "loaded plane " + std::to_string(p + 1));
+          bench::ExpectNear(converted[p], theirs[p], 0, "decoded plane " + std::to_string(p + 1));
+        }
+      }))
+    return;
   state.counters["ms"] = load * 1e3;
   bench::ReportFigure(state, library, load, base, goal);
   bench::ReportFigure(state, std::string("convert_") + library, conv, base, convertGoal, true);
 }
 
-void DecodeWithLibjpeg(const std::string& f) { DecodeWithLibjpeg(f, 1); }
+void DecodeWithLibjpeg(const std::string& f, TPlaneSamples* planes) { DecodeWithLibjpeg(f, 1, planes); }
 
 void BM_LoadJpeg6000x4000(benchmark::State& state) {
   Compare(state, JpegFile(), "libjpeg", DecodeWithLibjpeg, ConvertJpeg, 1.5, 1.2);
@@ -203,17 +259,24 @@ ASTRELON_FIGURES(BM_LoadPng16_6000x4000, "libpng", "convert_libpng");
 // into a bitmap) against libjpeg's decode at 1/8.
 void BM_JpegPreview6000x4000(benchmark::State& state) {
   const std::string& f = JpegFile();
+  TDisplayBitmap bitmap;
   bench::Measure(
       state,
       [&] {
-        TDisplayBitmap bitmap;
+        bitmap = TDisplayBitmap();
         int32_t w = 0, h = 0, fw = 0, fh = 0;
         const auto decode = [&](std::span<const uint8_t> data, TPictureSink& sink) {
           return DecodeJpegPreview(data, sink, fw, fh);
         };
         if (!LoadPicturePreview(f, decode, bitmap, w, h)) bench::Fail("preview failed");
       },
-      {{"libjpeg", [&] { DecodeWithLibjpeg(f, 8); }, 1.5}});
+      {{"libjpeg", [&] { DecodeWithLibjpeg(f, 8); }, 1.5}}, {},
+      [&] {
+        const std::vector<float> bytes(bitmap.Pixels.begin(), bitmap.Pixels.end());
+        bench::ExpectFingerprint(
+            bench::Fingerprint({bytes}),
+            {1126000, 0, 0, 209, 106.9315968, 57.22201733, 0.00168916436, 0.0009893163453, 73.81538083}, "preview");
+      });
 }
 ASTRELON_FIGURES(BM_JpegPreview6000x4000, "libjpeg");
 

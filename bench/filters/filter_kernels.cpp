@@ -11,11 +11,14 @@
 //    13 x 13 disc of radius 5 (figure "opencv", goal 1.5: the noise estimate
 //    and the histogram come on top); the erosion pass alone (one thread)
 //    against the same (goal 1.0).
+// Check: each result has the fingerprint of a checked run (the same on both
+// thread counts); the plain pass is vectorised for the machine.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -27,6 +30,7 @@
 #include "band_pool.h"
 #include "core/settings.h"
 #include "peer_measure.h"
+#include "plain_loops.h"
 #include "filters/corrections/equalize_row_brightness.h"
 #include "filters/sharpening/shrink_star_radius.h"
 #include "filters/sharpening/soft_erosion.h"
@@ -60,15 +64,20 @@ TBenchField& Field() {
 // The baseline of row levelling: every row read and written shifted by a level
 // into the destination, in row bands.
 void ShiftRows(int threads) {
-  const float* p = Store.Image[1].Planes[1].data();
-  float* d = Store.Image[2].Planes[1].data();
-  bench::PoolBands(Side, threads, [&](int64_t a, int64_t b) {
+  const float* const p = Store.Image[1].Planes[1].data();
+  float* const d = Store.Image[2].Planes[1].data();
+  bench::PlainBands(Side, threads, [=](int64_t a, int64_t b) {
     for (int64_t y = a; y < b; ++y) {
       const float level = float(y % 7);
       for (int64_t i = y * Side; i < (y + 1) * Side; ++i) d[i] = p[i] - level;
     }
   });
   benchmark::ClobberMemory();
+}
+
+// The check of the destination (slot 2) against `want`.
+std::function<void()> ResultIs(const bench::TFingerprint& want, const char* what) {
+  return [want, what] { bench::ExpectFingerprint(bench::SlotFingerprint(2), want, what); };
 }
 
 int Threads(const benchmark::State& state) { return state.range(0) > 1 ? FilterThreads(int64_t(Side) * Side) : 1; }
@@ -82,16 +91,23 @@ void BM_EqualizeRowBrightness(benchmark::State& state) {
         state,
         [&] {
           TFilterPoll poll;
-          EqualizeRowBrightness(1, 2, relative, 50.0f, {0, Side - 1}, {}, poll);
+          bench::Expect(EqualizeRowBrightness(1, 2, relative, 50.0f, {0, Side - 1}, {}, poll), "row levelling stopped");
         },
-        {{"plain", [threads] { ShiftRows(threads); }, 4.0}});
+        {{"plain", [threads] { ShiftRows(threads); }, 4.0}}, {},
+        relative ? ResultIs({16777216, 0, 943.0820312, 72241.25781, 1057.019462, 978.1489791, 0.002285244111,
+                             -0.07160584253, 43.23106525},
+                            "rows levelled relative")
+                 : ResultIs({16777216, 0, 944.7080688, 72242.4375, 1057.032339, 978.1414367, 0.002282348058,
+                             -0.07160573913, 43.23104778},
+                            "rows levelled"));
   });
 }
 ASTRELON_FIGURES(BM_EqualizeRowBrightness, "plain");
 
 void ShrinkStars(float hide) {
   TFilterPoll poll;
-  ShrinkStarRadius(1, 2, false, 5.0f, 1.0f, hide, {0, Side - 1, 0, Side - 1}, poll);
+  bench::Expect(ShrinkStarRadius(1, 2, false, 5.0f, 1.0f, hide, {0, Side - 1, 0, Side - 1}, poll),
+                "star shrinking stopped");
 }
 
 #if ASTRELON_HAVE_OPENCV
@@ -106,7 +122,7 @@ cv::Mat Disc() {
 
 // A kernel against cv::erode with the disc, OpenCV on as many threads as the kernel.
 template <typename K>
-void RunAgainstErode(benchmark::State& state, double goal, K kernel) {
+void RunAgainstErode(benchmark::State& state, double goal, K kernel, const std::function<void()>& check) {
   const int threads = Threads(state);
   Field();
   cv::Mat src(Side, Side, CV_32F, Store.Image[1].Planes[1].data());
@@ -115,19 +131,27 @@ void RunAgainstErode(benchmark::State& state, double goal, K kernel) {
   const int savedThreads = cv::getNumThreads();
   cv::setNumThreads(threads);
   bench::WithThreads(state, threads, [&] {
-    bench::Measure(state, kernel, {{"opencv", [&] { cv::erode(src, dst, disc); }, goal}});
+    bench::Measure(state, kernel, {{"opencv", [&] { cv::erode(src, dst, disc); }, goal}}, {}, check);
   });
   cv::setNumThreads(savedThreads);
 }
 
 void BM_ShrinkStarRadiusVsErode(benchmark::State& state) {
-  RunAgainstErode(state, 1.5, [] { ShrinkStars(100.0f); });
+  RunAgainstErode(
+      state, 1.5, [] { ShrinkStars(100.0f); },
+      ResultIs({16777216, 0, 942.8709106, 2523.614502, 1001.652432, 19.62685184, -0.001119015129, 0.0003247098515,
+                11.70105551},
+               "stars shrunk (100 %)"));
 }
 ASTRELON_FIGURES(BM_ShrinkStarRadiusVsErode, "opencv");
 
 // The dialog's default "Sterne ausblenden" (10 %): the radius follows the star measure.
 void BM_ShrinkStarRadiusDefault(benchmark::State& state) {
-  RunAgainstErode(state, 1.5, [] { ShrinkStars(10.0f); });
+  RunAgainstErode(
+      state, 1.5, [] { ShrinkStars(10.0f); },
+      ResultIs({16777216, 0, 942.8709106, 72240.54688, 1007.193284, 397.0405505, -0.004274917928, -0.02491634574,
+                21.71369198},
+               "stars shrunk (10 %)"));
 }
 ASTRELON_FIGURES(BM_ShrinkStarRadiusDefault, "opencv");
 
@@ -138,7 +162,11 @@ void BM_SoftErosionVsErode(benchmark::State& state) {
   const TErosionTable table = MakeErosionTable(6, 6);
   const TErosionPlane plane{Store.Image[1].Planes[1], Store.Image[2].Planes[1], Side, {0, Side - 1, 0, Side - 1},
                             {}, 5.0f, 10.0f};
-  RunAgainstErode(state, 1.0, [&] { ErodePlane(plane, table, Sse2Enabled, nullptr, 1); });
+  RunAgainstErode(
+      state, 1.0, [&] { bench::Expect(ErodePlane(plane, table, Sse2Enabled, nullptr, 1), "erosion stopped"); },
+      ResultIs({16777216, 0, 942.8709106, 2391.019043, 984.715434, 9.351518668, -0.0002854466911, -0.0003649364162,
+                2.221602818},
+               "eroded plane"));
 }
 ASTRELON_FIGURES(BM_SoftErosionVsErode, "opencv");
 

@@ -1,14 +1,16 @@
 // Speed of one iteration of the iterative sharpenings on a 4096 x 4096 grey
 // star field, with one thread and with all (up to eight), against OpenCV on as
 // many threads, timed in the same iterations:
-//  - "PSF schärfen": reblur, differences, correction and application with a PSF of 15 x 15
-//    support, against cv::filter2D (CV_32F) with that support as kernel plus
-//    two plain passes over the plane;
+//  - "PSF schärfen" in its linear form: reblur, differences, their share by
+//    height, correction and application with a PSF of 15 x 15 support,
+//    against cv::filter2D (CV_32F) with that support as kernel twice (the
+//    reblur and the share) plus two plain passes over the plane;
 //  - "Iteratives Gauss schärfen": the destination's Gauss blur, the work step,
 //    the work's Gauss blur at half the radius and the application, against two
 //    cv::GaussianBlur (CV_32F, the same sigmas) plus one plain pass.
 // The plain passes run on the baseline pool. Figure "opencv" (iteration / peer),
-// goal for both on both thread counts: at most 1.5.
+// goal for both on both thread counts: at most 1.5. Check: the sharpened plane
+// has the fingerprint of a checked run (the same on both thread counts).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -20,6 +22,7 @@
 
 #include "filters/sharpening/find_psf_extent.h"
 #include "filters/sharpening/gauss_sharpen_passes.h"
+#include "filters/sharpening/iterative_psf_sharpen.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
 #include "filters/sharpening/psf_sharpen_passes.h"
 #include "filters/sharpening/psf_steepening.h"
@@ -28,6 +31,7 @@
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"
 #include "peer_measure.h"
+#include "plain_loops.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "shell/stars/star_cutout_min_max.h"
@@ -67,13 +71,17 @@ float* PlaneOf(int slot) { return Store.Image[size_t(slot)].Planes[1].data(); }
 cv::Mat MatOf(int slot) { return cv::Mat(Side, Side, CV_32F, PlaneOf(slot)); }
 
 // Runs an iteration against its OpenCV peer, both on `threads` threads; the
-// destination starts from the source before each run.
+// destination starts from the source before each run, and its result must have
+// the fingerprint `want`.
 template <class Iteration, class Peer>
-void Against(benchmark::State& state, int threads, Iteration&& iteration, Peer&& peer) {
+void Against(benchmark::State& state, int threads, const bench::TFingerprint& want, Iteration&& iteration,
+             Peer&& peer) {
   const int savedThreads = cv::getNumThreads();
   cv::setNumThreads(threads);
   bench::WithThreads(state, threads, [&] {
-    bench::Measure(state, iteration, {{"opencv", peer, Goal}}, [] { CopyPlane(1, 1, 2, 1); });
+    bench::Measure(
+        state, iteration, {{"opencv", peer, Goal}}, [] { CopyPlane(1, 1, 2, 1); },
+        [&] { bench::ExpectFingerprint(bench::Fingerprint({Store.Image[2].Planes[1]}), want, "sharpened plane"); });
   });
   cv::setNumThreads(savedThreads);
 }
@@ -120,7 +128,8 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
   const TPsfPass pass{PlaneOf(2), PlaneOf(2), PlaneOf(1), marks.data(), A.data(), R2.data(), C.data(), Side,
                       {0, Side - 1, 0, Side - 1}, H.data(), N.data()};
   const TReblurSettings reblur{false, lv.Lo, lv.A, psf.PlaneMax[1], lv.Hi};
-  const TDifferenceSettings difference{true, lv.N};
+  // The linear form, as the sharpening runs it.
+  const TDifferenceSettings difference{true, SharedHeight(reblurTaps, lv)};
   const TCorrectionSettings correction{1.0f, lv.S, lv.D, lv.Lo, lv.Step, false, true, lv.Hi};
   const TApplySettings apply{lv.S, 1.0f, lv.Hi};
   const bool vector = Sse2Enabled;
@@ -132,6 +141,7 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
   cv::Mat dst;
   Against(
       state, threads,
+      {16777216, 0, 944.661438, 135242.0625, 1112.00886, 2013.955138, 0.01631630826, -0.02445203521, 73.85515521},
       [&] {
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { ReblurRows(pass, reblurTaps, reblur, a, b, vector); });
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { DifferenceRows(pass, difference, a, b); });
@@ -144,8 +154,8 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
         // The reblur and the share: one kernel each way.
         cv::filter2D(src, dst, CV_32F, kernel);
         cv::filter2D(src, dst, CV_32F, kernel);
-        bench::PlainPlanePass(5, Side, Side, threads);
-        bench::PlainPlanePass(5, Side, Side, threads);
+        bench::PlainSlotPass(5, threads, 1);
+        bench::PlainSlotPass(5, threads, 1);
       });
 }
 
@@ -167,6 +177,7 @@ void BM_GaussSharpenIteration(benchmark::State& state) {
   cv::Mat blur, work;
   Against(
       state, threads,
+      {16777216, 0, 944.661438, 93367.77344, 1066.703169, 1259.243878, -0.0004504685731, -0.02263620968, 52.0360416},
       [&] {
         Gauss(2, 3, 1, 0, Side - 1, 0, Side - 1, Radius, false, -1, "");
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { GaussSharpenWorkRows(workPlanes, st, a, b, vector); });
@@ -179,7 +190,7 @@ void BM_GaussSharpenIteration(benchmark::State& state) {
       [&] {
         cv::GaussianBlur(src, blur, cv::Size(0, 0), sigma);
         cv::GaussianBlur(blur, work, cv::Size(0, 0), sigma / 2);
-        bench::PlainPlanePass(5, Side, Side, threads);
+        bench::PlainSlotPass(5, threads, 1);
       });
 }
 

@@ -8,7 +8,9 @@
 //   (inputs and targets recorded beforehand); goal within 1.3 times, so that
 //   choosing positions, building inputs and turning samples cost little.
 // Every run starts from the same network and seed. The counter
-// "samples_per_s" is the loop's rate with events.
+// "samples_per_s" is the loop's rate with events. Check: the loop with events
+// trains the same weights as the one without (the same work), and they have
+// the fingerprint of a checked run.
 #include "kernels/network/network_training.h"
 
 #include <benchmark/benchmark.h>
@@ -145,7 +147,19 @@ void BM_TrainingLoop(benchmark::State& state) {
           benchmark::DoNotOptimize(Network.W1.data());
         },
         1.3}},
-      [&] { Network = start; });
+      [&] { Network = start; },
+      [&] {
+        const TNetworkWeights trained = Network;
+        Network = start;
+        loop(none);
+        bench::ExpectNear(trained.W1, Network.W1, 0, "layer-1 weights against the loop without events");
+        bench::ExpectNear(trained.W2, Network.W2, 0, "layer-2 weights against the loop without events");
+        bench::ExpectNear(trained.Wout, Network.Wout, 0, "output weights against the loop without events");
+        bench::ExpectFingerprint(bench::Fingerprint({trained.W1, trained.W2, trained.Wout}),
+                                 {2452, 0, -0.3895201981, 0.3899235725, 0.000795778235, 0.1388125116, -0.0002018029864,
+                                  0.001227570299, 0.1529907925},
+                                 "trained weights");
+      });
   state.counters["samples_per_s"] = double(Samples) / (state.counters["ms"] / 1e3);
   Store.Reset();
 }

@@ -2,6 +2,8 @@
 // against OpenCV doing the same work on the same planes: the Sobel derivatives
 // of the grey plane, their magnitude and a linear remap of the three planes
 // (figure "opencv", goal 1.5; the remap's maps are made before the timing).
+// Check: the routine reports success and its result has the fingerprint of a
+// checked run (the same on both thread counts).
 #include <benchmark/benchmark.h>
 
 #include <opencv2/core.hpp>
@@ -41,8 +43,14 @@ void BM_GradientShift_4096(benchmark::State& state) {
   };
   bench::WithThreads(state, threads, [&] {
     bench::Measure(
-        state, [&] { SharpenByGradientShift(1, 2, 1.0, 1.0); }, {{"opencv", peer, 1.5}},
-        [&] { CopyImageSlot(1, 2); });
+        state, [&] { bench::Expect(SharpenByGradientShift(1, 2, 1.0, 1.0), "not sharpened"); }, {{"opencv", peer, 1.5}},
+        [&] { CopyImageSlot(1, 2); },
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(2),
+                                   {50331648, 0, 1.400709152e-06, 0.9999967813, 0.5000470415, 0.1962570053,
+                                    8.068603805e-06, 9.744087975e-06, 0.188962809},
+                                   "sharpened image");
+        });
   });
   Store.Reset();
 }

@@ -3,7 +3,9 @@
 // (planned with FFTW_MEASURE) at the same thread count, in the same
 // iterations. Figures: "fftw" our time over FFTW's double transforms (goal
 // 1.5), "fftwf" over its float transforms (the best peer for float images;
-// goal 2.0). Argument: worker threads (1, or 0 for all cores).
+// goal 2.0). Argument: worker threads (1, or 0 for all cores). Check: the
+// deconvolution reports success and its result has the fingerprint of a
+// checked run (the same on every thread count).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -44,7 +46,7 @@ void BM_DeconvolutionBerechnen(benchmark::State& state) {
   bench::TFftwPeer& peer = bench::Peer(f.N, f.M, threads);
   bench::WithThreads(state, threads, [&] {
     bench::Measure(
-        state, [&] { DeconvolutionBerechnen(Source, Work, psf, 0.1); },
+        state, [&] { bench::Expect(DeconvolutionBerechnen(Source, Work, psf, 0.1), "no deconvolution"); },
         {{"fftw",
           [&] {
             fftw_execute(peer.forward);
@@ -57,7 +59,13 @@ void BM_DeconvolutionBerechnen(benchmark::State& state) {
             fftwf_execute(peer.backwardF);
           },
           2.0}},
-        [] { CopyPlane(Source, 1, Work, 1); });
+        [] { CopyPlane(Source, 1, Work, 1); },
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(Work),
+                                   {16777216, 0, -6360.075684, 90030.49219, 1055.629215, 1361.370726, 0.00365470003,
+                                    -0.09828203741, 63.29217421},
+                                   "deconvolved image");
+        });
   });
 }
 

@@ -6,11 +6,15 @@
 // transforms forth or back; the 1D filter is measured against the row
 // transforms forth and back.
 // Arguments: image side (4096 or 4000), outer margin, worker count (1 or 8).
+// Checks: a spectrum made has the fingerprint of a checked run for its size
+// and margin (the same on both worker counts); the image back from it equals
+// the source within 0.01 (the round trip in float); the interference filter's
+// result has the fingerprint of a checked run.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -30,20 +34,36 @@ namespace {
 using bench::Peer;
 using bench::TFftwPeer;
 
-using Clock = std::chrono::steady_clock;
 constexpr int Source = 1;
-
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 // A star field with noise in slot 1.
 void MakeSource(int side) { bench::StoreStarField(Source, side, 5); }
 
 // The routine against FFTW's double and float transforms; `after` (untimed)
-// frees what the routine's last run made, before each run and at the end.
+// frees what the routine's last run made, before each run and at the end;
+// `check` judges the last run's result before.
 template <class R, class B, class BF, class A>
-void Compare(benchmark::State& state, R routine, B baseline, BF floatBaseline, A after) {
-  bench::Measure(state, routine, {{"fftw", baseline, 1.5}, {"fftwf", floatBaseline, 2.0}}, after);
+void Compare(benchmark::State& state, R routine, B baseline, BF floatBaseline, A after,
+             const std::function<void()>& check) {
+  bench::Measure(state, routine, {{"fftw", baseline, 1.5}, {"fftwf", floatBaseline, 2.0}}, after, check);
   after();
+}
+
+// The spectra of the sources: side 4096 with margin 0 and 8, side 4000.
+bench::TFingerprint WantedSpectrum(int side, int outer) {
+  if (side == 4000)
+    return {16008000,     0, -3.487492561, 1038.29895, 6.276810444e-05, 0.295149272, 1.147202987e-05, 7.026957903e-05,
+            0.06536666648};
+  return outer == 0 ? bench::TFingerprint{16785408,        0,
+                                          -2.695319176,    1037.422974,
+                                          5.984947784e-05, 0.2875316547,
+                                          3.190205259e-05, -1.546386239e-05,
+                                          0.06384447311}
+                    : bench::TFingerprint{16851024,         0,
+                                          -2.831590891,     1037.276855,
+                                          5.947109454e-05,  0.2868148355,
+                                          -8.481896751e-06, 1.700939862e-05,
+                                          0.0636603529};
 }
 
 struct TSettingsScope {
@@ -69,6 +89,10 @@ void BM_ImageToFft2D(benchmark::State& state) {
       [&] {
         if (spectrum > 0) FreeSlot(spectrum);
         spectrum = -1;
+      },
+      [&] {
+        bench::Expect(spectrum > 0, "no spectrum made");
+        bench::ExpectFingerprint(bench::SlotFingerprint(spectrum), WantedSpectrum(side, outer), "spectrum");
       });
 }
 
@@ -86,6 +110,11 @@ void BM_FftToImage2D(benchmark::State& state) {
       [&] {
         if (image > 0) FreeSlot(image);
         image = -1;
+      },
+      [&] {
+        bench::Expect(image > 0, "no image made");
+        bench::ExpectNear(Store.Image[size_t(image)].Planes[1], Store.Image[Source].Planes[1], 0.01,
+                          "image back from the spectrum against the source");
       });
   FreeSlot(spectrum);
 }
@@ -107,7 +136,16 @@ void BM_RemoveInterference1D(benchmark::State& state) {
         fftwf_execute(peer.rowsF);
         fftwf_execute(peer.rowsBackF);
       },
-      [] {});
+      [] {},
+      [] {
+        // The round trip through the row spectra changes the values a little.
+        bench::Expect(bench::Difference(Store.Image[2].Planes[1], Store.Image[Source].Planes[1]).Max > 0,
+                      "the filter left the image as it was");
+        bench::ExpectFingerprint(bench::SlotFingerprint(2),
+                                 {16777216, 0, 947.3435669, 50976.42969, 1037.422939, 788.7793858, 0.01365796484,
+                                  0.02591625643, 32.28448188},
+                                 "image without row interference");
+      });
   FreeSlot(2);
 }
 

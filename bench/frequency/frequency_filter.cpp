@@ -7,19 +7,17 @@
 //   1.5 and 2.0;
 // - the 1D filter with "Hor.+Vert." against FFTW's 1D r2c + c2r of all rows
 //   and then all columns, goals 2.0 and 2.5.
-// Arguments: image side, worker count (1 or 8).
+// Arguments: image side, worker count (1 or 8). Check: the curve filter
+// reports success, and both results have the fingerprint of a checked run
+// (the same on both worker counts).
 #include <benchmark/benchmark.h>
 
-#include <fftw3.h>
-
-#include <algorithm>
-#include <chrono>
 #include <functional>
-#include <map>
-#include <memory>
-#include <tuple>
+#include <string>
+#include <vector>
 
 #include "bench_folder.h"
+#include "fftw_peer.h"
 #include "peer_measure.h"
 #include "core/settings.h"
 #include "frequency/filter/curve_file_filter.h"
@@ -33,65 +31,21 @@
 namespace astrelon {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr int Source = 1;
+using bench::Peer;
+using bench::TFftwPeer;
 
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+constexpr int Source = 1;
 
 // A star field with noise in slot 1.
 void MakeSource(int side) { bench::StoreStarField(Source, side, 7); }
-
-// FFTW's double transforms of an m × n plane: 2D forth and back, and 1D along
-// the rows and along the columns, forth and back.
-struct TFftwPeer {
-  TFftwPeer(int n, int m, int threads) {
-    fftw_plan_with_nthreads(threads);
-    const size_t real = size_t(n) * size_t(m);
-    in = fftw_alloc_real(real);
-    out = fftw_alloc_complex(size_t(n / 2 + 1) * size_t(m));
-    outColumns = fftw_alloc_complex(size_t(n) * size_t(m / 2 + 1));
-    forward = fftw_plan_dft_r2c_2d(m, n, in, out, FFTW_MEASURE);
-    backward = fftw_plan_dft_c2r_2d(m, n, out, in, FFTW_MEASURE);
-    rows = fftw_plan_many_dft_r2c(1, &n, m, in, nullptr, 1, n, out, nullptr, 1, n / 2 + 1, FFTW_MEASURE);
-    rowsBack = fftw_plan_many_dft_c2r(1, &n, m, out, nullptr, 1, n / 2 + 1, in, nullptr, 1, n, FFTW_MEASURE);
-    columns = fftw_plan_many_dft_r2c(1, &m, n, in, nullptr, n, 1, outColumns, nullptr, n, 1, FFTW_MEASURE);
-    columnsBack = fftw_plan_many_dft_c2r(1, &m, n, outColumns, nullptr, n, 1, in, nullptr, n, 1, FFTW_MEASURE);
-    fftwf_plan_with_nthreads(threads);
-    inF = fftwf_alloc_real(real);
-    outF = fftwf_alloc_complex(size_t(n / 2 + 1) * size_t(m));
-    outColumnsF = fftwf_alloc_complex(size_t(n) * size_t(m / 2 + 1));
-    forwardF = fftwf_plan_dft_r2c_2d(m, n, inF, outF, FFTW_MEASURE);
-    backwardF = fftwf_plan_dft_c2r_2d(m, n, outF, inF, FFTW_MEASURE);
-    rowsF = fftwf_plan_many_dft_r2c(1, &n, m, inF, nullptr, 1, n, outF, nullptr, 1, n / 2 + 1, FFTW_MEASURE);
-    rowsBackF = fftwf_plan_many_dft_c2r(1, &n, m, outF, nullptr, 1, n / 2 + 1, inF, nullptr, 1, n, FFTW_MEASURE);
-    columnsF = fftwf_plan_many_dft_r2c(1, &m, n, inF, nullptr, n, 1, outColumnsF, nullptr, n, 1, FFTW_MEASURE);
-    columnsBackF =
-        fftwf_plan_many_dft_c2r(1, &m, n, outColumnsF, nullptr, n, 1, inF, nullptr, n, 1, FFTW_MEASURE);
-    for (size_t i = 0; i < real; ++i) in[i] = inF[i] = float(1000 + (i * 2654435761u) % 1000);
-  }
-  double* in;
-  fftw_complex* out;
-  fftw_complex* outColumns;
-  fftw_plan forward, backward, rows, rowsBack, columns, columnsBack;
-  float* inF;
-  fftwf_complex* outF;
-  fftwf_complex* outColumnsF;
-  fftwf_plan forwardF, backwardF, rowsF, rowsBackF, columnsF, columnsBackF;
-};
-
-TFftwPeer& Peer(int n, int m, int threads) {
-  static std::map<std::tuple<int, int, int>, std::unique_ptr<TFftwPeer>> peers;
-  auto& p = peers[{n, m, threads}];
-  if (!p) p = std::make_unique<TFftwPeer>(n, m, threads);
-  return *p;
-}
 
 // The routine against FFTW's double and float transforms; `before` (untimed)
 // runs before each of them.
 template <class P, class R>
 void Compare(benchmark::State& state, double goal, double floatGoal, P before, R routine, std::function<void()> fftw,
-             std::function<void()> fftwf) {
-  bench::Measure(state, routine, {{"fftw", std::move(fftw), goal}, {"fftwf", std::move(fftwf), floatGoal}}, before);
+             std::function<void()> fftwf, const std::function<void()>& check) {
+  bench::Measure(state, routine, {{"fftw", std::move(fftw), goal}, {"fftwf", std::move(fftwf), floatGoal}}, before,
+                 check);
 }
 
 struct TSettingsScope {
@@ -120,7 +74,8 @@ void BM_ApplyFrequencyCurveFile(benchmark::State& state) {
   WriteFrequencyCurveFile(file, std::vector<double>{1.0, 0.8, 0.3, 0.1});
   const int work = 2;
   Compare(
-      state, 1.5, 2.0, [&] { CopyImageSlot(Source, work); }, [&] { ApplyFrequencyCurveFile(work, file); },
+      state, 1.5, 2.0, [&] { CopyImageSlot(Source, work); },
+      [&] { bench::Expect(ApplyFrequencyCurveFile(work, file), "the curve was not applied"); },
       [&] {
         fftw_execute(peer.forward);
         fftw_execute(peer.backward);
@@ -128,6 +83,12 @@ void BM_ApplyFrequencyCurveFile(benchmark::State& state) {
       [&] {
         fftwf_execute(peer.forwardF);
         fftwf_execute(peer.backwardF);
+      },
+      [&] {
+        bench::ExpectFingerprint(bench::SlotFingerprint(work),
+                                 {16777216, 0, 756.8425903, 42167.21484, 1037.931791, 729.6299003, 0.001147284604,
+                                  -0.04682158216, 22.70574957},
+                                 "image through the curve");
       });
   FreeSlot(work);
 }
@@ -137,6 +98,7 @@ void BM_RowAndColumnFilter(benchmark::State& state) {
   MakeSource(side);
   TSettingsScope scope(threads);
   TFftwPeer& peer = Peer(side, side, threads);
+  peer.PlanColumns();
   TFrequencyFilter filter;
   filter.TwoD = false;
   filter.ComputeFilterSpectrum(Source, SelectedChannels(Source), false);
@@ -156,6 +118,12 @@ void BM_RowAndColumnFilter(benchmark::State& state) {
         fftwf_execute(peer.rowsBackF);
         fftwf_execute(peer.columnsF);
         fftwf_execute(peer.columnsBackF);
+      },
+      [&] {
+        bench::ExpectFingerprint(bench::SlotFingerprint(result),
+                                 {16777216, 0, 403.6280212, 48905.80078, 1037.932894, 795.7164863, 0.008696634579,
+                                  -0.04704414044, 31.13836987},
+                                 "row and column filter result");
       });
   FreeSlot(result);
 }
@@ -165,13 +133,6 @@ void BM_RowAndColumnFilter(benchmark::State& state) {
   BENCHMARK(fn)->Args({4096, 1})->Args({4096, 8})->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0)
 FILTER_BENCH(BM_ApplyFrequencyCurveFile);
 FILTER_BENCH(BM_RowAndColumnFilter);
-
-struct TFftwThreads {
-  TFftwThreads() {
-    fftw_init_threads();
-    fftwf_init_threads();
-  }
-} fftwThreads;
 
 }  // namespace
 }  // namespace astrelon

@@ -1,7 +1,9 @@
 // Speed of the background flattening on one 6000 x 4000 plane on one thread
 // and on 8, against a plain pass that reads and writes every pixel once on as
 // many threads of the baseline pool, in the same iterations (figure "plain";
-// no library estimates a background this way):
+// no library estimates a background this way). Check: the routine reports
+// success and its result has the fingerprint of a checked run (the same on
+// every thread count).
 //  - "Nebel": FlattenBackgroundAuto with n = 3 (MinBlur of radius 1200: about
 //    30 eight-neighbour blur steps of reaches up to 1200 and 600, each reading
 //    the work plane and the reference and writing one plane), goal 150;
@@ -15,6 +17,7 @@
 #include "grey_plane_bench.h"
 #include "kernels/background/background_flattening.h"
 #include "peer_measure.h"
+#include "plain_loops.h"
 #include "platform/processor_features.h"
 #include "star_field.h"
 #include "store/image_store.h"
@@ -49,14 +52,24 @@ TBenchImages& Bench() {
   return images;
 }
 
-void PlainPass(int threads) { bench::PlainPlanePass(Work, Width, Height, threads); }
+void PlainPass(int threads) { bench::PlainSlotPass(Work, threads, 1); }
 
 void BM_FlattenNebula(benchmark::State& state) {
   Bench();
   const int threads = int(state.range(0));
   bench::WithThreads(state, threads, [&] {
-    bench::Measure(state, [] { FlattenBackgroundAuto(Source, Work, 3, false); },
-                   {{"plain", [threads] { PlainPass(threads); }, 150}}, [] { Bench().Restore(); });
+    bench::Measure(
+        state,
+        [] {
+          if (!FlattenBackgroundAuto(Source, Work, 3, false)) bench::Fail("the flattening stopped");
+        },
+        {{"plain", [threads] { PlainPass(threads); }, 150}}, [] { Bench().Restore(); },
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(Work),
+                                   {24000000, 0, 1107.910645, 53421.47266, 1245.623756, 1142.870768, 0.0104743122,
+                                    -0.0139124107, 55.24633371},
+                                   "Nebel result");
+        });
   });
 }
 
@@ -67,9 +80,17 @@ void BM_FlattenMaskedRadius50(benchmark::State& state) {
     bench::Measure(
         state,
         [] {
-          FlattenBackgroundMasked(Source, Work, 50, 0, 0, Width - 1, Height - 1, false, false, false, "", Work, 0.25);
+          if (!FlattenBackgroundMasked(Source, Work, 50, 0, 0, Width - 1, Height - 1, false, false, false, "", Work,
+                                       0.25))
+            bench::Fail("the flattening stopped");
         },
-        {{"plain", [threads] { PlainPass(threads); }, 60}}, [] { Bench().Restore(); });
+        {{"plain", [threads] { PlainPass(threads); }, 60}}, [] { Bench().Restore(); },
+        [] {
+          bench::ExpectFingerprint(bench::SlotFingerprint(Work),
+                                   {24000000, 0, 1108.320679, 53394.79688, 1243.48501, 1142.365037, 0.01047009224,
+                                    -0.01391081371, 55.24392936},
+                                   "masked flattening result");
+        });
   });
 }
 

@@ -8,11 +8,20 @@
 //    goal 1.5);
 //  - ImageToFft2DPow2 of 4096 × 4096 on one worker against FFTW's float r2c
 //    transform planned with FFTW_MEASURE on one thread (figure "fftwf", goal 2).
+// Checks: the deblocked plane has the fingerprint of a checked run; the low
+// pass equals OpenCV's (the same work) away from the border its kernel reaches,
+// within 0.001; the spectrum equals FFTW's of the same plane scaled by
+// 1/(N·M) (the imaginary parts in the sign convention the spectrum keeps),
+// within 1e-5 of its largest value.
 #include <benchmark/benchmark.h>
 
 #include <fftw3.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
+#include <span>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -74,8 +83,15 @@ void BM_JpegDeblock4096(benchmark::State& state) {
     });
   };
   bench::WithThreads(state, threads, [&] {
-    bench::Measure(state, [&] { JpegDeblockPlane(plane, side, side, 75, out, threads); },
-                   {{"libjpeg64", rounds, 1.2}});
+    bench::Measure(
+        state, [&] { bench::Expect(JpegDeblockPlane(plane, side, side, 75, out, threads), "not deblocked"); },
+        {{"libjpeg64", rounds, 1.2}}, {},
+        [&] {
+          bench::ExpectFingerprint(bench::Fingerprint({out}),
+                                   {16777216, 0, 54.90196609, 225.4217377, 139.944208, 35.99283112, 2.031085342e-05,
+                                    -1.999775493e-05, 0.971007492},
+                                   "deblocked plane");
+        });
   });
 }
 
@@ -102,6 +118,12 @@ void BM_LowPass2_6000x4000(benchmark::State& state) {
   const cv::Mat src(h, w, CV_32F, const_cast<float*>(picture.data()));
   cv::Mat dst;
   peers.push_back({"opencv", [&] { cv::sepFilter2D(src, dst, CV_32F, kernel, kernel); }, 1.5});
+  const auto check = [&] {
+    bench::ExpectNearInside(im.Planes[1], std::span<const float>(dst.ptr<float>(), dst.total()), w, h,
+                            int32_t(taps.size() / 2), 0.001, "low pass against OpenCV's");
+  };
+#else
+  const auto check = [] { bench::Fail("OpenCV missing"); };
 #endif
   bench::WithThreads(state, threads, [&] {
     bench::Measure(
@@ -110,7 +132,7 @@ void BM_LowPass2_6000x4000(benchmark::State& state) {
           ApplyLowPass2(1, true, 0.0, 2.0, 0.5);
           ApplyLowPass2(1, false, 0.0, 2.0, 0.5);
         },
-        peers, prepare);
+        peers, prepare, check);
   });
   Store.Reset();
 }
@@ -129,6 +151,36 @@ void BM_Fft2DPow2_4096(benchmark::State& state) {
         state, [&] { spectrum = ImageToFft2DPow2(1, 0, 0, false); }, {{"fftwf", [&] { fftwf_execute(plan); }, 2.0}},
         [&] {
           if (SlotInUse(spectrum)) FreeSlot(spectrum);
+        },
+        [&] {
+          bench::Expect(SlotInUse(spectrum), "no spectrum made");
+          // FFTW's row y holds bins 0 .. side/2 of vertical bin y, as the spectrum's row y.
+          std::copy(Store.Image[1].Planes[1].begin(), Store.Image[1].Planes[1].end(), in);
+          fftwf_execute(plan);
+          const TImageSlot& sp = Store.Image[size_t(spectrum)];
+          const int32_t half = sp.Width / 2, bins = side / 2 + 1;
+          bench::Expect(sp.Width == side + 2 && sp.Height >= side,
+                        "spectrum of " + std::to_string(sp.Width) + " x " + std::to_string(sp.Height));
+          const double scale = 1.0 / (double(side) * side);
+          std::vector<float> re, im, theirRe, theirIm;
+          for (int32_t y = 0; y < side; ++y)
+            for (int32_t x = 0; x < bins; ++x) {
+              const float* row = sp.Planes[1].data() + size_t(y) * size_t(sp.Width);
+              re.push_back(row[x]);
+              im.push_back(row[x + half]);
+              theirRe.push_back(float(out[size_t(y) * bins + size_t(x)][0] * scale));
+              theirIm.push_back(float(out[size_t(y) * bins + size_t(x)][1] * scale));
+            }
+          // The sign of the imaginary parts is the spectrum's convention: taken
+          // from the largest of them.
+          const size_t largest = size_t(std::max_element(theirIm.begin(), theirIm.end(),
+                                                         [](float a, float b) { return std::fabs(a) < std::fabs(b); }) -
+                                        theirIm.begin());
+          if ((im[largest] < 0) != (theirIm[largest] < 0))
+            for (float& v : theirIm) v = -v;
+          const double tolerance = 1e-5 * bench::Fingerprint({theirRe}).Max;
+          bench::ExpectNear(re, theirRe, tolerance, "real parts against FFTW's");
+          bench::ExpectNear(im, theirIm, tolerance, "imaginary parts against FFTW's");
         });
   });
   if (SlotInUse(spectrum)) FreeSlot(spectrum);

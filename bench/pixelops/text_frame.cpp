@@ -2,7 +2,8 @@
 // frame of 3 and a two-line caption in a new slot. The baseline is a plain pass
 // on one thread that copies the three planes into cleared planes of the grown
 // size (figure "plain", goal 3: the frame, the caption drawn with Qt's fonts
-// and the display's scaling on top).
+// and the display's scaling on top). Check: the result has the grown size and
+// the fingerprint of a checked run (the frame and caption included).
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
@@ -64,7 +65,20 @@ void BM_RenderTextFrame(benchmark::State& state) {
     }
     for (auto& o : out) std::vector<float>().swap(o);
   };
-  bench::Measure(state, [&] { result = RenderTextFrame(Source, r); }, {{"plain", baseline, 3.0}}, prepare);
+  bench::Measure(
+      state,
+      [&] {
+        result = RenderTextFrame(Source, r);
+        bench::Expect(result > 0, "no caption block made");
+      },
+      {{"plain", baseline, 3.0}}, prepare,
+      [&] {
+        const TImageSlot& im = Store.Image[size_t(result)];
+        bench::Expect(im.Width == layout.ResultWidth && im.Height == layout.ResultHeight, "result of another size");
+        bench::ExpectFingerprint(
+            bench::SlotFingerprint(result),
+            {73820880, 0, 0, 60000, 29409.10808, 17731.33174, 0.4204291568, 0.9108010912, 19536.47508}, "framed image");
+      });
   prepare();
   Store.Reset();
 }

@@ -3,15 +3,22 @@
 // satellite trail in one frame) by Sigma and Median, on one thread and on all
 // cores, against siril-cli stacking the same files at the same thread count
 // ("stack rej s 3 3" and "stack med", no normalisation; its own "Execution
-// time" line of the stack, warm page cache). Siril runs in a folder of its own
-// per repetition, holding links to the frames and nothing else. The peer fails,
-// and the benchmark with it, when Siril reports an error, writes no result, or
-// its result differs from ours by more than the tolerance: a median |ours -
-// Siril's| of 0.5 ADU (a fortieth of one frame's noise). Figure "siril" (goal
-// 0.7). Counters beside it: the trail's residual above the background in our
-// result, the median difference to Siril's, and the process's peak resident
-// memory during our run ("peak_mb"; "peak_per_result" in multiples of the
-// result's size).
+// time" line of the stack, which includes writing its result; warm page
+// cache). Ours is timed the same way: the stack and its result written as
+// 32-bit float FITS. Siril runs in a folder of its own per repetition, holding
+// links to the frames and nothing else. The peer fails, and the benchmark with
+// it, when Siril reports an error, writes no result, or its result differs from
+// ours by more than the tolerance, judged on the 99th percentile of |ours -
+// Siril's| over the image: for Median (the same statistic) at most 0.5 ADU;
+// for Sigma at most 8 ADU, since our RobustMean and Siril's iterated 3-sigma
+// clipping reject differently near the limit (a checked run: median 0.025,
+// 99th percentile 5.5 ADU, the differences spread over about 2 % of the sky,
+// each a rejected sample's share of the mean). Both must take the satellite
+// trail out: its residual above the background at most 10 ADU (1450 when it
+// stays in). Figure "siril" (goal 0.7). Counters beside it: the trail's
+// residual, the median and 99th percentile of the difference to Siril's, and
+// the process's peak resident memory during our run ("peak_mb";
+// "peak_per_result" in multiples of the result's size).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -25,6 +32,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench_folder.h"
@@ -67,7 +75,10 @@ double PeakMemoryMb() {
   return 0;
 }
 constexpr float Background = 1000;
-constexpr double Tolerance = 0.5;
+// The 99th percentile of |ours - Siril's| allowed: Median, Sigma (see above).
+constexpr double MedianTolerance = 0.5, SigmaTolerance = 8.0;
+// The trail's residual allowed.
+constexpr double TrailTolerance = 10.0;
 
 bool TrailPixel(int x, int y) { return std::abs(y - (300 + x / 2)) <= 1; }
 
@@ -146,21 +157,27 @@ std::string Run(const std::string& cmd, int& status) {
   return out;
 }
 
-// Median |ours - Siril's| over the image, both read by astropy in the same row
-// order; Siril writes its 32-bit result scaled to 0..1 (1 = 65535).
-double DifferenceToSiril(const std::string& folder, const std::string& sirilFile) {
-  const std::string ours = folder + "/ours.fit";
-  if (!SaveFits(1, -32, ours, false, false)) Fail("our result could not be written");
-  std::ofstream(folder + "/diff.py")
-      << "import numpy as np\nfrom astropy.io import fits\n"
-      << "a=fits.getdata('" << ours << "').astype(np.float64)\n"
-      << "b=fits.getdata('" << sirilFile << "').astype(np.float64)\n"
-      << "b=b*65535 if np.nanmax(b)<=1.0 else b\n"
-      << "print(np.nanmedian(np.abs(a-b)))\n";
+// Our result as the timed run wrote it.
+std::string OurResultFile() { return Files().Folder.Path + "/ours.fit"; }
+
+// The median and the 99th percentile of |ours - Siril's| over the image, both
+// read by astropy in the same row order; Siril writes its 32-bit result scaled
+// to 0..1 (1 = 65535).
+std::pair<double, double> DifferenceToSiril(const std::string& folder, const std::string& sirilFile) {
+  std::ofstream(folder + "/diff.py") << "import numpy as np\nfrom astropy.io import fits\n"
+                                     << "a=fits.getdata('" << OurResultFile() << "').astype(np.float64)\n"
+                                     << "b=fits.getdata('" << sirilFile << "').astype(np.float64)\n"
+                                     << "b=b*65535 if np.nanmax(b)<=1.0 else b\n"
+                                     << "d=np.abs(a-b)\n"
+                                     << "print(np.nanmedian(d), np.nanpercentile(d, 99))\n";
   int status = 0;
   const std::string out = Run("/usr/bin/python3 " + folder + "/diff.py 2>&1", status);
   if (status != 0) Fail("difference to Siril's result not measured: " + out.substr(0, 200));
-  return std::atof(out.c_str());
+  std::istringstream figures(out);
+  double median = -1, p99 = -1;
+  figures >> median >> p99;
+  if (!figures) Fail("difference to Siril's result not read: " + out.substr(0, 200));
+  return {median, p99};
 }
 
 // Siril stacks the frames once in a new folder; its stack time in seconds.
@@ -206,10 +223,12 @@ double SirilStack(TStackMethod method, int threads, benchmark::State& state) {
   }
   const std::string result = folder + "/seq/result.fit";
   if (seconds <= 0 || !std::filesystem::exists(result)) Fail("Siril wrote no result or no time");
-  const double diff = DifferenceToSiril(folder, result);
-  state.counters["siril_median_abs_diff"] = diff;
-  if (!(diff <= Tolerance))
-    Fail("result differs from Siril's: median |difference| " + std::to_string(diff) + " ADU");
+  const auto [median, p99] = DifferenceToSiril(folder, result);
+  state.counters["siril_median_abs_diff"] = median;
+  state.counters["siril_p99_abs_diff"] = p99;
+  if (!(p99 <= (sigma ? SigmaTolerance : MedianTolerance)))
+    Fail("result differs from Siril's: 99th percentile of |difference| " + std::to_string(p99) + " ADU (median " +
+         std::to_string(median) + ")");
   return seconds;
 }
 
@@ -241,6 +260,10 @@ void BM_StackCombination(benchmark::State& state) {
         state.SkipWithError("stack failed");
         break;
       }
+      if (!SaveFits(1, -32, OurResultFile(), false, false)) {
+        state.SkipWithError("our result could not be written");
+        break;
+      }
       const double t = Seconds(t0);
       state.counters["peak_mb"] = PeakMemoryMb();
       best = std::min(best, t);
@@ -248,14 +271,18 @@ void BM_StackCombination(benchmark::State& state) {
     }
   });
   if (state.error_occurred()) return;
-  state.counters["ms"] = best * 1e3;
   state.counters["trail_residual"] = TrailResidual();
   state.counters["peak_per_result"] = state.counters["peak_mb"] / (double(W) * H * sizeof(float) / (1 << 20));
-  try {
-    ReportFigure(state, "siril", best, SirilStack(method, threads, state), 0.7);
-  } catch (const TBenchFailure& e) {
-    state.SkipWithError(e.what());
-  }
+  // Siril's run is the peer and the check at once: its time, and our result against its.
+  double siril = 0;
+  if (!Verified(state, [&] {
+        Expect(state.counters["trail_residual"] <= TrailTolerance,
+               "the trail stays in the stack: " + std::to_string(double(state.counters["trail_residual"])) + " ADU");
+        siril = SirilStack(method, threads, state);
+      }))
+    return;
+  state.counters["ms"] = best * 1e3;
+  ReportFigure(state, "siril", best, siril, 0.7);
 }
 
 ASTRELON_FIGURES(BM_StackCombination, "siril");

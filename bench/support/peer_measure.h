@@ -1,7 +1,9 @@
 #pragma once
 // Timing a routine against its peers in the same iterations: each peer, then the
 // routine, once per iteration, every run preceded (untimed) by `prepare` when
-// one is given. The counters of a figure (one per peer, see figures.h):
+// one is given; after the timed runs `check` judges the routine's last result
+// (result_check.h), and a wrong one ends the benchmark without figures. The
+// counters of a figure (one per peer, see figures.h):
 //   "ms"                  the routine's fastest run
 //   "<peer>_ms"           the peer's fastest run
 //   "<peer>_ratio"        routine / peer (below 1: the routine is faster)
@@ -22,16 +24,20 @@
 
 #include "core/settings.h"
 #include "figures.h"
+#include "result_check.h"
 
 namespace astrelon::bench {
 
 struct TPeer {
   // Every peer has a goal: the ratio routine / peer must not exceed it.
-  TPeer(std::string name, std::function<void()> run, double goal)
-      : Name(std::move(name)), Run(std::move(run)), Goal(goal) {}
+  TPeer(std::string name, std::function<void()> run, double goal, std::function<double()> scale = {})
+      : Name(std::move(name)), Run(std::move(run)), Goal(goal), Scale(std::move(scale)) {}
   std::string Name;
   std::function<void()> Run;
   double Goal;
+  // When given: the peer's run stands for this share of the work the figure
+  // compares with (asked once the routine has run), and its time is scaled by it.
+  std::function<double()> Scale;
 };
 
 // Thrown by a peer or routine that failed; the benchmark ends with the message.
@@ -67,25 +73,35 @@ inline bool Timed(benchmark::State& state, const std::function<void()>& run, dou
   }
 }
 
+// Runs `prepare` (when given); a TBenchFailure ends the benchmark (false).
+inline bool Prepared(benchmark::State& state, const std::function<void()>& prepare) {
+  if (!prepare) return true;
+  try {
+    prepare();
+    return true;
+  } catch (const TBenchFailure& e) {
+    state.SkipWithError(e.what());
+    return false;
+  }
+}
+
 inline void Measure(benchmark::State& state, const std::function<void()>& routine, const std::vector<TPeer>& peers,
-                    const std::function<void()>& prepare = {}) {
+                    const std::function<void()>& prepare, const std::function<void()>& check) {
   std::vector<double> best(peers.size(), 1e30);
   double bestRoutine = 1e30;
   for (auto _ : state) {
     bool ok = true;
-    for (size_t k = 0; k < peers.size() && ok; ++k) {
-      if (prepare) prepare();
-      ok = Timed(state, peers[k].Run, best[k]);
-    }
-    if (ok && prepare) prepare();
+    for (size_t k = 0; k < peers.size() && ok; ++k)
+      ok = Prepared(state, prepare) && Timed(state, peers[k].Run, best[k]);
     double run = 1e30;
-    if (!ok || !Timed(state, routine, run)) break;
+    if (!ok || !Prepared(state, prepare) || !Timed(state, routine, run)) break;
     bestRoutine = std::min(bestRoutine, run);
     state.SetIterationTime(run);
   }
-  if (state.error_occurred()) return;
+  if (state.error_occurred() || !Verified(state, check)) return;
   state.counters["ms"] = bestRoutine * 1e3;
-  for (size_t k = 0; k < peers.size(); ++k) ReportFigure(state, peers[k].Name, bestRoutine, best[k], peers[k].Goal);
+  for (size_t k = 0; k < peers.size(); ++k)
+    ReportFigure(state, peers[k].Name, bestRoutine, best[k] * (peers[k].Scale ? peers[k].Scale() : 1.0), peers[k].Goal);
 }
 
 // Runs `run` with the "Multicores" option on when more than one thread is

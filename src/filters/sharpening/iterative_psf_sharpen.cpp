@@ -47,17 +47,6 @@ TPsfWeights PsfWeights(const TStarCutout& steepened, int k, float b) {
   return w;
 }
 
-// The least sum of the reblur's weights times the heights above hi around a
-// position for its falling difference to be shared out: a mean height of 0.3 n
-// (plain sky holds about a tenth of n above hi, and sharing there would only
-// flatten the noise), and at least one step of the range.
-float SharedHeight(std::span<const TPsfTap> taps, const TPsfSharpenLevels& lv) {
-  double sum = 0;
-  for (const TPsfTap& t : taps) sum += t.W;
-  if (!(sum > 0)) return std::numeric_limits<float>::infinity();
-  return float(std::max(0.3 * lv.N, double(lv.Step)) * sum);
-}
-
 // The taps of the support whose PSF value v is valid and passes `keep`, with
 // weight(v).
 template <class Keep, class Weight>
@@ -89,6 +78,13 @@ void AllRows(const TWorkRect& r, F&& fn) {
 }
 
 }  // namespace
+
+float SharedHeight(std::span<const TPsfTap> taps, const TPsfSharpenLevels& lv) {
+  double sum = 0;
+  for (const TPsfTap& t : taps) sum += t.W;
+  if (!(sum > 0)) return std::numeric_limits<float>::infinity();
+  return float(std::max(0.3 * lv.N, double(lv.Step)) * sum);
+}
 
 void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarCutout& steepened) {
   FilterAborted = false;

@@ -2,7 +2,11 @@
 // "PSF schärfen" (function 9 of the filter dialog): the destination sharpened
 // iteration by iteration with a measured point-spread function, sparing the
 // background, the noise and saturated star cores.
+#include <span>
+
 #include "filters/dialog/filter_functions.h"
+#include "filters/sharpening/iterative_sharpen_levels.h"
+#include "filters/sharpening/psf_sharpen_passes.h"
 #include "shell/stars/star_cutout.h"
 
 namespace astrelon {
@@ -19,5 +23,11 @@ namespace astrelon {
 // Releases the dialog's blur cache. A run stopped by the abort flag keeps the
 // iterations done (FilterAborted is then set).
 void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarCutout& steepened);
+
+// The least sum of the reblur's weights times the heights above hi around a
+// position for its falling difference to be shared out: a mean height of 0.3 n
+// (plain sky holds about a tenth of n above hi, and sharing there would only
+// flatten the noise), and at least one step of the range.
+float SharedHeight(std::span<const TPsfTap> taps, const TPsfSharpenLevels& lv);
 
 }  // namespace astrelon

@@ -110,6 +110,7 @@ public:
   }
 
   int64_t Filled() const { return filled_; }
+  int64_t Samples() const { return samples_; }
   // Called after each ring with the number of pixels filled so far; true stops.
   std::function<bool(int64_t)> AfterRing;
 
@@ -217,6 +218,7 @@ private:
             memory = step;
             j += step;
           }
+          samples_ += int64_t(count);
           double total = 0, weighted = 0;
           SumSampleWeights(std::span(sampleD2_).first(count), std::span(sampleValue_).first(count),
                            float(depthTerm), total, weighted, vector_);
@@ -277,13 +279,20 @@ private:
   std::vector<float> sampleD2_, sampleValue_;
   TRing ring_, next_;
   int64_t filled_ = 0;
+  int64_t samples_ = 0;
   // A fixed seed: the same holes are filled the same way on every run.
   std::mt19937 rng_{20240229u};
 };
 
+// The samples of the last call (one call at a time: the routine is not re-entrant).
+int64_t LastSamples = 0;
+
 }  // namespace
 
+int64_t LastInterpolationSamples() { return LastSamples; }
+
 void InterpolateBlankPixels(int a, int b, bool allBlanks, bool progress) {
+  LastSamples = 0;
   if (a < 0 || a >= SlotArraySize || b < 0 || b >= SlotArraySize) return;
   const TImageSlot& ref = Store.Image[size_t(a)];
   TImageSlot& dst = Store.Image[size_t(b)];
@@ -337,6 +346,7 @@ void InterpolateBlankPixels(int a, int b, bool allBlanks, bool progress) {
         --x;
       }
     filledBefore += filler.Filled();
+    LastSamples += filler.Samples();
   }
   if (progress) HideProgress(b);
 }
