@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer (Debian: clang-14, libclang-rt-14-dev). Not part of
-# the normal build or of CI.
+# the normal build; CI builds and runs them (scripts/setup.sh fuzz).
 #   fuzz/build.sh [build-folder]          build (default: build-fuzz)
 # fuzz/README.md lists the targets, their seeds and how to run them.
 set -euo pipefail
