@@ -19,4 +19,13 @@ constexpr bool InFloatRange(double v) {
   return v >= -Largest && v <= Largest;
 }
 
+// Factors that typed or stored numbers give (gains, multipliers, matrix
+// entries, noise amounts) are held within +-FactorLimit before they scale
+// pixels: image data times such a factor, and sums of a few such products, stay
+// far inside the float range, so that no result becomes infinite.
+inline constexpr double FactorLimit = 1e8;
+
+// f within -FactorLimit .. FactorLimit; NaN scales nothing (0).
+constexpr double LimitFactor(double f) { return f != f ? 0.0 : std::clamp(f, -FactorLimit, FactorLimit); }
+
 }  // namespace astrelon

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/float_range.h"
 #include "common/pascal_format.h"
 #include "common/text_excerpt.h"
 
@@ -16,6 +17,12 @@ std::string CommaToDot(std::string_view text) {
 }
 
 std::optional<double> TryStrToFloatDot(std::string_view text) { return TryStrToFloat(CommaToDot(text)); }
+
+std::optional<double> TryStrToFloat32Dot(std::string_view text) {
+  const std::optional<double> v = TryStrToFloatDot(text);
+  if (!v || !InFloatRange(*v)) return std::nullopt;
+  return v;
+}
 
 double StrToFloatDot(std::string_view text) {
   if (auto v = TryStrToFloatDot(text)) return *v;

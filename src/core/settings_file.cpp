@@ -63,7 +63,7 @@ void SetNumber(const std::string& v, int32_t& target) {
 }
 
 void SetFloat(const std::string& v, double& target) {
-  if (auto f = TryStrToFloatDot(v)) target = *f;
+  if (auto f = TryStrToFloat32Dot(v)) target = *f;
 }
 
 std::string Limit255(const std::string& v) { return v.size() > 255 ? v.substr(0, 255) : v; }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "batch/run/batch_input_load.h"
 #include "batch_run_fixture.h"
 #include "platform/avi_reader.h"
 #include "registration/calibration/dark_subtraction.h"
@@ -39,6 +40,16 @@ protected:
     }
     return PlaneValues(48, plane);
   }
+  // The batch once more, its questions answered in turn; the questions asked.
+  int RunAgainAnswering(std::initializer_list<TDialogAnswer> answers) {
+    ResetRun();
+    ui.Answers = answers;
+    ui.Questions = 0;
+    ui.Messages.clear();
+    EXPECT_TRUE(Start());
+    Run();
+    return ui.Questions;
+  }
   // An add-to-target batch without marks.
   void AddBatch(int32_t mode) {
     Steps({10});
@@ -69,6 +80,31 @@ TEST_F(BatchEngineRunTest, AddsFiveImagesWithoutMarksAndSavesTheTarget) {
   int inUse = 0;
   for (int s = 1; s < 48; ++s) inUse += Store.InUse[size_t(s)];
   EXPECT_EQ(inUse, 1);
+}
+
+// A damaged or missing input ends the run; the message names the file and
+// the status line shows it, not the image before it.
+TEST_F(BatchEngineRunTest, AnInputThatCannotBeReadIsNamed) {
+  Files(Series(3), "sum.fit");
+  AddBatch(0);
+  const std::string damaged = dir.file("img0002.fit");
+  std::filesystem::resize_file(damaged, 1000);
+  ASSERT_TRUE(Start());
+  Run();
+  EXPECT_EQ(labels.Label2, "Abbruch!");
+  ASSERT_EQ(ui.Messages.size(), 1u);
+  EXPECT_NE(ui.Messages[0].find("img0002.fit"), std::string::npos) << ui.Messages[0];
+  EXPECT_EQ(labels.Label1, ShortInputName(damaged));
+  // An input list naming a file that is not there.
+  ResetRun();
+  ui.Messages.clear();
+  BatchRun.InputList = true;
+  BatchWindow.DropList = {dir.file("img0001.fit"), dir.file("gone.fit")};
+  Step(1).Values[0] = dir.file("img0001.fit");
+  ASSERT_TRUE(Start());
+  Run();
+  EXPECT_EQ(labels.Label2, "Abbruch!");
+  EXPECT_EQ(ui.Messages, std::vector<std::string>{dir.file("gone.fit") + "\r\n ist nicht vorhanden."});
 }
 
 TEST_F(BatchEngineRunTest, MinAndMaxAndBlankTargetPixels) {
@@ -165,14 +201,8 @@ TEST_F(BatchEngineRunTest, ResultsAreSavedByTheTargetsRuleAndAskBeforeOverwritin
     EXPECT_EQ(ReadBack(name)[0], float(i + 1)) << name;
   }
   // Again with another value: "Nein" skips the first, "Ja" writes it and every later one.
-  ResetRun();
   Step(2).Values[0] = "100";
-  ui.Answers = {TDialogAnswer::No, TDialogAnswer::Yes};
-  ui.Questions = 0;
-  ui.Messages.clear();
-  ASSERT_TRUE(Start());
-  Run();
-  EXPECT_EQ(ui.Questions, 2);
+  EXPECT_EQ(RunAgainAnswering({TDialogAnswer::No, TDialogAnswer::Yes}), 2);
   ASSERT_FALSE(ui.Messages.empty());
   EXPECT_EQ(ui.Messages.front(),
             "res_0001.TIF\r\nJa       ->  diese und alle weiteren Dateien überschreiben\r\n"
@@ -181,10 +211,7 @@ TEST_F(BatchEngineRunTest, ResultsAreSavedByTheTargetsRuleAndAskBeforeOverwritin
   EXPECT_EQ(ReadBack(dir.file("out/res_0002.TIF"))[0], 102.0f);
   EXPECT_EQ(ReadBack(dir.file("out/res_0003.TIF"))[0], 103.0f);
   // "Abbrechen" ends the run.
-  ResetRun();
-  ui.Answers = {TDialogAnswer::Cancel};
-  ASSERT_TRUE(Start());
-  Run();
+  RunAgainAnswering({TDialogAnswer::Cancel});
   EXPECT_EQ(labels.Label2, "Abbruch!");
 }
 
@@ -246,6 +273,9 @@ TEST_F(BatchEngineRunTest, SplitPlanesWritesThreeGreyImagesAndNothingElse) {
   EXPECT_EQ(written, (std::vector<std::string>{"Blau_von_img.FIT", "Gruen_von_img.FIT", "Rot_von_img.FIT"}));
   EXPECT_EQ(ReadBack(dir.file("out/Gruen_von_img.FIT")), (std::vector<float>{3, 4}));
   EXPECT_EQ(Store.Image[48].PlaneCount, 1);
+  // Again: each plane asks before it replaces its earlier file.
+  EXPECT_EQ(RunAgainAnswering({TDialogAnswer::No, TDialogAnswer::Yes}), 2);
+  EXPECT_EQ(ui.Messages.at(0).substr(0, 16), "Rot_von_img.FIT\r");
 }
 
 TEST_F(BatchEngineRunTest, AMissingDarkIsReportedOnceAndAGoodOneStaysLoaded) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <span>
 #include <cmath>
 
@@ -13,8 +14,7 @@
 #include "batch/inputs/shift_list_file.h"
 #include "batch/inputs/shift_list_selection.h"
 #include "batch/steps/batch_captions.h"
-#include "batch_run_fixture.h"
-#include "fake_window.h"
+#include "marked_run_fixture.h"
 #include "kernels/alignment/float_point.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "pixelops/mosaic/mosaic_settings_file.h"
@@ -65,66 +65,20 @@ TFloatPoint Centroid(const std::vector<float>& v, double background, TFloatPoint
   return {float(sx / sum), float(sy / sum)};
 }
 
-class BatchMarkedRunTest : public BatchRunTest {
+class BatchMarkedRunTest : public MarkedRunTest {
 protected:
-  void SetUp() override {
-    BatchRunTest::SetUp();
-    BatchRunView.ShowWindow = [this](int slot) {
-      Store.HasWindow[size_t(slot)] = 1;
-      Store.Window[size_t(slot)] = &windows[size_t(slot)];
-    };
-    BatchRunView.CloseSlot = [this](int slot) {
-      windows[size_t(slot)] = FakeWindow();
-      Store.HasWindow[size_t(slot)] = 0;
-      Store.Window[size_t(slot)] = nullptr;
-      FreeSlot(slot);
-    };
-    BatchRunView.CopyMarks = [this](int from, int to) {
-      FakeWindow& a = windows[size_t(from)];
-      FakeWindow& b = windows[size_t(to)];
-      b.sel1 = a.sel1;
-      b.sel2 = a.sel2;
-      b.rect1 = a.rect1;
-      b.rect2 = a.rect2;
-      b.marks = a.marks;
-      b.marker1 = b.marker2 = false;
-    };
-    BatchRunView.ShowPrompt = [this](const std::string& text) {
-      prompts.push_back({BatchRun.FilesDone, text});
-      pending = true;
-    };
-    ui.OnPump = [this] {
-      if (!pending) return;
-      pending = false;
-      answer(int(prompts.size()), BatchRun.TargetSlot, BatchRun.WorkSlot);
-    };
-  }
-  void TearDown() override {
-    for (int s = 1; s < int(windows.size()); ++s)
-      if (Store.Window[size_t(s)] == &windows[size_t(s)]) {
-        Store.Window[size_t(s)] = nullptr;
-        Store.HasWindow[size_t(s)] = 0;
-      }
-    BatchRunTest::TearDown();
-  }
-
   // Frames f0001.fit .. moved by (k dx, k dy) and turned by k degrees.
   std::string Frames(int count, double dx, double dy, double degrees, std::span<const TStar> stars = TwoStars) {
     for (int k = 0; k < count; ++k)
       WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {StarFrame(k * dx, k * dy, k * degrees, stars)});
     return dir.file("f0001.fit");
   }
-  void MarkedAddBatch(int marks) {
-    Steps({10});
-    Step(2).MarksOrInterpolation = marks;
-    Step(2).OptionCaption.clear();
-    BatchRun.CombineMode = 0;
-  }
-  // The first image: selections around the stars, "Keine Kontrolle mehr" ticked.
-  void MarkStars(int target, int marks) {
+  // The first image: selections around the stars (the first around `star`),
+  // "Keine Kontrolle mehr" ticked.
+  void MarkStars(int target, int marks, TFloatPoint star = Star1) {
     FakeWindow& t = windows[size_t(target)];
     t.sel1 = true;
-    t.rect1 = {int(Star1.X) - 6, int(Star1.Y) - 6, int(Star1.X) + 6, int(Star1.Y) + 6};
+    t.rect1 = {int(star.X) - 6, int(star.Y) - 6, int(star.X) + 6, int(star.Y) + 6};
     if (marks == 2) {
       t.sel2 = true;
       t.rect2 = {int(Star2.X) - 6, int(Star2.Y) - 6, int(Star2.X) + 6, int(Star2.Y) + 6};
@@ -139,10 +93,6 @@ protected:
       t.marks.push_back({.Left = x - 6, .Top = y - 6, .Right = x + 6, .Bottom = y + 6});
     }
   }
-  void Ok(bool noMoreChecks) {
-    BatchRun.PromptAnswered = true;
-    BatchRun.CheckStars = !noMoreChecks;
-  }
   // The first prompt marks `marks` stars (4: the four-star boxes) and ticks
   // "Keine Kontrolle mehr"; later prompts just go on.
   void MarkFirstImage(int marks) {
@@ -152,10 +102,6 @@ protected:
     };
   }
 
-  std::array<FakeWindow, 51> windows;
-  std::vector<std::pair<int, std::string>> prompts;  // images done, text
-  bool pending = false;
-  std::function<void(int prompt, int target, int work)> answer;
 };
 
 TEST_F(BatchMarkedRunTest, FramesAlignedOnOneOrTwoMarksAddUp) {
@@ -165,9 +111,7 @@ TEST_F(BatchMarkedRunTest, FramesAlignedOnOneOrTwoMarksAddUp) {
   } cases[] = {{1, 1.3, -0.7, 0}, {2, 1.1, 0.6, 1.0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.marks);
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     const std::string name = "sum" + std::to_string(c.marks) + ".fit";
     Files(Frames(4, c.dx, c.dy, c.degrees), name);
     MarkedAddBatch(c.marks);
@@ -208,9 +152,7 @@ TEST_F(BatchMarkedRunTest, ARerunWithTheShiftListAsksNothingAndGivesTheSameTarge
   // One mark, and four in multipoint mode (the listed marks installed).
   for (const int marks : {1, 4}) {
     SCOPED_TRACE(marks);
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     const std::string start = Frames(4, 1.3, -0.7, marks == 4 ? 0.5 : 0, FourStars);
     const std::string tag = std::to_string(marks);
     Files(start, "first" + tag + ".fit");
@@ -321,9 +263,7 @@ TEST_F(BatchMarkedRunTest, FitToTargetPutsEveryImageOnTheFirstOnesGrid) {
   // One and two marks, and four in multipoint mode.
   for (const int marks : {1, 2, 4}) {
     SCOPED_TRACE(marks);
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     const std::string folder = "fit" + std::to_string(marks);
     std::filesystem::create_directories(dir.path() / folder);
     Files(Frames(3, 1.4, 0.9, marks >= 2 ? 0.5 : 0, FourStars), dir.file(folder + "/r.fit"));
@@ -394,17 +334,15 @@ protected:
     BatchMarkedRunTest::TearDown();
   }
   // A Bayer-special run on one mark (4: multipoint on four stars) from this
-  // start file into rgb.fit.
-  void RunFrom(const std::string& start, int marks = 1) {
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+  // start file into rgb.fit; one mark is a box around `star`.
+  void RunFrom(const std::string& start, int marks = 1, TFloatPoint star = Star1) {
+    Restart();
     Files(start, "rgb.fit");
     MarkedAddBatch(std::min(marks, 3));
     BatchWindow.Page = TAddTargetPage::BayerSpecial;
     BatchRun.MosaicFileName = dir.file("rggb.qcm");
-    answer = [this, marks](int prompt, int target, int) {
-      if (prompt == 1) marks == 4 ? MarkFourStars(target) : MarkStars(target, 1);
+    answer = [this, marks, star](int prompt, int target, int) {
+      if (prompt == 1) marks == 4 ? MarkFourStars(target) : MarkStars(target, 1, star);
       Ok(true);
     };
     ASSERT_TRUE(Start());
@@ -477,9 +415,7 @@ TEST_F(BayerSpecialRunTest, AListThatLostItsReferenceAddsOnTheReferenceGrid) {
     ASSERT_EQ(list.Count(), 3);
 
     // The run from the list: the first listed image is the second frame.
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     Files(dir.file("b0001.fit"), "rgb.fit");
     MarkedAddBatch(marks);
     BatchWindow.Page = TAddTargetPage::BayerSpecial;
@@ -510,6 +446,77 @@ TEST_F(BayerSpecialRunTest, AListThatLostItsReferenceAddsOnTheReferenceGrid) {
   }
 }
 
+// Fourteen RGGB frames of 320 x 240 sixteen-bit levels: 45 stars of their own
+// colours over a coloured sky with a gradient, shot and read noise, the stars
+// moved by known offsets of 0 to 5 pixels. The Bayer-special run on one mark
+// measures each frame's shift to a tenth of a pixel, and the white balance and
+// black level of the ".qcm" change none of the shifts.
+TEST_F(BayerSpecialRunTest, ShiftsOfMosaicFramesAreTheKnownOffsetsWhateverTheWhiteBalance) {
+  constexpr int FW = 320, FH = 240, Frames = 14;
+  constexpr double Sigma = 1.15;  // 2.7 pixels at half height
+  std::mt19937 random(2024);
+  std::uniform_real_distribution<double> unit(0, 1);
+  std::normal_distribution<double> normal;
+  // Position and red, green, blue flux: the marked star bright and alone, the others 20 pixels or more from it.
+  std::vector<std::array<double, 5>> field{{100.3, 80.6, 90000, 160000, 60000}};
+  while (field.size() < 45) {
+    const double x = 10 + unit(random) * (FW - 20), y = 10 + unit(random) * (FH - 20), f = 8000 + 40000 * unit(random);
+    if (std::hypot(x - 100.3, y - 80.6) >= 20)
+      field.push_back({x, y, f * (0.3 + unit(random)), f * (0.3 + unit(random)), f * (0.3 + unit(random))});
+  }
+  std::vector<std::array<double, 2>> offsets{{0, 0}};
+  while (offsets.size() < Frames) offsets.push_back({5 * unit(random), 5 * unit(random)});
+  // The Gaussian integrated over pixel a of a star at c.
+  const auto edge = [](double a, double c) {
+    return 0.5 * (std::erf((a + 0.5 - c) / (M_SQRT2 * Sigma)) - std::erf((a - 0.5 - c) / (M_SQRT2 * Sigma)));
+  };
+  for (size_t k = 0; k < Frames; ++k) {
+    std::vector<float> v(size_t(FW) * FH);
+    for (int y = 0; y < FH; ++y)
+      for (int x = 0; x < FW; ++x) {
+        const size_t c = size_t((x & 1) + (y & 1));
+        double level = std::array{1500.0, 2500.0, 1000.0}[c] + std::array{2.0, -1.5, 1.0}[c] * x +
+                       std::array{-1.0, 1.0, 2.0}[c] * y;
+        for (const auto& star : field) {
+          const double sx = star[0] + offsets[k][0], sy = star[1] + offsets[k][1];
+          if (std::fabs(x - sx) < 8 && std::fabs(y - sy) < 8) level += star[2 + c] * edge(x, sx) * edge(y, sy);
+        }
+        v[size_t(y) * FW + x] = float(std::clamp(std::nearbyint(level + normal(random) * std::sqrt(100 + level)), 0.0, 65535.0));
+      }
+    WriteImage("m" + std::string(k < 9 ? "000" : "00") + std::to_string(k + 1) + ".fit", FW, FH, {v});
+  }
+  std::vector<std::array<double, 2>> first;  // the shifts measured without white balance
+  for (const auto& [rmul, bmul, bias] : {std::array{"1", "1", "0"}, std::array{"1.25", "0.80", "50"}}) {
+    SCOPED_TRACE(rmul);
+    TMosaicSettings settings;
+    settings.Rmul = rmul;
+    settings.Bmul = bmul;
+    settings.Bias = bias;
+    ASSERT_TRUE(WriteMosaicSettings(dir.file("rggb.qcm"), settings));
+    const std::string list = dir.file("VList_1Stars_14files.qvl");
+    std::filesystem::remove(list);
+    std::filesystem::remove(dir.file("rgb.fit"));
+    RunFrom(dir.file("m0001.fit"), 1, TFloatPoint{100, 80});
+    ASSERT_EQ(labels.Label2, "Bearbeitung fertig.");
+    TShiftListFile read;
+    std::string error;
+    ASSERT_TRUE(ReadShiftListFile(list, read, error)) << error;
+    ASSERT_EQ(read.Count(), Frames);
+    for (size_t k = 0; k < Frames; ++k) {
+      const TStarPair& pair = read.StarPairs[k];
+      const std::array<double, 2> shift{double(pair[4]) - pair[0], double(pair[5]) - pair[1]};
+      EXPECT_NEAR(shift[0], offsets[k][0], 0.1) << "frame " << k + 1;
+      EXPECT_NEAR(shift[1], offsets[k][1], 0.1) << "frame " << k + 1;
+      if (first.size() < Frames) {
+        first.push_back(shift);
+      } else {
+        EXPECT_NEAR(shift[0], first[k][0], 0.01) << "frame " << k + 1;
+        EXPECT_NEAR(shift[1], first[k][1], 0.01) << "frame " << k + 1;
+      }
+    }
+  }
+}
+
 TEST_F(BatchMarkedRunTest, FramesAlignedOnFourMarksAddUpOrStackFromTheirList) {
   struct Case {
     int32_t combineMode;
@@ -517,9 +524,7 @@ TEST_F(BatchMarkedRunTest, FramesAlignedOnFourMarksAddUpOrStackFromTheirList) {
   } cases[] = {{0, "4 Bilder Add"}, {3, "4 Bilder Median"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     const std::string name = "multi" + std::to_string(c.combineMode) + ".fit";
     Files(Frames(4, 1.2, -0.8, 0.8, FourStars), name);
     MarkedAddBatch(3);
@@ -598,22 +603,9 @@ TEST_F(BatchMarkedRunTest, TheCometComputationMarksTwoImagesAndGivesTheMotion) {
     const TStar stars[] = {{Star1, 1000}, {Star2, 700}, {{float(comet.X + k * cx), float(comet.Y + k * cy)}, 900}};
     WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {StarFrame(k * dx, k * dy, 0, stars)});
   }
-  std::optional<FakeWindow> kept;
-  BatchRunView.KeepMarks = [&](int slot) { kept = windows[size_t(slot)]; };
-  BatchRunView.RestoreKeptMarks = [&](int slot) {
-    ASSERT_TRUE(kept);
-    FakeWindow& w = windows[size_t(slot)];
-    w.sel1 = kept->sel1;
-    w.rect1 = kept->rect1;
-    w.marker1 = kept->marker1;
-  };
   for (const bool cancel : {false, true}) {
     SCOPED_TRACE(cancel);
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
-    ui.Messages.clear();
-    kept.reset();
+    Restart();
     BatchRun.CometValuesSet = false;
     BatchRun.CometPerFrameX = BatchRun.CometPerFrameY = 0;
     Files(dir.file("f0001.fit"), "comet.fit");
@@ -623,12 +615,9 @@ TEST_F(BatchMarkedRunTest, TheCometComputationMarksTwoImagesAndGivesTheMotion) {
       const bool first = prompts.back().first == 0;
       if (prompt == 1) MarkStars(target, 1);
       if (prompts.back().second == CometPrompt()) {
-        // The comet where it is in this image, a box around it.
+        // A box drawn around the comet where it is in this image.
         const double k = first ? 0 : 4;
-        FakeWindow& w = windows[size_t(first ? target : work)];
-        w.sel1 = true;
-        const int x = int(std::lround(comet.X + k * (cx + dx))), y = int(std::lround(comet.Y + k * (cy + dy)));
-        w.rect1 = {.Left = x - 5, .Top = y - 5, .Right = x + 5, .Bottom = y + 5};
+        DrawBox(first ? target : work, BoxAround(comet.X + k * (cx + dx), comet.Y + k * (cy + dy), 5));
       }
       Ok(true);
     };
@@ -657,6 +646,7 @@ TEST_F(BatchMarkedRunTest, TheCometComputationMarksTwoImagesAndGivesTheMotion) {
     EXPECT_NEAR(BatchRun.CometPerFrameX, -cx, 0.05);
     EXPECT_NEAR(BatchRun.CometPerFrameY, -cy, 0.05);
     EXPECT_FALSE(Exists(dir.file("comet.fit"))) << "the computation writes no target";
+    EXPECT_NE(labels.Label2, "Bearbeitung fertig.") << "nor claims to have stacked";
   }
 }
 
@@ -666,9 +656,7 @@ TEST_F(BatchMarkedRunTest, TheCometComputationMarksTwoImagesAndGivesTheMotion) {
 TEST_F(BatchMarkedRunTest, AListThatLostItsReferencePutsTheFirstImageOnTheReferenceGrid) {
   for (const int marks : {1, 4}) {
     SCOPED_TRACE(marks);
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     const std::string start = Frames(4, 1.3, -0.7, marks == 4 ? 0.6 : 0, FourStars);
     Files(start, "first" + std::to_string(marks) + ".fit");
     MarkedAddBatch(std::min(marks, 3));
@@ -684,9 +672,7 @@ TEST_F(BatchMarkedRunTest, AListThatLostItsReferencePutsTheFirstImageOnTheRefere
     ASSERT_TRUE(SelectBestImages(list, "75"));
     ASSERT_EQ(list.Count(), 3);
 
-    ResetRun();
-    BatchSteps = TBatchStepList();
-    prompts.clear();
+    Restart();
     const std::string result = "dropped" + std::to_string(marks) + ".fit";
     Files(start, result);
     MarkedAddBatch(marks);

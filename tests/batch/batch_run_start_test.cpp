@@ -168,8 +168,8 @@ TEST_F(BatchStart_, PagesOfTheAddStepGoIntoTheRun) {
   Step(2).Values[1] = "-0,25";
   BatchWindow.TimestampTicked = true;
   ASSERT_TRUE(PrepareBatchRun());
-  EXPECT_EQ(BatchRun.CometPerFrameX, 1.5);
-  EXPECT_EQ(BatchRun.CometPerFrameY, -0.25);
+  EXPECT_EQ(BatchRun.CometRunX, 1.5);
+  EXPECT_EQ(BatchRun.CometRunY, -0.25);
   EXPECT_TRUE(BatchRun.ByTimestamp);
   EXPECT_EQ(BatchRun.CentroidMode.load(), 0);
 
@@ -179,6 +179,7 @@ TEST_F(BatchStart_, PagesOfTheAddStepGoIntoTheRun) {
   EXPECT_EQ(BatchRun.CentroidMode.load(), 1);
   EXPECT_EQ(BatchDiscThreshold, "42.5");
   EXPECT_FALSE(BatchRun.ByTimestamp);
+  EXPECT_EQ(BatchRun.CometRunX, 0.0) << "no comet off its page";
   BatchWindow.EdgeDetection = false;
   ASSERT_TRUE(PrepareBatchRun());
   EXPECT_EQ(BatchRun.CentroidMode.load(), 0);

@@ -2,8 +2,13 @@
 // that keep everything, and loading a list into the run.
 #include "batch/inputs/shift_list_selection.h"
 
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
 #include "batch/inputs/series_file_list.h"
 #include "common/engine_ui.h"
+#include "common/pascal_format.h"
 #include "test_support.h"
 
 namespace astrelon::test {
@@ -61,6 +66,55 @@ TEST(ShiftListSelection, SearchEndsForAnyQualities) {
   list = WithQualities({-5e5f, -4e5f, -3e5f, -2e5f});
   EXPECT_TRUE(SelectBestImages(list, "50"));
   EXPECT_EQ(list.Qualities, (std::vector<float>{-3e5f, -2e5f}));
+}
+
+// The kept images are the fewest best ones that reach the share: every image
+// whose quality is at least the target-th best, tied ones included, never none.
+TEST(ShiftListSelection, TiedQualitiesAtTheThresholdAreKept) {
+  struct Case {
+    std::vector<float> qualities;
+    const char* share;
+    std::vector<float> kept;
+  } cases[] = {
+      {{5, 5, 4, 3}, "37", {5, 5}},
+      {{4, 4, 4, 4}, "1", {4, 4, 4, 4}},
+      {{4, 4, 4, 4}, "99", {4, 4, 4, 4}},
+      {{2, 7, 7, 1, 7}, "20", {7, 7, 7}},
+  };
+  for (const Case& c : cases) {
+    TShiftListFile list = WithQualities(c.qualities);
+    SelectBestImages(list, c.share);
+    EXPECT_EQ(list.Qualities, c.kept) << c.share << " of " << ::testing::PrintToString(c.qualities);
+    EXPECT_EQ(list.Names.size(), c.kept.size());
+  }
+  // Qualities that are no numbers select nothing: the list stays whole and says so.
+  TShiftListFile list = WithQualities({NAN, NAN, NAN});
+  bool none = false;
+  EXPECT_FALSE(SelectBestImages(list, "50", &none));
+  EXPECT_TRUE(none);
+  EXPECT_EQ(list.Count(), 3);
+  EXPECT_EQ(NoneSelectedText(3),
+            "Nach der Qualität konnten keine Bilder ausgewählt werden, es werden alle 3 Bilder der Liste verwendet.");
+  // Every share of lists with many ties, against the rule above.
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (int round = 0; round < 300; ++round) {
+    const size_t n = 3 + next() % 9;
+    std::vector<float> q(n);
+    for (float& v : q) v = float(next() % 4) * 0.25f + (next() % 3 == 0 ? 100.0f : 0.0f);
+    for (int share = 1; share < 100; share += 7) {
+      const int64_t target = std::clamp<int64_t>(Round(double(n) * share * 0.01), 1, int64_t(n));
+      std::vector<float> sorted = q;
+      std::sort(sorted.begin(), sorted.end(), std::greater<float>());
+      const float least = sorted[size_t(target - 1)];
+      std::vector<float> expected;
+      for (const float v : q)
+        if (v >= least) expected.push_back(v);
+      TShiftListFile list = WithQualities(q);
+      SelectBestImages(list, std::to_string(share));
+      ASSERT_EQ(list.Qualities, expected) << share << " of " << ::testing::PrintToString(q);
+    }
+  }
 }
 
 class AnsweringUi : public TEngineUi {

@@ -3,10 +3,14 @@
 // saturation marks; what they never change; one redraw per iteration; the
 // same bits on every path and thread count; their slots; and stars that scipy
 // blurred made narrower again.
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <random>
+#include <span>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -21,6 +25,7 @@
 #include "filters/sharpening/iterative_psf_sharpen.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
 #include "filters/sharpening/psf_sharpen_passes.h"
+#include "filters/sharpening/psf_source.h"
 #include "filters/sharpening/psf_steepening.h"
 #include "filters/sharpening/saturation_depth_mask.h"
 #include "scipy_oracle.h"
@@ -524,6 +529,104 @@ TEST_F(IterativeSharpen, StarsBlurredByScipyBecomeNarrower) {
         ASSERT_EQ(Out(i), In(i)) << i;
       }
     EXPECT_GT(background, size_t(100));
+  }
+}
+
+// The field of the PSF sharpening's oracle test, made by numpy and scipy: a
+// sky of 600 with stars of FWHM 2 px (peaks up to 40000, a bright isolated one
+// at (100.3, 80.6)) and a bright one-pixel frame, blurred with a Gaussian of
+// sigma 1.2 px, noise sigma 6. `what`: "field", "truth" (unblurred, noise-free)
+// or "rl" (scikit-image's Richardson-Lucy, 16 iterations, with the PSF cut from
+// the field around the bright star as the program cuts it).
+std::vector<float> StarField(const std::string& what) {
+  const std::string script =
+      "rng = np.random.default_rng(4)\n"
+      "H, W = a.shape\n"
+      "yy, xx = np.mgrid[0:H, 0:W]\n"
+      "s0 = 2 / 2.3548\n"
+      "stars = [(100.3, 80.6, 40000.0)]\n"
+      "for k in range(60):\n"
+      "    x, y = rng.uniform(8, W - 8), rng.uniform(8, H - 8)\n"
+      "    if np.hypot(x - 100, y - 80) >= 24: stars.append((x, y, rng.uniform(500, 30000)))\n"
+      "sharp = np.zeros((H, W))\n"
+      "for x, y, p in stars: sharp += p * np.exp(-((xx - x)**2 + (yy - y)**2) / (2 * s0 * s0))\n"
+      "for r in (5, H - 6): sharp[r, 5:W - 5] += 20000\n"
+      "for c in (5, W - 6): sharp[5:H - 5, c] += 20000\n"
+      "field = 600 + ndimage.gaussian_filter(sharp, 1.2, mode='nearest') + rng.normal(0, 6, (H, W))\n"
+      "out = {'field': field, 'truth': 600 + sharp}.get('" + what + "')\n"
+      "if out is None:\n"
+      "    from skimage.restoration import richardson_lucy\n"
+      "    psf = field[81 - 15:81 + 17, 100 - 15:100 + 17]\n"
+      "    border = np.concatenate([psf[0], psf[-1], psf[1:-1, 0], psf[1:-1, -1]])\n"
+      "    psf = np.clip(psf - np.median(border), 0, None)\n"
+      "    out = richardson_lucy(field, psf / psf.sum(), num_iter=16, clip=False)\n";
+  return test::ScipyPlane(std::vector<float>(200 * 160, 0.0f), 200, 160, script);
+}
+
+// "PSF schärfen" at its dialog defaults (Stärke 1, 16 iterations,
+// "Schwarzschwelle", linear) with the bright star as PSF, on the 16 x 16
+// selection around it and on the whole field, at the field's scale and at
+// 0.02 of it: the star narrows as Richardson-Lucy narrows it (3.5 -> about 2.1
+// px) and not below its unblurred width, its flux stays, nothing leaves the
+// range of the unblurred field, and the result scales with the data.
+TEST_F(IterativeSharpen, PsfSharpeningNarrowsStarsAsRichardsonLucyOnDataOfAnyScale) {
+  if (!test::HaveScipy() || std::system("/usr/bin/python3 -c 'import skimage' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "python3-scipy or python3-skimage missing";
+  constexpr int W = 200, H = 160, X = 100, Y = 81;
+  const std::vector<float> field = StarField("field"), truth = StarField("truth"), rl = StarField("rl");
+  ASSERT_EQ(field.size(), size_t(W * H));
+  ASSERT_EQ(rl.size(), field.size());
+  auto width = [](int slot) {
+    TStarCutout c;
+    PickStar(slot, X, Y, 1, c, TStarMode::Photometry, true, false);
+    return 0.5f * (c.FullWidthX + c.FullWidthY);
+  };
+  // The star's flux over the sky within 8 px.
+  auto flux = [](std::span<const float> v, float sky) {
+    double f = 0;
+    for (int y = Y - 8; y <= Y + 8; ++y)
+      for (int x = X - 8; x <= X + 8; ++x)
+        if ((x - X) * (x - X) + (y - Y) * (y - Y) <= 64) f += v[size_t(y * W + x)] - sky;
+    return f;
+  };
+  test::MakeImage(3, W, H, {rl});
+  const float rlWidth = width(3);
+  test::MakeImage(3, W, H, {truth});
+  const float trueWidth = width(3);
+  const float trueMax = *std::max_element(truth.begin(), truth.end());
+  const double trueFlux = flux(truth, 600);
+  EXPECT_NEAR(rlWidth, 2.1f, 0.3f);
+  EXPECT_NEAR(flux(rl, 600) / trueFlux, 1.0, 0.1);
+
+  for (const TWorkRect rect : {TWorkRect{X - 8, X + 7, Y - 8, Y + 7}, TWorkRect{0, W - 1, 0, H - 1}}) {
+    std::vector<float> first;
+    for (float scale : {1.0f, 0.02f}) {
+      std::vector<float> plane = field;
+      for (float& v : plane) v *= scale;
+      test::MakeImage(1, W, H, {plane});
+      UpdateMinMax(1);
+      PickStar(1, X, Y, 0, psf, TStarMode::Position, true, false);
+      SubtractPsfBorderMedian(psf);
+      PrepareSteepenedPsf(psf);
+      TFilterCall c = Call(9, FunktionParamValue(9, 1), FunktionParamValue(9, 2), 0, rect);
+      c.Radio[1] = FunktionDefTable[9].Radiogroup.Default;
+      RunPsf(c);
+      const TImageSlot& out = Store.Image[2];
+      const std::string at = "scale " + std::to_string(scale) + ", rect width " + std::to_string(rect.x2 - rect.x1 + 1);
+      EXPECT_NEAR(width(1), 3.5f, 0.2f) << at;
+      const float w = width(2);
+      EXPECT_LT(w, rlWidth + 0.3f) << at;
+      EXPECT_GT(w, 0.95f * trueWidth) << at;
+      EXPECT_NEAR(flux(out.Planes[1], 600 * scale) / (scale * trueFlux), 1.0, 0.15) << at;
+      const auto [lo, hi] = std::minmax_element(out.Planes[1].begin(), out.Planes[1].end());
+      EXPECT_LE(*hi, 1.15f * scale * trueMax) << at;
+      EXPECT_GE(*lo, Store.Image[1].MinValue) << at;
+      if (first.empty()) {
+        first.assign(out.Planes[1].begin(), out.Planes[1].end());
+        continue;
+      }
+      for (size_t i = 0; i < first.size(); ++i) ASSERT_NEAR(out.Planes[1][i], scale * first[i], 0.002f * scale * trueMax) << i << " " << at;
+    }
   }
 }
 

@@ -1,9 +1,12 @@
 // The two-times enlargement by network: a zero-weight network gives the
-// bilinear enlargement (checked against numpy) in both input layouts, results
+// bilinear enlargement (checked against numpy) in both input layouts, each
+// output lands on its own pixel of the block, results
 // are raised to the minimum, blank and flat sources, the same bits on any
 // number of threads and any vector path, refused files and the abort.
 #include "filters/network/upscale_x2_network.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 
@@ -67,6 +70,38 @@ TEST_F(UpscaleX2NetworkTest, ZeroNetworkIsTheBilinearEnlargement) {
     EXPECT_FLOAT_EQ(dst.At(1, 0, 0), src.At(1, 0, 0));
     EXPECT_NEAR(dst.At(1, 1, 0), 13.0 / 16 * src.At(1, 0, 0) + 3.0 / 16 * src.At(1, 1, 0), 2e-4);
     EXPECT_EQ(GetHeaderValue(2, "NAXIS1", false), std::to_string(2 * w));
+  }
+}
+
+// Zero weights and four distinct output biases b: output q moves pixel
+// (2x + (q & 1), 2y + (q >> 1)) of every interior block by (b_q - Σb / 4.5)
+// times half the source's range (the base term subtracts the outputs' sum
+// over 4.5), the same on every path.
+TEST_F(UpscaleX2NetworkTest, EachOutputLandsOnItsPixelOfTheBlock) {
+  const int w = 19, h = 15;
+  MakeSource(w, h);
+  const TImageSlot& src = Store.Image[1];
+  const float scale = (src.MaxValue - src.MinValue) / 2;
+  MakeZeroNetwork(13, 10);
+  ASSERT_TRUE(WriteTwoTimesNetworkFile(file_, Network));
+  ASSERT_TRUE(Enlarge(file_));
+  const std::vector<float> plain(Store.Image[2].Planes[1].begin(), Store.Image[2].Planes[1].end());
+  const std::array<float, 4> bo{0.06f, -0.02f, 0.01f, 0.04f};
+  const float mean = (bo[0] + bo[1] + bo[2] + bo[3]) / 4.5f;
+  MakeZeroNetwork(13, 10, bo);
+  ASSERT_TRUE(WriteTwoTimesNetworkFile(file_, Network));
+  for (const bool sse : {true, false}) {
+    SseEnabled = sse;
+    MakeResult(1, 2);
+    ASSERT_TRUE(Enlarge(file_));
+    const TImageSlot& dst = Store.Image[2];
+    for (int y = 3; y < h - 3; ++y)
+      for (int x = 3; x < w - 3; ++x)
+        for (int q = 0; q < 4; ++q) {
+          const size_t i = size_t(2 * y + (q >> 1)) * size_t(2 * w) + size_t(2 * x + (q & 1));
+          const float want = std::max(plain[i] + (bo[size_t(q)] - mean) * scale, src.MinValue);
+          ASSERT_NEAR(dst.Planes[1][i], want, 1e-3f) << x << "," << y << " output " << q << " sse " << sse;
+        }
   }
 }
 

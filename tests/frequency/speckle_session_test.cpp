@@ -84,6 +84,10 @@ TEST_F(SpeckleSession, ListSkipsUnreadableFilesAndNeedsTwoEntries) {
   session.UpdateSpeckleMemory(32, 24, 8, 0);
   EXPECT_EQ(session.Accumulate(in, Settings(0), hooks), 2);
   EXPECT_EQ(shown, 2);
+  // Each frame left out is named once.
+  ASSERT_EQ(ui_.Messages.size(), 2u);
+  EXPECT_NE(ui_.Messages[0].find("broken.fit"), std::string::npos) << ui_.Messages[0];
+  EXPECT_EQ(ui_.Messages[1], dir_.file("missing.fit") + "\r\n ist nicht vorhanden.");
   // "RGB" makes three layers of grey and colour frames alike; the others one.
   EXPECT_EQ(session.Acc.Layers, 3);
   for (int colour : {1, 2, 3, 4}) {

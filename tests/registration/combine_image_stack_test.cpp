@@ -78,7 +78,8 @@ TEST_F(CombineImageStackTest, RefusesTooFewFramesAndBadTargetsWithoutLoading) {
   SeriesFileList[0] = dir_.file("none.fit");
   Store.Reset();
   EXPECT_EQ(Run(3, TStackMethod::Median), -1);
-  EXPECT_TRUE(ui_.Messages.empty());
+  // The first frame that cannot be read is named.
+  EXPECT_EQ(ui_.Messages, std::vector<std::string>{dir_.file("none.fit") + "\r\n ist nicht vorhanden."});
 }
 
 TEST_F(CombineImageStackTest, ConstantFramesAreBroughtToTheMedianLevel) {
@@ -262,6 +263,7 @@ TEST_F(CombineImageStackTest, BadFramesSpeakOnceAndAreNotCounted) {
     // The missing file, the reader about the unreadable one, the odd-sized one.
     ASSERT_EQ(ui_.Messages.size(), 3u);
     EXPECT_EQ(ui_.Messages[0], missing + "\r\n ist nicht vorhanden.");
+    EXPECT_NE(ui_.Messages[1].find("junk.fit"), std::string::npos) << ui_.Messages[1];
     EXPECT_EQ(ui_.Messages[2], odd + "\r\n hat nicht die Größe oder die Farbebenen des ersten Bildes und wird ausgelassen.");
     EXPECT_TRUE(HasCard("HISTORY 3 Bilder " + std::string(StackMethodName(m))));
     for (float v : Result()) EXPECT_CLOSE(v, 10, 1e-4);

@@ -1,81 +1,17 @@
 // The engine run from the batch window with image windows: the target shown
 // with only its maximise icon, pause between steps, and a window closed while
 // a step works on its image.
-#include <QMainWindow>
-#include <QMdiArea>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QTest>
 #include <filesystem>
-#include <memory>
 
-#include "batch/run/batch_engine.h"
-#include "batch/run/batch_run_view.h"
-#include "batch_window_fixture.h"
-#include "shell/ui/main/main_window_link.h"
+#include "engine_window_fixture.h"
 #include "shell/ui/windows/image_window.h"
-#include "store/fits/fits_writer.h"
 #include "store/image_loader.h"
 #include "store/slot_holds.h"
 
 namespace astrelon::test {
 namespace {
-
-// Scripted answers, and a hook for every time the engine lets events run.
-class PumpUi : public TScriptedUi {
-public:
-  void ProcessMessages() override {
-    QApplication::processEvents();
-    if (OnPump) OnPump();
-  }
-  std::function<void()> OnPump;
-};
-
-class BatchEngineWindowTest : public BatchWindowTest {
-protected:
-  void SetUp() override {
-    BatchWindowTest::SetUp();
-    SetEngineUi(&pump);
-    saved_ = Settings;
-    Settings.FitsSaveFormat = -32;
-    Settings.FitsExtension = ".fit";
-    main_ = std::make_unique<QMainWindow>();
-    area_ = new QMdiArea;
-    main_->setCentralWidget(area_);
-    main_->resize(900, 700);
-    AttachMainWindow(main_.get(), area_);
-    main_->show();
-    QApplication::processEvents();
-  }
-  void TearDown() override {
-    if (form) form->Timer1->stop();
-    BatchRun.Running = 0;
-    area_->closeAllSubWindows();
-    QApplication::processEvents();
-    main_.reset();
-    QApplication::processEvents();
-    Settings = saved_;
-    BatchWindowTest::TearDown();
-  }
-  std::string Flat(const std::string& name, int w, int h, float v) {
-    const std::string path = dir.file(name);
-    MakeImage(49, w, h, {std::vector<float>(size_t(w) * h, v)}, path);
-    EXPECT_TRUE(SaveFits(49, -32, path, false, false));
-    FreeSlot(49);
-    return path;
-  }
-  // Waits until the run has ended (at most a few seconds).
-  void WaitForEnd() {
-    for (int i = 0; i < 400 && BatchRun.Running; ++i) QTest::qWait(10);
-  }
-
-  PumpUi pump;
-  std::unique_ptr<QMainWindow> main_;
-  QMdiArea* area_ = nullptr;
-
-private:
-  TSettingsVars saved_;
-};
 
 TEST_F(BatchEngineWindowTest, AnAddRunShowsItsTargetAndEndsWithOk) {
   for (int i = 1; i <= 3; ++i) Flat("a000" + std::to_string(i) + ".fit", 30, 20, float(i));

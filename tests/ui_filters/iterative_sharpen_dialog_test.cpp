@@ -8,14 +8,20 @@
 #include <vector>
 
 #include <QAction>
+#include <QImage>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QPixmap>
 
 #include "filter_dialog_fixture.h"
 #include "filters/sharpening/psf_source.h"
 #include "filters/sharpening/psf_steepening.h"
 #include "qt_test_app.h"
+#include "shell/stars/star_pick.h"
 #include "shell/ui/dialogs/list_chooser.h"
+#include "shell/ui/side_panel/side_panel.h"
+#include "shell/ui/side_panel/star_panel.h"
 #include "store/display/display_histogram.h"
 
 namespace astrelon::test {
@@ -104,8 +110,39 @@ TEST_F(IterativeSharpenDialog, MarkedStarServesAsPsfAndOkKeepsOnlyTheResult) {
   EXPECT_FALSE(form->isVisible());
   EXPECT_TRUE(Store.HasWindow[2]);
   EXPECT_EQ(FindFreeSlot(), 3);
-  EXPECT_EQ(History(2), "Iteratives PSF-schaerfen, Staerke 1.00, Iterationen 16, Schwarzschwelle");
+  EXPECT_EQ(History(2), "Iteratives PSF-schaerfen, Staerke 1.00, Iterationen 16, Schwarzschwelle, Funktion Linear");
   EXPECT_EQ(modes.back(), 1);  // the side panel leaves the PSF view
+}
+
+// The dialog shows the form it computes with (the table's default "Linear"),
+// and the side panel's PSF view shows the picked star until the dialog closes.
+TEST_F(IterativeSharpenDialog, FunctionGroupAndPsfViewShowWhatIsUsed) {
+  TSidePanel panel;
+  MainLink().Panel = &panel;
+  panel.show();
+  MainLink().SetInfoPanelMode = SetInfoPanelMode;
+  SetInfoPanelMode(1);
+  MarkStar(OpenStar());
+  StartPsf();
+  ASSERT_TRUE(form->isVisible());
+  EXPECT_EQ(form->RadioGroup1->ItemIndex(), 0);
+  EXPECT_EQ(form->RadioGroup1->Item(0), "Linear");
+  EXPECT_FALSE(panel.Image2->isHidden());
+  const QImage picture = panel.Image2->pixmap().toImage();
+  ASSERT_FALSE(picture.isNull());
+  // The star's centre is the brightest point of the picture, its corner the sky.
+  const int c = picture.width() / 2;
+  EXPECT_EQ(qGray(picture.pixel(c, c)), 255);
+  EXPECT_LT(qGray(picture.pixel(0, 0)), 16);
+  form->RadioGroup1->SetItemIndex(1);
+  form->Button2->click();
+  QApplication::processEvents();
+  EXPECT_EQ(LockedStar.Analysed, 0);
+  // A choice stays for the next show.
+  area_->setActiveSubWindow(ImageWindow(1));
+  StartPsf();
+  EXPECT_EQ(form->RadioGroup1->ItemIndex(), 1);
+  MainLink().Panel = nullptr;
 }
 
 TEST_F(IterativeSharpenDialog, AbbruchAfterAComputationFreesEverySlot) {

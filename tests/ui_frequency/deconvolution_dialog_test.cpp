@@ -1,6 +1,6 @@
 // The deconvolution dialog on image windows: its start from the menu, the
-// designer's fields, "&Berechnen", "Stärke", "Ok" and "Abbrechen", PSF images
-// from the list, the view's brushes, and closing while it computes.
+// designer's fields, "&Berechnen", "Stärke", "&Ok" and "&Abbrechen", PSF images
+// from the list (the only one chosen, a message when none is), the view's brushes, and closing while it computes.
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -98,7 +98,7 @@ TEST_F(DeconvolutionDialogTest, MenuItemWaitsForTheFormWhoseFieldsFollowTheirSli
   EXPECT_TRUE(MenuCommandAvailable("FFTpsfschaerfen1"));
   TForm22* d = Start();
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->windowTitle(), " Deconvolution");
+  EXPECT_EQ(d->windowTitle(), "Deconvolution");
   EXPECT_EQ(d->Source(), 1);
   EXPECT_EQ(d->Destination(), 2);
   EXPECT_TRUE(Store.HasWindow[2]);
@@ -180,10 +180,12 @@ TEST_F(DeconvolutionDialogTest, AbbrechenClosesTheDestinationAndNoPsfComputesNot
   d->Button3->click();
   EXPECT_EQ(Plane(2), Plane(1));
   EXPECT_EQ(d->DifferenceSlot(), -1);
-  // The image source without a chosen image: nothing either.
+  // The image source with no image to choose: nothing, and a message that says so.
   d->SpeedButton6->click();
   d->Button3->click();
   EXPECT_EQ(d->DifferenceSlot(), -1);
+  ASSERT_EQ(ui_.Messages.size(), 1u);
+  EXPECT_NE(ui_.Messages[0].find("kein anderes Bild"), std::string::npos) << ui_.Messages[0];
   d->Button1->click();
   EXPECT_FALSE(d->isVisible());
   EXPECT_FALSE(SlotInUse(2));
@@ -205,6 +207,13 @@ TEST_F(DeconvolutionDialogTest, ImageListKeepsSlotsAndTakesThePsfFromTheChosenIm
   EXPECT_EQ(d->FindPsfImageSlot(1), 4);
   EXPECT_EQ(d->FindPsfImageSlot(2), -1);
   EXPECT_FALSE(d->Button4->isEnabled());
+  // Two images and none chosen: "&Berechnen" says what to choose and computes nothing.
+  d->SpeedButton6->click();
+  d->Button3->click();
+  EXPECT_EQ(d->DifferenceSlot(), -1);
+  ASSERT_EQ(ui_.Messages.size(), 1u);
+  EXPECT_NE(ui_.Messages[0].find("PSF-Bild ^"), std::string::npos) << ui_.Messages[0];
+  d->SpeedButton7->click();
   d->ComboBox2->setCurrentIndex(1);
   emit d->ComboBox2->activated(1);
   EXPECT_TRUE(d->Button4->isEnabled());
@@ -227,6 +236,28 @@ TEST_F(DeconvolutionDialogTest, ImageListKeepsSlotsAndTakesThePsfFromTheChosenIm
   d->ComboBox2->hidePopup();
   ASSERT_EQ(d->ComboBox2->count(), 2);
   EXPECT_EQ(d->FindPsfImageSlot(1), 6);
+}
+
+// One image beside the source: the list shows it chosen, and "&Berechnen" takes it.
+TEST_F(DeconvolutionDialogTest, TheOnlyImageIsTheChosenPsf) {
+  OpenImage(3, 9, 9, "/data/psf.fit");
+  for (int y = 0; y < 9; ++y)
+    for (int x = 0; x < 9; ++x) Store.Image[3].At(1, x, y) = x == 4 && y == 4 ? 200.0f : 0.0f;
+  UpdateMinMax(3);
+  TForm22* d = Start();
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(d->ComboBox2->count(), 1);
+  EXPECT_EQ(d->ComboBox2->currentIndex(), 0);
+  EXPECT_TRUE(d->Button4->isEnabled());
+  // Nothing chosen any more (as after a list that had several): the only entry is taken.
+  d->ComboBox2->setCurrentIndex(-1);
+  d->SpeedButton6->click();
+  d->TrackBar5->setValue(45);
+  d->Button3->click();
+  EXPECT_EQ(d->ComboBox2->currentIndex(), 0);
+  EXPECT_GE(d->DifferenceSlot(), 1);
+  EXPECT_TRUE(ui_.Messages.empty());
+  for (size_t i = 0; i < Plane(2).size(); ++i) ASSERT_NEAR(Plane(2)[i], Plane(1)[i], 1e-2);
 }
 
 TEST_F(DeconvolutionDialogTest, PsfImageBrushesZoomAndTheNegativeClamp) {

@@ -1,6 +1,6 @@
 // The speckle window: its menu item, the fields kept in the packed text, the
-// inputs (series, video, list, drops), the region drawn on the preview, bad
-// fields, and a run over a list.
+// inputs (series, video, list, drops), the region drawn on the preview, the
+// width that follows the splitter, bad fields, and a run over a list.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,6 +10,9 @@
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QSplitter>
+#include <QTest>
 #include <QToolButton>
 #include <cstdlib>
 #include <fstream>
@@ -187,6 +190,39 @@ TEST_F(SpeckleDialog, NumberedFileSetsSeriesModeAndTheRegionIsDragged) {
   EXPECT_EQ(Edges(f), (std::vector<QString>{"40", "30", "63", "47"}));
 }
 
+// The window is as wide as the panel beside the whole preview: a moved splitter
+// takes the window's edge with it, a resized window keeps that width, and the
+// file field stays as wide as the panel less the open button and 12 pixels.
+TEST_F(SpeckleDialog, WidthFollowsTheSplitterAndThePreview) {
+  TForm32* f = Show();
+  f->OpenFiles({QString::fromStdString(Frame("Bild0001.fit", 240, 200))});
+  QApplication::processEvents();
+  const auto previewWhole = [f] {
+    const int shown = f->PreviewBox->viewport()->width();
+    return shown >= 240 && shown <= 250;
+  };
+  const int start = f->width();
+  EXPECT_TRUE(previewWhole()) << f->PreviewBox->viewport()->width();
+  QSplitterHandle* handle = f->Splitter1->handle(1);
+  for (const int step : {40, -25}) {
+    const QPoint grip = handle->rect().center();
+    QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(handle, grip + QPoint(step, 0));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(step, 0));
+    QApplication::processEvents();
+  }
+  EXPECT_EQ(f->width(), start + 15);
+  EXPECT_TRUE(previewWhole()) << f->PreviewBox->viewport()->width();
+  EXPECT_EQ(f->Edit4->width(), f->Panel1->width() - f->OpenBtn->width() - 12);
+  for (const int change : {100, -60}) {
+    f->resize(start + 15 + change, f->height() + 20);
+    QApplication::processEvents();
+    QApplication::processEvents();
+    EXPECT_EQ(f->width(), start + 15) << change;
+    EXPECT_TRUE(previewWhole()) << f->PreviewBox->viewport()->width();
+  }
+}
+
 TEST_F(SpeckleDialog, VideoSetsAviModeAndNavigatesItsFrames) {
   if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
   const std::string video = dir_.file("v.avi");
@@ -284,7 +320,7 @@ TEST_F(SpeckleDialog, RunOverAListAndHidingFreesTheAccumulators) {
   EXPECT_TRUE(f->Session.DataPresent);
   EXPECT_TRUE(f->Session.KT);
   EXPECT_EQ(f->Session.Acc.Layers, 1);
-  EXPECT_EQ(f->Button5->text(), "Bilder registrieren");
+  EXPECT_EQ(f->Button5->text(), "&Bilder registrieren");
   EXPECT_TRUE(f->Button4->isEnabled());
   EXPECT_TRUE(f->Button2->isEnabled());
   EXPECT_EQ(f->Session.Acc.Sums[1].SumCos[1], 3.0);

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <cmath>
 
 #include "../ui_windows/window_fixture.h"
 #include "qt_test_app.h"
@@ -137,6 +138,30 @@ TEST_F(ManualCombinationTest, PreviewAddsTheWeightedSecondImage) {
   EXPECT_EQ(qRed(img.pixel(18, 3)), 0);  // outside the first image
   s.Mode = 1;
   EXPECT_EQ(qRed(RenderCombinePreview(1, 2, s, 0, 0, 20, 12).pixel(0, 0)), 1);  // limited to 1
+}
+
+// Shifts and weights beyond the float range, in every mode: the result holds
+// no NaN or infinity (a shift beyond the images leaves nothing of the shifted
+// one), and the preview and the arrows cope.
+TEST_F(ManualCombinationTest, HugeShiftsAndWeightsGiveFiniteResults) {
+  TForm27* f = Dialog();
+  ASSERT_NE(f, nullptr);
+  for (int mode : {0, 1, 2})
+    for (const auto& [shift, sub] : {std::pair{"1e39", "0.5"}, {"-3e38", "0"}, {"1e300", "0"}, {"-3000000000", "0"}}) {
+      SCOPED_TRACE(std::to_string(mode) + " " + shift);
+      f->RadioGroup1[size_t(mode)]->setChecked(true);
+      f->Edit1->setText(shift);
+      f->Edit2->setText(shift);
+      f->Edit4->setText(sub);
+      f->Edit5->setText("1e39");
+      f->Draw();
+      const int r = f->Button1Click();
+      ASSERT_GT(r, 0);
+      for (float v : Values(r)) ASSERT_TRUE(std::isfinite(v));
+      CloseImageSlot(r);
+      f->UpDownClick(1, true);
+      f->UpDownClick(2, false);
+    }
 }
 
 }  // namespace

@@ -25,6 +25,16 @@ TEST(WindowPlacement, BesideTheAnchorWhereThereIsRoom) {
   EXPECT_EQ(NewWindowPlace({40, 300}, {300, 200}, {800, 600}), QPoint(40, 300));
   EXPECT_EQ(NewWindowPlace({40, 560}, {300, 200}, {800, 600}), QPoint(40, 400));
   EXPECT_EQ(NewWindowPlace({700, 560}, {900, 700}, {800, 600}), QPoint(0, 0));
+  // A first-run tool window: beside the main window where the desk has room, else in the
+  // image area's bottom-right corner; out of an image window's way, narrower when need be.
+  EXPECT_EQ(FirstRunToolPlace({100, 50, 500, 600}, {110, 120, 480, 500}, {250, 80}, desk), QPoint(600, 120));
+  EXPECT_EQ(FirstRunToolPlace({0, 0, 1000, 700}, {10, 70, 980, 600}, {250, 80}, desk), QPoint(740, 590));
+  const QRect area(10, 70, 980, 600);
+  EXPECT_EQ(FreeCornerPlace(area, {}, {250, 80}, {200, 60}), QRect(740, 590, 250, 80));
+  EXPECT_EQ(FreeCornerPlace(area, {10, 70, 760, 300}, {250, 80}, {200, 60}), QRect(740, 590, 250, 80));
+  EXPECT_EQ(FreeCornerPlace(area, {10, 70, 760, 560}, {250, 80}, {200, 60}), QRect(770, 590, 220, 80));
+  EXPECT_EQ(FreeCornerPlace(area, {10, 70, 850, 530}, {250, 80}, {200, 60}), QRect(740, 600, 250, 70));
+  EXPECT_EQ(FreeCornerPlace(area, {10, 70, 850, 560}, {250, 80}, {200, 60}), std::nullopt);
 }
 
 using PlacementWindowTest = test::WindowTest;

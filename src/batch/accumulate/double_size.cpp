@@ -7,11 +7,14 @@
 #include "batch/accumulate/footprint_sample.h"
 #include "batch/accumulate/frame_alignment.h"
 #include "batch/accumulate/weighted_target.h"
+#include "common/engine_ui.h"
 #include "core/settings.h"
+#include "platform/memory_probe.h"
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
+#include "store/load_messages.h"
 
 namespace astrelon {
 
@@ -28,11 +31,20 @@ bool PrepareDoubleSizeTarget(int frameSlot) {
   t = TWeightedTarget();
   if (!SlotInUse(frameSlot)) return false;
   const int slot = FindFreeSlot();
-  if (slot < 1) return false;
+  if (slot < 1) {
+    EngineUi().ShowMessage(TooManyImagesText());
+    return false;
+  }
   const TImageSlot& frame = Store.Image[size_t(frameSlot)];
   const int planes = std::clamp(frame.PlaneCount, 1, 3);
-  const int32_t w = 2 * frame.Width - 1, h = 2 * frame.Height - 1;
   if (frame.Width < 1 || frame.Height < 1) return false;
+  const int64_t w = 2 * int64_t(frame.Width) - 1, h = 2 * int64_t(frame.Height) - 1;
+  // A sum and a weight plane per colour plane, and the frame's copy (a
+  // quarter of the size per plane) while the sums are made.
+  if (!NewPlanesFit(w, h, 2 * planes + 1)) {
+    EngineUi().ShowMessage(NotEnoughMemoryText);
+    return false;
+  }
   try {
     CopyImageSlot(frameSlot, slot);
     TImageSlot& im = Store.Image[size_t(slot)];
@@ -56,16 +68,17 @@ bool PrepareDoubleSizeTarget(int frameSlot) {
       });
     }
     for (int p = 1; p <= planes; ++p) im.Planes[size_t(p)].swap(sums[size_t(p)]);
-    im.Width = w;
-    im.Height = h;
+    im.Width = int32_t(w);
+    im.Height = int32_t(h);
     SetNaxisCards(slot);
   } catch (const std::bad_alloc&) {
     t.Abandon(slot);
+    EngineUi().ShowMessage(NotEnoughMemoryText);
     return false;
   }
   t.Slot = slot;
-  t.Width = w;
-  t.Height = h;
+  t.Width = int32_t(w);
+  t.Height = int32_t(h);
   return true;
 }
 

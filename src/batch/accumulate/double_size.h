@@ -7,11 +7,15 @@ namespace astrelon {
 
 struct TFrameAlignment;
 
+// "Nicht genug Speicher": what a preparation that the free memory cannot hold says.
+inline constexpr const char* NotEnoughMemoryText = "Nicht genug Speicher";
+
 // Makes the accumulation from the first frame (taken from its slot): a new
 // slot whose pixel (i, j) holds the footprint sample at (i / 2, j / 2) and the
 // sample's weight; the frame's 30 % level per plane. An accumulation left
-// from before is closed first. False (nothing left behind) when no slot is
-// free or memory runs out.
+// from before is closed first. The free memory is asked first. False (nothing
+// left behind) when no slot is free ("Es sind zu viele Bilder geöffnet") or
+// the memory does not hold it ("Nicht genug Speicher").
 bool PrepareDoubleSizeTarget(int frameSlot);
 
 // Adds a frame: every target pixel whose frame position (the alignment at

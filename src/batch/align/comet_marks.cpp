@@ -45,6 +45,9 @@ bool MarkComet(int slot, bool first) {
     s.CometSeriesB = s.SeriesNumber;
     s.CometTimeB = s.CurrentTime;
   }
+  // The star marks make way: the comet's box or mark is the window's first,
+  // and "Ok, weiter" waits for it.
+  ViewHideMarks(slot);
   // The prompt comes back until the comet's mark can be measured (like a
   // star in its selection; a direct mark as placed).
   for (;;) {

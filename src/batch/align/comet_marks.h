@@ -11,8 +11,8 @@ namespace astrelon {
 void RestoreCometReference(int target, int work);
 
 // After the stars of the image were aligned: stores its star points, series
-// number and time, then asks for the comet in `slot` and stores its
-// position. False when the run ends or the image is skipped at the prompt.
+// number and time, hides the window's star marks, then asks for the comet in
+// `slot` and stores its position (its mark 1). False when the run ends or the image is skipped at the prompt.
 bool MarkComet(int slot, bool first);
 
 }  // namespace astrelon

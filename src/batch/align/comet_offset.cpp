@@ -29,12 +29,25 @@ void UpdateCometOffset() {
   in.TargetTimeStart = s.TargetTimeStart;
   in.SeriesNumber = s.SeriesNumber;
   in.TargetSeriesNumber = s.TargetSeriesNumber;
-  in.PerFrameX = s.CometPerFrameX;
-  in.PerFrameY = s.CometPerFrameY;
+  in.PerFrameX = s.CometRunX;
+  in.PerFrameY = s.CometRunY;
   in.FirstImage = s.FirstImage;
   CometOffset(in, s.CometShiftX, s.CometShiftY);
+  // The two images of the computation are aligned on their stars alone.
+  if (s.CometCompute) s.CometShiftX = s.CometShiftY = 0;
 }
 
 bool HasCometOffset() { return std::fabs(BatchRun.CometShiftX) > 1e-9f || std::fabs(BatchRun.CometShiftY) > 1e-9f; }
+
+bool CometRun() {
+  const TBatchRunState& s = BatchRun;
+  return !s.CometCompute && (std::fabs(s.CometRunX) > 1e-9 || std::fabs(s.CometRunY) > 1e-9);
+}
+
+TFloatPoint ReferencePointOffset() {
+  const TBatchRunState& s = BatchRun;
+  if (s.UseShiftList && s.InShiftList) return {0, 0};
+  return {s.CometShiftX, s.CometShiftY};
+}
 
 }  // namespace astrelon

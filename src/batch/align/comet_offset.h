@@ -4,6 +4,8 @@
 // of series numbers, else one more step per image.
 #include <cstdint>
 
+#include "kernels/alignment/float_point.h"
+
 namespace astrelon {
 
 struct TCometOffsetInput {
@@ -16,9 +18,16 @@ struct TCometOffsetInput {
 
 // The new offset from the input and the offset left by the previous image.
 void CometOffset(const TCometOffsetInput& in, float& shiftX, float& shiftY);
-// Sets BatchRun's CometShiftX, CometShiftY for the current image.
+// Sets BatchRun's CometShiftX, CometShiftY for the current image from the
+// run's comet motion; none while the comet motion is being computed.
 void UpdateCometOffset();
 // Whether the current image has a comet offset (either part beyond 1e-9).
 bool HasCometOffset();
+// Whether the run applies a comet motion, so that its target is a comet stack.
+bool CometRun();
+// The offset by which the target's points A of the current image are moved:
+// the comet offset, or none for a file of a loaded shift list, whose points
+// were recorded with the offset they were combined with.
+TFloatPoint ReferencePointOffset();
 
 }  // namespace astrelon

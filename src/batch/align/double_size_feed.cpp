@@ -5,6 +5,7 @@
 #include "batch/accumulate/double_size.h"
 #include "batch/accumulate/frame_alignment.h"
 #include "batch/align/alignment_state.h"
+#include "batch/align/comet_offset.h"
 #include "batch/run/batch_run_state.h"
 #include "batch/steps/batch_step_list.h"
 #include "registration/combination/batch_combination_inputs.h"
@@ -18,17 +19,16 @@ bool DoubleSizeWanted() {
   return list.Ops[size_t(last)] == 10 && !list.Records[size_t(last)].OptionCaption.empty();
 }
 
-void FeedDoubleSizeTarget(bool firstImage) {
+bool FeedDoubleSizeTarget(bool firstImage) {
   TBatchRunState& s = BatchRun;
-  if (firstImage) {
-    PrepareDoubleSizeTarget(s.WorkSlot);
-    return;
-  }
+  if (firstImage) return PrepareDoubleSizeTarget(s.WorkSlot);
   if (s.MarkCount < 1) ResetPointsWithoutMarks();
-  MoveReferencePoints(s.CometShiftX, s.CometShiftY);
+  const TFloatPoint offset = ReferencePointOffset();
+  MoveReferencePoints(offset.X, offset.Y);
   // The frame counts with the weight its star matching gave it.
   AddToDoubleSizeTarget(s.WorkSlot, FrameAlignment(BatchPoints, std::max<int32_t>(1, s.MarkCount)), BatchFrameWeight);
-  MoveReferencePoints(-s.CometShiftX, -s.CometShiftY);
+  MoveReferencePoints(-offset.X, -offset.Y);
+  return true;
 }
 
 }  // namespace astrelon

@@ -8,6 +8,7 @@ namespace astrelon {
 // The last step is operation 10 in Add mode with the option on.
 bool DoubleSizeWanted();
 // The first image starts the accumulation, later images are added to it.
-void FeedDoubleSizeTarget(bool firstImage);
+// False when the accumulation could not be started (the reason was shown).
+bool FeedDoubleSizeTarget(bool firstImage);
 
 }  // namespace astrelon

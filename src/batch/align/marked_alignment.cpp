@@ -10,6 +10,7 @@
 #include "batch/align/alignment_state.h"
 #include "batch/align/comet_marks.h"
 #include "batch/align/comet_offset.h"
+#include "batch/align/comet_reference.h"
 #include "batch/align/multipoint_alignment.h"
 #include "batch/align/prompt_texts.h"
 #include "batch/align/reference_resample.h"
@@ -111,11 +112,13 @@ void PlaceWorkMarks(int target, int work, int marks) {
     if (!DirectMark(target, n)) w->CentreSelection(n, b[n - 1].X, b[n - 1].Y);
 }
 
-// Measures the marked points of the work image against the target's; the
-// quality starts from 99. Points that cannot be measured keep their values;
-// false when fewer pairs than marks were found.
+// Measures the marked points of the work image against the target's (the
+// first image's, when the target is a comet stack); the quality starts from
+// 99. Points that cannot be measured keep their values; false when fewer
+// pairs than marks were found.
 bool Measure(int target, int work, int marks) {
   MatchQuality = 99;
+  const TCometReferenceView reference(work != target ? target : -1);
   if (Multipoint(marks)) {
     BatchFrameWeight = 1;
     CurrentPairs =
@@ -260,7 +263,7 @@ void RecordShiftListEntry() {
                         TStarPair{p.A1x, p.A1y, p.A2x, p.A2y, p.B1x, p.B1y, p.B2x, p.B2y});
   if (Multipoint(s.MarkCount)) {
     BatchMarkPairs.resize(std::max(BatchMarkPairs.size(), at));
-    BatchMarkPairs.insert(BatchMarkPairs.begin() + std::ptrdiff_t(at), CurrentPairs);
+    BatchMarkPairs.insert(BatchMarkPairs.begin() + std::ptrdiff_t(at), FitPairs);
   }
   BatchQualities.resize(std::max(BatchQualities.size(), at));
   BatchQualities.insert(BatchQualities.begin() + std::ptrdiff_t(at), float(MatchQuality));
@@ -380,6 +383,7 @@ void RunMarkedAlignment(const TStepRun& run) {
     return;
   }
   MatchQuality = 99;
+  if (s.FirstImage) ReleaseCometReference();
   if (s.FirstImage && Multipoint(marks)) ResetStarMatching();
   // A frame counts fully unless its matching finds otherwise.
   BatchFrameWeight = 1;
@@ -438,11 +442,13 @@ void RunMarkedAlignment(const TStepRun& run) {
 
   // The first image of the run is the target itself, listed or not.
   const bool reference = s.FirstImage || work == target;
-  MoveReferencePoints(s.CometShiftX, s.CometShiftY);
+  // Each image goes where its stars put it, moved by the comet offset.
+  const TFloatPoint offset = ReferencePointOffset();
+  MoveReferencePoints(offset.X, offset.Y);
   FitPairs = CurrentPairs;
   for (TMarkPair& p : FitPairs) {
-    p.Xa += float(s.CometShiftX);
-    p.Ya += float(s.CometShiftY);
+    p.Xa += offset.X;
+    p.Ya += offset.Y;
   }
   if (Multipoint(s.MarkCount)) FitTargetToFrame(FitPairs, target, reference ? target : work);
   if (run.Op == 10) {
@@ -452,10 +458,14 @@ void RunMarkedAlignment(const TStepRun& run) {
   } else if (listed && s.ReferenceDropped) {
     if (PlaceOnListedReference(work, listed)) Refresh(work);
   }
+  // The list holds the points as combined, the comet offset included, so
+  // that a run from it places every image alike.
   if (!listed && !s.EndOfRun) RecordShiftListEntry();
   // The accepted match is where the next image's matching starts.
   if (Multipoint(s.MarkCount) && !listed && !reference && !s.EndOfRun && !s.CometCompute) AcceptMatchedFrame();
-  MoveReferencePoints(-s.CometShiftX, -s.CometShiftY);
+  MoveReferencePoints(-offset.X, -offset.Y);
+  // The stars of a comet stack's later images are measured on its first.
+  if (reference && run.Op == 10 && s.CombineMode < 3 && CometRun() && !s.EndOfRun) KeepCometReference(target);
   s.FirstImage = false;
 }
 

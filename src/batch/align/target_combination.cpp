@@ -88,10 +88,11 @@ void CombineWithoutMarks() {
     const TStarPair& pair = BatchStarPairs[size_t(s.ShiftListIndex)];
     points = TAlignPoints{pair[0], pair[1], pair[2], pair[3], pair[4], pair[5], pair[6], pair[7], 0};
   }
-  points.A1x += s.CometShiftX;
-  points.A1y += s.CometShiftY;
-  points.A2x += s.CometShiftX;
-  points.A2y += s.CometShiftY;
+  const TFloatPoint offset = ReferencePointOffset();
+  points.A1x += offset.X;
+  points.A1y += offset.Y;
+  points.A2x += offset.X;
+  points.A2y += offset.Y;
   CombineShiftedImage(target, work, target, count, {points.A1x, points.A1y}, {points.A2x, points.A2y},
                       {points.B1x, points.B1y}, {points.B2x, points.B2y}, op);
   UpdateMinMax(target);

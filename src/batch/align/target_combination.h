@@ -15,8 +15,9 @@ namespace astrelon {
 void CombinePixelwise(int target, int work, int32_t mode);
 
 // The combination of the current image into the target without marks, with
-// the comet offset and, for a file of the loaded shift list, its listed
-// points; the CCD temperature enters the run's mean.
+// the comet offset or, for a file of the loaded shift list, its listed points
+// (which hold the offset they were combined with); the CCD temperature enters
+// the run's mean.
 void CombineWithoutMarks();
 
 }  // namespace astrelon

@@ -25,7 +25,7 @@ int32_t StepInt(const std::string& text) {
 }
 
 double StepFloat(const std::string& text) {
-  const auto v = TryStrToFloatDot(text);
+  const auto v = TryStrToFloat32Dot(text);
   if (!v) NotANumber(text);
   return *v;
 }

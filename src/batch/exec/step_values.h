@@ -20,7 +20,8 @@ public:
 // The text as a whole number (blanks around it allowed); TBatchStepError
 // "'text' ist keine gültige Zahl" otherwise, or for one beyond 32 bits.
 int32_t StepInt(const std::string& text);
-// The text as a number with "." (or ",") as decimal separator; TBatchStepError otherwise.
+// The text as a number with "." (or ",") as decimal separator that a float
+// holds (the steps compute in floats); TBatchStepError otherwise.
 double StepFloat(const std::string& text);
 
 // The operation's name as the user sees it.

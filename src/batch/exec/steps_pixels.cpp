@@ -3,6 +3,7 @@
 
 #include "batch/exec/step_run.h"
 #include "batch/exec/step_values.h"
+#include "common/float_range.h"
 #include "core/settings.h"
 #include "pixelops/pixels/invert_image.h"
 #include "kernels/regions/value_arithmetic.h"
@@ -34,8 +35,9 @@ void SubtractBackgroundLevel(int work, double percent) {
 }
 
 // "Farbsättigung": each pixel whose luminance L is above -10000 moves its
-// planes away from L by the factor k: c := (c - L) k + L.
-void ScaleSaturation(int work, double k) {
+// planes away from L by the factor k (held within +-FactorLimit): c := (c - L) k + L.
+void ScaleSaturation(int work, double factor) {
+  const double k = LimitFactor(factor);
   TImageSlot& im = Store.Image[size_t(work)];
   if (im.PlaneCount < 3) return;
   float* r = im.Planes[1].data();

@@ -16,34 +16,50 @@ int32_t CountAbove(std::span<const float> qualities, double t) {
   return n;
 }
 
-// t + k step for the smallest k >= 0 at which `keepGoing` is false: what
-// stepping by `step` while keepGoing holds ends with, found by doubling and
-// halving k instead of taking every step (keepGoing stays false once it is).
+// The smallest k >= 0 at which `keepGoing(t + k step)` is false: where
+// stepping by `step` while keepGoing holds ends, found by doubling and halving
+// k instead of taking every step (keepGoing stays false once it is).
 template <typename P>
-double StepWhile(double t, double step, P keepGoing) {
-  if (!keepGoing(t)) return t;
+int64_t StepsWhile(double t, double step, P keepGoing) {
+  const auto at = [&](int64_t k) { return keepGoing(t + double(k) * step); };
+  if (!at(0)) return 0;
   int64_t lo = 0, hi = 1;
-  while (keepGoing(t + double(hi) * step)) {
+  while (at(hi)) {
     lo = hi;
-    if (hi > (int64_t(1) << 50)) return t + double(hi) * step;
+    if (hi > (int64_t(1) << 50)) return hi;
     hi *= 2;
   }
   while (hi - lo > 1) {
     const int64_t mid = lo + (hi - lo) / 2;
-    (keepGoing(t + double(mid) * step) ? lo : hi) = mid;
+    (at(mid) ? lo : hi) = mid;
   }
-  return t + double(hi) * step;
+  return hi;
+}
+
+template <typename P>
+double StepWhile(double t, double step, P keepGoing) {
+  return t + double(StepsWhile(t, step, keepGoing)) * step;
 }
 
 }  // namespace
 
+std::string NoneSelectedText(int32_t count) {
+  return "Nach der Qualität konnten keine Bilder ausgewählt werden, es werden alle " + std::to_string(count) +
+         " Bilder der Liste verwendet.";
+}
+
 double ShiftListThreshold(std::span<const float> q, int32_t target) {
   double t = StepWhile(0.5, 0.1, [&](double x) { return CountAbove(q, x) >= target; });
   t = StepWhile(t, -0.001, [&](double x) { return CountAbove(q, x) < target; });
-  return StepWhile(t, 0.00001, [&](double x) { return CountAbove(q, x) > target; });
+  // The last raise never passes images tied at the threshold: a step that
+  // leaves fewer than `target` above it is taken back.
+  constexpr double Fine = 0.00001;
+  const int64_t k = StepsWhile(t, Fine, [&](double x) { return CountAbove(q, x) > target; });
+  return t + double(k > 0 && CountAbove(q, t + double(k) * Fine) < target ? k - 1 : k) * Fine;
 }
 
-bool SelectBestImages(TShiftListFile& list, std::string_view answer) {
+bool SelectBestImages(TShiftListFile& list, std::string_view answer, bool* noneSelected) {
+  if (noneSelected) *noneSelected = false;
   const int32_t n = list.Count();
   const auto p = TryStrToFloatDot(answer);
   if (n < 1 || list.Qualities.size() != size_t(n) || !p || !(*p > 0) || !(*p < 100)) return false;
@@ -57,6 +73,11 @@ bool SelectBestImages(TShiftListFile& list, std::string_view answer) {
     kept.Qualities.push_back(list.Qualities[size_t(i)]);
     if (size_t(i) < list.StarPairs.size()) kept.StarPairs.push_back(list.StarPairs[size_t(i)]);
     if (size_t(i) < list.MarkPairs.size()) kept.MarkPairs.push_back(list.MarkPairs[size_t(i)]);
+  }
+  // Qualities no threshold lies below (not numbers) select nothing: the list stays whole.
+  if (kept.Names.empty()) {
+    if (noneSelected) *noneSelected = true;
+    return false;
   }
   const bool referenceDropped = !(double(list.Qualities[0]) > t);
   list = std::move(kept);
@@ -74,7 +95,9 @@ TShiftListLoad LoadShiftList(const std::string& path) {
   if (list.Count() > 2) {
     const std::string answer =
         EngineUi().InputBox("Wieviele Bilder", "...sollen verwendet werden? (Prozentangabe!)", "100");
-    result.ReferenceDropped = SelectBestImages(list, answer);
+    bool noneSelected = false;
+    result.ReferenceDropped = SelectBestImages(list, answer, &noneSelected);
+    if (noneSelected) EngineUi().ShowMessage(NoneSelectedText(list.Count()));
   }
   InstallRunShiftList(list);
   result.Loaded = true;

@@ -14,14 +14,19 @@ namespace astrelon {
 
 // The threshold for keeping `target` (1 .. count) of the qualities: from 0.5
 // raised by 0.1 while at least `target` qualities lie above it, lowered by
-// 0.001 while fewer do, raised by 0.00001 while more do.
+// 0.001 while fewer do, raised by 0.00001 while more do and the raise leaves
+// at least `target` above it (images tied at the threshold stay above it).
 double ShiftListThreshold(std::span<const float> qualities, int32_t target);
 
 // Keeps the images whose quality lies above the threshold for the percentage
 // `answer` (a number above 0 and below 100, "," or "." as decimal separator;
-// anything else keeps every image; at least one image is kept). True when the
-// first image (the list's reference) was dropped.
-bool SelectBestImages(TShiftListFile& list, std::string_view answer);
+// anything else keeps every image): at least the share, with every image tied
+// with the last one kept. When nothing could be selected the list stays whole
+// and `noneSelected` is set. True when the first image (the list's reference)
+// was dropped.
+bool SelectBestImages(TShiftListFile& list, std::string_view answer, bool* noneSelected = nullptr);
+// The message of a selection that kept the whole list of `count` images.
+std::string NoneSelectedText(int32_t count);
 
 struct TShiftListLoad {
   bool Loaded = false;
@@ -32,8 +37,9 @@ struct TShiftListLoad {
 
 // Reads the list file (a fault shows a message and loads nothing), asks for
 // the percentage to keep when it has more than two images ("Wieviele Bilder",
-// "...sollen verwendet werden? (Prozentangabe!)", default "100") and makes the
-// kept images the run's names, records and qualities.
+// "...sollen verwendet werden? (Prozentangabe!)", default "100"; a selection
+// that finds nothing says so and keeps every image) and makes the kept images
+// the run's names, records and qualities.
 TShiftListLoad LoadShiftList(const std::string& path);
 
 }  // namespace astrelon

@@ -71,7 +71,9 @@ bool FinishImage() {
   if ((s.BayerSpecial || s.CombineMode > 2) && SlotInUse(s.TargetSlot) && Store.HasWindow[size_t(s.TargetSlot)])
     ViewWritePictureNote(s.TargetSlot, BatchCaption(TBatchCaption::ResultAtEnd));
 
-  if (!s.EndOfRun && !s.SkipImage && !s.CometCompute && DoubleSizeWanted()) FeedDoubleSizeTarget(s.FilesDone == 0);
+  // A double-size image that cannot be made ends the run before anything is written.
+  if (!s.EndOfRun && !s.SkipImage && !s.CometCompute && DoubleSizeWanted() && !FeedDoubleSizeTarget(s.FilesDone == 0))
+    s.EndOfRun = true;
 
   s.CurrentStep = 1;
   if (!s.SkipImage && !s.ExistingTarget) ++s.FilesDone;

@@ -11,6 +11,7 @@
 #include "batch/steps/batch_captions.h"
 #include "batch/steps/batch_step_list.h"
 #include "batch/steps/batch_window_state.h"
+#include "common/engine_ui.h"
 #include "common/file_extension.h"
 #include "common/paths.h"
 #include "common/series_number.h"
@@ -20,8 +21,9 @@
 #include "registration/stacking/stack_alignment.h"
 #include "store/copy_name.h"
 #include "store/header_dates.h"
-#include "store/image_loader.h"
 #include "store/image_store.h"
+#include "store/load_messages.h"
+#include "store/named_load.h"
 #include "store/pictures/graphic_to_slot.h"
 
 namespace astrelon {
@@ -69,15 +71,27 @@ bool ReadVideoFrame(int slot, const std::string& name) {
 }
 
 // The input into the slot: a video frame (a frame that does not read falls
-// back to a file of that name) or a file.
+// back to a file of that name) or a file. An input that does not read is
+// named in the message that says so.
 bool ReadInput(int slot, const std::string& name) {
-  try {
-    if (BatchRun.AviInput && ReadVideoFrame(slot, name)) return true;
-    if (LoadImageFile(slot, name)) return true;
-  } catch (const std::bad_alloc&) {
+  bool read = false, told = false;
+  if (BatchRun.AviInput) {
+    try {
+      read = ReadVideoFrame(slot, name);
+    } catch (const std::bad_alloc&) {
+      EngineUi().ShowMessage(OutOfMemoryText(name));
+      told = true;
+    }
   }
-  if (!Store.HasWindow[size_t(slot)]) FreeSlot(slot);
-  return false;
+  std::error_code ec;
+  if (!read && !told) {
+    if (BatchRun.AviInput && !fs::exists(fs::path(name), ec))
+      EngineUi().ShowMessage(FileOpenErrorText(BatchSteps.Records[1].Values[0]) + "\r\n" + name);
+    else
+      read = LoadImageFileNamed(slot, name);
+  }
+  if (!read && !Store.HasWindow[size_t(slot)]) FreeSlot(slot);
+  return read;
 }
 
 // The target's file name: the target folder and name (or "Zielbild"), with
@@ -145,6 +159,8 @@ void LoadNextInput() {
   if (!isTarget && ValidSlot(s.WorkSlot) && s.WorkSlot != s.TargetSlot) slot = s.WorkSlot;
   const bool reused = slot != free && SlotInUse(slot);
   const int32_t zoom = Store.Display[size_t(slot)].ZoomPercent;
+  // The status line names the input while it is read.
+  StatusFile(ShortInputName(s.InputFileName));
   if (!ReadInput(slot, s.InputFileName)) {
     s.EndOfRun = true;
     return;
@@ -162,7 +178,6 @@ void LoadNextInput() {
   ViewShowWindow(slot);
   if (reused) ViewRender(slot);
   if (isTarget && Store.Window[size_t(slot)]) Store.Window[size_t(slot)]->SetOperationIcons(true);
-  StatusFile(ShortInputName(s.InputFileName));
 
   if (s.UseShiftList && !s.CometCompute) {
     int32_t index = s.ShiftListIndex;

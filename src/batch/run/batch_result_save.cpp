@@ -11,10 +11,14 @@
 #include "common/paths.h"
 #include "common/text_codec.h"
 #include "core/settings.h"
+#include "registration/stacking/master_frame_state.h"
+#include "shell/main/recent_files.h"
 #include "shell/save/save_tiff_scaled.h"
+#include "store/copy_name.h"
 #include "store/display/display_bitmap.h"
 #include "store/display/render_image_bitmap.h"
 #include "store/fits/fits_writer.h"
+#include "store/header_cards.h"
 #include "store/image_store.h"
 #include "store/pictures/bmp_codec.h"
 #include "store/pictures/jpeg_writer.h"
@@ -96,6 +100,20 @@ bool WriteSlotByExtension(int slot, const std::string& fileName, const std::stri
   }
   if (!written) EngineUi().ShowMessage(BatchCaption(TBatchCaption::SaveFailed) + "\r\n" + fileName);
   return written;
+}
+
+std::string WriteRunImage(int slot, const std::string& name, bool mayReplace) {
+  const std::string file = mayReplace ? name : FreeCopyFileName(name);
+  StatusFunction(BatchCaption(TBatchCaption::SavingFile));
+  EngineUi().ProcessMessages();
+  if (CcdTemperatureCount > 0)
+    SetHeaderKeyword(slot, "CCD-TEMP", "", CcdTemperatureSum / CcdTemperatureCount, true, false, false);
+  if (!file.empty() && SaveFits(slot, Settings.FitsSaveFormat, file, true, true)) {
+    AddRecentFile(Store.FileName[size_t(slot)]);
+    return file;
+  }
+  EngineUi().ShowMessage(BatchCaption(TBatchCaption::SaveFailed) + "\r\n" + (file.empty() ? name : file));
+  return "";
 }
 
 TResultSave SaveBatchResultFile(int slot, const std::string& fileName) {

@@ -32,6 +32,13 @@ TResultNaming RunResultNaming();
 // when it failed ("Fehler beim Abspeichern der Datei" and the name are shown).
 bool WriteSlotByExtension(int slot, const std::string& fileName, const std::string& targetExt);
 
+// Writes the run's target or an accumulation as FITS ("Datei speichern", the
+// mean CCD temperature of the run, the recent files) under `name` or, when a
+// file has that name and `mayReplace` is false, under its first free numbered
+// copy name: a run never replaces an earlier result it was not told to. The
+// name written, or "" after "Fehler beim Abspeichern der Datei" and the name.
+std::string WriteRunImage(int slot, const std::string& name, bool mayReplace);
+
 enum class TResultSave { Written, Failed, Skipped, Cancelled };
 // Saves the slot as a result under the name: an existing file is overwritten
 // only after "Ja" (which holds for the rest of the run); "Nein" skips it and

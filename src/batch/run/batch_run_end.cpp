@@ -4,10 +4,12 @@
 #include <utility>
 
 #include "batch/align/comet_motion.h"
+#include "batch/align/comet_reference.h"
 #include "batch/exec/kept_step_files.h"
 #include "batch/inputs/series_file_list.h"
 #include "batch/inputs/shift_list_file.h"
 #include "batch/run/batch_engine_state.h"
+#include "batch/run/batch_result_save.h"
 #include "batch/run/batch_run_slots.h"
 #include "batch/run/batch_run_state.h"
 #include "batch/run/batch_run_view.h"
@@ -21,12 +23,9 @@
 #include "registration/combination/batch_combination_inputs.h"
 #include "registration/matching/batch_stack_alignment.h"
 #include "registration/stacking/combine_image_stack.h"
-#include "registration/stacking/master_frame_state.h"
-#include "shell/main/recent_files.h"
 #include "shell/windows/histogram_refresh.h"
 #include "store/color_models.h"
 #include "store/display/display_histogram.h"
-#include "store/fits/fits_writer.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 
@@ -80,15 +79,11 @@ void FinishTarget(int32_t& leftOut) {
   } else {
     AddHistoryCard(target, CombinedImagesText(s.FilesDone, s.CombineMode), 0);
   }
+  // A new target's name was free when the run began; a file that took it
+  // meanwhile stays and the target gets the next free name.
   if (!s.EndOfRun) {
-    StatusFunction(BatchCaption(TBatchCaption::SavingFile));
-    EngineUi().ProcessMessages();
-    if (CcdTemperatureCount > 0)
-      SetHeaderKeyword(target, "CCD-TEMP", "", CcdTemperatureSum / CcdTemperatureCount, true, false, false);
-    if (SaveFits(target, Settings.FitsSaveFormat, s.TargetFileName, true, true))
-      AddRecentFile(Store.FileName[size_t(target)]);
-    else
-      EngineUi().ShowMessage(BatchCaption(TBatchCaption::SaveFailed) + "\r\n" + s.TargetFileName);
+    const std::string written = WriteRunImage(target, s.TargetFileName, !s.NewTarget);
+    if (!written.empty()) s.TargetFileName = written;
   }
   ViewRender(target);
 }
@@ -128,7 +123,8 @@ void EndBatchRun() {
 
   int32_t leftOut = 0;
   const bool bayer = FinishBayerTarget(aborted);
-  if (SlotInUse(s.TargetSlot) && !bayer) {
+  // The comet computation stacks nothing: its target is closed below.
+  if (SlotInUse(s.TargetSlot) && !bayer && !s.CometCompute) {
     if (s.AviInput) AddHistoryCard(s.TargetSlot, BatchSteps.Records[1].Values[0], 0);
     if (!aborted)
       FinishTarget(leftOut);
@@ -136,15 +132,18 @@ void EndBatchRun() {
       CloseRunSlot(s.TargetSlot);
   }
   FinishDoubleSizeTarget(s.EndOfRun);
+  ReleaseCometReference();
 
-  if (!s.EndOfRun) {
+  // A finished comet computation shows its motion on the batch window, and
+  // the status window goes.
+  if (!s.EndOfRun && !s.CometCompute) {
     StatusFunction(BatchCaption(TBatchCaption::RunFinished));
     if (s.CombineMode < 3)
       StatusCount(BatchCaption(TBatchCaption::NoMoreImages));
     else if (leftOut > 0)
       StatusCount(std::to_string(leftOut) + BatchCaption(TBatchCaption::FramesLeftOut));
     StatusFile(s.HasAddStep ? CombinedImagesText(s.FilesDone, s.CombineMode) : "");
-  } else {
+  } else if (s.EndOfRun) {
     if (s.CombinedCount < 2) s.CombinedCount = s.FilesDone - 1;
     if (SlotInUse(s.TargetSlot)) AddHistoryCard(s.TargetSlot, CombinedImagesText(s.CombinedCount, s.CombineMode), 0);
     StatusFunction(BatchCaption(TBatchCaption::RunAborted));

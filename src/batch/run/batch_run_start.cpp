@@ -230,10 +230,10 @@ bool PrepareBatchRun() {
   const fs::path absolute = first.empty() ? fs::path() : fs::absolute(fs::path(first), ec);
   BatchRun.StartFolder = WithSlash(ExtractFilePath(absolute.generic_string()));
   BatchRun.TargetFolder = BatchTargetFolder(BatchRun.StartFolder, list.Records[1].Values[1]);
-  if (scan.NormalPage) {
-    BatchRun.CometPerFrameX = scan.CometX;
-    BatchRun.CometPerFrameY = scan.CometY;
-  }
+  // The comet motion of the page "Normal/Komet"; none on the other pages. The
+  // computed values stay as they are, for the batch file.
+  BatchRun.CometRunX = scan.NormalPage ? scan.CometX : 0.0;
+  BatchRun.CometRunY = scan.NormalPage ? scan.CometY : 0.0;
   BatchDiscThreshold = scan.DiscThreshold;
   BatchFittedTransform = TFittedTransform{};
   // With a shift list the first input is its first name unless the start file is listed.

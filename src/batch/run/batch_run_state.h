@@ -46,8 +46,12 @@ struct TBatchRunState {
   float StarTolerance = 2.0f;
   float StarToleranceAfterCheck = 2.5f;
   float QualitySum = 0.0f, QualitySquareSum = 0.0f, QualityCount = 0.0f;
+  // The computed comet motion (kept for the batch file as "VDiffBerechnet").
   double CometPerFrameX = 0.0, CometPerFrameY = 0.0;
   double CometPerMinuteX = 0.0, CometPerMinuteY = 0.0;
+  // The comet motion the run applies: the page "Normal/Komet"'s X and Y, per
+  // series image or, by time stamp, per minute; 0 on the other pages.
+  double CometRunX = 0.0, CometRunY = 0.0;
   double TargetTimeStart = 0.0, CurrentTime = 0.0;
   // Per step 1..256 (entry 0 unused): the slot that keeps the dark or flat of
   // operations 11 and 12 loaded; -1 = failed or loaded each time.

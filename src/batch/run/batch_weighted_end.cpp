@@ -2,39 +2,18 @@
 
 #include "batch/accumulate/drizzle_normalise.h"
 #include "batch/accumulate/weighted_target.h"
+#include "batch/run/batch_result_save.h"
 #include "batch/run/batch_run_slots.h"
 #include "batch/run/batch_run_state.h"
 #include "batch/run/batch_run_view.h"
 #include "batch/steps/batch_captions.h"
-#include "common/engine_ui.h"
 #include "common/paths.h"
-#include "core/settings.h"
-#include "registration/stacking/master_frame_state.h"
-#include "shell/main/recent_files.h"
 #include "store/color_models.h"
 #include "store/display/display_histogram.h"
-#include "store/fits/fits_writer.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 
 namespace astrelon {
-
-namespace {
-
-// "Datei speichern", the mean CCD temperature, the FITS file and the recent
-// files; a failure is reported.
-void WriteAccumulation(int slot, const std::string& name) {
-  StatusFunction(BatchCaption(TBatchCaption::SavingFile));
-  EngineUi().ProcessMessages();
-  if (CcdTemperatureCount > 0)
-    SetHeaderKeyword(slot, "CCD-TEMP", "", CcdTemperatureSum / CcdTemperatureCount, true, false, false);
-  if (SaveFits(slot, Settings.FitsSaveFormat, name, true, true))
-    AddRecentFile(Store.FileName[size_t(slot)]);
-  else
-    EngineUi().ShowMessage(BatchCaption(TBatchCaption::SaveFailed) + "\r\n" + name);
-}
-
-}  // namespace
 
 bool FinishBayerTarget(bool aborted) {
   TBatchRunState& s = BatchRun;
@@ -52,7 +31,10 @@ bool FinishBayerTarget(bool aborted) {
   StatusFunction(BatchCaption(TBatchCaption::BayerPage));
   DrizzleNormieren(t);
   AddHistoryCard(slot, std::to_string(s.FilesDone) + BatchCaption(TBatchCaption::BayerAdded), 0);
-  if (!aborted) WriteAccumulation(slot, s.TargetFileName);
+  if (!aborted) {
+    const std::string written = WriteRunImage(slot, s.TargetFileName, !s.NewTarget);
+    if (!written.empty()) s.TargetFileName = written;
+  }
   ComputeHistogram(slot, false, true);
   SetAutoDisplayRange(slot, false);
   SetDisplayColorType(slot);
@@ -70,7 +52,7 @@ void FinishDoubleSizeTarget(bool aborted) {
     DrizzleNormieren(t);
     const std::string name = BatchRun.TargetFolder + "Swarp_" + ExtractFileName(BatchRun.TargetFileName);
     Store.FileName[size_t(slot)] = name;
-    WriteAccumulation(slot, name);
+    WriteRunImage(slot, name, false);
   }
   if (t.Exists()) CloseRunSlot(t.Slot);
   t.ReleaseWeights();

@@ -2,8 +2,8 @@
 // The end of a run's weighted accumulations: the colour-mosaic target
 // replaces the run's target, is normalised, recorded and written; the
 // double-size target is normalised and written beside it as "Swarp_" + the
-// target's name, then closed. An aborted run closes the double-size target
-// unsaved.
+// target's name (a numbered copy name when a file has that name), then
+// closed. An aborted run closes the double-size target unsaved.
 namespace astrelon {
 
 // The colour-mosaic ending of an add run; true when it took the target's

@@ -6,7 +6,6 @@
 #include <QScrollArea>
 
 #include "batch/run/batch_run_view.h"
-#include "batch/ui/batch_file_choice.h"
 #include "batch/ui/batch_status_window.h"
 #include "batch/ui/batch_window.h"
 #include "batch/ui/star_check_prompt.h"
@@ -113,9 +112,11 @@ void InstallBatchRunView() {
   v.CopyMarks = [](int source, int destination) { CopyMarksToWindow(source, destination); };
   v.KeepMarks = KeepMarks;
   v.RestoreKeptMarks = RestoreKeptMarks;
+  // Through the batch window's own file choice, as its browse buttons.
   v.ChooseImage = [](const std::string& folder) {
-    const QStringList files =
-        RunBatchFileDialog(BatchWindowForm(), TBatchBrowse::Image, QString::fromStdString(folder));
+    TForm7* form = BatchWindowForm();
+    if (!form || !form->ChooseFiles) return std::string();
+    const QStringList files = form->ChooseFiles(TBatchBrowse::Image, QString::fromStdString(folder));
     return files.isEmpty() ? std::string() : files.front().toStdString();
   };
   v.ShowCometValues = [] {

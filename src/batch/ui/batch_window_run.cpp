@@ -127,7 +127,11 @@ void TForm7::Timer1Timer() {
   if (!BatchRun.Running) {
     Timer1->setInterval(100);
     BatchStartPending = false;
-    if (BatchStatusWindowExists()) BatchStatusWindow().EndRun();
+    if (BatchStatusWindowExists()) {
+      BatchStatusWindow().EndRun();
+      // A finished comet computation leaves its motion on this window alone.
+      if (BatchRun.CometCompute && !BatchRun.EndOfRun) BatchStatusWindow().hide();
+    }
     CallUpdateMenuItems();
     return;
   }

@@ -4,12 +4,11 @@
 #include <cmath>
 
 #include "core/settings.h"
-#include "filters/enlargement/sharpen_neighbours3.h"
+#include "filters/enlargement/enlargement_memory.h"
 #include "kernels/colour/color_to_mono.h"
 #include "kernels/network/network_training.h"
 #include "kernels/network/neural_tables.h"
 #include "kernels/sampling/resample_image.h"
-#include "platform/processor_features.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -19,6 +18,7 @@ namespace {
 constexpr int32_t StartCountdown = 4000;
 constexpr int32_t ScanCountdown = 90;  // the countdown from the scan on
 constexpr int32_t Inset = 4;           // drawn positions keep this far from the border
+constexpr int32_t WindowCentre = 2;    // the window's centre from its top-left corner
 
 // The 21 positions of the 5 x 5 window without its corners, in reading order.
 constexpr int32_t WindowDx[21] = {1, 2, 3, 0, 1, 2, 3, 4, 0, 1, 2, 3, 4, 0, 1, 2, 3, 4, 1, 2, 3};
@@ -90,24 +90,39 @@ struct TSpiral {
   }
 };
 
+// One training sample: the window of the half-size image centred on half
+// pixel (hx, hy) and, as target, the 2 x 2 block of the work image that this
+// half pixel was made from. The scan writes the block of a work pixel from the
+// window centred on that pixel, so both pair a window with the block of its
+// centre, where the network's bilinear base places its outputs.
+void TrainOn(TAutoscanImages& im, int32_t hx, int32_t hy) {
+  im.Spread = 0;
+  AutoscanInputs(im.Half, hx - WindowCentre, hy - WindowCentre, im);
+  AutoscanTrainStep(2 * hx, 2 * hy, im);
+}
+
+// Half pixels within lo..hi (both included, kept inside the half image).
+int32_t DrawHalf(std::mt19937_64& rng, int32_t lo, int32_t hi, int32_t size) {
+  lo = std::min(lo, size - 1);
+  return Draw(rng, lo, std::max(std::min(hi, size - 1), lo));
+}
+
 // Positions of the initial training: anywhere in the half-size image inside
-// its border; the training runs on the block at twice the position.
+// its border, drawn until the windows met add up to enough spread.
 void TrainAtRandom(TAutoscanImages& im, std::mt19937_64& rng) {
   const TGreyImage& half = im.Half;
   int32_t hx = 0, hy = 0;
   do {
-    hx = Draw(rng, std::min(Inset, half.Width - 1), std::max(half.Width - 1 - Inset, std::min(Inset, half.Width - 1)));
-    hy = Draw(rng, std::min(Inset, half.Height - 1),
-              std::max(half.Height - 1 - Inset, std::min(Inset, half.Height - 1)));
-    AutoscanInputs(half, hx, hy, im);
+    hx = DrawHalf(rng, Inset, half.Width - 1 - Inset, half.Width);
+    hy = DrawHalf(rng, Inset, half.Height - 1 - Inset, half.Height);
+    AutoscanInputs(half, hx - WindowCentre, hy - WindowCentre, im);
   } while (!(im.Spread > im.S));
-  im.Spread = 0;
-  AutoscanTrainStep(2 * hx, 2 * hy, im);
+  TrainOn(im, hx, hy);
 }
 
 // A training position within the scan box behind the spiral point: up to b
 // pixels back along the heading and b/2 to either side, reflected into the
-// work image at least `Inset` from its border, then halved.
+// work image at least `Inset` from its border; the half pixel that holds it.
 void TrainNearPoint(TAutoscanImages& im, const TSpiral& sp, int32_t box, std::mt19937_64& rng) {
   const int32_t w = im.Work.Width, h = im.Work.Height;
   int32_t hx = 0, hy = 0;
@@ -117,10 +132,9 @@ void TrainNearPoint(TAutoscanImages& im, const TSpiral& sp, int32_t box, std::mt
     const int32_t py = Mirror(sp.Y - sp.Dy * back + (sp.Dy == 0 ? side : 0), Inset, h - 1 - Inset, h);
     hx = std::min(px / 2, im.Half.Width - 1);
     hy = std::min(py / 2, im.Half.Height - 1);
-    AutoscanInputs(im.Half, hx, hy, im);
+    AutoscanInputs(im.Half, hx - WindowCentre, hy - WindowCentre, im);
   } while (!(im.Spread > im.S));
-  im.Spread = 0;
-  AutoscanTrainStep(2 * hx, 2 * hy, im);
+  TrainOn(im, hx, hy);
 }
 
 }  // namespace
@@ -159,8 +173,6 @@ void MakeAutoscanHalfImage(TAutoscanImages& images) {
   half.PlaneCount = 1;
   half.Planes[1] = images.Work.Values;
   ResampleImage(half, Settings.InterpolationKind, 0, 0.5, 0.5, 0, false, false, true);
-  SharpenNeighbours3Plane(half.Planes[1], half.Width, half.Height, {0.0121f, 0.017f, -0.0027f, -0.0523f},
-                          Sse2Enabled);
   images.Half.Values = std::move(half.Planes[1]);
   images.Half.Width = half.Width;
   images.Half.Height = half.Height;
@@ -201,6 +213,7 @@ TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings se
   AbortRequested = 0;
   if (!SlotInUse(source) || !SlotInUse(destination)) return TAutoscanEnd::Flat;
   settings = ClampAutoscanSettings(settings);
+  RequireX2EnlargementMemory(source, 2);  // the result, the work image and its half
   TAutoscanImages im;
   if (!MakeAutoscanWorkImage(source, im)) return TAutoscanEnd::Flat;
   MakeAutoscanHalfImage(im);
@@ -229,6 +242,9 @@ TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings se
 
   std::mt19937_64 rng(seed);
   StartNetwork(settings.Neurons, rng);
+  if (!settings.Train)
+    for (int32_t j = 0; j <= settings.Neurons; ++j)
+      for (int32_t o = 0; o < 4; ++o) Network.W2At(j, o) = 0;
   const double rateDivisor = 4.4 * std::sqrt(double(settings.Neurons));
   auto rate = [&](int32_t c) { Network.Rate = std::sqrt(c / 16000.0) / rateDivisor; };
   bool stopped = false;
@@ -236,7 +252,7 @@ TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings se
   // The initial training.
   for (int32_t c = StartCountdown; c > ScanCountdown && !stopped; --c) {
     rate(c);
-    for (int32_t k = 0; k < 2 * settings.Quality + 1; ++k) TrainAtRandom(im, rng);
+    for (int32_t k = 0; settings.Train && k < 2 * settings.Quality + 1; ++k) TrainAtRandom(im, rng);
     const int percent = int(int64_t(StartCountdown - c) * 100 / (StartCountdown - ScanCountdown));
     stopped = AbortRequested || (poll && !poll(false, percent));
   }
@@ -253,7 +269,8 @@ TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings se
   while (!stopped && !sp.Closed()) {
     const int32_t x = sp.PixelX(), y = sp.PixelY();
     if (x >= 0 && x < w && y >= 0 && y < h) {
-      AutoscanInputs(im.Work, x, y, im);
+      // The block of pixel (x, y) from the window centred on it.
+      AutoscanInputs(im.Work, x - WindowCentre, y - WindowCentre, im);
       ForwardNetwork21(im.Neurons);
       const float grey = im.Work.At(x, y);
       for (int p = 1; p <= written; ++p) {
@@ -265,7 +282,7 @@ TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings se
           block[size_t(k / 2) * w2 + size_t(k % 2)] =
               std::clamp(values[k] * im.S + im.Mid + shift, im.Low, im.High);
       }
-      for (int32_t k = 0; k < settings.Quality; ++k) TrainNearPoint(im, sp, settings.ScanBox, rng);
+      for (int32_t k = 0; settings.Train && k < settings.Quality; ++k) TrainNearPoint(im, sp, settings.ScanBox, rng);
     }
     int percent = -1;
     if (sp.Advance()) {

@@ -1,10 +1,11 @@
 #pragma once
 // Two-times enlargement by a small network that learns from the image itself
 // while it works: the grey work image is halved, the network learns to predict
-// each 2 x 2 block of the work image from a 5 x 5 window (without corners) of
-// the half-size image, and the result is written block by block along an
-// inward spiral over the work image, the network training on nearby blocks as
-// it goes. The network is the 21-input one without a second layer; it replaces
+// each 2 x 2 block of the work image from the 5 x 5 window (without corners)
+// of the half-size image centred on the half pixel made from that block, and
+// the result is written block by block along an inward spiral over the work
+// image, each block from the window centred on its pixel, the network training
+// on nearby blocks as it goes. The network is the 21-input one without a second layer; it replaces
 // the network in memory. No weight file is read or written.
 #include <cstdint>
 #include <functional>
@@ -18,6 +19,9 @@ struct TAutoscanSettings {
   int32_t Quality = 2;   // "Qualitätseingabe: (1-10)"
   int32_t Neurons = 21;  // "Neuronenanzahl: (10-50)", 10..100
   int32_t ScanBox = 45;  // "Scan-Boxgröße: (10-300)"
+  // False: the network does not learn and its outputs stay 0, so that the
+  // result is the network's bilinear base alone (for comparison).
+  bool Train = true;
 };
 // Quality 1..10, neurons 10..100, scan box 10..300.
 TAutoscanSettings ClampAutoscanSettings(TAutoscanSettings s);
@@ -42,8 +46,10 @@ struct TAutoscanImages {
 // false when it has no valid pixel or is flat (nothing to learn from).
 bool MakeAutoscanWorkImage(int slot, TAutoscanImages& images);
 // The half-size image: the work image reduced by 2 in both directions by block
-// means, then sharpened by the three-neighbour sharpening with 0.0121, 0.017,
-// -0.0027 and -0.0523.
+// means. It stands to the work image as the work image to the result, so the
+// network learns from it what the scan applies; it is not sharpened (a
+// sharpened copy teaches the network to over-sharpen, and the result fell
+// below the network's own bilinear base).
 void MakeAutoscanHalfImage(TAutoscanImages& images);
 
 // The 21 network inputs (Network's own record) from the window of `image`
@@ -63,11 +69,15 @@ using TAutoscanPoll = std::function<bool(bool scanning, int percent)>;
 
 enum class TAutoscanEnd { Done, Flat, Aborted };
 
+// The seed of the menu command: the same image and settings give the same result.
+constexpr uint64_t AutoscanDefaultSeed = 1;
+
 // Enlarges `source` into `destination` (a copy of the source on entry), which
 // becomes twice as wide and high. The random positions and the network's
 // start come from `seed` (one seed, one result). Clears the abort flag first;
 // a raised flag or a poll that says no stops the run (Aborted). A flat source
-// changes nothing (Flat).
+// changes nothing (Flat). Throws std::bad_alloc, before anything changes, when
+// the result and the work images do not fit in the free memory.
 TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings settings, uint64_t seed,
                                const TAutoscanPoll& poll = {});
 

@@ -6,6 +6,7 @@
 
 #include "filters/enlargement/detail_transfer.h"
 #include "filters/enlargement/edge_corrections.h"
+#include "filters/enlargement/enlargement_memory.h"
 #include "filters/enlargement/sharpen_neighbours3.h"
 #include "filters/enlargement/sinc_low_pass.h"
 #include "filters/enlargement/upscale_x2_triangulation.h"
@@ -81,6 +82,9 @@ private:
 bool UpscaleX2HiF(int source, int destination, bool finalSharpen, THiFVariant variant, int32_t strength,
                   const TEnlargementPoll& poll) {
   if (!SlotInUse(source) || !SlotInUse(destination) || source == destination) return false;
+  // The result and, beside it, the shifted plane (tri) or the grey copy of the
+  // base enlargement and its direction map (sinc), the grey source and its model.
+  RequireX2EnlargementMemory(source, variant == THiFVariant::Sinc ? 8 : 4);
   const float low = Store.Image[size_t(destination)].MinValue, high = Store.Image[size_t(destination)].MaxValue;
   if (!ContinueEnlarging(poll, 0)) return false;
   const TAllChannelsScope allChannels(destination);

@@ -28,6 +28,8 @@ constexpr THiFSharpening HiFSharpening(THiFVariant v) {
 // slot is taken. The poll sees the percent done (0..100) after every row of the
 // long stages; it and the abort flag (which the routine does not clear) stop
 // the run, which then returns false and leaves the destination unfinished.
+// Throws std::bad_alloc, before anything changes, when the result and its
+// working planes do not fit in the free memory (enlargement_memory.h).
 bool UpscaleX2HiF(int source, int destination, bool finalSharpen, THiFVariant variant, int32_t strength,
                   const TEnlargementPoll& poll = {});
 

@@ -13,7 +13,8 @@ namespace astrelon {
 // midpoints of result rows 8..2H-10, columns 8..2W-10. A square or diamond
 // that holds a blank pixel adds no weight, and a centre or midpoint whose own
 // four pixels are not all valid keeps the triangulation's value. Rows run in
-// bands on all cores. False when the triangulation was stopped.
+// bands on all cores. False when the triangulation was stopped; std::bad_alloc
+// from the triangulation when the result does not fit in the free memory.
 bool UpscaleX2Nedi(int source, int destination, const TEnlargementPoll& poll = {});
 
 }  // namespace astrelon

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "filters/enlargement/enlargement_memory.h"
 #include "kernels/colour/color_to_mono.h"
 #include "kernels/gauss/filter_rows.h"
 #include "platform/big_buffers.h"
@@ -314,6 +315,8 @@ bool UpscaleX2Triangulation(int source, int destination, const TEnlargementPoll&
   for (int p = 1; p <= planes; ++p)
     if (s.Planes[size_t(p)].size() < n) return false;
   const bool colour = s.IsColor && planes >= 3;
+  // The result and the grey copy of a colour source.
+  RequireX2EnlargementMemory(source, colour ? 1 : 0);
   const bool vector = Sse2Enabled;
   const int64_t rowPixels = 2 * int64_t(w) * planes;  // per pass and source row
 

@@ -58,7 +58,8 @@ void TriangulateOddRow(const float* row0, const float* row1, std::span<const uin
 // while the noise is estimated, then the odd ones with the codes; the rows run
 // in bands on all cores and stop when the abort flag is raised or the poll
 // says no, and the function then returns false (the destination is enlarged
-// but not finished).
+// but not finished). Throws std::bad_alloc, before anything changes, when the
+// result does not fit in the free memory (enlargement_memory.h).
 bool UpscaleX2Triangulation(int source, int destination, const TEnlargementPoll& poll = {});
 
 }  // namespace astrelon

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/engine_ui.h"
+#include "common/float_range.h"
 #include "filters/network/network_filter_blocks.h"
 #include "filters/network/network_list_file.h"
 #include "kernels/network/network_file.h"
@@ -79,7 +80,7 @@ TFilterRun PrepareRun(const TImageSlot& src, int destination, const TWorkRect& r
     --f.Y2;
   }
   f.Mid = (double(src.MaxValue) + double(src.MinValue)) / 2;
-  f.Scale = (double(src.MaxValue) - double(src.MinValue)) / 2 * strength;
+  f.Scale = (double(src.MaxValue) - double(src.MinValue)) / 2 * LimitFactor(strength);
   f.Floor = float(std::min(double(src.MinValue) - 0.3 * f.Scale, 0.0));
   if (!src.IsColor || src.PlaneCount < 3 || kind == TNetworkFilterKind::ThreeInput)
     run.Planes.push_back(1);

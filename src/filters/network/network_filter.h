@@ -12,8 +12,9 @@ namespace astrelon {
 // the network of `fileName`, which replaces the network in memory. Networks
 // that predict 2 x 2 blocks work on the rectangle less its last column and
 // row, and every pixel ends as the blend of the blocks covering it; the values
-// are scaled by half the source's value range times `strength` around a base
-// taken from the pixel and its neighbours, and no result lies below
+// are scaled by half the source's value range times `strength` (held within
+// +-FactorLimit of float_range.h) around a base taken from the pixel and its
+// neighbours, and no result lies below
 // min(minimum - 0.3 * scale, 0). Grey images and 3-input networks take one
 // plane, colour images the planes of the destination's channel selection. The
 // abort flag is cleared first and stops the rows; `poll`, when given, is asked

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "filters/enlargement/enlargement_memory.h"
 #include "filters/network/network_inputs.h"
 #include "kernels/network/network_forward.h"
 #include "kernels/network/two_times_network_file.h"
@@ -42,6 +43,7 @@ void EnlargeNetworkRow(const TImageSlot& src, TImageSlot& dst, int p, int32_t y,
 
 bool UpscaleX2Network(int source, int destination, const std::string& fileName, const TNetworkRowPoll& poll) {
   if (!SlotInUse(source) || !SlotInUse(destination) || source == destination) return false;
+  RequireX2EnlargementMemory(source, 0);
   int32_t n = 0, current = 0, inputTop = 0;
   if (!LoadEnlargementNetworkFile(fileName, n, current, inputTop)) return false;
   AbortRequested = 0;

@@ -19,7 +19,8 @@ namespace astrelon {
 // and stops the rows; `poll`, when given, is asked after the calling thread's
 // rows. A file that cannot be read leaves the network loaded before and the
 // destination as it was (with the reader's message). True when the whole
-// image was enlarged.
+// image was enlarged. Throws std::bad_alloc, before the file is read, when the
+// result does not fit in the free memory (enlargement_memory.h).
 bool UpscaleX2Network(int source, int destination, const std::string& fileName, const TNetworkRowPoll& poll = {});
 
 // Row y of plane p of the enlargement with the network in memory: the four

@@ -21,10 +21,14 @@ namespace {
 
 constexpr int Centre = 15;
 
-// The weights of one plane of the steepened PSF: below W1 the correction has
-// too little support; W2 softens the applied step.
+// The weights of one plane of the steepened PSF. Below W1 (PSF units: a fifth
+// of the weight of the values above 0.04) the correction has too little
+// support; W2 (image units: the noise level b of a mean over the PSF's core of
+// sum1 pixels) is the knee of the soft step, so that corrections at the noise
+// level are damped. Each threshold thus compares with a quantity of its own
+// units, on data of any scale.
 struct TPsfWeights {
-  float W1 = 1.0f, W2 = 0.1f;
+  float W1 = 0.1f, W2 = 1.0f;
 };
 
 TPsfWeights PsfWeights(const TStarCutout& steepened, int k, float b) {
@@ -36,8 +40,8 @@ TPsfWeights PsfWeights(const TStarCutout& steepened, int k, float b) {
     if (a > 0.04) sum2 += a;
   }
   TPsfWeights w;
-  if (sum1 > 0) w.W1 = float(b / std::sqrt(2 * sum1));
-  w.W2 = std::max(float(0.2 * sum2), 0.1f);
+  w.W1 = std::max(float(0.2 * sum2), 0.1f);
+  w.W2 = sum1 > 0 ? float(b / std::sqrt(2 * sum1)) : b;
   return w;
 }
 
@@ -141,7 +145,7 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
       }
       AllRows(r, [&](int64_t y0, int64_t y1) { DifferenceRows(pass, y0, y1); });
       const TPsfWeights& w = weights[size_t(q)];
-      const TCorrectionSettings correction{w.W1, lv.S, lv.D, lv.Lo, c.Checked[2]};
+      const TCorrectionSettings correction{w.W1, lv.S, lv.D, lv.Lo, lv.Step, c.Checked[2]};
       if (!RowPass(r, p, int64_t(correctionTaps.size()) / 4, poll, 50, 100, [&](int64_t y0, int64_t y1) {
             CorrectionRows(pass, correctionTaps, correction, y0, y1, vector);
           })) {

@@ -34,6 +34,7 @@ TPsfSharpenLevels PsfSharpenLevels(int source, float strength, bool blackThresho
   l.Hi = l.Lo + l.A;
   l.C = std::max(50 * l.B, 0.01f);
   l.D = 3 / l.C;
+  l.Step = (im.MaxValue - im.MinValue) / 65535.0f;
   return l;
 }
 

@@ -19,9 +19,11 @@ TSharpenStrength SharpenStrength(float strength, float noise);
 
 // "PSF schärfen": strength = value 1; `blackThreshold` is "Schwarzschwelle".
 // Values at or above Hi are never pushed below it; values below it only rise.
+// Step is one level of the source's value range in 16 bits, the least height
+// above Lo that the correction counts with.
 struct TPsfSharpenLevels {
   float S = 0, N = 0, A = 0, B = 0;
-  float Lo = 0, Hi = 0, C = 0, D = 0;
+  float Lo = 0, Hi = 0, C = 0, D = 0, Step = 0;
 };
 TPsfSharpenLevels PsfSharpenLevels(int source, float strength, bool blackThreshold);
 

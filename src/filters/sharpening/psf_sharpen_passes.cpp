@@ -288,15 +288,17 @@ template <class V>
 
 // ---- differences ----
 
-// A := destination - A where both are valid and the position is not
-// saturated, R2 := the same where it is saturated and the difference rises;
-// NaN where a position does not count.
+// A := source - A where both are valid and the position is not saturated,
+// R2 := the same where it is saturated and the difference rises; NaN where a
+// position does not count. Comparing the reblurred destination with the source
+// (not with the destination itself) makes the iterations converge on an image
+// that, blurred with the PSF, gives the source back.
 void DifferenceRowsT(const TPsfPass& pass, int64_t y0, int64_t y1) {
   const TWorkRect& r = pass.Rect;
   const int32_t n = r.x2 - r.x1 + 1;
   const float none = std::numeric_limits<float>::quiet_NaN();
   for (int64_t y = y0; y < y1; ++y) {
-    const float* d = pass.Dest + y * pass.Width + r.x1;
+    const float* d = pass.Source + y * pass.Width + r.x1;
     const uint8_t* marks = pass.Marks + y * pass.Width + r.x1;
     float* A = pass.A + (y - r.y1) * n;
     float* R2 = pass.R2 + (y - r.y1) * n;
@@ -340,7 +342,7 @@ template <class V>
         const float f = std::min(delta * s.D, 1.0f);
         C[i] = std::max(total * s.S * f, -delta);
       } else {
-        const float delta = std::max(d - s.Lo, 1.0f);
+        const float delta = std::max(d - s.Lo, s.Step);
         const float f = std::min(delta * s.D, 1.0f);
         C[i] = total * s.S * f;
       }

@@ -16,9 +16,9 @@ namespace astrelon {
 // One plane's data. A, R2 and C hold one value per pixel of the rectangle
 // (row-major, rectangle width per row); the other planes are whole image planes.
 struct TPsfPass {
-  const float* Dest = nullptr;     // destination plane, read by reblur and correction
+  const float* Dest = nullptr;     // destination plane, read by the reblur and the correction
   float* DestOut = nullptr;        // the same plane, written by the application
-  const float* Source = nullptr;   // source plane: only its valid pixels are reblurred
+  const float* Source = nullptr;   // source plane: its valid pixels are reblurred and compared
   const uint8_t* Marks = nullptr;  // saturation marks of the plane (0: not saturated)
   float* A = nullptr;
   float* R2 = nullptr;
@@ -44,15 +44,18 @@ struct TReblurSettings {
 void ReblurRows(const TPsfPass& pass, std::span<const TPsfTap> taps, const TReblurSettings& s, int64_t y0,
                 int64_t y1, bool vector);
 
-// Differences r = destination - A where both are valid: into A where the
-// position is not saturated, into R2 where it is and r > 0 (NaN elsewhere).
+// Differences r = source - A (the source against the destination blurred
+// again) where both are valid: into A where the position is not saturated,
+// into R2 where it is and r > 0 (NaN elsewhere).
 void DifferenceRows(const TPsfPass& pass, int64_t y0, int64_t y1);
 
 // Correction: C(y, x) from the differences at (y + Dy, x + Dx) inside the
 // rectangle (taps: the steepened PSF's values above 0.04); the saturated
 // positions' rising differences count only while the others weigh less than W1.
+// Without "Umgebungsschwelle" the correction fades in over the height above
+// Lo, counted as at least Step.
 struct TCorrectionSettings {
-  float W1 = 0, S = 0, D = 0, Lo = 0;
+  float W1 = 0, S = 0, D = 0, Lo = 0, Step = 1;
   bool Surround = false;  // "Umgebungsschwelle"
 };
 void CorrectionRows(const TPsfPass& pass, std::span<const TPsfTap> taps, const TCorrectionSettings& s, int64_t y0,

@@ -1,7 +1,6 @@
 #include "filters/ui/enlargement_commands.h"
 
 #include <QAction>
-#include <chrono>
 #include <optional>
 
 #include "common/engine_ui.h"
@@ -19,9 +18,7 @@
 
 namespace astrelon {
 
-std::function<uint64_t()> AutoscanSeed = [] {
-  return uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
-};
+std::function<uint64_t()> AutoscanSeed = [] { return AutoscanDefaultSeed; };
 
 namespace {
 
@@ -31,14 +28,15 @@ QString Percent(const char* what, int percent) { return QString::fromUtf8(what) 
 
 }  // namespace
 
-void Bildgrex2triangulation1Click(QAction*) {
+void Bildgrex2triangulation1Click(QAction* sender) {
   if (FindActiveSlot() < 1) return;
   const QString status = ResizeStatusText() + " " + QString::fromStdString(MainTexts.AbortWithEsc);
-  RunEnlargementOnResult("Größe x2 triangulation", 0, [&](int src, int dst) {
+  const TEnlargementRun run = RunEnlargementOnResult("Größe x2 triangulation", 0, [&](int src, int dst) {
     SetMainStatusText(2, status);
     TStatusPoll poll([](int, int64_t) { return QString(); });
     return UpscaleX2Triangulation(src, dst, [&](int) { return poll(1, 0); });
   });
+  if (run != TEnlargementRun::NoResult) AddRecentFunction(sender);
 }
 
 void Bildgrex2spline1Click(QAction* sender) {
@@ -49,7 +47,7 @@ void Bildgrex2spline1Click(QAction* sender) {
   if (run != TEnlargementRun::NoResult) AddRecentFunction(sender);
 }
 
-void Bildgrex2NeuronalesNetzwerk1Click(QAction*) {
+void Bildgrex2NeuronalesNetzwerk1Click(QAction* sender) {
   const int source = FindActiveSlot();
   if (source < 1) return;
   const QString caption = QString::fromUtf8(AutoscanCaption);
@@ -79,6 +77,7 @@ void Bildgrex2NeuronalesNetzwerk1Click(QAction*) {
     return end == TAutoscanEnd::Done;
   });
   if (run == TEnlargementRun::Aborted) SetMainStatusText(2, QString::fromUtf8("Abgebrochen!"));
+  if (run != TEnlargementRun::NoResult) AddRecentFunction(sender);
 }
 
 void RegisterEnlargementCommands() {

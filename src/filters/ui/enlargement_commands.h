@@ -14,7 +14,7 @@ void Bildgrex2triangulation1Click(QAction* sender);
 void Bildgrex2spline1Click(QAction* sender);
 void Bildgrex2NeuronalesNetzwerk1Click(QAction* sender);
 
-// The seed of the autoscan's random generator: from the clock; tests set it.
+// The seed of the autoscan's random generator: AutoscanDefaultSeed; tests may set it.
 extern std::function<uint64_t()> AutoscanSeed;
 
 void RegisterEnlargementCommands();

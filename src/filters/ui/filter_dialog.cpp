@@ -175,6 +175,9 @@ void TForm1::FormShow() {
   RadioGroup1->setVisible(panels.RadioGroup1);
   Panel4->setVisible(panels.Panel4);
   Panel8->setVisible(panels.Panel8);
+  // "Funktion" shown without a chosen item takes the table's default, so that
+  // the dialog shows the form the computation uses; a choice stays from show to show.
+  if (panels.RadioGroup1 && RadioGroup1->ItemIndex() < 0) RadioGroup1->SetItemIndex(d.Radiogroup.Default);
   for (TFilterSlider* slider : Sliders)
     if (slider->Index() == 1 || !slider->isHidden()) slider->Setup(nr);
   CheckBox1->setText(QString::fromStdString(d.CheckBox[0].Caption));

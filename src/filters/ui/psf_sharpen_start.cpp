@@ -5,6 +5,7 @@
 #include "filters/sharpening/psf_steepening.h"
 #include "filters/ui/filter_commands.h"
 #include "pixelops/ui/colour/channel_commands.h"
+#include "shell/stars/star_pick.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
 #include "store/image_store.h"
@@ -28,6 +29,10 @@ void IterativesPSFschrfennichtlinear1Click(QAction* sender) {
   // The dialog works with a smoothed, steepened copy of the picked PSF.
   PrepareSteepenedPsf(PsfStore);
   AbortRequested = 0;
+  // The side panel's PSF view shows the picked star as its locked star; the
+  // lock ends when the panel leaves that view.
+  LockedStar = PsfStore;
+  LockedStar.NeedsRedraw = 1;
   if (MainLink().SetInfoPanelMode) MainLink().SetInfoPanelMode(PsfPanelMode);
   FunktionNr = PsfSharpenFunction;
   ShowFilterDialog(sender, PsfSharpenFunction);

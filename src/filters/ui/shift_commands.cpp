@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QPointer>
 #include <vector>
 
 #include "common/engine_ui.h"
@@ -42,10 +43,11 @@ bool FreeSlotLeft() {
   return false;
 }
 
-// Runs fn(source, destination) on a copy of the active image in its own window.
-void RunOnCopy(const std::string& history, const std::function<bool(int, int)>& fn) {
+// Runs fn(source, destination) on a copy of the active image in its own window;
+// a run that made its copy puts `sender` into "Letzte Funktionen".
+void RunOnCopy(QAction* sender, const std::string& history, const std::function<bool(int, int)>& fn) {
   if (FindActiveSlot() < 1 || !FreeSlotLeft()) return;
-  RunEnlargementOnResult(history, 0, fn);
+  if (RunEnlargementOnResult(history, 0, fn) != TEnlargementRun::NoResult) AddRecentFunction(sender);
 }
 
 // Two numbers asked one after the other under `caption`.
@@ -96,17 +98,18 @@ void VSchrfung1Click(QAction* sender) {
   if (FindActiveSlot() < 1) return;
   const auto v = AskStrengthAndShift(Caption(sender, "Verschiebungs-schärfen"), "1.0", "1.0");
   if (!v) return;
-  RunOnCopy({}, [&](int src, int dst) { return SharpenByGradientShift(src, dst, v->MaximumShift, v->Strength); });
+  RunOnCopy(sender, {},
+            [&](int src, int dst) { return SharpenByGradientShift(src, dst, v->MaximumShift, v->Strength); });
 }
 
 void BildabhngigesVSchrfen1Click(QAction* sender) {
   if (FindActiveSlot() < 1) return;
   const auto v = AskStrengthAndShift(Caption(sender, "Bildabhängiges V-Schärfen"), "1.5", "0.4");
   if (!v) return;
-  RunOnCopy({}, [&](int src, int dst) { return ShiftSharpenImage(src, dst, v->MaximumShift, v->Strength); });
+  RunOnCopy(sender, {}, [&](int src, int dst) { return ShiftSharpenImage(src, dst, v->MaximumShift, v->Strength); });
 }
 
-void CFilter1Click(QAction*) {
+void CFilter1Click(QAction* sender) {
   if (FindActiveSlot() < 1) return;
   double c[4];
   for (int k = 0; k < 4; ++k) {
@@ -114,14 +117,14 @@ void CFilter1Click(QAction*) {
     if (!v) return;
     c[k] = *v;
   }
-  RunOnCopy("cFilter", [&](int, int dst) {
+  RunOnCopy(sender, "cFilter", [&](int, int dst) {
     SharpenNeighbours3(dst, c[0], c[1], c[2], c[3]);
     return true;
   });
 }
 
-void extAAFilter1Click(QAction*) {
-  RunOnCopy("Text AA-Filter", [](int src, int dst) {
+void extAAFilter1Click(QAction* sender) {
+  RunOnCopy(sender, "Text AA-Filter", [](int src, int dst) {
     const TImageSlot& s = Store.Image[size_t(src)];
     TImageSlot& d = Store.Image[size_t(dst)];
     for (int p = 1; p <= std::min(s.PlaneCount, 3); ++p)
@@ -131,14 +134,15 @@ void extAAFilter1Click(QAction*) {
   RefreshHistogramWindow();
 }
 
-void RadiusisoFunktion1Click(QAction*) {
-  RunOnCopy({}, [](int src, int dst) {
+void RadiusisoFunktion1Click(QAction* sender) {
+  RunOnCopy(sender, {}, [](int src, int dst) {
     SetMainStatusText(2, "Radius iso");
     return RadiusIsoFunction(src, dst);
   });
 }
 
-void filterfinden(QAction*) {
+void filterfinden(QAction* sender) {
+  const QPointer<QAction> item = sender;  // the loop below lets events run
   const int active = FindActiveSlot();
   if (active < 1) return;
   const int reference = ReferenceImage(active);
@@ -149,7 +153,14 @@ void filterfinden(QAction*) {
   SlotPair = {};
   {
     TBusyCursorScope busy;
-    if (!UpscaleX2Network(src, dst, file.toStdString())) {
+    bool enlarged = false;
+    try {
+      enlarged = UpscaleX2Network(src, dst, file.toStdString());
+    } catch (...) {
+      CloseImageSlot(dst);  // refused for memory: the command reports it
+      throw;
+    }
+    if (!enlarged) {
       CloseImageSlot(dst);
       return;
     }
@@ -185,9 +196,11 @@ void filterfinden(QAction*) {
   }
   AbortRequested = 0;
   if (SlotInUse(dst)) ComputeHistogram(dst, false, true);
+  AddRecentFunction(item);
 }
 
-void dsincvschrfenbesteMSEermitteln1Click(QAction*) {
+void dsincvschrfenbesteMSEermitteln1Click(QAction* sender) {
+  const QPointer<QAction> item = sender;  // the loop below lets events run
   const int active = FindActiveSlot();
   if (active < 1 || !FreeSlotLeft()) return;
   const int reference = ReferenceImage(active);
@@ -216,6 +229,7 @@ void dsincvschrfenbesteMSEermitteln1Click(QAction*) {
   }
   AbortRequested = 0;
   CloseImageSlot(work);
+  AddRecentFunction(item);
 }
 
 void esteVerschiebungsfindung1Click(QAction* sender) {
@@ -241,7 +255,9 @@ void esteVerschiebungsfindung1Click(QAction* sender) {
     return;
   }
   TBusyCursorScope busy;
-  if (MakeMagnitudeTest(plot, s)) ShowImageWindow(plot);
+  if (!MakeMagnitudeTest(plot, s)) return;
+  ShowImageWindow(plot);
+  AddRecentFunction(sender);
 }
 
 void RegisterShiftCommands() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/float_range.h"
 #include "frequency/deconvolution/psf_shapes.h"
 #include "store/image_slot.h"
 
@@ -13,7 +14,7 @@ bool BuildDesignerPsf(TPsfDesigner& d, int which, int32_t position, double radiu
 }
 
 void CombineDesignerPsf(TPsfDesigner& d) {
-  const double m = d.Psf2Weight;
+  const double m = LimitFactor(d.Psf2Weight);
   if (!(m > 0)) {
     d.DesignedPsf = d.Psf1Grid;
     return;

@@ -23,7 +23,8 @@ struct TPsfDesigner {
 // limits (see BuildPsfShape) or `which` is neither.
 bool BuildDesignerPsf(TPsfDesigner& d, int which, int32_t position, double radius, double aspect);
 
-// DesignedPsf from the two grids, m = Psf2Weight: PSF1 when m <= 0; with "*"
+// DesignedPsf from the two grids, m = Psf2Weight held within FactorLimit
+// (float_range.h): PSF1 when m <= 0; with "*"
 // PSF1·max(1 − m, 0) + PSF1·PSF2·m/255; else PSF1 + m·PSF2 or PSF1 − m·PSF2.
 void CombineDesignerPsf(TPsfDesigner& d);
 

@@ -45,8 +45,8 @@ std::optional<TFrequencyCurveFile> ParseFrequencyCurveFile(std::string_view text
   file.Gains.reserve(size_t(*n));
   for (size_t k = 1; k < lines.size() && int64_t(file.Gains.size()) < *n; ++k) {
     if (IsBlankLine(lines[k])) continue;
-    const std::optional<double> v = TryStrToFloatDot(lines[k]);
-    if (!v || !std::isfinite(*v) || !(*v > double(BlankLimit))) {
+    const std::optional<double> v = TryStrToFloat32Dot(lines[k]);
+    if (!v || !(*v > double(BlankLimit))) {
       SetError(error, "Zeile " + IntToStr(int64_t(k) + 1) + " enthält keine gültige Zahl.");
       return std::nullopt;
     }

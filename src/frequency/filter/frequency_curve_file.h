@@ -20,7 +20,9 @@ struct TFrequencyCurveFile {
 };
 
 // A whole file's text; nullopt with the reason in `error` when the count is not
-// a whole number 1 .. 1,000,000 or fewer than n finite gains follow.
+// a whole number 1 .. 1,000,000 or fewer than n gains follow that a float
+// holds (and that are not blank). The filters hold gains within
+// +-FactorLimit (float_range.h) when they apply them.
 std::optional<TFrequencyCurveFile> ParseFrequencyCurveFile(std::string_view text, std::string* error = nullptr);
 
 // Reading a file: a missing file is not an error the user hears of.

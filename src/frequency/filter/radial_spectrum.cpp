@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/float_range.h"
 #include "kernels/fft/spectrum_slots.h"
 #include "platform/parallel_bands.h"
 #include "store/image_store.h"
@@ -106,11 +107,12 @@ void ApplyRadialResponse(int spectrum, const TPlaneList& planes, const TRadialRe
       for (int32_t x = 0; x < half; ++x) {
         const size_t i = size_t(std::min(BinOfRadius2(dx2[size_t(x)] + dy2, K), last));
         if (set && !std::isnan(response.SetValue[i])) {
-          row[x] = float(response.SetValue[i]);
+          row[x] = ToFloatRange(response.SetValue[i]);
           row[half + x] = 0.0f;
         } else {
-          row[x] = float(row[x] * response.Gain[i]);
-          row[half + x] = float(row[half + x] * response.Gain[i]);
+          const double gain = LimitFactor(response.Gain[i]);
+          row[x] = float(row[x] * gain);
+          row[half + x] = float(row[half + x] * gain);
         }
       }
     }

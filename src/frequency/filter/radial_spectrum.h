@@ -23,7 +23,8 @@ int32_t RadialBin(int32_t x, int32_t y, int32_t W, int32_t H, int32_t K);
 std::vector<double> RadialMeanSpectrum(int spectrum, const TPlaneList& planes);
 
 // What happens to the bins of each curve bin: re and im are multiplied by
-// Gain[i]; where SetValue is given and SetValue[i] is not NaN, the bin becomes
+// Gain[i], held within +-FactorLimit (float_range.h) so that the inverse stays
+// finite; where SetValue is given and SetValue[i] is not NaN, the bin becomes
 // (SetValue[i], 0) instead. Curve bins beyond the last take the last.
 struct TRadialResponse {
   std::vector<double> Gain;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "common/float_range.h"
 #include "kernels/fft/fft_sizes.h"
 #include "kernels/fft/fft_workspace.h"
 #include "kernels/fft/line_spectra.h"
@@ -66,13 +67,14 @@ void Respond(TLineSpectra& spectra, int q, const TFilterCurves& c, bool additive
     if (additive) {
       const double a = std::sqrt(re[k] * re[k] + im[k] * im[k]);
       if (a > 0) {
-        const double f = (a + C - S) / a;
+        const double f = LimitFactor((a + C - S) / a);
         re[k] *= f;
         im[k] *= f;
       }
     } else if (S > 0) {
-      re[k] *= C / S;
-      im[k] *= C / S;
+      const double f = LimitFactor(C / S);
+      re[k] *= f;
+      im[k] *= f;
     } else {
       re[k] = C;
       im[k] = 0.0;

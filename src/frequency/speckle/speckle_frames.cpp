@@ -3,25 +3,21 @@
 #include <algorithm>
 #include <filesystem>
 #include <new>
+#include <string>
 #include <system_error>
 
 #include "common/engine_ui.h"
 #include "common/series_number.h"
 #include "platform/avi_reader.h"
-#include "store/image_loader.h"
 #include "store/image_store.h"
 #include "store/load_messages.h"
+#include "store/named_load.h"
 #include "store/pictures/graphic_to_slot.h"
 
 namespace astrelon {
 
 TSpeckleFrame TSpeckleFrameSource::Load(int slot) {
-  bool loaded = false;
-  try {
-    loaded = LoadImageFile(slot, name_);
-  } catch (const std::bad_alloc&) {
-    EngineUi().ShowMessage(OutOfMemoryText(name_));
-  }
+  const bool loaded = LoadImageFileNamed(slot, name_);
   if (!loaded) FreeSlot(slot);
   return loaded ? TSpeckleFrame::Loaded : TSpeckleFrame::Skipped;
 }
@@ -52,13 +48,17 @@ TSpeckleFrame TSpeckleFrameSource::Next(int slot) {
       name_ = in_.FirstFile;
       if (!video || index_ < 0 || index_ >= in_.Until || index_ >= video->FrameCount) return TSpeckleFrame::End;
       bool loaded = false;
+      std::string why;
       try {
         loaded = ReadAviFrame(*video, int32_t(index_), true) && GraphicToSlot(video->Frame, slot, true);
       } catch (const std::bad_alloc&) {
-        EngineUi().ShowMessage(OutOfMemoryText(name_));
+        why = OutOfMemoryText(name_);
       }
-      if (!loaded) FreeSlot(slot);
-      return loaded ? TSpeckleFrame::Loaded : TSpeckleFrame::Skipped;
+      if (loaded) return TSpeckleFrame::Loaded;
+      // The frame left out, named by its number (from 1) in the video.
+      EngineUi().ShowMessage((why.empty() ? FileOpenErrorText(name_) : why) + "\r\nFrame " + std::to_string(index_ + 1));
+      FreeSlot(slot);
+      return TSpeckleFrame::Skipped;
     }
   }
   return TSpeckleFrame::End;

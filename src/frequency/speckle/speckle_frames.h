@@ -28,7 +28,8 @@ public:
   explicit TSpeckleFrameSource(const TSpeckleFrameInput& input) : in_(input) {}
 
   // Reads the next frame into `slot`: Loaded, Skipped (a file or frame that does
-  // not read; the slot is left free) or End (the list, series or video is over).
+  // not read, named in one message; the slot is left free) or End (the list,
+  // series or video is over).
   // A series ends at a name that cannot be counted up, whose number exceeds
   // "bis:" or whose file does not exist; a video at the frame index "bis:" or
   // its frame count.

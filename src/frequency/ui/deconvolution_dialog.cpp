@@ -19,7 +19,6 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
-#include <cmath>
 #include <initializer_list>
 #include <new>
 #include <stdexcept>
@@ -115,7 +114,7 @@ void RegisterDeconvolutionForm() {
 
 TForm22::TForm22() {
   setObjectName("Form22");
-  setWindowTitle(DeconvolutionCaption);
+  setWindowTitle(QString::fromLatin1(DeconvolutionCaption).trimmed());
   setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint);
   setAttribute(Qt::WA_QuitOnClose, false);
   BuildControls();
@@ -238,8 +237,8 @@ void TForm22::BuildControls() {
   strength->addWidget(TrackBar8, 1);
   strength->addWidget(Label("quadr.", this));
   Button3 = Button("Button3", "&Berechnen", this);
-  Button2 = Button("Button2", "Ok", this);
-  Button1 = Button("Button1", "Abbrechen", this);
+  Button2 = Button("Button2", "&Ok", this);
+  Button1 = Button("Button1", "&Abbrechen", this);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   for (QPushButton* b : {Button3, Button2, Button1}) buttons->addWidget(b);
@@ -431,7 +430,7 @@ void TForm22::Button3Click() {
     designedPsfSlot_ = PsfGridToNewSlot(designer_.DesignedPsf, "PSF.fit");
     psf = designedPsfSlot_;
   } else {
-    psf = FindPsfImageSlot(ComboBox2->currentIndex());
+    psf = ChosenPsfImage();
   }
   if (psf < 1) return;
   computing_ = true;
@@ -549,9 +548,7 @@ void TForm22::FreeDifferenceSlot() {
 // ---- the designer ----
 
 std::optional<double> TForm22::Field(const QLineEdit* edit) const {
-  const std::optional<double> v = TryStrToFloatDot(edit->text().toStdString());
-  if (!v || !std::isfinite(*v)) return std::nullopt;
-  return v;
+  return TryStrToFloat32Dot(edit->text().toStdString());
 }
 
 void TForm22::BuildDesignerPsf(int which) {
@@ -651,8 +648,22 @@ void TForm22::FillPsfImageList() {
     ComboBox2->setItemData(ComboBox2->count() - 1, name, ListNameRole);
     if (s == chosen) ComboBox2->setCurrentIndex(ComboBox2->count() - 1);
   }
-  if (chosen < 1) ComboBox2->setCurrentIndex(-1);
+  // A single image is the one to take; of several the user chooses.
+  if (chosen < 1) ComboBox2->setCurrentIndex(ComboBox2->count() == 1 ? 0 : -1);
   Button4->setEnabled(ComboBox2->currentIndex() >= 0);
+}
+
+int TForm22::ChosenPsfImage() {
+  int slot = FindPsfImageSlot(ComboBox2->currentIndex());
+  if (slot >= 1) return slot;
+  FillPsfImageList();
+  slot = FindPsfImageSlot(ComboBox2->currentIndex());
+  if (slot >= 1) return slot;
+  EngineUi().ShowMessage(ComboBox2->count() == 0
+                             ? "Es ist kein anderes Bild geöffnet, das als PSF dienen kann. Bitte ein PSF-Bild "
+                               "öffnen oder mit \"v Auswahl\" die angezeigte PSF nehmen."
+                             : "Bitte in der Liste neben \"PSF-Bild ^\" das Bild wählen, das als PSF dienen soll.");
+  return -1;
 }
 
 int TForm22::FindPsfImageSlot(int index) const {

@@ -1,8 +1,8 @@
 #pragma once
-// The deconvolution dialog (TForm22, form 22, " Deconvolution"): the PSF
+// The deconvolution dialog (TForm22, form 22, "Deconvolution"): the PSF
 // designed on a 64 × 64 grid or taken from an open image, "&Berechnen" to
 // deconvolve the source into the destination window, "Stärke" to blend the
-// correction between linear and quadratic, "Ok" to keep it.
+// correction between linear and quadratic, "&Ok" to keep it.
 #include <QWidget>
 #include <atomic>
 #include <optional>
@@ -59,8 +59,8 @@ public:
   QSlider* TrackBar8 = nullptr;          // "Stärke"
   TPsfViewWidget* Image3 = nullptr;
   QPushButton* Button3 = nullptr;  // "&Berechnen"
-  QPushButton* Button2 = nullptr;  // "Ok"
-  QPushButton* Button1 = nullptr;  // "Abbrechen"
+  QPushButton* Button2 = nullptr;  // "&Ok"
+  QPushButton* Button1 = nullptr;  // "&Abbrechen"
   QTimer* Timer1 = nullptr;
 
   // The handlers.
@@ -75,8 +75,12 @@ public:
   void SpeedButton2RightClick();
   void BuildDesignerPsf(int which);
   void CombineDesignerPsf(bool recombine);
+  // The open images other than the source and the destination; a single one is selected.
   void FillPsfImageList();
   int FindPsfImageSlot(int index) const;
+  // The PSF image chosen in the list (the list refreshed when none is), or −1
+  // after a message that says what to choose.
+  int ChosenPsfImage();
 
   // State the tests read.
   const TPsfDesigner& Designer() const { return designer_; }

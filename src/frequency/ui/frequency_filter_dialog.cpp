@@ -405,10 +405,9 @@ void TForm6::GraphWheel(int steps) {
 }
 
 void TForm6::ReadEqualiserFields() {
-  if (const auto f = TryStrToFloatDot(FrequencyEdit->text().toStdString()); f && std::isfinite(*f))
-    eq_.Frequency = *f;
-  if (const auto v = TryStrToFloatDot(ValueEdit->text().toStdString()); v && std::isfinite(*v)) eq_.Value = *v;
-  if (const auto q = TryStrToFloatDot(QualityEdit->text().toStdString()); q && std::isfinite(*q)) eq_.Quality = *q;
+  if (const auto f = TryStrToFloat32Dot(FrequencyEdit->text().toStdString())) eq_.Frequency = *f;
+  if (const auto v = TryStrToFloat32Dot(ValueEdit->text().toStdString())) eq_.Value = *v;
+  if (const auto q = TryStrToFloat32Dot(QualityEdit->text().toStdString())) eq_.Quality = *q;
   ShowKnobs();
 }
 

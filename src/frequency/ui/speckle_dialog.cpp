@@ -91,7 +91,7 @@ std::optional<int32_t> WholeField(const QLineEdit* e, const char* caption, int32
   return int32_t(Round(std::clamp(*v, double(lo), double(hi))));
 }
 
-const char* const IdleCaption = "Bilder registrieren";
+const char* const IdleCaption = "&Bilder registrieren";
 const char* const RecomputeCaption = "Spektrum neu berechnen";
 
 // A number field for the reconstruction, or a message naming it.
@@ -129,7 +129,9 @@ void TForm32::BuildControls() {
 
   // Input.
   left->addWidget(Caption("Erstes Bild einer Serie oder AVI Video:"));
+  // The file field as wide as the panel less the open button and 12 pixels (margins and spacing).
   auto* fileRow = new QHBoxLayout;
+  fileRow->setSpacing(4);
   Edit4 = Field("Edit4", "", 16777215);
   Edit4->setReadOnly(true);
   Edit4->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -296,6 +298,7 @@ void TForm32::BuildControls() {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(Splitter1);
 
+  connect(Splitter1, &QSplitter::splitterMoved, this, [this] { Splitter1Moved(); });
   connect(OpenBtn, &QToolButton::clicked, this, [this] { OpenBtnClick(); });
   connect(Edit4, &QLineEdit::customContextMenuRequested, this,
           [this](QPoint p) { PopupMenu2->popup(Edit4->mapToGlobal(p)); });

@@ -122,8 +122,14 @@ public:
   // Called for each video frame read with its show flag while the window shows.
   void ShowVideoFrame(const TPicture& frame, int32_t index);
 
+  // The window's size for the panel beside the whole preview picture (at most the screen).
+  QSize PanelAndPreviewSize() const;
+  // The splitter moved or the window was resized: the width follows the panel and the preview.
+  void Splitter1Moved();
+
 protected:
   void showEvent(class QShowEvent* e) override;
+  void resizeEvent(class QResizeEvent* e) override;
   void hideEvent(class QHideEvent* e) override;
   void closeEvent(class QCloseEvent* e) override;
   void keyPressEvent(class QKeyEvent* e) override;

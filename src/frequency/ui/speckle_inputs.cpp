@@ -8,8 +8,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QResizeEvent>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSplitter>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <algorithm>
@@ -208,12 +211,29 @@ void TForm32::ShowPanelsForMode() {
   Image2->setVisible(list);
 }
 
-void TForm32::ResizeToPreview() {
-  // The window as wide as the panel and the preview together.
-  const QSize p = Image1->isVisible() ? Image1->size() : QSize(0, 0);
+QSize TForm32::PanelAndPreviewSize() const {
+  const QSize p = Image1->isVisibleTo(PreviewBox) ? Image1->size() : QSize(0, 0);
   const int frame = 2 * PreviewBox->frameWidth() + Splitter1->handleWidth() + 4;
-  resize(std::max(minimumWidth(), Panel1->sizeHint().width() + p.width() + frame),
-         std::max(minimumHeight(), p.height() + frame));
+  // The panel as the splitter has it once shown, else as wide as it asks to be.
+  const int panel = Panel1->isVisible() ? Panel1->width() : Panel1->sizeHint().width();
+  QSize size(std::max(minimumWidth(), panel + p.width() + frame), std::max(minimumHeight(), p.height() + frame));
+  // On a narrower screen the preview scrolls.
+  if (const QScreen* s = screen()) size = size.boundedTo(s->availableGeometry().size().expandedTo(minimumSize()));
+  return size;
+}
+
+void TForm32::ResizeToPreview() { resize(PanelAndPreviewSize()); }
+
+void TForm32::Splitter1Moved() {
+  // The splitter moves the panel's edge; the window follows so that the preview keeps its width.
+  if (const int w = PanelAndPreviewSize().width(); w != width()) resize(w, height());
+}
+
+void TForm32::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  // The width stays that of the panel and the preview; the height is free.
+  if (e->size().width() != e->oldSize().width())
+    QTimer::singleShot(0, this, [this] { Splitter1Moved(); });
 }
 
 void TForm32::dragEnterEvent(QDragEnterEvent* e) {

@@ -135,11 +135,11 @@ TForm23::TForm23() : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint) {
   Button4->setObjectName("Button4");
   SpeedButton1 = new QToolButton(this);
   SpeedButton1->setObjectName("SpeedButton1");
-  SpeedButton1->setText(QString::fromUtf8("Laden"));
+  SpeedButton1->setText(QString::fromUtf8("&Laden"));
   SpeedButton1->setToolTip("Einstellungen laden");
   SpeedButton2 = new QToolButton(this);
   SpeedButton2->setObjectName("SpeedButton2");
-  SpeedButton2->setText(QString::fromUtf8("Speichern"));
+  SpeedButton2->setText(QString::fromUtf8("&Speichern"));
   SpeedButton2->setToolTip("Einstellungen speichern");
   for (QPushButton* b : {Button1, Button2, Button3, Button4}) {
     b->setAutoDefault(false);

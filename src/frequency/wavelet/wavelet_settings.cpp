@@ -1,12 +1,12 @@
 // Settings files are read completely and checked before anything changes.
 #include "frequency/wavelet/wavelet_settings.h"
 
-#include <cmath>
 #include <filesystem>
 #include <optional>
 #include <vector>
 
 #include "common/atomic_file.h"
+#include "common/float_range.h"
 #include "common/number_text.h"
 #include "common/pascal_format.h"
 #include "common/text_codec.h"
@@ -18,11 +18,8 @@ namespace {
 constexpr size_t SettingsLines = 11;
 constexpr size_t LineLimit = 256;
 
-std::optional<double> Number(const std::string& text) {
-  const std::optional<double> v = TryStrToFloatDot(text);
-  if (!v || !std::isfinite(*v)) return std::nullopt;
-  return v;
-}
+// The gains become floats: a number beyond the float range is none.
+std::optional<double> Number(const std::string& text) { return TryStrToFloat32Dot(text); }
 
 std::string Trimmed(const std::string& s) {
   const size_t a = s.find_first_not_of(" \t");
@@ -39,8 +36,8 @@ bool WaveletNumbers(const TWaveletSettings& s, TWaveletNumbers& n) {
   for (size_t l = 0; l < 4; ++l) {
     const std::optional<double> t = Number(s.Thresholds[l]), g = Number(s.Gains[l]);
     if (!t || !g) return false;
-    r.Thresholds[l] = *t * *strength;
-    r.Gains[l] = float(*g);
+    r.Thresholds[l] = LimitFactor(*t * *strength);
+    r.Gains[l] = float(LimitFactor(*g));
   }
   n = r;
   return true;

@@ -24,7 +24,9 @@ struct TWaveletSettings {
 };
 
 // The numbers of a record: thresholds[l] = threshold l x strength, gains[l] and
-// a fifth gain of 1.0. False when a text is not a number.
+// a fifth gain of 1.0, each held within +-FactorLimit (float_range.h), where
+// larger ones change nothing more or overflow the result. False when a text is
+// not a number or one beyond the float range.
 struct TWaveletNumbers {
   std::array<double, 4> Thresholds{};
   std::array<float, 5> Gains{1, 1, 1, 1, 1};
@@ -34,7 +36,7 @@ bool WaveletNumbers(const TWaveletSettings& s, TWaveletNumbers& n);
 enum class TWaveletFileRead { Read, Missing, Refused };
 // Reads a file into `s` (changed only when Read). A file of fewer than ten lines,
 // a first line that is not a whole number 0..3, or a line 2..10 that is not a
-// number is refused, with the file and the reason in `error`.
+// number (or one beyond the float range) is refused, with the file and the reason in `error`.
 TWaveletFileRead ReadWaveletSettings(const std::string& fileName, TWaveletSettings& s, std::string* error = nullptr);
 // The eleven lines, CR LF.
 std::string FormatWaveletSettings(const TWaveletSettings& s);

@@ -7,6 +7,7 @@
 #include "kernels/alignment/brightest_in_work_rect.h"
 #include "kernels/alignment/disc_centre.h"
 #include "kernels/alignment/match_quality.h"
+#include "kernels/alignment/mosaic_star_fit.h"
 #include "kernels/alignment/shift_by_correlation.h"
 #include "kernels/sampling/pixel_access.h"
 #include "shell/stars/star_pick.h"
@@ -80,12 +81,14 @@ double ProfileLevel(TProfile& p, double noise) {
 
 // Position of a star on an undebayered colour mosaic: the midpoints between
 // the places where three-pixel profiles through it fall to their 20 % level.
-// Returns the star's width across the rows (5 without a star above the noise).
-int32_t MosaicProfileSearch(int slot, int plane, double noise, int32_t& bx, int32_t& by, double& peak) {
+// Returns the star's width across the rows (5 without a star above the noise,
+// `found` then false).
+int32_t MosaicProfileSearch(int slot, int plane, double noise, int32_t& bx, int32_t& by, double& peak, bool& found) {
   const TWorkRect& r = WorkRect;
   TPercentileLevels levels;
   GetPercentileLevels(slot, plane, r.x1, r.x2, r.y1, r.y2, 10.0, 98.0, levels);
-  if (!(levels.LevelB - levels.LevelA > 4 * noise)) return 5;
+  found = levels.LevelB - levels.LevelA > 4 * noise;
+  if (!found) return 5;
   TProfile h = MeasureProfile(slot, plane, bx, by, true);
   double level = ProfileLevel(h, noise);
   bx += (WalkToLevel(h, -1, level) + WalkToLevel(h, 1, level)) / 2;
@@ -121,9 +124,16 @@ void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t apertur
                     float(MeasuredStar.OriginY + double(MeasuredStar.CentreY))};
     StarAperture = std::clamp(RoundToInt((double(MeasuredStar.FullWidthX) + MeasuredStar.FullWidthY) * 0.25), 1, 5);
   } else {
-    const int32_t width = MosaicProfileSearch(slot, p, t, bx, by, peak);
+    bool found = false;
+    const int32_t width = MosaicProfileSearch(slot, p, t, bx, by, peak, found);
     StarPosition = {float(bx), float(by)};
     StarAperture = std::clamp((width - 2) / 2, 1, 5);
+    // The profiles give whole pixels: the star's centre to a fraction of a
+    // pixel comes from a fit that no white balance of the sites moves.
+    if (found)
+      if (const auto centre = FitMosaicStar(im.Planes[size_t(p)], im.Width, im.Height, StarPosition,
+                                            SigmaOfProfileWidth(width)))
+        StarPosition = *centre;
     if (options.BlockMatch && SlotInUse(options.OtherSlot)) {
       // The point of this image that corresponds to the reference point, by
       // matching the star's surroundings; the star's own quality counts.

@@ -1,8 +1,9 @@
 #pragma once
 // The position of the brightest star in a rectangle: the star-profile analysis
 // at its brightest place or, for undebayered colour-mosaic images, a profile
-// search along three rows and three columns, optionally refined by block
-// matching against a point of another image. A rectangle more than 300 pixels
+// search along three rows and three columns brought to a fraction of a pixel
+// by a fit that no white balance of the sites moves (mosaic_star_fit.h),
+// optionally refined by block matching against a point of another image. A rectangle more than 300 pixels
 // wide (or any rectangle while the batch runs in disc mode) is measured as a
 // bright disc.
 #include <cstdint>

@@ -1,5 +1,6 @@
 #include "kernels/network/network_weights.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <random>
@@ -86,7 +87,9 @@ void InitNetwork(int32_t n, int32_t current, int32_t N, uint64_t seed) {
   net.UpdateWindow.fill(0.0f);
 
   std::mt19937_64 rng(seed);
-  const double w = Settings.NetworkSetting;
+  // The settings dialog takes 0 .. 99; a settings file may hold any number,
+  // and weights beyond that range overflow the first pass.
+  const double w = std::clamp(Settings.NetworkSetting, 0.0, 99.0);
   const float high = float(w / 2);
   auto next = [&] {
     const double u = double(rng() >> 11) * 0x1p-53;  // [0, 1)

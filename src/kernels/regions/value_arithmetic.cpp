@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "common/float_range.h"
 #include "kernels/regions/rect_runs.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
@@ -12,7 +13,6 @@ namespace astrelon {
 
 namespace {
 
-constexpr double FactorLimit = 1e8;
 // From this magnitude on every float is an integer.
 constexpr float IntegralFrom = 8388608.0f;  // 2^23
 
@@ -80,11 +80,7 @@ void AddValuesToRect(int slot, float a1, float a2, float a3) {
 
 void MultiplyRectByValues(int slot, double f1, double f2, double f3) {
   if (!SlotInUse(slot)) return;
-  std::array<double, 4> f{0, f1, f2, f3};
-  for (double& k : f) {
-    if (k > FactorLimit) k = FactorLimit;
-    if (k < -FactorLimit) k = -FactorLimit;
-  }
+  const std::array<double, 4> f{0, LimitFactor(f1), LimitFactor(f2), LimitFactor(f3)};
   MapValidPixels(
       slot, AllPlanes(slot), WorkRect, [&](int32_t p, float x) { return float(double(x) * f[size_t(p)]); },
       [&](int32_t p, __m128 x) { return MultiplyInDouble(x, _mm_set1_pd(f[size_t(p)])); });

@@ -1,6 +1,5 @@
 #include "pixelops/colour/color_correction_file.h"
 
-#include <cmath>
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -34,8 +33,8 @@ TColorCorrectionRead ReadColorCorrection(const std::string& fileName, TColorMatr
   if (lines.size() < MatrixValues) return refuse("Die Datei enthält keine 9 Werte");
   TColorMatrix read;
   for (size_t i = 0; i < MatrixValues; ++i) {
-    const std::optional<double> v = TryStrToFloatDot(lines[i]);
-    if (!v || !std::isfinite(*v)) return refuse("Die Datei enthält keine 9 Zahlen");
+    const std::optional<double> v = TryStrToFloat32Dot(lines[i]);
+    if (!v) return refuse("Die Datei enthält keine 9 Zahlen");
     read.Percent[i] = *v;
   }
   matrix = read;

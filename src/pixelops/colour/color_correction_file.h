@@ -14,7 +14,7 @@ enum class TColorCorrectionRead {
 };
 
 // Reads the first nine lines of the file into `matrix`. Every one of them must
-// be a finite number; otherwise the matrix keeps its values.
+// be a number that a float holds; otherwise the matrix keeps its values.
 TColorCorrectionRead ReadColorCorrection(const std::string& fileName, TColorMatrix& matrix, std::string* message);
 
 // The nine lines of the file.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/float_range.h"
 #include "core/settings.h"
 #include "platform/parallel_bands.h"
 #include "store/image_store.h"
@@ -25,7 +26,7 @@ bool ApplyColorMatrix(int source, int destination, const TColorMatrix& matrix) {
   TImageSlot& d = Store.Image[size_t(destination)];
   if (!ThreePlanes(s) || !ThreePlanes(d) || s.Width != d.Width || s.Height != d.Height) return false;
   std::array<float, 9> c{};
-  for (size_t i = 0; i < c.size(); ++i) c[i] = float(matrix.Percent[i] * 0.01);
+  for (size_t i = 0; i < c.size(); ++i) c[i] = float(LimitFactor(matrix.Percent[i] * 0.01));
 
   const float* r = s.Planes[1].data();
   const float* g = s.Planes[2].data();

@@ -17,7 +17,8 @@ struct TColorMatrix {
 extern TColorMatrix ColorCorrection;
 
 // Destination planes 1..3 from the source planes by the matrix, for every pixel
-// whose three source values are valid; other pixels keep the destination's
+// whose three source values are valid (each weight held within +-FactorLimit
+// of float_range.h); other pixels keep the destination's
 // values. The source is not changed. False (nothing changed) unless both slots
 // are in use, hold three planes and have the same size.
 bool ApplyColorMatrix(int source, int destination, const TColorMatrix& matrix);

@@ -33,13 +33,14 @@ std::optional<TMosaicNumbers> ReadMosaicNumbers(const TMosaicSettings& s) {
                                     std::pair{&s.G1mul, &n.G1mul}, std::pair{&s.Bias, &n.Bias},
                                     std::pair{&s.Rmul, &n.Rmul}, std::pair{&s.Bmul, &n.Bmul}}) {
     // Each number is applied to float pixels: one beyond the float range is none.
-    const std::optional<double> v = TryStrToFloatDot(*text);
-    if (!v || !InFloatRange(*v)) {
+    const std::optional<double> v = TryStrToFloat32Dot(*text);
+    if (!v) {
       EngineUi().ShowMessage("'" + MessageExcerpt(*text) + "' ist kein gültiger Gleitkommawert");
       return std::nullopt;
     }
     *value = *v;
   }
+  for (double* m : {&n.G1mul, &n.Rmul, &n.Bmul}) *m = LimitFactor(*m);
   return n;
 }
 

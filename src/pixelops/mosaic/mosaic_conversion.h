@@ -12,7 +12,8 @@ namespace astrelon {
 struct TMosaicNumbers {
   double RedRatio = 1, BlueRatio = 1, G1mul = 1, Bias = 0, Rmul = 1, Bmul = 1;
 };
-// nullopt, with a message naming the text, when one is not a number.
+// nullopt, with a message naming the text, when one is not a number that a
+// float holds. The multipliers are held within +-FactorLimit (float_range.h).
 std::optional<TMosaicNumbers> ReadMosaicNumbers(const TMosaicSettings& s);
 
 // The result slot, or -1 when nothing was made: the source's plane is empty,

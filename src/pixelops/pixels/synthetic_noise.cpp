@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/engine_ui.h"
+#include "common/float_range.h"
 #include "common/pascal_format.h"
 #include "core/settings.h"
 #include "kernels/gauss/gauss_table.h"
@@ -196,7 +197,7 @@ class TFieldStream {
 public:
   TFieldStream(const TNoiseSettings& settings, uint64_t seed, int64_t next, int64_t end, bool vector)
       : gauss_(settings.Distribution == TNoiseDistribution::Gauss),
-        amount_(settings.Amount),
+        amount_(LimitFactor(settings.Amount)),
         seed_(seed),
         next_(next),
         end_(end),

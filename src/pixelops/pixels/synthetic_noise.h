@@ -24,7 +24,8 @@ struct TSyntheticNoiseState {
 };
 extern TSyntheticNoiseState SyntheticNoise;
 
-// Writes source + noise into `destination` (an image of the source's size) over
+// Writes source + noise (its amount held within +-FactorLimit of
+// float_range.h) into `destination` (an image of the source's size) over
 // the working rectangle of the destination's window. The planes of the
 // destination's channel selection get a noise field of their own; the others
 // are copied from the source. Blank source pixels leave the destination pixel

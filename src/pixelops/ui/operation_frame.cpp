@@ -6,8 +6,6 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMdiArea>
-#include <cmath>
-#include <limits>
 
 #include "common/engine_ui.h"
 #include "common/number_text.h"
@@ -33,10 +31,6 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 constexpr int KeyValueWord = LangKey(9, 7);
 int ChannelNameKey(int plane) { return LangKey(7, 20 + plane); }
 
-bool FitsKind(double v, TNumberKind kind) {
-  if (!std::isfinite(v)) return false;
-  return kind == TNumberKind::Double || std::fabs(v) <= double(std::numeric_limits<float>::max());
-}
 
 // The last value as the prompt shows it: general format, the locale's separator.
 QString PromptText(double value) {
@@ -71,8 +65,8 @@ std::optional<TTypedNumber> AskNumber(const QString& caption, const QString& pro
 }
 
 std::optional<TTypedNumber> ReadNumber(const std::string& typed, TNumberKind kind) {
-  const std::optional<double> v = TryStrToFloatDot(typed);
-  if (!v || !FitsKind(*v, kind)) {
+  const std::optional<double> v = kind == TNumberKind::Float ? TryStrToFloat32Dot(typed) : TryStrToFloatDot(typed);
+  if (!v) {
     EngineUi().ShowMessage("'" + typed + "' ist kein gültiger Gleitkommawert");
     return std::nullopt;
   }

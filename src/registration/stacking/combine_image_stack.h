@@ -33,9 +33,9 @@ int32_t StackBandRows(uint64_t freeBytes, int32_t w, int32_t h, int32_t count, i
 // Combines the frames into the target slot and returns the number of frames
 // combined; -1 when the batch's abort flag ended it (the finished bands stay) or
 // when nothing was made (fewer than 3 frames, no valid target slot, no free
-// slot for the frames beside it (said once), the first frame unreadable, memory
-// running out for the bands, the levels or the workers (said once; the target is
-// freed)). A frame that is missing, unreadable or (without alignment) of
+// slot for the frames beside it (said once), the first frame unreadable (said
+// with its name), memory running out for the bands, the levels or the workers
+// (said once; the target is freed)). A frame that is missing, unreadable or (without alignment) of
 // another width, height or plane count than the first says so once and is
 // left out of every band and of the count. The target keeps its previous file
 // name and gets the card "HISTORY <count> Bilder <method>".

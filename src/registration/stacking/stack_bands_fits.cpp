@@ -174,7 +174,7 @@ void MeasureFrameLevels(TStackRun& run) {
       continue;
     }
     if (!file.Layout) {
-      run.LeaveOut(i, HeaderNotRecognisedText());
+      run.LeaveOut(i, HeaderNotRecognisedText() + "\r\n" + name);
       continue;
     }
     if (ShapeOf(*file.Layout) != run.FirstShape) {

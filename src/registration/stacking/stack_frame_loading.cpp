@@ -8,7 +8,7 @@
 #include "core/batch_state.h"
 #include "platform/avi_reader.h"
 #include "registration/stacking/stack_alignment.h"
-#include "store/image_loader.h"
+#include "store/named_load.h"
 #include "store/image_store.h"
 #include "store/load_messages.h"
 #include "store/pictures/graphic_to_slot.h"
@@ -24,7 +24,7 @@ bool LoadStackFrame(int slot, const std::string& name, bool colour) {
         return true;
       }
     }
-    return LoadImageFile(slot, name);
+    return LoadImageFileNamed(slot, name);
   } catch (const std::bad_alloc&) {
     FreeSlot(slot);
     EngineUi().ShowMessage(OutOfMemoryText(name));

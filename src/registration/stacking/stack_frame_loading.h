@@ -7,7 +7,7 @@ namespace astrelon {
 
 // Loads frame `name` into the slot: the video frame with the name's number
 // while the batch reads a video, else (or when that fails) the file. False when
-// nothing could be loaded; a frame too large for the memory says so.
+// nothing could be loaded, with one message that names the frame's file.
 bool LoadStackFrame(int slot, const std::string& name, bool colour);
 
 void SetStackStatusFunction(const std::string& text);

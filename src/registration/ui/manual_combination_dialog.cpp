@@ -117,6 +117,21 @@ QLineEdit* Field(const char* name, const char* text) {
 
 TForm27* Form() { return qobject_cast<TForm27*>(DialogForm(ManualCombinationForm)); }
 
+// A field's number (0 when none), held within +-1e15: larger shifts and
+// weights act alike, and whole pixels of it fit 64 bits.
+double FieldNumber(const QLineEdit* e) {
+  return std::clamp(TryStrToFloatDot(e->text().toStdString()).value_or(0), -1e15, 1e15);
+}
+
+// The largest shift that still counts: one beyond the images' sides leaves
+// nothing of the shifted image, and held there its pixels fit 32 bits.
+double ShiftLimit(int first, int second) {
+  int32_t side = 1;
+  for (int slot : {first, second})
+    if (SlotInUse(slot)) side = std::max({side, Store.Image[size_t(slot)].Width, Store.Image[size_t(slot)].Height});
+  return double(side) + 1;
+}
+
 }  // namespace
 
 TForm27::TForm27(QWidget* parent) : QWidget(parent, Qt::Tool) {
@@ -203,7 +218,7 @@ TForm27::TForm27(QWidget* parent) : QWidget(parent, Qt::Tool) {
 void TForm27::UpDownClick(int field, bool up) {
   QLineEdit* edits[5] = {Edit1, Edit2, Edit3, Edit4, Edit5};
   QLineEdit* e = edits[std::clamp(field, 1, 5) - 1];
-  const double v = TryStrToFloatDot(e->text().toStdString()).value_or(0);
+  const double v = FieldNumber(e);
   if (field <= 2)
     e->setText(QString::number(int64_t(std::nearbyint(v)) + (up ? 1 : -1)));
   else if (field <= 4)
@@ -213,13 +228,12 @@ void TForm27::UpDownClick(int field, bool up) {
 }
 
 TManualCombineSettings TForm27::Settings() const {
-  auto num = [](const QLineEdit* e) { return TryStrToFloatDot(e->text().toStdString()).value_or(0); };
   TManualCombineSettings s;
-  const double subH = num(Edit3), subV = num(Edit4);
-  s.H = std::trunc(num(Edit1)) + subH;
-  s.V = std::trunc(num(Edit2)) + subV;
+  const double subH = FieldNumber(Edit3), subV = FieldNumber(Edit4), most = ShiftLimit(First, Second);
+  s.H = std::clamp(std::trunc(FieldNumber(Edit1)) + subH, -most, most);
+  s.V = std::clamp(std::trunc(FieldNumber(Edit2)) + subV, -most, most);
   s.SubPixel = subH != 0 || subV != 0;
-  s.Weight = 0.01 * num(Edit5);
+  s.Weight = 0.01 * FieldNumber(Edit5);
   s.Mode = RadioGroup1[1]->isChecked() ? 1 : RadioGroup1[2]->isChecked() ? 2 : 0;
   s.Contrast = CheckBox1->isChecked();
   return s;
@@ -293,9 +307,9 @@ void TForm27::Button3Click() {
 void TForm27::PreviewDragged(QPoint delta, bool right) {
   if (right) {
     RedrawEnabled = false;
-    Edit1->setText(QString::number(int64_t(std::trunc(TryStrToFloatDot(Edit1->text().toStdString()).value_or(0))) +
+    Edit1->setText(QString::number(int64_t(std::trunc(FieldNumber(Edit1))) +
                                    delta.x()));
-    Edit2->setText(QString::number(int64_t(std::trunc(TryStrToFloatDot(Edit2->text().toStdString()).value_or(0))) -
+    Edit2->setText(QString::number(int64_t(std::trunc(FieldNumber(Edit2))) -
                                    delta.y()));
     RedrawEnabled = true;
   } else {

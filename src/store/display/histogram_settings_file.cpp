@@ -2,9 +2,7 @@
 // a file is parsed completely before anything in the slot changes.
 #include "store/display/histogram_settings_file.h"
 
-#include <cmath>
 #include <filesystem>
-#include <limits>
 #include <vector>
 
 #include "common/atomic_file.h"
@@ -28,8 +26,8 @@ void SetError(std::string* error, const std::string& text) {
 
 // A finite number that a float holds.
 std::optional<float> ParseFloatLine(const std::string& line) {
-  const std::optional<double> v = TryStrToFloatDot(line);
-  if (!v || !std::isfinite(*v) || std::fabs(*v) > double(std::numeric_limits<float>::max())) return std::nullopt;
+  const std::optional<double> v = TryStrToFloat32Dot(line);
+  if (!v) return std::nullopt;
   return float(*v);
 }
 

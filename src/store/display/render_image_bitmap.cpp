@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "common/round_even.h"
 #include "store/display/colour_tables.h"
 #include "store/image_store.h"
 
@@ -11,11 +10,13 @@ namespace astrelon {
 
 namespace {
 
-inline uint8_t RenderByte(float v, float factor) {
-  float s = v * factor;
+// The product in 64 bits, as the rounding to whole numbers expects it: in 32
+// bits a value just off a half would round the other way.
+inline uint8_t RenderByte(float v, double factor) {
+  double s = double(v) * factor;
   if (!(s == s)) s = 0;  // blank NaN
-  s = std::clamp(s, -1e7f, 1e7f);
-  return uint8_t(std::clamp(RoundEvenToInt(s), 0, 255));
+  s = std::clamp(s, -1e7, 1e7);
+  return uint8_t(std::clamp(std::nearbyint(s), 0.0, 255.0));
 }
 
 }  // namespace
@@ -36,11 +37,10 @@ void RenderPlaneToBitmap(std::span<const float> plane, int32_t width, int32_t he
                          TDisplayBitmap& bitmap) {
   bitmap.Resize(width, height, TBitmapFormat::Indexed8);
   for (int i = 0; i < 256; ++i) bitmap.ColourTable[size_t(i)] = PackRgb(uint32_t(i), uint32_t(i), uint32_t(i));
-  const float f = float(factor);
   for (int32_t y = 0; y < height; ++y) {
     const float* in = plane.data() + size_t(y) * size_t(width);
     uint8_t* out = bitmap.Row(y).data();
-    for (int32_t x = 0; x < width; ++x) out[x] = RenderByte(in[x], f);
+    for (int32_t x = 0; x < width; ++x) out[x] = RenderByte(in[x], factor);
   }
 }
 
@@ -58,14 +58,13 @@ bool RenderImageToBitmap(int slot, double factor, TDisplayBitmap& bitmap) {
     return true;
   }
   bitmap.Resize(im.Width, im.Height, TBitmapFormat::Bgr24);
-  const float f = float(factor);
   for (int y = 0; y < im.Height; ++y) {
     const auto r = im.Row(1, y), g = im.Row(2, y), b = im.Row(3, y);
     uint8_t* out = bitmap.Row(y).data();
     for (int x = 0; x < im.Width; ++x, out += 3) {
-      out[0] = RenderByte(b[size_t(x)], f);
-      out[1] = RenderByte(g[size_t(x)], f);
-      out[2] = RenderByte(r[size_t(x)], f);
+      out[0] = RenderByte(b[size_t(x)], factor);
+      out[1] = RenderByte(g[size_t(x)], factor);
+      out[2] = RenderByte(r[size_t(x)], factor);
     }
   }
   return true;

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QPointer>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -103,12 +104,13 @@ void BringToFront(int slot) {
 // image, inside a network run that disables `items` (all network items when
 // empty). A finished result gets its histogram, the history card and its
 // window in front; an unfinished one (refused file, abort) is closed.
+// False when no result slot could be made.
 using TNetworkWork = std::function<bool(int source, int destination, TStatusPoll& poll)>;
-void RunOnNewResult(const std::string& history, std::vector<const char*> items,
+bool RunOnNewResult(const std::string& history, std::vector<const char*> items,
                     std::function<QString(int source, int plane, int64_t rows)> progress, const TNetworkWork& work) {
   if (!NewResultSlot()) {
     SlotPair = {};
-    return;
+    return false;
   }
   const int src = SlotPair.Source, dst = SlotPair.Destination;
   bool done = false;
@@ -130,6 +132,7 @@ void RunOnNewResult(const std::string& history, std::vector<const char*> items,
   }
   if (done) BringToFront(dst);
   SlotPair = {};
+  return true;
 }
 
 // "Bildgröße ändern k% (Abbruch mit ESC)": k runs to 100 over the planes.
@@ -143,18 +146,18 @@ QString EnlargementProgress(int source, int plane, int64_t rows) {
 }
 
 // Enlarges the active image with the two-times network of `file`.
-void RunEnlargement(const std::string& file, const std::string& history, std::vector<const char*> items) {
-  if (!FileExists(file)) return;
-  RunOnNewResult(history, std::move(items), EnlargementProgress,
+bool RunEnlargement(const std::string& file, const std::string& history, std::vector<const char*> items) {
+  if (!FileExists(file)) return false;
+  return RunOnNewResult(history, std::move(items), EnlargementProgress,
                  [&](int src, int dst, TStatusPoll& poll) { return UpscaleX2Network(src, dst, file, std::ref(poll)); });
 }
 
 // Opens the filter dialog's function 17 for a network file named "_..." on a
 // new result slot; a network that cannot be read closes it again.
-void OpenNetworkFilterDialog(const std::string& file, const std::string& caption) {
+bool OpenNetworkFilterDialog(const std::string& file, const std::string& caption) {
   if (!NewResultSlot()) {
     SlotPair = {};
-    return;
+    return false;
   }
   const int src = SlotPair.Source, dst = SlotPair.Destination;
   DisableNetworkMenus();
@@ -168,15 +171,17 @@ void OpenNetworkFilterDialog(const std::string& file, const std::string& caption
     ShowFilterDialog(nullptr, 17, QString::fromStdString(caption));
   EnableNetworkMenus();
   SlotPair = {};
+  return true;
 }
 
 // Applies the filter network of `file` to the whole active image; `caption`
 // is the history text (and the dialog's caption for files named "_...").
-void RunNetworkFilter(const std::string& file, const std::string& caption) {
-  if (!FileExists(file)) return;
+// False when nothing was started (no such file, no result slot).
+bool RunNetworkFilter(const std::string& file, const std::string& caption) {
+  if (!FileExists(file)) return false;
   if (AppliedThroughDialog(file)) return OpenNetworkFilterDialog(file, caption);
   const QString text = QString::fromStdString(caption);
-  RunOnNewResult(
+  return RunOnNewResult(
       caption, {},
       [text](int src, int, int64_t rows) {
         return text + QString::number(100 * rows / std::max(Store.Image[size_t(src)].Height, 1)) + "% ";
@@ -204,22 +209,27 @@ void Bildgrx2NN1Click(QAction* sender) {
 void Bildgrex2NNDirektwahl1Click(QAction* item) {
   if (!item || MenuItemTag(item) <= 0) return;
   const std::string file = NetworkItemFile(item).toStdString();
-  RunEnlargement(file, Plain(MainMenuItem("Bildgrx2NN1"), "Bildgröße x2 Neuronales Netzwerk"),
-                 {"Bildgrx2NN1", "trainNNbp1"});
+  const QPointer<QAction> sender = item;
+  if (RunEnlargement(file, Plain(MainMenuItem("Bildgrx2NN1"), "Bildgröße x2 Neuronales Netzwerk"),
+                     {"Bildgrx2NN1", "trainNNbp1"}))
+    AddRecentFunction(sender);
 }
 
 void UniversellerFilterNeuronalesNetzwerk1Click(QAction* sender) {
   const QString file = ChooseNetworkFile(FilterFilter);
   if (file.isEmpty()) return;
   const std::string name = file.toStdString();
-  RunNetworkFilter(name,
-                   Plain(sender, "Universeller Filter (Neuronales Netzwerk)") + " [" + NameWithoutFolder(name) + "] ");
+  const QPointer<QAction> item = sender;
+  if (RunNetworkFilter(name, Plain(sender, "Universeller Filter (Neuronales Netzwerk)") + " [" +
+                                 NameWithoutFolder(name) + "] "))
+    AddRecentFunction(item);
 }
 
 void EigeneNNFilter1Click(QAction* item) {
   if (!item) return;
   const std::string file = NetworkItemFile(item).toStdString();
-  RunNetworkFilter(file, "[" + NameWithoutFolder(file) + "]");
+  const QPointer<QAction> sender = item;
+  if (RunNetworkFilter(file, "[" + NameWithoutFolder(file) + "]")) AddRecentFunction(sender);
 }
 
 void RegisterNetworkCommands() {

@@ -13,7 +13,6 @@
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <cmath>
 
 #include "common/number_text.h"
 #include "common/pascal_format.h"
@@ -126,8 +125,8 @@ void TForm28::Start(int source, int destination) {
 }
 
 std::optional<TNoiseSettings> TForm28::ChosenSettings() const {
-  const std::optional<double> amount = TryStrToFloatDot(Edit1->text().trimmed().toStdString());
-  if (!amount || !std::isfinite(*amount)) return std::nullopt;
+  const std::optional<double> amount = TryStrToFloat32Dot(Edit1->text().trimmed().toStdString());
+  if (!amount) return std::nullopt;
   TNoiseSettings s;
   s.Amount = *amount;
   s.Distribution = RadioGroup3->ItemIndex() == 1 ? TNoiseDistribution::Random : TNoiseDistribution::Gauss;

@@ -6,8 +6,10 @@
 #include <QApplication>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMainWindow>
 #include <QMenu>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -16,6 +18,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 #include "common/pascal_format.h"
@@ -55,6 +58,8 @@ constexpr int Label5Width = 20;
 constexpr int Label6Width = 40;
 // Width of the window beside the histogram area: both margins, the button column and 5.
 constexpr int FixedWidth = 2 * HistogramMargin + Panel1Width + 5;
+// The frame of a tool window before it is first shown (borders and title bar).
+constexpr QSize GuessedFrame(8, 30);
 
 TForm2* Instance = nullptr;
 
@@ -249,7 +254,15 @@ void TForm2::FormCreate() {
   Timer2->start();
   settingUp_ = false;
   const QAction* item = MainMenuItem("Histogramm1");
-  if (item ? item->isChecked() : Settings.HistogramMenuChecked != 0) show();
+  if (!(item ? item->isChecked() : Settings.HistogramMenuChecked != 0)) return;
+  // Placed by the main window's parts on a first run: shown once they are laid out.
+  if (QWidget* main = MainLink().Window.data(); HistogramPlaceDefaulted && main && !main->isVisible()) {
+    AfterShown(main, [self = QPointer<TForm2>(this)] {
+      if (self && !self->isVisible()) self->show();
+    });
+    return;
+  }
+  show();
 }
 
 TForm2* CreateHistogramWindow(QWidget* mainWindow) {
@@ -271,12 +284,14 @@ void TForm2::FirstShow() {
     const QRect desk = s->availableVirtualGeometry();
     const int w = std::clamp(Settings.HistWidth, minimumWidth(), maximumWidth());
     const int h = std::clamp(Settings.HistHeight, minimumHeight(), maximumHeight());
-    // Never placed before (first run): beside the image area, not over its first window.
+    // Never placed before (first run): beside the main window, else in the image
+    // area's corner that the first image window leaves free.
     if (std::exchange(HistogramPlaceDefaulted, false))
       if (const QRect area = ImageAreaOnDesk(); !area.isEmpty()) {
-        const QPoint corner = PlaceBeside(area, QSize(w, h) + QSize(8, 30), desk);
+        const QPoint corner = FirstRunToolPlace(MainWindowOnDesk(), area, QSize(w, h) + GuessedFrame, desk);
         Settings.HistLeft = corner.x();
         Settings.HistTop = corner.y();
+        firstRunPlace_ = corner;
       }
     Settings.HistLeft = int32_t(std::clamp<int64_t>(Settings.HistLeft, desk.left(), std::max<int64_t>(desk.left(), int64_t(desk.right()) - w)));
     Settings.HistTop = int32_t(std::clamp<int64_t>(Settings.HistTop, desk.top(), std::max<int64_t>(desk.top(), int64_t(desk.bottom()) - h)));
@@ -708,12 +723,27 @@ void TForm2::Timer2Timer() {
     Refresh = true;
     UpdateHistogramControls();
   }
+  KeepFirstImageClear();
   arrowKeys_->Tick([this](QPoint screen) {
     QWidget* w = QApplication::widgetAt(screen);
     if (qobject_cast<TImageView*>(w)) return true;
     int grip = 0;
     return w == Area && HitTest(Area->mapFromGlobal(screen), grip) != THistogramHit::None;
   });
+}
+
+void TForm2::KeepFirstImageClear() {
+  if (!firstRunPlace_) return;
+  const QRect image = ActiveImageWindowOnDesk(), frame = frameGeometry();
+  if (image.isEmpty()) return;  // until the first image window shows
+  // Only where the first run put it: a window the user moved stays.
+  const QPoint placed = *std::exchange(firstRunPlace_, std::nullopt);
+  if (!isVisible() || pos() != placed || !frame.intersects(image)) return;
+  const QSize border = frame.size() - size();
+  if (const auto free = FreeCornerPlace(ImageAreaOnDesk(), image, frame.size(), minimumSize() + border)) {
+    resize(free->size() - border);
+    move(free->topLeft());
+  }
 }
 
 void TForm2::ApplyHistogramChange() { ApplyChangeTo(CurrentSlot); }

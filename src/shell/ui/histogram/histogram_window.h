@@ -13,6 +13,7 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "shell/ui/histogram/histogram_area.h"
@@ -176,6 +177,9 @@ private:
   void KnobMoved(int position);
   void FlushPendingChange();
   void ApplyChangeTo(int slot);
+  // On a first run, once the first image window is active: out of its way, into
+  // the area's free corner (smaller when need be), unless the user moved it.
+  void KeepFirstImageClear();
 
   // Drag state.
   THistogramHit dragHit_ = THistogramHit::None;
@@ -198,6 +202,7 @@ private:
   QImage bitmap_;
   QString lastFile_;  // the save and open dialogs' file name
   THistogramArrowKeys* arrowKeys_ = nullptr;
+  std::optional<QPoint> firstRunPlace_;  // where a first run placed the window, until the first image shows
 };
 
 // Creates the histogram window at start-up (owned by the main window), attaches

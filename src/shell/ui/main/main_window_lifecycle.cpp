@@ -43,6 +43,13 @@
 
 namespace astrelon {
 
+namespace {
+
+// 90 % of the smallest screen the first run is laid out for (1280 x 800).
+constexpr QSize FirstRunMinimumSize(1152, 720);
+
+}  // namespace
+
 void TMainForm::FormCreate() {
   // Numbers are formatted and parsed with "." for the whole process; Qt has set
   // the C library's locale from the environment.
@@ -89,11 +96,14 @@ void TMainForm::CreateFixedForms() {
 
 void TMainForm::ApplyWindowSettings() {
   const auto& S = Settings;
-  // Without stored bounds the window takes about 80 % of the screen's free area, centred.
+  // Without stored bounds the window takes about 80 % of the screen's free area,
+  // centred, and at least FirstRunMinimumSize of it: beside a first image the
+  // image area keeps a corner for the histogram window.
   if (S.MainLeft == 0 && S.MainTop == 0 && S.MainWidth == 640 && S.MainHeight == 480) {
     if (const QScreen* s = QGuiApplication::primaryScreen()) {
       const QRect free = s->availableGeometry();
-      const QSize size(free.width() * 4 / 5, free.height() * 4 / 5);
+      const QSize size =
+          QSize(free.width() * 4 / 5, free.height() * 4 / 5).expandedTo(FirstRunMinimumSize).boundedTo(free.size());
       resize(size);
       move(free.left() + (free.width() - size.width()) / 2, free.top() + (free.height() - size.height()) / 2);
       return;
