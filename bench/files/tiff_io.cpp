@@ -140,6 +140,8 @@ void WriteStripsOnly(const std::string& file, int samples, bool deflate, const s
 }
 
 void BM_SaveTiff16(benchmark::State& state) {
+  DetectCpuFeatures();  // as at start-up: the SIMD paths of the sample conversion
+  ApplySimdSetting();
   const bool colour = state.range(0) != 0, deflate = state.range(1) != 0;
   PutTestImage(3, colour);
   // libtiff gets the samples our writer produces, interleaved, so both compress the same data.

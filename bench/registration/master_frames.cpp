@@ -25,6 +25,7 @@
 #include "bench_folder.h"
 #include "peer_measure.h"
 #include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
 #include "core/batch_state.h"
 #include "core/settings.h"
 #include "registration/stacking/master_frame_state.h"
@@ -126,6 +127,8 @@ void CfitsioMean(const std::vector<std::string>& names, int threads, const std::
 }
 
 void BM_MeanMasterDark(benchmark::State& state) {
+  DetectCpuFeatures();  // the SIMD switches as the program sets them at start-up
+  ApplySimdSetting();
   TDarkFiles& files = DarkFiles();
   TMasterProgress quiet;
   const int threads = BandThreads(int64_t(DarkW) * DarkH, 1, true);

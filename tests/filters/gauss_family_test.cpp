@@ -200,6 +200,52 @@ TEST_F(GaussFamilyTest, VectorPathsAndThreadCountsGiveTheScalarBits) {
       }
 }
 
+// sGauss transcribed from its description, pixel by pixel: weights e^-(k/r)^2
+// over k = -n .. n (cut at the image), float sums in that order, a neighbour
+// counting when valid and closer to the centre than the threshold, the centre
+// always when valid; a blank centre, or one without weight, is copied. The
+// filter, side by side on every path and thread count, gives its bits.
+TEST_F(GaussFamilyTest, SelectiveGaussIsItsDescriptionPixelByPixel) {
+  const int w = 203, h = 131;
+  for (bool blanks : {false, true}) {
+    MakeField(1, w, h, blanks);
+    const TPlane& src = Plane(1);
+    for (float radius : {0.3f, 3.0f, 8.0f})
+      for (float threshold : {0.0f, 40.0f, 5000.0f}) {
+        const TGaussWeights wt = GaussWeightTable(radius);
+        const int32_t n = SelectiveGaussHalfWindow(wt);
+        auto pixel = [&](const TPlane& p, int x, int y, int dx, int dy, int before, int after) {
+          const float c = p[size_t(y) * w + x];
+          if (!IsValidPixel(c)) return c;
+          float sum = 0, weight = 0;
+          for (int k = -before; k <= after; ++k) {
+            const float v = p[size_t(y + k * dy) * w + size_t(x + k * dx)];
+            if (k != 0 && !(IsValidPixel(v) && std::fabs(v - c) < threshold)) continue;
+            sum += wt[size_t(std::abs(k))] * v;
+            weight += wt[size_t(std::abs(k))];
+          }
+          return weight > 0 ? sum / weight : c;
+        };
+        TPlane columns(src.size()), expected(src.size());
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x)
+            columns[size_t(y) * w + x] = pixel(src, x, y, 0, 1, std::min(n, y), std::min(n, h - 1 - y));
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x)
+            expected[size_t(y) * w + x] = pixel(columns, x, y, 1, 0, std::min(n, x), std::min(n, w - 1 - x));
+        for (int variant = 0; variant < 3; ++variant) {
+          Options.Multicore = variant == 2 ? 1 : 0;
+          TPlane out(src.size(), 0.0f);
+          TGaussPlaneRun run;
+          run.Vector = variant != 0;
+          SelectiveGaussPlane({src, out, w, h, {0, w - 1, 0, h - 1}}, radius, threshold, run);
+          ASSERT_EQ(0, std::memcmp(expected.data(), out.data(), out.size() * 4))
+              << blanks << " radius " << radius << " threshold " << threshold << " variant " << variant;
+        }
+      }
+  }
+}
+
 TEST_F(GaussFamilyTest, LongLinesAndLimitsOfTheWindows) {
   // A row of 40,000 pixels: a ramp stays a ramp away from its ends.
   MakeGrey(1, 40000, 2, [](int x, int) { return float(x); });

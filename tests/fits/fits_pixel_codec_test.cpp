@@ -32,7 +32,8 @@ TEST(FitsPixelDecoder, RowsEqualSamples) {
   for (int bitpix : {8, 16, 32, -32, -64}) {
     for (const TFitsScaling& s : scalings) {
       const TFitsDecoder dec(bitpix, s);
-      const size_t step = size_t(std::abs(bitpix) / 8), n = raw.size() / step;
+      // A length that is no multiple of the vector and unrolled widths.
+      const size_t step = size_t(std::abs(bitpix) / 8), n = raw.size() / step - 3;
       for (bool vector : {false, true}) {
         std::vector<float> row(n);
         dec.DecodeRow(raw.data(), n, row.data(), vector);

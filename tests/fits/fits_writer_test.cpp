@@ -3,7 +3,11 @@
 #include <algorithm>
 #include "store/fits/fits_writer.h"
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cmath>
@@ -354,6 +358,45 @@ TEST_F(FitsWriterTest, FailedWriteLeavesEverythingAsItWas) {
     return !saved && intact && onlyOld && Store.FileName[1] == "image.fit" && Store.Header[1].ActiveCards() == cards;
   };
   EXPECT_EXIT(std::exit(failHalfWay() ? 0 : 1), testing::ExitedWithCode(0), "");
+}
+
+// A file system that fills up while the workers write into the mapped file:
+// the save fails and leaves the old file, and no worker meets a fault. Run in
+// a child with a mount namespace and a tmpfs of 2 MB of its own.
+TEST_F(FitsWriterTest, FileSystemFullUnderTheWorkersFailsTheSaveWithoutAFault) {
+  test::PutImage(1, 1024, 1024, 1, [](int, int x, int y) { return float(x ^ y); });
+  const std::string folder = dir_.file("small");
+  std::filesystem::create_directory(folder);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const uid_t uid = getuid();
+    const gid_t gid = getgid();
+    if (unshare(CLONE_NEWNS) != 0) {
+      // Without the right to mount: a user namespace of our own grants it.
+      if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) _exit(2);
+      test::WriteText("/proc/self/setgroups", "deny");
+      test::WriteText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+      test::WriteText("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    }
+    // Mounts stay in this namespace.
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("none", folder.c_str(), "tmpfs", 0, "size=2m") != 0)
+      _exit(2);
+    const std::string file = folder + "/dark.fit";
+    test::WriteText(file, "old content");
+    Options.Multicore = 1;
+    const bool saved = SaveFits(1, -32, file, false, false);
+    const auto left = test::ReadAll(file);
+    const bool intact = std::string(left.begin(), left.end()) == "old content";
+    const bool onlyOld = std::distance(std::filesystem::directory_iterator(folder),
+                                       std::filesystem::directory_iterator()) == 1;
+    _exit(!saved && intact && onlyOld ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_FALSE(WIFSIGNALED(status)) << "signal " << WTERMSIG(status);
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no tmpfs of its own to be had";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

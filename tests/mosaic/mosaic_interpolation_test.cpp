@@ -1,10 +1,14 @@
 // The colour-mosaic interpolation: its kernels, the linear, V.N.G., Kimmel and astro
 // methods through the conversion, and results that do not depend on the number
 // of workers (nor on workers that cannot be started).
+#include <atomic>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "../pixelops/slot_images.h"
@@ -16,6 +20,7 @@
 #include "pixelops/mosaic/mosaic_passes.h"
 #include "pixelops/mosaic/mosaic_workers.h"
 #include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
 #include "store/planes/image_statistics.h"
 #include "test_support.h"
 
@@ -249,6 +254,57 @@ TEST_F(MosaicInterpolationTest, KimmelKeepsEdgesSharpAndFinite) {
   for (size_t i = 0; i < hard.size(); ++i) hard[i] = (rng() % 3 == 0) ? 65535.0f : float(rng() % 8);
   for (const auto& plane : Interpolate(DmKimmel, hard, w, h, 4))
     for (const float v : plane) ASSERT_TRUE(std::isfinite(v));
+}
+
+// The Kimmel refinement runs in lanes of four rows and on every worker; the
+// scalar twin, one worker and eight give the same bits on scenes with many equal
+// values, huge and negative values, and edges. A pattern that is not Bayer makes
+// no result.
+TEST_F(MosaicInterpolationTest, KimmelLanesAndWorkersGiveTheScalarBits) {
+  const int w = 203, h = 45;
+  std::mt19937 rng(17);
+  std::vector<std::vector<float>> scenes(3, std::vector<float>(size_t(w * h)));
+  for (size_t i = 0; i < scenes[0].size(); ++i) {
+    scenes[0][i] = float(rng() % 4) * 1000.0f;                                  // ties everywhere
+    scenes[1][i] = (rng() % 7 == 0 ? 3e12f : 1e9f) + float(rng() % 1000) * 1e6f;  // huge, with spikes
+    scenes[2][i] = float(int(rng() % 2001) - 1000) * ((i % size_t(w)) > 100 ? 9.0f : 0.5f);  // signs, an edge
+  }
+  const bool avx2 = Avx2Enabled;
+  for (size_t k = 0; k < scenes.size(); ++k) {
+    Avx2Enabled = false;
+    const auto scalar = Interpolate(DmKimmel, scenes[k], w, h, 1);
+    Avx2Enabled = avx2;
+    for (const int workers : {1, 3, 8}) {
+      const auto got = Interpolate(DmKimmel, scenes[k], w, h, workers);
+      for (int p = 0; p < 3; ++p)
+        ASSERT_EQ(std::memcmp(got[size_t(p)].data(), scalar[size_t(p)].data(), scalar[size_t(p)].size() * 4), 0)
+            << "scene " << k << " workers " << workers << " plane " << p + 1;
+    }
+  }
+  Avx2Enabled = avx2;
+  MosaicPattern = {McRed, McGreen, McBlue, McGreen, -1, -1, -1, -1};
+  PutImage(1, 24, 20, {scenes[0]});
+  PutImage(2, 24, 20, {scenes[0], scenes[0], scenes[0]});
+  TMosaicStage s;
+  s.Source = 1;
+  s.Destination = 2;
+  s.Method = DmKimmel;
+  EXPECT_FALSE(InterpolateMosaic(s, 1));
+}
+
+// Workers asking for rows side by side get every row of the range once, in
+// chunks of consecutive rows; an empty range gives none.
+TEST(MosaicRowDealer, EveryRowOnce) {
+  for (const auto& [first, last, chunk] : {std::tuple{2, 1000, 8}, {1, 1, 8}, {7, 6, 8}, {0, 99, 1}, {3, 50, 64}}) {
+    TRowDealer rows(first, last, chunk);
+    std::vector<std::atomic<int>> seen(size_t(std::max(last + 1, 1)));
+    std::vector<std::thread> takers;
+    for (int k = 0; k < 4; ++k)
+      takers.emplace_back([&] { rows.Take([&](int32_t y) { ++seen[size_t(y)]; }); });
+    for (std::thread& t : takers) t.join();
+    for (int y = 0; y < int(seen.size()); ++y)
+      EXPECT_EQ(seen[size_t(y)].load(), y >= first && y <= last ? 1 : 0) << first << ".." << last << " row " << y;
+  }
 }
 
 TEST_F(MosaicInterpolationTest, WorkerCount) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "pixelops/mosaic/mosaic_linear_rows.h"
@@ -54,7 +55,8 @@ TEST(MosaicLinearRows, EveryPathGivesThePlainSums) {
   TLinearRowTaps half = cross;
   half.Blank = {false, true};
   const bool avx2 = Avx2Enabled;
-  for (const int w : {3, 4, 9, 10, 17, 40, 61}) {
+  // Wide rows take the streaming stores of whole cache lines, from any start.
+  for (const int w : {3, 4, 9, 10, 17, 40, 61, 150, 203}) {
     std::vector<float> m(size_t(3 * w));
     for (float& v : m) v = u(rng);
     m[size_t(w + 1)] = std::numeric_limits<float>::infinity();  // only odd columns' own tap reads it
@@ -62,14 +64,17 @@ TEST(MosaicLinearRows, EveryPathGivesThePlainSums) {
     m[size_t(2 * w - 2)] = BlankPixel;
     for (const TLinearRowTaps* t : {&red, &cross, &half}) {
       const std::vector<float> plain = PlainRow(m.data() + w, w, *t);
-      for (const int path : {0, 1, 2}) {
-        Avx2Enabled = path == 2 && avx2;
-        std::vector<float> out(size_t(w - 2), 7.0f);
-        LinearMosaicRow(m.data() + w, w, *t, out.data(), path > 0);
-        for (int x = 0; x < w - 2; ++x)
-          ASSERT_EQ(std::signbit(out[size_t(x)]), std::signbit(plain[size_t(x)])) << w << " " << x;
-        EXPECT_EQ(std::vector<float>(out), plain) << "width " << w << " path " << path;
-      }
+      for (const int path : {0, 1, 2})
+        for (const size_t start : {0, 1, 3}) {
+          Avx2Enabled = path == 2 && avx2;
+          std::vector<float> buffer(size_t(w - 2) + start, 7.0f);
+          const std::span<float> out(buffer.data() + start, size_t(w - 2));
+          LinearMosaicRow(m.data() + w, w, *t, out.data(), path > 0);
+          FinishStreamedRows();
+          for (int x = 0; x < w - 2; ++x)
+            ASSERT_EQ(std::signbit(out[size_t(x)]), std::signbit(plain[size_t(x)])) << w << " " << x;
+          EXPECT_EQ(std::vector<float>(out.begin(), out.end()), plain) << "width " << w << " path " << path;
+        }
     }
   }
   Avx2Enabled = avx2;

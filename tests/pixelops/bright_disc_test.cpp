@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <random>
 
 #include "../planes/simd_paths.h"
@@ -109,6 +110,70 @@ TEST_F(BrightDiscTest, EdgeLinesAtTheLimitAndTheSubPixelShift) {
   BatchRunning = 0;
   WholeImageRect(1);
   EXPECT_DOUBLE_EQ(FindBrightDisc(1).RightEdge, 150.0 - 0.3);
+}
+
+// The disc search on every vector path and with bands on threads gives the bits
+// of the scalar search on one thread: row sums added by lanes where they are
+// exact, pixel by pixel where they may round (a threshold near zero or below).
+TEST_F(BrightDiscTest, EveryPathAndThreadCountGivesTheSameDisc) {
+  const int w = 613, h = 407;
+  struct TCase {
+    const char* Name;
+    std::vector<float> Plane;
+    const char* BatchThreshold;  // empty: the interactive 30 %
+    TWorkRect Rect;              // x2 < 0: the whole image
+  };
+  // A disc of a million on a sky of millionths: a threshold near zero lets
+  // both into the line sums, which then round.
+  std::vector<float> tiny = Disc(w, h, 300.2, 200.7, 150, 1e6f, true, 0);
+  std::mt19937 rng(4);
+  for (float& v : tiny) v = v - 100.0f + std::uniform_real_distribution<float>(1e-7f, 1e-5f)(rng);
+  std::vector<float> dim = Disc(w, h, 290, 210, 120, 600, true, 5);
+  for (float& v : dim) v -= 600.0f;
+  std::vector<float> holes = Disc(w, h, 310, 190, 140, 20000, false, 30);
+  for (size_t i = 0; i < holes.size(); i += 53) holes[i] = i % 2 ? BlankPixel : std::numeric_limits<float>::quiet_NaN();
+  const TCase cases[] = {
+      {"limb-darkened disc", Disc(w, h, 300.2, 200.7, 150, 10000, true, 20), "", {0, -1, 0, -1}},
+      {"sums that round", tiny, "0.0000000001", {0, -1, 0, -1}},
+      {"threshold below zero", dim, "", {0, -1, 0, -1}},
+      {"blanks in a rectangle", holes, "", {40, 580, 7, 390}},
+  };
+  for (const TCase& c : cases) {
+    TBrightDisc reference;
+    double referenceQuality = 0;
+    bool first = true;
+    for (TPath path : AvailablePaths())
+      for (bool multicore : {false, true}) {
+        PathGuard guard(path);
+        MulticoreGuard threads(multicore);
+        BatchRunning = *c.BatchThreshold ? 1 : 0;
+        BatchDiscThreshold = c.BatchThreshold;
+        PutImage(1, w, h, {c.Plane});
+        if (c.Rect.x2 < 0)
+          WholeImageRect(1);
+        else
+          WorkRect = c.Rect;
+        MatchQuality = 99.0;
+        const TBrightDisc d = FindBrightDisc(1);
+        if (first) {
+          reference = d;
+          referenceQuality = MatchQuality;
+          first = false;
+          continue;
+        }
+        const std::string what = std::string(c.Name) + " " + PathName(path) + (multicore ? " threads" : "");
+        EXPECT_EQ(reference.LeftEdge, d.LeftEdge) << what;
+        EXPECT_EQ(reference.RightEdge, d.RightEdge) << what;
+        EXPECT_EQ(reference.TopEdge, d.TopEdge) << what;
+        EXPECT_EQ(reference.BottomEdge, d.BottomEdge) << what;
+        EXPECT_EQ(reference.CentreX, d.CentreX) << what;
+        EXPECT_EQ(reference.CentreY, d.CentreY) << what;
+        EXPECT_EQ(reference.BrightestX, d.BrightestX) << what;
+        EXPECT_EQ(reference.BrightestY, d.BrightestY) << what;
+        EXPECT_EQ(reference.Quality, d.Quality) << what;
+        EXPECT_EQ(referenceQuality, MatchQuality) << what;
+      }
+  }
 }
 
 // Relative radius (199 at the limb) of a pixel for the measured disc.

@@ -1,16 +1,23 @@
 // Dark subtraction: plain, with hot-pixel repair and with the dark scaled to
 // the image (temperature compensation).
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <utility>
 
 #include "../pixelops/slot_images.h"
 #include "common/engine_ui.h"
 #include "core/batch_state.h"
+#include "core/settings.h"
+#include "platform/processor_features.h"
 #include "registration/calibration/dark_hot_pixels.h"
 #include "registration/calibration/dark_scale.h"
 #include "registration/calibration/dark_subtraction.h"
 #include "store/image_store.h"
+#include "store/planes/image_statistics.h"
 #include "test_support.h"
 
 namespace astrelon::test {
@@ -152,37 +159,158 @@ TEST_F(DarkSubtractionTest, DarkScaleSearch) {
   EXPECT_NEAR((hi + lo) / 2, 1447.6, 15);
 }
 
-TEST_F(DarkSubtractionTest, ResultsDoNotDependOnThreadsOrVectorPath) {
-  const int w = 701, h = 300;
-  std::mt19937 rng(11);
-  std::normal_distribution<float> noise(100, 8);
-  std::vector<float> dark(size_t(w * h)), r(dark.size()), g(dark.size()), b(dark.size());
-  for (size_t i = 0; i < dark.size(); ++i) {
-    dark[i] = rng() % 97 == 0 ? 100 + float(rng() % 3000) : (rng() % 500 == 0 ? BlankPixel : noise(rng));
-    r[i] = 1.7f * dark[i] + noise(rng);
-    g[i] = 1.7f * dark[i] + noise(rng) + 50;
-    b[i] = rng() % 300 == 0 ? BlankPixel : 1.7f * dark[i] + noise(rng);
-  }
-  // The eight-wide hot-pixel search finds what the scalar one finds.
-  for (int32_t y = 2; y < h - 2; ++y) {
-    std::vector<THotDarkPixel> scalar, vector;
-    FindHotDarkPixelsInRow(dark, w, y, 2, w - 3, 12.5f, scalar, false);
-    FindHotDarkPixelsInRow(dark, w, y, 2, w - 3, 12.5f, vector, true);
-    ASSERT_EQ(scalar.size(), vector.size()) << y;
-    for (size_t i = 0; i < scalar.size(); ++i) {
-      EXPECT_EQ(scalar[i].X, vector[i].X);
-      EXPECT_EQ(scalar[i].Threshold, vector[i].Threshold);
+// A dark with noise, hot pixels (often side by side), blanks, NaN and
+// infinities, and an image of 1.7 x the dark with noise and blanks.
+struct TDarkFrames {
+  int W, H;
+  std::vector<float> Dark, R, G, B;
+  TDarkFrames(int w, int h, unsigned seed, int hotEvery) : W(w), H(h) {
+    std::mt19937 rng(seed);
+    std::normal_distribution<float> noise(100, 8);
+    Dark.resize(size_t(w * h));
+    for (float& d : Dark) {
+      const unsigned k = rng() % 5000;
+      d = rng() % unsigned(hotEvery) == 0 ? 100 + float(rng() % 3000) : noise(rng);
+      if (k == 0) d = BlankPixel;
+      if (k == 1) d = std::nanf("");
+      if (k == 2) d = -std::numeric_limits<float>::infinity();
+      if (k == 3) d = std::numeric_limits<float>::infinity();
+    }
+    for (auto* plane : {&R, &G, &B}) {
+      plane->resize(Dark.size());
+      for (size_t i = 0; i < Dark.size(); ++i)
+        (*plane)[i] = rng() % 300 == 0 ? BlankPixel : 1.7f * Dark[i] + noise(rng);
     }
   }
-  std::vector<std::vector<float>> results;
-  for (const bool multicore : {false, true}) {
-    MulticoreGuard guard(multicore);
-    PutImage(1, w, h, {r, g, b});
-    PutImage(2, w, h, {dark});
-    SubtractDarkFrame(1, 2, TDarkOptions::TemperatureAndHotPixels);
-    for (int p = 1; p <= 3; ++p) results.push_back(Plane(1, p));
+};
+
+TEST_F(DarkSubtractionTest, VectorPathsGiveTheScalarValues) {
+  const TDarkFrames f(701, 300, 11, 97);
+  const int w = f.W, h = f.H;
+  // The eight-wide hot-pixel search, alone and with its bound over the rows in
+  // order (and a row out of order), finds what the scalar one finds.
+  for (const float offset : {12.5f, 0.0f, -3.0f}) {
+    THotPixelFinder finder(f.Dark, w, 2, w - 3, offset, true);
+    for (int32_t y : {2, 3, 4, 150, 149, 151, 152}) {
+      for (int32_t yy = y; yy < (y == 4 ? h - 2 : y + 1); ++yy) {
+        std::vector<THotDarkPixel> scalar, vector, bounded;
+        FindHotDarkPixelsInRow(f.Dark, w, yy, 2, w - 3, offset, scalar, false);
+        FindHotDarkPixelsInRow(f.Dark, w, yy, 2, w - 3, offset, vector, true);
+        finder.FindInRow(yy, bounded);
+        ASSERT_EQ(scalar.size(), vector.size()) << yy;
+        ASSERT_EQ(scalar.size(), bounded.size()) << yy;
+        for (size_t i = 0; i < scalar.size(); ++i) {
+          EXPECT_EQ(scalar[i].X, vector[i].X);
+          EXPECT_EQ(scalar[i].X, bounded[i].X);
+          EXPECT_EQ(scalar[i].Threshold, vector[i].Threshold);
+          EXPECT_EQ(scalar[i].Threshold, bounded[i].Threshold);
+        }
+      }
+    }
   }
-  for (int p = 0; p < 3; ++p) EXPECT_EQ(results[size_t(p)], results[size_t(p + 3)]) << "plane " << p + 1;
+  // Rows of both forms of the subtraction, odd length, NaN and blanks.
+  for (const bool compensate : {false, true}) {
+    std::vector<float> scalar(f.R.begin(), f.R.begin() + 1003), vector = scalar;
+    const std::span<const float> dark(f.Dark.data() + 5000, 1003);
+    SubtractDarkRow(scalar, dark, compensate, 1.37, 95.5, false);
+    SubtractDarkRow(vector, dark, compensate, 1.37, 95.5, true);
+    EXPECT_EQ(std::memcmp(scalar.data(), vector.data(), scalar.size() * sizeof(float)), 0) << compensate;
+  }
+  // Every option gives the same image with and without threads and vectors.
+  const bool savedSse2 = Sse2Enabled;
+  for (int option = 0; option <= 3; ++option) {
+    std::vector<std::vector<float>> results;
+    for (const bool multicore : {false, true})
+      for (const bool vector : {false, true}) {
+        MulticoreGuard guard(multicore);
+        Sse2Enabled = vector;
+        PutImage(1, w, h, {f.R, f.G, f.B});
+        PutImage(2, w, h, {f.Dark});
+        SubtractDarkFrame(1, 2, TDarkOptions(option));
+        for (int p = 1; p <= 3; ++p) results.push_back(Plane(1, p));
+      }
+    for (size_t i = 3; i < results.size(); ++i)
+      EXPECT_EQ(std::memcmp(results[i % 3].data(), results[i].data(), results[i].size() * sizeof(float)), 0)
+          << "option " << option << " run " << i / 3 << " plane " << i % 3 + 1;
+  }
+  Sse2Enabled = savedSse2;
+}
+
+// Hot pixels in clusters: the repair on threads (lone ones in bands, crowded
+// ones afterwards) gives the image of the repair in scan order.
+TEST_F(DarkSubtractionTest, RepairOnThreadsFollowsScanOrder) {
+  const TDarkFrames f(300, 200, 5, 7);
+  const int w = f.W, h = f.H;
+  THotPixelFinder finder(f.Dark, w, 2, w - 3, 10.0f, false);
+  THotRowCollector rows(2);
+  for (int y = 2; y < h - 2; ++y) rows.FindNextRow(finder);
+  const THotPixelRows& hot = rows.Rows();
+  const std::vector<THotDarkPixel>& all = hot.Pixels;
+  ASSERT_GT(std::count_if(all.begin(), all.end(), [&](const THotDarkPixel& p) { return hot.Crowded(p); }), 500);
+  for (const auto& [phase, blank] : {std::pair{-1, false}, std::pair{0, false}, std::pair{1, true}}) {
+    std::vector<float> serial = f.G;
+    RepairHotPixels(serial, w, f.Dark, w, all, phase, blank);
+    for (const int threads : {1, 3, 8}) {
+      std::vector<float> red = f.R, green = f.G;
+      const THotPixelPlane planes[] = {{red, w, f.Dark, w, &hot}, {green, w, f.Dark, w, &hot}};
+      RepairHotPixelPlanes(planes, phase, blank, threads);
+      EXPECT_EQ(std::memcmp(green.data(), serial.data(), serial.size() * sizeof(float)), 0)
+          << "phase " << phase << " threads " << threads;
+    }
+  }
+}
+
+// The subtraction in one pass with its measures side by side gives the image
+// of the steps one after another: scale, per dark plane its 30 % level (which
+// clamps values above 1e18) and noise, subtraction, hot pixels in scan order.
+TEST_F(DarkSubtractionTest, OnePassGivesTheStepsInTheirOrder) {
+  const TDarkFrames f(260, 120, 8, 151);
+  const int w = f.W, h = f.H;
+  std::vector<float> dark2 = f.Dark;
+  dark2[size_t(7 * w + 9)] = 5e18f;
+  dark2[size_t(11 * w + 30)] = std::numeric_limits<float>::infinity();
+  const auto put = [&] {
+    PutImage(1, w, h, {f.R, f.G, f.B});
+    PutImage(2, w, h, {f.Dark, dark2, f.Dark});
+    // Beyond 1e18 after PutImage, whose minimum and maximum would clamp them.
+    Store.Image[2].Planes[2][size_t(7 * w + 9)] = 5e18f;
+    Store.Image[2].Planes[2][size_t(11 * w + 30)] = std::numeric_limits<float>::infinity();
+  };
+  MulticoreGuard guard(true);
+  for (int option = 1; option <= 3; ++option) {
+    const bool temperature = HasTemperatureCompensation(TDarkOptions(option));
+    const bool hot = HasHotPixelRepair(TDarkOptions(option));
+    put();
+    const double k = temperature ? ComputeDarkScale(1, 2, !hot) : 1.0;
+    std::array<double, 4> level{};
+    std::array<float, 4> offset{};
+    for (int q = 1; q <= 3; ++q) {
+      TPercentileLevels l;
+      if (temperature) GetPercentileLevels(2, q, 0, w - 1, 0, h - 1, 30.0, 30.0, l);
+      level[size_t(q)] = l.LevelA;
+      offset[size_t(q)] = float(double(EstimateNoise(2, q)) * 1.5 * Settings.HotPixelSigma);
+    }
+    std::vector<std::vector<float>> want;
+    for (int q = 1; q <= 3; ++q) {
+      std::vector<float> x = Plane(1, q);
+      const std::vector<float> d = Plane(2, q);
+      for (int y = 0; y < h; ++y)
+        SubtractDarkRow(std::span(x).subspan(size_t(y * w), size_t(w)), std::span(d).subspan(size_t(y * w), size_t(w)),
+                        temperature, k, level[size_t(q)], false);
+      std::vector<THotDarkPixel> pixels;
+      for (int y = 2; hot && y < h - 2; ++y)
+        FindHotDarkPixelsInRow(d, w, y, 2, w - 3, offset[size_t(q)], pixels, false);
+      RepairHotPixels(x, w, d, w, pixels, -1, false);
+      want.push_back(x);
+    }
+    Sse2Enabled = true;
+    put();
+    SubtractDarkFrame(1, 2, TDarkOptions(option));
+    Sse2Enabled = false;
+    for (int q = 1; q <= 3; ++q)
+      EXPECT_EQ(std::memcmp(Plane(1, q).data(), want[size_t(q - 1)].data(), size_t(w * h) * sizeof(float)), 0)
+          << "option " << option << " plane " << q;
+  }
 }
 
 }  // namespace

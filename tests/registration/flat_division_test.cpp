@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "common/engine_ui.h"
 #include "platform/processor_features.h"
 #include "registration/calibration/flat_division.h"
+#include "registration/calibration/flat_plane_mean.h"
 #include "registration/calibration/flat_response_fit.h"
 #include "store/image_store.h"
 #include "test_support.h"
@@ -245,6 +247,59 @@ TEST_F(FlatDivisionTest, VectorAndScalarPathsAgree) {
           << "automatic " << automatic << " plane " << p + 1;
   }
   Sse2Enabled = savedSse2;
+}
+
+// The means on threads equal GetPlaneMean's to the bit: planes whose sums are
+// exact in any order (noisy levels, whole numbers with small ones, zeros,
+// blanks, NaN, subnormals) and planes whose sums round (mixed magnitudes,
+// infinity), which fall back to the one running sum.
+TEST_F(FlatDivisionTest, PlaneMeansOnThreadsAreGetPlaneMeans) {
+  const int w = 517, h = 300;
+  std::mt19937 rng(5);
+  std::normal_distribution<float> noise(0, 10);
+  std::vector<std::vector<float>> kinds(6, std::vector<float>(size_t(w * h)));
+  for (size_t i = 0; i < kinds[0].size(); ++i) {
+    kinds[0][i] = 16000 + noise(rng);
+    kinds[1][i] = float(rng() % 60000) + (i % 997 == 0 ? 3.0f : 0.0f);
+    kinds[2][i] = i % 13 == 0 ? 0.0f : i % 17 == 0 ? BlankPixel : i % 19 == 0 ? std::nanf("") : 0.5f + noise(rng) / 64;
+    kinds[3][i] = i % 101 == 0 ? 1e-42f : float(i % 7) * 1e-40f;
+    kinds[4][i] = i % 48 == 0 ? 0x1p29f : i % 48 == 5 ? -0x1p29f : 0.001f + noise(rng) / 1e4f;
+    kinds[5][i] = i == 4000 ? std::numeric_limits<float>::infinity() : 100 + noise(rng);
+  }
+  for (size_t k = 0; k < kinds.size(); k += 3) {
+    PutImage(3, w, h, {kinds[k], kinds[k + 1], kinds[k + 2]});
+    const std::vector<int> planes{1, 2, 3};
+    for (const bool vector : {false, true}) {
+      Sse2Enabled = vector;
+      for (const int threads : {2, 8}) {
+        const std::array<float, 4> means = FlatPlaneMeans(3, planes, threads);
+        for (const int p : planes) {
+          const float want = GetPlaneMean(3, p);
+          EXPECT_EQ(std::memcmp(&means[size_t(p)], &want, sizeof want), 0) << "kind " << k + size_t(p) - 1;
+        }
+      }
+    }
+  }
+  Sse2Enabled = false;
+}
+
+// The histogram of the automatic fit four samples at a time: the scalar one.
+TEST_F(FlatDivisionTest, HistogramOfFourSamplesAtATime) {
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> flat(0.0, 1.6);
+  std::vector<TFlatSample> samples;
+  for (int i = 0; i < 4003; ++i)
+    samples.push_back({int32_t(rng() % 3000), int32_t(rng() % 2000), float(rng() % 40000) - 2000, flat(rng)});
+  const TFlatFrame frame{.Width = 3000, .Height = 2000, .Unit = 700, .ValueRange = 35000, .Bins = 1500};
+  const TFlatSampleColumns columns(samples, frame);
+  const TFlatResponse curved{.C0 = 0.7, .C1 = 0.35, .C2 = -0.05, .Gx = 2, .Gy = -1.5};
+  for (const TFlatResponse& r : {TFlatResponse{}, curved}) {
+    std::vector<int32_t> scalar, vector;
+    const double a = FlatHistogramPeak(columns, r, frame, scalar, false);
+    const double b = FlatHistogramPeak(columns, r, frame, vector, true);
+    EXPECT_EQ(scalar, vector);
+    EXPECT_EQ(a, b);
+  }
 }
 
 }  // namespace

@@ -31,12 +31,6 @@ namespace {
 
 constexpr int Target = 5;
 
-std::vector<uint32_t> Bits(std::span<const float> v) {
-  std::vector<uint32_t> b(v.size());
-  std::transform(v.begin(), v.end(), b.begin(), [](float x) { return std::bit_cast<uint32_t>(x); });
-  return b;
-}
-
 class StackBandsTest : public StoreTest {
 protected:
   void SetUp() override {
@@ -87,7 +81,7 @@ protected:
     std::vector<float> all;
     for (int p = 1; p <= Store.Image[Target].PlaneCount; ++p)
       all.insert(all.end(), Store.Image[Target].Planes[size_t(p)].begin(), Store.Image[Target].Planes[size_t(p)].end());
-    return Bits(all);
+    return FloatBits(all);
   }
   // The run loading each frame into a slot in one band on one thread, against
   // the FITS rows (and once more the slots) in bands of 1, 2, 7 and 40 rows on
@@ -255,7 +249,7 @@ TEST(StackStatistic, VectorPathEqualsScalarPath) {
       std::vector<float> scalar(pixels), vector(pixels);
       CombineStackPixels(m, rows, pixels, 7.5f, scalar.data(), false);
       CombineStackPixels(m, rows, pixels, 7.5f, vector.data(), true);
-      EXPECT_EQ(Bits(vector), Bits(scalar)) << n << " frames, method " << int(m);
+      EXPECT_EQ(FloatBits(vector), FloatBits(scalar)) << n << " frames, method " << int(m);
     }
   }
 }

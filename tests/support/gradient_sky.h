@@ -22,11 +22,21 @@ struct TGradientSky {
   static constexpr int StarAperture = 6;
 };
 
-// w x h: 1000 + a ramp of `ramp` across the width and ramp / 2 down the height,
-// a bowl `bowl` deep in the corners, noise of `sigma` and `stars` stars of
-// sigma 1.5 pixels with peaks of 300..3000, at least 16 pixels inside the edges.
-inline TGradientSky MakeGradientSky(int w, int h, double ramp = 400, double bowl = 300, double sigma = 10,
-                                    int stars = 120, uint32_t seed = 7) {
+// A sky of w x h: 1000 + a ramp of RampX across the width and RampY down the
+// height, minus a bowl Bowl deep in the corners (Bowl * (r / r_corner)^BowlPower),
+// noise of Sigma and Stars Gaussian stars of StarSigma pixels with peaks of
+// PeakScale * 300..3000, at least Margin pixels inside the edges (0: anywhere,
+// the border rows too).
+struct TSkySpec {
+  int W = 900, H = 600;
+  double RampX = 400, RampY = 200, Bowl = 300, BowlPower = 2, Sigma = 10;
+  int Stars = 120, Margin = 16;
+  double PeakScale = 1, StarSigma = 1.5;
+  uint32_t Seed = 7;
+};
+
+inline TGradientSky MakeSky(const TSkySpec& c) {
+  const int w = c.W, h = c.H;
   TGradientSky s;
   s.W = w;
   s.H = h;
@@ -35,30 +45,51 @@ inline TGradientSky MakeGradientSky(int w, int h, double ramp = 400, double bowl
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       const double dx = x - cx, dy = y - cy;
+      const double bowl = c.BowlPower == 2 ? c.Bowl * (dx * dx + dy * dy) / r2
+                                           : c.Bowl * std::pow((dx * dx + dy * dy) / r2, c.BowlPower / 2);
       s.Background[size_t(y) * size_t(w) + size_t(x)] =
-          float(1000 + ramp * x / (w - 1) + 0.5 * ramp * y / (h - 1) - bowl * (dx * dx + dy * dy) / r2);
+          float(1000 + c.RampX * x / (w - 1) + c.RampY * y / (h - 1) - bowl);
     }
-  std::mt19937 rng(seed);
-  std::normal_distribution<double> noise(0, sigma);
+  std::mt19937 rng(c.Seed);
+  std::normal_distribution<double> noise(0, c.Sigma);
   std::uniform_real_distribution<double> unit(0, 1);
   s.Image.resize(s.Background.size());
   for (size_t i = 0; i < s.Image.size(); ++i) s.Image[i] = float(s.Background[i] + noise(rng));
   std::vector<double> star(s.Image.size(), 0.0);
-  for (int k = 0; k < stars; ++k) {
-    const int sx = 16 + int(unit(rng) * (w - 32)), sy = 16 + int(unit(rng) * (h - 32));
-    const double peak = 300 + 2700 * unit(rng);
-    for (int y = sy - 8; y <= sy + 8; ++y)
-      for (int x = sx - 8; x <= sx + 8; ++x)
-        star[size_t(y) * size_t(w) + size_t(x)] += peak * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / 4.5);
+  const int reach = std::max(8, int(std::ceil(4 * c.StarSigma)));
+  const double spread = 2 * c.StarSigma * c.StarSigma;
+  for (int k = 0; k < c.Stars; ++k) {
+    const int sx = c.Margin + int(unit(rng) * (w - 2 * c.Margin)), sy = c.Margin + int(unit(rng) * (h - 2 * c.Margin));
+    const double peak = c.PeakScale * (300 + 2700 * unit(rng));
+    for (int y = std::max(sy - reach, 0); y <= std::min(sy + reach, h - 1); ++y)
+      for (int x = std::max(sx - reach, 0); x <= std::min(sx + reach, w - 1); ++x)
+        star[size_t(y) * size_t(w) + size_t(x)] += peak * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / spread);
     s.Stars.push_back({sx, sy, 0});
   }
   for (size_t i = 0; i < s.Image.size(); ++i) s.Image[i] = float(s.Image[i] + star[i]);
   const int a = TGradientSky::StarAperture;
   for (auto& st : s.Stars)
-    for (int y = st.Y - a; y <= st.Y + a; ++y)
-      for (int x = st.X - a; x <= st.X + a; ++x)
+    for (int y = std::max(st.Y - a, 0); y <= std::min(st.Y + a, h - 1); ++y)
+      for (int x = std::max(st.X - a, 0); x <= std::min(st.X + a, w - 1); ++x)
         if ((x - st.X) * (x - st.X) + (y - st.Y) * (y - st.Y) <= a * a) st.Flux += star[size_t(y) * size_t(w) + size_t(x)];
   return s;
+}
+
+// w x h: 1000 + a ramp of `ramp` across the width and ramp / 2 down the height,
+// a bowl `bowl` deep in the corners, noise of `sigma` and `stars` stars of
+// sigma 1.5 pixels with peaks of 300..3000, at least 16 pixels inside the edges.
+inline TGradientSky MakeGradientSky(int w, int h, double ramp = 400, double bowl = 300, double sigma = 10,
+                                    int stars = 120, uint32_t seed = 7) {
+  TSkySpec c;
+  c.W = w;
+  c.H = h;
+  c.RampX = ramp;
+  c.RampY = ramp / 2;
+  c.Bowl = bowl;
+  c.Sigma = sigma;
+  c.Stars = stars;
+  c.Seed = seed;
+  return MakeSky(c);
 }
 
 // The medians of blocks of `block` x `block` pixels (the last ones cut at the edges).

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -54,6 +55,12 @@ std::vector<float> ReadFloats(const std::string& path) {
     v[i] = std::bit_cast<float>(u);
   }
   return v;
+}
+
+std::vector<uint32_t> FloatBits(std::span<const float> values) {
+  std::vector<uint32_t> b(values.size());
+  std::transform(values.begin(), values.end(), b.begin(), [](float x) { return std::bit_cast<uint32_t>(x); });
+  return b;
 }
 
 void WriteFloats(const std::string& path, const std::vector<float>& values) {

@@ -1,5 +1,6 @@
 #pragma once
 // Helpers shared by the tests: a temporary folder, float comparison and test data.
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -81,6 +82,8 @@ std::vector<std::string> TranslationLines(const std::map<int, std::vector<std::s
 std::string HistoryText(int slot, const std::string& separator = "|");
 // The values of plane p of a slot.
 std::vector<float> PlaneValues(int slot, int p);
+// The bit patterns of floats, for comparing results to the last bit.
+std::vector<uint32_t> FloatBits(std::span<const float> values);
 
 // Frees every slot of the image store before and after a test.
 class StoreTest : public ::testing::Test {

@@ -2,6 +2,7 @@
 // Software tag checked through libtiff's tools, ImageMagick and plain libtiff
 // reading; failed writes; the scaled entry point.
 #include "shell/save/save_tiff_scaled.h"
+#include "store/tiff/tiff_word_samples.h"
 #include "store/tiff/tiff_writer.h"
 
 #include <gtest/gtest.h>
@@ -11,10 +12,12 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <random>
 
 #include "common/engine_ui.h"
 #include "core/batch_state.h"
 #include "core/settings.h"
+#include "platform/processor_features.h"
 #include "store/header_cards.h"
 #include "store/image_store.h"
 #include "test_support.h"
@@ -91,6 +94,36 @@ TEST(TiffSamples, ConversionsClampAndRoundHalvesToEven) {
   EXPECT_EQ(FloatToDwordSample(std::nanf("")), 0u);
 }
 
+// Values around every limit and rounding tie, grey and colour rows of every
+// length around the vector widths: the vector paths give the scalar samples.
+TEST(TiffSamples, VectorWordSamplesEqualScalarSamples) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> u(-5000, 80000);
+  const float specials[] = {NAN, INFINITY, -INFINITY, -0.0f, BlankPixel, 0.5f, 1.5f, 2.5f, 65534.5f, 65535.0f,
+                            65535.5f, 65536.0f, 3e38f, -1e-30f};
+  const bool avx2 = Avx2Enabled;
+  for (int planes : {1, 3})
+    for (size_t n = 0; n <= 41; ++n) {
+      std::vector<std::vector<float>> v(3, std::vector<float>(n));
+      for (auto& plane : v)
+        for (size_t x = 0; x < n; ++x) plane[x] = rng() % 3 == 0 ? specials[rng() % std::size(specials)] : u(rng);
+      const float* rows[3] = {v[0].data(), v[1].data(), v[2].data()};
+      for (const auto& [low, factor] : {std::pair{0.0, 1.0}, {-300.0, 65535.0 / 70000.0}, {0.25, 3.0}}) {
+        std::vector<uint16_t> scalar(n * size_t(planes)), vector(scalar.size());
+        WordSamplesOfRow(rows, planes, n, low, factor, scalar.data(), false);
+        for (size_t x = 0; x < n; ++x)
+          ASSERT_EQ(scalar[x * size_t(planes)], FloatToWordSample(float((double(v[0][x]) - low) * factor)));
+        for (bool wide : {false, true}) {
+          Avx2Enabled = wide;
+          std::fill(vector.begin(), vector.end(), uint16_t(12345));
+          WordSamplesOfRow(rows, planes, n, low, factor, vector.data(), true);
+          EXPECT_EQ(vector, scalar) << planes << " planes, " << n << " pixels, avx2 " << wide;
+        }
+      }
+    }
+  Avx2Enabled = avx2;
+}
+
 TEST(TiffSamples, TypeCodes) {
   EXPECT_EQ(TiffWriterTypeOf(0), 3);
   EXPECT_EQ(TiffWriterTypeOf(1), 2);
@@ -161,6 +194,35 @@ TEST_F(TiffWriterTest, ValuesOfEachTypeReadBackByLibtiffAndImageMagick) {
   for (size_t i = 0; i < m16.size(); ++i) {
     EXPECT_EQ(m16[i], s16[i]);
     EXPECT_NEAR(mf[i], s16[i], 1.0);  // float 0..1 as 16-bit
+  }
+}
+
+// 16-bit files written through the vector paths hold, as libtiff reads them,
+// the samples of the scalar formula, and the same bytes as files written without them.
+TEST_F(TiffWriterTest, SixteenBitFilesFromTheVectorPathsAreTheScalarFiles) {
+  const bool sse2 = Sse2Enabled;
+  for (bool colour : {false, true}) {
+    MakeImage(1, 37, 9, colour, -700);
+    Store.Image[1].At(1, 3, 2) = BlankPixel;
+    Store.Image[1].At(1, 4, 2) = NAN;
+    const double low = -500, high = 4000;
+    const std::string scalar = dir_.file("s.tif"), vector = dir_.file("v.tif");
+    Sse2Enabled = false;
+    SaveTiffImage(1, 1, false, low, high, scalar);
+    Sse2Enabled = true;
+    SaveTiffImage(1, 1, false, low, high, vector);
+    Sse2Enabled = sse2;
+    EXPECT_EQ(ReadAll(vector), ReadAll(scalar)) << colour;
+    uint32_t w, h;
+    uint16_t spp;
+    const auto s16 = ScanlineSamples<uint16_t>(vector, w, h, spp);
+    ASSERT_EQ(s16.size(), size_t(37 * 9 * (colour ? 3 : 1)));
+    const TImageSlot& im = Store.Image[1];
+    for (size_t i = 0; i < s16.size(); ++i) {
+      const size_t pixel = i / spp;
+      const double v = im.Planes[size_t(i % spp + 1)][pixel];
+      EXPECT_EQ(s16[i], FloatToWordSample(float((v - low) * (65535.0 / (high - low))))) << i;
+    }
   }
 }
 

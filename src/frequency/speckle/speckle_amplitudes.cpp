@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/pascal_format.h"
+#include "frequency/speckle/speckle_phasor_rows.h"
 #include "platform/parallel_bands.h"
 #include "store/raw/mosaic_repair.h"
 
@@ -19,33 +20,37 @@ struct TVectorNoise {
 
 // One accumulator to amplitude and phase over the bins it was summed on, its
 // noise from the bins outside the ellipse (counted from |dy| + 1 and dx + 1),
-// and the amplitudes lowered by half the noise.
-TVectorNoise ConvertAccumulator(TPlane& x, int32_t width, int32_t height, int32_t dx, int32_t dy) {
+// and the amplitudes lowered by half the noise. The sums run in the shared
+// lane order (column i of a row to lane i mod 16).
+TVectorNoise ConvertAccumulator(TPlane& x, int32_t width, int32_t height, int32_t dx, int32_t dy, TSpeckleLanes lanes) {
   const int32_t half = width / 2, columns = half - dx, rows = height - std::abs(dy);
   if (columns <= 0 || rows <= 0) return {};
   const int32_t first = std::max(0, -dy);
-  double sum = 0, outerSum = 0;
+  TSumLanes sum{}, outerSum{};
   int64_t outer = 0;
   const double hx = half, hy = height / 2;
   for (int32_t r = 0; r < rows; ++r) {
     float* re = x.data() + size_t(first + r) * size_t(width);
-    float* im = re + half;
     const double dyr = (std::abs(dy) + 1 + r - hy) / hy;
-    for (int32_t c = 0; c < columns; ++c) {
-      const float a = std::sqrt(re[c] * re[c] + im[c] * im[c]);
-      im[c] = std::atan2(im[c], re[c]);
-      re[c] = a;
-      sum += a;
+    // The ellipse test grows with the column: the first column outside it.
+    auto outside = [&](int32_t c) {
       const double dxc = (dx + 1 + c) / hx;
-      if (dxc * dxc + dyr * dyr > 1) {
-        outerSum += a;
-        ++outer;
-      }
+      return dxc * dxc + dyr * dyr > 1;
+    };
+    int32_t from = 0, to = columns;
+    while (from < to) {
+      const int32_t c = from + (to - from) / 2;
+      if (outside(c))
+        to = c;
+      else
+        from = c + 1;
     }
+    outer += columns - from;
+    SpeckleCartesianToPolar(lanes, columns, re, re + half, from, sum, outerSum);
   }
   TVectorNoise n;
-  n.Noise = outer > 0 ? outerSum / double(outer) : 0.0;
-  n.Signal = sum / (double(rows) * double(columns)) - n.Noise;
+  n.Noise = outer > 0 ? ReduceSumLanes(outerSum) / double(outer) : 0.0;
+  n.Signal = ReduceSumLanes(sum) / (double(rows) * double(columns)) - n.Noise;
   const float cut = float(0.5 * n.Noise);
   for (int32_t r = 0; r < rows; ++r) {
     float* re = x.data() + size_t(first + r) * size_t(width);
@@ -87,10 +92,12 @@ void ConvertSpeckleLayer(TSpeckleAccumulators& acc, int layer, const TShiftVecto
                          int threads) {
   const int32_t count = std::min(acc.Vectors, v.Total);
   std::vector<TPlane>& x = acc.X[size_t(layer)];
+  const TSpeckleLanes lanes = SpeckleLanes(true);
   std::atomic<int32_t> next{1};
   ForEachBand(threads, std::max(threads, 1), [&](int64_t, int64_t) {
     for (int32_t u; (u = next.fetch_add(1)) <= count;) {
-      const TVectorNoise n = ConvertAccumulator(x[size_t(u)], acc.Width, acc.Height, v.Dx[size_t(u)], v.Dy[size_t(u)]);
+      const TVectorNoise n =
+          ConvertAccumulator(x[size_t(u)], acc.Width, acc.Height, v.Dx[size_t(u)], v.Dy[size_t(u)], lanes);
       noise.Noise[size_t(u)] = n.Noise;
       noise.Eps[size_t(u)] = 0.1 * n.Noise;
       noise.Signal[size_t(u)] = n.Signal;

@@ -30,20 +30,16 @@ void MakeResultGrey(int slot, int32_t layers) {
   Store.Display[size_t(slot)].DisplayType = DtGrey;
 }
 
-// (amplitude, phase) of every frequency to (re, im), after the zero
+// (amplitude, phase) of every frequency to (re, im) in single precision, after the zero
 // frequency's amplitude was brought back to the frames' level.
 void FinishLayer(std::span<float> plane, int32_t W, int32_t H, const TSpeckleLayerSums& sums) {
   const int32_t half = W / 2;
   float& zero = plane[size_t(H / 2) * size_t(W)];
   if (sums.ZeroCount > 0) zero = float(zero * sums.D / sums.ZeroCount);
+  const TSpeckleLanes lanes = SpeckleLanes(true);
   for (int32_t y = 0; y < H; ++y) {
     float* re = plane.data() + size_t(y) * size_t(W);
-    float* im = re + half;
-    for (int32_t x = 0; x < half; ++x) {
-      const double a = re[x], p = im[x];
-      re[x] = float(a * std::cos(p));
-      im[x] = float(a * std::sin(p));
-    }
+    SpecklePolarToCartesian(lanes, half, re, re + half);
   }
 }
 
@@ -98,7 +94,8 @@ TSpeckleOutcome SpeckleRekonstruktion(TSpeckleSession& s, bool recompute, const 
                                                                          : 16LL * rows / H + 33LL * (l - 1)));
                                             });
     if (!powerDone) return TSpeckleOutcome::Aborted;
-    TSpecklePhaseWalk walk(acc, l, s.Vectors, noise, acc.Sums[size_t(l)], maxSteps, power.Mx, power.My, s.KT, plane);
+    TSpecklePhaseWalk walk(acc, l, s.Vectors, noise, acc.Sums[size_t(l)], maxSteps, power.Mx, power.My, s.KT, plane,
+                           threads);
     const bool phasesDone = walk.Run([&](int64_t count) {
       status(Percent("Reconstruct Phases ",
                      layers == 1 ? 50 + 100 * count / P : 16 + 32 * count / P + 33LL * (l - 1)));

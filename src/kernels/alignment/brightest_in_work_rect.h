@@ -9,6 +9,12 @@ struct TBrightestInRect {
   double BrightestValue = 0;               // mean of the box's valid pixels; -1e9 without any
 };
 
+struct TImageSlot;
+
+// Clips the working rectangle to the slot's image in place (x1, y1 not below 0,
+// x2, y2 not beyond the last column and row).
+void ClipWorkRect(const TImageSlot& im);
+
 // Clips the working rectangle to the slot's image in place (x1, y1 not below 0,
 // x2, y2 not beyond the last column and row) and finds the (2 radius + 1)-square
 // box of the plane with the brightest mean inside it (FindBrightestPixel, whole

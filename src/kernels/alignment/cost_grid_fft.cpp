@@ -18,20 +18,22 @@ namespace astrelon {
 namespace {
 
 // conj(x) · y times `factor`, added to out; `first` starts out from zeros.
-void AddConjugateProduct(const THalfSpectrum& x, const THalfSpectrum& y, double factor, THalfSpectrum& out,
+void AddConjugateProduct(const TLaneSpectrum& x, const TLaneSpectrum& y, double factor, TLaneSpectrum& out,
                          bool first = false) {
+  const size_t n = x.Size();
+  const double *xr = x.Re(), *xi = x.Im(), *yr = y.Re(), *yi = y.Im();
+  if (first) out.Resize(n);
+  double *outRe = out.Re(), *outIm = out.Im();
   if (first) {
-    out.Re.resize(x.Re.size());
-    out.Im.resize(x.Re.size());
-    for (size_t k = 0; k < out.Re.size(); ++k) {
-      out.Re[k] = 0.0 + factor * (x.Re[k] * y.Re[k] + x.Im[k] * y.Im[k]);
-      out.Im[k] = 0.0 + factor * (x.Re[k] * y.Im[k] - x.Im[k] * y.Re[k]);
+    for (size_t k = 0; k < n; ++k) {
+      outRe[k] = 0.0 + factor * (xr[k] * yr[k] + xi[k] * yi[k]);
+      outIm[k] = 0.0 + factor * (xr[k] * yi[k] - xi[k] * yr[k]);
     }
     return;
   }
-  for (size_t k = 0; k < out.Re.size(); ++k) {
-    out.Re[k] += factor * (x.Re[k] * y.Re[k] + x.Im[k] * y.Im[k]);
-    out.Im[k] += factor * (x.Re[k] * y.Im[k] - x.Im[k] * y.Re[k]);
+  for (size_t k = 0; k < n; ++k) {
+    outRe[k] += factor * (xr[k] * yr[k] + xi[k] * yi[k]);
+    outIm[k] += factor * (xr[k] * yi[k] - xi[k] * yr[k]);
   }
 }
 
@@ -48,27 +50,29 @@ double ValidMean(std::span<const float> v, int32_t w, int32_t h, int64_t stride)
 }
 
 // Whether every value of a rectangle is valid, and a value near their mean (an
-// offset that keeps the sums small; any value would give the same costs).
+// offset that keeps the sums small; any value would give the same costs): the
+// valid values of each row summed in eight float lanes, the rows' lanes
+// added up, the rest of each row one by one, then the lanes in order.
 struct TRectScan {
   bool AllValid = true;
   double Mean = 0;
 };
-TRectScan ScanRect(std::span<const float> v, int32_t w, int32_t h, int64_t stride) {
+
+// (Selections on one comparison each: GCC lowers combined masks of an inlined
+// function for the default processor.)
+[[gnu::always_inline]] inline TRectScan ScanRectOf(const float* v, int32_t w, int32_t h, int64_t stride) {
   using simd::TVec8f;
-  const TVec8f limit = simd::Splat<TVec8f>(BlankLimit), zero{};
-  TVec8f sum{};
-  auto valid = limit == limit;  // all lanes true
+  TVec8f sum{}, blank{};
   float rest = 0;
   bool restValid = true;
   for (int32_t y = 0; y < h; ++y) {
-    const float* row = v.data() + y * stride;
+    const float* row = v + y * stride;
     int32_t x = 0;
     TVec8f rowSum{};
     for (; x + 8 <= w; x += 8) {
       const TVec8f a = simd::LoadLanes<TVec8f>(row + x);
-      const auto ok = a > limit;
-      valid &= ok;
-      rowSum += ok ? a : zero;
+      blank = a > BlankLimit ? blank : 1.0f;
+      rowSum += a > BlankLimit ? a : 0.0f;
     }
     sum += rowSum;
     for (; x < w; ++x) {
@@ -77,10 +81,24 @@ TRectScan ScanRect(std::span<const float> v, int32_t w, int32_t h, int64_t strid
     }
   }
   TRectScan r;
-  for (int l = 0; l < 8; ++l) r.AllValid &= valid[l] != 0, rest += sum[l];
+  for (int l = 0; l < 8; ++l) r.AllValid &= blank[l] == 0.0f, rest += sum[l];
   r.AllValid &= restValid;
   r.Mean = double(rest) / (double(w) * double(h));
   return r;
+}
+
+TRectScan ScanRectPlain(const float* v, int32_t w, int32_t h, int64_t stride) { return ScanRectOf(v, w, h, stride); }
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 TRectScan ScanRectAvx2(const float* v, int32_t w, int32_t h, int64_t stride) {
+  return ScanRectOf(v, w, h, stride);
+}
+#endif
+
+TRectScan ScanRect(std::span<const float> v, int32_t w, int32_t h, int64_t stride) {
+#if ASTRELON_HAVE_AVX2
+  if (CpuHasAvx2()) return ScanRectAvx2(v.data(), w, h, stride);
+#endif
+  return ScanRectPlain(v.data(), w, h, stride);
 }
 
 // out := the image of f(value) (0 for invalid values) in double, w x h.
@@ -190,7 +208,7 @@ namespace {
 struct TGridWork {
   std::unique_ptr<TRealFft2D> Fft;
   std::vector<double> A, B, B2, Ab, Sb, Sb2, N, S1, S2;
-  THalfSpectrum Spectra[6], Products[3];
+  TLaneSpectrum Spectra[6], Products[3];
   TRealFft2D& FftFor(int32_t nx, int32_t ny, bool vector) {
     if (!Fft || Fft->Nx() != nx || Fft->Ny() != ny || Vector != vector) {
       Fft = std::make_unique<TRealFft2D>(nx, ny, vector);
@@ -219,18 +237,31 @@ std::vector<double> BlockMatchCostGrid(std::span<const float> ref, int32_t w, in
     // Every pair valid: one correlation, the rest window sums; both sides less
     // about their mean, so that the sums of squares stay small.
     const double ma = refScan.Mean, mb = regionScan.Mean;
-    THalfSpectrum &sa = work.Spectra[0], &sb = work.Spectra[1], &product = work.Products[0];
+    TLaneSpectrum &sa = work.Spectra[0], &sb = work.Spectra[1], &product = work.Products[0];
     fft.Forward(ref.data(), w, h, w, sa, ma);
     fft.Forward(region.data(), rw, rh, stride, sb, mb);
     AddConjugateProduct(sa, sb, 1.0, product, true);
     work.Ab.resize(cells);
     fft.Inverse(product, nx, ny, work.Ab.data(), nx);
-    double sumA[4] = {}, sumA2[4] = {};
-    for (size_t i = 0; i < size_t(w) * size_t(h); ++i) {
-      const double v = double(ref[i]) - ma;
-      sumA[i & 3] += v, sumA2[i & 3] += v * v;
+    // Element i summed in lane i mod 4 (the lanes in locals, so that they stay in registers).
+    double a0 = 0, a1 = 0, a2 = 0, a3 = 0, q0 = 0, q1 = 0, q2 = 0, q3 = 0;
+    const size_t count = size_t(w) * size_t(h);
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+      const double v0 = double(ref[i]) - ma, v1 = double(ref[i + 1]) - ma;
+      const double v2 = double(ref[i + 2]) - ma, v3 = double(ref[i + 3]) - ma;
+      a0 += v0, q0 += v0 * v0;
+      a1 += v1, q1 += v1 * v1;
+      a2 += v2, q2 += v2 * v2;
+      a3 += v3, q3 += v3 * v3;
     }
-    const double sa1 = (sumA[0] + sumA[1]) + (sumA[2] + sumA[3]), sa2 = (sumA2[0] + sumA2[1]) + (sumA2[2] + sumA2[3]);
+    double* sums[4] = {&a0, &a1, &a2, &a3};
+    double* squares[4] = {&q0, &q1, &q2, &q3};
+    for (; i < count; ++i) {
+      const double v = double(ref[i]) - ma;
+      *sums[i & 3] += v, *squares[i & 3] += v * v;
+    }
+    const double sa1 = (a0 + a1) + (a2 + a3), sa2 = (q0 + q1) + (q2 + q3);
     WindowSums(region, stride, rh, w, h, nx, ny, mb, work.Sb, work.Sb2);
     const double pairs = double(w) * double(h);
     for (size_t c = 0; c < cells; ++c) cost[c] = CellCost(pairs, work.Sb[c] - sa1, work.Sb2[c] - 2 * work.Ab[c] + sa2);
@@ -246,7 +277,7 @@ std::vector<double> BlockMatchCostGrid(std::span<const float> ref, int32_t w, in
   // validity masks with the values and their squares.
   auto valid = [](double) { return 1.0; };
   auto squared = [](double m) { return [m](double v) { return (v - m) * (v - m); }; };
-  THalfSpectrum* s = work.Spectra;
+  TLaneSpectrum* s = work.Spectra;
   Mapped(ref, w, h, w, valid, work.B2);
   fft.Forward(work.B2.data(), w, h, w, s[0]);  // va
   fft.Forward(work.A.data(), w, h, w, s[1]);   // a0
@@ -257,7 +288,7 @@ std::vector<double> BlockMatchCostGrid(std::span<const float> ref, int32_t w, in
   fft.Forward(work.B.data(), rw, rh, rw, s[4]);   // b0
   Mapped(region, rw, rh, stride, squared(mb), work.B2);
   fft.Forward(work.B2.data(), rw, rh, rw, s[5]);  // b2
-  THalfSpectrum &pn = work.Products[0], &p1 = work.Products[1], &p2 = work.Products[2];
+  TLaneSpectrum &pn = work.Products[0], &p1 = work.Products[1], &p2 = work.Products[2];
   AddConjugateProduct(s[0], s[3], 1.0, pn, true);
   AddConjugateProduct(s[0], s[4], 1.0, p1, true);
   AddConjugateProduct(s[1], s[3], -1.0, p1);

@@ -1,6 +1,7 @@
 // MinBlur and the automatic flattening built on it.
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "kernels/background/background_flattening.h"
 #include "kernels/background/min_blur_step.h"
@@ -22,49 +23,76 @@ bool PlaneUsable(int slot, int plane) {
   return s.Width > 0 && s.Height > 0 && s.Planes[size_t(plane)].size() >= s.PixelCount();
 }
 
+// The scratch plane (slot 0, plane p) sized to the work plane.
+TPlane& Scratch(int plane, size_t size) {
+  TPlane& scratch = Store.Image[0].Planes[size_t(plane)];
+  if (scratch.size() != size) {
+    scratch.resize(size);
+    AdviseHugePages(scratch.data(), scratch.size() * sizeof(float));
+  }
+  return scratch;
+}
+
+bool SameSize(int reference, int work) {
+  const TImageSlot& A = Store.Image[size_t(reference)];
+  const TImageSlot& Wk = Store.Image[size_t(work)];
+  return A.Width == Wk.Width && A.Height == Wk.Height;
+}
+
 }  // namespace
 
 void MinBlurStep(int reference, int work, int plane, float scale, int32_t reach) {
-  if (!PlaneUsable(reference, plane) || !PlaneUsable(work, plane)) return;
-  const TImageSlot& A = Store.Image[size_t(reference)];
+  if (!PlaneUsable(reference, plane) || !PlaneUsable(work, plane) || !SameSize(reference, work)) return;
   const TImageSlot& Wk = Store.Image[size_t(work)];
-  const int32_t width = Wk.Width, height = Wk.Height;
-  if (A.Width != width || A.Height != height) return;
-  TPlane& scratch = Store.Image[0].Planes[size_t(plane)];
-  if (scratch.size() != Wk.Planes[size_t(plane)].size()) {
-    scratch.resize(Wk.Planes[size_t(plane)].size());
-    AdviseHugePages(scratch.data(), scratch.size() * sizeof(float));
-  }
-  MinBlurStepPlane(A.Planes[size_t(plane)], Wk.Planes[size_t(plane)], scratch, width, height, scale, reach,
-                   Sse2Enabled);
+  MinBlurStepPlane(Store.Image[size_t(reference)].Planes[size_t(plane)], Wk.Planes[size_t(plane)],
+                   Scratch(plane, Wk.Planes[size_t(plane)].size()), Wk.Width, Wk.Height, scale, reach, Sse2Enabled);
 }
 
 bool MinBlur(int reference, int work, int plane, int32_t radius, int32_t factor, bool progress, int progressSlot) {
-  if (!PlaneUsable(reference, plane) || !PlaneUsable(work, plane)) return true;
+  if (!PlaneUsable(reference, plane) || !PlaneUsable(work, plane) || !SameSize(reference, work)) return true;
   const float scale = 0.7f * float(factor);
   const int32_t full = std::abs(radius);
   const int32_t sign = radius < 0 ? -1 : 1;
-  TFilterPoll poll;
-  poll.ShowProgressIn(progress ? progressSlot : -1, work, "Min Blur");
-  Store.InUse[0] = 1;
-  // Each step's result replaces the work plane; the old one serves as the next scratch.
-  const auto step = [&](int source, int32_t reach) {
-    MinBlurStep(reference, source, plane, scale, reach);
-    Store.Image[size_t(work)].Planes[size_t(plane)].swap(Store.Image[0].Planes[size_t(plane)]);
+  // The steps with the progress each one shows (none after the first).
+  struct TPlannedStep {
+    int32_t Reach;
+    float Percent;
   };
-  step(reference, sign);
-  bool stopped = poll.Stopped();
-  for (int sweep = 0; sweep < 2 && !stopped; ++sweep) {
+  std::vector<TPlannedStep> steps{{sign, -1}};
+  for (int sweep = 0; sweep < 2; ++sweep) {
     const int32_t limit = sweep == 0 ? full : full / 2;
     if (limit == 0 || limit < full / 2) break;
     for (int32_t r = sweep == 0 ? 2 : 1; r <= limit; r = r + 1 + r / 2) {
-      step(work, sweep == 0 ? sign * r : r);
       const double percent = sweep == 0 ? double(r) / limit * 66 : double(r) / limit * 34 + 66;
-      if (!poll.ContinuePercent(plane, float(std::nearbyint(percent)))) {
-        stopped = true;
-        break;
-      }
+      steps.push_back({sweep == 0 ? sign * r : r, float(std::nearbyint(percent))});
     }
+  }
+  TFilterPoll poll;
+  poll.ShowProgressIn(progress ? progressSlot : -1, work, "Min Blur");
+  Store.InUse[0] = 1;
+  const int32_t width = Store.Image[size_t(work)].Width, height = Store.Image[size_t(work)].Height;
+  TPlane& workPlane = Store.Image[size_t(work)].Planes[size_t(plane)];
+  const size_t size = workPlane.size();
+  TPlane& scratch = Scratch(plane, size);
+  const std::span<const float> referencePlane = Store.Image[size_t(reference)].Planes[size_t(plane)];
+  // Each step's result replaces the work plane; the old one serves as the next
+  // scratch. Two steps whose rows fit in the cache run in one pass (the abort
+  // flag is then seen after both).
+  bool stopped = false;
+  for (size_t k = 0; k < steps.size() && !stopped;) {
+    // A reference in the work slot is the work plane as the steps leave it.
+    const std::span<const float> a = reference == work ? std::span<const float>(workPlane) : referencePlane;
+    const std::span<const float> source = k == 0 ? a : std::span<const float>(workPlane);
+    const bool pair = k + 1 < steps.size() && MinBlurPairFits(width, height, steps[k].Reach, steps[k + 1].Reach);
+    if (pair)
+      MinBlurStepPairPlane(a, source, scratch, width, height, scale, steps[k].Reach, steps[k + 1].Reach,
+                           Sse2Enabled);
+    else
+      MinBlurStepPlane(a, source, scratch, width, height, scale, steps[k].Reach, Sse2Enabled);
+    workPlane.swap(scratch);
+    k += pair ? 2 : 1;
+    const float percent = steps[k - 1].Percent;
+    stopped = percent < 0 ? poll.Stopped() : !poll.ContinuePercent(plane, percent);
   }
   // The scratch plane goes in the background: unmapping it takes milliseconds.
   TPlane spent;

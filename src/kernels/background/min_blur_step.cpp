@@ -1,470 +1,112 @@
 #include "kernels/background/min_blur_step.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstddef>
-#include <vector>
+#include <cstdlib>
+#include <memory>
 
+#include "kernels/background/min_blur_rows.h"
+#include "kernels/background/stuck_corners.h"
 #include "kernels/gauss/filter_rows.h"
 #include "platform/simd_support.h"
-#include "store/image_store.h"
 
 namespace astrelon {
 
 namespace {
 
-constexpr double Sin45 = 0.70710678118654752440;
+// The largest reach any pixel of a width x height plane takes: the distance
+// of its middle to the nearer edge.
+int32_t Deepest(int32_t width, int32_t height) { return std::max(1, (std::min(width, height) - 1) / 2); }
 
-// A stencil with its neighbours as index offsets in a plane of the given width.
-struct TPlacedStencil {
-  TMinBlurStencil S;
-  std::array<ptrdiff_t, 8> Offset{};
+// Bands of whole rows, one per thread: a row's windows read at most 2 r + 1
+// rows of each plane, which stay in the cache while the band runs down, and
+// the processor fetches whole rows ahead itself.
+int BandCount(int32_t width, int32_t height) {
+  return std::min<int>(height, FilterThreads(int64_t(width) * height));
+}
+
+// The step's input read by the stuck-corner fill straight from its plane.
+struct TPlaneValues {
+  const float* W;
+  int32_t Width;
+  float operator()(int32_t x, int32_t y) const { return W[size_t(y) * size_t(Width) + size_t(x)]; }
 };
-
-TPlacedStencil Place(const TMinBlurStencil& s, int32_t width) {
-  TPlacedStencil p{s, {}};
-  for (size_t n = 0; n < 8; ++n) p.Offset[n] = ptrdiff_t(s.Dy[n]) * width + s.Dx[n];
-  return p;
-}
-
-// The stencils of reaches 1..R, indexed by reach.
-using TStencilTable = std::vector<TPlacedStencil>;
-
-// The reach of a pixel at distance e from the nearest edge in a step of reach
-// r: e rounded down to a multiple of four, at least 1, at most r. Four
-// neighbouring pixels so share one window, and the window stays centred.
-constexpr int32_t CentredReach(int32_t e, int32_t r) { return std::min(r, std::max(1, e & ~int32_t(3))); }
-
-// The start of one pixel's sums: the centre, or weight 1 alone for a pixel
-// below its reference in a rejecting step.
-template <bool Rejecting>
-inline void StartSums(float v, float reference, double centre, double& s, double& wc) {
-  wc = centre;
-  s = v * wc;
-  wc = std::fabs(wc);
-  if (Rejecting && v < reference) {
-    wc = 1;
-    s = v;
-  }
-}
-
-template <bool Rejecting>
-inline bool Counts(float u, float reference) {
-  if (!IsValidPixel(u)) return false;
-  return !Rejecting || (IsValidPixel(reference) && !(u < reference));
-}
-
-// One pixel whose neighbours all lie inside the plane.
-template <bool Rejecting>
-inline float BlurPixel(const float* a, const float* w, size_t i, const TPlacedStencil& p) {
-  const float v = w[i];
-  if (!IsValidPixel(v)) return BlankPixel;
-  double s = 0, wc = 0;
-  StartSums<Rejecting>(v, a[i], p.S.Centre, s, wc);
-  for (size_t n = 0; n < 8; ++n) {
-    const size_t j = size_t(ptrdiff_t(i) + p.Offset[n]);
-    if (!Counts<Rejecting>(w[j], a[j])) continue;
-    s += w[j] * p.S.Weight[n];
-    wc += p.S.Weight[n];
-  }
-  return wc > 0 ? float(s / wc) : BlankPixel;
-}
-
-// One pixel on the image's border (reach 1): only the neighbours whose
-// opposite neighbour lies inside too count, so the window stays centred (the
-// pair along the edge; none in a corner).
-template <bool Rejecting>
-inline float BlurBorderPixel(const float* a, const float* w, int32_t x, int32_t y, int32_t width, int32_t height,
-                             const TMinBlurStencil& st) {
-  const size_t i = size_t(y) * size_t(width) + size_t(x);
-  const float v = w[i];
-  if (!IsValidPixel(v)) return BlankPixel;
-  double s = 0, wc = 0;
-  StartSums<Rejecting>(v, a[i], st.Centre, s, wc);
-  for (size_t n = 0; n < 8; ++n) {
-    const int64_t xn = int64_t(x) + st.Dx[n], yn = int64_t(y) + st.Dy[n];
-    const int64_t xo = int64_t(x) - st.Dx[n], yo = int64_t(y) - st.Dy[n];
-    if (std::min(xn, xo) < 0 || std::max(xn, xo) >= width || std::min(yn, yo) < 0 || std::max(yn, yo) >= height)
-      continue;
-    const size_t j = size_t(yn) * size_t(width) + size_t(xn);
-    if (!Counts<Rejecting>(w[j], a[j])) continue;
-    s += w[j] * st.Weight[n];
-    wc += st.Weight[n];
-  }
-  return wc > 0 ? float(s / wc) : BlankPixel;
-}
-
-template <bool Rejecting>
-void BlurRunScalar(const float* a, const float* w, float* out, size_t first, size_t last, const TPlacedStencil& p) {
-  for (size_t i = first; i < last; ++i) out[i] = BlurPixel<Rejecting>(a, w, i, p);
-}
-
-#if ASTRELON_HAVE_AVX2
-ASTRELON_AVX2 inline __m256d Widen(__m128 mask) {
-  return _mm256_castsi256_pd(_mm256_cvtepi32_epi64(_mm_castps_si128(mask)));
-}
-ASTRELON_AVX2 inline __m128 Narrow(__m256d mask) {
-  const __m256i low = _mm256_permutevar8x32_epi32(_mm256_castpd_si256(mask), _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6));
-  return _mm_castsi128_ps(_mm256_castsi256_si128(low));
-}
-
-// Four pixels at i..i+3, each lane adding in the scalar order; a neighbour
-// that does not count leaves the lane's sums as they were (blended, not added
-// as 0). `lanes` gives neighbour n of the four pixels in both planes and its
-// weights.
-template <bool Rejecting, class Lanes>
-ASTRELON_AVX2 inline void BlurFour(const float* a, const float* w, float* out, size_t i, __m256d centre,
-                                   const Lanes& lanes) {
-  const __m128 limit = _mm_set1_ps(BlankLimit);
-  const __m128 vf = _mm_loadu_ps(w + i);
-  const __m256d v = _mm256_cvtps_pd(vf);
-  __m256d s = _mm256_mul_pd(v, centre);
-  __m256d wc = _mm256_andnot_pd(_mm256_set1_pd(-0.0), centre);
-  if (Rejecting) {
-    const __m256d below = Widen(_mm_cmplt_ps(vf, _mm_loadu_ps(a + i)));
-    wc = _mm256_blendv_pd(wc, _mm256_set1_pd(1.0), below);
-    s = _mm256_blendv_pd(s, v, below);
-  }
-#pragma GCC unroll 8
-  for (size_t n = 0; n < 8; ++n) {
-    const __m128 uf = lanes.Load(w, i, n);
-    __m128 counts = _mm_cmpgt_ps(uf, limit);
-    if (Rejecting) {
-      const __m128 au = lanes.Load(a, i, n);
-      counts = _mm_and_ps(counts, _mm_and_ps(_mm_cmpgt_ps(au, limit), _mm_cmpge_ps(uf, au)));
-    }
-    const __m256d c = Widen(counts);
-    const __m256d weight = lanes.Weight(n);
-    s = _mm256_blendv_pd(s, _mm256_add_pd(s, _mm256_mul_pd(_mm256_cvtps_pd(uf), weight)), c);
-    wc = _mm256_blendv_pd(wc, _mm256_add_pd(wc, weight), c);
-  }
-  const __m128 result = _mm256_cvtpd_ps(_mm256_div_pd(s, wc));
-  const __m128 keep =
-      _mm_and_ps(_mm_cmpgt_ps(vf, limit), Narrow(_mm256_cmp_pd(wc, _mm256_setzero_pd(), _CMP_GT_OQ)));
-  _mm_storeu_ps(out + i, _mm_blendv_ps(_mm_set1_ps(BlankPixel), result, keep));
-}
-
-// All four pixels at one reach: neighbours are plain loads.
-struct TUniformLanes {
-  const TPlacedStencil* P;
-  __m256d Weights[8];
-  ASTRELON_AVX2 explicit TUniformLanes(const TPlacedStencil& p) : P(&p) {
-    for (size_t n = 0; n < 8; ++n) Weights[n] = _mm256_set1_pd(p.S.Weight[n]);
-  }
-  ASTRELON_AVX2 __m128 Load(const float* plane, size_t i, size_t n) const {
-    return _mm_loadu_ps(plane + ptrdiff_t(i) + P->Offset[n]);
-  }
-  ASTRELON_AVX2 __m256d Weight(size_t n) const { return Weights[n]; }
-};
-
-template <bool Rejecting>
-ASTRELON_AVX2 void BlurRunAvx2(const float* a, const float* w, float* out, size_t first, size_t last,
-                               const TPlacedStencil& p) {
-  const TUniformLanes lanes(p);
-  const __m256d centre = _mm256_set1_pd(p.S.Centre);
-  size_t i = first;
-  for (; i + 4 <= last; i += 4) BlurFour<Rejecting>(a, w, out, i, centre, lanes);
-  BlurRunScalar<Rejecting>(a, w, out, i, last, p);
-}
-
-// The same eight pixels at a time where the processor has AVX-512: the masks
-// choose which lanes add, as the blends do above.
-// GCC 12 takes the undefined pass-through operand of some 512-bit intrinsics
-// for an uninitialised value.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-// Eight pixels at i..i+7: each lane adds in the scalar order, the masks
-// choosing which lanes add, as the blends do above. `lanes` gives neighbour n
-// of the eight pixels in both planes, its weights and the centre's. A
-// neighbour counts in a rejecting step when its reference is valid and it is
-// not below it (which makes it valid too).
-template <bool Rejecting, class Lanes, int Groups = 1>
-ASTRELON_AVX512 inline void BlurEight(const float* a, const float* w, float* out, size_t i, const Lanes& lanes) {
-  // Groups of eight side by side (i, i + 8, ...) interleaved: their sums are
-  // independent chains.
-  const __m256 limit = _mm256_set1_ps(BlankLimit);
-  __m256 vf[Groups];
-  __m512d s[Groups], wc[Groups];
-#pragma GCC unroll 4
-  for (int g = 0; g < Groups; ++g) {
-    const size_t j = i + size_t(8 * g);
-    vf[g] = _mm256_loadu_ps(w + j);
-    const __m512d v = _mm512_cvtps_pd(vf[g]);
-    s[g] = _mm512_mul_pd(v, lanes.Centre);
-    wc[g] = lanes.CentreWeight;
-    if (Rejecting) {
-      const __mmask8 below = _mm256_cmp_ps_mask(vf[g], _mm256_loadu_ps(a + j), _CMP_LT_OQ);
-      wc[g] = _mm512_mask_mov_pd(wc[g], below, _mm512_set1_pd(1.0));
-      s[g] = _mm512_mask_mov_pd(s[g], below, v);
-    }
-  }
-#pragma GCC unroll 8
-  for (size_t n = 0; n < 8; ++n) {
-    const __m512d weight = lanes.Weight(n);
-    // The neighbours on the axes weigh exactly 1: their product is the value.
-    const bool axial = n == 1 || n == 3 || n == 4 || n == 6;
-#pragma GCC unroll 4
-    for (int g = 0; g < Groups; ++g) {
-      const size_t j = i + size_t(8 * g);
-      const __m256 uf = lanes.Load(w, j, n);
-      __mmask8 counts;
-      if (Rejecting) {
-        const __m256 au = lanes.Load(a, j, n);
-        counts = _mm256_cmp_ps_mask(au, limit, _CMP_GT_OQ) & _mm256_cmp_ps_mask(uf, au, _CMP_GE_OQ);
-      } else {
-        counts = _mm256_cmp_ps_mask(uf, limit, _CMP_GT_OQ);
-      }
-      const __m512d u = _mm512_cvtps_pd(uf);
-      s[g] = _mm512_mask_add_pd(s[g], counts, s[g], axial ? u : _mm512_mul_pd(u, weight));
-      wc[g] = _mm512_mask_add_pd(wc[g], counts, wc[g], weight);
-    }
-  }
-#pragma GCC unroll 4
-  for (int g = 0; g < Groups; ++g) {
-    const __m256 result = _mm512_cvtpd_ps(_mm512_div_pd(s[g], wc[g]));
-    const __mmask8 keep = _mm256_cmp_ps_mask(vf[g], limit, _CMP_GT_OQ) &
-                          _mm512_cmp_pd_mask(wc[g], _mm512_setzero_pd(), _CMP_GT_OQ);
-    _mm256_storeu_ps(out + i + size_t(8 * g), _mm256_mask_blend_ps(keep, _mm256_set1_ps(BlankPixel), result));
-  }
-}
-
-// All eight pixels at one reach: neighbours are plain loads.
-struct TUniformEight {
-  __m512d Centre, CentreWeight, Weights[8];
-  ptrdiff_t Offset[8];  // local, so that the stores to `out` do not make them reload
-  ASTRELON_AVX512 explicit TUniformEight(const TPlacedStencil& p)
-      : Centre(_mm512_set1_pd(p.S.Centre)), CentreWeight(_mm512_set1_pd(std::fabs(p.S.Centre))) {
-    for (size_t n = 0; n < 8; ++n) {
-      Weights[n] = _mm512_set1_pd(p.S.Weight[n]);
-      Offset[n] = p.Offset[n];
-    }
-  }
-  ASTRELON_AVX512 __m256 Load(const float* plane, size_t i, size_t n) const {
-    return _mm256_loadu_ps(plane + ptrdiff_t(i) + Offset[n]);
-  }
-  ASTRELON_AVX512 __m512d Weight(size_t n) const { return Weights[n]; }
-};
-
-// Two runs of four pixels side by side, each at its own reach (near the
-// image's edges, where the reach changes every four columns).
-struct TPairedEight {
-  __m512d Centre, CentreWeight, Weights[8];
-  ptrdiff_t Low[8], High[8];
-  ASTRELON_AVX512 TPairedEight(const TPlacedStencil& p, const TPlacedStencil& q)
-      : Centre(Halves(p.S.Centre, q.S.Centre)),
-        CentreWeight(Halves(std::fabs(p.S.Centre), std::fabs(q.S.Centre))) {
-    for (size_t n = 0; n < 8; ++n) {
-      Weights[n] = Halves(p.S.Weight[n], q.S.Weight[n]);
-      Low[n] = p.Offset[n];
-      High[n] = q.Offset[n] + 4;
-    }
-  }
-  ASTRELON_AVX512 static __m512d Halves(double low, double high) {
-    return _mm512_insertf64x4(_mm512_set1_pd(low), _mm256_set1_pd(high), 1);
-  }
-  ASTRELON_AVX512 __m256 Load(const float* plane, size_t i, size_t n) const {
-    return _mm256_loadu2_m128(plane + ptrdiff_t(i) + High[n], plane + ptrdiff_t(i) + Low[n]);
-  }
-  ASTRELON_AVX512 __m512d Weight(size_t n) const { return Weights[n]; }
-};
-
-template <bool Rejecting>
-ASTRELON_AVX512 void BlurRunAvx512(const float* a, const float* w, float* out, size_t first, size_t last,
-                                   const TPlacedStencil& p) {
-  const TUniformEight lanes(p);
-  size_t i = first;
-  for (; i + 16 <= last; i += 16) BlurEight<Rejecting, TUniformEight, 2>(a, w, out, i, lanes);
-  for (; i + 8 <= last; i += 8) BlurEight<Rejecting>(a, w, out, i, lanes);
-  BlurRunAvx2<Rejecting>(a, w, out, i, last, p);
-}
-
-// Pixels i..i+3 at the reach of p, i+4..i+7 at that of q.
-template <bool Rejecting>
-ASTRELON_AVX512 void BlurPairAvx512(const float* a, const float* w, float* out, size_t i, const TPlacedStencil& p,
-                                    const TPlacedStencil& q) {
-  BlurEight<Rejecting>(a, w, out, i, TPairedEight(p, q));
-}
-#pragma GCC diagnostic pop
-
-#endif
-
-template <bool Rejecting>
-void BlurRun(const float* a, const float* w, float* out, size_t first, size_t last, const TPlacedStencil& p,
-             bool avx2) {
-#if ASTRELON_HAVE_AVX2
-  if (avx2) {
-    if (CpuRunsAvx512())
-      BlurRunAvx512<Rejecting>(a, w, out, first, last, p);
-    else
-      BlurRunAvx2<Rejecting>(a, w, out, first, last, p);
-    return;
-  }
-#endif
-  BlurRunScalar<Rejecting>(a, w, out, first, last, p);
-}
-
-// Whether two runs of four at different reaches go at once (BlurPair).
-bool UsePairs(bool avx2) {
-#if ASTRELON_HAVE_AVX2
-  return avx2 && CpuRunsAvx512();
-#else
-  (void)avx2;
-  return false;
-#endif
-}
-
-// Pixels i..i+3 at the reach of p, i+4..i+7 at that of q (only where UsePairs).
-template <bool Rejecting>
-void BlurPair(const float* a, const float* w, float* out, size_t i, const TPlacedStencil& p, const TPlacedStencil& q) {
-#if ASTRELON_HAVE_AVX2
-  BlurPairAvx512<Rejecting>(a, w, out, i, p, q);
-#else
-  BlurRunScalar<Rejecting>(a, w, out, i, i + 4, p);
-  BlurRunScalar<Rejecting>(a, w, out, i + 4, i + 8, q);
-#endif
-}
-
-// Columns x0..x1 (exclusive) of row y: the border pixels (distance 0) at
-// reach 1 with only the pairs inside, every other pixel at its centred reach,
-// in runs of one reach.
-template <bool Rejecting>
-void BlurRow(const float* a, const float* w, float* out, int32_t y, int32_t x0, int32_t x1, int32_t width,
-             int32_t height, const TStencilTable& t, bool avx2) {
-  const int32_t reach = int32_t(t.size()) - 1;
-  const int32_t ey = std::min(y, height - 1 - y);
-  const size_t row = size_t(y) * size_t(width);
-  const TMinBlurStencil& one = t[1].S;
-  if (ey == 0) {
-    for (int32_t x = x0; x < x1; ++x)
-      out[row + size_t(x)] = BlurBorderPixel<Rejecting>(a, w, x, y, width, height, one);
-    return;
-  }
-  const int32_t rowReach = CentredReach(ey, reach);
-  // The run at the row's reach: from the first column whose own reach is as large.
-  const int32_t inner = rowReach == 1 ? 1 : (rowReach + 3) & ~int32_t(3);
-  // The run of one reach from column x (x not on the border): its end and reach.
-  const auto run = [&](int32_t x, int32_t& end) {
-    const int32_t ex = std::min(x, width - 1 - x);
-    const int32_t own = std::min(CentredReach(ex, reach), rowReach);
-    end = x + 1;
-    if (ex >= inner)
-      end = std::min(x1, width - inner);  // the middle of the row
-    else
-      while (end < x1 && std::min(CentredReach(std::min(end, width - 1 - end), reach), rowReach) == own &&
-             std::min(end, width - 1 - end) > 0)
-        ++end;
-    return own;
-  };
-  const bool pairs = UsePairs(avx2);
-  int32_t x = x0;
-  while (x < x1) {
-    if (std::min(x, width - 1 - x) == 0) {
-      out[row + size_t(x)] = BlurBorderPixel<Rejecting>(a, w, x, y, width, height, one);
-      ++x;
-      continue;
-    }
-    int32_t end = x;
-    const int32_t own = run(x, end);
-    if (pairs && end - x == 4 && end < x1 && std::min(end, width - 1 - end) > 0) {
-      // Near the edges the reach changes every four columns: two runs at once.
-      int32_t next = end;
-      const int32_t second = run(end, next);
-      if (next - end == 4) {
-        BlurPair<Rejecting>(a, w, out, row + size_t(x), t[size_t(own)], t[size_t(second)]);
-        x = next;
-        continue;
-      }
-    }
-    BlurRun<Rejecting>(a, w, out, row + size_t(x), row + size_t(end), t[size_t(own)], avx2);
-    x = end;
-  }
-}
-
-// Columns per strip: a strip runs down the plane with the rows a step reads
-// (2 r + 1 of both planes) held in the cache, so that far neighbours are read
-// from memory once rather than three times. Each of `threads` threads gets its
-// share of half the L3 (the rest holds what the rows read beside the strip
-// and what the other processes use).
-int32_t StripWidth(int32_t width, int32_t reach, int threads) {
-  const int64_t cacheBytes = std::max<int64_t>((int64_t(1) << 24) / std::max(threads, 1), int64_t(1) << 21);
-  const int64_t columns = cacheBytes / ((2 * int64_t(reach) + 1) * 2 * int64_t(sizeof(float)));
-  return int32_t(std::clamp<int64_t>(columns & ~int64_t(7), std::min<int64_t>(64, width), width));
-}
-
-// Rows ahead at which the row that a strip's windows reach next (r rows
-// further down) is fetched: it is read from memory for the first time, and
-// the processor's prefetchers do not follow a strip's short pieces of rows.
-constexpr int32_t FetchAhead = 6;
-
-void FetchFarRow(const float* a, const float* w, int32_t y, int32_t x0, int32_t x1, int32_t width, bool rejecting) {
-#if ASTRELON_HAVE_SSE2
-  const size_t row = size_t(y) * size_t(width);
-  for (int32_t x = x0; x < x1; x += 16) {
-    _mm_prefetch(reinterpret_cast<const char*>(w + row + size_t(x)), _MM_HINT_T1);
-    if (rejecting) _mm_prefetch(reinterpret_cast<const char*>(a + row + size_t(x)), _MM_HINT_T1);
-  }
-#else
-  (void)a, (void)w, (void)y, (void)x0, (void)x1, (void)width, (void)rejecting;
-#endif
-}
 
 }  // namespace
-
-TMinBlurStencil MinBlurStencil(int32_t reach, float scale) {
-  TMinBlurStencil s;
-  const int32_t r = std::max(reach, 1);
-  const int32_t k = std::max(int32_t(std::lround(r * Sin45)), 1);
-  const double wd = r * Sin45 / k;
-  s.Reach = r;
-  s.K = k;
-  s.Diagonal = wd;
-  s.Dx = {-k, 0, k, -r, r, -k, 0, k};
-  s.Dy = {-k, -r, -k, 0, 0, k, r, k};
-  s.Weight = {wd, 1, wd, 1, 1, wd, 1, wd};
-  s.Centre = (4 * wd + 4) * double(scale);
-  return s;
-}
 
 void MinBlurStepPlane(std::span<const float> reference, std::span<const float> work, std::span<float> out,
                       int32_t width, int32_t height, float scale, int32_t reach, bool vector) {
   if (width < 1 || height < 1) return;
   const size_t n = size_t(width) * size_t(height);
   if (reference.size() < n || work.size() < n || out.size() < n) return;
-  const bool rejecting = reach < 0;
-  // The largest reach any pixel takes: its distance to the nearest edge.
-  const int32_t deepest = std::max(1, (std::min(width, height) - 1) / 2);
-  const int32_t r = std::min(std::max(std::abs(reach), 1), deepest);
-  TStencilTable table(size_t(r) + 1);
-  for (int32_t l = 1; l <= r; ++l) table[size_t(l)] = Place(MinBlurStencil(l, scale), width);
+  const TStepWindows step(reach, Deepest(width, height), scale);
   const bool avx2 = UseAvx2(vector);
-  const float* a = reference.data();
-  const float* w = work.data();
-  float* o = out.data();
-  // Work items: strips of columns, each cut into one band of rows per
-  // thread; a thread takes as many neighbouring items as any other, so it
-  // runs down a strip.
-  const int threads = FilterThreads(int64_t(width) * height);
-  const int32_t strip = StripWidth(width, r, threads);
-  const int32_t strips = (width + strip - 1) / strip;
-  const int32_t bands = std::min(height, threads);
-  const int32_t bandRows = (height + bands - 1) / bands;
-  // Whole rows follow each other in memory, and the processor fetches them ahead itself.
-  const bool fetch = strips > 1;
-  ForEachBand(int64_t(strips) * bands, threads, [&](int64_t first, int64_t last) {
-    for (int64_t item = first; item < last; ++item) {
-      const int32_t x0 = int32_t(item / bands) * strip, x1 = std::min(width, x0 + strip);
-      const int32_t y0 = int32_t(item % bands) * bandRows, y1 = std::min(height, y0 + bandRows);
+  const TStepRows a{reference.data(), size_t(width), 0}, w{work.data(), size_t(width), 0};
+  const int bands = BandCount(width, height);
+  ForEachBand(bands, bands, [&](int64_t first, int64_t last) {
+    TRowWindows rows(step, width, size_t(width), avx2);
+    const int32_t y0 = int32_t(int64_t(height) * first / bands), y1 = int32_t(int64_t(height) * last / bands);
+    for (int32_t y = y0; y < y1; ++y) rows.Blur(a, w, out.data() + size_t(y) * size_t(width), y, height);
+  });
+  FillStuckCorners(reference.data(), TPlaneValues{work.data(), width}, out.data(), width, height, step);
+}
+
+bool MinBlurPairFits(int32_t width, int32_t height, int32_t reach1, int32_t reach2) {
+  if (width < 1 || height < 1) return false;
+  const int64_t r1 = std::min(std::abs(reach1), Deepest(width, height));
+  const int64_t r2 = std::min(std::abs(reach2), Deepest(width, height));
+  const int bands = BandCount(width, height);
+  // Each thread holds the first step's rows of both planes and the window of
+  // the second step's input; together in its share of half the L3.
+  const int64_t rowBytes = int64_t(width) * int64_t(sizeof(float));
+  const int64_t held = (2 * r1 + 1) * 2 * rowBytes + (2 * r2 + 1) * rowBytes;
+  const int64_t share = std::max<int64_t>((int64_t(24) << 20) / bands, int64_t(3) << 20);
+  // A band makes 2 r2 rows of the first step beside its own (a quarter more at most).
+  const int64_t bandRows = height / bands;
+  return held <= share && 8 * r2 <= bandRows;
+}
+
+void MinBlurStepPairPlane(std::span<const float> reference, std::span<const float> work, std::span<float> out,
+                          int32_t width, int32_t height, float scale, int32_t reach1, int32_t reach2, bool vector) {
+  if (width < 1 || height < 1) return;
+  const size_t n = size_t(width) * size_t(height);
+  if (reference.size() < n || work.size() < n || out.size() < n) return;
+  const TStepWindows first(reach1, Deepest(width, height), scale), second(reach2, Deepest(width, height), scale);
+  const bool avx2 = UseAvx2(vector);
+  const TStepRows a{reference.data(), size_t(width), 0}, w{work.data(), size_t(width), 0};
+  const int32_t r2 = second.Reach();
+  // The first step's rows within r2 of the row the second step makes, in a
+  // window of rows per band: when it is full, the 2 r2 rows still read move to
+  // its start. A rejecting second step's stuck-corner fill reads its input
+  // further out: the corners of the first step's result are kept for it.
+  const int32_t capacity = std::min(height, 2 * r2 + 1 + std::max(2 * r2 + 1, 32));
+  std::unique_ptr<TKeptCorners> kept;
+  if (second.Rejecting()) kept = std::make_unique<TKeptCorners>(width, height, second);
+  const int bands = BandCount(width, height);
+  ForEachBand(bands, bands, [&](int64_t firstBand, int64_t lastBand) {
+    const auto buffer = std::make_unique_for_overwrite<float[]>(size_t(capacity) * size_t(width));
+    for (int64_t band = firstBand; band < lastBand; ++band) {
+      const int32_t y0 = int32_t(int64_t(height) * band / bands), y1 = int32_t(int64_t(height) * (band + 1) / bands);
+      TRowWindows firstRows(first, width, size_t(width), avx2), secondRows(second, width, size_t(width), avx2);
+      int32_t made = std::max(0, y0 - r2);  // the next row of the first step
+      TStepRows m{buffer.get(), size_t(width), made};
       for (int32_t y = y0; y < y1; ++y) {
-        if (fetch && y + FetchAhead + r < height) FetchFarRow(a, w, y + FetchAhead + r, x0, x1, width, rejecting);
-        if (rejecting)
-          BlurRow<true>(a, w, o, y, x0, x1, width, height, table, avx2);
-        else
-          BlurRow<false>(a, w, o, y, x0, x1, width, height, table, avx2);
+        for (const int32_t need = std::min(height - 1, y + r2); made <= need; ++made) {
+          if (made - m.First == capacity) {
+            std::copy(m.Row(made - 2 * r2), m.Row(made), buffer.get());
+            m.First = made - 2 * r2;
+          }
+          float* row = buffer.get() + size_t(made - m.First) * size_t(width);
+          firstRows.Blur(a, w, row, made, height);
+          if (first.Rejecting())
+            FillStuckRow(reference.data(), TPlaneValues{work.data(), width}, row, made, width, height, first);
+          // Each band keeps the corners of its own rows.
+          if (kept && made >= y0 && made < y1) kept->Keep(made, row);
+        }
+        secondRows.Blur(a, m, out.data() + size_t(y) * size_t(width), y, height);
       }
     }
   });
+  if (kept) FillStuckCorners(reference.data(), *kept, out.data(), width, height, second);
 }
 
 }  // namespace astrelon

@@ -1,13 +1,18 @@
 #pragma once
 // One step of MinBlur on plain planes: every pixel becomes the weighted mean of
 // itself and eight neighbours at a reach (the axes at the reach, the diagonals
-// at the rounded reach * sin 45). Near the image's edges the window shrinks so
-// that it stays centred on the pixel: a pixel closer to an edge than the reach
-// takes its distance to the nearest edge, rounded down to a multiple of four
-// (so that four neighbouring pixels share a window), as its reach; at least 1,
-// and on the border only the pair of neighbours along the edge counts (in a
-// corner none). A one-sided window would pull the estimate toward the image's
-// inside and leave the gradient there; a centred one keeps a linear gradient.
+// at the rounded reach * sin 45). Near the image's edges each pair of opposite
+// neighbours stays centred on the pixel: a pair whose far end would leave the
+// image takes the distance to the edge in its direction (for the diagonals to
+// the nearer edge), rounded down to a multiple of four (so that four
+// neighbouring pixels share a window), as its reach; at least 1, and on the
+// border a pair that still leaves the image does not count. The other pairs
+// keep the full reach, so a pixel near an edge still reaches along it. A
+// one-sided window would pull the estimate toward the image's inside and leave
+// a gradient there; centred pairs keep a linear gradient.
+// In a rejecting step a feature in a corner (both axial pairs shrunk) whose
+// window found no neighbour that counts takes the line from the sky further in
+// (FillStuckCorners in the source), so that stars in corners are eaten too.
 #include <array>
 #include <cstdint>
 #include <span>
@@ -28,8 +33,21 @@ TMinBlurStencil MinBlurStencil(int32_t reach, float scale);
 // when reach < 0 (a pixel below `reference` keeps weight 1 alone, and only
 // neighbours at or above their reference value count); blank pixels give
 // blank results and never count. Rows are split over the processors; `vector`
-// lets the AVX2 path run, which gives the scalar path's bits.
+// lets the AVX2 and AVX-512 paths run, which give the scalar path's bits. The
+// centre weighs as in the full window of the step's reach everywhere.
 void MinBlurStepPlane(std::span<const float> reference, std::span<const float> work, std::span<float> out,
                       int32_t width, int32_t height, float scale, int32_t reach, bool vector);
+
+// Two steps in one pass, reach1 then reach2 (each signed as above), with the
+// bits of two MinBlurStepPlane calls: each band of rows makes the first step's
+// rows within |reach2| of its own in a ring of rows, so that the intermediate
+// plane is never written to memory and read back.
+void MinBlurStepPairPlane(std::span<const float> reference, std::span<const float> work, std::span<float> out,
+                          int32_t width, int32_t height, float scale, int32_t reach1, int32_t reach2, bool vector);
+
+// Whether a pair of steps is worth running in one pass: each thread's rows of
+// the first step and its ring fit in its share of the cache, and its band of
+// rows is long beside the rows it makes twice.
+bool MinBlurPairFits(int32_t width, int32_t height, int32_t reach1, int32_t reach2);
 
 }  // namespace astrelon

@@ -13,6 +13,8 @@ namespace astrelon::fft {
 
 using TLanes2 = double __attribute__((vector_size(16), __may_alias__));
 using TLanes4 = double __attribute__((vector_size(32), __may_alias__));
+// Eight lanes need not stand on 64-byte boundaries.
+using TLanes8 = double __attribute__((vector_size(64), __may_alias__, aligned(32)));
 
 // sin and cos of the radix-3, -5, -8 and -10 angles.
 inline constexpr double S3 = 0.86602540378443864676;   // sin(2π/3)

@@ -13,7 +13,7 @@
 
 namespace astrelon {
 
-constexpr int MaxFftLanes = 4;
+constexpr int MaxFftLanes = 8;
 
 class TRealLinePairs {
 public:
@@ -35,6 +35,7 @@ public:
   void LoadPairs(TLines<T> a, TLines<T> b) {
     Fill(a), Fill(b);
     switch (L_) {
+      case 8: return LoadPairsOf<8>(a, b);
       case 4: return LoadPairsOf<4>(a, b);
       case 2: return LoadPairsOf<2>(a, b);
       default: return LoadPairsOf<1>(a, b);
@@ -49,6 +50,7 @@ public:
   void LoadHermitianPairs(TLines<T> aRe, TLines<T> aIm, TLines<T> bRe, TLines<T> bIm, bool conjugate) {
     Fill(aRe), Fill(aIm), Fill(bRe), Fill(bIm);
     switch (L_) {
+      case 8: return LoadHermitianPairsOf<8>(aRe, aIm, bRe, bIm, conjugate);
       case 4: return LoadHermitianPairsOf<4>(aRe, aIm, bRe, bIm, conjugate);
       case 2: return LoadHermitianPairsOf<2>(aRe, aIm, bRe, bIm, conjugate);
       default: return LoadHermitianPairsOf<1>(aRe, aIm, bRe, bIm, conjugate);
@@ -56,6 +58,9 @@ public:
   }
   void Transform() { RunFftPasses(plan_, buf_.Re(), buf_.Im(), L_); }
 
+  // After Transform: point i of lane l at [i · Lanes() + l].
+  const double* PointsRe() const { return buf_.Re(); }
+  const double* PointsIm() const { return buf_.Im(); }
   // After Transform: point i of lane l.
   double Re(int l, int32_t i) const { return buf_.Re()[size_t(i) * size_t(L_) + size_t(l)]; }
   double Im(int l, int32_t i) const { return buf_.Im()[size_t(i) * size_t(L_) + size_t(l)]; }

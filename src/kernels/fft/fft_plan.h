@@ -74,7 +74,8 @@ private:
 
 // The forward passes (sign e^(−2πi·jk/N), no scaling) over `lanes` sequences
 // stored side by side: point i of sequence l at [i · lanes + l]; the points must
-// already stand at their permuted positions. lanes is 1, 2 or 4.
+// already stand at their permuted positions. lanes is 1, 2, 4 or 8 (eight on
+// 32-byte boundaries, for processors with AVX-512).
 void RunFftPasses(const TFftPlan& plan, double* re, double* im, int lanes);
 
 }  // namespace astrelon

@@ -3,10 +3,76 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <tuple>
+#include <utility>
 
 #include "kernels/fft/fft_lines.h"
+#include "platform/simd_support.h"
 
 namespace astrelon {
+
+namespace {
+
+#if ASTRELON_HAVE_AVX2
+// GCC 12 takes the undefined pass-through operand of some 512-bit intrinsics
+// for an uninitialised value.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+// The rows of eight vectors as its columns.
+ASTRELON_AVX512 inline void Transpose8(__m512d r[8]) {
+  __m512d t[8], u[8];
+  for (int i = 0; i < 4; ++i) {
+    t[2 * i] = _mm512_unpacklo_pd(r[2 * i], r[2 * i + 1]);
+    t[2 * i + 1] = _mm512_unpackhi_pd(r[2 * i], r[2 * i + 1]);
+  }
+  for (int i = 0; i < 2; ++i) {
+    u[4 * i] = _mm512_shuffle_f64x2(t[4 * i], t[4 * i + 2], 0x88);
+    u[4 * i + 1] = _mm512_shuffle_f64x2(t[4 * i], t[4 * i + 2], 0xdd);
+    u[4 * i + 2] = _mm512_shuffle_f64x2(t[4 * i + 1], t[4 * i + 3], 0x88);
+    u[4 * i + 3] = _mm512_shuffle_f64x2(t[4 * i + 1], t[4 * i + 3], 0xdd);
+  }
+  r[0] = _mm512_shuffle_f64x2(u[0], u[4], 0x88);
+  r[4] = _mm512_shuffle_f64x2(u[0], u[4], 0xdd);
+  r[2] = _mm512_shuffle_f64x2(u[1], u[5], 0x88);
+  r[6] = _mm512_shuffle_f64x2(u[1], u[5], 0xdd);
+  r[1] = _mm512_shuffle_f64x2(u[2], u[6], 0x88);
+  r[5] = _mm512_shuffle_f64x2(u[2], u[6], 0xdd);
+  r[3] = _mm512_shuffle_f64x2(u[3], u[7], 0x88);
+  r[7] = _mm512_shuffle_f64x2(u[3], u[7], 0xdd);
+}
+
+// TRealLinePairs::SplitBin for bins k0 .. k0 + 7 of all eight lanes at once
+// (the same operations), the bins of each line then stored side by side:
+// line a of lane l at ra[l], line b at rb[l] (re and im; nullptr: not stored).
+ASTRELON_AVX512 void SplitEightBins(const double* pre, const double* pim, int32_t n, int32_t k0, double* const* ra,
+                                    double* const* rai, double* const* rb, double* const* rbi) {
+  __m512d ar[8], ai[8], br[8], bi[8];
+  const __m512d half = _mm512_set1_pd(0.5);
+  for (int j = 0; j < 8; ++j) {
+    const int32_t k = k0 + j, nk = k == 0 ? 0 : n - k;
+    const __m512d xr = _mm512_loadu_pd(pre + size_t(k) * 8), xi = _mm512_loadu_pd(pim + size_t(k) * 8);
+    if (k == 0) {
+      ar[j] = xr, ai[j] = _mm512_setzero_pd(), br[j] = xi, bi[j] = _mm512_setzero_pd();
+      continue;
+    }
+    const __m512d yr = _mm512_loadu_pd(pre + size_t(nk) * 8), yi = _mm512_loadu_pd(pim + size_t(nk) * 8);
+    ar[j] = _mm512_mul_pd(_mm512_add_pd(xr, yr), half);
+    ai[j] = _mm512_mul_pd(_mm512_sub_pd(xi, yi), half);
+    br[j] = _mm512_mul_pd(_mm512_add_pd(xi, yi), half);
+    bi[j] = _mm512_mul_pd(_mm512_sub_pd(yr, xr), half);
+  }
+  Transpose8(ar), Transpose8(ai), Transpose8(br), Transpose8(bi);
+  for (int l = 0; l < 8; ++l) {
+    if (ra[l]) _mm512_storeu_pd(ra[l], ar[l]), _mm512_storeu_pd(rai[l], ai[l]);
+    if (rb[l]) _mm512_storeu_pd(rb[l], br[l]), _mm512_storeu_pd(rbi[l], bi[l]);
+  }
+}
+#endif
+
+}  // namespace
 
 int32_t NextFastFftSize(int32_t n) {
   for (int32_t m = std::max(n, 1);; ++m) {
@@ -18,39 +84,58 @@ int32_t NextFastFftSize(int32_t n) {
 }
 
 TRealFft2D::TRealFft2D(int32_t nx, int32_t ny, bool vector)
-    : nx_(nx), ny_(ny), lanes_(FftLaneCount(vector)), planX_(FftPlanFor(nx)), planY_(FftPlanFor(ny)) {
+    : nx_(nx), ny_(ny), lanes_(UseAvx512(vector) ? 8 : FftLaneCount(vector)), groups_(0), planX_(FftPlanFor(nx)),
+      planY_(FftPlanFor(ny)) {
   if (!planX_ || !planY_) throw std::invalid_argument("TRealFft2D: no transform of that length");
+  groups_ = (HalfBins() + lanes_ - 1) / lanes_;
   lines_ = std::make_unique<TRealLinePairs>(*planX_, lanes_);
-  columns_.Resize(ny, lanes_);
   lineA_.resize(size_t(lanes_) * size_t(nx));
   lineB_.resize(lineA_.size());
+  binRe_.resize(2 * size_t(lanes_) * size_t(HalfBins()));
+  binIm_.resize(binRe_.size());
 }
 
 TRealFft2D::~TRealFft2D() = default;
 
-void TRealFft2D::Forward(const double* image, int32_t w, int32_t h, int64_t stride, THalfSpectrum& out,
+void TRealFft2D::Shape(TLaneSpectrum& s) const {
+  s.Resize(size_t(groups_) * size_t(ny_) * size_t(lanes_));
+}
+
+void TRealFft2D::Forward(const double* image, int32_t w, int32_t h, int64_t stride, TLaneSpectrum& out,
                          double offset) {
   ForwardOf(image, w, h, stride, out, offset);
 }
 
-void TRealFft2D::Forward(const float* image, int32_t w, int32_t h, int64_t stride, THalfSpectrum& out,
+void TRealFft2D::Forward(const float* image, int32_t w, int32_t h, int64_t stride, TLaneSpectrum& out,
                          double offset) {
   ForwardOf(image, w, h, stride, out, offset);
 }
 
 template <class T>
-void TRealFft2D::ForwardOf(const T* image, int32_t w, int32_t h, int64_t stride, THalfSpectrum& out,
+void TRealFft2D::ForwardOf(const T* image, int32_t w, int32_t h, int64_t stride, TLaneSpectrum& out,
                            double offset) {
+  Shape(out);
   const int32_t half = HalfBins();
   const int L = lanes_;
-  // Rows below h are all written; only the padding rows start as zeros.
-  const size_t size = size_t(half) * size_t(ny_), written = size_t(half) * size_t(std::max(h, 0));
-  for (auto* v : {&out.Re, &out.Im}) {
-    v->resize(size);
-    std::fill(v->begin() + std::ptrdiff_t(std::min(written, size)), v->end(), 0.0);
-  }
+  double* const re = out.Re();
+  double* const im = out.Im();
+  // Row v of the image stands where the column transforms read it: at its
+  // permuted place in every group.
+  const int32_t* place = planY_->Permutation.data();
+  const size_t group = size_t(ny_) * size_t(L);
+  // Calls f(bins, at) for the groups of row v: bins of that group from its
+  // first, `at` the offset of row v's first lane there.
+  auto groupsOf = [&](int32_t v, auto&& f) {
+    const size_t row = size_t(place[v]) * size_t(L);
+    for (int32_t g = 0; g < groups_; ++g) f(g * L, std::min(L, half - g * L), g * group + row);
+  };
+  for (int32_t v = std::max(h, 0); v < ny_; ++v)
+    groupsOf(v, [&](int32_t, int used, size_t at) {
+      std::fill_n(re + at, used, 0.0);
+      std::fill_n(im + at, used, 0.0);
+    });
   TRealLinePairs& lines = *lines_;
-  // Rows two per lane, 2·L rows per transform; rows from h on are zeros.
+  // Rows two per lane, 2·L rows per transform.
   for (int32_t r0 = 0; r0 < h; r0 += 2 * L) {
     TRealLinePairs::TLines<double> a{}, b{};
     for (int l = 0; l < L; ++l) {
@@ -67,100 +152,88 @@ void TRealFft2D::ForwardOf(const T* image, int32_t w, int32_t h, int64_t stride,
     }
     lines.LoadPairs(a, b);
     lines.Transform();
+    int32_t split = 0;  // bins split eight lanes at a time
+#if ASTRELON_HAVE_AVX2
+    if (L == 8 && CpuRunsAvx512()) {
+      double *ra[8], *rai[8], *rb[8], *rbi[8];
+      for (; split + 8 <= half; split += 8) {
+        const size_t g = size_t(split / 8) * group;
+        for (int l = 0; l < 8; ++l) {
+          const int32_t va = r0 + 2 * l, vb = va + 1;
+          ra[l] = va < h ? re + g + size_t(place[va]) * 8 : nullptr;
+          rai[l] = va < h ? im + g + size_t(place[va]) * 8 : nullptr;
+          rb[l] = vb < h ? re + g + size_t(place[vb]) * 8 : nullptr;
+          rbi[l] = vb < h ? im + g + size_t(place[vb]) * 8 : nullptr;
+        }
+        SplitEightBins(lines.PointsRe(), lines.PointsIm(), nx_, split, ra, rai, rb, rbi);
+      }
+    }
+#endif
     for (int l = 0; l < L; ++l) {
       const int32_t ra = r0 + 2 * l, rb = ra + 1;
       if (ra >= h) break;
-      for (int32_t k = 0; k < half; ++k) {
-        double ar, ai, br, bi;
-        lines.SplitBin(l, k, ar, ai, br, bi);
-        const size_t at = size_t(ra) * size_t(half) + size_t(k);
-        out.Re[at] = ar;
-        out.Im[at] = ai;
-        if (rb < h) {
-          out.Re[at + size_t(half)] = br;
-          out.Im[at + size_t(half)] = bi;
+      const size_t other = (size_t(place[std::min(rb, h - 1)]) - size_t(place[ra])) * size_t(L);
+      groupsOf(ra, [&](int32_t k0, int used, size_t at) {
+        for (int j = std::max(split - k0, 0); j < used; ++j) {
+          double ar, ai, br, bi;
+          lines.SplitBin(l, k0 + j, ar, ai, br, bi);
+          re[at + size_t(j)] = ar;
+          im[at + size_t(j)] = ai;
+          if (rb < h) {
+            re[at + other + size_t(j)] = br;
+            im[at + other + size_t(j)] = bi;
+          }
         }
-      }
+      });
     }
   }
-  Columns(out, false);
+  // The column transforms of each group in place.
+  for (int32_t g = 0; g < groups_; ++g) RunFftPasses(*planY_, re + g * group, im + g * group, L);
 }
 
-// The transforms along the columns of every bin, L bins side by side; the
-// inverse runs the forward passes on conjugates.
-void TRealFft2D::Columns(THalfSpectrum& s, bool inverse) {
-  switch (lanes_) {
-    case 4: ColumnsOf<4>(s, inverse); break;
-    case 2: ColumnsOf<2>(s, inverse); break;
-    default: ColumnsOf<1>(s, inverse); break;
-  }
-}
-
-// The lane count fixed, so that the moves of each row's L bins are plain
-// vector moves.
-template <int L>
-void TRealFft2D::ColumnsOf(THalfSpectrum& s, bool inverse) {
-  const int32_t half = HalfBins();
-  const double sign = inverse ? -1.0 : 1.0;
-  TFftLaneBuffer& buf = columns_;
-  const int32_t* input = planY_->InputAt.data();
-  double* const re = buf.Re();
-  double* const im = buf.Im();
-  for (int32_t k0 = 0; k0 < half; k0 += L) {
-    const int used = std::min(L, half - k0);
-    for (int32_t p = 0; p < ny_; ++p) {
-      const size_t row = size_t(input[p]) * size_t(half) + size_t(k0);
-      double* r = re + size_t(p) * size_t(L);
-      double* m = im + size_t(p) * size_t(L);
-      if (used == L) {
-        // All loads before the stores: the compiler moves the L values at once.
-        double tr[L], ti[L];
-        for (int l = 0; l < L; ++l) tr[l] = s.Re[row + size_t(l)], ti[l] = sign * s.Im[row + size_t(l)];
-        std::memcpy(r, tr, sizeof tr);
-        std::memcpy(m, ti, sizeof ti);
-        continue;
-      }
-      // The last group: its unused lanes repeat its last bin.
-      for (int l = 0; l < L; ++l) {
-        const size_t at = row + size_t(std::min(l, used - 1));
-        r[l] = s.Re[at];
-        m[l] = sign * s.Im[at];
-      }
-    }
-    RunFftPasses(*planY_, re, im, L);
-    for (int32_t i = 0; i < ny_; ++i) {
-      const size_t row = size_t(i) * size_t(half) + size_t(k0);
-      const double* r = re + size_t(i) * size_t(L);
-      const double* m = im + size_t(i) * size_t(L);
-      if (used == L) {
-        double tr[L], ti[L];
-        for (int l = 0; l < L; ++l) tr[l] = r[l], ti[l] = sign * m[l];
-        std::memcpy(s.Re.data() + row, tr, sizeof tr);
-        std::memcpy(s.Im.data() + row, ti, sizeof ti);
-        continue;
-      }
-      for (int l = 0; l < used; ++l) s.Re[row + size_t(l)] = r[l], s.Im[row + size_t(l)] = sign * m[l];
-    }
-  }
-}
-
-void TRealFft2D::Inverse(THalfSpectrum& s, int32_t w, int32_t h, double* out, int64_t stride) {
+void TRealFft2D::Inverse(const TLaneSpectrum& in, int32_t w, int32_t h, double* out, int64_t stride) {
   const int32_t half = HalfBins();
   const int L = lanes_;
-  Columns(s, true);
+  Shape(work_);
+  // The column transforms of the conjugated spectrum give the unscaled
+  // inverse, conjugated; each group's rows read at their permuted places.
+  const int32_t* input = planY_->InputAt.data();
+  const size_t group = size_t(ny_) * size_t(L);
+  double* const wr = work_.Re();
+  double* const wi = work_.Im();
+  for (int32_t g = 0; g < groups_; ++g) {
+    const double* sr = in.Re() + g * group;
+    const double* si = in.Im() + g * group;
+    double* r = wr + g * group;
+    double* m = wi + g * group;
+    for (int32_t p = 0; p < ny_; ++p) {
+      const size_t from = size_t(input[p]) * size_t(L), to = size_t(p) * size_t(L);
+      for (int l = 0; l < L; ++l) {
+        r[to + size_t(l)] = sr[from + size_t(l)];
+        m[to + size_t(l)] = -1.0 * si[from + size_t(l)];
+      }
+    }
+    RunFftPasses(*planY_, r, m, L);
+    for (size_t i = 0; i < group; ++i) m[i] = -1.0 * m[i];
+  }
   const double scale = 1.0 / (double(nx_) * double(ny_));
   TRealLinePairs& lines = *lines_;
-  // Row v's bins stand together: two rows per lane.
-  auto bins = [&](int32_t v) {
-    const size_t at = size_t(v) * size_t(half);
-    return std::pair<const double*, const double*>(s.Re.data() + at, s.Im.data() + at);
+  // Row v's bins gathered from the groups: two rows per lane.
+  auto bins = [&](int32_t v, int slot) {
+    double* br = binRe_.data() + size_t(slot) * size_t(half);
+    double* bi = binIm_.data() + size_t(slot) * size_t(half);
+    for (int32_t g = 0, k = 0; g < groups_; ++g) {
+      const size_t at = g * group + size_t(v) * size_t(L);
+      for (int l = 0; l < L && k < half; ++l, ++k) br[k] = wr[at + size_t(l)], bi[k] = wi[at + size_t(l)];
+    }
+    return std::pair<const double*, const double*>(br, bi);
   };
   for (int32_t r0 = 0; r0 < h; r0 += 2 * L) {
     TRealLinePairs::TLines<double> aRe{}, aIm{}, bRe{}, bIm{};
     for (int l = 0; l < L; ++l) {
       const int32_t ra = r0 + 2 * l, rb = ra + 1;
-      if (ra < h) std::tie(aRe[size_t(l)], aIm[size_t(l)]) = bins(ra);
-      if (rb < h) std::tie(bRe[size_t(l)], bIm[size_t(l)]) = bins(rb);
+      if (ra < h) std::tie(aRe[size_t(l)], aIm[size_t(l)]) = bins(ra, 2 * l);
+      if (rb < h) std::tie(bRe[size_t(l)], bIm[size_t(l)]) = bins(rb, 2 * l + 1);
     }
     lines.LoadHermitianPairs(aRe, aIm, bRe, bIm, true);
     lines.Transform();
@@ -174,6 +247,34 @@ void TRealFft2D::Inverse(THalfSpectrum& s, int32_t w, int32_t h, double* out, in
         for (int32_t x = 0; x < w; ++x) out[rb * stride + x] = lines.Im(l, x) * scale;
     }
   }
+}
+
+void TRealFft2D::Forward(const double* image, int32_t w, int32_t h, int64_t stride, THalfSpectrum& out,
+                         double offset) {
+  ForwardOf(image, w, h, stride, rows_, offset);
+  const int32_t half = HalfBins();
+  const int L = lanes_;
+  out.Re.resize(size_t(half) * size_t(ny_));
+  out.Im.resize(out.Re.size());
+  for (int32_t v = 0; v < ny_; ++v)
+    for (int32_t k = 0; k < half; ++k) {
+      const size_t at = (size_t(k / L) * size_t(ny_) + size_t(v)) * size_t(L) + size_t(k % L);
+      out.Re[size_t(v) * size_t(half) + size_t(k)] = rows_.Re()[at];
+      out.Im[size_t(v) * size_t(half) + size_t(k)] = rows_.Im()[at];
+    }
+}
+
+void TRealFft2D::Inverse(const THalfSpectrum& in, int32_t w, int32_t h, double* out, int64_t stride) {
+  Shape(rows_);
+  const int32_t half = HalfBins();
+  const int L = lanes_;
+  for (int32_t v = 0; v < ny_; ++v)
+    for (int32_t k = 0; k < half; ++k) {
+      const size_t at = (size_t(k / L) * size_t(ny_) + size_t(v)) * size_t(L) + size_t(k % L);
+      rows_.Re()[at] = in.Re[size_t(v) * size_t(half) + size_t(k)];
+      rows_.Im()[at] = in.Im[size_t(v) * size_t(half) + size_t(k)];
+    }
+  Inverse(rows_, w, h, out, stride);
 }
 
 }  // namespace astrelon

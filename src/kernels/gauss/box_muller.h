@@ -4,10 +4,10 @@
 // sine and cosine are short polynomials (single precision, relative error a few
 // 1e-7) written once for a plain float and for a GCC vector of floats, so that
 // a vector path and its scalar twin give the same bits.
-#include <bit>
 #include <cmath>
 #include <cstdint>
 
+#include "platform/lane_polynomials.h"
 #include "platform/vector_lanes.h"
 
 #pragma GCC diagnostic push
@@ -17,48 +17,11 @@ namespace astrelon::boxmuller {
 
 typedef int32_t TVec8i __attribute__((vector_size(32)));
 
-// The integer lanes of a float lane type (as many 32-bit lanes), and conversions.
-template <class V>
-struct TInt {
-  typedef int32_t Type __attribute__((vector_size(sizeof(V))));
-};
-template <>
-struct TInt<float> {
-  using Type = int32_t;
-};
-template <class V>
-using Int = typename TInt<V>::Type;
-
-// The bits of a float lane as an integer and back.
-template <class V>
-[[gnu::always_inline]] inline Int<V> BitsOf(V v) {
-  if constexpr (simd::LaneCount<V> == 1)
-    return std::bit_cast<int32_t>(v);
-  else
-    return (Int<V>)v;
-}
-template <class V>
-[[gnu::always_inline]] inline V FloatOf(Int<V> v) {
-  if constexpr (simd::LaneCount<V> == 1)
-    return std::bit_cast<float>(v);
-  else
-    return (V)v;
-}
-template <class V>
-[[gnu::always_inline]] inline V ToFloat(Int<V> v) {
-  if constexpr (simd::LaneCount<V> == 1)
-    return float(v);
-  else
-    return __builtin_convertvector(v, V);
-}
-// Toward zero.
-template <class V>
-[[gnu::always_inline]] inline Int<V> ToInt(V v) {
-  if constexpr (simd::LaneCount<V> == 1)
-    return int32_t(v);
-  else
-    return __builtin_convertvector(v, Int<V>);
-}
+using simd::BitsOf;
+using simd::FloatOf;
+using simd::Int;
+using simd::ToFloat;
+using simd::ToInt;
 
 // ln u for u in (0, 1] (a float with its exponent split off; the mantissa's
 // logarithm as a polynomial).
@@ -95,18 +58,7 @@ template <class V>
   using I = Int<V>;
   const I q = ToInt(u * simd::Splat<V>(4.0f) + simd::Splat<V>(0.5f));
   const V a = (u - ToFloat<V>(q) * simd::Splat<V>(0.25f)) * simd::Splat<V>(6.28318530717958648f);
-  const V z = a * a;
-  V sa = simd::Splat<V>(-1.9515295891e-4f) * z + simd::Splat<V>(8.3321608736e-3f);
-  sa = sa * z - simd::Splat<V>(1.6666654611e-1f);
-  sa = sa * z * a + a;
-  V ca = simd::Splat<V>(2.443315711809948e-5f) * z - simd::Splat<V>(1.388731625493765e-3f);
-  ca = ca * z + simd::Splat<V>(4.166664568298827e-2f);
-  ca = ca * z * z - simd::Splat<V>(0.5f) * z + simd::Splat<V>(1.0f);
-  // The quarter turns: q odd swaps sine and cosine, q = 1, 2 negates the cosine, q = 2, 3 the sine.
-  const auto odd = (q & 1) != 0;
-  const V c0 = odd ? sa : ca, s0 = odd ? ca : sa;
-  c = ((q + 1) & 2) != 0 ? -c0 : c0;
-  s = (q & 2) != 0 ? -s0 : s0;
+  simd::CosSinQuarters(a, q, c, s);
 }
 
 // The uniform values of a pair from 24 random bits (the top ones of x): u1 in

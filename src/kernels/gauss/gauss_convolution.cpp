@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "kernels/gauss/filter_rows.h"
@@ -236,22 +237,176 @@ TRowsFn ChooseRows(bool vector) {
   return RowsSse2;
 }
 
-// sGauss: the neighbours at -before..after of a line whose centre is c count
-// when valid and closer to c than the threshold; a blank centre is copied.
-float SelectivePixel(const float* centre, ptrdiff_t step, int32_t before, int32_t after, const TGaussWeights& w,
-                     float threshold) {
-  const float c = *centre;
-  if (!IsValidPixel(c)) return c;
-  float s = 0, ws = 0;
+// The taps of one line of sGauss: tap k (−N .. N) of the output at offset i
+// reads Taps[N + k][i].
+struct TSelectiveTaps {
+  const float* const* Taps = nullptr;
+  int32_t N = 0;
+  const float* W = nullptr;
+  float Threshold = 0;
+};
+
+// |x| by clearing the sign bit (as fabs does).
+template <class V>
+[[gnu::always_inline]] inline V AbsOf(V x) {
+  if constexpr (LaneCount<V> == 1) {
+    return std::fabs(x);
+  } else {
+    typedef int32_t TBits __attribute__((vector_size(sizeof(V))));
+    TBits b;
+    std::memcpy(&b, &x, sizeof b);
+    b &= 0x7fffffff;
+    std::memcpy(&x, &b, sizeof x);
+    return x;
+  }
+}
+
+// SelectivePixel for B x lanes(V) neighbouring outputs from offset i that have
+// the same taps −before .. after: each lane runs the scalar loop's operations
+// in its order, a neighbour that does not count leaving both sums as they are,
+// so every lane gets the bits of its pixel. `Blanks`: the window may hold
+// blank values (they turn NaN, which is never close) and blank centres (copied).
+// Each selection rests on a single comparison (GCC lowers combined masks of an
+// inlined function for the default processor).
+template <class V, int B, bool Blanks>
+[[gnu::always_inline]] inline void SelectiveBlock(const TSelectiveTaps& t, int32_t i, int32_t before, int32_t after,
+                                                  float* out) {
+  constexpr int L = LaneCount<V>;
+  const V thr = Splat<V>(t.Threshold);
+  V c[B], s[B], ws[B];
+  const float* centre = t.Taps[t.N] + i;
+  _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) {
+    c[b] = LoadLanes<V>(centre + b * L);
+    s[b] = Splat<V>(0.0f);
+    ws[b] = s[b];
+  }
   for (int32_t k = -before; k <= after; ++k) {
-    const float v = centre[k * step];
-    if (k == 0 || (IsValidPixel(v) && std::fabs(v - c) < threshold)) {
-      const float wk = w[size_t(std::abs(k))];
-      s += wk * v;
-      ws += wk;
+    const V wk = Splat<V>(t.W[std::abs(k)]);
+    if (k == 0) {
+      _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) {
+        const V p = wk * c[b];
+        s[b] += p;
+        ws[b] += wk;
+      }
+      continue;
+    }
+    const float* tap = t.Taps[t.N + k] + i;
+    _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) {
+      V v = LoadLanes<V>(tap + b * L);
+      if constexpr (Blanks) v = v > BlankLimit ? v : std::numeric_limits<float>::quiet_NaN();
+      const V d = AbsOf(v - c[b]);
+      const V p = wk * v;
+      s[b] = d < thr ? s[b] + p : s[b];
+      ws[b] = d < thr ? ws[b] + wk : ws[b];
     }
   }
-  return ws > 0 ? s / ws : c;
+  _Pragma("GCC unroll 8") for (int b = 0; b < B; ++b) {
+    V r = s[b] / ws[b];
+    if constexpr (Blanks) r = c[b] > BlankLimit ? r : c[b];
+    StoreLanes(out + b * L, r);
+  }
+}
+
+// Outputs from..to − 1 of a line (all with the taps −before .. after) into
+// out[i − from]: blocks side by side, the rest one by one.
+template <class V, int B, bool Blanks>
+[[gnu::always_inline]] inline void SelectiveRun(const TSelectiveTaps& t, int32_t from, int32_t to, int32_t before,
+                                                int32_t after, float* out) {
+  constexpr int Block = B * LaneCount<V>;
+  int32_t i = from;
+  for (; i + Block <= to; i += Block) SelectiveBlock<V, B, Blanks>(t, i, before, after, out + (i - from));
+  for (; i < to; ++i) SelectiveBlock<float, 1, Blanks>(t, i, before, after, out + (i - from));
+}
+
+template <class V, int B>
+[[gnu::always_inline]] inline void SelectiveRun(const TSelectiveTaps& t, int32_t from, int32_t to, int32_t before,
+                                                int32_t after, bool blanks, float* out) {
+  if (blanks)
+    SelectiveRun<V, B, true>(t, from, to, before, after, out);
+  else
+    SelectiveRun<V, B, false>(t, from, to, before, after, out);
+}
+
+// Whether any of n values is blank (NaN too), lanes(V) at a time.
+template <class V>
+[[gnu::always_inline]] inline bool HasBlank(const float* p, int32_t n) {
+  constexpr int L = LaneCount<V>;
+  V seen = Splat<V>(0.0f);
+  int32_t i = 0;
+  for (; i + L <= n; i += L) {
+    const V v = LoadLanes<V>(p + i);
+    seen = v > BlankLimit ? seen : 1.0f;
+  }
+  if constexpr (L == 1) {
+    if (seen != 0.0f) return true;
+  } else {
+    for (int l = 0; l < L; ++l)
+      if (seen[l] != 0.0f) return true;
+  }
+  for (; i < n; ++i)
+    if (!IsValidPixel(p[i])) return true;
+  return false;
+}
+
+// sGauss over the rows [y0, y1): the column pass of each row into a row
+// buffer (lanes across columns), then its row pass into the destination
+// (lanes across the columns whose windows lie inside the image, the columns
+// near its sides one by one). Each source row is looked at for blank values
+// once, when the column pass first reaches it.
+template <class V, int B>
+[[gnu::always_inline]] inline void SelectiveRows(const TPasses& p, int64_t y0, int64_t y1, float threshold) {
+  const int32_t n = p.Taps.N, tw = p.Xb - p.Xa + 1;
+  std::vector<float> line(static_cast<size_t>(tw));
+  std::vector<const float*> taps(static_cast<size_t>(2 * n + 1));
+  TSelectiveTaps t{taps.data(), n, p.Taps.W, threshold};
+  const int64_t first = std::max<int64_t>(0, y0 - n);
+  std::vector<int8_t> blankRow(size_t(std::min<int64_t>(p.Height, y1 + n) - first), -1);
+  for (int64_t y = y0; y < y1; ++y) {
+    const int32_t before = p.Before(y), after = p.After(y);
+    bool blanks = false;
+    for (int32_t k = -before; k <= after; ++k) {
+      taps[size_t(n + k)] = p.Rows(y + k);
+      int8_t& b = blankRow[size_t(y + k - first)];
+      if (b < 0) b = HasBlank<V>(p.Rows(y + k), tw) ? 1 : 0;
+      blanks = blanks || b;
+    }
+    SelectiveRun<V, B>(t, 0, tw, before, after, blanks, line.data());
+    // The row pass reads the row buffer: tap k of column x at line[x − Xa + k].
+    for (int32_t k = -n; k <= n; ++k) taps[size_t(n + k)] = line.data() + k;
+    const bool lineBlanks = HasBlank<V>(line.data(), tw);
+    float* out = p.Dst + y * p.Width;
+    const int32_t x1 = p.Rect.x1, x2 = p.Rect.x2 + 1;
+    const int32_t a = std::clamp(n, x1, x2), e = std::clamp(p.Width - n, a, x2);
+    auto edge = [&](int32_t x) {
+      SelectiveBlock<float, 1, true>(t, x - p.Xa, std::min(n, x), std::min(n, p.Width - 1 - x), out + x);
+    };
+    for (int32_t x = x1; x < a; ++x) edge(x);
+    SelectiveRun<V, B>(t, a - p.Xa, e - p.Xa, n, n, lineBlanks, out + a);
+    for (int32_t x = e; x < x2; ++x) edge(x);
+  }
+}
+
+using TSelectiveRowsFn = void (*)(const TPasses&, int64_t, int64_t, float);
+
+void SelectiveRowsScalar(const TPasses& p, int64_t a, int64_t b, float t) { SelectiveRows<float, 1>(p, a, b, t); }
+void SelectiveRowsSse2(const TPasses& p, int64_t a, int64_t b, float t) { SelectiveRows<TVec4f, 2>(p, a, b, t); }
+#if ASTRELON_HAVE_AVX2
+typedef float TVec16f __attribute__((vector_size(64)));
+ASTRELON_AVX2 void SelectiveRowsAvx2(const TPasses& p, int64_t a, int64_t b, float t) {
+  SelectiveRows<TVec8f, 2>(p, a, b, t);
+}
+ASTRELON_AVX512 void SelectiveRowsAvx512(const TPasses& p, int64_t a, int64_t b, float t) {
+  SelectiveRows<TVec16f, 4>(p, a, b, t);
+}
+#endif
+
+TSelectiveRowsFn ChooseSelectiveRows(bool vector) {
+  if (!vector) return SelectiveRowsScalar;
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx512(true)) return SelectiveRowsAvx512;
+  if (UseAvx2(true)) return SelectiveRowsAvx2;
+#endif
+  return SelectiveRowsSse2;
 }
 
 // Sets up the passes of a plane (a copy of the source rows the column pass
@@ -322,18 +477,8 @@ bool GaussPlane(const TGaussPlane& plane, float radius, const TGaussPlaneRun& ru
 bool SelectiveGaussPlane(const TGaussPlane& plane, float radius, float threshold, const TGaussPlaneRun& run) {
   const TGaussWeights w = GaussWeightTable(radius);
   const TTaps taps{w.data(), SelectiveGaussHalfWindow(w), 0};
-  return RunPasses(plane, taps, run, [&](const TPasses& p, int64_t y0, int64_t y1) {
-    const int32_t n = taps.N;
-    std::vector<float> line(size_t(p.Xb - p.Xa + 1));
-    for (int64_t y = y0; y < y1; ++y) {
-      const float* row = p.Rows(y);
-      for (int32_t x = p.Xa; x <= p.Xb; ++x)
-        line[size_t(x - p.Xa)] = SelectivePixel(row + (x - p.Xa), p.SrcStride, p.Before(y), p.After(y), w, threshold);
-      float* out = p.Dst + y * p.Width;
-      for (int32_t x = p.Rect.x1; x <= p.Rect.x2; ++x)
-        out[x] = SelectivePixel(line.data() + (x - p.Xa), 1, std::min(n, x), std::min(n, p.Width - 1 - x), w, threshold);
-    }
-  });
+  const TSelectiveRowsFn fn = ChooseSelectiveRows(run.Vector);
+  return RunPasses(plane, taps, run, [&](const TPasses& p, int64_t y0, int64_t y1) { fn(p, y0, y1, threshold); });
 }
 
 }  // namespace astrelon

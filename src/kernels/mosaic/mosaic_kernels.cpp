@@ -103,17 +103,23 @@ namespace {
 // FillRedBlueWeighted (Ratio false) and FillRedBlueAstro (Ratio true).
 template <bool Ratio>
 void FillRedBlue(int source, int destination, int32_t first, int32_t step, float epsilon, float offset) {
-  if (!HasPlanes(source, 1) || !HasPlanes(destination, 3) || step < 1) return;
-  const TImageSlot& src = Store.Image[size_t(source)];
-  TImageSlot& dst = Store.Image[size_t(destination)];
-  const int32_t w = dst.Width, h = dst.Height;
-  if (src.Width != w || src.Height != h) return;
-  const TColourFillRow row{src.Planes[1].data(), dst.Planes[2].data(), dst.Planes[1].data(), dst.Planes[3].data(),
-                           w, h, epsilon, offset, Ratio};
-  for (int32_t y = first + 2; y <= h - 3; y += step) FillRedBlueRow(row, MosaicPattern, y);
+  TColourFillRow row;
+  if (step < 1 || !ColourFillRowOf(source, destination, epsilon, offset, Ratio, row)) return;
+  for (int32_t y = first + 2; y <= row.H - 3; y += step) FillRedBlueRow(row, MosaicPattern, y);
 }
 
 }  // namespace
+
+bool ColourFillRowOf(int source, int destination, float epsilon, float offset, bool ratio, TColourFillRow& row) {
+  if (!HasPlanes(source, 1) || !HasPlanes(destination, 3)) return false;
+  const TImageSlot& src = Store.Image[size_t(source)];
+  TImageSlot& dst = Store.Image[size_t(destination)];
+  const int32_t w = dst.Width, h = dst.Height;
+  if (src.Width != w || src.Height != h) return false;
+  row = {src.Planes[1].data(), dst.Planes[2].data(), dst.Planes[1].data(), dst.Planes[3].data(), w, h, epsilon,
+         offset, ratio};
+  return true;
+}
 
 void FillRedBlueWeighted(int source, int destination, int32_t first, int32_t step, float epsilon) {
   FillRedBlue<false>(source, destination, first, step, epsilon, 0.0f);

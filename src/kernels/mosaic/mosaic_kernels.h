@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <span>
 
+#include "kernels/mosaic/colour_fill_rows.h"
+
 namespace astrelon {
 
 // Fills the outer frame of a three-plane slot whose planes all hold a Bayer
@@ -27,6 +29,11 @@ void FillRedBlueWeighted(int source, int destination, int32_t first, int32_t ste
 // The same with the colour ratios (M - offset) / (G - offset) in place of the
 // differences; a sample whose green is not above the offset is left out.
 void FillRedBlueAstro(int source, int destination, int32_t first, int32_t step, float epsilon, float offset);
+
+// The rows of either fill, for callers that take the rows 2 .. height - 3 in
+// another order (FillRedBlueRow, one row at a time); false when the slots lack
+// their planes or differ in size.
+bool ColourFillRowOf(int source, int destination, float epsilon, float offset, bool ratio, TColourFillRow& row);
 
 // Replaces every second pixel of each row (from column firstPhase in the first
 // row, alternating from row to row) by the mean of its valid four neighbours

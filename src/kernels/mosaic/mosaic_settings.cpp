@@ -38,12 +38,12 @@ void NotifyMosaicSettingsChanged() {
 
 void StoreMosaicPattern() { MosaicPattern = MosaicSettings.Cells; }
 
-bool IsStandardBayerPattern(const TMosaicSettings& s) {
-  if (s.FourRows) return false;
-  const TMosaicCells& c = s.Cells;
+bool IsBayerCells(const TMosaicCells& c) {
   if (c[0] == McGreen && c[3] == McGreen) return RedAndBlue(c[1], c[2]);
   return c[0] != McGreen && c[1] == McGreen && c[2] == McGreen && RedAndBlue(c[0], c[3]);
 }
+
+bool IsStandardBayerPattern(const TMosaicSettings& s) { return !s.FourRows && IsBayerCells(s.Cells); }
 
 bool MosaicGenerateEnabled(const TMosaicSettings& s) {
   if (s.Method <= 0) {

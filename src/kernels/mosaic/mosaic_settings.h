@@ -72,8 +72,10 @@ inline int32_t MosaicCellColor(const TMosaicCells& cells, int32_t x, int32_t y) 
 // them for the methods above 0).
 inline bool MosaicSwitchesEnabled(const TMosaicSettings& s) { return s.Method > 0; }
 
-// False with four rows; otherwise two greens on a diagonal and one red and one
-// blue on the other.
+// Whether the first four cells hold two greens on a diagonal and one red and
+// one blue on the other.
+bool IsBayerCells(const TMosaicCells& cells);
+// False with four rows; otherwise IsBayerCells of the cells.
 bool IsStandardBayerPattern(const TMosaicSettings& s);
 // Whether "&Generier Bild" may run: method 0 or none with every cell in use
 // chosen, or a method from 1 to 5 with a standard Bayer pattern (method 5 also

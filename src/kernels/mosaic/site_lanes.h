@@ -3,6 +3,7 @@
 // value), for the vector loops of the mosaic fills; a plain float or double
 // stands for one site, so one loop body serves the scalar twin too.
 #include <cmath>
+#include <cstddef>
 #include <type_traits>
 
 #include "platform/vector_lanes.h"
@@ -62,6 +63,82 @@ template <class V>
     *p = v;
   else
     for (int l = 0; l < LaneCount<V>; ++l) p[2 * l] = v[l];
+}
+
+// The floats that widen to D: a float for one site, four for a TVec4d.
+template <class D>
+using FloatLanes = std::conditional_t<std::is_arithmetic_v<D>, float, TVec4f>;
+
+template <class D>
+[[gnu::always_inline]] inline D Widen(FloatLanes<D> v) {
+  if constexpr (std::is_arithmetic_v<D>)
+    return double(v);
+  else
+    return __builtin_convertvector(v, D);
+}
+
+// Every2, Every2Alone and LoadLanes (four consecutive values) widened to doubles.
+template <class D>
+[[gnu::always_inline]] inline D Every2Wide(const float* p) {
+  return Widen<D>(Every2<FloatLanes<D>>(p));
+}
+template <class D>
+[[gnu::always_inline]] inline D Every2AloneWide(const float* p) {
+  return Widen<D>(Every2Alone<FloatLanes<D>>(p));
+}
+template <class D>
+[[gnu::always_inline]] inline D NextWide(const float* p) {
+  return Widen<D>(LoadLanes<FloatLanes<D>>(p));
+}
+
+// The lanes of doubles to p[0], p[step], ... as floats.
+template <class D>
+[[gnu::always_inline]] inline void StoreNarrowed(float* p, ptrdiff_t step, D v) {
+  if constexpr (std::is_arithmetic_v<D>)
+    *p = float(v);
+  else
+    for (int l = 0; l < LaneCount<D>; ++l) p[l * step] = float(v[l]);
+}
+
+// A comparison's result: bool for one site, a lane mask for vectors.
+template <class D>
+using MaskOf = decltype(std::declval<D>() < std::declval<D>());
+
+template <class D>
+[[gnu::always_inline]] inline bool AnyLane(MaskOf<D> m) {
+  if constexpr (std::is_arithmetic_v<D>) {
+    return m;
+  } else {
+    auto any = m[0];
+    for (int l = 1; l < LaneCount<D>; ++l) any |= m[l];
+    return any != 0;
+  }
+}
+
+// The mask of lanes whose flag is set (flags[0] for one site).
+template <class D>
+[[gnu::always_inline]] inline MaskOf<D> LaneMask(const bool* flags) {
+  if constexpr (std::is_arithmetic_v<D>) {
+    return flags[0];
+  } else {
+    MaskOf<D> m{};
+    for (int l = 0; l < LaneCount<D>; ++l) m[l] = flags[l] ? -1 : 0;
+    return m;
+  }
+}
+
+// std::nearbyint of values that are not negative (or NaN) in the default
+// rounding mode: below 2^52 adding and taking away 2^52 rounds to a whole
+// number, halves to even; larger values are whole already.
+template <class D>
+[[gnu::always_inline]] inline D RoundHalfEven(D v) {
+  if constexpr (std::is_arithmetic_v<D>) {
+    return std::nearbyint(v);
+  } else {
+    const D big = Splat<D>(4503599627370496.0);
+    const D r = (v + big) - big;
+    return v < big ? r : v;
+  }
 }
 
 }  // namespace astrelon::simd

@@ -56,8 +56,8 @@ ASTRELON_AVX2 int32_t AstroGreenSitesAvx2(float* row, ptrdiff_t W, int32_t x, in
 }
 #endif
 
-// Stage 1 on the worker's rows; the block keeps the smallest green it wrote.
-void AstroGreenRows(TMosaicWorkerBlock& blk) {
+// Stage 1 on the rows the worker takes; the block keeps the smallest green it wrote.
+void AstroGreenRows(TMosaicWorkerBlock& blk, TRowDealer& rows) {
   const TMosaicStage& job = *blk.Job;
   TImageSlot& dst = Store.Image[size_t(job.Destination)];
   const int32_t w = dst.Width, h = dst.Height;
@@ -65,7 +65,7 @@ void AstroGreenRows(TMosaicWorkerBlock& blk) {
   const ptrdiff_t W = w;
   const float eps = float(3 * job.Noise);
   float smallest = blk.Minimum;
-  for (int32_t y = blk.Index + 3; y <= h - 4; y += blk.Count) {
+  rows.Take([&](int32_t y) {
     float* row = g + ptrdiff_t(y) * W;
     int32_t x = MosaicCellColor(MosaicPattern, 1, y) == McGreen ? 4 : 3;
 #if ASTRELON_HAVE_AVX2
@@ -73,7 +73,7 @@ void AstroGreenRows(TMosaicWorkerBlock& blk) {
     if (UseAvx2(true)) x = AstroGreenSitesAvx2(row, W, x, w - 5, eps, smallest);
 #endif
     x = AstroGreenSites(row, W, x, w - 4, eps, smallest);
-  }
+  });
   blk.Minimum = smallest;
 }
 
@@ -81,15 +81,23 @@ void AstroGreenRows(TMosaicWorkerBlock& blk) {
 
 TMosaicWorkerMethod AstroMosaicMethod(const TMosaicStage& job) {
   auto offset = std::make_shared<float>(0.0f);
+  // Stage 1 rows 3 .. height - 4, stage 2 rows 2 .. height - 3.
+  struct TRows {
+    explicit TRows(int32_t h) : Green(3, h - 4), Fill(2, h - 3) {}
+    TRowDealer Green, Fill;
+  };
+  auto rows = std::make_shared<TRows>(Store.Image[size_t(job.Destination)].Height);
   TMosaicWorkerMethod method;
   method.Stages = 2;
-  method.Stage = [offset](TMosaicWorkerBlock& blk, int32_t stage) {
+  method.Stage = [offset, rows](TMosaicWorkerBlock& blk, int32_t stage) {
     const TMosaicStage& job = *blk.Job;
     if (stage == 1) {
       blk.Minimum = Store.Image[size_t(job.Source)].MinValue;
-      AstroGreenRows(blk);
+      AstroGreenRows(blk, rows->Green);
     } else {
-      FillRedBlueAstro(job.Source, job.Destination, blk.Index, blk.Count, float(3 * job.Noise), *offset);
+      TColourFillRow fill;
+      if (ColourFillRowOf(job.Source, job.Destination, float(3 * job.Noise), *offset, true, fill))
+        rows->Fill.Take([&](int32_t y) { FillRedBlueRow(fill, MosaicPattern, y); });
     }
   };
   const double noise = job.Noise;

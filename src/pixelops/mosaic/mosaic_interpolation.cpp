@@ -54,7 +54,11 @@ bool InterpolateMosaic(const TMosaicStage& stage, int32_t workers) {
   switch (stage.Method) {
     case DmLinear: method = LinearMosaicMethod(stage); break;
     case DmVng: method = VngMosaicMethod(stage); break;
-    case DmKimmel: method = KimmelMosaicMethod(stage); break;
+    case DmKimmel:
+      // Its refinement follows the red and blue sites of a Bayer pattern.
+      if (!IsBayerCells(MosaicPattern)) return false;
+      method = KimmelMosaicMethod(stage);
+      break;
     case DmAstro: method = AstroMosaicMethod(stage); break;
     default: return false;
   }

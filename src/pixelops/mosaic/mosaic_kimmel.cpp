@@ -2,30 +2,67 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <climits>
 #include <cmath>
-#include <cstdlib>
 #include <memory>
 #include <vector>
 
-#include "common/pascal_format.h"
+#include "pixelops/mosaic/kimmel_sites.h"
+#include "platform/simd_support.h"
 #include "store/image_store.h"
+
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace astrelon {
 
 namespace {
 
-// Iteration counts: per pixel the number of refinement passes it takes part in,
-// per row the largest of its pixels.
-struct TKimmelCounts {
+using kimmel::TKimmelNumbers;
+using simd::TVec4d;
+using simd::TVec4f;
+
+// The refinement passes are at most seven; each is four stages after the first
+// three: the line variances of the sites that take them, the greens, red and
+// blue at their red and blue sites, red and blue at the green sites.
+constexpr int32_t MaxPasses = 7;
+constexpr int32_t FirstPassStage = 4;
+constexpr int32_t PassStages = 4;
+enum TPassPart : int32_t { PpLines, PpGreens, PpOpposite, PpGreenSites };
+constexpr int32_t KimmelStages = 3 + PassStages * MaxPasses;
+
+// Rows of the refinement's greens go in groups of four, one row a lane, each
+// lane three columns behind the one above (see RefineGreenGroup).
+constexpr int32_t GroupRows = 4;
+constexpr int32_t GroupLag = 3;
+constexpr int32_t StepsPerChunk = 32;
+
+// What the workers share: iteration counts (per pixel the number of refinement
+// passes it takes part in, per row the largest of its pixels), the red and blue
+// sites' values before a pass, and the progress of the green refinement.
+struct TKimmelState {
+  TKimmelNumbers Numbers;
+  bool Vector = false;
   std::vector<uint8_t> Pixel, Row;
+  int32_t Passes = 0;
+  int32_t HalfWidth = 0;
+  std::vector<float> OldRed, OldBlue;  // one value per 2 x 2 cell
+  std::atomic<int32_t> NextGroup{0};
+  std::unique_ptr<std::atomic<int32_t>[]> Progress;  // per group: columns done in all its rows
+  int32_t Groups = 0;
+  std::vector<std::unique_ptr<TRowDealer>> Rows;  // per stage, the stages that deal rows
+  // The line variances of a pass at the refinement's sites whose count is above
+  // 3 and whose lines fit ("listed" sites), in raster order: the first of row y
+  // at LineStart[y].
+  std::vector<int32_t> LineCount, LineStart;
+  std::vector<double> LineH, LineV;
 };
 
-// The planes of the result, the mosaic and the measures shared by the stages.
+// The planes of the result and the mosaic.
 struct TKimmelView {
   int32_t W = 0, H = 0;
   const float* M = nullptr;
   float* P[4] = {};  // 1 R, 2 G, 3 B
-  double S3 = 0.01;
 
   explicit TKimmelView(const TMosaicStage& job) {
     TImageSlot& dst = Store.Image[size_t(job.Destination)];
@@ -33,259 +70,630 @@ struct TKimmelView {
     H = dst.Height;
     M = Store.Image[size_t(job.Source)].Planes[1].data();
     for (int p = 1; p <= 3; ++p) P[p] = dst.Planes[size_t(p)].data();
-    S3 = std::max(0.01 * job.Noise, 0.01);
   }
   size_t At(int32_t x, int32_t y) const { return size_t(y) * size_t(W) + size_t(x); }
 };
 
 bool IsGreen(int32_t x, int32_t y) { return MosaicCellColor(MosaicPattern, x, y) == McGreen; }
-int32_t OwnPlane(int32_t x, int32_t y) { return MosaicCellColor(MosaicPattern, x, y) == McRed ? 1 : 3; }
-
-// Edge weight 0.1 / (0.1 + d^(2^m)) in double: d^8 of 16-bit data leaves float.
-double EdgeWeight(double d, int32_t m, double k) {
-  for (int32_t i = 0; i < m; ++i) d *= d;
-  return k / (k + d);
+// The colour of the row's red or blue sites: plane 1 (red) or 3 (blue).
+int32_t RowPlane(int32_t y) {
+  const int32_t c = MosaicCellColor(MosaicPattern, IsGreen(0, y) ? 1 : 0, y);
+  return c == McRed ? 1 : 3;
 }
-
-int32_t PowerOf(double dh, double dv, double s3) {
-  return int32_t(std::clamp<int64_t>(Round((dh + dv) / (7000 * s3)), 0, 3));
-}
-
-// Mix of the horizontal pair a and vertical pair b by weights; the plain mean
-// of the four when both weights vanish.
-double Mix(double h, double v, double wh, double wv) {
-  if (!(wh + wv > 0)) return (h + v) / 4;
-  return (h * wh + v * wv) / (2 * (wh + wv));
-}
-
-// Line variance of second differences of v(-r .. r) (r = 3 or 7) centred at
-// offset 0: even centres give value - mean of its neighbours, odd centres the
-// negative; 5 terms (r = 3) or 13 terms (r = 7).
-template <typename F>
-double LineVariance(F&& v, int32_t r) {
-  double sum = 0, squares = 0;
-  for (int32_t c = -r + 1; c <= r - 1; ++c) {
-    const double e = (v(c) - (v(c - 1) + v(c + 1)) / 2) * ((c & 1) ? -1 : 1);
-    sum += e;
-    squares += e * e;
-  }
-  const double n = 2 * r - 1;
-  return squares / n - (sum / n) * (sum / n);
-}
-
-// Horizontal and vertical line variances around (x, y): along the row L(0) and
-// L(+-2), L(+-3) from `c`, L(+-1) from the green; widened to 13 terms when the
-// two are close.
-std::array<double, 2> LineVariances(const TKimmelView& v, const float* c, int32_t x, int32_t y, int32_t count) {
-  const float* g = v.P[2];
-  const ptrdiff_t W = v.W;
-  const size_t i = v.At(x, y);
-  auto row = [&](int32_t d) { return double((d == 1 || d == -1) ? g[i + d] : c[i + d]); };
-  auto col = [&](int32_t d) { return double((d == 1 || d == -1) ? g[ptrdiff_t(i) + d * W] : c[ptrdiff_t(i) + d * W]); };
-  double vh = LineVariance(row, 3), vv = LineVariance(col, 3);
-  if (std::abs(vh - vv) / count < v.S3 * v.S3 * 80000) {
-    vh = LineVariance(row, 7);
-    vv = LineVariance(col, 7);
-  }
-  return {vh, vv};
-}
-
 bool VarianceWindowFits(const TKimmelView& v, int32_t x, int32_t y) {
   return y >= 7 && y <= v.H - 8 && x > 6 && x < v.W - 7;
 }
-
-// Stage 1: green at the non-green sites of the worker's rows, with the pixels'
-// iteration counts.
-void KimmelGreenRows(const TKimmelView& v, TKimmelCounts& counts, int32_t first, int32_t step) {
-  const int32_t w = v.W, h = v.H;
-  const ptrdiff_t W = w;
-  const float* M = v.M;
-  float* g = v.P[2];
-  for (int32_t y = first + 2; y <= h - 3; y += step) {
-    uint8_t rowCount = 0;
-    int32_t x = IsGreen(0, y) ? 3 : 2;
-    for (; x <= w - 3; x += 2) {
-      const ptrdiff_t i = ptrdiff_t(v.At(x, y));
-      auto G = [&](int32_t dy, int32_t dx) { return double(g[i + dy * W + dx]); };
-      double dh = 0.001 + 2 * std::abs(G(0, -1) - G(0, 1)) + std::abs(G(-1, -2) - G(-1, 0)) +
-                  std::abs(G(1, -2) - G(1, 0)) + std::abs(G(-1, 0) - G(-1, 2)) + std::abs(G(1, 0) - G(1, 2)) +
-                  std::abs(G(-2, -1) - G(-2, 1)) + std::abs(G(2, -1) - G(2, 1));
-      dh = x < 3 ? dh * 1.125 : dh + std::abs(G(0, -1) - M[i - 3]);
-      dh = x < w - 3 ? dh + std::abs(G(0, 1) - M[i + 3]) : dh * 1.1111;
-      double dv = 0.001 + 2 * std::abs(G(-1, 0) - G(1, 0)) + std::abs(G(-2, -1) - G(0, -1)) +
-                  std::abs(G(-2, 1) - G(0, 1)) + std::abs(G(-1, -2) - G(1, -2)) + std::abs(G(-1, 2) - G(1, 2)) +
-                  std::abs(G(0, -1) - G(2, -1)) + std::abs(G(0, 1) - G(2, 1));
-      dv = y < 3 ? dv * 1.125 : dv + std::abs(G(-1, 0) - M[i - 3 * W]);
-      dv = y < h - 3 ? dv + std::abs(G(1, 0) - M[i + 3 * W]) : dv * 1.1111;
-      const int32_t m = PowerOf(dh, dv, v.S3);
-      const double l = G(0, -1), r = G(0, 1), u = G(-1, 0), d = G(1, 0);
-      double green = Mix(l + r, u + d, EdgeWeight(dh, m, 0.1), EdgeWeight(dv, m, 0.1));
-      const double edge = std::abs(l - r) + std::abs(l - u) + std::abs(l - d) + std::abs(r - u) + std::abs(r - d) +
-                          std::abs(u - d);
-      double q = std::min(1.67 * edge / (700 * v.S3 + std::abs(dh - dv)) + 1.5, 12.0);
-      int64_t count = Round(q);
-      if (q > 3 && VarianceWindowFits(v, x, y)) {
-        const auto [vh, vv] = LineVariances(v, M, x, y, int32_t(count));
-        green = vh <= vv ? (l + r) / 2 : (u + d) / 2;
-        q = std::min(std::abs((l + r + u + d) / 4 - green) / (300 * v.S3 + std::abs(dh - dv)) * 20 + 2.5, 12.0);
-        count = Round(q);
-      }
-      g[i] = float(green);
-      const uint8_t c = uint8_t(std::clamp<int64_t>(count, 0, 12));
-      counts.Pixel[size_t(i)] = c;
-      counts.Pixel[size_t(i) + 1] = c;
-      rowCount = std::max(rowCount, c);
-    }
-    if (x < w) {  // the next non-green site at the right edge
-      const ptrdiff_t i = ptrdiff_t(v.At(x, y));
-      g[i] = (M[i - 1] + M[i - W] + M[i + W]) / 3;
-    }
-    counts.Row[size_t(y)] = rowCount;
-  }
+// The first red or blue column of the refinement in row y.
+int32_t RefineStart(int32_t y) { return IsGreen(1, y) ? 4 : 3; }
+// Whether the refinement reads line variances at (x, y) (a site of its rows).
+bool Listed(const TKimmelView& v, const TKimmelState& st, int32_t x, int32_t y) {
+  return VarianceWindowFits(v, x, y) && st.Pixel[v.At(x, y)] > 3;
 }
 
-// Colour-difference fill of `plane` at (x, y) over four neighbours (diagonal or
-// direct, given as two opposite pairs); `diff` gives the colour difference at a
-// neighbour and `pairTerm` the term shared by a pair.
-template <typename D, typename T>
-float DifferenceFill(const TKimmelView& v, size_t i, const std::array<ptrdiff_t, 4>& nb, D&& diff, T&& pairTerm) {
-  const float* g = v.P[2];
-  const double gc = g[i];
-  double sum = 0, weights = 0;
-  for (size_t k = 0; k < 4; ++k) {
-    const ptrdiff_t at = ptrdiff_t(i) + nb[k];
-    const double dg = gc - g[at];
-    const double w = 1 / (0.1 + dg * dg + pairTerm(k < 2 ? 0 : 1));
-    sum += w * diff(at);
-    weights += w;
-  }
-  return float(gc + sum / weights);
+template <class D>
+[[gnu::always_inline]] inline double LaneOf(const D& v, int l) {
+  if constexpr (std::is_arithmetic_v<D>)
+    return v;
+  else
+    return v[l];
 }
 
-// Stages 2 and 3: the missing colour at red and blue sites from the diagonal
-// neighbours, then red and blue at green sites from the direct neighbours.
-void KimmelColourRows(const TKimmelView& v, int32_t first, int32_t step, bool greenSites) {
+// ---- Stage 1: green at the red and blue sites, with the counts ----
+
+// The sites x, x + 2, ... (one a lane) of row y.
+template <class D>
+[[gnu::always_inline]] inline void FirstGreenSites(const TKimmelView& v, TKimmelState& st, int32_t x, int32_t y,
+                                                   uint8_t& rowCount) {
+  constexpr int L = simd::LaneCount<D>;
   const ptrdiff_t W = v.W;
-  const float* g = v.P[2];
-  const std::array<ptrdiff_t, 4> diagonal{-W - 1, W + 1, -W + 1, W - 1};
-  const std::array<ptrdiff_t, 4> direct{-W, W, -1, 1};
-  for (int32_t y = first + 2; y <= v.H - 3; y += step) {
-    for (int32_t x = 2; x <= v.W - 3; ++x) {
-      if (IsGreen(x, y) != greenSites) continue;
-      const size_t i = v.At(x, y);
-      if (!greenSites) {
-        auto d = [&](ptrdiff_t at) { return double(v.M[at]) - g[at]; };
-        auto pair = [&](int k) {
-          const double t = d(ptrdiff_t(i) + diagonal[size_t(2 * k)]) - d(ptrdiff_t(i) + diagonal[size_t(2 * k + 1)]);
-          return t * t;
-        };
-        v.P[4 - OwnPlane(x, y)][i] = DifferenceFill(v, i, diagonal, d, pair);
-      } else {
-        for (int p : {1, 3}) {
-          const float* c = v.P[p];
-          auto d = [&](ptrdiff_t at) { return double(c[at]) - g[at]; };
-          auto pair = [&](int k) {
-            const double t = d(ptrdiff_t(i) + direct[size_t(2 * k)]) - d(ptrdiff_t(i) + direct[size_t(2 * k + 1)]);
-            return t * t;
-          };
-          v.P[p][i] = DifferenceFill(v, i, direct, d, pair);
+  const size_t i = v.At(x, y);
+  const float* g = v.P[2] + i;
+  const float* m = v.M + i;
+  // The greens around the sites, each read once (all at green sites, within two
+  // rows and columns). Other workers write the red and blue sites of the rows
+  // above and below: those rows are read site by site.
+  D near[5][5];
+  static constexpr int8_t Taps[][2] = {{0, -1}, {0, 1},  {-1, -2}, {-1, 0}, {-1, 2}, {1, -2},
+                                       {1, 0},  {1, 2},  {-2, -1}, {-2, 1}, {2, -1}, {2, 1}};
+#pragma GCC unroll 12
+  for (const auto& t : Taps)
+    near[t[0] + 2][t[1] + 2] =
+        t[0] == 0 ? simd::Every2Wide<D>(g + t[1]) : simd::Every2AloneWide<D>(g + t[0] * W + t[1]);
+  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return near[dy + 2][dx + 2]; };
+  const auto M = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return simd::Every2Wide<D>(m + dy * W + dx); };
+  const kimmel::TFirstEdges edges{x < 3, x + 2 * (L - 1) >= v.W - 3, y < 3, y >= v.H - 3};
+  bool fits[L];
+  for (int l = 0; l < L; ++l) fits[l] = VarianceWindowFits(v, x + 2 * l, y);
+  D green, count;
+  kimmel::FirstGreen<D>(G, M, st.Numbers, edges, simd::LaneMask<D>(fits), green, count);
+  simd::StoreNarrowed(v.P[2] + i, 2, green);
+  for (int l = 0; l < L; ++l) {
+    const uint8_t c = uint8_t(LaneOf(count, l));
+    st.Pixel[i + 2 * size_t(l)] = c;
+    st.Pixel[i + 2 * size_t(l) + 1] = c;
+    rowCount = std::max(rowCount, c);
+  }
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 int32_t FirstGreenLanes(const TKimmelView& v, TKimmelState& st, int32_t x, int32_t y,
+                                      uint8_t& rowCount) {
+  // Reads reach ten columns past the first lane; the last site stays single.
+  for (; x + 6 <= v.W - 4; x += 8) FirstGreenSites<TVec4d>(v, st, x, y, rowCount);
+  return x;
+}
+#endif
+
+// Row y (2 .. height - 3).
+void FirstGreenRow(const TKimmelView& v, TKimmelState& st, int32_t y) {
+  const int32_t w = v.W;
+  const ptrdiff_t W = w;
+  uint8_t rowCount = 0;
+  int32_t x = IsGreen(0, y) ? 3 : 2;
+  if (x == 2) {  // the first site lacks its left term
+    FirstGreenSites<double>(v, st, x, y, rowCount);
+    x += 2;
+  }
+#if ASTRELON_HAVE_AVX2
+  if (st.Vector) x = FirstGreenLanes(v, st, x, y, rowCount);
+#endif
+  for (; x <= w - 3; x += 2) FirstGreenSites<double>(v, st, x, y, rowCount);
+  if (x < w) {  // the next non-green site at the right edge
+    const ptrdiff_t i = ptrdiff_t(v.At(x, y));
+    v.P[2][i] = (v.M[i - 1] + v.M[i - W] + v.M[i + W]) / 3;
+  }
+  st.Row[size_t(y)] = rowCount;
+  int32_t listed = 0;
+  if (y >= 3 && y <= v.H - 4)
+    for (int32_t s = RefineStart(y); s <= w - 3; s += 2) listed += Listed(v, st, s, y);
+  st.LineCount[size_t(y)] = listed;
+}
+
+// ---- Stages 2 and 3, and the refinement's red and blue ----
+
+template <class D>
+[[gnu::always_inline]] inline D Square(D v) {
+  return v * v;
+}
+
+// Stage 2: the other colour at the red or blue sites x, x + 2, ... of row y
+// from the four diagonal neighbours' differences of mosaic and green.
+template <class D>
+[[gnu::always_inline]] inline void OppositeSites(const TKimmelView& v, int32_t x, int32_t y, float* out) {
+  const ptrdiff_t W = v.W;
+  const size_t i = v.At(x, y);
+  const auto G = [&](ptrdiff_t d) __attribute__((always_inline)) { return simd::Every2Wide<D>(v.P[2] + i + d); };
+  const auto M = [&](ptrdiff_t d) __attribute__((always_inline)) { return simd::Every2Wide<D>(v.M + i + d); };
+  const ptrdiff_t nb[4] = {-W - 1, W + 1, -W + 1, W - 1};
+  D g[4], d[4];
+  for (int k = 0; k < 4; ++k) {
+    g[k] = G(nb[k]);
+    d[k] = M(nb[k]) - g[k];
+  }
+  simd::StoreNarrowed(out + i, 2, kimmel::DifferenceFill(G(0), g, d, Square(d[0] - d[1]), Square(d[2] - d[3])));
+}
+
+// Stage 3: red and blue at the green sites x, x + 2, ... of row y from the four
+// direct neighbours' differences of the plane and green.
+template <class D>
+[[gnu::always_inline]] inline void GreenSites(const TKimmelView& v, int32_t x, int32_t y) {
+  const ptrdiff_t W = v.W;
+  const size_t i = v.At(x, y);
+  const auto G = [&](ptrdiff_t d) __attribute__((always_inline)) { return simd::Every2Wide<D>(v.P[2] + i + d); };
+  const ptrdiff_t nb[4] = {-W, W, -1, 1};
+  D g[4];
+  for (int k = 0; k < 4; ++k) g[k] = G(nb[k]);
+  for (const int p : {1, 3}) {
+    const float* c = v.P[p] + i;
+    // Other workers write the green sites of the rows above and below.
+    const D values[4] = {simd::Every2AloneWide<D>(c - W), simd::Every2AloneWide<D>(c + W),
+                         simd::Every2Wide<D>(c - 1), simd::Every2Wide<D>(c + 1)};
+    D d[4];
+    for (int k = 0; k < 4; ++k) d[k] = values[k] - g[k];
+    simd::StoreNarrowed(v.P[p] + i, 2,
+                        kimmel::DifferenceFill(G(0), g, d, Square(d[0] - d[1]), Square(d[2] - d[3])));
+  }
+}
+
+// The sites of one parity of row y from x to last (inclusive), L at a time while
+// they fit, then one by one.
+template <class D, class F>
+[[gnu::always_inline]] inline int32_t LaneLoop(int32_t x, int32_t last, F&& sites) {
+  constexpr int32_t L = simd::LaneCount<D>;
+  for (; x + 2 * (L - 1) <= last; x += 2 * L) sites.template operator()<D>(x);
+  return x;
+}
+
+// Stages 2 and 3 on one row.
+template <class D>
+[[gnu::always_inline]] inline int32_t ColourRowSites(const TKimmelView& v, int32_t y, bool greenSites, int32_t x,
+                                                     int32_t last) {
+  if (greenSites)
+    return LaneLoop<D>(x, last, [&]<class V>(int32_t at) __attribute__((always_inline)) { GreenSites<V>(v, at, y); });
+  float* out = v.P[4 - RowPlane(y)];
+  return LaneLoop<D>(x, last, [&]<class V>(int32_t at) __attribute__((always_inline)) { OppositeSites<V>(v, at, y, out); });
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 int32_t ColourRowLanes(const TKimmelView& v, int32_t y, bool greenSites, int32_t x, int32_t last) {
+  return ColourRowSites<TVec4d>(v, y, greenSites, x, last);
+}
+#endif
+
+// Row y (2 .. height - 3) of stage 2 or 3.
+void KimmelColourRow(const TKimmelView& v, const TKimmelState& st, int32_t y, bool greenSites) {
+  // Sites of the wanted kind: from column 2 or 3 in steps of 2 up to width - 3.
+  int32_t x = IsGreen(2, y) == greenSites ? 2 : 3;
+#if ASTRELON_HAVE_AVX2
+  if (st.Vector) x = ColourRowLanes(v, y, greenSites, x, v.W - 3);
+#endif
+  ColourRowSites<double>(v, y, greenSites, x, v.W - 3);
+}
+
+// Which of the sites i, i + 2, ... take part in pass p; false when none does.
+template <int L>
+bool ActiveLanes(const TKimmelState& st, size_t i, int32_t p, bool (&active)[L]) {
+  bool any = false;
+  for (int l = 0; l < L; ++l) any |= (active[l] = st.Pixel[i + 2 * size_t(l)] >= p);
+  return any;
+}
+
+// The refinement's red or blue at the red and blue sites of row y (the colour
+// the row lacks), from the plane's own values at the diagonals.
+template <class D>
+[[gnu::always_inline]] inline void RefineOppositeSites(const TKimmelView& v, const TKimmelState& st, int32_t p,
+                                                       int32_t x, int32_t y, float* plane) {
+  constexpr int L = simd::LaneCount<D>;
+  const ptrdiff_t W = v.W;
+  const size_t i = v.At(x, y);
+  bool active[L];
+  if (!ActiveLanes(st, i, p, active)) return;
+  const auto G = [&](ptrdiff_t d) __attribute__((always_inline)) { return simd::Every2Wide<D>(v.P[2] + i + d); };
+  const auto C = [&](ptrdiff_t d) __attribute__((always_inline)) { return simd::Every2Wide<D>(plane + i + d); };
+  const ptrdiff_t nb[4] = {-W - 1, W + 1, -W + 1, W - 1};
+  D g[4], c[4], d[4];
+  for (int k = 0; k < 4; ++k) {
+    g[k] = G(nb[k]);
+    c[k] = C(nb[k]);
+    d[k] = c[k] - g[k];
+  }
+  const D value = kimmel::DifferenceFill(G(0), g, d, Square(c[0] - c[1]), Square(c[2] - c[3]));
+  for (int l = 0; l < L; ++l)
+    if (active[l]) plane[i + 2 * size_t(l)] = float(LaneOf(value, l));
+}
+
+// The refinement's red and blue at the green sites of row y: of a plane's four
+// direct neighbours, two are sites of the plane's own colour, and of the other
+// two the one above or to the left has this pass's value (in the plane), the one
+// below or to the right its value before the pass (in `old`).
+template <class D>
+[[gnu::always_inline]] inline void RefineGreenSiteColours(const TKimmelView& v, const TKimmelState& st, int32_t p,
+                                                          int32_t x, int32_t y) {
+  constexpr int L = simd::LaneCount<D>;
+  const ptrdiff_t W = v.W;
+  const size_t i = v.At(x, y);
+  bool active[L];
+  if (!ActiveLanes(st, i, p, active)) return;
+  const auto G = [&](ptrdiff_t d) __attribute__((always_inline)) { return simd::Every2Wide<D>(v.P[2] + i + d); };
+  const ptrdiff_t nb[4] = {-W, W, -1, 1};
+  D g[4];
+  for (int k = 0; k < 4; ++k) g[k] = G(nb[k]);
+  const D gc = G(0);
+  const int32_t rowPlane = RowPlane(y);  // the colour of the sites left and right
+  const size_t half = size_t(st.HalfWidth);
+  for (const int plane : {1, 3}) {
+    const float* c = v.P[plane] + i;
+    const std::vector<float>& old = plane == 1 ? st.OldRed : st.OldBlue;
+    D values[4];
+    // Other workers write the green sites of the rows above and below.
+    values[0] = simd::Every2AloneWide<D>(c - W);
+    values[2] = simd::Every2Wide<D>(c - 1);
+    if (rowPlane == plane) {  // left and right of the plane's own colour, above and below the other
+      values[1] = simd::NextWide<D>(old.data() + size_t((y + 1) >> 1) * half + size_t(x >> 1));
+      values[3] = simd::Every2Wide<D>(c + 1);
+    } else {
+      values[1] = simd::Every2AloneWide<D>(c + W);
+      values[3] = simd::NextWide<D>(old.data() + size_t(y >> 1) * half + size_t((x + 1) >> 1));
+    }
+    D d[4];
+    for (int k = 0; k < 4; ++k) d[k] = values[k] - g[k];
+    const D value =
+        kimmel::DifferenceFill(gc, g, d, Square(values[0] - values[1]), Square(values[2] - values[3]));
+    float* out = v.P[plane] + i;
+    for (int l = 0; l < L; ++l)
+      if (active[l]) out[2 * l] = float(LaneOf(value, l));
+  }
+}
+
+template <class D>
+[[gnu::always_inline]] inline int32_t RefineColourSites(const TKimmelView& v, const TKimmelState& st, int32_t p,
+                                                        int32_t y, bool greenSites, int32_t x, int32_t last) {
+  if (greenSites)
+    return LaneLoop<D>(x, last, [&]<class V>(int32_t at) __attribute__((always_inline)) { RefineGreenSiteColours<V>(v, st, p, at, y); });
+  float* plane = v.P[4 - RowPlane(y)];
+  return LaneLoop<D>(x, last, [&]<class V>(int32_t at) __attribute__((always_inline)) { RefineOppositeSites<V>(v, st, p, at, y, plane); });
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 int32_t RefineColourLanes(const TKimmelView& v, const TKimmelState& st, int32_t p, int32_t y,
+                                        bool greenSites, int32_t x, int32_t last) {
+  return RefineColourSites<TVec4d>(v, st, p, y, greenSites, x, last);
+}
+#endif
+
+// The refinement's red and blue at the red and blue sites of row y, keeping
+// the values before the pass (rows 1 .. height - 2, for the green sites).
+void RefineOppositeRow(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t y) {
+  const size_t half = size_t(st.HalfWidth);
+  const int32_t own = RowPlane(y);
+  const float* plane = v.P[4 - own];
+  float* old = (own == 3 ? st.OldRed : st.OldBlue).data() + size_t(y >> 1) * half;
+  for (int32_t x = IsGreen(0, y) ? 1 : 0; x < v.W; x += 2) old[x >> 1] = plane[v.At(x, y)];
+  if (y < 2 || y > v.H - 3) return;
+  int32_t x = IsGreen(2, y) ? 3 : 2;
+#if ASTRELON_HAVE_AVX2
+  if (st.Vector) x = RefineColourLanes(v, st, p, y, false, x, v.W - 3);
+#endif
+  RefineColourSites<double>(v, st, p, y, false, x, v.W - 3);
+}
+
+// The refinement's red and blue at the green sites of row y (2 .. height - 3).
+void RefineGreenSiteRow(const TKimmelView& v, const TKimmelState& st, int32_t p, int32_t y) {
+  int32_t x = IsGreen(2, y) ? 2 : 3;
+#if ASTRELON_HAVE_AVX2
+  if (st.Vector) x = RefineColourLanes(v, st, p, y, true, x, v.W - 3);
+#endif
+  RefineColourSites<double>(v, st, p, y, true, x, v.W - 3);
+}
+
+// ---- The line variances of a pass ----
+//
+// A site whose count is above 3 takes the variances of its 15-pixel lines
+// (LineVariances). They read the own colour at own-colour and green sites and
+// the green at green sites, none of which the pass's greens change: they are
+// found before the greens, row by row in lanes along the row, for the listed
+// sites whose count reaches the pass.
+
+// The listed sites among x, x + 2, ... of row y: their variances at index
+// `next` on (one index per listed site, whether the pass takes it or not).
+template <class D>
+[[gnu::always_inline]] inline void LineSites(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t x, int32_t y,
+                                             int32_t& next) {
+  constexpr int L = simd::LaneCount<D>;
+  const ptrdiff_t W = v.W;
+  const size_t i = v.At(x, y);
+  bool listed[L], needed[L];
+  int32_t any = 0;
+  double counts[L];
+  for (int l = 0; l < L; ++l) {
+    listed[l] = Listed(v, st, x + 2 * l, y);
+    counts[l] = st.Pixel[i + 2 * size_t(l)];
+    needed[l] = listed[l] && counts[l] >= p;
+    any += needed[l];
+  }
+  if constexpr (L > 1) {
+    if (any == 1) {  // a lone site: its lanes would go to waste
+      for (int l = 0, k = next; l < L; k += listed[l], ++l)
+        if (needed[l]) LineSites<double>(v, st, p, x + 2 * l, y, k);
+      any = 0;
+    }
+  }
+  if (any > 0) {
+    const float* g = v.P[2] + i;
+    const float* c = v.P[RowPlane(y)] + i;
+    const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
+      return simd::Every2Wide<D>(g + dy * W + dx);
+    };
+    const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
+      return simd::Every2Wide<D>(c + dy * W + dx);
+    };
+    D count;
+    if constexpr (L == 1)
+      count = counts[0];
+    else
+      count = D{counts[0], counts[1], counts[2], counts[3]};
+    D vh, vv;
+    kimmel::LineVariances(G, C, count, st.Numbers, vh, vv);
+    int32_t k = next;
+    for (int l = 0; l < L; ++l) {
+      if (needed[l]) {
+        st.LineH[size_t(k)] = LaneOf(vh, l);
+        st.LineV[size_t(k)] = LaneOf(vv, l);
+      }
+      k += listed[l];
+    }
+  }
+  for (int l = 0; l < L; ++l) next += listed[l];
+}
+
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX2 int32_t LineLanes(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t x, int32_t y,
+                                int32_t& next) {
+  // Listed sites lie in columns 7 .. width - 8; the lines reach seven columns
+  // past the last lane and one more.
+  for (; x + 6 <= v.W - 8; x += 8) LineSites<TVec4d>(v, st, p, x, y, next);
+  return x;
+}
+#endif
+
+// Row y (7 .. height - 8).
+void LineRow(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t y) {
+  if (st.Row[size_t(y)] < p || st.LineCount[size_t(y)] == 0) return;
+  int32_t next = st.LineStart[size_t(y)];
+  int32_t x = RefineStart(y);
+#if ASTRELON_HAVE_AVX2
+  if (st.Vector) x = LineLanes(v, st, p, x, y, next);
+#endif
+  for (; x <= v.W - 8; x += 2) LineSites<double>(v, st, p, x, y, next);
+}
+
+// ---- The refinement's greens ----
+//
+// A pass goes through the red and blue sites in raster order and writes each
+// new green in place: a site reads the greens of the sites above it and to its
+// left as this pass left them, those below and to its right as they were. Such
+// a site depends on its left neighbour (two columns back) and on the row above
+// up to one column ahead, so the rows run as a wavefront: row y + 1 works three
+// columns behind row y, four rows side by side in the lanes of a vector, and a
+// group of four rows starts a column only when the group above has finished the
+// next one. Every site then reads exactly what the raster order gives it.
+
+// The lanes of a step: base pointers (an idle lane at an active one's site),
+// counts and the per-lane conditions of the site arithmetic.
+// A row of a group: its own colour's plane, its first red or blue column and
+// whether the 15-pixel columns of the line variances fit above and below it.
+struct TGroupRow {
+  const float* Plane = nullptr;
+  int32_t Start = 0;
+  bool Lines = false;
+};
+
+template <int L>
+struct TStepLanes {
+  std::array<const float*, L> G{}, C{};
+  double Count[L], LineH[L], LineV[L];
+  bool Fits[L], Right[L];
+
+  // line[l]: the index of lane l's line variances, -1 for none.
+  TStepLanes(const TKimmelView& v, const TKimmelState& st, const size_t* at, const int32_t* xs,
+             const TGroupRow* rows, const int32_t* line, const bool* active) {
+    int any = 0;
+    while (!active[any]) ++any;
+    for (int l = 0; l < L; ++l) {
+      const int l0 = active[l] ? l : any;
+      G[size_t(l)] = v.P[2] + at[l0];
+      C[size_t(l)] = rows[l0].Plane + at[l0];
+      Count[l] = st.Pixel[at[l0]];
+      Fits[l] = rows[l0].Lines && xs[l0] > 6 && xs[l0] < v.W - 7;
+      Right[l] = xs[l0] == v.W - 3;
+      LineH[l] = line[l0] >= 0 ? st.LineH[size_t(line[l0])] : 0.0;
+      LineV[l] = line[l0] >= 0 ? st.LineV[size_t(line[l0])] : 0.0;
+    }
+  }
+};
+
+// One site (the scalar twin of RefineGreenVector).
+void RefineGreenSite(const TKimmelView& v, const TKimmelState& st, size_t at, int32_t x, const TGroupRow& row,
+                     int32_t line) {
+  const bool active = true;
+  const TStepLanes<1> lanes(v, st, &at, &x, &row, &line, &active);
+  const ptrdiff_t W = v.W;
+  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return double(lanes.G[0][dy * W + dx]); };
+  const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return double(lanes.C[0][dy * W + dx]); };
+  v.P[2][at] = float(kimmel::RefinedGreen<double>(G, C, lanes.Count[0], lanes.Fits[0], lanes.Right[0],
+                                                  lanes.LineH[0], lanes.LineV[0], st.Numbers));
+}
+
+#if ASTRELON_HAVE_AVX2
+// Offset d of the four lanes' bases, widened: a load and three broadcasts
+// blended in (blends run on more ports than inserts).
+[[gnu::always_inline]] ASTRELON_AVX2 inline TVec4d GatherLanes(const std::array<const float*, 4>& base, ptrdiff_t d) {
+  __m128 f = _mm_load_ss(base[0] + d);
+  f = _mm_blend_ps(f, _mm_broadcast_ss(base[1] + d), 2);
+  f = _mm_blend_ps(f, _mm_broadcast_ss(base[2] + d), 4);
+  f = _mm_blend_ps(f, _mm_broadcast_ss(base[3] + d), 8);
+  return (TVec4d)_mm256_cvtps_pd(f);
+}
+
+// Four sites of one step, the lanes' values gathered first: the greens of
+// their 7 x 7 neighbourhoods that the arithmetic reads, the own colour at the
+// site and its direct neighbours, and the 15-pixel lines of own colour where a
+// lane takes the line variances.
+ASTRELON_AVX2 void RefineGreenVector(const TKimmelView& v, const TKimmelState& st, const size_t* at,
+                                     const int32_t* xs, const TGroupRow* rows, const int32_t* line,
+                                     const bool* active) {
+  const TStepLanes<4> lanes(v, st, at, xs, rows, line, active);
+  const ptrdiff_t W = v.W;
+  TVec4d g[7][7], row[3], column[3];
+  static constexpr int8_t Taps[][2] = {
+      {0, -3}, {0, -2}, {0, -1}, {0, 0},  {0, 1},  {0, 2},  {0, 3},  {-1, -2}, {-1, -1}, {-1, 0},
+      {-1, 1}, {-1, 2}, {1, -2}, {1, -1}, {1, 0},  {1, 1},  {1, 2},  {-2, -1}, {-2, 0},  {-2, 1},
+      {2, -1}, {2, 0},  {2, 1},  {-3, 0}, {3, 0}};
+  for (const auto& t : Taps) g[t[0] + 3][t[1] + 3] = GatherLanes(lanes.G, t[0] * W + t[1]);
+  for (const int d : {-1, 0, 1}) row[d + 1] = GatherLanes(lanes.C, d);
+  for (const int d : {-1, 1}) column[d + 1] = GatherLanes(lanes.C, d * W);
+  column[1] = row[1];
+  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return g[dy + 3][dx + 3]; };
+  const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
+    return dy == 0 ? row[dx + 1] : column[dy + 1];
+  };
+  const auto lanesOf = [](const double* v) __attribute__((always_inline)) { return TVec4d{v[0], v[1], v[2], v[3]}; };
+  const TVec4d green = kimmel::RefinedGreen<TVec4d>(G, C, lanesOf(lanes.Count), simd::LaneMask<TVec4d>(lanes.Fits),
+                                                    simd::LaneMask<TVec4d>(lanes.Right), lanesOf(lanes.LineH),
+                                                    lanesOf(lanes.LineV), st.Numbers);
+  for (int l = 0; l < 4; ++l)
+    if (active[l]) v.P[2][at[l]] = float(green[l]);
+}
+#endif
+
+// One group of rows y0 .. y0 + 3 of pass p (rows 3 .. height - 4 whose count
+// reaches p). Before each chunk of columns it waits for the group above; after
+// it, it tells the group below how far all its rows are done.
+void RefineGreenGroup(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t group) {
+  const int32_t w = v.W;
+  const int32_t y0 = 3 + GroupRows * group;
+  std::atomic<int32_t>& done = st.Progress[size_t(group)];
+  std::array<bool, GroupRows> rowActive{};
+  std::array<TGroupRow, GroupRows> rows{};
+  bool anyRow = false;
+  for (int32_t l = 0; l < GroupRows; ++l) {
+    const int32_t y = y0 + l;
+    rowActive[size_t(l)] = y <= v.H - 4 && st.Row[size_t(y)] >= p;
+    anyRow |= rowActive[size_t(l)];
+    rows[size_t(l)] = {v.P[RowPlane(y)], RefineStart(y), y >= 7 && y <= v.H - 8};
+  }
+  // Per row the index of its next listed site's line variances.
+  std::array<int32_t, GroupRows> cursor{};
+  for (int32_t l = 0; l < GroupRows; ++l)
+    cursor[size_t(l)] = y0 + l <= v.H - 4 ? st.LineStart[size_t(y0 + l)] : 0;
+  if (anyRow) {
+    const int32_t x0 = RefineStart(y0);
+    const int32_t lastStep = (w - 3 + GroupLag * (GroupRows - 1) - x0 + 1) / 2;
+    for (int32_t t0 = 0; t0 <= lastStep; t0 += StepsPerChunk) {
+      const int32_t t1 = std::min(t0 + StepsPerChunk - 1, lastStep);
+      if (group > 0) {
+        // The first row reads the row above up to one column ahead.
+        const int32_t need = x0 + 2 * t1 + 1;
+        std::atomic<int32_t>& above = st.Progress[size_t(group - 1)];
+        for (int32_t seen = above.load(std::memory_order_acquire); seen < need;
+             seen = above.load(std::memory_order_acquire))
+          above.wait(seen, std::memory_order_acquire);
+      }
+      for (int32_t t = t0; t <= t1; ++t) {
+        std::array<size_t, GroupRows> at{};
+        std::array<int32_t, GroupRows> xs{}, line{};
+        bool active[GroupRows];
+        bool any = false;
+        for (int32_t l = 0; l < GroupRows; ++l) {
+          const int32_t x = x0 + 2 * t - GroupLag * l;
+          xs[size_t(l)] = x;
+          line[size_t(l)] = -1;
+          active[l] = rowActive[size_t(l)] && x >= rows[size_t(l)].Start && x <= w - 3;
+          if (active[l]) {
+            at[size_t(l)] = v.At(x, y0 + l);
+            if (Listed(v, st, x, y0 + l)) line[size_t(l)] = cursor[size_t(l)]++;
+            active[l] = st.Pixel[at[size_t(l)]] >= p;
+          }
+          any |= active[l];
         }
+        if (!any) continue;
+#if ASTRELON_HAVE_AVX2
+        if (st.Vector) {
+          RefineGreenVector(v, st, at.data(), xs.data(), rows.data(), line.data(), active);
+          continue;
+        }
+#endif
+        for (int32_t l = 0; l < GroupRows; ++l)
+          if (active[l]) RefineGreenSite(v, st, at[size_t(l)], xs[size_t(l)], rows[size_t(l)], line[size_t(l)]);
       }
+      // The last row has done every column up to its own position.
+      done.store(x0 + 2 * t1 - GroupLag * (GroupRows - 1), std::memory_order_release);
+      done.notify_all();
     }
   }
+  done.store(INT_MAX, std::memory_order_release);
+  done.notify_all();
 }
 
-// One refinement pass over the green of the pixels whose count is at least p.
-void RefineGreen(const TKimmelView& v, const TKimmelCounts& counts, int32_t p, double s) {
-  const int32_t w = v.W, h = v.H;
-  const ptrdiff_t W = w;
-  float* g = v.P[2];
-  for (int32_t y = 3; y <= h - 4; ++y) {
-    if (counts.Row[size_t(y)] < p) continue;
-    for (int32_t x = IsGreen(1, y) ? 4 : 3; x <= w - 3; x += 2) {
-      const ptrdiff_t i = ptrdiff_t(v.At(x, y));
-      const int32_t count = counts.Pixel[size_t(i)];
-      if (count < p) continue;
-      const float* c = v.P[OwnPlane(x, y)];
-      const int32_t right3 = std::min(x + 3, w - 1) - x;  // the row's last pixel at the right edge
-      auto G = [&](int32_t dy, int32_t dx) { return double(g[i + dy * W + dx]); };
-      double dh = 2 * std::abs(G(0, -1) - G(0, 1)) + std::abs(G(-1, -2) - G(-1, 0)) + std::abs(G(1, -2) - G(1, 0)) +
-                  std::abs(G(-1, 0) - G(-1, 2)) + std::abs(G(1, 0) - G(1, 2)) + std::abs(G(-2, -1) - G(-2, 1)) +
-                  std::abs(G(2, -1) - G(2, 1)) + std::abs(G(-1, -1) - G(-1, 1)) + std::abs(G(0, -2) - G(0, 0)) +
-                  std::abs(G(0, 0) - G(0, 2)) + std::abs(G(1, -1) - G(1, 1)) + std::abs(G(0, -3) - G(0, -1)) +
-                  std::abs(G(0, 1) - G(0, right3));
-      double dv = 2 * std::abs(G(-1, 0) - G(1, 0)) + std::abs(G(-2, -1) - G(0, -1)) + std::abs(G(-2, 1) - G(0, 1)) +
-                  std::abs(G(-1, -2) - G(1, -2)) + std::abs(G(-1, 2) - G(1, 2)) + std::abs(G(0, -1) - G(2, -1)) +
-                  std::abs(G(0, 1) - G(2, 1)) + std::abs(G(-2, 0) - G(0, 0)) + std::abs(G(-1, -1) - G(1, -1)) +
-                  std::abs(G(-1, 1) - G(1, 1)) + std::abs(G(0, 0) - G(2, 0)) + std::abs(G(-3, 0) - G(-1, 0)) +
-                  std::abs(G(1, 0) - G(3, 0));
-      const int32_t m = PowerOf(dh, dv, v.S3);
-      if (count > 3 && VarianceWindowFits(v, x, y)) {
-        const auto [vh, vv] = LineVariances(v, c, x, y, count);
-        dh = vh + dh / count;
-        dv = vv + dv / count;
-      }
-      auto gc = [&](ptrdiff_t d) { return double(g[i + d]) - c[i + d]; };
-      const double gnew = c[i] + Mix(gc(-1) + gc(1), gc(-W) + gc(W), EdgeWeight(dh, m, 1), EdgeWeight(dv, m, 1));
-      const double mean = -(gc(-1) + gc(1) + gc(-W) + gc(W)) / 4;
-      const double green = g[i];
-      if (green <= -s || (mean + s) / (green + s) < 0.7 + 0.2 * count) g[i] = float((green + gnew) / 2);
-    }
-  }
-}
-
-// Red (plane 1) or blue (plane 3) again in a refinement pass: at the opposite
-// colour's sites from the diagonal neighbours, at green sites from the direct
-// ones, weighted by green and by the plane's own opposite-neighbour difference.
-void RefineColour(const TKimmelView& v, const TKimmelCounts& counts, int32_t p, int plane) {
-  const ptrdiff_t W = v.W;
-  const float* g = v.P[2];
-  float* c = v.P[plane];
-  const std::array<ptrdiff_t, 4> diagonal{-W - 1, W + 1, -W + 1, W - 1};
-  const std::array<ptrdiff_t, 4> direct{-W, W, -1, 1};
-  for (int32_t y = 2; y <= v.H - 3; ++y) {
-    for (int32_t x = 2; x <= v.W - 3; ++x) {
-      const size_t i = v.At(x, y);
-      if (counts.Pixel[i] < p) continue;
-      const bool green = IsGreen(x, y);
-      if (!green && OwnPlane(x, y) == plane) continue;
-      const auto& nb = green ? direct : diagonal;
-      auto d = [&](ptrdiff_t at) { return double(c[at]) - g[at]; };
-      auto pair = [&](int k) {
-        const double t = double(c[ptrdiff_t(i) + nb[size_t(2 * k)]]) - c[ptrdiff_t(i) + nb[size_t(2 * k + 1)]];
-        return t * t;
-      };
-      c[i] = DifferenceFill(v, i, nb, d, pair);
-    }
-  }
+// The groups of a pass go to the workers in order as they ask, so that a group
+// is always taken after the group above it, by a worker that is running it.
+void RefineGreenGroups(const TKimmelView& v, TKimmelState& st, int32_t p) {
+  for (int32_t g = st.NextGroup.fetch_add(1); g < st.Groups; g = st.NextGroup.fetch_add(1))
+    RefineGreenGroup(v, st, p, g);
 }
 
 }  // namespace
 
 TMosaicWorkerMethod KimmelMosaicMethod(const TMosaicStage& job) {
   const TImageSlot& dst = Store.Image[size_t(job.Destination)];
-  const double s = 0.1 * (double(dst.MaxValue) - dst.MinValue);
-  auto counts = std::make_shared<TKimmelCounts>();
-  counts->Pixel.assign(dst.PixelCount(), 0);
-  counts->Row.assign(size_t(dst.Height), 0);
+  auto st = std::make_shared<TKimmelState>();
+  st->Numbers = TKimmelNumbers(std::max(0.01 * job.Noise, 0.01), 0.1 * (double(dst.MaxValue) - dst.MinValue));
+  st->Vector = UseAvx2(true);
+  st->Pixel.assign(dst.PixelCount(), 0);
+  st->Row.assign(size_t(std::max(dst.Height, 0)), 0);
+  st->HalfWidth = (dst.Width + 1) / 2;
+  st->Groups = std::max(0, (dst.Height - 6 + GroupRows - 1) / GroupRows);
+  st->Progress = std::make_unique<std::atomic<int32_t>[]>(size_t(std::max(st->Groups, 1)));
+  // The rows of the stages that share them in chunks: 2 .. height - 3, and for
+  // the refinement's red and blue sites 1 .. height - 2.
+  const int32_t h = dst.Height;
+  st->Rows.resize(size_t(KimmelStages) + 1);
+  for (int32_t stage = 1; stage <= KimmelStages; ++stage) {
+    const int32_t part = stage < FirstPassStage ? -1 : (stage - FirstPassStage) % PassStages;
+    if (part == PpGreens) continue;  // the greens go by groups
+    st->Rows[size_t(stage)] = part == PpLines      ? std::make_unique<TRowDealer>(7, h - 8)
+                              : part == PpOpposite ? std::make_unique<TRowDealer>(1, h - 2)
+                                                   : std::make_unique<TRowDealer>(2, h - 3);
+  }
+  st->LineCount.assign(size_t(std::max(h, 0)), 0);
   TMosaicWorkerMethod method;
-  method.Stages = 4;
-  method.Stage = [counts, s](TMosaicWorkerBlock& blk, int32_t stage) {
+  method.Stages = KimmelStages;
+  method.Stage = [st](TMosaicWorkerBlock& blk, int32_t stage) {
     const TKimmelView v(*blk.Job);
     switch (stage) {
-      case 1: KimmelGreenRows(v, *counts, blk.Index, blk.Count); break;
-      case 2: KimmelColourRows(v, blk.Index, blk.Count, false); break;
-      case 3: KimmelColourRows(v, blk.Index, blk.Count, true); break;
-      default: {
-        if (blk.Index != 0) break;  // the refinement runs on the first worker alone
-        int32_t passes = 0;
-        for (int32_t y = 2; y <= v.H - 3; ++y) passes = std::max<int32_t>(passes, counts->Row[size_t(y)]);
-        for (int32_t p = 1; p <= std::min(passes, 7); ++p) {
-          RefineGreen(v, *counts, p, s);
-          RefineColour(v, *counts, p, 1);
-          RefineColour(v, *counts, p, 3);
-        }
+      case 1: st->Rows[1]->Take([&](int32_t y) { FirstGreenRow(v, *st, y); }); return;
+      case 2: st->Rows[2]->Take([&](int32_t y) { KimmelColourRow(v, *st, y, false); }); return;
+      case 3: st->Rows[3]->Take([&](int32_t y) { KimmelColourRow(v, *st, y, true); }); return;
+      default: break;
+    }
+    // The refinement: pass p in four stages.
+    const int32_t p = (stage - FirstPassStage) / PassStages + 1, part = (stage - FirstPassStage) % PassStages;
+    if (p > st->Passes) return;
+    TRowDealer& rows = *st->Rows[size_t(stage)];
+    switch (part) {
+      case PpLines: rows.Take([&](int32_t y) { LineRow(v, *st, p, y); }); break;
+      case PpGreens: RefineGreenGroups(v, *st, p); break;
+      case PpOpposite: rows.Take([&](int32_t y) { RefineOppositeRow(v, *st, p, y); }); break;
+      default: rows.Take([&](int32_t y) { RefineGreenSiteRow(v, *st, p, y); }); break;
+    }
+  };
+  method.Between = [st](int32_t stage, std::span<TMosaicWorkerBlock> blocks) {
+    if (stage == 1) {
+      // Where each row's line variances start.
+      int64_t total = 0;
+      st->LineStart.assign(st->LineCount.size(), 0);
+      for (size_t y = 0; y < st->LineCount.size(); ++y) {
+        st->LineStart[y] = int32_t(total);
+        total += st->LineCount[y];
       }
+      st->LineH.assign(size_t(total), 0.0);
+      st->LineV.assign(size_t(total), 0.0);
+    }
+    if (stage == FirstPassStage - 1) {
+      // Passes: the largest row count over rows 2 .. height - 3, at most seven.
+      const TKimmelView v(*blocks.front().Job);
+      int32_t passes = 0;
+      for (int32_t y = 2; y <= v.H - 3; ++y) passes = std::max<int32_t>(passes, st->Row[size_t(y)]);
+      st->Passes = std::min(passes, MaxPasses);
+      if (st->Passes > 0) {
+        const size_t cells = size_t(st->HalfWidth) * size_t((v.H + 1) / 2);
+        st->OldRed.assign(cells, 0.0f);
+        st->OldBlue.assign(cells, 0.0f);
+      }
+    }
+    if (stage >= FirstPassStage && (stage - FirstPassStage) % PassStages == PpLines) {  // before a pass's greens
+      st->NextGroup.store(0);
+      for (int32_t g = 0; g < st->Groups; ++g) st->Progress[size_t(g)].store(INT_MIN);
     }
   };
   return method;

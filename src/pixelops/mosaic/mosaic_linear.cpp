@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <mutex>
 
 #include "pixelops/mosaic/mosaic_linear_rows.h"
 #include "store/image_store.h"
@@ -88,26 +89,51 @@ TLinearRowTable LinearRowTaps(const TLinearKernels& kernels, int32_t rowMask, do
   return table;
 }
 
+// The kernel search of the last pattern, kept: a series of frames converts
+// with one pattern, and the search takes about as long as a small frame.
+TLinearKernels KernelsOf(const TMosaicCells& cells, int32_t rowMask) {
+  struct TLast {
+    std::mutex Lock;
+    bool Valid = false;
+    TMosaicCells Cells{};
+    int32_t RowMask = 0;
+    TLinearKernels Kernels{};
+  };
+  static TLast last;
+  const std::lock_guard lock(last.Lock);
+  if (!last.Valid || last.Cells != cells || last.RowMask != rowMask) {
+    last.Kernels = LinearMosaicKernels(cells, rowMask);
+    last.Cells = cells;
+    last.RowMask = rowMask;
+    last.Valid = true;
+  }
+  return last.Kernels;
+}
+
 }  // namespace
 
 TMosaicWorkerMethod LinearMosaicMethod(const TMosaicStage& job) {
   auto taps = std::make_shared<TLinearRowTable>(
-      LinearRowTaps(LinearMosaicKernels(MosaicPattern, job.RowMask), job.RowMask, job.RedMultiplier, job.BlueMultiplier));
+      LinearRowTaps(KernelsOf(MosaicPattern, job.RowMask), job.RowMask, job.RedMultiplier, job.BlueMultiplier));
+  // Rows 1 .. height - 2.
+  auto rows = std::make_shared<TRowDealer>(1, Store.Image[size_t(job.Destination)].Height - 2);
   TMosaicWorkerMethod method;
   method.Stages = 1;
-  method.Stage = [taps](TMosaicWorkerBlock& b, int32_t) {
+  method.Stage = [taps, rows](TMosaicWorkerBlock& b, int32_t) {
     const TMosaicStage& job = *b.Job;
     const TImageSlot& src = Store.Image[size_t(job.Source)];
     TImageSlot& dst = Store.Image[size_t(job.Destination)];
-    const int32_t w = dst.Width, h = dst.Height;
+    const int32_t w = dst.Width;
     const float* m = src.Planes[1].data();
     // Row y goes straight to row y - 1 of the result cut to (w - 2) x (h - 2):
     // that place lies before the row's own, and nothing reads the result's
     // planes while the rows are written.
-    for (int32_t y = b.Index == 0 ? b.Count : b.Index; y <= h - 2; y += b.Count)
+    rows->Take([&](int32_t y) {
       for (int32_t ch = 0; ch < 3; ++ch)
         LinearMosaicRow(m + size_t(y) * size_t(w), w, (*taps)[size_t(y & job.RowMask)][size_t(ch)],
                         dst.Planes[size_t(ch + 1)].data() + size_t(y - 1) * size_t(w - 2));
+    });
+    FinishStreamedRows();
   };
   return method;
 }

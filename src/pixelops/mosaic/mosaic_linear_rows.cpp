@@ -1,6 +1,7 @@
 #include "pixelops/mosaic/mosaic_linear_rows.h"
 
 #include <bit>
+#include <cstdint>
 
 #include "platform/simd_support.h"
 #include "platform/vector_lanes.h"
@@ -75,11 +76,16 @@ template <class V>
 
 // The sums of LaneCount<V> pixels from column x (of the lanes' parity) on.
 template <class V>
-[[gnu::always_inline]] inline void Pixels(const float* row, int32_t taps, const TLaneTaps<V>& lanes, int32_t x,
-                                          float* out) {
-  V sum = simd::Splat<V>(0.0f);
+[[gnu::always_inline]] inline void Sums(const float* row, int32_t taps, const TLaneTaps<V>& lanes, int32_t x, V& sum) {
+  sum = simd::Splat<V>(0.0f);
   for (int32_t i = 0; i < taps; ++i)
     sum += Keep(lanes.Weight[size_t(i)] * simd::LoadLanes<V>(row + lanes.Offset[size_t(i)] + x), lanes.Used[size_t(i)]);
+}
+template <class V>
+[[gnu::always_inline]] inline void Pixels(const float* row, int32_t taps, const TLaneTaps<V>& lanes, int32_t x,
+                                          float* out) {
+  V sum;
+  Sums(row, taps, lanes, x, sum);
   simd::StoreLanes(out + x - 1, sum);
 }
 
@@ -95,12 +101,45 @@ template <class V>
 }
 
 #if ASTRELON_HAVE_AVX2
+// The same eight at a time. The three result planes are far larger than the
+// caches: the whole cache lines of a row are written past them (streaming
+// stores spare reading each line before it is written), a line's two halves
+// one after the other; the partial lines at the row's ends take plain stores.
 ASTRELON_AVX2 int32_t VectorColumnsAvx2(const float* row, int32_t w, const TLinearRowTaps& t, float* out) {
-  return VectorColumns<TVec8f>(row, w, t, out);
+  constexpr uintptr_t Line = 64;
+  const int32_t end = w - 1;  // one past the last column
+  int32_t x = 1;
+  const TLaneTaps<TVec8f> lanes = LaneTaps<TVec8f>(t, w, 1);
+  const auto at = [&](int32_t c) { return reinterpret_cast<uintptr_t>(out + c - 1); };
+  if (end - x >= 48) {
+    // Eight at a time up to the first whole line; the parity stays that of column 1
+    // only in steps of eight, so single columns fill the gap.
+    const int32_t first = x + int32_t(((Line - at(x) % Line) % Line) / sizeof(float));
+    const std::array<TLaneTaps<float>, 2> single{LaneTaps<float>(t, w, 0), LaneTaps<float>(t, w, 1)};
+    for (; x < first; ++x) Pixels(row, t.Taps, single[size_t(x & 1)], x, out);
+    const TLaneTaps<TVec8f> aligned = LaneTaps<TVec8f>(t, w, x & 1);
+    for (; x + 16 <= end; x += 16) {
+      TVec8f a, b;
+      Sums(row, t.Taps, aligned, x, a);
+      Sums(row, t.Taps, aligned, x + 8, b);
+      _mm256_stream_ps(out + x - 1, (__m256)a);
+      _mm256_stream_ps(out + x + 7, (__m256)b);
+    }
+    for (; x + 8 <= end; x += 8) Pixels(row, t.Taps, aligned, x, out);
+    return x;
+  }
+  for (; x + 8 <= end; x += 8) Pixels(row, t.Taps, lanes, x, out);
+  return x;
 }
 #endif
 
 }  // namespace
+
+void FinishStreamedRows() {
+#if ASTRELON_HAVE_SSE2
+  _mm_sfence();
+#endif
+}
 
 void LinearMosaicRow(const float* row, int32_t w, const TLinearRowTaps& taps, float* out, bool vector) {
   int32_t x = 1;

@@ -23,5 +23,8 @@ struct TLinearRowTaps {
 // and below are w values away). vector: lanes of eight (AVX2) or four, else the
 // scalar twin.
 void LinearMosaicRow(const float* row, int32_t w, const TLinearRowTaps& taps, float* out, bool vector = true);
+// Makes the rows written so far visible to other threads (the vector path
+// writes past the caches); a worker calls it before it reports its rows done.
+void FinishStreamedRows();
 
 }  // namespace astrelon

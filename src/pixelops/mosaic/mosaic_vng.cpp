@@ -104,13 +104,16 @@ template <class D>
 template <class D>
 [[gnu::always_inline]] inline void VngGreenLanes(const TWindow<D>& v, double noise, double b, D& result) {
   std::array<D, 8> g{};
+#pragma GCC unroll 8
   for (size_t d = 0; d < 8; ++d) {
     const TGradient& t = Directions[d].Gradient;
     std::array<D, 6> term;
+#pragma GCC unroll 6
     for (size_t i = 0; i < 6; ++i) term[i] = AbsLanes(Tap(v, t[i].A) - Tap(v, t[i].B));
     g[d] = term[0] + term[1] + 0.5 * (term[2] + term[3] + term[4] + term[5]);
   }
   D lo = g[0], hi = g[0];
+#pragma GCC unroll 8
   for (size_t d = 1; d < 8; ++d) {
     lo = g[d] < lo ? g[d] : lo;
     hi = g[d] > hi ? g[d] : hi;
@@ -119,13 +122,16 @@ template <class D>
   const D c = v[2][2];
   const D zero = simd::Splat<D>(0.0);
   D numerator = zero, weights = zero;
+#pragma GCC unroll 8
   for (size_t d = 0; d < 8; ++d) {
     const TDirection& dir = Directions[d];
     const D w = threshold - g[d];
     D green = zero;
+#pragma GCC unroll 4
     for (int32_t i = 0; i < dir.GreenCount; ++i) green += Tap(v, dir.Greens[size_t(i)]);
-    green /= double(dir.GreenCount);
-    const D q = (c + Tap(v, dir.Colour)) / 2 - b;
+    // The mean: dividing by 1 or 4 is the same as multiplying by 1 or 0.25.
+    green *= 1.0 / double(dir.GreenCount);
+    const D q = (c + Tap(v, dir.Colour)) * 0.5 - b;
     const auto taken = (g[d] <= threshold) & (q > 0.0);
     numerator += taken ? w * (green - b) * (c - b) / q : zero;
     weights += taken ? w : zero;
@@ -157,10 +163,11 @@ ASTRELON_AVX2 void VngGreenLanes4(const float* p, size_t w, int32_t x, int32_t y
   VngGreenLanes(v, noise, b, g);
   for (int l = 0; l < 4; ++l) out[2 * l] = ToFloatRange(g[l]);
 }
+
 #endif
 
-// The worker's rows of stage 1: green at the red and blue sites.
-void VngGreenRows(const TMosaicWorkerBlock& blk, float b) {
+// The rows of stage 1 the worker takes: green at the red and blue sites.
+void VngGreenRows(const TMosaicWorkerBlock& blk, float b, TRowDealer& rows) {
   const TMosaicStage& job = *blk.Job;
   TImageSlot& dst = Store.Image[size_t(job.Destination)];
   const int32_t w = dst.Width, h = dst.Height;
@@ -170,7 +177,7 @@ void VngGreenRows(const TMosaicWorkerBlock& blk, float b) {
   const auto value = [&](int32_t y, int32_t x) { return p1[size_t(y) * size_t(w) + size_t(x)]; };
   const bool lanes = !job.SizeRatio && UseAvx2(true);
   TWindow<float> v{};
-  for (int32_t y = blk.Index + 2; y <= h - 3; y += blk.Count) {
+  rows.Take([&](int32_t y) {
     int32_t x = MosaicCellColor(MosaicPattern, 0, y) == McGreen ? 3 : 2;
 #if ASTRELON_HAVE_AVX2
     if (lanes)
@@ -192,13 +199,13 @@ void VngGreenRows(const TMosaicWorkerBlock& blk, float b) {
         }
       g[size_t(y) * size_t(w) + size_t(x)] = VngGreen(v, noise, b);
     }
-  }
+  });
 }
 
-// The worker's rows of stage 2 with size ratios: every pixel's red and blue from
-// the colour differences of the 21 pixels around it, each site's green taken at
-// its shifted place.
-void VngShiftedRedBlueRows(const TMosaicWorkerBlock& blk) {
+// The rows of stage 2 with size ratios the worker takes: every pixel's red and
+// blue from the colour differences of the 21 pixels around it, each site's green
+// taken at its shifted place.
+void VngShiftedRedBlueRows(const TMosaicWorkerBlock& blk, TRowDealer& rows) {
   const TMosaicStage& job = *blk.Job;
   const TImageSlot& src = Store.Image[size_t(job.Source)];
   TImageSlot& dst = Store.Image[size_t(job.Destination)];
@@ -209,7 +216,7 @@ void VngShiftedRedBlueRows(const TMosaicWorkerBlock& blk) {
   const auto green = [&](int32_t y, int32_t x) {
     return g[size_t(std::clamp(y, 0, h - 1)) * size_t(w) + size_t(std::clamp(x, 0, w - 1))];
   };
-  for (int32_t y = blk.Index; y < h; y += blk.Count) {
+  rows.Take([&](int32_t y) {
     for (int32_t x = 0; x < w; ++x) {
       const float gr = green(y - job.RedRows[size_t(y)], x - job.RedColumns[size_t(x)]);
       const float gb = green(y - job.BlueRows[size_t(y)], x - job.BlueColumns[size_t(x)]);
@@ -234,7 +241,7 @@ void VngShiftedRedBlueRows(const TMosaicWorkerBlock& blk) {
       dst.Planes[1][size_t(y) * size_t(w) + size_t(x)] = rs / std::max(rw, 1e-20f) + gr;
       dst.Planes[3][size_t(y) * size_t(w) + size_t(x)] = bs / std::max(bw, 1e-20f) + gb;
     }
-  }
+  });
 }
 
 }  // namespace
@@ -243,19 +250,29 @@ TMosaicWorkerMethod VngMosaicMethod(const TMosaicStage& job) {
   const TImageSlot& dst = Store.Image[size_t(job.Destination)];
   const float s = std::max(0.1f * (dst.MaxValue - dst.MinValue), 1.0f);
   const float b = dst.MinValue - 3 * s;
+  // Stage 1 rows 2 .. height - 3; stage 2 the same, every row with size ratios.
+  struct TRows {
+    TRows(int32_t h, bool shifted) : Green(2, h - 3), Fill(shifted ? 0 : 2, shifted ? h - 1 : h - 3) {}
+    TRowDealer Green, Fill;
+  };
+  auto rows = std::make_shared<TRows>(dst.Height, job.SizeRatio);
   TMosaicWorkerMethod method;
   method.Stages = 2;
-  method.Stage = [b](TMosaicWorkerBlock& blk, int32_t stage) {
+  method.Stage = [b, rows](TMosaicWorkerBlock& blk, int32_t stage) {
     const TMosaicStage& job = *blk.Job;
-    if (stage == 1)
-      VngGreenRows(blk, b);
-    else if (job.SizeRatio)
-      VngShiftedRedBlueRows(blk);
-    else
-      FillRedBlueWeighted(job.Source, job.Destination, blk.Index, blk.Count, float(4 * job.Noise));
+    if (stage == 1) {
+      VngGreenRows(blk, b, rows->Green);
+    } else if (job.SizeRatio) {
+      VngShiftedRedBlueRows(blk, rows->Fill);
+    } else {
+      TColourFillRow fill;
+      if (ColourFillRowOf(job.Source, job.Destination, float(4 * job.Noise), 0.0f, false, fill))
+        rows->Fill.Take([&](int32_t y) { FillRedBlueRow(fill, MosaicPattern, y); });
+    }
   };
-  const int32_t destination = job.Destination;
-  method.Between = [destination](int32_t, std::span<TMosaicWorkerBlock>) { UpdateMinMax(destination); };
+  // Nothing reads the result's minimum and maximum between the two stages (the
+  // second stage takes neither, and the conversion takes them anew at its end),
+  // so they are not scanned in between.
   return method;
 }
 

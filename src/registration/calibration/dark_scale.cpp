@@ -13,7 +13,7 @@ namespace astrelon {
 
 namespace {
 
-constexpr double NoCost = 1e18;
+constexpr double NoCost = 1e18;  // the cost without any pair
 
 // Plane 2 of a colour image, else plane 1.
 int MeasuringPlane(const TImageSlot& im) { return im.IsColor && im.PlaneCount >= 2 ? 2 : 1; }
@@ -115,26 +115,37 @@ double SearchDarkScale(const std::function<double(double k)>& cost) {
   return k[best];
 }
 
-double ComputeDarkScale(int imageSlot, int darkSlot, bool keepHotDarkPixels) {
-  if (!SlotInUse(imageSlot) || !SlotInUse(darkSlot)) return 1.0;
+int DarkScalePlane(int slot) { return MeasuringPlane(Store.Image[size_t(slot)]); }
+
+bool DarkScaleUsable(int imageSlot, int darkSlot) {
+  if (!SlotInUse(imageSlot) || !SlotInUse(darkSlot)) return false;
   const TImageSlot& im = Store.Image[size_t(imageSlot)];
   const TImageSlot& dk = Store.Image[size_t(darkSlot)];
-  const int pi = MeasuringPlane(im), pd = MeasuringPlane(dk);
-  if (!HasPlane(im, pi) || !HasPlane(dk, pd)) return 1.0;
+  return HasPlane(im, MeasuringPlane(im)) && HasPlane(dk, MeasuringPlane(dk));
+}
 
-  const double sigma = dk.DarkRms > 0 ? dk.DarkRms : double(EstimateNoise(darkSlot, pd));
-  double cutoff = NoCost;
-  if (!keepHotDarkPixels) {
-    TPercentileLevels levels;
-    GetPercentileLevels(darkSlot, pd, 0, dk.Width - 1, 0, dk.Height - 1, 95.0, 95.0, levels);
-    cutoff = levels.LevelA + 6.0 * sigma;
-  }
+TDarkCostSums DarkScaleSums(int imageSlot, int darkSlot, double cutoff) {
+  const TImageSlot& im = Store.Image[size_t(imageSlot)];
+  const TImageSlot& dk = Store.Image[size_t(darkSlot)];
   const int32_t rows = std::min(im.Height, dk.Height);
   const int32_t columns = std::min(im.Width, dk.Width);
   const int threads = BandThreads(int64_t(rows) * columns / 2, 1 << 16, Options.Multicore != 0);
-  const TDarkCostSums sums =
-      MeasureDarkCostSums(im.Plane(pi), im.Width, dk.Plane(pd), dk.Width, rows, columns, cutoff, threads);
-  return SearchDarkScale([&](double k) { return sums.Cost(k, sigma); });
+  return MeasureDarkCostSums(im.Plane(MeasuringPlane(im)), im.Width, dk.Plane(MeasuringPlane(dk)), dk.Width, rows,
+                             columns, cutoff, threads);
+}
+
+double ComputeDarkScale(int imageSlot, int darkSlot, bool keepHotDarkPixels) {
+  if (!DarkScaleUsable(imageSlot, darkSlot)) return 1.0;
+  const TImageSlot& dk = Store.Image[size_t(darkSlot)];
+  const int pd = MeasuringPlane(dk);
+  const double sigma = dk.DarkRms > 0 ? dk.DarkRms : double(EstimateNoise(darkSlot, pd));
+  double cutoff = NoDarkCutoff;
+  if (!keepHotDarkPixels) {
+    TPercentileLevels levels;
+    GetPercentileLevels(darkSlot, pd, 0, dk.Width - 1, 0, dk.Height - 1, 95.0, 95.0, levels);
+    cutoff = DarkScaleCutoff(levels.LevelA, sigma);
+  }
+  return DarkScaleFromSums(DarkScaleSums(imageSlot, darkSlot, cutoff), sigma);
 }
 
 }  // namespace astrelon

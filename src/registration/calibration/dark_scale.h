@@ -41,4 +41,22 @@ double SearchDarkScale(const std::function<double(double k)>& cost);
 // (hot pixels) are left out. 1.0 when either slot is unusable.
 double ComputeDarkScale(int imageSlot, int darkSlot, bool keepHotDarkPixels);
 
+// The pieces of ComputeDarkScale, for callers that measure the dark for other
+// purposes too and run the measurements side by side.
+// The plane the scale is measured on: plane 2 of a colour image, else 1.
+int DarkScalePlane(int slot);
+// Whether both slots have the plane the scale is measured on (else the scale is 1.0).
+bool DarkScaleUsable(int imageSlot, int darkSlot);
+// No cut-off: every dark value takes part.
+inline constexpr double NoDarkCutoff = 1e18;
+// The dark values at or above this are hot pixels: the 95 % level + 6 sigma.
+inline double DarkScaleCutoff(double level95, double sigma) { return level95 + 6.0 * sigma; }
+// The sums on the measuring planes of usable slots, dark values at or above
+// `cutoff` left out.
+TDarkCostSums DarkScaleSums(int imageSlot, int darkSlot, double cutoff);
+// The search on the sums with noise sigma.
+inline double DarkScaleFromSums(const TDarkCostSums& sums, double sigma) {
+  return SearchDarkScale([&](double k) { return sums.Cost(k, sigma); });
+}
+
 }  // namespace astrelon

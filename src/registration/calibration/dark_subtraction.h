@@ -45,9 +45,10 @@ std::string DarkSizeDiffersText(int32_t width, int32_t height, int32_t darkWidth
 // Whether the dark has the image's width and height; shows DarkSizeDiffersText when not.
 bool DarkSizeFits(int imageSlot, int darkSlot);
 
-// One row: x := x - d (scale 1, level 0 leave the plain form) or
-// x - (d - level) scale - level, blank rules as above.
+// One row: x := x - d, or with `compensate` x - (d - level) scale - level (in
+// double), blank rules as above. `vector` takes the eight-wide path where the
+// processor has it; it gives the scalar loop's values.
 void SubtractDarkRow(std::span<float> image, std::span<const float> dark, bool compensate, double scale,
-                     double level);
+                     double level, bool vector);
 
 }  // namespace astrelon

@@ -10,7 +10,9 @@
 #include "platform/parallel_bands.h"
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
+#include "registration/calibration/flat_plane_mean.h"
 #include "registration/calibration/flat_response_fit.h"
+#include "registration/calibration/side_by_side.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"
@@ -110,39 +112,64 @@ void DivideRowScalar(const TDivisionRow& r, int32_t first, int32_t step) {
 }
 
 #if ASTRELON_HAVE_AVX2
-// Four pixels at x of DivideRowScalar in double lanes (the same operations in
-// the same order), blank where the flat is dark or the gain too small.
-ASTRELON_AVX2 inline __m128 DivideFour(const TDivisionRow& r, __m128 v, __m128 flat, int32_t x) {
-  const __m256d s = _mm256_cvtps_pd(v), f = _mm256_cvtps_pd(flat);
-  const __m256d blank = _mm256_set1_pd(double(BlankPixel));
-  const __m256d bright = _mm256_cmp_pd(f, _mm256_set1_pd(r.DarkLimit), _CMP_GT_OQ);
-  __m256d result;
-  if (!r.Automatic) {
-    result = _mm256_div_pd(_mm256_mul_pd(s, _mm256_set1_pd(r.Scale)), f);
-  } else {
-    const __m256d n = _mm256_div_pd(f, _mm256_set1_pd(r.Level));
-    const __m256d g = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(r.Response.C1), n), n),
-                                                  _mm256_mul_pd(_mm256_set1_pd(r.Response.C0), n)),
-                                    _mm256_set1_pd(r.Response.C2));
-    const __m256d xs = _mm256_add_pd(_mm256_set1_pd(double(x)), _mm256_setr_pd(0, 1, 2, 3));
-    const __m256d gradient =
-        _mm256_add_pd(_mm256_set1_pd(r.RowTerm), _mm256_mul_pd(_mm256_sub_pd(_mm256_set1_pd(r.HalfWidth), xs),
-                                                               _mm256_set1_pd(r.Gx)));
-    result = _mm256_mul_pd(_mm256_add_pd(_mm256_div_pd(s, g), gradient), _mm256_set1_pd(r.Factor));
-    result = _mm256_blendv_pd(blank, result, _mm256_cmp_pd(g, _mm256_set1_pd(0.1), _CMP_GT_OQ));
-  }
+// Four pixels of DivideRowScalar's plain form in double lanes (the same
+// operations in the same order), blank where the flat is dark.
+ASTRELON_AVX2 inline __m128 PlainFour(__m128 v, __m128 flat, __m256d scale, __m256d darkLimit) {
+  const __m256d f = _mm256_cvtps_pd(flat);
+  const __m256d result = _mm256_div_pd(_mm256_mul_pd(_mm256_cvtps_pd(v), scale), f);
   // Blank values are exact in float, so the conversion keeps them.
-  return _mm256_cvtpd_ps(_mm256_blendv_pd(blank, result, bright));
+  return _mm256_cvtpd_ps(
+      _mm256_blendv_pd(_mm256_set1_pd(double(BlankPixel)), result, _mm256_cmp_pd(f, darkLimit, _CMP_GT_OQ)));
 }
 
+// The automatic form's constants in lanes.
+struct TAutomaticLanes {
+  __m256d DarkLimit, Level, C0, C1, C2, RowTerm, HalfWidth, Gx, Factor, MinGain, Steps;
+};
+
+ASTRELON_AVX2 inline TAutomaticLanes AutomaticLanes(const TDivisionRow& r) {
+  return {_mm256_set1_pd(r.DarkLimit), _mm256_set1_pd(r.Level),     _mm256_set1_pd(r.Response.C0),
+          _mm256_set1_pd(r.Response.C1), _mm256_set1_pd(r.Response.C2), _mm256_set1_pd(r.RowTerm),
+          _mm256_set1_pd(r.HalfWidth),   _mm256_set1_pd(r.Gx),          _mm256_set1_pd(r.Factor),
+          _mm256_set1_pd(0.1),           _mm256_setr_pd(0, 1, 2, 3)};
+}
+
+// Four pixels at x of the automatic form, blank where the flat is dark or the gain too small.
+ASTRELON_AVX2 inline __m128 AutomaticFour(const TAutomaticLanes& a, __m128 v, __m128 flat, int32_t x) {
+  const __m256d f = _mm256_cvtps_pd(flat);
+  const __m256d n = _mm256_div_pd(f, a.Level);
+  const __m256d g =
+      _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(a.C1, n), n), _mm256_mul_pd(a.C0, n)), a.C2);
+  const __m256d xs = _mm256_add_pd(_mm256_set1_pd(double(x)), a.Steps);
+  const __m256d gradient = _mm256_add_pd(a.RowTerm, _mm256_mul_pd(_mm256_sub_pd(a.HalfWidth, xs), a.Gx));
+  const __m256d result = _mm256_mul_pd(_mm256_add_pd(_mm256_div_pd(_mm256_cvtps_pd(v), g), gradient), a.Factor);
+  const __m256d usable =
+      _mm256_and_pd(_mm256_cmp_pd(f, a.DarkLimit, _CMP_GT_OQ), _mm256_cmp_pd(g, a.MinGain, _CMP_GT_OQ));
+  return _mm256_cvtpd_ps(_mm256_blendv_pd(_mm256_set1_pd(double(BlankPixel)), result, usable));
+}
+
+// Eight pixels a step; blank destination pixels keep their value.
 ASTRELON_AVX2 void DivideRowAvx2(const TDivisionRow& r, int32_t first) {
-  const __m128 limit = _mm_set1_ps(BlankLimit);
+  const __m256 limit = _mm256_set1_ps(BlankLimit);
   int32_t x = first;
-  for (; x + 4 <= r.Columns; x += 4) {
-    const __m128 v = _mm_loadu_ps(r.Out + x);
-    const __m128 valid = _mm_cmpgt_ps(v, limit);
-    if (_mm_movemask_ps(valid) == 0) continue;
-    _mm_storeu_ps(r.Out + x, _mm_blendv_ps(v, DivideFour(r, v, _mm_loadu_ps(r.Flat + x), x), valid));
+  if (!r.Automatic) {
+    const __m256d scale = _mm256_set1_pd(r.Scale), darkLimit = _mm256_set1_pd(r.DarkLimit);
+    for (; x + 8 <= r.Columns; x += 8) {
+      const __m256 v = _mm256_loadu_ps(r.Out + x), f = _mm256_loadu_ps(r.Flat + x);
+      const __m256 q = _mm256_set_m128(
+          PlainFour(_mm256_extractf128_ps(v, 1), _mm256_extractf128_ps(f, 1), scale, darkLimit),
+          PlainFour(_mm256_castps256_ps128(v), _mm256_castps256_ps128(f), scale, darkLimit));
+      _mm256_storeu_ps(r.Out + x, _mm256_blendv_ps(v, q, _mm256_cmp_ps(v, limit, _CMP_GT_OQ)));
+    }
+  } else {
+    const TAutomaticLanes a = AutomaticLanes(r);
+    for (; x + 8 <= r.Columns; x += 8) {
+      const __m256 v = _mm256_loadu_ps(r.Out + x), f = _mm256_loadu_ps(r.Flat + x);
+      const __m256 q =
+          _mm256_set_m128(AutomaticFour(a, _mm256_extractf128_ps(v, 1), _mm256_extractf128_ps(f, 1), x + 4),
+                          AutomaticFour(a, _mm256_castps256_ps128(v), _mm256_castps256_ps128(f), x));
+      _mm256_storeu_ps(r.Out + x, _mm256_blendv_ps(v, q, _mm256_cmp_ps(v, limit, _CMP_GT_OQ)));
+    }
   }
   DivideRowScalar(r, x, 1);
 }
@@ -184,26 +211,7 @@ bool DivideByImage(int source, int destination, int flat, bool keepLevel, bool a
   const bool mosaic = phase >= 0;
   const int passes = mosaic || colour ? 3 : 1;
   const bool multicore = Options.Multicore != 0;
-  // The means of the flat's planes (each once, side by side): the measuring
-  // plane's M and the levels of passes without a mosaic.
-  const int measuring = GetRgbCode(flat);
-  std::array<double, 4> planeMean{};
-  {
-    std::vector<int> wanted{measuring};
-    for (int p = 1; p <= 3 && !mosaic; ++p)
-      if (colour && fl.IsColor && fl.PlaneCount >= 3 && p != measuring) wanted.push_back(p);
-    if (colour && !(fl.IsColor && fl.PlaneCount >= 3) && measuring != 1) wanted.push_back(1);
-    const int64_t n = int64_t(wanted.size());
-    ForEachBand(n, multicore ? int(n) : 1, [&](int64_t first, int64_t last) {
-      for (int64_t i = first; i < last; ++i)
-        planeMean[size_t(wanted[size_t(i)])] = double(GetPlaneMean(flat, wanted[size_t(i)]));
-    });
-  }
-  const double mean = std::max(planeMean[size_t(measuring)], MinimumLevel);
-  const double scale = keepLevel ? mean : 1.0;
-  // What each pass works with. The levels and the fits (with the source's
-  // noise) read only the pixels of their own plane or cell class, so they run
-  // side by side before any division.
+  // What each pass works with.
   struct TPass {
     int Dp = 0, Fp = 0, CellClass = 0;
     double Level = 0, DarkLimit = 0;
@@ -217,23 +225,53 @@ bool DivideByImage(int source, int destination, int flat, bool keepLevel, bool a
     w.Fp = colour ? (fl.IsColor && fl.PlaneCount >= 3 ? pass : 1) : GetRgbCode(flat);
     if (!HasPlane(src, w.Dp) || !HasPlane(dst, w.Dp) || !HasPlane(fl, w.Fp)) continue;
     w.CellClass = mosaic ? pass : 0;
-    w.Level = planeMean[size_t(w.Fp)];
     w.Frame = {.Width = double(fl.Width), .Height = double(fl.Height), .Unit = 0.02 * valueRange,
                .ValueRange = valueRange};
     work.push_back(w);
   }
-  ForEachBand(int64_t(work.size()), multicore ? int(work.size()) : 1, [&](int64_t first, int64_t last) {
+  // The means of the flat's planes (the measuring plane's M and the levels of
+  // passes without a mosaic), each summed on all threads, and for the automatic
+  // fit the noise of each source plane used: side by side.
+  const int measuring = GetRgbCode(flat);
+  const int threads = BandThreads(int64_t(fl.Width) * fl.Height, 1 << 16, multicore);
+  std::array<double, 4> planeMean{};
+  std::array<float, 4> noise{};
+  {
+    TCalibrationJobs jobs;
+    std::vector<int> wanted{measuring};
+    for (int p = 1; p <= 3 && !mosaic; ++p)
+      if (colour && fl.IsColor && fl.PlaneCount >= 3 && p != measuring) wanted.push_back(p);
+    if (colour && !(fl.IsColor && fl.PlaneCount >= 3) && measuring != 1) wanted.push_back(1);
+    jobs.push_back([&] {
+      const std::array<float, 4> means = FlatPlaneMeans(flat, wanted, threads);
+      for (const int p : wanted) planeMean[size_t(p)] = double(means[size_t(p)]);
+    });
+    std::array<bool, 4> noiseTaken{};
+    for (const TPass& w : work)
+      if (automatic && !noiseTaken[size_t(w.Dp)]) {
+        noiseTaken[size_t(w.Dp)] = true;
+        jobs.push_back([&, p = w.Dp] { noise[size_t(p)] = EstimateNoise(source, p); });
+      }
+    RunSideBySide(jobs, multicore);
+  }
+  const double mean = std::max(planeMean[size_t(measuring)], MinimumLevel);
+  const double scale = keepLevel ? mean : 1.0;
+  // The levels and the fits read only the pixels of their own plane or cell
+  // class, so they run side by side before any division (the plain form's
+  // levels are at hand).
+  const bool sideBySide = multicore && (automatic || mosaic);
+  ForEachBand(int64_t(work.size()), sideBySide ? int(work.size()) : 1, [&](int64_t first, int64_t last) {
     for (int64_t i = first; i < last; ++i) {
       TPass& w = work[size_t(i)];
-      if (mosaic) w.Level = CellClassMean(fl, w.Fp, phase, w.CellClass, mean);
+      w.Level = mosaic ? CellClassMean(fl, w.Fp, phase, w.CellClass, mean) : planeMean[size_t(w.Fp)];
       w.Level = std::max(w.Level, MinimumLevel);
       w.DarkLimit = 0.2 * w.Level;
       if (automatic) {
-        const double noise = std::max(double(EstimateNoise(source, w.Dp)), 0.01);
-        w.Frame.Bins = int32_t(std::clamp(std::nearbyint(valueRange / noise), 0.0, double(MaxBins)));
+        const double sourceNoise = std::max(double(noise[size_t(w.Dp)]), 0.01);
+        w.Frame.Bins = int32_t(std::clamp(std::nearbyint(valueRange / sourceNoise), 0.0, double(MaxBins)));
         const std::vector<TFlatSample> samples =
             SampleFlatPass(src, w.Dp, fl, w.Fp, phase, w.CellClass, w.Level, w.DarkLimit);
-        w.Response = FitFlatResponse(samples, w.Frame);
+        w.Response = FitFlatResponse(samples, w.Frame, Sse2Enabled);
       }
     }
   });
@@ -247,30 +285,34 @@ bool DivideByImage(int source, int destination, int flat, bool keepLevel, bool a
       return false;
     }
 
+  // Every pass's rows in one run of bands.
+  struct TPassFactors {
+    double Gy, Gx, Factor;
+  };
+  std::vector<TPassFactors> factors;
   for (const TPass& w : work) {
-    const int dp = w.Dp, fp = w.Fp, cellClass = w.CellClass;
-    const double level = w.Level, darkLimit = w.DarkLimit;
-    const TFlatFrame& frame = w.Frame;
-    const TFlatResponse& response = w.Response;
-    const double k = (response.C0 + response.C1 + response.C2) / level;
+    const double k = (w.Response.C0 + w.Response.C1 + w.Response.C2) / w.Level;
     // The gradient's factors per pixel step (the same products as in the fit).
-    const double gy = -frame.Unit * response.Gy / frame.Height, gx = -frame.Unit * response.Gx / frame.Width;
-    const double factor = scale * k;
-
-    ForEachBand(rows, BandThreads(int64_t(rows) * columns, 1 << 16, multicore), [&](int64_t first, int64_t last) {
-      for (int64_t yy = first; yy < last; ++yy) {
-        const int32_t y = int32_t(yy);
-        const TRowPixels px = PassPixels(y, phase, cellClass);
-        if (px.Skip) continue;
-        const TDivisionRow row{dst.Row(dp, y).data(), fl.Row(fp, y).data(), columns, automatic, scale, darkLimit,
-                               level, (frame.Height / 2 - y) * gy, frame.Width / 2, gx, factor, response};
-        if (px.Step == 1)
-          DivideRow(row, px.First, Sse2Enabled);
-        else
-          DivideRowScalar(row, px.First, px.Step);
-      }
-    });
+    factors.push_back({-w.Frame.Unit * w.Response.Gy / w.Frame.Height, -w.Frame.Unit * w.Response.Gx / w.Frame.Width,
+                       scale * k});
   }
+  const bool vector = Sse2Enabled;
+  const int64_t items = int64_t(rows) * int64_t(work.size());
+  ForEachBand(items, BandThreads(items * columns, 1 << 16, multicore), [&](int64_t first, int64_t last) {
+    for (int64_t item = first; item < last; ++item) {
+      const TPass& w = work[size_t(item / rows)];
+      const TPassFactors& f = factors[size_t(item / rows)];
+      const int32_t y = int32_t(item % rows);
+      const TRowPixels px = PassPixels(y, phase, w.CellClass);
+      if (px.Skip) continue;
+      const TDivisionRow row{dst.Row(w.Dp, y).data(), fl.Row(w.Fp, y).data(), columns, automatic, scale, w.DarkLimit,
+                             w.Level, (w.Frame.Height / 2 - y) * f.Gy, w.Frame.Width / 2, f.Gx, f.Factor, w.Response};
+      if (px.Step == 1)
+        DivideRow(row, px.First, vector);
+      else
+        DivideRowScalar(row, px.First, px.Step);
+    }
+  });
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/simd_support.h"
 #include "store/image_slot.h"
 #include "store/planes/interpolation_kernels.h"
 
@@ -49,20 +50,83 @@ double HistogramPeak(std::span<const int32_t> histogram) {
   return peak;
 }
 
-double FlatHistogramPeak(std::span<const TFlatSample> samples, const TFlatResponse& r, const TFlatFrame& frame,
-                         std::vector<int32_t>& histogram) {
+TFlatSampleColumns::TFlatSampleColumns(std::span<const TFlatSample> samples, const TFlatFrame& frame) {
+  const double hh = frame.Height / 2, hw = frame.Width / 2;
+  for (const TFlatSample& s : samples) {
+    Source.push_back(s.Source);
+    Flat.push_back(s.Flat);
+    Dy.push_back(hh - s.Y);
+    Dx.push_back(hw - s.X);
+  }
+}
+
+namespace {
+
+// The histogram's constants of one parameter set.
+struct TPeakFactors {
+  double ToBins, Gy, Gx;
+  TPeakFactors(const TFlatResponse& r, const TFlatFrame& frame, int32_t bins)
+      : ToBins(double(bins) * (r.C0 + r.C1 + r.C2) / (0.01 + frame.ValueRange)),
+        Gy(-frame.Unit * r.Gy / frame.Height),
+        Gx(-frame.Unit * r.Gx / frame.Width) {}
+};
+
+void CountScalar(const TFlatSampleColumns& s, size_t first, const TFlatResponse& r, const TPeakFactors& k,
+                 std::vector<int32_t>& histogram) {
+  const double bins = double(histogram.size());
+  for (size_t i = first; i < s.Source.size(); ++i) {
+    const double g = r.Gain(s.Flat[i]);
+    if (!(g > 0.1)) continue;
+    const double value = (s.Source[i] / g + s.Dy[i] * k.Gy + s.Dx[i] * k.Gx) * k.ToBins;
+    if (value > 0 && value < bins) ++histogram[size_t(value)];
+  }
+}
+
+#if ASTRELON_HAVE_AVX2
+// Four samples a step; returns where the scalar loop takes over.
+ASTRELON_AVX2 size_t CountAvx2(const TFlatSampleColumns& s, const TFlatResponse& r, const TPeakFactors& k,
+                               std::vector<int32_t>& histogram) {
+  const __m256d c0 = _mm256_set1_pd(r.C0), c1 = _mm256_set1_pd(r.C1), c2 = _mm256_set1_pd(r.C2);
+  const __m256d gy = _mm256_set1_pd(k.Gy), gx = _mm256_set1_pd(k.Gx), toBins = _mm256_set1_pd(k.ToBins);
+  const __m256d minGain = _mm256_set1_pd(0.1), zero = _mm256_setzero_pd();
+  const __m256d bins = _mm256_set1_pd(double(histogram.size()));
+  const size_t n = s.Source.size();
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m256d f = _mm256_loadu_pd(s.Flat.data() + i);
+    const __m256d g = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(c1, f), f), _mm256_mul_pd(c0, f)), c2);
+    const __m256d value = _mm256_mul_pd(
+        _mm256_add_pd(_mm256_add_pd(_mm256_div_pd(_mm256_loadu_pd(s.Source.data() + i), g),
+                                    _mm256_mul_pd(_mm256_loadu_pd(s.Dy.data() + i), gy)),
+                      _mm256_mul_pd(_mm256_loadu_pd(s.Dx.data() + i), gx)),
+        toBins);
+    const __m256d counted = _mm256_and_pd(_mm256_cmp_pd(g, minGain, _CMP_GT_OQ),
+                                          _mm256_and_pd(_mm256_cmp_pd(value, zero, _CMP_GT_OQ),
+                                                        _mm256_cmp_pd(value, bins, _CMP_LT_OQ)));
+    int mask = _mm256_movemask_pd(counted);
+    if (mask == 0) continue;
+    // Counted values lie in 0 .. bins (at most 8192): truncation as size_t(value).
+    alignas(16) int32_t bin[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(bin), _mm256_cvttpd_epi32(_mm256_and_pd(counted, value)));
+    for (; mask != 0; mask &= mask - 1) ++histogram[size_t(bin[__builtin_ctz(unsigned(mask))])];
+  }
+  return i;
+}
+#endif
+
+}  // namespace
+
+double FlatHistogramPeak(const TFlatSampleColumns& samples, const TFlatResponse& r, const TFlatFrame& frame,
+                         std::vector<int32_t>& histogram, bool vector) {
   const int32_t bins = std::max(frame.Bins, 0);
   histogram.assign(size_t(bins), 0);
   if (bins == 0) return 0;
-  const double toBins = double(bins) * (r.C0 + r.C1 + r.C2) / (0.01 + frame.ValueRange);
-  const double gy = -frame.Unit * r.Gy / frame.Height, gx = -frame.Unit * r.Gx / frame.Width;
-  const double hh = frame.Height / 2, hw = frame.Width / 2;
-  for (const TFlatSample& s : samples) {
-    const double g = r.Gain(s.Flat);
-    if (!(g > 0.1)) continue;
-    const double value = (double(s.Source) / g + (hh - s.Y) * gy + (hw - s.X) * gx) * toBins;
-    if (value > 0 && value < double(bins)) ++histogram[size_t(value)];
-  }
+  const TPeakFactors k(r, frame, bins);
+  size_t first = 0;
+#if ASTRELON_HAVE_AVX2
+  if (UseAvx2(vector)) first = CountAvx2(samples, r, k, histogram);
+#endif
+  CountScalar(samples, first, r, k, histogram);
   return HistogramPeak(histogram);
 }
 
@@ -97,10 +161,11 @@ TFlatResponse SearchFlatResponse(const std::function<double(const TFlatResponse&
   return r;
 }
 
-TFlatResponse FitFlatResponse(std::span<const TFlatSample> samples, const TFlatFrame& frame) {
+TFlatResponse FitFlatResponse(std::span<const TFlatSample> samples, const TFlatFrame& frame, bool vector) {
+  const TFlatSampleColumns columns(samples, frame);
   std::vector<int32_t> histogram;
   return SearchFlatResponse(
-      [&](const TFlatResponse& r) { return FlatHistogramPeak(samples, r, frame, histogram); });
+      [&](const TFlatResponse& r) { return FlatHistogramPeak(columns, r, frame, histogram, vector); });
 }
 
 }  // namespace astrelon

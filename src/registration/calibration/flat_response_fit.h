@@ -39,11 +39,20 @@ struct TFlatSample {
 // the bicubic kernel table at b - 0.5, b - 0.45, …, b + 0.5, whichever is largest.
 double HistogramPeak(std::span<const int32_t> histogram);
 
+// The samples by column, as the histogram reads them: S, F / L and the
+// gradient's distances H/2 - y and W/2 - x.
+struct TFlatSampleColumns {
+  TFlatSampleColumns(std::span<const TFlatSample> samples, const TFlatFrame& frame);
+  std::vector<double> Source, Flat, Dy, Dx;
+};
+
 // The histogram of the samples divided by the response (bin of
 // (S / g + gradient) x bins x (C0 + C1 + C2) / (0.01 + value range), samples
-// with g <= 0.1 or outside 0 < value < bins left out) and its peak.
-double FlatHistogramPeak(std::span<const TFlatSample> samples, const TFlatResponse& r, const TFlatFrame& frame,
-                         std::vector<int32_t>& histogram);
+// with g <= 0.1 or outside 0 < value < bins left out) and its peak. `vector`
+// computes four samples at a time in double lanes where the processor has it,
+// with the scalar loop's operations in its order: the same histogram.
+double FlatHistogramPeak(const TFlatSampleColumns& samples, const TFlatResponse& r, const TFlatFrame& frame,
+                         std::vector<int32_t>& histogram, bool vector);
 
 // Coordinate search for the largest peak over (C0, C1, C2, Gx, Gy) with steps
 // 0.1, 0.1, 0.1, 1, 1, visiting Gx, Gy, C0, C1, C2 in turn until the step of C0
@@ -51,6 +60,6 @@ double FlatHistogramPeak(std::span<const TFlatSample> samples, const TFlatRespon
 TFlatResponse SearchFlatResponse(const std::function<double(const TFlatResponse&)>& peak);
 
 // The search on the samples.
-TFlatResponse FitFlatResponse(std::span<const TFlatSample> samples, const TFlatFrame& frame);
+TFlatResponse FitFlatResponse(std::span<const TFlatSample> samples, const TFlatFrame& frame, bool vector);
 
 }  // namespace astrelon

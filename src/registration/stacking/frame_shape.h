@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "store/fits/fits_header.h"
 #include "store/image_slot.h"
 
 namespace astrelon {
@@ -13,6 +14,8 @@ namespace astrelon {
 struct TFrameShape {
   int32_t Width = 0, Height = 0, Planes = 0;
   static TFrameShape Of(const TImageSlot& im) { return {im.Width, im.Height, im.PlaneCount}; }
+  // The shape of a FITS file's image as the loader makes it (a colour image has three planes).
+  static TFrameShape Of(const TFitsImageLayout& l) { return {l.Width, l.Height, l.IsColor ? 3 : 1}; }
   bool operator==(const TFrameShape&) const = default;
 };
 

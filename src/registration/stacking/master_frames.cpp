@@ -1,6 +1,7 @@
 #include "registration/stacking/master_frames.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -14,11 +15,16 @@
 #include "core/batch_state.h"
 #include "core/settings.h"
 #include "platform/parallel_bands.h"
+#include "platform/processor_features.h"
 #include "registration/calibration/dark_subtraction.h"
 #include "registration/stacking/frame_shape.h"
 #include "registration/stacking/master_frame_state.h"
+#include "registration/stacking/mean_fits_rows.h"
+#include "registration/stacking/mean_sums.h"
 #include "shell/main/recent_files.h"
 #include "shell/slots/slot_utilities.h"
+#include "store/fits/fits_header.h"
+#include "store/fits/fits_reader.h"
 #include "store/fits/fits_writer.h"
 #include "store/header_cards.h"
 #include "store/header_dates.h"
@@ -69,35 +75,25 @@ void AddFrameRows(TImageSlot& sum, std::vector<std::vector<int16_t>>& counts, co
     ForEachBand(h, threads, [&](int64_t y0, int64_t y1) {
       for (int64_t y = y0; y < y1; ++y) {
         if (dark && BatchAbort) return;
-        float* s = sum.Row(p, int(y)).data();
-        const float* f = frame.Row(p, int(y)).data();
-        const float* d = dark ? dark->Row(dp, int(y)).data() : nullptr;
-        int16_t* c = count + size_t(y) * size_t(sum.Width);
-        for (int32_t x = 0; x < w; ++x) {
-          float v = f[x];
-          if (!IsValidPixel(s[x]) || !IsValidPixel(v)) continue;
-          if (d) {
-            if (!IsValidPixel(d[x])) continue;
-            v -= d[x];
-          }
-          s[x] += v;
-          ++c[x];
-        }
+        AddRowToMean(sum.Row(p, int(y)).data(), count + size_t(y) * size_t(sum.Width), frame.Row(p, int(y)).data(),
+                     dark ? dark->Row(dp, int(y)).data() : nullptr, w, Sse2Enabled);
       }
     });
   }
 }
+
+// The estimate never falls below its floor (sqrt(0.0001) / 1.1): a difference
+// of darks without any noise gives no noise value.
+double NoiseOrNone(double noise) { return noise <= NoiseFloor ? 0 : noise; }
 
 // Noise of dark a minus dark b (a is changed); 0 when the difference shows none.
 double DifferenceNoise(int a, int b) {
   SetProgressText("Rauschanteil bestimmen...");
   const bool colour = Store.Image[size_t(a)].PlaneCount > 1 && Store.Image[size_t(b)].PlaneCount > 1;
   SubtractDarkFrame(a, b, false, false);
-  const double noise = EstimateNoise(a, colour ? 2 : 1);
+  const double noise = NoiseOrNone(EstimateNoise(a, colour ? 2 : 1));
   SetProgressText("");
-  // The estimate never falls below its floor (sqrt(0.0001) / 1.1): a
-  // difference without any noise gives no noise value.
-  return noise <= NoiseFloor ? 0 : noise;
+  return noise;
 }
 
 // Noise of the difference of the first two darks; 0 when either cannot be
@@ -246,67 +242,206 @@ std::string MasterListTooLongText(const std::vector<const std::vector<std::strin
   return {};
 }
 
-int MeanOfFrames(int target, const std::vector<std::string>& files, int flatDark, bool temperature,
-                 double* darkNoise) {
-  const TImageSlot* dark = flatDark > 0 && SlotInUse(flatDark) ? &Store.Image[size_t(flatDark)] : nullptr;
-  std::vector<std::vector<int16_t>> counts(4);
-  int used = 0;
-  int firstSlot = -1;  // the first file, kept for the noise until the second is read
-  if (darkNoise) *darkNoise = 0;
+namespace {
+
+// Adds the frame's "CCD-TEMP" (when above -300) to the temperature sum.
+void AddTemperature(double t) {
+  if (t <= -300) return;
+  CcdTemperatureSum += t;
+  ++CcdTemperatureCount;
+}
+
+// A mean under way. Its first frame is loaded into a slot and copied into the
+// target, whose planes then hold its values; where the noise of the first two
+// darks is measured on loaded frames, the first stays loaded until the second
+// comes (FirstSlot).
+struct TMeanState {
+  int Target = 0;
+  int FlatDark = -1;
+  bool Temperature = false;
+  double* DarkNoise = nullptr;
+  int Used = 0;
+  int FirstSlot = -1;
+};
+
+// Loads file k of the list into a free slot and checks it against the first
+// frame; the first frame is copied into the target (with `movePlanes` its
+// planes are moved there, and the slot keeps none). The slot is returned (it
+// holds the frame) or -1 (the frame is left out: it could not be loaded, or its
+// shape differs, which is said); -2 when no slot is free.
+int LoadMeanFrame(TMeanState& m, size_t k, const std::string& file, bool movePlanes = false) {
+  const int slot = FreeSlotExcept(m.Target, m.FlatDark);
+  if (slot < 1) return -2;
+  // Without the first dark the noise of the first difference cannot be measured.
+  auto leaveOut = [&] {
+    if (k == 1 && m.FirstSlot > 0) FreeSlot(std::exchange(m.FirstSlot, -1));
+    return -1;
+  };
+  if (!LoadFrame(slot, file)) return leaveOut();
+  // Every frame must have the first one's shape; another is left out, named once.
+  if (m.Used > 0 && TFrameShape::Of(Store.Image[size_t(slot)]) != TFrameShape::Of(Store.Image[size_t(m.Target)])) {
+    EngineUi().ShowMessage(OtherFrameShapeText(file));
+    FreeSlot(slot);
+    return leaveOut();
+  }
+  if (m.Temperature) AddTemperature(ReadCcdTemperature(slot));
+  if (m.Used == 0) {
+    // Moved rather than copied when the frame's slot is not needed any more.
+    TImageSlot& frame = Store.Image[size_t(slot)];
+    std::array<TPlane, 4> planes;
+    if (movePlanes)
+      for (size_t p = 1; p <= 3; ++p) planes[p] = std::exchange(frame.Planes[p], TPlane());
+    CopyImageSlot(slot, m.Target);
+    if (movePlanes)
+      for (size_t p = 1; p <= 3; ++p) Store.Image[size_t(m.Target)].Planes[p] = std::move(planes[p]);
+  }
+  return slot;
+}
+
+// Ends the part a loaded frame plays: the first dark stays for the noise, the
+// second measures it.
+void ReleaseMeanFrame(TMeanState& m, size_t k, int slot) {
+  if (m.DarkNoise && k == 0) {
+    m.FirstSlot = slot;
+    return;
+  }
+  if (m.DarkNoise && k == 1 && m.FirstSlot > 0) {
+    *m.DarkNoise = DifferenceNoise(m.FirstSlot, slot);
+    FreeSlot(std::exchange(m.FirstSlot, -1));
+  }
+  FreeSlot(slot);
+}
+
+// The frames after the first read row by row from their FITS files
+// (MeanOfFitsRows); only the first frame is loaded, and the target takes its
+// planes. The noise of the first two darks comes from their difference made on
+// the way. The number of frames used; -1 when a file could not be read on the
+// way (the target is free again and the mean must be made from loaded frames).
+int MeanFromFitsRows(TMeanState& m, const std::vector<std::string>& files, const TImageSlot* dark) {
+  std::vector<std::string> later;
+  bool firstIsFile0 = false, noise = false;
   for (size_t k = 0; k < files.size(); ++k) {
     const std::string& file = files[k];
     if (BatchAbort) break;
-    const int slot = FreeSlotExcept(target, flatDark);
-    if (slot < 1) break;
-    if (!LoadFrame(slot, file)) {
-      if (k == 1 && firstSlot > 0) FreeSlot(std::exchange(firstSlot, -1));
-      EngineUi().ProcessMessages();
-      continue;
-    }
-    // Every frame must have the first one's shape; another is left out, named once.
-    if (used > 0 && TFrameShape::Of(Store.Image[size_t(slot)]) != TFrameShape::Of(Store.Image[size_t(target)])) {
-      EngineUi().ShowMessage(OtherFrameShapeText(file));
-      FreeSlot(slot);
-      if (k == 1 && firstSlot > 0) FreeSlot(std::exchange(firstSlot, -1));
-      EngineUi().ProcessMessages();
-      continue;
-    }
-    if (temperature) {
-      const double t = ReadCcdTemperature(slot);
-      if (t > -300) {
-        CcdTemperatureSum += t;
-        ++CcdTemperatureCount;
+    if (m.Used == 0) {
+      const int slot = LoadMeanFrame(m, k, file, true);
+      if (slot == -2) break;
+      if (slot > 0) {
+        ++m.Used;
+        firstIsFile0 = k == 0;
+        SetFileText(file);
+        FreeSlot(slot);
       }
-    }
-    if (used == 0) {
-      CopyImageSlot(slot, target);
-      ZeroAllPlanes(target);
-      const TImageSlot& t = Store.Image[size_t(target)];
-      for (int p = 1; p <= t.PlaneCount; ++p) counts[size_t(p)].assign(t.PixelCount(), 0);
-    }
-    ++used;
-    SetFileText(file);
-    AddFrameRows(Store.Image[size_t(target)], counts, Store.Image[size_t(slot)], dark);
-    if (darkNoise && k == 0) {
-      firstSlot = slot;
     } else {
-      if (darkNoise && k == 1 && firstSlot > 0) {
-        *darkNoise = DifferenceNoise(firstSlot, slot);
-        FreeSlot(std::exchange(firstSlot, -1));
+      // The header alone, checked as the loader checks it.
+      std::error_code ec;
+      TFitsFile f;
+      if (std::filesystem::is_regular_file(file, ec) && OpenFitsFile(file, f)) {
+        if (!f.Layout) {
+          EngineUi().ShowMessage(HeaderNotRecognisedText());
+        } else if (TFrameShape::Of(*f.Layout) != TFrameShape::Of(Store.Image[size_t(m.Target)])) {
+          EngineUi().ShowMessage(OtherFrameShapeText(file));
+        } else {
+          if (m.Temperature && ReadFileHeaderOnly(0, file)) AddTemperature(ReadCcdTemperature(0));
+          // The noise of the first dark minus the second, as the loaded frames give it.
+          noise = noise || (m.DarkNoise && firstIsFile0 && k == 1);
+          later.push_back(file);
+          ++m.Used;
+          SetFileText(file);
+        }
       }
-      FreeSlot(slot);
     }
     EngineUi().ProcessMessages();
   }
-  if (firstSlot > 0) FreeSlot(firstSlot);
-  if (used == 0) return 0;
-  TImageSlot& t = Store.Image[size_t(target)];
-  for (int p = 1; p <= t.PlaneCount; ++p) {
-    float* s = t.Plane(p).data();
-    const int16_t* c = counts[size_t(p)].data();
-    for (size_t i = 0; i < t.PixelCount(); ++i)
-      if (c[i] > 0) s[i] /= float(c[i]);
+  if (m.Used == 0) return 0;
+  const TImageSlot& t = Store.Image[size_t(m.Target)];
+  const int threads = BandThreads(int64_t(t.Width) * t.Height, 1 << 16, Options.Multicore != 0);
+  TPlane difference(noise ? t.PixelCount() : 0);
+  const int noisePlane = t.PlaneCount > 1 ? 2 : 1;
+  const TMeanRows r = BatchAbort ? TMeanRows::Aborted
+                                 : MeanOfFitsRows(m.Target, later, dark, threads, noise ? &difference : nullptr, noisePlane);
+  if (r != TMeanRows::Done) {
+    FreeSlot(m.Target);
+    return r == TMeanRows::Aborted ? 0 : -1;
   }
+  if (noise) {
+    SetProgressText("Rauschanteil bestimmen...");
+    *m.DarkNoise = NoiseOrNone(EstimateNoise(difference));
+    SetProgressText("");
+  }
+  return m.Used;
+}
+
+// Each frame loaded into a slot in turn and added to the target's sums.
+int MeanFromSlots(TMeanState& m, const std::vector<std::string>& files, const TImageSlot* dark) {
+  std::vector<std::vector<int16_t>> counts(4);
+  for (size_t k = 0; k < files.size(); ++k) {
+    const std::string& file = files[k];
+    if (BatchAbort) break;
+    const int slot = LoadMeanFrame(m, k, file);
+    if (slot == -2) break;
+    if (slot > 0) {
+      if (m.Used == 0) {
+        ZeroAllPlanes(m.Target);
+        const TImageSlot& t = Store.Image[size_t(m.Target)];
+        for (int p = 1; p <= t.PlaneCount; ++p) counts[size_t(p)].assign(t.PixelCount(), 0);
+      }
+      ++m.Used;
+      SetFileText(file);
+      AddFrameRows(Store.Image[size_t(m.Target)], counts, Store.Image[size_t(slot)], dark);
+      ReleaseMeanFrame(m, k, slot);
+    }
+    EngineUi().ProcessMessages();
+  }
+  if (m.FirstSlot > 0) FreeSlot(std::exchange(m.FirstSlot, -1));
+  if (m.Used == 0) return 0;
+  if (BatchAbort) {
+    FreeSlot(m.Target);
+    return 0;
+  }
+  TImageSlot& t = Store.Image[size_t(m.Target)];
+  for (int p = 1; p <= t.PlaneCount; ++p) DivideMean(t.Plane(p).data(), counts[size_t(p)].data(), t.PixelCount());
+  return m.Used;
+}
+
+// Whether every frame can be read row by row: FITS files that the loader reads
+// as they are (colour frames loaded as YUV are converted by the loader).
+bool MeanReadsFitsRows(const std::vector<std::string>& files) {
+  if (!MeanFitsRows) return false;
+  for (const std::string& file : files) {
+    if (!LoadsAsFits(file)) return false;
+    TFitsFile f;
+    if (Options.YuvLoad && OpenFitsFile(file, f) && f.Layout && f.Layout->IsColor) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool MeanFitsRows = true;
+
+int MeanOfFrames(int target, const std::vector<std::string>& files, int flatDark, bool temperature,
+                 double* darkNoise) {
+  const TImageSlot* dark = flatDark > 0 && SlotInUse(flatDark) ? &Store.Image[size_t(flatDark)] : nullptr;
+  const double temperatureSum = CcdTemperatureSum;
+  const int32_t temperatureCount = CcdTemperatureCount;
+  int used = -1;
+  if (MeanReadsFitsRows(files)) {
+    if (darkNoise) *darkNoise = 0;
+    TMeanState m{target, flatDark, temperature, darkNoise};
+    used = MeanFromFitsRows(m, files, dark);
+    // A file that could not be read on the way: the mean again, from loaded frames.
+    if (used < 0) {
+      CcdTemperatureSum = temperatureSum;
+      CcdTemperatureCount = temperatureCount;
+    }
+  }
+  if (used < 0) {
+    if (darkNoise) *darkNoise = 0;
+    TMeanState m{target, flatDark, temperature, darkNoise};
+    used = MeanFromSlots(m, files, dark);
+  }
+  if (used == 0) return 0;
   UpdateMinMax(target);
   if (temperature) {
     Store.NewHistoryCard[size_t(target)] = 1;

@@ -66,14 +66,20 @@ bool BuildMasterFrames(TMasterJob& job, TMasterProgress& progress);
 
 // The mean of the frames into `target` (a free slot): each file is loaded (one
 // that cannot be loaded is skipped, one whose width, height or plane count
-// differs from the first frame's is named and left out), the flat-dark slot's value subtracted when
-// flatDark > 0, and every pixel divided by the number of frames valid there
-// (pixels valid in none stay 0). With `temperature` every "CCD-TEMP" above -300
-// goes into the temperature sum. With `darkNoise` the noise of the first file
-// minus the second goes there (0 when either cannot be loaded or the difference
-// shows none). Returns the number of frames used; 0 leaves the target free.
+// differs from the first frame's is named and left out), the flat-dark slot's
+// value subtracted when flatDark > 0, and every pixel divided by the number of
+// frames valid there (pixels valid in none stay 0). With `temperature` every
+// "CCD-TEMP" above -300 goes into the temperature sum. With `darkNoise` the
+// noise of the first file minus the second goes there (0 when either cannot be
+// loaded or the difference shows none). FITS frames after the first are read
+// row by row straight from their files (MeanOfFitsRows), with the same result.
+// Returns the number of frames used; 0 leaves the target free, as does the
+// batch's abort flag.
 int MeanOfFrames(int target, const std::vector<std::string>& files, int flatDark, bool temperature,
                  double* darkNoise = nullptr);
+
+// Test seam: false makes every mean load its frames into slots.
+extern bool MeanFitsRows;
 
 // Writes the slot as the master `name` (given the FITS extension): an existing
 // file is replaced only when the overwrite question is confirmed. True when

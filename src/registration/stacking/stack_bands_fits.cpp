@@ -5,15 +5,11 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <new>
 #include <system_error>
-#include <tuple>
 
 #include "common/engine_ui.h"
-#include "common/file_extension.h"
-#include "common/paths.h"
 #include "core/batch_series.h"
 #include "core/batch_state.h"
 #include "core/settings.h"
@@ -23,9 +19,9 @@
 #include "store/fits/fits_header.h"
 #include "store/fits/fits_pixel_decoder.h"
 #include "store/fits/fits_plane_level.h"
+#include "store/fits/fits_reader.h"
 #include "store/image_store.h"
 #include "store/load_messages.h"
-#include "store/raw/own_raw.h"
 
 namespace astrelon {
 
@@ -33,25 +29,6 @@ namespace {
 
 // A worker's buffer holds about this many bytes of frame values at most.
 constexpr uint64_t WorkerValueBytes = uint64_t(4) << 20;
-
-TFrameShape ShapeOf(const TFitsImageLayout& l) { return {l.Width, l.Height, l.IsColor ? 3 : 1}; }
-
-// The sample decoders of the run, one per distinct scaling (tables of 8- and
-// 16-bit codes are built once).
-class TDecoders {
-public:
-  const TFitsDecoder& For(const TFitsFile& f) {
-    const TFitsImageLayout& l = *f.Layout;
-    const TFitsScaling s = FitsScalingFor(l.Bitpix, f.Info);
-    const auto key = std::make_tuple(l.Bitpix, s.Bzero, s.Bscale, int(s.Blank), s.BlankValue);
-    auto it = decoders_.find(key);
-    if (it == decoders_.end()) it = decoders_.emplace(key, std::make_unique<TFitsDecoder>(l.Bitpix, s)).first;
-    return *it->second;
-  }
-
-private:
-  std::map<std::tuple<int, double, double, int, double>, std::unique_ptr<TFitsDecoder>> decoders_;
-};
 
 // The frames that take part in a band: their open files, decoders and levelling.
 struct TBandFrame {
@@ -140,11 +117,11 @@ void CombineRows(const TStackRun& run, std::span<const TBandFrame> frames, const
 
 // Opens frame i's file for this band; false (the frame left out, said once)
 // when it no longer holds an image of the first frame's shape.
-bool OpenBandFrame(TStackRun& run, int i, TDecoders& decoders, TBandFrame& f) {
+bool OpenBandFrame(TStackRun& run, int i, TFitsDecoderCache& decoders, TBandFrame& f) {
   const std::string& name = SeriesFileList[size_t(i)];
   f.Index = i;
   f.File = std::make_unique<TFitsFile>();
-  if (!OpenFitsFile(name, *f.File) || !f.File->Layout || ShapeOf(*f.File->Layout) != run.FirstShape) {
+  if (!OpenFitsFile(name, *f.File) || !f.File->Layout || TFrameShape::Of(*f.File->Layout) != run.FirstShape) {
     run.LeaveOut(i, FileOpenErrorText(name));
     return false;
   }
@@ -177,7 +154,7 @@ void MeasureFrameLevels(TStackRun& run) {
       run.LeaveOut(i, HeaderNotRecognisedText() + "\r\n" + name);
       continue;
     }
-    if (ShapeOf(*file.Layout) != run.FirstShape) {
+    if (TFrameShape::Of(*file.Layout) != run.FirstShape) {
       run.LeaveOut(i, OtherFrameShapeText(name));
       continue;
     }
@@ -196,10 +173,8 @@ bool StackFramesReadAsFits(const TStackRun& run) {
   if (!StackFitsRows || BatchMarkCount > 0 || BatchVideoInput) return false;
   // Colour frames loaded as YUV are converted by the loader.
   if (Options.YuvLoad && run.P > 1) return false;
-  for (int i = 0; i < run.Count; ++i) {
-    const std::string ext = UpperFileExt(SeriesFileList[size_t(i)]).substr(0, 4);
-    if ((ext != ".FTS" && ext != ".FIT") || ContainsStr(OwnRawExtensionList, ext)) return false;
-  }
+  for (int i = 0; i < run.Count; ++i)
+    if (!LoadsAsFits(SeriesFileList[size_t(i)])) return false;
   return true;
 }
 
@@ -226,7 +201,7 @@ TStackBands StackBandsFromFits(TStackRun& run) {
     pool = fewer.get();
   }
   std::vector<TWorkerBuffers> buffers(size_t(pool->Threads()));
-  TDecoders decoders;
+  TFitsDecoderCache decoders;
   std::atomic<int64_t> rowsDone{0};
   auto progress = [&] {
     run.ShowProgress(int(std::nearbyint(100.0 * double(rowsDone.load()) / H)));

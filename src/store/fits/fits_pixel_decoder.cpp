@@ -132,7 +132,18 @@ void TFitsDecoder::DecodeRow(const uint8_t* src, size_t n, float* dst, bool vect
       return;
     case 16: {
       const float* t = table_.data();
-      for (size_t i = 0; i < n; ++i) dst[i] = t[LoadBe16(src + 2 * i) ^ 0x8000u];
+      size_t i = 0;
+      // Four lookups under way at a time: the table (256 KB) is read from the
+      // second-level cache, and one lookup after the other would wait on each.
+      for (; i + 4 <= n; i += 4) {
+        const float a = t[Code16(src + 2 * i)], b = t[Code16(src + 2 * i + 2)];
+        const float c = t[Code16(src + 2 * i + 4)], d = t[Code16(src + 2 * i + 6)];
+        dst[i] = a;
+        dst[i + 1] = b;
+        dst[i + 2] = c;
+        dst[i + 3] = d;
+      }
+      for (; i < n; ++i) dst[i] = t[Code16(src + 2 * i)];
       return;
     }
     case 32:
@@ -158,6 +169,15 @@ void TFitsDecoder::DecodeRow(const uint8_t* src, size_t n, float* dst, bool vect
   }
   const size_t step = size_t(bitpix_ < 0 ? -bitpix_ : bitpix_) / 8;
   for (size_t i = 0; i < n; ++i) dst[i] = Convert(RawAt(src + step * i));
+}
+
+const TFitsDecoder& TFitsDecoderCache::For(const TFitsFile& file) {
+  const int bitpix = file.Layout->Bitpix;
+  const TFitsScaling s = FitsScalingFor(bitpix, file.Info);
+  const auto key = std::make_tuple(bitpix, s.Bzero, s.Bscale, int(s.Blank), s.BlankValue);
+  auto it = decoders_.find(key);
+  if (it == decoders_.end()) it = decoders_.emplace(key, std::make_unique<TFitsDecoder>(bitpix, s)).first;
+  return *it->second;
 }
 
 }  // namespace astrelon

@@ -4,7 +4,10 @@
 // and the limits every value is kept within.
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <span>
+#include <tuple>
 #include <vector>
 
 #include "store/fits/fits_header.h"
@@ -60,6 +63,17 @@ private:
   TFitsScaling s_;
   bool identity_;            // BSCALE 1, BZERO 0, no blank
   std::vector<float> table_;  // BITPIX 8 and 16: the pixel of every raw value
+};
+
+// The decoders of the files of one run, one per distinct format and scaling, so
+// that the tables of 8- and 16-bit codes are built once.
+class TFitsDecoderCache {
+public:
+  // The decoder of an opened file whose header was accepted (Layout set).
+  const TFitsDecoder& For(const TFitsFile& file);
+
+private:
+  std::map<std::tuple<int, double, double, int, double>, std::unique_ptr<TFitsDecoder>> decoders_;
 };
 
 }  // namespace astrelon

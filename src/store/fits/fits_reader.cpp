@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/engine_ui.h"
+#include "common/file_extension.h"
 #include "common/paths.h"
 #include "core/settings.h"
 #include "platform/memory_probe.h"
@@ -23,6 +24,7 @@
 #include "store/image_store.h"
 #include "store/load_messages.h"
 #include "store/planes/plane_routines.h"
+#include "store/raw/own_raw.h"
 
 namespace astrelon {
 
@@ -219,6 +221,11 @@ bool LoadFits(int slot, const std::string& fileName, bool headerOnly) {
   ComputeHistogram(slot, false, false);
   if (!displayCards) SetAutoDisplayRange(slot, false);
   return true;
+}
+
+bool LoadsAsFits(const std::string& fileName) {
+  const std::string ext = UpperFileExt(fileName).substr(0, 4);
+  return (ext == ".FTS" || ext == ".FIT") && !ContainsStr(OwnRawExtensionList, ext);
 }
 
 }  // namespace astrelon

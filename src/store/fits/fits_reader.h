@@ -35,4 +35,9 @@ TFitsReadStatus ReadFitsPlanes(const TFitsFile& file, bool flip, int threads, TF
 // size, colour flag and dark-frame noise are set (used with the scratch slot 0).
 bool LoadFits(int slot, const std::string& fileName, bool headerOnly);
 
+// True when the image loader reads the file with LoadFits: its extension is .fit
+// or .fts (.fits and the like count by their first four characters) and no own
+// RAW layout claims it.
+bool LoadsAsFits(const std::string& fileName);
+
 }  // namespace astrelon

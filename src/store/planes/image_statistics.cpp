@@ -106,8 +106,9 @@ float EstimatePlaneNoise(int slot, int plane) {
   return EstimateNoiseClipped(values, Sse2Enabled);
 }
 
-float EstimateNoise(int slot, int plane) {
-  const std::span<const float> values = PlaneValues(slot, plane);
+float EstimateNoise(int slot, int plane) { return EstimateNoise(PlaneValues(slot, plane)); }
+
+float EstimateNoise(std::span<const float> values) {
   const int64_t m = int64_t(values.size() / 2) - 2;
   TClipResult r;  // 1.0 and 1.0 for planes of fewer than 12 values
   // Pairs (v[2k], v[2k+2]) for k = 0..m; a round without pairs has mean 0.

@@ -36,6 +36,8 @@ float EstimatePlaneNoise(int slot, int plane);
 
 // Noise of a plane from the clipped mean square of differences of pixels two apart.
 float EstimateNoise(int slot, int plane);
+// The same for the values of a plane that no slot holds.
+float EstimateNoise(std::span<const float> values);
 
 // Number of valid pixels of the plane (0 for an empty plane).
 int64_t CountValidPixels(int slot, int plane);

@@ -464,7 +464,9 @@ TSelection LevelsBySelection(const float* base, int32_t w, int32_t h, int64_t st
   if (!(st.Min < NoMinimum) || g.Overflowed()) return TSelection::Fallback;
   const TBinning b(mn, mx);
   const int64_t count = st.Valid;
-  std::vector<float> inside;
+  // The bin of the window's k-th smallest value: bins grow with the value, so
+  // it is the first bin at which the window's counts add up to more than k.
+  std::vector<int32_t> inside(HistogramBins);
   auto binOf = [&](double pct, const TWindow& win, int32_t& bin) {
     const int64_t rank = RankOfLevel(pct, count);
     if (rank == 0) {
@@ -475,17 +477,21 @@ TSelection LevelsBySelection(const float* base, int32_t w, int32_t h, int64_t st
       bin = SearchedBins;
       return true;
     }
-    inside.clear();
+    std::fill(inside.begin(), inside.end(), 0);
+    int64_t n = 0;
     for (int64_t i = 0; i < g.Size; ++i)
-      if (win.Inside(g.Data[size_t(i)])) inside.push_back(g.Data[size_t(i)]);
-    const int64_t n = int64_t(inside.size());
+      if (win.Inside(g.Data[size_t(i)])) {
+        ++inside[size_t(b.Bin(g.Data[size_t(i)]))];
+        ++n;
+      }
     const int64_t below = win.Kind == TWindowKind::Middle ? win.Below
                           : win.Kind == TWindowKind::Upper ? count - n
                                                            : 0;
     const int64_t k = rank - below - 1;
     if (k < 0 || k >= n) return false;
-    std::nth_element(inside.begin(), inside.begin() + k, inside.end());
-    bin = b.Bin(inside[size_t(k)]);
+    int64_t sum = 0;
+    for (bin = 0; (sum += inside[size_t(bin)]) <= k; ++bin) {
+    }
     return true;
   };
   int32_t binA = 0, binB = 0;

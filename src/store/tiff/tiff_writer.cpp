@@ -10,7 +10,9 @@
 #include "common/engine_ui.h"
 #include "core/language.h"
 #include "core/settings.h"
+#include "platform/processor_features.h"
 #include "store/image_store.h"
+#include "store/tiff/tiff_word_samples.h"
 
 namespace astrelon {
 
@@ -73,6 +75,20 @@ void FillStrip(const TImageSlot& im, int32_t y0, int32_t rows, int samples, doub
   }
 }
 
+void FillWordStrip(const TImageSlot& im, int32_t y0, int32_t rows, int samples, double low, double factor,
+                   uint16_t* out) {
+  const size_t w = size_t(im.Width);
+  for (int32_t r = 0; r < rows; ++r) {
+    const size_t o = size_t(y0 + r) * w;
+    const float* planes[3] = {im.Planes[1].data() + o, nullptr, nullptr};
+    if (samples == 3) {
+      planes[1] = im.Planes[2].data() + o;
+      planes[2] = im.Planes[3].data() + o;
+    }
+    WordSamplesOfRow(planes, samples, w, low, factor, out + size_t(r) * w * size_t(samples), Sse2Enabled);
+  }
+}
+
 }  // namespace
 
 void SaveTiffImage(int slot, int writerType, bool compressed, double low, double high, const std::string& fileName) {
@@ -131,7 +147,7 @@ void SaveTiffImage(int slot, int writerType, bool compressed, double low, double
     }
     const int32_t rows = std::min(rowsPerStrip, im.Height - y);
     if (writerType == 1)
-      FillStrip(im, y, rows, samples, low, factor, reinterpret_cast<uint16_t*>(buf.data()), FloatToWordSample);
+      FillWordStrip(im, y, rows, samples, low, factor, reinterpret_cast<uint16_t*>(buf.data()));
     else if (writerType == 2)
       FillStrip(im, y, rows, samples, low, factor, reinterpret_cast<uint32_t*>(buf.data()), FloatToDwordSample);
     else
