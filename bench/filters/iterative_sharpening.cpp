@@ -116,10 +116,12 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
   std::vector<uint8_t> marks;
   SaturationDepthMask(Store.Image[1].Planes[1], Side, Side, float(levels.LevelA), marks);
   std::vector<float> A(size_t(Side) * Side), R2(size_t(Side) * Side), C(size_t(Side) * Side);
+  std::vector<float> H(size_t(Side) * Side), N(size_t(Side) * Side);
   const TPsfPass pass{PlaneOf(2), PlaneOf(2), PlaneOf(1), marks.data(), A.data(), R2.data(), C.data(), Side,
-                      {0, Side - 1, 0, Side - 1}};
-  const TReblurSettings reblur{false, lv.Lo, lv.A, psf.PlaneMax[1]};
-  const TCorrectionSettings correction{1.0f, lv.S, lv.D, lv.Lo, false};
+                      {0, Side - 1, 0, Side - 1}, H.data(), N.data()};
+  const TReblurSettings reblur{false, lv.Lo, lv.A, psf.PlaneMax[1], lv.Hi};
+  const TDifferenceSettings difference{true, lv.N};
+  const TCorrectionSettings correction{1.0f, lv.S, lv.D, lv.Lo, lv.Step, false, true, lv.Hi};
   const TApplySettings apply{lv.S, 1.0f, lv.Hi};
   const bool vector = Sse2Enabled;
 
@@ -132,12 +134,15 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
       state, threads,
       [&] {
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { ReblurRows(pass, reblurTaps, reblur, a, b, vector); });
-        ForEachBand(Side, threads, [&](int64_t a, int64_t b) { DifferenceRows(pass, a, b); });
+        ForEachBand(Side, threads, [&](int64_t a, int64_t b) { DifferenceRows(pass, difference, a, b); });
+        ForEachBand(Side, threads, [&](int64_t a, int64_t b) { ShareRows(pass, reblurTaps, a, b, vector); });
         ForEachBand(Side, threads,
                     [&](int64_t a, int64_t b) { CorrectionRows(pass, correctionTaps, correction, a, b, vector); });
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { ApplyCorrectionRows(pass, apply, a, b, vector); });
       },
       [&] {
+        // The reblur and the share: one kernel each way.
+        cv::filter2D(src, dst, CV_32F, kernel);
         cv::filter2D(src, dst, CV_32F, kernel);
         bench::PlainPlanePass(5, Side, Side, threads);
         bench::PlainPlanePass(5, Side, Side, threads);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <span>
 #include <vector>
 
 #include "common/pascal_format.h"
@@ -43,6 +45,17 @@ TPsfWeights PsfWeights(const TStarCutout& steepened, int k, float b) {
   w.W1 = std::max(float(0.2 * sum2), 0.1f);
   w.W2 = sum1 > 0 ? float(b / std::sqrt(2 * sum1)) : b;
   return w;
+}
+
+// The least sum of the reblur's weights times the heights above hi around a
+// position for its falling difference to be shared out: a mean height of 0.3 n
+// (plain sky holds about a tenth of n above hi, and sharing there would only
+// flatten the noise), and at least one step of the range.
+float SharedHeight(std::span<const TPsfTap> taps, const TPsfSharpenLevels& lv) {
+  double sum = 0;
+  for (const TPsfTap& t : taps) sum += t.W;
+  if (!(sum > 0)) return std::numeric_limits<float>::infinity();
+  return float(std::max(0.3 * lv.N, double(lv.Step)) * sum);
 }
 
 // The taps of the support whose PSF value v is valid and passes `keep`, with
@@ -118,6 +131,8 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
 
   const size_t rectPixels = size_t(r.x2 - r.x1 + 1) * size_t(r.y2 - r.y1 + 1);
   std::vector<float> A(rectPixels, BlankPixel), R2(rectPixels), C(rectPixels, BlankPixel);
+  // The linear form shares the darkening out by height (psf_sharpen_passes.h).
+  std::vector<float> H(quadratic ? 0 : rectPixels), N(H.size());
   const bool vector = Sse2Enabled;
   bool stopped = false;
   for (int32_t it = 1; it <= iterations && !stopped && !poll.Stopped(); ++it) {
@@ -132,20 +147,28 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
           [quadratic](float v) { return quadratic ? v * std::fabs(v) : v; });
       const std::vector<TPsfTap> correctionTaps = SupportTaps(
           steepened, q, support, [](float v) { return std::fabs(v) > 0.04f; }, [](float v) { return v; });
-      const TPsfPass pass{planes.Out(p), planes.Out(p),   planes.In(p), marks[size_t(p)].data(),
-                          A.data(),      R2.data(),       C.data(),     W,
-                          r};
+      const TPsfPass pass{planes.Out(p), planes.Out(p), planes.In(p), marks[size_t(p)].data(),
+                          A.data(),      R2.data(),     C.data(),     W,
+                          r,             H.data(),      N.data()};
 
-      const TReblurSettings reblur{quadratic, lv.Lo, lv.A, pk};
+      const TReblurSettings reblur{quadratic, lv.Lo, lv.A, pk, lv.Hi};
       if (!RowPass(r, p, int64_t(reblurTaps.size()) / 8, poll, 0, 50, [&](int64_t y0, int64_t y1) {
             ReblurRows(pass, reblurTaps, reblur, y0, y1, vector);
           })) {
         stopped = true;
         break;
       }
-      AllRows(r, [&](int64_t y0, int64_t y1) { DifferenceRows(pass, y0, y1); });
+      const TDifferenceSettings difference{!quadratic, SharedHeight(reblurTaps, lv)};
+      AllRows(r, [&](int64_t y0, int64_t y1) { DifferenceRows(pass, difference, y0, y1); });
+      if (!quadratic &&
+          !RowPass(r, p, int64_t(reblurTaps.size()) / 8, poll, 50, 50, [&](int64_t y0, int64_t y1) {
+            ShareRows(pass, reblurTaps, y0, y1, vector);
+          })) {
+        stopped = true;
+        break;
+      }
       const TPsfWeights& w = weights[size_t(q)];
-      const TCorrectionSettings correction{w.W1, lv.S, lv.D, lv.Lo, lv.Step, c.Checked[2]};
+      const TCorrectionSettings correction{w.W1, lv.S, lv.D, lv.Lo, lv.Step, c.Checked[2], !quadratic, lv.Hi};
       if (!RowPass(r, p, int64_t(correctionTaps.size()) / 4, poll, 50, 100, [&](int64_t y0, int64_t y1) {
             CorrectionRows(pass, correctionTaps, correction, y0, y1, vector);
           })) {

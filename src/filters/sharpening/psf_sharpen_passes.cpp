@@ -48,9 +48,10 @@ TInterior Interior(std::span<const TPsfTap> taps, const TWorkRect& r, int sign) 
 }
 
 // Reblur sums of V lanes: Σw, Σw·g(v) and the smallest v over the valid values
-// v met, g(v) = v (linear) or (v - lo)² (quadratic). On a row whose taps meet no
-// blank value (Clean) Σw is the row's sum of weights, the same sum in the same
-// order, and only the other two are added up.
+// v met, g(v) = v (linear) or (v - level)² (quadratic, level = lo); the linear
+// form also sums w·(v - level) over the values above level (= hi). On a row
+// whose taps meet no blank value (Clean) Σw is the row's sum of weights, the
+// same sum in the same order, and only the others are added up.
 template <bool Quadratic, bool Clean = false>
 struct TReblurKind {
   static constexpr int Blocks = 4;
@@ -62,17 +63,21 @@ struct TReblurKind {
   }
   template <class V>
   struct Sums {
-    V S = Splat<V>(0.0f), T = Splat<V>(0.0f), M = Splat<V>(1e18f);
-    float Lo = 0;
-    [[gnu::always_inline]] Sums(float lo, float rowSum) : Lo(lo) {
+    V S = Splat<V>(0.0f), T = Splat<V>(0.0f), M = Splat<V>(1e18f), H = Splat<V>(0.0f);
+    float Level = 0;
+    [[gnu::always_inline]] Sums(float level, float rowSum) : Level(level) {
       if constexpr (Clean) S = Splat<V>(rowSum);
     }
     [[gnu::always_inline]] void Add(const TPsfPass& pass, const TRowTap& k, int64_t x) {
       const V v = LoadLanes<V>(pass.Dest + (k.At + x));
       V g = v;
       if constexpr (Quadratic) {
-        const V d = v - Splat<V>(Lo);
+        const V d = v - Splat<V>(Level);
         g = d * d;
+      } else {
+        // Blank and NaN values lie below the level and add 0.
+        const V d = v - Splat<V>(Level);
+        H += Splat<V>(k.W) * (d > Splat<V>(0.0f) ? d : Splat<V>(0.0f));
       }
       if constexpr (Clean) {
         T += Splat<V>(k.W) * g;
@@ -89,7 +94,25 @@ struct TReblurKind {
       StoreLanes(out[0] + i, S);
       StoreLanes(out[1] + i, T);
       StoreLanes(out[2] + i, M);
+      StoreLanes(out[3] + i, H);
     }
+  };
+};
+
+// Share sums of V lanes: Σw·N. N is never NaN, so every row is clean.
+struct TShareKind {
+  static constexpr int Blocks = 4;
+  using Checked = TShareKind;
+  static float Weight(const TRowTap& k) { return k.W; }
+  static bool RowClean(const TPsfPass&, int64_t) { return true; }
+  template <class V>
+  struct Sums {
+    V T = Splat<V>(0.0f);
+    [[gnu::always_inline]] Sums(float, float) {}
+    [[gnu::always_inline]] void Add(const TPsfPass& pass, const TRowTap& k, int64_t x) {
+      T += Splat<V>(k.W) * LoadLanes<V>(pass.N + (k.AAt + x));
+    }
+    [[gnu::always_inline]] void Store(const TRowSums& out, size_t i) const { StoreLanes(out[0] + i, T); }
   };
 };
 
@@ -255,6 +278,7 @@ template <class V>
     const float* src = pass.Source + y * pass.Width;
     float* A = pass.A + (y - r.y1) * n;
     float* C = pass.C + (y - r.y1) * n;
+    if (!s.Quadratic && pass.H) std::copy(sums[3], sums[3] + n, pass.H + (y - r.y1) * n);
     for (int32_t i = 0; i < n; ++i) {
       if (!IsValidPixel(src[r.x1 + i])) continue;
       const float sum = sums[0][i], total = sums[1][i];
@@ -283,7 +307,7 @@ template <class V>
   if (s.Quadratic)
     SumRows<TReblurKind<true>, TReblurKind<true, true>, V>(pass, taps, -1, s.Lo, y0, y1, finish);
   else
-    SumRows<TReblurKind<false>, TReblurKind<false, true>, V>(pass, taps, -1, s.Lo, y0, y1, finish);
+    SumRows<TReblurKind<false>, TReblurKind<false, true>, V>(pass, taps, -1, s.Hi, y0, y1, finish);
 }
 
 // ---- differences ----
@@ -293,7 +317,14 @@ template <class V>
 // position does not count. Comparing the reblurred destination with the source
 // (not with the destination itself) makes the iterations converge on an image
 // that, blurred with the PSF, gives the source back.
-void DifferenceRowsT(const TPsfPass& pass, int64_t y0, int64_t y1) {
+// A falling difference around which the destination holds light above hi goes
+// to N per unit of that light instead: the reblur spread it there from the
+// pixels within the PSF's reach, and they give it back in proportion to their
+// height above hi. Corrected in place, it would ask the faint pixels around a
+// star to fall below hi, which they may not, or the fade would hold it back;
+// the light they keep would stay with the star (a tenth of its flux and more
+// at the dialog's defaults). In plain sky (H at most MinHeight) it stays in A.
+void DifferenceRowsT(const TPsfPass& pass, const TDifferenceSettings& s, int64_t y0, int64_t y1) {
   const TWorkRect& r = pass.Rect;
   const int32_t n = r.x2 - r.x1 + 1;
   const float none = std::numeric_limits<float>::quiet_NaN();
@@ -302,14 +333,30 @@ void DifferenceRowsT(const TPsfPass& pass, int64_t y0, int64_t y1) {
     const uint8_t* marks = pass.Marks + y * pass.Width + r.x1;
     float* A = pass.A + (y - r.y1) * n;
     float* R2 = pass.R2 + (y - r.y1) * n;
+    const float* H = s.Share ? pass.H + (y - r.y1) * n : nullptr;
+    float* N = s.Share ? pass.N + (y - r.y1) * n : nullptr;
     for (int32_t i = 0; i < n; ++i) {
       const bool valid = IsValidPixel(d[i]) && IsValidPixel(A[i]);
       const float diff = d[i] - A[i];
       const bool saturated = marks[i] != 0;
+      const bool shared = s.Share && valid && !saturated && diff < 0 && H[i] > s.MinHeight;
       R2[i] = valid && saturated && diff > 0 ? diff : none;
-      A[i] = valid && !saturated ? diff : none;
+      A[i] = valid && !saturated ? (shared ? 0.0f : diff) : none;
+      if (N) N[i] = shared ? diff / H[i] : 0.0f;
     }
   }
+}
+
+// ---- share ----
+
+template <class V>
+[[gnu::always_inline]] inline void ShareRowsT(const TPsfPass& pass, std::span<const TPsfTap> taps, int64_t y0,
+                                              int64_t y1) {
+  const TWorkRect& r = pass.Rect;
+  const int32_t n = r.x2 - r.x1 + 1;
+  auto finish = [&](int64_t y, const TRowSums& sums) { std::copy(sums[0], sums[0] + n, pass.H + (y - r.y1) * n); };
+  // The share reads N at (y + Dy, x + Dx), the reverse of the reblur.
+  SumRows<TShareKind, TShareKind, V>(pass, taps, 1, 0.0f, y0, y1, finish);
 }
 
 // ---- correction ----
@@ -322,6 +369,7 @@ template <class V>
   auto finish = [&](int64_t y, const TRowSums& sums) {
     const float* dest = pass.Dest + y * pass.Width + r.x1;
     float* C = pass.C + (y - r.y1) * n;
+    const float* shared = s.Share ? pass.H + (y - r.y1) * n : nullptr;
     for (int32_t i = 0; i < n; ++i) {
       float sum = sums[0][i], total = sums[1][i];
       const float sum2 = sums[2][i], total2 = sums[3][i];
@@ -336,6 +384,10 @@ template <class V>
       }
       total /= sum;
       const float d = dest[i];
+      if (shared) {
+        const float up = d - s.Hi;
+        total += shared[i] * (up > 0 ? up : 0.0f);
+      }
       if (s.Surround && C[i] > s.Lo) {
         // C is still the reblur's floor here.
         const float delta = std::fabs(d - C[i]);
@@ -396,6 +448,12 @@ struct TCorrectionPass {
     CorrectionRowsT<V>(p, t, s, y0, y1);
   }
 };
+struct TSharePass {
+  template <class V>
+  [[gnu::always_inline]] static void Rows(const TPsfPass& p, std::span<const TPsfTap> t, int64_t y0, int64_t y1) {
+    ShareRowsT<V>(p, t, y0, y1);
+  }
+};
 struct TApplyPass {
   template <class V>
   [[gnu::always_inline]] static void Rows(const TPsfPass& p, const TApplySettings& s, int64_t y0, int64_t y1) {
@@ -432,7 +490,13 @@ void CorrectionRows(const TPsfPass& pass, std::span<const TPsfTap> taps, const T
   Run<TCorrectionPass>(vector, pass, taps, s, y0, y1);
 }
 
-void DifferenceRows(const TPsfPass& pass, int64_t y0, int64_t y1) { DifferenceRowsT(pass, y0, y1); }
+void DifferenceRows(const TPsfPass& pass, const TDifferenceSettings& s, int64_t y0, int64_t y1) {
+  DifferenceRowsT(pass, s, y0, y1);
+}
+
+void ShareRows(const TPsfPass& pass, std::span<const TPsfTap> taps, int64_t y0, int64_t y1, bool vector) {
+  Run<TSharePass>(vector, pass, taps, y0, y1);
+}
 
 void ApplyCorrectionRows(const TPsfPass& pass, const TApplySettings& s, int64_t y0, int64_t y1, bool vector) {
   Run<TApplyPass>(vector, pass, s, y0, y1);

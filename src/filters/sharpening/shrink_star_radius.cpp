@@ -315,7 +315,8 @@ bool ShrinkStarRadius(int source, int destination, bool horizontalOnly, float ra
 
   // Offsets beyond the rectangle never meet a pixel of it, so the reach is
   // bounded by its size whatever radius a batch step passes.
-  const int64_t reach = std::clamp<int64_t>(Round(radius) + 1, 0, std::max(cols, rows));
+  const int64_t reach = std::clamp<int64_t>(Round(std::clamp<float>(radius, -1.0f, float(std::max(cols, rows)))) + 1, 0,
+                                             std::max(cols, rows));
   const TErosionTable table = MakeErosionTable(int32_t(reach), horizontalOnly ? 0 : int32_t(reach));
   const float hide = hideStars / 100.0f;
   const float range = src.MaxValue - src.MinValue;

@@ -659,10 +659,13 @@ TMosaicWorkerMethod KimmelMosaicMethod(const TMosaicStage& job) {
     // The refinement: pass p in four stages.
     const int32_t p = (stage - FirstPassStage) / PassStages + 1, part = (stage - FirstPassStage) % PassStages;
     if (p > st->Passes) return;
+    if (part == PpGreens) {  // the greens have no row dealer
+      RefineGreenGroups(v, *st, p);
+      return;
+    }
     TRowDealer& rows = *st->Rows[size_t(stage)];
     switch (part) {
       case PpLines: rows.Take([&](int32_t y) { LineRow(v, *st, p, y); }); break;
-      case PpGreens: RefineGreenGroups(v, *st, p); break;
       case PpOpposite: rows.Take([&](int32_t y) { RefineOppositeRow(v, *st, p, y); }); break;
       default: rows.Take([&](int32_t y) { RefineGreenSiteRow(v, *st, p, y); }); break;
     }

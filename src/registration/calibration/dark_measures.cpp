@@ -48,16 +48,18 @@ TDarkMeasures MeasureDark(int imageSlot, int darkSlot, std::span<const int> dark
   float noise = 0;  // plane m's noise before its levels
   double sigma = dk.DarkRms;
   TDarkCostSums sums;
+  // Read by the second round of jobs, so they live until it has run.
+  TPercentileLevels l;
+  bool clamped = false;
   if (hotPixelRepair) {
     // The 95 % level clamps plane m after its noise; the sums, the 30 % level
     // and the hot-pixel offset read it clamped (and change it no more).
-    TPercentileLevels l;
     first.push_back([&] {
       if (ownSigma) sigma = noise = EstimateNoise(darkSlot, m);
       l = levels(m, 95.0, 95.0);
     });
     RunSideBySide(first, multicore);
-    const bool clamped = !(l.RectMax < 1e18f);
+    clamped = !(l.RectMax < 1e18f);
     second.push_back([&] { sums = DarkScaleSums(imageSlot, darkSlot, DarkScaleCutoff(l.LevelA, sigma)); });
     if (mUsed) {
       second.push_back([&] { r.Level[size_t(m)] = levels(m, 30.0, 30.0).LevelA; });
