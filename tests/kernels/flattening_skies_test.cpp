@@ -61,13 +61,13 @@ std::vector<float> BlockMedianFlattened(const TGradientSky& s) {
 // room; a negative bound leaves the method out.
 struct TSky {
   const char* Name;
-  TSkySpec Spec;
+  TSkyShape Shape;
   double Nebel, Sterne, Variabel, Batch;
 };
 
-TSkySpec Spec(int w, int h, double rampX, double rampY, double bowl, int stars, double bowlPower = 2,
+TSkyShape Shape(int w, int h, double rampX, double rampY, double bowl, int stars, double bowlPower = 2,
               int margin = 16) {
-  TSkySpec c;
+  TSkyShape c;
   c.W = w;
   c.H = h;
   c.RampX = rampX;
@@ -89,13 +89,13 @@ TSkySpec Spec(int w, int h, double rampX, double rampY, double bowl, int stars, 
 // (the sides of a small image) the estimate lies lower, so small bowled skies
 // leave 5 to 7 % to "variabel".
 const TSky Skies[] = {
-    {"RampAndBowl", Spec(600, 400, 400, 200, 300, 24), 0.05, 0.025, 0.07, 0.02},
-    {"SteepRampAt30Degrees", Spec(600, 400, 866, 500, 0, 24), 0.015, 0.012, 0.025, 0.005},
-    {"DeepBowlRampDown", Spec(900, 600, 0, 150, 600, 54), 0.1, 0.03, 0.07, 0.019},
-    {"DenseStars", Spec(900, 600, 400, 200, 300, 540), 0.05, 0.038, 0.046, 0.014},
-    {"SteeperBowlRampAt135Degrees", Spec(900, 600, -283, 283, 300, 54, 4), 0.06, 0.022, 0.062, 0.018},
-    {"StarsUpToTheEdges", Spec(900, 600, 400, 200, 300, 200, 2, 0), 0.085, 0.042, 0.045, 0.012},
-    {"Large", Spec(1800, 1200, 400, 200, 300, 220), -1, 0.021, 0.02, -1},
+    {"RampAndBowl", Shape(600, 400, 400, 200, 300, 24), 0.05, 0.025, 0.07, 0.02},
+    {"SteepRampAt30Degrees", Shape(600, 400, 866, 500, 0, 24), 0.015, 0.012, 0.025, 0.005},
+    {"DeepBowlRampDown", Shape(900, 600, 0, 150, 600, 54), 0.1, 0.03, 0.07, 0.019},
+    {"DenseStars", Shape(900, 600, 400, 200, 300, 540), 0.05, 0.038, 0.046, 0.014},
+    {"SteeperBowlRampAt135Degrees", Shape(900, 600, -283, 283, 300, 54, 4), 0.06, 0.022, 0.062, 0.018},
+    {"StarsUpToTheEdges", Shape(900, 600, 400, 200, 300, 200, 2, 0), 0.085, 0.042, 0.045, 0.012},
+    {"Large", Shape(1800, 1200, 400, 200, 300, 220), -1, 0.021, 0.02, -1},
 };
 
 class FlatteningSkiesTest : public StoreTest, public ::testing::WithParamInterface<TSky> {};
@@ -103,7 +103,7 @@ class FlatteningSkiesTest : public StoreTest, public ::testing::WithParamInterfa
 TEST_P(FlatteningSkiesTest, EachMethodLeavesLittleOfTheSky) {
   if (!HaveNumpy()) GTEST_SKIP() << "/usr/bin/python3 cannot import numpy";
   const TSky& sky = GetParam();
-  const TGradientSky s = MakeSky(sky.Spec);
+  const TGradientSky s = MakeSky(sky.Shape);
   const std::vector<float> plain = BlockMedianFlattened(s);
   ASSERT_EQ(plain.size(), s.Image.size());
   const double yardstick = GradientLeft(s, plain);

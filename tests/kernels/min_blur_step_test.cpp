@@ -220,12 +220,12 @@ TEST_F(MinBlurSkyTest, AutomaticFlatteningReachesTheEdges) {
   for (const TCase c : {TCase{300, 120, 16, 3, 0.05, 0.03}, TCase{300, 120, 16, 5, 0.03, 0.02},
                         TCase{150, 120, 16, 3, 0.03, 0.025}, TCase{150, 120, 16, 5, 0.025, 0.02},
                         TCase{300, 300, 0, 3, 0.055, 0.04}, TCase{300, 300, 0, 5, 0.035, 0.03}}) {
-    TSkySpec spec;
-    spec.Bowl = c.Bowl;
-    spec.Stars = c.Stars;
-    spec.Margin = c.Margin;
-    spec.Seed = c.Margin == 0 ? 9 : 7;
-    const TGradientSky s = MakeSky(spec);
+    TSkyShape shape;
+    shape.Bowl = c.Bowl;
+    shape.Stars = c.Stars;
+    shape.Margin = c.Margin;
+    shape.Seed = c.Margin == 0 ? 9 : 7;
+    const TGradientSky s = MakeSky(shape);
     PutImage(1, s.W, s.H, {s.Image});
     PutImage(2, s.W, s.H, {s.Image});
     ASSERT_TRUE(FlattenBackgroundAuto(1, 2, c.Divisor, false));

@@ -27,7 +27,7 @@ struct TGradientSky {
 // noise of Sigma and Stars Gaussian stars of StarSigma pixels with peaks of
 // PeakScale * 300..3000, at least Margin pixels inside the edges (0: anywhere,
 // the border rows too).
-struct TSkySpec {
+struct TSkyShape {
   int W = 900, H = 600;
   double RampX = 400, RampY = 200, Bowl = 300, BowlPower = 2, Sigma = 10;
   int Stars = 120, Margin = 16;
@@ -35,7 +35,7 @@ struct TSkySpec {
   uint32_t Seed = 7;
 };
 
-inline TGradientSky MakeSky(const TSkySpec& c) {
+inline TGradientSky MakeSky(const TSkyShape& c) {
   const int w = c.W, h = c.H;
   TGradientSky s;
   s.W = w;
@@ -80,7 +80,7 @@ inline TGradientSky MakeSky(const TSkySpec& c) {
 // sigma 1.5 pixels with peaks of 300..3000, at least 16 pixels inside the edges.
 inline TGradientSky MakeGradientSky(int w, int h, double ramp = 400, double bowl = 300, double sigma = 10,
                                     int stars = 120, uint32_t seed = 7) {
-  TSkySpec c;
+  TSkyShape c;
   c.W = w;
   c.H = h;
   c.RampX = ramp;
