@@ -1,6 +1,7 @@
 // The phasor loops of the speckle reconstruction: every lane count gives the
 // bits of the one-lane twin, the polynomials stay within a few units in the
 // last place of the library, and the path weight follows the variance rule.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -27,8 +28,11 @@ struct TRows {
   explicit TRows(int n) {
     std::mt19937 g(5);
     std::uniform_real_distribution<float> u(-1, 1);
+    // Weights on both sides of the weight test's edges (0, the least float,
+    // 1e8, infinities, not a number) among them.
+    const float edges[] = {-0.0f, 1e-45f, -1e-45f, 4e8f, -4e8f, HUGE_VALF, -HUGE_VALF, std::nanf("")};
     for (int i = 0; i < n; ++i) {
-      Amp.push_back(i % 7 == 0 ? 0.0f : 3 * u(g));
+      Amp.push_back(i % 7 == 0 ? 0.0f : i % 13 == 5 ? edges[(i / 13) % 8] : 3 * u(g));
       Beta.push_back(float(std::numbers::pi) * u(g));
       const float t = 4 * u(g);
       TRe.push_back(i % 5 == 0 ? 0.0f : std::cos(t));
@@ -59,6 +63,31 @@ TEST(SpecklePhasorRows, EveryLaneCountGivesTheBitsOfOneLane) {
       zRe.insert(zRe.end(), zIm.begin(), zIm.end());
       re.insert(re.end(), im.begin(), im.end());
       pr.insert(pr.end(), pi.begin(), pi.end());
+      // The same runs through one call: stored phasors and sums, pieces of
+      // every length.
+      std::vector<float> rRe(n, 0.5f), rIm(n, -0.25f);
+      std::vector<TSpecklePhasorRun> runs;
+      for (int from = 0, len = 1; from < n; from += len, len = len % 37 + 5)
+        runs.push_back({std::min(len, n - from), rows.Amp.data() + from, rows.Beta.data() + from,
+                        from % 2 ? nullptr : rows.TRe.data() + from, rows.TIm.data() + from, rRe.data() + from,
+                        rIm.data() + from, &k});
+      SpecklePhasorRuns(lanes, runs);
+      rRe.insert(rRe.end(), rIm.begin(), rIm.end());
+      std::vector<float> want(size_t(2 * n));
+      for (const TSpecklePhasorRun& r : runs) {
+        std::vector<float> re(size_t(r.Count)), im(size_t(r.Count));
+        if (r.TRe) {
+          re.assign(size_t(r.Count), 0.5f);
+          im.assign(size_t(r.Count), -0.25f);
+          SpecklePhasorSums(TSpeckleLanes::One, r.Count, r.Amp, r.Beta, r.TRe, r.TIm, re.data(), im.data(), k);
+        } else {
+          SpecklePhasors(TSpeckleLanes::One, r.Count, r.Amp, r.Beta, re.data(), im.data(), k);
+        }
+        const size_t at = size_t(r.Amp - rows.Amp.data());
+        std::copy(re.begin(), re.end(), want.begin() + ptrdiff_t(at));
+        std::copy(im.begin(), im.end(), want.begin() + ptrdiff_t(at) + n);
+      }
+      EXPECT_TRUE(SameBits(rRe, want)) << int(lanes) << " " << weight;
       if (lanes == TSpeckleLanes::One) {
         sums1 = sRe, phasors1 = zRe, polar1 = re, cart1 = pr, sum1 = sum, outer1 = outer;
         continue;
@@ -69,6 +98,24 @@ TEST(SpecklePhasorRows, EveryLaneCountGivesTheBitsOfOneLane) {
       EXPECT_TRUE(SameBits(pr, cart1)) << int(lanes);
       EXPECT_EQ(std::memcmp(sum.data(), sum1.data(), sizeof sum), 0) << int(lanes);
       EXPECT_EQ(std::memcmp(outer.data(), outer1.data(), sizeof outer), 0) << int(lanes);
+    }
+  }
+}
+
+// The noise cut in every lane count is std::max(a − cut, 0) · w bit for bit,
+// −0, infinities and not-a-number included, and the rest of the row is only scaled.
+TEST(SpecklePhasorRows, NoiseCutIsTheMaximumRuleInEveryLaneCount) {
+  DetectCpuFeatures();
+  const int n = 203, cutCount = 150;
+  const TRows rows(n);
+  for (const float cut : {0.25f, 0.0f}) {
+    std::vector<float> want = rows.Amp;
+    for (int i = 0; i < n; ++i)
+      want[size_t(i)] = (i < cutCount ? std::max(want[size_t(i)] - cut, 0.0f) : want[size_t(i)]) * 1.5f;
+    for (const TSpeckleLanes lanes : SpeckleLanesAvailable()) {
+      std::vector<float> a = rows.Amp;
+      SpeckleCutAndWeigh(lanes, n, cutCount, a.data(), cut, 1.5f);
+      EXPECT_TRUE(SameBits(a, want)) << int(lanes) << " " << cut;
     }
   }
 }
@@ -103,7 +150,8 @@ TEST(SpecklePhasorRows, PathWeightFollowsTheVariance) {
     float amp, weight;
   };
   for (const TCase t : {TCase{2.0, 3.0f, 1.75f}, {2.0, -0.5f, 0.0f}, {2.0, 4e8f, 1e8f}, {-2.0, 3.0f, 1e8f},
-                        {-2.0, -4.5f, 2.0f}, {-2.0, -0.5f, 1e8f}, {0.0, 3.0f, 1e8f}}) {
+                        {-2.0, -4.5f, 2.0f}, {-2.0, -0.5f, 1e8f}, {0.0, 3.0f, 1e8f}, {2.0, std::nanf(""), 1e8f},
+                        {2.0, HUGE_VALF, 1e8f}, {-2.0, -HUGE_VALF, 1e8f}}) {
     float zRe, zIm;
     SpecklePhasor(t.amp, 0.0f, SpeckleStepConstants(0.0, t.c, 0.5), zRe, zIm);
     EXPECT_FLOAT_EQ(zRe, t.weight) << t.c << " " << t.amp;

@@ -1,6 +1,7 @@
 // Bright-disc finder and sun-surface flattening on drawn discs: the centre to
 // half a pixel, the line limits at the four edges, the sub-pixel shift, the
 // batch's threshold, and the flattened profile of uniform and limb-darkened discs.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -115,6 +116,10 @@ TEST_F(BrightDiscTest, EdgeLinesAtTheLimitAndTheSubPixelShift) {
 // The disc search on every vector path and with bands on threads gives the bits
 // of the scalar search on one thread: row sums added by lanes where they are
 // exact, pixel by pixel where they may round (a threshold near zero or below).
+// The vector paths take the background level in the disc's own pass (pixels
+// near the threshold kept until the level is known, a range of the plane
+// measured when it was last changed to bound it: a stale one only costs a
+// second pass); the scalar path takes it first.
 TEST_F(BrightDiscTest, EveryPathAndThreadCountGivesTheSameDisc) {
   const int w = 613, h = 407;
   struct TCase {
@@ -122,7 +127,19 @@ TEST_F(BrightDiscTest, EveryPathAndThreadCountGivesTheSameDisc) {
     std::vector<float> Plane;
     const char* BatchThreshold;  // empty: the interactive 30 %
     TWorkRect Rect;              // x2 < 0: the whole image
+    bool StaleRange = false;     // the plane's stored minimum and maximum wrong
   };
+  // A dim disc whose edge falls over 30 pixels: many pixels near the
+  // threshold. In whole numbers the level's window holds one value, and the
+  // level lies up to half a bin from it: outside bounds from a stale range.
+  std::mt19937 soft(6);
+  std::normal_distribution<float> sky(0.0f, 4.0f);
+  const std::vector<float> softEdge = Drawn(w, h, [&](int x, int y) {
+    const double r = std::hypot(x - 301.4, y - 199.2);
+    return float(100 + 500 * std::clamp((160 - r) / 30, 0.0, 1.0)) + sky(soft);
+  });
+  std::vector<float> wholeNumbers = softEdge;
+  for (float& v : wholeNumbers) v = std::nearbyint(v);
   // A disc of a million on a sky of millionths: a threshold near zero lets
   // both into the line sums, which then round.
   std::vector<float> tiny = Disc(w, h, 300.2, 200.7, 150, 1e6f, true, 0);
@@ -137,6 +154,9 @@ TEST_F(BrightDiscTest, EveryPathAndThreadCountGivesTheSameDisc) {
       {"sums that round", tiny, "0.0000000001", {0, -1, 0, -1}},
       {"threshold below zero", dim, "", {0, -1, 0, -1}},
       {"blanks in a rectangle", holes, "", {40, 580, 7, 390}},
+      {"soft edge", softEdge, "", {0, -1, 0, -1}},
+      {"soft edge in a rectangle", softEdge, "", {20, 600, 3, 400}},
+      {"whole numbers, stale range", wholeNumbers, "", {20, 600, 3, 400}, true},
   };
   for (const TCase& c : cases) {
     TBrightDisc reference;
@@ -149,6 +169,7 @@ TEST_F(BrightDiscTest, EveryPathAndThreadCountGivesTheSameDisc) {
         BatchRunning = *c.BatchThreshold ? 1 : 0;
         BatchDiscThreshold = c.BatchThreshold;
         PutImage(1, w, h, {c.Plane});
+        if (c.StaleRange) Store.Image[1].PlaneMin[1] = Store.Image[1].PlaneMax[1] = 300.0f;
         if (c.Rect.x2 < 0)
           WholeImageRect(1);
         else

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "simd_paths.h"
 #include "store/image_store.h"
 #include "store/planes/percentile_levels.h"
+#include "store/planes/percentile_selection.h"
 #include "store/planes/plane_routines.h"
 #include "test_support.h"
 
@@ -104,6 +106,7 @@ TEST_F(ImageStatistics, LevelPathsAgreeToTheLastBit) {
   UpdateMinMax(1);
   ExpectLevelsAgree(1, 3, 290, 7, 250, "noise");
   ExpectLevelsAgree(1, 0, 300, 0, 256, "whole");
+  ExpectLevelsAgree(1, 10, 105, 20, 119, "small rectangle");  // 9600 pixels: a sample of 1024
   // Few distinct values: the windows hold half the pixels and the histogram takes over.
   for (size_t i = 0; i < im.Planes[1].size(); ++i) im.Planes[1][i] = float(i % 2);
   ExpectLevelsAgree(1, 0, 300, 0, 256, "two values");
@@ -111,6 +114,61 @@ TEST_F(ImageStatistics, LevelPathsAgreeToTheLastBit) {
   for (int y = 0; y < 257; ++y)
     for (int x = 0; x < 301; ++x) im.At(1, x, y) = (x < 20 && y < 20) ? -float(x + y) : float(x * 3 + y);
   ExpectLevelsAgree(1, 0, 300, 0, 256, "gradient");
+  ExpectLevelsAgree(1, 0, 99, 0, 99, "small gradient");
+}
+
+// The selection's pass handed out in parts (bands of columns of a rectangle
+// inside the plane, the rest of the plane apart, merged in any order) gives
+// the levels of the scalar histogram, and level A lies in its window.
+TEST_F(ImageStatistics, LevelSelectionInPartsGivesTheHistogramLevels) {
+  TImageSlot& im = MakeSlot(1, 403, 211);
+  FillNoise(im, 1, 300.0f, 12.0f, 17);
+  for (int y = 40; y < 180; ++y)
+    for (int x = 60; x < 350; ++x) im.At(1, x, y) += 4000.0f * float(std::exp(-((x - 200) * (x - 200) + (y - 110) * (y - 110)) / 5000.0));
+  for (size_t i = 7; i < im.Planes[1].size(); i += 97) im.Planes[1][i] = BlankPixel;
+  UpdateMinMax(1);
+  const int32_t W = 403, H = 211;
+  const TWorkRect r{50, 380, 30, 200};
+  std::span<const float> plane(im.Planes[1].data(), size_t(W) * H);
+  for (const auto& [pctA, pctB] : {std::pair{5.0, 5.0}, {1.0, 99.5}, {30.0, 70.0}})
+    for (TPath path : test::VectorPaths()) {
+      PathGuard guard(path);
+      TPercentileLevels ref;
+      {
+        PathGuard scalar(TPath::Scalar);
+        GetPercentileLevels(1, 1, 0, W - 1, 0, H - 1, pctA, pctB, ref);
+      }
+      TLevelSelection selection(plane, W, H, W, pctA, pctB);
+      ASSERT_TRUE(selection.Usable());
+      // Three bands of the rectangle's columns, row by row.
+      std::vector<std::unique_ptr<TLevelSelection::TPart>> parts;
+      for (int k = 0; k < 3; ++k) parts.push_back(selection.NewPart(true));
+      const int32_t w = r.x2 - r.x1 + 1;
+      for (int32_t y = r.y1; y <= r.y2; ++y)
+        for (int k = 0; k < 3; ++k) {
+          const int32_t a = r.x1 + w * k / 3, b = r.x1 + w * (k + 1) / 3;
+          parts[size_t(k)]->AddRows(plane.data() + y * W + a, b - a, 1, W);
+        }
+      for (int k = 2; k >= 0; --k) selection.Merge(*parts[size_t(k)]);
+      const float* base = plane.data();
+      selection.AddRect(base, W, r.y1, W, true);
+      selection.AddRect(base + (r.y2 + 1) * W, W, H - 1 - r.y2, W, true);
+      selection.AddRect(base + r.y1 * W, r.x1, r.y2 - r.y1 + 1, W, true);
+      selection.AddRect(base + r.y1 * W + r.x2 + 1, W - 1 - r.x2, r.y2 - r.y1 + 1, W, true);
+      TPercentileLevels l;
+      float mn = 0, mx = 0;
+      ASSERT_EQ(selection.Finish(l, mn, mx, true), TLevelSelection::TResult::Done) << pctA << " " << PathName(path);
+      EXPECT_EQ(std::bit_cast<uint64_t>(l.LevelA), std::bit_cast<uint64_t>(ref.LevelA)) << pctA;
+      EXPECT_EQ(std::bit_cast<uint64_t>(l.LevelB), std::bit_cast<uint64_t>(ref.LevelB)) << pctB;
+      EXPECT_EQ(mn, ref.RectMin);
+      EXPECT_EQ(mx, ref.RectMax);
+      float lo = 0, hi = 0;
+      if (selection.WindowA(lo, hi)) {
+        const double bin = (double(mx) - double(mn)) / 65000;
+        EXPECT_LE(lo - bin, l.LevelA);
+        EXPECT_GE(hi + bin, l.LevelA);
+      }
+    }
 }
 
 // The levels as the 65536-bin histogram walk gives them, written out plainly.

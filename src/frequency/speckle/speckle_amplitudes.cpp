@@ -18,10 +18,10 @@ struct TVectorNoise {
   double Noise = 0, Signal = 0;
 };
 
-// One accumulator to amplitude and phase over the bins it was summed on, its
-// noise from the bins outside the ellipse (counted from |dy| + 1 and dx + 1),
-// and the amplitudes lowered by half the noise. The sums run in the shared
-// lane order (column i of a row to lane i mod 16).
+// One accumulator to amplitude and phase over the bins it was summed on, and
+// its noise from the bins outside the ellipse (counted from |dy| + 1 and
+// dx + 1). The sums run in the shared lane order (column i of a row to lane
+// i mod 16).
 TVectorNoise ConvertAccumulator(TPlane& x, int32_t width, int32_t height, int32_t dx, int32_t dy, TSpeckleLanes lanes) {
   const int32_t half = width / 2, columns = half - dx, rows = height - std::abs(dy);
   if (columns <= 0 || rows <= 0) return {};
@@ -51,12 +51,20 @@ TVectorNoise ConvertAccumulator(TPlane& x, int32_t width, int32_t height, int32_
   TVectorNoise n;
   n.Noise = outer > 0 ? ReduceSumLanes(outerSum) / double(outer) : 0.0;
   n.Signal = ReduceSumLanes(sum) / (double(rows) * double(columns)) - n.Noise;
-  const float cut = float(0.5 * n.Noise);
-  for (int32_t r = 0; r < rows; ++r) {
-    float* re = x.data() + size_t(first + r) * size_t(width);
-    for (int32_t c = 0; c < columns; ++c) re[c] = std::max(re[c] - cut, 0.0f);
-  }
   return n;
+}
+
+// Every amplitude of an accumulator times its radial factor w, those of the
+// bins it was summed on first lowered by half the noise (0 at least): one
+// pass for both steps, with the roundings of two.
+void CutAndWeigh(TPlane& x, int32_t width, int32_t height, int32_t dx, int32_t dy, double noise, float w,
+                 TSpeckleLanes lanes) {
+  const int32_t half = width / 2, columns = std::max(half - dx, 0), rows = height - std::abs(dy);
+  const int32_t first = std::max(0, -dy);
+  const float cut = float(0.5 * noise);
+  for (int32_t r = 0; r < height; ++r)
+    SpeckleCutAndWeigh(lanes, half, r >= first && r < first + rows ? columns : 0, x.data() + size_t(r) * size_t(width),
+                       cut, w);
 }
 
 }  // namespace
@@ -106,16 +114,12 @@ void ConvertSpeckleLayer(TSpeckleAccumulators& acc, int layer, const TShiftVecto
   noise.Smallest = count > 0 ? noise.Noise[1] : 0.0;
   for (int32_t u = 2; u <= count; ++u) noise.Smallest = std::min(noise.Smallest, noise.Noise[size_t(u)]);
   SpeckleRadialWeights(v, count, noise);
-  // The radial factor applies to every amplitude of its vector.
+  // The noise cut and the radial factor apply to every amplitude of their vector.
   std::atomic<int32_t> again{1};
-  const int32_t half = acc.Half();
   ForEachBand(threads, std::max(threads, 1), [&](int64_t, int64_t) {
-    for (int32_t u; (u = again.fetch_add(1)) <= count;) {
-      const float w = float(noise.Weight[size_t(u)]);
-      TPlane& p = x[size_t(u)];
-      for (int32_t r = 0; r < acc.Height; ++r)
-        for (float& a : std::span<float>(p).subspan(size_t(r) * size_t(acc.Width), size_t(half))) a *= w;
-    }
+    for (int32_t u; (u = again.fetch_add(1)) <= count;)
+      CutAndWeigh(x[size_t(u)], acc.Width, acc.Height, v.Dx[size_t(u)], v.Dy[size_t(u)], noise.Noise[size_t(u)],
+                  float(noise.Weight[size_t(u)]), lanes);
   });
   noise.Converted = true;
 }

@@ -2,11 +2,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numbers>
 
+#include "platform/lane_polynomials.h"
 #include "platform/simd_support.h"
 #include "platform/spin_team.h"
 #include "store/image_store.h"
+
+// The known phasors round as the phasor loops' (no fused multiply-adds).
+#ifdef __clang__
+#pragma clang fp contract(off)
+#endif
 
 namespace astrelon {
 
@@ -83,23 +90,27 @@ TSpecklePhaseWalk::TSpecklePhaseWalk(const TSpeckleAccumulators& acc, int layer,
     const int32_t x = v_.Dx[size_t(u)], y = mid_ + v_.Dy[size_t(u)];
     if (!usable_[size_t(u)] && x >= 0 && x < half_ && y >= 0 && y < H_) vectorAt_[size_t(y) * size_t(half_) + size_t(x)] = int16_t(u);
   }
+  for (int32_t u = 1; u <= n_; ++u)
+    if (usable_[size_t(u)]) byVector_[size_t(u)] = StepOf(u);
   RebuildSteps();
+}
+
+TSpecklePhaseWalk::TStep TSpecklePhaseWalk::StepOf(int32_t u) const {
+  return {u, v_.Dx[size_t(u)], v_.Dy[size_t(u)], acc_.X[size_t(layer_)][size_t(u)].data(),
+          float(noise_.Weight[size_t(u)]), SpeckleStepConstants(phi_[size_t(u)], noise_.Weight[size_t(u)], phi_[0])};
 }
 
 void TSpecklePhaseWalk::RebuildSteps() {
   stepList_.clear();
   for (int32_t u = n_; u >= 1; --u)
-    if (usable_[size_t(u)])
-      stepList_.push_back({u, v_.Dx[size_t(u)], v_.Dy[size_t(u)], acc_.X[size_t(layer_)][size_t(u)].data(),
-                           float(noise_.Weight[size_t(u)]),
-                           SpeckleStepConstants(phi_[size_t(u)], noise_.Weight[size_t(u)], phi_[0])});
+    if (usable_[size_t(u)]) stepList_.push_back(byVector_[size_t(u)]);
 }
 
 void TSpecklePhaseWalk::SetPhase(int32_t x, int32_t y, double phase) {
   const size_t t = size_t(y) * size_t(half_) + size_t(x), c = size_t(x) * size_t(H_) + size_t(y);
   result_[size_t(y) * size_t(W_) + size_t(half_) + size_t(x)] = float(phase);
   known_[t] = 1;
-  SpeckleCosSin(float(phase), tRe_[t], tIm_[t]);
+  simd::CosSin(float(phase), tRe_[t], tIm_[t]);
   cRe_[c] = tRe_[t];
   cIm_[c] = tIm_[t];
 }
@@ -131,7 +142,7 @@ bool TSpecklePhaseWalk::Covers(int32_t u, int32_t gx, int32_t first, int32_t las
 
 void TSpecklePhaseWalk::CopyBlock(const TStep& s, const TColumnBlock& b) {
   blocks_[size_t(s.U)] = b;
-  float* data = blockData_.data() + size_t(s.U - 1) * 2 * BlockColumns * size_t(H_);
+  float* data = blockData_.get() + size_t(s.U - 1) * 2 * BlockColumns * size_t(H_);
   const int32_t columns = std::min(BlockColumns, half_ - b.First);
   for (int32_t part = 0; part < 2; ++part)
     CopyColumns(s.X + size_t(b.RowFirst) * size_t(W_) + size_t(b.First + part * half_), W_, columns, b.Rows,
@@ -143,7 +154,7 @@ bool TSpecklePhaseWalk::RunOf(const TSpeckleVisit& visit, const TStep& s, int32_
     int32_t gx, a, b;
     if (k > 0 || !ColumnRows(visit, s, gx, a, b)) return false;
     const TColumnBlock& block = blocks_[size_t(s.U)];
-    run.Amp = blockData_.data() + size_t(s.U - 1) * 2 * BlockColumns * size_t(H_) +
+    run.Amp = blockData_.get() + size_t(s.U - 1) * 2 * BlockColumns * size_t(H_) +
               size_t(2 * (gx - block.First) * block.Rows + (a - s.Dy - block.RowFirst));
     run.Beta = run.Amp + block.Rows;
     const size_t c = size_t(gx) * size_t(H_) + size_t(a - s.Dy);
@@ -168,34 +179,42 @@ bool TSpecklePhaseWalk::RunOf(const TSpeckleVisit& visit, const TStep& s, int32_
 }
 
 void TSpecklePhaseWalk::SumGroup(const TSpeckleVisit& visit, int32_t group) {
-  constexpr size_t Ahead = 4;
   const size_t steps = stepList_.size(), from = steps * size_t(group) / Groups,
                to = steps * size_t(group + 1) / Groups;
   float* sumRe = groupRe_.data() + size_t(group) * size_t(slots_);
   float* sumIm = groupIm_.data() + size_t(group) * size_t(slots_);
   std::fill_n(sumRe, slots_, 0.0f);
   std::fill_n(sumIm, slots_, 0.0f);
-  for (size_t q = from; q < to; ++q) {
-    for (int32_t k = 0; k < 2; ++k) {
-      // The runs of a vector further on are asked for meanwhile.
-      TRun run;
-      if (q + Ahead < to && RunOf(visit, stepList_[q + Ahead], k, run))
-        for (int32_t c = 0; c < run.Count + BlockColumns; c += BlockColumns) {
-          __builtin_prefetch(run.Amp + std::min(c, run.Count - 1));
-          __builtin_prefetch(run.Beta + std::min(c, run.Count - 1));
-        }
+  if (visit.Column) {
+    // The blocks of the group's vectors that the column needs and that are
+    // not there yet.
+    const int32_t reach = mid_ - visit.First;
+    for (size_t q = from; q < to; ++q) {
       const TStep& s = stepList_[q];
-      if (!RunOf(visit, s, k, run)) continue;
-      const int32_t l = liveOf_[q];
-      if (l >= 0) {
-        const size_t at = size_t(l) * size_t(slots_) + size_t(run.Slot);
-        SpecklePhasors(lanes_, run.Count, run.Amp, run.Beta, liveRe_.data() + at, liveIm_.data() + at, s.K);
-      } else {
-        SpecklePhasorSums(lanes_, run.Count, run.Amp, run.Beta, run.TRe, run.TIm, sumRe + run.Slot,
-                          sumIm + run.Slot, s.K);
-      }
+      int32_t gx, y0, y1;
+      if (ColumnRows(visit, s, gx, y0, y1) && !Covers(s.U, gx, y0 - s.Dy, y1 - s.Dy))
+        CopyBlock(s, BlockFor(s, gx, y0 - s.Dy, y1 - s.Dy, reach));
     }
   }
+  std::vector<TSpecklePhasorRun>& runs = groupRuns_[size_t(group)];
+  runs.clear();
+  for (size_t q = from; q < to; ++q)
+    for (int32_t k = 0; k < 2; ++k) {
+      const TStep& s = stepList_[q];
+      TRun run;
+      if (!RunOf(visit, s, k, run)) continue;
+      const int32_t l = liveOf_[q];
+      TSpecklePhasorRun p{run.Count, run.Amp, run.Beta, run.TRe, run.TIm, sumRe + run.Slot, sumIm + run.Slot, &s.K};
+      if (l >= 0) {
+        // Paths inside the visit: their phasors are kept for the frequencies.
+        const size_t at = size_t(l) * size_t(slots_) + size_t(run.Slot);
+        p.TRe = p.TIm = nullptr;
+        p.Re = liveRe_.data() + at;
+        p.Im = liveIm_.data() + at;
+      }
+      runs.push_back(p);
+    }
+  SpecklePhasorRuns(lanes_, runs);
 }
 
 void TSpecklePhaseWalk::SumKnownPaths(const TSpeckleVisit& visit) {
@@ -215,17 +234,6 @@ void TSpecklePhaseWalk::SumKnownPaths(const TSpeckleVisit& visit) {
   }
   liveRe_.resize(live_.size() * size_t(slots_));
   liveIm_.resize(live_.size() * size_t(slots_));
-  if (visit.Column) {
-    // The blocks the column needs that are not there yet, a vector an item.
-    const int32_t reach = mid_ - visit.First;
-    copies_.clear();
-    for (const TStep& s : stepList_) {
-      int32_t gx, y0, y1;
-      if (ColumnRows(visit, s, gx, y0, y1) && !Covers(s.U, gx, y0 - s.Dy, y1 - s.Dy))
-        copies_.push_back({&s, BlockFor(s, gx, y0 - s.Dy, y1 - s.Dy, reach)});
-    }
-    team_->Run(int64_t(copies_.size()), [&](int64_t k) { CopyBlock(*copies_[size_t(k)].first, copies_[size_t(k)].second); });
-  }
   // The vectors in a fixed number of groups, each summed on its own, then the
   // groups in order: the same sums for any number of threads.
   groupRe_.resize(Groups * size_t(slots_));
@@ -297,6 +305,7 @@ void TSpecklePhaseWalk::ReconstructPhaseAt(int32_t x, int32_t y, int32_t j) {
   if (remembered) {
     usable_[size_t(remembered)] = 1;
     phi_[size_t(remembered)] = phase;
+    byVector_[size_t(remembered)] = StepOf(remembered);
     RebuildSteps();
     for (const TStep& s : stepList_)
       if (s.U == remembered) fresh_.push_back(s);
@@ -314,7 +323,8 @@ bool TSpecklePhaseWalk::Run(const std::function<void(int64_t)>& progress) {
   };
   const std::vector<TSpeckleVisit> visits = SpeckleVisits(half_, H_);
   blocks_.assign(size_t(n_) + 1, {});
-  if (maxSteps_ > 0) blockData_.resize(size_t(n_) * 2 * BlockColumns * size_t(H_));
+  // Every value of a block is written before it is read.
+  if (maxSteps_ > 0) blockData_ = std::make_unique_for_overwrite<float[]>(size_t(n_) * 2 * BlockColumns * size_t(H_));
   TSpinTeam team(maxSteps_ > 0 ? threads_ : 1);
   team_ = &team;
   for (size_t k = 0; k < visits.size(); ++k) {

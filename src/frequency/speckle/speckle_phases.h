@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -61,6 +62,8 @@ private:
     float Re = 0, Im = 0;
   };
 
+  // Vector u as a step (its constants fixed once it is usable).
+  TStep StepOf(int32_t u) const;
   void RebuildSteps();
   // The one-step paths of the frequencies of `visit` from frequencies known
   // before it (into sumRe_, sumIm_), and the phasors of the vectors whose
@@ -116,17 +119,18 @@ private:
   std::vector<int16_t> vectorAt_;  // vector index (>= 4) of each frequency within mx, my; 0 for none
   // The usable vectors from index n down to 1, as the search tries them.
   std::vector<TStep> stepList_;
+  std::array<TStep, TShiftVectors::Capacity + 1> byVector_{};  // the steps by vector, once usable
   // The current visit's sums by slot, its vectors with paths inside it and
   // their phasors (slot-major per vector), and vectors made usable during it.
   std::vector<float> sumRe_, sumIm_, groupRe_, groupIm_;
+  std::array<std::vector<TSpecklePhasorRun>, 8> groupRuns_;  // each group's runs
   std::vector<TStep> live_;
   std::vector<int32_t> liveOf_;  // by step: its row of live phasors, or -1
   std::vector<float> liveRe_, liveIm_;
   std::vector<TStep> fresh_;
   int32_t slots_ = 0;
   std::vector<TColumnBlock> blocks_;  // by vector
-  std::vector<float> blockData_;
-  std::vector<std::pair<const TStep*, TColumnBlock>> copies_;
+  std::unique_ptr<float[]> blockData_;
   int32_t steps_ = 1;  // path length being enumerated
   int64_t count_ = 0;
 };

@@ -32,13 +32,30 @@ struct TStepLanes {
       : Phi(Splat<V>(k.Phi)), InverseWeight(Splat<V>(k.InverseWeight)), Eps(Splat<V>(k.Eps)), Least(Splat<V>(k.Least)) {}
 };
 
+// The unsigned integer lanes of a float lane type.
+template <class V>
+struct TUInt {
+  typedef uint32_t Type __attribute__((vector_size(sizeof(V))));
+};
+template <>
+struct TUInt<float> {
+  using Type = uint32_t;
+};
+
 // The path weight w = s / c_u as s · (1 / c_u): kept where it lies in
 // [Least, 1e8), else 1e8 (the variance c_u / s at most 1e-8 or negative, and
-// a product that is not a number).
+// a product that is not a number). Least is +0 or the least positive float,
+// so with b the bits of w0 + 0 (−0 made +0) the test is b − bits(Least) <
+// bits(1e8) − bits(Least) on unsigned lanes below 2^31, taken from the top
+// bit of a difference: GCC compiles comparisons of sixteen lanes in an
+// inlined template one lane at a time.
 template <class V>
 [[gnu::always_inline]] inline void PathPhasor(V amp, V beta, const TStepLanes<V>& k, V& zRe, V& zIm) {
+  using U = typename TUInt<V>::Type;
   const V cap = Splat<V>(1e8f), w0 = (amp + k.Eps) * k.InverseWeight;
-  const V w = ((w0 >= k.Least) & (w0 < cap)) ? w0 : cap;
+  const U least = U(BitsOf(k.Least)), d = U(BitsOf(w0 + Splat<V>(0.0f))) - least;
+  const U keep = U{} - (((d - (U(BitsOf(cap)) - least)) & ~d) >> 31);
+  const V w = FloatOf<V>(Int<V>((U(BitsOf(w0)) & keep) | (U(BitsOf(cap)) & ~keep)));
   V co, sn;
   CosSin(k.Phi - beta, co, sn);
   zRe = w * co;
@@ -77,6 +94,35 @@ struct TPathPhasors {
   }
 };
 
+// Whole runs of path phasors in one pass: each run's lanes of V, then its
+// rest as plain floats (a vector pass leaves nothing for the plain one).
+struct TPhasorRuns {
+  std::span<const TSpecklePhasorRun> Runs;
+  template <class V>
+  [[gnu::always_inline]] int32_t Run(int32_t done) const {
+    constexpr size_t Ahead = 4;
+    if (done) return done;
+    for (size_t r = 0; r < Runs.size(); ++r) {
+      if (r + Ahead < Runs.size()) {
+        const TSpecklePhasorRun& a = Runs[r + Ahead];
+        for (int32_t c = 0; c < a.Count + 15; c += 16) {
+          __builtin_prefetch(a.Amp + std::min(c, a.Count - 1));
+          __builtin_prefetch(a.Beta + std::min(c, a.Count - 1));
+        }
+      }
+      const TSpecklePhasorRun& p = Runs[r];
+      if (p.TRe) {
+        const TPathPhasors<true> k{p.Count, p.Amp, p.Beta, p.TRe, p.TIm, p.Re, p.Im, *p.K};
+        k.template Run<float>(k.template Run<V>(0));
+      } else {
+        const TPathPhasors<false> k{p.Count, p.Amp, p.Beta, nullptr, nullptr, p.Re, p.Im, *p.K};
+        k.template Run<float>(k.template Run<V>(0));
+      }
+    }
+    return 1;
+  }
+};
+
 // Each (re[i], im[i]) replaced by f(re[i], im[i]).
 template <class F>
 struct TPairMap {
@@ -99,6 +145,25 @@ struct TPairMap {
 template <class F>
 TPairMap<F> PairMap(int32_t count, float* re, float* im, F map) {
   return {count, re, im, map};
+}
+
+// Each a[i] replaced by f(a[i]).
+template <class F>
+struct TValueMap {
+  int32_t Count;
+  float* A;
+  F Map;
+  template <class V>
+  [[gnu::always_inline]] int32_t Run(int32_t x) const {
+    constexpr int32_t L = LaneCount<V>;
+    float* a = A;
+    for (const int32_t n = Count; x + L <= n; x += L) StoreLanes(a + x, Map(LoadLanes<V>(a + x)));
+    return x;
+  }
+};
+template <class F>
+TValueMap<F> ValueMap(int32_t count, float* a, F map) {
+  return {count, a, map};
 }
 
 typedef double TVec4dLanes __attribute__((vector_size(32)));
@@ -242,6 +307,10 @@ void SpecklePhasors(TSpeckleLanes lanes, int32_t count, const float* amp, const 
   Run(lanes, TPathPhasors<false>{count, amp, beta, nullptr, nullptr, zRe, zIm, k});
 }
 
+void SpecklePhasorRuns(TSpeckleLanes lanes, std::span<const TSpecklePhasorRun> runs) {
+  Run(lanes, TPhasorRuns{runs});
+}
+
 void SpecklePhasor(float amp, float beta, const TSpeckleStepConstants& k, float& zRe, float& zIm) {
   PathPhasor(amp, beta, TStepLanes<float>(k), zRe, zIm);
 }
@@ -305,5 +374,15 @@ void SpecklePolarToCartesian(TSpeckleLanes lanes, int32_t count, float* re, floa
       }));
 }
 
-}  // namespace astrelon
+void SpeckleCutAndWeigh(TSpeckleLanes lanes, int32_t count, int32_t cutCount, float* a, float cut, float w) {
+  cutCount = std::clamp(cutCount, 0, count);
+  // 0 > d ? 0 : d is std::max(d, 0) in every lane.
+  Run(lanes, ValueMap(cutCount, a, [cut, w](auto v) __attribute__((always_inline)) {
+        using V = decltype(v);
+        return LaneMax(Splat<V>(0.0f), v - Splat<V>(cut)) * Splat<V>(w);
+      }));
+  Run(lanes, ValueMap(count - cutCount, a + cutCount,
+                      [w](auto v) __attribute__((always_inline)) { return v * Splat<decltype(v)>(w); }));
+}
 
+}  // namespace astrelon

@@ -1,11 +1,12 @@
 #pragma once
 // The row loops of the speckle reconstruction that turn phases into unit
 // phasors and back: the weighted phasor of every path of one step over a run
-// of frequencies, amplitude and phase to real and imaginary parts, and real
-// and imaginary parts to amplitude and phase. Each loop runs with 1, 4, 8 or
+// of frequencies, amplitude and phase to real and imaginary parts, real and
+// imaginary parts to amplitude and phase, and the noise cut of amplitudes. Each loop runs with 1, 4, 8 or
 // 16 lanes, all giving the same bits (single-precision polynomials, no fused
 // multiply-add).
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "platform/simd_support.h"
@@ -39,6 +40,18 @@ void SpecklePhasorSums(TSpeckleLanes lanes, int32_t count, const float* amp, con
 // The same phasors stored in (zRe[i], zIm[i]).
 void SpecklePhasors(TSpeckleLanes lanes, int32_t count, const float* amp, const float* beta, float* zRe, float* zIm,
                     const TSpeckleStepConstants& k);
+// A run for SpecklePhasorRuns: with TRe given, the sums of SpecklePhasorSums,
+// else the phasors of SpecklePhasors.
+struct TSpecklePhasorRun {
+  int32_t Count = 0;
+  const float *Amp = nullptr, *Beta = nullptr, *TRe = nullptr, *TIm = nullptr;
+  float *Re = nullptr, *Im = nullptr;
+  const TSpeckleStepConstants* K = nullptr;
+};
+// The runs one after the other (the same bits as one call each), the runs
+// further on asked for from memory meanwhile.
+void SpecklePhasorRuns(TSpeckleLanes lanes, std::span<const TSpecklePhasorRun> runs);
+
 // One path's phasor as the loops above make it (zRe, zIm).
 void SpecklePhasor(float amp, float beta, const TSpeckleStepConstants& k, float& zRe, float& zIm);
 
@@ -55,5 +68,10 @@ void SpeckleCartesianToPolar(TSpeckleLanes lanes, int32_t count, float* re, floa
 
 // (amplitude, phase) in (re[i], im[i]) to (amplitude·cos, amplitude·sin).
 void SpecklePolarToCartesian(TSpeckleLanes lanes, int32_t count, float* re, float* im);
+
+// The noise cut and radial factor of a row of amplitudes: a[i] becomes
+// max(a[i] − cut, 0) · w for i < cutCount (std::max's pick: −0 and a NaN
+// stay) and a[i] · w for cutCount <= i < count.
+void SpeckleCutAndWeigh(TSpeckleLanes lanes, int32_t count, int32_t cutCount, float* a, float cut, float w);
 
 }  // namespace astrelon

@@ -1,3 +1,9 @@
+// GCC 12 takes the undefined pass-through operand of some 512-bit intrinsics
+// for an uninitialised value (the warning points into their header).
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include "kernels/alignment/block_match_cost.h"
 
 #include <algorithm>
@@ -122,6 +128,91 @@ ASTRELON_AVX512 double VectorCostAvx512(const float* ref, int32_t w, int32_t h, 
 }
 #endif
 
+// Two placements side by side: the lower eight lanes hold the left one, the
+// upper eight the right one, each lane computing what the eight-lane loops
+// compute in it; the sums of each half are then taken as LaneSum takes them.
+#if ASTRELON_HAVE_AVX2
+ASTRELON_AVX512 inline float HalfLaneSum(__m256 v) {
+  // ((v0 + v4) + (v1 + v5)) + ((v2 + v6) + (v3 + v7))
+  const __m128 t = _mm_add_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
+  const __m128 u = _mm_hadd_ps(t, t);
+  return _mm_cvtss_f32(_mm_add_ss(u, _mm_movehdup_ps(u)));
+}
+ASTRELON_AVX512 inline void HalfLaneSums(__m512 v, float* sums) {
+  sums[0] = HalfLaneSum(_mm512_castps512_ps256(v));
+  sums[1] = HalfLaneSum(_mm512_extractf32x8_ps(v, 1));
+}
+// The left placement's eight values at x in the lower half, the right one's in the upper.
+ASTRELON_AVX512 inline __m512 PairLoad(const float* b) {
+  return _mm512_insertf32x8(_mm512_castps256_ps512(_mm256_loadu_ps(b)), _mm256_loadu_ps(b + 1), 1);
+}
+
+// RowMoments for both placements (k: the left one's estimate, then the right one's).
+template <int R>
+ASTRELON_AVX512 inline void PairRowMoments(const float* a, int64_t strideA, const float* b, int64_t strideB, int32_t w,
+                                           const float* k, double* n, double* s, double* sq) {
+  const __m512 blank = _mm512_set1_ps(BlankLimit), one = _mm512_set1_ps(1.0f);
+  const __m512 vk = _mm512_insertf32x8(_mm512_set1_ps(k[0]), _mm256_set1_ps(k[1]), 1);
+  __m512 cnt[R], sum[R], sum2[R];
+  for (int r = 0; r < R; ++r) cnt[r] = sum[r] = sum2[r] = _mm512_setzero_ps();
+  int32_t x = 0;
+  for (; x + 8 <= w; x += 8)
+    for (int r = 0; r < R; ++r) {
+      const __m512 va = _mm512_broadcast_f32x8(_mm256_loadu_ps(a + r * strideA + x));
+      const __m512 vb = PairLoad(b + r * strideB + x);
+      const __mmask16 ok = _mm512_mask_cmp_ps_mask(_mm512_cmp_ps_mask(va, blank, _CMP_GT_OQ), vb, blank, _CMP_GT_OQ);
+      const __m512 e = _mm512_maskz_sub_ps(ok, _mm512_sub_ps(vb, va), vk);
+      cnt[r] = _mm512_add_ps(cnt[r], _mm512_maskz_mov_ps(ok, one));
+      sum[r] = _mm512_add_ps(sum[r], e);
+      sum2[r] = _mm512_add_ps(sum2[r], _mm512_mul_ps(e, e));
+    }
+  for (int r = 0; r < R; ++r) {
+    float rc[2], rs[2], rq[2];
+    HalfLaneSums(cnt[r], rc), HalfLaneSums(sum[r], rs), HalfLaneSums(sum2[r], rq);
+    for (int c = 0; c < 2; ++c) {
+      const float *ra = a + r * strideA, *rb = b + r * strideB + c;
+      for (int32_t i = x; i < w; ++i)
+        if (ra[i] > BlankLimit && rb[i] > BlankLimit) {
+          const float e = rb[i] - ra[i] - k[c];
+          rc[c] += 1.0f;
+          rs[c] += e;
+          rq[c] += e * e;
+        }
+      n[c] += rc[c];
+      s[c] += rs[c];
+      sq[c] += rq[c];
+    }
+  }
+}
+
+// VectorCost of the placements at second and second + 1.
+ASTRELON_AVX512 void VectorCostPairAvx512(const float* ref, int32_t w, int32_t h, const float* second,
+                                          int64_t stride, double* cost) {
+  float k[2] = {0, 0};
+  for (int c = 0; c < 2; ++c)
+    for (int32_t y = 0; y < h; ++y) {
+      double n = 0, s = 0;
+      RowFirstPass(ref + int64_t(y) * w, second + y * stride + c, w, n, s);
+      if (n > 0) {
+        k[c] = float(s / n);
+        break;
+      }
+    }
+  double n[2] = {0, 0}, s[2] = {0, 0}, sq[2] = {0, 0};
+  int32_t y = 0;
+  for (; y + 4 <= h; y += 4) PairRowMoments<4>(ref + int64_t(y) * w, w, second + y * stride, stride, w, k, n, s, sq);
+  for (; y < h; ++y) PairRowMoments<1>(ref + int64_t(y) * w, w, second + y * stride, stride, w, k, n, s, sq);
+  for (int c = 0; c < 2; ++c) {
+    if (n[c] == 0) {
+      cost[c] = NoBlockMatchCost;
+      continue;
+    }
+    const double d = s[c] / n[c];
+    cost[c] = std::max(sq[c] / n[c] - d * d, 0.0);
+  }
+}
+#endif
+
 double PlainCost(const float* ref, int32_t w, int32_t h, const float* second, int64_t stride) {
   double n = 0, s = 0;
   for (int32_t y = 0; y < h; ++y) {
@@ -159,6 +250,22 @@ double BlockMatchCost(std::span<const float> ref, int32_t w, int32_t h, std::spa
   if (Avx2Enabled && CpuHasAvx2()) return VectorCostAvx2(ref.data(), w, h, second.data(), stride);
 #endif
   return VectorCost(ref.data(), w, h, second.data(), stride);
+}
+
+void BlockMatchCostPair(std::span<const float> ref, int32_t w, int32_t h, std::span<const float> second,
+                        int64_t stride, bool vector, double& left, double& right) {
+#if ASTRELON_HAVE_AVX2
+  if (vector && w > 0 && h > 0 && stride > w && UseAvx512(true)) {
+    CheckRect(ref.size(), w, h, w);
+    CheckRect(second.size(), w + 1, h, stride);
+    double cost[2];
+    VectorCostPairAvx512(ref.data(), w, h, second.data(), stride, cost);
+    left = cost[0], right = cost[1];
+    return;
+  }
+#endif
+  left = BlockMatchCost(ref, w, h, second, stride, vector);
+  right = BlockMatchCost(ref, w, h, second.size() > 0 ? second.subspan(1) : second, stride, vector);
 }
 
 }  // namespace astrelon

@@ -20,4 +20,11 @@ constexpr float NoBlockMatchCost = 1e18f;
 double BlockMatchCost(std::span<const float> ref, int32_t w, int32_t h, std::span<const float> second,
                       int64_t stride, bool vector);
 
+// The costs of two neighbouring placements, the block at `second` (left) and
+// one column to the right (right), each as BlockMatchCost gives it; on
+// processors with AVX-512 both in one pass, the two side by side in the halves
+// of the vectors.
+void BlockMatchCostPair(std::span<const float> ref, int32_t w, int32_t h, std::span<const float> second,
+                        int64_t stride, bool vector, double& left, double& right);
+
 }  // namespace astrelon

@@ -17,8 +17,15 @@ namespace astrelon {
 // costs row by row (cell (i, j) at j * nx + i); a cell without any valid pair
 // gets NoBlockMatchCost. `vector` lets the transforms run several lines side by
 // side (the same results).
+//
+// `precision` says how a grid without blank values (one correlation, the rest
+// sums) transforms: in double precision, or in single precision, which is
+// faster and moves the costs by the float rounding of the correlation (about
+// 1e-7 of the blocks' spread of values times the pairs). Grids with blank
+// values always transform in double precision.
+enum class TGridPrecision { Double, Single };
 std::vector<double> BlockMatchCostGrid(std::span<const float> ref, int32_t w, int32_t h,
                                        std::span<const float> region, int64_t stride, int32_t nx, int32_t ny,
-                                       bool vector);
+                                       bool vector, TGridPrecision precision = TGridPrecision::Double);
 
 }  // namespace astrelon

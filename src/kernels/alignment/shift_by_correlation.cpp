@@ -22,6 +22,7 @@
 namespace astrelon {
 
 bool ShiftCostsBySpectra = true;
+bool ShiftSpectraInSingle = true;
 
 namespace {
 
@@ -230,27 +231,44 @@ TShiftResult FindShiftByCorrelation(int refSlot, int refPlane, int secondSlot, i
     return i >= 0 && j >= 0 && i < grid.nx && j < grid.ny && x >= 0 && y >= 0 && x + W < limitW && y + H < limitH;
   };
   // Cells computed pixel by pixel (side by side when each thread gets about two
-  // million pixel pairs, enough to be worth its start).
+  // million pixel pairs, enough to be worth its start); a cell and its right
+  // neighbour next in the list are computed together.
   const int64_t minCells = std::max<int64_t>(1, (int64_t(1) << 21) / (int64_t(W) * H));
+  std::vector<std::pair<size_t, bool>> jobs;  // first cell, with its right neighbour
   auto direct = [&](const std::vector<std::pair<int32_t, int32_t>>& cells) {
+    jobs.clear();
+    for (size_t c = 0; c < cells.size(); ++c) {
+      const bool pair = c + 1 < cells.size() && cells[c + 1].first == cells[c].first + 1 &&
+                        cells[c + 1].second == cells[c].second;
+      jobs.emplace_back(c, pair);
+      c += pair ? 1 : 0;
+    }
     const int threads = BandThreads(int64_t(cells.size()), minCells, Options.Multicore != 0);
-    ForEachBand(int64_t(cells.size()), threads, [&](int64_t first, int64_t last) {
-      for (int64_t c = first; c < last; ++c) {
-        const auto [i, j] = cells[size_t(c)];
+    ForEachBand(int64_t(jobs.size()), threads, [&](int64_t first, int64_t last) {
+      for (int64_t k = first; k < last; ++k) {
+        const auto [c, pair] = jobs[size_t(k)];
+        const auto [i, j] = cells[c];
         const size_t at = size_t(baseY + j) * size_t(stride) + size_t(baseX + i);
-        grid.Cost[size_t(j) * size_t(grid.nx) + size_t(i)] =
-            float(BlockMatchCost(block, W, H, second.subspan(at), stride, vector));
+        float* cost = grid.Cost.data() + size_t(j) * size_t(grid.nx) + size_t(i);
+        if (pair) {
+          double left = 0, right = 0;
+          BlockMatchCostPair(block, W, H, second.subspan(at), stride, vector, left, right);
+          cost[0] = float(left), cost[1] = float(right);
+        } else {
+          cost[0] = float(BlockMatchCost(block, W, H, second.subspan(at), stride, vector));
+        }
       }
     });
   };
   // The costs of every cell at once through spectra (cells reading pixels
   // outside the image or the buffer are never asked for, so those pixels are 0).
   std::vector<double> costs;
+  const TGridPrecision precision = ShiftSpectraInSingle ? TGridPrecision::Single : TGridPrecision::Double;
   if (ShiftCostsBySpectra) {
     const int32_t rw = W + grid.nx - 1, rh = H + grid.ny - 1;
     if (baseX >= 0 && baseY >= 0 && baseX + rw <= limitW && baseY + rh <= limitH) {
       costs = BlockMatchCostGrid(block, W, H, second.subspan(size_t(baseY) * size_t(stride) + size_t(baseX)), stride,
-                                 grid.nx, grid.ny, vector);
+                                 grid.nx, grid.ny, vector, precision);
     } else {
       std::vector<float> region(size_t(rw) * size_t(rh), 0.0f);
       for (int32_t v = 0; v < rh; ++v) {
@@ -261,7 +279,7 @@ TShiftResult FindShiftByCorrelation(int refSlot, int refPlane, int secondSlot, i
           if (x >= 0 && x < limitW) region[size_t(v) * size_t(rw) + size_t(u)] = second[size_t(y * stride + x)];
         }
       }
-      costs = BlockMatchCostGrid(block, W, H, region, rw, grid.nx, grid.ny, vector);
+      costs = BlockMatchCostGrid(block, W, H, region, rw, grid.nx, grid.ny, vector, precision);
     }
   }
 

@@ -38,4 +38,11 @@ TShiftResult FindShiftByCorrelation(int refSlot, int refPlane, int secondSlot, i
 // false, every evaluated cell pixel by pixel (the plain twin tests compare).
 extern bool ShiftCostsBySpectra;
 
+// Whether the spectra of a search without blank values are taken in single
+// precision (the default: the cells around the smallest are recomputed pixel
+// by pixel, so the position is that of the double transforms unless two
+// far-apart cells lie within float rounding of each other; MatchQuality moves
+// by that rounding) or in double precision (the reference tests compare).
+extern bool ShiftSpectraInSingle;
+
 }  // namespace astrelon

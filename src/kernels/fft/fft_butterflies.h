@@ -1,9 +1,12 @@
 #pragma once
 // Butterflies and factor passes of the mixed-radix engine, written once for a
-// lane type V: double (one sequence) or a vector of doubles (one sequence per
-// lane). Every lane runs the same operations in the same order as the scalar
-// code, so the lane count never changes a result. Only fft_plan.cpp includes this.
+// lane type V: double or float (one sequence) or a vector of them (one sequence
+// per lane), with twiddles and constants of the lanes' type. Every lane runs
+// the same operations in the same order as the scalar code, so the lane count
+// never changes a result. Only fft_plan.cpp includes this.
 #include <cstdint>
+#include <type_traits>
+#include <utility>
 
 #include "kernels/fft/fft_plan.h"
 
@@ -15,6 +18,25 @@ using TLanes2 = double __attribute__((vector_size(16), __may_alias__));
 using TLanes4 = double __attribute__((vector_size(32), __may_alias__));
 // Eight lanes need not stand on 64-byte boundaries.
 using TLanes8 = double __attribute__((vector_size(64), __may_alias__, aligned(32)));
+using TLanesF4 = float __attribute__((vector_size(16), __may_alias__));
+using TLanesF8 = float __attribute__((vector_size(32), __may_alias__));
+using TLanesF16 = float __attribute__((vector_size(64), __may_alias__));
+
+// The number type of a lane type's lanes (double or float).
+template <class V>
+struct TLaneReal {
+  using Type = std::remove_cvref_t<decltype(std::declval<V>()[0])>;
+};
+template <>
+struct TLaneReal<double> {
+  using Type = double;
+};
+template <>
+struct TLaneReal<float> {
+  using Type = float;
+};
+template <class V>
+using Real = typename TLaneReal<V>::Type;
 
 // sin and cos of the radix-3, -5, -8 and -10 angles.
 inline constexpr double S3 = 0.86602540378443864676;   // sin(2π/3)
@@ -30,7 +52,7 @@ inline constexpr double S10b = 0.95105651629515357212; // sin(2π/5)
 
 // x := x · (wr + i·wi)
 template <class V>
-ASTRELON_FFT_INLINE void Rotate(V& xr, V& xi, double wr, double wi) {
+ASTRELON_FFT_INLINE void Rotate(V& xr, V& xi, Real<V> wr, Real<V> wi) {
   const V t = xr * wr - xi * wi;
   xi = xr * wi + xi * wr;
   xr = t;
@@ -51,8 +73,8 @@ ASTRELON_FFT_INLINE void Dft2(V& x0r, V& x0i, V& x1r, V& x1i) {
 template <class V>
 ASTRELON_FFT_INLINE void Dft3(V& x0r, V& x0i, V& x1r, V& x1i, V& x2r, V& x2i) {
   const V tr = x1r + x2r, ti = x1i + x2i;
-  const V sr = (x1r - x2r) * S3, si = (x1i - x2i) * S3;
-  const V mr = x0r - tr * 0.5, mi = x0i - ti * 0.5;
+  const V sr = (x1r - x2r) * Real<V>(S3), si = (x1i - x2i) * Real<V>(S3);
+  const V mr = x0r - tr * Real<V>(0.5), mi = x0i - ti * Real<V>(0.5);
   x0r = x0r + tr;
   x0i = x0i + ti;
   x1r = mr + si;
@@ -83,10 +105,10 @@ ASTRELON_FFT_INLINE void Dft5(V& x0r, V& x0i, V& x1r, V& x1i, V& x2r, V& x2i, V&
   const V t2r = x2r + x3r, t2i = x2i + x3i;
   const V d1r = x1r - x4r, d1i = x1i - x4i;
   const V d2r = x2r - x3r, d2i = x2i - x3i;
-  const V a1r = x0r + t1r * C5a + t2r * C5b, a1i = x0i + t1i * C5a + t2i * C5b;
-  const V a2r = x0r + t1r * C5b + t2r * C5a, a2i = x0i + t1i * C5b + t2i * C5a;
-  const V b1r = d1r * S5a + d2r * S5b, b1i = d1i * S5a + d2i * S5b;
-  const V b2r = d1r * S5b - d2r * S5a, b2i = d1i * S5b - d2i * S5a;
+  const V a1r = x0r + t1r * Real<V>(C5a) + t2r * Real<V>(C5b), a1i = x0i + t1i * Real<V>(C5a) + t2i * Real<V>(C5b);
+  const V a2r = x0r + t1r * Real<V>(C5b) + t2r * Real<V>(C5a), a2i = x0i + t1i * Real<V>(C5b) + t2i * Real<V>(C5a);
+  const V b1r = d1r * Real<V>(S5a) + d2r * Real<V>(S5b), b1i = d1i * Real<V>(S5a) + d2i * Real<V>(S5b);
+  const V b2r = d1r * Real<V>(S5b) - d2r * Real<V>(S5a), b2i = d1i * Real<V>(S5b) - d2i * Real<V>(S5a);
   x0r = x0r + t1r + t2r;
   x0i = x0i + t1i + t2i;
   x1r = a1r + b1i;
@@ -120,28 +142,28 @@ ASTRELON_FFT_INLINE void Join(V& er, V& ei, V& orr, V& oi) {
   gi[(at) * P] = x##k##i;
 
 template <class V>
-ASTRELON_FFT_INLINE void Butterfly2(V* gr, V* gi, int64_t P, const double* w, bool turn) {
+ASTRELON_FFT_INLINE void Butterfly2(V* gr, V* gi, int64_t P, const Real<V>* w, bool turn) {
   ASTRELON_FFT_LOAD(0) ASTRELON_FFT_LOAD(1)
   Dft2(x0r, x0i, x1r, x1i);
   ASTRELON_FFT_STORE(0, 0) ASTRELON_FFT_STORE(1, 1)
 }
 
 template <class V>
-ASTRELON_FFT_INLINE void Butterfly3(V* gr, V* gi, int64_t P, const double* w, bool turn) {
+ASTRELON_FFT_INLINE void Butterfly3(V* gr, V* gi, int64_t P, const Real<V>* w, bool turn) {
   ASTRELON_FFT_LOAD(0) ASTRELON_FFT_LOAD(1) ASTRELON_FFT_LOAD(2)
   Dft3(x0r, x0i, x1r, x1i, x2r, x2i);
   ASTRELON_FFT_STORE(0, 0) ASTRELON_FFT_STORE(1, 1) ASTRELON_FFT_STORE(2, 2)
 }
 
 template <class V>
-ASTRELON_FFT_INLINE void Butterfly4(V* gr, V* gi, int64_t P, const double* w, bool turn) {
+ASTRELON_FFT_INLINE void Butterfly4(V* gr, V* gi, int64_t P, const Real<V>* w, bool turn) {
   ASTRELON_FFT_LOAD(0) ASTRELON_FFT_LOAD(1) ASTRELON_FFT_LOAD(2) ASTRELON_FFT_LOAD(3)
   Dft4(x0r, x0i, x1r, x1i, x2r, x2i, x3r, x3i);
   ASTRELON_FFT_STORE(0, 0) ASTRELON_FFT_STORE(1, 1) ASTRELON_FFT_STORE(2, 2) ASTRELON_FFT_STORE(3, 3)
 }
 
 template <class V>
-ASTRELON_FFT_INLINE void Butterfly5(V* gr, V* gi, int64_t P, const double* w, bool turn) {
+ASTRELON_FFT_INLINE void Butterfly5(V* gr, V* gi, int64_t P, const Real<V>* w, bool turn) {
   ASTRELON_FFT_LOAD(0) ASTRELON_FFT_LOAD(1) ASTRELON_FFT_LOAD(2) ASTRELON_FFT_LOAD(3) ASTRELON_FFT_LOAD(4)
   Dft5(x0r, x0i, x1r, x1i, x2r, x2i, x3r, x3i, x4r, x4i);
   ASTRELON_FFT_STORE(0, 0) ASTRELON_FFT_STORE(1, 1) ASTRELON_FFT_STORE(2, 2) ASTRELON_FFT_STORE(3, 3)
@@ -150,7 +172,7 @@ ASTRELON_FFT_INLINE void Butterfly5(V* gr, V* gi, int64_t P, const double* w, bo
 
 // Radix 8 from the radix-4 transforms of the even and the odd points.
 template <class V>
-ASTRELON_FFT_INLINE void Butterfly8(V* gr, V* gi, int64_t P, const double* w, bool turn) {
+ASTRELON_FFT_INLINE void Butterfly8(V* gr, V* gi, int64_t P, const Real<V>* w, bool turn) {
   ASTRELON_FFT_LOAD(0) ASTRELON_FFT_LOAD(1) ASTRELON_FFT_LOAD(2) ASTRELON_FFT_LOAD(3)
   ASTRELON_FFT_LOAD(4) ASTRELON_FFT_LOAD(5) ASTRELON_FFT_LOAD(6) ASTRELON_FFT_LOAD(7)
   Dft4(x0r, x0i, x2r, x2i, x4r, x4i, x6r, x6i);
@@ -158,8 +180,8 @@ ASTRELON_FFT_INLINE void Butterfly8(V* gr, V* gi, int64_t P, const double* w, bo
   // Odd half times e^(−2πik/8).
   {
     const V a = x3r, b = x3i;
-    x3r = (a + b) * C8;
-    x3i = (b - a) * C8;
+    x3r = (a + b) * Real<V>(C8);
+    x3i = (b - a) * Real<V>(C8);
   }
   {
     const V a = x5r;
@@ -168,8 +190,8 @@ ASTRELON_FFT_INLINE void Butterfly8(V* gr, V* gi, int64_t P, const double* w, bo
   }
   {
     const V a = x7r, b = x7i;
-    x7r = (b - a) * C8;
-    x7i = -(a + b) * C8;
+    x7r = (b - a) * Real<V>(C8);
+    x7i = -(a + b) * Real<V>(C8);
   }
   Join(x0r, x0i, x1r, x1i);
   Join(x2r, x2i, x3r, x3i);
@@ -181,7 +203,7 @@ ASTRELON_FFT_INLINE void Butterfly8(V* gr, V* gi, int64_t P, const double* w, bo
 
 // Radix 10 from the radix-5 transforms of the even and the odd points.
 template <class V>
-ASTRELON_FFT_INLINE void Butterfly10(V* gr, V* gi, int64_t P, const double* w, bool turn) {
+ASTRELON_FFT_INLINE void Butterfly10(V* gr, V* gi, int64_t P, const Real<V>* w, bool turn) {
   ASTRELON_FFT_LOAD(0) ASTRELON_FFT_LOAD(1) ASTRELON_FFT_LOAD(2) ASTRELON_FFT_LOAD(3) ASTRELON_FFT_LOAD(4)
   ASTRELON_FFT_LOAD(5) ASTRELON_FFT_LOAD(6) ASTRELON_FFT_LOAD(7) ASTRELON_FFT_LOAD(8) ASTRELON_FFT_LOAD(9)
   Dft5(x0r, x0i, x2r, x2i, x4r, x4i, x6r, x6i, x8r, x8i);
@@ -205,7 +227,7 @@ ASTRELON_FFT_INLINE void Butterfly10(V* gr, V* gi, int64_t P, const double* w, b
 
 // Any odd radix R (at most 37) from its cos/sin table, pairing points r and R − r.
 template <class V>
-ASTRELON_FFT_INLINE void DftOdd(V* r, V* i, int R, const double* c, const double* s) {
+ASTRELON_FFT_INLINE void DftOdd(V* r, V* i, int R, const Real<V>* c, const Real<V>* s) {
   V sr[19], si[19], dr[19], di[19];
   const int h = (R - 1) / 2;
   V y0r = r[0], y0i = i[0];
@@ -245,7 +267,7 @@ ASTRELON_FFT_INLINE void DftOdd(V* r, V* i, int R, const double* c, const double
 // The general odd radix: R points at stride P gathered, turned, transformed and
 // scattered back.
 template <class V>
-ASTRELON_FFT_INLINE void ButterflyOdd(V* gr, V* gi, int64_t P, const double* w, bool turn, int R, const double* dft) {
+ASTRELON_FFT_INLINE void ButterflyOdd(V* gr, V* gi, int64_t P, const Real<V>* w, bool turn, int R, const Real<V>* dft) {
   V ar[LargestFftRadix], ai[LargestFftRadix];
   for (int k = 0; k < R; ++k) {
     ar[k] = gr[k * P];
@@ -264,7 +286,7 @@ ASTRELON_FFT_INLINE void ButterflyOdd(V* gr, V* gi, int64_t P, const double* w, 
 // twiddle group (group 0 is not turned). With many groups the groups run
 // innermost, so that each of the points walks memory in order.
 template <class V, class B>
-ASTRELON_FFT_INLINE void Pass(V* re, V* im, const TFftPass& pass, const double* tw, B&& butterfly) {
+ASTRELON_FFT_INLINE void Pass(V* re, V* im, const TFftPass& pass, const Real<V>* tw, B&& butterfly) {
   const int64_t P = pass.P, span = P * pass.Radix;
   const size_t step = size_t(2 * (pass.Radix - 1));
   if (P >= pass.Q) {
@@ -276,19 +298,35 @@ ASTRELON_FFT_INLINE void Pass(V* re, V* im, const TFftPass& pass, const double* 
     return;
   }
   for (int64_t j = 0; j < P; ++j) {
-    const double* w = tw + size_t(j) * step;
+    const Real<V>* w = tw + size_t(j) * step;
     V* gr = re + j;
     V* gi = im + j;
     for (int64_t q = 0; q < pass.Q; ++q, gr += span, gi += span) butterfly(gr, gi, P, w, j != 0);
   }
 }
 
+// The plan's tables in the lanes' number type.
+template <class T>
+const T* PlanTwiddles(const TFftPlan& plan) {
+  if constexpr (std::is_same_v<T, float>)
+    return plan.TwiddlesSingle.data();
+  else
+    return plan.Twiddles.data();
+}
+template <class T>
+const T* PlanDftTables(const TFftPlan& plan) {
+  if constexpr (std::is_same_v<T, float>)
+    return plan.DftTablesSingle.data();
+  else
+    return plan.DftTables.data();
+}
+
 #define ASTRELON_FFT_PASS(B) \
-  Pass(re, im, pass, tw, [](V* gr, V* gi, int64_t P, const double* w, bool turn) __attribute__((always_inline)) { B(gr, gi, P, w, turn); })
+  Pass(re, im, pass, tw, [](V* gr, V* gi, int64_t P, const Real<V>* w, bool turn) __attribute__((always_inline)) { B(gr, gi, P, w, turn); })
 
 template <class V>
 ASTRELON_FFT_INLINE void RunPass(const TFftPlan& plan, const TFftPass& pass, V* re, V* im) {
-  const double* tw = plan.Twiddles.data() + pass.Twiddles;
+  const Real<V>* tw = PlanTwiddles<Real<V>>(plan) + pass.Twiddles;
   switch (pass.Radix) {
     case 1: break;
     case 2: ASTRELON_FFT_PASS(Butterfly2<V>); break;
@@ -299,8 +337,8 @@ ASTRELON_FFT_INLINE void RunPass(const TFftPlan& plan, const TFftPass& pass, V* 
     case 10: ASTRELON_FFT_PASS(Butterfly10<V>); break;
     default: {
       const int R = pass.Radix;
-      const double* dft = plan.DftTables.data() + pass.Dft;
-      Pass(re, im, pass, tw, [R, dft](V* gr, V* gi, int64_t P, const double* w, bool turn)
+      const Real<V>* dft = PlanDftTables<Real<V>>(plan) + pass.Dft;
+      Pass(re, im, pass, tw, [R, dft](V* gr, V* gi, int64_t P, const Real<V>* w, bool turn)
                                  __attribute__((always_inline)) { ButterflyOdd(gr, gi, P, w, turn, R, dft); });
       break;
     }

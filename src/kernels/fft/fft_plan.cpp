@@ -88,6 +88,8 @@ std::unique_ptr<TFftPlan> MakeFftPlan(int32_t n) {
     plan->Passes.push_back(pass);
     P *= R;
   }
+  plan->TwiddlesSingle.assign(plan->Twiddles.begin(), plan->Twiddles.end());
+  plan->DftTablesSingle.assign(plan->DftTables.begin(), plan->DftTables.end());
   return plan;
 }
 
@@ -115,6 +117,12 @@ ASTRELON_AVX2 void RunPassesAvx2(const TFftPlan& plan, double* re, double* im) {
 ASTRELON_AVX512 void RunPassesAvx512(const TFftPlan& plan, double* re, double* im) {
   fft::RunPasses(plan, reinterpret_cast<fft::TLanes8*>(re), reinterpret_cast<fft::TLanes8*>(im));
 }
+ASTRELON_AVX2 void RunPassesAvx2(const TFftPlan& plan, float* re, float* im) {
+  fft::RunPasses(plan, reinterpret_cast<fft::TLanesF8*>(re), reinterpret_cast<fft::TLanesF8*>(im));
+}
+ASTRELON_AVX512 void RunPassesAvx512(const TFftPlan& plan, float* re, float* im) {
+  fft::RunPasses(plan, reinterpret_cast<fft::TLanesF16*>(re), reinterpret_cast<fft::TLanesF16*>(im));
+}
 #endif
 
 }  // namespace
@@ -141,6 +149,35 @@ void RunFftPasses(const TFftPlan& plan, double* re, double* im, int lanes) {
       break;
     case 2:
       fft::RunPasses(plan, reinterpret_cast<fft::TLanes2*>(re), reinterpret_cast<fft::TLanes2*>(im));
+      break;
+    default:
+      fft::RunPasses(plan, re, im);
+      break;
+  }
+}
+
+void RunFftPasses(const TFftPlan& plan, float* re, float* im, int lanes) {
+  switch (lanes) {
+    case 16:
+#if ASTRELON_HAVE_AVX2
+      if (CpuRunsAvx512()) {
+        RunPassesAvx512(plan, re, im);
+        break;
+      }
+#endif
+      fft::RunPasses(plan, reinterpret_cast<fft::TLanesF16*>(re), reinterpret_cast<fft::TLanesF16*>(im));
+      break;
+    case 8:
+#if ASTRELON_HAVE_AVX2
+      if (CpuHasAvx2()) {
+        RunPassesAvx2(plan, re, im);
+        break;
+      }
+#endif
+      fft::RunPasses(plan, reinterpret_cast<fft::TLanesF8*>(re), reinterpret_cast<fft::TLanesF8*>(im));
+      break;
+    case 4:
+      fft::RunPasses(plan, reinterpret_cast<fft::TLanesF4*>(re), reinterpret_cast<fft::TLanesF4*>(im));
       break;
     default:
       fft::RunPasses(plan, re, im);

@@ -35,6 +35,8 @@ struct TFftPlan {
   std::vector<double> Twiddles;
   // For each pass of an odd radix R >= 7: cos(2πm/R) for m = 0..R−1, then sin(2πm/R).
   std::vector<double> DftTables;
+  // The same tables rounded to float, for the single-precision passes.
+  std::vector<float> TwiddlesSingle, DftTablesSingle;
 };
 
 // Builds the tables; nullptr when n is not a good length (first factor above 37).
@@ -77,5 +79,11 @@ private:
 // already stand at their permuted positions. lanes is 1, 2, 4 or 8 (eight on
 // 32-byte boundaries, for processors with AVX-512).
 void RunFftPasses(const TFftPlan& plan, double* re, double* im, int lanes);
+
+// The same passes in single precision (float tables) over `lanes` float
+// sequences: 1, 4, 8 or 16 (sixteen for processors with AVX-512, eight with
+// AVX2; the data on 64-byte boundaries for sixteen, 32 for eight). Each lane
+// computes the same operations in the same order, whatever the lane count.
+void RunFftPasses(const TFftPlan& plan, float* re, float* im, int lanes);
 
 }  // namespace astrelon

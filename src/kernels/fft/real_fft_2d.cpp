@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "kernels/fft/fft_lines.h"
+#include "platform/lane_transposes.h"
 #include "platform/simd_support.h"
 
 namespace astrelon {
@@ -20,29 +21,6 @@ namespace {
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-
-// The rows of eight vectors as its columns.
-ASTRELON_AVX512 inline void Transpose8(__m512d r[8]) {
-  __m512d t[8], u[8];
-  for (int i = 0; i < 4; ++i) {
-    t[2 * i] = _mm512_unpacklo_pd(r[2 * i], r[2 * i + 1]);
-    t[2 * i + 1] = _mm512_unpackhi_pd(r[2 * i], r[2 * i + 1]);
-  }
-  for (int i = 0; i < 2; ++i) {
-    u[4 * i] = _mm512_shuffle_f64x2(t[4 * i], t[4 * i + 2], 0x88);
-    u[4 * i + 1] = _mm512_shuffle_f64x2(t[4 * i], t[4 * i + 2], 0xdd);
-    u[4 * i + 2] = _mm512_shuffle_f64x2(t[4 * i + 1], t[4 * i + 3], 0x88);
-    u[4 * i + 3] = _mm512_shuffle_f64x2(t[4 * i + 1], t[4 * i + 3], 0xdd);
-  }
-  r[0] = _mm512_shuffle_f64x2(u[0], u[4], 0x88);
-  r[4] = _mm512_shuffle_f64x2(u[0], u[4], 0xdd);
-  r[2] = _mm512_shuffle_f64x2(u[1], u[5], 0x88);
-  r[6] = _mm512_shuffle_f64x2(u[1], u[5], 0xdd);
-  r[1] = _mm512_shuffle_f64x2(u[2], u[6], 0x88);
-  r[5] = _mm512_shuffle_f64x2(u[2], u[6], 0xdd);
-  r[3] = _mm512_shuffle_f64x2(u[3], u[7], 0x88);
-  r[7] = _mm512_shuffle_f64x2(u[3], u[7], 0xdd);
-}
 
 // TRealLinePairs::SplitBin for bins k0 .. k0 + 7 of all eight lanes at once
 // (the same operations), the bins of each line then stored side by side:
@@ -64,7 +42,7 @@ ASTRELON_AVX512 void SplitEightBins(const double* pre, const double* pim, int32_
     br[j] = _mm512_mul_pd(_mm512_add_pd(xi, yi), half);
     bi[j] = _mm512_mul_pd(_mm512_sub_pd(yr, xr), half);
   }
-  Transpose8(ar), Transpose8(ai), Transpose8(br), Transpose8(bi);
+  TransposeDoubles8(ar), TransposeDoubles8(ai), TransposeDoubles8(br), TransposeDoubles8(bi);
   for (int l = 0; l < 8; ++l) {
     if (ra[l]) _mm512_storeu_pd(ra[l], ar[l]), _mm512_storeu_pd(rai[l], ai[l]);
     if (rb[l]) _mm512_storeu_pd(rb[l], br[l]), _mm512_storeu_pd(rbi[l], bi[l]);

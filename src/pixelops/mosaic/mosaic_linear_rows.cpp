@@ -1,8 +1,8 @@
 #include "pixelops/mosaic/mosaic_linear_rows.h"
 
-#include <bit>
 #include <cstdint>
 
+#include "platform/lane_polynomials.h"
 #include "platform/simd_support.h"
 #include "platform/vector_lanes.h"
 #include "store/image_slot.h"
@@ -15,34 +15,14 @@ namespace astrelon {
 namespace {
 
 using simd::TVec4f;
-using simd::TVec4i;
 using simd::TVec8f;
-typedef int32_t TVec8i __attribute__((vector_size(32)));
-
 template <class V>
-struct TMaskOf;
-template <>
-struct TMaskOf<float> {
-  using Type = int32_t;
-};
-template <>
-struct TMaskOf<TVec4f> {
-  using Type = TVec4i;
-};
-template <>
-struct TMaskOf<TVec8f> {
-  using Type = TVec8i;
-};
-template <class V>
-using Mask = typename TMaskOf<V>::Type;
+using Mask = simd::Int<V>;
 
 // v where the mask is set, +0 elsewhere.
 template <class V>
 [[gnu::always_inline]] inline V Keep(V v, Mask<V> m) {
-  if constexpr (std::is_same_v<V, float>)
-    return std::bit_cast<float>(std::bit_cast<int32_t>(v) & m);
-  else
-    return (V)((Mask<V>)v & m);
+  return simd::FloatOf<V>(simd::BitsOf(v) & m);
 }
 
 // The tap weights and masks of lanes starting at an odd column.

@@ -15,10 +15,9 @@ namespace astrelon {
 // downwards from bin 65000 until the rest is no more than that. Sets LevelA and
 // LevelB (bin / scale + mn), RectMin and RectMax when the rectangle holds valid
 // pixels; leaves `levels` alone otherwise.
-// Rectangles under 65536 pixels count the bins and walk them by groups of 256;
-// larger ones: the scalar path counts the bins; the vector path finds the same bins from the
-// order statistics of the pixels (the bin grows with the value): one pass finds
-// the minimum and maximum, counts, and gathers the few pixels near each level.
+// The scalar path counts the bins (rectangles under 65536 pixels walk them by
+// groups of 256); the vector path finds the same bins from order statistics
+// (TLevelSelection) from 8192 pixels on.
 void RectPercentileLevels(std::span<float> rect, int32_t w, int32_t h, int64_t stride, double pctA, double pctB,
                           TPercentileLevels& levels, bool vector);
 
