@@ -56,6 +56,7 @@ struct TKimmelState {
   // at LineStart[y].
   std::vector<int32_t> LineCount, LineStart;
   std::vector<double> LineH, LineV;
+  std::vector<int32_t> LineColumn;  // the listed sites' columns, found in the first pass
 };
 
 // The planes of the result and the mosaic.
@@ -371,80 +372,117 @@ void RefineGreenSiteRow(const TKimmelView& v, const TKimmelState& st, int32_t p,
 // A site whose count is above 3 takes the variances of its 15-pixel lines
 // (LineVariances). They read the own colour at own-colour and green sites and
 // the green at green sites, none of which the pass's greens change: they are
-// found before the greens, row by row in lanes along the row, for the listed
-// sites whose count reaches the pass.
+// found before the greens, row by row, for the listed sites whose count
+// reaches the pass. Those are about one site in five, mostly alone in a run of
+// four neighbours: they are collected first and gathered four to a vector.
 
-// The listed sites among x, x + 2, ... of row y: their variances at index
-// `next` on (one index per listed site, whether the pass takes it or not).
-template <class D>
-[[gnu::always_inline]] inline void LineSites(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t x, int32_t y,
-                                             int32_t& next) {
-  constexpr int L = simd::LaneCount<D>;
+#if ASTRELON_HAVE_AVX2
+// Offset d of the four lanes' bases, widened: a load and three broadcasts
+// blended in (blends run on more ports than inserts).
+[[gnu::always_inline]] ASTRELON_AVX2 inline TVec4d GatherLanes(const std::array<const float*, 4>& base, ptrdiff_t d) {
+  __m128 f = _mm_load_ss(base[0] + d);
+  f = _mm_blend_ps(f, _mm_broadcast_ss(base[1] + d), 2);
+  f = _mm_blend_ps(f, _mm_broadcast_ss(base[2] + d), 4);
+  f = _mm_blend_ps(f, _mm_broadcast_ss(base[3] + d), 8);
+  return (TVec4d)_mm256_cvtps_pd(f);
+}
+
+#endif
+
+// The line variances of the site at column x of row y to index `at`.
+void LineSite(const TKimmelView& v, TKimmelState& st, int32_t y, int32_t x, int32_t at) {
   const ptrdiff_t W = v.W;
   const size_t i = v.At(x, y);
-  bool listed[L], needed[L];
-  int32_t any = 0;
-  double counts[L];
-  for (int l = 0; l < L; ++l) {
-    listed[l] = Listed(v, st, x + 2 * l, y);
-    counts[l] = st.Pixel[i + 2 * size_t(l)];
-    needed[l] = listed[l] && counts[l] >= p;
-    any += needed[l];
-  }
-  if constexpr (L > 1) {
-    if (any == 1) {  // a lone site: its lanes would go to waste
-      for (int l = 0, k = next; l < L; k += listed[l], ++l)
-        if (needed[l]) LineSites<double>(v, st, p, x + 2 * l, y, k);
-      any = 0;
-    }
-  }
-  if (any > 0) {
-    const float* g = v.P[2] + i;
-    const float* c = v.P[RowPlane(y)] + i;
-    const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
-      return simd::Every2Wide<D>(g + dy * W + dx);
-    };
-    const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
-      return simd::Every2Wide<D>(c + dy * W + dx);
-    };
-    D count;
-    if constexpr (L == 1)
-      count = counts[0];
-    else
-      count = D{counts[0], counts[1], counts[2], counts[3]};
-    D vh, vv;
-    kimmel::LineVariances(G, C, count, st.Numbers, vh, vv);
-    int32_t k = next;
-    for (int l = 0; l < L; ++l) {
-      if (needed[l]) {
-        st.LineH[size_t(k)] = LaneOf(vh, l);
-        st.LineV[size_t(k)] = LaneOf(vv, l);
-      }
-      k += listed[l];
-    }
-  }
-  for (int l = 0; l < L; ++l) next += listed[l];
+  const float* g = v.P[2] + i;
+  const float* c = v.P[RowPlane(y)] + i;
+  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return double(g[dy * W + dx]); };
+  const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return double(c[dy * W + dx]); };
+  double vh, vv;
+  kimmel::LineVariances(G, C, double(st.Pixel[i]), st.Numbers, vh, vv);
+  st.LineH[size_t(at)] = vh;
+  st.LineV[size_t(at)] = vv;
 }
 
 #if ASTRELON_HAVE_AVX2
-ASTRELON_AVX2 int32_t LineLanes(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t x, int32_t y,
-                                int32_t& next) {
-  // Listed sites lie in columns 7 .. width - 8; the lines reach seven columns
-  // past the last lane and one more.
-  for (; x + 6 <= v.W - 8; x += 8) LineSites<TVec4d>(v, st, p, x, y, next);
-  return x;
+// The line variances of four lanes from their bases: plain vector code without
+// a target, vectors only by reference (as RefinedGreenLanes), inlined into AVX2.
+[[gnu::always_inline]] inline void LineVarianceLanes(const std::array<const float*, 4>& gs,
+                                                     const std::array<const float*, 4>& cs, ptrdiff_t W,
+                                                     const TVec4d& count, const TKimmelNumbers& n, TVec4d& vh,
+                                                     TVec4d& vv) {
+  const auto lanes = [&](const std::array<const float*, 4>& base, ptrdiff_t d) __attribute__((always_inline)) {
+    return __builtin_convertvector((TVec4f{base[0][d], base[1][d], base[2][d], base[3][d]}), TVec4d);
+  };
+  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return lanes(gs, dy * W + dx); };
+  const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return lanes(cs, dy * W + dx); };
+  kimmel::LineVariances(G, C, count, n, vh, vv);
+}
+
+// The same for the sites at columns xs[0 .. 3], one a lane.
+ASTRELON_AVX2 void LineSites(const TKimmelView& v, TKimmelState& st, int32_t y, const int32_t* xs,
+                             const int32_t* at) {
+  const ptrdiff_t W = v.W;
+  const float* g = v.P[2];
+  const float* c = v.P[RowPlane(y)];
+  std::array<const float*, 4> gs, cs;
+  TVec4d count;
+  for (int l = 0; l < 4; ++l) {
+    const size_t i = v.At(xs[l], y);
+    gs[size_t(l)] = g + i;
+    cs[size_t(l)] = c + i;
+    count[l] = st.Pixel[i];
+  }
+  TVec4d vh, vv;
+  LineVarianceLanes(gs, cs, W, count, st.Numbers, vh, vv);
+  for (int l = 0; l < 4; ++l) {
+    st.LineH[size_t(at[l])] = vh[l];
+    st.LineV[size_t(at[l])] = vv[l];
+  }
+}
+
+// Four sites at a time while two or more are left (a fourth lane repeats the
+// last site); returns how many it did.
+size_t LineLanes(const TKimmelView& v, TKimmelState& st, int32_t y, const int32_t* xs, const int32_t* at, size_t n) {
+  size_t k = 0;
+  for (; k + 4 <= n; k += 4) LineSites(v, st, y, xs + k, at + k);
+  if (n - k >= 2) {
+    int32_t x4[4], a4[4];
+    for (size_t l = 0; l < 4; ++l) {
+      x4[l] = xs[std::min(k + l, n - 1)];
+      a4[l] = at[std::min(k + l, n - 1)];
+    }
+    LineSites(v, st, y, x4, a4);
+    k = n;
+  }
+  return k;
 }
 #endif
 
-// Row y (7 .. height - 8).
+// Row y (7 .. height - 8): its listed sites (one variance index each, whether
+// the pass takes them or not) whose count reaches p, gathered side by side.
 void LineRow(const TKimmelView& v, TKimmelState& st, int32_t p, int32_t y) {
   if (st.Row[size_t(y)] < p || st.LineCount[size_t(y)] == 0) return;
-  int32_t next = st.LineStart[size_t(y)];
-  int32_t x = RefineStart(y);
+  thread_local std::vector<int32_t> xs, at;
+  xs.clear();
+  at.clear();
+  const int32_t first = st.LineStart[size_t(y)];
+  int32_t* columns = st.LineColumn.data() + first;
+  const uint8_t* counts = st.Pixel.data() + v.At(0, y);
+  if (p == 1) {  // every listed site: their columns for the later passes
+    int32_t next = 0;
+    for (int32_t x = RefineStart(y); x <= v.W - 8; x += 2)
+      if (Listed(v, st, x, y)) columns[next++] = x;
+  }
+  for (int32_t k = 0; k < st.LineCount[size_t(y)]; ++k)
+    if (counts[columns[k]] >= p) {
+      xs.push_back(columns[k]);
+      at.push_back(first + k);
+    }
+  size_t k = 0;
 #if ASTRELON_HAVE_AVX2
-  if (st.Vector) x = LineLanes(v, st, p, x, y, next);
+  if (st.Vector) k = LineLanes(v, st, y, xs.data(), at.data(), xs.size());
 #endif
-  for (; x <= v.W - 8; x += 2) LineSites<double>(v, st, p, x, y, next);
+  for (; k < xs.size(); ++k) LineSite(v, st, y, xs[k], at[k]);
 }
 
 // ---- The refinement's greens ----
@@ -505,14 +543,21 @@ void RefineGreenSite(const TKimmelView& v, const TKimmelState& st, size_t at, in
 }
 
 #if ASTRELON_HAVE_AVX2
-// Offset d of the four lanes' bases, widened: a load and three broadcasts
-// blended in (blends run on more ports than inserts).
-[[gnu::always_inline]] ASTRELON_AVX2 inline TVec4d GatherLanes(const std::array<const float*, 4>& base, ptrdiff_t d) {
-  __m128 f = _mm_load_ss(base[0] + d);
-  f = _mm_blend_ps(f, _mm_broadcast_ss(base[1] + d), 2);
-  f = _mm_blend_ps(f, _mm_broadcast_ss(base[2] + d), 4);
-  f = _mm_blend_ps(f, _mm_broadcast_ss(base[3] + d), 8);
-  return (TVec4d)_mm256_cvtps_pd(f);
+// The arithmetic of four sites from their gathered values. It has no vector
+// target of its own and takes and gives vectors only by reference, so that no
+// call between it and the AVX2 code passes a vector by value (clang refuses
+// that); inlined there, it runs as AVX2.
+[[gnu::always_inline]] inline void RefinedGreenLanes(const TVec4d (&g)[7][7], const TVec4d (&row)[3],
+                                                     const TVec4d (&column)[3], const TStepLanes<4>& lanes,
+                                                     const TKimmelNumbers& n, TVec4d& green) {
+  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return g[dy + 3][dx + 3]; };
+  const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
+    return dy == 0 ? row[dx + 1] : column[dy + 1];
+  };
+  const auto lanesOf = [](const double* v) __attribute__((always_inline)) { return TVec4d{v[0], v[1], v[2], v[3]}; };
+  green = kimmel::RefinedGreen<TVec4d>(G, C, lanesOf(lanes.Count), simd::LaneMask<TVec4d>(lanes.Fits),
+                                       simd::LaneMask<TVec4d>(lanes.Right), lanesOf(lanes.LineH),
+                                       lanesOf(lanes.LineV), n);
 }
 
 // Four sites of one step, the lanes' values gathered first: the greens of
@@ -533,14 +578,8 @@ ASTRELON_AVX2 void RefineGreenVector(const TKimmelView& v, const TKimmelState& s
   for (const int d : {-1, 0, 1}) row[d + 1] = GatherLanes(lanes.C, d);
   for (const int d : {-1, 1}) column[d + 1] = GatherLanes(lanes.C, d * W);
   column[1] = row[1];
-  const auto G = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) { return g[dy + 3][dx + 3]; };
-  const auto C = [&](int32_t dy, int32_t dx) __attribute__((always_inline)) {
-    return dy == 0 ? row[dx + 1] : column[dy + 1];
-  };
-  const auto lanesOf = [](const double* v) __attribute__((always_inline)) { return TVec4d{v[0], v[1], v[2], v[3]}; };
-  const TVec4d green = kimmel::RefinedGreen<TVec4d>(G, C, lanesOf(lanes.Count), simd::LaneMask<TVec4d>(lanes.Fits),
-                                                    simd::LaneMask<TVec4d>(lanes.Right), lanesOf(lanes.LineH),
-                                                    lanesOf(lanes.LineV), st.Numbers);
+  TVec4d green;
+  RefinedGreenLanes(g, row, column, lanes, st.Numbers, green);
   for (int l = 0; l < 4; ++l)
     if (active[l]) v.P[2][at[l]] = float(green[l]);
 }
@@ -681,6 +720,7 @@ TMosaicWorkerMethod KimmelMosaicMethod(const TMosaicStage& job) {
       }
       st->LineH.assign(size_t(total), 0.0);
       st->LineV.assign(size_t(total), 0.0);
+      st->LineColumn.assign(size_t(total), 0);
     }
     if (stage == FirstPassStage - 1) {
       // Passes: the largest row count over rows 2 .. height - 3, at most seven.
