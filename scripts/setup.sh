@@ -7,6 +7,9 @@
 #   scripts/setup.sh sanitize  build with ASan/UBSan (build-asan/) and run the suite
 #   scripts/setup.sh tsan      build the test programs whose code runs worker bands with
 #                              ThreadSanitizer (build-tsan/) and run them
+#   scripts/setup.sh fuzz [SECONDS]  deps and clang, build the fuzz targets (build-fuzz/) and
+#                              run each SECONDS (default 60) from its seeds; status 1 when
+#                              one fails
 #   scripts/setup.sh bench [FILTER]  deps and benchmark peers, build, run every benchmark
 #                              (BENCH_RUNS times, default 3) and sum up each figure against its
 #                              goal; status 1 when a figure is missed or missing
@@ -25,6 +28,10 @@ PACKAGES=(
   # OpenCV's demosaicing is the oracle of the colour-mosaic quality test.
   libopencv-imgproc-dev
 )
+
+# clang with libFuzzer and the sanitizers' run-time libraries for the fuzz
+# targets, and llvm-symbolizer for their reports.
+FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev llvm-14)
 
 # Google Benchmark and the peers that only the benchmarks compare against; the
 # program and its tests need none of them.
@@ -136,5 +143,9 @@ case "$cmd" in
     labels=$(IFS='|'; echo "${TSAN_PROGRAMS[*]}")
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
       ctest --test-dir build-tsan -L "^(${labels})\$" -j "$(jobs)" --output-on-failure --timeout 900 ;;
+  fuzz)
+    deps "${PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+    bash fuzz/build.sh build-fuzz
+    bash fuzz/run.sh build-fuzz "${1:-${FUZZ_SECONDS:-60}}" ;;
   *) echo "unknown command: $cmd" >&2; exit 2 ;;
 esac

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <utility>
 
 #include "kernels/gauss/filter_rows.h"
 #include "platform/processor_features.h"
@@ -38,6 +39,13 @@ using TVec4 = TVec4f;
 using TVec8 = TVec8f;
 
 
+// v with lane k taken from lane k ^ M (a constant permutation, which GCC and
+// clang both take).
+template <int M, class V, int... K>
+[[gnu::always_inline]] inline V XorLanes(V v, std::integer_sequence<int, K...>) {
+  return __builtin_shufflevector(v, v, (K ^ M)...);
+}
+
 // The smallest and the largest lane as std::min and std::max over the lanes in
 // order find them: in a tree of shuffles when no lane is NaN (the extremes of
 // numbers do not depend on the order; a zero's sign changes no use of them),
@@ -52,22 +60,17 @@ template <class V>
   uint64_t all = ~uint64_t(0);
   for (uint64_t w : words) all &= w;
   if (all == ~uint64_t(0)) {
+    constexpr auto lanes = std::make_integer_sequence<int, n>{};
     V a = v, b = v;
     if constexpr (n == 8) {
-      const TMask swap = {4, 5, 6, 7, 0, 1, 2, 3};
-      a = LaneMin(a, __builtin_shuffle(a, swap));
-      b = LaneMax(b, __builtin_shuffle(b, swap));
+      a = LaneMin(a, XorLanes<4>(a, lanes));
+      b = LaneMax(b, XorLanes<4>(b, lanes));
     }
     if constexpr (n >= 4) {
-      TMask pairs, next;
-      for (int k = 0; k < n; ++k) {
-        pairs[k] = k ^ 2;
-        next[k] = k ^ 1;
-      }
-      a = LaneMin(a, __builtin_shuffle(a, pairs));
-      b = LaneMax(b, __builtin_shuffle(b, pairs));
-      a = LaneMin(a, __builtin_shuffle(a, next));
-      b = LaneMax(b, __builtin_shuffle(b, next));
+      a = LaneMin(a, XorLanes<2>(a, lanes));
+      b = LaneMax(b, XorLanes<2>(b, lanes));
+      a = LaneMin(a, XorLanes<1>(a, lanes));
+      b = LaneMax(b, XorLanes<1>(b, lanes));
     }
     lo = a[0];
     hi = b[0];

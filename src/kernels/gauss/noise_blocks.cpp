@@ -10,7 +10,10 @@
 #include "platform/vector_lanes.h"
 
 // The vector helpers are always inlined, so the calling convention of
-// eight-wide vectors outside AVX code never applies.
+// eight-wide vectors outside AVX code never applies. The AVX code gives them
+// vectors only by reference and takes none back by value: clang checks the
+// convention of a call before it inlines it and refuses a vector of 32 or 64
+// bytes passed to or from a helper without the AVX target.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace astrelon {
@@ -60,6 +63,8 @@ struct TLaneRandom {
     s3 = (s3 << 11) | (s3 >> 21);
     return result;
   }
+  // The same for AVX code (see above).
+  [[gnu::always_inline]] void Next(U& result) { result = Next(); }
 };
 
 // A table index 0 .. 1998 from the top 21 bits.
@@ -98,8 +103,18 @@ void DrawBlockScalar(const TLaneSeeds& seeds, bool gauss, double amount, int32_t
 }
 
 #if ASTRELON_HAVE_AVX2
+// −2 ln u and cos 2πu, sin 2πu of Box–Muller in each lane, for AVX code.
+template <class V>
+[[gnu::always_inline]] inline void MinusTwoLog(const V& u, V& result) {
+  result = simd::Splat<V>(-2.0f) * boxmuller::Log(u);
+}
+template <class V>
+[[gnu::always_inline]] inline void CosSinTurnLanes(const V& u, V& c, V& s) {
+  boxmuller::CosSinTurn(u, c, s);
+}
+
 // Group g of a block's values (the part of it below count).
-[[gnu::always_inline]] inline void StoreGroup(float* out, int32_t count, int32_t g, simd::TVec8f v) {
+[[gnu::always_inline]] inline void StoreGroup(float* out, int32_t count, int32_t g, const simd::TVec8f& v) {
   if (Lanes * (g + 1) <= count) {
     simd::StoreLanes(out + Lanes * g, v);
     return;
@@ -109,16 +124,19 @@ void DrawBlockScalar(const TLaneSeeds& seeds, bool gauss, double amount, int32_t
   std::copy_n(part.data(), count - Lanes * g, out + Lanes * g);
 }
 
-// float(double(z) · amount) in each lane.
-[[gnu::always_inline]] inline simd::TVec8f Scaled(simd::TVec8f z, TVec8d amounts) {
-  return __builtin_convertvector(__builtin_convertvector(z, TVec8d) * amounts, simd::TVec8f);
+// float(double(z) · amount) in each lane, to out.
+[[gnu::always_inline]] inline void StoreScaled(float* out, const simd::TVec8f& z, const TVec8d& amounts) {
+  simd::StoreLanes(out, __builtin_convertvector(__builtin_convertvector(z, TVec8d) * amounts, simd::TVec8f));
 }
 
 ASTRELON_AVX2 void DrawBlockAvx2(const TLaneSeeds& seeds, bool gauss, double amount, int32_t count, float* out) {
   using simd::TVec8f;
   using boxmuller::TVec8i;
-  TLaneRandom<TVec8u> lane{simd::LoadLanes<TVec8u>(seeds.S[0].data()), simd::LoadLanes<TVec8u>(seeds.S[1].data()),
-                           simd::LoadLanes<TVec8u>(seeds.S[2].data()), simd::LoadLanes<TVec8u>(seeds.S[3].data())};
+  TLaneRandom<TVec8u> lane;
+  std::memcpy(&lane.s0, seeds.S[0].data(), sizeof lane.s0);
+  std::memcpy(&lane.s1, seeds.S[1].data(), sizeof lane.s1);
+  std::memcpy(&lane.s2, seeds.S[2].data(), sizeof lane.s2);
+  std::memcpy(&lane.s3, seeds.S[3].data(), sizeof lane.s3);
   const int32_t groups = (count + Lanes - 1) / Lanes;
   const TVec8d amounts = TVec8d{} + amount;
   if (gauss) {
@@ -127,26 +145,31 @@ ASTRELON_AVX2 void DrawBlockAvx2(const TLaneSeeds& seeds, bool gauss, double amo
     alignas(32) TGaussTable table;
     alignas(32) std::array<TVec8f, 2 * TableRounds> uniform;
     for (int32_t t = 0; t < TableRounds; ++t) {
-      const TVec8u x1 = lane.Next(), x2 = lane.Next();
+      TVec8u x1, x2;
+      lane.Next(x1);
+      lane.Next(x2);
       uniform[size_t(2 * t)] = __builtin_convertvector(TVec8i(x1 >> 8) + 1, TVec8f) * 0x1p-24f;
       uniform[size_t(2 * t + 1)] = __builtin_convertvector(TVec8i(x2 >> 8), TVec8f) * 0x1p-24f;
     }
     for (int32_t t = 0; t < TableRounds; ++t) {
       // boxmuller::BoxMuller on eight lanes.
-      const TVec8f u1 = uniform[size_t(2 * t)], u2 = uniform[size_t(2 * t + 1)];
-      const TVec8f r = TVec8f(_mm256_sqrt_ps(__m256(simd::Splat<TVec8f>(-2.0f) * boxmuller::Log(u1))));
-      TVec8f c, s;
-      boxmuller::CosSinTurn(u2, c, s);
+      TVec8f m, c, s;
+      MinusTwoLog(uniform[size_t(2 * t)], m);
+      const TVec8f r = TVec8f(_mm256_sqrt_ps(__m256(m)));
+      CosSinTurnLanes(uniform[size_t(2 * t + 1)], c, s);
       const TVec8f z0 = r * c, z1 = r * s;
       // Scaled by the amount at once, as in the scalar path.
-      simd::StoreLanes(table.data() + 2 * Lanes * t, Scaled(z0, amounts));
-      simd::StoreLanes(table.data() + 2 * Lanes * t + Lanes, Scaled(z1, amounts));
+      StoreScaled(table.data() + 2 * Lanes * t, z0, amounts);
+      StoreScaled(table.data() + 2 * Lanes * t + Lanes, z1, amounts);
     }
     // The look-ups one by one: a gather is slower on some processors.
     alignas(32) std::array<uint32_t, Lanes> index;
     const int32_t whole = count / Lanes;
     for (int32_t g = 0; g < groups; ++g) {
-      simd::StoreLanes(index.data(), ((lane.Next() >> 11) * IndexRange) >> 21);
+      TVec8u bits;
+      lane.Next(bits);
+      bits = ((bits >> 11) * IndexRange) >> 21;
+      std::memcpy(index.data(), &bits, sizeof bits);
       float* o = out + Lanes * g;
       if (g < whole) {
         for (int l = 0; l < Lanes; ++l) o[l] = table[index[size_t(l)]];
@@ -158,7 +181,9 @@ ASTRELON_AVX2 void DrawBlockAvx2(const TLaneSeeds& seeds, bool gauss, double amo
     const TVec8d half = TVec8d{} + 0.5, scale = TVec8d{} + UniformScale;
     for (int32_t g = 0; g < groups; ++g) {
       // Unsigned to double through the signed conversion, exactly.
-      const TVec8i flipped = TVec8i(lane.Next() ^ 0x80000000u);
+      TVec8u bits;
+      lane.Next(bits);
+      const TVec8i flipped = TVec8i(bits ^ 0x80000000u);
       const TVec8d x = __builtin_convertvector(flipped, TVec8d) + 2147483648.0;
       StoreGroup(out, count, g, __builtin_convertvector((x * 0x1p-32 - half) * amounts * scale, TVec8f));
     }
@@ -190,7 +215,7 @@ struct TPairScratch {
 
 // The two halves of a sixteen-lane vector to two places.
 template <class V>
-[[gnu::always_inline]] inline void StoreHalves(float* first, float* second, V v) {
+[[gnu::always_inline]] inline void StoreHalves(float* first, float* second, const V& v) {
   std::memcpy(first, &v, 32);
   std::memcpy(second, reinterpret_cast<const char*>(&v) + 32, 32);
 }
@@ -205,9 +230,11 @@ ASTRELON_AVX512 void DrawBlockPairAvx512(const TLaneSeeds& a, const TLaneSeeds& 
     std::memcpy(reinterpret_cast<char*>(state[k]) + 32, b.S[k].data(), 32);
   }
   for (int32_t t = 0; t < TableRounds; ++t) {
-    const TVec16u x1 = lane.Next(), x2 = lane.Next();
+    TVec16u x1, x2;
+    lane.Next(x1);
+    lane.Next(x2);
     const TVec16f u1 = __builtin_convertvector(Int<TVec16f>(x1 >> 8) + 1, TVec16f) * 0x1p-24f;
-    scratch.Round[size_t(2 * t)] = simd::Splat<TVec16f>(-2.0f) * boxmuller::Log(u1);
+    MinusTwoLog(u1, scratch.Round[size_t(2 * t)]);
     scratch.Round[size_t(2 * t + 1)] = __builtin_convertvector(Int<TVec16f>(x2 >> 8), TVec16f) * 0x1p-24f;
   }
   const TVec16d amounts = TVec16d{} + amount;
@@ -216,7 +243,7 @@ ASTRELON_AVX512 void DrawBlockPairAvx512(const TLaneSeeds& a, const TLaneSeeds& 
   for (int32_t t = 0; t < TableRounds; ++t) {
     const TVec16f r = TVec16f(_mm512_sqrt_ps(__m512(scratch.Round[size_t(2 * t)])));
     TVec16f c, s;
-    boxmuller::CosSinTurn(scratch.Round[size_t(2 * t + 1)], c, s);
+    CosSinTurnLanes(scratch.Round[size_t(2 * t + 1)], c, s);
     const TVec16f z0 = __builtin_convertvector(__builtin_convertvector(r * c, TVec16d) * amounts, TVec16f);
     const TVec16f z1 = __builtin_convertvector(__builtin_convertvector(r * s, TVec16d) * amounts, TVec16f);
     StoreHalves(tableA + 2 * Lanes * t, tableB + 2 * Lanes * t, z0);
@@ -224,7 +251,9 @@ ASTRELON_AVX512 void DrawBlockPairAvx512(const TLaneSeeds& a, const TLaneSeeds& 
   }
   // Two eight-lane gathers run beside each other faster than one of sixteen.
   for (int32_t g = 0; g < int32_t(NoiseBlockValues) / Lanes; ++g) {
-    const __m512i index = __m512i(((lane.Next() >> 11) * IndexRange) >> 21);
+    TVec16u bits;
+    lane.Next(bits);
+    const __m512i index = __m512i(((bits >> 11) * IndexRange) >> 21);
     _mm256_storeu_ps(outA + Lanes * g, _mm256_i32gather_ps(tableA, _mm512_castsi512_si256(index), 4));
     _mm256_storeu_ps(outB + Lanes * g, _mm256_i32gather_ps(tableB, _mm512_extracti64x4_epi64(index, 1), 4));
   }

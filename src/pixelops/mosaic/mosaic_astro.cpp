@@ -9,7 +9,10 @@
 #include "platform/simd_support.h"
 #include "store/image_store.h"
 
-// The vector helpers are always inlined: no vector crosses a call.
+// The vector helpers are always inlined. The AVX code gives them vectors only
+// by reference and takes none back by value: clang checks the convention of a
+// call before it inlines it and refuses a 32-byte vector passed to or from a
+// helper without the AVX target.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace astrelon {
@@ -46,7 +49,7 @@ template <class V>
 #if ASTRELON_HAVE_AVX2
 ASTRELON_AVX2 int32_t AstroGreenSitesAvx2(float* row, ptrdiff_t W, int32_t x, int32_t last, float eps,
                                           float& smallest) {
-  simd::TVec8f lanes = simd::Splat<simd::TVec8f>(smallest);
+  simd::TVec8f lanes = simd::TVec8f{} + smallest;  // simd::Splat, which would return it
   x = AstroGreenSites(row, W, x, last, eps, lanes);
   for (int l = 0; l < 8; ++l) smallest = lanes[l] < smallest ? lanes[l] : smallest;
   return x;

@@ -10,7 +10,10 @@
 #include "platform/simd_support.h"
 #include "store/image_store.h"
 
-// The vector helpers are always inlined: no vector crosses a call.
+// The vector helpers are always inlined. The AVX code gives them vectors only
+// by reference and takes none back by value: clang checks the convention of a
+// call before it inlines it and refuses a 32-byte vector passed to or from a
+// helper without the AVX target.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace astrelon {
@@ -99,7 +102,7 @@ template <class D>
 // range for mosaic values above about 1e13, so the sums are formed in double.
 // Lanes add the same terms in the same order as a single site.
 template <class D>
-[[gnu::always_inline]] inline D VngGreenLanes(const TWindow<D>& v, double noise, double b) {
+[[gnu::always_inline]] inline void VngGreenLanes(const TWindow<D>& v, double noise, double b, D& result) {
   std::array<D, 8> g{};
 #pragma GCC unroll 8
   for (size_t d = 0; d < 8; ++d) {
@@ -133,14 +136,16 @@ template <class D>
     numerator += taken ? w * (green - b) * (c - b) / q : zero;
     weights += taken ? w : zero;
   }
-  return numerator / (weights < 0.1 ? simd::Splat<D>(0.1) : weights) + b;
+  result = numerator / (weights < 0.1 ? simd::Splat<D>(0.1) : weights) + b;
 }
 
 float VngGreen(const TWindow<float>& v, float noise, float b) {
   TWindow<double> d;
   for (size_t r = 0; r < 5; ++r)
     for (size_t c = 0; c < 5; ++c) d[r][c] = v[r][c];
-  return ToFloatRange(VngGreenLanes(d, double(noise), double(b)));
+  double g;
+  VngGreenLanes(d, double(noise), double(b), g);
+  return ToFloatRange(g);
 }
 
 #if ASTRELON_HAVE_AVX2
@@ -154,7 +159,8 @@ ASTRELON_AVX2 void VngGreenLanes4(const float* p, size_t w, int32_t x, int32_t y
       const TVec4f a = simd::LoadLanes<TVec4f>(at), c = simd::LoadLanes<TVec4f>(at + 4);
       v[size_t(dy + 2)][size_t(dx + 2)] = __builtin_convertvector(__builtin_shufflevector(a, c, 0, 2, 4, 6), TVec4d);
     }
-  const TVec4d g = VngGreenLanes(v, noise, b);
+  TVec4d g;
+  VngGreenLanes(v, noise, b, g);
   for (int l = 0; l < 4; ++l) out[2 * l] = ToFloatRange(g[l]);
 }
 
