@@ -12,6 +12,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build-fuzz}" && pwd)
 seconds=${2:-${FUZZ_SECONDS:-60}}
 timeout=${FUZZ_TIMEOUT:-30}
+# The folder that holds one seed folder a target (FUZZ_SEEDS replaces it).
+seed_root=${FUZZ_SEEDS:-$root/fuzz/seeds}
 jobs=${FUZZ_JOBS:-$(($(nproc) < 4 ? $(nproc) : 4))}
 
 # The seed folder under fuzz/seeds and the folders of kept inputs of a target.
@@ -43,7 +45,7 @@ mkdir -p "$build/artifacts" "$scratch/logs"
 run_target() {
   local t=$1 seeds kept dirs=()
   read -r seeds kept <<<"$(inputs "$t")"
-  dirs=("$build/corpus/$t" "$root/fuzz/seeds/$seeds")
+  dirs=("$build/corpus/$t" "$seed_root/$seeds")
   [ -n "${kept:-}" ] && [ -d "$root/$kept" ] && dirs+=("$root/$kept")
   mkdir -p "$build/corpus/$t"
   local status=0
@@ -58,6 +60,13 @@ for exe in "$build"/*_fuzz; do
   t=$(basename "$exe" _fuzz)
   if ! inputs "$t" >/dev/null; then
     echo "fuzz target $t has no seeds in fuzz/run.sh" >&2
+    exit 1
+  fi
+  # A target must start from at least one seed: an empty or missing seed
+  # folder would let it run on nothing and pass.
+  read -r seeds _ <<<"$(inputs "$t")"
+  if [ -z "$(find "$seed_root/$seeds" -type f -print -quit 2>/dev/null)" ]; then
+    echo "fuzz target $t: its seed folder $seed_root/$seeds is empty or missing" >&2
     exit 1
   fi
   targets+=("$t")
