@@ -1,12 +1,15 @@
 // The enlargement commands without a network file in a main window: the
 // triangulation and the edge-directed enlargement with their history texts,
 // and the self-trained enlargement with its three input boxes, their limits,
-// refused entries, a flat image, one seed giving one result and Esc.
+// refused entries, a flat image, one seed giving one result, a smooth picture
+// that keeps the triangulation, and Esc.
 #include "filters/ui/enlargement_commands.h"
 
 #include <QAction>
+#include <cmath>
 
 #include "filter_dialog_fixture.h"
+#include "filters/enlargement/upscale_x2_triangulation.h"
 #include "kernels/network/network_weights.h"
 #include "qt_test_app.h"
 
@@ -114,6 +117,42 @@ TEST_F(EnlargementCommandsTest, AutoscanRefusals) {
   }
   EXPECT_FALSE(SlotInUse(2));
   EXPECT_EQ(EngineUi().Messages.size(), 1u);
+}
+
+// A smooth moon-like surface of 64 x 48 in 16-bit levels (the 2 x 2 means of
+// one twice as large): a soft terminator, two soft craters, a little noise.
+float Moon(int x, int y) {
+  auto at = [](double X, double Y) {
+    double relief = 0;
+    for (const auto& [cx, cy, r] : {std::array{38.4, 38.4, 15.4}, std::array{64.0, 67.2, 10.2}}) {
+      const double q = std::hypot(X - cx, Y - cy) / r;
+      relief += -0.1 * std::exp(-std::pow(q / 0.75, 2)) + 0.05 * std::exp(-std::pow((q - 1) / 0.3, 2)) +
+                0.08 * (X - cx) / r * std::exp(-std::pow(q / 0.9, 2));
+    }
+    const double albedo = 0.62 + 0.06 * std::sin(2 * 3.14159 * (0.7 * X / 128 + 0.5 * Y / 96));
+    const uint32_t noise = (uint32_t(X) * 73856093u ^ uint32_t(Y) * 19349663u) % 25;
+    return std::round(1500 + 21000 * (1 - std::tanh((X - 83.2) / 15.36)) * (albedo + relief) + double(noise));
+  };
+  return float((at(2 * x, 2 * y) + at(2 * x + 1, 2 * y) + at(2 * x, 2 * y + 1) + at(2 * x + 1, 2 * y + 1)) / 4);
+}
+
+// Where the network loses on its training pairs the command's result is the
+// triangulation, with the command's history card.
+TEST_F(EnlargementCommandsTest, AutoscanKeepsTheTriangulationOfASmoothPicture) {
+  std::vector<float> moon;
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x) moon.push_back(Moon(x, y));
+  OpenActive(64, 48, {moon});
+  {
+    PromptAnswers answers({QString("2"), QString("21"), QString("45")});
+    Run("Bildgrex2NeuronalesNetzwerk1", "Bildgröße x2 NN autoscan");
+  }
+  ASSERT_NE(ImageWindow(2), nullptr);
+  EXPECT_EQ(History(2), "Bildgroesse x2 NN autoscan");
+  ExpectFinished();
+  CopyImageSlot(1, 3);
+  ASSERT_TRUE(UpscaleX2Triangulation(1, 3));
+  EXPECT_EQ(Store.Image[2].Planes[1], Store.Image[3].Planes[1]);
 }
 
 // Esc while it trains: "Abgebrochen!" and no result.

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/engine_ui.h"
 #include "core/settings.h"
 #include "filters/enlargement/enlargement_memory.h"
+#include "filters/enlargement/upscale_x2_triangulation.h"
 #include "kernels/colour/color_to_mono.h"
 #include "kernels/network/network_training.h"
 #include "kernels/network/neural_tables.h"
@@ -101,11 +103,42 @@ void TrainOn(TAutoscanImages& im, int32_t hx, int32_t hy) {
   AutoscanTrainStep(2 * hx, 2 * hy, im);
 }
 
-// Half pixels within lo..hi (both included, kept inside the half image).
-int32_t DrawHalf(std::mt19937_64& rng, int32_t lo, int32_t hi, int32_t size) {
-  lo = std::min(lo, size - 1);
-  return Draw(rng, lo, std::max(std::min(hi, size - 1), lo));
-}
+// The half pixels of the initial training along a side of `size`: `Inset`
+// from either end, or the last one of a side too short for that.
+int32_t FirstTrained(int32_t size) { return std::min(Inset, size - 1); }
+int32_t LastTrained(int32_t size) { return std::max(size - 1 - Inset, FirstTrained(size)); }
+
+// The summed squared errors on the training pairs, of the network as it is
+// when the scan passes them and of the triangulation of the half-size image
+// (`tri`, twice its width and height).
+struct TPairErrors {
+  double Network = 0, Triangulation = 0;
+
+  // The pair of half pixel (hx, hy), when the initial training draws it: the
+  // window centred there and the 2 x 2 block of the work image it was made
+  // from, both predictions clamped into the work image's range as the scan
+  // writes them.
+  void Add(TAutoscanImages& im, const TPlane& tri, int32_t hx, int32_t hy) {
+    const TGreyImage& half = im.Half;
+    if (hx < FirstTrained(half.Width) || hx > LastTrained(half.Width) || hy < FirstTrained(half.Height) ||
+        hy > LastTrained(half.Height))
+      return;
+    const double spread = im.Spread;  // the accumulator serves the training's draws alone
+    AutoscanInputs(half, hx - WindowCentre, hy - WindowCentre, im);
+    im.Spread = spread;
+    ForwardNetwork21(im.Neurons);
+    const size_t w2 = 2 * size_t(half.Width);
+    for (int k = 0; k < 4; ++k) {
+      const int32_t x = 2 * hx + k % 2, y = 2 * hy + k / 2;
+      const float v = im.Work.At(x, y), t = tri[size_t(y) * w2 + size_t(x)];
+      if (!IsValidPixel(v) || !IsValidPixel(t)) continue;
+      const double n = std::clamp(NetworkPass.Y[size_t(k)] * im.S + im.Mid, im.Low, im.High) - double(v);
+      const double d = double(t) - v;
+      Network += n * n;
+      Triangulation += d * d;
+    }
+  }
+};
 
 // Positions of the initial training: anywhere in the half-size image inside
 // its border, drawn until the windows met add up to enough spread.
@@ -113,8 +146,8 @@ void TrainAtRandom(TAutoscanImages& im, std::mt19937_64& rng) {
   const TGreyImage& half = im.Half;
   int32_t hx = 0, hy = 0;
   do {
-    hx = DrawHalf(rng, Inset, half.Width - 1 - Inset, half.Width);
-    hy = DrawHalf(rng, Inset, half.Height - 1 - Inset, half.Height);
+    hx = Draw(rng, FirstTrained(half.Width), LastTrained(half.Width));
+    hy = Draw(rng, FirstTrained(half.Height), LastTrained(half.Height));
     AutoscanInputs(half, hx - WindowCentre, hy - WindowCentre, im);
   } while (!(im.Spread > im.S));
   TrainOn(im, hx, hy);
@@ -266,6 +299,8 @@ TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings se
   const int64_t area = int64_t(w) * h;
   rate(ScanCountdown);
   const size_t w2 = size_t(2 * w);
+  const TPlane halfTriangulation = TriangulatePlane(im.Half.Values, im.Half.Width, im.Half.Height);
+  TPairErrors pairs;
   while (!stopped && !sp.Closed()) {
     const int32_t x = sp.PixelX(), y = sp.PixelY();
     if (x >= 0 && x < w && y >= 0 && y < h) {
@@ -282,6 +317,7 @@ TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings se
           block[size_t(k / 2) * w2 + size_t(k % 2)] =
               std::clamp(values[k] * im.S + im.Mid + shift, im.Low, im.High);
       }
+      if (x % 2 == 0 && y % 2 == 0) pairs.Add(im, halfTriangulation, x / 2, y / 2);
       for (int32_t k = 0; settings.Train && k < settings.Quality; ++k) TrainNearPoint(im, sp, settings.ScanBox, rng);
     }
     int percent = -1;
@@ -292,6 +328,13 @@ TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings se
     stopped = AbortRequested || (poll && !poll(true, percent));
   }
   if (stopped) return TAutoscanEnd::Aborted;
+  if (pairs.Network > pairs.Triangulation) {
+    out = {};  // the triangulation asks for its own memory
+    if (!UpscaleX2Triangulation(source, destination, [&](int) { return !poll || poll(true, -1); }))
+      return TAutoscanEnd::Aborted;
+    EngineUi().ShowStatus(AutoscanTriangulationKept);
+    return TAutoscanEnd::KeptTriangulation;
+  }
   TImageSlot& d = Store.Image[size_t(destination)];
   for (int p = 1; p <= planes; ++p) d.Planes[size_t(p)] = std::move(out[size_t(p)]);
   d.Width = 2 * w;
