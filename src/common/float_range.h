@@ -28,4 +28,12 @@ inline constexpr double FactorLimit = 1e8;
 // f within -FactorLimit .. FactorLimit; NaN scales nothing (0).
 constexpr double LimitFactor(double f) { return f != f ? 0.0 : std::clamp(f, -FactorLimit, FactorLimit); }
 
+// Angles in degrees that typed or stored numbers give are refused beyond
+// +-AngleLimit: such a value is no sensible rotation, and its reduction to one
+// turn keeps ever fewer of the typed digits (at 1e300 none at all).
+inline constexpr double AngleLimit = 1e6;
+
+// Whether a is a finite angle within -AngleLimit .. AngleLimit degrees.
+constexpr bool InAngleRange(double a) { return a >= -AngleLimit && a <= AngleLimit; }
+
 }  // namespace astrelon

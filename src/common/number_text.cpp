@@ -24,6 +24,12 @@ std::optional<double> TryStrToFloat32Dot(std::string_view text) {
   return v;
 }
 
+std::optional<double> TryStrToAngleDot(std::string_view text) {
+  const std::optional<double> v = TryStrToFloatDot(text);
+  if (!v || !InAngleRange(*v)) return std::nullopt;
+  return v;
+}
+
 double StrToFloatDot(std::string_view text) {
   if (auto v = TryStrToFloatDot(text)) return *v;
   throw std::invalid_argument("'" + MessageExcerpt(text) + "' ist kein gültiger Gleitkommawert");

@@ -175,6 +175,34 @@ TEST_F(BorderAndRotation, QuarterTurnIsRot90) {
           << i << " " << j;
 }
 
+// Whole turns added to an angle change nothing, up to the angle limit; beyond
+// it (and for NaN or infinity) nothing is rotated and the destination stays.
+TEST_F(BorderAndRotation, WholeTurnsChangeNothingAndAnglesBeyondTheLimitAreRefused) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> noise(0, 65535);
+  MakeImage(1, 61, 47, [&](int, int, int) { return noise(rng); });
+  MakeImage(2, 1, 1, [](int, int, int) { return 0.0f; });
+  MakeImage(3, 1, 1, [](int, int, int) { return 0.0f; });
+  for (const double angle : {33.3, -147.25, 89.5, 180.0, 1.0 / 3})
+    for (const double turns : {1.0, -2.0, 2777.0, -2777.0})
+      for (const int framing : {int(TRotateFraming::FullImage), int(TRotateFraming::Crop)}) {
+        SCOPED_TRACE(std::to_string(angle) + " + " + std::to_string(turns) + " turns, framing " +
+                     std::to_string(framing));
+        ASSERT_TRUE(RotateImage(1, 2, IkBicubic, angle, framing));
+        ASSERT_TRUE(RotateImage(1, 3, IkBicubic, angle + 360 * turns, framing));
+        ASSERT_EQ(Store.Image[3].Width, Store.Image[2].Width);
+        ASSERT_EQ(Store.Image[3].Height, Store.Image[2].Height);
+        ASSERT_EQ(Store.Image[3].Planes[1], Store.Image[2].Planes[1]);
+      }
+  const TPlane kept = Store.Image[3].Planes[1];
+  for (const double angle : {1e6 + 0.001, -1e7, 1e300, std::numeric_limits<double>::quiet_NaN(),
+                             -std::numeric_limits<double>::infinity()}) {
+    EXPECT_FALSE(RotateImage(1, 3, IkBicubic, angle, int(TRotateFraming::FullImage))) << angle;
+    EXPECT_EQ(Store.Image[3].Planes[1], kept) << angle;
+  }
+  EXPECT_TRUE(RotateImage(1, 3, IkBicubic, -1e6, int(TRotateFraming::FullImage)));
+}
+
 TEST_F(BorderAndRotation, FullImageKeepsBlankCornersAfterTrimming) {
   MakeImage(1, 40, 40, [](int x, int y, int) { return float(x + y); });
   MakeImage(2, 1, 1, [](int, int, int) { return 0.0f; });

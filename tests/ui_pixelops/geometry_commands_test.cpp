@@ -1,12 +1,23 @@
 // Borders typed in their dialog, the fixed-size crop dialog and rotation by a
-// typed angle, run on real image windows.
+// typed angle, run on real image windows; typed angles refused alike by the
+// rotate dialog and the batch's rotation step.
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
+#include <cmath>
+#include <optional>
 
 #include "../ui_windows/window_fixture.h"
+#include "batch/exec/batch_step_dispatch.h"
+#include "batch/exec/step_values.h"
+#include "batch/run/batch_run_state.h"
+#include "batch/steps/batch_step_list.h"
 #include "common/engine_ui.h"
+#include "common/number_text.h"
+#include "pixelops/geometry/find_blank_margins.h"
+#include "pixelops/geometry/rotate_image.h"
 #include "pixelops/ui/geometry/border_dialog.h"
 #include "pixelops/ui/geometry/crop_frame_dialog.h"
 #include "pixelops/ui/geometry/geometry_commands.h"
@@ -165,6 +176,115 @@ TEST_F(GeometryCommandsTest, RotateByTypedAngle) {
   EXPECT_GT(Store.Image[2].Width, 20);
   EXPECT_EQ(LastRotateAngle, 12.5);
   EXPECT_EQ(RecentFunctionCaption(0), "Bild rotieren");
+}
+
+// Clicks button `button` of the framing dialog "Ausschnitt" whenever it shows
+// while the object lives.
+class FramingAnswer {
+public:
+  explicit FramingAnswer(int button) {
+    QObject::connect(&timer_, &QTimer::timeout, [button] {
+      QWidget* w = QApplication::activeModalWidget();
+      if (!w || !w->isVisible() || w->objectName() != "Form29") return;
+      w->findChild<QPushButton*>(QString("SpeedButton%1").arg(button))->click();
+    });
+    timer_.start(5);
+  }
+
+private:
+  QTimer timer_;
+};
+
+TPlane Plane(int slot) { return Store.Image[size_t(slot)].Planes[1]; }
+
+TEST_F(GeometryCommandsTest, TypedAnglesBeyondAMillionDegreesAreRefusedByDialogAndBatch) {
+  enum class Entry { Dialog, Batch };
+  struct Row {
+    const char* text;
+    std::optional<double> turn;  // the angle reduced to one turn; nullopt: refused
+  };
+  const Row rows[] = {
+      {"12.5", 12.5},        {"-370", -10.0},      {"720", 0.0},          {"0,5", 0.5},
+      {"1000000", -80.0},    {"-1e6", 80.0},       {"999999.5", -80.5},   {"1000000.001", std::nullopt},
+      {"-1000001", std::nullopt}, {"1e7", std::nullopt}, {"1e300", std::nullopt}, {"-1e300", std::nullopt},
+      {"3e38", std::nullopt}, {"nan", std::nullopt}, {"inf", std::nullopt}, {"abc", std::nullopt},
+  };
+  OpenRamp(1, 20, 20);
+  const TPlane source = Plane(1);
+  // The picture the entry must give: the source turned by the reduced angle.
+  const auto expected = [](double turn, int framing) {
+    EXPECT_TRUE(CopyImageSlot(1, 9));
+    EXPECT_TRUE(RotateImage(1, 9, Settings.InterpolationKind, turn, framing));
+    if (framing > 0) TrimBlankEdges(9);
+    const TImageSlot im = Store.Image[9];
+    FreeSlot(9);
+    return im;
+  };
+  for (const Entry entry : {Entry::Dialog, Entry::Batch})
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string(entry == Entry::Dialog ? "Bild rotieren: " : "Batch Bild rotieren: ") + row.text);
+      ui_.Messages.clear();
+      if (entry == Entry::Dialog) {
+        LastRotateAngle = 7;
+        ActivateImageWindow(1);
+        WhenModal([&row](QWidget* w) {
+          w->findChild<QLineEdit*>()->setText(row.text);
+          qobject_cast<QDialog*>(w)->accept();
+        });
+        {
+          const FramingAnswer framing(1);
+          Run("Bildrotieren1", "Bild &rotieren");
+        }
+        if (!row.turn) {
+          EXPECT_FALSE(Store.InUse[2]);
+          EXPECT_EQ(LastRotateAngle, 7);
+          EXPECT_EQ(ui_.Messages,
+                    std::vector<std::string>{"'" + std::string(row.text) + "' ist kein gültiger Gleitkommawert"});
+        } else {
+          ASSERT_TRUE(Store.InUse[2]);
+          EXPECT_EQ(LastRotateAngle, *TryStrToFloatDot(row.text));
+          EXPECT_EQ(History(2), std::string("Bild rotieren ") + row.text);
+          const TImageSlot want = expected(*row.turn, 1);
+          EXPECT_EQ(Store.Image[2].Width, want.Width);
+          EXPECT_EQ(Store.Image[2].Height, want.Height);
+          EXPECT_EQ(Plane(2), want.Planes[1]);
+          EXPECT_TRUE(ui_.Messages.empty());
+          CloseImageSlot(2);
+        }
+      } else {
+        ASSERT_TRUE(CopyImageSlot(1, 5));
+        BatchSteps = TBatchStepList();
+        BatchSteps.EditorStep = 2;
+        int32_t combine = 0;
+        SetStepOperation(BatchSteps, 19, combine);
+        BatchSteps.StepCount = 2;
+        BatchSteps.Records[2].Values[0] = row.text;
+        BatchRun.WorkSlot = 5;
+        std::string error;
+        try {
+          RunBatchStep(2);
+        } catch (const TBatchStepError& e) {
+          error = e.what();
+        }
+        if (!row.turn) {
+          EXPECT_EQ(error, "'" + std::string(row.text) + "' ist keine gültige Zahl");
+          EXPECT_EQ(Plane(5), source);
+        } else {
+          EXPECT_EQ(error, "");
+          EXPECT_EQ(Plane(5), expected(*row.turn, 0).Planes[1]);
+        }
+        EXPECT_TRUE(ui_.Messages.empty());
+        FreeSlot(5);
+        BatchSteps = TBatchStepList();
+        BatchRun.WorkSlot = -1;
+      }
+      for (int s = 2; s <= MaxImageSlots; ++s)
+        if (Store.InUse[size_t(s)]) {
+          ADD_FAILURE() << "slot " << s << " left in use";
+          CloseImageSlot(s);
+        }
+      EXPECT_EQ(Plane(1), source);
+    }
 }
 
 }  // namespace

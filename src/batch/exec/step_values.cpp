@@ -30,6 +30,12 @@ double StepFloat(const std::string& text) {
   return *v;
 }
 
+double StepAngle(const std::string& text) {
+  const auto v = TryStrToAngleDot(text);
+  if (!v) NotANumber(text);
+  return *v;
+}
+
 std::string TranslatedOperationName(TBatchOp op) {
   if (op < 0 || op > BatchOperationCount) return {};
   return TranslatedBatchTable[size_t(op) + 1].Name;

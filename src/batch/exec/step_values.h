@@ -23,6 +23,9 @@ int32_t StepInt(const std::string& text);
 // The text as a number with "." (or ",") as decimal separator that a float
 // holds (the steps compute in floats); TBatchStepError otherwise.
 double StepFloat(const std::string& text);
+// The text as an angle in degrees within the angle limit (TryStrToAngleDot);
+// TBatchStepError as for a value that is no number otherwise.
+double StepAngle(const std::string& text);
 
 // The operation's name as the user sees it.
 std::string TranslatedOperationName(TBatchOp op);

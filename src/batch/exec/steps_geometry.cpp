@@ -94,7 +94,7 @@ void Resize(const TStepRun& run) {
 
 // "Bild rotieren": from a copy, with the program-wide interpolation kind.
 void Rotate(const TStepRun& run) {
-  const double angle = StepFloat(run.Value(1));
+  const double angle = StepAngle(run.Value(1));
   const TStepCopy copy(run);
   if (!copy) return;
   if (RotateImage(copy.Slot(), run.Work, Settings.InterpolationKind, angle, int(TRotateFraming::KeepSize)))

@@ -5,6 +5,7 @@
 #include <new>
 #include <numbers>
 
+#include "common/float_range.h"
 #include "core/busy_cursor.h"
 #include "core/settings.h"
 #include "kernels/sampling/subpixel_samplers.h"
@@ -68,7 +69,7 @@ bool RotateImage(int src, int dst, int kind, double angle, int framing) {
   if (!SlotInUse(src) || !SlotInUse(dst) || src == dst) return false;
   const TImageSlot& s = Store.Image[size_t(src)];
   const int w0 = s.Width, h0 = s.Height;
-  if (w0 < 1 || h0 < 1 || !std::isfinite(angle)) return false;
+  if (w0 < 1 || h0 < 1 || !InAngleRange(angle)) return false;
   for (int p = 1; p <= s.PlaneCount; ++p)
     if (s.Planes[size_t(p)].size() < s.PixelCount()) return false;
   TBusyCursorScope busy;

@@ -18,9 +18,9 @@ enum class TRotateFraming : int32_t {
 // pixel whose source point lies outside -0.5 .. size - 0.5 on either axis is
 // blank in every plane; the others are sampled with interpolation kind `kind`
 // (InterpolatePixel, for a colour image InterpolatePixelRgb), which is the
-// program-wide kind while the rotation runs. False when the slots are unusable;
-// std::bad_alloc, with nothing changed, when the framed result does not fit in
-// the free memory.
+// program-wide kind while the rotation runs. False when the slots are unusable
+// or the angle lies beyond the angle limit (InAngleRange); std::bad_alloc, with
+// nothing changed, when the framed result does not fit in the free memory.
 bool RotateImage(int src, int dst, int kind, double angle, int framing);
 
 }  // namespace astrelon

@@ -65,7 +65,9 @@ std::optional<TTypedNumber> AskNumber(const QString& caption, const QString& pro
 }
 
 std::optional<TTypedNumber> ReadNumber(const std::string& typed, TNumberKind kind) {
-  const std::optional<double> v = kind == TNumberKind::Float ? TryStrToFloat32Dot(typed) : TryStrToFloatDot(typed);
+  const std::optional<double> v = kind == TNumberKind::Float   ? TryStrToFloat32Dot(typed)
+                                  : kind == TNumberKind::Angle ? TryStrToAngleDot(typed)
+                                                               : TryStrToFloatDot(typed);
   if (!v) {
     EngineUi().ShowMessage("'" + typed + "' ist kein gültiger Gleitkommawert");
     return std::nullopt;

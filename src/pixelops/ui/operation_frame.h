@@ -33,8 +33,9 @@ QString OperationCaption(QAction* sender, const char* german);
 // for an image in the YUV model, the program-wide "Wert" + ":" for a grey image.
 QString ChannelLabel(int slot, int plane);
 
-// What a typed number must fit: any finite double, or a finite 32-bit float.
-enum class TNumberKind { Double, Float };
+// What a typed number must fit: any finite double, a finite 32-bit float, or
+// an angle in degrees within the angle limit (TryStrToAngleDot).
+enum class TNumberKind { Double, Float, Angle };
 
 struct TTypedNumber {
   double Value = 0;
@@ -48,7 +49,8 @@ struct TTypedNumber {
 // says so and `last` stays).
 std::optional<TTypedNumber> AskNumber(const QString& caption, const QString& prompt, double& last, TNumberKind kind);
 // Reads a typed number ("," or "." as the decimal separator); a text that is no
-// number of the kind ("", "abc", "1e999", "nan") gives a message and nullopt.
+// number of the kind ("", "abc", "1e999", "nan", an angle "1e7") gives a
+// message and nullopt.
 std::optional<TTypedNumber> ReadNumber(const std::string& typed, TNumberKind kind);
 
 // The numbers of a per-plane value operation: one for a grey image, one per

@@ -89,7 +89,7 @@ void RotateImageCommand(QAction* sender) {
                      ? QString("0.0")
                      : QString::fromStdString(FloatToStrF(LastRotateAngle, TFloatFormat::General, 6, 0));
   if (!LangInputQuery(caption, QString::fromStdString(LangTextOr(LangKey(29, 1), "Um wieviel Grad?")), text)) return;
-  const std::optional<TTypedNumber> angle = ReadNumber(text.trimmed().toStdString(), TNumberKind::Double);
+  const std::optional<TTypedNumber> angle = ReadNumber(text.trimmed().toStdString(), TNumberKind::Angle);
   if (!angle) return;
   LastRotateAngle = angle->Value;
   if (angle->Value == 0) return;
