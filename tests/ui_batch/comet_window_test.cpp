@@ -89,6 +89,28 @@ protected:
       if (prompt.Button1->isEnabled()) prompt.Button1->click();
     };
   }
+  // "Berechnen" from the start file to the last frame, by series numbers or by
+  // time, played to its end; comet prompt number `emptyAtPrompt` (from 1) gets a box
+  // of empty sky.
+  void Berechnen(const std::string& start, bool byTime, int emptyAtPrompt = 0) {
+    texts.clear();
+    boxesLeft.clear();
+    BatchSteps.Records[1].Values[0] = start;
+    BatchSteps.Records[1].Values[1] = "out/Komet.fit";
+    if (BatchSteps.StepCount < 2) NextStep(10);
+    ClickItem(form->RadioGroup1, 1);
+    if (form->CheckBox5->isChecked() != byTime) form->CheckBox5->click();
+    ASSERT_EQ(form->CheckBox5->isChecked(), byTime);
+    Chosen = {{QString::fromStdString(dir.file(FrameName(Count)))}};
+    PlayTheUser();
+    cometPrompts = 0;
+    emptyAt = emptyAtPrompt;
+    form->Button5->click();
+    ASSERT_EQ(BatchRun.Running.load(), 1);
+    WaitForEnd(30);
+    ASSERT_EQ(BatchRun.Running.load(), 0);
+    pump.OnPump = nullptr;
+  }
   // The number a field shows: fixed point, eight digits after the point.
   static double Shown(const QLineEdit* edit) {
     const std::string text = edit->text().toStdString();
@@ -109,20 +131,7 @@ TEST_F(CometWindowTest, BerechnenShowsAndStoresTheMotionAndLeavesNoStatusWindow)
   const std::string start = WriteFrames(dir);
   for (const bool byTime : {false, true}) {
     SCOPED_TRACE(byTime);
-    texts.clear();
-    BatchSteps.Records[1].Values[0] = start;
-    BatchSteps.Records[1].Values[1] = "out/Komet.fit";
-    if (BatchSteps.StepCount < 2) NextStep(10);
-    ClickItem(form->RadioGroup1, 1);
-    if (form->CheckBox5->isChecked() != byTime) form->CheckBox5->click();
-    ASSERT_EQ(form->CheckBox5->isChecked(), byTime);
-    Chosen = {{QString::fromStdString(dir.file(FrameName(Count)))}};
-    PlayTheUser();
-    form->Button5->click();
-    ASSERT_EQ(BatchRun.Running.load(), 1);
-    WaitForEnd(30);
-    ASSERT_EQ(BatchRun.Running.load(), 0);
-    pump.OnPump = nullptr;
+    Berechnen(start, byTime);
     // Star, nucleus; the last frame's star confirmed, its nucleus.
     ASSERT_EQ(texts.size(), 4u);
     EXPECT_EQ(texts[1], CometPrompt());
@@ -162,20 +171,7 @@ TEST_F(CometWindowTest, BerechnenMeasuresTheCometInItsBoxAndSaysSoForEmptySky) {
   const TFieldStar beside[] = {{NucleusX(1), std::nearbyint(NucleusY(1)) + 6, NucleusPeak},
                                {std::nearbyint(NucleusX(Count)) + 7, NucleusY(Count) - 0.4, NucleusPeak}};
   const std::string start = WriteFrames(dir, beside);
-  BatchSteps.Records[1].Values[0] = start;
-  BatchSteps.Records[1].Values[1] = "out/Komet.fit";
-  if (BatchSteps.StepCount < 2) NextStep(10);
-  ClickItem(form->RadioGroup1, 1);
-  if (form->CheckBox5->isChecked()) form->CheckBox5->click();
-  Chosen = {{QString::fromStdString(dir.file(FrameName(Count)))}};
-  PlayTheUser();
-  cometPrompts = 0;
-  emptyAt = 2;  // the last frame's first comet box
-  form->Button5->click();
-  ASSERT_EQ(BatchRun.Running.load(), 1);
-  WaitForEnd(30);
-  ASSERT_EQ(BatchRun.Running.load(), 0);
-  pump.OnPump = nullptr;
+  Berechnen(start, false, 2);  // the last frame's first comet box on empty sky
   // Star, nucleus; the last frame's star, the empty box, the nucleus.
   ASSERT_EQ(texts.size(), 5u);
   EXPECT_EQ(texts[4], CometPrompt());
