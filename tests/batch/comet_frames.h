@@ -4,11 +4,13 @@
 // per frame, observation times two minutes apart, 16-bit levels with noise.
 // The oracle of a comet stack is numpy's: each frame shifted back by its
 // motion (scipy, cubic spline) and summed; the nucleus is measured the same
-// way in that sum, in the program's target and in the first frame.
+// way in that sum, in the program's target and in the first frame. A field
+// may hold stars of its own besides (`extra`).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,7 @@ constexpr double MoveX = 1.5, MoveY = -0.8;    // the nucleus per frame
 constexpr double StartX = 40, StartY = 60;     // the nucleus in the first frame
 constexpr double Background = 1000, Noise = 6;
 constexpr double MinutesApart = 2;
+constexpr double NucleusPeak = 3000;
 
 struct TFieldStar {
   double X, Y, Peak;
@@ -38,9 +41,13 @@ inline std::string FrameName(int k) {  // k = 1 .. Count
   return name;
 }
 
+// The nucleus in frame k.
+constexpr double NucleusX(int k) { return StartX + (k - 1) * MoveX; }
+constexpr double NucleusY(int k) { return StartY + (k - 1) * MoveY; }
+
 // Frame k (1 .. Count): Gaussian stars and nucleus on the background, noise,
 // whole levels.
-inline std::vector<float> Frame(int k) {
+inline std::vector<float> Frame(int k, std::span<const TFieldStar> extra = {}) {
   std::vector<double> v(size_t(W) * H, Background);
   const auto add = [&v](double cx, double cy, double peak, double sigma) {
     for (int y = 0; y < H; ++y)
@@ -48,7 +55,8 @@ inline std::vector<float> Frame(int k) {
         v[size_t(y) * W + x] += peak * std::exp(-((x - cx) * (x - cx) + (y - cy) * (y - cy)) / (2 * sigma * sigma));
   };
   for (const TFieldStar& s : Stars) add(s.X, s.Y, s.Peak, 1.4);
-  add(StartX + (k - 1) * MoveX, StartY + (k - 1) * MoveY, 3000, 2.5 / 2.35482);
+  for (const TFieldStar& s : extra) add(s.X, s.Y, s.Peak, 1.4);
+  add(NucleusX(k), NucleusY(k), NucleusPeak, 2.5 / 2.35482);
   std::mt19937 random(uint32_t(1234 + k));
   std::normal_distribution<double> noise(0, Noise);
   std::vector<float> out(v.size());
@@ -56,11 +64,13 @@ inline std::vector<float> Frame(int k) {
   return out;
 }
 
-// The frames as FITS files with DATE-OBS two minutes apart; the first one's name.
-inline std::string WriteFrames(const TempDir& dir) {
+// The frames as FITS files with DATE-OBS two minutes apart (only the first
+// and the last with `ends`); the first one's name.
+inline std::string WriteFrames(const TempDir& dir, std::span<const TFieldStar> extra = {}, bool ends = false) {
   for (int k = 1; k <= Count; ++k) {
+    if (ends && k != 1 && k != Count) continue;
     const std::string path = dir.file(FrameName(k));
-    MakeImage(49, W, H, {Frame(k)}, path);
+    MakeImage(49, W, H, {Frame(k, extra)}, path);
     const int minutes = int((k - 1) * MinutesApart);
     char date[32];
     std::snprintf(date, sizeof date, "2024-03-01T21:%02d:00", minutes);
@@ -85,12 +95,12 @@ struct TNucleusOracle {
 
 // Measures the nucleus in the target plane (w x h = W x H), in numpy's comet
 // stack of the frames and in the first frame.
-inline TNucleusOracle MeasureNucleus(const std::vector<float>& target) {
+inline TNucleusOracle MeasureNucleus(const std::vector<float>& target, std::span<const TFieldStar> extra = {}) {
   TNucleusOracle r;
   TempDir dir;
   std::vector<float> frames;
   for (int k = 1; k <= Count; ++k) {
-    const std::vector<float> f = Frame(k);
+    const std::vector<float> f = Frame(k, extra);
     frames.insert(frames.end(), f.begin(), f.end());
   }
   WriteFloats(dir.file("frames.f32"), frames);

@@ -5,10 +5,12 @@
 // does not stay behind.
 #include <QLabel>
 #include <QMouseEvent>
+#include <algorithm>
 #include <fstream>
 
 #include "../batch/comet_frames.h"
 #include "batch/align/prompt_texts.h"
+#include "batch/steps/batch_captions.h"
 #include "common/number_text.h"
 #include "engine_window_fixture.h"
 #include "shell/ui/windows/image_view.h"
@@ -72,9 +74,13 @@ protected:
         texts.push_back(text);
         const bool second = BatchRun.FilesDone >= 1;
         if (text == CometPrompt()) {
-          const int k = second ? Count : 1;
-          DragBox(second ? BatchRun.WorkSlot : BatchRun.TargetSlot, StartX + (k - 1) * MoveX,
-                  StartY + (k - 1) * MoveY, 5);
+          const int k = second ? Count : 1, slot = second ? BatchRun.WorkSlot : BatchRun.TargetSlot;
+          const TImageWindowLink* w = Store.Window[size_t(slot)];
+          boxesLeft.push_back(w && (w->SelectionVisible(1) || w->MarkerVisible(1)));
+          if (++cometPrompts == emptyAt)
+            DragBox(slot, 13, 13, 5);  // empty sky in the corner
+          else
+            DragBox(slot, NucleusX(k), NucleusY(k), 5);
         } else if (!second) {
           DragBox(BatchRun.TargetSlot, Stars[0].X, Stars[0].Y, 6);
         }
@@ -82,6 +88,28 @@ protected:
       }
       if (prompt.Button1->isEnabled()) prompt.Button1->click();
     };
+  }
+  // "Berechnen" from the start file to the last frame, by series numbers or by
+  // time, played to its end; comet prompt number `emptyAtPrompt` (from 1) gets a box
+  // of empty sky.
+  void Berechnen(const std::string& start, bool byTime, int emptyAtPrompt = 0) {
+    texts.clear();
+    boxesLeft.clear();
+    BatchSteps.Records[1].Values[0] = start;
+    BatchSteps.Records[1].Values[1] = "out/Komet.fit";
+    if (BatchSteps.StepCount < 2) NextStep(10);
+    ClickItem(form->RadioGroup1, 1);
+    if (form->CheckBox5->isChecked() != byTime) form->CheckBox5->click();
+    ASSERT_EQ(form->CheckBox5->isChecked(), byTime);
+    Chosen = {{QString::fromStdString(dir.file(FrameName(Count)))}};
+    PlayTheUser();
+    cometPrompts = 0;
+    emptyAt = emptyAtPrompt;
+    form->Button5->click();
+    ASSERT_EQ(BatchRun.Running.load(), 1);
+    WaitForEnd(30);
+    ASSERT_EQ(BatchRun.Running.load(), 0);
+    pump.OnPump = nullptr;
   }
   // The number a field shows: fixed point, eight digits after the point.
   static double Shown(const QLineEdit* edit) {
@@ -94,6 +122,8 @@ protected:
   }
 
   int pumps = 0, shown = 0, handled = 0;
+  int cometPrompts = 0, emptyAt = 0;  // the comet prompt answered with a box of empty sky
+  std::vector<bool> boxesLeft;        // whether a mark was left on the window at each comet prompt
   std::vector<std::string> texts;
 };
 
@@ -101,20 +131,7 @@ TEST_F(CometWindowTest, BerechnenShowsAndStoresTheMotionAndLeavesNoStatusWindow)
   const std::string start = WriteFrames(dir);
   for (const bool byTime : {false, true}) {
     SCOPED_TRACE(byTime);
-    texts.clear();
-    BatchSteps.Records[1].Values[0] = start;
-    BatchSteps.Records[1].Values[1] = "out/Komet.fit";
-    if (BatchSteps.StepCount < 2) NextStep(10);
-    ClickItem(form->RadioGroup1, 1);
-    if (form->CheckBox5->isChecked() != byTime) form->CheckBox5->click();
-    ASSERT_EQ(form->CheckBox5->isChecked(), byTime);
-    Chosen = {{QString::fromStdString(dir.file(FrameName(Count)))}};
-    PlayTheUser();
-    form->Button5->click();
-    ASSERT_EQ(BatchRun.Running.load(), 1);
-    WaitForEnd(30);
-    ASSERT_EQ(BatchRun.Running.load(), 0);
-    pump.OnPump = nullptr;
+    Berechnen(start, byTime);
     // Star, nucleus; the last frame's star confirmed, its nucleus.
     ASSERT_EQ(texts.size(), 4u);
     EXPECT_EQ(texts[1], CometPrompt());
@@ -145,6 +162,23 @@ TEST_F(CometWindowTest, BerechnenShowsAndStoresTheMotionAndLeavesNoStatusWindow)
       EXPECT_NEAR(TryStrToFloatDot(line).value_or(1e9), e, 0.02) << line;
     }
   }
+}
+
+// A star beside the comet's box in the first and in the last frame is not
+// measured for it; a box of empty sky is said so and taken away, and the
+// comet is asked for again.
+TEST_F(CometWindowTest, BerechnenMeasuresTheCometInItsBoxAndSaysSoForEmptySky) {
+  const TFieldStar beside[] = {{NucleusX(1), std::nearbyint(NucleusY(1)) + 6, NucleusPeak},
+                               {std::nearbyint(NucleusX(Count)) + 7, NucleusY(Count) - 0.4, NucleusPeak}};
+  const std::string start = WriteFrames(dir, beside);
+  Berechnen(start, false, 2);  // the last frame's first comet box on empty sky
+  // Star, nucleus; the last frame's star, the empty box, the nucleus.
+  ASSERT_EQ(texts.size(), 5u);
+  EXPECT_EQ(texts[4], CometPrompt());
+  EXPECT_EQ(std::count(pump.Messages.begin(), pump.Messages.end(), BatchCaption(TBatchCaption::CometNotInBox)), 1);
+  EXPECT_EQ(boxesLeft, std::vector<bool>(3, false)) << "each comet prompt starts without a mark";
+  EXPECT_NEAR(Shown(form->Edit5), -MoveX, 0.01);
+  EXPECT_NEAR(Shown(form->Edit6), -MoveY, 0.01);
 }
 
 }  // namespace

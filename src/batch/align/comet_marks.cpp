@@ -1,14 +1,17 @@
 #include "batch/align/comet_marks.h"
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "batch/align/alignment_state.h"
 #include "batch/align/prompt_texts.h"
 #include "batch/run/batch_run_state.h"
 #include "batch/run/batch_run_view.h"
+#include "batch/steps/batch_captions.h"
 #include "common/engine_ui.h"
 #include "kernels/alignment/alignment_points.h"
+#include "kernels/alignment/match_quality.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -17,11 +20,33 @@ namespace {
 
 TBatchPoint Stored(TFloatPoint p) { return {p.X, p.Y}; }
 
+// A comet in its box must stand six noise levels above the box's background
+// (the quality of its measurement at least 1); a box without it measures 0.
+constexpr double CometBoxQuality = 1.0;
+
+const TImageWindowLink* WindowOf(int slot) {
+  if (!SlotInUse(slot) || !Store.HasWindow[size_t(slot)]) return nullptr;
+  return Store.Window[size_t(slot)];
+}
+
 // The comet's mark on the window: a direct mark or a selection.
 bool CometMarked(int slot) {
-  if (!SlotInUse(slot) || !Store.HasWindow[size_t(slot)] || !Store.Window[size_t(slot)]) return false;
-  const TImageWindowLink& w = *Store.Window[size_t(slot)];
-  return w.MarkerVisible(1) || w.SelectionVisible(1);
+  const TImageWindowLink* w = WindowOf(slot);
+  return w && (w->MarkerVisible(1) || w->SelectionVisible(1));
+}
+
+// The comet's position from its mark: a direct mark as placed, a box
+// measured inside it. nullopt when the box holds no comet to measure.
+std::optional<TFloatPoint> MeasureComet(int slot) {
+  const TImageWindowLink* w = WindowOf(slot);
+  const bool boxed = w && !w->MarkerVisible(1) && w->SelectionVisible(1);
+  const double saved = MatchQuality;
+  MatchQuality = 99;
+  const TAlignPoints p = GetAlignmentPoints(slot, slot, BatchRun.BayerSpecial, -1);
+  const bool measured = p.count >= 1 && !(boxed && MatchQuality < CometBoxQuality);
+  MatchQuality = saved;
+  if (!measured) return std::nullopt;
+  return TFloatPoint{p.A1x, p.A1y};
 }
 
 }  // namespace
@@ -49,7 +74,9 @@ bool MarkComet(int slot, bool first) {
   // and "Ok, weiter" waits for it.
   ViewHideMarks(slot);
   // The prompt comes back until the comet's mark can be measured (like a
-  // star in its selection; a direct mark as placed).
+  // star in its selection, from the selection's pixels only; a direct mark as
+  // placed). A box without a comet to measure is said so and cleared, for a
+  // direct mark or a new box.
   for (;;) {
     s.PromptAnswered = false;
     ViewShowPrompt(CometPrompt());
@@ -60,9 +87,15 @@ bool MarkComet(int slot, bool first) {
       if (!SlotInUse(slot)) s.EndOfRun = true;
     }
     if (s.EndOfRun || s.SkipImage) return false;
-    const TAlignPoints p = GetAlignmentPoints(slot, slot, s.BayerSpecial, -1);
-    if (p.count < 1) continue;
-    (first ? s.CometPositionA : s.CometPositionB) = {p.A1x, p.A1y};
+    const std::optional<TFloatPoint> comet = MeasureComet(slot);
+    if (!comet) {
+      if (CometMarked(slot)) {
+        EngineUi().ShowMessage(BatchCaption(TBatchCaption::CometNotInBox));
+        ViewHideMarks(slot);
+      }
+      continue;
+    }
+    (first ? s.CometPositionA : s.CometPositionB) = {comet->X, comet->Y};
     break;
   }
   return true;

@@ -12,7 +12,10 @@ void RestoreCometReference(int target, int work);
 
 // After the stars of the image were aligned: stores its star points, series
 // number and time, hides the window's star marks, then asks for the comet in
-// `slot` and stores its position (its mark 1). False when the run ends or the image is skipped at the prompt.
+// `slot` and stores its position (its mark 1: a direct mark as placed, a box
+// measured from its own pixels). A box without a comet to measure is said so
+// and cleared, and the comet asked for again. False when the run ends or the
+// image is skipped at the prompt.
 bool MarkComet(int slot, bool first);
 
 }  // namespace astrelon

@@ -116,6 +116,8 @@ constexpr const char* German[] = {
     "Für die 2. Kometenposition bitte ein Bild nahe am Ende der Serie auswählen!",
     "Die Bayer Spezial Funktion konnte nicht initialisiert werden!",
     " Bilder Bayerspezial addiert",
+    "Im Rahmen ist kein Komet/Asteroid zu messen. Bitte den Kometen direkt markieren (+) oder einen Rahmen um "
+    "ihn ziehen.",
 };
 static_assert(std::size(German) == size_t(TBatchCaption::Count));
 

@@ -122,6 +122,7 @@ enum class TBatchCaption {
   SecondCometImage,  // "Für die 2. Kometenposition bitte ein Bild nahe am Ende der Serie auswählen!"
   BayerInitFailed,   // "Die Bayer Spezial Funktion konnte nicht initialisiert werden!"
   BayerAdded,        // " Bilder Bayerspezial addiert"
+  CometNotInBox,     // "Im Rahmen ist kein Komet/Asteroid zu messen. Bitte den Kometen direkt markieren (+) …"
   Count
 };
 

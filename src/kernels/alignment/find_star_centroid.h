@@ -30,6 +30,17 @@ struct TStarSearchOptions {
 // the plane; at least 0.01); `aperture` the radius of the box whose mean finds
 // the brightest place. Lowers MatchQuality by the star's height above the
 // background in units of six times the noise.
+//
+// A rectangle of at least 3 x 3 pixels is a box (star_box.h): the star's peak
+// is taken among the box's pixels only, so that neither a brighter object
+// just outside nor its flank is measured instead; the star at that peak is
+// fitted as without a box. A star centred beyond the box's outer pixels lies
+// more outside than in: the box gives up that side and looks again. When the
+// box holds no star of its own (or the fit slides off the star's peak), the
+// position is the box's brightest place and the quality 0. A smaller
+// rectangle is a point that the star is searched around. On a colour mosaic
+// the profiles and the fit stay in the box. Block matching may move the point
+// beyond the box: it finds where the reference point lies, not a star.
 void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t aperture,
                       const TStarSearchOptions& options = {});
 

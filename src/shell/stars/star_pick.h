@@ -4,8 +4,10 @@
 // elliptical Gaussian (centre, background, amplitude, widths, flux).
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "shell/stars/star_cutout.h"
+#include "store/image_store.h"
 
 namespace astrelon {
 
@@ -38,11 +40,18 @@ void FillStarCutout(int slot, int32_t x, int32_t y, TStarCutout& cutout, int32_t
 // Finds and fits the star on the cutout's current pixels. `search` makes the peak
 // search climb outward from the centre (nearest local peak) instead of taking the
 // brightest pixel.
-void AnalyseStarCutout(int32_t channel, TStarCutout& cutout, TStarMode mode, bool search);
+//
+// `within` (image coordinates) confines the star to a box: its peak is the
+// brightest pixel of the box that no neighbour outshines (so neither a
+// brighter object outside nor its flank is taken); the star at that peak is
+// then fitted as without a box. Without a peak in the box nothing is fitted
+// (widths 0).
+void AnalyseStarCutout(int32_t channel, TStarCutout& cutout, TStarMode mode, bool search,
+                       const std::optional<TWorkRect>& within = std::nullopt);
 
 // Fills the cutout at (x, y) and, with `analyse`, fits the star, re-centres the
-// cutout on it and (photometry) fits again.
+// cutout on it and (photometry) fits again; `within` as for AnalyseStarCutout.
 void PickStar(int slot, int32_t x, int32_t y, int32_t channel, TStarCutout& cutout, TStarMode mode, bool analyse,
-              bool search);
+              bool search, const std::optional<TWorkRect>& within = std::nullopt);
 
 }  // namespace astrelon
