@@ -252,10 +252,20 @@ TEST_F(IterativeSharpen, AFlatImageStaysAndEveryIterationRedraws) {
   }
 }
 
-TEST_F(IterativeSharpen, PsfSharpeningNeverLowersValuesBelowHiNorSaturatedCores) {
+// Values below hi are lowered only around stars, by the flux balance of the
+// linear form, and never below lo.
+TEST_F(IterativeSharpen, PsfSharpeningLowersValuesBelowHiOnlyAroundStarsAndSparesSaturatedCores) {
   constexpr int W = 160, H = 120, CX = 70, CY = 60;
   Sky(1, W, H, CX, CY, true);
   const TWorkRect all = test::WholeImage(1);
+  // Within 12 px of a value 10 n above hi.
+  auto nearStar = [&](size_t i, float level) {
+    const int x0 = int(i % W), y0 = int(i / W);
+    for (int y = std::max(y0 - 12, 0); y <= std::min(y0 + 12, H - 1); ++y)
+      for (int x = std::max(x0 - 12, 0); x <= std::min(x0 + 12, W - 1); ++x)
+        if (In(size_t(y * W + x)) > level) return true;
+    return false;
+  };
   struct Case {
     float Strength;
     int Radio;
@@ -267,14 +277,18 @@ TEST_F(IterativeSharpen, PsfSharpeningNeverLowersValuesBelowHiNorSaturatedCores)
     c.Radio[1] = k.Radio;
     c.Checked = {false, k.Black, k.Surround};
     RunPsf(c);
-    const float hi = PsfSharpenLevels(1, k.Strength, k.Black).Hi;
-    size_t changed = 0;
+    const TPsfSharpenLevels l = PsfSharpenLevels(1, k.Strength, k.Black);
+    size_t changed = 0, sky = 0;
     for (size_t i = 0; i < size_t(W * H); ++i) {
       if (!IsValidPixel(In(i))) {
         EXPECT_EQ(Out(i), In(i));
         continue;
       }
-      ASSERT_GE(Out(i), std::min(In(i), hi)) << i;
+      ASSERT_GE(Out(i), std::min(In(i), l.Lo)) << i;
+      if (k.Radio != 0 || !nearStar(i, l.Hi + 10 * l.N)) {
+        ++sky;
+        ASSERT_GE(Out(i), std::min(In(i), l.Hi)) << i;
+      }
       changed += Out(i) != In(i);
       const int x = int(i % W), y = int(i / W);
       // Saturated deeper than the PSF's reach.
@@ -283,6 +297,9 @@ TEST_F(IterativeSharpen, PsfSharpeningNeverLowersValuesBelowHiNorSaturatedCores)
       }
     }
     EXPECT_GT(changed, size_t(W * H / 10)) << k.Strength;
+    if (k.Black) {
+      EXPECT_GT(sky, size_t(W * H / 10)) << k.Strength;
+    }
   }
 }
 
@@ -665,6 +682,7 @@ TEST_F(IterativeSharpen, PsfSharpeningNarrowsStarsAsRichardsonLucyOnDataOfAnySca
   }
 }
 
+
 // ---- flux on faint and bright fields ----
 
 // A field for the flux test: a grid of Gaussian stars 32 px apart, sigma Truth
@@ -748,7 +766,8 @@ TEST_F(IterativeSharpen, StarFluxIsKeptOnFaintAndBrightFields) {
   std::vector<size_t> sky;
   for (int y = 0; y < FluxH; ++y)
     for (int x = 0; x < FluxW; ++x)
-      if (std::all_of(stars.begin(), stars.end(), [&](const TFluxStar& s) { return std::hypot(x - s.X, y - s.Y) > 10; }))
+      if (std::all_of(stars.begin(), stars.end(),
+                      [&](const TFluxStar& s) { return std::hypot(x - s.X, y - s.Y) > 10; }))
         sky.push_back(size_t(y * FluxW + x));
   auto skyLevels = [&](std::span<const float> v) {
     double s1 = 0, s2 = 0;
@@ -769,7 +788,8 @@ TEST_F(IterativeSharpen, StarFluxIsKeptOnFaintAndBrightFields) {
                               TFluxField{"8-bit", 20, 2, 200, 255, 1.0f, 1.13f},
                               TFluxField{"float", 2.5f, 0.04f, 30, 0, 0.7f, 1.3f}}) {
     const float radius = std::sqrt(2.0f) * f.Blur;
-    const int iterations[2] = {SharpenIterations(FunktionParamValue(9, 2)), SharpenIterations(FunktionParamValue(10, 2))};
+    const int iterations[2] = {SharpenIterations(FunktionParamValue(9, 2)),
+                               SharpenIterations(FunktionParamValue(10, 2))};
     const std::vector<float> field = FluxFieldPlane(f);
     const std::vector<float> rl = test::ScipyPlane(
         field, FluxW, FluxH,
@@ -793,7 +813,8 @@ TEST_F(IterativeSharpen, StarFluxIsKeptOnFaintAndBrightFields) {
       c.Radio[1] = FunktionDefTable[9].Radiogroup.Default;
       nr == 9 ? RunPsf(c) : RunGauss(c);
       const size_t at = size_t(nr - 9) * field.size();
-      test::MakeImage(3, FluxW, FluxH, {std::vector<float>(rl.begin() + ptrdiff_t(at), rl.begin() + ptrdiff_t(at + field.size()))});
+      test::MakeImage(3, FluxW, FluxH,
+                      {std::vector<float>(rl.begin() + ptrdiff_t(at), rl.begin() + ptrdiff_t(at + field.size()))});
       std::array<double, FluxColumns> in{}, out{}, w{}, wRl{};
       for (const TFluxStar& s : stars) {
         const int x = int(std::lround(s.X)), y = int(std::lround(s.Y));
