@@ -551,6 +551,27 @@ TEST_F(IterativeSharpen, StarsBlurredByScipyBecomeNarrower) {
   }
 }
 
+// Aperture photometry of the star nearest (x0, y0) on a plane `w` pixels wide:
+// the sum of the pixels within 6 px less, for each, the sky: the median of the
+// annulus from 10 to 15 px.
+double ApertureFlux(std::span<const float> v, int w, int x0, int y0) {
+  double sum = 0;
+  int count = 0;
+  std::vector<float> annulus;
+  for (int y = y0 - 15; y <= y0 + 15; ++y)
+    for (int x = x0 - 15; x <= x0 + 15; ++x) {
+      const int r2 = (x - x0) * (x - x0) + (y - y0) * (y - y0);
+      if (r2 <= 36) {
+        sum += v[size_t(y * w + x)];
+        ++count;
+      } else if (r2 >= 100 && r2 <= 225) {
+        annulus.push_back(v[size_t(y * w + x)]);
+      }
+    }
+  std::nth_element(annulus.begin(), annulus.begin() + ptrdiff_t(annulus.size() / 2), annulus.end());
+  return sum - count * double(annulus[annulus.size() / 2]);
+}
+
 // The field of the PSF sharpening's oracle test, made by numpy and scipy: a
 // sky of 600 with stars of FWHM 2 px (peaks up to 40000, a bright isolated one
 // at (100.3, 80.6)) and a bright one-pixel frame, blurred with a Gaussian of
@@ -608,25 +629,7 @@ TEST_F(IterativeSharpen, PsfSharpeningNarrowsStarsAsRichardsonLucyOnDataOfAnySca
     PickStar(slot, X, Y, 1, c, TStarMode::Photometry, true, false);
     return 0.5f * (c.FullWidthX + c.FullWidthY);
   };
-  // Aperture photometry: the sum within 6 px of the star less the sky, the
-  // median of the annulus from 10 to 15 px, for each pixel summed.
-  auto flux = [](std::span<const float> v) {
-    double sum = 0;
-    int count = 0;
-    std::vector<float> annulus;
-    for (int y = Y - 15; y <= Y + 15; ++y)
-      for (int x = X - 15; x <= X + 15; ++x) {
-        const int r2 = (x - X) * (x - X) + (y - Y) * (y - Y);
-        if (r2 <= 36) {
-          sum += v[size_t(y * W + x)];
-          ++count;
-        } else if (r2 >= 100 && r2 <= 225) {
-          annulus.push_back(v[size_t(y * W + x)]);
-        }
-      }
-    std::nth_element(annulus.begin(), annulus.begin() + ptrdiff_t(annulus.size() / 2), annulus.end());
-    return sum - count * double(annulus[annulus.size() / 2]);
-  };
+  auto flux = [](std::span<const float> v) { return ApertureFlux(v, W, X, Y); };
   // Mean and standard deviation of the star-free sky.
   auto skyLevels = [&](std::span<const float> v) {
     double n = 0, s1 = 0, s2 = 0;
@@ -732,26 +735,6 @@ std::vector<float> FluxFieldPlane(const TFluxField& f) {
   return plane;
 }
 
-// Aperture photometry of the star nearest (x0, y0): the sum of the pixels
-// within 6 px less, for each, the sky: the median of the annulus from 10 to 15 px.
-double ApertureFlux(std::span<const float> v, int x0, int y0) {
-  double sum = 0;
-  int count = 0;
-  std::vector<float> annulus;
-  for (int y = y0 - 15; y <= y0 + 15; ++y)
-    for (int x = x0 - 15; x <= x0 + 15; ++x) {
-      const int r2 = (x - x0) * (x - x0) + (y - y0) * (y - y0);
-      if (r2 <= 36) {
-        sum += v[size_t(y * FluxW + x)];
-        ++count;
-      } else if (r2 >= 100 && r2 <= 225) {
-        annulus.push_back(v[size_t(y * FluxW + x)]);
-      }
-    }
-  std::nth_element(annulus.begin(), annulus.begin() + ptrdiff_t(annulus.size() / 2), annulus.end());
-  return sum - count * double(annulus[annulus.size() / 2]);
-}
-
 // Both sharpenings at the dialog's defaults (function 10 with the radius of
 // the blur: its kernel e^(-(i/r)²) has sigma r/√2) on 16-bit, 8-bit and float
 // fields of two star sizes: each height's aperture flux (summed over its three
@@ -819,8 +802,8 @@ TEST_F(IterativeSharpen, StarFluxIsKeptOnFaintAndBrightFields) {
       std::array<double, FluxColumns> in{}, out{}, w{}, wRl{};
       for (const TFluxStar& s : stars) {
         const int x = int(std::lround(s.X)), y = int(std::lround(s.Y));
-        in[size_t(s.Column)] += ApertureFlux(Store.Image[1].Planes[1], x, y);
-        out[size_t(s.Column)] += ApertureFlux(Store.Image[2].Planes[1], x, y);
+        in[size_t(s.Column)] += ApertureFlux(Store.Image[1].Planes[1], FluxW, x, y);
+        out[size_t(s.Column)] += ApertureFlux(Store.Image[2].Planes[1], FluxW, x, y);
         w[size_t(s.Column)] += width(2, x, y) / FluxRows;
         wRl[size_t(s.Column)] += width(3, x, y) / FluxRows;
       }
@@ -953,8 +936,8 @@ TEST_F(IterativeSharpen, WithoutTheBalanceTheStepsGainFluxOnFaintStars) {
     std::array<double, FluxColumns> in{}, gained{};
     for (const TFluxStar& s : FluxStars()) {
       const int x = int(std::lround(s.X)), y = int(std::lround(s.Y));
-      in[size_t(s.Column)] += ApertureFlux(field, x, y);
-      gained[size_t(s.Column)] += ApertureFlux(result, x, y);
+      in[size_t(s.Column)] += ApertureFlux(field, FluxW, x, y);
+      gained[size_t(s.Column)] += ApertureFlux(result, FluxW, x, y);
     }
     for (int col = 1; col <= 2; ++col) {
       EXPECT_GT(gained[size_t(col)] / in[size_t(col)], 1.05) << (k == 0 ? "PSF" : "Gauss") << ", column " << col;
