@@ -737,7 +737,7 @@ std::vector<float> FluxFieldPlane(const TFluxField& f) {
 
 // Both sharpenings at the dialog's defaults (function 10 with the radius of
 // the blur: its kernel e^(-(i/r)²) has sigma r/√2) on 16-bit, 8-bit and float
-// fields of two star sizes: each height's aperture flux (summed over its three
+// fields of three star sizes: each height's aperture flux (summed over its three
 // stars) stays within 5 % of the input's; the stars' width (PickStar's, the mean
 // over the three) is at most scikit-image's Richardson-Lucy's (the same PSF and
 // iterations) + 0.3 px where that can be measured (20 times the noise and up),
@@ -768,8 +768,7 @@ TEST_F(IterativeSharpen, StarFluxIsKeptOnFaintAndBrightFields) {
     return 0.5 * (c.FullWidthX + c.FullWidthY);
   };
   for (const TFluxField& f : {TFluxField{"16-bit", 1000, 10, 20000, 65535, 0.85f, 1.13f},
-                              TFluxField{"16-bit", 1000, 10, 20000, 65535, 1.2f, 1.5f},
-                              TFluxField{"8-bit", 20, 2, 200, 255, 1.0f, 1.13f},
+                              TFluxField{"8-bit", 20, 2, 200, 255, 1.2f, 1.5f},
                               TFluxField{"float", 2.5f, 0.04f, 30, 0, 0.7f, 1.3f}}) {
     const float radius = std::sqrt(2.0f) * f.Blur;
     const int iterations[2] = {SharpenIterations(FunktionParamValue(9, 2)),
