@@ -1,13 +1,15 @@
 // Speed of one iteration of the iterative sharpenings on a 4096 x 4096 grey
 // star field, with one thread and with all (up to eight), against OpenCV on as
 // many threads, timed in the same iterations:
-//  - "PSF schärfen" in its linear form: reblur, differences, their share by
-//    height, correction and application with a PSF of 15 x 15 support,
-//    against cv::filter2D (CV_32F) with that support as kernel twice (the
-//    reblur and the share) plus two plain passes over the plane;
+//  - "PSF schärfen" in its linear form: reblur, differences, correction,
+//    application and flux balance with a PSF of 15 x 15 support, against
+//    cv::filter2D (CV_32F) with that support as kernel twice (the reblur and
+//    the correction), four cv::GaussianBlur (the balance's blurs, the same
+//    sigmas) and five plain passes over the plane;
 //  - "Iteratives Gauss schärfen": the destination's Gauss blur, the work step,
-//    the work's Gauss blur at half the radius and the application, against two
-//    cv::GaussianBlur (CV_32F, the same sigmas) plus one plain pass.
+//    the work's Gauss blur at half the radius, the application and the flux
+//    balance, against six cv::GaussianBlur (CV_32F, the same sigmas) and four
+//    plain passes.
 // The plain passes run on the baseline pool. Figure "opencv" (iteration / peer),
 // goal for both on both thread counts: at most 1.5. Check: the sharpened plane
 // has the fingerprint of a checked run (the same on both thread counts).
@@ -27,6 +29,7 @@
 #include "filters/sharpening/psf_sharpen_passes.h"
 #include "filters/sharpening/psf_steepening.h"
 #include "filters/sharpening/saturation_depth_mask.h"
+#include "filters/sharpening/sharpen_flux_balance.h"
 #include "grey_plane_bench.h"
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"
@@ -124,38 +127,43 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
   std::vector<uint8_t> marks;
   SaturationDepthMask(Store.Image[1].Planes[1], Side, Side, float(levels.LevelA), marks);
   std::vector<float> A(size_t(Side) * Side), R2(size_t(Side) * Side), C(size_t(Side) * Side);
-  std::vector<float> H(size_t(Side) * Side), N(size_t(Side) * Side);
-  const TPsfPass pass{PlaneOf(2), PlaneOf(2), PlaneOf(1), marks.data(), A.data(), R2.data(), C.data(), Side,
-                      {0, Side - 1, 0, Side - 1}, H.data(), N.data()};
-  const TReblurSettings reblur{false, lv.Lo, lv.A, psf.PlaneMax[1], lv.Hi};
   // The linear form, as the sharpening runs it.
-  const TDifferenceSettings difference{true, SharedHeight(reblurTaps, lv)};
-  const TCorrectionSettings correction{1.0f, lv.S, lv.D, lv.Lo, lv.Step, false, true, lv.Hi};
+  const TWorkRect rect{0, Side - 1, 0, Side - 1};
+  TFluxBalance balance(rect);
+  const TPsfPass pass{PlaneOf(2),       PlaneOf(2),       PlaneOf(1),     marks.data(), A.data(), R2.data(),
+                      C.data(),         Side,             rect,           balance.Height(),
+                      balance.Wanted(), balance.Made()};
+  const TReblurSettings reblur{false, lv.Lo, lv.A, psf.PlaneMax[1]};
+  const TDifferenceSettings difference{lv.Lo, lv.Hi};
+  const TCorrectionSettings correction{1.0f, lv.S, lv.D, lv.Lo, lv.Step, false};
   const TApplySettings apply{lv.S, 1.0f, lv.Hi};
+  const float radius = BalanceRadius(reblurTaps);
+  const double sigma = radius / std::sqrt(2.0);
+  const TFilterPoll poll;
   const bool vector = Sse2Enabled;
 
   cv::Mat kernel(support.Bottom - support.Top + 1, support.Right - support.Left + 1, CV_32F);
   for (int j = 0; j < kernel.rows; ++j)
     for (int i = 0; i < kernel.cols; ++i) kernel.at<float>(j, i) = psf.At(1, support.Left + i, support.Top + j);
   const cv::Mat src = MatOf(1);
-  cv::Mat dst;
+  cv::Mat dst, blurred;
   Against(
       state, threads,
-      {16777216, 0, 944.661438, 135242.0625, 1112.00886, 2013.955138, 0.01631630826, -0.02445203521, 73.85515521},
+      {16777216, 0, 944.661438, 135042.7344, 1109.769476, 2004.727125, 0.0166753461, -0.02393698865, 73.15596104},
       [&] {
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { ReblurRows(pass, reblurTaps, reblur, a, b, vector); });
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { DifferenceRows(pass, difference, a, b); });
-        ForEachBand(Side, threads, [&](int64_t a, int64_t b) { ShareRows(pass, reblurTaps, a, b, vector); });
         ForEachBand(Side, threads,
                     [&](int64_t a, int64_t b) { CorrectionRows(pass, correctionTaps, correction, a, b, vector); });
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { ApplyCorrectionRows(pass, apply, a, b, vector); });
+        balance.GiveBack(PlaneOf(2), Side, radius, lv.Lo, lv.Step, poll);
       },
       [&] {
-        // The reblur and the share: one kernel each way.
+        // The reblur and the correction, the balance's blurs, the per-pixel passes.
         cv::filter2D(src, dst, CV_32F, kernel);
         cv::filter2D(src, dst, CV_32F, kernel);
-        bench::PlainSlotPass(5, threads, 1);
-        bench::PlainSlotPass(5, threads, 1);
+        for (double s : {2 * sigma, 2 * sigma, sigma, sigma}) cv::GaussianBlur(src, blurred, cv::Size(0, 0), s);
+        for (int k = 0; k < 5; ++k) bench::PlainSlotPass(5, threads, 1);
       });
 }
 
@@ -168,29 +176,35 @@ void BM_GaussSharpenIteration(benchmark::State& state) {
   const TWorkRect rect{0, Side - 1, 0, Side - 1};
   // The work's blur goes to a plane of its own, as in the dialog.
   TPlane blurredWork(size_t(Side) * Side);
-  const TGaussSharpenPlanes workPlanes{PlaneOf(1), PlaneOf(2), PlaneOf(3), PlaneOf(4), Side, rect};
+  TFluxBalance balance(rect);
+  const TGaussSharpenPlanes workPlanes{PlaneOf(1), PlaneOf(2),       PlaneOf(3),       PlaneOf(4),    Side,
+                                       rect,       balance.Height(), balance.Wanted(), balance.Made()};
   TGaussSharpenPlanes applyPlanes = workPlanes;
   applyPlanes.Work = blurredWork.data();
+  const TFilterPoll poll;
   const bool vector = Sse2Enabled;
   const double sigma = Radius / std::sqrt(2.0);
   const cv::Mat src = MatOf(1);
-  cv::Mat blur, work;
+  cv::Mat blur, work, balanced;
   Against(
       state, threads,
-      {16777216, 0, 944.661438, 93367.77344, 1066.703169, 1259.243878, -0.0004504685731, -0.02263620968, 52.0360416},
+      {16777216, 0, 944.661438, 91212.52344, 1057.492177, 1176.787721, -0.003191003636, -0.02462569395, 48.96282065},
       [&] {
         Gauss(2, 3, 1, 0, Side - 1, 0, Side - 1, Radius, false, -1, "");
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { GaussSharpenWorkRows(workPlanes, st, a, b, vector); });
+        ForEachBand(Side, threads, [&](int64_t a, int64_t b) { GaussSharpenHeightRows(workPlanes, st, a, b, vector); });
         TGaussPlaneRun run;
         run.Vector = vector;
         GaussPlane({Store.Image[4].Planes[1], blurredWork, Side, Side, rect}, Radius / 2, run);
         ForEachBand(Side, threads,
                     [&](int64_t a, int64_t b) { GaussSharpenApplyRows(applyPlanes, st, a, b, vector); });
+        balance.GiveBack(PlaneOf(2), Side, Radius, st.Levels.Lo, st.Levels.Step, poll);
       },
       [&] {
         cv::GaussianBlur(src, blur, cv::Size(0, 0), sigma);
         cv::GaussianBlur(blur, work, cv::Size(0, 0), sigma / 2);
-        bench::PlainSlotPass(5, threads, 1);
+        for (double s : {2 * sigma, 2 * sigma, sigma, sigma}) cv::GaussianBlur(src, balanced, cv::Size(0, 0), s);
+        for (int k = 0; k < 4; ++k) bench::PlainSlotPass(5, threads, 1);
       });
 }
 

@@ -1,5 +1,6 @@
 #include "filters/sharpening/gauss_sharpen_passes.h"
 
+#include "filters/sharpening/sharpen_flux_balance.h"
 #include "platform/simd_support.h"
 #include "platform/vector_lanes.h"
 
@@ -41,28 +42,47 @@ template <class V>
   return (work > limit) & (d > lo) ? res : d;
 }
 
-// The two per-pixel steps: At<V> does the pixels i .. i + lanes - 1.
+// The per-pixel steps: At<V> does the pixels i .. i + lanes - 1 of the image
+// planes, j .. j + lanes - 1 of the balance's arrays.
 struct TWorkStep {
   template <class V>
-  [[gnu::always_inline]] static void At(const TGaussSharpenPlanes& p, int64_t i, const TGaussSharpenStep& st) {
+  [[gnu::always_inline]] static void At(const TGaussSharpenPlanes& p, int64_t i, int64_t,
+                                        const TGaussSharpenStep& st) {
     StoreLanes(p.Work + i, WorkLanes<V>(LoadLanes<V>(p.Source + i), LoadLanes<V>(p.Blur + i), st));
   }
 };
 struct TApplyStep {
   template <class V>
-  [[gnu::always_inline]] static void At(const TGaussSharpenPlanes& p, int64_t i, const TGaussSharpenStep& st) {
-    StoreLanes(p.Dest + i, ApplyLanes<V>(LoadLanes<V>(p.Dest + i), LoadLanes<V>(p.Source + i),
-                                         LoadLanes<V>(p.Blur + i), LoadLanes<V>(p.Work + i), st));
+  [[gnu::always_inline]] static void At(const TGaussSharpenPlanes& p, int64_t i, int64_t j,
+                                        const TGaussSharpenStep& st) {
+    const V before = LoadLanes<V>(p.Dest + i), work = LoadLanes<V>(p.Work + i);
+    const V after = ApplyLanes<V>(before, LoadLanes<V>(p.Source + i), LoadLanes<V>(p.Blur + i), work, st);
+    StoreLanes(p.Dest + i, after);
+    if (!p.Height) return;
+    // The plain step asks for u = work·k; nothing where the work or the destination is blank.
+    const V limit = Splat<V>(BlankLimit), zero = Splat<V>(0.0f);
+    const auto valid = (work > limit) & (before > limit);
+    StoreLanes(p.Wanted + j, valid ? work * Splat<V>(st.K) : zero);
+    StoreLanes(p.Made + j, valid ? after - before : zero);
+  }
+};
+struct THeightStep {
+  template <class V>
+  [[gnu::always_inline]] static void At(const TGaussSharpenPlanes& p, int64_t i, int64_t j,
+                                        const TGaussSharpenStep& st) {
+    StoreLanes(p.Height + j,
+               BalanceHeight<V>(LoadLanes<V>(p.Dest + i), LoadLanes<V>(p.Blur + i), st.Levels.Lo, st.Levels.Hi));
   }
 };
 
-// A step over n pixels from index `from`, V lanes at a time, the rest one by one.
+// A step over n pixels from index `from` of the image planes (`at` of the
+// balance's arrays), V lanes at a time, the rest one by one.
 template <class V, class Step>
-[[gnu::always_inline]] inline void StepRow(const TGaussSharpenPlanes& p, int64_t from, int64_t n,
+[[gnu::always_inline]] inline void StepRow(const TGaussSharpenPlanes& p, int64_t from, int64_t at, int64_t n,
                                            const TGaussSharpenStep& st) {
-  int64_t i = from;
-  for (; i + LaneCount<V> <= from + n; i += LaneCount<V>) Step::template At<V>(p, i, st);
-  for (; i < from + n; ++i) Step::template At<float>(p, i, st);
+  int64_t k = 0;
+  for (; k + LaneCount<V> <= n; k += LaneCount<V>) Step::template At<V>(p, from + k, at + k, st);
+  for (; k < n; ++k) Step::template At<float>(p, from + k, at + k, st);
 }
 
 // The rows y0 .. y1 - 1 of the rectangle, V lanes wide.
@@ -70,7 +90,7 @@ template <class V, class Step>
 [[gnu::always_inline]] inline void StepRows(const TGaussSharpenPlanes& p, const TGaussSharpenStep& st, int64_t y0,
                                             int64_t y1) {
   const int64_t n = int64_t(p.Rect.x2) - p.Rect.x1 + 1;
-  for (int64_t y = y0; y < y1; ++y) StepRow<V, Step>(p, y * p.Width + p.Rect.x1, n, st);
+  for (int64_t y = y0; y < y1; ++y) StepRow<V, Step>(p, y * p.Width + p.Rect.x1, (y - p.Rect.y1) * n, n, st);
 }
 
 #if ASTRELON_HAVE_AVX2
@@ -100,6 +120,11 @@ void GaussSharpenWorkRows(const TGaussSharpenPlanes& p, const TGaussSharpenStep&
 void GaussSharpenApplyRows(const TGaussSharpenPlanes& p, const TGaussSharpenStep& st, int64_t y0, int64_t y1,
                            bool vector) {
   Run<TApplyStep>(p, st, y0, y1, vector);
+}
+
+void GaussSharpenHeightRows(const TGaussSharpenPlanes& p, const TGaussSharpenStep& st, int64_t y0, int64_t y1,
+                            bool vector) {
+  Run<THeightStep>(p, st, y0, y1, vector);
 }
 
 }  // namespace astrelon

@@ -8,6 +8,7 @@
 #include "filters/dialog/pixel_filter_frame.h"
 #include "filters/sharpening/gauss_sharpen_passes.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
+#include "filters/sharpening/sharpen_flux_balance.h"
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"
 #include "platform/processor_features.h"
@@ -77,13 +78,17 @@ void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strengt
            Store.Image[size_t(blur)].Planes[size_t(p)].size() == src.PixelCount() &&
            Store.Image[size_t(work)].Planes[size_t(p)].size() == src.PixelCount();
   };
-  // The blurred work of the plane being applied.
+  // The blurred work of the plane being applied, and the flux balance.
   TPlane blurredWork;
+  TFluxBalance balance(r);
   // A per-pixel step over the rectangle's rows on all threads.
   using TStepRows = void (*)(const TGaussSharpenPlanes&, const TGaussSharpenStep&, int64_t, int64_t, bool);
   auto pass = [&](int p, TStepRows rows, float* workPlane) {
-    const TGaussSharpenPlanes views{planes.In(p), planes.Out(p), Store.Image[size_t(blur)].Planes[size_t(p)].data(),
-                                    workPlane, src.Width, r};
+    const TGaussSharpenPlanes views{planes.In(p),     planes.Out(p),
+                                    Store.Image[size_t(blur)].Planes[size_t(p)].data(),
+                                    workPlane,        src.Width,
+                                    r,                balance.Height(),
+                                    balance.Wanted(), balance.Made()};
     ForEachChunk(
         r.y1, int64_t(r.y2) + 1, int64_t(r.x2) - r.x1 + 1,
         [&](int64_t y0, int64_t y1) { rows(views, st, y0, y1, Sse2Enabled); }, [](int64_t) { return true; });
@@ -100,12 +105,16 @@ void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strengt
     }
     for (int p = 1; p <= 3 && !stopped; ++p)
       if (selected(p)) pass(p, GaussSharpenWorkRows, Store.Image[size_t(work)].Planes[size_t(p)].data());
-    // The work blurred with half the radius, then applied, plane by plane (the
-    // planes do not meet).
+    // The work blurred with half the radius, then applied and balanced, plane
+    // by plane (the planes do not meet). The destination's blur is the PSF.
     for (int p = 1; p <= 3 && !stopped; ++p) {
       if (!selected(p)) continue;
+      pass(p, GaussSharpenHeightRows, nullptr);
       stopped = !BlurPlaneInto(work, p, blurredWork, r, radius / 2, c.Destination, label, poll) || poll.Stopped();
-      if (!stopped) pass(p, GaussSharpenApplyRows, blurredWork.data());
+      if (stopped) break;
+      pass(p, GaussSharpenApplyRows, blurredWork.data());
+      stopped = !balance.GiveBack(planes.Out(p), src.Width, radius, st.Levels.Lo, st.Levels.Step, poll) ||
+                poll.Stopped();
     }
     if (!stopped && c.Redraw) c.Redraw(c.Destination);
   }

@@ -12,7 +12,9 @@ namespace astrelon {
 // rounded half to even) iterations on the call's planes and rectangle: the
 // destination blurred with radius value 1 into FilterBlurSlot, the difference
 // to the source (scaled by the strength) blurred with half the radius in
-// FilterWorkSlot, and that applied softly; then a redraw. Check box 1 is
+// FilterWorkSlot, and that applied softly with the flux balance
+// (sharpen_flux_balance.h; the destination's blur is the PSF, so that faint
+// stars keep their flux as bright ones do); then a redraw. Check box 1 is
 // "Schwarzschwelle"; `strength` gives value 3 ("Stärke") anew each iteration
 // (empty: the call's value 3). The work slot is released at the end, the blur
 // slot stays with the dialog. When no free slot can hold the blur or the work

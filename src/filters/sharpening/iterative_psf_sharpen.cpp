@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <span>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "filters/sharpening/iterative_sharpen_levels.h"
 #include "filters/sharpening/psf_sharpen_passes.h"
 #include "filters/sharpening/saturation_depth_mask.h"
+#include "filters/sharpening/sharpen_flux_balance.h"
 #include "kernels/gauss/filter_rows.h"
 #include "platform/processor_features.h"
 #include "store/planes/image_statistics.h"
@@ -79,11 +79,16 @@ void AllRows(const TWorkRect& r, F&& fn) {
 
 }  // namespace
 
-float SharedHeight(std::span<const TPsfTap> taps, const TPsfSharpenLevels& lv) {
-  double sum = 0;
-  for (const TPsfTap& t : taps) sum += t.W;
-  if (!(sum > 0)) return std::numeric_limits<float>::infinity();
-  return float(std::max(0.3 * lv.N, double(lv.Step)) * sum);
+float BalanceRadius(std::span<const TPsfTap> taps) {
+  double sum = 0, moment = 0;
+  for (const TPsfTap& t : taps) {
+    if (!(t.W > 0)) continue;
+    sum += t.W;
+    moment += double(t.W) * (double(t.Dx) * t.Dx + double(t.Dy) * t.Dy);
+  }
+  // The Gauss kernel of radius R has sigma R/√2.
+  const double sigma = sum > 0 ? std::sqrt(moment / (2 * sum)) : 0.0;
+  return float(std::sqrt(2.0) * std::max(sigma, 0.5));
 }
 
 void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarCutout& steepened) {
@@ -127,8 +132,8 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
 
   const size_t rectPixels = size_t(r.x2 - r.x1 + 1) * size_t(r.y2 - r.y1 + 1);
   std::vector<float> A(rectPixels, BlankPixel), R2(rectPixels), C(rectPixels, BlankPixel);
-  // The linear form shares the darkening out by height (psf_sharpen_passes.h).
-  std::vector<float> H(quadratic ? 0 : rectPixels), N(H.size());
+  // The linear form keeps the stars' flux (sharpen_flux_balance.h).
+  TFluxBalance balance(quadratic ? TWorkRect{0, -1, 0, -1} : r);
   const bool vector = Sse2Enabled;
   bool stopped = false;
   for (int32_t it = 1; it <= iterations && !stopped && !poll.Stopped(); ++it) {
@@ -143,28 +148,23 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
           [quadratic](float v) { return quadratic ? v * std::fabs(v) : v; });
       const std::vector<TPsfTap> correctionTaps = SupportTaps(
           steepened, q, support, [](float v) { return std::fabs(v) > 0.04f; }, [](float v) { return v; });
-      const TPsfPass pass{planes.Out(p), planes.Out(p), planes.In(p), marks[size_t(p)].data(),
-                          A.data(),      R2.data(),     C.data(),     W,
-                          r,             H.data(),      N.data()};
-
-      const TReblurSettings reblur{quadratic, lv.Lo, lv.A, pk, lv.Hi};
+      TPsfPass pass{planes.Out(p), planes.Out(p), planes.In(p), marks[size_t(p)].data(), A.data(), R2.data(),
+                    C.data(),      W,             r};
+      if (!quadratic) {
+        pass.Height = balance.Height();
+        pass.Wanted = balance.Wanted();
+        pass.Made = balance.Made();
+      }
+      const TReblurSettings reblur{quadratic, lv.Lo, lv.A, pk};
       if (!RowPass(r, p, int64_t(reblurTaps.size()) / 8, poll, 0, 50, [&](int64_t y0, int64_t y1) {
             ReblurRows(pass, reblurTaps, reblur, y0, y1, vector);
           })) {
         stopped = true;
         break;
       }
-      const TDifferenceSettings difference{!quadratic, SharedHeight(reblurTaps, lv)};
-      AllRows(r, [&](int64_t y0, int64_t y1) { DifferenceRows(pass, difference, y0, y1); });
-      if (!quadratic &&
-          !RowPass(r, p, int64_t(reblurTaps.size()) / 8, poll, 50, 50, [&](int64_t y0, int64_t y1) {
-            ShareRows(pass, reblurTaps, y0, y1, vector);
-          })) {
-        stopped = true;
-        break;
-      }
+      AllRows(r, [&](int64_t y0, int64_t y1) { DifferenceRows(pass, {lv.Lo, lv.Hi}, y0, y1); });
       const TPsfWeights& w = weights[size_t(q)];
-      const TCorrectionSettings correction{w.W1, lv.S, lv.D, lv.Lo, lv.Step, c.Checked[2], !quadratic, lv.Hi};
+      const TCorrectionSettings correction{w.W1, lv.S, lv.D, lv.Lo, lv.Step, c.Checked[2]};
       if (!RowPass(r, p, int64_t(correctionTaps.size()) / 4, poll, 50, 100, [&](int64_t y0, int64_t y1) {
             CorrectionRows(pass, correctionTaps, correction, y0, y1, vector);
           })) {
@@ -173,6 +173,10 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
       }
       const TApplySettings apply{lv.S, w.W2, lv.Hi};
       AllRows(r, [&](int64_t y0, int64_t y1) { ApplyCorrectionRows(pass, apply, y0, y1, vector); });
+      if (!quadratic && !balance.GiveBack(planes.Out(p), W, BalanceRadius(reblurTaps), lv.Lo, lv.Step, poll)) {
+        stopped = true;
+        break;
+      }
     }
     if (!stopped && c.Redraw) c.Redraw(c.Destination);
   }

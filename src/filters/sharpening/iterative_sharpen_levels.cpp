@@ -55,6 +55,7 @@ TGaussSharpenLevels GaussSharpenLevels(int source, float strength, bool blackThr
   l.D = 3 / l.C;
   l.W = l.A / std::max(radius, 0.1f);
   l.Sat = im.MaxValue - 0.03f * (im.MaxValue - im.PlaneMin[size_t(g)]);
+  l.Step = (im.MaxValue - im.MinValue) / 65535.0f;
   return l;
 }
 

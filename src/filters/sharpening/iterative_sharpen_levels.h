@@ -28,10 +28,11 @@ struct TPsfSharpenLevels {
 TPsfSharpenLevels PsfSharpenLevels(int source, float strength, bool blackThreshold);
 
 // "Iteratives Gauss schärfen": strength = value 3 / 100, radius = value 1.
-// Values at or below Lo stay; Sat is the level above which a value is not darkened.
+// Values at or below Lo stay; Sat is the level above which a value is not
+// darkened; Step is one level of the source's value range in 16 bits.
 struct TGaussSharpenLevels {
   float S = 0, N = 0, A = 0, B = 0;
-  float Lo = 0, Hi = 0, C = 0, D = 0, W = 0, Sat = 0;
+  float Lo = 0, Hi = 0, C = 0, D = 0, W = 0, Sat = 0, Step = 0;
 };
 TGaussSharpenLevels GaussSharpenLevels(int source, float strength, bool blackThreshold, float radius);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "filters/sharpening/iterative_sharpen_levels.h"
+#include "filters/sharpening/sharpen_flux_balance.h"
 #include "platform/simd_support.h"
 #include "platform/vector_lanes.h"
 
@@ -48,10 +49,9 @@ TInterior Interior(std::span<const TPsfTap> taps, const TWorkRect& r, int sign) 
 }
 
 // Reblur sums of V lanes: Σw, Σw·g(v) and the smallest v over the valid values
-// v met, g(v) = v (linear) or (v - level)² (quadratic, level = lo); the linear
-// form also sums w·(v - level) over the values above level (= hi). On a row
-// whose taps meet no blank value (Clean) Σw is the row's sum of weights, the
-// same sum in the same order, and only the others are added up.
+// v met, g(v) = v (linear) or (v - lo)² (quadratic). On a row whose taps meet no
+// blank value (Clean) Σw is the row's sum of weights, the same sum in the same
+// order, and only the other two are added up.
 template <bool Quadratic, bool Clean = false>
 struct TReblurKind {
   static constexpr int Blocks = 4;
@@ -63,7 +63,7 @@ struct TReblurKind {
   }
   template <class V>
   struct Sums {
-    V S = Splat<V>(0.0f), T = Splat<V>(0.0f), M = Splat<V>(1e18f), H = Splat<V>(0.0f);
+    V S = Splat<V>(0.0f), T = Splat<V>(0.0f), M = Splat<V>(1e18f);
     float Level = 0;
     [[gnu::always_inline]] Sums(float level, float rowSum) : Level(level) {
       if constexpr (Clean) S = Splat<V>(rowSum);
@@ -74,10 +74,6 @@ struct TReblurKind {
       if constexpr (Quadratic) {
         const V d = v - Splat<V>(Level);
         g = d * d;
-      } else {
-        // Blank and NaN values lie below the level and add 0.
-        const V d = v - Splat<V>(Level);
-        H += Splat<V>(k.W) * (d > Splat<V>(0.0f) ? d : Splat<V>(0.0f));
       }
       if constexpr (Clean) {
         T += Splat<V>(k.W) * g;
@@ -94,25 +90,7 @@ struct TReblurKind {
       StoreLanes(out[0] + i, S);
       StoreLanes(out[1] + i, T);
       StoreLanes(out[2] + i, M);
-      StoreLanes(out[3] + i, H);
     }
-  };
-};
-
-// Share sums of V lanes: Σw·N. N is never NaN, so every row is clean.
-struct TShareKind {
-  static constexpr int Blocks = 4;
-  using Checked = TShareKind;
-  static float Weight(const TRowTap& k) { return k.W; }
-  static bool RowClean(const TPsfPass&, int64_t) { return true; }
-  template <class V>
-  struct Sums {
-    V T = Splat<V>(0.0f);
-    [[gnu::always_inline]] Sums(float, float) {}
-    [[gnu::always_inline]] void Add(const TPsfPass& pass, const TRowTap& k, int64_t x) {
-      T += Splat<V>(k.W) * LoadLanes<V>(pass.N + (k.AAt + x));
-    }
-    [[gnu::always_inline]] void Store(const TRowSums& out, size_t i) const { StoreLanes(out[0] + i, T); }
   };
 };
 
@@ -278,7 +256,6 @@ template <class V>
     const float* src = pass.Source + y * pass.Width;
     float* A = pass.A + (y - r.y1) * n;
     float* C = pass.C + (y - r.y1) * n;
-    if (!s.Quadratic && pass.H) std::copy(sums[3], sums[3] + n, pass.H + (y - r.y1) * n);
     for (int32_t i = 0; i < n; ++i) {
       if (!IsValidPixel(src[r.x1 + i])) continue;
       const float sum = sums[0][i], total = sums[1][i];
@@ -307,7 +284,7 @@ template <class V>
   if (s.Quadratic)
     SumRows<TReblurKind<true>, TReblurKind<true, true>, V>(pass, taps, -1, s.Lo, y0, y1, finish);
   else
-    SumRows<TReblurKind<false>, TReblurKind<false, true>, V>(pass, taps, -1, s.Hi, y0, y1, finish);
+    SumRows<TReblurKind<false>, TReblurKind<false, true>, V>(pass, taps, -1, s.Lo, y0, y1, finish);
 }
 
 // ---- differences ----
@@ -316,47 +293,28 @@ template <class V>
 // R2 := the same where it is saturated and the difference rises; NaN where a
 // position does not count. Comparing the reblurred destination with the source
 // (not with the destination itself) makes the iterations converge on an image
-// that, blurred with the PSF, gives the source back.
-// A falling difference around which the destination holds light above hi goes
-// to N per unit of that light instead: the reblur spread it there from the
-// pixels within the PSF's reach, and they give it back in proportion to their
-// height above hi. Corrected in place, it would ask the faint pixels around a
-// star to fall below hi, which they may not, or the fade would hold it back;
-// the light they keep would stay with the star (a tenth of its flux and more
-// at the dialog's defaults). In plain sky (H at most MinHeight) it stays in A.
+// that, blurred with the PSF, gives the source back. The balance's heights are
+// taken from A first, while it still holds the reblur.
 void DifferenceRowsT(const TPsfPass& pass, const TDifferenceSettings& s, int64_t y0, int64_t y1) {
   const TWorkRect& r = pass.Rect;
   const int32_t n = r.x2 - r.x1 + 1;
   const float none = std::numeric_limits<float>::quiet_NaN();
   for (int64_t y = y0; y < y1; ++y) {
-    const float* d = pass.Source + y * pass.Width + r.x1;
+    const float* src = pass.Source + y * pass.Width + r.x1;
+    const float* dest = pass.Dest + y * pass.Width + r.x1;
     const uint8_t* marks = pass.Marks + y * pass.Width + r.x1;
     float* A = pass.A + (y - r.y1) * n;
     float* R2 = pass.R2 + (y - r.y1) * n;
-    const float* H = s.Share ? pass.H + (y - r.y1) * n : nullptr;
-    float* N = s.Share ? pass.N + (y - r.y1) * n : nullptr;
+    float* height = pass.Height ? pass.Height + (y - r.y1) * n : nullptr;
     for (int32_t i = 0; i < n; ++i) {
-      const bool valid = IsValidPixel(d[i]) && IsValidPixel(A[i]);
-      const float diff = d[i] - A[i];
+      const bool valid = IsValidPixel(src[i]) && IsValidPixel(A[i]);
+      const float diff = src[i] - A[i];
       const bool saturated = marks[i] != 0;
-      const bool shared = s.Share && valid && !saturated && diff < 0 && H[i] > s.MinHeight;
+      if (height) height[i] = BalanceHeight<float>(dest[i], valid ? A[i] : BlankPixel, s.Lo, s.Hi);
       R2[i] = valid && saturated && diff > 0 ? diff : none;
-      A[i] = valid && !saturated ? (shared ? 0.0f : diff) : none;
-      if (N) N[i] = shared ? diff / H[i] : 0.0f;
+      A[i] = valid && !saturated ? diff : none;
     }
   }
-}
-
-// ---- share ----
-
-template <class V>
-[[gnu::always_inline]] inline void ShareRowsT(const TPsfPass& pass, std::span<const TPsfTap> taps, int64_t y0,
-                                              int64_t y1) {
-  const TWorkRect& r = pass.Rect;
-  const int32_t n = r.x2 - r.x1 + 1;
-  auto finish = [&](int64_t y, const TRowSums& sums) { std::copy(sums[0], sums[0] + n, pass.H + (y - r.y1) * n); };
-  // The share reads N at (y + Dy, x + Dx), the reverse of the reblur.
-  SumRows<TShareKind, TShareKind, V>(pass, taps, 1, 0.0f, y0, y1, finish);
 }
 
 // ---- correction ----
@@ -369,7 +327,7 @@ template <class V>
   auto finish = [&](int64_t y, const TRowSums& sums) {
     const float* dest = pass.Dest + y * pass.Width + r.x1;
     float* C = pass.C + (y - r.y1) * n;
-    const float* shared = s.Share ? pass.H + (y - r.y1) * n : nullptr;
+    float* wanted = pass.Height ? pass.Wanted + (y - r.y1) * n : nullptr;
     for (int32_t i = 0; i < n; ++i) {
       float sum = sums[0][i], total = sums[1][i];
       const float sum2 = sums[2][i], total2 = sums[3][i];
@@ -380,14 +338,12 @@ template <class V>
       }
       if (sum < s.W1) {
         C[i] = BlankPixel;
+        if (wanted) wanted[i] = 0.0f;
         continue;
       }
       total /= sum;
       const float d = dest[i];
-      if (shared) {
-        const float up = d - s.Hi;
-        total += shared[i] * (up > 0 ? up : 0.0f);
-      }
+      if (wanted) wanted[i] = total * s.S * s.S;
       if (s.Surround && C[i] > s.Lo) {
         // C is still the reblur's floor here.
         const float delta = std::fabs(d - C[i]);
@@ -419,6 +375,16 @@ template <class V>
   return (c > limit) & (d > limit) ? res : d;
 }
 
+// The pixels i .. i + lanes - 1 of a row: the application and, for the
+// balance, the change made (0 where the destination is blank).
+template <class V>
+[[gnu::always_inline]] inline void ApplyAt(float* d, const float* c, float* made, int32_t i, const TApplySettings& s) {
+  const V before = LoadLanes<V>(d + i);
+  const V after = ApplyLanes<V>(before, LoadLanes<V>(c + i), s);
+  StoreLanes(d + i, after);
+  if (made) StoreLanes(made + i, before > Splat<V>(BlankLimit) ? after - before : Splat<V>(0.0f));
+}
+
 template <class V>
 [[gnu::always_inline]] inline void ApplyRowsT(const TPsfPass& pass, const TApplySettings& s, int64_t y0, int64_t y1) {
   const TWorkRect& r = pass.Rect;
@@ -427,9 +393,10 @@ template <class V>
   for (int64_t y = y0; y < y1; ++y) {
     float* d = pass.DestOut + y * pass.Width + r.x1;
     const float* c = pass.C + (y - r.y1) * n;
+    float* made = pass.Height ? pass.Made + (y - r.y1) * n : nullptr;
     int32_t i = 0;
-    for (; i + L <= n; i += L) StoreLanes(d + i, ApplyLanes<V>(LoadLanes<V>(d + i), LoadLanes<V>(c + i), s));
-    for (; i < n; ++i) d[i] = ApplyLanes<float>(d[i], c[i], s);
+    for (; i + L <= n; i += L) ApplyAt<V>(d, c, made, i, s);
+    for (; i < n; ++i) ApplyAt<float>(d, c, made, i, s);
   }
 }
 
@@ -446,12 +413,6 @@ struct TCorrectionPass {
   [[gnu::always_inline]] static void Rows(const TPsfPass& p, std::span<const TPsfTap> t,
                                           const TCorrectionSettings& s, int64_t y0, int64_t y1) {
     CorrectionRowsT<V>(p, t, s, y0, y1);
-  }
-};
-struct TSharePass {
-  template <class V>
-  [[gnu::always_inline]] static void Rows(const TPsfPass& p, std::span<const TPsfTap> t, int64_t y0, int64_t y1) {
-    ShareRowsT<V>(p, t, y0, y1);
   }
 };
 struct TApplyPass {
@@ -492,10 +453,6 @@ void CorrectionRows(const TPsfPass& pass, std::span<const TPsfTap> taps, const T
 
 void DifferenceRows(const TPsfPass& pass, const TDifferenceSettings& s, int64_t y0, int64_t y1) {
   DifferenceRowsT(pass, s, y0, y1);
-}
-
-void ShareRows(const TPsfPass& pass, std::span<const TPsfTap> taps, int64_t y0, int64_t y1, bool vector) {
-  Run<TSharePass>(vector, pass, taps, y0, y1);
 }
 
 void ApplyCorrectionRows(const TPsfPass& pass, const TApplySettings& s, int64_t y0, int64_t y1, bool vector) {
