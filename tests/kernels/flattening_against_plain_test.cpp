@@ -1,0 +1,153 @@
+// Background flattening value by value against its plain writing-out
+// (plain_flattening.h) on vignetting bowls with many stars, up to the edges
+// and in the corners: MinBlur for "Nebel" (n = 3) and "Sterne" (n = 5), the
+// automatic flattening, and the running-percentile flattening of the whole
+// image, of rectangles fitted into the image around them, in mask mode and
+// keeping the background only.
+#include <cmath>
+#include <ostream>
+#include <string>
+
+#include "../pixelops/slot_images.h"
+#include "gradient_sky.h"
+#include "kernels/background/background_flattening.h"
+#include "plain_flattening.h"
+#include "test_support.h"
+
+namespace astrelon::test {
+namespace {
+
+// The largest |difference| between two planes, and where it lies.
+struct TWorst {
+  double Difference = 0;
+  size_t At = 0;
+};
+TWorst Worst(const std::vector<float>& a, const std::vector<float>& b) {
+  TWorst worst;
+  if (a.size() != b.size()) return {1e30, 0};
+  for (size_t i = 0; i < a.size(); ++i) {
+    const double d = std::fabs(double(a[i]) - double(b[i]));
+    if (!(d <= worst.Difference)) worst = {std::isnan(d) ? 1e30 : d, i};
+  }
+  return worst;
+}
+
+std::string Where(const TWorst& w, int width) {
+  return std::to_string(w.At % size_t(width)) + "," + std::to_string(w.At / size_t(width)) + " by " +
+         std::to_string(w.Difference);
+}
+
+// Bowls of several sizes and depths with stars everywhere (Margin 0: on the
+// border rows too); one with blank pixels.
+struct TBowl {
+  const char* Name;
+  TSkyShape Shape;
+  bool Blanks;
+};
+
+TSkyShape Bowl(int w, int h, double bowl, double power, int stars, double rampX, uint32_t seed) {
+  TSkyShape c;
+  c.W = w;
+  c.H = h;
+  c.Bowl = bowl;
+  c.BowlPower = power;
+  c.Stars = stars;
+  c.Margin = 0;
+  c.RampX = rampX;
+  c.RampY = rampX / 2;
+  c.Seed = seed;
+  return c;
+}
+
+const TBowl Bowls[] = {
+    {"Wide601x397", Bowl(601, 397, 300, 2, 400, 200, 3), false},
+    {"Steep1000x700", Bowl(1000, 700, 600, 4, 700, 0, 4), false},
+    {"Tall333x517WithBlanks", Bowl(333, 517, 300, 2, 250, 400, 5), true},
+};
+
+std::vector<float> Image(const TBowl& b) {
+  std::vector<float> v = MakeSky(b.Shape).Image;
+  if (b.Blanks)
+    for (size_t i = 7; i < v.size(); i += 1013) v[i] = BlankPixel;
+  return v;
+}
+
+void PrintTo(const TBowl& b, std::ostream* os) { *os << b.Name; }
+
+class FlatteningAgainstPlainTest : public StoreTest, public ::testing::WithParamInterface<TBowl> {};
+
+TEST_P(FlatteningAgainstPlainTest, MinBlurAndTheAutomaticFlatteningGiveThePlainValues) {
+  const TBowl& b = GetParam();
+  const int w = b.Shape.W, h = b.Shape.H;
+  const std::vector<float> s = Image(b);
+  for (int n : {3, 5}) {
+    // The background estimate alone.
+    PutImage(1, w, h, {s});
+    PutImage(2, w, h, {s});
+    const int32_t radius = AutoFlattenRadius(w, n);
+    ASSERT_TRUE(MinBlur(1, 2, 1, -radius, 1, false, 2));
+    std::vector<float> plain = s;
+    plain::MinBlur(s, plain, w, h, -radius, 1);
+    const TWorst blur = Worst(Plane(2, 1), plain);
+    EXPECT_EQ(blur.Difference, 0) << "MinBlur n = " << n << " at " << Where(blur, w);
+    // The whole flattening.
+    PutImage(2, w, h, {s});
+    ASSERT_TRUE(FlattenBackgroundAuto(1, 2, n, false));
+    const TWorst flat = Worst(Plane(2, 1), plain::FlattenAuto(s, w, h, n));
+    EXPECT_LT(flat.Difference, 0.002) << "n = " << n << " at " << Where(flat, w);
+  }
+}
+
+TEST_P(FlatteningAgainstPlainTest, TheRunningPercentileGivesThePlainValues) {
+  const TBowl& b = GetParam();
+  const int w = b.Shape.W, h = b.Shape.H;
+  const std::vector<float> s = Image(b);
+  // A mask with a painted disc and a masked band along the right edge.
+  std::vector<uint8_t> mask(s.size(), 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if ((x - w / 3) * (x - w / 3) + (y - h / 2) * (y - h / 2) < 900 || x > w - 6) mask[size_t(y) * w + x] = 1;
+  struct TRun {
+    const char* Name;
+    plain::TMaskedRun Run;
+  };
+  const auto run = [&](float radius, int x1, int y1, int x2, int y2, double q, bool backgroundOnly, bool masked) {
+    plain::TMaskedRun r;
+    r.Radius = radius;
+    r.X1 = x1, r.Y1 = y1, r.X2 = x2, r.Y2 = y2;
+    r.Fraction = q;
+    r.BackgroundOnly = backgroundOnly;
+    r.Masked = masked;
+    r.Mask = masked ? &mask : nullptr;
+    return r;
+  };
+  const TRun runs[] = {
+      {"variabel", run(40, 0, 0, w - 1, h - 1, 0.25, false, false)},
+      {"batch", run(15, 0, 0, w - 1, h - 1, 0.25, false, false)},
+      {"inner rectangle", run(20, w / 10, h / 9, w - w / 7, h - h / 6, 0.25, false, false)},
+      {"rectangle at the top left", run(25, 0, 0, w * 2 / 3, h * 3 / 4, 0.35, false, false)},
+      {"rectangle at the right", run(12, w / 3, 3, w - 1, h - 4, 0.25, false, false)},
+      {"mask", run(7, 0, 0, w - 1, h - 1, 0.35, false, true)},
+      {"mask, wide radius", run(30, 0, 0, w - 1, h - 1, 0.35, false, true)},
+      {"background only", run(30, 0, 0, w - 1, h - 1, 0.35, true, false)},
+      {"radius below 1", run(0.6f, 0, 0, w - 1, h - 1, 0.25, false, false)},
+  };
+  for (const TRun& r : runs) {
+    const plain::TMaskedRun& p = r.Run;
+    PutImage(1, w, h, {s});
+    PutImage(2, w, h, {s});
+    ASSERT_TRUE(FlattenBackgroundMasked(1, 2, p.Radius, p.X1, p.Y1, p.X2, p.Y2, false, p.BackgroundOnly, p.Masked,
+                                        "", 2, p.Fraction, nullptr, p.Masked ? std::span<const uint8_t>(mask)
+                                                                              : std::span<const uint8_t>()));
+    std::vector<float> plain = s;
+    plain::FlattenMasked(s, plain, w, h, p);
+    const TWorst worst = Worst(Plane(2, 1), plain);
+    EXPECT_LT(worst.Difference, 0.002) << r.Name << " at " << Where(worst, w);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bowls, FlatteningAgainstPlainTest, ::testing::ValuesIn(Bowls),
+                         [](const ::testing::TestParamInfo<TBowl>& info) { return std::string(info.param.Name); });
+
+}  // namespace
+}  // namespace astrelon::test
