@@ -14,10 +14,9 @@ namespace astrelon {
 using TPercentileWeights = std::array<float, 256>;
 
 // The window of offsets a..b around position x of a line of n values for half
-// width h: -h..h where it fits. Near the start of the line it runs from the
-// line's first value to x + 1 + h div 5 past the mirror of that (at most h);
-// near the end from h div 5 before the mirror of the line's end (at least -h,
-// not before the line's start) to the line's last value.
+// width h: -h..h where it fits. Near the start of the line it takes every value
+// before x and 1 + h div 5 more after it (at most h); near the end every value
+// after x and 1 + h div 5 more before it (at most h, not before the start).
 void PercentileWindow(int32_t x, int32_t n, int32_t h, int32_t& a, int32_t& b);
 
 // Percentile (Percentile's interpolation) of the valid values centre[d * stride]
