@@ -18,8 +18,9 @@ namespace astrelon::test::plain {
 constexpr float Blank = -1e11f;
 inline bool Valid(double v) { return v > -1e9; }
 
-// Percentile: sorted, then interpolated at (count - 1) * q; blank for no value.
-inline float Percentile(std::vector<float> a, double q) {
+// Percentile: sorted in place, then interpolated at (count - 1) * q; blank for
+// no value.
+inline float Percentile(std::vector<float>& a, double q) {
   if (a.empty()) return Blank;
   std::sort(a.begin(), a.end());
   if (a.size() == 1) return a[0];
@@ -181,15 +182,22 @@ inline void MinBlur(const std::vector<float>& reference, std::vector<float>& wor
   } while (limit >= full / 2 && limit != 0);
 }
 
-// The automatic flattening with divisor n.
-inline std::vector<float> FlattenAuto(const std::vector<float>& s, int w, int h, int n) {
-  const int R = w / (n * n / 2 + 1);
+// The automatic flattening with divisor n: MinBlur's estimate of the
+// background (AutoBackground), then its Gaussian and the subtraction with the
+// 35 % level added (FlattenFromBackground).
+inline std::vector<float> AutoBackground(const std::vector<float>& s, int w, int h, int n) {
   std::vector<float> d = s;
-  MinBlur(s, d, w, h, -R, 1);
+  MinBlur(s, d, w, h, -(w / (n * n / 2 + 1)), 1);
+  return d;
+}
+inline std::vector<float> FlattenFromBackground(const std::vector<float>& s, std::vector<float> d, int w, int h) {
   Gauss(d, w, 0, w - 1, 0, h - 1, 3.0f);
   const double level = PercentileLevel(d, 35);
   for (size_t i = 0; i < d.size(); ++i) d[i] = Valid(s[i]) ? float(double(s[i]) - d[i] + level) : Blank;
   return d;
+}
+inline std::vector<float> FlattenAuto(const std::vector<float>& s, int w, int h, int n) {
+  return FlattenFromBackground(s, AutoBackground(s, w, h, n), w, h);
 }
 
 // Coefficients of c0 + c1 i + c2 i^2 fitted robustly to a(i) - b(i).
@@ -213,8 +221,8 @@ inline std::array<double, 3> FitQuadratic(std::vector<float> a, std::vector<floa
   const double last = double(n - 1);
   c[0] = double(a[0]) - b[0];
   c[1] = (double(a[n - 1]) - b[n - 1] - c[0]) / last;
-  const auto squares = [&](const std::array<double, 3>& k) {
-    std::vector<double> r2(n);
+  std::vector<double> r2(n);
+  const auto squares = [&](const std::array<double, 3>& k) -> const std::vector<double>& {
     for (size_t i = 0; i < n; ++i) {
       const double r = a[i] - (b[i] + k[0] + k[1] * double(i) + k[2] * double(i) * double(i));
       r2[i] = r * r;
@@ -239,7 +247,7 @@ inline std::array<double, 3> FitQuadratic(std::vector<float> a, std::vector<floa
     if (j == 1) trial = {c[0] - d * hm, c[1] + d, c[2]};
     if (j == 2) trial = {c[0] + d * 0.59 * hm * hm, c[1] - last * d, c[2] + d};
     if (j == 0) trial = {c[0] + d, c[1], c[2]};
-    const std::vector<double> r2 = squares(trial);
+    squares(trial);
     const double T = std::pow(0.002 * (8500 - t) * std::sqrt(mean(r2)), 2);
     double sum = 0;
     int count = 0;
