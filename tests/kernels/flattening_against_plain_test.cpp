@@ -47,17 +47,8 @@ struct TBowl {
 };
 
 TSkyShape Bowl(int w, int h, double bowl, double power, int stars, double rampX, uint32_t seed) {
-  TSkyShape c;
-  c.W = w;
-  c.H = h;
-  c.Bowl = bowl;
-  c.BowlPower = power;
-  c.Stars = stars;
-  c.Margin = 0;
-  c.RampX = rampX;
-  c.RampY = rampX / 2;
-  c.Seed = seed;
-  return c;
+  return {.W = w, .H = h, .RampX = rampX, .RampY = rampX / 2, .Bowl = bowl, .BowlPower = power, .Stars = stars,
+          .Margin = 0, .Seed = seed};
 }
 
 const TBowl Bowls[] = {
