@@ -3,7 +3,9 @@
 // and in the corners: MinBlur for "Nebel" (n = 3) and "Sterne" (n = 5), the
 // automatic flattening, and the running-percentile flattening of the whole
 // image, of rectangles fitted into the image around them, in mask mode and
-// keeping the background only.
+// keeping the background only. MinBlur agrees bit for bit; the flattened
+// values within 0.002 (a few float steps at levels of 1000 to 2000: the last
+// bits of the sums of the Gaussian, the percentiles and the edge fits).
 #include <cmath>
 #include <ostream>
 #include <string>
