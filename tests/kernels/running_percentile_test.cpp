@@ -1,7 +1,6 @@
-// The running percentile of the masked flattening: its centred windows, the
-// eight-pixel vector path against the scalar one, both passes in bands against
-// two whole passes, and a flattened ramp whose edges no longer lean toward the
-// image's inside.
+// The running percentile of the masked flattening: its windows near the
+// edges, the eight-pixel vector path against the scalar one, both passes in
+// bands against two whole passes, and a flattened ramp and bowl.
 #include <random>
 
 #include "../pixelops/slot_images.h"
@@ -15,12 +14,17 @@
 namespace astrelon::test {
 namespace {
 
-TEST(RunningPercentileTest, WindowsStayCentredOnThePixel) {
+TEST(RunningPercentileTest, WindowsNearTheEdgesReachPastTheMirror) {
+  // Near the start: from the line's first value to 1 + h div 5 past the
+  // mirror of it (at most h); near the end from h div 5 before the mirror of
+  // the line's end (at least -h, not before the start) to its last value.
   struct TCase {
     int32_t X, N, H, A, B;
   };
-  for (const TCase c : {TCase{50, 100, 10, -10, 10}, TCase{0, 100, 10, 0, 0}, TCase{3, 100, 10, -3, 3},
-                        TCase{97, 100, 10, -2, 2}, TCase{99, 100, 10, 0, 0}, TCase{5, 11, 40, -5, 5}}) {
+  for (const TCase c : {TCase{50, 100, 10, -10, 10}, TCase{0, 100, 10, 0, 3}, TCase{3, 100, 10, -3, 6},
+                        TCase{9, 100, 10, -9, 10}, TCase{10, 100, 10, -10, 10}, TCase{89, 100, 10, -10, 10},
+                        TCase{90, 100, 10, -10, 9}, TCase{97, 100, 10, -5, 2}, TCase{99, 100, 10, -3, 0},
+                        TCase{5, 11, 40, -5, 5}, TCase{1, 4, 12, -1, 2}}) {
     int32_t a = 0, b = 0;
     PercentileWindow(c.X, c.N, c.H, a, b);
     EXPECT_EQ(a, c.A) << c.X;
@@ -102,11 +106,11 @@ TEST_F(MaskedFlatteningEdgeTest, BandsGiveTheTwoWholePasses) {
     }
 }
 
-TEST_F(MaskedFlatteningEdgeTest, RampIsFlattenedUpToTheEdges) {
+TEST_F(MaskedFlatteningEdgeTest, RampAndBowlAreFlattened) {
   // A noisy ramp (400 across, 200 down) with stars, flattened over the whole
-  // image with radius 50 (the selection path of "variabel"): windows pulled
-  // toward the inside at the edges left 2.95 % of the ramp, centred ones 1.8 %.
-  // The vector path gives the scalar path's values.
+  // image with radius 50 (the selection path of "variabel"): the windows at
+  // the edges, which reach past the mirror, leave 2.95 % of the ramp. The
+  // vector path gives the scalar path's values.
   const TGradientSky s = MakeGradientSky(900, 600, 400, 0);
   std::vector<std::vector<float>> results;
   const bool saved = Sse2Enabled;
@@ -119,7 +123,7 @@ TEST_F(MaskedFlatteningEdgeTest, RampIsFlattenedUpToTheEdges) {
   }
   Sse2Enabled = saved;
   EXPECT_EQ(results[0], results[1]);
-  EXPECT_LT(GradientLeft(s, results[0]), 0.022);
+  EXPECT_LT(GradientLeft(s, results[0]), 0.032);
   EXPECT_GT(FluxKept(s, results[0]), 0.99);
   // With the vignetting bowl (300) at the batch's radius 15: about 1 %, in the
   // frame as inside.

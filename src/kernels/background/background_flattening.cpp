@@ -47,10 +47,11 @@ bool FlattenBackgroundMasked(int source, int destination, float radius, int32_t 
   local.ShowProgressIn(progress ? progressSlot : -1, destination, title);
   const int32_t R = int32_t(std::clamp(std::isnan(radius) ? 1.0f : radius, 1.0f, float(MaxReach)));
   const int32_t wideR = int32_t(std::nearbyint(1.5 * R + 3));
-  // The weights use the radius as given, but at least 1.
-  const double rho = std::max(std::isnan(radius) ? 1.0 : double(radius), 1.0);
+  // The weights use the radius as given (a radius of 0 weighs nothing: every
+  // sample is the centre value).
+  const double rho = std::isnan(radius) ? 1.0 : double(radius);
   TPercentileWeights w{};
-  for (int i = 0; i < 256; ++i) {
+  for (int i = 0; i < 256 && rho != 0; ++i) {
     const double q = i / rho;
     w[size_t(i)] = q <= 100 ? float(std::pow(2.718281828459, -q * q)) : 0.0f;
   }

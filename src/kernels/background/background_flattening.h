@@ -21,9 +21,7 @@ namespace astrelon {
 // reach * sin 45 on the diagonals; the centre weighs (4 wd + 4) * scale. A
 // negative reach selects the rejecting step: a pixel below the reference keeps
 // weight 1 alone, and only neighbours at or above their reference value count.
-// Near the edges each pair of opposite neighbours that would leave the image
-// takes a reach within the distance to the edge, so that it stays centred; the
-// pairs along an edge keep the full reach (MinBlurStepPlane).
+// Neighbours outside the image do not count (MinBlurStepPlane).
 void MinBlurStep(int reference, int work, int plane, float scale, int32_t reach);
 
 // Background estimate of plane p of `work` (which holds a copy of `reference`)

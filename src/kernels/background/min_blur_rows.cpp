@@ -10,8 +10,8 @@ namespace astrelon {
 
 namespace {
 
-TPlacedStencil Place(const TMinBlurStencil& s, size_t pitch) {
-  TPlacedStencil p{s, {}};
+TPlacedStencil Place(const TMinBlurStencil& s, size_t pitch, const std::array<bool, 8>& inside) {
+  TPlacedStencil p{s, {}, inside};
   for (size_t n = 0; n < 8; ++n) p.Offset[n] = ptrdiff_t(s.Dy[n]) * ptrdiff_t(pitch) + s.Dx[n];
   return p;
 }
@@ -39,7 +39,7 @@ inline bool Counts(float u, float reference) {
 // from it in the reference rows `a` and the work rows `w` (both the row's
 // first pixel, rows equally far apart) and write pixel i of `out`.
 
-// One pixel whose neighbours all lie inside the image.
+// One pixel; the neighbours outside the image are left out.
 template <bool Rejecting>
 inline float BlurPixel(const float* a, const float* w, size_t i, const TPlacedStencil& p) {
   const float v = w[i];
@@ -47,6 +47,7 @@ inline float BlurPixel(const float* a, const float* w, size_t i, const TPlacedSt
   double s = 0, wc = 0;
   StartSums<Rejecting>(v, a[i], p.S.Centre, s, wc);
   for (size_t n = 0; n < 8; ++n) {
+    if (!p.Inside[n]) continue;
     const ptrdiff_t j = ptrdiff_t(i) + p.Offset[n];
     if (!Counts<Rejecting>(w[j], a[j])) continue;
     s += w[j] * p.S.Weight[n];
@@ -55,33 +56,29 @@ inline float BlurPixel(const float* a, const float* w, size_t i, const TPlacedSt
   return wc > 0 ? float(s / wc) : BlankPixel;
 }
 
-// One pixel on the image's border: only the neighbours whose opposite
-// neighbour lies inside too count, so the window stays centred (the pair
-// along the edge; none in a corner).
-template <bool Rejecting>
-inline float BlurBorderPixel(const TStepRows& a, const TStepRows& w, int32_t x, int32_t y, int32_t width,
-                             int32_t height, const TMinBlurStencil& st) {
-  const float v = w.Row(y)[x];
-  if (!IsValidPixel(v)) return BlankPixel;
-  double s = 0, wc = 0;
-  StartSums<Rejecting>(v, a.Row(y)[x], st.Centre, s, wc);
-  for (size_t n = 0; n < 8; ++n) {
-    const int64_t xn = int64_t(x) + st.Dx[n], yn = int64_t(y) + st.Dy[n];
-    const int64_t xo = int64_t(x) - st.Dx[n], yo = int64_t(y) - st.Dy[n];
-    if (std::min(xn, xo) < 0 || std::max(xn, xo) >= width || std::min(yn, yo) < 0 || std::max(yn, yo) >= height)
-      continue;
-    const float u = w.Row(int32_t(yn))[xn];
-    if (!Counts<Rejecting>(u, a.Row(int32_t(yn))[xn])) continue;
-    s += u * st.Weight[n];
-    wc += st.Weight[n];
-  }
-  return wc > 0 ? float(s / wc) : BlankPixel;
-}
-
 template <bool Rejecting>
 void BlurRunScalar(const float* a, const float* w, float* out, size_t first, size_t last, const TPlacedStencil& p) {
   for (size_t i = first; i < last; ++i) out[i] = BlurPixel<Rejecting>(a, w, i, p);
 }
+
+// The neighbours of a window that lie inside, in the window's order, as the
+// vector paths take them: a neighbour left out adds nothing, as in the scalar
+// path.
+struct TInsideNeighbours {
+  size_t Count = 0;
+  ptrdiff_t Offset[8] = {};
+  double Weight[8] = {};
+  bool Axial[8] = {};  // weight exactly 1
+  explicit TInsideNeighbours(const TPlacedStencil& p) {
+    for (size_t n = 0; n < 8; ++n)
+      if (p.Inside[n]) {
+        Offset[Count] = p.Offset[n];
+        Weight[Count] = p.S.Weight[n];
+        Axial[Count] = n == 1 || n == 3 || n == 4 || n == 6;
+        ++Count;
+      }
+  }
+};
 
 #if ASTRELON_HAVE_AVX2
 ASTRELON_AVX2 inline __m256d Widen(__m128 mask) {
@@ -94,10 +91,11 @@ ASTRELON_AVX2 inline __m128 Narrow(__m256d mask) {
 
 // Four pixels at i..i+3, each lane adding in the scalar order; a neighbour
 // that does not count leaves the lane's sums as they were (blended, not added
-// as 0).
-template <bool Rejecting>
+// as 0). N: the count of neighbours inside when all eight (fixed, so that the
+// loop unrolls), 0 for `count`.
+template <bool Rejecting, size_t N>
 ASTRELON_AVX2 inline void BlurFour(const float* a, const float* w, float* out, size_t i, __m256d centre,
-                                   const __m256d* weights, const ptrdiff_t* offsets) {
+                                   const __m256d* weights, const ptrdiff_t* offsets, size_t count) {
   const __m128 limit = _mm_set1_ps(BlankLimit);
   const __m128 vf = _mm_loadu_ps(w + i);
   const __m256d v = _mm256_cvtps_pd(vf);
@@ -108,8 +106,9 @@ ASTRELON_AVX2 inline void BlurFour(const float* a, const float* w, float* out, s
     wc = _mm256_blendv_pd(wc, _mm256_set1_pd(1.0), below);
     s = _mm256_blendv_pd(s, v, below);
   }
+  const size_t neighbours = N > 0 ? N : count;
 #pragma GCC unroll 8
-  for (size_t n = 0; n < 8; ++n) {
+  for (size_t n = 0; n < neighbours; ++n) {
     const __m128 uf = _mm_loadu_ps(w + ptrdiff_t(i) + offsets[n]);
     __m128 counts = _mm_cmpgt_ps(uf, limit);
     if (Rejecting) {
@@ -129,15 +128,19 @@ ASTRELON_AVX2 inline void BlurFour(const float* a, const float* w, float* out, s
 template <bool Rejecting>
 ASTRELON_AVX2 void BlurRunAvx2(const float* a, const float* w, float* out, size_t first, size_t last,
                                const TPlacedStencil& p) {
+  const TInsideNeighbours inside(p);
   __m256d weights[8];
   ptrdiff_t offsets[8];  // local, so that the stores to `out` do not make them reload
   for (size_t n = 0; n < 8; ++n) {
-    weights[n] = _mm256_set1_pd(p.S.Weight[n]);
-    offsets[n] = p.Offset[n];
+    weights[n] = _mm256_set1_pd(inside.Weight[n]);
+    offsets[n] = inside.Offset[n];
   }
   const __m256d centre = _mm256_set1_pd(p.S.Centre);
   size_t i = first;
-  for (; i + 4 <= last; i += 4) BlurFour<Rejecting>(a, w, out, i, centre, weights, offsets);
+  if (inside.Count == 8)
+    for (; i + 4 <= last; i += 4) BlurFour<Rejecting, 8>(a, w, out, i, centre, weights, offsets, 8);
+  else
+    for (; i + 4 <= last; i += 4) BlurFour<Rejecting, 0>(a, w, out, i, centre, weights, offsets, inside.Count);
   BlurRunScalar<Rejecting>(a, w, out, i, last, p);
 }
 
@@ -147,13 +150,29 @@ ASTRELON_AVX2 void BlurRunAvx2(const float* a, const float* w, float* out, size_
 #pragma GCC diagnostic ignored "-Wpsabi"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
+// The neighbours inside as eight-lane constants.
+struct TEightLanes {
+  __m512d Centre, CentreWeight, Weights[8];
+  ptrdiff_t Offset[8];  // local, so that the stores to `out` do not make them reload
+  bool Axial[8];
+  size_t Count;
+  ASTRELON_AVX512 TEightLanes(const TPlacedStencil& p, const TInsideNeighbours& inside)
+      : Centre(_mm512_set1_pd(p.S.Centre)), CentreWeight(_mm512_set1_pd(std::fabs(p.S.Centre))),
+        Count(inside.Count) {
+    for (size_t n = 0; n < 8; ++n) {
+      Weights[n] = _mm512_set1_pd(inside.Weight[n]);
+      Offset[n] = inside.Offset[n];
+      Axial[n] = inside.Axial[n];
+    }
+  }
+};
+
 // Eight pixels at i..i+7 where the processor has AVX-512: each lane adds in
 // the scalar order, the masks choosing which lanes add, as the blends do
-// above. `lanes` gives neighbour n of the eight pixels in both planes, its
-// weights and the centre's. A neighbour counts in a rejecting step when its
-// reference is valid and it is not below it (which makes it valid too).
-template <bool Rejecting, class Lanes, int Groups = 1>
-ASTRELON_AVX512 inline void BlurEight(const float* a, const float* w, float* out, size_t i, const Lanes& lanes) {
+// above. A neighbour counts in a rejecting step when its reference is valid
+// and it is not below it (which makes it valid too). N as in BlurFour.
+template <bool Rejecting, size_t N, int Groups = 1>
+ASTRELON_AVX512 inline void BlurEight(const float* a, const float* w, float* out, size_t i, const TEightLanes& lanes) {
   // Groups of eight side by side (i, i + 8, ...) interleaved: their sums are
   // independent chains.
   const __m256 limit = _mm256_set1_ps(BlankLimit);
@@ -164,25 +183,27 @@ ASTRELON_AVX512 inline void BlurEight(const float* a, const float* w, float* out
     const size_t j = i + size_t(8 * g);
     vf[g] = _mm256_loadu_ps(w + j);
     const __m512d v = _mm512_cvtps_pd(vf[g]);
-    s[g] = _mm512_mul_pd(v, lanes.Centre(g));
-    wc[g] = lanes.CentreWeight(g);
+    s[g] = _mm512_mul_pd(v, lanes.Centre);
+    wc[g] = lanes.CentreWeight;
     if (Rejecting) {
       const __mmask8 below = _mm256_cmp_ps_mask(vf[g], _mm256_loadu_ps(a + j), _CMP_LT_OQ);
       wc[g] = _mm512_mask_mov_pd(wc[g], below, _mm512_set1_pd(1.0));
       s[g] = _mm512_mask_mov_pd(s[g], below, v);
     }
   }
+  const size_t neighbours = N > 0 ? N : lanes.Count;
 #pragma GCC unroll 8
-  for (size_t n = 0; n < 8; ++n) {
+  for (size_t n = 0; n < neighbours; ++n) {
     // The neighbours on the axes weigh exactly 1: their product is the value.
-    const bool axial = n == 1 || n == 3 || n == 4 || n == 6;
+    const bool axial = N == 8 ? n == 1 || n == 3 || n == 4 || n == 6 : lanes.Axial[n];
+    const __m512d weight = lanes.Weights[n];
 #pragma GCC unroll 4
     for (int g = 0; g < Groups; ++g) {
-      const __m512d weight = lanes.Weight(n, g);
-      const __m256 uf = lanes.Load(w, i, n, g);
+      const ptrdiff_t at = ptrdiff_t(i) + 8 * g + lanes.Offset[n];
+      const __m256 uf = _mm256_loadu_ps(w + at);
       __mmask8 counts;
       if (Rejecting) {
-        const __m256 au = lanes.Load(a, i, n, g);
+        const __m256 au = _mm256_loadu_ps(a + at);
         counts = _mm256_cmp_ps_mask(au, limit, _CMP_GT_OQ) & _mm256_cmp_ps_mask(uf, au, _CMP_GE_OQ);
       } else {
         counts = _mm256_cmp_ps_mask(uf, limit, _CMP_GT_OQ);
@@ -201,59 +222,23 @@ ASTRELON_AVX512 inline void BlurEight(const float* a, const float* w, float* out
   }
 }
 
-// All eight pixels in one window: neighbours are plain loads.
-struct TUniformEight {
-  __m512d CentreValue, CentreWeightValue, Weights[8];
-  ptrdiff_t Offset[8];  // local, so that the stores to `out` do not make them reload
-  ASTRELON_AVX512 explicit TUniformEight(const TPlacedStencil& p)
-      : CentreValue(_mm512_set1_pd(p.S.Centre)), CentreWeightValue(_mm512_set1_pd(std::fabs(p.S.Centre))) {
-    for (size_t n = 0; n < 8; ++n) {
-      Weights[n] = _mm512_set1_pd(p.S.Weight[n]);
-      Offset[n] = p.Offset[n];
-    }
-  }
-  ASTRELON_AVX512 __m256 Load(const float* plane, size_t i, size_t n, int g) const {
-    return _mm256_loadu_ps(plane + ptrdiff_t(i) + 8 * g + Offset[n]);
-  }
-  ASTRELON_AVX512 __m512d Weight(size_t n, int) const { return Weights[n]; }
-  ASTRELON_AVX512 __m512d Centre(int) const { return CentreValue; }
-  ASTRELON_AVX512 __m512d CentreWeight(int) const { return CentreWeightValue; }
-};
-
-// Two runs of four pixels side by side, each in its own window (near the
-// image's edges, where the windows change every four columns), prepared once
-// per class of rows.
-// Group g of the eight pixels takes P[g].
-template <int Groups>
-struct TPairedEight {
-  const TPairLanes* P[Groups];
-  ASTRELON_AVX512 __m256 Load(const float* plane, size_t i, size_t n, int g) const {
-    const float* at = plane + ptrdiff_t(i) + 8 * g;
-    return _mm256_loadu2_m128(at + P[g]->High[n], at + P[g]->Low[n]);
-  }
-  ASTRELON_AVX512 __m512d Weight(size_t n, int g) const { return _mm512_load_pd(P[g]->Weights[n]); }
-  ASTRELON_AVX512 __m512d Centre(int g) const { return _mm512_load_pd(P[g]->Centre); }
-  ASTRELON_AVX512 __m512d CentreWeight(int g) const { return _mm512_load_pd(P[g]->CentreWeight); }
-};
+template <bool Rejecting, size_t N>
+ASTRELON_AVX512 size_t BlurEights(const float* a, const float* w, float* out, size_t first, size_t last,
+                                  const TEightLanes& lanes) {
+  size_t i = first;
+  for (; i + 16 <= last; i += 16) BlurEight<Rejecting, N, 2>(a, w, out, i, lanes);
+  for (; i + 8 <= last; i += 8) BlurEight<Rejecting, N>(a, w, out, i, lanes);
+  return i;
+}
 
 template <bool Rejecting>
 ASTRELON_AVX512 void BlurRunAvx512(const float* a, const float* w, float* out, size_t first, size_t last,
                                    const TPlacedStencil& p) {
-  const TUniformEight lanes(p);
-  size_t i = first;
-  for (; i + 16 <= last; i += 16) BlurEight<Rejecting, TUniformEight, 2>(a, w, out, i, lanes);
-  for (; i + 8 <= last; i += 8) BlurEight<Rejecting>(a, w, out, i, lanes);
+  const TInsideNeighbours inside(p);
+  const TEightLanes lanes(p, inside);
+  const size_t i = inside.Count == 8 ? BlurEights<Rejecting, 8>(a, w, out, first, last, lanes)
+                                     : BlurEights<Rejecting, 0>(a, w, out, first, last, lanes);
   BlurRunAvx2<Rejecting>(a, w, out, i, last, p);
-}
-
-// One pair of runs of four at i, or two pairs at i and i + 8 (q not null).
-template <bool Rejecting>
-ASTRELON_AVX512 void BlurPairAvx512(const float* a, const float* w, float* out, size_t i, const TPairLanes& p,
-                                    const TPairLanes* q) {
-  if (q)
-    BlurEight<Rejecting, TPairedEight<2>, 2>(a, w, out, i, TPairedEight<2>{{&p, q}});
-  else
-    BlurEight<Rejecting>(a, w, out, i, TPairedEight<1>{{&p}});
 }
 #pragma GCC diagnostic pop
 
@@ -274,149 +259,45 @@ void BlurRun(const float* a, const float* w, float* out, size_t first, size_t la
   BlurRunScalar<Rejecting>(a, w, out, first, last, p);
 }
 
-// Two runs of four at once (only where UsePairs).
-template <bool Rejecting>
-void BlurPair(const float* a, const float* w, float* out, size_t i, const TPairLanes& p, const TPairLanes* q) {
-#if ASTRELON_HAVE_AVX2
-  BlurPairAvx512<Rejecting>(a, w, out, i, p, q);
-#else
-  (void)a, (void)w, (void)out, (void)i, (void)p, (void)q;
-#endif
-}
-
-// Whether two runs of four in different windows go at once (BlurPair).
-bool UsePairs(bool avx2) {
-#if ASTRELON_HAVE_AVX2
-  return avx2 && CpuRunsAvx512();
-#else
-  (void)avx2;
-  return false;
-#endif
-}
-
-TPairLanes PairLanes(const TPlacedStencil& p, const TPlacedStencil& q) {
-  TPairLanes lanes;
-  for (size_t k = 0; k < 8; ++k) {
-    const TPlacedStencil& half = k < 4 ? p : q;
-    for (size_t n = 0; n < 8; ++n) lanes.Weights[n][k] = half.S.Weight[n];
-    lanes.Centre[k] = half.S.Centre;
-    lanes.CentreWeight[k] = std::fabs(half.S.Centre);
-  }
-  for (size_t n = 0; n < 8; ++n) {
-    lanes.Low[n] = p.Offset[n];
-    lanes.High[n] = q.Offset[n] + 4;
-  }
-  return lanes;
-}
-
-template <bool Rejecting>
-void BlurPieces(const float* a, const float* w, float* out, const std::vector<TRowPiece>& pieces,
-                const std::vector<TPlacedStencil>& group, const TPlacedStencil& middle,
-                const std::vector<TPairLanes>& pairLanes, bool avx2, const auto& border) {
-  for (size_t k = 0; k < pieces.size(); ++k) {
-    const TRowPiece& piece = pieces[k];
-    const size_t x = size_t(piece.X);
-    switch (piece.Kind) {
-      case TRowPiece::TKind::Border:
-        border(piece.X);
-        break;
-      case TRowPiece::TKind::Run:
-        BlurRun<Rejecting>(a, w, out, x, x + size_t(piece.Length),
-                           piece.Window < 0 ? middle : group[size_t(piece.Window)], avx2);
-        break;
-      case TRowPiece::TKind::Pair:
-        // Two pairs side by side at once where they follow each other.
-        if (k + 1 < pieces.size() && pieces[k + 1].Kind == TRowPiece::TKind::Pair &&
-            pieces[k + 1].X == piece.X + 8) {
-          BlurPair<Rejecting>(a, w, out, x, pairLanes[size_t(piece.Pair)], &pairLanes[size_t(pieces[k + 1].Pair)]);
-          ++k;
-        } else {
-          BlurPair<Rejecting>(a, w, out, x, pairLanes[size_t(piece.Pair)], nullptr);
-        }
-        break;
-    }
-  }
-}
-
 }  // namespace
 
-TRowWindows::TRowWindows(const TStepWindows& step, int32_t width, size_t pitch, bool avx2)
-    : step_(step), width_(width), pitch_(pitch), avx2_(avx2), pairs_(UsePairs(avx2)) {
-  // Every pixel in its own window (TStepWindows): the border pixels with only
-  // the pairs inside, the others in runs of one window; near the edges, where
-  // the window changes every four columns, two runs of four at once.
-  const int32_t inner = step.Inner();
-  const auto edge = [&](int32_t x) { return std::min(x, width - 1 - x); };
-  // The run of one window from column x (x not on the border): its end and window.
-  const auto run = [&](int32_t x, int32_t& end) {
-    const int32_t ex = edge(x);
-    if (ex >= inner) {
-      end = width - inner;  // the middle of the row
-      return -1;
-    }
-    end = x + 1;
-    while (end < width && edge(end) > 0 && edge(end) < inner && edge(end) / 4 == ex / 4) ++end;
-    return ex / 4;
-  };
-  int32_t x = 0, pairCount = 0;
-  while (x < width) {
-    if (edge(x) == 0) {
-      pieces_.push_back({TRowPiece::TKind::Border, x, 1, 0, 0, 0});
-      ++x;
-      continue;
-    }
-    int32_t end = x;
-    const int32_t own = run(x, end);
-    if (pairs_ && end - x == 4 && end < width && edge(end) > 0) {
-      int32_t next = end;
-      const int32_t second = run(end, next);
-      if (next - end == 4) {
-        pieces_.push_back({TRowPiece::TKind::Pair, x, 8, own, second, pairCount++});
-        x = next;
-        continue;
-      }
-    }
-    pieces_.push_back({TRowPiece::TKind::Run, x, end - x, own, 0, 0});
-    x = end;
-  }
-  pairLanes_.resize(size_t(pairCount));
-}
+TRowWindows::TRowWindows(const TMinBlurStencil& stencil, bool rejecting, int32_t width, int32_t height, size_t pitch,
+                         bool avx2)
+    : stencil_(stencil), rejecting_(rejecting), width_(width), height_(height), pitch_(pitch), avx2_(avx2) {}
 
-void TRowWindows::For(int32_t ey) {
-  const TStepWindows& t = step_;
-  const int32_t inner = t.Inner(), rowClass = std::min(ey & ~int32_t(3), inner);
+void TRowWindows::For(int32_t y) {
+  const TMinBlurStencil& s = stencil_;
+  int32_t rowClass = 0;
+  for (size_t n = 0; n < 8; ++n)
+    if (y + s.Dy[n] >= 0 && y + s.Dy[n] < height_) rowClass |= 1 << n;
   if (rowClass == class_) return;
   class_ = rowClass;
-  const int32_t v = t.Vertical(ey);
-  group_.resize(size_t(inner / 4) + 1);
-  for (int32_t g = 0; 4 * g < inner; ++g) {
-    const int32_t ex = std::max(4 * g, 1);
-    group_[size_t(g)] = Place(t.Window(t.Horizontal(ex), v, t.Diagonal(ex, ey)), pitch_);
+  // The columns where a neighbour's column enters or leaves the image.
+  std::vector<int32_t> cuts{0, width_};
+  for (size_t n = 0; n < 8; ++n)
+    for (const int32_t x : {-s.Dx[n], width_ - s.Dx[n]}) cuts.push_back(std::clamp(x, 0, width_));
+  std::sort(cuts.begin(), cuts.end());
+  cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+  runs_.clear();
+  for (size_t c = 0; c + 1 < cuts.size(); ++c) {
+    const int32_t x0 = cuts[c], x1 = cuts[c + 1];
+    std::array<bool, 8> inside{};
+    for (size_t n = 0; n < 8; ++n)
+      inside[n] = (rowClass >> n & 1) != 0 && x0 + s.Dx[n] >= 0 && x0 + s.Dx[n] < width_;
+    runs_.push_back({x0, x1, Place(s, pitch_, inside)});
   }
-  middle_ = Place(t.Window(t.Reach(), v, t.Diagonal(inner, ey)), pitch_);
-  for (const TRowPiece& piece : pieces_)
-    if (piece.Kind == TRowPiece::TKind::Pair)
-      pairLanes_[size_t(piece.Pair)] = PairLanes(group_[size_t(piece.Window)], group_[size_t(piece.Second)]);
 }
 
-void TRowWindows::Blur(const TStepRows& a, const TStepRows& w, float* out, int32_t y, int32_t height) {
-  const TStepWindows& t = step_;
-  const int32_t width = width_, ey = std::min(y, height - 1 - y);
-  const auto border = [&](int32_t x) {
-    const int32_t ex = std::min(x, width - 1 - x);
-    const TMinBlurStencil s = t.Window(t.Horizontal(ex), t.Vertical(ey), t.Diagonal(ex, ey));
-    out[x] = t.Rejecting() ? BlurBorderPixel<true>(a, w, x, y, width, height, s)
-                           : BlurBorderPixel<false>(a, w, x, y, width, height, s);
-  };
-  if (ey == 0) {
-    for (int32_t x = 0; x < width; ++x) border(x);
-    return;
+void TRowWindows::Blur(const TStepRows& a, const TStepRows& w, float* out, int32_t y) {
+  For(y);
+  const float* ar = a.Row(y);
+  const float* wr = w.Row(y);
+  for (const TRowRun& run : runs_) {
+    if (rejecting_)
+      BlurRun<true>(ar, wr, out, size_t(run.X0), size_t(run.X1), run.P, avx2_);
+    else
+      BlurRun<false>(ar, wr, out, size_t(run.X0), size_t(run.X1), run.P, avx2_);
   }
-  For(ey);
-  if (t.Rejecting())
-    BlurPieces<true>(a.Row(y), w.Row(y), out, pieces_, group_, middle_, pairLanes_, avx2_, border);
-  else
-    BlurPieces<false>(a.Row(y), w.Row(y), out, pieces_, group_, middle_, pairLanes_, avx2_, border);
 }
 
 }  // namespace astrelon

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "kernels/background/min_blur_windows.h"
+#include "kernels/background/min_blur_step.h"
 
 namespace astrelon {
 
@@ -20,54 +20,42 @@ struct TStepRows {
   const float* Row(int32_t y) const { return Buffer + ptrdiff_t(y - First) * ptrdiff_t(Pitch); }
 };
 
-// A window with its neighbours as index offsets in rows of a given pitch.
+// A window with its neighbours as index offsets in rows of a given pitch, and
+// which of them lie inside the image for the pixels it serves.
 struct TPlacedStencil {
   TMinBlurStencil S;
   std::array<ptrdiff_t, 8> Offset{};
+  std::array<bool, 8> Inside{};
 };
 
-// Two runs of four pixels side by side, each in its own window, as the
-// eight-lane path takes them: weights per lane, offsets of either half.
-struct TPairLanes {
-  alignas(64) double Weights[8][8];
-  alignas(64) double Centre[8];
-  alignas(64) double CentreWeight[8];
-  ptrdiff_t Low[8], High[8];
+// The columns x0 .. x1 - 1 of a row whose neighbours lie inside alike.
+struct TRowRun {
+  int32_t X0, X1;
+  TPlacedStencil P;
 };
 
-// A piece of a row: a border pixel, a run of pixels in one window (`Window`:
-// group g near the edges, -1 the middle of the row) or two runs of four (the
-// windows `Window` and `Second`, prepared as `Pair`).
-struct TRowPiece {
-  enum class TKind : uint8_t { Border, Run, Pair } Kind;
-  int32_t X, Length, Window, Second, Pair;
-};
-
-// The windows of one class of rows, kept while a thread runs down its rows:
-// the rows ey pixels from the top or bottom edge share them when ey rounds
-// down to the same multiple of four, and so do all rows deeper than the
-// step's Inner(). Group g holds the window of the columns 4 g .. 4 g + 3 from
-// the left or right edge (1 .. 3 for g = 0), `Middle` that of the rest.
+// The runs of one class of rows (those whose neighbours above and below lie
+// inside alike), kept while a thread runs down its rows: up to five runs,
+// split where a neighbour's column leaves the image.
 class TRowWindows {
 public:
-  TRowWindows(const TStepWindows& step, int32_t width, size_t pitch, bool avx2);
+  TRowWindows(const TMinBlurStencil& stencil, bool rejecting, int32_t width, int32_t height, size_t pitch,
+              bool avx2);
   // Row y (all columns) into `out` (the row's first pixel), from the work
-  // rows `w` and the reference rows `a` of a plane `height` rows high. The
-  // vector paths give the scalar path's bits.
-  void Blur(const TStepRows& a, const TStepRows& w, float* out, int32_t y, int32_t height);
+  // rows `w` and the reference rows `a`. The vector paths give the scalar
+  // path's bits.
+  void Blur(const TStepRows& a, const TStepRows& w, float* out, int32_t y);
 
 private:
-  void For(int32_t ey);
+  void For(int32_t y);
 
-  const TStepWindows& step_;
-  int32_t width_;
+  TMinBlurStencil stencil_;
+  bool rejecting_;
+  int32_t width_, height_;
   size_t pitch_;
-  bool avx2_, pairs_;
-  std::vector<TRowPiece> pieces_;  // the same in every row but the top and bottom ones
-  int32_t class_ = -1;
-  std::vector<TPlacedStencil> group_;
-  TPlacedStencil middle_;
-  std::vector<TPairLanes> pairLanes_;
+  bool avx2_;
+  int32_t class_ = -1;  // the rows' neighbours inside, one bit each
+  std::vector<TRowRun> runs_;
 };
 
 }  // namespace astrelon

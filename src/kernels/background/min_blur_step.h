@@ -1,26 +1,18 @@
 #pragma once
 // One step of MinBlur on plain planes: every pixel becomes the weighted mean of
 // itself and eight neighbours at a reach (the axes at the reach, the diagonals
-// at the rounded reach * sin 45). Near the image's edges each pair of opposite
-// neighbours stays centred on the pixel: a pair whose far end would leave the
-// image takes the distance to the edge in its direction (for the diagonals to
-// the nearer edge), rounded down to a multiple of four (so that four
-// neighbouring pixels share a window), as its reach; at least 1, and on the
-// border a pair that still leaves the image does not count. The other pairs
-// keep the full reach, so a pixel near an edge still reaches along it. A
-// one-sided window would pull the estimate toward the image's inside and leave
-// a gradient there; centred pairs keep a linear gradient.
-// In a rejecting step a feature in a corner (both axial pairs shrunk) whose
-// window found no neighbour that counts takes the line from the sky further in
-// (FillStuckCorners in the source), so that stars in corners are eaten too.
+// at the rounded reach * sin 45). A neighbour outside the image does not
+// count, so near the edges the window keeps the neighbours on the image's side.
 #include <array>
 #include <cstdint>
 #include <span>
 
 namespace astrelon {
 
-// The window of one reach r: k = round(r sin 45) (at least 1), diagonal weight
-// wd = r sin 45 / k, axial weight 1, centre weight (4 wd + 4) * scale.
+// The window of one reach r: k = round(r sin 45), diagonal weight
+// wd = r sin 45 / k, axial weight 1, centre weight (4 wd + 4) * scale. The
+// neighbours in the order (-k, -k), (0, -r), (k, -k), (-r, 0), (r, 0), (-k, k),
+// (0, r), (k, k).
 struct TMinBlurStencil {
   int32_t Reach = 1, K = 1;
   double Diagonal = 1, Centre = 0;
@@ -29,12 +21,12 @@ struct TMinBlurStencil {
 };
 TMinBlurStencil MinBlurStencil(int32_t reach, float scale);
 
-// One step of `work` into `out` (all width x height): reach |reach|, rejecting
-// when reach < 0 (a pixel below `reference` keeps weight 1 alone, and only
-// neighbours at or above their reference value count); blank pixels give
-// blank results and never count. Rows are split over the processors; `vector`
-// lets the AVX2 and AVX-512 paths run, which give the scalar path's bits. The
-// centre weighs as in the full window of the step's reach everywhere.
+// One step of `work` into `out` (all width x height): reach |reach| (at least
+// 1), rejecting when reach < 0 (a pixel below `reference` keeps weight 1
+// alone, and only neighbours at or above their reference value count); blank
+// pixels give blank results and never count. Rows are split over the
+// processors; `vector` lets the AVX2 and AVX-512 paths run, which give the
+// scalar path's bits.
 void MinBlurStepPlane(std::span<const float> reference, std::span<const float> work, std::span<float> out,
                       int32_t width, int32_t height, float scale, int32_t reach, bool vector);
 

@@ -11,9 +11,16 @@
 namespace astrelon {
 
 void PercentileWindow(int32_t x, int32_t n, int32_t h, int32_t& a, int32_t& b) {
-  const int32_t e = std::min({h, x, n - 1 - x});
-  a = -e;
-  b = e;
+  a = -h;
+  b = h;
+  if (x - h < 0) {
+    b = std::min(h, x + 1 + h / 5);
+    a = -x;
+  }
+  if (x + b >= n) {
+    a = std::max({x - h - n + b - h / 5, -h, -x});
+    b = n - 1 - x;
+  }
 }
 
 float WeightedPercentile(const float* centre, ptrdiff_t stride, int32_t a, int32_t b, int32_t step, float c0,

@@ -14,9 +14,9 @@ namespace astrelon {
 using TPercentileWeights = std::array<float, 256>;
 
 // The window of offsets a..b around position x of a line of n values for half
-// width h: -h..h, or where that leaves the line the largest window that stays
-// centred on x (-e..e, e the distance to the line's nearer end). A one-sided
-// window would take the percentile of a gradient off-centre.
+// width h: -h..h where it fits. Near the start of the line it takes every value
+// before x and 1 + h div 5 more after it (at most h); near the end every value
+// after x and 1 + h div 5 more before it (at most h, not before the start).
 void PercentileWindow(int32_t x, int32_t n, int32_t h, int32_t& a, int32_t& b);
 
 // Percentile (Percentile's interpolation) of the valid values centre[d * stride]
