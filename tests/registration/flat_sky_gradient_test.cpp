@@ -162,7 +162,11 @@ TEST_F(FlatSkyGradientTest, AutomaticDivisionIsTheTranscription) {
   };
   std::vector<TPath> paths{{"scalar", false, false}, {"without AVX2", true, false}};
   if (CpuHasAvx2()) paths.push_back({"AVX2", true, true});
-  const bool savedSse2 = Sse2Enabled, savedAvx2 = Avx2Enabled;
+  // The switches as they were, also when an assertion ends the test.
+  struct TSavedSwitches {
+    bool Sse2 = Sse2Enabled, Avx2 = Avx2Enabled;
+    ~TSavedSwitches() { Sse2Enabled = Sse2, Avx2Enabled = Avx2; }
+  } saved;
   for (size_t n = 0; n < cases.size(); ++n) {
     const TSkyCase& sc = cases[n];
     std::vector<std::vector<float>> light, flat;
@@ -170,7 +174,6 @@ TEST_F(FlatSkyGradientTest, AutomaticDivisionIsTheTranscription) {
       TSkyShape shape;
       shape.W = w;
       shape.H = h;
-      // The ramp starts where the sky is darkest.
       shape.RampX = sc.RampX * (1 + 0.2 * p);
       shape.RampY = sc.RampY * (1 - 0.2 * p);
       shape.Bowl = 0;
@@ -180,6 +183,7 @@ TEST_F(FlatSkyGradientTest, AutomaticDivisionIsTheTranscription) {
       shape.Margin = 4;
       shape.Seed = uint32_t(11 + 7 * n + size_t(p));
       const TGradientSky sky = MakeSky(shape);
+      // A falling ramp starts that much higher, so that the sky stays above 0.
       const double base = std::max(0.0, -shape.RampX) + std::max(0.0, -shape.RampY);
       std::mt19937 rng(shape.Seed);
       std::normal_distribution<double> noise(0, 40);
@@ -234,8 +238,6 @@ TEST_F(FlatSkyGradientTest, AutomaticDivisionIsTheTranscription) {
       }
     }
   }
-  Sse2Enabled = savedSse2;
-  Avx2Enabled = savedAvx2;
 }
 
 }  // namespace
