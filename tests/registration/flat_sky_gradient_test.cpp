@@ -213,8 +213,12 @@ TEST_F(FlatSkyGradientTest, AutomaticDivisionIsTheTranscription) {
     // The fit takes the gradient out: its amounts lie against the ramp's, a
     // whole step or more.
     for (const TFit& c : want.Fits) {
-      if (sc.RampX != 0) EXPECT_GE(-c.P[Gx] * (sc.RampX > 0 ? 1 : -1), 1) << "gx " << c.P[Gx];
-      if (sc.RampY != 0) EXPECT_GE(-c.P[Gy] * (sc.RampY > 0 ? 1 : -1), 1) << "gy " << c.P[Gy];
+      if (sc.RampX != 0) {
+        EXPECT_GE(-c.P[Gx] * (sc.RampX > 0 ? 1 : -1), 1) << "gx " << c.P[Gx];
+      }
+      if (sc.RampY != 0) {
+        EXPECT_GE(-c.P[Gy] * (sc.RampY > 0 ? 1 : -1), 1) << "gy " << c.P[Gy];
+      }
     }
     for (const TPath& path : paths) {
       SCOPED_TRACE(path.Name);
