@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "peer_measure.h"
+#include "platform/processor_features.h"
 #include "store/image_store.h"
 
 namespace astrelon::bench {
@@ -82,20 +83,23 @@ TFingerprint SlotFingerprint(int slot) {
   return Fingerprint({plane(1), plane(2), plane(3)});
 }
 
-std::string FingerprintText(const TFingerprint& f) {
-  return "{" + std::to_string(f.Count) + ", " + std::to_string(f.Blanks) + ", " + Number(f.Min) + ", " + Number(f.Max) +
-         ", " + Number(f.Mean) + ", " + Number(f.Rms) + ", " + Number(f.ProjectionA) + ", " + Number(f.ProjectionB) +
-         ", " + Number(f.Variation) + "}";
-}
-
 void ExpectFingerprint(const TFingerprint& got, const TFingerprint& want, const std::string& what, double tolerance) {
   const double scale = std::max(std::fabs(want.Mean) + want.Rms, 1e-30);
   auto near = [&](double g, double w) { return std::fabs(g - w) <= tolerance * std::max(scale, std::fabs(w)); };
-  const bool same = got.Count == want.Count && got.Blanks == want.Blanks && near(got.Min, want.Min) &&
-                    near(got.Max, want.Max) && near(got.Mean, want.Mean) && near(got.Rms, want.Rms) &&
-                    near(got.ProjectionA, want.ProjectionA) && near(got.ProjectionB, want.ProjectionB) &&
-                    near(got.Variation, want.Variation);
-  if (!same) Fail(what + ": fingerprint " + FingerprintText(got) + ", wanted " + FingerprintText(want));
+  std::string differing;
+  auto compare = [&](bool same, const char* name) {
+    if (!same) differing += (differing.empty() ? "" : ", ") + std::string(name);
+  };
+  compare(got.Count == want.Count, "count");
+  compare(got.Blanks == want.Blanks, "blanks");
+  compare(near(got.Min, want.Min), "minimum");
+  compare(near(got.Max, want.Max), "maximum");
+  compare(near(got.Mean, want.Mean), "mean");
+  compare(near(got.Rms, want.Rms), "spread");
+  compare(near(got.ProjectionA, want.ProjectionA), "projection A");
+  compare(near(got.ProjectionB, want.ProjectionB), "projection B");
+  compare(near(got.Variation, want.Variation), "variation");
+  if (!differing.empty()) Fail(what + ": differs from the checked run's result (" + differing + ")");
 }
 
 TDifference Difference(std::span<const float> got, std::span<const float> want) {
@@ -155,13 +159,57 @@ void ExpectNearInside(std::span<const float> got, std::span<const float> want, i
   ExpectNear(a, b, tolerance, what, p99);
 }
 
+void OnScalarPaths(const std::function<void()>& run) {
+  const bool mmx = MmxEnabled, sse = SseEnabled, sse2 = Sse2Enabled, avx2 = Avx2Enabled;
+  auto restore = [&] {
+    MmxEnabled = mmx;
+    SseEnabled = sse;
+    Sse2Enabled = sse2;
+    Avx2Enabled = avx2;
+  };
+  MmxEnabled = SseEnabled = Sse2Enabled = Avx2Enabled = false;
+  try {
+    run();
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+}
+
+std::vector<std::vector<float>> SlotPlanes(int slot) {
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  const size_t n = im.PixelCount();
+  std::vector<std::vector<float>> planes;
+  for (int p = 1; p <= im.PlaneCount; ++p) {
+    const TPlane& v = im.Planes[size_t(p)];
+    if (v.size() < n) Fail("slot " + std::to_string(slot) + " plane " + std::to_string(p) + " holds too few values");
+    planes.emplace_back(v.begin(), v.begin() + ptrdiff_t(n));
+  }
+  return planes;
+}
+
+void ExpectTwin(const std::function<std::vector<std::vector<float>>()>& result, const std::function<void()>& prepare,
+                const std::function<void()>& twin, double tolerance, const std::string& what) {
+  const std::vector<std::vector<float>> got = result();
+  if (prepare) prepare();
+  OnScalarPaths(twin);
+  const std::vector<std::vector<float>> want = result();
+  if (got.size() != want.size())
+    Fail(what + ": " + std::to_string(got.size()) + " parts, the scalar twin " + std::to_string(want.size()));
+  for (size_t p = 0; p < got.size(); ++p)
+    ExpectNear(got[p], want[p], tolerance,
+               what + (got.size() > 1 ? " (part " + std::to_string(p + 1) + ")" : "") + " against the scalar twin");
+}
+
 void Expect(bool condition, const std::string& what) {
   if (!condition) Fail(what);
 }
 
 void ExpectValue(double got, double want, double tolerance, const std::string& what) {
   if (!(std::fabs(got - want) <= tolerance * std::fabs(want)))
-    Fail(what + ": " + Number(got) + ", wanted " + Number(want) + " (within " + Number(tolerance) + " of it)");
+    Fail(what + ": differs from the wanted value by " + Number(std::fabs(got - want) / std::fabs(want)) +
+         " of it (tolerance " + Number(tolerance) + ")");
 }
 
 bool Verified(benchmark::State& state, const std::function<void()>& check) {

@@ -4,11 +4,15 @@
 // check calls Fail (peer_measure.h) with what differs; Verified runs it and ends
 // the benchmark with that message, and marks a run whose result was checked
 // ("checked" = 1, which the summary requires of every run).
+//  - ExpectTwin: the result against the routine's scalar twin run on the same
+//    input after the timed runs, value by value (equal where the twin is
+//    bit-identical), so that one wrong pixel or vector tail fails.
 //  - ExpectNear: the result against a peer's output or a reference computed
 //    another way, value by value, with a stated tolerance (blank against blank).
-//  - ExpectFingerprint: where nothing else does the same work, a summary of the
-//    values against the one recorded from a run whose result was judged right;
-//    the message of a mismatch gives the new summary as code to paste.
+//  - ExpectFingerprint: only where neither a twin nor a peer does the same
+//    work, a summary of the values against the one recorded from a run whose
+//    result was judged right; a mismatch names the figures that differ, never
+//    the new summary (a changed result is judged, not pasted in).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -16,6 +20,7 @@
 #include <initializer_list>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace astrelon::bench {
 
@@ -32,8 +37,6 @@ struct TFingerprint {
 TFingerprint Fingerprint(std::initializer_list<std::span<const float>> parts);
 // All planes of a slot.
 TFingerprint SlotFingerprint(int slot);
-// The fingerprint as the initialiser that reproduces it.
-std::string FingerprintText(const TFingerprint& f);
 
 // Fails unless the counts agree and every other figure lies within
 // `tolerance` × (|mean| + spread), or × itself where it is larger, of the
@@ -59,11 +62,25 @@ void ExpectNear(std::span<const float> got, std::span<const float> want, double 
 void ExpectNearInside(std::span<const float> got, std::span<const float> want, int32_t w, int32_t h, int32_t margin,
                       double tolerance, const std::string& what, bool p99 = false);
 
+// Runs `run` on the scalar paths (every SIMD switch off), then restores the switches.
+void OnScalarPaths(const std::function<void()>& run);
+
+// Copies of a slot's planes 1 .. PlaneCount (each Width x Height values).
+std::vector<std::vector<float>> SlotPlanes(int slot);
+
+// The routine's result as it is now against its scalar twin's: `result` takes
+// the values, `prepare` puts the input back as the timed runs had it, `twin`
+// runs on the scalar paths, and `result` is taken again. Each part (plane)
+// compares as ExpectNear with `tolerance` (0 for a bit-identical twin).
+void ExpectTwin(const std::function<std::vector<std::vector<float>>()>& result, const std::function<void()>& prepare,
+                const std::function<void()>& twin, double tolerance, const std::string& what);
+
 // Fails unless `condition` holds.
 void Expect(bool condition, const std::string& what);
 
 // Fails unless |got − want| ≤ tolerance · |want| (a single figure recorded from
-// a checked run, or one known from the input); the message gives `got` in full.
+// a checked run, or one known from the input); the message gives the relative
+// difference, not `got`.
 void ExpectValue(double got, double want, double tolerance, const std::string& what);
 
 // Runs `check`; on a failure ends the benchmark with its message and returns
