@@ -91,6 +91,10 @@ extern std::atomic<uint8_t> ComputationDone;
 
 inline bool ValidSlot(int slot) { return slot >= 1 && slot <= MaxImageSlots; }
 inline bool SlotInUse(int slot) { return ValidSlot(slot) && Store.InUse[slot]; }
+// The window of a slot in use that shows one; nullptr otherwise.
+inline TImageWindowLink* OpenWindowLink(int slot) {
+  return SlotInUse(slot) && Store.HasWindow[size_t(slot)] ? Store.Window[size_t(slot)] : nullptr;
+}
 
 int FindFreeSlot();
 // Number of slots 1..49 in use, and of those free.

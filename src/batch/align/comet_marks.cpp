@@ -24,21 +24,16 @@ TBatchPoint Stored(TFloatPoint p) { return {p.X, p.Y}; }
 // (the quality of its measurement at least 1); a box without it measures 0.
 constexpr double CometBoxQuality = 1.0;
 
-const TImageWindowLink* WindowOf(int slot) {
-  if (!SlotInUse(slot) || !Store.HasWindow[size_t(slot)]) return nullptr;
-  return Store.Window[size_t(slot)];
-}
-
 // The comet's mark on the window: a direct mark or a selection.
 bool CometMarked(int slot) {
-  const TImageWindowLink* w = WindowOf(slot);
+  const TImageWindowLink* w = OpenWindowLink(slot);
   return w && (w->MarkerVisible(1) || w->SelectionVisible(1));
 }
 
 // The comet's position from its mark: a direct mark as placed, a box
 // measured inside it. nullopt when the box holds no comet to measure.
 std::optional<TFloatPoint> MeasureComet(int slot) {
-  const TImageWindowLink* w = WindowOf(slot);
+  const TImageWindowLink* w = OpenWindowLink(slot);
   const bool boxed = w && !w->MarkerVisible(1) && w->SelectionVisible(1);
   const double saved = MatchQuality;
   MatchQuality = 99;

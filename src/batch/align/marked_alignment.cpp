@@ -43,10 +43,6 @@ namespace astrelon {
 
 namespace {
 
-TImageWindowLink* Link(int slot) {
-  return SlotInUse(slot) && Store.HasWindow[size_t(slot)] ? Store.Window[size_t(slot)] : nullptr;
-}
-
 // Three or more marks: star matching and the shift grid.
 bool Multipoint(int marks) { return marks > 2; }
 
@@ -66,7 +62,7 @@ bool PlaceOnListedReference(int slot, bool listed) {
 }
 
 bool DirectMark(int slot, int n) {
-  const TImageWindowLink* w = Link(slot);
+  const TImageWindowLink* w = OpenWindowLink(slot);
   return w && w->MarkerVisible(n);
 }
 
@@ -80,7 +76,7 @@ bool AnyDirectMark(int slot, int marks) {
 // multipoint mode its marks.
 int PointsShown(int slot, int marks) {
   if (Multipoint(marks)) return MultipointMarks(slot);
-  const TImageWindowLink* w = Link(slot);
+  const TImageWindowLink* w = OpenWindowLink(slot);
   int count = 0;
   for (int n = 1; w && n <= marks; ++n) count += w->MarkerVisible(n) || w->SelectionVisible(n);
   return count;
@@ -105,7 +101,7 @@ double BrightnessRatio(int target, int work) {
 // The work window's selections follow the measured points B where the target
 // has no direct mark.
 void PlaceWorkMarks(int target, int work, int marks) {
-  TImageWindowLink* w = Link(work);
+  TImageWindowLink* w = OpenWindowLink(work);
   if (!w || Multipoint(marks)) return;
   const TFloatPoint b[2] = {PointB1(), PointB2()};
   for (int n = 1; n <= marks; ++n)
@@ -404,7 +400,7 @@ void RunMarkedAlignment(const TStepRun& run) {
     ResetQualityStatistics();
     text = FirstImagePrompt(marks, kind);
     s.CheckStars = true;
-  } else if (!listed && Link(work)) {
+  } else if (!listed && OpenWindowLink(work)) {
     if (ViewPictureEnabled(work))
       ViewCopyMarks(target, work);
     else
