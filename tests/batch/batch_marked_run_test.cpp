@@ -593,6 +593,69 @@ TEST_F(BatchMarkedRunTest, AFrameWhoseStarsFitBadlyCountsLess) {
   EXPECT_GT(background, 4 * Background + 1);
 }
 
+// A box that follows a star from image to image: the star drifts by up to 11
+// pixels a frame (more than half of a 15-pixel box), on a sky of 1000 with
+// noise 10. Each frame's box is centred where the star was in the last one,
+// so the star lies beyond its edge; where its light still reaches into the
+// box the run measures it at its centre, else the frame's quality is below
+// 1 (never a point elsewhere with a star's quality).
+TEST_F(BatchMarkedRunTest, ABoxFollowsAStarDriftingUpToElevenPixelsAFrame) {
+  constexpr double Sky = 1000, Noise = 10, Peak = 3000;
+  struct Case {
+    double dx, dy, sigma;
+    int half;  // the box: 2 half + 1 pixels
+  } cases[] = {{3, 1, 1.2, 7},     {7, -1.5, 1.8, 7},  {8.5, 1.2, 2.5, 7}, {11, 0.5, 2.5, 7},
+               {11, -1, 1.6, 10},  {11, 1.5, 1.2, 10}, {9, 0, 1.2, 7},     {11, 0.8, 1.2, 7}};
+  int followed = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.dx) + ", " + std::to_string(c.dy) + " px a frame, sigma " +
+                 std::to_string(c.sigma) + ", box " + std::to_string(2 * c.half + 1));
+    Restart();
+    const TFloatPoint start{12.4f, 27.3f};
+    constexpr int Frames = 5;
+    std::mt19937 random(uint32_t(c.dx * 10 + c.half));
+    std::normal_distribution<double> noise(0, Noise);
+    for (int k = 0; k < Frames; ++k) {
+      const double sx = start.X + k * c.dx, sy = start.Y + k * c.dy;
+      std::vector<float> v(size_t(W) * H);
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+          v[size_t(y) * W + x] = float(std::nearbyint(
+              Sky + Peak * std::exp(-((x - sx) * (x - sx) + (y - sy) * (y - sy)) / (2 * c.sigma * c.sigma)) +
+              noise(random)));
+      WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {v});
+    }
+    Files(dir.file("f0001.fit"), "drift" + std::to_string(int(&c - cases)) + ".fit");
+    MarkedAddBatch(1);
+    answer = [&](int prompt, int target, int) {
+      if (prompt == 1) {
+        FakeWindow& t = windows[size_t(target)];
+        t.sel1 = true;
+        t.rect1 = BoxAround(start.X, start.Y, c.half);
+      }
+      Ok(true);
+    };
+    ASSERT_TRUE(Start());
+    Run();
+    const std::string list = dir.file("VList_1Stars_" + std::to_string(Frames) + "files.qvl");
+    TShiftListFile read;
+    std::string error;
+    ASSERT_TRUE(ReadShiftListFile(list, read, error)) << error;
+    ASSERT_EQ(read.Count(), Frames);
+    std::filesystem::remove(list);
+    for (int k = 1; k < Frames; ++k) {
+      const auto& pair = read.StarPairs[size_t(k)];
+      const double mx = pair[4] - pair[0], my = pair[5] - pair[1];
+      const bool onStar = std::hypot(mx - k * c.dx, my - k * c.dy) < 0.05;
+      EXPECT_TRUE(onStar || read.Qualities[size_t(k)] < 1)
+          << "frame " << k << ": moved " << mx << ", " << my << " with quality " << read.Qualities[size_t(k)];
+      followed += onStar;
+      if (!onStar) break;  // the box has lost the star: the later frames follow what it found
+    }
+  }
+  EXPECT_GE(followed, 28);
+}
+
 // The comet computation: the stars of f0001 and f0005 are aligned on one
 // mark, the comet marked in both; it moves by (1.5, 0.5) per series image
 // against the stars, which move by (0.9, -0.6).

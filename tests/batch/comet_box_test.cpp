@@ -147,6 +147,64 @@ TEST_F(CometBoxTest, ABoxOfEmptySkyIsSaidSoAndComputesNothingUntilTheCometIsMark
     }
 }
 
+// A box drawn so that the nucleus sits up to one and a half pixels beyond one
+// of its edges (its light half inside or less), with a faint star (40 noise
+// levels) inside: the box's
+// brightest place is the nucleus' light, whose peak lies outside where the
+// nucleus is centred more than half a pixel beyond the edge. Such a box is
+// ambiguous: the message, and the box drawn anew gives the true motion. A
+// nucleus whose peak pixel is still inside is measured. The faint star is
+// never taken for the comet.
+TEST_F(CometBoxTest, ANucleusJustBeyondTheBoxsEdgeIsNeverReplacedByAFaintStarInside) {
+  for (const bool last : {false, true})
+    for (const TEdge edge : {TEdge::Left, TEdge::Right, TEdge::Top, TEdge::Bottom})
+      for (const int further : {0, 1}) {
+        const int k = last ? Count : 1;
+        const double nx = NucleusX(k), ny = NucleusY(k);
+        const int cx = int(std::nearbyint(nx)), cy = int(std::nearbyint(ny));
+        // The edge's pixel just short of the nucleus' centre, `further` more.
+        TRectI box{cx - BoxHalf, cy - BoxHalf, cx + BoxHalf, cy + BoxHalf};
+        double beyond = 0;
+        TFieldStar faint{0, 0, 40 * Noise};
+        switch (edge) {
+          case TEdge::Left:
+            box.Left = int(std::floor(nx)) + 1 + further, box.Right = box.Left + 2 * BoxHalf;
+            beyond = box.Left - nx, faint = {box.Left + 6.3, ny + 0.4, faint.Peak};
+            break;
+          case TEdge::Right:
+            box.Right = int(std::ceil(nx)) - 1 - further, box.Left = box.Right - 2 * BoxHalf;
+            beyond = nx - box.Right, faint = {box.Right - 6.3, ny - 0.4, faint.Peak};
+            break;
+          case TEdge::Top:
+            box.Top = int(std::floor(ny)) + 1 + further, box.Bottom = box.Top + 2 * BoxHalf;
+            beyond = box.Top - ny, faint = {nx + 0.4, box.Top + 6.3, faint.Peak};
+            break;
+          default:
+            box.Bottom = int(std::ceil(ny)) - 1 - further, box.Top = box.Bottom - 2 * BoxHalf;
+            beyond = ny - box.Bottom, faint = {nx - 0.4, box.Bottom - 6.3, faint.Peak};
+        }
+        // Two pixels beyond, the nucleus' light is the box's no more: the faint
+        // star is then the box's brightest place, and its object.
+        if (beyond > 1.6) continue;
+        SCOPED_TRACE(std::string(last ? "last" : "first") + " image, edge " + std::to_string(int(edge)) +
+                     ", nucleus " + std::to_string(beyond) + " px beyond");
+        const TFieldStar extra[] = {faint};
+        Compute(WriteFrames(dir, extra, true), [&](int slot, int frame, int attempt) {
+          const bool loose = frame == k && attempt == (last ? 1 : 0);
+          DrawBox(slot, loose ? box : CometBox(frame));
+        });
+        const auto said =
+            std::count(ui.Messages.begin(), ui.Messages.end(), BatchCaption(TBatchCaption::CometNotInBox));
+        if (beyond > 0.6) {
+          EXPECT_EQ(said, 1) << "the nucleus' light rises outward from the box's border";
+        }
+        ASSERT_TRUE(BatchRun.CometValuesSet);
+        EXPECT_NEAR(BatchRun.CometPerFrameX, -MoveX, 0.01);
+        EXPECT_NEAR(BatchRun.CometPerFrameY, -MoveY, 0.01);
+        EXPECT_EQ(attempts, 2 + int(said));
+      }
+}
+
 // A stack on the motion "Berechnen" gave with a star beside the last comet
 // mark: the nucleus where numpy's stack on the true motion has it, as sharp.
 TEST_F(CometBoxTest, AStackOnTheComputedMotionHasTheNucleusWhereNumpyHasIt) {

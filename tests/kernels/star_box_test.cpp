@@ -1,10 +1,13 @@
-// A star is measured in the box it was marked with: a star as bright or
-// brighter just outside any edge of the box is never taken instead (the
-// unconfined search around the box's brightest place, transcribed in numpy,
-// takes it), a star inside measures as it always did, a box of empty sky or
-// of another star's flank measures nothing, and a point (a box of a pixel)
-// is still searched around.
+// A box measures the object its brightest place belongs to: a star as bright
+// or brighter just outside any edge of the box is never taken instead of the
+// box's own (the unconfined search around the box's brightest place,
+// transcribed in numpy, takes it), a star inside measures as it always did, a
+// star whose light makes the box's brightest place from just beyond its edge
+// (a loosely drawn box, a star that moved since the last image) is measured at
+// its centre with its own quality, a box of empty sky measures nothing, and a
+// point (a box of a pixel) is still searched around.
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <utility>
 #include <string>
@@ -13,6 +16,8 @@
 #include "../pixelops/slot_images.h"
 #include "core/batch_state.h"
 #include "core/settings.h"
+#include "fake_window.h"
+#include "kernels/alignment/alignment_points.h"
 #include "kernels/alignment/brightest_in_work_rect.h"
 #include "kernels/alignment/find_star_centroid.h"
 #include "kernels/alignment/match_quality.h"
@@ -25,25 +30,30 @@ namespace astrelon::test {
 namespace {
 
 constexpr int W = 64, H = 64;
-constexpr double Sky = 1000, Noise = 6;
+constexpr double Sky = 1000;
 
 struct TDrawnStar {
   double X, Y, Peak, Sigma;
 };
 
-// Gaussian stars on the sky with noise, whole 16-bit levels; on a colour
-// mosaic (RGGB) red sites see 0.6 and blue 0.4 of each star.
-std::vector<float> Field(const std::vector<TDrawnStar>& stars, uint32_t seed, bool mosaic = false) {
+// The light of a star at pixel (x, y); on a colour mosaic (RGGB) red sites
+// see 0.6 and blue 0.4 of it.
+double Light(const TDrawnStar& s, int x, int y, bool mosaic) {
+  const int site = (y & 1) * 2 + (x & 1);
+  const double f = !mosaic ? 1.0 : site == 0 ? 0.6 : site == 3 ? 0.4 : 1.0;
+  return f * s.Peak * std::exp(-((x - s.X) * (x - s.X) + (y - s.Y) * (y - s.Y)) / (2 * s.Sigma * s.Sigma));
+}
+
+// Gaussian stars on the sky with noise, whole 16-bit levels.
+std::vector<float> Field(const std::vector<TDrawnStar>& stars, uint32_t seed, bool mosaic = false,
+                         double noiseLevel = 6) {
   std::mt19937 random(seed);
-  std::normal_distribution<double> noise(0, Noise);
+  std::normal_distribution<double> noise(0, noiseLevel);
   std::vector<float> v(size_t(W) * H);
   for (int y = 0; y < H; ++y)
     for (int x = 0; x < W; ++x) {
       double light = 0;
-      for (const TDrawnStar& s : stars)
-        light += s.Peak * std::exp(-((x - s.X) * (x - s.X) + (y - s.Y) * (y - s.Y)) / (2 * s.Sigma * s.Sigma));
-      const int site = (y & 1) * 2 + (x & 1);
-      if (mosaic) light *= site == 0 ? 0.6 : site == 3 ? 0.4 : 1.0;
+      for (const TDrawnStar& s : stars) light += Light(s, x, y, mosaic);
       v[size_t(y) * W + x] = float(std::clamp(std::nearbyint(Sky + light + noise(random)), 0.0, 65535.0));
     }
   return v;
@@ -80,8 +90,8 @@ protected:
   // The star of the box in slot 1 holding `stars`: its position, and the
   // quality its measurement gives.
   TFloatPoint Measure(const std::vector<TDrawnStar>& stars, const TWorkRect& box, double& quality,
-                      bool mosaic = false, uint32_t seed = 7) {
-    PutImage(1, W, H, {Field(stars, seed, mosaic)});
+                      bool mosaic = false, uint32_t seed = 7, double noise = 6) {
+    PutImage(1, W, H, {Field(stars, seed, mosaic, noise)});
     MatchQuality = 99;
     TStarSearchOptions o;
     o.IsMosaic = mosaic;
@@ -191,32 +201,269 @@ TEST_F(StarBoxTest, AStarInsideItsBoxOrAroundAPointMeasuresAsWithoutTheBox) {
     GetPercentileLevels(1, 1, WorkRect.x1, WorkRect.x2, WorkRect.y1, WorkRect.y2, 35.0, 35.0, levels);
     const float t = std::max(EstimatePlaneNoise(1, 1), 0.01f);
     EXPECT_DOUBLE_EQ(q, std::min(99.0, (b.BrightestValue - levels.LevelA) / (6.0 * t)));
-    if (point) EXPECT_NEAR(p.X, c.x + 6, 0.1) << "the brighter star beside the point";
+    if (point) {
+      EXPECT_NEAR(p.X, c.x + 6, 0.1) << "the brighter star beside the point";
+    }
   }
 }
 
-// Empty sky, or the flank of a bright star outside with nothing of its own:
-// the box measures nothing (quality below 1) and its point stays inside.
-TEST_F(StarBoxTest, ABoxWithoutAStarOfItsOwnMeasuresNothing) {
+// Empty sky, or a star too far outside for its light to reach the box: the
+// box measures nothing of a star (quality below 1) and its point stays
+// inside. The flank of a star just outside is that star's light: it is
+// measured at its centre, with its own quality, on both paths.
+TEST_F(StarBoxTest, EmptySkyMeasuresNothingAndAFlankMeasuresItsStar) {
   const TWorkRect box{26, 36, 28, 38};
   struct Case {
     std::vector<TDrawnStar> stars;
-    bool mosaic;
+    bool mosaic, flank;
   } cases[] = {
-      {{}, false},
-      {{{38.0, 33.0, 9000, 1.4}}, false},
-      {{{31.0, 25.5, 20000, 1.6}}, false},
-      {{{14, 40, 5000, 1.4}}, false},
-      {{}, true},
+      {{}, false, false},
+      {{{14, 40, 5000, 1.4}}, false, false},
+      {{}, true, false},
+      {{{38.0, 33.0, 9000, 1.4}}, false, true},
+      {{{31.0, 25.5, 20000, 1.6}}, false, true},
+      {{{38.3, 33.2, 9000, 1.4}}, true, true},
+      {{{24.4, 40.7, 6000, 2.0}}, true, true},
   };
   for (uint32_t seed = 1; seed <= 3; ++seed)
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::to_string(c.stars.size()) + " stars, seed " + std::to_string(seed));
+      SCOPED_TRACE(std::to_string(c.stars.size()) + " stars, seed " + std::to_string(seed) +
+                   (c.mosaic ? ", mosaic" : ""));
       double q = 99;
       const TFloatPoint p = Measure(c.stars, box, q, c.mosaic, seed);
-      EXPECT_LT(q, 1.0);
-      EXPECT_TRUE(Inside(box, p)) << p.X << ", " << p.Y;
+      if (c.flank) {
+        EXPECT_NEAR(p.X, c.stars[0].X, 0.05);
+        EXPECT_NEAR(p.Y, c.stars[0].Y, 0.05);
+        EXPECT_GT(q, 10);
+        EXPECT_TRUE(StarPeakOutsideBox);
+      } else {
+        EXPECT_LT(q, 1.0);
+        EXPECT_TRUE(Inside(box, p)) << p.X << ", " << p.Y;
+        EXPECT_FALSE(StarPeakOutsideBox);
+      }
     }
+}
+
+// The object a box must measure, from the stars' noise-free light: the box's
+// brightest place as the search takes it (the largest 3 x 3 mean whose window
+// lies in the box) and the star whose light makes most of it there. Where no
+// star's light stands there (sky), a star whose light reaches the box from
+// just outside: the largest 3 x 3 mean centred on the box's outer pixels,
+// when it stands twice the noise of a pixel above the sky. `Clear` when the
+// object stands well out of the noise of a 3 x 3 mean and no place where
+// another star's light rules comes near it; otherwise two objects compete
+// and the noise decides.
+struct TBoxObject {
+  int Star = -1;
+  bool Clear = false;
+};
+TBoxObject BoxObjectOf(const std::vector<TDrawnStar>& stars, const TWorkRect& box, bool mosaic, double noise) {
+  const double meanNoise = noise / 3;
+  const auto share = [&](size_t s, int cx, int cy) {
+    double sum = 0;
+    for (int y = cy - 1; y <= cy + 1; ++y)
+      for (int x = cx - 1; x <= cx + 1; ++x) sum += Light(stars[s], x, y, mosaic);
+    return sum / 9;
+  };
+  // The brightest of the places, and for every star the brightest place it
+  // rules (the last entry: places no star rules).
+  struct TPlaces {
+    double Best = -1;
+    int X = 0, Y = 0;
+    std::vector<double> Ruled;
+  };
+  const auto survey = [&](bool edge) {
+    TPlaces p{-1, 0, 0, std::vector<double>(stars.size() + 1, 0.0)};
+    for (int cy = box.y1 + !edge; cy <= box.y2 - !edge; ++cy)
+      for (int cx = box.x1 + !edge; cx <= box.x2 - !edge; ++cx) {
+        if (edge && cx != box.x1 && cx != box.x2 && cy != box.y1 && cy != box.y2) continue;
+        double total = 0, top = 0;
+        size_t ruler = stars.size();
+        for (size_t s = 0; s < stars.size(); ++s) {
+          const double v = share(s, cx, cy);
+          total += v;
+          if (v > top && v > meanNoise) top = v, ruler = s;
+        }
+        p.Ruled[ruler] = std::max(p.Ruled[ruler], total);
+        if (total > p.Best) p.Best = total, p.X = cx, p.Y = cy;
+      }
+    return p;
+  };
+  const auto ruler = [&](const TPlaces& p) {
+    int star = -1;
+    double top = 0;
+    for (size_t s = 0; s < stars.size(); ++s)
+      if (const double v = share(s, p.X, p.Y); v > top) top = v, star = int(s);
+    return std::pair(star, top);
+  };
+  const auto clear = [&](const TPlaces& p, int star) {
+    for (size_t s = 0; s < stars.size(); ++s)
+      if (int(s) != star && p.Best - p.Ruled[s] < 4 * meanNoise) return false;
+    return true;
+  };
+  const TPlaces inside = survey(false);
+  const auto [star, top] = ruler(inside);
+  // Noise lifts a 3 x 3 mean of sky by up to about four of its levels.
+  if (star >= 0 && top >= 8 * meanNoise)
+    return {star, inside.Best - inside.Ruled.back() > 8 * meanNoise && clear(inside, star)};
+  if (star >= 0 && top >= meanNoise) return {};
+  const TPlaces edge = survey(true);
+  const auto [outside, light] = ruler(edge);
+  if (outside < 0 || light < 2 * noise - 4 * meanNoise) return {-1, true};
+  if (light < 2 * noise + 4 * meanNoise) return {};
+  return {outside, clear(edge, outside)};
+}
+
+// Stars from two pixels inside to four beyond each edge and corner of a
+// 21 x 21 box, faint and bright, narrow and wide, on the plain and on the
+// colour-mosaic path, with a brighter star outside and, or not, a fainter one
+// inside the box: where the star's light makes the box's brightest place it
+// is measured at its centre (also from beyond the box), where the star inside
+// does that one is, where only the star's light reaching the box's border
+// stands out of the sky the star is measured, where no star's light is in the
+// box nothing is (quality below 1), and a point anywhere else never carries a
+// star's quality.
+TEST_F(StarBoxTest, TheStarWhoseLightMakesTheBoxsBrightestPlaceIsMeasuredWhereverItsCentre) {
+  constexpr double Noise = 10;
+  const TWorkRect box{22, 42, 22, 42};
+  const std::pair<int, int> directions[] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
+  const double beyond[] = {-2, -1, -0.4, 0, 0.45, 1, 1.5, 2.5, 3.5, 4};
+  struct Star {
+    double peak, sigma;
+  } kinds[] = {{400, 1.2}, {400, 2.5}, {4000, 1.2}, {4000, 2.5}};
+  int measuredBeyond = 0, clearCases = 0, emptyCases = 0;
+  double worst = 0;
+  for (const bool mosaic : {false, true})
+    for (const bool alone : {false, true})
+      for (const Star& kind : kinds)
+        for (const auto& [dx, dy] : directions)
+          for (const double d : beyond) {
+            // The star d pixels beyond the edge pixel (or the corner), a little
+            // off the box's middle along the edge.
+            const double sx = dx == 0 ? 32.3 : 32 + dx * (10 + d) + 0.15;
+            const double sy = dy == 0 ? 31.8 : 32 + dy * (10 + d) - 0.2;
+            std::vector<TDrawnStar> stars = {{sx, sy, kind.peak, kind.sigma},
+                                             {32 - 15.0 * dx - 0.2, 32 - 15.0 * dy + 0.25, 2 * kind.peak, 1.4}};
+            if (!alone) stars.push_back({32 - 4.0 * dx + 0.3, 32 - 4.0 * dy - 0.35, 0.3 * kind.peak, 1.6});
+            const uint32_t seed = uint32_t(11 + 7 * int(d * 2) + dx * 3 + dy);
+            SCOPED_TRACE(std::string(mosaic ? "mosaic" : "plain") + (alone ? ", alone" : "") + ", peak " +
+                         std::to_string(kind.peak) + ", sigma " + std::to_string(kind.sigma) + ", direction " +
+                         std::to_string(dx) + " " + std::to_string(dy) + ", " + std::to_string(d) + " px beyond");
+            double q = 0;
+            const TFloatPoint p = Measure(stars, box, q, mosaic, seed, Noise);
+            const TBoxObject expected = BoxObjectOf(stars, box, mosaic, Noise);
+            if (expected.Clear && expected.Star < 0) {
+              ++emptyCases;
+              EXPECT_LT(q, 1.0) << "measured at " << p.X << ", " << p.Y;
+            } else if (expected.Clear) {
+              ++clearCases;
+              const TDrawnStar& s = stars[size_t(expected.Star)];
+              // The same star in a small box around it, on the same pixels: the
+              // measurement the loose box must give. Bright stars are where
+              // they were drawn to 0.05 pixels; a faint one as far as its noise
+              // lets any fit tell.
+              double own = 0;
+              const TFloatPoint reference = Measure(stars, BoxAround(s.X, s.Y, 3), own, mosaic, seed, Noise);
+              EXPECT_NEAR(p.X, reference.X, 1e-4);
+              EXPECT_NEAR(p.Y, reference.Y, 1e-4);
+              const double error = std::hypot(p.X - s.X, p.Y - s.Y);
+              if (s.Peak >= 1000) worst = std::max(worst, error);
+              EXPECT_LT(error, s.Peak >= 1000 ? 0.05 : 0.25) << "star " << expected.Star << " at " << s.X << ", "
+                                                             << s.Y << " measured at " << p.X << ", " << p.Y;
+              EXPECT_GT(q, 1.0);
+              measuredBeyond += expected.Star == 0 && !Inside(box, {float(s.X), float(s.Y)});
+            }
+            // Never a silent point elsewhere: a quality of a star means a star's centre.
+            if (q >= 1.0) {
+              double nearest = 1e9;
+              for (const TDrawnStar& s : stars) nearest = std::min(nearest, std::hypot(p.X - s.X, p.Y - s.Y));
+              EXPECT_LT(nearest, 0.3) << "quality " << q << " at " << p.X << ", " << p.Y;
+            }
+          }
+  std::printf("clear cases %d, of them beyond the box %d, empty %d, worst error of a bright star %.4f px\n",
+              clearCases, measuredBeyond, emptyCases, worst);
+  EXPECT_GT(measuredBeyond, 300);
+  EXPECT_GT(emptyCases, 20);
+}
+
+// Two 480 x 360 star fields, the second moved by (5.37, -3.61): a 21 x 21
+// selection around a star in the first and one in the second drawn loosely,
+// the star centred 1.5, 2.5 or 3.5 pixels beyond an edge. Wherever the star's
+// light reaches into the selection the point pair is the one a selection
+// centred on the star gives, the move to 0.06 pixels for a bright star (and
+// as far as the noise lets a fit tell for a faint one); where it does not,
+// the quality says so (below 1).
+TEST_F(StarBoxTest, LooselyDrawnSelectionsOfTwoFieldsGiveTheirMove) {
+  constexpr int FW = 480, FH = 360;
+  constexpr double Noise = 10, MoveX = 5.37, MoveY = -3.61;
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> across(30, FW - 30), down(30, FH - 30), sigma(1.2, 2.5), peak(6, 9.2);
+  std::vector<TDrawnStar> stars;
+  while (stars.size() < 40) {
+    const TDrawnStar s{across(random), down(random), std::exp(peak(random)), sigma(random)};
+    bool apart = true;
+    for (const TDrawnStar& o : stars) apart = apart && std::hypot(s.X - o.X, s.Y - o.Y) > 30;
+    if (apart) stars.push_back(s);
+  }
+  const auto field = [&](double dx, double dy, uint32_t seed) {
+    std::mt19937 r(seed);
+    std::normal_distribution<double> n(0, Noise);
+    std::vector<float> v(size_t(FW) * FH);
+    for (int y = 0; y < FH; ++y)
+      for (int x = 0; x < FW; ++x) v[size_t(y) * FW + x] = float(Sky + n(r));
+    for (const TDrawnStar& s : stars)
+      for (int y = int(s.Y + dy) - 12; y <= int(s.Y + dy) + 12; ++y)
+        for (int x = int(s.X + dx) - 12; x <= int(s.X + dx) + 12; ++x)
+          v[size_t(y) * FW + x] += float(Light({s.X + dx, s.Y + dy, s.Peak, s.Sigma}, x, y, false));
+    for (float& f : v) f = std::nearbyint(f);
+    return v;
+  };
+  PutImage(1, FW, FH, {field(0, 0, 1)});
+  PutImage(2, FW, FH, {field(MoveX, MoveY, 2)});
+  FakeWindow a, b;
+  Store.Window[1] = &a;
+  Store.Window[2] = &b;
+  Store.HasWindow[1] = Store.HasWindow[2] = 1;
+  a.sel1 = b.sel1 = true;
+  int measured = 0;
+  const auto aroundStar = [](double x, double y) {
+    return TRectI{int(std::nearbyint(x)) - 10, int(std::nearbyint(y)) - 10, int(std::nearbyint(x)) + 10,
+                  int(std::nearbyint(y)) + 10};
+  };
+  for (const TDrawnStar& s : stars) {
+    a.rect1 = aroundStar(s.X, s.Y);
+    b.rect1 = aroundStar(s.X + MoveX, s.Y + MoveY);
+    const TAlignPoints centred = GetAlignmentPoints(1, 2, false, -1);
+    EXPECT_LT(std::hypot(centred.B1x - centred.A1x - MoveX, centred.B1y - centred.A1y - MoveY),
+              s.Peak >= 1000 ? 0.06 : 0.2);
+    for (const TEdge edge : {TEdge::Left, TEdge::Right, TEdge::Top, TEdge::Bottom})
+      for (const double beyond : {1.5, 2.5, 3.5}) {
+        const double x = s.X + MoveX, y = s.Y + MoveY;
+        // The edge's pixel `beyond` short of the star's centre (to the pixel).
+        TRectI r{int(std::nearbyint(x)) - 10, int(std::nearbyint(y)) - 10, 0, 0};
+        if (edge == TEdge::Left) r.Left = int(std::nearbyint(x + beyond));
+        if (edge == TEdge::Right) r.Left = int(std::nearbyint(x - beyond)) - 20;
+        if (edge == TEdge::Top) r.Top = int(std::nearbyint(y + beyond));
+        if (edge == TEdge::Bottom) r.Top = int(std::nearbyint(y - beyond)) - 20;
+        r.Right = r.Left + 20;
+        r.Bottom = r.Top + 20;
+        b.rect1 = r;
+        SCOPED_TRACE("star at " + std::to_string(x) + ", " + std::to_string(y) + " peak " + std::to_string(s.Peak) +
+                     " sigma " + std::to_string(s.Sigma) + ", edge " + std::to_string(int(edge)) + ", " +
+                     std::to_string(beyond) + " px beyond");
+        MatchQuality = 99;
+        const TAlignPoints p = GetAlignmentPoints(1, 2, false, -1);
+        ASSERT_EQ(p.count, 1);
+        const bool right = std::hypot(p.B1x - centred.B1x, p.B1y - centred.B1y) < 1e-4;
+        EXPECT_TRUE(right || MatchQuality < 1) << "moved " << p.B1x - p.A1x << ", " << p.B1y - p.A1y
+                                               << " with quality " << MatchQuality;
+        measured += right;
+      }
+  }
+  Store.Window[1] = Store.Window[2] = nullptr;
+  Store.HasWindow[1] = Store.HasWindow[2] = 0;
+  std::printf("%d of %zu loose selections give the move\n", measured, 12 * stars.size());
+  EXPECT_GT(measured, int(11 * stars.size()));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "batch/steps/batch_captions.h"
 #include "common/engine_ui.h"
 #include "kernels/alignment/alignment_points.h"
+#include "kernels/alignment/find_star_centroid.h"
 #include "kernels/alignment/match_quality.h"
 #include "store/image_store.h"
 
@@ -30,15 +31,19 @@ bool CometMarked(int slot) {
   return w && (w->MarkerVisible(1) || w->SelectionVisible(1));
 }
 
-// The comet's position from its mark: a direct mark as placed, a box
-// measured inside it. nullopt when the box holds no comet to measure.
+// The comet's position from its mark: a direct mark as placed, a box by the
+// object its brightest place belongs to. nullopt when the box holds no comet
+// to measure, or is ambiguous: its object's peak lies outside it (the light
+// rises outward from its border), so that the comet may be beside it and what
+// is inside something else.
 std::optional<TFloatPoint> MeasureComet(int slot) {
   const TImageWindowLink* w = OpenWindowLink(slot);
   const bool boxed = w && !w->MarkerVisible(1) && w->SelectionVisible(1);
   const double saved = MatchQuality;
   MatchQuality = 99;
+  StarPeakOutsideBox = false;
   const TAlignPoints p = GetAlignmentPoints(slot, slot, BatchRun.BayerSpecial, -1);
-  const bool measured = p.count >= 1 && !(boxed && MatchQuality < CometBoxQuality);
+  const bool measured = p.count >= 1 && !(boxed && (MatchQuality < CometBoxQuality || StarPeakOutsideBox));
   MatchQuality = saved;
   if (!measured) return std::nullopt;
   return TFloatPoint{p.A1x, p.A1y};
@@ -68,10 +73,10 @@ bool MarkComet(int slot, bool first) {
   // The star marks make way: the comet's box or mark is the window's first,
   // and "Ok, weiter" waits for it.
   ViewHideMarks(slot);
-  // The prompt comes back until the comet's mark can be measured (like a
-  // star in its selection, from the selection's pixels only; a direct mark as
-  // placed). A box without a comet to measure is said so and cleared, for a
-  // direct mark or a new box.
+  // The prompt comes back until the comet's mark can be measured (a box by
+  // its object, a direct mark as placed). A box without a comet to measure,
+  // or with a brighter object's peak just outside it, is said so and
+  // cleared, for a direct mark or a new box.
   for (;;) {
     s.PromptAnswered = false;
     ViewShowPrompt(CometPrompt());

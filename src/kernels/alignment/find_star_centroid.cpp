@@ -6,26 +6,29 @@
 #include <span>
 
 #include "core/batch_state.h"
+#include "kernels/alignment/box_object.h"
 #include "kernels/alignment/brightest_in_work_rect.h"
 #include "kernels/alignment/disc_centre.h"
 #include "kernels/alignment/match_quality.h"
 #include "kernels/alignment/mosaic_star_fit.h"
 #include "kernels/alignment/shift_by_correlation.h"
-#include "kernels/alignment/star_box.h"
 #include "kernels/sampling/pixel_access.h"
 #include "shell/stars/star_pick.h"
 #include "store/display/display_histogram.h"
 #include "store/planes/image_statistics.h"
-#include "store/planes/plane_routines.h"
 
 namespace astrelon {
 
 TFloatPoint StarPosition;
 int32_t StarAperture = 1;
+bool StarPeakOutsideBox = false;
 
 namespace {
 
 constexpr int32_t ProfileReach = 15;
+// How far the box's object may reach beyond the box's brightest place: the
+// half of the star cutout that measures it.
+constexpr int32_t ClimbReach = 15;
 
 int32_t RoundToInt(double v) { return int32_t(std::nearbyint(std::clamp(v, -2e9, 2e9))); }
 
@@ -40,20 +43,17 @@ struct TProfile {
   bool ValidAt(int32_t d) const { return Valid[d + ProfileReach]; }
 };
 
-// Along x (horizontal) or y from (x, y): offsets limited to the bounds (the
-// image, or the box the star is confined to), and so are the lines beside.
-TProfile MeasureProfile(int slot, int plane, int32_t x, int32_t y, bool horizontal, const TWorkRect& bounds) {
-  const int32_t at = horizontal ? x : y;
-  const int32_t lo = horizontal ? bounds.x1 : bounds.y1, hi = horizontal ? bounds.x2 : bounds.y2;
-  const int32_t acrossLo = horizontal ? bounds.y1 : bounds.x1, acrossHi = horizontal ? bounds.y2 : bounds.x2;
-  const int32_t across = horizontal ? y : x;
+// Along x (horizontal) or y from (x, y): offsets limited to the image.
+TProfile MeasureProfile(int slot, int plane, int32_t x, int32_t y, bool horizontal) {
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  const int32_t at = horizontal ? x : y, size = horizontal ? im.Width : im.Height;
   TProfile p;
-  p.Lo = std::max(-ProfileReach, lo - at);
-  p.Hi = std::min(ProfileReach, hi - at);
+  p.Lo = std::max(-ProfileReach, -at);
+  p.Hi = std::min(ProfileReach, size - 1 - at);
   for (int32_t d = p.Lo; d <= p.Hi; ++d) {
     double sum = 0;
     int32_t n = 0;
-    for (int32_t k = std::max(-1, acrossLo - across); k <= std::min(1, acrossHi - across); ++k) {
+    for (int32_t k = -1; k <= 1; ++k) {
       const float v = horizontal ? GetPixelValue(slot, plane, x + d, y + k) : GetPixelValue(slot, plane, x + k, y + d);
       if (IsValidPixel(v)) {
         sum += v;
@@ -67,6 +67,16 @@ TProfile MeasureProfile(int slot, int plane, int32_t x, int32_t y, bool horizont
     p.Max = std::max(p.Max, sum / n);
   }
   return p;
+}
+
+// A profile through the peak of a box's object: its highest value is the
+// object's own top (within two pixels of the peak), not a brighter object
+// further along the line, so that the walk finds the object's own level.
+void KeepOwnTop(TProfile& p) {
+  double top = -1e30;
+  for (int32_t d = std::max(p.Lo, -2); d <= std::min(p.Hi, 2); ++d)
+    if (p.ValidAt(d)) top = std::max(top, p.At(d));
+  if (top > -1e30) p.Max = std::min(p.Max, top);
 }
 
 // Walks from the centre in steps of `step` until the profile falls below the
@@ -88,19 +98,15 @@ double ProfileLevel(TProfile& p, double noise) {
 
 // Position of a star on an undebayered colour mosaic: the midpoints between
 // the places where three-pixel profiles through it fall to their 20 % level.
-// Returns the star's width across the rows (5 without a star above the noise,
-// `found` then false). The profiles stay within `bounds`.
-int32_t MosaicProfileSearch(int slot, int plane, double noise, const TWorkRect& bounds, int32_t& bx, int32_t& by,
-                            double& peak, bool& found) {
-  const TWorkRect& r = WorkRect;
-  TPercentileLevels levels;
-  GetPercentileLevels(slot, plane, r.x1, r.x2, r.y1, r.y2, 10.0, 98.0, levels);
-  found = levels.LevelB - levels.LevelA > 4 * noise;
-  if (!found) return 5;
-  TProfile h = MeasureProfile(slot, plane, bx, by, true, bounds);
+// Returns the star's width across the rows. `ownTop`: the profiles start at
+// the peak of a box's object and measure it alone.
+int32_t MosaicProfileSearch(int slot, int plane, double noise, bool ownTop, int32_t& bx, int32_t& by, double& peak) {
+  TProfile h = MeasureProfile(slot, plane, bx, by, true);
+  if (ownTop) KeepOwnTop(h);
   double level = ProfileLevel(h, noise);
   bx += (WalkToLevel(h, -1, level) + WalkToLevel(h, 1, level)) / 2;
-  TProfile v = MeasureProfile(slot, plane, bx, by, false, bounds);
+  TProfile v = MeasureProfile(slot, plane, bx, by, false);
+  if (ownTop) KeepOwnTop(v);
   level = ProfileLevel(v, noise);
   const int32_t top = WalkToLevel(v, -1, level), bottom = WalkToLevel(v, 1, level);
   by += (top + bottom) / 2;
@@ -108,63 +114,20 @@ int32_t MosaicProfileSearch(int slot, int plane, double noise, const TWorkRect& 
   return bottom - top;
 }
 
-// The star-profile analysis at (x, y) (within the box, when given): the
-// fitted centre, none without a fit.
-std::optional<TFloatPoint> PickedStar(int slot, int32_t x, int32_t y, const std::optional<TWorkRect>& box) {
-  PickStar(slot, x, y, -1, MeasuredStar, TStarMode::Position, true, false, box);
+// The star-profile analysis at (x, y) (fitting the star at `peak` when
+// given): the fitted centre, none without a fit.
+std::optional<TFloatPoint> PickedStar(int slot, int32_t x, int32_t y, const std::optional<TPeakPixel>& peak) {
+  PickStar(slot, x, y, -1, MeasuredStar, TStarMode::Position, true, false, peak);
   StarAperture = std::clamp(RoundToInt((double(MeasuredStar.FullWidthX) + MeasuredStar.FullWidthY) * 0.25), 1, 5);
-  if (box && !(MeasuredStar.FullWidthX > 0 || MeasuredStar.FullWidthY > 0)) return std::nullopt;
+  if (peak && !(MeasuredStar.FullWidthX > 0 || MeasuredStar.FullWidthY > 0)) return std::nullopt;
   return TFloatPoint{float(MeasuredStar.OriginX + double(MeasuredStar.CentreX)),
                      float(MeasuredStar.OriginY + double(MeasuredStar.CentreY))};
-}
-
-// Whether a peak of the box lies at the point or beside it: a fit that slid
-// off its peak onto the flank of something outside has none there.
-bool PeakAt(int slot, int plane, const TWorkRect& box, TFloatPoint point) {
-  const TImageSlot& im = Store.Image[size_t(slot)];
-  const std::span<const float> v = im.Plane(plane);
-  if (v.size() < im.PixelCount()) return false;
-  const int32_t x = RoundToInt(point.X), y = RoundToInt(point.Y);
-  for (int32_t j = std::max(box.y1, y - 1); j <= std::min(box.y2, y + 1); ++j)
-    for (int32_t i = std::max(box.x1, x - 1); i <= std::min(box.x2, x + 1); ++i)
-      if (IsLocalPeak(v, im.Width, im.Height, im.Width, i, j)) return true;
-  return false;
-}
-
-// The star of a box, its analysis starting at (x, y). A star centred beyond
-// the box's outer pixels sits on its edge, more outside than in: the box gives
-// up that side and the search goes on in the rest, from its brightest place,
-// while it stays a box. None when the box holds no star of its own, or the
-// fit left the star's peak.
-std::optional<TFloatPoint> StarInBox(int slot, int plane, TWorkRect box, int32_t aperture, int32_t x, int32_t y) {
-  const TWorkRect rect = WorkRect;
-  std::optional<TFloatPoint> star;
-  for (int tries = 0; tries < 4 && ConfiningBox(box); ++tries) {
-    if (tries > 0) {
-      WorkRect = box;
-      const TBrightestInRect brightest = FindBrightestInWorkRect(slot, plane, aperture);
-      x = brightest.BrightestX;
-      y = brightest.BrightestY;
-    }
-    star = PickedStar(slot, x, y, box);
-    if (!star) break;
-    if (OnBoxPixels(box, *star)) {
-      if (!PeakAt(slot, plane, box, *star)) star.reset();
-      break;
-    }
-    if (star->X < box.x1) ++box.x1;
-    if (star->X > box.x2) --box.x2;
-    if (star->Y < box.y1) ++box.y1;
-    if (star->Y > box.y2) --box.y2;
-    star.reset();
-  }
-  WorkRect = rect;
-  return star;
 }
 
 }  // namespace
 
 void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t aperture, const TStarSearchOptions& options) {
+  StarPeakOutsideBox = false;
   if (!SlotInUse(slot)) return;
   const TImageSlot& im = Store.Image[size_t(slot)];
   if (im.Width < 1 || im.Height < 1) return;
@@ -176,40 +139,68 @@ void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t apertur
   }
   float t = threshold < 0 ? EstimatePlaneNoise(slot, p) : threshold;
   if (!(t > 0.01f)) t = 0.01f;
+  aperture = std::max(aperture, 0);
 
-  const TBrightestInRect brightest = FindBrightestInWorkRect(slot, p, std::max(aperture, 0));
+  const TBrightestInRect brightest = FindBrightestInWorkRect(slot, p, aperture);
   int32_t bx = brightest.BrightestX, by = brightest.BrightestY;
   double peak = brightest.BrightestValue;
-  // A box (not a point) confines the star to its pixels: a brighter object
-  // beside it is never taken, and a box without a star of its own measures
-  // nothing (quality 0, the position its brightest place). A point is
-  // searched around.
+  // A box (not a point) measures the object its brightest place belongs to:
+  // uphill from there to the object's own peak, which may lie beyond the
+  // box's edge; a brighter object elsewhere around is never taken. A point
+  // is searched around.
   const std::optional<TWorkRect> box = ConfiningBox(WorkRect) ? std::optional(WorkRect) : std::nullopt;
+  const std::span<const float> values = im.Plane(p);
+  // The background the quality counts from: the rectangle's 35 % level. An
+  // object stands out of the noise of a 3 x 3 mean six times over where its
+  // window is twice the noise above it.
+  TPercentileLevels levels;
+  GetPercentileLevels(slot, p, WorkRect.x1, WorkRect.x2, WorkRect.y1, WorkRect.y2, 35.0, 35.0, levels);
+  const auto objectPeak = [&](TClimbWindow window) {
+    const std::optional<TClimbedPeak> peak =
+        BoxObjectPeak(values, im.Width, im.Height, *box, bx, by, window, levels.LevelA, 2.0 * t, ClimbReach);
+    if (peak) StarPeakOutsideBox = !InBox(*box, peak->X, peak->Y);
+    return peak;
+  };
   bool nothing = false;
   if (!options.IsMosaic && !box) {
     StarPosition = *PickedStar(slot, bx, by, std::nullopt);
   } else if (!options.IsMosaic) {
-    const std::optional<TFloatPoint> star = StarInBox(slot, p, *box, std::max(aperture, 0), bx, by);
-    nothing = !star;
-    // The star's height is at most that of its pixel at the centre: the
-    // brightest place of the box may be the flank of something outside.
-    if (star) {
-      StarPosition = *star;
-      peak = std::min(peak, double(GetPixelValue(slot, p, RoundToInt(star->X), RoundToInt(star->Y))));
-    } else {
-      StarPosition = {float(bx), float(by)};
+    std::optional<TFloatPoint> star;
+    if (const std::optional<TClimbedPeak> climbed = objectPeak(TClimbWindow::Mean)) {
+      int32_t px = climbed->X, py = climbed->Y;
+      ClimbToPeakPixel(values, im.Width, im.Height, ClimbReach, px, py);
+      StarPeakOutsideBox = !InBox(*box, px, py);
+      star = PickedStar(slot, px, py, TPeakPixel{px, py});
+      // The object's height at its own peak, by the box search's measure.
+      if (climbed->X != bx || climbed->Y != by)
+        peak = WindowMean(values, im.Width, im.Height, climbed->X, climbed->Y, aperture);
     }
+    nothing = !star;
+    StarPosition = star.value_or(TFloatPoint{float(bx), float(by)});
   } else {
-    bool found = false;
-    const TWorkRect bounds = box.value_or(TWorkRect{0, im.Width - 1, 0, im.Height - 1});
-    const int32_t width = MosaicProfileSearch(slot, p, t, bounds, bx, by, peak, found);
+    // A star stands out when the rectangle's range exceeds four noise levels
+    // (for a box: or when the light of one just outside reaches its border).
+    TPercentileLevels range;
+    GetPercentileLevels(slot, p, WorkRect.x1, WorkRect.x2, WorkRect.y1, WorkRect.y2, 10.0, 98.0, range);
+    bool found = range.LevelB - range.LevelA > 4 * t;
+    int32_t width = 5;
+    if (box) {
+      const std::optional<TClimbedPeak> climbed = objectPeak(TClimbWindow::MosaicSites);
+      if (climbed && climbed->Value - levels.LevelA >= 2.0 * t) found = true;
+      nothing = found && !climbed;
+      if (found && climbed) {
+        bx = climbed->X;
+        by = climbed->Y;
+      }
+    }
+    if (found && !nothing) width = MosaicProfileSearch(slot, p, t, box.has_value(), bx, by, peak);
     StarPosition = {float(bx), float(by)};
     StarAperture = std::clamp((width - 2) / 2, 1, 5);
     // The profiles give whole pixels: the star's centre to a fraction of a
     // pixel comes from a fit that no white balance of the sites moves.
-    if (found)
-      if (const auto centre = FitMosaicStar(im.Planes[size_t(p)], im.Width, im.Height, StarPosition,
-                                            SigmaOfProfileWidth(width), box))
+    if (found && !nothing)
+      if (const auto centre =
+              FitMosaicStar(im.Planes[size_t(p)], im.Width, im.Height, StarPosition, SigmaOfProfileWidth(width)))
         StarPosition = *centre;
     if (options.BlockMatch && SlotInUse(options.OtherSlot)) {
       // The point of this image that corresponds to the reference point, by
@@ -221,17 +212,14 @@ void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t apertur
                              RoundToInt(by + half)};
       const TWorkRect starRect = WorkRect;
       const double saved = MatchQuality;
-      const TShiftResult found =
+      const TShiftResult matched =
           FindShiftByCorrelation(options.OtherSlot, 2, slot, 2, block, search, 100, true, -1.0);
       MatchQuality = saved;
       WorkRect = starRect;
-      StarPosition = {float(found.Position.X + px - (block.x1 + block.x2) * 0.5),
-                      float(found.Position.Y + py - (block.y1 + block.y2) * 0.5)};
+      StarPosition = {float(matched.Position.X + px - (block.x1 + block.x2) * 0.5),
+                      float(matched.Position.Y + py - (block.y1 + block.y2) * 0.5)};
     }
   }
-  TPercentileLevels levels;
-  const TWorkRect& r = WorkRect;
-  GetPercentileLevels(slot, p, r.x1, r.x2, r.y1, r.y2, 35.0, 35.0, levels);
   LowerMatchQuality(nothing ? 0.0 : (peak - levels.LevelA) / (6.0 * t));
 }
 

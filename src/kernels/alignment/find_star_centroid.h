@@ -13,10 +13,13 @@
 
 namespace astrelon {
 
-// Results of the last search: the position and a measure of the star's radius
-// (1 to 5 pixels) that callers hand back as the next search's aperture.
+// Results of the last search: the position, a measure of the star's radius
+// (1 to 5 pixels) that callers hand back as the next search's aperture, and
+// whether the peak of the box's object lay outside the box (its light rising
+// outward from the box's border).
 extern TFloatPoint StarPosition;
 extern int32_t StarAperture;
+extern bool StarPeakOutsideBox;
 
 struct TStarSearchOptions {
   bool BlockMatch = false;   // refine by block matching against RefPoint of OtherSlot (mosaic path)
@@ -31,16 +34,18 @@ struct TStarSearchOptions {
 // the brightest place. Lowers MatchQuality by the star's height above the
 // background in units of six times the noise.
 //
-// A rectangle of at least 3 x 3 pixels is a box (star_box.h): the star's peak
-// is taken among the box's pixels only, so that neither a brighter object
-// just outside nor its flank is measured instead; the star at that peak is
-// fitted as without a box. A star centred beyond the box's outer pixels lies
-// more outside than in: the box gives up that side and looks again. When the
-// box holds no star of its own (or the fit slides off the star's peak), the
-// position is the box's brightest place and the quality 0. A smaller
-// rectangle is a point that the star is searched around. On a colour mosaic
-// the profiles and the fit stay in the box. Block matching may move the point
-// beyond the box: it finds where the reference point lies, not a star.
+// A rectangle of at least 3 x 3 pixels is a box (box_object.h): it measures
+// the object its brightest place belongs to, uphill from there to the
+// object's own peak, which may lie a pixel or a few beyond the box's edge (a
+// star just outside a loosely drawn box, or one that moved since the last
+// image); another object around, brighter or not, whose light does not make
+// the box's brightest place is never taken. The quality is the object's, from
+// its own peak; where no star can be fitted there, or the climb leaves the
+// cutout, the position is the box's brightest place and the quality 0. A
+// smaller rectangle is a point that the star is searched around. On a colour
+// mosaic the climb weighs the sites alike and the profiles level on the
+// object's own top. Block matching may move the point beyond the box: it
+// finds where the reference point lies, not a star.
 void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t aperture,
                       const TStarSearchOptions& options = {});
 

@@ -5,8 +5,6 @@
 #include <cmath>
 #include <vector>
 
-#include "kernels/alignment/star_box.h"
-
 namespace astrelon {
 
 namespace {
@@ -188,7 +186,7 @@ struct TWindow {
 
 // One fit in the window; the centre relative to it and the width.
 std::optional<TParams> FitInWindow(std::span<const float> plane, int32_t width, int32_t height, const TWindow& w,
-                                   double sigma, const TWorkRect& box) {
+                                   double sigma) {
   const int32_t outer = w.Reach + RingWidth;
   std::array<std::vector<TSample>, Sites> ring;
   std::vector<std::pair<TSample, int>> inner;
@@ -199,7 +197,7 @@ std::optional<TParams> FitInWindow(std::span<const float> plane, int32_t width, 
       const TSample s{double(x - w.Cx), double(y - w.Cy), double(v)};
       if (std::max(std::abs(x - w.Cx), std::abs(y - w.Cy)) > w.Reach)
         ring[size_t(SiteOf(x, y))].push_back(s);
-      else if (x >= box.x1 && x <= box.x2 && y >= box.y1 && y <= box.y2)
+      else
         inner.push_back({s, SiteOf(x, y)});
     }
   std::array<TSiteBackground, Sites> bg;
@@ -266,10 +264,8 @@ double SigmaOfProfileWidth(int32_t profileWidth) {
 }
 
 std::optional<TFloatPoint> FitMosaicStar(std::span<const float> plane, int32_t width, int32_t height,
-                                         TFloatPoint start, double sigmaStart,
-                                         const std::optional<TWorkRect>& within) {
+                                         TFloatPoint start, double sigmaStart) {
   if (width < 1 || height < 1 || plane.size() < size_t(width) * size_t(height)) return std::nullopt;
-  const TWorkRect box = within.value_or(TWorkRect{0, width - 1, 0, height - 1});
   double sigma = std::clamp(sigmaStart, 0.5, 4.0);
   TWindow w{int32_t(std::nearbyint(std::clamp(double(start.X), 0.0, double(width - 1)))),
             int32_t(std::nearbyint(std::clamp(double(start.Y), 0.0, double(height - 1)))), ReachOf(sigma)};
@@ -283,7 +279,7 @@ std::optional<TFloatPoint> FitMosaicStar(std::span<const float> plane, int32_t w
   };
   std::vector<TVisit> visits;
   for (int round = 0; round < 8; ++round) {
-    const std::optional<TParams> p = FitInWindow(plane, width, height, w, sigma, box);
+    const std::optional<TParams> p = FitInWindow(plane, width, height, w, sigma);
     if (!p) return std::nullopt;
     const double x = w.Cx + (*p)[0], y = w.Cy + (*p)[1];
     if (!(std::hypot(x - start.X, y - start.Y) <= 2 * w.Reach)) return std::nullopt;  // also not a number
@@ -301,9 +297,7 @@ std::optional<TFloatPoint> FitMosaicStar(std::span<const float> plane, int32_t w
         sy += v->Y;
       }
       const double n = double(visits.end() - seen);
-      const TFloatPoint centre{float(sx / n), float(sy / n)};
-      if (!OnBoxPixels(box, centre)) return std::nullopt;
-      return centre;
+      return TFloatPoint{float(sx / n), float(sy / n)};
     }
     w = next;
   }

@@ -14,19 +14,15 @@
 #include <span>
 
 #include "kernels/alignment/float_point.h"
-#include "store/image_store.h"
 
 namespace astrelon {
 
 // The centre of the star near `start` (pixel centres at whole numbers);
 // `sigmaStart` is a first guess of its Gaussian width. Blank pixels (<= -1e9)
 // take no part. nullopt when no star stands out of the noise there or the fit
-// does not settle near the start. `within` confines the star to a box: only
-// its pixels are fitted (the background ring still comes from around), and a
-// centre outside it gives nullopt.
+// does not settle near the start.
 std::optional<TFloatPoint> FitMosaicStar(std::span<const float> plane, int32_t width, int32_t height,
-                                         TFloatPoint start, double sigmaStart,
-                                         const std::optional<TWorkRect>& within = std::nullopt);
+                                         TFloatPoint start, double sigmaStart);
 
 // The Gaussian width of a star whose profile through three rows falls to 20 %
 // of its height over `profileWidth` pixels (the mosaic profile search's width).

@@ -144,24 +144,6 @@ struct TFit {
       }
   }
 
-  // The peak of a star confined to the cells x1..x2, y1..y2: their brightest
-  // pixel that no valid neighbour (among them or not) outshines, the first of
-  // equal ones row by row; false when they hold none.
-  bool ConfinedPeak(int x1, int x2, int y1, int y2, int32_t& x, int32_t& y, float& value) const {
-    bool found = false;
-    const std::span<const float> cells(plane, size_t(N * N));
-    for (int j = y1; j <= y2; ++j)
-      for (int i = x1; i <= x2; ++i) {
-        const float v = At(i, j);
-        if ((found && !(v > value)) || !IsLocalPeak(cells, N, N, N, i, j)) continue;
-        x = i;
-        y = j;
-        value = v;
-        found = true;
-      }
-    return found;
-  }
-
   // Brightness-weighted mean square residual over the region; false when the
   // weights do not add up to a positive sum.
   bool Error(const TParams& c, double& error) {
@@ -240,7 +222,7 @@ struct TFit {
 }  // namespace
 
 void AnalyseStarCutout(int32_t channel, TStarCutout& cutout, TStarMode mode, bool search,
-                       const std::optional<TWorkRect>& within) {
+                       const std::optional<TPeakPixel>& given) {
   const int c = (channel < 1 || channel > cutout.PlaneCount) ? 1 : channel;
   const bool photometry = mode == TStarMode::Photometry;
   cutout.NeedsRedraw = 1;
@@ -279,12 +261,12 @@ void AnalyseStarCutout(int32_t channel, TStarCutout& cutout, TStarMode mode, boo
   int32_t px, py;
   float peak;
   const int off = cutout.CellSize == 32 ? 0 : 8, side = cutout.CellSize == 32 ? N : 16;
-  if (within) {
-    // The search area's cells in the box.
-    const int last = off + side - 1;
-    const int x1 = std::max(within->x1 - cutout.OriginX, off), x2 = std::min(within->x2 - cutout.OriginX, last);
-    const int y1 = std::max(within->y1 - cutout.OriginY, off), y2 = std::min(within->y2 - cutout.OriginY, last);
-    if (!f.ConfinedPeak(x1, x2, y1, y2, px, py, peak)) return;
+  if (given) {
+    // The peak found beforehand, when it lies in the search area.
+    px = given->X - cutout.OriginX;
+    py = given->Y - cutout.OriginY;
+    if (px < off || py < off || px >= off + side || py >= off + side || !IsValidPixel(f.At(px, py))) return;
+    peak = f.At(px, py);
   } else {
     FindBrightestPixel(std::span<const float>(f.plane + off * N + off, size_t((side - 1) * N + side)), side, side, N,
                        0, px, py, peak, search);
@@ -296,7 +278,7 @@ void AnalyseStarCutout(int32_t channel, TStarCutout& cutout, TStarMode mode, boo
       f.noise > 0 ? above / f.noise : (above > 0 ? std::numeric_limits<float>::infinity() : 0.0f);
   if (!(peak < 1e10f && cutout.SignalToNoise > 1.5f)) return;
 
-  // Once to the brightest neighbour (none is brighter than a box's peak).
+  // Once to the brightest neighbour.
   int bx = px, by = py;
   for (int y = std::max(0, py - 1); y <= std::min(N - 1, py + 1); ++y)
     for (int x = std::max(0, px - 1); x <= std::min(N - 1, px + 1); ++x)

@@ -56,20 +56,20 @@ void FillStarCutout(int slot, int32_t x, int32_t y, TStarCutout& cutout, int32_t
 }
 
 void PickStar(int slot, int32_t x, int32_t y, int32_t channel, TStarCutout& cutout, TStarMode mode, bool analyse,
-              bool search, const std::optional<TWorkRect>& within) {
+              bool search, const std::optional<TPeakPixel>& peak) {
   FillStarCutout(slot, x, y, cutout, channel);
   if (!analyse || !(cutout.MinValue < 1e19f)) {
     cutout.FullWidthX = cutout.FullWidthY = 0;
     cutout.Analysed = 1;
     return;
   }
-  AnalyseStarCutout(cutout.Channel, cutout, mode, search, within);
+  AnalyseStarCutout(cutout.Channel, cutout, mode, search, peak);
   const int32_t oldX = cutout.OriginX, oldY = cutout.OriginY;
   const float cx = cutout.CentreX, cy = cutout.CentreY;
   FillStarCutout(slot, x - 15 + RoundEvenToInt(cx), y - 15 + RoundEvenToInt(cy), cutout, cutout.Channel);
-  if (mode == TStarMode::Photometry) AnalyseStarCutout(cutout.Channel, cutout, mode, search, within);
+  if (mode == TStarMode::Photometry) AnalyseStarCutout(cutout.Channel, cutout, mode, search, peak);
   if (std::max(cutout.FullWidthX, cutout.FullWidthY) > 6.0f) {
-    if (mode == TStarMode::Position) AnalyseStarCutout(cutout.Channel, cutout, mode, search, within);
+    if (mode == TStarMode::Position) AnalyseStarCutout(cutout.Channel, cutout, mode, search, peak);
     cutout.CellSize = 32;
   } else {
     if (mode == TStarMode::Position) {

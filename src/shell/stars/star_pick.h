@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "shell/stars/star_cutout.h"
-#include "store/image_store.h"
 
 namespace astrelon {
 
@@ -37,21 +36,25 @@ enum class TStarMode : int32_t { Photometry = 0, Position = 1 };
 // to the plane count, or by default 2 for a three-plane RGB image, else 1.
 void FillStarCutout(int slot, int32_t x, int32_t y, TStarCutout& cutout, int32_t channel);
 
+// A pixel of an image (its column and row).
+struct TPeakPixel {
+  int32_t X = 0, Y = 0;
+};
+
 // Finds and fits the star on the cutout's current pixels. `search` makes the peak
 // search climb outward from the centre (nearest local peak) instead of taking the
 // brightest pixel.
 //
-// `within` (image coordinates) confines the star to a box: its peak is the
-// brightest pixel of the box that no neighbour outshines (so neither a
-// brighter object outside nor its flank is taken); the star at that peak is
-// then fitted as without a box. Without a peak in the box nothing is fitted
-// (widths 0).
+// `peak` (image coordinates) names the star's peak pixel, found beforehand
+// (the object a box holds): the star there is fitted, whatever else is
+// brighter in the cutout. A peak outside the cutout's search area fits
+// nothing (widths 0).
 void AnalyseStarCutout(int32_t channel, TStarCutout& cutout, TStarMode mode, bool search,
-                       const std::optional<TWorkRect>& within = std::nullopt);
+                       const std::optional<TPeakPixel>& peak = std::nullopt);
 
 // Fills the cutout at (x, y) and, with `analyse`, fits the star, re-centres the
-// cutout on it and (photometry) fits again; `within` as for AnalyseStarCutout.
+// cutout on it and (photometry) fits again; `peak` as for AnalyseStarCutout.
 void PickStar(int slot, int32_t x, int32_t y, int32_t channel, TStarCutout& cutout, TStarMode mode, bool analyse,
-              bool search, const std::optional<TWorkRect>& within = std::nullopt);
+              bool search, const std::optional<TPeakPixel>& peak = std::nullopt);
 
 }  // namespace astrelon

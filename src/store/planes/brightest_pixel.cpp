@@ -1,6 +1,5 @@
 // Search for the brightest window of a rectangle, exhaustively or in rings
 // outward from its centre.
-#include <algorithm>
 #include <cmath>
 
 #include "platform/simd_support.h"
@@ -125,16 +124,6 @@ void FindBrightestPixel(std::span<const float> data, int32_t w, int32_t h, int64
     y = best.Y;
     value = float(best.Mean);
   }
-}
-
-bool IsLocalPeak(std::span<const float> data, int32_t w, int32_t h, int64_t stride, int32_t x, int32_t y) {
-  const auto at = [&](int32_t i, int32_t j) { return data[size_t(int64_t(j) * stride + i)]; };
-  if (x < 0 || y < 0 || x >= w || y >= h || !IsValidPixel(at(x, y))) return false;
-  const float v = at(x, y);
-  for (int32_t j = std::max(0, y - 1); j <= std::min(h - 1, y + 1); ++j)
-    for (int32_t i = std::max(0, x - 1); i <= std::min(w - 1, x + 1); ++i)
-      if (IsValidPixel(at(i, j)) && at(i, j) > v) return false;
-  return true;
 }
 
 }  // namespace astrelon

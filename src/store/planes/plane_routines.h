@@ -49,11 +49,6 @@ float EstimateNoiseClipped(std::span<const float> data, bool vector);
 void FindBrightestPixel(std::span<const float> data, int32_t w, int32_t h, int64_t stride, int32_t r, int32_t& x,
                         int32_t& y, float& value, bool spiral);
 
-// Whether pixel (x, y) of the w x h rectangle (rows `stride` apart) is a peak:
-// valid, and none of its valid neighbours in the rectangle brighter (so the
-// pixels of a flat top are peaks, the flank of something brighter is not).
-bool IsLocalPeak(std::span<const float> data, int32_t w, int32_t h, int64_t stride, int32_t x, int32_t y);
-
 // Copies w x h values row by row (the rectangles must not overlap); nothing when h < 1.
 void CopyRect32(std::span<const float> src, std::span<float> dst, int32_t w, int32_t h, int64_t srcStride,
                 int64_t dstStride);
