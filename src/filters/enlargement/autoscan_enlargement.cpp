@@ -8,6 +8,7 @@
 #include "core/settings.h"
 #include "filters/enlargement/enlargement_memory.h"
 #include "kernels/colour/color_to_mono.h"
+#include "kernels/network/network_forward.h"
 #include "kernels/network/network_training.h"
 #include "kernels/network/neural_tables.h"
 #include "kernels/sampling/resample_image.h"
@@ -108,16 +109,6 @@ void TrainOn(TAutoscanImages& im, int32_t hx, int32_t hy) {
 int32_t FirstTrained(int32_t size) { return std::min(Inset, size - 1); }
 int32_t LastTrained(int32_t size) { return std::max(size - 1 - Inset, FirstTrained(size)); }
 
-// The network's bilinear base alone from the inputs that AutoscanInputs left
-// (before a forward pass centres them): what ForwardNetwork21 gives when all
-// the network's outputs are 0, by the same float operations, so to the bit.
-std::array<float, 4> BaseBlock(const float* in) {
-  const float c = in[10];
-  auto d = [&](int i) { return in[i] - c; };
-  return {c + d(4) / 16 + 3.0f / 16 * (d(5) + d(9)), c + d(6) / 16 + 3.0f / 16 * (d(5) + d(11)),
-          c + d(14) / 16 + 3.0f / 16 * (d(9) + d(15)), c + d(16) / 16 + 3.0f / 16 * (d(15) + d(11))};
-}
-
 // The summed squared errors on the training pairs, of the network as it is
 // when the scan passes them and of its bilinear base.
 struct TPairErrors {
@@ -135,7 +126,7 @@ struct TPairErrors {
     const double spread = im.Spread;  // the accumulator serves the training's draws alone
     AutoscanInputs(half, hx - WindowCentre, hy - WindowCentre, im);
     im.Spread = spread;
-    const std::array<float, 4> base = BaseBlock(NetworkPass.X.data());
+    const std::array<float, 4> base = NetworkBase21(NetworkPass.X.data());
     ForwardNetwork21(im.Neurons);
     for (int k = 0; k < 4; ++k) {
       const float v = im.Work.At(2 * hx + k % 2, 2 * hy + k / 2);
@@ -339,11 +330,11 @@ TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings se
   }
   // The network lost to its base: every block again from the base alone (a
   // block does not depend on the network, so the order does not matter).
-  const bool keepBase = pairs.Network > pairs.Base;
+  const bool keepBase = settings.KeepBaseWhenWorse && pairs.Network > pairs.Base;
   for (int32_t y = 0; keepBase && y < h && !stopped; ++y) {
     for (int32_t x = 0; x < w; ++x) {
       AutoscanInputs(im.Work, x - WindowCentre, y - WindowCentre, im);
-      writeBlock(x, y, BaseBlock(NetworkPass.X.data()));
+      writeBlock(x, y, NetworkBase21(NetworkPass.X.data()));
     }
     stopped = AbortRequested || (poll && !poll(true, -1));
   }

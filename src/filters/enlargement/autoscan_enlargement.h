@@ -22,6 +22,9 @@ struct TAutoscanSettings {
   // False: the network does not learn and its outputs stay 0, so that the
   // result is the network's bilinear base alone (for comparison).
   bool Train = true;
+  // False: the network's result stays even where its base did better on the
+  // pairs it learnt from (for comparison).
+  bool KeepBaseWhenWorse = true;
 };
 // Quality 1..10, neurons 10..100, scan box 10..300.
 TAutoscanSettings ClampAutoscanSettings(TAutoscanSettings s);
