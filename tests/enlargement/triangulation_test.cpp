@@ -129,20 +129,6 @@ TEST_F(TriangulationTest, OneThreadAndAllCoresAgree) {
   for (int p = 1; p <= 3; ++p) EXPECT_EQ(Store.Image[2].Planes[size_t(p)], Store.Image[3].Planes[size_t(p)]);
 }
 
-TEST_F(TriangulationTest, APlaneWithoutASlotGivesTheSlotsResult) {
-  const int sizes[][2] = {{1, 1}, {2, 1}, {1, 3}, {5, 4}, {40, 33}};
-  for (const auto& [w, h] : sizes) {
-    MakeImage(1, w, h, 1, Textured);
-    MakeResult(1, 2);
-    ASSERT_TRUE(UpscaleX2Triangulation(1, 2));
-    const TPlane plane = TriangulatePlane(PlaneValues(1, 1), w, h);
-    const std::vector<float> slot = PlaneValues(2, 1);
-    ASSERT_EQ(plane.size(), slot.size()) << w << "x" << h;
-    for (size_t i = 0; i < slot.size(); ++i)
-      ASSERT_EQ(std::bit_cast<uint32_t>(plane[i]), std::bit_cast<uint32_t>(slot[i])) << w << "x" << h << " " << i;
-  }
-}
-
 TEST_F(TriangulationTest, AbortStopsAndReportsIt) {
   MakeGrey(1, 60, 40, [](int x, int y) { return float(x * y); });
   MakeResult(1, 2);

@@ -2,14 +2,14 @@
 // triangulation and the edge-directed enlargement with their history texts,
 // and the self-trained enlargement with its three input boxes, their limits,
 // refused entries, a flat image, one seed giving one result, a smooth picture
-// that keeps the triangulation, and Esc.
+// that keeps the network's bilinear base, and Esc.
 #include "filters/ui/enlargement_commands.h"
 
 #include <QAction>
 #include <cmath>
 
 #include "filter_dialog_fixture.h"
-#include "filters/enlargement/upscale_x2_triangulation.h"
+#include "filters/enlargement/autoscan_enlargement.h"
 #include "kernels/network/network_weights.h"
 #include "qt_test_app.h"
 
@@ -136,9 +136,16 @@ float Moon(int x, int y) {
   return float((at(2 * x, 2 * y) + at(2 * x + 1, 2 * y) + at(2 * x, 2 * y + 1) + at(2 * x + 1, 2 * y + 1)) / 4);
 }
 
-// Where the network loses on its training pairs the command's result is the
-// triangulation, with the command's history card.
-TEST_F(EnlargementCommandsTest, AutoscanKeepsTheTriangulationOfASmoothPicture) {
+// Where the network loses on its training pairs to its bilinear base the
+// command's result is that base (the untrained run's result), with the
+// command's history card and the status naming what was kept.
+TEST_F(EnlargementCommandsTest, AutoscanKeepsTheBaseOfASmoothPicture) {
+  struct TStatusUi : TEngineUi {
+    TStatusUi() { SetEngineUi(this); }
+    ~TStatusUi() override { SetEngineUi(nullptr); }
+    void ShowStatus(const std::string& text) override { Statuses.push_back(text); }
+    std::vector<std::string> Statuses;
+  } ui;
   std::vector<float> moon;
   for (int y = 0; y < 48; ++y)
     for (int x = 0; x < 64; ++x) moon.push_back(Moon(x, y));
@@ -150,9 +157,12 @@ TEST_F(EnlargementCommandsTest, AutoscanKeepsTheTriangulationOfASmoothPicture) {
   ASSERT_NE(ImageWindow(2), nullptr);
   EXPECT_EQ(History(2), "Bildgroesse x2 NN autoscan");
   ExpectFinished();
+  EXPECT_EQ(ui.Statuses, std::vector<std::string>{AutoscanBaseKept});
   CopyImageSlot(1, 3);
-  ASSERT_TRUE(UpscaleX2Triangulation(1, 3));
-  EXPECT_EQ(Store.Image[2].Planes[1], Store.Image[3].Planes[1]);
+  TAutoscanSettings untrained;
+  untrained.Train = false;
+  ASSERT_EQ(UpscaleX2Autoscan(1, 3, untrained, 3), TAutoscanEnd::Done);
+  EXPECT_TRUE(Store.Image[2].Planes[1] == Store.Image[3].Planes[1]);
 }
 
 // Esc while it trains: "Abgebrochen!" and no result.

@@ -1,13 +1,14 @@
 #include "filters/enlargement/autoscan_enlargement.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "common/engine_ui.h"
 #include "core/settings.h"
 #include "filters/enlargement/enlargement_memory.h"
-#include "filters/enlargement/upscale_x2_triangulation.h"
 #include "kernels/colour/color_to_mono.h"
+#include "kernels/network/network_forward.h"
 #include "kernels/network/network_training.h"
 #include "kernels/network/neural_tables.h"
 #include "kernels/sampling/resample_image.h"
@@ -109,16 +110,15 @@ int32_t FirstTrained(int32_t size) { return std::min(Inset, size - 1); }
 int32_t LastTrained(int32_t size) { return std::max(size - 1 - Inset, FirstTrained(size)); }
 
 // The summed squared errors on the training pairs, of the network as it is
-// when the scan passes them and of the triangulation of the half-size image
-// (`tri`, twice its width and height).
+// when the scan passes them and of its bilinear base.
 struct TPairErrors {
-  double Network = 0, Triangulation = 0;
+  double Network = 0, Base = 0;
 
   // The pair of half pixel (hx, hy), when the initial training draws it: the
   // window centred there and the 2 x 2 block of the work image it was made
   // from, both predictions clamped into the work image's range as the scan
   // writes them.
-  void Add(TAutoscanImages& im, const TPlane& tri, int32_t hx, int32_t hy) {
+  void Add(TAutoscanImages& im, int32_t hx, int32_t hy) {
     const TGreyImage& half = im.Half;
     if (hx < FirstTrained(half.Width) || hx > LastTrained(half.Width) || hy < FirstTrained(half.Height) ||
         hy > LastTrained(half.Height))
@@ -126,16 +126,15 @@ struct TPairErrors {
     const double spread = im.Spread;  // the accumulator serves the training's draws alone
     AutoscanInputs(half, hx - WindowCentre, hy - WindowCentre, im);
     im.Spread = spread;
+    const std::array<float, 4> base = NetworkBase21(NetworkPass.X.data());
     ForwardNetwork21(im.Neurons);
-    const size_t w2 = 2 * size_t(half.Width);
     for (int k = 0; k < 4; ++k) {
-      const int32_t x = 2 * hx + k % 2, y = 2 * hy + k / 2;
-      const float v = im.Work.At(x, y), t = tri[size_t(y) * w2 + size_t(x)];
-      if (!IsValidPixel(v) || !IsValidPixel(t)) continue;
+      const float v = im.Work.At(2 * hx + k % 2, 2 * hy + k / 2);
+      if (!IsValidPixel(v)) continue;
       const double n = std::clamp(NetworkPass.Y[size_t(k)] * im.S + im.Mid, im.Low, im.High) - double(v);
-      const double d = double(t) - v;
+      const double b = std::clamp(base[size_t(k)] * im.S + im.Mid, im.Low, im.High) - double(v);
       Network += n * n;
-      Triangulation += d * d;
+      Base += b * b;
     }
   }
 };
@@ -299,25 +298,27 @@ TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings se
   const int64_t area = int64_t(w) * h;
   rate(ScanCountdown);
   const size_t w2 = size_t(2 * w);
-  const TPlane halfTriangulation = TriangulatePlane(im.Half.Values, im.Half.Width, im.Half.Height);
+  // The block of pixel (x, y) from the window centred on it, its four values
+  // in the network's units: value * s + mid, an RGB plane's set off by its
+  // difference from the grey at (x, y), clamped into the work image's range.
+  auto writeBlock = [&](int32_t x, int32_t y, const std::array<float, 4>& values) {
+    const float grey = im.Work.At(x, y);
+    for (int p = 1; p <= written; ++p) {
+      float shift = 0;
+      if (colour && !yuv && IsValidPixel(grey) && IsValidPixel(src.At(p, x, y))) shift = src.At(p, x, y) - grey;
+      float* block = out[size_t(p)].data() + size_t(2 * y) * w2 + size_t(2 * x);
+      for (size_t k = 0; k < 4; ++k)
+        block[k / 2 * w2 + k % 2] = std::clamp(values[k] * im.S + im.Mid + shift, im.Low, im.High);
+    }
+  };
   TPairErrors pairs;
   while (!stopped && !sp.Closed()) {
     const int32_t x = sp.PixelX(), y = sp.PixelY();
     if (x >= 0 && x < w && y >= 0 && y < h) {
-      // The block of pixel (x, y) from the window centred on it.
       AutoscanInputs(im.Work, x - WindowCentre, y - WindowCentre, im);
       ForwardNetwork21(im.Neurons);
-      const float grey = im.Work.At(x, y);
-      for (int p = 1; p <= written; ++p) {
-        float shift = 0;
-        if (colour && !yuv && IsValidPixel(grey) && IsValidPixel(src.At(p, x, y))) shift = src.At(p, x, y) - grey;
-        float* block = out[size_t(p)].data() + size_t(2 * y) * w2 + size_t(2 * x);
-        const float values[4] = {NetworkPass.Y[0], NetworkPass.Y[1], NetworkPass.Y[2], NetworkPass.Y[3]};
-        for (int k = 0; k < 4; ++k)
-          block[size_t(k / 2) * w2 + size_t(k % 2)] =
-              std::clamp(values[k] * im.S + im.Mid + shift, im.Low, im.High);
-      }
-      if (x % 2 == 0 && y % 2 == 0) pairs.Add(im, halfTriangulation, x / 2, y / 2);
+      writeBlock(x, y, NetworkPass.Y);
+      if (x % 2 == 0 && y % 2 == 0) pairs.Add(im, x / 2, y / 2);
       for (int32_t k = 0; settings.Train && k < settings.Quality; ++k) TrainNearPoint(im, sp, settings.ScanBox, rng);
     }
     int percent = -1;
@@ -327,20 +328,24 @@ TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings se
     }
     stopped = AbortRequested || (poll && !poll(true, percent));
   }
-  if (stopped) return TAutoscanEnd::Aborted;
-  if (pairs.Network > pairs.Triangulation) {
-    out = {};  // the triangulation asks for its own memory
-    if (!UpscaleX2Triangulation(source, destination, [&](int) { return !poll || poll(true, -1); }))
-      return TAutoscanEnd::Aborted;
-    EngineUi().ShowStatus(AutoscanTriangulationKept);
-    return TAutoscanEnd::KeptTriangulation;
+  // The network lost to its base: every block again from the base alone (a
+  // block does not depend on the network, so the order does not matter).
+  const bool keepBase = settings.KeepBaseWhenWorse && pairs.Network > pairs.Base;
+  for (int32_t y = 0; keepBase && y < h && !stopped; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      AutoscanInputs(im.Work, x - WindowCentre, y - WindowCentre, im);
+      writeBlock(x, y, NetworkBase21(NetworkPass.X.data()));
+    }
+    stopped = AbortRequested || (poll && !poll(true, -1));
   }
+  if (stopped) return TAutoscanEnd::Aborted;
+  if (keepBase) EngineUi().ShowStatus(AutoscanBaseKept);
   TImageSlot& d = Store.Image[size_t(destination)];
   for (int p = 1; p <= planes; ++p) d.Planes[size_t(p)] = std::move(out[size_t(p)]);
   d.Width = 2 * w;
   d.Height = 2 * h;
   d.PlaneCount = planes;
-  return TAutoscanEnd::Done;
+  return keepBase ? TAutoscanEnd::KeptBase : TAutoscanEnd::Done;
 }
 
 }  // namespace astrelon

@@ -22,6 +22,9 @@ struct TAutoscanSettings {
   // False: the network does not learn and its outputs stay 0, so that the
   // result is the network's bilinear base alone (for comparison).
   bool Train = true;
+  // False: the network's result stays even where its base did better on the
+  // pairs it learnt from (for comparison).
+  bool KeepBaseWhenWorse = true;
 };
 // Quality 1..10, neurons 10..100, scan box 10..300.
 TAutoscanSettings ClampAutoscanSettings(TAutoscanSettings s);
@@ -67,13 +70,14 @@ void AutoscanTrainStep(int32_t x, int32_t y, TAutoscanImages& images);
 // percent; false stops the run. Called in every pass.
 using TAutoscanPoll = std::function<bool(bool scanning, int percent)>;
 
-// Done: the network's enlargement. KeptTriangulation: the network did worse
-// on the pairs it learnt from (half-size image to work image) than the
-// triangulation of the half-size image, and the result is the triangulation.
-enum class TAutoscanEnd { Done, KeptTriangulation, Flat, Aborted };
+// Done: the network's enlargement. KeptBase: the network did worse on the
+// pairs it learnt from (half-size image to work image) than its own bilinear
+// base, and the result is that base.
+enum class TAutoscanEnd { Done, KeptBase, Flat, Aborted };
 
-// The status text of a run that kept the triangulation.
-constexpr const char* AutoscanTriangulationKept = "Netzwerk schlechter als Triangulation: Triangulation übernommen";
+// The status text of a run that kept the bilinear base.
+constexpr const char* AutoscanBaseKept =
+    "Netzwerk schlechter als bilineare Vergrößerung: bilineare Vergrößerung übernommen";
 
 // The seed of the menu command: the same image and settings give the same result.
 constexpr uint64_t AutoscanDefaultSeed = 1;
@@ -82,12 +86,13 @@ constexpr uint64_t AutoscanDefaultSeed = 1;
 // becomes twice as wide and high. The random positions and the network's
 // start come from `seed` (one seed, one result). While the scan writes a
 // block, the network as it is then also predicts the block of the work image
-// from the half-size window that this block was halved into, and the
-// triangulation of the half-size image predicts it too: when the network's
-// summed squared error over these pairs is the larger, the destination becomes
-// UpscaleX2Triangulation of the source instead and the status says so
-// (KeptTriangulation). Clears the abort flag first; a raised flag or a poll
-// that says no stops the run (Aborted). A flat source changes nothing (Flat).
+// from the half-size window that this block was halved into, and so does the
+// bilinear base it adds its outputs to: when the network's summed squared
+// error over these pairs is the larger, every block is written again from the
+// base alone, on the same grid and in the same way (the untrained run's
+// result), and the status says so (KeptBase). Clears the abort flag first; a
+// raised flag or a poll that says no stops the run (Aborted). A flat source
+// changes nothing (Flat).
 // Throws std::bad_alloc, before anything changes, when the result and the
 // work images do not fit in the free memory.
 TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings settings, uint64_t seed,

@@ -14,7 +14,6 @@
 #include "platform/processor_features.h"
 #include "platform/simd_support.h"
 #include "store/planes/image_statistics.h"
-#include "store/planes/plane_routines.h"
 
 namespace astrelon {
 
@@ -304,29 +303,6 @@ void TriangulateOddRow(const float* row0, const float* row1, std::span<const uin
   (void)vector;
 #endif
   OddRowScalar(row0, row1, codes.data(), codeCount, w, x, out1);
-}
-
-TPlane TriangulatePlane(std::span<const float> grey, int32_t w, int32_t h) {
-  if (w < 1 || h < 1 || grey.size() < size_t(w) * size_t(h)) return {};
-  const bool vector = Sse2Enabled;
-  const std::vector<uint8_t> raw = RawCellCodes(grey, w, h, 3.0f * EstimateNoiseClipped(grey, vector), vector);
-  const size_t cw = raw.empty() ? 0 : size_t(w - 1), w2 = 2 * size_t(w);
-  std::vector<uint8_t> codes(cw);
-  TPlane out(4 * size_t(w) * size_t(h));
-  for (int32_t y = 0; y < h; ++y) {
-    const float* row = grey.data() + size_t(y) * size_t(w);
-    const bool hasCells = cw > 0 && y < h - 1;
-    if (hasCells) {
-      const uint8_t* mid = raw.data() + size_t(y) * cw;
-      const bool inner = y >= 1 && y <= h - 3;
-      SmoothCellCodeRow(inner ? mid - cw : mid, mid, inner ? mid + cw : mid, w, inner, codes.data(), vector);
-    }
-    TriangulateEvenRow(row, w, out.data() + size_t(2 * y) * w2, vector);
-    TriangulateOddRow(row, grey.data() + size_t(std::min(y + 1, h - 1)) * size_t(w),
-                      hasCells ? std::span<const uint8_t>(codes) : std::span<const uint8_t>(), w,
-                      out.data() + size_t(2 * y + 1) * w2, vector);
-  }
-  return out;
 }
 
 bool UpscaleX2Triangulation(int source, int destination, const TEnlargementPoll& poll) {

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "filters/enlargement/enlargement_poll.h"
-#include "store/image_slot.h"
 
 namespace astrelon {
 
@@ -51,12 +50,6 @@ void SmoothCellCodeRow(const uint8_t* up, const uint8_t* mid, const uint8_t* dow
 void TriangulateEvenRow(const float* row0, int32_t w, float* out0, bool vector);
 void TriangulateOddRow(const float* row0, const float* row1, std::span<const uint8_t> codes, int32_t w, float* out1,
                        bool vector);
-
-// The enlargement of one grey plane of w x h values (2w x 2h values), the
-// codes from the plane itself with the threshold 3 times its noise: what
-// UpscaleX2Triangulation makes of a grey image, in one thread and without a
-// slot. Empty for an empty plane.
-TPlane TriangulatePlane(std::span<const float> grey, int32_t w, int32_t h);
 
 // Enlarges `source` into `destination` (a copy of the source on entry), which
 // becomes twice as wide and high in every plane. The codes come from the

@@ -74,7 +74,7 @@ void Bildgrex2NeuronalesNetzwerk1Click(QAction* sender) {
       if (percent >= 0) progress = Percent(scanning ? "Berechnung " : "Anfangstraining ", percent);
       return poll(1, 0);
     });
-    return end == TAutoscanEnd::Done || end == TAutoscanEnd::KeptTriangulation;
+    return end == TAutoscanEnd::Done || end == TAutoscanEnd::KeptBase;
   });
   if (run == TEnlargementRun::Aborted) SetMainStatusText(2, QString::fromUtf8("Abgebrochen!"));
   if (run != TEnlargementRun::NoResult) AddRecentFunction(sender);

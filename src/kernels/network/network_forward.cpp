@@ -237,4 +237,13 @@ void ForwardNetwork21(const TNetworkWeights& net, TNetworkPass& pass, int32_t to
 
 void ForwardNetwork21(int32_t top) { ForwardNetwork21(Network, NetworkPass, top); }
 
+std::array<float, 4> NetworkBase21(const float* x) {
+  const float c = x[10];
+  std::array<float, 21> centred;
+  for (size_t i = 0; i < centred.size(); ++i) centred[i] = x[i] - c;
+  std::array<float, 4> y{};
+  AddBase21(y, centred.data(), (y[0] + y[1] + y[2] + y[3]) / 4.5f - c);
+  return y;
+}
+
 }  // namespace astrelon

@@ -1,5 +1,6 @@
 #pragma once
 // Evaluating the network in memory: the activation and the forward passes.
+#include <array>
 #include <cstdint>
 
 #include "kernels/network/network_weights.h"
@@ -37,5 +38,9 @@ void ForwardNetwork(int32_t inputTop, int32_t top, bool addBase, bool useBias);
 void ForwardNetwork21(const TNetworkWeights& net, TNetworkPass& pass, int32_t top,
                       TNetworkPath path = NetworkPathInUse());
 void ForwardNetwork21(int32_t top);
+// The bilinear base of the 21-input layout alone, from the 21 inputs `x` as
+// given (before a pass centres them): what ForwardNetwork21 gives, to the
+// bit, when every output of the network is 0.
+std::array<float, 4> NetworkBase21(const float* x);
 
 }  // namespace astrelon
