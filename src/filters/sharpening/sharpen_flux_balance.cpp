@@ -132,23 +132,38 @@ void TFluxBalance::Mark(int plane) {
                  std::min(rows_ - 1, s.Y1 + by)};
   };
   std::vector<size_t> firstOfTileRow(size_t(tileRows) + 1, 0);
+  // A box of the tiles tx0..tx1 of tile row ty; A: B and the marked pixels of
+  // the tiles around that lie within P.
+  auto add = [&](const TSpan& b, int32_t ty, int32_t tx0, int32_t tx1) {
+    TBox box{b, widened(b, narrow), widened(b, narrow + margin), b};
+    for (int32_t j = std::max(0, ty - reachTiles); j <= std::min(tileRows - 1, ty + reachTiles); ++j)
+      for (int32_t i = std::max(0, tx0 - reachTiles); i <= std::min(blocks_ - 1, tx1 + reachTiles); ++i) {
+        const TSpan& o = found[size_t(j) * size_t(blocks_) + size_t(i)];
+        const TSpan& P = box.P;
+        if (o.X1 < o.X0 || o.X1 < P.X0 || o.X0 > P.X1 || o.Y1 < P.Y0 || o.Y0 > P.Y1) continue;
+        box.A = {std::min(box.A.X0, std::max(o.X0, P.X0)), std::max(box.A.X1, std::min(o.X1, P.X1)),
+                 std::min(box.A.Y0, std::max(o.Y0, P.Y0)), std::max(box.A.Y1, std::min(o.Y1, P.Y1))};
+      }
+    boxes_.push_back(box);
+  };
   for (int32_t ty = 0; ty < tileRows; ++ty) {
     firstOfTileRow[size_t(ty)] = boxes_.size();
+    // A star cut by the border of two tiles of the row makes one box.
+    TSpan open{0, -1, 0, -1};
+    int32_t openFrom = 0;
     for (int32_t tx = 0; tx < blocks_; ++tx) {
       const TSpan& b = found[size_t(ty) * size_t(blocks_) + size_t(tx)];
       if (b.X1 < b.X0) continue;
-      TBox box{b, widened(b, narrow), widened(b, narrow + margin), b};
-      // A: B and the marked pixels of the tiles around that lie within P.
-      for (int32_t j = std::max(0, ty - reachTiles); j <= std::min(tileRows - 1, ty + reachTiles); ++j)
-        for (int32_t i = std::max(0, tx - reachTiles); i <= std::min(blocks_ - 1, tx + reachTiles); ++i) {
-          const TSpan& o = found[size_t(j) * size_t(blocks_) + size_t(i)];
-          const TSpan& P = box.P;
-          if (o.X1 < o.X0 || o.X1 < P.X0 || o.X0 > P.X1 || o.Y1 < P.Y0 || o.Y0 > P.Y1) continue;
-          box.A = {std::min(box.A.X0, std::max(o.X0, P.X0)), std::max(box.A.X1, std::min(o.X1, P.X1)),
-                   std::min(box.A.Y0, std::max(o.Y0, P.Y0)), std::max(box.A.Y1, std::min(o.Y1, P.Y1))};
-        }
-      boxes_.push_back(box);
+      const int32_t border = tx * BalanceBlock;
+      if (open.X1 == border - 1 && b.X0 == border && b.Y0 <= open.Y1 + 1 && b.Y1 + 1 >= open.Y0) {
+        open = {open.X0, b.X1, std::min(open.Y0, b.Y0), std::max(open.Y1, b.Y1)};
+        continue;
+      }
+      if (open.X1 >= open.X0) add(open, ty, openFrom, open.X1 / BalanceBlock);
+      open = b;
+      openFrom = tx;
     }
+    if (open.X1 >= open.X0) add(open, ty, openFrom, open.X1 / BalanceBlock);
   }
   firstOfTileRow[size_t(tileRows)] = boxes_.size();
   // The blocks each row's application records: those of the boxes' Q and A.
@@ -249,28 +264,6 @@ void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratc
   }
 }
 
-void TFluxBalance::Prefetch(const TPlaneReference& p, const TBox& box, const float* destination, int32_t width,
-                            const float* source) const {
-  const TSpan &Q = box.Q, &A = box.A, &B = box.B;
-  const int32_t x0 = std::min(Q.X0, A.X0), x1 = std::max(Q.X1, A.X1);
-  for (int32_t y = std::min(Q.Y0, A.Y0); y <= std::max(Q.Y1, A.Y1); ++y)
-    for (int32_t x = x0; x <= x1 + 15; x += 16) {
-      const int64_t i = BalanceIndex(blocks_, y, std::min(x, x1));
-      __builtin_prefetch(wanted_.data() + i);
-      __builtin_prefetch(made_.data() + i);
-      if (y >= A.Y0 && y <= A.Y1) __builtin_prefetch(height_.data() + i);
-    }
-  for (int32_t y = B.Y0; y <= B.Y1; ++y) {
-    const int64_t row = int64_t(rect_.y1 + y) * width + rect_.x1;
-    for (int32_t x = B.X0; x <= B.X1 + 15; x += 16) {
-      const int32_t at = std::min(x, B.X1);
-      __builtin_prefetch(destination + row + at);
-      if (source) __builtin_prefetch(source + row + at);
-      __builtin_prefetch(p.Reference.data() + size_t(y) * size_t(columns_) + size_t(at));
-    }
-  }
-}
-
 void TFluxBalance::GiveBack(int plane, float* destination, int32_t width, const float* source, float keepAbove,
                             float least, bool vector) {
   const TPlaneReference& p = planes_[size_t(plane)];
@@ -283,16 +276,8 @@ void TFluxBalance::GiveBack(int plane, float* destination, int32_t width, const 
   if (scratch_.size() < size_t(threads)) scratch_.resize(size_t(threads));
   ForEachBand(threads, threads, [&](int64_t band, int64_t) {
     TScratch& s = scratch_[size_t(band)];
-    // A box's data lie in rows far apart: the next box's are fetched while
-    // this one is worked on.
-    size_t i = next++;
-    if (i < boxes_.size()) Prefetch(p, boxes_[i], destination, width, source);
-    while (i < boxes_.size()) {
-      const size_t following = next++;
-      if (following < boxes_.size()) Prefetch(p, boxes_[following], destination, width, source);
+    for (size_t i = next++; i < boxes_.size(); i = next++)
       BalanceBox(p, boxes_[i], s, destination, width, source, keepAbove, least, vector);
-      i = following;
-    }
   });
 }
 

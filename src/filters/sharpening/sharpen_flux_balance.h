@@ -232,8 +232,6 @@ private:
   };
   void BalanceBox(const TPlaneReference& p, const TBox& box, TScratch& s, float* destination, int32_t width,
                   const float* source, float keepAbove, float least, bool vector) const;
-  void Prefetch(const TPlaneReference& p, const TBox& box, const float* destination, int32_t width,
-                const float* source) const;
 
   TWorkRect rect_;
   int32_t columns_ = 0, rows_ = 0, blocks_ = 0;
