@@ -78,13 +78,14 @@ TFluxBalance::TFluxBalance(const TWorkRect& rect)
 void TFluxBalance::Prepare(int plane, std::span<const float> source, int32_t w, int32_t h, float radius, float lo,
                            float delta, float noise, bool vector) {
   TPlaneReference& p = planes_[size_t(plane)];
-  p.Radius = radius;
+  p.Narrow = BlurTaps(radius);
+  p.Wide = BlurTaps(2 * radius);
   p.Lo = lo;
   p.Delta = delta;
   p.Reference.assign(size_t(columns_) * size_t(rows_), lo);
   p.Raised.assign(active_.size(), 0);
   if (height_.empty()) return;
-  const int32_t reach = BlurTaps(radius).N + BlurTaps(2 * radius).N;
+  const int32_t reach = p.Narrow.N + p.Wide.N;
   const std::vector<float> background = LocalBackground(source, w, h, rect_, std::max(radius, 2.0f), reach, vector);
   if (background.size() != p.Reference.size()) return;
   EachItem(rows_, columns_, [&](int64_t y) {
@@ -125,7 +126,7 @@ void TFluxBalance::Mark(int plane) {
     }
   });
   const TPlaneReference& p = planes_[size_t(plane)];
-  const int32_t narrow = BlurTaps(p.Radius).N, margin = std::max(narrow, BlurTaps(2 * p.Radius).N);
+  const int32_t narrow = p.Narrow.N, margin = std::max(narrow, p.Wide.N);
   const int32_t reachTiles = (narrow + margin + BalanceBlock - 1) / BalanceBlock;
   auto widened = [&](const TSpan& s, int32_t by) {
     return TSpan{std::max(0, s.X0 - by), std::min(columns_ - 1, s.X1 + by), std::max(0, s.Y0 - by),
@@ -181,7 +182,7 @@ void TFluxBalance::Mark(int plane) {
 
 void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratch& s, float* destination,
                               int32_t width, const float* source, float keepAbove, float least, bool vector) const {
-  const TBlurTaps narrow = BlurTaps(p.Radius), wide = BlurTaps(2 * p.Radius);
+  const TBlurTaps &narrow = p.Narrow, &wide = p.Wide;
   const TSpan &B = box.B, &Q = box.Q, &P = box.P, &A = box.A;
   // The blocks' columns of [x0, x1] in row y of a tiled array into out[x0 .. x1].
   auto gather = [&](const TPlane& v, int64_t y, int32_t x0, int32_t x1, float* out) {

@@ -38,7 +38,8 @@
 // Only pixels with a height change, so the balance works near them alone:
 // the heights are kept for blocks of BalanceBlock columns of a row that hold
 // one; the marked pixels of each tile of BalanceBlock x BalanceBlock make a
-// box, and the application records L and M in the blocks the boxes read (the
+// box (those of tiles of a row that a star joins across their border make
+// one), and the application records L and M in the blocks the boxes read (the
 // box widened by the blurs' reach); then each box is balanced on its own, with
 // the margins its blurs read, the boxes spread over all threads. Every value
 // is computed the same way on any split, thread count and path.
@@ -50,6 +51,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "filters/sharpening/balance_region_blur.h"
 #include "platform/simd_support.h"
 #include "platform/vector_lanes.h"
 #include "store/image_store.h"
@@ -224,7 +226,8 @@ private:
   struct TPlaneReference {
     TPlane Reference;
     std::vector<uint8_t> Raised;
-    float Radius = 1, Lo = 0, Delta = 0;
+    TBlurTaps Narrow, Wide;  // Gn's and Gw's
+    float Lo = 0, Delta = 0;
   };
   // A thread's work arrays, kept from box to box and from call to call.
   struct TScratch {
