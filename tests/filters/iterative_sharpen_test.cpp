@@ -1061,8 +1061,9 @@ double Median(std::vector<double> v) {
 }
 
 // Both sharpenings at the dialog's defaults on stars standing on a bright and
-// on a faint nebula ("PSF schärfen" with the PSF cut from the star in plain sky
-// and from the brightest star on the nebula, as the program cuts it), each
+// on a faint nebula, stars 1.2 to 2.5 px wide ("PSF schärfen" with the PSF cut
+// from the star in plain sky and from the brightest star on the nebula, as the
+// program cuts it), each
 // star measured against the same run on the twin field: its ring is no deeper
 // than the same iterations give without the flux balance, up to 1.5 % of its
 // peak and 3 levels of 16 bits (the noise, and the peak the balance lowers
@@ -1085,8 +1086,8 @@ TEST_F(IterativeSharpen, StarsOnANebulaGetNoDeeperRingsFromTheBalance) {
   struct Run {
     int Nr, PsfX, PsfY;
   };
-  for (const TNebulaField& f : {TNebulaField{"bright nebula", 6000, 1.2f}, TNebulaField{"bright nebula", 6000, 1.8f},
-                                TNebulaField{"bright nebula", 6000, 2.5f}, TNebulaField{"faint nebula", 300, 1.6f}}) {
+  for (const TNebulaField& f : {TNebulaField{"bright nebula", 6000, 1.2f}, TNebulaField{"bright nebula", 6000, 2.5f},
+                                TNebulaField{"faint nebula", 300, 1.6f}}) {
     const std::vector<float> field = NebulaPlane(f, true), twin = NebulaPlane(f, false);
     std::vector<float> truth(field.size());
     for (size_t i = 0; i < field.size(); ++i) truth[i] = field[i] - twin[i];
@@ -1102,6 +1103,10 @@ TEST_F(IterativeSharpen, StarsOnANebulaGetNoDeeperRingsFromTheBalance) {
     for (const Run& run : {Run{9, NebulaPlainX, NebulaPlainY},
                            Run{9, int(std::lround(onNebula->X)), int(std::lround(onNebula->Y))}, Run{10, 0, 0}}) {
       const bool plainPsf = run.PsfX == NebulaPlainX;
+      // The PSF cut on the nebula on the narrowest stars of the bright nebula
+      // only (the widest stars' fills the whole cutout): the runs are slow in
+      // the sanitizers' builds.
+      if (run.Nr == 9 && !plainPsf && (f.Sigma > 2 || f.Nebula < 1000)) continue;
       const std::string at = std::string(f.Name) + " sigma " + std::to_string(f.Sigma) + ", function " +
                              std::to_string(run.Nr) + (run.Nr == 10 ? "" : plainPsf ? ", PSF from plain sky" : ", PSF from the nebula");
       std::array<std::vector<TStarMeasure>, 2> m;  // without, with the balance
