@@ -28,6 +28,7 @@
 #include "filters/sharpening/iterative_gauss_sharpen.h"
 #include "filters/sharpening/iterative_psf_sharpen.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
+#include "filters/sharpening/local_background.h"
 #include "filters/sharpening/psf_sharpen_passes.h"
 #include "filters/sharpening/psf_source.h"
 #include "filters/sharpening/psf_steepening.h"
@@ -1159,6 +1160,41 @@ TEST_F(IterativeSharpen, StarsOnANebulaGetNoDeeperRingsFromTheBalance) {
       EXPECT_NEAR(Median(flux), 1.0, 0.05) << at;
       if (run.Nr == 10 || plainPsf) {
         EXPECT_NEAR(faintOut / faintIn, 1.0, 0.05) << at;
+      }
+    }
+  }
+}
+
+// The local background of the flux balance against scipy: the rectangle
+// smoothed with the Gauss family's table kernel (normalised by the weights
+// inside it), then ndimage's minimum and maximum filters over the square, on
+// the nebula field and on plain sky, for a short and a long reach.
+TEST(LocalBackground, IsTheOpeningOfTheSmoothedRectangle) {
+  if (!test::HaveScipy()) GTEST_SKIP() << "python3-scipy missing";
+  for (const TNebulaField& f : {TNebulaField{"bright nebula", 6000, 2.5f}, TNebulaField{"plain sky", 0, 1.2f}}) {
+    const std::vector<float> plane = NebulaPlane(f, true);
+    for (const auto& [rect, reach] : {std::pair{TWorkRect{0, NebulaSide - 1, 0, NebulaSide - 1}, 14},
+                                      std::pair{TWorkRect{37, 210, 20, 180}, 3}}) {
+      const int32_t n = rect.x2 - rect.x1 + 1, m = rect.y2 - rect.y1 + 1;
+      std::vector<float> work(size_t(n) * size_t(m)), out(work.size());
+      ASSERT_TRUE(LocalBackground(plane, NebulaSide, NebulaSide, rect, 2.0f, reach, true, work, out));
+      const std::string size = std::to_string(2 * reach + 1);
+      const std::vector<float> want = test::ScipyPlane(
+          plane, NebulaSide, NebulaSide,
+          "a = a[" + std::to_string(rect.y1) + ":" + std::to_string(rect.y2 + 1) + ", " + std::to_string(rect.x1) +
+              ":" + std::to_string(rect.x2 + 1) + "]\n"
+              "w = np.exp(-(np.arange(256) / 2.0)**2)\n"
+              "n = int(np.argmax(w < 0.01))\n"
+              "k = w[np.abs(np.arange(-n, n + 1))]\n"
+              "for axis in (0, 1):\n"
+              "    a = ndimage.correlate1d(a, k, axis, mode='constant') / "
+              "ndimage.correlate1d(np.ones_like(a), k, axis, mode='constant')\n"
+              "out = ndimage.maximum_filter(ndimage.minimum_filter(a, size=" + size + ", mode='nearest'), size=" +
+              size + ", mode='nearest')\n");
+      ASSERT_EQ(want.size(), out.size());
+      for (size_t i = 0; i < out.size(); ++i) {
+        ASSERT_NEAR(out[i], want[i], 0.05) << f.Name << " reach " << reach << " at " << i % size_t(n) << ","
+                                           << i / size_t(n);
       }
     }
   }

@@ -6,17 +6,18 @@
 // square vanish while smooth gradients and the level of a nebula stay.
 #include <cstdint>
 #include <span>
-#include <vector>
 
 #include "store/image_store.h"
 
 namespace astrelon {
 
 // One value per pixel of `rect` (row-major, the rectangle's width per row) from
-// the w x h `plane`: blank (BlankPixel) where no valid pixel lies within reach.
-// `smooth` is the Gauss radius of the smoothing. Runs on all threads; every
-// value is computed the same way on any split and path.
-std::vector<float> LocalBackground(std::span<const float> plane, int32_t w, int32_t h, const TWorkRect& rect,
-                                   float smooth, int32_t reach, bool vector);
+// the w x h `plane` into `out`: blank (BlankPixel) where no valid pixel lies
+// within reach. `smooth` is the Gauss radius of the smoothing; `work` is a
+// buffer as large as `out`, which must hold the rectangle (false otherwise).
+// Runs on all threads; every value is computed the same way on any split and
+// path.
+bool LocalBackground(std::span<const float> plane, int32_t w, int32_t h, const TWorkRect& rect, float smooth,
+                     int32_t reach, bool vector, std::span<float> work, std::span<float> out);
 
 }  // namespace astrelon

@@ -86,8 +86,9 @@ void TFluxBalance::Prepare(int plane, std::span<const float> source, int32_t w, 
   p.Raised.assign(active_.size(), 0);
   if (height_.empty()) return;
   const int32_t reach = p.Narrow.N + p.Wide.N;
-  const std::vector<float> background = LocalBackground(source, w, h, rect_, std::max(radius, 2.0f), reach, vector);
-  if (background.size() != p.Reference.size()) return;
+  // The changes' arrays serve as work space (the application fills them anew).
+  if (!LocalBackground(source, w, h, rect_, std::max(radius, 2.0f), reach, vector, wanted_, made_)) return;
+  const std::span<const float> background(made_);
   EachItem(rows_, columns_, [&](int64_t y) {
     for (int32_t x = 0; x < columns_; ++x) {
       const size_t i = size_t(y) * size_t(columns_) + size_t(x);
