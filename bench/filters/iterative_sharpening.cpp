@@ -34,7 +34,7 @@
 #include "filters/sharpening/psf_sharpen_passes.h"
 #include "filters/sharpening/psf_steepening.h"
 #include "filters/sharpening/saturation_depth_mask.h"
-#include "filters/sharpening/sharpen_flux_balance.h"
+#include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "grey_plane_bench.h"
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"

@@ -28,7 +28,7 @@
 #include "filters/sharpening/iterative_gauss_sharpen.h"
 #include "filters/sharpening/iterative_psf_sharpen.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
-#include "filters/sharpening/local_background.h"
+#include "filters/sharpening/balance/local_background.h"
 #include "filters/sharpening/psf_sharpen_passes.h"
 #include "filters/sharpening/psf_source.h"
 #include "filters/sharpening/psf_steepening.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "filters/sharpening/iterative_sharpen_levels.h"
-#include "filters/sharpening/sharpen_flux_balance.h"
+#include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "store/image_store.h"
 
 namespace astrelon {

@@ -8,7 +8,7 @@
 #include "filters/dialog/pixel_filter_frame.h"
 #include "filters/sharpening/gauss_sharpen_passes.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
-#include "filters/sharpening/sharpen_flux_balance.h"
+#include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"
 #include "platform/processor_features.h"

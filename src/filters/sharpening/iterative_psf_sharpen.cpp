@@ -12,7 +12,7 @@
 #include "filters/sharpening/iterative_sharpen_levels.h"
 #include "filters/sharpening/psf_sharpen_passes.h"
 #include "filters/sharpening/saturation_depth_mask.h"
-#include "filters/sharpening/sharpen_flux_balance.h"
+#include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "kernels/gauss/filter_rows.h"
 #include "platform/processor_features.h"
 #include "store/planes/image_statistics.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "filters/sharpening/iterative_sharpen_levels.h"
-#include "filters/sharpening/sharpen_flux_balance.h"
+#include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "platform/simd_support.h"
 #include "platform/vector_lanes.h"
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <span>
 
-#include "filters/sharpening/sharpen_flux_balance.h"
+#include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "store/image_store.h"
 
 namespace astrelon {

@@ -1,13 +1,13 @@
-#include "filters/sharpening/sharpen_flux_balance.h"
+#include "filters/sharpening/balance/sharpen_flux_balance.h"
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cmath>
 
-#include "filters/sharpening/balance_region_blur.h"
-#include "filters/sharpening/each_item.h"
-#include "filters/sharpening/local_background.h"
+#include "filters/sharpening/balance/balance_region_blur.h"
+#include "filters/sharpening/balance/each_item.h"
+#include "filters/sharpening/balance/local_background.h"
 #include "kernels/gauss/filter_rows.h"
 #include "platform/simd_support.h"
 

@@ -1,10 +1,10 @@
-#include "filters/sharpening/local_background.h"
+#include "filters/sharpening/balance/local_background.h"
 
 #include <algorithm>
 #include <limits>
 #include <vector>
 
-#include "filters/sharpening/each_item.h"
+#include "filters/sharpening/balance/each_item.h"
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"
 #include "platform/vector_lanes.h"

@@ -51,7 +51,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "filters/sharpening/balance_region_blur.h"
+#include "filters/sharpening/balance/balance_region_blur.h"
 #include "platform/simd_support.h"
 #include "platform/vector_lanes.h"
 #include "store/image_store.h"

@@ -1,4 +1,4 @@
-#include "filters/sharpening/balance_region_blur.h"
+#include "filters/sharpening/balance/balance_region_blur.h"
 
 #include <algorithm>
 #include <array>
