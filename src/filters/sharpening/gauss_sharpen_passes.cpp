@@ -1,6 +1,8 @@
 #include "filters/sharpening/gauss_sharpen_passes.h"
 
-#include "filters/sharpening/sharpen_flux_balance.h"
+#include <algorithm>
+#include <type_traits>
+
 #include "platform/simd_support.h"
 #include "platform/vector_lanes.h"
 
@@ -53,25 +55,25 @@ struct TWorkStep {
 };
 struct TApplyStep {
   template <class V>
+  [[gnu::always_inline]] static void At(const TGaussSharpenPlanes& p, int64_t i, int64_t,
+                                        const TGaussSharpenStep& st) {
+    StoreLanes(p.Dest + i, ApplyLanes<V>(LoadLanes<V>(p.Dest + i), LoadLanes<V>(p.Source + i),
+                                         LoadLanes<V>(p.Blur + i), LoadLanes<V>(p.Work + i), st));
+  }
+};
+// The application recording the changes for the balance: the plain step asks
+// for u = work·k; nothing where the work or the destination is blank.
+struct TApplyRecordStep {
+  template <class V>
   [[gnu::always_inline]] static void At(const TGaussSharpenPlanes& p, int64_t i, int64_t j,
                                         const TGaussSharpenStep& st) {
     const V before = LoadLanes<V>(p.Dest + i), work = LoadLanes<V>(p.Work + i);
     const V after = ApplyLanes<V>(before, LoadLanes<V>(p.Source + i), LoadLanes<V>(p.Blur + i), work, st);
     StoreLanes(p.Dest + i, after);
-    if (!p.Height) return;
-    // The plain step asks for u = work·k; nothing where the work or the destination is blank.
     const V limit = Splat<V>(BlankLimit), zero = Splat<V>(0.0f);
     const auto valid = (work > limit) & (before > limit);
-    StoreLanes(p.Wanted + j, valid ? work * Splat<V>(st.K) : zero);
-    StoreLanes(p.Made + j, valid ? after - before : zero);
-  }
-};
-struct THeightStep {
-  template <class V>
-  [[gnu::always_inline]] static void At(const TGaussSharpenPlanes& p, int64_t i, int64_t j,
-                                        const TGaussSharpenStep& st) {
-    StoreLanes(p.Height + j,
-               BalanceHeight<V>(LoadLanes<V>(p.Dest + i), LoadLanes<V>(p.Blur + i), st.Levels.Lo, st.Levels.Hi));
+    StoreLanes(p.Balance->Wanted + j, valid ? work * Splat<V>(st.K) : zero);
+    StoreLanes(p.Balance->Made + j, valid ? after - before : zero);
   }
 };
 
@@ -90,7 +92,22 @@ template <class V, class Step>
 [[gnu::always_inline]] inline void StepRows(const TGaussSharpenPlanes& p, const TGaussSharpenStep& st, int64_t y0,
                                             int64_t y1) {
   const int64_t n = int64_t(p.Rect.x2) - p.Rect.x1 + 1;
-  for (int64_t y = y0; y < y1; ++y) StepRow<V, Step>(p, y * p.Width + p.Rect.x1, (y - p.Rect.y1) * n, n, st);
+  for (int64_t y = y0; y < y1; ++y) {
+    const int64_t at = y * p.Width + p.Rect.x1, row = y - p.Rect.y1;
+    if (std::is_same_v<Step, TApplyStep> && p.Balance) {
+      // Block by block (whole vectors each), recording where the balance needs it.
+      for (int64_t x = 0; x < n; x += BalanceBlock) {
+        const int64_t len = std::min<int64_t>(BalanceBlock, n - x);
+        if (p.Balance->NeedsChanges(row, int32_t(x)))
+          StepRow<V, TApplyRecordStep>(p, at + x, p.Balance->Index(row, int32_t(x)), len, st);
+        else
+          StepRow<V, TApplyStep>(p, at + x, 0, len, st);
+      }
+      continue;
+    }
+    StepRow<V, Step>(p, at, row * n, n, st);
+    if (std::is_same_v<Step, TWorkStep> && p.Balance) BalanceHeightRow<V>(*p.Balance, row, p.Dest + at, p.Blur + at);
+  }
 }
 
 #if ASTRELON_HAVE_AVX2
@@ -120,11 +137,6 @@ void GaussSharpenWorkRows(const TGaussSharpenPlanes& p, const TGaussSharpenStep&
 void GaussSharpenApplyRows(const TGaussSharpenPlanes& p, const TGaussSharpenStep& st, int64_t y0, int64_t y1,
                            bool vector) {
   Run<TApplyStep>(p, st, y0, y1, vector);
-}
-
-void GaussSharpenHeightRows(const TGaussSharpenPlanes& p, const TGaussSharpenStep& st, int64_t y0, int64_t y1,
-                            bool vector) {
-  Run<THeightStep>(p, st, y0, y1, vector);
 }
 
 }  // namespace astrelon

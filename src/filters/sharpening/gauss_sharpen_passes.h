@@ -8,13 +8,14 @@
 #include <cstdint>
 
 #include "filters/sharpening/iterative_sharpen_levels.h"
+#include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "store/image_store.h"
 
 namespace astrelon {
 
 // One plane of an iteration (whole image planes of Width columns) and the
-// rectangle, with the arrays of the flux balance (one value per pixel of the
-// rectangle; without Height they are not filled).
+// rectangle; with Balance, the work step also fills in the heights the pixels
+// offer to the flux balance, and the application records the changes.
 struct TGaussSharpenPlanes {
   const float* Source = nullptr;
   float* Dest = nullptr;
@@ -22,9 +23,7 @@ struct TGaussSharpenPlanes {
   float* Work = nullptr;
   int32_t Width = 0;
   TWorkRect Rect;
-  float* Height = nullptr;  // the height each pixel offers to the balance
-  float* Wanted = nullptr;  // the change the plain step asks for
-  float* Made = nullptr;    // the change made
+  const TBalanceRows* Balance = nullptr;
 };
 
 struct TGaussSharpenStep {
@@ -33,18 +32,16 @@ struct TGaussSharpenStep {
 };
 
 // work = (source - blur)·k where both are valid (blank elsewhere); above the
-// saturation level a negative work becomes 0.
+// saturation level a negative work becomes 0. With Balance, the heights of the
+// rows too (from the destination and its blur).
 void GaussSharpenWorkRows(const TGaussSharpenPlanes& p, const TGaussSharpenStep& st, int64_t y0, int64_t y1,
                           bool vector);
 // Where the (blurred) work is valid and the destination above lo: u = work·k,
 // e = min((destination - lo) / max(|blur - lo|, a), 1), m = (source - lo)·d in
 // 0..1; destination += u·e·m·u/(u ± w), a value above hi falling at most to hi.
-// With Height, Wanted gets u and Made the change (0 where the work or the
-// destination is blank).
+// With Balance, in the blocks it needs, the change the plain step asks for (u)
+// and the change made (0 where the work or the destination is blank).
 void GaussSharpenApplyRows(const TGaussSharpenPlanes& p, const TGaussSharpenStep& st, int64_t y0, int64_t y1,
                            bool vector);
-// The balance's heights: the destination above lo where its blur stands above hi.
-void GaussSharpenHeightRows(const TGaussSharpenPlanes& p, const TGaussSharpenStep& st, int64_t y0, int64_t y1,
-                            bool vector);
 
 }  // namespace astrelon

@@ -8,7 +8,7 @@
 #include "filters/dialog/pixel_filter_frame.h"
 #include "filters/sharpening/gauss_sharpen_passes.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
-#include "filters/sharpening/sharpen_flux_balance.h"
+#include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"
 #include "platform/processor_features.h"
@@ -50,7 +50,7 @@ bool BlurPlaneInto(int slot, int p, TPlane& out, const TWorkRect& r, float radiu
 
 }  // namespace
 
-void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strength) {
+void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strength, bool balanced) {
   FilterAborted = false;
   if (!PrepareCall(c)) return;
   // Both slots are taken first, so that nothing changes when one cannot be had.
@@ -80,15 +80,11 @@ void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strengt
   };
   // The blurred work of the plane being applied, and the flux balance.
   TPlane blurredWork;
-  TFluxBalance balance(r);
+  TFluxBalance balance(balanced ? r : TWorkRect{0, -1, 0, -1});
+  const bool vector = SseEnabled || Sse2Enabled;
   // A per-pixel step over the rectangle's rows on all threads.
   using TStepRows = void (*)(const TGaussSharpenPlanes&, const TGaussSharpenStep&, int64_t, int64_t, bool);
-  auto pass = [&](int p, TStepRows rows, float* workPlane) {
-    const TGaussSharpenPlanes views{planes.In(p),     planes.Out(p),
-                                    Store.Image[size_t(blur)].Planes[size_t(p)].data(),
-                                    workPlane,        src.Width,
-                                    r,                balance.Height(),
-                                    balance.Wanted(), balance.Made()};
+  auto pass = [&](const TGaussSharpenPlanes& views, TStepRows rows) {
     ForEachChunk(
         r.y1, int64_t(r.y2) + 1, int64_t(r.x2) - r.x1 + 1,
         [&](int64_t y0, int64_t y1) { rows(views, st, y0, y1, Sse2Enabled); }, [](int64_t) { return true; });
@@ -103,18 +99,29 @@ void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strengt
       Gauss(c.Destination, blur, p, r.x1, r.x2, r.y1, r.y2, radius, true, c.Destination, label, &poll);
       stopped = poll.Stopped();
     }
-    for (int p = 1; p <= 3 && !stopped; ++p)
-      if (selected(p)) pass(p, GaussSharpenWorkRows, Store.Image[size_t(work)].Planes[size_t(p)].data());
-    // The work blurred with half the radius, then applied and balanced, plane
-    // by plane (the planes do not meet). The destination's blur is the PSF.
+    // Plane by plane (the planes do not meet): the work with the heights, the
+    // work blurred with half the radius, the balance, the application and the
+    // light given back. The destination's blur is the PSF.
     for (int p = 1; p <= 3 && !stopped; ++p) {
       if (!selected(p)) continue;
-      pass(p, GaussSharpenHeightRows, nullptr);
+      TGaussSharpenPlanes views{planes.In(p), planes.Out(p), Store.Image[size_t(blur)].Planes[size_t(p)].data(),
+                                Store.Image[size_t(work)].Planes[size_t(p)].data(), src.Width, r};
+      TBalanceRows rows;
+      if (balanced) {
+        if (it == 1)
+          balance.Prepare(p, src.Planes[size_t(p)], src.Width, src.Height, radius, st.Levels.Lo,
+                          st.Levels.Hi - st.Levels.Lo, st.Levels.Noise, vector);
+        rows = balance.Rows(p);
+        views.Balance = &rows;
+      }
+      pass(views, GaussSharpenWorkRows);
+      if (balanced) balance.Mark(p);
       stopped = !BlurPlaneInto(work, p, blurredWork, r, radius / 2, c.Destination, label, poll) || poll.Stopped();
       if (stopped) break;
-      pass(p, GaussSharpenApplyRows, blurredWork.data());
-      stopped = !balance.GiveBack(planes.Out(p), src.Width, radius, st.Levels.Lo, st.Levels.Step, poll) ||
-                poll.Stopped();
+      views.Work = blurredWork.data();
+      pass(views, GaussSharpenApplyRows);
+      if (balanced)
+        balance.GiveBack(p, planes.Out(p), src.Width, planes.In(p), st.Levels.Sat, st.Levels.Step, vector);
     }
     if (!stopped && c.Redraw) c.Redraw(c.Destination);
   }

@@ -19,7 +19,8 @@ namespace astrelon {
 // (empty: the call's value 3). The work slot is released at the end, the blur
 // slot stays with the dialog. When no free slot can hold the blur or the work
 // copy, nothing changes and the user is told. A run stopped by the abort flag
-// keeps the iterations done (FilterAborted is then set).
-void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strength = {});
+// keeps the iterations done (FilterAborted is then set). `balanced` false
+// leaves the balance out (for comparisons).
+void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strength = {}, bool balanced = true);
 
 }  // namespace astrelon

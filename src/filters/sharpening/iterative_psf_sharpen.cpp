@@ -12,7 +12,7 @@
 #include "filters/sharpening/iterative_sharpen_levels.h"
 #include "filters/sharpening/psf_sharpen_passes.h"
 #include "filters/sharpening/saturation_depth_mask.h"
-#include "filters/sharpening/sharpen_flux_balance.h"
+#include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "kernels/gauss/filter_rows.h"
 #include "platform/processor_features.h"
 #include "store/planes/image_statistics.h"
@@ -91,7 +91,7 @@ float BalanceRadius(std::span<const TPsfTap> taps) {
   return float(std::sqrt(2.0) * std::max(sigma, 0.5));
 }
 
-void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarCutout& steepened) {
+void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarCutout& steepened, bool balanced) {
   FilterAborted = false;
   if (!PrepareCall(c)) return;
   TFilterPoll fallback;
@@ -115,6 +115,7 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   FindPsfExtent(picked, support);
   support = {support.Left - Centre, support.Top - Centre, support.Right - Centre, support.Bottom - Centre};
   const bool quadratic = c.Radio[1] != 0;
+  balanced = balanced && !quadratic;
 
   TCallPlanes planes(c);
   const int32_t W = src.Width;
@@ -133,7 +134,7 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   const size_t rectPixels = size_t(r.x2 - r.x1 + 1) * size_t(r.y2 - r.y1 + 1);
   std::vector<float> A(rectPixels, BlankPixel), R2(rectPixels), C(rectPixels, BlankPixel);
   // The linear form keeps the stars' flux (sharpen_flux_balance.h).
-  TFluxBalance balance(quadratic ? TWorkRect{0, -1, 0, -1} : r);
+  TFluxBalance balance(balanced ? r : TWorkRect{0, -1, 0, -1});
   const bool vector = Sse2Enabled;
   bool stopped = false;
   for (int32_t it = 1; it <= iterations && !stopped && !poll.Stopped(); ++it) {
@@ -150,10 +151,13 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
           steepened, q, support, [](float v) { return std::fabs(v) > 0.04f; }, [](float v) { return v; });
       TPsfPass pass{planes.Out(p), planes.Out(p), planes.In(p), marks[size_t(p)].data(), A.data(), R2.data(),
                     C.data(),      W,             r};
-      if (!quadratic) {
-        pass.Height = balance.Height();
-        pass.Wanted = balance.Wanted();
-        pass.Made = balance.Made();
+      const float radius = BalanceRadius(reblurTaps);
+      TBalanceRows rows;
+      if (balanced) {
+        if (it == 1)
+          balance.Prepare(p, src.Planes[size_t(p)], W, src.Height, radius, lv.Lo, lv.A, lv.Noise, vector);
+        rows = balance.Rows(p);
+        pass.Balance = &rows;
       }
       const TReblurSettings reblur{quadratic, lv.Lo, lv.A, pk};
       if (!RowPass(r, p, int64_t(reblurTaps.size()) / 8, poll, 0, 50, [&](int64_t y0, int64_t y1) {
@@ -162,7 +166,8 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
         stopped = true;
         break;
       }
-      AllRows(r, [&](int64_t y0, int64_t y1) { DifferenceRows(pass, {lv.Lo, lv.Hi}, y0, y1); });
+      AllRows(r, [&](int64_t y0, int64_t y1) { DifferenceRows(pass, y0, y1); });
+      if (balanced) balance.Mark(p);
       const TPsfWeights& w = weights[size_t(q)];
       const TCorrectionSettings correction{w.W1, lv.S, lv.D, lv.Lo, lv.Step, c.Checked[2]};
       if (!RowPass(r, p, int64_t(correctionTaps.size()) / 4, poll, 50, 100, [&](int64_t y0, int64_t y1) {
@@ -173,10 +178,7 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
       }
       const TApplySettings apply{lv.S, w.W2, lv.Hi};
       AllRows(r, [&](int64_t y0, int64_t y1) { ApplyCorrectionRows(pass, apply, y0, y1, vector); });
-      if (!quadratic && !balance.GiveBack(planes.Out(p), W, BalanceRadius(reblurTaps), lv.Lo, lv.Step, poll)) {
-        stopped = true;
-        break;
-      }
+      if (balanced) balance.GiveBack(p, planes.Out(p), W, nullptr, 0.0f, lv.Step, vector);
     }
     if (!stopped && c.Redraw) c.Redraw(c.Destination);
   }

@@ -20,8 +20,10 @@ namespace astrelon {
 // Value 1 is "Stärke", check box 1 "Schwarzschwelle", check box 2
 // "Umgebungsschwelle", RadioGroup1 item 0 the linear form (else quadratic).
 // Releases the dialog's blur cache. A run stopped by the abort flag keeps the
-// iterations done (FilterAborted is then set).
-void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarCutout& steepened);
+// iterations done (FilterAborted is then set). `balanced` false leaves the
+// balance out (for comparisons).
+void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarCutout& steepened,
+                         bool balanced = true);
 
 // The Gauss radius of the flux balance for the reblur's taps: a Gaussian as
 // wide as the PSF (its second moment over the positive weights, a sigma of at

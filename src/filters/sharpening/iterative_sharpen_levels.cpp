@@ -20,8 +20,10 @@ TSharpenStrength SharpenStrength(float strength, float noise) {
 
 TPsfSharpenLevels PsfSharpenLevels(int source, float strength, bool blackThreshold) {
   const TImageSlot& im = Store.Image[size_t(source)];
-  const TSharpenStrength st = SharpenStrength(strength, EstimatePlaneNoise(source, GetRgbCode(source)));
+  const float noise = EstimatePlaneNoise(source, GetRgbCode(source));
+  const TSharpenStrength st = SharpenStrength(strength, noise);
   TPsfSharpenLevels l;
+  l.Noise = noise;
   l.S = st.S;
   l.N = st.N;
   l.A = 2 * st.N;
@@ -41,8 +43,10 @@ TPsfSharpenLevels PsfSharpenLevels(int source, float strength, bool blackThresho
 TGaussSharpenLevels GaussSharpenLevels(int source, float strength, bool blackThreshold, float radius) {
   const TImageSlot& im = Store.Image[size_t(source)];
   const int g = GetRgbCode(source);
-  const TSharpenStrength st = SharpenStrength(strength, EstimatePlaneNoise(source, g));
+  const float noise = EstimatePlaneNoise(source, g);
+  const TSharpenStrength st = SharpenStrength(strength, noise);
   TGaussSharpenLevels l;
+  l.Noise = noise;
   l.S = st.S;
   l.N = st.N;
   l.A = std::max(3 * st.N, 0.001f);

@@ -20,19 +20,21 @@ TSharpenStrength SharpenStrength(float strength, float noise);
 // "PSF schärfen": strength = value 1; `blackThreshold` is "Schwarzschwelle".
 // Values at or above Hi are never pushed below it; values below it only rise.
 // Step is one level of the source's value range in 16 bits, the least height
-// above Lo that the correction counts with.
+// above Lo that the correction counts with. Noise is the source's noise level
+// (before the strength divides it).
 struct TPsfSharpenLevels {
   float S = 0, N = 0, A = 0, B = 0;
-  float Lo = 0, Hi = 0, C = 0, D = 0, Step = 0;
+  float Lo = 0, Hi = 0, C = 0, D = 0, Step = 0, Noise = 0;
 };
 TPsfSharpenLevels PsfSharpenLevels(int source, float strength, bool blackThreshold);
 
 // "Iteratives Gauss schärfen": strength = value 3 / 100, radius = value 1.
 // Values at or below Lo stay; Sat is the level above which a value is not
-// darkened; Step is one level of the source's value range in 16 bits.
+// darkened; Step is one level of the source's value range in 16 bits; Noise
+// the source's noise level.
 struct TGaussSharpenLevels {
   float S = 0, N = 0, A = 0, B = 0;
-  float Lo = 0, Hi = 0, C = 0, D = 0, W = 0, Sat = 0, Step = 0;
+  float Lo = 0, Hi = 0, C = 0, D = 0, W = 0, Sat = 0, Step = 0, Noise = 0;
 };
 TGaussSharpenLevels GaussSharpenLevels(int source, float strength, bool blackThreshold, float radius);
 

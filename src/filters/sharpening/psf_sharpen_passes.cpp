@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "filters/sharpening/iterative_sharpen_levels.h"
-#include "filters/sharpening/sharpen_flux_balance.h"
+#include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "platform/simd_support.h"
 #include "platform/vector_lanes.h"
 
@@ -294,8 +294,9 @@ template <class V>
 // position does not count. Comparing the reblurred destination with the source
 // (not with the destination itself) makes the iterations converge on an image
 // that, blurred with the PSF, gives the source back. The balance's heights are
-// taken from A first, while it still holds the reblur.
-void DifferenceRowsT(const TPsfPass& pass, const TDifferenceSettings& s, int64_t y0, int64_t y1) {
+// taken from A first, while it still holds the reblur (blank or NaN where the
+// source is blank).
+void DifferenceRowsT(const TPsfPass& pass, int64_t y0, int64_t y1) {
   const TWorkRect& r = pass.Rect;
   const int32_t n = r.x2 - r.x1 + 1;
   const float none = std::numeric_limits<float>::quiet_NaN();
@@ -305,12 +306,11 @@ void DifferenceRowsT(const TPsfPass& pass, const TDifferenceSettings& s, int64_t
     const uint8_t* marks = pass.Marks + y * pass.Width + r.x1;
     float* A = pass.A + (y - r.y1) * n;
     float* R2 = pass.R2 + (y - r.y1) * n;
-    float* height = pass.Height ? pass.Height + (y - r.y1) * n : nullptr;
+    if (pass.Balance) BalanceHeightRow<float>(*pass.Balance, y - r.y1, dest, A);
     for (int32_t i = 0; i < n; ++i) {
       const bool valid = IsValidPixel(src[i]) && IsValidPixel(A[i]);
       const float diff = src[i] - A[i];
       const bool saturated = marks[i] != 0;
-      if (height) height[i] = BalanceHeight<float>(dest[i], valid ? A[i] : BlankPixel, s.Lo, s.Hi);
       R2[i] = valid && saturated && diff > 0 ? diff : none;
       A[i] = valid && !saturated ? diff : none;
     }
@@ -327,7 +327,10 @@ template <class V>
   auto finish = [&](int64_t y, const TRowSums& sums) {
     const float* dest = pass.Dest + y * pass.Width + r.x1;
     float* C = pass.C + (y - r.y1) * n;
-    float* wanted = pass.Height ? pass.Wanted + (y - r.y1) * n : nullptr;
+    const TBalanceRows* balance = pass.Balance;
+    auto want = [&](int32_t i, float v) {
+      if (balance) balance->Wanted[balance->Index(y - r.y1, i)] = v;
+    };
     for (int32_t i = 0; i < n; ++i) {
       float sum = sums[0][i], total = sums[1][i];
       const float sum2 = sums[2][i], total2 = sums[3][i];
@@ -338,12 +341,12 @@ template <class V>
       }
       if (sum < s.W1) {
         C[i] = BlankPixel;
-        if (wanted) wanted[i] = 0.0f;
+        want(i, 0.0f);
         continue;
       }
       total /= sum;
       const float d = dest[i];
-      if (wanted) wanted[i] = total * s.S * s.S;
+      want(i, total * s.S * s.S);
       if (s.Surround && C[i] > s.Lo) {
         // C is still the reblur's floor here.
         const float delta = std::fabs(d - C[i]);
@@ -393,10 +396,16 @@ template <class V>
   for (int64_t y = y0; y < y1; ++y) {
     float* d = pass.DestOut + y * pass.Width + r.x1;
     const float* c = pass.C + (y - r.y1) * n;
-    float* made = pass.Height ? pass.Made + (y - r.y1) * n : nullptr;
-    int32_t i = 0;
-    for (; i + L <= n; i += L) ApplyAt<V>(d, c, made, i, s);
-    for (; i < n; ++i) ApplyAt<float>(d, c, made, i, s);
+    const int64_t row = y - r.y1;
+    for (int32_t x = 0; x < n; x += BalanceBlock) {
+      // Block by block (whole vectors each), recording the change where the balance needs it.
+      const int32_t len = std::min(BalanceBlock, n - x);
+      float* made = pass.Balance && pass.Balance->NeedsChanges(row, x) ? pass.Balance->Made + pass.Balance->Index(row, x)
+                                                                         : nullptr;
+      int32_t i = 0;
+      for (; i + L <= len; i += L) ApplyAt<V>(d + x, c + x, made, i, s);
+      for (; i < len; ++i) ApplyAt<float>(d + x, c + x, made, i, s);
+    }
   }
 }
 
@@ -451,9 +460,7 @@ void CorrectionRows(const TPsfPass& pass, std::span<const TPsfTap> taps, const T
   Run<TCorrectionPass>(vector, pass, taps, s, y0, y1);
 }
 
-void DifferenceRows(const TPsfPass& pass, const TDifferenceSettings& s, int64_t y0, int64_t y1) {
-  DifferenceRowsT(pass, s, y0, y1);
-}
+void DifferenceRows(const TPsfPass& pass, int64_t y0, int64_t y1) { DifferenceRowsT(pass, y0, y1); }
 
 void ApplyCorrectionRows(const TPsfPass& pass, const TApplySettings& s, int64_t y0, int64_t y1, bool vector) {
   Run<TApplyPass>(vector, pass, s, y0, y1);

@@ -10,14 +10,15 @@
 #include <cstdint>
 #include <span>
 
+#include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "store/image_store.h"
 
 namespace astrelon {
 
-// One plane's data. A, R2, C and the balance's arrays hold one value per pixel
-// of the rectangle (row-major, rectangle width per row); the other planes are
-// whole image planes. Without Height (the quadratic form) the balance's arrays
-// are not filled.
+// One plane's data. A, R2 and C hold one value per pixel of the
+// rectangle (row-major, rectangle width per row); the other planes are whole
+// image planes. Without Balance (the quadratic form) nothing is filled in for
+// the balance.
 struct TPsfPass {
   const float* Dest = nullptr;     // destination plane, read by the reblur and the correction
   float* DestOut = nullptr;        // the same plane, written by the application
@@ -28,9 +29,7 @@ struct TPsfPass {
   float* C = nullptr;
   int32_t Width = 0;
   TWorkRect Rect;
-  float* Height = nullptr;  // the height each pixel offers to the balance
-  float* Wanted = nullptr;  // the change the plain linear step asks for
-  float* Made = nullptr;    // the change the application made
+  const TBalanceRows* Balance = nullptr;  // the heights and changes for the balance
 };
 
 // A PSF value at offset (Dy, Dx) from the centre (rows, columns) and its weight.
@@ -52,21 +51,17 @@ void ReblurRows(const TPsfPass& pass, std::span<const TPsfTap> taps, const TRebl
 
 // Differences r = source - A (the source against the destination blurred
 // again) where both are valid: into A where the position is not saturated,
-// into R2 where it is and r > 0 (NaN elsewhere). With Height, each pixel's
-// height for the balance goes there first (the destination above Lo where A
-// stands above Hi).
-struct TDifferenceSettings {
-  float Lo = 0, Hi = 0;
-};
-void DifferenceRows(const TPsfPass& pass, const TDifferenceSettings& s, int64_t y0, int64_t y1);
+// into R2 where it is and r > 0 (NaN elsewhere). With Balance, the heights of
+// the row go there first (A still the reblur).
+void DifferenceRows(const TPsfPass& pass, int64_t y0, int64_t y1);
 
 // Correction: C(y, x) from the differences at (y + Dy, x + Dx) inside the
 // rectangle (taps: the steepened PSF's values above 0.04); the saturated
 // positions' rising differences count only while the others weigh less than W1.
 // Without "Umgebungsschwelle" the correction fades in over the height above
-// Lo, counted as at least Step. With Height, Wanted gets the change the plain
-// linear step asks for (the weighed difference times S², neither faded nor
-// softened; 0 where C is blank).
+// Lo, counted as at least Step. With Balance, its Wanted gets the change the
+// plain linear step asks for (the weighed difference times S², neither faded
+// nor softened; 0 where C is blank).
 struct TCorrectionSettings {
   float W1 = 0, S = 0, D = 0, Lo = 0, Step = 1;
   bool Surround = false;  // "Umgebungsschwelle"
@@ -75,8 +70,8 @@ void CorrectionRows(const TPsfPass& pass, std::span<const TPsfTap> taps, const T
                     int64_t y1, bool vector);
 
 // Application: u = C·s, destination += u·u/(u ± W2); a value at or above Hi
-// falls at most to Hi, a value below Hi only rises. With Height, Made gets the
-// change (0 where the destination is blank).
+// falls at most to Hi, a value below Hi only rises. With Balance, its Made gets
+// the change in the blocks it needs (0 where the destination is blank).
 struct TApplySettings {
   float S = 0, W2 = 0, Hi = 0;
 };

@@ -1,0 +1,23 @@
+#pragma once
+// The local background of a rectangle of a plane, for the flux balance of the
+// iterative sharpenings: the plane smoothed with the Gauss family's table
+// kernel, then opened with a square (the smallest value within `reach`, then
+// the largest of those), so that stars and anything else narrower than the
+// square vanish while smooth gradients and the level of a nebula stay.
+#include <cstdint>
+#include <span>
+
+#include "store/image_store.h"
+
+namespace astrelon {
+
+// One value per pixel of `rect` (row-major, the rectangle's width per row) from
+// the w x h `plane` into `out`: blank (BlankPixel) where no valid pixel lies
+// within reach. `smooth` is the Gauss radius of the smoothing; `work` is a
+// buffer as large as `out`, which must hold the rectangle (false otherwise).
+// Runs on all threads; every value is computed the same way on any split and
+// path.
+bool LocalBackground(std::span<const float> plane, int32_t w, int32_t h, const TWorkRect& rect, float smooth,
+                     int32_t reach, bool vector, std::span<float> work, std::span<float> out);
+
+}  // namespace astrelon
