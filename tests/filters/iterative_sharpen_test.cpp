@@ -981,8 +981,8 @@ std::vector<TNebulaStar> NebulaStars() {
       stars.push_back({x, y, 100.0f * float(1 << ((i + j - 1) * 4 / 5)), true});
     }
   const float s = NebulaSide - 1 - NebulaPlainX;
-  for (auto [x, y, peak] : {std::tuple{float(NebulaPlainX), float(NebulaPlainY), 20000.0f}, std::tuple{s, 24.0f, 3000.0f},
-                            std::tuple{24.0f, s, 800.0f}, std::tuple{s, s, 300.0f}})
+  for (auto [x, y, peak] : {std::tuple{float(NebulaPlainX), float(NebulaPlainY), 20000.0f},
+                            std::tuple{s, 24.0f, 3000.0f}, std::tuple{24.0f, s, 800.0f}, std::tuple{s, s, 300.0f}})
     stars.push_back({x + 0.3f, y - 0.2f, peak, false});
   return stars;
 }
@@ -1108,8 +1108,9 @@ TEST_F(IterativeSharpen, StarsOnANebulaGetNoDeeperRingsFromTheBalance) {
       // only (the widest stars' fills the whole cutout): the runs are slow in
       // the sanitizers' builds.
       if (run.Nr == 9 && !plainPsf && (f.Sigma > 2 || f.Nebula < 1000)) continue;
-      const std::string at = std::string(f.Name) + " sigma " + std::to_string(f.Sigma) + ", function " +
-                             std::to_string(run.Nr) + (run.Nr == 10 ? "" : plainPsf ? ", PSF from plain sky" : ", PSF from the nebula");
+      const std::string at =
+          std::string(f.Name) + " sigma " + std::to_string(f.Sigma) + ", function " + std::to_string(run.Nr) +
+          (run.Nr == 10 ? "" : plainPsf ? ", PSF from plain sky" : ", PSF from the nebula");
       std::array<std::vector<TStarMeasure>, 2> m;  // without, with the balance
       for (bool balanced : {false, true}) {
         std::array<std::vector<float>, 2> out;  // field, twin
@@ -1127,7 +1128,8 @@ TEST_F(IterativeSharpen, StarsOnANebulaGetNoDeeperRingsFromTheBalance) {
             c.Radio[1] = FunktionDefTable[9].Radiogroup.Default;
             IterativePsfSharpen(c, psf, SteepenedPsf, balanced);
           } else {
-            TFilterCall c = Call(10, std::sqrt(2.0f) * f.Sigma, FunktionParamValue(10, 2), FunktionParamValue(10, 3), all);
+            TFilterCall c =
+                Call(10, std::sqrt(2.0f) * f.Sigma, FunktionParamValue(10, 2), FunktionParamValue(10, 3), all);
             IterativeGaussSharpen(c, {}, balanced);
           }
           out[size_t(k)].assign(Store.Image[2].Planes[1].begin(), Store.Image[2].Planes[1].end());

@@ -65,8 +65,8 @@ template <class V>
     for (int32_t k = -before; k <= after; ++k) rows[size_t(n + k)] = a.In.Row(y + k);
     float* o = a.Out.Row(y);
     auto lanes = [&](int32_t x) __attribute__((always_inline)) {
-      StoreLanes(o + x, Blur<V>([&](int32_t k) __attribute__((always_inline)) { return LoadLanes<V>(rows[size_t(n + k)] + x); },
-                                before, after, a.T));
+      const auto at = [&](int32_t k) __attribute__((always_inline)) { return LoadLanes<V>(rows[size_t(n + k)] + x); };
+      StoreLanes(o + x, Blur<V>(at, before, after, a.T));
     };
     int32_t x = a.Xa;
     for (; x + L - 1 <= a.Xb; x += L) lanes(x);
@@ -75,8 +75,10 @@ template <class V>
       lanes(a.Xb - L + 1);
       continue;
     }
-    for (; x <= a.Xb; ++x)
-      o[x] = Blur<float>([&](int32_t k) __attribute__((always_inline)) { return rows[size_t(n + k)][x]; }, before, after, a.T);
+    for (; x <= a.Xb; ++x) {
+      const auto at = [&](int32_t k) __attribute__((always_inline)) { return rows[size_t(n + k)][x]; };
+      o[x] = Blur<float>(at, before, after, a.T);
+    }
   }
 }
 
@@ -90,10 +92,12 @@ template <class V>
     const float* r = a.In.Row(y);
     float* o = a.Out.Row(y);
     auto one = [&](int32_t x) __attribute__((always_inline)) {
-      o[x] = Blur<float>([&](int32_t k) __attribute__((always_inline)) { return r[x + k]; }, std::min(n, x), std::min(n, a.Extent - 1 - x), a.T);
+      const auto at = [&](int32_t k) __attribute__((always_inline)) { return r[x + k]; };
+      o[x] = Blur<float>(at, std::min(n, x), std::min(n, a.Extent - 1 - x), a.T);
     };
     auto lanes = [&](int32_t x) __attribute__((always_inline)) {
-      StoreLanes(o + x, Blur<V>([&](int32_t k) __attribute__((always_inline)) { return LoadLanes<V>(r + x + k); }, n, n, a.T));
+      const auto at = [&](int32_t k) __attribute__((always_inline)) { return LoadLanes<V>(r + x + k); };
+      StoreLanes(o + x, Blur<V>(at, n, n, a.T));
     };
     int32_t x = a.Xa;
     for (; x <= a.Xb && x < first; ++x) one(x);

@@ -72,26 +72,6 @@ void WindowExtremes(const float* in, float* out, int64_t stride, int32_t width, 
   }
 }
 
-// The same along one row of n values, one at a time.
-template <bool Least>
-void RowExtremes(const float* in, float* out, int32_t n, int32_t reach, std::vector<float>& g, std::vector<float>& h) {
-  const int64_t w = 2 * int64_t(reach) + 1, padded = ((n - 1 + 2 * int64_t(reach)) / w + 1) * w;
-  g.resize(size_t(padded));
-  h.resize(size_t(padded));
-  auto pick = [](float a, float b) { return Least ? (a < b ? a : b) : (a > b ? a : b); };
-  auto value = [&](int64_t p) {
-    const int64_t i = p - reach;
-    return i >= 0 && i < n ? in[i] : (Least ? Inf : -Inf);
-  };
-  for (int64_t b = 0; b < padded; b += w) {
-    g[size_t(b)] = value(b);
-    for (int64_t p = b + 1; p < b + w; ++p) g[size_t(p)] = pick(g[size_t(p - 1)], value(p));
-    h[size_t(b + w - 1)] = value(b + w - 1);
-    for (int64_t p = b + w - 2; p >= b; --p) h[size_t(p)] = pick(h[size_t(p + 1)], value(p));
-  }
-  for (int32_t x = 0; x < n; ++x) out[x] = pick(h[size_t(x)], g[size_t(x) + size_t(2 * reach)]);
-}
-
 // out = the smallest (`Least`) or largest value of `in` within `reach` along
 // the rows or down the columns of the n x m array.
 template <bool Least>
@@ -102,7 +82,8 @@ void Extreme(std::span<const float> in, std::span<float> out, int32_t n, int32_t
         0, m, int64_t(n) * 4,
         [&](int64_t y0, int64_t y1) {
           std::vector<float> g, h;
-          for (int64_t y = y0; y < y1; ++y) RowExtremes<Least>(in.data() + y * n, out.data() + y * n, n, reach, g, h);
+          for (int64_t y = y0; y < y1; ++y)
+            WindowExtremes<Least>(in.data() + y * n, out.data() + y * n, 1, 1, n, reach, 0, n, g, h, false);
         },
         [](int64_t) { return true; });
     return;
