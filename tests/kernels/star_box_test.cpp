@@ -19,7 +19,7 @@
 #include "fake_window.h"
 #include "kernels/alignment/alignment_points.h"
 #include "kernels/alignment/brightest_in_work_rect.h"
-#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/alignment/stars/find_star_centroid.h"
 #include "kernels/alignment/match_quality.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "shell/stars/star_pick.h"
