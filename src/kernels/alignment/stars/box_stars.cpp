@@ -41,6 +41,34 @@ double Median(std::vector<double> v) {
   return *mid;
 }
 
+// The plane through a ring's samples about the star, from the median level
+// and again and again without the samples far off it.
+std::array<double, 3> RingPlane(const std::vector<TRingSample>& samples, double median, double noise) {
+  std::array<double, 3> plane{median, 0, 0};
+  const auto off = [&](const TRingSample& r) { return std::fabs(r.V - plane[0] - plane[1] * r.Dx - plane[2] * r.Dy); };
+  for (int pass = 0; pass < 3; ++pass) {
+    std::vector<double> offs;
+    for (const TRingSample& r : samples) offs.push_back(off(r));
+    if (offs.size() < 8) break;
+    const double limit = 3 * std::max(1.4826 * Median(offs), noise / 3);
+    std::array<double, 9> m{};
+    std::array<double, 3> b{};
+    int n = 0;
+    for (const TRingSample& r : samples) {
+      if (off(r) > limit) continue;
+      const double f[3] = {1, r.Dx, r.Dy};
+      for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) m[size_t(i * 3 + j)] += f[i] * f[j];
+        b[size_t(i)] += f[i] * r.V;
+      }
+      ++n;
+    }
+    if (n < 8 || !SolveLinear(m, b, 3)) break;
+    plane = b;
+  }
+  return plane;
+}
+
 // A window's weight at offset d of radius r: on a colour mosaic the window's
 // first and last lines count half, so that each site of a 2 x 2 pattern has
 // the same weight wherever the window is centred.
@@ -48,20 +76,22 @@ double AxisWeight(int32_t d, int32_t r, bool mosaic) { return mosaic && std::abs
 
 }  // namespace
 
-std::optional<float> LonePixelValue(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
-                                    double noise, bool mosaic) {
+std::optional<TLoneValues> LonePixelValues(std::span<const float> plane, int32_t width, int32_t height, int32_t x,
+                                           int32_t y, double noise, bool mosaic) {
   const auto at = [&](int32_t i, int32_t j) {
     return i < 0 || j < 0 || i >= width || j >= height ? BlankPixel : plane[size_t(j) * size_t(width) + size_t(i)];
   };
   const float v = at(x, y);
   if (!IsValidPixel(v)) return std::nullopt;
   float highest = -std::numeric_limits<float>::infinity(), lowest = std::numeric_limits<float>::infinity();
+  double sum = 0;
+  int n8 = 0;
   for (int32_t j = y - 2; j <= y + 2; ++j)
     for (int32_t i = x - 2; i <= x + 2; ++i) {
       const float n = at(i, j);
       if ((i == x && j == y) || !IsValidPixel(n)) continue;
       lowest = std::min(lowest, n);
-      if (std::abs(i - x) <= 1 && std::abs(j - y) <= 1) highest = std::max(highest, n);
+      if (std::abs(i - x) <= 1 && std::abs(j - y) <= 1) highest = std::max(highest, n), sum += n, ++n8;
     }
   if (!std::isfinite(highest) || !(double(v) - highest > 4 * noise)) return std::nullopt;
   // What the neighbours on either side make of the pixel: the largest mean of
@@ -74,7 +104,7 @@ std::optional<float> LonePixelValue(std::span<const float> plane, int32_t width,
   }
   const double part = mosaic ? 0.75 : 0.5;
   if (!std::isfinite(across) || !(double(v) - across > part * (double(v) - lowest))) return std::nullopt;
-  return highest;
+  return TLoneValues{highest, float(sum / n8)};
 }
 
 TStarField::TStarField(std::span<const float> plane, int32_t width, int32_t height, const TWorkRect& area, bool mosaic,
@@ -86,12 +116,32 @@ TStarField::TStarField(std::span<const float> plane, int32_t width, int32_t heig
     return;
   }
   pixels_.resize(size_t(outer_.x2 - outer_.x1 + 1) * size_t(outer_.y2 - outer_.y1 + 1));
+  lone_.assign(pixels_.size(), 0);
   for (int32_t y = outer_.y1; y <= outer_.y2; ++y)
     for (int32_t x = outer_.x1; x <= outer_.x2; ++x) {
       const float v = plane[size_t(y) * size_t(width) + size_t(x)];
       pixels_[Index(outer_, x, y)] =
-          !IsValidPixel(v) ? BlankPixel : LonePixelValue(plane, width, height, x, y, noise, mosaic).value_or(v);
+          !IsValidPixel(v) ? BlankPixel
+                           : LonePixelValues(plane, width, height, x, y, noise, mosaic).value_or(TLoneValues{v, v}).Highest;
+      lone_[Index(outer_, x, y)] = IsValidPixel(v) && pixels_[Index(outer_, x, y)] != v;
     }
+  // The noise here: of the differences of pixels a site apart (robust), when
+  // it is larger than the plane's (the plane's noise may be that of a
+  // quieter part of it).
+  {
+    const int32_t step = mosaic ? 2 : 1;
+    std::vector<double> d;
+    for (int32_t y = outer_.y1; y <= outer_.y2; ++y)
+      for (int32_t x = outer_.x1; x + step <= outer_.x2; ++x) {
+        const float a = D(x, y), b = D(x + step, y);
+        if (IsValidPixel(a) && IsValidPixel(b)) d.push_back(double(b) - a);
+      }
+    if (d.size() >= 16) {
+      const double middle = Median(d);
+      for (double& v : d) v = std::fabs(v - middle);
+      noise_ = std::max(noise_, 1.4826 * Median(d) / std::numbers::sqrt2);
+    }
+  }
   means_.assign(size_t(area_.x2 - area_.x1 + 1) * size_t(area_.y2 - area_.y1 + 1), NoMean);
   for (int32_t y = area_.y1; y <= area_.y2; ++y)
     for (int32_t x = area_.x1; x <= area_.x2; ++x) {
@@ -111,6 +161,13 @@ TStarField::TStarField(std::span<const float> plane, int32_t width, int32_t heig
 std::optional<double> TStarField::Mean(int32_t x, int32_t y) const {
   if (Empty(area_) || !InRect(area_, x, y) || std::isnan(M(x, y))) return std::nullopt;
   return M(x, y);
+}
+
+bool TStarField::LoneWithin(int32_t x, int32_t y, int32_t r) const {
+  for (int32_t j = std::max(y - r, outer_.y1); j <= std::min(y + r, outer_.y2); ++j)
+    for (int32_t i = std::max(x - r, outer_.x1); i <= std::min(x + r, outer_.x2); ++i)
+      if (lone_[Index(outer_, i, j)]) return true;
+  return false;
 }
 
 bool TStarField::LocalPeak(int32_t x, int32_t y) const {
@@ -171,7 +228,7 @@ TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
     c.Top = best;
   }
   std::vector<double> ring, outer;
-  std::vector<TRingSample> inner;
+  std::vector<TRingSample> inner, outerSamples;
   for (int32_t dy = -RingReach; dy <= RingReach; ++dy)
     for (int32_t dx = -RingReach; dx <= RingReach; ++dx) {
       const int32_t d2 = dx * dx + dy * dy, i = c.PeakX + dx, j = c.PeakY + dy;
@@ -179,35 +236,19 @@ TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
       const double m = M(i, j);
       if (std::isnan(m)) continue;
       (d2 <= RingOut ? ring : outer).push_back(m);
-      if (d2 <= RingOut) inner.push_back({double(dx), double(dy), m});
+      (d2 <= RingOut ? inner : outerSamples).push_back({double(dx), double(dy), m});
     }
   c.Ring = ring.empty() ? c.Window : Median(ring);
   c.Outer = outer.empty() ? c.Ring : Median(outer);
   c.Star = c.Height() >= 4 * noise_ && c.Height() >= 2 * (c.Ring - c.Outer);
 
   if (!c.Star) return c;
-  // The plane through the inner ring (the samples far off it left out).
-  std::array<double, 3> plane{c.Ring, 0, 0};
-  for (int pass = 0; pass < 2; ++pass) {
-    std::array<double, 9> m{};
-    std::array<double, 3> b{};
-    std::vector<double> off;
-    for (const TRingSample& r : inner) off.push_back(std::fabs(r.V - plane[0] - plane[1] * r.Dx - plane[2] * r.Dy));
-    if (off.size() < 8) break;
-    const double limit = 3 * std::max(1.4826 * Median(off), noise_ / Radius);
-    int n = 0;
-    for (const TRingSample& r : inner) {
-      if (std::fabs(r.V - plane[0] - plane[1] * r.Dx - plane[2] * r.Dy) > limit) continue;
-      const double f[3] = {1, r.Dx, r.Dy};
-      for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) m[size_t(i * 3 + j)] += f[i] * f[j];
-        b[size_t(i)] += f[i] * r.V;
-      }
-      ++n;
-    }
-    if (n < 8 || !SolveLinear(m, b, 3)) break;
-    plane = b;
-  }
+  // The planes through the inner ring (the level the star stands on) and
+  // the outer one (the gradient the star lies on: its own light does not
+  // reach that far, another object's light only a few of the ring's pixels).
+  const std::array<double, 3> plane = RingPlane(inner, c.Ring, noise_);
+  const std::array<double, 3> far = RingPlane(outerSamples, c.Outer, noise_);
+  c.Slope = std::hypot(far[1], far[2]);
   const auto residual = [&](int32_t i, int32_t j) {
     return M(i, j) - (plane[0] + plane[1] * (i - c.PeakX) + plane[2] * (j - c.PeakY));
   };

@@ -30,6 +30,12 @@ struct TStarCandidate {
   // that area gives; set for stars.
   double Flux = 0;
   double Sigma = 0;
+  double Slope = 0;  // of the plane through the outer ring, per pixel
+  // Whether the light under the star is flat enough for its fit: the
+  // gradient of the outer ring over five pixels (the star's light) less than
+  // the noise. (A crest the star stands on, alike all around it, does not
+  // pull its centre.)
+  bool FlatAround(double noise) const { return Slope * 5 <= noise; }
   bool Star = false;             // passes the star test
   double Height() const { return Window - Ring; }
 };
@@ -40,19 +46,24 @@ constexpr bool InRect(const TWorkRect& r, int32_t x, int32_t y) {
   return x >= r.x1 && x <= r.x2 && y >= r.y1 && y <= r.y2;
 }
 
-// The value a lone pixel (hot, warm, a cosmic-ray hit) counts as: one that
-// stands more than four noise levels above the highest of its eight
-// neighbours and, above what the neighbours on either side of it make of it
-// (the largest mean of two opposite neighbours), by more than half its height
-// over the lowest pixel around (three quarters on a mosaic, whose sites
-// differ), counts as its highest neighbour. nullopt for any other pixel.
-std::optional<float> LonePixelValue(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
-                                    double noise, bool mosaic);
+// A lone pixel (hot, warm, a cosmic-ray hit): one that stands more than four
+// noise levels above the highest of its eight neighbours and, above what the
+// neighbours on either side of it make of it (the largest mean of two
+// opposite neighbours), by more than half its height over the lowest pixel
+// around (three quarters on a mosaic, whose sites differ). For telling stars
+// it counts as its highest neighbour; for fitting one, as the mean of its
+// neighbours.
+struct TLoneValues {
+  float Highest, Around;
+};
+std::optional<TLoneValues> LonePixelValues(std::span<const float> plane, int32_t width, int32_t height, int32_t x,
+                                           int32_t y, double noise, bool mosaic);
 
 class TStarField {
 public:
   // The despiked pixels and window means of `area` (cut to the image) of the
-  // plane; `noise` is the plane's noise level.
+  // plane; `noise` is the plane's noise level, which the field raises to the
+  // noise of its own pixels where that is larger.
   TStarField(std::span<const float> plane, int32_t width, int32_t height, const TWorkRect& area, bool mosaic,
              double noise);
 
@@ -72,6 +83,9 @@ public:
   std::optional<TStarCandidate> Climb(int32_t x, int32_t y) const;
 
   const TWorkRect& Area() const { return area_; }
+  double Noise() const { return noise_; }
+  // Whether a lone pixel was taken down within r pixels of (x, y).
+  bool LoneWithin(int32_t x, int32_t y, int32_t r) const;
 
 private:
   bool LocalPeak(int32_t x, int32_t y) const;
@@ -86,7 +100,8 @@ private:
   TWorkRect outer_;  // where the pixels are: the area grown by the window's radius
   bool mosaic_;
   double noise_;
-  std::vector<float> pixels_;  // despiked; blank where invalid
+  std::vector<float> pixels_;  // lone pixels taken down; blank where invalid
+  std::vector<uint8_t> lone_;  // where a lone pixel was taken down
   std::vector<double> means_;  // window means; NaN without a valid pixel
 };
 

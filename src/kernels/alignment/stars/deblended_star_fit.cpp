@@ -82,8 +82,8 @@ public:
     constexpr int32_t Around = Reach + NeighbourReach + 3;
     for (int32_t y = std::max(cy - Around, 0); y <= std::min(cy + Around, im.Height - 1); ++y)
       for (int32_t x = std::max(cx - Around, 0); x <= std::min(cx + Around, im.Width - 1); ++x)
-        if (const auto v = LonePixelValue(values, im.Width, im.Height, x, y, noise, mosaic))
-          lone_.push_back({x, y, *v});
+        if (const auto v = LonePixelValues(values, im.Width, im.Height, x, y, noise, mosaic))
+          lone_.push_back({x, y, v->Around});
   }
   // Blank outside the image.
   float At(int32_t x, int32_t y) const {
@@ -150,8 +150,21 @@ struct TSurface {
 
 double ClearRadius(const TStarCandidate& s, double times) { return std::max(times * s.Sigma + 2, 4.0); }
 
-TSurface FitSurface(const TImageSlot& im, const TPixelSource& pixels, const TStarCandidate& star,
-                    std::span<const TStarCandidate> others, double noise) {
+// The ring just outside a star's light.
+TSurface FitSurface(const TPixelSource& pixels, const TStarCandidate& star, std::span<const TStarCandidate> clear,
+                    double noise);
+
+// Which pixels a surface is fitted to: those from `Inner` to `Outer` pixels
+// from the star, away from the stars to clear, with the Gaussians of stars
+// already fitted taken off.
+struct TSurfacePixels {
+  double Inner, Outer;
+  std::span<const TStarCandidate> Clear;
+  std::span<const TGauss> TakenOff;
+};
+
+TSurface FitSurface(const TPixelSource& pixels, const TStarCandidate& star, const TSurfacePixels& which,
+                    double noise) {
   TSurface s;
   s.Cx = star.PeakX;
   s.Cy = star.PeakY;
@@ -159,15 +172,19 @@ TSurface FitSurface(const TImageSlot& im, const TPixelSource& pixels, const TSta
     double Dx, Dy, V;
   };
   std::vector<TPoint> points;
-  const double own = ClearRadius(star, 2.5), reach = std::min(std::max(own + 5, 10.0), double(Reach));
-  for (int32_t y = std::max(s.Cy - Reach, 0); y <= std::min(s.Cy + Reach, im.Height - 1); ++y)
-    for (int32_t x = std::max(s.Cx - Reach, 0); x <= std::min(s.Cx + Reach, im.Width - 1); ++x) {
+  const int32_t reach = int32_t(std::ceil(which.Outer));
+  for (int32_t y = s.Cy - reach; y <= s.Cy + reach; ++y)
+    for (int32_t x = s.Cx - reach; x <= s.Cx + reach; ++x) {
       const float v = pixels.At(x, y);
       const double r = std::hypot(x - s.Cx, y - s.Cy);
-      if (!IsValidPixel(v) || r < own || r > reach) continue;
+      if (!IsValidPixel(v) || r < which.Inner || r > which.Outer || pixels.AtTop(x, y)) continue;
       bool clear = true;
-      for (const TStarCandidate& o : others) clear = clear && std::hypot(x - o.PeakX, y - o.PeakY) >= ClearRadius(o, 3);
-      if (clear) points.push_back({double(x - s.Cx), double(y - s.Cy), double(v)});
+      for (const TStarCandidate& o : which.Clear)
+        clear = clear && std::hypot(x - o.PeakX, y - o.PeakY) >= ClearRadius(o, 3);
+      if (!clear) continue;
+      double value = v;
+      for (const TGauss& g : which.TakenOff) value -= g.At(x, y);
+      points.push_back({double(x - s.Cx), double(y - s.Cy), value});
     }
   if (points.size() < 30) return TSurface{};
   // From the median level, the surface through the pixels near it, again and
@@ -206,6 +223,12 @@ TSurface FitSurface(const TImageSlot& im, const TPixelSource& pixels, const TSta
   return s;
 }
 
+TSurface FitSurface(const TPixelSource& pixels, const TStarCandidate& star, std::span<const TStarCandidate> clear,
+                    double noise) {
+  const double inner = ClearRadius(star, 2.5);
+  return FitSurface(pixels, star, {inner, std::min(std::max(inner + 5, 10.0), double(Reach)), clear, {}}, noise);
+}
+
 // Puts the pixels the fits see into the cutout and takes the surface
 // (unless flat) and the stars' Gaussians off it.
 void TakeOff(TStarCutout& c, const TPixelSource& pixels, const TSurface& surface, std::span<const TGauss> stars) {
@@ -236,9 +259,11 @@ bool Analyse(int slot, const TPixelSource& pixels, const TStarCandidate& s, cons
 // and is a tenth of the star or more. None beside a saturated star (a top
 // of pixels at the plane's largest value), whose fit leaves its clipped top.
 std::optional<TStarCandidate> HiddenCompanion(const TImageSlot& im, const TPixelSource& pixels,
-                                              const TSurface& surface, std::span<const TGauss> others, double noise) {
+                                              const TSurface& surface, std::span<const TGauss> others,
+                                              double noise) {
   const TStarCutout& c = MeasuredStar;
   const TGauss star = ModelOf(c);
+  const double level = c.Background;
   // A saturated top: more than one pixel at the plane's largest value.
   int atTop = 0;
   const int32_t cx = int32_t(std::nearbyint(star.X)), cy = int32_t(std::nearbyint(star.Y));
@@ -251,7 +276,7 @@ std::optional<TStarCandidate> HiddenCompanion(const TImageSlot& im, const TPixel
       const float v = pixels.At(x, y);
       if (!IsValidPixel(v)) continue;
       if (pixels.AtTop(x, y) && ++atTop > 1) return std::nullopt;
-      double model = c.Background + (surface.Flat ? 0.0 : surface.At(x, y)) + star.At(x, y);
+      double model = level + (surface.Flat ? 0.0 : surface.At(x, y)) + star.At(x, y);
       for (const TGauss& g : others) model += g.At(x, y);
       const size_t i = size_t((y - cy + R) * Side + (x - cx + R));
       left[i] = double(v) - model;
@@ -319,8 +344,11 @@ std::optional<TStarCandidate> HiddenCompanion(const TImageSlot& im, const TPixel
 }
 
 // The star and the neighbours whose light overlaps its own fitted at once
-// (the fits one by one share their light out only slowly); the others stay
-// taken off. nullopt without such a neighbour, or when the joint fit moves
+// (the fits one by one share their light out only slowly), on a background
+// that is a quadratic surface near the star where it is not flat (the
+// surface of the ring around the star follows a nebula's or galaxy's light
+// too coarsely to leave the star's centre in place); the other stars stay
+// taken off. nullopt where neither is needed, or when the joint fit moves
 // the star by more than a pixel.
 std::optional<TFloatPoint> FitWithBlend(const TPixelSource& pixels, const TSurface& surface, const TGauss& star,
                                         std::span<const TGauss> neighbours, double level) {
@@ -332,21 +360,27 @@ std::optional<TFloatPoint> FitWithBlend(const TPixelSource& pixels, const TSurfa
     else
       fixed.push_back(g);
   }
-  if (blend.size() < 2) return std::nullopt;
+  if (blend.size() < 2 && surface.Flat) return std::nullopt;
+  TBlendBackground background;
+  background.Cx = surface.Cx;
+  background.Cy = surface.Cy;
+  background.Scale = Reach;
+  background.Quadratic = !surface.Flat;
+  background.Terms = {level, 0, 0, 0, 0, 0};
+  if (!surface.Flat) std::copy(surface.K.begin() + 1, surface.K.begin() + 6, background.Terms.begin() + 1);
   const int32_t cx = int32_t(std::nearbyint(star.X)), cy = int32_t(std::nearbyint(star.Y));
   std::vector<TBlendPixel> values;
   for (int32_t y = cy - Reach; y <= cy + Reach + 1; ++y)
     for (int32_t x = cx - Reach; x <= cx + Reach + 1; ++x) {
       bool near = false;
-      for (const TBlendStar& b : blend)
-        near = near || std::hypot(x - b.X, y - b.Y) <= 2 * std::max(b.Wx, b.Wy) + 2;
+      for (const TBlendStar& b : blend) near = near || std::hypot(x - b.X, y - b.Y) <= 1.5 * std::max(b.Wx, b.Wy) + 2;
       const float v = pixels.At(x, y);
       if (!near || !IsValidPixel(v) || pixels.AtTop(x, y)) continue;
-      double off = surface.Flat ? 0.0 : surface.At(x, y);
+      double off = 0;
       for (const TGauss& g : fixed) off += g.At(x, y);
       values.push_back({double(x), double(y), double(v) - off});
     }
-  if (!FitBlend(values, blend, level)) return std::nullopt;
+  if (!FitBlend(values, blend, background)) return std::nullopt;
   if (!(std::hypot(blend[0].X - star.X, blend[0].Y - star.Y) <= 1)) return std::nullopt;
   return TFloatPoint{float(blend[0].X), float(blend[0].Y)};
 }
@@ -369,7 +403,10 @@ std::optional<TFloatPoint> FitStarAmongLight(int slot, int plane, const TStarCan
   std::optional<TGauss> fitted;  // the star as the last pass fitted it
   std::optional<TFloatPoint> blend;  // its centre fitted at once with the stars it blends with
   for (int hidden = 0;; ++hidden) {
-    const TSurface surface = FitSurface(im, pixels, star, near, noise);
+    TSurface surface = FitSurface(pixels, star, near, noise);
+    // The star's own rings tell a flat background (the ring's surface may
+    // bend to the light of a galaxy or star further out).
+    surface.Flat = surface.Flat || star.FlatAround(noise);
     std::vector<TGauss> models;
     if (surface.Flat && near.empty() && pixels.AsTheyAre(star.PeakX, star.PeakY)) {
       PickStar(slot, star.PeakX, star.PeakY, -1, MeasuredStar, TStarMode::Position, true, false,
@@ -389,7 +426,7 @@ std::optional<TFloatPoint> FitStarAmongLight(int slot, int plane, const TStarCan
             if (j != k) others.push_back(models[j]);
           std::vector<TStarCandidate> clear(near);
           clear[k] = star;
-          const bool ok = Analyse(slot, pixels, near[k], FitSurface(im, pixels, near[k], clear, noise), others);
+          const bool ok = Analyse(slot, pixels, near[k], FitSurface(pixels, near[k], clear, noise), others);
           if (std::getenv("STARBOX_DEBUG")) std::fprintf(stderr, "   round %d near %zu at %d %d: ok %d -> %.2f %.2f A %.0f own %.2f %.2f A %.0f w %.2f\n", round, k, near[k].PeakX, near[k].PeakY, int(ok), MeasuredStar.OriginX + MeasuredStar.CentreX, MeasuredStar.OriginY + MeasuredStar.CentreY, MeasuredStar.Amplitude, own.X, own.Y, own.A, own.Wx);
           if (ok) {
             models[k] = ModelOf(MeasuredStar);
@@ -405,7 +442,7 @@ std::optional<TFloatPoint> FitStarAmongLight(int slot, int plane, const TStarCan
       for (const TGauss& g : models) std::fprintf(stderr, "    model %.2f %.2f A %.0f w %.2f\n", g.X, g.Y, g.A, g.Wx);
     }
     fitted = ModelOf(MeasuredStar);
-    blend = near.empty() ? std::nullopt : FitWithBlend(pixels, surface, *fitted, models, MeasuredStar.Background);
+    blend = FitWithBlend(pixels, surface, *fitted, models, MeasuredStar.Background);
     if (hidden == MaxHidden) break;
     const std::optional<TStarCandidate> companion = HiddenCompanion(im, pixels, surface, models, noise);
     if (!companion) break;

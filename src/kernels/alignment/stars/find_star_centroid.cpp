@@ -169,12 +169,12 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
   const TStarReference reference = PairReference(o);
   const bool pair = reference.Flux > 0;
   const TStarField field(values, im.Width, im.Height, BoxFieldArea(box, pair), o.IsMosaic, t);
-  const std::optional<TStarCandidate> chosen = ChooseBoxStar(field, box, brightest.BrightestX, brightest.BrightestY,
-                                                             background, t, pair ? &reference : nullptr);
+  const std::optional<TStarCandidate> chosen = ChooseBoxStar(
+      field, box, brightest.BrightestX, brightest.BrightestY, background, field.Noise(), pair ? &reference : nullptr);
   if (std::getenv("STARBOX_DEBUG")) {
     for (const TStarCandidate& c : field.Candidates(GrownRect(box, 5)))
       if (c.Star || c.Height() > 4 * t)
-        std::fprintf(stderr, "cand win %d,%d peak %d,%d W %.1f ring %.1f outer %.1f h %.1f flux %.0f sig %.2f star %d\n", c.X, c.Y, c.PeakX, c.PeakY, c.Window, c.Ring, c.Outer, c.Height(), c.Flux, c.Sigma, int(c.Star));
+        std::fprintf(stderr, "cand win %d,%d peak %d,%d W %.1f ring %.1f outer %.1f h %.1f flux %.0f sig %.2f star %d slope %.1f t %.1f\n", c.X, c.Y, c.PeakX, c.PeakY, c.Window, c.Ring, c.Outer, c.Height(), c.Flux, c.Sigma, int(c.Star), c.Slope, t);
     if (std::getenv("STARBOX_DUMP"))
       for (int32_t y = chosen ? chosen->Y - 3 : 0; chosen && y <= chosen->Y + 3; ++y) {
         for (int32_t x = chosen->X - 5; x <= chosen->X + 5; ++x) std::fprintf(stderr, "%8.0f", field.Mean(x, y).value_or(-1));
@@ -184,29 +184,39 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
   }
   if (!chosen) return m;
   StarPeakOutsideBox = !InBox(box, chosen->PeakX, chosen->PeakY);
-  // The star's own peak: the local peak of the window means that is the star
-  // (on a saturated top its middle, where the brightest pixel is its first).
-  const TFloatPoint own{float(chosen->MidX), float(chosen->MidY)};
+  // The star's own peak: its brightest pixel, or the local peak of the
+  // window means that is the star (the middle of a saturated top, where the
+  // brightest pixel is its first).
+  const auto fromOwnPeak = [&](TFloatPoint c) {
+    return std::min(std::hypot(double(c.X) - chosen->PeakX, double(c.Y) - chosen->PeakY),
+                    std::hypot(double(c.X) - chosen->MidX, double(c.Y) - chosen->MidY));
+  };
   // The stars around it, from a field of its own (the same whatever box held it).
   const TWorkRect near = GrownRect({chosen->PeakX, chosen->PeakX, chosen->PeakY, chosen->PeakY}, NeighbourReach);
-  const TStarField around(values, im.Width, im.Height, GrownRect(near, 12), o.IsMosaic, t);
+  const TStarField around(values, im.Width, im.Height, GrownRect(near, 12), o.IsMosaic, field.Noise());
   std::vector<TStarCandidate> stars = around.Candidates(near);
   std::erase_if(stars, [](const TStarCandidate& c) { return !c.Star; });
   const std::optional<TFloatPoint> centre =
-      FitStarAmongLight(slot, p, around.CandidateAt(chosen->X, chosen->Y).value_or(*chosen), stars, t, o.IsMosaic);
+      FitStarAmongLight(slot, p, around.CandidateAt(chosen->X, chosen->Y).value_or(*chosen), stars, around.Noise(),
+                        o.IsMosaic);
   if (centre)
     StarAperture = std::clamp(RoundToInt((double(MeasuredStar.FullWidthX) + MeasuredStar.FullWidthY) * 0.25), 1, 5);
   if (!o.IsMosaic) {
-    m.Peak = chosen->X == brightest.BrightestX && chosen->Y == brightest.BrightestY
-                 ? brightest.BrightestValue
-                 : WindowMean(values, im.Width, im.Height, chosen->X, chosen->Y, aperture);
+    // The star's height at its own peak by the box search's measure, a lone
+    // pixel in the window (a hot pixel) taken down.
+    if (field.LoneWithin(chosen->X, chosen->Y, std::max(aperture, 1)))
+      m.Peak = chosen->Window;
+    else
+      m.Peak = chosen->X == brightest.BrightestX && chosen->Y == brightest.BrightestY
+                   ? brightest.BrightestValue
+                   : WindowMean(values, im.Width, im.Height, chosen->X, chosen->Y, aperture);
   } else {
     // The height and width the profiles through the star give, as for a point.
     int32_t x = chosen->X, y = chosen->Y;
     m.Width = MosaicProfileSearch(slot, p, t, true, x, y, m.Peak);
   }
   if (std::getenv("STARBOX_DEBUG") && centre) std::fprintf(stderr, "centre %.3f %.3f\n", centre->X, centre->Y);
-  if (!centre || !(std::hypot(centre->X - own.X, centre->Y - own.Y) <= FitReach)) return m;
+  if (!centre || !(fromOwnPeak(*centre) <= FitReach)) return m;
   m.Position = *centre;
   m.Nothing = false;
   StarFlux = chosen->Flux;
