@@ -100,8 +100,9 @@ public:
     return IsValidPixel(Own(x, y)) && weights > 0 ? float(sum / weights) : BlankPixel;
   }
   // Whether the cutout around (cx, cy) holds the plane's pixels as they are.
-  bool AsTheyAre(int32_t cx, int32_t cy) const {
-    if (mosaic_) return false;
+  bool AsTheyAre(int32_t cx, int32_t cy) const { return !mosaic_ && NoLonePixel(cx, cy); }
+  // Whether no lone pixel lies in the cutout around (cx, cy).
+  bool NoLonePixel(int32_t cx, int32_t cy) const {
     for (const TLonePixel& p : lone_)
       if (p.X >= cx - Reach && p.X <= cx + Reach + 1 && p.Y >= cy - Reach && p.Y <= cy + Reach + 1) return false;
     return true;
@@ -387,8 +388,8 @@ std::optional<TFloatPoint> FitWithBlend(const TPixelSource& pixels, const TSurfa
 
 }  // namespace
 
-std::optional<TFloatPoint> FitStarAmongLight(int slot, int plane, const TStarCandidate& star,
-                                             std::span<const TStarCandidate> others, double noise, bool mosaic) {
+TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& star,
+                                  std::span<const TStarCandidate> others, double noise, bool mosaic) {
   const TImageSlot& im = Store.Image[size_t(slot)];
   std::vector<TStarCandidate> near;
   for (const TStarCandidate& o : others)
@@ -400,6 +401,7 @@ std::optional<TFloatPoint> FitStarAmongLight(int slot, int plane, const TStarCan
                        float(MeasuredStar.OriginY + double(MeasuredStar.CentreY))};
   };
   const TPixelSource pixels(im, plane, mosaic, star.PeakX, star.PeakY, noise);
+  TStarAmongLight result;
   std::optional<TGauss> fitted;  // the star as the last pass fitted it
   std::optional<TFloatPoint> blend;  // its centre fitted at once with the stars it blends with
   for (int hidden = 0;; ++hidden) {
@@ -411,7 +413,7 @@ std::optional<TFloatPoint> FitStarAmongLight(int slot, int plane, const TStarCan
     if (surface.Flat && near.empty() && pixels.AsTheyAre(star.PeakX, star.PeakY)) {
       PickStar(slot, star.PeakX, star.PeakY, -1, MeasuredStar, TStarMode::Position, true, false,
                TPeakPixel{star.PeakX, star.PeakY});
-      if (!Fitted(MeasuredStar)) return std::nullopt;
+      if (!Fitted(MeasuredStar)) return result;
     } else {
       // Each neighbour fitted with the others taken off (at first as their
       // peaks and widths give them, or the star as the last pass fitted it,
@@ -433,10 +435,11 @@ std::optional<TFloatPoint> FitStarAmongLight(int slot, int plane, const TStarCan
             MoveTo(near[k], models[k]);
           }
         }
-        if (!Analyse(slot, pixels, star, surface, models)) return std::nullopt;
+        if (!Analyse(slot, pixels, star, surface, models)) return result;
         own = ModelOf(MeasuredStar);
       }
     }
+    result.Alone = surface.Flat && near.empty() && pixels.NoLonePixel(star.PeakX, star.PeakY);
     if (std::getenv("STARBOX_DEBUG")) {
       std::fprintf(stderr, "  fit %d: near %zu flat %d centre %.3f %.3f A %.0f sx %.2f\n", hidden, near.size(), int(surface.Flat), centre().X, centre().Y, MeasuredStar.Amplitude, MeasuredStar.SigmaX);
       for (const TGauss& g : models) std::fprintf(stderr, "    model %.2f %.2f A %.0f w %.2f\n", g.X, g.Y, g.A, g.Wx);
@@ -450,7 +453,8 @@ std::optional<TFloatPoint> FitStarAmongLight(int slot, int plane, const TStarCan
     for (size_t k = 0; k < near.size(); ++k) near[k] = WithModel(near[k], models[k]);
     near.push_back(*companion);
   }
-  return blend.value_or(centre());
+  result.Centre = blend.value_or(centre());
+  return result;
 }
 
 }  // namespace astrelon

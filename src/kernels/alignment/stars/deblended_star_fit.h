@@ -15,11 +15,18 @@
 
 namespace astrelon {
 
+// The fitted centre, none when no star could be fitted at its peak; and
+// whether the star stands alone (a flat sky, no other star or lone pixel in
+// its cutout), where a colour mosaic's own fit is the finer.
+struct TStarAmongLight {
+  std::optional<TFloatPoint> Centre;
+  bool Alone = false;
+};
+
 // Fits `star` (a candidate of the slot's `plane`) with `others` (the stars
 // of the field around it) taken off; `noise` is the plane's noise level. The
-// fitted centre, or nullopt when no star could be fitted at its peak; the
 // analysis is left in MeasuredStar.
-std::optional<TFloatPoint> FitStarAmongLight(int slot, int plane, const TStarCandidate& star,
-                                             std::span<const TStarCandidate> others, double noise, bool mosaic);
+TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& star,
+                                  std::span<const TStarCandidate> others, double noise, bool mosaic);
 
 }  // namespace astrelon

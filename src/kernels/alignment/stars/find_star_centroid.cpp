@@ -196,9 +196,10 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
   const TStarField around(values, im.Width, im.Height, GrownRect(near, 12), o.IsMosaic, field.Noise());
   std::vector<TStarCandidate> stars = around.Candidates(near);
   std::erase_if(stars, [](const TStarCandidate& c) { return !c.Star; });
-  const std::optional<TFloatPoint> centre =
+  const TStarAmongLight fit =
       FitStarAmongLight(slot, p, around.CandidateAt(chosen->X, chosen->Y).value_or(*chosen), stars, around.Noise(),
                         o.IsMosaic);
+  std::optional<TFloatPoint> centre = fit.Centre;
   if (centre)
     StarAperture = std::clamp(RoundToInt((double(MeasuredStar.FullWidthX) + MeasuredStar.FullWidthY) * 0.25), 1, 5);
   if (!o.IsMosaic) {
@@ -211,9 +212,17 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
                    ? brightest.BrightestValue
                    : WindowMean(values, im.Width, im.Height, chosen->X, chosen->Y, aperture);
   } else {
-    // The height and width the profiles through the star give, as for a point.
+    // The height and width the profiles through the star give, as for a
+    // point; a star alone has its centre from the fit that no white balance
+    // of the sites moves.
     int32_t x = chosen->X, y = chosen->Y;
     m.Width = MosaicProfileSearch(slot, p, t, true, x, y, m.Peak);
+    StarAperture = std::clamp((m.Width - 2) / 2, 1, 5);
+    if (fit.Alone) {
+      centre = FitMosaicStar(im.Planes[size_t(p)], im.Width, im.Height, {float(x), float(y)},
+                             SigmaOfProfileWidth(m.Width));
+      if (!centre) centre = TFloatPoint{float(x), float(y)};
+    }
   }
   if (std::getenv("STARBOX_DEBUG") && centre) std::fprintf(stderr, "centre %.3f %.3f\n", centre->X, centre->Y);
   if (!centre || !(fromOwnPeak(*centre) <= FitReach)) return m;
