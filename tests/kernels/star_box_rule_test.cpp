@@ -615,9 +615,6 @@ TEST_F(StarBoxRuleTest, EveryBoxMeasuresItsStarOrSaysItHasNone) {
   for (TRow& row : rows) {
     int right = 0, said = 0, wrong = 0;
     for (const TCase& c : row.Cases) {
-      if (const char* only = std::getenv("STARBOX_CASE");
-          only && std::string(only) != std::to_string(&row - rows.data()) + ":" + std::to_string(&c - row.Cases.data()))
-        continue;
       const TOutcome o = Measure(c);
       const TResult r = Judge(c, o);
       right += r == TResult::Right;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <numbers>
 #include <vector>
@@ -27,6 +26,9 @@ constexpr int SurfaceTerms = 10;
 constexpr int MaxHidden = 2;
 constexpr double HiddenFrom = 2.5, HiddenTo = 7;
 constexpr int Rounds = 3;
+// How far a neighbour's fit may move from its peak in a round, and spread
+// beyond its first width.
+constexpr double Wander = 3, Spread = 3;
 // Neighbours this close share their light with the star: fitted at once.
 constexpr double BlendReach = 8;
 
@@ -255,9 +257,9 @@ bool Analyse(int slot, const TPixelSource& pixels, const TStarCandidate& s, cons
 }
 
 // A star too close to the fitted one to make a peak of its own (a shoulder
-// of it): the 3 x 3 mean of what the fits leave on the pixels that stands
-// highest above what they leave opposite, when that stands out of the noise
-// and is a tenth of the star or more. None beside a saturated star (a top
+// of it): the 3 x 3 mean of what the fits leave on the pixels (nearer the
+// star than any other) that stands highest above what they leave opposite,
+// when that stands out of the noise and is a tenth of the star or more. None beside a saturated star (a top
 // of pixels at the plane's largest value), whose fit leaves its clipped top.
 std::optional<TStarCandidate> HiddenCompanion(const TImageSlot& im, const TPixelSource& pixels,
                                               const TSurface& surface, std::span<const TGauss> others,
@@ -304,6 +306,10 @@ std::optional<TStarCandidate> HiddenCompanion(const TImageSlot& im, const TPixel
     for (int32_t dx = -R + 1; dx <= R - 1; ++dx) {
       const double r = std::hypot(cx + dx - star.X, cy + dy - star.Y);
       if (r < HiddenFrom || r > HiddenTo) continue;
+      // What the fits leave nearer another star is that star's.
+      bool nearer = false;
+      for (const TGauss& g : others) nearer = nearer || std::hypot(cx + dx - g.X, cy + dy - g.Y) < r;
+      if (nearer) continue;
       const std::optional<double> at = mean(dx, dy);
       const std::optional<double> opposite =
           mean(int32_t(std::nearbyint(2 * (star.X - cx) - dx)), int32_t(std::nearbyint(2 * (star.Y - cy) - dy)));
@@ -334,13 +340,6 @@ std::optional<TStarCandidate> HiddenCompanion(const TImageSlot& im, const TPixel
         best->Star = true;
       }
     }
-  if (std::getenv("STARBOX_DUMP")) {
-    for (int32_t j = -R + 1; j < R; ++j) {
-      for (int32_t i = -R + 1; i < R; ++i) std::fprintf(stderr, "%6.0f", mean(i, j).value_or(-1));
-      std::fprintf(stderr, "\n");
-    }
-    if (best) std::fprintf(stderr, "best %d %d  star %.2f %.2f\n", best->X, best->Y, star.X, star.Y);
-  }
   return best;
 }
 
@@ -429,24 +428,25 @@ TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& sta
           std::vector<TStarCandidate> clear(near);
           clear[k] = star;
           const bool ok = Analyse(slot, pixels, near[k], FitSurface(pixels, near[k], clear, noise), others);
-          if (std::getenv("STARBOX_DEBUG")) std::fprintf(stderr, "   round %d near %zu at %d %d: ok %d -> %.2f %.2f A %.0f own %.2f %.2f A %.0f w %.2f\n", round, k, near[k].PeakX, near[k].PeakY, int(ok), MeasuredStar.OriginX + MeasuredStar.CentreX, MeasuredStar.OriginY + MeasuredStar.CentreY, MeasuredStar.Amplitude, own.X, own.Y, own.A, own.Wx);
-          if (ok) {
-            models[k] = ModelOf(MeasuredStar);
-            MoveTo(near[k], models[k]);
-          }
+          // A fit that wanders off its star or spreads far beyond its width
+          // found no star there: its light is left as it is.
+          const TGauss fit = ModelOf(MeasuredStar);
+          const bool star = ok && std::hypot(fit.X - near[k].PeakX, fit.Y - near[k].PeakY) <= Wander &&
+                            std::max(fit.Wx, fit.Wy) <= Spread * std::max(FirstGuess(near[k]).Wx, 1.0);
+          models[k] = star ? fit : TGauss{fit.X, fit.Y, 0, 1, 1};
+          if (star) MoveTo(near[k], fit);
         }
         if (!Analyse(slot, pixels, star, surface, models)) return result;
         own = ModelOf(MeasuredStar);
       }
     }
     result.Alone = surface.Flat && near.empty() && pixels.NoLonePixel(star.PeakX, star.PeakY);
-    if (std::getenv("STARBOX_DEBUG")) {
-      std::fprintf(stderr, "  fit %d: near %zu flat %d centre %.3f %.3f A %.0f sx %.2f\n", hidden, near.size(), int(surface.Flat), centre().X, centre().Y, MeasuredStar.Amplitude, MeasuredStar.SigmaX);
-      for (const TGauss& g : models) std::fprintf(stderr, "    model %.2f %.2f A %.0f w %.2f\n", g.X, g.Y, g.A, g.Wx);
-    }
     fitted = ModelOf(MeasuredStar);
     blend = FitWithBlend(pixels, surface, *fitted, models, MeasuredStar.Background);
-    if (hidden == MaxHidden) break;
+    // A star hidden in the shoulder is looked for on a flat sky only: the
+    // light of a nebula or galaxy that the surface does not quite follow
+    // would pass for one.
+    if (hidden == MaxHidden || !surface.Flat) break;
     const std::optional<TStarCandidate> companion = HiddenCompanion(im, pixels, surface, models, noise);
     if (!companion) break;
     // The neighbours start again from where their fits put them.

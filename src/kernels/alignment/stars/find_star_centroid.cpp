@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <span>
 
@@ -171,17 +169,6 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
   const TStarField field(values, im.Width, im.Height, BoxFieldArea(box, pair), o.IsMosaic, t);
   const std::optional<TStarCandidate> chosen = ChooseBoxStar(
       field, box, brightest.BrightestX, brightest.BrightestY, background, field.Noise(), pair ? &reference : nullptr);
-  if (std::getenv("STARBOX_DEBUG")) {
-    for (const TStarCandidate& c : field.Candidates(GrownRect(box, 5)))
-      if (c.Star || c.Height() > 4 * t)
-        std::fprintf(stderr, "cand win %d,%d peak %d,%d W %.1f ring %.1f outer %.1f h %.1f flux %.0f sig %.2f star %d slope %.1f t %.1f\n", c.X, c.Y, c.PeakX, c.PeakY, c.Window, c.Ring, c.Outer, c.Height(), c.Flux, c.Sigma, int(c.Star), c.Slope, t);
-    if (std::getenv("STARBOX_DUMP"))
-      for (int32_t y = chosen ? chosen->Y - 3 : 0; chosen && y <= chosen->Y + 3; ++y) {
-        for (int32_t x = chosen->X - 5; x <= chosen->X + 5; ++x) std::fprintf(stderr, "%8.0f", field.Mean(x, y).value_or(-1));
-        std::fprintf(stderr, "\n");
-      }
-    std::fprintf(stderr, "chosen %d ref %.0f around %zu\n", chosen ? chosen->PeakX * 1000 + chosen->PeakY : -1, reference.Flux, reference.Around.size());
-  }
   if (!chosen) return m;
   StarPeakOutsideBox = !InBox(box, chosen->PeakX, chosen->PeakY);
   // The star's own peak: its brightest pixel, or the local peak of the
@@ -224,7 +211,6 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
       if (!centre) centre = TFloatPoint{float(x), float(y)};
     }
   }
-  if (std::getenv("STARBOX_DEBUG") && centre) std::fprintf(stderr, "centre %.3f %.3f\n", centre->X, centre->Y);
   if (!centre || !(fromOwnPeak(*centre) <= FitReach)) return m;
   m.Position = *centre;
   m.Nothing = false;
