@@ -165,49 +165,54 @@ struct THalved {
   std::vector<double> Orig, Half, Bilinear, HalfRgb;
 };
 
-// Each of `pictures`, a Python expression for an array (grey or RGB), halved.
-// lunar(w, h, seed, noise) is a smooth moon-like surface in 16-bit levels:
-// broad albedo waves, soft craters with their sunward walls lit, a soft
-// terminator and a little noise; stars(w, h, seed, n) a star field with
-// Gaussian stars on a sloping sky.
+// Python definitions of the test pictures. lunar(w, h, seed, noise) is a
+// smooth moon-like surface in 16-bit levels: broad albedo waves, soft craters
+// with their sunward walls lit, a soft terminator and a little noise; lines(w,
+// h, seed, n) a line drawing; stars(w, h, seed, n) a star field with Gaussian
+// stars on a sloping sky.
+constexpr const char* PictureFunctions =
+    "def lunar(w, h, seed, noise=12.0):\n"
+    "    rng = np.random.default_rng(seed)\n"
+    "    y, x = np.mgrid[0:h, 0:w].astype(float)\n"
+    "    alb = 0.62 + sum(0.06 * np.sin(2 * np.pi * (x * rng.uniform(0.3, 1.2) / w + y * rng.uniform(0.3, 1.2) / h)\n"
+    "                                   + rng.uniform(0, 6.3)) for _ in range(3))\n"
+    "    a = rng.uniform(-0.4, 0.4)\n"
+    "    u = (x - w * rng.uniform(0.55, 0.75)) * np.cos(a) + (y - h / 2) * np.sin(a)\n"
+    "    relief = np.zeros_like(x)\n"
+    "    for _ in range(14):\n"
+    "        cx, cy, r = rng.uniform(0, w), rng.uniform(0, h), rng.uniform(0.04, 0.16) * min(w, h)\n"
+    "        q = np.hypot(x - cx, y - cy) / r\n"
+    "        relief += -0.1 * np.exp(-(q / 0.75) ** 2) + 0.05 * np.exp(-((q - 1) / 0.3) ** 2)\n"
+    "        relief += 0.08 * (x - cx) / r * np.exp(-(q / 0.9) ** 2)\n"
+    "    img = 1500 + 21000 * (1 - np.tanh(u / (0.12 * w))) * (alb + relief) + rng.normal(0, noise, x.shape)\n"
+    "    return np.clip(np.round(img), 0, 65535)\n"
+    "def lines(w, h, seed, n):\n"
+    "    from skimage.draw import line_aa\n"
+    "    rng = np.random.default_rng(seed)\n"
+    "    ink = np.zeros((h, w))\n"
+    "    for _ in range(n):\n"
+    "        r, c, v = line_aa(*[int(rng.integers(0, m)) for m in (h, w, h, w)])\n"
+    "        ink[r, c] = np.maximum(ink[r, c], v)\n"
+    "    img = 52000 - 40000 * ink + rng.normal(0, 10, ink.shape)\n"
+    "    return np.clip(np.round(img), 0, 65535)\n"
+    "def stars(w, h, seed, n):\n"
+    "    rng = np.random.default_rng(seed)\n"
+    "    y, x = np.mgrid[0:h, 0:w].astype(float)\n"
+    "    img = 800 + 30 * x / w + rng.normal(0, 25, x.shape)\n"
+    "    for _ in range(n):\n"
+    "        cx, cy, a = rng.uniform(0, w), rng.uniform(0, h), 20000 * rng.uniform(0.02, 1) ** 2\n"
+    "        img += a * np.exp(-((x - cx) ** 2 + (y - cy) ** 2) / (2 * (2.5 / 2.3548) ** 2))\n"
+    "    return np.clip(np.round(img), 0, 65535)\n";
+
+// Each of `pictures`, a Python expression for an array (grey or RGB) that may
+// use PictureFunctions, halved.
 std::vector<THalved> Halve(NumpyOracle& np, const std::vector<std::string>& pictures) {
   std::string list;
   for (const std::string& p : pictures) list += "(" + p + "), ";
   const bool ok = np.Run(
       "from skimage import io\n"
-      "from skimage.transform import resize\n"
-      "def lunar(w, h, seed, noise=12.0):\n"
-      "    rng = np.random.default_rng(seed)\n"
-      "    y, x = np.mgrid[0:h, 0:w].astype(float)\n"
-      "    alb = 0.62 + sum(0.06 * np.sin(2 * np.pi * (x * rng.uniform(0.3, 1.2) / w + y * rng.uniform(0.3, 1.2) / h)\n"
-      "                                   + rng.uniform(0, 6.3)) for _ in range(3))\n"
-      "    a = rng.uniform(-0.4, 0.4)\n"
-      "    u = (x - w * rng.uniform(0.55, 0.75)) * np.cos(a) + (y - h / 2) * np.sin(a)\n"
-      "    relief = np.zeros_like(x)\n"
-      "    for _ in range(14):\n"
-      "        cx, cy, r = rng.uniform(0, w), rng.uniform(0, h), rng.uniform(0.04, 0.16) * min(w, h)\n"
-      "        q = np.hypot(x - cx, y - cy) / r\n"
-      "        relief += -0.1 * np.exp(-(q / 0.75) ** 2) + 0.05 * np.exp(-((q - 1) / 0.3) ** 2)\n"
-      "        relief += 0.08 * (x - cx) / r * np.exp(-(q / 0.9) ** 2)\n"
-      "    img = 1500 + 21000 * (1 - np.tanh(u / (0.12 * w))) * (alb + relief) + rng.normal(0, noise, x.shape)\n"
-      "    return np.clip(np.round(img), 0, 65535)\n"
-      "def lines(w, h, seed, n):\n"
-      "    from skimage.draw import line_aa\n"
-      "    rng = np.random.default_rng(seed)\n"
-      "    ink = np.zeros((h, w))\n"
-      "    for _ in range(n):\n"
-      "        r, c, v = line_aa(*[int(rng.integers(0, m)) for m in (h, w, h, w)])\n"
-      "        ink[r, c] = np.maximum(ink[r, c], v)\n"
-      "    img = 52000 - 40000 * ink + rng.normal(0, 10, ink.shape)\n"
-      "    return np.clip(np.round(img), 0, 65535)\n"
-      "def stars(w, h, seed, n):\n"
-      "    rng = np.random.default_rng(seed)\n"
-      "    y, x = np.mgrid[0:h, 0:w].astype(float)\n"
-      "    img = 800 + 30 * x / w + rng.normal(0, 25, x.shape)\n"
-      "    for _ in range(n):\n"
-      "        cx, cy, a = rng.uniform(0, w), rng.uniform(0, h), 20000 * rng.uniform(0.02, 1) ** 2\n"
-      "        img += a * np.exp(-((x - cx) ** 2 + (y - cy) ** 2) / (2 * (2.5 / 2.3548) ** 2))\n"
-      "    return np.clip(np.round(img), 0, 65535)\n"
+      "from skimage.transform import resize\n" +
+      std::string(PictureFunctions) +
       "for k, a in enumerate([" + list + "]):\n"
       "    a = a.astype(float)\n"
       "    h, w = a.shape[0] // 2, a.shape[1] // 2\n"
