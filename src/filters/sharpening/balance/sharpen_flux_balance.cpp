@@ -182,7 +182,7 @@ void TFluxBalance::Mark(int plane) {
 }
 
 void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratch& s, float* destination,
-                              int32_t width, const float* source, float keepAbove, float least, bool vector) const {
+                              int32_t width, const TGiveBackGuard& guard, float least, bool vector) const {
   const TBlurTaps &narrow = p.Narrow, &wide = p.Wide;
   const TSpan &B = box.B, &Q = box.Q, &P = box.P, &A = box.A;
   // The blocks' columns of [x0, x1] in row y of a tiled array into out[x0 .. x1].
@@ -251,23 +251,26 @@ void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratc
   BlurRows(bcols, given, B.Y0, B.Y1, B.X0, B.X1, columns_, narrow, vector);
   // The light given back to B's pixels with a height: not below the reference,
   // nor below a value already below it, nor at all where the sharpening never
-  // darkens.
+  // darkens (with TakeBackRise: not below the value before the application).
   for (int32_t y = B.Y0; y <= B.Y1; ++y) {
     const float* h = heights.Row(y);
     const float* g = given.Row(y);
+    const float* m = made.Row(y);
     const float* r = p.Reference.data() + size_t(y) * size_t(columns_);
     const int64_t row = int64_t(rect_.y1 + y) * width + rect_.x1;
     for (int32_t x = B.X0; x <= B.X1; ++x) {
       if (!(h[x] > 0)) continue;
       float& d = destination[row + x];
-      const float floor = source && source[row + x] > keepAbove ? d : std::min(d, r[x]);
+      float floor = std::min(d, r[x]);
+      if (guard.Source && guard.Source[row + x] > guard.KeepAbove)
+        floor = guard.TakeBackRise ? std::min(d, d - m[x]) : d;
       d = std::max(d + h[x] * g[x], floor);
     }
   }
 }
 
-void TFluxBalance::GiveBack(int plane, float* destination, int32_t width, const float* source, float keepAbove,
-                            float least, bool vector) {
+void TFluxBalance::GiveBack(int plane, float* destination, int32_t width, const TGiveBackGuard& guard, float least,
+                            bool vector) {
   const TPlaneReference& p = planes_[size_t(plane)];
   int64_t pixels = 0;
   for (const TBox& b : boxes_) pixels += int64_t(b.P.Size());
@@ -279,7 +282,7 @@ void TFluxBalance::GiveBack(int plane, float* destination, int32_t width, const 
   ForEachBand(threads, threads, [&](int64_t band, int64_t) {
     TScratch& s = scratch_[size_t(band)];
     for (size_t i = next++; i < boxes_.size(); i = next++)
-      BalanceBox(p, boxes_[i], s, destination, width, source, keepAbove, least, vector);
+      BalanceBox(p, boxes_[i], s, destination, width, guard, least, vector);
   });
 }
 
