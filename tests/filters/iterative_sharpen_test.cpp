@@ -1167,6 +1167,113 @@ TEST_F(IterativeSharpen, StarsOnANebulaGetNoDeeperRingsFromTheBalance) {
   }
 }
 
+// ---- saturated star cores ----
+
+// A 256 x 256 picture: sky at Sky with Gaussian noise, a smooth nebula
+// Nebula high over its right half (rising from x = 110 to x = 146), and 30
+// stars of sigma 1.6 on a grid 40 x 44 px, off the pixel grid by random
+// fractions, rounded to whole levels within 0..Top: in each half ten
+// unsaturated ones (peaks 10 to 400 times the noise) and five clipped at Top
+// (peaks 3.4 times the room above the sky), of which two on the plain sky
+// stand 3.6 px apart and merge into one flat-topped blob. The star at
+// (PlainX, PlainY) is unsaturated and stands in plain sky: the PSF is cut there.
+struct TSaturatedField {
+  const char* Name;
+  float Sky, Noise, Nebula, Top;
+};
+constexpr int SatSide = 256, SatPlainX = 68, SatPlainY = 128;
+
+float SatNebula(const TSaturatedField& f, int x) { return f.Nebula / (1 + std::exp(-float(x - 128) / 6)); }
+
+std::vector<float> SaturatedPlane(const TSaturatedField& f) {
+  struct Star {
+    float X, Y, Peak;
+  };
+  std::mt19937 rng(41);
+  std::uniform_real_distribution<float> off(-0.5f, 0.5f);
+  std::normal_distribution<float> noise(0, f.Noise);
+  const float clipped = 3.4f * (f.Top - f.Sky);
+  std::vector<Star> stars;
+  for (int j = 0; j < 5; ++j)
+    for (int i = 0; i < 6; ++i) {
+      const int k = (j * 3 + i % 3) % 15;  // 0..14 in each half
+      float x = 28 + 40.0f * float(i) + off(rng), y = 40 + 44.0f * float(j) + off(rng);
+      if (i == 1 && j == 3) {  // the second star of the blob, next to the one above it
+        x = 68.3f + 3.2f;
+        y = 84.6f + 1.7f;
+      }
+      if (i == 1 && j == 1) x = 68.3f, y = 84.6f;
+      const bool saturated = k % 3 == 0 || (i == 1 && (j == 1 || j == 3));
+      const float peak = saturated ? clipped : f.Noise * 10 * float(1 << (k % 6));
+      stars.push_back({x, y, peak});
+    }
+  stars.push_back({SatPlainX + 0.2f, SatPlainY - 0.3f, 200 * f.Noise});
+  constexpr float s2 = 2 * 1.6f * 1.6f;
+  std::vector<float> plane(size_t(SatSide * SatSide));
+  for (int y = 0; y < SatSide; ++y)
+    for (int x = 0; x < SatSide; ++x) {
+      double v = f.Sky + SatNebula(f, x) + noise(rng);
+      for (const Star& s : stars) {
+        const float d2 = (x - s.X) * (x - s.X) + (y - s.Y) * (y - s.Y);
+        if (d2 < 400) v += s.Peak * std::exp(-d2 / s2);
+      }
+      plane[size_t(y * SatSide + x)] = float(std::clamp(std::nearbyint(v), 0.0, double(f.Top)));
+    }
+  return plane;
+}
+
+// "PSF schärfen" at the dialog's defaults with the PSF cut from an unsaturated
+// star in plain sky, with and without the flux balance, on a 16-bit and an
+// 8-bit picture with clipped stars on plain sky and on a nebula: no pixel of
+// the saturation mask (as the rule sets it from the source) ends lower than it
+// was, neither at the edge of a clipped core, whose unsaturated neighbours ask
+// for darkening, nor inside the merged blob, where the balance hands on the
+// darkening withheld around it. Values below hi rise only, but for the
+// balance's give-back, which stops at lo.
+TEST_F(IterativeSharpen, PsfSharpeningNeverLowersSaturatedPixels) {
+  const TWorkRect all{0, SatSide - 1, 0, SatSide - 1};
+  for (const TSaturatedField& f :
+       {TSaturatedField{"16-bit", 1000, 10, 8000, 65535}, TSaturatedField{"8-bit", 20, 2, 60, 255}}) {
+    const std::vector<float> field = SaturatedPlane(f);
+    test::MakeImage(1, SatSide, SatSide, {field});
+    UpdateMinMax(1);
+    PickStar(1, SatPlainX, SatPlainY, 0, psf, TStarMode::Position, true, false);
+    SubtractPsfBorderMedian(psf);
+    PrepareSteepenedPsf(psf);
+    const TImageSlot& im = Store.Image[1];
+    TPercentileLevels levels;
+    GetPercentileLevels(1, 1, 0, SatSide - 1, 0, SatSide - 1, 98.5, 98.5, levels);
+    const float e = (im.MaxValue - im.MinValue) * 0.02f;
+    std::vector<uint8_t> marks;
+    SaturationDepthMask(im.Planes[1], SatSide, SatSide, std::max(float(levels.LevelA) - e / 2, im.PlaneMax[1] - e),
+                        marks);
+    const size_t clipped = size_t(std::count(field.begin(), field.end(), f.Top));
+    ASSERT_GE(clipped, size_t(150)) << f.Name;
+    ASSERT_GE(size_t(std::count_if(marks.begin(), marks.end(), [](uint8_t m) { return m != 0; })), clipped);
+    const TPsfSharpenLevels l = PsfSharpenLevels(1, FunktionParamValue(9, 1), true);
+    for (bool balanced : {false, true}) {
+      test::MakeResult(1, 2);
+      TFilterCall c = Call(9, FunktionParamValue(9, 1), FunktionParamValue(9, 2), 0, all);
+      c.Radio[1] = FunktionDefTable[9].Radiogroup.Default;
+      IterativePsfSharpen(c, psf, SteepenedPsf, balanced);
+      const std::string at = std::string(f.Name) + (balanced ? ", balanced" : ", without the balance");
+      size_t lowered = 0, belowFloor = 0, changed = 0;
+      float deepest = 0;
+      for (size_t i = 0; i < field.size(); ++i) {
+        changed += Out(i) != In(i);
+        if (marks[i] != 0 && Out(i) < In(i)) {
+          ++lowered;
+          deepest = std::max(deepest, In(i) - Out(i));
+        }
+        belowFloor += Out(i) < std::min(In(i), balanced ? l.Lo : l.Hi);
+      }
+      EXPECT_EQ(lowered, 0u) << at << ": saturated pixels lowered, the deepest by " << deepest;
+      EXPECT_EQ(belowFloor, 0u) << at;
+      EXPECT_GT(changed, field.size() / 10) << at;
+    }
+  }
+}
+
 // The local background of the flux balance against scipy: the rectangle
 // smoothed with the Gauss family's table kernel (normalised by the weights
 // inside it), then ndimage's minimum and maximum filters over the square, on

@@ -190,8 +190,9 @@ template <class V>
 // The pixels the light given back never darkens: those whose Source value
 // exceeds KeepAbove (saturated cores; none without Source). They are not
 // lowered at all, or, with TakeBackRise, not below their value before the
-// application: the rise it gave them may be taken back, as a bright star's
-// peak that a saturation level near the maximum counts in needs.
+// application: the rise it gave them may be taken back. A saturation level
+// just below the maximum counts the peak of the brightest unclipped star too,
+// which climbs far above its true height when the balance cannot lower it.
 struct TGiveBackGuard {
   const float* Source = nullptr;  // the source plane, as wide as the destination
   float KeepAbove = 0;
