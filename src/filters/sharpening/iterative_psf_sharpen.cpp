@@ -181,10 +181,11 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
       }
       const TApplySettings apply{lv.S, w.W2, lv.Hi};
       AllRows(r, [&](int64_t y0, int64_t y1) { ApplyCorrectionRows(pass, apply, y0, y1, vector); });
-      // The give-back leaves the saturated pixels no lower than the
-      // application found them.
+      // The give-back leaves the saturated pixels and those below hi no lower
+      // than the application found them, and the others not below hi.
       if (balanced)
-        balance.GiveBack(p, planes.Out(p), W, {planes.In(p), keepAbove[size_t(p)], true}, lv.Step, vector);
+        balance.GiveBack(p, planes.Out(p), W, {planes.In(p), keepAbove[size_t(p)], true, true, lv.Hi}, lv.Step,
+                         vector);
     }
     if (!stopped && c.Redraw) c.Redraw(c.Destination);
   }

@@ -25,7 +25,9 @@
 //   withheld N = (k·L - M) / (Gn * h) where the blurred heights exceed `least`;
 //   give back: destination += h·(Gn * N) after the application, not below r,
 //            nor below a value already below it, nor at all where the
-//            sharpening never darkens (a saturated core: see TGiveBackGuard).
+//            sharpening never darkens (a saturated core: see TGiveBackGuard);
+//            with floors at hi (TGiveBackGuard) the weights h of the sums
+//            Gn * h and of the give-back are the pixels' room above them.
 //
 // Gn is a Gaussian as wide as the PSF, Gw one twice as wide (reaching from a
 // star's core to the ring around it); both are normalised, so the light given
@@ -193,10 +195,18 @@ template <class V>
 // application: the rise it gave them may be taken back. A saturation level
 // just below the maximum counts the peak of the brightest unclipped star too,
 // which climbs far above its true height when the balance cannot lower it.
+// With FloorAtHi no pixel is given back below Hi when it stood at or above Hi
+// before the application, nor below that value when it stood below Hi (as the
+// PSF sharpening's own steps): the light is taken back from the star's pixels
+// in proportion to their room above these floors (r + h = their value before;
+// a kept pixel weighs its height, as without the floors), and what they have
+// no room for stays.
 struct TGiveBackGuard {
   const float* Source = nullptr;  // the source plane, as wide as the destination
   float KeepAbove = 0;
   bool TakeBackRise = false;
+  bool FloorAtHi = false;
+  float Hi = 0;
 };
 
 // The balance's data over the working rectangle, for up to three planes.
