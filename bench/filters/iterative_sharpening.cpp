@@ -131,6 +131,8 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
   GetPercentileLevels(1, 1, 0, Side - 1, 0, Side - 1, 98.5, 98.5, levels);
   std::vector<uint8_t> marks;
   SaturationDepthMask(Store.Image[1].Planes[1], Side, Side, float(levels.LevelA), marks);
+  // The give-back keeps the marked pixels and the floors at hi, as the sharpening's does.
+  const float keepAbove = std::nextafter(float(levels.LevelA), -HUGE_VALF);
   std::vector<float> A(size_t(Side) * Side), R2(size_t(Side) * Side), C(size_t(Side) * Side);
   // The linear form, as the sharpening runs it.
   const TWorkRect rect{0, Side - 1, 0, Side - 1};
@@ -160,7 +162,7 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
         ForEachBand(Side, threads,
                     [&](int64_t a, int64_t b) { CorrectionRows(pass, correctionTaps, correction, a, b, vector); });
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { ApplyCorrectionRows(pass, apply, a, b, vector); });
-        balance.GiveBack(1, PlaneOf(2), Side, nullptr, 0.0f, lv.Step, vector);
+        balance.GiveBack(1, PlaneOf(2), Side, {PlaneOf(1), keepAbove, true, true, lv.Hi}, lv.Step, vector);
       },
       [&] {
         // The reblur and the correction, the balance's blurs, the per-pixel passes.
@@ -196,7 +198,7 @@ public:
     GaussPlane({Store.Image[4].Planes[1], blurredWork_, Side, Side, Rect}, Radius / 2, run);
     planes.Work = blurredWork_.data();
     ForEachBand(Side, threads, [&](int64_t a, int64_t b) { GaussSharpenApplyRows(planes, st_, a, b, vector); });
-    if (balanced) balance_.GiveBack(1, PlaneOf(2), Side, PlaneOf(1), st_.Levels.Sat, st_.Levels.Step, vector);
+    if (balanced) balance_.GiveBack(1, PlaneOf(2), Side, {PlaneOf(1), st_.Levels.Sat}, st_.Levels.Step, vector);
   }
 
 private:

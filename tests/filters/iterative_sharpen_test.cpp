@@ -256,20 +256,13 @@ TEST_F(IterativeSharpen, AFlatImageStaysAndEveryIterationRedraws) {
   }
 }
 
-// Values below hi are lowered only around stars, by the flux balance of the
-// linear form, and never below lo.
-TEST_F(IterativeSharpen, PsfSharpeningLowersValuesBelowHiOnlyAroundStarsAndSparesSaturatedCores) {
+// No value below hi is lowered, nor one above hi taken below it, in either
+// form, with or without the thresholds: not by the steps, nor by the flux
+// balance of the linear form around the stars.
+TEST_F(IterativeSharpen, PsfSharpeningNeverLowersValuesBelowHiAndSparesSaturatedCores) {
   constexpr int W = 160, H = 120, CX = 70, CY = 60;
   Sky(1, W, H, CX, CY, true);
   const TWorkRect all = test::WholeImage(1);
-  // Within 12 px of a value 10 n above hi.
-  auto nearStar = [&](size_t i, float level) {
-    const int x0 = int(i % W), y0 = int(i / W);
-    for (int y = std::max(y0 - 12, 0); y <= std::min(y0 + 12, H - 1); ++y)
-      for (int x = std::max(x0 - 12, 0); x <= std::min(x0 + 12, W - 1); ++x)
-        if (In(size_t(y * W + x)) > level) return true;
-    return false;
-  };
   struct Case {
     float Strength;
     int Radio;
@@ -282,17 +275,14 @@ TEST_F(IterativeSharpen, PsfSharpeningLowersValuesBelowHiOnlyAroundStarsAndSpare
     c.Checked = {false, k.Black, k.Surround};
     RunPsf(c);
     const TPsfSharpenLevels l = PsfSharpenLevels(1, k.Strength, k.Black);
-    size_t changed = 0, sky = 0;
+    size_t changed = 0, belowHi = 0;
     for (size_t i = 0; i < size_t(W * H); ++i) {
       if (!IsValidPixel(In(i))) {
         EXPECT_EQ(Out(i), In(i));
         continue;
       }
-      ASSERT_GE(Out(i), std::min(In(i), l.Lo)) << i;
-      if (k.Radio != 0 || !nearStar(i, l.Hi + 10 * l.N)) {
-        ++sky;
-        ASSERT_GE(Out(i), std::min(In(i), l.Hi)) << i;
-      }
+      ASSERT_GE(Out(i), std::min(In(i), l.Hi)) << i;
+      belowHi += In(i) < l.Hi;
       changed += Out(i) != In(i);
       const int x = int(i % W), y = int(i / W);
       // Saturated deeper than the PSF's reach.
@@ -302,7 +292,7 @@ TEST_F(IterativeSharpen, PsfSharpeningLowersValuesBelowHiOnlyAroundStarsAndSpare
     }
     EXPECT_GT(changed, size_t(W * H / 10)) << k.Strength;
     if (k.Black) {
-      EXPECT_GT(sky, size_t(W * H / 10)) << k.Strength;
+      EXPECT_GT(belowHi, size_t(W * H / 10)) << k.Strength;
     }
   }
 }
@@ -1163,6 +1153,130 @@ TEST_F(IterativeSharpen, StarsOnANebulaGetNoDeeperRingsFromTheBalance) {
       if (run.Nr == 10 || plainPsf) {
         EXPECT_NEAR(faintOut / faintIn, 1.0, 0.05) << at;
       }
+    }
+  }
+}
+
+// ---- saturated star cores ----
+
+// A 256 x 256 picture: sky at Sky with Gaussian noise, a smooth nebula
+// Nebula high over its right half (rising from x = 110 to x = 146), and 30
+// stars of sigma 1.6 on a grid 40 x 44 px, off the pixel grid by random
+// fractions, clipped to 0..Top (and rounded to whole levels with Whole): in
+// each half ten unsaturated ones (peaks 10 to 400 times the noise) and five
+// clipped at Top (peaks 3.4 times the room above the sky), of which two on the
+// plain sky stand 3.6 px apart and merge into one flat-topped blob. The star at
+// (PlainX, PlainY) is unsaturated and stands in plain sky: the PSF is cut there.
+struct TSaturatedField {
+  const char* Name;
+  float Sky, Noise, Nebula, Top;
+  bool Whole = true;
+};
+constexpr int SatSide = 256, SatPlainX = 68, SatPlainY = 128;
+
+float SatNebula(const TSaturatedField& f, int x) { return f.Nebula / (1 + std::exp(-float(x - 128) / 6)); }
+
+std::vector<float> SaturatedPlane(const TSaturatedField& f) {
+  struct Star {
+    float X, Y, Peak;
+  };
+  std::mt19937 rng(41);
+  std::uniform_real_distribution<float> off(-0.5f, 0.5f);
+  std::normal_distribution<float> noise(0, f.Noise);
+  const float clipped = 3.4f * (f.Top - f.Sky);
+  std::vector<Star> stars;
+  for (int j = 0; j < 5; ++j)
+    for (int i = 0; i < 6; ++i) {
+      const int k = (j * 3 + i % 3) % 15;  // 0..14 in each half
+      float x = 28 + 40.0f * float(i) + off(rng), y = 40 + 44.0f * float(j) + off(rng);
+      if (i == 1 && j == 3) {  // the second star of the blob, next to the one above it
+        x = 68.3f + 3.2f;
+        y = 84.6f + 1.7f;
+      }
+      if (i == 1 && j == 1) x = 68.3f, y = 84.6f;
+      const bool saturated = k % 3 == 0 || (i == 1 && (j == 1 || j == 3));
+      const float peak = saturated ? clipped : f.Noise * 10 * float(1 << (k % 6));
+      stars.push_back({x, y, peak});
+    }
+  stars.push_back({SatPlainX + 0.2f, SatPlainY - 0.3f, 200 * f.Noise});
+  constexpr float s2 = 2 * 1.6f * 1.6f;
+  std::vector<float> plane(size_t(SatSide * SatSide));
+  for (int y = 0; y < SatSide; ++y)
+    for (int x = 0; x < SatSide; ++x) {
+      double v = f.Sky + SatNebula(f, x) + noise(rng);
+      for (const Star& s : stars) {
+        const float d2 = (x - s.X) * (x - s.X) + (y - s.Y) * (y - s.Y);
+        if (d2 < 400) v += s.Peak * std::exp(-d2 / s2);
+      }
+      plane[size_t(y * SatSide + x)] = float(std::clamp(f.Whole ? std::nearbyint(v) : v, 0.0, double(f.Top)));
+    }
+  return plane;
+}
+
+// "PSF schärfen" at the dialog's defaults with the PSF cut from an unsaturated
+// star in plain sky, with and without the flux balance, on a 16-bit, an 8-bit
+// and a float picture with clipped stars on plain sky and on a nebula: no
+// pixel of the saturation mask (as the rule sets it from the source) ends lower
+// than it was, neither at the edge of a clipped core, whose unsaturated
+// neighbours ask for darkening, nor inside the merged blob, where the balance
+// hands on the darkening withheld around it. And no iteration (its application
+// and the balance's give-back) lowers a value that stood below hi before it or
+// takes one from above hi to below it, so no pixel of the plain sky ends below
+// both its own value and the sky's level, not even in the moats around the
+// clipped stars, where the balance once took the light it withheld.
+TEST_F(IterativeSharpen, PsfSharpeningNeverLowersSaturatedPixelsNorValuesBelowHi) {
+  const TWorkRect all{0, SatSide - 1, 0, SatSide - 1};
+  for (const TSaturatedField& f :
+       {TSaturatedField{"16-bit", 1000, 10, 8000, 65535}, TSaturatedField{"8-bit", 20, 2, 60, 255},
+        TSaturatedField{"float", 2.5f, 0.04f, 16, 60, false}}) {
+    const std::vector<float> field = SaturatedPlane(f);
+    test::MakeImage(1, SatSide, SatSide, {field});
+    UpdateMinMax(1);
+    PickStar(1, SatPlainX, SatPlainY, 0, psf, TStarMode::Position, true, false);
+    SubtractPsfBorderMedian(psf);
+    PrepareSteepenedPsf(psf);
+    const TImageSlot& im = Store.Image[1];
+    TPercentileLevels levels;
+    GetPercentileLevels(1, 1, 0, SatSide - 1, 0, SatSide - 1, 98.5, 98.5, levels);
+    const float e = (im.MaxValue - im.MinValue) * 0.02f;
+    std::vector<uint8_t> marks;
+    SaturationDepthMask(im.Planes[1], SatSide, SatSide, std::max(float(levels.LevelA) - e / 2, im.PlaneMax[1] - e),
+                        marks);
+    const size_t clipped = size_t(std::count(field.begin(), field.end(), f.Top));
+    ASSERT_GE(clipped, size_t(150)) << f.Name;
+    ASSERT_GE(size_t(std::count_if(marks.begin(), marks.end(), [](uint8_t m) { return m != 0; })), clipped);
+    const float hi = PsfSharpenLevels(1, FunktionParamValue(9, 1), true).Hi;
+    for (bool balanced : {false, true}) {
+      test::MakeResult(1, 2);
+      TFilterCall c = Call(9, FunktionParamValue(9, 1), FunktionParamValue(9, 2), 0, all);
+      c.Radio[1] = FunktionDefTable[9].Radiogroup.Default;
+      // Each iteration against the one before.
+      std::vector<float> before = field;
+      size_t belowHi = 0, iterations = 0;
+      c.Redraw = [&](int) {
+        ++iterations;
+        for (size_t i = 0; i < field.size(); ++i) {
+          belowHi += Out(i) < std::min(before[i], hi);
+          before[i] = Out(i);
+        }
+      };
+      IterativePsfSharpen(c, psf, SteepenedPsf, balanced);
+      const std::string at = std::string(f.Name) + (balanced ? ", balanced" : ", without the balance");
+      size_t lowered = 0, belowSky = 0, changed = 0;
+      float deepest = 0;
+      for (size_t i = 0; i < field.size(); ++i) {
+        changed += Out(i) != In(i);
+        if (marks[i] != 0 && Out(i) < In(i)) {
+          ++lowered;
+          deepest = std::max(deepest, In(i) - Out(i));
+        }
+        belowSky += SatNebula(f, int(i % SatSide)) < f.Noise / 2 && Out(i) < std::min(In(i), f.Sky);
+      }
+      EXPECT_EQ(iterations, size_t(SharpenIterations(FunktionParamValue(9, 2)))) << at;
+      EXPECT_EQ(lowered, 0u) << at << ": saturated pixels lowered, the deepest by " << deepest;
+      EXPECT_EQ(belowHi, 0u) << at << ": values lowered below hi, summed over the iterations";
+      EXPECT_EQ(belowSky, 0u) << at << ": plain sky lowered below the sky";
+      EXPECT_GT(changed, field.size() / 10) << at;
     }
   }
 }

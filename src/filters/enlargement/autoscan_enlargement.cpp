@@ -169,6 +169,33 @@ void TrainNearPoint(TAutoscanImages& im, const TSpiral& sp, int32_t box, std::mt
   TrainOn(im, hx, hy);
 }
 
+// Low, High, Mid and S from the work image's valid pixels; false when it has none.
+bool SetWorkRange(TAutoscanImages& im) {
+  float lo = NoMinimum, hi = -NoMinimum;
+  for (float v : im.Work.Values)
+    if (IsValidPixel(v)) {
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+  im.Low = lo;
+  im.High = hi;
+  im.Mid = float((double(hi) + lo) / 2);
+  im.S = float((double(hi) - lo) / 2);
+  return lo < NoMinimum;
+}
+
+// Plane p of the source as the work image, with its own range and scale: the
+// fallback enlarges each plane from its own values. A flat plane takes the
+// scale 1, which makes every input 0 and so its base its one value. False
+// when the plane has no valid pixel.
+bool UsePlaneAsWork(const TImageSlot& src, int p, TAutoscanImages& im) {
+  const TPlane& plane = src.Planes[size_t(p)];
+  std::copy(plane.begin(), plane.begin() + ptrdiff_t(src.PixelCount()), im.Work.Values.begin());
+  if (!SetWorkRange(im)) return false;
+  if (!(im.S > 0) || !std::isfinite(im.S)) im.S = 1;
+  return true;
+}
+
 }  // namespace
 
 TAutoscanSettings ClampAutoscanSettings(TAutoscanSettings s) {
@@ -185,17 +212,7 @@ bool MakeAutoscanWorkImage(int slot, TAutoscanImages& images) {
   images.Work.Width = s.Width;
   images.Work.Height = s.Height;
   if (images.Work.Values.empty() || s.Width < 1 || s.Height < 1) return false;
-  float lo = NoMinimum, hi = -NoMinimum;
-  for (float v : images.Work.Values)
-    if (IsValidPixel(v)) {
-      lo = std::min(lo, v);
-      hi = std::max(hi, v);
-    }
-  images.Low = lo;
-  images.High = hi;
-  images.Mid = float((double(hi) + lo) / 2);
-  images.S = float((double(hi) - lo) / 2);
-  return lo < NoMinimum && images.S > 0 && std::isfinite(images.S);
+  return SetWorkRange(images) && images.S > 0 && std::isfinite(images.S);
 }
 
 void MakeAutoscanHalfImage(TAutoscanImages& images) {
@@ -298,17 +315,22 @@ TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings se
   const int64_t area = int64_t(w) * h;
   rate(ScanCountdown);
   const size_t w2 = size_t(2 * w);
-  // The block of pixel (x, y) from the window centred on it, its four values
-  // in the network's units: value * s + mid, an RGB plane's set off by its
-  // difference from the grey at (x, y), clamped into the work image's range.
+  // Plane p's block of pixel (x, y): its four values in the work image's
+  // units, value * s + mid, set off by `shift`, clamped into its range.
+  auto putBlock = [&](int p, int32_t x, int32_t y, const std::array<float, 4>& values, float shift) {
+    float* block = out[size_t(p)].data() + size_t(2 * y) * w2 + size_t(2 * x);
+    for (size_t k = 0; k < 4; ++k)
+      block[k / 2 * w2 + k % 2] = std::clamp(values[k] * im.S + im.Mid + shift, im.Low, im.High);
+  };
+  // The network's block of pixel (x, y) from the window centred on it, in
+  // every written plane, an RGB plane's set off by its difference from the
+  // grey at (x, y).
   auto writeBlock = [&](int32_t x, int32_t y, const std::array<float, 4>& values) {
     const float grey = im.Work.At(x, y);
     for (int p = 1; p <= written; ++p) {
       float shift = 0;
       if (colour && !yuv && IsValidPixel(grey) && IsValidPixel(src.At(p, x, y))) shift = src.At(p, x, y) - grey;
-      float* block = out[size_t(p)].data() + size_t(2 * y) * w2 + size_t(2 * x);
-      for (size_t k = 0; k < 4; ++k)
-        block[k / 2 * w2 + k % 2] = std::clamp(values[k] * im.S + im.Mid + shift, im.Low, im.High);
+      putBlock(p, x, y, values, shift);
     }
   };
   TPairErrors pairs;
@@ -328,15 +350,23 @@ TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings se
     }
     stopped = AbortRequested || (poll && !poll(true, percent));
   }
-  // The network lost to its base: every block again from the base alone (a
-  // block does not depend on the network, so the order does not matter).
+  // The network lost to its base: every written plane becomes the base of its
+  // own values on the same grid, its bilinear enlargement (a grey image's and
+  // a YUV image's Y plane is the work image itself). The work image, no longer
+  // needed, holds each plane in turn; a plane without a valid pixel stays blank.
   const bool keepBase = settings.KeepBaseWhenWorse && pairs.Network > pairs.Base;
-  for (int32_t y = 0; keepBase && y < h && !stopped; ++y) {
-    for (int32_t x = 0; x < w; ++x) {
-      AutoscanInputs(im.Work, x - WindowCentre, y - WindowCentre, im);
-      writeBlock(x, y, NetworkBase21(NetworkPass.X.data()));
+  for (int p = 1; keepBase && p <= written && !stopped; ++p) {
+    if (!UsePlaneAsWork(src, p, im)) {
+      std::fill(out[size_t(p)].begin(), out[size_t(p)].end(), BlankPixel);
+      continue;
     }
-    stopped = AbortRequested || (poll && !poll(true, -1));
+    for (int32_t y = 0; y < h && !stopped; ++y) {
+      for (int32_t x = 0; x < w; ++x) {
+        AutoscanInputs(im.Work, x - WindowCentre, y - WindowCentre, im);
+        putBlock(p, x, y, NetworkBase21(NetworkPass.X.data()), 0);
+      }
+      stopped = AbortRequested || (poll && !poll(true, -1));
+    }
   }
   if (stopped) return TAutoscanEnd::Aborted;
   if (keepBase) EngineUi().ShowStatus(AutoscanBaseKept);

@@ -72,7 +72,7 @@ using TAutoscanPoll = std::function<bool(bool scanning, int percent)>;
 
 // Done: the network's enlargement. KeptBase: the network did worse on the
 // pairs it learnt from (half-size image to work image) than its own bilinear
-// base, and the result is that base.
+// base, and each plane of the result is that base of the plane.
 enum class TAutoscanEnd { Done, KeptBase, Flat, Aborted };
 
 // The status text of a run that kept the bilinear base.
@@ -88,11 +88,12 @@ constexpr uint64_t AutoscanDefaultSeed = 1;
 // block, the network as it is then also predicts the block of the work image
 // from the half-size window that this block was halved into, and so does the
 // bilinear base it adds its outputs to: when the network's summed squared
-// error over these pairs is the larger, every block is written again from the
-// base alone, on the same grid and in the same way (the untrained run's
-// result), and the status says so (KeptBase). Clears the abort flag first; a
-// raised flag or a poll that says no stops the run (Aborted). A flat source
-// changes nothing (Flat).
+// error over these pairs is the larger, every plane the network writes becomes
+// that base of its own values on the same grid, its own bilinear enlargement
+// (in grey the untrained run's result; a constant plane stays constant, a
+// plane without a valid pixel blank), and the status says so (KeptBase).
+// Clears the abort flag first; a raised flag or a poll that says no stops the
+// run (Aborted). A flat source changes nothing (Flat).
 // Throws std::bad_alloc, before anything changes, when the result and the
 // work images do not fit in the free memory.
 TAutoscanEnd UpscaleX2Autoscan(int source, int destination, TAutoscanSettings settings, uint64_t seed,

@@ -121,7 +121,7 @@ void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strengt
       views.Work = blurredWork.data();
       pass(views, GaussSharpenApplyRows);
       if (balanced)
-        balance.GiveBack(p, planes.Out(p), src.Width, planes.In(p), st.Levels.Sat, st.Levels.Step, vector);
+        balance.GiveBack(p, planes.Out(p), src.Width, {planes.In(p), st.Levels.Sat}, st.Levels.Step, vector);
     }
     if (!stopped && c.Redraw) c.Redraw(c.Destination);
   }

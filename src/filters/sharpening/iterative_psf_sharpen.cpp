@@ -120,15 +120,18 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   TCallPlanes planes(c);
   const int32_t W = src.Width;
   // Saturation marks of the source planes: at or above the larger of the 98.5 %
-  // level less e/2 and the plane's maximum less e.
+  // level less e/2 and the plane's maximum less e. The balance's give-back
+  // keeps the same pixels: those above the float just below that level.
   const float e = (src.MaxValue - src.MinValue) * 0.02f;
   std::array<std::vector<uint8_t>, 4> marks;
+  std::array<float, 4> keepAbove{};
   for (int p = 1; p <= 3; ++p) {
     if (!c.Planes[size_t(p)] || !planes.Usable(p)) continue;
     TPercentileLevels levels;
     GetPercentileLevels(c.Source, p, 0, W - 1, 0, src.Height - 1, 98.5, 98.5, levels);
     const float sat = std::max(float(levels.LevelA) - e / 2, src.PlaneMax[size_t(p)] - e);
     SaturationDepthMask(src.Planes[size_t(p)], W, src.Height, sat, marks[size_t(p)]);
+    keepAbove[size_t(p)] = std::nextafter(sat, -HUGE_VALF);
   }
 
   const size_t rectPixels = size_t(r.x2 - r.x1 + 1) * size_t(r.y2 - r.y1 + 1);
@@ -178,7 +181,11 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
       }
       const TApplySettings apply{lv.S, w.W2, lv.Hi};
       AllRows(r, [&](int64_t y0, int64_t y1) { ApplyCorrectionRows(pass, apply, y0, y1, vector); });
-      if (balanced) balance.GiveBack(p, planes.Out(p), W, nullptr, 0.0f, lv.Step, vector);
+      // The give-back leaves the saturated pixels and those below hi no lower
+      // than the application found them, and the others not below hi.
+      if (balanced)
+        balance.GiveBack(p, planes.Out(p), W, {planes.In(p), keepAbove[size_t(p)], true, true, lv.Hi}, lv.Step,
+                         vector);
     }
     if (!stopped && c.Redraw) c.Redraw(c.Destination);
   }

@@ -326,6 +326,7 @@ template <class V>
   const int32_t n = r.x2 - r.x1 + 1;
   auto finish = [&](int64_t y, const TRowSums& sums) {
     const float* dest = pass.Dest + y * pass.Width + r.x1;
+    const uint8_t* marks = pass.Marks + y * pass.Width + r.x1;
     float* C = pass.C + (y - r.y1) * n;
     const TBalanceRows* balance = pass.Balance;
     auto want = [&](int32_t i, float v) {
@@ -345,6 +346,10 @@ template <class V>
         continue;
       }
       total /= sum;
+      // A saturated pixel is never darkened: its negative correction is
+      // dropped, however much its unsaturated neighbours ask for it, and the
+      // balance is not asked to hand it on.
+      if (marks[i] != 0 && total < 0) total = 0.0f;
       const float d = dest[i];
       want(i, total * s.S * s.S);
       if (s.Surround && C[i] > s.Lo) {

@@ -61,6 +61,16 @@ void Withheld(const float* taken, const float* asked, const float* sums, const f
   WithheldT<float>(taken, asked, sums, wanted, made, out, n, least);
 }
 
+// The room a pixel of height h above its reference r offers the give-back once
+// the application changed it by m: down to its value before the application
+// where that lay below hi, else down to hi; never below r. The value before
+// is taken as r + h, since other boxes may be writing the destination.
+float RoomAboveFloor(float h, float r, float m, float hi) {
+  const float before = r + h;
+  const float room = before < hi ? m : before + m - hi;
+  return std::max(std::min(room, h + m), 0.0f);
+}
+
 }  // namespace
 
 TFluxBalance::TFluxBalance(const TWorkRect& rect)
@@ -182,7 +192,7 @@ void TFluxBalance::Mark(int plane) {
 }
 
 void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratch& s, float* destination,
-                              int32_t width, const float* source, float keepAbove, float least, bool vector) const {
+                              int32_t width, const TGiveBackGuard& guard, float least, bool vector) const {
   const TBlurTaps &narrow = p.Narrow, &wide = p.Wide;
   const TSpan &B = box.B, &Q = box.Q, &P = box.P, &A = box.A;
   // The blocks' columns of [x0, x1] in row y of a tiled array into out[x0 .. x1].
@@ -228,6 +238,14 @@ void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratc
       taken[x] = h[x] > 0 ? h[x] * std::fabs(m[x]) : 0.0f;
       asked[x] = h[x] > 0 ? h[x] * std::fabs(l[x]) : 0.0f;
     }
+    // With the floor at hi the weights of the give-back are the pixels' room
+    // above their floors; a kept pixel weighs its height, as without it.
+    if (guard.FloorAtHi) {
+      const float* r = p.Reference.data() + size_t(y) * size_t(columns_);
+      const float* source = guard.Source ? guard.Source + (int64_t(rect_.y1) + y) * width + rect_.x1 : nullptr;
+      for (int32_t x = A.X0; x <= A.X1; ++x)
+        if (h[x] > 0 && !(source && source[x] > guard.KeepAbove)) h[x] = RoomAboveFloor(h[x], r[x], m[x], guard.Hi);
+    }
   }
   // The column passes onto Q's rows over A's columns (0 in P's other
   // columns), then the row passes onto Q.
@@ -249,25 +267,31 @@ void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratc
   const TRegion bcols = RegionOf(s.Columns, Q.X0, Q.X1, B.Y0, B.Y1), given = RegionOf(s.Given, B.X0, B.X1, B.Y0, B.Y1);
   BlurColumns(withheld, bcols, B.Y0, B.Y1, Q.X0, Q.X1, rows_, narrow, vector);
   BlurRows(bcols, given, B.Y0, B.Y1, B.X0, B.X1, columns_, narrow, vector);
-  // The light given back to B's pixels with a height: not below the reference,
+  // The light given back to B's pixels with a weight: not below the reference,
   // nor below a value already below it, nor at all where the sharpening never
-  // darkens.
+  // darkens (with TakeBackRise: not below the value before the application),
+  // nor below the floors of FloorAtHi.
   for (int32_t y = B.Y0; y <= B.Y1; ++y) {
     const float* h = heights.Row(y);
     const float* g = given.Row(y);
+    const float* m = made.Row(y);
     const float* r = p.Reference.data() + size_t(y) * size_t(columns_);
     const int64_t row = int64_t(rect_.y1 + y) * width + rect_.x1;
     for (int32_t x = B.X0; x <= B.X1; ++x) {
       if (!(h[x] > 0)) continue;
       float& d = destination[row + x];
-      const float floor = source && source[row + x] > keepAbove ? d : std::min(d, r[x]);
+      const float before = d - m[x];
+      const bool kept = guard.Source && guard.Source[row + x] > guard.KeepAbove;
+      float floor = std::min(d, r[x]);
+      if (kept) floor = guard.TakeBackRise ? std::min(d, before) : d;
+      if (guard.FloorAtHi) floor = std::max(floor, std::min(d, kept || before < guard.Hi ? before : guard.Hi));
       d = std::max(d + h[x] * g[x], floor);
     }
   }
 }
 
-void TFluxBalance::GiveBack(int plane, float* destination, int32_t width, const float* source, float keepAbove,
-                            float least, bool vector) {
+void TFluxBalance::GiveBack(int plane, float* destination, int32_t width, const TGiveBackGuard& guard, float least,
+                            bool vector) {
   const TPlaneReference& p = planes_[size_t(plane)];
   int64_t pixels = 0;
   for (const TBox& b : boxes_) pixels += int64_t(b.P.Size());
@@ -279,7 +303,7 @@ void TFluxBalance::GiveBack(int plane, float* destination, int32_t width, const 
   ForEachBand(threads, threads, [&](int64_t band, int64_t) {
     TScratch& s = scratch_[size_t(band)];
     for (size_t i = next++; i < boxes_.size(); i = next++)
-      BalanceBox(p, boxes_[i], s, destination, width, source, keepAbove, least, vector);
+      BalanceBox(p, boxes_[i], s, destination, width, guard, least, vector);
   });
 }
 

@@ -25,7 +25,9 @@
 //   withheld N = (k·L - M) / (Gn * h) where the blurred heights exceed `least`;
 //   give back: destination += h·(Gn * N) after the application, not below r,
 //            nor below a value already below it, nor at all where the
-//            sharpening never darkens (a saturated core).
+//            sharpening never darkens (a saturated core: see TGiveBackGuard);
+//            with floors at hi (TGiveBackGuard) the weights h of the sums
+//            Gn * h and of the give-back are the pixels' room above them.
 //
 // Gn is a Gaussian as wide as the PSF, Gw one twice as wide (reaching from a
 // star's core to the ring around it); both are normalised, so the light given
@@ -187,6 +189,26 @@ template <class V>
 
 #pragma GCC diagnostic pop
 
+// The pixels the light given back never darkens: those whose Source value
+// exceeds KeepAbove (saturated cores; none without Source). They are not
+// lowered at all, or, with TakeBackRise, not below their value before the
+// application: the rise it gave them may be taken back. A saturation level
+// just below the maximum counts the peak of the brightest unclipped star too,
+// which climbs far above its true height when the balance cannot lower it.
+// With FloorAtHi no pixel is given back below Hi when it stood at or above Hi
+// before the application, nor below that value when it stood below Hi (as the
+// PSF sharpening's own steps): the light is taken back from the star's pixels
+// in proportion to their room above these floors (r + h = their value before;
+// a kept pixel weighs its height, as without the floors), and what they have
+// no room for stays.
+struct TGiveBackGuard {
+  const float* Source = nullptr;  // the source plane, as wide as the destination
+  float KeepAbove = 0;
+  bool TakeBackRise = false;
+  bool FloorAtHi = false;
+  float Hi = 0;
+};
+
 // The balance's data over the working rectangle, for up to three planes.
 class TFluxBalance {
 public:
@@ -205,9 +227,9 @@ public:
   // which the application records the changes.
   void Mark(int plane);
   // After the application: gives the light withheld back to the destination
-  // plane (`width` columns, the rectangle in image coordinates); a value of
-  // `source` above `keepAbove` is not lowered; `least` is one step of the range.
-  void GiveBack(int plane, float* destination, int32_t width, const float* source, float keepAbove, float least,
+  // plane (`width` columns, the rectangle in image coordinates), sparing the
+  // pixels `guard` keeps; `least` is one step of the range.
+  void GiveBack(int plane, float* destination, int32_t width, const TGiveBackGuard& guard, float least,
                 bool vector);
 
 private:
@@ -234,7 +256,7 @@ private:
     std::vector<float> Wanted, Made, Heights, TakenRate, AskedRate, Columns, Taken, Asked, Sums, Withheld, Given;
   };
   void BalanceBox(const TPlaneReference& p, const TBox& box, TScratch& s, float* destination, int32_t width,
-                  const float* source, float keepAbove, float least, bool vector) const;
+                  const TGiveBackGuard& guard, float least, bool vector) const;
 
   TWorkRect rect_;
   int32_t columns_ = 0, rows_ = 0, blocks_ = 0;
