@@ -69,6 +69,37 @@ TFloatPoint Centroid(const std::vector<float>& v, double background, TFloatPoint
 
 class BatchMarkedRunTest : public MarkedRunTest {
 protected:
+  // A run on one mark over f0001.fit .. (`frames` of them) into `target`, the
+  // first image's mark a box of 2 half + 1 pixels around `start`: each frame's
+  // move against the first (its marked point less the first's) and quality.
+  struct TFollowed {
+    double X, Y, Quality;
+  };
+  std::vector<TFollowed> FollowedMoves(TFloatPoint start, int half, int frames, const std::string& target) {
+    Files(dir.file("f0001.fit"), target);
+    MarkedAddBatch(1);
+    answer = [&](int prompt, int targetSlot, int) {
+      if (prompt == 1) {
+        FakeWindow& t = windows[size_t(targetSlot)];
+        t.sel1 = true;
+        t.rect1 = BoxAround(start.X, start.Y, half);
+      }
+      Ok(true);
+    };
+    std::vector<TFollowed> moves;
+    if (!Start()) return moves;
+    Run();
+    const std::string list = dir.file("VList_1Stars_" + std::to_string(frames) + "files.qvl");
+    TShiftListFile read;
+    std::string error;
+    EXPECT_TRUE(ReadShiftListFile(list, read, error)) << error;
+    std::filesystem::remove(list);
+    for (int k = 0; k < read.Count(); ++k) {
+      const auto& pair = read.StarPairs[size_t(k)];
+      moves.push_back({double(pair[4]) - pair[0], double(pair[5]) - pair[1], read.Qualities[size_t(k)]});
+    }
+    return moves;
+  }
   // Frames f0001.fit .. moved by (k dx, k dy) and turned by k degrees.
   std::string Frames(int count, double dx, double dy, double degrees, std::span<const TStar> stars = TwoStars) {
     for (int k = 0; k < count; ++k)
@@ -627,30 +658,14 @@ TEST_F(BatchMarkedRunTest, ABoxFollowsAStarDriftingUpToElevenPixelsAFrame) {
               noise(random)));
       WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {v});
     }
-    Files(dir.file("f0001.fit"), "drift" + std::to_string(int(&c - cases)) + ".fit");
-    MarkedAddBatch(1);
-    answer = [&](int prompt, int target, int) {
-      if (prompt == 1) {
-        FakeWindow& t = windows[size_t(target)];
-        t.sel1 = true;
-        t.rect1 = BoxAround(start.X, start.Y, c.half);
-      }
-      Ok(true);
-    };
-    ASSERT_TRUE(Start());
-    Run();
-    const std::string list = dir.file("VList_1Stars_" + std::to_string(Frames) + "files.qvl");
-    TShiftListFile read;
-    std::string error;
-    ASSERT_TRUE(ReadShiftListFile(list, read, error)) << error;
-    ASSERT_EQ(read.Count(), Frames);
-    std::filesystem::remove(list);
+    const std::vector<TFollowed> moves =
+        FollowedMoves(start, c.half, Frames, "drift" + std::to_string(int(&c - cases)) + ".fit");
+    ASSERT_EQ(int(moves.size()), Frames);
     for (int k = 1; k < Frames; ++k) {
-      const auto& pair = read.StarPairs[size_t(k)];
-      const double mx = pair[4] - pair[0], my = pair[5] - pair[1];
+      const double mx = moves[size_t(k)].X, my = moves[size_t(k)].Y;
       const bool onStar = std::hypot(mx - k * c.dx, my - k * c.dy) < 0.05;
-      EXPECT_TRUE(onStar || read.Qualities[size_t(k)] < 1)
-          << "frame " << k << ": moved " << mx << ", " << my << " with quality " << read.Qualities[size_t(k)];
+      EXPECT_TRUE(onStar || moves[size_t(k)].Quality < 1)
+          << "frame " << k << ": moved " << mx << ", " << my << " with quality " << moves[size_t(k)].Quality;
       followed += onStar;
       if (!onStar) break;  // the box has lost the star: the later frames follow what it found
     }
@@ -697,30 +712,14 @@ TEST_F(BatchMarkedRunTest, ABoxKeepsItsStarBesideABrightNeighbourWhenTheSeeingWo
         }
       WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {v});
     }
-    Files(dir.file("f0001.fit"), "seeing" + std::to_string(&c - cases.data()) + ".fit");
-    MarkedAddBatch(1);
-    answer = [&](int prompt, int target, int) {
-      if (prompt == 1) {
-        FakeWindow& t = windows[size_t(target)];
-        t.sel1 = true;
-        t.rect1 = BoxAround(start.X, start.Y, 10);
-      }
-      Ok(true);
-    };
-    ASSERT_TRUE(Start());
-    Run();
-    const std::string list = dir.file("VList_1Stars_" + std::to_string(Frames) + "files.qvl");
-    TShiftListFile read;
-    std::string error;
-    ASSERT_TRUE(ReadShiftListFile(list, read, error)) << error;
-    ASSERT_EQ(read.Count(), Frames);
-    std::filesystem::remove(list);
+    const std::vector<TFollowed> moves =
+        FollowedMoves(start, 10, Frames, "seeing" + std::to_string(&c - cases.data()) + ".fit");
+    ASSERT_EQ(int(moves.size()), Frames);
     for (int k = 1; k < Frames; ++k) {
-      const auto& pair = read.StarPairs[size_t(k)];
-      const double mx = pair[4] - pair[0], my = pair[5] - pair[1];
+      const double mx = moves[size_t(k)].X, my = moves[size_t(k)].Y;
       const bool onStar = std::hypot(mx - k * Dx, my - k * Dy) < 0.1;
       EXPECT_TRUE(onStar) << "frame " << k << ": moved " << mx << ", " << my << " with quality "
-                          << read.Qualities[size_t(k)];
+                          << moves[size_t(k)].Quality;
       kept += onStar;
       ++frames;
     }
