@@ -688,7 +688,8 @@ TEST_F(BatchMarkedRunTest, ABoxKeepsItsStarBesideABrightNeighbourWhenTheSeeingWo
   std::vector<Case> cases;
   for (const double sigma : {1.3, 1.6, 1.85})
     for (const double ratio : {6.7, 20.0})
-      for (const double distance : {12.0, 13.0, 14.0}) cases.push_back({sigma, ratio, distance, distance == 13 ? -1.0 : 1.0});
+      for (const double distance : {12.0, 13.0, 14.0})
+        cases.push_back({sigma, ratio, distance, distance == 13 ? -1.0 : 1.0});
   int kept = 0, frames = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE("sigma " + std::to_string(c.sigma) + ", neighbour " + std::to_string(c.ratio) + " x at " +

@@ -4,6 +4,7 @@
 // A exp(-((x - X) / Wx)^2 - ((y - Y) / Wy)^2), by least squares over the
 // given pixels (Levenberg-Marquardt), so that stars whose light overlaps, or
 // a star and the nebula or galaxy it stands on, share it out as it falls.
+#include <cmath>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -14,8 +15,13 @@ struct TBlendPixel {
   double X, Y, V;
 };
 
+// A star's Gaussian, A exp(-((x - X) / Wx)^2 - ((y - Y) / Wy)^2).
 struct TBlendStar {
   double X, Y, A, Wx, Wy;
+  double At(double x, double y) const {
+    const double u = (x - X) / Wx, v = (y - Y) / Wy;
+    return A * std::exp(-u * u - v * v);
+  }
 };
 
 // The background: Terms[0] + Terms[1] u + Terms[2] v + Terms[3] u^2 +

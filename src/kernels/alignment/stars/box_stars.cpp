@@ -120,10 +120,10 @@ TStarField::TStarField(std::span<const float> plane, int32_t width, int32_t heig
   for (int32_t y = outer_.y1; y <= outer_.y2; ++y)
     for (int32_t x = outer_.x1; x <= outer_.x2; ++x) {
       const float v = plane[size_t(y) * size_t(width) + size_t(x)];
-      pixels_[Index(outer_, x, y)] =
-          !IsValidPixel(v) ? BlankPixel
-                           : LonePixelValues(plane, width, height, x, y, noise, mosaic).value_or(TLoneValues{v, v}).Highest;
-      lone_[Index(outer_, x, y)] = IsValidPixel(v) && pixels_[Index(outer_, x, y)] != v;
+      const std::optional<TLoneValues> lone =
+          IsValidPixel(v) ? LonePixelValues(plane, width, height, x, y, noise, mosaic) : std::nullopt;
+      pixels_[Index(outer_, x, y)] = !IsValidPixel(v) ? BlankPixel : lone ? lone->Highest : v;
+      lone_[Index(outer_, x, y)] = lone.has_value();
     }
   // The noise here: of the differences of pixels a site apart (robust), when
   // it is larger than the plane's (the plane's noise may be that of a

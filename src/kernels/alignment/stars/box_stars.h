@@ -3,12 +3,13 @@
 // brightest place: a star is a local peak of the 3 x 3 window means (on an
 // undebayered colour mosaic weighted 1-2-1 along both axes, which weighs the
 // four sites alike; a wider window would merge stars a few pixels apart) that
-// stands at least four noise levels above the median
-// of a ring 4 to 7 pixels around its peak pixel and is compact: its height at
-// least twice the rise of that ring over a ring 8 to 12 pixels out. A glow's
-// top, a gradient, the crest of a nebula or of a large galaxy core rises
-// across the rings and is no star. A single pixel far above all eight of its
-// neighbours (hot, warm, a cosmic-ray hit) counts as its highest neighbour.
+// stands at least four noise levels (the plane's, or its own surroundings'
+// where they are noisier) above the median of a ring 4 to 7 pixels around its
+// peak pixel and is compact: its height at least twice the rise of that ring
+// over a ring 8 to 12 pixels out. A glow's top, a gradient, the crest of a
+// nebula or of a large galaxy core rises across the rings and is no star. A
+// single pixel far above all eight of its neighbours (hot, warm, a cosmic-ray
+// hit) counts as its highest neighbour.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -25,19 +26,19 @@ struct TStarCandidate {
   double Window = 0;             // the window mean at (X, Y)
   double Top = 0;                // the peak pixel's value (a lone pixel's taken down)
   double Ring = 0, Outer = 0;    // medians of the window means 4-7 and 8-12 pixels around the peak pixel
-  // Above the plane through the inner ring (a gradient taken off): the
-  // height times the area above half of it, / ln 2, and the Gaussian width
-  // that area gives; set for stars.
-  double Flux = 0;
-  double Sigma = 0;
-  double Slope = 0;  // of the plane through the outer ring, per pixel
+  bool Star = false;             // passes the star test
+  // Set for stars: above the plane through the inner ring (a gradient taken
+  // off), the height times the area above half of it, / ln 2, and the
+  // Gaussian width that area gives; the rise per pixel of the plane through
+  // the outer ring.
+  double Flux = 0, Sigma = 0, Slope = 0;
+
+  double Height() const { return Window - Ring; }
   // Whether the light under the star is flat enough for its fit: the
   // gradient of the outer ring over five pixels (the star's light) less than
   // the noise. (A crest the star stands on, alike all around it, does not
   // pull its centre.)
   bool FlatAround(double noise) const { return Slope * 5 <= noise; }
-  bool Star = false;             // passes the star test
-  double Height() const { return Window - Ring; }
 };
 
 // Rectangles grown or tested by pixels.
@@ -61,9 +62,9 @@ std::optional<TLoneValues> LonePixelValues(std::span<const float> plane, int32_t
 
 class TStarField {
 public:
-  // The despiked pixels and window means of `area` (cut to the image) of the
-  // plane; `noise` is the plane's noise level, which the field raises to the
-  // noise of its own pixels where that is larger.
+  // The pixels (lone ones taken down) and window means of `area` (cut to the
+  // image) of the plane; `noise` is the plane's noise level, which the field
+  // raises to the noise of its own pixels where that is larger.
   TStarField(std::span<const float> plane, int32_t width, int32_t height, const TWorkRect& area, bool mosaic,
              double noise);
 

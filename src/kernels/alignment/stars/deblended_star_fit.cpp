@@ -32,14 +32,7 @@ constexpr double Wander = 3, Spread = 3;
 // Neighbours this close share their light with the star: fitted at once.
 constexpr double BlendReach = 8;
 
-// A star's fitted Gaussian, A exp(-((x - X) / Wx)^2 - ((y - Y) / Wy)^2).
-struct TGauss {
-  double X, Y, A, Wx, Wy;
-  double At(double x, double y) const {
-    const double u = (x - X) / Wx, v = (y - Y) / Wy;
-    return A * std::exp(-u * u - v * v);
-  }
-};
+using TGauss = TBlendStar;
 
 // A star as its candidate shows it: at its peak pixel, its top above the
 // ring, its width from the area above half its height.
@@ -352,14 +345,9 @@ std::optional<TStarCandidate> HiddenCompanion(const TImageSlot& im, const TPixel
 // the star by more than a pixel.
 std::optional<TFloatPoint> FitWithBlend(const TPixelSource& pixels, const TSurface& surface, const TGauss& star,
                                         std::span<const TGauss> neighbours, double level) {
-  std::vector<TBlendStar> blend{{star.X, star.Y, star.A, star.Wx, star.Wy}};
+  std::vector<TBlendStar> blend{star};
   std::vector<TGauss> fixed;
-  for (const TGauss& g : neighbours) {
-    if (std::hypot(g.X - star.X, g.Y - star.Y) <= BlendReach)
-      blend.push_back({g.X, g.Y, g.A, g.Wx, g.Wy});
-    else
-      fixed.push_back(g);
-  }
+  for (const TGauss& g : neighbours) (std::hypot(g.X - star.X, g.Y - star.Y) <= BlendReach ? blend : fixed).push_back(g);
   if (blend.size() < 2 && surface.Flat) return std::nullopt;
   TBlendBackground background;
   background.Cx = surface.Cx;

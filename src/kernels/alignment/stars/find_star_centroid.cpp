@@ -132,7 +132,6 @@ std::optional<TFloatPoint> PickedStar(int slot, int32_t x, int32_t y, const std:
                      float(MeasuredStar.OriginY + double(MeasuredStar.CentreY))};
 }
 
-
 // The second box of a pair: the reference star's flux, and its neighbours
 // in the reference image when that is in use.
 TStarReference PairReference(const TStarSearchOptions& o) {
@@ -158,7 +157,7 @@ struct TBoxMeasure {
   int32_t Width = 5;  // the mosaic profiles' width
 };
 
-// A star box on the plain path: its star, fitted among the light around it.
+// A star box: its star, fitted among the light around it.
 TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrightestInRect& brightest,
                            double background, double t, int32_t aperture, const TStarSearchOptions& o) {
   const TImageSlot& im = Store.Image[size_t(slot)];
