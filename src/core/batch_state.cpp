@@ -10,4 +10,5 @@ std::atomic<int32_t> BatchMarkCount{0};
 std::string BatchDiscThreshold;
 std::atomic<uint8_t> BatchDiscMode{0};
 std::array<int32_t, 2> BatchStarApertures{1, 1};
+std::array<TFollowedStar, 2> BatchFollowedStars{};
 }  // namespace astrelon

@@ -21,4 +21,13 @@ extern std::atomic<uint8_t> BatchDiscMode;
 // Star apertures remembered for reference points 1 and 2 (indices 0 and 1):
 // handed to the star search and updated by the collection of point pairs.
 extern std::array<int32_t, 2> BatchStarApertures;
+// The star a running batch's box follows at reference point 1 and 2: where
+// the reference point lay and the flux of the star last measured there in a
+// frame (0: none yet). The next frame's box matches that flux; the target
+// the reference points lie in holds a sum of frames. Cleared when a run starts.
+struct TFollowedStar {
+  float X = 0, Y = 0;
+  double Flux = 0;
+};
+extern std::array<TFollowedStar, 2> BatchFollowedStars;
 }  // namespace astrelon

@@ -9,7 +9,7 @@
 #include "filter_images.h"
 #include "filters/dialog/filter_state.h"
 #include "filters/dialog/pixel_filters.h"
-#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/alignment/stars/find_star_centroid.h"
 #include "kernels/gauss/gauss_filters.h"
 #include "store/planes/image_statistics.h"
 

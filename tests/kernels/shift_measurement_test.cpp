@@ -15,7 +15,7 @@
 #include "kernels/alignment/alignment_points.h"
 #include "kernels/alignment/block_match_cost.h"
 #include "kernels/alignment/determine_shift.h"
-#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/alignment/stars/find_star_centroid.h"
 #include "kernels/alignment/match_quality.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "platform/processor_features.h"

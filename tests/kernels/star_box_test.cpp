@@ -1,11 +1,12 @@
-// A box measures the object its brightest place belongs to: a star as bright
-// or brighter just outside any edge of the box is never taken instead of the
-// box's own (the unconfined search around the box's brightest place,
-// transcribed in numpy, takes it), a star inside measures as it always did, a
-// star whose light makes the box's brightest place from just beyond its edge
-// (a loosely drawn box, a star that moved since the last image) is measured at
-// its centre with its own quality, a box of empty sky measures nothing, and a
-// point (a box of a pixel) is still searched around.
+// A box measures its own star: a star as bright or brighter just outside any
+// edge of the box is never taken instead of the box's own (the unconfined
+// search around the box's brightest place, transcribed in numpy, takes it), a
+// star inside measures as it always did, a box without a star of its own
+// measures a star whose light reaches it from just beyond its edge (a loosely
+// drawn box, a star that moved since the last image) at its centre with its
+// own quality, a box of empty sky measures nothing, and a point (a box of a
+// pixel) is still searched around. The rule over every kind of box is the
+// table of star_box_rule_test.cpp.
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -19,7 +20,7 @@
 #include "fake_window.h"
 #include "kernels/alignment/alignment_points.h"
 #include "kernels/alignment/brightest_in_work_rect.h"
-#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/alignment/stars/find_star_centroid.h"
 #include "kernels/alignment/match_quality.h"
 #include "kernels/mosaic/mosaic_settings.h"
 #include "shell/stars/star_pick.h"
@@ -242,148 +243,6 @@ TEST_F(StarBoxTest, EmptySkyMeasuresNothingAndAFlankMeasuresItsStar) {
         EXPECT_FALSE(StarPeakOutsideBox);
       }
     }
-}
-
-// The object a box must measure, from the stars' noise-free light: the box's
-// brightest place as the search takes it (the largest 3 x 3 mean whose window
-// lies in the box) and the star whose light makes most of it there. Where no
-// star's light stands there (sky), a star whose light reaches the box from
-// just outside: the largest 3 x 3 mean centred on the box's outer pixels,
-// when it stands twice the noise of a pixel above the sky. `Clear` when the
-// object stands well out of the noise of a 3 x 3 mean and no place where
-// another star's light rules comes near it; otherwise two objects compete
-// and the noise decides.
-struct TBoxObject {
-  int Star = -1;
-  bool Clear = false;
-};
-TBoxObject BoxObjectOf(const std::vector<TDrawnStar>& stars, const TWorkRect& box, bool mosaic, double noise) {
-  const double meanNoise = noise / 3;
-  const auto share = [&](size_t s, int cx, int cy) {
-    double sum = 0;
-    for (int y = cy - 1; y <= cy + 1; ++y)
-      for (int x = cx - 1; x <= cx + 1; ++x) sum += Light(stars[s], x, y, mosaic);
-    return sum / 9;
-  };
-  // The brightest of the places, and for every star the brightest place it
-  // rules (the last entry: places no star rules).
-  struct TPlaces {
-    double Best = -1;
-    int X = 0, Y = 0;
-    std::vector<double> Ruled;
-  };
-  const auto survey = [&](bool edge) {
-    TPlaces p{-1, 0, 0, std::vector<double>(stars.size() + 1, 0.0)};
-    for (int cy = box.y1 + !edge; cy <= box.y2 - !edge; ++cy)
-      for (int cx = box.x1 + !edge; cx <= box.x2 - !edge; ++cx) {
-        if (edge && cx != box.x1 && cx != box.x2 && cy != box.y1 && cy != box.y2) continue;
-        double total = 0, top = 0;
-        size_t ruler = stars.size();
-        for (size_t s = 0; s < stars.size(); ++s) {
-          const double v = share(s, cx, cy);
-          total += v;
-          if (v > top && v > meanNoise) top = v, ruler = s;
-        }
-        p.Ruled[ruler] = std::max(p.Ruled[ruler], total);
-        if (total > p.Best) p.Best = total, p.X = cx, p.Y = cy;
-      }
-    return p;
-  };
-  const auto ruler = [&](const TPlaces& p) {
-    int star = -1;
-    double top = 0;
-    for (size_t s = 0; s < stars.size(); ++s)
-      if (const double v = share(s, p.X, p.Y); v > top) top = v, star = int(s);
-    return std::pair(star, top);
-  };
-  const auto clear = [&](const TPlaces& p, int star) {
-    for (size_t s = 0; s < stars.size(); ++s)
-      if (int(s) != star && p.Best - p.Ruled[s] < 4 * meanNoise) return false;
-    return true;
-  };
-  const TPlaces inside = survey(false);
-  const auto [star, top] = ruler(inside);
-  // Noise lifts a 3 x 3 mean of sky by up to about four of its levels.
-  if (star >= 0 && top >= 8 * meanNoise)
-    return {star, inside.Best - inside.Ruled.back() > 8 * meanNoise && clear(inside, star)};
-  if (star >= 0 && top >= meanNoise) return {};
-  const TPlaces edge = survey(true);
-  const auto [outside, light] = ruler(edge);
-  if (outside < 0 || light < 2 * noise - 4 * meanNoise) return {-1, true};
-  if (light < 2 * noise + 4 * meanNoise) return {};
-  return {outside, clear(edge, outside)};
-}
-
-// Stars from two pixels inside to four beyond each edge and corner of a
-// 21 x 21 box, faint and bright, narrow and wide, on the plain and on the
-// colour-mosaic path, with a brighter star outside and, or not, a fainter one
-// inside the box: where the star's light makes the box's brightest place it
-// is measured at its centre (also from beyond the box), where the star inside
-// does that one is, where only the star's light reaching the box's border
-// stands out of the sky the star is measured, where no star's light is in the
-// box nothing is (quality below 1), and a point anywhere else never carries a
-// star's quality.
-TEST_F(StarBoxTest, TheStarWhoseLightMakesTheBoxsBrightestPlaceIsMeasuredWhereverItsCentre) {
-  constexpr double Noise = 10;
-  const TWorkRect box{22, 42, 22, 42};
-  const std::pair<int, int> directions[] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
-  const double beyond[] = {-2, -1, -0.4, 0, 0.45, 1, 1.5, 2.5, 3.5, 4};
-  struct Star {
-    double peak, sigma;
-  } kinds[] = {{400, 1.2}, {400, 2.5}, {4000, 1.2}, {4000, 2.5}};
-  int measuredBeyond = 0, clearCases = 0, emptyCases = 0;
-  double worst = 0;
-  for (const bool mosaic : {false, true})
-    for (const bool alone : {false, true})
-      for (const Star& kind : kinds)
-        for (const auto& [dx, dy] : directions)
-          for (const double d : beyond) {
-            // The star d pixels beyond the edge pixel (or the corner), a little
-            // off the box's middle along the edge.
-            const double sx = dx == 0 ? 32.3 : 32 + dx * (10 + d) + 0.15;
-            const double sy = dy == 0 ? 31.8 : 32 + dy * (10 + d) - 0.2;
-            std::vector<TDrawnStar> stars = {{sx, sy, kind.peak, kind.sigma},
-                                             {32 - 15.0 * dx - 0.2, 32 - 15.0 * dy + 0.25, 2 * kind.peak, 1.4}};
-            if (!alone) stars.push_back({32 - 4.0 * dx + 0.3, 32 - 4.0 * dy - 0.35, 0.3 * kind.peak, 1.6});
-            const uint32_t seed = uint32_t(11 + 7 * int(d * 2) + dx * 3 + dy);
-            SCOPED_TRACE(std::string(mosaic ? "mosaic" : "plain") + (alone ? ", alone" : "") + ", peak " +
-                         std::to_string(kind.peak) + ", sigma " + std::to_string(kind.sigma) + ", direction " +
-                         std::to_string(dx) + " " + std::to_string(dy) + ", " + std::to_string(d) + " px beyond");
-            double q = 0;
-            const TFloatPoint p = Measure(stars, box, q, mosaic, seed, Noise);
-            const TBoxObject expected = BoxObjectOf(stars, box, mosaic, Noise);
-            if (expected.Clear && expected.Star < 0) {
-              ++emptyCases;
-              EXPECT_LT(q, 1.0) << "measured at " << p.X << ", " << p.Y;
-            } else if (expected.Clear) {
-              ++clearCases;
-              const TDrawnStar& s = stars[size_t(expected.Star)];
-              // The same star in a small box around it, on the same pixels: the
-              // measurement the loose box must give. Bright stars are where
-              // they were drawn to 0.05 pixels; a faint one as far as its noise
-              // lets any fit tell.
-              double own = 0;
-              const TFloatPoint reference = Measure(stars, BoxAround(s.X, s.Y, 3), own, mosaic, seed, Noise);
-              EXPECT_NEAR(p.X, reference.X, 1e-4);
-              EXPECT_NEAR(p.Y, reference.Y, 1e-4);
-              const double error = std::hypot(p.X - s.X, p.Y - s.Y);
-              if (s.Peak >= 1000) worst = std::max(worst, error);
-              EXPECT_LT(error, s.Peak >= 1000 ? 0.05 : 0.25) << "star " << expected.Star << " at " << s.X << ", "
-                                                             << s.Y << " measured at " << p.X << ", " << p.Y;
-              EXPECT_GT(q, 1.0);
-              measuredBeyond += expected.Star == 0 && !Inside(box, {float(s.X), float(s.Y)});
-            }
-            // Never a silent point elsewhere: a quality of a star means a star's centre.
-            if (q >= 1.0) {
-              double nearest = 1e9;
-              for (const TDrawnStar& s : stars) nearest = std::min(nearest, std::hypot(p.X - s.X, p.Y - s.Y));
-              EXPECT_LT(nearest, 0.3) << "quality " << q << " at " << p.X << ", " << p.Y;
-            }
-          }
-  std::printf("clear cases %d, of them beyond the box %d, empty %d, worst error of a bright star %.4f px\n",
-              clearCases, measuredBeyond, emptyCases, worst);
-  EXPECT_GT(measuredBeyond, 300);
-  EXPECT_GT(emptyCases, 20);
 }
 
 // Two 480 x 360 star fields, the second moved by (5.37, -3.61): a 21 x 21

@@ -127,7 +127,7 @@ TEST(IncludeLayers, TheFolderRulesAsExamples) {
       {"kernels/sampling/shift_image.cpp", "kernels/regions/rect_runs.h", true},
       {"kernels/sampling/shift_image.cpp", "shell/slots/slot_utilities.h", true},
       {"kernels/gauss/filter_poll.cpp", "filters/dialog/filter_state.h", false},
-      {"shell/stars/star_pick.cpp", "kernels/alignment/find_star_centroid.h", false},
+      {"shell/stars/star_pick.cpp", "kernels/alignment/stars/find_star_centroid.h", false},
       {"pixelops/colour/colour_layer_alignment.cpp", "pixelops/mosaic/mosaic_passes.h", true},
       {"pixelops/colour/colour_layer_alignment.cpp", "registration/stacking/stack_alignment.h", false},
       {"registration/calibration/flat_division.cpp", "filters/noise/nlm_filter.h", false},

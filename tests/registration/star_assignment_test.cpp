@@ -100,6 +100,49 @@ TEST_F(StarAssignment, CentroidsOfAShiftedFrameFitTheShift) {
   EXPECT_EQ(WindowMarks[TargetSlot].Measured[2], 0);
 }
 
+// Each mark measured again in its partner's box keeps its own star: a star
+// 6.7 or 20 times as bright 12 pixels beside one of them, whose light reaches
+// into its box once the frame's seeing is worse (every width times 1.35, the
+// fluxes kept), is not taken instead (the build before took it: 12 pixels off).
+TEST_F(StarAssignment, AMarkKeepsItsStarBesideABrightNeighbourInWorseSeeing) {
+  for (const double ratio : {6.7, 20.0}) {
+    SCOPED_TRACE(ratio);
+    ResetStarMatching();
+    const auto field = [&](double dx, double dy, double sigma, unsigned seed) {
+      std::mt19937 rng(seed);
+      std::normal_distribution<float> noise(0, 2.0f);
+      const double k = (1.5 / sigma) * (1.5 / sigma);
+      std::vector<float> v(W * H);
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+          double s = 100;
+          const auto add = [&](double cx, double cy, double peak) {
+            const double ex = x - cx - dx, ey = y - cy - dy;
+            s += peak * k * std::exp(-(ex * ex + ey * ey) / (2 * sigma * sigma));
+          };
+          for (const auto& p : Stars) add(p[0], p[1], 800);
+          add(Stars[4][0] - 12, Stars[4][1] + 0.8, 800 * ratio);
+          v[size_t(y * W + x)] = float(s) + noise(rng);
+        }
+      return v;
+    };
+    MakeImage(TargetSlot, W, H, {field(0, 0, 1.5, 1)});
+    MakeImage(WorkSlot, W, H, {field(ShiftX, ShiftY, 1.5 * 1.35, 2)});
+    work_.marks = target_.marks;
+    float weight = 1;
+    ASSERT_EQ(SterneZuordnen(WorkSlot, TargetSlot, 5, 5, {}, weight), TStarMatchResult::Matched);
+    for (int k = 0; k < 5; ++k) {
+      const TFloatPoint p = WindowMarks[WorkSlot].Points[size_t(k)];
+      EXPECT_NEAR(p.X, Stars[k][0] + ShiftX, 0.1) << k;
+      EXPECT_NEAR(p.Y, Stars[k][1] + ShiftY, 0.1) << k;
+    }
+    double x, y;
+    GlobalFit.Map(80 + ShiftX, 60 + ShiftY, x, y);
+    EXPECT_NEAR(x, 80, 0.1);
+    EXPECT_NEAR(y, 60, 0.1);
+  }
+}
+
 TEST_F(StarAssignment, CorrelationOfAreasFitsTheShiftAndWeighsTheFrame) {
   float weight = 1;
   ASSERT_EQ(SterneZuordnen(WorkSlot, TargetSlot, 5, 5, {.CrossCorrelation = true}, weight), TStarMatchResult::Matched);

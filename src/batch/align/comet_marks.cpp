@@ -11,7 +11,7 @@
 #include "batch/steps/batch_captions.h"
 #include "common/engine_ui.h"
 #include "kernels/alignment/alignment_points.h"
-#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/alignment/stars/find_star_centroid.h"
 #include "kernels/alignment/match_quality.h"
 #include "store/image_store.h"
 
@@ -42,7 +42,7 @@ std::optional<TFloatPoint> MeasureComet(int slot) {
   const double saved = MatchQuality;
   MatchQuality = 99;
   StarPeakOutsideBox = false;
-  const TAlignPoints p = GetAlignmentPoints(slot, slot, BatchRun.BayerSpecial, -1);
+  const TAlignPoints p = GetAlignmentPoints(slot, slot, BatchRun.BayerSpecial, -1, TBoxRule::Comet);
   const bool measured = p.count >= 1 && !(boxed && (MatchQuality < CometBoxQuality || StarPeakOutsideBox));
   MatchQuality = saved;
   if (!measured) return std::nullopt;

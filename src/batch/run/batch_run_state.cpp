@@ -34,6 +34,7 @@ void ResetBatchRunState(TBatchRunState& s, const TBatchRunSetup& setup) {
   s.NewTarget = true;
   s.AskReportProblems = true;
   s.Running = 1;
+  BatchFollowedStars = {};
   s.Abort = 0;
   s.EndOfRun = false;
   s.AviInput = 0;

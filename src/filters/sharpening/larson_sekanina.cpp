@@ -8,7 +8,7 @@
 
 #include "filters/dialog/pixel_filter_frame.h"
 #include "filters/dialog/pixel_filters.h"
-#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/alignment/stars/find_star_centroid.h"
 #include "kernels/sampling/subpixel_samplers.h"
 #include "shell/windows/image_window_state.h"
 
@@ -82,11 +82,14 @@ struct TRotation {
 void LarsonSekanina(TFilterCall& c) {
   if (!PrepareCall(c)) return;
   static const TArcWindow window;
-  // The centre: the brightest object at the source window's selection or mark.
+  // The centre: the object the brightest place of the source window's
+  // selection (or its mark) belongs to, the comet's head.
   const TWorkRect saved = WorkRect;
   SetWorkRectFromWindow(c.Source, 1, true);
   const TWorkRect around = WorkRect;
-  FindStarCentroid(c.Source, around, -1.0f, 1);
+  TStarSearchOptions object;
+  object.Rule = TBoxRule::Comet;
+  FindStarCentroid(c.Source, around, -1.0f, 1, object);
   WorkRect = saved;
   const int32_t tool = ToolMode;
   ToolMode = 0;

@@ -58,8 +58,9 @@ void DifferenceRows(const TPsfPass& pass, int64_t y0, int64_t y1);
 // Correction: C(y, x) from the differences at (y + Dy, x + Dx) inside the
 // rectangle (taps: the steepened PSF's values above 0.04); the saturated
 // positions' rising differences count only while the others weigh less than W1;
-// a saturated pixel's own correction is never negative (0 instead). Without "Umgebungsschwelle" the correction fades in over the height above
-// Lo, counted as at least Step. With Balance, its Wanted gets the change the
+// a saturated pixel's own correction is never negative (0 instead). Without
+// "Umgebungsschwelle" the correction fades in over the height above Lo,
+// counted as at least Step. With Balance, its Wanted gets the change the
 // plain linear step asks for (the weighed difference times S², neither faded
 // nor softened; 0 where C is blank).
 struct TCorrectionSettings {

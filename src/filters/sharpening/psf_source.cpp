@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/alignment/stars/find_star_centroid.h"
 #include "shell/stars/tile_values.h"
 #include "shell/stars/star_pick.h"
 #include "store/image_store.h"

@@ -1,6 +1,8 @@
 #include "kernels/alignment/alignment_points.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <optional>
 #include <utility>
 
@@ -10,7 +12,7 @@
 #include "core/settings.h"
 #include "kernels/alignment/determine_shift.h"
 #include "kernels/alignment/disc_centre.h"
-#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/alignment/stars/find_star_centroid.h"
 #include "kernels/alignment/match_quality.h"
 #include "store/display/display_histogram.h"
 #include "store/image_store.h"
@@ -28,9 +30,29 @@ TFloatPoint RectCentre(const TWorkRect& r) { return {float((r.x1 + r.x2) * 0.5),
 TFloatPoint RectCorner(const TWorkRect& r) { return {float(r.x1), float(r.y1)}; }
 
 // Star search in the working rectangle; the found position and aperture.
-TFloatPoint StarIn(int slot, float threshold, int32_t aperture, bool isMosaic, int refSlot, TFloatPoint refPoint) {
-  FindStarCentroid(slot, WorkRect, threshold, aperture, {false, isMosaic, refSlot, refPoint});
+// `pairFlux`: the flux of the reference star that the box must match (0: any).
+TFloatPoint StarIn(int slot, float threshold, int32_t aperture, bool isMosaic, int refSlot, TFloatPoint refPoint,
+                   double pairFlux, TBoxRule rule) {
+  FindStarCentroid(slot, WorkRect, threshold, aperture,
+                   {.BlockMatch = false, .IsMosaic = isMosaic, .OtherSlot = refSlot, .RefPoint = refPoint,
+                    .Rule = rule, .RefFlux = rule == TBoxRule::Star ? pairFlux : 0.0});
   return StarPosition;
+}
+
+// The flux the second image's box of point `point` matches: the reference
+// star's, or in a running batch the star's that the box followed in the last
+// frame while the reference point stays (the batch's reference image holds a
+// sum of frames). A reference point new to the run (its first image, a star
+// marked anew) is not matched: the star measured there is followed from then on.
+double PairFlux(int point, double reference, TFloatPoint at) {
+  if (!BatchRunning) return reference;
+  const TFollowedStar& followed = BatchFollowedStars[size_t(point)];
+  const bool same = std::hypot(double(at.X) - followed.X, double(at.Y) - followed.Y) <= 2.0;
+  return followed.Flux > 0 && same ? followed.Flux : 0.0;
+}
+
+void FollowStar(int point, TFloatPoint at) {
+  if (BatchRunning && StarFlux > 0) BatchFollowedStars[size_t(point)] = {at.X, at.Y, StarFlux};
 }
 
 // Point n of a window: the position of its mark n, its selection n measured
@@ -45,10 +67,11 @@ std::optional<TFloatPoint> WindowPoint(const TImageWindowLink& window, int slot,
 
 // A star of the reference image (point 1 or 2): its aperture is remembered
 // for the next search; the reference's quality does not count.
-TFloatPoint ReferenceStar(int refSlot, float threshold, int point, bool isMosaic) {
+TFloatPoint ReferenceStar(int refSlot, float threshold, int point, bool isMosaic, TBoxRule rule, double& flux) {
   const double saved = MatchQuality;
-  const TFloatPoint p = StarIn(refSlot, threshold, BatchStarApertures[size_t(point)], isMosaic, refSlot, {});
+  const TFloatPoint p = StarIn(refSlot, threshold, BatchStarApertures[size_t(point)], isMosaic, refSlot, {}, 0, rule);
   BatchStarApertures[size_t(point)] = StarAperture;
+  flux = StarFlux;
   MatchQuality = saved;
   return p;
 }
@@ -92,7 +115,7 @@ std::string MatchQualityText(double quality) {
   return "Übereinstimmungsqualität: " + FloatToStrF(quality, TFloatFormat::Fixed, 15, 2);
 }
 
-TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, double scale) {
+TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, double scale, TBoxRule rule) {
   TAlignPoints pts;
   const TImageWindowLink* R = WindowOf(refSlot);
   const TImageWindowLink* S = WindowOf(secondSlot);
@@ -102,6 +125,7 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
   const bool noSecondSelection = !R->SelectionVisible(2) && !S->SelectionVisible(2);
   auto wide = [] { return WorkRect.x2 - WorkRect.x1 > 300; };
   float tR = -1.0f, tS = -1.0f;
+  std::array<double, 2> refFlux{};
   bool atEdge = false;
   const auto stopped = [&pts, &atEdge] {
     if (!std::exchange(atEdge, false) || GoOnWithoutMeasuredShift()) return false;
@@ -114,7 +138,7 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
     if (noSecondSelection && (discRun || (star && !BatchRunning && wide()))) return MeasureDiscCentre(refSlot);
     if (!star) return RectCentre(WorkRect);
     tR = EstimatePlaneNoise(refSlot, GetRgbCode(refSlot)) + 0.001f;
-    return ReferenceStar(refSlot, tR, 0, isMosaic);
+    return ReferenceStar(refSlot, tR, 0, isMosaic, rule, refFlux[0]);
   });
   if (!a1) return pts;
   pts.A1x = a1->X;
@@ -127,7 +151,10 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
         return MeasureDiscCentre(secondSlot);
       if (!star) return MatchedPoint(refSlot, secondSlot, 1, scale, isMosaic, atEdge);
       tS = EstimatePlaneNoise(secondSlot, GetRgbCode(secondSlot)) + 0.001f;
-      return StarIn(secondSlot, tS, BatchStarApertures[0], isMosaic, refSlot, *a1);
+      const TFloatPoint b = StarIn(secondSlot, tS, BatchStarApertures[0], isMosaic, refSlot, *a1,
+                                   PairFlux(0, refFlux[0], *a1), rule);
+      FollowStar(0, *a1);
+      return b;
     });
   });
   if (!b1) {
@@ -139,7 +166,7 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
   pts.B1y = b1->Y;
 
   const std::optional<TFloatPoint> a2 = WindowPoint(*R, refSlot, 2, [&] {
-    return star ? ReferenceStar(refSlot, tR, 1, isMosaic) : RectCentre(WorkRect);
+    return star ? ReferenceStar(refSlot, tR, 1, isMosaic, rule, refFlux[1]) : RectCentre(WorkRect);
   });
   if (!a2) return pts;
   pts.A2x = a2->X;
@@ -149,8 +176,11 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
   const std::optional<TFloatPoint> b2 = WindowPoint(*S, secondSlot, 2, [&] {
     const double q1 = MatchQuality;
     const TFloatPoint p = Measured([&] {
-      return star ? StarIn(secondSlot, tS, BatchStarApertures[1], isMosaic, refSlot, *a2)
-                  : MatchedPoint(refSlot, secondSlot, 2, scale, isMosaic, atEdge);
+      if (!star) return MatchedPoint(refSlot, secondSlot, 2, scale, isMosaic, atEdge);
+      const TFloatPoint b =
+          StarIn(secondSlot, tS, BatchStarApertures[1], isMosaic, refSlot, *a2, PairFlux(1, refFlux[1], *a2), rule);
+      FollowStar(1, *a2);
+      return b;
     });
     const double q2 = MatchQuality;
     // Two measured points: the weaker one counts most, the other a fifth.

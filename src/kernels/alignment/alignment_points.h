@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "kernels/alignment/stars/find_star_centroid.h"
+
 namespace astrelon {
 
 struct TAlignPoints {
@@ -31,10 +33,14 @@ std::string MatchQualityText(double quality);
 // (shift-method switch 0), block matching (switch 1) or, wide or in the batch's
 // disc mode, the bright disc. Missing marks end the collection with the pairs
 // found so far; nothing is collected unless both slots have windows.
-// isMosaic is passed to every measurement, scale to DetermineShift. Each point
+// isMosaic is passed to every measurement, scale to DetermineShift, `rule` to
+// the star search (a comet's boxes measure their object); the second image's
+// box of a star measures the star whose flux matches the reference star's.
+// Each point
 // measured in the second image shows its match quality in the status bar; a
 // block match at the edge of its search asks ShiftNotMeasuredText (outside the
 // batch): "No" stops the collection with Stopped set and count 0.
-TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, double scale);
+TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, double scale,
+                                TBoxRule rule = TBoxRule::Star);
 
 }  // namespace astrelon

@@ -5,8 +5,9 @@
 #include <span>
 #include <vector>
 
+#include "core/batch_state.h"
 #include "kernels/alignment/determine_shift.h"
-#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/alignment/stars/find_star_centroid.h"
 #include "kernels/alignment/match_quality.h"
 #include "registration/matching/frame_weight.h"
 #include "registration/matching/similarity_fit.h"
@@ -42,13 +43,21 @@ TWorkRect BoxAround(TFloatPoint p, const TWorkRect& size) {
   return {x1, x1 + w, y1, y1 + h};
 }
 
-TFloatPoint StarIn(int slot, const TWorkRect& rect, float threshold, bool mosaic) {
-  FindStarCentroid(slot, rect, threshold, 1, {.BlockMatch = false, .IsMosaic = mosaic, .OtherSlot = 0, .RefPoint = {}});
+// The star in the box; a box of a pair matches the flux of its partner's
+// star at `partner` of `reference` (0: any star).
+TFloatPoint StarIn(int slot, const TWorkRect& rect, float threshold, bool mosaic, double partnerFlux = 0,
+                   int reference = 0, TFloatPoint partner = {}) {
+  FindStarCentroid(slot, rect, threshold, 1,
+                   {.BlockMatch = false, .IsMosaic = mosaic, .OtherSlot = reference, .RefPoint = partner,
+                    .Rule = TBoxRule::Star, .RefFlux = partnerFlux});
   return StarPosition;
 }
 
-// Measures the window's unmeasured marks among the first `count` in their boxes.
-void MeasureMarks(int slot, int count, const TStarMatchOptions& o) {
+// Measures the window's unmeasured marks among the first `count` in their
+// boxes. `fluxKnown`: the fluxes of their stars are those of single frames
+// (not so for the marks of a running batch's target, which holds a sum of
+// frames: their partners' boxes then follow the stars measured in the frames).
+void MeasureMarks(int slot, int count, const TStarMatchOptions& o, bool fluxKnown) {
   ReadWindowMarks(slot);
   TMarkList& list = WindowMarks[size_t(slot)];
   count = std::min(count, list.Count);
@@ -62,6 +71,7 @@ void MeasureMarks(int slot, int count, const TStarMatchOptions& o) {
       if (threshold < 0) threshold = StarThreshold(slot);
       list.Points[size_t(k)] = StarIn(slot, box, threshold, o.IsMosaic);
     }
+    list.Fluxes[size_t(k)] = fluxKnown && !o.CrossCorrelation ? StarFlux : 0.0;
     list.Measured[size_t(k)] = 1;
   }
 }
@@ -141,7 +151,7 @@ void FindCorrespondence(std::span<const TFloatPoint> cur, std::span<const TFloat
 // star centroid in a box of the partner's size around the mark.
 void MeasureAgainst(int window, int reference, int k, int j, const TStarMatchOptions& o, float& threshold) {
   TMarkList& own = WindowMarks[size_t(window)];
-  const TMarkList& ref = ReferenceMarkList(reference);
+  TMarkList& ref = ReferenceMarkList(reference);
   TFloatPoint& mark = own.Points[size_t(k)];
   if (o.CrossCorrelation) {
     if (!IsOpenWindow(reference) || !SlotInUse(window)) return;
@@ -170,7 +180,12 @@ void MeasureAgainst(int window, int reference, int k, int j, const TStarMatchOpt
     return;
   if (!SlotInUse(window)) return;
   if (threshold < 0) threshold = StarThreshold(window);
-  mark = StarIn(window, BoxAround(mark, size), threshold, o.IsMosaic);
+  double& partnerFlux = ref.Fluxes[size_t(j)];
+  mark = StarIn(window, BoxAround(mark, size), threshold, o.IsMosaic, partnerFlux,
+                IsOpenWindow(reference) ? reference : 0, ref.Points[size_t(j)]);
+  own.Fluxes[size_t(k)] = StarFlux;
+  // In a running batch the partner's box follows the star from frame to frame.
+  if (BatchRunning && StarFlux > 0) partnerFlux = StarFlux;
 }
 
 }  // namespace
@@ -197,8 +212,8 @@ TStarMatchResult SterneZuordnen(int window, int reference, int n, int m, const T
   if (n < 1 || m < 1 || !ValidSlot(window)) return TStarMatchResult::NoMarks;
   const bool same = window == reference;
   const double savedQuality = MatchQuality;
-  if (IsOpenWindow(window)) MeasureMarks(window, n, o);
-  if (!same && IsOpenWindow(reference)) MeasureMarks(reference, m, o);
+  if (IsOpenWindow(window)) MeasureMarks(window, n, o, true);
+  if (!same && IsOpenWindow(reference)) MeasureMarks(reference, m, o, !BatchRunning);
   MatchQuality = savedQuality;
 
   TMarkList& own = WindowMarks[size_t(window)];

@@ -25,6 +25,7 @@ void TMarkList::Reserve(int32_t n) {
   Points.resize(want);
   Measured.resize(want, 0);
   Boxes.resize(want);
+  Fluxes.resize(want, 0.0);
 }
 
 bool IsOpenWindow(int slot) {
@@ -48,6 +49,7 @@ void ReadWindowMarks(int slot) {
     list.Boxes[size_t(k)] = box;
     list.Points[size_t(k)] = {float((double(box.Left) + box.Right) * 0.5), float((double(box.Top) + box.Bottom) * 0.5)};
     list.Measured[size_t(k)] = 0;
+    list.Fluxes[size_t(k)] = 0;
   }
 }
 
@@ -89,6 +91,7 @@ void InstallMarkPairs(std::span<const TMarkPair> pairs, int reference, int windo
   for (int32_t k = 0; k < n; ++k) {
     own.Points[size_t(k)] = {pairs[size_t(k)].Xa, pairs[size_t(k)].Ya};
     own.Measured[size_t(k)] = 1;
+    own.Fluxes[size_t(k)] = 0;
   }
   TMarkList& ref = ReferenceMarkList(reference);
   ref.Reserve(n);
@@ -96,6 +99,7 @@ void InstallMarkPairs(std::span<const TMarkPair> pairs, int reference, int windo
   for (int32_t k = 0; k < n; ++k) {
     ref.Points[size_t(k)] = {pairs[size_t(k)].Xb, pairs[size_t(k)].Yb};
     ref.Measured[size_t(k)] = 1;
+    ref.Fluxes[size_t(k)] = 0;
   }
   ReferenceMarks.PairIndex.resize(size_t(std::max<int32_t>(n, int32_t(ReferenceMarks.PairIndex.size()))));
   for (int32_t k = 0; k < n; ++k) ReferenceMarks.PairIndex[size_t(k)] = uint16_t(k);

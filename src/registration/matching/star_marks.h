@@ -19,6 +19,7 @@ struct TMarkList {
   std::vector<TFloatPoint> Points;  // image pixels
   std::vector<uint8_t> Measured;    // the position was measured (or given) since the box was placed
   std::vector<TRectI> Boxes;        // the window's box of each mark when it was last read or moved
+  std::vector<double> Fluxes;       // the flux of each mark's star as measured (0: unknown)
   int32_t Count = 0;                // marks in use; the arrays may hold more
 
   // Makes room for at least n marks (new ones unmeasured, at (0, 0)).

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/alignment/stars/find_star_centroid.h"
 #include "kernels/alignment/shift_by_correlation.h"
 #include "kernels/gauss/gauss_table.h"
 #include "kernels/sampling/pixel_access.h"

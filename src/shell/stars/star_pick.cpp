@@ -56,8 +56,15 @@ void FillStarCutout(int slot, int32_t x, int32_t y, TStarCutout& cutout, int32_t
 }
 
 void PickStar(int slot, int32_t x, int32_t y, int32_t channel, TStarCutout& cutout, TStarMode mode, bool analyse,
-              bool search, const std::optional<TPeakPixel>& peak) {
-  FillStarCutout(slot, x, y, cutout, channel);
+              bool search, const std::optional<TPeakPixel>& peak, const TCutoutPreparation& prepare) {
+  const auto fill = [&](int32_t fx, int32_t fy, int32_t c) {
+    FillStarCutout(slot, fx, fy, cutout, c);
+    if (prepare) {
+      prepare(cutout);
+      CutoutMinMax(cutout);
+    }
+  };
+  fill(x, y, channel);
   if (!analyse || !(cutout.MinValue < 1e19f)) {
     cutout.FullWidthX = cutout.FullWidthY = 0;
     cutout.Analysed = 1;
@@ -66,7 +73,7 @@ void PickStar(int slot, int32_t x, int32_t y, int32_t channel, TStarCutout& cuto
   AnalyseStarCutout(cutout.Channel, cutout, mode, search, peak);
   const int32_t oldX = cutout.OriginX, oldY = cutout.OriginY;
   const float cx = cutout.CentreX, cy = cutout.CentreY;
-  FillStarCutout(slot, x - 15 + RoundEvenToInt(cx), y - 15 + RoundEvenToInt(cy), cutout, cutout.Channel);
+  fill(x - 15 + RoundEvenToInt(cx), y - 15 + RoundEvenToInt(cy), cutout.Channel);
   if (mode == TStarMode::Photometry) AnalyseStarCutout(cutout.Channel, cutout, mode, search, peak);
   if (std::max(cutout.FullWidthX, cutout.FullWidthY) > 6.0f) {
     if (mode == TStarMode::Position) AnalyseStarCutout(cutout.Channel, cutout, mode, search, peak);

@@ -4,6 +4,7 @@
 // elliptical Gaussian (centre, background, amplitude, widths, flux).
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "shell/stars/star_cutout.h"
@@ -52,9 +53,15 @@ struct TPeakPixel {
 void AnalyseStarCutout(int32_t channel, TStarCutout& cutout, TStarMode mode, bool search,
                        const std::optional<TPeakPixel>& peak = std::nullopt);
 
+// Changes a filled cutout before it is analysed (takes a background or
+// neighbouring stars off its pixels).
+using TCutoutPreparation = std::function<void(TStarCutout&)>;
+
 // Fills the cutout at (x, y) and, with `analyse`, fits the star, re-centres the
-// cutout on it and (photometry) fits again; `peak` as for AnalyseStarCutout.
+// cutout on it and (photometry) fits again; `peak` as for AnalyseStarCutout;
+// `prepare`, when given, runs on every fill before its analysis.
 void PickStar(int slot, int32_t x, int32_t y, int32_t channel, TStarCutout& cutout, TStarMode mode, bool analyse,
-              bool search, const std::optional<TPeakPixel>& peak = std::nullopt);
+              bool search, const std::optional<TPeakPixel>& peak = std::nullopt,
+              const TCutoutPreparation& prepare = {});
 
 }  // namespace astrelon

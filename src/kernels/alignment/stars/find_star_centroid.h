@@ -14,18 +14,29 @@
 namespace astrelon {
 
 // Results of the last search: the position, a measure of the star's radius
-// (1 to 5 pixels) that callers hand back as the next search's aperture, and
+// (1 to 5 pixels) that callers hand back as the next search's aperture,
 // whether the peak of the box's object lay outside the box (its light rising
-// outward from the box's border).
+// outward from the box's border), and the flux of a box's star (0 when the
+// box held none), which the second box of a pair matches.
 extern TFloatPoint StarPosition;
 extern int32_t StarAperture;
 extern bool StarPeakOutsideBox;
+extern double StarFlux;
+
+// What a box measures: a star (box_star_choice.h), or for a comet's box the
+// object its brightest place belongs to (box_object.h).
+enum class TBoxRule { Star, Comet };
 
 struct TStarSearchOptions {
   bool BlockMatch = false;   // refine by block matching against RefPoint of OtherSlot (mosaic path)
   bool IsMosaic = false;     // the image is an undebayered colour mosaic
   int OtherSlot = 0;
   TFloatPoint RefPoint;
+  TBoxRule Rule = TBoxRule::Star;
+  // The second box of a pair: the flux of the first box's star (0: not a
+  // pair); its neighbours are read around RefPoint of OtherSlot when that is
+  // in use.
+  double RefFlux = 0;
 };
 
 // Sets the working rectangle to `rect` and finds the star there on the plane
@@ -34,16 +45,15 @@ struct TStarSearchOptions {
 // the brightest place. Lowers MatchQuality by the star's height above the
 // background in units of six times the noise.
 //
-// A rectangle of at least 3 x 3 pixels is a box (box_object.h): it measures
-// the object its brightest place belongs to, uphill from there to the
-// object's own peak, which may lie a pixel or a few beyond the box's edge (a
-// star just outside a loosely drawn box, or one that moved since the last
-// image); another object around, brighter or not, whose light does not make
-// the box's brightest place is never taken. The quality is the object's, from
-// its own peak; where no star can be fitted there, or the climb leaves the
-// cutout, the position is the box's brightest place and the quality 0. A
+// A rectangle of at least 3 x 3 pixels is a box. A star box measures its
+// star (box_star_choice.h) at the star's own peak, with the nebula or
+// galaxy it stands on and the stars beside it taken off its fit
+// (deblended_star_fit.h); the quality is the star's, from its own peak. A
+// box without a star to measure, or whose fit is drawn more than a pixel from
+// the star's peak, gives its brightest place and the quality 0. A comet's box
+// measures the object its brightest place belongs to (box_object.h). A
 // smaller rectangle is a point that the star is searched around. On a colour
-// mosaic the climb weighs the sites alike and the profiles level on the
+// mosaic the windows weigh the sites alike and the profiles level on the
 // object's own top. Block matching may move the point beyond the box: it
 // finds where the reference point lies, not a star.
 void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t aperture,

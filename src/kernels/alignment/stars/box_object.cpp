@@ -1,4 +1,4 @@
-#include "kernels/alignment/box_object.h"
+#include "kernels/alignment/stars/box_object.h"
 
 #include <algorithm>
 #include <cstdlib>

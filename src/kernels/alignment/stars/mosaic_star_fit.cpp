@@ -1,9 +1,11 @@
-#include "kernels/alignment/mosaic_star_fit.h"
+#include "kernels/alignment/stars/mosaic_star_fit.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
+
+#include "kernels/alignment/stars/linear_solve.h"
 
 namespace astrelon {
 
@@ -15,32 +17,6 @@ constexpr int RingWidth = 4;
 
 int SiteOf(int32_t x, int32_t y) { return (y & 1) * 2 + (x & 1); }
 bool Valid(float v) { return v > -1e9f; }
-
-// Solves m x = b in place (partial pivoting); false when m is singular.
-template <int N>
-bool Solve(std::array<double, N * N>& m, std::array<double, N>& b) {
-  for (int k = 0; k < N; ++k) {
-    int pivot = k;
-    for (int i = k + 1; i < N; ++i)
-      if (std::fabs(m[size_t(i * N + k)]) > std::fabs(m[size_t(pivot * N + k)])) pivot = i;
-    if (!(std::fabs(m[size_t(pivot * N + k)]) > 0)) return false;
-    if (pivot != k) {
-      for (int j = 0; j < N; ++j) std::swap(m[size_t(k * N + j)], m[size_t(pivot * N + j)]);
-      std::swap(b[size_t(k)], b[size_t(pivot)]);
-    }
-    for (int i = k + 1; i < N; ++i) {
-      const double f = m[size_t(i * N + k)] / m[size_t(k * N + k)];
-      for (int j = k; j < N; ++j) m[size_t(i * N + j)] -= f * m[size_t(k * N + j)];
-      b[size_t(i)] -= f * b[size_t(k)];
-    }
-  }
-  for (int k = N - 1; k >= 0; --k) {
-    double s = b[size_t(k)];
-    for (int j = k + 1; j < N; ++j) s -= m[size_t(k * N + j)] * b[size_t(j)];
-    b[size_t(k)] = s / m[size_t(k * N + k)];
-  }
-  return true;
-}
 
 double Median(std::vector<double> v) {
   if (v.empty()) return 0;
@@ -79,7 +55,7 @@ bool FitPlane(const std::vector<TSample>& ring, TSiteBackground& bg) {
       }
       ++n;
     }
-    if (n < 6 || !Solve<3>(m, b)) return false;
+    if (n < 6 || !SolveLinear(m, b, 3)) return false;
     bg.Level = b[0];
     bg.Gx = b[1];
     bg.Gy = b[2];
@@ -161,7 +137,7 @@ bool FitGaussian(const std::vector<TFitPixel>& pixels, TParams& p, double reach)
     std::array<double, Params * Params> a = m;
     std::array<double, Params> step = g;
     for (int k = 0; k < Params; ++k) a[size_t(k * Params + k)] += lambda * m[size_t(k * Params + k)] + 1e-12;
-    if (!Solve<Params>(a, step)) return false;
+    if (!SolveLinear(a, step, Params)) return false;
     TParams next = p;
     for (int k = 0; k < Params; ++k) next[size_t(k)] += step[size_t(k)];
     const bool inside = next[2] > 0.25 && next[2] < reach && std::fabs(next[0]) < reach && std::fabs(next[1]) < reach;

@@ -1,4 +1,4 @@
-#include "kernels/alignment/find_star_centroid.h"
+#include "kernels/alignment/stars/find_star_centroid.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,11 +6,14 @@
 #include <span>
 
 #include "core/batch_state.h"
-#include "kernels/alignment/box_object.h"
+#include "kernels/alignment/stars/box_object.h"
+#include "kernels/alignment/stars/box_star_choice.h"
+#include "kernels/alignment/stars/box_stars.h"
+#include "kernels/alignment/stars/deblended_star_fit.h"
 #include "kernels/alignment/brightest_in_work_rect.h"
 #include "kernels/alignment/disc_centre.h"
 #include "kernels/alignment/match_quality.h"
-#include "kernels/alignment/mosaic_star_fit.h"
+#include "kernels/alignment/stars/mosaic_star_fit.h"
 #include "kernels/alignment/shift_by_correlation.h"
 #include "kernels/sampling/pixel_access.h"
 #include "shell/stars/star_pick.h"
@@ -22,10 +25,15 @@ namespace astrelon {
 TFloatPoint StarPosition;
 int32_t StarAperture = 1;
 bool StarPeakOutsideBox = false;
+double StarFlux = 0;
 
 namespace {
 
 constexpr int32_t ProfileReach = 15;
+// How far a star box's fit may be drawn from the star's own peak.
+constexpr double FitReach = 1.0;
+// The stars whose light may fall on a star's cutout.
+constexpr int32_t NeighbourReach = 18;
 // How far the box's object may reach beyond the box's brightest place: the
 // half of the star cutout that measures it.
 constexpr int32_t ClimbReach = 15;
@@ -124,10 +132,96 @@ std::optional<TFloatPoint> PickedStar(int slot, int32_t x, int32_t y, const std:
                      float(MeasuredStar.OriginY + double(MeasuredStar.CentreY))};
 }
 
+// The second box of a pair: the reference star's flux, and its neighbours
+// in the reference image when that is in use.
+TStarReference PairReference(const TStarSearchOptions& o) {
+  TStarReference ref;
+  ref.Flux = o.RefFlux;
+  if (!(o.RefFlux > 0) || !SlotInUse(o.OtherSlot) || !std::isfinite(o.RefPoint.X) || !std::isfinite(o.RefPoint.Y))
+    return ref;
+  const TImageSlot& other = Store.Image[size_t(o.OtherSlot)];
+  const int plane = GetRgbCode(o.OtherSlot);
+  const int32_t x = RoundToInt(o.RefPoint.X), y = RoundToInt(o.RefPoint.Y);
+  const TStarField field(other.Plane(plane), other.Width, other.Height, BoxFieldArea({x, x, y, y}, true), o.IsMosaic,
+                         std::max(double(EstimatePlaneNoise(o.OtherSlot, plane)), 0.01));
+  ref.Around = StarsAround(field, o.RefPoint);
+  return ref;
+}
+
+// What a box measured: the point, the height of its object for the quality,
+// and whether it held nothing to measure.
+struct TBoxMeasure {
+  TFloatPoint Position;
+  double Peak = 0;
+  bool Nothing = true;
+  int32_t Width = 5;  // the mosaic profiles' width
+};
+
+// A star box: its star, fitted among the light around it.
+TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrightestInRect& brightest,
+                           double background, double t, int32_t aperture, const TStarSearchOptions& o) {
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  const std::span<const float> values = im.Plane(p);
+  TBoxMeasure m{{float(brightest.BrightestX), float(brightest.BrightestY)}, brightest.BrightestValue, true};
+  const TStarReference reference = PairReference(o);
+  const bool pair = reference.Flux > 0;
+  const TStarField field(values, im.Width, im.Height, BoxFieldArea(box, pair), o.IsMosaic, t);
+  const std::optional<TStarCandidate> chosen = ChooseBoxStar(
+      field, box, brightest.BrightestX, brightest.BrightestY, background, field.Noise(), pair ? &reference : nullptr);
+  if (!chosen) return m;
+  StarPeakOutsideBox = !InBox(box, chosen->PeakX, chosen->PeakY);
+  // The star's own peak: its brightest pixel, or the local peak of the
+  // window means that is the star (the middle of a saturated top, where the
+  // brightest pixel is its first).
+  const auto fromOwnPeak = [&](TFloatPoint c) {
+    return std::min(std::hypot(double(c.X) - chosen->PeakX, double(c.Y) - chosen->PeakY),
+                    std::hypot(double(c.X) - chosen->MidX, double(c.Y) - chosen->MidY));
+  };
+  // The stars around it, from a field of its own (the same whatever box held it).
+  const TWorkRect near = GrownRect({chosen->PeakX, chosen->PeakX, chosen->PeakY, chosen->PeakY}, NeighbourReach);
+  const TStarField around(values, im.Width, im.Height, GrownRect(near, 12), o.IsMosaic, field.Noise());
+  std::vector<TStarCandidate> stars = around.Candidates(near);
+  std::erase_if(stars, [](const TStarCandidate& c) { return !c.Star; });
+  const TStarAmongLight fit =
+      FitStarAmongLight(slot, p, around.CandidateAt(chosen->X, chosen->Y).value_or(*chosen), stars, around.Noise(),
+                        o.IsMosaic);
+  std::optional<TFloatPoint> centre = fit.Centre;
+  if (centre)
+    StarAperture = std::clamp(RoundToInt((double(MeasuredStar.FullWidthX) + MeasuredStar.FullWidthY) * 0.25), 1, 5);
+  if (!o.IsMosaic) {
+    // The star's height at its own peak by the box search's measure, a lone
+    // pixel in the window (a hot pixel) taken down.
+    if (field.LoneWithin(chosen->X, chosen->Y, std::max(aperture, 1)))
+      m.Peak = chosen->Window;
+    else
+      m.Peak = chosen->X == brightest.BrightestX && chosen->Y == brightest.BrightestY
+                   ? brightest.BrightestValue
+                   : WindowMean(values, im.Width, im.Height, chosen->X, chosen->Y, aperture);
+  } else {
+    // The height and width the profiles through the star give, as for a
+    // point; a star alone has its centre from the fit that no white balance
+    // of the sites moves.
+    int32_t x = chosen->X, y = chosen->Y;
+    m.Width = MosaicProfileSearch(slot, p, t, true, x, y, m.Peak);
+    StarAperture = std::clamp((m.Width - 2) / 2, 1, 5);
+    if (fit.Alone) {
+      centre = FitMosaicStar(im.Planes[size_t(p)], im.Width, im.Height, {float(x), float(y)},
+                             SigmaOfProfileWidth(m.Width));
+      if (!centre) centre = TFloatPoint{float(x), float(y)};
+    }
+  }
+  if (!centre || !(fromOwnPeak(*centre) <= FitReach)) return m;
+  m.Position = *centre;
+  m.Nothing = false;
+  StarFlux = chosen->Flux;
+  return m;
+}
+
 }  // namespace
 
 void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t aperture, const TStarSearchOptions& options) {
   StarPeakOutsideBox = false;
+  StarFlux = 0;
   if (!SlotInUse(slot)) return;
   const TImageSlot& im = Store.Image[size_t(slot)];
   if (im.Width < 1 || im.Height < 1) return;
@@ -144,10 +238,8 @@ void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t apertur
   const TBrightestInRect brightest = FindBrightestInWorkRect(slot, p, aperture);
   int32_t bx = brightest.BrightestX, by = brightest.BrightestY;
   double peak = brightest.BrightestValue;
-  // A box (not a point) measures the object its brightest place belongs to:
-  // uphill from there to the object's own peak, which may lie beyond the
-  // box's edge; a brighter object elsewhere around is never taken. A point
-  // is searched around.
+  // A box (not a point) measures its star, or a comet's box the object its
+  // brightest place belongs to; a point is searched around.
   const std::optional<TWorkRect> box = ConfiningBox(WorkRect) ? std::optional(WorkRect) : std::nullopt;
   const std::span<const float> values = im.Plane(p);
   // The background the quality counts from: the rectangle's 35 % level. An
@@ -162,7 +254,18 @@ void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t apertur
     return peak;
   };
   bool nothing = false;
-  if (!options.IsMosaic && !box) {
+  int32_t width = 5;
+  bool measured = false;  // the mosaic path's star was measured
+  if (box && options.Rule == TBoxRule::Star) {
+    const TBoxMeasure m = MeasureStarBox(slot, p, *box, brightest, levels.LevelA, t, aperture, options);
+    StarPosition = m.Position;
+    peak = m.Peak;
+    nothing = m.Nothing;
+    bx = RoundToInt(m.Position.X);
+    by = RoundToInt(m.Position.Y);
+    width = m.Width;
+    measured = !nothing;
+  } else if (!options.IsMosaic && !box) {
     StarPosition = *PickedStar(slot, bx, by, std::nullopt);
   } else if (!options.IsMosaic) {
     std::optional<TFloatPoint> star;
@@ -183,7 +286,6 @@ void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t apertur
     TPercentileLevels range;
     GetPercentileLevels(slot, p, WorkRect.x1, WorkRect.x2, WorkRect.y1, WorkRect.y2, 10.0, 98.0, range);
     bool found = range.LevelB - range.LevelA > 4 * t;
-    int32_t width = 5;
     if (box) {
       const std::optional<TClimbedPeak> climbed = objectPeak(TClimbWindow::MosaicSites);
       if (climbed && climbed->Value - levels.LevelA >= 2.0 * t) found = true;
@@ -202,23 +304,22 @@ void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t apertur
       if (const auto centre =
               FitMosaicStar(im.Planes[size_t(p)], im.Width, im.Height, StarPosition, SigmaOfProfileWidth(width)))
         StarPosition = *centre;
-    if (options.BlockMatch && SlotInUse(options.OtherSlot)) {
-      // The point of this image that corresponds to the reference point, by
-      // matching the star's surroundings; the star's own quality counts.
-      const double half = std::max(0.9 * (width + 1), 5.0);
-      const double px = options.RefPoint.X, py = options.RefPoint.Y;
-      const TWorkRect block{RoundToInt(px - half), RoundToInt(px + half), RoundToInt(py - half), RoundToInt(py + half)};
-      const TWorkRect search{RoundToInt(bx - half), RoundToInt(bx + half), RoundToInt(by - half),
-                             RoundToInt(by + half)};
-      const TWorkRect starRect = WorkRect;
-      const double saved = MatchQuality;
-      const TShiftResult matched =
-          FindShiftByCorrelation(options.OtherSlot, 2, slot, 2, block, search, 100, true, -1.0);
-      MatchQuality = saved;
-      WorkRect = starRect;
-      StarPosition = {float(matched.Position.X + px - (block.x1 + block.x2) * 0.5),
-                      float(matched.Position.Y + py - (block.y1 + block.y2) * 0.5)};
-    }
+    measured = true;
+  }
+  if (options.IsMosaic && measured && options.BlockMatch && SlotInUse(options.OtherSlot)) {
+    // The point of this image that corresponds to the reference point, by
+    // matching the star's surroundings; the star's own quality counts.
+    const double half = std::max(0.9 * (width + 1), 5.0);
+    const double px = options.RefPoint.X, py = options.RefPoint.Y;
+    const TWorkRect block{RoundToInt(px - half), RoundToInt(px + half), RoundToInt(py - half), RoundToInt(py + half)};
+    const TWorkRect search{RoundToInt(bx - half), RoundToInt(bx + half), RoundToInt(by - half), RoundToInt(by + half)};
+    const TWorkRect starRect = WorkRect;
+    const double saved = MatchQuality;
+    const TShiftResult matched = FindShiftByCorrelation(options.OtherSlot, 2, slot, 2, block, search, 100, true, -1.0);
+    MatchQuality = saved;
+    WorkRect = starRect;
+    StarPosition = {float(matched.Position.X + px - (block.x1 + block.x2) * 0.5),
+                    float(matched.Position.Y + py - (block.y1 + block.y2) * 0.5)};
   }
   LowerMatchQuality(nothing ? 0.0 : (peak - levels.LevelA) / (6.0 * t));
 }

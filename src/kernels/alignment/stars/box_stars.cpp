@@ -1,0 +1,343 @@
+#include "kernels/alignment/stars/box_stars.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <numbers>
+
+#include "kernels/alignment/stars/linear_solve.h"
+#include "store/image_slot.h"
+
+namespace astrelon {
+
+namespace {
+
+constexpr double NoMean = std::numeric_limits<double>::quiet_NaN();
+// The window's radius.
+constexpr int32_t Radius = 1;
+// Peaks this close may be one star's top.
+constexpr int32_t OneStar = 4;
+// How far the peak pixel may lie from the window's peak, uphill.
+constexpr int32_t PeakPixelReach = 15;
+// The rings, in squared pixels.
+constexpr int32_t RingIn = 4 * 4, RingOut = 7 * 7, OuterIn = 8 * 8, OuterOut = 12 * 12;
+constexpr int32_t RingReach = 12;
+
+TWorkRect Cut(const TWorkRect& r, int32_t width, int32_t height) {
+  return {std::max(r.x1, 0), std::min(r.x2, width - 1), std::max(r.y1, 0), std::min(r.y2, height - 1)};
+}
+
+bool Empty(const TWorkRect& r) { return r.x2 < r.x1 || r.y2 < r.y1; }
+
+struct TRingSample {
+  double Dx, Dy, V;
+};
+
+double Median(std::vector<double> v) {
+  const auto mid = v.begin() + std::ptrdiff_t(v.size() / 2);
+  std::nth_element(v.begin(), mid, v.end());
+  return *mid;
+}
+
+// The plane through a ring's samples about the star, from the median level
+// and again and again without the samples far off it.
+std::array<double, 3> RingPlane(const std::vector<TRingSample>& samples, double median, double noise) {
+  std::array<double, 3> plane{median, 0, 0};
+  const auto off = [&](const TRingSample& r) { return std::fabs(r.V - plane[0] - plane[1] * r.Dx - plane[2] * r.Dy); };
+  for (int pass = 0; pass < 3; ++pass) {
+    std::vector<double> offs;
+    for (const TRingSample& r : samples) offs.push_back(off(r));
+    if (offs.size() < 8) break;
+    const double limit = 3 * std::max(1.4826 * Median(offs), noise / 3);
+    std::array<double, 9> m{};
+    std::array<double, 3> b{};
+    int n = 0;
+    for (const TRingSample& r : samples) {
+      if (off(r) > limit) continue;
+      const double f[3] = {1, r.Dx, r.Dy};
+      for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) m[size_t(i * 3 + j)] += f[i] * f[j];
+        b[size_t(i)] += f[i] * r.V;
+      }
+      ++n;
+    }
+    if (n < 8 || !SolveLinear(m, b, 3)) break;
+    plane = b;
+  }
+  return plane;
+}
+
+// A window's weight at offset d of radius r: on a colour mosaic the window's
+// first and last lines count half, so that each site of a 2 x 2 pattern has
+// the same weight wherever the window is centred.
+double AxisWeight(int32_t d, int32_t r, bool mosaic) { return mosaic && std::abs(d) == r ? 0.5 : 1.0; }
+
+}  // namespace
+
+std::optional<TLoneValues> LonePixelValues(std::span<const float> plane, int32_t width, int32_t height, int32_t x,
+                                           int32_t y, double noise, bool mosaic) {
+  const auto at = [&](int32_t i, int32_t j) {
+    return i < 0 || j < 0 || i >= width || j >= height ? BlankPixel : plane[size_t(j) * size_t(width) + size_t(i)];
+  };
+  const float v = at(x, y);
+  if (!IsValidPixel(v)) return std::nullopt;
+  float highest = -std::numeric_limits<float>::infinity(), lowest = std::numeric_limits<float>::infinity();
+  double sum = 0;
+  int n8 = 0;
+  for (int32_t j = y - 2; j <= y + 2; ++j)
+    for (int32_t i = x - 2; i <= x + 2; ++i) {
+      const float n = at(i, j);
+      if ((i == x && j == y) || !IsValidPixel(n)) continue;
+      lowest = std::min(lowest, n);
+      if (std::abs(i - x) <= 1 && std::abs(j - y) <= 1) highest = std::max(highest, n), sum += n, ++n8;
+    }
+  if (!std::isfinite(highest) || !(double(v) - highest > 4 * noise)) return std::nullopt;
+  // What the neighbours on either side make of the pixel: the largest mean of
+  // two opposite neighbours.
+  double across = -std::numeric_limits<double>::infinity();
+  const int32_t axes[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
+  for (const auto& a : axes) {
+    const float p = at(x + a[0], y + a[1]), q = at(x - a[0], y - a[1]);
+    if (IsValidPixel(p) && IsValidPixel(q)) across = std::max(across, 0.5 * (double(p) + q));
+  }
+  const double part = mosaic ? 0.75 : 0.5;
+  if (!std::isfinite(across) || !(double(v) - across > part * (double(v) - lowest))) return std::nullopt;
+  return TLoneValues{highest, float(sum / n8)};
+}
+
+TStarField::TStarField(std::span<const float> plane, int32_t width, int32_t height, const TWorkRect& area, bool mosaic,
+                       double noise)
+    : area_(Cut(area, width, height)), mosaic_(mosaic), noise_(noise) {
+  outer_ = Cut(GrownRect(area_, Radius), width, height);
+  if (Empty(area_) || plane.size() < size_t(width) * size_t(height)) {
+    area_ = {0, -1, 0, -1};
+    return;
+  }
+  pixels_.resize(size_t(outer_.x2 - outer_.x1 + 1) * size_t(outer_.y2 - outer_.y1 + 1));
+  lone_.assign(pixels_.size(), 0);
+  for (int32_t y = outer_.y1; y <= outer_.y2; ++y)
+    for (int32_t x = outer_.x1; x <= outer_.x2; ++x) {
+      const float v = plane[size_t(y) * size_t(width) + size_t(x)];
+      const std::optional<TLoneValues> lone =
+          IsValidPixel(v) ? LonePixelValues(plane, width, height, x, y, noise, mosaic) : std::nullopt;
+      pixels_[Index(outer_, x, y)] = !IsValidPixel(v) ? BlankPixel : lone ? lone->Highest : v;
+      lone_[Index(outer_, x, y)] = lone.has_value();
+    }
+  // The noise here: of the differences of pixels a site apart (robust), when
+  // it is larger than the plane's (the plane's noise may be that of a
+  // quieter part of it).
+  {
+    const int32_t step = mosaic ? 2 : 1;
+    std::vector<double> d;
+    for (int32_t y = outer_.y1; y <= outer_.y2; ++y)
+      for (int32_t x = outer_.x1; x + step <= outer_.x2; ++x) {
+        const float a = D(x, y), b = D(x + step, y);
+        if (IsValidPixel(a) && IsValidPixel(b)) d.push_back(double(b) - a);
+      }
+    if (d.size() >= 16) {
+      const double middle = Median(d);
+      for (double& v : d) v = std::fabs(v - middle);
+      noise_ = std::max(noise_, 1.4826 * Median(d) / std::numbers::sqrt2);
+    }
+  }
+  means_.assign(size_t(area_.x2 - area_.x1 + 1) * size_t(area_.y2 - area_.y1 + 1), NoMean);
+  for (int32_t y = area_.y1; y <= area_.y2; ++y)
+    for (int32_t x = area_.x1; x <= area_.x2; ++x) {
+      double sum = 0, weights = 0;
+      for (int32_t j = std::max(y - Radius, outer_.y1); j <= std::min(y + Radius, outer_.y2); ++j)
+        for (int32_t i = std::max(x - Radius, outer_.x1); i <= std::min(x + Radius, outer_.x2); ++i) {
+          const float v = D(i, j);
+          if (!IsValidPixel(v)) continue;
+          const double w = AxisWeight(i - x, Radius, mosaic) * AxisWeight(j - y, Radius, mosaic);
+          sum += w * v;
+          weights += w;
+        }
+      if (weights > 0) means_[Index(area_, x, y)] = sum / weights;
+    }
+}
+
+std::optional<double> TStarField::Mean(int32_t x, int32_t y) const {
+  if (Empty(area_) || !InRect(area_, x, y) || std::isnan(M(x, y))) return std::nullopt;
+  return M(x, y);
+}
+
+bool TStarField::LoneWithin(int32_t x, int32_t y, int32_t r) const {
+  for (int32_t j = std::max(y - r, outer_.y1); j <= std::min(y + r, outer_.y2); ++j)
+    for (int32_t i = std::max(x - r, outer_.x1); i <= std::min(x + r, outer_.x2); ++i)
+      if (lone_[Index(outer_, i, j)]) return true;
+  return false;
+}
+
+bool TStarField::LocalPeak(int32_t x, int32_t y) const {
+  const double m = M(x, y);
+  if (std::isnan(m)) return false;
+  for (int32_t j = y - 1; j <= y + 1; ++j)
+    for (int32_t i = x - 1; i <= x + 1; ++i) {
+      if ((i == x && j == y) || !InRect(area_, i, j)) continue;
+      const double n = M(i, j);
+      // A plateau (a saturated top) has its first pixel in row order as peak.
+      const bool earlier = j < y || (j == y && i < x);
+      if (n > m || (earlier && n == m)) return false;
+    }
+  return true;
+}
+
+TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
+  TStarCandidate c;
+  c.X = c.PeakX = x;
+  c.Y = c.PeakY = y;
+  c.Window = M(x, y);
+  c.Top = c.Window;
+  c.MidX = x;
+  c.MidY = y;
+  // A flat top (saturated): its middle.
+  {
+    std::vector<std::pair<int32_t, int32_t>> top{{x, y}};
+    for (size_t k = 0; k < top.size() && top.size() < 625; ++k) {
+      const auto [tx, ty] = top[k];
+      for (int32_t j = ty - 1; j <= ty + 1; ++j)
+        for (int32_t i = tx - 1; i <= tx + 1; ++i)
+          if (InRect(area_, i, j) && M(i, j) == c.Window &&
+              std::find(top.begin(), top.end(), std::pair(i, j)) == top.end())
+            top.push_back({i, j});
+    }
+    double sx = 0, sy = 0;
+    for (const auto& [tx, ty] : top) sx += tx, sy += ty;
+    c.MidX = sx / double(top.size());
+    c.MidY = sy / double(top.size());
+  }
+  if (!mosaic_) {
+    // The brightest pixel of the window's middle, then uphill pixel by pixel.
+    float best = -std::numeric_limits<float>::infinity();
+    const auto offer = [&](int32_t i, int32_t j) {
+      if (!InRect(outer_, i, j) || !IsValidPixel(D(i, j)) || !(D(i, j) > best)) return;
+      best = D(i, j);
+      c.PeakX = i;
+      c.PeakY = j;
+    };
+    for (int32_t j = y - 1; j <= y + 1; ++j)
+      for (int32_t i = x - 1; i <= x + 1; ++i) offer(i, j);
+    for (int32_t step = 0; step < PeakPixelReach; ++step) {
+      const int32_t cx = c.PeakX, cy = c.PeakY;
+      for (int32_t j = cy - 1; j <= cy + 1; ++j)
+        for (int32_t i = cx - 1; i <= cx + 1; ++i) offer(i, j);
+      if (c.PeakX == cx && c.PeakY == cy) break;
+    }
+    c.Top = best;
+  }
+  std::vector<double> ring, outer;
+  std::vector<TRingSample> inner, outerSamples;
+  for (int32_t dy = -RingReach; dy <= RingReach; ++dy)
+    for (int32_t dx = -RingReach; dx <= RingReach; ++dx) {
+      const int32_t d2 = dx * dx + dy * dy, i = c.PeakX + dx, j = c.PeakY + dy;
+      if (d2 < RingIn || d2 > OuterOut || (d2 > RingOut && d2 < OuterIn) || !InRect(area_, i, j)) continue;
+      const double m = M(i, j);
+      if (std::isnan(m)) continue;
+      (d2 <= RingOut ? ring : outer).push_back(m);
+      (d2 <= RingOut ? inner : outerSamples).push_back({double(dx), double(dy), m});
+    }
+  c.Ring = ring.empty() ? c.Window : Median(ring);
+  c.Outer = outer.empty() ? c.Ring : Median(outer);
+  c.Star = c.Height() >= 4 * noise_ && c.Height() >= 2 * (c.Ring - c.Outer);
+
+  if (!c.Star) return c;
+  // The planes through the inner ring (the level the star stands on) and
+  // the outer one (the gradient the star lies on: its own light does not
+  // reach that far, another object's light only a few of the ring's pixels).
+  const std::array<double, 3> plane = RingPlane(inner, c.Ring, noise_);
+  const std::array<double, 3> far = RingPlane(outerSamples, c.Outer, noise_);
+  c.Slope = std::hypot(far[1], far[2]);
+  const auto residual = [&](int32_t i, int32_t j) {
+    return M(i, j) - (plane[0] + plane[1] * (i - c.PeakX) + plane[2] * (j - c.PeakY));
+  };
+  const double height = residual(x, y);
+  // The area above half the height, grown from the peak without climbing
+  // (beyond the noise) towards another object.
+  const double half = 0.5 * height;
+  constexpr int32_t Side = 2 * RingReach + 1;
+  std::array<uint8_t, Side * Side> seen{};
+  const auto mark = [&](int32_t i, int32_t j) -> uint8_t& {
+    return seen[size_t((j - y + RingReach) * Side + (i - x + RingReach))];
+  };
+  std::vector<std::pair<int32_t, int32_t>> todo{{x, y}};
+  mark(x, y) = 1;
+  int64_t area = 0;
+  while (!todo.empty()) {
+    const auto [px, py] = todo.back();
+    todo.pop_back();
+    ++area;
+    for (int32_t j = py - 1; j <= py + 1; ++j)
+      for (int32_t i = px - 1; i <= px + 1; ++i) {
+        if (!InRect(area_, i, j) || std::abs(i - x) > RingReach || std::abs(j - y) > RingReach || mark(i, j)) continue;
+        if (std::isnan(M(i, j)) || residual(i, j) < half || residual(i, j) > residual(px, py) + noise_) continue;
+        mark(i, j) = 1;
+        todo.push_back({i, j});
+      }
+  }
+  c.Flux = std::max(height, 0.0) * double(area) / std::numbers::ln2;
+  // The window widens the star by its own variance.
+  double w = 0, wx2 = 0;
+  for (int32_t d = -Radius; d <= Radius; ++d) {
+    w += AxisWeight(d, Radius, mosaic_);
+    wx2 += AxisWeight(d, Radius, mosaic_) * d * d;
+  }
+  const double spread = double(area) / (2 * std::numbers::pi * std::numbers::ln2);
+  c.Sigma = std::sqrt(std::max(spread - wx2 / w, 0.25));
+  return c;
+}
+
+std::vector<TStarCandidate> TStarField::Candidates(const TWorkRect& within) const {
+  std::vector<TStarCandidate> found;
+  if (Empty(area_)) return found;
+  const TWorkRect near = Cut(GrownRect(within, 3), area_.x2 + 1, area_.y2 + 1);
+  for (int32_t y = std::max(near.y1, area_.y1); y <= near.y2; ++y)
+    for (int32_t x = std::max(near.x1, area_.x1); x <= near.x2; ++x) {
+      if (!LocalPeak(x, y)) continue;
+      const TStarCandidate c = Test(x, y);
+      if (InRect(within, c.PeakX, c.PeakY)) found.push_back(c);
+    }
+  // Two peaks without a dip between them deeper than the noise are one
+  // star's top; the higher stays.
+  const auto oneTop = [&](const TStarCandidate& a, const TStarCandidate& b) {
+    const int32_t dx = b.X - a.X, dy = b.Y - a.Y;
+    if (dx * dx + dy * dy > OneStar * OneStar) return false;
+    const int32_t steps = std::max(std::abs(dx), std::abs(dy));
+    double low = std::min(a.Window, b.Window);
+    for (int32_t k = 1; k < steps; ++k) {
+      const int32_t x = a.X + int32_t(std::nearbyint(double(dx) * k / steps));
+      const int32_t y = a.Y + int32_t(std::nearbyint(double(dy) * k / steps));
+      if (!std::isnan(M(x, y))) low = std::min(low, M(x, y));
+    }
+    return std::min(a.Window, b.Window) - low < noise_;
+  };
+  std::vector<TStarCandidate> kept;
+  for (const TStarCandidate& c : found) {
+    bool highest = true;
+    for (const TStarCandidate& o : found)
+      highest = highest && !(&o != &c && (o.Window > c.Window || (o.Window == c.Window && &o < &c)) && oneTop(o, c));
+    if (highest) kept.push_back(c);
+  }
+  return kept;
+}
+
+std::optional<TStarCandidate> TStarField::CandidateAt(int32_t x, int32_t y) const {
+  if (Empty(area_) || !InRect(area_, x, y) || !LocalPeak(x, y)) return std::nullopt;
+  return Test(x, y);
+}
+
+std::optional<TStarCandidate> TStarField::Climb(int32_t x, int32_t y) const {
+  if (Empty(area_) || !InRect(area_, x, y) || std::isnan(M(x, y))) return std::nullopt;
+  for (;;) {
+    int32_t bx = x, by = y;
+    for (int32_t j = y - 1; j <= y + 1; ++j)
+      for (int32_t i = x - 1; i <= x + 1; ++i)
+        if (InRect(area_, i, j) && M(i, j) > M(bx, by)) bx = i, by = j;
+    if (bx == x && by == y) return Test(x, y);
+    x = bx;
+    y = by;
+  }
+}
+
+}  // namespace astrelon

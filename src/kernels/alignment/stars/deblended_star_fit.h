@@ -1,0 +1,32 @@
+#pragma once
+// The star-profile analysis of a star among other light: the smooth
+// background around it (a nebula, a galaxy's halo, a gradient), the
+// Gaussians of the stars beside it (also of one hidden in its shoulder) and
+// lone hot pixels are taken off the cutout before the star is fitted at its
+// own peak pixel, so that none of them pulls its centre. A star on a flat sky
+// with nothing else in its cutout is analysed on the pixels as they are. On
+// an undebayered colour mosaic the fits see each pixel as the 1-2-1 weighted
+// mean around it, which weighs the four sites alike.
+#include <optional>
+#include <span>
+
+#include "kernels/alignment/float_point.h"
+#include "kernels/alignment/stars/box_stars.h"
+
+namespace astrelon {
+
+// The fitted centre, none when no star could be fitted at its peak; and
+// whether the star stands alone (a flat sky, no other star or lone pixel in
+// its cutout), where a colour mosaic's own fit is the finer.
+struct TStarAmongLight {
+  std::optional<TFloatPoint> Centre;
+  bool Alone = false;
+};
+
+// Fits `star` (a candidate of the slot's `plane`) with `others` (the stars
+// of the field around it) taken off; `noise` is the plane's noise level. The
+// analysis is left in MeasuredStar.
+TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& star,
+                                  std::span<const TStarCandidate> others, double noise, bool mosaic);
+
+}  // namespace astrelon

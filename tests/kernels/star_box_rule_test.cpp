@@ -1,0 +1,640 @@
+// One rule for every star box, on the plain and the colour-mosaic path: a box
+// measures its own star (the brightest whose peak pixel is one of its pixels),
+// whatever light reaches it from outside; only a box without a star of its own
+// takes a star from just beyond its edge; a glow's top, a gradient, a nebula's
+// crest or noise is no star (quality below 1); the point returned lies on the
+// star, or the quality says that nothing was measured. The second box of a
+// pair takes the star whose flux matches the first box's star.
+//
+// Each row of the table is a family of ordinary cases on a sky of 1000 with
+// noise 10 in whole 16-bit levels, stars of width 1.2 to 2.5 pixels; its
+// figure before this rule was measured with the same cases on the build
+// before it.
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "../pixelops/slot_images.h"
+#include "core/batch_state.h"
+#include "core/settings.h"
+#include "fake_window.h"
+#include "kernels/alignment/alignment_points.h"
+#include "kernels/alignment/match_quality.h"
+#include "kernels/alignment/stars/find_star_centroid.h"
+#include "kernels/mosaic/mosaic_settings.h"
+#include "star_scene.h"
+#include "test_support.h"
+
+namespace astrelon::test {
+namespace {
+
+// What a case must give.
+enum class TWant {
+  Star,        // star `Star` within the tolerance, with a star's quality
+  StarOrSaid,  // that, or a quality below 1
+  Nothing,     // a quality below 1
+  OnBlob,      // a quality below 1, or blob `Star`'s centre within the tolerance
+  Move,        // (pairs) the second point minus the first: the fields' move
+  AnyStar,     // any of the stars within the tolerance, with a star's quality
+  Unmoved,     // what the field gives without its hot pixels, to the tolerance
+  OnPair,      // a point between stars 0 and 1, to the tolerance (a pair too close to tell)
+};
+
+struct TCase {
+  TScene Scene;
+  TWorkRect Box;
+  TWant Want = TWant::Star;
+  int Star = 0;
+  double Tolerance = 0.1;
+  uint32_t Seed = 1;
+  // The first image of a pair of boxes (its box centred on the same star);
+  // empty for a single box.
+  std::vector<TScene> First;
+  TWorkRect FirstBox{};
+  double MoveX = 0, MoveY = 0;
+  std::string Label;
+};
+
+struct TRow {
+  std::string Name;
+  std::string Before;  // right, said, wrong on the build before this rule
+  std::vector<TCase> Cases;
+  int MinRight = 0;  // of the cases, at least this many right
+};
+
+TWorkRect BoxAround(double x, double y, int half) {
+  const int cx = int(std::nearbyint(x)), cy = int(std::nearbyint(y));
+  return {cx - half, cx + half, cy - half, cy + half};
+}
+
+TRectI Selection(const TWorkRect& r) { return {r.x1, r.y1, r.x2, r.y2}; }
+
+struct TOutcome {
+  TFloatPoint P;
+  double Quality = 0;
+  TFloatPoint A;  // pairs: the first image's point
+  TFloatPoint Clean;  // Unmoved: the point without the hot pixels
+  double CleanQuality = 0;
+};
+
+class StarBoxRuleTest : public StoreTest {
+protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    Settings.ShiftMode = 0;
+    BatchRunning = 0;
+    BatchDiscMode = 0;
+    MosaicSettings.Cells = {McRed, McGreen, McGreen, McBlue, -1, -1, -1, -1};
+  }
+  void TearDown() override {
+    Store.Window[1] = Store.Window[2] = nullptr;
+    Store.HasWindow[1] = Store.HasWindow[2] = 0;
+    StoreTest::TearDown();
+  }
+
+  TOutcome Measure(const TCase& c) {
+    TOutcome o;
+    MatchQuality = 99;
+    if (c.First.empty()) {
+      PutImage(1, c.Scene.Width, c.Scene.Height, {c.Scene.Render(c.Seed)});
+      TStarSearchOptions options;
+      options.IsMosaic = c.Scene.Mosaic;
+      FindStarCentroid(1, c.Box, -1, 1, options);
+      o.P = StarPosition;
+      o.Quality = MatchQuality;
+      if (c.Want == TWant::Unmoved) {
+        TScene clean = c.Scene;
+        clean.Hot.clear();
+        PutImage(1, clean.Width, clean.Height, {clean.Render(c.Seed)});
+        MatchQuality = 99;
+        FindStarCentroid(1, c.Box, -1, 1, options);
+        o.Clean = StarPosition;
+        o.CleanQuality = MatchQuality;
+      }
+      return o;
+    }
+    const TScene& first = c.First.front();
+    PutImage(1, first.Width, first.Height, {first.Render(c.Seed + 1000)});
+    PutImage(2, c.Scene.Width, c.Scene.Height, {c.Scene.Render(c.Seed)});
+    FakeWindow a, b;
+    Store.Window[1] = &a;
+    Store.Window[2] = &b;
+    Store.HasWindow[1] = Store.HasWindow[2] = 1;
+    a.sel1 = b.sel1 = true;
+    a.rect1 = Selection(c.FirstBox);
+    b.rect1 = Selection(c.Box);
+    const TAlignPoints p = GetAlignmentPoints(1, 2, c.Scene.Mosaic, -1);
+    Store.Window[1] = Store.Window[2] = nullptr;
+    Store.HasWindow[1] = Store.HasWindow[2] = 0;
+    o.A = {p.A1x, p.A1y};
+    o.P = {p.B1x, p.B1y};
+    o.Quality = MatchQuality;
+    return o;
+  }
+};
+
+// The ordinary outcome classes: right, said (quality below 1 where a star
+// was wanted), wrong (a point off the star with a star's quality, or a star's
+// quality where nothing was wanted).
+enum class TResult { Right, Said, Wrong };
+
+TResult Judge(const TCase& c, const TOutcome& o) {
+  const bool star = o.Quality >= 1.0;
+  switch (c.Want) {
+    case TWant::Nothing: return star ? TResult::Wrong : TResult::Right;
+    case TWant::OnBlob: {
+      const TBlob& b = c.Scene.Blobs[size_t(c.Star)];
+      return !star || std::hypot(o.P.X - b.X, o.P.Y - b.Y) <= c.Tolerance ? TResult::Right : TResult::Wrong;
+    }
+    case TWant::Move: {
+      if (!star) return TResult::Said;
+      const double error = std::hypot(o.P.X - o.A.X - c.MoveX, o.P.Y - o.A.Y - c.MoveY);
+      return error <= c.Tolerance ? TResult::Right : TResult::Wrong;
+    }
+    case TWant::Unmoved: {
+      // Without the hot pixel the faint star is measured as its noise lets a
+      // fit tell; the hot pixel changes nothing of that.
+      const TDrawnStar& s = c.Scene.Stars[size_t(c.Star)];
+      if (!(o.CleanQuality >= 1.0) || std::hypot(o.Clean.X - s.X, o.Clean.Y - s.Y) > 0.3) return TResult::Wrong;
+      if (!star) return TResult::Said;
+      return std::hypot(o.P.X - o.Clean.X, o.P.Y - o.Clean.Y) <= c.Tolerance ? TResult::Right : TResult::Wrong;
+    }
+    case TWant::OnPair: {
+      if (!star) return TResult::Said;
+      const TDrawnStar &a = c.Scene.Stars[0], &b = c.Scene.Stars[1];
+      const double ux = b.X - a.X, uy = b.Y - a.Y, length = std::hypot(ux, uy);
+      const double along = ((o.P.X - a.X) * ux + (o.P.Y - a.Y) * uy) / length;
+      const double across = std::fabs((o.P.X - a.X) * uy - (o.P.Y - a.Y) * ux) / length;
+      return along >= -c.Tolerance && along <= length + c.Tolerance && across <= c.Tolerance ? TResult::Right
+                                                                                               : TResult::Wrong;
+    }
+    case TWant::AnyStar: {
+      if (!star) return TResult::Said;
+      for (const TDrawnStar& s : c.Scene.Stars)
+        if (std::hypot(o.P.X - s.X, o.P.Y - s.Y) <= c.Tolerance) return TResult::Right;
+      return TResult::Wrong;
+    }
+    default: {
+      if (!star) return TResult::Said;
+      const TDrawnStar& s = c.Scene.Stars[size_t(c.Star)];
+      return std::hypot(o.P.X - s.X, o.P.Y - s.Y) <= c.Tolerance ? TResult::Right : TResult::Wrong;
+    }
+  }
+}
+
+// --- The families -----------------------------------------------------------
+
+constexpr double Sky = 1000;
+
+// The last round's table: a star from two pixels inside to four beyond each
+// edge and corner of a 21 x 21 box, faint and bright, narrow and wide, a star
+// twice as bright five pixels beyond the opposite edge, with and without a
+// star of 0.3 of the first's peak inside. The star the box must measure, from
+// the drawn stars: its own brightest (a star whose centre rounds to one of its
+// pixels), else the star beyond the edge whose light makes its brightest
+// place, at most five pixels out; `clear` where no star's centre lies within
+// a third of a pixel of the box's border and the light of two stars does not
+// compete for the brightest place.
+std::vector<TCase> EdgeCases() {
+  std::vector<TCase> cases;
+  const TWorkRect box{22, 42, 22, 42};
+  const std::pair<int, int> directions[] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
+  const double beyond[] = {-2, -1, -0.4, 0, 0.45, 1, 1.5, 2.5, 3.5, 4};
+  const std::pair<double, double> kinds[] = {{400, 1.2}, {400, 2.5}, {4000, 1.2}, {4000, 2.5}};
+  for (const bool mosaic : {false, true})
+    for (const bool alone : {false, true})
+      for (const auto& [peak, sigma] : kinds)
+        for (const auto& [dx, dy] : directions)
+          for (const double d : beyond) {
+            TCase c;
+            c.Scene.Mosaic = mosaic;
+            const double sx = dx == 0 ? 32.3 : 32 + dx * (10 + d) + 0.15;
+            const double sy = dy == 0 ? 31.8 : 32 + dy * (10 + d) - 0.2;
+            c.Scene.Stars = {{sx, sy, peak, sigma}, {32 - 15.0 * dx - 0.2, 32 - 15.0 * dy + 0.25, 2 * peak, 1.4}};
+            if (!alone) c.Scene.Stars.push_back({32 - 4.0 * dx + 0.3, 32 - 4.0 * dy - 0.35, 0.3 * peak, 1.6});
+            c.Box = box;
+            c.Seed = uint32_t(11 + 7 * int(d * 2) + dx * 3 + dy);
+            // The box's own stars; a centre near the border is not clear.
+            const auto margin = [&](const TDrawnStar& s) {
+              const double mx = std::min(std::fabs(s.X - (box.x1 - 0.5)), std::fabs(s.X - (box.x2 + 0.5)));
+              const double my = std::min(std::fabs(s.Y - (box.y1 - 0.5)), std::fabs(s.Y - (box.y2 + 0.5)));
+              const bool insideX = s.X > box.x1 - 0.5 && s.X < box.x2 + 0.5;
+              const bool insideY = s.Y > box.y1 - 0.5 && s.Y < box.y2 + 0.5;
+              if (insideX && insideY) return std::min(mx, my);
+              if (insideX) return my;
+              if (insideY) return mx;
+              return std::max(mx, my);
+            };
+            const auto own = [&](const TDrawnStar& s) {
+              return s.X > box.x1 - 0.5 && s.X < box.x2 + 0.5 && s.Y > box.y1 - 0.5 && s.Y < box.y2 + 0.5;
+            };
+            bool clear = true;
+            int star = -1;
+            for (size_t k = 0; k < c.Scene.Stars.size(); ++k) {
+              const TDrawnStar& s = c.Scene.Stars[k];
+              clear = clear && margin(s) >= 0.34;
+              if (own(s) && (star < 0 || s.Peak > c.Scene.Stars[size_t(star)].Peak)) star = int(k);
+            }
+            if (!clear) continue;
+            if (star < 0) {
+              // The star whose light makes the box's brightest place, or where
+              // that is sky its brightest border place; at most five pixels out.
+              struct TPlace {
+                int Ruler = -1;
+                double Light = 0;
+                bool Clear = true;
+              };
+              const auto place = [&](bool border) {
+                double best = -1;
+                TPlace p;
+                std::vector<double> ruled(c.Scene.Stars.size(), 0.0);
+                for (int y = box.y1 + !border; y <= box.y2 - !border; ++y)
+                  for (int x = box.x1 + !border; x <= box.x2 - !border; ++x) {
+                    if (border && x != box.x1 && x != box.x2 && y != box.y1 && y != box.y2) continue;
+                    double total = 0, top = 0;
+                    int r = -1;
+                    for (size_t k = 0; k < c.Scene.Stars.size(); ++k) {
+                      double v = 0;
+                      for (int j = y - 1; j <= y + 1; ++j)
+                        for (int i = x - 1; i <= x + 1; ++i)
+                          v += c.Scene.SiteGain(i, j) * TScene::StarLight(c.Scene.Stars[k], i, j) / 9;
+                      total += v;
+                      if (v > top) top = v, r = int(k);
+                    }
+                    if (r >= 0) ruled[size_t(r)] = std::max(ruled[size_t(r)], total);
+                    if (total > best) best = total, p.Light = top, p.Ruler = r;
+                  }
+                // Another star's light making a place nearly as bright: the noise decides.
+                for (size_t k = 0; k < ruled.size(); ++k)
+                  if (int(k) != p.Ruler && ruled[k] > 3 && best - ruled[k] < 14) p.Clear = false;
+                return p;
+              };
+              TPlace at = place(false);
+              // A 3 x 3 mean of sky holds a third of the noise; twice the
+              // noise of a pixel is the least a star shows.
+              if (at.Light < 20) at = place(true);
+              const int ruler = at.Ruler;
+              const double light = at.Light;
+              if (!at.Clear || light < 10 || (light > 15 && light < 30)) continue;  // the noise decides
+              if (light < 20) {
+                c.Want = TWant::Nothing;
+              } else {
+                const TDrawnStar& s = c.Scene.Stars[size_t(ruler)];
+                const double out = std::max({box.x1 - std::nearbyint(s.X), std::nearbyint(s.X) - box.x2,
+                                             box.y1 - std::nearbyint(s.Y), std::nearbyint(s.Y) - box.y2});
+                star = ruler;
+                c.Want = out <= 5 ? TWant::Star : TWant::Nothing;
+              }
+            }
+            c.Star = std::max(star, 0);
+            c.Tolerance = c.Want == TWant::Star && c.Scene.Stars[size_t(c.Star)].Peak < 1000 ? 0.25 : 0.05;
+            cases.push_back(c);
+          }
+  return cases;
+}
+
+// A star beside a much brighter one: peaks 1000 and 1500, a neighbour 6.7 or
+// 20 times as bright 12 to 14 pixels away, seeing from 1.3 to 2.5 pixels; the
+// 21 x 21 box centred on the star (to a pixel or two).
+std::vector<TCase> NeighbourCases(bool mosaic) {
+  std::vector<TCase> cases;
+  uint32_t seed = 300;
+  for (const double sigma : {1.3, 1.6, 2.0, 2.5})
+    for (const double ratio : {6.7, 20.0})
+      for (const double distance : {12.0, 13.0, 14.0})
+        for (const double angle : {0.0, 3.0})
+          for (const double peak : {1000.0, 1500.0}) {
+            TCase c;
+            c.Scene.Mosaic = mosaic;
+            const double x = 31.3, y = 32.6;
+            c.Scene.Stars = {{x, y, peak, sigma},
+                             {x + distance * std::cos(angle), y + distance * std::sin(angle), ratio * peak, sigma}};
+            c.Box = BoxAround(x + (angle > 0 ? 1 : -1), y + (peak > 1200 ? 1 : 0), 10);
+            c.Seed = ++seed;
+            cases.push_back(c);
+          }
+  return cases;
+}
+
+// A galaxy core (elliptical, widths 4 to 12 pixels, on a halo of 12 pixels)
+// whose centre lies 3 to 12 pixels beyond the box's edge: with a star in the
+// box the star is measured; an empty box measures nothing or the core itself.
+std::vector<TCase> GalaxyCases(bool withStar) {
+  std::vector<TCase> cases;
+  uint32_t seed = 400;
+  for (const double sigma : {4.0, 7.0, 12.0})
+    for (const double beyond : {3.0, 6.0, 12.0})
+      for (const double peak : {6000.0, 10000.0}) {
+        TCase c;
+        c.Scene.Width = c.Scene.Height = 96;
+        const TWorkRect box{30, 50, 38, 58};
+        const double gx = box.x2 + beyond + 0.3, gy = 47.6;
+        c.Scene.Blobs = {{gx, gy, peak, sigma, 0.75 * sigma}, {gx, gy, 0.1 * peak, 12, 12}};
+        if (withStar) {
+          c.Scene.Stars = {{gx - 18 - 0.4, gy - 0.7, 3000, 1.5}};
+          c.Want = TWant::Star;
+        } else {
+          c.Want = TWant::OnBlob;
+          c.Tolerance = 1.0;
+        }
+        c.Box = box;
+        c.Seed = ++seed;
+        cases.push_back(c);
+      }
+  if (withStar) {
+    // A star of 1000 beside a core of 10000, 16 pixels apart.
+    TCase c;
+    c.Scene.Width = c.Scene.Height = 128;
+    c.Scene.Stars = {{64.3, 63.6, 1000, 1.5}};
+    c.Scene.Blobs = {{80, 66, 10000, 4, 4}};
+    c.Box = {54, 74, 54, 74};
+    c.Seed = 499;
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+// A smooth glow whose top lies 4 to 12 pixels beyond the edge of an empty box.
+std::vector<TCase> GlowCases() {
+  std::vector<TCase> cases;
+  uint32_t seed = 500;
+  for (const double sigma : {8.0, 12.0, 18.0, 25.0})
+    for (const double peak : {800.0, 2000.0, 5000.0})
+      for (const double beyond : {4.0, 8.0, 12.0}) {
+        TCase c;
+        c.Scene.Width = c.Scene.Height = 96;
+        c.Box = {30, 50, 38, 58};
+        c.Scene.Blobs = {{48.3, c.Box.y1 - beyond - 0.4, peak, sigma, sigma}};
+        c.Want = TWant::Nothing;
+        c.Seed = ++seed;
+        cases.push_back(c);
+      }
+  return cases;
+}
+
+// A star of 300 to 1000 on a bright nebula (width 30, 6000 above the sky)
+// whose top is 3.6 pixels from the star, or 16 pixels beyond the box's edge.
+std::vector<TCase> NebulaCases() {
+  std::vector<TCase> cases;
+  uint32_t seed = 600;
+  for (const double peak : {300.0, 600.0, 1000.0})
+    for (const double sigma : {1.2, 1.8, 2.5})
+      for (const bool near : {true, false}) {
+        TCase c;
+        c.Scene.Width = c.Scene.Height = 96;
+        const double x = 40.3, y = 47.7;
+        c.Box = BoxAround(x, y, 10);
+        c.Scene.Stars = {{x, y, peak, sigma}};
+        c.Scene.Blobs = {near ? TBlob{x + 2.9, y - 2.1, 6000, 30, 30} : TBlob{c.Box.x2 + 16.0, y + 3, 6000, 30, 30}};
+        c.Want = TWant::StarOrSaid;
+        c.Seed = ++seed;
+        cases.push_back(c);
+      }
+  return cases;
+}
+
+// Faint stars with a hot or warm pixel two to four pixels away in the box:
+// the point is the one the same field gives without it (a warm pixel no
+// brighter than the star: a point on the star).
+std::vector<TCase> HotPixelCases() {
+  std::vector<TCase> cases;
+  uint32_t seed = 700;
+  for (const double peak : {150.0, 300.0})
+    for (const double sigma : {1.3, 2.0})
+      for (const double excess : {5000.0, 500.0, 150.0})
+        for (const std::pair<int, int>& at : {std::pair(2, 1), std::pair(3, -2), std::pair(0, 4)}) {
+          TCase c;
+          const double x = 31.4, y = 32.3;
+          c.Scene.Stars = {{x, y, peak, sigma}};
+          c.Scene.Hot = {{31 + at.first, 32 + at.second, excess}};
+          c.Box = BoxAround(x, y, 8);
+          // A warm pixel no brighter than the star's flank beside it is part
+          // of what the fit sees: the point stays on the star.
+          c.Want = excess > peak ? TWant::Unmoved : TWant::StarOrSaid;
+          c.Tolerance = excess > peak ? 0.05 : 0.25;
+          c.Seed = ++seed;
+          cases.push_back(c);
+        }
+  return cases;
+}
+
+// Two stars 4 to 6 pixels apart, as bright or one three times the other: one
+// of them (the brighter where they differ) at its own centre. Three pixels
+// apart (two widths) they make one peak: a point between them.
+std::vector<TCase> PairCases(bool mosaic, std::initializer_list<double> distances) {
+  std::vector<TCase> cases;
+  uint32_t seed = 800 + uint32_t(100 * *distances.begin());
+  for (const double apart : distances)
+    for (const double ratio : {1.0, 3.0})
+      for (const double sigma : {1.2, 1.5})
+        for (const double angle : {0.0, 1.1})
+          for (uint32_t s = 0; s < 2; ++s) {
+            TCase c;
+            c.Scene.Mosaic = mosaic;
+            const double x = 30.2, y = 31.7;
+            c.Scene.Stars = {{x, y, 3000, sigma},
+                             {x + apart * std::cos(angle), y + apart * std::sin(angle), 3000 / ratio, sigma}};
+            c.Box = BoxAround(x + 2, y + 1, 10);
+            c.Want = apart < 4 ? TWant::OnPair : ratio == 1 ? TWant::AnyStar : TWant::Star;
+            c.Tolerance = apart < 4 ? 0.25 : 0.2;
+            c.Seed = ++seed;
+            cases.push_back(c);
+          }
+  return cases;
+}
+
+// Saturated stars (clipped at 65535, 1.5 to 4.5 times above it), and a star of
+// 1000 with a saturated one 9 pixels beyond the box's edge.
+std::vector<TCase> SaturatedCases() {
+  std::vector<TCase> cases;
+  uint32_t seed = 900;
+  for (const double peak : {100000.0, 300000.0})
+    for (const double sigma : {1.5, 2.5}) {
+      TCase c;
+      c.Scene.Stars = {{31.6, 32.2, peak, sigma}};
+      c.Box = BoxAround(31, 33, 10);
+      c.Seed = ++seed;
+      cases.push_back(c);
+      TCase n;
+      n.Scene.Stars = {{28.3, 31.4, 1000, 1.6}, {28.3 + 19, 31.4 + 1, peak, sigma}};
+      n.Box = BoxAround(28.3, 31.4, 8);
+      n.Seed = ++seed;
+      cases.push_back(n);
+    }
+  return cases;
+}
+
+// Pure noise, and gradients of 2 to 20 levels a pixel.
+std::vector<TCase> EmptyCases() {
+  std::vector<TCase> cases;
+  uint32_t seed = 1000;
+  for (const double g : {0.0, 2.0, 5.0, 20.0})
+    for (const double angle : {0.3, 2.0, 4.0}) {
+      TCase c;
+      c.Scene.GradientX = g * std::cos(angle);
+      c.Scene.GradientY = g * std::sin(angle);
+      c.Box = BoxAround(32, 32, 10);
+      c.Want = TWant::Nothing;
+      c.Seed = ++seed;
+      cases.push_back(c);
+    }
+  return cases;
+}
+
+// Pairs of boxes. The first box centred on a bright star; the second image
+// moved by (-2.6, 1.8), its box drawn so that the bright star's centre lies 2
+// to 3 pixels beyond an edge while a star of a fifth of its flux stands
+// inside: the second point is the bright star.
+std::vector<TCase> PairOfBoxesBeyondCases() {
+  std::vector<TCase> cases;
+  uint32_t seed = 1100;
+  const double mx = -2.6, my = 1.8;
+  for (const double beyond : {2.0, 2.5, 3.0})
+    for (const std::pair<int, int>& edge : {std::pair(1, 0), std::pair(-1, 0), std::pair(0, 1), std::pair(0, -1)})
+      for (const double sigma : {1.3, 2.2}) {
+        TCase c;
+        TScene first;
+        const double x = 40.3, y = 38.6;
+        const double fx = x + 7 * edge.second + 1.2, fy = y - 6 * edge.first - 0.5;  // the fainter star, inside
+        first.Stars = {{x, y, 5000, sigma}, {fx, fy, 1000, sigma}};
+        first.Width = first.Height = c.Scene.Width = c.Scene.Height = 80;
+        c.Scene.Stars = {{x + mx, y + my, 5000, sigma}, {fx + mx, fy + my, 1000, sigma}};
+        c.First = {first};
+        c.FirstBox = BoxAround(x, y, 10);
+        // The second box's edge `beyond` short of the bright star's centre.
+        const double sx = x + mx, sy = y + my;
+        int cx = int(std::nearbyint(sx)), cy = int(std::nearbyint(sy));
+        if (edge.first != 0) cx = int(std::nearbyint(sx - edge.first * (beyond + 10)));
+        if (edge.second != 0) cy = int(std::nearbyint(sy - edge.second * (beyond + 10)));
+        c.Box = {cx - 10, cx + 10, cy - 10, cy + 10};
+        // The fainter star must stand in it.
+        c.Box = {std::min(c.Box.x1, int(fx + mx) - 2), std::max(c.Box.x2, int(fx + mx) + 2),
+                 std::min(c.Box.y1, int(fy + my) - 2), std::max(c.Box.y2, int(fy + my) + 2)};
+        c.Want = TWant::Star;
+        c.Seed = ++seed;
+        cases.push_back(c);
+      }
+  return cases;
+}
+
+// Pairs of boxes centred on a star of 1500 with a neighbour 6.7 or 20 times as
+// bright 12 to 14 pixels away, the second image in worse seeing (every width
+// times 1.35, the fluxes kept) and moved by (1.7, -2.3): the move.
+std::vector<TCase> PairOfBoxesSeeingCases(bool mosaic) {
+  std::vector<TCase> cases;
+  uint32_t seed = 1200;
+  const double mx = 1.7, my = -2.3;
+  for (const double sigma : {1.3, 1.6, 1.85})
+    for (const double ratio : {6.7, 20.0})
+      for (const double distance : {12.0, 13.0, 14.0})
+        for (const bool worseSecond : {true, false}) {
+          TCase c;
+          const double x = 30.3, y = 33.6, a = 0.4;
+          const double s1 = worseSecond ? sigma : sigma * 1.35, s2 = worseSecond ? sigma * 1.35 : sigma;
+          const auto field = [&](double sx, double ox, double oy) {
+            TScene s;
+            s.Mosaic = mosaic;
+            const double k = (sigma / sx) * (sigma / sx);  // the flux kept
+            s.Stars = {{x + ox, y + oy, 1500 * k, sx},
+                       {x + ox + distance * std::cos(a), y + oy + distance * std::sin(a), ratio * 1500 * k, sx}};
+            return s;
+          };
+          c.First = {field(s1, 0, 0)};
+          c.Scene = field(s2, mx, my);
+          c.FirstBox = BoxAround(x, y, 10);
+          c.Box = BoxAround(x + mx, y + my, 10);
+          c.Want = TWant::Move;
+          c.MoveX = mx;
+          c.MoveY = my;
+          c.Tolerance = 0.1;
+          c.Seed = ++seed;
+          cases.push_back(c);
+        }
+  return cases;
+}
+
+// Pairs of boxes on two stars as bright, 4 to 6 pixels apart: the same star
+// in both images, so that the move is right.
+std::vector<TCase> PairOfBoxesCloseCases() {
+  std::vector<TCase> cases;
+  uint32_t seed = 1300;
+  const double mx = 3.4, my = 2.2;
+  for (const double apart : {4.0, 5.0, 6.0})
+    for (const double angle : {0.0, 0.8, 2.4})
+      for (uint32_t s = 0; s < 2; ++s) {
+        TCase c;
+        const double x = 30.2, y = 31.7;
+        const auto field = [&](double ox, double oy) {
+          TScene f;
+          f.Stars = {{x + ox, y + oy, 3000, 1.3},
+                     {x + ox + apart * std::cos(angle), y + oy + apart * std::sin(angle), 3000, 1.3}};
+          return f;
+        };
+        c.First = {field(0, 0)};
+        c.Scene = field(mx, my);
+        c.FirstBox = BoxAround(x + 1, y, 10);
+        c.Box = BoxAround(x + mx + 2, y + my - 1, 10);
+        c.Want = TWant::Move;
+        c.MoveX = mx;
+        c.MoveY = my;
+        c.Tolerance = 0.2;
+        c.Seed = ++seed;
+        cases.push_back(c);
+      }
+  return cases;
+}
+
+TEST_F(StarBoxRuleTest, EveryBoxMeasuresItsStarOrSaysItHasNone) {
+  // Each row: its cases, what the build before this rule gave (right, said,
+  // wrong), and how many must now be right; none may be wrong.
+  std::vector<TRow> rows = {
+      {"edges: a star 2 px inside to 4 px beyond each edge, a brighter one outside", "925 0 91", EdgeCases(), 1016},
+      {"a neighbour 6.7x or 20x as bright 12-14 px away, seeing 1.3-2.5", "64 0 32", NeighbourCases(false), 96},
+      {"the same on a colour mosaic", "61 0 35", NeighbourCases(true), 96},
+      {"a galaxy core 3-12 px beyond the edge, a star inside", "2 0 17", GalaxyCases(true), 19},
+      {"a galaxy core 3-12 px beyond the edge of an empty box", "18 0 0", GalaxyCases(false), 18},
+      {"a glow rising across the edge of an empty box", "0 0 36", GlowCases(), 36},
+      {"a star of 300-1000 on a bright nebula", "0 9 9", NebulaCases(), 10},
+      {"hot and warm pixels beside faint stars", "16 0 20", HotPixelCases(), 36},
+      {"pairs of stars 4-6 px apart, 1:1 and 1:3", "28 0 20", PairCases(false, {4, 5, 6}), 48},
+      {"the same on a colour mosaic", "24 0 24", PairCases(true, {4, 5, 6}), 48},
+      {"pairs of stars 3 px apart (one peak)", "16 0 0", PairCases(false, {3}), 16},
+      {"the same on a colour mosaic", "16 0 0", PairCases(true, {3}), 16},
+      {"saturated stars", "8 0 0", SaturatedCases(), 8},
+      {"pure noise and gradients", "12 0 0", EmptyCases(), 12},
+      {"pair of boxes: the star 2-3 px beyond the second box, a fifth as bright inside", "15 0 9",
+       PairOfBoxesBeyondCases(), 24},
+      {"pair of boxes: a bright neighbour, seeing x1.35 in one image", "27 0 9", PairOfBoxesSeeingCases(false), 36},
+      {"the same on a colour mosaic", "27 0 9", PairOfBoxesSeeingCases(true), 36},
+      {"pair of boxes on two stars as bright 4-6 px apart", "7 0 11", PairOfBoxesCloseCases(), 18},
+  };
+  std::printf("%-82s %6s %16s %16s\n", "cases", "count", "before r/s/w", "now r/s/w");
+  for (TRow& row : rows) {
+    int right = 0, said = 0, wrong = 0;
+    for (const TCase& c : row.Cases) {
+      const TOutcome o = Measure(c);
+      const TResult r = Judge(c, o);
+      right += r == TResult::Right;
+      said += r == TResult::Said;
+      wrong += r == TResult::Wrong;
+      if (r == TResult::Wrong || (r == TResult::Said && c.Want != TWant::StarOrSaid))
+        std::printf("   %s: case %zu:%zu: (%.3f, %.3f) quality %.2f%s\n", row.Name.c_str(), size_t(&row - rows.data()),
+                    size_t(&c - row.Cases.data()), o.P.X, o.P.Y, o.Quality,
+                    c.Want == TWant::Unmoved ? (", without the hot pixel (" + std::to_string(o.Clean.X) + ", " +
+                                                std::to_string(o.Clean.Y) + ") quality " +
+                                                std::to_string(o.CleanQuality))
+                                                   .c_str()
+                                             : "");
+    }
+    std::printf("%-82s %6zu %16s %6d %4d %4d\n", row.Name.c_str(), row.Cases.size(), row.Before.c_str(), right, said,
+                wrong);
+    EXPECT_EQ(wrong, 0) << row.Name;
+    EXPECT_GE(right, row.MinRight) << row.Name;
+  }
+}
+
+}  // namespace
+}  // namespace astrelon::test

@@ -1,0 +1,154 @@
+// "Bild addieren (mit Verschiebung)" with "Helligkeitsschwerpunkt" as a user
+// does it: two 480 x 360 star fields, a 21 x 21 selection drawn around a star
+// in each, the second image moved. The sum holds every object of the second
+// image where the first has it: each selection measured its own star, whatever
+// brighter light reaches it from beside it (a galaxy core, a bright star in
+// worse seeing, a bright star just beyond the second selection's edge).
+#include <QAction>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "../ui_windows/window_fixture.h"
+#include "pixelops/ui/operation_frame.h"
+#include "qt_test_app.h"
+#include "registration/ui/two_image_commands.h"
+#include "shell/ui/main/main_services_ui.h"
+#include "shell/ui/menu/menu_commands.h"
+#include "star_scene.h"
+#include "store/display/display_histogram.h"
+
+namespace astrelon::test {
+namespace {
+
+constexpr int FW = 480, FH = 360;
+
+class StarSelectionSumTest : public WindowTest {
+protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    RegisterTwoImageCommands();
+    Settings.ShiftMode = 0;  // "Helligkeitsschwerpunkt"
+  }
+  // The field in the slot's window, a 21 x 21 selection centred on (x, y).
+  TMDIChild* Field(int slot, const TScene& scene, uint32_t seed, double x, double y) {
+    TMDIChild* w = Open(slot, FW, FH);
+    const std::vector<float> values = scene.Render(seed);
+    Store.Image[size_t(slot)].Planes[1].assign(values.begin(), values.end());
+    UpdateMinMax(slot);
+    ResetDisplayRange(slot, 0);
+    Drag(w, {10, 10}, {30, 30});
+    EXPECT_TRUE(w->SelectionVisible(1));
+    w->CentreSelection(1, x, y);
+    const TRectI r = w->SelectionImageRect(1);
+    EXPECT_EQ(r.Right - r.Left, 20);
+    EXPECT_EQ(r.Bottom - r.Top, 20);
+    return w;
+  }
+  // The light-weighted centre of what the sum adds to the first image (the
+  // second image on the first's grid), or with `minus` 0 of the first image
+  // itself, within four pixels of the first image's star.
+  static TFloatPoint StarCentre(int slot, int minus, TFloatPoint at) {
+    double sw = 0, sx = 0, sy = 0;
+    for (int y = int(at.Y) - 4; y <= int(at.Y) + 5; ++y)
+      for (int x = int(at.X) - 4; x <= int(at.X) + 5; ++x) {
+        if (std::hypot(x - at.X, y - at.Y) > 4) continue;
+        const double v =
+            double(Store.Image[size_t(slot)].At(1, x, y)) - (minus ? Store.Image[size_t(minus)].At(1, x, y) : 0.0f);
+        const double w = std::max(v - 1000.0, 0.0);
+        sw += w;
+        sx += w * x;
+        sy += w * y;
+      }
+    return sw > 0 ? TFloatPoint{float(sx / sw), float(sy / sw)} : TFloatPoint{-1e6f, -1e6f};
+  }
+};
+
+struct TUserCase {
+  const char* Name;
+  std::vector<TDrawnStar> Stars1, Stars2;
+  std::vector<TBlob> Blobs1, Blobs2;
+  TFloatPoint Star1;           // the star in the first image
+  TFloatPoint Box1, Box2;      // the selections' centres
+};
+
+TEST_F(StarSelectionSumTest, TheSumHoldsTheStarOfBothSelectionsWhereverBrighterLightReachesThem) {
+  const double mx = -2.6, my = 1.8;
+  std::vector<TUserCase> cases;
+  {
+    // A star 18 pixels left of a galaxy core on its halo; the second
+    // selection drawn 4 pixels right of the star.
+    const TDrawnStar star{200.3, 150.6, 3000, 1.5};
+    const TBlob core{218.3, 151.1, 6000, 4, 3}, halo{218.3, 151.1, 600, 12, 12};
+    const auto moved = [&](auto b) {
+      b.X += mx;
+      b.Y += my;
+      return b;
+    };
+    cases.push_back({"a galaxy core beside the star", {star}, {moved(star)}, {core, halo}, {moved(core), moved(halo)},
+                     {float(star.X), float(star.Y)}, {float(star.X), float(star.Y)},
+                     {float(star.X + mx + 4), float(star.Y + my)}});
+  }
+  {
+    // A star of 1500 with a star 20 times as bright 13 pixels right; the
+    // second image in worse seeing, the fluxes kept.
+    const TDrawnStar star{200.3, 150.6, 1500, 1.5}, bright{213.3, 151.4, 30000, 1.5};
+    const double k = 1 / (1.35 * 1.35);
+    const TDrawnStar star2{star.X + mx, star.Y + my, star.Peak * k, 1.5 * 1.35},
+        bright2{bright.X + mx, bright.Y + my, bright.Peak * k, 1.5 * 1.35};
+    cases.push_back({"a bright star beside it, worse seeing in the second image", {star, bright}, {star2, bright2},
+                     {}, {}, {float(star.X), float(star.Y)}, {float(star.X), float(star.Y)},
+                     {float(star2.X), float(star2.Y)}});
+  }
+  for (const double beyond : {2.0, 3.0}) {
+    // The first selection centred on a bright star; the second drawn so
+    // that its centre lies `beyond` pixels past its edge, a star a fifth as
+    // bright inside it.
+    const TDrawnStar bright{200.3, 150.6, 5000, 1.6}, faint{206.1, 143.2, 1000, 1.6};
+    const TDrawnStar bright2{bright.X + mx, bright.Y + my, bright.Peak, bright.Sigma},
+        faint2{faint.X + mx, faint.Y + my, faint.Peak, faint.Sigma};
+    cases.push_back({"the star just beyond the second selection, a fainter one inside",
+                     {bright, faint},
+                     {bright2, faint2},
+                     {},
+                     {},
+                     {float(bright.X), float(bright.Y)},
+                     {float(bright.X), float(bright.Y)},
+                     {float(bright2.X + 10 + beyond), float(bright2.Y - 3)}});
+  }
+  for (const TUserCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TScene one, two;
+    one.Width = two.Width = FW;
+    one.Height = two.Height = FH;
+    one.Stars = c.Stars1;
+    one.Blobs = c.Blobs1;
+    two.Stars = c.Stars2;
+    two.Blobs = c.Blobs2;
+    Field(1, one, 11, c.Box1.X, c.Box1.Y);
+    Field(2, two, 12, c.Box2.X, c.Box2.Y);
+    ActivateImageWindow(1);
+    ASSERT_TRUE(RunMenuCommand("Bildaddieren1"));
+    QApplication::processEvents();
+    ASSERT_TRUE(Store.HasWindow[3]);
+    // The same measure of each object in either image: the move is undone.
+    std::vector<TFloatPoint> objects;
+    for (const TDrawnStar& s : c.Stars1) objects.push_back({float(s.X), float(s.Y)});
+    for (const TBlob& b : c.Blobs1) objects.push_back({float(b.X), float(b.Y)});
+    double off = 0;
+    for (const TFloatPoint& at : objects) {
+      const TFloatPoint first = StarCentre(1, 0, at), second = StarCentre(3, 1, at);
+      off = std::max(off, double(std::hypot(second.X - first.X, second.Y - first.Y)));
+    }
+    std::printf("%s: the second image's objects %.3f px from the first's\n", c.Name, off);
+    EXPECT_LT(off, 0.1);
+    area_->closeAllSubWindows();
+    QApplication::processEvents();
+    Store.Reset();
+  }
+}
+
+}  // namespace
+}  // namespace astrelon::test
