@@ -7,7 +7,7 @@
 #include <limits>
 #include <numbers>
 
-#include "kernels/alignment/stars/linear_solve.h"
+#include "kernels/alignment/stars/robust_surface.h"
 #include "store/image_slot.h"
 
 namespace astrelon {
@@ -31,42 +31,11 @@ TWorkRect Cut(const TWorkRect& r, int32_t width, int32_t height) {
 
 bool Empty(const TWorkRect& r) { return r.x2 < r.x1 || r.y2 < r.y1; }
 
-struct TRingSample {
-  double Dx, Dy, V;
-};
-
-double Median(std::vector<double> v) {
-  const auto mid = v.begin() + std::ptrdiff_t(v.size() / 2);
-  std::nth_element(v.begin(), mid, v.end());
-  return *mid;
-}
-
-// The plane through a ring's samples about the star, from the median level
-// and again and again without the samples far off it.
-std::array<double, 3> RingPlane(const std::vector<TRingSample>& samples, double median, double noise) {
-  std::array<double, 3> plane{median, 0, 0};
-  const auto off = [&](const TRingSample& r) { return std::fabs(r.V - plane[0] - plane[1] * r.Dx - plane[2] * r.Dy); };
-  for (int pass = 0; pass < 3; ++pass) {
-    std::vector<double> offs;
-    for (const TRingSample& r : samples) offs.push_back(off(r));
-    if (offs.size() < 8) break;
-    const double limit = 3 * std::max(1.4826 * Median(offs), noise / 3);
-    std::array<double, 9> m{};
-    std::array<double, 3> b{};
-    int n = 0;
-    for (const TRingSample& r : samples) {
-      if (off(r) > limit) continue;
-      const double f[3] = {1, r.Dx, r.Dy};
-      for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) m[size_t(i * 3 + j)] += f[i] * f[j];
-        b[size_t(i)] += f[i] * r.V;
-      }
-      ++n;
-    }
-    if (n < 8 || !SolveLinear(m, b, 3)) break;
-    plane = b;
-  }
-  return plane;
+// The plane through a ring's samples about the star (robust: other light in
+// the ring does not pull it).
+std::array<double, 3> RingPlane(const std::vector<TSurfaceSample>& samples, double noise) {
+  const TRobustSurface plane = FitRobustSurface(samples, 3, 1, noise / 3, 3, 8);
+  return {plane.K[0], plane.K[1], plane.K[2]};
 }
 
 // A window's weight at offset d of radius r: on a colour mosaic the window's
@@ -228,7 +197,7 @@ TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
     c.Top = best;
   }
   std::vector<double> ring, outer;
-  std::vector<TRingSample> inner, outerSamples;
+  std::vector<TSurfaceSample> inner, outerSamples;
   for (int32_t dy = -RingReach; dy <= RingReach; ++dy)
     for (int32_t dx = -RingReach; dx <= RingReach; ++dx) {
       const int32_t d2 = dx * dx + dy * dy, i = c.PeakX + dx, j = c.PeakY + dy;
@@ -246,8 +215,8 @@ TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
   // The planes through the inner ring (the level the star stands on) and
   // the outer one (the gradient the star lies on: its own light does not
   // reach that far, another object's light only a few of the ring's pixels).
-  const std::array<double, 3> plane = RingPlane(inner, c.Ring, noise_);
-  const std::array<double, 3> far = RingPlane(outerSamples, c.Outer, noise_);
+  const std::array<double, 3> plane = RingPlane(inner, noise_);
+  const std::array<double, 3> far = RingPlane(outerSamples, noise_);
   c.Slope = std::hypot(far[1], far[2]);
   const auto residual = [&](int32_t i, int32_t j) {
     return M(i, j) - (plane[0] + plane[1] * (i - c.PeakX) + plane[2] * (j - c.PeakY));

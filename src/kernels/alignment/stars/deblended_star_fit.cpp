@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "kernels/alignment/stars/blend_fit.h"
-#include "kernels/alignment/stars/linear_solve.h"
+#include "kernels/alignment/stars/robust_surface.h"
 #include "shell/stars/star_pick.h"
 #include "store/image_store.h"
 
@@ -123,25 +123,14 @@ private:
   std::vector<TLonePixel> lone_;
 };
 
-// The smooth background around the star: a quadratic surface fitted to the
-// pixels of a ring just outside the star's light and away from other stars,
-// the pixels far off it (fainter stars, hot pixels) left out; relative to its
-// value at the star. Flat when it changes by less than the noise over the star.
+// The smooth background around the star: a cubic surface fitted (robust) to
+// the pixels of a ring just outside the star's light and away from other
+// stars; relative to its value at the star. Flat when it changes by less than the noise over the star.
 struct TSurface {
   int32_t Cx = 0, Cy = 0;
-  std::array<double, SurfaceTerms> K{};
+  TRobustSurface Fit;
   bool Flat = true;
-  static std::array<double, SurfaceTerms> Terms(double dx, double dy) {
-    dx /= Reach;
-    dy /= Reach;
-    return {1, dx, dy, dx * dx, dx * dy, dy * dy, dx * dx * dx, dx * dx * dy, dx * dy * dy, dy * dy * dy};
-  }
-  double At(double x, double y) const {
-    const auto t = Terms(x - Cx, y - Cy);
-    double v = 0;
-    for (int k = 1; k < SurfaceTerms; ++k) v += K[size_t(k)] * t[size_t(k)];
-    return v;
-  }
+  double At(double x, double y) const { return Fit.Rise(x - Cx, y - Cy); }
 };
 
 double ClearRadius(const TStarCandidate& s, double times) { return std::max(times * s.Sigma + 2, 4.0); }
@@ -164,10 +153,7 @@ TSurface FitSurface(const TPixelSource& pixels, const TStarCandidate& star, cons
   TSurface s;
   s.Cx = star.PeakX;
   s.Cy = star.PeakY;
-  struct TPoint {
-    double Dx, Dy, V;
-  };
-  std::vector<TPoint> points;
+  std::vector<TSurfaceSample> points;
   const int32_t reach = int32_t(std::ceil(which.Outer));
   for (int32_t y = s.Cy - reach; y <= s.Cy + reach; ++y)
     for (int32_t x = s.Cx - reach; x <= s.Cx + reach; ++x) {
@@ -182,34 +168,8 @@ TSurface FitSurface(const TPixelSource& pixels, const TStarCandidate& star, cons
       for (const TGauss& g : which.TakenOff) value -= g.At(x, y);
       points.push_back({double(x - s.Cx), double(y - s.Cy), value});
     }
-  if (points.size() < 30) return TSurface{};
-  // From the median level, the surface through the pixels near it, again and
-  // again: light of other objects in the ring does not pull it.
-  std::vector<double> values;
-  for (const TPoint& p : points) values.push_back(p.V);
-  std::nth_element(values.begin(), values.begin() + std::ptrdiff_t(values.size() / 2), values.end());
-  s.K[0] = values[values.size() / 2];
-  const auto off = [&](const TPoint& p) { return std::fabs(p.V - s.K[0] - s.At(s.Cx + p.Dx, s.Cy + p.Dy)); };
-  for (int pass = 0; pass < 5; ++pass) {
-    std::vector<double> offs;
-    for (const TPoint& p : points) offs.push_back(off(p));
-    std::nth_element(offs.begin(), offs.begin() + std::ptrdiff_t(offs.size() / 2), offs.end());
-    const double limit = 3 * std::max(1.4826 * offs[offs.size() / 2], noise);
-    std::array<double, SurfaceTerms * SurfaceTerms> m{};
-    std::array<double, SurfaceTerms> b{};
-    int n = 0;
-    for (const TPoint& p : points) {
-      if (off(p) > limit) continue;
-      const auto t = TSurface::Terms(p.Dx, p.Dy);
-      for (int r = 0; r < SurfaceTerms; ++r) {
-        for (int c = 0; c < SurfaceTerms; ++c) m[size_t(r * SurfaceTerms + c)] += t[size_t(r)] * t[size_t(c)];
-        b[size_t(r)] += t[size_t(r)] * p.V;
-      }
-      ++n;
-    }
-    if (n < 30 || !SolveLinear(m, b, SurfaceTerms)) return TSurface{};
-    s.K = b;
-  }
+  s.Fit = FitRobustSurface(points, SurfaceTerms, Reach, noise, 5, 30);
+  if (!s.Fit.Complete) return TSurface{};
   // Flat where it stays within the noise over the star.
   const int32_t r = int32_t(std::ceil(2 * star.Sigma + 2));
   s.Flat = true;
@@ -355,7 +315,7 @@ std::optional<TFloatPoint> FitWithBlend(const TPixelSource& pixels, const TSurfa
   background.Scale = Reach;
   background.Quadratic = !surface.Flat;
   background.Terms = {level, 0, 0, 0, 0, 0};
-  if (!surface.Flat) std::copy(surface.K.begin() + 1, surface.K.begin() + 6, background.Terms.begin() + 1);
+  if (!surface.Flat) std::copy(surface.Fit.K.begin() + 1, surface.Fit.K.begin() + 6, background.Terms.begin() + 1);
   const int32_t cx = int32_t(std::nearbyint(star.X)), cy = int32_t(std::nearbyint(star.Y));
   std::vector<TBlendPixel> values;
   for (int32_t y = cy - Reach; y <= cy + Reach + 1; ++y)

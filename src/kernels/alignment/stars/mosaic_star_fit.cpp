@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kernels/alignment/stars/linear_solve.h"
+#include "kernels/alignment/stars/robust_surface.h"
 
 namespace astrelon {
 
@@ -18,12 +19,6 @@ constexpr int RingWidth = 4;
 int SiteOf(int32_t x, int32_t y) { return (y & 1) * 2 + (x & 1); }
 bool Valid(float v) { return v > -1e9f; }
 
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  const auto mid = v.begin() + std::ptrdiff_t(v.size() / 2);
-  std::nth_element(v.begin(), mid, v.end());
-  return *mid;
-}
 
 struct TSample {
   double Dx, Dy;  // position relative to the window's centre

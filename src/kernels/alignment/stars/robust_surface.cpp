@@ -1,0 +1,69 @@
+#include "kernels/alignment/stars/robust_surface.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "kernels/alignment/stars/linear_solve.h"
+
+namespace astrelon {
+
+namespace {
+
+std::array<double, TRobustSurface::MostTerms> TermsAt(double dx, double dy, double scale) {
+  dx /= scale;
+  dy /= scale;
+  return {1, dx, dy, dx * dx, dx * dy, dy * dy, dx * dx * dx, dx * dx * dy, dx * dy * dy, dy * dy * dy};
+}
+
+}  // namespace
+
+double Median(std::vector<double> values) {
+  const auto mid = values.begin() + std::ptrdiff_t(values.size() / 2);
+  std::nth_element(values.begin(), mid, values.end());
+  return *mid;
+}
+
+double TRobustSurface::Rise(double dx, double dy) const {
+  const auto t = TermsAt(dx, dy, Scale);
+  double v = 0;
+  for (int k = 1; k < Terms; ++k) v += K[size_t(k)] * t[size_t(k)];
+  return v;
+}
+
+double TRobustSurface::At(double dx, double dy) const { return K[0] + Rise(dx, dy); }
+
+TRobustSurface FitRobustSurface(std::span<const TSurfaceSample> samples, int terms, double scale, double floor,
+                                int passes, int least) {
+  TRobustSurface s;
+  s.Terms = std::clamp(terms, 1, TRobustSurface::MostTerms);
+  s.Scale = scale;
+  if (samples.empty() || int(samples.size()) < least) return s;
+  std::vector<double> values;
+  for (const TSurfaceSample& p : samples) values.push_back(p.V);
+  s.K[0] = Median(values);
+  const auto off = [&](const TSurfaceSample& p) { return std::fabs(p.V - s.At(p.Dx, p.Dy)); };
+  const int n = s.Terms;
+  for (int pass = 0; pass < passes; ++pass) {
+    std::vector<double> offs;
+    for (const TSurfaceSample& p : samples) offs.push_back(off(p));
+    const double limit = 3 * std::max(1.4826 * Median(offs), floor);
+    std::array<double, TRobustSurface::MostTerms * TRobustSurface::MostTerms> m{};
+    std::array<double, TRobustSurface::MostTerms> b{};
+    int used = 0;
+    for (const TSurfaceSample& p : samples) {
+      if (off(p) > limit) continue;
+      const auto t = TermsAt(p.Dx, p.Dy, scale);
+      for (int r = 0; r < n; ++r) {
+        for (int c = 0; c < n; ++c) m[size_t(r * n + c)] += t[size_t(r)] * t[size_t(c)];
+        b[size_t(r)] += t[size_t(r)] * p.V;
+      }
+      ++used;
+    }
+    if (used < least || !SolveLinear(std::span(m).first(size_t(n * n)), std::span(b).first(size_t(n)), n)) return s;
+    s.K = b;
+  }
+  s.Complete = true;
+  return s;
+}
+
+}  // namespace astrelon
