@@ -25,6 +25,44 @@ constexpr int32_t PeakPixelReach = 15;
 constexpr int32_t RingIn = 4 * 4, RingOut = 7 * 7, OuterIn = 8 * 8, OuterOut = 12 * 12;
 constexpr int32_t RingReach = 12;
 
+// How many pixels lie d pixels from the centre with lo <= d² <= hi.
+constexpr size_t RingCount(int32_t lo, int32_t hi) {
+  size_t n = 0;
+  for (int32_t dy = -RingReach; dy <= RingReach; ++dy)
+    for (int32_t dx = -RingReach; dx <= RingReach; ++dx) n += dx * dx + dy * dy >= lo && dx * dx + dy * dy <= hi;
+  return n;
+}
+constexpr size_t RingSamples = RingCount(RingIn, RingOut), OuterSamples = RingCount(OuterIn, OuterOut);
+static_assert(OuterSamples >= RingSamples);
+
+// The offsets of the rings' pixels in row order: the inner ring's, then the
+// outer one's.
+struct TRingOffsets {
+  std::array<std::array<int8_t, 2>, RingSamples> Inner{};
+  std::array<std::array<int8_t, 2>, OuterSamples> Outer{};
+};
+constexpr TRingOffsets MakeRingOffsets() {
+  TRingOffsets r;
+  size_t i = 0, o = 0;
+  for (int32_t dy = -RingReach; dy <= RingReach; ++dy)
+    for (int32_t dx = -RingReach; dx <= RingReach; ++dx) {
+      const int32_t d2 = dx * dx + dy * dy;
+      if (d2 >= RingIn && d2 <= RingOut) r.Inner[i++] = {int8_t(dx), int8_t(dy)};
+      if (d2 >= OuterIn && d2 <= OuterOut) r.Outer[o++] = {int8_t(dx), int8_t(dy)};
+    }
+  return r;
+}
+constexpr TRingOffsets RingOffsets = MakeRingOffsets();
+
+// The median of the samples' values (of an even count the upper middle one).
+double MedianValue(std::span<const TSurfaceSample> samples) {
+  std::array<double, OuterSamples> values{};
+  for (size_t k = 0; k < samples.size(); ++k) values[k] = samples[k].V;
+  const auto mid = values.begin() + std::ptrdiff_t(samples.size() / 2);
+  std::nth_element(values.begin(), mid, values.begin() + std::ptrdiff_t(samples.size()));
+  return *mid;
+}
+
 TWorkRect Cut(const TWorkRect& r, int32_t width, int32_t height) {
   return {std::max(r.x1, 0), std::min(r.x2, width - 1), std::max(r.y1, 0), std::min(r.y2, height - 1)};
 }
@@ -33,7 +71,7 @@ bool Empty(const TWorkRect& r) { return r.x2 < r.x1 || r.y2 < r.y1; }
 
 // The plane through a ring's samples about the star (robust: other light in
 // the ring does not pull it).
-std::array<double, 3> RingPlane(const std::vector<TSurfaceSample>& samples, double noise) {
+std::array<double, 3> RingPlane(std::span<const TSurfaceSample> samples, double noise) {
   const TRobustSurface plane = FitRobustSurface(samples, 3, 1, noise / 3, 3, 8);
   return {plane.K[0], plane.K[1], plane.K[2]};
 }
@@ -52,17 +90,26 @@ std::optional<TLoneValues> LonePixelValues(std::span<const float> plane, int32_t
   };
   const float v = at(x, y);
   if (!IsValidPixel(v)) return std::nullopt;
-  float highest = -std::numeric_limits<float>::infinity(), lowest = std::numeric_limits<float>::infinity();
+  if (!MayBeLonePixel(plane, width, height, x, y, noise)) return std::nullopt;
+  // The eight neighbours first: most pixels are not far above them.
+  float highest = -std::numeric_limits<float>::infinity();
   double sum = 0;
   int n8 = 0;
+  for (int32_t j = y - 1; j <= y + 1; ++j)
+    for (int32_t i = x - 1; i <= x + 1; ++i) {
+      const float n = at(i, j);
+      if ((i == x && j == y) || !IsValidPixel(n)) continue;
+      highest = std::max(highest, n);
+      sum += n;
+      ++n8;
+    }
+  if (!std::isfinite(highest) || !(double(v) - highest > 4 * noise)) return std::nullopt;
+  float lowest = std::numeric_limits<float>::infinity();
   for (int32_t j = y - 2; j <= y + 2; ++j)
     for (int32_t i = x - 2; i <= x + 2; ++i) {
       const float n = at(i, j);
-      if ((i == x && j == y) || !IsValidPixel(n)) continue;
-      lowest = std::min(lowest, n);
-      if (std::abs(i - x) <= 1 && std::abs(j - y) <= 1) highest = std::max(highest, n), sum += n, ++n8;
+      if (!(i == x && j == y) && IsValidPixel(n)) lowest = std::min(lowest, n);
     }
-  if (!std::isfinite(highest) || !(double(v) - highest > 4 * noise)) return std::nullopt;
   // What the neighbours on either side make of the pixel: the largest mean of
   // two opposite neighbours.
   double across = -std::numeric_limits<double>::infinity();
@@ -89,10 +136,13 @@ TStarField::TStarField(std::span<const float> plane, int32_t width, int32_t heig
   for (int32_t y = outer_.y1; y <= outer_.y2; ++y)
     for (int32_t x = outer_.x1; x <= outer_.x2; ++x) {
       const float v = plane[size_t(y) * size_t(width) + size_t(x)];
-      const std::optional<TLoneValues> lone =
-          IsValidPixel(v) ? LonePixelValues(plane, width, height, x, y, noise, mosaic) : std::nullopt;
-      pixels_[Index(outer_, x, y)] = !IsValidPixel(v) ? BlankPixel : lone ? lone->Highest : v;
-      lone_[Index(outer_, x, y)] = lone.has_value();
+      float& out = pixels_[Index(outer_, x, y)];
+      out = IsValidPixel(v) ? v : BlankPixel;
+      if (!IsValidPixel(v) || !MayBeLonePixel(plane, width, height, x, y, noise)) continue;
+      if (const std::optional<TLoneValues> lone = LonePixelValues(plane, width, height, x, y, noise, mosaic)) {
+        out = lone->Highest;
+        lone_[Index(outer_, x, y)] = 1;
+      }
     }
   // The noise here: of the differences of pixels a site apart (robust), when
   // it is larger than the plane's (the plane's noise may be that of a
@@ -114,6 +164,21 @@ TStarField::TStarField(std::span<const float> plane, int32_t width, int32_t heig
   means_.assign(size_t(area_.x2 - area_.x1 + 1) * size_t(area_.y2 - area_.y1 + 1), NoMean);
   for (int32_t y = area_.y1; y <= area_.y2; ++y)
     for (int32_t x = area_.x1; x <= area_.x2; ++x) {
+      if (!mosaic && x > outer_.x1 && x < outer_.x2 && y > outer_.y1 && y < outer_.y2) {
+        // The whole window within the pixels, each of weight 1: the same sum
+        // in the same order, read straight along the rows.
+        const float* row = &pixels_[Index(outer_, x - 1, y - 1)];
+        const size_t stride = size_t(outer_.x2 - outer_.x1 + 1);
+        double sum = 0, weights = 0;
+        for (int32_t j = 0; j < 3; ++j, row += stride)
+          for (int32_t i = 0; i < 3; ++i)
+            if (IsValidPixel(row[i])) {
+              sum += 1.0 * row[i];
+              weights += 1.0;
+            }
+        if (weights > 0) means_[Index(area_, x, y)] = sum / weights;
+        continue;
+      }
       double sum = 0, weights = 0;
       for (int32_t j = std::max(y - Radius, outer_.y1); j <= std::min(y + Radius, outer_.y2); ++j)
         for (int32_t i = std::max(x - Radius, outer_.x1); i <= std::min(x + Radius, outer_.x2); ++i) {
@@ -162,7 +227,10 @@ TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
   c.MidX = x;
   c.MidY = y;
   // A flat top (saturated): its middle.
-  {
+  bool flat = false;
+  for (int32_t j = y - 1; j <= y + 1; ++j)
+    for (int32_t i = x - 1; i <= x + 1; ++i) flat = flat || ((i != x || j != y) && InRect(area_, i, j) && M(i, j) == c.Window);
+  if (flat) {
     std::vector<std::pair<int32_t, int32_t>> top{{x, y}};
     for (size_t k = 0; k < top.size() && top.size() < 625; ++k) {
       const auto [tx, ty] = top[k];
@@ -196,27 +264,45 @@ TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
     }
     c.Top = best;
   }
-  std::vector<double> ring, outer;
-  std::vector<TSurfaceSample> inner, outerSamples;
-  for (int32_t dy = -RingReach; dy <= RingReach; ++dy)
-    for (int32_t dx = -RingReach; dx <= RingReach; ++dx) {
-      const int32_t d2 = dx * dx + dy * dy, i = c.PeakX + dx, j = c.PeakY + dy;
-      if (d2 < RingIn || d2 > OuterOut || (d2 > RingOut && d2 < OuterIn) || !InRect(area_, i, j)) continue;
-      const double m = M(i, j);
-      if (std::isnan(m)) continue;
-      (d2 <= RingOut ? ring : outer).push_back(m);
-      (d2 <= RingOut ? inner : outerSamples).push_back({double(dx), double(dy), m});
-    }
-  c.Ring = ring.empty() ? c.Window : Median(ring);
-  c.Outer = outer.empty() ? c.Ring : Median(outer);
+  // The rings' window means, in the order the planes through them take them.
+  // The height above the inner ring's median reaches four noise levels only
+  // when more than half of the ring lies that far below the window mean: the
+  // noise's own peaks, most of the local peaks, fail here, before the rest is
+  // read.
+  std::array<TSurfaceSample, RingSamples> inner;
+  std::array<TSurfaceSample, OuterSamples> outerSamples;
+  size_t nInner = 0, nOuter = 0, below = 0;
+  const bool inside = InRect(area_, c.PeakX - RingReach, c.PeakY - RingReach) &&
+                      InRect(area_, c.PeakX + RingReach, c.PeakY + RingReach);
+  for (const auto& [dx, dy] : RingOffsets.Inner) {
+    const int32_t i = c.PeakX + dx, j = c.PeakY + dy;
+    if (!inside && !InRect(area_, i, j)) continue;
+    const double m = M(i, j);
+    if (std::isnan(m)) continue;
+    inner[nInner++] = {double(dx), double(dy), m};
+    below += c.Window - m >= 4 * noise_;
+  }
+  if (nInner > 0 && below < nInner / 2 + 1) {
+    c.Ring = c.Outer = c.Window;
+    return c;
+  }
+  for (const auto& [dx, dy] : RingOffsets.Outer) {
+    const int32_t i = c.PeakX + dx, j = c.PeakY + dy;
+    if (!inside && !InRect(area_, i, j)) continue;
+    const double m = M(i, j);
+    if (!std::isnan(m)) outerSamples[nOuter++] = {double(dx), double(dy), m};
+  }
+  const std::span<const TSurfaceSample> innerRing(inner.data(), nInner), outerRing(outerSamples.data(), nOuter);
+  c.Ring = nInner == 0 ? c.Window : MedianValue(innerRing);
+  c.Outer = nOuter == 0 ? c.Ring : MedianValue(outerRing);
   c.Star = c.Height() >= 4 * noise_ && c.Height() >= 2 * (c.Ring - c.Outer);
 
   if (!c.Star) return c;
   // The planes through the inner ring (the level the star stands on) and
   // the outer one (the gradient the star lies on: its own light does not
   // reach that far, another object's light only a few of the ring's pixels).
-  const std::array<double, 3> plane = RingPlane(inner, noise_);
-  const std::array<double, 3> far = RingPlane(outerSamples, noise_);
+  const std::array<double, 3> plane = RingPlane(innerRing, noise_);
+  const std::array<double, 3> far = RingPlane(outerRing, noise_);
   c.Slope = std::hypot(far[1], far[2]);
   const auto residual = [&](int32_t i, int32_t j) {
     return M(i, j) - (plane[0] + plane[1] * (i - c.PeakX) + plane[2] * (j - c.PeakY));

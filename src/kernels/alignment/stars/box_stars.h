@@ -10,6 +10,7 @@
 // nebula or of a large galaxy core rises across the rings and is no star. A
 // single pixel far above all eight of its neighbours (hot, warm, a cosmic-ray
 // hit) counts as its highest neighbour.
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -54,6 +55,22 @@ constexpr bool InRect(const TWorkRect& r, int32_t x, int32_t y) {
 // around (three quarters on a mosaic, whose sites differ). For telling stars
 // it counts as its highest neighbour; for fitting one, as the mean of its
 // neighbours.
+// A pixel can be lone only when it stands more than four noise levels above
+// the highest of its eight neighbours; this tells so at a glance away from
+// the image's edges (true elsewhere).
+inline bool MayBeLonePixel(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
+                           double noise) {
+  if (x <= 0 || y <= 0 || x + 1 >= width || y + 1 >= height) return true;
+  const float* row = plane.data() + size_t(y) * size_t(width) + size_t(x);
+  const float* up = row - width;
+  const float* down = row + width;
+  // A blank neighbour counts as its low value, which leaves the highest
+  // valid one the highest; a NaN is left to the full test.
+  float h = up[-1];
+  for (const float n : {up[0], up[1], row[-1], row[1], down[-1], down[0], down[1]}) h = n > h ? n : h;
+  return !(double(*row) - h <= 4 * noise) || std::isnan(h);
+}
+
 struct TLoneValues {
   float Highest, Around;
 };

@@ -76,9 +76,11 @@ public:
     const std::span<const float> values = im.Plane(plane);
     constexpr int32_t Around = Reach + NeighbourReach + 3;
     for (int32_t y = std::max(cy - Around, 0); y <= std::min(cy + Around, im.Height - 1); ++y)
-      for (int32_t x = std::max(cx - Around, 0); x <= std::min(cx + Around, im.Width - 1); ++x)
+      for (int32_t x = std::max(cx - Around, 0); x <= std::min(cx + Around, im.Width - 1); ++x) {
+        if (!MayBeLonePixel(values, im.Width, im.Height, x, y, noise)) continue;
         if (const auto v = LonePixelValues(values, im.Width, im.Height, x, y, noise, mosaic))
           lone_.push_back({x, y, v->Around});
+      }
   }
   // Blank outside the image.
   float At(int32_t x, int32_t y) const {
@@ -352,10 +354,13 @@ TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& sta
   std::optional<TGauss> fitted;  // the star as the last pass fitted it
   std::optional<TFloatPoint> blend;  // its centre fitted at once with the stars it blends with
   for (int hidden = 0;; ++hidden) {
-    TSurface surface = FitSurface(pixels, star, near, noise);
     // The star's own rings tell a flat background (the ring's surface may
-    // bend to the light of a galaxy or star further out).
-    surface.Flat = surface.Flat || star.FlatAround(noise);
+    // bend to the light of a galaxy or star further out); only a background
+    // that is not flat needs the ring's surface.
+    TSurface surface;
+    surface.Cx = star.PeakX;
+    surface.Cy = star.PeakY;
+    if (!star.FlatAround(noise)) surface = FitSurface(pixels, star, near, noise);
     std::vector<TGauss> models;
     if (surface.Flat && near.empty() && pixels.AsTheyAre(star.PeakX, star.PeakY)) {
       PickStar(slot, star.PeakX, star.PeakY, -1, MeasuredStar, TStarMode::Position, true, false,

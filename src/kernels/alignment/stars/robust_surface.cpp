@@ -9,10 +9,15 @@ namespace astrelon {
 
 namespace {
 
-std::array<double, TRobustSurface::MostTerms> TermsAt(double dx, double dy, double scale) {
+// The first `n` terms at (dx, dy) / scale (the others left 0).
+std::array<double, TRobustSurface::MostTerms> TermsAt(double dx, double dy, double scale,
+                                                      int n = TRobustSurface::MostTerms) {
   dx /= scale;
   dy /= scale;
-  return {1, dx, dy, dx * dx, dx * dy, dy * dy, dx * dx * dx, dx * dx * dy, dx * dy * dy, dy * dy * dy};
+  std::array<double, TRobustSurface::MostTerms> t{1, dx, dy};
+  if (n > 3) t = {1, dx, dy, dx * dx, dx * dy, dy * dy};
+  if (n > 6) t = {1, dx, dy, dx * dx, dx * dy, dy * dy, dx * dx * dx, dx * dx * dy, dx * dy * dy, dy * dy * dy};
+  return t;
 }
 
 }  // namespace
@@ -24,7 +29,7 @@ double Median(std::vector<double> values) {
 }
 
 double TRobustSurface::Rise(double dx, double dy) const {
-  const auto t = TermsAt(dx, dy, Scale);
+  const auto t = TermsAt(dx, dy, Scale, Terms);
   double v = 0;
   for (int k = 1; k < Terms; ++k) v += K[size_t(k)] * t[size_t(k)];
   return v;
@@ -43,16 +48,17 @@ TRobustSurface FitRobustSurface(std::span<const TSurfaceSample> samples, int ter
   s.K[0] = Median(values);
   const auto off = [&](const TSurfaceSample& p) { return std::fabs(p.V - s.At(p.Dx, p.Dy)); };
   const int n = s.Terms;
+  std::vector<double> offs(samples.size());
   for (int pass = 0; pass < passes; ++pass) {
-    std::vector<double> offs;
-    for (const TSurfaceSample& p : samples) offs.push_back(off(p));
+    for (size_t k = 0; k < samples.size(); ++k) offs[k] = off(samples[k]);
     const double limit = 3 * std::max(1.4826 * Median(offs), floor);
     std::array<double, TRobustSurface::MostTerms * TRobustSurface::MostTerms> m{};
     std::array<double, TRobustSurface::MostTerms> b{};
     int used = 0;
-    for (const TSurfaceSample& p : samples) {
-      if (off(p) > limit) continue;
-      const auto t = TermsAt(p.Dx, p.Dy, scale);
+    for (size_t k = 0; k < samples.size(); ++k) {
+      const TSurfaceSample& p = samples[k];
+      if (offs[k] > limit) continue;
+      const auto t = TermsAt(p.Dx, p.Dy, scale, n);
       for (int r = 0; r < n; ++r) {
         for (int c = 0; c < n; ++c) m[size_t(r * n + c)] += t[size_t(r)] * t[size_t(c)];
         b[size_t(r)] += t[size_t(r)] * p.V;
