@@ -30,13 +30,20 @@ TFloatPoint RectCentre(const TWorkRect& r) { return {float((r.x1 + r.x2) * 0.5),
 TFloatPoint RectCorner(const TWorkRect& r) { return {float(r.x1), float(r.y1)}; }
 
 // Star search in the working rectangle; the found position and aperture.
-// `pairFlux`: the flux of the reference star that the box must match (0: any).
+// `reference`: the reference star that the box must find again (none: any).
 TFloatPoint StarIn(int slot, float threshold, int32_t aperture, bool isMosaic, int refSlot, TFloatPoint refPoint,
-                   double pairFlux, TBoxRule rule) {
+                   const TStarReference* reference, TBoxRule rule) {
   FindStarCentroid(slot, WorkRect, threshold, aperture,
                    {.BlockMatch = false, .IsMosaic = isMosaic, .OtherSlot = refSlot, .RefPoint = refPoint,
-                    .Rule = rule, .RefFlux = rule == TBoxRule::Star ? pairFlux : 0.0});
+                    .Rule = rule, .Reference = rule == TBoxRule::Star ? reference : nullptr});
   return StarPosition;
+}
+
+// The reference star at `at` of the reference image as the second image's box
+// must find it again, read once: `flux` (0: none to find).
+TStarReference PairReference(int refSlot, TFloatPoint at, float threshold, bool isMosaic, double flux, TBoxRule rule) {
+  if (rule != TBoxRule::Star || !(flux > 0)) return {};
+  return ReadStarReference(refSlot, at, threshold, isMosaic, flux);
 }
 
 // The flux the second image's box of point `point` matches: the reference
@@ -69,7 +76,8 @@ std::optional<TFloatPoint> WindowPoint(const TImageWindowLink& window, int slot,
 // for the next search; the reference's quality does not count.
 TFloatPoint ReferenceStar(int refSlot, float threshold, int point, bool isMosaic, TBoxRule rule, double& flux) {
   const double saved = MatchQuality;
-  const TFloatPoint p = StarIn(refSlot, threshold, BatchStarApertures[size_t(point)], isMosaic, refSlot, {}, 0, rule);
+  const TFloatPoint p =
+      StarIn(refSlot, threshold, BatchStarApertures[size_t(point)], isMosaic, refSlot, {}, nullptr, rule);
   BatchStarApertures[size_t(point)] = StarAperture;
   flux = StarFlux;
   MatchQuality = saved;
@@ -151,8 +159,8 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
         return MeasureDiscCentre(secondSlot);
       if (!star) return MatchedPoint(refSlot, secondSlot, 1, scale, isMosaic, atEdge);
       tS = EstimatePlaneNoise(secondSlot, GetRgbCode(secondSlot)) + 0.001f;
-      const TFloatPoint b = StarIn(secondSlot, tS, BatchStarApertures[0], isMosaic, refSlot, *a1,
-                                   PairFlux(0, refFlux[0], *a1), rule);
+      const TStarReference reference = PairReference(refSlot, *a1, tR, isMosaic, PairFlux(0, refFlux[0], *a1), rule);
+      const TFloatPoint b = StarIn(secondSlot, tS, BatchStarApertures[0], isMosaic, refSlot, *a1, &reference, rule);
       FollowStar(0, *a1);
       return b;
     });
@@ -177,8 +185,8 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
     const double q1 = MatchQuality;
     const TFloatPoint p = Measured([&] {
       if (!star) return MatchedPoint(refSlot, secondSlot, 2, scale, isMosaic, atEdge);
-      const TFloatPoint b =
-          StarIn(secondSlot, tS, BatchStarApertures[1], isMosaic, refSlot, *a2, PairFlux(1, refFlux[1], *a2), rule);
+      const TStarReference reference = PairReference(refSlot, *a2, tR, isMosaic, PairFlux(1, refFlux[1], *a2), rule);
+      const TFloatPoint b = StarIn(secondSlot, tS, BatchStarApertures[1], isMosaic, refSlot, *a2, &reference, rule);
       FollowStar(1, *a2);
       return b;
     });

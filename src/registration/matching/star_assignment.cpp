@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -43,13 +44,13 @@ TWorkRect BoxAround(TFloatPoint p, const TWorkRect& size) {
   return {x1, x1 + w, y1, y1 + h};
 }
 
-// The star in the box; a box of a pair matches the flux of its partner's
-// star at `partner` of `reference` (0: any star).
-TFloatPoint StarIn(int slot, const TWorkRect& rect, float threshold, bool mosaic, double partnerFlux = 0,
-                   int reference = 0, TFloatPoint partner = {}) {
+// The star in the box; a box of a pair finds its partner's star again
+// (`reference` null: any star).
+TFloatPoint StarIn(int slot, const TWorkRect& rect, float threshold, bool mosaic,
+                   const TStarReference* reference = nullptr, int referenceSlot = 0, TFloatPoint partner = {}) {
   FindStarCentroid(slot, rect, threshold, 1,
-                   {.BlockMatch = false, .IsMosaic = mosaic, .OtherSlot = reference, .RefPoint = partner,
-                    .Rule = TBoxRule::Star, .RefFlux = partnerFlux});
+                   {.BlockMatch = false, .IsMosaic = mosaic, .OtherSlot = referenceSlot, .RefPoint = partner,
+                    .Rule = TBoxRule::Star, .Reference = reference});
   return StarPosition;
 }
 
@@ -146,10 +147,31 @@ void FindCorrespondence(std::span<const TFloatPoint> cur, std::span<const TFloat
   }
 }
 
+// The partners' stars as the boxes of their marks must find them again, each
+// read from the reference image when first needed.
+struct TPartnerStars {
+  std::vector<std::optional<TStarReference>> Read;
+  float Threshold = -1;  // the reference image's noise level, measured when first needed
+  const TStarReference& Of(int reference, int j, TMarkList& list, bool mosaic) {
+    if (Read.size() <= size_t(j)) Read.resize(size_t(j) + 1);
+    std::optional<TStarReference>& r = Read[size_t(j)];
+    if (r) return *r;
+    const double flux = list.Fluxes[size_t(j)];
+    if (flux > 0 && IsOpenWindow(reference)) {
+      if (Threshold < 0) Threshold = StarThreshold(reference);
+      r = ReadStarReference(reference, list.Points[size_t(j)], Threshold, mosaic, flux);
+    } else {
+      r = TStarReference{flux, {}};
+    }
+    return *r;
+  }
+};
+
 // Measures current mark k again with the box of its partner j: by correlation
 // of the partner's box of the reference against the current image, or by the
 // star centroid in a box of the partner's size around the mark.
-void MeasureAgainst(int window, int reference, int k, int j, const TStarMatchOptions& o, float& threshold) {
+void MeasureAgainst(int window, int reference, int k, int j, const TStarMatchOptions& o, float& threshold,
+                    TPartnerStars& partners) {
   TMarkList& own = WindowMarks[size_t(window)];
   TMarkList& ref = ReferenceMarkList(reference);
   TFloatPoint& mark = own.Points[size_t(k)];
@@ -180,12 +202,12 @@ void MeasureAgainst(int window, int reference, int k, int j, const TStarMatchOpt
     return;
   if (!SlotInUse(window)) return;
   if (threshold < 0) threshold = StarThreshold(window);
-  double& partnerFlux = ref.Fluxes[size_t(j)];
-  mark = StarIn(window, BoxAround(mark, size), threshold, o.IsMosaic, partnerFlux,
-                IsOpenWindow(reference) ? reference : 0, ref.Points[size_t(j)]);
+  const TStarReference& partner = partners.Of(reference, j, ref, o.IsMosaic);
+  mark = StarIn(window, BoxAround(mark, size), threshold, o.IsMosaic, &partner, IsOpenWindow(reference) ? reference : 0,
+                ref.Points[size_t(j)]);
   own.Fluxes[size_t(k)] = StarFlux;
   // In a running batch the partner's box follows the star from frame to frame.
-  if (BatchRunning && StarFlux > 0) partnerFlux = StarFlux;
+  if (BatchRunning && StarFlux > 0) ref.Fluxes[size_t(j)] = StarFlux;
 }
 
 }  // namespace
@@ -250,7 +272,8 @@ TStarMatchResult SterneZuordnen(int window, int reference, int n, int m, const T
     c.XB = sx / n;
     c.YB = sy / n;
     float threshold = -1;  // measured when first needed
-    for (int k = 0; k < n; ++k) MeasureAgainst(window, reference, k, pairs[size_t(k)], o, threshold);
+    TPartnerStars partners;
+    for (int k = 0; k < n; ++k) MeasureAgainst(window, reference, k, pairs[size_t(k)], o, threshold, partners);
     // The fit takes the current marks about their new centre.
     MeanOfPoints(cur, c.XA, c.YA);
     frameWeight *= BildgewichtAusStatistik(false);

@@ -8,11 +8,10 @@ namespace astrelon {
 
 namespace {
 
-// The ring reach of the star test, and how far around a star its neighbours
-// are compared.
+// The ring reach of the star test.
 constexpr int32_t RingReach = 12;
-constexpr int32_t AroundReach = 12;
-constexpr double SamePlace = 1.5;
+// How far from `at` the first box's star may have its peak.
+constexpr double OwnPeak = 2;
 
 int32_t DistanceToBox(const TWorkRect& box, int32_t x, int32_t y) {
   const int32_t dx = std::max({box.x1 - x, 0, x - box.x2}), dy = std::max({box.y1 - y, 0, y - box.y2});
@@ -21,74 +20,90 @@ int32_t DistanceToBox(const TWorkRect& box, int32_t x, int32_t y) {
 
 bool Own(const TWorkRect& box, const TStarCandidate& c) { return InRect(box, c.PeakX, c.PeakY); }
 
-// A star beyond the edge whose light reaches into the box: the window mean
-// at the box's pixel nearest its peak stands out of the noise above its ring.
-bool ReachesIn(const TStarField& field, const TWorkRect& box, const TStarCandidate& c, double noise) {
-  if (Own(box, c) || DistanceToBox(box, c.PeakX, c.PeakY) > BeyondEdge) return false;
-  const std::optional<double> m =
-      field.Mean(std::clamp(c.PeakX, box.x1, box.x2), std::clamp(c.PeakY, box.y1, box.y2));
-  return m && *m - c.Ring >= 2 * noise;
-}
-
-// How many of the reference star's neighbours stand at their places around c.
-int Neighbours(const TStarCandidate& c, const std::vector<TFloatPoint>& around,
-               const std::vector<TStarCandidate>& stars) {
+// How many of the first star's neighbours stand at their places around c: a
+// star of the second image within PatternMatch of each.
+int PatternCount(const TStarCandidate& c, const std::vector<TFloatPoint>& pattern,
+                 const std::vector<TStarCandidate>& stars) {
   int count = 0;
-  for (const TFloatPoint& d : around)
+  for (const TFloatPoint& d : pattern)
     for (const TStarCandidate& s : stars)
-      if (std::hypot(s.PeakX - (c.PeakX + d.X), s.PeakY - (c.PeakY + d.Y)) <= SamePlace) {
+      if (&s != &c && std::hypot(s.PeakX - (c.PeakX + d.X), s.PeakY - (c.PeakY + d.Y)) <= PatternMatch) {
         ++count;
         break;
       }
   return count;
 }
 
-}  // namespace
-
-TWorkRect BoxFieldArea(const TWorkRect& box, bool pair) {
-  return GrownRect(box, BeyondEdge + RingReach + (pair ? AroundReach + 2 : 0));
+// The second box's star, when the pair rule names one (else the single box's
+// climb decides).
+const TStarCandidate* PairStar(const std::vector<TStarCandidate>& stars, const TWorkRect& box,
+                               const TStarReference& reference) {
+  std::vector<const TStarCandidate*> candidates;
+  for (const TStarCandidate& c : stars)
+    if (DistanceToBox(box, c.PeakX, c.PeakY) <= BeyondEdge) candidates.push_back(&c);
+  // The pattern: the one candidate with the most neighbours at their places.
+  if (!reference.Pattern.empty()) {
+    const TStarCandidate* best = nullptr;
+    int top = 0, tied = 0;
+    for (const TStarCandidate* c : candidates) {
+      const int n = PatternCount(*c, reference.Pattern, stars);
+      if (n > top) top = n, best = c, tied = 1;
+      else if (n == top) ++tied;
+    }
+    if (top >= 1 && tied == 1) return best;
+  }
+  // The flux: the box's own star of the largest flux; a star beyond the edge
+  // within a factor of two of the first star's, of several the closest.
+  const TStarCandidate* own = nullptr;
+  const TStarCandidate* beyond = nullptr;
+  double closest = 0;
+  for (const TStarCandidate* c : candidates) {
+    if (Own(box, *c)) {
+      if (!own || c->Flux > own->Flux) own = c;
+      continue;
+    }
+    const double ratio = std::fabs(std::log(c->Flux / reference.Flux));
+    if (ratio <= std::log(2.0) && (!beyond || ratio < closest)) beyond = c, closest = ratio;
+  }
+  if (own && beyond && own->Flux < reference.Flux / 3) return beyond;
+  return own ? own : beyond;
 }
 
-std::vector<TFloatPoint> StarsAround(const TStarField& field, TFloatPoint at) {
+}  // namespace
+
+TWorkRect BoxFieldArea(const TWorkRect& box, bool pattern) {
+  return GrownRect(box, BeyondEdge + RingReach + (pattern ? PatternReach + 3 : 0));
+}
+
+TWorkRect ReferenceFieldArea(TFloatPoint at) {
   const int32_t x = int32_t(std::nearbyint(at.X)), y = int32_t(std::nearbyint(at.Y));
-  std::vector<TStarCandidate> stars = field.Candidates(GrownRect({x, x, y, y}, AroundReach + 2));
+  return GrownRect({x, x, y, y}, PatternReach + int32_t(OwnPeak) + 1 + RingReach);
+}
+
+std::vector<TFloatPoint> StarPattern(const TStarField& field, TFloatPoint at) {
+  const int32_t x = int32_t(std::nearbyint(at.X)), y = int32_t(std::nearbyint(at.Y));
+  std::vector<TStarCandidate> stars = field.Candidates(GrownRect({x, x, y, y}, PatternReach + int32_t(OwnPeak) + 1));
   std::erase_if(stars, [](const TStarCandidate& c) { return !c.Star; });
   const auto nearest = std::min_element(stars.begin(), stars.end(), [&](const auto& a, const auto& b) {
     return std::hypot(a.PeakX - at.X, a.PeakY - at.Y) < std::hypot(b.PeakX - at.X, b.PeakY - at.Y);
   });
-  std::vector<TFloatPoint> around;
-  if (nearest == stars.end() || std::hypot(nearest->PeakX - at.X, nearest->PeakY - at.Y) > 2) return around;
+  std::vector<TFloatPoint> pattern;
+  if (nearest == stars.end() || std::hypot(nearest->PeakX - at.X, nearest->PeakY - at.Y) > OwnPeak) return pattern;
   for (const TStarCandidate& s : stars) {
     const double dx = s.PeakX - nearest->PeakX, dy = s.PeakY - nearest->PeakY;
-    if (&s != &*nearest && std::hypot(dx, dy) <= AroundReach) around.push_back({float(dx), float(dy)});
+    if (&s != &*nearest && std::hypot(dx, dy) <= PatternReach) pattern.push_back({float(dx), float(dy)});
   }
-  return around;
+  return pattern;
 }
 
 std::optional<TStarCandidate> ChooseBoxStar(const TStarField& field, const TWorkRect& box, int32_t bx, int32_t by,
                                             double background, double noise, const TStarReference* reference) {
   const bool pair = reference && reference->Flux > 0;
-  std::vector<TStarCandidate> stars = field.Candidates(GrownRect(box, BeyondEdge + (pair ? AroundReach : 0)));
+  const int32_t reach = BeyondEdge + (pair && !reference->Pattern.empty() ? PatternReach + 3 : 0);
+  std::vector<TStarCandidate> stars = field.Candidates(GrownRect(box, reach));
   std::erase_if(stars, [](const TStarCandidate& c) { return !c.Star; });
-
-  if (pair) {
-    // The star whose flux matches, among the box's own and those reaching in.
-    const TStarCandidate* best = nullptr;
-    int bestAround = -1;
-    double bestRatio = 0;
-    for (const TStarCandidate& c : stars) {
-      if (!Own(box, c) && !ReachesIn(field, box, c, noise)) continue;
-      const double ratio = std::fabs(std::log(c.Flux / reference->Flux));
-      if (!(ratio <= std::log(2.0))) continue;
-      const int around = Neighbours(c, reference->Around, stars);
-      if (!best || around > bestAround || (around == bestAround && ratio < bestRatio)) {
-        best = &c;
-        bestAround = around;
-        bestRatio = ratio;
-      }
-    }
-    return best ? std::optional(*best) : std::nullopt;
-  }
+  if (pair)
+    if (const TStarCandidate* star = PairStar(stars, box, *reference)) return *star;
 
   // The brightest of the box's own stars.
   const TStarCandidate* brightest = nullptr;

@@ -132,20 +132,11 @@ std::optional<TFloatPoint> PickedStar(int slot, int32_t x, int32_t y, const std:
                      float(MeasuredStar.OriginY + double(MeasuredStar.CentreY))};
 }
 
-// The second box of a pair: the reference star's flux, and its neighbours
-// in the reference image when that is in use.
-TStarReference PairReference(const TStarSearchOptions& o) {
-  TStarReference ref;
-  ref.Flux = o.RefFlux;
-  if (!(o.RefFlux > 0) || !SlotInUse(o.OtherSlot) || !std::isfinite(o.RefPoint.X) || !std::isfinite(o.RefPoint.Y))
-    return ref;
-  const TImageSlot& other = Store.Image[size_t(o.OtherSlot)];
-  const int plane = GetRgbCode(o.OtherSlot);
-  const int32_t x = RoundToInt(o.RefPoint.X), y = RoundToInt(o.RefPoint.Y);
-  const TStarField field(other.Plane(plane), other.Width, other.Height, BoxFieldArea({x, x, y, y}, true), o.IsMosaic,
-                         std::max(double(EstimatePlaneNoise(o.OtherSlot, plane)), 0.01));
-  ref.Around = StarsAround(field, o.RefPoint);
-  return ref;
+// The noise level a search counts with: the caller's threshold (negative:
+// the plane's noise), at least 0.01.
+float StarNoise(int slot, int plane, float threshold) {
+  const float t = threshold < 0 ? EstimatePlaneNoise(slot, plane) : threshold;
+  return t > 0.01f ? t : 0.01f;
 }
 
 // What a box measured: the point, the height of its object for the quality,
@@ -163,11 +154,11 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
   const TImageSlot& im = Store.Image[size_t(slot)];
   const std::span<const float> values = im.Plane(p);
   TBoxMeasure m{{float(brightest.BrightestX), float(brightest.BrightestY)}, brightest.BrightestValue, true};
-  const TStarReference reference = PairReference(o);
-  const bool pair = reference.Flux > 0;
-  const TStarField field(values, im.Width, im.Height, BoxFieldArea(box, pair), o.IsMosaic, t);
-  const std::optional<TStarCandidate> chosen = ChooseBoxStar(
-      field, box, brightest.BrightestX, brightest.BrightestY, background, field.Noise(), pair ? &reference : nullptr);
+  const bool pair = o.Reference && o.Reference->Flux > 0;
+  const TStarField field(values, im.Width, im.Height, BoxFieldArea(box, pair && !o.Reference->Pattern.empty()),
+                         o.IsMosaic, t);
+  const std::optional<TStarCandidate> chosen = ChooseBoxStar(field, box, brightest.BrightestX, brightest.BrightestY,
+                                                             background, field.Noise(), pair ? o.Reference : nullptr);
   if (!chosen) return m;
   StarPeakOutsideBox = !InBox(box, chosen->PeakX, chosen->PeakY);
   // The star's own peak: its brightest pixel, or the local peak of the
@@ -219,6 +210,18 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
 
 }  // namespace
 
+TStarReference ReadStarReference(int slot, TFloatPoint at, float threshold, bool isMosaic, double flux) {
+  TStarReference reference;
+  reference.Flux = flux;
+  if (!(flux > 0) || !SlotInUse(slot) || !std::isfinite(at.X) || !std::isfinite(at.Y)) return reference;
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  const int plane = GetRgbCode(slot);
+  const TStarField field(im.Plane(plane), im.Width, im.Height, ReferenceFieldArea(at), isMosaic,
+                         StarNoise(slot, plane, threshold));
+  reference.Pattern = StarPattern(field, at);
+  return reference;
+}
+
 void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t aperture, const TStarSearchOptions& options) {
   StarPeakOutsideBox = false;
   StarFlux = 0;
@@ -231,8 +234,7 @@ void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t apertur
     StarPosition = MeasureDiscCentre(slot);
     return;
   }
-  float t = threshold < 0 ? EstimatePlaneNoise(slot, p) : threshold;
-  if (!(t > 0.01f)) t = 0.01f;
+  const float t = StarNoise(slot, p, threshold);
   aperture = std::max(aperture, 0);
 
   const TBrightestInRect brightest = FindBrightestInWorkRect(slot, p, aperture);

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "kernels/alignment/float_point.h"
+#include "kernels/alignment/stars/box_star_choice.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -33,11 +34,16 @@ struct TStarSearchOptions {
   int OtherSlot = 0;
   TFloatPoint RefPoint;
   TBoxRule Rule = TBoxRule::Star;
-  // The second box of a pair: the flux of the first box's star (0: not a
-  // pair); its neighbours are read around RefPoint of OtherSlot when that is
-  // in use.
-  double RefFlux = 0;
+  // The second box of a pair: the star of the first box it must find again
+  // (none, or a flux of 0: a single box).
+  const TStarReference* Reference = nullptr;
 };
+
+// The star of a first box as a second box must find it again: `flux` (the
+// flux the first box measured, or one that a series followed) and the places
+// of the stars around its peak nearest `at`, read from the slot's plane with
+// the noise level `threshold` (negative: estimated from the plane).
+TStarReference ReadStarReference(int slot, TFloatPoint at, float threshold, bool isMosaic, double flux);
 
 // Sets the working rectangle to `rect` and finds the star there on the plane
 // GetRgbCode gives. `threshold` is the noise level (negative: estimated from
