@@ -56,6 +56,11 @@ constexpr TRingOffsets RingOffsets = MakeRingOffsets();
 
 // The median of the samples' values (of an even count the upper middle one).
 double MedianValue(std::span<const TSurfaceSample> samples) {
+  if (samples.size() > OuterSamples) {
+    std::vector<double> values;
+    for (const TSurfaceSample& s : samples) values.push_back(s.V);
+    return Median(std::move(values));
+  }
   std::array<double, OuterSamples> values{};
   for (size_t k = 0; k < samples.size(); ++k) values[k] = samples[k].V;
   const auto mid = values.begin() + std::ptrdiff_t(samples.size() / 2);
@@ -120,6 +125,41 @@ std::optional<TLoneValues> LonePixelValues(std::span<const float> plane, int32_t
   }
   const double part = mosaic ? 0.75 : 0.5;
   if (!std::isfinite(across) || !(double(v) - across > part * (double(v) - lowest))) return std::nullopt;
+  // A star's light falls off along its row and column: its peak's neighbours
+  // stand above the pixels further out. A lone pixel's surroundings are flat:
+  // along its row and along its column the mean of its two neighbours rises
+  // above that of the two pixels beyond them (on a colour mosaic: three out,
+  // the neighbours' own sites) by less than 0.03 of its height over the ring
+  // two pixels around it and half a noise level; or by less than that beyond
+  // the rise of the lines beside it (a hot pixel on the core of a wider star,
+  // whose light rises alike along them; beside a narrow star's peak its
+  // light rises far less).
+  std::array<double, 16> ring;
+  size_t n16 = 0;
+  for (int32_t j = y - 2; j <= y + 2; ++j)
+    for (int32_t i = x - 2; i <= x + 2; ++i)
+      if ((std::abs(i - x) == 2 || std::abs(j - y) == 2) && IsValidPixel(at(i, j))) ring[n16++] = at(i, j);
+  if (n16 == 0) return std::nullopt;
+  std::nth_element(ring.begin(), ring.begin() + std::ptrdiff_t(n16 / 2), ring.begin() + std::ptrdiff_t(n16));
+  const double limit = 0.03 * (double(v) - ring[n16 / 2]) + 0.5 * noise;
+  const int32_t out = mosaic ? 3 : 2;
+  for (const auto& [ax, ay] : {std::array<int32_t, 2>{1, 0}, std::array<int32_t, 2>{0, 1}}) {
+    // The rise along the line through the pixel moved by s across it.
+    const auto rise = [&](int32_t s) {
+      const int32_t cx = x + s * ay, cy = y + s * ax;
+      const auto mean = [&](int32_t d) {
+        const float p = at(cx + d * ax, cy + d * ay), q = at(cx - d * ax, cy - d * ay);
+        return IsValidPixel(p) && IsValidPixel(q) ? 0.5 * (double(p) + q)
+               : IsValidPixel(p)                  ? double(p)
+               : IsValidPixel(q)                  ? double(q)
+                                                  : std::numeric_limits<double>::quiet_NaN();
+      };
+      return mean(1) - mean(out);
+    };
+    const double own = rise(0);
+    if (own < limit) continue;
+    if (!(own - 0.5 * (rise(-1) + rise(1)) < limit)) return std::nullopt;
+  }
   return TLoneValues{highest, float(sum / n8)};
 }
 
@@ -226,7 +266,8 @@ TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
   c.Top = c.Window;
   c.MidX = x;
   c.MidY = y;
-  // A flat top (saturated): its middle.
+  // A flat top (saturated): its middle, and how far it reaches from there.
+  double topReach = 0;
   bool flat = false;
   for (int32_t j = y - 1; j <= y + 1; ++j)
     for (int32_t i = x - 1; i <= x + 1; ++i) flat = flat || ((i != x || j != y) && InRect(area_, i, j) && M(i, j) == c.Window);
@@ -244,6 +285,7 @@ TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
     for (const auto& [tx, ty] : top) sx += tx, sy += ty;
     c.MidX = sx / double(top.size());
     c.MidY = sy / double(top.size());
+    for (const auto& [tx, ty] : top) topReach = std::max(topReach, std::hypot(tx - c.MidX, ty - c.MidY));
   }
   if (!mosaic_) {
     // The brightest pixel of the window's middle, then uphill pixel by pixel.
@@ -264,35 +306,63 @@ TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
     }
     c.Top = best;
   }
-  // The rings' window means, in the order the planes through them take them.
+  // The rings' window means, in the order the planes through them take them,
+  // around the peak pixel; around a saturated top of a pixel's reach or more,
+  // around its middle and as much further out as the top reaches (its rings
+  // would lie on the clipped core).
   // The height above the inner ring's median reaches four noise levels only
   // when more than half of the ring lies that far below the window mean: the
   // noise's own peaks, most of the local peaks, fail here, before the rest is
   // read.
+  const bool wide = topReach >= 1;
+  const int32_t rx = wide ? int32_t(std::nearbyint(c.MidX)) : c.PeakX;
+  const int32_t ry = wide ? int32_t(std::nearbyint(c.MidY)) : c.PeakY;
+  std::vector<TSurfaceSample> wideInner, wideOuter;
   std::array<TSurfaceSample, RingSamples> inner;
   std::array<TSurfaceSample, OuterSamples> outerSamples;
   size_t nInner = 0, nOuter = 0, below = 0;
-  const bool inside = InRect(area_, c.PeakX - RingReach, c.PeakY - RingReach) &&
-                      InRect(area_, c.PeakX + RingReach, c.PeakY + RingReach);
-  for (const auto& [dx, dy] : RingOffsets.Inner) {
-    const int32_t i = c.PeakX + dx, j = c.PeakY + dy;
-    if (!inside && !InRect(area_, i, j)) continue;
-    const double m = M(i, j);
-    if (std::isnan(m)) continue;
-    inner[nInner++] = {double(dx), double(dy), m};
-    below += c.Window - m >= 4 * noise_;
+  if (wide) {
+    const double in = 2 + topReach, reach = RingReach + topReach;
+    const auto within = [](double d, double lo, double hi) { return d >= lo && d <= hi; };
+    for (int32_t dy = -int32_t(reach); dy <= int32_t(reach); ++dy)
+      for (int32_t dx = -int32_t(reach); dx <= int32_t(reach); ++dx) {
+        const double d = std::hypot(dx, dy);
+        const int32_t i = rx + dx, j = ry + dy;
+        if (!InRect(area_, i, j) || std::isnan(M(i, j))) continue;
+        if (within(d, in + 2, in + 5)) wideInner.push_back({double(dx), double(dy), M(i, j)});
+        if (within(d, in + 6, reach)) wideOuter.push_back({double(dx), double(dy), M(i, j)});
+      }
+    nInner = wideInner.size();
+    nOuter = wideOuter.size();
+    for (const TSurfaceSample& r : wideInner) below += c.Window - r.V >= 4 * noise_;
+  } else {
+    const bool inside = InRect(area_, rx - RingReach, ry - RingReach) && InRect(area_, rx + RingReach, ry + RingReach);
+    for (const auto& [dx, dy] : RingOffsets.Inner) {
+      const int32_t i = rx + dx, j = ry + dy;
+      if (!inside && !InRect(area_, i, j)) continue;
+      const double m = M(i, j);
+      if (std::isnan(m)) continue;
+      inner[nInner++] = {double(dx), double(dy), m};
+      below += c.Window - m >= 4 * noise_;
+    }
   }
   if (nInner > 0 && below < nInner / 2 + 1) {
     c.Ring = c.Outer = c.Window;
     return c;
   }
-  for (const auto& [dx, dy] : RingOffsets.Outer) {
-    const int32_t i = c.PeakX + dx, j = c.PeakY + dy;
-    if (!inside && !InRect(area_, i, j)) continue;
-    const double m = M(i, j);
-    if (!std::isnan(m)) outerSamples[nOuter++] = {double(dx), double(dy), m};
+  if (!wide) {
+    const bool inside = InRect(area_, rx - RingReach, ry - RingReach) && InRect(area_, rx + RingReach, ry + RingReach);
+    for (const auto& [dx, dy] : RingOffsets.Outer) {
+      const int32_t i = rx + dx, j = ry + dy;
+      if (!inside && !InRect(area_, i, j)) continue;
+      const double m = M(i, j);
+      if (!std::isnan(m)) outerSamples[nOuter++] = {double(dx), double(dy), m};
+    }
   }
-  const std::span<const TSurfaceSample> innerRing(inner.data(), nInner), outerRing(outerSamples.data(), nOuter);
+  const std::span<const TSurfaceSample> innerRing = wide ? std::span<const TSurfaceSample>(wideInner)
+                                                          : std::span<const TSurfaceSample>(inner.data(), nInner);
+  const std::span<const TSurfaceSample> outerRing = wide ? std::span<const TSurfaceSample>(wideOuter)
+                                                          : std::span<const TSurfaceSample>(outerSamples.data(), nOuter);
   c.Ring = nInner == 0 ? c.Window : MedianValue(innerRing);
   c.Outer = nOuter == 0 ? c.Ring : MedianValue(outerRing);
   c.Star = c.Height() >= 4 * noise_ && c.Height() >= 2 * (c.Ring - c.Outer);
@@ -305,7 +375,7 @@ TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
   const std::array<double, 3> far = RingPlane(outerRing, noise_);
   c.Slope = std::hypot(far[1], far[2]);
   const auto residual = [&](int32_t i, int32_t j) {
-    return M(i, j) - (plane[0] + plane[1] * (i - c.PeakX) + plane[2] * (j - c.PeakY));
+    return M(i, j) - (plane[0] + plane[1] * (i - rx) + plane[2] * (j - ry));
   };
   const double height = residual(x, y);
   // The area above half the height, grown from the peak without climbing

@@ -48,13 +48,6 @@ constexpr bool InRect(const TWorkRect& r, int32_t x, int32_t y) {
   return x >= r.x1 && x <= r.x2 && y >= r.y1 && y <= r.y2;
 }
 
-// A lone pixel (hot, warm, a cosmic-ray hit): one that stands more than four
-// noise levels above the highest of its eight neighbours and, above what the
-// neighbours on either side of it make of it (the largest mean of two
-// opposite neighbours), by more than half its height over the lowest pixel
-// around (three quarters on a mosaic, whose sites differ). For telling stars
-// it counts as its highest neighbour; for fitting one, as the mean of its
-// neighbours.
 // A pixel can be lone only when it stands more than four noise levels above
 // the highest of its eight neighbours; this tells so at a glance away from
 // the image's edges (true elsewhere).
@@ -71,6 +64,16 @@ inline bool MayBeLonePixel(std::span<const float> plane, int32_t width, int32_t 
   return !(double(*row) - h <= 4 * noise) || std::isnan(h);
 }
 
+// A lone pixel (hot, warm, a cosmic-ray hit): one that stands more than four
+// noise levels above the highest of its eight neighbours and, above what the
+// neighbours on either side of it make of it (the largest mean of two
+// opposite neighbours), by more than half its height over the lowest pixel
+// around (three quarters on a mosaic, whose sites differ), on flat
+// surroundings: along its row and its column its neighbours rise above the
+// pixels beyond them by less than 0.03 of its height and half a noise level
+// (the peak of a star, however narrow, has its light falling off around it).
+// For telling stars it counts as its highest neighbour; for fitting one, as
+// the mean of its neighbours.
 struct TLoneValues {
   float Highest, Around;
 };

@@ -71,13 +71,17 @@ TGauss ModelOf(const TStarCutout& c) {
 // sites alike (the star's centre stays).
 class TPixelSource {
 public:
-  TPixelSource(const TImageSlot& im, int plane, bool mosaic, int32_t cx, int32_t cy, double noise)
+  // Lone pixels around (cx, cy); the peak pixels of `stars` never count as lone.
+  TPixelSource(const TImageSlot& im, int plane, bool mosaic, int32_t cx, int32_t cy, double noise,
+               std::span<const TStarCandidate> stars)
       : im_(im), plane_(plane), mosaic_(mosaic) {
     const std::span<const float> values = im.Plane(plane);
     constexpr int32_t Around = Reach + NeighbourReach + 3;
     for (int32_t y = std::max(cy - Around, 0); y <= std::min(cy + Around, im.Height - 1); ++y)
       for (int32_t x = std::max(cx - Around, 0); x <= std::min(cx + Around, im.Width - 1); ++x) {
-        if (!MayBeLonePixel(values, im.Width, im.Height, x, y, noise)) continue;
+        if (!MayBeLonePixel(values, im.Width, im.Height, x, y, noise) ||
+            std::any_of(stars.begin(), stars.end(), [&](const TStarCandidate& s) { return s.PeakX == x && s.PeakY == y; }))
+          continue;
         if (const auto v = LonePixelValues(values, im.Width, im.Height, x, y, noise, mosaic))
           lone_.push_back({x, y, v->Around});
       }
@@ -349,7 +353,9 @@ TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& sta
     return TFloatPoint{float(MeasuredStar.OriginX + double(MeasuredStar.CentreX)),
                        float(MeasuredStar.OriginY + double(MeasuredStar.CentreY))};
   };
-  const TPixelSource pixels(im, plane, mosaic, star.PeakX, star.PeakY, noise);
+  std::vector<TStarCandidate> peaks(near);
+  peaks.push_back(star);
+  const TPixelSource pixels(im, plane, mosaic, star.PeakX, star.PeakY, noise, peaks);
   TStarAmongLight result;
   std::optional<TGauss> fitted;  // the star as the last pass fitted it
   std::optional<TFloatPoint> blend;  // its centre fitted at once with the stars it blends with

@@ -139,6 +139,19 @@ float StarNoise(int slot, int plane, float threshold) {
   return t > 0.01f ? t : 0.01f;
 }
 
+// Whether the pixel and one of its eight neighbours hold the plane's largest
+// value: a clipped top.
+bool ClippedTop(std::span<const float> values, int32_t width, int32_t height, int32_t x, int32_t y, float top) {
+  const auto at = [&](int32_t i, int32_t j) {
+    return i < 0 || j < 0 || i >= width || j >= height ? BlankPixel : values[size_t(j) * size_t(width) + size_t(i)];
+  };
+  if (!(at(x, y) >= top)) return false;
+  for (int32_t j = y - 1; j <= y + 1; ++j)
+    for (int32_t i = x - 1; i <= x + 1; ++i)
+      if ((i != x || j != y) && at(i, j) >= top) return true;
+  return false;
+}
+
 // What a box measured: the point, the height of its object for the quality,
 // and whether it held nothing to measure.
 struct TBoxMeasure {
@@ -188,6 +201,15 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
       m.Peak = chosen->X == brightest.BrightestX && chosen->Y == brightest.BrightestY
                    ? brightest.BrightestValue
                    : WindowMean(values, im.Width, im.Height, chosen->X, chosen->Y, aperture);
+    // A saturated star alone: the profile analysis bounds its height by the
+    // clipped peak's and leaves its centre to the few pixels of its wings; the
+    // fit of a pixel-integrated Gaussian to all of its pixels, which the
+    // clipping leaves symmetric about the centre, finds it.
+    if (centre && fit.Alone && ClippedTop(values, im.Width, im.Height, chosen->PeakX, chosen->PeakY, im.PlaneMax[size_t(p)]))
+      centre = FitMosaicStar(values, im.Width, im.Height, *centre,
+                             std::sqrt(0.5 * (double(MeasuredStar.SigmaX) * MeasuredStar.SigmaX +
+                                              double(MeasuredStar.SigmaY) * MeasuredStar.SigmaY)))
+                   .value_or(*centre);
   } else {
     // The height and width the profiles through the star give, as for a
     // point; a star alone has its centre from the fit that no white balance
