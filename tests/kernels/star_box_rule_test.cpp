@@ -99,11 +99,18 @@ protected:
     StoreTest::TearDown();
   }
 
-  TOutcome Measure(const TCase& c) {
+  // `scale`: the rendered levels times it (1/65535: a picture normalised to 0..1).
+  TOutcome Measure(const TCase& c, double scale = 1) {
+    const auto render = [scale](const TScene& s, uint32_t seed) {
+      std::vector<float> v = s.Render(seed);
+      if (scale != 1)
+        for (float& x : v) x = float(x * scale);
+      return v;
+    };
     TOutcome o;
     MatchQuality = 99;
     if (c.First.empty()) {
-      PutImage(1, c.Scene.Width, c.Scene.Height, {c.Scene.Render(c.Seed)});
+      PutImage(1, c.Scene.Width, c.Scene.Height, {render(c.Scene, c.Seed)});
       TStarSearchOptions options;
       options.IsMosaic = c.Scene.Mosaic;
       FindStarCentroid(1, c.Box, -1, 1, options);
@@ -112,7 +119,7 @@ protected:
       if (c.Want == TWant::Unmoved) {
         TScene clean = c.Scene;
         clean.Hot.clear();
-        PutImage(1, clean.Width, clean.Height, {clean.Render(c.Seed)});
+        PutImage(1, clean.Width, clean.Height, {render(clean, c.Seed)});
         MatchQuality = 99;
         FindStarCentroid(1, c.Box, -1, 1, options);
         o.Clean = StarPosition;
@@ -121,8 +128,8 @@ protected:
       return o;
     }
     const TScene& first = c.First.front();
-    PutImage(1, first.Width, first.Height, {first.Render(c.Seed + 1000)});
-    PutImage(2, c.Scene.Width, c.Scene.Height, {c.Scene.Render(c.Seed)});
+    PutImage(1, first.Width, first.Height, {render(first, c.Seed + 1000)});
+    PutImage(2, c.Scene.Width, c.Scene.Height, {render(c.Scene, c.Seed)});
     FakeWindow a, b;
     Store.Window[1] = &a;
     Store.Window[2] = &b;
@@ -757,6 +764,34 @@ TEST_F(StarBoxRuleTest, EveryBoxMeasuresItsStarOrSaysItHasNone) {
   }
 }
 
+
+// A picture normalised to 0..1 (as other programs write floating-point FITS
+// files) measures its stars as the same picture in 16-bit levels does: within
+// 0.02 pixel, with the same quality (or both below 1). Cases: stars beside a
+// brighter neighbour (plain and mosaic), pairs of stars, hot pixels beside
+// faint stars, undersampled and saturated stars, pairs of boxes in worse
+// seeing through a thinner sky.
+TEST_F(StarBoxRuleTest, NormalisedPicturesMeasureAsTheirLevels) {
+  std::vector<TCase> cases;
+  for (std::vector<TCase> family :
+       {NeighbourCases(false), NeighbourCases(true), PairCases(false, {4, 5, 6}), HotPixelCases(),
+        UndersampledCases(false), SaturatedCases(), SaturatedBrightCases(true), PairOfBoxesSeeingCases(false, true)})
+    cases.insert(cases.end(), family.begin(), family.end());
+  int same = 0;
+  for (const TCase& c : cases) {
+    const TOutcome levels = Measure(c), normalised = Measure(c, 1.0 / 65535);
+    const bool bothSaid = levels.Quality < 1 && normalised.Quality < 1;
+    const bool ok = bothSaid || (std::hypot(levels.P.X - normalised.P.X, levels.P.Y - normalised.P.Y) <= 0.02 &&
+                                 std::fabs(levels.Quality - normalised.Quality) <= 0.01 * levels.Quality);
+    same += ok;
+    if (!ok)
+      std::printf("   case %zu: levels (%.3f, %.3f) quality %.3f, normalised (%.3f, %.3f) quality %.3f\n",
+                  size_t(&c - cases.data()), levels.P.X, levels.P.Y, levels.Quality, normalised.P.X, normalised.P.Y,
+                  normalised.Quality);
+  }
+  std::printf("normalised pictures: %d of %zu as in levels\n", same, cases.size());
+  EXPECT_EQ(same, int(cases.size()));
+}
 
 // Pairs of frames of one night on generated fields: 150 stars (peaks 30 to
 // 30000 over a noise of 10, widths 1.2 to 2.2 pixels) on 320 x 240 pixels; the

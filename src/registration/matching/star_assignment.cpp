@@ -24,7 +24,6 @@ namespace {
 
 constexpr double NoCandidate = 1e20;
 
-float StarThreshold(int slot) { return EstimatePlaneNoise(slot, GetRgbCode(slot)) + 0.001f; }
 
 // The box of mark k of the slot's window, clipped to the image.
 TWorkRect MarkBox(int slot, int k) {
@@ -69,7 +68,7 @@ void MeasureMarks(int slot, int count, const TStarMatchOptions& o, bool fluxKnow
     if (o.CrossCorrelation) {
       list.Points[size_t(k)] = BoxCentre(box);
     } else {
-      if (threshold < 0) threshold = StarThreshold(slot);
+      if (threshold < 0) threshold = StarSearchThreshold(slot);
       list.Points[size_t(k)] = StarIn(slot, box, threshold, o.IsMosaic);
     }
     list.Fluxes[size_t(k)] = fluxKnown && !o.CrossCorrelation ? StarFlux : 0.0;
@@ -158,7 +157,7 @@ struct TPartnerStars {
     if (r) return *r;
     const double flux = list.Fluxes[size_t(j)];
     if (flux > 0 && IsOpenWindow(reference)) {
-      if (Threshold < 0) Threshold = StarThreshold(reference);
+      if (Threshold < 0) Threshold = StarSearchThreshold(reference);
       r = ReadStarReference(reference, list.Points[size_t(j)], Threshold, mosaic, flux);
     } else {
       r = TStarReference{flux, {}};
@@ -201,7 +200,7 @@ void MeasureAgainst(int window, int reference, int k, int j, const TStarMatchOpt
   else
     return;
   if (!SlotInUse(window)) return;
-  if (threshold < 0) threshold = StarThreshold(window);
+  if (threshold < 0) threshold = StarSearchThreshold(window);
   const TStarReference& partner = partners.Of(reference, j, ref, o.IsMosaic);
   mark = StarIn(window, BoxAround(mark, size), threshold, o.IsMosaic, &partner, IsOpenWindow(reference) ? reference : 0,
                 ref.Points[size_t(j)]);

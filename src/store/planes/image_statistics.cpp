@@ -100,10 +100,10 @@ float GetCutoutBorderPercentile(std::span<const float> window32, float storedLev
   return PercentileSelect(std::span<float>(border.data(), n), fraction);
 }
 
-float EstimatePlaneNoise(int slot, int plane) {
+float EstimatePlaneNoise(int slot, int plane, double unit) {
   std::span<const float> values = PlaneValues(slot, plane);
   if (plane > 1 && values.size() < 2) values = PlaneValues(slot, 1);
-  return EstimateNoiseClipped(values, Sse2Enabled);
+  return EstimateNoiseClipped(values, Sse2Enabled, unit);
 }
 
 float EstimateNoise(int slot, int plane) { return EstimateNoise(PlaneValues(slot, plane)); }

@@ -30,9 +30,10 @@ double GetBorderPercentile(int slot, int plane, double fraction);
 // and last column of rows 1..30; `storedLevel` when none of them is valid.
 float GetCutoutBorderPercentile(std::span<const float> window32, float storedLevel, double fraction);
 
-// Noise of a plane: EstimateNoiseClipped over the plane; a plane above 1 that
-// holds fewer than 2 values falls back to plane 1.
-float EstimatePlaneNoise(int slot, int plane);
+// Noise of a plane: EstimateNoiseClipped over the plane (its floors in levels
+// of `unit`); a plane above 1 that holds fewer than 2 values falls back to
+// plane 1.
+float EstimatePlaneNoise(int slot, int plane, double unit = 1.0);
 
 // Noise of a plane from the clipped mean square of differences of pixels two apart.
 float EstimateNoise(int slot, int plane);

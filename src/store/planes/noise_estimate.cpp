@@ -7,11 +7,13 @@
 
 namespace astrelon {
 
-float EstimateNoiseClipped(std::span<const float> data, bool vector) {
+float EstimateNoiseClipped(std::span<const float> data, bool vector, double unit) {
+  // The floors are squares of levels: in the data's own units.
+  const double floor = 0.0001 * unit * unit;
   TClipResult r;  // 1.0 and 1.0 for runs of five values or fewer
   const int64_t n = int64_t(data.size());
-  if (n > 5) r = ClippedMeanSquare(data, n - 1, 1, TClipRule{true, true}, vector);
-  const double v = std::max(r.Current * r.Current / (0.0001 + r.Previous), 0.0001);
+  if (n > 5) r = ClippedMeanSquare(data, n - 1, 1, TClipRule{true, true, floor}, vector);
+  const double v = std::max(r.Current * r.Current / (floor + r.Previous), floor);
   return float(std::sqrt(v) / 1.1);
 }
 

@@ -367,8 +367,8 @@ float PredictLastLimit(std::span<const float> v, int64_t pairs, int gap, TClipRu
         ++n;
       }
     current = n > 0 ? sum / double(n) : (rule.KeepPreviousWhenEmpty ? previous : 0.0);
-    if (rule.FloorEachRound && current < 0.0001) current = 0.0001;
-    if (previous / std::max(current, 0.0001) < 1.1) break;
+    if (rule.FloorEachRound && current < rule.Floor) current = rule.Floor;
+    if (previous / std::max(current, rule.Floor) < 1.1) break;
   }
   return limit;
 }
@@ -450,8 +450,8 @@ TClipResult ClippedMeanSquare(std::span<const float> v, int64_t pairs, int gap, 
       count = r.Count;
     }
     current = count > 0 ? sum / double(count) : (rule.KeepPreviousWhenEmpty ? previous : 0.0);
-    if (rule.FloorEachRound && current < 0.0001) current = 0.0001;
-    if (previous / std::max(current, 0.0001) < 1.1) break;
+    if (rule.FloorEachRound && current < rule.Floor) current = rule.Floor;
+    if (previous / std::max(current, rule.Floor) < 1.1) break;
   }
   if (buf.Allocated > KeptBufferLimit) buf = TSplitBuffer{};
   return TClipResult{previous, current};

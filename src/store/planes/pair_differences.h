@@ -8,7 +8,10 @@ namespace astrelon {
 // How the rounds of an estimate treat their means.
 struct TClipRule {
   bool KeepPreviousWhenEmpty = false;  // a round without pairs keeps the previous mean (else 0)
-  bool FloorEachRound = false;         // a round's mean is raised to at least 0.0001
+  bool FloorEachRound = false;         // a round's mean is raised to at least Floor
+  // The least mean square that counts (a hundredth of a level, squared): a
+  // round's floor and the least divisor of the stopping test.
+  double Floor = 0.0001;
 };
 
 struct TClipResult {

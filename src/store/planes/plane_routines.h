@@ -38,8 +38,9 @@ struct TAboveCount {
 };
 TAboveCount CountAbove(std::span<const float> data, float threshold);
 
-// Noise level of a run from the clipped mean square of neighbour differences.
-float EstimateNoiseClipped(std::span<const float> data, bool vector);
+// Noise level of a run from the clipped mean square of neighbour differences;
+// its floors count in levels of `unit` (1: levels of the values themselves).
+float EstimateNoiseClipped(std::span<const float> data, bool vector, double unit = 1.0);
 
 // Centre (in rectangle coordinates) and mean of the (2r+1) x (2r+1) window with the
 // brightest mean of valid pixels; windows that leave the rectangle are not

@@ -9,6 +9,7 @@
 
 #include "kernels/alignment/stars/blend_fit.h"
 #include "kernels/alignment/stars/robust_surface.h"
+#include "shell/stars/star_cutout_min_max.h"
 #include "shell/stars/star_pick.h"
 #include "store/image_store.h"
 
@@ -65,16 +66,32 @@ TGauss ModelOf(const TStarCutout& c) {
           std::max(double(c.SigmaX), 0.1) * std::numbers::sqrt2, std::max(double(c.SigmaY), 0.1) * std::numbers::sqrt2};
 }
 
+// The cutout's values times `factor` and, with `measured`, the levels the
+// analysis measured on them (a cutout cut anew keeps the analysis it had).
+void ScaleCutout(TStarCutout& c, double factor, bool measured) {
+  for (auto& plane : c.Planes)
+    for (float& v : plane)
+      if (IsValidPixel(v)) v = float(v * factor);
+  for (float& level : c.SaturationLevel) level = float(level * factor);
+  if (measured) {
+    c.Background = float(c.Background * factor);
+    c.Amplitude = float(c.Amplitude * factor);
+    c.Flux = float(c.Flux * factor);
+  }
+  CutoutMinMax(c);
+}
+
 // The pixels the fits see: the plane's, each lone pixel (hot, warm, a
 // cosmic-ray hit) taken down to what it counts as; on an undebayered colour
 // mosaic each pixel the 1-2-1 weighted mean around it, which weighs the four
 // sites alike (the star's centre stays).
 class TPixelSource {
 public:
-  // Lone pixels around (cx, cy); the peak pixels of `stars` never count as lone.
+  // Lone pixels around (cx, cy); the peak pixels of `stars` never count as
+  // lone. `unit`: one 16-bit level in the plane's units.
   TPixelSource(const TImageSlot& im, int plane, bool mosaic, int32_t cx, int32_t cy, double noise,
-               std::span<const TStarCandidate> stars)
-      : im_(im), plane_(plane), mosaic_(mosaic) {
+               std::span<const TStarCandidate> stars, double unit)
+      : im_(im), plane_(plane), mosaic_(mosaic), unit_(unit) {
     const std::span<const float> values = im.Plane(plane);
     constexpr int32_t Around = Reach + NeighbourReach + 3;
     for (int32_t y = std::max(cy - Around, 0); y <= std::min(cy + Around, im.Height - 1); ++y)
@@ -109,8 +126,19 @@ public:
     return true;
   }
   bool Changed() const { return mosaic_ || !lone_.empty(); }
-  // Whether the plane's pixel (x, y) holds its largest value.
-  bool AtTop(int32_t x, int32_t y) const { return im_.At(plane_, x, y) >= im_.PlaneMax[size_t(plane_)] - 1; }
+  // The star analysis counts its floors in 16-bit levels: the cutout it sees
+  // is in levels, and what it measured is put back into the plane's units.
+  double Unit() const { return unit_; }
+  void ToLevels(TStarCutout& c) const {
+    if (unit_ != 1.0) ScaleCutout(c, 1.0 / unit_, false);
+  }
+  void FromLevels(TStarCutout& c) const {
+    if (unit_ != 1.0) ScaleCutout(c, unit_, true);
+  }
+  // Whether the plane's pixel (x, y) holds its largest value (to a level).
+  bool AtTop(int32_t x, int32_t y) const {
+    return im_.At(plane_, x, y) >= im_.PlaneMax[size_t(plane_)] - float(unit_);
+  }
 
 private:
   struct TLonePixel {
@@ -126,6 +154,7 @@ private:
   const TImageSlot& im_;
   int plane_;
   bool mosaic_;
+  double unit_;
   std::vector<TLonePixel> lone_;
 };
 
@@ -205,6 +234,7 @@ void TakeOff(TStarCutout& c, const TPixelSource& pixels, const TSurface& surface
       for (const TGauss& g : stars) off += g.At(x, y);
       v = float(double(v) - off);
     }
+  pixels.ToLevels(c);
 }
 
 // The analysis of the star at its peak pixel, the cutout prepared.
@@ -212,6 +242,7 @@ bool Analyse(int slot, const TPixelSource& pixels, const TStarCandidate& s, cons
              std::span<const TGauss> stars) {
   PickStar(slot, s.PeakX, s.PeakY, -1, MeasuredStar, TStarMode::Position, true, false, TPeakPixel{s.PeakX, s.PeakY},
            [&](TStarCutout& c) { TakeOff(c, pixels, surface, stars); });
+  pixels.FromLevels(MeasuredStar);
   return Fitted(MeasuredStar);
 }
 
@@ -342,7 +373,7 @@ std::optional<TFloatPoint> FitWithBlend(const TPixelSource& pixels, const TSurfa
 }  // namespace
 
 TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& star,
-                                  std::span<const TStarCandidate> others, double noise, bool mosaic) {
+                                  std::span<const TStarCandidate> others, double noise, bool mosaic, double unit) {
   const TImageSlot& im = Store.Image[size_t(slot)];
   std::vector<TStarCandidate> near;
   for (const TStarCandidate& o : others)
@@ -355,7 +386,7 @@ TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& sta
   };
   std::vector<TStarCandidate> peaks(near);
   peaks.push_back(star);
-  const TPixelSource pixels(im, plane, mosaic, star.PeakX, star.PeakY, noise, peaks);
+  const TPixelSource pixels(im, plane, mosaic, star.PeakX, star.PeakY, noise, peaks, unit);
   TStarAmongLight result;
   std::optional<TGauss> fitted;  // the star as the last pass fitted it
   std::optional<TFloatPoint> blend;  // its centre fitted at once with the stars it blends with
@@ -369,8 +400,11 @@ TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& sta
     if (!star.FlatAround(noise)) surface = FitSurface(pixels, star, near, noise);
     std::vector<TGauss> models;
     if (surface.Flat && near.empty() && pixels.AsTheyAre(star.PeakX, star.PeakY)) {
+      TCutoutPreparation toLevels;
+      if (unit != 1.0) toLevels = [&](TStarCutout& c) { pixels.ToLevels(c); };
       PickStar(slot, star.PeakX, star.PeakY, -1, MeasuredStar, TStarMode::Position, true, false,
-               TPeakPixel{star.PeakX, star.PeakY});
+               TPeakPixel{star.PeakX, star.PeakY}, toLevels);
+      pixels.FromLevels(MeasuredStar);
       if (!Fitted(MeasuredStar)) return result;
     } else {
       // Each neighbour fitted with the others taken off (at first as their

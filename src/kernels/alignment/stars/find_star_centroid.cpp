@@ -133,10 +133,12 @@ std::optional<TFloatPoint> PickedStar(int slot, int32_t x, int32_t y, const std:
 }
 
 // The noise level a search counts with: the caller's threshold (negative:
-// the plane's noise), at least 0.01.
+// the plane's noise), at least a hundredth of a level.
 float StarNoise(int slot, int plane, float threshold) {
-  const float t = threshold < 0 ? EstimatePlaneNoise(slot, plane) : threshold;
-  return t > 0.01f ? t : 0.01f;
+  const double unit = StarLevelUnit(slot, plane);
+  const float t = threshold < 0 ? EstimatePlaneNoise(slot, plane, unit) : threshold;
+  const float floor = float(0.01 * unit);
+  return t > floor ? t : floor;
 }
 
 // Whether the pixel and one of its eight neighbours hold the plane's largest
@@ -188,7 +190,7 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
   std::erase_if(stars, [](const TStarCandidate& c) { return !c.Star; });
   const TStarAmongLight fit =
       FitStarAmongLight(slot, p, around.CandidateAt(chosen->X, chosen->Y).value_or(*chosen), stars, around.Noise(),
-                        o.IsMosaic);
+                        o.IsMosaic, StarLevelUnit(slot, p));
   std::optional<TFloatPoint> centre = fit.Centre;
   if (centre)
     StarAperture = std::clamp(RoundToInt((double(MeasuredStar.FullWidthX) + MeasuredStar.FullWidthY) * 0.25), 1, 5);
@@ -231,6 +233,20 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
 }
 
 }  // namespace
+
+double StarLevelUnit(int slot, int plane) {
+  if (!SlotInUse(slot)) return 1.0;
+  const TImageSlot& im = Store.Image[size_t(slot)];
+  const size_t p = size_t(std::clamp(plane, 1, 3));
+  const float top = std::max(std::fabs(im.PlaneMax[p]), std::fabs(im.PlaneMin[p]));
+  return top <= 2.0f ? 1.0 / 65535.0 : 1.0;
+}
+
+float StarSearchThreshold(int slot) {
+  const int plane = GetRgbCode(slot);
+  const double unit = StarLevelUnit(slot, plane);
+  return EstimatePlaneNoise(slot, plane, unit) + float(0.001 * unit);
+}
 
 TStarReference ReadStarReference(int slot, TFloatPoint at, float threshold, bool isMosaic, double flux) {
   TStarReference reference;

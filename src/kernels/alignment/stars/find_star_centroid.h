@@ -45,9 +45,20 @@ struct TStarSearchOptions {
 // the noise level `threshold` (negative: estimated from the plane).
 TStarReference ReadStarReference(int slot, TFloatPoint at, float threshold, bool isMosaic, double flux);
 
+// One 16-bit level in the units of the slot's plane: 1, or for a picture
+// normalised to about 0..1 (every value within -2 .. 2, as other programs
+// write floating-point files) 1/65535. A star search counts its floors in
+// these levels, so that such a picture measures its stars as the same picture
+// in 16-bit levels does.
+double StarLevelUnit(int slot, int plane);
+
+// The noise level a star search of the slot counts with: the noise of the
+// plane GetRgbCode gives, plus a thousandth of a level.
+float StarSearchThreshold(int slot);
+
 // Sets the working rectangle to `rect` and finds the star there on the plane
 // GetRgbCode gives. `threshold` is the noise level (negative: estimated from
-// the plane; at least 0.01); `aperture` the radius of the box whose mean finds
+// the plane; at least 0.01 of a level, StarLevelUnit); `aperture` the radius of the box whose mean finds
 // the brightest place. Lowers MatchQuality by the star's height above the
 // background in units of six times the noise.
 //
