@@ -247,6 +247,14 @@ bool TStarField::LoneWithin(int32_t x, int32_t y, int32_t r) const {
 bool TStarField::LocalPeak(int32_t x, int32_t y) const {
   const double m = M(x, y);
   if (std::isnan(m)) return false;
+  if (x > area_.x1 && x < area_.x2 && y > area_.y1 && y < area_.y2) {
+    // All eight neighbours in the area, read along the rows (a NaN one never
+    // wins, as below).
+    const double* p = &means_[Index(area_, x, y)];
+    const ptrdiff_t s = area_.x2 - area_.x1 + 1;
+    if (p[-s - 1] >= m || p[-s] >= m || p[-s + 1] >= m || p[-1] >= m) return false;
+    return !(p[1] > m || p[s - 1] > m || p[s] > m || p[s + 1] > m);
+  }
   for (int32_t j = y - 1; j <= y + 1; ++j)
     for (int32_t i = x - 1; i <= x + 1; ++i) {
       if ((i == x && j == y) || !InRect(area_, i, j)) continue;
@@ -337,6 +345,21 @@ TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
     for (const TSurfaceSample& r : wideInner) below += c.Window - r.V >= 4 * noise_;
   } else {
     const bool inside = InRect(area_, rx - RingReach, ry - RingReach) && InRect(area_, rx + RingReach, ry + RingReach);
+    if (inside) {
+      // At a glance first: the noise's peaks fail before their rings are kept.
+      const double* at = &means_[Index(area_, rx, ry)];
+      const ptrdiff_t stride = area_.x2 - area_.x1 + 1;
+      size_t n = 0, low = 0;
+      for (const auto& [dx, dy] : RingOffsets.Inner) {
+        const double m = at[dy * stride + dx];
+        n += !std::isnan(m);
+        low += c.Window - m >= 4 * noise_;
+      }
+      if (n > 0 && low < n / 2 + 1) {
+        c.Ring = c.Outer = c.Window;
+        return c;
+      }
+    }
     for (const auto& [dx, dy] : RingOffsets.Inner) {
       const int32_t i = rx + dx, j = ry + dy;
       if (!inside && !InRect(area_, i, j)) continue;

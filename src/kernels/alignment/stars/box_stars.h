@@ -59,8 +59,9 @@ inline bool MayBeLonePixel(std::span<const float> plane, int32_t width, int32_t 
   const float* down = row + width;
   // A blank neighbour counts as its low value, which leaves the highest
   // valid one the highest; a NaN is left to the full test.
-  float h = up[-1];
-  for (const float n : {up[0], up[1], row[-1], row[1], down[-1], down[0], down[1]}) h = n > h ? n : h;
+  const auto higher = [](float n, float h) { return n > h ? n : h; };
+  const float h = higher(down[1], higher(down[0], higher(down[-1], higher(row[1], higher(row[-1], higher(up[1],
+                  higher(up[0], up[-1])))))));
   return !(double(*row) - h <= 4 * noise) || std::isnan(h);
 }
 

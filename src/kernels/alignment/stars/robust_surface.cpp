@@ -46,11 +46,18 @@ TRobustSurface FitRobustSurface(std::span<const TSurfaceSample> samples, int ter
   std::vector<double> values;
   for (const TSurfaceSample& p : samples) values.push_back(p.V);
   s.K[0] = Median(values);
-  const auto off = [&](const TSurfaceSample& p) { return std::fabs(p.V - s.At(p.Dx, p.Dy)); };
   const int n = s.Terms;
+  // Each sample's terms, once.
+  std::vector<std::array<double, TRobustSurface::MostTerms>> at(samples.size());
+  for (size_t k = 0; k < samples.size(); ++k) at[k] = TermsAt(samples[k].Dx, samples[k].Dy, scale, n);
+  const auto off = [&](size_t k) {
+    double rise = 0;
+    for (int j = 1; j < n; ++j) rise += s.K[size_t(j)] * at[k][size_t(j)];
+    return std::fabs(samples[k].V - (s.K[0] + rise));
+  };
   std::vector<double> offs(samples.size());
   for (int pass = 0; pass < passes; ++pass) {
-    for (size_t k = 0; k < samples.size(); ++k) offs[k] = off(samples[k]);
+    for (size_t k = 0; k < samples.size(); ++k) offs[k] = off(k);
     const double limit = 3 * std::max(1.4826 * Median(offs), floor);
     std::array<double, TRobustSurface::MostTerms * TRobustSurface::MostTerms> m{};
     std::array<double, TRobustSurface::MostTerms> b{};
@@ -58,7 +65,7 @@ TRobustSurface FitRobustSurface(std::span<const TSurfaceSample> samples, int ter
     for (size_t k = 0; k < samples.size(); ++k) {
       const TSurfaceSample& p = samples[k];
       if (offs[k] > limit) continue;
-      const auto t = TermsAt(p.Dx, p.Dy, scale, n);
+      const auto& t = at[k];
       for (int r = 0; r < n; ++r) {
         for (int c = 0; c < n; ++c) m[size_t(r * n + c)] += t[size_t(r)] * t[size_t(c)];
         b[size_t(r)] += t[size_t(r)] * p.V;
