@@ -770,7 +770,7 @@ TEST_F(StarBoxRuleTest, EveryBoxMeasuresItsStarOrSaysItHasNone) {
 // 0.02 pixel, with the same quality (or both below 1). Cases: stars beside a
 // brighter neighbour (plain and mosaic), pairs of stars, hot pixels beside
 // faint stars, undersampled and saturated stars, pairs of boxes in worse
-// seeing through a thinner sky.
+// seeing through a thinner sky. The build before: 49 of the 432 alike.
 TEST_F(StarBoxRuleTest, NormalisedPicturesMeasureAsTheirLevels) {
   std::vector<TCase> cases;
   for (std::vector<TCase> family :
@@ -812,8 +812,8 @@ struct TPairRates {
   int Count() const { return Right + Said + Another + Off; }
 };
 
-TPairRates GeneratedPairs(StoreTest& fixture, int fields, int boxesPerField, uint32_t seed, bool print) {
-  (void)fixture;
+TPairRates GeneratedPairs(int fields, int boxesPerField, uint32_t seed, bool print, double thinLow = 0.5,
+                          double thinHigh = 1.0) {
   TPairRates rates;
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> u(0, 1);
@@ -825,7 +825,7 @@ TPairRates GeneratedPairs(StoreTest& fixture, int fields, int boxesPerField, uin
     second.Sky = 800 + 400 * u(random);
     const double angle = 2 * std::numbers::pi * u(random), distance = 3 + 27 * u(random);
     const double mx = distance * std::cos(angle), my = distance * std::sin(angle);
-    const double seeing = 1.0 + 0.5 * u(random), thinner = 0.5 + 0.5 * u(random);
+    const double seeing = 1.0 + 0.5 * u(random), thinner = thinLow + (thinHigh - thinLow) * u(random);
     for (int k = 0; k < 150; ++k) {
       const double x = -40 + 400 * u(random), y = -40 + 320 * u(random);
       const double peak = 30 * std::pow(1000.0, u(random)), sigma = 1.2 + u(random);
@@ -883,8 +883,10 @@ TPairRates GeneratedPairs(StoreTest& fixture, int fields, int boxesPerField, uin
       rates.Off += quality >= 1 && !another && !right;
       if (print && !right)
         std::printf("   field %d box %d (%d px): first (%.2f, %.2f), second (%.2f, %.2f) quality %.2f, off the move by %.2f"
-                    " (star %zu, peak %.0f, %.0f px beyond the second box)\n",
-                    f, boxes, 2 * half + 1, p.A1x, p.A1y, p.B1x, p.B1y, quality, error, measured, moved.Peak, beyond);
+                    " (star %zu, peak %.0f, %.0f px beyond the second box; first off its star by %.2f, second by %.2f)\n",
+                    f, boxes, 2 * half + 1, p.A1x, p.A1y, p.B1x, p.B1y, quality, error, measured, moved.Peak, beyond,
+                    std::hypot(p.A1x - first.Stars[measured].X, p.A1y - first.Stars[measured].Y),
+                    std::hypot(p.B1x - moved.X, p.B1y - moved.Y));
       if (print && !right)
         for (const TDrawnStar& o : second.Stars)
           if (std::hypot(o.X - moved.X, o.Y - moved.Y) < 10)
@@ -896,14 +898,24 @@ TPairRates GeneratedPairs(StoreTest& fixture, int fields, int boxesPerField, uin
   return rates;
 }
 
+// Through a sky 0.35 to 0.5 as clear the faintest stars fall below the star
+// test: fewer are right, the rest said. The build before the stars around
+// the first box's star decided: 231 right, 60 no star, 23 another star, 6 off
+// (x0.5-1.0); 7, 279, 34, 0 (x0.35-0.5).
 TEST_F(StarBoxRuleTest, GeneratedPairsOfFramesKeepTheirStar) {
-  const TPairRates r = GeneratedPairs(*this, 20, 16, 4242, true);
-  std::printf("generated pairs of frames: %d right, %d no star, %d another star, %d off of %d\n", r.Right, r.Said,
-              r.Another, r.Off, r.Count());
-  EXPECT_GE(r.Count(), 300);
-  EXPECT_GE(r.Right, 0.97 * r.Count());
-  EXPECT_LE(r.Said, 0.01 * r.Count());
-  EXPECT_LE(r.Another, 0.02 * r.Count());
+  struct TSky {
+    const char* Name;
+    double Low, High, MinRight, MaxSaid;
+  };
+  for (const TSky& sky : {TSky{"fluxes x0.5-1.0", 0.5, 1.0, 0.97, 0.01}, TSky{"fluxes x0.35-0.5", 0.35, 0.5, 0.93, 0.05}}) {
+    const TPairRates r = GeneratedPairs(20, 16, 4242, true, sky.Low, sky.High);
+    std::printf("generated pairs of frames, %s: %d right, %d no star, %d another star, %d off of %d\n", sky.Name,
+                r.Right, r.Said, r.Another, r.Off, r.Count());
+    EXPECT_GE(r.Count(), 300);
+    EXPECT_GE(r.Right, sky.MinRight * r.Count()) << sky.Name;
+    EXPECT_LE(r.Said, sky.MaxSaid * r.Count()) << sky.Name;
+    EXPECT_LE(r.Another, 0.02 * r.Count()) << sky.Name;
+  }
 }
 
 
@@ -913,7 +925,8 @@ TEST_F(StarBoxRuleTest, GeneratedPairsOfFramesKeepTheirStar) {
 // pixels; hot pixels (50 to 500 noise levels) are, on plain sky and on the
 // flank of a star 1.5 to 3 pixels away; warm ones (10 to 20 noise levels) on
 // plain sky mostly are. On a colour mosaic the same for hot pixels and stars
-// of widths 0.6 to 0.9.
+// of widths 0.6 to 0.9. The build before called 345 of the 480 peaks of
+// undersampled stars lone, and 36, 34, 45, 0 and 36 of the others.
 TEST(LonePixels, HotAndWarmPixelsButNoStarsPeak) {
   struct TKind {
     std::string Name;

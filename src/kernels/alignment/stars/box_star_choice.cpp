@@ -12,6 +12,9 @@ namespace {
 constexpr int32_t RingReach = 12;
 // How far from `at` the first box's star may have its peak.
 constexpr double OwnPeak = 2;
+// How far beyond a second box's edge the pattern still finds the first box's
+// star (which the box then does not hold).
+constexpr int32_t FurtherBeyond = 12;
 
 int32_t DistanceToBox(const TWorkRect& box, int32_t x, int32_t y) {
   const int32_t dx = std::max({box.x1 - x, 0, x - box.x2}), dy = std::max({box.y1 - y, 0, y - box.y2});
@@ -34,10 +37,15 @@ int PatternCount(const TStarCandidate& c, const std::vector<TFloatPoint>& patter
   return count;
 }
 
-// The second box's star, when the pair rule names one (else the single box's
-// climb decides).
-const TStarCandidate* PairStar(const std::vector<TStarCandidate>& stars, const TWorkRect& box,
-                               const TStarReference& reference) {
+// What the pair rule makes of the second box: its star, no star at all, or
+// nothing decided (the single box's climb decides).
+struct TPairChoice {
+  const TStarCandidate* Star = nullptr;
+  bool Nothing = false;
+};
+
+TPairChoice PairStar(const std::vector<TStarCandidate>& stars, const TWorkRect& box,
+                     const TStarReference& reference) {
   std::vector<const TStarCandidate*> candidates;
   for (const TStarCandidate& c : stars)
     if (DistanceToBox(box, c.PeakX, c.PeakY) <= BeyondEdge) candidates.push_back(&c);
@@ -50,7 +58,14 @@ const TStarCandidate* PairStar(const std::vector<TStarCandidate>& stars, const T
       if (n > top) top = n, best = c, tied = 1;
       else if (n == top) ++tied;
     }
-    if (top >= 1 && tied == 1) return best;
+    // A star a little further beyond the edge on which more of them stand (two
+    // or more) is the first box's: the second box does not hold it.
+    for (const TStarCandidate& c : stars) {
+      const int32_t out = DistanceToBox(box, c.PeakX, c.PeakY);
+      if (out > BeyondEdge && out <= FurtherBeyond && PatternCount(c, reference.Pattern, stars) > std::max(top, 1))
+        return {nullptr, true};
+    }
+    if (top >= 1 && tied == 1) return {best, false};
   }
   // The flux: the box's own star of the largest flux; a star beyond the edge
   // within a factor of two of the first star's, of several the closest.
@@ -65,8 +80,8 @@ const TStarCandidate* PairStar(const std::vector<TStarCandidate>& stars, const T
     const double ratio = std::fabs(std::log(c->Flux / reference.Flux));
     if (ratio <= std::log(2.0) && (!beyond || ratio < closest)) beyond = c, closest = ratio;
   }
-  if (own && beyond && own->Flux < reference.Flux / 3) return beyond;
-  return own ? own : beyond;
+  if (own && beyond && own->Flux < reference.Flux / 3) return {beyond, false};
+  return {own ? own : beyond, false};
 }
 
 }  // namespace
@@ -80,7 +95,7 @@ TWorkRect ReferenceFieldArea(TFloatPoint at) {
   return GrownRect({x, x, y, y}, PatternReach + int32_t(OwnPeak) + 1 + RingReach);
 }
 
-std::vector<TFloatPoint> StarPattern(const TStarField& field, TFloatPoint at) {
+std::vector<TFloatPoint> StarPattern(const TStarField& field, TFloatPoint at, std::span<const TFloatPoint> fitted) {
   const int32_t x = int32_t(std::nearbyint(at.X)), y = int32_t(std::nearbyint(at.Y));
   std::vector<TStarCandidate> stars = field.Candidates(GrownRect({x, x, y, y}, PatternReach + int32_t(OwnPeak) + 1));
   std::erase_if(stars, [](const TStarCandidate& c) { return !c.Star; });
@@ -93,6 +108,13 @@ std::vector<TFloatPoint> StarPattern(const TStarField& field, TFloatPoint at) {
     const double dx = s.PeakX - nearest->PeakX, dy = s.PeakY - nearest->PeakY;
     if (&s != &*nearest && std::hypot(dx, dy) <= PatternReach) pattern.push_back({float(dx), float(dy)});
   }
+  for (const TFloatPoint& f : fitted) {
+    const double dx = f.X - nearest->PeakX, dy = f.Y - nearest->PeakY;
+    const bool shown = std::any_of(stars.begin(), stars.end(), [&](const TStarCandidate& s) {
+      return std::hypot(s.PeakX - f.X, s.PeakY - f.Y) <= PatternMatch;
+    });
+    if (!shown && std::hypot(dx, dy) <= PatternReach) pattern.push_back({float(dx), float(dy)});
+  }
   return pattern;
 }
 
@@ -102,8 +124,11 @@ std::optional<TStarCandidate> ChooseBoxStar(const TStarField& field, const TWork
   const int32_t reach = BeyondEdge + (pair && !reference->Pattern.empty() ? PatternReach + 3 : 0);
   std::vector<TStarCandidate> stars = field.Candidates(GrownRect(box, reach));
   std::erase_if(stars, [](const TStarCandidate& c) { return !c.Star; });
-  if (pair)
-    if (const TStarCandidate* star = PairStar(stars, box, *reference)) return *star;
+  if (pair) {
+    const TPairChoice choice = PairStar(stars, box, *reference);
+    if (choice.Nothing) return std::nullopt;
+    if (choice.Star) return *choice.Star;
+  }
 
   // The brightest of the box's own stars.
   const TStarCandidate* brightest = nullptr;

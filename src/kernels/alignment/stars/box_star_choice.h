@@ -18,6 +18,7 @@
 // image, and a thinner sky moves them all.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "kernels/alignment/float_point.h"
@@ -42,8 +43,9 @@ struct TStarReference {
 
 // The places, relative to its peak, of the stars within PatternReach of the
 // star whose peak is nearest `at` (at most two pixels away) in `field`
-// (which covers ReferenceFieldArea(at)); empty without such a star.
-std::vector<TFloatPoint> StarPattern(const TStarField& field, TFloatPoint at);
+// (which covers ReferenceFieldArea(at)), and of the `fitted` stars beside it
+// where the field shows none; empty without such a star.
+std::vector<TFloatPoint> StarPattern(const TStarField& field, TFloatPoint at, std::span<const TFloatPoint> fitted);
 TWorkRect ReferenceFieldArea(TFloatPoint at);
 
 // The box's star in `field` (which covers BoxFieldArea). (bx, by) is the

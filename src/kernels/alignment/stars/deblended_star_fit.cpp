@@ -436,6 +436,9 @@ TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& sta
     result.Alone = surface.Flat && near.empty() && pixels.NoLonePixel(star.PeakX, star.PeakY);
     fitted = ModelOf(MeasuredStar);
     blend = FitWithBlend(pixels, surface, *fitted, models, MeasuredStar.Background);
+    result.Neighbours.clear();
+    for (const TGauss& g : models)
+      if (g.A > 0) result.Neighbours.push_back({float(g.X), float(g.Y)});
     // A star hidden in the shoulder is looked for on a flat sky only: the
     // light of a nebula or galaxy that the surface does not quite follow
     // would pass for one.

@@ -9,18 +9,22 @@
 // mean around it, which weighs the four sites alike.
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "kernels/alignment/float_point.h"
 #include "kernels/alignment/stars/box_stars.h"
 
 namespace astrelon {
 
-// The fitted centre, none when no star could be fitted at its peak; and
+// The fitted centre, none when no star could be fitted at its peak;
 // whether the star stands alone (a flat sky, no other star or lone pixel in
 // its cutout), where a colour mosaic's own fit is the finer.
 struct TStarAmongLight {
   std::optional<TFloatPoint> Centre;
   bool Alone = false;
+  // The fitted centres of the stars taken off beside it (a star hidden in its
+  // shoulder among them).
+  std::vector<TFloatPoint> Neighbours;
 };
 
 // Fits `star` (a candidate of the slot's `plane`) with `others` (the stars

@@ -26,6 +26,7 @@ TFloatPoint StarPosition;
 int32_t StarAperture = 1;
 bool StarPeakOutsideBox = false;
 double StarFlux = 0;
+TFittedNeighbours StarNeighbours;
 
 namespace {
 
@@ -154,6 +155,42 @@ bool ClippedTop(std::span<const float> values, int32_t width, int32_t height, in
   return false;
 }
 
+// A neighbour of the first box's star close enough to merge with it into one
+// top in worse seeing: where the first image shows one a few pixels from the
+// star and this image shows none there, it is fitted there all the same, so
+// that its light does not pull the star's fit.
+constexpr double MergeReach = 7;
+
+// Returns how far the star's fit may then be drawn from the merged top's peak
+// (half the way to the nearest such neighbour; FitReach without one).
+double AddMergedNeighbours(const TStarCandidate& star, std::span<const TFloatPoint> pattern,
+                           std::span<const float> values, int32_t width, int32_t height,
+                           std::vector<TStarCandidate>& stars) {
+  double reach = FitReach;
+  for (const TFloatPoint& d : pattern) {
+    if (std::hypot(d.X, d.Y) > MergeReach) continue;
+    const int32_t x = star.PeakX + RoundToInt(d.X), y = star.PeakY + RoundToInt(d.Y);
+    if (x < 0 || y < 0 || x >= width || y >= height) continue;
+    const float v = values[size_t(y) * size_t(width) + size_t(x)];
+    const bool shown = std::any_of(stars.begin(), stars.end(), [&](const TStarCandidate& s) {
+      return std::hypot(s.PeakX - x, s.PeakY - y) <= PatternMatch;
+    });
+    if (shown || !IsValidPixel(v)) continue;
+    TStarCandidate merged;
+    merged.X = merged.PeakX = x;
+    merged.Y = merged.PeakY = y;
+    merged.MidX = x;
+    merged.MidY = y;
+    merged.Window = merged.Top = v;
+    merged.Ring = star.Ring;
+    merged.Sigma = star.Sigma;
+    merged.Star = true;
+    stars.push_back(merged);
+    reach = std::max(reach, 0.5 * std::hypot(d.X, d.Y) + 0.5);
+  }
+  return reach;
+}
+
 // What a box measured: the point, the height of its object for the quality,
 // and whether it held nothing to measure.
 struct TBoxMeasure {
@@ -188,6 +225,8 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
   const TStarField around(values, im.Width, im.Height, GrownRect(near, 12), o.IsMosaic, field.Noise());
   std::vector<TStarCandidate> stars = around.Candidates(near);
   std::erase_if(stars, [](const TStarCandidate& c) { return !c.Star; });
+  const double reach =
+      pair ? AddMergedNeighbours(*chosen, o.Reference->Pattern, values, im.Width, im.Height, stars) : FitReach;
   const TStarAmongLight fit =
       FitStarAmongLight(slot, p, around.CandidateAt(chosen->X, chosen->Y).value_or(*chosen), stars, around.Noise(),
                         o.IsMosaic, StarLevelUnit(slot, p));
@@ -225,10 +264,11 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
       if (!centre) centre = TFloatPoint{float(x), float(y)};
     }
   }
-  if (!centre || !(fromOwnPeak(*centre) <= FitReach)) return m;
+  if (!centre || !(fromOwnPeak(*centre) <= reach)) return m;
   m.Position = *centre;
   m.Nothing = false;
   StarFlux = chosen->Flux;
+  StarNeighbours = {slot, *centre, fit.Neighbours};
   return m;
 }
 
@@ -256,13 +296,16 @@ TStarReference ReadStarReference(int slot, TFloatPoint at, float threshold, bool
   const int plane = GetRgbCode(slot);
   const TStarField field(im.Plane(plane), im.Width, im.Height, ReferenceFieldArea(at), isMosaic,
                          StarNoise(slot, plane, threshold));
-  reference.Pattern = StarPattern(field, at);
+  const bool measured = StarNeighbours.Slot == slot && StarNeighbours.Star.X == at.X && StarNeighbours.Star.Y == at.Y;
+  reference.Pattern = StarPattern(field, at, measured ? std::span<const TFloatPoint>(StarNeighbours.Centres)
+                                                      : std::span<const TFloatPoint>{});
   return reference;
 }
 
 void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t aperture, const TStarSearchOptions& options) {
   StarPeakOutsideBox = false;
   StarFlux = 0;
+  StarNeighbours = {};
   if (!SlotInUse(slot)) return;
   const TImageSlot& im = Store.Image[size_t(slot)];
   if (im.Width < 1 || im.Height < 1) return;

@@ -7,6 +7,7 @@
 // wide (or any rectangle while the batch runs in disc mode) is measured as a
 // bright disc.
 #include <cstdint>
+#include <vector>
 
 #include "kernels/alignment/float_point.h"
 #include "kernels/alignment/stars/box_star_choice.h"
@@ -23,6 +24,16 @@ extern TFloatPoint StarPosition;
 extern int32_t StarAperture;
 extern bool StarPeakOutsideBox;
 extern double StarFlux;
+
+// The stars the last star box's fit took off beside its star (their fitted
+// centres), with the slot and the point measured: a star too close to the
+// measured one to show a peak of its own is among them.
+struct TFittedNeighbours {
+  int Slot = 0;
+  TFloatPoint Star;
+  std::vector<TFloatPoint> Centres;
+};
+extern TFittedNeighbours StarNeighbours;
 
 // What a box measures: a star (box_star_choice.h), or for a comet's box the
 // object its brightest place belongs to (box_object.h).
@@ -42,7 +53,9 @@ struct TStarSearchOptions {
 // The star of a first box as a second box must find it again: `flux` (the
 // flux the first box measured, or one that a series followed) and the places
 // of the stars around its peak nearest `at`, read from the slot's plane with
-// the noise level `threshold` (negative: estimated from the plane).
+// the noise level `threshold` (negative: estimated from the plane); when the
+// last star box of the slot measured `at`, the stars its fit took off beside
+// the star count among them.
 TStarReference ReadStarReference(int slot, TFloatPoint at, float threshold, bool isMosaic, double flux);
 
 // One 16-bit level in the units of the slot's plane: 1, or for a picture
