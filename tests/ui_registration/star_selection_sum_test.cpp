@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,63 @@ TEST_F(StarSelectionSumTest, TheSumHoldsTheStarOfBothSelectionsWhereverBrighterL
     QApplication::processEvents();
     Store.Reset();
   }
+}
+
+// Pairs of frames of one night: 150 stars (peaks 30 to 30000, widths 1.2 to
+// 2.2) on each field, the second image moved by 3 to 30 pixels, in worse
+// seeing (widths x 1.2-1.5) through a thinner sky (fluxes x 0.5-0.8); the
+// first selection drawn around a clearly visible star (no brighter one within
+// 12 pixels), the second around the same star moved, off centre by up to a
+// third of its size. In every sum the star's light lies where the first image
+// has it.
+TEST_F(StarSelectionSumTest, PairsOfFramesOfOneNightAddUp) {
+  std::mt19937 random(515);
+  std::uniform_real_distribution<double> u(0, 1);
+  int within = 0, sums = 0;
+  while (sums < 15) {
+    TScene one, two;
+    one.Width = two.Width = FW;
+    one.Height = two.Height = FH;
+    const double angle = 2 * M_PI * u(random), distance = 3 + 27 * u(random);
+    const double mx = distance * std::cos(angle), my = distance * std::sin(angle);
+    const double seeing = 1.2 + 0.3 * u(random), thinner = 0.5 + 0.3 * u(random);
+    for (int k = 0; k < 150; ++k) {
+      const double x = -40 + (FW + 80) * u(random), y = -40 + (FH + 80) * u(random);
+      const double peak = 30 * std::pow(1000.0, u(random)), sigma = 1.2 + u(random);
+      one.Stars.push_back({x, y, peak, sigma});
+      two.Stars.push_back({x + mx, y + my, peak * thinner / (seeing * seeing), sigma * seeing});
+    }
+    // The star: clearly visible, no brighter one within 12 pixels, the boxes well inside.
+    const TDrawnStar* chosen = nullptr;
+    for (const TDrawnStar& s : one.Stars) {
+      bool clear = s.Peak >= 500 && s.X > 50 && s.Y > 50 && s.X < FW - 50 && s.Y < FH - 50 && s.X + mx > 50 &&
+                   s.Y + my > 50 && s.X + mx < FW - 50 && s.Y + my < FH - 50;
+      for (const TDrawnStar& o : one.Stars)
+        clear = clear && !(&o != &s && o.Peak > s.Peak && std::hypot(o.X - s.X, o.Y - s.Y) < 12);
+      if (clear) {
+        chosen = &s;
+        break;
+      }
+    }
+    if (!chosen) continue;
+    ++sums;
+    const TFloatPoint star{float(chosen->X), float(chosen->Y)};
+    Field(1, one, 21 + uint32_t(sums), chosen->X, chosen->Y);
+    Field(2, two, 41 + uint32_t(sums), chosen->X + mx + (2 * u(random) - 1) * 7, chosen->Y + my + (2 * u(random) - 1) * 7);
+    ActivateImageWindow(1);
+    ASSERT_TRUE(RunMenuCommand("Bildaddieren1"));
+    QApplication::processEvents();
+    ASSERT_TRUE(Store.HasWindow[3]);
+    const TFloatPoint first = StarCentre(1, 0, star), second = StarCentre(3, 1, star);
+    const double off = std::hypot(second.X - first.X, second.Y - first.Y);
+    std::printf("pair %d (moved %.1f px, seeing x%.2f, sky x%.2f): the star %.3f px from the first image's\n", sums,
+                distance, seeing, thinner, off);
+    within += off < 0.1;
+    area_->closeAllSubWindows();
+    QApplication::processEvents();
+    Store.Reset();
+  }
+  EXPECT_EQ(within, 15);
 }
 
 }  // namespace
