@@ -73,8 +73,11 @@ protected:
     BatchRunTest::TearDown();
   }
 
-  // A fresh run: the run state, the steps, the prompts, messages and kept marks.
+  // A fresh run: the run state, the steps, the prompts, messages and kept
+  // marks; the windows the last run left open closed.
   void Restart() {
+    for (int s = 1; s <= MaxImageSlots; ++s)
+      if (Store.InUse[size_t(s)]) BatchRunView.CloseSlot(s);
     ResetRun();
     BatchSteps = TBatchStepList();
     prompts.clear();
