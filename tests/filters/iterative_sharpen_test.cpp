@@ -155,32 +155,50 @@ TEST(SharpenLevels, StrengthNoiseAndIterations) {
   EXPECT_EQ(SharpenIterations(30.4f), 30);
 }
 
-TEST_F(IterativeSharpen, LevelsFollowTheSourcesNoiseAndBackground) {
-  // An RGB image: the noise and the minimum come from its green plane.
+// Each plane has its own levels, from its own noise, 5 % level and range (a
+// grey picture's plane holds the image's range); its clipping level is its
+// maximum when five pixels or more hold it.
+TEST_F(IterativeSharpen, LevelsFollowEachPlanesNoiseBackgroundAndRange) {
+  // Planes of skies 700, 1200 and 1800 and noise 12, 6 and 3; a star in each,
+  // clipped at 5000 on a 3 x 3 block in blue only.
   std::mt19937 rng(3);
-  std::normal_distribution<float> noise(0, 4);
-  test::MakeImage(1, 60, 50, 3, [&](int p, int x, int y) { return 500 * float(p) + noise(rng) + (x == 30 && y == 20 ? 9000.0f : 0.0f); });
+  std::normal_distribution<float> noise(0, 1);
+  test::MakeImage(1, 60, 50, 3, [&](int p, int x, int y) {
+    const float star = (x == 30 && y == 20 ? 9000.0f * float(p) : 0.0f);
+    const float v = 200 + 500 * float(p) + 12.0f / float(1 << (p - 1)) * noise(rng) + star;
+    return p == 3 && std::abs(x - 10) <= 1 && std::abs(y - 10) <= 1 ? 5000.0f : std::min(v, 5000.0f);
+  });
   const TImageSlot& im = Store.Image[1];
-  const float n9 = EstimatePlaneNoise(1, 2) / 0.5f, bg = GetBackgroundLevel(1), range = im.MaxValue - im.MinValue;
-  for (bool black : {true, false}) {
-    const TPsfSharpenLevels l = PsfSharpenLevels(1, 0.5f, black);
-    const float lo = bg + n9 - (black ? 0 : range / 8 + 60 * n9) - 3 * n9 / 7;
-    EXPECT_FLOAT_EQ(l.S, 0.5f);
-    EXPECT_FLOAT_EQ(l.Lo, lo) << black;
-    EXPECT_FLOAT_EQ(l.Hi, lo + 2 * n9) << black;
-    EXPECT_FLOAT_EQ(l.D, 3 / (150 * n9));
+  for (int p = 1; p <= 3; ++p) {
+    const float bg = GetBackgroundLevel(1, p), range = im.PlaneMax[size_t(p)] - im.PlaneMin[size_t(p)];
+    const float clip = p == 3 ? 5000.0f : HUGE_VALF;
+    const float n9 = EstimatePlaneNoise(1, p) / 0.5f;
+    for (bool black : {true, false}) {
+      const TPsfSharpenLevels l = PsfSharpenLevels(1, p, 0.5f, black);
+      const float lo = bg + n9 - (black ? 0 : range / 8 + 60 * n9) - 3 * n9 / 7;
+      EXPECT_FLOAT_EQ(l.S, 0.5f);
+      EXPECT_FLOAT_EQ(l.Lo, lo) << p << " " << black;
+      EXPECT_FLOAT_EQ(l.Hi, lo + 2 * n9) << p << " " << black;
+      EXPECT_FLOAT_EQ(l.D, 3 / (150 * n9)) << p;
+      EXPECT_FLOAT_EQ(l.Step, range / 65535) << p;
+      EXPECT_EQ(l.Clip, clip) << p;
+    }
+    const float n10 = EstimatePlaneNoise(1, p) / 4;  // strength 2: noise / 2², strength capped at 1.3
+    for (bool black : {true, false}) {
+      const TGaussSharpenLevels l = GaussSharpenLevels(1, p, 2.0f, black, 4.0f);
+      const float lo = bg + 2 * n10 - (black ? 0 : range * 0.125f) - 0.5f * n10;
+      EXPECT_FLOAT_EQ(l.S, 1.3f);
+      EXPECT_FLOAT_EQ(l.Lo, lo) << p << " " << black;
+      EXPECT_FLOAT_EQ(l.Hi, lo + 2 * n10) << p << " " << black;
+      EXPECT_FLOAT_EQ(l.W, 3 * n10 / 4) << p;
+      EXPECT_FLOAT_EQ(l.D, 3 / (150 * n10)) << p;
+      EXPECT_FLOAT_EQ(l.Sat, im.PlaneMax[size_t(p)] - 0.03f * range) << p;
+      EXPECT_EQ(l.Clip, clip) << p;
+    }
   }
-  const float n10 = EstimatePlaneNoise(1, 2) / 4;  // strength 2: noise / 2², strength capped at 1.3
-  for (bool black : {true, false}) {
-    const TGaussSharpenLevels l = GaussSharpenLevels(1, 2.0f, black, 4.0f);
-    const float lo = bg + 2 * n10 - (black ? 0 : range * 0.125f) - 0.5f * n10;
-    EXPECT_FLOAT_EQ(l.S, 1.3f);
-    EXPECT_FLOAT_EQ(l.Lo, lo) << black;
-    EXPECT_FLOAT_EQ(l.Hi, lo + 2 * n10) << black;
-    EXPECT_FLOAT_EQ(l.W, 3 * n10 / 4);
-    EXPECT_FLOAT_EQ(l.D, 3 / (150 * n10));
-    EXPECT_FLOAT_EQ(l.Sat, im.MaxValue - 0.03f * (im.MaxValue - im.PlaneMin[2]));
-  }
+  // The planes' own skies and noise make their own levels.
+  EXPECT_GT(PsfSharpenLevels(1, 3, 0.5f, true).Lo, PsfSharpenLevels(1, 1, 0.5f, true).Lo + 1000);
+  EXPECT_LT(GaussSharpenLevels(1, 3, 2.0f, true, 4).W, GaussSharpenLevels(1, 1, 2.0f, true, 4).W / 2);
 }
 
 TEST(PsfSteepening, FourthPowerOfTheScaledValues) {
@@ -274,7 +292,7 @@ TEST_F(IterativeSharpen, PsfSharpeningNeverLowersValuesBelowHiAndSparesSaturated
     c.Radio[1] = k.Radio;
     c.Checked = {false, k.Black, k.Surround};
     RunPsf(c);
-    const TPsfSharpenLevels l = PsfSharpenLevels(1, k.Strength, k.Black);
+    const TPsfSharpenLevels l = PsfSharpenLevels(1, 1, k.Strength, k.Black);
     size_t changed = 0, belowHi = 0;
     for (size_t i = 0; i < size_t(W * H); ++i) {
       if (!IsValidPixel(In(i))) {
@@ -305,7 +323,7 @@ TEST_F(IterativeSharpen, GaussSharpeningSparesValuesAtOrBelowLoAndSaturatedCores
     TFilterCall c = Call(10, 2.5f, 3, 150, all);
     c.Checked[1] = black;
     RunGauss(c);
-    const TGaussSharpenLevels l = GaussSharpenLevels(1, 1.5f, black, 2.5f);
+    const TGaussSharpenLevels l = GaussSharpenLevels(1, 1, 1.5f, black, 2.5f);
     size_t below = 0, changed = 0;
     for (size_t i = 0; i < size_t(W * H); ++i) {
       if (In(i) <= l.Lo) {
@@ -533,7 +551,7 @@ TEST_F(IterativeSharpen, StarsBlurredByScipyBecomeNarrower) {
     }
     EXPECT_LT(after, 0.9f * before) << nr;
     if (nr != 10) continue;
-    const float lo = GaussSharpenLevels(1, 1.0f, true, radius).Lo;
+    const float lo = GaussSharpenLevels(1, 1, 1.0f, true, radius).Lo;
     size_t background = 0;
     for (size_t i = 0; i < sky.size(); ++i)
       if (In(i) <= lo) {
@@ -844,8 +862,8 @@ TEST_F(IterativeSharpen, WithoutTheBalanceTheStepsGainFluxOnFaintStars) {
   const float e = (im.MaxValue - im.MinValue) * 0.02f;
   std::vector<uint8_t> marks;
   SaturationDepthMask(im.Planes[1], FluxW, FluxH, std::max(float(levels.LevelA) - e / 2, im.PlaneMax[1] - e), marks);
-  const TPsfSharpenLevels l9 = PsfSharpenLevels(1, FunktionParamValue(9, 1), true);
-  const TGaussSharpenLevels l10 = GaussSharpenLevels(1, FunktionParamValue(10, 3) * 0.01f, true, radius);
+  const TPsfSharpenLevels l9 = PsfSharpenLevels(1, 1, FunktionParamValue(9, 1), true);
+  const TGaussSharpenLevels l10 = GaussSharpenLevels(1, 1, FunktionParamValue(10, 3) * 0.01f, true, radius);
   auto num = [](double v) { return std::to_string(v); };
   const std::string script =
       "H, W = a.shape\n"
@@ -1245,7 +1263,7 @@ TEST_F(IterativeSharpen, PsfSharpeningNeverLowersSaturatedPixelsNorValuesBelowHi
     const size_t clipped = size_t(std::count(field.begin(), field.end(), f.Top));
     ASSERT_GE(clipped, size_t(150)) << f.Name;
     ASSERT_GE(size_t(std::count_if(marks.begin(), marks.end(), [](uint8_t m) { return m != 0; })), clipped);
-    const float hi = PsfSharpenLevels(1, FunktionParamValue(9, 1), true).Hi;
+    const float hi = PsfSharpenLevels(1, 1, FunktionParamValue(9, 1), true).Hi;
     for (bool balanced : {false, true}) {
       test::MakeResult(1, 2);
       TFilterCall c = Call(9, FunktionParamValue(9, 1), FunktionParamValue(9, 2), 0, all);
