@@ -10,38 +10,48 @@ namespace astrelon {
 
 namespace {
 
-constexpr int Frame = 4;
+constexpr int Frame = 4, Centre = 15;
 constexpr int MiddleFrom = 8, MiddleTo = 23;
 
 bool InFrame(int x, int y) {
   return x < Frame || y < Frame || x >= StarCutoutSize - Frame || y >= StarCutoutSize - Frame;
 }
 
+template <class T>
+T Median(std::vector<T>& v) {
+  const auto middle = v.begin() + std::ptrdiff_t(v.size() / 2);
+  std::nth_element(v.begin(), middle, v.end());
+  return *middle;
+}
+
 }  // namespace
 
 TPsfPeak MeasurePsfPeak(const TStarCutout& cutout, int plane) {
-  std::vector<float> frame;
-  std::vector<double> differences;
+  auto valid = [&](int x, int y) {
+    return x < StarCutoutSize && y < StarCutoutSize && InFrame(x, y) && IsValidPixel(cutout.At(plane, x, y));
+  };
+  // The differences of neighbours within the frame, along its rows and down its columns.
+  std::vector<double> across, down;
   for (int y = 0; y < StarCutoutSize; ++y)
     for (int x = 0; x < StarCutoutSize; ++x) {
-      if (!InFrame(x, y)) continue;
-      const float v = cutout.At(plane, x, y);
-      if (!IsValidPixel(v)) continue;
-      frame.push_back(v);
-      if (x + 1 < StarCutoutSize && InFrame(x + 1, y) && IsValidPixel(cutout.At(plane, x + 1, y)))
-        differences.push_back(double(cutout.At(plane, x + 1, y)) - v);
+      if (!valid(x, y)) continue;
+      const double v = cutout.At(plane, x, y);
+      if (valid(x + 1, y)) across.push_back(cutout.At(plane, x + 1, y) - v);
+      if (valid(x, y + 1)) down.push_back(cutout.At(plane, x, y + 1) - v);
     }
   TPsfPeak m;
-  if (frame.empty()) return m;
-  const auto middle = frame.begin() + std::ptrdiff_t(frame.size() / 2);
-  std::nth_element(frame.begin(), middle, frame.end());
-  m.Level = *middle;
-  // The root mean square, three rounds clipped at three times itself.
+  if (across.empty() || down.empty()) return m;
+  // The gradient: the median differences; the noise: the root mean square of
+  // the differences about them, three rounds clipped at three times itself.
+  std::vector<double> deviations;
+  const double gx = Median(across), gy = Median(down);
+  for (double d : across) deviations.push_back(d - gx);
+  for (double d : down) deviations.push_back(d - gy);
   double rms = HUGE_VAL;
   for (int round = 0; round < 4; ++round) {
     double sum = 0;
     size_t n = 0;
-    for (double d : differences)
+    for (double d : deviations)
       if (std::fabs(d) <= 3 * rms) {
         sum += d * d;
         ++n;
@@ -50,11 +60,18 @@ TPsfPeak MeasurePsfPeak(const TStarCutout& cutout, int plane) {
     rms = std::sqrt(sum / double(n));
   }
   m.Noise = std::isfinite(rms) ? float(rms / std::sqrt(2.0)) : 0.0f;
-  float peak = -HUGE_VALF;
+  // The level at the centre: the median of the frame with the gradient taken off.
+  auto flat = [&](int x, int y) { return double(cutout.At(plane, x, y)) - gx * (x - Centre) - gy * (y - Centre); };
+  std::vector<double> frame;
+  for (int y = 0; y < StarCutoutSize; ++y)
+    for (int x = 0; x < StarCutoutSize; ++x)
+      if (valid(x, y)) frame.push_back(flat(x, y));
+  m.Level = float(Median(frame));
+  double peak = -HUGE_VAL;
   for (int y = MiddleFrom; y <= MiddleTo; ++y)
     for (int x = MiddleFrom; x <= MiddleTo; ++x)
-      if (IsValidPixel(cutout.At(plane, x, y))) peak = std::max(peak, cutout.At(plane, x, y));
-  m.Peak = peak - m.Level;
+      if (IsValidPixel(cutout.At(plane, x, y))) peak = std::max(peak, flat(x, y));
+  m.Peak = float(peak - m.Level);
   return m;
 }
 

@@ -15,11 +15,13 @@ namespace astrelon {
 constexpr float PsfPeakOverNoise = 5.0f;
 
 // The level, the noise and the peak height of plane `plane` (1..3) of a
-// cutout: the level is the median of its frame (the 4 outer rows and columns),
-// the noise the clipped root mean square of the differences of neighbouring
-// frame pixels in a row, over √2 (gradients and the wings of a star cancel in
-// the differences), and the peak the largest value of the middle 16 x 16
-// pixels above the level. Blank values are skipped.
+// cutout, from its frame (the 4 outer rows and columns): the gradient is the
+// median difference of neighbouring frame pixels along the rows and down the
+// columns; the noise the clipped root mean square of those differences about
+// the gradient, over √2 (a star's wings cancel in the differences); the level
+// the median of the frame less the gradient (taken about the centre, index
+// 15), and the peak the largest value of the middle 16 x 16 pixels less the
+// gradient, above the level. Blank values are skipped.
 struct TPsfPeak {
   float Level = 0, Noise = 0, Peak = 0;
 };
