@@ -131,7 +131,8 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
   GetPercentileLevels(1, 1, 0, Side - 1, 0, Side - 1, 98.5, 98.5, levels);
   std::vector<uint8_t> marks;
   SaturationDepthMask(Store.Image[1].Planes[1], Side, Side, float(levels.LevelA), marks);
-  // The give-back keeps the marked pixels and the floors at hi, as the sharpening's does.
+  // The give-back keeps the marked pixels, the floors at hi and the plane's clipping level (none on
+  // this field), as the sharpening's does.
   const float keepAbove = std::nextafter(float(levels.LevelA), -HUGE_VALF);
   std::vector<float> A(size_t(Side) * Side), R2(size_t(Side) * Side), C(size_t(Side) * Side);
   // The linear form, as the sharpening runs it.
