@@ -126,12 +126,13 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
   state.counters["support"] = support.Right - support.Left + 1;
   state.counters["taps"] = double(reblurTaps.size());
 
-  const TPsfSharpenLevels lv = PsfSharpenLevels(1, 0.5f, true);
+  const TPsfSharpenLevels lv = PsfSharpenLevels(1, 1, 0.5f, true);
   TPercentileLevels levels;
   GetPercentileLevels(1, 1, 0, Side - 1, 0, Side - 1, 98.5, 98.5, levels);
   std::vector<uint8_t> marks;
   SaturationDepthMask(Store.Image[1].Planes[1], Side, Side, float(levels.LevelA), marks);
-  // The give-back keeps the marked pixels and the floors at hi, as the sharpening's does.
+  // The give-back keeps the marked pixels, the floors at hi and the plane's clipping level (none on
+  // this field), as the sharpening's does.
   const float keepAbove = std::nextafter(float(levels.LevelA), -HUGE_VALF);
   std::vector<float> A(size_t(Side) * Side), R2(size_t(Side) * Side), C(size_t(Side) * Side);
   // The linear form, as the sharpening runs it.
@@ -144,8 +145,8 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
   const TPsfPass pass{PlaneOf(2), PlaneOf(2), PlaneOf(1), marks.data(), A.data(), R2.data(), C.data(),
                       Side,       rect,       &rows};
   const TReblurSettings reblur{false, lv.Lo, lv.A, psf.PlaneMax[1]};
-  const TCorrectionSettings correction{1.0f, lv.S, lv.D, lv.Lo, lv.Step, false};
-  const TApplySettings apply{lv.S, 1.0f, lv.Hi};
+  const TCorrectionSettings correction{1.0f, lv.S, lv.D, lv.Lo, lv.Step, false, lv.Clip};
+  const TApplySettings apply{lv.S, 1.0f, lv.Hi, lv.Clip};
 
   cv::Mat kernel(support.Bottom - support.Top + 1, support.Right - support.Left + 1, CV_32F);
   for (int j = 0; j < kernel.rows; ++j)
@@ -162,7 +163,7 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
         ForEachBand(Side, threads,
                     [&](int64_t a, int64_t b) { CorrectionRows(pass, correctionTaps, correction, a, b, vector); });
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { ApplyCorrectionRows(pass, apply, a, b, vector); });
-        balance.GiveBack(1, PlaneOf(2), Side, {PlaneOf(1), keepAbove, true, true, lv.Hi}, lv.Step, vector);
+        balance.GiveBack(1, PlaneOf(2), Side, {PlaneOf(1), keepAbove, true, true, lv.Hi, lv.Clip}, lv.Step, vector);
       },
       [&] {
         // The reblur and the correction, the balance's blurs, the per-pixel passes.
@@ -180,7 +181,7 @@ class TGaussSharpenIteration {
 public:
   TGaussSharpenIteration() : blurredWork_(size_t(Side) * Side), balance_(Rect) {
     st_.K = 1.0f;
-    st_.Levels = GaussSharpenLevels(1, 1.0f, true, Radius);
+    st_.Levels = GaussSharpenLevels(1, 1, 1.0f, true, Radius);
     const TGaussSharpenLevels& l = st_.Levels;
     balance_.Prepare(1, Store.Image[1].Planes[1], Side, Side, Radius, l.Lo, l.Hi - l.Lo, l.Noise, Sse2Enabled);
     rows_ = balance_.Rows(1);
@@ -198,7 +199,8 @@ public:
     GaussPlane({Store.Image[4].Planes[1], blurredWork_, Side, Side, Rect}, Radius / 2, run);
     planes.Work = blurredWork_.data();
     ForEachBand(Side, threads, [&](int64_t a, int64_t b) { GaussSharpenApplyRows(planes, st_, a, b, vector); });
-    if (balanced) balance_.GiveBack(1, PlaneOf(2), Side, {PlaneOf(1), st_.Levels.Sat}, st_.Levels.Step, vector);
+    const TGaussSharpenLevels& l = st_.Levels;
+    if (balanced) balance_.GiveBack(1, PlaneOf(2), Side, {PlaneOf(1), l.Sat, false, false, 0, l.Clip}, l.Step, vector);
   }
 
 private:

@@ -1,6 +1,7 @@
 #include "filters/sharpening/iterative_gauss_sharpen.h"
 
 #include <algorithm>
+#include <array>
 
 #include "common/engine_ui.h"
 #include "common/pascal_format.h"
@@ -71,13 +72,16 @@ void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strengt
   const float radius = c.Value[1];
   const int blur = FilterBlurSlot, work = FilterWorkSlot;
   TGaussSharpenStep st;
-  st.Levels = GaussSharpenLevels(c.Source, c.Value[3] * 0.01f, c.Checked[1], radius);
   TCallPlanes planes(c);
   auto selected = [&](int p) {
     return c.Planes[size_t(p)] && planes.Usable(p) &&
            Store.Image[size_t(blur)].Planes[size_t(p)].size() == src.PixelCount() &&
            Store.Image[size_t(work)].Planes[size_t(p)].size() == src.PixelCount();
   };
+  // Each plane's own levels (iterative_sharpen_levels.h).
+  std::array<TGaussSharpenLevels, 4> levels{};
+  for (int p = 1; p <= 3; ++p)
+    if (selected(p)) levels[size_t(p)] = GaussSharpenLevels(c.Source, p, c.Value[3] * 0.01f, c.Checked[1], radius);
   // The blurred work of the plane being applied, and the flux balance.
   TPlane blurredWork;
   TFluxBalance balance(balanced ? r : TWorkRect{0, -1, 0, -1});
@@ -104,6 +108,7 @@ void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strengt
     // light given back. The destination's blur is the PSF.
     for (int p = 1; p <= 3 && !stopped; ++p) {
       if (!selected(p)) continue;
+      st.Levels = levels[size_t(p)];
       TGaussSharpenPlanes views{planes.In(p), planes.Out(p), Store.Image[size_t(blur)].Planes[size_t(p)].data(),
                                 Store.Image[size_t(work)].Planes[size_t(p)].data(), src.Width, r};
       TBalanceRows rows;
@@ -121,7 +126,8 @@ void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strengt
       views.Work = blurredWork.data();
       pass(views, GaussSharpenApplyRows);
       if (balanced)
-        balance.GiveBack(p, planes.Out(p), src.Width, {planes.In(p), st.Levels.Sat}, st.Levels.Step, vector);
+        balance.GiveBack(p, planes.Out(p), src.Width, {planes.In(p), st.Levels.Sat, false, false, 0, st.Levels.Clip},
+                         st.Levels.Step, vector);
     }
     if (!stopped && c.Redraw) c.Redraw(c.Destination);
   }

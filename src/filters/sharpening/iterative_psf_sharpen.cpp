@@ -5,12 +5,14 @@
 #include <span>
 #include <vector>
 
+#include "common/engine_ui.h"
 #include "common/pascal_format.h"
 #include "filters/dialog/filter_state.h"
 #include "filters/dialog/pixel_filter_frame.h"
 #include "filters/sharpening/find_psf_extent.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
 #include "filters/sharpening/psf_sharpen_passes.h"
+#include "filters/sharpening/psf_star_check.h"
 #include "filters/sharpening/saturation_depth_mask.h"
 #include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "kernels/gauss/filter_rows.h"
@@ -23,12 +25,12 @@ namespace {
 
 constexpr int Centre = 15;
 
-// The weights of one plane of the steepened PSF. Below W1 (PSF units: a fifth
-// of the weight of the values above 0.04) the correction has too little
-// support; W2 (image units: the noise level b of a mean over the PSF's core of
-// sum1 pixels) is the knee of the soft step, so that corrections at the noise
-// level are damped. Each threshold thus compares with a quantity of its own
-// units, on data of any scale.
+// The weights of one plane of the steepened PSF for an image plane of noise
+// level b. Below W1 (PSF units: a fifth of the weight of the values above
+// 0.04) the correction has too little support; W2 (image units: the noise
+// level b of a mean over the PSF's core of sum1 pixels) is the knee of the soft
+// step, so that corrections at the noise level are damped. Each threshold thus
+// compares with a quantity of its own units, on data of any scale.
 struct TPsfWeights {
   float W1 = 0.1f, W2 = 1.0f;
 };
@@ -94,9 +96,20 @@ float BalanceRadius(std::span<const TPsfTap> taps) {
 void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarCutout& steepened, bool balanced) {
   FilterAborted = false;
   if (!PrepareCall(c)) return;
+  const TImageSlot& src = Store.Image[size_t(c.Source)];
+  TCallPlanes planes(c);
+  const int cutoutPlanes = std::clamp(picked.PlaneCount, 1, 3);
+  auto cutoutPlane = [cutoutPlanes](int p) { return cutoutPlanes == 1 ? 1 : p; };
+  auto selected = [&](int p) { return c.Planes[size_t(p)] && planes.Usable(p); };
+  // A PSF of noise sharpens nothing and, without "Schwarzschwelle", runs away:
+  // nothing is changed, the user is told.
+  for (int p = 1; p <= 3; ++p)
+    if (selected(p) && !PsfHoldsStar(picked, cutoutPlane(p))) {
+      EngineUi().ShowMessage(NoStarInPsfText());
+      return;
+    }
   TFilterPoll fallback;
   TFilterPoll& poll = c.Poll ? *c.Poll : fallback;
-  const TImageSlot& src = Store.Image[size_t(c.Source)];
   for (int p = 1; p <= std::min(src.PlaneCount, 3); ++p) CopyPlane(c.Source, p, c.Destination, p);
   if (FilterBlurValid) {
     ReleaseFilterSlot(FilterBlurSlot);
@@ -106,10 +119,6 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   const int32_t iterations = SharpenIterations(c.Value[2]);
   if (r.x2 - r.x1 < 2 || r.y2 - r.y1 < 2 || iterations < 1) return;
 
-  const TPsfSharpenLevels lv = PsfSharpenLevels(c.Source, c.Value[1], c.Checked[1]);
-  const int cutoutPlanes = std::clamp(picked.PlaneCount, 1, 3);
-  std::array<TPsfWeights, 4> weights{};
-  for (int k = 1; k <= std::clamp(steepened.PlaneCount, 1, 3); ++k) weights[size_t(k)] = PsfWeights(steepened, k, lv.B);
   // The support: the picked PSF's significant rectangle as offsets around its centre.
   TRectI support;
   FindPsfExtent(picked, support);
@@ -117,19 +126,25 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   const bool quadratic = c.Radio[1] != 0;
   balanced = balanced && !quadratic;
 
-  TCallPlanes planes(c);
   const int32_t W = src.Width;
-  // Saturation marks of the source planes: at or above the larger of the 98.5 %
-  // level less e/2 and the plane's maximum less e. The balance's give-back
-  // keeps the same pixels: those above the float just below that level.
-  const float e = (src.MaxValue - src.MinValue) * 0.02f;
+  // Per plane: its levels, the weights of its PSF plane with its noise level,
+  // and the saturation marks: at or above the larger of the 98.5 % level less
+  // e/2 and the plane's maximum less e, e a fiftieth of the plane's range. The
+  // balance's give-back keeps the same pixels: those above the float just below
+  // that level.
+  std::array<TPsfSharpenLevels, 4> levels{};
+  std::array<TPsfWeights, 4> weights{};
   std::array<std::vector<uint8_t>, 4> marks;
   std::array<float, 4> keepAbove{};
   for (int p = 1; p <= 3; ++p) {
-    if (!c.Planes[size_t(p)] || !planes.Usable(p)) continue;
-    TPercentileLevels levels;
-    GetPercentileLevels(c.Source, p, 0, W - 1, 0, src.Height - 1, 98.5, 98.5, levels);
-    const float sat = std::max(float(levels.LevelA) - e / 2, src.PlaneMax[size_t(p)] - e);
+    if (!selected(p)) continue;
+    const TPsfSharpenLevels& lv = levels[size_t(p)] = PsfSharpenLevels(c.Source, p, c.Value[1], c.Checked[1]);
+    if (cutoutPlane(p) <= std::clamp(steepened.PlaneCount, 1, 3))
+      weights[size_t(p)] = PsfWeights(steepened, cutoutPlane(p), lv.B);
+    const float e = lv.Range * 0.02f;
+    TPercentileLevels percentile;
+    GetPercentileLevels(c.Source, p, 0, W - 1, 0, src.Height - 1, 98.5, 98.5, percentile);
+    const float sat = std::max(float(percentile.LevelA) - e / 2, src.PlaneMax[size_t(p)] - e);
     SaturationDepthMask(src.Planes[size_t(p)], W, src.Height, sat, marks[size_t(p)]);
     keepAbove[size_t(p)] = std::nextafter(sat, -HUGE_VALF);
   }
@@ -143,8 +158,9 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   for (int32_t it = 1; it <= iterations && !stopped && !poll.Stopped(); ++it) {
     poll.SetCaption(c.Caption + "  I: " + IntToStr(it));
     for (int p = 1; p <= 3 && !stopped; ++p) {
-      if (!c.Planes[size_t(p)] || !planes.Usable(p)) continue;
-      const int q = cutoutPlanes == 1 ? 1 : p;
+      if (!selected(p)) continue;
+      const TPsfSharpenLevels& lv = levels[size_t(p)];
+      const int q = cutoutPlane(p);
       const float pk = std::max(std::fabs(picked.PlaneMax[size_t(q)]), 0.1f);
       const float t = pk / 75;
       const std::vector<TPsfTap> reblurTaps = SupportTaps(
@@ -171,21 +187,22 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
       }
       AllRows(r, [&](int64_t y0, int64_t y1) { DifferenceRows(pass, y0, y1); });
       if (balanced) balance.Mark(p);
-      const TPsfWeights& w = weights[size_t(q)];
-      const TCorrectionSettings correction{w.W1, lv.S, lv.D, lv.Lo, lv.Step, c.Checked[2]};
+      const TPsfWeights& w = weights[size_t(p)];
+      const TCorrectionSettings correction{w.W1, lv.S, lv.D, lv.Lo, lv.Step, c.Checked[2], lv.Clip};
       if (!RowPass(r, p, int64_t(correctionTaps.size()) / 4, poll, 50, 100, [&](int64_t y0, int64_t y1) {
             CorrectionRows(pass, correctionTaps, correction, y0, y1, vector);
           })) {
         stopped = true;
         break;
       }
-      const TApplySettings apply{lv.S, w.W2, lv.Hi};
+      const TApplySettings apply{lv.S, w.W2, lv.Hi, lv.Clip};
       AllRows(r, [&](int64_t y0, int64_t y1) { ApplyCorrectionRows(pass, apply, y0, y1, vector); });
       // The give-back leaves the saturated pixels and those below hi no lower
-      // than the application found them, and the others not below hi.
+      // than the application found them, the others not below hi, and the
+      // clipped ones as they are.
       if (balanced)
-        balance.GiveBack(p, planes.Out(p), W, {planes.In(p), keepAbove[size_t(p)], true, true, lv.Hi}, lv.Step,
-                         vector);
+        balance.GiveBack(p, planes.Out(p), W, {planes.In(p), keepAbove[size_t(p)], true, true, lv.Hi, lv.Clip},
+                         lv.Step, vector);
     }
     if (!stopped && c.Redraw) c.Redraw(c.Destination);
   }

@@ -16,7 +16,11 @@ namespace astrelon {
 // reblur with `picked` (the cutout as picked, on its significant support), a
 // correction weighed with `steepened`, its soft application and, in the linear
 // form, the flux balance over `picked`'s reach (sharpen_flux_balance.h), so
-// that faint stars keep their flux as bright ones do; then a redraw.
+// that faint stars keep their flux as bright ones do; then a redraw. Each
+// plane goes with its own levels (iterative_sharpen_levels.h) and saturation
+// marks; its clipped pixels keep their values and no pixel rises above its
+// clipping level (clipping_level.h). When a plane of `picked` that the call
+// uses holds no star (psf_star_check.h), nothing changes and the user is told.
 // Value 1 is "Stärke", check box 1 "Schwarzschwelle", check box 2
 // "Umgebungsschwelle", RadioGroup1 item 0 the linear form (else quadratic).
 // Releases the dialog's blur cache. A run stopped by the abort flag keeps the

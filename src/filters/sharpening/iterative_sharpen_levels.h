@@ -2,7 +2,10 @@
 // The levels both iterative sharpenings ("PSF schärfen" and "Iteratives Gauss
 // schärfen") take from their source before the first iteration: the strength,
 // the noise measure and the levels below which the background, and below that
-// the noise, are spared.
+// the noise, are spared. Each plane has its own: its background (the 5 % level),
+// its noise and its range (its own minimum and maximum), so that a colour plane
+// is sharpened as the same plane would be as a grey picture, whatever the sky
+// and the noise of the other planes (a light-polluted sky, an unbalanced camera).
 #include <cstdint>
 
 #include "platform/vector_lanes.h"
@@ -17,26 +20,29 @@ struct TSharpenStrength {
 };
 TSharpenStrength SharpenStrength(float strength, float noise);
 
-// "PSF schärfen": strength = value 1; `blackThreshold` is "Schwarzschwelle".
-// Values at or above Hi are never pushed below it; values below it only rise.
-// Step is one level of the source's value range in 16 bits, the least height
-// above Lo that the correction counts with. Noise is the source's noise level
-// (before the strength divides it).
+// "PSF schärfen" on plane `plane` of the source: strength = value 1;
+// `blackThreshold` is "Schwarzschwelle". Values at or above Hi are never pushed
+// below it; values below it only rise. Range is the plane's value range
+// (maximum - minimum), Step one level of it in 16 bits, the least height above
+// Lo that the correction counts with. Noise is the plane's noise level (before
+// the strength divides it). Clip is the plane's clipping level
+// (clipping_level.h): clipped pixels keep their values.
 struct TPsfSharpenLevels {
   float S = 0, N = 0, A = 0, B = 0;
-  float Lo = 0, Hi = 0, C = 0, D = 0, Step = 0, Noise = 0;
+  float Lo = 0, Hi = 0, C = 0, D = 0, Range = 0, Step = 0, Noise = 0, Clip = 0;
 };
-TPsfSharpenLevels PsfSharpenLevels(int source, float strength, bool blackThreshold);
+TPsfSharpenLevels PsfSharpenLevels(int source, int plane, float strength, bool blackThreshold);
 
-// "Iteratives Gauss schärfen": strength = value 3 / 100, radius = value 1.
-// Values at or below Lo stay; Sat is the level above which a value is not
-// darkened; Step is one level of the source's value range in 16 bits; Noise
-// the source's noise level.
+// "Iteratives Gauss schärfen" on plane `plane` of the source: strength = value
+// 3 / 100, radius = value 1. Values at or below Lo stay; Sat is the level
+// above which a source value is not darkened; Step is one level of the plane's
+// value range in 16 bits; Noise the plane's noise level; Clip its clipping
+// level, as above.
 struct TGaussSharpenLevels {
   float S = 0, N = 0, A = 0, B = 0;
-  float Lo = 0, Hi = 0, C = 0, D = 0, W = 0, Sat = 0, Step = 0, Noise = 0;
+  float Lo = 0, Hi = 0, C = 0, D = 0, W = 0, Sat = 0, Step = 0, Noise = 0, Clip = 0;
 };
-TGaussSharpenLevels GaussSharpenLevels(int source, float strength, bool blackThreshold, float radius);
+TGaussSharpenLevels GaussSharpenLevels(int source, int plane, float strength, bool blackThreshold, float radius);
 
 // The number of iterations for the slider value "Iterationen", rounded half to even.
 int32_t SharpenIterations(float value);

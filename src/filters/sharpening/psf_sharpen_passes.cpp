@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "filters/sharpening/clipping_level.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
 #include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "platform/simd_support.h"
@@ -326,6 +327,7 @@ template <class V>
   const int32_t n = r.x2 - r.x1 + 1;
   auto finish = [&](int64_t y, const TRowSums& sums) {
     const float* dest = pass.Dest + y * pass.Width + r.x1;
+    const float* src = pass.Source + y * pass.Width + r.x1;
     const uint8_t* marks = pass.Marks + y * pass.Width + r.x1;
     float* C = pass.C + (y - r.y1) * n;
     const TBalanceRows* balance = pass.Balance;
@@ -333,6 +335,12 @@ template <class V>
       if (balance) balance->Wanted[balance->Index(y - r.y1, i)] = v;
     };
     for (int32_t i = 0; i < n; ++i) {
+      // A clipped pixel holds nothing to sharpen: it keeps its value.
+      if (IsClipped(src[i], s.Clip)) {
+        C[i] = BlankPixel;
+        want(i, 0.0f);
+        continue;
+      }
       float sum = sums[0][i], total = sums[1][i];
       const float sum2 = sums[2][i], total2 = sums[3][i];
       // Too little weight outside saturated areas: their rising values help out.
@@ -380,7 +388,8 @@ template <class V>
   // iteration does not sink below it in the next.
   const V kept = d < hi ? (delta > zero ? moved : d) : moved;
   const V res = (d >= hi) & (moved < hi) ? hi : kept;
-  return (c > limit) & (d > limit) ? res : d;
+  const V top = LaneMax(d, Splat<V>(s.Clip));
+  return (c > limit) & (d > limit) ? (res > top ? top : res) : d;
 }
 
 // The pixels i .. i + lanes - 1 of a row: the application and, for the

@@ -47,6 +47,7 @@
 // is computed the same way on any split, thread count and path.
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -192,7 +193,10 @@ template <class V>
 // The pixels the light given back never darkens: those whose Source value
 // exceeds KeepAbove (saturated cores; none without Source). They are not
 // lowered at all, or, with TakeBackRise, not below their value before the
-// application: the rise it gave them may be taken back. A saturation level
+// application: the rise it gave them may be taken back. Clipped pixels (Source
+// value at or above Clip, clipping_level.h) are not touched: they weigh
+// nothing in the give-back, so that the light goes to the star's other pixels,
+// none of which the light given back raises above Clip. A saturation level
 // just below the maximum counts the peak of the brightest unclipped star too,
 // which climbs far above its true height when the balance cannot lower it.
 // With FloorAtHi no pixel is given back below Hi when it stood at or above Hi
@@ -207,6 +211,7 @@ struct TGiveBackGuard {
   bool TakeBackRise = false;
   bool FloorAtHi = false;
   float Hi = 0;
+  float Clip = HUGE_VALF;
 };
 
 // The balance's data over the working rectangle, for up to three planes.
