@@ -10,7 +10,9 @@
 // its partner) looks among its own stars and those whose peak lies at most a
 // few pixels beyond its edge. The stars around the first box's star decide
 // first: the one candidate on which more of them stand at their places than
-// on any other. Else the box's own star of the largest flux, unless that is
+// on any other; but a star a little further beyond the edge on which still
+// more of them stand is the first box's star, which the box does not hold: no
+// star. Else the box's own star of the largest flux, unless that is
 // below a third of the first star's and a star beyond the edge has a flux
 // within a factor of two of it; without a star of its own, such a star beyond
 // the edge, else what a single box would take. A box that holds a star never
