@@ -107,8 +107,9 @@ TEST_F(StarAssignment, CentroidsOfAShiftedFrameFitTheShift) {
 // (the build before the star rule took it: 12 pixels off; the build before
 // the stars around a partner decided lost marks through the sky x0.5).
 TEST_F(StarAssignment, AMarkKeepsItsStarBesideABrightNeighbourInWorseSeeing) {
-  for (const auto& [clear, ratio] : {std::pair(1.0, 6.7), std::pair(1.0, 20.0), std::pair(0.5, 6.7),
-                                     std::pair(0.5, 20.0), std::pair(0.8, 6.7), std::pair(0.8, 20.0)}) {
+  for (const auto& sky : {std::pair(1.0, 6.7), std::pair(1.0, 20.0), std::pair(0.5, 6.7), std::pair(0.5, 20.0),
+                          std::pair(0.8, 6.7), std::pair(0.8, 20.0)}) {
+    const double clear = sky.first, ratio = sky.second;
     SCOPED_TRACE(std::to_string(ratio) + " x, sky x" + std::to_string(clear));
     ResetStarMatching();
     const auto field = [&](double dx, double dy, double sigma, unsigned seed) {

@@ -143,7 +143,8 @@ std::optional<TLoneValues> LonePixelValues(std::span<const float> plane, int32_t
   std::nth_element(ring.begin(), ring.begin() + std::ptrdiff_t(n16 / 2), ring.begin() + std::ptrdiff_t(n16));
   const double limit = 0.03 * (double(v) - ring[n16 / 2]) + 0.5 * noise;
   const int32_t out = mosaic ? 3 : 2;
-  for (const auto& [ax, ay] : {std::array<int32_t, 2>{1, 0}, std::array<int32_t, 2>{0, 1}}) {
+  for (const auto& axis : {std::array<int32_t, 2>{1, 0}, std::array<int32_t, 2>{0, 1}}) {
+    const int32_t ax = axis[0], ay = axis[1];
     // The rise along the line through the pixel moved by s across it.
     const auto rise = [&](int32_t s) {
       const int32_t cx = x + s * ay, cy = y + s * ax;
