@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "store/image_slot.h"
+#include "store/planes/value_statistics.h"
 
 namespace astrelon {
 
@@ -15,13 +16,6 @@ constexpr int MiddleFrom = 8, MiddleTo = 23;
 
 bool InFrame(int x, int y) {
   return x < Frame || y < Frame || x >= StarCutoutSize - Frame || y >= StarCutoutSize - Frame;
-}
-
-template <class T>
-T Median(std::vector<T>& v) {
-  const auto middle = v.begin() + std::ptrdiff_t(v.size() / 2);
-  std::nth_element(v.begin(), middle, v.end());
-  return *middle;
 }
 
 }  // namespace

@@ -12,6 +12,12 @@
 
 namespace astrelon {
 
+double Median(std::vector<double> values) {
+  const auto mid = values.begin() + std::ptrdiff_t(values.size() / 2);
+  std::nth_element(values.begin(), mid, values.end());
+  return *mid;
+}
+
 namespace {
 
 // Ascending with NaN after every number (a strict weak order even with NaN present).

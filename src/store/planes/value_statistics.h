@@ -3,6 +3,7 @@
 // and the outlier-rejecting mean.
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace astrelon {
 
@@ -17,6 +18,9 @@ float PercentileSelect(std::span<float> values, double fraction);
 // The same with the values expected mostly in [hintLow, hintHigh] (a guess that
 // only speeds up the search: the result is the same whatever it is).
 float PercentileSelect(std::span<float> values, double fraction, float hintLow, float hintHigh);
+
+// The median of the values (of an even count the upper middle one).
+double Median(std::vector<double> values);
 
 // Sorts values[lo..hi] ascending in place (NaN last).
 void SortFloats(std::span<float> values, int64_t lo, int64_t hi);

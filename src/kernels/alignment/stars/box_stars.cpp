@@ -9,6 +9,7 @@
 
 #include "kernels/alignment/stars/robust_surface.h"
 #include "store/image_slot.h"
+#include "store/planes/value_statistics.h"
 
 namespace astrelon {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "kernels/alignment/stars/linear_solve.h"
-#include "kernels/alignment/stars/robust_surface.h"
+#include "store/planes/value_statistics.h"
 
 namespace astrelon {
 

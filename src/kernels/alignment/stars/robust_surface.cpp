@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "kernels/alignment/stars/linear_solve.h"
+#include "store/planes/value_statistics.h"
 
 namespace astrelon {
 
@@ -21,12 +22,6 @@ std::array<double, TRobustSurface::MostTerms> TermsAt(double dx, double dy, doub
 }
 
 }  // namespace
-
-double Median(std::vector<double> values) {
-  const auto mid = values.begin() + std::ptrdiff_t(values.size() / 2);
-  std::nth_element(values.begin(), mid, values.end());
-  return *mid;
-}
 
 double TRobustSurface::Rise(double dx, double dy) const {
   const auto t = TermsAt(dx, dy, Scale, Terms);

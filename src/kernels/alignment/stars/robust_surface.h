@@ -10,9 +10,6 @@
 
 namespace astrelon {
 
-// The median of the values (of an even count the upper middle one).
-double Median(std::vector<double> values);
-
 struct TSurfaceSample {
   double Dx, Dy, V;  // the place relative to the star, the value
 };
