@@ -551,6 +551,22 @@ double Thinner(bool thinner, uint32_t seed) {
   return thinner ? Factors[seed % 4] : 1.0;
 }
 
+// A pair of boxes whose second point must be the first moved by (mx, my).
+TCase MoveCase(const TScene& first, const TScene& second, const TWorkRect& firstBox, const TWorkRect& box, double mx,
+               double my, double tolerance, uint32_t seed) {
+  TCase c;
+  c.First = {first};
+  c.Scene = second;
+  c.FirstBox = firstBox;
+  c.Box = box;
+  c.Want = TWant::Move;
+  c.MoveX = mx;
+  c.MoveY = my;
+  c.Tolerance = tolerance;
+  c.Seed = seed;
+  return c;
+}
+
 // Pairs of boxes. The first box centred on a bright star; the second image
 // moved by (-2.6, 1.8), its box drawn so that the bright star's centre lies 2
 // to 3 pixels beyond an edge while a star of a fifth of its flux stands
@@ -600,7 +616,6 @@ std::vector<TCase> PairOfBoxesSeeingCases(bool mosaic, bool thinner) {
     for (const double ratio : {6.7, 20.0})
       for (const double distance : {12.0, 13.0, 14.0})
         for (const bool worseSecond : {true, false}) {
-          TCase c;
           const double x = 30.3, y = 33.6, a = 0.4;
           const double s1 = worseSecond ? sigma : sigma * 1.35, s2 = worseSecond ? sigma * 1.35 : sigma;
           const auto field = [&](double sx, double ox, double oy) {
@@ -611,18 +626,12 @@ std::vector<TCase> PairOfBoxesSeeingCases(bool mosaic, bool thinner) {
                        {x + ox + distance * std::cos(a), y + oy + distance * std::sin(a), ratio * 1500 * k, sx}};
             return s;
           };
-          c.First = {field(s1, 0, 0)};
-          c.Scene = field(s2, mx, my);
-          for (TDrawnStar& star : c.Scene.Stars) star.Peak *= Thinner(thinner, seed);
-          c.FirstBox = BoxAround(x, y, 10);
-          c.Box = BoxAround(x + mx, y + my, 10);
-          c.Want = TWant::Move;
-          c.MoveX = mx;
-          c.MoveY = my;
+          TScene second = field(s2, mx, my);
+          for (TDrawnStar& star : second.Stars) star.Peak *= Thinner(thinner, seed);
           // A fainter star is measured as its noise lets a fit tell.
-          c.Tolerance = 0.1 / std::sqrt(Thinner(thinner, seed));
-          c.Seed = ++seed;
-          cases.push_back(c);
+          const double tolerance = 0.1 / std::sqrt(Thinner(thinner, seed));
+          cases.push_back(MoveCase(field(s1, 0, 0), second, BoxAround(x, y, 10), BoxAround(x + mx, y + my, 10), mx,
+                                   my, tolerance, ++seed));
         }
   return cases;
 }
@@ -637,7 +646,6 @@ std::vector<TCase> PairOfBoxesCloseCases(bool thinner) {
   for (const double apart : {4.0, 5.0, 6.0})
     for (const double angle : {0.0, 0.8, 2.4})
       for (uint32_t s = 0; s < 2; ++s) {
-        TCase c;
         const double x = 30.2, y = 31.7;
         const auto field = [&](double ox, double oy, double k, double sigma) {
           TScene f;
@@ -645,16 +653,10 @@ std::vector<TCase> PairOfBoxesCloseCases(bool thinner) {
                      {x + ox + apart * std::cos(angle), y + oy + apart * std::sin(angle), 3000 * k, sigma}};
           return f;
         };
-        c.First = {field(0, 0, 1, 1.3)};
-        c.Scene = thinner ? field(mx, my, Thinner(true, seed) / (1.15 * 1.15), 1.3 * 1.15) : field(mx, my, 1, 1.3);
-        c.FirstBox = BoxAround(x + 1, y, 10);
-        c.Box = BoxAround(x + mx + 2, y + my - 1, 10);
-        c.Want = TWant::Move;
-        c.MoveX = mx;
-        c.MoveY = my;
-        c.Tolerance = 0.2;
-        c.Seed = ++seed;
-        cases.push_back(c);
+        const TScene second =
+            thinner ? field(mx, my, Thinner(true, seed) / (1.15 * 1.15), 1.3 * 1.15) : field(mx, my, 1, 1.3);
+        cases.push_back(MoveCase(field(0, 0, 1, 1.3), second, BoxAround(x + 1, y, 10),
+                                 BoxAround(x + mx + 2, y + my - 1, 10), mx, my, 0.2, ++seed));
       }
   return cases;
 }
@@ -670,7 +672,6 @@ std::vector<TCase> PairOfBoxesOwnStarCases(bool thinner) {
     for (const double part : {0.35, 0.65})
       for (const double beyond : {2.0, 3.0})
         for (const std::pair<int, int>& edge : {std::pair(1, 0), std::pair(0, -1), std::pair(-1, 1)}) {
-          TCase c;
           const double x = 36.3, y = 35.6, sigma = 1.5;
           const double ox = edge.first * (10 + beyond) + 0.2, oy = edge.second * (10 + beyond) - 0.3;
           const auto field = [&](double dx, double dy, double k) {
@@ -679,16 +680,9 @@ std::vector<TCase> PairOfBoxesOwnStarCases(bool thinner) {
             f.Stars = {{x + dx, y + dy, peak * k, sigma}, {x + dx + ox, y + dy + oy, part * peak * k, sigma}};
             return f;
           };
-          c.First = {field(0, 0, 1)};
-          c.Scene = field(mx, my, Thinner(thinner, seed));
-          c.FirstBox = BoxAround(x, y, 10);
-          c.Box = BoxAround(x + mx, y + my, 10);
-          c.Want = TWant::Move;
-          c.MoveX = mx;
-          c.MoveY = my;
-          c.Tolerance = 0.1;
-          c.Seed = ++seed;
-          cases.push_back(c);
+          const TScene second = field(mx, my, Thinner(thinner, seed));
+          cases.push_back(MoveCase(field(0, 0, 1), second, BoxAround(x, y, 10), BoxAround(x + mx, y + my, 10), mx, my,
+                                   0.1, ++seed));
         }
   return cases;
 }
