@@ -14,9 +14,7 @@
 #include "kernels/alignment/disc_centre.h"
 #include "kernels/alignment/stars/find_star_centroid.h"
 #include "kernels/alignment/match_quality.h"
-#include "store/display/display_histogram.h"
 #include "store/image_store.h"
-#include "store/planes/image_statistics.h"
 
 namespace astrelon {
 

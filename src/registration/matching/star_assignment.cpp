@@ -13,8 +13,6 @@
 #include "registration/matching/frame_weight.h"
 #include "registration/matching/similarity_fit.h"
 #include "registration/matching/star_marks.h"
-#include "store/display/display_histogram.h"
-#include "store/planes/image_statistics.h"
 
 namespace astrelon {
 
