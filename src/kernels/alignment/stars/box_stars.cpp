@@ -7,6 +7,8 @@
 #include <limits>
 #include <numbers>
 
+#include "kernels/alignment/stars/blend_fit.h"
+#include "kernels/alignment/stars/mosaic_star_fit.h"
 #include "kernels/alignment/stars/robust_surface.h"
 #include "store/image_slot.h"
 #include "store/planes/value_statistics.h"
@@ -165,8 +167,127 @@ std::optional<TLoneValues> LonePixelValues(std::span<const float> plane, int32_t
   return TLoneValues{highest, float(sum / n8)};
 }
 
+namespace {
+
+// The star at the peak (px, py) as a level and an elliptical Gaussian fitted
+// to the 9 x 9 pixels around it without the `skipped` ones, from the
+// brightest of them; none where that stands less than five noise levels
+// above the level (the median of the square's frame).
+struct TPeakFit {
+  double Level;
+  TBlendStar Star;
+  double X, Y, Sigma;
+  double Value(int32_t x, int32_t y) const { return Level + Star.At(x, y); }
+  double Height(int32_t, int32_t) const { return Star.A; }
+};
+
+std::optional<TPeakFit> FitPeak(std::span<const float> plane, int32_t width, int32_t height, TPixelXY peak,
+                                double noise, std::span<const TPixelXY> skipped) {
+  constexpr int32_t R = 4;
+  std::vector<TBlendPixel> pixels;
+  std::vector<double> frame;
+  TBlendStar guess{0, 0, -std::numeric_limits<double>::infinity(), 1.5, 1.5};
+  for (int32_t j = peak.Y - R; j <= peak.Y + R; ++j)
+    for (int32_t i = peak.X - R; i <= peak.X + R; ++i) {
+      if (i < 0 || j < 0 || i >= width || j >= height) continue;
+      const float v = plane[size_t(j) * size_t(width) + size_t(i)];
+      if (!IsValidPixel(v) || !std::isfinite(v) ||
+          std::find(skipped.begin(), skipped.end(), TPixelXY{i, j}) != skipped.end())
+        continue;
+      pixels.push_back({double(i), double(j), double(v)});
+      if (std::abs(i - peak.X) == R || std::abs(j - peak.Y) == R) frame.push_back(v);
+      if (v > guess.A) guess = {double(i), double(j), double(v), 1.5, 1.5};
+    }
+  if (frame.size() < 8 || pixels.size() < 40) return std::nullopt;
+  TBlendBackground level;
+  level.Terms[0] = Median(std::move(frame));
+  guess.A -= level.Terms[0];
+  std::vector<TBlendStar> star{guess};
+  if (!(guess.A >= 5 * noise) || !FitBlend(pixels, star, level)) return std::nullopt;
+  const TBlendStar& s = star[0];
+  return TPeakFit{level.Terms[0], s, s.X, s.Y, std::min(s.Wx, s.Wy) / std::numbers::sqrt2};
+}
+
+// Whether the star a fit found falls short of the pixel (x, y) alone: the
+// star at least `narrowest` wide and five noise levels high, its centre
+// within three and a half pixels, and more than 0.28 of its height and five
+// noise levels below the pixel's value, and by less than half that below each
+// of its neighbours (not the light of another star).
+template <class Model, class At>
+bool FallsShort(const Model& m, At at, int32_t x, int32_t y, double noise, double narrowest) {
+  const double top = m.Height(x, y), excess = at(x, y) - m.Value(x, y);
+  if (!(m.Sigma >= narrowest && top >= 5 * noise && std::hypot(m.X - x, m.Y - y) <= 3.5 &&
+        excess > std::max(5 * noise, 0.28 * top)))
+    return false;
+  for (int32_t j = y - 1; j <= y + 1; ++j)
+    for (int32_t i = x - 1; i <= x + 1; ++i)
+      if ((i != x || j != y) && std::isfinite(at(i, j)) && IsValidPixel(at(i, j)) && at(i, j) - m.Value(i, j) >= excess / 2)
+        return false;
+  return true;
+}
+
+// ForeignPixels with `fit(skipped)`, the star at the peak fitted without
+// the skipped pixels.
+template <class Fit>
+std::vector<TPixelXY> ForeignAround(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
+                                    double noise, float top, Fit fit) {
+  constexpr int32_t Reach = 2;
+  const auto at = [&](int32_t i, int32_t j) {
+    return i < 0 || j < 0 || i >= width || j >= height ? BlankPixel : plane[size_t(j) * size_t(width) + size_t(i)];
+  };
+  std::vector<TPixelXY> foreign;
+  // A saturated star's clipped top (pixels at the top beside one another)
+  // is none of them: only non-finite values are looked for there.
+  bool clipped = false;
+  for (int32_t j = y - Reach - 2; j <= y + Reach + 2; ++j)
+    for (int32_t i = x - Reach - 2; i <= x + Reach + 2; ++i)
+      clipped = clipped || (at(i, j) >= top && (at(i - 1, j) >= top || at(i + 1, j) >= top || at(i, j - 1) >= top ||
+                                               at(i, j + 1) >= top));
+  std::vector<std::pair<float, TPixelXY>> suspects;
+  for (int32_t j = std::max(y - Reach, 0); j <= std::min(y + Reach, height - 1); ++j)
+    for (int32_t i = std::max(x - Reach, 0); i <= std::min(x + Reach, width - 1); ++i) {
+      const float v = at(i, j);
+      if (IsValidPixel(v) && !std::isfinite(v))
+        foreign.push_back({i, j});
+      else if (IsValidPixel(v) && MayBeLonePixel(plane, width, height, i, j, noise))
+        suspects.push_back({v, {i, j}});
+    }
+  if (clipped) return foreign;
+  // Also those that the star fitted through all of them falls short of.
+  if (const auto all = fit(foreign))
+    for (int32_t j = std::max(y - Reach, 0); j <= std::min(y + Reach, height - 1); ++j)
+      for (int32_t i = std::max(x - Reach, 0); i <= std::min(x + Reach, width - 1); ++i)
+        if (IsValidPixel(at(i, j)) && FallsShort(*all, at, i, j, noise, 0.5) &&
+            std::none_of(suspects.begin(), suspects.end(), [&](const auto& s) { return s.second == TPixelXY{i, j}; }))
+          suspects.push_back({at(i, j), {i, j}});
+  // The brightest first, each without those found: a star centred on the
+  // pixel itself tells its peak without it only when well sampled.
+  std::sort(suspects.begin(), suspects.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (const auto& [v, p] : suspects) {
+    std::vector<TPixelXY> skipped(foreign);
+    skipped.push_back(p);
+    const auto without = fit(skipped);
+    const bool on = without && std::fabs(without->X - p.X) <= 0.5 && std::fabs(without->Y - p.Y) <= 0.5;
+    if (without && FallsShort(*without, at, p.X, p.Y, noise, on ? 0.8 : 0.5)) foreign.push_back(p);
+  }
+  return foreign;
+}
+
+}  // namespace
+
+std::vector<TPixelXY> ForeignPixels(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
+                                    double noise, float top, bool mosaic) {
+  if (mosaic)
+    return ForeignAround(plane, width, height, x, y, noise, top, [&](std::span<const TPixelXY> skipped) {
+      return FitMosaicStarAt(plane, width, height, {x, y}, 1.5, skipped);
+    });
+  return ForeignAround(plane, width, height, x, y, noise, top, [&](std::span<const TPixelXY> skipped) {
+    return FitPeak(plane, width, height, {x, y}, noise, skipped);
+  });
+}
+
 TStarField::TStarField(std::span<const float> plane, int32_t width, int32_t height, const TWorkRect& area, bool mosaic,
-                       double noise)
+                       double noise, std::span<const TPixelXY> foreign)
     : area_(Cut(area, width, height)), mosaic_(mosaic), noise_(noise) {
   outer_ = Cut(GrownRect(area_, Radius), width, height);
   if (Empty(area_) || plane.size() < size_t(width) * size_t(height)) {
@@ -179,8 +300,10 @@ TStarField::TStarField(std::span<const float> plane, int32_t width, int32_t heig
     for (int32_t x = outer_.x1; x <= outer_.x2; ++x) {
       const float v = plane[size_t(y) * size_t(width) + size_t(x)];
       float& out = pixels_[Index(outer_, x, y)];
-      out = IsValidPixel(v) ? v : BlankPixel;
-      if (!IsValidPixel(v) || !MayBeLonePixel(plane, width, height, x, y, noise)) continue;
+      const bool valid = IsValidPixel(v) && std::isfinite(v) &&
+                         std::find(foreign.begin(), foreign.end(), TPixelXY{x, y}) == foreign.end();
+      out = valid ? v : BlankPixel;
+      if (!valid || !MayBeLonePixel(plane, width, height, x, y, noise)) continue;
       if (const std::optional<TLoneValues> lone = LonePixelValues(plane, width, height, x, y, noise, mosaic)) {
         out = lone->Highest;
         lone_[Index(outer_, x, y)] = 1;

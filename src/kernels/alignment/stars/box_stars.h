@@ -16,6 +16,7 @@
 #include <span>
 #include <vector>
 
+#include "kernels/alignment/float_point.h"
 #include "store/image_store.h"
 
 namespace astrelon {
@@ -81,13 +82,30 @@ struct TLoneValues {
 std::optional<TLoneValues> LonePixelValues(std::span<const float> plane, int32_t width, int32_t height, int32_t x,
                                            int32_t y, double noise, bool mosaic);
 
+// The pixels touching a star's peak pixel (x, y) or one further (its 5 x 5)
+// that are no star light: a non-finite value, or a hot pixel or cosmic-ray
+// hit on the star. A pixel far above its eight neighbours, or above the star
+// fitted through all of them, is one when the star fitted to the pixels
+// around the peak without it (a level and a Gaussian on the 9 x 9 pixels; on
+// an undebayered colour mosaic the fit that no white balance of the sites
+// moves, mosaic_star_fit.h) is at least half a pixel wide, touches it and
+// falls short of it by more than 0.28 of its height and five noise levels;
+// the brightest are tried first, each fit without those found. A star
+// centred on the pixel itself must be 0.8 pixel wide: a narrower star's fit
+// without its peak tells nothing of it. Around a saturated star's clipped top
+// (pixels at `top`, the plane's largest value, beside one another) only
+// non-finite values.
+std::vector<TPixelXY> ForeignPixels(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
+                                    double noise, float top, bool mosaic);
+
 class TStarField {
 public:
-  // The pixels (lone ones taken down) and window means of `area` (cut to the
-  // image) of the plane; `noise` is the plane's noise level, which the field
-  // raises to the noise of its own pixels where that is larger.
+  // The pixels (lone ones taken down, `foreign` ones and non-finite values
+  // left out) and window means of `area` (cut to the image) of the plane;
+  // `noise` is the plane's noise level, which the field raises to the noise
+  // of its own pixels where that is larger.
   TStarField(std::span<const float> plane, int32_t width, int32_t height, const TWorkRect& area, bool mosaic,
-             double noise);
+             double noise, std::span<const TPixelXY> foreign = {});
 
   // Every local peak of the window means whose peak pixel lies in `within`
   // (and whose rings lie in the area as far as the image reaches), tested,

@@ -88,15 +88,18 @@ void ScaleCutout(TStarCutout& c, double factor, bool measured) {
 class TPixelSource {
 public:
   // Lone pixels around (cx, cy); the peak pixels of `stars` never count as
-  // lone. `unit`: one 16-bit level in the plane's units.
+  // lone. The `foreign` pixels and non-finite values are left out. `unit`:
+  // one 16-bit level in the plane's units.
   TPixelSource(const TImageSlot& im, int plane, bool mosaic, int32_t cx, int32_t cy, double noise,
-               std::span<const TStarCandidate> stars, double unit)
-      : im_(im), plane_(plane), mosaic_(mosaic), unit_(unit) {
+               std::span<const TStarCandidate> stars, double unit, std::span<const TPixelXY> foreign)
+      : im_(im), plane_(plane), mosaic_(mosaic), unit_(unit), gone_(foreign.begin(), foreign.end()) {
     const std::span<const float> values = im.Plane(plane);
     constexpr int32_t Around = Reach + NeighbourReach + 3;
     for (int32_t y = std::max(cy - Around, 0); y <= std::min(cy + Around, im.Height - 1); ++y)
       for (int32_t x = std::max(cx - Around, 0); x <= std::min(cx + Around, im.Width - 1); ++x) {
+        if (!std::isfinite(im.At(plane, x, y))) gone_.push_back({x, y});
         if (!MayBeLonePixel(values, im.Width, im.Height, x, y, noise) ||
+            std::find(gone_.begin(), gone_.end(), TPixelXY{x, y}) != gone_.end() ||
             std::any_of(stars.begin(), stars.end(), [&](const TStarCandidate& s) { return s.PeakX == x && s.PeakY == y; }))
           continue;
         if (const auto v = LonePixelValues(values, im.Width, im.Height, x, y, noise, mosaic))
@@ -118,14 +121,10 @@ public:
     return IsValidPixel(Own(x, y)) && weights > 0 ? float(sum / weights) : BlankPixel;
   }
   // Whether the cutout around (cx, cy) holds the plane's pixels as they are.
-  bool AsTheyAre(int32_t cx, int32_t cy) const { return !mosaic_ && NoLonePixel(cx, cy); }
+  bool AsTheyAre(int32_t cx, int32_t cy) const { return !mosaic_ && NoLonePixel(cx, cy) && None(gone_, cx, cy); }
   // Whether no lone pixel lies in the cutout around (cx, cy).
-  bool NoLonePixel(int32_t cx, int32_t cy) const {
-    for (const TLonePixel& p : lone_)
-      if (p.X >= cx - Reach && p.X <= cx + Reach + 1 && p.Y >= cy - Reach && p.Y <= cy + Reach + 1) return false;
-    return true;
-  }
-  bool Changed() const { return mosaic_ || !lone_.empty(); }
+  bool NoLonePixel(int32_t cx, int32_t cy) const { return None(lone_, cx, cy); }
+  bool Changed() const { return mosaic_ || !lone_.empty() || !gone_.empty(); }
   // The star analysis counts its floors in 16-bit levels: the cutout it sees
   // is in levels, and what it measured is put back into the plane's units.
   double Unit() const { return unit_; }
@@ -147,15 +146,24 @@ private:
   };
   float Own(int32_t x, int32_t y) const {
     if (x < 0 || y < 0 || x >= im_.Width || y >= im_.Height) return BlankPixel;
+    if (std::find(gone_.begin(), gone_.end(), TPixelXY{x, y}) != gone_.end()) return BlankPixel;
     for (const TLonePixel& p : lone_)
       if (p.X == x && p.Y == y) return p.Value;
     return im_.At(plane_, x, y);
+  }
+  // Whether none of the pixels lies in the cutout around (cx, cy).
+  template <class P>
+  static bool None(const std::vector<P>& pixels, int32_t cx, int32_t cy) {
+    return std::none_of(pixels.begin(), pixels.end(), [&](const P& p) {
+      return p.X >= cx - Reach && p.X <= cx + Reach + 1 && p.Y >= cy - Reach && p.Y <= cy + Reach + 1;
+    });
   }
   const TImageSlot& im_;
   int plane_;
   bool mosaic_;
   double unit_;
   std::vector<TLonePixel> lone_;
+  std::vector<TPixelXY> gone_;  // no star light: left out
 };
 
 // The smooth background around the star: a cubic surface fitted (robust) to
@@ -373,7 +381,8 @@ std::optional<TFloatPoint> FitWithBlend(const TPixelSource& pixels, const TSurfa
 }  // namespace
 
 TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& star,
-                                  std::span<const TStarCandidate> others, double noise, bool mosaic, double unit) {
+                                  std::span<const TStarCandidate> others, double noise, bool mosaic, double unit,
+                                  std::span<const TPixelXY> foreign) {
   const TImageSlot& im = Store.Image[size_t(slot)];
   std::vector<TStarCandidate> near;
   for (const TStarCandidate& o : others)
@@ -386,7 +395,7 @@ TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& sta
   };
   std::vector<TStarCandidate> peaks(near);
   peaks.push_back(star);
-  const TPixelSource pixels(im, plane, mosaic, star.PeakX, star.PeakY, noise, peaks, unit);
+  const TPixelSource pixels(im, plane, mosaic, star.PeakX, star.PeakY, noise, peaks, unit, foreign);
   TStarAmongLight result;
   std::optional<TGauss> fitted;  // the star as the last pass fitted it
   std::optional<TFloatPoint> blend;  // its centre fitted at once with the stars it blends with

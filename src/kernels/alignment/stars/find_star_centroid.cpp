@@ -213,30 +213,40 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
                                                              background, field.Noise(), pair ? o.Reference : nullptr);
   if (!chosen) return m;
   StarPeakOutsideBox = !InBox(box, chosen->PeakX, chosen->PeakY);
+  // The stars around it, from a field of its own (the same whatever box held
+  // it), without what is no star light at its peak: there the star has its
+  // own peak.
+  const std::vector<TPixelXY> foreign = ForeignPixels(values, im.Width, im.Height, chosen->PeakX, chosen->PeakY,
+                                                      field.Noise(), im.PlaneMax[size_t(p)], o.IsMosaic);
+  const TWorkRect near = GrownRect({chosen->PeakX, chosen->PeakX, chosen->PeakY, chosen->PeakY}, NeighbourReach);
+  const TStarField around(values, im.Width, im.Height, GrownRect(near, 12), o.IsMosaic, field.Noise(), foreign);
+  std::optional<TStarCandidate> own = around.CandidateAt(chosen->X, chosen->Y);
+  if (!foreign.empty())
+    if (const std::optional<TStarCandidate> climbed = around.Climb(chosen->X, chosen->Y); climbed && climbed->Star)
+      own = climbed;
+  const TStarCandidate& star = own ? *own : *chosen;
   // The star's own peak: its brightest pixel, or the local peak of the
   // window means that is the star (the middle of a saturated top, where the
   // brightest pixel is its first).
   const auto fromOwnPeak = [&](TFloatPoint c) {
-    return std::min(std::hypot(double(c.X) - chosen->PeakX, double(c.Y) - chosen->PeakY),
-                    std::hypot(double(c.X) - chosen->MidX, double(c.Y) - chosen->MidY));
+    return std::min(std::hypot(double(c.X) - star.PeakX, double(c.Y) - star.PeakY),
+                    std::hypot(double(c.X) - star.MidX, double(c.Y) - star.MidY));
   };
-  // The stars around it, from a field of its own (the same whatever box held it).
-  const TWorkRect near = GrownRect({chosen->PeakX, chosen->PeakX, chosen->PeakY, chosen->PeakY}, NeighbourReach);
-  const TStarField around(values, im.Width, im.Height, GrownRect(near, 12), o.IsMosaic, field.Noise());
   std::vector<TStarCandidate> stars = around.Candidates(near);
   std::erase_if(stars, [](const TStarCandidate& c) { return !c.Star; });
   const double reach =
-      pair ? AddMergedNeighbours(*chosen, o.Reference->Pattern, values, im.Width, im.Height, stars) : FitReach;
+      pair ? AddMergedNeighbours(star, o.Reference->Pattern, values, im.Width, im.Height, stars) : FitReach;
   const TStarAmongLight fit =
-      FitStarAmongLight(slot, p, around.CandidateAt(chosen->X, chosen->Y).value_or(*chosen), stars, around.Noise(),
-                        o.IsMosaic, StarLevelUnit(slot, p));
+      FitStarAmongLight(slot, p, star, stars, around.Noise(), o.IsMosaic, StarLevelUnit(slot, p), foreign);
   std::optional<TFloatPoint> centre = fit.Centre;
   if (centre)
     StarAperture = std::clamp(RoundToInt((double(MeasuredStar.FullWidthX) + MeasuredStar.FullWidthY) * 0.25), 1, 5);
   if (!o.IsMosaic) {
     // The star's height at its own peak by the box search's measure, a lone
     // pixel in the window (a hot pixel) taken down.
-    if (field.LoneWithin(chosen->X, chosen->Y, std::max(aperture, 1)))
+    if (!foreign.empty())
+      m.Peak = star.Window;
+    else if (field.LoneWithin(chosen->X, chosen->Y, std::max(aperture, 1)))
       m.Peak = chosen->Window;
     else
       m.Peak = chosen->X == brightest.BrightestX && chosen->Y == brightest.BrightestY
@@ -246,10 +256,11 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
     // clipped peak's and leaves its centre to the few pixels of its wings; the
     // fit of a pixel-integrated Gaussian to all of its pixels, which the
     // clipping leaves symmetric about the centre, finds it.
-    if (centre && fit.Alone && ClippedTop(values, im.Width, im.Height, chosen->PeakX, chosen->PeakY, im.PlaneMax[size_t(p)]))
+    if (centre && fit.Alone && ClippedTop(values, im.Width, im.Height, star.PeakX, star.PeakY, im.PlaneMax[size_t(p)]))
       centre = FitMosaicStar(values, im.Width, im.Height, *centre,
                              std::sqrt(0.5 * (double(MeasuredStar.SigmaX) * MeasuredStar.SigmaX +
-                                              double(MeasuredStar.SigmaY) * MeasuredStar.SigmaY)))
+                                              double(MeasuredStar.SigmaY) * MeasuredStar.SigmaY)),
+                             foreign)
                    .value_or(*centre);
   } else {
     // The height and width the profiles through the star give, as for a
@@ -260,7 +271,7 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
     StarAperture = std::clamp((m.Width - 2) / 2, 1, 5);
     if (fit.Alone) {
       centre = FitMosaicStar(im.Planes[size_t(p)], im.Width, im.Height, {float(x), float(y)},
-                             SigmaOfProfileWidth(m.Width));
+                             SigmaOfProfileWidth(m.Width), foreign);
       if (!centre) centre = TFloatPoint{float(x), float(y)};
     }
   }

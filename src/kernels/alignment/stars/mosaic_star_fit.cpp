@@ -155,16 +155,19 @@ struct TWindow {
   int32_t Cx, Cy, Reach;
 };
 
-// One fit in the window; the centre relative to it and the width.
+// One fit in the window; the centre relative to it and the width, and with
+// `model` all it found.
 std::optional<TParams> FitInWindow(std::span<const float> plane, int32_t width, int32_t height, const TWindow& w,
-                                   double sigma) {
+                                   double sigma, std::span<const TPixelXY> skipped,
+                                   TMosaicStarModel* model = nullptr) {
   const int32_t outer = w.Reach + RingWidth;
   std::array<std::vector<TSample>, Sites> ring;
   std::vector<std::pair<TSample, int>> inner;
   for (int32_t y = std::max(0, w.Cy - outer); y <= std::min(height - 1, w.Cy + outer); ++y)
     for (int32_t x = std::max(0, w.Cx - outer); x <= std::min(width - 1, w.Cx + outer); ++x) {
       const float v = plane[size_t(y) * size_t(width) + size_t(x)];
-      if (!Valid(v)) continue;
+      if (!Valid(v) || !std::isfinite(v) || std::find(skipped.begin(), skipped.end(), TPixelXY{x, y}) != skipped.end())
+        continue;
       const TSample s{double(x - w.Cx), double(y - w.Cy), double(v)};
       if (std::max(std::abs(x - w.Cx), std::abs(y - w.Cy)) > w.Reach)
         ring[size_t(SiteOf(x, y))].push_back(s);
@@ -222,6 +225,21 @@ std::optional<TParams> FitInWindow(std::span<const float> plane, int32_t width, 
     energy += v * v;
   }
   if (!(light > 0) || !(energy >= 25)) return std::nullopt;
+  if (model) {
+    model->Cx = w.Cx;
+    model->Cy = w.Cy;
+    model->X = w.Cx + p[0];
+    model->Y = w.Cy + p[1];
+    model->Sigma = p[2];
+    for (size_t c = 0; c < Sites; ++c) {
+      model->SiteHeight[c] = p[3 + c];
+      model->SiteLevel[c] = p[3 + Sites + c];
+      model->Noise[c] = bg[c].Noise;
+      model->Level[c] = bg[c].Level;
+      model->Gx[c] = bg[c].Gx;
+      model->Gy[c] = bg[c].Gy;
+    }
+  }
   return p;
 }
 
@@ -234,8 +252,29 @@ double SigmaOfProfileWidth(int32_t profileWidth) {
   return std::clamp((double(profileWidth) - 1) / 3.6, 0.7, 4.0);
 }
 
+double TMosaicStarModel::Value(int32_t x, int32_t y) const {
+  const size_t c = size_t(SiteOf(x, y));
+  const double dx = x - Cx, dy = y - Cy;
+  const double shape = PixelIntegral(dx, X - Cx, Sigma).E * PixelIntegral(dy, Y - Cy, Sigma).E;
+  return Level[c] + Gx[c] * dx + Gy[c] * dy + Noise[c] * (SiteHeight[c] * shape + SiteLevel[c]);
+}
+
+double TMosaicStarModel::Height(int32_t x, int32_t y) const {
+  const double top = PixelIntegral(0, 0, Sigma).E;
+  return Noise[size_t(SiteOf(x, y))] * SiteHeight[size_t(SiteOf(x, y))] * top * top;
+}
+
+std::optional<TMosaicStarModel> FitMosaicStarAt(std::span<const float> plane, int32_t width, int32_t height,
+                                                TPixelXY at, double sigma, std::span<const TPixelXY> skipped) {
+  if (width < 1 || height < 1 || plane.size() < size_t(width) * size_t(height)) return std::nullopt;
+  sigma = std::clamp(sigma, 0.5, 4.0);
+  TMosaicStarModel model;
+  if (!FitInWindow(plane, width, height, {at.X, at.Y, ReachOf(sigma)}, sigma, skipped, &model)) return std::nullopt;
+  return model;
+}
+
 std::optional<TFloatPoint> FitMosaicStar(std::span<const float> plane, int32_t width, int32_t height,
-                                         TFloatPoint start, double sigmaStart) {
+                                         TFloatPoint start, double sigmaStart, std::span<const TPixelXY> skipped) {
   if (width < 1 || height < 1 || plane.size() < size_t(width) * size_t(height)) return std::nullopt;
   double sigma = std::clamp(sigmaStart, 0.5, 4.0);
   TWindow w{int32_t(std::nearbyint(std::clamp(double(start.X), 0.0, double(width - 1)))),
@@ -250,7 +289,7 @@ std::optional<TFloatPoint> FitMosaicStar(std::span<const float> plane, int32_t w
   };
   std::vector<TVisit> visits;
   for (int round = 0; round < 8; ++round) {
-    const std::optional<TParams> p = FitInWindow(plane, width, height, w, sigma);
+    const std::optional<TParams> p = FitInWindow(plane, width, height, w, sigma, skipped);
     if (!p) return std::nullopt;
     const double x = w.Cx + (*p)[0], y = w.Cy + (*p)[1];
     if (!(std::hypot(x - start.X, y - start.Y) <= 2 * w.Reach)) return std::nullopt;  // also not a number

@@ -9,6 +9,7 @@
 // and a height and level per site, is then fitted to the pixels around the
 // star. A gain and an offset per site (the multipliers and the bias of a
 // colour-mosaic correction) change nothing of the result.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -19,10 +20,26 @@ namespace astrelon {
 
 // The centre of the star near `start` (pixel centres at whole numbers);
 // `sigmaStart` is a first guess of its Gaussian width. Blank pixels (<= -1e9)
-// take no part. nullopt when no star stands out of the noise there or the fit
-// does not settle near the start.
+// and the `skipped` ones take no part. nullopt when no star stands out of the
+// noise there or the fit does not settle near the start.
 std::optional<TFloatPoint> FitMosaicStar(std::span<const float> plane, int32_t width, int32_t height,
-                                         TFloatPoint start, double sigmaStart);
+                                         TFloatPoint start, double sigmaStart,
+                                         std::span<const TPixelXY> skipped = {});
+
+// The star as one fit in the window around `at` finds it: its centre and
+// width, and what it makes of each pixel (in the plane's units).
+struct TMosaicStarModel {
+  double X = 0, Y = 0, Sigma = 0;
+  // The value the model gives pixel (x, y), and the height of the star's
+  // peak on that pixel's site.
+  double Value(int32_t x, int32_t y) const;
+  double Height(int32_t x, int32_t y) const;
+
+  int32_t Cx = 0, Cy = 0;
+  std::array<double, 4> SiteHeight{}, SiteLevel{}, Noise{}, Level{}, Gx{}, Gy{};
+};
+std::optional<TMosaicStarModel> FitMosaicStarAt(std::span<const float> plane, int32_t width, int32_t height,
+                                                TPixelXY at, double sigma, std::span<const TPixelXY> skipped);
 
 // The Gaussian width of a star whose profile through three rows falls to 20 %
 // of its height over `profileWidth` pixels (the mosaic profile search's width).
