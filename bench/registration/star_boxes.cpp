@@ -9,6 +9,10 @@
 // - "single": 25 single boxes around the same stars of the first image, per
 //   box against one load, goal 0.006 (twice the 0.0028 a box cost before its
 //   star rule told stars from glows, neighbours and hot pixels).
+// - "call": a whole GetAlignmentPoints call with two star boxes in each
+//   window (the star-centroid switch, no batch), the second frame new to it
+//   each time (one of three renderings of its sky with other noise, put in
+//   place untimed) against one load, goal 0.8.
 // Check: every point against the drawn star (within 0.1 pixel) with a star's
 // quality; the second points against the drawn stars of the second frame.
 #include <benchmark/benchmark.h>
@@ -21,6 +25,9 @@
 
 #include "bench_folder.h"
 #include "peer_measure.h"
+#include "core/batch_state.h"
+#include "core/settings.h"
+#include "kernels/alignment/alignment_points.h"
 #include "kernels/alignment/match_quality.h"
 #include "kernels/alignment/stars/find_star_centroid.h"
 #include "store/fits/fits_reader.h"
@@ -192,12 +199,90 @@ void Run(benchmark::State& state, bool second, double goal) {
   });
 }
 
+// An image window showing two selections, for the call.
+class TBoxWindow : public TImageWindowLink {
+public:
+  TBoxWindow(const TWorkRect& a, const TWorkRect& b) : a_{a.x1, a.y1, a.x2, a.y2}, b_{b.x1, b.y1, b.x2, b.y2} {}
+  int MarkCount() const override { return 0; }
+  bool MarkImageRect(int, TRectI&) const override { return false; }
+  bool MarkerVisible(int) const override { return false; }
+  TPointI MarkerImagePoint(int) const override { return {}; }
+  bool SelectionVisible(int) const override { return true; }
+  TRectI SelectionImageRect(int n) const override { return n == 1 ? a_ : b_; }
+  void MoveMark(int, const TRectI&) override {}
+  void CentreSelection(int, double, double) override {}
+  void SetOperationIcons(bool) override {}
+  void ShowProgressBar(int, const std::string&) override {}
+  void HideProgressBar() override {}
+  bool IsActiveWindow() const override { return false; }
+
+private:
+  TRectI a_, b_;
+};
+
+void BM_AlignmentCallVsLoad(benchmark::State& state) {
+  const std::string& file = FrameFile();
+  const TField& f = Field();
+  // Three renderings of the second frame's sky, put into slot 2 in turn.
+  std::vector<TDrawn> second;
+  for (const TDrawn& s : f.Stars)
+    second.push_back({s.X + MoveX, s.Y + MoveY, s.Peak * Thinner / (Seeing * Seeing), s.Sigma * Seeing});
+  std::vector<TPlane> frames;
+  for (uint32_t seed : {11u, 12u, 13u}) {
+    Render(2, second, seed);
+    frames.push_back(Store.Image[2].Planes[1]);
+  }
+  TBoxWindow reference(f.First[0], f.First[1]), moved(f.Second[0], f.Second[1]);
+  Store.Window[1] = &reference;
+  Store.Window[2] = &moved;
+  Store.HasWindow[1] = Store.HasWindow[2] = 1;
+  Settings.ShiftMode = 0;
+  BatchRunning = 0;
+  size_t next = 0;
+  TAlignPoints points;
+  double quality = 0;
+  const auto load = [&] {
+    if (!LoadFits(3, file, false)) bench::Fail("the frame could not be loaded");
+  };
+  const auto prepare = [&] {
+    Store.Image[2].Planes[1] = frames[next++ % frames.size()];
+    UpdateMinMax(2);
+  };
+  const auto check = [&] {
+    bench::Expect(points.count == 2 && quality >= 1, "the call measured " + std::to_string(points.count) +
+                                                         " pairs, quality " + std::to_string(quality));
+    const TFloatPoint got[4] = {{points.A1x, points.A1y}, {points.A2x, points.A2y}, {points.B1x, points.B1y},
+                                {points.B2x, points.B2y}};
+    for (size_t k = 0; k < 4; ++k) {
+      const TDrawn& s = f.Stars[size_t(f.Chosen[k % 2])];
+      const double x = s.X + (k >= 2 ? MoveX : 0), y = s.Y + (k >= 2 ? MoveY : 0);
+      bench::Expect(std::hypot(got[k].X - x, got[k].Y - y) <= 0.1,
+                    "point " + std::to_string(k) + ": (" + std::to_string(got[k].X) + ", " + std::to_string(got[k].Y) +
+                        "), the star at (" + std::to_string(x) + ", " + std::to_string(y) + ")");
+    }
+  };
+  bench::WithThreads(state, 1, [&] {
+    bench::Measure(
+        state,
+        [&] {
+          MatchQuality = 99;
+          points = GetAlignmentPoints(1, 2, false, -1);
+          quality = MatchQuality;
+        },
+        {{"load", load, 0.8}}, prepare, check);
+  });
+  Store.Window[1] = Store.Window[2] = nullptr;
+  Store.HasWindow[1] = Store.HasWindow[2] = 0;
+}
+
 void BM_SecondBoxVsLoad(benchmark::State& state) { Run(state, true, 0.05); }
 void BM_SingleBoxVsLoad(benchmark::State& state) { Run(state, false, 0.006); }
 ASTRELON_FIGURES(BM_SecondBoxVsLoad, "load");
 ASTRELON_FIGURES(BM_SingleBoxVsLoad, "load");
+ASTRELON_FIGURES(BM_AlignmentCallVsLoad, "load");
 BENCHMARK(BM_SecondBoxVsLoad)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_SingleBoxVsLoad)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_AlignmentCallVsLoad)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
 }  // namespace
 }  // namespace astrelon

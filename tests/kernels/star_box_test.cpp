@@ -7,6 +7,7 @@
 // own quality, a box of empty sky measures nothing, and a point (a box of a
 // pixel) is still searched around. The rule over every kind of box is the
 // table of star_box_rule_test.cpp.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -201,7 +202,9 @@ TEST_F(StarBoxTest, AStarInsideItsBoxOrAroundAPointMeasuresAsWithoutTheBox) {
     TPercentileLevels levels;
     GetPercentileLevels(1, 1, WorkRect.x1, WorkRect.x2, WorkRect.y1, WorkRect.y2, 35.0, 35.0, levels);
     const float t = std::max(EstimatePlaneNoise(1, 1), 0.01f);
-    EXPECT_DOUBLE_EQ(q, std::min(99.0, (b.BrightestValue - levels.LevelA) / (6.0 * t)));
+    // A quality below 0 (a rectangle too small for the brightest place's
+    // box) is 0.
+    EXPECT_DOUBLE_EQ(q, std::clamp((b.BrightestValue - levels.LevelA) / (6.0 * t), 0.0, 99.0));
     if (point) {
       EXPECT_NEAR(p.X, c.x + 6, 0.1) << "the brighter star beside the point";
     }

@@ -143,7 +143,7 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
   const std::optional<TFloatPoint> a1 = WindowPoint(*R, refSlot, 1, [&] {
     if (noSecondSelection && (discRun || (star && !BatchRunning && wide()))) return MeasureDiscCentre(refSlot);
     if (!star) return RectCentre(WorkRect);
-    tR = StarSearchThreshold(refSlot);
+    tR = StarSearchThreshold(refSlot, isMosaic);
     return ReferenceStar(refSlot, tR, 0, isMosaic, rule, refFlux[0]);
   });
   if (!a1) return pts;
@@ -156,7 +156,7 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
       if ((noSecondSelection && discRun && star) || (star && !BatchRunning && wide()))
         return MeasureDiscCentre(secondSlot);
       if (!star) return MatchedPoint(refSlot, secondSlot, 1, scale, isMosaic, atEdge);
-      tS = StarSearchThreshold(secondSlot);
+      tS = StarSearchThreshold(secondSlot, isMosaic);
       const TStarReference reference = PairReference(refSlot, *a1, tR, isMosaic, PairFlux(0, refFlux[0], *a1), rule);
       const TFloatPoint b = StarIn(secondSlot, tS, BatchStarApertures[0], isMosaic, refSlot, *a1, &reference, rule);
       FollowStar(0, *a1);

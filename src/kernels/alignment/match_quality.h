@@ -8,7 +8,8 @@ namespace astrelon {
 
 extern double MatchQuality;
 
-// Lowers MatchQuality to q when q is smaller.
+// Lowers MatchQuality to q when q is smaller; a q below 0 or not a number
+// counts as 0 (nothing measured), so that the quality stays within 0 .. 99.
 void LowerMatchQuality(double q);
 
 }  // namespace astrelon

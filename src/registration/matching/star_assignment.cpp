@@ -66,7 +66,7 @@ void MeasureMarks(int slot, int count, const TStarMatchOptions& o, bool fluxKnow
     if (o.CrossCorrelation) {
       list.Points[size_t(k)] = BoxCentre(box);
     } else {
-      if (threshold < 0) threshold = StarSearchThreshold(slot);
+      if (threshold < 0) threshold = StarSearchThreshold(slot, o.IsMosaic);
       list.Points[size_t(k)] = StarIn(slot, box, threshold, o.IsMosaic);
     }
     list.Fluxes[size_t(k)] = fluxKnown && !o.CrossCorrelation ? StarFlux : 0.0;
@@ -155,7 +155,7 @@ struct TPartnerStars {
     if (r) return *r;
     const double flux = list.Fluxes[size_t(j)];
     if (flux > 0 && IsOpenWindow(reference)) {
-      if (Threshold < 0) Threshold = StarSearchThreshold(reference);
+      if (Threshold < 0) Threshold = StarSearchThreshold(reference, mosaic);
       r = ReadStarReference(reference, list.Points[size_t(j)], Threshold, mosaic, flux);
     } else {
       r = TStarReference{flux, {}};
@@ -198,7 +198,7 @@ void MeasureAgainst(int window, int reference, int k, int j, const TStarMatchOpt
   else
     return;
   if (!SlotInUse(window)) return;
-  if (threshold < 0) threshold = StarSearchThreshold(window);
+  if (threshold < 0) threshold = StarSearchThreshold(window, o.IsMosaic);
   const TStarReference& partner = partners.Of(reference, j, ref, o.IsMosaic);
   mark = StarIn(window, BoxAround(mark, size), threshold, o.IsMosaic, &partner, IsOpenWindow(reference) ? reference : 0,
                 ref.Points[size_t(j)]);

@@ -10,7 +10,10 @@
 // nebula or of a large galaxy core rises across the rings and is no star. A
 // single pixel far above all eight of its neighbours (hot, warm, a cosmic-ray
 // hit) counts as its highest neighbour.
+#include <array>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -66,21 +69,60 @@ inline bool MayBeLonePixel(std::span<const float> plane, int32_t width, int32_t 
   return !(double(*row) - h <= 4 * noise) || std::isnan(h);
 }
 
+// The mean of the valid pixels of the 3 x 3 around (x, y) that `at(i, j)`
+// gives: on an undebayered colour mosaic weighted 1-2-1 along both axes,
+// which weighs the four sites alike, and where pixels are missing each
+// site's averaged apart and the sites then alike, so that their balance
+// stays. NaN without a valid pixel.
+template <class At>
+double WindowMean3(At at, int32_t x, int32_t y, bool mosaic) {
+  double sum = 0, weights = 0;
+  std::array<double, 4> siteSum{}, siteWeight{};
+  for (int32_t j = y - 1; j <= y + 1; ++j)
+    for (int32_t i = x - 1; i <= x + 1; ++i) {
+      const float v = at(i, j);
+      if (!IsValidPixel(v)) continue;
+      const double w = mosaic ? double((i == x ? 2 : 1) * (j == y ? 2 : 1)) / 4 : 1.0;
+      sum += w * v;
+      weights += w;
+      siteSum[size_t((j & 1) * 2 + (i & 1))] += w * v;
+      siteWeight[size_t((j & 1) * 2 + (i & 1))] += w;
+    }
+  if (!(weights > 0)) return std::numeric_limits<double>::quiet_NaN();
+  if (!mosaic || weights == 4) return sum / weights;
+  double mean = 0;
+  int sites = 0;
+  for (size_t k = 0; k < 4; ++k)
+    if (siteWeight[k] > 0) mean += siteSum[k] / siteWeight[k], ++sites;
+  return mean / sites;
+}
+
+// Pixels that hold no star light, each with what stands in for it.
+struct TForeignPixels {
+  std::vector<TPixelXY> At;
+  std::vector<float> StandIn;
+  // The stand-in of pixel (x, y) when it is one of them.
+  std::optional<float> Of(int32_t x, int32_t y) const {
+    const auto k = std::find(At.begin(), At.end(), TPixelXY{x, y});
+    return k == At.end() ? std::nullopt : std::optional(StandIn[size_t(k - At.begin())]);
+  }
+};
+
 // A lone pixel (hot, warm, a cosmic-ray hit): one that stands more than four
 // noise levels above the highest of its eight neighbours and, above what the
 // neighbours on either side of it make of it (the largest mean of two
 // opposite neighbours), by more than half its height over the lowest pixel
-// around (three quarters on a mosaic, whose sites differ), on flat
-// surroundings: along its row and its column its neighbours rise above the
-// pixels beyond them by less than 0.03 of its height and half a noise level
-// (the peak of a star, however narrow, has its light falling off around it).
-// For telling stars it counts as its highest neighbour; for fitting one, as
-// the mean of its neighbours.
-struct TLoneValues {
-  float Highest, Around;
-};
-std::optional<TLoneValues> LonePixelValues(std::span<const float> plane, int32_t width, int32_t height, int32_t x,
-                                           int32_t y, double noise, bool mosaic);
+// around (three quarters on a mosaic, whose sites differ); on flat
+// surroundings (along its row and its column its neighbours rise above the
+// pixels beyond them by less than 0.03 of its height and half a noise level,
+// or by less than that beyond the rise of the lines beside it), where the
+// mean of its neighbours stands in for it (on a mosaic nothing: the means
+// around it keep the sites' balance), or on a star's light that falls short
+// of it alone or with up to two more pixels in a row, a cosmic-ray hit (the
+// star fitted without them, as ForeignPixels fits it, stands in for them).
+// The peak of a star, however narrow, has its light falling off around it.
+std::optional<TForeignPixels> LoneHit(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
+                                      double noise, bool mosaic);
 
 // The pixels touching a star's peak pixel (x, y) or one further (its 5 x 5)
 // that are no star light: a non-finite value, or a hot pixel or cosmic-ray
@@ -92,20 +134,22 @@ std::optional<TLoneValues> LonePixelValues(std::span<const float> plane, int32_t
 // falls short of it by more than 0.28 of its height and five noise levels;
 // the brightest are tried first, each fit without those found. A star
 // centred on the pixel itself must be 0.8 pixel wide: a narrower star's fit
-// without its peak tells nothing of it. Around a saturated star's clipped top
-// (pixels at `top`, the plane's largest value, beside one another) only
-// non-finite values.
-std::vector<TPixelXY> ForeignPixels(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
-                                    double noise, float top, bool mosaic);
+// without its peak tells nothing of it. A hit of two or three pixels in a
+// row is found as one. Around a saturated star's clipped top (pixels at
+// `top`, the plane's largest value, beside one another) only non-finite
+// values. Each comes with its stand-in: what the star fitted without them
+// makes of it (blank without such a fit).
+TForeignPixels ForeignPixels(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
+                             double noise, float top, bool mosaic);
 
 class TStarField {
 public:
-  // The pixels (lone ones taken down, `foreign` ones and non-finite values
-  // left out) and window means of `area` (cut to the image) of the plane;
+  // The pixels (lone ones and non-finite values left out, `foreign` ones by
+  // their stand-ins) and window means of `area` (cut to the image) of the plane;
   // `noise` is the plane's noise level, which the field raises to the noise
   // of its own pixels where that is larger.
   TStarField(std::span<const float> plane, int32_t width, int32_t height, const TWorkRect& area, bool mosaic,
-             double noise, std::span<const TPixelXY> foreign = {});
+             double noise, const TForeignPixels& foreign = {});
 
   // Every local peak of the window means whose peak pixel lies in `within`
   // (and whose rings lie in the area as far as the image reaches), tested,

@@ -91,40 +91,34 @@ public:
   // lone. The `foreign` pixels and non-finite values are left out. `unit`:
   // one 16-bit level in the plane's units.
   TPixelSource(const TImageSlot& im, int plane, bool mosaic, int32_t cx, int32_t cy, double noise,
-               std::span<const TStarCandidate> stars, double unit, std::span<const TPixelXY> foreign)
-      : im_(im), plane_(plane), mosaic_(mosaic), unit_(unit), gone_(foreign.begin(), foreign.end()) {
+               std::span<const TStarCandidate> stars, double unit, const TForeignPixels& foreign)
+      : im_(im), plane_(plane), mosaic_(mosaic), unit_(unit), gone_(foreign) {
     const std::span<const float> values = im.Plane(plane);
     constexpr int32_t Around = Reach + NeighbourReach + 3;
     for (int32_t y = std::max(cy - Around, 0); y <= std::min(cy + Around, im.Height - 1); ++y)
       for (int32_t x = std::max(cx - Around, 0); x <= std::min(cx + Around, im.Width - 1); ++x) {
-        if (!std::isfinite(im.At(plane, x, y))) gone_.push_back({x, y});
-        if (!MayBeLonePixel(values, im.Width, im.Height, x, y, noise) ||
-            std::find(gone_.begin(), gone_.end(), TPixelXY{x, y}) != gone_.end() ||
+        if (!std::isfinite(im.At(plane, x, y)) && !gone_.Of(x, y)) {
+          gone_.At.push_back({x, y});
+          gone_.StandIn.push_back(BlankPixel);
+        }
+        if (!MayBeLonePixel(values, im.Width, im.Height, x, y, noise) || gone_.Of(x, y) ||
             std::any_of(stars.begin(), stars.end(), [&](const TStarCandidate& s) { return s.PeakX == x && s.PeakY == y; }))
           continue;
-        if (const auto v = LonePixelValues(values, im.Width, im.Height, x, y, noise, mosaic))
-          lone_.push_back({x, y, v->Around});
+        if (const std::optional<TForeignPixels> lone = LoneHit(values, im.Width, im.Height, x, y, noise, mosaic))
+          for (size_t k = 0; k < lone->At.size(); ++k) lone_.push_back({lone->At[k].X, lone->At[k].Y, lone->StandIn[k]});
       }
   }
   // Blank outside the image.
   float At(int32_t x, int32_t y) const {
     if (!mosaic_) return Own(x, y);
-    double sum = 0, weights = 0;
-    for (int32_t j = -1; j <= 1; ++j)
-      for (int32_t i = -1; i <= 1; ++i) {
-        const float v = Own(x + i, y + j);
-        if (!IsValidPixel(v)) continue;
-        const double w = double((i == 0 ? 2 : 1) * (j == 0 ? 2 : 1));
-        sum += w * v;
-        weights += w;
-      }
-    return IsValidPixel(Own(x, y)) && weights > 0 ? float(sum / weights) : BlankPixel;
+    const double mean = WindowMean3([this](int32_t i, int32_t j) { return Own(i, j); }, x, y, true);
+    return IsValidPixel(Own(x, y)) && !std::isnan(mean) ? float(mean) : BlankPixel;
   }
   // Whether the cutout around (cx, cy) holds the plane's pixels as they are.
-  bool AsTheyAre(int32_t cx, int32_t cy) const { return !mosaic_ && NoLonePixel(cx, cy) && None(gone_, cx, cy); }
+  bool AsTheyAre(int32_t cx, int32_t cy) const { return !mosaic_ && NoLonePixel(cx, cy) && None(gone_.At, cx, cy); }
   // Whether no lone pixel lies in the cutout around (cx, cy).
   bool NoLonePixel(int32_t cx, int32_t cy) const { return None(lone_, cx, cy); }
-  bool Changed() const { return mosaic_ || !lone_.empty() || !gone_.empty(); }
+  bool Changed() const { return mosaic_ || !lone_.empty() || !gone_.At.empty(); }
   // The star analysis counts its floors in 16-bit levels: the cutout it sees
   // is in levels, and what it measured is put back into the plane's units.
   double Unit() const { return unit_; }
@@ -146,7 +140,7 @@ private:
   };
   float Own(int32_t x, int32_t y) const {
     if (x < 0 || y < 0 || x >= im_.Width || y >= im_.Height) return BlankPixel;
-    if (std::find(gone_.begin(), gone_.end(), TPixelXY{x, y}) != gone_.end()) return BlankPixel;
+    if (const std::optional<float> standIn = gone_.Of(x, y)) return *standIn;
     for (const TLonePixel& p : lone_)
       if (p.X == x && p.Y == y) return p.Value;
     return im_.At(plane_, x, y);
@@ -163,7 +157,7 @@ private:
   bool mosaic_;
   double unit_;
   std::vector<TLonePixel> lone_;
-  std::vector<TPixelXY> gone_;  // no star light: left out
+  TForeignPixels gone_;  // no star light: their stand-ins
 };
 
 // The smooth background around the star: a cubic surface fitted (robust) to
@@ -382,7 +376,7 @@ std::optional<TFloatPoint> FitWithBlend(const TPixelSource& pixels, const TSurfa
 
 TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& star,
                                   std::span<const TStarCandidate> others, double noise, bool mosaic, double unit,
-                                  std::span<const TPixelXY> foreign) {
+                                  const TForeignPixels& foreign) {
   const TImageSlot& im = Store.Image[size_t(slot)];
   std::vector<TStarCandidate> near;
   for (const TStarCandidate& o : others)

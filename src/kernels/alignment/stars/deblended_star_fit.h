@@ -29,11 +29,11 @@ struct TStarAmongLight {
 
 // Fits `star` (a candidate of the slot's `plane`) with `others` (the stars
 // of the field around it) taken off and the `foreign` pixels (no star light,
-// ForeignPixels) left out; `noise` is the plane's noise level and `unit` one
+// ForeignPixels) taken by their stand-ins; `noise` is the plane's noise level and `unit` one
 // 16-bit level in the plane's units (StarLevelUnit). The analysis is left in
 // MeasuredStar.
 TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& star,
                                   std::span<const TStarCandidate> others, double noise, bool mosaic, double unit,
-                                  std::span<const TPixelXY> foreign = {});
+                                  const TForeignPixels& foreign = {});
 
 }  // namespace astrelon

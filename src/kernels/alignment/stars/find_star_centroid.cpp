@@ -135,9 +135,9 @@ std::optional<TFloatPoint> PickedStar(int slot, int32_t x, int32_t y, const std:
 
 // The noise level a search counts with: the caller's threshold (negative:
 // the plane's noise), at least a hundredth of a level.
-float StarNoise(int slot, int plane, float threshold) {
+float StarNoise(int slot, int plane, float threshold, bool mosaic) {
   const double unit = StarLevelUnit(slot, plane);
-  const float t = threshold < 0 ? EstimatePlaneNoise(slot, plane, unit) : threshold;
+  const float t = threshold < 0 ? StarNoiseLevel(slot, plane, mosaic) : threshold;
   const float floor = float(0.01 * unit);
   return t > floor ? t : floor;
 }
@@ -216,12 +216,12 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
   // The stars around it, from a field of its own (the same whatever box held
   // it), without what is no star light at its peak: there the star has its
   // own peak.
-  const std::vector<TPixelXY> foreign = ForeignPixels(values, im.Width, im.Height, chosen->PeakX, chosen->PeakY,
-                                                      field.Noise(), im.PlaneMax[size_t(p)], o.IsMosaic);
+  const TForeignPixels foreign = ForeignPixels(values, im.Width, im.Height, chosen->PeakX, chosen->PeakY,
+                                               field.Noise(), im.PlaneMax[size_t(p)], o.IsMosaic);
   const TWorkRect near = GrownRect({chosen->PeakX, chosen->PeakX, chosen->PeakY, chosen->PeakY}, NeighbourReach);
   const TStarField around(values, im.Width, im.Height, GrownRect(near, 12), o.IsMosaic, field.Noise(), foreign);
   std::optional<TStarCandidate> own = around.CandidateAt(chosen->X, chosen->Y);
-  if (!foreign.empty())
+  if (!foreign.At.empty())
     if (const std::optional<TStarCandidate> climbed = around.Climb(chosen->X, chosen->Y); climbed && climbed->Star)
       own = climbed;
   const TStarCandidate& star = own ? *own : *chosen;
@@ -244,7 +244,7 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
   if (!o.IsMosaic) {
     // The star's height at its own peak by the box search's measure, a lone
     // pixel in the window (a hot pixel) taken down.
-    if (!foreign.empty())
+    if (!foreign.At.empty())
       m.Peak = star.Window;
     else if (field.LoneWithin(chosen->X, chosen->Y, std::max(aperture, 1)))
       m.Peak = chosen->Window;
@@ -260,7 +260,7 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
       centre = FitMosaicStar(values, im.Width, im.Height, *centre,
                              std::sqrt(0.5 * (double(MeasuredStar.SigmaX) * MeasuredStar.SigmaX +
                                               double(MeasuredStar.SigmaY) * MeasuredStar.SigmaY)),
-                             foreign)
+                             foreign.At)
                    .value_or(*centre);
   } else {
     // The height and width the profiles through the star give, as for a
@@ -271,7 +271,7 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
     StarAperture = std::clamp((m.Width - 2) / 2, 1, 5);
     if (fit.Alone) {
       centre = FitMosaicStar(im.Planes[size_t(p)], im.Width, im.Height, {float(x), float(y)},
-                             SigmaOfProfileWidth(m.Width), foreign);
+                             SigmaOfProfileWidth(m.Width), foreign.At);
       if (!centre) centre = TFloatPoint{float(x), float(y)};
     }
   }
@@ -285,20 +285,6 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
 
 }  // namespace
 
-double StarLevelUnit(int slot, int plane) {
-  if (!SlotInUse(slot)) return 1.0;
-  const TImageSlot& im = Store.Image[size_t(slot)];
-  const size_t p = size_t(std::clamp(plane, 1, 3));
-  const float top = std::max(std::fabs(im.PlaneMax[p]), std::fabs(im.PlaneMin[p]));
-  return top <= 2.0f ? 1.0 / 65535.0 : 1.0;
-}
-
-float StarSearchThreshold(int slot) {
-  const int plane = GetRgbCode(slot);
-  const double unit = StarLevelUnit(slot, plane);
-  return EstimatePlaneNoise(slot, plane, unit) + float(0.001 * unit);
-}
-
 TStarReference ReadStarReference(int slot, TFloatPoint at, float threshold, bool isMosaic, double flux) {
   TStarReference reference;
   reference.Flux = flux;
@@ -306,7 +292,7 @@ TStarReference ReadStarReference(int slot, TFloatPoint at, float threshold, bool
   const TImageSlot& im = Store.Image[size_t(slot)];
   const int plane = GetRgbCode(slot);
   const TStarField field(im.Plane(plane), im.Width, im.Height, ReferenceFieldArea(at), isMosaic,
-                         StarNoise(slot, plane, threshold));
+                         StarNoise(slot, plane, threshold, isMosaic));
   const bool measured = StarNeighbours.Slot == slot && StarNeighbours.Star.X == at.X && StarNeighbours.Star.Y == at.Y;
   reference.Pattern = StarPattern(field, at, measured ? std::span<const TFloatPoint>(StarNeighbours.Centres)
                                                       : std::span<const TFloatPoint>{});
@@ -326,7 +312,7 @@ void FindStarCentroid(int slot, TWorkRect rect, float threshold, int32_t apertur
     StarPosition = MeasureDiscCentre(slot);
     return;
   }
-  const float t = StarNoise(slot, p, threshold);
+  const float t = StarNoise(slot, p, threshold, options.IsMosaic);
   aperture = std::max(aperture, 0);
 
   const TBrightestInRect brightest = FindBrightestInWorkRect(slot, p, aperture);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kernels/alignment/float_point.h"
+#include "kernels/alignment/star_noise_level.h"
 #include "kernels/alignment/stars/box_star_choice.h"
 #include "store/image_store.h"
 
@@ -57,17 +58,6 @@ struct TStarSearchOptions {
 // last star box of the slot measured `at`, the stars its fit took off beside
 // the star count among them.
 TStarReference ReadStarReference(int slot, TFloatPoint at, float threshold, bool isMosaic, double flux);
-
-// One 16-bit level in the units of the slot's plane: 1, or for a picture
-// normalised to about 0..1 (every value within -2 .. 2, as other programs
-// write floating-point files) 1/65535. A star search counts its floors in
-// these levels, so that such a picture measures its stars as the same picture
-// in 16-bit levels does.
-double StarLevelUnit(int slot, int plane);
-
-// The noise level a star search of the slot counts with: the noise of the
-// plane GetRgbCode gives, plus a thousandth of a level.
-float StarSearchThreshold(int slot);
 
 // Sets the working rectangle to `rect` and finds the star there on the plane
 // GetRgbCode gives. `threshold` is the noise level (negative: estimated from
