@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "kernels/alignment/stars/mosaic_star_fit.h"
+#include "kernels/mosaic/mosaic_star_fit.h"
 
 namespace astrelon {
 namespace {

@@ -12,7 +12,6 @@
 #include <numbers>
 #include <random>
 #include <vector>
-#include <cstdlib>
 
 namespace astrelon::test {
 
@@ -72,27 +71,21 @@ struct TScene {
       if (h.X == x && h.Y == y) light += h.Excess;
     return light;
   }
-  // Hot pixels and cosmic-ray hits as frames carry them: `count` hot pixels
-  // anywhere (excess log-uniform from 300 to 30000 levels) and, for `touching`
-  // a star's index, a hit of one to three pixels in a line from a pixel
-  // touching that star's peak pixel, away from it (2000 to 30000 levels on
-  // its first pixel, half of that further along).
+  // Hot pixels and cosmic-ray hits as frames carry them: `count` pixels
+  // anywhere with an excess log-uniform from 300 to 30000 levels and, for
+  // `touching` a star's index, one of 2000 to 30000 levels on a pixel touching
+  // that star's peak pixel (side or corner).
   void AddHits(uint32_t seed, int count, int touching = -1) {
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> u(0, 1);
     const auto excess = [&](double lo, double hi) { return lo * std::pow(hi / lo, u(random)); };
-    if (getenv("NORANDOM")) count = 0;
     for (int k = 0; k < count; ++k)
       Hot.push_back({int(u(random) * Width) % Width, int(u(random) * Height) % Height, excess(300, 30000)});
-    if (getenv("NOTOUCH") || touching < 0 || touching >= int(Stars.size())) return;
+    if (touching < 0 || touching >= int(Stars.size())) return;
     const TDrawnStar& s = Stars[size_t(touching)];
-    const int px = int(std::nearbyint(s.X)), py = int(std::nearbyint(s.Y));
     const int side = int(u(random) * 8) % 8;
     const int dx[8] = {1, 1, 0, -1, -1, -1, 0, 1}, dy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
-    const int length = getenv("TRACK1") ? 1 : 1 + int(u(random) * 3) % 3;
-    const double first = excess(2000, 30000);
-    for (int k = 0; k < length; ++k)
-      Hot.push_back({px + dx[side] * (k + 1), py + dy[side] * (k + 1), k == 0 ? first : first / 2});
+    Hot.push_back({int(std::nearbyint(s.X)) + dx[side], int(std::nearbyint(s.Y)) + dy[side], excess(2000, 30000)});
   }
 
   std::vector<float> Render(uint32_t seed) const {

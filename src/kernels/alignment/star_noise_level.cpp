@@ -36,13 +36,13 @@ struct TRows {
 
 // A fingerprint of the rows' values (their bits), in four independent chains.
 uint64_t Fingerprint(std::span<const float> plane, int32_t width, int32_t height, TRows rows, bool mosaic) {
-  std::array<uint64_t, 4> h{0x243F6A8885A308D3ull, 0x13198A2E03707344ull, 0xA4093822299F31D0ull,
-                            0x082EFA98EC4E6C89ull};
+  std::array<uint64_t, 4> h{0x243F6A8885A308D3ull, 0x13198A2E03707344ull, 0xA4093822299F31D0ull, 0x082EFA98EC4E6C89ull};
   for (int32_t y = 0; y < height; y += rows.Step) {
     const float* row = plane.data() + size_t(y) * size_t(width);
     int32_t x = 0;
     for (; x + 4 <= width; x += 4)
-      for (size_t k = 0; k < 4; ++k) h[k] = (h[k] ^ std::bit_cast<uint32_t>(row[x + int32_t(k)])) * 0x9E3779B97F4A7C15ull;
+      for (size_t k = 0; k < 4; ++k)
+        h[k] = (h[k] ^ std::bit_cast<uint32_t>(row[x + int32_t(k)])) * 0x9E3779B97F4A7C15ull;
     for (; x < width; ++x) h[0] = (h[0] ^ std::bit_cast<uint32_t>(row[x])) * 0x9E3779B97F4A7C15ull;
   }
   uint64_t f = uint64_t(width) * 0x100000001B3ull ^ uint64_t(height) ^ (uint64_t(rows.Step) << 40) ^ uint64_t(mosaic);

@@ -8,7 +8,7 @@
 #include <numbers>
 
 #include "kernels/alignment/stars/blend_fit.h"
-#include "kernels/alignment/stars/mosaic_star_fit.h"
+#include "kernels/mosaic/mosaic_star_fit.h"
 #include "kernels/alignment/stars/robust_surface.h"
 #include "store/image_slot.h"
 #include "store/planes/value_statistics.h"
@@ -102,6 +102,7 @@ struct TPeakFit {
   TBlendStar Star;
   double X, Y, Sigma;
   double Value(int32_t x, int32_t y) const { return Level + Star.At(x, y); }
+  double Light(int32_t x, int32_t y) const { return Star.At(x, y); }
   double Height(int32_t, int32_t) const { return Star.A; }
 };
 
@@ -148,146 +149,48 @@ auto WithPeakFit(std::span<const float> plane, int32_t width, int32_t height, TP
 // How far the pixel (x, y) rises above what the star a fit found makes of
 // it, when that star is at least `narrowest` wide and five noise levels
 // high, its centre within three and a half pixels: more than 0.28 of its
-// height and five noise levels, or nothing.
+// height and five noise levels (and, for a star less than 20 noise levels
+// high, whose fit without its own peak may fall short of it, three times its
+// light there), or nothing.
 template <class Model, class At>
 std::optional<double> Excess(const Model& m, At at, TPixelXY p, double noise, double narrowest) {
   const double top = m.Height(p.X, p.Y), excess = at(p.X, p.Y) - m.Value(p.X, p.Y);
   if (!(m.Sigma >= narrowest && top >= 5 * noise && std::hypot(m.X - p.X, m.Y - p.Y) <= 3.5 &&
-        excess > std::max(5 * noise, 0.28 * top)))
+        excess > std::max(5 * noise, 0.28 * top) && (top >= 20 * noise || excess >= 3 * m.Light(p.X, p.Y))))
     return std::nullopt;
   return excess;
 }
 
-// Whether the pixel p stands alone, the pixels `besides` left out around it:
-// more than four noise levels above the highest of its eight neighbours and,
-// above what the neighbours on either side of it make of it (the largest
-// mean of two opposite neighbours), by more than half its height over the
-// lowest pixel around (three quarters on a mosaic, whose sites differ).
-template <class At>
-bool StandsAlone(At at, TPixelXY p, std::span<const TPixelXY> besides, double noise, bool mosaic) {
-  const auto left = [&](int32_t i, int32_t j) {
-    return (i != p.X || j != p.Y) && IsValidPixel(at(i, j)) &&
-           std::find(besides.begin(), besides.end(), TPixelXY{i, j}) == besides.end();
-  };
-  const double v = at(p.X, p.Y);
-  double highest = -std::numeric_limits<double>::infinity(), lowest = std::numeric_limits<double>::infinity();
-  for (int32_t j = p.Y - 2; j <= p.Y + 2; ++j)
-    for (int32_t i = p.X - 2; i <= p.X + 2; ++i) {
-      if (!left(i, j)) continue;
-      lowest = std::min(lowest, double(at(i, j)));
-      if (std::abs(i - p.X) <= 1 && std::abs(j - p.Y) <= 1) highest = std::max(highest, double(at(i, j)));
-    }
-  if (!std::isfinite(highest) || !(v - highest > 4 * noise)) return false;
-  double across = -std::numeric_limits<double>::infinity();
-  for (const auto [ax, ay] : {std::pair(1, 0), std::pair(0, 1), std::pair(1, 1), std::pair(1, -1)})
-    if (left(p.X + ax, p.Y + ay) && left(p.X - ax, p.Y - ay))
-      across = std::max(across, 0.5 * (double(at(p.X + ax, p.Y + ay)) + at(p.X - ax, p.Y - ay)));
-  return std::isfinite(across) && v - across > (mosaic ? 0.75 : 0.5) * (v - lowest);
-}
-
-// A star's light falls off along its row and column: its peak's neighbours
-// stand above the pixels further out. A lone pixel's surroundings are flat:
-// along its row and along its column the mean of its two neighbours rises
-// above that of the two pixels beyond them (on a colour mosaic: three out,
-// the neighbours' own sites) by less than 0.03 of its height over the ring
-// two pixels around it and half a noise level; or by less than that beyond
-// the rise of the lines beside it (a hot pixel on the core of a wider star,
-// whose light rises alike along them; beside a narrow star's peak its light
-// rises far less). The pixels `besides` are left out.
-template <class At>
-bool FlatAround(At at, TPixelXY p, std::span<const TPixelXY> besides, double noise, bool mosaic) {
-  const auto value = [&](int32_t i, int32_t j) {
-    return std::find(besides.begin(), besides.end(), TPixelXY{i, j}) == besides.end() ? at(i, j) : BlankPixel;
-  };
-  const int32_t x = p.X, y = p.Y;
-  const double v = at(x, y);
-  std::array<double, 16> ring;
-  size_t n16 = 0;
-  for (int32_t j = y - 2; j <= y + 2; ++j)
-    for (int32_t i = x - 2; i <= x + 2; ++i)
-      if ((std::abs(i - x) == 2 || std::abs(j - y) == 2) && IsValidPixel(value(i, j))) ring[n16++] = value(i, j);
-  if (n16 == 0) return false;
-  std::nth_element(ring.begin(), ring.begin() + std::ptrdiff_t(n16 / 2), ring.begin() + std::ptrdiff_t(n16));
-  const double limit = 0.03 * (v - ring[n16 / 2]) + 0.5 * noise;
-  const int32_t out = mosaic ? 3 : 2;
-  for (const auto& axis : {std::array<int32_t, 2>{1, 0}, std::array<int32_t, 2>{0, 1}}) {
-    const int32_t ax = axis[0], ay = axis[1];
-    // The rise along the line through the pixel moved by s across it.
-    const auto rise = [&](int32_t s) {
-      const int32_t cx = x + s * ay, cy = y + s * ax;
-      const auto mean = [&](int32_t d) {
-        const float a = value(cx + d * ax, cy + d * ay), b = value(cx - d * ax, cy - d * ay);
-        return IsValidPixel(a) && IsValidPixel(b) ? 0.5 * (double(a) + b)
-               : IsValidPixel(a)                  ? double(a)
-               : IsValidPixel(b)                  ? double(b)
-                                                  : std::numeric_limits<double>::quiet_NaN();
-      };
-      return mean(1) - mean(out);
-    };
-    const double own = rise(0);
-    if (own >= limit && !(own - 0.5 * (rise(-1) + rise(1)) < limit)) return false;
-  }
-  return true;
-}
-
-// The pixels of a hit from `p` (itself, or up to three in a row) that the
-// star fitted without them falls short of, while it falls short of none
-// around them by half as much (the light of another star would be wider):
-// grown from `p` by the neighbour it falls most short of; with what that fit
-// makes of them. Empty when it is star light. A star centred on one of them
-// must be 0.8 pixel wide: a narrower star's fit without its peak tells
-// nothing of it.
+// The pixel p as a hit (its stand-in what the star makes of it) when the
+// star fitted without it falls short of it, while it falls short of none of
+// its neighbours by half as much (the light of another star would be
+// wider). The fit leaves out the other pixels around that stand far above
+// all their neighbours too (another hit, or a narrow star's peak beside
+// one), so that they do not pull it. A star centred on p must be 0.8 pixel
+// wide: a narrower star's fit without its peak tells nothing of it.
 template <class Fit, class At>
-TForeignPixels Hit(Fit& fit, At at, TPixelXY p, std::span<const TPixelXY> foreign, double noise) {
-  // The fits leave out the other pixels around that stand far above all
-  // their neighbours too (another hit, or a narrow star's peak beside one),
-  // so that they do not pull them.
-  std::vector<TPixelXY> others(foreign.begin(), foreign.end());
+std::optional<float> Hit(Fit& fit, At at, TPixelXY p, std::span<const TPixelXY> foreign, double noise) {
+  std::vector<TPixelXY> skipped(foreign.begin(), foreign.end());
   for (int32_t j = p.Y - 5; j <= p.Y + 5; ++j)
     for (int32_t i = p.X - 5; i <= p.X + 5; ++i) {
-      const float v = at(i, j);
-      if ((i == p.X && j == p.Y) || !IsValidPixel(v)) continue;
       float highest = -std::numeric_limits<float>::infinity();
       for (int32_t b = j - 1; b <= j + 1; ++b)
         for (int32_t a = i - 1; a <= i + 1; ++a)
           if ((a != i || b != j) && IsValidPixel(at(a, b))) highest = std::max(highest, at(a, b));
-      if (std::isfinite(highest) && double(v) - highest > 4 * noise) others.push_back({i, j});
+      if ((i == p.X && j == p.Y) || (IsValidPixel(at(i, j)) && double(at(i, j)) - highest > 4 * noise))
+        skipped.push_back({i, j});
     }
-  std::vector<TPixelXY> hit{p};
-  for (;;) {
-    std::vector<TPixelXY> skipped(others);
-    for (const TPixelXY q : hit)
-      if (std::find(skipped.begin(), skipped.end(), q) == skipped.end()) skipped.push_back(q);
-    const auto m = fit(skipped);
-    if (!m) return {};
-    const bool on = std::any_of(hit.begin(), hit.end(), [&](TPixelXY q) {
-      return std::fabs(m->X - q.X) <= 0.5 && std::fabs(m->Y - q.Y) <= 0.5;
-    });
-    double least = std::numeric_limits<double>::infinity();
-    for (const TPixelXY q : hit) {
-      const std::optional<double> e = Excess(*m, at, q, noise, on ? 0.8 : 0.5);
-      if (!e) return {};
-      least = std::min(least, *e);
-    }
-    std::optional<TPixelXY> next;
-    double most = -std::numeric_limits<double>::infinity();
-    for (const TPixelXY q : hit)
-      for (int32_t j = q.Y - 1; j <= q.Y + 1; ++j)
-        for (int32_t i = q.X - 1; i <= q.X + 1; ++i) {
-          const float v = at(i, j);
-          if (!IsValidPixel(v) || !std::isfinite(v) ||
-              std::find(skipped.begin(), skipped.end(), TPixelXY{i, j}) != skipped.end())
-            continue;
-          if (const double e = v - m->Value(i, j); e > most) most = e, next = TPixelXY{i, j};
-        }
-    if (!next || most < least / 2) {
-      TForeignPixels found{hit, {}};
-      for (const TPixelXY q : hit) found.StandIn.push_back(float(m->Value(q.X, q.Y)));
-      return found;
-    }
-    if (hit.size() == 3) return {};
-    hit.push_back(*next);
-  }
+  const auto m = fit(skipped);
+  if (!m) return std::nullopt;
+  const bool on = std::fabs(m->X - p.X) <= 0.5 && std::fabs(m->Y - p.Y) <= 0.5;
+  const std::optional<double> excess = Excess(*m, at, p, noise, on ? 0.8 : 0.5);
+  if (!excess) return std::nullopt;
+  for (int32_t j = p.Y - 1; j <= p.Y + 1; ++j)
+    for (int32_t i = p.X - 1; i <= p.X + 1; ++i)
+      if ((i != p.X || j != p.Y) && IsValidPixel(at(i, j)) && std::isfinite(at(i, j)) &&
+          at(i, j) - m->Value(i, j) >= *excess / 2)
+        return std::nullopt;
+  return float(m->Value(p.X, p.Y));
 }
 
 // ForeignPixels with `fit(skipped)`, the star at the peak fitted without
@@ -328,7 +231,7 @@ TForeignPixels ForeignAround(std::span<const float> plane, int32_t width, int32_
   std::sort(suspects.begin(), suspects.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
   for (const auto& [v, p] : suspects)
     if (std::find(foreign.begin(), foreign.end(), p) == foreign.end())
-      for (const TPixelXY q : Hit(fit, at, p, foreign, noise).At) foreign.push_back(q);
+      if (Hit(fit, at, p, foreign, noise)) foreign.push_back(p);
   TForeignPixels found{foreign, std::vector<float>(foreign.size(), BlankPixel)};
   if (const auto without = foreign.empty() ? std::nullopt : fit(foreign))
     for (size_t k = 0; k < foreign.size(); ++k) found.StandIn[k] = float(without->Value(foreign[k].X, foreign[k].Y));
@@ -337,28 +240,79 @@ TForeignPixels ForeignAround(std::span<const float> plane, int32_t width, int32_
 
 }  // namespace
 
-std::optional<TForeignPixels> LoneHit(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
-                                      double noise, bool mosaic) {
+std::optional<float> LonePixel(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
+                               double noise, bool mosaic) {
   const auto at = [&](int32_t i, int32_t j) {
     return i < 0 || j < 0 || i >= width || j >= height ? BlankPixel : plane[size_t(j) * size_t(width) + size_t(i)];
   };
-  const float v = at(x, y);
-  if (!IsValidPixel(v) || !MayBeLonePixel(plane, width, height, x, y, noise) ||
-      !StandsAlone(at, {x, y}, {}, noise, mosaic))
-    return std::nullopt;
-  if (FlatAround(at, {x, y}, {}, noise, mosaic)) {
-    double around = 0;
-    int n = 0;
-    for (int32_t j = y - 1; j <= y + 1; ++j)
-      for (int32_t i = x - 1; i <= x + 1; ++i)
-        if ((i != x || j != y) && IsValidPixel(at(i, j)) && std::isfinite(at(i, j))) around += at(i, j), ++n;
-    return TForeignPixels{{{x, y}}, {mosaic || n == 0 ? BlankPixel : float(around / n)}};
+  const double v = at(x, y);
+  if (!IsValidPixel(float(v)) || !MayBeLonePixel(plane, width, height, x, y, noise)) return std::nullopt;
+  double highest = -std::numeric_limits<double>::infinity(), lowest = std::numeric_limits<double>::infinity();
+  for (int32_t j = y - 2; j <= y + 2; ++j)
+    for (int32_t i = x - 2; i <= x + 2; ++i) {
+      if ((i == x && j == y) || !IsValidPixel(at(i, j))) continue;
+      lowest = std::min(lowest, double(at(i, j)));
+      if (std::abs(i - x) <= 1 && std::abs(j - y) <= 1) highest = std::max(highest, double(at(i, j)));
+    }
+  if (!std::isfinite(highest) || !(v - highest > 4 * noise)) return std::nullopt;
+  // What the neighbours on either side make of the pixel: the largest mean of
+  // two opposite neighbours.
+  double across = -std::numeric_limits<double>::infinity();
+  for (const auto [ax, ay] : {std::pair(1, 0), std::pair(0, 1), std::pair(1, 1), std::pair(1, -1)})
+    if (IsValidPixel(at(x + ax, y + ay)) && IsValidPixel(at(x - ax, y - ay)))
+      across = std::max(across, 0.5 * (double(at(x + ax, y + ay)) + at(x - ax, y - ay)));
+  if (!std::isfinite(across) || !(v - across > (mosaic ? 0.75 : 0.5) * (v - lowest))) return std::nullopt;
+  // A star's light falls off along its row and column: its peak's neighbours
+  // stand above the pixels further out. A lone pixel's surroundings are flat:
+  // along its row and along its column the mean of its two neighbours rises
+  // above that of the two pixels beyond them (on a colour mosaic: three out,
+  // the neighbours' own sites) by less than 0.03 of its height over the ring
+  // two pixels around it and half a noise level; or by less than that beyond
+  // the rise of the lines beside it (a hot pixel on the core of a wider star,
+  // whose light rises alike along them; beside a narrow star's peak its
+  // light rises far less).
+  std::array<double, 16> ring;
+  size_t n16 = 0;
+  for (int32_t j = y - 2; j <= y + 2; ++j)
+    for (int32_t i = x - 2; i <= x + 2; ++i)
+      if ((std::abs(i - x) == 2 || std::abs(j - y) == 2) && IsValidPixel(at(i, j))) ring[n16++] = at(i, j);
+  if (n16 == 0) return std::nullopt;
+  std::nth_element(ring.begin(), ring.begin() + std::ptrdiff_t(n16 / 2), ring.begin() + std::ptrdiff_t(n16));
+  const double limit = 0.03 * (v - ring[n16 / 2]) + 0.5 * noise;
+  const int32_t out = mosaic ? 3 : 2;
+  bool flat = true;
+  for (const auto& axis : {std::array<int32_t, 2>{1, 0}, std::array<int32_t, 2>{0, 1}}) {
+    const int32_t ax = axis[0], ay = axis[1];
+    // The rise along the line through the pixel moved by s across it.
+    const auto rise = [&](int32_t s) {
+      const int32_t cx = x + s * ay, cy = y + s * ax;
+      const auto mean = [&](int32_t d) {
+        const float p = at(cx + d * ax, cy + d * ay), q = at(cx - d * ax, cy - d * ay);
+        return IsValidPixel(p) && IsValidPixel(q) ? 0.5 * (double(p) + q)
+               : IsValidPixel(p)                  ? double(p)
+               : IsValidPixel(q)                  ? double(q)
+                                                  : std::numeric_limits<double>::quiet_NaN();
+      };
+      return mean(1) - mean(out);
+    };
+    const double own = rise(0);
+    flat = flat && (own < limit || own - 0.5 * (rise(-1) + rise(1)) < limit);
   }
-  // Else the star around it must fall short of it (and of a hit's other pixels).
-  TForeignPixels hit = WithPeakFit(plane, width, height, {x, y}, noise, mosaic,
-                                   [&](auto fit) { return Hit(fit, at, {x, y}, {}, noise); });
-  if (hit.At.empty()) return std::nullopt;
-  return hit;
+  if (flat) {
+    // The mean of its neighbours (on a mosaic of those of its own site, two
+    // pixels along its row and column) stands in for it.
+    const int32_t d = mosaic ? 2 : 1;
+    double sum = 0;
+    int n = 0;
+    for (int32_t j = y - d; j <= y + d; j += d)
+      for (int32_t i = x - d; i <= x + d; i += d)
+        if ((i != x || j != y) && (!mosaic || i == x || j == y) && IsValidPixel(at(i, j)) && std::isfinite(at(i, j)))
+          sum += at(i, j), ++n;
+    return n == 0 ? BlankPixel : float(sum / n);
+  }
+  // Else the star around it must fall short of it.
+  return WithPeakFit(plane, width, height, {x, y}, noise, mosaic,
+                     [&](auto fit) { return Hit(fit, at, {x, y}, {}, noise); });
 }
 
 TForeignPixels ForeignPixels(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
@@ -390,12 +344,10 @@ TStarField::TStarField(std::span<const float> plane, int32_t width, int32_t heig
       if (lone_[Index(outer_, x, y)] || !IsValidPixel(pixels_[Index(outer_, x, y)]) ||
           !MayBeLonePixel(plane, width, height, x, y, noise))
         continue;
-      if (const std::optional<TForeignPixels> lone = LoneHit(plane, width, height, x, y, noise, mosaic))
-        for (size_t k = 0; k < lone->At.size(); ++k)
-          if (const TPixelXY q = lone->At[k]; InRect(outer_, q.X, q.Y)) {
-            pixels_[Index(outer_, q.X, q.Y)] = lone->StandIn[k];
-            lone_[Index(outer_, q.X, q.Y)] = 1;
-          }
+      if (const std::optional<float> standIn = LonePixel(plane, width, height, x, y, noise, mosaic)) {
+        pixels_[Index(outer_, x, y)] = *standIn;
+        lone_[Index(outer_, x, y)] = 1;
+      }
     }
   // The noise here: of the differences of pixels a site apart (robust), when
   // it is larger than the plane's (the plane's noise may be that of a
@@ -432,8 +384,16 @@ TStarField::TStarField(std::span<const float> plane, int32_t width, int32_t heig
         if (weights > 0) means_[Index(area_, x, y)] = sum / weights;
         continue;
       }
-      means_[Index(area_, x, y)] =
-          WindowMean3([&](int32_t i, int32_t j) { return InRect(outer_, i, j) ? D(i, j) : BlankPixel; }, x, y, mosaic);
+      double sum = 0, weights = 0;
+      for (int32_t j = std::max(y - Radius, outer_.y1); j <= std::min(y + Radius, outer_.y2); ++j)
+        for (int32_t i = std::max(x - Radius, outer_.x1); i <= std::min(x + Radius, outer_.x2); ++i) {
+          const float v = D(i, j);
+          if (!IsValidPixel(v)) continue;
+          const double w = AxisWeight(i - x, Radius, mosaic) * AxisWeight(j - y, Radius, mosaic);
+          sum += w * v;
+          weights += w;
+        }
+      if (weights > 0) means_[Index(area_, x, y)] = sum / weights;
     }
 }
 
@@ -483,7 +443,8 @@ TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
   double topReach = 0;
   bool flat = false;
   for (int32_t j = y - 1; j <= y + 1; ++j)
-    for (int32_t i = x - 1; i <= x + 1; ++i) flat = flat || ((i != x || j != y) && InRect(area_, i, j) && M(i, j) == c.Window);
+    for (int32_t i = x - 1; i <= x + 1; ++i)
+      flat = flat || ((i != x || j != y) && InRect(area_, i, j) && M(i, j) == c.Window);
   if (flat) {
     std::vector<std::pair<int32_t, int32_t>> top{{x, y}};
     for (size_t k = 0; k < top.size() && top.size() < 625; ++k) {
@@ -590,8 +551,8 @@ TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
   }
   const std::span<const TSurfaceSample> innerRing = wide ? std::span<const TSurfaceSample>(wideInner)
                                                           : std::span<const TSurfaceSample>(inner.data(), nInner);
-  const std::span<const TSurfaceSample> outerRing = wide ? std::span<const TSurfaceSample>(wideOuter)
-                                                          : std::span<const TSurfaceSample>(outerSamples.data(), nOuter);
+  const std::span<const TSurfaceSample> outerRing =
+      wide ? std::span<const TSurfaceSample>(wideOuter) : std::span<const TSurfaceSample>(outerSamples.data(), nOuter);
   c.Ring = nInner == 0 ? c.Window : MedianValue(innerRing);
   c.Outer = nOuter == 0 ? c.Ring : MedianValue(outerRing);
   c.Star = c.Height() >= 4 * noise_ && c.Height() >= 2 * (c.Ring - c.Outer);

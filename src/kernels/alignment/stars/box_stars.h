@@ -69,34 +69,6 @@ inline bool MayBeLonePixel(std::span<const float> plane, int32_t width, int32_t 
   return !(double(*row) - h <= 4 * noise) || std::isnan(h);
 }
 
-// The mean of the valid pixels of the 3 x 3 around (x, y) that `at(i, j)`
-// gives: on an undebayered colour mosaic weighted 1-2-1 along both axes,
-// which weighs the four sites alike, and where pixels are missing each
-// site's averaged apart and the sites then alike, so that their balance
-// stays. NaN without a valid pixel.
-template <class At>
-double WindowMean3(At at, int32_t x, int32_t y, bool mosaic) {
-  double sum = 0, weights = 0;
-  std::array<double, 4> siteSum{}, siteWeight{};
-  for (int32_t j = y - 1; j <= y + 1; ++j)
-    for (int32_t i = x - 1; i <= x + 1; ++i) {
-      const float v = at(i, j);
-      if (!IsValidPixel(v)) continue;
-      const double w = mosaic ? double((i == x ? 2 : 1) * (j == y ? 2 : 1)) / 4 : 1.0;
-      sum += w * v;
-      weights += w;
-      siteSum[size_t((j & 1) * 2 + (i & 1))] += w * v;
-      siteWeight[size_t((j & 1) * 2 + (i & 1))] += w;
-    }
-  if (!(weights > 0)) return std::numeric_limits<double>::quiet_NaN();
-  if (!mosaic || weights == 4) return sum / weights;
-  double mean = 0;
-  int sites = 0;
-  for (size_t k = 0; k < 4; ++k)
-    if (siteWeight[k] > 0) mean += siteSum[k] / siteWeight[k], ++sites;
-  return mean / sites;
-}
-
 // Pixels that hold no star light, each with what stands in for it.
 struct TForeignPixels {
   std::vector<TPixelXY> At;
@@ -116,13 +88,13 @@ struct TForeignPixels {
 // surroundings (along its row and its column its neighbours rise above the
 // pixels beyond them by less than 0.03 of its height and half a noise level,
 // or by less than that beyond the rise of the lines beside it), where the
-// mean of its neighbours stands in for it (on a mosaic nothing: the means
-// around it keep the sites' balance), or on a star's light that falls short
-// of it alone or with up to two more pixels in a row, a cosmic-ray hit (the
-// star fitted without them, as ForeignPixels fits it, stands in for them).
-// The peak of a star, however narrow, has its light falling off around it.
-std::optional<TForeignPixels> LoneHit(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
-                                      double noise, bool mosaic);
+// mean of its neighbours (on a mosaic those of its own site) stands in for
+// it, or on a star's light that falls short
+// of it (as ForeignPixels tells), where that star stands in for it. The peak
+// of a star, however narrow, has its light falling off around it. Returns
+// the stand-in; none when the pixel is star light.
+std::optional<float> LonePixel(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
+                               double noise, bool mosaic);
 
 // The pixels touching a star's peak pixel (x, y) or one further (its 5 x 5)
 // that are no star light: a non-finite value, or a hot pixel or cosmic-ray

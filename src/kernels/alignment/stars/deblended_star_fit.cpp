@@ -87,11 +87,11 @@ void ScaleCutout(TStarCutout& c, double factor, bool measured) {
 // sites alike (the star's centre stays).
 class TPixelSource {
 public:
-  // Lone pixels around (cx, cy); the peak pixels of `stars` never count as
-  // lone. The `foreign` pixels and non-finite values are left out. `unit`:
-  // one 16-bit level in the plane's units.
-  TPixelSource(const TImageSlot& im, int plane, bool mosaic, int32_t cx, int32_t cy, double noise,
-               std::span<const TStarCandidate> stars, double unit, const TForeignPixels& foreign)
+  // Lone pixels and hits around (cx, cy) and the `foreign` pixels by their
+  // stand-ins, non-finite values left out. `unit`: one 16-bit level in the
+  // plane's units.
+  TPixelSource(const TImageSlot& im, int plane, bool mosaic, int32_t cx, int32_t cy, double noise, double unit,
+               const TForeignPixels& foreign)
       : im_(im), plane_(plane), mosaic_(mosaic), unit_(unit), gone_(foreign) {
     const std::span<const float> values = im.Plane(plane);
     constexpr int32_t Around = Reach + NeighbourReach + 3;
@@ -101,18 +101,25 @@ public:
           gone_.At.push_back({x, y});
           gone_.StandIn.push_back(BlankPixel);
         }
-        if (!MayBeLonePixel(values, im.Width, im.Height, x, y, noise) || gone_.Of(x, y) ||
-            std::any_of(stars.begin(), stars.end(), [&](const TStarCandidate& s) { return s.PeakX == x && s.PeakY == y; }))
+        if (!MayBeLonePixel(values, im.Width, im.Height, x, y, noise) || gone_.Of(x, y))
           continue;
-        if (const std::optional<TForeignPixels> lone = LoneHit(values, im.Width, im.Height, x, y, noise, mosaic))
-          for (size_t k = 0; k < lone->At.size(); ++k) lone_.push_back({lone->At[k].X, lone->At[k].Y, lone->StandIn[k]});
+        if (const std::optional<float> standIn = LonePixel(values, im.Width, im.Height, x, y, noise, mosaic))
+          lone_.push_back({x, y, *standIn});
       }
   }
   // Blank outside the image.
   float At(int32_t x, int32_t y) const {
     if (!mosaic_) return Own(x, y);
-    const double mean = WindowMean3([this](int32_t i, int32_t j) { return Own(i, j); }, x, y, true);
-    return IsValidPixel(Own(x, y)) && !std::isnan(mean) ? float(mean) : BlankPixel;
+    double sum = 0, weights = 0;
+    for (int32_t j = -1; j <= 1; ++j)
+      for (int32_t i = -1; i <= 1; ++i) {
+        const float v = Own(x + i, y + j);
+        if (!IsValidPixel(v)) continue;
+        const double w = double((i == 0 ? 2 : 1) * (j == 0 ? 2 : 1));
+        sum += w * v;
+        weights += w;
+      }
+    return IsValidPixel(Own(x, y)) && weights > 0 ? float(sum / weights) : BlankPixel;
   }
   // Whether the cutout around (cx, cy) holds the plane's pixels as they are.
   bool AsTheyAre(int32_t cx, int32_t cy) const { return !mosaic_ && NoLonePixel(cx, cy) && None(gone_.At, cx, cy); }
@@ -346,7 +353,8 @@ std::optional<TFloatPoint> FitWithBlend(const TPixelSource& pixels, const TSurfa
                                         std::span<const TGauss> neighbours, double level) {
   std::vector<TBlendStar> blend{star};
   std::vector<TGauss> fixed;
-  for (const TGauss& g : neighbours) (std::hypot(g.X - star.X, g.Y - star.Y) <= BlendReach ? blend : fixed).push_back(g);
+  for (const TGauss& g : neighbours)
+    (std::hypot(g.X - star.X, g.Y - star.Y) <= BlendReach ? blend : fixed).push_back(g);
   if (blend.size() < 2 && surface.Flat) return std::nullopt;
   TBlendBackground background;
   background.Cx = surface.Cx;
@@ -387,9 +395,7 @@ TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& sta
     return TFloatPoint{float(MeasuredStar.OriginX + double(MeasuredStar.CentreX)),
                        float(MeasuredStar.OriginY + double(MeasuredStar.CentreY))};
   };
-  std::vector<TStarCandidate> peaks(near);
-  peaks.push_back(star);
-  const TPixelSource pixels(im, plane, mosaic, star.PeakX, star.PeakY, noise, peaks, unit, foreign);
+  const TPixelSource pixels(im, plane, mosaic, star.PeakX, star.PeakY, noise, unit, foreign);
   TStarAmongLight result;
   std::optional<TGauss> fitted;  // the star as the last pass fitted it
   std::optional<TFloatPoint> blend;  // its centre fitted at once with the stars it blends with

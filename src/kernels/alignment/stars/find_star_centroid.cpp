@@ -13,7 +13,7 @@
 #include "kernels/alignment/brightest_in_work_rect.h"
 #include "kernels/alignment/disc_centre.h"
 #include "kernels/alignment/match_quality.h"
-#include "kernels/alignment/stars/mosaic_star_fit.h"
+#include "kernels/mosaic/mosaic_star_fit.h"
 #include "kernels/alignment/shift_by_correlation.h"
 #include "kernels/sampling/pixel_access.h"
 #include "shell/stars/star_pick.h"

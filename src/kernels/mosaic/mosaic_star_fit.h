@@ -30,10 +30,11 @@ std::optional<TFloatPoint> FitMosaicStar(std::span<const float> plane, int32_t w
 // width, and what it makes of each pixel (in the plane's units).
 struct TMosaicStarModel {
   double X = 0, Y = 0, Sigma = 0;
-  // The value the model gives pixel (x, y), and the height of the star's
-  // peak on that pixel's site.
+  // The value the model gives pixel (x, y), the height of the star's peak on
+  // that pixel's site, and the star's light on the pixel.
   double Value(int32_t x, int32_t y) const;
   double Height(int32_t x, int32_t y) const;
+  double Light(int32_t x, int32_t y) const;  // the star's alone
 
   int32_t Cx = 0, Cy = 0;
   std::array<double, 4> SiteHeight{}, SiteLevel{}, Noise{}, Level{}, Gx{}, Gy{};

@@ -1,4 +1,4 @@
-#include "kernels/alignment/stars/mosaic_star_fit.h"
+#include "kernels/mosaic/mosaic_star_fit.h"
 
 #include <algorithm>
 #include <array>
@@ -252,11 +252,15 @@ double SigmaOfProfileWidth(int32_t profileWidth) {
   return std::clamp((double(profileWidth) - 1) / 3.6, 0.7, 4.0);
 }
 
+double TMosaicStarModel::Light(int32_t x, int32_t y) const {
+  const size_t c = size_t(SiteOf(x, y));
+  return Noise[c] * SiteHeight[c] * PixelIntegral(x - Cx, X - Cx, Sigma).E * PixelIntegral(y - Cy, Y - Cy, Sigma).E;
+}
+
 double TMosaicStarModel::Value(int32_t x, int32_t y) const {
   const size_t c = size_t(SiteOf(x, y));
   const double dx = x - Cx, dy = y - Cy;
-  const double shape = PixelIntegral(dx, X - Cx, Sigma).E * PixelIntegral(dy, Y - Cy, Sigma).E;
-  return Level[c] + Gx[c] * dx + Gy[c] * dy + Noise[c] * (SiteHeight[c] * shape + SiteLevel[c]);
+  return Level[c] + Gx[c] * dx + Gy[c] * dy + Noise[c] * SiteLevel[c] + Light(x, y);
 }
 
 double TMosaicStarModel::Height(int32_t x, int32_t y) const {
