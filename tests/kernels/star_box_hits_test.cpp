@@ -29,6 +29,7 @@
 #include "kernels/alignment/star_noise_level.h"
 #include "kernels/alignment/stars/find_star_centroid.h"
 #include "kernels/mosaic/mosaic_settings.h"
+#include "star_box_fixture.h"
 #include "star_scene.h"
 #include "store/planes/image_statistics.h"
 #include "test_support.h"
@@ -36,21 +37,7 @@
 namespace astrelon::test {
 namespace {
 
-class StarBoxHitsTest : public StoreTest {
- protected:
-  void SetUp() override {
-    StoreTest::SetUp();
-    Settings.ShiftMode = 0;
-    BatchRunning = 0;
-    BatchDiscMode = 0;
-    MosaicSettings.Cells = {McRed, McGreen, McGreen, McBlue, -1, -1, -1, -1};
-  }
-  void TearDown() override {
-    Store.Window[1] = Store.Window[2] = nullptr;
-    Store.HasWindow[1] = Store.HasWindow[2] = 0;
-    StoreTest::TearDown();
-  }
-
+class StarBoxHitsTest : public StarBoxFixture {
  public:
   // The point and quality of the box in slot 1 holding `plane`.
   std::pair<TFloatPoint, double> Measure(const std::vector<float>& plane, int w, int h, const TWorkRect& box,
@@ -76,6 +63,17 @@ TScene StarScene(std::mt19937& random, double sigma, double levels, bool mosaic)
   for (int y = 30; y <= 34; ++y)
     for (int x = 30; x <= 34; ++x) top = std::max(top, s.SiteGain(x, y) * s.StarOn(star, x, y));
   star.Peak = levels * s.Noise / top;
+  s.Stars = {star};
+  return s;
+}
+
+// The star of the case a user met: width 1.5, its brightest pixel 1500 levels
+// above the sky, at (32.2, 31.8).
+TScene UserStar() {
+  TScene s;
+  s.Integrated = true;
+  TDrawnStar star{32.2, 31.8, 1, 1.5};
+  star.Peak = 1500 / s.StarOn(star, 32, 32);
   s.Stars = {star};
   return s;
 }
@@ -117,11 +115,7 @@ TOffRates HotPixelsBesideThePeak(StarBoxHitsTest& t, const std::vector<double>& 
 // 54 more saying they hold no star.
 TEST_F(StarBoxHitsTest, AHotPixelBesideAPeakMovesNoStar) {
   // The case as a user met it: a hot pixel on the peak's diagonal.
-  TScene s;
-  s.Integrated = true;
-  TDrawnStar star{32.2, 31.8, 1, 1.5};
-  star.Peak = 1500 / s.StarOn(star, 32, 32);
-  s.Stars = {star};
+  TScene s = UserStar();
   s.Hot = {{33, 31, 3000}};
   const auto [p, q] = Measure(s.Render(5), s.Width, s.Height, {22, 42, 22, 42}, false);
   EXPECT_NEAR(p.X, 32.2, 0.1);
@@ -144,11 +138,7 @@ TEST_F(StarBoxHitsTest, AHotPixelBesideAPeakMovesNoStar) {
 // quality in range. The build before said "no star" for each of them on the
 // plain path.
 TEST_F(StarBoxHitsTest, NonFiniteValuesBesideAPeakMoveNoStar) {
-  TScene s;
-  s.Integrated = true;
-  TDrawnStar star{32.2, 31.8, 1, 1.5};
-  star.Peak = 1500 / s.StarOn(star, 32, 32);
-  s.Stars = {star};
+  const TScene s = UserStar();
   const std::vector<float> clean = s.Render(77);
   const auto [p0, q0] = Measure(clean, s.Width, s.Height, {22, 42, 22, 42}, false);
   for (const bool mosaic : {false, true})

@@ -29,6 +29,7 @@
 #include "kernels/alignment/stars/box_stars.h"
 #include "kernels/alignment/stars/find_star_centroid.h"
 #include "kernels/mosaic/mosaic_settings.h"
+#include "star_box_fixture.h"
 #include "star_scene.h"
 #include "test_support.h"
 
@@ -90,20 +91,8 @@ struct TOutcome {
   double CleanQuality = 0;
 };
 
-class StarBoxRuleTest : public StoreTest {
+class StarBoxRuleTest : public StarBoxFixture {
 protected:
-  void SetUp() override {
-    StoreTest::SetUp();
-    Settings.ShiftMode = 0;
-    BatchRunning = 0;
-    BatchDiscMode = 0;
-    MosaicSettings.Cells = {McRed, McGreen, McGreen, McBlue, -1, -1, -1, -1};
-  }
-  void TearDown() override {
-    Store.Window[1] = Store.Window[2] = nullptr;
-    Store.HasWindow[1] = Store.HasWindow[2] = 0;
-    StoreTest::TearDown();
-  }
 
   // `scale`: the rendered levels times it (1/65535: a picture normalised to 0..1).
   TOutcome Measure(const TCase& c, double scale = 1) {

@@ -26,6 +26,7 @@
 #include "kernels/mosaic/mosaic_settings.h"
 #include "shell/stars/star_pick.h"
 #include "store/planes/image_statistics.h"
+#include "star_box_fixture.h"
 #include "test_support.h"
 
 namespace astrelon::test {
@@ -80,15 +81,8 @@ TWorkRect BoxAround(double x, double y, int half) {
 
 bool Inside(const TWorkRect& r, TFloatPoint p) { return p.X >= r.x1 && p.X <= r.x2 && p.Y >= r.y1 && p.Y <= r.y2; }
 
-class StarBoxTest : public StoreTest {
+class StarBoxTest : public StarBoxFixture {
 protected:
-  void SetUp() override {
-    StoreTest::SetUp();
-    Settings.ShiftMode = 0;
-    BatchRunning = 0;
-    BatchDiscMode = 0;
-    MosaicSettings.Cells = {McRed, McGreen, McGreen, McBlue, -1, -1, -1, -1};
-  }
   // The star of the box in slot 1 holding `stars`: its position, and the
   // quality its measurement gives.
   TFloatPoint Measure(const std::vector<TDrawnStar>& stars, const TWorkRect& box, double& quality,
