@@ -27,12 +27,12 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "filters/sharpening/find_psf_extent.h"
+#include "filters/sharpening/psf/find_psf_extent.h"
 #include "filters/sharpening/gauss_sharpen_passes.h"
 #include "filters/sharpening/iterative_psf_sharpen.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
 #include "filters/sharpening/psf_sharpen_passes.h"
-#include "filters/sharpening/psf_steepening.h"
+#include "filters/sharpening/psf/psf_steepening.h"
 #include "filters/sharpening/saturation_depth_mask.h"
 #include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "grey_plane_bench.h"

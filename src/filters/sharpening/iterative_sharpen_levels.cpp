@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "common/round_even.h"
-#include "filters/sharpening/clipping_level.h"
+#include "filters/sharpening/cores/clipping_level.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"
 

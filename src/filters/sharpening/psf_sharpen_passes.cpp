@@ -7,7 +7,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "filters/sharpening/clipping_level.h"
+#include "filters/sharpening/cores/clipping_level.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
 #include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "platform/simd_support.h"

@@ -5,7 +5,7 @@
 #include <climits>
 #include <cmath>
 
-#include "filters/sharpening/clipping_level.h"
+#include "filters/sharpening/cores/clipping_level.h"
 #include "filters/sharpening/balance/balance_region_blur.h"
 #include "filters/sharpening/balance/each_item.h"
 #include "filters/sharpening/balance/local_background.h"

@@ -1,4 +1,4 @@
-#include "filters/sharpening/psf_star_check.h"
+#include "filters/sharpening/psf/psf_star_check.h"
 
 #include <algorithm>
 #include <cmath>
