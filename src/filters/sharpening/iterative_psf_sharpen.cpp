@@ -98,16 +98,16 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   if (!PrepareCall(c)) return;
   const TImageSlot& src = Store.Image[size_t(c.Source)];
   TCallPlanes planes(c);
-  const int cutoutPlanes = std::clamp(picked.PlaneCount, 1, 3);
-  auto cutoutPlane = [cutoutPlanes](int p) { return cutoutPlanes == 1 ? 1 : p; };
   auto selected = [&](int p) { return c.Planes[size_t(p)] && planes.Usable(p); };
-  // A PSF of noise sharpens nothing and, without "Schwarzschwelle", runs away:
-  // nothing is changed, the user is told.
-  for (int p = 1; p <= 3; ++p)
-    if (selected(p) && !PsfHoldsStar(picked, cutoutPlane(p))) {
-      EngineUi().ShowMessage(NoStarInPsfText());
-      return;
-    }
+  // Each plane's PSF plane: its own, or one of another colour when its own is
+  // noise. A PSF of noise sharpens nothing and runs away: when no plane holds
+  // a star, nothing is changed and the user is told.
+  const std::array<bool, 4> sharpened{false, selected(1), selected(2), selected(3)};
+  const std::array<int, 4> psfPlane = PsfPlanesFor(picked, sharpened);
+  if (sharpened != std::array<bool, 4>{} && psfPlane == std::array<int, 4>{}) {
+    EngineUi().ShowMessage(NoStarInPsfText());
+    return;
+  }
   TFilterPoll fallback;
   TFilterPoll& poll = c.Poll ? *c.Poll : fallback;
   for (int p = 1; p <= std::min(src.PlaneCount, 3); ++p) CopyPlane(c.Source, p, c.Destination, p);
@@ -120,6 +120,8 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   if (r.x2 - r.x1 < 2 || r.y2 - r.y1 < 2 || iterations < 1) return;
 
   // The support: the picked PSF's significant rectangle as offsets around its centre.
+  std::array<float, 4> tapThreshold{};
+  for (int q = 1; q <= std::clamp(picked.PlaneCount, 1, 3); ++q) tapThreshold[size_t(q)] = PsfTapThreshold(picked, q);
   TRectI support;
   FindPsfExtent(picked, support);
   support = {support.Left - Centre, support.Top - Centre, support.Right - Centre, support.Bottom - Centre};
@@ -139,8 +141,8 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   for (int p = 1; p <= 3; ++p) {
     if (!selected(p)) continue;
     const TPsfSharpenLevels& lv = levels[size_t(p)] = PsfSharpenLevels(c.Source, p, c.Value[1], c.Checked[1]);
-    if (cutoutPlane(p) <= std::clamp(steepened.PlaneCount, 1, 3))
-      weights[size_t(p)] = PsfWeights(steepened, cutoutPlane(p), lv.B);
+    if (psfPlane[size_t(p)] <= std::clamp(steepened.PlaneCount, 1, 3))
+      weights[size_t(p)] = PsfWeights(steepened, psfPlane[size_t(p)], lv.B);
     const float e = lv.Range * 0.02f;
     TPercentileLevels percentile;
     GetPercentileLevels(c.Source, p, 0, W - 1, 0, src.Height - 1, 98.5, 98.5, percentile);
@@ -160,9 +162,9 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
     for (int p = 1; p <= 3 && !stopped; ++p) {
       if (!selected(p)) continue;
       const TPsfSharpenLevels& lv = levels[size_t(p)];
-      const int q = cutoutPlane(p);
+      const int q = psfPlane[size_t(p)];
       const float pk = std::max(std::fabs(picked.PlaneMax[size_t(q)]), 0.1f);
-      const float t = pk / 75;
+      const float t = tapThreshold[size_t(q)];
       const std::vector<TPsfTap> reblurTaps = SupportTaps(
           picked, q, support, [t](float v) { return std::fabs(v) > t; },
           [quadratic](float v) { return quadratic ? v * std::fabs(v) : v; });

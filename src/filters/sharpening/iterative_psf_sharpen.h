@@ -19,8 +19,10 @@ namespace astrelon {
 // that faint stars keep their flux as bright ones do; then a redraw. Each
 // plane goes with its own levels (iterative_sharpen_levels.h) and saturation
 // marks; its clipped pixels keep their values and no pixel rises above its
-// clipping level (clipping_level.h). When a plane of `picked` that the call
-// uses holds no star (psf_star_check.h), nothing changes and the user is told.
+// clipping level (clipping_level.h). A plane whose plane of `picked` holds no
+// star goes with the one of another plane that holds one, and the reblur
+// takes only values above the PSF's noise (psf_star_check.h); when none of the
+// planes the call uses holds a star, nothing changes and the user is told.
 // Value 1 is "Stärke", check box 1 "Schwarzschwelle", check box 2
 // "Umgebungsschwelle", RadioGroup1 item 0 the linear form (else quadratic).
 // Releases the dialog's blur cache. A run stopped by the abort flag keeps the

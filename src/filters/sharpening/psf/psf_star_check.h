@@ -1,27 +1,45 @@
 #pragma once
 // Whether a picked PSF holds a star at all: a cutout of empty sky (or of a
 // star too faint to stand out of the noise) gives a PSF of noise, whose
-// corrections grow from iteration to iteration without bound once the
-// background is not spared ("Schwarzschwelle" off).
+// corrections grow from iteration to iteration without bound. And which plane
+// of the cutout sharpens each plane of a colour picture.
+#include <array>
 #include <string>
 
 #include "shell/stars/star_cutout.h"
 
 namespace astrelon {
 
-// A star's peak must stand this many times the noise above the cutout's level.
-// Empty sky of 32 x 32 pixels has its largest value about 3.2 noise levels
-// above its level; 5 leaves room for the noise measured on the frame alone.
-constexpr float PsfPeakOverNoise = 5.0f;
+// A star's peak must stand this many times the noise above the cutout's level,
+// both measured on the cutout smoothed by a 3 x 3 mean. The mean gathers a
+// star's light from nine pixels, and the noise is measured on the very values
+// the peak is taken from: noise that neighbouring pixels share (a debayered
+// colour plane, a picture shifted by a sub-pixel move) is no smaller there than
+// it is at the peak, as it is in the differences of neighbours. The smoothed
+// peaks of empty sky stay below 5.3 of that noise on plain, debayered and
+// shifted skies; stars of 8 noise levels (of the unsmoothed pixels) and 0.8 px
+// wide or wider stand above 7.
+constexpr float PsfPeakOverNoise = 6.0f;
+
+// The sky under plane `plane` (1..3) of a cutout: its gradient across the
+// cutout (per pixel, along the rows and down the columns) from the medians of
+// its four outer columns on either side and of its four outer rows (none where
+// the image's edge left one side blank), its level at index 15 (the median of
+// the valid values of those rows and columns less the gradient), and the
+// noise of single values about it (their root mean square, three rounds
+// clipped at three times itself).
+struct TPsfFrame {
+  double Level = 0, Gx = 0, Gy = 0, Noise = 0;
+  double At(int x, int y) const { return Level + Gx * (x - 15) + Gy * (y - 15); }
+};
+TPsfFrame PsfFrameOf(const TStarCutout& cutout, int plane);
 
 // The level, the noise and the peak height of plane `plane` (1..3) of a
-// cutout, from its frame (the 4 outer rows and columns): the gradient is the
-// median difference of neighbouring frame pixels along the rows and down the
-// columns; the noise the clipped root mean square of those differences about
-// the gradient, over √2 (a star's wings cancel in the differences); the level
-// the median of the frame less the gradient (taken about the centre, index
-// 15), and the peak the largest value of the middle 16 x 16 pixels less the
-// gradient, above the level. Blank values are skipped.
+// cutout. Its values less the frame's gradient are smoothed by a 3 x 3 mean
+// (where all nine are valid); of these, the frame (those within 5 pixels of
+// the border) gives the level (their median) and the noise (their root mean
+// square about it, three rounds clipped at three times itself), and the
+// largest of the middle 16 x 16 pixels less the level is the peak.
 struct TPsfPeak {
   float Level = 0, Noise = 0, Peak = 0;
 };
@@ -31,7 +49,22 @@ TPsfPeak MeasurePsfPeak(const TStarCutout& cutout, int plane);
 // above its level (a noise-free PSF: any peak above 0).
 bool PsfHoldsStar(const TStarCutout& cutout, int plane);
 
-// The message when it does not.
+// The cutout plane that sharpens each image plane 1..3 that `sharpened` marks:
+// a grey cutout's plane, or the plane of the same colour when that holds a
+// star; else, of the cutout planes of the sharpened image planes, the one whose
+// peak stands highest above its noise among those holding a star. All 0 when
+// none of them holds a star (the run is refused).
+std::array<int, 4> PsfPlanesFor(const TStarCutout& cutout, const std::array<bool, 4>& sharpened);
+
+// The least magnitude of a value of plane `plane` of a picked PSF that the
+// reblur weighs with: a 75th of the plane's largest magnitude (that at least
+// 0.1), and at least PsfTapNoise times the noise of its frame. Values within
+// the noise are no part of the star: a faint PSF whose noise the reblur took
+// in would sharpen with an operator that amplifies patterns of the noise.
+constexpr float PsfTapNoise = 3.0f;
+float PsfTapThreshold(const TStarCutout& psf, int plane);
+
+// The message when no plane holds a star.
 std::string NoStarInPsfText();
 
 }  // namespace astrelon
