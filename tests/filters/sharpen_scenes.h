@@ -1,8 +1,9 @@
 #pragma once
 // Scenes for the iterative sharpenings' tests on camera pictures: star fields
 // with Gaussian noise, colour planes debayered bilinearly from an RGGB mosaic,
-// pictures moved by a bilinear sub-pixel shift, and a star's centre measured
-// independently of the program.
+// pictures moved by a bilinear sub-pixel shift, a star's centre measured
+// independently of the program, and a fixture that calls both functions at
+// the dialog's defaults.
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -10,6 +11,18 @@
 #include <span>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/funktion_defs.h"
+#include "core/settings.h"
+#include "filter_images.h"
+#include "filters/dialog/filter_state.h"
+#include "filters/sharpening/iterative_gauss_sharpen.h"
+#include "filters/sharpening/iterative_psf_sharpen.h"
+#include "filters/sharpening/psf/psf_source.h"
+#include "filters/sharpening/psf/psf_steepening.h"
+#include "shell/stars/star_pick.h"
 
 namespace astrelon::test {
 
@@ -141,5 +154,60 @@ inline std::pair<double, double> StarCentre(std::span<const float> v, int w, flo
   }
   return {px, py};
 }
+
+// Slot 1 the source, slot 2 the destination; both functions at the dialog's
+// defaults ("Schwarzschwelle" on), on the whole picture.
+class SharpenTest : public KernelTest {
+protected:
+  void SetUp() override {
+    KernelTest::SetUp();
+    FunktionDefTable = DefaultFunktionDefTable();
+    FilterBlurSlot = FilterWorkSlot = -1;
+    InvalidateFilterBlur();
+    Options.Multicore = 1;
+    SetEngineUi(&ui);
+  }
+  void TearDown() override {
+    ReleaseFilterWorkSlots();
+    KernelTest::TearDown();
+  }
+  TFilterCall Call(int nr, int planes) {
+    TFilterCall c;
+    c.Funktion = nr;
+    c.Source = 1;
+    c.Destination = 2;
+    c.Rect = WholeImage(1);
+    c.Planes = {false, true, planes == 3, planes == 3};
+    c.Value = {0, FunktionParamValue(nr, 1), FunktionParamValue(nr, 2), FunktionParamValue(nr, 3)};
+    c.Checked = {false, true, false};
+    c.Radio = {-1, FunktionDefTable[9].Radiogroup.Default, -1, -1};
+    c.Caption = "Test";
+    c.Poll = &poll;
+    return c;
+  }
+  // The PSF cut and levelled as the program cuts it from the star at (x, y).
+  static TStarCutout PickPsf(int x, int y) {
+    TStarCutout psf;
+    PickStar(1, x, y, 0, psf, TStarMode::Position, true, false);
+    SubtractPsfBorderMedian(psf);
+    return psf;
+  }
+  // Function 9 with `psf` (its steepened copy made as the dialog makes it) or
+  // function 10 with the Gauss radius of stars of width `sigma`, into slot 2.
+  void Run(int nr, int planes, const TStarCutout& psf, float sigma = 1.6f) {
+    MakeResult(1, 2);
+    ui.Messages.clear();
+    TFilterCall c = Call(nr, planes);
+    if (nr == 9) {
+      PrepareSteepenedPsf(psf);
+      IterativePsfSharpen(c, psf, SteepenedPsf);
+    } else {
+      c.Value[1] = std::sqrt(2.0f) * sigma;
+      IterativeGaussSharpen(c);
+    }
+  }
+  TEngineUi ui;
+  TFilterPoll poll;
+};
 
 }  // namespace astrelon::test

@@ -10,6 +10,7 @@
 #include "filters/dialog/filter_state.h"
 #include "filters/dialog/pixel_filter_frame.h"
 #include "filters/sharpening/psf/find_psf_extent.h"
+#include "filters/sharpening/psf/psf_centring.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
 #include "filters/sharpening/psf_sharpen_passes.h"
 #include "filters/sharpening/psf/psf_star_check.h"
@@ -93,7 +94,7 @@ float BalanceRadius(std::span<const TPsfTap> taps) {
   return float(std::sqrt(2.0) * std::max(sigma, 0.5));
 }
 
-void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarCutout& steepened, bool balanced) {
+void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TStarCutout& steepenedPsf, bool balanced) {
   FilterAborted = false;
   if (!PrepareCall(c)) return;
   const TImageSlot& src = Store.Image[size_t(c.Source)];
@@ -103,7 +104,7 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   // noise. A PSF of noise sharpens nothing and runs away: when no plane holds
   // a star, nothing is changed and the user is told.
   const std::array<bool, 4> sharpened{false, selected(1), selected(2), selected(3)};
-  const std::array<int, 4> psfPlane = PsfPlanesFor(picked, sharpened);
+  const std::array<int, 4> psfPlane = PsfPlanesFor(pickedPsf, sharpened);
   if (sharpened != std::array<bool, 4>{} && psfPlane == std::array<int, 4>{}) {
     EngineUi().ShowMessage(NoStarInPsfText());
     return;
@@ -119,7 +120,11 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   const int32_t iterations = SharpenIterations(c.Value[2]);
   if (r.x2 - r.x1 < 2 || r.y2 - r.y1 < 2 || iterations < 1) return;
 
-  // The support: the picked PSF's significant rectangle as offsets around its centre.
+  // Both PSFs with their planes' weights centred on index 15, so that nothing
+  // moves (psf_centring.h); the support: the picked PSF's significant
+  // rectangle as offsets around its centre.
+  TStarCutout picked = pickedPsf, steepened = steepenedPsf;
+  CentrePsfPair(picked, steepened);
   std::array<float, 4> tapThreshold{};
   for (int q = 1; q <= std::clamp(picked.PlaneCount, 1, 3); ++q) tapThreshold[size_t(q)] = PsfTapThreshold(picked, q);
   TRectI support;

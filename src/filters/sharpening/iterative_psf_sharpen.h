@@ -16,7 +16,8 @@ namespace astrelon {
 // reblur with `picked` (the cutout as picked, on its significant support), a
 // correction weighed with `steepened`, its soft application and, in the linear
 // form, the flux balance over `picked`'s reach (sharpen_flux_balance.h), so
-// that faint stars keep their flux as bright ones do; then a redraw. Each
+// that faint stars keep their flux as bright ones do; then a redraw. Both PSFs
+// go with their planes centred (psf_centring.h), so that nothing moves. Each
 // plane goes with its own levels (iterative_sharpen_levels.h) and saturation
 // marks; its clipped pixels keep their values and no pixel rises above its
 // clipping level (clipping_level.h). A plane whose plane of `picked` holds no
