@@ -28,6 +28,7 @@
 #include "filter_images.h"
 #include "filters/dialog/filter_state.h"
 #include "filters/sharpening/cores/clipping_level.h"
+#include "filters/sharpening/cores/kept_cores.h"
 #include "filters/sharpening/psf/find_psf_extent.h"
 #include "filters/sharpening/iterative_gauss_sharpen.h"
 #include "filters/sharpening/iterative_psf_sharpen.h"
@@ -1519,6 +1520,21 @@ TEST_F(IterativeSharpen, AColourPlaneIsSharpenedAsItsGreyPicture) {
 
 // ---- saturated star cores ----
 
+// Whether each pixel of a w x h plane lies within `reach` (Euclidean) of a
+// marked one.
+std::vector<uint8_t> WithinReach(const std::vector<uint8_t>& marked, int w, int h, float reach) {
+  std::vector<uint8_t> near(marked.size(), 0);
+  const int r = int(reach);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      if (!marked[size_t(y * w + x)]) continue;
+      for (int j = std::max(0, y - r); j <= std::min(h - 1, y + r); ++j)
+        for (int i = std::max(0, x - r); i <= std::min(w - 1, x + r); ++i)
+          if (float((i - x) * (i - x) + (j - y) * (j - y)) <= reach * reach) near[size_t(j * w + i)] = 1;
+    }
+  return near;
+}
+
 // A 256 x 256 picture of one or three planes: sky at Sky (per plane) with
 // Gaussian noise, a smooth nebula Nebula high over its right half (rising from
 // x = 110 to x = 146; a colour picture's planes hold 1, 0.6 and 0.3 of it), and
@@ -1606,7 +1622,8 @@ TSaturatedScene SaturatedScene(const TSaturatedField& f) {
 // 1800 times the grey sky's thousandth), with clipped stars and a bleeding
 // column on plain sky and on a nebula, and on one with a bright column below
 // the white level, judged from what the scene made: a clipped pixel keeps its
-// value and none ends above the white level; a pixel within 1 % of the plane's
+// value and none within CoreReach of one ends above the white level (further
+// out, unclipped stars may rise above it as they sharpen); a pixel within 1 % of the plane's
 // range below the white level is not lowered, nor (function 10) one above the
 // saturation level (the plane's maximum less 3 % of its range). No iteration
 // lowers a value of function 9 below both its value before and the sky, nor
@@ -1663,10 +1680,12 @@ TEST_F(IterativeSharpen, ClippedCoresSaturatedPixelsAndTheSkyJudgedFromTheScene)
           const float sat = *hi - 0.03f * (*hi - *lo), white = f.Top - 0.01f * (f.Top - *lo);
           const float sky = f.Sky[size_t(p - 1)];
           size_t clipped = 0, moved = 0, lowered = 0, belowSky = 0, changed = 0;
+          // The highest value within reach of a clipped pixel.
+          const std::vector<uint8_t> near = WithinReach(scene.Clipped[size_t(p - 1)], SatSide, SatSide, CoreReach);
           float top = 0;
           for (size_t i = 0; i < in.size(); ++i) {
             changed += out[i] != in[i];
-            top = std::max(top, out[i]);
+            if (near[i]) top = std::max(top, out[i]);
             clipped += scene.Clipped[size_t(p - 1)][i];
             moved += scene.Clipped[size_t(p - 1)][i] && out[i] != in[i];
             lowered += (in[i] >= white || (nr == 10 && in[i] > sat)) && out[i] < in[i];

@@ -193,17 +193,18 @@ protected:
     return psf;
   }
   // Function 9 with `psf` (its steepened copy made as the dialog makes it) or
-  // function 10 with the Gauss radius of stars of width `sigma`, into slot 2.
-  void Run(int nr, int planes, const TStarCutout& psf, float sigma = 1.6f) {
+  // function 10 with the Gauss radius of stars of width `sigma`, into slot 2;
+  // `keepCores` false for the picture as iterated.
+  void Run(int nr, int planes, const TStarCutout& psf, float sigma = 1.6f, bool keepCores = true) {
     MakeResult(1, 2);
     ui.Messages.clear();
     TFilterCall c = Call(nr, planes);
     if (nr == 9) {
       PrepareSteepenedPsf(psf);
-      IterativePsfSharpen(c, psf, SteepenedPsf);
+      IterativePsfSharpen(c, psf, SteepenedPsf, true, keepCores);
     } else {
       c.Value[1] = std::sqrt(2.0f) * sigma;
-      IterativeGaussSharpen(c);
+      IterativeGaussSharpen(c, {}, true, keepCores);
     }
   }
   TEngineUi ui;
