@@ -38,7 +38,8 @@ std::vector<test::TSceneStar> GridStars(float peak, float sigma, unsigned seed) 
   std::uniform_real_distribution<float> u(0, 1);
   std::vector<test::TSceneStar> stars;
   for (int j = 0; j < 3; ++j)
-    for (int i = 0; i < 3; ++i) stars.push_back({24 + 40.0f * float(i) + u(rng), 24 + 40.0f * float(j) + u(rng), peak, sigma});
+    for (int i = 0; i < 3; ++i)
+      stars.push_back({24 + 40.0f * float(i) + u(rng), 24 + 40.0f * float(j) + u(rng), peak, sigma});
   return stars;
 }
 
@@ -66,8 +67,9 @@ TEST(ClippedCores, UnclippedTopsAreNoCores) {
     float Sky, Noise, Top;
     bool Whole, Poisson;
   };
-  for (const Depth& d : {Depth{"16-bit", 1000, 10, 65535, true, false}, Depth{"16-bit, Poisson", 1000, 0, 65535, true, true},
-                         Depth{"8-bit", 20, 2, 255, true, false}, Depth{"float", 0.02f, 0.001f, 1, false, false},
+  for (const Depth& d : {Depth{"16-bit", 1000, 10, 65535, true, false},
+                         Depth{"16-bit, Poisson", 1000, 0, 65535, true, true}, Depth{"8-bit", 20, 2, 255, true, false},
+                         Depth{"float", 0.02f, 0.001f, 1, false, false},
                          Depth{"noise-free", 100, 0, 65535, false, false}})
     for (float sigma : {0.8f, 2.0f, 4.0f})
       for (float part : {0.02f, 0.3f, 0.99f}) {
@@ -274,14 +276,9 @@ TEST_F(KeptCores, AGreyPictureIsAsIteratedAwayFromTheCores) {
     for (int x = 0; x < StarCutoutSize; ++x)
       psf.At(1, x, y) = 10000 * std::exp(-float((x - 15) * (x - 15) + (y - 15) * (y - 15)) / (2 * 1.7f * 1.7f));
   CutoutMinMax(psf);
-  std::vector<uint8_t> near(plane.size(), 0);
-  const int reach = int(CoreReach);
-  for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x)
-      if (plane[size_t(y * W + x)] >= White)
-        for (int j = std::max(0, y - reach); j <= std::min(H - 1, y + reach); ++j)
-          for (int i = std::max(0, x - reach); i <= std::min(W - 1, x + reach); ++i)
-            if ((i - x) * (i - x) + (j - y) * (j - y) <= reach * reach) near[size_t(j * W + i)] = 1;
+  std::vector<uint8_t> clippedPixels(plane.size());
+  for (size_t i = 0; i < plane.size(); ++i) clippedPixels[i] = plane[i] >= White;
+  const std::vector<uint8_t> near = test::WithinReach(clippedPixels, W, H, CoreReach);
   for (int nr : {9, 10}) {
     std::array<TPlane, 2> out;
     for (bool keep : {false, true}) {
@@ -321,8 +318,8 @@ TEST_F(KeptCores, RingsBesideAKeptCoreAreNoDeeper) {
     float Over, Sigma, Neighbour;
   };
   for (const Case& k : {Case{3.4f, 1.6f, 300}, Case{10, 2.5f, 500}, Case{30, 1.6f, 2000}}) {
-    const test::TSceneStar clipped{80.3f, 64.4f, k.Over * White, k.Sigma}, neighbour{86.2f, 64.7f, k.Neighbour, k.Sigma},
-        psfStar{24.2f, 24.6f, 20000, k.Sigma};
+    const test::TSceneStar clipped{80.3f, 64.4f, k.Over * White, k.Sigma};
+    const test::TSceneStar neighbour{86.2f, 64.7f, k.Neighbour, k.Sigma}, psfStar{24.2f, 24.6f, 20000, k.Sigma};
     const std::array<std::vector<float>, 2> pictures{
         test::StarPlane(W, H, 1000, 10, {clipped, neighbour, psfStar}, White, 7, true, nebula),
         test::StarPlane(W, H, 1000, 10, {clipped, psfStar}, White, 7, true, nebula)};

@@ -94,22 +94,14 @@ bool SamePlane(int a, int b) {
   return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(float)) == 0;
 }
 
-class IterativeSharpen : public test::KernelTest {
+class IterativeSharpen : public test::SharpenTest {
 protected:
   void SetUp() override {
-    KernelTest::SetUp();
-    FunktionDefTable = DefaultFunktionDefTable();
-    FilterBlurSlot = FilterWorkSlot = -1;
-    InvalidateFilterBlur();
+    SharpenTest::SetUp();
     // A PSF of the sky's stars; a narrower one on this noise would carry too
     // little weight for any correction.
     psf = GaussCutout(2.2f, 5000);
     PrepareSteepenedPsf(psf);
-    Options.Multicore = 1;
-  }
-  void TearDown() override {
-    ReleaseFilterWorkSlots();
-    KernelTest::TearDown();
   }
   // A call on slot 1 into slot 2 (made a copy of it): values 1..3, "Schwarzschwelle"
   // on, linear; redraws counted.
@@ -142,7 +134,6 @@ protected:
   static float Out(size_t i) { return Store.Image[2].Planes[1][i]; }
 
   TStarCutout psf;
-  TFilterPoll poll;
   int redraws = 0;
 };
 
@@ -323,8 +314,6 @@ std::pair<double, double> MeanAndSpread(std::span<const float> v, const std::vec
 // whose blue plane holds no star; nothing runs away: the sky keeps its level
 // and noise.
 TEST_F(IterativeSharpen, APsfWithoutAStarIsRefused) {
-  TEngineUi ui;
-  SetEngineUi(&ui);
   constexpr int W = 200, H = 160, X = 100, Y = 80;
   // The star's peak over the sky's noise, its width, its planes (bits 1..3).
   struct Star {
@@ -352,7 +341,9 @@ TEST_F(IterativeSharpen, APsfWithoutAStarIsRefused) {
         std::vector<std::vector<float>> planes;
         const std::string name(f.Name);
         std::array<float, 3> noise{10, 10, 10};
-        auto peak = [&](int p) { return empty || !(star.Planes >> (p - 1) & 1) ? 0.0f : star.Levels * noise[size_t(p - 1)]; };
+        auto peak = [&](int p) {
+          return empty || !(star.Planes >> (p - 1) & 1) ? 0.0f : star.Levels * noise[size_t(p - 1)];
+        };
         if (name == "debayered") {
           // The raw noise of each colour: the root of its sky.
           noise = {std::sqrt(600.0f), std::sqrt(1100.0f), std::sqrt(700.0f)};
@@ -641,8 +632,6 @@ TEST_F(IterativeSharpen, SlotsOfTheGaussSharpening) {
   test::MakeGrey(1, 30, 20, [](int x, int y) { return float(1000 + (x * y) % 17 + (x == 15 && y == 10) * 3000); });
   test::MakeResult(1, 2);
   for (int s = 3; s <= MaxImageSlots; ++s) test::MakeGrey(s, 1, 1, [](int, int) { return 0.0f; });
-  TEngineUi ui;
-  SetEngineUi(&ui);
   const TWorkRect all = test::WholeImage(1);
   // No free slot, then one: the destination keeps an earlier result, and no slot stays taken.
   for (int freeSlot : {-1, 40}) {
@@ -1520,21 +1509,6 @@ TEST_F(IterativeSharpen, AColourPlaneIsSharpenedAsItsGreyPicture) {
 
 // ---- saturated star cores ----
 
-// Whether each pixel of a w x h plane lies within `reach` (Euclidean) of a
-// marked one.
-std::vector<uint8_t> WithinReach(const std::vector<uint8_t>& marked, int w, int h, float reach) {
-  std::vector<uint8_t> near(marked.size(), 0);
-  const int r = int(reach);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      if (!marked[size_t(y * w + x)]) continue;
-      for (int j = std::max(0, y - r); j <= std::min(h - 1, y + r); ++j)
-        for (int i = std::max(0, x - r); i <= std::min(w - 1, x + r); ++i)
-          if (float((i - x) * (i - x) + (j - y) * (j - y)) <= reach * reach) near[size_t(j * w + i)] = 1;
-    }
-  return near;
-}
-
 // A 256 x 256 picture of one or three planes: sky at Sky (per plane) with
 // Gaussian noise, a smooth nebula Nebula high over its right half (rising from
 // x = 110 to x = 146; a colour picture's planes hold 1, 0.6 and 0.3 of it), and
@@ -1681,7 +1655,8 @@ TEST_F(IterativeSharpen, ClippedCoresSaturatedPixelsAndTheSkyJudgedFromTheScene)
           const float sky = f.Sky[size_t(p - 1)];
           size_t clipped = 0, moved = 0, lowered = 0, belowSky = 0, changed = 0;
           // The highest value within reach of a clipped pixel.
-          const std::vector<uint8_t> near = WithinReach(scene.Clipped[size_t(p - 1)], SatSide, SatSide, CoreReach);
+          const std::vector<uint8_t> near =
+              test::WithinReach(scene.Clipped[size_t(p - 1)], SatSide, SatSide, CoreReach);
           float top = 0;
           for (size_t i = 0; i < in.size(); ++i) {
             changed += out[i] != in[i];

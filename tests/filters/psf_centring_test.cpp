@@ -53,7 +53,8 @@ TStarCutout StarCutout(float sigma, float dx, float dy, float gradient, float no
 // for bit.
 TEST(PsfCentring, TheWeightsCentreOnTheMiddlePixel) {
   for (float sigma : {0.8f, 1.6f, 3.0f})
-    for (auto [dx, dy] : {std::pair{0.0f, 0.0f}, std::pair{0.3f, -0.45f}, std::pair{-0.5f, 0.5f}, std::pair{0.45f, 0.1f}})
+    for (auto [dx, dy] :
+         {std::pair{0.0f, 0.0f}, std::pair{0.3f, -0.45f}, std::pair{-0.5f, 0.5f}, std::pair{0.45f, 0.1f}})
       for (auto [gradient, noise] : {std::pair{0.0f, 0.0f}, std::pair{20.0f, 0.0f}, std::pair{5.0f, 10.0f}}) {
         const std::string at = "sigma " + std::to_string(sigma) + " at " + std::to_string(dx) + "," +
                                std::to_string(dy) + ", gradient " + std::to_string(gradient) + ", noise " +
@@ -144,7 +145,8 @@ TEST_F(SharpenedStars, DoNotMove) {
       std::vector<test::TSceneStar> stars;
       for (int j = 0; j < Rows; ++j)
         for (int i = 0; i < Columns; ++i)
-          stars.push_back({20 + 40.0f * float(i) + u(rng), 20 + 40.0f * float(j) + u(rng), 3000 + 12000 * u(rng), 1.6f});
+          stars.push_back(
+              {20 + 40.0f * float(i) + u(rng), 20 + 40.0f * float(j) + u(rng), 3000 + 12000 * u(rng), 1.6f});
       // The PSF star.
       stars[7] = {100 + fx, 60 + fy, 20000, 1.6f};
       std::vector<std::vector<float>> pl;
@@ -169,7 +171,8 @@ TEST_F(SharpenedStars, DoNotMove) {
               << at << ", star " << k << ", plane " << p;
         }
         for (int p = 1; p < planes; ++p)
-          EXPECT_LT(std::hypot(moved[size_t(p)].first - moved[0].first, moved[size_t(p)].second - moved[0].second), 0.02)
+          EXPECT_LT(std::hypot(moved[size_t(p)].first - moved[0].first, moved[size_t(p)].second - moved[0].second),
+                    0.02)
               << at << ", star " << k << ", plane " << p + 1 << " against plane 1";
       }
     }

@@ -106,6 +106,21 @@ inline std::vector<float> BilinearShift(const std::vector<float>& a, int w, int 
   return b;
 }
 
+// Whether each pixel of a w x h plane lies within `reach` (Euclidean) of a
+// marked one.
+inline std::vector<uint8_t> WithinReach(const std::vector<uint8_t>& marked, int w, int h, float reach) {
+  std::vector<uint8_t> near(marked.size(), 0);
+  const int r = int(reach);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      if (!marked[size_t(y * w + x)]) continue;
+      for (int j = std::max(0, y - r); j <= std::min(h - 1, y + r); ++j)
+        for (int i = std::max(0, x - r); i <= std::min(w - 1, x + r); ++i)
+          if (float((i - x) * (i - x) + (j - y) * (j - y)) <= reach * reach) near[size_t(j * w + i)] = 1;
+    }
+  return near;
+}
+
 // The centre of the star near (x0, y0): the sky a plane fitted by least
 // squares to the annulus 8..12 px around (x0, y0), the centre the centroid
 // of the light above it under a Gaussian window of sigma 2 px moved onto the

@@ -29,8 +29,8 @@ void TKeptCores::Prepare(int plane, std::span<const float> source, int32_t w, in
   std::sort(entries.begin(), entries.end(), [](const TEntry& a, const TEntry& b) {
     return a.At != b.At ? a.At < b.At : a.Core != b.Core ? a.Core : a.Top > b.Top;
   });
-  entries.erase(std::unique(entries.begin(), entries.end(), [](const TEntry& a, const TEntry& b) { return a.At == b.At; }),
-                entries.end());
+  const auto same = [](const TEntry& a, const TEntry& b) { return a.At == b.At; };
+  entries.erase(std::unique(entries.begin(), entries.end(), same), entries.end());
   for (TEntry& e : entries)
     if (!e.Core) e.Top = std::max(e.Top, source[size_t(e.At)]);
   iterated_[size_t(plane)].assign(entries.size(), 0.0f);
@@ -54,11 +54,6 @@ void TKeptCores::Resume(int plane, std::span<float> destination) {
   const std::vector<float>& iterated = iterated_[size_t(plane)];
   for (size_t k = 0; k < entries.size(); ++k) destination[size_t(entries[k].At)] = iterated[k];
   shown_[size_t(plane)] = false;
-}
-
-int64_t TKeptCores::CorePixels(int plane) const {
-  const std::vector<TEntry>& entries = entries_[size_t(plane)];
-  return std::count_if(entries.begin(), entries.end(), [](const TEntry& e) { return e.Core; });
 }
 
 }  // namespace astrelon

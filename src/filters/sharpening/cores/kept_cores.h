@@ -37,8 +37,6 @@ public:
   void Show(int plane, std::span<float> destination);
   // Before the next iteration: the iterated values back.
   void Resume(int plane, std::span<float> destination);
-  // The pixels kept at their source value (tests).
-  int64_t CorePixels(int plane) const;
 
 private:
   // A pixel the run shows otherwise: a core's (at Top, its source value) or
