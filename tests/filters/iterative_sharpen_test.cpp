@@ -303,16 +303,16 @@ TEST(PsfStarCheck, APlaneWithoutAStarTakesTheBestOfTheOthers) {
 
 std::pair<double, double> MeanAndSpread(std::span<const float> v, const std::vector<size_t>& at);
 
-// "PSF schärfen" with the PSF picked on empty sky, as cut and levelled,
-// "Schwarzschwelle" on and off (where such a PSF once drove values to 1e9 and
-// more): on a grey picture (1000 with noise 10), on a colour camera's picture
-// debayered from its mosaic and on a grey picture moved by a bilinear
-// sub-pixel shift (whose neighbouring pixels share their noise), at 12 and 16
-// places; on a colour picture none of whose planes holds a star: the user is
-// told and the destination keeps what it held. A PSF of a star of 8 noise
-// levels, 0.8 to 4 px wide, runs on each of them, and on a colour picture
-// whose blue plane holds no star; nothing runs away: the sky keeps its level
-// and noise.
+// "PSF schärfen" with the PSF picked on empty sky, as cut and levelled (where
+// such a PSF once drove values to 1e9 and more; "Schwarzschwelle" on, and off
+// on the grey picture): on a grey picture (1000 with noise 10), on a colour
+// camera's picture debayered from its mosaic and on a grey picture moved by a
+// bilinear sub-pixel shift (whose neighbouring pixels share their noise), at
+// 12 and 16 places; on a colour picture none of whose planes holds a star:
+// the user is told and the destination keeps what it held. A PSF of a star of
+// 8 noise levels, 0.8 to 4 px wide, runs on each of them, and on a colour
+// picture whose blue plane holds no star; nothing runs away: the sky keeps its
+// level and noise.
 TEST_F(IterativeSharpen, APsfWithoutAStarIsRefused) {
   constexpr int W = 200, H = 160, X = 100, Y = 80;
   // The star's peak over the sky's noise, its width, its planes (bits 1..3).
@@ -331,8 +331,8 @@ TEST_F(IterativeSharpen, APsfWithoutAStarIsRefused) {
   const std::vector<std::pair<int, int>> twelve(places.begin(), places.begin() + 12);
   for (const Picture& f :
        {Picture{"grey", 1, {{100, 81}, {40, 30}, {150, 120}}, {{8, 1.6f}}},
-        Picture{"debayered", 3, twelve, {{8, 0.8f}, {8, 1.6f}, {8, 4.0f}}},
-        Picture{"moved by (0.5, 0.5)", 1, places, {{8, 0.8f}, {8, 1.6f}, {8, 4.0f}}},
+        Picture{"debayered", 3, twelve, {{8, 0.8f}, {8, 4.0f}}},
+        Picture{"moved by (0.5, 0.5)", 1, places, {{8, 0.8f}, {8, 4.0f}}},
         Picture{"moved by (0.3, 0.7)", 1, places, {{8, 1.6f}}},
         Picture{"colour", 3, {{100, 81}}, {{8, 1.6f, 3}, {8, 1.6f, 0}}}})
     for (const Star& star : f.Stars)
@@ -361,7 +361,8 @@ TEST_F(IterativeSharpen, APsfWithoutAStarIsRefused) {
         const bool refused = empty || star.Planes == 0;
         for (auto [x, y] : refused ? f.Places : std::vector<std::pair<int, int>>{{X, Y + 1}})
           for (bool black : {true, false}) {
-            if (!refused && !black) continue;
+            // "Schwarzschwelle" off on the grey picture alone.
+            if (!black && (!refused || name != "grey")) continue;
             PickStar(1, x, y, 0, psf, TStarMode::Position, true, false);
             SubtractPsfBorderMedian(psf);
             PrepareSteepenedPsf(psf);

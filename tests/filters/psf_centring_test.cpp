@@ -129,8 +129,9 @@ TEST(PsfCentring, TheResamplingIsTheWindowedSinc) {
 }
 
 // "PSF schärfen" at the dialog's defaults with the PSF cut from a star lying
-// anywhere within its pixel, on a grey picture and on a colour picture whose
-// planes rise across it by 1 to 3 levels per pixel (noise 5): every other
+// anywhere within its pixel, on a grey picture and (for two of the places) on
+// a colour picture whose planes rise across it by 1 to 3 levels per pixel
+// (noise 5): every other
 // star's centre (its light above a plane fitted to the sky around it,
 // sharpen_scenes.h's StarCentre) moves by at most 0.03 px in every plane, and the
 // planes of a star move by at most 0.02 px apart.
@@ -140,6 +141,8 @@ TEST_F(SharpenedStars, DoNotMove) {
   constexpr int W = 200, H = 160, Columns = 5, Rows = 4;
   for (int planes : {1, 3})
     for (auto [fx, fy] : {std::pair{0.0f, 0.0f}, std::pair{0.3f, 0.7f}, std::pair{0.5f, 0.5f}, std::pair{0.8f, 0.2f}}) {
+      // The colour picture at two of the places.
+      if (planes == 3 && fx < 0.4f) continue;
       std::mt19937 rng(2);
       std::uniform_real_distribution<float> u(0, 1);
       std::vector<test::TSceneStar> stars;
