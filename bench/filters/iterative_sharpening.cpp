@@ -2,7 +2,9 @@
 // star field, with one thread and with all (up to eight), against OpenCV on as
 // many threads, timed in the same iterations:
 //  - "PSF schärfen" in its linear form: reblur, differences, correction,
-//    application and flux balance with a PSF of 15 x 15 support, against
+//    application (bounded by the light within the PSF's reach, taken once per
+//    run before the timed iterations) and flux balance with a PSF of 15 x 15
+//    support, against
 //    cv::filter2D (CV_32F) with that support as kernel twice (the reblur and
 //    the correction), four cv::GaussianBlur (the balance's blurs, the same
 //    sigmas) and five plain passes over the plane;
@@ -27,12 +29,13 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "filters/sharpening/find_psf_extent.h"
+#include "filters/sharpening/psf/find_psf_extent.h"
 #include "filters/sharpening/gauss_sharpen_passes.h"
 #include "filters/sharpening/iterative_psf_sharpen.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
+#include "filters/sharpening/light_within_reach.h"
 #include "filters/sharpening/psf_sharpen_passes.h"
-#include "filters/sharpening/psf_steepening.h"
+#include "filters/sharpening/psf/psf_steepening.h"
 #include "filters/sharpening/saturation_depth_mask.h"
 #include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "grey_plane_bench.h"
@@ -131,8 +134,8 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
   GetPercentileLevels(1, 1, 0, Side - 1, 0, Side - 1, 98.5, 98.5, levels);
   std::vector<uint8_t> marks;
   SaturationDepthMask(Store.Image[1].Planes[1], Side, Side, float(levels.LevelA), marks);
-  // The give-back keeps the marked pixels, the floors at hi and the plane's clipping level (none on
-  // this field), as the sharpening's does.
+  // The give-back keeps the marked pixels and the floors at hi, and both it and the application the
+  // bound, as the sharpening's do.
   const float keepAbove = std::nextafter(float(levels.LevelA), -HUGE_VALF);
   std::vector<float> A(size_t(Side) * Side), R2(size_t(Side) * Side), C(size_t(Side) * Side);
   // The linear form, as the sharpening runs it.
@@ -145,8 +148,12 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
   const TPsfPass pass{PlaneOf(2), PlaneOf(2), PlaneOf(1), marks.data(), A.data(), R2.data(), C.data(),
                       Side,       rect,       &rows};
   const TReblurSettings reblur{false, lv.Lo, lv.A, psf.PlaneMax[1]};
-  const TCorrectionSettings correction{1.0f, lv.S, lv.D, lv.Lo, lv.Step, false, lv.Clip};
-  const TApplySettings apply{lv.S, 1.0f, lv.Hi, lv.Clip};
+  std::vector<float> bound;
+  LightWithinReach(Store.Image[1].Planes[1], Side, rect,
+                   {support.Left - Centre, support.Top - Centre, support.Right - Centre, support.Bottom - Centre},
+                   lv.Background, bound);
+  const TCorrectionSettings correction{1.0f, lv.S, lv.D, lv.Lo, lv.Step, false};
+  const TApplySettings apply{lv.S, 1.0f, lv.Hi, bound.data()};
 
   cv::Mat kernel(support.Bottom - support.Top + 1, support.Right - support.Left + 1, CV_32F);
   for (int j = 0; j < kernel.rows; ++j)
@@ -163,7 +170,8 @@ void BM_PsfSharpenIteration(benchmark::State& state) {
         ForEachBand(Side, threads,
                     [&](int64_t a, int64_t b) { CorrectionRows(pass, correctionTaps, correction, a, b, vector); });
         ForEachBand(Side, threads, [&](int64_t a, int64_t b) { ApplyCorrectionRows(pass, apply, a, b, vector); });
-        balance.GiveBack(1, PlaneOf(2), Side, {PlaneOf(1), keepAbove, true, true, lv.Hi, lv.Clip}, lv.Step, vector);
+        balance.GiveBack(1, PlaneOf(2), Side, {PlaneOf(1), keepAbove, true, true, lv.Hi, bound.data()}, lv.Step,
+                         vector);
       },
       [&] {
         // The reblur and the correction, the balance's blurs, the per-pixel passes.
@@ -200,7 +208,7 @@ public:
     planes.Work = blurredWork_.data();
     ForEachBand(Side, threads, [&](int64_t a, int64_t b) { GaussSharpenApplyRows(planes, st_, a, b, vector); });
     const TGaussSharpenLevels& l = st_.Levels;
-    if (balanced) balance_.GiveBack(1, PlaneOf(2), Side, {PlaneOf(1), l.Sat, false, false, 0, l.Clip}, l.Step, vector);
+    if (balanced) balance_.GiveBack(1, PlaneOf(2), Side, {PlaneOf(1), l.Sat}, l.Step, vector);
   }
 
 private:

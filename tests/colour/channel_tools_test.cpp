@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "../pixelops/slot_images.h"
-#include "filters/sharpening/psf_source.h"
+#include "filters/sharpening/psf/psf_source.h"
 #include "pixelops/colour/rgb_from_grey_images.h"
 #include "pixelops/colour/split_colour_planes.h"
 #include "pixelops/pixels/gaussian_psf_image.h"

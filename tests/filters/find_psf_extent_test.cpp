@@ -1,7 +1,7 @@
 // The significant part of a star cutout.
 #include <gtest/gtest.h>
 
-#include "filters/sharpening/find_psf_extent.h"
+#include "filters/sharpening/psf/find_psf_extent.h"
 
 namespace astrelon {
 namespace {

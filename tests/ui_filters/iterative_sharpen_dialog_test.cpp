@@ -15,8 +15,8 @@
 #include <QPixmap>
 
 #include "filter_dialog_fixture.h"
-#include "filters/sharpening/psf_source.h"
-#include "filters/sharpening/psf_steepening.h"
+#include "filters/sharpening/psf/psf_source.h"
+#include "filters/sharpening/psf/psf_steepening.h"
 #include "qt_test_app.h"
 #include "shell/stars/star_pick.h"
 #include "shell/ui/dialogs/list_chooser.h"

@@ -11,7 +11,7 @@
 
 #include "../ui_windows/window_fixture.h"
 #include "common/engine_ui.h"
-#include "filters/sharpening/psf_source.h"
+#include "filters/sharpening/psf/psf_source.h"
 #include "pixelops/ui/operation_frame.h"
 #include "qt_test_app.h"
 #include "shell/ui/dialogs/list_chooser.h"

@@ -12,8 +12,8 @@
 #include "filters/network/network_filter_function.h"
 #include "filters/sharpening/iterative_gauss_sharpen.h"
 #include "filters/sharpening/iterative_psf_sharpen.h"
-#include "filters/sharpening/psf_source.h"
-#include "filters/sharpening/psf_steepening.h"
+#include "filters/sharpening/psf/psf_source.h"
+#include "filters/sharpening/psf/psf_steepening.h"
 #include "filters/sharpening/shrink_star_radius.h"
 
 namespace astrelon {

@@ -26,10 +26,9 @@ template <class V>
   return (s > limit) & (b > limit) ? kept : Splat<V>(BlankPixel);
 }
 
-// The destination after the blurred work: values at or below lo stay, and so
-// do clipped ones; a value above hi falls at most to hi, and none rises above
-// the clipping level; where the source stands above the saturation level,
-// nothing is darkened (the blurred work carries the darkening of the
+// The destination after the blurred work: values at or below lo stay; a value
+// above hi falls at most to hi; where the source stands above the saturation
+// level, nothing is darkened (the blurred work carries the darkening of the
 // neighbours there).
 template <class V>
 [[gnu::always_inline]] inline V ApplyLanes(V d, V s, V b, V work, const TGaussSharpenStep& st) {
@@ -44,10 +43,8 @@ template <class V>
   const V asked = u * e * SoftStep(u, l.W) * m;
   const V change = (s > Splat<V>(l.Sat)) & (asked < zero) ? zero : asked;
   const V moved = d + change;
-  const V floored = (d > hi) & (moved < hi) ? hi : moved;
-  const V top = LaneMax(d, Splat<V>(l.Clip));
-  const V res = floored > top ? top : floored;
-  return (work > limit) & (d > lo) & (s < Splat<V>(l.Clip)) ? res : d;
+  const V res = (d > hi) & (moved < hi) ? hi : moved;
+  return (work > limit) & (d > lo) ? res : d;
 }
 
 // The per-pixel steps: At<V> does the pixels i .. i + lanes - 1 of the image
@@ -68,17 +65,16 @@ struct TApplyStep {
   }
 };
 // The application recording the changes for the balance: the plain step asks
-// for u = work·k; nothing where the work or the destination is blank, nor where
-// the source is clipped.
+// for u = work·k; nothing where the work or the destination is blank.
 struct TApplyRecordStep {
   template <class V>
   [[gnu::always_inline]] static void At(const TGaussSharpenPlanes& p, int64_t i, int64_t j,
                                         const TGaussSharpenStep& st) {
-    const V before = LoadLanes<V>(p.Dest + i), work = LoadLanes<V>(p.Work + i), s = LoadLanes<V>(p.Source + i);
-    const V after = ApplyLanes<V>(before, s, LoadLanes<V>(p.Blur + i), work, st);
+    const V before = LoadLanes<V>(p.Dest + i), work = LoadLanes<V>(p.Work + i);
+    const V after = ApplyLanes<V>(before, LoadLanes<V>(p.Source + i), LoadLanes<V>(p.Blur + i), work, st);
     StoreLanes(p.Dest + i, after);
     const V limit = Splat<V>(BlankLimit), zero = Splat<V>(0.0f);
-    const auto valid = (work > limit) & (before > limit) & (s < Splat<V>(st.Levels.Clip));
+    const auto valid = (work > limit) & (before > limit);
     StoreLanes(p.Balance->Wanted + j, valid ? work * Splat<V>(st.K) : zero);
     StoreLanes(p.Balance->Made + j, valid ? after - before : zero);
   }

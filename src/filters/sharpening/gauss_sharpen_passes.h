@@ -36,13 +36,12 @@ struct TGaussSharpenStep {
 // rows too (from the destination and its blur).
 void GaussSharpenWorkRows(const TGaussSharpenPlanes& p, const TGaussSharpenStep& st, int64_t y0, int64_t y1,
                           bool vector);
-// Where the (blurred) work is valid, the destination above lo and the source
-// not clipped (below Levels.Clip): u = work·k, e = min((destination - lo) /
-// max(|blur - lo|, a), 1), m = (source - lo)·d in 0..1; destination +=
-// u·e·m·u/(u ± w), a value above hi falling at most to hi, none whose source
-// stands above sat falling at all, and none rising above the clipping level. With Balance, in the blocks it
-// needs, the change the plain step asks for (u; 0 where the source is clipped)
-// and the change made (0 where the work or the destination is blank).
+// Where the (blurred) work is valid and the destination above lo: u = work·k,
+// e = min((destination - lo) / max(|blur - lo|, a), 1), m = (source - lo)·d in
+// 0..1; destination += u·e·m·u/(u ± w), a value above hi falling at most to hi,
+// none whose source stands above sat falling at all. With Balance, in the
+// blocks it needs, the change the plain step asks for (u) and the change made
+// (both 0 where the work or the destination is blank).
 void GaussSharpenApplyRows(const TGaussSharpenPlanes& p, const TGaussSharpenStep& st, int64_t y0, int64_t y1,
                            bool vector);
 

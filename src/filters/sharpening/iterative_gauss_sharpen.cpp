@@ -7,6 +7,7 @@
 #include "common/pascal_format.h"
 #include "filters/dialog/filter_state.h"
 #include "filters/dialog/pixel_filter_frame.h"
+#include "filters/sharpening/cores/kept_cores.h"
 #include "filters/sharpening/gauss_sharpen_passes.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
 #include "filters/sharpening/balance/sharpen_flux_balance.h"
@@ -51,7 +52,7 @@ bool BlurPlaneInto(int slot, int p, TPlane& out, const TWorkRect& r, float radiu
 
 }  // namespace
 
-void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strength, bool balanced) {
+void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strength, bool balanced, bool keepCores) {
   FilterAborted = false;
   if (!PrepareCall(c)) return;
   // Both slots are taken first, so that nothing changes when one cannot be had.
@@ -78,10 +79,17 @@ void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strengt
            Store.Image[size_t(blur)].Planes[size_t(p)].size() == src.PixelCount() &&
            Store.Image[size_t(work)].Planes[size_t(p)].size() == src.PixelCount();
   };
-  // Each plane's own levels (iterative_sharpen_levels.h).
+  // Each plane's own levels (iterative_sharpen_levels.h), and the cores the
+  // run shows kept (kept_cores.h).
   std::array<TGaussSharpenLevels, 4> levels{};
-  for (int p = 1; p <= 3; ++p)
-    if (selected(p)) levels[size_t(p)] = GaussSharpenLevels(c.Source, p, c.Value[3] * 0.01f, c.Checked[1], radius);
+  TKeptCores kept;
+  for (int p = 1; p <= 3; ++p) {
+    if (!selected(p)) continue;
+    const TGaussSharpenLevels& l = levels[size_t(p)] =
+        GaussSharpenLevels(c.Source, p, c.Value[3] * 0.01f, c.Checked[1], radius);
+    if (keepCores)
+      kept.Prepare(p, src.Planes[size_t(p)], src.Width, src.Height, r, l.Background, l.Noise, l.Clip);
+  }
   // The blurred work of the plane being applied, and the flux balance.
   TPlane blurredWork;
   TFluxBalance balance(balanced ? r : TWorkRect{0, -1, 0, -1});
@@ -98,6 +106,8 @@ void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strengt
   for (int32_t it = 1; it <= iterations && !stopped && !poll.Stopped(); ++it) {
     st.K = std::min((strength ? strength() : c.Value[3]) * 0.01f, 1.4f);
     const std::string label = " I:" + IntToStr(it);
+    for (int p = 1; p <= 3; ++p)
+      if (selected(p)) kept.Resume(p, planes.Dst.Planes[size_t(p)]);
     for (int p = 1; p <= 3 && !stopped; ++p) {
       if (!selected(p)) continue;
       Gauss(c.Destination, blur, p, r.x1, r.x2, r.y1, r.y2, radius, true, c.Destination, label, &poll);
@@ -126,9 +136,10 @@ void IterativeGaussSharpen(TFilterCall& c, const std::function<float()>& strengt
       views.Work = blurredWork.data();
       pass(views, GaussSharpenApplyRows);
       if (balanced)
-        balance.GiveBack(p, planes.Out(p), src.Width, {planes.In(p), st.Levels.Sat, false, false, 0, st.Levels.Clip},
-                         st.Levels.Step, vector);
+        balance.GiveBack(p, planes.Out(p), src.Width, {planes.In(p), st.Levels.Sat}, st.Levels.Step, vector);
     }
+    for (int p = 1; p <= 3; ++p)
+      if (selected(p)) kept.Show(p, planes.Dst.Planes[size_t(p)]);
     if (!stopped && c.Redraw) c.Redraw(c.Destination);
   }
   ReleaseFilterSlot(FilterWorkSlot);

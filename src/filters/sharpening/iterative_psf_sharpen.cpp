@@ -9,12 +9,15 @@
 #include "common/pascal_format.h"
 #include "filters/dialog/filter_state.h"
 #include "filters/dialog/pixel_filter_frame.h"
-#include "filters/sharpening/find_psf_extent.h"
-#include "filters/sharpening/iterative_sharpen_levels.h"
-#include "filters/sharpening/psf_sharpen_passes.h"
-#include "filters/sharpening/psf_star_check.h"
-#include "filters/sharpening/saturation_depth_mask.h"
 #include "filters/sharpening/balance/sharpen_flux_balance.h"
+#include "filters/sharpening/cores/kept_cores.h"
+#include "filters/sharpening/iterative_sharpen_levels.h"
+#include "filters/sharpening/light_within_reach.h"
+#include "filters/sharpening/psf/find_psf_extent.h"
+#include "filters/sharpening/psf/psf_centring.h"
+#include "filters/sharpening/psf/psf_star_check.h"
+#include "filters/sharpening/psf_sharpen_passes.h"
+#include "filters/sharpening/saturation_depth_mask.h"
 #include "kernels/gauss/filter_rows.h"
 #include "platform/processor_features.h"
 #include "store/planes/image_statistics.h"
@@ -93,21 +96,22 @@ float BalanceRadius(std::span<const TPsfTap> taps) {
   return float(std::sqrt(2.0) * std::max(sigma, 0.5));
 }
 
-void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarCutout& steepened, bool balanced) {
+void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TStarCutout& steepenedPsf, bool balanced,
+                         bool keepCores) {
   FilterAborted = false;
   if (!PrepareCall(c)) return;
   const TImageSlot& src = Store.Image[size_t(c.Source)];
   TCallPlanes planes(c);
-  const int cutoutPlanes = std::clamp(picked.PlaneCount, 1, 3);
-  auto cutoutPlane = [cutoutPlanes](int p) { return cutoutPlanes == 1 ? 1 : p; };
   auto selected = [&](int p) { return c.Planes[size_t(p)] && planes.Usable(p); };
-  // A PSF of noise sharpens nothing and, without "Schwarzschwelle", runs away:
-  // nothing is changed, the user is told.
-  for (int p = 1; p <= 3; ++p)
-    if (selected(p) && !PsfHoldsStar(picked, cutoutPlane(p))) {
-      EngineUi().ShowMessage(NoStarInPsfText());
-      return;
-    }
+  // Each plane's PSF plane: its own, or one of another colour when its own is
+  // noise. A PSF of noise sharpens nothing and runs away: when no plane holds
+  // a star, nothing is changed and the user is told.
+  const std::array<bool, 4> sharpened{false, selected(1), selected(2), selected(3)};
+  const std::array<int, 4> psfPlane = PsfPlanesFor(pickedPsf, sharpened);
+  if (sharpened != std::array<bool, 4>{} && psfPlane == std::array<int, 4>{}) {
+    EngineUi().ShowMessage(NoStarInPsfText());
+    return;
+  }
   TFilterPoll fallback;
   TFilterPoll& poll = c.Poll ? *c.Poll : fallback;
   for (int p = 1; p <= std::min(src.PlaneCount, 3); ++p) CopyPlane(c.Source, p, c.Destination, p);
@@ -119,7 +123,13 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   const int32_t iterations = SharpenIterations(c.Value[2]);
   if (r.x2 - r.x1 < 2 || r.y2 - r.y1 < 2 || iterations < 1) return;
 
-  // The support: the picked PSF's significant rectangle as offsets around its centre.
+  // Both PSFs with their planes' weights centred on index 15, so that nothing
+  // moves (psf_centring.h); the support: the picked PSF's significant
+  // rectangle as offsets around its centre.
+  TStarCutout picked = pickedPsf, steepened = steepenedPsf;
+  CentrePsfPair(picked, steepened);
+  std::array<float, 4> tapThreshold{};
+  for (int q = 1; q <= std::clamp(picked.PlaneCount, 1, 3); ++q) tapThreshold[size_t(q)] = PsfTapThreshold(picked, q);
   TRectI support;
   FindPsfExtent(picked, support);
   support = {support.Left - Centre, support.Top - Centre, support.Right - Centre, support.Bottom - Centre};
@@ -131,22 +141,27 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   // and the saturation marks: at or above the larger of the 98.5 % level less
   // e/2 and the plane's maximum less e, e a fiftieth of the plane's range. The
   // balance's give-back keeps the same pixels: those above the float just below
-  // that level.
+  // that level. No pixel rises above the light within the support's reach
+  // (light_within_reach.h), and the cores the run shows kept (kept_cores.h).
   std::array<TPsfSharpenLevels, 4> levels{};
   std::array<TPsfWeights, 4> weights{};
   std::array<std::vector<uint8_t>, 4> marks;
   std::array<float, 4> keepAbove{};
+  std::array<std::vector<float>, 4> bound;
+  TKeptCores kept;
   for (int p = 1; p <= 3; ++p) {
     if (!selected(p)) continue;
     const TPsfSharpenLevels& lv = levels[size_t(p)] = PsfSharpenLevels(c.Source, p, c.Value[1], c.Checked[1]);
-    if (cutoutPlane(p) <= std::clamp(steepened.PlaneCount, 1, 3))
-      weights[size_t(p)] = PsfWeights(steepened, cutoutPlane(p), lv.B);
+    if (psfPlane[size_t(p)] <= std::clamp(steepened.PlaneCount, 1, 3))
+      weights[size_t(p)] = PsfWeights(steepened, psfPlane[size_t(p)], lv.B);
     const float e = lv.Range * 0.02f;
     TPercentileLevels percentile;
     GetPercentileLevels(c.Source, p, 0, W - 1, 0, src.Height - 1, 98.5, 98.5, percentile);
     const float sat = std::max(float(percentile.LevelA) - e / 2, src.PlaneMax[size_t(p)] - e);
     SaturationDepthMask(src.Planes[size_t(p)], W, src.Height, sat, marks[size_t(p)]);
     keepAbove[size_t(p)] = std::nextafter(sat, -HUGE_VALF);
+    LightWithinReach(src.Planes[size_t(p)], W, r, support, lv.Background, bound[size_t(p)]);
+    if (keepCores) kept.Prepare(p, src.Planes[size_t(p)], W, src.Height, r, lv.Background, lv.Noise, lv.Clip);
   }
 
   const size_t rectPixels = size_t(r.x2 - r.x1 + 1) * size_t(r.y2 - r.y1 + 1);
@@ -157,12 +172,14 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
   bool stopped = false;
   for (int32_t it = 1; it <= iterations && !stopped && !poll.Stopped(); ++it) {
     poll.SetCaption(c.Caption + "  I: " + IntToStr(it));
+    for (int p = 1; p <= 3; ++p)
+      if (selected(p)) kept.Resume(p, planes.Dst.Planes[size_t(p)]);
     for (int p = 1; p <= 3 && !stopped; ++p) {
       if (!selected(p)) continue;
       const TPsfSharpenLevels& lv = levels[size_t(p)];
-      const int q = cutoutPlane(p);
+      const int q = psfPlane[size_t(p)];
       const float pk = std::max(std::fabs(picked.PlaneMax[size_t(q)]), 0.1f);
-      const float t = pk / 75;
+      const float t = tapThreshold[size_t(q)];
       const std::vector<TPsfTap> reblurTaps = SupportTaps(
           picked, q, support, [t](float v) { return std::fabs(v) > t; },
           [quadratic](float v) { return quadratic ? v * std::fabs(v) : v; });
@@ -188,22 +205,24 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
       AllRows(r, [&](int64_t y0, int64_t y1) { DifferenceRows(pass, y0, y1); });
       if (balanced) balance.Mark(p);
       const TPsfWeights& w = weights[size_t(p)];
-      const TCorrectionSettings correction{w.W1, lv.S, lv.D, lv.Lo, lv.Step, c.Checked[2], lv.Clip};
+      const TCorrectionSettings correction{w.W1, lv.S, lv.D, lv.Lo, lv.Step, c.Checked[2]};
       if (!RowPass(r, p, int64_t(correctionTaps.size()) / 4, poll, 50, 100, [&](int64_t y0, int64_t y1) {
             CorrectionRows(pass, correctionTaps, correction, y0, y1, vector);
           })) {
         stopped = true;
         break;
       }
-      const TApplySettings apply{lv.S, w.W2, lv.Hi, lv.Clip};
+      const TApplySettings apply{lv.S, w.W2, lv.Hi, bound[size_t(p)].data()};
       AllRows(r, [&](int64_t y0, int64_t y1) { ApplyCorrectionRows(pass, apply, y0, y1, vector); });
       // The give-back leaves the saturated pixels and those below hi no lower
-      // than the application found them, the others not below hi, and the
-      // clipped ones as they are.
+      // than the application found them, and the others not below hi.
       if (balanced)
-        balance.GiveBack(p, planes.Out(p), W, {planes.In(p), keepAbove[size_t(p)], true, true, lv.Hi, lv.Clip},
-                         lv.Step, vector);
+        balance.GiveBack(p, planes.Out(p), W,
+                         {planes.In(p), keepAbove[size_t(p)], true, true, lv.Hi, bound[size_t(p)].data()}, lv.Step,
+                         vector);
     }
+    for (int p = 1; p <= 3; ++p)
+      if (selected(p)) kept.Show(p, planes.Dst.Planes[size_t(p)]);
     if (!stopped && c.Redraw) c.Redraw(c.Destination);
   }
   EndFilterRun(poll, !stopped && !poll.Stopped());

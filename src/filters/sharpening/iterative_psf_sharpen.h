@@ -16,18 +16,22 @@ namespace astrelon {
 // reblur with `picked` (the cutout as picked, on its significant support), a
 // correction weighed with `steepened`, its soft application and, in the linear
 // form, the flux balance over `picked`'s reach (sharpen_flux_balance.h), so
-// that faint stars keep their flux as bright ones do; then a redraw. Each
+// that faint stars keep their flux as bright ones do; then a redraw. Both PSFs
+// go with their planes centred (psf_centring.h), so that nothing moves. Each
 // plane goes with its own levels (iterative_sharpen_levels.h) and saturation
-// marks; its clipped pixels keep their values and no pixel rises above its
-// clipping level (clipping_level.h). When a plane of `picked` that the call
-// uses holds no star (psf_star_check.h), nothing changes and the user is told.
+// marks, no pixel rises above the light within the PSF's reach
+// (light_within_reach.h), and what the run shows keeps the plane's clipped
+// cores (kept_cores.h). A plane whose plane of `picked` holds no star goes with
+// the one of another plane that holds one, and the reblur takes only values
+// above the PSF's noise (psf_star_check.h); when none of the
+// planes the call uses holds a star, nothing changes and the user is told.
 // Value 1 is "Stärke", check box 1 "Schwarzschwelle", check box 2
 // "Umgebungsschwelle", RadioGroup1 item 0 the linear form (else quadratic).
 // Releases the dialog's blur cache. A run stopped by the abort flag keeps the
 // iterations done (FilterAborted is then set). `balanced` false leaves the
-// balance out (for comparisons).
+// balance out, `keepCores` false the kept cores (for comparisons).
 void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarCutout& steepened,
-                         bool balanced = true);
+                         bool balanced = true, bool keepCores = true);
 
 // The Gauss radius of the flux balance for the reblur's taps: a Gaussian as
 // wide as the PSF (its second moment over the positive weights, a sigma of at

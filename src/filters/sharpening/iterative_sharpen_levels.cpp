@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "common/round_even.h"
-#include "filters/sharpening/clipping_level.h"
+#include "filters/sharpening/cores/clipping_level.h"
 #include "store/image_store.h"
 #include "store/planes/image_statistics.h"
 
@@ -44,6 +44,7 @@ TPsfSharpenLevels PsfSharpenLevels(int source, int plane, float strength, bool b
   const TPlaneFacts f = PlaneFacts(source, plane);
   const TSharpenStrength st = SharpenStrength(strength, f.Noise);
   TPsfSharpenLevels l;
+  l.Background = f.Background;
   l.Noise = f.Noise;
   l.S = st.S;
   l.N = st.N;
@@ -67,6 +68,7 @@ TGaussSharpenLevels GaussSharpenLevels(int source, int plane, float strength, bo
   const TPlaneFacts f = PlaneFacts(source, plane);
   const TSharpenStrength st = SharpenStrength(strength, f.Noise);
   TGaussSharpenLevels l;
+  l.Background = f.Background;
   l.Noise = f.Noise;
   l.S = st.S;
   l.N = st.N;

@@ -24,23 +24,23 @@ TSharpenStrength SharpenStrength(float strength, float noise);
 // `blackThreshold` is "Schwarzschwelle". Values at or above Hi are never pushed
 // below it; values below it only rise. Range is the plane's value range
 // (maximum - minimum), Step one level of it in 16 bits, the least height above
-// Lo that the correction counts with. Noise is the plane's noise level (before
-// the strength divides it). Clip is the plane's clipping level
-// (clipping_level.h): clipped pixels keep their values.
+// Lo that the correction counts with. Background is the plane's background
+// (its 5 % level), Noise its noise level (before the strength divides it), Clip
+// its clipping level (clipping_level.h): what the kept cores are found with
+// (kept_cores.h).
 struct TPsfSharpenLevels {
   float S = 0, N = 0, A = 0, B = 0;
-  float Lo = 0, Hi = 0, C = 0, D = 0, Range = 0, Step = 0, Noise = 0, Clip = 0;
+  float Lo = 0, Hi = 0, C = 0, D = 0, Range = 0, Step = 0, Background = 0, Noise = 0, Clip = 0;
 };
 TPsfSharpenLevels PsfSharpenLevels(int source, int plane, float strength, bool blackThreshold);
 
 // "Iteratives Gauss schärfen" on plane `plane` of the source: strength = value
 // 3 / 100, radius = value 1. Values at or below Lo stay; Sat is the level
 // above which a source value is not darkened; Step is one level of the plane's
-// value range in 16 bits; Noise the plane's noise level; Clip its clipping
-// level, as above.
+// value range in 16 bits; Background, Noise and Clip as above.
 struct TGaussSharpenLevels {
   float S = 0, N = 0, A = 0, B = 0;
-  float Lo = 0, Hi = 0, C = 0, D = 0, W = 0, Sat = 0, Step = 0, Noise = 0, Clip = 0;
+  float Lo = 0, Hi = 0, C = 0, D = 0, W = 0, Sat = 0, Step = 0, Background = 0, Noise = 0, Clip = 0;
 };
 TGaussSharpenLevels GaussSharpenLevels(int source, int plane, float strength, bool blackThreshold, float radius);
 

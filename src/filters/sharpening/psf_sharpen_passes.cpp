@@ -7,7 +7,6 @@
 #include <type_traits>
 #include <vector>
 
-#include "filters/sharpening/clipping_level.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
 #include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "platform/simd_support.h"
@@ -327,7 +326,6 @@ template <class V>
   const int32_t n = r.x2 - r.x1 + 1;
   auto finish = [&](int64_t y, const TRowSums& sums) {
     const float* dest = pass.Dest + y * pass.Width + r.x1;
-    const float* src = pass.Source + y * pass.Width + r.x1;
     const uint8_t* marks = pass.Marks + y * pass.Width + r.x1;
     float* C = pass.C + (y - r.y1) * n;
     const TBalanceRows* balance = pass.Balance;
@@ -335,12 +333,6 @@ template <class V>
       if (balance) balance->Wanted[balance->Index(y - r.y1, i)] = v;
     };
     for (int32_t i = 0; i < n; ++i) {
-      // A clipped pixel holds nothing to sharpen: it keeps its value.
-      if (IsClipped(src[i], s.Clip)) {
-        C[i] = BlankPixel;
-        want(i, 0.0f);
-        continue;
-      }
       float sum = sums[0][i], total = sums[1][i];
       const float sum2 = sums[2][i], total2 = sums[3][i];
       // Too little weight outside saturated areas: their rising values help out.
@@ -379,7 +371,7 @@ template <class V>
 // ---- application ----
 
 template <class V>
-[[gnu::always_inline]] inline V ApplyLanes(V d, V c, const TApplySettings& s) {
+[[gnu::always_inline]] inline V ApplyLanes(V d, V c, V bound, const TApplySettings& s) {
   const V limit = Splat<V>(BlankLimit), zero = Splat<V>(0.0f), hi = Splat<V>(s.Hi);
   const V u = c * Splat<V>(s.S);
   const V delta = u * SoftStep(u, s.W2);
@@ -388,16 +380,18 @@ template <class V>
   // iteration does not sink below it in the next.
   const V kept = d < hi ? (delta > zero ? moved : d) : moved;
   const V res = (d >= hi) & (moved < hi) ? hi : kept;
-  const V top = LaneMax(d, Splat<V>(s.Clip));
+  const V top = LaneMax(d, bound);
   return (c > limit) & (d > limit) ? (res > top ? top : res) : d;
 }
 
 // The pixels i .. i + lanes - 1 of a row: the application and, for the
 // balance, the change made (0 where the destination is blank).
 template <class V>
-[[gnu::always_inline]] inline void ApplyAt(float* d, const float* c, float* made, int32_t i, const TApplySettings& s) {
+[[gnu::always_inline]] inline void ApplyAt(float* d, const float* c, const float* bound, float* made, int32_t i,
+                                           const TApplySettings& s) {
   const V before = LoadLanes<V>(d + i);
-  const V after = ApplyLanes<V>(before, LoadLanes<V>(c + i), s);
+  const V top = bound ? LoadLanes<V>(bound + i) : Splat<V>(HUGE_VALF);
+  const V after = ApplyLanes<V>(before, LoadLanes<V>(c + i), top, s);
   StoreLanes(d + i, after);
   if (made) StoreLanes(made + i, before > Splat<V>(BlankLimit) ? after - before : Splat<V>(0.0f));
 }
@@ -410,6 +404,7 @@ template <class V>
   for (int64_t y = y0; y < y1; ++y) {
     float* d = pass.DestOut + y * pass.Width + r.x1;
     const float* c = pass.C + (y - r.y1) * n;
+    const float* bound = s.Bound ? s.Bound + (y - r.y1) * n : nullptr;
     const int64_t row = y - r.y1;
     for (int32_t x = 0; x < n; x += BalanceBlock) {
       // Block by block (whole vectors each), recording the change where the balance needs it.
@@ -417,8 +412,9 @@ template <class V>
       float* made = pass.Balance && pass.Balance->NeedsChanges(row, x) ? pass.Balance->Made + pass.Balance->Index(row, x)
                                                                          : nullptr;
       int32_t i = 0;
-      for (; i + L <= len; i += L) ApplyAt<V>(d + x, c + x, made, i, s);
-      for (; i < len; ++i) ApplyAt<float>(d + x, c + x, made, i, s);
+      const float* b = bound ? bound + x : nullptr;
+      for (; i + L <= len; i += L) ApplyAt<V>(d + x, c + x, b, made, i, s);
+      for (; i < len; ++i) ApplyAt<float>(d + x, c + x, b, made, i, s);
     }
   }
 }

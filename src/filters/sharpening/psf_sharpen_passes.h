@@ -59,28 +59,26 @@ void DifferenceRows(const TPsfPass& pass, int64_t y0, int64_t y1);
 // Correction: C(y, x) from the differences at (y + Dy, x + Dx) inside the
 // rectangle (taps: the steepened PSF's values above 0.04); the saturated
 // positions' rising differences count only while the others weigh less than W1;
-// a saturated pixel's own correction is never negative (0 instead), and a
-// clipped one (source value at or above Clip, clipping_level.h) has none
-// (blank). Without "Umgebungsschwelle" the correction fades in over the height
+// a saturated pixel's own correction is never negative (0 instead). Without
+// "Umgebungsschwelle" the correction fades in over the height
 // above Lo, counted as at least Step. With Balance, its Wanted gets the change
 // the plain linear step asks for (the weighed difference times S², neither
 // faded nor softened; 0 where C is blank).
 struct TCorrectionSettings {
   float W1 = 0, S = 0, D = 0, Lo = 0, Step = 1;
   bool Surround = false;  // "Umgebungsschwelle"
-  float Clip = HUGE_VALF;
 };
 void CorrectionRows(const TPsfPass& pass, std::span<const TPsfTap> taps, const TCorrectionSettings& s, int64_t y0,
                     int64_t y1, bool vector);
 
 // Application: u = C·s, destination += u·u/(u ± W2); a value at or above Hi
-// falls at most to Hi, a value below Hi only rises, and none rises above Clip
-// (the plane's clipping level: nothing the picture shows is brighter than its
-// clipped cores). With Balance, its Made gets the change in the blocks it needs
+// falls at most to Hi, a value below Hi only rises, and none rises above its
+// Bound (one value per pixel of the rectangle, as C; light_within_reach.h;
+// none without). With Balance, its Made gets the change in the blocks it needs
 // (0 where the destination is blank).
 struct TApplySettings {
   float S = 0, W2 = 0, Hi = 0;
-  float Clip = HUGE_VALF;
+  const float* Bound = nullptr;
 };
 void ApplyCorrectionRows(const TPsfPass& pass, const TApplySettings& s, int64_t y0, int64_t y1, bool vector);
 

@@ -1,8 +1,8 @@
 #include "filters/ui/psf_sharpen_start.h"
 
 #include "filters/dialog/filter_state.h"
-#include "filters/sharpening/psf_source.h"
-#include "filters/sharpening/psf_steepening.h"
+#include "filters/sharpening/psf/psf_source.h"
+#include "filters/sharpening/psf/psf_steepening.h"
 #include "filters/ui/filter_commands.h"
 #include "pixelops/ui/colour/channel_commands.h"
 #include "shell/stars/star_pick.h"

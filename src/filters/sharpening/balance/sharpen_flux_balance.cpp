@@ -5,7 +5,6 @@
 #include <climits>
 #include <cmath>
 
-#include "filters/sharpening/clipping_level.h"
 #include "filters/sharpening/balance/balance_region_blur.h"
 #include "filters/sharpening/balance/each_item.h"
 #include "filters/sharpening/balance/local_background.h"
@@ -240,17 +239,13 @@ void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratc
       asked[x] = h[x] > 0 ? h[x] * std::fabs(l[x]) : 0.0f;
     }
     // With the floor at hi the weights of the give-back are the pixels' room
-    // above their floors; a kept pixel weighs its height, as without it. A
-    // clipped pixel weighs nothing.
-    const float* source = guard.Source ? guard.Source + (int64_t(rect_.y1) + y) * width + rect_.x1 : nullptr;
+    // above their floors; a kept pixel weighs its height, as without it.
     if (guard.FloorAtHi) {
       const float* r = p.Reference.data() + size_t(y) * size_t(columns_);
+      const float* source = guard.Source ? guard.Source + (int64_t(rect_.y1) + y) * width + rect_.x1 : nullptr;
       for (int32_t x = A.X0; x <= A.X1; ++x)
         if (h[x] > 0 && !(source && source[x] > guard.KeepAbove)) h[x] = RoomAboveFloor(h[x], r[x], m[x], guard.Hi);
     }
-    if (source && guard.Clip < HUGE_VALF)
-      for (int32_t x = A.X0; x <= A.X1; ++x)
-        if (IsClipped(source[x], guard.Clip)) h[x] = 0.0f;
   }
   // The column passes onto Q's rows over A's columns (0 in P's other
   // columns), then the row passes onto Q.
@@ -272,17 +267,17 @@ void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratc
   const TRegion bcols = RegionOf(s.Columns, Q.X0, Q.X1, B.Y0, B.Y1), given = RegionOf(s.Given, B.X0, B.X1, B.Y0, B.Y1);
   BlurColumns(withheld, bcols, B.Y0, B.Y1, Q.X0, Q.X1, rows_, narrow, vector);
   BlurRows(bcols, given, B.Y0, B.Y1, B.X0, B.X1, columns_, narrow, vector);
-  // The light given back to B's pixels with a weight (none for the clipped
-  // ones): not below the reference, nor below a value already below it, nor at
-  // all where the sharpening never darkens (with TakeBackRise: not below the
-  // value before the application), nor below the floors of FloorAtHi; and not
-  // above the clipping level.
+  // The light given back to B's pixels with a weight: not below the reference,
+  // nor below a value already below it, nor at all where the sharpening never
+  // darkens (with TakeBackRise: not below the value before the application),
+  // nor below the floors of FloorAtHi; and not above the bound.
   for (int32_t y = B.Y0; y <= B.Y1; ++y) {
     const float* h = heights.Row(y);
     const float* g = given.Row(y);
     const float* m = made.Row(y);
     const float* r = p.Reference.data() + size_t(y) * size_t(columns_);
     const int64_t row = int64_t(rect_.y1 + y) * width + rect_.x1;
+    const float* bound = guard.Bound ? guard.Bound + int64_t(y) * columns_ : nullptr;
     for (int32_t x = B.X0; x <= B.X1; ++x) {
       if (!(h[x] > 0)) continue;
       float& d = destination[row + x];
@@ -291,7 +286,8 @@ void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratc
       float floor = std::min(d, r[x]);
       if (kept) floor = guard.TakeBackRise ? std::min(d, before) : d;
       if (guard.FloorAtHi) floor = std::max(floor, std::min(d, kept || before < guard.Hi ? before : guard.Hi));
-      d = std::min(std::max(d + h[x] * g[x], floor), std::max(d, guard.Clip));
+      const float given = std::max(d + h[x] * g[x], floor);
+      d = bound ? std::min(given, std::max(d, bound[x])) : given;
     }
   }
 }

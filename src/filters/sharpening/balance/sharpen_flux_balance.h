@@ -47,7 +47,6 @@
 // is computed the same way on any split, thread count and path.
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -193,10 +192,7 @@ template <class V>
 // The pixels the light given back never darkens: those whose Source value
 // exceeds KeepAbove (saturated cores; none without Source). They are not
 // lowered at all, or, with TakeBackRise, not below their value before the
-// application: the rise it gave them may be taken back. Clipped pixels (Source
-// value at or above Clip, clipping_level.h) are not touched: they weigh
-// nothing in the give-back, so that the light goes to the star's other pixels,
-// none of which the light given back raises above Clip. A saturation level
+// application: the rise it gave them may be taken back. A saturation level
 // just below the maximum counts the peak of the brightest unclipped star too,
 // which climbs far above its true height when the balance cannot lower it.
 // With FloorAtHi no pixel is given back below Hi when it stood at or above Hi
@@ -204,14 +200,15 @@ template <class V>
 // PSF sharpening's own steps): the light is taken back from the star's pixels
 // in proportion to their room above these floors (r + h = their value before;
 // a kept pixel weighs its height, as without the floors), and what they have
-// no room for stays.
+// no room for stays. With Bound (one value per pixel of the rectangle,
+// row-major; light_within_reach.h) no pixel is raised above it.
 struct TGiveBackGuard {
   const float* Source = nullptr;  // the source plane, as wide as the destination
   float KeepAbove = 0;
   bool TakeBackRise = false;
   bool FloorAtHi = false;
   float Hi = 0;
-  float Clip = HUGE_VALF;
+  const float* Bound = nullptr;
 };
 
 // The balance's data over the working rectangle, for up to three planes.

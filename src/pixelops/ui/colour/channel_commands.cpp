@@ -7,7 +7,7 @@
 #include "common/number_text.h"
 #include "core/language.h"
 #include "core/settings.h"
-#include "filters/sharpening/psf_source.h"
+#include "filters/sharpening/psf/psf_source.h"
 #include "kernels/alignment/alignment_points.h"
 #include "kernels/sampling/align_to_reference.h"
 #include "pixelops/colour/rgb_from_grey_images.h"

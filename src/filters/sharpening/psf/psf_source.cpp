@@ -1,4 +1,4 @@
-#include "filters/sharpening/psf_source.h"
+#include "filters/sharpening/psf/psf_source.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "filters/sharpening/clipping_level.h"
+#include "filters/sharpening/cores/clipping_level.h"
 
 #include "store/image_slot.h"
 

@@ -1,4 +1,4 @@
-#include "filters/sharpening/find_psf_extent.h"
+#include "filters/sharpening/psf/find_psf_extent.h"
 
 #include <algorithm>
 #include <cmath>

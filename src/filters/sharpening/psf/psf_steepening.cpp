@@ -1,4 +1,4 @@
-#include "filters/sharpening/psf_steepening.h"
+#include "filters/sharpening/psf/psf_steepening.h"
 
 #include <algorithm>
 #include <limits>

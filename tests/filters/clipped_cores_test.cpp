@@ -1,0 +1,365 @@
+// The clipped cores the iterative sharpenings keep: flat tops told from
+// unclipped ones (Gaussian stars, planetary discs, galaxy cores) on 16-bit,
+// 8-bit and float pictures; clipped cores of raw and calibrated pictures
+// (flat-divided, dark-subtracted) found and kept by both functions; a grey
+// picture with clipped and unclipped stars bit for bit as iterated beyond the
+// cores' reach; and the rings beside a kept core.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "filters/sharpening/cores/clipped_cores.h"
+#include "filters/sharpening/cores/clipping_level.h"
+#include "filters/sharpening/cores/kept_cores.h"
+#include "sharpen_scenes.h"
+#include "shell/stars/star_cutout_min_max.h"
+#include "store/planes/image_statistics.h"
+
+namespace astrelon {
+namespace {
+
+constexpr int Side = 128;
+
+// The cores of a plane as the sharpenings find them (the plane in slot 1).
+std::vector<TClippedCore> CoresOf(const std::vector<float>& plane, int w, int h) {
+  test::MakeImage(1, w, h, {plane});
+  UpdateMinMax(1);
+  return FindClippedCores(plane, w, h, GetBackgroundLevel(1, 1), EstimatePlaneNoise(1, 1), ClippingLevel(plane));
+}
+
+// Nine stars on a 3 x 3 grid 40 px apart, off the pixel grid by random fractions.
+std::vector<test::TSceneStar> GridStars(float peak, float sigma, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> u(0, 1);
+  std::vector<test::TSceneStar> stars;
+  for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i)
+      stars.push_back({24 + 40.0f * float(i) + u(rng), 24 + 40.0f * float(j) + u(rng), peak, sigma});
+  return stars;
+}
+
+// A disc of radius R with limb darkening 1 - ld (1 - mu) and an edge smoothed
+// over a pixel, or a galaxy's core (Plummer's 1 / (1 + (r/rc)²), or exp(-(r/rc)^¼)),
+// of height `peak` on a sky of 1000 with noise `noise`, in whole levels.
+std::vector<float> Extended(const std::function<double(double)>& profile, float peak, float noise) {
+  std::mt19937 rng(3);
+  std::normal_distribution<float> n(0, 1);
+  std::vector<float> a(size_t(Side * Side));
+  for (int y = 0; y < Side; ++y)
+    for (int x = 0; x < Side; ++x)
+      a[size_t(y * Side + x)] =
+          float(std::nearbyint(1000 + peak * profile(std::hypot(x - 64.3, y - 63.6)) + noise * n(rng)));
+  return a;
+}
+
+// Tops that were never clipped are no cores: Gaussian stars 0.8 to 4 px wide
+// at peaks from 2 % to 99 % of the range (16-bit with Gaussian or Poisson
+// noise, 8-bit, floats of 0..1, noise-free); limb-darkened planetary discs;
+// galaxy cores, with and without noise.
+TEST(ClippedCores, UnclippedTopsAreNoCores) {
+  struct Depth {
+    const char* Name;
+    float Sky, Noise, Top;
+    bool Whole, Poisson;
+  };
+  for (const Depth& d : {Depth{"16-bit", 1000, 10, 65535, true, false},
+                         Depth{"16-bit, Poisson", 1000, 0, 65535, true, true}, Depth{"8-bit", 20, 2, 255, true, false},
+                         Depth{"float", 0.02f, 0.001f, 1, false, false},
+                         Depth{"noise-free", 100, 0, 65535, false, false}})
+    for (float sigma : {0.8f, 2.0f, 4.0f})
+      for (float part : {0.02f, 0.3f, 0.99f}) {
+        const auto stars = GridStars(part * (d.Top - d.Sky - 6 * d.Noise), sigma, unsigned(sigma * 10 + part * 100));
+        std::vector<float> a = test::StarPlane(Side, Side, d.Sky, d.Poisson ? 0.0f : d.Noise, stars, d.Top, 5, d.Whole);
+        if (d.Poisson) {
+          std::mt19937 rng(9);
+          for (float& v : a) v = float(std::poisson_distribution<int>(v)(rng));
+        }
+        EXPECT_TRUE(CoresOf(a, Side, Side).empty())
+            << d.Name << ", sigma " << sigma << ", peak " << part << " of the range";
+      }
+  for (float noise : {0.0f, 10.0f})
+    for (float peak : {3000.0f, 30000.0f}) {
+      for (double radius : {6.0, 15.0, 40.0})
+        for (double ld : {0.3, 0.6}) {
+          const auto disc = [=](double r) {
+            const double mu = r < radius ? std::sqrt(1 - (r / radius) * (r / radius)) : 0;
+            return std::clamp(radius - r + 0.5, 0.0, 1.0) * (1 - ld * (1 - mu));
+          };
+          EXPECT_TRUE(CoresOf(Extended(disc, peak, noise), Side, Side).empty())
+              << "disc of radius " << radius << ", limb darkening " << ld << ", peak " << peak << ", noise " << noise;
+        }
+      for (double rc : {2.0, 8.0, 20.0}) {
+        const auto plummer = [=](double r) { return 1 / (1 + (r / rc) * (r / rc)); };
+        const auto sersic = [=](double r) { return std::exp(-std::pow(r / rc, 0.25) * 2); };
+        EXPECT_TRUE(CoresOf(Extended(plummer, peak, noise), Side, Side).empty())
+            << "Plummer core " << rc << ", peak " << peak << ", noise " << noise;
+        EXPECT_TRUE(CoresOf(Extended(sersic, peak, noise), Side, Side).empty())
+            << "de Vaucouleurs core " << rc << ", peak " << peak << ", noise " << noise;
+      }
+    }
+}
+
+// A clipped picture as a camera and its calibration leave it: stars clipped
+// at the white level of a 16-bit or 8-bit raw frame, then divided by a flat
+// field (vignetting to 80 % and its pixels' response varying by 0.2 %; kept
+// in floats or rescaled to 16 bits) or less a dark frame (300 with noise 30);
+// the scene's clipped pixels marked.
+struct TCalibrated {
+  std::vector<float> Plane;
+  std::vector<uint8_t> Clipped;
+};
+enum class TCalibration { Raw, Raw8, FlatFloat, Flat16, Dark };
+
+TCalibrated Calibrated(TCalibration kind, int w, int h, const std::vector<test::TSceneStar>& stars) {
+  const bool eight = kind == TCalibration::Raw8;
+  const float top = eight ? 255 : 65535;
+  const std::vector<float> raw = test::StarPlane(w, h, eight ? 20 : 1200, eight ? 2 : 12, stars, top, 31);
+  std::mt19937 rng(77);
+  std::normal_distribution<float> dark(300, 30);
+  TCalibrated c{std::vector<float>(raw.size()), std::vector<uint8_t>(raw.size())};
+  double largest = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const size_t i = size_t(y * w + x);
+      c.Clipped[i] = raw[i] >= top;
+      const double r2 = (x - w / 2.0) * (x - w / 2.0) + (y - h / 2.0) * (y - h / 2.0);
+      const double flat = 0.8 + 0.2 * std::exp(-r2 / (2 * 120.0 * 120.0)) + 0.002 * std::sin(x * 0.7 + y * 1.3);
+      double v = raw[i];
+      if (kind == TCalibration::FlatFloat || kind == TCalibration::Flat16) v /= flat;
+      if (kind == TCalibration::Dark) v -= dark(rng);
+      c.Plane[i] = float(v);
+      largest = std::max(largest, v);
+    }
+  if (kind == TCalibration::Flat16)
+    for (float& v : c.Plane) v = float(std::nearbyint(v * 65535 / largest));
+  return c;
+}
+
+// Stars clipped 1.3 to 30 times over, 0.8 to 4 px wide, on raw and calibrated
+// pictures: every clipped pixel of a star whose clipped pixels number at least
+// ClippedPixelsAtLeast (on raw pictures: every clipped pixel) lies in a core,
+// and every core pixel lies within CoreSpan of its core's height below its
+// level.
+TEST(ClippedCores, ClippedTopsAreFound) {
+  for (TCalibration kind :
+       {TCalibration::Raw, TCalibration::Raw8, TCalibration::FlatFloat, TCalibration::Flat16, TCalibration::Dark})
+    for (float sigma : {0.8f, 1.6f, 4.0f})
+      for (float over : {1.3f, 3.0f, 30.0f}) {
+        const bool raw = kind == TCalibration::Raw || kind == TCalibration::Raw8;
+        const float top = kind == TCalibration::Raw8 ? 255 : 65535;
+        const auto stars = GridStars(over * top, sigma, unsigned(sigma * 10 + over));
+        const TCalibrated c = Calibrated(kind, Side, Side, stars);
+        const std::vector<TClippedCore> cores = CoresOf(c.Plane, Side, Side);
+        std::vector<uint8_t> found(c.Plane.size(), 0);
+        const float background = GetBackgroundLevel(1, 1);
+        const std::string at = "calibration " + std::to_string(int(kind)) + ", sigma " + std::to_string(sigma) +
+                               ", clipped " + std::to_string(over) + " times over";
+        for (const TClippedCore& core : cores)
+          for (int64_t i : core.Pixels) {
+            found[size_t(i)] = 1;
+            EXPECT_GE(c.Plane[size_t(i)], core.Level - CoreSpan * (core.Level - background) - 1e-3f) << at;
+          }
+        for (const test::TSceneStar& s : stars) {
+          int64_t clipped = 0, missed = 0;
+          for (int y = int(s.Y) - 15; y <= int(s.Y) + 15; ++y)
+            for (int x = int(s.X) - 15; x <= int(s.X) + 15; ++x) {
+              const size_t i = size_t(y * Side + x);
+              clipped += c.Clipped[i];
+              missed += c.Clipped[i] && !found[i];
+            }
+          if (raw || clipped >= ClippedPixelsAtLeast) {
+            EXPECT_EQ(missed, 0) << at << ", star at " << s.X << "," << s.Y << " of " << clipped << " clipped pixels";
+          }
+        }
+      }
+}
+
+// Both sharpenings at the dialog's defaults (function 9 with the PSF cut from
+// an unclipped star) on calibrated pictures, flat-divided (floats and rescaled
+// to 16 bits) and dark-subtracted, with stars 1.2 and 2.5 px wide clipped 2 to
+// 7.5 times over (6 to 60 clipped pixels each): no pixel the camera clipped ends above the input's maximum
+// or below its own value, and none within CoreReach of it above the highest
+// value of the clipped pixels within reach. As iterated (the kept cores left
+// out; on the rescaled flat-divided picture with the wider stars) the cores
+// rise far above the input's maximum.
+using KeptCores = test::SharpenTest;
+
+TEST_F(KeptCores, CalibratedCoresNeitherRiseNorFall) {
+  constexpr int W = 160, H = 120;
+  for (TCalibration kind : {TCalibration::FlatFloat, TCalibration::Flat16, TCalibration::Dark})
+    for (float sigma : {1.2f, 2.5f}) {
+      std::mt19937 rng(9);
+      std::uniform_real_distribution<float> u(0, 1);
+      std::vector<test::TSceneStar> stars;
+      for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < 4; ++i) {
+          const bool clipped = (i + j) % 2 == 0;
+          stars.push_back({20 + 40.0f * float(i) + u(rng), 20 + 40.0f * float(j) + u(rng),
+                           clipped ? 65535 * (2 + 5.5f * u(rng)) : 2000 + 20000 * u(rng), sigma});
+        }
+      const TCalibrated c = Calibrated(kind, W, H, stars);
+      test::MakeImage(1, W, H, {c.Plane});
+      UpdateMinMax(1);
+      const float inMax = Store.Image[1].MaxValue;
+      const TStarCutout psf = PickPsf(int(std::lround(stars[1].X)), int(std::lround(stars[1].Y)));
+      // The highest clipped value within reach of each pixel (0: none).
+      std::vector<float> cap(c.Plane.size(), 0.0f);
+      const int reach = int(CoreReach);
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+          if (!c.Clipped[size_t(y * W + x)]) continue;
+          for (int j = std::max(0, y - reach); j <= std::min(H - 1, y + reach); ++j)
+            for (int i = std::max(0, x - reach); i <= std::min(W - 1, x + reach); ++i)
+              if ((i - x) * (i - x) + (j - y) * (j - y) <= reach * reach)
+                cap[size_t(j * W + i)] = std::max(cap[size_t(j * W + i)], c.Plane[size_t(y * W + x)]);
+        }
+      for (int nr : {9, 10})
+        for (bool keep : {true, false}) {
+          if (!keep && (kind != TCalibration::Flat16 || sigma < 2)) continue;
+          Run(nr, 1, psf, sigma, keep);
+          ASSERT_TRUE(ui.Messages.empty());
+          const TPlane& out = Store.Image[2].Planes[1];
+          const std::string at = "calibration " + std::to_string(int(kind)) + ", sigma " + std::to_string(sigma) +
+                                 ", function " + std::to_string(nr) + (keep ? "" : ", as iterated");
+          int64_t raised = 0, lowered = 0, capped = 0;
+          float rise = 0;
+          for (size_t i = 0; i < out.size(); ++i) {
+            if (c.Clipped[i]) {
+              raised += out[i] > inMax;
+              lowered += out[i] < c.Plane[i];
+              rise = std::max(rise, out[i] / inMax);
+            }
+            capped += cap[i] > 0 && out[i] > std::max(cap[i], c.Plane[i]);
+          }
+          if (keep) {
+            EXPECT_EQ(raised, 0) << at << ": clipped pixels above the input's maximum";
+            EXPECT_EQ(lowered, 0) << at << ": clipped pixels lowered";
+            EXPECT_EQ(capped, 0) << at << ": pixels within reach above their cores";
+          } else {
+            EXPECT_GT(rise, 2.0f) << at;
+          }
+        }
+    }
+}
+
+// A 14-bit picture with three stars clipped at 16383 and unclipped stars of
+// peaks 800 to 14800 (FWHM 4 px): both functions (function 9 with a noise-free
+// Gaussian PSF on its middle pixel, so that its centring leaves it as it is)
+// show the picture as iterated bit for bit further than CoreReach from every
+// clipped pixel, the clipped pixels at 16383 and none within reach above it;
+// the iterated picture raised the cores (as the iterations did before they
+// were kept). Iterated without the kept cores, "PSF schärfen" gave this
+// picture bit for bit as the build before the cores were kept did, and
+// "Iteratives Gauss schärfen" within 0.0003 levels (its saturated pixels
+// are not darkened since).
+TEST_F(KeptCores, AGreyPictureIsAsIteratedAwayFromTheCores) {
+  constexpr int W = 320, H = 240;
+  constexpr float White = 16383;
+  std::vector<test::TSceneStar> stars;
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> u(0, 1);
+  for (int j = 0; j < 5; ++j)
+    for (int i = 0; i < 7; ++i) {
+      const int k = i + 7 * j;
+      const bool clipped = k == 8 || k == 17 || k == 26;
+      stars.push_back({25 + 45.0f * float(i) + u(rng), 25 + 45.0f * float(j) + u(rng),
+                       clipped ? 3 * White : 800 + 14000 * u(rng), 1.7f});
+    }
+  const std::vector<float> plane = test::StarPlane(W, H, 800, 8, stars, White, 3);
+  test::MakeImage(1, W, H, {plane});
+  UpdateMinMax(1);
+  TStarCutout psf;
+  for (int y = 0; y < StarCutoutSize; ++y)
+    for (int x = 0; x < StarCutoutSize; ++x)
+      psf.At(1, x, y) = 10000 * std::exp(-float((x - 15) * (x - 15) + (y - 15) * (y - 15)) / (2 * 1.7f * 1.7f));
+  CutoutMinMax(psf);
+  std::vector<uint8_t> clippedPixels(plane.size());
+  for (size_t i = 0; i < plane.size(); ++i) clippedPixels[i] = plane[i] >= White;
+  const std::vector<uint8_t> near = test::WithinReach(clippedPixels, W, H, CoreReach);
+  for (int nr : {9, 10}) {
+    std::array<TPlane, 2> out;
+    for (bool keep : {false, true}) {
+      Run(nr, 1, psf, 1.7f, keep);
+      out[size_t(keep)] = Store.Image[2].Planes[1];
+    }
+    int64_t differ = 0, above = 0, kept = 0, raised = 0;
+    for (size_t i = 0; i < plane.size(); ++i) {
+      const bool clipped = plane[i] >= White;
+      if (!near[i]) differ += std::memcmp(&out[0][i], &out[1][i], sizeof(float)) != 0;
+      if (near[i]) above += out[1][i] > White;
+      kept += clipped && out[1][i] == White;
+      raised += clipped && out[0][i] > 1.5f * White;
+    }
+    const int64_t clipped = std::count(plane.begin(), plane.end(), White);
+    EXPECT_EQ(differ, 0) << "function " << nr;
+    EXPECT_EQ(above, 0) << "function " << nr;
+    EXPECT_EQ(kept, clipped) << "function " << nr;
+    EXPECT_GT(raised, clipped / 2) << "function " << nr;
+  }
+}
+
+// Rings beside a kept core: a star 6 px from a star clipped 3.4 or 10 times
+// over on a nebula of 7000 to 15000 levels, measured on its own (the picture
+// less the same picture without it, both sharpened): its deepest value below
+// 0 on its side (nearer to it than to the clipped star) is no deeper, as a
+// part of its peak, than the iterated picture's (the kept cores left out), and
+// no pixel of the nebula near the core ends below the lowest the iterated
+// picture leaves there.
+TEST_F(KeptCores, RingsBesideAKeptCoreAreNoDeeper) {
+  constexpr int W = 136, H = 112;
+  constexpr float White = 65535;
+  auto nebula = [](int x, int y) {
+    return 6000.0f + 8000.0f * std::exp(-float((x - 80) * (x - 80) + (y - 64) * (y - 64)) / (2 * 40.0f * 40.0f));
+  };
+  struct Case {
+    float Over, Sigma, Neighbour;
+  };
+  for (const Case& k : {Case{3.4f, 1.6f, 300}, Case{10, 2.5f, 500}}) {
+    const test::TSceneStar clipped{80.3f, 64.4f, k.Over * White, k.Sigma};
+    const test::TSceneStar neighbour{86.2f, 64.7f, k.Neighbour, k.Sigma}, psfStar{24.2f, 24.6f, 20000, k.Sigma};
+    const std::array<std::vector<float>, 2> pictures{
+        test::StarPlane(W, H, 1000, 10, {clipped, neighbour, psfStar}, White, 7, true, nebula),
+        test::StarPlane(W, H, 1000, 10, {clipped, psfStar}, White, 7, true, nebula)};
+    for (int nr : {9, 10}) {
+      // Per kept and not: the neighbour's ring as a part of its peak, and the
+      // lowest value of the nebula within 8 px of the core.
+      std::array<double, 2> ring{}, lowest{};
+      for (bool keep : {false, true}) {
+        std::array<TPlane, 2> out;
+        TStarCutout psf;
+        for (int p = 0; p < 2; ++p) {
+          test::MakeImage(1, W, H, {pictures[size_t(p)]});
+          UpdateMinMax(1);
+          if (p == 0) psf = PickPsf(24, 25);
+          Run(nr, 1, psf, k.Sigma, keep);
+          out[size_t(p)] = Store.Image[2].Planes[1];
+        }
+        double peak = 0, deepest = 0, low = HUGE_VAL;
+        for (int y = 54; y <= 74; ++y)
+          for (int x = 80; x <= 96; ++x) {
+            const size_t i = size_t(y * W + x);
+            const double own = double(out[0][i]) - out[1][i];
+            const double r = std::hypot(x - neighbour.X, y - neighbour.Y);
+            if (r <= 1.5) peak = std::max(peak, own);
+            if (r < std::hypot(x - clipped.X, y - clipped.Y)) deepest = std::min(deepest, own);
+          }
+        for (int y = 56; y <= 72; ++y)
+          for (int x = 72; x <= 88; ++x) low = std::min(low, double(out[1][size_t(y * W + x)]));
+        ring[size_t(keep)] = -deepest / peak;
+        lowest[size_t(keep)] = low;
+      }
+      const std::string at = "clipped " + std::to_string(k.Over) + " times over, sigma " + std::to_string(k.Sigma) +
+                             ", function " + std::to_string(nr);
+      EXPECT_LE(ring[1], ring[0] + 1e-6) << at;
+      EXPECT_GE(lowest[1], lowest[0]) << at;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace astrelon
