@@ -74,7 +74,7 @@ runtests() {
 TSAN_PROGRAMS=(
   test_platform test_planes test_store test_display test_fits test_tiff test_raw test_loaders test_colour
   test_shell test_kernels test_pixelops test_mosaic test_geometry test_filters test_registration test_frequency
-  test_batch test_enlargement
+  test_batch test_enlargement test_sharpening
 )
 
 # The program, its tests and the benchmarks whose peers are installed.

@@ -12,7 +12,7 @@
 
 #include "filters/sharpening/light_within_reach.h"
 #include "filters/sharpening/psf/find_psf_extent.h"
-#include "scipy_oracle.h"
+#include "../filters/scipy_oracle.h"
 #include "sharpen_scenes.h"
 #include "shell/stars/star_cutout_min_max.h"
 #include "store/planes/image_statistics.h"

@@ -16,7 +16,7 @@
 #include "filters/sharpening/psf/psf_centring.h"
 #include "filters/sharpening/psf/psf_star_check.h"
 #include "filters/sharpening/psf/psf_steepening.h"
-#include "scipy_oracle.h"
+#include "../filters/scipy_oracle.h"
 #include "sharpen_scenes.h"
 #include "shell/stars/star_cutout_min_max.h"
 

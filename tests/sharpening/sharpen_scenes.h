@@ -16,7 +16,7 @@
 
 #include "core/funktion_defs.h"
 #include "core/settings.h"
-#include "filter_images.h"
+#include "../filters/filter_images.h"
 #include "filters/dialog/filter_state.h"
 #include "filters/sharpening/iterative_gauss_sharpen.h"
 #include "filters/sharpening/iterative_psf_sharpen.h"
