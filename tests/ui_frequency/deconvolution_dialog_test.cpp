@@ -266,7 +266,7 @@ TEST_F(DeconvolutionDialogTest, PsfImageBrushesZoomAndTheNegativeClamp) {
   d->TrackBar1->setValue(21);  // Y/X 2.00
   const int slot = d->SpeedButton5Click();
   ASSERT_GE(slot, 3);
-  EXPECT_TRUE(Store.HasWindow[size_t(slot)]);
+  EXPECT_NE(ImageWindow(slot), nullptr);
   EXPECT_EQ(Store.FileName[size_t(slot)], "PSF_0.fit");
   const TImageSlot& im = Store.Image[size_t(slot)];
   EXPECT_EQ(im.Width, 64);

@@ -4,9 +4,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QMdiArea>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
 #include <QTest>
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
+#include <set>
 
+#include "app/ui/program_commands.h"
 #include "common/engine_ui.h"
 #include "core/language.h"
 #include "mid_run_commands.h"
@@ -16,6 +23,7 @@
 #include "qt_test_app.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window.h"
+#include "shell/ui/menu/main_menu.h"
 #include "shell/ui/menu/main_commands.h"
 #include "shell/ui/menu/menu_commands.h"
 #include "shell/ui/tool_bar/main_tool_bar.h"
@@ -54,15 +62,16 @@ protected:
     SlotPair = {};
     Store.Reset();
   }
-  // A w x h grey image in a window, made the active one.
-  void Open(int slot, int w, int h) {
+  // A w x h grey (or colour) image in a window, made the active one.
+  void Open(int slot, int w, int h, bool colour = false) {
     TImageSlot& im = Store.Image[size_t(slot)];
     im.Width = w;
     im.Height = h;
-    im.PlaneCount = 1;
-    im.IsColor = 0;
-    im.Planes[1].resize(size_t(w) * size_t(h));
-    for (int i = 0; i < w * h; ++i) im.Planes[1][size_t(i)] = float(i % 97);
+    im.PlaneCount = colour ? 3 : 1;
+    im.IsColor = colour;
+    for (int p = 1; p <= im.PlaneCount; ++p) im.Planes[size_t(p)].resize(size_t(w) * size_t(h));
+    for (int i = 0; i < w * h * im.PlaneCount; ++i)
+      im.Planes[size_t(1 + i % im.PlaneCount)][size_t(i / im.PlaneCount)] = float(i % 97);
     Store.InUse[size_t(slot)] = 1;
     Store.FileName[size_t(slot)] = "/data/bild_" + std::to_string(slot) + ".fit";
     MakeDefaultHeader(slot);
@@ -137,6 +146,62 @@ TEST_F(OperationGuardTest, InPlaceCommandsWhileTheDistortionPreviewComputes) {
   EXPECT_TRUE(main_->ToolBar1->PNGButton[5]->isEnabled());
   RotateActiveImage();
   EXPECT_EQ(Store.Image[2].Width, 60);
+}
+
+// Escape and the close box end each dialog that holds a two-window operation as
+// its cancel button does: the dialog goes, every command comes back, and the
+// result window closes or stays as with the cancel button.
+TEST_F(OperationGuardTest, EscapeAndTheCloseBoxActAsCancel) {
+  RegisterProgramCommands();
+  const std::pair<const char*, int> cases[] = {  // the command, its images (< 0: colour)
+      {"Kissenentzerrung1", 1}, {"Gaussgltten1", 1}, {"WaveletFilter1", 1}, {"DDP1", 1},
+      {"HintergrundebnenSterne21", 1}, {"Frequenzfilter1", 1}, {"N2DFrequenzfilter1", 1}, {"Farbkorrektur1", -1},
+      {"FarbCCDzuRGBBild1", 1}, {"FFTpsfschaerfen1", 1}, {"BildaddierenmitmanuellerVerschiebung1", 2},
+      {"BildliniealsDiagrammanzeigen1", 1}, {"objectRauschenhinzufgen11TMenuItem1", 1}};
+  const auto tools = [this] {
+    std::set<QWidget*> shown;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w != main_.get() && w->isVisible() && !qobject_cast<QMenu*>(w)) shown.insert(w);
+    return shown;
+  };
+  for (const auto& c : cases) {
+    std::vector<int> windowsAfterCancel;
+    for (int end = 0; end < 3; ++end) {  // the cancel button, Escape, the close box
+      SCOPED_TRACE(std::string(c.first) + " ended by way " + std::to_string(end));
+      for (int s = 1; s <= std::abs(c.second); ++s) Open(s, 40, 30, c.second < 0);
+      const std::set<QWidget*> before = tools();
+      RunMenuCommand(c.first, MainMenuItem(c.first));
+      std::vector<QWidget*> shown;
+      std::ranges::set_difference(tools(), before, std::back_inserter(shown));
+      ASSERT_EQ(shown.size(), 1u);
+      const QPointer<QWidget> dialog = shown[0];
+      ASSERT_TRUE(OperationRunning || !MainMenuItem("FileSaveAsItem")->isEnabled());  // the dialog holds them
+      if (end == 0) {
+        const QStringList captions{"Abbruch", "Abbrechen", "Fenster zu"};
+        for (QPushButton* b : dialog->findChildren<QPushButton*>())
+          if (b->window() == dialog && captions.contains(b->text().remove('&'))) b->click();
+      } else if (end == 1) {
+        QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog.data(), Qt::Key_Escape);
+      } else {
+        dialog->close();
+      }
+      for (int i = 0; i < 400 && dialog && dialog->isVisible(); ++i) QTest::qWait(5);  // a preview ends first
+      EXPECT_TRUE(!dialog || !dialog->isVisible());
+      EXPECT_FALSE(OperationRunning);
+      for (const char* item : {"FileCloseItem", "FileSaveAsItem", "Batchprocessing1", "Masterdarkflaterstellen1",
+                               "Bildgeometrie1", "WeitereFunktionen1"})
+        EXPECT_TRUE(MainMenuItem(item)->isEnabled()) << item;
+      std::vector<int> windows;
+      for (int s = 1; s <= MaxImageSlots; ++s)
+        if (SlotInUse(s)) windows.push_back(ImageWindow(s) ? s : -s);  // -s: a slot no window shows
+      if (end == 0) windowsAfterCancel = windows;
+      EXPECT_EQ(windows, windowsAfterCancel);
+      if (dialog) dialog->hide();  // one that failed to go, so that the next case can run
+      OperationRunning = 0;
+      main_->MdiArea->closeAllSubWindows();
+      QApplication::processEvents();
+    }
+  }
 }
 
 }  // namespace

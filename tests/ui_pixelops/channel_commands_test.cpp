@@ -61,7 +61,7 @@ TEST_F(ChannelCommandsTest, OneGreyImageChosenThreeTimesGivesAGreyLookingColourI
   Store.FileName[1] = "/night/l.fit";
   ChooseRows({0, 0, 0});
   Run("N3swBilderzuRGB1");
-  ASSERT_TRUE(Store.HasWindow[4]);
+  ASSERT_NE(ImageWindow(4), nullptr);
   for (int p = 1; p <= 3; ++p) EXPECT_EQ(PlaneValues(4, p), PlaneValues(1, 1)) << p;
   EXPECT_EQ(Store.FileName[4], "/night/RGB_neu.fit");
   EXPECT_EQ(HistoryText(4), "3 s/w Bilder zu RGB Bild");
@@ -88,7 +88,7 @@ TEST_F(ChannelCommandsTest, SplittingAnRgbImageOpensThreeGreyWindows) {
   Run("RGBzu3swBilder1");
   const char* names[] = {"/a/Rot_von_c.fit", "/a/Gruen_von_c.fit", "/a/Blau_von_c.fit"};
   for (int s = 2; s <= 4; ++s) {
-    ASSERT_TRUE(Store.HasWindow[size_t(s)]);
+    ASSERT_NE(ImageWindow(s), nullptr);
     EXPECT_EQ(Store.FileName[size_t(s)], names[s - 2]);
     EXPECT_EQ(PlaneValues(s, 1), PlaneValues(1, s - 1));
     EXPECT_EQ(HistoryText(s), "");
@@ -121,7 +121,7 @@ TEST_F(ChannelCommandsTest, PsfImageFromTheTypedRadius) {
     EXPECT_FALSE(Store.InUse[1]);
     Run("PSFbildmitgauverteilunggenerieren1");
   }
-  ASSERT_TRUE(Store.HasWindow[1]);
+  ASSERT_NE(ImageWindow(1), nullptr);
   EXPECT_EQ(Store.Image[1].Width, 25);
   EXPECT_EQ(Store.FileName[1], "PSFGauss1");
 }

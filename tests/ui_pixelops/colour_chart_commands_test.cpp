@@ -56,7 +56,7 @@ TEST_F(ColourChartCommandsTest, AChartFileOpensAWindowAnotherFileAMessage) {
   EXPECT_FALSE(Store.InUse[1]);
   Answer({QString::fromStdString(dir.file("b.txt"))});
   Run("IT8FarbtafelD501");
-  ASSERT_TRUE(Store.HasWindow[1]);
+  ASSERT_NE(ImageWindow(1), nullptr);
   EXPECT_EQ(Store.Image[1].Width, 1040);
 }
 

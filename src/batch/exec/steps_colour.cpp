@@ -72,7 +72,6 @@ void SplitPlanes(const TStepRun& run) {
     Store.FileName[size_t(plane)] = name;
     SaveBatchResultFile(plane, name);
     FreeSlot(plane);
-    Store.HasWindow[size_t(plane)] = 0;
   }
   CloseRunSlot(work);
 }

@@ -44,14 +44,12 @@ bool MakeMagnitudeTest(int plotSlot, const TMagnitudeTestSettings& settings, std
     return false;
   if (!MakeFreshImage(plotSlot, MagnitudeTestWidth, MagnitudeTestHeight, 1, 0.0f)) return false;
   MakeDefaultHeader(plotSlot);
-  Store.HasWindow[size_t(plotSlot)] = 0;  // the caller shows its window
   const int starSlot = FindFreeSlot();
   if (starSlot < 1 || !MakeFreshImage(starSlot, StarSide, StarSide, 1, 0.0f)) {
     FreeSlot(plotSlot);
     return false;
   }
   MakeDefaultHeader(starSlot);
-  Store.HasWindow[size_t(starSlot)] = 0;  // a work image without a window
   TImageSlot& plot = Store.Image[size_t(plotSlot)];
   std::vector<TMagnitudePoint> result;
   for (int32_t k = 2; k <= 40; ++k) {

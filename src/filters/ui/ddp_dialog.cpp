@@ -19,6 +19,7 @@
 #include "core/settings.h"
 #include "filters/ui/radio_group.h"
 #include "shell/ui/controls/control_utils.h"
+#include "shell/ui/dialogs/cancel_key.h"
 #include "shell/ui/dialogs/translate_form.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
@@ -252,11 +253,7 @@ void TForm16::closeEvent(QCloseEvent* e) {
 }
 
 void TForm16::keyPressEvent(QKeyEvent* e) {
-  if (e->key() == Qt::Key_Escape) {
-    AbortRequested = 1;
-    e->accept();
-    return;
-  }
+  if (EscapeCancels(e, computing_, [this] { Button3Click(); })) return;
   QWidget::keyPressEvent(e);
 }
 

@@ -22,6 +22,7 @@
 #include "filters/ui/filter_slider.h"
 #include "filters/ui/radio_group.h"
 #include "shell/main/main_services.h"
+#include "shell/ui/dialogs/cancel_key.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/main/main_window_marks.h"
@@ -247,11 +248,8 @@ void TForm1::closeEvent(QCloseEvent* e) {
 }
 
 void TForm1::keyPressEvent(QKeyEvent* e) {
-  if (e->key() == Qt::Key_Escape) {
-    AbortRequested = 1;
-    e->accept();
-    return;
-  }
+  // "&Abbruch" itself stops a running computation rather than closing.
+  if (EscapeCancels(e, false, [this] { Button2Click(); })) return;
   QWidget::keyPressEvent(e);
 }
 

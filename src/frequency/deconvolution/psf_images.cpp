@@ -38,7 +38,6 @@ bool PsfGridFromImage(int slot, TPsfGrid& grid) {
 int PsfGridToNewSlot(const TPsfGrid& grid, const std::string& name) {
   const int slot = FindFreeSlot();
   if (!MakeFreshImage(slot, PsfGridSide, PsfGridSide, 1, 0.0f)) return -1;
-  Store.HasWindow[slot] = 0;
   TImageSlot& im = Store.Image[slot];
   for (int32_t y = 0; y < PsfGridSide; ++y)
     for (int32_t x = 0; x < PsfGridSide; ++x) im.At(1, x, y) = grid[PsfCell(x, y)];

@@ -38,6 +38,7 @@
 #include "kernels/regions/rect_runs.h"
 #include "pixelops/ui/tool_launch_commands.h"
 #include "registration/calibration/dark_subtraction.h"
+#include "shell/ui/dialogs/cancel_key.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/side_panel/star_panel.h"
@@ -384,6 +385,11 @@ void TForm22::closeEvent(QCloseEvent* e) {
   // Closing the window is "Abbrechen"; the dialog goes once nothing runs.
   e->ignore();
   Button1Click();
+}
+
+void TForm22::keyPressEvent(QKeyEvent* e) {
+  if (EscapeCancels(e, false, [this] { Button1Click(); })) return;
+  QWidget::keyPressEvent(e);
 }
 
 void TForm22::wheelEvent(QWheelEvent* e) {

@@ -98,6 +98,8 @@ protected:
   void showEvent(QShowEvent* e) override;
   void hideEvent(QHideEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
+  // Escape acts as "&Abbrechen".
+  void keyPressEvent(QKeyEvent* e) override;
   void wheelEvent(QWheelEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* e) override;
 

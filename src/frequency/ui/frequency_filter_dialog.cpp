@@ -36,6 +36,7 @@
 #include "frequency/ui/guarded_handler.h"
 #include "kernels/fft/spectrum_image.h"
 #include "shell/slots/graph_image.h"
+#include "shell/ui/dialogs/cancel_key.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/windows/window_creation.h"
 #include "store/display/display_histogram.h"
@@ -539,6 +540,11 @@ void TForm6::closeEvent(QCloseEvent* e) {
   EndOperation(true);
   filter_.CloseSpectrum();
   e->accept();
+}
+
+void TForm6::keyPressEvent(QKeyEvent* e) {
+  if (EscapeCancels(e, false, [this] { Guarded([this] { AbbrechenClick(); }); })) return;
+  QWidget::keyPressEvent(e);
 }
 
 void TForm6::PartnerClosed(int slot) {

@@ -114,6 +114,8 @@ public:
 
 protected:
   void closeEvent(QCloseEvent* e) override;
+  // Escape acts as "&Abbrechen".
+  void keyPressEvent(QKeyEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:

@@ -31,6 +31,7 @@
 #include "pixelops/ui/tool_launch_commands.h"
 #include "shell/main/main_services.h"
 #include "shell/ui/controls/control_utils.h"
+#include "shell/ui/dialogs/cancel_key.h"
 #include "shell/ui/dialogs/translate_form.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
@@ -422,11 +423,7 @@ void TForm23::closeEvent(QCloseEvent* e) {
 }
 
 void TForm23::keyPressEvent(QKeyEvent* e) {
-  if (e->key() == Qt::Key_Escape) {
-    AbortRequested = 1;
-    e->accept();
-    return;
-  }
+  if (EscapeCancels(e, computing_, [this] { Button2Click(); })) return;
   QWidget::keyPressEvent(e);
 }
 

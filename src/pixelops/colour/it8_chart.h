@@ -31,7 +31,7 @@ enum class TIt8Import { Done, NotIt8, Unreadable, NoSlot };
 
 // Reads the chart file into the free slot: 1040 x 700, colour, blank but for
 // the patches between "BEGIN_DATA" and "END_DATA", named after the file with
-// ".fit", default header, window flag, display range 0 .. 255 with a histogram.
+// ".fit", default header, display range 0 .. 255 with a histogram.
 // A file whose first line does not start with "IT8", or that cannot be read,
 // uses no slot.
 TIt8Import ImportIt8Chart(int slot, const std::string& fileName, int illuminant);

@@ -27,7 +27,6 @@ bool ComposeRgbFromGrey(int red, int green, int blue, int result, const std::str
   TImageSlot& im = Store.Image[size_t(result)];
   CopyPlane(result, 1, result, 2);
   CopyPlane(result, 1, result, 3);
-  Store.HasWindow[size_t(result)] = 1;
   im.IsColor = 1;
   im.PlaneCount = 3;
   Store.FileName[size_t(result)] = ExtractFilePath(Store.FileName[size_t(green)]) + baseName + extension;

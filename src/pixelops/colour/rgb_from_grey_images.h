@@ -13,9 +13,9 @@ constexpr int MaxOpenForRgbComposition = 45;
 // The result in slot `result`: a copy of `green` whose plane 1 fills all three
 // planes, then plane 1 of `red` aligned into plane 1 and plane 1 of `blue` into
 // plane 3 (a colour image chosen for red or blue gives its first plane). Colour,
-// three planes, RGB, channel selection 0, a window flag, a default header, and
+// three planes, RGB, channel selection 0, a default header, and
 // the name `folder of green` + `baseName` + `extension` (not numbered). The
-// histogram is not computed. False when a slot is not in use or the result slot
+// histogram is not computed and the caller shows the window. False when a slot is not in use or the result slot
 // is not a free slot 1..49.
 bool ComposeRgbFromGrey(int red, int green, int blue, int result, const std::string& baseName,
                         const std::string& extension);

@@ -28,7 +28,6 @@ bool ExtractColourPlane(int source, int plane, int result) {
   d.IsColor = 0;
   d.PlaneCount = 1;
   d.ColorModel = CmRgb;
-  Store.HasWindow[size_t(result)] = 1;
   // The copied cards would bring back the third axis: they come first.
   CopyHeaderCards(source, result);
   SetHeader2Axis(result);

@@ -26,6 +26,7 @@
 #include "kernels/sampling/subpixel_samplers.h"
 #include "pixelops/ui/operation_frame.h"
 #include "registration/combination/combine_shifted_image.h"
+#include "shell/ui/dialogs/cancel_key.h"
 #include "shell/ui/dialogs/translate_form.h"
 #include "shell/ui/histogram/histogram_window.h"
 #include "shell/ui/main/main_services_ui.h"
@@ -353,6 +354,11 @@ void TForm27::showEvent(QShowEvent* e) {
     SetDialogFormTranslated(ManualCombinationForm);
   }
   Button3Click();  // the fields reset, the cutout centred, the preview drawn
+}
+
+void TForm27::keyPressEvent(QKeyEvent* e) {
+  if (EscapeCancels(e, false, [this] { hide(); })) return;
+  QWidget::keyPressEvent(e);
 }
 
 void TForm27::hideEvent(QHideEvent* e) {

@@ -79,6 +79,8 @@ public:
 protected:
   void showEvent(class QShowEvent* e) override;
   void hideEvent(class QHideEvent* e) override;
+  // Escape acts as "Abbruch".
+  void keyPressEvent(class QKeyEvent* e) override;
   void resizeEvent(class QResizeEvent* e) override;
   bool eventFilter(QObject* o, QEvent* e) override;
 

@@ -16,7 +16,6 @@ bool MakeFreshImage(int slot, int32_t width, int32_t height, int planes, float f
   im.IsColor = planes == 3;
   for (int p = 1; p <= planes; ++p) im.Planes[size_t(p)].assign(im.PixelCount(), fill);
   Store.InUse[size_t(slot)] = 1;
-  Store.HasWindow[size_t(slot)] = 1;
   return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // A new image made in a free slot: its size, one or three planes filled with
-// one value, a fresh display record, the slot in use with a window flag.
+// one value, a fresh display record, the slot in use. It has no window until
+// the caller shows it (ShowImageWindow) or frees it again as a work image.
 #include <cstdint>
 
 namespace astrelon {

@@ -21,6 +21,7 @@
 #include "pixelops/colour/color_correction_file.h"
 #include "shell/main/main_texts.h"
 #include "shell/ui/controls/control_utils.h"
+#include "shell/ui/dialogs/cancel_key.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/menu/main_menu.h"
@@ -286,6 +287,11 @@ void TForm18::closeEvent(QCloseEvent* e) {
   // Closing the dialog without "&Ok" drops the result, as "&Abbruch" does.
   EndOperation(false);
   e->accept();
+}
+
+void TForm18::keyPressEvent(QKeyEvent* e) {
+  if (EscapeCancels(e, false, [this] { Button2Click(); })) return;
+  QWidget::keyPressEvent(e);
 }
 
 void TForm18::hideEvent(QHideEvent* e) {

@@ -61,6 +61,8 @@ public:
 protected:
   void closeEvent(QCloseEvent* e) override;
   void hideEvent(QHideEvent* e) override;
+  // Escape acts as "&Abbruch".
+  void keyPressEvent(QKeyEvent* e) override;
 
 private:
   void Preview();

@@ -22,6 +22,7 @@
 #include "kernels/regions/blank_interpolation.h"
 #include "kernels/regions/rect_runs.h"
 #include "shell/display/renderer.h"
+#include "shell/ui/dialogs/cancel_key.h"
 #include "shell/ui/dialogs/translate_form.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/windows/window_creation.h"
@@ -460,11 +461,7 @@ void TForm12::resizeEvent(QResizeEvent* e) {
 }
 
 void TForm12::keyPressEvent(QKeyEvent* e) {
-  if (e->key() == Qt::Key_Escape) {
-    AbortRequested = 1;
-    e->accept();
-    return;
-  }
+  if (EscapeCancels(e, computing_, [this] { Button1Click(); })) return;
   QWidget::keyPressEvent(e);
 }
 

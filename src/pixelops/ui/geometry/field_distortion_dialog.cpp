@@ -225,6 +225,8 @@ void TForm19::closeEvent(QCloseEvent* e) {
   Button2Click();
 }
 
+void TForm19::reject() { Button2Click(); }
+
 void TForm19::FormShow() {
   if (LanguageFileLoaded && DialogFormNeedsTranslation(FormNumber)) {
     TranslateForm(S(objectName()));

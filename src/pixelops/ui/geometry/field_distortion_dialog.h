@@ -73,6 +73,8 @@ public:
 protected:
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
+  // Escape acts as "&Abbruch".
+  void reject() override;
 
 private:
   void ComputePreview();

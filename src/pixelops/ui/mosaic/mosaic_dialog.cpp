@@ -20,6 +20,7 @@
 #include "pixelops/mosaic/mosaic_passes.h"
 #include "pixelops/mosaic/mosaic_settings_file.h"
 #include "shell/ui/controls/control_utils.h"
+#include "shell/ui/dialogs/cancel_key.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/windows/image_window.h"
 #include "shell/ui/windows/window_creation.h"
@@ -257,7 +258,11 @@ void TForm13::Button1Click() {
   StoreMosaicPattern();
   // The window stays live while the workers run: no second conversion meanwhile.
   Button1->setEnabled(false);
-  const auto enable = qScopeGuard([this] { UpdateMosaicGenerateButton(); });
+  generating_ = true;
+  const auto enable = qScopeGuard([this] {
+    generating_ = false;
+    UpdateMosaicGenerateButton();
+  });
   const int result = GenerateRgbFromMosaic(source_);
   if (result < 1) return;
   lastResult_ = result;
@@ -318,15 +323,18 @@ void TForm13::hideEvent(QHideEvent* e) {
 }
 
 void TForm13::keyPressEvent(QKeyEvent* e) {
-  if (e->key() == Qt::Key_Escape) {
-    AbortRequested = 1;
-    return;
-  }
+  if (EscapeCancels(e, generating_, [this] { Button2Click(); })) return;
   QDialog::keyPressEvent(e);
 }
 
-// Esc and the window's close only raise the abort flag; "&Fenster zu" closes.
-void TForm13::reject() { AbortRequested = 1; }
+// The window's close (and Escape) stop a running conversion; otherwise they
+// act as "&Fenster zu", so that the commands come back with the dialog gone.
+void TForm13::reject() {
+  if (generating_)
+    AbortRequested = 1;
+  else
+    Button2Click();
+}
 
 TForm13* MosaicDialog() {
   static bool registered = false;

@@ -83,6 +83,7 @@ private:
 
   int source_ = -1;
   int lastResult_ = -1;
+  bool generating_ = false;  // "&Generier Bild" is converting
   bool updating_ = false;
   QLabel* networkLabel_ = nullptr;
   QString openName_, saveName_;

@@ -17,6 +17,7 @@
 #include "common/number_text.h"
 #include "common/pascal_format.h"
 #include "filters/ui/radio_group.h"
+#include "shell/ui/dialogs/cancel_key.h"
 #include "shell/ui/dialogs/translate_form.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/windows/histogram_refresh.h"
@@ -214,6 +215,11 @@ void TForm28::EndOperation(bool keep) {
   SetOperationActive(false);
   SlotPair = {};
   if (!keep && SlotInUse(destination_)) CloseImageSlot(destination_);
+}
+
+void TForm28::keyPressEvent(QKeyEvent* e) {
+  if (EscapeCancels(e, false, [this] { close(); })) return;
+  QWidget::keyPressEvent(e);
 }
 
 void TForm28::closeEvent(QCloseEvent* e) {

@@ -49,6 +49,8 @@ public:
 
 protected:
   void closeEvent(QCloseEvent* e) override;
+  // Escape acts as "&Abbrechen".
+  void keyPressEvent(QKeyEvent* e) override;
 
 private:
   // A changed choice: computed at once, or after the running computation stops.

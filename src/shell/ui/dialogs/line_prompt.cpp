@@ -14,6 +14,7 @@
 #include "core/language.h"
 #include "shell/stamps/line_marking.h"
 #include "shell/ui/controls/control_utils.h"
+#include "shell/ui/dialogs/cancel_key.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/main/main_window_link.h"
 #include "shell/ui/windows/window_placement.h"
@@ -106,6 +107,7 @@ void TForm20::keyPressEvent(QKeyEvent* e) {
     Button1->click();
     return;
   }
+  if (EscapeCancels(e, false, [this] { Button2Click(); })) return;
   QWidget::keyPressEvent(e);
 }
 

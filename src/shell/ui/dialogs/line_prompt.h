@@ -29,7 +29,7 @@ public:
 protected:
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
-  // Return presses "Ok" while it is enabled.
+  // Return presses "Ok" while it is enabled; Escape acts as "Abbrechen".
   void keyPressEvent(QKeyEvent* e) override;
 
 private:
