@@ -311,11 +311,16 @@ TEST_F(FitsWriterTest, DisplayAndDarkCards) {
   EXPECT_EQ(Store.Display[2].White, 7.0f);
   EXPECT_NEAR(Store.Display[2].Gamma, 1.5f, 1e-4);
   EXPECT_EQ(Store.Image[2].DarkRms, 2.25);
-  // Without display cards the QZHistPar card goes, the QZHP3 card stays.
+  // Without display cards both go (a QZHP3 card left behind would set the
+  // display on reading), and the file read back gets the automatic range.
   ASSERT_TRUE(SaveFits(1, -32, file, false, false));
   cards = FileCards(test::ReadAll(file));
   EXPECT_EQ(FindCard(cards, "COMMENT QZHistPar"), nullptr);
-  EXPECT_NE(FindCard(cards, "COMMENT QZHP3"), nullptr);
+  EXPECT_EQ(FindCard(cards, "COMMENT QZHP3"), nullptr);
+  ASSERT_TRUE(LoadFits(2, file, false));
+  SetAutoDisplayRange(1, false);
+  EXPECT_EQ(Store.Display[2].Black, Store.Display[1].Black);
+  EXPECT_EQ(Store.Display[2].White, Store.Display[1].White);
 }
 
 TEST_F(FitsWriterTest, DynamicRangeQuestion) {

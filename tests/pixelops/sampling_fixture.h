@@ -57,8 +57,5 @@ inline bool RunPython(const TempDir& dir, const std::string& script, const std::
   WriteText(file, script);
   return std::system(("/usr/bin/python3 " + file + " " + args).c_str()) == 0;
 }
-inline bool HavePythonModule(const std::string& module) {
-  return std::system(("/usr/bin/python3 -c 'import " + module + "' >/dev/null 2>&1").c_str()) == 0;
-}
 
 }  // namespace astrelon::test

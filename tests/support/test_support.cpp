@@ -86,6 +86,10 @@ bool RunPython(const std::string& script) {
   return rc == 0;
 }
 
+bool HavePythonModule(const std::string& module) {
+  return std::system(("/usr/bin/python3 -c 'import " + module + "' >/dev/null 2>&1").c_str()) == 0;
+}
+
 ConfigHome::ConfigHome() {
   if (const char* v = std::getenv("XDG_CONFIG_HOME")) {
     old_ = v;

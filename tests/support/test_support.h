@@ -42,6 +42,8 @@ void WriteFloats(const std::string& path, const std::vector<float>& values);
 // Runs a Python script with /usr/bin/python3; true when it exits with 0 (its
 // output is reported as test failures otherwise).
 bool RunPython(const std::string& script);
+// Whether /usr/bin/python3 can import the module.
+bool HavePythonModule(const std::string& module);
 
 // Points XDG_CONFIG_HOME at a temporary folder for the life of the object.
 class ConfigHome {

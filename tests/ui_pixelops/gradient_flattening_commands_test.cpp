@@ -56,9 +56,17 @@ TEST_F(GradientCommandsTest, LinearAndRadialItemsFlattenACopy) {
   for (int y = 0; y < 100; ++y)
     for (int x = 0; x < 200; ++x) ramp[size_t(y) * 200 + size_t(x)] = float(x + 2 * y);
   OpenPlane(1, 200, 100, ramp);
+  Store.Display[1].Black = 1000;  // a range of other values (a raw frame's)
+  Store.Display[1].White = 2000;
   Run("HintergrundGradientebnenautomatisch1", "Hintergrund Gradient ebnen &automatisch");
   ASSERT_TRUE(Store.HasWindow[2]);
   for (float v : Store.Image[2].Planes[1]) ASSERT_NEAR(v, 200.0f, 1.0f);
+  // The result is shown from its own levels.
+  CopyImageSlot(2, 9);
+  SetAutoDisplayRange(9, false);
+  EXPECT_EQ(Store.Display[2].Black, Store.Display[9].Black);
+  EXPECT_EQ(Store.Display[2].White, Store.Display[9].White);
+  FreeSlot(9);
   EXPECT_TRUE(HasHistory(2, "Hintergrund Gradient ebnen automatisch"));
   EXPECT_EQ(RecentFunctionCaption(0), "Hintergrund Gradient ebnen automatisch");
   EXPECT_EQ(Store.Image[1].Planes[1][5], 5.0f);  // the source stays

@@ -53,7 +53,7 @@ TWriter WriterOf(const std::string& targetExt) {
 
 bool Write(int slot, const std::string& fileName, TWriter writer) {
   if (writer == TWriter::Tiff) return SaveTiffScaled(slot, 2, fileName);
-  if (writer == TWriter::Fits) return SaveFits(slot, Settings.FitsSaveFormat, fileName, true, false);
+  if (writer == TWriter::Fits) return SaveFits(slot, Settings.FitsSaveFormat, fileName, false, false);
   TDisplayBitmap bitmap;
   if (!RenderImageToBitmap(slot, RenderFactor(ImageMaximum(slot)), bitmap)) return false;
   switch (writer) {
@@ -108,7 +108,7 @@ std::string WriteRunImage(int slot, const std::string& name, bool mayReplace) {
   EngineUi().ProcessMessages();
   if (CcdTemperatureCount > 0)
     SetHeaderKeyword(slot, "CCD-TEMP", "", CcdTemperatureSum / CcdTemperatureCount, true, false, false);
-  if (!file.empty() && SaveFits(slot, Settings.FitsSaveFormat, file, true, true)) {
+  if (!file.empty() && SaveFits(slot, Settings.FitsSaveFormat, file, false, true)) {
     AddRecentFile(Store.FileName[size_t(slot)]);
     return file;
   }

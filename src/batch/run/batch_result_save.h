@@ -28,15 +28,18 @@ std::string WithResultExtension(const TResultNaming& naming, const std::string& 
 TResultNaming RunResultNaming();
 
 // Writes the slot by the extension: ".BMP", ".JPG"/".JPE" and ".PNG" rendered
-// at the factor 255 / maximum, ".TIF" as TIFF, anything else as FITS. False
-// when it failed ("Fehler beim Abspeichern der Datei" and the name are shown).
+// at the factor 255 / maximum, ".TIF" as TIFF, anything else as FITS without
+// display cards (a result is shown from its own values when it is read, not by
+// the range of the frame it was made from). False when it failed ("Fehler beim
+// Abspeichern der Datei" and the name are shown).
 bool WriteSlotByExtension(int slot, const std::string& fileName, const std::string& targetExt);
 
-// Writes the run's target or an accumulation as FITS ("Datei speichern", the
-// mean CCD temperature of the run, the recent files) under `name` or, when a
-// file has that name and `mayReplace` is false, under its first free numbered
-// copy name: a run never replaces an earlier result it was not told to. The
-// name written, or "" after "Fehler beim Abspeichern der Datei" and the name.
+// Writes the run's target or an accumulation as FITS without display cards
+// ("Datei speichern", the mean CCD temperature of the run, the recent files)
+// under `name` or, when a file has that name and `mayReplace` is false, under
+// its first free numbered copy name: a run never replaces an earlier result it
+// was not told to. The name written, or "" after "Fehler beim Abspeichern der
+// Datei" and the name.
 std::string WriteRunImage(int slot, const std::string& name, bool mayReplace);
 
 enum class TResultSave { Written, Failed, Skipped, Cancelled };

@@ -263,8 +263,11 @@ void WriteCards(int slot, const TFitsScalePlan& plan, bool writeDisplayCards) {
     SetHeaderKeyword(slot, HistParCardKey, histPar.substr(HistParCardKey.size()), 0, false, false, true);
     SetHeaderKeyword(slot, Hp3CardKey, hp3.substr(Hp3CardKey.size()), 0, false, false, true);
   } else {
-    const int k = FindHeaderKeyword(slot, HistParCardKey);
-    if (k > 0) DeleteHeaderCard(slot, k);
+    // Without display cards the file holds none: a reader makes the display
+    // range from the values (a card of the frame the slot was read from would
+    // set it from other ones).
+    for (const std::string_view key : {HistParCardKey, Hp3CardKey})
+      for (int k; (k = FindHeaderKeyword(slot, key)) > 0;) DeleteHeaderCard(slot, k);
   }
   const double rms = Store.Image[slot].DarkRms;
   if (rms > 0) SetHeaderKeyword(slot, "COMMENT MDarkRMS ", FormatCardExponent(rms), 0, false, false, true);

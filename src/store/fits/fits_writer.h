@@ -12,6 +12,8 @@ namespace astrelon {
 // setting "Fits Dateiendung". The file is replaced only when it was written
 // completely; then the slot takes the name and the updated cards and the result
 // is true. On failure the old file, the slot's name and its cards stay.
+// Without `writeDisplayCards` the display cards are taken out of the header, so
+// that the file is shown from its own values when it is read.
 bool SaveFits(int slot, int bitpix, const std::string& fileName, bool writeDisplayCards, bool askDynamicRange);
 
 // How the pixels are written: the scale cards' values as a reader parses them

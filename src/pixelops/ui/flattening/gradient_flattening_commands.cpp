@@ -19,7 +19,9 @@ void GradientCommand(int mode, const std::string& history) {
   TResultSlot result;
   if (!result) return;
   FlattenGradient(result.Destination(), mode);
-  result.Finish({.ResetRange = true, .History = history});
+  // The fitted correction moves the background by its own offset: the result
+  // is shown from its own levels, not by the source's range.
+  result.Finish({.ResetRange = true, .AutoDisplayRange = true, .History = history});
 }
 
 }  // namespace
