@@ -15,6 +15,7 @@
 #include "filters/sharpening/light_within_reach.h"
 #include "filters/sharpening/psf/find_psf_extent.h"
 #include "filters/sharpening/psf/psf_centring.h"
+#include "filters/sharpening/psf/picture_noise.h"
 #include "filters/sharpening/psf/psf_star_check.h"
 #include "filters/sharpening/psf_sharpen_passes.h"
 #include "filters/sharpening/saturation_depth_mask.h"
@@ -107,7 +108,7 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TSt
   // noise. A PSF of noise sharpens nothing and runs away: when no plane holds
   // a star, nothing is changed and the user is told.
   const std::array<bool, 4> sharpened{false, selected(1), selected(2), selected(3)};
-  const std::array<int, 4> psfPlane = PsfPlanesFor(pickedPsf, sharpened);
+  const std::array<int, 4> psfPlane = PsfPlanesFor(pickedPsf, sharpened, PsfOwnNoise(pickedPsf, c.Source));
   if (sharpened != std::array<bool, 4>{} && psfPlane == std::array<int, 4>{}) {
     EngineUi().ShowMessage(NoStarInPsfText());
     return;
