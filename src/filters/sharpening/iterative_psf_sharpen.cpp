@@ -85,10 +85,10 @@ void AllRows(const TWorkRect& r, F&& fn) {
 
 }  // namespace
 
-float BalanceRadius(std::span<const TPsfTap> taps) {
+float BalanceRadius(std::span<const TPsfTap> taps, double reach2) {
   double sum = 0, moment = 0;
   for (const TPsfTap& t : taps) {
-    if (!(t.W > 0)) continue;
+    if (!(t.W > 0) || !(double(t.Dx) * t.Dx + double(t.Dy) * t.Dy < reach2)) continue;
     sum += t.W;
     moment += double(t.W) * (double(t.Dx) * t.Dx + double(t.Dy) * t.Dy);
   }
@@ -130,9 +130,16 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TSt
   TStarCutout picked = pickedPsf, steepened = steepenedPsf;
   CentrePsfPair(picked, steepened);
   std::array<float, 4> tapThreshold{};
-  for (int q = 1; q <= std::clamp(picked.PlaneCount, 1, 3); ++q) tapThreshold[size_t(q)] = PsfTapThreshold(picked, q);
+  // The picked star's own reach in each plane (a disc clear of a
+  // neighbour's light, psf_centring.h), for the flux balance's width.
+  std::array<double, 4> starReach{};
   TRectI support;
   FindPsfExtent(picked, support);
+  for (int q = 1; q <= std::clamp(picked.PlaneCount, 1, 3); ++q) {
+    tapThreshold[size_t(q)] = PsfTapThreshold(picked, q);
+    starReach[size_t(q)] = PsfStarReach(picked, q, support, tapThreshold[size_t(q)],
+                                        float(PsfStarRise * PsfFrameOf(picked, q).Noise));
+  }
   support = {support.Left - Centre, support.Top - Centre, support.Right - Centre, support.Bottom - Centre};
   const bool quadratic = c.Radio[1] != 0;
   balanced = balanced && !quadratic;
@@ -188,7 +195,7 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TSt
           steepened, q, support, [](float v) { return std::fabs(v) > 0.04f; }, [](float v) { return v; });
       TPsfPass pass{planes.Out(p), planes.Out(p), planes.In(p), marks[size_t(p)].data(), A.data(), R2.data(),
                     C.data(),      W,             r};
-      const float radius = BalanceRadius(reblurTaps);
+      const float radius = BalanceRadius(reblurTaps, starReach[size_t(q)]);
       TBalanceRows rows;
       if (balanced) {
         if (it == 1)

@@ -2,6 +2,7 @@
 // "PSF schärfen" (function 9 of the filter dialog): the destination sharpened
 // iteration by iteration with a measured point-spread function, sparing the
 // background, the noise and saturated star cores.
+#include <cmath>
 #include <span>
 
 #include "filters/dialog/filter_functions.h"
@@ -34,8 +35,11 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& picked, const TStarC
                          bool balanced = true, bool keepCores = true);
 
 // The Gauss radius of the flux balance for the reblur's taps: a Gaussian as
-// wide as the PSF (its second moment over the positive weights, a sigma of at
-// least half a pixel).
-float BalanceRadius(std::span<const TPsfTap> taps);
+// wide as the PSF's star (the second moment of the positive weights nearer to
+// the centre than the square root of `reach2`, which leaves a neighbour within
+// the cutout out; a sigma of at least half a pixel). A balance as wide as a
+// star and its neighbour would hand each star's withheld light on to one side
+// of it, and move it.
+float BalanceRadius(std::span<const TPsfTap> taps, double reach2 = HUGE_VAL);
 
 }  // namespace astrelon
