@@ -160,7 +160,7 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TSt
   std::array<TPsfWeights, 4> weights{};
   std::array<std::vector<uint8_t>, 4> marks;
   std::array<float, 4> keepAbove{};
-  std::array<std::vector<float>, 4> bound, floor;
+  std::array<std::vector<float>, 4> bound, floor, background;
   std::array<std::vector<TPsfTap>, 4> reblurTaps, correctionTaps;
   std::array<float, 4> radius{};
   TKeptCores kept;
@@ -192,12 +192,14 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TSt
     radius[size_t(p)] = BalanceRadius(reblurTaps[size_t(p)], starReach[size_t(q)]);
     const size_t n = size_t(r.x2 - r.x1 + 1) * size_t(r.y2 - r.y1 + 1);
     std::vector<float> work(n);
-    std::vector<float>& hiAt = floor[size_t(p)];
-    hiAt.resize(n);
-    if (!BalanceBackground(src.Planes[size_t(p)], W, src.Height, r, radius[size_t(p)], vector, work, hiAt))
-      std::fill(hiAt.begin(), hiAt.end(), BlankPixel);
+    std::vector<float>& local = background[size_t(p)];
+    local.resize(n);
+    if (!BalanceBackground(src.Planes[size_t(p)], W, src.Height, r, radius[size_t(p)], vector, work, local))
+      std::fill(local.begin(), local.end(), BlankPixel);
     const float clear = lv.Background + NebulaClear * lv.Noise;
-    for (float& v : hiAt) v = lv.Hi + (IsValidPixel(v) ? std::max(v - clear, 0.0f) : 0.0f);
+    floor[size_t(p)].resize(n);
+    for (size_t i = 0; i < n; ++i)
+      floor[size_t(p)][i] = lv.Hi + (IsValidPixel(local[i]) ? std::max(local[i] - clear, 0.0f) : 0.0f);
     if (keepCores) kept.Prepare(p, src.Planes[size_t(p)], W, src.Height, r, lv.Background, lv.Noise, lv.Clip);
   }
 
@@ -220,7 +222,8 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TSt
       TBalanceRows rows;
       if (balanced) {
         if (it == 1)
-          balance.Prepare(p, src.Planes[size_t(p)], W, src.Height, radius[size_t(p)], lv.Lo, lv.A, lv.Noise, vector);
+          balance.Prepare(p, src.Planes[size_t(p)], W, src.Height, radius[size_t(p)], lv.Lo, lv.A, lv.Noise, vector,
+                          background[size_t(p)]);
         rows = balance.Rows(p);
         pass.Balance = &rows;
       }

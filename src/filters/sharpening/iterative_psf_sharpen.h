@@ -18,15 +18,17 @@ namespace astrelon {
 // correction weighed with `steepened`, its soft application and, in the linear
 // form, the flux balance over `picked`'s reach (sharpen_flux_balance.h), so
 // that faint stars keep their flux as bright ones do; then a redraw. Both PSFs
-// go with their planes centred (psf_centring.h), so that nothing moves. Each
-// plane goes with its own levels (iterative_sharpen_levels.h) and saturation
-// marks, no pixel rises above the light within the PSF's reach
-// (light_within_reach.h), and what the run shows keeps the plane's clipped
-// cores (kept_cores.h). A plane whose plane of `picked` holds no star goes with
-// the one of another plane that holds one, and the reblur takes only values
-// above the PSF's noise (psf_star_check.h); when none of the
-// planes the call uses holds a star, nothing changes and the user is told.
-// Value 1 is "Stärke", check box 1 "Schwarzschwelle", check box 2
+// go with their planes centred on the picked star, a neighbour's core taken
+// out (psf_centring.h), so that nothing moves. Each plane goes with its own
+// levels (iterative_sharpen_levels.h) and saturation marks, its hi raised by
+// as much as its local background stands clear above its background (on a
+// nebula no dark halos around the stars), no pixel rises above the light
+// within the PSF's reach (light_within_reach.h), and what the run shows keeps
+// the plane's clipped cores (kept_cores.h). A plane whose plane of `picked`
+// holds no star goes with the one of another plane that holds one, and the
+// reblur takes only values above the PSF's noise (psf_star_check.h); when none
+// of the planes the call uses holds a star, nothing changes and the user is
+// told. Value 1 is "Stärke", check box 1 "Schwarzschwelle", check box 2
 // "Umgebungsschwelle", RadioGroup1 item 0 the linear form (else quadratic).
 // Releases the dialog's blur cache. A run stopped by the abort flag keeps the
 // iterations done (FilterAborted is then set). `balanced` false leaves the

@@ -86,7 +86,7 @@ TFluxBalance::TFluxBalance(const TWorkRect& rect)
 }
 
 void TFluxBalance::Prepare(int plane, std::span<const float> source, int32_t w, int32_t h, float radius, float lo,
-                           float delta, float noise, bool vector) {
+                           float delta, float noise, bool vector, std::span<const float> given) {
   TPlaneReference& p = planes_[size_t(plane)];
   p.Narrow = BlurTaps(radius);
   p.Wide = BlurTaps(2 * radius);
@@ -96,8 +96,9 @@ void TFluxBalance::Prepare(int plane, std::span<const float> source, int32_t w, 
   p.Raised.assign(active_.size(), 0);
   if (height_.empty()) return;
   // The changes' arrays serve as work space (the application fills them anew).
-  if (!BalanceBackground(source, w, h, rect_, radius, vector, wanted_, made_)) return;
-  const std::span<const float> background(made_);
+  const size_t pixels = size_t(columns_) * size_t(rows_);
+  if (given.size() < pixels && !BalanceBackground(source, w, h, rect_, radius, vector, wanted_, made_)) return;
+  const std::span<const float> background = given.size() >= pixels ? given : std::span<const float>(made_);
   EachItem(rows_, columns_, [&](int64_t y) {
     for (int32_t x = 0; x < columns_; ++x) {
       const size_t i = size_t(y) * size_t(columns_) + size_t(x);

@@ -222,8 +222,10 @@ public:
   // the heights from the source plane (w x h), lo and delta = hi - lo of the
   // sharpening, `noise` the source's noise level; `radius` is Gn's (a Gauss
   // radius; Gw's is twice it).
+  // `background`, when given, is the source's BalanceBackground with this
+  // radius (local_background.h), which the caller already took.
   void Prepare(int plane, std::span<const float> source, int32_t w, int32_t h, float radius, float lo, float delta,
-               float noise, bool vector);
+               float noise, bool vector, std::span<const float> background = {});
   // Where the sharpening's passes put the heights and the changes of a
   // prepared plane.
   TBalanceRows Rows(int plane);

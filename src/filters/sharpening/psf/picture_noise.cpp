@@ -22,7 +22,7 @@ float SmoothedNoiseOfPlane(std::span<const float> plane, int32_t w, int32_t h) {
     for (int y = 0; y < StarCutoutSize; ++y)
       for (int x = 0; x < StarCutoutSize; ++x)
         window.At(1, x, y) = plane[size_t(int64_t(y0 + y) * w + x0 + x)];
-    const TPsfPeak m = MeasurePsfPeak(window, 1);
+    const TPsfPeak m = MeasurePsfPeak(window, 1, false);
     if (m.Noise > 0) noise.push_back(m.Noise);
   }
   return noise.empty() ? 0.0f : float(Median(noise));

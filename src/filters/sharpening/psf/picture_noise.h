@@ -18,7 +18,7 @@ namespace astrelon {
 // spread), and their median, so that stars, nebulae and clipped cores, which
 // fill less than half of a picture, do not count. 0 when the plane holds no
 // window.
-constexpr int64_t OwnNoiseWindows = 1024;
+constexpr int64_t OwnNoiseWindows = 256;
 float SmoothedNoiseOfPlane(std::span<const float> plane, int32_t w, int32_t h);
 
 // Whether plane `q` of the cutout holds the plane's own pixels at the

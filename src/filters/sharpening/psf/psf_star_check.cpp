@@ -44,12 +44,6 @@ double ClippedRms(const std::vector<double>& values, double level) {
   return std::isfinite(rms) ? rms : 0.0;
 }
 
-// A smoothed value of the frame at (X, Y) (offsets from index 15 in units
-// of 15 pixels, so that the fit's terms stay of one size).
-struct TSkySample {
-  double X = 0, Y = 0, V = 0;
-};
-
 // The terms of a surface up to the fourth degree: 1, x, y, x², xy, y², x³, ...
 constexpr int SurfaceTerms = 15;
 std::array<double, SurfaceTerms> SurfaceBasis(double x, double y) {
@@ -67,12 +61,20 @@ struct TSkySurface {
   std::array<double, SurfaceTerms> C{};
   int Terms = 1;
   double Rms = 0;
-  double At(double x, double y) const {
-    const std::array<double, SurfaceTerms> f = SurfaceBasis(x, y);
+  double At(double x, double y) const { return At(SurfaceBasis(x, y)); }
+  double At(const std::array<double, SurfaceTerms>& f) const {
     double v = 0;
     for (int k = 0; k < Terms; ++k) v += C[size_t(k)] * f[size_t(k)];
     return v;
   }
+};
+
+// A smoothed value of the frame at (X, Y) (offsets from index 15 in units
+// of 15 pixels, so that the fit's terms stay of one size), with its terms.
+struct TSkySample {
+  double X = 0, Y = 0, V = 0;
+  std::array<double, SurfaceTerms> F{};
+  TSkySample(double x, double y, double v) : X(x), Y(y), V(v), F(SurfaceBasis(x, y)) {}
 };
 
 // The least-squares coefficients of the first `terms` terms over the samples
@@ -83,7 +85,7 @@ bool SolveSurface(const std::vector<TSkySample>& s, int terms, Use use, TSkySurf
   std::array<std::array<double, SurfaceTerms + 1>, SurfaceTerms> a{};
   for (const TSkySample& p : s) {
     if (!use(p)) continue;
-    const std::array<double, SurfaceTerms> f = SurfaceBasis(p.X, p.Y);
+    const std::array<double, SurfaceTerms>& f = p.F;
     for (int i = 0; i < terms; ++i) {
       for (int j = 0; j < terms; ++j) a[size_t(i)][size_t(j)] += f[size_t(i)] * f[size_t(j)];
       a[size_t(i)][R] += f[size_t(i)] * p.V;
@@ -128,13 +130,13 @@ TSkySurface FitCurvedSky(const std::vector<TSkySample>& s, int terms) {
   for (int round = 0; round < 3; ++round) {
     TSkySurface next;
     const TSkySurface last = sky;
-    auto kept = [&](const TSkySample& p) { return round == 0 || std::fabs(p.V - last.At(p.X, p.Y)) <= limit; };
+    auto kept = [&](const TSkySample& p) { return round == 0 || std::fabs(p.V - last.At(p.F)) <= limit; };
     if (!SolveSurface(s, terms, kept, next)) return sky;
     double sum = 0;
     size_t n = 0;
     for (const TSkySample& p : s)
       if (kept(p)) {
-        const double r = p.V - next.At(p.X, p.Y);
+        const double r = p.V - next.At(p.F);
         sum += r * r;
         ++n;
       }
@@ -202,7 +204,7 @@ TPsfFrame PsfFrameOf(const TStarCutout& cutout, int plane) {
   return f;
 }
 
-TPsfPeak MeasurePsfPeak(const TStarCutout& cutout, int plane) {
+TPsfPeak MeasurePsfPeak(const TStarCutout& cutout, int plane, bool fine) {
   auto valid = [&](int x, int y) { return IsValidPixel(cutout.At(plane, x, y)); };
   const TPsfFrame sky = PsfFrameOf(cutout, plane);
   const double gx = sky.Gx, gy = sky.Gy;
@@ -250,7 +252,7 @@ TPsfPeak MeasurePsfPeak(const TStarCutout& cutout, int plane) {
     }
   m.Level = float(surface.At(0, 0));
   m.Noise = float(surface.Rms);
-  m.FineNoise = FineNoise(cutout, plane);
+  m.FineNoise = fine ? float(FineNoise(cutout, plane)) : 0.0f;
   m.Peak = std::isfinite(peak) ? float(peak) : 0.0f;
   return m;
 }

@@ -36,16 +36,16 @@ TPsfFrame PsfFrameOf(const TStarCutout& cutout, int plane);
 
 // The level, the noise and the peak height of plane `plane` (1..3) of a
 // cutout. Its values less the frame's gradient are smoothed by a 3 x 3 mean
-// (where all nine are valid); the sky under the star is the frame's level
-// (the median of those within 5 pixels of the border), or, where the values
-// 8 pixels and more from index 15 either way follow a curved surface (a nebula or a galaxy under the star) so
-// closely that a second-degree surface fitted to them leaves at most 0.35 of
-// the spread the level leaves (noise alone, even a JPEG's blocks, leaves more
-// than 0.45 of it), that surface, or a fourth-degree one where that leaves at
-// most 0.35 of the second-degree one's. Level is the sky at
-// index 15; Noise the root mean square of the values the sky was taken from
-// about it (three rounds clipped at three times itself); Peak the largest value of the middle
-// 16 x 16 pixels above the sky.
+// (where all nine are valid). The sky under the star is the frame's level (the
+// median of those within 5 pixels of the border); or, where the values 8
+// pixels and more from index 15 either way follow a curved surface (a nebula
+// or a galaxy under the star) so closely that a second-degree surface fitted
+// to them leaves at most 0.35 of the spread the level leaves (noise alone,
+// even a JPEG's blocks, leaves more than 0.45 of it), that surface; or a
+// fourth-degree one where that leaves at most 0.35 of the second-degree one's.
+// Level is the sky at index 15; Noise the root mean square of the values the
+// sky was taken from about it (three rounds clipped at three times itself);
+// Peak the largest value of the middle 16 x 16 pixels above the sky.
 // FineNoise is the noise of 3 x 3 means of white noise of the pixels' own
 // level, from the fourth differences of neighbouring pixels away from the star
 // (which smooth structure leaves at 0, and noise that neighbours share makes
@@ -54,7 +54,8 @@ TPsfFrame PsfFrameOf(const TStarCutout& cutout, int plane);
 struct TPsfPeak {
   float Level = 0, Noise = 0, Peak = 0, FineNoise = 0;
 };
-TPsfPeak MeasurePsfPeak(const TStarCutout& cutout, int plane);
+// `fine` false leaves FineNoise at 0.
+TPsfPeak MeasurePsfPeak(const TStarCutout& cutout, int plane, bool fine = true);
 
 // The noise a PSF's peak is judged against: its frame's, held within
 // PsfOwnNoiseLeast and PsfOwnNoiseRoom times the noise that the same 3 x 3
