@@ -1,11 +1,15 @@
 #pragma once
 // Scenes for the iterative sharpenings' tests on camera pictures: star fields
 // with Gaussian noise, colour planes debayered bilinearly from an RGGB mosaic,
-// pictures moved by a bilinear sub-pixel shift, a star's centre measured
-// independently of the program, and a fixture that calls both functions at
-// the dialog's defaults.
+// pictures moved by a bilinear sub-pixel shift, 8-bit pictures saved as JPEG
+// (cjpeg) or PNG (ImageMagick) and loaded as the program loads them, a star's
+// centre measured independently of the program, and a fixture that calls both
+// functions at the dialog's defaults.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <string>
 #include <functional>
 #include <random>
 #include <span>
@@ -23,6 +27,7 @@
 #include "filters/sharpening/psf/psf_source.h"
 #include "filters/sharpening/psf/psf_steepening.h"
 #include "shell/stars/star_pick.h"
+#include "store/image_loader.h"
 
 namespace astrelon::test {
 
@@ -104,6 +109,26 @@ inline std::vector<float> BilinearShift(const std::vector<float>& a, int w, int 
       b[size_t(y) * size_t(w) + size_t(x)] = (1 - fx) * (1 - fy) * at(x, y) + fx * (1 - fy) * at(x + 1, y) +
                                              (1 - fx) * fy * at(x, y + 1) + fx * fy * at(x + 1, y + 1);
   return b;
+}
+
+// One or three planes of values 0..255 (rounded) written as a PGM or PPM
+// file, saved by cjpeg at `quality` (or by ImageMagick as PNG when quality is
+// 0) and loaded into slot 1. False when a tool or the loading failed.
+inline bool LoadEightBit(const std::vector<std::vector<float>>& planes, int w, int h, int quality,
+                         const std::string& stem) {
+  const bool colour = planes.size() == 3;
+  const std::string pnm = stem + (colour ? ".ppm" : ".pgm"), file = stem + (quality > 0 ? ".jpg" : ".png");
+  {
+    std::ofstream o(pnm, std::ios::binary);
+    o << (colour ? "P6\n" : "P5\n") << w << " " << h << "\n255\n";
+    for (size_t i = 0; i < size_t(w) * size_t(h); ++i)
+      for (const std::vector<float>& p : planes) o.put(char(uint8_t(std::clamp(std::nearbyint(p[i]), 0.0f, 255.0f))));
+  }
+  const std::string command = quality > 0 ? "cjpeg -quality " + std::to_string(quality) + " " + pnm + " > " + file
+                                          : "convert " + pnm + " " + file;
+  if (std::system((command + " 2>/dev/null").c_str()) != 0 || !LoadImageFile(1, file)) return false;
+  UpdateMinMax(1);
+  return true;
 }
 
 // Whether each pixel of a w x h plane lies within `reach` (Euclidean) of a
@@ -199,6 +224,18 @@ protected:
     c.Caption = "Test";
     c.Poll = &poll;
     return c;
+  }
+  // Whether "PSF schärfen" takes the PSF cut from slot 1 at (x, y), on all its
+  // planes (only its check runs: the rectangle is too narrow for a pass).
+  bool PsfTaken(int x, int y) {
+    const TStarCutout psf = PickPsf(x, y);
+    PrepareSteepenedPsf(psf);
+    MakeResult(1, 2);
+    ui.Messages.clear();
+    TFilterCall c = Call(9, Store.Image[1].PlaneCount >= 3 ? 3 : 1);
+    c.Rect = {0, 1, 0, 1};
+    IterativePsfSharpen(c, psf, SteepenedPsf);
+    return ui.Messages.empty();
   }
   // The PSF cut and levelled as the program cuts it from the star at (x, y).
   static TStarCutout PickPsf(int x, int y) {

@@ -9,12 +9,14 @@
 #include "common/pascal_format.h"
 #include "filters/dialog/filter_state.h"
 #include "filters/dialog/pixel_filter_frame.h"
+#include "filters/sharpening/balance/local_background.h"
 #include "filters/sharpening/balance/sharpen_flux_balance.h"
 #include "filters/sharpening/cores/kept_cores.h"
 #include "filters/sharpening/iterative_sharpen_levels.h"
 #include "filters/sharpening/light_within_reach.h"
 #include "filters/sharpening/psf/find_psf_extent.h"
 #include "filters/sharpening/psf/psf_centring.h"
+#include "filters/sharpening/psf/picture_noise.h"
 #include "filters/sharpening/psf/psf_star_check.h"
 #include "filters/sharpening/psf_sharpen_passes.h"
 #include "filters/sharpening/saturation_depth_mask.h"
@@ -27,6 +29,10 @@ namespace astrelon {
 namespace {
 
 constexpr int Centre = 15;
+// How many noise levels the local background must rise above the plane's
+// before the floor of the steps rises with it (a nebula, not the noise or
+// the wings of stars on plain sky).
+constexpr float NebulaClear = 3.0f;
 
 // The weights of one plane of the steepened PSF for an image plane of noise
 // level b. Below W1 (PSF units: a fifth of the weight of the values above
@@ -84,10 +90,10 @@ void AllRows(const TWorkRect& r, F&& fn) {
 
 }  // namespace
 
-float BalanceRadius(std::span<const TPsfTap> taps) {
+float BalanceRadius(std::span<const TPsfTap> taps, double reach2) {
   double sum = 0, moment = 0;
   for (const TPsfTap& t : taps) {
-    if (!(t.W > 0)) continue;
+    if (!(t.W > 0) || !(double(t.Dx) * t.Dx + double(t.Dy) * t.Dy < reach2)) continue;
     sum += t.W;
     moment += double(t.W) * (double(t.Dx) * t.Dx + double(t.Dy) * t.Dy);
   }
@@ -107,7 +113,7 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TSt
   // noise. A PSF of noise sharpens nothing and runs away: when no plane holds
   // a star, nothing is changed and the user is told.
   const std::array<bool, 4> sharpened{false, selected(1), selected(2), selected(3)};
-  const std::array<int, 4> psfPlane = PsfPlanesFor(pickedPsf, sharpened);
+  const std::array<int, 4> psfPlane = PsfPlanesFor(pickedPsf, sharpened, PsfOwnNoise(pickedPsf, c.Source));
   if (sharpened != std::array<bool, 4>{} && psfPlane == std::array<int, 4>{}) {
     EngineUi().ShowMessage(NoStarInPsfText());
     return;
@@ -129,9 +135,16 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TSt
   TStarCutout picked = pickedPsf, steepened = steepenedPsf;
   CentrePsfPair(picked, steepened);
   std::array<float, 4> tapThreshold{};
-  for (int q = 1; q <= std::clamp(picked.PlaneCount, 1, 3); ++q) tapThreshold[size_t(q)] = PsfTapThreshold(picked, q);
+  // The picked star's own reach in each plane (a disc clear of a
+  // neighbour's light, psf_centring.h), for the flux balance's width.
+  std::array<double, 4> starReach{};
   TRectI support;
   FindPsfExtent(picked, support);
+  for (int q = 1; q <= std::clamp(picked.PlaneCount, 1, 3); ++q) {
+    tapThreshold[size_t(q)] = PsfTapThreshold(picked, q);
+    starReach[size_t(q)] = PsfStarReach(picked, q, support, tapThreshold[size_t(q)],
+                                        float(PsfStarRise * PsfFrameOf(picked, q).Noise));
+  }
   support = {support.Left - Centre, support.Top - Centre, support.Right - Centre, support.Bottom - Centre};
   const bool quadratic = c.Radio[1] != 0;
   balanced = balanced && !quadratic;
@@ -147,8 +160,11 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TSt
   std::array<TPsfWeights, 4> weights{};
   std::array<std::vector<uint8_t>, 4> marks;
   std::array<float, 4> keepAbove{};
-  std::array<std::vector<float>, 4> bound;
+  std::array<std::vector<float>, 4> bound, floor, background;
+  std::array<std::vector<TPsfTap>, 4> reblurTaps, correctionTaps;
+  std::array<float, 4> radius{};
   TKeptCores kept;
+  const bool vector = Sse2Enabled;
   for (int p = 1; p <= 3; ++p) {
     if (!selected(p)) continue;
     const TPsfSharpenLevels& lv = levels[size_t(p)] = PsfSharpenLevels(c.Source, p, c.Value[1], c.Checked[1]);
@@ -161,6 +177,29 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TSt
     SaturationDepthMask(src.Planes[size_t(p)], W, src.Height, sat, marks[size_t(p)]);
     keepAbove[size_t(p)] = std::nextafter(sat, -HUGE_VALF);
     LightWithinReach(src.Planes[size_t(p)], W, r, support, lv.Background, bound[size_t(p)]);
+    // The taps of the plane's PSF plane, the balance's width, and the floor
+    // of its steps: hi, raised by as much as the local background
+    // (local_background.h) stands more than NebulaClear noise levels above the
+    // plane's, so that a star's wings on a nebula are not dug into a dark
+    // halo, as on plain sky they are not dug below hi.
+    const int q = psfPlane[size_t(p)];
+    const float t = tapThreshold[size_t(q)];
+    reblurTaps[size_t(p)] = SupportTaps(
+        picked, q, support, [t](float v) { return std::fabs(v) > t; },
+        [quadratic](float v) { return quadratic ? v * std::fabs(v) : v; });
+    correctionTaps[size_t(p)] = SupportTaps(
+        steepened, q, support, [](float v) { return std::fabs(v) > 0.04f; }, [](float v) { return v; });
+    radius[size_t(p)] = BalanceRadius(reblurTaps[size_t(p)], starReach[size_t(q)]);
+    const size_t n = size_t(r.x2 - r.x1 + 1) * size_t(r.y2 - r.y1 + 1);
+    std::vector<float> work(n);
+    std::vector<float>& local = background[size_t(p)];
+    local.resize(n);
+    if (!BalanceBackground(src.Planes[size_t(p)], W, src.Height, r, radius[size_t(p)], vector, work, local))
+      std::fill(local.begin(), local.end(), BlankPixel);
+    const float clear = lv.Background + NebulaClear * lv.Noise;
+    floor[size_t(p)].resize(n);
+    for (size_t i = 0; i < n; ++i)
+      floor[size_t(p)][i] = lv.Hi + (IsValidPixel(local[i]) ? std::max(local[i] - clear, 0.0f) : 0.0f);
     if (keepCores) kept.Prepare(p, src.Planes[size_t(p)], W, src.Height, r, lv.Background, lv.Noise, lv.Clip);
   }
 
@@ -168,7 +207,6 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TSt
   std::vector<float> A(rectPixels, BlankPixel), R2(rectPixels), C(rectPixels, BlankPixel);
   // The linear form keeps the stars' flux (sharpen_flux_balance.h).
   TFluxBalance balance(balanced ? r : TWorkRect{0, -1, 0, -1});
-  const bool vector = Sse2Enabled;
   bool stopped = false;
   for (int32_t it = 1; it <= iterations && !stopped && !poll.Stopped(); ++it) {
     poll.SetCaption(c.Caption + "  I: " + IntToStr(it));
@@ -179,25 +217,19 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TSt
       const TPsfSharpenLevels& lv = levels[size_t(p)];
       const int q = psfPlane[size_t(p)];
       const float pk = std::max(std::fabs(picked.PlaneMax[size_t(q)]), 0.1f);
-      const float t = tapThreshold[size_t(q)];
-      const std::vector<TPsfTap> reblurTaps = SupportTaps(
-          picked, q, support, [t](float v) { return std::fabs(v) > t; },
-          [quadratic](float v) { return quadratic ? v * std::fabs(v) : v; });
-      const std::vector<TPsfTap> correctionTaps = SupportTaps(
-          steepened, q, support, [](float v) { return std::fabs(v) > 0.04f; }, [](float v) { return v; });
       TPsfPass pass{planes.Out(p), planes.Out(p), planes.In(p), marks[size_t(p)].data(), A.data(), R2.data(),
                     C.data(),      W,             r};
-      const float radius = BalanceRadius(reblurTaps);
       TBalanceRows rows;
       if (balanced) {
         if (it == 1)
-          balance.Prepare(p, src.Planes[size_t(p)], W, src.Height, radius, lv.Lo, lv.A, lv.Noise, vector);
+          balance.Prepare(p, src.Planes[size_t(p)], W, src.Height, radius[size_t(p)], lv.Lo, lv.A, lv.Noise, vector,
+                          background[size_t(p)]);
         rows = balance.Rows(p);
         pass.Balance = &rows;
       }
       const TReblurSettings reblur{quadratic, lv.Lo, lv.A, pk};
-      if (!RowPass(r, p, int64_t(reblurTaps.size()) / 8, poll, 0, 50, [&](int64_t y0, int64_t y1) {
-            ReblurRows(pass, reblurTaps, reblur, y0, y1, vector);
+      if (!RowPass(r, p, int64_t(reblurTaps[size_t(p)].size()) / 8, poll, 0, 50, [&](int64_t y0, int64_t y1) {
+            ReblurRows(pass, reblurTaps[size_t(p)], reblur, y0, y1, vector);
           })) {
         stopped = true;
         break;
@@ -206,19 +238,21 @@ void IterativePsfSharpen(TFilterCall& c, const TStarCutout& pickedPsf, const TSt
       if (balanced) balance.Mark(p);
       const TPsfWeights& w = weights[size_t(p)];
       const TCorrectionSettings correction{w.W1, lv.S, lv.D, lv.Lo, lv.Step, c.Checked[2]};
-      if (!RowPass(r, p, int64_t(correctionTaps.size()) / 4, poll, 50, 100, [&](int64_t y0, int64_t y1) {
-            CorrectionRows(pass, correctionTaps, correction, y0, y1, vector);
+      if (!RowPass(r, p, int64_t(correctionTaps[size_t(p)].size()) / 4, poll, 50, 100, [&](int64_t y0, int64_t y1) {
+            CorrectionRows(pass, correctionTaps[size_t(p)], correction, y0, y1, vector);
           })) {
         stopped = true;
         break;
       }
-      const TApplySettings apply{lv.S, w.W2, lv.Hi, bound[size_t(p)].data()};
+      const TApplySettings apply{lv.S, w.W2, lv.Hi, bound[size_t(p)].data(), floor[size_t(p)].data()};
       AllRows(r, [&](int64_t y0, int64_t y1) { ApplyCorrectionRows(pass, apply, y0, y1, vector); });
       // The give-back leaves the saturated pixels and those below hi no lower
       // than the application found them, and the others not below hi.
       if (balanced)
         balance.GiveBack(p, planes.Out(p), W,
-                         {planes.In(p), keepAbove[size_t(p)], true, true, lv.Hi, bound[size_t(p)].data()}, lv.Step,
+                         {planes.In(p), keepAbove[size_t(p)], true, true, lv.Hi, bound[size_t(p)].data(),
+                          floor[size_t(p)].data()},
+                         lv.Step,
                          vector);
     }
     for (int p = 1; p <= 3; ++p)

@@ -371,8 +371,8 @@ template <class V>
 // ---- application ----
 
 template <class V>
-[[gnu::always_inline]] inline V ApplyLanes(V d, V c, V bound, const TApplySettings& s) {
-  const V limit = Splat<V>(BlankLimit), zero = Splat<V>(0.0f), hi = Splat<V>(s.Hi);
+[[gnu::always_inline]] inline V ApplyLanes(V d, V c, V bound, V hi, const TApplySettings& s) {
+  const V limit = Splat<V>(BlankLimit), zero = Splat<V>(0.0f);
   const V u = c * Splat<V>(s.S);
   const V delta = u * SoftStep(u, s.W2);
   const V moved = d + delta;
@@ -387,11 +387,12 @@ template <class V>
 // The pixels i .. i + lanes - 1 of a row: the application and, for the
 // balance, the change made (0 where the destination is blank).
 template <class V>
-[[gnu::always_inline]] inline void ApplyAt(float* d, const float* c, const float* bound, float* made, int32_t i,
-                                           const TApplySettings& s) {
+[[gnu::always_inline]] inline void ApplyAt(float* d, const float* c, const float* bound, const float* floor,
+                                           float* made, int32_t i, const TApplySettings& s) {
   const V before = LoadLanes<V>(d + i);
   const V top = bound ? LoadLanes<V>(bound + i) : Splat<V>(HUGE_VALF);
-  const V after = ApplyLanes<V>(before, LoadLanes<V>(c + i), top, s);
+  const V hi = floor ? LaneMax(LoadLanes<V>(floor + i), Splat<V>(s.Hi)) : Splat<V>(s.Hi);
+  const V after = ApplyLanes<V>(before, LoadLanes<V>(c + i), top, hi, s);
   StoreLanes(d + i, after);
   if (made) StoreLanes(made + i, before > Splat<V>(BlankLimit) ? after - before : Splat<V>(0.0f));
 }
@@ -405,6 +406,7 @@ template <class V>
     float* d = pass.DestOut + y * pass.Width + r.x1;
     const float* c = pass.C + (y - r.y1) * n;
     const float* bound = s.Bound ? s.Bound + (y - r.y1) * n : nullptr;
+    const float* floor = s.Floor ? s.Floor + (y - r.y1) * n : nullptr;
     const int64_t row = y - r.y1;
     for (int32_t x = 0; x < n; x += BalanceBlock) {
       // Block by block (whole vectors each), recording the change where the balance needs it.
@@ -413,8 +415,9 @@ template <class V>
                                                                          : nullptr;
       int32_t i = 0;
       const float* b = bound ? bound + x : nullptr;
-      for (; i + L <= len; i += L) ApplyAt<V>(d + x, c + x, b, made, i, s);
-      for (; i < len; ++i) ApplyAt<float>(d + x, c + x, b, made, i, s);
+      const float* f = floor ? floor + x : nullptr;
+      for (; i + L <= len; i += L) ApplyAt<V>(d + x, c + x, b, f, made, i, s);
+      for (; i < len; ++i) ApplyAt<float>(d + x, c + x, b, f, made, i, s);
     }
   }
 }

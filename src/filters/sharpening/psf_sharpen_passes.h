@@ -79,6 +79,7 @@ void CorrectionRows(const TPsfPass& pass, std::span<const TPsfTap> taps, const T
 struct TApplySettings {
   float S = 0, W2 = 0, Hi = 0;
   const float* Bound = nullptr;
+  const float* Floor = nullptr;
 };
 void ApplyCorrectionRows(const TPsfPass& pass, const TApplySettings& s, int64_t y0, int64_t y1, bool vector);
 

@@ -4,6 +4,7 @@
 #include <limits>
 #include <vector>
 
+#include "filters/sharpening/balance/balance_region_blur.h"
 #include "filters/sharpening/balance/each_item.h"
 #include "kernels/gauss/filter_rows.h"
 #include "kernels/gauss/gauss_filters.h"
@@ -134,6 +135,12 @@ bool LocalBackground(std::span<const float> plane, int32_t w, int32_t h, const T
   Extreme<false>(a, b, n, m, reach, false, vector);
   Map(b, n, m, [](float v) { return v == -Inf ? BlankPixel : v; });
   return true;
+}
+
+bool BalanceBackground(std::span<const float> plane, int32_t w, int32_t h, const TWorkRect& rect, float radius,
+                       bool vector, std::span<float> work, std::span<float> out) {
+  const int32_t reach = BlurTaps(radius).N + BlurTaps(2 * radius).N;
+  return LocalBackground(plane, w, h, rect, std::max(radius, 2.0f), reach, vector, work, out);
 }
 
 }  // namespace astrelon

@@ -20,4 +20,11 @@ namespace astrelon {
 bool LocalBackground(std::span<const float> plane, int32_t w, int32_t h, const TWorkRect& rect, float smooth,
                      int32_t reach, bool vector, std::span<float> work, std::span<float> out);
 
+// The local background the flux balance of a sharpening whose PSF has the
+// Gauss radius `radius` works with (sharpen_flux_balance.h): smoothed with that
+// radius (at least 2) and opened as far as the balance's two blurs reach
+// together. As LocalBackground.
+bool BalanceBackground(std::span<const float> plane, int32_t w, int32_t h, const TWorkRect& rect, float radius,
+                       bool vector, std::span<float> work, std::span<float> out);
+
 }  // namespace astrelon

@@ -86,7 +86,7 @@ TFluxBalance::TFluxBalance(const TWorkRect& rect)
 }
 
 void TFluxBalance::Prepare(int plane, std::span<const float> source, int32_t w, int32_t h, float radius, float lo,
-                           float delta, float noise, bool vector) {
+                           float delta, float noise, bool vector, std::span<const float> given) {
   TPlaneReference& p = planes_[size_t(plane)];
   p.Narrow = BlurTaps(radius);
   p.Wide = BlurTaps(2 * radius);
@@ -95,10 +95,10 @@ void TFluxBalance::Prepare(int plane, std::span<const float> source, int32_t w, 
   p.Reference.assign(size_t(columns_) * size_t(rows_), lo);
   p.Raised.assign(active_.size(), 0);
   if (height_.empty()) return;
-  const int32_t reach = p.Narrow.N + p.Wide.N;
   // The changes' arrays serve as work space (the application fills them anew).
-  if (!LocalBackground(source, w, h, rect_, std::max(radius, 2.0f), reach, vector, wanted_, made_)) return;
-  const std::span<const float> background(made_);
+  const size_t pixels = size_t(columns_) * size_t(rows_);
+  if (given.size() < pixels && !BalanceBackground(source, w, h, rect_, radius, vector, wanted_, made_)) return;
+  const std::span<const float> background = given.size() >= pixels ? given : std::span<const float>(made_);
   EachItem(rows_, columns_, [&](int64_t y) {
     for (int32_t x = 0; x < columns_; ++x) {
       const size_t i = size_t(y) * size_t(columns_) + size_t(x);
@@ -244,7 +244,8 @@ void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratc
       const float* r = p.Reference.data() + size_t(y) * size_t(columns_);
       const float* source = guard.Source ? guard.Source + (int64_t(rect_.y1) + y) * width + rect_.x1 : nullptr;
       for (int32_t x = A.X0; x <= A.X1; ++x)
-        if (h[x] > 0 && !(source && source[x] > guard.KeepAbove)) h[x] = RoomAboveFloor(h[x], r[x], m[x], guard.Hi);
+        if (h[x] > 0 && !(source && source[x] > guard.KeepAbove))
+          h[x] = RoomAboveFloor(h[x], r[x], m[x], guard.HiAt ? guard.HiAt[int64_t(y) * columns_ + x] : guard.Hi);
     }
   }
   // The column passes onto Q's rows over A's columns (0 in P's other
@@ -282,10 +283,11 @@ void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratc
       if (!(h[x] > 0)) continue;
       float& d = destination[row + x];
       const float before = d - m[x];
-      const bool kept = guard.Source && guard.Source[row + x] > guard.KeepAbove;
+      const bool kept = (guard.Source && guard.Source[row + x] > guard.KeepAbove);
       float floor = std::min(d, r[x]);
       if (kept) floor = guard.TakeBackRise ? std::min(d, before) : d;
-      if (guard.FloorAtHi) floor = std::max(floor, std::min(d, kept || before < guard.Hi ? before : guard.Hi));
+      const float hi = guard.HiAt ? guard.HiAt[int64_t(y) * columns_ + x] : guard.Hi;
+      if (guard.FloorAtHi) floor = std::max(floor, std::min(d, kept || before < hi ? before : hi));
       const float given = std::max(d + h[x] * g[x], floor);
       d = bound ? std::min(given, std::max(d, bound[x])) : given;
     }

@@ -200,8 +200,9 @@ template <class V>
 // PSF sharpening's own steps): the light is taken back from the star's pixels
 // in proportion to their room above these floors (r + h = their value before;
 // a kept pixel weighs its height, as without the floors), and what they have
-// no room for stays. With Bound (one value per pixel of the rectangle,
-// row-major; light_within_reach.h) no pixel is raised above it.
+// no room for stays; HiAt (one value per pixel of the rectangle, row-major),
+// when given, stands for Hi pixel by pixel. With Bound (as HiAt;
+// light_within_reach.h) no pixel is raised above it.
 struct TGiveBackGuard {
   const float* Source = nullptr;  // the source plane, as wide as the destination
   float KeepAbove = 0;
@@ -209,6 +210,7 @@ struct TGiveBackGuard {
   bool FloorAtHi = false;
   float Hi = 0;
   const float* Bound = nullptr;
+  const float* HiAt = nullptr;
 };
 
 // The balance's data over the working rectangle, for up to three planes.
@@ -220,8 +222,10 @@ public:
   // the heights from the source plane (w x h), lo and delta = hi - lo of the
   // sharpening, `noise` the source's noise level; `radius` is Gn's (a Gauss
   // radius; Gw's is twice it).
+  // `background`, when given, is the source's BalanceBackground with this
+  // radius (local_background.h), which the caller already took.
   void Prepare(int plane, std::span<const float> source, int32_t w, int32_t h, float radius, float lo, float delta,
-               float noise, bool vector);
+               float noise, bool vector, std::span<const float> background = {});
   // Where the sharpening's passes put the heights and the changes of a
   // prepared plane.
   TBalanceRows Rows(int plane);

@@ -19,9 +19,29 @@
 // - where the tolerance is less than CoreNoiseRoom times the plane's noise
 //   (faint tops, coarse levels), noise may let any top agree within it: no
 //   flat top is looked for there.
+// - a rim: a stack of frames aligned by a cubic spline (or bicubic, Lanczos)
+//   resampling leaves a clipped top a few percent higher at its edge than
+//   inside, and softens its edge. Such a top is all the pixels less than a
+//   wall's fall below its highest (4-connected, however they step, at least
+//   SmallCorePixels), with a wall, holding a pixel that, along its row or its
+//   column, pixels of the top standing more than the tolerance (and
+//   CoreNoiseRoom noise levels) above it flank on both sides: a dip, which no
+//   unclipped star, disc or galaxy top holds. Its core takes the pixels beside it standing less than a
+//   wall's fall below its level too.
 // Every pixel at the plane's clipping level (clipping_level.h) belongs to a
 // core too, however few pixels of a star hold it, when that level stands
-// clear of the noise (5 noise levels above the background).
+// clear of the noise (5 noise levels above the background). Where no value
+// holds that level exactly (a stack), the cores found by their shape show
+// where it lies: a top of SmallCorePixels or more pixels less than a wall's
+// fall below its highest (a core of 3 or 4 clipped pixels, which an alignment
+// smoothed), with its wall, reaching up to within CoreSpan of the lowest of
+// their levels, is a core too: its pixels within CoreSpan of its height below
+// its highest. On an 8-bit plane (whole values within 0..255) reaching within
+// EightBitRoom levels of 255, every pixel within EightBitRoom levels of its
+// maximum is clipped, and so are those beside them standing less than a
+// wall's fall below their core's level: a JPEG's colour subsampling and
+// blocks leave a clipped core a few levels below 255, unevenly, and soften its
+// edge.
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -34,6 +54,8 @@ constexpr float CoreFlatness = 0.01f;
 constexpr float CoreSpan = 0.05f;
 constexpr float CoreWallFall = 0.1f;
 constexpr float CoreNoiseRoom = 4.0f;
+constexpr int64_t SmallCorePixels = 3;
+constexpr float EightBitRoom = 8.0f;
 
 // One core: its pixels (indices into the plane) and its level (the highest).
 struct TClippedCore {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "filters/sharpening/cores/clipped_cores.h"
+#include "store/image_slot.h"
 
 namespace astrelon {
 
@@ -18,11 +19,11 @@ void TKeptCores::Prepare(int plane, std::span<const float> source, int32_t w, in
   for (const TClippedCore& core : FindClippedCores(source, w, h, background, noise, clip))
     for (int64_t i : core.Pixels) {
       const int32_t cx = int32_t(i % w), cy = int32_t(i / w);
-      if (inside(cx, cy)) entries.push_back({i, source[size_t(i)], true});
+      if (inside(cx, cy)) entries.push_back({i, source[size_t(i)], source[size_t(i)], true});
       for (int32_t y = std::max(cy - reach, rect.y1); y <= std::min(cy + reach, rect.y2); ++y)
         for (int32_t x = std::max(cx - reach, rect.x1); x <= std::min(cx + reach, rect.x2); ++x)
           if (float((x - cx) * (x - cx) + (y - cy) * (y - cy)) <= reach2 && (x != cx || y != cy))
-            entries.push_back({int64_t(y) * w + x, source[size_t(i)], false});
+            entries.push_back({int64_t(y) * w + x, source[size_t(i)], source[size_t(int64_t(y) * w + x)], false});
     }
   // One entry per pixel: a core's wins, else the highest core value within
   // reach.
@@ -43,7 +44,11 @@ void TKeptCores::Show(int plane, std::span<float> destination) {
   for (size_t k = 0; k < entries.size(); ++k) {
     float& d = destination[size_t(entries[k].At)];
     iterated[k] = d;
-    d = entries[k].Core ? entries[k].Top : std::min(d, entries[k].Top);
+    // A blank or NaN value within reach stays as it is.
+    if (entries[k].Core)
+      d = entries[k].Top;
+    else if (d == d && IsValidPixel(d))
+      d = std::clamp(d, entries[k].Floor, entries[k].Top);
   }
   shown_[size_t(plane)] = true;
 }

@@ -7,8 +7,9 @@
 // with every iteration, far beyond the star. What a run shows, after each
 // iteration and at its end, is the iterated picture with each core at its
 // source value and no pixel within CoreReach of a core's pixels above the
-// highest of them within reach (nor below its own source value on that
-// account); each iteration goes on
+// highest of them within reach, nor below its own source value: the star's
+// light a clipped core holds is not known, so its surroundings are not
+// narrowed towards it; each iteration goes on
 // from the iterated values. The iterations raise a clipped core far above its
 // level, and with it pixels up to two beyond it; further out the light they
 // leave lies below the core's level.
@@ -40,11 +41,12 @@ public:
 
 private:
   // A pixel the run shows otherwise: a core's (at Top, its source value) or
-  // one within reach (at most Top: the highest value of the core pixels
-  // within reach, or its own source value when that is higher).
+  // one within reach (within Floor, its source value, and Top: the highest
+  // value of the core pixels within reach, or its own source value when that
+  // is higher).
   struct TEntry {
     int64_t At = 0;
-    float Top = 0;
+    float Top = 0, Floor = 0;
     bool Core = false;
   };
   std::array<std::vector<TEntry>, 4> entries_;

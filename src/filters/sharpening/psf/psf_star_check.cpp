@@ -15,6 +15,16 @@ constexpr int Centre = 15, Last = StarCutoutSize - 1;
 // The outer columns and rows the gradient comes from, and the smoothed frame.
 constexpr int Strip = 4, Frame = 5;
 constexpr int MiddleFrom = 8, MiddleTo = 23;
+// A curved sky stands for the frame's level (or a surface of the fourth
+// degree for one of the second) where its residuals are at most this part of
+// the other's: on noise alone a fit of up to fifteen terms to the frame's four
+// hundred values takes a few percent of their spread, structure across the
+// cutout (a nebula, a galaxy) far more.
+constexpr double CurvedSkyFit = 0.35;
+// A curved sky is fitted to the smoothed values at least this far from index
+// 15 either way (beyond the light of stars up to 2.5 px wide), so that it
+// holds the sky close around the star.
+constexpr int CurvedFrom = 8;
 
 // The root mean square of the values about `level`, three rounds clipped at
 // three times the one before (0 for none).
@@ -32,6 +42,132 @@ double ClippedRms(const std::vector<double>& values, double level) {
     rms = std::sqrt(sum / double(n));
   }
   return std::isfinite(rms) ? rms : 0.0;
+}
+
+// The terms of a surface up to the fourth degree: 1, x, y, x², xy, y², x³, ...
+constexpr int SurfaceTerms = 15;
+std::array<double, SurfaceTerms> SurfaceBasis(double x, double y) {
+  std::array<double, SurfaceTerms> f{};
+  size_t k = 0;
+  const std::array<double, 5> px{1, x, x * x, x * x * x, x * x * x * x}, py{1, y, y * y, y * y * y, y * y * y * y};
+  for (size_t degree = 0; degree <= 4; ++degree)
+    for (size_t i = 0; i <= degree; ++i) f[k++] = px[degree - i] * py[i];
+  return f;
+}
+
+// A surface of the first `Terms` terms, and the root mean square of the
+// residuals it was fitted to.
+struct TSkySurface {
+  std::array<double, SurfaceTerms> C{};
+  int Terms = 1;
+  double Rms = 0;
+  double At(double x, double y) const { return At(SurfaceBasis(x, y)); }
+  double At(const std::array<double, SurfaceTerms>& f) const {
+    double v = 0;
+    for (int k = 0; k < Terms; ++k) v += C[size_t(k)] * f[size_t(k)];
+    return v;
+  }
+};
+
+// A smoothed value of the frame at (X, Y) (offsets from index 15 in units
+// of 15 pixels, so that the fit's terms stay of one size), with its terms.
+struct TSkySample {
+  double X = 0, Y = 0, V = 0;
+  std::array<double, SurfaceTerms> F{};
+  TSkySample(double x, double y, double v) : X(x), Y(y), V(v), F(SurfaceBasis(x, y)) {}
+};
+
+// The least-squares coefficients of the first `terms` terms over the samples
+// that `use` keeps; false when the normal equations are singular.
+template <class Use>
+bool SolveSurface(const std::vector<TSkySample>& s, int terms, Use use, TSkySurface& out) {
+  constexpr size_t R = SurfaceTerms;  // the right-hand side's column
+  std::array<std::array<double, SurfaceTerms + 1>, SurfaceTerms> a{};
+  for (const TSkySample& p : s) {
+    if (!use(p)) continue;
+    const std::array<double, SurfaceTerms>& f = p.F;
+    for (int i = 0; i < terms; ++i) {
+      for (int j = 0; j < terms; ++j) a[size_t(i)][size_t(j)] += f[size_t(i)] * f[size_t(j)];
+      a[size_t(i)][R] += f[size_t(i)] * p.V;
+    }
+  }
+  for (int i = 0; i < terms; ++i) {
+    int pivot = i;
+    for (int k = i + 1; k < terms; ++k)
+      if (std::fabs(a[size_t(k)][size_t(i)]) > std::fabs(a[size_t(pivot)][size_t(i)])) pivot = k;
+    std::swap(a[size_t(i)], a[size_t(pivot)]);
+    if (!(std::fabs(a[size_t(i)][size_t(i)]) > 1e-9 * (1 + std::fabs(a[0][0])))) return false;
+    for (int k = 0; k < terms; ++k) {
+      if (k == i) continue;
+      const double f = a[size_t(k)][size_t(i)] / a[size_t(i)][size_t(i)];
+      for (int j = i; j < terms; ++j) a[size_t(k)][size_t(j)] -= f * a[size_t(i)][size_t(j)];
+      a[size_t(k)][R] -= f * a[size_t(i)][R];
+    }
+  }
+  out.C.fill(0);
+  out.Terms = terms;
+  for (int i = 0; i < terms; ++i) out.C[size_t(i)] = a[size_t(i)][R] / a[size_t(i)][size_t(i)];
+  return true;
+}
+
+// A curved sky of the frame's smoothed values (less the gradient): a surface
+// of the first `terms` terms fitted in three rounds, each leaving out the
+// residuals beyond three times the last one's root mean square (a neighbouring
+// star in the frame); infinite Rms where the frame holds fewer than four
+// values a term or does not reach both sides of the middle along both axes.
+TSkySurface FitCurvedSky(const std::vector<TSkySample>& s, int terms) {
+  bool left = false, right = false, top = false, bottom = false;
+  for (const TSkySample& p : s) {
+    left = left || p.X < -0.5;
+    right = right || p.X > 0.5;
+    top = top || p.Y < -0.5;
+    bottom = bottom || p.Y > 0.5;
+  }
+  TSkySurface sky;
+  sky.Rms = HUGE_VAL;
+  if (s.size() < size_t(4 * terms) || !(left && right && top && bottom)) return sky;
+  double limit = HUGE_VAL;
+  for (int round = 0; round < 3; ++round) {
+    TSkySurface next;
+    const TSkySurface last = sky;
+    auto kept = [&](const TSkySample& p) { return round == 0 || std::fabs(p.V - last.At(p.F)) <= limit; };
+    if (!SolveSurface(s, terms, kept, next)) return sky;
+    double sum = 0;
+    size_t n = 0;
+    for (const TSkySample& p : s)
+      if (kept(p)) {
+        const double r = p.V - next.At(p.F);
+        sum += r * r;
+        ++n;
+      }
+    next.Rms = n > 0 ? std::sqrt(sum / double(n)) : 0.0;
+    sky = next;
+    limit = 3 * std::max(sky.Rms, 1e-30);
+  }
+  return sky;
+}
+
+// The noise of 3 x 3 means of white noise as large as the pixels' own:
+// a third of it, from the fourth differences of neighbours along the rows and
+// down the columns (their root mean square is √70 times the pixels' noise;
+// 1.4826 times their median magnitude, so that neighbouring stars do not
+// count) of the pixels at least 8 pixels from index 15 either way. Smooth
+// structure leaves fourth differences at 0, and noise that neighbours share
+// makes them smaller: never more than the noise the peak is judged against.
+double FineNoise(const TStarCutout& cutout, int plane) {
+  std::vector<double> d;
+  auto at = [&](int x, int y) { return double(cutout.At(plane, x, y)); };
+  auto valid = [&](int x, int y) { return IsValidPixel(cutout.At(plane, x, y)); };
+  for (int y = 0; y <= Last; ++y)
+    for (int x = 0; x <= Last; ++x) {
+      if (std::max(std::abs(x - Centre), std::abs(y - Centre)) < 8 || !valid(x, y)) continue;
+      if (x >= 2 && x <= Last - 2 && valid(x - 2, y) && valid(x - 1, y) && valid(x + 1, y) && valid(x + 2, y))
+        d.push_back(std::fabs(at(x - 2, y) - 4 * at(x - 1, y) + 6 * at(x, y) - 4 * at(x + 1, y) + at(x + 2, y)));
+      if (y >= 2 && y <= Last - 2 && valid(x, y - 2) && valid(x, y - 1) && valid(x, y + 1) && valid(x, y + 2))
+        d.push_back(std::fabs(at(x, y - 2) - 4 * at(x, y - 1) + 6 * at(x, y) - 4 * at(x, y + 1) + at(x, y + 2)));
+    }
+  if (d.size() < 32) return 0;
+  return 1.4826 * Median(d) / std::sqrt(70.0) / 3;
 }
 
 }  // namespace
@@ -68,7 +204,7 @@ TPsfFrame PsfFrameOf(const TStarCutout& cutout, int plane) {
   return f;
 }
 
-TPsfPeak MeasurePsfPeak(const TStarCutout& cutout, int plane) {
+TPsfPeak MeasurePsfPeak(const TStarCutout& cutout, int plane, bool fine) {
   auto valid = [&](int x, int y) { return IsValidPixel(cutout.At(plane, x, y)); };
   const TPsfFrame sky = PsfFrameOf(cutout, plane);
   const double gx = sky.Gx, gy = sky.Gy;
@@ -87,33 +223,53 @@ TPsfPeak MeasurePsfPeak(const TStarCutout& cutout, int plane) {
       if (all) mean[size_t(y * StarCutoutSize + x)] = sum / 9;
     }
   std::vector<double> frame;
+  std::vector<TSkySample> samples;
   for (int y = 1; y < Last; ++y)
     for (int x = 1; x < Last; ++x) {
       const double v = mean[size_t(y * StarCutoutSize + x)];
-      if (v == v && (x < Frame || y < Frame || x > Last - Frame || y > Last - Frame)) frame.push_back(v);
+      if (!(v == v)) continue;
+      if (x < Frame || y < Frame || x > Last - Frame || y > Last - Frame) frame.push_back(v);
+      if (std::max(std::abs(x - Centre), std::abs(y - Centre)) >= CurvedFrom)
+        samples.push_back({(x - Centre) / double(Centre), (y - Centre) / double(Centre), v});
     }
   TPsfPeak m;
   if (frame.empty()) return m;
-  const double level = Median(frame);
-  const double rms = ClippedRms(frame, level);
+  // The sky: the frame's level, or its curved surface where that fits it
+  // markedly better.
+  TSkySurface surface;
+  surface.C[0] = Median(frame);
+  surface.Rms = ClippedRms(frame, surface.C[0]);
+  for (int terms : {6, 15}) {
+    const TSkySurface curved = FitCurvedSky(samples, terms);
+    if (!(curved.Rms < CurvedSkyFit * surface.Rms)) break;
+    surface = curved;
+  }
   double peak = -HUGE_VAL;
   for (int y = MiddleFrom; y <= MiddleTo; ++y)
     for (int x = MiddleFrom; x <= MiddleTo; ++x) {
       const double v = mean[size_t(y * StarCutoutSize + x)];
-      if (v == v) peak = std::max(peak, v);
+      if (v == v) peak = std::max(peak, v - surface.At((x - Centre) / double(Centre), (y - Centre) / double(Centre)));
     }
-  m.Level = float(level);
-  m.Noise = float(rms);
-  m.Peak = std::isfinite(peak) ? float(peak - level) : 0.0f;
+  m.Level = float(surface.At(0, 0));
+  m.Noise = float(surface.Rms);
+  m.FineNoise = fine ? float(FineNoise(cutout, plane)) : 0.0f;
+  m.Peak = std::isfinite(peak) ? float(peak) : 0.0f;
   return m;
 }
 
-bool PsfHoldsStar(const TStarCutout& cutout, int plane) {
-  const TPsfPeak m = MeasurePsfPeak(cutout, plane);
-  return m.Peak > 0 && m.Peak > PsfPeakOverNoise * m.Noise;
+float PsfJudgedNoise(const TPsfPeak& m, float ownNoise) {
+  const float frame =
+      ownNoise > 0 ? std::clamp(m.Noise, PsfOwnNoiseLeast * ownNoise, PsfOwnNoiseRoom * ownNoise) : m.Noise;
+  return std::max(frame, m.FineNoise);
 }
 
-std::array<int, 4> PsfPlanesFor(const TStarCutout& cutout, const std::array<bool, 4>& sharpened) {
+bool PsfHoldsStar(const TStarCutout& cutout, int plane, float ownNoise) {
+  const TPsfPeak m = MeasurePsfPeak(cutout, plane);
+  return m.Peak > 0 && m.Peak > PsfPeakOverNoise * PsfJudgedNoise(m, ownNoise);
+}
+
+std::array<int, 4> PsfPlanesFor(const TStarCutout& cutout, const std::array<bool, 4>& sharpened,
+                                const std::array<float, 4>& ownNoise) {
   const int planes = std::clamp(cutout.PlaneCount, 1, 3);
   auto own = [planes](int p) { return planes == 1 ? 1 : p; };
   // Each cutout plane of a sharpened image plane: its peak over its noise
@@ -123,8 +279,9 @@ std::array<int, 4> PsfPlanesFor(const TStarCutout& cutout, const std::array<bool
     const int q = own(p);
     if (!sharpened[size_t(p)] || rating[size_t(q)] >= 0) continue;
     const TPsfPeak m = MeasurePsfPeak(cutout, q);
-    if (m.Peak > 0 && m.Peak > PsfPeakOverNoise * m.Noise)
-      rating[size_t(q)] = m.Noise > 0 ? double(m.Peak) / m.Noise : HUGE_VAL;
+    const float noise = PsfJudgedNoise(m, ownNoise[size_t(q)]);
+    if (m.Peak > 0 && m.Peak > PsfPeakOverNoise * noise)
+      rating[size_t(q)] = noise > 0 ? double(m.Peak) / noise : HUGE_VAL;
   }
   int best = 0;
   for (int q = 1; q <= planes; ++q)
