@@ -1,8 +1,10 @@
 #include "batch/align/lost_star_search.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <span>
 #include <vector>
 
@@ -119,38 +121,52 @@ std::optional<TFloatPoint> SkyPosition(int target, int work, TFloatPoint a) {
   // the star's own pixels.
   const double range = LevelRange(target, plane), scale = range > 0 ? LevelRange(work, plane) / range : 1.0;
   const double cap = std::pow(5 * std::max(area.Noise, 1e-6), 2);
+  // The mean capped cost of placement (dx, dy) over every `step`-th pixel of
+  // the block; -1 when most of the block would lie outside the work image.
+  const auto placement = [&](int32_t dx, int32_t dy, int32_t step) {
+    double sum = 0;
+    int64_t pairs = 0;
+    for (int32_t y = 0; y < block.H; y += step)
+      for (int32_t x = 0; x < block.W; x += step) {
+        const float r = block.At(x, y), v = area.At(x + dx, y + dy);
+        if (std::isnan(r) || std::isnan(v)) continue;
+        const double d = double(r) * scale - v;
+        sum += std::min(d * d, cap);
+        ++pairs;
+      }
+    return 2 * pairs * step * step >= block.Valid ? sum / double(pairs) : -1.0;
+  };
+  // Every placement on every second pixel (the means are smooth), then the
+  // 5 x 5 placements around the best on every pixel.
   const int32_t n = 2 * S + 1;
-  std::vector<double> cost(size_t(n) * size_t(n), -1);
+  std::vector<double> coarse;
+  int32_t cx = -1, cy = -1;
+  double least = 0;
   for (int32_t dy = 0; dy < n; ++dy)
     for (int32_t dx = 0; dx < n; ++dx) {
-      double sum = 0;
-      int64_t pairs = 0;
-      for (int32_t y = 0; y < block.H; ++y)
-        for (int32_t x = 0; x < block.W; ++x) {
-          const float r = block.At(x, y), v = area.At(x + dx, y + dy);
-          if (std::isnan(r) || std::isnan(v)) continue;
-          const double d = double(r) * scale - v;
-          sum += std::min(d * d, cap);
-          ++pairs;
-        }
-      // Placements that leave most of the block outside the work image do not count.
-      if (2 * pairs >= block.Valid) cost[size_t(dy) * size_t(n) + size_t(dx)] = sum / double(pairs);
+      const double c = placement(dx, dy, 2);
+      if (c < 0) continue;
+      coarse.push_back(c);
+      if (cx < 0 || c < least) least = c, cx = dx, cy = dy;
     }
-  size_t best = cost.size();
-  std::vector<double> valid;
-  for (size_t k = 0; k < cost.size(); ++k) {
-    if (cost[k] < 0) continue;
-    valid.push_back(cost[k]);
-    if (best == cost.size() || cost[k] < cost[best]) best = k;
-  }
-  if (best == cost.size()) return {};
-  const int32_t bx = int32_t(best % size_t(n)), by = int32_t(best / size_t(n));
-  const auto at = [&](int32_t x, int32_t y) { return cost[size_t(y) * size_t(n) + size_t(x)]; };
+  if (cx < 0) return {};
+  std::vector<double> cost(size_t(n) * size_t(n), -1);
+  const auto at = [&](int32_t x, int32_t y) {
+    return x < 0 || y < 0 || x >= n || y >= n ? -1.0 : cost[size_t(y) * size_t(n) + size_t(x)];
+  };
+  int32_t bx = -1, by = -1;
+  for (int32_t dy = std::max(cy - 2, 0); dy <= std::min(cy + 2, n - 1); ++dy)
+    for (int32_t dx = std::max(cx - 2, 0); dx <= std::min(cx + 2, n - 1); ++dx) {
+      const double c = cost[size_t(dy) * size_t(n) + size_t(dx)] = placement(dx, dy, 1);
+      if (c >= 0 && (bx < 0 || c < at(bx, by))) bx = dx, by = dy;
+    }
   // A match at the search's edge may lie beyond it; one whose cost is not well
   // below the typical placement's found no star.
-  if (bx == 0 || by == 0 || bx == n - 1 || by == n - 1) return {};
+  if (bx <= 0 || by <= 0 || bx >= n - 1 || by >= n - 1 || !(at(bx, by) < 0.75 * Median(coarse))) return {};
+  const std::array<std::pair<int32_t, int32_t>, 4> sides{{{bx - 1, by}, {bx + 1, by}, {bx, by - 1}, {bx, by + 1}}};
+  for (const auto& [x, y] : sides)
+    if (at(x, y) < 0) cost[size_t(y) * size_t(n) + size_t(x)] = placement(x, y, 1);
   if (at(bx - 1, by) < 0 || at(bx + 1, by) < 0 || at(bx, by - 1) < 0 || at(bx, by + 1) < 0) return {};
-  if (!(cost[best] < 0.75 * Median(valid))) return {};
   const double fx = Vertex(at(bx - 1, by), at(bx, by), at(bx + 1, by));
   const double fy = Vertex(at(bx, by - 1), at(bx, by), at(bx, by + 1));
   return TFloatPoint{float(a.X + bx - S + fx), float(a.Y + by - S + fy)};
