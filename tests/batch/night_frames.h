@@ -35,6 +35,7 @@ struct TNight {
   double GalaxyX = 0, GalaxyY = 0;
   struct TFrame {
     double Dx = 0, Dy = 0, Turn = 0;    // the sky's move against the first frame (radians)
+    double Cos = 1, Sin = 0;            // of the turn
     std::array<std::vector<float>, 3> Rgb;
     std::vector<uint8_t> Defect;        // pixels the sensor or a hit spoiled (frame grid)
   };
@@ -43,7 +44,7 @@ struct TNight {
   double Alpha() const { return Fwhm / (2 * std::sqrt(std::pow(2.0, 1 / Beta) - 1)); }
   // Frame position of a sky position of the first frame: turned about the centre, then moved.
   void ToFrame(const TFrame& f, double X, double Y, double& x, double& y) const {
-    const double cx = Shape.W / 2.0, cy = Shape.H / 2.0, c = std::cos(f.Turn), s = std::sin(f.Turn);
+    const double cx = Shape.W / 2.0, cy = Shape.H / 2.0, c = f.Cos, s = f.Sin;
     x = cx + c * (X - cx) - s * (Y - cy) + f.Dx;
     y = cy + s * (X - cx) + c * (Y - cy) + f.Dy;
   }
@@ -79,6 +80,8 @@ struct TNight {
       Frames[k].Dx = r * std::cos(a);
       Frames[k].Dy = r * std::sin(a);
       if (shape.Turned && k % 2 == 1) Frames[k].Turn = (2 * u(random) - 1) * shape.MaxTurn * std::numbers::pi / 180;
+      Frames[k].Cos = std::cos(Frames[k].Turn);
+      Frames[k].Sin = std::sin(Frames[k].Turn);
     }
     // What the sensor keeps through calibration: hot pixels and warm columns.
     std::vector<std::array<double, 3>> hot;
@@ -169,28 +172,30 @@ struct TPlaneMeasure {
   int W, H;
 
   float At(int x, int y) const { return V[size_t(y) * W + x]; }
-  static double Median(std::vector<double> v) {
+  static double Median(std::vector<double> v) { return MedianOf(v); }
+  static double MedianOf(std::vector<double>& v) {
     if (v.empty()) return 0;
-    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(v.size() / 2), v.end());
     return v[v.size() / 2];
   }
   // The median of the annulus of radii 10 to 16 around (x, y).
   double LocalSky(double x, double y) const {
-    std::vector<double> ring;
-    for (int j = int(y) - 16; j <= int(y) + 17; ++j)
-      for (int i = int(x) - 16; i <= int(x) + 17; ++i) {
-        const double d = std::hypot(i - x, j - y);
-        if (d >= 10 && d < 16 && i >= 0 && j >= 0 && i < W && j < H && At(i, j) > -1e9f) ring.push_back(At(i, j));
+    thread_local std::vector<double> ring;
+    ring.clear();
+    for (int j = std::max(0, int(y) - 16); j <= std::min(H - 1, int(y) + 17); ++j)
+      for (int i = std::max(0, int(x) - 16); i <= std::min(W - 1, int(x) + 17); ++i) {
+        const double d2 = (i - x) * (i - x) + (j - y) * (j - y);
+        if (d2 >= 100 && d2 < 256 && At(i, j) > -1e9f) ring.push_back(At(i, j));
       }
-    return Median(ring);
+    return MedianOf(ring);
   }
-  // The light above the local sky within 7 pixels of (x, y).
-  double Flux(double x, double y) const {
+  // The light above the local sky within `radius` (at most 8) pixels of (x, y).
+  double Flux(double x, double y, double radius = 7) const {
     const double sky = LocalSky(x, y);
     double sum = 0;
     for (int j = int(y) - 8; j <= int(y) + 8; ++j)
       for (int i = int(x) - 8; i <= int(x) + 8; ++i)
-        if (std::hypot(i - x, j - y) < 7) sum += At(i, j) - sky;
+        if ((i - x) * (i - x) + (j - y) * (j - y) < radius * radius) sum += At(i, j) - sky;
     return sum;
   }
   // The centre of the light above the local sky, found from (x, y) in five steps.
@@ -210,12 +215,12 @@ struct TPlaneMeasure {
       y = sy / sum;
     }
   }
-  // The spread of the light within 7 pixels above the local sky at places
-  // without stars: the standard deviation of the sums within 4 times their
-  // median absolute deviation (a hot pixel or a hit does not count).
-  double ApertureNoise(const std::vector<std::array<double, 2>>& places) const {
+  // The spread of the light within `radius` pixels above the local sky at
+  // places without stars: the standard deviation of the sums within 4 times
+  // their median absolute deviation (a hot pixel or a hit does not count).
+  double ApertureNoise(const std::vector<std::array<double, 2>>& places, double radius) const {
     std::vector<double> sums, spread;
-    for (const auto& p : places) sums.push_back(Flux(p[0], p[1]));
+    for (const auto& p : places) sums.push_back(Flux(p[0], p[1], radius));
     const double m = Median(sums);
     for (double s : sums) spread.push_back(std::fabs(s - m));
     const double limit = 4 * 1.4826 * Median(spread);

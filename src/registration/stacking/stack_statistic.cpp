@@ -1,6 +1,8 @@
 #include "registration/stacking/stack_statistic.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <vector>
 
 #include "platform/simd_support.h"
@@ -15,9 +17,39 @@
 
 namespace astrelon {
 
+namespace {
+
+// Sigma: values more than StackOutlierDeviations robust deviations (1.4826
+// times the median absolute deviation) from the median are left out before
+// RobustMean, the others keeping their order. RobustMean drops one extreme
+// value and clips about the mean; two or three frames whose dithers put the
+// same hot pixel or hit on one place widen its spread enough for them to stay.
+float SigmaStatistic(std::span<float> values) {
+  const size_t n = values.size();
+  if (n >= 4) {
+    thread_local std::vector<float> sorted;
+    sorted.assign(values.begin(), values.end());
+    const auto mid = sorted.begin() + std::ptrdiff_t(n / 2);
+    std::nth_element(sorted.begin(), mid, sorted.end());
+    const float median = *mid;
+    for (float& v : sorted) v = std::fabs(v - median);
+    std::nth_element(sorted.begin(), mid, sorted.end());
+    const double limit = StackOutlierDeviations * 1.4826 * double(*mid);
+    if (limit > 0) {
+      size_t kept = 0;
+      for (size_t i = 0; i < n; ++i)
+        if (std::fabs(double(values[i]) - median) <= limit) values[kept++] = values[i];
+      return RobustMean(values.first(kept));
+    }
+  }
+  return RobustMean(values);
+}
+
+}  // namespace
+
 float StackValuesStatistic(TStackMethod method, std::span<float> values) {
   switch (method) {
-    case TStackMethod::Sigma: return RobustMean(values);
+    case TStackMethod::Sigma: return SigmaStatistic(values);
     case TStackMethod::MeanMed: return MeanWithoutExtremes(values);
     default: return Percentile(values, 0.5);
   }

@@ -9,8 +9,14 @@
 
 namespace astrelon {
 
+// Sigma leaves out values further than this many robust deviations (1.4826
+// times the median absolute deviation) from the median before RobustMean.
+constexpr double StackOutlierDeviations = 5.0;
+
 // The statistic of one pixel's valid values (the span is reordered): RobustMean
-// for Sigma, MeanWithoutExtremes for Mittelmed, Percentile at 0.5 otherwise.
+// for Sigma (of the values within StackOutlierDeviations of the median, when
+// there are four or more and they spread), MeanWithoutExtremes for Mittelmed,
+// Percentile at 0.5 otherwise.
 float StackValuesStatistic(TStackMethod method, std::span<float> values);
 
 // out[x] for x = 0 .. pixels - 1: the statistic of frames[i][x] over the frames
