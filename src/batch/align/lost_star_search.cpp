@@ -4,8 +4,8 @@
 #include <array>
 #include <cmath>
 #include <limits>
-#include <utility>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "store/image_store.h"

@@ -26,7 +26,7 @@ namespace {
 // same hot pixel or hit on one place widen its spread enough for them to stay.
 float SigmaStatistic(std::span<float> values) {
   const size_t n = values.size();
-  if (n >= 4) {
+  if (n >= StackOutlierMinFrames) {
     thread_local std::vector<float> sorted;
     sorted.assign(values.begin(), values.end());
     const auto mid = sorted.begin() + std::ptrdiff_t(n / 2);
