@@ -61,8 +61,9 @@ struct TNight {
       Frames[k] = {r * std::cos(a), r * std::sin(a), std::cos(turn), std::sin(turn), {}, {}};
     }
     // Random dithers repeat now and then: three frames all but alike.
-    for (size_t k = 7; k < Frames.size(); k += 4)
-      Frames[k] = {Frames[3].Dx + 0.4, Frames[3].Dy - 0.3 * double(k % 3), Frames[3].Cos, Frames[3].Sin, {}, {}};
+    for (const size_t k : {7, 11})
+      if (k < Frames.size())
+        Frames[k] = {Frames[3].Dx + 0.4, Frames[3].Dy - 0.3 * double(k % 3), Frames[3].Cos, Frames[3].Sin, {}, {}};
     std::vector<std::array<double, 3>> hot;
     for (int k = 0; k < W * H / 3000; ++k)
       hot.push_back({u(random) * W, u(random) * H, 300 * std::pow(15.0, u(random))});

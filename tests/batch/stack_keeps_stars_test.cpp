@@ -40,9 +40,9 @@ class StackNightTest : public MarkedRunTest {
       FakeWindow& w = windows[size_t(target)];
       if (prompt == 1) {
         w.sel1 = true;
-        w.rect1 = BoxAround(night.Stars[0].X, night.Stars[0].Y, 12);
+        w.rect1 = BoxAround(night.Stars[0].X, night.Stars[0].Y, 8);
         w.sel2 = marks == 2;
-        w.rect2 = BoxAround(night.Stars[1].X, night.Stars[1].Y, 12);
+        w.rect2 = BoxAround(night.Stars[1].X, night.Stars[1].Y, 8);
       }
       BatchRun.SkipImage = prompt > 1;
       Ok(true);
