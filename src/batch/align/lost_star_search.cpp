@@ -117,24 +117,32 @@ std::optional<TFloatPoint> SkyPosition(int target, int work, TFloatPoint a) {
   if (block.Valid < 9 || area.Valid < 9) return {};
   // The contrast of the two images over their whole planes (the target may
   // hold a sum of frames), and the cap of a pixel's cost: five times the
-  // smoothed noise, so that a hot pixel, a hit or a trail weighs no more than
-  // the star's own pixels.
+  // smoothed noise, so that a hot pixel or a hit weighs no more than a pixel of
+  // the star.
   const double range = LevelRange(target, plane), scale = range > 0 ? LevelRange(work, plane) / range : 1.0;
   const double cap = std::pow(5 * std::max(area.Noise, 1e-6), 2);
-  // The mean capped cost of placement (dx, dy) over every `step`-th pixel of
-  // the block; -1 when most of the block would lie outside the work image.
-  const auto placement = [&](int32_t dx, int32_t dy, int32_t step) {
+  // The block's stars: its pixels 3 smoothed noise levels above its sky. Only
+  // they are compared, so that a trail or a bright patch of the work image
+  // costs nothing where the block has no star.
+  std::vector<int32_t> stars;
+  for (int32_t y = 0; y < block.H; ++y)
+    for (int32_t x = 0; x < block.W; ++x)
+      if (block.At(x, y) > 3 * block.Noise) stars.push_back(y * block.W + x);
+  if (stars.size() < 9) return {};
+  // The mean capped cost of placement (dx, dy) over every `step`-th star pixel;
+  // -1 when most of them would lie outside the work image.
+  const auto placement = [&](int32_t dx, int32_t dy, size_t step) {
     double sum = 0;
-    int64_t pairs = 0;
-    for (int32_t y = 0; y < block.H; y += step)
-      for (int32_t x = 0; x < block.W; x += step) {
-        const float r = block.At(x, y), v = area.At(x + dx, y + dy);
-        if (std::isnan(r) || std::isnan(v)) continue;
-        const double d = double(r) * scale - v;
-        sum += std::min(d * d, cap);
-        ++pairs;
-      }
-    return 2 * pairs * step * step >= block.Valid ? sum / double(pairs) : -1.0;
+    size_t pairs = 0;
+    for (size_t k = 0; k < stars.size(); k += step) {
+      const int32_t x = stars[k] % block.W, y = stars[k] / block.W;
+      const float v = area.At(x + dx, y + dy);
+      if (std::isnan(v)) continue;
+      const double d = double(block.At(x, y)) * scale - v;
+      sum += std::min(d * d, cap);
+      ++pairs;
+    }
+    return 2 * pairs * step >= stars.size() ? sum / double(pairs) : -1.0;
   };
   // Every placement on every second pixel (the means are smooth), then the
   // 5 x 5 placements around the best on every pixel.

@@ -36,11 +36,12 @@ bool PointsDoubtful(const TAlignPoints& p, int marks, double quality, const std:
 // Where reference point `a` of `target` lies in `work`: the block of
 // 2 LostStarBlockHalf + 1 pixels around it (plane 2 of colour images) placed
 // at every whole shift up to LostStarBlockHalf, both smoothed by 3 x 3 means
-// and taken above their sky, each pixel's squared difference capped at five
-// times the smoothed noise (a hot pixel, a hit or a trail weighs no more than
-// a pixel of the star), the smallest mean refined by parabolas. None when the
-// best placement lies at the search's edge or its cost is not below 3/4 of
-// the typical placement's.
+// and taken above their sky; the block's star pixels (3 noise levels above its
+// sky) are compared, each squared difference capped at five times the noise
+// (a hot pixel or hit weighs no more than a pixel of the star, a trail or
+// patch beside the stars nothing), the smallest mean refined by parabolas.
+// None when the block has no stars, the best placement lies at the search's
+// edge or its cost is not below 3/4 of the typical placement's.
 std::optional<TFloatPoint> SkyPosition(int target, int work, TFloatPoint a);
 
 }  // namespace astrelon

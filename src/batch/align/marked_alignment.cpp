@@ -179,6 +179,8 @@ void FindLostStars(int target, int work, int marks, const std::array<TFollowedSt
     if (agree() && !PointsDoubtful(BatchPoints, marks, MatchQuality, fluxes(followed), fluxes(BatchFollowedStars)))
       return;
   }
+  // The user is asked; the boxes follow the stars they followed before.
+  BatchFollowedStars = followed;
   s.CheckStars = true;
 }
 
