@@ -116,20 +116,16 @@ struct TNight {
       track(u(random) * W, u(random) * H, u(random) * 6.3, 2 + int(u(random) * 12), 800 * std::pow(20.0, u(random)));
     if (trail) track(0, 0.2 * H, 0.3, 2 * W, 300);
     // Bilinear debayer: a site keeps its value, the others take the mean of
-    // their nearest sites of the colour (green: the four sides).
+    // the sites of the colour among their eight neighbours.
     for (int q = 0; q < 3; ++q) {
       f.Rgb[size_t(q)].assign(light.size(), 0);
       for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
           double sum = 0, n = 0;
-          for (int j = -1; j <= 1; ++j)
-            for (int i = -1; i <= 1; ++i) {
-              const int xx = x + i, yy = y + j;
-              if (xx < 0 || yy < 0 || xx >= W || yy >= H || Site(xx, yy) != q || (q == 1 && i != 0 && j != 0)) continue;
-              const double w = Site(x, y) != q ? 1 : i == 0 && j == 0 ? 1 : 0;
-              sum += w * mosaic[size_t(yy) * W + xx];
-              n += w;
-            }
+          for (int j = std::max(-1, -y); j <= std::min(1, H - 1 - y); ++j)
+            for (int i = std::max(-1, -x); i <= std::min(1, W - 1 - x); ++i)
+              if (Site(x + i, y + j) == q && (Site(x, y) != q || (i == 0 && j == 0)))
+                sum += mosaic[size_t(y + j) * W + size_t(x + i)], n += 1;
           f.Rgb[size_t(q)][size_t(y) * W + x] = float(sum / n);
         }
     }
