@@ -1,6 +1,9 @@
 #include "batch/align/marked_alignment.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <optional>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -11,6 +14,7 @@
 #include "batch/align/comet_marks.h"
 #include "batch/align/comet_offset.h"
 #include "batch/align/comet_reference.h"
+#include "batch/align/lost_star_search.h"
 #include "batch/align/multipoint_alignment.h"
 #include "batch/align/prompt_texts.h"
 #include "batch/align/reference_resample.h"
@@ -22,6 +26,7 @@
 #include "batch/steps/batch_captions.h"
 #include "common/engine_ui.h"
 #include "core/batch_series.h"
+#include "core/batch_state.h"
 #include "core/settings.h"
 #include "kernels/alignment/alignment_points.h"
 #include "kernels/alignment/match_quality.h"
@@ -137,6 +142,46 @@ bool Measure(int target, int work, int marks) {
   }
   BatchPoints.count = marks;
   return p.count >= marks;
+}
+
+// A frame dithered further than its boxes reach: points that look wrong are
+// checked against the sky's shift at each mark; where a star went elsewhere
+// the boxes are centred where block matching puts it and measured again.
+// Points that stay unconfirmed bring the prompt. `followed`: the stars the
+// boxes followed before this frame's measurement.
+void FindLostStars(int target, int work, int marks, const std::array<TFollowedStar, 2>& followed) {
+  TBatchRunState& s = BatchRun;
+  if (Multipoint(marks) || Settings.ShiftMode != 0 || BatchDiscMode || CometRun() || BatchPoints.count < marks) return;
+  const auto fluxes = [](const std::array<TFollowedStar, 2>& f) { return std::array<double, 2>{f[0].Flux, f[1].Flux}; };
+  if (!PointsDoubtful(BatchPoints, marks, MatchQuality, fluxes(followed), fluxes(BatchFollowedStars)))
+    return;
+  const TFloatPoint a[2] = {PointA1(), PointA2()};
+  std::array<std::optional<TFloatPoint>, 2> sky;
+  const auto agree = [&] {
+    const TFloatPoint b[2] = {PointB1(), PointB2()};
+    for (int n = 0; n < marks; ++n)
+      if (!sky[size_t(n)] || std::hypot(b[n].X - sky[size_t(n)]->X, b[n].Y - sky[size_t(n)]->Y) > LostStarAgreement)
+        return false;
+    return marks < 2 || PairDistanceKept(BatchPoints);
+  };
+  bool found = true;
+  for (int n = 0; n < marks; ++n) {
+    sky[size_t(n)] = SkyPosition(target, work, a[n]);
+    found = found && sky[size_t(n)];
+  }
+  if (agree()) return;
+  TImageWindowLink* w = OpenWindowLink(work);
+  if (found && w) {
+    for (int n = 1; n <= marks; ++n)
+      if (!DirectMark(target, n)) w->CentreSelection(n, sky[size_t(n - 1)]->X, sky[size_t(n - 1)]->Y);
+    BatchFollowedStars = followed;
+    Measure(target, work, marks);
+    if (agree() && !PointsDoubtful(BatchPoints, marks, MatchQuality, fluxes(followed), fluxes(BatchFollowedStars)))
+      return;
+  }
+  // The user is asked; the boxes follow the stars they followed before.
+  BatchFollowedStars = followed;
+  s.CheckStars = true;
 }
 
 // A colour-mosaic frame of the Bayer-special page: the bias off every valid
@@ -406,7 +451,9 @@ void RunMarkedAlignment(const TStepRun& run) {
     else
       ViewSetPictureEnabled(work, true);
     PlaceWorkMarks(target, work, marks);
+    const std::array<TFollowedStar, 2> followed = BatchFollowedStars;
     if (!Measure(target, work, marks)) s.CheckStars = true;
+    FindLostStars(target, work, marks, followed);
     counted = CheckQuality(float(MatchQuality));
     PlaceWorkMarks(target, work, marks);
     if (AnyDirectMark(target, marks)) {

@@ -1,6 +1,8 @@
 #include "registration/stacking/stack_statistic.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <vector>
 
 #include "platform/simd_support.h"
@@ -15,9 +17,13 @@
 
 namespace astrelon {
 
+namespace {
+float SigmaStatistic(std::span<float> values);
+}  // namespace
+
 float StackValuesStatistic(TStackMethod method, std::span<float> values) {
   switch (method) {
-    case TStackMethod::Sigma: return RobustMean(values);
+    case TStackMethod::Sigma: return SigmaStatistic(values);
     case TStackMethod::MeanMed: return MeanWithoutExtremes(values);
     default: return Percentile(values, 0.5);
   }
@@ -51,6 +57,44 @@ const TMedianNetwork& MedianNetwork(int32_t n) {
     return all;
   }();
   return networks[size_t(n)];
+}
+
+// Sigma: values more than StackOutlierDeviations robust deviations (1.4826
+// times the median absolute deviation) from the median are left out before
+// RobustMean, the others keeping their order. RobustMean drops one extreme
+// value and clips about the mean; two or three frames whose dithers put the
+// same hot pixel or hit on one place widen its spread enough for them to stay.
+// The median and the median deviation (of the values' copy) come from the
+// median network where it serves, without branches.
+float SigmaStatistic(std::span<float> values) {
+  const size_t n = values.size();
+  if (n < StackOutlierMinFrames) return RobustMean(values);
+  std::array<float, MaxNetworkFrames> local;
+  std::vector<float> heap;
+  const bool network = n <= local.size();
+  if (!network) heap.resize(n);
+  const std::span<float> work = network ? std::span<float>(local).first(n) : std::span<float>(heap);
+  const auto middle = [&] {
+    if (!network) {
+      std::nth_element(work.begin(), work.begin() + std::ptrdiff_t(n / 2), work.end());
+    } else {
+      for (const auto& [a, b] : MedianNetwork(int32_t(n)).Steps) {
+        const float u = work[size_t(a)], v = work[size_t(b)];
+        work[size_t(a)] = std::min(u, v);
+        work[size_t(b)] = std::max(u, v);
+      }
+    }
+    return work[n / 2];
+  };
+  std::copy(values.begin(), values.end(), work.begin());
+  const float median = middle();
+  for (size_t i = 0; i < n; ++i) work[i] = std::fabs(values[i] - median);
+  const double limit = StackOutlierDeviations * 1.4826 * double(middle());
+  if (!(limit > 0)) return RobustMean(values);
+  size_t kept = 0;
+  for (size_t i = 0; i < n; ++i)
+    if (std::fabs(double(values[i]) - median) <= limit) values[kept++] = values[i];
+  return RobustMean(values.first(kept));
 }
 
 void ScalarPixels(TStackMethod method, std::span<const float* const> frames, int32_t first, int32_t last,
