@@ -205,8 +205,7 @@ template <class V>
 // lo: a nebula) that floor is at least the local background plus the noise
 // (r + 2·noise): below it a wing's height is the sky's noise, and taking the
 // wings' bright noise pixels down would dig a dark ring around faint stars.
-// With Bound (as HiAt;
-// light_within_reach.h) no pixel is raised above it.
+// With Bound (as HiAt; light_within_reach.h) no pixel is raised above it.
 struct TGiveBackGuard {
   const float* Source = nullptr;  // the source plane, as wide as the destination
   float KeepAbove = 0;
