@@ -1277,10 +1277,12 @@ double Median(std::vector<double> v) {
 // from the star in plain sky and from the brightest star on the nebula, as the
 // program cuts it), each
 // star measured against the same run on the twin field: its ring is no deeper
-// than the same iterations give without the flux balance, up to 1.5 % of its
-// peak and 3 levels of 16 bits (the noise, and the peak the balance lowers
-// when it takes back the light the soft step let the core gain), and at most
-// 8 % of its peak with the PSF from plain sky; the median star keeps its flux
+// than the same iterations give without the flux balance, up to 0.2 % of its
+// peak with "PSF schärfen" (faint stars on the nebula's slopes once had their
+// cores hollowed by it, and the bright noise of their wings dug out), and 1.5 %
+// and 3 levels of 16 bits with the Gauss sharpening (the noise, and the peak
+// the balance lowers when it takes back the light the soft step let the core
+// gain), and at most 8 % of its peak with the PSF from plain sky; the median star keeps its flux
 // within 5 %, and so do the faint ones (peaks 100 and 200, summed) except with
 // the PSF cut on the nebula, whose gradient leaves a pedestal that the twin's
 // difference does not measure to 5 % on stars that faint; the plain sky keeps
@@ -1360,7 +1362,7 @@ TEST_F(IterativeSharpen, StarsOnANebulaGetNoDeeperRingsFromTheBalance) {
         ++k;
         const std::string star = at + ", star at " + std::to_string(s.X) + "," + std::to_string(s.Y) + " peak " +
                                  std::to_string(s.Peak);
-        EXPECT_LE(with.Ring, without.Ring + 0.015 + 3 / with.Peak) << star;
+        EXPECT_LE(with.Ring, without.Ring + (run.Nr == 9 ? 0.002 : 0.015 + 3 / with.Peak)) << star;
         if (run.Nr == 9 && plainPsf) {
           EXPECT_LE(with.Ring, 0.08) << star;
         }
@@ -1685,9 +1687,15 @@ TEST_F(IterativeSharpen, ClippedCoresSaturatedPixelsAndTheSkyJudgedFromTheScene)
 
 // The local background of the flux balance against scipy: the rectangle
 // smoothed with the Gauss family's table kernel (normalised by the weights
-// inside it), then ndimage's minimum and maximum filters over the square, on
-// the nebula field and on plain sky, for a short and a long reach.
-TEST(LocalBackground, IsTheOpeningOfTheSmoothedRectangle) {
+// inside it), its trend the same kernel of radius reach / 2 over that, then
+// the smaller of ndimage's minimum and maximum filters over the square of the
+// smoothed rectangle and of it less the trend (the trend added back), on the
+// nebula field and on plain sky, for a short and a long reach. On the bright
+// nebula's slopes, steeper than its faint stars fall, the background at those
+// stars stands no more than a noise level above the nebula (a flat square's
+// opening alone stands up to five noise levels above it there; on the
+// nebula's flat top both cut into its curve).
+TEST(LocalBackground, TheLowerOpeningOfTheSmoothedRectangleAndOfItLessItsTrend) {
   if (!test::HaveScipy()) GTEST_SKIP() << "python3-scipy missing";
   for (const TNebulaField& f : {TNebulaField{"bright nebula", 6000, 2.5f}, TNebulaField{"plain sky", 0, 1.2f}}) {
     const std::vector<float> plane = NebulaPlane(f, true);
@@ -1701,19 +1709,37 @@ TEST(LocalBackground, IsTheOpeningOfTheSmoothedRectangle) {
           plane, NebulaSide, NebulaSide,
           "a = a[" + std::to_string(rect.y1) + ":" + std::to_string(rect.y2 + 1) + ", " + std::to_string(rect.x1) +
               ":" + std::to_string(rect.x2 + 1) + "]\n"
-              "w = np.exp(-(np.arange(256) / 2.0)**2)\n"
-              "n = int(np.argmax(w < 0.01))\n"
-              "k = w[np.abs(np.arange(-n, n + 1))]\n"
-              "for axis in (0, 1):\n"
-              "    a = ndimage.correlate1d(a, k, axis, mode='constant') / "
+              "def smooth(a, radius):\n"
+              "    w = np.exp(-(np.arange(256) / radius)**2)\n"
+              "    n = int(np.argmax(w < 0.01))\n"
+              "    k = w[np.abs(np.arange(-n, n + 1))]\n"
+              "    for axis in (0, 1):\n"
+              "        a = ndimage.correlate1d(a, k, axis, mode='constant') / "
               "ndimage.correlate1d(np.ones_like(a), k, axis, mode='constant')\n"
-              "out = ndimage.maximum_filter(ndimage.minimum_filter(a, size=" + size + ", mode='nearest'), size=" +
-              size + ", mode='nearest')\n");
+              "    return a\n"
+              "def opening(a):\n"
+              "    return ndimage.maximum_filter(ndimage.minimum_filter(a, size=" + size + ", mode='nearest'), size=" +
+              size + ", mode='nearest')\n"
+              "a = smooth(a, 2.0)\n"
+              "t = smooth(a, " + std::to_string(0.5 * reach) + ")\n"
+              "out = np.minimum(opening(a), opening(a - t) + t)\n");
       ASSERT_EQ(want.size(), out.size());
       for (size_t i = 0; i < out.size(); ++i) {
         ASSERT_NEAR(out[i], want[i], 0.05) << f.Name << " reach " << reach << " at " << i % size_t(n) << ","
                                            << i / size_t(n);
       }
+    }
+  }
+  const TNebulaField steep{"bright nebula", 6000, 1.2f};
+  const std::vector<float> plane = NebulaPlane(steep, true);
+  const TWorkRect all{0, NebulaSide - 1, 0, NebulaSide - 1};
+  std::vector<float> work(plane.size()), out(plane.size());
+  ASSERT_TRUE(LocalBackground(plane, NebulaSide, NebulaSide, all, 2.0f, 14, true, work, out));
+  for (const TNebulaStar& s : NebulaStars()) {
+    const int x = int(std::lround(s.X)), y = int(std::lround(s.Y));
+    if (s.OnNebula && s.Peak <= 200) {
+      EXPECT_LE(out[size_t(y * NebulaSide + x)], 1000 + NebulaLevel(steep, x, y) + 10)
+          << "star at " << s.X << "," << s.Y << " peak " << s.Peak;
     }
   }
 }

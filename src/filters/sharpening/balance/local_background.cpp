@@ -110,6 +110,19 @@ void Map(std::span<float> v, int32_t n, int32_t m, F&& fn) {
   });
 }
 
+// v opened in place with the square of `reach` (`work` as large): blank
+// values take part in neither the minimum nor the maximum, and a value with
+// no valid one within reach is blank.
+void Open(std::span<float> v, std::span<float> work, int32_t n, int32_t m, int32_t reach, bool vector) {
+  Map(v, n, m, [](float x) { return IsValidPixel(x) ? x : Inf; });
+  Extreme<true>(v, work, n, m, reach, true, vector);
+  Extreme<true>(work, v, n, m, reach, false, vector);
+  Map(v, n, m, [](float x) { return x == Inf ? -Inf : x; });
+  Extreme<false>(v, work, n, m, reach, true, vector);
+  Extreme<false>(work, v, n, m, reach, false, vector);
+  Map(v, n, m, [](float x) { return x == -Inf ? BlankPixel : x; });
+}
+
 }  // namespace
 
 bool LocalBackground(std::span<const float> plane, int32_t w, int32_t h, const TWorkRect& rect, float smooth,
@@ -125,15 +138,21 @@ bool LocalBackground(std::span<const float> plane, int32_t w, int32_t h, const T
   });
   TGaussPlaneRun run;
   run.Vector = vector;
-  GaussPlane({a, b, n, m, TWorkRect{0, n - 1, 0, m - 1}}, smooth, run);
-  // Blank values take part in neither the minimum nor the maximum.
-  Map(b, n, m, [](float v) { return IsValidPixel(v) ? v : Inf; });
-  Extreme<true>(b, a, n, m, reach, true, vector);
-  Extreme<true>(a, b, n, m, reach, false, vector);
-  Map(b, n, m, [](float v) { return v == Inf ? -Inf : v; });
-  Extreme<false>(b, a, n, m, reach, true, vector);
-  Extreme<false>(a, b, n, m, reach, false, vector);
-  Map(b, n, m, [](float v) { return v == -Inf ? BlankPixel : v; });
+  const TWorkRect all{0, n - 1, 0, m - 1};
+  GaussPlane({a, b, n, m, all}, smooth, run);
+  // The trend, and the smoothed plane less it (blank where either is).
+  std::vector<float> trend(size), level(size);
+  GaussPlane({b, trend, n, m, all}, 0.5f * float(reach), run);
+  EachItem(m, n, [&](int64_t y) {
+    for (size_t i = size_t(y) * size_t(n), e = i + size_t(n); i < e; ++i)
+      level[i] = IsValidPixel(b[i]) && IsValidPixel(trend[i]) ? b[i] - trend[i] : BlankPixel;
+  });
+  Open(b, a, n, m, reach, vector);
+  Open(level, a, n, m, reach, vector);
+  EachItem(m, n, [&](int64_t y) {
+    for (size_t i = size_t(y) * size_t(n), e = i + size_t(n); i < e; ++i)
+      if (IsValidPixel(level[i])) b[i] = IsValidPixel(b[i]) ? std::min(b[i], level[i] + trend[i]) : level[i] + trend[i];
+  });
   return true;
 }
 

@@ -4,6 +4,12 @@
 // kernel, then opened with a square (the smallest value within `reach`, then
 // the largest of those), so that stars and anything else narrower than the
 // square vanish while smooth gradients and the level of a nebula stay.
+// On a slope steeper than a faint star's fall the square's lowest corner comes
+// to lie on the star, and the opening keeps it: so the smoothed plane is also
+// opened less its trend (its Gauss blur of radius reach / 2, which keeps a
+// slope as it is), the trend added back; near a bright star the trend holds
+// some of its light, where the plain opening is the lower. The smaller of the
+// two is the background.
 #include <cstdint>
 #include <span>
 

@@ -92,6 +92,7 @@ void TFluxBalance::Prepare(int plane, std::span<const float> source, int32_t w, 
   p.Wide = BlurTaps(2 * radius);
   p.Lo = lo;
   p.Delta = delta;
+  p.Noise = noise;
   p.Reference.assign(size_t(columns_) * size_t(rows_), lo);
   p.Raised.assign(active_.size(), 0);
   if (height_.empty()) return;
@@ -191,6 +192,13 @@ void TFluxBalance::Mark(int plane) {
   });
 }
 
+float TFluxBalance::FloorOf(const TPlaneReference& p, const TGiveBackGuard& guard, int32_t y, int32_t x) const {
+  const int64_t i = int64_t(y) * columns_ + x;
+  const float hi = guard.HiAt ? guard.HiAt[i] : guard.Hi;
+  const float r = p.Reference[size_t(i)];
+  return r > p.Lo ? std::max(hi, r + 2 * p.Noise) : hi;
+}
+
 void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratch& s, float* destination,
                               int32_t width, const TGiveBackGuard& guard, float least, bool vector) const {
   const TBlurTaps &narrow = p.Narrow, &wide = p.Wide;
@@ -245,7 +253,7 @@ void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratc
       const float* source = guard.Source ? guard.Source + (int64_t(rect_.y1) + y) * width + rect_.x1 : nullptr;
       for (int32_t x = A.X0; x <= A.X1; ++x)
         if (h[x] > 0 && !(source && source[x] > guard.KeepAbove))
-          h[x] = RoomAboveFloor(h[x], r[x], m[x], guard.HiAt ? guard.HiAt[int64_t(y) * columns_ + x] : guard.Hi);
+          h[x] = RoomAboveFloor(h[x], r[x], m[x], FloorOf(p, guard, y, x));
     }
   }
   // The column passes onto Q's rows over A's columns (0 in P's other
@@ -286,7 +294,7 @@ void TFluxBalance::BalanceBox(const TPlaneReference& p, const TBox& box, TScratc
       const bool kept = (guard.Source && guard.Source[row + x] > guard.KeepAbove);
       float floor = std::min(d, r[x]);
       if (kept) floor = guard.TakeBackRise ? std::min(d, before) : d;
-      const float hi = guard.HiAt ? guard.HiAt[int64_t(y) * columns_ + x] : guard.Hi;
+      const float hi = FloorOf(p, guard, y, x);
       if (guard.FloorAtHi) floor = std::max(floor, std::min(d, kept || before < hi ? before : hi));
       const float given = std::max(d + h[x] * g[x], floor);
       d = bound ? std::min(given, std::max(d, bound[x])) : given;

@@ -201,8 +201,11 @@ template <class V>
 // in proportion to their room above these floors (r + h = their value before;
 // a kept pixel weighs its height, as without the floors), and what they have
 // no room for stays; HiAt (one value per pixel of the rectangle, row-major),
-// when given, stands for Hi pixel by pixel. With Bound (as HiAt;
-// light_within_reach.h) no pixel is raised above it.
+// when given, stands for Hi pixel by pixel. On a raised reference (r above
+// lo: a nebula) that floor is at least the local background plus the noise
+// (r + 2·noise): below it a wing's height is the sky's noise, and taking the
+// wings' bright noise pixels down would dig a dark ring around faint stars.
+// With Bound (as HiAt; light_within_reach.h) no pixel is raised above it.
 struct TGiveBackGuard {
   const float* Source = nullptr;  // the source plane, as wide as the destination
   float KeepAbove = 0;
@@ -255,12 +258,14 @@ private:
     TPlane Reference;
     std::vector<uint8_t> Raised;
     TBlurTaps Narrow, Wide;  // Gn's and Gw's
-    float Lo = 0, Delta = 0;
+    float Lo = 0, Delta = 0, Noise = 0;
   };
   // A thread's work arrays, kept from box to box and from call to call.
   struct TScratch {
     std::vector<float> Wanted, Made, Heights, TakenRate, AskedRate, Columns, Taken, Asked, Sums, Withheld, Given;
   };
+  // The floor of FloorAtHi at (y, x) of the rectangle (TGiveBackGuard).
+  float FloorOf(const TPlaneReference& p, const TGiveBackGuard& guard, int32_t y, int32_t x) const;
   void BalanceBox(const TPlaneReference& p, const TBox& box, TScratch& s, float* destination, int32_t width,
                   const TGiveBackGuard& guard, float least, bool vector) const;
 
