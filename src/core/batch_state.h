@@ -23,11 +23,13 @@ extern std::atomic<uint8_t> BatchDiscMode;
 extern std::array<int32_t, 2> BatchStarApertures;
 // The star a running batch's box follows at reference point 1 and 2: where
 // the reference point lay and the flux of the star last measured there in a
-// frame (0: none yet). The next frame's box matches that flux; the target
-// the reference points lie in holds a sum of frames. Cleared when a run starts.
+// frame (0: none yet), and the reference image's box it was measured in
+// (x1, y1, x2, y2). The next frame's box matches that flux; the target the
+// reference points lie in holds a sum of frames. Cleared when a run starts.
 struct TFollowedStar {
   float X = 0, Y = 0;
   double Flux = 0;
+  std::array<int32_t, 4> Box{};
 };
 extern std::array<TFollowedStar, 2> BatchFollowedStars;
 }  // namespace astrelon

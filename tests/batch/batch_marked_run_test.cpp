@@ -734,6 +734,65 @@ TEST_F(BatchMarkedRunTest, ABoxKeepsItsStarBesideABrightNeighbourWhenTheSeeingWo
   std::printf("%d of %d frames keep the star\n", kept, frames);
 }
 
+// A dithered series (up to 4 pixels from the first frame) whose camera has a
+// warm column (300 to 1500 above the sky, 24 pixels long) that the followed
+// star passes through or beside, cosmic-ray tracks at the star in every third
+// frame: how many frames' moves are the dither within 0.1 pixel, say no star,
+// or are off; the column is never taken for the star (a point on it more than
+// a pixel from the star, within 1.5 pixels of the column). The target is the
+// running sum, where the earlier frames' columns and tracks, resampled, are
+// no longer sharp and stand beside its star; every prompt is answered "Ok",
+// so a frame that said no star is added all the same, and the reference
+// point must stay where the first frame put it. The build before: 7
+// followed, 10 said, 31 off, 4 on the column; with the sets of hit pixels
+// but the reference measured anew in the sum: 17, 3, 28 (its points moved
+// with the sum's). One frame still lands on the column: a track beside the
+// star and the column through its wing, which the fit without them cannot
+// tell apart.
+TEST_F(BatchMarkedRunTest, ABoxFollowsItsStarPastAWarmColumn) {
+  constexpr int Frames = 7, Series = 8;
+  int followed = 0, said = 0, wrong = 0, onColumn = 0;
+  std::mt19937 random(61);
+  std::uniform_real_distribution<double> u(0, 1);
+  for (int c = 0; c < Series; ++c) {
+    Restart();
+    const TFloatPoint start{36.3f + float(u(random)), 29.6f + float(u(random))};
+    const double sigma = 1.3 + 0.7 * u(random), peak = 800 + 2200 * u(random), warm = 300 + 1200 * u(random);
+    const int column = int(start.X) + 1 + c % 4;
+    std::vector<std::pair<double, double>> dither{{0, 0}};
+    for (int k = 1; k < Frames; ++k) dither.push_back({8 * u(random) - 4, 8 * u(random) - 4});
+    for (int k = 0; k < Frames; ++k) {
+      TScene s;
+      s.Width = W;
+      s.Height = H;
+      s.Stars = {{start.X + dither[size_t(k)].first, start.Y + dither[size_t(k)].second, peak, sigma}};
+      for (int y = 18; y < 42; ++y) s.Hot.push_back({column, y, warm});
+      if (k % 3 == 2)
+        s.AddDisturbance(random, TScene::TDisturbance::Track, int(std::nearbyint(s.Stars[0].X)),
+                         int(std::nearbyint(s.Stars[0].Y)), k % 2 ? 0 : 2);
+      WriteImage("f000" + std::to_string(k + 1) + ".fit", W, H, {s.Render(uint32_t(70 + 10 * c + k))});
+    }
+    const std::vector<TFollowed> moves = FollowedMoves(start, 10, Frames, "warm" + std::to_string(c) + ".fit");
+    ASSERT_EQ(int(moves.size()), Frames);
+    for (int k = 1; k < Frames; ++k) {
+      const double off = std::hypot(moves[size_t(k)].X - dither[size_t(k)].first,
+                                    moves[size_t(k)].Y - dither[size_t(k)].second);
+      const bool star = moves[size_t(k)].Quality >= 1;
+      followed += star && off <= 0.1;
+      said += !star;
+      wrong += star && off > 0.1;
+      // The point the frame measured: where the first frame's star lay, moved.
+      const double x = start.X + moves[size_t(k)].X;
+      onColumn += star && off > 1 && std::fabs(x - column) < 1.5;
+    }
+  }
+  std::printf("past a warm column: %d of %d frames followed, %d said, %d off (%d on the column)\n", followed,
+              Series * (Frames - 1), said, wrong, onColumn);
+  EXPECT_LE(onColumn, 1);
+  EXPECT_GE(followed, 32);
+  EXPECT_LE(wrong, 12);
+}
+
 // The comet computation: the stars of f0001 and f0005 are aligned on one
 // mark, the comet marked in both; it moves by (1.5, 0.5) per series image
 // against the stars, which move by (0.9, -0.6).

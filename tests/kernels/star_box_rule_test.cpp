@@ -74,6 +74,12 @@ struct TRow {
   // may now be wrong.
   std::string Hits;
   int MaxHitsWrong = 0;
+  // With a cosmic-ray track, warm column, clump of hot pixels or cold pixels
+  // touching the star the box must measure or 1-4 px beside it (in an empty
+  // box at its middle): right, said, wrong on the build before sets of hit
+  // pixels were told from star light, and how many may now be wrong.
+  std::string Disturbed;
+  int MaxDisturbedWrong = 0;
 };
 
 TWorkRect BoxAround(double x, double y, int half) {
@@ -687,52 +693,59 @@ TEST_F(StarBoxRuleTest, EveryBoxMeasuresItsStarOrSaysItHasNone) {
   // before the last round gave (right, said, wrong), and how many must now be
   // right, none wrong; then with hot pixels and cosmic-ray hits (a thousandth
   // of the pixels anywhere and, in every second case, one touching the peak of
-  // the star the box must measure) what the build before this round gave and
-  // how many may be wrong.
+  // the star the box must measure) what the build before that round gave and
+  // how many may be wrong; so too with a cosmic-ray track, warm column, clump
+  // or cold pixels at that star (the build before sets of hit pixels).
   std::vector<TRow> rows = {
       {"edges: a star 2 px inside to 4 px beyond each edge, a brighter one outside", "925 0 91", "1016 0 0",
-       EdgeCases(), 1016, "733 21 262", 20},
+       EdgeCases(), 1016, "733 21 262", 20, "240 124 652", 239},
       {"a neighbour 6.7x or 20x as bright 12-14 px away, seeing 1.3-2.5", "64 0 32", "96 0 0", NeighbourCases(false),
-       96, "69 0 27", 0},
-      {"the same on a colour mosaic", "61 0 35", "96 0 0", NeighbourCases(true), 96, "74 7 15", 0},
-      {"a galaxy core 3-12 px beyond the edge, a star inside", "2 0 17", "19 0 0", GalaxyCases(true), 19, "14 0 5", 0},
+       96, "69 0 27", 0, "31 8 57", 8},
+      {"the same on a colour mosaic", "61 0 35", "96 0 0", NeighbourCases(true), 96, "74 7 15", 0, "22 7 67", 18},
+      {"a galaxy core 3-12 px beyond the edge, a star inside", "2 0 17", "19 0 0", GalaxyCases(true), 19, "14 0 5", 0,
+       "2 2 15", 5},
       {"a galaxy core 3-12 px beyond the edge of an empty box", "18 0 0", "18 0 0", GalaxyCases(false), 18, "18 0 0",
-       0},
-      {"a glow rising across the edge of an empty box", "0 0 36", "36 0 0", GlowCases(), 36, "36 0 0", 0},
-      {"a star of 300-1000 on a bright nebula", "0 9 9", "10 8 0", NebulaCases(), 10, "10 8 0", 0},
-      {"hot and warm pixels beside faint stars", "16 0 20", "36 0 0", HotPixelCases(), 36, "34 0 2", 2},
-      {"pairs of stars 4-6 px apart, 1:1 and 1:3", "28 0 20", "48 0 0", PairCases(false, {4, 5, 6}), 48, "41 0 7", 1},
-      {"the same on a colour mosaic", "24 0 24", "48 0 0", PairCases(true, {4, 5, 6}), 48, "42 0 6", 1},
-      {"pairs of stars 3 px apart (one peak)", "16 0 0", "16 0 0", PairCases(false, {3}), 16, "16 0 0", 0},
-      {"the same on a colour mosaic", "16 0 0", "16 0 0", PairCases(true, {3}), 16, "16 0 0", 0},
-      {"saturated stars", "8 0 0", "8 0 0", SaturatedCases(), 8, "7 0 1", 0},
+       0, "11 0 7", 2},
+      {"a glow rising across the edge of an empty box", "0 0 36", "36 0 0", GlowCases(), 36, "36 0 0", 0, "22 0 14", 5},
+      {"a star of 300-1000 on a bright nebula", "0 9 9", "10 8 0", NebulaCases(), 10, "10 8 0", 0, "2 3 13", 5},
+      {"hot and warm pixels beside faint stars", "16 0 20", "36 0 0", HotPixelCases(), 36, "34 0 2", 2, "7 2 27", 6},
+      {"pairs of stars 4-6 px apart, 1:1 and 1:3", "28 0 20", "48 0 0", PairCases(false, {4, 5, 6}), 48, "41 0 7", 1,
+       "29 0 19", 9},
+      {"the same on a colour mosaic", "24 0 24", "48 0 0", PairCases(true, {4, 5, 6}), 48, "42 0 6", 1, "32 2 14", 14},
+      {"pairs of stars 3 px apart (one peak)", "16 0 0", "16 0 0", PairCases(false, {3}), 16, "16 0 0", 0, "12 2 2", 1},
+      {"the same on a colour mosaic", "16 0 0", "16 0 0", PairCases(true, {3}), 16, "16 0 0", 0, "11 2 3", 3},
+      {"saturated stars", "8 0 0", "8 0 0", SaturatedCases(), 8, "7 0 1", 0, "6 0 2", 1},
       {"saturated stars, 1.5e5-2e6 before clipping, widths 1.6-2.6", "-", "59 0 5", SaturatedBrightCases(false), 64,
-       "63 0 1", 1},
-      {"the same on a colour mosaic", "-", "47 17 0", SaturatedBrightCases(true), 64, "64 0 0", 0},
+       "63 0 1", 1, "64 0 0", 1},
+      {"the same on a colour mosaic", "-", "47 17 0", SaturatedBrightCases(true), 64, "64 0 0", 0, "64 0 0", 1},
       {"undersampled stars, widths 0.4-0.7, 12-200 noise levels", "-", "1 21 26", UndersampledCases(false), 31,
-       "23 14 11", 4},
-      {"the same on a colour mosaic, widths 0.6-0.9", "-", "38 10 0", UndersampledCases(true), 38, "34 9 5", 1},
-      {"pure noise and gradients", "12 0 0", "12 0 0", EmptyCases(), 12, "12 0 0", 0},
+       "23 14 11", 4, "10 5 33", 13},
+      {"the same on a colour mosaic, widths 0.6-0.9", "-", "38 10 0", UndersampledCases(true), 38, "34 9 5", 1,
+       "5 15 28", 15},
+      {"pure noise and gradients", "12 0 0", "12 0 0", EmptyCases(), 12, "12 0 0", 0, "5 0 7", 3},
       {"pair of boxes: the star 2-3 px beyond the second box, a fifth as bright inside", "15 0 9", "24 0 0",
-       PairOfBoxesBeyondCases(false), 24, "15 0 9", 1},
+       PairOfBoxesBeyondCases(false), 24, "15 0 9", 1, "13 1 10", 5},
       {"pair of boxes: a bright neighbour, seeing x1.35 in one image", "27 0 9", "36 0 0",
-       PairOfBoxesSeeingCases(false, false), 36, "28 0 8", 2},
-      {"the same on a colour mosaic", "27 0 9", "36 0 0", PairOfBoxesSeeingCases(true, false), 36, "29 1 6", 1},
+       PairOfBoxesSeeingCases(false, false), 36, "28 0 8", 2, "13 3 20", 3},
+      {"the same on a colour mosaic", "27 0 9", "36 0 0", PairOfBoxesSeeingCases(true, false), 36, "29 1 6", 1,
+       "9 4 23", 7},
       {"pair of boxes on two stars as bright 4-6 px apart", "7 0 11", "18 0 0", PairOfBoxesCloseCases(false), 18,
-       "16 0 2", 0},
+       "16 0 2", 0, "12 0 6", 1},
       {"pair of boxes: the star 2-3 px beyond the second box, a second sky x0.35-0.8", "-", "17 7 0",
-       PairOfBoxesBeyondCases(true), 24, "17 0 7", 0},
+       PairOfBoxesBeyondCases(true), 24, "17 0 7", 0, "6 0 18", 4},
       {"pair of boxes: a bright neighbour, seeing x1.35, a second sky x0.35-0.8", "-", "23 11 2",
-       PairOfBoxesSeeingCases(false, true), 36, "24 0 12", 0},
-      {"the same on a colour mosaic", "-", "25 9 2", PairOfBoxesSeeingCases(true, true), 36, "27 0 9", 1},
+       PairOfBoxesSeeingCases(false, true), 36, "24 0 12", 0, "13 0 23", 5},
+      {"the same on a colour mosaic", "-", "25 9 2", PairOfBoxesSeeingCases(true, true), 36, "27 0 9", 1, "10 4 22",
+       10},
       {"pair of boxes on two stars as bright 4-6 px apart, seeing x1.15, sky x0.35-0.8", "-", "14 4 0",
-       PairOfBoxesCloseCases(true), 18, "16 0 2", 0},
+       PairOfBoxesCloseCases(true), 18, "16 0 2", 0, "5 2 11", 6},
       {"pair of boxes: its own star centred, a fainter one 2-3 px beyond the edge", "-", "24 0 0",
-       PairOfBoxesOwnStarCases(false), 24, "16 0 8", 0},
-      {"the same through a second sky x0.35-0.8", "-", "15 9 0", PairOfBoxesOwnStarCases(true), 24, "17 0 7", 0},
+       PairOfBoxesOwnStarCases(false), 24, "16 0 8", 0, "10 3 11", 3},
+      {"the same through a second sky x0.35-0.8", "-", "15 9 0", PairOfBoxesOwnStarCases(true), 24, "17 0 7", 0,
+       "9 1 14", 1},
   };
-  std::printf("%-82s %6s %16s %14s %16s %16s %16s\n", "cases", "count", "first r/s/w", "before r/s/w", "now r/s/w",
-              "hits before", "hits now");
+  std::printf("%-82s %6s %16s %14s %16s %16s %16s %16s %16s\n", "cases", "count", "first r/s/w", "before r/s/w",
+              "now r/s/w", "hits before", "hits now", "disturbed before", "disturbed now");
   for (TRow& row : rows) {
     int right = 0, said = 0, wrong = 0;
     std::array<int, 3> hits{};
@@ -747,6 +760,20 @@ TEST_F(StarBoxRuleTest, EveryBoxMeasuresItsStarOrSaysItHasNone) {
       const TOutcome ho = Measure(c);
       const TResult h = Judge(c, ho);
       ++hits[size_t(h)];
+    }
+    std::array<int, 3> disturbed{};
+    for (const TCase& plain : row.Cases) {
+      // A track, column, clump or cold pixels by turns, touching (every
+      // second case) or beside.
+      TCase c = plain;
+      const size_t k = size_t(&plain - row.Cases.data());
+      const bool star = c.Want != TWant::Nothing && c.Want != TWant::OnBlob && !c.Scene.Stars.empty();
+      const TDrawnStar& s = c.Scene.Stars.empty() ? TDrawnStar{} : c.Scene.Stars[c.Want == TWant::Move ? 0 : size_t(c.Star)];
+      std::mt19937 random(c.Seed + 106);
+      c.Scene.AddDisturbance(random, TScene::TDisturbance(k % 4),
+                             star ? int(std::nearbyint(s.X)) : (c.Box.x1 + c.Box.x2) / 2,
+                             star ? int(std::nearbyint(s.Y)) : (c.Box.y1 + c.Box.y2) / 2, k / 4 % 2 ? 1 + k / 8 % 4 : 0);
+      ++disturbed[size_t(Judge(c, Measure(c)))];
     }
     for (const TCase& c : row.Cases) {
       const TOutcome o = Measure(c);
@@ -767,11 +794,13 @@ TEST_F(StarBoxRuleTest, EveryBoxMeasuresItsStarOrSaysItHasNone) {
                               .c_str()
                         : "");
     }
-    std::printf("%-82s %6zu %16s %14s %6d %4d %4d %16s %6d %4d %4d\n", row.Name.c_str(), row.Cases.size(),
-                row.First.c_str(), row.Last.c_str(), right, said, wrong, row.Hits.c_str(), hits[0], hits[1], hits[2]);
+    std::printf("%-82s %6zu %16s %14s %6d %4d %4d %16s %6d %4d %4d %16s %6d %4d %4d\n", row.Name.c_str(),
+                row.Cases.size(), row.First.c_str(), row.Last.c_str(), right, said, wrong, row.Hits.c_str(), hits[0],
+                hits[1], hits[2], row.Disturbed.c_str(), disturbed[0], disturbed[1], disturbed[2]);
     EXPECT_EQ(wrong, 0) << row.Name;
     EXPECT_GE(right, row.MinRight) << row.Name;
     EXPECT_LE(hits[2], row.MaxHitsWrong) << row.Name << ", with hot pixels and hits";
+    EXPECT_LE(disturbed[2], row.MaxDisturbedWrong) << row.Name << ", with tracks, columns, clumps and cold pixels";
   }
 }
 
@@ -824,7 +853,7 @@ struct TPairRates {
 };
 
 TPairRates GeneratedPairs(int fields, int boxesPerField, uint32_t seed, bool print, double thinLow = 0.5,
-                          double thinHigh = 1.0, bool hits = false) {
+                          double thinHigh = 1.0, bool hits = false, bool disturbed = false) {
   TPairRates rates;
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> u(0, 1);
@@ -851,6 +880,18 @@ TPairRates GeneratedPairs(int fields, int boxesPerField, uint32_t seed, bool pri
       second.AddHits(seed + uint32_t(f) + 1, 77);
       for (size_t k = 0; k < second.Stars.size(); k += 3)
         if (first.Stars[k].Peak >= 300) second.AddHits(seed + uint32_t(k), 0, int(k));
+    }
+    if (disturbed) {
+      // Tracks, columns, clumps and cold pixels by turns: 20 anywhere in
+      // each frame, and in the second one at every third star that a first
+      // box may measure, touching it or 1-4 px beside.
+      for (TScene* frame : {&first, &second})
+        for (int k = 0; k < 20; ++k)
+          frame->AddDisturbance(random, TScene::TDisturbance(k % 4), int(u(random) * 320), int(u(random) * 240), 0);
+      for (size_t k = 0; k < second.Stars.size(); k += 3)
+        if (first.Stars[k].Peak >= 300)
+          second.AddDisturbance(random, TScene::TDisturbance(k / 3 % 4), int(std::nearbyint(second.Stars[k].X)),
+                                int(std::nearbyint(second.Stars[k].Y)), k / 3 % 5);
     }
     PutImage(1, first.Width, first.Height, {first.Render(seed + 7 * uint32_t(f))});
     PutImage(2, second.Width, second.Height, {second.Render(seed + 7 * uint32_t(f) + 3)});
@@ -927,12 +968,13 @@ TEST_F(StarBoxRuleTest, GeneratedPairsOfFramesKeepTheirStar) {
   struct TSky {
     const char* Name;
     double Low, High, MinRight, MaxSaid;
-    bool Hits = false;
+    bool Hits = false, Disturbed = false;
   };
   for (const TSky& sky :
        {TSky{"fluxes x0.5-1.0", 0.5, 1.0, 0.97, 0.01}, TSky{"fluxes x0.35-0.5", 0.35, 0.5, 0.93, 0.05},
-        TSky{"fluxes x0.5-1.0, hot pixels and hits", 0.5, 1.0, 0.96, 0.01, true}}) {
-    const TPairRates r = GeneratedPairs(20, 16, 4242, true, sky.Low, sky.High, sky.Hits);
+        TSky{"fluxes x0.5-1.0, hot pixels and hits", 0.5, 1.0, 0.96, 0.01, true},
+        TSky{"fluxes x0.5-1.0, tracks, columns, clumps, cold pixels", 0.5, 1.0, 0.9, 0.05, false, true}}) {
+    const TPairRates r = GeneratedPairs(20, 16, 4242, true, sky.Low, sky.High, sky.Hits, sky.Disturbed);
     std::printf("generated pairs of frames, %s: %d right, %d no star, %d another star, %d off of %d\n", sky.Name,
                 r.Right, r.Said, r.Another, r.Off, r.Count());
     EXPECT_GE(r.Count(), 300);
@@ -1005,7 +1047,7 @@ TEST(LonePixels, HotAndWarmPixelsButNoStarsPeak) {
       int x = 0, y = 0;
       const TScene s = k.Make(random, x, y);
       const std::vector<float> plane = s.Render(uint32_t(9000 + n));
-      lone += LonePixel(plane, s.Width, s.Height, x, y, s.Noise, s.Mosaic).has_value();
+      lone += !HitPixels(plane, s.Width, s.Height, x, y, s.Noise, s.Mosaic).At.empty();
     }
     std::printf("%-45s %3d of %3d lone\n", k.Name.c_str(), lone, k.Count);
     EXPECT_GE(lone, k.MinLone) << k.Name;

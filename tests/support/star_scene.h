@@ -88,6 +88,81 @@ struct TScene {
     Hot.push_back({int(std::nearbyint(s.X)) + dx[side], int(std::nearbyint(s.Y)) + dy[side], excess(2000, 30000)});
   }
 
+  // What real frames carry at a star beyond single hot pixels, placed at
+  // random about the pixel (px, py) (a star's peak pixel): touching it (a
+  // pixel of the set within one pixel of it, or over it) or, with `gap` 1 to
+  // 4, that many pixels between it and the set's nearest pixel.
+  // A cosmic-ray track (2-8 px long, 1 or 2 wide, straight or slightly
+  // curved, 500-30000 above the sky), a warm column segment (3-10 px, 300-3000
+  // above; with `gap` one or two of them), a clump of 2-5 hot pixels
+  // (500-30000), or 1-3 cold pixels (500-5000 below the sky) within two
+  // pixels of the peak pixel.
+  enum class TDisturbance { Track, Column, Clump, Cold };
+  void AddDisturbance(std::mt19937& random, TDisturbance kind, int px, int py, int gap) {
+    std::uniform_real_distribution<double> u(0, 1);
+    const auto excess = [&](double lo, double hi) { return lo * std::pow(hi / lo, u(random)); };
+    if (kind == TDisturbance::Cold) {
+      for (int n = 1 + int(u(random) * 3) % 3; n > 0;) {
+        const int dx = int(u(random) * 5) % 5 - 2, dy = int(u(random) * 5) % 5 - 2;
+        const bool taken = std::any_of(Hot.begin(), Hot.end(), [&](const THotPixel& h) {
+          return h.X == px + dx && h.Y == py + dy;
+        });
+        if ((dx != 0 || dy != 0) && !taken) Hot.push_back({px + dx, py + dy, -excess(500, 5000)}), --n;
+      }
+      return;
+    }
+    for (int sets = kind == TDisturbance::Column && gap > 0 && u(random) < 0.5 ? 2 : 1; sets > 0; --sets) {
+      // The shape about the origin, each pixel with its excess.
+      std::vector<THotPixel> shape;
+      const auto add = [&](int x, int y, double e) {
+        if (std::none_of(shape.begin(), shape.end(), [&](const THotPixel& h) { return h.X == x && h.Y == y; }))
+          shape.push_back({x, y, e});
+      };
+      if (kind == TDisturbance::Track) {
+        const int length = 2 + int(u(random) * 7) % 7, width = u(random) < 0.5 ? 1 : 2;
+        const double e = excess(500, 30000), a = 2 * std::numbers::pi * u(random);
+        const double bend = u(random) < 0.5 ? 0.0 : (u(random) - 0.5) * 0.3;  // radians a pixel
+        double x = 0, y = 0;
+        for (int k = 0; k < length; ++k) {
+          const double d = a + bend * k, step = 1 / std::max(std::fabs(std::cos(d)), std::fabs(std::sin(d)));
+          const int i = int(std::nearbyint(x)), j = int(std::nearbyint(y));
+          add(i, j, e * (0.5 + 0.5 * u(random)));
+          if (width == 2)
+            std::fabs(std::cos(d)) > std::fabs(std::sin(d)) ? add(i, j + 1, e * (0.5 + 0.5 * u(random)))
+                                                              : add(i + 1, j, e * (0.5 + 0.5 * u(random)));
+          x += step * std::cos(d);
+          y += step * std::sin(d);
+        }
+      } else if (kind == TDisturbance::Column) {
+        const double e = excess(300, 3000);
+        for (int k = 0, length = 3 + int(u(random) * 8) % 8; k < length; ++k) add(0, k, e * (0.9 + 0.2 * u(random)));
+      } else {
+        const double e = excess(500, 30000);
+        add(0, 0, e);
+        for (int n = 1 + int(u(random) * 4) % 4; n > 0; --n) {
+          const THotPixel& from = shape[size_t(u(random) * double(shape.size())) % shape.size()];
+          const int side = int(u(random) * 4) % 4;
+          add(from.X + (side == 0) - (side == 1), from.Y + (side == 2) - (side == 3), e * (0.5 + 0.5 * u(random)));
+        }
+      }
+      // A place where the set's nearest pixel lies as wanted; a column beside
+      // the star passes its row.
+      for (int tries = 0; tries < 10000; ++tries) {
+        const int ox = px + int(u(random) * 21) - 10, oy = py + int(u(random) * 21) - 10;
+        int nearest = 1 << 20;
+        bool row = false;
+        for (const THotPixel& h : shape) {
+          nearest = std::min(nearest, std::max(std::abs(ox + h.X - px), std::abs(oy + h.Y - py)));
+          row = row || oy + h.Y == py;
+        }
+        if (gap == 0 ? nearest > 1 : nearest != gap + 1 || (kind == TDisturbance::Column && !row)) continue;
+        for (const THotPixel& h : shape) Hot.push_back({ox + h.X, oy + h.Y, h.Excess});
+        break;
+      }
+      gap = gap > 0 ? 1 + int(u(random) * 4) % 4 : 0;
+    }
+  }
+
   std::vector<float> Render(uint32_t seed) const {
     std::mt19937 random(seed);
     std::normal_distribution<double> noise(0, Noise);

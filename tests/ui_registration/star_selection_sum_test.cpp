@@ -16,6 +16,7 @@
 #include "pixelops/ui/operation_frame.h"
 #include "qt_test_app.h"
 #include "registration/ui/two_image_commands.h"
+#include "scripted_ui.h"
 #include "shell/ui/main/main_services_ui.h"
 #include "shell/ui/menu/menu_commands.h"
 #include "star_scene.h"
@@ -206,6 +207,56 @@ TEST_F(StarSelectionSumTest, PairsOfFramesOfOneNightAddUp) {
     Store.Reset();
   }
   EXPECT_EQ(within, 15);
+}
+
+// Six pairs whose second frame has a cosmic-ray track of 2 to 4 pixels
+// touching the star or ending 2 to 3 pixels beside it: every sum holds the
+// second image where the first has it (a star far from the track shows it),
+// or the command says it found no star and, told not to go on, makes no sum.
+TEST_F(StarSelectionSumTest, ATrackAtTheSecondStarMovesNoSum) {
+  TScriptedUi ui;
+  ui.DefaultAnswer = TDialogAnswer::No;
+  TScriptedUiScope scope(ui);
+  const std::vector<std::vector<THotPixel>> tracks = {
+      {{1, 0, 3000}, {2, 0, 3000}},
+      {{0, 1, 8000}, {1, 2, 8000}, {2, 3, 8000}},
+      {{-1, 0, 2000}, {0, 0, 2000}, {1, 0, 2000}, {2, 0, 2000}},
+      {{3, -1, 5000}, {3, 0, 5000}, {3, 1, 5000}, {3, 2, 5000}},
+      {{-4, 1, 10000}, {-5, 1, 10000}, {-6, 2, 10000}},
+      {{1, 3, 3000}, {2, 3, 3000}}};
+  int within = 0, refused = 0;
+  for (size_t k = 0; k < tracks.size(); ++k) {
+    const double mx = -2.6 + 0.7 * double(k), my = 1.8 - 0.4 * double(k);
+    const TDrawnStar star{200.3 + 0.1 * double(k), 150.6, 1200 + 300 * double(k), 1.3 + 0.15 * double(k)};
+    TScene one, two;
+    one.Width = two.Width = FW;
+    one.Height = two.Height = FH;
+    const TDrawnStar check{star.X + 40.3, star.Y + 25.6, 2000, 1.5};
+    one.Stars = {star, check};
+    two.Stars = {{star.X + mx, star.Y + my, star.Peak, star.Sigma}, {check.X + mx, check.Y + my, 2000, 1.5}};
+    const int px = int(std::nearbyint(star.X + mx)), py = int(std::nearbyint(star.Y + my));
+    for (const THotPixel& h : tracks[k]) two.Hot.push_back({px + h.X, py + h.Y, h.Excess});
+    Field(1, one, 61 + uint32_t(k), star.X, star.Y);
+    Field(2, two, 71 + uint32_t(k), star.X + mx + 1, star.Y + my - 1);
+    ActivateImageWindow(1);
+    const size_t asked = ui.Messages.size();
+    ASSERT_TRUE(RunMenuCommand("Bildaddieren1"));
+    QApplication::processEvents();
+    if (!Store.HasWindow[3]) {
+      refused += ui.Messages.size() > asked;
+      std::printf("pair %zu: no sum, %s\n", k, ui.Messages.size() > asked ? ui.Messages.back().c_str() : "no message");
+    } else {
+      const TFloatPoint at{float(check.X), float(check.Y)};
+      const TFloatPoint first = StarCentre(1, 0, at), second = StarCentre(3, 1, at);
+      const double off = std::hypot(second.X - first.X, second.Y - first.Y);
+      std::printf("pair %zu: the star %.3f px from the first image's\n", k, off);
+      within += off < 0.1;
+    }
+    area_->closeAllSubWindows();
+    QApplication::processEvents();
+    Store.Reset();
+  }
+  EXPECT_EQ(within + refused, int(tracks.size()));
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ const TImageWindowLink* WindowOf(int slot) {
 TFloatPoint RectCentre(const TWorkRect& r) { return {float((r.x1 + r.x2) * 0.5), float((r.y1 + r.y2) * 0.5)}; }
 TFloatPoint RectCorner(const TWorkRect& r) { return {float(r.x1), float(r.y1)}; }
 
+
 // Star search in the working rectangle; the found position and aperture.
 // `reference`: the reference star that the box must find again (none: any).
 TFloatPoint StarIn(int slot, float threshold, int32_t aperture, bool isMosaic, int refSlot, TFloatPoint refPoint,
@@ -56,8 +57,10 @@ double PairFlux(int point, double reference, TFloatPoint at) {
   return followed.Flux > 0 && same ? followed.Flux : 0.0;
 }
 
-void FollowStar(int point, TFloatPoint at) {
-  if (BatchRunning && StarFlux > 0) BatchFollowedStars[size_t(point)] = {at.X, at.Y, StarFlux};
+std::array<int32_t, 4> BoxOf(const TWorkRect& r) { return {r.x1, r.y1, r.x2, r.y2}; }
+
+void FollowStar(int point, TFloatPoint at, const TWorkRect& referenceBox) {
+  if (BatchRunning && StarFlux > 0) BatchFollowedStars[size_t(point)] = {at.X, at.Y, StarFlux, BoxOf(referenceBox)};
 }
 
 // Point n of a window: the position of its mark n, its selection n measured
@@ -71,14 +74,28 @@ std::optional<TFloatPoint> WindowPoint(const TImageWindowLink& window, int slot,
 }
 
 // A star of the reference image (point 1 or 2): its aperture is remembered
-// for the next search; the reference's quality does not count.
-TFloatPoint ReferenceStar(int refSlot, float threshold, int point, bool isMosaic, TBoxRule rule, double& flux) {
+// for the next search; the reference's quality does not count, but for
+// whether the box held a star (`noStar`).
+TFloatPoint ReferenceStar(int refSlot, float threshold, int point, bool isMosaic, TBoxRule rule, double& flux,
+                          bool& noStar) {
   const double saved = MatchQuality;
+  MatchQuality = 99.0;
+  const TWorkRect box = WorkRect;
   const TFloatPoint p =
       StarIn(refSlot, threshold, BatchStarApertures[size_t(point)], isMosaic, refSlot, {}, nullptr, rule);
   BatchStarApertures[size_t(point)] = StarAperture;
   flux = StarFlux;
+  const bool found = MatchQuality >= 1;
   MatchQuality = saved;
+  // A running batch places every frame's star on the reference point, so
+  // the star of the sum stays there: a box unchanged since the last frame
+  // keeps the point it followed. Measured again, a track or column that a
+  // frame brought into the sum beside the star, or a frame placed wrongly,
+  // would move it and every later frame with it.
+  const TFollowedStar& followed = BatchFollowedStars[size_t(point)];
+  if (BatchRunning && rule == TBoxRule::Star && followed.Flux > 0 && followed.Box == BoxOf(box))
+    return {followed.X, followed.Y};
+  noStar = noStar || (rule == TBoxRule::Star && !found);
   return p;
 }
 
@@ -110,9 +127,9 @@ TFloatPoint Measured(F measure) {
 
 // Outside the batch a shift that could not be measured is put to the user;
 // true to go on.
-bool GoOnWithoutMeasuredShift() {
+bool GoOnWithoutMeasuredShift(const char* text) {
   if (BatchRunning) return true;
-  return EngineUi().AskYesNoCancel(ShiftNotMeasuredText, false) == TDialogAnswer::Yes;
+  return EngineUi().AskYesNoCancel(text, false) == TDialogAnswer::Yes;
 }
 
 }  // namespace
@@ -131,10 +148,13 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
   const bool noSecondSelection = !R->SelectionVisible(2) && !S->SelectionVisible(2);
   auto wide = [] { return WorkRect.x2 - WorkRect.x1 > 300; };
   float tR = -1.0f, tS = -1.0f;
+  std::array<TWorkRect, 2> refBox{};
   std::array<double, 2> refFlux{};
-  bool atEdge = false;
-  const auto stopped = [&pts, &atEdge] {
-    if (!std::exchange(atEdge, false) || GoOnWithoutMeasuredShift()) return false;
+  bool atEdge = false, noStar = false;
+  const auto stopped = [&pts, &atEdge, &noStar] {
+    const bool edge = std::exchange(atEdge, false), none = std::exchange(noStar, false);
+    if ((!edge || GoOnWithoutMeasuredShift(ShiftNotMeasuredText)) && (!none || GoOnWithoutMeasuredShift(NoStarText)))
+      return false;
     pts.count = 0;
     pts.Stopped = true;
     return true;
@@ -144,7 +164,8 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
     if (noSecondSelection && (discRun || (star && !BatchRunning && wide()))) return MeasureDiscCentre(refSlot);
     if (!star) return RectCentre(WorkRect);
     tR = StarSearchThreshold(refSlot, isMosaic);
-    return ReferenceStar(refSlot, tR, 0, isMosaic, rule, refFlux[0]);
+    refBox[0] = WorkRect;
+    return ReferenceStar(refSlot, tR, 0, isMosaic, rule, refFlux[0], noStar);
   });
   if (!a1) return pts;
   pts.A1x = a1->X;
@@ -159,7 +180,8 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
       tS = StarSearchThreshold(secondSlot, isMosaic);
       const TStarReference reference = PairReference(refSlot, *a1, tR, isMosaic, PairFlux(0, refFlux[0], *a1), rule);
       const TFloatPoint b = StarIn(secondSlot, tS, BatchStarApertures[0], isMosaic, refSlot, *a1, &reference, rule);
-      FollowStar(0, *a1);
+      noStar = noStar || (rule == TBoxRule::Star && MatchQuality < 1);
+      FollowStar(0, *a1, refBox[0]);
       return b;
     });
   });
@@ -172,7 +194,8 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
   pts.B1y = b1->Y;
 
   const std::optional<TFloatPoint> a2 = WindowPoint(*R, refSlot, 2, [&] {
-    return star ? ReferenceStar(refSlot, tR, 1, isMosaic, rule, refFlux[1]) : RectCentre(WorkRect);
+    refBox[1] = WorkRect;
+    return star ? ReferenceStar(refSlot, tR, 1, isMosaic, rule, refFlux[1], noStar) : RectCentre(WorkRect);
   });
   if (!a2) return pts;
   pts.A2x = a2->X;
@@ -185,7 +208,8 @@ TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, doub
       if (!star) return MatchedPoint(refSlot, secondSlot, 2, scale, isMosaic, atEdge);
       const TStarReference reference = PairReference(refSlot, *a2, tR, isMosaic, PairFlux(1, refFlux[1], *a2), rule);
       const TFloatPoint b = StarIn(secondSlot, tS, BatchStarApertures[1], isMosaic, refSlot, *a2, &reference, rule);
-      FollowStar(1, *a2);
+      noStar = noStar || (rule == TBoxRule::Star && MatchQuality < 1);
+      FollowStar(1, *a2, refBox[1]);
       return b;
     });
     const double q2 = MatchQuality;

@@ -27,6 +27,11 @@ inline constexpr const char* ShiftNotMeasuredText =
     "Die Verschiebung konnte nicht bestimmt werden: die beste Übereinstimmung liegt am Rand des Suchbereichs "
     "(die Verschiebung ist vermutlich größer). Trotzdem weitermachen?";
 std::string MatchQualityText(double quality);
+// The question when a selection measured by the star centroid held no star to
+// measure (its point would be its brightest place).
+inline constexpr const char* NoStarText =
+    "In einem Auswahlrechteck wurde kein Stern gefunden, die Verschiebung ist daher nicht bestimmt. "
+    "Trotzdem weitermachen?";
 
 // refSlot is the reference (active) image, secondSlot the image to align.
 // A mark gives its position; a selection is measured: by the star centroid
@@ -38,8 +43,9 @@ std::string MatchQualityText(double quality);
 // box of a star measures the star whose flux matches the reference star's.
 // Each point
 // measured in the second image shows its match quality in the status bar; a
-// block match at the edge of its search asks ShiftNotMeasuredText (outside the
-// batch): "No" stops the collection with Stopped set and count 0.
+// block match at the edge of its search asks ShiftNotMeasuredText, a star box
+// (of either image) that held no star NoStarText (outside the batch): "No"
+// stops the collection with Stopped set and count 0.
 TAlignPoints GetAlignmentPoints(int refSlot, int secondSlot, bool isMosaic, double scale,
                                 TBoxRule rule = TBoxRule::Star);
 

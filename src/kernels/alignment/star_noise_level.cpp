@@ -21,15 +21,15 @@ namespace {
 // About this many pixels make the estimate of a big plane.
 constexpr int64_t SampledPixels = int64_t(1) << 20;
 
-// The rows of a plane the estimate takes: every Step-th from the first; on a
-// colour mosaic an odd step, so that rows of both parities (all four sites)
-// come in.
+// The rows of a plane the estimate takes: every Step-th from the first, an
+// odd step, so that rows of both parities come in (all four sites of a colour
+// mosaic, whether or not the search knows it for one).
 struct TRows {
   int32_t Step = 1;
-  static TRows Of(int32_t width, int32_t height, bool mosaic) {
+  static TRows Of(int32_t width, int32_t height) {
     const int64_t pixels = int64_t(width) * height;
     int32_t step = int32_t(std::max<int64_t>(1, (pixels + SampledPixels - 1) / SampledPixels));
-    if (mosaic && step > 1) step |= 1;
+    if (step > 1) step |= 1;
     return {std::min(step, std::max(height, 1))};
   }
 };
@@ -87,7 +87,21 @@ double StarLevelUnit(int slot, int plane) {
   const TImageSlot& im = Store.Image[size_t(slot)];
   const size_t p = size_t(std::clamp(plane, 1, 3));
   const float top = std::max(std::fabs(im.PlaneMax[p]), std::fabs(im.PlaneMin[p]));
-  return top <= 2.0f ? 1.0 / 65535.0 : 1.0;
+  if (top <= 2.0f) return 1.0 / 65535.0;
+  // A few values beyond (a float frame's hot pixels, a stray value) leave a
+  // normalised picture one: the bulk decides, at most one in a hundred of an
+  // even sample of the valid values beyond -2 .. 2.
+  const std::span<const float> values = im.Plane(int(p));
+  if (values.size() < im.PixelCount() || im.PixelCount() == 0) return 1.0;
+  constexpr size_t Sample = 4096, Beyond = Sample / 100;
+  const size_t step = std::max<size_t>(1, im.PixelCount() / Sample);
+  size_t valid = 0, beyond = 0;
+  for (size_t i = step / 2; i < im.PixelCount(); i += step) {
+    if (!IsValidPixel(values[i])) continue;
+    ++valid;
+    if (!(std::fabs(values[i]) <= 2.0f) && ++beyond > Beyond) return 1.0;
+  }
+  return valid > 0 && beyond * 100 <= valid ? 1.0 / 65535.0 : 1.0;
 }
 
 float StarNoiseLevel(int slot, int plane, bool mosaic) {
@@ -99,7 +113,7 @@ float StarNoiseLevel(int slot, int plane, bool mosaic) {
   if (im.Planes[size_t(p)].size() < pixels || pixels < 2) return EstimateNoiseClipped(im.Plane(p), Sse2Enabled);
   const std::span<const float> values = im.Plane(p).first(pixels);
   const double unit = StarLevelUnit(slot, p);
-  const TRows rows = TRows::Of(im.Width, im.Height, mosaic);
+  const TRows rows = TRows::Of(im.Width, im.Height);
   const uint64_t print = Fingerprint(values, im.Width, im.Height, rows, mosaic);
   const std::lock_guard<std::mutex> lock(KeptLock);
   for (const TKept& k : Kept)

@@ -8,7 +8,6 @@
 #include <numbers>
 
 #include "kernels/alignment/stars/blend_fit.h"
-#include "kernels/mosaic/mosaic_star_fit.h"
 #include "kernels/alignment/stars/robust_surface.h"
 #include "store/image_slot.h"
 #include "store/planes/value_statistics.h"
@@ -91,237 +90,6 @@ double AxisWeight(int32_t d, int32_t r, bool mosaic) { return mosaic && std::abs
 
 }  // namespace
 
-namespace {
-
-// The star at the peak (px, py) as a level and an elliptical Gaussian fitted
-// to the 9 x 9 pixels around it without the `skipped` ones, from the
-// brightest of them; none where that stands less than five noise levels
-// above the level (the median of the square's frame).
-struct TPeakFit {
-  double Level;
-  TBlendStar Star;
-  double X, Y, Sigma;
-  double Value(int32_t x, int32_t y) const { return Level + Star.At(x, y); }
-  double Light(int32_t x, int32_t y) const { return Star.At(x, y); }
-  double Height(int32_t, int32_t) const { return Star.A; }
-};
-
-std::optional<TPeakFit> FitPeak(std::span<const float> plane, int32_t width, int32_t height, TPixelXY peak,
-                                double noise, std::span<const TPixelXY> skipped) {
-  constexpr int32_t R = 4;
-  std::vector<TBlendPixel> pixels;
-  std::vector<double> frame;
-  TBlendStar guess{0, 0, -std::numeric_limits<double>::infinity(), 1.5, 1.5};
-  for (int32_t j = peak.Y - R; j <= peak.Y + R; ++j)
-    for (int32_t i = peak.X - R; i <= peak.X + R; ++i) {
-      if (i < 0 || j < 0 || i >= width || j >= height) continue;
-      const float v = plane[size_t(j) * size_t(width) + size_t(i)];
-      if (!IsValidPixel(v) || !std::isfinite(v) ||
-          std::find(skipped.begin(), skipped.end(), TPixelXY{i, j}) != skipped.end())
-        continue;
-      pixels.push_back({double(i), double(j), double(v)});
-      if (std::abs(i - peak.X) == R || std::abs(j - peak.Y) == R) frame.push_back(v);
-      if (v > guess.A) guess = {double(i), double(j), double(v), 1.5, 1.5};
-    }
-  if (frame.size() < 8 || pixels.size() < 40) return std::nullopt;
-  TBlendBackground level;
-  level.Terms[0] = Median(std::move(frame));
-  guess.A -= level.Terms[0];
-  std::vector<TBlendStar> star{guess};
-  if (!(guess.A >= 5 * noise) || !FitBlend(pixels, star, level)) return std::nullopt;
-  const TBlendStar& s = star[0];
-  return TPeakFit{level.Terms[0], s, s.X, s.Y, std::min(s.Wx, s.Wy) / std::numbers::sqrt2};
-}
-
-// Runs `use` with the fit of the star at `peak` without given pixels: a
-// level and a Gaussian, or on a colour mosaic the fit that no white balance
-// moves.
-template <class Use>
-auto WithPeakFit(std::span<const float> plane, int32_t width, int32_t height, TPixelXY peak, double noise, bool mosaic,
-                 Use use) {
-  if (mosaic)
-    return use([&](std::span<const TPixelXY> skipped) {
-      return FitMosaicStarAt(plane, width, height, peak, 1.5, skipped);
-    });
-  return use([&](std::span<const TPixelXY> skipped) { return FitPeak(plane, width, height, peak, noise, skipped); });
-}
-
-// How far the pixel (x, y) rises above what the star a fit found makes of
-// it, when that star is at least `narrowest` wide and five noise levels
-// high, its centre within three and a half pixels: more than 0.28 of its
-// height and five noise levels (and, for a star less than 20 noise levels
-// high, whose fit without its own peak may fall short of it, three times its
-// light there), or nothing.
-template <class Model, class At>
-std::optional<double> Excess(const Model& m, At at, TPixelXY p, double noise, double narrowest) {
-  const double top = m.Height(p.X, p.Y), excess = at(p.X, p.Y) - m.Value(p.X, p.Y);
-  if (!(m.Sigma >= narrowest && top >= 5 * noise && std::hypot(m.X - p.X, m.Y - p.Y) <= 3.5 &&
-        excess > std::max(5 * noise, 0.28 * top) && (top >= 20 * noise || excess >= 3 * m.Light(p.X, p.Y))))
-    return std::nullopt;
-  return excess;
-}
-
-// The pixel p as a hit (its stand-in what the star makes of it) when the
-// star fitted without it falls short of it, while it falls short of none of
-// its neighbours by half as much (the light of another star would be
-// wider). The fit leaves out the other pixels around that stand far above
-// all their neighbours too (another hit, or a narrow star's peak beside
-// one), so that they do not pull it. A star centred on p must be 0.8 pixel
-// wide: a narrower star's fit without its peak tells nothing of it.
-template <class Fit, class At>
-std::optional<float> Hit(Fit& fit, At at, TPixelXY p, std::span<const TPixelXY> foreign, double noise) {
-  std::vector<TPixelXY> skipped(foreign.begin(), foreign.end());
-  for (int32_t j = p.Y - 5; j <= p.Y + 5; ++j)
-    for (int32_t i = p.X - 5; i <= p.X + 5; ++i) {
-      float highest = -std::numeric_limits<float>::infinity();
-      for (int32_t b = j - 1; b <= j + 1; ++b)
-        for (int32_t a = i - 1; a <= i + 1; ++a)
-          if ((a != i || b != j) && IsValidPixel(at(a, b))) highest = std::max(highest, at(a, b));
-      if ((i == p.X && j == p.Y) || (IsValidPixel(at(i, j)) && double(at(i, j)) - highest > 4 * noise))
-        skipped.push_back({i, j});
-    }
-  const auto m = fit(skipped);
-  if (!m) return std::nullopt;
-  const bool on = std::fabs(m->X - p.X) <= 0.5 && std::fabs(m->Y - p.Y) <= 0.5;
-  const std::optional<double> excess = Excess(*m, at, p, noise, on ? 0.8 : 0.5);
-  if (!excess) return std::nullopt;
-  for (int32_t j = p.Y - 1; j <= p.Y + 1; ++j)
-    for (int32_t i = p.X - 1; i <= p.X + 1; ++i)
-      if ((i != p.X || j != p.Y) && IsValidPixel(at(i, j)) && std::isfinite(at(i, j)) &&
-          at(i, j) - m->Value(i, j) >= *excess / 2)
-        return std::nullopt;
-  return float(m->Value(p.X, p.Y));
-}
-
-// ForeignPixels with `fit(skipped)`, the star at the peak fitted without
-// the skipped pixels.
-template <class Fit>
-TForeignPixels ForeignAround(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
-                             double noise, float top, bool mosaic, Fit fit) {
-  constexpr int32_t Reach = 2;
-  const auto at = [&](int32_t i, int32_t j) {
-    return i < 0 || j < 0 || i >= width || j >= height ? BlankPixel : plane[size_t(j) * size_t(width) + size_t(i)];
-  };
-  std::vector<TPixelXY> foreign;
-  // A saturated star's clipped top (pixels at the top beside one another)
-  // is none of them: only non-finite values are looked for there.
-  bool clipped = false;
-  for (int32_t j = y - Reach - 2; j <= y + Reach + 2; ++j)
-    for (int32_t i = x - Reach - 2; i <= x + Reach + 2; ++i)
-      clipped = clipped || (at(i, j) >= top && (at(i - 1, j) >= top || at(i + 1, j) >= top || at(i, j - 1) >= top ||
-                                               at(i, j + 1) >= top));
-  std::vector<std::pair<float, TPixelXY>> suspects;
-  for (int32_t j = std::max(y - Reach, 0); j <= std::min(y + Reach, height - 1); ++j)
-    for (int32_t i = std::max(x - Reach, 0); i <= std::min(x + Reach, width - 1); ++i) {
-      const float v = at(i, j);
-      if (IsValidPixel(v) && !std::isfinite(v))
-        foreign.push_back({i, j});
-      else if (IsValidPixel(v) && MayBeLonePixel(plane, width, height, i, j, noise))
-        suspects.push_back({v, {i, j}});
-    }
-  if (clipped) return {foreign, std::vector<float>(foreign.size(), BlankPixel)};
-  // Also those that the star fitted through all of them falls short of.
-  if (const auto all = fit(foreign))
-    for (int32_t j = std::max(y - Reach, 0); j <= std::min(y + Reach, height - 1); ++j)
-      for (int32_t i = std::max(x - Reach, 0); i <= std::min(x + Reach, width - 1); ++i)
-        if (IsValidPixel(at(i, j)) && Excess(*all, at, {i, j}, noise, 0.5) &&
-            std::none_of(suspects.begin(), suspects.end(), [&](const auto& s) { return s.second == TPixelXY{i, j}; }))
-          suspects.push_back({at(i, j), {i, j}});
-  // The brightest first, each without those found.
-  std::sort(suspects.begin(), suspects.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-  for (const auto& [v, p] : suspects)
-    if (std::find(foreign.begin(), foreign.end(), p) == foreign.end())
-      if (Hit(fit, at, p, foreign, noise)) foreign.push_back(p);
-  TForeignPixels found{foreign, std::vector<float>(foreign.size(), BlankPixel)};
-  if (const auto without = foreign.empty() ? std::nullopt : fit(foreign))
-    for (size_t k = 0; k < foreign.size(); ++k) found.StandIn[k] = float(without->Value(foreign[k].X, foreign[k].Y));
-  return found;
-}
-
-}  // namespace
-
-std::optional<float> LonePixel(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
-                               double noise, bool mosaic) {
-  const auto at = [&](int32_t i, int32_t j) {
-    return i < 0 || j < 0 || i >= width || j >= height ? BlankPixel : plane[size_t(j) * size_t(width) + size_t(i)];
-  };
-  const double v = at(x, y);
-  if (!IsValidPixel(float(v)) || !MayBeLonePixel(plane, width, height, x, y, noise)) return std::nullopt;
-  double highest = -std::numeric_limits<double>::infinity(), lowest = std::numeric_limits<double>::infinity();
-  for (int32_t j = y - 2; j <= y + 2; ++j)
-    for (int32_t i = x - 2; i <= x + 2; ++i) {
-      if ((i == x && j == y) || !IsValidPixel(at(i, j))) continue;
-      lowest = std::min(lowest, double(at(i, j)));
-      if (std::abs(i - x) <= 1 && std::abs(j - y) <= 1) highest = std::max(highest, double(at(i, j)));
-    }
-  if (!std::isfinite(highest) || !(v - highest > 4 * noise)) return std::nullopt;
-  // What the neighbours on either side make of the pixel: the largest mean of
-  // two opposite neighbours.
-  double across = -std::numeric_limits<double>::infinity();
-  for (const auto [ax, ay] : {std::pair(1, 0), std::pair(0, 1), std::pair(1, 1), std::pair(1, -1)})
-    if (IsValidPixel(at(x + ax, y + ay)) && IsValidPixel(at(x - ax, y - ay)))
-      across = std::max(across, 0.5 * (double(at(x + ax, y + ay)) + at(x - ax, y - ay)));
-  if (!std::isfinite(across) || !(v - across > (mosaic ? 0.75 : 0.5) * (v - lowest))) return std::nullopt;
-  // A star's light falls off along its row and column: its peak's neighbours
-  // stand above the pixels further out. A lone pixel's surroundings are flat:
-  // along its row and along its column the mean of its two neighbours rises
-  // above that of the two pixels beyond them (on a colour mosaic: three out,
-  // the neighbours' own sites) by less than 0.03 of its height over the ring
-  // two pixels around it and half a noise level; or by less than that beyond
-  // the rise of the lines beside it (a hot pixel on the core of a wider star,
-  // whose light rises alike along them; beside a narrow star's peak its
-  // light rises far less).
-  std::array<double, 16> ring;
-  size_t n16 = 0;
-  for (int32_t j = y - 2; j <= y + 2; ++j)
-    for (int32_t i = x - 2; i <= x + 2; ++i)
-      if ((std::abs(i - x) == 2 || std::abs(j - y) == 2) && IsValidPixel(at(i, j))) ring[n16++] = at(i, j);
-  if (n16 == 0) return std::nullopt;
-  std::nth_element(ring.begin(), ring.begin() + std::ptrdiff_t(n16 / 2), ring.begin() + std::ptrdiff_t(n16));
-  const double limit = 0.03 * (v - ring[n16 / 2]) + 0.5 * noise;
-  const int32_t out = mosaic ? 3 : 2;
-  bool flat = true;
-  for (const auto& axis : {std::array<int32_t, 2>{1, 0}, std::array<int32_t, 2>{0, 1}}) {
-    const int32_t ax = axis[0], ay = axis[1];
-    // The rise along the line through the pixel moved by s across it.
-    const auto rise = [&](int32_t s) {
-      const int32_t cx = x + s * ay, cy = y + s * ax;
-      const auto mean = [&](int32_t d) {
-        const float p = at(cx + d * ax, cy + d * ay), q = at(cx - d * ax, cy - d * ay);
-        return IsValidPixel(p) && IsValidPixel(q) ? 0.5 * (double(p) + q)
-               : IsValidPixel(p)                  ? double(p)
-               : IsValidPixel(q)                  ? double(q)
-                                                  : std::numeric_limits<double>::quiet_NaN();
-      };
-      return mean(1) - mean(out);
-    };
-    const double own = rise(0);
-    flat = flat && (own < limit || own - 0.5 * (rise(-1) + rise(1)) < limit);
-  }
-  if (flat) {
-    // The mean of its neighbours (on a mosaic of those of its own site, two
-    // pixels along its row and column) stands in for it.
-    const int32_t d = mosaic ? 2 : 1;
-    double sum = 0;
-    int n = 0;
-    for (int32_t j = y - d; j <= y + d; j += d)
-      for (int32_t i = x - d; i <= x + d; i += d)
-        if ((i != x || j != y) && (!mosaic || i == x || j == y) && IsValidPixel(at(i, j)) && std::isfinite(at(i, j)))
-          sum += at(i, j), ++n;
-    return n == 0 ? BlankPixel : float(sum / n);
-  }
-  // Else the star around it must fall short of it.
-  return WithPeakFit(plane, width, height, {x, y}, noise, mosaic,
-                     [&](auto fit) { return Hit(fit, at, {x, y}, {}, noise); });
-}
-
-TForeignPixels ForeignPixels(std::span<const float> plane, int32_t width, int32_t height, int32_t x, int32_t y,
-                             double noise, float top, bool mosaic) {
-  return WithPeakFit(plane, width, height, {x, y}, noise, mosaic, [&](auto fit) {
-    return ForeignAround(plane, width, height, x, y, noise, top, mosaic, fit);
-  });
-}
-
 TStarField::TStarField(std::span<const float> plane, int32_t width, int32_t height, const TWorkRect& area, bool mosaic,
                        double noise, const TForeignPixels& foreign)
     : area_(Cut(area, width, height)), mosaic_(mosaic), noise_(noise) {
@@ -331,22 +99,25 @@ TStarField::TStarField(std::span<const float> plane, int32_t width, int32_t heig
     return;
   }
   pixels_.resize(size_t(outer_.x2 - outer_.x1 + 1) * size_t(outer_.y2 - outer_.y1 + 1));
-  lone_.assign(pixels_.size(), 0);
+  hit_.assign(pixels_.size(), 0);
   for (int32_t y = outer_.y1; y <= outer_.y2; ++y)
     for (int32_t x = outer_.x1; x <= outer_.x2; ++x) {
       const float v = plane[size_t(y) * size_t(width) + size_t(x)];
       const std::optional<float> standIn = foreign.Of(x, y);
       pixels_[Index(outer_, x, y)] = standIn ? *standIn : IsValidPixel(v) && std::isfinite(v) ? v : BlankPixel;
-      lone_[Index(outer_, x, y)] = standIn.has_value();
+      hit_[Index(outer_, x, y)] = standIn.has_value();
     }
   for (int32_t y = outer_.y1; y <= outer_.y2; ++y)
     for (int32_t x = outer_.x1; x <= outer_.x2; ++x) {
-      if (lone_[Index(outer_, x, y)] || !IsValidPixel(pixels_[Index(outer_, x, y)]) ||
-          !MayBeLonePixel(plane, width, height, x, y, noise))
+      if (hit_[Index(outer_, x, y)] || !IsValidPixel(pixels_[Index(outer_, x, y)]) ||
+          MayBeHit(plane, width, height, x, y, noise) == THitTop::None)
         continue;
-      if (const std::optional<float> standIn = LonePixel(plane, width, height, x, y, noise, mosaic)) {
-        pixels_[Index(outer_, x, y)] = *standIn;
-        lone_[Index(outer_, x, y)] = 1;
+      const TForeignPixels set = HitPixels(plane, width, height, x, y, noise, mosaic);
+      for (size_t k = 0; k < set.At.size(); ++k) {
+        const auto [i, j] = set.At[k];
+        hits_.At.push_back(set.At[k]), hits_.StandIn.push_back(set.StandIn[k]);
+        if (InRect(outer_, i, j) && !hit_[Index(outer_, i, j)])
+          pixels_[Index(outer_, i, j)] = set.StandIn[k], hit_[Index(outer_, i, j)] = 1;
       }
     }
   // The noise here: of the differences of pixels a site apart (robust), when
@@ -402,10 +173,10 @@ std::optional<double> TStarField::Mean(int32_t x, int32_t y) const {
   return M(x, y);
 }
 
-bool TStarField::LoneWithin(int32_t x, int32_t y, int32_t r) const {
+bool TStarField::HitWithin(int32_t x, int32_t y, int32_t r) const {
   for (int32_t j = std::max(y - r, outer_.y1); j <= std::min(y + r, outer_.y2); ++j)
     for (int32_t i = std::max(x - r, outer_.x1); i <= std::min(x + r, outer_.x2); ++i)
-      if (lone_[Index(outer_, i, j)]) return true;
+      if (hit_[Index(outer_, i, j)]) return true;
   return false;
 }
 
@@ -432,6 +203,14 @@ bool TStarField::LocalPeak(int32_t x, int32_t y) const {
 }
 
 TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
+  // Each peak is tested once.
+  if (tested_.empty()) tested_.assign(means_.size(), -1);
+  int32_t& known = tested_[Index(area_, x, y)];
+  if (known < 0) known = int32_t(candidates_.size()), candidates_.push_back(TestAnew(x, y));
+  return candidates_[size_t(known)];
+}
+
+TStarCandidate TStarField::TestAnew(int32_t x, int32_t y) const {
   TStarCandidate c;
   c.X = c.PeakX = x;
   c.Y = c.PeakY = y;
@@ -464,9 +243,9 @@ TStarCandidate TStarField::Test(int32_t x, int32_t y) const {
   if (!mosaic_) {
     // The brightest pixel of the window's middle, then uphill pixel by pixel.
     float best = -std::numeric_limits<float>::infinity();
-    // A lone pixel taken down to its highest neighbour is not the peak.
+    // A hit pixel taken down is not the peak.
     const auto offer = [&](int32_t i, int32_t j) {
-      if (!InRect(outer_, i, j) || !IsValidPixel(D(i, j)) || !(D(i, j) > best) || lone_[Index(outer_, i, j)]) return;
+      if (!InRect(outer_, i, j) || !IsValidPixel(D(i, j)) || !(D(i, j) > best) || hit_[Index(outer_, i, j)]) return;
       best = D(i, j);
       c.PeakX = i;
       c.PeakY = j;

@@ -81,31 +81,24 @@ void ScaleCutout(TStarCutout& c, double factor, bool measured) {
   CutoutMinMax(c);
 }
 
-// The pixels the fits see: the plane's, each lone pixel (hot, warm, a
-// cosmic-ray hit) taken down to what it counts as; on an undebayered colour
+// The pixels the fits see: the plane's, the hit pixels (hot, warm, cosmic-ray
+// hits and tracks) taken down to their stand-ins; on an undebayered colour
 // mosaic each pixel the 1-2-1 weighted mean around it, which weighs the four
 // sites alike (the star's centre stays).
 class TPixelSource {
 public:
-  // Lone pixels and hits around (cx, cy) and the `foreign` pixels by their
-  // stand-ins, non-finite values left out. `unit`: one 16-bit level in the
-  // plane's units.
-  TPixelSource(const TImageSlot& im, int plane, bool mosaic, int32_t cx, int32_t cy, double noise, double unit,
-               const TForeignPixels& foreign)
-      : im_(im), plane_(plane), mosaic_(mosaic), unit_(unit), gone_(foreign) {
-    const std::span<const float> values = im.Plane(plane);
+  // The `hits` and `foreign` pixels by their stand-ins, non-finite values
+  // left out. `unit`: one 16-bit level in the plane's units.
+  TPixelSource(const TImageSlot& im, int plane, bool mosaic, int32_t cx, int32_t cy, double unit,
+               const TForeignPixels& foreign, const TForeignPixels& hits)
+      : im_(im), plane_(plane), mosaic_(mosaic), unit_(unit), gone_(foreign), hits_(hits) {
     constexpr int32_t Around = Reach + NeighbourReach + 3;
     for (int32_t y = std::max(cy - Around, 0); y <= std::min(cy + Around, im.Height - 1); ++y)
-      for (int32_t x = std::max(cx - Around, 0); x <= std::min(cx + Around, im.Width - 1); ++x) {
+      for (int32_t x = std::max(cx - Around, 0); x <= std::min(cx + Around, im.Width - 1); ++x)
         if (!std::isfinite(im.At(plane, x, y)) && !gone_.Of(x, y)) {
           gone_.At.push_back({x, y});
           gone_.StandIn.push_back(BlankPixel);
         }
-        if (!MayBeLonePixel(values, im.Width, im.Height, x, y, noise) || gone_.Of(x, y))
-          continue;
-        if (const std::optional<float> standIn = LonePixel(values, im.Width, im.Height, x, y, noise, mosaic))
-          lone_.push_back({x, y, *standIn});
-      }
   }
   // Blank outside the image.
   float At(int32_t x, int32_t y) const {
@@ -122,10 +115,10 @@ public:
     return IsValidPixel(Own(x, y)) && weights > 0 ? float(sum / weights) : BlankPixel;
   }
   // Whether the cutout around (cx, cy) holds the plane's pixels as they are.
-  bool AsTheyAre(int32_t cx, int32_t cy) const { return !mosaic_ && NoLonePixel(cx, cy) && None(gone_.At, cx, cy); }
-  // Whether no lone pixel lies in the cutout around (cx, cy).
-  bool NoLonePixel(int32_t cx, int32_t cy) const { return None(lone_, cx, cy); }
-  bool Changed() const { return mosaic_ || !lone_.empty() || !gone_.At.empty(); }
+  bool AsTheyAre(int32_t cx, int32_t cy) const { return !mosaic_ && NoHitPixel(cx, cy) && None(gone_.At, cx, cy); }
+  // Whether no hit pixel lies in the cutout around (cx, cy).
+  bool NoHitPixel(int32_t cx, int32_t cy) const { return None(hits_.At, cx, cy); }
+  bool Changed() const { return mosaic_ || !hits_.At.empty() || !gone_.At.empty(); }
   // The star analysis counts its floors in 16-bit levels: the cutout it sees
   // is in levels, and what it measured is put back into the plane's units.
   double Unit() const { return unit_; }
@@ -141,16 +134,10 @@ public:
   }
 
 private:
-  struct TLonePixel {
-    int32_t X, Y;
-    float Value;
-  };
   float Own(int32_t x, int32_t y) const {
     if (x < 0 || y < 0 || x >= im_.Width || y >= im_.Height) return BlankPixel;
     if (const std::optional<float> standIn = gone_.Of(x, y)) return *standIn;
-    for (const TLonePixel& p : lone_)
-      if (p.X == x && p.Y == y) return p.Value;
-    return im_.At(plane_, x, y);
+    return hits_.Of(x, y).value_or(im_.At(plane_, x, y));
   }
   // Whether none of the pixels lies in the cutout around (cx, cy).
   template <class P>
@@ -163,8 +150,7 @@ private:
   int plane_;
   bool mosaic_;
   double unit_;
-  std::vector<TLonePixel> lone_;
-  TForeignPixels gone_;  // no star light: their stand-ins
+  TForeignPixels gone_, hits_;  // no star light: their stand-ins
 };
 
 // The smooth background around the star: a cubic surface fitted (robust) to
@@ -384,7 +370,7 @@ std::optional<TFloatPoint> FitWithBlend(const TPixelSource& pixels, const TSurfa
 
 TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& star,
                                   std::span<const TStarCandidate> others, double noise, bool mosaic, double unit,
-                                  const TForeignPixels& foreign) {
+                                  const TForeignPixels& foreign, const TForeignPixels& hits) {
   const TImageSlot& im = Store.Image[size_t(slot)];
   std::vector<TStarCandidate> near;
   for (const TStarCandidate& o : others)
@@ -395,7 +381,7 @@ TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& sta
     return TFloatPoint{float(MeasuredStar.OriginX + double(MeasuredStar.CentreX)),
                        float(MeasuredStar.OriginY + double(MeasuredStar.CentreY))};
   };
-  const TPixelSource pixels(im, plane, mosaic, star.PeakX, star.PeakY, noise, unit, foreign);
+  const TPixelSource pixels(im, plane, mosaic, star.PeakX, star.PeakY, unit, foreign, hits);
   TStarAmongLight result;
   std::optional<TGauss> fitted;  // the star as the last pass fitted it
   std::optional<TFloatPoint> blend;  // its centre fitted at once with the stars it blends with
@@ -442,7 +428,7 @@ TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& sta
         own = ModelOf(MeasuredStar);
       }
     }
-    result.Alone = surface.Flat && near.empty() && pixels.NoLonePixel(star.PeakX, star.PeakY);
+    result.Alone = surface.Flat && near.empty() && pixels.NoHitPixel(star.PeakX, star.PeakY);
     fitted = ModelOf(MeasuredStar);
     blend = FitWithBlend(pixels, surface, *fitted, models, MeasuredStar.Background);
     result.Neighbours.clear();

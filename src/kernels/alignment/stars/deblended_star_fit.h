@@ -2,7 +2,7 @@
 // The star-profile analysis of a star among other light: the smooth
 // background around it (a nebula, a galaxy's halo, a gradient), the
 // Gaussians of the stars beside it (also of one hidden in its shoulder) and
-// lone hot pixels are taken off the cutout before the star is fitted at its
+// hit pixels are taken off the cutout before the star is fitted at its
 // own peak pixel, so that none of them pulls its centre. A star on a flat sky
 // with nothing else in its cutout is analysed on the pixels as they are. On
 // an undebayered colour mosaic the fits see each pixel as the 1-2-1 weighted
@@ -17,7 +17,7 @@
 namespace astrelon {
 
 // The fitted centre, none when no star could be fitted at its peak;
-// whether the star stands alone (a flat sky, no other star or lone pixel in
+// whether the star stands alone (a flat sky, no other star or hit pixel in
 // its cutout), where a colour mosaic's own fit is the finer.
 struct TStarAmongLight {
   std::optional<TFloatPoint> Centre;
@@ -29,11 +29,12 @@ struct TStarAmongLight {
 
 // Fits `star` (a candidate of the slot's `plane`) with `others` (the stars
 // of the field around it) taken off and the `foreign` pixels (no star light,
-// ForeignPixels) taken by their stand-ins; `noise` is the plane's noise level and `unit` one
+// ForeignPixels) and `hits` (those of the field around it) taken by their
+// stand-ins; `noise` is the plane's noise level and `unit` one
 // 16-bit level in the plane's units (StarLevelUnit). The analysis is left in
 // MeasuredStar.
 TStarAmongLight FitStarAmongLight(int slot, int plane, const TStarCandidate& star,
                                   std::span<const TStarCandidate> others, double noise, bool mosaic, double unit,
-                                  const TForeignPixels& foreign = {});
+                                  const TForeignPixels& foreign = {}, const TForeignPixels& hits = {});
 
 }  // namespace astrelon

@@ -213,11 +213,22 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
                                                              background, field.Noise(), pair ? o.Reference : nullptr);
   if (!chosen) return m;
   StarPeakOutsideBox = !InBox(box, chosen->PeakX, chosen->PeakY);
+  // What is no star light at its peak; other stars' light (2 widths + 1.5 px
+  // around their peaks, not within 2 px of its peak; no hit's top) is not its.
+  std::vector<TPixelXY> others;
+  const TWorkRect peak = GrownRect({chosen->PeakX, chosen->PeakX, chosen->PeakY, chosen->PeakY}, 2);
+  for (const TStarCandidate& c : field.Candidates(GrownRect(peak, 7)))
+    if (c.Star && (c.PeakX != chosen->PeakX || c.PeakY != chosen->PeakY) &&
+        MayBeHit(values, im.Width, im.Height, c.PeakX, c.PeakY, field.Noise()) != THitTop::Set) {
+      const int32_t r = int32_t(2 * c.Sigma + 1.5);
+      for (int32_t j = c.PeakY - r; j <= c.PeakY + r; ++j)
+        for (int32_t i = c.PeakX - r; i <= c.PeakX + r; ++i)
+          if (std::hypot(i - c.PeakX, j - c.PeakY) <= r && !InRect(peak, i, j)) others.push_back({i, j});
+    }
+  const TForeignPixels foreign = ForeignPixels(values, im.Width, im.Height, chosen->PeakX, chosen->PeakY, field.Noise(),
+                                               im.PlaneMax[size_t(p)], o.IsMosaic, field.Hits(), others);
   // The stars around it, from a field of its own (the same whatever box held
-  // it), without what is no star light at its peak: there the star has its
-  // own peak.
-  const TForeignPixels foreign = ForeignPixels(values, im.Width, im.Height, chosen->PeakX, chosen->PeakY,
-                                               field.Noise(), im.PlaneMax[size_t(p)], o.IsMosaic);
+  // it), without that light: there the star has its own peak.
   const TWorkRect near = GrownRect({chosen->PeakX, chosen->PeakX, chosen->PeakY, chosen->PeakY}, NeighbourReach);
   const TStarField around(values, im.Width, im.Height, GrownRect(near, 12), o.IsMosaic, field.Noise(), foreign);
   std::optional<TStarCandidate> own = around.CandidateAt(chosen->X, chosen->Y);
@@ -237,16 +248,16 @@ TBoxMeasure MeasureStarBox(int slot, int p, const TWorkRect& box, const TBrighte
   const double reach =
       pair ? AddMergedNeighbours(star, o.Reference->Pattern, values, im.Width, im.Height, stars) : FitReach;
   const TStarAmongLight fit =
-      FitStarAmongLight(slot, p, star, stars, around.Noise(), o.IsMosaic, StarLevelUnit(slot, p), foreign);
+      FitStarAmongLight(slot, p, star, stars, around.Noise(), o.IsMosaic, StarLevelUnit(slot, p), foreign, around.Hits());
   std::optional<TFloatPoint> centre = fit.Centre;
   if (centre)
     StarAperture = std::clamp(RoundToInt((double(MeasuredStar.FullWidthX) + MeasuredStar.FullWidthY) * 0.25), 1, 5);
   if (!o.IsMosaic) {
-    // The star's height at its own peak by the box search's measure, a lone
-    // pixel in the window (a hot pixel) taken down.
+    // The star's height at its own peak by the box search's measure, hit
+    // pixels in the window taken down.
     if (!foreign.At.empty())
       m.Peak = star.Window;
-    else if (field.LoneWithin(chosen->X, chosen->Y, std::max(aperture, 1)))
+    else if (field.HitWithin(chosen->X, chosen->Y, std::max(aperture, 1)))
       m.Peak = chosen->Window;
     else
       m.Peak = chosen->X == brightest.BrightestX && chosen->Y == brightest.BrightestY
