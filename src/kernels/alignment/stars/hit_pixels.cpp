@@ -230,7 +230,7 @@ std::optional<std::vector<float>> TryHitSet(const TView& at, std::span<const TPi
     // the lines beside it (a hit on a wider star's core).
     std::nth_element(ring16.begin(), ring16.begin() + std::ptrdiff_t(n16 / 2), ring16.begin() + std::ptrdiff_t(n16));
     for (size_t k = 0; k < 2; ++k) {
-      const auto [ax, ay] = axes[k];
+      const int32_t ax = axes[k][0], ay = axes[k][1];
       const auto rise = [&](int32_t shift) {
         const TPixelXY c{s.X + shift * ay, s.Y + shift * ax};
         return MeanOf(at(Outside(set, c, ax, ay)), at(Outside(set, c, -ax, -ay))) -
